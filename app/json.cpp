@@ -1,0 +1,239 @@
+#include "app/json.h"
+
+#include <cmath>
+#include <locale.h>
+#include <wchar.h>
+#include <wctype.h>
+
+#include <fmt/format.h>
+#include <fmt/xchar.h>
+
+namespace {
+
+constexpr wchar_t kReplacement = 0xFFFD;
+constexpr char32_t kHighFirst = 0xD800, kHighLast = 0xDBFF, kLowFirst = 0xDC00, kLowLast = 0xDFFF;
+
+// C-locale numbers with the UTF-8 character classes the program runs with, whatever the
+// process locale is, so a parse means the same in the program, the tool and the tests.
+locale_t ParseLocale() {
+  static const locale_t locale = [] {
+    locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    locale_t utf8 = c ? newlocale(LC_CTYPE_MASK, "C.UTF-8", c) : locale_t(0);
+    return utf8 ? utf8 : c;
+  }();
+  return locale;
+}
+
+bool IsSpace(wchar_t c) {
+  locale_t locale = ParseLocale();
+  return locale ? iswspace_l(static_cast<wint_t>(c), locale) != 0 : iswspace(static_cast<wint_t>(c)) != 0;
+}
+
+void SkipSpace(JsonReader* r) {
+  while (r->pos < r->text.size() && IsSpace(r->text[r->pos])) ++r->pos;
+}
+
+bool Peek(const JsonReader* r, wchar_t c) { return r->pos < r->text.size() && r->text[r->pos] == c; }
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// Four hex digits at text[at]; -1 when fewer remain or one is not a hex digit.
+long ReadHex4(const std::wstring& text, size_t at) {
+  if (text.size() - at < 4) return -1;
+  long unit = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    int d = HexDigit(text[at + i]);
+    if (d < 0) return -1;
+    unit = unit * 16 + d;
+  }
+  return unit;
+}
+
+bool ParseNumber(JsonReader* r, JsonValue* out) {
+  const wchar_t* start = r->text.c_str() + r->pos;
+  wchar_t* end = nullptr;
+  locale_t locale = ParseLocale();
+  double value = locale ? wcstod_l(start, &end, locale) : wcstod(start, &end);
+  if (end == start) return false;
+  // Overflow to infinity and the words for infinity and not-a-number are no usable answer.
+  if (!std::isfinite(value)) return false;
+  out->kind = 2;
+  out->number = value;
+  r->pos += static_cast<size_t>(end - start);
+  return true;
+}
+
+void WriteString(const std::wstring& s, std::wstring* out) {
+  out->push_back(L'"');
+  for (wchar_t c : s) {
+    switch (c) {
+      case L'"': *out += L"\\\""; break;
+      case L'\\': *out += L"\\\\"; break;
+      case L'\b': *out += L"\\b"; break;
+      case L'\f': *out += L"\\f"; break;
+      case L'\n': *out += L"\\n"; break;
+      case L'\r': *out += L"\\r"; break;
+      case L'\t': *out += L"\\t"; break;
+      default:
+        if (c >= 0 && c < 0x20) *out += fmt::format(L"\\u{:04x}", static_cast<int>(c));
+        else out->push_back(c);
+    }
+  }
+  out->push_back(L'"');
+}
+
+void WriteValue(const JsonValue& v, std::wstring* out) {
+  switch (v.kind) {
+    case 1: *out += v.number != 0 ? L"true" : L"false"; break;
+    case 2: *out += fmt::format(L"{}", v.number); break;
+    case 3: WriteString(v.string, out); break;
+    case 4:
+      out->push_back(L'[');
+      for (size_t i = 0; i < v.items.size(); ++i) {
+        if (i) out->push_back(L',');
+        WriteValue(v.items[i], out);
+      }
+      out->push_back(L']');
+      break;
+    case 5:
+      out->push_back(L'{');
+      for (size_t i = 0; i < v.members.size(); ++i) {
+        if (i) out->push_back(L',');
+        WriteString(v.members[i].first, out);
+        out->push_back(L':');
+        WriteValue(v.members[i].second, out);
+      }
+      out->push_back(L'}');
+      break;
+    default: *out += L"null"; break;
+  }
+}
+
+}  // namespace
+
+bool JsonMatch(JsonReader* r, const wchar_t* word) {
+  size_t n = wcslen(word);
+  if (r->pos > r->text.size() || r->text.compare(r->pos, n, word) != 0) return false;
+  r->pos += n;
+  return true;
+}
+
+bool JsonParseString(JsonReader* r, std::wstring* out) {
+  const std::wstring& t = r->text;
+  if (!Peek(r, L'"')) return false;
+  ++r->pos;
+  for (;;) {
+    if (r->pos >= t.size()) return false;
+    wchar_t c = t[r->pos++];
+    if (c == L'"') return true;
+    if (c != L'\\') { out->push_back(c); continue; }
+    if (r->pos >= t.size()) return false;
+    c = t[r->pos++];
+    switch (c) {
+      case L'b': out->push_back(L'\b'); break;
+      case L'f': out->push_back(L'\f'); break;
+      case L'n': out->push_back(L'\n'); break;
+      case L'r': out->push_back(L'\r'); break;
+      case L't': out->push_back(L'\t'); break;
+      case L'u': {
+        long unit = ReadHex4(t, r->pos);
+        if (unit < 0) return false;
+        r->pos += 4;
+        if (unit < kHighFirst || unit > kLowLast) {
+          out->push_back(static_cast<wchar_t>(unit));
+          break;
+        }
+        // Text in memory is UTF-32: a pair becomes one code point, a lone half U+FFFD. A
+        // second escape that is not a low half is left to be read on its own.
+        long low = unit <= kHighLast && t.compare(r->pos, 2, L"\\u") == 0 ? ReadHex4(t, r->pos + 2) : -1;
+        if (low >= kLowFirst && low <= kLowLast) {
+          out->push_back(static_cast<wchar_t>(0x10000 + ((unit - kHighFirst) << 10) + (low - kLowFirst)));
+          r->pos += 6;
+        } else {
+          out->push_back(kReplacement);
+        }
+        break;
+      }
+      default: out->push_back(c); break;  // \" \\ \/ and any other character stand for themselves
+    }
+  }
+}
+
+bool JsonParseValue(JsonReader* r, JsonValue* out, int depth) {
+  if (depth > kJsonMaxDepth || r->pos >= r->text.size()) return false;
+  switch (r->text[r->pos]) {
+    case L'"':
+      out->kind = 3;
+      return JsonParseString(r, &out->string);
+    case L'{':
+      out->kind = 5;
+      ++r->pos;
+      SkipSpace(r);
+      if (Peek(r, L'}')) { ++r->pos; return true; }
+      for (;;) {
+        SkipSpace(r);
+        std::wstring key;
+        if (!JsonParseString(r, &key)) return false;
+        SkipSpace(r);
+        if (!Peek(r, L':')) return false;
+        ++r->pos;
+        SkipSpace(r);
+        out->members.emplace_back(std::move(key), JsonValue{});
+        if (!JsonParseValue(r, &out->members.back().second, depth + 1)) return false;
+        SkipSpace(r);
+        if (Peek(r, L',')) { ++r->pos; continue; }
+        if (Peek(r, L'}')) { ++r->pos; return true; }
+        return false;
+      }
+    case L'[':
+      out->kind = 4;
+      ++r->pos;
+      SkipSpace(r);
+      if (Peek(r, L']')) { ++r->pos; return true; }
+      for (;;) {
+        SkipSpace(r);
+        out->items.emplace_back();
+        if (!JsonParseValue(r, &out->items.back(), depth + 1)) return false;
+        SkipSpace(r);
+        if (Peek(r, L',')) { ++r->pos; continue; }
+        if (Peek(r, L']')) { ++r->pos; return true; }
+        return false;
+      }
+    default:
+      if (JsonMatch(r, L"true")) { out->kind = 1; out->number = 1.0; return true; }
+      if (JsonMatch(r, L"false")) { out->kind = 1; out->number = 0.0; return true; }
+      if (JsonMatch(r, L"null")) { out->kind = 0; return true; }
+      return ParseNumber(r, out);
+  }
+}
+
+bool JsonParse(const std::wstring& text, JsonValue* out) {
+  JsonReader reader{text};
+  JsonValue value;
+  SkipSpace(&reader);
+  bool ok = JsonParseValue(&reader, &value, 0);
+  if (ok) {
+    SkipSpace(&reader);
+    ok = reader.pos == text.size();
+  }
+  *out = ok ? std::move(value) : JsonValue{};
+  return ok;
+}
+
+const JsonValue* JsonFind(const JsonValue& object, const std::wstring& key) {
+  if (object.kind != 5) return nullptr;
+  for (const auto& member : object.members)
+    if (member.first == key) return &member.second;
+  return nullptr;
+}
+
+std::wstring JsonWrite(const JsonValue& value) {
+  std::wstring out;
+  WriteValue(value, &out);
+  return out;
+}

@@ -1,0 +1,14 @@
+#include "app/text_file.h"
+
+#include "platform/files.h"
+#include "platform/text.h"
+
+std::wstring ReadTextFile(const std::wstring& path, bool* unreadable) {
+  std::string bytes;
+  ReadStatus status = ReadBytes(path, &bytes);
+  if (unreadable) *unreadable = status == ReadStatus::Unreadable;
+  if (status != ReadStatus::Ok) return {};
+  std::string_view view(bytes);
+  if (view.size() >= 3 && view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
+  return Utf8ToWide(view);
+}

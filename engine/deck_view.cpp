@@ -1,0 +1,3 @@
+#include "engine/deck_view.h"
+
+DeckView LiveDeckViews[kDeckViews];

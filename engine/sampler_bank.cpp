@@ -1,0 +1,3 @@
+#include "engine/sampler_bank.h"
+
+int32_t SamplerBank = 0;

@@ -1,0 +1,60 @@
+#include "library/files.h"
+
+#include "app/log.h"
+#include "app/text_file.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+
+namespace {
+std::wstring MadeFolder(const std::wstring& path) {
+  CreateFolderTree(path);
+  return path;
+}
+
+bool WriteLogged(const std::wstring& target, const std::string& bytes) {
+  std::wstring error;
+  if (WriteBytesAtomic(target, bytes, &error)) return true;
+  WriteLog(L"Couldn't write {} ({})", target, error);
+  return false;
+}
+}  // namespace
+
+std::wstring AppDataDir() { return MadeFolder(JoinPath(RoamingDataBase(), L"Veldmix")); }
+
+std::wstring RecordingsDir() { return MadeFolder(JoinPath(MusicFolder(), L"Veldmix Recordings")); }
+
+std::wstring ListsDir() { return MadeFolder(JoinPath(AppDataDir(), L"Lists")); }
+
+std::wstring ListFileName(const std::wstring& listName) {
+  std::wstring name = listName;
+  for (wchar_t& c : name) {
+    if (c < 32 || c == L'<' || c == L'>' || c == L':' || c == L'"' || c == L'/' || c == L'\\' ||
+        c == L'|' || c == L'?' || c == L'*')
+      c = L'_';
+  }
+  return JoinPath(ListsDir(), name + L".m3u8");
+}
+
+bool WriteFileAtomic(const std::wstring& target, const std::wstring& text) {
+  return WriteLogged(target, WideToUtf8(text));
+}
+
+bool WriteUtf8File(const std::wstring& path, const std::wstring& text) {
+  return WriteLogged(path, "\xEF\xBB\xBF" + WideToUtf8(text));
+}
+
+std::wstring LoadTextFile(const std::wstring& path) { return ReadTextFile(path, nullptr); }
+
+std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t separator) {
+  std::vector<std::wstring> pieces;
+  size_t pos = 0;
+  for (;;) {
+    size_t found = text.find(separator, pos);
+    if (found == std::wstring::npos) {
+      pieces.push_back(text.substr(pos));
+      return pieces;
+    }
+    pieces.push_back(text.substr(pos, found - pos));
+    pos = found + 1;
+  }
+}

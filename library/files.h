@@ -1,0 +1,27 @@
+#pragma once
+// Folders, text conversion, splitting and writing of the program's own files.
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+
+// Data folder ("Veldmix" under the roaming data base), created on every call; a failure to
+// create is ignored and the path is returned all the same.
+std::wstring AppDataDir();
+// "Veldmix Recordings" in the user's Music folder, created on every call.
+std::wstring RecordingsDir();
+// AppDataDir + "Lists", created on every call.
+std::wstring ListsDir();
+// The file of a saved track list: forbidden and control characters become '_', then ".m3u8".
+std::wstring ListFileName(const std::wstring& listName);
+
+// Writes the text as UTF-8 without a byte-order mark, crash-safe (".tmp", flush, rename).
+// False (and a log line) when any step fails; the old target is then untouched.
+bool WriteFileAtomic(const std::wstring& target, const std::wstring& text);
+// Writes the byte-order mark EF BB BF and the UTF-8 text, crash-safe as well.
+bool WriteUtf8File(const std::wstring& path, const std::wstring& text);
+// The whole file as text (a UTF-8 byte-order mark dropped); empty when unreadable.
+std::wstring LoadTextFile(const std::wstring& path);
+
+// The pieces between separators, empty pieces included ("" gives one empty piece).
+std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t separator);

@@ -1,0 +1,93 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/text.h"
+
+namespace {
+
+std::wstring SysError(const wchar_t* step, int err) {
+  return std::wstring(step) + L": " + Utf8ToWide(std::strerror(err));
+}
+
+void SyncFolderOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) { ::fsync(fd); ::close(fd); }
+}
+
+}  // namespace
+
+bool WriteBytesAtomic(const std::wstring& target, std::string_view bytes, std::wstring* error) {
+  const std::string path = WideToUtf8(target);
+  const std::string tmp = path + ".tmp";
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (error) *error = SysError(L"create", errno);
+    return false;
+  }
+  size_t done = 0;
+  int err = 0;
+  const wchar_t* step = L"write";
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) { err = n < 0 ? errno : EIO; break; }
+    done += static_cast<size_t>(n);
+  }
+  if (err == 0 && ::fsync(fd) != 0) { err = errno; step = L"flush"; }
+  if (::close(fd) != 0 && err == 0) { err = errno; step = L"close"; }
+  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) { err = errno; step = L"rename"; }
+  if (err != 0) {
+    ::unlink(tmp.c_str());
+    if (error) *error = SysError(step, err);
+    return false;
+  }
+  SyncFolderOf(path);
+  return true;
+}
+
+ReadStatus ReadBytes(const std::wstring& path, std::string* out, size_t maxBytes) {
+  out->clear();
+  const std::string p = WideToUtf8(path);
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    struct stat st;
+    return ::lstat(p.c_str(), &st) == 0 ? ReadStatus::Unreadable : ReadStatus::Missing;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) { ::close(fd); return ReadStatus::Unreadable; }
+  if (st.st_size > 0 && static_cast<unsigned long long>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return ReadStatus::Unreadable;
+  }
+  if (st.st_size > 0) out->reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) { ::close(fd); out->clear(); return ReadStatus::Unreadable; }
+    if (n == 0) break;
+    if (out->size() + static_cast<size_t>(n) > maxBytes) { ::close(fd); out->clear(); return ReadStatus::Unreadable; }
+    out->append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return ReadStatus::Ok;
+}
+
+bool DeleteFileAt(const std::wstring& path) { return ::unlink(WideToUtf8(path).c_str()) == 0; }
+
+bool MoveReplace(const std::wstring& from, const std::wstring& to) {
+  return ::rename(WideToUtf8(from).c_str(), WideToUtf8(to).c_str()) == 0;
+}
+
+long long FileSize(const std::wstring& path) {
+  struct stat st;
+  if (::stat(WideToUtf8(path).c_str(), &st) != 0) return -1;
+  return static_cast<long long>(st.st_size);
+}

@@ -1,0 +1,9 @@
+#pragma once
+// The one place that decides how paths compare. Linux file names are case-sensitive, so two
+// paths that differ in case are two files: the key is the path exactly as given.
+#include <string>
+
+// The key under which a path is indexed and hashed.
+std::wstring PathKey(const std::wstring& path);
+// True when the two paths name the same entry by this platform's rules.
+bool SamePath(const std::wstring& a, const std::wstring& b);

@@ -1,0 +1,96 @@
+#include "platform/text.h"
+
+#include <clocale>
+#include <cwctype>
+
+namespace {
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsScalar(char32_t c) { return c < 0x110000 && (c < 0xD800 || c > 0xDFFF); }
+}  // namespace
+
+std::wstring Utf8ToWide(std::string_view bytes) {
+  std::wstring out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  const size_t n = bytes.size();
+  while (i < n) {
+    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (b < 0x80) { out.push_back(static_cast<wchar_t>(b)); ++i; continue; }
+    int len = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if (b >= 0xC2 && b <= 0xDF) { len = 2; cp = b & 0x1F; min = 0x80; }
+    else if (b >= 0xE0 && b <= 0xEF) { len = 3; cp = b & 0x0F; min = 0x800; }
+    else if (b >= 0xF0 && b <= 0xF4) { len = 4; cp = b & 0x07; min = 0x10000; }
+    else { out.push_back(kReplacement); ++i; continue; }
+    // A broken sequence yields one replacement for its valid prefix, then reading resumes
+    // at the first byte that did not fit (the way MultiByteToWideChar and browsers do).
+    size_t j = 1;
+    bool ok = true;
+    for (; j < static_cast<size_t>(len); ++j) {
+      if (i + j >= n) { ok = false; break; }
+      unsigned char c = static_cast<unsigned char>(bytes[i + j]);
+      if ((c & 0xC0) != 0x80) { ok = false; break; }
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if (ok && cp >= min && IsScalar(cp)) {
+      out.push_back(static_cast<wchar_t>(cp));
+      i += len;
+    } else {
+      out.push_back(kReplacement);
+      i += ok ? len : j;
+    }
+  }
+  return out;
+}
+
+std::string WideToUtf8(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t wc : text) {
+    char32_t c = static_cast<char32_t>(wc);
+    if (!IsScalar(c)) c = kReplacement;
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+void SetProcessLocale() {
+  if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "C");
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+bool ParseInt64(std::wstring_view text, long long* out) {
+  size_t i = 0;
+  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
+  size_t digits = 0;
+  unsigned long long value = 0;
+  constexpr unsigned long long kLimit = 9223372036854775808ull;  // |INT64_MIN|
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i, ++digits) {
+    unsigned long long digit = static_cast<unsigned long long>(text[i] - L'0');
+    if (value > (kLimit - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
+  if (digits == 0 || i != text.size()) return false;
+  if (!negative && value == kLimit) return false;
+  *out = negative ? static_cast<long long>(0 - value) : static_cast<long long>(value);
+  return true;
+}

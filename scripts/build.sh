@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures (once) and builds everything incrementally into build/ (or $VELDMIX_BUILD).
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${VELDMIX_BUILD:-$root/build}"
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake --build "$build" -j "$jobs"

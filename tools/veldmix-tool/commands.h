@@ -1,0 +1,15 @@
+#pragma once
+// The headless harness: one table row per subcommand, each over the program's real code.
+#include <string>
+#include <vector>
+
+struct ToolCommand {
+  const char* name;
+  const char* usage;    // arguments, as --help prints them
+  const char* summary;  // one line
+  int (*run)(const std::vector<std::string>& args);  // args after the subcommand; exit code
+};
+
+// Each subcommand file defines one table and registers it in main.cpp's list.
+extern const ToolCommand kFoundationCommands[];
+extern const int kFoundationCommandCount;

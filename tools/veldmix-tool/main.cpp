@@ -1,0 +1,38 @@
+// veldmix-tool: run a piece of Veldmix from the shell, without a window.
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "tools/veldmix-tool/commands.h"
+
+namespace {
+
+const std::span<const ToolCommand> kTables[] = {
+    {kFoundationCommands, static_cast<size_t>(kFoundationCommandCount)},
+};
+
+void PrintHelp(FILE* to) {
+  std::fprintf(to, "usage: veldmix-tool COMMAND [ARGS...]\n\ncommands:\n");
+  for (auto table : kTables)
+    for (const ToolCommand& c : table) std::fprintf(to, "  %-10s %-34s %s\n", c.name, c.usage, c.summary);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetProcessLocale();
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
+      !std::strcmp(argv[1], "help")) {
+    PrintHelp(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  for (auto table : kTables)
+    for (const ToolCommand& c : table)
+      if (!std::strcmp(c.name, argv[1])) return c.run(args);
+  std::fprintf(stderr, "veldmix-tool: unknown command \"%s\" (see --help)\n", argv[1]);
+  return 2;
+}
