@@ -13,3 +13,7 @@ struct ToolCommand {
 // Each subcommand file defines one table and registers it in main.cpp's list.
 extern const ToolCommand kFoundationCommands[];
 extern const int kFoundationCommandCount;
+extern const ToolCommand kSoundCommands[];
+extern const int kSoundCommandCount;
+extern const ToolCommand kRenderCommands[];
+extern const int kRenderCommandCount;

@@ -12,6 +12,8 @@ namespace {
 
 const std::span<const ToolCommand> kTables[] = {
     {kFoundationCommands, static_cast<size_t>(kFoundationCommandCount)},
+    {kSoundCommands, static_cast<size_t>(kSoundCommandCount)},
+    {kRenderCommands, static_cast<size_t>(kRenderCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,490 @@
+// One device period of the whole mix: decks, pads, prelisten, master effects, microphone, master
+// chain, meters, analyser, pad recording, taps and the headphone and booth mixes.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <mutex>
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+#include "engine/beat_grid.h"
+#include "engine/render.h"
+
+namespace {
+
+// Mixer.
+constexpr float kCutCurveEdge = 0.06f;  // the cut curve fades over the outer 6 % of the travel
+constexpr double kHalfPi = 1.5707963267948966;
+constexpr double kTwoPi = 6.283185307179586;
+constexpr float kPrelistenGain = 0.8f;
+constexpr float kUnityMasterVolume = 0.8f;
+constexpr float kSecondaryVolumeBoost = 1.5f;  // headphone and booth volume^2 x 1.5
+
+// Free-running beat clock: 120 BPM when the leader deck gives no beat.
+constexpr double kFreeBeatSeconds = 0.5;
+constexpr double kFreeBeatWrap = 1e6;
+constexpr double kMinLeaderSpeed = 0.1;
+
+// Microphone.
+constexpr float kDuckedMusicGain = 0.28f;
+constexpr float kDuckFollow = 0.35f;  // share of the way to the target per block
+constexpr float kDuckSnap = 0.002f;
+constexpr float kMicEffectAmount = 0.45f;
+constexpr float kMicEchoBeats = 0.75f;
+constexpr uint32_t kMicEffectBits = 3;  // ECHO and REVERB only
+constexpr double kInputLagFrames = 2048.0;
+constexpr double kInputMaxFillShare = 0.75;
+constexpr double kInputMaxDrift = 0.01;
+
+// Pad recording: padRecordLastBeat below this means armed and no beat seen yet.
+constexpr double kJustArmedBelow = -1e8;
+
+// Master chain.
+constexpr float kLimiterCeiling = 0.97f;
+constexpr double kLimiterReleaseSeconds = 0.15;
+constexpr float kMinEnvelope = 0.0001f;
+constexpr float kLimiterClipEnvelope = 0.5f;  // a block clips audibly when the limiter dug deeper
+constexpr float kSoftClipKnee = 0.9f;
+constexpr float kSoftClipRange = 0.1f;
+
+// Analyser: 16 band-passes from 40 Hz to 16 kHz.
+constexpr double kAnalyserLowHz = 40.0;
+constexpr double kAnalyserSpan = 400.0;
+constexpr double kAnalyserAlphaScale = 0.25;
+
+float Sane(float value, float fallback, float lo, float hi) {
+  return std::isfinite(value) ? std::clamp(value, lo, hi) : fallback;
+}
+
+void RaiseAtomic(std::atomic<float>& meter, float value) {
+  float seen = meter.load(std::memory_order_relaxed);
+  while (value > seen && !meter.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+  }
+}
+
+template <typename T>
+void GrowTo(std::vector<T>& v, size_t size) {
+  if (v.size() < size) v.resize(size);  // only before PrepareRenderBuffers sized it
+}
+
+bool Plays(const TrackPtr& track) {
+  return track && track->sampleRate > 0 && std::min<uint64_t>(track->frames, track->samples.size() / 2) > 0;
+}
+
+float DeckGain(int32_t xfAssign, float left, float right) {
+  if (xfAssign == 0) return left;
+  if (xfAssign == 2) return right;
+  return 1.0f;
+}
+
+// Adds a one-shot or looping sound into target; false when a one-shot reached its end.
+bool AddSound(const Track& sound, double& position, bool loop, float gain, double step, float* target,
+              float* extra, int32_t frames) {
+  const double length = static_cast<double>(std::min<uint64_t>(sound.frames, sound.samples.size() / 2));
+  for (int32_t i = 0; i < frames; ++i) {
+    if (position >= length) {
+      if (!loop || length <= 0.0) return false;
+      position = std::fmod(position, length);
+    }
+    float l, r;
+    ReadTrackCubic(sound, position, l, r);
+    target[2 * i] += l * gain;
+    target[2 * i + 1] += r * gain;
+    if (extra != nullptr) {
+      extra[2 * i] += l * gain;
+      extra[2 * i + 1] += r * gain;
+    }
+    position += step;
+  }
+  return true;
+}
+
+void BuildAnalyser(AudioEngine& engine, int32_t rate) {
+  for (int i = 0; i < kSpectrumBands; ++i) {
+    const double f = kAnalyserLowHz * std::pow(kAnalyserSpan, i / 15.0);
+    const double w = kTwoPi * f / rate;
+    const double alpha = std::sin(w) * kAnalyserAlphaScale;
+    Biquad& band = engine.analyserBands[i];
+    band.b0 = alpha / (1.0 + alpha);
+    band.b1 = 0.0;
+    band.b2 = -alpha / (1.0 + alpha);
+    band.a1 = -2.0 * std::cos(w) / (1.0 + alpha);
+    band.a2 = (1.0 - alpha) / (1.0 + alpha);
+    ResetBiquad(band);
+  }
+  engine.analyserRate = rate;
+}
+
+// Flushes denormals to zero for the render (effect tails decay through them) and restores the
+// caller's setting afterwards.
+struct DenormalGuard {
+#if defined(__SSE__)
+  unsigned int saved = _mm_getcsr();
+  DenormalGuard() { _mm_setcsr(saved | 0x8040u); }  // FTZ | DAZ
+  ~DenormalGuard() { _mm_setcsr(saved); }
+#endif
+};
+
+// Reads the input ring behind its writer with drift correction into micBuffer and adds it to out
+// (and extra). Nothing unless the input captures into a sized ring. Engine lock held.
+void RenderMicrophone(AudioEngine& engine, float* out, float* extra, int32_t frames, int32_t rate) {
+  float* mic = engine.micBuffer.data();
+  const double capacity = static_cast<double>(engine.inputCapacity);
+  const bool ringReady = engine.inputCapacity > 0 && engine.inputRing.size() >= 2 * engine.inputCapacity;
+  const int32_t inputRate = engine.inputRate.load();
+  const bool live = engine.inputOn.load() && engine.inputCapturing.load() && inputRate > 0 && ringReady;
+  if (!live) return;
+
+  double beatLength = 0.5;
+  const double beat0 = LeaderBeatPosition(engine, 0, rate, beatLength);
+  float amounts[kEffectCount], params[kEffectCount] = {};
+  std::fill(amounts, amounts + kEffectCount, kMicEffectAmount);
+  params[kFxEcho] = kMicEchoBeats;
+  const uint32_t mask = engine.micEffectMask & kMicEffectBits;
+  UpdateEffectUnit(engine.micEffects, mask, amounts, params, beatLength, rate);
+
+  const float micGain = Sane(engine.micGain, 0.8f, 0.0f, 1.0f);
+  const float readGain = 2.0f * micGain * micGain;
+  const double written = static_cast<double>(engine.inputWritten.load(std::memory_order_acquire));
+  double fill = written - engine.inputReadPos;
+  if (fill < 0.0 || fill > kInputMaxFillShare * capacity || engine.inputReadPos == 0.0) {
+    engine.inputReadPos = std::max(written - kInputLagFrames, 0.0);
+    fill = written - engine.inputReadPos;
+  }
+  const double adj = std::clamp((fill - kInputLagFrames) / kInputLagFrames * kInputMaxDrift, -kInputMaxDrift, kInputMaxDrift);
+  const double step = static_cast<double>(inputRate) / rate * (1.0 + adj);
+  const float* ring = engine.inputRing.data();
+  const uint64_t cap = engine.inputCapacity;
+  for (int32_t i = 0; i < frames; ++i) {
+    float l = 0.0f, r = 0.0f;
+    const uint64_t at = static_cast<uint64_t>(engine.inputReadPos);
+    if (static_cast<double>(at + 1) < written) {
+      const float t = static_cast<float>(engine.inputReadPos - static_cast<double>(at));
+      const float* a = ring + (at % cap) * 2;
+      const float* b = ring + ((at + 1) % cap) * 2;
+      l = (a[0] + (b[0] - a[0]) * t) * readGain;
+      r = (a[1] + (b[1] - a[1]) * t) * readGain;
+      engine.inputReadPos += step;
+    }
+    if (mask != 0) ProcessEffectUnit(engine.micEffects, l, r, beat0 + i / (rate * beatLength));
+    mic[2 * i] = l;
+    mic[2 * i + 1] = r;
+    out[2 * i] += l;
+    out[2 * i + 1] += r;
+    if (extra != nullptr) {
+      extra[2 * i] += l;
+      extra[2 * i + 1] += r;
+    }
+  }
+  engine.inputReadFrame = static_cast<uint64_t>(engine.inputReadPos);
+}
+
+// Advances an armed or running pad recording by one block of the master (or the microphone):
+// a synced recording starts on the leader's next bar and ends after its beats; any recording
+// ends when the buffer is full. Engine lock held.
+void RecordPad(AudioEngine& engine, const float* out, int32_t frames, int32_t rate) {
+  int32_t state = engine.padRecordState.load();
+  if (state != 1 && state != 2) return;
+  const float* source = engine.padRecordSource == 1 ? engine.micBuffer.data() : out;
+  const uint64_t capacity = engine.padRecordBuffer.size() / 2;
+  const DeckState& leader = engine.decks[std::clamp(engine.leaderDeck, 0, kEngineDecks - 1)];
+  const bool synced = engine.padRecordBeats > 0 && Plays(leader.track) && leader.playing;
+  for (int32_t i = 0; i < frames; ++i) {
+    double beatLength = 0.5;
+    const double beat = synced ? LeaderBeatPosition(engine, i, rate, beatLength) : 0.0;
+    if (state == 1) {
+      if (synced) {
+        if (engine.padRecordLastBeat < kJustArmedBelow ||
+            std::floor(beat / 4.0) == std::floor(engine.padRecordLastBeat / 4.0)) {
+          engine.padRecordLastBeat = beat;
+          continue;
+        }
+        engine.padRecordStartBeat = std::floor(beat / 4.0) * 4.0;
+      } else {
+        engine.padRecordStartBeat = 0.0;
+      }
+      state = 2;
+    }
+    if (engine.padRecordFrames >= capacity ||
+        (synced && beat >= engine.padRecordStartBeat + engine.padRecordBeats)) {
+      state = 3;
+      break;
+    }
+    engine.padRecordBuffer[2 * engine.padRecordFrames] = source[2 * i];
+    engine.padRecordBuffer[2 * engine.padRecordFrames + 1] = source[2 * i + 1];
+    ++engine.padRecordFrames;
+  }
+  // A StopPadRecording from another thread cannot interleave: it takes the lock we hold.
+  engine.padRecordState.store(state);
+}
+
+}  // namespace
+
+float SoftClip(float x) {
+  const float magnitude = std::abs(x);
+  if (magnitude < kSoftClipKnee) return x;
+  const float bent = kSoftClipKnee + kSoftClipRange * std::tanh((magnitude - kSoftClipKnee) / kSoftClipRange);
+  return x < 0.0f ? -bent : bent;
+}
+
+void CrossfaderGains(float position, int32_t curve, float& left, float& right) {
+  const float x = Sane(position, 0.5f, 0.0f, 1.0f);
+  switch (curve) {
+    case 1:
+      left = x < 1.0f - kCutCurveEdge ? 1.0f : (1.0f - x) / kCutCurveEdge;
+      right = x > kCutCurveEdge ? 1.0f : x / kCutCurveEdge;
+      break;
+    case 2:
+      left = static_cast<float>(std::cos(x * kHalfPi));
+      right = static_cast<float>(std::sin(x * kHalfPi));
+      break;
+    default:
+      left = std::min(2.0f * (1.0f - x), 1.0f);
+      right = std::min(2.0f * x, 1.0f);
+      break;
+  }
+}
+
+bool HeadphonesApart(const AudioEngine& engine) {
+  if (engine.externalMixer) return false;
+  if (engine.phonesMode == 1) return true;
+  if (engine.phonesMode != 2) return false;
+  return engine.phonesOnMaster ? engine.outputRunning.load() : engine.phones.running.load();
+}
+
+double LeaderBeatPosition(const AudioEngine& engine, int32_t frame, int32_t rate, double& beatLength) {
+  const DeckState& leader = engine.decks[std::clamp(engine.leaderDeck, 0, kEngineDecks - 1)];
+  // blockPositions holds at least the current block once the deck rendered it; callers ask only
+  // for frames of the block being rendered.
+  if (Plays(leader.track) && leader.playing && frame >= 0 &&
+      static_cast<size_t>(frame) < leader.blockPositions.size()) {
+    const Track& track = *leader.track;
+    const double t = leader.blockPositions[frame] / track.sampleRate;
+    const double tempo = std::isfinite(leader.tempo) ? leader.tempo : 0.0;
+    beatLength = BeatLengthAt(track, t) / std::max(1.0 + tempo, kMinLeaderSpeed);
+    return BeatAtTime(track, t);
+  }
+  beatLength = kFreeBeatSeconds;
+  return frame / (rate * kFreeBeatSeconds) + engine.freeBeatClock;
+}
+
+void StopPadRecording(AudioEngine& engine) {
+  std::lock_guard<std::recursive_mutex> guard(engine.lock);
+  const int32_t state = engine.padRecordState.load();
+  if (state == 1) engine.padRecordState.store(0);
+  if (state == 2) engine.padRecordState.store(3);
+}
+
+void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
+  if (frames <= 0) return;
+  std::fill(out, out + 2 * static_cast<size_t>(frames), 0.0f);
+  if (rate <= 0) return;
+  std::lock_guard<std::recursive_mutex> guard(engine.lock);
+  DenormalGuard denormals;
+  const size_t stereo = static_cast<size_t>(frames) * 2;
+
+  // Buffers; where the headphones go.
+  for (std::vector<float>* buffer : {&engine.cueBuffer, &engine.phonesBuffer, &engine.boothBuffer, &engine.extraBuffer})
+    GrowTo(*buffer, stereo);
+  for (std::vector<float>& buffer : engine.deckOutBuffers) GrowTo(buffer, stereo);
+  float* cue = engine.cueBuffer.data();
+  std::fill(cue, cue + stereo, 0.0f);
+  const bool external = engine.externalMixer;
+  const bool apart = HeadphonesApart(engine);
+  float* extra = external ? engine.extraBuffer.data() : nullptr;
+  if (external) {
+    for (std::vector<float>& buffer : engine.deckOutBuffers) std::fill(buffer.begin(), buffer.begin() + stereo, 0.0f);
+    std::fill(extra, extra + stereo, 0.0f);
+  }
+
+  // Cross-fader.
+  float left, right;
+  CrossfaderGains(engine.xfPosition, engine.xfCurve, left, right);
+
+  // Decks.
+  const bool sandbox = engine.sandboxOn.load() && !external;
+  if (sandbox) {
+    GrowTo(engine.liveMixBuffer, stereo);
+    GrowTo(engine.sandboxCueBuffer, stereo);
+    std::fill(engine.liveMixBuffer.begin(), engine.liveMixBuffer.begin() + stereo, 0.0f);
+    std::fill(engine.sandboxCueBuffer.begin(), engine.sandboxCueBuffer.begin() + stereo, 0.0f);
+    float savedLeft, savedRight;
+    CrossfaderGains(engine.sandboxXfPosition, engine.xfCurve, savedLeft, savedRight);
+    for (int d = 0; d < kEngineDecks; ++d) {
+      DeckState& saved = engine.sandboxDecks[d];
+      if (saved.track)
+        RenderDeck(engine, saved, DeckGain(saved.xfAssign, savedLeft, savedRight), out,
+                   engine.sandboxCueBuffer.data(), nullptr, frames, rate);
+      DeckState& live = engine.decks[d];
+      if (live.track)
+        RenderDeck(engine, live, DeckGain(live.xfAssign, left, right), engine.liveMixBuffer.data(), cue, nullptr,
+                   frames, rate);
+    }
+  } else {
+    for (int d = 0; d < kEngineDecks; ++d) {
+      DeckState& deck = engine.decks[d];
+      if (deck.track)
+        RenderDeck(engine, deck, DeckGain(deck.xfAssign, left, right), out, cue,
+                   external ? engine.deckOutBuffers[d].data() : nullptr, frames, rate);
+    }
+  }
+
+  // Sampler pads.
+  const float samplerVolume = Sane(engine.samplerVolume, 0.8f, 0.0f, 1.0f);
+  for (SamplerPad& pad : engine.pads) {
+    if (!pad.playing || !pad.track) continue;
+    if (pad.track->sampleRate <= 0 || !std::isfinite(pad.position) || pad.position < 0.0) {
+      pad.playing = false;
+      continue;
+    }
+    const float gain = samplerVolume * samplerVolume * (std::isfinite(pad.gain) ? pad.gain : 1.0f);
+    const double step = static_cast<double>(pad.track->sampleRate) / rate;
+    if (!AddSound(*pad.track, pad.position, pad.loop, gain, step, out, extra, frames)) pad.playing = false;
+  }
+
+  // Prelisten.
+  if (engine.prelistenPlaying && engine.prelistenTrack && engine.prelistenTrack->sampleRate > 0) {
+    float* target = apart ? cue : (external ? extra : out);
+    const double step = static_cast<double>(engine.prelistenTrack->sampleRate) / rate;
+    if (!std::isfinite(engine.prelistenPosition) || engine.prelistenPosition < 0.0) engine.prelistenPosition = 0.0;
+    if (!AddSound(*engine.prelistenTrack, engine.prelistenPosition, false, kPrelistenGain, step, target, nullptr, frames))
+      engine.prelistenPlaying = false;
+  }
+
+  // Master effects, timed by the leader deck.
+  {
+    float amounts[kEffectCount], params[kEffectCount];
+    std::fill(amounts, amounts + kEffectCount, Sane(engine.masterFxAmount, 0.5f, 0.0f, 1.0f));
+    std::fill(params, params + kEffectCount, std::isfinite(engine.masterFxParam) ? engine.masterFxParam : 0.5f);
+    double beatLength = 0.5;
+    LeaderBeatPosition(engine, 0, rate, beatLength);
+    UpdateEffectUnit(engine.masterFx, engine.masterFxMask, amounts, params, beatLength, rate);
+    for (int32_t i = 0; i < frames; ++i) {
+      double unused;
+      ProcessEffectUnit(engine.masterFx, out[2 * i], out[2 * i + 1], LeaderBeatPosition(engine, i, rate, unused));
+    }
+  }
+
+  // Ducking under the microphone.
+  const bool micLive = engine.inputOn.load() && engine.inputCapturing.load() && engine.inputRate.load() > 0;
+  const float duckTarget = micLive && engine.micDuck ? kDuckedMusicGain : 1.0f;
+  if (!std::isfinite(engine.duckGain)) engine.duckGain = 1.0f;
+  if (engine.duckGain != duckTarget) {
+    const float from = engine.duckGain;
+    float to = from + kDuckFollow * (duckTarget - from);
+    if (std::abs(to - duckTarget) < kDuckSnap) to = duckTarget;
+    for (int32_t i = 0; i < frames; ++i) {
+      const float g = from + (to - from) * static_cast<float>(i + 1) / frames;
+      out[2 * i] *= g;
+      out[2 * i + 1] *= g;
+    }
+    engine.duckGain = to;
+  }
+
+  // Microphone.
+  if (engine.inputResync.exchange(false)) engine.inputReadPos = 0.0;
+  GrowTo(engine.micBuffer, stereo);
+  std::fill(engine.micBuffer.begin(), engine.micBuffer.begin() + stereo, 0.0f);
+  RenderMicrophone(engine, out, extra, frames, rate);
+
+  // Free-running beat clock.
+  engine.freeBeatClock += frames / (rate * kFreeBeatSeconds);
+  if (engine.freeBeatClock > kFreeBeatWrap) engine.freeBeatClock = 0.0;
+
+  // Master gain, limiter, soft clip.
+  const float volume = Sane(engine.masterVolume, kUnityMasterVolume, 0.0f, 1.0f) / kUnityMasterVolume;
+  const float masterTarget = volume * volume;
+  if (!std::isfinite(engine.masterGainLast)) engine.masterGainLast = masterTarget;
+  if (!std::isfinite(engine.limiterEnvelope)) engine.limiterEnvelope = 1.0f;
+  const float release = static_cast<float>(1.0 - std::exp(-1.0 / (kLimiterReleaseSeconds * rate)));
+  bool blockClipped = false;
+  float lowestEnvelope = 1.0f, peakL = 0.0f, peakR = 0.0f;
+  for (int32_t i = 0; i < frames; ++i) {
+    const float g = engine.masterGainLast + (masterTarget - engine.masterGainLast) * static_cast<float>(i + 1) / frames;
+    float l = out[2 * i] * g, r = out[2 * i + 1] * g;
+    if (std::abs(l) > 1.0f || std::abs(r) > 1.0f) blockClipped = true;
+    if (engine.limiterOn) {
+      const float peak = std::max(std::abs(l), std::abs(r));
+      const float wanted = peak > kLimiterCeiling ? kLimiterCeiling / peak : 1.0f;
+      // Recovery stops at the gain this sample needs, so the ceiling holds on sustained peaks.
+      if (engine.limiterEnvelope > wanted)
+        engine.limiterEnvelope = wanted;
+      else
+        engine.limiterEnvelope = std::min(engine.limiterEnvelope + (1.0f - engine.limiterEnvelope) * release, wanted);
+      l *= engine.limiterEnvelope;
+      r *= engine.limiterEnvelope;
+      lowestEnvelope = std::min(lowestEnvelope, engine.limiterEnvelope);
+    }
+    l = SoftClip(l);
+    r = SoftClip(r);
+    out[2 * i] = l;
+    out[2 * i + 1] = r;
+    peakL = std::max(peakL, std::abs(l));
+    peakR = std::max(peakR, std::abs(r));
+  }
+  engine.masterGainLast = masterTarget;
+
+  // Meters.
+  RaiseAtomic(engine.masterPeakL, peakL);
+  RaiseAtomic(engine.masterPeakR, peakR);
+  RaiseAtomic(engine.limiterReductionDb, -20.0f * std::log10(std::max(lowestEnvelope, kMinEnvelope)));
+  if (blockClipped && (!engine.limiterOn || lowestEnvelope < kLimiterClipEnvelope)) engine.clipped.store(true);
+
+  // Spectrum analyser.
+  if (engine.analyserRate != rate) BuildAnalyser(engine, rate);
+  for (int b = 0; b < kSpectrumBands; ++b) {
+    Biquad& band = engine.analyserBands[b];
+    float bandPeak = 0.0f;
+    for (int32_t i = 0; i < frames; ++i)
+      bandPeak = std::max(bandPeak, static_cast<float>(std::abs(ProcessBiquad(band, (out[2 * i] + out[2 * i + 1]) * 0.5))));
+    RaiseAtomic(engine.spectrum[b], bandPeak);
+  }
+
+  // Pad recording.
+  RecordPad(engine, out, frames, rate);
+
+  // Taps.
+  if (engine.recording.load()) RingWrite(engine.recordRing, out, static_cast<uint64_t>(frames));
+  if (engine.tapStream.load()) RingWrite(engine.streamRing, out, static_cast<uint64_t>(frames));
+  if (engine.tapVideoRecord.load()) RingWrite(engine.videoRecordRing, out, static_cast<uint64_t>(frames));
+  if (engine.tapLiveVideo.load()) RingWrite(engine.liveVideoRing, out, static_cast<uint64_t>(frames));
+
+  // Booth and headphones.
+  if (!external) {
+    const bool boothThread = engine.booth.wanted.load();
+    if (boothThread || engine.boothOnMaster) {
+      const float boothVolume = Sane(engine.boothVolume, 0.8f, 0.0f, 1.0f);
+      const float gain = boothVolume * boothVolume * kSecondaryVolumeBoost;
+      float* booth = engine.boothBuffer.data();
+      for (size_t k = 0; k < stereo; ++k) booth[k] = SoftClip(out[k] * gain);
+      if (boothThread) RingWrite(engine.booth.ring, booth, static_cast<uint64_t>(frames));
+    }
+    if (engine.phonesMode != 0) {
+      const float phonesVolume = Sane(engine.headphoneVolume, 0.8f, 0.0f, 1.0f);
+      const float volume = phonesVolume * phonesVolume * kSecondaryVolumeBoost;
+      float* phones = engine.phonesBuffer.data();
+      if (engine.sandboxOn.load() && engine.liveMixBuffer.size() >= stereo) {
+        const float* liveMix = engine.liveMixBuffer.data();
+        for (size_t k = 0; k < stereo; ++k) phones[k] = SoftClip(liveMix[k] * engine.masterGainLast * volume);
+      } else {
+        const float m = Sane(engine.headphoneMix, 0.0f, 0.0f, 1.0f);
+        for (size_t k = 0; k < stereo; ++k) phones[k] = SoftClip((m * out[k] + (1.0f - m) * cue[k]) * volume);
+      }
+      if (engine.phonesMode == 1) {
+        for (int32_t i = 0; i < frames; ++i) {
+          out[2 * i] = (out[2 * i] + out[2 * i + 1]) * 0.5f;
+          out[2 * i + 1] = (phones[2 * i] + phones[2 * i + 1]) * 0.5f;
+        }
+      } else if (engine.phonesMode == 2 && !engine.phonesOnMaster) {
+        RingWrite(engine.phones.ring, phones, static_cast<uint64_t>(frames));
+      }
+    }
+  } else {
+    // External mixer: each deck output and the extra output get the master's soft knee.
+    for (std::vector<float>& buffer : engine.deckOutBuffers)
+      for (size_t k = 0; k < stereo; ++k) buffer[k] = SoftClip(buffer[k]);
+    for (size_t k = 0; k < stereo; ++k) extra[k] = SoftClip(extra[k]);
+  }
+}

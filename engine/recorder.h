@@ -1,0 +1,41 @@
+#pragma once
+// Consumers of the finished master mix: the three 4-second taps (audio stream, video recorder,
+// live video) and the WAV recorder. RenderMix writes each ring while its switch is on; each ring
+// has one reader thread.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "engine/wav_file.h"
+
+// --- Taps ---------------------------------------------------------------------------------------
+// Off clears the switch at once (no lock). On, when off: the ring is sized to four seconds at the
+// master rate (at least 8000 Hz) and emptied, then the switch is set, under the engine lock. The
+// tap's consumer must not be reading while the tap is switched on. Any thread but the audio one.
+void EnableStreamTap(bool on);
+void EnableVideoRecordTap(bool on);
+void EnableLiveVideoTap(bool on);
+
+// --- WAV recorder -------------------------------------------------------------------------------
+// Starts recording the master mix to a 16-bit stereo WAV file at the master rate. False while a
+// recording runs, while the master rate is unknown, or when the file cannot be created or its
+// first header written. The file is written in place (a mix is too long to stage in a ".tmp");
+// its header is rewritten every few seconds and on stop, so a crash leaves a readable WAV.
+// frameLimit caps the recording below the WAV size limit (tests pass a small one); reaching it
+// stops the recording as a full WAV file does. Control thread (UI); never the audio thread.
+bool StartRecording(const std::wstring& path, uint64_t frameLimit = kWavMaxFrames);
+// Clears `recording`, joins the recorder thread, rewrites the header to the frames on disk and
+// closes the file. Harmless when nothing records. Control thread.
+void StopRecording();
+// Why the last recording stopped by itself or ended badly (a write failure, the size limit, a
+// header that could not be finished), for the status line; empty when it went well. Cleared by
+// StartRecording. Any thread.
+std::wstring RecordingProblem();
+
+// The recorder thread's body: drains the recorder ring into the file until `recording` is off
+// and the ring is empty, or until a write fails or the frame limit is reached (then it clears
+// `recording`, logs, sets RecordingProblem and finishes the file itself).
+void RecorderThread();
+// Seeks to 0, writes the 44-byte header for `frames` frames, seeks back to the end. False when
+// any step fails.
+bool WriteWavHeader(std::FILE* file, uint32_t rate, uint64_t frames);

@@ -1,0 +1,40 @@
+#pragma once
+// The real-time render: one device period of the whole mix (RenderMix) and of one deck
+// (RenderDeck). Both run under the engine lock, allocate nothing once the work buffers have
+// reached the period size (PrepareRenderBuffers), and take no other lock.
+#include <cstdint>
+
+#include "engine/engine.h"
+
+// --- Mixer ---
+// Renders one period: writes the finished master block into out (2 x frames floats, cleared
+// first) and fills the cue, headphone, booth, external-mixer, tap and recorder destinations,
+// the pad recording and the meters. Takes the engine lock for the whole period.
+void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate);
+// The leader deck's beat at `frame` of the block being rendered and its beat length in seconds;
+// a free-running 120 BPM clock when the leader has no track, does not play or frame lies outside
+// the block. Engine lock held.
+double LeaderBeatPosition(const AudioEngine& engine, int32_t frame, int32_t rate, double& beatLength);
+// Ends a pad recording early: armed becomes idle, recording becomes done. Takes the lock.
+void StopPadRecording(AudioEngine& engine);
+
+// --- Deck ---
+// Renders one deck for one period: moves its position, reads the track (cubic or through the
+// key-lock stretcher), applies trim, EQ, voice modes, filter, colour effect, deck effects and the
+// beat click, and adds the result to out (times fader and cross-fader gain xfGain), cue (times
+// the cue gain) and deckOut when given (unscaled). Engine lock held.
+void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, float* cue,
+                float* deckOut, int32_t frames, int32_t rate);
+// One stereo frame of the track at a fractional position by 4-point Catmull-Rom interpolation;
+// 0, 0 when the position is negative or at or past the end; frames outside the track count as 0.
+void ReadTrackCubic(const Track& track, double position, float& left, float& right);
+
+// --- Shared curves ---
+// Cross-fader gains of the left and right sides for a position (clamped to 0..1) and a curve
+// (0 linear, 1 cut, 2 constant power).
+void CrossfaderGains(float position, int32_t curve, float& left, float& right);
+// The master's soft knee: samples at or above 0.9 in magnitude bend toward 1.0 and never reach it.
+float SoftClip(float x);
+// True when the headphone mix leaves the master: split on the master output, or its own output
+// running (and not in external-mixer mode). Engine lock held.
+bool HeadphonesApart(const AudioEngine& engine);
