@@ -14,6 +14,9 @@ const std::span<const ToolCommand> kTables[] = {
     {kFoundationCommands, static_cast<size_t>(kFoundationCommandCount)},
     {kSoundCommands, static_cast<size_t>(kSoundCommandCount)},
     {kRenderCommands, static_cast<size_t>(kRenderCommandCount)},
+    {kAnalysisCommands, static_cast<size_t>(kAnalysisCommandCount)},
+    {kMediaCommands, static_cast<size_t>(kMediaCommandCount)},
+    {kStemCommands, static_cast<size_t>(kStemCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,440 @@
+#include "engine/analysis.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cfloat>
+#include <cmath>
+#include <numbers>
+
+#include "engine/musical_keys.h"
+
+namespace {
+
+// --- Band split and waveform ---
+constexpr double kLowSplitHz = 180.0;           // two cascaded one-pole low-passes
+constexpr double kMidSplitHz = 2200.0;          // one one-pole low-pass
+constexpr double kEnergyMidWeight = 0.4;
+constexpr double kEnergyHighWeight = 0.15;
+constexpr float kMinBandMaximum = 1e-6f;        // keeps silence from dividing by zero
+constexpr double kWaveformGamma = 0.8;          // lifts quiet parts of the waveform
+constexpr double kWaveformFullScale = 255.0;
+// A decoded float file can hold any value; past +80 dBFS it is garbage, and clamping there keeps
+// every sum and FFT below overflow. Non-finite samples count as silence.
+constexpr float kSampleLimit = 1e4f;
+
+// --- Loudness and first sound ---
+constexpr double kMinMeanPower = 1e-10;         // -100 dB floor for silence
+constexpr float kFirstSoundLevel = 0.02f;       // linear sample level
+constexpr double kFirstSoundLeadS = 0.01;       // cue this much before the first sound
+
+// --- Key ---
+constexpr int32_t kKeyTargetRate = 11025;       // Hz; decimate towards this rate
+constexpr size_t kKeyFftSize = 4096;
+constexpr size_t kKeyBinCount = kKeyFftSize / 2;
+constexpr uint64_t kKeyMinSamples = 16384;      // decimated samples; about 1.5 s
+constexpr uint64_t kKeyMaxWindows = 300;
+constexpr double kKeyLowHz = 60.0;
+constexpr double kKeyHighHz = 2100.0;
+constexpr double kConcertAHz = 440.0;
+constexpr int32_t kConcertAMidi = 69;
+constexpr double kNoScore = -1.0;               // correlation of a flat chroma
+constexpr double kStartingBestScore = -2.0;
+// Tonal content: a bin counts as part of a spectral peak when it stands this far above the
+// median of its neighbourhood (a Hann main lobe is 4 bins wide, so 17 bins see its shoulders).
+// Noise of any colour puts almost nothing in peaks; a chord puts nearly everything there.
+constexpr int32_t kBackgroundHalfWidthBins = 8;
+constexpr double kPeakOverBackground = 2.0;
+constexpr double kMinTonalShare = 0.02;         // of the key band's summed magnitude
+
+// Krumhansl-Kessler probe-tone profiles, from the tonic up.
+constexpr std::array<double, 12> kMajorProfile = {6.35, 2.23, 3.48, 2.33, 4.38, 4.09,
+                                                  2.52, 5.19, 2.39, 3.66, 2.29, 2.88};
+constexpr std::array<double, 12> kMinorProfile = {6.33, 2.68, 3.52, 5.38, 2.60, 3.53,
+                                                  2.54, 4.75, 3.98, 2.69, 3.34, 3.17};
+
+// --- Onsets ---
+constexpr double kOnsetEnergyScale = 1000.0;
+constexpr size_t kOnsetMeanPoints = 17;         // centred moving mean
+constexpr size_t kOnsetMeanHalf = kOnsetMeanPoints / 2;
+
+// --- Tempo ---
+constexpr double kPointsPerMinute = 60.0 * kWavePointsPerSecond;  // 9000
+constexpr size_t kTempoMinPoints = 600;         // 4 s
+constexpr size_t kMinLag = 46, kMaxLag = 130;   // points; 195.7 to 69.2 BPM
+constexpr double kPriorCentreBpm = 125.0;
+constexpr double kPriorWidthOctaves = 0.5;      // exp(-0.5 (log2(bpm / 125) / 0.5)^2)
+constexpr double kMinCurvature = 1e-12;
+constexpr double kMaxLagShift = 1.0;            // points; the parabola's vertex stays by its peak
+constexpr double kFoldLowBpm = 78.0;            // fold into [78, 180)
+constexpr double kFoldHighBpm = 180.0;
+constexpr double kFineSpanBpm = 1.5;
+constexpr double kFineStepBpm = 0.01;
+constexpr int32_t kFineSteps = 300;             // 2 x 1.5 / 0.01 steps: 301 candidates
+constexpr double kSnapBpm = 0.05;
+constexpr double kSnapSlackBpm = 1e-9;          // candidates carry rounding from their 0.01 steps
+
+float CleanSample(float s) {
+  if (std::fabs(s) <= kSampleLimit) return s;
+  if (!std::isfinite(s)) return 0.0f;
+  return std::copysign(kSampleLimit, s);
+}
+
+// Frames that really have samples: a track whose sample vector is short counts only those.
+uint64_t UsableFrames(const Track& track) {
+  return std::min<uint64_t>(track.frames, track.samples.size() / 2);
+}
+
+// Pearson correlation of chroma rotated to `tonic` with a profile; -1 for a flat chroma.
+double CorrelateKey(const std::array<double, 12>& chroma, int32_t tonic,
+                    const std::array<double, 12>& profile) {
+  double mean_c = 0.0, mean_p = 0.0;
+  for (int32_t i = 0; i < 12; ++i) {
+    mean_c += chroma[(tonic + i) % 12];
+    mean_p += profile[i];
+  }
+  mean_c /= 12.0;
+  mean_p /= 12.0;
+  double cov = 0.0, var_c = 0.0, var_p = 0.0;
+  for (int32_t i = 0; i < 12; ++i) {
+    const double dc = chroma[(tonic + i) % 12] - mean_c;
+    const double dp = profile[i] - mean_p;
+    cov += dc * dp;
+    var_c += dc * dc;
+    var_p += dp * dp;
+  }
+  const double denominator = std::sqrt(var_c * var_p);
+  if (!(denominator > 0.0) || !std::isfinite(denominator)) return kNoScore;
+  return cov / denominator;
+}
+
+// Share of the key band's summed magnitude that lies in spectral peaks (see kPeakOverBackground).
+// `spectrum` holds bins 0..kKeyBinCount-1; `classOf` marks the key band (-1 outside).
+double TonalShare(const std::vector<double>& spectrum, const std::array<int8_t, kKeyBinCount>& classOf) {
+  double total = 0.0, in_peaks = 0.0;
+  std::array<double, 2 * kBackgroundHalfWidthBins + 1> neighbourhood;
+  const int32_t last = static_cast<int32_t>(kKeyBinCount) - 1;
+  for (int32_t bin = 1; bin <= last; ++bin) {
+    if (classOf[bin] < 0) continue;
+    const int32_t from = std::max(1, bin - kBackgroundHalfWidthBins);
+    const int32_t to = std::min(last, bin + kBackgroundHalfWidthBins);
+    size_t count = 0;
+    for (int32_t k = from; k <= to; ++k) neighbourhood[count++] = spectrum[k];
+    auto middle = neighbourhood.begin() + count / 2;
+    std::nth_element(neighbourhood.begin(), middle, neighbourhood.begin() + count);
+    total += spectrum[bin];
+    if (spectrum[bin] > kPeakOverBackground * *middle) in_peaks += spectrum[bin];
+  }
+  return total > 0.0 ? in_peaks / total : 0.0;
+}
+
+}  // namespace
+
+size_t WavePointCount(uint64_t frames, int32_t sampleRate) {
+  if (sampleRate <= 0) return 0;
+  return static_cast<size_t>(frames * kWavePointsPerSecond / static_cast<uint64_t>(sampleRate)) + 1;
+}
+
+BandSplit SplitBands(const Track& track) {
+  BandSplit bands;
+  const size_t n = WavePointCount(UsableFrames(track), track.sampleRate);
+  if (n == 0) return bands;
+  bands.lowPeak.assign(n, 0.0f);
+  bands.midPeak.assign(n, 0.0f);
+  bands.highPeak.assign(n, 0.0f);
+  bands.energy.assign(n, 0.0f);
+  bands.count.assign(n, 0);
+
+  const uint64_t rate = static_cast<uint64_t>(track.sampleRate);
+  const double a180 = std::exp(-2.0 * std::numbers::pi * kLowSplitHz / track.sampleRate);
+  const double a2200 = std::exp(-2.0 * std::numbers::pi * kMidSplitHz / track.sampleRate);
+  double lp1 = 0.0, low = 0.0, lp2 = 0.0, sum = 0.0;
+  const uint64_t frames = UsableFrames(track);
+  const float* s = track.samples.data();
+
+  // Points are contiguous runs of frames: keep the current point's sums in locals and store
+  // them when the run ends, so the per-frame work is the filters and three compares.
+  size_t point = 0;
+  uint64_t next_start = (rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
+  float low_peak = 0, mid_peak = 0, high_peak = 0;
+  double energy = 0.0;
+  uint32_t count = 0;
+  auto store = [&] {
+    bands.lowPeak[point] = low_peak;
+    bands.midPeak[point] = mid_peak;
+    bands.highPeak[point] = high_peak;
+    bands.energy[point] = static_cast<float>(std::min(energy, static_cast<double>(FLT_MAX)));
+    bands.count[point] = count;
+  };
+  for (uint64_t f = 0; f < frames; ++f) {
+    if (f >= next_start) {
+      store();
+      point = static_cast<size_t>(f * kWavePointsPerSecond / rate);
+      next_start = ((point + 1) * rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
+      low_peak = mid_peak = high_peak = 0.0f;
+      energy = 0.0;
+      count = 0;
+    }
+    const float left = CleanSample(s[2 * f]);
+    const float right = CleanSample(s[2 * f + 1]);
+    if (bands.firstSoundFrame < 0 &&
+        (std::fabs(left) > kFirstSoundLevel || std::fabs(right) > kFirstSoundLevel))
+      bands.firstSoundFrame = static_cast<int64_t>(f);
+    const double m = (static_cast<double>(left) + right) * 0.5;
+    sum += m * m;
+    lp1 = (lp1 - m) * a180 + m;
+    low = (low - lp1) * a180 + lp1;
+    lp2 = (lp2 - m) * a2200 + m;
+    const double mid = lp2 - low;
+    const double high = m - lp2;
+    low_peak = std::max(low_peak, static_cast<float>(std::fabs(low)));
+    mid_peak = std::max(mid_peak, static_cast<float>(std::fabs(mid)));
+    high_peak = std::max(high_peak, static_cast<float>(std::fabs(high)));
+    energy += low * low + kEnergyMidWeight * mid * mid + kEnergyHighWeight * high * high;
+    ++count;
+  }
+  if (frames > 0) store();
+  bands.sumSquares = sum;
+  return bands;
+}
+
+std::vector<WavePoint> WaveformFromBands(const BandSplit& bands) {
+  const size_t n = bands.lowPeak.size();
+  float low_max = kMinBandMaximum, mid_max = kMinBandMaximum, high_max = kMinBandMaximum;
+  for (size_t i = 0; i < n; ++i) {
+    low_max = std::max(low_max, bands.lowPeak[i]);
+    mid_max = std::max(mid_max, bands.midPeak[i]);
+    high_max = std::max(high_max, bands.highPeak[i]);
+  }
+  auto level = [](float peak, float maximum) {
+    const double v = std::pow(static_cast<double>(peak) / maximum, kWaveformGamma) * kWaveformFullScale;
+    return static_cast<uint8_t>(std::clamp(v, 0.0, kWaveformFullScale));
+  };
+  std::vector<WavePoint> waveform(n);
+  for (size_t i = 0; i < n; ++i) {
+    waveform[i].low = level(bands.lowPeak[i], low_max);
+    waveform[i].mid = level(bands.midPeak[i], mid_max);
+    waveform[i].high = level(bands.highPeak[i], high_max);
+  }
+  return waveform;
+}
+
+float LoudnessFromBands(const BandSplit& bands, uint64_t frames) {
+  const double mean = bands.sumSquares / static_cast<double>(std::max<uint64_t>(frames, 1));
+  return static_cast<float>(10.0 * std::log10(std::max(mean, kMinMeanPower)));
+}
+
+double FirstSoundFromBands(const BandSplit& bands, int32_t sampleRate) {
+  if (bands.firstSoundFrame < 0 || sampleRate <= 0) return 0.0;
+  return std::max(static_cast<double>(bands.firstSoundFrame) / sampleRate - kFirstSoundLeadS, 0.0);
+}
+
+void AnalysisFft(std::vector<std::complex<float>>& data) {
+  const size_t n = data.size();
+  if (n < 2 || (n & (n - 1)) != 0) return;
+  for (size_t i = 1, j = 0; i < n; ++i) {
+    size_t bit = n >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(data[i], data[j]);
+  }
+  for (size_t length = 2; length <= n; length <<= 1) {
+    const double angle = -2.0 * std::numbers::pi / static_cast<double>(length);
+    const float step_re = static_cast<float>(std::cos(angle));
+    const float step_im = static_cast<float>(std::sin(angle));
+    const size_t half = length / 2;
+    // Plain float arithmetic: std::complex's multiply checks for NaN and calls out of line.
+    for (size_t start = 0; start < n; start += length) {
+      float tw_re = 1.0f, tw_im = 0.0f;
+      for (size_t k = 0; k < half; ++k) {
+        const std::complex<float> a = data[start + k];
+        const std::complex<float> c = data[start + k + half];
+        const std::complex<float> b(c.real() * tw_re - c.imag() * tw_im, c.real() * tw_im + c.imag() * tw_re);
+        data[start + k] = a + b;
+        data[start + k + half] = a - b;
+        const float next_re = tw_re * step_re - tw_im * step_im;
+        tw_im = tw_re * step_im + tw_im * step_re;
+        tw_re = next_re;
+      }
+    }
+  }
+}
+
+int32_t DetectKey(const Track& track) {
+  if (track.sampleRate <= 0) return kKeyUnknown;
+  const uint64_t d = std::max<uint64_t>(static_cast<uint64_t>(track.sampleRate / kKeyTargetRate), 1);
+  const double r = static_cast<double>(track.sampleRate) / static_cast<double>(d);
+  const uint64_t m = UsableFrames(track) / d;
+  if (m < kKeyMinSamples) return kKeyUnknown;
+
+  std::array<int8_t, kKeyBinCount> class_of;
+  class_of.fill(-1);
+  for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
+    const double f = static_cast<double>(bin) * r / kKeyFftSize;
+    if (f < kKeyLowHz || f > kKeyHighHz) continue;
+    const int64_t midi = std::llround(12.0 * std::log2(f / kConcertAHz) + kConcertAMidi);
+    class_of[bin] = static_cast<int8_t>(((midi % 12) + 12) % 12);
+  }
+  std::vector<float> window(kKeyFftSize);
+  for (size_t k = 0; k < kKeyFftSize; ++k)
+    window[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * k / (kKeyFftSize - 1)));
+
+  const uint64_t window_count = (m - kKeyFftSize) / kKeyFftSize;
+  const uint64_t stride = std::max<uint64_t>(window_count / kKeyMaxWindows, 1);
+  const float* s = track.samples.data();
+  const double mix_scale = 1.0 / (2.0 * static_cast<double>(d));
+  std::vector<std::complex<float>> buffer(kKeyFftSize);
+  std::vector<double> spectrum(kKeyBinCount, 0.0);  // summed magnitude per bin
+  for (uint64_t w = 0; w < window_count; w += stride) {
+    for (size_t k = 0; k < kKeyFftSize; ++k) {
+      const uint64_t first_frame = (w * kKeyFftSize + k) * d;
+      double x = 0.0;
+      for (uint64_t q = 0; q < d; ++q)
+        x += static_cast<double>(CleanSample(s[2 * (first_frame + q)])) + CleanSample(s[2 * (first_frame + q) + 1]);
+      buffer[k] = {static_cast<float>(x * mix_scale) * window[k], 0.0f};
+    }
+    AnalysisFft(buffer);
+    for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
+      const float re = buffer[bin].real(), im = buffer[bin].imag();
+      spectrum[bin] += std::sqrt(re * re + im * im);  // clamped samples cannot overflow: no hypotf
+    }
+  }
+
+  std::array<double, 12> chroma{};
+  for (size_t bin = 1; bin < kKeyBinCount; ++bin)
+    if (class_of[bin] >= 0) chroma[class_of[bin]] += spectrum[bin];
+  for (double c : chroma)
+    if (!std::isfinite(c)) return kKeyUnknown;
+  // Silence and noise have no key; the profiles would still name one.
+  if (TonalShare(spectrum, class_of) < kMinTonalShare) return kKeyUnknown;
+
+  double best = kStartingBestScore;
+  int32_t key = kKeyUnknown;
+  for (int32_t tonic = 0; tonic < 12; ++tonic) {
+    const double major = CorrelateKey(chroma, tonic, kMajorProfile);
+    if (major > best) best = major, key = tonic;
+    const double minor = CorrelateKey(chroma, tonic, kMinorProfile);
+    if (minor > best) best = minor, key = tonic + 12;
+  }
+  return best > kNoScore ? key : kKeyUnknown;
+}
+
+std::vector<float> OnsetEnvelope(const BandSplit& bands) {
+  const size_t n = bands.energy.size();
+  std::vector<float> onset(n, 0.0f);
+  if (n == 0) return onset;
+  auto log_energy = [&](size_t i) {
+    const double energy = std::min(static_cast<double>(bands.energy[i]), static_cast<double>(FLT_MAX));
+    return std::log(energy * kOnsetEnergyScale / std::max<uint32_t>(bands.count[i], 1) + 1.0);
+  };
+  double previous = log_energy(0);
+  for (size_t i = 1; i < n; ++i) {
+    const double e = log_energy(i);
+    onset[i] = static_cast<float>(std::max(e - previous, 0.0));
+    previous = e;
+  }
+  std::vector<float> mean(n, 0.0f);
+  double running = 0.0;
+  for (size_t i = 0; i < n; ++i) {
+    running += onset[i];
+    if (i >= kOnsetMeanPoints) running -= onset[i - kOnsetMeanPoints];
+    if (i >= kOnsetMeanHalf) mean[i - kOnsetMeanHalf] = static_cast<float>(running / kOnsetMeanPoints);
+  }
+  for (size_t i = 0; i < n; ++i) onset[i] = std::max(onset[i] - mean[i], 0.0f);
+  return onset;
+}
+
+CombScore ScoreTempo(const std::vector<float>& onset, double bpm) {
+  CombScore result;
+  if (!(bpm > 0.0) || !std::isfinite(bpm)) return result;
+  const double period = kPointsPerMinute / bpm;
+  const double whole = std::trunc(period);
+  if (whole < 1.0) return result;
+  // Phases past the envelope's end sum to 0 and cannot win, so they are not walked.
+  const size_t phases = static_cast<size_t>(std::min(whole, static_cast<double>(std::max<size_t>(onset.size(), 1))));
+  const double end = static_cast<double>(onset.size()) - 0.5;
+  for (size_t phase = 0; phase < phases; ++phase) {
+    double sum = 0.0;
+    for (double beat = 0.0;; beat += 1.0) {  // phase + k P, not a running sum, so no drift
+      const double t = static_cast<double>(phase) + beat * period;
+      if (t >= end) break;
+      sum += onset[static_cast<size_t>(t + 0.5)];
+    }
+    if (sum > result.score) {
+      result.score = sum;
+      result.phase = static_cast<int32_t>(phase);
+    }
+  }
+  return result;
+}
+
+TempoEstimate EstimateTempo(const std::vector<float>& onset) {
+  TempoEstimate estimate;
+  const size_t n = onset.size();
+  if (n < kTempoMinPoints) return estimate;
+
+  std::array<double, kMaxLag + 1> ac{};
+  for (size_t lag = kMinLag; lag <= kMaxLag; ++lag) {
+    double sum = 0.0;
+    for (size_t i = 0; i + lag < n; ++i) sum += static_cast<double>(onset[i + lag]) * onset[i];
+    ac[lag] = sum / static_cast<double>(n - lag);
+  }
+  size_t best_lag = 0;
+  double best = 0.0;
+  for (size_t lag = kMinLag + 1; lag < kMaxLag; ++lag) {
+    const double octaves = std::log2(kPointsPerMinute / lag / kPriorCentreBpm) / kPriorWidthOctaves;
+    const double score = std::exp(-0.5 * octaves * octaves) * ac[lag];
+    if (score > best) best = score, best_lag = lag;
+  }
+  if (best_lag == 0) return estimate;
+
+  // The parabola's vertex is only meaningful at a real peak, and a far-off vertex would give a
+  // tempo of any sign: keep the refined lag within one point of the chosen one.
+  const double y0 = ac[best_lag - 1], y1 = ac[best_lag], y2 = ac[best_lag + 1];
+  const double curvature = y0 - 2.0 * y1 + y2;
+  double lag = static_cast<double>(best_lag);
+  if (curvature < -kMinCurvature)
+    lag += std::clamp(0.5 * (y0 - y2) / curvature, -kMaxLagShift, kMaxLagShift);
+  double tempo = kPointsPerMinute / lag;
+  while (tempo < kFoldLowBpm) tempo *= 2.0;
+  while (tempo >= kFoldHighBpm) tempo /= 2.0;
+
+  // On a clean signal neighbouring candidates tie: the rounded comb hits the same points over a
+  // range of tempos around the true one. Take the middle of the first best run, not its low end.
+  double fine_score = kNoScore;
+  int32_t run_first = 0, run_last = 0;
+  for (int32_t step = 0; step <= kFineSteps; ++step) {
+    const double score = ScoreTempo(onset, tempo - kFineSpanBpm + step * kFineStepBpm).score;
+    if (score > fine_score) fine_score = score, run_first = run_last = step;
+    else if (score == fine_score && run_last == step - 1) run_last = step;
+  }
+  double fine = tempo - kFineSpanBpm + (run_first + run_last) / 2 * kFineStepBpm;
+  const double nearest = std::round(fine);
+  if (std::fabs(fine - nearest) <= kSnapBpm + kSnapSlackBpm) fine = nearest;
+
+  estimate.bpm = fine;
+  estimate.firstBeat = ScoreTempo(onset, fine).phase / static_cast<double>(kWavePointsPerSecond);
+  return estimate;
+}
+
+void AnalyzeTrack(Track& track) {
+  const Track defaults;
+  track.bpm = defaults.bpm;
+  track.firstBeat = defaults.firstBeat;
+  track.key = kKeyUnknown;
+  if (track.sampleRate <= 0) {
+    // Nothing can be measured without a rate; an empty waveform marks the track not analysed.
+    track.waveform.clear();
+    track.loudness = defaults.loudness;
+    track.firstSound = defaults.firstSound;
+    return;
+  }
+  const BandSplit bands = SplitBands(track);
+  track.waveform = WaveformFromBands(bands);
+  track.loudness = LoudnessFromBands(bands, UsableFrames(track));
+  track.firstSound = FirstSoundFromBands(bands, track.sampleRate);
+  track.key = DetectKey(track);
+  const TempoEstimate tempo = EstimateTempo(OnsetEnvelope(bands));
+  track.bpm = tempo.bpm;
+  track.firstBeat = tempo.firstBeat;
+}

@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+#include "engine/analysis.h"
+
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+
+// A stereo track of `seconds` at `rate` whose left and right samples come from `left` and `right`
+// (functions of the time in seconds).
+Track MakeTrack(int32_t rate, double seconds, const std::function<double(double)>& left,
+                const std::function<double(double)>& right = nullptr) {
+  Track track;
+  track.sampleRate = rate;
+  track.frames = static_cast<uint64_t>(seconds * rate);
+  track.samples.resize(2 * track.frames);
+  for (uint64_t f = 0; f < track.frames; ++f) {
+    const double t = static_cast<double>(f) / rate;
+    track.samples[2 * f] = static_cast<float>(left(t));
+    track.samples[2 * f + 1] = static_cast<float>(right ? right(t) : left(t));
+  }
+  return track;
+}
+
+std::function<double(double)> Chord(std::vector<double> hz) {
+  return [hz](double t) {
+    double v = 0.0;
+    for (double f : hz) v += 0.2 * std::sin(kTwoPi * f * t);
+    return v;
+  };
+}
+
+// 10 ms bursts of a 1 kHz sine on every beat from `firstClick` on, as a metronome makes them.
+std::function<double(double)> Clicks(double bpm, double firstClick) {
+  return [=](double t) {
+    if (t < firstClick) return 0.0;
+    return std::fmod(t - firstClick, 60.0 / bpm) < 0.01 ? 0.8 * std::sin(kTwoPi * 1000.0 * t) : 0.0;
+  };
+}
+
+std::function<double(double)> WhiteNoise() {
+  auto state = std::make_shared<uint32_t>(12345);
+  return [state](double) {
+    *state = *state * 1664525u + 1013904223u;
+    return 0.5 * (static_cast<double>(*state >> 8) / (1u << 24) - 0.5);
+  };
+}
+
+// Impulses of 1 every `period` points (rounded), from `phase`, over `points` points.
+std::vector<float> Pulses(size_t points, double period, double phase) {
+  std::vector<float> onset(points, 0.0f);
+  for (double t = phase; t < points - 0.5; t += period) onset[static_cast<size_t>(t + 0.5)] = 1.0f;
+  return onset;
+}
+
+}  // namespace
+
+TEST(AnalysisFft, MatchesADirectTransform) {
+  std::vector<std::complex<float>> data(64);
+  for (size_t k = 0; k < data.size(); ++k)
+    data[k] = {static_cast<float>(std::sin(0.3 * k) + 0.1 * k), static_cast<float>(std::cos(1.7 * k))};
+  const std::vector<std::complex<float>> input = data;
+  AnalysisFft(data);
+  for (size_t bin = 0; bin < input.size(); ++bin) {
+    std::complex<double> expected = 0.0;
+    for (size_t k = 0; k < input.size(); ++k)
+      expected += std::complex<double>(input[k]) * std::polar(1.0, -kTwoPi * bin * k / input.size());
+    EXPECT_NEAR(data[bin].real(), expected.real(), 1e-3) << "bin " << bin;
+    EXPECT_NEAR(data[bin].imag(), expected.imag(), 1e-3) << "bin " << bin;
+  }
+  std::vector<std::complex<float>> odd(12, {1.0f, 0.0f});
+  AnalysisFft(odd);  // not a power of two: untouched
+  EXPECT_EQ(odd, std::vector<std::complex<float>>(12, {1.0f, 0.0f}));
+}
+
+TEST(AnalysisWaveform, HasOnePointPer150thOfASecondPlusOne) {
+  struct Case { uint64_t frames; int32_t rate; };
+  for (const Case c : {Case{44100, 44100}, Case{44099, 44100}, Case{1000, 48000}, Case{0, 44100},
+                       Case{123457, 8000}, Case{300, 100}}) {
+    Track track = MakeTrack(c.rate, static_cast<double>(c.frames) / c.rate, [](double) { return 0.1; });
+    track.frames = c.frames;
+    track.samples.resize(2 * c.frames, 0.1f);
+    const BandSplit bands = SplitBands(track);
+    const size_t expected = static_cast<size_t>(c.frames * 150 / c.rate) + 1;
+    EXPECT_EQ(WavePointCount(c.frames, c.rate), expected);
+    ASSERT_EQ(bands.count.size(), expected) << c.frames << " frames at " << c.rate;
+    uint64_t counted = 0;
+    for (size_t i = 0; i < expected; ++i) {
+      counted += bands.count[i];
+      // Point i holds exactly the frames f with floor(f x 150 / rate) = i.
+      const uint64_t first = (i * c.rate + 149) / 150, end = ((i + 1) * c.rate + 149) / 150;
+      EXPECT_EQ(bands.count[i], std::min(end, c.frames) - std::min(first, c.frames)) << "point " << i;
+    }
+    EXPECT_EQ(counted, c.frames);
+    AnalyzeTrack(track);
+    EXPECT_EQ(track.waveform.size(), expected);
+  }
+}
+
+TEST(AnalysisWaveform, LowAndHighBandsFollowTheTone) {
+  // 2 s of 60 Hz, then 2 s of 5 kHz: each band is normalised to its own loudest point.
+  Track track = MakeTrack(44100, 4.0, [](double t) {
+    return 0.5 * std::sin(kTwoPi * (t < 2.0 ? 60.0 : 5000.0) * t);
+  });
+  AnalyzeTrack(track);
+  ASSERT_EQ(track.waveform.size(), 601u);
+  const WavePoint bass = track.waveform[150], treble = track.waveform[450];
+  EXPECT_GE(bass.low, 240);
+  EXPECT_LT(bass.high, 20);
+  EXPECT_GE(treble.high, 240);
+  EXPECT_LT(treble.low, 20);
+  EXPECT_GT(bass.mid, treble.mid);  // 60 Hz leaks more into the 180-2200 Hz band than 5 kHz does
+}
+
+TEST(AnalysisLevels, LoudnessAndFirstSound) {
+  // A sine at -20 dBFS RMS (peak 0.1 x sqrt 2) from 1.5 s on.
+  Track track = MakeTrack(48000, 6.0, [](double t) {
+    return t < 1.5 ? 0.0 : 0.1 * std::numbers::sqrt2 * std::sin(kTwoPi * 1000.0 * t);
+  });
+  AnalyzeTrack(track);
+  EXPECT_NEAR(track.loudness, -20.0 + 10 * std::log10(4.5 / 6.0), 0.05);  // silence counts in the mean
+  EXPECT_NEAR(track.firstSound, 1.5 - 0.01, 0.001);
+
+  Track whole = MakeTrack(44100, 5.0, [](double t) { return 0.1 * std::numbers::sqrt2 * std::sin(kTwoPi * 440.0 * t); });
+  AnalyzeTrack(whole);
+  EXPECT_NEAR(whole.loudness, -20.0, 0.05);
+  EXPECT_EQ(whole.firstSound, 0.0);  // sound from 0 s: never before 0
+
+  // Only the right channel passes 0.02, at 0.5 s; a level of exactly 0.02 does not count.
+  Track right = MakeTrack(44100, 1.0, [](double) { return 0.02; }, [](double t) { return t >= 0.5 ? -0.03 : 0.0; });
+  AnalyzeTrack(right);
+  EXPECT_NEAR(right.firstSound, 0.49, 1e-4);
+}
+
+TEST(AnalysisLevels, SilenceMeasuresNothing) {
+  Track track = MakeTrack(44100, 8.0, [](double) { return 0.0; });
+  AnalyzeTrack(track);
+  EXPECT_EQ(track.loudness, -100.0f);
+  EXPECT_EQ(track.firstSound, 0.0);
+  EXPECT_EQ(track.bpm, 120.0);
+  EXPECT_EQ(track.firstBeat, 0.0);
+  EXPECT_EQ(track.key, -1);
+  ASSERT_EQ(track.waveform.size(), 1201u);
+  for (const WavePoint& p : track.waveform) ASSERT_EQ(p.low + p.mid + p.high, 0);
+}
+
+TEST(AnalysisLevels, GarbageSamplesGiveFiniteResults) {
+  Track track = MakeTrack(44100, 6.0, Chord({220.0, 261.63, 329.63}));
+  track.samples[1000] = std::numeric_limits<float>::quiet_NaN();
+  track.samples[2001] = std::numeric_limits<float>::infinity();
+  track.samples[30000] = 3e38f;
+  AnalyzeTrack(track);
+  EXPECT_TRUE(std::isfinite(track.loudness));
+  EXPECT_TRUE(std::isfinite(track.bpm));
+  EXPECT_EQ(track.key, 21);  // one bad sample does not hide the chord
+
+  Track short_samples = MakeTrack(44100, 6.0, Chord({220.0}));
+  short_samples.frames *= 4;  // claims more frames than it holds
+  AnalyzeTrack(short_samples);
+  EXPECT_EQ(short_samples.waveform.size(), WavePointCount(short_samples.samples.size() / 2, 44100));
+
+  Track no_rate = MakeTrack(44100, 1.0, Chord({220.0}));
+  no_rate.sampleRate = 0;
+  AnalyzeTrack(no_rate);
+  EXPECT_TRUE(no_rate.waveform.empty());
+  EXPECT_EQ(no_rate.key, -1);
+  EXPECT_EQ(no_rate.bpm, 120.0);
+}
+
+TEST(AnalysisKey, ChordsNameTheirKey) {
+  EXPECT_EQ(DetectKey(MakeTrack(44100, 10.0, Chord({220.0, 261.63, 329.63}))), 21);  // A minor
+  EXPECT_EQ(DetectKey(MakeTrack(44100, 10.0, Chord({261.63, 329.63, 392.0}))), 0);   // C major
+  EXPECT_EQ(DetectKey(MakeTrack(48000, 10.0, Chord({293.66, 369.99, 440.0}))), 2);   // D major
+  EXPECT_EQ(DetectKey(MakeTrack(8000, 10.0, Chord({220.0, 261.63, 329.63}))), 21);   // analysed at d = 1
+}
+
+TEST(AnalysisKey, NoTonalContentIsUnknown) {
+  EXPECT_EQ(DetectKey(MakeTrack(44100, 10.0, [](double) { return 0.0; })), -1);
+  EXPECT_EQ(DetectKey(MakeTrack(44100, 10.0, WhiteNoise())), -1);
+  EXPECT_EQ(DetectKey(MakeTrack(44100, 1.6, WhiteNoise())), -1);  // only three windows to average
+  EXPECT_EQ(DetectKey(MakeTrack(44100, 10.0, Clicks(128, 0.25))), -1);
+  // 16383 decimated samples are too few even for a clear chord; 16384 are enough.
+  Track chord = MakeTrack(44100, 2.0, Chord({220.0, 261.63, 329.63}));
+  chord.frames = 16383 * 4 + 3;
+  EXPECT_EQ(DetectKey(chord), -1);
+  chord.frames = 16384 * 4;
+  EXPECT_EQ(DetectKey(chord), 21);
+}
+
+TEST(AnalysisOnset, RisesAboveACentredMean) {
+  BandSplit bands;
+  bands.energy.assign(40, 0.0f);
+  bands.count.assign(40, 1);
+  for (size_t i : {20, 30, 37}) bands.energy[i] = 1.0f;  // each loud point lifts e by ln(1001)
+  const std::vector<float> onset = OnsetEnvelope(bands);
+  ASSERT_EQ(onset.size(), 40u);
+  const double rise = std::log(1001.0);
+  EXPECT_NEAR(onset[20], rise * 16 / 17, 1e-4);  // its 17-point window holds only itself
+  EXPECT_NEAR(onset[30], rise * 15 / 17, 1e-4);  // ... and here also the rise at 37
+  EXPECT_NEAR(onset[37], rise, 1e-4);            // the last 8 means stay 0
+  for (size_t i = 0; i < 40; ++i)
+    if (i != 20 && i != 30 && i != 37) EXPECT_EQ(onset[i], 0.0f) << "point " << i;
+}
+
+TEST(AnalysisTempo, CombScoreFindsThePhase) {
+  const std::vector<float> onset = Pulses(3000, 75.0, 10.0);  // 120 BPM from point 10
+  const CombScore score = ScoreTempo(onset, 120.0);
+  EXPECT_EQ(score.score, 40.0);
+  EXPECT_EQ(score.phase, 10);
+  EXPECT_LT(ScoreTempo(onset, 123.0).score, 40.0);
+  EXPECT_EQ(ScoreTempo(onset, 9001.0).score, -1.0);  // period under one point
+  EXPECT_EQ(ScoreTempo(onset, 0.0).score, -1.0);
+}
+
+TEST(AnalysisTempo, OctavesFoldInto78To180) {
+  EXPECT_EQ(EstimateTempo(Pulses(9000, 120.0, 0.0)).bpm, 150.0);  // 75 BPM doubles
+  EXPECT_EQ(EstimateTempo(Pulses(9000, 9000.0 / 190.0, 0.0)).bpm, 95.0);  // 190 BPM halves
+  EXPECT_EQ(EstimateTempo(Pulses(9000, 9000.0 / 174.0, 0.0)).bpm, 174.0);
+  const TempoEstimate none = EstimateTempo(std::vector<float>(9000, 0.0f));
+  EXPECT_EQ(none.bpm, 120.0);
+  EXPECT_EQ(none.firstBeat, 0.0);
+  EXPECT_EQ(EstimateTempo(Pulses(599, 75.0, 3.0)).bpm, 120.0);  // under 4 s: defaults
+}
+
+TEST(AnalysisTempo, ClickTracksGiveTempoAndFirstBeat) {
+  for (double bpm : {128.0, 120.0, 126.0, 87.0, 172.0}) {
+    for (double seconds : {6.0, 8.0, 9.0, 40.0}) {
+      Track track = MakeTrack(44100, seconds, Clicks(bpm, 0.25));
+      AnalyzeTrack(track);
+      EXPECT_EQ(track.bpm, bpm) << seconds << " s of " << bpm << " BPM";
+      EXPECT_NEAR(track.firstBeat, 0.25, 0.010) << seconds << " s of " << bpm << " BPM";
+    }
+  }
+  Track late = MakeTrack(48000, 20.0, Clicks(128.0, 0.25 + 3 * 60.0 / 128));
+  AnalyzeTrack(late);
+  EXPECT_EQ(late.bpm, 128.0);
+  EXPECT_NEAR(late.firstBeat, 0.25, 0.010);  // the phase, within the first beat
+
+  Track short_track = MakeTrack(44100, 3.9, Clicks(128.0, 0.25));
+  AnalyzeTrack(short_track);
+  EXPECT_EQ(short_track.bpm, 120.0);
+  EXPECT_EQ(short_track.firstBeat, 0.0);
+  EXPECT_EQ(short_track.waveform.size(), WavePointCount(short_track.frames, 44100));
+  EXPECT_LT(short_track.waveform.size(), 600u);
+}
+
+TEST(AnalysisTrack, SameSamplesSameResults) {
+  Track a = MakeTrack(44100, 12.0, [noise = WhiteNoise(), clicks = Clicks(124, 0.1)](double t) {
+    return clicks(t) + 0.1 * noise(t) + 0.1 * std::sin(kTwoPi * 220.0 * t);
+  });
+  Track b = a;
+  a.tempoMarkers.push_back({4.0, 2.0});
+  AnalyzeTrack(a);
+  AnalyzeTrack(b);
+  EXPECT_EQ(a.bpm, b.bpm);
+  EXPECT_EQ(a.firstBeat, b.firstBeat);
+  EXPECT_EQ(a.key, b.key);
+  EXPECT_EQ(a.loudness, b.loudness);
+  ASSERT_EQ(a.waveform.size(), b.waveform.size());
+  for (size_t i = 0; i < a.waveform.size(); ++i)
+    ASSERT_TRUE(a.waveform[i].low == b.waveform[i].low && a.waveform[i].mid == b.waveform[i].mid &&
+                a.waveform[i].high == b.waveform[i].high) << "point " << i;
+  EXPECT_EQ(a.tempoMarkers.size(), 1u);  // markers are not the analysis's business
+}
