@@ -36,6 +36,7 @@ constexpr PropertyName kPropertyNames[] = {
     {.property = TagProperty::Album, .name = "ALBUM", .alias = nullptr},
     {.property = TagProperty::Genre, .name = "GENRE", .alias = nullptr},
     {.property = TagProperty::Comment, .name = "COMMENT", .alias = "DESCRIPTION"},
+    {.property = TagProperty::Lyrics, .name = "LYRICS", .alias = nullptr},
 };
 
 const PropertyName& RowOf(TagProperty property) {

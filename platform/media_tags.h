@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-enum class TagProperty { Title, Artist, Album, Genre, Comment };
+enum class TagProperty { Title, Artist, Album, Genre, Comment, Lyrics };
 enum class TagAccess { Read, ReadWrite };
 
 class TagStore {

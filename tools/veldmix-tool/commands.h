@@ -23,3 +23,5 @@ extern const ToolCommand kMediaCommands[];
 extern const int kMediaCommandCount;
 extern const ToolCommand kStemCommands[];
 extern const int kStemCommandCount;
+extern const ToolCommand kLyricsCommands[];
+extern const int kLyricsCommandCount;

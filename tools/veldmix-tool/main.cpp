@@ -17,6 +17,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kAnalysisCommands, static_cast<size_t>(kAnalysisCommandCount)},
     {kMediaCommands, static_cast<size_t>(kMediaCommandCount)},
     {kStemCommands, static_cast<size_t>(kStemCommandCount)},
+    {kLyricsCommands, static_cast<size_t>(kLyricsCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

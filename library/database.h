@@ -1,0 +1,48 @@
+#pragma once
+// The library map on disk: "database.tsv" in the data folder, one tab-separated line of 47
+// columns per record, read once at start and written whole when the map has changed.
+// UI thread only.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/clock.h"
+
+inline constexpr wchar_t kDatabaseFileName[] = L"database.tsv";
+inline constexpr int kDatabaseColumns = 47;
+inline constexpr uint64_t kAutosaveIntervalMs = 5001;
+inline constexpr int kSaveFailedStatusMs = 8000;
+
+// Bounds on what a line may hold. Anything beyond them is damage, never a real record; the writer
+// clips to the same bounds so that what it writes always reads back.
+inline constexpr size_t kMaxDatabaseBytes = size_t(512) << 20;  // 512 MiB, ~1.5 million records
+inline constexpr size_t kMaxPathChars = 4096;        // Linux PATH_MAX
+inline constexpr size_t kMaxTextFieldChars = 4096;   // one hot-cue name or the tag text
+inline constexpr size_t kMaxMemoryCues = 1024;
+inline constexpr size_t kMaxTempoMarkers = 65536;    // a marker on every beat of a long set
+
+// Set by LoadDatabase when "database.tsv" exists but cannot be read, is too large or holds damaged
+// lines. While set nothing is written, so the file is never replaced by a partial library.
+extern bool LibraryNoSave;
+
+// "database.tsv" in the data folder.
+std::wstring DatabasePath();
+// Clears TrackLibrary and fills it from the file; sets or clears LibraryNoSave; clears
+// LibraryDirty. Damaged lines are skipped and logged, the good ones kept.
+void LoadDatabase();
+// Writes every record (sorted by key) crash-safe. False without touching the file while
+// LibraryNoSave is set or in test mode, and when the write fails; true clears LibraryDirty.
+// Records whose path cannot stand in a tab-separated line (a tab, a line break) are left out
+// and logged.
+bool SaveDatabase();
+
+// The autosave's memory between frames.
+struct AutosaveState {
+  bool attempted = false;     // a save was tried at least once
+  uint64_t lastAttemptMs = 0; // MonotonicMs() of that try
+  bool lastFailed = false;
+};
+extern AutosaveState LibraryAutosave;
+// Per frame: when the library is dirty (and not in test mode) and 5001 ms have passed since the
+// last try, saves; a failure is logged and shown once until a save succeeds again.
+void AutosaveLibrary(uint64_t nowMs = MonotonicMs());

@@ -1,0 +1,119 @@
+#include "library/track_info.h"
+
+#include <algorithm>
+#include <cwctype>
+
+#include "platform/paths.h"
+
+TrackMap TrackLibrary;
+bool LibraryDirty = false;
+
+namespace {
+constexpr uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ull;
+constexpr uint64_t kFnvPrime = 0x100000001b3ull;
+constexpr uint32_t kFirstAstral = 0x10000;  // code points from here on need a surrogate pair
+
+inline uint64_t HashUnit(uint64_t hash, uint32_t unit) {
+  hash = (hash ^ (unit & 0xFFu)) * kFnvPrime;
+  return (hash ^ ((unit >> 8) & 0xFFu)) * kFnvPrime;
+}
+
+bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) return false;
+  return true;
+}
+}  // namespace
+
+uint64_t Fnv1aPathHash(std::wstring_view key) {
+  uint64_t hash = kFnvOffsetBasis;
+  for (wchar_t c : key) {
+    uint32_t cp = static_cast<uint32_t>(c);
+    if (cp >= kFirstAstral && cp <= 0x10FFFF) {
+      cp -= kFirstAstral;
+      hash = HashUnit(hash, 0xD800u + (cp >> 10));
+      hash = HashUnit(hash, 0xDC00u + (cp & 0x3FFu));
+    } else {
+      hash = HashUnit(hash, cp);
+    }
+  }
+  return hash;
+}
+
+const TrackInfo* FindTrackInfo(const std::wstring& path) {
+  auto it = TrackLibrary.find(PathKey(path));
+  return it == TrackLibrary.end() ? nullptr : &it->second;
+}
+
+TrackInfo& TrackInfoFor(const std::wstring& path) {
+  LibraryDirty = true;
+  return TrackLibrary[PathKey(path)];
+}
+
+void RelocateTrack(const std::wstring& oldPath, const std::wstring& newPath) {
+  const std::wstring oldKey = PathKey(oldPath);
+  auto it = TrackLibrary.find(oldKey);
+  if (it == TrackLibrary.end()) return;
+  const std::wstring newKey = PathKey(newPath);
+  if (newKey == oldKey) return;
+  TrackInfo moved = std::move(it->second);
+  TrackLibrary.erase(it);
+  TrackLibrary.try_emplace(newKey, std::move(moved));  // an existing record at newKey wins
+  LibraryDirty = true;
+}
+
+std::vector<std::wstring> SplitTags(const std::wstring& text) {
+  std::vector<std::wstring> tags;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t comma = text.find(L',', pos);
+    size_t end = comma == std::wstring::npos ? text.size() : comma;
+    size_t first = pos, last = end;
+    while (first < last && std::iswspace(static_cast<wint_t>(text[first]))) ++first;
+    while (last > first && std::iswspace(static_cast<wint_t>(text[last - 1]))) --last;
+    if (last > first) {
+      std::wstring piece = text.substr(first, last - first);
+      bool seen = std::any_of(tags.begin(), tags.end(),
+                              [&](const std::wstring& t) { return SameIgnoringCase(t, piece); });
+      if (!seen) tags.push_back(std::move(piece));
+    }
+    if (comma == std::wstring::npos) break;
+    pos = comma + 1;
+  }
+  return tags;
+}
+
+std::wstring NormalizeTags(const std::wstring& text) {
+  std::wstring joined;
+  for (const std::wstring& tag : SplitTags(text)) {
+    if (!joined.empty()) joined += L", ";
+    joined += tag;
+  }
+  return joined;
+}
+
+int TrackColourIndex(uint32_t rgb) {
+  auto scaled = [](uint32_t c, double out[3]) {
+    double r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
+    double top = std::max({r, g, b, 1.0});
+    out[0] = r / top;
+    out[1] = g / top;
+    out[2] = b / top;
+  };
+  double want[3];
+  scaled(rgb, want);
+  int best = 1;
+  double bestDistance = 0.0;
+  for (int i = 1; i < kTrackColourCount; ++i) {
+    double have[3];
+    scaled(kTrackColours[i].rgb, have);
+    double d = 0.0;
+    for (int k = 0; k < 3; ++k) d += (want[k] - have[k]) * (want[k] - have[k]);
+    if (i == 1 || d < bestDistance) {
+      best = i;
+      bestDistance = d;
+    }
+  }
+  return best;
+}

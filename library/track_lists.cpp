@@ -1,0 +1,284 @@
+#include "library/track_lists.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "app/log.h"
+#include "library/files.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+#include "ui/status_line.h"
+
+namespace fs = std::filesystem;
+
+std::vector<TrackList> TrackLists;
+ListViewHooks ListView;
+
+namespace {
+
+constexpr wchar_t kListHeader[] = L"#EXTM3U\n";
+constexpr wchar_t kFileUrlPrefix[] = L"file:///";
+constexpr size_t kFileUrlPrefixChars = 8;  // the third '/' starts the Linux path and is kept
+constexpr size_t kMaxPlaylistBytes = kMaxListFileBytes;
+constexpr size_t kLogExcerptChars = 80;
+
+bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) return false;
+  return true;
+}
+
+// Case-insensitive order (towlower per character), ties broken by the exact names.
+bool NameBefore(const std::wstring& a, const std::wstring& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    wint_t x = std::towlower(static_cast<wint_t>(a[i])), y = std::towlower(static_cast<wint_t>(b[i]));
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+std::wstring Printable(const std::wstring& text) {
+  std::wstring out = text.substr(0, kLogExcerptChars);
+  for (wchar_t& ch : out)
+    if (ch < 32) ch = L' ';
+  return out;
+}
+
+// A path must have a line of its own that the reader takes back unchanged.
+bool PathFitsOnLine(const std::wstring& path) {
+  return !path.empty() && path[0] != L'#' && path.find_first_of(L"\r\n") == std::wstring::npos;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) { ++i; continue; }
+    size_t len;
+    uint32_t cp, min;
+    if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; min = 0x80; }
+    else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; min = 0x800; }
+    else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; min = 0x10000; }
+    else return false;
+    if (i + len > s.size()) return false;
+    for (size_t k = 1; k < len; ++k) {
+      unsigned char cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+// Windows-1252, the code page of playlists written by Windows programs; 0x80-0x9F differ from
+// Latin-1 (the five unassigned bytes map to themselves).
+std::wstring Windows1252ToWide(std::string_view s) {
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::wstring out;
+  out.reserve(s.size());
+  for (char ch : s) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    out.push_back(c >= 0x80 && c < 0xA0 ? static_cast<wchar_t>(kHigh[c - 0x80]) : static_cast<wchar_t>(c));
+  }
+  return out;
+}
+
+int HexValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// "%20" and friends are UTF-8 bytes of the file name; a '%' without two hex digits stays.
+std::wstring DecodePercents(const std::wstring& text) {
+  std::string bytes;
+  for (size_t i = 0; i < text.size(); ++i) {
+    int hi, lo;
+    if (text[i] == L'%' && i + 2 < text.size() && (hi = HexValue(text[i + 1])) >= 0 &&
+        (lo = HexValue(text[i + 2])) >= 0) {
+      bytes.push_back(static_cast<char>(hi * 16 + lo));
+      i += 2;
+    } else {
+      bytes += WideToUtf8(std::wstring_view(&text[i], 1));
+    }
+  }
+  return Utf8ToWide(bytes);
+}
+
+std::wstring Trimmed(const std::wstring& line) {
+  size_t first = line.find_first_not_of(L" \t");
+  if (first == std::wstring::npos) return {};
+  size_t last = line.find_last_not_of(L"\r \t");
+  return last < first ? std::wstring() : line.substr(first, last - first + 1);
+}
+
+// The existing entry a playlist line names, lexically normalised, or nothing.
+std::optional<std::wstring> ResolveEntry(const std::wstring& entry, const std::wstring& folder) {
+  std::wstring path = entry[0] == L'/' ? entry : JoinPath(folder, entry);
+  if (!FileExists(path)) return std::nullopt;
+  return Utf8ToWide(fs::path(WideToUtf8(path)).lexically_normal().native());
+}
+
+}  // namespace
+
+// --- Files ---
+
+bool LoadList(const std::wstring& file, TrackList& list) {
+  std::string bytes;
+  ReadStatus status = ReadBytes(file, &bytes, kMaxListFileBytes);
+  if (status == ReadStatus::Missing) return true;
+  if (status == ReadStatus::Unreadable) {
+    list.noSave = true;
+    WriteLog(L"Library: the list file {} couldn't be read; it will not be overwritten", file);
+    return false;
+  }
+  std::string_view view(bytes);
+  if (view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
+  for (std::wstring& line : SplitString(Utf8ToWide(view), L'\n')) {
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    if (line.empty() || line[0] == L'#') continue;
+    list.paths.push_back(std::move(line));
+  }
+  return true;
+}
+
+std::vector<TrackList> LoadLists() {
+  std::vector<TrackList> lists;
+  for (const wchar_t* name : kBuiltInListNames) {
+    TrackList list;
+    list.name = name;
+    list.builtIn = true;
+    LoadList(ListFileName(name), list);
+    lists.push_back(std::move(list));
+  }
+  std::vector<TrackList> user;
+  std::error_code ec;
+  fs::directory_iterator it(fs::path(WideToUtf8(ListsDir())), ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    std::error_code typeEc;
+    if (it->path().extension() != WideToUtf8(kListExtension) || !it->is_regular_file(typeEc)) continue;
+    std::wstring name = Utf8ToWide(it->path().stem().native());
+    if (std::find(kBuiltInListNames.begin(), kBuiltInListNames.end(), name) != kBuiltInListNames.end()) continue;
+    TrackList list;
+    list.name = name;
+    LoadList(Utf8ToWide(it->path().native()), list);
+    user.push_back(std::move(list));
+  }
+  std::sort(user.begin(), user.end(), [](const TrackList& a, const TrackList& b) { return NameBefore(a.name, b.name); });
+  for (TrackList& list : user) lists.push_back(std::move(list));
+  return lists;
+}
+
+int ListSharingFile(const std::wstring& name) {
+  const std::wstring file = ListFileName(name);
+  for (size_t i = 0; i < TrackLists.size(); ++i)
+    if (TrackLists[i].name != name && ListFileName(TrackLists[i].name) == file) return static_cast<int>(i);
+  return -1;
+}
+
+bool SaveList(const TrackList& list) {
+  if (list.noSave) return false;
+  int owner = ListSharingFile(list.name);
+  if (owner >= 0) {
+    WriteLog(L"Library: the list \"{}\" was not saved: the list \"{}\" already uses its file", list.name,
+             TrackLists[owner].name);
+    return false;
+  }
+  std::wstring text = kListHeader;
+  for (const std::wstring& path : list.paths) {
+    if (!PathFitsOnLine(path)) {
+      WriteLog(L"Library: left out of the list \"{}\", the path can't stand on one line: \"{}\"", list.name,
+               Printable(path));
+      continue;
+    }
+    text += path;
+    text += L'\n';
+  }
+  return WriteFileAtomic(ListFileName(list.name), text);
+}
+
+size_t ListSize(const TrackList& list) { return list.paths.size(); }
+
+// --- Editing ---
+
+int CreateList(const std::wstring& name) {
+  std::wstring trimmed = name;
+  while (!trimmed.empty() && trimmed.back() == L' ') trimmed.pop_back();
+  if (trimmed.empty()) return -1;
+  for (const TrackList& list : TrackLists) {
+    if (SameNameIgnoringCase(list.name, trimmed)) {
+      ShowStatus(L"A list with that name already exists");
+      return -1;
+    }
+  }
+  int owner = ListSharingFile(trimmed);
+  if (owner >= 0) {
+    ShowStatus(L"That name would share a file with the list \u201c" + TrackLists[owner].name +
+               L"\u201d \u2014 choose another name");
+    return -1;
+  }
+  TrackList list;
+  list.name = trimmed;
+  SaveList(list);
+  TrackLists.push_back(std::move(list));
+  int index = static_cast<int>(TrackLists.size()) - 1;
+  if (ListView.showList) ListView.showList(index);
+  return index;
+}
+
+void AddToList(int index, const std::wstring& path) {
+  if (index < 0 || static_cast<size_t>(index) >= TrackLists.size()) {
+    WriteLog(L"Library: no list {} to add \"{}\" to", index, Printable(path));
+    return;
+  }
+  TrackList& list = TrackLists[index];
+  list.paths.push_back(path);
+  SaveList(list);
+  if (ListView.refreshList) ListView.refreshList(index);
+  ShowStatus(L"Added to " + list.name);
+}
+
+// --- Playlists from elsewhere ---
+
+std::vector<std::wstring> ImportM3u(const std::wstring& playlistPath) {
+  std::vector<std::wstring> found;
+  std::string bytes;
+  if (ReadBytes(playlistPath, &bytes, kMaxPlaylistBytes) != ReadStatus::Ok) {
+    WriteLog(L"Library: the playlist {} couldn't be read", playlistPath);
+    return found;
+  }
+  std::string_view view(bytes);
+  if (view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
+  const std::wstring text = IsValidUtf8(view) ? Utf8ToWide(view) : Windows1252ToWide(view);
+  const std::wstring folder = Utf8ToWide(fs::path(WideToUtf8(playlistPath)).parent_path().native());
+  for (const std::wstring& raw : SplitString(text, L'\n')) {
+    std::wstring line = Trimmed(raw);
+    if (line.empty() || line[0] == L'#') continue;
+    if (line.size() >= kFileUrlPrefixChars && line.compare(0, kFileUrlPrefixChars, kFileUrlPrefix) == 0)
+      line = DecodePercents(line.substr(kFileUrlPrefixChars - 1));
+    std::optional<std::wstring> path = ResolveEntry(line, folder);
+    // Playlists written on Windows separate folders with '\'; a Linux name may hold one, so the
+    // line as written is tried first.
+    if (!path && line.find(L'\\') != std::wstring::npos) {
+      std::wstring slashed = line;
+      std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+      path = ResolveEntry(slashed, folder);
+    }
+    if (path) found.push_back(std::move(*path));
+  }
+  return found;
+}
