@@ -25,3 +25,7 @@ extern const ToolCommand kStemCommands[];
 extern const int kStemCommandCount;
 extern const ToolCommand kLyricsCommands[];
 extern const int kLyricsCommandCount;
+extern const ToolCommand kStreamCommands[];
+extern const int kStreamCommandCount;
+extern const ToolCommand kPublishCommands[];
+extern const int kPublishCommandCount;

@@ -18,6 +18,8 @@ const std::span<const ToolCommand> kTables[] = {
     {kMediaCommands, static_cast<size_t>(kMediaCommandCount)},
     {kStemCommands, static_cast<size_t>(kStemCommandCount)},
     {kLyricsCommands, static_cast<size_t>(kLyricsCommandCount)},
+    {kStreamCommands, static_cast<size_t>(kStreamCommandCount)},
+    {kPublishCommands, static_cast<size_t>(kPublishCommandCount)},
 };
 
 void PrintHelp(FILE* to) {
