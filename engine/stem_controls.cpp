@@ -1,0 +1,186 @@
+#include "engine/stem_controls.h"
+
+#include <chrono>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include <fmt/format.h>
+#include <fmt/xchar.h>
+
+#include "app/log.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/stems.h"
+#include "platform/ui_post.h"
+#include "ui/status_line.h"
+
+namespace {
+
+bool SameSwitches(const DeckView& view, const bool wanted[kStemNameCount]) {
+  for (int i = 0; i < kStemNameCount; ++i)
+    if (view.stemOn[i] != wanted[i]) return false;
+  return true;
+}
+
+// Starts a separation when the deck has no stems and none is running.
+void SeparateUnlessRunning(int deck) {
+  if (!LiveDeckViews[deck].stemsRunning) StartStemSeparation(deck);
+}
+
+}  // namespace
+
+void FreeStemJob(StemJob* job) { delete job; }
+
+void FreeStemResult(StemResult* result) { delete result; }
+
+void StartStemSeparation(int deck) {
+  if (!ValidDeck(deck)) return;
+  TrackPtr track;
+  StemDataPtr shared;
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    track = DeckStateOf(deck).track;
+    for (int other = 0; other < kDeckViews; ++other) {
+      const DeckState& state = DeckStateOf(other);
+      if (other != deck && track && state.track == track && state.stems) shared = state.stems;
+    }
+  }
+  DeckView& view = LiveDeckViews[deck];
+  if (!track || view.stemsReady || view.stemsRunning) return;
+  if (shared) {
+    AttachStems(track, shared);
+    return;
+  }
+  std::wstring error;
+  if (!StemModelsPresent(&error)) {
+    view.stemMessage = error;
+    ShowStatus(error);
+    return;
+  }
+  view.stemCancel->store(true);
+  view.stemCancel = std::make_shared<std::atomic<bool>>(false);
+  view.stemProgress = std::make_shared<std::atomic<float>>(0.0f);
+  view.stemsRunning = true;
+  view.stemMessage.clear();
+  ++view.stemJob;
+  auto* job = new StemJob{deck, view.stemJob, track, view.stemCancel, view.stemProgress};
+  try {
+    std::thread(StemSeparationThread, job).detach();
+  } catch (const std::system_error& e) {
+    // No worker, no completion: the deck must not wait for one for ever.
+    WriteLog(L"Stems: couldn't start the separation thread for deck {} ({})", DeckLetter(deck), e.code().value());
+    FreeStemJob(job);
+    view.stemsRunning = false;
+    view.stemMessage = kStemsNoThreadText;
+    ShowStatus(L"Stems for deck " + DeckLetter(deck) + L": " + view.stemMessage);
+  }
+}
+
+void StemSeparationThread(StemJob* job) {
+  const auto start = std::chrono::steady_clock::now();
+  auto* result = new StemResult{job->deck, job->serial, job->track, nullptr, std::wstring(), false, 0.0};
+  result->stems = SeparateStems(*job->track, *job->progress, *job->cancel, result->error, &result->gpu);
+  result->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  FreeStemJob(job);
+  if (!PostToUi(kStemsReadyPost, 0, result)) FreeStemResult(result);
+}
+
+void OnStemsReady(StemResult* result) {
+  if (!result) return;
+  std::unique_ptr<StemResult> owned(result);
+  const int deck = result->deck;
+  if (!ValidDeck(deck) || result->serial != LiveDeckViews[deck].stemJob) return;
+  DeckView& view = LiveDeckViews[deck];
+  view.stemsRunning = false;
+  if (result->stems) {
+    if (!AttachStems(result->track, result->stems)) return;
+    ShowStatus(fmt::format(L"Stems ready on deck {} ({:.0f} s on the {})", DeckLetter(deck), result->seconds,
+                           result->gpu ? L"GPU" : L"CPU"));
+    return;
+  }
+  view.stemMessage = result->error;
+  if (result->error == kStemsCancelledText) return;
+  ShowStatus(L"Stems for deck " + DeckLetter(deck) + L": " + result->error);
+}
+
+bool AttachStems(const TrackPtr& track, const StemDataPtr& stems) {
+  if (!track) return false;
+  bool live[kDeckViews] = {}, saved[kDeckViews] = {};
+  StemDataPtr released[2 * kDeckViews];  // stems the decks held before, freed after the lock
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    for (int d = 0; d < kDeckViews; ++d) {
+      DeckState& state = Engine.decks[d];
+      if (state.track == track) {
+        released[d] = std::exchange(state.stems, stems);
+        live[d] = true;
+      }
+      // While the sandbox runs the crowd's decks wait in the saved slots: they get them too.
+      DeckState& waiting = Engine.sandboxDecks[d];
+      if (Engine.sandboxOn.load() && waiting.track == track) {
+        released[kDeckViews + d] = std::exchange(waiting.stems, stems);
+        saved[d] = true;
+      }
+    }
+  }
+  bool any = false;
+  for (int d = 0; d < kDeckViews; ++d) {
+    for (DeckView* view : {live[d] ? &LiveDeckViews[d] : nullptr, saved[d] ? &SandboxDeckViews[d] : nullptr}) {
+      if (!view) continue;
+      view->stemsReady = true;
+      view->stemsRunning = false;
+      view->stemMessage.clear();
+    }
+    any = any || live[d];
+  }
+  return any;
+}
+
+void SetStemMix(int deck, bool vocals, bool drums, bool bass, bool melody) {
+  if (!ValidDeck(deck)) return;
+  DeckView& view = LiveDeckViews[deck];
+  if (!view.stemsReady) {
+    SeparateUnlessRunning(deck);
+    return;
+  }
+  const bool wanted[kStemNameCount] = {vocals, drums, bass, melody};
+  if (SameSwitches(view, wanted)) view.stemOn = {true, true, true, true};
+  else view.stemOn = {vocals, drums, bass, melody};
+  view.stemPreset = 0;
+}
+
+void ToggleStem(int deck, int n) {
+  if (!ValidDeck(deck)) return;
+  DeckView& view = LiveDeckViews[deck];
+  if (n >= 0 && n < kStemNameCount) {
+    if (!view.stemsReady) return SeparateUnlessRunning(deck);
+    view.stemOn[n] = !view.stemOn[n];
+    view.stemPreset = 0;
+  } else if (n == kStemKickSwitch || n == kStemHatSwitch) {
+    if (!view.stemsReady) return SeparateUnlessRunning(deck);
+    bool& flag = n == kStemKickSwitch ? view.kickOn : view.hatOn;
+    flag = !flag;
+  } else if (n == kStemVocalsOnlyPad || n == kStemNoVocalsPad) {
+    const bool* row = kStemPadPresets[n - kStemVocalsOnlyPad];
+    SetStemMix(deck, row[0], row[1], row[2], row[3]);
+    view.kickOn = true;
+    view.hatOn = true;
+  }
+}
+
+void SetStemEffectsTarget(int deck, int stem) {
+  if (!ValidDeck(deck) || stem < 0 || stem >= kStemNameCount) return;
+  DeckView& view = LiveDeckViews[deck];
+  if (!view.stemsReady) {
+    ShowStatus(L"Separate the stems first \u2014 then the effects can go on just one of them");
+    return;
+  }
+  view.stemFxTarget = view.stemFxTarget == stem ? -1 : stem;
+  if (view.stemFxTarget < 0) {
+    ShowStatus(L"Deck " + DeckLetter(deck) + L" effects: on everything");
+    return;
+  }
+  ShowStatus(L"Deck " + DeckLetter(deck) + L" effects: on the " + LowerCase(StemNames[stem]) + L" only");
+}

@@ -1,0 +1,177 @@
+#include "engine/sync.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+
+#include "app/settings.h"
+#include "engine/beat_grid.h"
+#include "engine/engine.h"
+#include "engine/musical_keys.h"
+#include "ui/deck_snapshot.h"
+#include "ui/side_slots.h"
+#include "ui/status_line.h"
+
+namespace {
+
+constexpr double kSecondsPerMinute = 60.0;
+constexpr int32_t kKeyDistanceWeight = 100;  // one step of key distance outweighs any shift
+
+// The tempo of `track` at `frames`, in BPM; 0 when it cannot be told.
+double TrackBpmAt(const Track& track, double frames) {
+  if (track.sampleRate <= 0) return 0.0;
+  const double beatLength = BeatLengthAt(track, frames / track.sampleRate);
+  return beatLength > 0.0 && std::isfinite(beatLength) ? kSecondsPerMinute / beatLength : 0.0;
+}
+
+// The first of PitchRanges that holds `deviation`, the widest when none does.
+float RangeFor(double deviation) {
+  for (float range : PitchRanges)
+    if (range >= deviation) return range;
+  return PitchRanges[kPitchRangeCount - 1];
+}
+
+double Fraction(double x) { return x - std::floor(x); }
+
+}  // namespace
+
+TempoMatch MatchTempo(double targetBpm, double ownBpm, float currentRange) {
+  TempoMatch match;
+  if (!(targetBpm > 0.0) || !(ownBpm > 0.0) || !std::isfinite(targetBpm) || !std::isfinite(ownBpm)) return match;
+  double best = 0.0, bestMultiplier = 1.0;
+  bool first = true;
+  for (double m : kTempoMultipliers) {
+    const double dev = targetBpm / (ownBpm * m) - 1.0;
+    if (first || std::abs(dev) < std::abs(best)) {
+      best = dev;
+      bestMultiplier = m;
+      first = false;
+    }
+  }
+  if (std::abs(best) > kMaxSyncDeviation) return match;
+  // A range that is not a usable fraction counts as the narrowest, so the fader stays finite.
+  float range = currentRange > 0.0f && std::isfinite(currentRange) ? currentRange : PitchRanges[0];
+  if (std::abs(best) > range) range = std::max(range, RangeFor(std::abs(best)));
+  match.matched = true;
+  match.multiplier = bestMultiplier;
+  match.deviation = best;
+  match.pitchRange = range;
+  match.tempoFader = static_cast<float>(std::clamp(0.5 - best / (2.0 * range), 0.0, 1.0));
+  return match;
+}
+
+int OtherDeck(int deck) {
+  const int side = deck % 2 == 0 ? kRightSide : kLeftSide;
+  return SideSlots[side];
+}
+
+double DeckRate(const DeckView& view) { return 1.0 + TempoOffsetOf(view); }
+
+void SyncDeck(int deck) {
+  if (!ValidDeck(deck)) return;
+  const int other = OtherDeck(deck);
+  if (!ValidDeck(other)) return;
+  TrackPtr ownTrack, otherTrack;
+  double ownPosition = 0.0, otherPosition = 0.0;
+  bool ownPlaying = false, otherPlaying = false;
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    const DeckState& own = DeckStateOf(deck);
+    const DeckState& them = DeckStateOf(other);
+    ownTrack = own.track;
+    otherTrack = them.track;
+    ownPosition = own.position;
+    otherPosition = them.position;
+    ownPlaying = own.playing;
+    otherPlaying = them.playing;
+  }
+  if (!ownTrack || !otherTrack || ownTrack->sampleRate <= 0 || otherTrack->sampleRate <= 0) {
+    ShowStatus(L"Load a track on both decks to sync");
+    return;
+  }
+  DeckView& view = LiveDeckViews[deck];
+  const double target = DeckRate(LiveDeckViews[other]) * TrackBpmAt(*otherTrack, otherPosition);
+  const TempoMatch match = MatchTempo(target, TrackBpmAt(*ownTrack, ownPosition), view.pitchRange);
+  if (!match.matched) {
+    ShowStatus(L"Tempos are too far apart to sync");
+    return;
+  }
+  view.pitchRange = match.pitchRange;
+  view.tempoFader = match.tempoFader;
+  if (deck == other || !ownPlaying || !otherPlaying) return;
+
+  const double ownSeconds = ownPosition / ownTrack->sampleRate;
+  const double f = Fraction(BeatAtTime(*otherTrack, otherPosition / otherTrack->sampleRate)) -
+                   Fraction(BeatAtTime(*ownTrack, ownSeconds));
+  const double error = f - std::round(f);  // beats, -0.5..0.5
+  const double shift = BeatLengthAt(*ownTrack, ownSeconds) * ownTrack->sampleRate * error;
+  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  // The deck may have moved or changed since the read; only its own track is shifted.
+  if (DeckStateOf(deck).track != ownTrack) return;
+  SeekDeck(Engine, deck, DeckStateOf(deck).position + shift);
+}
+
+void SyncLockTick() {
+  for (int deck = 0; deck < kDeckViews; ++deck) {
+    DeckView& view = LiveDeckViews[deck];
+    const DeckSnapshot& own = DeckSnapshots[deck];
+    if (!view.syncLock || !own.track) continue;
+    const int other = OtherDeck(deck);
+    if (!ValidDeck(other) || other == deck || !DeckSnapshots[other].track) continue;
+    const DeckSnapshot& them = DeckSnapshots[other];
+    const double target = DeckRate(LiveDeckViews[other]) * TrackBpmAt(*them.track, them.position);
+    const TempoMatch match = MatchTempo(target, TrackBpmAt(*own.track, own.position), view.pitchRange);
+    if (!match.matched) continue;
+    view.pitchRange = match.pitchRange;
+    view.tempoFader = match.tempoFader;
+  }
+}
+
+void ToggleSyncLock(int deck) {
+  if (!ValidDeck(deck)) return;
+  DeckView& view = LiveDeckViews[deck];
+  view.syncLock = !view.syncLock;
+  if (!view.syncLock) {
+    ShowStatus(L"Sync lock off");
+    return;
+  }
+  const int other = OtherDeck(deck);
+  if (ValidDeck(other) && other != deck) LiveDeckViews[other].syncLock = false;
+  SyncDeck(deck);
+  ShowStatus(L"Sync lock: deck " + DeckLetter(deck) + L" follows deck " + DeckLetter(other) + L"'s tempo");
+}
+
+int32_t BestKeyShift(int32_t key, int32_t targetKey, int32_t pitchSemitones) {
+  if (key < 0 || key >= kKeyCount || targetKey < 0 || targetKey >= kKeyCount) return 0;
+  int32_t best = 0, bestScore = 0;
+  bool first = true;
+  for (int32_t s = -kKeyMatchSpan; s <= kKeyMatchSpan; ++s) {
+    const int32_t moved = TransposeKey(key, s + pitchSemitones);
+    const int32_t score = kKeyDistanceWeight * KeyDistance(moved, targetKey) + std::abs(s);
+    if (first || score < bestScore) {
+      best = s;
+      bestScore = score;
+      first = false;
+    }
+  }
+  return best;
+}
+
+void MatchKey(int deck) {
+  if (!ValidDeck(deck)) return;
+  const int other = OtherDeck(deck);
+  const int32_t otherKey = ValidDeck(other) ? DeckKey(other) : kKeyUnknown;
+  const TrackPtr& track = DeckSnapshots[deck].track;
+  const int32_t key = track ? track->key : kKeyUnknown;
+  if (key < 0 || otherKey < 0) {
+    ShowStatus(L"Both decks need a detected key to match");
+    return;
+  }
+  DeckView& view = LiveDeckViews[deck];
+  // Key lock goes on with the match, so the tempo no longer moves the key: the shift alone must
+  // land on the other deck's key.
+  view.keyShift = BestKeyShift(key, otherKey, 0);
+  view.keyLock = true;
+  ShowStatus(L"Key matched: " + KeyName(DeckKey(deck), Settings.Camelot));
+}

@@ -1,0 +1,5 @@
+#include "library/browser_view.h"
+
+// The browser and its visible order arrive with the library screens; until then there is no
+// view to rebuild.
+void RebuildView() {}

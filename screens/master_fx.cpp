@@ -1,0 +1,3 @@
+#include "screens/master_fx.h"
+
+MasterFxSelection MasterFx;

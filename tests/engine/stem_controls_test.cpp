@@ -1,0 +1,227 @@
+// Stem switches, presets and the effects target on a loaded deck, and separation jobs started
+// from a deck: the real worker with tiny generated models, its completion, stale results and the
+// message when the models are missing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/deck_commands.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/sandbox.h"
+#include "engine/stem_controls.h"
+#include "engine/stems.h"
+#include "platform/folders.h"
+#include "platform/onnx_runtime.h"
+#include "platform/text.h"
+#include "platform/ui_post.h"
+#include "support/click_tracks.h"
+#include "support/wav_probe.h"
+#include "ui/status_line.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A click track of `bpm` lasting `seconds`, the other settings at their defaults.
+ClickTrack ClickSpec(double bpm, double seconds) {
+  ClickTrack spec;
+  spec.bpm = bpm;
+  spec.seconds = seconds;
+  return spec;
+}
+
+std::string MakeTempFolder() {
+  char tmpl[] = "/tmp/veldmix-stemctl-XXXXXX";
+  return mkdtemp(tmpl) ? std::string(tmpl) : std::string();
+}
+
+int gStemPostsSeen = 0;
+
+// Hands queued completions to their handlers until `done` holds or a minute has passed.
+template <typename Done>
+bool DrainUntil(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  do {
+    DrainUiPosts([](const UiPost& post) {
+      if (post.message == kStemsReadyPost) ++gStemPostsSeen, OnStemsReady(static_cast<StemResult*>(post.lparam));
+      if (post.message == kDeckLoadPost) FinishDeckLoad(post.wparam, static_cast<DeckLoadResult*>(post.lparam));
+    });
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
+}
+
+class StemControls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetDecksForTest();
+    Status = StatusLine{};
+    static ClickTrackFolder folder;
+    path_ = folder.Make(ClickSpec(120.0, 6.0));
+    ASSERT_TRUE(LoadAndWait(0, path_));
+  }
+  void TearDown() override {
+    DrainUntil([] { return true; });
+    ResetDecksForTest();
+  }
+  static TrackPtr DeckTrack(int deck) {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    return Engine.decks[deck].track;
+  }
+  static StemDataPtr DeckStems(int deck) {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    return Engine.decks[deck].stems;
+  }
+  // Silent stems of deck A's track, as a finished separation would leave them.
+  static StemDataPtr SilentStems() {
+    auto stems = std::make_shared<StemData>();
+    stems->track = DeckTrack(0).get();
+    stems->frames = DeckTrack(0)->frames;
+    stems->vocals.assign(2 * stems->frames, 0);
+    stems->drums = stems->bass = stems->vocals;
+    return stems;
+  }
+
+  std::string path_;
+};
+
+// Jobs with the generated models: one folder for the suite, as the stem engine is built once.
+class StemControlJobs : public StemControls {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = MakeTempFolder();
+    const std::string runtime = WideToUtf8(JoinPath(ProgramFolder(), kOnnxRuntimeFileName));
+    ASSERT_TRUE(fs::exists(runtime)) << "the build did not copy the runtime beside the tests";
+    fs::create_symlink(runtime, folder_ + "/libonnxruntime.so.1");
+    int status = -1;
+    const std::string script = std::string(VELDMIX_SOURCE_DIR) + "/tests/support/make_stem_models.py";
+    RunCommand("/usr/bin/python3 " + ShellQuote(script) + " " + ShellQuote(folder_) + " 2>&1", &status);
+    ASSERT_EQ(status, 0);
+  }
+  static void TearDownTestSuite() {
+    SetStemProgramFolder(L"");
+    fs::remove_all(folder_);
+  }
+  void SetUp() override {
+    SetStemProgramFolder(Utf8ToWide(folder_));
+    StemControls::SetUp();
+  }
+  static inline std::string folder_;
+};
+
+}  // namespace
+
+TEST_F(StemControls, PresetsSwitchesAndTheEffectsTargetActOnReadyStems) {
+  SetStemEffectsTarget(0, 1);
+  EXPECT_EQ(Status.text, L"Separate the stems first \u2014 then the effects can go on just one of them");
+  ASSERT_TRUE(AttachStems(DeckTrack(0), SilentStems()));
+  DeckView& view = LiveDeckViews[0];
+  view.kickOn = false;
+  ToggleStem(0, kStemVocalsOnlyPad);
+  EXPECT_EQ(view.stemOn, (std::array<bool, 4>{true, false, false, false}));
+  EXPECT_TRUE(view.kickOn);
+  ToggleStem(0, kStemVocalsOnlyPad);
+  EXPECT_EQ(view.stemOn, (std::array<bool, 4>{true, true, true, true})) << "the same preset twice: full mix";
+  ToggleStem(0, kStemNoVocalsPad);
+  EXPECT_EQ(view.stemOn, (std::array<bool, 4>{false, true, true, true}));
+  ToggleStem(0, kStemHatSwitch);
+  EXPECT_FALSE(view.hatOn);
+
+  SetStemEffectsTarget(0, 1);
+  EXPECT_EQ(view.stemFxTarget, 1);
+  EXPECT_EQ(Status.text, L"Deck A effects: on the drums only");
+  SetStemEffectsTarget(0, 1);
+  EXPECT_EQ(view.stemFxTarget, -1);
+  EXPECT_EQ(Status.text, L"Deck A effects: on everything");
+}
+
+TEST_F(StemControls, StemsOfOneTrackReachEveryDeckHoldingIt) {
+  InstantDouble(1, 0);
+  const StemDataPtr stems = SilentStems();
+  EXPECT_TRUE(AttachStems(DeckTrack(0), stems));
+  EXPECT_EQ(DeckStems(1), stems);
+  EXPECT_TRUE(LiveDeckViews[1].stemsReady);
+  // A deck holding the same Track without stems takes them instead of separating again.
+  InstantDouble(2, 0);
+  LiveDeckViews[2].stemsReady = false;
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    Engine.decks[2].stems.reset();
+  }
+  StartStemSeparation(2);
+  EXPECT_EQ(DeckStems(2), stems);
+  EXPECT_FALSE(LiveDeckViews[2].stemsRunning);
+  EXPECT_FALSE(AttachStems(std::make_shared<Track>(), stems)) << "no deck holds that track";
+}
+
+TEST_F(StemControls, WithoutTheModelsTheReasonIsShownAndNothingRuns) {
+  const std::string empty = MakeTempFolder();
+  SetStemProgramFolder(Utf8ToWide(empty));
+  const uint32_t job = LiveDeckViews[0].stemJob;
+  ToggleStem(0, 1);
+  const std::wstring expected = L"Stems need libonnxruntime.so.1 beside veldmix \u2014 reinstall Veldmix";
+  EXPECT_EQ(LiveDeckViews[0].stemMessage, expected);
+  EXPECT_EQ(Status.text, expected);
+  EXPECT_FALSE(LiveDeckViews[0].stemsRunning);
+  EXPECT_EQ(LiveDeckViews[0].stemJob, job);
+  SetStemProgramFolder(L"");
+  fs::remove_all(empty);
+}
+
+TEST_F(StemControls, CompletionsReportFailuresButNotCancelsAndDropOldJobs) {
+  DeckView& view = LiveDeckViews[0];
+  view.stemsRunning = true;
+  view.stemJob = 4;
+  OnStemsReady(new StemResult{0, 4, DeckTrack(0), nullptr, kStemsCancelledText, false, 1.0});
+  EXPECT_FALSE(view.stemsRunning);
+  EXPECT_EQ(view.stemMessage, kStemsCancelledText);
+  EXPECT_TRUE(Status.text.empty());
+  OnStemsReady(new StemResult{0, 4, DeckTrack(0), nullptr, L"The stem model failed: bad shape", false, 1.0});
+  EXPECT_EQ(Status.text, L"Stems for deck A: The stem model failed: bad shape");
+  view.stemsRunning = true;
+  OnStemsReady(new StemResult{0, 3, DeckTrack(0), SilentStems(), L"", false, 1.0});
+  EXPECT_TRUE(view.stemsRunning) << "an older job's result is dropped unseen";
+  EXPECT_FALSE(DeckStems(0));
+}
+
+TEST_F(StemControlJobs, ASeparationRunsOnceAndAttachesItsStems) {
+  DeckView& view = LiveDeckViews[0];
+  const uint32_t job = view.stemJob + 1;
+  ToggleStem(0, 1);
+  EXPECT_TRUE(view.stemsRunning);
+  ToggleStem(0, 1);  // while it runs: no second job, nothing flips
+  EXPECT_EQ(view.stemJob, job);
+  EXPECT_TRUE(view.stemOn[1]);
+
+  ASSERT_TRUE(DrainUntil([&] { return !view.stemsRunning; }));
+  ASSERT_TRUE(view.stemsReady) << WideToUtf8(view.stemMessage);
+  const StemDataPtr stems = DeckStems(0);
+  ASSERT_TRUE(stems);
+  EXPECT_EQ(stems->frames, DeckTrack(0)->frames);
+  EXPECT_TRUE(Status.text.starts_with(L"Stems ready on deck A (")) << WideToUtf8(Status.text);
+  EXPECT_TRUE(Status.text.ends_with(L" s on the CPU)"));
+}
+
+TEST_F(StemControlJobs, EjectingDuringAJobCancelsItAndItsLateResultIsIgnored) {
+  ToggleStem(0, 0);
+  DeckView& view = LiveDeckViews[0];
+  const auto cancel = view.stemCancel;
+  EjectDeck(0);
+  EXPECT_TRUE(cancel->load()) << "the running job was told to stop";
+  // The same file again; the old job's result, seen here, carries an old serial.
+  const int seen = gStemPostsSeen;
+  ASSERT_TRUE(LoadTrack(0, Utf8ToWide(path_)));
+  ASSERT_TRUE(DrainUntil([&] { return !view.loading; }));
+  Status = StatusLine{};
+  ASSERT_TRUE(DrainUntil([&] { return gStemPostsSeen > seen; }));
+  EXPECT_FALSE(view.stemsReady);
+  EXPECT_FALSE(DeckStems(0));
+  EXPECT_TRUE(Status.text.empty());
+}

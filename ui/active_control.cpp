@@ -1,0 +1,3 @@
+#include "ui/active_control.h"
+
+int32_t ActiveControlId = kNoActiveControl;

@@ -1,0 +1,3 @@
+#include "ui/file_dialogs.h"
+
+std::wstring ChooseSampleFile() { return std::wstring(); }
