@@ -1,0 +1,496 @@
+#include "ui/draw.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <compare>
+#include <map>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/text.h"
+#include "ui/draw_pixels.h"
+#include "ui/icons.h"
+#include "ui/language.h"
+
+// The translation of a UI text (ui/language). Declared weak so that the drawing layer also links
+// into programs without the translation table; such a program draws English.
+std::wstring Translate(std::wstring_view text) __attribute__((weak));
+
+namespace {
+
+constexpr float kBoldWeight = 600;
+constexpr float kNormalWeight = 400;
+constexpr const char* kFontFamilies[] = {"Segoe UI", "Bahnschrift", "Segoe MDL2 Assets"};
+// A translation that does not fit is shrunk to no less than this fraction of its size.
+constexpr float kMinTranslatedScale = 0.7f;
+// The box a translated text must fit: its width less this margin.
+constexpr float kFitMarginDip = 2.0f;
+constexpr size_t kMaxCachedWidths = 6000;
+// Degrees: sweeps below draw nothing, sweeps from here on draw the whole circle.
+constexpr float kMinArcSweepDeg = 0.5f;
+constexpr float kFullArcSweepDeg = 359.5f;
+constexpr float kSoftGlowMinAlpha = 0.002f;
+// Radial three-stop brushes: the inner colour holds 0.45 of its alpha at 35 % of the radius.
+constexpr float kThreeStopOffset = 0.35f;
+constexpr float kThreeStopAlpha = 0.45f;
+
+struct Device {
+  std::unique_ptr<DrawSurface> frame;
+  std::unique_ptr<DrawSurface> glow;  // half the frame's pixels at half its DIP scale
+  float scale = 1;
+};
+
+std::unique_ptr<Device> TheDevice;
+DrawSurface* Target = nullptr;
+uint32_t Generation = 0;
+
+// Gradient brush keys: both colours whole and the flag apart, so no two brushes can share a key.
+struct BrushKey {
+  uint64_t colours = 0;
+  bool flag = false;
+  auto operator<=>(const BrushKey&) const = default;
+};
+std::map<BrushKey, std::unique_ptr<GradientBrush>> LinearBrushes;
+std::map<BrushKey, std::unique_ptr<GradientBrush>> RadialBrushes;
+std::map<int, std::unique_ptr<TextFormat>> TextFormats;
+
+Rgba ToRgba(Color c) { return Rgba{c.r, c.g, c.b, c.a}; }
+
+BrushKey KeyOf(Color a, Color b, bool flag) {
+  return BrushKey{(static_cast<uint64_t>(ColorKey(a)) << 32) | ColorKey(b), flag};
+}
+
+// Font indexes other than 1 and 2 all mean "Segoe UI"; folding them keeps them out of the bold bit
+// of the cache keys.
+int FontSlot(int font) { return font == kFontBahnschrift || font == kFontIcons ? font : kFontSegoeUi; }
+
+bool Finite(float v) { return std::isfinite(v); }
+template <typename... T>
+bool Finite(float v, T... rest) {
+  return std::isfinite(v) && Finite(rest...);
+}
+
+TextAlign AlignOf(int align) {
+  if (align == kAlignLeft) return TextAlign::Leading;
+  if (align == kAlignCenter) return TextAlign::Center;
+  return TextAlign::Trailing;
+}
+
+std::string TextBytes(std::wstring_view text, int font) {
+  return WideToUtf8(FontSlot(font) == kFontIcons ? IconText(text) : text);
+}
+
+// FNV-1a over the UTF-16 code units of the text, the program's string hash.
+struct Fnv1aUtf16 {
+  size_t operator()(const std::wstring& text) const {
+    constexpr uint64_t kOffset = 14695981039346656037ull, kPrime = 1099511628211ull;
+    uint64_t h = kOffset;
+    auto add_unit = [&h](uint16_t unit) {
+      h = (h ^ (unit & 0xFF)) * kPrime;
+      h = (h ^ (unit >> 8)) * kPrime;
+    };
+    for (wchar_t ch : text) {
+      const uint32_t cp = static_cast<uint32_t>(ch);
+      if (cp >= 0x10000 && cp <= 0x10FFFF) {
+        add_unit(static_cast<uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+        add_unit(static_cast<uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+      } else {
+        add_unit(static_cast<uint16_t>(cp));
+      }
+    }
+    return static_cast<size_t>(h);
+  }
+};
+
+bool MakeTargets(Device* d, int pixelWidth, int pixelHeight, float scale) {
+  d->glow.reset();
+  d->frame = DrawSurface::Create(pixelWidth, pixelHeight, scale);
+  if (!d->frame) return false;
+  d->glow = DrawSurface::Create(std::max(1, pixelWidth / 2), std::max(1, pixelHeight / 2), scale * 0.5f);
+  if (!d->glow) {
+    d->frame.reset();
+    return false;
+  }
+  d->scale = scale;
+  return true;
+}
+
+}  // namespace
+
+// ---- device and targets ---------------------------------------------------------------------
+
+bool CreateDevice(int pixelWidth, int pixelHeight, float scale) {
+  ReleaseDevice();
+  auto d = std::make_unique<Device>();
+  if (!MakeTargets(d.get(), pixelWidth, pixelHeight, scale)) return false;
+  TheDevice = std::move(d);
+  Target = TheDevice->frame.get();
+  ++Generation;
+  return true;
+}
+
+void ResizeTargets(int pixelWidth, int pixelHeight, float scale) {
+  if (!TheDevice) return;
+  Target = nullptr;
+  if (!MakeTargets(TheDevice.get(), pixelWidth, pixelHeight, scale)) {
+    ReleaseDevice();
+    return;
+  }
+  Target = TheDevice->frame.get();
+}
+
+void ReleaseDevice() {
+  LinearBrushes.clear();
+  RadialBrushes.clear();
+  Target = nullptr;
+  TheDevice.reset();
+}
+
+bool HasDevice() { return TheDevice != nullptr; }
+float CurrentDpi() { return TheDevice ? TheDevice->scale * 96.0f : 0.0f; }
+uint32_t DeviceGeneration() { return Generation; }
+float TargetWidth() { return TheDevice ? TheDevice->frame->pixelWidth() / TheDevice->scale : 0.0f; }
+float TargetHeight() { return TheDevice ? TheDevice->frame->pixelHeight() / TheDevice->scale : 0.0f; }
+PixelView FrameImage() { return TheDevice ? TheDevice->frame->Pixels() : PixelView{}; }
+
+bool WriteFramePng(const std::wstring& path, std::wstring* error) {
+  if (!TheDevice) {
+    if (error) *error = L"There is no frame to save.";
+    return false;
+  }
+  return TheDevice->frame->WritePng(path, error);
+}
+
+void BeginDraw() {
+  if (!TheDevice) return;
+  Target = TheDevice->frame.get();
+  Target->ResetClips();
+  Target->SetTransform(Affine{});
+}
+
+void Clear(Color color) {
+  if (Target) Target->Clear(ToRgba(color));
+}
+
+void SetTransform(const Affine& transform) {
+  if (Target) Target->SetTransform(transform);
+}
+
+Affine GetTransform() { return Target ? Target->transform() : Affine{}; }
+
+void PushClip(Rc r) {
+  if (Target) Target->PushClip(r.x, r.y, r.w, r.h);
+}
+
+void PopClip() {
+  if (Target) Target->PopClip();
+}
+
+DrawSurface* DrawTarget() { return Target; }
+DrawSurface* FrameTarget() { return TheDevice ? TheDevice->frame.get() : nullptr; }
+DrawSurface* GlowTarget() { return TheDevice ? TheDevice->glow.get() : nullptr; }
+void SetDrawTarget(DrawSurface* target) { Target = target; }
+
+DeviceStash StashDevice() {
+  DeviceStash stash;
+  stash.device = std::shared_ptr<Device>(std::move(TheDevice));
+  stash.target = Target;
+  Target = nullptr;
+  return stash;
+}
+
+void RestoreDevice(DeviceStash stash) {
+  ReleaseDevice();
+  auto device = std::static_pointer_cast<Device>(stash.device);
+  if (!device) return;
+  // The surfaces move with their owners, so the stashed target pointer stays valid.
+  TheDevice = std::make_unique<Device>(std::move(*device));
+  Target = stash.target;
+}
+
+// ---- colours --------------------------------------------------------------------------------
+
+Color WithAlpha(Color c, float a) { return Color{c.r, c.g, c.b, a}; }
+
+Color Lighten(Color c, float f) {
+  return Color{c.r + (1 - c.r) * f, c.g + (1 - c.g) * f, c.b + (1 - c.b) * f, c.a};
+}
+
+Color Darken(Color c, float f) { return Color{c.r * (1 - f), c.g * (1 - f), c.b * (1 - f), c.a}; }
+
+uint32_t ColorKey(Color c) {
+  auto byte = [](float v) {
+    return static_cast<uint32_t>(std::lround((std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f) * 255.0f));
+  };
+  return byte(c.r) << 24 | byte(c.g) << 16 | byte(c.b) << 8 | byte(c.a);
+}
+
+// ---- brushes --------------------------------------------------------------------------------
+
+Brush UseSolidBrush(Color c) { return Brush(c); }
+
+GradientBrush* LinearGradientBrush(Color a, Color b, PointF start, PointF end, bool mirrored) {
+  std::unique_ptr<GradientBrush>& slot = LinearBrushes[KeyOf(a, b, mirrored)];
+  if (!slot) {
+    const GradientStop two[] = {{0, ToRgba(a)}, {1, ToRgba(b)}};
+    const GradientStop three[] = {{0, ToRgba(a)}, {0.5f, ToRgba(b)}, {1, ToRgba(a)}};
+    slot = mirrored ? std::make_unique<GradientBrush>(GradientBrush::Kind::Linear, three, 3)
+                    : std::make_unique<GradientBrush>(GradientBrush::Kind::Linear, two, 2);
+  }
+  slot->SetLinearPoints(start.x, start.y, end.x, end.y);
+  slot->SetOpacity(1);
+  return slot.get();
+}
+
+GradientBrush* RadialGradientBrush(Color a, Color b, bool threeStop) {
+  std::unique_ptr<GradientBrush>& slot = RadialBrushes[KeyOf(a, b, threeStop)];
+  if (!slot) {
+    const GradientStop two[] = {{0, ToRgba(a)}, {1, ToRgba(b)}};
+    const GradientStop three[] = {
+        {0, ToRgba(a)}, {kThreeStopOffset, ToRgba(WithAlpha(a, a.a * kThreeStopAlpha))}, {1, ToRgba(b)}};
+    slot = threeStop ? std::make_unique<GradientBrush>(GradientBrush::Kind::Radial, three, 3)
+                     : std::make_unique<GradientBrush>(GradientBrush::Kind::Radial, two, 2);
+    slot->SetRadial(0, 0, 0, 0, 1, 1);
+  }
+  return slot.get();
+}
+
+namespace {
+void UseBrush(const Brush& brush) {
+  if (brush.gradient)
+    Target->SetBrush(brush.gradient);
+  else
+    Target->SetColor(ToRgba(brush.solid));
+}
+}  // namespace
+
+// ---- primitives -----------------------------------------------------------------------------
+
+void FillRect(Rc r, Color c) { FillRect(r, Brush(c)); }
+
+void FillRect(Rc r, const Brush& brush) {
+  if (!Target) return;
+  if (brush.gradient && FillLinearBoxPixels(*Target, r.x, r.y, r.w, r.h, 0, *brush.gradient)) return;
+  UseBrush(brush);
+  Target->FillRect(r.x, r.y, r.w, r.h);
+}
+
+void FillRoundedRect(Rc r, float radius, Color c) { FillRoundedRect(r, radius, Brush(c)); }
+
+void FillRoundedRect(Rc r, float radius, const Brush& brush) {
+  if (!Target) return;
+  if (brush.gradient && FillLinearBoxPixels(*Target, r.x, r.y, r.w, r.h, radius, *brush.gradient)) return;
+  UseBrush(brush);
+  Target->FillRoundedRect(r.x, r.y, r.w, r.h, radius);
+}
+
+void StrokeRoundedRect(Rc r, float radius, Color c, float width) {
+  if (!Target || !Finite(width) || width <= 0) return;
+  Target->SetColor(ToRgba(c));
+  const float s = width;
+  Target->StrokeRoundedRect(r.x + s / 2, r.y + s / 2, std::max(0.0f, r.w - s), std::max(0.0f, r.h - s), radius, s);
+}
+
+void DrawLine(float x0, float y0, float x1, float y1, Color c, float width) {
+  if (!Target) return;
+  Target->SetColor(ToRgba(c));
+  Target->StrokeLine(x0, y0, x1, y1, width, LineCap::Round);
+}
+
+void FillCircle(float cx, float cy, float r, Color c) { FillEllipse(cx, cy, r, r, Brush(c)); }
+
+void StrokeCircle(float cx, float cy, float r, Color c, float width) {
+  if (!Target) return;
+  Target->SetColor(ToRgba(c));
+  Target->StrokeEllipse(cx, cy, r, r, width);
+}
+
+void FillEllipse(float cx, float cy, float rx, float ry, const Brush& brush) {
+  if (!Target) return;
+  if (brush.gradient && FillRadialPixels(*Target, cx, cy, rx, ry, *brush.gradient)) return;
+  UseBrush(brush);
+  Target->FillEllipse(cx, cy, rx, ry);
+}
+
+void DrawArc(float cx, float cy, float r, float startDeg, float endDeg, Color c, float width) {
+  if (!Target || !Finite(startDeg, endDeg)) return;
+  const float sweep = std::fabs(endDeg - startDeg);
+  if (sweep < kMinArcSweepDeg) return;
+  Target->SetColor(ToRgba(c));
+  if (sweep >= kFullArcSweepDeg) {
+    Target->StrokeEllipse(cx, cy, r, r, width);
+    return;
+  }
+  // 0 degrees at twelve o'clock here, along +x in cairo; both grow clockwise on screen.
+  auto radians = [](float deg) { return static_cast<float>((deg - 90.0) * M_PI / 180.0); };
+  Target->StrokeArc(cx, cy, r, radians(startDeg), radians(endDeg), endDeg > startDeg, width, LineCap::Round);
+}
+
+void FillTriangle(PointF a, PointF b, PointF c, Color color) {
+  if (!Target) return;
+  Target->SetColor(ToRgba(color));
+  const float xy[] = {a.x, a.y, b.x, b.y, c.x, c.y};
+  Target->FillPolygon(xy, 3);
+}
+
+void FillGradientRoundedRect(Rc r, float radius, Color top, Color bottom) {
+  if (!Target) return;
+  FillRoundedRect(r, radius, LinearGradientBrush(top, bottom, PointF{0, r.y}, PointF{0, r.y + r.h}, false));
+}
+
+void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, float ox, float oy) {
+  if (!Target) return;
+  GradientBrush* brush = RadialGradientBrush(inner, outer, false);
+  brush->SetRadial(cx, cy, r * ox, r * oy, r, r);
+  brush->SetOpacity(1);
+  FillEllipse(cx, cy, r, r, brush);
+}
+
+void SoftGlow(float cx, float cy, float rx, float ry, Color c) {
+  if (!Target || !(c.a > kSoftGlowMinAlpha)) return;
+  GradientBrush* brush = RadialGradientBrush(WithAlpha(c, 1), WithAlpha(c, 0), true);
+  brush->SetRadial(cx, cy, 0, 0, rx, ry);
+  brush->SetOpacity(c.a);
+  FillEllipse(cx, cy, rx, ry, brush);
+}
+
+void DrawPanel(Rc r, float radius) {
+  constexpr Color kPanelTop = ColorOf(0x171A22), kPanelBottom = ColorOf(0x0F1117), kPanelEdge = ColorOf(0x242935);
+  constexpr float kHighlightAlpha = 0.05f;
+  constexpr float kHighlightInset = 0.75f;
+  FillGradientRoundedRect(r, radius, kPanelTop, kPanelBottom);
+  StrokeRoundedRect(r, radius, kPanelEdge, 1);
+  DrawLine(r.x + radius, r.y + kHighlightInset, r.x + r.w - radius, r.y + kHighlightInset,
+           Color{1, 1, 1, kHighlightAlpha}, 1);
+}
+
+void FillWaveColumns(const float* half, int first, int last, float x0, float centreY, float extent, Color outer,
+                     Color inner, float opacity) {
+  if (!Target || !half || first < 0 || last < first || !Finite(x0, centreY, extent, opacity) || extent <= 0) return;
+  opacity = std::clamp(opacity, 0.0f, 1.0f);
+  if (opacity <= 0) return;
+  if (FillColumnPixels(*Target, half, first, last, x0, centreY, extent, ToRgba(outer), ToRgba(inner), opacity)) return;
+  GradientBrush* brush = LinearGradientBrush(outer, inner, PointF{0, centreY - extent}, PointF{0, centreY + extent}, true);
+  brush->SetOpacity(opacity);
+  for (int i = first; i <= last; ++i)
+    if (half[i] >= 0) FillRect(Rc{x0 + i, centreY - half[i], 1, 2 * half[i]}, brush);
+}
+
+// ---- text -----------------------------------------------------------------------------------
+
+TextFormat* GetTextFormat(float size, bool bold, int font) {
+  if (!Finite(size) || size <= 0) return nullptr;
+  const int quarters = static_cast<int>(std::min(size, 4000.0f) * 4);
+  if (quarters < 1) return nullptr;
+  const int slot = FontSlot(font);
+  const int key = quarters * 8 + (bold ? 4 : 0) + slot;
+  std::unique_ptr<TextFormat>& format = TextFormats[key];
+  if (!format)
+    format = std::make_unique<TextFormat>(kFontFamilies[slot], bold ? kBoldWeight : kNormalWeight, quarters / 4.0f);
+  return format.get();
+}
+
+float MeasureTextWidth(std::wstring_view text, float size, bool bold, int font) {
+  TextFormat* format = GetTextFormat(size, bold, font);
+  if (!format || text.empty()) return 0;
+  return MeasureTextLine(*format, TextBytes(text, font)).width;
+}
+
+float TextWidth(const std::wstring& text, float size, bool bold, int font) {
+  static std::unordered_map<std::wstring, float, Fnv1aUtf16> widths(8);
+  if (!Finite(size)) return 0;
+  const long eighths = std::lround(std::clamp(size, -1.0e6f, 1.0e6f) * 8);
+  std::wstring key = text;
+  key.push_back(L'\x01');
+  const std::string digits = std::to_string(eighths * 8 + (bold ? 4 : 0) + FontSlot(font));
+  key.append(digits.begin(), digits.end());
+  if (auto it = widths.find(key); it != widths.end()) return it->second;
+  if (widths.size() > kMaxCachedWidths) widths.clear();
+  const float w = MeasureTextWidth(text, size, bold, font);
+  widths.emplace(std::move(key), w);
+  return w;
+}
+
+ShownText TranslateToFit(std::wstring_view text, float boxWidth, float size, bool bold, int font) {
+  ShownText shown{std::wstring(text), size};
+  if (UiLanguage() == 0 || !Translate) return shown;
+  std::wstring t = Translate(text);
+  if (t == text) return shown;
+  const float w = TextWidth(t, size, bold, font);
+  if (w > boxWidth - kFitMarginDip) shown.size = size * std::max((boxWidth - kFitMarginDip) / w, kMinTranslatedScale);
+  shown.text = std::move(t);
+  return shown;
+}
+
+void DrawText(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
+  if (text.empty() || !(r.w > 0)) return;
+  if (UiLanguage() == 0 || !Translate) {
+    DrawTextRun(text, r, size, c, align, bold, font);
+    return;
+  }
+  const ShownText shown = TranslateToFit(text, r.w, size, bold, font);
+  DrawTextRun(shown.text, r, shown.size, c, align, bold, font);
+}
+
+void DrawTextAsIs(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
+  if (text.empty() || !(r.w > 0)) return;
+  DrawTextRun(text, r, size, c, align, bold, font);
+}
+
+void DrawTextRun(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
+  TextFormat* format = GetTextFormat(size, bold, font);
+  if (!Target || !format) return;
+  Target->SetColor(ToRgba(c));
+  Target->DrawTextLine(*format, TextBytes(text, font), r.x, r.y, r.w, r.h, AlignOf(align));
+}
+
+std::wstring FormatTime(double seconds, bool tenths) {
+  // A track never lasts longer than this; larger or non-finite values would overflow the minutes.
+  constexpr double kMaxSeconds = 1.0e7;
+  const double s = std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxSeconds) : 0.0;
+  const int minutes = static_cast<int>(s / 60);
+  const double rest = s - minutes * 60.0;
+  std::string text = tenths ? fmt::format("{}:{:04.1f}", minutes, std::floor(rest * 10) / 10)
+                            : fmt::format("{}:{:02d}", minutes, static_cast<int>(rest));
+  return std::wstring(text.begin(), text.end());
+}
+
+// ---- bitmaps --------------------------------------------------------------------------------
+
+std::shared_ptr<Bitmap> CreateBitmapFromPixels(const uint32_t* pixels, int width, int height) {
+  if (!TheDevice || !pixels || width < 1 || height < 1) return nullptr;
+  auto image = DrawBitmap::FromPixels(pixels, width, height);
+  if (!image) return nullptr;
+  auto bitmap = std::make_shared<Bitmap>();
+  bitmap->image = std::move(image);
+  bitmap->generation = Generation;
+  return bitmap;
+}
+
+std::shared_ptr<Bitmap> LoadLogoBitmap() {
+  struct Entry {
+    bool decoded = false;
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    std::shared_ptr<Bitmap> bitmap;
+    int64_t generation = -1;
+  };
+  static Entry logo;
+  if (!logo.decoded) {
+    logo.decoded = true;
+    const std::wstring path = FindAssetFile(L"logo.png");
+    if (path.empty() || !ReadPngPixels(path, &logo.pixels, &logo.width, &logo.height)) logo.pixels.clear();
+  }
+  if (logo.pixels.empty()) return nullptr;
+  if (logo.bitmap && logo.generation == static_cast<int64_t>(Generation)) return logo.bitmap;
+  logo.bitmap = CreateBitmapFromPixels(logo.pixels.data(), logo.width, logo.height);
+  logo.generation = Generation;
+  return logo.bitmap;
+}
+
+void DrawImage(const std::shared_ptr<Bitmap>& bitmap, Rc r, float opacity, float radius) {
+  if (!Target || !bitmap || !bitmap->image) return;
+  Target->DrawBitmapIn(*bitmap->image, r.x, r.y, r.w, r.h, opacity, radius);
+}

@@ -1,0 +1,517 @@
+#include "ui/draw_pixels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// pixman's radial gradients cost several nanoseconds a pixel, and a soft glow over a deck panel
+// covers half a million; a waveform lane drawn as thousands of rectangles costs more than writing
+// its columns. These fills work on the pixels directly, SSE2 four at a time where it pays.
+
+// Shapes larger than this many pixels across go through cairo: float pixel steps lose precision.
+constexpr float kMaxSpanPx = 1e5f;
+// cairo keeps a moved gradient origin just inside the ellipse (outside it would draw a cone).
+constexpr float kMaxFocus = 0.999f;
+
+bool Finite(float v) { return std::isfinite(v); }
+template <typename... T>
+bool Finite(float v, T... rest) {
+  return std::isfinite(v) && Finite(rest...);
+}
+
+// ---- blending ------------------------------------------------------------------------------
+
+// Premultiplied colour as 8-bit channels in one ARGB word, scaled by cover (0..256).
+inline __attribute__((always_inline)) uint32_t ScalePixel(uint32_t p, uint32_t cover) {
+  const uint32_t rb = ((p & 0x00FF00FFu) * cover >> 8) & 0x00FF00FFu;
+  const uint32_t ag = (((p >> 8) & 0x00FF00FFu) * cover) & 0xFF00FF00u;
+  return rb | ag;
+}
+
+// Source-over of a premultiplied source word onto a premultiplied destination word, exact to
+// the rounding of x / 255.
+inline __attribute__((always_inline)) uint32_t BlendOver(uint32_t dst, uint32_t src) {
+  const uint32_t inv = 255 - (src >> 24);
+  uint32_t rb = (dst & 0x00FF00FFu) * inv + 0x00800080u;
+  rb = ((rb + ((rb >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
+  uint32_t ag = ((dst >> 8) & 0x00FF00FFu) * inv + 0x00800080u;
+  ag = (ag + ((ag >> 8) & 0x00FF00FFu)) & 0xFF00FF00u;
+  return (rb | ag) + src;
+}
+
+// A straight colour as a premultiplied word, each channel rounded.
+uint32_t PackPremultiplied(float r, float g, float b, float a) {
+  auto byte = [](float v) { return static_cast<uint32_t>(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f); };
+  const uint32_t alpha = byte(a);
+  auto channel = [&](float v) { return std::min(alpha, byte(std::clamp(v, 0.0f, 1.0f) * a)); };
+  return alpha << 24 | channel(r) << 16 | channel(g) << 8 | channel(b);
+}
+
+// One pixel over by src times cover (0..1); an opaque full cover replaces it.
+void BlendCovered(uint32_t* dst, uint32_t src, float cover) {
+  if (cover <= 0 || src == 0) return;
+  if (cover < 1) src = ScalePixel(src, static_cast<uint32_t>(cover * 256.0f));
+  *dst = (src >> 24) == 255 ? src : BlendOver(*dst, src);
+}
+
+#if defined(__SSE2__)
+// Source-over of four premultiplied source words onto four destination words.
+inline __attribute__((always_inline)) __m128i BlendOver4(__m128i d, __m128i s) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i inv = _mm_sub_epi32(_mm_set1_epi32(255), _mm_srli_epi32(s, 24));
+  inv = _mm_or_si128(inv, _mm_slli_epi32(inv, 16));
+  auto half = [&](__m128i dh, __m128i ih) {
+    __m128i m = _mm_add_epi16(_mm_mullo_epi16(dh, ih), _mm_set1_epi16(128));
+    return _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_epi16(m, 8)), 8);  // / 255, rounded
+  };
+  const __m128i lo = half(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi32(inv, inv));
+  const __m128i hi = half(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi32(inv, inv));
+  return _mm_add_epi8(_mm_packus_epi16(lo, hi), s);
+}
+#endif
+
+// dst[i] over by the one colour src, n pixels.
+void BlendSpan(uint32_t* dst, int n, uint32_t src) {
+  if (n <= 0 || src == 0) return;
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i s = _mm_set1_epi32(static_cast<int>(src));
+  if ((src >> 24) == 255) {
+    for (; i + 4 <= n; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), s);
+    std::fill(dst + i, dst + n, src);
+    return;
+  }
+  for (; i + 4 <= n; i += 4) {
+    __m128i* p = reinterpret_cast<__m128i*>(dst + i);
+    _mm_storeu_si128(p, BlendOver4(_mm_loadu_si128(p), s));
+  }
+#endif
+  if ((src >> 24) == 255) {
+    std::fill(dst + i, dst + n, src);
+    return;
+  }
+  for (; i < n; ++i) dst[i] = BlendOver(dst[i], src);
+}
+
+// dst[i] over by src[i], n pixels.
+void BlendSpan(uint32_t* dst, int n, const uint32_t* src) {
+  int i = 0;
+#if defined(__SSE2__)
+  for (; i + 4 <= n; i += 4) {
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(s, _mm_setzero_si128())) == 0xFFFF) continue;
+    __m128i* p = reinterpret_cast<__m128i*>(dst + i);
+    _mm_storeu_si128(p, BlendOver4(_mm_loadu_si128(p), s));
+  }
+#endif
+  for (; i < n; ++i)
+    if (src[i]) dst[i] = BlendOver(dst[i], src[i]);
+}
+
+// ---- transforms and gradients ----------------------------------------------------------------
+
+struct Rect {
+  float x, y, w, h;
+};
+
+// device = s x user + o on each axis.
+struct Straight {
+  float sx, ox, sy, oy;
+};
+
+bool StraightTransform(const DrawSurface& target, Straight* m) {
+  const Affine d = target.DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || d.m11 == 0 || d.m22 == 0 || !Finite(d.m11, d.m22, d.dx, d.dy)) return false;
+  *m = Straight{d.m11, d.dx, d.m22, d.dy};
+  return true;
+}
+
+// The brush's colour at t (0..1), premultiplied, times its opacity.
+uint32_t GradientColourAt(const GradientBrush& brush, float t) {
+  const GradientStop* stops = brush.stops();
+  const int count = brush.stopCount();
+  Rgba c = stops[count - 1].color;
+  if (t <= stops[0].offset) {
+    c = stops[0].color;
+  } else {
+    for (int k = 1; k < count; ++k) {
+      if (t > stops[k].offset) continue;
+      const GradientStop &a = stops[k - 1], &b = stops[k];
+      const float f = b.offset > a.offset ? (t - a.offset) / (b.offset - a.offset) : 1.0f;
+      c = Rgba{a.color.r + (b.color.r - a.color.r) * f, a.color.g + (b.color.g - a.color.g) * f,
+               a.color.b + (b.color.b - a.color.b) * f, a.color.a + (b.color.a - a.color.a) * f};
+      break;
+    }
+  }
+  return PackPremultiplied(c.r, c.g, c.b, c.a * brush.opacity());
+}
+
+// n colours of the brush at t = i / (n - 1), or at t = sqrt(i / (n - 1)) when bySquare. The last
+// few tables are kept: the same glows are drawn every frame.
+const std::vector<uint32_t>& GradientLut(const GradientBrush& brush, bool bySquare, int n) {
+  struct Table {
+    uint32_t brush = 0;
+    float opacity = -1;
+    bool bySquare = false;
+    std::vector<uint32_t> colours;
+  };
+  constexpr size_t kTables = 16;
+  static Table tables[kTables];
+  static size_t next = 0;
+  for (Table& t : tables)
+    if (t.brush == brush.id() && t.opacity == brush.opacity() && t.bySquare == bySquare &&
+        t.colours.size() == static_cast<size_t>(n))
+      return t.colours;
+  Table& t = tables[next++ % kTables];
+  t.brush = brush.id(), t.opacity = brush.opacity(), t.bySquare = bySquare;
+  t.colours.resize(n);
+  for (int i = 0; i < n; ++i) {
+    const float f = static_cast<float>(i) / (n - 1);
+    t.colours[i] = GradientColourAt(brush, bySquare ? std::sqrt(f) : f);
+  }
+  return t.colours;
+}
+
+// ---- scratch ---------------------------------------------------------------------------------
+
+std::vector<uint32_t> ColumnLut;    // colour per device row (or column) of a waveform lane
+std::vector<uint32_t> SpanColours;  // colours of one row of a radial fill
+std::vector<uint32_t> KeptColours;  // the inside colours of the row before, for large radial fills
+std::vector<float> SpanLo, SpanHi;  // each column's span in a waveform lane
+
+// Radial tables: steps of t squared, enough that the flat centre step stays about a pixel for
+// small discs; at most this many.
+constexpr int kMaxRadialSteps = 1024;
+constexpr int kMinRadialSteps = 32;
+constexpr int kFocalSteps = 256;  // steps of t when the origin is moved
+// From this radius in pixels on, one row's colours serve the next row too: a pixel's step moves t
+// by less than one table step of a colour change.
+constexpr float kShareRowsRadiusPx = 128.0f;
+
+// FillColumnPixels for upright lanes: row by row, four pixels at a time, each pixel covered by
+// the part of its column's span that lies in its row. ColumnLut holds the colour of each row.
+void FillColumnsByRow(DrawSurface& target, const PixelView& px, const float* half, int first, int last, float x0,
+                      float centreY, float su, float ou, float sv, float ov, int p_begin, int p_end, int v_lo,
+                      int v_hi) {
+  const int n = p_end - p_begin;
+  if (n <= 0) return;
+  SpanLo.assign(n + 3, 0.0f);
+  SpanHi.assign(n + 3, 0.0f);
+  float top = static_cast<float>(v_hi), bottom = static_cast<float>(v_lo);
+  for (int p = p_begin; p < p_end; ++p) {
+    const int i = static_cast<int>(std::floor((p + 0.5f - ou) / su - x0));
+    if (i < first || i > last) continue;
+    const float h = half[i];
+    if (!(h >= 0) || !std::isfinite(h)) continue;
+    const float va = sv * (centreY - h) + ov, vb = sv * (centreY + h) + ov;
+    SpanLo[p - p_begin] = std::max(static_cast<float>(v_lo), std::min(va, vb));
+    SpanHi[p - p_begin] = std::min(static_cast<float>(v_hi), std::max(va, vb));
+    if (SpanHi[p - p_begin] > SpanLo[p - p_begin])
+      top = std::min(top, SpanLo[p - p_begin]), bottom = std::max(bottom, SpanHi[p - p_begin]);
+  }
+  const int q_begin = static_cast<int>(std::floor(top)), q_end = static_cast<int>(std::ceil(bottom));
+  for (int q = q_begin; q < q_end; ++q) {
+    const uint32_t src = ColumnLut[q - v_lo];
+    if (!src) continue;
+    uint32_t* row = px.pixels + static_cast<size_t>(q) * px.stride + p_begin;
+    const float qf = static_cast<float>(q);
+    int k = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), srcv = _mm_set1_epi32(static_cast<int>(src));
+    const __m128 q0 = _mm_set1_ps(qf), q1 = _mm_set1_ps(qf + 1), none = _mm_setzero_ps(), all = _mm_set1_ps(1.0f);
+    for (; k + 4 <= n; k += 4) {
+      const __m128 lo = _mm_loadu_ps(&SpanLo[k]), hi = _mm_loadu_ps(&SpanHi[k]);
+      const __m128 cover = _mm_min_ps(all, _mm_max_ps(none, _mm_sub_ps(_mm_min_ps(q1, hi), _mm_max_ps(q0, lo))));
+      const int full = _mm_movemask_ps(_mm_cmpge_ps(cover, all));
+      if (_mm_movemask_ps(_mm_cmpgt_ps(cover, none)) == 0) continue;
+      __m128i s = srcv;
+      if (full != 0xF) {
+        // Scale the colour by each pixel's cover (0..256) in 16-bit lanes.
+        __m128i c = _mm_cvttps_epi32(_mm_mul_ps(cover, _mm_set1_ps(256.0f)));
+        c = _mm_or_si128(c, _mm_slli_epi32(c, 16));
+        const __m128i lo16 = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(srcv, zero), _mm_unpacklo_epi32(c, c)), 8);
+        const __m128i hi16 = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(srcv, zero), _mm_unpackhi_epi32(c, c)), 8);
+        s = _mm_packus_epi16(lo16, hi16);
+      }
+      __m128i* d = reinterpret_cast<__m128i*>(row + k);
+      _mm_storeu_si128(d, BlendOver4(_mm_loadu_si128(d), s));
+    }
+#endif
+    for (; k < n; ++k) {
+      const float cover = std::min(qf + 1, SpanHi[k]) - std::max(qf, SpanLo[k]);
+      if (cover <= 0) continue;
+      row[k] = BlendOver(row[k], cover < 1 ? ScalePixel(src, static_cast<uint32_t>(cover * 256.0f)) : src);
+    }
+  }
+  if (q_end > q_begin) target.MarkDirty(p_begin, q_begin, n, q_end - q_begin);
+}
+
+}  // namespace
+
+bool FillRadialPixels(DrawSurface& target, float cx, float cy, float rx, float ry, const GradientBrush& brush) {
+  const float* g = brush.geometry();
+  Straight m;
+  if (brush.kind() != GradientBrush::Kind::Radial || g[0] != cx || g[1] != cy || g[4] != rx || g[5] != ry ||
+      !Finite(cx, cy, rx, ry, g[2], g[3]) || !(rx > 0) || !(ry > 0) || !StraightTransform(target, &m))
+    return false;
+  const float dcx = m.sx * cx + m.ox, dcy = m.sy * cy + m.oy;
+  const float drx = std::fabs(m.sx) * rx, dry = std::fabs(m.sy) * ry;
+  if (drx > kMaxSpanPx || dry > kMaxSpanPx) return false;
+  // The gradient origin in units of the radii, flipped with the axes, kept inside as cairo does.
+  float fx = g[2] / rx * (m.sx < 0 ? -1 : 1), fy = g[3] / ry * (m.sy < 0 ? -1 : 1);
+  const float flen = std::hypot(fx, fy);
+  if (flen > kMaxFocus) fx *= kMaxFocus / flen, fy *= kMaxFocus / flen;
+  const bool focal = fx != 0 || fy != 0;
+  const int steps = focal ? kFocalSteps
+                          : std::clamp(static_cast<int>(std::max(drx, dry) * 4), kMinRadialSteps, kMaxRadialSteps);
+  const std::vector<uint32_t>& lut = GradientLut(brush, !focal, steps);
+  int clip_x0, clip_y0, clip_x1, clip_y1;
+  target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  const float rmin = std::max(0.5f, std::min(drx, dry));
+  const float reach = 1 + 1 / rmin;  // the antialiased rim, in radii
+  const int y_begin = std::max(clip_y0, static_cast<int>(std::floor(dcy - dry * reach)));
+  const int y_end = std::min(clip_y1, static_cast<int>(std::ceil(dcy + dry * reach)));
+  if (y_end <= y_begin) return true;
+  PixelView px = target.Pixels();
+  const float inner = std::max(0.0f, 1 - 0.5f / rmin), inner2 = inner * inner;
+  const float one_minus_f2 = 1 - (fx * fx + fy * fy);
+  const float step = 1 / drx;  // nx from one pixel to the next
+  int touched_x0 = clip_x1, touched_x1 = clip_x0;
+  const bool share_rows = !focal && std::min(drx, dry) >= kShareRowsRadiusPx;
+  int kept_y = -1, kept_begin = 0, kept_end = 0;
+  for (int y = y_begin; y < y_end; ++y) {
+    const float ny = (y + 0.5f - dcy) / dry;
+    if (ny * ny >= reach * reach) continue;
+    const float half = drx * std::sqrt(reach * reach - ny * ny);
+    const int x_begin = std::max(clip_x0, static_cast<int>(std::floor(dcx - half)));
+    const int x_end = std::min(clip_x1, static_cast<int>(std::ceil(dcx + half)));
+    if (x_end <= x_begin) continue;
+    touched_x0 = std::min(touched_x0, x_begin), touched_x1 = std::max(touched_x1, x_end);
+    SpanColours.resize(x_end - x_begin);
+    uint32_t* out = SpanColours.data();
+    const float ny2 = ny * ny;
+    // The colour and rim cover of one pixel, the general way.
+    auto pixel = [&](int x) {
+      const float nx = (x + 0.5f - dcx) * step;
+      const float t2 = nx * nx + ny2;
+      uint32_t colour;
+      if (!focal) {
+        colour = lut[std::min(steps - 1, static_cast<int>(t2 * (steps - 1) + 0.5f))];
+      } else {
+        const float qx = nx - fx, qy = ny - fy, qf = qx * fx + qy * fy;
+        const float t = (qf + std::sqrt(qf * qf + one_minus_f2 * (qx * qx + qy * qy))) / one_minus_f2;
+        colour = lut[std::min(steps - 1, static_cast<int>(t * (steps - 1) + 0.5f))];
+      }
+      if (t2 >= inner2 && colour) {
+        const float cover = std::clamp((1 - std::sqrt(t2)) * rmin + 0.5f, 0.0f, 1.0f);
+        colour = cover < 1 ? ScalePixel(colour, static_cast<uint32_t>(cover * 256.0f)) : colour;
+      }
+      out[x - x_begin] = colour;
+    };
+    // Inside the rim every pixel is fully covered.
+    int solid_begin = x_end, solid_end = x_end;
+    if (ny2 < inner2) {
+      const float inside = drx * std::sqrt(inner2 - ny2) - 1;
+      solid_begin = std::clamp(static_cast<int>(std::ceil(dcx - inside)), x_begin, x_end);
+      solid_end = std::clamp(static_cast<int>(std::floor(dcx + inside)), solid_begin, x_end);
+    }
+    uint32_t* row = px.pixels + static_cast<size_t>(y) * px.stride;
+    if (share_rows && kept_y == y - 1 && (y & 1)) {
+      // The row before worked out the inside; only what lies outside its run is new.
+      const int ob = std::clamp(kept_begin, solid_begin, solid_end), oe = std::clamp(kept_end, ob, solid_end);
+      for (int x = x_begin; x < ob; ++x) pixel(x);
+      for (int x = oe; x < x_end; ++x) pixel(x);
+      BlendSpan(row + x_begin, ob - x_begin, out);
+      BlendSpan(row + ob, oe - ob, KeptColours.data() + (ob - kept_begin));
+      BlendSpan(row + oe, x_end - oe, out + (oe - x_begin));
+      continue;
+    }
+    for (int x = x_begin; x < solid_begin; ++x) pixel(x);
+    for (int x = solid_end; x < x_end; ++x) pixel(x);
+    BlendSpan(row + x_begin, solid_begin - x_begin, out);
+    BlendSpan(row + solid_end, x_end - solid_end, out + (solid_end - x_begin));
+    if (share_rows) {
+      KeptColours.resize(std::max(0, solid_end - solid_begin) + 4);
+      kept_y = y, kept_begin = solid_begin, kept_end = solid_end;
+    }
+    uint32_t* kept = share_rows ? KeptColours.data() - solid_begin : nullptr;
+    int x = solid_begin;
+    const float last = static_cast<float>(steps - 1);
+#if defined(__SSE2__)
+    // Four pixels a step: the table position in one register, the colours looked up, blended at
+    // once. Without a moved origin the table is indexed by t squared; with one, by t.
+    __m128 nxv = _mm_setr_ps(0.5f, 1.5f, 2.5f, 3.5f);
+    nxv = _mm_mul_ps(_mm_add_ps(nxv, _mm_set1_ps(x - dcx)), _mm_set1_ps(step));
+    const __m128 advance = _mm_set1_ps(4 * step), ny2v = _mm_set1_ps(ny2), scale = _mm_set1_ps(last);
+    const __m128 lastv = _mm_set1_ps(last), half_step = _mm_set1_ps(0.5f);
+    const __m128 fxv = _mm_set1_ps(fx), qyv = _mm_set1_ps(ny - fy), qyf = _mm_set1_ps((ny - fy) * fy);
+    const __m128 kv = _mm_set1_ps(one_minus_f2), inv_k = _mm_set1_ps(1 / one_minus_f2);
+    alignas(16) int index[4];
+    for (; x + 4 <= solid_end; x += 4, nxv = _mm_add_ps(nxv, advance)) {
+      __m128 at;
+      if (!focal) {
+        at = _mm_add_ps(_mm_mul_ps(nxv, nxv), ny2v);
+      } else {
+        const __m128 qx = _mm_sub_ps(nxv, fxv);
+        const __m128 qf = _mm_add_ps(_mm_mul_ps(qx, fxv), qyf);
+        const __m128 q2 = _mm_add_ps(_mm_mul_ps(qx, qx), _mm_mul_ps(qyv, qyv));
+        at = _mm_mul_ps(_mm_add_ps(qf, _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(qf, qf), _mm_mul_ps(kv, q2)))), inv_k);
+      }
+      at = _mm_add_ps(_mm_mul_ps(at, scale), half_step);
+      _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_cvttps_epi32(_mm_min_ps(at, lastv)));
+      const __m128i src = _mm_setr_epi32(static_cast<int>(lut[index[0]]), static_cast<int>(lut[index[1]]),
+                                         static_cast<int>(lut[index[2]]), static_cast<int>(lut[index[3]]));
+      if (kept) _mm_storeu_si128(reinterpret_cast<__m128i*>(kept + x), src);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(src, _mm_setzero_si128())) == 0xFFFF) continue;
+      __m128i* p = reinterpret_cast<__m128i*>(row + x);
+      _mm_storeu_si128(p, BlendOver4(_mm_loadu_si128(p), src));
+    }
+#endif
+    for (; x < solid_end; ++x) {
+      pixel(x);
+      if (kept) kept[x] = out[x - x_begin];
+      if (const uint32_t colour = out[x - x_begin]) row[x] = BlendOver(row[x], colour);
+    }
+  }
+  if (touched_x1 > touched_x0) target.MarkDirty(touched_x0, y_begin, touched_x1 - touched_x0, y_end - y_begin);
+  return true;
+}
+
+bool FillLinearBoxPixels(DrawSurface& target, float rx0, float ry0, float rw, float rh, float radius,
+                         const GradientBrush& brush) {
+  const Rect r{rx0, ry0, rw, rh};
+  const float* g = brush.geometry();
+  Straight m;
+  const bool down = g[0] == g[2] && g[1] != g[3], across = g[1] == g[3] && g[0] != g[2];
+  if (brush.kind() != GradientBrush::Kind::Linear || (!down && !across) || !Finite(r.x, r.y, r.w, r.h, radius) ||
+      !Finite(g[0], g[1], g[2], g[3]) || r.w < 0 || r.h < 0 || !StraightTransform(target, &m))
+    return false;
+  const float ax = m.sx * r.x + m.ox, bx = m.sx * (r.x + r.w) + m.ox;
+  const float ay = m.sy * r.y + m.oy, by = m.sy * (r.y + r.h) + m.oy;
+  const float x0 = std::min(ax, bx), x1 = std::max(ax, bx), y0 = std::min(ay, by), y1 = std::max(ay, by);
+  if (x1 - x0 > kMaxSpanPx || y1 - y0 > kMaxSpanPx) return false;
+  // Corner radius in pixels, limited to half the shorter side as cairo's path is.
+  const float rr = std::clamp(radius, 0.0f, std::min(r.w, r.h) / 2) * std::min(std::fabs(m.sx), std::fabs(m.sy));
+  if (rr > 0 && std::fabs(m.sx) != std::fabs(m.sy)) return false;
+  int clip_x0, clip_y0, clip_x1, clip_y1;
+  target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  const int px0 = std::max(clip_x0, static_cast<int>(std::floor(x0)));
+  const int px1 = std::min(clip_x1, static_cast<int>(std::ceil(x1)));
+  const int py0 = std::max(clip_y0, static_cast<int>(std::floor(y0)));
+  const int py1 = std::min(clip_y1, static_cast<int>(std::ceil(y1)));
+  if (px1 <= px0 || py1 <= py0) return true;
+  // The gradient's colour at a device pixel centre along its axis.
+  const float g0 = down ? g[1] : g[0], g1 = down ? g[3] : g[2];
+  const float s = down ? m.sy : m.sx, o = down ? m.oy : m.ox;
+  auto colour_at = [&](int p) {
+    return GradientColourAt(brush, std::clamp(((p + 0.5f - o) / s - g0) / (g1 - g0), 0.0f, 1.0f));
+  };
+  auto span_cover = [](int p, float lo, float hi) {
+    return std::clamp(std::min(p + 1.0f, hi) - std::max(static_cast<float>(p), lo), 0.0f, 1.0f);
+  };
+  // Across: one row of colours serves every row.
+  if (across) {
+    SpanColours.resize(px1 - px0);
+    for (int x = px0; x < px1; ++x) SpanColours[x - px0] = colour_at(x);
+  }
+  PixelView px = target.Pixels();
+  for (int y = py0; y < py1; ++y) {
+    uint32_t* row = px.pixels + static_cast<size_t>(y) * px.stride;
+    const float cover_y = span_cover(y, y0, y1);
+    const float cy = y + 0.5f;
+    const uint32_t row_colour = down ? colour_at(y) : 0;
+    auto colour_of = [&](int x) { return down ? row_colour : SpanColours[x - px0]; };
+    // Pixels whose cover depends on x: the fractional ends, and on a corner row the corners.
+    const bool corner_row = rr > 0 && (cy < y0 + rr || cy > y1 - rr);
+    const float inset = corner_row ? rr : 0;
+    const int in0 = std::clamp(static_cast<int>(std::ceil(x0 + inset)), px0, px1);
+    const int in1 = std::clamp(static_cast<int>(std::floor(x1 - inset)), in0, px1);
+    auto edge = [&](int x) {
+      const float cx = x + 0.5f;
+      float cover = cover_y * span_cover(x, x0, x1);
+      if (corner_row && (cx < x0 + rr || cx > x1 - rr)) {
+        const float ex = cx < x0 + rr ? x0 + rr : x1 - rr, ey = cy < y0 + rr ? y0 + rr : y1 - rr;
+        cover = std::min(cover, std::clamp(rr - std::hypot(cx - ex, cy - ey) + 0.5f, 0.0f, 1.0f));
+      }
+      BlendCovered(row + x, colour_of(x), cover);
+    };
+    for (int x = px0; x < in0; ++x) edge(x);
+    if (cover_y >= 1) {
+      if (down)
+        BlendSpan(row + in0, in1 - in0, row_colour);
+      else
+        BlendSpan(row + in0, in1 - in0, SpanColours.data() + (in0 - px0));
+    } else {
+      for (int x = in0; x < in1; ++x) BlendCovered(row + x, colour_of(x), cover_y);
+    }
+    for (int x = in1; x < px1; ++x) edge(x);
+  }
+  target.MarkDirty(px0, py0, px1 - px0, py1 - py0);
+  return true;
+}
+
+bool FillColumnPixels(DrawSurface& target, const float* half, int first, int last, float x0, float centreY,
+                      float extent, Rgba outer, Rgba inner, float opacity) {
+  const Affine d = target.DeviceTransform();
+  if (!Finite(d.m11, d.m12, d.m21, d.m22, d.dx, d.dy)) return false;
+  const bool straight = d.m12 == 0 && d.m21 == 0 && d.m11 != 0 && d.m22 != 0;
+  const bool quarter_turn = d.m11 == 0 && d.m22 == 0 && d.m12 != 0 && d.m21 != 0;
+  if (!straight && !quarter_turn) return false;
+  // u: the device axis that user x runs along; v: the one user y runs along.
+  const float su = straight ? d.m11 : d.m12, ou = straight ? d.dx : d.dy;
+  const float sv = straight ? d.m22 : d.m21, ov = straight ? d.dy : d.dx;
+  int clip_x0, clip_y0, clip_x1, clip_y1;
+  target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  const int u_lo = straight ? clip_x0 : clip_y0, u_hi = straight ? clip_x1 : clip_y1;
+  const int v_lo = straight ? clip_y0 : clip_x0, v_hi = straight ? clip_y1 : clip_x1;
+  if (u_hi <= u_lo || v_hi <= v_lo) return true;
+
+  // One premultiplied colour per device pixel along v, from the gradient at the pixel's centre.
+  ColumnLut.resize(v_hi - v_lo);
+  for (int v = v_lo; v < v_hi; ++v) {
+    const float uy = (v + 0.5f - ov) / sv;
+    const float t = std::min(1.0f, std::fabs(uy - centreY) / extent);
+    ColumnLut[v - v_lo] = PackPremultiplied(inner.r + (outer.r - inner.r) * t, inner.g + (outer.g - inner.g) * t,
+                                            inner.b + (outer.b - inner.b) * t,
+                                            (inner.a + (outer.a - inner.a) * t) * opacity);
+  }
+  const float ua = su * (x0 + first) + ou, ub = su * (x0 + last + 1) + ou;
+  const int p_begin = std::max(u_lo, static_cast<int>(std::floor(std::min(ua, ub))));
+  const int p_end = std::min(u_hi, static_cast<int>(std::ceil(std::max(ua, ub))));
+  PixelView px = target.Pixels();
+  if (straight) {
+    FillColumnsByRow(target, px, half, first, last, x0, centreY, su, ou, sv, ov, p_begin, p_end, v_lo, v_hi);
+    return true;
+  }
+  // A quarter turn: each column is a run along a row of pixels.
+  int touched_lo = v_hi, touched_hi = v_lo;
+  for (int p = p_begin; p < p_end; ++p) {
+    const int i = static_cast<int>(std::floor((p + 0.5f - ou) / su - x0));
+    if (i < first || i > last) continue;
+    const float h = half[i];
+    if (!(h >= 0) || !std::isfinite(h)) continue;
+    const float va = sv * (centreY - h) + ov, vb = sv * (centreY + h) + ov;
+    const float lo = std::max(static_cast<float>(v_lo), std::min(va, vb));
+    const float hi = std::min(static_cast<float>(v_hi), std::max(va, vb));
+    if (hi <= lo) continue;
+    const int q_begin = static_cast<int>(std::floor(lo)), q_end = static_cast<int>(std::ceil(hi));
+    touched_lo = std::min(touched_lo, q_begin), touched_hi = std::max(touched_hi, q_end);
+    uint32_t* base = px.pixels + static_cast<size_t>(p) * px.stride;
+    for (int q = q_begin; q < q_end; ++q) {
+      const float cover = std::min(q + 1.0f, hi) - std::max(static_cast<float>(q), lo);
+      uint32_t src = ColumnLut[q - v_lo];
+      if (cover < 1.0f) src = ScalePixel(src, static_cast<uint32_t>(cover * 256.0f));
+      uint32_t& dst = base[q];
+      dst = BlendOver(dst, src);
+    }
+  }
+  if (touched_hi > touched_lo && p_end > p_begin)
+    target.MarkDirty(touched_lo, p_begin, touched_hi - touched_lo, p_end - p_begin);
+  return true;
+}

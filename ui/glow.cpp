@@ -1,0 +1,634 @@
+#include "ui/glow.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+std::vector<GlowShape> GlowList;
+size_t GlowStartIndex = 0;
+std::vector<std::function<void()>> OverlayList;
+
+namespace {
+
+// Four float channels (B, G, R, A of a premultiplied ARGB word, 0..255) in one SIMD register.
+typedef float V4 __attribute__((vector_size(16)));
+
+// The pass works on 8 x 8-pixel tiles of the frame that lie near a glowing shape; the rest of
+// the frame is never touched.
+constexpr int kTile = 8;
+constexpr int kTileHalf = kTile / 2;
+constexpr int kTileQuarter = kTile / 4;
+// Blur deviations in glow-target pixels (half the frame's resolution).
+constexpr float kTightSigma = 1.4f;
+constexpr float kWideSigma = 5.5f;
+// Taps on each side: about three deviations. The wide blur runs at quarter resolution, where its
+// deviation is half as many pixels.
+constexpr int kTightTaps = 4;
+constexpr int kWideTaps = 8;
+// Zero borders around the work images, so that every tap and every resampling neighbour can be
+// read without a bounds test (and reads as transparent black beyond the frame).
+constexpr int kHalfMargin = kTightTaps + 1;
+constexpr int kQuarterMargin = kWideTaps + 1;
+// How far beyond a shape, in frame pixels, its glow is worked out. The wide halo reaches at most
+// the wide blur's taps (8 quarter pixels) plus the resampling on the way down and up; a faint or
+// thin shape's halo falls under kInvisible sooner (see Reach). The tight blur reaches 4 half
+// pixels plus resampling.
+constexpr float kMaxReachPx = 36.0f;
+constexpr float kTightReachPx = 11.0f;
+// The wide deviation in frame pixels.
+constexpr float kWideSigmaPx = 2 * kWideSigma;
+// Shapes are antialiased a pixel beyond their geometry.
+constexpr float kEdgePx = 2.0f;
+// A glow whose alpha is under half a level changes no pixel (premultiplied: no channel exceeds it).
+constexpr float kInvisible = 0.5f;
+// Bilinear doubling weights: the nearer source pixel and the other neighbour.
+constexpr float kNear = 0.75f, kAway = 0.25f;
+
+template <int Taps>
+struct Kernel {
+  float w[2 * Taps + 1];
+  explicit Kernel(float sigma) {
+    float sum = 0;
+    for (int k = -Taps; k <= Taps; ++k) sum += w[k + Taps] = std::exp(-(k * k) / (2 * sigma * sigma));
+    for (float& v : w) v /= sum;
+  }
+};
+const Kernel<kTightTaps> kTight(kTightSigma);
+const Kernel<kWideTaps> kWide(kWideSigma / 2);
+
+// A work image of V4 pixels with a zero margin on every side.
+struct Plane {
+  int w = 0, h = 0, margin = 0, stride = 0;
+  std::vector<V4> v;
+  void Reset(int width, int height, int m) {
+    w = width, h = height, margin = m, stride = width + 2 * m;
+    v.assign(static_cast<size_t>(stride) * (height + 2 * m), V4{});
+  }
+  // Row y (-margin .. h + margin - 1), indexable from -margin.
+  V4* Row(int y) { return &v[static_cast<size_t>(y + margin) * stride + margin]; }
+};
+
+struct Span {
+  int ty, tx0, tx1;  // tiles [tx0, tx1) of tile row ty
+};
+
+// Scratch of the glow pass, sized to the frame. Outside the tiles being worked on every plane
+// (and the glow target's pixels) holds zeros, so blurs may read across tile edges freely.
+struct GlowBuffers {
+  const DrawSurface* glow = nullptr;  // the glow target the zeros are kept for
+  int w = 0, h = 0, hw = 0, hh = 0, qw = 0, qh = 0, tw = 0, th = 0;
+  std::vector<uint8_t> marked, tight, wasMarked, wasTight, mask;
+  std::vector<Span> spans, tightSpans;
+  Plane quarter, quarterH, quarterBlur;  // quarter resolution
+  Plane halfH, combined;                 // glow-target resolution
+  std::vector<V4> row;                   // one row, indexed from -kHalfMargin
+  std::vector<int> lit;                  // the same
+  // Per glow-target row: the columns [litLo, litHi) where the tight blur's first half left
+  // something, so that its second half can skip the rest.
+  std::vector<int> litLo, litHi;
+};
+GlowBuffers B;
+FramePresenter Presenter;
+
+void ZeroAll(DrawSurface* glow) {
+  for (Plane* p : {&B.quarter, &B.quarterH, &B.quarterBlur, &B.halfH, &B.combined})
+    std::fill(p->v.begin(), p->v.end(), V4{});
+  glow->Clear(Rgba{0, 0, 0, 0});
+  std::fill(B.wasMarked.begin(), B.wasMarked.end(), 0);
+  std::fill(B.wasTight.begin(), B.wasTight.end(), 0);
+}
+
+void Prepare(const DrawSurface* frame, DrawSurface* glow) {
+  const int w = frame->pixelWidth(), h = frame->pixelHeight();
+  if (B.glow == glow && B.w == w && B.h == h) return;
+  B.glow = glow;
+  B.w = w, B.h = h;
+  B.hw = glow->pixelWidth(), B.hh = glow->pixelHeight();
+  B.qw = (B.hw + 1) / 2, B.qh = (B.hh + 1) / 2;
+  B.tw = (w + kTile - 1) / kTile, B.th = (h + kTile - 1) / kTile;
+  B.marked.assign(static_cast<size_t>(B.tw) * B.th, 0);
+  B.wasMarked.assign(B.marked.size(), 0);
+  B.tight.assign(B.marked.size(), 0);
+  B.wasTight.assign(B.marked.size(), 0);
+  B.quarter.Reset(B.qw, B.qh, kQuarterMargin);
+  B.quarterH.Reset(B.qw, B.qh, kQuarterMargin);
+  B.quarterBlur.Reset(B.qw, B.qh, kQuarterMargin);
+  B.halfH.Reset(B.hw, B.hh, kHalfMargin);
+  B.combined.Reset(B.hw, B.hh, kHalfMargin);
+  B.row.assign(B.hw + 2 * kHalfMargin + 2, V4{});
+  B.lit.assign(B.row.size(), 0);
+  B.litLo.assign(B.hh + 2 * kHalfMargin, 0);
+  B.litHi.assign(B.hh + 2 * kHalfMargin, 0);
+  ZeroAll(glow);
+}
+
+V4* RowScratch() { return B.row.data() + kHalfMargin; }
+
+struct Box {
+  float x0, y0, x1, y1;
+};
+
+// The user-space boxes that hold a shape's pixels: one, or four edge bands for an outline, whose
+// inside never glows.
+int ShapeBoxes(const GlowShape& s, Box out[4]) {
+  for (float v : {s.g1, s.g2, s.g3, s.g4, s.g5, s.g6})
+    if (!std::isfinite(v)) return 0;
+  switch (s.kind) {
+    case kGlowFilledRoundedRect:
+    case kGlowText: {
+      const float x1 = s.kind == kGlowText ? s.g1 + s.g3 : s.g3, y1 = s.kind == kGlowText ? s.g2 + s.g4 : s.g4;
+      out[0] = Box{std::min(s.g1, x1), std::min(s.g2, y1), std::max(s.g1, x1), std::max(s.g2, y1)};
+      return 1;
+    }
+    case kGlowOutlinedRoundedRect: {
+      const float l = std::min(s.g1, s.g3), r = std::max(s.g1, s.g3);
+      const float t = std::min(s.g2, s.g4), b = std::max(s.g2, s.g4);
+      const float out_by = std::fabs(s.g6) / 2, in_by = std::fabs(s.g5) + std::fabs(s.g6) / 2;
+      out[0] = Box{l - out_by, t - out_by, r + out_by, t + in_by};
+      out[1] = Box{l - out_by, b - in_by, r + out_by, b + out_by};
+      out[2] = Box{l - out_by, t - out_by, l + in_by, b + out_by};
+      out[3] = Box{r - in_by, t - out_by, r + out_by, b + out_by};
+      return 4;
+    }
+    case kGlowFilledCircle:
+    case kGlowRing:
+    case kGlowArc: {
+      const float r = std::fabs(s.g3) + (s.kind == kGlowFilledCircle ? 0 : std::fabs(s.g6) / 2);
+      out[0] = Box{s.g1 - r, s.g2 - r, s.g1 + r, s.g2 + r};
+      return 1;
+    }
+    case kGlowLine: {
+      const float half = std::fabs(s.g6) / 2;
+      out[0] = Box{std::min(s.g1, s.g3) - half, std::min(s.g2, s.g4) - half, std::max(s.g1, s.g3) + half,
+                   std::max(s.g2, s.g4) + half};
+      return 1;
+    }
+    default:
+      return 0;
+  }
+}
+
+// How far from its edge, in frame pixels, a shape's wide halo stays visible: a Gaussian of the
+// wide deviation over a band `thickness` pixels across, at the shape's alpha, falls under
+// kInvisible at that distance.
+float Reach(float alpha, float thicknessPx) {
+  const float band = std::min(1.0f, thicknessPx / (kWideSigmaPx * 2.5066f));  // sqrt(2 pi)
+  const float peak = 255.0f * std::clamp(alpha, 0.0f, 1.0f) * band;
+  if (peak <= kInvisible) return kTightReachPx;
+  return std::clamp(kWideSigmaPx * std::sqrt(2 * std::log(peak / kInvisible)), kTightReachPx, kMaxReachPx);
+}
+
+void MarkTiles(std::vector<uint8_t>* mask, float x0, float y0, float x1, float y1, float reach) {
+  constexpr float kFar = 1.0e6f;  // clamp before converting: a huge box marks the whole frame
+  x0 = std::clamp(x0 - reach, -kFar, kFar), x1 = std::clamp(x1 + reach, -kFar, kFar);
+  y0 = std::clamp(y0 - reach, -kFar, kFar), y1 = std::clamp(y1 + reach, -kFar, kFar);
+  if (x1 < 0 || y1 < 0 || x0 >= B.w || y0 >= B.h) return;
+  const int tx0 = std::max(0, static_cast<int>(std::floor(x0 / kTile)));
+  const int tx1 = std::min(B.tw - 1, static_cast<int>(std::floor(x1 / kTile)));
+  const int ty0 = std::max(0, static_cast<int>(std::floor(y0 / kTile)));
+  const int ty1 = std::min(B.th - 1, static_cast<int>(std::floor(y1 / kTile)));
+  for (int ty = ty0; ty <= ty1; ++ty) std::memset(&(*mask)[static_cast<size_t>(ty) * B.tw + tx0], 1, tx1 - tx0 + 1);
+}
+
+// Marks the tiles that the shape's glow reaches: all of it in B.marked, its tight part in B.tight.
+void MarkShape(const GlowShape& s, float scale) {
+  const Affine d = Compose(s.transform, Affine{scale, 0, 0, scale, 0, 0});
+  for (float v : {d.m11, d.m12, d.m21, d.m22, d.dx, d.dy})
+    if (!std::isfinite(v)) return;
+  Box boxes[4];
+  const int count = ShapeBoxes(s, boxes);
+  const bool stroked = s.kind == kGlowOutlinedRoundedRect || s.kind == kGlowRing || s.kind == kGlowLine ||
+                       s.kind == kGlowArc;
+  const float linear_scale = std::sqrt(std::fabs(d.m11 * d.m22 - d.m12 * d.m21));
+  for (int i = 0; i < count; ++i) {
+    const Box& b = boxes[i];
+    float xs[4], ys[4];
+    MapPoint(d, b.x0, b.y0, &xs[0], &ys[0]);
+    MapPoint(d, b.x1, b.y0, &xs[1], &ys[1]);
+    MapPoint(d, b.x0, b.y1, &xs[2], &ys[2]);
+    MapPoint(d, b.x1, b.y1, &xs[3], &ys[3]);
+    const float x0 = *std::min_element(xs, xs + 4), x1 = *std::max_element(xs, xs + 4);
+    const float y0 = *std::min_element(ys, ys + 4), y1 = *std::max_element(ys, ys + 4);
+    const float thickness = stroked ? std::fabs(s.g6) * linear_scale : std::min(x1 - x0, y1 - y0);
+    MarkTiles(&B.marked, x0, y0, x1, y1, Reach(s.color.a, thickness) + kEdgePx);
+    MarkTiles(&B.tight, x0, y0, x1, y1, kTightReachPx + kEdgePx);
+  }
+}
+
+// Runs of tiles in `mask`, row by row.
+void CollectSpans(const std::vector<uint8_t>& mask, std::vector<Span>* spans) {
+  spans->clear();
+  for (int ty = 0; ty < B.th; ++ty) {
+    const uint8_t* row = &mask[static_cast<size_t>(ty) * B.tw];
+    for (int tx = 0; tx < B.tw;) {
+      if (!row[tx]) {
+        ++tx;
+        continue;
+      }
+      int end = tx;
+      while (end < B.tw && row[end]) ++end;
+      spans->push_back(Span{ty, tx, end});
+      tx = end;
+    }
+  }
+}
+
+// Pixel ranges of a span at a resolution with `tile` pixels per tile, clipped to w x h.
+struct Range {
+  int x0, x1, y0, y1;
+};
+Range RangeOf(const Span& s, int tile, int w, int h) {
+  return Range{std::min(s.tx0 * tile, w), std::min(s.tx1 * tile, w), std::min(s.ty * tile, h),
+               std::min((s.ty + 1) * tile, h)};
+}
+
+// Zeros over the spans in the given quarter and half planes, and in the glow target's pixels when
+// given, plus the half planes' row and column just past the image that the odd-size replication
+// may have written.
+void ClearSpans(const std::vector<Span>& spans, std::initializer_list<Plane*> quarter,
+                std::initializer_list<Plane*> half, const PixelView* glow) {
+  for (const Span& s : spans) {
+    const Range q = RangeOf(s, kTileQuarter, B.qw, B.qh);
+    for (int y = q.y0; y < q.y1; ++y)
+      for (Plane* p : quarter) std::fill(p->Row(y) + q.x0, p->Row(y) + q.x1, V4{});
+    const Range h = RangeOf(s, kTileHalf, B.hw, B.hh);
+    const int x1 = h.x1 == B.hw ? B.hw + 1 : h.x1, y1 = h.y1 == B.hh ? B.hh + 1 : h.y1;
+    for (int y = h.y0; y < y1; ++y) {
+      for (Plane* p : half) std::fill(p->Row(y) + h.x0, p->Row(y) + x1, V4{});
+      if (glow && y < B.hh && h.x1 > h.x0)
+        std::memset(glow->pixels + static_cast<size_t>(y) * glow->stride + h.x0, 0, (h.x1 - h.x0) * sizeof(uint32_t));
+    }
+  }
+}
+
+// Keeps the zeros: each image is cleared only where it may hold something from the last pass
+// that this pass does not overwrite. Shapes were drawn inside last pass's tight tiles; the wide
+// blur's planes are rewritten over all tiles in use, the downsampled and the tight blur's first
+// half only over the tight ones.
+void ClearStale(const PixelView& glow) {
+  const size_t n = B.marked.size();
+  B.mask.resize(n);
+  for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasTight[i];
+  CollectSpans(B.mask, &B.spans);
+  ClearSpans(B.spans, {}, {}, &glow);
+  for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
+  CollectSpans(B.mask, &B.spans);
+  ClearSpans(B.spans, {&B.quarterH, &B.quarterBlur}, {&B.combined}, nullptr);
+  for (size_t i = 0; i < n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
+  CollectSpans(B.mask, &B.spans);
+  ClearSpans(B.spans, {&B.quarter}, {&B.halfH}, nullptr);
+}
+
+// The glow target's pixels averaged 2 x 2 into the quarter image.
+void Downsample(const std::vector<Span>& spans, const PixelView& glow) {
+  constexpr uint32_t kEven = 0x00FF00FFu;
+  for (const Span& s : spans) {
+    const Range q = RangeOf(s, kTileQuarter, B.qw, B.qh);
+    for (int y = q.y0; y < q.y1; ++y) {
+      const uint32_t* r0 = glow.pixels + static_cast<size_t>(2 * y) * glow.stride;
+      const uint32_t* r1 = 2 * y + 1 < B.hh ? r0 + glow.stride : nullptr;
+      V4* out = B.quarter.Row(y);
+      for (int x = q.x0; x < q.x1; ++x) {
+        const bool pair = 2 * x + 1 < B.hw;
+        // Two 16-bit sums per word: blue and red, green and alpha.
+        uint32_t br = r0[2 * x] & kEven, ga = (r0[2 * x] >> 8) & kEven;
+        if (pair) br += r0[2 * x + 1] & kEven, ga += (r0[2 * x + 1] >> 8) & kEven;
+        if (r1) {
+          br += r1[2 * x] & kEven, ga += (r1[2 * x] >> 8) & kEven;
+          if (pair) br += r1[2 * x + 1] & kEven, ga += (r1[2 * x + 1] >> 8) & kEven;
+        }
+        out[x] = V4{static_cast<float>(br & 0xFFFF), static_cast<float>(ga & 0xFFFF), static_cast<float>(br >> 16),
+                    static_cast<float>(ga >> 16)} *
+                 0.25f;
+      }
+    }
+  }
+}
+
+// One direction of a separable blur over the spans' pixels.
+template <int Taps>
+void BlurPass(const Kernel<Taps>& k, Plane& src, Plane* dst, int tile, bool alongX, const std::vector<Span>& spans) {
+  const ptrdiff_t step = alongX ? 1 : src.stride;
+  for (const Span& s : spans) {
+    const Range r = RangeOf(s, tile, src.w, src.h);
+    for (int y = r.y0; y < r.y1; ++y) {
+      const V4* in = src.Row(y);
+      V4* out = dst->Row(y);
+      for (int x = r.x0; x < r.x1; ++x) {
+        const V4* p = in + x - Taps * step;
+        V4 acc = p[0] * k.w[0];
+        for (int t = 1; t <= 2 * Taps; ++t) acc += p[t * step] * k.w[t];
+        out[x] = acc;
+      }
+    }
+  }
+}
+
+V4 Unpack(uint32_t p) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(p));
+  return reinterpret_cast<V4>(_mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero)));
+#else
+  return V4{static_cast<float>(p & 255), static_cast<float>((p >> 8) & 255), static_cast<float>((p >> 16) & 255),
+            static_cast<float>(p >> 24)};
+#endif
+}
+
+// The tight blur's horizontal half, reading the glow target's pixels.
+void TightAlongX(const std::vector<Span>& spans, const PixelView& glow) {
+  V4* row = RowScratch();
+  std::fill(B.litLo.begin(), B.litLo.end(), B.hw);
+  std::fill(B.litHi.begin(), B.litHi.end(), 0);
+  // lit[x]: the last x' <= x whose pixel is not empty.
+  int* lit = B.lit.data() + kHalfMargin;
+  for (const Span& s : spans) {
+    const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
+    for (int y = r.y0; y < r.y1; ++y) {
+      const uint32_t* src = glow.pixels + static_cast<size_t>(y) * glow.stride;
+      // Most of a tile is empty: a window of taps with nothing in it gives nothing.
+      int last_lit = -1000;
+      for (int x = r.x0 - kTightTaps; x < r.x1 + kTightTaps; ++x) {
+        const uint32_t p = x >= 0 && x < B.hw ? src[x] : 0;
+        row[x] = p ? Unpack(p) : V4{};
+        if (p) last_lit = x;
+        lit[x] = last_lit;
+      }
+      V4* out = B.halfH.Row(y);
+      int& lo = B.litLo[y + kHalfMargin];
+      int& hi = B.litHi[y + kHalfMargin];
+      for (int x = r.x0; x < r.x1; ++x) {
+        if (lit[x + kTightTaps] < x - kTightTaps) {
+          out[x] = V4{};
+          continue;
+        }
+        lo = std::min(lo, x), hi = std::max(hi, x + 1);
+        const V4* p = row + x - kTightTaps;
+        V4 acc = p[0] * kTight.w[0];
+        for (int t = 1; t <= 2 * kTightTaps; ++t) acc += p[t] * kTight.w[t];
+        out[x] = acc;
+      }
+    }
+  }
+}
+
+// The wide blur doubled to this resolution, over the spans. An odd frame size leaves its last
+// column or row beyond the glow target: it repeats the one before.
+void WideUp(const std::vector<Span>& spans) {
+  const bool odd_w = B.w > 2 * B.hw, odd_h = B.h > 2 * B.hh;
+  for (const Span& s : spans) {
+    const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
+    for (int y = r.y0; y < r.y1; ++y) {
+      const int qa = y >> 1, qb = (y & 1) ? qa + 1 : qa - 1;
+      const V4* q_near = B.quarterBlur.Row(qa);
+      const V4* q_far = B.quarterBlur.Row(qb);
+      V4* out = B.combined.Row(y);
+      for (int x = r.x0; x < r.x1; ++x) {
+        const int xa = x >> 1, xb = (x & 1) ? xa + 1 : xa - 1;
+        out[x] = (q_near[xa] * kNear + q_near[xb] * kAway) * kNear + (q_far[xa] * kNear + q_far[xb] * kAway) * kAway;
+      }
+      if (odd_w && r.x1 == B.hw) out[B.hw] = out[B.hw - 1];
+      if (odd_h && y == B.hh - 1) std::copy(out + r.x0, out + r.x1 + (odd_w && r.x1 == B.hw), B.combined.Row(B.hh) + r.x0);
+    }
+  }
+}
+
+// The tight blur's vertical half, added to the doubled wide blur.
+void TightAlongY(const std::vector<Span>& spans) {
+  const bool odd_w = B.w > 2 * B.hw, odd_h = B.h > 2 * B.hh;
+  const ptrdiff_t stride = B.halfH.stride;
+  for (const Span& s : spans) {
+    const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
+    for (int y = r.y0; y < r.y1; ++y) {
+      const V4* in = B.halfH.Row(y);
+      V4* out = B.combined.Row(y);
+      // Only columns that one of the rows under the taps has something in.
+      int lo = r.x1, hi = r.x0;
+      for (int t = -kTightTaps; t <= kTightTaps; ++t)
+        lo = std::min(lo, B.litLo[y + t + kHalfMargin]), hi = std::max(hi, B.litHi[y + t + kHalfMargin]);
+      lo = std::max(lo, r.x0), hi = std::min(hi, r.x1);
+      for (int x = lo; x < hi; ++x) {
+        const V4* p = in + x - kTightTaps * stride;
+        V4 acc = p[0] * kTight.w[0];
+        for (int t = 1; t <= 2 * kTightTaps; ++t) acc += p[t * stride] * kTight.w[t];
+        out[x] += acc;
+      }
+      if (odd_w && r.x1 == B.hw) out[B.hw] = out[B.hw - 1];
+      if (odd_h && y == B.hh - 1) std::copy(out + r.x0, out + r.x1 + (odd_w && r.x1 == B.hw), B.combined.Row(B.hh) + r.x0);
+    }
+  }
+}
+
+// Adds two glow pixels onto two frame pixels, each channel rounded and saturated at 255.
+void AddTwo(uint32_t* dst, V4 first, V4 second, bool both) {
+#if defined(__SSE2__)
+  const __m128i a = _mm_cvtps_epi32(reinterpret_cast<__m128>(first));
+  const __m128i b = _mm_cvtps_epi32(reinterpret_cast<__m128>(second));
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_setzero_si128());
+  if (both) {
+    const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_adds_epu8(d, bytes));
+  } else {
+    const __m128i d = _mm_cvtsi32_si128(static_cast<int>(dst[0]));
+    dst[0] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_adds_epu8(d, bytes)));
+  }
+#else
+  auto add = [](uint32_t d, V4 g) {
+    uint32_t out = 0;
+    for (int c = 0; c < 4; ++c) {
+      const float v = static_cast<float>((d >> (8 * c)) & 255) + g[c];
+      out |= static_cast<uint32_t>(std::min(v, 255.0f) + 0.5f) << (8 * c);
+    }
+    return out;
+  };
+  dst[0] = add(dst[0], first);
+  if (both) dst[1] = add(dst[1], second);
+#endif
+}
+
+// Both blurs, doubled to the frame's resolution, added onto the frame.
+void Composite(const std::vector<Span>& spans, const PixelView& frame) {
+  V4* row = RowScratch();
+  for (const Span& s : spans) {
+    const Range r = RangeOf(s, kTile, B.w, B.h);
+    const int i0 = r.x0 >> 1, i1 = (r.x1 + 1) >> 1;  // half pixels covering the span
+    for (int y = r.y0; y < r.y1; ++y) {
+      const int ya = y >> 1, yb = (y & 1) ? ya + 1 : ya - 1;
+      const V4* near = B.combined.Row(ya);
+      const V4* far = B.combined.Row(yb);
+      for (int i = i0 - 1; i <= i1; ++i) row[i] = near[i] * kNear + far[i] * kAway;
+      uint32_t* dst = frame.pixels + static_cast<size_t>(y) * frame.stride;
+      for (int i = i0; i < i1; ++i) {
+        if (row[i - 1][3] < kInvisible && row[i][3] < kInvisible && row[i + 1][3] < kInvisible) continue;
+        const V4 centre = row[i] * kNear;
+        AddTwo(dst + 2 * i, centre + row[i - 1] * kAway, centre + row[i + 1] * kAway, 2 * i + 1 < r.x1);
+      }
+    }
+  }
+}
+
+// Draws GlowList from GlowStartIndex on the glow target, blurs it and adds it onto the frame.
+// False when a target is broken.
+bool RunGlowPass(DrawSurface* frame) {
+  DrawSurface* glow = GlowTarget();
+  if (!glow) return false;
+  Prepare(frame, glow);
+  std::fill(B.marked.begin(), B.marked.end(), 0);
+  std::fill(B.tight.begin(), B.tight.end(), 0);
+  for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) MarkShape(GlowList[i], frame->dipScale());
+
+  ClearStale(glow->Pixels());
+  glow->MarkDirty(0, 0, glow->pixelWidth(), glow->pixelHeight());
+  B.wasMarked = B.marked;
+  B.wasTight = B.tight;
+  CollectSpans(B.marked, &B.spans);
+  CollectSpans(B.tight, &B.tightSpans);
+  if (B.spans.empty()) return true;
+
+  SetDrawTarget(glow);
+  for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) {
+    glow->SetTransform(GlowList[i].transform);
+    DrawGlowShape(GlowList[i]);
+  }
+  glow->SetTransform(Affine{});
+  SetDrawTarget(frame);
+  if (!glow->Ok()) return false;
+
+  const PixelView g = glow->Pixels();
+  // Shapes lie inside the tight tiles, so only those need reading; the wide halo spreads over all.
+  Downsample(B.tightSpans, g);
+  BlurPass(kWide, B.quarter, &B.quarterH, kTileQuarter, true, B.spans);
+  BlurPass(kWide, B.quarterH, &B.quarterBlur, kTileQuarter, false, B.spans);
+  WideUp(B.spans);
+  TightAlongX(B.tightSpans, g);
+  TightAlongY(B.tightSpans);
+  Composite(B.spans, frame->Pixels());
+  frame->MarkDirty(0, 0, frame->pixelWidth(), frame->pixelHeight());
+  return frame->Ok();
+}
+
+}  // namespace
+
+void ResetGlowLayer() {
+  GlowList.clear();
+  GlowStartIndex = 0;
+  OverlayList.clear();
+}
+
+void QueueGlow(GlowShape&& shape) {
+  shape.transform = GetTransform();
+  GlowList.push_back(std::move(shape));
+}
+
+namespace {
+GlowShape Shape(uint8_t kind, float g1, float g2, float g3, float g4, float g5, float g6, Color c) {
+  GlowShape s;
+  s.kind = kind;
+  s.g1 = g1, s.g2 = g2, s.g3 = g3, s.g4 = g4, s.g5 = g5, s.g6 = g6;
+  s.color = c;
+  return s;
+}
+}  // namespace
+
+void GlowRoundedRect(Rc r, float radius, Color c) {
+  QueueGlow(Shape(kGlowFilledRoundedRect, r.x, r.y, r.x + r.w, r.y + r.h, radius, 0, c));
+}
+
+void GlowCircle(float cx, float cy, float r, Color c) { QueueGlow(Shape(kGlowFilledCircle, cx, cy, r, 0, 0, 0, c)); }
+
+void GlowRing(float cx, float cy, float r, Color c, float width) {
+  QueueGlow(Shape(kGlowRing, cx, cy, r, 0, 0, width, c));
+}
+
+void GlowLine(float x0, float y0, float x1, float y1, Color c, float width) {
+  QueueGlow(Shape(kGlowLine, x0, y0, x1, y1, 0, width, c));
+}
+
+void GlowArc(float cx, float cy, float r, float startDeg, float endDeg, Color c, float width) {
+  QueueGlow(Shape(kGlowArc, cx, cy, r, startDeg, endDeg, width, c));
+}
+
+void GlowText(std::wstring_view text, Rc r, float size, Color c, int align, bool bold) {
+  ShownText shown = TranslateToFit(text, r.w, size, bold, kFontBahnschrift);
+  GlowShape s = Shape(kGlowText, r.x, r.y, r.w, r.h, shown.size, 0, c);
+  s.text = std::move(shown.text);
+  s.align = static_cast<uint8_t>(align);
+  s.bold = bold;
+  s.font = kFontBahnschrift;
+  QueueGlow(std::move(s));
+}
+
+void QueueOverlay(std::function<void()>&& fn) { OverlayList.push_back(std::move(fn)); }
+
+void DrawGlowShape(const GlowShape& s) {
+  switch (s.kind) {
+    case kGlowFilledRoundedRect:
+      FillRoundedRect(Rc{s.g1, s.g2, s.g3 - s.g1, s.g4 - s.g2}, s.g5, s.color);
+      break;
+    case kGlowOutlinedRoundedRect:
+      // Centred on the rectangle's edge, unlike StrokeRoundedRect, which keeps inside it.
+      if (DrawSurface* t = DrawTarget()) {
+        t->SetColor(Rgba{s.color.r, s.color.g, s.color.b, s.color.a});
+        t->StrokeRoundedRect(s.g1, s.g2, s.g3 - s.g1, s.g4 - s.g2, s.g5, s.g6);
+      }
+      break;
+    case kGlowFilledCircle:
+      FillCircle(s.g1, s.g2, s.g3, s.color);
+      break;
+    case kGlowRing:
+      StrokeCircle(s.g1, s.g2, s.g3, s.color, s.g6);
+      break;
+    case kGlowLine:
+      DrawLine(s.g1, s.g2, s.g3, s.g4, s.color, s.g6);
+      break;
+    case kGlowArc:
+      DrawArc(s.g1, s.g2, s.g3, s.g4, s.g5, s.color, s.g6);
+      break;
+    case kGlowText:
+      // Translated and fitted when queued.
+      DrawTextAsIs(s.text, Rc{s.g1, s.g2, s.g3, s.g4}, s.g5, s.color, s.align, s.bold, s.font);
+      break;
+    default:
+      break;
+  }
+}
+
+FramePresenter SetFramePresenter(FramePresenter present) {
+  FramePresenter old = std::move(Presenter);
+  Presenter = std::move(present);
+  return old;
+}
+
+void EndFrame() {
+  DrawSurface* frame = FrameTarget();
+  bool ok = frame != nullptr;
+  if (ok) {
+    SetDrawTarget(frame);
+    frame->ResetClips();
+    ok = frame->Ok();
+  }
+  if (ok && !GlowList.empty()) ok = RunGlowPass(frame);
+  if (ok && !OverlayList.empty()) {
+    frame->SetTransform(Affine{});
+    // By index, and each callable moved out first: an overlay may queue another.
+    for (size_t i = 0; i < OverlayList.size(); ++i) {
+      std::function<void()> fn = std::move(OverlayList[i]);
+      fn();
+    }
+    frame->ResetClips();
+    ok = frame->Ok();
+  }
+  OverlayList.clear();
+  EvictIdleTextLayouts();
+  if (!frame) return;
+  if (!ok) {
+    ReleaseDevice();
+    return;
+  }
+  if (Presenter && !Presenter(FrameImage())) ReleaseDevice();
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The glow layer, overlays and the end of the frame. Code that draws a glowing thing also queues
+// a GlowShape; EndFrame draws the queued shapes at half resolution, blurs them with a tight and a
+// wide Gaussian and adds both onto the frame (so a glow only ever brightens), then draws the
+// overlays above everything and hands the frame to the window. UI thread only.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ui/draw.h"
+
+// GlowShape kinds and what their six floats mean.
+constexpr uint8_t kGlowFilledRoundedRect = 0;  // left, top, right, bottom, corner radius, -
+constexpr uint8_t kGlowOutlinedRoundedRect = 1;  // left, top, right, bottom, corner radius, stroke width
+constexpr uint8_t kGlowFilledCircle = 2;        // centre x, centre y, radius, -, -, -
+constexpr uint8_t kGlowRing = 3;                // centre x, centre y, radius, -, -, stroke width
+constexpr uint8_t kGlowLine = 4;                // x0, y0, x1, y1, -, stroke width
+constexpr uint8_t kGlowArc = 5;                 // centre x, centre y, radius, start deg, end deg, stroke width
+constexpr uint8_t kGlowText = 6;                // x, y, width, height of the text box, text size, -
+
+// One queued glow.
+struct GlowShape {
+  uint8_t kind = kGlowFilledRoundedRect;
+  float g1 = 0, g2 = 0, g3 = 0, g4 = 0, g5 = 0, g6 = 0;
+  Color color;
+  std::wstring text;  // kind 6 only, already translated
+  uint8_t align = 0;
+  bool bold = false;
+  uint8_t font = 0;
+  // Replaced by the transform in effect when the shape is queued, so the glow lands on its control.
+  Affine transform;
+};
+
+// The frame's glows; emptied at the start of every frame (ResetGlowLayer).
+extern std::vector<GlowShape> GlowList;
+// Shapes before this index are not drawn: the modal backdrop sets it to GlowList.size() so that
+// the glows of the screens under a form vanish. Reset to 0 every frame.
+extern size_t GlowStartIndex;
+// Callbacks drawn after the glow pass, above everything; destroyed after each frame.
+extern std::vector<std::function<void()>> OverlayList;
+
+// Frame start: empties the glow list and the overlay list and resets the start index.
+void ResetGlowLayer();
+
+// Stores the current transform in the shape and appends it.
+void QueueGlow(GlowShape&& shape);
+void GlowRoundedRect(Rc r, float radius, Color c);
+void GlowCircle(float cx, float cy, float r, Color c);
+void GlowRing(float cx, float cy, float r, Color c, float width);
+void GlowLine(float x0, float y0, float x1, float y1, Color c, float width);
+void GlowArc(float cx, float cy, float r, float startDeg, float endDeg, Color c, float width);
+// The text is translated when queued and glows at the size DrawText shows it; always font 1.
+void GlowText(std::wstring_view text, Rc r, float size, Color c, int align, bool bold);
+// fn must not be empty.
+void QueueOverlay(std::function<void()>&& fn);
+
+// Draws one shape in its colour on the current target (the glow pass's own step).
+void DrawGlowShape(const GlowShape& shape);
+
+// How the window shows a finished frame; false when it could not (the device is then released
+// and made again on the next frame). Without a presenter frames stay off-screen. Returns the
+// presenter it replaces.
+using FramePresenter = std::function<bool(const PixelView&)>;
+FramePresenter SetFramePresenter(FramePresenter present);
+
+// Ends the frame: the glow pass over GlowList from GlowStartIndex, the overlays, then the
+// presenter. Always empties the overlay list. A broken target releases the device instead of
+// presenting.
+void EndFrame();
