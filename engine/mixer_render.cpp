@@ -381,6 +381,9 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
       out[2 * i + 1] *= g;
     }
     engine.duckGain = to;
+  } else if (duckTarget != 1.0f) {
+    // Settled under a live microphone: the music stays down, not only during the ramp.
+    for (int32_t i = 0; i < 2 * frames; ++i) out[i] *= duckTarget;
   }
 
   // Microphone.

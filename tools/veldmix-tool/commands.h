@@ -29,3 +29,5 @@ extern const ToolCommand kStreamCommands[];
 extern const int kStreamCommandCount;
 extern const ToolCommand kPublishCommands[];
 extern const int kPublishCommandCount;
+extern const ToolCommand kAudioCommands[];
+extern const int kAudioCommandCount;

@@ -20,6 +20,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kLyricsCommands, static_cast<size_t>(kLyricsCommandCount)},
     {kStreamCommands, static_cast<size_t>(kStreamCommandCount)},
     {kPublishCommands, static_cast<size_t>(kPublishCommandCount)},
+    {kAudioCommands, static_cast<size_t>(kAudioCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,138 @@
+// The microphone and line input thread.
+#include "engine/audio_input.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/audio_stream.h"
+
+namespace {
+
+constexpr int32_t kPacketWaitMs = 200;
+constexpr uint32_t kMinChunkFrames = 4096;   // packets are converted in chunks of this size or more
+constexpr float kInt16Divisor = 32768.0f;
+
+void RaiseAtomic(std::atomic<float>& meter, float value) {
+  float seen = meter.load(std::memory_order_relaxed);
+  while (value > seen && !meter.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+  }
+}
+
+float SampleAt(const uint8_t* bytes, size_t index, int32_t sampleFormat) {
+  if (sampleFormat == kSampleInt16) {
+    int16_t v;
+    std::memcpy(&v, bytes + 2 * index, 2);
+    return static_cast<float>(v) / kInt16Divisor;
+  }
+  float v;
+  std::memcpy(&v, bytes + 4 * index, 4);
+  return std::isfinite(v) ? v : 0.0f;
+}
+
+}  // namespace
+
+void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId) {
+  AssertNotAudioThread();
+  engine.inputOn.store(false);
+  engine.inputStop.store(true);
+  if (engine.inputThread.joinable()) engine.inputThread.join();
+  engine.inputCapturing.store(false);
+  if (!on) return;
+  // The render may be reading the old ring: build the new one outside, swap it in under the lock,
+  // free the old one after.
+  std::vector<float> ring(static_cast<size_t>(kInputRingFrames) * 2, 0.0f);
+  {
+    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    engine.inputDeviceId = deviceId;
+    engine.inputRing.swap(ring);
+    engine.inputCapacity = kInputRingFrames;
+    engine.inputWritten.store(0);
+    engine.inputReadPos = 0.0;
+    engine.inputReadFrame = 0;
+  }
+  engine.inputResync.store(true);
+  engine.inputStop.store(false);
+  engine.inputOn.store(true);
+  engine.inputThread = std::thread(InputThread, &engine);
+}
+
+void InputThread(AudioEngine* engine) {
+  RegisterProAudioThread();
+  RunInputSession(*engine);
+}
+
+void RunInputSession(AudioEngine& engine) {
+  std::wstring id;
+  {
+    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    id = engine.inputDeviceId;
+  }
+  AudioStreamFormat format;
+  std::wstring error;
+  AudioStream* stream = !id.empty() ? OpenSharedInput(id, kInputBufferMs, format, error) : nullptr;
+  if (stream == nullptr) stream = OpenSharedInput(L"", kInputBufferMs, format, error);
+  if (stream == nullptr) return;
+  const uint32_t chunk = std::max(format.bufferFrames * 2, kMinChunkFrames);
+  std::vector<float> stereo(static_cast<size_t>(chunk) * 2);
+  const size_t frameBytes = static_cast<size_t>(format.channels) * (format.sampleFormat == kSampleInt16 ? 2 : 4);
+  engine.inputRate.store(format.rate);
+  engine.inputCapturing.store(true);
+  MarkAudioThread(true);
+  while (!engine.inputStop.load()) {
+    const void* data = nullptr;
+    const int64_t frames = WaitInputPacket(stream, kPacketWaitMs, &data);
+    if (frames < 0) break;
+    float peak = 0.0f;
+    for (int64_t done = 0; done < frames;) {
+      const auto n = static_cast<uint32_t>(std::min<int64_t>(frames - done, chunk));
+      const void* part = data != nullptr ? static_cast<const uint8_t*>(data) + done * frameBytes : nullptr;
+      peak = std::max(peak, CaptureToStereo(part, n, format.channels, format.sampleFormat, stereo.data()));
+      WriteInputRing(engine, stereo.data(), n);
+      done += n;
+    }
+    if (frames > 0) ReleaseInputPacket(stream);
+    RaiseAtomic(engine.inputPeak, peak);
+  }
+  MarkAudioThread(false);
+  engine.inputCapturing.store(false);
+  CloseAudioStream(stream);
+}
+
+float CaptureToStereo(const void* data, uint32_t frames, int32_t channels, int32_t sampleFormat, float* stereo) {
+  if (data == nullptr || channels < 1) {
+    std::fill(stereo, stereo + static_cast<size_t>(frames) * 2, 0.0f);
+    return 0.0f;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  const size_t stride = static_cast<size_t>(channels);
+  float peak = 0.0f;
+  for (uint32_t i = 0; i < frames; ++i) {
+    const float first = SampleAt(bytes, i * stride, sampleFormat);
+    const float second = channels >= 2 ? SampleAt(bytes, i * stride + 1, sampleFormat) : first;
+    const float v = std::abs(second) > std::abs(first) ? second : first;
+    stereo[2 * i] = v;
+    stereo[2 * i + 1] = v;
+    peak = std::max(peak, std::abs(v));
+  }
+  return peak;
+}
+
+void WriteInputRing(AudioEngine& engine, const float* stereo, uint64_t frames) {
+  const uint64_t capacity = engine.inputCapacity;
+  if (capacity == 0 || engine.inputRing.size() < 2 * capacity || frames == 0) return;
+  if (frames > capacity) {
+    stereo += (frames - capacity) * 2;
+    frames = capacity;
+  }
+  const uint64_t written = engine.inputWritten.load(std::memory_order_relaxed);
+  const uint64_t start = written % capacity;
+  const uint64_t first = std::min(frames, capacity - start);
+  float* ring = engine.inputRing.data();
+  std::copy(stereo, stereo + first * 2, ring + start * 2);
+  std::copy(stereo + first * 2, stereo + frames * 2, ring);
+  engine.inputWritten.store(written + frames, std::memory_order_release);
+}

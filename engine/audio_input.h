@@ -1,0 +1,32 @@
+#pragma once
+// The microphone or line input: one capture device in shared mode on its own thread, handed to
+// the render through the engine's input ring (RenderMix reads it with drift correction).
+#include <cstdint>
+#include <string>
+
+#include "engine/engine.h"
+
+inline constexpr int32_t kInputBufferMs = 20;
+
+// Always stops the input first (clears inputOn, sets inputStop, joins the thread, clears
+// inputCapturing). When on: stores the device id (empty = the default input), swaps in a zeroed
+// ring of kInputRingFrames frames, resets the written and read counters, asks the render to
+// resynchronise and starts InputThread. UI thread.
+void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId);
+
+// The thread body: real-time class, then one RunInputSession.
+void InputThread(AudioEngine* engine);
+// Opens the stored capture device (else the default), publishes inputRate, sets inputCapturing
+// and moves every packet into the input ring until inputStop or a device failure; clears
+// inputCapturing on leaving. Input thread.
+void RunInputSession(AudioEngine& engine);
+
+// --- Pieces, exposed for tests ---
+// Converts captured frames (interleaved, channels >= 1, kSampleFloat32 or kSampleInt16 / 32768;
+// null data = a silent packet) to stereo: of the first two channels the one with the larger
+// magnitude goes to both sides. Returns the block's peak magnitude. Allocates nothing.
+float CaptureToStereo(const void* data, uint32_t frames, int32_t channels, int32_t sampleFormat, float* stereo);
+// Appends stereo frames at inputWritten (mod inputCapacity) and advances inputWritten. The
+// reader publishes no position, so the writer never waits: a packet longer than the ring keeps
+// its newest frames, and the reader resynchronises whenever it falls 0.75 rings behind.
+void WriteInputRing(AudioEngine& engine, const float* stereo, uint64_t frames);

@@ -1,0 +1,72 @@
+// The audio routing from the settings.
+#include "engine/audio_routing.h"
+
+#include <cwctype>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "engine/audio_output.h"
+#include "ui/status_line.h"
+
+namespace {
+
+constexpr int32_t kControllerChannels = 4;
+constexpr int32_t kMainPair = 0;    // outputs 1-2
+constexpr int32_t kPhonesPair = 1;  // outputs 3-4
+constexpr int32_t kOwnOutput = 2;   // phonesMode: the headphones have their own output
+
+}  // namespace
+
+OutputConfig CurrentOutputConfig() {
+  OutputConfig config;
+  config.masterDevice = Settings.Master;
+  config.masterPair = Settings.MasterPair;
+  config.phonesMode = Settings.PhonesMode;
+  config.phonesDevice = Settings.Phones;
+  config.phonesPair = Settings.PhonesPair;
+  config.boothDevice = Settings.Booth;
+  config.boothPair = Settings.BoothPair;
+  config.shareMode = Settings.Latency;
+  config.bufferMs = Settings.BufferMs;
+  config.externalMixer = Settings.ExternalMixer;
+  config.deckCount = Settings.FourDecks ? 4 : 2;
+  return config;
+}
+
+void ResetAudioRouting() {
+  StartOutput(Engine, CurrentOutputConfig());
+  SaveSettings();
+}
+
+std::wstring NormaliseDeviceName(const std::wstring& name) {
+  std::wstring result;
+  for (wchar_t c : name) {
+    if (c < 0x80) {
+      if (c >= L'A' && c <= L'Z') result += static_cast<wchar_t>(c - L'A' + L'a');
+      else if ((c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9')) result += c;
+    } else if (std::iswalnum(static_cast<wint_t>(c))) {
+      result += static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    }
+  }
+  return result;
+}
+
+bool AutoPickOutput(const std::wstring& name, bool announce) {
+  const std::wstring key = NormaliseDeviceName(name);
+  for (const AudioDevice& device : ListOutputDevices()) {
+    if (device.channels < kControllerChannels || NormaliseDeviceName(device.name).find(key) == std::wstring::npos)
+      continue;
+    Settings.Master = device.id;
+    Settings.MasterPair = kMainPair;
+    Settings.PhonesMode = kOwnOutput;
+    Settings.Phones = device.id;
+    Settings.PhonesPair = kPhonesPair;
+    Settings.ExternalMixer = false;
+    StartOutput(Engine, CurrentOutputConfig());
+    SaveSettings();
+    if (announce) ShowStatus(L"Sound: " + name + L" \u2014 main on 1-2, headphones on 3-4", kAutoPickStatusMs);
+    WriteLog(L"Audio: using {} (main 1-2, headphones 3-4)", device.name);
+    return true;
+  }
+  return false;
+}

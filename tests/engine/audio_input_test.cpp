@@ -1,0 +1,141 @@
+// The microphone and line input: packets to stereo, the input ring, and the real input thread
+// capturing a null sink's monitor while a tone plays into the sink.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/audio_input.h"
+#include "engine/engine.h"
+#include "engine/render.h"
+#include "platform/audio_stream.h"
+#include "support/audio_server.h"
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int kPeriod = 480;
+constexpr int kOpenWaitMs = 5000;
+constexpr double kResyncLag = 2048.0;  // frames the render reads behind the writer after a resync
+
+TEST(InputPackets, LouderOfTheFirstTwoChannelsOnBothSides) {
+  // Right only, then left only, then a negative right louder than the left.
+  const float stereo[] = {0.0f, 0.4f, 0.3f, 0.0f, 0.2f, -0.6f};
+  float out[6];
+  EXPECT_FLOAT_EQ(CaptureToStereo(stereo, 3, 2, kSampleFloat32, out), 0.6f);
+  EXPECT_EQ(std::vector<float>(out, out + 6), (std::vector<float>{0.4f, 0.4f, 0.3f, 0.3f, -0.6f, -0.6f}));
+
+  const float mono[] = {0.25f, -0.5f};
+  EXPECT_FLOAT_EQ(CaptureToStereo(mono, 2, 1, kSampleFloat32, out), 0.5f);
+  EXPECT_EQ(std::vector<float>(out, out + 4), (std::vector<float>{0.25f, 0.25f, -0.5f, -0.5f}));
+
+  // Four channels: the third and fourth are not listened to.
+  const float quad[] = {0.1f, 0.0f, 0.9f, 0.9f};
+  EXPECT_FLOAT_EQ(CaptureToStereo(quad, 1, 4, kSampleFloat32, out), 0.1f);
+  EXPECT_FLOAT_EQ(out[1], 0.1f);
+}
+
+TEST(InputPackets, SixteenBitScaleAndSilentPackets) {
+  const int16_t samples[] = {16384, 0, 0, -32768};
+  float out[4] = {1, 1, 1, 1};
+  EXPECT_FLOAT_EQ(CaptureToStereo(samples, 2, 2, kSampleInt16, out), 1.0f);
+  EXPECT_EQ(std::vector<float>(out, out + 4), (std::vector<float>{0.5f, 0.5f, -1.0f, -1.0f}));
+  EXPECT_EQ(CaptureToStereo(nullptr, 2, 2, kSampleInt16, out), 0.0f);
+  EXPECT_EQ(std::vector<float>(out, out + 4), (std::vector<float>(4, 0.0f))) << "a silent packet is zeros";
+}
+
+TEST(InputRing, WrapsAndKeepsTheNewestOfAnOverlongPacket) {
+  auto engine = std::make_unique<AudioEngine>();
+  engine->inputCapacity = 4;
+  engine->inputRing.assign(8, 0.0f);
+  const float first[] = {1, 1, 2, 2, 3, 3};
+  WriteInputRing(*engine, first, 3);
+  const float second[] = {4, 4, 5, 5};
+  WriteInputRing(*engine, second, 2);
+  EXPECT_EQ(engine->inputWritten.load(), 5u);
+  EXPECT_EQ(engine->inputRing, (std::vector<float>{5, 5, 2, 2, 3, 3, 4, 4}));
+  const float longer[] = {6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11};
+  WriteInputRing(*engine, longer, 6);
+  EXPECT_EQ(engine->inputWritten.load(), 9u);
+  EXPECT_EQ(engine->inputRing, (std::vector<float>{11, 11, 8, 8, 9, 9, 10, 10}))
+      << "the four newest frames follow on from frame 5";
+}
+
+class InputDevice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    ASSERT_TRUE(EnsureAudioServer(&why)) << why;
+    engine = std::make_unique<AudioEngine>();
+    PrepareRenderBuffers(*engine, kPeriod, kRate);
+  }
+  void TearDown() override { EnableInput(*engine, false, L""); }
+  bool WaitCapturing() {
+    return WaitFor([&] { return engine->inputCapturing.load() && engine->inputWritten.load() > 8192; }, kOpenWaitMs);
+  }
+  std::unique_ptr<AudioEngine> engine;
+};
+
+TEST_F(InputDevice, CapturesAToneIntoTheRing) {
+  TestSink mic("mic", 2, 44100, "s16le");
+  ASSERT_TRUE(mic.ok());
+  TonePlayer tone(mic.name(), 1000.0, 0.25, 2, 44100);
+  EnableInput(*engine, true, mic.wname() + L".monitor");
+  EXPECT_TRUE(InputEnabled(*engine));
+  ASSERT_TRUE(WaitCapturing());
+  EXPECT_EQ(engine->inputRate.load(), 44100);
+  EXPECT_EQ(engine->inputCapacity, kInputRingFrames);
+  EXPECT_TRUE(WaitFor([&] { return engine->inputPeak.load() > 0.2f; }, kOpenWaitMs));
+  EXPECT_LT(engine->inputPeak.load(), 0.26f);
+
+  // The newest half second of the ring holds the tone on both sides.
+  ASSERT_TRUE(WaitFor([&] { return engine->inputWritten.load() > 44100; }, kOpenWaitMs));
+  const uint64_t written = engine->inputWritten.load();
+  std::vector<float> left, right;
+  for (uint64_t f = written - 44100 / 2; f < written; ++f) {
+    left.push_back(engine->inputRing[(f % engine->inputCapacity) * 2]);
+    right.push_back(engine->inputRing[(f % engine->inputCapacity) * 2 + 1]);
+  }
+  EXPECT_EQ(left, right);
+  EXPECT_NEAR(ToneAmplitude(left, 1000.0, 44100), 0.25, 0.01);
+
+  EnableInput(*engine, false, L"");
+  EXPECT_FALSE(InputEnabled(*engine));
+  EXPECT_FALSE(engine->inputCapturing.load());
+  EXPECT_FALSE(engine->inputThread.joinable());
+}
+
+TEST_F(InputDevice, OffAndOnAgainResynchronisesTheReader) {
+  TestSink mic("resync", 2);
+  ASSERT_TRUE(mic.ok());
+  TonePlayer tone(mic.name(), 500.0, 0.25);
+  EnableInput(*engine, true, mic.wname() + L".monitor");
+  ASSERT_TRUE(WaitCapturing());
+  std::vector<float> out(2 * kPeriod);
+  RenderMix(*engine, out.data(), kPeriod, kRate);
+
+  EnableInput(*engine, false, L"");
+  EnableInput(*engine, true, mic.wname() + L".monitor");
+  EXPECT_TRUE(engine->inputResync.load());
+  EXPECT_EQ(engine->inputWritten.load(), 0u);
+  ASSERT_TRUE(WaitCapturing());
+  const double before = static_cast<double>(engine->inputWritten.load());
+  RenderMix(*engine, out.data(), kPeriod, kRate);
+  const double after = static_cast<double>(engine->inputWritten.load());
+  EXPECT_FALSE(engine->inputResync.load());
+  // One period read at the rate ratio (within the 1 % drift) from 2048 frames behind the writer.
+  EXPECT_GE(engine->inputReadPos, before - kResyncLag + kPeriod * 0.98);
+  EXPECT_LE(engine->inputReadPos, after - kResyncLag + kPeriod * 1.02);
+  // The tone comes through at the microphone's read gain, 2 x 0.8^2.
+  EXPECT_NEAR(ToneAmplitude(Channel(out, 2, 0), 500.0, kRate), 0.25 * 1.28, 0.03);
+}
+
+TEST_F(InputDevice, AMissingDeviceFallsBackToTheDefaultInput) {
+  EnableInput(*engine, true, L"no_such_source_anywhere");
+  EXPECT_TRUE(WaitCapturing()) << "the default source captures instead";
+  EXPECT_GT(engine->inputRate.load(), 0);
+}
+
+}  // namespace

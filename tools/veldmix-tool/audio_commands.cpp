@@ -1,0 +1,182 @@
+// veldmix-tool play and devices: the real output and input threads on the sound server.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "engine/audio_file.h"
+#include "engine/audio_input.h"
+#include "engine/audio_output.h"
+#include "engine/audio_routing.h"
+#include "engine/recorder.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "tools/veldmix-tool/commands.h"
+
+namespace {
+
+constexpr double kMaxPlaySeconds = 3600.0;
+constexpr uint64_t kStartWaitMs = 5000;  // how long play waits for the master output to open
+constexpr unsigned kPollMs = 20;
+constexpr float kFullFader = 1.0f;
+
+constexpr const char kPlayUsage[] =
+    "usage: veldmix-tool play FILE --seconds N [--record OUT.wav] [--input] [--device SINK]\n"
+    "                          [--decks N]\n"
+    "Loads FILE on deck A and plays it through the real output thread for N seconds, routed as\n"
+    "settings.ini says ([Audio]); --device plays on that sink instead of [Audio] Master.\n"
+    "  --record OUT.wav  records the mix with the mix recorder while it plays\n"
+    "  --input           opens the input ([Mic] Device, else the default source) with the\n"
+    "                    microphone live, so the music ducks under it\n"
+    "  --decks N         plays FILE on decks A to A + N - 1 (1..4) at once, for load tests\n"
+    "Exit 0 when the output played, 1 when it never opened or a step failed, 2 on bad usage.\n";
+
+bool ParseSeconds(const std::string& text, double& seconds) {
+  char* end = nullptr;
+  seconds = std::strtod(text.c_str(), &end);
+  return end != text.c_str() && *end == '\0' && std::isfinite(seconds) && seconds > 0.0 && seconds <= kMaxPlaySeconds;
+}
+
+bool WaitForOutput(uint64_t timeoutMs) {
+  const uint64_t deadline = MonotonicMs() + timeoutMs;
+  while (!Engine.outputRunning.load() && MonotonicMs() < deadline) SleepMs(kPollMs);
+  return Engine.outputRunning.load();
+}
+
+int RunPlay(const std::vector<std::string>& args) {
+  std::string file, record, device;
+  double seconds = 0.0;
+  bool input = false, haveSeconds = false;
+  int decks = 1;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--help" || a == "-h") {
+      std::fputs(kPlayUsage, stdout);
+      return 0;
+    } else if (a == "--seconds" && hasValue) {
+      if (!ParseSeconds(args[++i], seconds)) {
+        std::fprintf(stderr, "veldmix-tool play: --seconds takes a number above 0 and at most 3600\n");
+        return 2;
+      }
+      haveSeconds = true;
+    } else if (a == "--record" && hasValue) {
+      record = args[++i];
+    } else if (a == "--device" && hasValue) {
+      device = args[++i];
+    } else if (a == "--decks" && hasValue) {
+      decks = std::atoi(args[++i].c_str());
+      if (decks < 1 || decks > kEngineDecks) {
+        std::fprintf(stderr, "veldmix-tool play: --decks takes 1 to 4\n");
+        return 2;
+      }
+    } else if (a == "--input") {
+      input = true;
+    } else if (file.empty() && a.rfind("--", 0) != 0) {
+      file = a;
+    } else {
+      std::fputs(kPlayUsage, stderr);
+      return 2;
+    }
+  }
+  if (file.empty() || !haveSeconds) {
+    std::fputs(kPlayUsage, stderr);
+    return 2;
+  }
+
+  StartLog(Utf8ToWide("play " + file));
+  LoadSettings();
+  std::wstring error;
+  TrackPtr track = DecodeFile(Utf8ToWide(file), nullptr, &error, false);
+  if (!track) {
+    std::fprintf(stderr, "veldmix-tool play: %s: %s\n", file.c_str(), WideToUtf8(error).c_str());
+    return 1;
+  }
+  {
+    std::lock_guard<std::recursive_mutex> guard(Engine.lock);
+    for (int d = 0; d < decks; ++d) {
+      DeckState& deck = Engine.decks[d];
+      deck.track = track;
+      deck.position = 0.0;
+      deck.playing = false;
+      deck.fader = kFullFader;
+    }
+    // What the per-frame tick would publish from the settings.
+    Engine.micGain = Settings.MicGain;
+    Engine.micDuck = Settings.MicDuck;
+    Engine.limiterOn = Settings.Limiter;
+  }
+  if (input) EnableInput(Engine, true, Settings.MicDevice);
+  OutputConfig config = CurrentOutputConfig();
+  if (!device.empty()) config.masterDevice = Utf8ToWide(device);
+  StartOutput(Engine, config);
+
+  int status = 0;
+  const bool started = WaitForOutput(kStartWaitMs);
+  if (started && !record.empty() && !StartRecording(Utf8ToWide(record))) {
+    std::fprintf(stderr, "veldmix-tool play: %s: the recording could not be started\n", record.c_str());
+    status = 1;
+  }
+  {
+    std::lock_guard<std::recursive_mutex> guard(Engine.lock);
+    for (int d = 0; d < decks; ++d) Engine.decks[d].playing = true;
+  }
+  const uint64_t end = MonotonicMs() + static_cast<uint64_t>(seconds * 1000.0);
+  bool everRan = started;
+  while (MonotonicMs() < end) {
+    SleepMs(kPollMs);
+    everRan = everRan || Engine.outputRunning.load();
+  }
+  if (!record.empty() && started) {
+    StopRecording();
+    if (!RecordingProblem().empty()) {
+      std::fprintf(stderr, "veldmix-tool play: %s\n", WideToUtf8(RecordingProblem()).c_str());
+      status = 1;
+    }
+  }
+  if (input) EnableInput(Engine, false, L"");
+  StopOutputs(Engine);
+  if (!everRan) {
+    std::fprintf(stderr, "veldmix-tool play: the master output never opened\n");
+    return 1;
+  }
+  std::printf("played %.3f s: %d Hz, %d channels, %d-frame buffer, mode %d; %u dropout(s)\n", seconds,
+              Engine.sampleRate.load(), Engine.outputChannels.load(), Engine.bufferFrames.load(),
+              Engine.shareMode.load(), Engine.dropouts.load());
+  return status;
+}
+
+int RunDevices(const std::vector<std::string>& args) {
+  if (!args.empty()) {
+    std::fputs("usage: veldmix-tool devices\n", args[0] == "--help" ? stdout : stderr);
+    return args[0] == "--help" ? 0 : 2;
+  }
+  const std::wstring defaults[2] = {DefaultAudioDeviceId(kRenderFlow), DefaultAudioDeviceId(kCaptureFlow)};
+  const char* kinds[2] = {"output", "input"};
+  bool any = false;
+  for (int flow : {kRenderFlow, kCaptureFlow}) {
+    for (const AudioDevice& d : ListAudioDevices(flow)) {
+      any = true;
+      std::printf("%s\t%s\t%d\t%s%s\n", kinds[flow], WideToUtf8(d.id).c_str(), d.channels,
+                  WideToUtf8(d.name).c_str(), d.id == defaults[flow] ? "\t(default)" : "");
+    }
+  }
+  if (!any) {
+    std::fprintf(stderr, "veldmix-tool devices: no sound server answered, or it has no devices\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+const ToolCommand kAudioCommands[] = {
+    {"play", "FILE --seconds N [--record OUT.wav] [--input] [--device SINK] [--decks N]",
+     "play a file on deck A through the real outputs", RunPlay},
+    {"devices", "", "list the sound server's outputs and inputs (kind, id, channels, name)", RunDevices},
+};
+const int kAudioCommandCount = static_cast<int>(sizeof kAudioCommands / sizeof kAudioCommands[0]);
