@@ -85,7 +85,7 @@ children+=($!)
 ffpid=$!
 # ffmpeg serves one connection only: look for its listening socket rather than connecting.
 listening() { awk -v p="$(printf ':%04X' "$1")" '$2 ~ p"$" && $4 == "0A" { found = 1 } END { exit !found }' /proc/net/tcp; }
-for _ in $(seq 1 50); do listening "$port" && break; sleep 0.1; done
+for _ in $(seq 1 300); do listening "$port" && break; sleep 0.1; done
 check "publish to ffmpeg -listen succeeds" '"$tool" publish "rtmp://127.0.0.1:$port/live" ffkey --seconds $seconds --height 720 >"$work/out" 2>&1'
 for _ in $(seq 1 50); do kill -0 $ffpid 2>/dev/null || break; sleep 0.1; done
 check_flv "$work/ff.flv" "ffmpeg -listen"
@@ -95,7 +95,7 @@ stat() { grep "^$1=" "$work/server.out" | cut -d= -f2-; }
 "$tool" rtmp-server 0 --seconds 30 >"$work/server.out" 2>&1 &
 children+=($!)
 srvpid=$!
-for _ in $(seq 1 50); do grep -q listening "$work/server.out" && break; sleep 0.1; done
+for _ in $(seq 1 300); do grep -q listening "$work/server.out" && break; sleep 0.1; done
 port=$(sed -n 's/^listening on 127.0.0.1:\([0-9]*\)$/\1/p' "$work/server.out")
 check "publish to the test server succeeds" '"$tool" publish "rtmp://127.0.0.1:$port/live" srvkey --seconds $seconds --height 720 >"$work/out" 2>&1'
 wait $srvpid
@@ -112,7 +112,7 @@ feed() {
   "$tool" rtmp-server 0 --seconds 10 >"$work/server.out" 2>&1 &
   local pid=$!
   children+=($pid)
-  for _ in $(seq 1 50); do grep -q listening "$work/server.out" && break; sleep 0.1; done
+  for _ in $(seq 1 300); do grep -q listening "$work/server.out" && break; sleep 0.1; done
   local port
   port=$(sed -n 's/^listening on 127.0.0.1:\([0-9]*\)$/\1/p' "$work/server.out")
   local started=$SECONDS

@@ -31,3 +31,5 @@ extern const ToolCommand kPublishCommands[];
 extern const int kPublishCommandCount;
 extern const ToolCommand kAudioCommands[];
 extern const int kAudioCommandCount;
+extern const ToolCommand kCdgCommands[];
+extern const int kCdgCommandCount;

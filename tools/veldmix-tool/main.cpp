@@ -21,6 +21,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kStreamCommands, static_cast<size_t>(kStreamCommandCount)},
     {kPublishCommands, static_cast<size_t>(kPublishCommandCount)},
     {kAudioCommands, static_cast<size_t>(kAudioCommandCount)},
+    {kCdgCommands, static_cast<size_t>(kCdgCommandCount)},
 };
 
 void PrintHelp(FILE* to) {
