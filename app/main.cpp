@@ -1,17 +1,64 @@
 // Veldmix: the program's entry point.
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/log.h"
-#include "app/settings.h"
+#include "app/main_window.h"
+#include "app/shutdown.h"
+#include "app/single_instance.h"
+#include "app/test_mode.h"
+#include "platform/signals.h"
 #include "platform/text.h"
+#include "platform/window.h"
+#include "ui/status_line.h"
+
+namespace {
+
+// A second start hands its paths to a copy that runs in another folder: they must not depend
+// on this process's working folder.
+std::wstring AbsolutePath(const std::wstring& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(WideToUtf8(path)), ec);
+  return ec ? path : Utf8ToWide(absolute.lexically_normal().string());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   SetProcessLocale();
-  std::wstring arguments;
-  for (int i = 1; i < argc; ++i) arguments += (i > 1 ? L" " : L"") + Utf8ToWide(argv[i]);
-  StartLog(arguments);
-  LoadSettings();
-  SaveSettings();
-  WriteLog(L"==== Veldmix closed");
-  return 0;
+  std::vector<std::wstring> arguments;
+  for (int i = 1; i < argc; ++i) arguments.push_back(Utf8ToWide(argv[i]));
+  const bool testRun = IsTestRun(arguments);
+  if (!testRun)
+    for (std::wstring& path : arguments) path = AbsolutePath(path);
+  const std::wstring argumentText = JoinArguments(arguments);
+
+  StartLog(argumentText);
+  TestMode = testRun;
+  if (!testRun) {
+    int exitCode = 0;
+    if (!EnforceSingleInstance(argumentText, &exitCode)) return exitCode;
+  }
+
+  std::wstring error;
+  if (!StartWindowing(&error)) {
+    WriteLog(L"No display is available ({})", error);
+    ShowMessageBox(L"Veldmix", L"Veldmix can't open its window: no display is available.", MessageBoxIcon::Error);
+    return 1;
+  }
+  InstallStopSignals();
+  if (!CreateMainWindow()) {
+    TeardownAfterLoop();
+    return 0;
+  }
+  LoadCommandLine(arguments, testRun);
+  if (PreviousRunCrashed() && !TestMode) {
+    ShowStatus(L"Veldmix closed unexpectedly last time. A crash report was saved \u2014 Settings \u203a About "
+               L"\u203a SUPPORT FILES",
+               kCrashNoticeMs);
+  }
+  const int exitCode = RunMessageLoop();
+  TeardownAfterLoop();
+  return exitCode;
 }

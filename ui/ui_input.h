@@ -1,6 +1,13 @@
 #pragma once
-// The frame's mouse record: written by the main window procedure, read by every widget during
-// the next frame. The frame driver clears the one-frame fields after each drawn frame.
+// The frame's input as every widget reads it: the mouse record, written by the main window
+// procedure, and the control ids that keys and controllers press, hold, release or set this
+// frame. The frame driver clears the one-frame parts after each drawn frame (EndFrameInput).
+// UI thread only.
+#include <cstdint>
+#include <map>
+#include <set>
+
+#include "ui/active_control.h"
 
 struct UiInput {
   float x = 0.0f;               // last mouse position, device-independent pixels (signed)
@@ -11,16 +18,36 @@ struct UiInput {
   bool rightPressed = false;    // one frame: the right button went down
   bool doubleClicked = false;   // one frame: the last left press was a double click
   float wheel = 0.0f;           // one frame: wheel notches, positive away from the user
+  bool shiftHeld = false;       // a Shift key is down (knob and fader drags go fine)
 };
 
-// The one input record. UI thread only.
+// The one input record.
 inline UiInput Input;
 
-// Clears the one-frame fields; the position and `held` stay.
+// Control ids pressed and released this frame by mapped keys and controller buttons.
+inline std::set<int32_t> pressedIds;
+inline std::set<int32_t> releasedIds;
+// Control ids held by mapped keys and controller buttons, from their down to their up event;
+// not per frame. Defined with the controller input.
+extern std::set<int32_t> heldIds;
+// This frame's absolute controller positions (0..1) by control id: faders and knobs on a controller.
+inline std::map<int32_t, float> absolutePositions;
+
+// Clears the one-frame fields; the position, `held` and `shiftHeld` stay.
 inline void ClearFrameInput(UiInput& input) {
   input.pressed = false;
   input.released = false;
   input.rightPressed = false;
   input.doubleClicked = false;
   input.wheel = 0.0f;
+}
+
+// After each drawn frame: the drag ends once the button is up, the one-frame mouse fields are
+// cleared and the per-frame id sets and positions emptied.
+inline void EndFrameInput() {
+  if (!Input.held) ActiveControlId = kNoActiveControl;
+  ClearFrameInput(Input);
+  pressedIds.clear();
+  releasedIds.clear();
+  absolutePositions.clear();
 }

@@ -1,0 +1,205 @@
+#include "app/main_window.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+
+#include "app/log.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/shutdown.h"
+#include "app/single_instance.h"
+#include "app/test_mode.h"
+#include "engine/audio_output.h"
+#include "engine/audio_routing.h"
+#include "engine/deck_commands.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/sampler.h"
+#include "library/backups.h"
+#include "library/database.h"
+#include "library/track_lists.h"
+#include "platform/folders.h"
+#include "platform/signals.h"
+#include "platform/text.h"
+#include "platform/ui_post.h"
+#include "platform/window.h"
+#include "ui/palette.h"
+#include "ui/side_slots.h"
+#include "ui/status_line.h"
+#include "ui/ui_input.h"
+
+float UiScale = 1.0f;
+SelfTestRequest SelfTest;
+bool SelfTestFailed = false;
+
+namespace {
+
+// Below this client size a frame only ticks.
+constexpr int kMinDrawPixels = 200;
+// The loop looks at stop signals at least this often, whatever else happens.
+constexpr unsigned kStopPollMs = 100;
+
+constexpr const wchar_t* kTestSwitches[] = {L"--selftest", L"--stemtest", L"--karaoketest", L"--featuretest"};
+constexpr size_t kTestRunMinArguments = 3;
+
+int Scaled(int dips) { return static_cast<int>(static_cast<float>(dips) * UiScale); }
+
+// Centres the window in the work area of its display at the preferred size; true when it
+// should start maximised because the work area is too small.
+bool PlaceMainWindow() {
+  const PixelRect work = WindowWorkArea();
+  if (work.w <= 0 || work.h <= 0) return false;
+  const int width = std::min(work.w, Scaled(kPreferredWidth));
+  const int height = std::min(work.h, Scaled(kPreferredHeight));
+  PlaceWindow({work.x + (work.w - width) / 2, work.y + (work.h - height) / 2, width, height});
+  // A minimum above the work area would keep the window from fitting even when maximised.
+  SetWindowMinimumSize(std::min(work.w, Scaled(kMinimumWidth)), std::min(work.h, Scaled(kMinimumHeight)));
+  return width < Scaled(kMaximiseBelowWidth) || height < Scaled(kMaximiseBelowHeight);
+}
+
+std::wstring FileStem(const std::wstring& path) {
+  return Utf8ToWide(std::filesystem::path(WideToUtf8(path)).stem().string());
+}
+
+}  // namespace
+
+// --- Start ---
+
+bool IsTestRun(const std::vector<std::wstring>& arguments) {
+  if (arguments.size() < kTestRunMinArguments) return false;
+  return std::any_of(std::begin(kTestSwitches), std::end(kTestSwitches),
+                     [&](const wchar_t* s) { return arguments[0] == s; });
+}
+
+bool CreateMainWindow() {
+  if (!OpenMainWindow(kWindowTitle, kCreateWidth, kCreateHeight)) {
+    WriteLog(L"Couldn't create the main window");
+    return false;
+  }
+  OpenUiPosts([] { PostWindowNotice(WindowNotice::UiPosts); });
+  if (!TestMode) SetInstanceMark();
+  SetWindowCaption(kWindowCaption);
+  UiScale = WindowDpi() / kBaseDpi;
+  const bool maximised = PlaceMainWindow();
+
+  LoadSettings();
+  LoadDatabase();
+  if (LibraryNoSave) {
+    WriteLog(L"Library: database.tsv couldn't be read; saving is off for this run");
+    // The "Library not saved this time" question box is raised here once question boxes exist.
+  } else if (!TestMode) {
+    DailyBackup();
+  }
+  TrackLists = LoadLists();
+  // The karaoke queue, the controller mapping and scan, the phone remote, the timecode input and
+  // the crates load here, in that order, once those parts exist.
+  StartOutput(Engine, CurrentOutputConfig());
+  LoadSamplerAtStart();
+  // The browser shows the selected music folder, and the first-run tour starts (unless done or
+  // in test mode), here once those parts exist.
+
+  AcceptFileDrops(true);
+  SetWindowTimer(kFrameTimer, kFrameTimerMs);
+  ShowMainWindow(maximised);
+  return true;
+}
+
+void LoadCommandLine(const std::vector<std::wstring>& arguments, bool testRun) {
+  if (testRun) {
+    SelfTest.active = true;
+    SelfTest.stemTest = arguments[0] == L"--stemtest";
+    SelfTest.karaokeTest = arguments[0] == L"--karaoketest";
+    SelfTest.featureTest = arguments[0] == L"--featuretest";
+    SelfTest.outputPath = arguments[1];
+    SelfTest.trackPath = arguments[2];
+    SelfTest.third = arguments.size() > 3 ? arguments[3] : std::wstring();
+    SelfTest.fourth = arguments.size() > 4 ? arguments[4] : std::wstring();
+    if (!SelfTest.karaokeTest) LoadTrack(0, arguments[2]);
+    return;
+  }
+  if (arguments.empty()) {
+    if (Settings.RestoreSession) LoadSession();
+    return;
+  }
+  const size_t decks = Settings.FourDecks ? 4 : 2;
+  for (size_t i = 0; i < arguments.size() && i < decks; ++i) LoadTrack(static_cast<int>(i), arguments[i]);
+}
+
+int RunMessageLoop() {
+  WindowEvent event;
+  for (;;) {
+    switch (TakeStopRequest()) {
+      case StopRequest::None:
+        break;
+      case StopRequest::Close:
+        WriteLog(L"A stop signal asked Veldmix to close");
+        DestroyMainWindow();
+        break;
+      case StopRequest::SessionEnd:
+        event = WindowEvent{};
+        event.kind = WindowEventKind::SessionEnd;
+        MainWndProc(event);
+        break;
+    }
+    if (!NextWindowEvent(&event, kStopPollMs)) break;
+    MainWndProc(event);
+  }
+  return QuitCode();
+}
+
+// --- The window ---
+
+void RenderFrame() {
+  int width = 0, height = 0;
+  WindowClientSize(&width, &height);
+  // The per-frame tick runs here in both cases once the frame driver exists; until then a
+  // frame is the skin's background and nothing else.
+  if (WindowMinimised() || width < kMinDrawPixels || height < kMinDrawPixels) return;
+  PresentSolidFrame(Pal.Background);
+  EndFrameInput();
+}
+
+void ShowAboutBox() {
+  ShowMessageBox(L"About Veldmix",
+                 L"Veldmix, Version " VELDMIX_VERSION L"\n\nA DJ program for mixing your own music files.\n"
+                 L"Made by Orrelby.",
+                 MessageBoxIcon::Info);
+}
+
+// --- Hand-off from later starts ---
+
+int PickHandOffDeck(const std::array<bool, 4>& chosen) {
+  const int sides[2] = {SideSlots[kLeftSide], SideSlots[kRightSide]};
+  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  for (bool needEmpty : {true, false}) {
+    for (int deck : sides) {
+      const DeckState& state = Engine.decks[deck];
+      if (chosen[deck] || state.playing || LiveDeckViews[deck].loading) continue;
+      if (needEmpty && state.track) continue;
+      return deck;
+    }
+  }
+  return -1;
+}
+
+void OpenHandedOverPaths(const std::wstring& text) {
+  const std::vector<std::wstring> paths = SplitArguments(text);
+  if (paths.empty()) return;
+  WriteLog(L"Opening what another start handed over: {}", text);
+  std::array<bool, 4> chosen{};
+  for (const std::wstring& path : paths) {
+    if (FolderExists(path)) {
+      // The folder is added to the library and shown once the library exists.
+      WriteLog(L"Library: a folder was handed over: {}", path);
+      continue;
+    }
+    const int deck = PickHandOffDeck(chosen);
+    if (deck < 0) {
+      ShowStatus(L"The decks are busy \u2014 pause one to load " + FileStem(path));
+      continue;
+    }
+    chosen[deck] = true;
+    LoadTrack(deck, path);
+  }
+}

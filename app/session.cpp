@@ -1,0 +1,100 @@
+#include "app/session.h"
+
+#include <cmath>
+#include <cwchar>
+#include <mutex>
+
+#include <fmt/xchar.h>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "engine/deck_commands.h"
+#include "engine/engine.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+
+namespace {
+
+constexpr wchar_t kSection[] = L"Session";
+
+std::wstring PathKey(int deck) { return fmt::format(L"Deck{}Path", static_cast<wchar_t>(L'A' + deck)); }
+std::wstring PosKey(int deck) { return fmt::format(L"Deck{}Pos", static_cast<wchar_t>(L'A' + deck)); }
+
+// The leading decimal number of a text, as the C runtime reads it (0 when there is none).
+double LeadingNumber(const std::wstring& text) {
+  const double value = std::wcstod(text.c_str(), nullptr);
+  return std::isfinite(value) ? value : 0.0;
+}
+
+}  // namespace
+
+void StoreSession(IniDocument* ini, const std::array<SessionDeck, kSessionDecks>& decks) {
+  for (int deck = 0; deck < kSessionDecks; ++deck) {
+    const SessionDeck& d = decks[deck];
+    IniSet(ini, kSection, PathKey(deck), d.path);
+    IniSet(ini, kSection, PosKey(deck), fmt::format(L"{:f}", d.path.empty() ? 0.0 : d.seconds));
+  }
+}
+
+std::vector<SessionDeck> ReadSession(const IniDocument& ini, int count) {
+  std::vector<SessionDeck> decks;
+  for (int deck = 0; deck < count && deck < kSessionDecks; ++deck) {
+    SessionDeck d;
+    d.path = IniString(ini, kSection, PathKey(deck), L"");
+    d.seconds = LeadingNumber(IniString(ini, kSection, PosKey(deck), L"0"));
+    decks.push_back(std::move(d));
+  }
+  return decks;
+}
+
+std::array<SessionDeck, kSessionDecks> CurrentSessionDecks() {
+  std::array<SessionDeck, kSessionDecks> decks;
+  std::array<TrackPtr, kSessionDecks> tracks;  // released after the lock
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    for (int deck = 0; deck < kSessionDecks; ++deck) {
+      const DeckState& state = Engine.decks[deck];
+      tracks[deck] = state.track;
+      if (!state.track) continue;
+      decks[deck].path = state.track->path;
+      if (state.track->sampleRate > 0) decks[deck].seconds = state.position / state.track->sampleRate;
+    }
+  }
+  return decks;
+}
+
+bool SaveSession() {
+  const std::wstring path = SettingsPath();
+  std::string bytes;
+  IniDocument ini;
+  switch (ReadBytes(path, &bytes, kIniMaxBytes)) {
+    case ReadStatus::Ok:
+      ini = ParseIni(bytes);
+      break;
+    case ReadStatus::Missing:
+      break;
+    case ReadStatus::Unreadable:
+      WriteLog(L"Couldn't read {} before saving the session; the session was not saved", path);
+      return false;
+  }
+  StoreSession(&ini, CurrentSessionDecks());
+  std::wstring error;
+  if (!WriteBytesAtomic(path, SerializeIni(ini), &error)) {
+    WriteLog(L"Couldn't save the session to {} ({})", path, error);
+    return false;
+  }
+  return true;
+}
+
+void LoadSession() {
+  std::string bytes;
+  const IniDocument ini = ReadBytes(SettingsPath(), &bytes, kIniMaxBytes) == ReadStatus::Ok ? ParseIni(bytes)
+                                                                                            : IniDocument{};
+  const std::vector<SessionDeck> decks = ReadSession(ini, Settings.FourDecks ? 4 : 2);
+  for (int deck = 0; deck < static_cast<int>(decks.size()); ++deck) {
+    const SessionDeck& d = decks[deck];
+    if (d.path.empty() || !FileExists(d.path)) continue;
+    SetPendingSeek(deck, d.seconds);
+    LoadTrack(deck, d.path);
+  }
+}

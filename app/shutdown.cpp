@@ -1,0 +1,45 @@
+#include "app/shutdown.h"
+
+#include "app/log.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/test_mode.h"
+#include "broadcast/audio_stream.h"
+#include "broadcast/speed_test.h"
+#include "engine/audio_input.h"
+#include "engine/audio_output.h"
+#include "engine/engine.h"
+#include "engine/recorder.h"
+#include "library/database.h"
+#include "platform/window.h"
+
+namespace {
+bool g_stoppedAndSaved = false;
+}  // namespace
+
+void StopAndSaveAll() {
+  if (g_stoppedAndSaved) return;
+  g_stoppedAndSaved = true;
+  SpeedTest::Cancel();
+  StopLiveStream();
+  // Live video, MIDI, HID readers, camera, video recording and window, the video players, the
+  // phone remote and the timecode input stop here once those parts exist.
+  if (!TestMode) SaveSession();
+  EnableInput(Engine, false, {});
+  StopRecording();
+  StopOutputs(Engine);
+  if (!TestMode) SaveDatabase();
+  SaveSettings();
+  KeepAwake(false);
+  WriteLog(L"Veldmix closed");
+}
+
+void TeardownAfterLoop() {
+  // The analysis and folder-scan generations advance here, and the cover-art worker stops,
+  // once the library exists.
+  StopLiveStream();
+  StopRecording();
+  StopOutputs(Engine);
+  StopWindowing();
+  // An accepted update installer starts here once the updater exists.
+}

@@ -1,0 +1,12 @@
+#pragma once
+// The orderly end of a run: every device, worker and server is stopped in a fixed order and the
+// user's state saved, once per process, whichever way the run ends (window closed, stop signal,
+// session end).
+
+// Stops everything and saves the session, the library and the settings (nothing is saved in
+// test mode); ends with the log line "Veldmix closed". Runs once: later calls return at once.
+// UI thread.
+void StopAndSaveAll();
+// After the message loop: drops late worker results, repeats the stops (each harmless when
+// already done) and lets go of the display. UI thread, once, last.
+void TeardownAfterLoop();

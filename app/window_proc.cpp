@@ -1,0 +1,305 @@
+// The main window procedure: input into the frame's input record, the frame from the timer and
+// paint, the hand-off of later starts, file drops, and every worker completion.
+#include <iterator>
+#include <memory>
+
+#include "app/log.h"
+#include "app/main_window.h"
+#include "app/shutdown.h"
+#include "app/single_instance.h"
+#include "engine/audio_file.h"
+#include "engine/deck_commands.h"
+#include "engine/deck_view.h"
+#include "engine/jog_loops.h"
+#include "engine/sampler.h"
+#include "engine/sandbox.h"
+#include "engine/stem_controls.h"
+#include "engine/track.h"
+#include "engine/transport.h"
+#include "platform/folders.h"
+#include "platform/ui_post.h"
+#include "platform/window.h"
+#include "ui/draw.h"
+#include "ui/side_slots.h"
+#include "ui/status_line.h"
+#include "ui/ui_input.h"
+
+namespace {
+
+// Pad modes whose held pads hold a loop roll until the key goes up.
+constexpr uint32_t kPadModeRoll = 1;
+constexpr uint32_t kPadModeSlicer = 5;
+
+// --- Worker completions ---
+
+// One completion number: what applies its result, and what frees a result that is never applied
+// (posts still queued when the window goes). Null handle: the part that posts it does not exist
+// yet, so nothing can arrive. Null discard: the post carries no heap result.
+struct CompletionRoute {
+  int message;
+  const wchar_t* what;
+  void (*handle)(const UiPost& post);
+  void (*discard)(const UiPost& post);
+};
+
+void HandleDeckLoad(const UiPost& post) {
+  FinishDeckLoad(post.wparam, static_cast<DeckLoadResult*>(post.lparam));
+}
+void DiscardDeckLoad(const UiPost& post) { FreeDeckLoadResult(static_cast<DeckLoadResult*>(post.lparam)); }
+
+void HandlePrelisten(const UiPost& post) { OnPrelistenReady(post.wparam, static_cast<TrackPtr*>(post.lparam)); }
+void DiscardSound(const UiPost& post) { delete static_cast<TrackPtr*>(post.lparam); }
+
+void HandleSamplerSlot(const UiPost& post) {
+  std::unique_ptr<TrackPtr> holder(static_cast<TrackPtr*>(post.lparam));
+  InstallSamplerSound(static_cast<int>(post.wparam), holder ? std::move(*holder) : TrackPtr());
+}
+
+void HandleStatusText(const UiPost& post) {
+  std::unique_ptr<std::wstring> text(static_cast<std::wstring*>(post.lparam));
+  if (text) ShowStatus(*text);
+}
+void DiscardStatusText(const UiPost& post) { delete static_cast<std::wstring*>(post.lparam); }
+
+// The MIDI message goes to the controller code once it exists.
+void HandleMidi(const UiPost&) { InvalidateWindow(); }
+
+void HandleStems(const UiPost& post) { OnStemsReady(static_cast<StemResult*>(post.lparam)); }
+void DiscardStems(const UiPost& post) { FreeStemResult(static_cast<StemResult*>(post.lparam)); }
+
+// clang-format off
+constexpr CompletionRoute kCompletions[] = {
+    {.message = kDeckLoadPost, .what = L"deck load", .handle = HandleDeckLoad, .discard = DiscardDeckLoad},
+    {.message = 2, .what = L"folder-scan batch", .handle = nullptr, .discard = nullptr},
+    {.message = 3, .what = L"folder scan finished", .handle = nullptr, .discard = nullptr},
+    {.message = kPrelistenReadyPost, .what = L"prelisten source", .handle = HandlePrelisten, .discard = DiscardSound},
+    {.message = 5, .what = L"track analysed", .handle = nullptr, .discard = nullptr},
+    {.message = 6, .what = L"analysis finished", .handle = nullptr, .discard = nullptr},
+    {.message = kSamplerSlotPost, .what = L"sampler slot", .handle = HandleSamplerSlot, .discard = DiscardSound},
+    {.message = 8, .what = L"MIDI message", .handle = HandleMidi, .discard = nullptr},
+    {.message = 9, .what = L"export status", .handle = HandleStatusText, .discard = DiscardStatusText},
+    {.message = 10, .what = L"cover art", .handle = nullptr, .discard = nullptr},
+    {.message = 11, .what = L"library import", .handle = nullptr, .discard = nullptr},
+    {.message = 12, .what = L"moved files", .handle = nullptr, .discard = nullptr},
+    {.message = 13, .what = L"AI set", .handle = nullptr, .discard = nullptr},
+    {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
+    {.message = 15, .what = L"lyrics", .handle = nullptr, .discard = nullptr},
+    {.message = 16, .what = L"HID report", .handle = nullptr, .discard = nullptr},
+    {.message = 17, .what = L"remote command", .handle = nullptr, .discard = nullptr},
+    {.message = 18, .what = L"update status", .handle = nullptr, .discard = nullptr},
+};
+// clang-format on
+constexpr int kCompletionCount = 18;
+
+constexpr bool OneRoutePerNumberInOrder() {
+  if (std::size(kCompletions) != kCompletionCount) return false;
+  for (size_t i = 0; i < std::size(kCompletions); ++i)
+    if (kCompletions[i].message != static_cast<int>(i) + 1) return false;
+  return true;
+}
+static_assert(OneRoutePerNumberInOrder(), "kCompletions needs one row per completion 1..18, in order");
+
+const CompletionRoute* RouteOf(int message) {
+  if (message < 1 || message > kCompletionCount) return nullptr;
+  return &kCompletions[message - 1];
+}
+
+void HandleCompletion(const UiPost& post) {
+  const CompletionRoute* route = RouteOf(post.message);
+  if (!route) WriteLog(L"Dropped a completion with the unknown number {}", post.message);
+  else if (!route->handle) WriteLog(L"Dropped a completion ({}) that nothing handles yet", route->what);
+  else route->handle(post);
+}
+
+void DiscardCompletion(const UiPost& post) {
+  const CompletionRoute* route = RouteOf(post.message);
+  if (route && route->discard) route->discard(post);
+}
+
+// --- Input ---
+
+void SetMousePosition(const WindowEvent& e) {
+  Input.x = e.x / UiScale;
+  Input.y = e.y / UiScale;
+}
+
+// The deck a file dropped at the point goes to: right half deck B, else deck A (until the
+// screens can say which deck panel lies under the point).
+int DropDeck(float x) {
+  int width = 0;
+  WindowClientSize(&width, nullptr);
+  return x >= static_cast<float>(width) / 2.0f ? 1 : 0;
+}
+
+void OnDropFile(const WindowEvent& e) {
+  if (FolderExists(e.path)) {
+    // The folder is added to the library and shown once the library exists.
+    WriteLog(L"Library: a folder was dropped: {}", e.path);
+    return;
+  }
+  LoadTrack(DropDeck(e.x), e.path);
+}
+
+// What an unmapped key does when it goes up, on the deck shown on its side.
+enum class KeyRelease { Cue, Censor, Roll };
+struct KeyReleaseRow {
+  int key;  // virtual-key code
+  int side;
+  KeyRelease action;
+};
+// clang-format off
+constexpr KeyReleaseRow kKeyReleases[] = {
+    {.key = 'Z', .side = kLeftSide, .action = KeyRelease::Cue},
+    {.key = 0xBC, .side = kRightSide, .action = KeyRelease::Cue},  // ","
+    {.key = 'Q', .side = kLeftSide, .action = KeyRelease::Censor},
+    {.key = 'P', .side = kRightSide, .action = KeyRelease::Censor},
+    {.key = '1', .side = kLeftSide, .action = KeyRelease::Roll},
+    {.key = '2', .side = kLeftSide, .action = KeyRelease::Roll},
+    {.key = '3', .side = kLeftSide, .action = KeyRelease::Roll},
+    {.key = '4', .side = kLeftSide, .action = KeyRelease::Roll},
+    {.key = '7', .side = kRightSide, .action = KeyRelease::Roll},
+    {.key = '8', .side = kRightSide, .action = KeyRelease::Roll},
+    {.key = '9', .side = kRightSide, .action = KeyRelease::Roll},
+    {.key = '0', .side = kRightSide, .action = KeyRelease::Roll},
+};
+// clang-format on
+
+void OnKeyUp(int key) {
+  // A key mapped to a control releases that control instead, once key mappings exist.
+  for (const KeyReleaseRow& row : kKeyReleases) {
+    if (row.key != key) continue;
+    const int deck = SideSlots[row.side];
+    switch (row.action) {
+      case KeyRelease::Cue: CueRelease(deck); break;
+      case KeyRelease::Censor: CensorRelease(deck); break;
+      case KeyRelease::Roll: {
+        const uint32_t mode = LiveDeckViews[deck].padMode;
+        if (mode == kPadModeRoll || mode == kPadModeSlicer) EndLoopRoll(deck);
+        break;
+      }
+    }
+    return;
+  }
+}
+
+void OnCommand(int command) {
+  if (command == kCommandAbout) ShowAboutBox();
+  else if (command == kCommandExit) DestroyMainWindow();
+}
+
+// What Windows treats as a system key: anything with Alt. Alt+"/" and Alt+"?" open the About
+// box; Alt+F4 closes the window, as the default procedure would; other Alt keys do nothing.
+bool OnSystemKey(const WindowEvent& e) {
+  if (!e.alt) return false;
+  if (e.symbol == L'/' || e.symbol == L'?') OnCommand(kCommandAbout);
+  else if (e.key == Vk::F4) DestroyMainWindow();
+  return true;
+}
+
+void OnNotice(WindowNotice notice) {
+  switch (notice) {
+    case WindowNotice::UiPosts:
+      DrainUiPosts(HandleCompletion);
+      break;
+    case WindowNotice::HandOff:
+      ServeHandOffs([](uint32_t code, const std::string& data) {
+        return HandleCopyData(code, data, [](const std::wstring& text) { OpenHandedOverPaths(text); });
+      });
+      break;
+    case WindowNotice::DeviceChange:
+      SetWindowTimer(kDeviceTimer, kDeviceDebounceMs);  // restarting it merges a burst of notices
+      break;
+  }
+}
+
+}  // namespace
+
+void DestroyMainWindow() {
+  if (!MainWindowOpen()) return;
+  KillWindowTimer(kFrameTimer);
+  RemoveInstanceMark();
+  // The visualiser and karaoke screen windows close here once they exist.
+  StopAndSaveAll();
+  CloseUiPosts(DiscardCompletion);
+  CloseMainWindow();
+  PostQuit(SelfTestFailed ? 1 : 0);
+}
+
+void MainWndProc(const WindowEvent& e) {
+  switch (e.kind) {
+    case WindowEventKind::None:
+      break;
+    case WindowEventKind::Paint:
+      RenderFrame();
+      break;
+    case WindowEventKind::Close:
+      DestroyMainWindow();
+      break;
+    case WindowEventKind::SessionEnd:
+      WriteLog(L"The desktop session is ending");
+      StopAndSaveAll();
+      DestroyMainWindow();
+      break;
+    case WindowEventKind::Resized:
+      if (e.width != 0 && e.height != 0) ResizeTargets(e.width, e.height, UiScale);
+      break;
+    case WindowEventKind::DpiChanged:
+      UiScale = e.dpi / kBaseDpi;
+      SetWindowMinimumSize(static_cast<int>(kMinimumWidth * UiScale), static_cast<int>(kMinimumHeight * UiScale));
+      break;
+    case WindowEventKind::Timer:
+      if (e.timerId == kDeviceTimer) {
+        KillWindowTimer(kDeviceTimer);
+        // Controllers are rescanned here when MIDI or HID devices changed, once they exist.
+      } else if (WindowMinimised()) {
+        RenderFrame();
+      } else {
+        InvalidateWindow();
+      }
+      break;
+    case WindowEventKind::MouseMove:
+      SetMousePosition(e);
+      break;
+    case WindowEventKind::LeftDown:
+      SetMousePosition(e);
+      Input.held = true;
+      Input.pressed = true;
+      Input.doubleClicked = e.doubleClick;
+      InvalidateWindow();
+      break;
+    case WindowEventKind::LeftUp:
+      Input.held = false;
+      Input.released = true;
+      InvalidateWindow();
+      break;
+    case WindowEventKind::CaptureLost:
+      if (Input.held) {
+        Input.held = false;
+        Input.released = true;
+      }
+      break;
+    case WindowEventKind::RightDown:
+      SetMousePosition(e);
+      Input.rightPressed = true;
+      break;
+    case WindowEventKind::Wheel:
+      Input.wheel += e.wheel;
+      break;
+    case WindowEventKind::KeyDown:
+      // Keyboard shortcuts take the other keys once they exist.
+      OnSystemKey(e);
+      break;
+    case WindowEventKind::KeyUp:
+      OnKeyUp(e.key);
+      break;
+    case WindowEventKind::Character:
+      // Characters go to an open form or the quick search once they exist; otherwise ignored.
+      break;
+    case WindowEventKind::DropFile:
+      OnDropFile(e);
+      break;
+    case WindowEventKind::Notice:
+      OnNotice(e.notice);
+      break;
+  }
+}

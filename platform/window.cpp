@@ -1,0 +1,462 @@
+#include "platform/window.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <iterator>
+#include <map>
+
+#include "platform/text.h"
+
+namespace {
+
+// Windows offers display scales in steps of a quarter.
+constexpr float kDpiStep = kBaseDpi / 4.0f;
+constexpr int kNoticeKinds = 3;
+constexpr int kControlLetterBase = 0x40;  // Ctrl+A gives 1, as on Windows
+
+// clang-format off
+constexpr KeyMapping kKeyTable[] = {
+    {SDLK_BACKSPACE, 0x08}, {SDLK_TAB, 0x09}, {SDLK_RETURN, 0x0D}, {SDLK_KP_ENTER, 0x0D},
+    {SDLK_LSHIFT, 0x10}, {SDLK_RSHIFT, 0x10}, {SDLK_LCTRL, 0x11}, {SDLK_RCTRL, 0x11},
+    {SDLK_LALT, 0x12}, {SDLK_RALT, 0x12}, {SDLK_PAUSE, 0x13}, {SDLK_CAPSLOCK, 0x14},
+    {SDLK_ESCAPE, 0x1B}, {SDLK_SPACE, 0x20}, {SDLK_PAGEUP, 0x21}, {SDLK_PAGEDOWN, 0x22},
+    {SDLK_END, 0x23}, {SDLK_HOME, 0x24}, {SDLK_LEFT, 0x25}, {SDLK_UP, 0x26},
+    {SDLK_RIGHT, 0x27}, {SDLK_DOWN, 0x28}, {SDLK_PRINTSCREEN, 0x2C}, {SDLK_INSERT, 0x2D},
+    {SDLK_DELETE, 0x2E},
+    {SDLK_0, 0x30}, {SDLK_1, 0x31}, {SDLK_2, 0x32}, {SDLK_3, 0x33}, {SDLK_4, 0x34},
+    {SDLK_5, 0x35}, {SDLK_6, 0x36}, {SDLK_7, 0x37}, {SDLK_8, 0x38}, {SDLK_9, 0x39},
+    {SDLK_a, 0x41}, {SDLK_b, 0x42}, {SDLK_c, 0x43}, {SDLK_d, 0x44}, {SDLK_e, 0x45},
+    {SDLK_f, 0x46}, {SDLK_g, 0x47}, {SDLK_h, 0x48}, {SDLK_i, 0x49}, {SDLK_j, 0x4A},
+    {SDLK_k, 0x4B}, {SDLK_l, 0x4C}, {SDLK_m, 0x4D}, {SDLK_n, 0x4E}, {SDLK_o, 0x4F},
+    {SDLK_p, 0x50}, {SDLK_q, 0x51}, {SDLK_r, 0x52}, {SDLK_s, 0x53}, {SDLK_t, 0x54},
+    {SDLK_u, 0x55}, {SDLK_v, 0x56}, {SDLK_w, 0x57}, {SDLK_x, 0x58}, {SDLK_y, 0x59},
+    {SDLK_z, 0x5A},
+    {SDLK_LGUI, 0x5B}, {SDLK_RGUI, 0x5C}, {SDLK_APPLICATION, 0x5D},
+    {SDLK_KP_0, 0x60}, {SDLK_KP_1, 0x61}, {SDLK_KP_2, 0x62}, {SDLK_KP_3, 0x63}, {SDLK_KP_4, 0x64},
+    {SDLK_KP_5, 0x65}, {SDLK_KP_6, 0x66}, {SDLK_KP_7, 0x67}, {SDLK_KP_8, 0x68}, {SDLK_KP_9, 0x69},
+    {SDLK_KP_MULTIPLY, 0x6A}, {SDLK_KP_PLUS, 0x6B}, {SDLK_KP_MINUS, 0x6D}, {SDLK_KP_PERIOD, 0x6E},
+    {SDLK_KP_DIVIDE, 0x6F},
+    {SDLK_F1, 0x70}, {SDLK_F2, 0x71}, {SDLK_F3, 0x72}, {SDLK_F4, 0x73}, {SDLK_F5, 0x74},
+    {SDLK_F6, 0x75}, {SDLK_F7, 0x76}, {SDLK_F8, 0x77}, {SDLK_F9, 0x78}, {SDLK_F10, 0x79},
+    {SDLK_F11, 0x7A}, {SDLK_F12, 0x7B}, {SDLK_F13, 0x7C}, {SDLK_F14, 0x7D}, {SDLK_F15, 0x7E},
+    {SDLK_F16, 0x7F}, {SDLK_F17, 0x80}, {SDLK_F18, 0x81}, {SDLK_F19, 0x82}, {SDLK_F20, 0x83},
+    {SDLK_F21, 0x84}, {SDLK_F22, 0x85}, {SDLK_F23, 0x86}, {SDLK_F24, 0x87},
+    {SDLK_NUMLOCKCLEAR, 0x90}, {SDLK_SCROLLLOCK, 0x91},
+    {SDLK_SEMICOLON, 0xBA}, {SDLK_EQUALS, 0xBB}, {SDLK_PLUS, 0xBB}, {SDLK_COMMA, 0xBC},
+    {SDLK_MINUS, 0xBD}, {SDLK_PERIOD, 0xBE}, {SDLK_SLASH, 0xBF}, {SDLK_QUESTION, 0xBF},
+    {SDLK_BACKQUOTE, 0xC0}, {SDLK_LEFTBRACKET, 0xDB}, {SDLK_BACKSLASH, 0xDC},
+    {SDLK_RIGHTBRACKET, 0xDD}, {SDLK_QUOTE, 0xDE}, {SDLK_LESS, 0xE2},
+};
+// clang-format on
+
+SDL_Window* g_window = nullptr;
+bool g_started = false;
+Uint32 g_timerEvent = 0;   // SDL user event numbers; 0 until StartWindowing
+std::atomic<Uint32> g_noticeEvent{0};  // read by posting threads
+std::atomic<bool> g_noticeWaiting[kNoticeKinds] = {};
+bool g_invalid = false;
+bool g_quit = false;
+int g_quitCode = 0;
+bool g_dropTaken = false;   // the first file of the running drop was passed on
+std::deque<WindowEvent> g_queued;
+
+// One numbered timer. Lives in the map until StopWindowing, so the timer thread never sees a
+// freed slot.
+struct TimerSlot {
+  int id = 0;
+  SDL_TimerID sdlTimer = 0;
+  std::atomic<bool> waiting{false};
+};
+std::map<int, TimerSlot*> g_timers;
+
+Uint32 OnTimer(Uint32 interval, void* param) {
+  auto* slot = static_cast<TimerSlot*>(param);
+  if (!slot->waiting.exchange(true)) {
+    SDL_Event event{};
+    event.type = g_timerEvent;
+    event.user.code = slot->id;
+    if (SDL_PushEvent(&event) != 1) slot->waiting.store(false);
+  }
+  return interval;
+}
+
+std::string Utf8(const std::wstring& text) { return WideToUtf8(text); }
+
+WindowEvent MouseEvent(WindowEventKind kind, int x, int y) {
+  WindowEvent e;
+  e.kind = kind;
+  e.x = static_cast<float>(x);
+  e.y = static_cast<float>(y);
+  return e;
+}
+
+WindowEvent CharacterEvent(wchar_t c) {
+  WindowEvent e;
+  e.kind = WindowEventKind::Character;
+  e.character = c;
+  return e;
+}
+
+// The control code Windows would send as WM_CHAR for this key press, 0 for none.
+wchar_t ControlCharacterOf(const SDL_Keysym& key) {
+  switch (key.sym) {
+    case SDLK_BACKSPACE: return 8;
+    case SDLK_TAB: return 9;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return 13;
+    case SDLK_ESCAPE: return 27;
+    default: break;
+  }
+  const bool ctrl = (key.mod & KMOD_CTRL) != 0, alt = (key.mod & KMOD_ALT) != 0;
+  if (ctrl && !alt && key.sym >= SDLK_a && key.sym <= SDLK_z)
+    return static_cast<wchar_t>('A' + (key.sym - SDLK_a) - kControlLetterBase);
+  return 0;
+}
+
+float RoundedDpi(float dpi) {
+  if (!(dpi > 0.0f) || !std::isfinite(dpi)) return kBaseDpi;
+  const float steps = std::round(dpi / kDpiStep);
+  return steps < 4.0f ? kBaseDpi : steps * kDpiStep;
+}
+
+// Turns one SDL event into window events at the back of g_queued.
+void Translate(const SDL_Event& sdl) {
+  WindowEvent e;
+  switch (sdl.type) {
+    case SDL_QUIT:
+    case SDL_APP_TERMINATING:
+      e.kind = WindowEventKind::SessionEnd;
+      break;
+    case SDL_WINDOWEVENT:
+      switch (sdl.window.event) {
+        case SDL_WINDOWEVENT_CLOSE: e.kind = WindowEventKind::Close; break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+          e.kind = WindowEventKind::Resized;
+          e.width = sdl.window.data1;
+          e.height = sdl.window.data2;
+          g_invalid = true;
+          break;
+        case SDL_WINDOWEVENT_EXPOSED: g_invalid = true; return;
+        case SDL_WINDOWEVENT_FOCUS_LOST: e.kind = WindowEventKind::CaptureLost; break;
+        case SDL_WINDOWEVENT_DISPLAY_CHANGED:
+          e.kind = WindowEventKind::DpiChanged;
+          e.dpi = WindowDpi();
+          break;
+        default: return;
+      }
+      break;
+    case SDL_MOUSEMOTION:
+      e = MouseEvent(WindowEventKind::MouseMove, sdl.motion.x, sdl.motion.y);
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+      if (sdl.button.button == SDL_BUTTON_LEFT) {
+        e = MouseEvent(WindowEventKind::LeftDown, sdl.button.x, sdl.button.y);
+        // Windows starts a new pair after each double click: clicks 2, 4, ... are doubles.
+        e.doubleClick = sdl.button.clicks >= 2 && sdl.button.clicks % 2 == 0;
+      } else if (sdl.button.button == SDL_BUTTON_RIGHT) {
+        e = MouseEvent(WindowEventKind::RightDown, sdl.button.x, sdl.button.y);
+      } else {
+        return;
+      }
+      break;
+    case SDL_MOUSEBUTTONUP:
+      if (sdl.button.button != SDL_BUTTON_LEFT) return;
+      e = MouseEvent(WindowEventKind::LeftUp, sdl.button.x, sdl.button.y);
+      break;
+    case SDL_MOUSEWHEEL:
+      e.kind = WindowEventKind::Wheel;
+      e.wheel = sdl.wheel.preciseY * (sdl.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1.0f : 1.0f);
+      break;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+      const SDL_Keysym& key = sdl.key.keysym;
+      e.key = VirtualKeyOf(key.sym);
+      if (e.key == 0) return;
+      e.kind = sdl.type == SDL_KEYDOWN ? WindowEventKind::KeyDown : WindowEventKind::KeyUp;
+      e.repeat = sdl.key.repeat != 0;
+      e.alt = (key.mod & KMOD_ALT) != 0;
+      e.ctrl = (key.mod & KMOD_CTRL) != 0;
+      e.shift = (key.mod & KMOD_SHIFT) != 0;
+      if (key.sym > 0x20 && key.sym < 0x7F) e.symbol = static_cast<wchar_t>(key.sym);
+      g_queued.push_back(e);
+      if (sdl.type == SDL_KEYDOWN) {
+        if (const wchar_t c = ControlCharacterOf(key)) g_queued.push_back(CharacterEvent(c));
+      }
+      return;
+    }
+    case SDL_TEXTINPUT:
+      // Left Alt makes a system key, whose character Windows does not type; AltGr still types.
+      if (SDL_GetModState() & KMOD_LALT) return;
+      for (wchar_t c : Utf8ToWide(sdl.text.text)) g_queued.push_back(CharacterEvent(c));
+      return;
+    case SDL_DROPBEGIN:
+      g_dropTaken = false;
+      return;
+    case SDL_DROPCOMPLETE:
+      g_dropTaken = false;
+      return;
+    case SDL_DROPFILE: {
+      char* file = sdl.drop.file;
+      if (!g_dropTaken && file) {
+        g_dropTaken = true;
+        // SDL gives no drop point: the pointer is where the drop happened.
+        int gx = 0, gy = 0, wx = 0, wy = 0;
+        SDL_GetGlobalMouseState(&gx, &gy);
+        if (g_window) SDL_GetWindowPosition(g_window, &wx, &wy);
+        e = MouseEvent(WindowEventKind::DropFile, gx - wx, gy - wy);
+        e.path = Utf8ToWide(file);
+      }
+      SDL_free(file);
+      if (e.kind == WindowEventKind::None) return;
+      break;
+    }
+    default:
+      if (g_timerEvent != 0 && sdl.type == g_timerEvent) {
+        const auto it = g_timers.find(sdl.user.code);
+        if (it == g_timers.end()) return;
+        it->second->waiting.store(false);
+        if (it->second->sdlTimer == 0) return;  // killed while its event waited
+        e.kind = WindowEventKind::Timer;
+        e.timerId = sdl.user.code;
+      } else if (g_noticeEvent.load() != 0 && sdl.type == g_noticeEvent.load()) {
+        const int n = sdl.user.code;
+        if (n < 0 || n >= kNoticeKinds) return;
+        g_noticeWaiting[n].store(false);
+        e.kind = WindowEventKind::Notice;
+        e.notice = static_cast<WindowNotice>(n);
+      } else {
+        return;
+      }
+      break;
+  }
+  g_queued.push_back(e);
+}
+
+}  // namespace
+
+// --- Start and end ---
+
+bool StartWindowing(std::wstring* error) {
+  // Signals are ours (platform/signals.h); closing the window is not the same as quitting;
+  // the screen saver is held off only while the program plays (KeepAwake).
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
+    if (error) *error = Utf8ToWide(SDL_GetError());
+    return false;
+  }
+  const Uint32 base = SDL_RegisterEvents(2);
+  if (base == static_cast<Uint32>(-1)) {
+    if (error) *error = L"no SDL user events left";
+    SDL_Quit();
+    return false;
+  }
+  g_timerEvent = base;
+  g_noticeEvent = base + 1;
+  AcceptFileDrops(false);
+  g_quit = false;
+  g_quitCode = 0;
+  g_started = true;
+  return true;
+}
+
+void StopWindowing() {
+  if (!g_started) return;
+  for (auto& [id, slot] : g_timers) KillWindowTimer(id);
+  CloseMainWindow();
+  g_started = false;
+  g_noticeEvent = 0;
+  SDL_Quit();
+  // The timer thread has stopped with SDL_Quit: the slots can go.
+  for (auto& [id, slot] : g_timers) delete slot;
+  g_timers.clear();
+  g_timerEvent = 0;
+  g_queued.clear();
+}
+
+void ShowMessageBox(const std::wstring& caption, const std::wstring& text, MessageBoxIcon icon) {
+  Uint32 flags = SDL_MESSAGEBOX_INFORMATION;
+  if (icon == MessageBoxIcon::Warning) flags = SDL_MESSAGEBOX_WARNING;
+  if (icon == MessageBoxIcon::Error) flags = SDL_MESSAGEBOX_ERROR;
+  if (SDL_ShowSimpleMessageBox(flags, Utf8(caption).c_str(), Utf8(text).c_str(), g_window) != 0) {
+    // No box could be shown (no display, or no fonts on it): the text still reaches the user.
+    std::fprintf(stderr, "%s: %s\n(%s)\n", Utf8(caption).c_str(), Utf8(text).c_str(), SDL_GetError());
+  }
+}
+
+// --- The window ---
+
+bool OpenMainWindow(const std::wstring& title, int width, int height) {
+  if (!g_started || g_window) return false;
+  g_window = SDL_CreateWindow(Utf8(title).c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height,
+                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+  return g_window != nullptr;
+}
+
+void CloseMainWindow() {
+  if (!g_window) return;
+  SDL_DestroyWindow(g_window);
+  g_window = nullptr;
+  g_invalid = false;
+}
+
+bool MainWindowOpen() { return g_window != nullptr; }
+
+void SetWindowCaption(const std::wstring& text) {
+  if (g_window) SDL_SetWindowTitle(g_window, Utf8(text).c_str());
+}
+
+PixelRect WindowWorkArea() {
+  const int display = g_window ? std::max(0, SDL_GetWindowDisplayIndex(g_window)) : 0;
+  SDL_Rect r{};
+  if (SDL_GetDisplayUsableBounds(display, &r) != 0 && SDL_GetDisplayBounds(display, &r) != 0) return {};
+  return {r.x, r.y, r.w, r.h};
+}
+
+float WindowDpi() {
+  const int display = g_window ? std::max(0, SDL_GetWindowDisplayIndex(g_window)) : 0;
+  float diagonal = 0.0f;
+  if (SDL_GetDisplayDPI(display, &diagonal, nullptr, nullptr) != 0) return kBaseDpi;
+  return RoundedDpi(diagonal);
+}
+
+void PlaceWindow(const PixelRect& rect) {
+  if (!g_window) return;
+  SDL_SetWindowSize(g_window, rect.w, rect.h);
+  SDL_SetWindowPosition(g_window, rect.x, rect.y);
+}
+
+void SetWindowMinimumSize(int width, int height) {
+  if (g_window) SDL_SetWindowMinimumSize(g_window, width, height);
+}
+
+void ShowMainWindow(bool maximised) {
+  if (!g_window) return;
+  SDL_ShowWindow(g_window);
+  if (maximised) SDL_MaximizeWindow(g_window);
+  g_invalid = true;
+}
+
+void RestoreAndRaiseWindow() {
+  if (!g_window) return;
+  if (WindowMinimised()) SDL_RestoreWindow(g_window);
+  SDL_RaiseWindow(g_window);
+}
+
+bool WindowMinimised() { return g_window && (SDL_GetWindowFlags(g_window) & SDL_WINDOW_MINIMIZED) != 0; }
+
+void WindowClientSize(int* width, int* height) {
+  int w = 0, h = 0;
+  if (g_window) SDL_GetWindowSize(g_window, &w, &h);
+  if (width) *width = w;
+  if (height) *height = h;
+}
+
+void AcceptFileDrops(bool on) {
+  const int state = on ? SDL_ENABLE : SDL_DISABLE;
+  SDL_EventState(SDL_DROPFILE, state);
+  SDL_EventState(SDL_DROPBEGIN, state);
+  SDL_EventState(SDL_DROPCOMPLETE, state);
+}
+
+void PresentSolidFrame(uint32_t rgb) {
+  if (!g_window) return;
+  SDL_Surface* surface = SDL_GetWindowSurface(g_window);
+  if (!surface) return;
+  SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, (rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
+  SDL_UpdateWindowSurface(g_window);
+}
+
+// --- Timers ---
+
+void SetWindowTimer(int id, unsigned periodMs) {
+  if (!g_started || id <= 0) return;
+  TimerSlot*& slot = g_timers[id];
+  if (!slot) slot = new TimerSlot;
+  if (slot->sdlTimer != 0) SDL_RemoveTimer(slot->sdlTimer);
+  slot->id = id;
+  slot->sdlTimer = SDL_AddTimer(periodMs, OnTimer, slot);
+}
+
+void KillWindowTimer(int id) {
+  const auto it = g_timers.find(id);
+  if (it == g_timers.end() || it->second->sdlTimer == 0) return;
+  SDL_RemoveTimer(it->second->sdlTimer);
+  it->second->sdlTimer = 0;
+}
+
+// --- The loop ---
+
+void InvalidateWindow() {
+  if (g_window) g_invalid = true;
+}
+
+bool NextWindowEvent(WindowEvent* event, unsigned maxWaitMs) {
+  *event = WindowEvent{};
+  if (g_quit || !g_started) return false;
+  SDL_Event sdl;
+  bool waited = false;
+  for (;;) {
+    while (g_queued.empty() && SDL_PollEvent(&sdl)) Translate(sdl);
+    if (!g_queued.empty()) {
+      *event = std::move(g_queued.front());
+      g_queued.pop_front();
+      return true;
+    }
+    // Like WM_PAINT: only when nothing else waits, and taking it validates the window.
+    if (g_invalid && g_window) {
+      g_invalid = false;
+      event->kind = WindowEventKind::Paint;
+      return true;
+    }
+    if (waited) return true;  // kind None
+    SDL_WaitEventTimeout(nullptr, static_cast<int>(maxWaitMs));
+    waited = true;
+  }
+}
+
+void PostQuit(int exitCode) {
+  g_quit = true;
+  g_quitCode = exitCode;
+}
+
+int QuitCode() { return g_quitCode; }
+
+void PostWindowNotice(WindowNotice notice) {
+  const int n = static_cast<int>(notice);
+  const Uint32 type = g_noticeEvent.load();
+  if (type == 0 || n < 0 || n >= kNoticeKinds) return;
+  if (g_noticeWaiting[n].exchange(true)) return;
+  SDL_Event event{};
+  event.type = type;
+  event.user.code = n;
+  if (SDL_PushEvent(&event) != 1) g_noticeWaiting[n].store(false);
+}
+
+// --- Keep awake ---
+
+void KeepAwake(bool on) {
+  if (!g_started) return;
+  if (on) SDL_DisableScreenSaver();
+  else SDL_EnableScreenSaver();
+}
+
+// --- Keyboard ---
+
+const KeyMapping* KeyTable(size_t* count) {
+  *count = std::size(kKeyTable);
+  return kKeyTable;
+}
+
+int VirtualKeyOf(int32_t sdlKey) {
+  for (const KeyMapping& row : kKeyTable)
+    if (row.sdlKey == sdlKey) return row.virtualKey;
+  return 0;
+}

@@ -1,0 +1,251 @@
+// The window layer on SDL's own headless video driver: timers, wake-ups from other threads, paint
+// ordering and the end of the loop; the window procedure's input record and file drops; the key
+// table.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "app/main_window.h"
+#include "engine/deck_view.h"
+#include "platform/ui_post.h"
+#include "platform/window.h"
+#include "support/temp_home.h"
+#include "ui/status_line.h"
+#include "ui/ui_input.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// One headless window for the test; gone with the object.
+struct HeadlessWindow {
+  HeadlessWindow() {
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    std::wstring error;
+    started = StartWindowing(&error) && OpenMainWindow(L"test", 1000, 600);
+  }
+  ~HeadlessWindow() { StopWindowing(); }
+  bool started = false;
+};
+
+// Events until `limit` passes; Paint and None are left out.
+std::vector<WindowEvent> EventsFor(std::chrono::milliseconds limit) {
+  std::vector<WindowEvent> events;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  WindowEvent e;
+  while (std::chrono::steady_clock::now() < end && NextWindowEvent(&e, 5)) {
+    if (e.kind != WindowEventKind::None && e.kind != WindowEventKind::Paint) events.push_back(e);
+  }
+  return events;
+}
+
+size_t CountKind(const std::vector<WindowEvent>& events, WindowEventKind kind) {
+  size_t n = 0;
+  for (const WindowEvent& e : events) n += e.kind == kind;
+  return n;
+}
+
+}  // namespace
+
+TEST(WindowKeys, EveryKeyMapsOnceToARealVirtualKey) {
+  size_t count = 0;
+  const KeyMapping* table = KeyTable(&count);
+  ASSERT_GT(count, 100u);
+  std::set<int32_t> seen;
+  for (size_t i = 0; i < count; ++i) {
+    EXPECT_TRUE(seen.insert(table[i].sdlKey).second) << "SDL key " << table[i].sdlKey << " twice";
+    EXPECT_NE(table[i].virtualKey, 0) << "row " << i;
+  }
+  EXPECT_EQ(VirtualKeyOf('a'), 'A');
+  EXPECT_EQ(VirtualKeyOf('z'), 'Z');
+  EXPECT_EQ(VirtualKeyOf('0'), '0');
+  EXPECT_EQ(VirtualKeyOf(','), 0xBC);
+  EXPECT_EQ(VirtualKeyOf('/'), Vk::Oem2);
+  constexpr int32_t kScancodeMask = 1 << 30;  // SDL's keys without a character
+  EXPECT_EQ(VirtualKeyOf(kScancodeMask | 67), Vk::F10);
+  EXPECT_EQ(VirtualKeyOf(kScancodeMask | 61), Vk::F4);
+  EXPECT_EQ(VirtualKeyOf(0x1B), Vk::Escape);
+  EXPECT_EQ(VirtualKeyOf(0x7FFFFF), 0);
+}
+
+TEST(WindowLoop, TimersTickWithoutPilingUpAndStopWhenKilled) {
+  HeadlessWindow window;
+  ASSERT_TRUE(window.started);
+  SetWindowTimer(1, 10);
+  std::this_thread::sleep_for(150ms);  // many periods pass while nobody reads
+  std::vector<WindowEvent> waiting;
+  WindowEvent e;
+  while (NextWindowEvent(&e, 0) && e.kind != WindowEventKind::None)
+    if (e.kind == WindowEventKind::Timer) waiting.push_back(e);
+  ASSERT_GE(waiting.size(), 1u);
+  EXPECT_LE(waiting.size(), 2u) << "a waiting timer event must not be repeated";
+  EXPECT_EQ(waiting.front().timerId, 1);
+
+  auto events = EventsFor(100ms);
+  EXPECT_GE(CountKind(events, WindowEventKind::Timer), 2u) << "it keeps ticking while read";
+
+  KillWindowTimer(1);
+  EventsFor(20ms);
+  EXPECT_EQ(CountKind(EventsFor(80ms), WindowEventKind::Timer), 0u);
+}
+
+TEST(WindowLoop, NoticesFromOtherThreadsWakeTheLoopAndMerge) {
+  HeadlessWindow window;
+  ASSERT_TRUE(window.started);
+  std::vector<std::thread> posters;
+  for (int t = 0; t < 4; ++t)
+    posters.emplace_back([] {
+      for (int i = 0; i < 200; ++i) PostWindowNotice(WindowNotice::UiPosts);
+    });
+  for (auto& p : posters) p.join();
+  PostWindowNotice(WindowNotice::HandOff);
+  const auto events = EventsFor(50ms);
+  size_t posts = 0, handOffs = 0;
+  for (const WindowEvent& e : events) {
+    posts += e.kind == WindowEventKind::Notice && e.notice == WindowNotice::UiPosts;
+    handOffs += e.kind == WindowEventKind::Notice && e.notice == WindowNotice::HandOff;
+  }
+  EXPECT_EQ(posts, 1u) << "800 posts while one notice waited make one notice";
+  EXPECT_EQ(handOffs, 1u);
+
+  // A wait ends early when a notice arrives.
+  std::thread late([] {
+    std::this_thread::sleep_for(30ms);
+    PostWindowNotice(WindowNotice::DeviceChange);
+  });
+  const auto began = std::chrono::steady_clock::now();
+  WindowEvent e;
+  do {
+    ASSERT_TRUE(NextWindowEvent(&e, 2000));
+  } while (e.kind == WindowEventKind::None || e.kind == WindowEventKind::Paint);
+  late.join();
+  EXPECT_EQ(e.kind, WindowEventKind::Notice);
+  EXPECT_EQ(e.notice, WindowNotice::DeviceChange);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 1000ms);
+}
+
+TEST(WindowLoop, PaintComesOnlyWhenNothingElseWaitsAndQuitEndsTheLoop) {
+  HeadlessWindow window;
+  ASSERT_TRUE(window.started);
+  EventsFor(20ms);  // settle
+  WindowEvent e;
+  ASSERT_TRUE(NextWindowEvent(&e, 0));
+  EXPECT_NE(e.kind, WindowEventKind::Paint) << "nothing was invalidated";
+
+  InvalidateWindow();
+  PostWindowNotice(WindowNotice::UiPosts);
+  std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(NextWindowEvent(&e, 100));
+  EXPECT_EQ(e.kind, WindowEventKind::Notice);
+  ASSERT_TRUE(NextWindowEvent(&e, 100));
+  EXPECT_EQ(e.kind, WindowEventKind::Paint);
+  ASSERT_TRUE(NextWindowEvent(&e, 0));
+  EXPECT_NE(e.kind, WindowEventKind::Paint) << "taking the paint validated the window";
+
+  PostQuit(3);
+  EXPECT_FALSE(NextWindowEvent(&e, 100));
+  EXPECT_EQ(QuitCode(), 3);
+}
+
+TEST(WindowProc, MouseMessagesFillTheInputRecordInDeviceIndependentPixels) {
+  HeadlessWindow window;
+  ASSERT_TRUE(window.started);
+  Input = UiInput{};
+  UiScale = 1.5f;
+  WindowEvent e;
+  e.kind = WindowEventKind::LeftDown;
+  e.x = 300;
+  e.y = -15;
+  e.doubleClick = true;
+  MainWndProc(e);
+  EXPECT_FLOAT_EQ(Input.x, 200.0f);
+  EXPECT_FLOAT_EQ(Input.y, -10.0f);
+  EXPECT_TRUE(Input.held && Input.pressed && Input.doubleClicked);
+
+  e = WindowEvent{};
+  e.kind = WindowEventKind::CaptureLost;
+  MainWndProc(e);
+  EXPECT_FALSE(Input.held);
+  EXPECT_TRUE(Input.released) << "a lost capture ends the press";
+
+  e.kind = WindowEventKind::Wheel;
+  e.wheel = 1.0f;
+  MainWndProc(e);
+  e.wheel = -0.5f;
+  MainWndProc(e);
+  EXPECT_FLOAT_EQ(Input.wheel, 0.5f);
+
+  e = WindowEvent{};
+  e.kind = WindowEventKind::RightDown;
+  e.x = 30;
+  e.y = 45;
+  MainWndProc(e);
+  EXPECT_TRUE(Input.rightPressed);
+  EXPECT_FLOAT_EQ(Input.x, 20.0f);
+
+  e = WindowEvent{};
+  e.kind = WindowEventKind::Paint;
+  MainWndProc(e);  // a drawn frame clears the one-frame fields
+  EXPECT_FALSE(Input.pressed || Input.released || Input.rightPressed || Input.doubleClicked);
+  EXPECT_FLOAT_EQ(Input.wheel, 0.0f);
+  EXPECT_FLOAT_EQ(Input.x, 20.0f) << "the position stays";
+  UiScale = 1.0f;
+  Input = UiInput{};
+}
+
+TEST(WindowProc, ADroppedFileLoadsTheDeckOfItsHalfOfTheWindow) {
+  TempHome home;
+  HeadlessWindow window;
+  ASSERT_TRUE(window.started);
+  const std::wstring file = home.wpath() + L"/drop.wav";
+  WriteRaw(home.path() + "/drop.wav", "RIFF");
+  int width = 0;
+  WindowClientSize(&width, nullptr);
+  ASSERT_GT(width, 0);
+  for (int deck : {0, 1}) LiveDeckViews[deck] = DeckView{};
+
+  WindowEvent e;
+  e.kind = WindowEventKind::DropFile;
+  e.path = file;
+  e.x = static_cast<float>(width / 2);  // the middle already counts as the right half
+  MainWndProc(e);
+  EXPECT_TRUE(LiveDeckViews[1].loading);
+  EXPECT_EQ(LiveDeckViews[1].title, L"drop.wav");
+  EXPECT_FALSE(LiveDeckViews[0].loading);
+
+  e.x = static_cast<float>(width / 2 - 1);
+  MainWndProc(e);
+  EXPECT_TRUE(LiveDeckViews[0].loading);
+
+  // A folder goes to the library, never onto a deck.
+  LiveDeckViews[0] = DeckView{};
+  e.path = home.wpath();
+  MainWndProc(e);
+  EXPECT_FALSE(LiveDeckViews[0].loading);
+  for (int deck : {0, 1}) LiveDeckViews[deck] = DeckView{};
+}
+
+TEST(WindowProc, CompletionsReachTheirHandlersThroughTheWakeUp) {
+  HeadlessWindow window;
+  ASSERT_TRUE(window.started);
+  OpenUiPosts([] { PostWindowNotice(WindowNotice::UiPosts); });
+  Status = StatusLine{};
+  std::thread worker([] {
+    EXPECT_TRUE(PostToUi(9, 0, new std::wstring(L"Export finished")));
+    EXPECT_TRUE(PostToUi(3, 1, nullptr));  // nothing handles it yet: dropped
+  });
+  worker.join();
+  WindowEvent e;
+  do {
+    ASSERT_TRUE(NextWindowEvent(&e, 1000));
+  } while (e.kind != WindowEventKind::Notice);
+  EXPECT_EQ(e.notice, WindowNotice::UiPosts);
+  MainWndProc(e);
+  EXPECT_EQ(Status.text, L"Export finished");
+  CloseUiPosts([](const UiPost& post) { ADD_FAILURE() << "post " << post.message << " left behind"; });
+  Status = StatusLine{};
+}
