@@ -1,6 +1,6 @@
 #pragma once
-// The status line: one message and the time it expires. A newer message replaces the shown one.
-// UI thread.
+// The status line: one short message shown as a pill near the top of the window until it
+// expires. A newer message replaces the shown one at once. UI thread.
 #include <cstdint>
 #include <string>
 
@@ -12,5 +12,11 @@ struct StatusLine {
 };
 extern StatusLine Status;
 
-// Shows `text` for `ms` milliseconds from now.
+// Shows `text` for `ms` milliseconds from now (a negative time shows nothing).
 void ShowStatus(const std::wstring& text, int ms = kStatusDefaultMs);
+// True while there is a message and nowMs is before its expiry.
+bool StatusShowing(uint64_t nowMs);
+// Draws the message, centred across a window windowWidth DIPs wide, while it shows. Called by the
+// frame routine after the overlays; the At form takes the clock.
+void DrawStatusLine(float windowWidth);
+void DrawStatusLineAt(float windowWidth, uint64_t nowMs);

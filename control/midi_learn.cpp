@@ -1,0 +1,5 @@
+#include "control/midi_learn.h"
+
+bool midiLearnOn = false;
+int32_t midiLearnTarget = 0;
+std::set<int32_t> mappedControlIds;

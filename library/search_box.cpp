@@ -1,0 +1,3 @@
+#include "library/search_box.h"
+
+bool SearchFocused = false;

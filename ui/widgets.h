@@ -1,0 +1,59 @@
+#pragma once
+// The widget protocol and the buttons. A widget exists only during the call that draws it: it
+// reads the frame's input (mouse, keys and controllers by ControlId), draws itself and returns
+// whether it was clicked; the caller owns every value. The knobs and faders are in ui/knobs.h.
+// UI thread only.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "ui/draw.h"
+
+// ---- what widgets record for the controller code --------------------------------------------
+
+inline constexpr int kControlKindButton = 0;
+inline constexpr int kControlKindAbsolute = 1;  // knobs and faders
+// ControlId -> kind, written by every widget each time it is drawn; never cleared.
+extern std::unordered_map<int32_t, int> controlKinds;
+// ControlId -> lit or held, written by every button each time it is drawn; never cleared.
+extern std::unordered_map<int32_t, bool> controlLights;
+
+// ---- the protocol ---------------------------------------------------------------------------
+
+// The inside test: left and top edges inside, right and bottom edges outside.
+bool Inside(Rc r, float x, float y);
+// The mouse is inside and no control is being dragged.
+bool MouseIn(Rc r);
+// The control is held by the mouse (it is the active control and the button is down) or by a
+// mapped key or controller button.
+bool IsHeld(int id);
+// The control was let go this frame: by the mouse (it was the active control) or by a key or
+// controller button.
+bool IsReleased(int id);
+// A left press starts on the area this frame and nothing is being dragged.
+bool PressStarts(Rc area);
+// In MIDI learn mode a press on the area makes the control the learn target and the active
+// control (so nothing else reacts until the release); true when that happened.
+bool TakeLearnClick(int id, Rc area);
+// True when r, under the current transform, lies wholly outside the frame; widgets then do
+// nothing. Without a device nothing counts as off-screen.
+bool OffScreen(Rc r);
+// The MIDI learn marks of a control: the learn target ringed in Yellow, other controls faintly,
+// a Green dot on controls that already have a mapping. Nothing outside learn mode.
+void MidiLearnMark(int id, Rc r);
+// Queues an outlined rounded-rectangle glow centred on r's edge.
+void GlowOutline(Rc r, float radius, Color c, float width);
+
+// ---- buttons --------------------------------------------------------------------------------
+
+// A push button; fires on the press (mouse), or when a key or controller presses the id. `lit`
+// shows it switched on. The label is translated when drawn.
+bool Button(int id, Rc r, std::wstring_view label, Color colour, bool lit, float textSize);
+// A row of choice buttons (ids firstId, firstId + 1, ...) across r; the selected one is lit.
+// Clicking another selects it: *selected changes and the call returns true.
+bool DrawTextRows(int firstId, Rc r, const std::vector<std::wstring>& labels, int* selected);
+// A previous/next stepper: "◂" (id) and "▸" (id + 1) around a box showing text; they move
+// *index through 0..count - 1, wrapping. True when the index changed.
+bool DrawLabelledBox(int id, Rc r, std::wstring_view text, int* index, int count);
