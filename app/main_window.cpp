@@ -1,3 +1,5 @@
+#include "ui/frame_driver.h"
+#include "ui/glow.h"
 #include "app/main_window.h"
 
 #include <algorithm>
@@ -36,7 +38,6 @@ bool SelfTestFailed = false;
 namespace {
 
 // Below this client size a frame only ticks.
-constexpr int kMinDrawPixels = 200;
 // The loop looks at stop signals at least this often, whatever else happens.
 constexpr unsigned kStopPollMs = 100;
 
@@ -99,6 +100,7 @@ bool CreateMainWindow() {
   // The browser shows the selected music folder, and the first-run tour starts (unless done or
   // in test mode), here once those parts exist.
 
+  SetFramePresenter(PresentFrameImage);
   AcceptFileDrops(true);
   SetWindowTimer(kFrameTimer, kFrameTimerMs);
   ShowMainWindow(maximised);
@@ -153,11 +155,7 @@ int RunMessageLoop() {
 void RenderFrame() {
   int width = 0, height = 0;
   WindowClientSize(&width, &height);
-  // The per-frame tick runs here in both cases once the frame driver exists; until then a
-  // frame is the skin's background and nothing else.
-  if (WindowMinimised() || width < kMinDrawPixels || height < kMinDrawPixels) return;
-  PresentSolidFrame(Pal.Background);
-  EndFrameInput();
+  DriveFrame(FrameWindow{width, height, WindowMinimised(), UiScale});
 }
 
 void ShowAboutBox() {

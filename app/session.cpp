@@ -65,21 +65,14 @@ std::array<SessionDeck, kSessionDecks> CurrentSessionDecks() {
 
 bool SaveSession() {
   const std::wstring path = SettingsPath();
-  std::string bytes;
-  IniDocument ini;
-  switch (ReadBytes(path, &bytes, kIniMaxBytes)) {
-    case ReadStatus::Ok:
-      ini = ParseIni(bytes);
-      break;
-    case ReadStatus::Missing:
-      break;
-    case ReadStatus::Unreadable:
-      WriteLog(L"Couldn't read {} before saving the session; the session was not saved", path);
-      return false;
-  }
-  StoreSession(&ini, CurrentSessionDecks());
   std::wstring error;
-  if (!WriteBytesAtomic(path, SerializeIni(ini), &error)) {
+  const auto decks = CurrentSessionDecks();
+  const IniUpdate result = UpdateIniFile(path, [&](IniDocument* ini) { StoreSession(ini, decks); }, &error);
+  if (result == IniUpdate::Unreadable) {
+    WriteLog(L"Couldn't read {} before saving the session; the session was not saved", path);
+    return false;
+  }
+  if (result == IniUpdate::WriteFailed) {
     WriteLog(L"Couldn't save the session to {} ({})", path, error);
     return false;
   }

@@ -361,24 +361,17 @@ bool SaveSettings() {
   if (TestMode) return true;
   const std::wstring path = SettingsPath();
   // Other parts keep sections of their own in this file; they are read first and kept.
-  std::string bytes;
-  IniDocument ini;
-  switch (ReadBytes(path, &bytes, kIniMaxBytes)) {
-    case ReadStatus::Ok:
-      ini = ParseIni(bytes);
-      break;
-    case ReadStatus::Missing:
-      break;
-    case ReadStatus::Unreadable:
-      WriteLog(L"Couldn't read {} before saving; the settings were not saved", path);
-      return false;
-  }
-  StoreMusicFolders(&ini);
-  for (const SettingRow& row : SettingRows(Settings)) IniSet(&ini, row.section, row.key, RowText(row));
-  IniErase(&ini, L"Options", L"RecordMp3");
-
   std::wstring error;
-  if (!WriteBytesAtomic(path, SerializeIni(ini), &error)) {
+  const IniUpdate result = UpdateIniFile(path, [](IniDocument* ini) {
+    StoreMusicFolders(ini);
+    for (const SettingRow& row : SettingRows(Settings)) IniSet(ini, row.section, row.key, RowText(row));
+    IniErase(ini, L"Options", L"RecordMp3");
+  }, &error);
+  if (result == IniUpdate::Unreadable) {
+    WriteLog(L"Couldn't read {} before saving; the settings were not saved", path);
+    return false;
+  }
+  if (result == IniUpdate::WriteFailed) {
     WriteLog(L"Couldn't save the settings to {} ({})", path, error);
     return false;
   }

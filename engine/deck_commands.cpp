@@ -136,15 +136,7 @@ void ResetViewForTrack(DeckView& view, const Track& track, const TrackInfo* reco
 // A separation of the old track stops; the stem switches start over, and with [Stems] Auto the
 // new track is separated.
 void ResetStems(int deck, DeckView& view) {
-  view.stemCancel->store(true);
-  ++view.stemJob;
-  view.stemsReady = false;
-  view.stemsRunning = false;
-  view.stemMessage.clear();
-  view.stemOn = {true, true, true, true};
-  view.kickOn = true;
-  view.hatOn = true;
-  view.stemFxTarget = -1;
+  ResetStemSwitches(view);
   if (Settings.StemsAuto && !TestMode && StemModelsPresent(nullptr)) StartStemSeparation(deck);
 }
 

@@ -18,6 +18,7 @@
 #include "engine/key_lock.h"
 #include "engine/render.h"
 #include "engine/sampler_bank.h"
+#include "engine/stem_controls.h"
 #include "platform/clock.h"
 #include "platform/ui_post.h"
 #include "screens/crossfader.h"
@@ -74,18 +75,6 @@ void RestoreWholeView(DeckView& live, const DeckView& saved) {
   }
 }
 
-// Stops a deck's separation job and resets its stem switches, as for a new track.
-void ResetStems(DeckView& view) {
-  view.stemCancel->store(true);
-  ++view.stemJob;
-  view.stemsReady = false;
-  view.stemsRunning = false;
-  view.stemMessage.clear();
-  view.stemOn = {true, true, true, true};
-  view.kickOn = true;
-  view.hatOn = true;
-  view.stemFxTarget = -1;
-}
 
 // What instant double hands from the engine copy to the deck view.
 struct DoubledCues {
@@ -262,7 +251,7 @@ void EjectDeck(int deck) {
     return;
   }
   DeckView& view = LiveDeckViews[deck];
-  ResetStems(view);
+  ResetStemSwitches(view);
   ++view.loadSerial;
   view.memoryCues.clear();
   view.phrases.clear();

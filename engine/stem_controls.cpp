@@ -184,3 +184,15 @@ void SetStemEffectsTarget(int deck, int stem) {
   }
   ShowStatus(L"Deck " + DeckLetter(deck) + L" effects: on the " + LowerCase(StemNames[stem]) + L" only");
 }
+
+void ResetStemSwitches(DeckView& view) {
+  view.stemCancel->store(true);
+  ++view.stemJob;
+  view.stemsReady = false;
+  view.stemsRunning = false;
+  view.stemMessage.clear();
+  view.stemOn = {true, true, true, true};
+  view.kickOn = true;
+  view.hatOn = true;
+  view.stemFxTarget = -1;
+}

@@ -11,6 +11,8 @@
 #include "engine/stem_data.h"
 #include "engine/track.h"
 
+struct DeckView;
+
 // The completion number of a separation job.
 inline constexpr int kStemsReadyPost = 14;
 inline constexpr int kStemNameCount = 4;
@@ -53,6 +55,9 @@ void FreeStemResult(StemResult* result);
 // reason goes to the deck's stem message and the status line. An older job of the deck is
 // cancelled.
 void StartStemSeparation(int deck);
+// Cancels the view's separation job and sets every stem switch back to its default, as for a
+// newly loaded track. UI thread.
+void ResetStemSwitches(DeckView& view);
 // Worker body: SeparateStems, then posts kStemsReadyPost (frees the result itself when the post
 // is refused). Frees the job.
 void StemSeparationThread(StemJob* job);

@@ -176,3 +176,21 @@ void IniErase(IniDocument* doc, std::wstring_view section, std::wstring_view key
 void IniEraseSection(IniDocument* doc, std::wstring_view section) {
   std::erase_if(doc->sections, [&](const IniSection& s) { return s.hasHeader && SameName(s.name, section); });
 }
+
+IniUpdate UpdateIniFile(const std::wstring& path, const std::function<void(IniDocument*)>& change,
+                        std::wstring* error) {
+  std::string bytes;
+  IniDocument doc;
+  switch (ReadBytes(path, &bytes, kIniMaxBytes)) {
+    case ReadStatus::Ok:
+      doc = ParseIni(bytes);
+      break;
+    case ReadStatus::Missing:
+      break;
+    case ReadStatus::Unreadable:
+      if (error) *error = L"the file couldn't be read";
+      return IniUpdate::Unreadable;
+  }
+  change(&doc);
+  return WriteBytesAtomic(path, SerializeIni(doc), error) ? IniUpdate::Saved : IniUpdate::WriteFailed;
+}

@@ -5,6 +5,7 @@
 // surrounding double quotes. Unlike that API the
 // file is read and written whole, as UTF-8, and nothing it does not understand is dropped.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,3 +68,12 @@ void IniSet(IniDocument* doc, std::wstring_view section, std::wstring_view key, 
 void IniErase(IniDocument* doc, std::wstring_view section, std::wstring_view key);
 // Removes every matching section with all its lines.
 void IniEraseSection(IniDocument* doc, std::wstring_view section);
+
+// --- Updating a file that several parts share ---
+
+enum class IniUpdate { Saved, Unreadable, WriteFailed };
+// Reads the file (a missing file is an empty document), lets `change` edit it and writes it back
+// whole and crash-safe, so the sections other parts keep there survive. An existing file that
+// cannot be read is never overwritten (Unreadable). *error names the failing step.
+IniUpdate UpdateIniFile(const std::wstring& path, const std::function<void(IniDocument*)>& change,
+                        std::wstring* error);

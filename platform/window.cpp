@@ -374,6 +374,19 @@ void PresentSolidFrame(uint32_t rgb) {
   SDL_UpdateWindowSurface(g_window);
 }
 
+bool PresentFrameImage(const PixelView& image) {
+  if (!g_window || !image.pixels || image.width <= 0 || image.height <= 0) return false;
+  SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom(image.pixels, image.width, image.height, 32,
+                                                          image.stride * 4, SDL_PIXELFORMAT_ARGB8888);
+  if (!frame) return false;
+  SDL_SetSurfaceBlendMode(frame, SDL_BLENDMODE_NONE);
+  SDL_Surface* target = SDL_GetWindowSurface(g_window);
+  const bool shown = target && SDL_BlitSurface(frame, nullptr, target, nullptr) == 0 &&
+                     SDL_UpdateWindowSurface(g_window) == 0;
+  SDL_FreeSurface(frame);
+  return shown;
+}
+
 // --- Timers ---
 
 void SetWindowTimer(int id, unsigned periodMs) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/draw_surface.h"
+
 // The density a UI scale of 1 stands for.
 inline constexpr float kBaseDpi = 96.0f;
 
@@ -101,6 +103,8 @@ void WindowClientSize(int* width, int* height);
 void AcceptFileDrops(bool on);
 // Fills the whole client area with one 0xRRGGBB colour and shows it.
 void PresentSolidFrame(uint32_t rgb);
+// Shows a finished frame (premultiplied ARGB words) in the window; false when it could not be shown.
+bool PresentFrameImage(const PixelView& image);
 
 // --- Timers ---
 

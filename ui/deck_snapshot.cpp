@@ -4,34 +4,59 @@
 #include <iterator>
 #include <mutex>
 
-#include "engine/engine.h"
+#include "engine/sampler.h"
 
 DeckSnapshot DeckSnapshots[kSnapshotDecks];
+SamplerSnapshot SamplerShot;
+
+namespace {
+
+void CopyDeck(const DeckState& deck, DeckSnapshot& shot) {
+  shot.track = deck.track;
+  shot.position = deck.position;
+  shot.cuePoint = deck.cuePoint;
+  std::copy(std::begin(deck.hotCueStart), std::end(deck.hotCueStart), shot.hotCueStart.begin());
+  std::copy(std::begin(deck.hotCueEnd), std::end(deck.hotCueEnd), shot.hotCueEnd.begin());
+  shot.loopIn = deck.loopIn;
+  shot.loopOut = deck.loopOut;
+  shot.playing = deck.playing;
+  shot.jogTouched = deck.jogTouched;
+  shot.loopOn = deck.loopOn;
+  shot.reverse = deck.reverse;
+  shot.slipMode = deck.slipMode;
+  shot.slipOn = deck.slipOn;
+  shot.stopEffect = deck.stopMode != 0;
+  shot.slipPosition = deck.slipPosition;
+}
+
+// The name a recording into `slot` gives its pad.
+std::wstring RecordingPadName(int32_t slot) { return L"REC " + std::to_wstring(slot % kEnginePads + 1); }
+
+}  // namespace
 
 void SnapshotDecks() {
-  // Tracks the snapshots held are released after the lock, should a deck have dropped its own.
   TrackPtr previous[kSnapshotDecks];
   for (int d = 0; d < kSnapshotDecks; ++d) previous[d] = DeckSnapshots[d].track;
+  int32_t recordStep = kPadRecordIdle;
   {
     std::lock_guard<std::recursive_mutex> lock(Engine.lock);
-    for (int d = 0; d < kSnapshotDecks; ++d) {
-      const DeckState& deck = Engine.decks[d];
-      DeckSnapshot& shot = DeckSnapshots[d];
-      shot.track = deck.track;
-      shot.position = deck.position;
-      shot.cuePoint = deck.cuePoint;
-      std::copy(std::begin(deck.hotCueStart), std::end(deck.hotCueStart), shot.hotCueStart.begin());
-      std::copy(std::begin(deck.hotCueEnd), std::end(deck.hotCueEnd), shot.hotCueEnd.begin());
-      shot.loopIn = deck.loopIn;
-      shot.loopOut = deck.loopOut;
-      shot.playing = deck.playing;
-      shot.jogTouched = deck.jogTouched;
-      shot.loopOn = deck.loopOn;
-      shot.reverse = deck.reverse;
-      shot.slipMode = deck.slipMode;
-      shot.slipOn = deck.slipOn;
-      shot.stopEffect = deck.stopMode != 0;
-      shot.slipPosition = deck.slipPosition;
+    for (int d = 0; d < kSnapshotDecks; ++d) CopyDeck(Engine.decks[d], DeckSnapshots[d]);
+    for (int p = 0; p < kEnginePads; ++p) {
+      const SamplerPad& pad = Engine.pads[p];
+      if (SamplerShot.padName[p] != pad.name) SamplerShot.padName[p] = pad.name;
+      SamplerShot.padPlaying[p] = pad.playing;
     }
+    recordStep = Engine.padRecordState.load();
+    const size_t capacityFrames = std::max<size_t>(Engine.padRecordBuffer.size() / 2, 1);
+    SamplerShot.recordProgress =
+        static_cast<float>(static_cast<double>(Engine.padRecordFrames) / static_cast<double>(capacityFrames));
+  }
+  SamplerShot.recording = recordStep == kPadRecordArmed || recordStep == kPadRecordRunning;
+  // The name stays from arming until FinishPadRecording has collected the sound.
+  if (recordStep != kPadRecordIdle && PadRecordTarget >= 0) {
+    std::wstring name = RecordingPadName(PadRecordTarget);
+    if (SamplerShot.recordingName != name) SamplerShot.recordingName = std::move(name);
+  } else {
+    SamplerShot.recordingName.clear();
   }
 }

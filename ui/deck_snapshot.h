@@ -1,9 +1,11 @@
 #pragma once
-// The per-frame copy of the four engine decks that the screens and the per-frame commands read,
-// so that they never hold the engine lock while drawing. UI thread.
+// The per-frame copy of the four engine decks and the sampler that the screens and the per-frame
+// commands read, so that they never hold the engine lock while drawing. UI thread.
 #include <array>
 #include <cstdint>
+#include <string>
 
+#include "engine/engine.h"
 #include "engine/track.h"
 
 inline constexpr int kSnapshotDecks = 4;
@@ -26,8 +28,20 @@ struct DeckSnapshot {
   double slipPosition = 0.0;      // frames
 };
 
-extern DeckSnapshot DeckSnapshots[kSnapshotDecks];
+// The eight engine pads and the pad recording, as the sampler page draws them.
+struct SamplerSnapshot {
+  std::array<std::wstring, kEnginePads> padName;
+  std::array<bool, kEnginePads> padPlaying = {};
+  bool recording = false;         // a pad recording is armed or running
+  float recordProgress = 0.0f;    // frames recorded / the recording buffer's frames
+  std::wstring recordingName;     // "REC n" of the target pad until the sound is installed
+};
 
-// Copies the four live engine decks into DeckSnapshots under the engine lock (the track by
-// shared-pointer assignment, which neither allocates nor frees a track while the lock is held).
+extern DeckSnapshot DeckSnapshots[kSnapshotDecks];
+extern SamplerSnapshot SamplerShot;
+
+// Copies the four live engine decks, the pads' names and playing flags and the pad-recording
+// status under the engine lock. Tracks go by shared-pointer assignment and a pad name only when
+// it changed, so the lock is held for little more than plain copies; tracks the snapshots let go
+// are released after the lock. UI thread (per-frame tick).
 void SnapshotDecks();

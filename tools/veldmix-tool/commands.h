@@ -33,3 +33,5 @@ extern const ToolCommand kAudioCommands[];
 extern const int kAudioCommandCount;
 extern const ToolCommand kCdgCommands[];
 extern const int kCdgCommandCount;
+extern const ToolCommand kScreenCommands[];
+extern const int kScreenCommandCount;

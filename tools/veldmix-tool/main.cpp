@@ -22,6 +22,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kPublishCommands, static_cast<size_t>(kPublishCommandCount)},
     {kAudioCommands, static_cast<size_t>(kAudioCommandCount)},
     {kCdgCommands, static_cast<size_t>(kCdgCommandCount)},
+    {kScreenCommands, static_cast<size_t>(kScreenCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

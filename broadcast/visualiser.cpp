@@ -1,0 +1,3 @@
+#include "broadcast/visualiser.h"
+
+bool VisualiserWindowOpen = false;

@@ -1,0 +1,3 @@
+#include "control/macros.h"
+
+void TickMacros() {}

@@ -1,0 +1,3 @@
+#include "control/midi_clock.h"
+
+std::unique_ptr<MidiClockSender> MidiClock;

@@ -1,0 +1,3 @@
+#include "control/remote_state.h"
+
+void BuildRemoteState() {}

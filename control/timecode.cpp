@@ -1,0 +1,3 @@
+#include "control/timecode.h"
+
+void ApplyTimecodeSpeed() {}

@@ -1,0 +1,3 @@
+#include "karaoke/karaoke_tick.h"
+
+void KaraokeTick() {}

@@ -1,0 +1,3 @@
+#include "screens/master_section.h"
+
+MasterSectionValues MasterSection;

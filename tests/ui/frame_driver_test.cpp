@@ -1,0 +1,427 @@
+// The frame driver and the per-frame tick: the order of the tick's steps, the tick without
+// drawing, drawn frames and their input, the queue of actions after the frame, and the
+// `screen` command of the tool that drives whole frames off-screen.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/settings.h"
+#include "app/test_mode.h"
+#include "engine/automix.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/sampler.h"
+#include "library/database.h"
+#include "library/files.h"
+#include "library/track_info.h"
+#include "platform/clock.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+#include "screens/crossfader.h"
+#include "settings/demo_tracks.h"
+#include "settings/updates.h"
+#include "support/click_tracks.h"
+#include "support/temp_home.h"
+#include "support/wav_probe.h"
+#include "ui/active_control.h"
+#include "ui/deck_snapshot.h"
+#include "ui/draw.h"
+#include "ui/frame_driver.h"
+#include "ui/frame_tick.h"
+#include "ui/glow.h"
+#include "ui/modal.h"
+#include "ui/publish_controls.h"
+#include "ui/side_slots.h"
+#include "ui/status_line.h"
+#include "ui/ui_input.h"
+
+namespace {
+
+TrackPtr MakeTrack(double bpm, double seconds) {
+  auto track = std::make_shared<Track>();
+  track->sampleRate = 44100;
+  track->frames = static_cast<uint64_t>(seconds * track->sampleRate);
+  track->bpm = bpm;
+  return track;
+}
+
+void PutTrack(int deck, const TrackPtr& track, bool playing) {
+  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  Engine.decks[deck].track = track;
+  Engine.decks[deck].playing = playing;
+}
+
+// Every global the tick or the frame touches, back to its start.
+void ResetFrameState() {
+  ResetDecksForTest();
+  for (DeckState& deck : Engine.decks) deck.peak.store(0.0f);
+  Engine.recording.store(false);
+  Meters = MixMeters{};
+  AppTickMemory = TickMemory{};
+  CrossfaderPosition = 0.5f;
+  XfGlide = CrossfaderGlide{};
+  Automix.on = false;
+  SideSlots[kLeftSide] = 0;
+  SideSlots[kRightSide] = 1;
+  ActiveControlId = kNoActiveControl;
+  Input = UiInput{};
+  pressedIds.clear();
+  releasedIds.clear();
+  absolutePositions.clear();
+  DeferredActions.clear();
+  Status = StatusLine{};
+  DemoTrackState.store(kDemoIdle);
+  UpdateState = kUpdateIdle;
+  NextUpdateCheckMs = 0;
+  LibraryDirty = false;
+  TestMode = false;
+  SetFramePresenter(nullptr);
+  ReleaseDevice();
+}
+
+class FrameTick : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetFrameState(); }
+  void TearDown() override { ResetFrameState(); }
+  TempHome home_;
+};
+
+TEST_F(FrameTick, SyncLockAndTheGlideArePublishedInTheSameTick) {
+  // Deck A follows deck B's tempo; the follow runs before the publish, so one tick is enough.
+  PutTrack(0, MakeTrack(120, 60), false);
+  PutTrack(1, MakeTrack(126, 60), false);
+  SnapshotDecks();
+  LiveDeckViews[0].syncLock = true;
+  XfGlide = CrossfaderGlide{true, 0.0f, 1.0f, MonotonicSeconds() - 60.0};
+  AppTick();
+  EXPECT_NEAR(Engine.decks[0].tempo, 126.0 / 120.0 - 1.0, 1e-4);
+  EXPECT_FLOAT_EQ(Engine.xfPosition, 1.0f);
+  EXPECT_FALSE(XfGlide.active);
+}
+
+TEST_F(FrameTick, TheSnapshotCopiesTheEngineAndThePhrasesFollowItInTheSameTick) {
+  const TrackPtr track = MakeTrack(124, 90);
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    DeckState& deck = Engine.decks[2];
+    deck.track = track;
+    deck.position = 1234.5, deck.cuePoint = 100.0, deck.loopIn = 10.0, deck.loopOut = 20.0;
+    deck.hotCueStart[3] = 500.0, deck.hotCueEnd[3] = 900.0;
+    deck.playing = deck.jogTouched = deck.loopOn = deck.reverse = deck.slipMode = deck.slipOn = true;
+    deck.slipPosition = 777.0;
+    deck.stopMode = 2;
+    Engine.pads[4].name = L"HORN";
+    Engine.pads[4].playing = true;
+  }
+  AppTick();
+  const DeckSnapshot& shot = DeckSnapshots[2];
+  EXPECT_EQ(shot.track, track);
+  const double got[] = {shot.position,       shot.cuePoint,       shot.loopIn,         shot.loopOut,
+                        shot.hotCueStart[3], shot.hotCueEnd[3], shot.hotCueStart[2], shot.slipPosition};
+  const double want[] = {1234.5, 100, 10, 20, 500, 900, -1, 777};
+  for (size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(got[i], want[i]) << "field " << i;
+  EXPECT_TRUE(shot.playing && shot.jogTouched && shot.loopOn && shot.reverse && shot.slipMode && shot.slipOn);
+  EXPECT_TRUE(shot.stopEffect);
+  EXPECT_EQ(SamplerShot.padName[4], L"HORN");
+  EXPECT_TRUE(SamplerShot.padPlaying[4]);
+  EXPECT_FALSE(SamplerShot.padPlaying[3]);
+  // The phrase cache ran after the snapshot: it already belongs to the new track.
+  EXPECT_EQ(LiveDeckViews[2].phrasesFor, track);
+  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  Engine.pads[4].name.clear();
+  Engine.pads[4].playing = false;
+}
+
+TEST_F(FrameTick, ThePadRecordingShowsUntilItsSoundIsCollected) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    Engine.padRecordBuffer.assign(2 * 1000, 0.0f);
+    Engine.padRecordFrames = 250;
+    Engine.padRecordState.store(kPadRecordRunning);
+  }
+  PadRecordTarget = 11;  // bank B, pad 4
+  SnapshotDecks();
+  EXPECT_TRUE(SamplerShot.recording);
+  EXPECT_FLOAT_EQ(SamplerShot.recordProgress, 0.25f);
+  EXPECT_EQ(SamplerShot.recordingName, L"REC 4");
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    Engine.padRecordState.store(kPadRecordIdle);
+    Engine.padRecordBuffer.clear();
+    Engine.padRecordFrames = 0;
+  }
+  PadRecordTarget = -1;
+  SnapshotDecks();
+  EXPECT_FALSE(SamplerShot.recording);
+  EXPECT_EQ(SamplerShot.recordProgress, 0.0f) << "an empty buffer counts as one frame";
+  EXPECT_TRUE(SamplerShot.recordingName.empty());
+}
+
+TEST_F(FrameTick, ThePhrasesAreAnalysedOnlyWhenTheTrackOrGridChanges) {
+  const TrackPtr track = MakeTrack(120, 60);
+  PutTrack(1, track, false);
+  AppTick();
+  ASSERT_EQ(LiveDeckViews[1].phrasesFor, track);
+  const Phrase marker{999.0, kPhraseOutro};
+  LiveDeckViews[1].phrases = {marker};
+  AppTick();
+  ASSERT_EQ(LiveDeckViews[1].phrases.size(), 1u);
+  EXPECT_EQ(LiveDeckViews[1].phrases[0].beat, 999.0) << "unchanged track: cached";
+  track->firstBeat = 0.25;
+  AppTick();
+  EXPECT_TRUE(LiveDeckViews[1].phrases.empty() || LiveDeckViews[1].phrases[0].beat != 999.0);
+  EXPECT_EQ(LiveDeckViews[1].phrasesFirstBeat, 0.25);
+  PutTrack(1, nullptr, false);
+  LiveDeckViews[1].phrases = {marker};
+  AppTick();
+  EXPECT_TRUE(LiveDeckViews[1].phrases.empty());
+  EXPECT_EQ(LiveDeckViews[1].phrasesFor, nullptr);
+}
+
+TEST_F(FrameTick, SideSlotsReturnToAAndBWithoutFourDecks) {
+  SideSlots[kLeftSide] = 2;
+  SideSlots[kRightSide] = 3;
+  Settings.FourDecks = true;
+  AppTick();
+  EXPECT_EQ(SideSlots[kLeftSide], 2);
+  EXPECT_EQ(SideSlots[kRightSide], 3);
+  Settings.FourDecks = false;
+  AppTick();
+  EXPECT_EQ(SideSlots[kLeftSide], 0);
+  EXPECT_EQ(SideSlots[kRightSide], 1);
+}
+
+TEST_F(FrameTick, TheGlideEasesAndEndsWhenTheFaderIsGrabbed) {
+  Settings.MixLen = 8;
+  const uint64_t now = MonotonicMs();
+  const double seconds = static_cast<double>(now) / 1000.0;
+  XfGlide = CrossfaderGlide{true, 0.0f, 1.0f, seconds - 2.0};  // t = 0.25
+  AppTickAt(now);
+  EXPECT_NEAR(CrossfaderPosition, 0.15625f, 1e-5);  // 0.25^2 x (3 - 0.5)
+  XfGlide = CrossfaderGlide{true, 1.0f, 0.0f, seconds - 4.0};  // t = 0.5
+  AppTickAt(now);
+  EXPECT_NEAR(CrossfaderPosition, 0.5f, 1e-5);
+  EXPECT_TRUE(XfGlide.active);
+  ActiveControlId = kCrossfaderControlId;
+  AppTickAt(now + 1000);
+  EXPECT_FALSE(XfGlide.active);
+  EXPECT_NEAR(CrossfaderPosition, 0.5f, 1e-5) << "the user holds it where it was";
+}
+
+TEST_F(FrameTick, KeepAwakeAndTheLibraryAutosaveRunFromTheTick) {
+  TrackInfoFor(L"/music/a.flac").bpm = 122.0;
+  LibraryAutosave = AutosaveState{};
+  AppTick();
+  EXPECT_FALSE(LibraryDirty);
+  EXPECT_TRUE(FileExists(DatabasePath()));
+  EXPECT_FALSE(AppTickMemory.keepAwake);
+  PutTrack(3, MakeTrack(120, 60), true);
+  AppTick();
+  EXPECT_TRUE(AppTickMemory.keepAwake);
+  PutTrack(3, MakeTrack(120, 60), false);
+  AppTick();
+  EXPECT_FALSE(AppTickMemory.keepAwake);
+  Engine.recording.store(true);
+  AppTick();
+  EXPECT_TRUE(AppTickMemory.keepAwake);
+}
+
+TEST_F(FrameTick, AnUpdateThatTookIsAnnouncedOnceAndOneThatDidNotIsDismissed) {
+  setenv("TMPDIR", home_.path().c_str(), 1);
+  const uint64_t now = MonotonicMs();
+  Settings.Pending = 1700000000;
+  Settings.PendingBuild = BuildStamp();  // the same program still runs
+  AppTickAt(now);
+  EXPECT_EQ(Settings.Dismissed, 1700000000);
+  EXPECT_EQ(Settings.Installed, 0);
+  EXPECT_EQ(Settings.Pending, 0);
+  EXPECT_EQ(Settings.PendingBuild, 0);
+  EXPECT_TRUE(Status.text.empty());
+  EXPECT_TRUE(FileExists(SettingsPath()));
+  EXPECT_EQ(NextUpdateCheckMs, now + kFirstUpdateCheckDelayMs);
+
+  // Once per process: a later tick does not look again.
+  Settings.Pending = 5;
+  AppTickAt(now + 15);
+  EXPECT_EQ(Settings.Pending, 5);
+
+  AppTickMemory = TickMemory{};
+  Settings.PendingBuild = static_cast<int64_t>(BuildStamp()) + 1;  // another build ran the installer
+  ASSERT_TRUE(CreateFolderTree(UpdateDownloadFolder()));
+  AppTickAt(now);
+  EXPECT_EQ(Settings.Installed, 5);
+  EXPECT_EQ(Settings.Pending, 0);
+  EXPECT_FALSE(FolderExists(UpdateDownloadFolder()));
+  EXPECT_EQ(Status.text, L"Veldmix has been updated \u2014 this is version " VELDMIX_VERSION);
+  EXPECT_GE(Status.expiresAtMs, MonotonicMs() + 5000);
+  unsetenv("TMPDIR");
+
+  // The first automatic check is due 20 s after the first tick.
+  AppTickAt(now + kFirstUpdateCheckDelayMs - 1);
+  EXPECT_EQ(NextUpdateCheckMs, now + kFirstUpdateCheckDelayMs);
+  AppTickAt(now + kFirstUpdateCheckDelayMs);
+  EXPECT_GT(NextUpdateCheckMs, now + kFirstUpdateCheckDelayMs) << "the check set the next due time";
+  // A test run does no update work at all.
+  AppTickMemory = TickMemory{};
+  TestMode = true;
+  Settings.Pending = 9;
+  AppTickAt(now);
+  EXPECT_FALSE(AppTickMemory.updateNoticeDone);
+  EXPECT_EQ(Settings.Pending, 9);
+}
+
+// ---- frames ------------------------------------------------------------------------------------
+
+struct Presented {
+  int count = 0;
+  int width = 0;
+  uint32_t topLeft = 0;
+  uint32_t statusCentre = 0;
+};
+
+class FrameDriver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetFrameState();
+    SetFramePresenter([this](const PixelView& v) {
+      ++shown_.count;
+      shown_.width = v.width;
+      shown_.topLeft = v.pixels[0];
+      shown_.statusCentre = v.pixels[static_cast<size_t>(117) * v.stride + v.width / 2];
+      return true;
+    });
+  }
+  void TearDown() override { ResetFrameState(); }
+  Presented shown_;
+  TempHome home_;
+};
+
+int Red(uint32_t px) { return static_cast<int>((px >> 16) & 255); }
+int Blue(uint32_t px) { return static_cast<int>(px & 255); }
+
+TEST_F(FrameDriver, ADrawnFrameShowsTheBackdropAndTheStatusLine) {
+  ShowStatus(L"Deck A is playing \u2014 pause it before loading");
+  DriveFrame(FrameWindow{800, 600, false, 1.0f});
+  ASSERT_EQ(shown_.count, 1);
+  EXPECT_EQ(shown_.width, 800);
+  EXPECT_NEAR(Red(shown_.topLeft), 11, 2);  // the backdrop's top colour
+  EXPECT_NEAR(Blue(shown_.topLeft), 20, 2);
+  EXPECT_GT(Red(shown_.statusCentre), 40) << "the pill sits at y 100..134";
+  EXPECT_EQ(CurrentDpi(), 96.0f);
+  EXPECT_GT(FrameClock, 0.0);
+
+  Status = StatusLine{};
+  DriveFrame(FrameWindow{800, 600, false, 1.0f});
+  EXPECT_LT(Red(shown_.statusCentre), 20) << "no message, no pill";
+}
+
+TEST_F(FrameDriver, TheTargetsFollowTheWindowsScaleAndSize) {
+  DriveFrame(FrameWindow{800, 600, false, 1.0f});
+  DriveFrame(FrameWindow{1200, 900, false, 1.5f});
+  EXPECT_EQ(CurrentDpi(), 144.0f);
+  EXPECT_EQ(FrameImage().width, 1200);
+  EXPECT_FLOAT_EQ(TargetWidth(), 800.0f);
+  DriveFrame(FrameWindow{1000, 900, false, 1.5f});
+  EXPECT_EQ(FrameImage().width, 1000);
+  EXPECT_EQ(shown_.count, 3);
+}
+
+TEST_F(FrameDriver, ASmallOrMinimisedWindowOnlyTicks) {
+  LiveDeckViews[0].fader = 0.33f;
+  Engine.decks[1].peak.store(0.5f);
+  Input.pressed = true;
+  for (const FrameWindow& window : {FrameWindow{199, 600, false, 1.0f}, FrameWindow{1200, 800, true, 1.0f}}) {
+    DriveFrame(window);
+    EXPECT_FALSE(HasDevice());
+  }
+  EXPECT_EQ(shown_.count, 0);
+  EXPECT_FLOAT_EQ(Engine.decks[0].fader, 0.33f) << "published while nothing was drawn";
+  EXPECT_FLOAT_EQ(LiveDeckViews[1].meterLevel, 0.5f * 0.86f) << "two ticks of meter decay";
+  EXPECT_TRUE(Input.pressed) << "one-frame flags wait for the next drawn frame";
+}
+
+TEST_F(FrameDriver, OneFrameInputEndsAfterADrawnFrame) {
+  Input.pressed = Input.released = Input.rightPressed = Input.doubleClicked = true;
+  Input.wheel = 2.0f;
+  Input.x = 50.0f;
+  ActiveControlId = kCrossfaderControlId;
+  pressedIds.insert(5);
+  absolutePositions[19] = 0.5f;
+  DriveFrame(FrameWindow{800, 600, false, 1.0f});
+  EXPECT_FALSE(Input.pressed || Input.released || Input.rightPressed || Input.doubleClicked);
+  EXPECT_EQ(Input.wheel, 0.0f);
+  EXPECT_EQ(Input.x, 50.0f);
+  EXPECT_EQ(ActiveControlId, kNoActiveControl) << "the button is up: the drag ends";
+  EXPECT_TRUE(pressedIds.empty());
+  EXPECT_TRUE(absolutePositions.empty());
+
+  Input.held = true;
+  ActiveControlId = kCrossfaderControlId;
+  DriveFrame(FrameWindow{800, 600, false, 1.0f});
+  EXPECT_EQ(ActiveControlId, kCrossfaderControlId) << "still held: still dragging";
+}
+
+TEST_F(FrameDriver, ActionsQueuedDuringTheFrameRunOnceAfterItIsPresented) {
+  // The tick queues the demo announcement during the frame.
+  DemoTrackState.store(kDemoDone);
+  bool announcedBeforePresent = true;
+  SetFramePresenter([&](const PixelView&) {
+    announcedBeforePresent = !Status.text.empty();
+    return true;
+  });
+  DriveFrame(FrameWindow{800, 600, false, 1.0f});
+  EXPECT_FALSE(announcedBeforePresent);
+  EXPECT_EQ(Status.text, L"Two demo tracks added \u2014 load one onto each deck and press SYNC");
+  EXPECT_TRUE(DeferredActions.empty());
+
+  int outer = 0, inner = 0;
+  QueueDeferredAction([&] {
+    ++outer;
+    QueueDeferredAction([&] { ++inner; });
+  });
+  DriveFrame(FrameWindow{800, 600, false, 1.0f});
+  EXPECT_EQ(outer, 1);
+  EXPECT_EQ(inner, 0) << "queued by an action: after the next frame";
+  DriveFrame(FrameWindow{199, 199, false, 1.0f});  // a tick-only frame runs the queue too
+  EXPECT_EQ(outer, 1);
+  EXPECT_EQ(inner, 1);
+}
+
+// ---- the tool's screen command ----------------------------------------------------------------
+
+struct ToolRun {
+  int status = -1;
+  std::string output;
+};
+
+ToolRun RunTool(const std::string& arguments) {
+  ToolRun run;
+  run.output = RunCommand(ShellQuote(VELDMIX_TOOL) + " " + arguments + " 2>&1", &run.status);
+  return run;
+}
+
+TEST(ScreenCommand, TheToolDrawsFramesWithTracksLoadedAndWritesAPng) {
+  TempHome home;
+  ClickTrackFolder folder;
+  ClickTrack spec;
+  spec.seconds = 4.0;
+  const std::string track = folder.Make(spec);
+  ASSERT_FALSE(track.empty());
+  const std::string out = home.path() + "/screen.png";
+  const ToolRun run = RunTool("screen " + ShellQuote(out) + " --lang 2 --size 960x540 " + ShellQuote(track));
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(RunCommand("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " + ShellQuote(out)), "960,540\n");
+  EXPECT_FALSE(FileExists(JoinPath(home.wpath(), L"data/Veldmix/database.tsv"))) << "the tool saves nothing";
+
+  const ToolRun missing = RunTool("screen " + out + " " + home.path() + "/none.wav");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("none.wav"), std::string::npos) << missing.output;
+  EXPECT_EQ(RunTool("screen " + out + " --size 100x").status, 2);
+  EXPECT_EQ(RunTool("screen").status, 2);
+}
+
+}  // namespace

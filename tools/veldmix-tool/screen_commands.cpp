@@ -1,0 +1,173 @@
+// veldmix-tool screen OUT.png: the main window's frame drawn off-screen through the real frame
+// driver, with tracks loaded onto the decks through the real LoadTrack and its completion.
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/settings.h"
+#include "app/test_mode.h"
+#include "engine/deck_commands.h"
+#include "engine/deck_view.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "platform/ui_post.h"
+#include "tools/veldmix-tool/commands.h"
+#include "ui/draw.h"
+#include "ui/frame_driver.h"
+#include "ui/glow.h"
+#include "ui/language.h"
+
+namespace {
+
+constexpr int kFramesDrawn = 3;           // a few frames, so per-frame state settles
+constexpr int kMinSide = kMinDrawPixels;  // smaller frames are not drawn at all
+constexpr int kMaxWidth = 7680, kMaxHeight = 4320;
+constexpr int kMaxLanguage = 4;
+constexpr int kMaxDecks = 4;
+constexpr int kTwoDecks = 2;
+constexpr auto kLoadTimeout = std::chrono::seconds(120);
+constexpr auto kLoadPoll = std::chrono::milliseconds(5);
+
+constexpr const char kScreenUsage[] =
+    "usage: veldmix-tool screen OUT.png [--lang N] [--size WxH] [TRACK...]\n"
+    "Loads up to four tracks onto decks A-D (as the window does), draws a few frames of the main\n"
+    "window off-screen through the frame driver and writes the last one as a PNG.\n"
+    "  --lang N     UI language: 0 English, 1 Spanish, 2 German, 3 Portuguese, 4 French\n"
+    "  --size WxH   frame size in pixels, 200x200 up to 7680x4320 (default 1500x980)\n"
+    "Nothing of the user's library or settings is read or written. Exit 1 when a track does not\n"
+    "load (the frame is still written) or the PNG cannot be written.\n";
+
+struct ScreenArgs {
+  std::string out;
+  int language = 0;
+  int width = kPreferredWidth;
+  int height = kPreferredHeight;
+  std::vector<std::string> tracks;
+};
+
+bool ParseInt(const std::string& text, int low, int high, int* value) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int v = std::stoi(text);
+  if (v < low || v > high) return false;
+  *value = v;
+  return true;
+}
+
+bool ParseSize(const std::string& text, int* width, int* height) {
+  const size_t x = text.find('x');
+  return x != std::string::npos && ParseInt(text.substr(0, x), kMinSide, kMaxWidth, width) &&
+         ParseInt(text.substr(x + 1), kMinSide, kMaxHeight, height);
+}
+
+// False (with the reason on stderr) for arguments that do not fit the usage.
+bool ParseScreenArgs(const std::vector<std::string>& args, ScreenArgs* parsed) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--lang") {
+      if (!hasValue || !ParseInt(args[++i], 0, kMaxLanguage, &parsed->language)) {
+        std::fputs("veldmix-tool screen: --lang takes 0 to 4\n", stderr);
+        return false;
+      }
+    } else if (a == "--size") {
+      if (!hasValue || !ParseSize(args[++i], &parsed->width, &parsed->height)) {
+        std::fputs("veldmix-tool screen: --size takes WxH, 200x200 up to 7680x4320\n", stderr);
+        return false;
+      }
+    } else if (parsed->out.empty()) {
+      parsed->out = a;
+    } else {
+      parsed->tracks.push_back(a);
+    }
+  }
+  if (parsed->out.empty()) return false;
+  if (parsed->tracks.size() > kMaxDecks) {
+    std::fputs("veldmix-tool screen: at most four tracks, one per deck\n", stderr);
+    return false;
+  }
+  return true;
+}
+
+// Loads the tracks as the window does: LoadTrack, then completion 1 drained on this thread.
+// False when any deck ends without its track; each failure is printed.
+bool LoadDecks(const std::vector<std::string>& tracks) {
+  OpenUiPosts(nullptr);
+  bool ok = true;
+  for (size_t d = 0; d < tracks.size(); ++d) {
+    if (!LoadTrack(static_cast<int>(d), Utf8ToWide(tracks[d]))) {
+      std::fprintf(stderr, "veldmix-tool screen: %s: refused\n", tracks[d].c_str());
+      ok = false;
+    }
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kLoadTimeout;
+  auto loading = [&] {
+    for (size_t d = 0; d < tracks.size(); ++d)
+      if (LiveDeckViews[d].loading) return true;
+    return false;
+  };
+  while (loading() && std::chrono::steady_clock::now() < deadline) {
+    DrainUiPosts([](const UiPost& post) {
+      if (post.message == kDeckLoadPost) FinishDeckLoad(post.wparam, static_cast<DeckLoadResult*>(post.lparam));
+    });
+    std::this_thread::sleep_for(kLoadPoll);
+  }
+  for (size_t d = 0; d < tracks.size(); ++d) {
+    const DeckView& view = LiveDeckViews[d];
+    if (view.loading) {
+      std::fprintf(stderr, "veldmix-tool screen: %s: still loading after %lld s\n", tracks[d].c_str(),
+                   static_cast<long long>(kLoadTimeout.count()));
+      ok = false;
+    } else if (!view.error.empty()) {
+      std::fprintf(stderr, "veldmix-tool screen: %s: %s\n", tracks[d].c_str(), WideToUtf8(view.error).c_str());
+      ok = false;
+    }
+  }
+  CloseUiPosts([](const UiPost& post) {
+    if (post.message == kDeckLoadPost) FreeDeckLoadResult(static_cast<DeckLoadResult*>(post.lparam));
+  });
+  return ok;
+}
+
+int RunScreen(const std::vector<std::string>& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kScreenUsage, stdout);
+    return 0;
+  }
+  ScreenArgs parsed;
+  if (!ParseScreenArgs(args, &parsed)) {
+    std::fputs(kScreenUsage, stderr);
+    return 2;
+  }
+  // A test run: the per-frame tick's library autosave and settings saves write nothing.
+  TestMode = true;
+  Settings.StemsAuto = false;
+  Settings.FourDecks = parsed.tracks.size() > kTwoDecks;
+  SetUiLanguage(parsed.language);
+  const bool loaded = LoadDecks(parsed.tracks);
+
+  SetFramePresenter(nullptr);
+  const FrameWindow window{parsed.width, parsed.height, false, 1.0f};
+  for (int i = 0; i < kFramesDrawn; ++i) {
+    if (i > 0) SleepMs(kFrameTimerMs);
+    DriveFrame(window);
+  }
+  std::wstring error;
+  if (!WriteFramePng(Utf8ToWide(parsed.out), &error)) {
+    std::fprintf(stderr, "veldmix-tool screen: %s: %s\n", parsed.out.c_str(), WideToUtf8(error).c_str());
+    return 1;
+  }
+  std::printf("%s: %dx%d, %zu track(s), language %d\n", parsed.out.c_str(), parsed.width, parsed.height,
+              parsed.tracks.size(), parsed.language);
+  return loaded ? 0 : 1;
+}
+
+}  // namespace
+
+extern const ToolCommand kScreenCommands[] = {
+    {"screen", "OUT.png [--lang N] [--size WxH] [TRACK...]", "draw the main window off-screen as a PNG",
+     RunScreen},
+};
+extern const int kScreenCommandCount = 1;

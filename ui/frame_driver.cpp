@@ -1,0 +1,74 @@
+#include "ui/frame_driver.h"
+
+#include <cmath>
+
+#include "platform/clock.h"
+#include "platform/window.h"
+#include "ui/draw.h"
+#include "ui/frame_tick.h"
+#include "ui/glow.h"
+#include "ui/modal.h"
+#include "ui/palette.h"
+#include "ui/status_line.h"
+#include "ui/ui_input.h"
+
+double FrameClock = 0.0;
+
+namespace {
+
+constexpr double kMsPerSecond = 1000.0;
+
+// The targets follow the window: a new UI scale or a size the window events did not bring.
+bool TargetsFitWindow(const FrameWindow& window) {
+  if (std::fabs(CurrentDpi() - window.scale * kBaseDpi) > kDpiTolerance) return false;
+  const PixelView image = FrameImage();
+  return image.width == window.pixelWidth && image.height == window.pixelHeight;
+}
+
+void TickOnly() {
+  AppTick();
+  RunDeferredActions();
+}
+
+}  // namespace
+
+void DriveFrame(const FrameWindow& window) {
+  if (window.minimised || window.pixelWidth < kMinDrawPixels || window.pixelHeight < kMinDrawPixels)
+    return TickOnly();
+  if (!HasDevice() && !CreateDevice(window.pixelWidth, window.pixelHeight, window.scale)) return TickOnly();
+  if (!TargetsFitWindow(window)) ResizeTargets(window.pixelWidth, window.pixelHeight, window.scale);
+  if (!HasDevice()) return TickOnly();  // the resize lost the device; it is made again next frame
+  FrameClock = static_cast<double>(MonotonicMs()) / kMsPerSecond;
+  ResetGlowLayer();
+  BeginDraw();
+  Clear(ColorOf(Pal.Background));
+  Frame();
+  EndFrame();
+  EndFrameInput();
+  RunDeferredActions();
+}
+
+// --- Frame: the main screen, drawn here until the main-screen layout has its own file ---------
+
+namespace {
+
+constexpr uint32_t kBackdropTop = 0x0B0D14;     // rgb(11, 13, 20)
+constexpr uint32_t kBackdropBottom = 0x040508;  // rgb(4, 5, 8)
+
+void DrawBackdrop(float width, float height) {
+  GradientBrush* brush = LinearGradientBrush(ColorOf(kBackdropTop), ColorOf(kBackdropBottom), PointF{0, 0},
+                                             PointF{0, height}, false);
+  FillRect(Rc{0, 0, width, height}, brush ? Brush(brush) : Brush(ColorOf(kBackdropBottom)));
+}
+
+}  // namespace
+
+void Frame() {
+  const float width = TargetWidth(), height = TargetHeight();
+  AppTick();
+  DrawBackdrop(width, height);
+  // At most one overlay: the question box before the form.
+  if (Prompt.pending) DrawAsk();
+  else if (Modal.open) DrawModal();
+  DrawStatusLine(width);
+}

@@ -1,0 +1,136 @@
+#include "ui/frame_tick.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "app/test_mode.h"
+#include "broadcast/audio_stream.h"
+#include "broadcast/live_video.h"
+#include "control/macros.h"
+#include "control/remote_state.h"
+#include "control/timecode.h"
+#include "engine/automix.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/phrases.h"
+#include "engine/sampler.h"
+#include "engine/sync.h"
+#include "karaoke/karaoke_tick.h"
+#include "library/now_playing.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "platform/window.h"
+#include "screens/crossfader.h"
+#include "selftest/selftest_tick.h"
+#include "settings/updates.h"
+#include "ui/active_control.h"
+#include "ui/deck_snapshot.h"
+#include "ui/publish_controls.h"
+#include "ui/side_slots.h"
+#include "ui/status_line.h"
+
+TickMemory AppTickMemory;
+
+namespace {
+
+constexpr double kMsPerSecond = 1000.0;
+constexpr int32_t kMinMixSeconds = 1;  // guards the glide against a zero length
+constexpr int32_t kDeckA = 0, kDeckB = 1;
+
+// Smoothstep from the glide's start to its target over the mix length; ends at once when the
+// user grabs the cross-fader or Automix drives it.
+void GlideCrossfader(uint64_t nowMs) {
+  if (!XfGlide.active) return;
+  if (ActiveControlId == kCrossfaderControlId || Automix.on) {
+    XfGlide.active = false;
+    return;
+  }
+  const double length = std::max(Settings.MixLen, kMinMixSeconds);
+  const double t = std::clamp((static_cast<double>(nowMs) / kMsPerSecond - XfGlide.startTime) / length, 0.0, 1.0);
+  const double eased = t * t * (3.0 - 2.0 * t);
+  CrossfaderPosition = static_cast<float>(XfGlide.start + (XfGlide.target - XfGlide.start) * eased);
+  if (t >= 1.0) XfGlide.active = false;
+}
+
+// Phrases are analysed again only when a deck's track or its grid changed.
+void UpdatePhraseCache() {
+  for (int d = 0; d < kDeckViews; ++d) {
+    DeckView& view = LiveDeckViews[d];
+    const TrackPtr& track = DeckSnapshots[d].track;
+    if (!track) {
+      view.phrases.clear();
+      view.phrasesFor.reset();
+      continue;
+    }
+    if (view.phrasesFor == track && view.phrasesBpm == track->bpm && view.phrasesFirstBeat == track->firstBeat)
+      continue;
+    view.phrasesFor = track;
+    view.phrasesBpm = track->bpm;
+    view.phrasesFirstBeat = track->firstBeat;
+    view.phrases = AnalyzePhrases(*track);
+  }
+}
+
+// Awake while the mix is recorded, streamed or played; the system is told only on a change.
+void FollowKeepAwake() {
+  bool awake = Engine.recording.load() || LiveStreamState() != kStreamOff || LiveVideoState() != kStreamOff;
+  for (const DeckSnapshot& shot : DeckSnapshots) awake = awake || shot.playing;
+  if (awake == AppTickMemory.keepAwake) return;
+  AppTickMemory.keepAwake = awake;
+  KeepAwake(awake);
+}
+
+// Once per process: an installation accepted in the last run either took (the program file
+// changed) or did not; the pending stamp moves to Installed or Dismissed.
+void ShowUpdateNotice(uint64_t nowMs) {
+  AppTickMemory.updateNoticeDone = true;
+  if (Settings.Pending != 0) {
+    if (static_cast<int64_t>(BuildStamp()) != Settings.PendingBuild) {
+      Settings.Installed = Settings.Pending;
+      std::error_code ignored;
+      std::filesystem::remove_all(WideToUtf8(UpdateDownloadFolder()), ignored);
+      WriteLog(L"Updates: now running the update put on the site {}", FormatStamp(Settings.Pending));
+      ShowStatus(L"Veldmix has been updated \u2014 this is version " VELDMIX_VERSION, kUpdatedNoticeMs);
+    } else {
+      Settings.Dismissed = Settings.Pending;
+    }
+    Settings.Pending = 0;
+    Settings.PendingBuild = 0;
+    SaveSettings();
+  }
+  NextUpdateCheckMs = nowMs + kFirstUpdateCheckDelayMs;
+}
+
+void FollowUpdates(uint64_t nowMs) {
+  if (!AppTickMemory.updateNoticeDone) ShowUpdateNotice(nowMs);
+  if (Settings.UpdatesCheck && UpdateState == kUpdateIdle && nowMs >= NextUpdateCheckMs) StartUpdateCheck(false);
+}
+
+}  // namespace
+
+void AppTickAt(uint64_t nowMs) {
+  if (!Settings.FourDecks) {
+    SideSlots[kLeftSide] = kDeckA;
+    SideSlots[kRightSide] = kDeckB;
+  }
+  SyncLockTick();
+  GlideCrossfader(nowMs);
+  DemoTickAt(nowMs);
+  SnapshotDecks();
+  UpdatePhraseCache();
+  AutomixTick();
+  NowPlayingTick();
+  KaraokeTick();
+  FinishPadRecording();
+  BuildRemoteState();
+  TickMacros();
+  ApplyTimecodeSpeed();
+  FollowKeepAwake();
+  if (!TestMode) FollowUpdates(nowMs);
+  SelfTestTick();
+}
+
+void AppTick() { AppTickAt(MonotonicMs()); }
