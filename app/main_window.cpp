@@ -1,3 +1,4 @@
+#include "platform/draw_surface.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "app/main_window.h"
@@ -84,6 +85,8 @@ bool CreateMainWindow() {
   UiScale = WindowDpi() / kBaseDpi;
   const bool maximised = PlaceMainWindow();
 
+  std::wstring fontError;
+  if (!LoadFontAliases(&fontError)) WriteLog(L"The font aliases couldn't be loaded ({})", fontError);
   LoadSettings();
   LoadDatabase();
   if (LibraryNoSave) {

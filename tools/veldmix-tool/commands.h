@@ -35,3 +35,5 @@ extern const ToolCommand kCdgCommands[];
 extern const int kCdgCommandCount;
 extern const ToolCommand kScreenCommands[];
 extern const int kScreenCommandCount;
+extern const ToolCommand kDemoCommands[];
+extern const int kDemoCommandCount;

@@ -23,6 +23,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kAudioCommands, static_cast<size_t>(kAudioCommandCount)},
     {kCdgCommands, static_cast<size_t>(kCdgCommandCount)},
     {kScreenCommands, static_cast<size_t>(kScreenCommandCount)},
+    {kDemoCommands, static_cast<size_t>(kDemoCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,41 @@
+#include <charconv>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/wav_file.h"
+#include "platform/text.h"
+#include "settings/demo_tracks.h"
+#include "tools/veldmix-tool/commands.h"
+
+namespace {
+
+// demo N OUT.wav: demo track N (1 or 2) rendered and written as 16-bit stereo WAV.
+int RunDemo(const std::vector<std::string>& args) {
+  int number = 0;
+  bool ok = args.size() == 2;
+  if (ok) {
+    const char* end = args[0].data() + args[0].size();
+    const auto [stop, error] = std::from_chars(args[0].data(), end, number);
+    ok = error == std::errc() && stop == end && number >= 1 && number <= static_cast<int>(DemoTrackSpecs.size());
+  }
+  if (!ok) {
+    std::fprintf(stderr, "usage: veldmix-tool demo N OUT.wav   (N is 1 to %zu)\n", DemoTrackSpecs.size());
+    return 2;
+  }
+  const DemoTrackSpec& spec = DemoTrackSpecs[static_cast<size_t>(number - 1)];
+  const DemoAudio audio = RenderDemoTrack(spec);
+  if (!WriteWavFile(Utf8ToWide(args[1]), audio.samples.data(), audio.frames, kDemoSampleRate)) {
+    std::fprintf(stderr, "veldmix-tool demo: couldn't write \"%s\"\n", args[1].c_str());
+    return 1;
+  }
+  std::printf("%s: %zu frames at %u Hz\n", WideToUtf8(spec.title).c_str(), audio.frames, kDemoSampleRate);
+  return 0;
+}
+
+}  // namespace
+
+extern const ToolCommand kDemoCommands[] = {
+    {"demo", "N OUT.wav", "writes demo track N (1 or 2) as a WAV file", RunDemo},
+};
+extern const int kDemoCommandCount = sizeof(kDemoCommands) / sizeof(kDemoCommands[0]);
