@@ -1,5 +1,6 @@
 #include "platform/draw_surface.h"
 #include "ui/frame_driver.h"
+#include "ui/modal.h"
 #include "ui/glow.h"
 #include "app/main_window.h"
 
@@ -80,6 +81,7 @@ bool CreateMainWindow() {
     return false;
   }
   OpenUiPosts([] { PostWindowNotice(WindowNotice::UiPosts); });
+  ClipboardTextReader = ReadClipboardText;
   if (!TestMode) SetInstanceMark();
   SetWindowCaption(kWindowCaption);
   UiScale = WindowDpi() / kBaseDpi;

@@ -19,6 +19,7 @@
 #include "platform/folders.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
+#include "ui/keyboard.h"
 #include "ui/draw.h"
 #include "ui/side_slots.h"
 #include "ui/status_line.h"
@@ -27,8 +28,6 @@
 namespace {
 
 // Pad modes whose held pads hold a loop roll until the key goes up.
-constexpr uint32_t kPadModeRoll = 1;
-constexpr uint32_t kPadModeSlicer = 5;
 
 // --- Worker completions ---
 
@@ -140,48 +139,6 @@ void OnDropFile(const WindowEvent& e) {
   LoadTrack(DropDeck(e.x), e.path);
 }
 
-// What an unmapped key does when it goes up, on the deck shown on its side.
-enum class KeyRelease { Cue, Censor, Roll };
-struct KeyReleaseRow {
-  int key;  // virtual-key code
-  int side;
-  KeyRelease action;
-};
-// clang-format off
-constexpr KeyReleaseRow kKeyReleases[] = {
-    {.key = 'Z', .side = kLeftSide, .action = KeyRelease::Cue},
-    {.key = 0xBC, .side = kRightSide, .action = KeyRelease::Cue},  // ","
-    {.key = 'Q', .side = kLeftSide, .action = KeyRelease::Censor},
-    {.key = 'P', .side = kRightSide, .action = KeyRelease::Censor},
-    {.key = '1', .side = kLeftSide, .action = KeyRelease::Roll},
-    {.key = '2', .side = kLeftSide, .action = KeyRelease::Roll},
-    {.key = '3', .side = kLeftSide, .action = KeyRelease::Roll},
-    {.key = '4', .side = kLeftSide, .action = KeyRelease::Roll},
-    {.key = '7', .side = kRightSide, .action = KeyRelease::Roll},
-    {.key = '8', .side = kRightSide, .action = KeyRelease::Roll},
-    {.key = '9', .side = kRightSide, .action = KeyRelease::Roll},
-    {.key = '0', .side = kRightSide, .action = KeyRelease::Roll},
-};
-// clang-format on
-
-void OnKeyUp(int key) {
-  // A key mapped to a control releases that control instead, once key mappings exist.
-  for (const KeyReleaseRow& row : kKeyReleases) {
-    if (row.key != key) continue;
-    const int deck = SideSlots[row.side];
-    switch (row.action) {
-      case KeyRelease::Cue: CueRelease(deck); break;
-      case KeyRelease::Censor: CensorRelease(deck); break;
-      case KeyRelease::Roll: {
-        const uint32_t mode = LiveDeckViews[deck].padMode;
-        if (mode == kPadModeRoll || mode == kPadModeSlicer) EndLoopRoll(deck);
-        break;
-      }
-    }
-    return;
-  }
-}
-
 void OnCommand(int command) {
   if (command == kCommandAbout) ShowAboutBox();
   else if (command == kCommandExit) DestroyMainWindow();
@@ -286,14 +243,13 @@ void MainWndProc(const WindowEvent& e) {
       Input.wheel += e.wheel;
       break;
     case WindowEventKind::KeyDown:
-      // Keyboard shortcuts take the other keys once they exist.
-      OnSystemKey(e);
+      if (e.key == Vk::F10 || !OnSystemKey(e)) OnKeyDown(e.key, e.repeat, e.ctrl, e.shift);
       break;
     case WindowEventKind::KeyUp:
       OnKeyUp(e.key);
       break;
     case WindowEventKind::Character:
-      // Characters go to an open form or the quick search once they exist; otherwise ignored.
+      OnCharacter(e.character);
       break;
     case WindowEventKind::DropFile:
       OnDropFile(e);

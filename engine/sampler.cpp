@@ -1,6 +1,7 @@
 #include "engine/sampler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cwctype>
 #include <iterator>
@@ -398,6 +399,16 @@ void RunSamplerPadCommand(int pad, uint32_t command) {
 
 void SamplerPadMenu(int pad) {
   if (!ValidPad(pad)) return;
-  const uint32_t chosen = ShowPopupMenu(SamplerPadMenuEntries(pad), DeckColour(SideSlots[kLeftSide]));
-  if (chosen != 0) RunSamplerPadCommand(pad, chosen);
+  // The menu stays open across frames: a choice made after the bank changed, or after the deck a
+  // capture would take from loaded another track, does nothing.
+  const int bank = SamplerBank;
+  std::array<uint32_t, kDeckViews> serials{};
+  for (int d = 0; d < kDeckViews; ++d) serials[d] = LiveDeckViews[d].loadSerial;
+  auto stillCurrent = [bank, serials](uint32_t id) {
+    if (SamplerBank != bank) return false;
+    if (id < kPadCaptureDeck || id >= kPadCaptureDeck + kDeckViews) return true;
+    return LiveDeckViews[id - kPadCaptureDeck].loadSerial == serials[id - kPadCaptureDeck];
+  };
+  ShowPopupMenu(SamplerPadMenuEntries(pad), DeckColour(SideSlots[kLeftSide]),
+                [pad](uint32_t chosen) { RunSamplerPadCommand(pad, chosen); }, stillCurrent);
 }

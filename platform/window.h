@@ -133,12 +133,7 @@ void KeepAwake(bool on);
 
 // --- Keyboard ---
 
-// One row of the key table: an SDL key code and the Windows virtual-key code it stands for.
-struct KeyMapping {
-  int32_t sdlKey;
-  uint8_t virtualKey;
-};
-// The whole table.
-const KeyMapping* KeyTable(size_t* count);
-// The virtual-key code of an SDL key code; 0 when the key has none.
-int VirtualKeyOf(int32_t sdlKey);
+// Key codes come from platform/keymap.h (VirtualKeyFor), the one key table.
+
+// The clipboard's text; false when it holds none.
+bool ReadClipboardText(std::wstring* text);

@@ -12,3 +12,9 @@ struct CrossfaderGlide {
   double startTime = 0.0;   // seconds
 };
 extern CrossfaderGlide XfGlide;
+
+// Starts a glide from the cross-fader's position now towards target (0 or 1) at nowSeconds on
+// the MonotonicSeconds clock; a glide already running is replaced.
+void StartCrossfaderGlide(float target, double nowSeconds);
+// True while a glide towards target runs.
+bool GlidingTowards(float target);

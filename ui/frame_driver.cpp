@@ -47,28 +47,3 @@ void DriveFrame(const FrameWindow& window) {
   EndFrameInput();
   RunDeferredActions();
 }
-
-// --- Frame: the main screen, drawn here until the main-screen layout has its own file ---------
-
-namespace {
-
-constexpr uint32_t kBackdropTop = 0x0B0D14;     // rgb(11, 13, 20)
-constexpr uint32_t kBackdropBottom = 0x040508;  // rgb(4, 5, 8)
-
-void DrawBackdrop(float width, float height) {
-  GradientBrush* brush = LinearGradientBrush(ColorOf(kBackdropTop), ColorOf(kBackdropBottom), PointF{0, 0},
-                                             PointF{0, height}, false);
-  FillRect(Rc{0, 0, width, height}, brush ? Brush(brush) : Brush(ColorOf(kBackdropBottom)));
-}
-
-}  // namespace
-
-void Frame() {
-  const float width = TargetWidth(), height = TargetHeight();
-  AppTick();
-  DrawBackdrop(width, height);
-  // At most one overlay: the question box before the form.
-  if (Prompt.pending) DrawAsk();
-  else if (Modal.open) DrawModal();
-  DrawStatusLine(width);
-}

@@ -3,7 +3,8 @@
 // frame whether or not the frame is drawn. UI thread.
 #include <cstdint>
 
-inline constexpr int32_t kCrossfaderControlId = 19;          // a drag of it ends a glide
+#include "ui/knobs.h"
+
 inline constexpr uint64_t kFirstUpdateCheckDelayMs = 20000;  // after the first tick
 inline constexpr int kUpdatedNoticeMs = 6000;
 

@@ -51,27 +51,6 @@ size_t CountKind(const std::vector<WindowEvent>& events, WindowEventKind kind) {
 
 }  // namespace
 
-TEST(WindowKeys, EveryKeyMapsOnceToARealVirtualKey) {
-  size_t count = 0;
-  const KeyMapping* table = KeyTable(&count);
-  ASSERT_GT(count, 100u);
-  std::set<int32_t> seen;
-  for (size_t i = 0; i < count; ++i) {
-    EXPECT_TRUE(seen.insert(table[i].sdlKey).second) << "SDL key " << table[i].sdlKey << " twice";
-    EXPECT_NE(table[i].virtualKey, 0) << "row " << i;
-  }
-  EXPECT_EQ(VirtualKeyOf('a'), 'A');
-  EXPECT_EQ(VirtualKeyOf('z'), 'Z');
-  EXPECT_EQ(VirtualKeyOf('0'), '0');
-  EXPECT_EQ(VirtualKeyOf(','), 0xBC);
-  EXPECT_EQ(VirtualKeyOf('/'), Vk::Oem2);
-  constexpr int32_t kScancodeMask = 1 << 30;  // SDL's keys without a character
-  EXPECT_EQ(VirtualKeyOf(kScancodeMask | 67), Vk::F10);
-  EXPECT_EQ(VirtualKeyOf(kScancodeMask | 61), Vk::F4);
-  EXPECT_EQ(VirtualKeyOf(0x1B), Vk::Escape);
-  EXPECT_EQ(VirtualKeyOf(0x7FFFFF), 0);
-}
-
 TEST(WindowLoop, TimersTickWithoutPilingUpAndStopWhenKilled) {
   HeadlessWindow window;
   ASSERT_TRUE(window.started);

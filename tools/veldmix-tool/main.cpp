@@ -16,14 +16,15 @@ const std::span<const ToolCommand> kTables[] = {
     {kRenderCommands, static_cast<size_t>(kRenderCommandCount)},
     {kAnalysisCommands, static_cast<size_t>(kAnalysisCommandCount)},
     {kMediaCommands, static_cast<size_t>(kMediaCommandCount)},
-    {kStemCommands, static_cast<size_t>(kStemCommandCount)},
-    {kLyricsCommands, static_cast<size_t>(kLyricsCommandCount)},
     {kStreamCommands, static_cast<size_t>(kStreamCommandCount)},
     {kPublishCommands, static_cast<size_t>(kPublishCommandCount)},
+    {kStemCommands, static_cast<size_t>(kStemCommandCount)},
     {kAudioCommands, static_cast<size_t>(kAudioCommandCount)},
+    {kLyricsCommands, static_cast<size_t>(kLyricsCommandCount)},
     {kCdgCommands, static_cast<size_t>(kCdgCommandCount)},
     {kScreenCommands, static_cast<size_t>(kScreenCommandCount)},
     {kDemoCommands, static_cast<size_t>(kDemoCommandCount)},
+    {kMenuCommands, static_cast<size_t>(kMenuCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,3 @@
+#include "broadcast/video_feed.h"
+
+void UpdateVideoFeed() {}

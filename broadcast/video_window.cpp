@@ -1,0 +1,3 @@
+#include "broadcast/video_window.h"
+
+void ToggleVideoWindow() {}

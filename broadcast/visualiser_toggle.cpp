@@ -1,0 +1,3 @@
+#include "broadcast/visualiser_toggle.h"
+
+void ToggleVisualiser() {}

@@ -1,0 +1,5 @@
+#include "control/auto_map.h"
+
+bool AutoMapOpen = false;
+
+void DrawAutoMap() {}

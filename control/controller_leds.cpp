@@ -1,0 +1,3 @@
+#include "control/controller_leds.h"
+
+void SendControllerLeds() {}

@@ -1,0 +1,5 @@
+#include "control/macros_panel.h"
+
+bool MacrosPanelOpen = false;
+
+void DrawMacros() {}

@@ -1,0 +1,3 @@
+#include "control/pad_macros.h"
+
+void RunPadMacro(int) {}

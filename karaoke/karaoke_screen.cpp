@@ -1,0 +1,3 @@
+#include "karaoke/karaoke_screen.h"
+
+void ToggleKaraokeScreen() {}

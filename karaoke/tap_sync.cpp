@@ -1,0 +1,5 @@
+#include "karaoke/tap_sync.h"
+
+int32_t TapSyncIndex = kTapSyncOff;
+
+void TapSyncLine() {}

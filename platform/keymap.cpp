@@ -1,0 +1,126 @@
+#include "platform/keymap.h"
+
+#include <SDL.h>
+
+namespace {
+
+// Layout aliases (a character that another row's key types on some layouts) carry no scan code.
+constexpr int32_t kNoScancode = SDL_SCANCODE_UNKNOWN;
+
+// clang-format off
+constexpr KeyRow kKeyRows[] = {
+    {SDLK_BACKSPACE, SDL_SCANCODE_BACKSPACE, 0x08, L"Backspace"},
+    {SDLK_TAB, SDL_SCANCODE_TAB, 0x09, L"Tab"},
+    {SDLK_CLEAR, SDL_SCANCODE_CLEAR, 0x0C, L"Num 5"},
+    {SDLK_RETURN, SDL_SCANCODE_RETURN, 0x0D, L"Enter"},
+    {SDLK_KP_ENTER, SDL_SCANCODE_KP_ENTER, 0x0D, L"Num Enter"},
+    {SDLK_LSHIFT, SDL_SCANCODE_LSHIFT, 0x10, L"Shift"},
+    {SDLK_RSHIFT, SDL_SCANCODE_RSHIFT, 0x10, L"Right Shift"},
+    {SDLK_LCTRL, SDL_SCANCODE_LCTRL, 0x11, L"Ctrl"},
+    {SDLK_RCTRL, SDL_SCANCODE_RCTRL, 0x11, L"Right Ctrl"},
+    {SDLK_LALT, SDL_SCANCODE_LALT, 0x12, L"Alt"},
+    {SDLK_RALT, SDL_SCANCODE_RALT, 0x12, L"Right Alt"},
+    {SDLK_PAUSE, SDL_SCANCODE_PAUSE, 0x13, L"Pause"},
+    {SDLK_CAPSLOCK, SDL_SCANCODE_CAPSLOCK, 0x14, L"Caps Lock"},
+    {SDLK_ESCAPE, SDL_SCANCODE_ESCAPE, 0x1B, L"Esc"},
+    {SDLK_SPACE, SDL_SCANCODE_SPACE, 0x20, L"Space"},
+    {SDLK_PAGEUP, SDL_SCANCODE_PAGEUP, 0x21, L"Page Up"},
+    {SDLK_PAGEDOWN, SDL_SCANCODE_PAGEDOWN, 0x22, L"Page Down"},
+    {SDLK_END, SDL_SCANCODE_END, 0x23, L"End"},
+    {SDLK_HOME, SDL_SCANCODE_HOME, 0x24, L"Home"},
+    {SDLK_LEFT, SDL_SCANCODE_LEFT, 0x25, L"Left"},
+    {SDLK_UP, SDL_SCANCODE_UP, 0x26, L"Up"},
+    {SDLK_RIGHT, SDL_SCANCODE_RIGHT, 0x27, L"Right"},
+    {SDLK_DOWN, SDL_SCANCODE_DOWN, 0x28, L"Down"},
+    {SDLK_PRINTSCREEN, SDL_SCANCODE_PRINTSCREEN, 0x2C, L"Prnt Scrn"},
+    {SDLK_INSERT, SDL_SCANCODE_INSERT, 0x2D, L"Insert"},
+    {SDLK_DELETE, SDL_SCANCODE_DELETE, 0x2E, L"Delete"},
+    {SDLK_0, SDL_SCANCODE_0, 0x30, L"0"}, {SDLK_1, SDL_SCANCODE_1, 0x31, L"1"},
+    {SDLK_2, SDL_SCANCODE_2, 0x32, L"2"}, {SDLK_3, SDL_SCANCODE_3, 0x33, L"3"},
+    {SDLK_4, SDL_SCANCODE_4, 0x34, L"4"}, {SDLK_5, SDL_SCANCODE_5, 0x35, L"5"},
+    {SDLK_6, SDL_SCANCODE_6, 0x36, L"6"}, {SDLK_7, SDL_SCANCODE_7, 0x37, L"7"},
+    {SDLK_8, SDL_SCANCODE_8, 0x38, L"8"}, {SDLK_9, SDL_SCANCODE_9, 0x39, L"9"},
+    {SDLK_a, SDL_SCANCODE_A, 0x41, L"A"}, {SDLK_b, SDL_SCANCODE_B, 0x42, L"B"},
+    {SDLK_c, SDL_SCANCODE_C, 0x43, L"C"}, {SDLK_d, SDL_SCANCODE_D, 0x44, L"D"},
+    {SDLK_e, SDL_SCANCODE_E, 0x45, L"E"}, {SDLK_f, SDL_SCANCODE_F, 0x46, L"F"},
+    {SDLK_g, SDL_SCANCODE_G, 0x47, L"G"}, {SDLK_h, SDL_SCANCODE_H, 0x48, L"H"},
+    {SDLK_i, SDL_SCANCODE_I, 0x49, L"I"}, {SDLK_j, SDL_SCANCODE_J, 0x4A, L"J"},
+    {SDLK_k, SDL_SCANCODE_K, 0x4B, L"K"}, {SDLK_l, SDL_SCANCODE_L, 0x4C, L"L"},
+    {SDLK_m, SDL_SCANCODE_M, 0x4D, L"M"}, {SDLK_n, SDL_SCANCODE_N, 0x4E, L"N"},
+    {SDLK_o, SDL_SCANCODE_O, 0x4F, L"O"}, {SDLK_p, SDL_SCANCODE_P, 0x50, L"P"},
+    {SDLK_q, SDL_SCANCODE_Q, 0x51, L"Q"}, {SDLK_r, SDL_SCANCODE_R, 0x52, L"R"},
+    {SDLK_s, SDL_SCANCODE_S, 0x53, L"S"}, {SDLK_t, SDL_SCANCODE_T, 0x54, L"T"},
+    {SDLK_u, SDL_SCANCODE_U, 0x55, L"U"}, {SDLK_v, SDL_SCANCODE_V, 0x56, L"V"},
+    {SDLK_w, SDL_SCANCODE_W, 0x57, L"W"}, {SDLK_x, SDL_SCANCODE_X, 0x58, L"X"},
+    {SDLK_y, SDL_SCANCODE_Y, 0x59, L"Y"}, {SDLK_z, SDL_SCANCODE_Z, 0x5A, L"Z"},
+    {SDLK_LGUI, SDL_SCANCODE_LGUI, 0x5B, L"Left Windows"},
+    {SDLK_RGUI, SDL_SCANCODE_RGUI, 0x5C, L"Right Windows"},
+    {SDLK_APPLICATION, SDL_SCANCODE_APPLICATION, 0x5D, L"Application"},
+    {SDLK_KP_0, SDL_SCANCODE_KP_0, 0x60, L"Num 0"}, {SDLK_KP_1, SDL_SCANCODE_KP_1, 0x61, L"Num 1"},
+    {SDLK_KP_2, SDL_SCANCODE_KP_2, 0x62, L"Num 2"}, {SDLK_KP_3, SDL_SCANCODE_KP_3, 0x63, L"Num 3"},
+    {SDLK_KP_4, SDL_SCANCODE_KP_4, 0x64, L"Num 4"}, {SDLK_KP_5, SDL_SCANCODE_KP_5, 0x65, L"Num 5"},
+    {SDLK_KP_6, SDL_SCANCODE_KP_6, 0x66, L"Num 6"}, {SDLK_KP_7, SDL_SCANCODE_KP_7, 0x67, L"Num 7"},
+    {SDLK_KP_8, SDL_SCANCODE_KP_8, 0x68, L"Num 8"}, {SDLK_KP_9, SDL_SCANCODE_KP_9, 0x69, L"Num 9"},
+    {SDLK_KP_MULTIPLY, SDL_SCANCODE_KP_MULTIPLY, 0x6A, L"Num *"},
+    {SDLK_KP_PLUS, SDL_SCANCODE_KP_PLUS, 0x6B, L"Num +"},
+    {SDLK_KP_MINUS, SDL_SCANCODE_KP_MINUS, 0x6D, L"Num -"},
+    {SDLK_KP_PERIOD, SDL_SCANCODE_KP_PERIOD, 0x6E, L"Num Del"},
+    {SDLK_KP_DIVIDE, SDL_SCANCODE_KP_DIVIDE, 0x6F, L"Num /"},
+    {SDLK_F1, SDL_SCANCODE_F1, 0x70, L"F1"}, {SDLK_F2, SDL_SCANCODE_F2, 0x71, L"F2"},
+    {SDLK_F3, SDL_SCANCODE_F3, 0x72, L"F3"}, {SDLK_F4, SDL_SCANCODE_F4, 0x73, L"F4"},
+    {SDLK_F5, SDL_SCANCODE_F5, 0x74, L"F5"}, {SDLK_F6, SDL_SCANCODE_F6, 0x75, L"F6"},
+    {SDLK_F7, SDL_SCANCODE_F7, 0x76, L"F7"}, {SDLK_F8, SDL_SCANCODE_F8, 0x77, L"F8"},
+    {SDLK_F9, SDL_SCANCODE_F9, 0x78, L"F9"}, {SDLK_F10, SDL_SCANCODE_F10, 0x79, L"F10"},
+    {SDLK_F11, SDL_SCANCODE_F11, 0x7A, L"F11"}, {SDLK_F12, SDL_SCANCODE_F12, 0x7B, L"F12"},
+    {SDLK_F13, SDL_SCANCODE_F13, 0x7C, L"F13"}, {SDLK_F14, SDL_SCANCODE_F14, 0x7D, L"F14"},
+    {SDLK_F15, SDL_SCANCODE_F15, 0x7E, L"F15"}, {SDLK_F16, SDL_SCANCODE_F16, 0x7F, L"F16"},
+    {SDLK_F17, SDL_SCANCODE_F17, 0x80, L"F17"}, {SDLK_F18, SDL_SCANCODE_F18, 0x81, L"F18"},
+    {SDLK_F19, SDL_SCANCODE_F19, 0x82, L"F19"}, {SDLK_F20, SDL_SCANCODE_F20, 0x83, L"F20"},
+    {SDLK_F21, SDL_SCANCODE_F21, 0x84, L"F21"}, {SDLK_F22, SDL_SCANCODE_F22, 0x85, L"F22"},
+    {SDLK_F23, SDL_SCANCODE_F23, 0x86, L"F23"}, {SDLK_F24, SDL_SCANCODE_F24, 0x87, L"F24"},
+    {SDLK_NUMLOCKCLEAR, SDL_SCANCODE_NUMLOCKCLEAR, 0x90, L"Num Lock"},
+    {SDLK_SCROLLLOCK, SDL_SCANCODE_SCROLLLOCK, 0x91, L"Scroll Lock"},
+    // Media keys: Windows gives them no name.
+    {SDLK_AUDIOMUTE, SDL_SCANCODE_AUDIOMUTE, 0xAD, L""},
+    {SDLK_VOLUMEDOWN, SDL_SCANCODE_VOLUMEDOWN, 0xAE, L""},
+    {SDLK_VOLUMEUP, SDL_SCANCODE_VOLUMEUP, 0xAF, L""},
+    {SDLK_AUDIONEXT, SDL_SCANCODE_AUDIONEXT, 0xB0, L""},
+    {SDLK_AUDIOPREV, SDL_SCANCODE_AUDIOPREV, 0xB1, L""},
+    {SDLK_AUDIOSTOP, SDL_SCANCODE_AUDIOSTOP, 0xB2, L""},
+    {SDLK_AUDIOPLAY, SDL_SCANCODE_AUDIOPLAY, 0xB3, L""},
+    // The OEM keys, named and placed as on a US keyboard.
+    {SDLK_SEMICOLON, SDL_SCANCODE_SEMICOLON, 0xBA, L";"},
+    {SDLK_EQUALS, SDL_SCANCODE_EQUALS, 0xBB, L"="},
+    {SDLK_PLUS, kNoScancode, 0xBB, L"+"},
+    {SDLK_COMMA, SDL_SCANCODE_COMMA, 0xBC, L","},
+    {SDLK_MINUS, SDL_SCANCODE_MINUS, 0xBD, L"-"},
+    {SDLK_PERIOD, SDL_SCANCODE_PERIOD, 0xBE, L"."},
+    {SDLK_SLASH, SDL_SCANCODE_SLASH, 0xBF, L"/"},
+    {SDLK_QUESTION, kNoScancode, 0xBF, L"?"},
+    {SDLK_BACKQUOTE, SDL_SCANCODE_GRAVE, 0xC0, L"`"},
+    {SDLK_LEFTBRACKET, SDL_SCANCODE_LEFTBRACKET, 0xDB, L"["},
+    {SDLK_BACKSLASH, SDL_SCANCODE_BACKSLASH, 0xDC, L"\\"},
+    {SDLK_RIGHTBRACKET, SDL_SCANCODE_RIGHTBRACKET, 0xDD, L"]"},
+    {SDLK_QUOTE, SDL_SCANCODE_APOSTROPHE, 0xDE, L"'"},
+    {SDLK_LESS, SDL_SCANCODE_NONUSBACKSLASH, 0xE2, L"<"},
+};
+// clang-format on
+
+}  // namespace
+
+std::span<const KeyRow> KeyRows() { return kKeyRows; }
+
+int VirtualKeyFor(int32_t sdlKey, int32_t sdlScancode) {
+  for (const KeyRow& row : kKeyRows)
+    if (row.sdlKey == sdlKey) return row.virtualKey;
+  if (sdlScancode == kNoScancode) return 0;
+  for (const KeyRow& row : kKeyRows)
+    if (row.sdlScancode == sdlScancode) return row.virtualKey;
+  return 0;
+}
+
+std::wstring KeyName(int virtualKey) {
+  for (const KeyRow& row : kKeyRows)
+    if (row.virtualKey == virtualKey) return row.name;
+  return std::wstring();
+}

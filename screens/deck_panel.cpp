@@ -1,0 +1,476 @@
+#include "screens/deck_panel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include <fmt/format.h>
+#include <fmt/xchar.h>
+
+#include "app/settings.h"
+#include "control/midi_learn.h"
+#include "engine/deck_view.h"
+#include "engine/grid_edits.h"
+#include "engine/jog_loops.h"
+#include "engine/musical_keys.h"
+#include "engine/sync.h"
+#include "engine/transport.h"
+#include "engine/undo.h"
+#include "library/track_info.h"
+#include "platform/clock.h"
+#include "screens/deck_menus.h"
+#include "screens/grid_editor.h"
+#include "screens/layout.h"
+#include "screens/main_screen.h"
+#include "screens/overview.h"
+#include "screens/pads.h"
+#include "screens/pitch_jog.h"
+#include "ui/deck_snapshot.h"
+#include "ui/glow.h"
+#include "ui/language.h"
+#include "ui/modal.h"
+#include "ui/side_slots.h"
+#include "ui/status_line.h"
+#include "ui/ui_input.h"
+#include "ui/widgets.h"
+
+namespace {
+
+// ---- panel layout ----
+constexpr float kPanelRadiusDip = 8.0f;
+constexpr float kInsetDip = 10, kTintHeightDip = 70, kAccentInsetDip = 14;
+constexpr float kHeaderTopDip = 10, kHeaderHeightDip = 42;
+constexpr float kOverviewTopDip = 58, kOverviewHeightDip = 36;
+constexpr float kToolsTopDip = 100, kToolsHeightDip = 24;
+constexpr float kMainTopDip = 134, kBottomRowFromEndDip = 50, kBottomRowHeightDip = 40, kMainGapDip = 10;
+constexpr float kJogPerformanceDip = 300, kJogDefaultDip = 176;
+constexpr float kJogColumnExtraDip = 54, kPitchWidthDip = 44, kPadsGapDip = 14, kPitchFromJogDip = 10;
+
+// ---- header ----
+constexpr float kBadgeDip = 32, kBadgeTopDip = 5, kBadgeRadius = 6;
+const Color kBadgeText = ColorOf(0x06070A);
+constexpr float kSwitchXDip = 36, kSwitchYDip = 9, kSwitchW = 22, kSwitchH = 24;
+constexpr float kTextWithSwitchDip = 66, kTextPlainDip = 42;
+constexpr float kNumbersWidthDip = 240;
+constexpr float kProgressMaxDip = 220;
+constexpr int kStars = 5;
+constexpr float kStarW = 13, kStarH = 18, kStarRowDip = kStars * kStarW + 1;  // 66
+constexpr float kTimeColumnFromRightDip = 230, kTimeColumnW = 118;
+constexpr double kBlinkSeconds = 30;
+constexpr uint64_t kBlinkPeriodMs = 400;
+constexpr float kBpmBoxW = 100, kKeyLineW = 130;
+
+// ---- tools ----
+constexpr float kToolGapDip = 4, kToolFont = 10;
+constexpr int32_t kKeyShiftLimit = 6;
+constexpr double kMemoryCueNearSeconds = 0.02;
+constexpr double kGridNudgeSeconds = 0.01, kGridNudgeFineSeconds = 0.001;
+constexpr int kToolStatusMs = 2800;
+
+// ---- transport and loops ----
+constexpr float kTransportGapDip = 8;
+constexpr double kCueLitFrames = 1;
+constexpr float kLoopButtonW = 30, kLoopFont = 12, kLoopWideW = 58;
+const Color kLoopBoxTop = ColorOf(0x07080C), kLoopBoxBottom = ColorOf(0x0E1016), kLoopBoxEdge = ColorOf(0x232833);
+const wchar_t* const kLoopSizeLabels[] = {L"1/8", L"1/4", L"1/2", L"1", L"2", L"4", L"8", L"16", L"32"};
+
+Color DeckCol(int deck) { return ColorOf(DeckColour(deck)); }
+bool ShiftDown() { return Input.shiftHeld || IsUiControlHeld(); }
+bool RightClickIn(Rc r) {
+  return Input.rightPressed && ActiveControlId == kNoActiveControl && Inside(r, Input.x, Input.y);
+}
+double PositionSeconds(const DeckSnapshot& s) {
+  return s.track && s.track->sampleRate > 0 ? s.position / s.track->sampleRate : -1;
+}
+std::wstring KeyNameOf(int32_t key) { return key < 0 ? std::wstring(L"--") : KeyName(key, Settings.Camelot); }
+
+// ---- the tool row's table ----
+struct Tool {
+  int32_t code;
+  const wchar_t* label;  // null: the key button's own label
+  float width;
+  uint32_t (*colour)(int deck);
+  bool (*lit)(int deck);
+  void (*click)(int deck);
+  bool gridEdit;         // a right-click opens the beat-grid editor
+};
+
+uint32_t PurpleOf(int) { return Pal.Purple; }
+uint32_t DimOf(int) { return Pal.Dim; }
+uint32_t RedOf(int) { return Pal.Red; }
+uint32_t OwnColour(int deck) { return DeckColour(deck); }
+bool Never(int) { return false; }
+
+void ShiftKey(int deck, int32_t by) {
+  int32_t& shift = LiveDeckViews[deck].keyShift;
+  shift = std::clamp(shift + by, -kKeyShiftLimit, kKeyShiftLimit);
+}
+bool NearMemoryCue(int deck) {
+  const double now = PositionSeconds(DeckSnapshots[deck]);
+  for (double cue : LiveDeckViews[deck].memoryCues)
+    if (std::fabs(cue - now) <= kMemoryCueNearSeconds) return true;
+  return false;
+}
+void ToggleVinyl(int deck) {
+  bool& vinyl = LiveDeckViews[deck].vinylMode;
+  vinyl = !vinyl;
+  ShowStatus(Translate(vinyl ? L"Vinyl mode: touch the controller's jog wheel to scratch"
+                             : L"Jog wheel bends the tempo (no scratching)"),
+             kToolStatusMs);
+}
+double NudgeSeconds() { return ShiftDown() ? kGridNudgeFineSeconds : kGridNudgeSeconds; }
+
+const Tool kTools[] = {
+    {.code = 22, .label = L"KEY LOCK", .width = 64, .colour = PurpleOf,
+     .lit = [](int d) { return LiveDeckViews[d].keyLock; },
+     .click = [](int d) { LiveDeckViews[d].keyLock = !LiveDeckViews[d].keyLock; }, .gridEdit = false},
+    {.code = 23, .label = L"−", .width = 22, .colour = DimOf, .lit = Never,
+     .click = [](int d) { ShiftKey(d, -1); }, .gridEdit = false},
+    {.code = 24, .label = nullptr, .width = 58, .colour = PurpleOf,
+     .lit = [](int d) { return LiveDeckViews[d].keyShift != 0; },
+     .click = [](int d) { LiveDeckViews[d].keyShift = 0; }, .gridEdit = false},
+    {.code = 25, .label = L"+", .width = 22, .colour = DimOf, .lit = Never,
+     .click = [](int d) { ShiftKey(d, 1); }, .gridEdit = false},
+    {.code = 26, .label = L"MATCH", .width = 50, .colour = PurpleOf, .lit = Never, .click = MatchKey, .gridEdit = false},
+    {.code = 27, .label = L"SLIP", .width = 40, .colour = OwnColour,
+     .lit = [](int d) { return DeckSnapshots[d].slipMode; }, .click = ToggleSlip, .gridEdit = false},
+    {.code = 28, .label = L"REV", .width = 38, .colour = OwnColour,
+     .lit = [](int d) { return DeckSnapshots[d].reverse && !LiveDeckViews[d].censorHeld; }, .click = ToggleReverse,
+     .gridEdit = false},
+    {.code = 60, .label = L"CENSOR", .width = 56, .colour = RedOf,
+     .lit = [](int d) { return LiveDeckViews[d].censorHeld; }, .click = CensorPress, .gridEdit = false},
+    {.code = 73, .label = L"VINYL", .width = 46, .colour = OwnColour,
+     .lit = [](int d) { return LiveDeckViews[d].vinylMode; }, .click = ToggleVinyl, .gridEdit = false},
+    {.code = 70, .label = L"◂", .width = 22, .colour = RedOf, .lit = Never,
+     .click = [](int d) { JumpMemoryCue(d, -1); }, .gridEdit = false},
+    {.code = 69, .label = L"MEM", .width = 40, .colour = RedOf, .lit = NearMemoryCue,
+     .click = [](int d) { ShiftDown() ? DeleteMemoryCue(d) : AddMemoryCue(d); }, .gridEdit = false},
+    {.code = 71, .label = L"▸", .width = 22, .colour = RedOf, .lit = Never,
+     .click = [](int d) { JumpMemoryCue(d, 1); }, .gridEdit = false},
+    {.code = 29, .label = L"TAP", .width = 38, .colour = DimOf, .lit = Never, .click = TapTempo, .gridEdit = true},
+    {.code = 30, .label = L"½", .width = 26, .colour = DimOf, .lit = Never, .click = HalveTempo, .gridEdit = true},
+    {.code = 31, .label = L"×2", .width = 26, .colour = DimOf, .lit = Never, .click = DoubleTempo, .gridEdit = true},
+    {.code = 32, .label = L"◂", .width = 22, .colour = DimOf, .lit = Never,
+     .click = [](int d) { NudgeGrid(d, -NudgeSeconds()); }, .gridEdit = true},
+    {.code = 33, .label = L"▸", .width = 22, .colour = DimOf, .lit = Never,
+     .click = [](int d) { NudgeGrid(d, NudgeSeconds()); }, .gridEdit = true},
+    {.code = 56, .label = L"SET 1", .width = 40, .colour = DimOf, .lit = Never,
+     .click =
+         [](int d) {
+           SetDownbeatHere(d);
+           ShowStatus(Translate(L"Downbeat set — the beat grid now starts here (right-click SET 1 for the grid editor)"),
+                      kToolStatusMs);
+         },
+     .gridEdit = true},
+};
+constexpr int kToolCount = static_cast<int>(sizeof(kTools) / sizeof(kTools[0]));
+
+}  // namespace
+
+// ---- arithmetic ----
+
+std::wstring HeaderTime(double seconds) {
+  if (!(seconds > 0)) seconds = 0;
+  const auto tenths = static_cast<long long>(std::floor(seconds * 10 + 1e-6));
+  return fmt::format(L"{}:{:02}.{}", tenths / 600, (tenths % 600) / 10, tenths % 10);
+}
+
+void ToolRowWidths(float rowWidth, float* widths, int count, const float* baseWidths, float* gap) {
+  float sum = 0;
+  for (int i = 0; i < count; ++i) sum += baseWidths[i] + kToolGapDip;
+  const float scale = sum > rowWidth + kToolGapDip && sum > 0 ? (rowWidth + kToolGapDip) / sum : 1.0f;
+  for (int i = 0; i < count; ++i) widths[i] = baseWidths[i] * scale;
+  *gap = kToolGapDip * scale;
+}
+
+std::wstring KeyButtonLabel(const std::wstring& keyName, int32_t shift) {
+  if (shift > 0) return fmt::format(L"{} +{}", keyName, shift);
+  if (shift < 0) return fmt::format(L"{} {}", keyName, shift);
+  return keyName;
+}
+
+bool TemposAgree(double own, double other) {
+  constexpr double kSameTempo = 0.01;
+  return std::fabs(own - other) <= kSameTempo || std::fabs(own * 2 - other) <= kSameTempo ||
+         std::fabs(own - other * 2) <= kSameTempo;
+}
+
+DeckPanelLayout LayOutDeckPanel(int deck, Rc r, bool performanceLayout) {
+  DeckPanelLayout out;
+  const float left = r.x + kInsetDip, inner = r.w - 2 * kInsetDip;
+  out.header = {left, r.y + kHeaderTopDip, inner, kHeaderHeightDip};
+  out.overview = {left, r.y + kOverviewTopDip, inner, kOverviewHeightDip};
+  out.tools = {left, r.y + kToolsTopDip, inner, kToolsHeightDip};
+  const float top = r.y + kMainTopDip;
+  const float bottom = r.Bottom() - kBottomRowFromEndDip;
+  const float main = std::max(0.0f, bottom - kMainGapDip - top);
+  const float jog = std::min(performanceLayout ? kJogPerformanceDip : kJogDefaultDip, main);
+  const float column = jog + kJogColumnExtraDip;
+  float columnX = 0, padsX = 0, padsW = 0;
+  if (deck % 2 == 0) {
+    columnX = left;
+    out.pitch = {left, top, kPitchWidthDip, main};
+    out.jogX = left + column - jog / 2;
+    padsX = left + column + kPadsGapDip;
+    padsW = r.Right() - kInsetDip - padsX;
+  } else {
+    columnX = r.Right() - kInsetDip - column;
+    out.pitch = {columnX + jog + kPitchFromJogDip, top, kPitchWidthDip, main};
+    out.jogX = columnX + jog / 2;
+    padsX = left;
+    padsW = columnX - kPadsGapDip - left;
+  }
+  out.jogY = top + main / 2;
+  out.jogRadius = jog / 2;
+  out.pads = {padsX, top, padsW, main};
+  out.transport = {columnX, bottom, column, kBottomRowHeightDip};
+  out.loops = {padsX, bottom, padsW, kBottomRowHeightDip};
+  return out;
+}
+
+// ---- the panel ----
+
+void DrawDeck(int deck, Rc r) {
+  if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
+  const Color colour = DeckCol(deck);
+  const float pulse = BeatPulse[deck];
+  DrawPanel(r, kPanelRadiusDip);
+  FillGradientRoundedRect(Rc{r.x + 1, r.y + 1, r.w - 2, kTintHeightDip}, kPanelRadiusDip,
+                          WithAlpha(colour, 0.1f + 0.06f * pulse), WithAlpha(colour, 0));
+  FillRoundedRect(Rc{r.x + kAccentInsetDip, r.y, r.w - 2 * kAccentInsetDip, 2}, 1, Lighten(colour, 0.2f));
+  GlowRoundedRect(Rc{r.x + kAccentInsetDip, r.y - 1, r.w - 2 * kAccentInsetDip, 4}, 2,
+                  WithAlpha(colour, 0.8f + 0.2f * pulse));
+  if (DeckSnapshots[deck].playing) GlowOutline(r, kPanelRadiusDip, WithAlpha(colour, 0.08f + 0.28f * pulse), 1.5f);
+  if (RowDropTarget() == deck) {
+    StrokeRoundedRect(r.Inset(1, 1), kPanelRadiusDip, colour, 2);
+    GlowOutline(r, kPanelRadiusDip, colour, 3);
+  }
+
+  const DeckPanelLayout l = LayOutDeckPanel(deck, r, Settings.Layout == kLayoutPerformance);
+  DrawDeckHeader(deck, l.header);
+  DrawOverview(deck, l.overview);
+  DrawDeckTools(deck, l.tools);
+  DrawPitchFader(deck, l.pitch);
+  DrawJog(deck, l.jogX, l.jogY, l.jogRadius);
+  DrawPads(deck, l.pads);
+  DrawTransport(deck, l.transport);
+  DrawLoopControls(deck, l.loops);
+}
+
+// ---- header ----
+
+namespace {
+
+void DrawBadgeAndSwitch(int deck, Rc r, float pulse) {
+  const Color colour = DeckCol(deck);
+  const Rc badge{r.x, r.y + kBadgeTopDip, kBadgeDip, kBadgeDip};
+  FillGradientRoundedRect(badge, kBadgeRadius, Lighten(colour, 0.3f),
+                          Color{colour.r * 0.85f, colour.g * 0.85f, colour.b * 0.85f, 1});
+  DrawTextAsIs(DeckLetter(deck), badge, 18, kBadgeText, kAlignCenter, true, kFontBahnschrift);
+  GlowRoundedRect(badge, kBadgeRadius, WithAlpha(colour, 0.45f + 0.5f * pulse));
+  if (!Settings.FourDecks) return;
+  const int other = deck ^ 2;  // the other deck of this side
+  const Rc button{r.x + kSwitchXDip, r.y + kSwitchYDip, kSwitchW, kSwitchH};
+  if (Button(kSideSwitchControlBase + deck % 2, button, DeckLetter(other), DeckCol(other), false, 11)) {
+    int32_t& slot = SideSlots[deck % 2];
+    slot = slot == deck ? other : deck;
+  }
+  if (DeckSnapshots[other].playing) {
+    const Color green = ColorOf(Pal.Green);
+    FillCircle(button.Right() - 3, button.y + 3, 2.5f, green);
+    GlowCircle(button.Right() - 3, button.y + 3, 2.5f, green);
+  }
+}
+
+void DrawRating(const Track& track, float columnRight, float y) {
+  const TrackInfo* info = FindTrackInfo(track.path);
+  const int rating = info ? info->rating : 0;
+  const Rc row{columnRight - kStarRowDip, y, kStarRowDip, kStarH};
+  const bool hovering = !midiLearnOn && MouseIn(row);
+  const int under = hovering ? std::clamp(static_cast<int>((Input.x - row.x) / kStarW) + 1, 1, kStars) : 0;
+  if (!midiLearnOn && PressStarts(row)) {
+    ActiveControlId = kRatingControlId;
+    TrackInfo& record = TrackInfoFor(track.path);
+    record.rating = record.rating == under ? 0 : under;
+  }
+  const Color yellow = ColorOf(Pal.Yellow);
+  for (int i = 1; i <= kStars; ++i) {
+    const bool set = i <= rating;
+    const bool lit = hovering && i <= under;
+    const float alpha = lit ? 1.0f : set ? 0.85f : 0.3f;
+    DrawTextAsIs(set || lit ? L"★" : L"☆", Rc{row.x + (i - 1) * kStarW, y, kStarW, kStarH}, 11.5f,
+                 WithAlpha(yellow, alpha), kAlignCenter, false, kFontSegoeUi);
+  }
+}
+
+void DrawNumbers(int deck, Rc r, float pulse) {
+  const DeckSnapshot& s = DeckSnapshots[deck];
+  const Track& track = *s.track;
+  const double rate = track.sampleRate > 0 ? track.sampleRate : 1;
+  const double elapsed = std::max(0.0, s.position / rate);
+  const double remaining = std::max(0.0, static_cast<double>(track.frames) / rate - elapsed);
+  const float timeX = r.Right() - kTimeColumnFromRightDip;
+  DrawTextAsIs(HeaderTime(elapsed), Rc{timeX, r.y, kTimeColumnW, 24}, 20, ColorOf(Pal.Text), kAlignRight, false,
+               kFontBahnschrift);
+  const bool blinkOn = s.playing && remaining < kBlinkSeconds && (MonotonicMs() / kBlinkPeriodMs) % 2 == 0;
+  const Rc remainBox{timeX, r.y + 23, kTimeColumnW, 18};
+  const std::wstring remain = L"-" + HeaderTime(remaining);
+  DrawTextAsIs(remain, remainBox, 13, ColorOf(blinkOn ? Pal.Red : Pal.Dim), kAlignRight, false, kFontBahnschrift);
+  if (blinkOn) GlowText(remain, remainBox, 13, ColorOf(Pal.Red), kAlignRight, false);
+
+  const Color colour = DeckCol(deck);
+  const Rc bpmBox{r.Right() - kBpmBoxW, r.y, kBpmBoxW, 26};
+  const std::wstring bpm = fmt::format(L"{:.2f}", DeckBpm(deck));
+  DrawTextAsIs(bpm, bpmBox, 23, Lighten(colour, 0.2f), kAlignRight, true, kFontBahnschrift);
+  GlowText(bpm, bpmBox, 23, WithAlpha(colour, 0.55f + 0.45f * pulse), kAlignRight, true);
+
+  const std::wstring line =
+      fmt::format(L"{:+.1f}%   {}", TempoOffsetOf(LiveDeckViews[deck]) * 100, KeyNameOf(DeckKey(deck)));
+  DrawTextAsIs(line, Rc{r.Right() - kKeyLineW, r.y + 25, kKeyLineW, 16}, 11, ColorOf(Pal.Dim), kAlignRight, true,
+               kFontBahnschrift);
+}
+
+}  // namespace
+
+void DrawDeckHeader(int deck, Rc r) {
+  if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
+  const DeckSnapshot& s = DeckSnapshots[deck];
+  const DeckView& view = LiveDeckViews[deck];
+  const float pulse = BeatPulse[deck];
+  if (RightClickIn(r)) QueueDeferredAction([deck] { DeckMenu(deck); });
+  DrawBadgeAndSwitch(deck, r, pulse);
+  // No cover-art cache exists yet, so the text column never moves right for art.
+  const float column = r.x + (Settings.FourDecks ? kTextWithSwitchDip : kTextPlainDip);
+  const float width = r.Right() - kNumbersWidthDip - column;
+
+  if (view.loading) {
+    DrawTextAsIs(Translate(L"Loading “") + view.title + L"”", Rc{column, r.y + 2, width, 20}, 15, ColorOf(Pal.Text),
+                 kAlignLeft, true, kFontSegoeUi);
+    const float length = std::min(kProgressMaxDip, width);
+    const float progress = std::clamp(view.loadProgress ? view.loadProgress->load() : 0.0f, 0.0f, 1.0f);
+    const Rc track{column, r.y + 28, length, 5};
+    FillRoundedRect(track, 2.5f, ColorOf(Pal.Background));
+    const Rc filled{column, r.y + 28, length * progress, 5};
+    FillRoundedRect(filled, 2.5f, DeckCol(deck));
+    GlowRoundedRect(filled, 2.5f, WithAlpha(DeckCol(deck), 0.9f));
+    return;
+  }
+  if (!s.track) {
+    if (!view.error.empty())
+      DrawText(view.error, Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Red), kAlignLeft, true, kFontSegoeUi);
+    else
+      DrawText(L"Empty deck", Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Dim), kAlignLeft, true, kFontSegoeUi);
+    DrawText(L"Drag a track here or double-click one in the browser", Rc{column, r.y + 22, width, 18}, 12,
+             ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
+    return;
+  }
+  const Track& track = *s.track;
+  DrawTextAsIs(track.title.empty() ? FileNameOf(track.path) : track.title, Rc{column, r.y + 1, width, 22}, 15,
+               ColorOf(Pal.Text), kAlignLeft, true, kFontSegoeUi);
+  const Rc artist{column, r.y + 22, width - 72, 18};
+  if (track.artist.empty())
+    DrawText(L"Unknown artist", artist, 12, ColorOf(Pal.Dim), kAlignLeft, false, kFontSegoeUi);
+  else
+    DrawTextAsIs(track.artist, artist, 12, ColorOf(Pal.Dim), kAlignLeft, false, kFontSegoeUi);
+  DrawRating(track, column + width, r.y + 22);
+  DrawNumbers(deck, r, pulse);
+}
+
+// ---- tool row ----
+
+void DrawDeckTools(int deck, Rc r) {
+  if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
+  float base[kToolCount], widths[kToolCount], gap = 0;
+  for (int i = 0; i < kToolCount; ++i) base[i] = kTools[i].width;
+  ToolRowWidths(r.w, widths, kToolCount, base, &gap);
+  const bool hasTrack = DeckSnapshots[deck].track != nullptr;
+  const std::wstring keyLabel = KeyButtonLabel(KeyNameOf(DeckKey(deck)), LiveDeckViews[deck].keyShift);
+  float x = r.x;
+  for (int i = 0; i < kToolCount; ++i) {
+    const Tool& tool = kTools[i];
+    const Rc button{x, r.y, widths[i], r.h};
+    x += widths[i] + gap;
+    const int id = DeckControlId(deck, tool.code);
+    const bool openEditor = tool.gridEdit && hasTrack && RightClickIn(button);
+    if (Button(id, button, tool.label ? std::wstring_view(tool.label) : std::wstring_view(keyLabel),
+               ColorOf(tool.colour(deck)), tool.lit(deck), kToolFont))
+      tool.click(deck);
+    if (tool.code == 60 && IsReleased(id)) CensorRelease(deck);
+    if (openEditor) GridEditorDeck = deck;
+  }
+}
+
+// ---- transport ----
+
+void DrawTransport(int deck, Rc r) {
+  if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
+  const DeckSnapshot& s = DeckSnapshots[deck];
+  const DeckView& view = LiveDeckViews[deck];
+  const float u = r.w - 2 * kTransportGapDip;
+  const Rc cue{r.x, r.y, 0.3f * u, r.h};
+  const Rc play{r.x + 0.3f * u + kTransportGapDip, r.y, 0.4f * u, r.h};
+  const Rc sync{r.x + 0.7f * u + 2 * kTransportGapDip, r.y, 0.3f * u, r.h};
+
+  const int cueId = DeckControlId(deck, kCueCode);
+  const bool cueLit = s.track && !s.playing && std::fabs(s.position - s.cuePoint) <= kCueLitFrames;
+  if (Button(cueId, cue, L"CUE", ColorOf(Pal.Yellow), cueLit, 14)) CuePress(deck);
+  if (IsReleased(cueId)) CueRelease(deck);
+
+  const Color green = ColorOf(Pal.Green);
+  if (Button(DeckControlId(deck, kPlayCode), play, L"", green, s.playing, 14)) PlayPause(deck);
+  const float cx = play.CenterX(), cy = play.CenterY();
+  if (s.playing) {
+    const Color bars = Lighten(green, 0.35f);
+    FillRect(Rc{cx - 8, cy - 8, 5, 16}, bars);
+    FillRect(Rc{cx + 3, cy - 8, 5, 16}, bars);
+  } else {
+    FillTriangle(PointF{cx - 6, cy - 9}, PointF{cx - 6, cy + 9}, PointF{cx + 9, cy}, green);
+  }
+
+  const int other = OtherDeck(deck);
+  const bool agree = s.track && DeckSnapshots[other].track && TemposAgree(DeckBpm(deck), DeckBpm(other));
+  const bool syncLit = view.syncLock || agree;
+  const bool rightClick = RightClickIn(sync);
+  if (Button(DeckControlId(deck, kSyncCode), sync, view.syncLock ? L"LOCK" : L"SYNC",
+             syncLit ? green : DeckCol(deck), syncLit, 13)) {
+    if (ShiftDown() || view.syncLock)
+      ToggleSyncLock(deck);
+    else
+      SyncDeck(deck);
+  }
+  if (rightClick) ToggleSyncLock(deck);
+}
+
+// ---- loop controls ----
+
+void DrawLoopControls(int deck, Rc r) {
+  if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
+  const DeckSnapshot& s = DeckSnapshots[deck];
+  const DeckView& view = LiveDeckViews[deck];
+  const Color dim = ColorOf(Pal.Dim), green = ColorOf(Pal.Green);
+  const float pulse = BeatPulse[deck];
+  if (Button(DeckControlId(deck, kLoopHalveCode), Rc{r.x, r.y, kLoopButtonW, r.h}, L"÷2", dim, false, kLoopFont))
+    ChangeLoopSize(deck, -1);
+
+  const float doubleX = r.Right() - 96;
+  const Rc box{r.x + kLoopButtonW + 6, r.y, doubleX - 6 - (r.x + kLoopButtonW + 6), r.h};
+  if (box.w > 0) {
+    FillGradientRoundedRect(box, 5, kLoopBoxTop, kLoopBoxBottom);
+    StrokeRoundedRect(box, 5, s.loopOn ? WithAlpha(green, 0.6f) : kLoopBoxEdge, 1);
+    const int index = std::clamp(view.loopSizeIndex, 0, kLoopSizeCount - 1);
+    const Rc label{box.x, box.y + 3, box.w, box.h - 16};
+    DrawTextAsIs(kLoopSizeLabels[index], label, 16, s.loopOn ? green : ColorOf(Pal.Text), kAlignCenter, true,
+                 kFontBahnschrift);
+    if (s.loopOn) {
+      GlowText(kLoopSizeLabels[index], label, 16, WithAlpha(green, 0.8f), kAlignCenter, true);
+      // An outline glow: a filled one would drown the label it surrounds.
+      GlowOutline(box, 5, WithAlpha(green, 0.4f + 0.4f * pulse), 2);
+    }
+    DrawText(L"BEATS", Rc{box.x, box.Bottom() - 15, box.w, 12}, 8.5f, dim, kAlignCenter, false, kFontSegoeUi);
+  }
+  if (Button(DeckControlId(deck, kLoopDoubleCode), Rc{doubleX, r.y, kLoopButtonW, r.h}, L"×2", dim, false, kLoopFont))
+    ChangeLoopSize(deck, 1);
+  if (Button(DeckControlId(deck, kLoopCode), Rc{r.Right() - kLoopWideW, r.y, kLoopWideW, r.h}, L"LOOP", green,
+             s.loopOn && view.rollIndex < 0, kLoopFont))
+    ToggleAutoLoop(deck);
+}

@@ -1,0 +1,515 @@
+#include "screens/main_screen.h"
+
+#include <fmt/format.h>
+#include <fmt/xchar.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "app/settings.h"
+#include "broadcast/video_feed.h"
+#include "control/auto_map.h"
+#include "control/controller_leds.h"
+#include "control/macros_panel.h"
+#include "control/midi_learn.h"
+#include "engine/beat_grid.h"
+#include "engine/deck_commands.h"
+#include "engine/deck_view.h"
+#include "engine/sandbox.h"
+#include "karaoke/karaoke_panel.h"
+#include "library/browser_screen.h"
+#include "library/search_box.h"
+#include "library/track_lists.h"
+#include "platform/clock.h"
+#include "platform/window.h"
+#include "screens/deck_panel.h"
+#include "screens/grid_editor.h"
+#include "screens/layout.h"
+#include "screens/mixer.h"
+#include "screens/overview.h"
+#include "screens/slim_layout.h"
+#include "screens/top_bar.h"
+#include "screens/waveform.h"
+#include "settings/help_screen.h"
+#include "settings/settings_draw.h"
+#include "settings/settings_screen.h"
+#include "settings/skin_editor.h"
+#include "settings/tour.h"
+#include "ui/active_control.h"
+#include "ui/deck_snapshot.h"
+#include "ui/frame_driver.h"
+#include "ui/frame_tick.h"
+#include "ui/glow.h"
+#include "ui/language.h"
+#include "ui/modal.h"
+#include "ui/palette.h"
+#include "ui/side_slots.h"
+#include "ui/status_line.h"
+#include "ui/ui_input.h"
+#include "ui/widgets.h"
+
+float BeatPulse[kScreenDecks] = {};
+FrameTooltip Tooltip;
+LibraryRowDrag RowDrag;
+
+namespace {
+
+// Beat pulse: exp(-kPulseSharpness x beat fraction) while playing, else decays per frame.
+constexpr double kPulseSharpness = 5.0;
+constexpr float kPulseDecayPerFrame = 0.9f;
+
+// The window's backdrop: fixed colours, not skin colours.
+constexpr uint32_t kBackdropTop = 0x0B0D14;     // rgb(11, 13, 20)
+constexpr uint32_t kBackdropBottom = 0x040508;  // rgb(4, 5, 8)
+
+// Soft lights behind the side panels, brighter with the side's deck playing and on its beats.
+constexpr float kSideGlowWidthShare = 0.75f, kSideGlowHeightShare = 0.95f;
+constexpr float kSideGlowPulseAlpha = 0.1f;
+constexpr float kSideGlowPlayingAlpha = 0.13f, kSideGlowIdleAlpha = 0.07f;
+constexpr float kCentreGlowWidthShare = 0.6f, kCentreGlowRadiusYDip = 120.0f;
+constexpr uint32_t kCentreGlowColour = 0x6A5BFF;  // rgb(106, 91, 255)
+constexpr float kCentreGlowAlpha = 0.06f;
+
+constexpr float kMarginDip = 8.0f;
+constexpr float kPhaseMeterHeightDip = 18.0f;
+
+// Where panels behind an overlay see the mouse: far away from everything.
+constexpr float kHiddenMouseDip = -1000000.0f;
+
+// A dragged library row.
+constexpr float kDragStartDip = 6.0f;  // straight-line distance from the press point
+constexpr float kDragLabelDxDip = 12.0f, kDragLabelDyDip = 8.0f;
+constexpr float kDragLabelWidthDip = 260.0f, kDragLabelHeightDip = 28.0f, kDragLabelRadius = 5.0f;
+constexpr float kDragLabelAlpha = 0.95f;
+constexpr float kDragTitleInsetDip = 10.0f, kDragTitleWidthDip = 240.0f, kDragTitleSize = 12.5f;
+
+// Banners: centred pills under the top bar.
+constexpr float kBannerTopDip = 44.0f, kBannerHeightDip = 26.0f, kBannerRadius = 13.0f;
+constexpr float kBannerPadDip = 30.0f;  // both sides together
+constexpr float kBannerTextSize = 12.0f;
+constexpr float kBannerAlpha = 0.95f;
+constexpr int32_t kBrowseKnobLearnTarget = 31;
+constexpr wchar_t kLearnBrowseText[] =
+    L"MIDI LEARN — turn your browse knob, then push it down (click MIDI to finish)";
+constexpr wchar_t kLearnControlText[] = L"MIDI LEARN — now move a control on your controller (click MIDI to finish)";
+constexpr wchar_t kLearnStartText[] =
+    L"MIDI LEARN — click the control you want to map (the track list maps the browse knob)";
+constexpr wchar_t kSandboxText[] =
+    L"SANDBOX {}:{:02} — the crowd hears the mix from when you started; you're rehearsing in the headphones. "
+    L"SANDBOX again to go back.";
+constexpr int kSecondsPerMinute = 60;
+constexpr double kMaxBannerSeconds = 1e8;  // keeps a broken start time from overflowing the count
+
+// The tooltip box.
+constexpr float kTooltipPadDip = 24.0f;      // both sides together
+constexpr float kTooltipLineDip = 18.0f;
+constexpr float kTooltipVPadDip = 12.0f;     // above and below together
+constexpr float kTooltipGapDip = 6.0f;       // under the anchor
+constexpr float kTooltipEdgeDip = 8.0f;      // kept clear of the window's sides
+constexpr float kTooltipRadius = 6.0f;
+constexpr float kTooltipTextSize = 11.5f;
+constexpr Color kTooltipEdge{1, 1, 1, 0.1f};
+
+// The upright strips of the vertical layout: the deck letter near the strip's bottom.
+constexpr float kStripLetterHeightDip = 16.0f, kStripLetterRiseDip = 18.0f, kStripLetterSize = 10.0f;
+
+constexpr int kTwoDecks = 2;
+
+int DecksInUse() { return Settings.FourDecks ? kScreenDecks : kTwoDecks; }
+
+// ---- the overlays, in the order the first open one wins --------------------------------------
+
+struct OverlayRow {
+  bool (*open)();
+  void (*draw)();
+};
+constexpr OverlayRow kOverlays[] = {
+    {[] { return Prompt.pending; }, DrawAsk},
+    {[] { return Modal.open; }, DrawModal},
+    {[] { return AutoMapOpen; }, DrawAutoMap},
+    {[] { return TourOpen; }, DrawTour},
+    {[] { return GridEditorDeck >= 0; }, DrawGridEditor},
+    {[] { return MacrosPanelOpen; }, DrawMacros},
+    {[] { return SkinEditorOpen; }, DrawSkinEditor},
+    {[] { return SettingsOpen; }, DrawSettings},
+    {[] { return HelpOpen; }, DrawHelp},
+};
+
+const OverlayRow* FirstOpenOverlay() {
+  for (const OverlayRow& row : kOverlays)
+    if (row.open()) return &row;
+  return nullptr;
+}
+
+// While an overlay is open the panels behind it see the mouse far away and no clicks, wheel or
+// right clicks; held and released stay so a drag begun before it still ends.
+class MouseHiddenFromPanels {
+ public:
+  explicit MouseHiddenFromPanels(bool hide) : hide_(hide), saved_(Input) {
+    if (!hide_) return;
+    Input.x = Input.y = kHiddenMouseDip;
+    Input.pressed = Input.rightPressed = Input.doubleClicked = false;
+    Input.wheel = 0.0f;
+  }
+  ~MouseHiddenFromPanels() {
+    if (!hide_) return;
+    Input.x = saved_.x, Input.y = saved_.y;
+    Input.pressed = saved_.pressed, Input.rightPressed = saved_.rightPressed;
+    Input.doubleClicked = saved_.doubleClicked, Input.wheel = saved_.wheel;
+  }
+  MouseHiddenFromPanels(const MouseHiddenFromPanels&) = delete;
+  MouseHiddenFromPanels& operator=(const MouseHiddenFromPanels&) = delete;
+
+ private:
+  bool hide_;
+  UiInput saved_;
+};
+
+// ---- background ------------------------------------------------------------------------------
+// The backdrop and its soft lights look the same frame after frame except for the side lights'
+// strength, and filling them costs far more than copying them: each is drawn once into a bitmap
+// (a side light at full strength) and copied every frame (a side light at its alpha).
+
+struct CachedImage {
+  std::shared_ptr<Bitmap> bitmap;
+  Rc area;           // where it is copied to, DIPs on whole pixels
+  Rc drawnFor;       // the window or panel it was drawn for
+  uint32_t colour = 0;
+  float dpi = 0;
+  float meterY = 0;
+};
+CachedImage BackdropImage, SideLightImages[2];
+
+bool SameRect(Rc a, Rc b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; }
+
+// The bounds of r on whole pixels at the scale, in DIPs.
+Rc PixelAligned(Rc r, float scale) {
+  const float x0 = std::floor(r.x * scale), y0 = std::floor(r.y * scale);
+  const float x1 = std::ceil(r.Right() * scale), y1 = std::ceil(r.Bottom() * scale);
+  return Rc{x0 / scale, y0 / scale, (x1 - x0) / scale, (y1 - y0) / scale};
+}
+
+// Runs draw onto a transparent image covering `area` (DIPs on whole pixels) and returns it as a
+// bitmap; null when the image cannot be made.
+std::shared_ptr<Bitmap> DrawIntoBitmap(Rc area, float scale, const std::function<void()>& draw) {
+  const int width = static_cast<int>(std::lround(area.w * scale));
+  const int height = static_cast<int>(std::lround(area.h * scale));
+  std::unique_ptr<DrawSurface> surface = DrawSurface::Create(width, height, scale);
+  if (!surface) return nullptr;
+  DrawSurface* const previous = DrawTarget();
+  SetDrawTarget(surface.get());
+  SetTransform(Affine{1, 0, 0, 1, -area.x, -area.y});
+  draw();
+  SetDrawTarget(previous);
+  const PixelView pixels = surface->Pixels();
+  if (!pixels.pixels || pixels.stride < pixels.width) return nullptr;
+  std::vector<uint32_t> packed(static_cast<size_t>(pixels.width) * static_cast<size_t>(pixels.height));
+  for (int y = 0; y < pixels.height; ++y)
+    std::copy_n(pixels.pixels + static_cast<size_t>(y) * static_cast<size_t>(pixels.stride), pixels.width,
+                packed.begin() + static_cast<ptrdiff_t>(y) * pixels.width);
+  return CreateBitmapFromPixels(packed.data(), pixels.width, pixels.height);
+}
+
+bool Fresh(const CachedImage& image, Rc drawnFor, uint32_t colour, float dpi, float meterY) {
+  return image.bitmap && image.bitmap->generation == DeviceGeneration() && image.dpi == dpi &&
+         image.colour == colour && image.meterY == meterY && SameRect(image.drawnFor, drawnFor);
+}
+
+// The window's gradient and the violet light along the phase meter.
+void DrawBackdropAndCentreLight(Rc window, float meterY) {
+  GradientBrush* brush = LinearGradientBrush(ColorOf(kBackdropTop), ColorOf(kBackdropBottom), PointF{0, 0},
+                                             PointF{0, window.h}, false);
+  FillRect(window, brush ? Brush(brush) : Brush(ColorOf(kBackdropBottom)));
+  SoftGlow(window.w / 2, meterY + kPhaseMeterHeightDip / 2, kCentreGlowWidthShare * window.w, kCentreGlowRadiusYDip,
+           ColorOf(kCentreGlowColour, kCentreGlowAlpha));
+}
+
+void DrawSideLight(Rc panel, Color c) {
+  SoftGlow(panel.CenterX(), panel.CenterY(), kSideGlowWidthShare * panel.w, kSideGlowHeightShare * panel.h, c);
+}
+
+void DrawCachedBackdrop(float dpi, float scale) {
+  const Rc window{0, 0, Screen.width, Screen.height};
+  const float meterY = Screen.phaseMeterY;
+  CachedImage& image = BackdropImage;
+  if (!Fresh(image, window, 0, dpi, meterY)) {
+    image = CachedImage{.area = PixelAligned(window, scale), .drawnFor = window, .dpi = dpi, .meterY = meterY};
+    image.bitmap = DrawIntoBitmap(image.area, scale, [&] { DrawBackdropAndCentreLight(window, meterY); });
+  }
+  if (image.bitmap) DrawImage(image.bitmap, image.area, 1.0f, 0.0f);
+  else DrawBackdropAndCentreLight(window, meterY);
+}
+
+void DrawCachedSideLight(CachedImage& image, Rc panel, int deck, float dpi, float scale) {
+  const bool valid = deck >= 0 && deck < kScreenDecks;
+  const bool playing = valid && DeckSnapshots[deck].playing;
+  const float pulse = valid ? BeatPulse[deck] : 0.0f;
+  const float alpha = pulse * kSideGlowPulseAlpha + (playing ? kSideGlowPlayingAlpha : kSideGlowIdleAlpha);
+  const uint32_t colour = DeckColour(deck);
+  if (!Fresh(image, panel, colour, dpi, 0)) {
+    const float rx = kSideGlowWidthShare * panel.w, ry = kSideGlowHeightShare * panel.h;
+    image = CachedImage{.area = PixelAligned(Rc{panel.CenterX() - rx, panel.CenterY() - ry, 2 * rx, 2 * ry}, scale),
+                        .drawnFor = panel,
+                        .colour = colour,
+                        .dpi = dpi};
+    if (image.area.w > 0 && image.area.h > 0)
+      image.bitmap = DrawIntoBitmap(image.area, scale, [&] { DrawSideLight(panel, ColorOf(colour)); });
+  }
+  if (image.bitmap) DrawImage(image.bitmap, image.area, alpha, 0.0f);
+  else DrawSideLight(panel, ColorOf(colour, alpha));
+}
+
+// ---- panels ----------------------------------------------------------------------------------
+
+void DrawLanes() {
+  for (int deck = 0; deck < DecksInUse(); ++deck) {
+    const Rc lane = Screen.lanes[deck];
+    if (lane.w <= 0) continue;
+    if (Screen.vertical) DrawDeckRotated(deck, lane);
+    else DrawWaveform(deck, lane);
+  }
+}
+
+void DrawPanels() {
+  const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
+  if (VariantOf(Screen.layout).slimPanels) {
+    DrawSlimDeck(left, Screen.leftPanel);
+    DrawSlimMixer(Screen.mixer);
+    DrawSlimDeck(right, Screen.rightPanel);
+  } else {
+    DrawDeck(left, Screen.leftPanel);
+    DrawMixer(Screen.mixer);
+    DrawDeck(right, Screen.rightPanel);
+  }
+  if (VariantOf(Screen.layout).browser) DrawBrowser(Screen.browser);
+}
+
+// ---- dragging a library row ------------------------------------------------------------------
+
+void DrawDragLabel(const std::wstring& title) {
+  const Rc box{Input.x + kDragLabelDxDip, Input.y + kDragLabelDyDip, kDragLabelWidthDip, kDragLabelHeightDip};
+  const uint32_t edge = RowDrag.targetDeck >= 0 ? DeckColour(RowDrag.targetDeck) : Pal.Border;
+  FillRoundedRect(box, kDragLabelRadius, ColorOf(Pal.Panel3, kDragLabelAlpha));
+  StrokeRoundedRect(box, kDragLabelRadius, ColorOf(edge), 1.0f);
+  // A track title is the user's text: never translated.
+  DrawTextAsIs(title, Rc{box.x + kDragTitleInsetDip, box.y, kDragTitleWidthDip, box.h}, kDragTitleSize,
+               ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
+}
+
+// The row's file onto the deck under the pointer, else into every list and singer row under it.
+void DropRow(float x, float y) {
+  const int row = Browser.selectedRow;
+  if (row < 0 || row >= static_cast<int>(Browser.rows.size())) return;
+  const std::wstring path = Browser.rows[static_cast<size_t>(row)].path;  // a copy: loading may rebuild the rows
+  const int deck = DeckAtPoint(x, y);
+  if (deck >= 0) {
+    LoadTrack(deck, path);
+    return;
+  }
+  const std::vector<ListDropRow> lists = SidebarListRows;  // AddToList may refresh the browser
+  for (const ListDropRow& list : lists)
+    if (Inside(list.rect, x, y)) AddToList(list.list, path);
+  const std::vector<SingerDropRow> singers = SingerRows;
+  for (const SingerDropRow& singer : singers)
+    if (Inside(singer.rect, x, y)) KaraokeAddSong(singer.singer, row);
+}
+
+// ---- banners and the tooltip -------------------------------------------------------------------
+
+void DrawBanner(float windowWidth) {
+  const Banner banner = CurrentBanner(MonotonicSeconds());
+  if (banner.text.empty()) return;
+  const float width = TextWidth(banner.text, kBannerTextSize, true, kFontSegoeUi) + kBannerPadDip;
+  const Rc pill{windowWidth / 2 - width / 2, kBannerTopDip, width, kBannerHeightDip};
+  FillRoundedRect(pill, kBannerRadius, ColorOf(banner.colour, kBannerAlpha));
+  DrawTextAsIs(banner.text, pill, kBannerTextSize, ColorOf(Pal.Background), kAlignCenter, true, kFontSegoeUi);
+}
+
+void DrawTooltipBox(const TooltipBox& tip) {
+  FillRoundedRect(tip.box, kTooltipRadius, ColorOf(Pal.Panel3));
+  StrokeRoundedRect(tip.box, kTooltipRadius, kTooltipEdge, 1.0f);
+  for (size_t i = 0; i < tip.lines.size(); ++i) {
+    const Rc line{tip.box.x + kTooltipPadDip / 2, tip.box.y + kTooltipVPadDip / 2 + kTooltipLineDip * i,
+                  tip.box.w - kTooltipPadDip, kTooltipLineDip};
+    DrawTextAsIs(tip.lines[i], line, kTooltipTextSize, ColorOf(i == 0 ? Pal.Text : Pal.Dim), kAlignLeft, false,
+                 kFontSegoeUi);
+  }
+}
+
+void QueueTooltip(float windowWidth) {
+  if (Tooltip.text.empty()) return;
+  QueueOverlay([tip = PlaceTooltip(Tooltip.text, Tooltip.anchor, windowWidth)] { DrawTooltipBox(tip); });
+  Tooltip.text.clear();
+}
+
+}  // namespace
+
+// ---- shared state ------------------------------------------------------------------------------
+
+uint32_t DeckColour(int deck) {
+  switch (deck) {
+    case 1: return Pal.DeckB;
+    case 2: return Pal.DeckC;
+    case 3: return Pal.DeckD;
+    default: return Pal.DeckA;
+  }
+}
+
+int RowDropTarget() { return RowDrag.dragging ? DeckAtPoint(Input.x, Input.y) : -1; }
+
+void UpdateBeatPulses() {
+  for (int deck = 0; deck < kScreenDecks; ++deck) {
+    const DeckSnapshot& shot = DeckSnapshots[deck];
+    if (shot.track && shot.playing) {
+      const double seconds = shot.position / std::max(shot.track->sampleRate, 1);
+      const double beat = BeatAtTime(*shot.track, seconds);
+      if (std::isfinite(beat)) {
+        BeatPulse[deck] = static_cast<float>(std::exp(-kPulseSharpness * (beat - std::floor(beat))));
+        continue;
+      }
+    }
+    BeatPulse[deck] *= kPulseDecayPerFrame;
+  }
+}
+
+void DrawBackground() {
+  const float dpi = CurrentDpi();
+  const float scale = dpi > 0 ? dpi / kBaseDpi : 1.0f;
+  DrawCachedBackdrop(dpi, scale);
+  DrawCachedSideLight(SideLightImages[kLeftSide], Screen.leftPanel, SideSlots[kLeftSide], dpi, scale);
+  DrawCachedSideLight(SideLightImages[kRightSide], Screen.rightPanel, SideSlots[kRightSide], dpi, scale);
+}
+
+// ---- hit tests and strips ------------------------------------------------------------------------
+
+int DeckAtPoint(float x, float y) {
+  const int decks = Screen.fourDecks ? kScreenDecks : kTwoDecks;
+  for (int deck = 0; deck < decks; ++deck)
+    if (Inside(Screen.lanes[deck], x, y)) return deck;
+  if (Inside(Screen.leftPanel, x, y)) return SideSlots[kLeftSide];
+  if (Inside(Screen.rightPanel, x, y)) return SideSlots[kRightSide];
+  if (y < Screen.browser.y) return x < Screen.width / 2 ? SideSlots[kLeftSide] : SideSlots[kRightSide];
+  return -1;
+}
+
+void DrawDeckRotated(int deck, Rc strip) {
+  if (deck < 0 || deck >= kScreenDecks || strip.w <= 0 || strip.h <= 0) return;
+  const Affine previous = GetTransform();
+  // A quarter turn back about the strip's bottom-left corner: the lane's x runs up the strip.
+  SetTransform(Compose(Affine{0, -1, 1, 0, strip.x, strip.Bottom()}, previous));
+  const UiInput saved = Input;
+  const int32_t id = WaveformControlId(deck);
+  if (!Inside(strip, saved.x, saved.y) && ActiveControlId != id) {
+    Input.x = Input.y = kHiddenMouseDip;
+  } else {
+    Input.x = strip.Bottom() - saved.y;
+    Input.y = saved.x - strip.x;
+  }
+  DrawWaveform(deck, Rc{0, 0, strip.h, strip.w});
+  const bool consumed = saved.pressed && (!Input.pressed || ActiveControlId == id);
+  Input = saved;
+  if (consumed) Input.pressed = false;
+  SetTransform(previous);
+  DrawText(DeckLetter(deck), Rc{strip.x, strip.Bottom() - kStripLetterRiseDip, strip.w, kStripLetterHeightDip},
+           kStripLetterSize, ColorOf(DeckColour(deck)), kAlignCenter, true, kFontBahnschrift);
+}
+
+// ---- row drag, banners, tooltip --------------------------------------------------------------
+
+void FollowRowDrag() {
+  if (!RowDrag.dragging && ActiveControlId == kBrowserRowsControlId && Input.held &&
+      std::hypot(Input.x - Browser.pressX, Input.y - Browser.pressY) > kDragStartDip)
+    RowDrag.dragging = true;
+  if (RowDrag.dragging && Input.held) {
+    RowDrag.targetDeck = DeckAtPoint(Input.x, Input.y);
+    const int row = Browser.selectedRow;
+    const bool valid = row >= 0 && row < static_cast<int>(Browser.rows.size());
+    DrawDragLabel(valid ? Browser.rows[static_cast<size_t>(row)].title : std::wstring());
+  }
+  if (Input.released && RowDrag.dragging) DropRow(Input.x, Input.y);
+  // Every release ends the drag, and so does a button no longer held (the release was lost).
+  if (Input.released || !Input.held) RowDrag = LibraryRowDrag{};
+}
+
+Banner CurrentBanner(double nowSeconds) {
+  if (midiLearnOn) {
+    const wchar_t* text = midiLearnTarget == kBrowseKnobLearnTarget ? kLearnBrowseText
+                          : midiLearnTarget != 0                    ? kLearnControlText
+                                                                    : kLearnStartText;
+    return Banner{Translate(text), Pal.Yellow};
+  }
+  if (Sandbox.on) {
+    const int seconds = static_cast<int>(std::clamp(std::floor(nowSeconds - Sandbox.since), 0.0, kMaxBannerSeconds));
+    const int minutes = seconds / kSecondsPerMinute, rest = seconds % kSecondsPerMinute;
+    try {
+      return Banner{fmt::format(fmt::runtime(Translate(kSandboxText)), minutes, rest), Pal.Pink};
+    } catch (const fmt::format_error&) {
+      // A translation whose placeholders do not fit must not end the set: the English text.
+      return Banner{fmt::format(fmt::runtime(kSandboxText), minutes, rest), Pal.Pink};
+    }
+  }
+  return Banner{};
+}
+
+TooltipBox PlaceTooltip(const std::wstring& text, Rc anchor, float windowWidth) {
+  TooltipBox tip;
+  float widest = 0;
+  size_t start = 0;
+  while (true) {
+    const size_t end = text.find(L'\n', start);
+    tip.lines.push_back(Translate(std::wstring_view(text).substr(start, end - start)));
+    widest = std::max(widest, TextWidth(tip.lines.back(), kTooltipTextSize, false, kFontSegoeUi));
+    if (end == std::wstring::npos) break;
+    start = end + 1;
+  }
+  const float w = widest + kTooltipPadDip;
+  const float h = kTooltipLineDip * static_cast<float>(tip.lines.size()) + kTooltipVPadDip;
+  const float x = std::min(windowWidth - w - kTooltipEdgeDip, std::max(kTooltipEdgeDip, anchor.Right() - w));
+  tip.box = Rc{x, anchor.Bottom() + kTooltipGapDip, w, h};
+  return tip;
+}
+
+// ---- the layout cycle ------------------------------------------------------------------------
+
+void CycleLayout() {
+  Settings.Layout = NextLayout(Settings.Layout);
+  ShowStatus(VariantOf(Settings.Layout).statusText);
+  SaveSettings();
+}
+
+// ---- the frame -------------------------------------------------------------------------------
+
+void Frame() {
+  const float width = TargetWidth(), height = TargetHeight();
+  AppTick();
+  Screen = ComputeLayout(width, height, Settings.Layout, Settings.Vertical, Settings.FourDecks);
+  // The panels register this frame's drop rows as they draw.
+  SidebarListRows.clear();
+  SingerRows.clear();
+  UpdateBeatPulses();
+
+  DrawBackground();
+  if (Input.pressed && !Inside(Browser.searchBox, Input.x, Input.y)) SearchFocused = false;
+
+  const OverlayRow* overlay = FirstOpenOverlay();
+  {
+    const MouseHiddenFromPanels hidden(overlay != nullptr);
+    DrawTopBar(Rc{0, 0, width, kTopBarHeight});
+    DrawLanes();
+    DrawPhaseMeter(Rc{kMarginDip, Screen.phaseMeterY, width - 2 * kMarginDip, kPhaseMeterHeightDip});
+    DrawPanels();
+  }
+
+  FollowRowDrag();
+  DrawBanner(width);
+  QueueTooltip(width);
+  // Looked up again: a panel may have opened one during this frame.
+  if (const OverlayRow* shown = FirstOpenOverlay()) shown->draw();
+  DrawStatusLine(width);
+  UpdateVideoFeed();
+  SendControllerLeds();
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The deck panel's pad section: eight mode tabs, eight performance pads whose meaning follows the
+// deck's pad mode, the sampler's bank row, and the deck's three effect slots. UI thread.
+#include <cstdint>
+#include <string>
+
+#include "ui/draw.h"
+
+inline constexpr int kPadModes = 8;
+inline constexpr int kPerformancePads = 8;
+// Pad modes; the numbers are fixed because keys and controllers select modes by number.
+inline constexpr uint32_t kPadModeCues = 0, kPadModeRoll = 1, kPadModeJump = 2, kPadModeSampler = 3,
+                          kPadModeLoop = 4, kPadModeSlicer = 5, kPadModeKeys = 6, kPadModeStems = 7;
+inline constexpr int kBeatValueCount = 10;
+inline constexpr float kBeatValues[kBeatValueCount] = {0.125f, 0.25f, 0.375f, 0.5f, 0.75f, 1, 2, 4, 8, 16};
+
+// The section inside r.
+void DrawPads(int deck, Rc r);
+
+// ---- what the section computes ----
+// The control id of the tab of `mode` for the deck.
+int32_t PadTabId(int deck, uint32_t mode);
+// Whether the tabs show their short labels for a section `width` wide (the translated "SAMPLER"
+// does not fit a tab).
+bool PadTabsShort(float width);
+// Pad i's rectangle in a section r in `mode` (SAMPLER mode leaves room for the bank row).
+Rc PadRect(Rc r, uint32_t mode, int pad);
+// The index into kBeatValues nearest to a beat parameter.
+int NearestBeatValue(float beats);
+// The pad a REC click records into: the first pad whose name is empty, else pad 8 (index 7).
+int RecordTargetPad();

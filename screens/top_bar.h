@@ -1,0 +1,89 @@
+#pragma once
+// The top bar: the strip across the top of the main window with the logo, the clock, the master
+// effect, the mix spectrum, the audio-output status and, from the right edge leftwards, the
+// audio-load meter and the KARAOKE, AUTOMIX, SKIP, REC, GO LIVE, SANDBOX, SHIFT, MIDI, MIC,
+// settings and help buttons. It owns the master-effect selection (screens/master_fx.h); all else
+// it shows belongs to other modules and is only read or toggled here. UI thread only.
+#include <cstdint>
+#include <string>
+
+#include "ui/draw.h"
+
+inline constexpr float kTopBarHeight = 40.0f;
+
+// ---- the panel -------------------------------------------------------------------------------
+
+// Draws the bar in r (the frame passes (0, 0, window width, 40)) and handles its buttons; the
+// stream stops it asks for run as deferred actions after the frame. Sets the frame's Tooltip
+// (screens/main_screen.h) while the mouse rests on the audio-load meter.
+void DrawTopBar(Rc r);
+
+// ---- ControlIds of the bar (shared with keys, controllers and macros) ------------------------
+
+inline constexpr int32_t kHelpButtonId = 1;
+inline constexpr int32_t kSettingsButtonId = 2;
+inline constexpr int32_t kRecButtonId = 3;
+inline constexpr int32_t kAutomixButtonId = 4;
+inline constexpr int32_t kSkipButtonId = 5;
+inline constexpr int32_t kMidiButtonId = 6;
+inline constexpr int32_t kMicButtonId = 26;
+inline constexpr int32_t kShiftButtonId = 33;
+inline constexpr int32_t kSandboxButtonId = 34;
+inline constexpr int32_t kLoadMeterId = 35;
+inline constexpr int32_t kGoLiveButtonId = 47;
+inline constexpr int32_t kMasterFxPrevId = 50;
+inline constexpr int32_t kMasterFxNameId = 51;
+inline constexpr int32_t kMasterFxNextId = 52;
+inline constexpr int32_t kMasterFxBeatsId = 53;
+inline constexpr int32_t kMasterFxOnId = 54;
+inline constexpr int32_t kMasterFxAmountId = 55;
+inline constexpr int32_t kKaraokeButtonId = 4000;
+
+// ---- master-effect rules (pure) ---------------------------------------------------------------
+
+inline constexpr int kBeatLengthCount = 10;
+inline constexpr float kBeatLengths[kBeatLengthCount] = {0.125f, 0.25f, 0.375f, 0.5f, 0.75f, 1, 2, 4, 8, 16};
+// The effect's default beat length; 0 when it has none (and for an index outside 0..17).
+float MasterFxDefaultBeats(int32_t effect);
+// The next (direction +1) or previous (-1) effect, skipping BRAKE and BACKSPIN, wrapping.
+int32_t StepMasterFxEffect(int32_t effect, int direction);
+// Steps the selection's effect and sets beats to the new effect's default (0.5 when it has none).
+void StepMasterFx(int direction);
+// Index of the entry of kBeatLengths nearest to beats; ties go to the earlier entry.
+int NearestBeatLength(float beats);
+// The beat button's label: "1/8" ... "16", or "—" for an effect without a beat length.
+std::wstring MasterFxBeatLabel(int32_t effect, float beats);
+
+// ---- texts the bar shows (pure) ---------------------------------------------------------------
+
+// The REC label: "●  REC", or "●  m:ss" of frames / max(rate, 1) while recording.
+std::wstring RecButtonLabel(bool recording, uint64_t frames, uint32_t rate);
+// GO LIVE's look for the audio stream state S and live video state V (0 off, 1 connecting, 2 on
+// air, 3 failed) and their seconds on air.
+struct GoLiveLook {
+  std::wstring label;
+  uint32_t colour = 0;  // 0xRRGGBB
+  bool blinks = false;  // lit on even 700 ms periods
+  bool lit = false;     // when it does not blink
+};
+GoLiveLook GoLiveAppearance(int32_t streamState, int32_t videoState, double streamSeconds, double videoSeconds);
+// The output-status text: "NO AUDIO OUTPUT", or rate, buffer and the headphone suffix.
+struct OutputStatusFacts {
+  bool running = false;
+  uint32_t sampleRate = 0;
+  uint32_t bufferFrames = 0;
+  bool externalMixer = false;
+  int32_t headphoneMode = 0;  // 0 none, 1 split on the master output, 2 own output
+  bool headphoneRunning = false;
+};
+std::wstring OutputStatusText(const OutputStatusFacts& facts);
+// The audio-load meter's tooltip (lines split by '\n').
+struct LoadMeterFacts {
+  float shownLoad = 0;
+  float highestLoad = 0;
+  uint32_t dropouts = 0;
+  double secondsSinceLastDropout = 0;
+  uint32_t bufferFrames = 0;
+  uint32_t sampleRate = 0;
+};
+std::wstring LoadMeterTooltip(const LoadMeterFacts& facts);

@@ -1,0 +1,5 @@
+#include "settings/help_screen.h"
+
+bool HelpOpen = false;
+
+void DrawHelp() {}

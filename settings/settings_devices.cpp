@@ -1,0 +1,4 @@
+#include "settings/settings_devices.h"
+
+std::vector<AudioDevice> SettingsOutputDevices;
+std::vector<AudioDevice> SettingsInputDevices;

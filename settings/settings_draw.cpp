@@ -1,0 +1,3 @@
+#include "settings/settings_draw.h"
+
+void DrawSettings() {}

@@ -1,0 +1,5 @@
+#include "settings/skin_editor.h"
+
+bool SkinEditorOpen = false;
+
+void DrawSkinEditor() {}

@@ -1,0 +1,5 @@
+#include "settings/tour.h"
+
+bool TourOpen = false;
+
+void DrawTour() {}

@@ -1,0 +1,3 @@
+#include "settings/tour_steps.h"
+
+int32_t TourStep = 0;

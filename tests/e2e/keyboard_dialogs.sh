@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Keys typed into the real program under a virtual display (xdotool): X plays and pauses the
+# left deck, so the session saved at the close holds where it stopped; Ctrl+L moves to the next
+# layout and saves it. Then the file dialogs with no answers file: real zenity windows appear as
+# children, are found by their titles, answered with a typed path or cancelled with Esc (the
+# FileDialogZenity unit tests, run here on the same display).
+set -uo pipefail
+
+fail() {
+  echo "keyboard_dialogs: FAIL: $*" >&2
+  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 30 "$log" >&2; fi
+  exit 1
+}
+
+build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
+source_dir="${VELDMIX_SOURCE:?VELDMIX_SOURCE must name the source folder}"
+app="$build/veldmix"
+tests="$build/veldmix_tests"
+server="$source_dir/scripts/test_audio_server.sh"
+[ -x "$app" ] || fail "no veldmix at $app"
+[ -x "$tests" ] || fail "no veldmix_tests at $tests"
+for tool in Xvfb xdpyinfo xwininfo xdotool zenity sox; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed"
+done
+
+work="$(mktemp -d /tmp/veldmix-e2e-keys-XXXXXX)"
+xvfb_pid=""
+app_pid=""
+own_server=""
+cleanup() {
+  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  [ -n "$own_server" ] && "$server" stop "$own_server" >/dev/null 2>&1
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A sound server of our own unless the run shares one: the deck only moves while the output runs.
+if [ -z "${PULSE_SERVER:-}" ]; then
+  own_server="$work/pulse"
+  eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$own_server")" || fail "no sound server"
+fi
+export HOME="$work/home" LANG=C.UTF-8
+unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL VELDMIX_DIALOG_ANSWERS
+# A runtime folder of our own: the single-instance socket must not meet another test's copy.
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$HOME"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+log="$HOME/.local/state/Veldmix/Veldmix.log"
+settings="$HOME/.local/share/Veldmix/settings.ini"
+
+# --- A private display ---
+for _ in $(seq 1 20); do
+  n=$((900 + RANDOM % 99))
+  { [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; } && continue
+  Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 50); do
+    xdpyinfo -display ":$n" >/dev/null 2>&1 && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  # Our own server must be the one answering: another test may have taken the same number.
+  if kill -0 "$xvfb_pid" 2>/dev/null && xdpyinfo -display ":$n" >/dev/null 2>&1; then export DISPLAY=":$n"; break; fi
+  kill "$xvfb_pid" 2>/dev/null
+  wait "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+done
+[ -n "${DISPLAY:-}" ] || fail "no virtual display could be started"
+
+wait_for() {  # seconds, then a command that must come true
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq 1 "$limit"); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
+window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
+window_shown() { [ -n "$(window_id)" ]; }
+press() {  # keys for the main window, one after another
+  local w
+  w=$(window_id)
+  xdotool windowfocus --sync "$w" 2>/dev/null || xdotool windowfocus "$w"
+  for key in "$@"; do
+    xdotool key --clearmodifiers "$key"
+    sleep 0.2
+  done
+}
+
+# --- 1. X plays and pauses deck A; Ctrl+L changes the layout ---
+sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 10 sine 440 vol 0.3 2>/dev/null || fail "sox could not make a track"
+"$app" "$work/tone.wav" >"$work/app.out" 2>&1 &
+app_pid=$!
+wait_for 15 window_shown || fail "the main window did not appear"
+wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
+sleep 3  # the track decodes and lands on deck A
+press x
+sleep 1.5
+press x ctrl+l
+wait_for 5 grep -qx 'Layout=1' "$settings" || fail "Ctrl+L did not save the next layout: $(grep Layout "$settings")"
+kill -TERM "$app_pid"
+wait "$app_pid"
+code=$?
+app_pid=""
+[ "$code" = 0 ] || fail "the program ended with $code"
+grep -qx "DeckAPath=$work/tone.wav" "$settings" || fail "deck A did not hold the track: $(grep DeckAPath "$settings")"
+pos=$(sed -n 's/^DeckAPos=//p' "$settings")
+awk -v p="$pos" 'BEGIN { exit !(p >= 1.0 && p <= 3.5) }' ||
+  fail "after X, 1.5 s and X the deck stopped at $pos s, not about 1.5 s"
+
+# --- 2. Real zenity dialogs, found by title, answered and cancelled ---
+"$tests" --gtest_filter='FileDialogZenity.*' >"$work/zenity.out" 2>&1 || fail "zenity dialogs: $(tail -n 20 "$work/zenity.out")"
+grep -q '\[  PASSED  \] 1 test' "$work/zenity.out" || fail "the zenity test did not run: $(tail -n 5 "$work/zenity.out")"
+! grep -q 'SKIPPED' "$work/zenity.out" || fail "the zenity test was skipped: $(grep -A2 SKIPPED "$work/zenity.out")"
+[ -z "$(xdotool search --class zenity 2>/dev/null)" ] || fail "a zenity window was left open"
+
+echo "keyboard_dialogs: PASS"

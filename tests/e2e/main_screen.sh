@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The main screen in the real program under a virtual display: Ctrl+L steps the layout Full ->
+# Library -> Performance -> Full; each step saves the setting, redraws the panels where that
+# layout puts them and shows the status pill. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts.
+set -euo pipefail
+
+fail() {
+  echo "main_screen: FAIL: $*" >&2
+  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 30 "$log" >&2; fi
+  exit 1
+}
+
+build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
+app="$build/veldmix"
+[ -x "$app" ] || fail "no veldmix at $app"
+for tool in Xvfb xdpyinfo xwininfo xdotool import convert identify sox; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed"
+done
+
+work="$(mktemp -d /tmp/veldmix-e2e-screen-XXXXXX)"
+artifacts="$build/e2e-artifacts/main_screen"
+mkdir -p "$artifacts"
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  if [ -n "$app_pid" ]; then kill -KILL "$app_pid" 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
+unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL LANGUAGE LC_MESSAGES
+mkdir -p "$HOME"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+if [ -z "${PULSE_SERVER:-}" ]; then
+  printf 'autospawn = no\n' >"$work/pulse-client.conf"
+  export PULSE_CLIENTCONFIG="$work/pulse-client.conf"
+fi
+log="$HOME/.local/state/Veldmix/Veldmix.log"
+settings="$HOME/.local/share/Veldmix/settings.ini"
+
+# --- A private display ---
+for _ in $(seq 1 20); do
+  n=$((900 + RANDOM % 99))
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+  Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 50); do
+    xdpyinfo -display ":$n" >/dev/null 2>&1 && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  # Our own server must be the one answering: another test may have taken the same number.
+  if kill -0 "$xvfb_pid" 2>/dev/null && xdpyinfo -display ":$n" >/dev/null 2>&1; then export DISPLAY=":$n"; break; fi
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=""
+done
+[ -n "${DISPLAY:-}" ] || fail "no virtual display could be started"
+
+sox -n -r 44100 -c 2 "$work/tone.wav" synth 20 sine 440 2>/dev/null || fail "sox could not make a track"
+
+wait_for() {  # seconds, then a command that must come true
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq 1 "$limit"); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+window_id() { xwininfo -root -tree 2>/dev/null | grep -F '"VELDMIX 1.0.10"' | head -n 1 | awk '{print $1}'; }
+window_shown() {
+  local id
+  id="$(window_id)"
+  [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'
+}
+saved_layout() {  # the [Look] Layout value in settings.ini, empty when not written
+  [ -f "$settings" ] || return 0
+  awk -F= '/^\[/{s=$0} s=="[Look]" && $1=="Layout"{gsub(/\r/,"",$2); print $2}' "$settings"
+}
+layout_is() { [ "$(saved_layout)" = "$1" ]; }
+# The red channel (0-255) of one pixel of a screenshot: the backdrop is darker than 16 there even
+# under a deck's soft light; panels and the browser are lighter.
+red() {  # file x y
+  convert "$1" -format "%[fx:int(255*p{$2,$3}.r)]" info:
+}
+backdrop_row() {  # file y: true when x = 100, 300 and 500 all show the backdrop
+  for x in 100 300 500; do [ "$(red "$1" "$x" "$2")" -lt 16 ] || return 1; done
+}
+panel_row() {  # file y: true when x = 100, 300 and 500 all lie on a panel
+  for x in 100 300 500; do [ "$(red "$1" "$x" "$2")" -ge 16 ] || return 1; done
+}
+# Yellowish pixels across the status pill's middle row (y = 117), 300 either side of the centre:
+# the pill's outline in the skin's Yellow and its glow. Nothing else there is yellow while only
+# one deck holds a track.
+pill_pixels() {  # file width
+  convert "$1" -crop "600x1+$(($2 / 2 - 300))+117" txt:- |
+    awk -F'[(),]' 'NR > 1 && $3 + 0 > 150 && $4 + 0 > 110 && $5 + 0 < 110 { n++ } END { print n + 0 }'
+}
+pill_shown() { [ "$(pill_pixels "$@")" -ge 2 ]; }
+shot() {  # name: a screenshot of the window's client area
+  timeout 20 import -window "$win" "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"
+}
+
+# --- Start ---
+"$app" "$work/tone.wav" >"$work/app.out" 2>&1 &
+app_pid=$!
+wait_for 30 window_shown || fail "the main window did not appear"
+sleep 1.5  # the track loads and a few frames are drawn
+win="$(window_id)"
+shot full
+width="$(identify -format %w "$artifacts/full.png")"
+height="$(identify -format %h "$artifacts/full.png")"
+[ "$width" -ge 1000 ] && [ "$height" -ge 700 ] || fail "window is only ${width}x$height"
+# Full: the deck panels span y = 204..576, so y = 332 lies on the left panel; no pill yet.
+panel_row "$artifacts/full.png" 332 || fail "Full layout: no deck panel at y = 332"
+[ "$(pill_pixels "$artifacts/full.png" "$width")" -eq 0 ] || fail "a status pill shows before any key"
+
+step() {  # expected layout number, screenshot name
+  xdotool windowfocus "$win" 2>/dev/null || true
+  xdotool key --window "$win" ctrl+l
+  wait_for 5 layout_is "$1" || fail "after Ctrl+L the saved layout is '$(saved_layout)', not $1"
+  sleep 0.3
+  shot "$2"
+  pill_shown "$artifacts/$2.png" "$width" || fail "$2: no status pill after Ctrl+L"
+}
+
+# Library: slim panels 124 high (204..328), the browser from y = 336: the gap at y = 332 is backdrop.
+step 1 library
+backdrop_row "$artifacts/library.png" 332 || fail "Library layout: the slim panels reach y = 332"
+panel_row "$artifacts/library.png" 340 || fail "Library layout: no browser at y = 340"
+
+# Performance: no browser; the deck panels run to 8 above the bottom.
+step 2 performance
+panel_row "$artifacts/performance.png" $((height - 20)) || fail "Performance layout: the panels stop early"
+backdrop_row "$artifacts/performance.png" $((height - 3)) || fail "Performance layout: no bottom margin"
+
+# And round to Full again.
+step 0 full-again
+panel_row "$artifacts/full-again.png" 332 || fail "Full layout again: no deck panel at y = 332"
+
+kill -TERM "$app_pid"
+wait "$app_pid" || true
+app_pid=""
+echo "main_screen: PASS (screenshots in $artifacts)"
