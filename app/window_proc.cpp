@@ -19,6 +19,7 @@
 #include "platform/folders.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
+#include "screens/main_screen.h"
 #include "ui/keyboard.h"
 #include "ui/draw.h"
 #include "ui/side_slots.h"
@@ -122,9 +123,11 @@ void SetMousePosition(const WindowEvent& e) {
   Input.y = e.y / UiScale;
 }
 
-// The deck a file dropped at the point goes to: right half deck B, else deck A (until the
-// screens can say which deck panel lies under the point).
-int DropDeck(float x) {
+// The deck a file dropped at the point goes to: the deck panel under it, else by the half of
+// the window (right half deck B, else deck A).
+int DropDeck(float x, float y) {
+  const int deck = DeckAtPoint(x / UiScale, y / UiScale);
+  if (deck >= 0) return deck;
   int width = 0;
   WindowClientSize(&width, nullptr);
   return x >= static_cast<float>(width) / 2.0f ? 1 : 0;
@@ -136,7 +139,7 @@ void OnDropFile(const WindowEvent& e) {
     WriteLog(L"Library: a folder was dropped: {}", e.path);
     return;
   }
-  LoadTrack(DropDeck(e.x), e.path);
+  LoadTrack(DropDeck(e.x, e.y), e.path);
 }
 
 void OnCommand(int command) {

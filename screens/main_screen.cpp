@@ -237,7 +237,12 @@ void DrawCachedBackdrop(float dpi, float scale) {
   const float meterY = Screen.phaseMeterY;
   CachedImage& image = BackdropImage;
   if (!Fresh(image, window, 0, dpi, meterY)) {
-    image = CachedImage{.area = PixelAligned(window, scale), .drawnFor = window, .dpi = dpi, .meterY = meterY};
+    image = CachedImage{.bitmap = nullptr,
+                        .area = PixelAligned(window, scale),
+                        .drawnFor = window,
+                        .colour = 0,
+                        .dpi = dpi,
+                        .meterY = meterY};
     image.bitmap = DrawIntoBitmap(image.area, scale, [&] { DrawBackdropAndCentreLight(window, meterY); });
   }
   if (image.bitmap) DrawImage(image.bitmap, image.area, 1.0f, 0.0f);
@@ -252,10 +257,12 @@ void DrawCachedSideLight(CachedImage& image, Rc panel, int deck, float dpi, floa
   const uint32_t colour = DeckColour(deck);
   if (!Fresh(image, panel, colour, dpi, 0)) {
     const float rx = kSideGlowWidthShare * panel.w, ry = kSideGlowHeightShare * panel.h;
-    image = CachedImage{.area = PixelAligned(Rc{panel.CenterX() - rx, panel.CenterY() - ry, 2 * rx, 2 * ry}, scale),
+    image = CachedImage{.bitmap = nullptr,
+                        .area = PixelAligned(Rc{panel.CenterX() - rx, panel.CenterY() - ry, 2 * rx, 2 * ry}, scale),
                         .drawnFor = panel,
                         .colour = colour,
-                        .dpi = dpi};
+                        .dpi = dpi,
+                        .meterY = 0};
     if (image.area.w > 0 && image.area.h > 0)
       image.bitmap = DrawIntoBitmap(image.area, scale, [&] { DrawSideLight(panel, ColorOf(colour)); });
   }

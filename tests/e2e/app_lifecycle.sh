@@ -133,7 +133,12 @@ fi
 [ -S "$XDG_RUNTIME_DIR/Veldmix/Orrelby.Veldmix.sock" ] || fail "the running copy does not listen for later starts"
 
 # --- 2. The window shows the skin's background ---
-read -r geometry < <(window_line | grep -oE '[0-9]+x[0-9]+\+[0-9]+\+[0-9]+' | head -n 1)
+geometry=""
+for _ in $(seq 1 30); do  # a loaded X server can briefly list the window without its geometry
+  geometry=$(window_line | grep -oE '[0-9]+x[0-9]+\+[0-9]+\+[0-9]+' | head -n 1 || true)
+  [ -n "$geometry" ] && break
+  sleep 0.1
+done
 IFS='x+' read -r width height left top <<<"$geometry"
 [ "$width" = 1500 ] && [ "$height" = 980 ] || fail "window is ${width}x${height}, not 1500x980"
 sleep 0.3  # a few frames

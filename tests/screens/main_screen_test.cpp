@@ -197,7 +197,6 @@ TEST_F(MainScreenState, DeckAtPointPrefersLanesThenPanelsThenTheHalfAboveTheBrow
   EXPECT_EQ(DeckAtPoint(3, 500), 2) << "left margin above the browser";
   EXPECT_EQ(DeckAtPoint(700, 700), -1) << "the browser";
 
-  Settings.FourDecks = false;
   Screen = ComputeLayout(kW, kH, kLayoutPerformance, false, false);
   EXPECT_EQ(DeckAtPoint(700, kH - 4), -1) << "under the panels with no browser";
   EXPECT_EQ(DeckAtPoint(1492, 300), -1) << "the right panel's right edge is outside it";
