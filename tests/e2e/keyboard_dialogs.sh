@@ -51,23 +51,8 @@ log="$HOME/.local/state/Veldmix/Veldmix.log"
 settings="$HOME/.local/share/Veldmix/settings.ini"
 
 # --- A private display ---
-for _ in $(seq 1 20); do
-  n=$((900 + RANDOM % 99))
-  { [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; } && continue
-  Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 1 50); do
-    xdpyinfo -display ":$n" >/dev/null 2>&1 && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  # Our own server must be the one answering: another test may have taken the same number.
-  if kill -0 "$xvfb_pid" 2>/dev/null && xdpyinfo -display ":$n" >/dev/null 2>&1; then export DISPLAY=":$n"; break; fi
-  kill "$xvfb_pid" 2>/dev/null
-  wait "$xvfb_pid" 2>/dev/null
-  xvfb_pid=""
-done
-[ -n "${DISPLAY:-}" ] || fail "no virtual display could be started"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/private_display.sh"
+start_private_display 1600x1000x24 "$work/xvfb.log" || fail "no virtual display could be started"
 
 wait_for() {  # seconds, then a command that must come true
   local limit=$(($1 * 10))
