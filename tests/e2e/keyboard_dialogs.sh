@@ -52,7 +52,7 @@ settings="$HOME/.local/share/Veldmix/settings.ini"
 
 # --- A private display ---
 source "$(dirname "${BASH_SOURCE[0]}")/../support/private_display.sh"
-start_private_display 1600x1000x24 "$work/xvfb.log" || fail "no virtual display could be started"
+start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
 wait_for() {  # seconds, then a command that must come true
   local limit=$(($1 * 10))

@@ -42,27 +42,10 @@ state="$work/state"
 out="$work/out"
 
 # --- Helpers ---
+source "$(dirname "${BASH_SOURCE[0]}")/../support/private_display.sh"
 start_display() {  # Xvfb screen arguments; sets DISPLAY and xvfb_pid
   stop_display
-  for _ in $(seq 1 20); do
-    local n=$((900 + RANDOM % 99))
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" "$@" -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 1 50); do
-      xdpyinfo -display ":$n" >/dev/null 2>&1 && break
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if kill -0 "$xvfb_pid" 2>/dev/null && xdpyinfo -display ":$n" >/dev/null 2>&1; then
-      export DISPLAY=":$n"
-      return 0
-    fi
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-    xvfb_pid=""
-  done
-  fail "no virtual display could be started"
+  start_private_display "$work/xvfb.log" "$@" || fail "no virtual display could be started"
 }
 stop_display() {
   stop_tool

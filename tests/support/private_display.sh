@@ -1,12 +1,14 @@
 # Sourced by the end-to-end scripts: a private virtual display of their own.
-# start_private_display SCREEN LOG: starts Xvfb on a free display number with the given screen
-# (e.g. 1600x1000x24); sets DISPLAY and xvfb_pid. Returns 1 when no display could be started.
+# start_private_display LOG XVFB-ARGS...: starts Xvfb on a free display number with the given
+# arguments (e.g. -screen 0 1600x1000x24); sets DISPLAY and xvfb_pid. Returns 1 when no display
+# could be started.
 start_private_display() {
-  local screen=$1 logfile=$2 n
+  local logfile=$1 n
+  shift
   for _ in $(seq 1 20); do
     n=$((900 + RANDOM % 99))
     { [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; } && continue
-    Xvfb ":$n" -screen 0 "$screen" -nolisten tcp >"$logfile" 2>&1 &
+    Xvfb ":$n" "$@" -nolisten tcp >"$logfile" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 1 50); do
       xdpyinfo -display ":$n" >/dev/null 2>&1 && break
