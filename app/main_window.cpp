@@ -35,7 +35,6 @@
 
 float UiScale = 1.0f;
 SelfTestRequest SelfTest;
-bool SelfTestFailed = false;
 
 namespace {
 

@@ -43,8 +43,6 @@ struct SelfTestRequest {
   std::wstring third, fourth;
 };
 extern SelfTestRequest SelfTest;
-// Set by a failed self-test check: the run then exits with 1.
-extern bool SelfTestFailed;
 
 // --- Start ---
 
@@ -67,7 +65,8 @@ int RunMessageLoop();
 // Handles one event of the main window.
 void MainWndProc(const WindowEvent& event);
 // The window goes away: frame timer off, mark removed, StopAndSaveAll, posts closed, the loop
-// told to end with 1 after a failed self-test, else 0. Harmless when already gone.
+// told to end with 1 when a self-test check failed (SelfTestFailures), else 0. Harmless when
+// already gone.
 void DestroyMainWindow();
 // Draws one frame, or only ticks while the window is minimised or too small to draw.
 void RenderFrame();

@@ -20,6 +20,7 @@
 #include "platform/ui_post.h"
 #include "platform/window.h"
 #include "screens/main_screen.h"
+#include "selftest/selftest_state.h"
 #include "ui/keyboard.h"
 #include "ui/draw.h"
 #include "ui/side_slots.h"
@@ -121,6 +122,18 @@ void DiscardCompletion(const UiPost& post) {
 void SetMousePosition(const WindowEvent& e) {
   Input.x = e.x / UiScale;
   Input.y = e.y / UiScale;
+  Input.movePending = false;
+}
+
+// A click not yet seen by a frame keeps its position; the move lands after that frame.
+void MoveMouse(const WindowEvent& e) {
+  if (!(Input.pressed || Input.released || Input.rightPressed)) {
+    SetMousePosition(e);
+    return;
+  }
+  Input.pendingX = e.x / UiScale;
+  Input.pendingY = e.y / UiScale;
+  Input.movePending = true;
 }
 
 // The deck a file dropped at the point goes to: the deck panel under it, else by the half of
@@ -182,7 +195,7 @@ void DestroyMainWindow() {
   StopAndSaveAll();
   CloseUiPosts(DiscardCompletion);
   CloseMainWindow();
-  PostQuit(SelfTestFailed ? 1 : 0);
+  PostQuit(SelfTestFailures > 0 ? 1 : 0);
 }
 
 void MainWndProc(const WindowEvent& e) {
@@ -218,7 +231,7 @@ void MainWndProc(const WindowEvent& e) {
       }
       break;
     case WindowEventKind::MouseMove:
-      SetMousePosition(e);
+      MoveMouse(e);
       break;
     case WindowEventKind::LeftDown:
       SetMousePosition(e);

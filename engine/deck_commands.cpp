@@ -125,6 +125,7 @@ void ResetViewForTrack(DeckView& view, const Track& track, const TrackInfo* reco
   view.libraryCue = record ? record->cue * track.sampleRate : 0.0;
   view.libraryHotCueStart = placement.hotCueStart;
   view.libraryHotCueEnd = placement.hotCueEnd;
+  view.cuesPath = track.path;
   for (int i = 0; i < kHotCues; ++i) {
     view.hotCueName[i] = record ? record->hotCueName[i] : std::wstring();
     view.hotCueColour[i] = record ? record->hotCueColor[i] : kNoColour;

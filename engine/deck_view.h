@@ -67,9 +67,11 @@ struct DeckView {
   std::vector<double> taps;                  // tap-tempo times, seconds
   bool playCounted = false;
   std::wstring path;                         // full path of the loaded track
-  double libraryCue = 0.0;                   // frames: the library's main cue at load
+  double libraryCue = 0.0;                   // frames: the main cue as last written to the library
   std::array<double, kHotCues> libraryHotCueStart = {-1, -1, -1, -1, -1, -1, -1, -1};  // frames
   std::array<double, kHotCues> libraryHotCueEnd = {-1, -1, -1, -1, -1, -1, -1, -1};
+  std::wstring cuesPath;                     // the track the three library* copies describe
+  bool wasPlaying = false;                   // the deck played at the last now-playing step
   double pendingSeek = kNoPendingSeek;       // seconds; consumed by the next completed load
   bool syncLock = false;
   bool censorHeld = false;

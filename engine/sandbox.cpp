@@ -291,6 +291,7 @@ void InstantDouble(int to, int from) {
   view.libraryCue = copied.cuePoint;
   view.libraryHotCueStart = copied.hotStart;
   view.libraryHotCueEnd = copied.hotEnd;
+  view.cuesPath = view.path;  // cue edits on the copy reach the same record
   view.hotCueName = original.hotCueName;
   view.hotCueColour = original.hotCueColour;
   view.memoryCues = original.memoryCues;

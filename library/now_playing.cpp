@@ -1,18 +1,116 @@
 #include "library/now_playing.h"
 
+#include <algorithm>
+#include <ctime>
+
 #include "app/settings.h"
+#include "app/test_mode.h"
+#include "broadcast/audio_stream.h"
+#include "broadcast/mix_recording.h"
 #include "engine/deck_view.h"
 #include "library/database.h"
+#include "library/track_info.h"
+#include "library/track_lists.h"
+#include "platform/paths.h"
 #include "screens/crossfader.h"
 #include "ui/deck_snapshot.h"
+
+NowPlayingState NowPlaying;
 
 namespace {
 constexpr float kAudibleFader = 0.05f;
 constexpr float kCrossfaderMiddle = 0.5f;
 constexpr int32_t kSideA = 0, kSideThrough = 1, kSideB = 2;
+constexpr int32_t kLowestRecordRate = 2;  // below it the recorder's rate is unknown: count frames as seconds
+
+// A listener who tunes in must learn the current track, not wait for the next one.
+void FollowStream() {
+  const bool onAir = LiveStreamState() == kStreamOnAir;
+  if (onAir && !NowPlaying.streamWasOnAir) NowPlaying.announcedPath.clear();
+  NowPlaying.streamWasOnAir = onAir;
+}
+
+bool LouderAudibleDeck(int deck) {
+  for (int other = 0; other < kSnapshotDecks; ++other)
+    if (other != deck && IsDeckAudible(other) && LiveDeckViews[other].meterLevel > LiveDeckViews[deck].meterLevel)
+      return true;
+  return false;
+}
+
+// Equal levels announce each in turn, so the last deck of the tie is what stays announced.
+void AnnounceAudibleTrack() {
+  for (int deck = 0; deck < kSnapshotDecks; ++deck) {
+    const TrackPtr& track = DeckSnapshots[deck].track;
+    if (!track || !IsDeckAudible(deck) || track->path == NowPlaying.announcedPath || LouderAudibleDeck(deck))
+      continue;
+    NowPlaying.announcedPath = track->path;
+    UpdateLiveStreamTitle(track->artist.empty() ? track->title : track->artist + L" - " + track->title);
+  }
+}
+
+void AddToRecordingTracklist(const std::wstring& path) {
+  const auto samePath = [&](const TracklistEntry& entry) { return entry.path == path; };
+  if (std::any_of(RecordingTracklist.begin(), RecordingTracklist.end(), samePath)) return;
+  const int32_t rate = Engine.recordRate.load();
+  const double seconds = static_cast<double>(Engine.recordFrames.load()) / (rate < kLowestRecordRate ? 1 : rate);
+  RecordingTracklist.push_back({seconds, path});
+}
+
+void AddToHistory(const std::wstring& path) {
+  if (TrackLists.size() <= static_cast<size_t>(kHistoryList)) return;  // lists not loaded
+  TrackList& history = TrackLists[kHistoryList];
+  if (!history.paths.empty() && history.paths.back() == path) return;
+  history.paths.push_back(path);
+  if (history.paths.size() > kHistoryLimit)
+    history.paths.erase(history.paths.begin(), history.paths.end() - static_cast<std::ptrdiff_t>(kHistoryLimit));
+  SaveList(history);
+  if (ListView.refreshList) ListView.refreshList(kHistoryList);
+}
+
+void CountPlayStart(const Track& track) {
+  if (NowPlaying.playedThisSession.insert(PathKey(track.path)).second) {
+    TrackInfo& record = TrackInfoFor(track.path);
+    ++record.playCount;
+    record.lastPlayed = static_cast<int64_t>(std::time(nullptr));
+  }
+  if (Engine.recording.load()) AddToRecordingTracklist(track.path);
+  if (!TestMode) AddToHistory(track.path);
+}
+
+// Cue and hot-cue positions reach the library here, not where they are set: one place for every
+// way of setting them (pads, controllers, undo), at most one write per frame.
+void SaveCueEdits(DeckView& view, const DeckSnapshot& shot) {
+  if (!shot.track || shot.track->path != view.cuesPath) return;
+  if (shot.cuePoint == view.libraryCue && shot.hotCueStart == view.libraryHotCueStart &&
+      shot.hotCueEnd == view.libraryHotCueEnd)
+    return;
+  const double rate = shot.track->sampleRate;
+  if (rate <= 0.0) return;
+  TrackInfo& record = TrackInfoFor(shot.track->path);
+  record.cue = shot.cuePoint / rate;
+  for (int i = 0; i < kHotCues; ++i) {
+    const double start = shot.hotCueStart[i], end = shot.hotCueEnd[i];
+    record.hotCueStart[i] = start >= 0.0 ? start / rate : kEmptyCue;
+    record.hotCueEnd[i] = start >= 0.0 && end > start ? end / rate : kEmptyCue;
+  }
+  view.libraryCue = shot.cuePoint;
+  view.libraryHotCueStart = shot.hotCueStart;
+  view.libraryHotCueEnd = shot.hotCueEnd;
+}
 }  // namespace
 
-void NowPlayingTick() { AutosaveLibrary(); }
+void NowPlayingTick() {
+  FollowStream();
+  AnnounceAudibleTrack();
+  for (int deck = 0; deck < kSnapshotDecks; ++deck) {
+    DeckView& view = LiveDeckViews[deck];
+    const DeckSnapshot& shot = DeckSnapshots[deck];
+    if (shot.track && shot.playing && !view.wasPlaying) CountPlayStart(*shot.track);
+    view.wasPlaying = shot.playing;
+    SaveCueEdits(view, shot);
+  }
+  AutosaveLibrary();
+}
 
 bool IsDeckAudible(int deck) {
   if (!ValidDeck(deck)) return false;

@@ -1,8 +1,25 @@
 #pragma once
 // What the audience hears: the per-frame now-playing step and the audible-deck rule. UI thread.
+#include <cstddef>
+#include <string>
+#include <unordered_set>
 
-// Once per tick, also while the window is minimised. Until the now-playing work (stream title,
-// play counts, History, cue edits) exists it only runs the library autosave that ends it.
+inline constexpr size_t kHistoryLimit = 1000;  // paths kept in the History list
+
+// What the now-playing step keeps between frames (the per-deck part lives in the deck views:
+// wasPlaying, cuesPath and the library* cue copies).
+struct NowPlayingState {
+  std::wstring announcedPath;                    // the track last announced as now playing
+  bool streamWasOnAir = false;
+  std::unordered_set<std::wstring> playedThisSession;  // PathKey of every counted play; never saved
+};
+extern NowPlayingState NowPlaying;
+
+// Once per tick, also while the window is minimised. Reads the frame's deck snapshots (no engine
+// lock), then in turn: re-announces when the stream has just gone on air; announces the loudest
+// audible deck's track as the stream title; on each deck's play start counts the play (once per
+// track and session), adds it to the recording's tracklist and the History list; writes changed
+// cue and hot-cue positions to the library record; runs the library autosave.
 void NowPlayingTick();
 // True when deck 0..3 plays, its channel fader is at least 0.05 and its cross-fader side is open
 // (through always; A while the position is at most 0.5, B while at least 0.5, after the reverse

@@ -10,8 +10,8 @@
 #include <functional>
 #include <unordered_map>
 
-#include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/png_file.h"
 #include "platform/text.h"
 
 namespace {
@@ -67,7 +67,7 @@ PangoContext* TextContext() {
   static PangoContext* context = [] {
     PangoContext* c = pango_font_map_create_context(FontMap());
     cairo_font_options_t* options = cairo_font_options_create();
-    // Greyscale antialiasing as the spec's text mode; metrics unhinted so that a layout measured
+    // Greyscale antialiasing, the same on every screen; metrics unhinted so that a layout measured
     // once stays right under any scale (the glow pass draws at half size).
     cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
@@ -159,11 +159,6 @@ const LayoutEntry& GetLayout(const TextFormat& format, std::string_view utf8, fl
 
 uint32_t NextTextFormatId = 1;
 uint32_t NextGradientBrushId = 1;
-
-cairo_status_t AppendPngBytes(void* closure, const unsigned char* data, unsigned int length) {
-  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-  return CAIRO_STATUS_SUCCESS;
-}
 
 }  // namespace
 
@@ -734,12 +729,8 @@ void DrawSurface::DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float
   cairo_pattern_destroy(p);
 }
 
+// cairo's own writer drops the alpha channel of an opaque surface.
 bool DrawSurface::WritePng(const std::wstring& path, std::wstring* error) {
-  cairo_surface_flush(Surf(surface_));
-  std::string bytes;
-  if (cairo_surface_write_to_png_stream(Surf(surface_), AppendPngBytes, &bytes) != CAIRO_STATUS_SUCCESS) {
-    if (error) *error = L"The image could not be encoded as PNG.";
-    return false;
-  }
-  return WriteBytesAtomic(path, bytes, error);
+  const PixelView v = Pixels();
+  return WritePngFile(v.pixels, v.width, v.height, v.stride, path, error);
 }

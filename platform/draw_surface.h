@@ -225,7 +225,7 @@ class DrawSurface {
   void DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float width, float height, float opacity,
                     float radius);
 
-  // Writes the surface as a PNG, whole (".tmp" then rename). False with *error on failure.
+  // Writes the surface as an RGBA PNG (WritePngFile: alpha kept, whole). False with *error on failure.
   bool WritePng(const std::wstring& path, std::wstring* error = nullptr);
 
  private:

@@ -239,6 +239,15 @@ void RaiseTopWindow(TopWindow* window) {
   if (window) SDL_RaiseWindow(SdlOf(window));
 }
 
+void TopWindowMinimumSize(TopWindow* window, int* width, int* height) {
+  *width = *height = 0;
+  if (window) SDL_GetWindowMinimumSize(SdlOf(window), width, height);
+}
+
+void SetTopWindowMinimumSize(TopWindow* window, int width, int height) {
+  if (window && width >= 1 && height >= 1) SDL_SetWindowMinimumSize(SdlOf(window), width, height);
+}
+
 bool DesktopManagesWindows(TopWindow* window) {
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);

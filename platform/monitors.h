@@ -41,6 +41,10 @@ bool TopWindowBordered(TopWindow* window);
 void SetTopWindowBordered(TopWindow* window, bool on);
 // To the top of the stacking order.
 void RaiseTopWindow(TopWindow* window);
+// The smallest client size the window may be given; 0 x 0 when it has none or cannot be read.
+void TopWindowMinimumSize(TopWindow* window, int* width, int* height);
+// Sets that smallest size (both at least 1); a window below it grows to it.
+void SetTopWindowMinimumSize(TopWindow* window, int width, int height);
 
 // --- Full screen through the desktop ---
 

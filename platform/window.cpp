@@ -216,6 +216,9 @@ bool StartWindowing(std::wstring* error) {
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+  // Frames are our own images blitted to the window surface. An accelerated surface would make SDL
+  // destroy and recreate the X window at the first present, which loses what was placed on it.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
     if (error) *error = Utf8ToWide(SDL_GetError());
     return false;

@@ -70,7 +70,7 @@ constexpr int kToolStatusMs = 2800;
 // ---- transport and loops ----
 constexpr float kTransportGapDip = 8;
 constexpr double kCueLitFrames = 1;
-constexpr float kLoopButtonW = 30, kLoopFont = 12, kLoopWideW = 58;
+constexpr float kLoopButtonW = 30, kLoopFont = 12, kLoopWideW = 58, kLoopDoubleFromEndDip = 96, kLoopBoxGapDip = 6;
 const Color kLoopBoxTop = ColorOf(0x07080C), kLoopBoxBottom = ColorOf(0x0E1016), kLoopBoxEdge = ColorOf(0x232833);
 const wchar_t* const kLoopSizeLabels[] = {L"1/8", L"1/4", L"1/2", L"1", L"2", L"4", L"8", L"16", L"32"};
 
@@ -87,6 +87,7 @@ std::wstring KeyNameOf(int32_t key) { return key < 0 ? std::wstring(L"--") : Key
 // ---- the tool row's table ----
 struct Tool {
   int32_t code;
+  const char* name;      // for scripts that find the button
   const wchar_t* label;  // null: the key button's own label
   float width;
   uint32_t (*colour)(int deck);
@@ -121,40 +122,44 @@ void ToggleVinyl(int deck) {
 double NudgeSeconds() { return ShiftDown() ? kGridNudgeFineSeconds : kGridNudgeSeconds; }
 
 const Tool kTools[] = {
-    {.code = 22, .label = L"KEY LOCK", .width = 64, .colour = PurpleOf,
+    {.code = 22, .name = "keylock", .label = L"KEY LOCK", .width = 64, .colour = PurpleOf,
      .lit = [](int d) { return LiveDeckViews[d].keyLock; },
      .click = [](int d) { LiveDeckViews[d].keyLock = !LiveDeckViews[d].keyLock; }, .gridEdit = false},
-    {.code = 23, .label = L"−", .width = 22, .colour = DimOf, .lit = Never,
+    {.code = 23, .name = "keydown", .label = L"−", .width = 22, .colour = DimOf, .lit = Never,
      .click = [](int d) { ShiftKey(d, -1); }, .gridEdit = false},
-    {.code = 24, .label = nullptr, .width = 58, .colour = PurpleOf,
+    {.code = 24, .name = "key", .label = nullptr, .width = 58, .colour = PurpleOf,
      .lit = [](int d) { return LiveDeckViews[d].keyShift != 0; },
      .click = [](int d) { LiveDeckViews[d].keyShift = 0; }, .gridEdit = false},
-    {.code = 25, .label = L"+", .width = 22, .colour = DimOf, .lit = Never,
+    {.code = 25, .name = "keyup", .label = L"+", .width = 22, .colour = DimOf, .lit = Never,
      .click = [](int d) { ShiftKey(d, 1); }, .gridEdit = false},
-    {.code = 26, .label = L"MATCH", .width = 50, .colour = PurpleOf, .lit = Never, .click = MatchKey, .gridEdit = false},
-    {.code = 27, .label = L"SLIP", .width = 40, .colour = OwnColour,
+    {.code = 26, .name = "match", .label = L"MATCH", .width = 50, .colour = PurpleOf,
+     .lit = Never, .click = MatchKey, .gridEdit = false},
+    {.code = 27, .name = "slip", .label = L"SLIP", .width = 40, .colour = OwnColour,
      .lit = [](int d) { return DeckSnapshots[d].slipMode; }, .click = ToggleSlip, .gridEdit = false},
-    {.code = 28, .label = L"REV", .width = 38, .colour = OwnColour,
+    {.code = 28, .name = "rev", .label = L"REV", .width = 38, .colour = OwnColour,
      .lit = [](int d) { return DeckSnapshots[d].reverse && !LiveDeckViews[d].censorHeld; }, .click = ToggleReverse,
      .gridEdit = false},
-    {.code = 60, .label = L"CENSOR", .width = 56, .colour = RedOf,
+    {.code = 60, .name = "censor", .label = L"CENSOR", .width = 56, .colour = RedOf,
      .lit = [](int d) { return LiveDeckViews[d].censorHeld; }, .click = CensorPress, .gridEdit = false},
-    {.code = 73, .label = L"VINYL", .width = 46, .colour = OwnColour,
+    {.code = 73, .name = "vinyl", .label = L"VINYL", .width = 46, .colour = OwnColour,
      .lit = [](int d) { return LiveDeckViews[d].vinylMode; }, .click = ToggleVinyl, .gridEdit = false},
-    {.code = 70, .label = L"◂", .width = 22, .colour = RedOf, .lit = Never,
+    {.code = 70, .name = "memprev", .label = L"◂", .width = 22, .colour = RedOf, .lit = Never,
      .click = [](int d) { JumpMemoryCue(d, -1); }, .gridEdit = false},
-    {.code = 69, .label = L"MEM", .width = 40, .colour = RedOf, .lit = NearMemoryCue,
+    {.code = 69, .name = "mem", .label = L"MEM", .width = 40, .colour = RedOf, .lit = NearMemoryCue,
      .click = [](int d) { ShiftDown() ? DeleteMemoryCue(d) : AddMemoryCue(d); }, .gridEdit = false},
-    {.code = 71, .label = L"▸", .width = 22, .colour = RedOf, .lit = Never,
+    {.code = 71, .name = "memnext", .label = L"▸", .width = 22, .colour = RedOf, .lit = Never,
      .click = [](int d) { JumpMemoryCue(d, 1); }, .gridEdit = false},
-    {.code = 29, .label = L"TAP", .width = 38, .colour = DimOf, .lit = Never, .click = TapTempo, .gridEdit = true},
-    {.code = 30, .label = L"½", .width = 26, .colour = DimOf, .lit = Never, .click = HalveTempo, .gridEdit = true},
-    {.code = 31, .label = L"×2", .width = 26, .colour = DimOf, .lit = Never, .click = DoubleTempo, .gridEdit = true},
-    {.code = 32, .label = L"◂", .width = 22, .colour = DimOf, .lit = Never,
+    {.code = 29, .name = "tap", .label = L"TAP", .width = 38, .colour = DimOf,
+     .lit = Never, .click = TapTempo, .gridEdit = true},
+    {.code = 30, .name = "halve", .label = L"½", .width = 26, .colour = DimOf,
+     .lit = Never, .click = HalveTempo, .gridEdit = true},
+    {.code = 31, .name = "double", .label = L"×2", .width = 26, .colour = DimOf,
+     .lit = Never, .click = DoubleTempo, .gridEdit = true},
+    {.code = 32, .name = "gridleft", .label = L"◂", .width = 22, .colour = DimOf, .lit = Never,
      .click = [](int d) { NudgeGrid(d, -NudgeSeconds()); }, .gridEdit = true},
-    {.code = 33, .label = L"▸", .width = 22, .colour = DimOf, .lit = Never,
+    {.code = 33, .name = "gridright", .label = L"▸", .width = 22, .colour = DimOf, .lit = Never,
      .click = [](int d) { NudgeGrid(d, NudgeSeconds()); }, .gridEdit = true},
-    {.code = 56, .label = L"SET 1", .width = 40, .colour = DimOf, .lit = Never,
+    {.code = 56, .name = "set1", .label = L"SET 1", .width = 40, .colour = DimOf, .lit = Never,
      .click =
          [](int d) {
            SetDownbeatHere(d);
@@ -164,6 +169,7 @@ const Tool kTools[] = {
      .gridEdit = true},
 };
 constexpr int kToolCount = static_cast<int>(sizeof(kTools) / sizeof(kTools[0]));
+static_assert(kToolCount == kDeckTools, "kDeckTools counts the tool table");
 
 }  // namespace
 
@@ -227,6 +233,35 @@ DeckPanelLayout LayOutDeckPanel(int deck, Rc r, bool performanceLayout) {
   out.loops = {padsX, bottom, padsW, kBottomRowHeightDip};
   return out;
 }
+
+TransportLayout LayOutTransport(Rc r) {
+  const float u = r.w - 2 * kTransportGapDip;
+  return TransportLayout{.cue = Rc{r.x, r.y, 0.3f * u, r.h},
+                         .play = Rc{r.x + 0.3f * u + kTransportGapDip, r.y, 0.4f * u, r.h},
+                         .sync = Rc{r.x + 0.7f * u + 2 * kTransportGapDip, r.y, 0.3f * u, r.h}};
+}
+
+LoopControlsLayout LayOutLoopControls(Rc r) {
+  const float doubleX = r.Right() - kLoopDoubleFromEndDip;
+  const float boxX = r.x + kLoopButtonW + kLoopBoxGapDip;
+  return LoopControlsLayout{.halve = Rc{r.x, r.y, kLoopButtonW, r.h},
+                            .size = Rc{boxX, r.y, doubleX - kLoopBoxGapDip - boxX, r.h},
+                            .twice = Rc{doubleX, r.y, kLoopButtonW, r.h},
+                            .loop = Rc{r.Right() - kLoopWideW, r.y, kLoopWideW, r.h}};
+}
+
+void LayOutDeckTools(Rc r, Rc (&buttons)[kDeckTools]) {
+  float base[kToolCount], widths[kToolCount], gap = 0;
+  for (int i = 0; i < kToolCount; ++i) base[i] = kTools[i].width;
+  ToolRowWidths(r.w, widths, kToolCount, base, &gap);
+  float x = r.x;
+  for (int i = 0; i < kToolCount; ++i) {
+    buttons[i] = Rc{x, r.y, widths[i], r.h};
+    x += widths[i] + gap;
+  }
+}
+
+const char* DeckToolName(int index) { return index >= 0 && index < kToolCount ? kTools[index].name : nullptr; }
 
 // ---- the panel ----
 
@@ -380,16 +415,13 @@ void DrawDeckHeader(int deck, Rc r) {
 
 void DrawDeckTools(int deck, Rc r) {
   if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
-  float base[kToolCount], widths[kToolCount], gap = 0;
-  for (int i = 0; i < kToolCount; ++i) base[i] = kTools[i].width;
-  ToolRowWidths(r.w, widths, kToolCount, base, &gap);
+  Rc buttons[kDeckTools];
+  LayOutDeckTools(r, buttons);
   const bool hasTrack = DeckSnapshots[deck].track != nullptr;
   const std::wstring keyLabel = KeyButtonLabel(KeyNameOf(DeckKey(deck)), LiveDeckViews[deck].keyShift);
-  float x = r.x;
   for (int i = 0; i < kToolCount; ++i) {
     const Tool& tool = kTools[i];
-    const Rc button{x, r.y, widths[i], r.h};
-    x += widths[i] + gap;
+    const Rc button = buttons[i];
     const int id = DeckControlId(deck, tool.code);
     const bool openEditor = tool.gridEdit && hasTrack && RightClickIn(button);
     if (Button(id, button, tool.label ? std::wstring_view(tool.label) : std::wstring_view(keyLabel),
@@ -406,10 +438,8 @@ void DrawTransport(int deck, Rc r) {
   if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
   const DeckSnapshot& s = DeckSnapshots[deck];
   const DeckView& view = LiveDeckViews[deck];
-  const float u = r.w - 2 * kTransportGapDip;
-  const Rc cue{r.x, r.y, 0.3f * u, r.h};
-  const Rc play{r.x + 0.3f * u + kTransportGapDip, r.y, 0.4f * u, r.h};
-  const Rc sync{r.x + 0.7f * u + 2 * kTransportGapDip, r.y, 0.3f * u, r.h};
+  const TransportLayout parts = LayOutTransport(r);
+  const Rc cue = parts.cue, play = parts.play, sync = parts.sync;
 
   const int cueId = DeckControlId(deck, kCueCode);
   const bool cueLit = s.track && !s.playing && std::fabs(s.position - s.cuePoint) <= kCueLitFrames;
@@ -449,11 +479,10 @@ void DrawLoopControls(int deck, Rc r) {
   const DeckView& view = LiveDeckViews[deck];
   const Color dim = ColorOf(Pal.Dim), green = ColorOf(Pal.Green);
   const float pulse = BeatPulse[deck];
-  if (Button(DeckControlId(deck, kLoopHalveCode), Rc{r.x, r.y, kLoopButtonW, r.h}, L"÷2", dim, false, kLoopFont))
-    ChangeLoopSize(deck, -1);
+  const LoopControlsLayout parts = LayOutLoopControls(r);
+  if (Button(DeckControlId(deck, kLoopHalveCode), parts.halve, L"÷2", dim, false, kLoopFont)) ChangeLoopSize(deck, -1);
 
-  const float doubleX = r.Right() - 96;
-  const Rc box{r.x + kLoopButtonW + 6, r.y, doubleX - 6 - (r.x + kLoopButtonW + 6), r.h};
+  const Rc box = parts.size;
   if (box.w > 0) {
     FillGradientRoundedRect(box, 5, kLoopBoxTop, kLoopBoxBottom);
     StrokeRoundedRect(box, 5, s.loopOn ? WithAlpha(green, 0.6f) : kLoopBoxEdge, 1);
@@ -468,9 +497,7 @@ void DrawLoopControls(int deck, Rc r) {
     }
     DrawText(L"BEATS", Rc{box.x, box.Bottom() - 15, box.w, 12}, 8.5f, dim, kAlignCenter, false, kFontSegoeUi);
   }
-  if (Button(DeckControlId(deck, kLoopDoubleCode), Rc{doubleX, r.y, kLoopButtonW, r.h}, L"×2", dim, false, kLoopFont))
-    ChangeLoopSize(deck, 1);
-  if (Button(DeckControlId(deck, kLoopCode), Rc{r.Right() - kLoopWideW, r.y, kLoopWideW, r.h}, L"LOOP", green,
-             s.loopOn && view.rollIndex < 0, kLoopFont))
+  if (Button(DeckControlId(deck, kLoopDoubleCode), parts.twice, L"×2", dim, false, kLoopFont)) ChangeLoopSize(deck, 1);
+  if (Button(DeckControlId(deck, kLoopCode), parts.loop, L"LOOP", green, s.loopOn && view.rollIndex < 0, kLoopFont))
     ToggleAutoLoop(deck);
 }

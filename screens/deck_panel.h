@@ -43,6 +43,22 @@ struct DeckPanelLayout {
   Rc transport, loops;
 };
 DeckPanelLayout LayOutDeckPanel(int deck, Rc r, bool performanceLayout);
+// CUE, PLAY and SYNC inside a transport row r.
+struct TransportLayout {
+  Rc cue, play, sync;
+};
+TransportLayout LayOutTransport(Rc r);
+// The loop row's parts inside r: ÷2, the size box (zero or negative width when the row is too
+// narrow for it), ×2 and LOOP.
+struct LoopControlsLayout {
+  Rc halve, size, twice, loop;
+};
+LoopControlsLayout LayOutLoopControls(Rc r);
+// The tool row's buttons, left to right, in a row r.
+inline constexpr int kDeckTools = 18;
+void LayOutDeckTools(Rc r, Rc (&buttons)[kDeckTools]);
+// A tool button's short ASCII name for scripts ("keylock", "slip", "set1"...); null outside 0..17.
+const char* DeckToolName(int index);
 // A time as the header shows it: "m:ss.t" with minutes unbounded and tenths cut; negatives show 0.
 std::wstring HeaderTime(double seconds);
 // The tool row's widths after scaling to a row `rowWidth` wide: each base width, or all scaled

@@ -256,9 +256,17 @@ void DrawChannelStrip(int deck, Rc half, Rc mixer) {
     view.headphoneCue = !view.headphoneCue;
 }
 
+MixerBottomRow LayOutMixerBottom(Rc r) {
+  const float bottom = r.Bottom();
+  return MixerBottomRow{
+      .crossfader = Rc{r.x + kXFaderInsetDip, bottom - kXFaderBottomGapDip, r.w - 2 * kXFaderInsetDip, kXFaderHeightDip},
+      .glideA = Rc{r.x + kGlideInsetDip, bottom - kGlideBottomGapDip, kGlideButtonW, kGlideButtonH},
+      .glideB = Rc{r.Right() - kGlideInsetDip - kGlideButtonW, bottom - kGlideBottomGapDip, kGlideButtonW, kGlideButtonH}};
+}
+
 void DrawMixer(Rc r) {
   if (OffScreen(r)) return;
-  const float x = r.x, y = r.y, w = r.w, h = r.h, bottom = r.Bottom();
+  const float x = r.x, y = r.y, w = r.w, h = r.h;
   const float half = (w - kMasterColumnDip) / 2;
   const float cxm = x + half + kMasterColumnDip / 2;
   const int left = SideDeck(kLeftSide), right = SideDeck(kRightSide);
@@ -273,11 +281,10 @@ void DrawMixer(Rc r) {
   DrawChannelStrip(right, Rc{x + w - half, y, half, h}, r);
   DrawMasterColumn(r, cxm, left, right);
 
-  XFader(Rc{x + kXFaderInsetDip, bottom - kXFaderBottomGapDip, w - 2 * kXFaderInsetDip, kXFaderHeightDip},
-         kDefaultCrossfader);
+  const MixerBottomRow row = LayOutMixerBottom(r);
+  XFader(row.crossfader, kDefaultCrossfader);
 
-  const Rc glideA{x + kGlideInsetDip, bottom - kGlideBottomGapDip, kGlideButtonW, kGlideButtonH};
-  const Rc glideB{x + w - kGlideInsetDip - kGlideButtonW, bottom - kGlideBottomGapDip, kGlideButtonW, kGlideButtonH};
+  const Rc glideA = row.glideA, glideB = row.glideB;
   const Color deckA = ColorOf(Pal.DeckA), deckB = ColorOf(Pal.DeckB);
   GlideButton(kGlideToAId, glideA, L"A", deckA, 0.0f);
   GlideButton(kGlideToBId, glideB, L"B", deckB, 1.0f);

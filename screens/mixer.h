@@ -52,6 +52,11 @@ inline constexpr uint32_t kStemPresetInstrumental = 2;
 
 // The whole mixer panel; called by Frame in the full and performance layouts.
 void DrawMixer(Rc r);
+// The panel's bottom row inside r: the cross-fader and the glide buttons towards A and B.
+struct MixerBottomRow {
+  Rc crossfader, glideA, glideB;
+};
+MixerBottomRow LayOutMixerBottom(Rc r);
 // One deck's strip: `half` is the strip's part of the panel, `mixer` the whole panel (its rows
 // follow the panel's height). Edits LiveDeckViews[deck].
 void DrawChannelStrip(int deck, Rc half, Rc mixer);

@@ -349,11 +349,24 @@ void EffectRow(int deck, int row, Rc r) {
 
 // ---- arithmetic ----
 
-int32_t PadTabId(int deck, uint32_t mode) {
-  for (const PadTab& tab : kPadTabs)
-    if (tab.mode == mode) return DeckControlId(deck, tab.code);
-  return DeckControlId(deck, kPadTabs[0].code);
+namespace {
+// The tab's place left to right; the first tab for an unknown mode.
+int TabIndexOf(uint32_t mode) {
+  for (int t = 0; t < kPadModes; ++t)
+    if (kPadTabs[t].mode == mode) return t;
+  return 0;
 }
+Rc TabAt(Rc r, int index) {
+  const float tw = (r.w - kTabGapDip * (kPadModes - 1)) / kPadModes;
+  return Rc{r.x + index * (tw + kTabGapDip), r.y, tw, kTabHeightDip};
+}
+}  // namespace
+
+int32_t PadTabId(int deck, uint32_t mode) { return DeckControlId(deck, kPadTabs[TabIndexOf(mode)].code); }
+
+Rc PadTabRect(Rc r, uint32_t mode) { return TabAt(r, TabIndexOf(mode)); }
+
+const wchar_t* PadTabLabel(uint32_t mode) { return kPadTabs[TabIndexOf(mode)].longLabel; }
 
 bool PadTabsShort(float width) {
   const float tab = (width - kTabGapDip * (kPadModes - 1)) / kPadModes;
@@ -389,11 +402,10 @@ void DrawPads(int deck, Rc r) {
   if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
   DeckView& view = LiveDeckViews[deck];
   const bool shortLabels = PadTabsShort(r.w);
-  const float tw = (r.w - kTabGapDip * (kPadModes - 1)) / kPadModes;
   for (int t = 0; t < kPadModes; ++t) {
     const PadTab& tab = kPadTabs[t];
-    if (Button(DeckControlId(deck, tab.code), Rc{r.x + t * (tw + kTabGapDip), r.y, tw, kTabHeightDip},
-               shortLabels ? tab.shortLabel : tab.longLabel, ColorOf(Pal.Dim), view.padMode == tab.mode, kTabFont)) {
+    if (Button(DeckControlId(deck, tab.code), TabAt(r, t), shortLabels ? tab.shortLabel : tab.longLabel,
+               ColorOf(Pal.Dim), view.padMode == tab.mode, kTabFont)) {
       if (view.rollIndex >= 0) EndLoopRoll(deck);
       view.padMode = tab.mode;
     }

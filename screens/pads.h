@@ -23,6 +23,9 @@ int32_t PadTabId(int deck, uint32_t mode);
 // Whether the tabs show their short labels for a section `width` wide (the translated "SAMPLER"
 // does not fit a tab).
 bool PadTabsShort(float width);
+// The tab of `mode` in a section r; its long label ("CUES", "LOOP", "SAMPLER"...), untranslated.
+Rc PadTabRect(Rc r, uint32_t mode);
+const wchar_t* PadTabLabel(uint32_t mode);
 // Pad i's rectangle in a section r in `mode` (SAMPLER mode leaves room for the bank row).
 Rc PadRect(Rc r, uint32_t mode, int pad);
 // The index into kBeatValues nearest to a beat parameter.

@@ -88,6 +88,19 @@ const wchar_t* JogStateWord(int deck) {
   return L"";
 }
 
+PitchColumnLayout LayOutPitchColumn(Rc r) {
+  PitchColumnLayout l;
+  l.range = Rc{r.x, r.y, r.w, kRangeButtonHeightDip};
+  l.fader = Rc{r.x, r.y + kFaderTopGapDip, r.w, r.h - kFaderHeightLossDip};
+  l.readout = Rc{r.x - kReadoutOverhangDip, l.fader.Bottom() + kReadoutGapDip, r.w + 2 * kReadoutOverhangDip,
+                 kReadoutHeightDip};
+  const float half = r.w / 2 - kNudgeGapDip;
+  const float rowY = r.Bottom() - kNudgeHeightDip;
+  l.nudgeDown = Rc{r.x, rowY, half, kNudgeHeightDip};
+  l.nudgeUp = Rc{r.x + r.w / 2 + kNudgeGapDip, rowY, half, kNudgeHeightDip};
+  return l;
+}
+
 // ---- pitch fader column ----
 
 void DrawPitchFader(int deck, Rc r) {
@@ -96,29 +109,23 @@ void DrawPitchFader(int deck, Rc r) {
   const Color colour = DeckColourOf(deck);
   const bool shift = Input.shiftHeld || IsUiControlHeld();
 
+  const PitchColumnLayout l = LayOutPitchColumn(r);
   const std::wstring range = fmt::format(L"±{}%", static_cast<int>(std::lround(view.pitchRange * 100)));
-  if (Button(DeckControlId(deck, kPitchRangeCode), Rc{r.x, r.y, r.w, kRangeButtonHeightDip}, range, ColorOf(Pal.Dim),
-             false, kRangeButtonFont)) {
+  if (Button(DeckControlId(deck, kPitchRangeCode), l.range, range, ColorOf(Pal.Dim), false, kRangeButtonFont)) {
     const float next = NextPitchRange(view.pitchRange, shift);
     view.tempoFader = FaderForRange(view.tempoFader, view.pitchRange, next);
     view.pitchRange = next;
   }
 
-  const Rc fader{r.x, r.y + kFaderTopGapDip, r.w, r.h - kFaderHeightLossDip};
-  Fader(DeckControlId(deck, kPitchFaderCode), fader, &view.tempoFader, 0.5f, colour, true);
+  Fader(DeckControlId(deck, kPitchFaderCode), l.fader, &view.tempoFader, 0.5f, colour, true);
 
   const float offset = TempoOffsetPercent(view);
-  DrawText(fmt::format(L"{:+.2f}%", offset),
-           Rc{r.x - kReadoutOverhangDip, fader.Bottom() + kReadoutGapDip, r.w + 2 * kReadoutOverhangDip, kReadoutHeightDip},
-           kReadoutSize, ColorOf(std::fabs(offset) < kZeroOffset * 100 ? Pal.Dim : Pal.Text), kAlignCenter, false,
-           kFontBahnschrift);
+  DrawText(fmt::format(L"{:+.2f}%", offset), l.readout, kReadoutSize,
+           ColorOf(std::fabs(offset) < kZeroOffset * 100 ? Pal.Dim : Pal.Text), kAlignCenter, false, kFontBahnschrift);
 
-  const float half = r.w / 2 - kNudgeGapDip;
-  const float rowY = r.Bottom() - kNudgeHeightDip;
   const int down = DeckControlId(deck, kNudgeDownCode), up = DeckControlId(deck, kNudgeUpCode);
-  Button(down, Rc{r.x, rowY, half, kNudgeHeightDip}, L"−", ColorOf(Pal.Dim), IsHeld(down), kNudgeFont);
-  Button(up, Rc{r.x + r.w / 2 + kNudgeGapDip, rowY, half, kNudgeHeightDip}, L"+", ColorOf(Pal.Dim), IsHeld(up),
-         kNudgeFont);
+  Button(down, l.nudgeDown, L"−", ColorOf(Pal.Dim), IsHeld(down), kNudgeFont);
+  Button(up, l.nudgeUp, L"+", ColorOf(Pal.Dim), IsHeld(up), kNudgeFont);
   // The later assignment wins, so holding both bends up.
   view.bendHeld = 0;
   if (IsHeld(down)) view.bendHeld = -kNudgeBend;

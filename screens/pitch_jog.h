@@ -25,6 +25,11 @@ void DrawPitchFader(int deck, Rc r);
 void DrawJog(int deck, float cx, float cy, float radius);
 
 // ---- the arithmetic behind them ----
+// The pitch column's parts inside r: range button, tempo fader, readout and the two nudge buttons.
+struct PitchColumnLayout {
+  Rc range, fader, readout, nudgeDown, nudgeUp;
+};
+PitchColumnLayout LayOutPitchColumn(Rc r);
 // The pitch range after `range` when the range button is clicked: the list entry nearest to it,
 // then the next one (the previous one when back), wrapping.
 float NextPitchRange(float range, bool back);

@@ -1,6 +1,8 @@
 #pragma once
 // The self-tests' per-frame step. UI thread.
 
-// Called last in every tick; does nothing outside test mode, and nothing until the self-test
-// runners exist.
+// Called last in every tick; does nothing outside test mode. Dispatches to the test the switch
+// asked for, and ends any run still going kSelfTestCapSeconds after its first tick as a failure.
 void SelfTestTick();
+// The same at `nowSeconds` on the MonotonicMs clock, in seconds.
+void SelfTestTickAt(double nowSeconds);

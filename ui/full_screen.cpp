@@ -1,5 +1,7 @@
 #include "ui/full_screen.h"
 
+#include <algorithm>
+
 namespace {
 
 WindowPlacement MainSaved;
@@ -37,6 +39,7 @@ void SetFullScreen(TopWindow* window, bool on, WindowPlacement* saved) {
     }
     SetTopWindowBordered(window, !saved->valid || saved->bordered);
     if (!saved->valid) return;
+    SetTopWindowMinimumSize(window, saved->minWidth, saved->minHeight);
     PlaceTopWindow(window, saved->normal);
     if (saved->maximised) MaximiseTopWindow(window);
     return;
@@ -61,10 +64,14 @@ void SetFullScreen(TopWindow* window, bool on, WindowPlacement* saved) {
   if (placement.maximised) RestoreTopWindow(window);
   if (!TopWindowRect(window, &placement.normal)) placement.normal = now;
   placement.valid = placement.normal.w > 0 && placement.normal.h > 0;
+  TopWindowMinimumSize(window, &placement.minWidth, &placement.minHeight);
   *saved = placement;
   if (monitor < 0) return;
   SetTopWindowBordered(window, false);
-  PlaceTopWindow(window, monitors[monitor].bounds);
+  // A monitor smaller than the window's minimum would otherwise leave the window sticking out of it.
+  const PixelRect& bounds = monitors[monitor].bounds;
+  SetTopWindowMinimumSize(window, std::min(placement.minWidth, bounds.w), std::min(placement.minHeight, bounds.h));
+  PlaceTopWindow(window, bounds);
   RaiseTopWindow(window);
 }
 

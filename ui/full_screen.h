@@ -12,6 +12,7 @@ struct WindowPlacement {
   bool maximised = false;
   bool bordered = true;    // had a caption and frame
   bool byDesktop = false;  // the window manager's own full screen was used
+  int minWidth = 0, minHeight = 0;  // the window's minimum size, lowered to fit the monitor meanwhile
 };
 
 // The fixed rectangle a second-screen window falls back to when no monitor can be read.
@@ -30,8 +31,9 @@ bool SecondMonitorRect(TopWindow* window, PixelRect* out);
 // --- Full screen ---
 
 // On: saves the window's placement into *saved, takes away caption and frame and covers the whole
-// rectangle (not the work area) of the monitor the window is on, raised. Off: puts caption and
-// frame back and restores the saved size, position and maximised state. Off without a valid saved
+// rectangle (not the work area) of the monitor the window is on, raised; a minimum size larger
+// than that monitor is lowered to it meanwhile. Off: puts caption, frame and minimum size back and
+// restores the saved size, position and maximised state. Off without a valid saved
 // placement only puts the frame back. Nothing for a null window. Under a window manager the
 // manager's own full screen does this (it alone knows its frames); without one it is done here.
 void SetFullScreen(TopWindow* window, bool on, WindowPlacement* saved);

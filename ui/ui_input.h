@@ -19,6 +19,10 @@ struct UiInput {
   bool doubleClicked = false;   // one frame: the last left press was a double click
   float wheel = 0.0f;           // one frame: wheel notches, positive away from the user
   bool shiftHeld = false;       // a Shift key is down (knob and fader drags go fine)
+  // A move that came after a click in the same frame waits for the next frame, so the frame
+  // that sees the click sees it where it happened and a drag starts from there.
+  bool movePending = false;
+  float pendingX = 0.0f, pendingY = 0.0f;
 };
 
 // The one input record.
@@ -47,6 +51,10 @@ inline void ClearFrameInput(UiInput& input) {
 inline void EndFrameInput() {
   if (!Input.held) ActiveControlId = kNoActiveControl;
   ClearFrameInput(Input);
+  if (Input.movePending) {
+    Input.x = Input.pendingX, Input.y = Input.pendingY;
+    Input.movePending = false;
+  }
   pressedIds.clear();
   releasedIds.clear();
   absolutePositions.clear();

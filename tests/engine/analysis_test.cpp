@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -7,9 +9,16 @@
 #include <limits>
 #include <memory>
 #include <numbers>
+#include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "engine/analysis.h"
+#include "engine/audio_file.h"
+#include "platform/text.h"
+#include "support/click_tracks.h"
+#include "support/wav_probe.h"
 
 namespace {
 
@@ -60,6 +69,27 @@ std::vector<float> Pulses(size_t points, double period, double phase) {
   std::vector<float> onset(points, 0.0f);
   for (double t = phase; t < points - 0.5; t += period) onset[static_cast<size_t>(t + 0.5)] = 1.0f;
   return onset;
+}
+
+// Makes a stereo 16-bit WAV with sox: a 5 ms 2 kHz square click at the start of every beat of
+// `beatSamples`, from 0.25 s on, over a steady 440 Hz tone; 15 s in all. `rateOption` is sox's
+// "-r RATE" placed before or after its null input. Returns the decoded and analysed track.
+TrackPtr SoxClickTrack(const std::string& folder, const std::string& rateOption, int rate, long beatSamples) {
+  const long click = rate / 200;
+  std::string name = fmt::format("sox{}-{}.wav", rateOption, beatSamples);
+  std::replace(name.begin(), name.end(), ' ', '_');
+  const std::string path = folder + "/" + name;
+  const std::string command = fmt::format(
+      "sox {} -c 2 -b 16 {} synth {}s square 2000 vol 0.5 pad 0 {}s repeat 60 trim 0 14.75 pad 0.25 0 "
+      "synth sine mix 440 2>&1", rateOption, ShellQuote(path), click, beatSamples - click);
+  int status = -1;
+  RunCommand(command, &status);
+  EXPECT_EQ(status, 0) << command;
+  std::atomic<float> progress{0.0f};
+  std::wstring error;
+  TrackPtr track = DecodeFile(Utf8ToWide(path), &progress, &error, true);
+  EXPECT_TRUE(track) << path << ": " << WideToUtf8(error);
+  return track;
 }
 
 }  // namespace
@@ -251,6 +281,28 @@ TEST(AnalysisTempo, ClickTracksGiveTempoAndFirstBeat) {
   EXPECT_EQ(short_track.firstBeat, 0.0);
   EXPECT_EQ(short_track.waveform.size(), WavePointCount(short_track.frames, 44100));
   EXPECT_LT(short_track.waveform.size(), 600u);
+}
+
+// The same clicks at every common rate read their whole BPM and first beat: the band split, the
+// points and the comb all follow the file's rate. Beats are whole samples, within 0.005 BPM.
+TEST(AnalysisTempo, SoxClickTracksReadTheirBpmAtEveryRate) {
+  const ClickTrackFolder folder;
+  for (int rate : {22050, 32000, 44100, 48000, 96000}) {
+    for (double bpm : {120.0, 126.0, 128.0, 87.0, 172.0}) {
+      const TrackPtr track =
+          SoxClickTrack(folder.path(), fmt::format("-r {} -n", rate), rate, std::lround(rate * 60.0 / bpm));
+      if (!track) continue;
+      EXPECT_EQ(track->sampleRate, rate);
+      EXPECT_EQ(track->bpm, bpm) << rate << " Hz, " << bpm << " BPM";
+      EXPECT_NEAR(track->firstBeat, 0.25, 0.010) << rate << " Hz, " << bpm << " BPM";
+    }
+  }
+  // With the rate after -n, sox synthesises at 48 kHz and resamples: 22050 samples there are
+  // 20257.7 at 44.1 kHz, a true 130.61 BPM, which is no whole BPM to snap to. Half a point over
+  // the 15 s is 0.03 BPM: the comb cannot tell tempos closer than that apart.
+  const TrackPtr resampled = SoxClickTrack(folder.path(), "-n -r 44100", 44100, 22050);
+  ASSERT_TRUE(resampled);
+  EXPECT_NEAR(resampled->bpm, 60.0 * 48000 / 22050, 0.04);
 }
 
 TEST(AnalysisTrack, SameSamplesSameResults) {

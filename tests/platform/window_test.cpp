@@ -13,6 +13,8 @@
 #include "engine/deck_view.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
+#include "screens/layout.h"
+#include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "ui/status_line.h"
 #include "ui/ui_input.h"
@@ -176,6 +178,43 @@ TEST(WindowProc, MouseMessagesFillTheInputRecordInDeviceIndependentPixels) {
   Input = UiInput{};
 }
 
+TEST(WindowProc, AMoveAfterAClickInOneFrameWaitsForTheNextFrame) {
+  HeadlessWindow window;
+  ASSERT_TRUE(window.started);
+  Input = UiInput{};
+  auto send = [](WindowEventKind kind, float x) {
+    WindowEvent e;
+    e.kind = kind;
+    e.x = x;
+    e.y = 40;
+    MainWndProc(e);
+  };
+  // Press and drag arrive before one frame: that frame must see the press where it happened.
+  send(WindowEventKind::LeftDown, 100);
+  send(WindowEventKind::MouseMove, 130);
+  send(WindowEventKind::MouseMove, 160);
+  EXPECT_TRUE(Input.pressed);
+  EXPECT_FLOAT_EQ(Input.x, 100.0f);
+  send(WindowEventKind::Paint, 0);
+  EXPECT_FLOAT_EQ(Input.x, 160.0f) << "the next frame sees the drag";
+  EXPECT_TRUE(Input.held);
+
+  // Without a click in the frame a move lands at once.
+  send(WindowEventKind::MouseMove, 170);
+  EXPECT_FLOAT_EQ(Input.x, 170.0f);
+  // A quick click: press, move, release in one frame still clicks where it was pressed.
+  send(WindowEventKind::LeftUp, 0);
+  send(WindowEventKind::Paint, 0);
+  send(WindowEventKind::LeftDown, 50);
+  send(WindowEventKind::MouseMove, 60);
+  send(WindowEventKind::LeftUp, 0);
+  EXPECT_FLOAT_EQ(Input.x, 50.0f);
+  EXPECT_TRUE(Input.pressed && Input.released);
+  send(WindowEventKind::Paint, 0);
+  EXPECT_FLOAT_EQ(Input.x, 60.0f);
+  Input = UiInput{};
+}
+
 TEST(WindowProc, ADroppedFileLoadsTheDeckOfItsHalfOfTheWindow) {
   TempHome home;
   HeadlessWindow window;
@@ -185,7 +224,8 @@ TEST(WindowProc, ADroppedFileLoadsTheDeckOfItsHalfOfTheWindow) {
   int width = 0;
   WindowClientSize(&width, nullptr);
   ASSERT_GT(width, 0);
-  for (int deck : {0, 1}) LiveDeckViews[deck] = DeckView{};
+  ResetDecksForTest();
+  Screen = ScreenLayout{};  // no frame drawn yet: the halves of the window decide
 
   WindowEvent e;
   e.kind = WindowEventKind::DropFile;
@@ -205,7 +245,7 @@ TEST(WindowProc, ADroppedFileLoadsTheDeckOfItsHalfOfTheWindow) {
   e.path = home.wpath();
   MainWndProc(e);
   EXPECT_FALSE(LiveDeckViews[0].loading);
-  for (int deck : {0, 1}) LiveDeckViews[deck] = DeckView{};
+  ResetDecksForTest();
 }
 
 TEST(WindowProc, CompletionsReachTheirHandlersThroughTheWakeUp) {

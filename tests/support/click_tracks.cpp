@@ -101,7 +101,12 @@ void ResetDecksForTest() {
     }
     Engine.sandboxOn.store(false);
   }
-  for (DeckView& view : LiveDeckViews) view = DeckView{};
+  // Serials keep counting: a load still in flight from an earlier test must not match a new one.
+  for (DeckView& view : LiveDeckViews) {
+    const uint32_t serial = view.loadSerial;
+    view = DeckView{};
+    view.loadSerial = serial + 1;
+  }
   UndoStack.clear();
   TrackLibrary.clear();
   Settings = SettingsRecord{};
@@ -121,7 +126,10 @@ bool LoadAndWait(int deck, const std::string& path, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
     DrainDeckLoads();
-    if (!LiveDeckViews[deck].loading) return true;
+    if (!LiveDeckViews[deck].loading) {
+      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      return Engine.decks[static_cast<size_t>(deck)].track != nullptr;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
   }
   return false;

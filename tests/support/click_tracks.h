@@ -42,7 +42,7 @@ class ClickTrackFolder {
 void ResetDecksForTest();
 // Loads `path` onto the deck through LoadTrack, then drains the UI posts as the main window does
 // (completion 1 to FinishDeckLoad) until the deck is no longer loading. False on a timeout or a
-// refused load. Opens the post queue when needed.
+// refused or failed load. Opens the post queue when needed.
 bool LoadAndWait(int deck, const std::string& path, int timeoutMs = 20000);
 // Drains the queued posts once, handing deck-load completions to FinishDeckLoad.
 void DrainDeckLoads();

@@ -39,3 +39,5 @@ extern const ToolCommand kDemoCommands[];
 extern const int kDemoCommandCount;
 extern const ToolCommand kMenuCommands[];
 extern const int kMenuCommandCount;
+extern const ToolCommand kLayoutCommands[];
+extern const int kLayoutCommandCount;

@@ -25,6 +25,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kScreenCommands, static_cast<size_t>(kScreenCommandCount)},
     {kDemoCommands, static_cast<size_t>(kDemoCommandCount)},
     {kMenuCommands, static_cast<size_t>(kMenuCommandCount)},
+    {kLayoutCommands, static_cast<size_t>(kLayoutCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,222 @@
+#include "selftest/basic_test.h"
+
+#include <fmt/xchar.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "app/log.h"
+#include "app/main_window.h"
+#include "app/settings.h"
+#include "engine/deck_view.h"
+#include "engine/effects.h"
+#include "engine/encode.h"
+#include "engine/engine.h"
+#include "engine/jog_loops.h"
+#include "engine/recorder.h"
+#include "engine/sampler.h"
+#include "engine/sandbox.h"
+#include "engine/transport.h"
+#include "engine/wav_file.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "screens/crossfader.h"
+#include "screens/master_fx.h"
+#include "screens/mixer.h"
+#include "selftest/selftest_state.h"
+
+namespace {
+
+constexpr int kTestDeck = 0;                // deck A
+constexpr int kHalfBeatRoll = 3;            // kRollSizes[3] = 0.5 beats
+constexpr int kSlicerPad = 2;
+constexpr int kFirstPad = 0, kCapturePad = 7;
+constexpr int32_t kKeyShiftSemitones = 2;
+constexpr int32_t kMicEchoAndReverb = 3;    // [Mic] Fx bits: ECHO and REVERB
+constexpr float kColourFxCut = -0.6f;
+constexpr float kFlangerParam = 1.0f;
+constexpr wchar_t kMp3Extension[] = L".mp3";
+
+DeckView& DeckA() { return LiveDeckViews[kTestDeck]; }
+
+void SetSlot(int slot, int effect) { DeckA().fxSlotEffect[static_cast<size_t>(slot)] = static_cast<uint32_t>(effect); }
+void SetSlotOn(int slot, int effect) {
+  SetSlot(slot, effect);
+  DeckA().fxSlotOn[static_cast<size_t>(slot)] = true;
+}
+
+// The WAV is checked on disk: what a listener gets is the file, not the recorder's counters.
+void CheckMixAndCopy() {
+  StopRecording();
+  const std::wstring& wav = SelfTest.outputPath;
+  const std::wstring problem = RecordingProblem();
+  if (!problem.empty()) {
+    SelfTestCheck(false, L"mix recorded", fmt::format(L"the recording of {} ended badly: {}", wav, problem));
+    return;
+  }
+  if (FileSize(wav) <= static_cast<long long>(kWavHeaderBytes)) {
+    SelfTestCheck(false, L"mix recorded", fmt::format(L"the WAV {} holds no sound: nothing was recorded", wav));
+    return;
+  }
+  SelfTestCheck(true, L"mix recorded");
+  const std::wstring mp3 = Mp3CopyPath(wav);
+  std::wstring error;
+  const bool copied = EncodeWavFile(wav, mp3, AudioSubtype::Mp3, L"MP3", &error);
+  SelfTestCheck(copied, L"MP3 copy", fmt::format(L"{} could not be written: {}", mp3, error));
+}
+
+// clang-format off
+constexpr BasicStep kSteps[] = {
+    {.seconds = 1.0, .what = L"key lock on, tempo +6 %", .run = [] {
+       DeckA().keyLock = true;
+       DeckA().tempoFader = TempoFaderFor(kKeyLockTempoOffset, DeckA().pitchRange);
+     }},
+    {.seconds = 2.0, .what = L"slot 1 ECHO on, sampler pad 1", .run = [] {
+       SetSlotOn(0, kFxEcho);
+       TriggerSamplerPad(kFirstPad);
+     }},
+    {.seconds = 3.0, .what = L"reverse on", .run = [] { ToggleReverse(kTestDeck); }},
+    {.seconds = 3.5, .what = L"reverse off", .run = [] { ToggleReverse(kTestDeck); }},
+    {.seconds = 4.0, .what = L"half-beat loop roll", .run = [] { LoopRoll(kTestDeck, kHalfBeatRoll); }},
+    {.seconds = 4.8, .what = L"roll ends, slicer pad 3", .run = [] {
+       EndLoopRoll(kTestDeck);
+       SliceLoop(kTestDeck, kSlicerPad);
+     }},
+    {.seconds = 4.9, .what = L"slicer ends, censor held", .run = [] {
+       EndLoopRoll(kTestDeck);
+       CensorPress(kTestDeck);
+     }},
+    {.seconds = 4.98, .what = L"censor released", .run = [] { CensorRelease(kTestDeck); }},
+    {.seconds = 5.0, .what = L"key +2, slot 2 REVERB on, no vocals", .run = [] {
+       DeckA().keyShift = kKeyShiftSemitones;
+       SetSlotOn(1, kFxReverb);
+       DeckA().stemPreset = kStemPresetInstrumental;
+     }},
+    {.seconds = 5.5, .what = L"slots PHASER and GATE, stems back", .run = [] {
+       SetSlot(0, kFxPhaser);
+       SetSlot(1, kFxGate);
+       DeckA().stemPreset = kStemPresetNone;
+     }},
+    {.seconds = 6.0, .what = L"slot 1 CRUSH, colour effect down", .run = [] {
+       SetSlot(0, kFxCrush);
+       DeckA().filter = kColourFxCut;
+     }},
+    {.seconds = 6.2, .what = L"slots AUTO-WAH and NOISE, colour effect off", .run = [] {
+       SetSlot(0, kFxAutoWah);
+       SetSlot(1, kFxNoise);
+       DeckA().filter = 0.0f;
+     }},
+    {.seconds = 6.3, .what = L"master ECHO on, slot 3 FLANGER on at full depth", .run = [] {
+       MasterFx.effect = kFxEcho;
+       MasterFx.on = true;
+       SetSlotOn(2, kFxFlanger);
+       DeckA().fxParam[kFxFlanger] = kFlangerParam;
+     }},
+    {.seconds = 6.4, .what = L"microphone effects, loop to pad 8 and fired", .run = [] {
+       Settings.MicFx = kMicEchoAndReverb;
+       CaptureLoopToPad(kCapturePad, kTestDeck);
+       TriggerSamplerPad(kCapturePad);
+     }},
+    {.seconds = 6.5, .what = L"effects off, brake", .run = [] {
+       DeckA().fxSlotOn = {false, false, false};
+       MasterFx.on = false;
+       DeckA().filter = 0.0f;
+       BrakeOrSpin(kTestDeck, kBrakeAction);  // only a loaded, playing deck brakes
+     }},
+    {.seconds = 8.5, .what = L"recording stopped and copied", .run = [] {
+       CheckMixAndCopy();
+       FinishSelfTest();
+     }},
+};
+// clang-format on
+
+constexpr bool Ascending() {
+  for (size_t i = 1; i < std::size(kSteps); ++i)
+    if (!(kSteps[i - 1].seconds < kSteps[i].seconds)) return false;
+  return true;
+}
+static_assert(std::size(kSteps) == 16 && Ascending(), "kSteps: sixteen steps in ascending time");
+
+bool DeckAHasTrack() {
+  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  return DeckStateOf(kTestDeck).track != nullptr;
+}
+
+void FailToLoad(const std::wstring& reason) {
+  SelfTestCheck(false, L"track loaded on deck A", L"the track never loaded: " + reason);
+  FinishSelfTest();
+}
+
+// True once the script has started (now or before). Until the track and the output are there it
+// waits, but not past kTrackWaitSeconds, and not at all once the load has failed.
+bool StartWhenReady(double now) {
+  if (TestProgress.start != 0.0) return true;
+  const double waited = now - TestProgress.firstTick;
+  if (!DeckAHasTrack()) {
+    const DeckView& view = DeckA();
+    if (!view.loading)
+      FailToLoad(view.error.empty() ? SelfTest.trackPath : fmt::format(L"{} ({})", view.error, SelfTest.trackPath));
+    else if (waited >= kTrackWaitSeconds)
+      FailToLoad(fmt::format(L"{} was still loading after {:.0f} s", SelfTest.trackPath, kTrackWaitSeconds));
+    return false;
+  }
+  if (Engine.sampleRate.load() <= 0) {
+    if (waited < kTrackWaitSeconds) return false;
+    SelfTestCheck(false, L"mix recorder started",
+                  fmt::format(L"no audio output started within {:.0f} s, so there is no mix to record",
+                              kTrackWaitSeconds));
+    FinishSelfTest();
+    return false;
+  }
+  SelfTestCheck(true, L"track loaded on deck A");
+  // StartRecording logs the system's reason and leaves it in errno.
+  errno = 0;
+  if (!StartRecording(SelfTest.outputPath)) {
+    const int err = errno;
+    SelfTestCheck(false, L"mix recorder started",
+                  fmt::format(L"the recorder refused {}: {}", SelfTest.outputPath,
+                              err != 0 ? Utf8ToWide(std::strerror(err)) : std::wstring(L"see the log")));
+    FinishSelfTest();
+    return false;
+  }
+  SelfTestCheck(true, L"mix recorder started");
+  TestProgress.start = now;
+  WriteLog(L"Self-test: recording the mix to {}", SelfTest.outputPath);
+  PlayPause(kTestDeck);
+  CrossfaderPosition = 0.0f;  // hard left: deck A alone
+  return true;
+}
+
+}  // namespace
+
+std::span<const BasicStep> BasicSteps() { return kSteps; }
+
+float TempoFaderFor(double offset, float pitchRange) {
+  return static_cast<float>(std::clamp(0.5 - offset / (2.0 * pitchRange), 0.0, 1.0));
+}
+
+std::wstring Mp3CopyPath(const std::wstring& wavPath) {
+  std::filesystem::path path(WideToUtf8(wavPath));
+  path.replace_extension(WideToUtf8(kMp3Extension));
+  return Utf8ToWide(path.string());
+}
+
+size_t RunDueBasicSteps(double elapsed) {
+  size_t ran = 0;
+  while (TestProgress.nextStep < std::size(kSteps) && kSteps[TestProgress.nextStep].seconds <= elapsed &&
+         !TestProgress.finished) {
+    const BasicStep& step = kSteps[TestProgress.nextStep++];
+    WriteLog(L"Self-test: step {} at {:.2f} s: {}", TestProgress.nextStep, elapsed, step.what);
+    step.run();
+    ++ran;
+  }
+  return ran;
+}
+
+void BasicTestTick(double nowSeconds) {
+  if (!StartWhenReady(nowSeconds)) return;
+  RunDueBasicSteps(nowSeconds - TestProgress.start);
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The basic self-test: once deck A holds the test track, the mix recorder starts on
+// SelfTest.outputPath and deck A plays hard left through a timed script of tempo, effect,
+// sampler, loop and stop actions; at the end the WAV gets an MP3 copy beside it and the window
+// closes. UI thread; the actions take the engine lock themselves.
+#include <cstddef>
+#include <span>
+#include <string>
+
+// The track (and the audio output the recorder needs) must be ready this long after the first tick.
+inline constexpr double kTrackWaitSeconds = 60.0;
+// Step 1's tempo change with key lock on: +6 %.
+inline constexpr double kKeyLockTempoOffset = 0.06;
+
+// One step of the script: when it runs (seconds after the start) and what it does.
+struct BasicStep {
+  double seconds;
+  const wchar_t* what;  // for the log
+  void (*run)();
+};
+// The script, in ascending time.
+std::span<const BasicStep> BasicSteps();
+
+// One tick of the basic test at `nowSeconds`: before the start, waits for the track and the
+// output (a load that failed or never ends fails the run); at the start, starts the recorder
+// (a refusal fails the run) and deck A; after it, runs the steps that came due.
+void BasicTestTick(double nowSeconds);
+// Runs, in order, every step not run yet whose time is at most `elapsed` seconds after the start;
+// returns how many ran. Several due steps run within one call.
+size_t RunDueBasicSteps(double elapsed);
+// The MP3 copy's path: the output path with its extension replaced by ".mp3", or ".mp3" appended
+// when the file name has none.
+std::wstring Mp3CopyPath(const std::wstring& wavPath);
+// The tempo fader position that plays `offset` (0.06 = 6 % faster) within the pitch range,
+// clamped to the fader's travel (0 fastest .. 1 slowest).
+float TempoFaderFor(double offset, float pitchRange);

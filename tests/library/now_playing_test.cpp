@@ -1,0 +1,355 @@
+// The per-frame now-playing step on real decoded tracks: play counts and History, the stream
+// title (against a loopback Icecast peer), and cue edits reaching the saved library.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/test_mode.h"
+#include "broadcast/audio_stream.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/transport.h"
+#include "library/database.h"
+#include "library/now_playing.h"
+#include "library/track_info.h"
+#include "library/track_lists.h"
+#include "platform/net.h"
+#include "platform/text.h"
+#include "screens/crossfader.h"
+#include "support/audio_server.h"
+#include "support/click_tracks.h"
+#include "support/temp_home.h"
+#include "support/wav_probe.h"
+#include "ui/deck_snapshot.h"
+
+namespace {
+
+using Paths = std::vector<std::wstring>;
+constexpr int kRate = 44100;
+
+class NowPlayingStep : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetDecksForTest();
+    TrackLists = LoadLists();
+    NowPlaying = NowPlayingState{};
+    CrossfaderPosition = 0.5f;
+  }
+  void TearDown() override {
+    ResetDecksForTest();
+    TrackLists.clear();
+    NowPlaying = NowPlayingState{};
+    TestMode = false;
+  }
+
+  static ClickTrackFolder& Folder() {
+    static ClickTrackFolder folder;
+    return folder;
+  }
+  static std::string Click(double bpm) {
+    ClickTrack spec;
+    spec.bpm = bpm;
+    spec.seconds = 8.0;
+    return Folder().Make(spec);
+  }
+  static void Tick() {
+    SnapshotDecks();
+    NowPlayingTick();
+  }
+  static void PlayPauseTick(int deck) {
+    PlayPause(deck);
+    Tick();
+  }
+  static void MoveTo(int deck, double seconds) {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    Engine.decks[deck].position = seconds * kRate;
+  }
+  static const Paths& History() { return TrackLists[kHistoryList].paths; }
+
+  TempHome home_;
+};
+
+// --- Play counts and History ---
+
+TEST_F(NowPlayingStep, PlayPausePlayListsAndCountsOnce) {
+  const std::wstring a = Utf8ToWide(Click(120));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  const int64_t before = static_cast<int64_t>(std::time(nullptr));
+  PlayPauseTick(0);
+  PlayPauseTick(0);
+  Tick();
+  PlayPauseTick(0);
+  Tick();
+  EXPECT_EQ(History(), Paths{a});
+  const TrackInfo* record = FindTrackInfo(a);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->playCount, 1);
+  EXPECT_GE(record->lastPlayed, before);
+  EXPECT_LE(record->lastPlayed, static_cast<int64_t>(std::time(nullptr)));
+  // The list went to its file, not only into memory.
+  EXPECT_EQ(LoadLists()[kHistoryList].paths, Paths{a});
+}
+
+TEST_F(NowPlayingStep, EveryPlayStartIsListedButEachTrackCountsOncePerSession) {
+  const std::wstring a = Utf8ToWide(Click(120)), b = Utf8ToWide(Click(126));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  ASSERT_TRUE(LoadAndWait(1, WideToUtf8(b)));
+  PlayPauseTick(0);
+  PlayPauseTick(0);
+  PlayPauseTick(1);
+  PlayPauseTick(1);
+  PlayPauseTick(0);
+  EXPECT_EQ(History(), (Paths{a, b, a}));
+  EXPECT_EQ(FindTrackInfo(a)->playCount, 1);
+  EXPECT_EQ(FindTrackInfo(b)->playCount, 1);
+
+  // Reloading the same file is still the same session's track.
+  PlayPauseTick(0);
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  PlayPauseTick(0);
+  EXPECT_EQ(FindTrackInfo(a)->playCount, 1);
+}
+
+TEST_F(NowPlayingStep, HistoryKeepsTheNewestThousand) {
+  Paths old;
+  for (size_t i = 0; i < kHistoryLimit; ++i) old.push_back(L"/old/" + std::to_wstring(i) + L".mp3");
+  TrackLists[kHistoryList].paths = old;
+  const std::wstring a = Utf8ToWide(Click(120));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  PlayPauseTick(0);
+  ASSERT_EQ(History().size(), kHistoryLimit);
+  EXPECT_EQ(History().front(), L"/old/1.mp3");
+  EXPECT_EQ(History().back(), a);
+  EXPECT_EQ(LoadLists()[kHistoryList].paths, History());
+}
+
+TEST_F(NowPlayingStep, TestModeCountsThePlayButLeavesHistoryAlone) {
+  TestMode = true;
+  const std::wstring a = Utf8ToWide(Click(120));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  PlayPauseTick(0);
+  EXPECT_TRUE(History().empty());
+  EXPECT_EQ(FindTrackInfo(a)->playCount, 1);
+}
+
+// --- What is announced ---
+
+TEST_F(NowPlayingStep, TheLouderAudibleDeckIsAnnouncedAndTheCrossFaderDecides) {
+  const std::wstring a = Utf8ToWide(Click(120)), b = Utf8ToWide(Click(126));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  ASSERT_TRUE(LoadAndWait(1, WideToUtf8(b)));
+  PlayPause(0);
+  PlayPause(1);
+  LiveDeckViews[0].meterLevel = 0.6f;
+  LiveDeckViews[1].meterLevel = 0.3f;
+  Tick();
+  EXPECT_EQ(NowPlaying.announcedPath, a);
+
+  LiveDeckViews[1].meterLevel = 0.9f;
+  Tick();
+  EXPECT_EQ(NowPlaying.announcedPath, b) << "B is louder now";
+
+  CrossfaderPosition = 0.0f;  // B's side closed: quieter A is all the audience hears
+  Tick();
+  EXPECT_EQ(NowPlaying.announcedPath, a);
+  CrossfaderPosition = 1.0f;
+  Tick();
+  EXPECT_EQ(NowPlaying.announcedPath, b);
+
+  CrossfaderPosition = 0.5f;
+  LiveDeckViews[0].meterLevel = LiveDeckViews[1].meterLevel = 0.5f;
+  NowPlaying.announcedPath.clear();
+  Tick();
+  EXPECT_EQ(NowPlaying.announcedPath, b) << "a tie goes to the last deck";
+}
+
+// An Icecast stand-in on a loopback port: accepts the source connection with 200 OK, then keeps
+// the request of the next connection (a title update).
+class IcecastPeer {
+ public:
+  IcecastPeer() {
+    ok_ = NetListenLoopback(0, 4, &listener_, &port_);
+    if (ok_) thread_ = std::thread([this] { Serve(); });
+  }
+  ~IcecastPeer() {
+    stop_ = true;
+    NetShutdown(listener_);
+    if (thread_.joinable()) thread_.join();
+    NetClose(listener_);
+  }
+  bool ok() const { return ok_; }
+  int port() const { return port_; }
+  bool titleArrived() const { return titleArrived_.load(); }
+  std::string title() const { return titleArrived_ ? title_ : std::string(); }
+
+ private:
+  static std::string ReadRequest(NetSocket s) {
+    std::string text;
+    uint8_t buffer[1024];
+    NetSetTimeouts(s, 3000);
+    while (text.find("\r\n\r\n") == std::string::npos) {
+      const long n = NetReceiveSome(s, buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
+    }
+    return text;
+  }
+  void Serve() {
+    NetSocket source = kNoSocket, update = kNoSocket;
+    if (!NetAccept(listener_, &stop_, &source)) return;
+    ReadRequest(source);
+    const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
+    NetSendAll(source, reinterpret_cast<const uint8_t*>(ok.data()), ok.size(), ok.size(), nullptr);
+    if (NetAccept(listener_, &stop_, &update)) {
+      title_ = ReadRequest(update);
+      titleArrived_ = true;
+      NetClose(update);
+    }
+    NetClose(source);
+  }
+
+  bool ok_ = false;
+  NetSocket listener_ = kNoSocket;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> titleArrived_{false};
+  std::string title_;
+  std::thread thread_;
+};
+
+TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
+  const std::string plain = Click(120);
+  const std::string tagged = home_.path() + "/tagged.flac";
+  int status = -1;
+  RunCommand("ffmpeg -v error -i " + ShellQuote(plain) + " -metadata artist='Ana' -metadata title='Night Bus' " +
+                 ShellQuote(tagged) + " 2>&1",
+             &status);
+  ASSERT_EQ(status, 0);
+  ASSERT_TRUE(LoadAndWait(0, tagged));
+  PlayPauseTick(0);
+  ASSERT_EQ(NowPlaying.announcedPath, Utf8ToWide(tagged)) << "announced while off air";
+
+  IcecastPeer peer;
+  ASSERT_TRUE(peer.ok());
+  StreamConfig config;
+  config.Host = L"127.0.0.1";
+  config.Port = peer.port();
+  config.Password = L"hackme";
+  Engine.sampleRate.store(48000);
+  StartLiveStream(Engine, config);
+  const bool onAir = WaitFor([] { return LiveStreamState() == kStreamOnAir; }, 5000);
+  if (onAir) {
+    Tick();
+    EXPECT_TRUE(WaitFor([&] { return peer.titleArrived(); }, 5000));
+    EXPECT_NE(peer.title().find("&song=Ana%20-%20Night%20Bus&"), std::string::npos) << peer.title();
+    EXPECT_EQ(NowPlaying.announcedPath, Utf8ToWide(tagged));
+  }
+  StopLiveStream();
+  Engine.sampleRate.store(0);
+  ASSERT_TRUE(onAir) << LiveStreamError();
+}
+
+// --- Cue edits reach the library ---
+
+TEST_F(NowPlayingStep, HotCueEditsReachTheRecordWithinOneTick) {
+  const std::wstring a = Utf8ToWide(Click(120));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  Tick();
+  MoveTo(0, 3.5);
+  PressHotCue(0, 2);
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    DeckState& deck = Engine.decks[0];
+    deck.loopIn = 1.0 * kRate;
+    deck.loopOut = 2.0 * kRate;
+    deck.loopOn = true;
+  }
+  PressHotCue(0, 5);  // a running loop makes a loop cue
+  Tick();
+  const TrackInfo* record = FindTrackInfo(a);
+  ASSERT_NE(record, nullptr);
+  EXPECT_DOUBLE_EQ(record->hotCueStart[2], 3.5);
+  EXPECT_EQ(record->hotCueEnd[2], kEmptyCue);
+  EXPECT_DOUBLE_EQ(record->hotCueStart[5], 1.0);
+  EXPECT_DOUBLE_EQ(record->hotCueEnd[5], 2.0);
+
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    Engine.decks[0].loopOn = false;
+  }
+  MoveTo(0, 4.25);
+  CuePress(0);  // paused off the cue point: the cue moves here
+  DeleteHotCue(0, 2);
+  Tick();
+  record = FindTrackInfo(a);
+  EXPECT_DOUBLE_EQ(record->cue, 4.25);
+  EXPECT_EQ(record->hotCueStart[2], kEmptyCue);
+  EXPECT_EQ(record->hotCueEnd[2], kEmptyCue);
+  EXPECT_DOUBLE_EQ(record->hotCueStart[5], 1.0) << "the other slot stays";
+
+  // A deck that changed nothing leaves the record alone, whoever else wrote it.
+  TrackInfoFor(a).cue = 7.0;
+  Tick();
+  EXPECT_DOUBLE_EQ(FindTrackInfo(a)->cue, 7.0);
+
+  // An end not after its start, or without a start, is no loop.
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    DeckState& deck = Engine.decks[0];
+    deck.hotCueStart[6] = 2.0 * kRate;
+    deck.hotCueEnd[6] = 1.0 * kRate;
+    deck.hotCueStart[7] = -1.0;
+    deck.hotCueEnd[7] = 3.0 * kRate;
+  }
+  Tick();
+  record = FindTrackInfo(a);
+  EXPECT_DOUBLE_EQ(record->hotCueStart[6], 2.0);
+  EXPECT_EQ(record->hotCueEnd[6], kEmptyCue);
+  EXPECT_EQ(record->hotCueStart[7], kEmptyCue);
+  EXPECT_EQ(record->hotCueEnd[7], kEmptyCue);
+}
+
+TEST_F(NowPlayingStep, ATrackWithoutARateWritesNothing) {
+  const std::wstring a = Utf8ToWide(Click(120));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  Tick();
+  TrackLibrary.clear();
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    DeckState& deck = Engine.decks[0];
+    auto broken = std::make_shared<Track>(*deck.track);
+    broken->sampleRate = 0;
+    deck.track = broken;
+    deck.hotCueStart[0] = 1000.0;
+  }
+  Tick();
+  EXPECT_EQ(FindTrackInfo(a), nullptr);
+}
+
+// The point of it all: a hot cue set on a deck survives a save and a fresh start.
+TEST_F(NowPlayingStep, AHotCueSurvivesSavingAndLoadingTheLibrary) {
+  const std::wstring a = Utf8ToWide(Click(120));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  MoveTo(0, 2.75);
+  PressHotCue(0, 0);
+  Tick();
+  ASSERT_TRUE(SaveDatabase());
+
+  TrackLibrary.clear();
+  LoadDatabase();
+  const TrackInfo* record = FindTrackInfo(a);
+  ASSERT_NE(record, nullptr);
+  EXPECT_NEAR(record->hotCueStart[0], 2.75, 1e-6);
+  EXPECT_EQ(record->hotCueEnd[0], kEmptyCue);
+
+  ASSERT_TRUE(LoadAndWait(1, WideToUtf8(a)));
+  SnapshotDecks();
+  EXPECT_NEAR(DeckSnapshots[1].hotCueStart[0], 2.75 * kRate, 0.5) << "the reloaded deck jumps there";
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+// veldmix-tool layout: the main screen's rectangles in window pixels, computed by the screens' own
+// layout functions, so scripts driving the real window with a mouse click what the frame draws.
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "screens/deck_panel.h"
+#include "screens/grid_editor.h"
+#include "screens/layout.h"
+#include "screens/mixer.h"
+#include "screens/pads.h"
+#include "screens/pitch_jog.h"
+#include "screens/slim_layout.h"
+#include "screens/top_bar.h"
+#include "tools/veldmix-tool/commands.h"
+
+namespace {
+
+constexpr long long kMinSidePixels = 200, kMaxWidthPixels = 7680, kMaxHeightPixels = 4320;
+constexpr double kMinScale = 0.5, kMaxScale = 4.0;
+constexpr int kPanelDecks = 2;  // the side slots' default decks: A on the left, B on the right
+constexpr int32_t kFirstGridButtonId = 3500, kLastGridButtonId = 3519;
+
+constexpr const char kLayoutUsage[] =
+    "usage: veldmix-tool layout WIDTH HEIGHT [--scale S] [--layout full|library|performance] [--decks 2|4]\n"
+    "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
+    "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
+    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons.\n";
+
+struct LayoutName {
+  const char* name;
+  int32_t layout;
+};
+constexpr LayoutName kLayoutNames[] = {
+    {"full", kLayoutFull}, {"library", kLayoutLibrary}, {"performance", kLayoutPerformance}};
+
+struct LayoutArgs {
+  long long width = 0, height = 0;
+  double scale = 1.0;
+  int32_t layout = kLayoutFull;
+  bool fourDecks = false;
+};
+
+bool ParseScale(const std::string& text, double* out) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(v >= kMinScale && v <= kMaxScale)) return false;
+  *out = v;
+  return true;
+}
+
+// Fills args from the command line; on a bad one prints why and returns false.
+bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
+  if (args.size() < 2 || !ParseInt64(Utf8ToWide(args[0]), &out->width) ||
+      !ParseInt64(Utf8ToWide(args[1]), &out->height) || out->width < kMinSidePixels ||
+      out->width > kMaxWidthPixels || out->height < kMinSidePixels || out->height > kMaxHeightPixels) {
+    std::fprintf(stderr, "layout: WIDTH and HEIGHT must be whole pixels, %lld..%lld x %lld..%lld\n%s",
+                 kMinSidePixels, kMaxWidthPixels, kMinSidePixels, kMaxHeightPixels, kLayoutUsage);
+    return false;
+  }
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    if (i + 1 >= args.size()) {
+      std::fprintf(stderr, "layout: %s needs a value\n%s", option.c_str(), kLayoutUsage);
+      return false;
+    }
+    const std::string& value = args[++i];
+    bool ok = false;
+    if (option == "--scale") {
+      ok = ParseScale(value, &out->scale);
+    } else if (option == "--layout") {
+      for (const LayoutName& n : kLayoutNames)
+        if (value == n.name) out->layout = n.layout, ok = true;
+    } else if (option == "--decks") {
+      ok = value == "2" || value == "4";
+      out->fourDecks = value == "4";
+    } else {
+      std::fprintf(stderr, "layout: unknown option %s\n%s", option.c_str(), kLayoutUsage);
+      return false;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "layout: bad value \"%s\" for %s\n%s", value.c_str(), option.c_str(), kLayoutUsage);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Prints one DIP rectangle in pixels; edges are rounded so neighbours stay adjacent. Empty
+// rectangles are left out: nothing is drawn there to click.
+class Printer {
+ public:
+  explicit Printer(double scale) : scale_(scale) {}
+  void Put(const std::string& name, Rc r) const {
+    if (!(r.w > 0 && r.h > 0)) return;
+    const long x0 = std::lround(r.x * scale_), y0 = std::lround(r.y * scale_);
+    const long x1 = std::lround(r.Right() * scale_), y1 = std::lround(r.Bottom() * scale_);
+    std::printf("%s %ld %ld %ld %ld\n", name.c_str(), x0, y0, x1 - x0, y1 - y0);
+  }
+
+ private:
+  double scale_;
+};
+
+std::string Lower(const wchar_t* label) {
+  std::string out;
+  for (const wchar_t* c = label; *c; ++c) out += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+  return out;
+}
+
+void PutTransportAndLoops(const Printer& p, const std::string& d, Rc transport, Rc loops) {
+  const TransportLayout t = LayOutTransport(transport);
+  p.Put("cue" + d, t.cue);
+  p.Put("play" + d, t.play);
+  p.Put("sync" + d, t.sync);
+  const LoopControlsLayout l = LayOutLoopControls(loops);
+  p.Put("loop.halve" + d, l.halve);
+  p.Put("loop.size" + d, l.size);
+  p.Put("loop.double" + d, l.twice);
+  p.Put("loop.auto" + d, l.loop);
+}
+
+void PutFullPanel(const Printer& p, int deck, Rc panel, bool performance) {
+  const std::string d = "." + std::to_string(deck);
+  const DeckPanelLayout l = LayOutDeckPanel(deck, panel, performance);
+  p.Put("header" + d, l.header);
+  p.Put("overview" + d, l.overview);
+  p.Put("tools" + d, l.tools);
+  Rc tools[kDeckTools];
+  LayOutDeckTools(l.tools, tools);
+  for (int i = 0; i < kDeckTools; ++i) {
+    p.Put("tool" + d + "." + DeckToolName(i), tools[i]);
+    // A right-click on SET 1 opens the beat-grid editor.
+    if (std::string(DeckToolName(i)) == "set1") p.Put("gridedit" + d, tools[i]);
+  }
+  p.Put("pitch" + d, l.pitch);
+  const PitchColumnLayout pc = LayOutPitchColumn(l.pitch);
+  p.Put("pitch.range" + d, pc.range);
+  p.Put("pitch.fader" + d, pc.fader);
+  p.Put("pitch.nudgedown" + d, pc.nudgeDown);
+  p.Put("pitch.nudgeup" + d, pc.nudgeUp);
+  p.Put("jog" + d, Rc{l.jogX - l.jogRadius, l.jogY - l.jogRadius, 2 * l.jogRadius, 2 * l.jogRadius});
+  p.Put("padsection" + d, l.pads);
+  for (uint32_t mode = 0; mode < kPadModes; ++mode)
+    p.Put("tab" + d + "." + Lower(PadTabLabel(mode)), PadTabRect(l.pads, mode));
+  for (int i = 0; i < kPerformancePads; ++i) {
+    p.Put("pads" + d + "." + std::to_string(i), PadRect(l.pads, kPadModeCues, i));
+    p.Put("sampler" + d + "." + std::to_string(i), PadRect(l.pads, kPadModeSampler, i));
+  }
+  // The LOOP pad mode's IN and OUT pads.
+  p.Put("loop.in" + d, PadRect(l.pads, kPadModeLoop, 0));
+  p.Put("loop.out" + d, PadRect(l.pads, kPadModeLoop, 1));
+  p.Put("transport" + d, l.transport);
+  p.Put("loops" + d, l.loops);
+  PutTransportAndLoops(p, d, l.transport, l.loops);
+}
+
+int RunLayout(const std::vector<std::string>& args) {
+  LayoutArgs a;
+  if (!ParseLayoutArgs(args, &a)) return 2;
+  const float width = static_cast<float>(a.width / a.scale), height = static_cast<float>(a.height / a.scale);
+  const ScreenLayout s = ComputeLayout(width, height, a.layout, false, a.fourDecks);
+  const Printer p(a.scale);
+
+  p.Put("topbar", Rc{0, 0, width, kTopBarHeight});
+  for (int deck = 0; deck < kLayoutDecks; ++deck) p.Put("lane." + std::to_string(deck), s.lanes[deck]);
+  const Rc panels[kPanelDecks] = {s.leftPanel, s.rightPanel};
+  const bool slim = VariantOf(s.layout).slimPanels;
+  for (int deck = 0; deck < kPanelDecks; ++deck) {
+    const std::string d = "." + std::to_string(deck);
+    p.Put("panel" + d, panels[deck]);
+    if (slim) {
+      const SlimControlRow row = SlimControlRowOf(deck, panels[deck]);
+      PutTransportAndLoops(p, d, row.transport, row.loops);
+    } else {
+      PutFullPanel(p, deck, panels[deck], s.layout == kLayoutPerformance);
+    }
+  }
+  p.Put("mixer", s.mixer);
+  if (!slim) {
+    const MixerBottomRow row = LayOutMixerBottom(s.mixer);
+    p.Put("crossfader", row.crossfader);
+    p.Put("glide.a", row.glideA);
+    p.Put("glide.b", row.glideB);
+  }
+  p.Put("browser", s.browser);
+
+  const GridEditorLayout g = LayoutGridEditor(GridEditorPanel(width, height));
+  p.Put("grideditor.panel", g.panel);
+  p.Put("grideditor.strip", g.strip);
+  p.Put("grideditor.done", g.done);
+  for (int32_t id = kFirstGridButtonId; id <= kLastGridButtonId; ++id)
+    p.Put("grideditor." + std::to_string(id), GridEditorButtonRect(g, id));
+  return 0;
+}
+
+}  // namespace
+
+const ToolCommand kLayoutCommands[] = {
+    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N]", "print the main screen's rectangles in pixels",
+     RunLayout},
+};
+const int kLayoutCommandCount = static_cast<int>(sizeof(kLayoutCommands) / sizeof(kLayoutCommands[0]));
