@@ -41,6 +41,7 @@
 #include "settings/tour.h"
 #include "ui/active_control.h"
 #include "ui/deck_snapshot.h"
+#include "ui/draw_pixels.h"
 #include "ui/frame_driver.h"
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
@@ -171,16 +172,20 @@ class MouseHiddenFromPanels {
 
 // ---- background ------------------------------------------------------------------------------
 // The backdrop and its soft lights look the same frame after frame except for the side lights'
-// strength, and filling them costs far more than copying them: each is drawn once into a bitmap
-// (a side light at full strength) and copied every frame (a side light at its alpha).
+// strength, and filling them costs far more than copying them: each is drawn once into an image
+// (a side light at full strength) and laid over the frame's pixels every frame (a side light at
+// its alpha), all in one pass down the rows.
 
 struct CachedImage {
-  std::shared_ptr<Bitmap> bitmap;
-  Rc area;           // where it is copied to, DIPs on whole pixels
-  Rc drawnFor;       // the window or panel it was drawn for
+  std::vector<uint32_t> pixels;  // premultiplied; empty when it could not be drawn
+  int width = 0, height = 0;
+  Rc area;      // where it goes, DIPs on whole pixels
+  Rc drawnFor;  // the window or panel it was drawn for
   uint32_t colour = 0;
   float dpi = 0;
   float meterY = 0;
+  bool ok = false;      // drawn, or nothing to draw
+  bool opaque = false;  // every pixel's alpha is 255: it replaces what lies under it
 };
 CachedImage BackdropImage, SideLightImages[2];
 
@@ -193,30 +198,46 @@ Rc PixelAligned(Rc r, float scale) {
   return Rc{x0 / scale, y0 / scale, (x1 - x0) / scale, (y1 - y0) / scale};
 }
 
-// Runs draw onto a transparent image covering `area` (DIPs on whole pixels) and returns it as a
-// bitmap; null when the image cannot be made.
-std::shared_ptr<Bitmap> DrawIntoBitmap(Rc area, float scale, const std::function<void()>& draw) {
-  const int width = static_cast<int>(std::lround(area.w * scale));
-  const int height = static_cast<int>(std::lround(area.h * scale));
-  std::unique_ptr<DrawSurface> surface = DrawSurface::Create(width, height, scale);
-  if (!surface) return nullptr;
+// Runs draw onto a transparent image covering image->area (DIPs on whole pixels) and keeps its
+// pixels; leaves them empty when the image cannot be made.
+void DrawIntoImage(CachedImage* image, float scale, const std::function<void()>& draw) {
+  image->pixels.clear();
+  image->opaque = false;
+  image->width = static_cast<int>(std::lround(image->area.w * scale));
+  image->height = static_cast<int>(std::lround(image->area.h * scale));
+  std::unique_ptr<DrawSurface> surface = DrawSurface::Create(image->width, image->height, scale);
+  if (!surface) return;
   DrawSurface* const previous = DrawTarget();
   SetDrawTarget(surface.get());
-  SetTransform(Affine{1, 0, 0, 1, -area.x, -area.y});
+  SetTransform(Affine{1, 0, 0, 1, -image->area.x, -image->area.y});
   draw();
   SetDrawTarget(previous);
   const PixelView pixels = surface->Pixels();
-  if (!pixels.pixels || pixels.stride < pixels.width) return nullptr;
-  std::vector<uint32_t> packed(static_cast<size_t>(pixels.width) * static_cast<size_t>(pixels.height));
+  if (!surface->Ok() || !pixels.pixels || pixels.stride < pixels.width || pixels.width != image->width ||
+      pixels.height != image->height)
+    return;
+  image->pixels.resize(static_cast<size_t>(pixels.width) * static_cast<size_t>(pixels.height));
   for (int y = 0; y < pixels.height; ++y)
     std::copy_n(pixels.pixels + static_cast<size_t>(y) * static_cast<size_t>(pixels.stride), pixels.width,
-                packed.begin() + static_cast<ptrdiff_t>(y) * pixels.width);
-  return CreateBitmapFromPixels(packed.data(), pixels.width, pixels.height);
+                image->pixels.begin() + static_cast<ptrdiff_t>(y) * pixels.width);
+  image->opaque = std::all_of(image->pixels.begin(), image->pixels.end(), [](uint32_t p) { return p >> 24 == 255; });
 }
 
 bool Fresh(const CachedImage& image, Rc drawnFor, uint32_t colour, float dpi, float meterY) {
-  return image.bitmap && image.bitmap->generation == DeviceGeneration() && image.dpi == dpi &&
-         image.colour == colour && image.meterY == meterY && SameRect(image.drawnFor, drawnFor);
+  return image.ok && image.dpi == dpi && image.colour == colour && image.meterY == meterY && SameRect(image.drawnFor, drawnFor);
+}
+
+// Redraws the image when what it was drawn for changed, or drawing it failed last time.
+void Refresh(CachedImage* image, Rc drawnFor, Rc area, uint32_t colour, float dpi, float meterY, float scale,
+             const std::function<void()>& draw) {
+  if (Fresh(*image, drawnFor, colour, dpi, meterY)) return;
+  image->area = PixelAligned(area, scale);
+  image->drawnFor = drawnFor;
+  image->colour = colour, image->dpi = dpi, image->meterY = meterY;
+  image->pixels.clear();
+  const bool nothing = !(image->area.w > 0 && image->area.h > 0);
+  if (!nothing) DrawIntoImage(image, scale, draw);
+  image->ok = nothing || !image->pixels.empty();
 }
 
 // The window's gradient and the violet light along the phase meter.
@@ -232,42 +253,26 @@ void DrawSideLight(Rc panel, Color c) {
   SoftGlow(panel.CenterX(), panel.CenterY(), kSideGlowWidthShare * panel.w, kSideGlowHeightShare * panel.h, c);
 }
 
-void DrawCachedBackdrop(float dpi, float scale) {
-  const Rc window{0, 0, Screen.width, Screen.height};
-  const float meterY = Screen.phaseMeterY;
-  CachedImage& image = BackdropImage;
-  if (!Fresh(image, window, 0, dpi, meterY)) {
-    image = CachedImage{.bitmap = nullptr,
-                        .area = PixelAligned(window, scale),
-                        .drawnFor = window,
-                        .colour = 0,
-                        .dpi = dpi,
-                        .meterY = meterY};
-    image.bitmap = DrawIntoBitmap(image.area, scale, [&] { DrawBackdropAndCentreLight(window, meterY); });
-  }
-  if (image.bitmap) DrawImage(image.bitmap, image.area, 1.0f, 0.0f);
-  else DrawBackdropAndCentreLight(window, meterY);
+Rc SideLightArea(Rc panel) {
+  const float rx = kSideGlowWidthShare * panel.w, ry = kSideGlowHeightShare * panel.h;
+  return Rc{panel.CenterX() - rx, panel.CenterY() - ry, 2 * rx, 2 * ry};
 }
 
-void DrawCachedSideLight(CachedImage& image, Rc panel, int deck, float dpi, float scale) {
+// The side light's strength for the deck its panel shows.
+float SideLightAlpha(int deck) {
   const bool valid = deck >= 0 && deck < kScreenDecks;
   const bool playing = valid && DeckSnapshots[deck].playing;
   const float pulse = valid ? BeatPulse[deck] : 0.0f;
-  const float alpha = pulse * kSideGlowPulseAlpha + (playing ? kSideGlowPlayingAlpha : kSideGlowIdleAlpha);
-  const uint32_t colour = DeckColour(deck);
-  if (!Fresh(image, panel, colour, dpi, 0)) {
-    const float rx = kSideGlowWidthShare * panel.w, ry = kSideGlowHeightShare * panel.h;
-    image = CachedImage{.bitmap = nullptr,
-                        .area = PixelAligned(Rc{panel.CenterX() - rx, panel.CenterY() - ry, 2 * rx, 2 * ry}, scale),
-                        .drawnFor = panel,
-                        .colour = colour,
-                        .dpi = dpi,
-                        .meterY = 0};
-    if (image.area.w > 0 && image.area.h > 0)
-      image.bitmap = DrawIntoBitmap(image.area, scale, [&] { DrawSideLight(panel, ColorOf(colour)); });
-  }
-  if (image.bitmap) DrawImage(image.bitmap, image.area, alpha, 0.0f);
-  else DrawSideLight(panel, ColorOf(colour, alpha));
+  return pulse * kSideGlowPulseAlpha + (playing ? kSideGlowPlayingAlpha : kSideGlowIdleAlpha);
+}
+
+PixelImage ImageOf(const CachedImage& image) {
+  return PixelImage{.pixels = image.pixels.data(),
+                    .width = image.pixels.empty() ? 0 : image.width,
+                    .height = image.pixels.empty() ? 0 : image.height,
+                    .x = image.area.x,
+                    .y = image.area.y,
+                    .opaque = image.opaque};
 }
 
 // ---- panels ----------------------------------------------------------------------------------
@@ -386,9 +391,24 @@ void UpdateBeatPulses() {
 void DrawBackground() {
   const float dpi = CurrentDpi();
   const float scale = dpi > 0 ? dpi / kBaseDpi : 1.0f;
-  DrawCachedBackdrop(dpi, scale);
-  DrawCachedSideLight(SideLightImages[kLeftSide], Screen.leftPanel, SideSlots[kLeftSide], dpi, scale);
-  DrawCachedSideLight(SideLightImages[kRightSide], Screen.rightPanel, SideSlots[kRightSide], dpi, scale);
+  const Rc window{0, 0, Screen.width, Screen.height};
+  const float meterY = Screen.phaseMeterY;
+  const Rc panels[2] = {Screen.leftPanel, Screen.rightPanel};
+  const int decks[2] = {SideSlots[kLeftSide], SideSlots[kRightSide]};
+  Refresh(&BackdropImage, window, window, 0, dpi, meterY, scale, [&] { DrawBackdropAndCentreLight(window, meterY); });
+  for (int side = 0; side < 2; ++side) {
+    const uint32_t colour = DeckColour(decks[side]);
+    Refresh(&SideLightImages[side], panels[side], SideLightArea(panels[side]), colour, dpi, 0, scale,
+            [&] { DrawSideLight(panels[side], ColorOf(colour)); });
+  }
+  // The gradient is opaque: it replaces whatever the frame held.
+  const PixelImage images[3] = {ImageOf(BackdropImage), ImageOf(SideLightImages[0]), ImageOf(SideLightImages[1])};
+  const float alphas[3] = {1.0f, SideLightAlpha(decks[0]), SideLightAlpha(decks[1])};
+  const bool whole = BackdropImage.ok && SideLightImages[0].ok && SideLightImages[1].ok;
+  DrawSurface* target = DrawTarget();
+  if (whole && target && DrawPixelImages(*target, images, alphas, 3)) return;
+  DrawBackdropAndCentreLight(window, meterY);
+  for (int side = 0; side < 2; ++side) DrawSideLight(panels[side], ColorOf(DeckColour(decks[side]), alphas[side + 1]));
 }
 
 // ---- hit tests and strips ------------------------------------------------------------------------

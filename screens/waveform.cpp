@@ -116,8 +116,10 @@ constexpr float kPlayheadDeckGlowAlphaBase = 0.45f, kPlayheadDeckGlowAlphaPulse 
 constexpr float kPlayheadDeckGlowWidth = 8.0f;
 constexpr float kPlayheadCapInsetDip = 4.0f, kPlayheadCapRadius = 4.0f, kPlayheadCapAlpha = 0.8f;
 
-// Column buffers kept between frames (low, mid, high and the smoothing's copy).
+// Column buffers kept between frames (low, mid, high and the smoothing's copy), and the peak
+// glows' columns.
 std::vector<float> LowColumns, MidColumns, HighColumns, ScratchColumns;
+std::vector<float> LowPeaks, MidPeaks;
 
 Color DeckColourOf(int deck, float alpha = 1.0f) { return ColorOf(DeckColour(deck), alpha); }
 
@@ -215,18 +217,23 @@ void DrawBeatGrid(const WaveLaneContext& ctx, const Track& track) {
   DrawLine(r.x, ctx.centreY, r.Right(), ctx.centreY, WithAlpha(kWhite, kCentreLineAlpha), 1);
 }
 
+// The peaks still to play glow: per kPeakStep columns, the tallest low and mid column of the
+// step, each band queued as one column glow (a shape per step made the glow pass draw thousands).
 void DrawPeakGlows(const WaveLaneContext& ctx, int n, float pulse) {
   const int first = ctx.low.first, last = ctx.low.last;
   const float gain = pulse * kPeakGainPulse + kPeakGainBase;
   const Color low = WithAlpha(kLowPeakGlow, gain * kLowPeakAlpha), mid = WithAlpha(kMidPeakGlow, gain * kMidPeakAlpha);
   const int played = static_cast<int>(std::clamp(ctx.playheadX - ctx.lane.x, 0.0f, static_cast<float>(n)));
+  LowPeaks.assign(static_cast<size_t>(n), -1.0f);
+  MidPeaks.assign(static_cast<size_t>(n), -1.0f);
   for (int c = std::max(played, first); c + kPeakLookAhead <= last; c += kPeakStep) {
     const float pL = *std::max_element(ctx.low.half + c, ctx.low.half + c + kPeakStep);
     const float pM = *std::max_element(ctx.mid.half + c, ctx.mid.half + c + kPeakStep);
-    const float cx = ctx.lane.x + c;
-    if (pL > kPeakMinHalf) GlowRoundedRect(Rc{cx, ctx.centreY - pL, kPeakStep, 2 * pL}, 0, low);
-    if (pM > kPeakMinHalf) GlowRoundedRect(Rc{cx, ctx.centreY - pM, kPeakStep, 2 * pM}, 0, mid);
+    if (pL > kPeakMinHalf) std::fill_n(LowPeaks.begin() + c, kPeakStep, pL);
+    if (pM > kPeakMinHalf) std::fill_n(MidPeaks.begin() + c, kPeakStep, pM);
   }
+  GlowColumns(LowPeaks.data(), n, ctx.lane.x, ctx.centreY, low);
+  GlowColumns(MidPeaks.data(), n, ctx.lane.x, ctx.centreY, mid);
 }
 
 void DrawEdgeFades(Rc r) {

@@ -282,19 +282,30 @@ void FillRoundedRect(Rc r, float radius, Color c) { FillRoundedRect(r, radius, B
 void FillRoundedRect(Rc r, float radius, const Brush& brush) {
   if (!Target) return;
   if (brush.gradient && FillLinearBoxPixels(*Target, r.x, r.y, r.w, r.h, radius, *brush.gradient)) return;
+  if (!brush.gradient && r.w >= 0 && r.h >= 0 &&
+      FillRoundedBoxPixels(*Target, r.x + r.w / 2, r.y + r.h / 2, r.w / 2, r.h / 2, radius, ToRgba(brush.solid)))
+    return;
   UseBrush(brush);
   Target->FillRoundedRect(r.x, r.y, r.w, r.h, radius);
 }
 
 void StrokeRoundedRect(Rc r, float radius, Color c, float width) {
   if (!Target || !Finite(width) || width <= 0) return;
-  Target->SetColor(ToRgba(c));
   const float s = width;
+  const float w = std::max(0.0f, r.w - s), h = std::max(0.0f, r.h - s);
+  // Outlines through cairo's stroker cost several times more than writing their pixels.
+  if (StrokeRoundedBoxPixels(*Target, r.x + s / 2 + w / 2, r.y + s / 2 + h / 2, w / 2, h / 2, radius, s, ToRgba(c)))
+    return;
+  Target->SetColor(ToRgba(c));
   Target->StrokeRoundedRect(r.x + s / 2, r.y + s / 2, std::max(0.0f, r.w - s), std::max(0.0f, r.h - s), radius, s);
 }
 
 void DrawLine(float x0, float y0, float x1, float y1, Color c, float width) {
   if (!Target) return;
+  // Level and upright lines are boxes without height or width.
+  if ((x0 == x1 || y0 == y1) && StrokeRoundedBoxPixels(*Target, (x0 + x1) / 2, (y0 + y1) / 2, std::fabs(x1 - x0) / 2,
+                                                        std::fabs(y1 - y0) / 2, 0, width, ToRgba(c)))
+    return;
   Target->SetColor(ToRgba(c));
   Target->StrokeLine(x0, y0, x1, y1, width, LineCap::Round);
 }
@@ -303,6 +314,7 @@ void FillCircle(float cx, float cy, float r, Color c) { FillEllipse(cx, cy, r, r
 
 void StrokeCircle(float cx, float cy, float r, Color c, float width) {
   if (!Target) return;
+  if (r > 0 && StrokeRoundedBoxPixels(*Target, cx, cy, r, r, r, width, ToRgba(c))) return;
   Target->SetColor(ToRgba(c));
   Target->StrokeEllipse(cx, cy, r, r, width);
 }
@@ -310,6 +322,9 @@ void StrokeCircle(float cx, float cy, float r, Color c, float width) {
 void FillEllipse(float cx, float cy, float rx, float ry, const Brush& brush) {
   if (!Target) return;
   if (brush.gradient && FillRadialPixels(*Target, cx, cy, rx, ry, *brush.gradient)) return;
+  // A disc is a box whose corners are its radius.
+  if (!brush.gradient && rx == ry && rx > 0 && FillRoundedBoxPixels(*Target, cx, cy, rx, rx, rx, ToRgba(brush.solid)))
+    return;
   UseBrush(brush);
   Target->FillEllipse(cx, cy, rx, ry);
 }
@@ -320,11 +335,14 @@ void DrawArc(float cx, float cy, float r, float startDeg, float endDeg, Color c,
   if (sweep < kMinArcSweepDeg) return;
   Target->SetColor(ToRgba(c));
   if (sweep >= kFullArcSweepDeg) {
+    if (r > 0 && StrokeRoundedBoxPixels(*Target, cx, cy, r, r, r, width, ToRgba(c))) return;
     Target->StrokeEllipse(cx, cy, r, r, width);
     return;
   }
   // 0 degrees at twelve o'clock here, along +x in cairo; both grow clockwise on screen.
   auto radians = [](float deg) { return static_cast<float>((deg - 90.0) * M_PI / 180.0); };
+  if (StrokeArcPixels(*Target, cx, cy, r, radians(startDeg), radians(endDeg), endDeg > startDeg, width, ToRgba(c)))
+    return;
   Target->StrokeArc(cx, cy, r, radians(startDeg), radians(endDeg), endDeg > startDeg, width, LineCap::Round);
 }
 

@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "ui/draw_workers.h"
+
 namespace {
 
 // pixman's radial gradients cost several nanoseconds a pixel, and a soft glow over a deck panel
@@ -61,17 +63,19 @@ void BlendCovered(uint32_t* dst, uint32_t src, float cover) {
 }
 
 #if defined(__SSE2__)
+// Eight 16-bit lanes of bytes times bytes, each / 255 rounded.
+inline __attribute__((always_inline)) __m128i MulDiv255(__m128i a, __m128i b) {
+  const __m128i m = _mm_add_epi16(_mm_mullo_epi16(a, b), _mm_set1_epi16(128));
+  return _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_epi16(m, 8)), 8);
+}
+
 // Source-over of four premultiplied source words onto four destination words.
 inline __attribute__((always_inline)) __m128i BlendOver4(__m128i d, __m128i s) {
   const __m128i zero = _mm_setzero_si128();
   __m128i inv = _mm_sub_epi32(_mm_set1_epi32(255), _mm_srli_epi32(s, 24));
   inv = _mm_or_si128(inv, _mm_slli_epi32(inv, 16));
-  auto half = [&](__m128i dh, __m128i ih) {
-    __m128i m = _mm_add_epi16(_mm_mullo_epi16(dh, ih), _mm_set1_epi16(128));
-    return _mm_srli_epi16(_mm_add_epi16(m, _mm_srli_epi16(m, 8)), 8);  // / 255, rounded
-  };
-  const __m128i lo = half(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi32(inv, inv));
-  const __m128i hi = half(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi32(inv, inv));
+  const __m128i lo = MulDiv255(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi32(inv, inv));
+  const __m128i hi = MulDiv255(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi32(inv, inv));
   return _mm_add_epi8(_mm_packus_epi16(lo, hi), s);
 }
 #endif
@@ -112,6 +116,31 @@ void BlendSpan(uint32_t* dst, int n, const uint32_t* src) {
 #endif
   for (; i < n; ++i)
     if (src[i]) dst[i] = BlendOver(dst[i], src[i]);
+}
+
+// dst[i] over by src[i] times m / 255 (m 1..255), each scaled channel rounded, n pixels.
+void BlendSpanScaled(uint32_t* dst, int n, const uint32_t* src, uint32_t m) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), m16 = _mm_set1_epi16(static_cast<int16_t>(m));
+  for (; i + 4 <= n; i += 4) {
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(s, zero)) == 0xFFFF) continue;
+    const __m128i scaled =
+        _mm_packus_epi16(MulDiv255(_mm_unpacklo_epi8(s, zero), m16), MulDiv255(_mm_unpackhi_epi8(s, zero), m16));
+    __m128i* p = reinterpret_cast<__m128i*>(dst + i);
+    _mm_storeu_si128(p, BlendOver4(_mm_loadu_si128(p), scaled));
+  }
+#endif
+  for (; i < n; ++i) {
+    if (!src[i]) continue;
+    uint32_t scaled = 0;
+    for (int c = 0; c < 32; c += 8) {
+      const uint32_t t = ((src[i] >> c) & 255) * m + 128;
+      scaled |= ((t + (t >> 8)) >> 8) << c;
+    }
+    dst[i] = BlendOver(dst[i], scaled);
+  }
 }
 
 // ---- transforms and gradients ----------------------------------------------------------------
@@ -513,5 +542,214 @@ bool FillColumnPixels(DrawSurface& target, const float* half, int first, int las
   }
   if (touched_hi > touched_lo && p_end > p_begin)
     target.MarkDirty(touched_lo, p_begin, touched_hi - touched_lo, p_end - p_begin);
+  return true;
+}
+
+namespace {
+
+// A rounded box's outline band (width > 0) or, with width 0, the box filled; see
+// StrokeRoundedBoxPixels. In a filled box the distance band runs from far inside to the edge,
+// and the pixels wholly inside are filled as runs.
+bool RoundedBoxPixels(DrawSurface& target, float cx, float cy, float hx, float hy, float radius, float width,
+                      Rgba colour) {
+  Straight m;
+  if (!Finite(cx, cy, hx, hy, radius, width) || width < 0 || hx < 0 || hy < 0 || !StraightTransform(target, &m) ||
+      std::fabs(m.sx) != std::fabs(m.sy))
+    return false;
+  const bool filled = width == 0;
+  if (filled && (hx == 0 || hy == 0)) return true;
+  const float s = std::fabs(m.sx);
+  const float dcx = m.sx * cx + m.ox, dcy = m.sy * cy + m.oy;
+  const float dhx = s * hx, dhy = s * hy, half = s * width / 2;
+  // The band of signed distances from the edge that is painted.
+  const float lo = filled ? -kMaxSpanPx : -half, hi = half;
+  if (std::fabs(dcx) + dhx + half > kMaxSpanPx || std::fabs(dcy) + dhy + half > kMaxSpanPx) return false;
+  const float rr = std::clamp(s * radius, 0.0f, std::min(dhx, dhy));
+  const uint32_t src = PackPremultiplied(colour.r, colour.g, colour.b, colour.a);
+  if (src == 0) return true;
+  int clip_x0, clip_y0, clip_x1, clip_y1;
+  target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  // Pixels whose centre lies this far outside the edge, or inside it, are not covered.
+  const float out = hi + 0.5f, in = filled ? 0.5f : half + 0.5f;
+  const int y_begin = std::max(clip_y0, static_cast<int>(std::floor(dcy - dhy - out)));
+  const int y_end = std::min(clip_y1, static_cast<int>(std::ceil(dcy + dhy + out)));
+  if (y_end <= y_begin || clip_x1 <= clip_x0) return true;
+  PixelView px = target.Pixels();
+  if (!px.pixels) return false;
+  // The hollow inside the band (or a filled box's wholly covered inside): the box shrunk by `in`,
+  // its corners sharp once the radius is used up.
+  const float bx = dhx - in, by = dhy - in, ri = std::max(rr - in, 0.0f);
+  int touched_x0 = clip_x1, touched_x1 = clip_x0;
+  for (int y = y_begin; y < y_end; ++y) {
+    const float dy = std::fabs(y + 0.5f - dcy);
+    const float ay = dy - (dhy - rr);
+    float outer;
+    if (ay <= 0)
+      outer = dhx + out;
+    else if (ay < rr + out)
+      outer = dhx - rr + std::sqrt((rr + out) * (rr + out) - ay * ay);
+    else
+      continue;
+    float hollow = -1;
+    if (bx > 0 && by > 0) {
+      const float ayi = dy - (by - ri);
+      if (ayi <= 0)
+        hollow = bx;
+      else if (ayi < ri)
+        hollow = bx - ri + std::sqrt(ri * ri - ayi * ayi);
+    }
+    const int x_begin = std::max(clip_x0, static_cast<int>(std::floor(dcx - outer)));
+    const int x_end = std::min(clip_x1, static_cast<int>(std::ceil(dcx + outer)));
+    if (x_end <= x_begin) continue;
+    touched_x0 = std::min(touched_x0, x_begin), touched_x1 = std::max(touched_x1, x_end);
+    // Pixels whose centres lie inside the hollow (with a little to spare) are skipped.
+    int skip_begin = x_end, skip_end = x_end;
+    if (hollow > 0) {
+      skip_begin = std::max(x_begin, static_cast<int>(std::ceil(dcx - hollow + 1e-3f - 0.5f)));
+      skip_end = std::max(skip_begin, std::min(x_end, static_cast<int>(std::floor(dcx + hollow - 1e-3f - 0.5f)) + 1));
+    }
+    uint32_t* row = px.pixels + static_cast<size_t>(y) * px.stride;
+    if (filled) BlendSpan(row + skip_begin, skip_end - skip_begin, src);
+    for (int x = x_begin; x < x_end; ++x) {
+      if (x == skip_begin && skip_end > skip_begin) {
+        x = skip_end - 1;
+        continue;
+      }
+      const float ax = std::fabs(x + 0.5f - dcx) - (dhx - rr);
+      const float dist = (ax > 0 && ay > 0 ? std::sqrt(ax * ax + ay * ay) : std::max(ax, ay)) - rr;
+      const float cover = std::min(dist + 0.5f, hi) - std::max(dist - 0.5f, lo);
+      if (cover > 0) BlendCovered(row + x, src, std::min(cover, 1.0f));
+    }
+  }
+  if (touched_x1 > touched_x0) target.MarkDirty(touched_x0, y_begin, touched_x1 - touched_x0, y_end - y_begin);
+  return true;
+}
+
+}  // namespace
+
+bool StrokeRoundedBoxPixels(DrawSurface& target, float cx, float cy, float hx, float hy, float radius, float width,
+                            Rgba colour) {
+  return width > 0 && RoundedBoxPixels(target, cx, cy, hx, hy, radius, width, colour);
+}
+
+bool FillRoundedBoxPixels(DrawSurface& target, float cx, float cy, float hx, float hy, float radius, Rgba colour) {
+  return RoundedBoxPixels(target, cx, cy, hx, hy, radius, 0, colour);
+}
+
+bool StrokeArcPixels(DrawSurface& target, float cx, float cy, float r, float startRad, float endRad, bool clockwise,
+                     float width, Rgba colour) {
+  Straight m;
+  if (!Finite(cx, cy, r, startRad, endRad, width) || !(width > 0) || !(r > 0) || !StraightTransform(target, &m) ||
+      m.sx <= 0 || m.sx != m.sy)
+    return false;
+  const float dcx = m.sx * cx + m.ox, dcy = m.sy * cy + m.oy, dr = m.sx * r, half = m.sx * width / 2;
+  if (std::fabs(dcx) + dr + half > kMaxSpanPx || std::fabs(dcy) + dr + half > kMaxSpanPx) return false;
+  // Drawn from a to b with the angle growing (clockwise on screen, y running down).
+  const float a = clockwise ? startRad : endRad, b = clockwise ? endRad : startRad;
+  float sweep = std::fmod(b - a, 2 * static_cast<float>(M_PI));
+  if (sweep < 0) sweep += 2 * static_cast<float>(M_PI);
+  const float ux = std::cos(a), uy = std::sin(a), vx = std::cos(b), vy = std::sin(b);
+  const float e0x = dcx + dr * ux, e0y = dcy + dr * uy, e1x = dcx + dr * vx, e1y = dcy + dr * vy;
+  const bool wide = sweep > static_cast<float>(M_PI);
+  const uint32_t src = PackPremultiplied(colour.r, colour.g, colour.b, colour.a);
+  if (src == 0) return true;
+  int clip_x0, clip_y0, clip_x1, clip_y1;
+  target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  const float outer = dr + half + 0.5f, inner = dr - half - 0.5f;
+  const int y_begin = std::max(clip_y0, static_cast<int>(std::floor(dcy - outer)));
+  const int y_end = std::min(clip_y1, static_cast<int>(std::ceil(dcy + outer)));
+  if (y_end <= y_begin || clip_x1 <= clip_x0) return true;
+  PixelView px = target.Pixels();
+  if (!px.pixels) return false;
+  int touched_x0 = clip_x1, touched_x1 = clip_x0;
+  for (int y = y_begin; y < y_end; ++y) {
+    const float dy = y + 0.5f - dcy;
+    if (std::fabs(dy) >= outer) continue;
+    const float reach = std::sqrt(outer * outer - dy * dy);
+    const float hollow = std::fabs(dy) < inner ? std::sqrt(inner * inner - dy * dy) - 1e-3f : -1;
+    const int x_begin = std::max(clip_x0, static_cast<int>(std::floor(dcx - reach)));
+    const int x_end = std::min(clip_x1, static_cast<int>(std::ceil(dcx + reach)));
+    if (x_end <= x_begin) continue;
+    touched_x0 = std::min(touched_x0, x_begin), touched_x1 = std::max(touched_x1, x_end);
+    uint32_t* row = px.pixels + static_cast<size_t>(y) * px.stride;
+    for (int x = x_begin; x < x_end; ++x) {
+      const float dx = x + 0.5f - dcx;
+      if (std::fabs(dx) < hollow) {
+        x = static_cast<int>(std::floor(dcx + hollow - 0.5f));  // past the hollow; covered pixels stay
+        continue;
+      }
+      // Within the sweep the band runs round the circle; beyond it, round caps on the ends.
+      const bool after_a = ux * dy - uy * dx >= 0, before_b = dx * vy - dy * vx >= 0;
+      const bool inside = wide ? (after_a || before_b) : (after_a && before_b);
+      float dist;
+      if (inside) {
+        dist = std::fabs(std::sqrt(dx * dx + dy * dy) - dr);
+      } else {
+        const float px0 = x + 0.5f - e0x, py0 = y + 0.5f - e0y, px1 = x + 0.5f - e1x, py1 = y + 0.5f - e1y;
+        dist = std::sqrt(std::min(px0 * px0 + py0 * py0, px1 * px1 + py1 * py1));
+      }
+      const float cover = std::min(dist + 0.5f, half) - std::max(dist - 0.5f, -half);
+      if (cover > 0) BlendCovered(row + x, src, std::min(cover, 1.0f));
+    }
+  }
+  if (touched_x1 > touched_x0) target.MarkDirty(touched_x0, y_begin, touched_x1 - touched_x0, y_end - y_begin);
+  return true;
+}
+
+bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float* opacity, int count) {
+  constexpr int kMaxImages = 8;
+  constexpr float kWholePx = 1e-3f;  // how near a whole pixel an image's corner must land
+  Straight m;
+  if (count < 0 || count > kMaxImages || !StraightTransform(target, &m) || m.sx != m.sy || m.sx <= 0) return false;
+  struct Placed {
+    int x0, y0, x1, y1;  // device box, clipped
+    int left, top;       // the image's corner
+    uint32_t alpha;      // opacity as 0..255
+  } placed[kMaxImages];
+  int clip_x0, clip_y0, clip_x1, clip_y1;
+  target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  int y_begin = clip_y1, y_end = clip_y0, x_begin = clip_x1, x_end = clip_x0;
+  for (int k = 0; k < count; ++k) {
+    const PixelImage& im = images[k];
+    const float fx = m.sx * im.x + m.ox, fy = m.sy * im.y + m.oy;
+    if (!Finite(fx, fy, opacity[k]) || std::fabs(fx) > kMaxSpanPx || std::fabs(fy) > kMaxSpanPx ||
+        std::fabs(fx - std::round(fx)) > kWholePx || std::fabs(fy - std::round(fy)) > kWholePx)
+      return false;
+    Placed& p = placed[k];
+    p.left = static_cast<int>(std::round(fx)), p.top = static_cast<int>(std::round(fy));
+    p.alpha = static_cast<uint32_t>(std::clamp(opacity[k], 0.0f, 1.0f) * 255.0f + 0.5f);
+    const bool empty = !im.pixels || im.width <= 0 || im.height <= 0 || p.alpha == 0;
+    p.x0 = std::max(clip_x0, p.left), p.x1 = empty ? p.x0 : std::min(clip_x1, p.left + im.width);
+    p.y0 = std::max(clip_y0, p.top), p.y1 = empty ? p.y0 : std::min(clip_y1, p.top + im.height);
+    if (p.x1 <= p.x0 || p.y1 <= p.y0) {
+      p.y1 = p.y0;
+      continue;
+    }
+    y_begin = std::min(y_begin, p.y0), y_end = std::max(y_end, p.y1);
+    x_begin = std::min(x_begin, p.x0), x_end = std::max(x_end, p.x1);
+  }
+  if (y_end <= y_begin) return true;
+  PixelView px = target.Pixels();
+  if (!px.pixels) return false;
+  // Large images are bound by memory speed, which several threads share better than one.
+  const int bands = DrawBands(), rows = y_end - y_begin;
+  auto band = [&](int k) {
+    for (int y = y_begin + rows * k / bands; y < y_begin + rows * (k + 1) / bands; ++y) {
+      uint32_t* row = px.pixels + static_cast<size_t>(y) * px.stride;
+      for (int i = 0; i < count; ++i) {
+        const Placed& p = placed[i];
+        if (y < p.y0 || y >= p.y1) continue;
+        const uint32_t* src = images[i].pixels + static_cast<size_t>(y - p.top) * images[i].width + (p.x0 - p.left);
+        if (p.alpha == 255 && images[i].opaque)
+          std::copy_n(src, p.x1 - p.x0, row + p.x0);
+        else if (p.alpha == 255)
+          BlendSpan(row + p.x0, p.x1 - p.x0, src);
+        else
+          BlendSpanScaled(row + p.x0, p.x1 - p.x0, src, p.alpha);
+      }
+    }
+  };
+  RunDrawBands(bands, band);
+  target.MarkDirty(x_begin, y_begin, x_end - x_begin, y_end - y_begin);
   return true;
 }

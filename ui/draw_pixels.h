@@ -17,3 +17,31 @@ bool FillLinearBoxPixels(DrawSurface& target, float x, float y, float w, float h
 // transforms that scale and move, and quarter turns (the upright deck strips).
 bool FillColumnPixels(DrawSurface& target, const float* half, int first, int last, float x0, float centreY,
                       float extent, Rgba outer, Rgba inner, float opacity);
+// One colour over the band of a rounded box's outline: the box centred on cx, cy with half sides
+// hx, hy and corner radius radius (kept to the shorter half side), the band width wide and centred
+// on the edge. A circle is a box whose half sides are its radius; a line with round caps is a box
+// with one half side 0 and radius 0. Each pixel is covered by the part of the band across it, as
+// though the edge ran straight past it. Handles transforms that move and scale alike on both axes.
+bool StrokeRoundedBoxPixels(DrawSurface& target, float cx, float cy, float hx, float hy, float radius, float width,
+                            Rgba colour);
+// The rounded box filled in one colour, edge pixels covered as StrokeRoundedBoxPixels covers them.
+// Same transforms.
+bool FillRoundedBoxPixels(DrawSurface& target, float cx, float cy, float hx, float hy, float radius, Rgba colour);
+// An arc of the circle about cx, cy with round caps, as DrawSurface::StrokeArc draws it, covered as
+// StrokeRoundedBoxPixels covers its band. Handles transforms that move and scale alike, unflipped.
+bool StrokeArcPixels(DrawSurface& target, float cx, float cy, float r, float startRad, float endRad, bool clockwise,
+                     float width, Rgba colour);
+
+// A premultiplied image laid 1:1 over device pixels: its top-left pixel lands on the device pixel
+// under the user point x, y. An opaque image (every alpha 255) drawn at full opacity replaces the
+// pixels under it.
+struct PixelImage {
+  const uint32_t* pixels = nullptr;
+  int width = 0, height = 0;  // rows are width words apart
+  float x = 0, y = 0;
+  bool opaque = false;
+};
+// The images in order, each over what is there at its opacity (0..1), one device row at a time so
+// every row is written while it is in cache; the rows are shared among the draw workers. Handles transforms that scale and move alike on both
+// axes with every image's corner on a whole device pixel; returns false (drawing nothing) otherwise.
+bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float* opacity, int count);

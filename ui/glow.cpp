@@ -4,10 +4,14 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <span>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "ui/draw_pixels.h"
+#include "ui/draw_workers.h"
 
 std::vector<GlowShape> GlowList;
 size_t GlowStartIndex = 0;
@@ -48,6 +52,8 @@ constexpr float kEdgePx = 2.0f;
 constexpr float kInvisible = 0.5f;
 // Bilinear doubling weights: the nearer source pixel and the other neighbour.
 constexpr float kNear = 0.75f, kAway = 0.25f;
+// Columns (DIPs) of a column glow marked as one box.
+constexpr int kColumnStretch = 16;
 
 template <int Taps>
 struct Kernel {
@@ -86,8 +92,10 @@ struct GlowBuffers {
   std::vector<Span> spans, tightSpans;
   Plane quarter, quarterH, quarterBlur;  // quarter resolution
   Plane halfH, combined;                 // glow-target resolution
-  std::vector<V4> row;                   // one row, indexed from -kHalfMargin
-  std::vector<int> lit;                  // the same
+  // One row per band (kMaxDrawBands of them, rowStride apart), indexed from -kHalfMargin.
+  int rowStride = 0;
+  std::vector<V4> row;
+  std::vector<int> lit;
   // Per glow-target row: the columns [litLo, litHi) where the tight blur's first half left
   // something, so that its second half can skip the rest.
   std::vector<int> litLo, litHi;
@@ -120,14 +128,16 @@ void Prepare(const DrawSurface* frame, DrawSurface* glow) {
   B.quarterBlur.Reset(B.qw, B.qh, kQuarterMargin);
   B.halfH.Reset(B.hw, B.hh, kHalfMargin);
   B.combined.Reset(B.hw, B.hh, kHalfMargin);
-  B.row.assign(B.hw + 2 * kHalfMargin + 2, V4{});
+  B.rowStride = B.hw + 2 * kHalfMargin + 2;
+  B.row.assign(static_cast<size_t>(B.rowStride) * kMaxDrawBands, V4{});
   B.lit.assign(B.row.size(), 0);
   B.litLo.assign(B.hh + 2 * kHalfMargin, 0);
   B.litHi.assign(B.hh + 2 * kHalfMargin, 0);
   ZeroAll(glow);
 }
 
-V4* RowScratch() { return B.row.data() + kHalfMargin; }
+V4* RowScratch(int band) { return B.row.data() + static_cast<size_t>(band) * B.rowStride + kHalfMargin; }
+int* LitScratch(int band) { return B.lit.data() + static_cast<size_t>(band) * B.rowStride + kHalfMargin; }
 
 struct Box {
   float x0, y0, x1, y1;
@@ -195,29 +205,57 @@ void MarkTiles(std::vector<uint8_t>* mask, float x0, float y0, float x1, float y
   for (int ty = ty0; ty <= ty1; ++ty) std::memset(&(*mask)[static_cast<size_t>(ty) * B.tw + tx0], 1, tx1 - tx0 + 1);
 }
 
-// Marks the tiles that the shape's glow reaches: all of it in B.marked, its tight part in B.tight.
+// Marks the tiles that a user-space box's glow reaches under d: all of it in B.marked, its tight
+// part in B.tight. A stroke's thickness is given in frame pixels; a filled box's is its narrower
+// side.
+void MarkBox(const Affine& d, const Box& b, float alpha, float strokePx, bool stroked) {
+  float xs[4], ys[4];
+  MapPoint(d, b.x0, b.y0, &xs[0], &ys[0]);
+  MapPoint(d, b.x1, b.y0, &xs[1], &ys[1]);
+  MapPoint(d, b.x0, b.y1, &xs[2], &ys[2]);
+  MapPoint(d, b.x1, b.y1, &xs[3], &ys[3]);
+  const float x0 = *std::min_element(xs, xs + 4), x1 = *std::max_element(xs, xs + 4);
+  const float y0 = *std::min_element(ys, ys + 4), y1 = *std::max_element(ys, ys + 4);
+  const float thickness = stroked ? strokePx : std::min(x1 - x0, y1 - y0);
+  MarkTiles(&B.marked, x0, y0, x1, y1, Reach(alpha, thickness) + kEdgePx);
+  MarkTiles(&B.tight, x0, y0, x1, y1, kTightReachPx + kEdgePx);
+}
+
+// Columns are marked a stretch at a time, each box as tall as its tallest column, so the quiet
+// parts of a waveform do not pull in the tiles above them. The halo is reckoned from the whole
+// figure: neighbouring stretches add up to one wide glow.
+void MarkColumns(const GlowShape& s, const Affine& d, float linearScale) {
+  if (!std::isfinite(s.g1) || !std::isfinite(s.g2)) return;
+  const int n = static_cast<int>(s.columns.size());
+  float tallest = -1;
+  for (float h : s.columns)
+    if (std::isfinite(h)) tallest = std::max(tallest, h);
+  if (tallest < 0) return;
+  const float thickness = std::min(static_cast<float>(n), 2 * tallest) * linearScale;
+  for (int i = 0; i < n; i += kColumnStretch) {
+    const int end = std::min(n, i + kColumnStretch);
+    float h = -1;
+    for (int k = i; k < end; ++k)
+      if (std::isfinite(s.columns[k])) h = std::max(h, s.columns[k]);
+    if (h >= 0) MarkBox(d, Box{s.g1 + i, s.g2 - h, s.g1 + end, s.g2 + h}, s.color.a, thickness, true);
+  }
+}
+
+// Marks the tiles that the shape's glow reaches.
 void MarkShape(const GlowShape& s, float scale) {
   const Affine d = Compose(s.transform, Affine{scale, 0, 0, scale, 0, 0});
   for (float v : {d.m11, d.m12, d.m21, d.m22, d.dx, d.dy})
     if (!std::isfinite(v)) return;
+  const float linear_scale = std::sqrt(std::fabs(d.m11 * d.m22 - d.m12 * d.m21));
+  if (s.kind == kGlowColumns) {
+    MarkColumns(s, d, linear_scale);
+    return;
+  }
   Box boxes[4];
   const int count = ShapeBoxes(s, boxes);
   const bool stroked = s.kind == kGlowOutlinedRoundedRect || s.kind == kGlowRing || s.kind == kGlowLine ||
                        s.kind == kGlowArc;
-  const float linear_scale = std::sqrt(std::fabs(d.m11 * d.m22 - d.m12 * d.m21));
-  for (int i = 0; i < count; ++i) {
-    const Box& b = boxes[i];
-    float xs[4], ys[4];
-    MapPoint(d, b.x0, b.y0, &xs[0], &ys[0]);
-    MapPoint(d, b.x1, b.y0, &xs[1], &ys[1]);
-    MapPoint(d, b.x0, b.y1, &xs[2], &ys[2]);
-    MapPoint(d, b.x1, b.y1, &xs[3], &ys[3]);
-    const float x0 = *std::min_element(xs, xs + 4), x1 = *std::max_element(xs, xs + 4);
-    const float y0 = *std::min_element(ys, ys + 4), y1 = *std::max_element(ys, ys + 4);
-    const float thickness = stroked ? std::fabs(s.g6) * linear_scale : std::min(x1 - x0, y1 - y0);
-    MarkTiles(&B.marked, x0, y0, x1, y1, Reach(s.color.a, thickness) + kEdgePx);
-    MarkTiles(&B.tight, x0, y0, x1, y1, kTightReachPx + kEdgePx);
-  }
+  for (int i = 0; i < count; ++i) MarkBox(d, boxes[i], s.color.a, std::fabs(s.g6) * linear_scale, stroked);
 }
 
 // Runs of tiles in `mask`, row by row.
@@ -250,8 +288,8 @@ Range RangeOf(const Span& s, int tile, int w, int h) {
 // Zeros over the spans in the given quarter and half planes, and in the glow target's pixels when
 // given, plus the half planes' row and column just past the image that the odd-size replication
 // may have written.
-void ClearSpans(const std::vector<Span>& spans, std::initializer_list<Plane*> quarter,
-                std::initializer_list<Plane*> half, const PixelView* glow) {
+void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quarter, std::initializer_list<Plane*> half,
+                const PixelView* glow) {
   for (const Span& s : spans) {
     const Range q = RangeOf(s, kTileQuarter, B.qw, B.qh);
     for (int y = q.y0; y < q.y1; ++y)
@@ -266,6 +304,20 @@ void ClearSpans(const std::vector<Span>& spans, std::initializer_list<Plane*> qu
   }
 }
 
+// ClearSpans shared among the draw workers by bands of tile rows (the spans run row by row).
+void ClearSpansInBands(const std::vector<Span>& spans, std::initializer_list<Plane*> quarter,
+                       std::initializer_list<Plane*> half, const PixelView* glow) {
+  const int bands = DrawBands();
+  auto band = [&](int k) {
+    auto row_start = [&](int ty) {
+      return std::lower_bound(spans.begin(), spans.end(), ty, [](const Span& s, int row) { return s.ty < row; });
+    };
+    ClearSpans(std::span<const Span>(row_start(B.th * k / bands), row_start(B.th * (k + 1) / bands)), quarter, half,
+               glow);
+  };
+  RunDrawBands(bands, band);
+}
+
 // Keeps the zeros: each image is cleared only where it may hold something from the last pass
 // that this pass does not overwrite. Shapes were drawn inside last pass's tight tiles; the wide
 // blur's planes are rewritten over all tiles in use, the downsampled and the tight blur's first
@@ -275,17 +327,17 @@ void ClearStale(const PixelView& glow) {
   B.mask.resize(n);
   for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasTight[i];
   CollectSpans(B.mask, &B.spans);
-  ClearSpans(B.spans, {}, {}, &glow);
+  ClearSpansInBands(B.spans, {}, {}, &glow);
   for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
   CollectSpans(B.mask, &B.spans);
-  ClearSpans(B.spans, {&B.quarterH, &B.quarterBlur}, {&B.combined}, nullptr);
+  ClearSpansInBands(B.spans, {&B.quarterH, &B.quarterBlur}, {&B.combined}, nullptr);
   for (size_t i = 0; i < n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
   CollectSpans(B.mask, &B.spans);
-  ClearSpans(B.spans, {&B.quarter}, {&B.halfH}, nullptr);
+  ClearSpansInBands(B.spans, {&B.quarter}, {&B.halfH}, nullptr);
 }
 
 // The glow target's pixels averaged 2 x 2 into the quarter image.
-void Downsample(const std::vector<Span>& spans, const PixelView& glow) {
+void Downsample(std::span<const Span> spans, const PixelView& glow) {
   constexpr uint32_t kEven = 0x00FF00FFu;
   for (const Span& s : spans) {
     const Range q = RangeOf(s, kTileQuarter, B.qw, B.qh);
@@ -312,7 +364,7 @@ void Downsample(const std::vector<Span>& spans, const PixelView& glow) {
 
 // One direction of a separable blur over the spans' pixels.
 template <int Taps>
-void BlurPass(const Kernel<Taps>& k, Plane& src, Plane* dst, int tile, bool alongX, const std::vector<Span>& spans) {
+void BlurPass(const Kernel<Taps>& k, Plane& src, Plane* dst, int tile, bool alongX, std::span<const Span> spans) {
   const ptrdiff_t step = alongX ? 1 : src.stride;
   for (const Span& s : spans) {
     const Range r = RangeOf(s, tile, src.w, src.h);
@@ -340,17 +392,23 @@ V4 Unpack(uint32_t p) {
 #endif
 }
 
-// The tight blur's horizontal half, reading the glow target's pixels.
-void TightAlongX(const std::vector<Span>& spans, const PixelView& glow) {
-  V4* row = RowScratch();
-  std::fill(B.litLo.begin(), B.litLo.end(), B.hw);
-  std::fill(B.litHi.begin(), B.litHi.end(), 0);
+// The tight blur's horizontal half, reading the glow target's pixels; band picks the scratch row.
+// B.litLo and B.litHi must start out empty (hw, 0).
+void TightAlongX(std::span<const Span> spans, const PixelView& glow, int band) {
+  V4* row = RowScratch(band);
   // lit[x]: the last x' <= x whose pixel is not empty.
-  int* lit = B.lit.data() + kHalfMargin;
+  int* lit = LitScratch(band);
   for (const Span& s : spans) {
     const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
+    const int scan0 = std::max(0, r.x0 - kTightTaps), scan1 = std::min(B.hw, r.x1 + kTightTaps);
     for (int y = r.y0; y < r.y1; ++y) {
       const uint32_t* src = glow.pixels + static_cast<size_t>(y) * glow.stride;
+      V4* out = B.halfH.Row(y);
+      // Many rows near a shape hold nothing at all.
+      if (std::all_of(src + scan0, src + scan1, [](uint32_t p) { return p == 0; })) {
+        std::fill(out + r.x0, out + r.x1, V4{});
+        continue;
+      }
       // Most of a tile is empty: a window of taps with nothing in it gives nothing.
       int last_lit = -1000;
       for (int x = r.x0 - kTightTaps; x < r.x1 + kTightTaps; ++x) {
@@ -359,7 +417,6 @@ void TightAlongX(const std::vector<Span>& spans, const PixelView& glow) {
         if (p) last_lit = x;
         lit[x] = last_lit;
       }
-      V4* out = B.halfH.Row(y);
       int& lo = B.litLo[y + kHalfMargin];
       int& hi = B.litHi[y + kHalfMargin];
       for (int x = r.x0; x < r.x1; ++x) {
@@ -379,7 +436,7 @@ void TightAlongX(const std::vector<Span>& spans, const PixelView& glow) {
 
 // The wide blur doubled to this resolution, over the spans. An odd frame size leaves its last
 // column or row beyond the glow target: it repeats the one before.
-void WideUp(const std::vector<Span>& spans) {
+void WideUp(std::span<const Span> spans) {
   const bool odd_w = B.w > 2 * B.hw, odd_h = B.h > 2 * B.hh;
   for (const Span& s : spans) {
     const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
@@ -399,7 +456,7 @@ void WideUp(const std::vector<Span>& spans) {
 }
 
 // The tight blur's vertical half, added to the doubled wide blur.
-void TightAlongY(const std::vector<Span>& spans) {
+void TightAlongY(std::span<const Span> spans) {
   const bool odd_w = B.w > 2 * B.hw, odd_h = B.h > 2 * B.hh;
   const ptrdiff_t stride = B.halfH.stride;
   for (const Span& s : spans) {
@@ -451,9 +508,9 @@ void AddTwo(uint32_t* dst, V4 first, V4 second, bool both) {
 #endif
 }
 
-// Both blurs, doubled to the frame's resolution, added onto the frame.
-void Composite(const std::vector<Span>& spans, const PixelView& frame) {
-  V4* row = RowScratch();
+// Both blurs, doubled to the frame's resolution, added onto the frame; band picks the scratch row.
+void Composite(std::span<const Span> spans, const PixelView& frame, int band) {
+  V4* row = RowScratch(band);
   for (const Span& s : spans) {
     const Range r = RangeOf(s, kTile, B.w, B.h);
     const int i0 = r.x0 >> 1, i1 = (r.x1 + 1) >> 1;  // half pixels covering the span
@@ -470,6 +527,67 @@ void Composite(const std::vector<Span>& spans, const PixelView& frame) {
       }
     }
   }
+}
+
+// ---- bands -------------------------------------------------------------------------------------
+// The blurs and the compositing are shared among the draw workers by bands of tile rows. Each step
+// reads rows that the step before wrote in neighbouring bands, so every step waits for the one
+// before to finish (one RunDrawBands each); within a step the bands write disjoint rows.
+
+struct Bands {
+  int count = 0;
+  // Band k covers spans [span[k], span[k + 1]) and tight spans [tight[k], tight[k + 1]).
+  size_t span[kMaxDrawBands + 1] = {}, tight[kMaxDrawBands + 1] = {};
+  std::span<const Span> Spans(int k) const { return std::span(B.spans).subspan(span[k], span[k + 1] - span[k]); }
+  std::span<const Span> Tight(int k) const {
+    return std::span(B.tightSpans).subspan(tight[k], tight[k + 1] - tight[k]);
+  }
+};
+
+// Cuts the tile rows into about `wanted` bands holding similar numbers of tiles.
+Bands CutBands(int wanted) {
+  Bands b;
+  size_t tiles = 0;
+  for (const Span& s : B.spans) tiles += s.tx1 - s.tx0;
+  wanted = std::clamp(wanted, 1, kMaxDrawBands);
+  size_t taken = 0, tight = 0;
+  for (size_t i = 0; i < B.spans.size();) {
+    // This band runs to the end of the tile row in which its share of the tiles is reached.
+    const size_t share = tiles * (b.count + 1) / wanted;
+    auto take = [&] { taken += B.spans[i].tx1 - B.spans[i].tx0, ++i; };
+    do take();
+    while (i < B.spans.size() && (taken < share || b.count + 1 == wanted));
+    while (i < B.spans.size() && B.spans[i].ty == B.spans[i - 1].ty) take();
+    const int end_row = i < B.spans.size() ? B.spans[i].ty : B.th;
+    while (tight < B.tightSpans.size() && B.tightSpans[tight].ty < end_row) ++tight;
+    ++b.count;
+    b.span[b.count] = i, b.tight[b.count] = tight;
+  }
+  // Tight spans lie inside the marked ones, so the last band holds the rest of them too.
+  b.tight[b.count] = B.tightSpans.size();
+  return b;
+}
+
+void BlurAndComposite(const PixelView& glow, const PixelView& frame) {
+  const Bands bands = CutBands(DrawBands());
+  std::fill(B.litLo.begin(), B.litLo.end(), B.hw);
+  std::fill(B.litHi.begin(), B.litHi.end(), 0);
+  // Shapes lie inside the tight tiles, so only those need reading; the wide halo spreads over all.
+  auto first = [&](int k) {
+    Downsample(bands.Tight(k), glow);
+    BlurPass(kWide, B.quarter, &B.quarterH, kTileQuarter, true, bands.Spans(k));
+    TightAlongX(bands.Tight(k), glow, k);
+  };
+  auto second = [&](int k) { BlurPass(kWide, B.quarterH, &B.quarterBlur, kTileQuarter, false, bands.Spans(k)); };
+  auto third = [&](int k) {
+    WideUp(bands.Spans(k));
+    TightAlongY(bands.Tight(k));
+  };
+  auto last = [&](int k) { Composite(bands.Spans(k), frame, k); };
+  RunDrawBands(bands.count, first);
+  RunDrawBands(bands.count, second);
+  RunDrawBands(bands.count, third);
+  RunDrawBands(bands.count, last);
 }
 
 // Draws GlowList from GlowStartIndex on the glow target, blurs it and adds it onto the frame.
@@ -500,14 +618,7 @@ bool RunGlowPass(DrawSurface* frame) {
   if (!glow->Ok()) return false;
 
   const PixelView g = glow->Pixels();
-  // Shapes lie inside the tight tiles, so only those need reading; the wide halo spreads over all.
-  Downsample(B.tightSpans, g);
-  BlurPass(kWide, B.quarter, &B.quarterH, kTileQuarter, true, B.spans);
-  BlurPass(kWide, B.quarterH, &B.quarterBlur, kTileQuarter, false, B.spans);
-  WideUp(B.spans);
-  TightAlongX(B.tightSpans, g);
-  TightAlongY(B.tightSpans);
-  Composite(B.spans, frame->Pixels());
+  BlurAndComposite(g, frame->Pixels());
   frame->MarkDirty(0, 0, frame->pixelWidth(), frame->pixelHeight());
   return frame->Ok();
 }
@@ -563,6 +674,17 @@ void GlowText(std::wstring_view text, Rc r, float size, Color c, int align, bool
   QueueGlow(std::move(s));
 }
 
+void GlowColumns(const float* half, int count, float x0, float centreY, Color c) {
+  if (!half || count <= 0) return;
+  int first = 0, last = count - 1;
+  while (first <= last && !(half[first] >= 0)) ++first;
+  while (last >= first && !(half[last] >= 0)) --last;
+  if (first > last) return;
+  GlowShape s = Shape(kGlowColumns, x0 + first, centreY, 0, 0, 0, 0, c);
+  s.columns.assign(half + first, half + last + 1);
+  QueueGlow(std::move(s));
+}
+
 void QueueOverlay(std::function<void()>&& fn) { OverlayList.push_back(std::move(fn)); }
 
 void DrawGlowShape(const GlowShape& s) {
@@ -573,6 +695,10 @@ void DrawGlowShape(const GlowShape& s) {
     case kGlowOutlinedRoundedRect:
       // Centred on the rectangle's edge, unlike StrokeRoundedRect, which keeps inside it.
       if (DrawSurface* t = DrawTarget()) {
+        if (s.g3 >= s.g1 && s.g4 >= s.g2 &&
+            StrokeRoundedBoxPixels(*t, (s.g1 + s.g3) / 2, (s.g2 + s.g4) / 2, (s.g3 - s.g1) / 2, (s.g4 - s.g2) / 2, s.g5,
+                                   s.g6, Rgba{s.color.r, s.color.g, s.color.b, s.color.a}))
+          break;
         t->SetColor(Rgba{s.color.r, s.color.g, s.color.b, s.color.a});
         t->StrokeRoundedRect(s.g1, s.g2, s.g3 - s.g1, s.g4 - s.g2, s.g5, s.g6);
       }
@@ -592,6 +718,12 @@ void DrawGlowShape(const GlowShape& s) {
     case kGlowText:
       // Translated and fitted when queued.
       DrawTextAsIs(s.text, Rc{s.g1, s.g2, s.g3, s.g4}, s.g5, s.color, s.align, s.bold, s.font);
+      break;
+    case kGlowColumns:
+      // One colour: the gradient's two ends are the same.
+      if (!s.columns.empty())
+        FillWaveColumns(s.columns.data(), 0, static_cast<int>(s.columns.size()) - 1, s.g1, s.g2, 1.0f, s.color,
+                        s.color, 1.0f);
       break;
     default:
       break;

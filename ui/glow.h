@@ -20,6 +20,7 @@ constexpr uint8_t kGlowRing = 3;                // centre x, centre y, radius, -
 constexpr uint8_t kGlowLine = 4;                // x0, y0, x1, y1, -, stroke width
 constexpr uint8_t kGlowArc = 5;                 // centre x, centre y, radius, start deg, end deg, stroke width
 constexpr uint8_t kGlowText = 6;                // x, y, width, height of the text box, text size, -
+constexpr uint8_t kGlowColumns = 7;             // x of the first column, centre y, -, -, -, - (halves in `columns`)
 
 // One queued glow.
 struct GlowShape {
@@ -27,6 +28,7 @@ struct GlowShape {
   float g1 = 0, g2 = 0, g3 = 0, g4 = 0, g5 = 0, g6 = 0;
   Color color;
   std::wstring text;  // kind 6 only, already translated
+  std::vector<float> columns;  // kind 7 only: half heights, negative for a gap
   uint8_t align = 0;
   bool bold = false;
   uint8_t font = 0;
@@ -54,6 +56,11 @@ void GlowLine(float x0, float y0, float x1, float y1, Color c, float width);
 void GlowArc(float cx, float cy, float r, float startDeg, float endDeg, Color c, float width);
 // The text is translated when queued and glows at the size DrawText shows it; always font 1.
 void GlowText(std::wstring_view text, Rc r, float size, Color c, int align, bool bold);
+// Waveform columns in one colour, as FillWaveColumns draws them: column i covers x0 + i .. x0 + i + 1
+// and centreY - half[i] .. centreY + half[i]; a negative half is a gap. One shape however many
+// columns (a glow per column made the pass draw thousands of shapes). The halves are copied,
+// trimmed to the columns that glow; nothing is queued when none does.
+void GlowColumns(const float* half, int count, float x0, float centreY, Color c);
 // fn must not be empty.
 void QueueOverlay(std::function<void()>&& fn);
 

@@ -382,6 +382,35 @@ TEST_F(MainScreenFrame, BackgroundMatchesTheLightsDrawnDirectly) {
   }
 }
 
+// The lights are kept between frames; a new skin colour must show at once, and a deck's beat
+// must brighten its light without redrawing the image.
+TEST_F(MainScreenFrame, TheKeptSideLightFollowsTheSkinAndTheBeat) {
+  Screen = ComputeLayout(kW, kH, kLayoutFull, false, false);
+  SideSlots[kLeftSide] = 0;
+  const Rc left = Screen.leftPanel;
+  auto light = [&] {
+    BeginDraw();
+    Clear(Color{0, 0, 0, 1});
+    DrawBackground();
+    return Pixel(left.CenterX(), left.CenterY());
+  };
+  auto red = [](uint32_t p) { return static_cast<int>((p >> 16) & 0xFF); };
+  auto blue = [](uint32_t p) { return static_cast<int>(p & 0xFF); };
+  const uint32_t skin = Pal.DeckA;
+  DeckSnapshots[0].playing = false;
+  BeatPulse[0] = 0;
+  Pal.DeckA = 0xFF0000;
+  const uint32_t reddish = light();
+  Pal.DeckA = 0x0000FF;
+  const uint32_t bluish = light();
+  BeatPulse[0] = 1;
+  const uint32_t on_beat = light();
+  Pal.DeckA = skin;
+  EXPECT_GT(red(reddish), blue(reddish) + 10);
+  EXPECT_GT(blue(bluish), red(bluish) + 10);
+  EXPECT_GT(blue(on_beat), blue(bluish) + 10);
+}
+
 TEST_F(MainScreenFrame, PanelsBehindAnOverlaySeeNoWheelOrPress) {
   // The wheel over lane A zooms the waveforms, unless a form is open.
   {

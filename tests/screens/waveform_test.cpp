@@ -180,6 +180,42 @@ TEST_F(WaveformLane, BandColoursFollowALoudLowAndALoudHighTone) {
   ASSERT_TRUE(RenderFrameToPng(1040, 120, [] { DrawWaveform(0, kLane); }, SamplePath("waveform_high_tone.png")));
 }
 
+TEST_F(WaveformLane, PeakGlowsAreTwoShapesOnThePartStillToPlay) {
+  Load(0, DanceTrack());
+  Place(0, 24.0);  // inside the first drop: loud everywhere in the lane
+  DrawLane();
+  std::vector<const GlowShape*> peaks;
+  for (const GlowShape& s : GlowList)
+    if (s.kind == kGlowColumns) peaks.push_back(&s);
+  ASSERT_EQ(peaks.size(), 2u) << "the low and the mid band, each one shape";
+  EXPECT_LT(GlowList.size(), 40u) << "no glow per column step";
+  for (const GlowShape* s : peaks) {
+    EXPECT_GE(s->g1, kCx - 1) << "nothing behind the playhead glows";
+    EXPECT_FLOAT_EQ(s->g2, kCy);
+    float tallest = 0;
+    for (float h : s->columns) tallest = std::max(tallest, h);
+    EXPECT_GT(tallest, 5.0f);
+    EXPECT_LE(tallest, kAmp);
+  }
+  // The glow lifts the lane ahead of the playhead far more than behind it.
+  auto lift = [](const std::vector<int>& lit, const std::vector<int>& plain) {
+    int sum = 0;
+    for (size_t i = 0; i < lit.size(); ++i) sum += lit[i] - plain[i];
+    return sum;
+  };
+  auto block = [](int x0) {
+    std::vector<int> b;
+    for (int y = static_cast<int>(kCy - kAmp); y <= static_cast<int>(kCy + kAmp); ++y)
+      for (int x = x0; x < x0 + 200; ++x) b.push_back(Brightness(Pixel(x, y)));
+    return b;
+  };
+  const std::vector<int> ahead = block(static_cast<int>(kCx) + 100), behind = block(static_cast<int>(kCx) - 300);
+  DrawLane(kLane, 0, false);
+  const int ahead_lift = lift(ahead, block(static_cast<int>(kCx) + 100));
+  const int behind_lift = lift(behind, block(static_cast<int>(kCx) - 300));
+  EXPECT_GT(ahead_lift, 2 * behind_lift);
+}
+
 TEST_F(WaveformLane, CueMarkersShowTheirColoursAndNames) {
   LoadClicks(0);
   Place(0, 5.0);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -172,6 +173,31 @@ TEST(GlowPass, MatchesTheFullFrameBlurs) {
   }
 }
 
+// The pass is shared among threads by bands of rows cut where the glowing tiles add up; a glow
+// must come out the same wherever the cuts fall, so other glows far above and below (which move
+// the cuts) leave it exactly as it is alone.
+TEST(GlowPass, AGlowIsTheSameWhereverTheBandsAreCut) {
+  constexpr int kW = 320, kH = 640;
+  auto centre = [] {
+    GlowRoundedRect(Rc{60, 290, 200, 40}, 8, ColorOf(0x2BF59A, 0.8f));
+    GlowRing(160, 310, 50, ColorOf(0x1FA8FF, 0.9f), 3);
+  };
+  Shot alone = Frame(kW, kH, centre);
+  Shot crowded = Frame(kW, kH, [&] {
+    for (int i = 0; i < 12; ++i) GlowLine(10, 8 + 9 * i, 310, 8 + 9 * i, ColorOf(0xFF5E2B, 0.7f), 2);
+    GlowRoundedRect(Rc{20, 560, 280, 60}, 6, ColorOf(0xB57BFF, 0.9f));
+    centre();
+  });
+  // Rows 200 .. 420 are beyond the reach of the others' halos (36 pixels at most).
+  int lit = 0;
+  for (int y = 200; y < 420; ++y)
+    for (int x = 0; x < kW; ++x) {
+      ASSERT_EQ(crowded.at(x, y), alone.at(x, y)) << x << ", " << y;
+      lit += alone.lum(x, y) > 0;
+    }
+  EXPECT_GT(lit, 5000);
+}
+
 TEST(GlowPass, FollowsTheTransformItWasQueuedUnder) {
   Shot moved = Frame(300, 100, [] {
     SetTransform(Affine{1, 0, 0, 1, 200, 0});
@@ -262,6 +288,59 @@ TEST(GlowPass, TextGlowIsBahnschriftAndDrawn) {
   Shot s = Frame(100, 40, [] { GlowText(L"BPM", Rc{0, 0, 100, 40}, 16, Color{1, 1, 1, 1}, kAlignCenter, true); });
   EXPECT_GT(s.lum(50, 20), 60);
   EXPECT_EQ(s.lum(2, 2), 0);
+}
+
+TEST(GlowPass, ColumnGlowLooksLikeItsColumnsDrawnOneByOne) {
+  // A waveform-like run of 3-column steps with gaps, under a moved transform.
+  static std::vector<float> half(240, -1.0f);
+  for (int c = 20; c + 3 <= 220; c += 3)
+    if (c % 27 != 2) std::fill_n(half.begin() + c, 3, 4.0f + 30.0f * std::fabs(std::sin(c * 0.07f)));
+  const Color blue = ColorOf(0x2E9BFF, 0.3f);
+  auto columns = [&] {
+    SetTransform(Affine{1, 0, 0, 1, 10, 0});
+    GlowColumns(half.data(), static_cast<int>(half.size()), 20, 60, blue);
+    SetTransform(Affine{});
+  };
+  auto rectangles = [&] {
+    SetTransform(Affine{1, 0, 0, 1, 10, 0});
+    for (int c = 0; c < static_cast<int>(half.size()); c += 3)
+      if (half[c] >= 0) GlowRoundedRect(Rc{20.0f + c, 60 - half[c], 3, 2 * half[c]}, 0, blue);
+    SetTransform(Affine{});
+  };
+  Shot one = Frame(300, 120, columns);
+  Shot many = Frame(300, 120, rectangles);
+  int worst = 0;
+  double light_one = 0, light_many = 0;
+  for (int y = 0; y < 120; ++y)
+    for (int x = 0; x < 300; ++x)
+      for (int c = 0; c < 3; ++c) {
+        worst = std::max(worst, std::abs(one.channel(x, y, c) - many.channel(x, y, c)));
+        light_one += one.channel(x, y, c), light_many += many.channel(x, y, c);
+      }
+  // Columns are sampled at the half-size glow target's pixel centres, so a step's edge may move by
+  // half a glow pixel; the light as a whole stays the same.
+  EXPECT_LE(worst, 30);
+  EXPECT_NEAR(light_one, light_many, 0.02 * light_many);
+  EXPECT_GT(one.channel(150, 60, 0), 20);  // the glow is there...
+  EXPECT_EQ(one.lum(5, 60), 0);            // ...and not left of the shifted run
+  EXPECT_EQ(one.lum(290, 60), 0);
+}
+
+TEST(GlowPass, ColumnGlowsKeepOnlyTheColumnsThatGlow) {
+  ASSERT_TRUE(CreateDevice(100, 40, 1));
+  ResetGlowLayer();
+  const float gaps[] = {-1, -1, -1};
+  GlowColumns(gaps, 3, 0, 20, Color{1, 1, 1, 1});
+  GlowColumns(nullptr, 3, 0, 20, Color{1, 1, 1, 1});
+  EXPECT_TRUE(GlowList.empty());
+  const float some[] = {-1, -1, 2, 5, -1, 3, -1};
+  GlowColumns(some, 7, 10, 20, Color{1, 1, 1, 1});
+  ASSERT_EQ(GlowList.size(), 1u);
+  EXPECT_EQ(GlowList[0].kind, kGlowColumns);
+  EXPECT_FLOAT_EQ(GlowList[0].g1, 12);
+  EXPECT_EQ(GlowList[0].columns, (std::vector<float>{2, 5, -1, 3}));
+  ResetGlowLayer();
+  ReleaseDevice();
 }
 
 TEST(GlowFrameEnd, OverlaysLieAboveGlowsAndAreDestroyed) {
