@@ -21,6 +21,7 @@
 #include "engine/sandbox.h"
 #include "engine/transport.h"
 #include "engine/wav_file.h"
+#include "platform/error_sound.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "screens/crossfader.h"
@@ -66,6 +67,8 @@ void CheckMixAndCopy() {
   std::wstring error;
   const bool copied = EncodeWavFile(wav, mp3, AudioSubtype::Mp3, L"MP3", &error);
   SelfTestCheck(copied, L"MP3 copy", fmt::format(L"{} could not be written: {}", mp3, error));
+  std::wstring soundError;
+  if (!copied && !PlayErrorSound(std::wstring(), &soundError)) WriteLog(L"Self-test: {}", soundError);
 }
 
 // clang-format off
