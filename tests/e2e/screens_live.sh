@@ -154,7 +154,7 @@ EOF
 # --- Start, and wait for both tracks: their analysis sets the header BPMs ---
 "$app" "$work/track120.wav" "$work/track126.wav" >"$work/app.out" 2>&1 &
 app_pid=$!
-wait_for 30 window_shown || { alive; fail "the main window did not appear"; }
+wait_for 60 window_shown || { alive; fail "the main window did not appear: $(xwininfo -root -tree 2>/dev/null | grep -c VELDMIX) windows named VELDMIX"; }
 both_loaded() {
   shot "$work/loaded.png"
   bpm_a="$(ocr "$work/loaded.png" "$kBpmA")" bpm_b="$(ocr "$work/loaded.png" "$kBpmB")"
