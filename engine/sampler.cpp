@@ -82,15 +82,6 @@ bool SaveSoundFile(int slot, const std::wstring& fileName, const Track& sound) {
   return true;
 }
 
-uint32_t DeckColour(int deck) {
-  switch (deck) {
-    case 1: return Pal.DeckB;
-    case 2: return Pal.DeckC;
-    case 3: return Pal.DeckD;
-    default: return Pal.DeckA;
-  }
-}
-
 // The frames [in, out) of a capture: the loop when it has one, else the 4 beats from the start
 // of the current beat, clamped to the track. False when the range is too short or too long.
 bool CaptureRange(const Track& track, double position, double loopIn, double loopOut, uint64_t& in, uint64_t& out) {
@@ -109,21 +100,6 @@ bool CaptureRange(const Track& track, double position, double loopIn, double loo
   in = static_cast<uint64_t>(from);
   out = static_cast<uint64_t>(to);
   return true;
-}
-
-PopupMenuEntry Item(std::wstring text, uint32_t id, bool checked = false, bool disabled = false) {
-  PopupMenuEntry entry;
-  entry.text = std::move(text);
-  entry.id = id;
-  entry.checked = checked;
-  entry.disabled = disabled;
-  return entry;
-}
-
-PopupMenuEntry Separator() {
-  PopupMenuEntry entry;
-  entry.separator = true;
-  return entry;
 }
 
 }  // namespace
@@ -334,33 +310,33 @@ std::vector<PopupMenuEntry> SamplerPadMenuEntries(int pad) {
       hasLoop[d] = DeckStateOf(d).loopOut > DeckStateOf(d).loopIn;
     }
   }
-  menu.push_back(Item(L"Load a sound\u2026", kPadLoadSound));
-  PopupMenuEntry capture = Item(L"Capture loop", 0);
+  menu.push_back(MenuEntry(L"Load a sound\u2026", kPadLoadSound));
+  PopupMenuEntry capture = MenuEntry(L"Capture loop", 0);
   for (int d = 0; d < decks; ++d) {
-    capture.submenu.push_back(Item(L"From deck " + DeckLetter(d) + (hasLoop[d] ? L" (its loop)" : L" (4 beats)"),
-                                   kPadCaptureDeck + static_cast<uint32_t>(d), false, !hasTrack[d]));
+    capture.submenu.push_back(MenuEntry(L"From deck " + DeckLetter(d) + (hasLoop[d] ? L" (its loop)" : L" (4 beats)"),
+                                   kPadCaptureDeck + static_cast<uint32_t>(d), !hasTrack[d]));
   }
   menu.push_back(std::move(capture));
-  menu.push_back(Separator());
-  menu.push_back(Item(L"One-shot (plays once)", kPadOneShot, !Settings.Loop[slot]));
-  menu.push_back(Item(L"Loop (press again to stop)", kPadLoop, Settings.Loop[slot]));
-  PopupMenuEntry volume = Item(L"Volume", 0);
+  menu.push_back(MenuSeparator());
+  menu.push_back(MenuEntry(L"One-shot (plays once)", kPadOneShot, false, !Settings.Loop[slot]));
+  menu.push_back(MenuEntry(L"Loop (press again to stop)", kPadLoop, false, Settings.Loop[slot]));
+  PopupMenuEntry volume = MenuEntry(L"Volume", 0);
   const long percent = std::lround(Settings.Vol[slot] * kPercent);
   for (int k = 0; k < kVolumeSteps; ++k) {
     const long value = kVolumeStepPercent * (k + 1);
-    volume.submenu.push_back(Item(fmt::format(L"{}%", value), kPadVolume + static_cast<uint32_t>(k), percent == value));
+    volume.submenu.push_back(MenuEntry(fmt::format(L"{}%", value), kPadVolume + static_cast<uint32_t>(k), false, percent == value));
   }
   menu.push_back(std::move(volume));
-  PopupMenuEntry record = Item(L"Record into this pad", 0);
+  PopupMenuEntry record = MenuEntry(L"Record into this pad", 0);
   const bool micOn = InputEnabled(Engine);
   for (int k = 0; k < kRecordChoices; ++k) {
-    if (k == kFirstMicChoice) record.submenu.push_back(Separator());
+    if (k == kFirstMicChoice) record.submenu.push_back(MenuSeparator());
     record.submenu.push_back(
-        Item(kRecordMenu[k].text, kPadRecord + static_cast<uint32_t>(k), false, k >= kFirstMicChoice && !micOn));
+        MenuEntry(kRecordMenu[k].text, kPadRecord + static_cast<uint32_t>(k), k >= kFirstMicChoice && !micOn));
   }
   menu.push_back(std::move(record));
-  menu.push_back(Separator());
-  menu.push_back(Item(SamplerBank == 0 ? L"Restore the built-in sound" : L"Empty this pad", kPadRestore));
+  menu.push_back(MenuSeparator());
+  menu.push_back(MenuEntry(SamplerBank == 0 ? L"Restore the built-in sound" : L"Empty this pad", kPadRestore));
   return menu;
 }
 

@@ -37,21 +37,6 @@ constexpr const wchar_t* kColourNames[] = {L"Red",  L"Orange", L"Yellow", L"Lime
                                            L"Blue", L"Purple", L"Pink",   L"White", L"Grey",  L"Brick"};
 constexpr int32_t kXfLeft = 0, kXfRight = 2;
 
-PopupMenuEntry Item(std::wstring text, uint32_t id, bool disabled = false, bool checked = false) {
-  PopupMenuEntry e;
-  e.text = std::move(text);
-  e.id = id;
-  e.disabled = disabled;
-  e.checked = checked;
-  return e;
-}
-
-PopupMenuEntry Separator() {
-  PopupMenuEntry e;
-  e.separator = true;
-  return e;
-}
-
 int DeckCount() { return Settings.FourDecks ? 4 : 2; }
 
 // The side the deck sits on: A and C left, B and D right.
@@ -98,37 +83,37 @@ std::vector<PopupMenuEntry> DeckMenuEntries(int deck) {
   const DeckView& view = LiveDeckViews[deck];
   const bool noTrack = !snap.track;
 
-  menu.push_back(Item(L"Eject", kEject, noTrack || snap.playing));
+  menu.push_back(MenuEntry(L"Eject", kEject, noTrack || snap.playing));
 
-  PopupMenuEntry doubles = Item(L"Instant double", 0);
+  PopupMenuEntry doubles = MenuEntry(L"Instant double", 0);
   for (int source = 0; source < DeckCount(); ++source) {
     if (source == deck) continue;
-    doubles.submenu.push_back(Item(L"From deck " + DeckLetter(source), kInstantDoubleFirst + source,
+    doubles.submenu.push_back(MenuEntry(L"From deck " + DeckLetter(source), kInstantDoubleFirst + source,
                                    !DeckSnapshots[source].track || snap.playing));
   }
   menu.push_back(std::move(doubles));
 
   const int other = SideSlots[1 - SideOf(deck)];
-  menu.push_back(Item(L"Sync lock (follow deck " + DeckLetter(ValidDeck(other) ? other : 1 - SideOf(deck)) + L"'s tempo)",
+  menu.push_back(MenuEntry(L"Sync lock (follow deck " + DeckLetter(ValidDeck(other) ? other : 1 - SideOf(deck)) + L"'s tempo)",
                       kSyncLock, false, view.syncLock));
 
   const int32_t assign = view.xfAssignSet ? view.xfAssign : (SideOf(deck) == kLeftSide ? kXfLeft : kXfRight);
-  PopupMenuEntry xf = Item(L"Cross-fader assign", 0);
-  xf.submenu = {Item(L"Left (A side)", kXfAssignFirst, false, assign == 0),
-                Item(L"Thru (cross-fader ignored)", kXfAssignFirst + 1, false, assign == 1),
-                Item(L"Right (B side)", kXfAssignFirst + 2, false, assign == 2)};
+  PopupMenuEntry xf = MenuEntry(L"Cross-fader assign", 0);
+  xf.submenu = {MenuEntry(L"Left (A side)", kXfAssignFirst, false, assign == 0),
+                MenuEntry(L"Thru (cross-fader ignored)", kXfAssignFirst + 1, false, assign == 1),
+                MenuEntry(L"Right (B side)", kXfAssignFirst + 2, false, assign == 2)};
   menu.push_back(std::move(xf));
 
-  menu.push_back(Separator());
-  menu.push_back(Item(L"Auto cues from phrases (intro, drops, breaks, outro)", kAutoCues, noTrack || view.phrases.empty()));
-  menu.push_back(Item(L"Clear all hot cues", kClearHotCues, noTrack));
-  menu.push_back(Item(L"Clear all memory cues", kClearMemoryCues, noTrack || view.memoryCues.empty()));
-  menu.push_back(Item(L"Reset EQ, filter and effects", kResetMixer));
-  menu.push_back(Item(L"Undo (Ctrl+Z)", kUndo, UndoStack.empty()));
-  menu.push_back(Separator());
-  menu.push_back(Item(L"Add to Prepare", kAddToPrepare, noTrack));
-  menu.push_back(Item(L"Edit tags…", kEditTags, noTrack));
-  menu.push_back(Item(L"Show in Explorer", kShowInFolder, noTrack));
+  menu.push_back(MenuSeparator());
+  menu.push_back(MenuEntry(L"Auto cues from phrases (intro, drops, breaks, outro)", kAutoCues, noTrack || view.phrases.empty()));
+  menu.push_back(MenuEntry(L"Clear all hot cues", kClearHotCues, noTrack));
+  menu.push_back(MenuEntry(L"Clear all memory cues", kClearMemoryCues, noTrack || view.memoryCues.empty()));
+  menu.push_back(MenuEntry(L"Reset EQ, filter and effects", kResetMixer));
+  menu.push_back(MenuEntry(L"Undo (Ctrl+Z)", kUndo, UndoStack.empty()));
+  menu.push_back(MenuSeparator());
+  menu.push_back(MenuEntry(L"Add to Prepare", kAddToPrepare, noTrack));
+  menu.push_back(MenuEntry(L"Edit tags…", kEditTags, noTrack));
+  menu.push_back(MenuEntry(L"Show in Explorer", kShowInFolder, noTrack));
   return menu;
 }
 
@@ -191,16 +176,16 @@ std::vector<PopupMenuEntry> PadMenuEntries(int deck, int pad) {
   const bool looping = set && snap.hotCueEnd[p] > snap.hotCueStart[p];
   const int32_t colour = LiveDeckViews[deck].hotCueColour[p];
 
-  menu.push_back(Item(L"Rename…", kRename, !set));
-  PopupMenuEntry colours = Item(L"Colour", 0, !set);
-  colours.submenu.push_back(Item(L"Pad colour", kPadColour, false, colour < 0));
+  menu.push_back(MenuEntry(L"Rename…", kRename, !set));
+  PopupMenuEntry colours = MenuEntry(L"Colour", 0, !set);
+  colours.submenu.push_back(MenuEntry(L"Pad colour", kPadColour, false, colour < 0));
   for (int i = 0; i < static_cast<int>(std::size(kColourNames)); ++i)
-    colours.submenu.push_back(Item(kColourNames[i], kFirstColour + i, false, colour == i));
+    colours.submenu.push_back(MenuEntry(kColourNames[i], kFirstColour + i, false, colour == i));
   menu.push_back(std::move(colours));
-  menu.push_back(Item(looping ? L"Replace with the current loop" : L"Save the current loop here", kSaveLoop,
+  menu.push_back(MenuEntry(looping ? L"Replace with the current loop" : L"Save the current loop here", kSaveLoop,
                       !(snap.loopOut > snap.loopIn)));
-  menu.push_back(Separator());
-  menu.push_back(Item(L"Delete", kDelete, !set));
+  menu.push_back(MenuSeparator());
+  menu.push_back(MenuEntry(L"Delete", kDelete, !set));
   return menu;
 }
 

@@ -362,15 +362,6 @@ void QueueTooltip(float windowWidth) {
 
 // ---- shared state ------------------------------------------------------------------------------
 
-uint32_t DeckColour(int deck) {
-  switch (deck) {
-    case 1: return Pal.DeckB;
-    case 2: return Pal.DeckC;
-    case 3: return Pal.DeckD;
-    default: return Pal.DeckA;
-  }
-}
-
 int RowDropTarget() { return RowDrag.dragging ? DeckAtPoint(Input.x, Input.y) : -1; }
 
 void UpdateBeatPulses() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ui/draw.h"
+#include "ui/palette.h"
 
 inline constexpr int kScreenDecks = 4;
 
@@ -35,9 +36,6 @@ extern LibraryRowDrag RowDrag;
 // The deck a dragged library row would drop onto now, -1 when no row is dragged. Panels outline
 // themselves when it is their deck.
 int RowDropTarget();
-
-// The skin colour of deck 0..3 (DeckA..DeckD); other numbers give DeckA.
-uint32_t DeckColour(int deck);
 
 // ---- hit tests and strips -------------------------------------------------------------------
 

@@ -57,3 +57,6 @@ inline constexpr Palette kDefaultPalette{
 // The live colours: read by the drawing code every frame, changed only by LoadSkin and the
 // skin editor. UI thread.
 extern Palette Pal;
+
+// The skin colour of deck 0..3 (DeckA..DeckD); other numbers give DeckA.
+uint32_t DeckColour(int deck);

@@ -442,3 +442,18 @@ std::vector<PopupMenuLevelInfo> InspectPopupMenu() {
   for (const MenuLevel& level : Run.levels) info.push_back({level.window, level.rect, level.hover, level.items.size()});
   return info;
 }
+
+PopupMenuEntry MenuEntry(std::wstring text, uint32_t id, bool disabled, bool checked) {
+  PopupMenuEntry entry;
+  entry.text = std::move(text);
+  entry.id = id;
+  entry.disabled = disabled;
+  entry.checked = checked;
+  return entry;
+}
+
+PopupMenuEntry MenuSeparator() {
+  PopupMenuEntry entry;
+  entry.separator = true;
+  return entry;
+}

@@ -21,6 +21,10 @@ struct PopupMenuEntry {
   std::vector<PopupMenuEntry> submenu;  // not empty: this entry opens a submenu
 };
 
+// An entry that runs command `id`; greyed when disabled, ticked when checked.
+PopupMenuEntry MenuEntry(std::wstring text, uint32_t id, bool disabled = false, bool checked = false);
+PopupMenuEntry MenuSeparator();
+
 // Runs the chosen command.
 using PopupMenuAction = std::function<void(uint32_t id)>;
 // Whether command `id` may still act on what the menu was opened for. The menu stays open across

@@ -23,23 +23,8 @@ namespace {
 
 constexpr int kVkReturn = 0x0D, kVkEscape = 0x1B, kVkLeft = 0x25, kVkUp = 0x26, kVkRight = 0x27, kVkDown = 0x28;
 
-PopupMenuEntry Item(const wchar_t* text, uint32_t id, bool disabled = false, bool checked = false) {
-  PopupMenuEntry e;
-  e.text = text;
-  e.id = id;
-  e.disabled = disabled;
-  e.checked = checked;
-  return e;
-}
-
-PopupMenuEntry Separator() {
-  PopupMenuEntry e;
-  e.separator = true;
-  return e;
-}
-
 PopupMenuEntry Submenu(const wchar_t* text, std::vector<PopupMenuEntry> entries, bool disabled = false) {
-  PopupMenuEntry e = Item(text, 0, disabled);
+  PopupMenuEntry e = MenuEntry(text, 0, disabled);
   e.submenu = std::move(entries);
   return e;
 }
@@ -47,12 +32,12 @@ PopupMenuEntry Submenu(const wchar_t* text, std::vector<PopupMenuEntry> entries,
 // Tops: 6, 36, 66 (separator, 11 high), 77, 107, 137; 179 high in all.
 std::vector<PopupMenuEntry> SampleMenu() {
   return {
-      Item(L"Load a sound", 1),
-      Submenu(L"Capture loop", {Item(L"From deck A", 10), Item(L"From deck B", 11, true)}),
-      Separator(),
-      Item(L"One-shot (plays once)", 2, false, true),
-      Item(L"Greyed", 5, true),
-      Submenu(L"Volume", {Item(L"25%", 20), Separator(), Item(L"50%", 21)}),
+      MenuEntry(L"Load a sound", 1),
+      Submenu(L"Capture loop", {MenuEntry(L"From deck A", 10), MenuEntry(L"From deck B", 11, true)}),
+      MenuSeparator(),
+      MenuEntry(L"One-shot (plays once)", 2, false, true),
+      MenuEntry(L"Greyed", 5, true),
+      Submenu(L"Volume", {MenuEntry(L"25%", 20), MenuSeparator(), MenuEntry(L"50%", 21)}),
   };
 }
 
@@ -116,11 +101,11 @@ TEST(PopupMenuLayout, ItemsStackFromTheTopPaddingAndTheWidthFollowsTheWidestText
   EXPECT_TRUE(layout.items[3].checked);
   EXPECT_TRUE(layout.items[4].disabled);
 
-  const std::vector<PopupMenuEntry> narrow = {Item(L"Eject", 1), Separator(), Item(L"Undo", 2)};
+  const std::vector<PopupMenuEntry> narrow = {MenuEntry(L"Eject", 1), MenuSeparator(), MenuEntry(L"Undo", 2)};
   EXPECT_FLOAT_EQ(LayoutMenuLevel(narrow).width, kMenuMinWidthDip);  // short texts: the narrowest menu
-  const std::vector<PopupMenuEntry> wide = {Item(std::wstring(200, L'W').c_str(), 1)};
+  const std::vector<PopupMenuEntry> wide = {MenuEntry(std::wstring(200, L'W').c_str(), 1)};
   EXPECT_FLOAT_EQ(LayoutMenuLevel(wide).width, kMenuMaxWidthDip);
-  const std::vector<PopupMenuEntry> medium = {Item(L"Auto cues from phrases (intro, drops, breaks, outro)", 1)};
+  const std::vector<PopupMenuEntry> medium = {MenuEntry(L"Auto cues from phrases (intro, drops, breaks, outro)", 1)};
   const float w = LayoutMenuLevel(medium).width;
   EXPECT_GT(w, kMenuMinWidthDip);
   EXPECT_LT(w, kMenuMaxWidthDip);
@@ -149,7 +134,7 @@ TEST(PopupMenuLayout, SteppingSkipsSeparatorsAndDisabledItemsAndWraps) {
   EXPECT_EQ(NextSelectableItem(items, 0, -1), 5);  // wraps backward
   EXPECT_EQ(NextSelectableItem(items, 3, -1), 1);
 
-  const std::vector<PopupMenuEntry> dead = {Separator(), Item(L"x", 1, true)};
+  const std::vector<PopupMenuEntry> dead = {MenuSeparator(), MenuEntry(L"x", 1, true)};
   EXPECT_EQ(NextSelectableItem(LayoutMenuLevel(dead).items, -1, 1), -1);
   EXPECT_EQ(NextSelectableItem({}, -1, 1), -1);
 }

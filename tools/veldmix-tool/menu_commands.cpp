@@ -44,31 +44,16 @@ struct CheckState {
 };
 CheckState Check;
 
-PopupMenuEntry Item(const wchar_t* text, uint32_t id, bool disabled = false, bool checked = false) {
-  PopupMenuEntry e;
-  e.text = text;
-  e.id = id;
-  e.disabled = disabled;
-  e.checked = checked;
-  return e;
-}
-
-PopupMenuEntry Separator() {
-  PopupMenuEntry e;
-  e.separator = true;
-  return e;
-}
-
 // A deck menu's shape: plain, greyed and checked items, separators and two submenus.
 std::vector<PopupMenuEntry> CheckMenu() {
-  PopupMenuEntry doubles = Item(L"Instant double", 0);
-  doubles.submenu = {Item(L"From deck B", 41)};
-  PopupMenuEntry assign = Item(L"Cross-fader assign", 0);
-  assign.submenu = {Item(L"Left (A side)", 50, false, true), Item(L"Thru (cross-fader ignored)", 51),
-                    Item(L"Right (B side)", 52)};
-  return {Item(L"Eject", 1, true), doubles, Item(L"Sync lock (follow deck B's tempo)", 3), assign, Separator(),
-          Item(L"Clear all hot cues", 4), Item(L"Reset EQ, filter and effects", 5), Separator(),
-          Item(L"Show in Explorer", 7)};
+  PopupMenuEntry doubles = MenuEntry(L"Instant double", 0);
+  doubles.submenu = {MenuEntry(L"From deck B", 41)};
+  PopupMenuEntry assign = MenuEntry(L"Cross-fader assign", 0);
+  assign.submenu = {MenuEntry(L"Left (A side)", 50, false, true), MenuEntry(L"Thru (cross-fader ignored)", 51),
+                    MenuEntry(L"Right (B side)", 52)};
+  return {MenuEntry(L"Eject", 1, true), doubles, MenuEntry(L"Sync lock (follow deck B's tempo)", 3), assign, MenuSeparator(),
+          MenuEntry(L"Clear all hot cues", 4), MenuEntry(L"Reset EQ, filter and effects", 5), MenuSeparator(),
+          MenuEntry(L"Show in Explorer", 7)};
 }
 
 void Say(const std::string& line) {
