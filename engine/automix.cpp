@@ -59,7 +59,7 @@ void StartTransition(int outgoing, int incoming, double now) {
   if (inBpm > 0.0) {
     const double deviation = DeckBpm(outgoing) / inBpm - 1.0;
     if (std::abs(deviation) < kAutomixTempoMatchLimit && inView.pitchRange > 0.0f)
-      inView.tempoFader = static_cast<float>(std::clamp(0.5 - deviation / (2.0 * inView.pitchRange), 0.0, 1.0));
+      inView.tempoFader = TempoFaderFor(deviation, inView.pitchRange);
   }
   SeekDeck(Engine, incoming, std::max(0.0, track.firstBeat * track.sampleRate));
   PlayPause(incoming);

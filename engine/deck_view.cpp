@@ -1,5 +1,6 @@
 #include "engine/deck_view.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cwctype>
@@ -43,6 +44,10 @@ double BeatSamples(const Track& track) {
 
 double TempoOffsetOf(const DeckView& view) {
   return (0.5 - static_cast<double>(view.tempoFader)) * 2.0 * static_cast<double>(view.pitchRange);
+}
+
+float TempoFaderFor(double offset, float pitchRange) {
+  return static_cast<float>(std::clamp(0.5 - offset / (2.0 * pitchRange), 0.0, 1.0));
 }
 
 double DeckBpm(int deck) {

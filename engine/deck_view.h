@@ -120,6 +120,9 @@ std::wstring LowerCase(std::wstring text);
 double BeatSamples(const Track& track);
 // The view's tempo offset, (0.5 - tempoFader) x 2 x pitchRange; the deck plays at 1 + this.
 double TempoOffsetOf(const DeckView& view);
+// The tempo fader position that plays `offset` (0.06 = 6 % faster) within the pitch range,
+// clamped to the fader's travel (0 fastest .. 1 slowest); the inverse of TempoOffsetOf.
+float TempoFaderFor(double offset, float pitchRange);
 // The deck's current tempo: 60 / the grid's beat length at the play position x the deck's rate;
 // 0 without a track. Reads the frame's deck snapshot (no lock). UI thread.
 double DeckBpm(int deck);

@@ -57,7 +57,7 @@ TempoMatch MatchTempo(double targetBpm, double ownBpm, float currentRange) {
   match.multiplier = bestMultiplier;
   match.deviation = best;
   match.pitchRange = range;
-  match.tempoFader = static_cast<float>(std::clamp(0.5 - best / (2.0 * range), 0.0, 1.0));
+  match.tempoFader = TempoFaderFor(best, range);
   return match;
 }
 

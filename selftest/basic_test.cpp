@@ -197,10 +197,6 @@ bool StartWhenReady(double now) {
 
 std::span<const BasicStep> BasicSteps() { return kSteps; }
 
-float TempoFaderFor(double offset, float pitchRange) {
-  return static_cast<float>(std::clamp(0.5 - offset / (2.0 * pitchRange), 0.0, 1.0));
-}
-
 std::wstring Mp3CopyPath(const std::wstring& wavPath) {
   std::filesystem::path path(WideToUtf8(wavPath));
   path.replace_extension(WideToUtf8(kMp3Extension));

@@ -31,6 +31,3 @@ size_t RunDueBasicSteps(double elapsed);
 // The MP3 copy's path: the output path with its extension replaced by ".mp3", or ".mp3" appended
 // when the file name has none.
 std::wstring Mp3CopyPath(const std::wstring& wavPath);
-// The tempo fader position that plays `offset` (0.06 = 6 % faster) within the pitch range,
-// clamped to the fader's travel (0 fastest .. 1 slowest).
-float TempoFaderFor(double offset, float pitchRange);
