@@ -300,9 +300,6 @@ class FrameDriver : public ::testing::Test {
   TempHome home_;
 };
 
-int Red(uint32_t px) { return static_cast<int>((px >> 16) & 255); }
-int Blue(uint32_t px) { return static_cast<int>(px & 255); }
-
 TEST_F(FrameDriver, ADrawnFrameIsShownOnceAndCarriesTheStatusPill) {
   DriveFrame(FrameWindow{800, 600, false, 1.0f});
   ASSERT_EQ(shown_.count, 1);
