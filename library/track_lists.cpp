@@ -8,11 +8,11 @@
 #include <system_error>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "library/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "ui/status_line.h"
 
 namespace fs = std::filesystem;
 
