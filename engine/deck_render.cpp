@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "engine/beat_grid.h"
+#include "engine/key_lock.h"
 #include "engine/render.h"
 
 namespace {
@@ -44,6 +45,7 @@ constexpr double kKeyShiftEngageSemitones = 0.01;
 constexpr double kMaxKeyShiftSemitones = 48.0;  // sanity bound: keeps 2^(shift / 12) finite
 constexpr double kMaxSpeedFactor = 6.0;         // sanity bound on 1 + tempo + bend
 constexpr double kStemSmoothSeconds = 0.01;
+constexpr int32_t kReadChunk = 128;  // frames whose reads are gathered on the stack at once
 constexpr float kStemSnap = 1e-5f;
 
 // Effects and the beat click.
@@ -96,6 +98,26 @@ float EqGain(float knob) {
   return static_cast<float>(std::pow(10.0, 2.0 * (knob - 0.5) * kEqBoostDb / 20.0));
 }
 
+// The mix of a track and, when given, its three stems, as the readers take them.
+ReadSources SourcesOf(const Track& track, const StemData* stems) {
+  ReadSources sources;
+  sources.mix = track.samples.data();
+  sources.frames = static_cast<int64_t>(PlayableFrames(track));
+  if (stems != nullptr) {
+    sources.stems[0] = stems->vocals.data();
+    sources.stems[1] = stems->drums.data();
+    sources.stems[2] = stems->bass.data();
+    sources.count = kMaxReadSources;
+  }
+  return sources;
+}
+
+// Moves a smoothed gain toward its target by one frame's share, snapping when close.
+void Smooth(float& now, float target, float step) {
+  now += (target - now) * step;
+  if (std::abs(target - now) < kStemSnap) now = target;
+}
+
 template <typename T>
 void GrowTo(std::vector<T>& v, size_t size) {
   if (v.size() < size) v.resize(size);  // only before PrepareRenderBuffers sized it
@@ -103,34 +125,27 @@ void GrowTo(std::vector<T>& v, size_t size) {
 
 }  // namespace
 
-void ReadTrackCubic(const Track& track, double position, float& left, float& right) {
-  left = right = 0.0f;
-  const int64_t frames = static_cast<int64_t>(PlayableFrames(track));
-  if (!(position >= 0.0) || position >= static_cast<double>(frames)) return;
-  const int64_t whole = static_cast<int64_t>(position);
-  const float t = static_cast<float>(position - static_cast<double>(whole));
-  const float* s = track.samples.data();
-  float p[4][2];
-  if (whole >= 1 && whole + 2 < frames) {
-    const float* f = s + (whole - 1) * 2;
-    for (int k = 0; k < 4; ++k) {
-      p[k][0] = f[2 * k];
-      p[k][1] = f[2 * k + 1];
-    }
-  } else {
-    for (int k = 0; k < 4; ++k) {
-      const int64_t at = whole - 1 + k;
-      const bool inside = at >= 0 && at < frames;
-      p[k][0] = inside ? s[at * 2] : 0.0f;
-      p[k][1] = inside ? s[at * 2 + 1] : 0.0f;
-    }
+bool StemsBelongTo(const StemData* stems, const Track& track) {
+  if (stems == nullptr || stems->track != &track || stems->frames != track.frames) return false;
+  const size_t values = static_cast<size_t>(PlayableFrames(track)) * 2;
+  return stems->vocals.size() >= values && stems->drums.size() >= values && stems->bass.size() >= values;
+}
+
+void ReadTrackCubic(const Track& track, double position, float& left, float& right, const Remix* remix) {
+  const bool stems = remix != nullptr && StemsBelongTo(remix->stems, track);
+  ReadSources sources = SourcesOf(track, stems ? remix->stems : nullptr);
+  float read[2 * kMaxReadSources];
+  ReadSourcesCubic(sources, position, read);
+  if (remix == nullptr) {
+    left = read[0];
+    right = read[1];
+    return;
   }
+  const float* w = remix->weights;
   float v[2];
   for (int c = 0; c < 2; ++c) {
-    const float a = (p[1][c] - p[2][c]) * 1.5f + (p[3][c] - p[0][c]) * 0.5f;
-    const float b = p[0][c] - 2.5f * p[1][c] + 2.0f * p[2][c] - 0.5f * p[3][c];
-    const float d = (p[2][c] - p[0][c]) * 0.5f;
-    v[c] = ((a * t + b) * t + d) * t + p[1][c];
+    v[c] = w[0] * read[c];
+    if (stems) v[c] += (w[1] * read[2 + c] + w[2] * read[4 + c] + w[3] * read[6 + c]);
   }
   left = v[0];
   right = v[1];
@@ -201,76 +216,156 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
     deck.stretch.stretchOn = useStretch;
   }
 
-  // Stems: the StemData record is not defined yet, so no deck has usable stems; the stem gains
-  // settle at 1 and the KICK/HI-HAT split stays open.
-  deck.kickNow = 1.0f;
-  deck.hatNow = 1.0f;
-  const bool stemGainsSettled = std::all_of(std::begin(deck.stemGainNow), std::end(deck.stemGainNow),
-                                            [](float g) { return g == 1.0f; });
+  // Stems count only while they belong to this track; otherwise every part sits at 1 and the
+  // KICK/HI-HAT split and the effects target are off.
+  const StemData* stems = track && StemsBelongTo(deck.stems.get(), *track) ? deck.stems.get() : nullptr;
+  float stemTarget[kStemParts];
+  for (int p = 0; p < kStemParts; ++p)
+    stemTarget[p] = stems ? Sane(deck.stemGain[p].load(std::memory_order_relaxed), 1.0f, 0.0f, 1.0f) : 1.0f;
+  const float kickTarget = Sane(deck.kickTarget, 1.0f, 0.0f, 1.0f);
+  const float hatTarget = Sane(deck.hatTarget, 1.0f, 0.0f, 1.0f);
+  if (!stems) deck.kickNow = deck.hatNow = 1.0f;
+  const bool kickPath = stems && (kickTarget < 1.0f || hatTarget < 1.0f || deck.kickNow < 1.0f || deck.hatNow < 1.0f);
+  const int32_t stemFx = stems ? deck.stemFxTarget : -1;  // 0..2 one stem, 3+ MELODY, -1 the whole deck
+  bool fullMix = true;  // every part at exactly 1 for the whole block: the main read is the plain mix
+  for (int p = 0; p < kStemParts; ++p) fullMix = fullMix && stemTarget[p] == 1.0f && deck.stemGainNow[p] == 1.0f;
+  const bool remix = stems && (!fullMix || stemFx >= 0 || kickPath);
+  ReadSources sources;
+  if (track) sources = SourcesOf(*track, remix ? stems : nullptr);
+  const int32_t width = 2 * sources.count;
   const float stemStep = static_cast<float>(1.0 / (kStemSmoothSeconds * rate));
 
-  // --- First pass: move and read ---
+  // --- First pass: move and read, a chunk of frames at a time ---
+  // Per chunk: the transport moves frame by frame and notes where each frame reads; then the
+  // reads run (the stretcher grain by grain over whole runs); then the parts are mixed.
   const bool loopUsable = deck.loopOn && std::isfinite(deck.loopIn) && std::isfinite(deck.loopOut) &&
                           deck.loopOut > deck.loopIn;
   const float fadeStep = static_cast<float>(1.0 / (kJumpFadeSeconds * rate));
   const double startSpeed = std::isfinite(deck.speed) ? deck.speed : 0.0;
   float* scratch = deck.blockScratch.data();
+  float* aimedOut = deck.stemScratch.data();
   double* positions = deck.blockPositions.data();
   bool moving = moves;
-  for (int32_t i = 0; i < frames; ++i) {
-    if (!stemGainsSettled) {
-      for (float& now : deck.stemGainNow) {
-        now += (1.0f - now) * stemStep;
-        if (std::abs(1.0f - now) < kStemSnap) now = 1.0f;
-      }
-    }
-    float main[2] = {0.0f, 0.0f};
-    if (moving) {
-      const double s = startSpeed + (v - startSpeed) * (i + 1) / frames;
-      if (loopUsable) {
-        const double length = deck.loopOut - deck.loopIn;
-        if (s > 0.0 && deck.position >= deck.loopOut) {
-          StartDeclick(deck);
-          deck.position = std::fmod(deck.position - deck.loopIn, length) + deck.loopIn;
-        } else if (s < 0.0 && deck.position < deck.loopIn && deck.position > deck.loopIn - length) {
-          StartDeclick(deck);
-          deck.position += length;
+  float read[kReadChunk * 2 * kMaxReadSources];
+  double readAt[kReadChunk];
+  float fades[kReadChunk];
+  float declick[kReadChunk * 2];
+  bool wrapped[kReadChunk];
+  for (int32_t first = 0; first < frames; first += kReadChunk) {
+    const int32_t n = std::min(kReadChunk, frames - first);
+    // The reads start from the grains as they are now; a loop wrap below resets deck.stretch at
+    // once, and the reads replay that reset at its frame.
+    StretchState grains = deck.stretch;
+    int32_t reads = 0;  // frames 0..reads-1 of the chunk read the track (once stopped, it stays)
+    for (int32_t j = 0; j < n; ++j) {
+      const int32_t i = first + j;
+      wrapped[j] = false;
+      if (moving) {
+        const double s = startSpeed + (v - startSpeed) * (i + 1) / frames;
+        if (loopUsable) {
+          const double length = deck.loopOut - deck.loopIn;
+          if (s > 0.0 && deck.position >= deck.loopOut) {
+            StartDeclick(deck);
+            deck.position = std::fmod(deck.position - deck.loopIn, length) + deck.loopIn;
+            wrapped[j] = true;
+          } else if (s < 0.0 && deck.position < deck.loopIn && deck.position > deck.loopIn - length) {
+            StartDeclick(deck);
+            deck.position += length;
+            wrapped[j] = true;
+          }
         }
-      }
-      if (!deck.jogTouched && s > 0.0 && deck.position >= lastFrame) {
-        deck.playing = false;
-        moving = false;
-        deck.position = lastFrame;
-        deck.speed = s;
-      } else {
-        if (deck.stretch.stretchOn) {
-          auto readPart = [track](int32_t, double at, float& l, float& r) { ReadTrackCubic(*track, at, l, r); };
-          StretchBlock(deck.stretch, *track, deck.position, pitch, readPart, 1, main);
+        if (!deck.jogTouched && s > 0.0 && deck.position >= lastFrame) {
+          deck.playing = false;
+          moving = false;
+          deck.position = lastFrame;
+          deck.speed = s;
         } else {
-          ReadTrackCubic(*track, deck.position, main[0], main[1]);
+          readAt[j] = deck.position;
+          deck.fadeIn = std::min(deck.fadeIn + fadeStep, 1.0f);
+          fades[j] = deck.fadeIn;
+          reads = j + 1;
+          deck.position = std::max(deck.position + s, 0.0);
+          deck.speed = s;
         }
-        deck.fadeIn = std::min(deck.fadeIn + fadeStep, 1.0f);
-        main[0] *= deck.fadeIn;
-        main[1] *= deck.fadeIn;
-        deck.position = std::max(deck.position + s, 0.0);
-        deck.speed = s;
       }
+      if (deck.slipOn && deck.playing)
+        deck.slipPosition = std::min(deck.slipPosition + speedFactor * ratio, lastFrame);
+      declick[2 * j] = declick[2 * j + 1] = 0.0f;
+      for (auto [position, speed, fade] : {std::tie(deck.oldPosition, deck.oldSpeed, deck.oldFade),
+                                           std::tie(deck.olderPosition, deck.olderSpeed, deck.olderFade)}) {
+        if (fade <= 0.0f) continue;
+        float l = 0.0f, r = 0.0f;
+        if (track) ReadTrackCubic(*track, position, l, r);
+        fade = std::max(fade - fadeStep, 0.0f);
+        declick[2 * j] += l * fade;
+        declick[2 * j + 1] += r * fade;
+        position += speed;
+      }
+      positions[i] = deck.position;
     }
-    if (deck.slipOn && deck.playing)
-      deck.slipPosition = std::min(deck.slipPosition + speedFactor * ratio, lastFrame);
-    for (auto [position, speed, fade] : {std::tie(deck.oldPosition, deck.oldSpeed, deck.oldFade),
-                                         std::tie(deck.olderPosition, deck.olderSpeed, deck.olderFade)}) {
-      if (fade <= 0.0f) continue;
-      float l = 0.0f, r = 0.0f;
-      if (track) ReadTrackCubic(*track, position, l, r);
-      fade = std::max(fade - fadeStep, 0.0f);
-      main[0] += l * fade;
-      main[1] += r * fade;
-      position += speed;
+
+    for (int32_t j = 0; j < n;) {
+      if (wrapped[j]) ResetStretch(grains);
+      if (j >= reads) {
+        ++j;
+        continue;
+      }
+      if (!grains.stretchOn) {
+        ReadSourcesCubic(sources, readAt[j], read + j * width);
+        ++j;
+        continue;
+      }
+      int32_t run = std::min(reads - j, StretchRunLength(grains));
+      for (int32_t k = j + 1; k < j + run; ++k)
+        if (wrapped[k]) run = k - j;
+      StretchBlock(grains, *track, sources, readAt[j], pitch, run, read + j * width);
+      j += run;
     }
-    scratch[2 * i] = main[0];
-    scratch[2 * i + 1] = main[1];
-    positions[i] = deck.position;
+    deck.stretch = grains;
+
+    for (int32_t j = 0; j < n; ++j) {
+      const int32_t i = first + j;
+      for (int p = 0; p < kStemParts; ++p) Smooth(deck.stemGainNow[p], stemTarget[p], stemStep);
+      float main[2] = {0.0f, 0.0f}, aimed[2] = {0.0f, 0.0f}, drums[2] = {0.0f, 0.0f};
+      if (j < reads) {
+        const float* at = read + j * width;
+        const float fade = fades[j];
+        if (width == 2) {
+          main[0] = at[0] * fade;
+          main[1] = at[1] * fade;
+        } else {
+          // Parts: [melody, vocals - melody, drums - melody, bass - melody], MELODY being the rest.
+          const float* g = deck.stemGainNow;
+          const float m = g[3];
+          for (int c = 0; c < 2; ++c) {
+            const float mix = at[c], vocals = at[2 + c], drum = at[4 + c], bass = at[6 + c];
+            main[c] = (m * mix + (g[0] - m) * vocals + (g[1] - m) * drum + (g[2] - m) * bass) * fade;
+            if (stemFx >= 0 && stemFx < 3) aimed[c] = g[stemFx] * at[2 + 2 * stemFx + c] * fade;
+            else if (stemFx >= 3) aimed[c] = m * (mix - vocals - drum - bass) * fade;
+            drums[c] = g[1] * drum * fade;
+          }
+        }
+      }
+      main[0] += declick[2 * j];
+      main[1] += declick[2 * j + 1];
+      if (kickPath) {
+        Smooth(deck.kickNow, kickTarget, stemStep);
+        Smooth(deck.hatNow, hatTarget, stemStep);
+        for (int c = 0; c < 2; ++c) {
+          const double kick = ProcessBiquad(deck.kickLowPass[c][1], ProcessBiquad(deck.kickLowPass[c][0], drums[c]));
+          const double hat = ProcessBiquad(deck.hatHighPass[c][1], ProcessBiquad(deck.hatHighPass[c][0], drums[c]));
+          main[c] -= static_cast<float>(kick * (1.0f - deck.kickNow) + hat * (1.0f - deck.hatNow));
+        }
+      }
+      if (stemFx >= 0) {
+        main[0] -= aimed[0];
+        main[1] -= aimed[1];
+        aimedOut[2 * i] = aimed[0];
+        aimedOut[2 * i + 1] = aimed[1];
+      }
+      scratch[2 * i] = main[0];
+      scratch[2 * i + 1] = main[1];
+    }
   }
   if (!moves) deck.speed = 0.0;
 
@@ -347,9 +442,16 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
     for (int k = 0; k < 6; ++k) g[k] = deck.gainLast[k] + (target[k] - deck.gainLast[k]) * share;
     const double beat = track ? BeatAtTime(*track, positions[i] / trackRate) : 0.0;
 
+    // The stem the effects act on, processed alone and put back before the EQ.
+    float aimed[2] = {0.0f, 0.0f};
+    if (stemFx >= 0) {
+      aimed[0] = g[3] * aimedOut[2 * i];
+      aimed[1] = g[3] * aimedOut[2 * i + 1];
+      ProcessEffectUnit(deck.fxUnit, aimed[0], aimed[1], beat);
+    }
     float y[2];
     for (int c = 0; c < 2; ++c) {
-      const double x = g[3] * scratch[2 * i + c];
+      const double x = g[3] * scratch[2 * i + c] + aimed[c];
       const double low = ProcessBiquad(deck.eqAllPass2800[c],
                                        ProcessBiquad(deck.eqLowPass250[c][1], ProcessBiquad(deck.eqLowPass250[c][0], x)));
       const double rest = ProcessBiquad(deck.eqHighPass250[c][1], ProcessBiquad(deck.eqHighPass250[c][0], x));
@@ -371,7 +473,7 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
         y[c] = static_cast<float>(ProcessBiquad(deck.channelFilter[c][1], ProcessBiquad(deck.channelFilter[c][0], y[c])));
 
     if (colorEffect >= 0) ProcessEffectUnit(deck.colorFxUnit, y[0], y[1], beat);
-    ProcessEffectUnit(deck.fxUnit, y[0], y[1], beat);
+    if (stemFx < 0) ProcessEffectUnit(deck.fxUnit, y[0], y[1], beat);
 
     if (clicks) {
       if (beat > deck.clickLastBeat && std::floor(beat) > std::floor(deck.clickLastBeat) &&
