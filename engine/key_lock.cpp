@@ -113,15 +113,36 @@ double FindBestOverlap(const Track& track, double target, double reference, doub
   int32_t offset[kOverlapWindow];
   for (int32_t k = 0; k < kOverlapWindow; ++k)
     offset[k] = static_cast<int32_t>(static_cast<int64_t>(std::floor(target + k * step)) - base);
-  return target + BestLag([&](int32_t lag) {
-    double product = 0.0, energy = 0.0;
+  // Coarse lags, all at once: sample k of lag -400 + 4j sits at strip[offset[k] - 400 + 4j],
+  // so four strips of every fourth sample make each k one contiguous pass over the lags. Each
+  // lag's sums still add k in order, so the scores equal OverlapScore's.
+  constexpr int32_t kCoarseLags = 2 * kOverlapSearchFrames / kCoarseLagStep + 1;
+  constexpr int32_t kPhaseLength = kSearchStrip / kCoarseLagStep + 1;
+  float phases[kCoarseLagStep][kPhaseLength];
+  for (int32_t i = 0; i < span; ++i) phases[i % kCoarseLagStep][i / kCoarseLagStep] = strip[i];
+  double product[kCoarseLags] = {}, energy[kCoarseLags] = {};
+  for (int32_t k = 0; k < kOverlapWindow; ++k) {
+    const int32_t at = offset[k] - kOverlapSearchFrames;
+    const float* run = phases[at % kCoarseLagStep] + at / kCoarseLagStep;
+    const double r = context.reference[k];
+    for (int32_t j = 0; j < kCoarseLags; ++j) {
+      const double candidate = run[j];
+      product[j] += r * candidate;
+      energy[j] += candidate * candidate;
+    }
+  }
+  const auto score = [&](int32_t lag) {
+    const int32_t from = lag + kOverlapSearchFrames;
+    if (from % kCoarseLagStep == 0) return product[from / kCoarseLagStep] / std::sqrt(kEnergyFloor + energy[from / kCoarseLagStep]);
+    double p = 0.0, e = 0.0;
     for (int32_t k = 0; k < kOverlapWindow; ++k) {
       const double candidate = strip[offset[k] + lag];
-      product += context.reference[k] * candidate;
-      energy += candidate * candidate;
+      p += context.reference[k] * candidate;
+      e += candidate * candidate;
     }
-    return product / std::sqrt(kEnergyFloor + energy);
-  });
+    return p / std::sqrt(kEnergyFloor + e);
+  };
+  return target + BestLag(score);
 }
 
 void StartStretchGrain(StretchState& stretch, const Track& track, double position, double pitch) {
@@ -160,21 +181,24 @@ void GrainRunInside(const ReadSources& sources, double& pos, double step, const 
   for (int32_t j = 0; j < n; ++j) {
     const int64_t whole = static_cast<int64_t>(pos);
     const float t = static_cast<float>(pos - static_cast<double>(whole));
+    // The Catmull-Rom weights of the four taps, times the window: one set for every source.
     const float w = window[j];
+    const float t2 = t * t, t3 = t2 * t;
+    const float c[4] = {(-0.5f * t3 + t2 - 0.5f * t) * w, (1.5f * t3 - 2.5f * t2 + 1.0f) * w,
+                        (-1.5f * t3 + 2.0f * t2 + 0.5f * t) * w, (0.5f * t3 - 0.5f * t2) * w};
     const size_t at = static_cast<size_t>(whole - 1) * 2;
     float* o = out + static_cast<size_t>(j) * kWidth;
-    for (int32_t c = 0; c < 2; ++c) {
-      const float* m = mix + at + c;
-      o[c] += Cubic(m[0], m[2], m[4], m[6], t) * w;
+    for (int32_t ch = 0; ch < 2; ++ch) {
+      const float* m = mix + at + ch;
+      o[ch] += c[0] * m[0] + c[1] * m[2] + c[2] * m[4] + c[3] * m[6];
     }
     if constexpr (kSources == 4) {
+      const float cs[4] = {c[0] * kStemSampleScale, c[1] * kStemSampleScale, c[2] * kStemSampleScale,
+                           c[3] * kStemSampleScale};
       for (int32_t s = 0; s < 3; ++s) {
         const int16_t* p = stem[s] + at;
-        for (int32_t c = 0; c < 2; ++c) {
-          const float v = Cubic(p[c] * kStemSampleScale, p[c + 2] * kStemSampleScale, p[c + 4] * kStemSampleScale,
-                                p[c + 6] * kStemSampleScale, t);
-          o[2 + 2 * s + c] += v * w;
-        }
+        for (int32_t ch = 0; ch < 2; ++ch)
+          o[2 + 2 * s + ch] += cs[0] * p[ch] + cs[1] * p[ch + 2] + cs[2] * p[ch + 4] + cs[3] * p[ch + 6];
       }
     }
     pos += step;
