@@ -29,6 +29,10 @@ constexpr double kFilterLowPassCurve = 0.0075;  // low-pass at -1: 20 kHz x 0.00
 constexpr double kFilterLowPassMaxOfRate = 0.45;
 constexpr double kFilterHighPassBottomHz = 25.0;
 constexpr double kFilterHighPassCurve = 240.0;  // high-pass at +1: 25 Hz x 240 = 6 kHz
+constexpr double kFilterMaxOfRate = 0.49;       // keeps tan() of the tuning finite
+constexpr float kFilterFadeWidth = 0.06f;       // beyond the dead zone, the span of the dry/wet crossfade
+constexpr int32_t kFilterGlideFrames = 32;      // the filter is retuned this often while it moves
+constexpr double kFilterGlideSeconds = 0.1;     // time the sounding value takes to move by 1
 constexpr double kVoiceSmoothSeconds = 0.003;
 constexpr float kVoiceBandBoost = 1.4f;
 constexpr float kVoiceAudible = 0.0001f;
@@ -89,7 +93,10 @@ void BuildFixedFilters(DeckState& deck, int32_t rate) {
   DesignHighPass(deck.voiceHighPass, kVoiceHighPassHz, kVoiceQ, rate);
   DesignLowPass(deck.voiceLowPass, kVoiceLowPassHz, kVoiceQ, rate);
   deck.filterRate = rate;
-  deck.filterActive = false;  // the channel filter is designed again at the new rate
+  // The channel filter is designed again at the new rate, starting from silence.
+  deck.filterActive = false;
+  for (auto& channel : deck.channelFilter)
+    for (Biquad& stage : channel) ResetBiquad(stage);
 }
 
 // Knob 0..1 to a band gain: a squared cut below the middle (silent at 0), up to +6 dB above.
@@ -117,6 +124,115 @@ void Smooth(float& now, float target, float step) {
   now += (target - now) * step;
   if (std::abs(target - now) < kStemSnap) now = target;
 }
+
+// The channel filter's stages run as state-variable filters with trapezoidal integrators: the same
+// response as the cookbook low-pass and high-pass at the same frequency and Q, but their states
+// are signals rather than blends of coefficients, so retuning them every few frames adds no step.
+// Each stage's Biquad holds its tuning (b0, b1, b2: the filter's a1, a2, a3; a1: 1 / Q; a2: 1 for
+// a high-pass) and its two integrator states (z1, z2).
+void DesignChannelFilter(DeckState& deck, float value, int32_t rate) {
+  const double f = std::abs(value);
+  const double hz = value < 0.0f ? std::min(kFilterLowPassMaxOfRate * rate, kFilterLowPassTopHz * std::pow(kFilterLowPassCurve, f))
+                                 : kFilterHighPassBottomHz * std::pow(kFilterHighPassCurve, f);
+  const double g = std::tan(kTwoPi / 2.0 * std::clamp(hz, 1.0, kFilterMaxOfRate * rate) / rate);
+  const double k = 1.0 / kFilterQ;
+  const double a1 = 1.0 / (1.0 + g * (g + k));
+  for (auto& channel : deck.channelFilter) {
+    for (Biquad& stage : channel) {
+      stage.b0 = a1;
+      stage.b1 = g * a1;
+      stage.b2 = g * g * a1;
+      stage.a1 = k;
+      stage.a2 = value < 0.0f ? 0.0 : 1.0;
+    }
+  }
+}
+
+inline double ProcessChannelStage(Biquad& stage, double x) {
+  const double v3 = x - stage.z2;
+  const double v1 = stage.b0 * stage.z1 + stage.b1 * v3;
+  const double v2 = stage.z2 + stage.b1 * stage.z1 + stage.b2 * v3;
+  stage.z1 = 2.0 * v1 - stage.z1;
+  stage.z2 = 2.0 * v2 - stage.z2;
+  return stage.a2 == 0.0 ? v2 : x - stage.a1 * v1 - v2;
+}
+
+// The channel filter follows its knob without a click: the value it sounds at (filterLast)
+// glides toward the knob, retuning the stages every kFilterGlideFrames; near the dead zone the
+// output crossfades between the dry and the filtered signal; and the stages start as if
+// they had been passing the signal, not from silence. While the filter is off, the first stage's
+// first state keeps the last dry sample (it is free then).
+class ChannelFilterGlide {
+ public:
+  ChannelFilterGlide(DeckState& deck, float knob, int32_t rate)
+      : knob_(knob), rate_(rate), stepSize_(static_cast<float>(kFilterGlideFrames / (kFilterGlideSeconds * rate))) {
+    if (!std::isfinite(deck.filterLast)) deck.filterLast = 0.0f;
+    running_ = deck.filterActive;
+    for (int c = 0; c < 2; ++c) last_[c] = running_ ? 0.0f : static_cast<float>(deck.channelFilter[c][0].z1);
+  }
+
+  // At the start of each glide step of `length` frames.
+  void Step(DeckState& deck, int32_t length) {
+    wet_ = Wet(deck.filterLast);
+    wetStep_ = 0.0f;
+    running_ = deck.filterActive;
+    if (deck.filterLast == knob_) return;
+    const float distance = knob_ - deck.filterLast;
+    deck.filterLast = std::abs(distance) <= stepSize_ ? knob_ : deck.filterLast + std::copysign(stepSize_, distance);
+    const bool active = std::abs(deck.filterLast) > kFilterDeadZone;
+    if (active) {
+      DesignChannelFilter(deck, deck.filterLast, rate_);
+      if (!deck.filterActive) Prime(deck);
+    }
+    wetStep_ = (Wet(deck.filterLast) - wet_) / static_cast<float>(length);
+    running_ = deck.filterActive || active;
+    deck.filterActive = active;
+  }
+
+  void Process(DeckState& deck, float* y) {
+    last_[0] = y[0];
+    last_[1] = y[1];
+    if (!running_) return;
+    wet_ += wetStep_;
+    for (int c = 0; c < 2; ++c) {
+      const float filtered =
+          static_cast<float>(ProcessChannelStage(deck.channelFilter[c][1], ProcessChannelStage(deck.channelFilter[c][0], y[c])));
+      y[c] += (filtered - y[c]) * wet_;
+    }
+  }
+
+  // After the block: an idle filter keeps the last dry sample for the next start.
+  void Finish(DeckState& deck) {
+    if (deck.filterActive) return;
+    for (int c = 0; c < 2; ++c) deck.channelFilter[c][0].z1 = last_[c];
+  }
+
+ private:
+  // A low-pass that has been passing the signal holds it in its second integrator; a high-pass
+  // that has been passing it holds nothing.
+  void Prime(DeckState& deck) {
+    for (int c = 0; c < 2; ++c) {
+      for (Biquad& stage : deck.channelFilter[c]) {
+        stage.z1 = 0.0;
+        stage.z2 = stage.a2 == 0.0 ? last_[c] : 0.0;
+      }
+    }
+  }
+
+  // The filtered share of the output: it rises smoothly across the edge of the dead zone, where
+  // the filter is nearly transparent but still shifts the phase.
+  static float Wet(float value) {
+    const float x = std::clamp((std::abs(value) - kFilterDeadZone) / kFilterFadeWidth, 0.0f, 1.0f);
+    return x * x * (3.0f - 2.0f * x);
+  }
+
+  float knob_;
+  int32_t rate_;
+  float stepSize_;
+  bool running_ = false;
+  float wet_ = 0.0f, wetStep_ = 0.0f;
+  float last_[2];
+};
 
 template <typename T>
 void GrowTo(std::vector<T>& v, size_t size) {
@@ -387,24 +503,8 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
   const float voiceStep = static_cast<float>(1.0 / (kVoiceSmoothSeconds * rate));
 
   const float filter = Sane(deck.filter, 0.0f, -1.0f, 1.0f);
-  const bool filterActive = std::abs(filter) > kFilterDeadZone;
-  if (filterActive && (!deck.filterActive || filter != deck.filterLast)) {
-    if (!deck.filterActive)
-      for (auto& channel : deck.channelFilter)
-        for (Biquad& stage : channel) ResetBiquad(stage);
-    const double f = std::abs(filter);
-    for (auto& channel : deck.channelFilter) {
-      for (Biquad& stage : channel) {
-        if (filter < 0.0f)
-          DesignLowPass(stage, std::min(kFilterLowPassMaxOfRate * rate, kFilterLowPassTopHz * std::pow(kFilterLowPassCurve, f)),
-                        kFilterQ, rate);
-        else
-          DesignHighPass(stage, kFilterHighPassBottomHz * std::pow(kFilterHighPassCurve, f), kFilterQ, rate);
-      }
-    }
-    deck.filterLast = filter;
-  }
-  deck.filterActive = filterActive;
+  const bool filterActive = std::abs(filter) > kFilterDeadZone;  // what the colour effect follows
+  ChannelFilterGlide glide(deck, filter, rate);
 
   // Deck effects: GATE and AUTO-WAH follow the grid, so they need a track.
   float amounts[kEffectCount], params[kEffectCount];
@@ -468,9 +568,8 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
       for (float& c : y) c = band * a * kVoiceBandBoost + c * (1.0f - a - b) + (c - band) * b;
     }
 
-    if (filterActive)
-      for (int c = 0; c < 2; ++c)
-        y[c] = static_cast<float>(ProcessBiquad(deck.channelFilter[c][1], ProcessBiquad(deck.channelFilter[c][0], y[c])));
+    if (i % kFilterGlideFrames == 0) glide.Step(deck, std::min(kFilterGlideFrames, frames - i));
+    glide.Process(deck, y);
 
     if (colorEffect >= 0) ProcessEffectUnit(deck.colorFxUnit, y[0], y[1], beat);
     if (stemFx < 0) ProcessEffectUnit(deck.fxUnit, y[0], y[1], beat);
@@ -502,6 +601,7 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
     cue[2 * i] += g[5] * y[0];
     cue[2 * i + 1] += g[5] * y[1];
   }
+  glide.Finish(deck);
   std::copy(target, target + 6, deck.gainLast);
   float seen = deck.peak.load(std::memory_order_relaxed);
   while (peak > seen && !deck.peak.compare_exchange_weak(seen, peak, std::memory_order_relaxed)) {

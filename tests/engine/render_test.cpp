@@ -142,6 +142,29 @@ TEST(DeckRender, ChannelFilterRangeAndDeadZone) {
   EXPECT_NEAR(Db(ToneLevel(100, [](DeckState& d) { d.filter = -1.0f; }) / unity), 0.0, 3.0);
 }
 
+TEST(DeckRender, ChannelFilterChangesGlideWithoutAClick) {
+  // A 200 Hz tone; the knob jumps between periods: on, across zero, further, and off again. The
+  // output may move from sample to sample no faster than the tone does through the filter's
+  // largest gain near 200 Hz on the way (two stages of Q 0.9: at most 1.35).
+  constexpr float kAmplitude = 0.5f;
+  const float ownStep = kAmplitude * static_cast<float>(2 * kPi * 200.0 / kRate);
+  auto engine = NewEngine();
+  DeckState& deck = engine->decks[0];
+  PlayNeutral(deck, Sine(200.0, kAmplitude));
+  Render(*engine, 0.1);
+  for (float knob : {-0.6f, 0.3f, -0.45f, 0.0f, 0.25f, 0.0f, 1.0f, -1.0f, 0.0f}) {
+    deck.filter = knob;
+    const std::vector<float> out = Left(Render(*engine, 0.3));
+    EXPECT_LE(MaxStep(out), 1.35f * ownStep) << "filter to " << knob;
+    EXPECT_NEAR(deck.filterLast, knob, 1e-6);  // settled within the 0.3 s
+  }
+  // The sounding value moves gradually: 50 ms after -1 is asked for it is about halfway.
+  deck.filter = -1.0f;
+  Render(*engine, 0.05);
+  EXPECT_GT(deck.filterLast, -0.75f);
+  EXPECT_LT(deck.filterLast, -0.25f);
+}
+
 TEST(DeckRender, KeyLockKeepsThePitchWhileTheTempoRises) {
   for (bool keyLock : {true, false}) {
     auto engine = NewEngine();
