@@ -196,3 +196,12 @@ void ResetStemSwitches(DeckView& view) {
   view.hatOn = true;
   view.stemFxTarget = -1;
 }
+
+int32_t StemPartGains(bool stemsReady, uint32_t preset, const float manual[kStemNameCount], float gains[kStemNameCount]) {
+  const bool presetRow = stemsReady && (preset == kStemPresetVocals || preset == kStemPresetInstrumental);
+  for (int part = 0; part < kStemNameCount; ++part) {
+    if (!presetRow) gains[part] = manual[part];
+    else gains[part] = kStemPadPresets[preset == kStemPresetVocals ? 0 : 1][part] ? 1.0f : 0.0f;
+  }
+  return stemsReady ? 0 : static_cast<int32_t>(preset);
+}
