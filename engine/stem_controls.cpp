@@ -13,6 +13,7 @@
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/stems.h"
+#include "platform/thread_priority.h"
 #include "platform/ui_post.h"
 #include "ui/status_line.h"
 
@@ -79,6 +80,8 @@ void StartStemSeparation(int deck) {
 }
 
 void StemSeparationThread(StemJob* job) {
+  // Minutes of work on every core must not slow the UI; the helper threads it starts inherit this.
+  LowerThreadPriority();
   const auto start = std::chrono::steady_clock::now();
   auto* result = new StemResult{job->deck, job->serial, job->track, nullptr, std::wstring(), false, 0.0};
   result->stems = SeparateStems(*job->track, *job->progress, *job->cancel, result->error, &result->gpu);
