@@ -10,9 +10,9 @@
 
 #include "broadcast/audio_stream.h"
 #include "broadcast/speed_test.h"
+#include "engine/audio_file.h"
 #include "engine/engine.h"
 #include "engine/render.h"
-#include "engine/render_script.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "tools/veldmix-tool/commands.h"
@@ -112,10 +112,10 @@ int RunStream(const std::vector<std::string>& args) {
   config.Port = static_cast<int32_t>(port);
   config.Bitrate = static_cast<int32_t>(bitrate);
 
-  TrackPtr track;
-  std::string why;
-  if (!ReadWavTrack(Utf8ToWide(file), track, why)) {
-    std::fprintf(stderr, "stream: %s: %s\n", file.c_str(), why.c_str());
+  std::wstring why;
+  const TrackPtr track = DecodeFile(Utf8ToWide(file), nullptr, &why, false);
+  if (!track) {
+    std::fprintf(stderr, "stream: %s: %s\n", file.c_str(), WideToUtf8(why).c_str());
     return 1;
   }
   const int32_t engineRate = static_cast<int32_t>(rate);
