@@ -22,6 +22,10 @@ constexpr int64_t kTicksPerSecond = 10000000;  // 100-ns units
 constexpr int kBytesPerFrame = 4;              // 16-bit stereo
 constexpr int kMinPort = 1, kMaxPort = 65535;
 constexpr size_t kServerSaidMaxChars = 160;    // of a server's own words in the status text
+// On air with no output this long, the stream ends: listeners would hear nothing. Longer than a
+// device reopening after a change of the default device.
+constexpr uint64_t kOutputGoneMs = 2000;
+constexpr const wchar_t* kNoOutputText = L"No audio output is running";
 const char* const kDefaultMount = "/live";
 
 // --- Streamer state ---
@@ -390,9 +394,9 @@ void LiveStreamThread() {
     streamState.store(kStreamConnecting);
     std::wstring error;
     NetSocket socket = kNoSocket;
-    const int32_t rate = engine.sampleRate.load();
+    const int32_t rate = RunningOutputRate(engine);
     if (rate <= 0)
-      error = L"No audio output is running";
+      error = kNoOutputText;
     else if (OpenMp3Encoder(encoder, rate, config.Bitrate, error))
       socket = ConnectStreamServer(config, error);
 
@@ -402,19 +406,24 @@ void LiveStreamThread() {
       EnableStreamTap(true);  // a fresh, empty ring
       streamState.store(kStreamOnAir);
       onAirTick.store(MonotonicMs());
-      bool sent = true;
-      while (!stopFlag.load() && sent) {
+      bool sent = true, outputGone = false;
+      uint64_t lastOutputMs = MonotonicMs();
+      while (!stopFlag.load() && sent && !outputGone) {
         const uint64_t got = RingRead(engine.streamRing, floats.data(), kStreamReadFrames);
         if (got == 0) {
+          if (RunningOutputRate(engine) > 0) lastOutputMs = MonotonicMs();
+          outputGone = MonotonicMs() - lastOutputMs >= kOutputGoneMs;
           SleepMs(kStreamIdleSleepMs);
           continue;
         }
+        lastOutputMs = MonotonicMs();
         for (size_t i = 0; i < got * 2; ++i) pcm[i] = WavSampleFromFloat(floats[i]);
         sent = EncodeMp3AndSend(encoder, pcm.data(), got, socket);
       }
       EnableStreamTap(false);
       CloseSocket(socket);
       if (!sent) error = L"Lost the connection to the server";
+      if (outputGone) error = kNoOutputText;
     }
     if (stopFlag.load()) break;
     SetStatus(error);

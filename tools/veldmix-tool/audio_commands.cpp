@@ -127,9 +127,11 @@ int RunPlay(const std::vector<std::string>& args) {
   }
   const uint64_t end = MonotonicMs() + static_cast<uint64_t>(seconds * 1000.0);
   bool everRan = started;
+  int32_t rate = RunningOutputRate(Engine);  // the output forgets its rate once stopped
   while (MonotonicMs() < end) {
     SleepMs(kPollMs);
     everRan = everRan || Engine.outputRunning.load();
+    if (RunningOutputRate(Engine) > 0) rate = RunningOutputRate(Engine);
   }
   if (!record.empty() && started) {
     StopRecording();
@@ -145,7 +147,7 @@ int RunPlay(const std::vector<std::string>& args) {
     return 1;
   }
   std::printf("played %.3f s: %d Hz, %d channels, %d-frame buffer, mode %d; %u dropout(s)\n", seconds,
-              Engine.sampleRate.load(), Engine.outputChannels.load(), Engine.bufferFrames.load(),
+              rate, Engine.outputChannels.load(), Engine.bufferFrames.load(),
               Engine.shareMode.load(), Engine.dropouts.load());
   return status;
 }

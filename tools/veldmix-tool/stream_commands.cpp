@@ -126,7 +126,7 @@ int RunStream(const std::vector<std::string>& args) {
     Engine.decks[0].position = 0.0;
     Engine.decks[0].playing = true;
   }
-  Engine.sampleRate.store(engineRate);
+  PublishOutputStarted(Engine, engineRate);  // the paced render below stands in for the output
   std::atomic<bool> stopRender{false};
   std::thread render(RenderPaced, engineRate, std::cref(stopRender));
 
@@ -159,6 +159,7 @@ int RunStream(const std::vector<std::string>& args) {
   const uint64_t stopMs = MonotonicMs() - stopStart;
   stopRender.store(true);
   render.join();
+  PublishOutputStopped(Engine);
   std::printf("bytes %llu\nstop_ms %llu\n", static_cast<unsigned long long>(LiveStreamBytes()),
               static_cast<unsigned long long>(stopMs));
   if (failed || finalState != kStreamOnAir) {
