@@ -312,7 +312,7 @@ void FindGridDrift(int deck) {
   PushUndo(deck, L"found the drift");
   EditBeatGrid(deck, [markers = scratch.tempoMarkers](Track& t) { t.tempoMarkers = markers; });
   if (placed > 0)
-    ShowStatus(L"Pinned " + std::to_wstring(placed) + L" beats where the tempo drifts — play it with the metronome to check",
+    ShowStatus(UiFormat(L"Pinned {} beats where the tempo drifts — play it with the metronome to check", placed),
                kStatusMs);
   else
     ShowStatus(L"This track keeps a steady tempo — no pins needed", kStatusMs);
