@@ -353,8 +353,9 @@ void DrawGridEditor() {
   const double position = snap.position / rate;
   const double beatLength = BeatLengthAt(*track, position);
   const size_t pins = track->tempoMarkers.size();
-  DrawTextAsIs(fmt::format(L"{:.2f} BPM   ·   here {:.2f}   ·   {} pin{}", track->bpm,
-                           beatLength > 0 ? 60.0 / beatLength : 0.0, pins, pins == 1 ? L"" : L"s"),
+  const double here = beatLength > 0 ? 60.0 / beatLength : 0.0;
+  DrawTextAsIs(pins == 1 ? TranslateFormat(L"{:.2f} BPM   ·   here {:.2f}   ·   {} pin", track->bpm, here, pins)
+                         : TranslateFormat(L"{:.2f} BPM   ·   here {:.2f}   ·   {} pins", track->bpm, here, pins),
                l.status, 12, ColorOf(Pal.Dim), kAlignLeft, false, kFontSegoeUi);
 
   // Waveform strip with grid, pins and the play position.
