@@ -17,6 +17,7 @@
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
+#include "library/folder_view.h"
 #include "platform/folders.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
@@ -148,8 +149,7 @@ int DropDeck(float x, float y) {
 
 void OnDropFile(const WindowEvent& e) {
   if (FolderExists(e.path)) {
-    // The folder is added to the library and shown once the library exists.
-    WriteLog(L"Library: a folder was dropped: {}", e.path);
+    AddMusicFolder(e.path);
     return;
   }
   LoadTrack(DropDeck(e.x, e.y), e.path);
