@@ -23,6 +23,15 @@ std::wstring EnglishText(const UiText& text) {
   return FillPattern(text.pattern, text.args, &filled) ? filled : text.pattern;
 }
 
+std::wstring FillTranslated(const UiText& text, std::wstring_view translated) {
+  if (!text.formatted) return std::wstring(translated);
+  std::wstring filled;
+  if (PatternFields(translated) == PatternFields(text.pattern) &&
+      FillPattern(translated, text.args, &filled))
+    return filled;
+  return EnglishText(text);
+}
+
 std::vector<std::wstring_view> PatternFields(std::wstring_view pattern) {
   std::vector<std::wstring_view> fields;
   for (size_t i = 0; i < pattern.size(); ++i) {

@@ -57,6 +57,10 @@ UiText UiFormat(fmt::wformat_string<Args...> pattern, Args&&... args) {
 // The pattern filled with the values; false (and *out untouched) when they do not fit it (an
 // unknown field, a spec the value's kind refuses, too few values). Never throws.
 bool FillPattern(std::wstring_view pattern, const std::vector<UiTextArg>& args, std::wstring* out);
+// The text filled into `translated`, its pattern in another language. When the translation's fields
+// differ from the English pattern's, or the values do not fit it, the English text instead: a faulty
+// translation never loses a value or throws. A plain text comes back as `translated`.
+std::wstring FillTranslated(const UiText& text, std::wstring_view translated);
 // The text in English with its values filled in (logs, tests). A pattern its values do not fit
 // comes back as the bare pattern.
 std::wstring EnglishText(const UiText& text);

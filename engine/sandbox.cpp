@@ -171,7 +171,7 @@ void TurnSandboxOn() {
     ShowStatus(L"SANDBOX: the crowd hears the mix as it is \u2014 try your next mix in the headphones",
                kSandboxOnStatusMs);
   } else {
-    ShowStatus(L"SANDBOX: the crowd hears the mix as it is \u2014 the load on deck " + dropped + L" was dropped",
+    ShowStatus(UiFormat(L"SANDBOX: the crowd hears the mix as it is \u2014 the load on deck {} was dropped", dropped),
                kSandboxOnStatusMs);
   }
 }

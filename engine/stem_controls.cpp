@@ -99,8 +99,8 @@ void OnStemsReady(StemResult* result) {
   view.stemsRunning = false;
   if (result->stems) {
     if (!AttachStems(result->track, result->stems)) return;
-    ShowStatus(fmt::format(L"Stems ready on deck {} ({:.0f} s on the {})", DeckLetter(deck), result->seconds,
-                           result->gpu ? L"GPU" : L"CPU"));
+    ShowStatus(UiFormat(L"Stems ready on deck {} ({:.0f} s on the {})", DeckLetter(deck), result->seconds,
+                        result->gpu ? L"GPU" : L"CPU"));
     return;
   }
   view.stemMessage = result->error;

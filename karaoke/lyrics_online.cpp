@@ -61,12 +61,10 @@ bool ParseAnswer(const std::string& body, int32_t wantedKind, JsonValue* out) {
   return false;
 }
 
-std::wstring NoLyricsMessage(const std::wstring& title) {
-  return L"LRCLIB has no lyrics for \u201C" + title + L"\u201D";
-}
+UiText NoLyricsMessage(const std::wstring& title) { return UiFormat(L"LRCLIB has no lyrics for \u201C{}\u201D", title); }
 
-std::wstring CouldNotReachMessage() {
-  return L"Couldn't reach " + LrclibHostName() + L" \u2014 check the internet connection";
+UiText CouldNotReachMessage() {
+  return UiFormat(L"Couldn't reach {} \u2014 check the internet connection", LrclibHostName());
 }
 
 // The best search candidate: timed words first, then the duration nearest the track's; the first
@@ -157,7 +155,7 @@ bool LrclibGet(const std::string& path, long* status, std::string* body) {
 }
 
 Lyrics LookUpLrclib(const std::wstring& artistText, const std::wstring& titleText, double duration,
-                    std::wstring* message) {
+                    UiText* message) {
   const std::wstring artist = TrimText(artistText);
   const std::wstring title = CleanTitle(titleText);
   if (title.empty()) {
@@ -194,13 +192,13 @@ Lyrics LookUpLrclib(const std::wstring& artistText, const std::wstring& titleTex
     if (status == 0 || status == kStatusNotFound || status == kStatusOk)
       *message = NoLyricsMessage(title);
     else
-      *message = LrclibHostName() + L" answered " + std::to_wstring(status) + L" \u2014 try again later";
+      *message = UiFormat(L"{} answered {} \u2014 try again later", LrclibHostName(), status);
     return {};
   }
 
   if (const JsonValue* instrumental = JsonFind(record, L"instrumental");
       instrumental && instrumental->kind == kJsonBool && instrumental->number != 0.0) {
-    *message = L"LRCLIB lists \u201C" + title + L"\u201D as an instrumental";
+    *message = UiFormat(L"LRCLIB lists \u201C{}\u201D as an instrumental", title);
     return {};
   }
   std::wstring text = StringMember(record, L"syncedLyrics");
@@ -210,7 +208,7 @@ Lyrics LookUpLrclib(const std::wstring& artistText, const std::wstring& titleTex
     *message = NoLyricsMessage(title);
     return {};
   }
-  message->clear();
+  *message = UiText();
   return lyrics;
 }
 

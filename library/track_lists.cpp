@@ -227,8 +227,8 @@ int CreateList(const std::wstring& name) {
   }
   int owner = ListSharingFile(trimmed);
   if (owner >= 0) {
-    ShowStatus(L"That name would share a file with the list \u201c" + TrackLists[owner].name +
-               L"\u201d \u2014 choose another name");
+    ShowStatus(UiFormat(L"That name would share a file with the list \u201c{}\u201d \u2014 choose another name",
+                        TrackLists[owner].name));
     return -1;
   }
   TrackList list;

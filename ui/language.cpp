@@ -150,11 +150,5 @@ std::wstring Translate(std::wstring_view text) {
 }
 
 std::wstring TranslateFilled(const UiText& text) {
-  if (!text.formatted) return Translate(text.pattern);
-  const std::wstring translated = Translate(text.pattern);
-  std::wstring filled;
-  if (translated != text.pattern && PatternFields(translated) == PatternFields(text.pattern) &&
-      FillPattern(translated, text.args, &filled))
-    return filled;
-  return EnglishText(text);
+  return FillTranslated(text, Translate(text.pattern));
 }

@@ -88,10 +88,10 @@ int RunOnline(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool lyrics online ARTIST TITLE SECONDS\n");
     return 2;
   }
-  std::wstring message;
+  UiText message;
   const Lyrics lyrics = LookUpLrclib(Utf8ToWide(args[0]), Utf8ToWide(args[1]), seconds, &message);
   if (lyrics.kind == LyricsKind::None) {
-    std::fprintf(stderr, "veldmix-tool lyrics: %s\n", WideToUtf8(message).c_str());
+    std::fprintf(stderr, "veldmix-tool lyrics: %s\n", WideToUtf8(EnglishText(message)).c_str());
     return 1;
   }
   PrintLyrics(lyrics);
