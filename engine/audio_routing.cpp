@@ -5,8 +5,8 @@
 
 #include "app/log.h"
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/audio_output.h"
-#include "ui/status_line.h"
 
 namespace {
 

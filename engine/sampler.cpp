@@ -13,6 +13,7 @@
 #include <fmt/xchar.h>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/beat_grid.h"
 #include "engine/builtin_sounds.h"
@@ -27,7 +28,6 @@
 #include "ui/file_dialogs.h"
 #include "ui/palette.h"
 #include "ui/side_slots.h"
-#include "ui/status_line.h"
 
 int32_t PadRecordTarget = -1;
 

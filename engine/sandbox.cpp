@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/automix.h"
 #include "engine/engine.h"
@@ -22,7 +23,6 @@
 #include "platform/clock.h"
 #include "platform/ui_post.h"
 #include "screens/crossfader.h"
-#include "ui/status_line.h"
 
 SandboxState Sandbox;
 PrelistenState Prelisten;

@@ -10,11 +10,11 @@
 #include <fmt/xchar.h>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/stems.h"
 #include "platform/ui_post.h"
-#include "ui/status_line.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/grid_edits.h"
 #include "engine/key_lock.h"
@@ -15,7 +16,6 @@
 #include "engine/transport.h"
 #include "library/cue_colours.h"
 #include "ui/palette.h"
-#include "ui/status_line.h"
 
 std::vector<UndoRecord> UndoStack;
 

@@ -11,6 +11,7 @@
 #include <fmt/xchar.h>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "app/text_parse.h"
 #include "library/files.h"
@@ -19,7 +20,6 @@
 #include "platform/folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "ui/status_line.h"
 
 bool LibraryNoSave = false;
 AutosaveState LibraryAutosave;

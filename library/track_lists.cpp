@@ -8,12 +8,12 @@
 #include <system_error>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "app/text_parse.h"
 #include "library/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "ui/status_line.h"
 
 namespace fs = std::filesystem;
 

@@ -148,3 +148,13 @@ std::wstring Translate(std::wstring_view text) {
 
   return std::wstring(text);
 }
+
+std::wstring TranslateFilled(const UiText& text) {
+  if (!text.formatted) return Translate(text.pattern);
+  const std::wstring translated = Translate(text.pattern);
+  std::wstring filled;
+  if (translated != text.pattern && PatternFields(translated) == PatternFields(text.pattern) &&
+      FillPattern(translated, text.args, &filled))
+    return filled;
+  return EnglishText(text);
+}

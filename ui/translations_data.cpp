@@ -338,7 +338,7 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"Undo (Ctrl+Z)", L"Deshacer (Ctrl+Z)", L"Rückgängig (Strg+Z)", L"Desfazer (Ctrl+Z)", L"Annuler (Ctrl+Z)"}},
     {{L"Add to Prepare", L"Añadir a Preparar", L"Zu Vorbereiten hinzufügen", L"Adicionar a Preparar", L"Ajouter à Préparer"}},
     {{L"Edit tags…", L"Editar etiquetas…", L"Tags bearbeiten…", L"Editar tags…", L"Modifier les tags…"}},
-    {{L"Show in Explorer", L"Mostrar en el Explorador", L"Im Explorer anzeigen", L"Mostrar no Explorer", L"Afficher dans l'Explorateur"}},
+    {{L"Show in folder", L"Mostrar en la carpeta", L"Im Ordner anzeigen", L"Mostrar na pasta", L"Afficher dans le dossier"}},
     {{L"Rename…", L"Renombrar…", L"Umbenennen…", L"Renomear…", L"Renommer…"}},
     {{L"Colour", L"Color", L"Farbe", L"Cor", L"Couleur"}},
     {{L"Pad colour", L"Color del pad", L"Pad-Farbe", L"Cor do pad", L"Couleur du pad"}},

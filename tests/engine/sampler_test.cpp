@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/beat_grid.h"
 #include "engine/builtin_sounds.h"
@@ -27,7 +28,6 @@
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "ui/status_line.h"
 
 namespace fs = std::filesystem;
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "app/status_message.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -22,7 +23,6 @@
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
 #include "support/wav_probe.h"
-#include "ui/status_line.h"
 
 namespace fs = std::filesystem;
 

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -14,7 +15,6 @@
 #include "library/track_info.h"
 #include "platform/text.h"
 #include "support/click_tracks.h"
-#include "ui/status_line.h"
 
 namespace {
 

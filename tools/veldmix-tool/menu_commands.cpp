@@ -55,7 +55,7 @@ std::vector<PopupMenuEntry> CheckMenu() {
                     MenuEntry(L"Right (B side)", 52)};
   return {MenuEntry(L"Eject", 1, true), doubles, MenuEntry(L"Sync lock (follow deck B's tempo)", 3), assign, MenuSeparator(),
           MenuEntry(L"Clear all hot cues", 4), MenuEntry(L"Reset EQ, filter and effects", 5), MenuSeparator(),
-          MenuEntry(L"Show in Explorer", 7)};
+          MenuEntry(L"Show in folder", 7)};
 }
 
 void Say(const std::string& line) {
