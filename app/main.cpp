@@ -8,11 +8,11 @@
 #include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "platform/signals.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "ui/status_line.h"
 
 namespace {
 

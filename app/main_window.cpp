@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
@@ -31,7 +32,6 @@
 #include "platform/window.h"
 #include "ui/palette.h"
 #include "ui/side_slots.h"
-#include "ui/status_line.h"
 #include "ui/ui_input.h"
 
 float UiScale = 1.0f;

@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "app/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
@@ -22,10 +23,9 @@
 #include "platform/window.h"
 #include "screens/main_screen.h"
 #include "selftest/selftest_state.h"
-#include "ui/keyboard.h"
 #include "ui/draw.h"
+#include "ui/keyboard.h"
 #include "ui/side_slots.h"
-#include "ui/status_line.h"
 #include "ui/ui_input.h"
 
 namespace {

@@ -466,12 +466,7 @@ Banner CurrentBanner(double nowSeconds) {
   if (Sandbox.on) {
     const int seconds = static_cast<int>(std::clamp(std::floor(nowSeconds - Sandbox.since), 0.0, kMaxBannerSeconds));
     const int minutes = seconds / kSecondsPerMinute, rest = seconds % kSecondsPerMinute;
-    try {
-      return Banner{fmt::format(fmt::runtime(Translate(kSandboxText)), minutes, rest), Pal.Pink};
-    } catch (const fmt::format_error&) {
-      // A translation whose placeholders do not fit must not end the set: the English text.
-      return Banner{fmt::format(fmt::runtime(kSandboxText), minutes, rest), Pal.Pink};
-    }
+    return Banner{TranslateFormat(kSandboxText, minutes, rest), Pal.Pink};
   }
   return Banner{};
 }
