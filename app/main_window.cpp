@@ -16,10 +16,12 @@
 #include "app/test_mode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
+#include "engine/control_input.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/sampler.h"
+#include "engine/side_slots.h"
 #include "library/backups.h"
 #include "library/database.h"
 #include "library/track_lists.h"
@@ -29,9 +31,7 @@
 #include "platform/ui_post.h"
 #include "platform/window.h"
 #include "ui/palette.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 
 float UiScale = 1.0f;
 SelfTestRequest SelfTest;

@@ -8,11 +8,13 @@
 #include "app/shutdown.h"
 #include "app/single_instance.h"
 #include "engine/audio_file.h"
+#include "engine/control_input.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
 #include "engine/sampler.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
@@ -21,11 +23,9 @@
 #include "platform/window.h"
 #include "screens/main_screen.h"
 #include "selftest/selftest_state.h"
-#include "ui/keyboard.h"
 #include "ui/draw.h"
-#include "ui/side_slots.h"
+#include "ui/keyboard.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 
 namespace {
 

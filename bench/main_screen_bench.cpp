@@ -17,6 +17,7 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "engine/engine.h"
+#include "engine/side_slots.h"
 #include "library/browser_screen.h"
 #include "screens/deck_panel.h"
 #include "screens/layout.h"
@@ -30,7 +31,6 @@
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/palette.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
 
 // ---- text time: the drawing layer's Pango calls, timed on their way to the library ----------

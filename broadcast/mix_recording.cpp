@@ -10,6 +10,7 @@
 
 #include "app/log.h"
 #include "app/settings.h"
+#include "engine/deck_snapshot.h"
 #include "engine/encode.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
@@ -17,7 +18,6 @@
 #include "library/now_playing.h"
 #include "platform/ui_post.h"
 #include "screens/tracklist_text.h"
-#include "ui/deck_snapshot.h"
 #include "ui/status_line.h"
 
 std::wstring RecordingPath;

@@ -6,8 +6,8 @@
 #include <cwctype>
 
 #include "engine/beat_grid.h"
+#include "engine/deck_snapshot.h"
 #include "engine/musical_keys.h"
-#include "ui/deck_snapshot.h"
 
 DeckView LiveDeckViews[kDeckViews];
 DeckView SandboxDeckViews[kDeckViews];

@@ -21,12 +21,12 @@
 #include "engine/render.h"
 #include "engine/sampler_bank.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "engine/wav_file.h"
 #include "library/files.h"
 #include "platform/folders.h"
 #include "ui/file_dialogs.h"
 #include "ui/palette.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
 
 int32_t PadRecordTarget = -1;

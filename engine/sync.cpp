@@ -7,10 +7,10 @@
 
 #include "app/settings.h"
 #include "engine/beat_grid.h"
+#include "engine/deck_snapshot.h"
 #include "engine/engine.h"
 #include "engine/musical_keys.h"
-#include "ui/deck_snapshot.h"
-#include "ui/side_slots.h"
+#include "engine/side_slots.h"
 #include "ui/status_line.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/control_input.h"
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "ui/draw.h"
@@ -10,7 +11,6 @@
 #include "ui/modal.h"
 #include "ui/palette.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 
 double FrameClock = 0.0;
 

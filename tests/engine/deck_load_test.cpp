@@ -11,6 +11,7 @@
 
 #include "app/settings.h"
 #include "engine/deck_commands.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "karaoke/sing_request.h"
@@ -19,7 +20,6 @@
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/deck_snapshot.h"
 #include "ui/status_line.h"
 
 namespace {

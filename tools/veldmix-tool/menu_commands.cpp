@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
@@ -22,7 +23,6 @@
 #include "ui/modal.h"
 #include "ui/palette.h"
 #include "ui/popup_menu.h"
-#include "ui/ui_input.h"
 
 namespace {
 
