@@ -30,7 +30,7 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
-#include "ui/palette.h"
+#include "settings/palette.h"
 #include "ui/status_line.h"
 
 float UiScale = 1.0f;

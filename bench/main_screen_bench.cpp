@@ -18,7 +18,8 @@
 #include "app/test_mode.h"
 #include "engine/engine.h"
 #include "engine/side_slots.h"
-#include "library/browser_screen.h"
+#include "library/browser_view.h"
+#include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
@@ -26,11 +27,11 @@
 #include "screens/overview.h"
 #include "screens/top_bar.h"
 #include "screens/waveform.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
 #include "ui/status_line.h"
 
 // ---- text time: the drawing layer's Pango calls, timed on their way to the library ----------

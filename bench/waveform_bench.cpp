@@ -19,9 +19,9 @@
 #include "engine/phrases.h"
 #include "screens/main_screen.h"
 #include "screens/waveform.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
 
 namespace {
 

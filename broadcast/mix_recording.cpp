@@ -16,8 +16,8 @@
 #include "engine/recorder.h"
 #include "library/files.h"
 #include "library/now_playing.h"
+#include "library/tracklist_text.h"
 #include "platform/ui_post.h"
-#include "screens/tracklist_text.h"
 #include "ui/status_line.h"
 
 std::wstring RecordingPath;

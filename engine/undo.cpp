@@ -14,7 +14,7 @@
 #include "engine/phrases.h"
 #include "engine/transport.h"
 #include "library/cue_colours.h"
-#include "ui/palette.h"
+#include "settings/palette.h"
 #include "ui/status_line.h"
 
 std::vector<UndoRecord> UndoStack;

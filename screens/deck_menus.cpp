@@ -16,8 +16,8 @@
 #include "library/track_lists.h"
 #include "platform/child_process.h"
 #include "platform/text.h"
+#include "settings/palette.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
 #include "ui/status_line.h"
 
 void (*DeckMenuEditTags)(const std::wstring& path) = nullptr;

@@ -23,6 +23,7 @@
 #include "screens/deck_menus.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"
+#include "screens/sampler_menu.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
 #include "ui/language.h"
@@ -158,7 +159,7 @@ int CurrentSlice(int deck) {
 std::wstring SamplerPadLabel(int i) {
   const std::wstring& name = SamplerShot.padName[i];
   std::wstring label = name.empty() ? L"—" : name;
-  const int slot = SamplerBank * kPadsPerBank + i;
+  const int slot = CurrentSlot(i);
   if (slot >= 0 && slot < static_cast<int>(Settings.Loop.size()) && Settings.Loop[slot]) label = L"⟳ " + label;
   return label;
 }

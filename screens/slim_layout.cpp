@@ -9,9 +9,9 @@
 #include "screens/main_screen.h"
 #include "screens/mixer.h"
 #include "screens/overview.h"
+#include "settings/palette.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
-#include "ui/palette.h"
 #include "ui/widgets.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include "engine/control_input.h"
 #include "platform/clock.h"
 #include "platform/window.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
 #include "ui/status_line.h"
 
 double FrameClock = 0.0;

@@ -7,8 +7,8 @@
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/mixer_controls.h"
+#include "settings/palette.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
 #include "ui/widgets.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include "library/search_box.h"
 #include "platform/clock.h"
 #include "platform/window.h"
+#include "settings/palette.h"
 #include "ui/glow.h"
 #include "ui/language.h"
-#include "ui/palette.h"
 #include "ui/widgets.h"
 
 std::vector<std::function<void()>> DeferredActions;

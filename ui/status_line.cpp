@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "platform/clock.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
-#include "ui/palette.h"
 #include "ui/widgets.h"
 
 StatusLine Status;

@@ -6,8 +6,8 @@
 
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
+#include "settings/palette.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
 
 std::unordered_map<int32_t, int> controlKinds;
 std::unordered_map<int32_t, bool> controlLights;

@@ -19,10 +19,11 @@
 #include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
-#include "library/browser_screen.h"
+#include "library/browser_view.h"
 #include "library/search_box.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
+#include "screens/browser_screen.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
 #include "screens/waveform.h"
@@ -443,7 +444,7 @@ TEST_F(MainScreenFrame, PanelsBehindAnOverlaySeeNoWheelOrPress) {
 }
 
 TEST_F(MainScreenFrame, APressOutsideTheSearchBoxTakesItsFocus) {
-  Browser.searchBox = Rc{100, 600, 200, 24};
+  BrowserScreen.searchBox = Rc{100, 600, 200, 24};
   SearchFocused = true;
   Input.x = 150, Input.y = 610, Input.pressed = true;
   DrawOneFrame();
@@ -512,7 +513,7 @@ class MainScreenDrag : public MainScreenFrame {
   }
   // A press on a browser row at (x, y): what DrawBrowser does.
   static void PressRow(float x, float y) {
-    Browser.pressX = x, Browser.pressY = y;
+    BrowserScreen.pressX = x, BrowserScreen.pressY = y;
     Input.x = x, Input.y = y;
     Input.held = true;
     ActiveControlId = kBrowserRowsControlId;

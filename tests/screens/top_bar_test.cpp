@@ -25,7 +25,7 @@
 #include "engine/mixer_controls.h"
 #include "engine/recorder.h"
 #include "engine/sandbox.h"
-#include "karaoke/karaoke_panel_toggle.h"
+#include "karaoke/karaoke_panel.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
 #include "platform/text.h"

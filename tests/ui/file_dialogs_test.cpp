@@ -24,6 +24,7 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
+#include "screens/sampler_menu.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "ui/file_dialogs.h"

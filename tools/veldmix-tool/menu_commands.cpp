@@ -16,12 +16,12 @@
 #include "platform/monitors.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "settings/palette.h"
 #include "tools/veldmix-tool/commands.h"
 #include "ui/draw.h"
 #include "ui/full_screen.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
 #include "ui/popup_menu.h"
 
 namespace {
