@@ -220,21 +220,29 @@ void GrainRunEdge(const ReadSources& sources, double& pos, double step, const fl
 
 void ReadSourcesCubic(const ReadSources& sources, double position, float* out) {
   const int32_t width = 2 * sources.count;
-  std::fill(out, out + width, 0.0f);
   const int64_t frames = sources.frames;
-  if (!(position >= 0.0) || position >= static_cast<double>(frames)) return;
+  if (!(position >= 0.0) || position >= static_cast<double>(frames)) {
+    std::fill(out, out + width, 0.0f);
+    return;
+  }
   const int64_t whole = static_cast<int64_t>(position);
   const float t = static_cast<float>(position - static_cast<double>(whole));
+  const bool inside = whole >= 1 && whole + 2 < frames;
   for (int32_t s = 0; s < sources.count; ++s) {
     for (int32_t c = 0; c < 2; ++c) {
       float p[4];
-      for (int32_t k = 0; k < 4; ++k) {
-        const int64_t at = whole - 1 + k;
-        if (at < 0 || at >= frames) {
-          p[k] = 0.0f;
-        } else {
-          const size_t i = static_cast<size_t>(at) * 2 + c;
-          p[k] = s == 0 ? sources.mix[i] : sources.stems[s - 1][i] * kStemSampleScale;
+      if (inside && s == 0) {
+        const float* m = sources.mix + static_cast<size_t>(whole - 1) * 2 + c;
+        p[0] = m[0], p[1] = m[2], p[2] = m[4], p[3] = m[6];
+      } else {
+        for (int32_t k = 0; k < 4; ++k) {
+          const int64_t at = whole - 1 + k;
+          if (at < 0 || at >= frames) {
+            p[k] = 0.0f;
+          } else {
+            const size_t i = static_cast<size_t>(at) * 2 + c;
+            p[k] = s == 0 ? sources.mix[i] : sources.stems[s - 1][i] * kStemSampleScale;
+          }
         }
       }
       out[2 * s + c] = Cubic(p[0], p[1], p[2], p[3], t);
