@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/text_parse.h"
 #include "engine/audio_file.h"
 #include "engine/render.h"
 #include "engine/stem_controls.h"
@@ -31,12 +32,7 @@ using Tokens = std::vector<std::string_view>;
 
 std::string LineError(int line, const std::string& what) { return "line " + std::to_string(line) + ": " + what; }
 
-bool ParseNumber(std::string_view text, double& out) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  return ec == std::errc() && ptr == end && std::isfinite(out);
-}
+bool ParseNumber(std::string_view text, double& out) { return ::ParseNumber(text, &out); }
 
 Tokens Split(std::string_view line) {
   Tokens tokens;

@@ -10,12 +10,12 @@
 #include <fmt/xchar.h>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/stems.h"
 #include "platform/thread_priority.h"
 #include "platform/ui_post.h"
-#include "ui/status_line.h"
 
 namespace {
 
@@ -99,8 +99,8 @@ void OnStemsReady(StemResult* result) {
   view.stemsRunning = false;
   if (result->stems) {
     if (!AttachStems(result->track, result->stems)) return;
-    ShowStatus(fmt::format(L"Stems ready on deck {} ({:.0f} s on the {})", DeckLetter(deck), result->seconds,
-                           result->gpu ? L"GPU" : L"CPU"));
+    ShowStatus(UiFormat(L"Stems ready on deck {} ({:.0f} s on the {})", DeckLetter(deck), result->seconds,
+                        result->gpu ? L"GPU" : L"CPU"));
     return;
   }
   view.stemMessage = result->error;

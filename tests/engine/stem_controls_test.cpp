@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "app/status_message.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -28,7 +29,7 @@
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
 #include "support/wav_probe.h"
-#include "ui/status_line.h"
+#include "support/shown_status.h"
 
 namespace fs = std::filesystem;
 
@@ -213,6 +214,7 @@ TEST_F(StemControlJobs, ASeparationRunsOnceAndAttachesItsStems) {
   EXPECT_EQ(stems->frames, DeckTrack(0)->frames);
   EXPECT_TRUE(Status.text.starts_with(L"Stems ready on deck A (")) << WideToUtf8(Status.text);
   EXPECT_TRUE(Status.text.ends_with(L" s on the CPU)"));
+  EXPECT_TRUE(ShownStatusIn(kUiGerman).starts_with(L"Stems bereit auf Deck A (")) << WideToUtf8(ShownStatusIn(kUiGerman));
 }
 
 TEST_F(StemControlJobs, EjectingDuringAJobCancelsItAndItsLateResultIsIgnored) {
