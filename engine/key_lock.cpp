@@ -237,6 +237,7 @@ void GrainRunEdge(const ReadSources& sources, double& pos, double step, const fl
 
 }  // namespace
 
+// Inlined into the run below as well as called alone.
 void ReadSourcesCubic(const ReadSources& sources, double position, float* out) {
   const int32_t width = 2 * sources.count;
   const int64_t frames = sources.frames;
@@ -267,6 +268,11 @@ void ReadSourcesCubic(const ReadSources& sources, double position, float* out) {
       out[2 * s + c] = Cubic(p[0], p[1], p[2], p[3], t);
     }
   }
+}
+
+void ReadSourcesCubicRun(const ReadSources& sources, const double* positions, int32_t n, float* out) {
+  const int32_t width = 2 * sources.count;
+  for (int32_t j = 0; j < n; ++j) ReadSourcesCubic(sources, positions[j], out + static_cast<size_t>(j) * width);
 }
 
 void StretchBlock(StretchState& stretch, const Track& track, const ReadSources& sources, double position,
