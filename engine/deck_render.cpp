@@ -420,14 +420,10 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
       positions[i] = deck.position;
     }
 
+    if (!grains.stretchOn) ReadSourcesCubicRun(sources, readAt, reads, read);
     for (int32_t j = 0; j < n;) {
       if (wrapped[j]) ResetStretch(grains);
-      if (j >= reads) {
-        ++j;
-        continue;
-      }
-      if (!grains.stretchOn) {
-        ReadSourcesCubic(sources, readAt[j], read + j * width);
+      if (j >= reads || !grains.stretchOn) {
         ++j;
         continue;
       }

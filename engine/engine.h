@@ -98,8 +98,8 @@ struct DeckState {
   Biquad hatHighPass[2][2];
   Biquad voiceHighPass;
   Biquad voiceLowPass;
-  Biquad channelFilter[2][2];
-  float filterLast = 0.0f;        // the value the channel filter was last built for
+  Biquad channelFilter[2][2];     // run as state-variable stages (engine/deck_render.cpp)
+  float filterLast = 0.0f;        // the filter value the stages sound at; glides to the knob
   bool filterActive = false;
 
   float gainLast[6] = {1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 0.0f};  // low, mid, high, trim, fader, cue

@@ -15,6 +15,8 @@ constexpr double kEnergyFloor = 1e-9;     // keeps a silent candidate from divid
 // The search reads the track once into a mono strip of this many samples; a step so large that
 // the candidates spread wider takes the sample-by-sample path.
 constexpr int32_t kSearchStrip = 4096;
+// Two lags' sums side by side (each lane adds exactly as a lone double would).
+using Double2 = double __attribute__((vector_size(16)));
 
 std::array<float, kGrainFrames> BuildWindow() {
   std::array<float, kGrainFrames> w{};
@@ -99,7 +101,7 @@ double FindBestOverlap(const Track& track, double target, double reference, doub
   const double last = std::floor(target + (kOverlapWindow - 1) * step);
   const int32_t reach = kOverlapSearchFrames + kFineLagReach;
   if (!(step >= 0.0) || !std::isfinite(last) || std::fabs(first) > 1e15 ||
-      last - first + 2.0 * reach + 1.0 > kSearchStrip) {
+      last - first + 2.0 * reach + 1.0 > kSearchStrip - 64) {
     return target + BestLag([&](int32_t lag) { return OverlapScore(context, lag); });
   }
   const int64_t base = static_cast<int64_t>(first) - reach;
@@ -113,22 +115,39 @@ double FindBestOverlap(const Track& track, double target, double reference, doub
   int32_t offset[kOverlapWindow];
   for (int32_t k = 0; k < kOverlapWindow; ++k)
     offset[k] = static_cast<int32_t>(static_cast<int64_t>(std::floor(target + k * step)) - base);
-  // Coarse lags, all at once: sample k of lag -400 + 4j sits at strip[offset[k] - 400 + 4j],
-  // so four strips of every fourth sample make each k one contiguous pass over the lags. Each
-  // lag's sums still add k in order, so the scores equal OverlapScore's.
+  // Coarse lags, eight at a time: sample k of lag -400 + 4j sits at strip[offset[k] - 400 + 4j],
+  // so four strips of every fourth sample make each k one contiguous load for eight lags, whose
+  // sums stay in registers. Each lag still adds its k in order: the scores equal OverlapScore's.
   constexpr int32_t kCoarseLags = 2 * kOverlapSearchFrames / kCoarseLagStep + 1;
-  constexpr int32_t kPhaseLength = kSearchStrip / kCoarseLagStep + 1;
+  constexpr int32_t kLagBlock = 8;
+  constexpr int32_t kBlockedLags = (kCoarseLags + kLagBlock - 1) / kLagBlock * kLagBlock;
+  constexpr int32_t kPhaseLength = kSearchStrip / kCoarseLagStep + kLagBlock;
   float phases[kCoarseLagStep][kPhaseLength];
-  for (int32_t i = 0; i < span; ++i) phases[i % kCoarseLagStep][i / kCoarseLagStep] = strip[i];
-  double product[kCoarseLags] = {}, energy[kCoarseLags] = {};
+  const int32_t padded = span + kCoarseLagStep * kLagBlock;  // the last block's spare lags read zeros
+  for (int32_t i = 0; i < padded; ++i) phases[i % kCoarseLagStep][i / kCoarseLagStep] = i < span ? strip[i] : 0.0f;
+  const float* runs[kOverlapWindow];
   for (int32_t k = 0; k < kOverlapWindow; ++k) {
     const int32_t at = offset[k] - kOverlapSearchFrames;
-    const float* run = phases[at % kCoarseLagStep] + at / kCoarseLagStep;
-    const double r = context.reference[k];
-    for (int32_t j = 0; j < kCoarseLags; ++j) {
-      const double candidate = run[j];
-      product[j] += r * candidate;
-      energy[j] += candidate * candidate;
+    runs[k] = phases[at % kCoarseLagStep] + at / kCoarseLagStep;
+  }
+  double product[kBlockedLags], energy[kBlockedLags];
+  for (int32_t first = 0; first < kBlockedLags; first += kLagBlock) {
+    Double2 p[kLagBlock / 2] = {}, e[kLagBlock / 2] = {};
+    for (int32_t k = 0; k < kOverlapWindow; ++k) {
+      const float* run = runs[k] + first;
+      const double reference = context.reference[k];
+      const Double2 r = {reference, reference};
+      for (int32_t l = 0; l < kLagBlock / 2; ++l) {
+        const Double2 candidate = {run[2 * l], run[2 * l + 1]};
+        p[l] += r * candidate;
+        e[l] += candidate * candidate;
+      }
+    }
+    for (int32_t l = 0; l < kLagBlock / 2; ++l) {
+      for (int32_t half = 0; half < 2; ++half) {
+        product[first + 2 * l + half] = p[l][half];
+        energy[first + 2 * l + half] = e[l][half];
+      }
     }
   }
   const auto score = [&](int32_t lag) {
@@ -218,28 +237,42 @@ void GrainRunEdge(const ReadSources& sources, double& pos, double step, const fl
 
 }  // namespace
 
+// Inlined into the run below as well as called alone.
 void ReadSourcesCubic(const ReadSources& sources, double position, float* out) {
   const int32_t width = 2 * sources.count;
-  std::fill(out, out + width, 0.0f);
   const int64_t frames = sources.frames;
-  if (!(position >= 0.0) || position >= static_cast<double>(frames)) return;
+  if (!(position >= 0.0) || position >= static_cast<double>(frames)) {
+    std::fill(out, out + width, 0.0f);
+    return;
+  }
   const int64_t whole = static_cast<int64_t>(position);
   const float t = static_cast<float>(position - static_cast<double>(whole));
+  const bool inside = whole >= 1 && whole + 2 < frames;
   for (int32_t s = 0; s < sources.count; ++s) {
     for (int32_t c = 0; c < 2; ++c) {
       float p[4];
-      for (int32_t k = 0; k < 4; ++k) {
-        const int64_t at = whole - 1 + k;
-        if (at < 0 || at >= frames) {
-          p[k] = 0.0f;
-        } else {
-          const size_t i = static_cast<size_t>(at) * 2 + c;
-          p[k] = s == 0 ? sources.mix[i] : sources.stems[s - 1][i] * kStemSampleScale;
+      if (inside && s == 0) {
+        const float* m = sources.mix + static_cast<size_t>(whole - 1) * 2 + c;
+        p[0] = m[0], p[1] = m[2], p[2] = m[4], p[3] = m[6];
+      } else {
+        for (int32_t k = 0; k < 4; ++k) {
+          const int64_t at = whole - 1 + k;
+          if (at < 0 || at >= frames) {
+            p[k] = 0.0f;
+          } else {
+            const size_t i = static_cast<size_t>(at) * 2 + c;
+            p[k] = s == 0 ? sources.mix[i] : sources.stems[s - 1][i] * kStemSampleScale;
+          }
         }
       }
       out[2 * s + c] = Cubic(p[0], p[1], p[2], p[3], t);
     }
   }
+}
+
+void ReadSourcesCubicRun(const ReadSources& sources, const double* positions, int32_t n, float* out) {
+  const int32_t width = 2 * sources.count;
+  for (int32_t j = 0; j < n; ++j) ReadSourcesCubic(sources, positions[j], out + static_cast<size_t>(j) * width);
 }
 
 void StretchBlock(StretchState& stretch, const Track& track, const ReadSources& sources, double position,

@@ -60,6 +60,8 @@ struct ReadSources {
 // out (2 x count floats); 0 when the position is negative or at or past the end, and frames
 // outside count as 0.
 void ReadSourcesCubic(const ReadSources& sources, double position, float* out);
+// The same for n positions, into n x 2 x count floats.
+void ReadSourcesCubicRun(const ReadSources& sources, const double* positions, int32_t n, float* out);
 
 // Output frames StretchBlock may give in one call: up to the next grain start (1..kGrainHopFrames).
 inline int32_t StretchRunLength(const StretchState& stretch) {

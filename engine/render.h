@@ -21,8 +21,9 @@ void StopPadRecording(AudioEngine& engine);
 
 // --- Deck ---
 // Renders one deck for one period: moves its position, reads the track (cubic or through the
-// key-lock stretcher), applies trim, EQ, voice modes, filter, colour effect, deck effects and the
-// beat click, and adds the result to out (times fader and cross-fader gain xfGain), cue (times
+// key-lock stretcher) and remixes its stems when they belong to it, applies trim, EQ, voice
+// modes, filter, colour effect, deck effects (on the whole deck or on one stem) and the beat
+// click, and adds the result to out (times fader and cross-fader gain xfGain), cue (times
 // the cue gain) and deckOut when given (unscaled). Engine lock held.
 void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, float* cue,
                 float* deckOut, int32_t frames, int32_t rate);

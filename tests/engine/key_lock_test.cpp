@@ -27,26 +27,6 @@ Track ToneTrack(std::initializer_list<std::pair<double, double>> sections) {
   return t;
 }
 
-// Catmull-Rom read of the plain mix; 0 outside the track, as the deck's reader does.
-void ReadCubic(const Track& t, double position, float& left, float& right) {
-  left = right = 0.0f;
-  const double whole = std::floor(position);
-  if (!(whole >= 0.0) || whole >= static_cast<double>(t.frames)) return;
-  const int64_t w = static_cast<int64_t>(whole);
-  const float f = static_cast<float>(position - whole);
-  for (int c = 0; c < 2; ++c) {
-    float p[4];
-    for (int k = 0; k < 4; ++k) {
-      const int64_t i = w - 1 + k;
-      p[k] = i >= 0 && i < static_cast<int64_t>(t.frames) ? t.samples[2 * i + c] : 0.0f;
-    }
-    const float a = (p[1] - p[2]) * 1.5f + (p[3] - p[0]) * 0.5f;
-    const float b = p[0] - 2.5f * p[1] + 2.0f * p[2] - 0.5f * p[3];
-    const float cc = (p[2] - p[0]) * 0.5f;
-    (c == 0 ? left : right) = ((a * f + b) * f + cc) * f + p[1];
-  }
-}
-
 ReadSources MixOf(const Track& t) {
   ReadSources sources;
   sources.mix = t.samples.data();

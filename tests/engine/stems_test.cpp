@@ -222,7 +222,9 @@ TEST_F(StemSeparation, ProgressRisesByModelThirdsToOne) {
   const float third = 1.0f / 3;
   for (float p : seen) {
     const float within = std::fmod(p, third);
-    if (p < 1.0f && within > 1e-4f) EXPECT_LE(within, 0.95f * third + 1e-5f) << p;
+    if (p < 1.0f && within > 1e-4f) {
+      EXPECT_LE(within, 0.95f * third + 1e-5f) << p;
+    }
   }
   EXPECT_EQ(progress.load(), 1.0f);
 }

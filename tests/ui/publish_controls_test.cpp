@@ -2,8 +2,10 @@
 // peaks, the clock leader, dropout logging, the demo-track failure and the camera.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "app/settings.h"
 #include "broadcast/camera.h"
@@ -14,6 +16,9 @@
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/mixer_controls.h"
+#include "engine/render.h"
+#include "engine/stem_controls.h"
+#include "engine/stems.h"
 #include "karaoke/sing_request.h"
 #include "settings/demo_tracks.h"
 #include "settings/settings_screen.h"
@@ -139,6 +144,51 @@ TEST_F(Publish, StemModeActsThroughTheVoiceBandOrThePartGains) {
   KaraokeSing.stageDeck = 0;
   DemoTickAt(kT0);
   EXPECT_FLOAT_EQ(Engine.decks[1].stemGain[0].load(), 0.0f);
+}
+
+TEST_F(Publish, VoxAndInstWithReadyStemsAreHeard) {
+  // A tone whose "vocals" are all of it: VOX keeps it, INST removes it, none plays it.
+  auto track = std::make_shared<Track>();
+  track->sampleRate = 48000;
+  track->frames = 48000;
+  for (uint64_t i = 0; i < track->frames; ++i)
+    track->samples.insert(track->samples.end(), 2, 0.5f * static_cast<float>(std::sin(i * 0.05)));
+  auto stems = std::make_shared<StemData>();
+  stems->track = track.get();
+  stems->frames = track->frames;
+  for (float v : track->samples) stems->vocals.push_back(static_cast<int16_t>(std::lround(v * 32767.0f)));
+  stems->drums.assign(stems->vocals.size(), 0);
+  stems->bass = stems->drums;
+  PrepareRenderBuffers(Engine, 480, 48000);
+  const auto level = [&](uint32_t preset) {
+    {
+      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      DeckState& deck = Engine.decks[0];
+      deck.track = track;
+      deck.stems = stems;
+      deck.position = 0.0;
+      deck.playing = true;
+    }
+    DeckView& view = LiveDeckViews[0];
+    view.stemsReady = true;
+    view.stemPreset = preset;
+    view.fader = 1.0f;
+    DemoTickAt(kT0);
+    std::vector<float> out(960);
+    double peak = 0.0;
+    for (int block = 0; block < 20; ++block) {
+      RenderMix(Engine, out.data(), 480, 48000);
+      if (block >= 10)
+        for (float x : out) peak = std::max(peak, static_cast<double>(std::fabs(x)));
+    }
+    return peak;
+  };
+  EXPECT_NEAR(level(kStemPresetNone), 0.5, 0.02);
+  EXPECT_NEAR(level(kStemPresetVocals), 0.5, 0.02);
+  EXPECT_LT(level(kStemPresetInstrumental), 1e-3);
+  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  Engine.decks[0].stems.reset();
+  Engine.decks[0].track.reset();
 }
 
 TEST_F(Publish, EffectSlotsSetKnobsAndMaskButStopEffectsNeverSetABit) {
