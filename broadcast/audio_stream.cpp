@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "app/text_parse.h"
 #include "engine/recorder.h"
 #include "engine/wav_file.h"
 #include "platform/clock.h"
@@ -81,11 +82,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 // The reply's first line, cut at CR or LF, made printable and clipped for the status line.
 std::wstring FirstLineExcerpt(std::string_view reply) {
   const size_t end = reply.find_first_of("\r\n");
-  std::wstring line = Utf8ToWide(reply.substr(0, end));
-  for (wchar_t& c : line)
-    if (c < 0x20 || c == 0x7F) c = L'?';
-  if (line.size() > kServerSaidMaxChars) line.resize(kServerSaidMaxChars);
-  return line;
+  return PrintableExcerpt(reply.substr(0, end), kServerSaidMaxChars);
 }
 
 // Waits up to kStreamRetryWaitMs in steps, leaving early when stopped.
@@ -315,25 +312,6 @@ std::string Base64Encode(std::string_view bytes) {
     out += kAlphabet[(v >> 12) & 63];
     out += left == 2 ? kAlphabet[(v >> 6) & 63] : '=';
     out += '=';
-  }
-  return out;
-}
-
-std::string PercentEncode(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 3);
-  for (char ch : bytes) {
-    const auto c = static_cast<unsigned char>(ch);
-    const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '.' || c == '_' || c == '~';
-    if (keep) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
   }
   return out;
 }

@@ -11,6 +11,7 @@
 
 #include "app/log.h"
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/encode.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
@@ -20,7 +21,6 @@
 #include "platform/ui_post.h"
 #include "screens/tracklist_text.h"
 #include "ui/deck_snapshot.h"
-#include "ui/status_line.h"
 
 std::wstring RecordingPath;
 std::vector<TracklistEntry> RecordingTracklist;

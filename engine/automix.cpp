@@ -6,6 +6,7 @@
 #include <random>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
@@ -18,7 +19,6 @@
 #include "screens/crossfader.h"
 #include "ui/deck_snapshot.h"
 #include "ui/side_slots.h"
-#include "ui/status_line.h"
 
 AutomixState Automix;
 

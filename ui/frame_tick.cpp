@@ -94,7 +94,7 @@ void ShowUpdateNotice(uint64_t nowMs) {
       std::error_code ignored;
       std::filesystem::remove_all(WideToUtf8(UpdateDownloadFolder()), ignored);
       WriteLog(L"Updates: now running the update put on the site {}", FormatStamp(Settings.Pending));
-      ShowStatus(L"Veldmix has been updated \u2014 this is version " VELDMIX_VERSION, kUpdatedNoticeMs);
+      ShowStatus(UiFormat(L"Veldmix has been updated \u2014 this is version {}", L"" VELDMIX_VERSION), kUpdatedNoticeMs);
     } else {
       Settings.Dismissed = Settings.Pending;
     }

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/text_parse.h"
 #include "broadcast/audio_stream.h"
 #include "platform/clock.h"
 #include "platform/mp3_encoder.h"
@@ -180,7 +181,7 @@ TEST(StreamReply, IcecastIsJudgedByTheFirstLinesStatus) {
       {"HTTP/1.0 500 Internal Server Error\r\nX-Note: 200 OK\r\n\r\n", L"The server said: HTTP/1.0 500 Internal Server Error"},
       {"HTTP/1.0 2000 Odd\r\n\r\n", L"The server said: HTTP/1.0 2000 Odd"},
       {"garbage without lines", L"The server said: garbage without lines"},
-      {"HTTP/1.0 418 Caf\xC3\xA9\x01\n", L"The server said: HTTP/1.0 418 Caf\u00E9?"},
+      {"HTTP/1.0 418 Caf\xC3\xA9\x01\n", L"The server said: HTTP/1.0 418 Caf\u00E9\\x01"},
   };
   for (const auto& [reply, message] : cases) EXPECT_EQ(IcecastReplyError(reply), message) << reply;
   EXPECT_EQ(ReplyStatusCode("ICY 401 Unauthorized\r\n"), 401);

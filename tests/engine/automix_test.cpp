@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/automix.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_commands.h"
@@ -27,7 +28,6 @@
 #include "support/temp_home.h"
 #include "ui/deck_snapshot.h"
 #include "ui/side_slots.h"
-#include "ui/status_line.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/automix.h"
 #include "engine/deck_commands.h"
@@ -20,7 +21,6 @@
 #include "screens/crossfader.h"
 #include "screens/master_fx.h"
 #include "support/click_tracks.h"
-#include "ui/status_line.h"
 
 namespace {
 
