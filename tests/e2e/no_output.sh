@@ -95,6 +95,18 @@ ocr() {
   convert "$artifacts/$1.png" -crop "$4x$5+$2+$3" +repage -resize 300% -colorspace Gray -negate "$work/ocr.png"
   tesseract "$work/ocr.png" - 2>/dev/null | tr -s ' \n' ' '
 }
+# Screenshots until a part of the screen reads as the pattern, a few times (a loaded machine may
+# draw the frame late); leaves what it read last in $text.
+read_screen() {  # name pattern x y w h
+  for _ in 1 2 3 4; do
+    shot "$1"
+    text=$(ocr "$1" "$3" "$4" "$5" "$6")
+    # shellcheck disable=SC2254
+    case $text in $2) return 0 ;; esac
+    sleep 0.5
+  done
+  return 1
+}
 
 "$app" >"$work/app.out" 2>&1 &
 app_pid=$!
@@ -107,13 +119,8 @@ wait_for 10 log_has "Audio: master output stopped" || fail "the program did not 
 # --- REC ---
 xdotool windowfocus --sync "$(window_id)" 2>/dev/null
 xdotool key --clearmodifiers ctrl+r
-sleep 0.5
-shot rec
-text=$(ocr rec $((X + WIDTH / 2 - 400)) $((Y + 80)) 800 60)  # the status pill
-case $text in
-  *"Couldn't start recording"*"audio output available"*) ;;
-  *) fail "REC without an output showed: $text" ;;
-esac
+read_screen rec "*Couldn't start recording*audio output available*" $((X + WIDTH / 2 - 400)) $((Y + 80)) 800 60 ||
+  fail "REC without an output showed: $text"
 sleep 1
 [ -z "$(ls -A "$recordings" 2>/dev/null)" ] || fail "REC left files: $(ls "$recordings")"
 
@@ -123,15 +130,10 @@ read -r lx ly < <(tesseract "$work/bar.png" - tsv 2>/dev/null |
   awk -F'\t' '$12 == "GO" { gx = $7; gy = $8 } $12 == "LIVE" && gx != "" { print int((gx + $7 + $9) / 2 / 3), int(($8 + $10 / 2) / 3); exit }')
 [ -n "${lx:-}" ] || fail "GO LIVE was not found on the top bar"
 xdotool mousemove $((X + lx)) $((Y + ly)) click 1
-sleep 1.5  # the stream fails at once; its message shows under the button while the mouse is on it
+sleep 1  # the stream fails at once; its message shows under the button while the mouse is on it
 xdotool mousemove $((X + lx + 1)) $((Y + ly))
-sleep 0.3
-shot live
-text=$(ocr live $((X + lx - 300)) $((Y + 40)) 600 60)  # the bubble under the button
-case $text in
-  *"No audio output is running"*) ;;
-  *) fail "GO LIVE without an output showed: $text" ;;
-esac
+read_screen live "*No audio output is running*" $((X + lx - 300)) $((Y + 40)) 600 60 ||
+  fail "GO LIVE without an output showed: $text"
 [ ! -s "$work/connections" ] || fail "the stream connected to the server with no output running"
 
 kill -TERM "$app_pid"

@@ -85,6 +85,8 @@ press() {
   xdotool key --clearmodifiers "$1"
 }
 mp3_made() { ls "$recordings"/*.mp3 >/dev/null 2>&1; }
+# The track is loaded and analysed once the library autosave has written its record.
+in_database() { grep -qF "$work/tone.wav" "$HOME/.local/share/Veldmix/database.tsv" 2>/dev/null; }
 
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 30 sine 440 vol 0.3 2>/dev/null || fail "sox could not make a track"
 "$app" "$work/tone.wav" >"$work/app.out" 2>&1 &
@@ -92,12 +94,12 @@ app_pid=$!
 wait_for 30 window_shown || fail "the main window did not appear"
 wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
 eval "$(xdotool getwindowgeometry --shell "$(window_id)")"  # X Y WIDTH HEIGHT
-sleep 3  # the track decodes and lands on deck A
+wait_for 40 in_database || fail "the track never reached the library"
 press x
 sleep 1
 press ctrl+r
 wait_for $kStopWait log_has "Audio: recording stopped" || fail "the recording did not stop as the disk filled"
-sleep 0.3
+sleep 1  # the next frame shows the reason, for 5 s
 # The status line, read off a screenshot (wide enough for the reason and the copy's outcome). The
 # screenshots are taken first, the reading done after: each message shows for a few seconds only.
 shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
@@ -107,7 +109,7 @@ status_line() {
   tesseract "$work/pill.png" - 2>/dev/null | tr -s ' \n' ' '
 }
 shot stopped
-wait_for 20 mp3_made || fail "no MP3 copy appeared: $(ls "$recordings")"
+wait_for 30 mp3_made || fail "no MP3 copy appeared: $(ls "$recordings")"  # after the reason's 5 s
 sleep 0.3  # the copy's message follows its file
 shot copied
 shopt -s nocasematch  # tesseract sometimes capitalises a word
@@ -118,7 +120,7 @@ case $text in
 esac
 text=$(status_line copied)
 case $text in
-  *"not enough disk space"*"Mix saved as MP3 and WAV in ~/Music/Veldmix Recordings"*) ;;
+  *"Mix saved as MP3 and WAV in ~/Music/Veldmix Recordings"*) ;;
   *) fail "once copied, the status line said: $text" ;;
 esac
 shopt -u nocasematch
