@@ -279,6 +279,29 @@ TEST_F(BasicRun, AnOutputThatStopsMidRunFailsNamingWhen) {
   EXPECT_EQ(ProbeWithSoxi(out_ + "/mix.wav").frames, 31LL * kPeriodsPerTick * kTestPeriod);
 }
 
+// Without a stop of the output, a mix a little short (late periods on a loaded machine) passes;
+// one short by more than a tenth of the run does not.
+TEST_F(BasicRun, AMixFarBehindTheRunFailsEvenWithTheOutputRunning) {
+  LoadTrack();
+  PlayFromTo(0.0, 7.0);  // 7.1 s of mix, then the output renders nothing more though it runs
+  testing::internal::CaptureStderr();
+  for (int tick = 71; tick <= 85; ++tick) TickAt(kT0 + tick / 10.0 + kTickLate);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(TestProgress.finished);
+  EXPECT_NE(err.find("mix recorded: the WAV " + out_ + "/mix.wav holds 7.1 s of the 8.5 s run: the output fell "
+                     "behind the mix"),
+            std::string::npos)
+      << err;
+
+  StopRecording();
+  ResetSelfTest();
+  SelfTestTickAt(kT0);
+  PlayFromTo(0.1, 7.8);
+  for (int tick = 79; tick <= 85; ++tick) TickAt(kT0 + tick / 10.0 + kTickLate);
+  EXPECT_TRUE(TestProgress.finished);
+  EXPECT_NE(SelfTestResults.find(L"PASS  mix recorded\n"), std::wstring::npos) << "0.7 s behind";
+}
+
 TEST_F(BasicRun, AFailedCopyFailsTheRun) {
   LoadTrack();
   fs::create_directories(out_ + "/mix.mp3");  // a folder where the copy should go
