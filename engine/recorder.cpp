@@ -136,7 +136,10 @@ bool StartRecording(const std::wstring& path, const RecordingLimits& limits) {
   if (Engine.recording.load()) return false;
   // Asked of the output, not remembered: a rate kept from a stopped output records nothing.
   const int32_t rate = RunningOutputRate(Engine);
-  if (rate < 1 || static_cast<uint32_t>(rate) > kWavMaxSampleRate) return false;
+  if (rate < 1 || static_cast<uint32_t>(rate) > kWavMaxSampleRate) {
+    WriteLog(L"Audio: no recording of {}: no audio output is running", path);
+    return false;
+  }
   // A recorder that stopped by itself has finished its file; only its thread is left to join.
   if (Engine.recorderThread.joinable()) Engine.recorderThread.join();
   if (Engine.recordFile != nullptr) {

@@ -119,6 +119,7 @@ wait_for 10 log_has "Audio: master output stopped" || fail "the program did not 
 # --- REC ---
 xdotool windowfocus --sync "$(window_id)" 2>/dev/null
 xdotool key --clearmodifiers ctrl+r
+wait_for 20 log_has "Audio: no recording of" || fail "REC was not refused (or never pressed)"
 read_screen rec "*Couldn't start recording*audio output available*" $((X + WIDTH / 2 - 400)) $((Y + 80)) 800 60 ||
   fail "REC without an output showed: $text"
 sleep 1
