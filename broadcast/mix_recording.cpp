@@ -20,6 +20,7 @@
 #include "library/files.h"
 #include "library/now_playing.h"
 #include "library/tracklist_text.h"
+#include "platform/clock.h"
 #include "platform/ui_post.h"
 
 std::wstring RecordingPath;
@@ -29,13 +30,35 @@ namespace {
 
 constexpr const wchar_t* kWavExtension = L".wav";
 constexpr const wchar_t* kTracklistSuffix = L" tracklist.txt";
-constexpr int kStopReasonMs = 5000;  // a recording that stopped by itself says why this long
+// A recording that stopped by itself says why this long before what comes after it is shown.
+constexpr int kStopReasonMs = 5000;
 constexpr double kMp3BytesPerSecond = kMp3BitsPerSecond / 8.0;
 constexpr double kFlacShareOfWav = 1.0;  // worst case: noise does not compress
 
 // REC started the engine's recorder and the recording has not been finished yet (by a second
 // press or, after it stopped by itself, by MixRecordingTick).
 bool MixRecordingOpen = false;
+
+// What follows the reason of a recording that stopped by itself, once the reason has been read:
+// its copy (whose outcome is the next message) or, without one, where it was saved.
+struct FollowUp {
+  bool pending = false;
+  uint64_t atMs = 0;
+  std::unique_ptr<SaveRecordingJob> job;
+  UiText message;
+};
+FollowUp StopFollowUp;
+
+void StartCopy(std::unique_ptr<SaveRecordingJob> job) { std::thread(SaveRecordingThread, job.release()).detach(); }
+
+void RunFollowUp() {
+  if (!StopFollowUp.pending) return;
+  StopFollowUp.pending = false;
+  if (StopFollowUp.job)
+    StartCopy(std::move(StopFollowUp.job));
+  else
+    ShowStatus(std::move(StopFollowUp.message));
+}
 
 std::wstring FileNameOf(const std::wstring& path) { return std::filesystem::path(path).filename().wstring(); }
 std::wstring FolderOf(const std::wstring& path) { return std::filesystem::path(path).parent_path().wstring(); }
@@ -82,7 +105,7 @@ void StartMixRecording() {
     return;
   }
   MixRecordingOpen = true;
-  ShowStatus(L"Recording to " + FileNameOf(RecordingPath));
+  ShowStatus(UiFormat(L"Recording to {}", FileNameOf(RecordingPath)));
   SeedTracklist();
 }
 
@@ -100,27 +123,30 @@ void WriteTracklistFile() {
 }
 
 // Stops the recorder (when it still runs) and makes what a stop makes: the tracklist, then the
-// copy on a worker. After a stop of its own the recorder's reason leads every message.
-void FinishMixRecording() {
+// copy on a worker. After a stop of its own the recorder's reason is shown first; the copy starts
+// once it has been read.
+void FinishMixRecording(uint64_t nowMs) {
   MixRecordingOpen = false;
   StopRecording();
-  const std::wstring reason = RecordingProblem();
+  const UiText reason = RecordingProblemMessage();
   WriteTracklistFile();
   const int32_t format = ChosenFormat();
-  if (format == kRecordFormatWav || RecordingPath.empty()) {
-    const std::wstring saved = L"Recording saved to " + ShownFolder(FolderOf(RecordingPath));
-    if (reason.empty())
+  const bool copy = format != kRecordFormatWav && !RecordingPath.empty();
+  const bool flac = format == kRecordFormatFlac;
+  auto job = copy ? std::make_unique<SaveRecordingJob>(SaveRecordingJob{RecordingPath, flac, !reason.empty()}) : nullptr;
+  const UiText saved = UiFormat(L"Recording saved to {}", ShownFolder(FolderOf(RecordingPath)));
+  if (reason.empty()) {
+    if (!copy) {
       ShowStatus(saved);
-    else
-      ShowStatus(reason + L". " + saved, kStopReasonMs);
+      return;
+    }
+    ShowStatus(flac ? L"Saving your mix as FLAC\u2026" : L"Saving your mix as MP3\u2026");
+    StartCopy(std::move(job));
     return;
   }
-  const bool flac = format == kRecordFormatFlac;
-  if (reason.empty())
-    ShowStatus(flac ? L"Saving your mix as FLAC\u2026" : L"Saving your mix as MP3\u2026");
-  else
-    ShowStatus(reason, kStopReasonMs);
-  std::thread(SaveRecordingThread, new SaveRecordingJob{RecordingPath, flac, reason}).detach();
+  RunFollowUp();  // an earlier one still waiting goes now
+  ShowStatus(reason, kStopReasonMs);
+  StopFollowUp = FollowUp{.pending = true, .atMs = nowMs + kStopReasonMs, .job = std::move(job), .message = saved};
 }
 
 }  // namespace
@@ -139,15 +165,20 @@ std::wstring TracklistPathFor(const std::wstring& wavPath) {
 }
 
 void ToggleRecording() {
-  if (MixRecordingOpen || Engine.recording.load())
-    FinishMixRecording();
-  else
-    StartMixRecording();
+  if (MixRecordingOpen || Engine.recording.load()) {
+    FinishMixRecording(MonotonicMs());
+    return;
+  }
+  RunFollowUp();
+  StartMixRecording();
 }
 
-void MixRecordingTick() {
-  if (MixRecordingOpen && !Engine.recording.load()) FinishMixRecording();
+void MixRecordingTickAt(uint64_t nowMs) {
+  if (MixRecordingOpen && !Engine.recording.load()) FinishMixRecording(nowMs);
+  if (StopFollowUp.pending && nowMs >= StopFollowUp.atMs) RunFollowUp();
 }
+
+void MixRecordingTick() { MixRecordingTickAt(MonotonicMs()); }
 
 std::wstring ShownFolder(const std::wstring& folder) {
   const char* home = std::getenv("HOME");
@@ -166,18 +197,17 @@ void SaveRecordingThread(SaveRecordingJob* job) {
   const std::wstring output = WithExtension(owned->wavPath, owned->flac ? L".flac" : L".mp3");
   const std::wstring folder = ShownFolder(FolderOf(owned->wavPath));
   // A recording that ended on a failure keeps its WAV beside the copy.
-  const bool keepWav = !owned->stopReason.empty();
+  const bool keepWav = owned->stoppedItself;
   std::wstring error;
-  auto message = std::make_unique<std::wstring>();
+  auto message = std::make_unique<UiText>();
   if (EncodeWavFile(owned->wavPath, output, owned->flac ? AudioSubtype::Flac : AudioSubtype::Mp3, name, &error)) {
     std::error_code ignored;
     if (!keepWav) std::filesystem::remove(std::filesystem::path(owned->wavPath), ignored);
-    *message = keepWav ? fmt::format(L"Mix saved as {} and WAV in {}", name, folder)
-                       : fmt::format(L"Mix saved as {} in {}", name, folder);
+    *message = keepWav ? UiFormat(L"Mix saved as {} and WAV in {}", name, folder)
+                       : UiFormat(L"Mix saved as {} in {}", name, folder);
   } else {
     WriteLog(L"Recording: the {} copy failed: {}", name, error);
-    *message = error;
+    *message = UiText(error);
   }
-  if (keepWav) *message = owned->stopReason + L". " + *message;
   if (PostToUi(kRecordingStatusPost, 0, message.get())) message.release();
 }

@@ -3,12 +3,13 @@
 // recordings folder and, on the second press, stops it, writes the tracklist beside it and
 // converts the WAV to MP3 or FLAC after the [Options] RecordFormat setting on a worker thread.
 // The MP4 beside it comes with the video recorder. UI thread unless a contract says otherwise.
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 
-inline constexpr int kRecordingStatusPost = 9;  // the conversion's message (a heap wide string)
+inline constexpr int kRecordingStatusPost = 9;  // the conversion's message (a heap UiText)
 inline constexpr int32_t kRecordFormatWav = 0;
 inline constexpr int32_t kRecordFormatMp3 = 1;
 inline constexpr int32_t kRecordFormatFlac = 2;
@@ -30,8 +31,10 @@ extern std::vector<TracklistEntry> RecordingTracklist;
 void ToggleRecording();
 // Per frame: a recording started by REC that the recorder ended by itself (a failed write, a
 // nearly full disk, the size limit) is finished as a stop would: the reason on the status line,
-// the tracklist, and the MP3 or FLAC copy, made beside the WAV that is kept.
+// the tracklist, and, once the reason has shown for 5 s (or at the next REC), the MP3 or FLAC copy
+// beside the WAV, which is kept (without a copy: where it was saved). The At form takes the clock.
 void MixRecordingTick();
+void MixRecordingTickAt(uint64_t nowMs);
 // The folder as the user reads it: the home folder shown as "~".
 std::wstring ShownFolder(const std::wstring& folder);
 // "Veldmix mix 2026-03-05 14-07-09.wav" for the time.
@@ -43,9 +46,9 @@ std::wstring TracklistPathFor(const std::wstring& wavPath);
 struct SaveRecordingJob {
   std::wstring wavPath;
   bool flac = false;
-  std::wstring stopReason;  // why the recording stopped by itself; empty after a REC press
+  bool stoppedItself = false;  // the recorder ended it (a failure): the WAV is kept
 };
 // Worker: encodes the WAV beside itself as .mp3 or .flac, deletes the WAV when the copy reads
 // back whole (unless the recording stopped by itself) and posts kRecordingStatusPost with the
-// message, led by the stop reason (the post's owner frees it). Any thread but audio.
+// message (the post's owner frees it). Any thread but audio.
 void SaveRecordingThread(SaveRecordingJob* job);

@@ -35,11 +35,11 @@ std::mutex recorderControl;
 RecordingLimits recordLimits;
 std::filesystem::path recordFolder;
 std::mutex problemLock;
-std::wstring problemText;
+UiText problemText;
 
-void SetProblem(const std::wstring& text) {
+void SetProblem(UiText text) {
   std::lock_guard<std::mutex> guard(problemLock);
-  problemText = text;
+  problemText = std::move(text);
 }
 
 // Gives an idle ring a fresh buffer: allocated here, swapped in under the engine lock (the render
@@ -89,15 +89,15 @@ void FinishOrReport(std::FILE* file, uint32_t rate, uint64_t frames) {
   std::wstring reason;
   if (FinishRecordingFile(file, rate, frames, &reason)) return;
   WriteLog(L"Audio: the recording's WAV header couldn't be finished ({})", reason);
-  SetProblem(L"Recording may be unreadable — couldn't finish the WAV file (" + reason + L")");
+  SetProblem(UiFormat(L"Recording may be unreadable \u2014 couldn't finish the WAV file ({})", reason));
 }
 
 // Ends a recording from inside the recorder thread: the render stops feeding the ring, the file
 // is finished with the frames that reached it, and the reason is logged and published.
-void StopFromRecorder(const std::wstring& logText, const std::wstring& problem) {
+void StopFromRecorder(const std::wstring& logText, UiText problem) {
   Engine.recording.store(false);
   WriteLogText(logText);
-  SetProblem(problem);
+  SetProblem(std::move(problem));
   std::FILE* file = Engine.recordFile;
   Engine.recordFile = nullptr;
   FinishOrReport(file, static_cast<uint32_t>(Engine.recordRate.load()), Engine.recordFrames.load());
@@ -118,7 +118,9 @@ bool WriteWavHeader(std::FILE* file, uint32_t rate, uint64_t frames) {
   return wrote && back && std::fflush(file) == 0;
 }
 
-std::wstring RecordingProblem() {
+std::wstring RecordingProblem() { return EnglishText(RecordingProblemMessage()); }
+
+UiText RecordingProblemMessage() {
   std::lock_guard<std::mutex> guard(problemLock);
   return problemText;
 }
@@ -134,7 +136,10 @@ bool StartRecording(const std::wstring& path, const RecordingLimits& limits) {
   if (Engine.recording.load()) return false;
   // Asked of the output, not remembered: a rate kept from a stopped output records nothing.
   const int32_t rate = RunningOutputRate(Engine);
-  if (rate < 1 || static_cast<uint32_t>(rate) > kWavMaxSampleRate) return false;
+  if (rate < 1 || static_cast<uint32_t>(rate) > kWavMaxSampleRate) {
+    WriteLog(L"Audio: no recording of {}: no audio output is running", path);
+    return false;
+  }
   // A recorder that stopped by itself has finished its file; only its thread is left to join.
   if (Engine.recorderThread.joinable()) Engine.recorderThread.join();
   if (Engine.recordFile != nullptr) {
@@ -156,7 +161,7 @@ bool StartRecording(const std::wstring& path, const RecordingLimits& limits) {
     return false;
   }
 
-  SetProblem(L"");
+  SetProblem(UiText());
   Engine.recordFile = file;
   Engine.recordRate.store(rate);
   Engine.recordFrames.store(0);
@@ -214,7 +219,7 @@ void RecorderThread() {
       if (!ec && space.available < reserve) {
         StopFromRecorder(fmt::format(L"Audio: recording stopped, {} bytes free on the disk, {} kept free; {} frames kept",
                                      space.available, reserve, frames),
-                         L"Recording stopped — not enough disk space left");
+                         UiText(L"Recording stopped \u2014 not enough disk space left"));
         return;
       }
     }
@@ -235,12 +240,12 @@ void RecorderThread() {
       const std::wstring reason = ErrnoText(writeError);
       StopFromRecorder(fmt::format(L"Audio: recording stopped, writing the WAV file failed ({}); {} frames kept",
                                    reason, frames),
-                       L"Recording stopped — couldn't write the file (" + reason + L")");
+                       UiFormat(L"Recording stopped \u2014 couldn't write the file ({})", reason));
       return;
     }
     if (frames >= limit) {
       StopFromRecorder(fmt::format(L"Audio: recording stopped at the WAV size limit ({} frames)", frames),
-                       L"Recording stopped — the WAV file reached its size limit (4 GB)");
+                       UiText(L"Recording stopped \u2014 the WAV file reached its size limit (4 GB)"));
       return;
     }
     const uint64_t now = MonotonicMs();
@@ -249,7 +254,7 @@ void RecorderThread() {
       if (!WriteWavHeader(file, rate, frames)) {
         const std::wstring reason = ErrnoText(errno);
         StopFromRecorder(fmt::format(L"Audio: recording stopped, updating the WAV header failed ({})", reason),
-                         L"Recording stopped — couldn't write the file (" + reason + L")");
+                         UiFormat(L"Recording stopped \u2014 couldn't write the file ({})", reason));
         return;
       }
     }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/ui_text.h"
 #include "engine/wav_file.h"
 
 // --- Taps ---------------------------------------------------------------------------------------
@@ -34,9 +35,11 @@ bool StartRecording(const std::wstring& path, const RecordingLimits& limits = {}
 // closes the file. Harmless when nothing records. Control thread.
 void StopRecording();
 // Why the last recording stopped by itself or ended badly (a write failure, a nearly full disk,
-// the size limit, a header that could not be finished), for the status line; empty when it went
-// well. Cleared by StartRecording. Any thread.
+// the size limit, a header that could not be finished), in English (logs, the self-test); empty
+// when it went well. Cleared by StartRecording. Any thread.
 std::wstring RecordingProblem();
+// The same as a message for the status line, translated when drawn.
+UiText RecordingProblemMessage();
 // The free bytes a recording keeps on its file system after `wavBytes` of WAV data, for a copy
 // of `copyShare` of that size plus a margin for the tracklist and the copy's headers.
 uint64_t RecordingReserveBytes(uint64_t wavBytes, double copyShare);

@@ -395,23 +395,6 @@ TEST(StreamLive, NoAudioOutputFailsAndStopsDuringTheWait) {
   EXPECT_EQ(LiveStreamState(), kStreamOff);
 }
 
-// A rate left behind by an output that stopped is no output: the stream fails before it
-// connects, and the server never hears from it.
-TEST(StreamLive, ARateLeftByAStoppedOutputIsNoOutput) {
-  LoopbackPeer server([](NetSocket) {});
-  ASSERT_TRUE(server.ok());
-  PublishOutputStopped(Engine);
-  Engine.sampleRate.store(48000);
-  StartLiveStream(Engine, Config(server.port()));
-  ASSERT_TRUE(WaitFor([] { return LiveStreamState() == kStreamFailed; }, 2000));
-  EXPECT_EQ(LiveStreamError(), L"No audio output is running");
-  StopLiveStream();
-  server.Finish();
-  EXPECT_FALSE(server.accepted());
-  EXPECT_EQ(LiveStreamBytes(), 0u);
-  Engine.sampleRate.store(0);
-}
-
 // On air, the output goes away: after a short grace the stream ends with the reason instead of
 // holding the listeners on silence.
 TEST(StreamLive, AnOutputThatStopsOnAirEndsTheStream) {

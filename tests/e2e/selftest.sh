@@ -2,8 +2,11 @@
 # The self-test of the real program on a virtual display and the test sound server: it plays a
 # track through the scripted mix and ends with 0, leaving a 16-bit WAV of about 8.5 s with sound
 # in it and an MP3 copy of the same length; a track that never loads and an output folder that
-# cannot be written each end the run with 1, the reason on stderr, in bounded time. run.sh without
-# a display runs the same self-test on a demo track and says where the mix went.
+# cannot be written each end the run with 1, the reason on stderr, in bounded time; so does a run
+# whose sound server is killed 3 s in, naming when the output stopped and keeping what it
+# recorded (this run goes beside the short failing ones, on a sound server of its own). run.sh without a
+# display runs the same self-test on a demo track and says where the mix went.
+# Labels: slow
 set -uo pipefail
 
 build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
@@ -83,6 +86,32 @@ check "the MP3 copy lasts as long as the WAV ($mp3_seconds against $wav_seconds)
   'within "$mp3_seconds" "$wav_seconds" $kCopyTolerance'
 check "the copy is MP3" '[ "$(ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$work/out/mix.mp3")" = mp3 ]'
 
+# --- A run whose sound server is killed 3 s in, beside the short runs below ---
+# Its own HOME (log) and sound server. Not beside the whole run: two mixes at once on a loaded
+# machine would shorten each other.
+readonly kKillAfter=3       # s after the recording started
+readonly kKilledMaxSeconds=5  # s of WAV it may hold: the output stopped about 3 s in
+killed_home="$work/killed-home"
+killed_log="$killed_home/.local/state/Veldmix/Veldmix.log"
+mkdir -p "$killed_home" "$work/out3"
+(
+  eval "$(VELDMIX_AUDIO_OWNER=$$ "$source_dir/scripts/test_audio_server.sh" start "$work/pulse-killed")" || exit 99
+  HOME="$killed_home" exec timeout "$kRunLimit" "$app" --selftest "$work/out3/mix.wav" "$work/track.mp3" \
+    >"$work/killed.out" 2>"$work/killed.err"
+) &
+killed_pid=$!
+(
+  for _ in $(seq 1 600); do
+    grep -qF "Self-test: recording the mix to" "$killed_log" 2>/dev/null && break
+    kill -0 "$killed_pid" 2>/dev/null || exit 0
+    sleep 0.1
+  done
+  sleep $kKillAfter
+  kill -KILL "$(cat "$work/pulse-killed/server.pid")" 2>/dev/null
+  date +%s.%N >"$work/killed.at"
+) &
+killer_pid=$!
+
 # --- A track that never loads ---
 run_selftest missing "$work/out2/mix.wav" "$work/no-such-track.mp3"
 check "a missing track ends with 1 (got $code)" '[ "$code" = 1 ]'
@@ -102,6 +131,22 @@ if [ "$(id -u)" != 0 ]; then  # root writes into read-only folders
   check "a read-only output folder ends with 1 (got $code)" '[ "$code" = 1 ]'
   check "... with the reason" 'grep -qF "Permission denied" "$work/locked.err"'
 fi
+
+# --- ... and the run whose sound server was killed ---
+wait "$killed_pid"
+code=$?
+wait "$killer_pid"
+"$source_dir/scripts/test_audio_server.sh" stop "$work/pulse-killed" >/dev/null 2>&1
+check "the server was killed during the run" '[ -s "$work/killed.at" ]'
+check "a run that lost its output ends with 1 (got $code)" '[ "$code" = 1 ]'
+check "... failing the recording, not the other checks" \
+  'grep -qx "FAIL  mix recorded" "$work/killed.err" && grep -qx "PASS  mix recorder started" "$work/killed.err" &&
+   [ "$(grep -c "^FAIL" "$work/killed.err")" = 1 ]'
+check "... naming when the output stopped" \
+  'grep -qE "holds [0-9.]+ s of the 8\.[0-9] s run: the audio output stopped [2-4]\.[0-9] s into the run" "$work/killed.err"'
+killed_seconds=$(soxi -D "$work/out3/mix.wav" 2>/dev/null || echo 0)
+check "... keeping a readable WAV of what was recorded ($killed_seconds s)" \
+  'less_than 1 "$killed_seconds" && less_than "$killed_seconds" $kKilledMaxSeconds'
 
 # --- run.sh without a display ---
 # A copy of the scripts with run.sh makes its out/ folder inside $work; VELDMIX_BUILD keeps the

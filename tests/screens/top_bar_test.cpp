@@ -269,7 +269,7 @@ class TopBarRecording : public TopBar {
     StopOutputs(Engine);
     Engine.sampleRate.store(0);
     DrainUiPosts([](const UiPost& post) {
-      if (post.message == kRecordingStatusPost) delete static_cast<std::wstring*>(post.lparam);
+      if (post.message == kRecordingStatusPost) delete static_cast<UiText*>(post.lparam);
     });
     LiveDeckViews[1] = DeckView{};
     TopBar::TearDown();
@@ -352,8 +352,8 @@ TEST_F(TopBarRecording, StoppingSavesAnMp3CopyAndNoTracklistWhenNothingWasHeard)
   ASSERT_TRUE(WaitFor(
       [&] {
         DrainUiPosts([&](const UiPost& post) {
-          std::unique_ptr<std::wstring> text(static_cast<std::wstring*>(post.lparam));
-          if (post.message == kRecordingStatusPost && text) message = *text;
+          std::unique_ptr<UiText> text(static_cast<UiText*>(post.lparam));
+          if (post.message == kRecordingStatusPost && text) message = EnglishText(*text);
         });
         return !message.empty();
       },

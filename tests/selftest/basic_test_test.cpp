@@ -20,6 +20,7 @@
 #include "selftest/basic_test.h"
 #include "selftest/selftest_state.h"
 #include "selftest/selftest_tick.h"
+#include "support/audio_server.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
@@ -276,6 +277,38 @@ TEST_F(BasicRun, AnOutputThatStopsMidRunFailsNamingWhen) {
             std::string::npos)
       << err;
   EXPECT_EQ(ProbeWithSoxi(out_ + "/mix.wav").frames, 31LL * kPeriodsPerTick * kTestPeriod);
+}
+
+// Without a stop of the output, a mix a little short (late periods on a loaded machine) passes;
+// one short by more than a tenth of the run does not.
+TEST_F(BasicRun, AMixFarBehindTheRunFailsEvenWithTheOutputRunning) {
+  // Mix renders here faster than in real time: each stretch stays within the recorder's 4 s ring
+  // and waits until the recorder has written it.
+  const auto drained = [] { return WaitFor([] { return RingFill(Engine.recordRing) == 0; }, 10000); };
+  LoadTrack();
+  PlayFromTo(0.0, 3.5);
+  ASSERT_TRUE(drained());
+  PlayFromTo(3.6, 7.0);  // 7.1 s of mix, then the output renders nothing more though it runs
+  ASSERT_TRUE(drained());
+  testing::internal::CaptureStderr();
+  for (int tick = 71; tick <= 85; ++tick) TickAt(kT0 + tick / 10.0 + kTickLate);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(TestProgress.finished);
+  EXPECT_NE(err.find("mix recorded: the WAV " + out_ + "/mix.wav holds 7.1 s of the 8.5 s run: the output fell "
+                     "behind the mix"),
+            std::string::npos)
+      << err;
+
+  StopRecording();
+  ResetSelfTest();
+  SelfTestTickAt(kT0);
+  PlayFromTo(0.1, 3.9);
+  ASSERT_TRUE(drained());
+  PlayFromTo(4.0, 7.8);
+  ASSERT_TRUE(drained());
+  for (int tick = 79; tick <= 85; ++tick) TickAt(kT0 + tick / 10.0 + kTickLate);
+  EXPECT_TRUE(TestProgress.finished);
+  EXPECT_NE(SelfTestResults.find(L"PASS  mix recorded\n"), std::wstring::npos) << "0.7 s behind";
 }
 
 TEST_F(BasicRun, AFailedCopyFailsTheRun) {

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The real program under a virtual display loses its sound server (killed while the output
+# runs): REC then says it couldn't start and leaves no file, and GO LIVE (an Icecast stream set up
+# in settings.ini) fails with "No audio output is running" without ever connecting to the
+# server. Status texts are read off the screen with tesseract. Then veldmix-tool encode refuses
+# an empty WAV. About 20 s.
+set -uo pipefail
+
+fail() {
+  echo "no_output: FAIL: $*" >&2
+  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 20 "$log" >&2; fi
+  exit 1
+}
+
+build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
+source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+app="$build/veldmix"
+tool="$build/veldmix-tool"
+server="$source_dir/scripts/test_audio_server.sh"
+[ -x "$app" ] || fail "no veldmix at $app"
+[ -x "$tool" ] || fail "no veldmix-tool at $tool"
+for t in Xvfb xdpyinfo xdotool import convert tesseract sox pactl; do
+  command -v "$t" >/dev/null || fail "$t is not installed"
+done
+
+work="$(mktemp -d /tmp/veldmix-e2e-nooutput-XXXXXX)"
+artifacts="$build/e2e-artifacts/no_output"  # the screenshots, kept for a look
+rm -rf "$artifacts"
+mkdir -p "$artifacts"
+xvfb_pid=""
+app_pid=""
+listener_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
+  [ -n "$listener_pid" ] && kill "$listener_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  "$server" stop "$work/pulse" >/dev/null 2>&1
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Always a sound server of our own: this one gets killed.
+eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$work/pulse")" || fail "no sound server"
+export HOME="$work/home" LANG=C.UTF-8 OMP_THREAD_LIMIT=1
+unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL
+mkdir -p "$HOME/.local/share/Veldmix"
+log="$HOME/.local/state/Veldmix/Veldmix.log"
+recordings="$HOME/Music/Veldmix Recordings"
+
+# A stand-in Icecast server that only notes each connection.
+cat >"$work/listener.py" <<'EOF'
+import socket, sys
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+s.listen(4)
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+while True:
+    c, _ = s.accept()
+    open(sys.argv[2], "a").write("connected\n")
+    c.close()
+EOF
+/usr/bin/python3 "$work/listener.py" "$work/port" "$work/connections" &
+listener_pid=$!
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || fail "the stand-in server did not start"
+password=$(/usr/bin/python3 "$source_dir/tests/support/seal_secret.py" "$HOME/.config" "hackme") || fail "no sealed password"
+cat >"$HOME/.local/share/Veldmix/settings.ini" <<EOF
+[Broadcast]
+Host=127.0.0.1
+Port=$(cat "$work/port")
+Password=$password
+[Options]
+RecordFormat=1
+EOF
+
+source "$source_dir/tests/support/private_display.sh"
+start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
+
+wait_for() {  # seconds, then a command that must come true
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq 1 "$limit"); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
+window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
+window_shown() { [ -n "$(window_id)" ]; }
+shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+# Text in a part of a screenshot (x y w h), enlarged for tesseract; words on one line.
+ocr() {
+  convert "$artifacts/$1.png" -crop "$4x$5+$2+$3" +repage -resize 300% -colorspace Gray -negate "$work/ocr.png"
+  tesseract "$work/ocr.png" - 2>/dev/null | tr -s ' \n' ' '
+}
+# Screenshots until a part of the screen reads as the pattern, a few times (a loaded machine may
+# draw the frame late); leaves what it read last in $text.
+read_screen() {  # name pattern x y w h
+  for _ in 1 2 3 4; do
+    shot "$1"
+    text=$(ocr "$1" "$3" "$4" "$5" "$6")
+    # shellcheck disable=SC2254
+    case $text in $2) return 0 ;; esac
+    sleep 0.5
+  done
+  return 1
+}
+
+"$app" >"$work/app.out" 2>&1 &
+app_pid=$!
+wait_for 30 window_shown || fail "the main window did not appear"
+wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
+eval "$(xdotool getwindowgeometry --shell "$(window_id)")"  # X Y WIDTH HEIGHT
+kill -KILL "$(cat "$work/pulse/server.pid")"
+wait_for 10 log_has "Audio: master output stopped" || fail "the program did not notice the server was gone"
+
+# --- REC ---
+xdotool windowfocus --sync "$(window_id)" 2>/dev/null
+xdotool key --clearmodifiers ctrl+r
+wait_for 20 log_has "Audio: no recording of" || fail "REC was not refused (or never pressed)"
+read_screen rec "*Couldn't start recording*audio output available*" $((X + WIDTH / 2 - 400)) $((Y + 80)) 800 60 ||
+  fail "REC without an output showed: $text"
+sleep 1
+[ -z "$(ls -A "$recordings" 2>/dev/null)" ] || fail "REC left files: $(ls "$recordings")"
+
+# --- GO LIVE: found on screen by its label ---
+convert "$artifacts/rec.png" -crop "${WIDTH}x40+$X+$Y" +repage -resize 300% -colorspace Gray -negate "$work/bar.png"
+read -r lx ly < <(tesseract "$work/bar.png" - tsv 2>/dev/null |
+  awk -F'\t' '$12 == "GO" { gx = $7; gy = $8 } $12 == "LIVE" && gx != "" { print int((gx + $7 + $9) / 2 / 3), int(($8 + $10 / 2) / 3); exit }')
+[ -n "${lx:-}" ] || fail "GO LIVE was not found on the top bar"
+xdotool mousemove $((X + lx)) $((Y + ly)) click 1
+sleep 1  # the stream fails at once; its message shows under the button while the mouse is on it
+xdotool mousemove $((X + lx + 1)) $((Y + ly))
+read_screen live "*No audio output is running*" $((X + lx - 300)) $((Y + 40)) 600 60 ||
+  fail "GO LIVE without an output showed: $text"
+[ ! -s "$work/connections" ] || fail "the stream connected to the server with no output running"
+
+kill -TERM "$app_pid"
+wait "$app_pid"
+code=$?
+app_pid=""
+[ "$code" = 0 ] || fail "the program ended with $code"
+[ -z "$(ls -A "$recordings" 2>/dev/null)" ] || fail "files were left in the recordings folder: $(ls "$recordings")"
+
+# --- An empty WAV has nothing to copy ---
+sox -n -r 48000 -c 2 -b 16 "$work/empty.wav" trim 0 0 2>/dev/null || fail "sox could not make an empty WAV"
+"$tool" encode "$work/empty.wav" "$work/empty.mp3" >"$work/encode.out" 2>&1
+code=$?
+[ "$code" = 1 ] || fail "encoding an empty WAV ended with $code: $(cat "$work/encode.out")"
+grep -qF "The recording is empty" "$work/encode.out" || fail "no clear error for an empty WAV: $(cat "$work/encode.out")"
+[ ! -e "$work/empty.mp3" ] || fail "an empty WAV left an MP3"
+
+echo "no_output: PASS"
