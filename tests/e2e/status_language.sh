@@ -61,7 +61,7 @@ pill_text() {
   width=$(identify -format '%w' "$work/window.png") || return 1
   convert "$work/window.png" -crop "560x34+$((width / 2 - 280))+100" +repage -resize 300% -colorspace Gray -negate \
     "$work/pill.png" || return 1
-  tesseract "$work/pill.png" - --psm 7 2>/dev/null >"$work/pill.txt"
+  OMP_THREAD_LIMIT=1 tesseract "$work/pill.png" - --psm 7 2>/dev/null >"$work/pill.txt"
 }
 # D sets a memory cue on the left deck once its track has landed; before that it does nothing.
 shown=""
