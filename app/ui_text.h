@@ -3,7 +3,6 @@
 // key of the translation table, so it is translated first and filled afterwards (ui/language's
 // TranslateFilled); a text formatted before it is translated never matches its row. Any layer may
 // build one; only drawing code translates it.
-#include <concepts>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,7 +20,7 @@ using UiTextArg = std::variant<int64_t, uint64_t, double, std::wstring>;
 struct UiText {
   std::wstring pattern;          // English: a {fmt} pattern when `formatted`, else the text itself
   std::vector<UiTextArg> args;   // the values, in the order of the pattern's fields
-  bool formatted = false;        // false: a plain text, shown as it is (braces and all)
+  bool formatted = false;        // false: a plain text, never formatted (braces and all)
 
   UiText() = default;
   UiText(std::wstring text) : pattern(std::move(text)) {}
@@ -31,6 +30,7 @@ struct UiText {
   bool operator==(const UiText&) const = default;
 };
 
+// A value as UiFormat keeps it: signed and unsigned whole numbers widened, floats as double.
 template <typename T>
 UiTextArg ToUiTextArg(const T& value) {
   using V = std::remove_cvref_t<T>;
