@@ -58,10 +58,10 @@ void HandleSamplerSlot(const UiPost& post) {
 }
 
 void HandleStatusText(const UiPost& post) {
-  std::unique_ptr<std::wstring> text(static_cast<std::wstring*>(post.lparam));
+  std::unique_ptr<UiText> text(static_cast<UiText*>(post.lparam));
   if (text) ShowStatus(*text);
 }
-void DiscardStatusText(const UiPost& post) { delete static_cast<std::wstring*>(post.lparam); }
+void DiscardStatusText(const UiPost& post) { delete static_cast<UiText*>(post.lparam); }
 
 // The MIDI message goes to the controller code once it exists.
 void HandleMidi(const UiPost&) { InvalidateWindow(); }

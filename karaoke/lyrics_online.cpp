@@ -9,6 +9,7 @@
 
 #include "app/json.h"
 #include "app/log.h"
+#include "app/text_parse.h"
 #include "karaoke/lrc.h"
 #include "platform/http_client.h"
 #include "platform/text.h"
@@ -45,18 +46,11 @@ std::wstring StringMember(const JsonValue& object, const wchar_t* key) {
   return value && value->kind == kJsonString ? value->string : std::wstring();
 }
 
-// A printable, clipped excerpt of an answer for the log.
-std::wstring Excerpt(const std::string& body) {
-  std::wstring text = Utf8ToWide(std::string_view(body).substr(0, kLoggedExcerptChars));
-  for (wchar_t& c : text)
-    if (c < L' ' || c == 0x7F) c = L' ';
-  return text;
-}
-
 // The body as the JSON value of the wanted kind; false (and a log line) otherwise.
 bool ParseAnswer(const std::string& body, int32_t wantedKind, JsonValue* out) {
   if (JsonParse(Utf8ToWide(body), out) && out->kind == wantedKind) return true;
-  WriteLog(L"Lyrics: LRCLIB answered {} bytes that are not the JSON expected: {}", body.size(), Excerpt(body));
+  WriteLog(L"Lyrics: LRCLIB answered {} bytes that are not the JSON expected: {}", body.size(),
+           PrintableExcerpt(body, kLoggedExcerptChars));
   *out = JsonValue();
   return false;
 }
@@ -210,23 +204,6 @@ Lyrics LookUpLrclib(const std::wstring& artistText, const std::wstring& titleTex
   }
   *message = UiText();
   return lyrics;
-}
-
-std::string UrlEncode(std::wstring_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char byte : WideToUtf8(text)) {
-    const auto c = static_cast<unsigned char>(byte);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    }
-  }
-  return out;
 }
 
 bool HasNoiseWord(std::wstring_view text) {

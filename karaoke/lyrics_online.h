@@ -48,8 +48,6 @@ Lyrics LookUpLrclib(const std::wstring& artist, const std::wstring& title, doubl
 bool LrclibGet(const std::string& path, long* status, std::string* body);
 
 // --- Text ---
-// The UTF-8 bytes of the text with every byte other than A-Z a-z 0-9 - . _ ~ as %XX (upper case).
-std::string UrlEncode(std::wstring_view text);
 // The title without a bracketed part, or a " - " tail, that holds a noise word; trimmed.
 std::wstring CleanTitle(std::wstring_view title);
 // True when the lower-cased text contains one of kTitleNoiseWords.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/log.h"
+#include "app/text_parse.h"
 #include "karaoke/lrc.h"
 #include "library/id3_frames.h"
 #include "platform/files.h"

@@ -7,6 +7,7 @@
 #include <fmt/xchar.h>
 
 #include "app/log.h"
+#include "app/text_parse.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -41,17 +42,6 @@ uint32_t BigEndian32(const uint8_t* p) {
 }
 
 bool IsFrameIdChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
-
-// A printable excerpt of bytes for a message: other bytes as \xNN.
-std::wstring Printable(std::span<const uint8_t> bytes) {
-  std::wstring out;
-  for (size_t i = 0; i < bytes.size() && i < kMaxLoggedExcerpt; ++i) {
-    const uint8_t c = bytes[i];
-    if (c >= 0x20 && c < 0x7F) out += wchar_t(c);
-    else out += fmt::format(L"\\x{:02X}", c);
-  }
-  return out;
-}
 
 struct HeaderInfo {
   int version = 0;
@@ -197,7 +187,7 @@ Id3Status ParseId3Tag(std::span<const uint8_t> bytes, Id3Tag* tag, std::wstring*
     if (h[0] == 0) break;  // padding
     const std::span<const uint8_t> idBytes(h, 4);
     if (!std::all_of(idBytes.begin(), idBytes.end(), IsFrameIdChar))
-      return stop(fmt::format(L"ID3 frame id \"{}\" is not four capital letters or digits", Printable(idBytes)));
+      return stop(fmt::format(L"ID3 frame id \"{}\" is not four capital letters or digits", ByteExcerpt(idBytes, kMaxLoggedExcerpt)));
     const std::string id(reinterpret_cast<const char*>(h), 4);
     uint32_t size = 0;
     if (header.version == 3) size = BigEndian32(h + 4);

@@ -9,6 +9,7 @@
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
+#include "broadcast/mix_recording.h"
 #include "control/macros.h"
 #include "control/remote_state.h"
 #include "control/timecode.h"
@@ -123,6 +124,7 @@ void AppTickAt(uint64_t nowMs) {
   UpdatePhraseCache();
   AutomixTick();
   NowPlayingTick();
+  MixRecordingTick();
   KaraokeTick();
   FinishPadRecording();
   BuildRemoteState();

@@ -192,7 +192,9 @@ TEST(Id3Tags, ABadFrameKeepsTheFramesBeforeIt) {
     EXPECT_EQ(p.tag.frames[0].id, "SYLT");
     EXPECT_EQ(p.tag.frames[1].id, "TXXX");  // an empty frame is kept and the walk goes on
     EXPECT_EQ(p.tag.bytes, c.bytes.size() - past.size());
-    if (c.frames == 3) EXPECT_EQ(Text(p.tag.frames[2].data), std::string(172, 'g'));
+    if (c.frames == 3) {
+      EXPECT_EQ(Text(p.tag.frames[2].data), std::string(172, 'g'));
+    }
   }
   // A frame header cut by the tag's end is not read: the tag ends there.
   const Parsed cut = Parse(Tag(4, before + std::string("TIT2\0\0", 6)) + past);

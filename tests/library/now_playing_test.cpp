@@ -250,7 +250,7 @@ TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
   config.Host = L"127.0.0.1";
   config.Port = peer.port();
   config.Password = L"hackme";
-  Engine.sampleRate.store(48000);
+  PublishOutputStarted(Engine, 48000);
   StartLiveStream(Engine, config);
   const bool onAir = WaitFor([] { return LiveStreamState() == kStreamOnAir; }, 5000);
   if (onAir) {
@@ -260,7 +260,7 @@ TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
     EXPECT_EQ(NowPlaying.announcedPath, Utf8ToWide(tagged));
   }
   StopLiveStream();
-  Engine.sampleRate.store(0);
+  PublishOutputStopped(Engine);
   ASSERT_TRUE(onAir) << EnglishText(LiveStreamError());
 }
 
