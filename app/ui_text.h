@@ -34,9 +34,11 @@ struct UiText {
   bool operator==(const UiText& other) const;  // by content, texts inside included
 };
 
+// The text in English with its values filled in (logs, tests). A pattern its values do not fit
+// comes back as the bare pattern.
+std::wstring EnglishText(const UiText& text);
 // How a text inside a text is shown: EnglishText, or ui/language's TranslateFilled on screen.
 using UiTextShower = std::wstring (*)(const UiText&);
-std::wstring EnglishText(const UiText& text);
 
 // fmt shows a UiText as its English text (logs), which also lets UiFormat take one as a value.
 template <>
@@ -82,8 +84,6 @@ bool FillPattern(std::wstring_view pattern, const std::vector<UiTextArg>& args, 
 // translation never loses a value or throws. A plain text comes back as `translated`.
 // Texts inside are shown by `part`.
 std::wstring FillTranslated(const UiText& text, std::wstring_view translated, UiTextShower part);
-// (EnglishText, above: the text in English with its values filled in, for logs and tests. A
-// pattern its values do not fit comes back as the bare pattern.)
 // The {fmt} fields of a pattern in order, braces included ("{}", "{:.1f}"); "{{" and "}}" are
 // literal braces, not fields. Two patterns fill alike when their lists are equal.
 std::vector<std::wstring_view> PatternFields(std::wstring_view pattern);

@@ -254,7 +254,7 @@ TEST(WindowProc, CompletionsReachTheirHandlersThroughTheWakeUp) {
   OpenUiPosts([] { PostWindowNotice(WindowNotice::UiPosts); });
   Status = StatusLine{};
   std::thread worker([] {
-    EXPECT_TRUE(PostToUi(9, 0, new std::wstring(L"Export finished")));
+    EXPECT_TRUE(PostToUi(9, 0, new UiText(L"Export finished")));
     EXPECT_TRUE(PostToUi(3, 1, nullptr));  // nothing handles it yet: dropped
   });
   worker.join();
