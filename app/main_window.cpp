@@ -17,10 +17,12 @@
 #include "app/test_mode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
+#include "engine/control_input.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/sampler.h"
+#include "engine/side_slots.h"
 #include "library/backups.h"
 #include "library/database.h"
 #include "library/folder_view.h"
@@ -30,9 +32,7 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
-#include "ui/palette.h"
-#include "ui/side_slots.h"
-#include "ui/ui_input.h"
+#include "settings/palette.h"
 
 float UiScale = 1.0f;
 SelfTestRequest SelfTest;

@@ -9,11 +9,13 @@
 #include "app/single_instance.h"
 #include "app/status_message.h"
 #include "engine/audio_file.h"
+#include "engine/control_input.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
 #include "engine/sampler.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
@@ -25,8 +27,6 @@
 #include "selftest/selftest_state.h"
 #include "ui/draw.h"
 #include "ui/keyboard.h"
-#include "ui/side_slots.h"
-#include "ui/ui_input.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/engine.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
 
 namespace {
 

@@ -12,15 +12,15 @@
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/status_message.h"
+#include "engine/deck_snapshot.h"
 #include "engine/encode.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "engine/wav_file.h"
 #include "library/files.h"
 #include "library/now_playing.h"
+#include "library/tracklist_text.h"
 #include "platform/ui_post.h"
-#include "screens/tracklist_text.h"
-#include "ui/deck_snapshot.h"
 
 std::wstring RecordingPath;
 std::vector<TracklistEntry> RecordingTracklist;

@@ -116,6 +116,8 @@ std::wstring DeckLetter(int deck);
 // The part of a path after the last '/' (the whole text when there is none).
 std::wstring FileNameOf(const std::wstring& path);
 std::wstring LowerCase(std::wstring text);
+// "m:ss" or, with tenths, "m:ss.t" (tenths cut, not rounded); negative times show as 0.
+std::wstring FormatTime(double seconds, bool tenths);
 // Frames of one beat at the track's BPM: 60 / BPM x rate (a BPM that is not positive counts as 120).
 double BeatSamples(const Track& track);
 // The view's tempo offset, (0.5 - tempoFader) x 2 x pitchRange; the deck plays at 1 + this.

@@ -17,12 +17,12 @@
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
 #include "engine/key_lock.h"
+#include "engine/mixer_controls.h"
 #include "engine/render.h"
 #include "engine/sampler_bank.h"
 #include "engine/stem_controls.h"
 #include "platform/clock.h"
 #include "platform/ui_post.h"
-#include "screens/crossfader.h"
 
 SandboxState Sandbox;
 PrelistenState Prelisten;

@@ -15,7 +15,7 @@
 #include "engine/phrases.h"
 #include "engine/transport.h"
 #include "library/cue_colours.h"
-#include "ui/palette.h"
+#include "settings/palette.h"
 
 std::vector<UndoRecord> UndoStack;
 

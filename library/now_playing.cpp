@@ -7,13 +7,13 @@
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/mix_recording.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
+#include "engine/mixer_controls.h"
 #include "library/database.h"
 #include "library/track_info.h"
 #include "library/track_lists.h"
 #include "platform/paths.h"
-#include "screens/crossfader.h"
-#include "ui/deck_snapshot.h"
 
 NowPlayingState NowPlaying;
 

@@ -5,19 +5,19 @@
 #include <string>
 
 #include "app/settings.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
 #include "library/track_lists.h"
 #include "platform/child_process.h"
 #include "platform/text.h"
-#include "ui/deck_snapshot.h"
+#include "settings/palette.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
 
 void (*DeckMenuEditTags)(const std::wstring& path) = nullptr;

@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "engine/beat_grid.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "ui/deck_snapshot.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 int32_t GridEditorDeck = -1;

@@ -17,17 +17,22 @@
 #include "control/macros_panel.h"
 #include "control/midi_learn.h"
 #include "engine/beat_grid.h"
+#include "engine/control_input.h"
 #include "engine/deck_commands.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "karaoke/karaoke_panel.h"
-#include "library/browser_screen.h"
+#include "library/browser_view.h"
 #include "library/search_box.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
 #include "platform/window.h"
+#include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
 #include "screens/grid_editor.h"
+#include "screens/karaoke_panel.h"
 #include "screens/layout.h"
 #include "screens/mixer.h"
 #include "screens/overview.h"
@@ -35,22 +40,18 @@
 #include "screens/top_bar.h"
 #include "screens/waveform.h"
 #include "settings/help_screen.h"
+#include "settings/palette.h"
 #include "settings/settings_draw.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/tour.h"
-#include "ui/active_control.h"
-#include "ui/deck_snapshot.h"
 #include "ui/draw_pixels.h"
 #include "ui/frame_driver.h"
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 float BeatPulse[kScreenDecks] = {};
@@ -443,7 +444,7 @@ void DrawDeckRotated(int deck, Rc strip) {
 
 void FollowRowDrag() {
   if (!RowDrag.dragging && ActiveControlId == kBrowserRowsControlId && Input.held &&
-      std::hypot(Input.x - Browser.pressX, Input.y - Browser.pressY) > kDragStartDip)
+      std::hypot(Input.x - BrowserScreen.pressX, Input.y - BrowserScreen.pressY) > kDragStartDip)
     RowDrag.dragging = true;
   if (RowDrag.dragging && Input.held) {
     RowDrag.targetDeck = DeckAtPoint(Input.x, Input.y);
@@ -509,7 +510,7 @@ void Frame() {
   UpdateBeatPulses();
 
   DrawBackground();
-  if (Input.pressed && !Inside(Browser.searchBox, Input.x, Input.y)) SearchFocused = false;
+  if (Input.pressed && !Inside(BrowserScreen.searchBox, Input.x, Input.y)) SearchFocused = false;
 
   const OverlayRow* overlay = FirstOpenOverlay();
   {

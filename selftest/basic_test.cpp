@@ -16,6 +16,7 @@
 #include "engine/encode.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
+#include "engine/mixer_controls.h"
 #include "engine/recorder.h"
 #include "engine/sampler.h"
 #include "engine/sandbox.h"
@@ -24,8 +25,6 @@
 #include "platform/error_sound.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "screens/crossfader.h"
-#include "screens/master_fx.h"
 #include "screens/mixer.h"
 #include "selftest/selftest_state.h"
 

@@ -1,9 +1,9 @@
 #include "ui/status_line.h"
 
 #include "platform/clock.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/language.h"
-#include "ui/palette.h"
 #include "ui/widgets.h"
 
 namespace {

@@ -25,6 +25,7 @@
 #include "engine/wav_file.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
+#include "screens/sampler_menu.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"

@@ -11,8 +11,10 @@
 
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/transport.h"
 #include "library/database.h"
 #include "library/now_playing.h"
@@ -20,12 +22,10 @@
 #include "library/track_lists.h"
 #include "platform/net.h"
 #include "platform/text.h"
-#include "screens/crossfader.h"
 #include "support/audio_server.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "ui/deck_snapshot.h"
 
 namespace {
 

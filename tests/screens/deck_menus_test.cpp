@@ -7,14 +7,14 @@
 #include <mutex>
 
 #include "app/settings.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/side_slots.h"
 #include "engine/undo.h"
 #include "library/track_lists.h"
 #include "support/click_tracks.h"
-#include "ui/deck_snapshot.h"
 #include "ui/modal.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
 
 namespace {

@@ -12,14 +12,18 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "control/midi_learn.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
-#include "library/browser_screen.h"
+#include "engine/side_slots.h"
+#include "library/browser_view.h"
 #include "library/search_box.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
-#include "screens/crossfader.h"
+#include "screens/browser_screen.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
 #include "settings/help_screen.h"
@@ -27,8 +31,6 @@
 #include "screens/waveform.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/active_control.h"
-#include "ui/deck_snapshot.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
@@ -37,9 +39,7 @@
 #include "ui/knobs.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -495,7 +495,7 @@ TEST_F(MainScreenFrame, AnEmptySettingsOrHelpScreenLeavesTheMouseToThePanels) {
 }
 
 TEST_F(MainScreenFrame, APressOutsideTheSearchBoxTakesItsFocus) {
-  Browser.searchBox = Rc{100, 600, 200, 24};
+  BrowserScreen.searchBox = Rc{100, 600, 200, 24};
   SearchFocused = true;
   Input.x = 150, Input.y = 610, Input.pressed = true;
   DrawOneFrame();
@@ -564,7 +564,7 @@ class MainScreenDrag : public MainScreenFrame {
   }
   // A press on a browser row at (x, y): what DrawBrowser does.
   static void PressRow(float x, float y) {
-    Browser.pressX = x, Browser.pressY = y;
+    BrowserScreen.pressX = x, BrowserScreen.pressY = y;
     Input.x = x, Input.y = y;
     Input.held = true;
     ActiveControlId = kBrowserRowsControlId;

@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "engine/control_input.h"
 #include "platform/draw_surface.h"
 #include "platform/text.h"
 #include "selftest/window_capture.h"
@@ -20,7 +21,6 @@
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
-#include "ui/ui_input.h"
 
 namespace fs = std::filesystem;
 

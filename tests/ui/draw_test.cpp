@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "engine/deck_view.h"
 #include "platform/draw_surface.h"
 #include "ui/draw.h"
 #include "ui/glow.h"

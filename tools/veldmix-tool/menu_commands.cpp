@@ -12,19 +12,19 @@
 #include <fmt/xchar.h>
 
 #include "app/text_parse.h"
+#include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "library/files.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "settings/palette.h"
 #include "tools/veldmix-tool/commands.h"
 #include "ui/draw.h"
 #include "ui/full_screen.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
 #include "ui/popup_menu.h"
-#include "ui/ui_input.h"
 
 namespace {
 
