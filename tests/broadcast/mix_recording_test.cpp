@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
@@ -21,7 +22,6 @@
 #include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "ui/status_line.h"
 
 namespace fs = std::filesystem;
 
