@@ -38,13 +38,13 @@ std::atomic<int32_t> streamState{kStreamOff};
 std::atomic<uint64_t> bytesSent{0};
 std::atomic<uint64_t> onAirTick{0};
 std::mutex statusLock;
-std::wstring statusText;
+UiText statusText;
 // The stream's socket while it is open, so that a stopper can shut it down. The thread closes it
 // only after taking it out under the lock, so a stopper never touches a reused descriptor.
 std::mutex socketLock;
 NetSocket liveSocket = kNoSocket;
 
-void SetStatus(const std::wstring& text) {
+void SetStatus(const UiText& text) {
   std::lock_guard<std::mutex> guard(statusLock);
   statusText = text;
 }
@@ -124,7 +124,7 @@ void StopLiveStream() {
 
 int32_t LiveStreamState() { return streamState.load(); }
 
-std::wstring LiveStreamError() {
+UiText LiveStreamError() {
   std::lock_guard<std::mutex> guard(statusLock);
   return statusText;
 }
@@ -149,7 +149,7 @@ void UpdateLiveStreamTitle(const std::wstring& title) {
 
 // --- Connection -----------------------------------------------------------------------------
 
-NetSocket ConnectTcp(const std::wstring& host, int port, std::wstring& error,
+NetSocket ConnectTcp(const std::wstring& host, int port, UiText& error,
                      const std::atomic<bool>* stop) {
   const std::wstring where = host + L":" + std::to_wstring(port);
   if (port < kMinPort || port > kMaxPort) {
@@ -162,7 +162,7 @@ NetSocket ConnectTcp(const std::wstring& host, int port, std::wstring& error,
     case NetConnectResult::kConnected:
       return socket;
     case NetConnectResult::kNotResolved:
-      error = L"Can't find the server \u201C" + host + L"\u201D";
+      error = UiFormat(L"Can't find the server \u201C{}\u201D", host);
       return kNoSocket;
     case NetConnectResult::kNotConnected:
     case NetConnectResult::kStopped:
@@ -191,7 +191,7 @@ std::string ReadServerReply(NetSocket socket) {
   return text;
 }
 
-NetSocket ConnectStreamServer(const StreamConfig& config, std::wstring& error) {
+NetSocket ConnectStreamServer(const StreamConfig& config, UiText& error) {
   const bool shoutcast = config.Type != 0;
   // Shoutcast v1 sources log in on the port above the listeners' one.
   NetSocket socket =
@@ -318,7 +318,7 @@ std::string Base64Encode(std::string_view bytes) {
 
 // --- Encoding -------------------------------------------------------------------------------
 
-bool OpenMp3Encoder(Mp3StreamEncoder& encoder, int sampleRate, int kbps, std::wstring& error) {
+bool OpenMp3Encoder(Mp3StreamEncoder& encoder, int sampleRate, int kbps, UiText& error) {
   encoder.transform.reset();
   encoder.sampleRate = sampleRate;
   encoder.time = 0;
@@ -370,7 +370,7 @@ void LiveStreamThread() {
 
   while (!stopFlag.load()) {
     streamState.store(kStreamConnecting);
-    std::wstring error;
+    UiText error;
     NetSocket socket = kNoSocket;
     const int32_t rate = RunningOutputRate(engine);
     if (rate <= 0)
@@ -415,7 +415,7 @@ void LiveStreamThread() {
 
 void SendStreamTitle(const StreamConfig& config, const std::wstring& title) {
   const std::string request = StreamTitleRequest(config, title);
-  std::wstring error;
+  UiText error;
   NetSocket socket = ConnectTcp(config.Host, config.Port, error);
   if (socket == kNoSocket) return;
   if (NetSendAll(socket, reinterpret_cast<const uint8_t*>(request.data()), request.size(),

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/ui_text.h"
 #include "broadcast/stream_config.h"
 #include "engine/engine.h"
 #include "platform/net.h"
@@ -40,8 +41,8 @@ void StartLiveStream(AudioEngine& engine, const StreamConfig& config);
 // joins the thread and sets the state to off. Idempotent; never from the streamer thread.
 void StopLiveStream();
 int32_t LiveStreamState();
-// The last failure message; empty while all is well.
-std::wstring LiveStreamError();
+// The last failure message (translated, then filled, when shown); empty while all is well.
+UiText LiveStreamError();
 // Seconds since the latest connection while on air, else 0.
 double LiveStreamSeconds();
 // Every byte written to the stream socket since StartLiveStream, request and headers included.
@@ -54,7 +55,7 @@ void UpdateLiveStreamTitle(const std::wstring& title);
 // Connects to host:port (tried address by address, kStreamConnectTimeoutMs each, I/O time-outs
 // kStreamIoTimeoutMs). stop, when given, cuts the attempt short. kNoSocket with error set to
 // "Can't find the server “host”" or "Couldn't connect to host:port".
-NetSocket ConnectTcp(const std::wstring& host, int port, std::wstring& error,
+NetSocket ConnectTcp(const std::wstring& host, int port, UiText& error,
                      const std::atomic<bool>* stop = nullptr);
 // Sends all bytes in pieces of kStreamSendPieceBytes, counting them in LiveStreamBytes. False when
 // a send fails.
@@ -64,7 +65,7 @@ bool SendAll(NetSocket socket, const uint8_t* bytes, size_t length);
 std::string ReadServerReply(NetSocket socket);
 // Connects and logs in as config's server type; kNoSocket with the message in error. Stopping
 // the stream shuts the socket down while this waits on the server.
-NetSocket ConnectStreamServer(const StreamConfig& config, std::wstring& error);
+NetSocket ConnectStreamServer(const StreamConfig& config, UiText& error);
 
 // --- Requests and replies (pure) ------------------------------------------------------------
 // The configured mount in UTF-8, "/live" when empty, with a leading "/".
@@ -92,7 +93,7 @@ struct Mp3StreamEncoder {
 // Opens (or reopens) the encoder at sampleRate with the offered bitrate nearest to kbps. False
 // with "The MP3 encoder isn't available", "Couldn't start the MP3 encoder" or "MP3 streaming
 // needs a 32, 44.1 or 48 kHz master output".
-bool OpenMp3Encoder(Mp3StreamEncoder& encoder, int sampleRate, int kbps, std::wstring& error);
+bool OpenMp3Encoder(Mp3StreamEncoder& encoder, int sampleRate, int kbps, UiText& error);
 // Encodes frames of interleaved 16-bit stereo and sends every finished MP3 byte with SendAll. An
 // encoder failure drops the block (true); false only when sending failed.
 bool EncodeMp3AndSend(Mp3StreamEncoder& encoder, const int16_t* pcm16, size_t frames,

@@ -267,15 +267,16 @@ void StartOrStopGoingLive(int32_t streamState, int32_t videoState) {
 void QueueErrorBubble(Rc button, float barRight, int32_t streamState, int32_t videoState) {
   if (streamState != kStreamFailed && videoState != kStreamFailed) return;
   if (!MouseIn(button)) return;
-  std::wstring text = LiveStreamError();
-  if (text.empty()) text = LiveVideoStatusText();
-  if (text.empty()) return;
-  const float width = TextWidth(Translate(text), kBubbleTextSize, false, kFontSegoeUi) + 2 * kBubblePad;
+  UiText error = LiveStreamError();
+  if (error.empty()) error = LiveVideoStatusText();
+  if (error.empty()) return;
+  std::wstring text = TranslateFilled(error);
+  const float width = TextWidth(text, kBubbleTextSize, false, kFontSegoeUi) + 2 * kBubblePad;
   const Rc box{std::min(button.x, barRight - width - kBubbleEdge), button.Bottom() + kBubbleGap, width, kBubbleHeight};
   QueueOverlay([box, text = std::move(text)] {
     FillRoundedRect(box, kBubbleRadius, ColorOf(Pal.Panel3));
-    DrawText(text, Rc{box.x + kBubblePad, box.y, box.w - 2 * kBubblePad, kBubbleHeight}, kBubbleTextSize,
-             ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
+    DrawTextAsIs(text, Rc{box.x + kBubblePad, box.y, box.w - 2 * kBubblePad, kBubbleHeight}, kBubbleTextSize,
+                 ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
   });
 }
 

@@ -65,7 +65,7 @@ void SetSlotOn(int slot, int effect) {
 void CheckMixAndCopy() {
   StopRecording();
   const std::wstring& wav = SelfTest.outputPath;
-  const std::wstring problem = RecordingProblem();
+  const std::wstring problem = EnglishText(RecordingProblem());
   if (!problem.empty()) {
     SelfTestCheck(false, L"mix recorded", fmt::format(L"the recording of {} ended badly: {}", wav, problem));
     return;

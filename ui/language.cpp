@@ -150,5 +150,5 @@ std::wstring Translate(std::wstring_view text) {
 }
 
 std::wstring TranslateFilled(const UiText& text) {
-  return FillTranslated(text, Translate(text.pattern));
+  return FillTranslated(text, Translate(text.pattern), TranslateFilled);
 }

@@ -45,12 +45,23 @@ TEST(UiText, ValuesThatDoNotFitNeverThrow) {
 
 TEST(UiText, AFaultyTranslationFallsBackToTheEnglishText) {
   const UiText text = UiFormat(L"Memory cue {} set at {}", 3, L"1:02.5");
-  EXPECT_EQ(FillTranslated(text, L"Memory-Cue {} gesetzt bei {}"), L"Memory-Cue 3 gesetzt bei 1:02.5");
+  EXPECT_EQ(FillTranslated(text, L"Memory-Cue {} gesetzt bei {}", EnglishText), L"Memory-Cue 3 gesetzt bei 1:02.5");
   for (const wchar_t* bad : {L"Memory-Cue {} gesetzt", L"Memory-Cue {:.1f} bei {}", L"Cue {} {} {}",
                              L"Memory-Cue {0} gesetzt bei {1} {2}", L"Memory-Cue { gesetzt bei {}"}) {
-    EXPECT_EQ(FillTranslated(text, bad), L"Memory cue 3 set at 1:02.5") << bad;
+    EXPECT_EQ(FillTranslated(text, bad, EnglishText), L"Memory cue 3 set at 1:02.5") << bad;
   }
-  EXPECT_EQ(FillTranslated(UiText(L"SKIP"), L"PASSER"), L"PASSER");
+  EXPECT_EQ(FillTranslated(UiText(L"SKIP"), L"PASSER", EnglishText), L"PASSER");
+}
+
+TEST(UiText, TextsInsideATextAreShownByTheGivenShowerAndCompareByContent) {
+  const UiText reason = UiFormat(L"Stopped ({})", L"EFBIG");
+  const UiText whole = UiFormat(L"{}. {}", reason, UiText(L"Saved"));
+  EXPECT_EQ(EnglishText(whole), L"Stopped (EFBIG). Saved");
+  const auto shout = [](const UiText& t) { return L"<" + EnglishText(t) + L">"; };
+  EXPECT_EQ(FillTranslated(whole, L"{} / {}", shout), L"<Stopped (EFBIG)> / <Saved>");
+  EXPECT_TRUE(whole == UiFormat(L"{}. {}", UiFormat(L"Stopped ({})", L"EFBIG"), UiText(L"Saved")));
+  EXPECT_FALSE(whole == UiFormat(L"{}. {}", UiFormat(L"Stopped ({})", L"ENOSPC"), UiText(L"Saved")));
+  EXPECT_EQ(fmt::format(L"log: {}", whole), L"log: Stopped (EFBIG). Saved");
 }
 
 TEST(StatusMessage, KeepsTheEnglishPatternAndItsFilledText) {

@@ -215,9 +215,9 @@ TEST(StreamMp3, OfferedFormatsTable) {
 
 TEST(StreamMp3, EncoderOpensOnlyAtMpeg1Rates) {
   Mp3StreamEncoder encoder;
-  std::wstring error;
+  UiText error;
   EXPECT_FALSE(OpenMp3Encoder(encoder, 96000, 192, error));
-  EXPECT_EQ(error, L"MP3 streaming needs a 32, 44.1 or 48 kHz master output");
+  EXPECT_EQ(EnglishText(error), L"MP3 streaming needs a 32, 44.1 or 48 kHz master output");
   EXPECT_FALSE(encoder.transform);
   for (int rate : kMp3SampleRates) {
     EXPECT_TRUE(OpenMp3Encoder(encoder, rate, 192, error)) << rate;
@@ -235,9 +235,9 @@ TEST(StreamMp3, EncodedBytesReachTheSocketAndDecodeToTheStereoTone) {
       received.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
   });
   ASSERT_TRUE(peer.ok());
-  std::wstring error;
+  UiText error;
   NetSocket s = ConnectTcp(L"127.0.0.1", peer.port(), error);
-  ASSERT_NE(s, kNoSocket) << Narrow(error);
+  ASSERT_NE(s, kNoSocket) << Narrow(EnglishText(error));
   Mp3StreamEncoder encoder;
   ASSERT_TRUE(OpenMp3Encoder(encoder, kRate, 128, error));
   const uint64_t before = LiveStreamBytes();
@@ -277,14 +277,14 @@ TEST(StreamMp3, EncodedBytesReachTheSocketAndDecodeToTheStereoTone) {
 // --- Connecting ---------------------------------------------------------------------------------
 
 TEST(StreamConnect, FailuresNameTheServer) {
-  std::wstring error;
+  UiText error;
   EXPECT_EQ(ConnectTcp(L"no-such-host.invalid", 8000, error), kNoSocket);
-  EXPECT_EQ(error, L"Can't find the server \u201Cno-such-host.invalid\u201D");
+  EXPECT_EQ(EnglishText(error), L"Can't find the server \u201Cno-such-host.invalid\u201D");
   const int port = ClosedPort();
   EXPECT_EQ(ConnectTcp(L"127.0.0.1", port, error), kNoSocket);
-  EXPECT_EQ(error, L"Couldn't connect to 127.0.0.1:" + std::to_wstring(port));
+  EXPECT_EQ(EnglishText(error), L"Couldn't connect to 127.0.0.1:" + std::to_wstring(port));
   EXPECT_EQ(ConnectTcp(L"127.0.0.1", 70000, error), kNoSocket);
-  EXPECT_EQ(error, L"Couldn't connect to 127.0.0.1:70000");
+  EXPECT_EQ(EnglishText(error), L"Couldn't connect to 127.0.0.1:70000");
 }
 
 TEST(StreamConnect, ServerRepliesAreReadUpToTheirEnd) {
@@ -293,7 +293,7 @@ TEST(StreamConnect, ServerRepliesAreReadUpToTheirEnd) {
     Send(s, "OK2\r\nicy-caps:11\r\n");
     WaitForClose(s);
   });
-  std::wstring error;
+  UiText error;
   NetSocket s = ConnectTcp(L"127.0.0.1", peer.port(), error);
   ASSERT_NE(s, kNoSocket);
   const uint64_t start = MonotonicMs();
@@ -326,9 +326,9 @@ TEST(StreamConnect, ShoutcastLogsInOnThePortAboveAndSendsItsHeaders) {
   ASSERT_TRUE(peer.ok());
   StreamConfig c = Config(peer.port() - 1, 1);
   c.Password = L"s\u00E9cret";
-  std::wstring error;
+  UiText error;
   NetSocket s = ConnectStreamServer(c, error);
-  ASSERT_NE(s, kNoSocket) << Narrow(error);
+  ASSERT_NE(s, kNoSocket) << Narrow(EnglishText(error));
   SleepMs(200);
   NetClose(s);
   peer.Finish();
@@ -341,7 +341,7 @@ TEST(StreamConnect, ShoutcastLogsInOnThePortAboveAndSendsItsHeaders) {
   });
   c.Port = refusing.port() - 1;
   EXPECT_EQ(ConnectStreamServer(c, error), kNoSocket);
-  EXPECT_EQ(error, L"Wrong password");
+  EXPECT_EQ(EnglishText(error), L"Wrong password");
 }
 
 TEST(StreamConnect, IcecastSendsTheSourceRequestAndReportsOtherReplies) {
@@ -352,9 +352,9 @@ TEST(StreamConnect, IcecastSendsTheSourceRequestAndReportsOtherReplies) {
   });
   StreamConfig c = Config(peer.port());
   c.Mount = L"party";
-  std::wstring error;
+  UiText error;
   EXPECT_EQ(ConnectStreamServer(c, error), kNoSocket);
-  EXPECT_EQ(error, L"The server said: HTTP/1.1 418 I'm a teapot");
+  EXPECT_EQ(EnglishText(error), L"The server said: HTTP/1.1 418 I'm a teapot");
   peer.Finish();
   EXPECT_EQ(request, IcecastSourceRequest(c));
 }
@@ -385,7 +385,7 @@ TEST(StreamLive, NoAudioOutputFailsAndStopsDuringTheWait) {
   PublishOutputStopped(Engine);
   StartLiveStream(Engine, Config(ClosedPort()));
   ASSERT_TRUE(WaitFor([] { return LiveStreamState() == kStreamFailed; }, 2000));
-  EXPECT_EQ(LiveStreamError(), L"No audio output is running");
+  EXPECT_EQ(EnglishText(LiveStreamError()), L"No audio output is running");
   UpdateLiveStreamTitle(L"not on air: nothing is sent");
   const uint64_t start = MonotonicMs();
   StopLiveStream();

@@ -13,12 +13,14 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/audio_server.h"
+#include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
 #include "app/status_message.h"

@@ -115,7 +115,7 @@ TEST_F(Recorder, WritesExactlyTheFramesTheRenderDelivered) {
   StopRecording();
   EXPECT_FALSE(Engine.recording.load());
   EXPECT_EQ(Engine.recordFrames.load(), 480000u);
-  EXPECT_EQ(RecordingProblem(), L"");
+  EXPECT_TRUE(RecordingProblem().empty());
 
   const std::string bytes = ReadRaw(path);
   EXPECT_EQ(bytes.size(), kWavHeaderBytes + 1920000);
@@ -184,17 +184,17 @@ TEST_F(Recorder, WriteFailureStopsAndKeepsWhatReachedTheDisk) {
   ASSERT_TRUE(stoppedByItself);
 
   EXPECT_EQ(Engine.recordFrames.load(), kFramesThatFit);
-  const std::wstring problem = RecordingProblem();
+  const std::wstring problem = EnglishText(RecordingProblem());
   EXPECT_NE(problem.find(L"couldn't write the file"), std::wstring::npos) << WideToUtf8(problem);
   EXPECT_NE(problem.find(L"File too large"), std::wstring::npos) << WideToUtf8(problem);
   StopRecording();
-  EXPECT_EQ(RecordingProblem(), problem);
+  EXPECT_EQ(EnglishText(RecordingProblem()), problem);
   EXPECT_EQ(ProbeWithSoxi(path).frames, static_cast<long long>(kFramesThatFit));
   ExpectRamp(path, kFramesThatFit);
 
   // The next recording starts clean.
   ASSERT_TRUE(StartRecording(Utf8ToWide(home.path() + "/next.wav")));
-  EXPECT_EQ(RecordingProblem(), L"");
+  EXPECT_TRUE(RecordingProblem().empty());
 }
 
 TEST_F(Recorder, StopsCleanlyAtTheSizeLimit) {
@@ -206,7 +206,7 @@ TEST_F(Recorder, StopsCleanlyAtTheSizeLimit) {
   producer.Stop();
   EXPECT_GT(producer.accepted(), kLimit);
   EXPECT_EQ(Engine.recordFrames.load(), kLimit);
-  EXPECT_NE(RecordingProblem().find(L"size limit"), std::wstring::npos);
+  EXPECT_NE(EnglishText(RecordingProblem()).find(L"size limit"), std::wstring::npos);
 
   const std::string bytes = ReadRaw(path);
   EXPECT_EQ(bytes.size(), kWavHeaderBytes + kLimit * 4);

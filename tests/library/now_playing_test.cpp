@@ -261,7 +261,7 @@ TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
   }
   StopLiveStream();
   PublishOutputStopped(Engine);
-  ASSERT_TRUE(onAir) << LiveStreamError();
+  ASSERT_TRUE(onAir) << EnglishText(LiveStreamError());
 }
 
 // --- Cue edits reach the library ---

@@ -136,7 +136,7 @@ int RunPlay(const std::vector<std::string>& args) {
   if (!record.empty() && started) {
     StopRecording();
     if (!RecordingProblem().empty()) {
-      std::fprintf(stderr, "veldmix-tool play: %s\n", WideToUtf8(RecordingProblem()).c_str());
+      std::fprintf(stderr, "veldmix-tool play: %s\n", WideToUtf8(EnglishText(RecordingProblem())).c_str());
       status = 1;
     }
   }

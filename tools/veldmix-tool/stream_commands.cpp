@@ -146,7 +146,7 @@ int RunStream(const std::vector<std::string>& args) {
     SleepMs(kPollMs);
   }
   const int32_t finalState = LiveStreamState();
-  const std::wstring error = LiveStreamError();
+  const std::wstring error = EnglishText(LiveStreamError());
   const uint64_t stopStart = MonotonicMs();
   StopLiveStream();
   const uint64_t stopMs = MonotonicMs() - stopStart;
