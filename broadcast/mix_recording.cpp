@@ -36,7 +36,7 @@ std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {
 
 // Decks already heard when the recording starts go in at 0:00, in deck order.
 void SeedTracklist() {
-  for (int deck = 0; deck < kSnapshotDecks; ++deck) {
+  for (int deck = 0; deck < kEngineDecks; ++deck) {
     const DeckSnapshot& shot = DeckSnapshots[deck];
     if (shot.track && shot.playing && IsDeckAudible(deck)) RecordingTracklist.push_back({0.0, shot.track->path});
   }

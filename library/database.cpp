@@ -161,7 +161,7 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
   info->loudness = ReadFloat(c.col[kColLoudness]);
   info->analyzed = ReadInt32(c.col[kColAnalyzed]) != 0;
   info->cue = ReadNumber(c.col[kColCue]);
-  for (int i = 0; i < kHotCueCount; ++i) info->hotCueStart[i] = ReadNumber(c.col[kColHotCueStart + i]);
+  for (int i = 0; i < kHotCues; ++i) info->hotCueStart[i] = ReadNumber(c.col[kColHotCueStart + i]);
 
   if (c.count >= kPlayColumns) {
     info->rating = std::clamp(ReadInt32(c.col[kColRating]), 0, kMaxRating);
@@ -169,7 +169,7 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
     info->lastPlayed = ReadInt64(c.col[kColLastPlayed]);
   }
   if (c.count >= kCueDetailColumns) {
-    for (int i = 0; i < kHotCueCount; ++i) {
+    for (int i = 0; i < kHotCues; ++i) {
       info->hotCueEnd[i] = ReadNumber(c.col[kColHotCueEnd + i]);
       int32_t colour = ReadInt32(c.col[kColHotCueColor + i]);
       info->hotCueColor[i] = colour < -1 || colour > kMaxHotCueColour ? -1 : colour;
