@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "app/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/control_input.h"
 #include "engine/deck_commands.h"
@@ -18,6 +19,7 @@
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
+#include "library/folder_view.h"
 #include "platform/folders.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
@@ -25,7 +27,6 @@
 #include "selftest/selftest_state.h"
 #include "ui/draw.h"
 #include "ui/keyboard.h"
-#include "ui/status_line.h"
 
 namespace {
 
@@ -148,8 +149,7 @@ int DropDeck(float x, float y) {
 
 void OnDropFile(const WindowEvent& e) {
   if (FolderExists(e.path)) {
-    // The folder is added to the library and shown once the library exists.
-    WriteLog(L"Library: a folder was dropped: {}", e.path);
+    AddMusicFolder(e.path);
     return;
   }
   LoadTrack(DropDeck(e.x, e.y), e.path);

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
@@ -18,7 +19,6 @@
 #include "engine/transport.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
-#include "ui/status_line.h"
 
 AutomixState Automix;
 

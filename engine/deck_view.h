@@ -63,7 +63,7 @@ struct DeckView {
   bool cuePreview = false;                   // CUE held on a paused deck: plays until released
   int32_t rollIndex = -1;                    // the roll or slicer pad holding the loop; -1 none
   std::vector<double> taps;                  // tap-tempo times, seconds
-  bool playCounted = false;
+  bool playCounted = false;                  // this load is in History: a resume does not list it again
   std::wstring path;                         // full path of the loaded track
   double libraryCue = 0.0;                   // frames: the main cue as last written to the library
   std::array<double, kHotCues> libraryHotCueStart = {-1, -1, -1, -1, -1, -1, -1, -1};  // frames

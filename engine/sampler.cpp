@@ -13,6 +13,7 @@
 #include <fmt/xchar.h>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/beat_grid.h"
 #include "engine/builtin_sounds.h"
@@ -24,7 +25,6 @@
 #include "engine/wav_file.h"
 #include "library/files.h"
 #include "platform/folders.h"
-#include "ui/status_line.h"
 
 int32_t PadRecordTarget = -1;
 
@@ -192,7 +192,7 @@ void CaptureLoopToPad(int pad, int deck) {
     target.position = 0.0;
     target.loop = true;
   }
-  ShowStatus(fmt::format(L"Captured into sampler pad {} (loops until pressed again)", pad + 1));
+  ShowStatus(UiFormat(L"Captured into sampler pad {} (loops until pressed again)", pad + 1));
 }
 
 void StartPadRecording(int pad, int source, int beats) {
@@ -217,10 +217,12 @@ void StartPadRecording(int pad, int source, int beats) {
     Engine.padRecordState.store(kPadRecordArmed);
   }
   if (beats > 0) {
-    ShowStatus(fmt::format(L"Recording {} bar{} into pad {} from the next bar", beats / kBeatsPerBar,
-                           beats >= kPluralBarsFromBeats ? L"s" : L"", pad + 1));
+    if (beats >= kPluralBarsFromBeats)
+      ShowStatus(UiFormat(L"Recording {} bars into pad {} from the next bar", beats / kBeatsPerBar, pad + 1));
+    else
+      ShowStatus(UiFormat(L"Recording {} bar into pad {} from the next bar", beats / kBeatsPerBar, pad + 1));
   } else {
-    ShowStatus(fmt::format(L"Recording into pad {} \u2014 press REC again to stop", pad + 1));
+    ShowStatus(UiFormat(L"Recording into pad {} \u2014 press REC again to stop", pad + 1));
   }
 }
 
@@ -265,8 +267,8 @@ void FinishPadRecording() {
   } else {
     SamplerBankStore[slot] = BankSound{std::move(sound), std::move(name)};
   }
-  ShowStatus(fmt::format(L"Recorded {:.1f} s into bank {} pad {}", static_cast<double>(frames) / rate, BankLetter(bank),
-                         pad + 1));
+  ShowStatus(UiFormat(L"Recorded {:.1f} s into bank {} pad {}", static_cast<double>(frames) / rate, BankLetter(bank),
+                      pad + 1));
 }
 
 void LoadPadSound(int pad, const std::wstring& path) {

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/automix.h"
 #include "engine/engine.h"
@@ -22,7 +23,6 @@
 #include "engine/stem_controls.h"
 #include "platform/clock.h"
 #include "platform/ui_post.h"
-#include "ui/status_line.h"
 
 SandboxState Sandbox;
 PrelistenState Prelisten;
@@ -157,7 +157,7 @@ void TurnSandboxOn() {
     ShowStatus(L"SANDBOX: the crowd hears the mix as it is \u2014 try your next mix in the headphones",
                kSandboxOnStatusMs);
   } else {
-    ShowStatus(L"SANDBOX: the crowd hears the mix as it is \u2014 the load on deck " + dropped + L" was dropped",
+    ShowStatus(UiFormat(L"SANDBOX: the crowd hears the mix as it is \u2014 the load on deck {} was dropped", dropped),
                kSandboxOnStatusMs);
   }
 }

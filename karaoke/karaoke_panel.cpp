@@ -1,6 +1,6 @@
 #include "karaoke/karaoke_panel.h"
 
-#include "ui/status_line.h"
+#include "app/status_message.h"
 
 bool KaraokePanelShown = false;
 

@@ -110,8 +110,8 @@ std::vector<PopupMenuEntry> DeckMenuEntries(int deck) {
   menu.push_back(MenuEntry(L"Undo (Ctrl+Z)", kUndo, UndoStack.empty()));
   menu.push_back(MenuSeparator());
   menu.push_back(MenuEntry(L"Add to Prepare", kAddToPrepare, noTrack));
-  menu.push_back(MenuEntry(L"Edit tags…", kEditTags, noTrack));
-  menu.push_back(MenuEntry(L"Show in Explorer", kShowInFolder, noTrack));
+  menu.push_back(MenuEntry(L"Edit tags…", kEditTags, noTrack || !DeckMenuEditTags));  // greyed until a tag editor is set
+  menu.push_back(MenuEntry(L"Show in folder", kShowInFolder, noTrack));
   return menu;
 }
 

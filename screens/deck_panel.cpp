@@ -114,8 +114,8 @@ bool NearMemoryCue(int deck) {
 void ToggleVinyl(int deck) {
   bool& vinyl = LiveDeckViews[deck].vinylMode;
   vinyl = !vinyl;
-  ShowStatus(Translate(vinyl ? L"Vinyl mode: touch the controller's jog wheel to scratch"
-                             : L"Jog wheel bends the tempo (no scratching)"),
+  ShowStatus(vinyl ? L"Vinyl mode: touch the controller's jog wheel to scratch"
+                   : L"Jog wheel bends the tempo (no scratching)",
              kToolStatusMs);
 }
 double NudgeSeconds() { return AnyShiftHeld() ? kGridNudgeFineSeconds : kGridNudgeSeconds; }
@@ -162,7 +162,7 @@ const Tool kTools[] = {
      .click =
          [](int d) {
            SetDownbeatHere(d);
-           ShowStatus(Translate(L"Downbeat set — the beat grid now starts here (right-click SET 1 for the grid editor)"),
+           ShowStatus(L"Downbeat set — the beat grid now starts here (right-click SET 1 for the grid editor)",
                       kToolStatusMs);
          },
      .gridEdit = true},

@@ -123,7 +123,10 @@ constexpr float kStripLetterHeightDip = 16.0f, kStripLetterRiseDip = 18.0f, kStr
 struct OverlayRow {
   bool (*open)();
   void (*draw)();
+  bool hidesPanels = true;  // the panels behind it see no mouse
 };
+// The settings and help screens draw nothing yet: until they do, an open one must leave the mouse
+// to the panels, or the user could not even press ⚙ or ? again to close it.
 constexpr OverlayRow kOverlays[] = {
     {[] { return Prompt.pending; }, DrawAsk},
     {[] { return Modal.open; }, DrawModal},
@@ -132,8 +135,8 @@ constexpr OverlayRow kOverlays[] = {
     {[] { return GridEditorDeck >= 0; }, DrawGridEditor},
     {[] { return MacrosPanelOpen; }, DrawMacros},
     {[] { return SkinEditorOpen; }, DrawSkinEditor},
-    {[] { return SettingsOpen; }, DrawSettings},
-    {[] { return HelpOpen; }, DrawHelp},
+    {[] { return SettingsOpen; }, DrawSettings, false},
+    {[] { return HelpOpen; }, DrawHelp, false},
 };
 
 const OverlayRow* FirstOpenOverlay() {
@@ -459,12 +462,7 @@ Banner CurrentBanner(double nowSeconds) {
   if (Sandbox.on) {
     const int seconds = static_cast<int>(std::clamp(std::floor(nowSeconds - Sandbox.since), 0.0, kMaxBannerSeconds));
     const int minutes = seconds / kSecondsPerMinute, rest = seconds % kSecondsPerMinute;
-    try {
-      return Banner{fmt::format(fmt::runtime(Translate(kSandboxText)), minutes, rest), Pal.Pink};
-    } catch (const fmt::format_error&) {
-      // A translation whose placeholders do not fit must not end the set: the English text.
-      return Banner{fmt::format(fmt::runtime(kSandboxText), minutes, rest), Pal.Pink};
-    }
+    return Banner{TranslateFormat(kSandboxText, minutes, rest), Pal.Pink};
   }
   return Banner{};
 }
@@ -511,7 +509,7 @@ void Frame() {
 
   const OverlayRow* overlay = FirstOpenOverlay();
   {
-    const MouseHiddenFromPanels hidden(overlay != nullptr);
+    const MouseHiddenFromPanels hidden(overlay != nullptr && overlay->hidesPanels);
     DrawTopBar(Rc{0, 0, width, kTopBarHeight});
     DrawLanes();
     DrawPhaseMeter(Rc{kMarginDip, Screen.phaseMeterY, width - 2 * kMarginDip, kPhaseMeterHeightDip});

@@ -174,8 +174,8 @@ PadLook StemLook(int deck, int i) {
       look.label = i == 0 ? L"LOAD A TRACK" : L"";
     } else if (i == 0) {
       look.label = v.stemsRunning
-                       ? fmt::format(L"{} {}%", Translate(L"SEPARATING"),
-                                     static_cast<int>(std::lround(std::clamp(v.stemProgress->load(), 0.0f, 1.0f) * 100)))
+                       ? TranslateFormat(L"SEPARATING {}%",
+                                         static_cast<int>(std::lround(std::clamp(v.stemProgress->load(), 0.0f, 1.0f) * 100)))
                        : (v.stemMessage.empty() ? L"SEPARATE STEMS" : L"TRY AGAIN");
     } else if (i < kStemSwitches) {
       look.label = kStemNames[i];
@@ -293,7 +293,7 @@ void SamplerRow(int deck, Rc r) {
       if (Engine.inputCapturing.load())
         StartPadRecording(RecordTargetPad(), kPadRecordMic, 0);
       else
-        ShowStatus(Translate(L"Turn the MIC on first to record it"), kMicRecordStatusMs);
+        ShowStatus(L"Turn the MIC on first to record it", kMicRecordStatusMs);
     } else {
       StartPadRecording(RecordTargetPad(), 0, kPadRecordBeats);
     }

@@ -436,19 +436,19 @@ std::wstring OutputStatusText(const OutputStatusFacts& facts) {
 }
 
 std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
-  std::wstring text = fmt::format(fmt::runtime(Translate(L"Audio load {:.0f}%  (highest {:.0f}%)")),
-                                  facts.shownLoad * 100.0, facts.highestLoad * 100.0);
+  std::wstring text =
+      TranslateFormat(L"Audio load {:.0f}%  (highest {:.0f}%)", facts.shownLoad * 100.0, facts.highestLoad * 100.0);
   text += L'\n';
   if (facts.dropouts == 0) {
     text += Translate(L"No dropouts since Veldmix started");
   } else {
-    const wchar_t* pattern = facts.dropouts == 1 ? L"{} dropout, the last {} ago" : L"{} dropouts, the last {} ago";
-    text +=
-        fmt::format(fmt::runtime(Translate(pattern)), facts.dropouts, FormatTime(facts.secondsSinceLastDropout, false));
+    const std::wstring ago = FormatTime(facts.secondsSinceLastDropout, false);
+    text += facts.dropouts == 1 ? TranslateFormat(L"{} dropout, the last {} ago", facts.dropouts, ago)
+                                : TranslateFormat(L"{} dropouts, the last {} ago", facts.dropouts, ago);
   }
   text += L'\n';
-  text += fmt::format(fmt::runtime(Translate(L"{}-frame buffer ({:.1f} ms)  \u2022  click to reset")),
-                      facts.bufferFrames, facts.bufferFrames * kMsPerSecond / std::max<uint32_t>(facts.sampleRate, 1));
+  text += TranslateFormat(L"{}-frame buffer ({:.1f} ms)  \u2022  click to reset", facts.bufferFrames,
+                          facts.bufferFrames * kMsPerSecond / std::max<uint32_t>(facts.sampleRate, 1));
   if (facts.dropouts != 0 || facts.highestLoad > kBusyHighestLoad) {
     text += L'\n';
     text += Translate(L"Dropouts? Try a bigger buffer: Settings \u25B8 AUDIO \u25B8 Latency");

@@ -9,6 +9,7 @@
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
+#include "broadcast/mix_recording.h"
 #include "control/macros.h"
 #include "control/remote_state.h"
 #include "control/timecode.h"
@@ -74,7 +75,7 @@ void ShowUpdateNotice(uint64_t nowMs) {
       std::error_code ignored;
       std::filesystem::remove_all(WideToUtf8(UpdateDownloadFolder()), ignored);
       WriteLog(L"Updates: now running the update put on the site {}", FormatStamp(Settings.Pending));
-      ShowStatus(L"Veldmix has been updated \u2014 this is version " VELDMIX_VERSION, kUpdatedNoticeMs);
+      ShowStatus(UiFormat(L"Veldmix has been updated \u2014 this is version {}", L"" VELDMIX_VERSION), kUpdatedNoticeMs);
     } else {
       Settings.Dismissed = Settings.Pending;
     }
@@ -101,6 +102,7 @@ void AppTickAt(uint64_t nowMs) {
   UpdatePhraseCache();
   AutomixTick();
   NowPlayingTick();
+  MixRecordingTick();
   KaraokeTick();
   FinishPadRecording();
   BuildRemoteState();

@@ -333,7 +333,7 @@ bool LearnKey(int key, bool repeat) {
   SaveMidiMap();
   std::wstring name = KeyName(key);
   if (name.empty()) name = L"#" + std::to_wstring(key);
-  ShowStatus(L"Key " + name + L" mapped \u2014 it now overrides any built-in shortcut");
+  ShowStatus(UiFormat(L"Key {} mapped \u2014 it now overrides any built-in shortcut", name));
   midiLearnTarget = 0;
   return true;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/automix.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_commands.h"
@@ -27,7 +28,6 @@
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/status_line.h"
 
 namespace {
 

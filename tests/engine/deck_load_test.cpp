@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -20,7 +21,6 @@
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/status_line.h"
 
 namespace {
 

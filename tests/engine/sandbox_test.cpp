@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/automix.h"
 #include "engine/deck_commands.h"
@@ -19,7 +20,6 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
-#include "ui/status_line.h"
 
 namespace {
 

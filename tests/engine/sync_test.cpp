@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -16,7 +17,6 @@
 #include "library/track_info.h"
 #include "platform/text.h"
 #include "support/click_tracks.h"
-#include "ui/status_line.h"
 
 namespace {
 

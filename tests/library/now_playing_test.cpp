@@ -95,24 +95,34 @@ TEST_F(NowPlayingStep, PlayPausePlayListsAndCountsOnce) {
   EXPECT_EQ(LoadLists()[kHistoryList].paths, Paths{a});
 }
 
-TEST_F(NowPlayingStep, EveryPlayStartIsListedButEachTrackCountsOncePerSession) {
+// History lists each load once: resuming A after B played adds nothing, loading A again does.
+// The play count is once per track and session.
+TEST_F(NowPlayingStep, EachLoadIsListedOnceAndEachTrackCountsOncePerSession) {
   const std::wstring a = Utf8ToWide(Click(120)), b = Utf8ToWide(Click(126));
   ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
   ASSERT_TRUE(LoadAndWait(1, WideToUtf8(b)));
   PlayPauseTick(0);
   PlayPauseTick(0);
-  PlayPauseTick(1);
-  PlayPauseTick(1);
+  PlayPauseTick(0);  // a resume of the same load
   PlayPauseTick(0);
-  EXPECT_EQ(History(), (Paths{a, b, a}));
-  EXPECT_EQ(FindTrackInfo(a)->playCount, 1);
-  EXPECT_EQ(FindTrackInfo(b)->playCount, 1);
+  PlayPauseTick(1);
+  PlayPauseTick(1);
+  PlayPauseTick(0);  // A resumed after B was listed
+  EXPECT_EQ(History(), (Paths{a, b}));
 
-  // Reloading the same file is still the same session's track.
   PlayPauseTick(0);
   ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
   PlayPauseTick(0);
+  EXPECT_EQ(History(), (Paths{a, b, a}));
+  EXPECT_EQ(LoadLists()[kHistoryList].paths, (Paths{a, b, a}));
   EXPECT_EQ(FindTrackInfo(a)->playCount, 1);
+  EXPECT_EQ(FindTrackInfo(b)->playCount, 1);
+
+  // The same load straight after itself still adds nothing.
+  PlayPauseTick(0);
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  PlayPauseTick(0);
+  EXPECT_EQ(History(), (Paths{a, b, a}));
 }
 
 TEST_F(NowPlayingStep, HistoryKeepsTheNewestThousand) {
@@ -240,7 +250,7 @@ TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
   config.Host = L"127.0.0.1";
   config.Port = peer.port();
   config.Password = L"hackme";
-  Engine.sampleRate.store(48000);
+  PublishOutputStarted(Engine, 48000);
   StartLiveStream(Engine, config);
   const bool onAir = WaitFor([] { return LiveStreamState() == kStreamOnAir; }, 5000);
   if (onAir) {
@@ -250,7 +260,7 @@ TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
     EXPECT_EQ(NowPlaying.announcedPath, Utf8ToWide(tagged));
   }
   StopLiveStream();
-  Engine.sampleRate.store(0);
+  PublishOutputStopped(Engine);
   ASSERT_TRUE(onAir) << LiveStreamError();
 }
 

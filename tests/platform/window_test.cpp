@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/status_message.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "platform/ui_post.h"
@@ -17,7 +18,6 @@
 #include "screens/layout.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/status_line.h"
 
 namespace {
 

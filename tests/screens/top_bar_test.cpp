@@ -296,10 +296,13 @@ TEST_F(TopBarRecording, RecRecordsTheMixAndWritesTheTracklistBesideIt) {
   DeckSnapshots[0].playing = true;
   LiveDeckViews[0].fader = 0.0f;
   Settings.RecordFormat = kRecordFormatWav;
+  // A German desktop: the music folder is ~/Musik, and the messages say so.
+  fs::create_directories(home_.path() + "/config");
+  WriteRaw(home_.path() + "/config/user-dirs.dirs", "XDG_MUSIC_DIR=\"$HOME/Musik\"\n");
 
   Click(RightButton(kRecButtonId));
   ASSERT_TRUE(Engine.recording.load()) << WideToUtf8(Status.text);
-  const std::vector<fs::path> files = FilesIn(RecordingsFolder());
+  const std::vector<fs::path> files = FilesIn(fs::path(home_.path()) / "Musik" / "Veldmix Recordings");
   ASSERT_EQ(files.size(), 1u);
   const std::string name = files[0].filename().string();
   EXPECT_EQ(name.rfind("Veldmix mix ", 0), 0u) << name;
@@ -321,7 +324,7 @@ TEST_F(TopBarRecording, RecRecordsTheMixAndWritesTheTracklistBesideIt) {
 
   Click(RightButton(kRecButtonId));
   EXPECT_FALSE(Engine.recording.load());
-  EXPECT_EQ(Status.text, L"Recording saved to Music\\Veldmix Recordings");
+  EXPECT_EQ(Status.text, L"Recording saved to ~/Musik/Veldmix Recordings");
   EXPECT_TRUE(RecordingTracklist.empty());
   const WavProbe probe = ProbeWithSoxi(files[0].string());
   EXPECT_EQ(probe.frames, static_cast<long long>(Engine.recordFrames.load()));
@@ -354,7 +357,7 @@ TEST_F(TopBarRecording, StoppingSavesAnMp3CopyAndNoTracklistWhenNothingWasHeard)
         return !message.empty();
       },
       20000));
-  EXPECT_EQ(message, L"Mix saved as MP3 in Music\\Veldmix Recordings");
+  EXPECT_EQ(message, L"Mix saved as MP3 in ~/Music/Veldmix Recordings");
   EXPECT_FALSE(fs::exists(wav)) << "the WAV goes once its copy is whole";
   const fs::path mp3 = fs::path(wav).replace_extension(".mp3");
   ASSERT_TRUE(fs::exists(mp3));

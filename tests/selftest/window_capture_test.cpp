@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/control_input.h"
 #include "platform/draw_surface.h"
@@ -20,7 +21,6 @@
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
-#include "ui/status_line.h"
 
 namespace fs = std::filesystem;
 

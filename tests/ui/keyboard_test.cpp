@@ -37,6 +37,7 @@
 #include "ui/modal.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
+#include "support/shown_status.h"
 
 namespace {
 
@@ -390,6 +391,7 @@ TEST_F(KeyDecks, ALearnedKeyPressesItsControlInsteadOfItsShortcut) {
   EXPECT_EQ(MappingTable[MappingKey('X')], kTopBarButton);
   EXPECT_EQ(MappingKey('X'), 0xF00058u);
   EXPECT_EQ(Status.text, L"Key X mapped \u2014 it now overrides any built-in shortcut");
+  EXPECT_EQ(ShownStatusIn(kUiGerman), L"Taste X zugewiesen \u2014 sie ersetzt jetzt jedes eingebaute Tastenkürzel");
   EXPECT_EQ(midiLearnTarget, 0);
   midiLearnTarget = kTopBarButton + 2;
   Key(0xB3);
