@@ -162,7 +162,7 @@ void LoadCommandLine(const std::vector<std::wstring>& arguments, bool testRun) {
     if (Settings.RestoreSession) LoadSession();
     return;
   }
-  const size_t decks = Settings.FourDecks ? 4 : 2;
+  const size_t decks = static_cast<size_t>(DecksInUse());
   for (size_t i = 0; i < arguments.size() && i < decks; ++i) LoadTrack(static_cast<int>(i), arguments[i]);
 }
 

@@ -11,6 +11,7 @@
 #include "app/text_parse.h"
 #include "engine/deck_commands.h"
 #include "engine/engine.h"
+#include "engine/side_slots.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 
@@ -23,8 +24,8 @@ std::wstring PosKey(int deck) { return fmt::format(L"Deck{}Pos", static_cast<wch
 
 }  // namespace
 
-void StoreSession(IniDocument* ini, const std::array<SessionDeck, kSessionDecks>& decks) {
-  for (int deck = 0; deck < kSessionDecks; ++deck) {
+void StoreSession(IniDocument* ini, const std::array<SessionDeck, kEngineDecks>& decks) {
+  for (int deck = 0; deck < kEngineDecks; ++deck) {
     const SessionDeck& d = decks[deck];
     IniSet(ini, kSection, PathKey(deck), d.path);
     IniSet(ini, kSection, PosKey(deck), fmt::format(L"{:f}", d.path.empty() ? 0.0 : d.seconds));
@@ -33,7 +34,7 @@ void StoreSession(IniDocument* ini, const std::array<SessionDeck, kSessionDecks>
 
 std::vector<SessionDeck> ReadSession(const IniDocument& ini, int count) {
   std::vector<SessionDeck> decks;
-  for (int deck = 0; deck < count && deck < kSessionDecks; ++deck) {
+  for (int deck = 0; deck < count && deck < kEngineDecks; ++deck) {
     SessionDeck d;
     d.path = IniString(ini, kSection, PathKey(deck), L"");
     d.seconds = LeadingCNumber(IniString(ini, kSection, PosKey(deck), L"0"));
@@ -42,12 +43,12 @@ std::vector<SessionDeck> ReadSession(const IniDocument& ini, int count) {
   return decks;
 }
 
-std::array<SessionDeck, kSessionDecks> CurrentSessionDecks() {
-  std::array<SessionDeck, kSessionDecks> decks;
-  std::array<TrackPtr, kSessionDecks> tracks;  // released after the lock
+std::array<SessionDeck, kEngineDecks> CurrentSessionDecks() {
+  std::array<SessionDeck, kEngineDecks> decks;
+  std::array<TrackPtr, kEngineDecks> tracks;  // released after the lock
   {
     std::lock_guard<std::recursive_mutex> lock(Engine.lock);
-    for (int deck = 0; deck < kSessionDecks; ++deck) {
+    for (int deck = 0; deck < kEngineDecks; ++deck) {
       const DeckState& state = Engine.decks[deck];
       tracks[deck] = state.track;
       if (!state.track) continue;
@@ -78,7 +79,7 @@ void LoadSession() {
   std::string bytes;
   const IniDocument ini = ReadBytes(SettingsPath(), &bytes, kIniMaxBytes) == ReadStatus::Ok ? ParseIni(bytes)
                                                                                             : IniDocument{};
-  const std::vector<SessionDeck> decks = ReadSession(ini, Settings.FourDecks ? 4 : 2);
+  const std::vector<SessionDeck> decks = ReadSession(ini, DecksInUse());
   for (int deck = 0; deck < static_cast<int>(decks.size()); ++deck) {
     const SessionDeck& d = decks[deck];
     if (d.path.empty() || !FileExists(d.path)) continue;

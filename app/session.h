@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/track.h"
 #include "platform/ini.h"
 
-inline constexpr int kSessionDecks = 4;
 
 // One deck as the session stores it.
 struct SessionDeck {
@@ -19,7 +19,7 @@ struct SessionDeck {
 // --- The [Session] keys ---
 
 // Sets all eight keys in the document; a deck without a track gets an empty path and 0.000000.
-void StoreSession(IniDocument* ini, const std::array<SessionDeck, kSessionDecks>& decks);
+void StoreSession(IniDocument* ini, const std::array<SessionDeck, kEngineDecks>& decks);
 // The first `count` decks (2, or 4 with four decks) as stored: an empty path for a deck left
 // empty; a position that is not a finite number reads as 0.
 std::vector<SessionDeck> ReadSession(const IniDocument& ini, int count);
@@ -28,7 +28,7 @@ std::vector<SessionDeck> ReadSession(const IniDocument& ini, int count);
 
 // The four engine decks now: each deck's track path and position in seconds. Takes the engine
 // lock briefly. UI thread.
-std::array<SessionDeck, kSessionDecks> CurrentSessionDecks();
+std::array<SessionDeck, kEngineDecks> CurrentSessionDecks();
 // Writes the [Session] keys of the four decks into settings.ini, keeping everything else in the
 // file. False (and a log line) when the file could not be read or written. UI thread.
 bool SaveSession();

@@ -78,7 +78,7 @@ double CopyShare(int32_t format, int32_t rate) {
 
 // Decks already heard when the recording starts go in at 0:00, in deck order.
 void SeedTracklist() {
-  for (int deck = 0; deck < kSnapshotDecks; ++deck) {
+  for (int deck = 0; deck < kEngineDecks; ++deck) {
     const DeckSnapshot& shot = DeckSnapshots[deck];
     if (shot.track && shot.playing && IsDeckAudible(deck)) RecordingTracklist.push_back({0.0, shot.track->path});
   }

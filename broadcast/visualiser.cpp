@@ -1,3 +1,5 @@
 #include "broadcast/visualiser.h"
 
 bool VisualiserWindowOpen = false;
+
+void ToggleVisualiser() {}

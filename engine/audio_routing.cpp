@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "app/status_message.h"
 #include "engine/audio_output.h"
+#include "engine/side_slots.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ OutputConfig CurrentOutputConfig() {
   config.shareMode = Settings.Latency;
   config.bufferMs = Settings.BufferMs;
   config.externalMixer = Settings.ExternalMixer;
-  config.deckCount = Settings.FourDecks ? 4 : 2;
+  config.deckCount = DecksInUse();
   return config;
 }
 

@@ -35,27 +35,20 @@ constexpr double kGainKnobDbPerUnit = 24.0;  // the gain knob spans -12..+12 dB 
 std::optional<TrackInfo> MergeWithLibrary(Track& track) {
   const TrackInfo* found = FindTrackInfo(track.path);
   if (found && found->analyzed) {
-    track.bpm = found->bpm;
-    track.firstBeat = found->firstBeat;
-    track.tempoMarkers = found->tempoMarkers;
+    CopyGridToTrack(*found, track);
     track.key = found->key;
     track.loudness = found->loudness;
     return *found;
   }
   if (found && found->gridImported && found->bpm > 0.0) {
-    track.bpm = found->bpm;
-    track.firstBeat = found->firstBeat;
-    track.tempoMarkers = found->tempoMarkers;
+    CopyGridToTrack(*found, track);
     if (found->key >= 0) track.key = found->key;
   }
   TrackInfo& record = TrackInfoFor(track.path);
   if (record.gridImported && record.bpm > 0.0) {
     if (record.key < 0) record.key = track.key;
   } else {
-    record.bpm = track.bpm;
-    record.firstBeat = track.firstBeat;
-    record.tempoMarkers = track.tempoMarkers;
-    record.key = track.key;
+    CopyGridToRecord(track, record);
   }
   record.loudness = track.loudness;
   record.analyzed = true;

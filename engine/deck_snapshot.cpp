@@ -6,27 +6,14 @@
 
 #include "engine/sampler.h"
 
-DeckSnapshot DeckSnapshots[kSnapshotDecks];
+DeckSnapshot DeckSnapshots[kEngineDecks];
 SamplerSnapshot SamplerShot;
 
 namespace {
 
 void CopyDeck(const DeckState& deck, DeckSnapshot& shot) {
-  shot.track = deck.track;
-  shot.position = deck.position;
-  shot.cuePoint = deck.cuePoint;
-  std::copy(std::begin(deck.hotCueStart), std::end(deck.hotCueStart), shot.hotCueStart.begin());
-  std::copy(std::begin(deck.hotCueEnd), std::end(deck.hotCueEnd), shot.hotCueEnd.begin());
-  shot.loopIn = deck.loopIn;
-  shot.loopOut = deck.loopOut;
-  shot.playing = deck.playing;
-  shot.jogTouched = deck.jogTouched;
-  shot.loopOn = deck.loopOn;
-  shot.reverse = deck.reverse;
-  shot.slipMode = deck.slipMode;
-  shot.slipOn = deck.slipOn;
+  static_cast<DeckPlace&>(shot) = static_cast<const DeckPlace&>(deck);
   shot.stopEffect = deck.stopMode != 0;
-  shot.slipPosition = deck.slipPosition;
 }
 
 // The name a recording into `slot` gives its pad.
@@ -35,12 +22,12 @@ std::wstring RecordingPadName(int32_t slot) { return L"REC " + std::to_wstring(s
 }  // namespace
 
 void SnapshotDecks() {
-  TrackPtr previous[kSnapshotDecks];
-  for (int d = 0; d < kSnapshotDecks; ++d) previous[d] = DeckSnapshots[d].track;
+  TrackPtr previous[kEngineDecks];
+  for (int d = 0; d < kEngineDecks; ++d) previous[d] = DeckSnapshots[d].track;
   int32_t recordStep = kPadRecordIdle;
   {
     std::lock_guard<std::recursive_mutex> lock(Engine.lock);
-    for (int d = 0; d < kSnapshotDecks; ++d) CopyDeck(Engine.decks[d], DeckSnapshots[d]);
+    for (int d = 0; d < kEngineDecks; ++d) CopyDeck(Engine.decks[d], DeckSnapshots[d]);
     for (int p = 0; p < kEnginePads; ++p) {
       const SamplerPad& pad = Engine.pads[p];
       if (SamplerShot.padName[p] != pad.name) SamplerShot.padName[p] = pad.name;

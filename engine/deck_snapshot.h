@@ -8,24 +8,9 @@
 #include "engine/engine.h"
 #include "engine/track.h"
 
-inline constexpr int kSnapshotDecks = 4;
-
-struct DeckSnapshot {
-  TrackPtr track;                 // null when the deck is empty
-  double position = 0.0;          // frames of the track's own rate
-  double cuePoint = 0.0;          // frames
-  std::array<double, 8> hotCueStart = {-1, -1, -1, -1, -1, -1, -1, -1};  // frames, -1 = empty
-  std::array<double, 8> hotCueEnd = {-1, -1, -1, -1, -1, -1, -1, -1};
-  double loopIn = 0.0;            // frames; a loop exists when loopOut > loopIn
-  double loopOut = 0.0;
-  bool playing = false;
-  bool jogTouched = false;
-  bool loopOn = false;
-  bool reverse = false;
-  bool slipMode = false;
-  bool slipOn = false;
+// Where the deck stands, as DeckState's DeckPlace.
+struct DeckSnapshot : DeckPlace {
   bool stopEffect = false;        // a brake or backspin runs
-  double slipPosition = 0.0;      // frames
 };
 
 // The eight engine pads and the pad recording, as the sampler page draws them.
@@ -37,7 +22,7 @@ struct SamplerSnapshot {
   std::wstring recordingName;     // "REC n" of the target pad until the sound is installed
 };
 
-extern DeckSnapshot DeckSnapshots[kSnapshotDecks];
+extern DeckSnapshot DeckSnapshots[kEngineDecks];
 extern SamplerSnapshot SamplerShot;
 
 // Copies the four live engine decks, the pads' names and playing flags and the pad-recording

@@ -11,8 +11,8 @@
 #include "engine/deck_snapshot.h"
 #include "engine/musical_keys.h"
 
-DeckView LiveDeckViews[kDeckViews];
-DeckView SandboxDeckViews[kDeckViews];
+DeckView LiveDeckViews[kEngineDecks];
+DeckView SandboxDeckViews[kEngineDecks];
 
 namespace {
 constexpr double kSecondsPerMinute = 60.0;
@@ -20,7 +20,7 @@ constexpr double kFallbackBpm = 120.0;
 constexpr double kSemitonesPerOctave = 12.0;
 }  // namespace
 
-bool ValidDeck(int deck) { return deck >= 0 && deck < kDeckViews; }
+bool ValidDeck(int deck) { return deck >= 0 && deck < kEngineDecks; }
 
 DeckState& DeckStateOf(int deck) {
   assert(ValidDeck(deck) && "DeckStateOf: deck must be 0..3");

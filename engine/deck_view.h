@@ -12,8 +12,6 @@
 #include "engine/phrases.h"
 #include "engine/track.h"
 
-constexpr int kDeckViews = 4;
-constexpr int kHotCues = 8;
 constexpr int kDeckFxSlots = 3;
 constexpr int kStemSwitches = 4;   // vocals, drums, bass, melody
 constexpr int kEqKnobs = 3;        // high, mid, low
@@ -24,9 +22,9 @@ constexpr double kNoHotCue = -1.0;            // frames, seconds: an empty slot
 constexpr int32_t kNoColour = -1;             // hot-cue colour index: none
 
 // The engine's default effect parameters as the view's array.
-constexpr std::array<float, kEngineEffects> DefaultFxParamArray() {
-  std::array<float, kEngineEffects> params{};
-  for (int i = 0; i < kEngineEffects; ++i) params[static_cast<size_t>(i)] = kDefaultFxParams[i];
+constexpr std::array<float, kEffectCount> DefaultFxParamArray() {
+  std::array<float, kEffectCount> params{};
+  for (int i = 0; i < kEffectCount; ++i) params[static_cast<size_t>(i)] = kDefaultFxParams[i];
   return params;
 }
 
@@ -53,7 +51,7 @@ struct DeckView {
   std::array<uint32_t, kDeckFxSlots> fxSlotEffect = {0, 1, 2};
   std::array<bool, kDeckFxSlots> fxSlotOn = {false, false, false};
   std::array<float, kDeckFxSlots> fxSlotAmount = {0.5f, 0.5f, 0.5f};
-  std::array<float, kEngineEffects> fxParam = DefaultFxParamArray();
+  std::array<float, kEffectCount> fxParam = DefaultFxParamArray();
   int32_t loopSizeIndex = kDefaultLoopSizeIndex;
   float meterLevel = 0.0f;
   bool loading = false;
@@ -102,9 +100,9 @@ struct DeckView {
 };
 
 // Decks A to D as the user plays them: every deck command reads and writes these.
-extern DeckView LiveDeckViews[kDeckViews];
+extern DeckView LiveDeckViews[kEngineDecks];
 // The saved views while the sandbox is on (kept by the sandbox commands).
-extern DeckView SandboxDeckViews[kDeckViews];
+extern DeckView SandboxDeckViews[kEngineDecks];
 
 // --- Small deck helpers ---
 // True for a deck number 0..3.

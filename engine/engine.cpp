@@ -66,7 +66,7 @@ void StartDeclick(DeckState& deck) {
 }
 
 DeckState::DeckState() {
-  for (int i = 0; i < kEngineEffects; ++i) {
+  for (int i = 0; i < kEffectCount; ++i) {
     fxAmount[i].store(0.5f, std::memory_order_relaxed);
     fxParam[i].store(kDefaultFxParams[i], std::memory_order_relaxed);
   }
@@ -91,82 +91,13 @@ AudioEngine::~AudioEngine() {
 }
 
 void CopyDeckState(DeckState& d, const DeckState& s) {
-  d.track = s.track;
-  d.position = s.position;
-  d.playing = s.playing;
-  d.jogTouched = s.jogTouched;
-  d.jogTarget = s.jogTarget;
-  d.scratchSpeed = s.scratchSpeed;
-  d.speed = s.speed;
-  d.cuePoint = s.cuePoint;
-  std::copy(std::begin(s.hotCueStart), std::end(s.hotCueStart), d.hotCueStart);
-  std::copy(std::begin(s.hotCueEnd), std::end(s.hotCueEnd), d.hotCueEnd);
-  d.loopOn = s.loopOn;
-  d.loopIn = s.loopIn;
-  d.loopOut = s.loopOut;
-  d.reverse = s.reverse;
-  d.slipMode = s.slipMode;
-  d.slipOn = s.slipOn;
-  d.slipPosition = s.slipPosition;
-  d.stopMode = s.stopMode;
-  d.stopElapsed = s.stopElapsed;
-  d.fadeIn = s.fadeIn;
-  d.oldPosition = s.oldPosition;
-  d.oldSpeed = s.oldSpeed;
-  d.oldFade = s.oldFade;
-  d.olderPosition = s.olderPosition;
-  d.olderSpeed = s.olderSpeed;
-  d.olderFade = s.olderFade;
-  d.tempo = s.tempo;
-  d.bend = s.bend;
-  d.keyShift = s.keyShift;
-  d.keyLock = s.keyLock;
-  d.cue = s.cue;
-  d.gain = s.gain;
-  d.eqHigh = s.eqHigh;
-  d.eqMid = s.eqMid;
-  d.eqLow = s.eqLow;
-  d.filter = s.filter;
-  d.fader = s.fader;
-  d.vocalMode = s.vocalMode;
-  d.stems = s.stems;
+  static_cast<DeckPlain&>(d) = static_cast<const DeckPlain&>(s);
   for (int i = 0; i < kStemParts; ++i) d.stemGain[i].store(s.stemGain[i].load());
-  d.kickTarget = s.kickTarget;
-  d.hatTarget = s.hatTarget;
-  d.stemFxTarget = s.stemFxTarget;
-  d.colorFx = s.colorFx;
-  d.externalSpeedOn = s.externalSpeedOn;
-  d.externalSpeed = s.externalSpeed;
-  d.xfAssign = s.xfAssign;
-  d.fxMask = s.fxMask;
-  for (int i = 0; i < kEngineEffects; ++i) {
+  for (int i = 0; i < kEffectCount; ++i) {
     d.fxAmount[i].store(s.fxAmount[i].load());
     d.fxParam[i].store(s.fxParam[i].load());
   }
   d.peak.store(s.peak.load());
-  d.filterRate = s.filterRate;
-  std::copy(&s.eqLowPass250[0][0], &s.eqLowPass250[0][0] + 4, &d.eqLowPass250[0][0]);
-  std::copy(&s.eqHighPass250[0][0], &s.eqHighPass250[0][0] + 4, &d.eqHighPass250[0][0]);
-  std::copy(&s.eqLowPass2800[0][0], &s.eqLowPass2800[0][0] + 4, &d.eqLowPass2800[0][0]);
-  std::copy(&s.eqHighPass2800[0][0], &s.eqHighPass2800[0][0] + 4, &d.eqHighPass2800[0][0]);
-  std::copy(std::begin(s.eqAllPass2800), std::end(s.eqAllPass2800), d.eqAllPass2800);
-  std::copy(&s.kickLowPass[0][0], &s.kickLowPass[0][0] + 4, &d.kickLowPass[0][0]);
-  std::copy(&s.hatHighPass[0][0], &s.hatHighPass[0][0] + 4, &d.hatHighPass[0][0]);
-  d.voiceHighPass = s.voiceHighPass;
-  d.voiceLowPass = s.voiceLowPass;
-  std::copy(&s.channelFilter[0][0], &s.channelFilter[0][0] + 4, &d.channelFilter[0][0]);
-  d.filterLast = s.filterLast;
-  d.filterActive = s.filterActive;
-  std::copy(std::begin(s.gainLast), std::end(s.gainLast), d.gainLast);
-  std::copy(std::begin(s.stemGainNow), std::end(s.stemGainNow), d.stemGainNow);
-  d.kickNow = s.kickNow;
-  d.hatNow = s.hatNow;
-  std::copy(std::begin(s.voiceNow), std::end(s.voiceNow), d.voiceNow);
-  d.stretch = s.stretch;
-  d.clickLastBeat = s.clickLastBeat;
-  d.clickPhase = s.clickPhase;
-  d.clickLevel = s.clickLevel;
-  d.clickFrequency = s.clickFrequency;
 }
 
 void SwapSandbox(AudioEngine& engine) {
@@ -181,16 +112,14 @@ void SwapSandbox(AudioEngine& engine) {
       DeckState& saved = engine.sandboxDecks[i];
       const bool sameTrack = live.track == saved.track;
       const double cuePoint = live.cuePoint;
-      double hotStart[8], hotEnd[8];
-      std::copy(std::begin(live.hotCueStart), std::end(live.hotCueStart), hotStart);
-      std::copy(std::begin(live.hotCueEnd), std::end(live.hotCueEnd), hotEnd);
+      const std::array<double, kHotCues> hotStart = live.hotCueStart, hotEnd = live.hotCueEnd;
       released[2 * i] = live.track;
       releasedStems[2 * i] = live.stems;
       CopyDeckState(live, saved);
       if (sameTrack) {
         live.cuePoint = cuePoint;
-        std::copy(hotStart, hotStart + 8, live.hotCueStart);
-        std::copy(hotEnd, hotEnd + 8, live.hotCueEnd);
+        live.hotCueStart = hotStart;
+        live.hotCueEnd = hotEnd;
       }
       // Swapped, not copied: no allocation under the lock; the saved deck keeps the rehearsal's
       // units until the sandbox is entered again.

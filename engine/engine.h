@@ -18,9 +18,7 @@
 #include "engine/stem_data.h"
 #include "engine/track.h"
 
-inline constexpr int kEngineDecks = 4;
 inline constexpr int kEnginePads = 8;
-inline constexpr int kEngineEffects = 18;        // effects of an EffectUnit, in mask bit order
 inline constexpr int kStemParts = 4;             // VOCALS, DRUMS, BASS, MELODY
 inline constexpr int kSpectrumBands = 16;
 inline constexpr uint64_t kSecondaryRingFrames = 32768;
@@ -28,22 +26,19 @@ inline constexpr uint64_t kInputRingFrames = 32768;
 inline constexpr double kPadRecordArmedBeat = -1e9;  // padRecordLastBeat while just armed
 
 // Per-deck defaults of the beat parameters, in effect order (beats for the beat-timed effects).
-inline constexpr float kDefaultFxParams[kEngineEffects] = {0.5f, 0.0f,  8.0f, 4.0f, 0.0f, 0.25f,
+inline constexpr float kDefaultFxParams[kEffectCount] = {0.5f, 0.0f,  8.0f, 4.0f, 0.0f, 0.25f,
                                                             0.0f, 1.0f,  0.0f, 0.0f, 0.25f, 0.0f,
                                                             0.0f, 0.25f, 0.0f, 0.0f, 8.0f, 0.75f};
 
-// One deck's playback state. Not copyable as a whole (atomics, effect units): CopyDeckState.
-struct DeckState {
+// Where a deck stands in its track: the part a deck snapshot and an instant double take whole.
+struct DeckPlace {
   TrackPtr track;                 // empty = no track
   double position = 0.0;          // frames of the track's own rate (fractional)
   bool playing = false;
   bool jogTouched = false;        // the jog wheel is held: scratch mode
-  double jogTarget = 0.0;
-  double scratchSpeed = 0.0;
-  double speed = 0.0;             // source frames per output frame in the last block, 0 = still
   double cuePoint = 0.0;
-  double hotCueStart[8] = {-1, -1, -1, -1, -1, -1, -1, -1};  // -1 = none
-  double hotCueEnd[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  std::array<double, kHotCues> hotCueStart = {-1, -1, -1, -1, -1, -1, -1, -1};  // -1 = none
+  std::array<double, kHotCues> hotCueEnd = {-1, -1, -1, -1, -1, -1, -1, -1};
   bool loopOn = false;
   double loopIn = 0.0;
   double loopOut = 0.0;
@@ -52,6 +47,14 @@ struct DeckState {
   bool slipOn = false;            // the slip shadow is running
   double slipPosition = 0.0;
   int32_t stopMode = 0;           // 0 none, 1 brake, 2 backspin
+};
+
+// Every plain field of a deck: CopyDeckState copies these by assignment, so a field added here is
+// never left out of the sandbox's copy.
+struct DeckPlain : DeckPlace {
+  double jogTarget = 0.0;
+  double scratchSpeed = 0.0;
+  double speed = 0.0;             // source frames per output frame in the last block, 0 = still
   double stopElapsed = 0.0;       // seconds since the stop effect began
   float fadeIn = 0.0f;            // 0..1 after a jump; starts at 0 so a first start fades in
   double oldPosition = 0.0;       // the position still sounding, fading out, after a jump
@@ -73,7 +76,6 @@ struct DeckState {
   float fader = 0.8f;
   int32_t vocalMode = 0;          // 0 normal, 1 voice band only, 2 voice band removed
   StemDataPtr stems;
-  std::atomic<float> stemGain[kStemParts] = {1.0f, 1.0f, 1.0f, 1.0f};
   float kickTarget = 1.0f;
   float hatTarget = 1.0f;
   int32_t stemFxTarget = -1;      // 0..3 = the stem the deck effects act on, -1 = whole deck
@@ -82,9 +84,6 @@ struct DeckState {
   float externalSpeed = 0.0f;     // timecode speed, -6..6
   int32_t xfAssign = 0;           // 0 left, 1 through, 2 right
   uint32_t fxMask = 0;
-  std::atomic<float> fxAmount[kEngineEffects];
-  std::atomic<float> fxParam[kEngineEffects];
-  std::atomic<float> peak{0.0f};  // output peak since the UI last read it
   int32_t filterRate = 0;         // output rate the fixed filters were built for
 
   // Fixed filters, [channel][stage]: EQ crossover, KICK and HI-HAT splits, voice band (mono),
@@ -107,21 +106,36 @@ struct DeckState {
   float kickNow = 1.0f;
   float hatNow = 1.0f;
   float voiceNow[2] = {0.0f, 0.0f};
-  std::vector<float> stemScratch;
-  EffectUnit colorFxUnit;
   StretchState stretch;
-  EffectUnit fxUnit;
-  std::vector<float> blockScratch;     // the block before EQ, 2 floats per frame
-  std::vector<double> blockPositions;  // source position of every frame of the last block
   double clickLastBeat = 0.0;
   double clickPhase = 0.0;
   float clickLevel = 0.0f;
   float clickFrequency = 1200.0f;      // Hz
+};
 
+// What CopyDeckState does not assign: the atomics (stored one by one), the two effect units and
+// the work vectors (kept by each deck, so nothing is allocated under the lock).
+struct DeckShared {
+  std::atomic<float> stemGain[kStemParts] = {1.0f, 1.0f, 1.0f, 1.0f};
+  std::atomic<float> fxAmount[kEffectCount];
+  std::atomic<float> fxParam[kEffectCount];
+  std::atomic<float> peak{0.0f};  // output peak since the UI last read it
+  std::vector<float> stemScratch;
+  EffectUnit colorFxUnit;
+  EffectUnit fxUnit;
+  std::vector<float> blockScratch;     // the block before EQ, 2 floats per frame
+  std::vector<double> blockPositions;  // source position of every frame of the last block
+};
+
+// One deck's playback state. Not copyable as a whole (atomics, effect units): CopyDeckState.
+// It holds no fields of its own: a new one goes into DeckPlain or DeckShared.
+struct DeckState : DeckPlain, DeckShared {
   DeckState();
   DeckState(const DeckState&) = delete;
   DeckState& operator=(const DeckState&) = delete;
 };
+static_assert(sizeof(DeckState) == sizeof(DeckPlain) + sizeof(DeckShared),
+              "DeckState holds no fields of its own; add them to DeckPlain or DeckShared");
 
 struct SamplerPad {
   TrackPtr track;

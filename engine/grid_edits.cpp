@@ -53,10 +53,7 @@ void WriteGridToLibrary(const Track& track) {
   if (track.path.empty()) return;
   TrackInfo& record = TrackInfoFor(track.path);
   record.gridImported = false;
-  record.bpm = track.bpm;
-  record.firstBeat = track.firstBeat;
-  record.tempoMarkers = track.tempoMarkers;
-  record.key = track.key;
+  CopyGridToRecord(track, record);
   record.loudness = track.loudness;
   record.analyzed = true;
 }

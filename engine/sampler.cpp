@@ -25,7 +25,6 @@
 #include "engine/wav_file.h"
 #include "library/files.h"
 #include "platform/folders.h"
-#include "ui/file_dialogs.h"
 
 int32_t PadRecordTarget = -1;
 

@@ -76,33 +76,22 @@ void RestoreWholeView(DeckView& live, const DeckView& saved) {
 }
 
 
-// What instant double hands from the engine copy to the deck view.
-struct DoubledCues {
-  TrackPtr track;
-  double cuePoint = 0.0;  // frames
-  std::array<double, kHotCues> hotStart{};
-  std::array<double, kHotCues> hotEnd{};
-};
-
 // Under the lock: deck `to` takes `from`'s track, stems, position, cues and loop and plays in
 // step with it. Returns the refusal text, or null when the copy was made; the replaced track and
 // stems come back through old* to be released after the lock.
-const wchar_t* DoubleDeckState(int to, int from, TrackPtr& oldTrack, StemDataPtr& oldStems, DoubledCues& copied) {
+const wchar_t* DoubleDeckState(int to, int from, TrackPtr& oldTrack, StemDataPtr& oldStems, DeckPlace& copied) {
   std::lock_guard<std::recursive_mutex> lock(Engine.lock);
   DeckState& source = DeckStateOf(from);
   DeckState& target = DeckStateOf(to);
   if (!source.track) return L"Nothing on the other deck to copy";
   if (target.playing) return L"Pause this deck first";
-  oldTrack = std::exchange(target.track, source.track);
+  oldTrack = target.track;
   oldStems = std::exchange(target.stems, source.stems);
-  target.position = source.position;
-  target.cuePoint = source.cuePoint;
-  std::copy(std::begin(source.hotCueStart), std::end(source.hotCueStart), target.hotCueStart);
-  std::copy(std::begin(source.hotCueEnd), std::end(source.hotCueEnd), target.hotCueEnd);
-  target.loopOn = source.loopOn;
-  target.loopIn = source.loopIn;
-  target.loopOut = source.loopOut;
-  target.playing = source.playing;
+  const bool slipMode = target.slipMode;  // the SLIP switch stays the target's own
+  const double slipPosition = target.slipPosition;
+  static_cast<DeckPlace&>(target) = static_cast<const DeckPlace&>(source);
+  target.slipMode = slipMode;
+  target.slipPosition = slipPosition;
   target.reverse = false;
   target.slipOn = false;
   target.jogTouched = false;
@@ -112,10 +101,7 @@ const wchar_t* DoubleDeckState(int to, int from, TrackPtr& oldTrack, StemDataPtr
   target.olderFade = 0.0f;
   target.speed = 0.0;
   ResetStretch(target.stretch);
-  copied.track = source.track;
-  copied.cuePoint = source.cuePoint;
-  std::copy(std::begin(source.hotCueStart), std::end(source.hotCueStart), copied.hotStart.begin());
-  std::copy(std::begin(source.hotCueEnd), std::end(source.hotCueEnd), copied.hotEnd.begin());
+  copied = static_cast<const DeckPlace&>(source);
   return nullptr;
 }
 
@@ -131,7 +117,7 @@ void TurnSandboxOn() {
   // A load finishing inside the sandbox would land on the rehearsal deck and its cues would be
   // kept for the crowd's track on leaving: such a load is dropped now.
   std::wstring dropped;
-  for (int d = 0; d < kDeckViews; ++d) {
+  for (int d = 0; d < kEngineDecks; ++d) {
     DeckView& view = LiveDeckViews[d];
     if (!view.loading) continue;
     ++view.loadSerial;
@@ -139,7 +125,7 @@ void TurnSandboxOn() {
     view.title = FileNameOf(view.path);
     dropped += dropped.empty() ? DeckLetter(d) : L", " + DeckLetter(d);
   }
-  for (int d = 0; d < kDeckViews; ++d) CopyDeckView(SandboxDeckViews[d], LiveDeckViews[d]);
+  for (int d = 0; d < kEngineDecks; ++d) CopyDeckView(SandboxDeckViews[d], LiveDeckViews[d]);
   Sandbox.savedCrossfader = CrossfaderPosition;
   Sandbox.savedMasterFx = MasterFx;
 
@@ -185,7 +171,7 @@ void TurnSandboxOff() {
   }
   SwapSandbox(Engine);
   Sandbox.on = false;
-  for (int d = 0; d < kDeckViews; ++d) {
+  for (int d = 0; d < kEngineDecks; ++d) {
     DeckView& live = LiveDeckViews[d];
     const DeckView& saved = SandboxDeckViews[d];
     if (live.jogScratching) {
@@ -271,7 +257,7 @@ void InstantDouble(int to, int from) {
   }
   TrackPtr oldTrack;
   StemDataPtr oldStems;
-  DoubledCues copied;
+  DeckPlace copied;
   if (const wchar_t* refusal = DoubleDeckState(to, from, oldTrack, oldStems, copied)) {
     ShowStatus(refusal);
     return;
@@ -289,8 +275,8 @@ void InstantDouble(int to, int from) {
   view.path = copied.track ? copied.track->path : std::wstring();
   view.title = FileNameOf(view.path);
   view.libraryCue = copied.cuePoint;
-  view.libraryHotCueStart = copied.hotStart;
-  view.libraryHotCueEnd = copied.hotEnd;
+  view.libraryHotCueStart = copied.hotCueStart;
+  view.libraryHotCueEnd = copied.hotCueEnd;
   view.cuesPath = view.path;  // cue edits on the copy reach the same record
   view.hotCueName = original.hotCueName;
   view.hotCueColour = original.hotCueColour;

@@ -1,6 +1,7 @@
 #include "engine/side_slots.h"
 
 #include "app/settings.h"
+#include "engine/track.h"
 
 int32_t SideSlots[2] = {0, 1};
 
@@ -15,6 +16,8 @@ void SwapSideDeck(int side) {
   const int32_t back = front + kBackDeckOffset;
   SideSlots[side] = SideSlots[side] == front ? back : front;
 }
+
+int DecksInUse() { return Settings.FourDecks ? kEngineDecks : kTwoDecks; }
 
 void ShowDecksAB() {
   SideSlots[kLeftSide] = kDeckA;

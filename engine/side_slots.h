@@ -5,6 +5,7 @@
 
 inline constexpr int kLeftSide = 0;
 inline constexpr int kRightSide = 1;
+inline constexpr int kTwoDecks = 2;  // decks in use without the four-deck setting
 
 extern int32_t SideSlots[2];
 
@@ -13,3 +14,5 @@ extern int32_t SideSlots[2];
 void SwapSideDeck(int side);
 // Deck A on the left, deck B on the right.
 void ShowDecksAB();
+// The decks in use: A to D with the four-deck setting, else A and B.
+int DecksInUse();

@@ -43,7 +43,7 @@ void StartStemSeparation(int deck) {
   {
     std::lock_guard<std::recursive_mutex> lock(Engine.lock);
     track = DeckStateOf(deck).track;
-    for (int other = 0; other < kDeckViews; ++other) {
+    for (int other = 0; other < kEngineDecks; ++other) {
       const DeckState& state = DeckStateOf(other);
       if (other != deck && track && state.track == track && state.stems) shared = state.stems;
     }
@@ -110,11 +110,11 @@ void OnStemsReady(StemResult* result) {
 
 bool AttachStems(const TrackPtr& track, const StemDataPtr& stems) {
   if (!track) return false;
-  bool live[kDeckViews] = {}, saved[kDeckViews] = {};
-  StemDataPtr released[2 * kDeckViews];  // stems the decks held before, freed after the lock
+  bool live[kEngineDecks] = {}, saved[kEngineDecks] = {};
+  StemDataPtr released[2 * kEngineDecks];  // stems the decks held before, freed after the lock
   {
     std::lock_guard<std::recursive_mutex> lock(Engine.lock);
-    for (int d = 0; d < kDeckViews; ++d) {
+    for (int d = 0; d < kEngineDecks; ++d) {
       DeckState& state = Engine.decks[d];
       if (state.track == track) {
         released[d] = std::exchange(state.stems, stems);
@@ -123,13 +123,13 @@ bool AttachStems(const TrackPtr& track, const StemDataPtr& stems) {
       // While the sandbox runs the crowd's decks wait in the saved slots: they get them too.
       DeckState& waiting = Engine.sandboxDecks[d];
       if (Engine.sandboxOn.load() && waiting.track == track) {
-        released[kDeckViews + d] = std::exchange(waiting.stems, stems);
+        released[kEngineDecks + d] = std::exchange(waiting.stems, stems);
         saved[d] = true;
       }
     }
   }
   bool any = false;
-  for (int d = 0; d < kDeckViews; ++d) {
+  for (int d = 0; d < kEngineDecks; ++d) {
     for (DeckView* view : {live[d] ? &LiveDeckViews[d] : nullptr, saved[d] ? &SandboxDeckViews[d] : nullptr}) {
       if (!view) continue;
       view->stemsReady = true;

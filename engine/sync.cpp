@@ -113,7 +113,7 @@ void SyncDeck(int deck) {
 }
 
 void SyncLockTick() {
-  for (int deck = 0; deck < kDeckViews; ++deck) {
+  for (int deck = 0; deck < kEngineDecks; ++deck) {
     DeckView& view = LiveDeckViews[deck];
     const DeckSnapshot& own = DeckSnapshots[deck];
     if (!view.syncLock || !own.track) continue;

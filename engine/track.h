@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+inline constexpr int kEngineDecks = 4;  // decks A to D
+inline constexpr int kHotCues = 8;      // hot-cue slots of a track and of a deck
+
 struct WavePoint {
   uint8_t low = 0, mid = 0, high = 0;  // band levels 0..255
 };

@@ -7,6 +7,7 @@
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/side_slots.h"
 #include "library/browser_view.h"
 
 std::wstring SearchText;
@@ -14,11 +15,9 @@ float BrowserScroll = 0.0f;
 
 namespace {
 
-constexpr int kTwoDecks = 2;
-
 // The first deck in use that is stopped (and, with needEmpty, empty and not loading); -1 none.
 int FirstStoppedDeck(bool needEmpty) {
-  const int decks = Settings.FourDecks ? kDeckViews : kTwoDecks;
+  const int decks = DecksInUse();
   std::lock_guard<std::recursive_mutex> lock(Engine.lock);
   for (int deck = 0; deck < decks; ++deck) {
     const DeckState& state = Engine.decks[deck];

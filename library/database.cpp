@@ -125,7 +125,7 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
   info->loudness = ReadFloat(c.col[kColLoudness]);
   info->analyzed = ReadInt32(c.col[kColAnalyzed]) != 0;
   info->cue = LeadingNumber(c.col[kColCue]);
-  for (int i = 0; i < kHotCueCount; ++i) info->hotCueStart[i] = LeadingNumber(c.col[kColHotCueStart + i]);
+  for (int i = 0; i < kHotCues; ++i) info->hotCueStart[i] = LeadingNumber(c.col[kColHotCueStart + i]);
 
   if (c.count >= kPlayColumns) {
     info->rating = std::clamp(ReadInt32(c.col[kColRating]), 0, kMaxRating);
@@ -133,7 +133,7 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
     info->lastPlayed = LeadingInteger(c.col[kColLastPlayed]);
   }
   if (c.count >= kCueDetailColumns) {
-    for (int i = 0; i < kHotCueCount; ++i) {
+    for (int i = 0; i < kHotCues; ++i) {
       info->hotCueEnd[i] = LeadingNumber(c.col[kColHotCueEnd + i]);
       int32_t colour = ReadInt32(c.col[kColHotCueColor + i]);
       info->hotCueColor[i] = colour < -1 || colour > kMaxHotCueColour ? -1 : colour;

@@ -31,7 +31,7 @@ void FollowStream() {
 }
 
 bool LouderAudibleDeck(int deck) {
-  for (int other = 0; other < kSnapshotDecks; ++other)
+  for (int other = 0; other < kEngineDecks; ++other)
     if (other != deck && IsDeckAudible(other) && LiveDeckViews[other].meterLevel > LiveDeckViews[deck].meterLevel)
       return true;
   return false;
@@ -39,7 +39,7 @@ bool LouderAudibleDeck(int deck) {
 
 // Equal levels announce each in turn, so the last deck of the tie is what stays announced.
 void AnnounceAudibleTrack() {
-  for (int deck = 0; deck < kSnapshotDecks; ++deck) {
+  for (int deck = 0; deck < kEngineDecks; ++deck) {
     const TrackPtr& track = DeckSnapshots[deck].track;
     if (!track || !IsDeckAudible(deck) || track->path == NowPlaying.announcedPath || LouderAudibleDeck(deck))
       continue;
@@ -106,7 +106,7 @@ void SaveCueEdits(DeckView& view, const DeckSnapshot& shot) {
 void NowPlayingTick() {
   FollowStream();
   AnnounceAudibleTrack();
-  for (int deck = 0; deck < kSnapshotDecks; ++deck) {
+  for (int deck = 0; deck < kEngineDecks; ++deck) {
     DeckView& view = LiveDeckViews[deck];
     const DeckSnapshot& shot = DeckSnapshots[deck];
     if (shot.track && shot.playing && !view.wasPlaying) CountPlayStart(view, *shot.track);

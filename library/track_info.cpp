@@ -115,3 +115,16 @@ int TrackColourIndex(uint32_t rgb) {
   }
   return best;
 }
+
+void CopyGridToTrack(const TrackInfo& record, Track& track) {
+  track.bpm = record.bpm;
+  track.firstBeat = record.firstBeat;
+  track.tempoMarkers = record.tempoMarkers;
+}
+
+void CopyGridToRecord(const Track& track, TrackInfo& record) {
+  record.bpm = track.bpm;
+  record.firstBeat = track.firstBeat;
+  record.tempoMarkers = track.tempoMarkers;
+  record.key = track.key;
+}

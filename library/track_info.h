@@ -11,7 +11,6 @@
 
 #include "engine/track.h"
 
-inline constexpr int kHotCueCount = 8;
 inline constexpr double kEmptyCue = -1.0;          // a hot-cue start or end that is not set
 inline constexpr float kDefaultLoudnessDb = -20.0f;
 
@@ -23,16 +22,16 @@ struct TrackInfo {
   float loudness = kDefaultLoudnessDb;  // the analysis's loudness value
   bool analyzed = false;     // tempo, grid, key and loudness are stored
   double cue = 0.0;          // main cue, seconds
-  std::array<double, kHotCueCount> hotCueStart = {kEmptyCue, kEmptyCue, kEmptyCue, kEmptyCue,
+  std::array<double, kHotCues> hotCueStart = {kEmptyCue, kEmptyCue, kEmptyCue, kEmptyCue,
                                                     kEmptyCue, kEmptyCue, kEmptyCue, kEmptyCue};
   int32_t rating = 0;        // stars 0-5
   int32_t playCount = 0;     // never negative
   int64_t lastPlayed = 0;    // seconds since 1970-01-01 UTC; 0 never
   // Loop end of each hot cue in seconds; -1.0 when the cue is a point.
-  std::array<double, kHotCueCount> hotCueEnd = {kEmptyCue, kEmptyCue, kEmptyCue, kEmptyCue,
+  std::array<double, kHotCues> hotCueEnd = {kEmptyCue, kEmptyCue, kEmptyCue, kEmptyCue,
                                                   kEmptyCue, kEmptyCue, kEmptyCue, kEmptyCue};
-  std::array<int32_t, kHotCueCount> hotCueColor = {-1, -1, -1, -1, -1, -1, -1, -1};  // -1 default
-  std::array<std::wstring, kHotCueCount> hotCueName;
+  std::array<int32_t, kHotCues> hotCueColor = {-1, -1, -1, -1, -1, -1, -1, -1};  // -1 default
+  std::array<std::wstring, kHotCues> hotCueName;
   bool gridImported = false;              // grid came from another DJ program; analysis keeps it
   std::vector<double> memoryCues;         // seconds, ascending
   int32_t color = 0;                      // index into kTrackColours, 0-8
@@ -68,6 +67,10 @@ TrackInfo& TrackInfoFor(const std::wstring& path);
 // both name the same key; a record already at newPath is kept and the moved copy dropped.
 // Sets LibraryDirty when a record was found.
 void RelocateTrack(const std::wstring& oldPath, const std::wstring& newPath);
+// The record's beat grid (BPM, first beat, tempo markers) onto the track.
+void CopyGridToTrack(const TrackInfo& record, Track& track);
+// The track's beat grid and key into the record.
+void CopyGridToRecord(const Track& track, TrackInfo& record);
 
 // --- The user's own tags ---
 

@@ -37,8 +37,6 @@ constexpr const wchar_t* kColourNames[] = {L"Red",  L"Orange", L"Yellow", L"Lime
                                            L"Blue", L"Purple", L"Pink",   L"White", L"Grey",  L"Brick"};
 constexpr int32_t kXfLeft = 0, kXfRight = 2;
 
-int DeckCount() { return Settings.FourDecks ? 4 : 2; }
-
 // The side the deck sits on: A and C left, B and D right.
 int SideOf(int deck) { return deck % 2 == 0 ? kLeftSide : kRightSide; }
 
@@ -86,7 +84,7 @@ std::vector<PopupMenuEntry> DeckMenuEntries(int deck) {
   menu.push_back(MenuEntry(L"Eject", kEject, noTrack || snap.playing));
 
   PopupMenuEntry doubles = MenuEntry(L"Instant double", 0);
-  for (int source = 0; source < DeckCount(); ++source) {
+  for (int source = 0; source < DecksInUse(); ++source) {
     if (source == deck) continue;
     doubles.submenu.push_back(MenuEntry(L"From deck " + DeckLetter(source), kInstantDoubleFirst + source,
                                    !DeckSnapshots[source].track || snap.playing));
@@ -121,7 +119,7 @@ void RunDeckMenuCommand(int deck, uint32_t id) {
   if (!ValidDeck(deck)) return;
   DeckView& view = LiveDeckViews[deck];
   const TrackPtr track = DeckSnapshots[deck].track;
-  if (id >= kInstantDoubleFirst && id < kInstantDoubleFirst + kDeckViews) {
+  if (id >= kInstantDoubleFirst && id < kInstantDoubleFirst + kEngineDecks) {
     InstantDouble(deck, static_cast<int>(id - kInstantDoubleFirst));
     return;
   }

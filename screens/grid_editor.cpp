@@ -329,7 +329,7 @@ float ZoomAfterWheel(float zoom, float notches) {
 void DrawGridEditor() {
   const int deck = GridEditorDeck;
   if (deck < 0) return;
-  if (!ValidDeck(deck) || deck >= kSnapshotDecks || !DeckSnapshots[deck].track) {
+  if (!ValidDeck(deck) || deck >= kEngineDecks || !DeckSnapshots[deck].track) {
     CloseEditor();
     return;
   }

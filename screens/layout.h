@@ -5,13 +5,13 @@
 // last frame's rectangles. UI thread.
 #include <cstdint>
 
+#include "engine/track.h"
 #include "ui/draw.h"
 
 inline constexpr int32_t kLayoutFull = 0;
 inline constexpr int32_t kLayoutLibrary = 1;      // slim decks, slim mixer and a big browser
 inline constexpr int32_t kLayoutPerformance = 2;  // tall deck panels, no browser
 inline constexpr int32_t kLayoutCount = 3;
-inline constexpr int kLayoutDecks = 4;
 
 // What differs between the layouts; one row per layout number.
 struct LayoutVariant {
@@ -35,7 +35,7 @@ struct ScreenLayout {
   int32_t layout = kLayoutFull;
   bool vertical = false;        // the lanes are upright strips beside the panels
   bool fourDecks = false;
-  Rc lanes[kLayoutDecks];       // per deck
+  Rc lanes[kEngineDecks];       // per deck
   float phaseMeterY = 0;        // the phase-meter row, 18 high, 8 .. width - 8
   Rc leftPanel, mixer, rightPanel;
   Rc browser;                   // empty in the Performance layout

@@ -41,7 +41,6 @@
 #include "screens/waveform.h"
 #include "settings/help_screen.h"
 #include "settings/palette.h"
-#include "settings/settings_draw.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/tour.h"
@@ -54,7 +53,7 @@
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 
-float BeatPulse[kScreenDecks] = {};
+float BeatPulse[kEngineDecks] = {};
 FrameTooltip Tooltip;
 LibraryRowDrag RowDrag;
 
@@ -118,10 +117,6 @@ constexpr Color kTooltipEdge{1, 1, 1, 0.1f};
 
 // The upright strips of the vertical layout: the deck letter near the strip's bottom.
 constexpr float kStripLetterHeightDip = 16.0f, kStripLetterRiseDip = 18.0f, kStripLetterSize = 10.0f;
-
-constexpr int kTwoDecks = 2;
-
-int DecksInUse() { return Settings.FourDecks ? kScreenDecks : kTwoDecks; }
 
 // ---- the overlays, in the order the first open one wins --------------------------------------
 
@@ -264,7 +259,7 @@ Rc SideLightArea(Rc panel) {
 
 // The side light's strength for the deck its panel shows.
 float SideLightAlpha(int deck) {
-  const bool valid = deck >= 0 && deck < kScreenDecks;
+  const bool valid = deck >= 0 && deck < kEngineDecks;
   const bool playing = valid && DeckSnapshots[deck].playing;
   const float pulse = valid ? BeatPulse[deck] : 0.0f;
   return pulse * kSideGlowPulseAlpha + (playing ? kSideGlowPlayingAlpha : kSideGlowIdleAlpha);
@@ -369,7 +364,7 @@ void QueueTooltip(float windowWidth) {
 int RowDropTarget() { return RowDrag.dragging ? DeckAtPoint(Input.x, Input.y) : -1; }
 
 void UpdateBeatPulses() {
-  for (int deck = 0; deck < kScreenDecks; ++deck) {
+  for (int deck = 0; deck < kEngineDecks; ++deck) {
     const DeckSnapshot& shot = DeckSnapshots[deck];
     if (shot.track && shot.playing) {
       const double seconds = shot.position / std::max(shot.track->sampleRate, 1);
@@ -409,7 +404,7 @@ void DrawBackground() {
 // ---- hit tests and strips ------------------------------------------------------------------------
 
 int DeckAtPoint(float x, float y) {
-  const int decks = Screen.fourDecks ? kScreenDecks : kTwoDecks;
+  const int decks = Screen.fourDecks ? kEngineDecks : kTwoDecks;
   for (int deck = 0; deck < decks; ++deck)
     if (Inside(Screen.lanes[deck], x, y)) return deck;
   if (Inside(Screen.leftPanel, x, y)) return SideSlots[kLeftSide];
@@ -419,7 +414,7 @@ int DeckAtPoint(float x, float y) {
 }
 
 void DrawDeckRotated(int deck, Rc strip) {
-  if (deck < 0 || deck >= kScreenDecks || strip.w <= 0 || strip.h <= 0) return;
+  if (deck < 0 || deck >= kEngineDecks || strip.w <= 0 || strip.h <= 0) return;
   const Affine previous = GetTransform();
   // A quarter turn back about the strip's bottom-left corner: the lane's x runs up the strip.
   SetTransform(Compose(Affine{0, -1, 1, 0, strip.x, strip.Bottom()}, previous));

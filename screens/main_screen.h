@@ -7,16 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/track.h"
 #include "settings/palette.h"
 #include "ui/draw.h"
-
-inline constexpr int kScreenDecks = 4;
 
 // ---- shared per-frame state -----------------------------------------------------------------
 
 // Per deck: exp(-5 x the fraction of its current beat) while it plays, else x 0.9 per frame.
 // Panels scale the alpha of their glows with it.
-extern float BeatPulse[kScreenDecks];
+extern float BeatPulse[kEngineDecks];
 
 // A tooltip a panel asks for during the frame: lines separated by line feeds, shown under the
 // control's rectangle after the glow pass. The frame draws it and clears the text.

@@ -222,7 +222,7 @@ void DrawOverview(int deck, Rc r) {
                  PointF{mx, r.Bottom() - kMemoryHeightDip}, red);
   }
   DrawOverviewMarker(ctx, shot.cuePoint, Pal.Yellow);
-  for (int i = 0; i < kHotCueSlots; ++i)
+  for (int i = 0; i < kHotCues; ++i)
     if (shot.hotCueStart[static_cast<size_t>(i)] >= 0)
       DrawOverviewMarker(ctx, shot.hotCueStart[static_cast<size_t>(i)],
                          HotCueColourOf(i, view.hotCueColour[static_cast<size_t>(i)]));

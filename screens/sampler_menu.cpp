@@ -38,7 +38,6 @@ constexpr RecordChoice kRecordMenu[kRecordChoices] = {
     {.text = L"The microphone: 1 bar", .source = kPadRecordMic, .beats = 4},
 };
 constexpr int kFirstMicChoice = 4;  // the lines from here on are greyed while the microphone is off
-constexpr int kTwoDecks = 2;        // decks offered without the four-deck setting
 
 }  // namespace
 
@@ -46,8 +45,8 @@ std::vector<PopupMenuEntry> SamplerPadMenuEntries(int pad) {
   std::vector<PopupMenuEntry> menu;
   if (!ValidPad(pad)) return menu;
   const int slot = CurrentSlot(pad);
-  const int decks = Settings.FourDecks ? kDeckViews : kTwoDecks;
-  bool hasTrack[kDeckViews] = {}, hasLoop[kDeckViews] = {};
+  const int decks = DecksInUse();
+  bool hasTrack[kEngineDecks] = {}, hasLoop[kEngineDecks] = {};
   {
     std::lock_guard<std::recursive_mutex> lock(Engine.lock);
     for (int d = 0; d < decks; ++d) {
@@ -91,7 +90,7 @@ void RunSamplerPadCommand(int pad, uint32_t command) {
     LoadPadSound(pad, ChooseSampleFile());
   } else if (command == kPadOneShot || command == kPadLoop) {
     SetPadLoop(pad, command == kPadLoop);
-  } else if (command >= kPadCaptureDeck && command < kPadCaptureDeck + kDeckViews) {
+  } else if (command >= kPadCaptureDeck && command < kPadCaptureDeck + kEngineDecks) {
     CaptureLoopToPad(pad, static_cast<int>(command - kPadCaptureDeck));
   } else if (command >= kPadVolume && command < kPadVolume + kVolumeSteps) {
     SetPadVolume(pad, static_cast<float>(kVolumeStepPercent * (command - kPadVolume + 1)) / kPercent);
@@ -108,11 +107,11 @@ void SamplerPadMenu(int pad) {
   // The menu stays open across frames: a choice made after the bank changed, or after the deck a
   // capture would take from loaded another track, does nothing.
   const int bank = SamplerBank;
-  std::array<uint32_t, kDeckViews> serials{};
-  for (int d = 0; d < kDeckViews; ++d) serials[d] = LiveDeckViews[d].loadSerial;
+  std::array<uint32_t, kEngineDecks> serials{};
+  for (int d = 0; d < kEngineDecks; ++d) serials[d] = LiveDeckViews[d].loadSerial;
   auto stillCurrent = [bank, serials](uint32_t id) {
     if (SamplerBank != bank) return false;
-    if (id < kPadCaptureDeck || id >= kPadCaptureDeck + kDeckViews) return true;
+    if (id < kPadCaptureDeck || id >= kPadCaptureDeck + kEngineDecks) return true;
     return LiveDeckViews[id - kPadCaptureDeck].loadSerial == serials[id - kPadCaptureDeck];
   };
   ShowPopupMenu(SamplerPadMenuEntries(pad), DeckColour(SideSlots[kLeftSide]),

@@ -273,9 +273,9 @@ void DrawMemoryCues(const WaveLaneContext& ctx, const std::vector<double>& memor
 }
 
 void DrawHotCues(const WaveLaneContext& ctx, const DeckSnapshot& shot, const DeckView& view) {
-  static const std::wstring kSlotLabels[kHotCueSlots] = {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8"};
+  static const std::wstring kSlotLabels[kHotCues] = {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8"};
   const Rc& r = ctx.lane;
-  for (int i = 0; i < kHotCueSlots; ++i) {
+  for (int i = 0; i < kHotCues; ++i) {
     const double start = shot.hotCueStart[static_cast<size_t>(i)], end = shot.hotCueEnd[static_cast<size_t>(i)];
     if (start < 0) continue;
     const uint32_t colour = HotCueColourOf(i, view.hotCueColour[static_cast<size_t>(i)]);
@@ -319,8 +319,8 @@ void DrawLaneFrame(int deck, Rc r, float pulse) {
 
 uint32_t HotCueColourOf(int slot, int32_t colourNumber) {
   if (colourNumber >= 0 && colourNumber < kHotCueColourCount) return HotCueColours[static_cast<size_t>(colourNumber)];
-  assert(slot >= 0 && slot < kHotCueSlots && "HotCueColourOf takes a slot 0-7");
-  return HotCueSlotColours[static_cast<size_t>(std::clamp(slot, 0, kHotCueSlots - 1))];
+  assert(slot >= 0 && slot < kHotCues && "HotCueColourOf takes a slot 0-7");
+  return HotCueSlotColours[static_cast<size_t>(std::clamp(slot, 0, kHotCues - 1))];
 }
 
 const PhraseStyle& PhraseStyleOf(int32_t kind) {

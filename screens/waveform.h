@@ -14,8 +14,7 @@
 // ---- shared tables (the overview uses them too) ---------------------------------------------
 
 // Hot-cue slots 1-8 whose colour number is not 0-11 take these defaults.
-inline constexpr int kHotCueSlots = 8;
-inline constexpr std::array<uint32_t, kHotCueSlots> HotCueSlotColours = {
+inline constexpr std::array<uint32_t, kHotCues> HotCueSlotColours = {
     0xFF3D6E, 0x2BF5A0, 0xFFC83D, 0x9D6BFF, 0x22D3FF, 0xFF8A2B, 0xFF4FD8, 0xB6FF3D};
 
 // The colour (0xRRGGBB) of hot cue `slot` (0-7): HotCueColours[colourNumber] when that is 0-11,

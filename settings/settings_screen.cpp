@@ -2,3 +2,7 @@
 
 bool SettingsOpen = false;
 int32_t SettingsPage = 0;
+std::vector<AudioDevice> SettingsOutputDevices;
+std::vector<AudioDevice> SettingsInputDevices;
+
+void DrawSettings() {}

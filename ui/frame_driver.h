@@ -26,6 +26,5 @@ extern double FrameClock;
 // actions. AppTick runs exactly once per call.
 void DriveFrame(const FrameWindow& window);
 
-// The main screen: AppTick, then every panel. Until the main-screen layout exists it draws what
-// there is: the background, the question box or the modal form, and the status line.
+// The main screen: AppTick, then every panel (defined in screens/main_screen.cpp).
 void Frame();

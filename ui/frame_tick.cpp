@@ -39,7 +39,7 @@ namespace {
 
 // Phrases are analysed again only when a deck's track or its grid changed.
 void UpdatePhraseCache() {
-  for (int d = 0; d < kDeckViews; ++d) {
+  for (int d = 0; d < kEngineDecks; ++d) {
     DeckView& view = LiveDeckViews[d];
     const TrackPtr& track = DeckSnapshots[d].track;
     if (!track) {

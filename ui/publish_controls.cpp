@@ -74,12 +74,12 @@ void PublishDeck(int d, DeckView& view, DeckState& deck) {
   uint32_t mask = 0;
   for (int slot = 0; slot < kDeckFxSlots; ++slot) {
     const uint32_t effect = view.fxSlotEffect[static_cast<size_t>(slot)];
-    if (effect >= static_cast<uint32_t>(kEngineEffects)) continue;
+    if (effect >= static_cast<uint32_t>(kEffectCount)) continue;
     deck.fxAmount[effect].store(view.fxSlotAmount[static_cast<size_t>(slot)]);
     if (view.fxSlotOn[static_cast<size_t>(slot)] && !IsStopEffect(effect)) mask |= EffectBit(static_cast<int>(effect));
   }
   deck.fxMask = mask;
-  for (int i = 0; i < kEngineEffects; ++i) deck.fxParam[i].store(view.fxParam[static_cast<size_t>(i)]);
+  for (int i = 0; i < kEffectCount; ++i) deck.fxParam[i].store(view.fxParam[static_cast<size_t>(i)]);
   view.meterLevel = Decayed(view.meterLevel, kDeckMeterDecay, TakePeak(deck.peak));
 }
 
@@ -103,7 +103,7 @@ void PublishMasterSection() {
   Engine.micEffectMask = static_cast<uint32_t>(Settings.MicFx) & kMicEffectBits;
   Engine.micDuck = Settings.MicDuck && !KaraokeSongSung();
   Engine.limiterOn = Settings.Limiter;
-  const bool fxValid = MasterFx.effect >= 0 && MasterFx.effect < kEngineEffects;
+  const bool fxValid = MasterFx.effect >= 0 && MasterFx.effect < kEffectCount;
   Engine.masterFxMask = MasterFx.on && fxValid && !IsStopEffect(static_cast<uint32_t>(MasterFx.effect))
                             ? EffectBit(MasterFx.effect)
                             : 0;
@@ -114,7 +114,7 @@ void PublishMasterSection() {
 // The audible deck with the highest meter (a later deck only when strictly louder); -1 for none.
 int LoudestAudibleDeck() {
   int leader = -1;
-  for (int d = 0; d < kDeckViews; ++d) {
+  for (int d = 0; d < kEngineDecks; ++d) {
     if (!IsDeckAudible(d)) continue;
     if (leader < 0 || LiveDeckViews[d].meterLevel > LiveDeckViews[leader].meterLevel) leader = d;
   }
@@ -195,7 +195,7 @@ void DemoTickAt(uint64_t nowMs) {
   int leader = -1;
   {
     std::lock_guard<std::recursive_mutex> lock(Engine.lock);
-    for (int d = 0; d < kDeckViews; ++d) PublishDeck(d, LiveDeckViews[d], Engine.decks[d]);
+    for (int d = 0; d < kEngineDecks; ++d) PublishDeck(d, LiveDeckViews[d], Engine.decks[d]);
     PublishMasterSection();
     leader = LoudestAudibleDeck();
     if (leader >= 0) Engine.leaderDeck = leader;

@@ -5,44 +5,12 @@
 # start; a test run neither takes part in the single-instance rule nor saves anything.
 set -euo pipefail
 
-fail() {
-  echo "app_lifecycle: FAIL: $*" >&2
-  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 40 "$log" >&2; fi
-  exit 1
-}
-
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-app="$build/veldmix"
-[ -x "$app" ] || fail "no veldmix at $app"
-for tool in Xvfb xdpyinfo xwininfo ffmpeg sox od; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed"
-done
-
-work="$(mktemp -d /tmp/veldmix-e2e-app-XXXXXX)"
-xvfb_pid=""
-app_pids=()
-cleanup() {
-  for p in "${app_pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
-unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL
-mkdir -p "$HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-if [ -z "${PULSE_SERVER:-}" ]; then
-  # No sound server: the program must run without one, and must not start one of its own.
-  printf 'autospawn = no\n' >"$work/pulse-client.conf"
-  export PULSE_CLIENTCONFIG="$work/pulse-client.conf"
-fi
-log="$HOME/.local/state/Veldmix/Veldmix.log"
-settings="$HOME/.local/share/Veldmix/settings.ini"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix Xvfb xdpyinfo xwininfo ffmpeg sox od
+private_home
+no_sound_server  # the program must run without one
 
 # --- A private display ---
-source "$(dirname "${BASH_SOURCE[0]}")/../support/private_display.sh"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
 sox -n -r 44100 -c 2 "$work/one.wav" synth 1 sine 440 2>/dev/null || fail "sox could not make a track"
@@ -52,18 +20,7 @@ cp "$work/one.wav" "$work/two words.wav"
 start_app() {  # arguments for veldmix; sets app_pid
   "$app" "$@" >>"$work/app.out" 2>&1 &
   app_pid=$!
-  app_pids+=("$app_pid")
 }
-wait_for() {  # seconds, then a command that must come true
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
 window_line() { xwininfo -root -tree 2>/dev/null | grep -F '"VELDMIX 1.0.10"' | head -n 1; }
 window_shown() { [ -n "$(window_line)" ]; }
 window_gone() { [ -z "$(window_line)" ]; }

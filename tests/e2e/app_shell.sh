@@ -7,54 +7,16 @@
 # play count is 1. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts/app_shell.
 set -euo pipefail
 
-fail() {
-  echo "app_shell: FAIL: $*" >&2
-  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 30 "$log" >&2; fi
-  exit 1
-}
-
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-app="$build/veldmix"
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-[ -x "$app" ] || fail "no veldmix at $app"
-for tool in Xvfb xdpyinfo xwininfo xdotool import convert tesseract sox python3; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed"
-done
-
-work="$(mktemp -d /tmp/veldmix-e2e-shell-XXXXXX)"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix Xvfb xdpyinfo xwininfo xdotool import convert tesseract sox python3
 artifacts="$build/e2e-artifacts/app_shell"
 mkdir -p "$artifacts"
-xvfb_pid=""
 app_pid=""
-cleanup() {
-  if [ -n "$app_pid" ]; then kill -KILL "$app_pid" 2>/dev/null || true; fi
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
-unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL LANGUAGE LC_MESSAGES SDL_VIDEODRIVER
-mkdir -p "$HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-if [ -z "${PULSE_SERVER:-}" ]; then
-  printf 'autospawn = no\n' >"$work/pulse-client.conf"
-  export PULSE_CLIENTCONFIG="$work/pulse-client.conf"
-fi
-log="$HOME/.local/state/Veldmix/Veldmix.log"
+private_home
+unset SDL_VIDEODRIVER
+no_sound_server
 data="$HOME/.local/share/Veldmix"
-settings="$data/settings.ini"
 
-wait_for() {  # seconds, then a command that must come true
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 main_found() {
   local id
   id="$(xwininfo -root -tree 2>/dev/null | awk '/"VELDMIX [0-9.]*": \("veldmix"/ {print $1; exit}')"
@@ -111,7 +73,6 @@ grep -qF "needs a display" "$work/nodisplay.err" || fail "without a display stde
 grep -qF "No display is available" "$log" || fail "the missing display was not logged"
 
 # --- 3. A damaged library raises the question box and is left as it was ---
-source "$here/../support/private_display.sh"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 mkdir -p "$data" "$work/Crate One" "$work/Crate Two"
 printf 'this is no library\tjust\tdamage\n' >"$data/database.tsv"
@@ -124,7 +85,7 @@ title="$(ocr damaged-library 560 380 600 50)"
 grep -qF "Library: database.tsv couldn't be read; saving is off for this run" "$log" || fail "the damage was not logged"
 
 # --- 4. A dropped folder and a handed-over folder become music folders ---
-python3 "$here/../support/xdnd_drop.py" "$win" 700 400 "$work/Crate One" || fail "the drop did not finish"
+python3 "$source_dir/tests/support/xdnd_drop.py" "$win" 700 400 "$work/Crate One" || fail "the drop did not finish"
 timeout 10 "$app" "$work/Crate Two" >>"$work/app.out" 2>&1 || fail "the second start exited with $?"
 grep -qF "Opening what another start handed over: \"$work/Crate Two\"" "$log" || fail "the folder was not handed over"
 key Return  # answers the question

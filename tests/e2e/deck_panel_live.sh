@@ -8,54 +8,20 @@
 # the play position; quiet clicks give the analysis a beat grid to pin.
 set -uo pipefail
 
-fail() {
-  echo "deck_panel_live: FAIL: $*" >&2
-  # The recordings and the position reader, to look at what was heard.
-  [ -n "${artifacts:-}" ] && cp "$work"/*.raw "$work/pos.py" "$artifacts/" 2>/dev/null
-  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 20 "$log" >&2; fi
-  exit 1
-}
-
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-source_dir="${VELDMIX_SOURCE:?VELDMIX_SOURCE must name the source folder}"
-app="$build/veldmix"
-tool="$build/veldmix-tool"
-server="$source_dir/scripts/test_audio_server.sh"
-[ -x "$app" ] || fail "no veldmix at $app"
-[ -x "$tool" ] || fail "no veldmix-tool at $tool"
-for t in Xvfb xdpyinfo xwininfo xdotool import sox parec pactl; do
-  command -v "$t" >/dev/null || fail "$t is not installed"
-done
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix veldmix-tool Xvfb xdpyinfo xwininfo xdotool import sox parec pactl
 /usr/bin/python3 -c 'import numpy' 2>/dev/null || fail "python3 numpy is not installed"
-
-work="$(mktemp -d /tmp/veldmix-e2e-deckpanel-XXXXXX)"
 artifacts="$build/e2e-artifacts/deck_panel_live"
 mkdir -p "$artifacts"
-xvfb_pid="" app_pid="" parec_pid="" own_server=""
-cleanup() {
-  [ -n "$parec_pid" ] && kill "$parec_pid" 2>/dev/null
-  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-  [ -n "$own_server" ] && "$server" stop "$own_server" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
+# The recordings and the position reader, to look at what was heard.
+e2e_on_fail() { cp "$work"/*.raw "$work/pos.py" "$artifacts/" 2>/dev/null; }
+app_pid="" parec_pid=""
 
 # Always a server of our own: positions are read from what the sink carries, and other tests
 # sharing a server play into the same sink.
-own_server="$work/pulse"
-eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$own_server")" || fail "no sound server"
-pactl list short sinks 2>/dev/null | grep -qP '^\d+\tveldmix_test\t' || fail "the sound server has no veldmix_test sink"
-export HOME="$work/home" LANG=C.UTF-8
-export XDG_DATA_HOME="$HOME/.local/share" XDG_STATE_HOME="$HOME/.local/state" XDG_CONFIG_HOME="$HOME/.config"
-# Our own runtime folder: the single-instance socket must not meet another test's copy.
-export XDG_RUNTIME_DIR="$work/run"
-unset LC_ALL LANGUAGE LC_MESSAGES
-mkdir -p "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$XDG_CONFIG_HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-log="$XDG_STATE_HOME/Veldmix/Veldmix.log"
-database="$XDG_DATA_HOME/Veldmix/database.tsv"
+own_sound_server
+private_home
+database="$HOME/.local/share/Veldmix/database.tsv"
 
 # --- The track: 60 s of sweep and 10 kHz clicks every 22050 samples ---
 track="$work/sweep.wav"
@@ -67,17 +33,9 @@ track="$work/sweep.wav"
 } 2>/dev/null || fail "sox could not make the track"
 
 # --- Display, program and the layout's rectangles ---
-source "$(dirname "${BASH_SOURCE[0]}")/../support/private_display.sh"
 # 96 DPI: UI scale 1, so window pixels are the layout's DIPs.
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 -dpi 96 || fail "no virtual display could be started"
 
-wait_for() {  # seconds, then a command that must come true
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
 window_id() { timeout 5 xwininfo -root -tree 2>/dev/null | grep -E '"VELDMIX [0-9.]+"' | head -n 1 | awk '{print $1}'; }
 alive() { kill -0 "$app_pid" 2>/dev/null || fail "veldmix exited: $(tail -n 5 "$work/app.out")"; }
 shot() {  # name: a screenshot into the artifacts

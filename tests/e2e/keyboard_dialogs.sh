@@ -6,64 +6,18 @@
 # FileDialogZenity unit tests, run here on the same display).
 set -uo pipefail
 
-fail() {
-  echo "keyboard_dialogs: FAIL: $*" >&2
-  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 30 "$log" >&2; fi
-  exit 1
-}
-
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-source_dir="${VELDMIX_SOURCE:?VELDMIX_SOURCE must name the source folder}"
-app="$build/veldmix"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix veldmix_tests Xvfb xdpyinfo xwininfo xdotool zenity sox
 tests="$build/veldmix_tests"
-server="$source_dir/scripts/test_audio_server.sh"
-[ -x "$app" ] || fail "no veldmix at $app"
-[ -x "$tests" ] || fail "no veldmix_tests at $tests"
-for tool in Xvfb xdpyinfo xwininfo xdotool zenity sox; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed"
-done
-
-work="$(mktemp -d /tmp/veldmix-e2e-keys-XXXXXX)"
-xvfb_pid=""
 app_pid=""
-own_server=""
-cleanup() {
-  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  [ -n "$own_server" ] && "$server" stop "$own_server" >/dev/null 2>&1
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 # A sound server of our own unless the run shares one: the deck only moves while the output runs.
-if [ -z "${PULSE_SERVER:-}" ]; then
-  own_server="$work/pulse"
-  eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$own_server")" || fail "no sound server"
-fi
-export HOME="$work/home" LANG=C.UTF-8
-unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL VELDMIX_DIALOG_ANSWERS
-# A runtime folder of our own: the single-instance socket must not meet another test's copy.
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-log="$HOME/.local/state/Veldmix/Veldmix.log"
-settings="$HOME/.local/share/Veldmix/settings.ini"
+own_sound_server unless-shared
+private_home
 
 # --- A private display ---
-source "$(dirname "${BASH_SOURCE[0]}")/../support/private_display.sh"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
-wait_for() {  # seconds, then a command that must come true
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
 window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
 window_shown() { [ -n "$(window_id)" ]; }
 press() {  # keys for the main window, one after another

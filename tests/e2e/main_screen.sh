@@ -4,58 +4,19 @@
 # layout puts them and shows the status pill. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts.
 set -euo pipefail
 
-fail() {
-  echo "main_screen: FAIL: $*" >&2
-  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 30 "$log" >&2; fi
-  exit 1
-}
-
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-app="$build/veldmix"
-[ -x "$app" ] || fail "no veldmix at $app"
-for tool in Xvfb xdpyinfo xwininfo xdotool import convert identify sox; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed"
-done
-
-work="$(mktemp -d /tmp/veldmix-e2e-screen-XXXXXX)"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix Xvfb xdpyinfo xwininfo xdotool import convert identify sox
 artifacts="$build/e2e-artifacts/main_screen"
 mkdir -p "$artifacts"
-xvfb_pid=""
 app_pid=""
-cleanup() {
-  if [ -n "$app_pid" ]; then kill -KILL "$app_pid" 2>/dev/null || true; fi
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
-unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL LANGUAGE LC_MESSAGES
-mkdir -p "$HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-if [ -z "${PULSE_SERVER:-}" ]; then
-  printf 'autospawn = no\n' >"$work/pulse-client.conf"
-  export PULSE_CLIENTCONFIG="$work/pulse-client.conf"
-fi
-log="$HOME/.local/state/Veldmix/Veldmix.log"
-settings="$HOME/.local/share/Veldmix/settings.ini"
+private_home
+no_sound_server
 
 # --- A private display ---
-source "$(dirname "${BASH_SOURCE[0]}")/../support/private_display.sh"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
 sox -n -r 44100 -c 2 "$work/tone.wav" synth 20 sine 440 2>/dev/null || fail "sox could not make a track"
 
-wait_for() {  # seconds, then a command that must come true
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 window_id() { xwininfo -root -tree 2>/dev/null | grep -F '"VELDMIX 1.0.10"' | head -n 1 | awk '{print $1}'; }
 window_shown() {
   local id

@@ -9,26 +9,12 @@
 # shellcheck disable=SC2034  # the pid variables are read by name in stop()
 set -euo pipefail
 
-fail() {
-  echo "main_screen_live: FAIL: $*" >&2
-  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 20 "$log" >&2; fi
-  exit 1
-}
-
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-app="$build/veldmix"
-tool="$build/veldmix-tool"
-[ -x "$app" ] || fail "no veldmix at $app"
-[ -x "$tool" ] || fail "no veldmix-tool at $tool"
-for t in Xvfb xdpyinfo xwininfo xdotool xprop xclip openbox import convert compare tesseract sox; do
-  command -v "$t" >/dev/null || fail "$t is not installed"
-done
-
-work="$(mktemp -d /tmp/veldmix-e2e-live-XXXXXX)"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix veldmix-tool Xvfb xdpyinfo xwininfo xdotool xprop xclip openbox import convert compare tesseract sox
 artifacts="$build/e2e-artifacts/main_screen_live"
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
-xvfb_pid="" app_pid="" wm_pid="" clip_pid=""
+app_pid="" wm_pid="" clip_pid=""
 stop() {  # pid variable names: ends each one that runs
   local name pid
   for name in "$@"; do
@@ -40,37 +26,13 @@ stop() {  # pid variable names: ends each one that runs
     printf -v "$name" ''
   done
 }
-cleanup() {
-  if [ -n "$app_pid" ]; then kill -KILL "$app_pid" 2>/dev/null || true; fi
-  stop app_pid clip_pid wm_pid xvfb_pid
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
-unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL LANGUAGE LC_MESSAGES VELDMIX_DIALOG_ANSWERS
-mkdir -p "$HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-if [ -z "${PULSE_SERVER:-}" ]; then
-  printf 'autospawn = no\n' >"$work/pulse-client.conf"
-  export PULSE_CLIENTCONFIG="$work/pulse-client.conf"
-fi
-log="$HOME/.local/state/Veldmix/Veldmix.log"
+private_home
+no_sound_server
 data="$HOME/.local/share/Veldmix"
 track="$work/track.wav"
 sox -n -r 44100 -c 2 -b 16 "$track" synth 30 sine 440 vol 0.3 2>/dev/null || fail "sox could not make a track"
 
 # --- Helpers ---
-source "$(dirname "${BASH_SOURCE[0]}")/../support/private_display.sh"
-wait_for() {  # seconds, then a command that must come true
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 start_display() {  # Xvfb arguments
   stop app_pid clip_pid wm_pid xvfb_pid
   start_private_display "$work/xvfb.log" "$@" || fail "no virtual display could be started"

@@ -7,42 +7,19 @@
 # `veldmix-tool menu-check`, a real window over the program's own menu, full-screen and window code.
 set -euo pipefail
 
-fail() {
-  echo "popup_fullscreen: FAIL: $*" >&2
-  if [ -n "${state:-}" ] && [ -f "$state" ]; then cat "$state" >&2; fi
-  if [ -n "${out:-}" ] && [ -f "$out" ]; then tail -n 20 "$out" >&2; fi
-  exit 1
-}
-
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-tool="$build/veldmix-tool"
-[ -x "$tool" ] || fail "no veldmix-tool at $tool"
-for t in Xvfb xdpyinfo xdotool xprop xmessage ffmpeg od; do
-  command -v "$t" >/dev/null || fail "$t is not installed"
-done
-
-work="$(mktemp -d /tmp/veldmix-e2e-menu-XXXXXX)"
-xvfb_pid=""
-tool_pid=""
-wm_pid=""
-other_pid=""
-cleanup() {
-  if [ -n "$tool_pid" ]; then kill -KILL "$tool_pid" 2>/dev/null || true; fi
-  if [ -n "$other_pid" ]; then kill "$other_pid" 2>/dev/null || true; fi
-  if [ -n "$wm_pid" ]; then kill "$wm_pid" 2>/dev/null || true; fi
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
-mkdir -p "$HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix-tool Xvfb xdpyinfo xdotool xprop xmessage ffmpeg od
 state="$work/state"
 out="$work/out"
+# What menu-check last reported and printed.
+e2e_on_fail() {
+  if [ -f "$state" ]; then cat "$state" >&2; fi
+  if [ -f "$out" ]; then tail -n 20 "$out" >&2; fi
+}
+tool_pid="" wm_pid="" other_pid=""
+private_home
 
 # --- Helpers ---
-source "$(dirname "${BASH_SOURCE[0]}")/../support/private_display.sh"
 start_display() {  # Xvfb screen arguments; sets DISPLAY and xvfb_pid
   stop_display
   start_private_display "$work/xvfb.log" "$@" || fail "no virtual display could be started"
@@ -74,15 +51,6 @@ stop_tool() {
     wait "$tool_pid" 2>/dev/null || true
     tool_pid=""
   fi
-}
-wait_for() {  # seconds, then a command that must come true
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
 }
 value() { sed -n "s/^$1=//p" "$state" 2>/dev/null; }
 value_is() { [ "$(value "$1")" = "$2" ]; }

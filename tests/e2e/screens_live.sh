@@ -6,48 +6,17 @@
 # linear curve says, and hard right silences the left deck.
 set -u
 
-fail() {
-  echo "FAIL: $*"
-  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 20 "$log"; fi
-  exit 1
-}
-
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
-app="$build/veldmix"
-server="$source_dir/scripts/test_audio_server.sh"
-[ -x "$app" ] || fail "no veldmix at $app"
-for tool in Xvfb xdpyinfo xwininfo xdotool import convert sox tesseract parec pactl; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed"
-done
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix Xvfb xdpyinfo xwininfo xdotool import convert sox tesseract parec pactl
 /usr/bin/python3 -c 'import numpy' 2>/dev/null || fail "python3 numpy is not installed"
-
-work="$(mktemp -d /tmp/veldmix-e2e-live-XXXXXX)"
 artifacts="$build/e2e-artifacts"
 mkdir -p "$artifacts"
-xvfb_pid="" app_pid="" audio_dir=""
-cleanup() {
-  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-  [ -n "$audio_dir" ] && "$server" stop "$audio_dir" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
+app_pid=""
 
 # Always a server of our own, even when the test run shares one: another test playing into a
 # shared veldmix_test sink would be in our recordings.
-eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$work/pulse")" || fail "no sound server"
-audio_dir="$work/pulse"
-pactl list short sinks 2>/dev/null | grep -qP '^\d+\tveldmix_test\t' || fail "the sound server has no veldmix_test sink"
-
-# The single-instance lock lives in XDG_RUNTIME_DIR: a private one keeps other copies apart.
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
-export XDG_DATA_HOME="$HOME/.local/share" XDG_STATE_HOME="$HOME/.local/state" XDG_CONFIG_HOME="$HOME/.config"
-unset LC_ALL LANGUAGE LC_MESSAGES
-mkdir -p "$XDG_DATA_HOME" "$XDG_STATE_HOME" "$XDG_CONFIG_HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-log="$XDG_STATE_HOME/Veldmix/Veldmix.log"
+own_sound_server
+private_home
 
 # --- Two 60 s tracks: a 440 Hz tone under a 5 ms click on every beat of whole samples at
 # 44100 Hz (22050 and 21000). The rate goes before -n: after it sox synthesises at 48 kHz and
@@ -61,14 +30,8 @@ make_track() {  # bpm samples-per-beat
 make_track 120 22050 2>/dev/null || fail "sox could not make the 120 BPM track"
 make_track 126 21000 2>/dev/null || fail "sox could not make the 126 BPM track"
 
-source "$source_dir/tests/support/private_display.sh"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
-wait_for() {  # seconds, then a command that must come true
-  local limit=$(($1 * 10)); shift
-  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
 # The viewable main window: the program may replace its first window while it starts.
 window_id() {
   local id
@@ -79,7 +42,6 @@ window_id() {
 }
 window_shown() { [ -n "$(window_id)" ]; }
 alive() { kill -0 "$app_pid" 2>/dev/null || fail "veldmix exited: $(tail -n 5 "$work/app.out")"; }
-log_has() { grep -qF "$1" "$log" 2>/dev/null; }
 shot() {  # file: the main window alone, so every place below is in window pixels
   for _ in 1 2 3; do  # the window may be replaced between finding it and the capture
     win="$(window_id)" && timeout 20 import -window "$win" "$1.tmp.png" 2>"$work/import.err" &&

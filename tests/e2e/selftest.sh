@@ -9,9 +9,8 @@
 # Labels: slow
 set -uo pipefail
 
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
-app="$build/veldmix"
+deps_cache="${VELDMIX_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/veldmix-deps}"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 readonly kMixSeconds=8.5
 readonly kMixTolerance=0.4    # s: the recorder starts and stops on frame ticks
 readonly kCopyTolerance=0.1   # s: MP3 against WAV
@@ -21,40 +20,16 @@ readonly kFailLimit=30        # s: a failure must end the run this soon
 
 fail=0
 check() { if ! eval "$2"; then echo "selftest: FAIL: $1" >&2; fail=1; fi; }
-die() { echo "selftest: FAIL: $*" >&2; exit 1; }
+need veldmix Xvfb xdpyinfo ffmpeg ffprobe sox soxi pactl
 
-[ -x "$app" ] || die "no veldmix at $app"
-for tool in Xvfb xdpyinfo ffmpeg ffprobe sox soxi pactl; do
-  command -v "$tool" >/dev/null || die "$tool is not installed"
-done
-
-work="$(mktemp -d /tmp/veldmix-e2e-selftest-XXXXXX)"
-xvfb_pid=""
-audio_dir=""
-cleanup() {
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
-  if [ -n "$audio_dir" ]; then "$source_dir/scripts/test_audio_server.sh" stop "$audio_dir" || true; fi
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-deps_cache="${VELDMIX_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/veldmix-deps}"
-export HOME="$work/home" LANG=C.UTF-8
-unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL
-mkdir -p "$HOME"
-
-source "$source_dir/tests/support/private_display.sh"
-start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || die "no virtual display could be started"
-if [ -z "${PULSE_SERVER:-}" ] || ! pactl info >/dev/null 2>&1; then
-  eval "$(VELDMIX_AUDIO_OWNER=$$ "$source_dir/scripts/test_audio_server.sh" start)" || die "no test sound server"
-  audio_dir="$VELDMIX_AUDIO_DIR"
-fi
+private_home
+start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
+own_sound_server unless-shared
 
 # 20 s of a steady tone with a click every half beat at 120 BPM, as MP3.
 click='0.2*sin(2*PI*220*t)+0.6*sin(2*PI*1000*t)*lt(mod(t\,0.5)\,0.01)'
 ffmpeg -nostdin -v error -f lavfi -i "aevalsrc='$click|$click':s=44100:d=20" "$work/track.mp3" ||
-  die "ffmpeg could not make the track"
+  fail "ffmpeg could not make the track"
 
 # Runs the self-test with a time limit; sets code, seconds, and leaves stderr in $work/$1.err.
 run_selftest() {

@@ -31,7 +31,7 @@ TEST_F(TrackInfoTest, NewRecordHasTheDefaultsAndMarksTheLibraryDirty) {
   EXPECT_EQ(t.key, -1);
   EXPECT_FLOAT_EQ(t.loudness, -20.0f);
   EXPECT_FALSE(t.analyzed);
-  for (int i = 0; i < kHotCueCount; ++i) {
+  for (int i = 0; i < kHotCues; ++i) {
     EXPECT_EQ(t.hotCueStart[i], -1.0);
     EXPECT_EQ(t.hotCueEnd[i], -1.0);
     EXPECT_EQ(t.hotCueColor[i], -1);

@@ -32,7 +32,6 @@
 #include "platform/ui_post.h"
 #include "screens/main_screen.h"
 #include "settings/help_screen.h"
-#include "settings/settings_devices.h"
 #include "settings/settings_screen.h"
 #include "support/audio_server.h"
 #include "support/temp_home.h"

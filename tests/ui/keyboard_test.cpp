@@ -31,7 +31,6 @@
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/tour.h"
-#include "settings/tour_steps.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "ui/keyboard.h"

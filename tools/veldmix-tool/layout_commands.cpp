@@ -166,7 +166,7 @@ int RunLayout(const std::vector<std::string>& args) {
   const Printer p(a.scale);
 
   p.Put("topbar", Rc{0, 0, width, kTopBarHeight});
-  for (int deck = 0; deck < kLayoutDecks; ++deck) p.Put("lane." + std::to_string(deck), s.lanes[deck]);
+  for (int deck = 0; deck < kEngineDecks; ++deck) p.Put("lane." + std::to_string(deck), s.lanes[deck]);
   const Rc panels[kPanelDecks] = {s.leftPanel, s.rightPanel};
   const bool slim = VariantOf(s.layout).slimPanels;
   for (int deck = 0; deck < kPanelDecks; ++deck) {

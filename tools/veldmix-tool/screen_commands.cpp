@@ -12,6 +12,7 @@
 #include "app/text_parse.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
+#include "engine/side_slots.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
@@ -27,8 +28,6 @@ constexpr int kFramesDrawn = 3;           // a few frames, so per-frame state se
 constexpr int kMinSide = kMinDrawPixels;  // smaller frames are not drawn at all
 constexpr int kMaxWidth = 7680, kMaxHeight = 4320;
 constexpr int kMaxLanguage = 4;
-constexpr int kMaxDecks = 4;
-constexpr int kTwoDecks = 2;
 constexpr auto kLoadTimeout = std::chrono::seconds(120);
 constexpr auto kLoadPoll = std::chrono::milliseconds(5);
 
@@ -84,7 +83,7 @@ bool ParseScreenArgs(const std::vector<std::string>& args, ScreenArgs* parsed) {
     }
   }
   if (parsed->out.empty()) return false;
-  if (parsed->tracks.size() > kMaxDecks) {
+  if (parsed->tracks.size() > kEngineDecks) {
     std::fputs("veldmix-tool screen: at most four tracks, one per deck\n", stderr);
     return false;
   }

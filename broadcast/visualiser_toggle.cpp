@@ -1,3 +1,0 @@
-#include "broadcast/visualiser_toggle.h"
-
-void ToggleVisualiser() {}

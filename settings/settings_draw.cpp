@@ -1,3 +1,0 @@
-#include "settings/settings_draw.h"
-
-void DrawSettings() {}

@@ -1,3 +1,0 @@
-#include "settings/tour_steps.h"
-
-int32_t TourStep = 0;

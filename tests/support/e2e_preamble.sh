@@ -1,0 +1,99 @@
+# Sourced by the end-to-end scripts that run the program or its tool under a virtual display: the
+# start they share. Sets build, source_dir, app, tool, server and work (a private folder); at exit
+# every process the script left running in the background is ended, the sound server it started
+# stopped and the work folder removed. Offers fail, need, wait_for, log_has, private_home,
+# no_sound_server and own_sound_server, and sources private_display.sh (start_private_display).
+
+build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
+source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
+app="$build/veldmix"
+tool="$build/veldmix-tool"
+server="$source_dir/scripts/test_audio_server.sh"
+e2e_name="$(basename "$0" .sh)"
+log=""
+own_server=""
+xvfb_pid=""
+
+# Ends the script with the reason and the program log's last lines; a script's own e2e_on_fail,
+# when it defines one, runs first (to keep what it recorded, say).
+fail() {
+  echo "$e2e_name: FAIL: $*" >&2
+  if declare -F e2e_on_fail >/dev/null; then e2e_on_fail; fi
+  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 30 "$log" >&2; fi
+  exit 1
+}
+
+# need NAME...: every command named is installed, and the build's programs named (veldmix,
+# veldmix-tool, veldmix_tests) exist.
+need() {
+  local name
+  for name in "$@"; do
+    case "$name" in
+      veldmix | veldmix-tool | veldmix_tests) [ -x "$build/$name" ] || fail "no $name at $build/$name" ;;
+      *) command -v "$name" >/dev/null || fail "$name is not installed" ;;
+    esac
+  done
+}
+
+# wait_for SECONDS COMMAND...: true as soon as the command is, false when the time runs out.
+wait_for() {
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq 1 "$limit"); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# log_has TEXT: the program's log holds the text.
+log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
+
+# A private HOME and runtime folder (the single-instance socket lives there), the default XDG
+# folders below HOME, no locale overrides; sets log and settings to the program's files there.
+private_home() {
+  export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
+  unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL LANGUAGE LC_MESSAGES VELDMIX_DIALOG_ANSWERS
+  mkdir -p "$HOME"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+  log="$HOME/.local/state/Veldmix/Veldmix.log"
+  settings="$HOME/.local/share/Veldmix/settings.ini"
+}
+
+# Unless the run shares a sound server, the program finds none and must not start one itself.
+no_sound_server() {
+  [ -n "${PULSE_SERVER:-}" ] && return 0
+  printf 'autospawn = no\n' >"$work/pulse-client.conf"
+  export PULSE_CLIENTCONFIG="$work/pulse-client.conf"
+}
+
+# own_sound_server [unless-shared]: the test sound server in the work folder, with its
+# veldmix_test sink. With unless-shared, a server the run shares (PULSE_SERVER) is used instead.
+own_sound_server() {
+  if [ "${1:-}" = unless-shared ] && [ -n "${PULSE_SERVER:-}" ] && pactl info >/dev/null 2>&1; then return 0; fi
+  own_server="$work/pulse"
+  eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$own_server")" || fail "no sound server"
+  pactl list short sinks 2>/dev/null | grep -qP '^\d+\tveldmix_test\t' || fail "the sound server has no veldmix_test sink"
+}
+
+e2e_cleanup() {
+  set +e
+  local pids
+  pids="$(jobs -p)"
+  if [ -n "$pids" ]; then
+    # shellcheck disable=SC2086  # one pid a word
+    kill $pids 2>/dev/null
+    for _ in $(seq 1 20); do
+      kill -0 $pids 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL $pids 2>/dev/null
+  fi
+  wait 2>/dev/null
+  [ -n "$own_server" ] && "$server" stop "$own_server" >/dev/null 2>&1
+  rm -rf "$work"
+}
+
+work="$(mktemp -d "/tmp/veldmix-e2e-$e2e_name-XXXXXX")"
+trap e2e_cleanup EXIT
+source "$source_dir/tests/support/private_display.sh"
