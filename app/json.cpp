@@ -1,53 +1,29 @@
 #include "app/json.h"
 
-#include <cmath>
-#include <locale.h>
-#include <wchar.h>
-#include <wctype.h>
+#include <cwchar>
 
 #include <fmt/format.h>
 #include <fmt/xchar.h>
+
+#include "app/text_parse.h"
 
 namespace {
 
 constexpr wchar_t kReplacement = 0xFFFD;
 constexpr char32_t kHighFirst = 0xD800, kHighLast = 0xDBFF, kLowFirst = 0xDC00, kLowLast = 0xDFFF;
 
-// C-locale numbers with the UTF-8 character classes the program runs with, whatever the
-// process locale is, so a parse means the same in the program, the tool and the tests.
-locale_t ParseLocale() {
-  static const locale_t locale = [] {
-    locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
-    locale_t utf8 = c ? newlocale(LC_CTYPE_MASK, "C.UTF-8", c) : locale_t(0);
-    return utf8 ? utf8 : c;
-  }();
-  return locale;
-}
-
-bool IsSpace(wchar_t c) {
-  locale_t locale = ParseLocale();
-  return locale ? iswspace_l(static_cast<wint_t>(c), locale) != 0 : iswspace(static_cast<wint_t>(c)) != 0;
-}
-
 void SkipSpace(JsonReader* r) {
-  while (r->pos < r->text.size() && IsSpace(r->text[r->pos])) ++r->pos;
+  while (r->pos < r->text.size() && IsWideSpace(r->text[r->pos])) ++r->pos;
 }
 
 bool Peek(const JsonReader* r, wchar_t c) { return r->pos < r->text.size() && r->text[r->pos] == c; }
-
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
 
 // Four hex digits at text[at]; -1 when fewer remain or one is not a hex digit.
 long ReadHex4(const std::wstring& text, size_t at) {
   if (text.size() - at < 4) return -1;
   long unit = 0;
   for (size_t i = 0; i < 4; ++i) {
-    int d = HexDigit(text[at + i]);
+    int d = HexDigitValue(text[at + i]);
     if (d < 0) return -1;
     unit = unit * 16 + d;
   }
@@ -55,16 +31,13 @@ long ReadHex4(const std::wstring& text, size_t at) {
 }
 
 bool ParseNumber(JsonReader* r, JsonValue* out) {
-  const wchar_t* start = r->text.c_str() + r->pos;
-  wchar_t* end = nullptr;
-  locale_t locale = ParseLocale();
-  double value = locale ? wcstod_l(start, &end, locale) : wcstod(start, &end);
-  if (end == start) return false;
   // Overflow to infinity and the words for infinity and not-a-number are no usable answer.
-  if (!std::isfinite(value)) return false;
+  size_t used = 0;
+  const double value = LeadingCNumber(std::wstring_view(r->text).substr(r->pos), &used);
+  if (used == 0) return false;
   out->kind = 2;
   out->number = value;
-  r->pos += static_cast<size_t>(end - start);
+  r->pos += used;
   return true;
 }
 

@@ -1,4 +1,5 @@
 // Veldmix: the program's entry point.
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -7,13 +8,15 @@
 #include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "platform/signals.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "ui/status_line.h"
 
 namespace {
+
+constexpr int kUsageExitCode = 2;  // as command-line programs answer a wrong switch
 
 // A second start hands its paths to a copy that runs in another folder: they must not depend
 // on this process's working folder.
@@ -30,6 +33,12 @@ int main(int argc, char** argv) {
   std::vector<std::wstring> arguments;
   for (int i = 1; i < argc; ++i) arguments.push_back(Utf8ToWide(argv[i]));
   const bool testRun = IsTestRun(arguments);
+  // A switch is never a track to load, nor something to hand to a running copy.
+  if (const std::wstring bad = testRun ? std::wstring() : FirstBadSwitch(arguments); !bad.empty()) {
+    const bool asked = bad == L"--help" || bad == L"-h";
+    std::fputs(WideToUtf8(BadSwitchText(bad)).c_str(), asked ? stdout : stderr);
+    return kUsageExitCode;
+  }
   if (!testRun)
     for (std::wstring& path : arguments) path = AbsolutePath(path);
   const std::wstring argumentText = JoinArguments(arguments);
@@ -43,8 +52,10 @@ int main(int argc, char** argv) {
 
   std::wstring error;
   if (!StartWindowing(&error)) {
-    WriteLog(L"No display is available ({})", error);
-    ShowMessageBox(L"Veldmix", L"Veldmix can't open its window: no display is available.", MessageBoxIcon::Error);
+    // No display means no message box either: the terminal is where this can be read.
+    WriteLog(L"No display is available ({}); Veldmix needs one for its window", error);
+    std::fputs(WideToUtf8(L"Veldmix needs a display for its window, and none is available (" + error + L").\n").c_str(),
+               stderr);
     return 1;
   }
   InstallStopSignals();

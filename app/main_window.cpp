@@ -13,25 +13,26 @@
 #include "app/settings.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
+#include "engine/control_input.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/sampler.h"
+#include "engine/side_slots.h"
 #include "library/backups.h"
 #include "library/database.h"
+#include "library/folder_view.h"
 #include "library/track_lists.h"
 #include "platform/folders.h"
 #include "platform/signals.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
-#include "ui/palette.h"
-#include "ui/side_slots.h"
-#include "ui/status_line.h"
-#include "ui/ui_input.h"
+#include "settings/palette.h"
 
 float UiScale = 1.0f;
 SelfTestRequest SelfTest;
@@ -74,6 +75,34 @@ bool IsTestRun(const std::vector<std::wstring>& arguments) {
                      [&](const wchar_t* s) { return arguments[0] == s; });
 }
 
+std::wstring CommandLineHelp() {
+  return L"Usage: veldmix [TRACK...]\n"
+         L"  Opens Veldmix with the tracks on decks A and B (A to D with four decks). When Veldmix is\n"
+         L"  already running, the tracks go to its free decks and folders to its music folders.\n"
+         L"\n"
+         L"Test runs (saving nothing, ignoring a running copy):\n"
+         L"  --selftest OUTPUT TRACK [ARG [ARG]]     the basic self-test: plays TRACK, records OUTPUT\n"
+         L"  --stemtest OUTPUT TRACK [ARG [ARG]]     the stem self-test\n"
+         L"  --karaoketest OUTPUT TRACK [ARG [ARG]]  the karaoke self-test\n"
+         L"  --featuretest OUTPUT TRACK [ARG [ARG]]  the feature self-test\n"
+         L"  --help                                  this text\n";
+}
+
+std::wstring FirstBadSwitch(const std::vector<std::wstring>& arguments) {
+  for (const std::wstring& argument : arguments)
+    if (!argument.empty() && argument[0] == L'-') return argument;
+  return {};
+}
+
+std::wstring BadSwitchText(const std::wstring& bad) {
+  const bool testSwitch = std::any_of(std::begin(kTestSwitches), std::end(kTestSwitches),
+                                      [&](const wchar_t* s) { return bad == s; });
+  std::wstring text;
+  if (testSwitch) text = L"veldmix: " + bad + L" needs an output path and a track\n\n";
+  else if (bad != L"--help" && bad != L"-h") text = L"veldmix: unknown switch " + bad + L"\n\n";
+  return text + CommandLineHelp();
+}
+
 bool CreateMainWindow() {
   if (!OpenMainWindow(kWindowTitle, kCreateWidth, kCreateHeight)) {
     WriteLog(L"Couldn't create the main window");
@@ -92,7 +121,12 @@ bool CreateMainWindow() {
   LoadDatabase();
   if (LibraryNoSave) {
     WriteLog(L"Library: database.tsv couldn't be read; saving is off for this run");
-    // The "Library not saved this time" question box is raised here once question boxes exist.
+    // Without a word the user's cue and grid edits would be lost at exit.
+    ShowConfirmPrompt(L"Library not saved this time",
+                      L"Veldmix couldn't open your library database (another program may be using it).\n\nYour "
+                      L"cue points and analysis are safe, but changes made now won't be saved.\n\nClose other "
+                      L"programs that might be using it, then restart Veldmix.",
+                      L"OK", L"", nullptr, nullptr, L"!", Pal.Yellow);
   } else if (!TestMode) {
     DailyBackup();
   }
@@ -192,8 +226,7 @@ void OpenHandedOverPaths(const std::wstring& text) {
   std::array<bool, 4> chosen{};
   for (const std::wstring& path : paths) {
     if (FolderExists(path)) {
-      // The folder is added to the library and shown once the library exists.
-      WriteLog(L"Library: a folder was handed over: {}", path);
+      AddMusicFolder(path);
       continue;
     }
     const int deck = PickHandOffDeck(chosen);

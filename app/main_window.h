@@ -49,6 +49,15 @@ extern SelfTestRequest SelfTest;
 // True when the arguments ask for a test run: at least three, the first one of "--selftest",
 // "--stemtest", "--karaoketest", "--featuretest" (whole text, case-sensitive).
 bool IsTestRun(const std::vector<std::wstring>& arguments);
+// What the command line may hold, as printed for --help.
+std::wstring CommandLineHelp();
+// The first argument of a normal start that is a switch ("-" first) the program does not know,
+// --help among them, or a test switch without its two paths; empty when every argument is a
+// file to open. (A file whose name starts with "-" is named as "./-name".)
+std::wstring FirstBadSwitch(const std::vector<std::wstring>& arguments);
+// What a bad switch is answered with: what is wrong with it (nothing for --help and -h), then the
+// help text.
+std::wstring BadSwitchText(const std::wstring& bad);
 // Creates, places and shows the main window and loads everything the first frame needs. False
 // when the window cannot be made.
 bool CreateMainWindow();

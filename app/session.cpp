@@ -8,6 +8,7 @@
 
 #include "app/log.h"
 #include "app/settings.h"
+#include "app/text_parse.h"
 #include "engine/deck_commands.h"
 #include "engine/engine.h"
 #include "platform/files.h"
@@ -19,12 +20,6 @@ constexpr wchar_t kSection[] = L"Session";
 
 std::wstring PathKey(int deck) { return fmt::format(L"Deck{}Path", static_cast<wchar_t>(L'A' + deck)); }
 std::wstring PosKey(int deck) { return fmt::format(L"Deck{}Pos", static_cast<wchar_t>(L'A' + deck)); }
-
-// The leading decimal number of a text, as the C runtime reads it (0 when there is none).
-double LeadingNumber(const std::wstring& text) {
-  const double value = std::wcstod(text.c_str(), nullptr);
-  return std::isfinite(value) ? value : 0.0;
-}
 
 }  // namespace
 
@@ -41,7 +36,7 @@ std::vector<SessionDeck> ReadSession(const IniDocument& ini, int count) {
   for (int deck = 0; deck < count && deck < kSessionDecks; ++deck) {
     SessionDeck d;
     d.path = IniString(ini, kSection, PathKey(deck), L"");
-    d.seconds = LeadingNumber(IniString(ini, kSection, PosKey(deck), L"0"));
+    d.seconds = LeadingCNumber(IniString(ini, kSection, PosKey(deck), L"0"));
     decks.push_back(std::move(d));
   }
   return decks;

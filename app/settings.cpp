@@ -13,6 +13,7 @@
 
 #include "app/log.h"
 #include "app/test_mode.h"
+#include "app/text_parse.h"
 #include "engine/deck_view.h"
 #include "engine/sampler_bank.h"
 #include "library/files.h"
@@ -307,13 +308,6 @@ std::wstring NewRemotePin() {
   return fmt::format(L"{}", r % kPinSpan + kPinBase);
 }
 
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
 std::array<std::wstring, kMacroSlots> SettingsRecord::BuiltinMacroNames() {
@@ -389,27 +383,14 @@ std::wstring ProtectSecret(const std::wstring& text) {
     WriteLog(L"Couldn't protect a secret ({})", error);
     return {};
   }
-  static constexpr wchar_t kHex[] = L"0123456789abcdef";
-  std::wstring hex;
-  hex.reserve(blob.size() * 2);
-  for (unsigned char b : blob) {
-    hex.push_back(kHex[b >> 4]);
-    hex.push_back(kHex[b & 0xF]);
-  }
-  return hex;
+  return HexEncode(blob);
 }
 
 std::wstring UnprotectSecret(const std::wstring& hex) {
   if (hex.size() < 2) return {};
-  std::string blob;
-  blob.reserve(hex.size() / 2);
   // Whole pairs only: a last odd digit is ignored.
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    const int high = HexDigit(hex[i]);
-    const int low = HexDigit(hex[i + 1]);
-    if (high < 0 || low < 0) return {};
-    blob.push_back(static_cast<char>(high << 4 | low));
-  }
+  std::string blob;
+  if (!HexDecode(std::wstring_view(hex).substr(0, hex.size() / 2 * 2), &blob)) return {};
   std::string plain;
   if (!OpenForUser(blob, &plain)) return {};
   std::wstring text = Utf8ToWide(plain);

@@ -3,9 +3,9 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
-std::wstring ReadTextFile(const std::wstring& path, bool* unreadable) {
+std::wstring ReadTextFile(const std::wstring& path, bool* unreadable, size_t maxBytes) {
   std::string bytes;
-  ReadStatus status = ReadBytes(path, &bytes);
+  ReadStatus status = ReadBytes(path, &bytes, maxBytes);
   if (unreadable) *unreadable = status == ReadStatus::Unreadable;
   if (status != ReadStatus::Ok) return {};
   std::string_view view(bytes);

@@ -1,7 +1,11 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
+// No text file the program reads as a whole is larger than this.
+inline constexpr size_t kMaxTextFileBytes = size_t(64) << 20;
+
 // Reads a whole UTF-8 file (a leading byte-order mark dropped) as wide text. When given,
-// *unreadable is true when something exists at the path but could not be opened or read, and
-// false otherwise (a missing file gives an empty text and false).
-std::wstring ReadTextFile(const std::wstring& path, bool* unreadable = nullptr);
+// *unreadable is true when something exists at the path but could not be opened or read, or is
+// larger than maxBytes, and false otherwise (a missing file gives an empty text and false).
+std::wstring ReadTextFile(const std::wstring& path, bool* unreadable = nullptr, size_t maxBytes = kMaxTextFileBytes);

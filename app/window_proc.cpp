@@ -7,25 +7,26 @@
 #include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "app/status_message.h"
 #include "engine/audio_file.h"
+#include "engine/control_input.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
 #include "engine/sampler.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
+#include "library/folder_view.h"
 #include "platform/folders.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
 #include "screens/main_screen.h"
 #include "selftest/selftest_state.h"
-#include "ui/keyboard.h"
 #include "ui/draw.h"
-#include "ui/side_slots.h"
-#include "ui/status_line.h"
-#include "ui/ui_input.h"
+#include "ui/keyboard.h"
 
 namespace {
 
@@ -148,8 +149,7 @@ int DropDeck(float x, float y) {
 
 void OnDropFile(const WindowEvent& e) {
   if (FolderExists(e.path)) {
-    // The folder is added to the library and shown once the library exists.
-    WriteLog(L"Library: a folder was dropped: {}", e.path);
+    AddMusicFolder(e.path);
     return;
   }
   LoadTrack(DropDeck(e.x, e.y), e.path);

@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/deck_view.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
 #include "ui/offscreen.h"
-#include "ui/palette.h"
 
 namespace {
 

@@ -27,6 +27,7 @@
 
 #include "app/test_mode.h"
 #include "engine/deck_commands.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
@@ -35,7 +36,6 @@
 #include "engine/transport.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
-#include "ui/deck_snapshot.h"
 
 // ---- hold times: the lock calls of the watched mutex, timed on their way to the library --------
 

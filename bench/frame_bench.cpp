@@ -14,14 +14,14 @@
 #include <mutex>
 #include <vector>
 
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/engine.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
-#include "ui/status_line.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "engine/engine.h"
 #include "engine/render.h"
+#include "engine/stems.h"
 
 namespace {
 
@@ -38,7 +39,28 @@ TrackPtr BenchTrack() {
   return track;
 }
 
-void RunMix(benchmark::State& state, int decks, bool heavy) {
+// Stems of the bench track: parts of the mix, as 16-bit values.
+StemDataPtr BenchStems() {
+  static StemDataPtr stems = [] {
+    const TrackPtr track = BenchTrack();
+    auto s = std::make_shared<StemData>();
+    s->track = track.get();
+    s->frames = track->frames;
+    for (auto* stem : {&s->vocals, &s->drums, &s->bass}) stem->resize(track->frames * 2);
+    for (size_t i = 0; i < track->frames * 2; ++i) {
+      const float v = track->samples[i] * 32767.0f;
+      s->vocals[i] = static_cast<int16_t>(0.3f * v);
+      s->drums[i] = static_cast<int16_t>(0.4f * v);
+      s->bass[i] = static_cast<int16_t>(0.2f * v);
+    }
+    return StemDataPtr(s);
+  }();
+  return stems;
+}
+
+enum class StemUse { None, VocalsOut, EffectsOnDrumsKickOut };
+
+void RunMix(benchmark::State& state, int decks, bool heavy, StemUse stems = StemUse::None) {
   auto engine = std::make_unique<AudioEngine>();
   PrepareRenderBuffers(*engine, kPeriodFrames, kRate);
   for (int d = 0; d < decks; ++d) {
@@ -51,6 +73,15 @@ void RunMix(benchmark::State& state, int decks, bool heavy) {
       deck.tempo = 0.06f;
       deck.keyLock = true;
       deck.fxMask = EffectBit(kFxEcho) | EffectBit(kFxReverb);
+    }
+    if (stems != StemUse::None) {
+      deck.stems = BenchStems();
+      deck.stemGain[0].store(0.0f);
+      deck.stemGainNow[0] = 0.0f;
+    }
+    if (stems == StemUse::EffectsOnDrumsKickOut) {
+      deck.stemFxTarget = 1;
+      deck.kickTarget = 0.0f;
     }
   }
   std::vector<float> out(2 * kPeriodFrames);
@@ -66,10 +97,20 @@ void RunMix(benchmark::State& state, int decks, bool heavy) {
 }
 
 void BM_RenderMixFourDecksKeyLockTwoEffects(benchmark::State& state) { RunMix(state, 4, true); }
+// Stems on every deck: the vocals removed (every read takes the mix and three stems).
+void BM_RenderMixFourDecksStemsKeyLockTwoEffects(benchmark::State& state) {
+  RunMix(state, 4, true, StemUse::VocalsOut);
+}
+// The heaviest stem path: a second read for the effects on the drums and a third for KICK.
+void BM_RenderMixFourDecksStemsEffectsOnDrumsKickOut(benchmark::State& state) {
+  RunMix(state, 4, true, StemUse::EffectsOnDrumsKickOut);
+}
 void BM_RenderMixOneDeckPlain(benchmark::State& state) { RunMix(state, 1, false); }
 void BM_RenderMixFourDecksPlain(benchmark::State& state) { RunMix(state, 4, false); }
 
 BENCHMARK(BM_RenderMixFourDecksKeyLockTwoEffects);
+BENCHMARK(BM_RenderMixFourDecksStemsKeyLockTwoEffects);
+BENCHMARK(BM_RenderMixFourDecksStemsEffectsOnDrumsKickOut);
 BENCHMARK(BM_RenderMixOneDeckPlain);
 BENCHMARK(BM_RenderMixFourDecksPlain);
 

@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "engine/analysis.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/phrases.h"
 #include "screens/main_screen.h"
 #include "screens/waveform.h"
-#include "ui/deck_snapshot.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "app/text_parse.h"
 #include "engine/recorder.h"
 #include "engine/wav_file.h"
 #include "platform/clock.h"
@@ -22,6 +23,10 @@ constexpr int64_t kTicksPerSecond = 10000000;  // 100-ns units
 constexpr int kBytesPerFrame = 4;              // 16-bit stereo
 constexpr int kMinPort = 1, kMaxPort = 65535;
 constexpr size_t kServerSaidMaxChars = 160;    // of a server's own words in the status text
+// On air with no output this long, the stream ends: listeners would hear nothing. Longer than a
+// device reopening after a change of the default device.
+constexpr uint64_t kOutputGoneMs = 2000;
+constexpr const wchar_t* kNoOutputText = L"No audio output is running";
 const char* const kDefaultMount = "/live";
 
 // --- Streamer state ---
@@ -77,11 +82,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 // The reply's first line, cut at CR or LF, made printable and clipped for the status line.
 std::wstring FirstLineExcerpt(std::string_view reply) {
   const size_t end = reply.find_first_of("\r\n");
-  std::wstring line = Utf8ToWide(reply.substr(0, end));
-  for (wchar_t& c : line)
-    if (c < 0x20 || c == 0x7F) c = L'?';
-  if (line.size() > kServerSaidMaxChars) line.resize(kServerSaidMaxChars);
-  return line;
+  return PrintableExcerpt(reply.substr(0, end), kServerSaidMaxChars);
 }
 
 // Waits up to kStreamRetryWaitMs in steps, leaving early when stopped.
@@ -315,25 +316,6 @@ std::string Base64Encode(std::string_view bytes) {
   return out;
 }
 
-std::string PercentEncode(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 3);
-  for (char ch : bytes) {
-    const auto c = static_cast<unsigned char>(ch);
-    const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '.' || c == '_' || c == '~';
-    if (keep) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 // --- Encoding -------------------------------------------------------------------------------
 
 bool OpenMp3Encoder(Mp3StreamEncoder& encoder, int sampleRate, int kbps, std::wstring& error) {
@@ -390,9 +372,9 @@ void LiveStreamThread() {
     streamState.store(kStreamConnecting);
     std::wstring error;
     NetSocket socket = kNoSocket;
-    const int32_t rate = engine.sampleRate.load();
+    const int32_t rate = RunningOutputRate(engine);
     if (rate <= 0)
-      error = L"No audio output is running";
+      error = kNoOutputText;
     else if (OpenMp3Encoder(encoder, rate, config.Bitrate, error))
       socket = ConnectStreamServer(config, error);
 
@@ -402,19 +384,24 @@ void LiveStreamThread() {
       EnableStreamTap(true);  // a fresh, empty ring
       streamState.store(kStreamOnAir);
       onAirTick.store(MonotonicMs());
-      bool sent = true;
-      while (!stopFlag.load() && sent) {
+      bool sent = true, outputGone = false;
+      uint64_t lastOutputMs = MonotonicMs();
+      while (!stopFlag.load() && sent && !outputGone) {
         const uint64_t got = RingRead(engine.streamRing, floats.data(), kStreamReadFrames);
         if (got == 0) {
+          if (RunningOutputRate(engine) > 0) lastOutputMs = MonotonicMs();
+          outputGone = MonotonicMs() - lastOutputMs >= kOutputGoneMs;
           SleepMs(kStreamIdleSleepMs);
           continue;
         }
+        lastOutputMs = MonotonicMs();
         for (size_t i = 0; i < got * 2; ++i) pcm[i] = WavSampleFromFloat(floats[i]);
         sent = EncodeMp3AndSend(encoder, pcm.data(), got, socket);
       }
       EnableStreamTap(false);
       CloseSocket(socket);
       if (!sent) error = L"Lost the connection to the server";
+      if (outputGone) error = kNoOutputText;
     }
     if (stopFlag.load()) break;
     SetStatus(error);

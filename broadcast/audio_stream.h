@@ -82,8 +82,6 @@ std::wstring IcecastReplyError(std::string_view reply);
 std::wstring ShoutcastReplyError(std::string_view reply);
 // RFC 4648 base64 with "=" padding.
 std::string Base64Encode(std::string_view bytes);
-// Keeps A-Z a-z 0-9 - . _ ~; every other byte becomes %XX (upper-case hex).
-std::string PercentEncode(std::string_view bytes);
 
 // --- Encoding -------------------------------------------------------------------------------
 struct Mp3StreamEncoder {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "broadcast/live_video.h"
-#include "ui/status_line.h"
 
 namespace {
 

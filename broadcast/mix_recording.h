@@ -24,8 +24,16 @@ extern std::wstring RecordingPath;
 // The tracks heard so far, in order, each path once; the now-playing step appends to it.
 extern std::vector<TracklistEntry> RecordingTracklist;
 
-// Starts a recording when the engine's recorder is off, else stops it; reports on the status line.
+// Starts a recording when none runs, else stops it; reports on the status line. A recording that
+// stopped by itself and was not finished yet by MixRecordingTick is finished here: the press
+// that meant "stop" never starts a new one.
 void ToggleRecording();
+// Per frame: a recording started by REC that the recorder ended by itself (a failed write, a
+// nearly full disk, the size limit) is finished as a stop would: the reason on the status line,
+// the tracklist, and the MP3 or FLAC copy, made beside the WAV that is kept.
+void MixRecordingTick();
+// The folder as the user reads it: the home folder shown as "~".
+std::wstring ShownFolder(const std::wstring& folder);
 // "Veldmix mix 2026-03-05 14-07-09.wav" for the time.
 std::wstring RecordingFileName(const LocalTime& time);
 // The tracklist beside a WAV: its name with ".wav" replaced by " tracklist.txt".
@@ -35,7 +43,9 @@ std::wstring TracklistPathFor(const std::wstring& wavPath);
 struct SaveRecordingJob {
   std::wstring wavPath;
   bool flac = false;
+  std::wstring stopReason;  // why the recording stopped by itself; empty after a REC press
 };
-// Worker: encodes the WAV beside itself as .mp3 or .flac, deletes the WAV when that worked and
-// posts kRecordingStatusPost with the message (the post's owner frees it). Any thread but audio.
+// Worker: encodes the WAV beside itself as .mp3 or .flac, deletes the WAV when the copy reads
+// back whole (unless the recording stopped by itself) and posts kRecordingStatusPost with the
+// message, led by the stop reason (the post's owner frees it). Any thread but audio.
 void SaveRecordingThread(SaveRecordingJob* job);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cwctype>
 
+#include "app/text_parse.h"
 #include "platform/text.h"
 
 namespace {
@@ -30,13 +31,6 @@ constexpr AacRateConfig kAacRates[] = {
 
 void SetError(std::wstring* error, std::wstring text) {
   if (error) *error = std::move(text);
-}
-
-std::wstring Trim(const std::wstring& s) {
-  size_t a = 0, b = s.size();
-  while (a < b && std::iswspace(s[a])) ++a;
-  while (b > a && std::iswspace(s[b - 1])) --b;
-  return s.substr(a, b - a);
 }
 
 std::wstring LowerAscii(std::wstring s) {
@@ -92,7 +86,7 @@ uint32_t TicksToMs(int64_t ticks) {
 }  // namespace
 
 bool ParseRtmpUrl(const std::wstring& address, RtmpUrl* url, std::wstring* error) {
-  const std::wstring text = Trim(address);
+  const std::wstring text = TrimSpace(address);
   const size_t sep = text.find(L"://");
   const std::wstring scheme = sep == std::wstring::npos ? L"" : LowerAscii(text.substr(0, sep));
   if (scheme != L"rtmp" && scheme != L"rtmps") {

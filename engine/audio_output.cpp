@@ -125,7 +125,7 @@ void OutputThread(AudioEngine* engine) {
   RegisterProAudioThread();
   while (!engine->stopOutputs.load()) {
     RunOutputSession(*engine);
-    engine->outputRunning.store(false);
+    PublishOutputStopped(*engine);
     WaitBeforeRetry(*engine);
   }
 }
@@ -159,11 +159,10 @@ void RunOutputSession(AudioEngine& engine) {
   std::vector<float> mix(static_cast<size_t>(run.bufferFrames) * 2);
   WriteLog(L"Audio: master output started ({} Hz, {} channels, {}-frame buffer, {})", run.rate, run.channels,
            run.bufferFrames, kModeNames[std::clamp(run.shareMode, 0, 2)]);
-  engine.sampleRate.store(run.rate);
   engine.outputChannels.store(run.channels);
   engine.bufferFrames.store(static_cast<int32_t>(run.bufferFrames));
   engine.shareMode.store(run.shareMode);
-  engine.outputRunning.store(true);
+  PublishOutputStarted(engine, run.rate);
 
   const double lateLimit = run.bufferFrames * (run.shareMode == kShareExclusive ? 2.0 : 1.0) / run.rate * kLateFactor;
   double lastWriteEnd = -1.0;
@@ -194,7 +193,7 @@ void RunOutputSession(AudioEngine& engine) {
     }
   }
   MarkAudioThread(false);
-  engine.outputRunning.store(false);
+  PublishOutputStopped(engine);
   if (!engine.stopOutputs.load())
     WriteLog(L"Audio: master output stopped (device removed, changed or failed); reopening");
   ReleaseDeviceRun(run);
@@ -219,7 +218,7 @@ void RunSecondarySession(AudioEngine& engine, SecondaryOutput& output) {
     if (room < 0) break;
     if (room == 0) continue;
     const uint32_t frames = static_cast<uint32_t>(std::min<int64_t>(room, run.bufferFrames));
-    ReadSecondaryRing(output.ring, reader, target, engine.sampleRate.load(), run.rate, stereo.data(), frames);
+    ReadSecondaryRing(output.ring, reader, target, RunningOutputRate(engine), run.rate, stereo.data(), frames);
     bool flag = false;
     if (!WriteDeviceBuffers(run, &route, 1, frames, flag)) break;
   }

@@ -5,8 +5,8 @@
 
 #include "app/log.h"
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/audio_output.h"
-#include "ui/status_line.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ bool AutoPickOutput(const std::wstring& name, bool announce) {
     Settings.ExternalMixer = false;
     StartOutput(Engine, CurrentOutputConfig());
     SaveSettings();
-    if (announce) ShowStatus(L"Sound: " + name + L" \u2014 main on 1-2, headphones on 3-4", kAutoPickStatusMs);
+    if (announce) ShowStatus(UiFormat(L"Sound: {} \u2014 main on 1-2, headphones on 3-4", name), kAutoPickStatusMs);
     WriteLog(L"Audio: using {} (main 1-2, headphones 3-4)", device.name);
     return true;
   }

@@ -6,19 +6,19 @@
 #include <random>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_commands.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "engine/transport.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
-#include "screens/crossfader.h"
-#include "ui/deck_snapshot.h"
-#include "ui/side_slots.h"
-#include "ui/status_line.h"
 
 AutomixState Automix;
 
@@ -171,8 +171,7 @@ void ToggleAutomix() {
   if (Automix.transition) RestoreTransitionValues();
   Automix.transition = false;
   if (!Automix.on) return;
-  SideSlots[kLeftSide] = kDeckA;
-  SideSlots[kRightSide] = kDeckB;
+  ShowDecksAB();
   bool loaded = false;
   {
     std::lock_guard<std::recursive_mutex> lock(Engine.lock);

@@ -10,6 +10,7 @@
 
 #include "app/log.h"
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
@@ -21,7 +22,6 @@
 #include "library/browser_view.h"
 #include "library/track_info.h"
 #include "platform/ui_post.h"
-#include "ui/status_line.h"
 
 namespace {
 

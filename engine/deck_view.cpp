@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cwctype>
 
+#include <fmt/format.h>
+
 #include "engine/beat_grid.h"
+#include "engine/deck_snapshot.h"
 #include "engine/musical_keys.h"
-#include "ui/deck_snapshot.h"
 
 DeckView LiveDeckViews[kDeckViews];
 DeckView SandboxDeckViews[kDeckViews];
@@ -35,6 +37,17 @@ std::wstring FileNameOf(const std::wstring& path) {
 std::wstring LowerCase(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
   return text;
+}
+
+std::wstring FormatTime(double seconds, bool tenths) {
+  // A track never lasts longer than this; larger or non-finite values would overflow the minutes.
+  constexpr double kMaxSeconds = 1.0e7;
+  const double s = std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxSeconds) : 0.0;
+  const int minutes = static_cast<int>(s / 60);
+  const double rest = s - minutes * 60.0;
+  std::string text = tenths ? fmt::format("{}:{:04.1f}", minutes, std::floor(rest * 10) / 10)
+                            : fmt::format("{}:{:02d}", minutes, static_cast<int>(rest));
+  return std::wstring(text.begin(), text.end());
 }
 
 double BeatSamples(const Track& track) {

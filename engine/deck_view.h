@@ -65,7 +65,7 @@ struct DeckView {
   bool cuePreview = false;                   // CUE held on a paused deck: plays until released
   int32_t rollIndex = -1;                    // the roll or slicer pad holding the loop; -1 none
   std::vector<double> taps;                  // tap-tempo times, seconds
-  bool playCounted = false;
+  bool playCounted = false;                  // this load is in History: a resume does not list it again
   std::wstring path;                         // full path of the loaded track
   double libraryCue = 0.0;                   // frames: the main cue as last written to the library
   std::array<double, kHotCues> libraryHotCueStart = {-1, -1, -1, -1, -1, -1, -1, -1};  // frames
@@ -116,6 +116,8 @@ std::wstring DeckLetter(int deck);
 // The part of a path after the last '/' (the whole text when there is none).
 std::wstring FileNameOf(const std::wstring& path);
 std::wstring LowerCase(std::wstring text);
+// "m:ss" or, with tenths, "m:ss.t" (tenths cut, not rounded); negative times show as 0.
+std::wstring FormatTime(double seconds, bool tenths);
 // Frames of one beat at the track's BPM: 60 / BPM x rate (a BPM that is not positive counts as 120).
 double BeatSamples(const Track& track);
 // The view's tempo offset, (0.5 - tempoFader) x 2 x pitchRange; the deck plays at 1 + this.

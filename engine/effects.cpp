@@ -30,6 +30,17 @@ const EffectInfo kEffects[kEffectCount] = {
 };
 // clang-format on
 
+int NearestBeatLength(float beats) {
+  int best = 0;
+  for (int k = 1; k < kBeatLengthCount; ++k)
+    if (std::fabs(kBeatLengths[k] - beats) < std::fabs(kBeatLengths[best] - beats)) best = k;
+  return best;
+}
+
+float StepBeatLength(float beats, bool back) {
+  return kBeatLengths[(NearestBeatLength(beats) + (back ? kBeatLengthCount - 1 : 1)) % kBeatLengthCount];
+}
+
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;

@@ -54,6 +54,16 @@ struct EffectInfo {
 
 extern const EffectInfo kEffects[kEffectCount];
 
+// The beat lengths an effect's beat button steps through (master and deck effects), and their labels.
+inline constexpr int kBeatLengthCount = 10;
+inline constexpr float kBeatLengths[kBeatLengthCount] = {0.125f, 0.25f, 0.375f, 0.5f, 0.75f, 1, 2, 4, 8, 16};
+inline constexpr const wchar_t* kBeatLengthLabels[kBeatLengthCount] = {L"1/8", L"1/4", L"3/8", L"1/2", L"3/4",
+                                                                       L"1",   L"2",   L"4",   L"8",   L"16"};
+// Index of the entry of kBeatLengths nearest to beats; ties go to the earlier entry.
+int NearestBeatLength(float beats);
+// The entry after the one nearest to beats, or the one before it when back, wrapping round.
+float StepBeatLength(float beats, bool back);
+
 // Freeverb-style stereo reverb: four damped combs and two all-passes per channel.
 struct ReverbState {
   std::vector<float> comb[2][4];

@@ -3,18 +3,23 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
 #include "app/log.h"
 #include "engine/engine.h"  // AssertNotAudioThread
 #include "engine/wav_file.h"
+#include "platform/files.h"
+#include "platform/media_decode.h"
 #include "platform/text.h"
 
 namespace {
 
 constexpr const wchar_t* kCantOpenRecordingText = L"Couldn't open the recording";
 constexpr const wchar_t* kMp3RateText = L"MP3 needs a 32, 44.1 or 48 kHz output";
+constexpr const wchar_t* kEmptyRecordingText = L"The recording is empty \u2014 there is nothing to copy";
+constexpr const char* kStagingInfix = ".partial";
 constexpr size_t kBlockBytes = kEncodeBlockFrames * kWavBytesPerFrame;
 
 // The header fields a file must carry to be read as this layout (offset, bytes).
@@ -45,6 +50,14 @@ struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
 };
 
+// "mix.mp3" -> "mix.partial.mp3": same folder and extension, so the same container.
+std::wstring StagingPath(const std::wstring& outputPath) {
+  std::filesystem::path path(WideToUtf8(outputPath));
+  const std::string extension = path.extension().string();
+  path.replace_extension(kStagingInfix + extension);
+  return Utf8ToWide(path.string());
+}
+
 }  // namespace
 
 bool EncodeWavFile(const std::wstring& wavPath, const std::wstring& outputPath, AudioSubtype subtype,
@@ -64,6 +77,13 @@ bool EncodeWavFile(const std::wstring& wavPath, const std::wstring& outputPath, 
     return false;
   }
   const uint32_t rate = ReadU32(header + 24);
+  const long long wavBytes = FileSize(wavPath);
+  const uint64_t wavFrames =
+      wavBytes > static_cast<long long>(kWavHeaderBytes) ? (wavBytes - kWavHeaderBytes) / kWavBytesPerFrame : 0;
+  if (wavFrames == 0) {
+    message = kEmptyRecordingText;
+    return false;
+  }
   if (subtype == AudioSubtype::Mp3 && std::find(std::begin(kMp3SampleRates), std::end(kMp3SampleRates), rate) ==
                                           std::end(kMp3SampleRates)) {
     message = kMp3RateText;
@@ -71,7 +91,8 @@ bool EncodeWavFile(const std::wstring& wavPath, const std::wstring& outputPath, 
   }
 
   std::wstring detail;
-  std::unique_ptr<MediaWriter> writer = MediaWriter::Open(outputPath, subtype, rate, &detail);
+  const std::wstring staging = StagingPath(outputPath);
+  std::unique_ptr<MediaWriter> writer = MediaWriter::Open(staging, subtype, rate, &detail);
   if (!writer) {
     WriteLog(L"Encode: {} at {} Hz to {}: {}", formatName, rate, outputPath, detail);
     message = L"The " + formatName + L" encoder isn't available — kept the WAV";
@@ -99,9 +120,45 @@ bool EncodeWavFile(const std::wstring& wavPath, const std::wstring& outputPath, 
     }
   }
   if (ok) ok = writer->Finish(&detail);
+  // An encoder can finish without complaint and still leave a file no player opens.
+  if (ok && !CopyReadsBack(staging, rate, wavFrames, &detail)) {
+    ok = false;
+    DeleteFileAt(staging);
+  }
+  if (ok && !MoveReplace(staging, outputPath)) {
+    ok = false;
+    detail = L"the copy couldn't be moved to its name";
+    DeleteFileAt(staging);
+  }
   if (!ok) {
     WriteLog(L"Encode: {} to {} failed: {}", formatName, outputPath, detail);
     message = formatName + L" encoding failed — kept the WAV";
+    return false;
+  }
+  return true;
+}
+
+bool CopyReadsBack(const std::wstring& path, uint32_t rate, uint64_t frames, std::wstring* detail) {
+  AssertNotAudioThread();
+  std::unique_ptr<MediaReader> reader;
+  MediaStreamInfo info;
+  std::wstring why;
+  if (MediaReader::Open(path, &reader, &info, &why) != MediaOpenStatus::Ok) {
+    *detail = L"the copy doesn't open as audio (" + why + L")";
+    return false;
+  }
+  uint64_t decoded = 0;
+  const float* block = nullptr;
+  size_t got = 0;
+  while (reader->ReadBlock(&block, &got)) decoded += got;
+  if (!reader->ReadError().empty()) {
+    *detail = L"the copy doesn't decode to its end (" + reader->ReadError() + L")";
+    return false;
+  }
+  const uint64_t apart = decoded > frames ? decoded - frames : frames - decoded;
+  if (reader->SampleRate() != static_cast<int32_t>(rate) || apart > kCopyLengthSlackFrames) {
+    *detail = fmt::format(L"the copy decodes to {} frames at {} Hz, the WAV holds {} at {} Hz", decoded,
+                          reader->SampleRate(), frames, rate);
     return false;
   }
   return true;

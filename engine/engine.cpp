@@ -216,6 +216,22 @@ void SeekDeck(AudioEngine& engine, int deckIndex, double position) {
 
 bool InputEnabled(const AudioEngine& engine) { return engine.inputOn.load(); }
 
+void PublishOutputStarted(AudioEngine& engine, int32_t rate) {
+  engine.sampleRate.store(rate);
+  engine.outputRunning.store(true);
+}
+
+void PublishOutputStopped(AudioEngine& engine) {
+  // Running goes first: a reader that still sees it true finds the rate of the run just ended.
+  engine.outputRunning.store(false);
+  engine.sampleRate.store(0);
+}
+
+int32_t RunningOutputRate(const AudioEngine& engine) {
+  if (!engine.outputRunning.load()) return 0;
+  return std::max(engine.sampleRate.load(), 0);
+}
+
 double TempoAtTime(const Track& track, double seconds) {
   const double beatLength = BeatLengthAt(track, seconds);
   return beatLength > 0.0 ? 60.0 / beatLength : 0.0;

@@ -179,7 +179,9 @@ struct AudioEngine {
   // Master meters: raised by the render (atomic maximum), reset by their reader.
   std::atomic<float> masterPeakL{0.0f};
   std::atomic<float> masterPeakR{0.0f};
-  std::atomic<int32_t> sampleRate{0};  // the master device's rate, 0 = unknown
+  // Published by the master output (PublishOutputStarted / PublishOutputStopped): the rate is 0
+  // whenever no output runs. Consumers ask RunningOutputRate, which reads both.
+  std::atomic<int32_t> sampleRate{0};  // the master device's rate, 0 = unknown or stopped
   std::atomic<bool> outputRunning{false};
   std::atomic<float> spectrum[kSpectrumBands] = {};
   std::atomic<bool> clipped{false};
@@ -240,6 +242,12 @@ struct AudioEngine {
   bool boothOnMaster = false;
 
   float masterGainLast = 1.0f;    // master gain reached at the end of the last block
+  // Reached at the end of the last block, each ramped from like masterGainLast; -1 = not yet
+  // rendered (the first block starts at its target).
+  float padGainLast[kEnginePads] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  float phonesVolumeLast = -1.0f;
+  float phonesMixLast = -1.0f;
+  float boothVolumeLast = -1.0f;
 
   // Work buffers (2 floats per frame; they only grow).
   std::vector<float> cueBuffer;
@@ -315,6 +323,17 @@ void StartDeclick(DeckState& deck);
 // Non-finite positions and decks without a track are ignored. Takes the lock.
 void SeekDeck(AudioEngine& engine, int deck, double position);
 bool InputEnabled(const AudioEngine& engine);
+
+// --- The master output's published state ---
+// The output opened at `rate`: publishes the rate, then sets outputRunning. Output thread, or a
+// stand-in that renders the mix itself at that pace.
+void PublishOutputStarted(AudioEngine& engine, int32_t rate);
+// The output stopped (device lost, server gone, stopped on purpose): clears outputRunning, then
+// the rate. Any thread.
+void PublishOutputStopped(AudioEngine& engine);
+// The master rate while the output runs, else 0: what a consumer of the mix (recorder, stream,
+// self-test) asks before it starts. Any thread, no lock.
+int32_t RunningOutputRate(const AudioEngine& engine);
 // 60 / the beat length at `seconds` on the track's grid: the tempo in BPM there.
 double TempoAtTime(const Track& track, double seconds);
 

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <mutex>
 
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/undo.h"
 #include "library/track_info.h"
 #include "platform/clock.h"
-#include "ui/status_line.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <cmath>
 #include <mutex>
 
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/key_lock.h"
 #include "engine/transport.h"
-#include "ui/status_line.h"
 
 namespace {
 

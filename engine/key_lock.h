@@ -45,28 +45,32 @@ double FindBestOverlap(const Track& track, double target, double reference, doub
 // Starts the grain due at a hop (the other grain keeps sounding). Used by StretchBlock.
 void StartStretchGrain(StretchState& stretch, const Track& track, double position, double pitch);
 
-// Produces one output frame for each of partCount remix parts into out (partCount stereo frames,
-// interleaved). position: the deck position in track frames; pitch: source frames per output frame
-// of a grain (pitch ratio x track rate / device rate). readPart(part, sourcePosition, left, right)
-// is the caller's sample reader for remix part `part` (ReadTrackCubic with that part's weights);
-// it must return 0, 0 outside the track. Real-time safe: no allocation, no locks.
-template <typename PartReader>
-void StretchBlock(StretchState& stretch, const Track& track, double position, double pitch,
-                  PartReader&& readPart, int32_t partCount, float* out) {
-  if (stretch.grainCounter == 0) StartStretchGrain(stretch, track, position, pitch);
-  stretch.grainCounter = (stretch.grainCounter + 1) % kGrainHopFrames;
-  for (int32_t i = 0; i < 2 * partCount; ++i) out[i] = 0.0f;
-  const float* window = StretchWindow();
-  for (int32_t g = 0; g < 2; ++g) {
-    if (stretch.grainPhase[g] >= kGrainFrames) continue;
-    const float weight = window[stretch.grainPhase[g]];
-    for (int32_t part = 0; part < partCount; ++part) {
-      float left = 0.0f, right = 0.0f;
-      readPart(part, stretch.grainPos[g], left, right);
-      out[2 * part] += left * weight;
-      out[2 * part + 1] += right * weight;
-    }
-    stretch.grainPos[g] += stretch.grainStep[g];
-    stretch.grainPhase[g] += 1;
-  }
+// What the grains read: the mix and, with stems, the vocals, drums and bass of the same length.
+// A read gives left and right of each source in this order; stems come scaled to full scale 1.
+inline constexpr int32_t kMaxReadSources = 4;
+inline constexpr float kStemSampleScale = 1.0f / 32767.0f;
+struct ReadSources {
+  const float* mix = nullptr;      // interleaved stereo, 2 x frames
+  const int16_t* stems[3] = {};    // interleaved stereo, 2 x frames each; read only when count is 4
+  int64_t frames = 0;
+  int32_t count = 1;               // 1: the mix alone; 4: the mix and the three stems
+};
+
+// One frame of every source at a fractional position by 4-point Catmull-Rom interpolation into
+// out (2 x count floats); 0 when the position is negative or at or past the end, and frames
+// outside count as 0.
+void ReadSourcesCubic(const ReadSources& sources, double position, float* out);
+
+// Output frames StretchBlock may give in one call: up to the next grain start (1..kGrainHopFrames).
+inline int32_t StretchRunLength(const StretchState& stretch) {
+  return static_cast<int32_t>(kGrainHopFrames - stretch.grainCounter);
 }
+
+// Produces `count` output frames (at most StretchRunLength) of every source into out (count x 2 x
+// sources.count floats, overwritten). When a grain is due at the first frame it starts at
+// `position` (the deck position there), aligned to continue the grain still sounding. pitch:
+// source frames per output frame of a grain (pitch ratio x track rate / device rate). Each grain
+// reads its whole run in one pass, so the work per frame carries no window or bounds decisions.
+// Real-time safe: no allocation, no locks.
+void StretchBlock(StretchState& stretch, const Track& track, const ReadSources& sources, double position,
+                  double pitch, int32_t count, float* out);

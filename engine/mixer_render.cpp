@@ -64,6 +64,15 @@ void RaiseAtomic(std::atomic<float>& meter, float value) {
   }
 }
 
+// The gain of frame i of a block that ramps from `from` to `to`: (i + 1) / frames of the way, so
+// the block ends exactly on the target.
+float RampAt(float from, float to, int32_t i, int32_t frames) {
+  return from + (to - from) * static_cast<float>(i + 1) / static_cast<float>(frames);
+}
+
+// Where a ramp starts: the value the last block reached, or the target on the first block.
+float RampStart(float last, float target) { return std::isfinite(last) && last >= 0.0f ? last : target; }
+
 template <typename T>
 void GrowTo(std::vector<T>& v, size_t size) {
   if (v.size() < size) v.resize(size);  // only before PrepareRenderBuffers sized it
@@ -79,15 +88,17 @@ float DeckGain(int32_t xfAssign, float left, float right) {
   return 1.0f;
 }
 
-// Adds a one-shot or looping sound into target; false when a one-shot reached its end.
-bool AddSound(const Track& sound, double& position, bool loop, float gain, double step, float* target,
-              float* extra, int32_t frames) {
+// Adds a one-shot or looping sound into target at a gain ramping from gainFrom to gain across
+// the block; false when a one-shot reached its end.
+bool AddSound(const Track& sound, double& position, bool loop, float gainFrom, float gainTo, double step,
+              float* target, float* extra, int32_t frames) {
   const double length = static_cast<double>(std::min<uint64_t>(sound.frames, sound.samples.size() / 2));
   for (int32_t i = 0; i < frames; ++i) {
     if (position >= length) {
       if (!loop || length <= 0.0) return false;
       position = std::fmod(position, length);
     }
+    const float gain = RampAt(gainFrom, gainTo, i, frames);
     float l, r;
     ReadTrackCubic(sound, position, l, r);
     target[2 * i] += l * gain;
@@ -332,16 +343,27 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
   }
 
   // Sampler pads.
+  // A pad that is silent starts at its target: its own start is the fade-in; a sounding pad ramps.
   const float samplerVolume = Sane(engine.samplerVolume, 0.8f, 0.0f, 1.0f);
-  for (SamplerPad& pad : engine.pads) {
-    if (!pad.playing || !pad.track) continue;
-    if (pad.track->sampleRate <= 0 || !std::isfinite(pad.position) || pad.position < 0.0) {
-      pad.playing = false;
+  for (int p = 0; p < kEnginePads; ++p) {
+    SamplerPad& pad = engine.pads[p];
+    const float gain = samplerVolume * samplerVolume * (std::isfinite(pad.gain) ? pad.gain : 1.0f);
+    const float from = RampStart(engine.padGainLast[p], gain);
+    engine.padGainLast[p] = gain;
+    if (!pad.playing || !pad.track) {
+      engine.padGainLast[p] = -1.0f;
       continue;
     }
-    const float gain = samplerVolume * samplerVolume * (std::isfinite(pad.gain) ? pad.gain : 1.0f);
+    if (pad.track->sampleRate <= 0 || !std::isfinite(pad.position) || pad.position < 0.0) {
+      pad.playing = false;
+      engine.padGainLast[p] = -1.0f;
+      continue;
+    }
     const double step = static_cast<double>(pad.track->sampleRate) / rate;
-    if (!AddSound(*pad.track, pad.position, pad.loop, gain, step, out, extra, frames)) pad.playing = false;
+    if (!AddSound(*pad.track, pad.position, pad.loop, from, gain, step, out, extra, frames)) {
+      pad.playing = false;
+      engine.padGainLast[p] = -1.0f;
+    }
   }
 
   // Prelisten.
@@ -349,7 +371,8 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
     float* target = apart ? cue : (external ? extra : out);
     const double step = static_cast<double>(engine.prelistenTrack->sampleRate) / rate;
     if (!std::isfinite(engine.prelistenPosition) || engine.prelistenPosition < 0.0) engine.prelistenPosition = 0.0;
-    if (!AddSound(*engine.prelistenTrack, engine.prelistenPosition, false, kPrelistenGain, step, target, nullptr, frames))
+    if (!AddSound(*engine.prelistenTrack, engine.prelistenPosition, false, kPrelistenGain, kPrelistenGain, step, target,
+                  nullptr, frames))
       engine.prelistenPlaying = false;
   }
 
@@ -405,7 +428,7 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
   bool blockClipped = false;
   float lowestEnvelope = 1.0f, peakL = 0.0f, peakR = 0.0f;
   for (int32_t i = 0; i < frames; ++i) {
-    const float g = engine.masterGainLast + (masterTarget - engine.masterGainLast) * static_cast<float>(i + 1) / frames;
+    const float g = RampAt(engine.masterGainLast, masterTarget, i, frames);
     float l = out[2 * i] * g, r = out[2 * i + 1] * g;
     if (std::abs(l) > 1.0f || std::abs(r) > 1.0f) blockClipped = true;
     if (engine.limiterOn) {
@@ -460,21 +483,42 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
     if (boothThread || engine.boothOnMaster) {
       const float boothVolume = Sane(engine.boothVolume, 0.8f, 0.0f, 1.0f);
       const float gain = boothVolume * boothVolume * kSecondaryVolumeBoost;
+      const float from = RampStart(engine.boothVolumeLast, gain);
       float* booth = engine.boothBuffer.data();
-      for (size_t k = 0; k < stereo; ++k) booth[k] = SoftClip(out[k] * gain);
+      for (int32_t i = 0; i < frames; ++i) {
+        const float g = RampAt(from, gain, i, frames);
+        booth[2 * i] = SoftClip(out[2 * i] * g);
+        booth[2 * i + 1] = SoftClip(out[2 * i + 1] * g);
+      }
+      engine.boothVolumeLast = gain;
       if (boothThread) RingWrite(engine.booth.ring, booth, static_cast<uint64_t>(frames));
+    } else {
+      engine.boothVolumeLast = -1.0f;
     }
     if (engine.phonesMode != 0) {
       const float phonesVolume = Sane(engine.headphoneVolume, 0.8f, 0.0f, 1.0f);
       const float volume = phonesVolume * phonesVolume * kSecondaryVolumeBoost;
+      const float volumeFrom = RampStart(engine.phonesVolumeLast, volume);
+      const float m = Sane(engine.headphoneMix, 0.0f, 0.0f, 1.0f);
+      const float mixFrom = RampStart(engine.phonesMixLast, m);
       float* phones = engine.phonesBuffer.data();
       if (engine.sandboxOn.load() && engine.liveMixBuffer.size() >= stereo) {
         const float* liveMix = engine.liveMixBuffer.data();
-        for (size_t k = 0; k < stereo; ++k) phones[k] = SoftClip(liveMix[k] * engine.masterGainLast * volume);
+        for (int32_t i = 0; i < frames; ++i) {
+          const float g = engine.masterGainLast * RampAt(volumeFrom, volume, i, frames);
+          phones[2 * i] = SoftClip(liveMix[2 * i] * g);
+          phones[2 * i + 1] = SoftClip(liveMix[2 * i + 1] * g);
+        }
       } else {
-        const float m = Sane(engine.headphoneMix, 0.0f, 0.0f, 1.0f);
-        for (size_t k = 0; k < stereo; ++k) phones[k] = SoftClip((m * out[k] + (1.0f - m) * cue[k]) * volume);
+        for (int32_t i = 0; i < frames; ++i) {
+          const float g = RampAt(volumeFrom, volume, i, frames);
+          const float mi = RampAt(mixFrom, m, i, frames);
+          for (size_t k = 2 * static_cast<size_t>(i); k < 2 * static_cast<size_t>(i) + 2; ++k)
+            phones[k] = SoftClip((mi * out[k] + (1.0f - mi) * cue[k]) * g);
+        }
       }
+      engine.phonesVolumeLast = volume;
+      engine.phonesMixLast = m;
       if (engine.phonesMode == 1) {
         for (int32_t i = 0; i < frames; ++i) {
           out[2 * i] = (out[2 * i] + out[2 * i + 1]) * 0.5f;
@@ -483,6 +527,9 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
       } else if (engine.phonesMode == 2 && !engine.phonesOnMaster) {
         RingWrite(engine.phones.ring, phones, static_cast<uint64_t>(frames));
       }
+    } else {
+      engine.phonesVolumeLast = -1.0f;
+      engine.phonesMixLast = -1.0f;
     }
   } else {
     // External mixer: each deck output and the extra output get the master's soft knee.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -22,11 +24,16 @@ constexpr uint64_t kRecorderRingMinFrames = 16;
 constexpr uint64_t kRecorderReadFrames = 4096;  // frames per ring read and file write
 constexpr uint64_t kHeaderRewriteMs = 5001;     // a crash leaves at most this much audio uncounted
 constexpr unsigned kRecorderIdleSleepMs = 20;
+constexpr uint64_t kSpaceCheckMs = 500;
+// Free room always kept beside a recording: its tracklist, the copy's headers and the writes made
+// between two checks.
+constexpr uint64_t kDiskMarginBytes = uint64_t(1) << 20;
 
 // Serialises StartRecording and StopRecording; never held by the recorder thread.
 std::mutex recorderControl;
 // Set before the recorder thread starts, read only by it.
-uint64_t recordFrameLimit = kWavMaxFrames;
+RecordingLimits recordLimits;
+std::filesystem::path recordFolder;
 std::mutex problemLock;
 std::wstring problemText;
 
@@ -56,7 +63,7 @@ void EnableTap(SpscRing& ring, std::atomic<bool>& on, bool wanted) {
     return;
   }
   if (on.load()) return;
-  const uint64_t rate = static_cast<uint64_t>(std::max(Engine.sampleRate.load(), kTapMinRate));
+  const uint64_t rate = static_cast<uint64_t>(std::max(RunningOutputRate(Engine), kTapMinRate));
   SizeRingAndSwitchOn(ring, rate * kTapSeconds, on);
 }
 
@@ -116,11 +123,17 @@ std::wstring RecordingProblem() {
   return problemText;
 }
 
-bool StartRecording(const std::wstring& path, uint64_t frameLimit) {
+uint64_t RecordingReserveBytes(uint64_t wavBytes, double copyShare) {
+  const double share = std::isfinite(copyShare) ? std::clamp(copyShare, 0.0, 1.0) : 1.0;
+  return kDiskMarginBytes + static_cast<uint64_t>(static_cast<double>(wavBytes) * share);
+}
+
+bool StartRecording(const std::wstring& path, const RecordingLimits& limits) {
   AssertNotAudioThread();
   std::lock_guard<std::mutex> control(recorderControl);
   if (Engine.recording.load()) return false;
-  const int32_t rate = Engine.sampleRate.load();
+  // Asked of the output, not remembered: a rate kept from a stopped output records nothing.
+  const int32_t rate = RunningOutputRate(Engine);
   if (rate < 1 || static_cast<uint32_t>(rate) > kWavMaxSampleRate) return false;
   // A recorder that stopped by itself has finished its file; only its thread is left to join.
   if (Engine.recorderThread.joinable()) Engine.recorderThread.join();
@@ -147,7 +160,9 @@ bool StartRecording(const std::wstring& path, uint64_t frameLimit) {
   Engine.recordFile = file;
   Engine.recordRate.store(rate);
   Engine.recordFrames.store(0);
-  recordFrameLimit = std::clamp<uint64_t>(frameLimit, 1, kWavMaxFrames);
+  recordLimits = limits;
+  recordLimits.frames = std::clamp<uint64_t>(limits.frames, 1, kWavMaxFrames);
+  recordFolder = std::filesystem::path(WideToUtf8(path)).parent_path();
   const uint64_t ringFrames =
       std::max(static_cast<uint64_t>(rate) * kRecorderRingSeconds, kRecorderRingMinFrames);
   SizeRingAndSwitchOn(Engine.recordRing, ringFrames, Engine.recording);
@@ -183,10 +198,26 @@ void RecorderThread() {
   std::vector<uint8_t> bytes(kRecorderReadFrames * kWavBytesPerFrame);
   std::FILE* file = Engine.recordFile;
   const uint32_t rate = static_cast<uint32_t>(Engine.recordRate.load());
-  const uint64_t limit = recordFrameLimit;
+  const uint64_t limit = recordLimits.frames;
   uint64_t frames = 0;
   uint64_t lastHeaderMs = MonotonicMs();
+  uint64_t lastSpaceCheckMs = 0;
   for (;;) {
+    const uint64_t nowMs = MonotonicMs();
+    if (nowMs - lastSpaceCheckMs >= kSpaceCheckMs) {
+      lastSpaceCheckMs = nowMs;
+      // Stopped while there is still room for the tracklist and the copy; a disk that fills
+      // faster than this looks still ends in a failed write below.
+      std::error_code ec;
+      const std::filesystem::space_info space = std::filesystem::space(recordFolder, ec);
+      const uint64_t reserve = RecordingReserveBytes(frames * kWavBytesPerFrame, recordLimits.copyShare);
+      if (!ec && space.available < reserve) {
+        StopFromRecorder(fmt::format(L"Audio: recording stopped, {} bytes free on the disk, {} kept free; {} frames kept",
+                                     space.available, reserve, frames),
+                         L"Recording stopped — not enough disk space left");
+        return;
+      }
+    }
     // Read the switch before the ring: frames written before it went off are then still drained.
     const bool stillOn = Engine.recording.load();
     const uint64_t got = RingRead(Engine.recordRing, samples.data(), std::min(kRecorderReadFrames, limit - frames));

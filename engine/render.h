@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "engine/stems.h"
 
 // --- Mixer ---
 // Renders one period: writes the finished master block into out (2 x frames floats, cleared
@@ -25,9 +26,19 @@ void StopPadRecording(AudioEngine& engine);
 // the cue gain) and deckOut when given (unscaled). Engine lock held.
 void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, float* cue,
                 float* deckOut, int32_t frames, int32_t rate);
+// Remix weights of one read: weights[0] x mix + weights[1] x vocals + weights[2] x drums +
+// weights[3] x bass, the stems taken from `stems` (which must belong to the track).
+struct Remix {
+  float weights[4] = {1.0f, 0.0f, 0.0f, 0.0f};
+  const StemData* stems = nullptr;
+};
 // One stereo frame of the track at a fractional position by 4-point Catmull-Rom interpolation;
 // 0, 0 when the position is negative or at or past the end; frames outside the track count as 0.
-void ReadTrackCubic(const Track& track, double position, float& left, float& right);
+// With remix, each sample is the weighted sum of the mix and the stems.
+void ReadTrackCubic(const Track& track, double position, float& left, float& right, const Remix* remix = nullptr);
+// Whether stems were made from this very track as it is now: the same Track object and length,
+// and three full stems. Stems that fail it are ignored by the render.
+bool StemsBelongTo(const StemData* stems, const Track& track);
 
 // --- Shared curves ---
 // Cross-fader gains of the left and right sides for a position (clamped to 0..1) and a curve

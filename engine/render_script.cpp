@@ -7,9 +7,14 @@
 #include <map>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
+#include "app/text_parse.h"
+#include "engine/audio_file.h"
 #include "engine/render.h"
-#include "platform/files.h"
+#include "engine/stem_controls.h"
+#include "engine/stems.h"
+#include "platform/folders.h"
 #include "platform/text.h"
 
 namespace {
@@ -23,23 +28,11 @@ constexpr double kMaxKeyShift = 24.0;                         // semitones
 constexpr double kMaxEffectBeats = 64.0;
 constexpr double kMaxRenderFrames = 600.0 * 48000.0;          // bounds the in-memory result
 
-// WAV limits.
-constexpr size_t kMaxWavBytes = size_t(1) << 30;
-constexpr uint32_t kMinWavRate = 1000, kMaxWavRate = 384000;  // Hz
-constexpr uint16_t kWavFormatPcm = 1, kWavFormatFloat = 3, kWavFormatExtensible = 0xFFFE;
-constexpr uint32_t kFmtMinBytes = 16, kFmtExtensibleBytes = 40;
-constexpr float kPcm16Scale = 1.0f / 32768.0f;
-
 using Tokens = std::vector<std::string_view>;
 
 std::string LineError(int line, const std::string& what) { return "line " + std::to_string(line) + ": " + what; }
 
-bool ParseNumber(std::string_view text, double& out) {
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  return ec == std::errc() && ptr == end && std::isfinite(out);
-}
+bool ParseNumber(std::string_view text, double& out) { return ::ParseNumber(text, &out); }
 
 Tokens Split(std::string_view line) {
   Tokens tokens;
@@ -78,15 +71,21 @@ int FindEffect(std::string_view name) {
   return -1;
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+// vocals, drums, bass, melody (any case) as the part number 0..3; -1 for anything else.
+int StemPart(std::string_view token) {
+  const std::string w = Upper(token);
+  for (int i = 0; i < kStemNameCount; ++i) {
+    std::string name;
+    for (const wchar_t* p = StemNames[static_cast<size_t>(i)]; *p; ++p) name.push_back(static_cast<char>(*p));
+    if (w == name) return i;
+  }
+  return -1;
 }
 
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& path) {
-  if (path.empty() || path.front() == L'/' || folder.empty()) return path;
-  return folder.back() == L'/' ? folder + path : folder + L"/" + path;
+// A relative path is taken from the script's folder.
+std::wstring ScriptPath(const std::wstring& folder, const std::wstring& path) {
+  if (path.empty() || path.front() == L'/') return path;
+  return JoinPath(folder, path);
 }
 
 class ScriptParser {
@@ -201,13 +200,15 @@ class ScriptParser {
       std::string_view rest = raw_.substr(static_cast<size_t>(t[1].data() + t[1].size() - raw_.data()));
       while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
       while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t' || rest.back() == '\r')) rest.remove_suffix(1);
-      const std::wstring path = JoinPath(baseFolder_, Utf8ToWide(rest));
+      const std::wstring path = ScriptPath(baseFolder_, Utf8ToWide(rest));
       if (auto known = loaded_.find(path); known != loaded_.end()) {
         c.track = known->second;
         return true;
       }
-      std::string why;
-      if (!ReadWavTrack(path, c.track, why)) return Fail(std::string(rest) + ": " + why, error);
+      if (!FileExists(path)) return Fail(std::string(rest) + ": no such file", error);
+      std::wstring why;
+      c.track = DecodeFile(path, nullptr, &why, false);
+      if (!c.track) return Fail(std::string(rest) + ": " + WideToUtf8(why), error);
       loaded_[path] = c.track;
       return true;
     }
@@ -253,9 +254,17 @@ class ScriptParser {
       return Value(t[3], 0.0, 1.0, c.value, error);
     }
     if (verb == "FX") {
-      if (t.size() < 4) return Fail("usage: fx DECK on|off EFFECT, fx DECK amount|param EFFECT VALUE", error);
+      if (t.size() < 4) return Fail("usage: fx DECK on|off EFFECT, fx DECK amount|param EFFECT VALUE, fx DECK target PART", error);
       if (!Deck(t[1], c.deck, error)) return false;
       const std::string action = Upper(t[2]);
+      if (action == "TARGET") {
+        if (!Count(t, 4, "fx DECK target vocals|drums|bass|melody|all", error)) return false;
+        c.op = ScriptOp::FxTarget;
+        if (Upper(t[3]) == "ALL") c.index = -1;
+        else if ((c.index = StemPart(t[3])) < 0)
+          return Fail("the effects target is vocals, drums, bass, melody or all, not \"" + std::string(t[3]) + "\"", error);
+        return true;
+      }
       const bool takesValue = action == "AMOUNT" || action == "PARAM";
       if (!takesValue && action != "ON" && action != "OFF")
         return Fail("the effect action is on, off, amount or param, not \"" + std::string(t[2]) + "\"", error);
@@ -270,6 +279,33 @@ class ScriptParser {
       else c.op = ScriptOp::FxParam;
       if (!takesValue) return true;
       return Value(t.back(), 0.0, c.op == ScriptOp::FxAmount ? 1.0 : kMaxEffectBeats, c.value, error);
+    }
+    if (verb == "STEMS") {
+      if (!Count(t, 2, "stems DECK", error) || !Deck(t[1], c.deck, error)) return false;
+      c.op = ScriptOp::Stems;
+      return true;
+    }
+    if (verb == "STEMGAIN") {
+      if (!Count(t, 4, "stemgain DECK vocals|drums|bass|melody VALUE", error) || !Deck(t[1], c.deck, error)) return false;
+      c.op = ScriptOp::StemGain;
+      if ((c.index = StemPart(t[2])) < 0)
+        return Fail("the stem is vocals, drums, bass or melody, not \"" + std::string(t[2]) + "\"", error);
+      return Value(t[3], 0.0, 1.0, c.value, error);
+    }
+    if (verb == "KICK" || verb == "HAT") {
+      if (!Count(t, 3, verb == "KICK" ? "kick DECK VALUE" : "hat DECK VALUE", error) || !Deck(t[1], c.deck, error)) return false;
+      c.op = verb == "KICK" ? ScriptOp::Kick : ScriptOp::Hat;
+      return Value(t[2], 0.0, 1.0, c.value, error);
+    }
+    if (verb == "STEMPRESET") {
+      if (!Count(t, 3, "stempreset DECK none|vocals|instrumental", error) || !Deck(t[1], c.deck, error)) return false;
+      static const char* const kPresets[] = {"NONE", "VOCALS", "INSTRUMENTAL"};  // kStemPreset* order
+      const std::string w = Upper(t[2]);
+      c.op = ScriptOp::StemPreset;
+      for (int i = 0; i < 3; ++i)
+        if (w == kPresets[i]) c.index = i, c.hasValue = true;
+      if (!c.hasValue) return Fail("the preset is none, vocals or instrumental, not \"" + std::string(t[2]) + "\"", error);
+      return true;
     }
     if (verb == "XFADER" || verb == "MASTER") {
       if (!Count(t, 2, verb == "XFADER" ? "xfader VALUE" : "master VALUE", error)) return false;
@@ -322,9 +358,25 @@ class ScriptParser {
   std::map<std::wstring, TrackPtr> loaded_;
 };
 
+// What the script sets for a deck's stems, published as the program's tick publishes a deck's
+// view: part gains, preset, and whether stems that belong to the track are attached.
+struct ScriptStems {
+  float gains[kStemNameCount] = {1.0f, 1.0f, 1.0f, 1.0f};
+  uint32_t preset = kStemPresetNone;
+};
+
+void PublishStems(DeckState& deck, const ScriptStems& stems) {
+  const bool ready = deck.track && StemsBelongTo(deck.stems.get(), *deck.track);
+  float gains[kStemNameCount];
+  deck.vocalMode = StemPartGains(ready, stems.preset, stems.gains, gains);
+  for (int part = 0; part < kStemNameCount; ++part) deck.stemGain[part].store(gains[part]);
+}
+
 // Applies one command under the engine lock, as the program's deck and mixer commands do.
-// Old tracks are released by the caller after the lock is dropped.
-bool Apply(AudioEngine& engine, const ScriptCommand& c, TrackPtr& released, std::string& error) {
+// `separated`: the stems of a stems command, made before the lock was taken. Old tracks and stems
+// are released by the caller after the lock is dropped.
+bool Apply(AudioEngine& engine, const ScriptCommand& c, ScriptStems* scriptStems, const StemDataPtr& separated,
+           TrackPtr& released, StemDataPtr releasedStems[kEngineDecks], std::string& error) {
   std::lock_guard<std::recursive_mutex> guard(engine.lock);
   DeckState* deck = c.deck >= 0 ? &engine.decks[c.deck] : nullptr;
   const char letter = static_cast<char>('A' + std::max(c.deck, 0));
@@ -342,7 +394,12 @@ bool Apply(AudioEngine& engine, const ScriptCommand& c, TrackPtr& released, std:
       }
       released = std::move(deck->track);
       deck->track = c.track;
-      deck->stems.reset();
+      releasedStems[c.deck] = std::move(deck->stems);
+      // A new track starts with every part, KICK and HI-HAT in and the effects on the whole deck.
+      std::fill(std::begin(scriptStems[c.deck].gains), std::end(scriptStems[c.deck].gains), 1.0f);
+      deck->kickTarget = deck->hatTarget = 1.0f;
+      deck->stemFxTarget = -1;
+      PublishStems(*deck, scriptStems[c.deck]);
       deck->cuePoint = 0.0;
       deck->position = 0.0;
       std::fill(std::begin(deck->hotCueStart), std::end(deck->hotCueStart), -1.0);
@@ -413,7 +470,56 @@ bool Apply(AudioEngine& engine, const ScriptCommand& c, TrackPtr& released, std:
       deck->loopOn = deck->loopOut > deck->loopIn;
       return true;
     case ScriptOp::LoopOff: deck->loopOn = false; return true;
+    case ScriptOp::Stems:
+      // Every deck holding the same track takes them, as in the program.
+      for (int d = 0; d < kEngineDecks; ++d) {
+        if (engine.decks[d].track != deck->track) continue;
+        releasedStems[d] = std::exchange(engine.decks[d].stems, separated);
+        PublishStems(engine.decks[d], scriptStems[d]);
+      }
+      return true;
+    case ScriptOp::StemGain:
+      scriptStems[c.deck].gains[c.index] = static_cast<float>(c.value);
+      PublishStems(*deck, scriptStems[c.deck]);
+      return true;
+    case ScriptOp::StemPreset:
+      scriptStems[c.deck].preset = static_cast<uint32_t>(c.index);
+      PublishStems(*deck, scriptStems[c.deck]);
+      return true;
+    case ScriptOp::Kick: deck->kickTarget = static_cast<float>(c.value); return true;
+    case ScriptOp::Hat: deck->hatTarget = static_cast<float>(c.value); return true;
+    case ScriptOp::FxTarget: deck->stemFxTarget = c.index; return true;
   }
+  return true;
+}
+
+// Separates the track on the command's deck with the models beside the program, outside the
+// engine lock; a track already separated in this render is not separated again.
+bool Separate(AudioEngine& engine, const ScriptCommand& c, std::map<const Track*, StemDataPtr>& separations,
+              StemDataPtr& stems, std::string& error) {
+  TrackPtr track;
+  {
+    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    track = engine.decks[c.deck].track;
+  }
+  const std::string deck(1, static_cast<char>('A' + c.deck));
+  if (!track) {
+    error = LineError(c.line, "deck " + deck + " has no track");
+    return false;
+  }
+  if (auto known = separations.find(track.get()); known != separations.end()) {
+    stems = known->second;
+    return true;
+  }
+  std::atomic<float> progress{0.0f};
+  const std::atomic<bool> cancel{false};
+  std::wstring why;
+  stems = SeparateStems(*track, progress, cancel, why, nullptr);
+  if (!stems) {
+    error = LineError(c.line, "stems for deck " + deck + ": " + WideToUtf8(why));
+    return false;
+  }
+  separations[track.get()] = stems;
   return true;
 }
 
@@ -453,116 +559,21 @@ bool RunRenderScript(AudioEngine& engine, const RenderScript& script, std::vecto
   engine.sampleRate.store(script.rate);
   PrepareRenderBuffers(engine, script.period, script.rate);
   size_t next = 0;
+  ScriptStems scriptStems[kEngineDecks];
+  std::map<const Track*, StemDataPtr> separations;  // one separation per track
   for (uint64_t start = 0; start < total; start += static_cast<uint64_t>(script.period)) {
     while (next < script.commands.size() &&
            script.commands[next].seconds * script.rate <= static_cast<double>(start)) {
+      const ScriptCommand& command = script.commands[next];
+      StemDataPtr separated;
+      if (command.op == ScriptOp::Stems && !Separate(engine, command, separations, separated, error)) return false;
       TrackPtr released;
-      if (!Apply(engine, script.commands[next], released, error)) return false;
+      StemDataPtr releasedStems[kEngineDecks];
+      if (!Apply(engine, command, scriptStems, separated, released, releasedStems, error)) return false;
       ++next;
     }
     const int32_t frames = static_cast<int32_t>(std::min<uint64_t>(script.period, total - start));
     RenderMix(engine, out.data() + start * 2, frames, script.rate);
   }
-  return true;
-}
-
-bool ReadWavTrack(const std::wstring& path, TrackPtr& track, std::string& error) {
-  std::string bytes;
-  switch (ReadBytes(path, &bytes, kMaxWavBytes)) {
-    case ReadStatus::Missing: error = "no such file"; return false;
-    case ReadStatus::Unreadable: error = "cannot be read (or is larger than 1 GiB)"; return false;
-    case ReadStatus::Ok: break;
-  }
-  const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
-  const size_t size = bytes.size();
-  if (size < 12 || std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "WAVE", 4) != 0) {
-    error = "not a RIFF/WAVE file";
-    return false;
-  }
-  uint16_t format = 0, channels = 0, bits = 0;
-  uint32_t rate = 0;
-  bool haveFormat = false;
-  const uint8_t* samples = nullptr;
-  size_t sampleBytes = 0;
-  size_t at = 12;
-  while (at + 8 <= size) {
-    const uint8_t* chunk = data + at;
-    const uint32_t length = Le32(chunk + 4);
-    if (length > size - at - 8) {
-      error = "a chunk runs past the end of the file";
-      return false;
-    }
-    const uint8_t* body = chunk + 8;
-    if (std::memcmp(chunk, "fmt ", 4) == 0) {
-      if (length < kFmtMinBytes) {
-        error = "the format chunk is too short";
-        return false;
-      }
-      format = Le16(body);
-      channels = Le16(body + 2);
-      rate = Le32(body + 4);
-      bits = Le16(body + 14);
-      if (format == kWavFormatExtensible) {
-        if (length < kFmtExtensibleBytes) {
-          error = "the extensible format chunk is too short";
-          return false;
-        }
-        format = Le16(body + 24);  // the sub-format GUID starts with the plain format code
-      }
-      haveFormat = true;
-    } else if (std::memcmp(chunk, "data", 4) == 0) {
-      samples = body;
-      sampleBytes = length;
-    }
-    at += 8 + static_cast<size_t>(length) + (length & 1u);
-  }
-  if (!haveFormat || samples == nullptr) {
-    error = haveFormat ? "the file has no data chunk" : "the file has no format chunk";
-    return false;
-  }
-  const bool pcm16 = format == kWavFormatPcm && bits == 16;
-  const bool float32 = format == kWavFormatFloat && bits == 32;
-  if (!pcm16 && !float32) {
-    error = "only 16-bit PCM and 32-bit float WAV files can be read";
-    return false;
-  }
-  if (channels != 1 && channels != 2) {
-    error = "only mono and stereo WAV files can be read";
-    return false;
-  }
-  if (rate < kMinWavRate || rate > kMaxWavRate) {
-    error = "the sample rate " + std::to_string(rate) + " Hz is out of range";
-    return false;
-  }
-  const size_t frameBytes = static_cast<size_t>(channels) * (bits / 8);
-  const size_t frames = sampleBytes / frameBytes;
-  if (frames == 0) {
-    error = "the file holds no samples";
-    return false;
-  }
-  auto result = std::make_shared<Track>();
-  result->path = path;
-  result->sampleRate = static_cast<int32_t>(rate);
-  result->frames = frames;
-  result->samples.resize(frames * 2);
-  for (size_t i = 0; i < frames; ++i) {
-    float v[2];
-    for (int c = 0; c < channels; ++c) {
-      const uint8_t* p = samples + i * frameBytes + static_cast<size_t>(c) * (bits / 8);
-      if (pcm16) {
-        v[c] = static_cast<float>(static_cast<int16_t>(Le16(p))) * kPcm16Scale;
-      } else {
-        const uint32_t raw = Le32(p);
-        std::memcpy(&v[c], &raw, sizeof raw);
-        if (!std::isfinite(v[c])) {
-          error = "the samples include a value that is not a finite number";
-          return false;
-        }
-      }
-    }
-    result->samples[2 * i] = v[0];
-    result->samples[2 * i + 1] = channels == 2 ? v[1] : v[0];
-  }
-  track = std::move(result);
   return true;
 }

@@ -12,9 +12,10 @@
 //                               period that starts at or after SECONDS (without "at": 0)
 //
 // Commands:
-//   load DECK FILE              a 16-bit PCM or 32-bit float WAV, mono or stereo; a relative path
-//                               is taken from the script's folder; refused while the deck plays;
-//                               the deck starts at 0 with key shift 0, like a load in the program
+//   load DECK FILE              any audio file the program plays (decoded as on a deck); a
+//                               relative path is taken from the script's folder; refused while
+//                               the deck plays; the deck starts at 0 with key shift 0 and its
+//                               stem settings back at their defaults, like a load in the program
 //   play DECK, pause DECK       pause is de-clicked; play at the end restarts from 0
 //   seek DECK SECONDS           clamped to the track; de-clicked while playing
 //   tempo DECK PERCENT          -50..50 (0 = the track's own tempo)
@@ -32,6 +33,14 @@
 //   loop DECK in|out [SECONDS]  without SECONDS: the deck's position; out turns the loop on
 //   loop DECK on|off
 //   master VALUE                master volume 0..1 (0.8 = unity)
+//   stems DECK                  separates the deck's track with the models in "Models" beside
+//                               the program and attaches the stems to every deck holding that
+//                               track; the render waits for it
+//   stemgain DECK vocals|drums|bass|melody VALUE   0..1 (1 = the part as it is)
+//   kick DECK VALUE, hat DECK VALUE                0..1: KICK and HI-HAT of the drums stem
+//   fx DECK target vocals|drums|bass|melody|all    what the deck effects act on
+//   stempreset DECK none|vocals|instrumental       vocals only or no vocals: through the stems
+//                               once they are attached, through the voice band until then
 //
 // Errors name the line: "line N: ..." (parse errors, unreadable files, and commands the deck
 // refuses when they run: a load while playing, play, seek or loop without a track).
@@ -49,6 +58,7 @@ inline constexpr double kScriptMaxSeconds = 600.0;
 enum class ScriptOp {
   Load, Play, Pause, Seek, Tempo, KeyLock, KeyShift, EqHigh, EqMid, EqLow, Gain, Filter, Fader,
   FxOn, FxOff, FxAmount, FxParam, XFader, XFCurve, XFAssign, LoopIn, LoopOut, LoopOn, LoopOff, Master,
+  Stems, StemGain, Kick, Hat, FxTarget, StemPreset,
 };
 
 struct ScriptCommand {
@@ -56,7 +66,7 @@ struct ScriptCommand {
   double seconds = 0.0;
   ScriptOp op = ScriptOp::Play;
   int deck = -1;         // 0..3, -1 for mixer commands
-  int index = 0;         // effect number, curve or side
+  int index = 0;         // effect number, curve, side, stem part, effects target or preset
   double value = 0.0;
   bool hasValue = false; // loop in/out: a time was given
   TrackPtr track;        // load: the decoded file
@@ -69,14 +79,11 @@ struct RenderScript {
   std::vector<ScriptCommand> commands;  // sorted by time, stable
 };
 
-// Parses a script and reads the WAV files it loads (relative to baseFolder). False with
+// Parses a script and decodes the files it loads (relative to baseFolder). False with
 // "line N: ..." in error and nothing usable in script. Allocates and reads files.
 bool ParseRenderScript(const std::string& text, const std::wstring& baseFolder, RenderScript& script,
                        std::string& error);
 // Renders the whole script through RenderMix on `engine` (which should be freshly built) into
-// out (2 floats per frame). False with "line N: ..." when a command is refused while running.
+// out (2 floats per frame). False with "line N: ..." when a command is refused while running or
+// a separation fails.
 bool RunRenderScript(AudioEngine& engine, const RenderScript& script, std::vector<float>& out, std::string& error);
-
-// Reads a RIFF/WAVE file: PCM 16-bit or IEEE float 32-bit (plain or extensible), 1 or 2 channels,
-// every size checked against the bytes present. Mono becomes both channels. False with a reason.
-bool ReadWavTrack(const std::wstring& path, TrackPtr& track, std::string& error);

@@ -13,6 +13,7 @@
 #include <fmt/xchar.h>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/beat_grid.h"
 #include "engine/builtin_sounds.h"
@@ -25,42 +26,14 @@
 #include "library/files.h"
 #include "platform/folders.h"
 #include "ui/file_dialogs.h"
-#include "ui/palette.h"
-#include "ui/side_slots.h"
-#include "ui/status_line.h"
 
 int32_t PadRecordTarget = -1;
 
 namespace {
 
 constexpr size_t kPadNameChars = 10;   // a loaded sound's label: its title, cut
-constexpr int kVolumeSteps = 4;        // the Volume submenu: 25, 50, 75 and 100 %
-constexpr long kVolumeStepPercent = 25;
-constexpr float kPercent = 100.0f;
-constexpr int kRecordChoices = 6;
 constexpr int kBeatsPerBar = 4;
 constexpr int kPluralBarsFromBeats = 5;
-// The "Record into this pad" lines: source and length in beats (0 = until stopped).
-struct RecordChoice {
-  const wchar_t* text;
-  int source;
-  int beats;
-};
-constexpr RecordChoice kRecordMenu[kRecordChoices] = {
-    {.text = L"The mix: 1 bar (from the next bar)", .source = 0, .beats = 4},
-    {.text = L"The mix: 2 bars", .source = 0, .beats = 8},
-    {.text = L"The mix: 4 bars", .source = 0, .beats = 16},
-    {.text = L"The mix: until I stop it", .source = 0, .beats = 0},
-    {.text = L"The microphone: until I stop it", .source = kPadRecordMic, .beats = 0},
-    {.text = L"The microphone: 1 bar", .source = kPadRecordMic, .beats = 4},
-};
-constexpr int kFirstMicChoice = 4;  // the lines from here on are greyed while the microphone is off
-constexpr int kTwoDecks = 2;        // decks offered without the four-deck setting
-
-int CurrentSlot(int pad) { return SamplerBank * kPadsPerBank + pad; }
-
-bool ValidPad(int pad) { return pad >= 0 && pad < kPadsPerBank; }
-
 // Puts a sound on engine pad `pad`, stopped at its start; the sound and name it held come back
 // through the arguments, to be released after the lock.
 void SwapOntoPad(int pad, TrackPtr& sound, std::wstring& name) {
@@ -220,7 +193,7 @@ void CaptureLoopToPad(int pad, int deck) {
     target.position = 0.0;
     target.loop = true;
   }
-  ShowStatus(fmt::format(L"Captured into sampler pad {} (loops until pressed again)", pad + 1));
+  ShowStatus(UiFormat(L"Captured into sampler pad {} (loops until pressed again)", pad + 1));
 }
 
 void StartPadRecording(int pad, int source, int beats) {
@@ -245,10 +218,12 @@ void StartPadRecording(int pad, int source, int beats) {
     Engine.padRecordState.store(kPadRecordArmed);
   }
   if (beats > 0) {
-    ShowStatus(fmt::format(L"Recording {} bar{} into pad {} from the next bar", beats / kBeatsPerBar,
-                           beats >= kPluralBarsFromBeats ? L"s" : L"", pad + 1));
+    if (beats >= kPluralBarsFromBeats)
+      ShowStatus(UiFormat(L"Recording {} bars into pad {} from the next bar", beats / kBeatsPerBar, pad + 1));
+    else
+      ShowStatus(UiFormat(L"Recording {} bar into pad {} from the next bar", beats / kBeatsPerBar, pad + 1));
   } else {
-    ShowStatus(fmt::format(L"Recording into pad {} \u2014 press REC again to stop", pad + 1));
+    ShowStatus(UiFormat(L"Recording into pad {} \u2014 press REC again to stop", pad + 1));
   }
 }
 
@@ -293,98 +268,40 @@ void FinishPadRecording() {
   } else {
     SamplerBankStore[slot] = BankSound{std::move(sound), std::move(name)};
   }
-  ShowStatus(fmt::format(L"Recorded {:.1f} s into bank {} pad {}", static_cast<double>(frames) / rate, BankLetter(bank),
-                         pad + 1));
+  ShowStatus(UiFormat(L"Recorded {:.1f} s into bank {} pad {}", static_cast<double>(frames) / rate, BankLetter(bank),
+                      pad + 1));
 }
 
-std::vector<PopupMenuEntry> SamplerPadMenuEntries(int pad) {
-  std::vector<PopupMenuEntry> menu;
-  if (!ValidPad(pad)) return menu;
+void LoadPadSound(int pad, const std::wstring& path) {
+  if (!ValidPad(pad) || path.empty()) return;
   const int slot = CurrentSlot(pad);
-  const int decks = Settings.FourDecks ? kDeckViews : kTwoDecks;
-  bool hasTrack[kDeckViews] = {}, hasLoop[kDeckViews] = {};
-  {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
-    for (int d = 0; d < decks; ++d) {
-      hasTrack[d] = static_cast<bool>(DeckStateOf(d).track);
-      hasLoop[d] = DeckStateOf(d).loopOut > DeckStateOf(d).loopIn;
-    }
-  }
-  menu.push_back(MenuEntry(L"Load a sound\u2026", kPadLoadSound));
-  PopupMenuEntry capture = MenuEntry(L"Capture loop", 0);
-  for (int d = 0; d < decks; ++d) {
-    capture.submenu.push_back(MenuEntry(L"From deck " + DeckLetter(d) + (hasLoop[d] ? L" (its loop)" : L" (4 beats)"),
-                                   kPadCaptureDeck + static_cast<uint32_t>(d), !hasTrack[d]));
-  }
-  menu.push_back(std::move(capture));
-  menu.push_back(MenuSeparator());
-  menu.push_back(MenuEntry(L"One-shot (plays once)", kPadOneShot, false, !Settings.Loop[slot]));
-  menu.push_back(MenuEntry(L"Loop (press again to stop)", kPadLoop, false, Settings.Loop[slot]));
-  PopupMenuEntry volume = MenuEntry(L"Volume", 0);
-  const long percent = std::lround(Settings.Vol[slot] * kPercent);
-  for (int k = 0; k < kVolumeSteps; ++k) {
-    const long value = kVolumeStepPercent * (k + 1);
-    volume.submenu.push_back(MenuEntry(fmt::format(L"{}%", value), kPadVolume + static_cast<uint32_t>(k), false, percent == value));
-  }
-  menu.push_back(std::move(volume));
-  PopupMenuEntry record = MenuEntry(L"Record into this pad", 0);
-  const bool micOn = InputEnabled(Engine);
-  for (int k = 0; k < kRecordChoices; ++k) {
-    if (k == kFirstMicChoice) record.submenu.push_back(MenuSeparator());
-    record.submenu.push_back(
-        MenuEntry(kRecordMenu[k].text, kPadRecord + static_cast<uint32_t>(k), k >= kFirstMicChoice && !micOn));
-  }
-  menu.push_back(std::move(record));
-  menu.push_back(MenuSeparator());
-  menu.push_back(MenuEntry(SamplerBank == 0 ? L"Restore the built-in sound" : L"Empty this pad", kPadRestore));
-  return menu;
+  if (!TestMode) Settings.Slot[slot] = path;
+  SaveSettings();
+  LoadSamplerSlot(slot, path);
 }
 
-void RunSamplerPadCommand(int pad, uint32_t command) {
+void SetPadLoop(int pad, bool loop) {
+  if (!ValidPad(pad)) return;
+  Settings.Loop[CurrentSlot(pad)] = loop;
+  ApplyPadSettings(pad);
+  SaveSettings();
+}
+
+void SetPadVolume(int pad, float volume) {
+  if (!ValidPad(pad)) return;
+  Settings.Vol[CurrentSlot(pad)] = std::clamp(volume, 0.0f, 1.0f);
+  ApplyPadSettings(pad);
+  SaveSettings();
+}
+
+void ClearPad(int pad) {
   if (!ValidPad(pad)) return;
   const int slot = CurrentSlot(pad);
-  if (command == kPadLoadSound) {
-    const std::wstring path = ChooseSampleFile();
-    if (path.empty()) return;
-    if (!TestMode) Settings.Slot[slot] = path;
-    SaveSettings();
-    LoadSamplerSlot(slot, path);
-  } else if (command == kPadOneShot || command == kPadLoop) {
-    Settings.Loop[slot] = command == kPadLoop;
-    ApplyPadSettings(pad);
-    SaveSettings();
-  } else if (command >= kPadCaptureDeck && command < kPadCaptureDeck + kDeckViews) {
-    CaptureLoopToPad(pad, static_cast<int>(command - kPadCaptureDeck));
-  } else if (command >= kPadVolume && command < kPadVolume + kVolumeSteps) {
-    Settings.Vol[slot] = static_cast<float>(kVolumeStepPercent * (command - kPadVolume + 1)) / kPercent;
-    ApplyPadSettings(pad);
-    SaveSettings();
-  } else if (command >= kPadRecord && command < kPadRecord + kRecordChoices) {
-    const RecordChoice& choice = kRecordMenu[command - kPadRecord];
-    StartPadRecording(pad, choice.source, choice.beats);
-  } else if (command == kPadRestore) {
-    std::wstring name;
-    TrackPtr sound = SamplerBank == 0 ? MakeBuiltinSound(pad, &name) : nullptr;
-    SwapOntoPad(pad, sound, name);
-    if (!TestMode) Settings.Slot[slot].clear();
-    Settings.Loop[slot] = false;
-    ApplyPadSettings(pad);
-    SaveSettings();
-  }
-}
-
-void SamplerPadMenu(int pad) {
-  if (!ValidPad(pad)) return;
-  // The menu stays open across frames: a choice made after the bank changed, or after the deck a
-  // capture would take from loaded another track, does nothing.
-  const int bank = SamplerBank;
-  std::array<uint32_t, kDeckViews> serials{};
-  for (int d = 0; d < kDeckViews; ++d) serials[d] = LiveDeckViews[d].loadSerial;
-  auto stillCurrent = [bank, serials](uint32_t id) {
-    if (SamplerBank != bank) return false;
-    if (id < kPadCaptureDeck || id >= kPadCaptureDeck + kDeckViews) return true;
-    return LiveDeckViews[id - kPadCaptureDeck].loadSerial == serials[id - kPadCaptureDeck];
-  };
-  ShowPopupMenu(SamplerPadMenuEntries(pad), DeckColour(SideSlots[kLeftSide]),
-                [pad](uint32_t chosen) { RunSamplerPadCommand(pad, chosen); }, stillCurrent);
+  std::wstring name;
+  TrackPtr sound = SamplerBank == 0 ? MakeBuiltinSound(pad, &name) : nullptr;
+  SwapOntoPad(pad, sound, name);
+  if (!TestMode) Settings.Slot[slot].clear();
+  Settings.Loop[slot] = false;
+  ApplyPadSettings(pad);
+  SaveSettings();
 }

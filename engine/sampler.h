@@ -1,13 +1,12 @@
 #pragma once
-// The sampler's own operations: pad settings, bank switching, capturing a deck's loop onto a pad,
-// recording the mix or the microphone into a pad, and the pad's context menu. UI thread; every
-// change of an engine pad or of the pad recording is made under the engine lock.
+// The sampler's own operations: pad settings, bank switching, capturing a deck's loop onto a pad
+// and recording the mix or the microphone into a pad; the pad menu that offers them is
+// screens/sampler_menu.h. UI thread; every change of an engine pad or of the pad recording is made
+// under the engine lock.
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "engine/track.h"
-#include "ui/popup_menu.h"
 
 inline constexpr double kMaxPadSoundSeconds = 60.0;  // longest loop a pad takes
 inline constexpr uint64_t kMinCaptureFrames = 16;    // a loop must be longer than this
@@ -23,17 +22,6 @@ enum PadRecordStep : int32_t {
   kPadRecordArmed = 1,
   kPadRecordRunning = 2,
   kPadRecordDone = 3,
-};
-
-// Pad menu command ids.
-enum SamplerPadCommand : uint32_t {
-  kPadLoadSound = 1,
-  kPadOneShot = 2,
-  kPadLoop = 3,
-  kPadRestore = 4,
-  kPadCaptureDeck = 10,  // + deck 0..3
-  kPadVolume = 20,       // + 0..3: 25, 50, 75, 100 %
-  kPadRecord = 30,       // + 0..5: the lines of "Record into this pad"
 };
 
 // The slot the running or last pad recording goes to; -1 none.
@@ -55,6 +43,15 @@ void InstallSamplerSound(int slot, TrackPtr sound);
 // Copies the deck's loop, or the four beats from the current beat, onto pad 0..7 as a looping
 // sound and saves it as a WAV in Samples.
 void CaptureLoopToPad(int pad, int deck);
+// Remembers the file in the pad's slot of the current bank (outside test mode) and loads it there.
+void LoadPadSound(int pad, const std::wstring& path);
+// The pad plays its sound in a loop (press again to stop) or once; saved with the settings.
+void SetPadLoop(int pad, bool loop);
+// The pad's volume 0..1; saved with the settings.
+void SetPadVolume(int pad, float volume);
+// Bank A's pad gets its built-in sound back, another bank's pad is emptied; the slot forgets its
+// file and plays once.
+void ClearPad(int pad);
 
 // --- Pad recording ---
 // Arms a recording of the mix (source 0) or the microphone (1) into the pad, `beats` long from
@@ -70,11 +67,3 @@ std::wstring SamplesDir();
 std::wstring CapturedLoopFileName(int bank, int pad);
 // "rec-A3.wav": a recording's file name.
 std::wstring RecordingFileName(int bank, int pad);
-
-// --- Context menu ---
-// The entries of pad 0..7's menu for the current bank.
-std::vector<PopupMenuEntry> SamplerPadMenuEntries(int pad);
-// Carries out one command of the pad menu.
-void RunSamplerPadCommand(int pad, uint32_t command);
-// Shows the pad's menu at the mouse pointer and carries out the choice.
-void SamplerPadMenu(int pad);

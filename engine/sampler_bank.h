@@ -23,5 +23,10 @@ struct BankSound {
 // back here when the bank changes.
 extern std::array<BankSound, kSamplerSlotCount> SamplerBankStore;
 
+// True for a pad 0..7 of a bank.
+inline bool ValidPad(int pad) { return pad >= 0 && pad < kPadsPerBank; }
+// The slot of the current bank's pad 0..7.
+inline int CurrentSlot(int pad) { return SamplerBank * kPadsPerBank + pad; }
+
 // "A" to "D".
 inline wchar_t BankLetter(int bank) { return static_cast<wchar_t>(L'A' + bank); }

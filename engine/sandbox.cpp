@@ -11,18 +11,18 @@
 #include <utility>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/automix.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
 #include "engine/key_lock.h"
+#include "engine/mixer_controls.h"
 #include "engine/render.h"
 #include "engine/sampler_bank.h"
 #include "engine/stem_controls.h"
 #include "platform/clock.h"
 #include "platform/ui_post.h"
-#include "screens/crossfader.h"
-#include "ui/status_line.h"
 
 SandboxState Sandbox;
 PrelistenState Prelisten;
@@ -171,7 +171,7 @@ void TurnSandboxOn() {
     ShowStatus(L"SANDBOX: the crowd hears the mix as it is \u2014 try your next mix in the headphones",
                kSandboxOnStatusMs);
   } else {
-    ShowStatus(L"SANDBOX: the crowd hears the mix as it is \u2014 the load on deck " + dropped + L" was dropped",
+    ShowStatus(UiFormat(L"SANDBOX: the crowd hears the mix as it is \u2014 the load on deck {} was dropped", dropped),
                kSandboxOnStatusMs);
   }
 }

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "engine/deck_view.h"
+#include "engine/mixer_controls.h"
 #include "engine/track.h"
-#include "screens/master_fx.h"
 
 // The completion number of a sampler-slot load (wparam = slot, lparam = a new TrackPtr).
 inline constexpr int kSamplerSlotPost = 7;

@@ -10,11 +10,12 @@
 #include <fmt/xchar.h>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/stems.h"
+#include "platform/thread_priority.h"
 #include "platform/ui_post.h"
-#include "ui/status_line.h"
 
 namespace {
 
@@ -79,6 +80,8 @@ void StartStemSeparation(int deck) {
 }
 
 void StemSeparationThread(StemJob* job) {
+  // Minutes of work on every core must not slow the UI; the helper threads it starts inherit this.
+  LowerThreadPriority();
   const auto start = std::chrono::steady_clock::now();
   auto* result = new StemResult{job->deck, job->serial, job->track, nullptr, std::wstring(), false, 0.0};
   result->stems = SeparateStems(*job->track, *job->progress, *job->cancel, result->error, &result->gpu);
@@ -96,8 +99,8 @@ void OnStemsReady(StemResult* result) {
   view.stemsRunning = false;
   if (result->stems) {
     if (!AttachStems(result->track, result->stems)) return;
-    ShowStatus(fmt::format(L"Stems ready on deck {} ({:.0f} s on the {})", DeckLetter(deck), result->seconds,
-                           result->gpu ? L"GPU" : L"CPU"));
+    ShowStatus(UiFormat(L"Stems ready on deck {} ({:.0f} s on the {})", DeckLetter(deck), result->seconds,
+                        result->gpu ? L"GPU" : L"CPU"));
     return;
   }
   view.stemMessage = result->error;
@@ -195,4 +198,13 @@ void ResetStemSwitches(DeckView& view) {
   view.kickOn = true;
   view.hatOn = true;
   view.stemFxTarget = -1;
+}
+
+int32_t StemPartGains(bool stemsReady, uint32_t preset, const float manual[kStemNameCount], float gains[kStemNameCount]) {
+  const bool presetRow = stemsReady && (preset == kStemPresetVocals || preset == kStemPresetInstrumental);
+  for (int part = 0; part < kStemNameCount; ++part) {
+    if (!presetRow) gains[part] = manual[part];
+    else gains[part] = kStemPadPresets[preset == kStemPresetVocals ? 0 : 1][part] ? 1.0f : 0.0f;
+  }
+  return stemsReady ? 0 : static_cast<int32_t>(preset);
 }

@@ -19,6 +19,10 @@ inline constexpr int kStemNameCount = 4;
 inline constexpr std::array<const wchar_t*, kStemNameCount> StemNames = {L"VOCALS", L"DRUMS", L"BASS", L"MELODY"};
 // The stem switches of STEMS pads 6 (vocals only) and 7 (no vocals): vocals, drums, bass, melody.
 inline constexpr bool kStemPadPresets[2][kStemNameCount] = {{true, false, false, false}, {false, true, true, true}};
+// DeckView::stemPreset, set by the VOX and INST buttons: the switches, vocals only, no vocals.
+inline constexpr uint32_t kStemPresetNone = 0;
+inline constexpr uint32_t kStemPresetVocals = 1;
+inline constexpr uint32_t kStemPresetInstrumental = 2;
 inline constexpr int kStemKickSwitch = 4;
 inline constexpr int kStemHatSwitch = 5;
 inline constexpr int kStemVocalsOnlyPad = 6;
@@ -76,3 +80,10 @@ void SetStemMix(int deck, bool vocals, bool drums, bool bass, bool melody);
 void ToggleStem(int deck, int n);
 // Puts the deck's effects on one stem (0..3), or back on the whole deck when it already is.
 void SetStemEffectsTarget(int deck, int stem);
+
+// --- Publishing ---
+// The gains of the four parts (vocals, drums, bass, melody) for a deck's preset and its own part
+// levels `manual`: ready stems carry the preset (vocals only, or everything but the vocals);
+// without them the parts follow `manual`. Returns the voice-band mode the render takes: the
+// preset while no stems are ready, 0 once they are (the stems do its work then).
+int32_t StemPartGains(bool stemsReady, uint32_t preset, const float manual[kStemNameCount], float gains[kStemNameCount]);

@@ -1,6 +1,6 @@
 #pragma once
-// The separated vocals, drums and bass of one Track. Only named here: the stem engine defines the
-// record, and until it does a deck's stem pointer stays empty and the render skips the stem path.
+// The separated vocals, drums and bass of one Track, named here so the deck state can hold them
+// without the stem engine's header (engine/stems.h defines the record).
 #include <memory>
 
 struct StemData;

@@ -6,12 +6,12 @@
 #include <mutex>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
+#include "engine/deck_snapshot.h"
 #include "engine/engine.h"
 #include "engine/musical_keys.h"
-#include "ui/deck_snapshot.h"
-#include "ui/side_slots.h"
-#include "ui/status_line.h"
+#include "engine/side_slots.h"
 
 namespace {
 

@@ -6,19 +6,14 @@
 #include <string>
 
 #include "app/settings.h"
-#include "control/controller_input.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/key_lock.h"
 #include "engine/undo.h"
 #include "library/track_info.h"
-#include "ui/active_control.h"
-#include "ui/ui_input.h"
 
 namespace {
-
-constexpr int32_t kShiftControlId = 33;  // the top bar's SHIFT button
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < kHotCues; }
 
@@ -177,10 +172,4 @@ void StoreDeckCues(int deck) {
   record.hotCueName = view.hotCueName;
   record.hotCueColor = view.hotCueColour;
   record.memoryCues = view.memoryCues;
-}
-
-bool IsUiControlHeld() {
-  if (ControllerShiftHeld) return true;
-  if (heldIds.count(kShiftControlId) > 0) return true;
-  return Input.held && ActiveControlId == kShiftControlId;
 }

@@ -34,5 +34,3 @@ void StoreDeckCues(int deck);
 double QuantisePosition(const Track& track, double frames);
 // `frames`, quantised when [Options] Quantize is on.
 double MaybeQuantise(const Track& track, double frames);
-// Whether SHIFT is held: by a controller, as a held UI control 33, or pressed with the mouse.
-bool IsUiControlHeld();

@@ -8,14 +8,14 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/grid_edits.h"
 #include "engine/key_lock.h"
 #include "engine/phrases.h"
 #include "engine/transport.h"
 #include "library/cue_colours.h"
-#include "ui/palette.h"
-#include "ui/status_line.h"
+#include "settings/palette.h"
 
 std::vector<UndoRecord> UndoStack;
 
@@ -130,7 +130,7 @@ void AddMemoryCue(int deck) {
   }
   InsertSorted(view.memoryCues, t);
   StoreDeckCues(deck);
-  ShowStatus(fmt::format(L"Memory cue {} set at {}", view.memoryCues.size(), CueTimeText(t)));
+  ShowStatus(UiFormat(L"Memory cue {} set at {}", view.memoryCues.size(), CueTimeText(t)));
 }
 
 void DeleteMemoryCue(int deck) {
@@ -256,5 +256,5 @@ void AutoCues(int deck) {
   StoreDeckCues(deck);
   if (hotAdded + memoryAdded == 0) ShowStatus(L"Cues are already on every phrase");
   else
-    ShowStatus(fmt::format(L"Auto cues: {} hot cues and {} memory cues from the phrases", hotAdded, memoryAdded));
+    ShowStatus(UiFormat(L"Auto cues: {} hot cues and {} memory cues from the phrases", hotAdded, memoryAdded));
 }

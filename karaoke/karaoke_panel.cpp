@@ -1,6 +1,14 @@
 #include "karaoke/karaoke_panel.h"
 
-std::vector<SingerDropRow> SingerRows;
+#include "app/status_message.h"
 
-// No singers exist until the karaoke panel is built.
+bool KaraokePanelShown = false;
+
+void ToggleKaraokePanel() {
+  KaraokePanelShown = !KaraokePanelShown;
+  ShowStatus(KaraokePanelShown ? L"Karaoke: add singers, drag songs onto them, then SING.  F9 opens the screen"
+                               : L"Karaoke panel closed");
+}
+
+// No singers exist until the karaoke queue is built.
 void KaraokeAddSong(int, int) {}

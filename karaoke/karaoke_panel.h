@@ -1,18 +1,11 @@
 #pragma once
-// The karaoke panel as the main screen sees it: the singer rows a dragged library row can be
-// dropped on, and queueing that row's song for the singer. Until the panel is built it registers
-// no rows. UI thread.
-#include <vector>
+// The karaoke panel's state and commands: whether it is shown (read by the main screen and the top
+// bar's KARAOKE button), the toggle with its hint on the status line, and queueing a song for a
+// singer. The panel's drawing is screens/karaoke_panel.h. UI thread.
 
-#include "ui/draw.h"
-
-// A singer row registered while the karaoke panel draws.
-struct SingerDropRow {
-  Rc rect;
-  int singer = 0;  // the singer's id
-};
-// Emptied by the frame before the panels draw; filled by the karaoke panel.
-extern std::vector<SingerDropRow> SingerRows;
-
+// The karaoke panel is shown.
+extern bool KaraokePanelShown;
+// Shows or hides the panel and says so on the status line.
+void ToggleKaraokePanel();
 // Queues the file of browser row `row` for the singer and saves the karaoke queue.
 void KaraokeAddSong(int singer, int row);

@@ -1,7 +1,6 @@
 #include "karaoke/lrc.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <span>
 #include <vector>
@@ -10,6 +9,7 @@
 #include <fmt/xchar.h>
 
 #include "app/log.h"
+#include "app/text_parse.h"
 #include "library/files.h"
 #include "library/id3_frames.h"
 #include "platform/folders.h"
@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr wchar_t kNoBreakSpace = 0x00A0;
-constexpr wchar_t kByteOrderMark = 0xFEFF;
 constexpr size_t kMaxTimeTagChars = 32;  // "123:45:67.890" and more fit; longer is no time
 constexpr size_t kMaxTimeFields = 3;
 constexpr double kSecondsPerMinute = 60.0;
@@ -32,17 +30,6 @@ constexpr int64_t kHundredthsPerMinute = kHundredthsPerSecondInt * kSecondsPerMi
 constexpr size_t kLoggedExcerptChars = 40;
 constexpr const wchar_t* kCacheFolderName = L"Lyrics";
 
-// Windows-1252 at 0x80..0x9F; its five unassigned bytes keep their own code points, as the
-// Windows conversion does.
-constexpr wchar_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-bool IsTrimChar(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == kNoBreakSpace || c == kByteOrderMark;
-}
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 std::wstring AsciiLower(std::wstring_view text) {
@@ -52,64 +39,15 @@ std::wstring AsciiLower(std::wstring_view text) {
   return out;
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, no truncation.
-bool IsValidUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<uint8_t>(s[i]);
-    size_t extra = 0;
-    uint8_t low = 0x80, high = 0xBF;  // range of the first continuation byte
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + extra >= s.size()) return false;  // truncated sequence
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto b = static_cast<uint8_t>(s[i + k]);
-      const uint8_t lo = k == 1 ? low : 0x80, hi = k == 1 ? high : 0xBF;
-      if (b < lo || b > hi) return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
-std::wstring Cp1252ToWide(std::string_view bytes) {
-  std::wstring out;
-  out.reserve(bytes.size());
-  for (char ch : bytes) {
-    const auto c = static_cast<uint8_t>(ch);
-    out += c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<wchar_t>(c);
-  }
-  return out;
-}
-
 // A run of ASCII digits with at most one "." (and at least one digit), read as a decimal number.
 bool ParseDecimal(std::wstring_view text, double* value) {
-  if (text.empty()) return false;
-  std::string narrow;
   int dots = 0, digits = 0;
   for (wchar_t c : text) {
     if (c == L'.') ++dots;
     else if (c >= L'0' && c <= L'9') ++digits;
     else return false;
-    narrow += static_cast<char>(c);
   }
-  if (dots > 1 || digits == 0) return false;
-  const auto [end, ec] = std::from_chars(narrow.data(), narrow.data() + narrow.size(), *value);
-  return ec == std::errc() && end == narrow.data() + narrow.size();
+  return dots <= 1 && digits > 0 && ParseNumber(text, value);
 }
 
 // The offset tag's value: an optional sign, then a decimal number of milliseconds.
@@ -124,11 +62,7 @@ bool ParseSignedDecimal(std::wstring_view text, double* value) {
   return true;
 }
 
-std::wstring Excerpt(std::wstring_view text) {
-  std::wstring out;
-  for (wchar_t c : text.substr(0, kLoggedExcerptChars)) out += c < 0x20 ? L'?' : c;
-  return out;
-}
+std::wstring Excerpt(std::wstring_view text) { return PrintableExcerpt(text, kLoggedExcerptChars); }
 
 // What one pass over LRC text collects before the lines are finished.
 struct LrcParse {
@@ -313,13 +247,6 @@ void AppendOneLine(std::wstring* out, std::wstring_view text) {
 
 }  // namespace
 
-std::wstring TrimText(std::wstring_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && IsTrimChar(text[begin])) ++begin;
-  while (end > begin && IsTrimChar(text[end - 1])) --end;
-  return std::wstring(text.substr(begin, end - begin));
-}
-
 std::wstring DecodeLyricsBytes(std::string_view bytes) {
   const auto span = [](std::string_view b) {
     return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(b.data()), b.size());
@@ -327,7 +254,7 @@ std::wstring DecodeLyricsBytes(std::string_view bytes) {
   if (bytes.starts_with("\xFF\xFE")) return Utf16BytesToWide(span(bytes.substr(2)), false);
   if (bytes.starts_with("\xFE\xFF")) return Utf16BytesToWide(span(bytes.substr(2)), true);
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  return IsValidUtf8(bytes) ? Utf8ToWide(bytes) : Cp1252ToWide(bytes);
+  return Utf8OrWindows1252ToWide(bytes);
 }
 
 std::wstring ReadLyricsText(const std::wstring& path) {

@@ -15,8 +15,6 @@ inline constexpr uint64_t kLyricsCacheHashBasis = 0x14650FB0739D0383ull;
 inline constexpr uint64_t kFnvPrime = 0x100000001B3ull;
 
 // --- Text ---
-// The text without leading and trailing spaces, tabs, CR, LF, no-break spaces and byte-order marks.
-std::wstring TrimText(std::wstring_view text);
 // Decodes a lyrics file's bytes: a UTF-16 byte-order mark of either order, else UTF-8 (a mark
 // dropped) when the bytes are valid UTF-8, else Windows-1252.
 std::wstring DecodeLyricsBytes(std::string_view bytes);

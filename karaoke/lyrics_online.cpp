@@ -9,6 +9,7 @@
 
 #include "app/json.h"
 #include "app/log.h"
+#include "app/text_parse.h"
 #include "karaoke/lrc.h"
 #include "platform/http_client.h"
 #include "platform/text.h"
@@ -45,28 +46,19 @@ std::wstring StringMember(const JsonValue& object, const wchar_t* key) {
   return value && value->kind == kJsonString ? value->string : std::wstring();
 }
 
-// A printable, clipped excerpt of an answer for the log.
-std::wstring Excerpt(const std::string& body) {
-  std::wstring text = Utf8ToWide(std::string_view(body).substr(0, kLoggedExcerptChars));
-  for (wchar_t& c : text)
-    if (c < L' ' || c == 0x7F) c = L' ';
-  return text;
-}
-
 // The body as the JSON value of the wanted kind; false (and a log line) otherwise.
 bool ParseAnswer(const std::string& body, int32_t wantedKind, JsonValue* out) {
   if (JsonParse(Utf8ToWide(body), out) && out->kind == wantedKind) return true;
-  WriteLog(L"Lyrics: LRCLIB answered {} bytes that are not the JSON expected: {}", body.size(), Excerpt(body));
+  WriteLog(L"Lyrics: LRCLIB answered {} bytes that are not the JSON expected: {}", body.size(),
+           PrintableExcerpt(body, kLoggedExcerptChars));
   *out = JsonValue();
   return false;
 }
 
-std::wstring NoLyricsMessage(const std::wstring& title) {
-  return L"LRCLIB has no lyrics for \u201C" + title + L"\u201D";
-}
+UiText NoLyricsMessage(const std::wstring& title) { return UiFormat(L"LRCLIB has no lyrics for \u201C{}\u201D", title); }
 
-std::wstring CouldNotReachMessage() {
-  return L"Couldn't reach " + LrclibHostName() + L" \u2014 check the internet connection";
+UiText CouldNotReachMessage() {
+  return UiFormat(L"Couldn't reach {} \u2014 check the internet connection", LrclibHostName());
 }
 
 // The best search candidate: timed words first, then the duration nearest the track's; the first
@@ -157,7 +149,7 @@ bool LrclibGet(const std::string& path, long* status, std::string* body) {
 }
 
 Lyrics LookUpLrclib(const std::wstring& artistText, const std::wstring& titleText, double duration,
-                    std::wstring* message) {
+                    UiText* message) {
   const std::wstring artist = TrimText(artistText);
   const std::wstring title = CleanTitle(titleText);
   if (title.empty()) {
@@ -194,13 +186,13 @@ Lyrics LookUpLrclib(const std::wstring& artistText, const std::wstring& titleTex
     if (status == 0 || status == kStatusNotFound || status == kStatusOk)
       *message = NoLyricsMessage(title);
     else
-      *message = LrclibHostName() + L" answered " + std::to_wstring(status) + L" \u2014 try again later";
+      *message = UiFormat(L"{} answered {} \u2014 try again later", LrclibHostName(), status);
     return {};
   }
 
   if (const JsonValue* instrumental = JsonFind(record, L"instrumental");
       instrumental && instrumental->kind == kJsonBool && instrumental->number != 0.0) {
-    *message = L"LRCLIB lists \u201C" + title + L"\u201D as an instrumental";
+    *message = UiFormat(L"LRCLIB lists \u201C{}\u201D as an instrumental", title);
     return {};
   }
   std::wstring text = StringMember(record, L"syncedLyrics");
@@ -210,25 +202,8 @@ Lyrics LookUpLrclib(const std::wstring& artistText, const std::wstring& titleTex
     *message = NoLyricsMessage(title);
     return {};
   }
-  message->clear();
+  *message = UiText();
   return lyrics;
-}
-
-std::string UrlEncode(std::wstring_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char byte : WideToUtf8(text)) {
-    const auto c = static_cast<unsigned char>(byte);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    }
-  }
-  return out;
 }
 
 bool HasNoiseWord(std::wstring_view text) {

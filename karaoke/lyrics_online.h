@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/ui_text.h"
 #include "karaoke/lyrics.h"
 
 // The service: its address, and the host name its messages show.
@@ -36,18 +37,17 @@ std::wstring LrclibHostName();
 
 // --- Lookup ---
 // The track's words from the service: kind Synced (or Estimated) for synced text, Plain for
-// plain text, with source "LRCLIB (host)". On failure kind None and *message says why. At most
+// plain text, with source "LRCLIB (host)". On failure kind None and *message says why (translated,
+// then filled, when shown). At most
 // two requests.
 Lyrics LookUpLrclib(const std::wstring& artist, const std::wstring& title, double durationSeconds,
-                    std::wstring* message);
+                    UiText* message);
 // One HTTPS GET of `path` (which starts with "/") on the service. True when a response arrived,
 // with its status and body (cut soon after kMaxLrclibBodyBytes); false with status 0 when the
 // request could not be made or answered.
 bool LrclibGet(const std::string& path, long* status, std::string* body);
 
 // --- Text ---
-// The UTF-8 bytes of the text with every byte other than A-Z a-z 0-9 - . _ ~ as %XX (upper case).
-std::string UrlEncode(std::wstring_view text);
 // The title without a bracketed part, or a " - " tail, that holds a noise word; trimmed.
 std::wstring CleanTitle(std::wstring_view title);
 // True when the lower-cased text contains one of kTitleNoiseWords.

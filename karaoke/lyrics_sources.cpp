@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/log.h"
+#include "app/text_parse.h"
 #include "karaoke/lrc.h"
 #include "library/id3_frames.h"
 #include "platform/files.h"
@@ -252,7 +253,8 @@ Lyrics ReadTagLyrics(const std::wstring& trackPath) {
   if (LowerExtension(trackPath) == L".mp3") {
     Id3Tag tag;
     std::wstring error;
-    if (ReadId3Tag(trackPath, &tag, &error) == Id3Status::Malformed)
+    if (const Id3Status status = ReadId3Tag(trackPath, &tag, &error);
+        status == Id3Status::Malformed || status == Id3Status::Partial)
       WriteLog(L"Lyrics: {}: {}", trackPath, error);
     double frameSeconds = 0.0;  // read from the audio only when a SYLT frame counts in frames
     for (const Id3Frame& f : tag.frames) {

@@ -7,7 +7,7 @@
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
-#include "library/browser_screen.h"
+#include "library/browser_view.h"
 
 std::wstring SearchText;
 float BrowserScroll = 0.0f;

@@ -1,7 +1,6 @@
 #pragma once
 // What the keyboard asks of the library browser: moving its selection, loading the selected
-// track, and the quick-search text with the scroll offset that typing resets. Until the browser
-// screen is built its rows (library/browser_screen.h) stay empty. UI thread.
+// track, and the quick-search text with the scroll offset that typing resets. UI thread.
 #include <string>
 
 // The quick-search text.

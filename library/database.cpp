@@ -11,14 +11,15 @@
 #include <fmt/xchar.h>
 
 #include "app/log.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
+#include "app/text_parse.h"
 #include "library/files.h"
 #include "library/track_info.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "ui/status_line.h"
 
 bool LibraryNoSave = false;
 AutosaveState LibraryAutosave;
@@ -47,12 +48,10 @@ constexpr size_t kUtf8MaxBytesPerChar = 4;
 constexpr size_t kMaxPathBytes = kMaxPathChars * kUtf8MaxBytesPerChar;
 constexpr size_t kMaxTextFieldBytes = kMaxTextFieldChars * kUtf8MaxBytesPerChar;
 constexpr int kMaxLoggedBadLines = 5;
-constexpr size_t kLogExcerptBytes = 80;
-constexpr size_t kMaxNumberBytes = 64;       // longer digit runs are not numbers anyone wrote
+constexpr size_t kLogExcerptChars = 80;
 constexpr size_t kTypicalRecordChars = 400;  // a path and 46 mostly numeric columns
 
-// --- Reading numbers the way the C library's wide conversions do: leading blanks, stop at the
-// first character that does not fit, 0 when nothing fits. Non-finite values also give 0. ---
+// --- Numbers are read the way the C library's wide conversions do (LeadingNumber) ---
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -62,49 +61,14 @@ std::string_view SkipBlanks(std::string_view s) {
   return s.substr(i);
 }
 
-double ReadNumber(std::string_view s) {
-  s = SkipBlanks(s);
-  bool negative = false;
-  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
-    negative = s[0] == '-';
-    s.remove_prefix(1);
-  }
-  // from_chars would also take "inf" and "nan"; only digits, point and exponent are numbers here.
-  if (s.empty() || !((s[0] >= '0' && s[0] <= '9') || s[0] == '.')) return 0.0;
-  s = s.substr(0, std::min(s.size(), kMaxNumberBytes));
-  double value = 0.0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
-  (void)end;
-  if (ec != std::errc() || !std::isfinite(value)) return 0.0;
-  return negative ? -value : value;
-}
-
-int64_t ReadInt64(std::string_view s) {
-  s = SkipBlanks(s);
-  bool negative = false;
-  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
-    negative = s[0] == '-';
-    s.remove_prefix(1);
-  }
-  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-  int64_t value = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') break;
-    int digit = c - '0';
-    if (value > (kMax - digit) / 10) return negative ? std::numeric_limits<int64_t>::min() : kMax;
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
-}
-
 int32_t ReadInt32(std::string_view s) {
-  int64_t v = ReadInt64(s);
+  int64_t v = LeadingInteger(s);
   return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                                   std::numeric_limits<int32_t>::max()));
 }
 
 float ReadFloat(std::string_view s) {
-  double v = ReadNumber(s);
+  double v = LeadingNumber(s);
   return std::fabs(v) > std::numeric_limits<float>::max() ? 0.0f : static_cast<float>(v);
 }
 
@@ -154,23 +118,23 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
   if (c.col[0].size() > kMaxPathBytes) return L"the path is longer than any real path";
 
   *key = PathKey(Utf8ToWide(c.col[0]));
-  info->bpm = ReadNumber(c.col[kColBpm]);
-  info->firstBeat = ReadNumber(c.col[kColFirstBeat]);
+  info->bpm = LeadingNumber(c.col[kColBpm]);
+  info->firstBeat = LeadingNumber(c.col[kColFirstBeat]);
   info->key = ReadInt32(c.col[kColKey]);
   if (info->key < -1 || info->key > kMaxKey) info->key = -1;
   info->loudness = ReadFloat(c.col[kColLoudness]);
   info->analyzed = ReadInt32(c.col[kColAnalyzed]) != 0;
-  info->cue = ReadNumber(c.col[kColCue]);
-  for (int i = 0; i < kHotCueCount; ++i) info->hotCueStart[i] = ReadNumber(c.col[kColHotCueStart + i]);
+  info->cue = LeadingNumber(c.col[kColCue]);
+  for (int i = 0; i < kHotCueCount; ++i) info->hotCueStart[i] = LeadingNumber(c.col[kColHotCueStart + i]);
 
   if (c.count >= kPlayColumns) {
     info->rating = std::clamp(ReadInt32(c.col[kColRating]), 0, kMaxRating);
     info->playCount = std::max(ReadInt32(c.col[kColPlayCount]), 0);
-    info->lastPlayed = ReadInt64(c.col[kColLastPlayed]);
+    info->lastPlayed = LeadingInteger(c.col[kColLastPlayed]);
   }
   if (c.count >= kCueDetailColumns) {
     for (int i = 0; i < kHotCueCount; ++i) {
-      info->hotCueEnd[i] = ReadNumber(c.col[kColHotCueEnd + i]);
+      info->hotCueEnd[i] = LeadingNumber(c.col[kColHotCueEnd + i]);
       int32_t colour = ReadInt32(c.col[kColHotCueColor + i]);
       info->hotCueColor[i] = colour < -1 || colour > kMaxHotCueColour ? -1 : colour;
       std::string_view name = c.col[kColHotCueName + i];
@@ -183,7 +147,7 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
   if (c.count >= kMemoryCueColumns) {
     bool within = ForEachPiece(c.col[kColMemoryCues], kMaxMemoryCues, [&](std::string_view piece) {
       if (piece.empty() || piece[0] == '\r') return false;
-      info->memoryCues.push_back(ReadNumber(piece));
+      info->memoryCues.push_back(LeadingNumber(piece));
       return true;
     });
     if (!within) return fmt::format(L"more than {} memory cues", kMaxMemoryCues);
@@ -198,7 +162,7 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
     bool within = ForEachPiece(c.col[kColMarkers], kMaxTempoMarkers, [&](std::string_view piece) {
       size_t colon = piece.find(':');
       if (colon == std::string_view::npos) return false;
-      info->tempoMarkers.push_back({ReadNumber(piece.substr(0, colon)), ReadNumber(piece.substr(colon + 1))});
+      info->tempoMarkers.push_back({LeadingNumber(piece.substr(0, colon)), LeadingNumber(piece.substr(colon + 1))});
       return true;
     });
     if (!within) return fmt::format(L"more than {} tempo markers", kMaxTempoMarkers);
@@ -209,12 +173,7 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
 }
 
 // A short, printable piece of a bad line for the log.
-std::wstring Excerpt(std::string_view line) {
-  std::wstring text = Utf8ToWide(line.substr(0, kLogExcerptBytes));
-  for (wchar_t& ch : text)
-    if (ch < 32) ch = L' ';
-  return text;
-}
+std::wstring Excerpt(std::string_view line) { return PrintableExcerpt(line, kLogExcerptChars); }
 
 // --- Writing ---
 

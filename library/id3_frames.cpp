@@ -7,6 +7,7 @@
 #include <fmt/xchar.h>
 
 #include "app/log.h"
+#include "app/text_parse.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -41,17 +42,6 @@ uint32_t BigEndian32(const uint8_t* p) {
 }
 
 bool IsFrameIdChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
-
-// A printable excerpt of bytes for a message: other bytes as \xNN.
-std::wstring Printable(std::span<const uint8_t> bytes) {
-  std::wstring out;
-  for (size_t i = 0; i < bytes.size() && i < kMaxLoggedExcerpt; ++i) {
-    const uint8_t c = bytes[i];
-    if (c >= 0x20 && c < 0x7F) out += wchar_t(c);
-    else out += fmt::format(L"\\x{:02X}", c);
-  }
-  return out;
-}
 
 struct HeaderInfo {
   int version = 0;
@@ -188,35 +178,32 @@ Id3Status ParseId3Tag(std::span<const uint8_t> bytes, Id3Tag* tag, std::wstring*
   if ((header.flags & kHeaderExtended) && !FramesStart(body, header.version, &pos, &why))
     return Fail(Id3Status::Malformed, error, why);
 
-  std::vector<Id3Frame> frames;
+  tag->version = header.version;
+  tag->bytes = header.totalBytes;
+  // A bad frame ends the walk; what was read before it stays, as other readers keep it.
+  auto stop = [&](std::wstring text) { return Fail(Id3Status::Partial, error, std::move(text)); };
   while (pos + kId3FrameHeaderBytes <= body.size()) {
     const uint8_t* h = &body[pos];
     if (h[0] == 0) break;  // padding
     const std::span<const uint8_t> idBytes(h, 4);
     if (!std::all_of(idBytes.begin(), idBytes.end(), IsFrameIdChar))
-      return Fail(Id3Status::Malformed, error,
-                  fmt::format(L"ID3 frame id \"{}\" is not four capital letters or digits", Printable(idBytes)));
+      return stop(fmt::format(L"ID3 frame id \"{}\" is not four capital letters or digits", ByteExcerpt(idBytes, kMaxLoggedExcerpt)));
     const std::string id(reinterpret_cast<const char*>(h), 4);
     uint32_t size = 0;
     if (header.version == 3) size = BigEndian32(h + 4);
     else if (!ReadSyncsafe(h + 4, &size))
-      return Fail(Id3Status::Malformed, error,
-                  fmt::format(L"ID3 frame \"{}\" size is not a syncsafe number", Utf8ToWide(id)));
+      return stop(fmt::format(L"ID3 frame \"{}\" size is not a syncsafe number", Utf8ToWide(id)));
     const size_t left = body.size() - pos - kId3FrameHeaderBytes;
     if (size > left)
-      return Fail(Id3Status::Malformed, error,
-                  fmt::format(L"ID3 frame \"{}\" declares {} bytes but only {} remain", Utf8ToWide(id), size, left));
+      return stop(fmt::format(L"ID3 frame \"{}\" declares {} bytes but only {} remain", Utf8ToWide(id), size, left));
     Id3Frame frame{.id = id, .data = {}};
     bool keep = true;
     if (!FrameData(id, header.version, tagUnsync, h[9], std::span<const uint8_t>(h + kId3FrameHeaderBytes, size),
                    &frame.data, &keep, &why))
-      return Fail(Id3Status::Malformed, error, why);
-    if (keep) frames.push_back(std::move(frame));
+      return stop(why);
+    if (keep) tag->frames.push_back(std::move(frame));
     pos += kId3FrameHeaderBytes + size;
   }
-  tag->version = header.version;
-  tag->bytes = header.totalBytes;
-  tag->frames = std::move(frames);
   return Id3Status::Ok;
 }
 
@@ -234,7 +221,7 @@ std::vector<Id3Frame> ReadId3Frames(const std::wstring& path) {
   Id3Tag tag;
   std::wstring error;
   const Id3Status status = ReadId3Tag(path, &tag, &error);
-  if (status == Id3Status::Malformed) WriteLog(L"Tags: {}: {}", path, error);
+  if (status == Id3Status::Malformed || status == Id3Status::Partial) WriteLog(L"Tags: {}: {}", path, error);
   return std::move(tag.frames);
 }
 

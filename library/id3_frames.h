@@ -23,8 +23,10 @@ enum class Id3Status {
   Ok,
   NoTag,        // the bytes do not start with "ID3"
   Unsupported,  // a version other than 2.3 and 2.4
-  Malformed,    // sizes, ids or headers that do not hold together; nothing is returned
-  Unreadable,   // the file cannot be opened or ends inside its tag
+  Malformed,    // the tag's header or extended header does not hold together, or the file ends
+                // inside the tag; nothing is returned
+  Unreadable,   // the file cannot be opened
+  Partial,      // a frame that does not hold together ended the walk; the frames before it are kept
 };
 
 struct Id3Tag {
@@ -35,12 +37,14 @@ struct Id3Tag {
 
 // --- Reading whole tags ---
 // Parses a tag from the first bytes of a file (header included; bytes after the tag are ignored).
-// On anything but Ok, *tag is left empty and *error (when given) says what was wrong.
+// A bad frame (an id that is not one, a size that is not syncsafe in 2.4 or runs past the tag, flags
+// its data is too short for) ends the walk: Partial, with the frames before it. On any status but
+// Ok and Partial, *tag is left empty. *error (when given) says what was wrong.
 Id3Status ParseId3Tag(std::span<const uint8_t> bytes, Id3Tag* tag, std::wstring* error = nullptr);
 // Reads and parses the tag at the start of the file; reads no more than the tag itself.
 Id3Status ReadId3Tag(const std::wstring& path, Id3Tag* tag, std::wstring* error = nullptr);
-// The frames of the file's tag in file order; empty when it has none, or a malformed one (which is
-// logged with the reason).
+// The frames of the file's tag in file order, up to a bad frame; empty when it has none, or a
+// malformed one. A bad frame or tag is logged with the reason.
 std::vector<Id3Frame> ReadId3Frames(const std::wstring& path);
 
 // --- Pieces ---

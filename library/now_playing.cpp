@@ -7,13 +7,13 @@
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/mix_recording.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
+#include "engine/mixer_controls.h"
 #include "library/database.h"
 #include "library/track_info.h"
 #include "library/track_lists.h"
 #include "platform/paths.h"
-#include "screens/crossfader.h"
-#include "ui/deck_snapshot.h"
 
 NowPlayingState NowPlaying;
 
@@ -67,13 +67,17 @@ void AddToHistory(const std::wstring& path) {
   if (ListView.refreshList) ListView.refreshList(kHistoryList);
 }
 
-void CountPlayStart(const Track& track) {
+// A play counts once per program run; History lists it once per load, so a pause and resume of
+// the same load never lists it again, whatever played in between.
+void CountPlayStart(DeckView& view, const Track& track) {
   if (NowPlaying.playedThisSession.insert(PathKey(track.path)).second) {
     TrackInfo& record = TrackInfoFor(track.path);
     ++record.playCount;
     record.lastPlayed = static_cast<int64_t>(std::time(nullptr));
   }
   if (Engine.recording.load()) AddToRecordingTracklist(track.path);
+  if (view.playCounted) return;
+  view.playCounted = true;
   if (!TestMode) AddToHistory(track.path);
 }
 
@@ -105,7 +109,7 @@ void NowPlayingTick() {
   for (int deck = 0; deck < kSnapshotDecks; ++deck) {
     DeckView& view = LiveDeckViews[deck];
     const DeckSnapshot& shot = DeckSnapshots[deck];
-    if (shot.track && shot.playing && !view.wasPlaying) CountPlayStart(*shot.track);
+    if (shot.track && shot.playing && !view.wasPlaying) CountPlayStart(view, *shot.track);
     view.wasPlaying = shot.playing;
     SaveCueEdits(view, shot);
   }

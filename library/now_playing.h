@@ -18,7 +18,8 @@ extern NowPlayingState NowPlaying;
 // Once per tick, also while the window is minimised. Reads the frame's deck snapshots (no engine
 // lock), then in turn: re-announces when the stream has just gone on air; announces the loudest
 // audible deck's track as the stream title; on each deck's play start counts the play (once per
-// track and session), adds it to the recording's tracklist and the History list; writes changed
+// track and session), adds it to the recording's tracklist and, once per load (the view's
+// playCounted), to the History list; writes changed
 // cue and hot-cue positions to the library record; runs the library autosave.
 void NowPlayingTick();
 // True when deck 0..3 plays, its channel fader is at least 0.05 and its cross-fader side is open

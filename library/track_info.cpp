@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "app/text_parse.h"
 #include "platform/paths.h"
 
 TrackMap TrackLibrary;
@@ -69,11 +70,8 @@ std::vector<std::wstring> SplitTags(const std::wstring& text) {
   while (pos <= text.size()) {
     size_t comma = text.find(L',', pos);
     size_t end = comma == std::wstring::npos ? text.size() : comma;
-    size_t first = pos, last = end;
-    while (first < last && std::iswspace(static_cast<wint_t>(text[first]))) ++first;
-    while (last > first && std::iswspace(static_cast<wint_t>(text[last - 1]))) --last;
-    if (last > first) {
-      std::wstring piece = text.substr(first, last - first);
+    std::wstring piece = TrimSpace(std::wstring_view(text).substr(pos, end - pos));
+    if (!piece.empty()) {
       bool seen = std::any_of(tags.begin(), tags.end(),
                               [&](const std::wstring& t) { return SameIgnoringCase(t, piece); });
       if (!seen) tags.push_back(std::move(piece));

@@ -8,11 +8,12 @@
 #include <system_error>
 
 #include "app/log.h"
+#include "app/status_message.h"
+#include "app/text_parse.h"
 #include "library/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "ui/status_line.h"
 
 namespace fs = std::filesystem;
 
@@ -45,78 +46,11 @@ bool NameBefore(const std::wstring& a, const std::wstring& b) {
   return a < b;
 }
 
-std::wstring Printable(const std::wstring& text) {
-  std::wstring out = text.substr(0, kLogExcerptChars);
-  for (wchar_t& ch : out)
-    if (ch < 32) ch = L' ';
-  return out;
-}
+std::wstring Printable(const std::wstring& text) { return PrintableExcerpt(text, kLogExcerptChars); }
 
 // A path must have a line of its own that the reader takes back unchanged.
 bool PathFitsOnLine(const std::wstring& path) {
   return !path.empty() && path[0] != L'#' && path.find_first_of(L"\r\n") == std::wstring::npos;
-}
-
-bool IsValidUtf8(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) { ++i; continue; }
-    size_t len;
-    uint32_t cp, min;
-    if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; min = 0x80; }
-    else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; min = 0x800; }
-    else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; min = 0x10000; }
-    else return false;
-    if (i + len > s.size()) return false;
-    for (size_t k = 1; k < len; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len;
-  }
-  return true;
-}
-
-// Windows-1252, the code page of playlists written by Windows programs; 0x80-0x9F differ from
-// Latin-1 (the five unassigned bytes map to themselves).
-std::wstring Windows1252ToWide(std::string_view s) {
-  static constexpr char16_t kHigh[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  std::wstring out;
-  out.reserve(s.size());
-  for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    out.push_back(c >= 0x80 && c < 0xA0 ? static_cast<wchar_t>(kHigh[c - 0x80]) : static_cast<wchar_t>(c));
-  }
-  return out;
-}
-
-int HexValue(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
-// "%20" and friends are UTF-8 bytes of the file name; a '%' without two hex digits stays.
-std::wstring DecodePercents(const std::wstring& text) {
-  std::string bytes;
-  for (size_t i = 0; i < text.size(); ++i) {
-    int hi, lo;
-    if (text[i] == L'%' && i + 2 < text.size() && (hi = HexValue(text[i + 1])) >= 0 &&
-        (lo = HexValue(text[i + 2])) >= 0) {
-      bytes.push_back(static_cast<char>(hi * 16 + lo));
-      i += 2;
-    } else {
-      bytes += WideToUtf8(std::wstring_view(&text[i], 1));
-    }
-  }
-  return Utf8ToWide(bytes);
 }
 
 std::wstring Trimmed(const std::wstring& line) {
@@ -227,8 +161,8 @@ int CreateList(const std::wstring& name) {
   }
   int owner = ListSharingFile(trimmed);
   if (owner >= 0) {
-    ShowStatus(L"That name would share a file with the list \u201c" + TrackLists[owner].name +
-               L"\u201d \u2014 choose another name");
+    ShowStatus(UiFormat(L"That name would share a file with the list \u201c{}\u201d \u2014 choose another name",
+                        TrackLists[owner].name));
     return -1;
   }
   TrackList list;
@@ -263,13 +197,13 @@ std::vector<std::wstring> ImportM3u(const std::wstring& playlistPath) {
   }
   std::string_view view(bytes);
   if (view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
-  const std::wstring text = IsValidUtf8(view) ? Utf8ToWide(view) : Windows1252ToWide(view);
+  const std::wstring text = Utf8OrWindows1252ToWide(view);
   const std::wstring folder = Utf8ToWide(fs::path(WideToUtf8(playlistPath)).parent_path().native());
   for (const std::wstring& raw : SplitString(text, L'\n')) {
     std::wstring line = Trimmed(raw);
     if (line.empty() || line[0] == L'#') continue;
     if (line.size() >= kFileUrlPrefixChars && line.compare(0, kFileUrlPrefixChars, kFileUrlPrefix) == 0)
-      line = DecodePercents(line.substr(kFileUrlPrefixChars - 1));
+      line = PercentDecode(line.substr(kFileUrlPrefixChars - 1));
     std::optional<std::wstring> path = ResolveEntry(line, folder);
     // Playlists written on Windows separate folders with '\'; a Linux name may hold one, so the
     // line as written is tried first.

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <mutex>
+#include <thread>
 
 #include "platform/text.h"
+#include "platform/thread_priority.h"
 
 #if __has_include(<onnxruntime_c_api.h>)
 #define VELDMIX_HAS_ONNX_HEADER 1
@@ -97,9 +99,32 @@ bool CreateOnnxEnvironment(const char* logId, std::string* error) {
 
 namespace {
 
+// The runtime's worker threads run below normal priority, whichever thread built the session.
+OrtCustomThreadHandle StartLowPriorityThread(void*, OrtThreadWorkerFn work, void* param) {
+  try {
+    auto* thread = new std::thread([work, param] {
+      LowerThreadPriority();
+      work(param);
+    });
+    return reinterpret_cast<OrtCustomThreadHandle>(thread);
+  } catch (const std::exception&) {
+    return nullptr;  // the runtime reports that it could not start its thread
+  }
+}
+
+void JoinLowPriorityThread(OrtCustomThreadHandle handle) {
+  auto* thread = reinterpret_cast<std::thread*>(const_cast<OrtCustomHandleType*>(handle));
+  thread->join();
+  delete thread;
+}
+
 bool ApplySetup(const OrtApi* api, uint32_t apiVersion, OrtSessionOptions* options,
                 const OnnxSessionSetup& setup, std::string* error) {
   if (!Check(api, api->SetSessionGraphOptimizationLevel(options, ORT_ENABLE_ALL), error)) return false;
+  if (!Check(api, api->SessionOptionsSetCustomCreateThreadFn(options, StartLowPriorityThread), error) ||
+      !Check(api, api->SessionOptionsSetCustomJoinThreadFn(options, JoinLowPriorityThread), error)) {
+    return false;
+  }
   if (!setup.useGpu) {
     return Check(api, api->SetIntraOpNumThreads(options, setup.intraOpThreads), error);
   }

@@ -74,23 +74,3 @@ void SetProcessLocale() {
   if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "C");
   std::setlocale(LC_NUMERIC, "C");
 }
-
-bool ParseInt64(std::wstring_view text, long long* out) {
-  size_t i = 0;
-  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
-  size_t digits = 0;
-  unsigned long long value = 0;
-  constexpr unsigned long long kLimit = 9223372036854775808ull;  // |INT64_MIN|
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i, ++digits) {
-    unsigned long long digit = static_cast<unsigned long long>(text[i] - L'0');
-    if (value > (kLimit - digit) / 10) return false;
-    value = value * 10 + digit;
-  }
-  while (i < text.size() && std::iswspace(static_cast<wint_t>(text[i]))) ++i;
-  if (digits == 0 || i != text.size()) return false;
-  if (!negative && value == kLimit) return false;
-  *out = negative ? static_cast<long long>(0 - value) : static_cast<long long>(value);
-  return true;
-}

@@ -10,7 +10,3 @@ std::string WideToUtf8(std::wstring_view text);
 
 // Sets LC_CTYPE to C.UTF-8 and leaves number formatting in the C locale. Once, at start.
 void SetProcessLocale();
-
-// Numbers are read and written in the C locale whatever the process locale is.
-// Parses the whole text (surrounding blanks allowed) as a decimal integer; false when it is not one.
-bool ParseInt64(std::wstring_view text, long long* out);

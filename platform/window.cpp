@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <iterator>
 #include <map>
@@ -221,6 +222,16 @@ bool StartWindowing(std::wstring* error) {
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0) {
     if (error) *error = Utf8ToWide(SDL_GetError());
+    return false;
+  }
+  // With no display SDL falls back to a driver that shows nothing: a window no one can see or
+  // close. Only a caller that asks for one by name (tests) gets it.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  const bool invisible = driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+  if (invisible && !(asked && std::strcmp(asked, driver) == 0)) {
+    if (error) *error = L"neither DISPLAY nor WAYLAND_DISPLAY names a display that can be opened";
+    SDL_Quit();
     return false;
   }
   const Uint32 base = SDL_RegisterEvents(2);

@@ -5,19 +5,19 @@
 #include <string>
 
 #include "app/settings.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
 #include "library/track_lists.h"
 #include "platform/child_process.h"
 #include "platform/text.h"
-#include "ui/deck_snapshot.h"
+#include "settings/palette.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
 
 void (*DeckMenuEditTags)(const std::wstring& path) = nullptr;
@@ -112,8 +112,8 @@ std::vector<PopupMenuEntry> DeckMenuEntries(int deck) {
   menu.push_back(MenuEntry(L"Undo (Ctrl+Z)", kUndo, UndoStack.empty()));
   menu.push_back(MenuSeparator());
   menu.push_back(MenuEntry(L"Add to Prepare", kAddToPrepare, noTrack));
-  menu.push_back(MenuEntry(L"Edit tags…", kEditTags, noTrack));
-  menu.push_back(MenuEntry(L"Show in Explorer", kShowInFolder, noTrack));
+  menu.push_back(MenuEntry(L"Edit tags…", kEditTags, noTrack || !DeckMenuEditTags));  // greyed until a tag editor is set
+  menu.push_back(MenuEntry(L"Show in folder", kShowInFolder, noTrack));
   return menu;
 }
 

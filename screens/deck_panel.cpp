@@ -9,10 +9,13 @@
 
 #include "app/settings.h"
 #include "control/midi_learn.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/grid_edits.h"
 #include "engine/jog_loops.h"
 #include "engine/musical_keys.h"
+#include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
@@ -25,13 +28,10 @@
 #include "screens/overview.h"
 #include "screens/pads.h"
 #include "screens/pitch_jog.h"
-#include "ui/deck_snapshot.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -75,7 +75,6 @@ const Color kLoopBoxTop = ColorOf(0x07080C), kLoopBoxBottom = ColorOf(0x0E1016),
 const wchar_t* const kLoopSizeLabels[] = {L"1/8", L"1/4", L"1/2", L"1", L"2", L"4", L"8", L"16", L"32"};
 
 Color DeckCol(int deck) { return ColorOf(DeckColour(deck)); }
-bool ShiftDown() { return Input.shiftHeld || IsUiControlHeld(); }
 bool RightClickIn(Rc r) {
   return Input.rightPressed && ActiveControlId == kNoActiveControl && Inside(r, Input.x, Input.y);
 }
@@ -115,11 +114,11 @@ bool NearMemoryCue(int deck) {
 void ToggleVinyl(int deck) {
   bool& vinyl = LiveDeckViews[deck].vinylMode;
   vinyl = !vinyl;
-  ShowStatus(Translate(vinyl ? L"Vinyl mode: touch the controller's jog wheel to scratch"
-                             : L"Jog wheel bends the tempo (no scratching)"),
+  ShowStatus(vinyl ? L"Vinyl mode: touch the controller's jog wheel to scratch"
+                   : L"Jog wheel bends the tempo (no scratching)",
              kToolStatusMs);
 }
-double NudgeSeconds() { return ShiftDown() ? kGridNudgeFineSeconds : kGridNudgeSeconds; }
+double NudgeSeconds() { return AnyShiftHeld() ? kGridNudgeFineSeconds : kGridNudgeSeconds; }
 
 const Tool kTools[] = {
     {.code = 22, .name = "keylock", .label = L"KEY LOCK", .width = 64, .colour = PurpleOf,
@@ -146,7 +145,7 @@ const Tool kTools[] = {
     {.code = 70, .name = "memprev", .label = L"◂", .width = 22, .colour = RedOf, .lit = Never,
      .click = [](int d) { JumpMemoryCue(d, -1); }, .gridEdit = false},
     {.code = 69, .name = "mem", .label = L"MEM", .width = 40, .colour = RedOf, .lit = NearMemoryCue,
-     .click = [](int d) { ShiftDown() ? DeleteMemoryCue(d) : AddMemoryCue(d); }, .gridEdit = false},
+     .click = [](int d) { AnyShiftHeld() ? DeleteMemoryCue(d) : AddMemoryCue(d); }, .gridEdit = false},
     {.code = 71, .name = "memnext", .label = L"▸", .width = 22, .colour = RedOf, .lit = Never,
      .click = [](int d) { JumpMemoryCue(d, 1); }, .gridEdit = false},
     {.code = 29, .name = "tap", .label = L"TAP", .width = 38, .colour = DimOf,
@@ -163,7 +162,7 @@ const Tool kTools[] = {
      .click =
          [](int d) {
            SetDownbeatHere(d);
-           ShowStatus(Translate(L"Downbeat set — the beat grid now starts here (right-click SET 1 for the grid editor)"),
+           ShowStatus(L"Downbeat set — the beat grid now starts here (right-click SET 1 for the grid editor)",
                       kToolStatusMs);
          },
      .gridEdit = true},
@@ -306,10 +305,8 @@ void DrawBadgeAndSwitch(int deck, Rc r, float pulse) {
   if (!Settings.FourDecks) return;
   const int other = deck ^ 2;  // the other deck of this side
   const Rc button{r.x + kSwitchXDip, r.y + kSwitchYDip, kSwitchW, kSwitchH};
-  if (Button(kSideSwitchControlBase + deck % 2, button, DeckLetter(other), DeckCol(other), false, 11)) {
-    int32_t& slot = SideSlots[deck % 2];
-    slot = slot == deck ? other : deck;
-  }
+  if (Button(kSideSwitchControlBase + deck % 2, button, DeckLetter(other), DeckCol(other), false, 11))
+    SwapSideDeck(deck % 2);
   if (DeckSnapshots[other].playing) {
     const Color green = ColorOf(Pal.Green);
     FillCircle(button.Right() - 3, button.y + 3, 2.5f, green);
@@ -463,7 +460,7 @@ void DrawTransport(int deck, Rc r) {
   const bool rightClick = RightClickIn(sync);
   if (Button(DeckControlId(deck, kSyncCode), sync, view.syncLock ? L"LOCK" : L"SYNC",
              syncLit ? green : DeckCol(deck), syncLit, 13)) {
-    if (ShiftDown() || view.syncLock)
+    if (AnyShiftHeld() || view.syncLock)
       ToggleSyncLock(deck);
     else
       SyncDeck(deck);

@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "engine/beat_grid.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "ui/deck_snapshot.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 int32_t GridEditorDeck = -1;
@@ -312,7 +312,7 @@ void FindGridDrift(int deck) {
   PushUndo(deck, L"found the drift");
   EditBeatGrid(deck, [markers = scratch.tempoMarkers](Track& t) { t.tempoMarkers = markers; });
   if (placed > 0)
-    ShowStatus(L"Pinned " + std::to_wstring(placed) + L" beats where the tempo drifts — play it with the metronome to check",
+    ShowStatus(UiFormat(L"Pinned {} beats where the tempo drifts — play it with the metronome to check", placed),
                kStatusMs);
   else
     ShowStatus(L"This track keeps a steady tempo — no pins needed", kStatusMs);
@@ -353,8 +353,9 @@ void DrawGridEditor() {
   const double position = snap.position / rate;
   const double beatLength = BeatLengthAt(*track, position);
   const size_t pins = track->tempoMarkers.size();
-  DrawTextAsIs(fmt::format(L"{:.2f} BPM   ·   here {:.2f}   ·   {} pin{}", track->bpm,
-                           beatLength > 0 ? 60.0 / beatLength : 0.0, pins, pins == 1 ? L"" : L"s"),
+  const double here = beatLength > 0 ? 60.0 / beatLength : 0.0;
+  DrawTextAsIs(pins == 1 ? TranslateFormat(L"{:.2f} BPM   ·   here {:.2f}   ·   {} pin", track->bpm, here, pins)
+                         : TranslateFormat(L"{:.2f} BPM   ·   here {:.2f}   ·   {} pins", track->bpm, here, pins),
                l.status, 12, ColorOf(Pal.Dim), kAlignLeft, false, kFontSegoeUi);
 
   // Waveform strip with grid, pins and the play position.

@@ -17,17 +17,22 @@
 #include "control/macros_panel.h"
 #include "control/midi_learn.h"
 #include "engine/beat_grid.h"
+#include "engine/control_input.h"
 #include "engine/deck_commands.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "karaoke/karaoke_panel.h"
-#include "library/browser_screen.h"
+#include "library/browser_view.h"
 #include "library/search_box.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
 #include "platform/window.h"
+#include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
 #include "screens/grid_editor.h"
+#include "screens/karaoke_panel.h"
 #include "screens/layout.h"
 #include "screens/mixer.h"
 #include "screens/overview.h"
@@ -35,22 +40,18 @@
 #include "screens/top_bar.h"
 #include "screens/waveform.h"
 #include "settings/help_screen.h"
+#include "settings/palette.h"
 #include "settings/settings_draw.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/tour.h"
-#include "ui/active_control.h"
-#include "ui/deck_snapshot.h"
 #include "ui/draw_pixels.h"
 #include "ui/frame_driver.h"
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 float BeatPulse[kScreenDecks] = {};
@@ -127,7 +128,10 @@ int DecksInUse() { return Settings.FourDecks ? kScreenDecks : kTwoDecks; }
 struct OverlayRow {
   bool (*open)();
   void (*draw)();
+  bool hidesPanels = true;  // the panels behind it see no mouse
 };
+// The settings and help screens draw nothing yet: until they do, an open one must leave the mouse
+// to the panels, or the user could not even press ⚙ or ? again to close it.
 constexpr OverlayRow kOverlays[] = {
     {[] { return Prompt.pending; }, DrawAsk},
     {[] { return Modal.open; }, DrawModal},
@@ -136,8 +140,8 @@ constexpr OverlayRow kOverlays[] = {
     {[] { return GridEditorDeck >= 0; }, DrawGridEditor},
     {[] { return MacrosPanelOpen; }, DrawMacros},
     {[] { return SkinEditorOpen; }, DrawSkinEditor},
-    {[] { return SettingsOpen; }, DrawSettings},
-    {[] { return HelpOpen; }, DrawHelp},
+    {[] { return SettingsOpen; }, DrawSettings, false},
+    {[] { return HelpOpen; }, DrawHelp, false},
 };
 
 const OverlayRow* FirstOpenOverlay() {
@@ -440,7 +444,7 @@ void DrawDeckRotated(int deck, Rc strip) {
 
 void FollowRowDrag() {
   if (!RowDrag.dragging && ActiveControlId == kBrowserRowsControlId && Input.held &&
-      std::hypot(Input.x - Browser.pressX, Input.y - Browser.pressY) > kDragStartDip)
+      std::hypot(Input.x - BrowserScreen.pressX, Input.y - BrowserScreen.pressY) > kDragStartDip)
     RowDrag.dragging = true;
   if (RowDrag.dragging && Input.held) {
     RowDrag.targetDeck = DeckAtPoint(Input.x, Input.y);
@@ -463,12 +467,7 @@ Banner CurrentBanner(double nowSeconds) {
   if (Sandbox.on) {
     const int seconds = static_cast<int>(std::clamp(std::floor(nowSeconds - Sandbox.since), 0.0, kMaxBannerSeconds));
     const int minutes = seconds / kSecondsPerMinute, rest = seconds % kSecondsPerMinute;
-    try {
-      return Banner{fmt::format(fmt::runtime(Translate(kSandboxText)), minutes, rest), Pal.Pink};
-    } catch (const fmt::format_error&) {
-      // A translation whose placeholders do not fit must not end the set: the English text.
-      return Banner{fmt::format(fmt::runtime(kSandboxText), minutes, rest), Pal.Pink};
-    }
+    return Banner{TranslateFormat(kSandboxText, minutes, rest), Pal.Pink};
   }
   return Banner{};
 }
@@ -511,11 +510,11 @@ void Frame() {
   UpdateBeatPulses();
 
   DrawBackground();
-  if (Input.pressed && !Inside(Browser.searchBox, Input.x, Input.y)) SearchFocused = false;
+  if (Input.pressed && !Inside(BrowserScreen.searchBox, Input.x, Input.y)) SearchFocused = false;
 
   const OverlayRow* overlay = FirstOpenOverlay();
   {
-    const MouseHiddenFromPanels hidden(overlay != nullptr);
+    const MouseHiddenFromPanels hidden(overlay != nullptr && overlay->hidesPanels);
     DrawTopBar(Rc{0, 0, width, kTopBarHeight});
     DrawLanes();
     DrawPhaseMeter(Rc{kMarginDip, Screen.phaseMeterY, width - 2 * kMarginDip, kPhaseMeterHeightDip});

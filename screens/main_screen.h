@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/palette.h"
 #include "ui/draw.h"
-#include "ui/palette.h"
 
 inline constexpr int kScreenDecks = 4;
 

@@ -6,19 +6,18 @@
 
 #include "app/settings.h"
 #include "control/midi_learn.h"
+#include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
+#include "engine/side_slots.h"
 #include "platform/clock.h"
-#include "screens/crossfader.h"
 #include "screens/main_screen.h"
-#include "screens/master_section.h"
+#include "settings/palette.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
-#include "ui/palette.h"
 #include "ui/publish_controls.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 const std::array<std::wstring_view, kColorFxModes> ColorFxNames = {L"FILTER", L"SPACE", L"DUB ECHO",

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/stem_controls.h"
 #include "ui/draw.h"
 
 // ---- the filter knob's colour-effect modes ---------------------------------------------------
@@ -43,10 +44,8 @@ inline constexpr int32_t kBoothLevelId = 56;
 inline constexpr int32_t kGlideToAId = 28;
 inline constexpr int32_t kGlideToBId = 29;
 
-// DeckView::stemPreset values the VOX and INST buttons set.
-inline constexpr uint32_t kStemPresetNone = 0;
-inline constexpr uint32_t kStemPresetVocals = 1;
-inline constexpr uint32_t kStemPresetInstrumental = 2;
+// DeckView::stemPreset values the VOX and INST buttons set: kStemPresetNone, kStemPresetVocals,
+// kStemPresetInstrumental (engine/stem_controls.h).
 
 // ---- panels ---------------------------------------------------------------------------------
 

@@ -10,6 +10,8 @@
 #include "app/settings.h"
 #include "control/midi_learn.h"
 #include "engine/beat_grid.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/jog_loops.h"
@@ -21,13 +23,12 @@
 #include "screens/deck_menus.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"
-#include "ui/deck_snapshot.h"
+#include "screens/sampler_menu.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -78,8 +79,6 @@ const wchar_t* const kJumpLabels[] = {L"◀ 8", L"◀ 4", L"◀ 2", L"◀ 1", L"
 constexpr double kJumpBeats[] = {-8, -4, -2, -1, 1, 2, 4, 8};
 const wchar_t* const kLoopLabels[] = {L"IN", L"OUT", L"RELOOP", L"4 BEAT", L"½", L"×2", L"◀ MOVE", L"MOVE ▶"};
 constexpr int32_t kKeyPadShifts[] = {1, 2, 3, 4, -1, -2, -3, -4};
-const wchar_t* const kBeatLabels[kBeatValueCount] = {L"1/8", L"1/4", L"3/8", L"1/2", L"3/4",
-                                                     L"1",   L"2",   L"4",   L"8",   L"16"};
 // Effect-row codes per row: previous, name, beat, ON, amount knob.
 struct FxRowCodes {
   int32_t previous, name, beat, on, amount;
@@ -90,7 +89,6 @@ constexpr FxRowCodes kFxRowCodes[kDeckFxSlots] = {
     {.previous = 64, .name = 65, .beat = 63, .on = 67, .amount = 68},
 };
 
-bool ShiftDown() { return Input.shiftHeld || IsUiControlHeld(); }
 bool RightClickIn(Rc r) {
   return Input.rightPressed && ActiveControlId == kNoActiveControl && Inside(r, Input.x, Input.y);
 }
@@ -133,7 +131,7 @@ void CuePad(int deck, int i, Rc pad) {
   }
   if (RightClickIn(pad)) QueuePadMenu(deck, i);
   if (Button(id, pad, look.label, ColorOf(look.colour), look.lit, look.size)) {
-    if (set && ShiftDown()) {
+    if (set && AnyShiftHeld()) {
       DeleteHotCue(deck, i);
       StoreDeckCues(deck);
     } else {
@@ -161,7 +159,7 @@ int CurrentSlice(int deck) {
 std::wstring SamplerPadLabel(int i) {
   const std::wstring& name = SamplerShot.padName[i];
   std::wstring label = name.empty() ? L"—" : name;
-  const int slot = SamplerBank * kPadsPerBank + i;
+  const int slot = CurrentSlot(i);
   if (slot >= 0 && slot < static_cast<int>(Settings.Loop.size()) && Settings.Loop[slot]) label = L"⟳ " + label;
   return label;
 }
@@ -176,8 +174,8 @@ PadLook StemLook(int deck, int i) {
       look.label = i == 0 ? L"LOAD A TRACK" : L"";
     } else if (i == 0) {
       look.label = v.stemsRunning
-                       ? fmt::format(L"{} {}%", Translate(L"SEPARATING"),
-                                     static_cast<int>(std::lround(std::clamp(v.stemProgress->load(), 0.0f, 1.0f) * 100)))
+                       ? TranslateFormat(L"SEPARATING {}%",
+                                         static_cast<int>(std::lround(std::clamp(v.stemProgress->load(), 0.0f, 1.0f) * 100)))
                        : (v.stemMessage.empty() ? L"SEPARATE STEMS" : L"TRY AGAIN");
     } else if (i < kStemSwitches) {
       look.label = kStemNames[i];
@@ -291,11 +289,11 @@ void SamplerRow(int deck, Rc r) {
              ColorOf(Pal.Red), armed || running, 9)) {
     if (armed || running) {
       StartPadRecording(RecordTargetPad(), 0, 0);  // stops the one under way
-    } else if (ShiftDown()) {
+    } else if (AnyShiftHeld()) {
       if (Engine.inputCapturing.load())
         StartPadRecording(RecordTargetPad(), kPadRecordMic, 0);
       else
-        ShowStatus(Translate(L"Turn the MIC on first to record it"), kMicRecordStatusMs);
+        ShowStatus(L"Turn the MIC on first to record it", kMicRecordStatusMs);
     } else {
       StartPadRecording(RecordTargetPad(), 0, kPadRecordBeats);
     }
@@ -326,9 +324,8 @@ void EffectRow(int deck, int row, Rc r) {
   float& param = view.fxParam[effect];
   if (defaultBeats > 0) {
     const bool restore = RightClickIn(beatBox);
-    const int index = NearestBeatValue(param);
-    if (Button(DeckControlId(deck, codes.beat), beatBox, kBeatLabels[index], dim, false, 10))
-      param = kBeatValues[(index + (ShiftDown() ? kBeatValueCount - 1 : 1)) % kBeatValueCount];
+    if (Button(DeckControlId(deck, codes.beat), beatBox, kBeatLengthLabels[NearestBeatLength(param)], dim, false, 10))
+      param = StepBeatLength(param, AnyShiftHeld());
     if (restore) param = defaultBeats;
   } else {
     Button(DeckControlId(deck, codes.beat), beatBox, L"—", dim, false, 10);
@@ -381,13 +378,6 @@ Rc PadRect(Rc r, uint32_t mode, int pad) {
   const float ph = std::clamp(avail, sampler ? kMinSamplerPadDip : kMinPadDip, kMaxPadDip);
   const int col = pad % kPadColumns, row = pad / kPadColumns;
   return Rc{r.x + col * (pw + kPadGapDip), top + row * (ph + kPadGapDip), pw, ph};
-}
-
-int NearestBeatValue(float beats) {
-  int best = 0;
-  for (int i = 1; i < kBeatValueCount; ++i)
-    if (std::fabs(kBeatValues[i] - beats) < std::fabs(kBeatValues[best] - beats)) best = i;
-  return best;
 }
 
 int RecordTargetPad() {

@@ -11,8 +11,6 @@ inline constexpr int kPerformancePads = 8;
 // Pad modes; the numbers are fixed because keys and controllers select modes by number.
 inline constexpr uint32_t kPadModeCues = 0, kPadModeRoll = 1, kPadModeJump = 2, kPadModeSampler = 3,
                           kPadModeLoop = 4, kPadModeSlicer = 5, kPadModeKeys = 6, kPadModeStems = 7;
-inline constexpr int kBeatValueCount = 10;
-inline constexpr float kBeatValues[kBeatValueCount] = {0.125f, 0.25f, 0.375f, 0.5f, 0.75f, 1, 2, 4, 8, 16};
 
 // The section inside r.
 void DrawPads(int deck, Rc r);
@@ -28,7 +26,5 @@ Rc PadTabRect(Rc r, uint32_t mode);
 const wchar_t* PadTabLabel(uint32_t mode);
 // Pad i's rectangle in a section r in `mode` (SAMPLER mode leaves room for the bank row).
 Rc PadRect(Rc r, uint32_t mode, int pad);
-// The index into kBeatValues nearest to a beat parameter.
-int NearestBeatValue(float beats);
 // The pad a REC click records into: the first pad whose name is empty, else pad 8 (index 7).
 int RecordTargetPad();

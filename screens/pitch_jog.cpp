@@ -9,15 +9,15 @@
 #include <fmt/xchar.h>
 
 #include "control/midi_learn.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
 #include "engine/transport.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"
-#include "ui/deck_snapshot.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -107,7 +107,7 @@ void DrawPitchFader(int deck, Rc r) {
   if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
   DeckView& view = LiveDeckViews[deck];
   const Color colour = DeckColourOf(deck);
-  const bool shift = Input.shiftHeld || IsUiControlHeld();
+  const bool shift = AnyShiftHeld();
 
   const PitchColumnLayout l = LayOutPitchColumn(r);
   const std::wstring range = fmt::format(L"±{}%", static_cast<int>(std::lround(view.pitchRange * 100)));

@@ -3,15 +3,15 @@
 #include <algorithm>
 
 #include "engine/deck_view.h"
+#include "engine/mixer_controls.h"
+#include "engine/side_slots.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"
-#include "screens/master_section.h"
 #include "screens/mixer.h"
 #include "screens/overview.h"
+#include "settings/palette.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
-#include "ui/palette.h"
-#include "ui/side_slots.h"
 #include "ui/widgets.h"
 
 namespace {

@@ -15,16 +15,18 @@
 #include "control/midi_learn.h"
 #include "engine/audio_input.h"
 #include "engine/automix.h"
+#include "engine/control_input.h"
+#include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
 #include "engine/transport.h"
-#include "karaoke/karaoke_panel_toggle.h"
+#include "karaoke/karaoke_panel.h"
 #include "library/track_lists.h"
 #include "platform/audio_devices.h"
 #include "platform/clock.h"
 #include "screens/main_screen.h"
-#include "screens/master_fx.h"
 #include "settings/help_screen.h"
 #include "settings/settings_devices.h"
 #include "settings/settings_screen.h"
@@ -34,7 +36,6 @@
 #include "ui/modal.h"
 #include "ui/publish_controls.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -62,11 +63,6 @@ constexpr float kFxLabelX = 236.0f, kFxLabelWidth = 70.0f, kFxLabelSize = 8.5f, 
 constexpr float kFxPrevX = 0, kFxNameX = 20, kFxNextX = 92, kFxBeatsX = 112, kFxOnX = 148;  // from g
 constexpr float kFxKnobX = 202.0f, kFxKnobRadius = 7.0f, kFxAmountDefault = 0.5f;
 constexpr float kLeftGroupEnd = 216.0f;  // from g
-constexpr float kFallbackBeats = 0.5f;
-// The default beat lengths come from the engine's effect table (kEffects).
-static_assert(kEffectCount == 18, "the master effect steps through eighteen effects");
-constexpr const wchar_t* kBeatLabels[kBeatLengthCount] = {L"1/8", L"1/4", L"3/8", L"1/2", L"3/4",
-                                                          L"1",   L"2",   L"4",   L"8",   L"16"};
 constexpr const wchar_t* kNoBeatLabel = L"\u2014";
 
 // ---- right group -------------------------------------------------------------------------------------
@@ -89,7 +85,7 @@ constexpr BarButton kHelpButton{kHelpButtonId, 30, 13};
 constexpr BarButton kSettingsButton{kSettingsButtonId, 34, 15};
 constexpr BarButton kMicButton{kMicButtonId, 56, 11};
 constexpr BarButton kMidiButton{kMidiButtonId, 56, 11};
-constexpr BarButton kShiftButton{kShiftButtonId, 50, 10};
+constexpr BarButton kShiftButton{kShiftControlId, 50, 10};
 constexpr BarButton kSandboxButton{kSandboxButtonId, 74, 10};
 constexpr BarButton kGoLiveButton{kGoLiveButtonId, 84, 10.5f};
 constexpr BarButton kRecButton{kRecButtonId, 84, 11};
@@ -206,15 +202,11 @@ float DrawMasterFx(Rc r, float cy) {
     StepMasterFx(+1);
   if (Button(kFxNext.id, ButtonRect(g + kFxNextX, r, kFxNext.width), L"\u25B8", dim, false, kFxNext.textSize))
     StepMasterFx(+1);
-  const bool hasBeats = MasterFxDefaultBeats(MasterFx.effect) > 0;
   if (Button(kFxBeats.id, ButtonRect(g + kFxBeatsX, r, kFxBeats.width),
-             MasterFxBeatLabel(MasterFx.effect, MasterFx.beats), dim, false, kFxBeats.textSize) &&
-      hasBeats) {
-    const int k = NearestBeatLength(MasterFx.beats);
-    MasterFx.beats = kBeatLengths[(k + (Input.shiftHeld ? kBeatLengthCount - 1 : 1)) % kBeatLengthCount];
-  }
+             MasterFxBeatLabel(MasterFx.effect, MasterFx.beats), dim, false, kFxBeats.textSize))
+    StepMasterFxBeats(AnyShiftHeld());
   if (Button(kFxOn.id, ButtonRect(g + kFxOnX, r, kFxOn.width), L"ON", purple, MasterFx.on, kFxOn.textSize))
-    MasterFx.on = !MasterFx.on;
+    ToggleMasterFx();
   Knob(kMasterFxAmountId, g + kFxKnobX, cy, kFxKnobRadius, &MasterFx.amount, 0.0f, 1.0f, kFxAmountDefault, purple, L"",
        false);
   return g;
@@ -407,38 +399,11 @@ void DrawOutputStatus(Rc r, float cy, float middleEnd, float loadMeterX) {
 
 }  // namespace
 
-// ---- master-effect rules -----------------------------------------------------------------------------
-
-float MasterFxDefaultBeats(int32_t effect) {
-  if (effect < 0 || effect >= kEffectCount) return 0.0f;
-  return kEffects[effect].defaultBeats;
-}
-
-int32_t StepMasterFxEffect(int32_t effect, int direction) {
-  const int32_t step = direction < 0 ? kEffectCount - 1 : 1;
-  int32_t next = ((effect % kEffectCount) + kEffectCount) % kEffectCount;
-  do {
-    next = (next + step) % kEffectCount;
-  } while (next == kFxBrake || next == kFxBackspin);
-  return next;
-}
-
-void StepMasterFx(int direction) {
-  MasterFx.effect = StepMasterFxEffect(MasterFx.effect, direction);
-  const float beats = MasterFxDefaultBeats(MasterFx.effect);
-  MasterFx.beats = beats > 0 ? beats : kFallbackBeats;
-}
-
-int NearestBeatLength(float beats) {
-  int best = 0;
-  for (int k = 1; k < kBeatLengthCount; ++k)
-    if (std::fabs(kBeatLengths[k] - beats) < std::fabs(kBeatLengths[best] - beats)) best = k;
-  return best;
-}
+// ---- master-effect label ------------------------------------------------------------------------------
 
 std::wstring MasterFxBeatLabel(int32_t effect, float beats) {
   if (MasterFxDefaultBeats(effect) <= 0) return kNoBeatLabel;
-  return kBeatLabels[NearestBeatLength(beats)];
+  return kBeatLengthLabels[NearestBeatLength(beats)];
 }
 
 // ---- texts -----------------------------------------------------------------------------------------------
@@ -473,19 +438,19 @@ std::wstring OutputStatusText(const OutputStatusFacts& facts) {
 }
 
 std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
-  std::wstring text = fmt::format(fmt::runtime(Translate(L"Audio load {:.0f}%  (highest {:.0f}%)")),
-                                  facts.shownLoad * 100.0, facts.highestLoad * 100.0);
+  std::wstring text =
+      TranslateFormat(L"Audio load {:.0f}%  (highest {:.0f}%)", facts.shownLoad * 100.0, facts.highestLoad * 100.0);
   text += L'\n';
   if (facts.dropouts == 0) {
     text += Translate(L"No dropouts since Veldmix started");
   } else {
-    const wchar_t* pattern = facts.dropouts == 1 ? L"{} dropout, the last {} ago" : L"{} dropouts, the last {} ago";
-    text +=
-        fmt::format(fmt::runtime(Translate(pattern)), facts.dropouts, FormatTime(facts.secondsSinceLastDropout, false));
+    const std::wstring ago = FormatTime(facts.secondsSinceLastDropout, false);
+    text += facts.dropouts == 1 ? TranslateFormat(L"{} dropout, the last {} ago", facts.dropouts, ago)
+                                : TranslateFormat(L"{} dropouts, the last {} ago", facts.dropouts, ago);
   }
   text += L'\n';
-  text += fmt::format(fmt::runtime(Translate(L"{}-frame buffer ({:.1f} ms)  \u2022  click to reset")),
-                      facts.bufferFrames, facts.bufferFrames * kMsPerSecond / std::max<uint32_t>(facts.sampleRate, 1));
+  text += TranslateFormat(L"{}-frame buffer ({:.1f} ms)  \u2022  click to reset", facts.bufferFrames,
+                          facts.bufferFrames * kMsPerSecond / std::max<uint32_t>(facts.sampleRate, 1));
   if (facts.dropouts != 0 || facts.highestLoad > kBusyHighestLoad) {
     text += L'\n';
     text += Translate(L"Dropouts? Try a bigger buffer: Settings \u25B8 AUDIO \u25B8 Latency");

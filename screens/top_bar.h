@@ -2,7 +2,7 @@
 // The top bar: the strip across the top of the main window with the logo, the clock, the master
 // effect, the mix spectrum, the audio-output status and, from the right edge leftwards, the
 // audio-load meter and the KARAOKE, AUTOMIX, SKIP, REC, GO LIVE, SANDBOX, SHIFT, MIDI, MIC,
-// settings and help buttons. It owns the master-effect selection (screens/master_fx.h); all else
+// settings and help buttons. It draws the master-effect selection (engine/mixer_controls.h); all
 // it shows belongs to other modules and is only read or toggled here. UI thread only.
 #include <cstdint>
 #include <string>
@@ -27,7 +27,6 @@ inline constexpr int32_t kAutomixButtonId = 4;
 inline constexpr int32_t kSkipButtonId = 5;
 inline constexpr int32_t kMidiButtonId = 6;
 inline constexpr int32_t kMicButtonId = 26;
-inline constexpr int32_t kShiftButtonId = 33;
 inline constexpr int32_t kSandboxButtonId = 34;
 inline constexpr int32_t kLoadMeterId = 35;
 inline constexpr int32_t kGoLiveButtonId = 47;
@@ -39,18 +38,8 @@ inline constexpr int32_t kMasterFxOnId = 54;
 inline constexpr int32_t kMasterFxAmountId = 55;
 inline constexpr int32_t kKaraokeButtonId = 4000;
 
-// ---- master-effect rules (pure) ---------------------------------------------------------------
+// ---- master-effect label (pure) ----------------------------------------------------------------
 
-inline constexpr int kBeatLengthCount = 10;
-inline constexpr float kBeatLengths[kBeatLengthCount] = {0.125f, 0.25f, 0.375f, 0.5f, 0.75f, 1, 2, 4, 8, 16};
-// The effect's default beat length; 0 when it has none (and for an index outside 0..17).
-float MasterFxDefaultBeats(int32_t effect);
-// The next (direction +1) or previous (-1) effect, skipping BRAKE and BACKSPIN, wrapping.
-int32_t StepMasterFxEffect(int32_t effect, int direction);
-// Steps the selection's effect and sets beats to the new effect's default (0.5 when it has none).
-void StepMasterFx(int direction);
-// Index of the entry of kBeatLengths nearest to beats; ties go to the earlier entry.
-int NearestBeatLength(float beats);
 // The beat button's label: "1/8" ... "16", or "—" for an effect without a beat length.
 std::wstring MasterFxBeatLabel(int32_t effect, float beats);
 

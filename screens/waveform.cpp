@@ -8,17 +8,16 @@
 
 #include "control/midi_learn.h"
 #include "engine/beat_grid.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
 #include "library/cue_colours.h"
 #include "screens/main_screen.h"
 #include "screens/overview.h"
-#include "ui/active_control.h"
-#include "ui/deck_snapshot.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/language.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 float WaveformZoom = kDefaultWaveformZoom;

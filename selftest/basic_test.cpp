@@ -16,6 +16,7 @@
 #include "engine/encode.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
+#include "engine/mixer_controls.h"
 #include "engine/recorder.h"
 #include "engine/sampler.h"
 #include "engine/sandbox.h"
@@ -24,8 +25,6 @@
 #include "platform/error_sound.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "screens/crossfader.h"
-#include "screens/master_fx.h"
 #include "screens/mixer.h"
 #include "selftest/selftest_state.h"
 
@@ -40,6 +39,14 @@ constexpr int32_t kMicEchoAndReverb = 3;    // [Mic] Fx bits: ECHO and REVERB
 constexpr float kColourFxCut = -0.6f;
 constexpr float kFlangerParam = 1.0f;
 constexpr wchar_t kMp3Extension[] = L".mp3";
+// A recording may fall this far behind the run (a tick's lateness at start and stop) before it
+// counts as short.
+constexpr double kShortfallSeconds = 0.5;
+
+// Seconds after the start at which the running step came due, and at which the audio output was
+// first seen stopped during the run (-1: it never was).
+double StepElapsed = 0.0;
+double OutputStoppedAt = -1.0;
 
 DeckView& DeckA() { return LiveDeckViews[kTestDeck]; }
 
@@ -49,7 +56,9 @@ void SetSlotOn(int slot, int effect) {
   DeckA().fxSlotOn[static_cast<size_t>(slot)] = true;
 }
 
-// The WAV is checked on disk: what a listener gets is the file, not the recorder's counters.
+// The WAV is checked on disk: what a listener gets is the file, not the recorder's counters. It
+// must hold the whole run; a shorter one names when the output stopped. The copy is made of
+// whatever was recorded.
 void CheckMixAndCopy() {
   StopRecording();
   const std::wstring& wav = SelfTest.outputPath;
@@ -58,11 +67,22 @@ void CheckMixAndCopy() {
     SelfTestCheck(false, L"mix recorded", fmt::format(L"the recording of {} ended badly: {}", wav, problem));
     return;
   }
-  if (FileSize(wav) <= static_cast<long long>(kWavHeaderBytes)) {
+  const long long bytes = FileSize(wav);
+  if (bytes <= static_cast<long long>(kWavHeaderBytes)) {
     SelfTestCheck(false, L"mix recorded", fmt::format(L"the WAV {} holds no sound: nothing was recorded", wav));
     return;
   }
-  SelfTestCheck(true, L"mix recorded");
+  const double recorded =
+      static_cast<double>(bytes - kWavHeaderBytes) / kWavBytesPerFrame / std::max(Engine.recordRate.load(), 1);
+  if (recorded + kShortfallSeconds < StepElapsed) {
+    const std::wstring held = fmt::format(L"the WAV {} holds {:.1f} s of the {:.1f} s run", wav, recorded, StepElapsed);
+    SelfTestCheck(false, L"mix recorded",
+                  OutputStoppedAt >= 0.0
+                      ? fmt::format(L"{}: the audio output stopped {:.1f} s into the run", held, OutputStoppedAt)
+                      : held + L": the recorder fell behind the mix");
+  } else {
+    SelfTestCheck(true, L"mix recorded");
+  }
   const std::wstring mp3 = Mp3CopyPath(wav);
   std::wstring error;
   const bool copied = EncodeWavFile(wav, mp3, AudioSubtype::Mp3, L"MP3", &error);
@@ -166,7 +186,7 @@ bool StartWhenReady(double now) {
       FailToLoad(fmt::format(L"{} was still loading after {:.0f} s", SelfTest.trackPath, kTrackWaitSeconds));
     return false;
   }
-  if (Engine.sampleRate.load() <= 0) {
+  if (RunningOutputRate(Engine) <= 0) {
     if (waited < kTrackWaitSeconds) return false;
     SelfTestCheck(false, L"mix recorder started",
                   fmt::format(L"no audio output started within {:.0f} s, so there is no mix to record",
@@ -187,6 +207,7 @@ bool StartWhenReady(double now) {
   }
   SelfTestCheck(true, L"mix recorder started");
   TestProgress.start = now;
+  OutputStoppedAt = -1.0;
   WriteLog(L"Self-test: recording the mix to {}", SelfTest.outputPath);
   PlayPause(kTestDeck);
   CrossfaderPosition = 0.0f;  // hard left: deck A alone
@@ -209,13 +230,22 @@ size_t RunDueBasicSteps(double elapsed) {
          !TestProgress.finished) {
     const BasicStep& step = kSteps[TestProgress.nextStep++];
     WriteLog(L"Self-test: step {} at {:.2f} s: {}", TestProgress.nextStep, elapsed, step.what);
+    StepElapsed = elapsed;
     step.run();
     ++ran;
   }
   return ran;
 }
 
+void NoteOutputStop(double elapsed) {
+  if (OutputStoppedAt >= 0.0 || RunningOutputRate(Engine) > 0) return;
+  OutputStoppedAt = elapsed;
+  WriteLog(L"Self-test: the audio output stopped {:.2f} s into the run", elapsed);
+}
+
 void BasicTestTick(double nowSeconds) {
   if (!StartWhenReady(nowSeconds)) return;
-  RunDueBasicSteps(nowSeconds - TestProgress.start);
+  const double elapsed = nowSeconds - TestProgress.start;
+  NoteOutputStop(elapsed);
+  RunDueBasicSteps(elapsed);
 }

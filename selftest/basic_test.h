@@ -25,6 +25,9 @@ std::span<const BasicStep> BasicSteps();
 // output (a load that failed or never ends fails the run); at the start, starts the recorder
 // (a refusal fails the run) and deck A; after it, runs the steps that came due.
 void BasicTestTick(double nowSeconds);
+// Remembers the first tick, `elapsed` seconds into the run, at which the audio output was not
+// running; the final check names it when the recording comes up short.
+void NoteOutputStop(double elapsed);
 // Runs, in order, every step not run yet whose time is at most `elapsed` seconds after the start;
 // returns how many ran. Several due steps run within one call.
 size_t RunDueBasicSteps(double elapsed);

@@ -4,8 +4,8 @@
 #include <set>
 #include <utility>
 
+#include "engine/control_input.h"
 #include "ui/offscreen.h"
-#include "ui/ui_input.h"
 
 namespace {
 

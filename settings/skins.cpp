@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "app/text_file.h"
+#include "app/text_parse.h"
 #include "library/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -18,7 +19,7 @@ namespace {
 
 constexpr uint32_t kRgbMask = 0xFFFFFF;
 // A skin file is 23 short lines; anything this large is not one, so it is not read.
-constexpr long long kMaxSkinFileBytes = 1 << 20;
+constexpr size_t kMaxSkinFileBytes = size_t(1) << 20;
 
 wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
@@ -38,13 +39,6 @@ uint32_t Palette::*FindSkinColour(std::wstring_view key) {
 
 // The white space of the C locale, which is what wcstoul skips.
 bool IsCSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
-
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
 
 // One line of a skin file: "Key=value" with a known key sets that colour; anything else is
 // ignored. The key is not trimmed, so "Text = 1" names no colour.
@@ -174,8 +168,8 @@ uint32_t SkinColourValue(std::wstring_view value) {
   if (i + 1 < value.size() && value[i] == L'0' && (value[i + 1] == L'x' || value[i + 1] == L'X')) i += 2;
   uint64_t number = 0;
   bool overflow = false;
-  for (; i < value.size() && HexDigit(value[i]) >= 0; ++i) {
-    number = number * 16 + static_cast<uint64_t>(HexDigit(value[i]));
+  for (; i < value.size() && HexDigitValue(value[i]) >= 0; ++i) {
+    number = number * 16 + static_cast<uint64_t>(HexDigitValue(value[i]));
     overflow = overflow || number > kULongMax;  // once set, later wrapping cannot matter
   }
   uint32_t result = overflow ? static_cast<uint32_t>(kULongMax) : static_cast<uint32_t>(number);
@@ -204,6 +198,5 @@ void LoadSkin() {
 
   if (Settings.Skin.empty()) return;
   std::wstring path = JoinPath(SkinsFolder(), Settings.Skin + L".vxskin");
-  if (!FileExists(path) || FileSize(path) > kMaxSkinFileBytes) return;
-  ApplySkinText(ReadTextFile(path));
+  ApplySkinText(ReadTextFile(path, nullptr, kMaxSkinFileBytes));
 }

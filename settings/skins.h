@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/palette.h"
+#include "settings/palette.h"
 
 // --- Tables ---
 

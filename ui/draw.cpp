@@ -464,17 +464,6 @@ void DrawTextRun(std::wstring_view text, Rc r, float size, Color c, int align, b
   Target->DrawTextLine(*format, TextBytes(text, font), r.x, r.y, r.w, r.h, AlignOf(align));
 }
 
-std::wstring FormatTime(double seconds, bool tenths) {
-  // A track never lasts longer than this; larger or non-finite values would overflow the minutes.
-  constexpr double kMaxSeconds = 1.0e7;
-  const double s = std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxSeconds) : 0.0;
-  const int minutes = static_cast<int>(s / 60);
-  const double rest = s - minutes * 60.0;
-  std::string text = tenths ? fmt::format("{}:{:04.1f}", minutes, std::floor(rest * 10) / 10)
-                            : fmt::format("{}:{:02d}", minutes, static_cast<int>(rest));
-  return std::wstring(text.begin(), text.end());
-}
-
 // ---- bitmaps --------------------------------------------------------------------------------
 
 std::shared_ptr<Bitmap> CreateBitmapFromPixels(const uint32_t* pixels, int width, int height) {

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/draw_surface.h"
-#include "ui/palette.h"
+#include "settings/palette.h"
 
 // A rectangle in DIPs, passed by value to every panel and widget function.
 struct Rc {
@@ -177,8 +177,6 @@ ShownText TranslateToFit(std::wstring_view text, float boxWidth, float size, boo
 void DrawTextAsIs(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font);
 // Draws the text as given, with no checks (texts held as pointer and length).
 void DrawTextRun(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font);
-// "m:ss" or, with tenths, "m:ss.t" (tenths cut, not rounded); negative times show as 0.
-std::wstring FormatTime(double seconds, bool tenths);
 
 // ---- bitmaps --------------------------------------------------------------------------------
 

@@ -2,15 +2,15 @@
 
 #include <cmath>
 
+#include "engine/control_input.h"
 #include "platform/clock.h"
 #include "platform/window.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 
 double FrameClock = 0.0;
 

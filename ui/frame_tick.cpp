@@ -9,51 +9,33 @@
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
+#include "broadcast/mix_recording.h"
 #include "control/macros.h"
 #include "control/remote_state.h"
 #include "control/timecode.h"
 #include "engine/automix.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/phrases.h"
 #include "engine/sampler.h"
+#include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "karaoke/karaoke_tick.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "screens/crossfader.h"
 #include "selftest/selftest_tick.h"
 #include "settings/updates.h"
-#include "ui/active_control.h"
-#include "ui/deck_snapshot.h"
 #include "ui/publish_controls.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
 
 TickMemory AppTickMemory;
 
 namespace {
-
-constexpr double kMsPerSecond = 1000.0;
-constexpr int32_t kMinMixSeconds = 1;  // guards the glide against a zero length
-constexpr int32_t kDeckA = 0, kDeckB = 1;
-
-// Smoothstep from the glide's start to its target over the mix length; ends at once when the
-// user grabs the cross-fader or Automix drives it.
-void GlideCrossfader(uint64_t nowMs) {
-  if (!XfGlide.active) return;
-  if (ActiveControlId == kCrossfaderControlId || Automix.on) {
-    XfGlide.active = false;
-    return;
-  }
-  const double length = std::max(Settings.MixLen, kMinMixSeconds);
-  const double t = std::clamp((static_cast<double>(nowMs) / kMsPerSecond - XfGlide.startTime) / length, 0.0, 1.0);
-  const double eased = t * t * (3.0 - 2.0 * t);
-  CrossfaderPosition = static_cast<float>(XfGlide.start + (XfGlide.target - XfGlide.start) * eased);
-  if (t >= 1.0) XfGlide.active = false;
-}
 
 // Phrases are analysed again only when a deck's track or its grid changed.
 void UpdatePhraseCache() {
@@ -93,7 +75,7 @@ void ShowUpdateNotice(uint64_t nowMs) {
       std::error_code ignored;
       std::filesystem::remove_all(WideToUtf8(UpdateDownloadFolder()), ignored);
       WriteLog(L"Updates: now running the update put on the site {}", FormatStamp(Settings.Pending));
-      ShowStatus(L"Veldmix has been updated \u2014 this is version " VELDMIX_VERSION, kUpdatedNoticeMs);
+      ShowStatus(UiFormat(L"Veldmix has been updated \u2014 this is version {}", L"" VELDMIX_VERSION), kUpdatedNoticeMs);
     } else {
       Settings.Dismissed = Settings.Pending;
     }
@@ -112,10 +94,7 @@ void FollowUpdates(uint64_t nowMs) {
 }  // namespace
 
 void AppTickAt(uint64_t nowMs) {
-  if (!Settings.FourDecks) {
-    SideSlots[kLeftSide] = kDeckA;
-    SideSlots[kRightSide] = kDeckB;
-  }
+  if (!Settings.FourDecks) ShowDecksAB();
   SyncLockTick();
   GlideCrossfader(nowMs);
   DemoTickAt(nowMs);
@@ -123,6 +102,7 @@ void AppTickAt(uint64_t nowMs) {
   UpdatePhraseCache();
   AutomixTick();
   NowPlayingTick();
+  MixRecordingTick();
   KaraokeTick();
   FinishPadRecording();
   BuildRemoteState();

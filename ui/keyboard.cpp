@@ -11,30 +11,30 @@
 #include "broadcast/visualiser.h"
 #include "broadcast/visualiser_toggle.h"
 #include "control/auto_map.h"
-#include "control/controller_input.h"
 #include "control/macros_panel.h"
 #include "control/mapping_table.h"
 #include "control/midi_learn.h"
 #include "control/pad_macros.h"
 #include "engine/automix.h"
+#include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
+#include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "engine/stem_controls.h"
 #include "engine/sync.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "karaoke/karaoke_panel_toggle.h"
+#include "karaoke/karaoke_panel.h"
 #include "karaoke/karaoke_screen.h"
 #include "karaoke/tap_sync.h"
-#include "library/browser_screen.h"
 #include "library/browser_selection.h"
 #include "library/browser_view.h"
 #include "library/search_box.h"
 #include "platform/clock.h"
 #include "platform/keymap.h"
-#include "screens/crossfader.h"
 #include "screens/grid_editor.h"
 #include "screens/main_screen.h"
 #include "settings/help_screen.h"
@@ -44,9 +44,7 @@
 #include "settings/tour_steps.h"
 #include "ui/full_screen.h"
 #include "ui/modal.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 std::set<int32_t> KeyHeldIds;
@@ -137,11 +135,6 @@ struct ShortcutRow {
   void (*action)(const KeyPress& press);
 };
 
-void NudgeCrossfader(float step) {
-  XfGlide.active = false;  // the hand on the fader wins over a glide
-  CrossfaderPosition = std::clamp(CrossfaderPosition + step, 0.0f, 1.0f);
-}
-
 // Left / Right: the cross-fader, held down it keeps moving; with Shift the selected track goes
 // onto that side's deck once per press.
 void SideKey(const KeyPress& p, int side, float step) {
@@ -149,13 +142,6 @@ void SideKey(const KeyPress& p, int side, float step) {
   else if (!p.repeat) LoadSelectedTrack(SideSlots[side]);
 }
 
-// "[" and "]": with four decks, the side swaps between its two decks (A/C, B/D).
-void SwapSideDeck(int side) {
-  if (!Settings.FourDecks) return;
-  const int front = side == kLeftSide ? 0 : 1;
-  const int back = front + 2;
-  SideSlots[side] = SideSlots[side] == front ? back : front;
-}
 
 void SelectedRowPrelisten(const KeyPress&) {
   const int row = Browser.selectedRow;
@@ -349,7 +335,7 @@ bool LearnKey(int key, bool repeat) {
   SaveMidiMap();
   std::wstring name = KeyName(key);
   if (name.empty()) name = L"#" + std::to_wstring(key);
-  ShowStatus(L"Key " + name + L" mapped \u2014 it now overrides any built-in shortcut");
+  ShowStatus(UiFormat(L"Key {} mapped \u2014 it now overrides any built-in shortcut", name));
   midiLearnTarget = 0;
   return true;
 }

@@ -5,10 +5,10 @@
 #include <cmath>
 
 #include "control/midi_learn.h"
-#include "screens/crossfader.h"
+#include "engine/control_input.h"
+#include "engine/mixer_controls.h"
+#include "settings/palette.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 namespace {

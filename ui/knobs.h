@@ -6,9 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/mixer_controls.h"
 #include "ui/draw.h"
-
-inline constexpr int32_t kCrossfaderControlId = 19;
 
 // A rotary knob of radius r around (cx, cy) over min..max (min < max). fromCentre: the value arc
 // starts at the top (bipolar knobs) rather than at the left end. The label goes under it.

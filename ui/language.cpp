@@ -148,3 +148,7 @@ std::wstring Translate(std::wstring_view text) {
 
   return std::wstring(text);
 }
+
+std::wstring TranslateFilled(const UiText& text) {
+  return FillTranslated(text, Translate(text.pattern));
+}

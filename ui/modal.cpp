@@ -7,13 +7,13 @@
 #include <utility>
 
 #include "app/settings.h"
+#include "engine/control_input.h"
 #include "library/search_box.h"
 #include "platform/clock.h"
 #include "platform/window.h"
+#include "settings/palette.h"
 #include "ui/glow.h"
 #include "ui/language.h"
-#include "ui/palette.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 std::vector<std::function<void()>> DeferredActions;

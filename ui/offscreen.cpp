@@ -3,9 +3,9 @@
 #include <utility>
 #include <vector>
 
+#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
 
 bool RenderFrameToPng(int width, int height, const std::function<void()>& draw, const std::wstring& path, float scale,
                       std::wstring* error) {

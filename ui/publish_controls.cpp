@@ -10,18 +10,17 @@
 #include "broadcast/visualiser.h"
 #include "control/midi_clock.h"
 #include "engine/beat_grid.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/effects.h"
+#include "engine/mixer_controls.h"
+#include "engine/stem_controls.h"
 #include "karaoke/sing_request.h"
 #include "library/folder_view.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
-#include "screens/crossfader.h"
-#include "screens/master_fx.h"
-#include "screens/master_section.h"
 #include "settings/demo_tracks.h"
 #include "settings/settings_screen.h"
-#include "ui/deck_snapshot.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
 
@@ -30,8 +29,6 @@ MixMeters Meters;
 namespace {
 
 constexpr int kVocalPart = 0;               // stem parts: VOCALS, DRUMS, BASS, MELODY
-constexpr uint32_t kStemVocalsOnly = 1;     // DeckView::stemPreset
-constexpr uint32_t kStemInstrumental = 2;
 constexpr int32_t kKaraokeVocalsGuide = 1;  // [Karaoke] Vocals: 0 off, 1 guide, 2 on
 constexpr float kPercent = 100.0f;
 constexpr int32_t kXfSideA = 0, kXfSideB = 2;
@@ -45,14 +42,6 @@ float TakePeak(std::atomic<float>& peak) { return peak.exchange(0.0f); }
 
 float Decayed(float shown, float factor, float peak) { return std::max(shown * factor, peak); }
 
-// The part gains: stems not ready follow the switches; ready stems with a preset override them.
-float PartGain(const DeckView& view, int part) {
-  bool on = view.stemOn[static_cast<size_t>(part)];
-  if (view.stemsReady && view.stemPreset == kStemVocalsOnly) on = part == kVocalPart;
-  else if (view.stemsReady && view.stemPreset == kStemInstrumental) on = part != kVocalPart;
-  return on ? 1.0f : 0.0f;
-}
-
 // One deck's view into its engine deck. Caller holds the engine lock.
 void PublishDeck(int d, DeckView& view, DeckState& deck) {
   view.jogBend *= kNudgeDecay;
@@ -62,13 +51,15 @@ void PublishDeck(int d, DeckView& view, DeckState& deck) {
   deck.keyShift = static_cast<float>(view.keyShift);
   deck.keyLock = view.keyLock;
   deck.cue = view.headphoneCue;
-  // With stems the preset acts through the part gains instead of the voice band.
-  deck.vocalMode = view.stemsReady ? 0 : static_cast<int32_t>(view.stemPreset);
-  for (int part = 0; part < kStemParts; ++part) deck.stemGain[part].store(PartGain(view, part));
+  // The preset acts through the stems once they are ready, through the voice band until then.
+  float switches[kStemParts], gains[kStemParts];
+  for (int part = 0; part < kStemParts; ++part) switches[part] = view.stemOn[static_cast<size_t>(part)] ? 1.0f : 0.0f;
+  deck.vocalMode = StemPartGains(view.stemsReady, view.stemPreset, switches, gains);
   const bool stage = KaraokeSing.stageDeck == d;
   if (stage && Settings.KaraokeVocals == kKaraokeVocalsGuide && view.stemsReady &&
-      view.stemPreset == kStemInstrumental)
-    deck.stemGain[kVocalPart].store(static_cast<float>(Settings.Guide) / kPercent);
+      view.stemPreset == kStemPresetInstrumental)
+    gains[kVocalPart] = static_cast<float>(Settings.Guide) / kPercent;
+  for (int part = 0; part < kStemParts; ++part) deck.stemGain[part].store(gains[part]);
   deck.kickTarget = view.stemsReady && !view.kickOn ? 0.0f : 1.0f;
   deck.hatTarget = view.stemsReady && !view.hatOn ? 0.0f : 1.0f;
   deck.stemFxTarget = view.stemsReady ? view.stemFxTarget : -1;

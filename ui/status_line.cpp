@@ -1,14 +1,10 @@
 #include "ui/status_line.h"
 
-#include <algorithm>
-#include <limits>
-
 #include "platform/clock.h"
+#include "settings/palette.h"
 #include "ui/draw.h"
-#include "ui/palette.h"
+#include "ui/language.h"
 #include "ui/widgets.h"
-
-StatusLine Status;
 
 namespace {
 
@@ -21,25 +17,17 @@ constexpr float kTextSize = 13.0f;
 
 }  // namespace
 
-void ShowStatus(const std::wstring& text, int ms) {
-  Status.text = text;
-  Status.expiresAtMs = MonotonicMs() + static_cast<uint64_t>(std::max(ms, 0));
-}
-
-bool StatusShowing(uint64_t nowMs) { return !Status.text.empty() && nowMs < Status.expiresAtMs; }
-
 void DrawStatusLine(float windowWidth) { DrawStatusLineAt(windowWidth, MonotonicMs()); }
 
 void DrawStatusLineAt(float windowWidth, uint64_t nowMs) {
   if (!StatusShowing(nowMs)) return;
-  // Measured as shown: translated, at full size (no box to fit).
-  const ShownText shown =
-      TranslateToFit(Status.text, std::numeric_limits<float>::infinity(), kTextSize, true, kFontSegoeUi);
-  const float width = TextWidth(shown.text, kTextSize, true, kFontSegoeUi) + kPillPadDip;
+  // Translated on every frame, so a change of language shows at once; at full size (no box to fit).
+  const std::wstring shown = TranslateFilled(Status.message);
+  const float width = TextWidth(shown, kTextSize, true, kFontSegoeUi) + kPillPadDip;
   const Rc pill{windowWidth / 2 - width / 2, kPillTopDip, width, kPillHeightDip};
   const Color yellow = ColorOf(Pal.Yellow);
   FillGradientRoundedRect(pill, kPillRadius, kPillTop, kPillBottom);
   StrokeRoundedRect(pill, kPillRadius, WithAlpha(yellow, kEdgeAlpha), 1);
   GlowOutline(pill, kPillRadius, WithAlpha(yellow, kGlowAlpha), kGlowWidth);
-  DrawTextAsIs(shown.text, pill, kTextSize, ColorOf(Pal.Text), kAlignCenter, true, kFontSegoeUi);
+  DrawTextAsIs(shown, pill, kTextSize, ColorOf(Pal.Text), kAlignCenter, true, kFontSegoeUi);
 }

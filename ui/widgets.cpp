@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "control/midi_learn.h"
+#include "engine/control_input.h"
+#include "settings/palette.h"
 #include "ui/glow.h"
-#include "ui/palette.h"
-#include "ui/ui_input.h"
 
 std::unordered_map<int32_t, int> controlKinds;
 std::unordered_map<int32_t, bool> controlLights;

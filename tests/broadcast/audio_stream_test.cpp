@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/text_parse.h"
 #include "broadcast/audio_stream.h"
 #include "platform/clock.h"
 #include "platform/mp3_encoder.h"
@@ -180,7 +181,7 @@ TEST(StreamReply, IcecastIsJudgedByTheFirstLinesStatus) {
       {"HTTP/1.0 500 Internal Server Error\r\nX-Note: 200 OK\r\n\r\n", L"The server said: HTTP/1.0 500 Internal Server Error"},
       {"HTTP/1.0 2000 Odd\r\n\r\n", L"The server said: HTTP/1.0 2000 Odd"},
       {"garbage without lines", L"The server said: garbage without lines"},
-      {"HTTP/1.0 418 Caf\xC3\xA9\x01\n", L"The server said: HTTP/1.0 418 Caf\u00E9?"},
+      {"HTTP/1.0 418 Caf\xC3\xA9\x01\n", L"The server said: HTTP/1.0 418 Caf\u00E9\\x01"},
   };
   for (const auto& [reply, message] : cases) EXPECT_EQ(IcecastReplyError(reply), message) << reply;
   EXPECT_EQ(ReplyStatusCode("ICY 401 Unauthorized\r\n"), 401);
@@ -367,7 +368,7 @@ TEST(StreamLive, StoppingWhileTheServerSitsOnTheRequestReturnsAtOnce) {
     gotRequest = true;
     WaitForClose(s);  // never answers: the streamer's 8-second receive time-out would run
   });
-  Engine.sampleRate.store(48000);
+  PublishOutputStarted(Engine, 48000);
   StartLiveStream(Engine, Config(silent.port()));
   ASSERT_TRUE(WaitFor([&] { return gotRequest.load(); }, 3000));
   EXPECT_EQ(LiveStreamState(), kStreamConnecting);
@@ -377,11 +378,11 @@ TEST(StreamLive, StoppingWhileTheServerSitsOnTheRequestReturnsAtOnce) {
   EXPECT_LT(MonotonicMs() - start, 1000u);
   EXPECT_EQ(LiveStreamState(), kStreamOff);
   EXPECT_EQ(LiveStreamBytes(), IcecastSourceRequest(Config(silent.port())).size());
-  Engine.sampleRate.store(0);
+  PublishOutputStopped(Engine);
 }
 
 TEST(StreamLive, NoAudioOutputFailsAndStopsDuringTheWait) {
-  Engine.sampleRate.store(0);
+  PublishOutputStopped(Engine);
   StartLiveStream(Engine, Config(ClosedPort()));
   ASSERT_TRUE(WaitFor([] { return LiveStreamState() == kStreamFailed; }, 2000));
   EXPECT_EQ(LiveStreamError(), L"No audio output is running");
@@ -392,4 +393,42 @@ TEST(StreamLive, NoAudioOutputFailsAndStopsDuringTheWait) {
   EXPECT_EQ(LiveStreamState(), kStreamOff);
   StopLiveStream();  // idempotent
   EXPECT_EQ(LiveStreamState(), kStreamOff);
+}
+
+// A rate left behind by an output that stopped is no output: the stream fails before it
+// connects, and the server never hears from it.
+TEST(StreamLive, ARateLeftByAStoppedOutputIsNoOutput) {
+  LoopbackPeer server([](NetSocket) {});
+  ASSERT_TRUE(server.ok());
+  PublishOutputStopped(Engine);
+  Engine.sampleRate.store(48000);
+  StartLiveStream(Engine, Config(server.port()));
+  ASSERT_TRUE(WaitFor([] { return LiveStreamState() == kStreamFailed; }, 2000));
+  EXPECT_EQ(LiveStreamError(), L"No audio output is running");
+  StopLiveStream();
+  server.Finish();
+  EXPECT_FALSE(server.accepted());
+  EXPECT_EQ(LiveStreamBytes(), 0u);
+  Engine.sampleRate.store(0);
+}
+
+// On air, the output goes away: after a short grace the stream ends with the reason instead of
+// holding the listeners on silence.
+TEST(StreamLive, AnOutputThatStopsOnAirEndsTheStream) {
+  LoopbackPeer server([](NetSocket s) {
+    ReceiveUntil(s, "\r\n\r\n");
+    Send(s, "HTTP/1.0 200 OK\r\n\r\n");
+    WaitForClose(s);
+  });
+  ASSERT_TRUE(server.ok());
+  PublishOutputStarted(Engine, 48000);
+  StartLiveStream(Engine, Config(server.port()));
+  ASSERT_TRUE(WaitFor([] { return LiveStreamState() == kStreamOnAir; }, 3000));
+  const uint64_t stoppedAt = MonotonicMs();
+  PublishOutputStopped(Engine);
+  ASSERT_TRUE(WaitFor([] { return LiveStreamState() == kStreamFailed; }, 5000));
+  const uint64_t took = MonotonicMs() - stoppedAt;
+  EXPECT_EQ(LiveStreamError(), L"No audio output is running");
+  EXPECT_GE(took, 1900u) << "a reopening device is given its time";
+  StopLiveStream();
 }

@@ -146,6 +146,10 @@ check "devices lists our sink with its channels" 'grep -qP "^output\t$main\t2\t$
 check "devices lists its monitor as an input" 'grep -qP "^input\t$main.monitor\t2\t" "$work/devices"'
 "$tool" play "$work/tone 440.wav" 2>/dev/null; rc=$?
 check "play without --seconds is a usage error (got $rc)" '[ $rc -eq 2 ]'
+for decks in 2x 0 5 99999999999999999999; do
+  "$tool" play "$work/tone 440.wav" --seconds 1 --decks "$decks" 2>/dev/null; rc=$?
+  check "play --decks $decks is a usage error (got $rc)" '[ $rc -eq 2 ]'
+done
 
 [ $fail -eq 0 ] && echo "PASS: audio play"
 exit $fail

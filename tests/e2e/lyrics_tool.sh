@@ -28,6 +28,19 @@ source: synced lyrics in the track'"'"'s tags
 [00:01.00]<00:01.00>Hel<00:01.40>lo <00:02.00>world
 [00:03.00]<00:03.00>Sec<00:03.50>ond" ]'
 
+# A later frame whose 2.4 size is not syncsafe (a common tagger fault) ends the tag's frames there;
+# the SYLT frame before it is still read, as mutagen reads it.
+cp base.mp3 badsize.mp3
+"$python" "$tagger" badsize.mp3 --sylt '[["First", 1000], ["Second", 2000]]' --plain-size-frame 3000
+check "mutagen still reads the SYLT frame" \
+  '[ "$("$python" -c "import mutagen.id3, sys; print(len(mutagen.id3.ID3(sys.argv[1]).getall(\"SYLT\")))" badsize.mp3)" = 1 ]'
+out=$("$tool" lyrics find badsize.mp3)
+check "the SYLT frame before a frame with a plain 2.4 size is read (got: $out)" '[ "$out" = "kind: Synced
+source: synced lyrics in the track'"'"'s tags
+[re:Veldmix 1.0.10]
+[00:01.00]First
+[00:02.00]Second" ]'
+
 "$tool" lyrics find base.mp3 >out 2>err; rc=$?
 check "a track without words says so (rc $rc: $(cat err))" \
   '[ $rc -eq 1 ] && [ ! -s out ] && grep -qxF "veldmix-tool lyrics: No words found for this track" err'

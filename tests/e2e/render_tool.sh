@@ -61,7 +61,7 @@ check "a missing track fails with exit 1 (got $rc)" '[ $rc -eq 1 ] && grep -q "l
 printf 'not a wav' >"$work/junk.wav"
 printf 'duration 1\nload D junk.wav\n' >"$work/bad.txt"
 "$tool" render "$work/bad.txt" "$work/bad.wav" 2>"$work/err"; rc=$?
-check "a damaged WAV fails with exit 1 (got $rc)" '[ $rc -eq 1 ] && grep -q "line 2: junk.wav: not a RIFF/WAVE file" "$work/err"'
+check "a damaged WAV fails with exit 1 (got $rc)" '[ $rc -eq 1 ] && grep -q "line 2: junk.wav: Can.t open this file" "$work/err"'
 "$tool" render "$work/mix.txt" 2>/dev/null; rc=$?
 check "a missing output path is a usage error (got $rc)" '[ $rc -eq 2 ]'
 check "render --help documents the script" '"$tool" render --help | grep -q "xfcurve linear|cut|power"'

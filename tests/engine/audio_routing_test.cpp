@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "support/audio_server.h"
 #include "support/temp_home.h"
-#include "ui/status_line.h"
 
 namespace {
 

@@ -11,23 +11,23 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/automix.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_commands.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
+#include "engine/side_slots.h"
 #include "library/files.h"
 #include "library/track_lists.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
-#include "screens/crossfader.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/deck_snapshot.h"
-#include "ui/side_slots.h"
-#include "ui/status_line.h"
 
 namespace {
 

@@ -10,7 +10,9 @@
 #include <tuple>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/deck_commands.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "karaoke/sing_request.h"
@@ -19,8 +21,6 @@
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/deck_snapshot.h"
-#include "ui/status_line.h"
 
 namespace {
 

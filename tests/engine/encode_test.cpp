@@ -46,6 +46,12 @@ long long DecodedFrames(const std::string& path) {
       RunCommand("ffmpeg -v error -i " + ShellQuote(path) + " -f s16le - 2>/dev/null").size() / 4);
 }
 
+std::vector<fs::path> FilesIn(const std::string& folder) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+  return files;
+}
+
 }  // namespace
 
 // At each rate MP3 allows: an MP3 stream at 320 kbit/s, the WAV's rate, stereo, and (gapless
@@ -144,4 +150,44 @@ TEST(EncodeFailure, KeepsTheWavAndLeavesNoPartialCopy) {
   EXPECT_EQ(error, L"The MP3 encoder isn't available — kept the WAV");
   EXPECT_FALSE(fs::exists(d + "/f.flac"));
   EXPECT_FALSE(fs::exists(d + "/f.flac.tmp"));
+}
+
+// A WAV without a frame has nothing to copy: refused with its own message, nothing written (an
+// encoder would make a file of headers that no player opens).
+TEST(EncodeFailure, AnEmptyRecordingIsRefused) {
+  TempHome home;
+  const std::string wav = ToneWav(home.path(), "empty.wav", 0, 48000);
+  for (const char* out : {"/empty.mp3", "/empty.flac"}) {
+    std::wstring error;
+    EXPECT_FALSE(Encode(wav, home.path() + out, &error)) << out;
+    EXPECT_EQ(error, L"The recording is empty \u2014 there is nothing to copy");
+    EXPECT_TRUE(FilesIn(home.path()).size() == 1) << "only the WAV";
+  }
+}
+
+// The read-back check decodes with the program's own decoder: a whole copy passes; a copy cut
+// short, one at another rate, one of headers only and one that is no audio at all do not.
+TEST(EncodeReadBack, OnlyAWholeCopyAtTheRightRatePasses) {
+  TempHome home;
+  const std::string d = home.path();
+  const std::string wav = ToneWav(d, "tone.wav", 96000, 48000);
+  std::wstring error, detail;
+  ASSERT_TRUE(Encode(wav, d + "/tone.mp3", &error)) << WideToUtf8(error);
+  EXPECT_TRUE(CopyReadsBack(Utf8ToWide(d + "/tone.mp3"), 48000, 96000, &detail)) << WideToUtf8(detail);
+  EXPECT_FALSE(CopyReadsBack(Utf8ToWide(d + "/tone.mp3"), 44100, 96000, &detail));
+  EXPECT_NE(detail.find(L"48000 Hz"), std::wstring::npos) << WideToUtf8(detail);
+
+  const std::string bytes = ReadRaw(d + "/tone.mp3");
+  WriteRaw(d + "/half.mp3", bytes.substr(0, bytes.size() / 2));
+  EXPECT_FALSE(CopyReadsBack(Utf8ToWide(d + "/half.mp3"), 48000, 96000, &detail));
+  // What an encoder makes of no sound at all: a few headers.
+  int status = -1;
+  RunCommand("ffmpeg -v error -f s16le -ar 48000 -ac 2 -i /dev/null -c:a libmp3lame " + ShellQuote(d + "/none.mp3") +
+                 " 2>&1",
+             &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_FALSE(CopyReadsBack(Utf8ToWide(d + "/none.mp3"), 48000, 96000, &detail));
+  WriteRaw(d + "/text.mp3", "not audio at all");
+  EXPECT_FALSE(CopyReadsBack(Utf8ToWide(d + "/text.mp3"), 48000, 96000, &detail));
+  EXPECT_NE(detail.find(L"doesn't open as audio"), std::wstring::npos) << WideToUtf8(detail);
 }

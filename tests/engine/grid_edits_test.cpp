@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -13,7 +14,6 @@
 #include "engine/undo.h"
 #include "library/track_info.h"
 #include "support/click_tracks.h"
-#include "ui/status_line.h"
 
 namespace {
 

@@ -47,21 +47,27 @@ void ReadCubic(const Track& t, double position, float& left, float& right) {
   }
 }
 
+ReadSources MixOf(const Track& t) {
+  ReadSources sources;
+  sources.mix = t.samples.data();
+  sources.frames = static_cast<int64_t>(t.frames);
+  return sources;
+}
+
 // Plays the track through the stretcher like the deck render: the position moves by `speed` per
 // output frame, grains read at `pitch`; returns the left channel.
 std::vector<float> Play(const Track& t, double speed, double pitch, int frames) {
   StretchState stretch;
   ResetStretch(stretch);
-  auto read = [&](int32_t, double pos, float& l, float& r) { ReadCubic(t, pos, l, r); };
-  std::vector<float> out(frames);
+  const ReadSources sources = MixOf(t);
+  std::vector<float> out(frames), run(2 * kGrainHopFrames);
   double position = 0.0;
-  for (int block = 0; block < frames; block += 480) {
-    for (int i = block; i < std::min(block + 480, frames); ++i) {
-      float frame[2];
-      StretchBlock(stretch, t, position, pitch, read, 1, frame);
-      out[i] = frame[0];
-      position += speed;
-    }
+  for (int i = 0; i < frames;) {
+    const int count = std::min({StretchRunLength(stretch), frames - i, 480 - i % 480});
+    StretchBlock(stretch, t, sources, position, pitch, count, run.data());
+    for (int j = 0; j < count; ++j) out[i + j] = run[2 * j];
+    position += speed * count;
+    i += count;
   }
   return out;
 }
@@ -96,8 +102,7 @@ TEST(Stretch, FirstGrainAfterAResetStartsExactlyAtThePosition) {
   stretch.grainPos[1] = 9999.0;
   ResetStretch(stretch);
   float frame[2];
-  auto read = [&](int32_t, double pos, float& l, float& r) { ReadCubic(t, pos, l, r); };
-  StretchBlock(stretch, t, 1234.25, 1.5, read, 1, frame);
+  StretchBlock(stretch, t, MixOf(t), 1234.25, 1.5, 1, frame);
   const int g = 1 - stretch.activeGrain;
   EXPECT_DOUBLE_EQ(stretch.grainPos[g], 1234.25 + 1.5);  // started there, then read once
   EXPECT_EQ(stretch.grainPhase[g], 1);

@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
 #include "engine/transport.h"
 #include "support/click_tracks.h"
-#include "ui/status_line.h"
 
 namespace {
 

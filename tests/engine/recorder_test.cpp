@@ -87,10 +87,10 @@ void ExpectRamp(const std::string& path, uint64_t frames) {
 // Every test leaves the one engine without a recording, taps or rate.
 class Recorder : public ::testing::Test {
  protected:
-  void SetUp() override { Engine.sampleRate.store(48000); }
+  void SetUp() override { PublishOutputStarted(Engine, 48000); }
   void TearDown() override {
     StopRecording();
-    Engine.sampleRate.store(0);
+    PublishOutputStopped(Engine);
   }
   TempHome home;
 };
@@ -133,12 +133,16 @@ TEST_F(Recorder, WritesExactlyTheFramesTheRenderDelivered) {
   EXPECT_EQ(ReadRaw(path), bytes);
 }
 
-TEST_F(Recorder, RefusesWithoutARateOrAWritableFile) {
+TEST_F(Recorder, RefusesWithoutARunningOutputOrAWritableFile) {
   const std::string path = home.path() + "/refused.wav";
-  Engine.sampleRate.store(0);
+  PublishOutputStopped(Engine);
+  EXPECT_EQ(Engine.sampleRate.load(), 0) << "a stopped output forgets its rate";
+  EXPECT_FALSE(StartRecording(Utf8ToWide(path)));
+  // A rate left behind by an output that is not running any more is no output either.
+  Engine.sampleRate.store(44100);
   EXPECT_FALSE(StartRecording(Utf8ToWide(path)));
   EXPECT_FALSE(fs::exists(path));
-  Engine.sampleRate.store(44100);
+  PublishOutputStarted(Engine, 44100);
 
   fs::create_directories(home.path() + "/folder.wav");
   EXPECT_FALSE(StartRecording(Utf8ToWide(home.path() + "/folder.wav")));
@@ -150,7 +154,7 @@ TEST_F(Recorder, RefusesWithoutARateOrAWritableFile) {
   EXPECT_FALSE(Engine.recording.load());
 
   // A tiny rate still gets the smallest ring.
-  Engine.sampleRate.store(3);
+  PublishOutputStarted(Engine, 3);
   ASSERT_TRUE(StartRecording(Utf8ToWide(path)));
   EXPECT_EQ(Engine.recordRing.capacity, 16u);
   StopRecording();
@@ -196,7 +200,7 @@ TEST_F(Recorder, WriteFailureStopsAndKeepsWhatReachedTheDisk) {
 TEST_F(Recorder, StopsCleanlyAtTheSizeLimit) {
   const std::string path = home.path() + "/limit.wav";
   constexpr uint64_t kLimit = 3000;
-  ASSERT_TRUE(StartRecording(Utf8ToWide(path), kLimit));
+  ASSERT_TRUE(StartRecording(Utf8ToWide(path), {.frames = kLimit}));
   MixProducer producer(kForever, 1);
   ASSERT_TRUE(WaitFor([] { return !Engine.recording.load(); }, 30000));
   producer.Stop();
@@ -253,9 +257,9 @@ TEST(RecorderDeathTest, StopsOnTheirOwnAreLogged) {
         getrlimit(RLIMIT_FSIZE, &small);
         small.rlim_cur = kWavHeaderBytes + 1000 * kWavBytesPerFrame;
         setrlimit(RLIMIT_FSIZE, &small);
-        Engine.sampleRate.store(48000);
+        PublishOutputStarted(Engine, 48000);
         for (const auto& [path, limit] : {std::pair{first, kWavMaxFrames}, std::pair{second, uint64_t(100)}}) {
-          if (!StartRecording(Utf8ToWide(path), limit)) std::_Exit(2);
+          if (!StartRecording(Utf8ToWide(path), {.frames = limit})) std::_Exit(2);
           MixProducer producer(kForever, 1);
           if (!WaitFor([] { return !Engine.recording.load(); }, 30000)) std::_Exit(3);
           producer.Stop();
@@ -282,7 +286,7 @@ TEST(Tap, SwitchingSizesEmptiesAndLeavesARunningTapAlone) {
                           {EnableLiveVideoTap, &Engine.liveVideoRing, &Engine.tapLiveVideo}};
   const float frames[20] = {};
   for (const TapCase& tap : taps) {
-    Engine.sampleRate.store(44100);
+    PublishOutputStarted(Engine, 44100);
     tap.enable(true);
     EXPECT_TRUE(tap.on->load());
     EXPECT_EQ(tap.ring->capacity, 44100u * 4);
@@ -293,7 +297,7 @@ TEST(Tap, SwitchingSizesEmptiesAndLeavesARunningTapAlone) {
     tap.enable(false);
     EXPECT_FALSE(tap.on->load());
     // An unknown rate still gives four seconds at the lowest rate.
-    Engine.sampleRate.store(0);
+    PublishOutputStopped(Engine);
     tap.enable(true);
     EXPECT_EQ(tap.ring->capacity, 8000u * 4);
     EXPECT_EQ(RingFill(*tap.ring), 0u);

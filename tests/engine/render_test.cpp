@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "engine/render.h"
 #include "engine/render_script.h"
+#include "engine/stem_controls.h"
 #include "engine/wav_file.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
@@ -140,6 +141,29 @@ TEST(DeckRender, ChannelFilterRangeAndDeadZone) {
   EXPECT_LT(Db(ToneLevel(1000, [](DeckState& d) { d.filter = -1.0f; }) / unity), -40.0);  // 150 Hz low-pass
   EXPECT_LT(Db(ToneLevel(1000, [](DeckState& d) { d.filter = 1.0f; }) / unity), -40.0);   // 6 kHz high-pass
   EXPECT_NEAR(Db(ToneLevel(100, [](DeckState& d) { d.filter = -1.0f; }) / unity), 0.0, 3.0);
+}
+
+TEST(DeckRender, ChannelFilterChangesGlideWithoutAClick) {
+  // A 200 Hz tone; the knob jumps between periods: on, across zero, further, and off again. The
+  // output may move from sample to sample no faster than the tone does through the filter's
+  // largest gain near 200 Hz on the way (two stages of Q 0.9: at most 1.35).
+  constexpr float kAmplitude = 0.5f;
+  const float ownStep = kAmplitude * static_cast<float>(2 * kPi * 200.0 / kRate);
+  auto engine = NewEngine();
+  DeckState& deck = engine->decks[0];
+  PlayNeutral(deck, Sine(200.0, kAmplitude));
+  Render(*engine, 0.1);
+  for (float knob : {-0.6f, 0.3f, -0.45f, 0.0f, 0.25f, 0.0f, 1.0f, -1.0f, 0.0f}) {
+    deck.filter = knob;
+    const std::vector<float> out = Left(Render(*engine, 0.3));
+    EXPECT_LE(MaxStep(out), 1.35f * ownStep) << "filter to " << knob;
+    EXPECT_NEAR(deck.filterLast, knob, 1e-6);  // settled within the 0.3 s
+  }
+  // The sounding value moves gradually: 50 ms after -1 is asked for it is about halfway.
+  deck.filter = -1.0f;
+  Render(*engine, 0.05);
+  EXPECT_GT(deck.filterLast, -0.75f);
+  EXPECT_LT(deck.filterLast, -0.25f);
 }
 
 TEST(DeckRender, KeyLockKeepsThePitchWhileTheTempoRises) {
@@ -501,36 +525,43 @@ TEST_F(RenderScriptTest, ErrorsNameTheLine) {
   EXPECT_EQ(error, "line 5: deck A is playing — pause it before loading");
 }
 
-TEST_F(RenderScriptTest, WavReaderRefusesDamagedFiles) {
-  const std::string good = ReadRaw(home_.path() + "/tone.wav");
-  TrackPtr track;
+TEST_F(RenderScriptTest, LoadsThroughTheDecoderAndReadsTheStemLines) {
+  // The deck's own decoder: a damaged file gives its message, named with its line.
+  WriteRaw(home_.path() + "/junk.wav", "RIFF....WAVEfmt not really");
+  EXPECT_EQ(ParseError("duration 1\nload A junk.wav\n"), "line 2: junk.wav: Can't open this file");
+  RenderScript script;
   std::string error;
-  ASSERT_TRUE(ReadWavTrack(Utf8ToWide(home_.path() + "/tone.wav"), track, error)) << error;
-  EXPECT_EQ(track->frames, 3u * kRate);
-  EXPECT_NEAR(track->samples[2 * 12], 0.5f * std::sin(2 * kPi * 440.0 * 12 / kRate), 2.0 / 32768);
-  struct Damage {
-    size_t offset;
-    std::string bytes;
-    const char* error;
-  };
-  const Damage cases[] = {
-      {0, "RIFX", "not a RIFF/WAVE file"},
-      {40, std::string("\xff\xff\xff\x7f", 4), "a chunk runs past the end of the file"},
-      {20, std::string("\x02\x00", 2), "only 16-bit PCM and 32-bit float WAV files can be read"},
-      {22, std::string("\x06\x00", 2), "only mono and stereo WAV files can be read"},
-      {24, std::string("\x00\x00\x00\x00", 4), "the sample rate 0 Hz is out of range"},
-      {36, "junk", "the file has no data chunk"},
-  };
-  for (const Damage& d : cases) {
-    std::string bytes = good;
-    bytes.replace(d.offset, d.bytes.size(), d.bytes);
-    WriteRaw(home_.path() + "/bad.wav", bytes);
-    EXPECT_FALSE(ReadWavTrack(Utf8ToWide(home_.path() + "/bad.wav"), track, error));
-    EXPECT_EQ(error, d.error);
-  }
-  WriteRaw(home_.path() + "/short.wav", good.substr(0, 12));
-  EXPECT_FALSE(ReadWavTrack(Utf8ToWide(home_.path() + "/short.wav"), track, error));
-  EXPECT_EQ(error, "the file has no format chunk");
+  ASSERT_TRUE(Parse("duration 1\nload A tone.wav\nstemgain A Drums 0.25\nkick a 0\nhat A 0.5\n"
+                    "fx A target bass\nfx A target all\nstempreset A instrumental\n",
+                    script, error))
+      << error;
+  ASSERT_EQ(script.commands.size(), 7u);
+  EXPECT_EQ(script.commands[0].track->frames, 3u * kRate);
+  EXPECT_NEAR(script.commands[0].track->samples[2 * 12], 0.5f * std::sin(2 * kPi * 440.0 * 12 / kRate), 2.0 / 32768);
+  EXPECT_EQ(script.commands[1].op, ScriptOp::StemGain);
+  EXPECT_EQ(script.commands[1].index, 1);
+  EXPECT_EQ(script.commands[4].index, 2);
+  EXPECT_EQ(script.commands[5].index, -1);
+  EXPECT_EQ(script.commands[6].index, static_cast<int>(kStemPresetInstrumental));
+  EXPECT_EQ(ParseError("duration 1\nstemgain A voice 0\n"), "line 2: the stem is vocals, drums, bass or melody, not \"voice\"");
+  EXPECT_EQ(ParseError("duration 1\nfx B target everything\n"),
+            "line 2: the effects target is vocals, drums, bass, melody or all, not \"everything\"");
+  EXPECT_EQ(ParseError("duration 1\nkick A 2\n"), "line 2: the value 2 lies outside 0..1");
+  EXPECT_EQ(ParseError("duration 1\nstempreset A karaoke\n"),
+            "line 2: the preset is none, vocals or instrumental, not \"karaoke\"");
+  EXPECT_EQ(ParseError("duration 1\nstems\n"), "line 2: usage: stems DECK");
+  // Without stems the instrumental preset works through the voice band.
+  auto engine = std::make_unique<AudioEngine>();
+  std::vector<float> out;
+  ASSERT_TRUE(RunRenderScript(*engine, script, out, error)) << error;
+  EXPECT_EQ(engine->decks[0].vocalMode, static_cast<int32_t>(kStemPresetInstrumental));
+  EXPECT_EQ(engine->decks[0].stemGain[1].load(), 0.25f);
+  EXPECT_EQ(engine->decks[0].stemFxTarget, -1);
+  EXPECT_EQ(engine->decks[0].kickTarget, 0.0f);
+  // A separation needs a track on the deck.
+  ASSERT_TRUE(Parse("duration 1\nat 0.5 stems C\n", script, error));
+  EXPECT_FALSE(RunRenderScript(*engine, script, out, error));
+  EXPECT_EQ(error, "line 2: deck C has no track");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "engine/beat_grid.h"
 #include "engine/builtin_sounds.h"
@@ -24,10 +25,11 @@
 #include "engine/wav_file.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
+#include "screens/sampler_menu.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "ui/status_line.h"
+#include "support/shown_status.h"
 
 namespace fs = std::filesystem;
 
@@ -207,6 +209,7 @@ TEST_F(PadRecording, OneBarOfTheMixFromTheNextBarBecomesAWav) {
   ASSERT_EQ(Engine.padRecordState.load(), kPadRecordDone);
   FinishPadRecording();
   EXPECT_EQ(Status.text, L"Recorded 2.0 s into bank A pad 3");
+  EXPECT_EQ(ShownStatusIn(kUiSpanish), L"Grabados 2.0 s en el banco A pad 3");
   EXPECT_EQ(Engine.padRecordState.load(), kPadRecordIdle);
   EXPECT_EQ(PadRecordTarget, -1);
 

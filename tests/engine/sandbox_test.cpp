@@ -9,18 +9,17 @@
 #include <thread>
 #include <vector>
 
+#include "app/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/automix.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
-#include "screens/crossfader.h"
-#include "screens/master_fx.h"
 #include "support/click_tracks.h"
-#include "ui/status_line.h"
 
 namespace {
 

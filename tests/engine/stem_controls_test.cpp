@@ -6,10 +6,15 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 
+#include "app/status_message.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -18,11 +23,13 @@
 #include "engine/stems.h"
 #include "platform/folders.h"
 #include "platform/onnx_runtime.h"
+#include "platform/system_info.h"
 #include "platform/text.h"
+#include "platform/thread_priority.h"
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
 #include "support/wav_probe.h"
-#include "ui/status_line.h"
+#include "support/shown_status.h"
 
 namespace fs = std::filesystem;
 
@@ -207,6 +214,7 @@ TEST_F(StemControlJobs, ASeparationRunsOnceAndAttachesItsStems) {
   EXPECT_EQ(stems->frames, DeckTrack(0)->frames);
   EXPECT_TRUE(Status.text.starts_with(L"Stems ready on deck A (")) << WideToUtf8(Status.text);
   EXPECT_TRUE(Status.text.ends_with(L" s on the CPU)"));
+  EXPECT_TRUE(ShownStatusIn(kUiGerman).starts_with(L"Stems bereit auf Deck A (")) << WideToUtf8(ShownStatusIn(kUiGerman));
 }
 
 TEST_F(StemControlJobs, EjectingDuringAJobCancelsItAndItsLateResultIsIgnored) {
@@ -224,4 +232,45 @@ TEST_F(StemControlJobs, EjectingDuringAJobCancelsItAndItsLateResultIsIgnored) {
   EXPECT_FALSE(view.stemsReady);
   EXPECT_FALSE(DeckStems(0));
   EXPECT_TRUE(Status.text.empty());
+}
+
+TEST_F(StemControlJobs, TheSeparationAndItsHelperThreadsRunBelowTheUiThread) {
+  // Every thread that works while the separation runs, other than this (the UI) thread, does so
+  // at a raised nice value: the worker, the spectrogram threads and the runtime's own.
+  const std::string self = std::to_string(CurrentThreadId());
+  std::map<std::string, std::pair<long, int>> seen;  // thread id: first CPU ticks seen, last nice
+  std::map<std::string, long> busy;                  // thread id: CPU ticks used while watched
+  const auto sample = [&] {
+    for (const auto& entry : fs::directory_iterator("/proc/self/task")) {
+      const std::string tid = entry.path().filename();
+      std::ifstream file(entry.path() / "stat");
+      std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      const size_t close = stat.rfind(')');
+      if (tid == self || close == std::string::npos) continue;
+      std::istringstream fields(stat.substr(close + 2));
+      std::vector<std::string> f{std::istream_iterator<std::string>(fields), std::istream_iterator<std::string>()};
+      if (f.size() < 17) continue;
+      const long ticks = std::stol(f[11]) + std::stol(f[12]);  // utime + stime
+      const int nice = std::stoi(f[16]);
+      auto [it, fresh] = seen.try_emplace(tid, ticks, nice);
+      if (!fresh) busy[tid] = ticks - it->second.first, it->second.second = nice;  // a new thread lowers itself first
+    }
+  };
+  const int uiNice = ThreadNiceValue();
+  sample();
+  ToggleStem(0, 1);
+  ASSERT_TRUE(LiveDeckViews[0].stemsRunning);
+  ASSERT_TRUE(DrainUntil([&] {
+    sample();
+    return !LiveDeckViews[0].stemsRunning;
+  }));
+  ASSERT_TRUE(LiveDeckViews[0].stemsReady) << WideToUtf8(LiveDeckViews[0].stemMessage);
+  EXPECT_EQ(ThreadNiceValue(), uiNice);
+  int working = 0;
+  for (const auto& [tid, ticks] : busy) {
+    if (ticks <= 0) continue;
+    ++working;
+    EXPECT_GE(seen[tid].second, uiNice + kBackgroundNiceStep) << "thread " << tid << " worked at normal priority";
+  }
+  EXPECT_GE(working, 2) << "the worker and at least one helper did the work";
 }

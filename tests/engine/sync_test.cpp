@@ -7,16 +7,16 @@
 #include <tuple>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "library/track_info.h"
 #include "platform/text.h"
 #include "support/click_tracks.h"
-#include "ui/deck_snapshot.h"
-#include "ui/side_slots.h"
-#include "ui/status_line.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/settings.h"
-#include "control/controller_input.h"
+#include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/transport.h"
@@ -16,8 +16,6 @@
 #include "library/track_info.h"
 #include "platform/text.h"
 #include "support/click_tracks.h"
-#include "ui/active_control.h"
-#include "ui/ui_input.h"
 
 namespace {
 

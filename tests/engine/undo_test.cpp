@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/status_message.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -14,7 +15,7 @@
 #include "library/track_info.h"
 #include "platform/text.h"
 #include "support/click_tracks.h"
-#include "ui/status_line.h"
+#include "support/shown_status.h"
 
 namespace {
 
@@ -110,6 +111,7 @@ TEST_F(UndoAndCues, MemoryCuesKeepTheirDistanceAndReportTheirTime) {
   Place(0, 61.62);  // 0.06 s away
   AddMemoryCue(0);
   EXPECT_EQ(Status.text, L"Memory cue 3 set at 1:01.6");
+  EXPECT_EQ(ShownStatusIn(kUiGerman), L"Memory-Cue 3 gesetzt bei 1:01.6");
   ASSERT_EQ(LiveDeckViews[0].memoryCues.size(), 3u);
   EXPECT_NEAR(LiveDeckViews[0].memoryCues[0], 1.30, 1e-9);
   EXPECT_NEAR(LiveDeckViews[0].memoryCues[2], 61.62, 1e-9);

@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "app/text_parse.h"
 #include "karaoke/lrc.h"
 #include "library/files.h"
 #include "platform/text.h"

@@ -5,13 +5,13 @@
 #include <limits>
 #include <string>
 
+#include "app/status_message.h"
 #include "app/test_mode.h"
 #include "library/database.h"
 #include "library/files.h"
 #include "library/track_info.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
-#include "ui/status_line.h"
 
 namespace fs = std::filesystem;
 

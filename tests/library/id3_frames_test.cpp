@@ -130,29 +130,21 @@ TEST(Id3Tags, ExtendedHeadersAreSkipped) {
   EXPECT_EQ(p.tag.frames.at(0).id, "TIT2");
 }
 
-// Hostile sizes, truncation and garbage: a specific reason and no frames at all.
-TEST(Id3Tags, MalformedTagsFailWhole) {
+// A bad header: a specific reason and no frames at all.
+TEST(Id3Tags, MalformedHeadersFailWhole) {
   const std::string good = Frame(4, "TIT2", "\x03ok");
   const struct {
     std::string bytes;
     std::wstring error;
   } cases[] = {
-      {Tag(3, Frame(3, "TIT2", "\x03ok") + Frame(3, "USLT", "abcde").replace(4, 4, BigEndian(0xFFFFFFFF))),
-       L"ID3 frame \"USLT\" declares 4294967295 bytes but only 5 remain"},
       {Tag(4, good + Frame(4, "TALB", std::string(40, 'a'))).substr(0, 60),
        L"The file ends inside its ID3 tag (60 of 73 bytes)"},
       {Tag(4, good).replace(6, 4, std::string("\x00\x00\x80\x10", 4)), L"The ID3 tag size is not a syncsafe number"},
-      {Tag(4, good + Frame(4, "TALB", "x").replace(4, 4, BigEndian(200))),
-       L"ID3 frame \"TALB\" size is not a syncsafe number"},
-      {Tag(4, good + "ti\x01T" + std::string(12, 'x')),
-       L"ID3 frame id \"ti\\x01T\" is not four capital letters or digits"},
       {Tag(3, BigEndian(100) + good, kExtendedFlag), L"The ID3 extended header declares 104 bytes but the tag holds 17"},
       {Tag(4, Syncsafe(2) + good, kExtendedFlag),
        L"The ID3 extended header declares 2 bytes, fewer than its own fields"},
       {Tag(4, "\x01\x80\x00\x00" + good, kExtendedFlag), L"The ID3 extended header size is not a syncsafe number"},
       {Tag(3, "ab", kExtendedFlag), L"The ID3 extended header runs past the tag"},
-      {Tag(4, Frame(4, "TIT2", "ab", 0x01)),
-       L"ID3 frame \"TIT2\" of 2 bytes is too short for the fields its flags announce"},
       {std::string("ID3\x04\x00\x00\x7F\x7F\x7F\x7F", 10) + good,
        L"The ID3 tag of 268435465 bytes is larger than the 64 MiB allowed"},
   };
@@ -163,8 +155,51 @@ TEST(Id3Tags, MalformedTagsFailWhole) {
     EXPECT_TRUE(p.tag.frames.empty());
     EXPECT_EQ(p.tag.version, 0);
   }
-  // The first frame was fine; still nothing is returned.
-  EXPECT_EQ(Parse(cases[0].bytes).tag.frames.size(), 0u);
+}
+
+// A bad frame ends the walk there: the frames before it stay, nothing after it is read, and
+// nothing is read past the tag (the bytes after it are not frames).
+TEST(Id3Tags, ABadFrameKeepsTheFramesBeforeIt) {
+  const std::string before = Frame(4, "SYLT", std::string("\x03" "eng\x02\x01\0a\0\0\0\0\x0A", 13)) + Frame(4, "TXXX", "");
+  const std::string after = Frame(4, "TIT2", "\x03late");
+  const std::string past = Frame(4, "TALB", "\x03outside");  // after the tag: never a frame
+  const struct {
+    std::string bytes;
+    std::wstring error;
+    size_t frames = 2;
+  } cases[] = {
+      // 2.4 sizes written as plain numbers, a common writer fault: C8 is not syncsafe ...
+      {Tag(4, before + Frame(4, "GEOB", std::string(200, 'g')).replace(4, 4, BigEndian(200)) + after) + past,
+       L"ID3 frame \"GEOB\" size is not a syncsafe number"},
+      // ... and 00 00 01 2C reads as 172, which lands inside the frame's own data (nothing tells
+      // that frame's size was wrong, so its first 172 bytes are kept).
+      {Tag(4, before + Frame(4, "GEOB", std::string(300, 'g')).replace(4, 4, BigEndian(300)) + after) + past,
+       L"ID3 frame id \"gggg\" is not four capital letters or digits", 3},
+      {Tag(4, before + Frame(4, "USLT", "abcde").replace(4, 4, Syncsafe(0x0FFFFFFF))) + past,
+       L"ID3 frame \"USLT\" declares 268435455 bytes but only 5 remain"},
+      {Tag(3, Frame(3, "SYLT", "x") + Frame(3, "TXXX", "") + Frame(3, "USLT", "abcde").replace(4, 4, BigEndian(6))) + past,
+       L"ID3 frame \"USLT\" declares 6 bytes but only 5 remain"},
+      {Tag(4, before + "ti\x01T" + std::string(12, 'x') + after) + past,
+       L"ID3 frame id \"ti\\x01T\" is not four capital letters or digits"},
+      {Tag(4, before + Frame(4, "TIT2", "ab", 0x01) + after) + past,
+       L"ID3 frame \"TIT2\" of 2 bytes is too short for the fields its flags announce"},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = Parse(c.bytes);
+    EXPECT_EQ(p.status, Id3Status::Partial) << WideToUtf8(c.error);
+    EXPECT_EQ(p.error, c.error);
+    ASSERT_EQ(p.tag.frames.size(), c.frames) << WideToUtf8(c.error);
+    EXPECT_EQ(p.tag.frames[0].id, "SYLT");
+    EXPECT_EQ(p.tag.frames[1].id, "TXXX");  // an empty frame is kept and the walk goes on
+    EXPECT_EQ(p.tag.bytes, c.bytes.size() - past.size());
+    if (c.frames == 3) {
+      EXPECT_EQ(Text(p.tag.frames[2].data), std::string(172, 'g'));
+    }
+  }
+  // A frame header cut by the tag's end is not read: the tag ends there.
+  const Parsed cut = Parse(Tag(4, before + std::string("TIT2\0\0", 6)) + past);
+  EXPECT_EQ(cut.status, Id3Status::Ok);
+  EXPECT_EQ(cut.tag.frames.size(), 2u);
 }
 
 TEST(Id3Tags, NoTagOtherVersionsAndMissingFiles) {

@@ -11,8 +11,10 @@
 
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/transport.h"
 #include "library/database.h"
 #include "library/now_playing.h"
@@ -20,12 +22,10 @@
 #include "library/track_lists.h"
 #include "platform/net.h"
 #include "platform/text.h"
-#include "screens/crossfader.h"
 #include "support/audio_server.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "ui/deck_snapshot.h"
 
 namespace {
 
@@ -95,24 +95,34 @@ TEST_F(NowPlayingStep, PlayPausePlayListsAndCountsOnce) {
   EXPECT_EQ(LoadLists()[kHistoryList].paths, Paths{a});
 }
 
-TEST_F(NowPlayingStep, EveryPlayStartIsListedButEachTrackCountsOncePerSession) {
+// History lists each load once: resuming A after B played adds nothing, loading A again does.
+// The play count is once per track and session.
+TEST_F(NowPlayingStep, EachLoadIsListedOnceAndEachTrackCountsOncePerSession) {
   const std::wstring a = Utf8ToWide(Click(120)), b = Utf8ToWide(Click(126));
   ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
   ASSERT_TRUE(LoadAndWait(1, WideToUtf8(b)));
   PlayPauseTick(0);
   PlayPauseTick(0);
-  PlayPauseTick(1);
-  PlayPauseTick(1);
+  PlayPauseTick(0);  // a resume of the same load
   PlayPauseTick(0);
-  EXPECT_EQ(History(), (Paths{a, b, a}));
-  EXPECT_EQ(FindTrackInfo(a)->playCount, 1);
-  EXPECT_EQ(FindTrackInfo(b)->playCount, 1);
+  PlayPauseTick(1);
+  PlayPauseTick(1);
+  PlayPauseTick(0);  // A resumed after B was listed
+  EXPECT_EQ(History(), (Paths{a, b}));
 
-  // Reloading the same file is still the same session's track.
   PlayPauseTick(0);
   ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
   PlayPauseTick(0);
+  EXPECT_EQ(History(), (Paths{a, b, a}));
+  EXPECT_EQ(LoadLists()[kHistoryList].paths, (Paths{a, b, a}));
   EXPECT_EQ(FindTrackInfo(a)->playCount, 1);
+  EXPECT_EQ(FindTrackInfo(b)->playCount, 1);
+
+  // The same load straight after itself still adds nothing.
+  PlayPauseTick(0);
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  PlayPauseTick(0);
+  EXPECT_EQ(History(), (Paths{a, b, a}));
 }
 
 TEST_F(NowPlayingStep, HistoryKeepsTheNewestThousand) {
@@ -240,7 +250,7 @@ TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
   config.Host = L"127.0.0.1";
   config.Port = peer.port();
   config.Password = L"hackme";
-  Engine.sampleRate.store(48000);
+  PublishOutputStarted(Engine, 48000);
   StartLiveStream(Engine, config);
   const bool onAir = WaitFor([] { return LiveStreamState() == kStreamOnAir; }, 5000);
   if (onAir) {
@@ -250,7 +260,7 @@ TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
     EXPECT_EQ(NowPlaying.announcedPath, Utf8ToWide(tagged));
   }
   StopLiveStream();
-  Engine.sampleRate.store(0);
+  PublishOutputStopped(Engine);
   ASSERT_TRUE(onAir) << LiveStreamError();
 }
 

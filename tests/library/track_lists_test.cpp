@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "app/status_message.h"
 #include "library/files.h"
 #include "library/track_lists.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
-#include "ui/status_line.h"
 
 namespace fs = std::filesystem;
 

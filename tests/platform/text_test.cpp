@@ -27,18 +27,3 @@ TEST(TextConversion, NonScalarWideBecomesReplacement) {
   bad.push_back(static_cast<wchar_t>(0x110000));
   EXPECT_EQ(WideToUtf8(bad), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
-
-TEST(TextNumbers, ParseInt64AcceptsOnlyWholeIntegers) {
-  long long v = 0;
-  EXPECT_TRUE(ParseInt64(L" -42 ", &v));
-  EXPECT_EQ(v, -42);
-  EXPECT_TRUE(ParseInt64(L"9223372036854775807", &v));
-  EXPECT_EQ(v, 9223372036854775807LL);
-  EXPECT_TRUE(ParseInt64(L"-9223372036854775808", &v));
-  EXPECT_EQ(v, -9223372036854775807LL - 1);
-  EXPECT_FALSE(ParseInt64(L"9223372036854775808", &v));
-  EXPECT_FALSE(ParseInt64(L"99999999999999999999999", &v));
-  EXPECT_FALSE(ParseInt64(L"12x", &v));
-  EXPECT_FALSE(ParseInt64(L"", &v));
-  EXPECT_FALSE(ParseInt64(L"-", &v));
-}

@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/status_message.h"
+#include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
 #include "screens/layout.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/status_line.h"
-#include "ui/ui_input.h"
 
 namespace {
 

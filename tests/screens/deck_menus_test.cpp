@@ -7,14 +7,14 @@
 #include <mutex>
 
 #include "app/settings.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/side_slots.h"
 #include "engine/undo.h"
 #include "library/track_lists.h"
 #include "support/click_tracks.h"
-#include "ui/deck_snapshot.h"
 #include "ui/modal.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
 
 namespace {
@@ -63,13 +63,17 @@ TEST_F(DeckMenus, DeckMenuListsItsEntriesInOrderWithTheirStates) {
                                            L"Auto cues from phrases (intro, drops, breaks, outro)",
                                            L"Clear all hot cues", L"Clear all memory cues",
                                            L"Reset EQ, filter and effects", L"Undo (Ctrl+Z)", L"",
-                                           L"Add to Prepare", L"Edit tags…", L"Show in Explorer"};
+                                           L"Add to Prepare", L"Edit tags…", L"Show in folder"};
   ASSERT_EQ(menu.size(), texts.size());
   for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(menu[i].text, texts[i]) << i;
   EXPECT_TRUE(menu[4].separator && menu[10].separator);
   EXPECT_FALSE(Find(menu, 1)->disabled);   // a paused deck with a track ejects
   EXPECT_TRUE(Find(menu, 11)->disabled);   // no memory cues
   EXPECT_TRUE(Find(menu, 8)->disabled);    // nothing to undo
+  EXPECT_TRUE(Find(menu, 9)->disabled);    // no tag editor to open yet
+  DeckMenuEditTags = [](const std::wstring&) {};
+  EXPECT_FALSE(Find(DeckMenuEntries(0), 9)->disabled);
+  DeckMenuEditTags = nullptr;
   // Two decks: one instant-double line, greyed while deck B is empty.
   ASSERT_EQ(menu[1].submenu.size(), 1u);
   EXPECT_EQ(menu[1].submenu[0].text, L"From deck B");

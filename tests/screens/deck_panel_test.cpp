@@ -9,13 +9,13 @@
 #include <string>
 
 #include "app/settings.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"
 #include "support/click_tracks.h"
 #include "tests/ui/widget_frames.h"
-#include "ui/deck_snapshot.h"
 #include "ui/offscreen.h"
 
 namespace {

@@ -8,13 +8,13 @@
 #include <mutex>
 
 #include "engine/beat_grid.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/undo.h"
 #include "support/click_tracks.h"
-#include "ui/deck_snapshot.h"
-#include "ui/status_line.h"
 #include "tests/ui/widget_frames.h"
+#include "ui/status_line.h"
 
 namespace {
 

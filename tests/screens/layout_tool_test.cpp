@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/settings.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "screens/deck_panel.h"
@@ -19,7 +20,6 @@
 #include "support/click_tracks.h"
 #include "support/wav_probe.h"
 #include "tests/ui/widget_frames.h"
-#include "ui/deck_snapshot.h"
 
 namespace {
 

@@ -12,30 +12,34 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "control/midi_learn.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
-#include "library/browser_screen.h"
+#include "engine/side_slots.h"
+#include "library/browser_view.h"
 #include "library/search_box.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
-#include "screens/crossfader.h"
+#include "screens/browser_screen.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
+#include "settings/help_screen.h"
+#include "settings/settings_screen.h"
 #include "screens/waveform.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/active_control.h"
-#include "ui/deck_snapshot.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
+#include "ui/keyboard.h"
+#include "platform/keymap.h"
 #include "ui/knobs.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -443,8 +447,55 @@ TEST_F(MainScreenFrame, PanelsBehindAnOverlaySeeNoWheelOrPress) {
   EXPECT_EQ(ActiveControlId, kCrossfaderControlId);
 }
 
+// The settings and help screens are still empty: opening one must not take the mouse from the
+// panels, and the button that opened it closes it again.
+TEST_F(MainScreenFrame, AnEmptySettingsOrHelpScreenLeavesTheMouseToThePanels) {
+  // Right-group buttons from the bar's right edge (8 in), 6 apart: ? 30 wide, ⚙ 34, MIC 56,
+  // MIDI 56, SHIFT 50, SANDBOX 74, GO LIVE 84.
+  const PointF help{kW - 8 - 15, 20}, gear{kW - 8 - 30 - 6 - 17, 20}, goLive{kW - 8 - 30 - 6 - 34 - 6 - 56 - 6 - 56 - 6 - 50 - 6 - 74 - 6 - 42, 20};
+  const Rc mixer = ComputeLayout(kW, kH, kLayoutFull, false, false).mixer;
+  const PointF fader{mixer.CenterX(), mixer.Bottom() - 31};
+  auto click = [](PointF at) {
+    Input.x = at.x, Input.y = at.y;
+    Input.pressed = Input.held = true;
+    DrawOneFrame();
+    Input.held = false, Input.released = true;
+    DrawOneFrame();
+  };
+  auto faderTakesThePress = [&] {
+    Input.x = fader.x, Input.y = fader.y;
+    Input.pressed = Input.held = true;
+    DrawOneFrame();
+    const bool grabbed = ActiveControlId == kCrossfaderControlId;
+    Input.held = false, Input.released = true;
+    DrawOneFrame();
+    return grabbed;
+  };
+  HelpOpen = SettingsOpen = false;
+  Settings.Stream = StreamConfig{};
+  Settings.Key = {};
+
+  click(gear);
+  ASSERT_TRUE(SettingsOpen);
+  EXPECT_TRUE(faderTakesThePress()) << "after the settings button";
+  click(gear);
+  EXPECT_FALSE(SettingsOpen);
+
+  OnKeyDown(KeyCode::F1, false, false, false);
+  ASSERT_TRUE(HelpOpen);
+  EXPECT_TRUE(faderTakesThePress()) << "after F1";
+  click(help);
+  EXPECT_FALSE(HelpOpen);
+
+  click(goLive);  // with no stream set up it asks for the broadcast settings
+  ASSERT_TRUE(SettingsOpen);
+  EXPECT_TRUE(faderTakesThePress()) << "after GO LIVE";
+  click(gear);
+  EXPECT_FALSE(SettingsOpen);
+}
+
 TEST_F(MainScreenFrame, APressOutsideTheSearchBoxTakesItsFocus) {
-  Browser.searchBox = Rc{100, 600, 200, 24};
+  BrowserScreen.searchBox = Rc{100, 600, 200, 24};
   SearchFocused = true;
   Input.x = 150, Input.y = 610, Input.pressed = true;
   DrawOneFrame();
@@ -513,7 +564,7 @@ class MainScreenDrag : public MainScreenFrame {
   }
   // A press on a browser row at (x, y): what DrawBrowser does.
   static void PressRow(float x, float y) {
-    Browser.pressX = x, Browser.pressY = y;
+    BrowserScreen.pressX = x, BrowserScreen.pressY = y;
     Input.x = x, Input.y = y;
     Input.held = true;
     ActiveControlId = kBrowserRowsControlId;

@@ -10,16 +10,16 @@
 #include <string>
 
 #include "app/settings.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/side_slots.h"
 #include "engine/transport.h"
 #include "screens/main_screen.h"
 #include "screens/overview.h"
 #include "screens/waveform.h"
 #include "support/click_tracks.h"
-#include "ui/deck_snapshot.h"
 #include "ui/offscreen.h"
-#include "ui/side_slots.h"
 #include "ui/widget_frames.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/engine.h"
@@ -11,7 +12,6 @@
 #include "screens/pads.h"
 #include "support/click_tracks.h"
 #include "tests/ui/widget_frames.h"
-#include "ui/deck_snapshot.h"
 
 namespace {
 
@@ -118,8 +118,8 @@ TEST_F(Pads, PadSizesTabLabelsAndRecordTarget) {
   EXPECT_EQ(RecordTargetPad(), 7) << "every pad named: pad 8";
   SamplerShot.padName[3].clear();
   EXPECT_EQ(RecordTargetPad(), 3);
-  EXPECT_EQ(NearestBeatValue(0.3f), 1);
-  EXPECT_EQ(NearestBeatValue(100.0f), kBeatValueCount - 1);
+  EXPECT_EQ(NearestBeatLength(0.3f), 1);
+  EXPECT_EQ(NearestBeatLength(100.0f), kBeatLengthCount - 1);
 }
 
 TEST_F(Pads, EffectRowsStepEffectsSwitchingOffAndCycleBeats) {

@@ -5,13 +5,13 @@
 #include <mutex>
 #include <numbers>
 
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "screens/deck_panel.h"
 #include "screens/pitch_jog.h"
 #include "support/click_tracks.h"
 #include "tests/ui/widget_frames.h"
-#include "ui/deck_snapshot.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
+#include "engine/side_slots.h"
 #include "platform/clock.h"
-#include "screens/crossfader.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
-#include "screens/master_section.h"
 #include "screens/mixer.h"
 #include "screens/slim_layout.h"
 #include "support/click_tracks.h"
@@ -21,7 +21,6 @@
 #include "tests/ui/widget_frames.h"
 #include "ui/offscreen.h"
 #include "ui/publish_controls.h"
-#include "ui/side_slots.h"
 
 namespace {
 

@@ -14,37 +14,35 @@
 #include "app/settings.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/mix_recording.h"
-#include "control/controller_input.h"
 #include "control/midi_learn.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/automix.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/recorder.h"
 #include "engine/sandbox.h"
-#include "karaoke/karaoke_panel_toggle.h"
+#include "karaoke/karaoke_panel.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
-#include "screens/crossfader.h"
 #include "screens/main_screen.h"
-#include "screens/master_fx.h"
 #include "settings/help_screen.h"
 #include "settings/settings_devices.h"
 #include "settings/settings_screen.h"
 #include "support/audio_server.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "ui/deck_snapshot.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
 #include "ui/offscreen.h"
 #include "ui/publish_controls.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 namespace fs = std::filesystem;
@@ -299,10 +297,13 @@ TEST_F(TopBarRecording, RecRecordsTheMixAndWritesTheTracklistBesideIt) {
   DeckSnapshots[0].playing = true;
   LiveDeckViews[0].fader = 0.0f;
   Settings.RecordFormat = kRecordFormatWav;
+  // A German desktop: the music folder is ~/Musik, and the messages say so.
+  fs::create_directories(home_.path() + "/config");
+  WriteRaw(home_.path() + "/config/user-dirs.dirs", "XDG_MUSIC_DIR=\"$HOME/Musik\"\n");
 
   Click(RightButton(kRecButtonId));
   ASSERT_TRUE(Engine.recording.load()) << WideToUtf8(Status.text);
-  const std::vector<fs::path> files = FilesIn(RecordingsFolder());
+  const std::vector<fs::path> files = FilesIn(fs::path(home_.path()) / "Musik" / "Veldmix Recordings");
   ASSERT_EQ(files.size(), 1u);
   const std::string name = files[0].filename().string();
   EXPECT_EQ(name.rfind("Veldmix mix ", 0), 0u) << name;
@@ -324,7 +325,7 @@ TEST_F(TopBarRecording, RecRecordsTheMixAndWritesTheTracklistBesideIt) {
 
   Click(RightButton(kRecButtonId));
   EXPECT_FALSE(Engine.recording.load());
-  EXPECT_EQ(Status.text, L"Recording saved to Music\\Veldmix Recordings");
+  EXPECT_EQ(Status.text, L"Recording saved to ~/Musik/Veldmix Recordings");
   EXPECT_TRUE(RecordingTracklist.empty());
   const WavProbe probe = ProbeWithSoxi(files[0].string());
   EXPECT_EQ(probe.frames, static_cast<long long>(Engine.recordFrames.load()));
@@ -357,7 +358,7 @@ TEST_F(TopBarRecording, StoppingSavesAnMp3CopyAndNoTracklistWhenNothingWasHeard)
         return !message.empty();
       },
       20000));
-  EXPECT_EQ(message, L"Mix saved as MP3 in Music\\Veldmix Recordings");
+  EXPECT_EQ(message, L"Mix saved as MP3 in ~/Music/Veldmix Recordings");
   EXPECT_FALSE(fs::exists(wav)) << "the WAV goes once its copy is whole";
   const fs::path mp3 = fs::path(wav).replace_extension(".mp3");
   ASSERT_TRUE(fs::exists(mp3));

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/phrases.h"
@@ -21,7 +22,6 @@
 #include "screens/overview.h"
 #include "screens/waveform.h"
 #include "support/click_tracks.h"
-#include "ui/deck_snapshot.h"
 #include "ui/offscreen.h"
 #include "ui/widget_frames.h"
 

@@ -14,10 +14,9 @@
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/recorder.h"
 #include "platform/text.h"
-#include "screens/crossfader.h"
-#include "screens/master_fx.h"
 #include "selftest/basic_test.h"
 #include "selftest/selftest_state.h"
 #include "selftest/selftest_tick.h"
@@ -76,11 +75,11 @@ class BasicRun : public ::testing::Test {
     SelfTest = SelfTestRequest{};
     SelfTest.active = true;
     SelfTest.outputPath = Utf8ToWide(out_ + "/mix.wav");
-    Engine.sampleRate.store(kTestRate);
+    PublishOutputStarted(Engine, kTestRate);
   }
   void TearDown() override {
     StopRecording();
-    Engine.sampleRate.store(0);
+    PublishOutputStopped(Engine);
     SelfTest = SelfTestRequest{};
     ResetSelfTest();
     ResetDecksForTest();
@@ -258,6 +257,27 @@ TEST_F(BasicRun, AnEmptyRecordingFailsAndGetsNoCopy) {
   EXPECT_FALSE(fs::exists(out_ + "/mix.mp3"));
 }
 
+// The sound server goes away 3 s in: the recorder gets no more mix, the run goes on to its end
+// and fails with how much was recorded and when the output stopped; the copy is made of what
+// there is.
+TEST_F(BasicRun, AnOutputThatStopsMidRunFailsNamingWhen) {
+  LoadTrack();
+  PlayFromTo(0.0, 3.0);
+  PublishOutputStopped(Engine);
+  testing::internal::CaptureStderr();
+  for (int tick = 31; tick <= 85; ++tick) TickAt(kT0 + tick / 10.0 + kTickLate);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(TestProgress.finished);
+  EXPECT_EQ(SelfTestFailures, 1);
+  EXPECT_EQ(SelfTestResults,
+            L"PASS  track loaded on deck A\nPASS  mix recorder started\nFAIL  mix recorded\nPASS  MP3 copy\n");
+  EXPECT_NE(err.find("mix recorded: the WAV " + out_ + "/mix.wav holds 3.1 s of the 8.5 s run: the audio output "
+                     "stopped 3.1 s into the run"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(ProbeWithSoxi(out_ + "/mix.wav").frames, 31LL * kPeriodsPerTick * kTestPeriod);
+}
+
 TEST_F(BasicRun, AFailedCopyFailsTheRun) {
   LoadTrack();
   fs::create_directories(out_ + "/mix.mp3");  // a folder where the copy should go
@@ -303,18 +323,19 @@ TEST_F(BasicRun, ALoadThatNeverEndsFailsAfterTheWait) {
 
 TEST_F(BasicRun, WithoutAnAudioOutputTheRunWaitsThenFails) {
   LoadTrack();
-  Engine.sampleRate.store(0);
+  PublishOutputStopped(Engine);
+  Engine.sampleRate.store(kTestRate);  // a rate left over from an output that stopped
   SelfTestTickAt(kT0);
-  EXPECT_EQ(TestProgress.start, 0.0) << "no recorder without an output rate";
+  EXPECT_EQ(TestProgress.start, 0.0) << "no recorder without a running output";
   EXPECT_FALSE(TestProgress.finished);
   SelfTestTickAt(kT0 + 1.0);
-  Engine.sampleRate.store(kTestRate);
+  PublishOutputStarted(Engine, kTestRate);
   SelfTestTickAt(kT0 + 2.0);
   EXPECT_EQ(TestProgress.start, kT0 + 2.0) << "the output came: the script starts then";
 
   StopRecording();
   ResetSelfTest();
-  Engine.sampleRate.store(0);
+  PublishOutputStopped(Engine);
   testing::internal::CaptureStderr();
   SelfTestTickAt(kT0);
   SelfTestTickAt(kT0 + kTrackWaitSeconds);

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
+#include "engine/control_input.h"
 #include "platform/draw_surface.h"
 #include "platform/text.h"
 #include "selftest/window_capture.h"
@@ -19,8 +21,6 @@
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
-#include "ui/status_line.h"
-#include "ui/ui_input.h"
 
 namespace fs = std::filesystem;
 

@@ -10,8 +10,8 @@
 #include "app/settings.h"
 #include "platform/folders.h"
 #include "platform/text.h"
+#include "settings/palette.h"
 #include "support/temp_home.h"
-#include "ui/palette.h"
 
 namespace {
 

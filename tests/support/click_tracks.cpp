@@ -12,6 +12,7 @@
 
 #include "app/settings.h"
 #include "engine/deck_commands.h"
+#include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/key_lock.h"
@@ -21,7 +22,6 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/wav_probe.h"
-#include "ui/deck_snapshot.h"
 
 namespace {
 

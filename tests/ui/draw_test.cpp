@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "engine/deck_view.h"
 #include "platform/draw_surface.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
@@ -549,6 +550,26 @@ TEST(DrawBitmaps, StretchedWithRoundedCorners) {
   EXPECT_GT(s.r(56, 14), 150);
   EXPECT_LT(s.b(56, 14), 100);
   EXPECT_NEAR(s.r(2, 47), 128, 2);
+}
+
+// The logo shipped in assets/ is found beside the program, decoded and drawn: deck A's blue on
+// the left, deck B's orange on the right, the lit lens between, the tile's corners cut.
+TEST(DrawBitmaps, TheShippedLogoIsFoundAndDrawn) {
+  Shot s = Render(120, 120, [] {
+    const std::shared_ptr<Bitmap> logo = LoadLogoBitmap();
+    ASSERT_NE(logo, nullptr) << "assets/logo.png was not found or not decoded";
+    EXPECT_EQ(logo, LoadLogoBitmap()) << "made once per device";
+    DrawImage(logo, Rc{24, 24, 72, 72}, 1, 12);
+  });
+  // Logo pixels (256 wide) map to 72 DIPs: the left disc's own part, the lens, the right disc's.
+  auto at = [](float logoX) { return static_cast<int>(24 + logoX * 72 / 256); };
+  const int mid = at(128);
+  EXPECT_GT(s.b(at(60), mid), s.r(at(60), mid) + 80) << "deck A's blue";
+  EXPECT_GT(s.r(at(195), mid), s.b(at(195), mid) + 80) << "deck B's orange";
+  EXPECT_GT(std::min({s.r(mid, mid), s.g(mid, mid), s.b(mid, mid)}), 200) << "the lit lens";
+  EXPECT_LT(s.lum(at(20), at(128)), 60) << "the dark tile";
+  EXPECT_LT(s.lum(25, 25), 30) << "the tile's rounded corner";
+  EXPECT_EQ(s.lum(10, 10), 0) << "nothing outside the rectangle";
 }
 
 TEST(DrawDevice, TargetsFollowTheScaleAndGenerationsRise) {

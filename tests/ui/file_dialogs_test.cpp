@@ -16,6 +16,7 @@
 
 #include "app/settings.h"
 #include "app/test_mode.h"
+#include "engine/control_input.h"
 #include "engine/engine.h"
 #include "engine/sampler.h"
 #include "engine/sandbox.h"
@@ -23,10 +24,10 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
+#include "screens/sampler_menu.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "ui/file_dialogs.h"
-#include "ui/ui_input.h"
 
 namespace {
 

@@ -9,22 +9,23 @@
 #include "app/settings.h"
 #include "broadcast/visualiser.h"
 #include "control/auto_map.h"
-#include "control/controller_input.h"
 #include "control/macros_panel.h"
 #include "control/mapping_table.h"
 #include "control/midi_learn.h"
 #include "engine/automix.h"
+#include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
+#include "engine/side_slots.h"
 #include "engine/undo.h"
 #include "karaoke/tap_sync.h"
-#include "library/browser_screen.h"
 #include "library/browser_selection.h"
+#include "library/browser_view.h"
 #include "library/search_box.h"
 #include "platform/clock.h"
 #include "platform/keymap.h"
 #include "platform/text.h"
-#include "screens/crossfader.h"
 #include "screens/grid_editor.h"
 #include "settings/help_screen.h"
 #include "settings/settings_screen.h"
@@ -35,10 +36,9 @@
 #include "support/temp_home.h"
 #include "ui/keyboard.h"
 #include "ui/modal.h"
-#include "ui/side_slots.h"
 #include "ui/status_line.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
+#include "support/shown_status.h"
 
 namespace {
 
@@ -392,6 +392,7 @@ TEST_F(KeyDecks, ALearnedKeyPressesItsControlInsteadOfItsShortcut) {
   EXPECT_EQ(MappingTable[MappingKey('X')], kTopBarButton);
   EXPECT_EQ(MappingKey('X'), 0xF00058u);
   EXPECT_EQ(Status.text, L"Key X mapped \u2014 it now overrides any built-in shortcut");
+  EXPECT_EQ(ShownStatusIn(kUiGerman), L"Taste X zugewiesen \u2014 sie ersetzt jetzt jedes eingebaute Tastenkürzel");
   EXPECT_EQ(midiLearnTarget, 0);
   midiLearnTarget = kTopBarButton + 2;
   Key(0xB3);

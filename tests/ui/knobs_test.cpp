@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "screens/crossfader.h"
+#include "engine/mixer_controls.h"
 #include "tests/ui/widget_frames.h"
 #include "ui/knobs.h"
 

@@ -15,6 +15,7 @@
 #include "engine/sampler_bank.h"
 #include "platform/menu_window.h"
 #include "platform/window.h"
+#include "screens/sampler_menu.h"
 #include "ui/modal.h"
 #include "ui/popup_menu.h"
 #include "support/temp_home.h"

@@ -7,9 +7,9 @@
 #include <functional>
 
 #include "control/midi_learn.h"
+#include "engine/control_input.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
-#include "ui/ui_input.h"
 #include "ui/widgets.h"
 
 class WidgetFrames : public ::testing::Test {

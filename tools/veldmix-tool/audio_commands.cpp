@@ -8,6 +8,7 @@
 
 #include "app/log.h"
 #include "app/settings.h"
+#include "app/text_parse.h"
 #include "engine/audio_file.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
@@ -36,9 +37,7 @@ constexpr const char kPlayUsage[] =
     "Exit 0 when the output played, 1 when it never opened or a step failed, 2 on bad usage.\n";
 
 bool ParseSeconds(const std::string& text, double& seconds) {
-  char* end = nullptr;
-  seconds = std::strtod(text.c_str(), &end);
-  return end != text.c_str() && *end == '\0' && std::isfinite(seconds) && seconds > 0.0 && seconds <= kMaxPlaySeconds;
+  return ParseNumber(text, &seconds, 0.0, kMaxPlaySeconds) && seconds > 0.0;
 }
 
 bool WaitForOutput(uint64_t timeoutMs) {
@@ -69,11 +68,12 @@ int RunPlay(const std::vector<std::string>& args) {
     } else if (a == "--device" && hasValue) {
       device = args[++i];
     } else if (a == "--decks" && hasValue) {
-      decks = std::atoi(args[++i].c_str());
-      if (decks < 1 || decks > kEngineDecks) {
+      int64_t n = 0;
+      if (!ParseInteger(args[++i], &n, 1, kEngineDecks)) {
         std::fprintf(stderr, "veldmix-tool play: --decks takes 1 to 4\n");
         return 2;
       }
+      decks = static_cast<int>(n);
     } else if (a == "--input") {
       input = true;
     } else if (file.empty() && a.rfind("--", 0) != 0) {
@@ -127,9 +127,11 @@ int RunPlay(const std::vector<std::string>& args) {
   }
   const uint64_t end = MonotonicMs() + static_cast<uint64_t>(seconds * 1000.0);
   bool everRan = started;
+  int32_t rate = RunningOutputRate(Engine);  // the output forgets its rate once stopped
   while (MonotonicMs() < end) {
     SleepMs(kPollMs);
     everRan = everRan || Engine.outputRunning.load();
+    if (RunningOutputRate(Engine) > 0) rate = RunningOutputRate(Engine);
   }
   if (!record.empty() && started) {
     StopRecording();
@@ -145,7 +147,7 @@ int RunPlay(const std::vector<std::string>& args) {
     return 1;
   }
   std::printf("played %.3f s: %d Hz, %d channels, %d-frame buffer, mode %d; %u dropout(s)\n", seconds,
-              Engine.sampleRate.load(), Engine.outputChannels.load(), Engine.bufferFrames.load(),
+              rate, Engine.outputChannels.load(), Engine.bufferFrames.load(),
               Engine.shareMode.load(), Engine.dropouts.load());
   return status;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/text_parse.h"
 #include "karaoke/cdg.h"
 #include "platform/draw_surface.h"
 #include "platform/files.h"
@@ -18,9 +19,7 @@ int RunCdg(const std::vector<std::string>& args) {
   double seconds = 0.0;
   bool secondsOk = false;
   if (args.size() == 3) {
-    const char* end = args[1].data() + args[1].size();
-    const auto [stop, error] = std::from_chars(args[1].data(), end, seconds);
-    secondsOk = error == std::errc() && stop == end && std::isfinite(seconds) && seconds >= 0.0;
+    secondsOk = ParseNumber(args[1], &seconds, 0.0);
   }
   if (!secondsOk) {
     std::fprintf(stderr, "usage: veldmix-tool cdg FILE SECONDS OUT.png\n");

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/text_parse.h"
 #include "engine/wav_file.h"
 #include "platform/text.h"
 #include "settings/demo_tracks.h"
@@ -12,12 +13,10 @@ namespace {
 
 // demo N OUT.wav: demo track N (1 or 2) rendered and written as 16-bit stereo WAV.
 int RunDemo(const std::vector<std::string>& args) {
-  int number = 0;
+  int64_t number = 0;
   bool ok = args.size() == 2;
   if (ok) {
-    const char* end = args[0].data() + args[0].size();
-    const auto [stop, error] = std::from_chars(args[0].data(), end, number);
-    ok = error == std::errc() && stop == end && number >= 1 && number <= static_cast<int>(DemoTrackSpecs.size());
+    ok = ParseInteger(args[0], &number, 1, static_cast<int64_t>(DemoTrackSpecs.size()));
   }
   if (!ok) {
     std::fprintf(stderr, "usage: veldmix-tool demo N OUT.wav   (N is 1 to %zu)\n", DemoTrackSpecs.size());

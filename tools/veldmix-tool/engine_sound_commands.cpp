@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "app/text_parse.h"
 #include "engine/builtin_sounds.h"
 #include "engine/wav_file.h"
 #include "platform/text.h"
@@ -13,8 +14,8 @@ int RunBuiltinCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool builtin N OUT.wav\n");
     return 2;
   }
-  long long n = -1;
-  if (!ParseInt64(Utf8ToWide(args[0]), &n) || n < 0 || n >= kBuiltinSoundCount) {
+  int64_t n = -1;
+  if (!ParseInteger(args[0], &n, 0, kBuiltinSoundCount - 1)) {
     std::fprintf(stderr, "veldmix-tool builtin: sound number must be 0 to %d, not \"%s\"\n",
                  kBuiltinSoundCount - 1, args[0].c_str());
     return 2;

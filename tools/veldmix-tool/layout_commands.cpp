@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/text_parse.h"
 #include "platform/text.h"
 #include "screens/deck_panel.h"
 #include "screens/grid_editor.h"
@@ -46,22 +47,20 @@ struct LayoutArgs {
 };
 
 bool ParseScale(const std::string& text, double* out) {
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(v >= kMinScale && v <= kMaxScale)) return false;
-  *out = v;
-  return true;
+  return ParseNumber(text, out, kMinScale, kMaxScale);
 }
 
 // Fills args from the command line; on a bad one prints why and returns false.
 bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
-  if (args.size() < 2 || !ParseInt64(Utf8ToWide(args[0]), &out->width) ||
-      !ParseInt64(Utf8ToWide(args[1]), &out->height) || out->width < kMinSidePixels ||
-      out->width > kMaxWidthPixels || out->height < kMinSidePixels || out->height > kMaxHeightPixels) {
+  int64_t width = 0, height = 0;
+  if (args.size() < 2 || !ParseInteger(args[0], &width, kMinSidePixels, kMaxWidthPixels) ||
+      !ParseInteger(args[1], &height, kMinSidePixels, kMaxHeightPixels)) {
     std::fprintf(stderr, "layout: WIDTH and HEIGHT must be whole pixels, %lld..%lld x %lld..%lld\n%s",
                  kMinSidePixels, kMaxWidthPixels, kMinSidePixels, kMaxHeightPixels, kLayoutUsage);
     return false;
   }
+  out->width = width;
+  out->height = height;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& option = args[i];
     if (i + 1 >= args.size()) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/text_parse.h"
 #include "engine/audio_file.h"
 #include "engine/stems.h"
 #include "karaoke/auto_timing.h"
@@ -68,11 +69,7 @@ int RunSave(const std::vector<std::string>& args) {
 }
 
 // A whole argument as a finite number of seconds, at least 0.
-bool ParseSeconds(const std::string& text, double* seconds) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, *seconds);
-  return error == std::errc() && stop == end && std::isfinite(*seconds) && *seconds >= 0.0;
-}
+bool ParseSeconds(const std::string& text, double* seconds) { return ParseNumber(text, seconds, 0.0); }
 
 // The kind and source, then the words as LRC.
 void PrintLyrics(const Lyrics& lyrics) {
@@ -88,10 +85,10 @@ int RunOnline(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool lyrics online ARTIST TITLE SECONDS\n");
     return 2;
   }
-  std::wstring message;
+  UiText message;
   const Lyrics lyrics = LookUpLrclib(Utf8ToWide(args[0]), Utf8ToWide(args[1]), seconds, &message);
   if (lyrics.kind == LyricsKind::None) {
-    std::fprintf(stderr, "veldmix-tool lyrics: %s\n", WideToUtf8(message).c_str());
+    std::fprintf(stderr, "veldmix-tool lyrics: %s\n", WideToUtf8(EnglishText(message)).c_str());
     return 1;
   }
   PrintLyrics(lyrics);

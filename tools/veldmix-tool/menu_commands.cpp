@@ -11,18 +11,20 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "app/text_parse.h"
+#include "engine/control_input.h"
 #include "engine/deck_view.h"
+#include "library/files.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "settings/palette.h"
 #include "tools/veldmix-tool/commands.h"
 #include "ui/draw.h"
 #include "ui/full_screen.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
-#include "ui/palette.h"
 #include "ui/popup_menu.h"
-#include "ui/ui_input.h"
 
 namespace {
 
@@ -53,7 +55,7 @@ std::vector<PopupMenuEntry> CheckMenu() {
                     MenuEntry(L"Right (B side)", 52)};
   return {MenuEntry(L"Eject", 1, true), doubles, MenuEntry(L"Sync lock (follow deck B's tempo)", 3), assign, MenuSeparator(),
           MenuEntry(L"Clear all hot cues", 4), MenuEntry(L"Reset EQ, filter and effects", 5), MenuSeparator(),
-          MenuEntry(L"Show in Explorer", 7)};
+          MenuEntry(L"Show in folder", 7)};
 }
 
 void Say(const std::string& line) {
@@ -169,6 +171,19 @@ void OnEvent(const WindowEvent& e) {
   }
 }
 
+// "X,Y,W,H" in pixels, W and H at least 200; false for anything else.
+bool ParseRect(const std::wstring& text, PixelRect* rect) {
+  constexpr int64_t kMinSide = 200, kMaxCoordinate = 1 << 20;
+  const std::vector<std::wstring> parts = SplitString(text, L',');
+  int64_t v[4] = {};
+  if (parts.size() != 4 || !ParseInteger(parts[0], &v[0], -kMaxCoordinate, kMaxCoordinate) ||
+      !ParseInteger(parts[1], &v[1], -kMaxCoordinate, kMaxCoordinate) ||
+      !ParseInteger(parts[2], &v[2], kMinSide, kMaxCoordinate) || !ParseInteger(parts[3], &v[3], kMinSide, kMaxCoordinate))
+    return false;
+  *rect = PixelRect{static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]), static_cast<int>(v[3])};
+  return true;
+}
+
 // Arguments: [--state FILE] [--rect X,Y,W,H] [--maximised] [--load-while-open]
 int RunMenuCheck(const std::vector<std::string>& args) {
   PixelRect rect{40, 40, 900, 600};
@@ -177,8 +192,7 @@ int RunMenuCheck(const std::vector<std::string>& args) {
     if (args[i] == "--state" && i + 1 < args.size()) {
       Check.statePath = args[++i];
     } else if (args[i] == "--rect" && i + 1 < args.size()) {
-      if (std::sscanf(args[++i].c_str(), "%d,%d,%d,%d", &rect.x, &rect.y, &rect.w, &rect.h) != 4 || rect.w < 200 ||
-          rect.h < 200) {
+      if (!ParseRect(Utf8ToWide(args[++i]), &rect)) {
         std::fprintf(stderr, "veldmix-tool menu-check: --rect wants X,Y,W,H (W and H at least 200)\n");
         return 2;
       }

@@ -10,6 +10,7 @@
 #include <vector>
 
 
+#include "app/text_parse.h"
 #include "broadcast/rtmp_publisher.h"
 #include "broadcast/rtmp_test_server.h"
 #include "broadcast/video_encoders.h"
@@ -46,24 +47,16 @@ constexpr const char kHandshakeHelp[] =
     "Runs the TLS (rtmps) and RTMP handshakes against URL and prints 1, 0 or -1; the message goes\n"
     "to stderr. Exits 0 only for 1.\n";
 
-bool ParseNumber(const std::string& text, double lo, double hi, double* out) {
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(v >= lo && v <= hi)) return false;
-  *out = v;
-  return true;
-}
-
 // Reads "--seconds N" and "--height H" after `positional` leading arguments.
 bool ParseOptions(const std::vector<std::string>& args, size_t positional, double* seconds, int* height) {
   if (args.size() < positional) return false;
   for (size_t i = positional; i < args.size(); i += 2) {
     if (i + 1 >= args.size()) return false;
     double v = 0;
-    if (args[i] == "--seconds" && ParseNumber(args[i + 1], 0.1, kMaxSeconds, &v)) {
+    if (args[i] == "--seconds" && ParseNumber(args[i + 1], &v, 0.1, kMaxSeconds)) {
       *seconds = v;
     } else if (args[i] == "--height" && height && (args[i + 1] == "720" || args[i + 1] == "1080")) {
-      *height = std::atoi(args[i + 1].c_str());
+      *height = args[i + 1] == "720" ? 720 : 1080;
     } else {
       return false;
     }
@@ -104,9 +97,7 @@ int RunPublish(const std::vector<std::string>& args) {
   RtmpUrl url;
   std::wstring error;
   if (!ParseRtmpUrl(Utf8ToWide(args[0]), &url, &error)) return Fail(error);
-  std::string key = args[1];
-  while (!key.empty() && std::isspace(static_cast<unsigned char>(key.back()))) key.pop_back();
-  key.erase(0, key.find_first_not_of(" \t\r\n"));
+  const std::string key = WideToUtf8(TrimSpace(Utf8ToWide(args[1])));
   if (key.empty()) return Fail(L"Paste your stream key first (the service's live dashboard shows it)");
   const int width = height >= 1080 ? 1920 : 1280;
   height = height >= 1080 ? 1080 : 720;
@@ -178,7 +169,7 @@ int RunPublish(const std::vector<std::string>& args) {
 
 int RunRtmpServer(const std::vector<std::string>& args) {
   double seconds = 30, port = 0;
-  if (args.empty() || !ParseNumber(args[0], 0, 65535, &port) || !ParseOptions(args, 1, &seconds, nullptr)) {
+  if (args.empty() || !ParseNumber(args[0], &port, 0, 65535) || !ParseOptions(args, 1, &seconds, nullptr)) {
     std::fputs(kServerHelp, stderr);
     return 2;
   }

@@ -25,8 +25,8 @@ constexpr const char kRenderHelp[] =
     "  duration SECONDS             length of the render, up to 600 (required)\n"
     "  [at SECONDS] COMMAND ARGS    applied before the first period starting at or after SECONDS\n"
     "Commands:\n"
-    "  load DECK FILE               16-bit PCM or 32-bit float WAV, mono or stereo; relative to\n"
-    "                               the script's folder; refused while the deck plays\n"
+    "  load DECK FILE               any audio file a deck plays (WAV, MP3, FLAC, ...); relative\n"
+    "                               to the script's folder; refused while the deck plays\n"
     "  play DECK | pause DECK\n"
     "  seek DECK SECONDS\n"
     "  tempo DECK PERCENT           -50..50\n"
@@ -45,6 +45,14 @@ constexpr const char kRenderHelp[] =
     "  loop DECK in|out [SECONDS]   without SECONDS: the deck's position\n"
     "  loop DECK on|off\n"
     "  master VALUE                 master volume 0..1 (0.8 = unity)\n"
+    "  stems DECK                   separate the deck's track with the models in \"Models\" beside\n"
+    "                               the program (the render waits); every deck with the track\n"
+    "                               takes the stems\n"
+    "  stemgain DECK vocals|drums|bass|melody VALUE   0..1\n"
+    "  kick DECK VALUE | hat DECK VALUE               0..1: KICK / HI-HAT in the drums stem\n"
+    "  fx DECK target vocals|drums|bass|melody|all    what the deck effects act on\n"
+    "  stempreset DECK none|vocals|instrumental       through the stems once they are attached,\n"
+    "                                                 else through the voice band\n"
     "Errors print \"line N: ...\" and exit 1.\n";
 
 std::wstring FolderOf(const std::wstring& path) {

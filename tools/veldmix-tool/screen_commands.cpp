@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/settings.h"
 #include "app/test_mode.h"
+#include "app/text_parse.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "platform/clock.h"
@@ -49,10 +50,9 @@ struct ScreenArgs {
 };
 
 bool ParseInt(const std::string& text, int low, int high, int* value) {
-  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-  const int v = std::stoi(text);
-  if (v < low || v > high) return false;
-  *value = v;
+  int64_t v = 0;
+  if (!ParseInteger(text, &v, low, high)) return false;
+  *value = static_cast<int>(v);
   return true;
 }
 

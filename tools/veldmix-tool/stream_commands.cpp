@@ -8,11 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "app/text_parse.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/speed_test.h"
+#include "engine/audio_file.h"
 #include "engine/engine.h"
 #include "engine/render.h"
-#include "engine/render_script.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "tools/veldmix-tool/commands.h"
@@ -38,14 +39,6 @@ constexpr const char kSpeedHelp[] =
     "usage: veldmix-tool speedtest URL\n"
     "Runs the connection speed test against the service at URL (e.g. https://127.0.0.1:8443)\n"
     "and prints the latency and the download and upload rates, or the failure text (exit 1).\n";
-
-bool ParseNumber(const std::string& text, double lo, double hi, double* out) {
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(v >= lo && v <= hi)) return false;
-  *out = v;
-  return true;
-}
 
 // Drives RenderMix once per period at real-time pace, as the output thread would.
 void RenderPaced(int32_t rate, const std::atomic<bool>& stop) {
@@ -80,7 +73,7 @@ int RunStream(const std::vector<std::string>& args) {
     } else if (a == "--host") {
       config.Host = Utf8ToWide(args[++i]);
     } else if (a == "--port") {
-      if (!ParseNumber(args[++i], 1, 65534, &port)) return std::fputs("stream: bad --port\n", stderr), 2;
+      if (!ParseNumber(args[++i], &port, 1, 65534)) return std::fputs("stream: bad --port\n", stderr), 2;
     } else if (a == "--mount") {
       config.Mount = Utf8ToWide(args[++i]);
     } else if (a == "--user") {
@@ -90,14 +83,14 @@ int RunStream(const std::vector<std::string>& args) {
     } else if (a == "--name") {
       config.Name = Utf8ToWide(args[++i]);
     } else if (a == "--bitrate") {
-      if (!ParseNumber(args[++i], 32, 320, &bitrate)) return std::fputs("stream: bad --bitrate\n", stderr), 2;
+      if (!ParseNumber(args[++i], &bitrate, 32, 320)) return std::fputs("stream: bad --bitrate\n", stderr), 2;
     } else if (a == "--title") {
       title = args[++i];
       haveTitle = true;
     } else if (a == "--seconds") {
-      if (!ParseNumber(args[++i], 0.1, kToolMaxSeconds, &seconds)) return std::fputs("stream: bad --seconds\n", stderr), 2;
+      if (!ParseNumber(args[++i], &seconds, 0.1, kToolMaxSeconds)) return std::fputs("stream: bad --seconds\n", stderr), 2;
     } else if (a == "--rate") {
-      if (!ParseNumber(args[++i], 8000, 192000, &rate)) return std::fputs("stream: bad --rate\n", stderr), 2;
+      if (!ParseNumber(args[++i], &rate, 8000, 192000)) return std::fputs("stream: bad --rate\n", stderr), 2;
     } else if (file.empty() && a.rfind("--", 0) != 0) {
       file = a;
     } else {
@@ -112,10 +105,10 @@ int RunStream(const std::vector<std::string>& args) {
   config.Port = static_cast<int32_t>(port);
   config.Bitrate = static_cast<int32_t>(bitrate);
 
-  TrackPtr track;
-  std::string why;
-  if (!ReadWavTrack(Utf8ToWide(file), track, why)) {
-    std::fprintf(stderr, "stream: %s: %s\n", file.c_str(), why.c_str());
+  std::wstring why;
+  const TrackPtr track = DecodeFile(Utf8ToWide(file), nullptr, &why, false);
+  if (!track) {
+    std::fprintf(stderr, "stream: %s: %s\n", file.c_str(), WideToUtf8(why).c_str());
     return 1;
   }
   const int32_t engineRate = static_cast<int32_t>(rate);
@@ -126,7 +119,7 @@ int RunStream(const std::vector<std::string>& args) {
     Engine.decks[0].position = 0.0;
     Engine.decks[0].playing = true;
   }
-  Engine.sampleRate.store(engineRate);
+  PublishOutputStarted(Engine, engineRate);  // the paced render below stands in for the output
   std::atomic<bool> stopRender{false};
   std::thread render(RenderPaced, engineRate, std::cref(stopRender));
 
@@ -159,6 +152,7 @@ int RunStream(const std::vector<std::string>& args) {
   const uint64_t stopMs = MonotonicMs() - stopStart;
   stopRender.store(true);
   render.join();
+  PublishOutputStopped(Engine);
   std::printf("bytes %llu\nstop_ms %llu\n", static_cast<unsigned long long>(LiveStreamBytes()),
               static_cast<unsigned long long>(stopMs));
   if (failed || finalState != kStreamOnAir) {

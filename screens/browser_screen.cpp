@@ -1,6 +1,6 @@
-#include "library/browser_screen.h"
+#include "screens/browser_screen.h"
 
-BrowserState Browser;
+BrowserScreenState BrowserScreen;
 std::vector<ListDropRow> SidebarListRows;
 
 namespace {

@@ -1,13 +1,12 @@
 #pragma once
-// The frame's input as every widget reads it: the mouse record, written by the main window
-// procedure, and the control ids that keys and controllers press, hold, release or set this
-// frame. The frame driver clears the one-frame parts after each drawn frame (EndFrameInput).
+// The frame's control input, as widgets, deck commands, controllers, the remote and macros share
+// it: the mouse record (written by the main window procedure), the control being dragged with the
+// mouse, the control ids that keys and controllers press, hold, release or set, and the one SHIFT
+// state. The frame driver clears the one-frame parts after each drawn frame (EndFrameInput).
 // UI thread only.
 #include <cstdint>
 #include <map>
 #include <set>
-
-#include "ui/active_control.h"
 
 struct UiInput {
   float x = 0.0f;               // last mouse position, device-independent pixels (signed)
@@ -28,14 +27,33 @@ struct UiInput {
 // The one input record.
 inline UiInput Input;
 
-// Control ids pressed and released this frame by mapped keys and controller buttons.
+// --- The control held with the mouse ---
+inline constexpr int32_t kNoActiveControl = 0;
+// The ControlId pressed with the left mouse button and not yet released; 0 = none. The frame
+// driver clears it after a frame in which the button is no longer held.
+extern int32_t ActiveControlId;
+// The dragged control's value and its mouse coordinate along the drag axis at the press; only the
+// control named by ActiveControlId reads them.
+extern float DragStartValue;
+extern float DragStartCoord;
+
+// --- Controls moved by keys, controllers, the remote and macros ---
+// Control ids pressed and released this frame.
 inline std::set<int32_t> pressedIds;
 inline std::set<int32_t> releasedIds;
-// Control ids held by mapped keys and controller buttons, from their down to their up event;
-// not per frame. Defined with the controller input.
+// Control ids held from their down to their up event; not per frame.
 extern std::set<int32_t> heldIds;
 // This frame's absolute controller positions (0..1) by control id: faders and knobs on a controller.
 inline std::map<int32_t, float> absolutePositions;
+
+// --- SHIFT ---
+inline constexpr int32_t kShiftControlId = 33;  // the top bar's SHIFT button
+// Set while a controller's mapped SHIFT control is down.
+extern bool ControllerShiftHeld;
+// Whether SHIFT is held: by a controller, as a held control 33, or pressed with the mouse.
+bool IsUiControlHeld();
+// IsUiControlHeld, or a Shift key of the keyboard is down: what the deck's SHIFT layers read.
+bool AnyShiftHeld();
 
 // Clears the one-frame fields; the position, `held` and `shiftHeld` stay.
 inline void ClearFrameInput(UiInput& input) {

@@ -1,21 +1,17 @@
-#include "screens/tracklist_text.h"
+#include "library/tracklist_text.h"
 
 #include <fmt/xchar.h>
 
-#include <filesystem>
-
 #include "app/settings.h"
+#include "engine/deck_view.h"
 #include "engine/musical_keys.h"
 #include "engine/tags.h"
 #include "library/track_info.h"
-#include "ui/draw.h"
 
 namespace {
 
 constexpr const wchar_t* kArtistTitleDash = L" \u2013 ";
 constexpr const wchar_t* kLineEnd = L"\r\n";
-
-std::wstring FileNameOf(const std::wstring& path) { return std::filesystem::path(path).filename().wstring(); }
 
 // "artist – title" from the tags, the file's name standing in for an empty title.
 std::wstring TrackName(const std::wstring& path) {

@@ -1,5 +1,6 @@
 #pragma once
-// The skin colours every panel draws with, and the colour type the drawing calls take.
+// The skin colours every panel draws with (built from the [Look] settings by LoadSkin), and the
+// colour type the drawing calls take.
 #include <cstdint>
 
 // One colour as the drawing layer takes it: red, green, blue and alpha, each 0..1.

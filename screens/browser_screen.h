@@ -1,10 +1,9 @@
 #pragma once
-// The library browser as the main screen sees it: the panel it draws, its visible rows and the
-// row pressed for a drag, the search box's rectangle for the focus rule, and the sidebar's list
-// rows that a dragged row can be dropped on. Until the browser screen is built it shows no rows.
+// The library browser as the main screen draws it: the panel, where a row was pressed for a drag,
+// the search box's rectangle for the focus rule, and the sidebar's list rows that a dragged row
+// can be dropped on. Its rows and selection are the browser's view (library/browser_view.h).
 // UI thread.
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "ui/draw.h"
@@ -12,18 +11,12 @@
 // The browser's track rows; a press on one makes this the active control.
 inline constexpr int32_t kBrowserRowsControlId = 17;
 
-struct BrowserRow {
-  std::wstring path;
-  std::wstring title;
-};
-
-struct BrowserState {
-  std::vector<BrowserRow> rows;  // the visible order
-  int selectedRow = -1;          // index into rows; -1 none
+// What the browser drew this frame and where its last row press was.
+struct BrowserScreenState {
   float pressX = 0, pressY = 0;  // where the last row press was (DIPs)
   Rc searchBox;                  // the quick-search box this frame; empty while it is not drawn
 };
-extern BrowserState Browser;
+extern BrowserScreenState BrowserScreen;
 
 // A sidebar list row registered while the browser draws: a dragged row released on it is added
 // to that list.

@@ -1,4 +1,4 @@
-#include "ui/deck_snapshot.h"
+#include "engine/deck_snapshot.h"
 
 #include <algorithm>
 #include <iterator>

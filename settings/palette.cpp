@@ -1,4 +1,4 @@
-#include "ui/palette.h"
+#include "settings/palette.h"
 
 // Constant-initialised, so the defaults hold before any other global's constructor runs.
 constinit Palette Pal = kDefaultPalette;

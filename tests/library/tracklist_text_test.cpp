@@ -1,4 +1,4 @@
-#include "screens/tracklist_text.h"
+#include "library/tracklist_text.h"
 
 #include <gtest/gtest.h>
 

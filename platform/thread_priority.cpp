@@ -1,0 +1,27 @@
+#include "platform/thread_priority.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+constexpr int kLowestNice = 19;
+
+}  // namespace
+
+bool LowerThreadPriority() {
+  // On Linux the nice value belongs to each thread: PRIO_PROCESS with the thread's own id
+  // changes that thread alone.
+  const id_t self = static_cast<id_t>(gettid());
+  const int now = ThreadNiceValue();
+  return setpriority(PRIO_PROCESS, self, std::min(now + kBackgroundNiceStep, kLowestNice)) == 0;
+}
+
+int ThreadNiceValue() {
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  return errno == 0 ? nice : 0;
+}

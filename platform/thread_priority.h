@@ -1,0 +1,12 @@
+#pragma once
+// Thread priorities for background work: a long computation (stem separation and the threads
+// it starts) yields the processor to the UI and audio threads.
+
+// How far background threads are lowered: the nice value added to the calling thread's.
+inline constexpr int kBackgroundNiceStep = 10;
+
+// Lowers the calling thread (only it) below the normal priority; threads it starts afterwards
+// inherit the lower priority. True when the system took it.
+bool LowerThreadPriority();
+// The calling thread's nice value (0 normal, higher is lower priority).
+int ThreadNiceValue();

@@ -1,0 +1,3 @@
+#include "screens/karaoke_panel.h"
+
+std::vector<SingerDropRow> SingerRows;

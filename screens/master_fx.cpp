@@ -1,3 +1,0 @@
-#include "screens/master_fx.h"
-
-MasterFxSelection MasterFx;

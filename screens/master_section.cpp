@@ -1,3 +1,0 @@
-#include "screens/master_section.h"
-
-MasterSectionValues MasterSection;

@@ -1,0 +1,11 @@
+#include "support/shown_status.h"
+
+#include "app/status_message.h"
+
+std::wstring ShownStatusIn(int language) {
+  const int saved = UiLanguage();
+  SetUiLanguage(language);
+  std::wstring shown = TranslateFilled(Status.message);
+  SetUiLanguage(saved);
+  return shown;
+}
