@@ -119,7 +119,7 @@ shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail 
 # Text read from a part of a screenshot: crop x y w h, enlarged for tesseract.
 ocr() {  # shot x y w h
   convert "$artifacts/$1.png" -crop "$4x$5+$2+$3" +repage -resize 300% -colorspace Gray -negate "$work/ocr.png"
-  tesseract "$work/ocr.png" - 2>/dev/null | tr -s ' \n' ' '
+  OMP_THREAD_LIMIT=1 tesseract "$work/ocr.png" - 2>/dev/null | tr -s ' \n' ' '
 }
 red() { convert "$artifacts/$1.png" -format "%[fx:int(255*p{$2,$3}.r)]" info:; }
 # The frame is laid out for the new size: at y = 300 the right deck panel (lighter than 16 in red)

@@ -13,7 +13,7 @@ sox -n -r 44100 -c 2 "$work/tone.wav" synth 6 sine 440 2>/dev/null || { echo "FA
 words() {  # LANG-NUMBER: the frame's words, upper-cased, one per line
   "$tool" screen "$work/f$1.png" --lang "$1" --size 1600x1000 "$work/tone.wav" >/dev/null 2>&1 || return 1
   convert "$work/f$1.png" -resize 200% -colorspace Gray -negate "$work/g$1.png" || return 1
-  tesseract "$work/g$1.png" - 2>/dev/null | tr 'a-zà-ú' 'A-ZÀ-Ú' | tr -s ' \t' '\n\n' >"$work/w$1.txt"
+  OMP_THREAD_LIMIT=1 tesseract "$work/g$1.png" - 2>/dev/null | tr 'a-zà-ú' 'A-ZÀ-Ú' | tr -s ' \t' '\n\n' >"$work/w$1.txt"
 }
 check "the Spanish frame renders" 'words 1'
 check "the English frame renders" 'words 0'

@@ -91,7 +91,7 @@ shot() {  # file: the main window alone, so every place below is in window pixel
 }
 ocr() {  # file geometry: crop, upscale 3x, read one line of light text
   convert "$1" -crop "$2" +repage -resize 300% -colorspace Gray -negate "$work/crop.png" &&
-    tesseract "$work/crop.png" - --psm 7 2>/dev/null | tr -d ' \n'
+    OMP_THREAD_LIMIT=1 tesseract "$work/crop.png" - --psm 7 2>/dev/null | tr -d ' \n'
 }
 # Window places of the 1500x980 window the program opens on this screen.
 readonly kBpmA="80x36+480+210" kBpmB="80x36+1406+210"   # the big BPM of each deck header

@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# The shell's answers in the real program under a virtual display: --help and an unknown switch
+# print the switches and exit 2; no display exits 1 saying so; a damaged database.tsv raises the
+# "Library not saved this time" question and is left as it was; a folder dropped on the window and
+# one handed over by a second start become saved music folders; History lists each load once
+# (A plays, pauses, B plays, A resumes, B resumes, A is loaded again and plays: A, B, A) and A's
+# play count is 1. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts/app_shell.
+set -euo pipefail
+
+fail() {
+  echo "app_shell: FAIL: $*" >&2
+  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 30 "$log" >&2; fi
+  exit 1
+}
+
+build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
+app="$build/veldmix"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+[ -x "$app" ] || fail "no veldmix at $app"
+for tool in Xvfb xdpyinfo xwininfo xdotool import convert tesseract sox python3; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed"
+done
+
+work="$(mktemp -d /tmp/veldmix-e2e-shell-XXXXXX)"
+artifacts="$build/e2e-artifacts/app_shell"
+mkdir -p "$artifacts"
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  if [ -n "$app_pid" ]; then kill -KILL "$app_pid" 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
+unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL LANGUAGE LC_MESSAGES SDL_VIDEODRIVER
+mkdir -p "$HOME"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+if [ -z "${PULSE_SERVER:-}" ]; then
+  printf 'autospawn = no\n' >"$work/pulse-client.conf"
+  export PULSE_CLIENTCONFIG="$work/pulse-client.conf"
+fi
+log="$HOME/.local/state/Veldmix/Veldmix.log"
+data="$HOME/.local/share/Veldmix"
+settings="$data/settings.ini"
+
+wait_for() {  # seconds, then a command that must come true
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq 1 "$limit"); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+main_found() {
+  local id
+  id="$(xwininfo -root -tree 2>/dev/null | awk '/"VELDMIX [0-9.]*": \("veldmix"/ {print $1; exit}')"
+  [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' || return 1
+  win=$((id))
+}
+start_app() {  # arguments for veldmix
+  "$app" "$@" >>"$work/app.out" 2>&1 &
+  app_pid=$!
+  wait_for 30 main_found || fail "the main window did not appear"
+  sleep 1  # a few frames, and the tracks named on the command line load
+  wait_for 5 main_found || fail "the main window went away"
+}
+stop_app() {
+  kill -TERM "$app_pid"
+  local code=0
+  wait "$app_pid" || code=$?
+  app_pid=""
+  [ "$code" = 0 ] || fail "SIGTERM ended the program with $code"
+}
+shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+ocr() {  # shot x y w h: the one line of text in that part, enlarged and inverted for tesseract
+  convert "$artifacts/$1.png" -crop "$4x$5+$2+$3" +repage -resize 300% -colorspace Gray -negate "$work/ocr.png"
+  # One thread: on a busy machine tesseract's own threads make it take minutes.
+  OMP_THREAD_LIMIT=1 tesseract "$work/ocr.png" - --psm 7 2>/dev/null | tr -s ' \n' ' '
+}
+key() {  # keys typed into the main window, each seen by a few frames
+  local k
+  for k in "$@"; do
+    xdotool windowfocus --sync "$win" key "$k" || fail "xdotool could not type $k"
+    sleep 0.4
+  done
+}
+
+# --- 1. Switches: --help and an unknown one print the switches and exit 2, starting nothing ---
+code=0
+timeout 20 "$app" --help >"$work/help.out" 2>&1 || code=$?
+[ "$code" = 2 ] || fail "--help exited with $code, not 2"
+for switch in --selftest --stemtest --karaoketest --featuretest --help; do
+  grep -qF -- "$switch" "$work/help.out" || fail "--help does not list $switch: $(cat "$work/help.out")"
+done
+code=0
+timeout 20 "$app" --no-such-switch "$work/a.wav" >"$work/bad.out" 2>"$work/bad.err" || code=$?
+[ "$code" = 2 ] || fail "an unknown switch exited with $code, not 2"
+grep -qF -- "unknown switch --no-such-switch" "$work/bad.err" || fail "the unknown switch was not named on stderr"
+grep -qF -- "--selftest" "$work/bad.err" || fail "an unknown switch did not list the switches"
+[ ! -e "$log" ] || fail "a wrong switch started the program (it wrote a log)"
+
+# --- 2. No display: it says so on stderr and in the log, and exits 1 at once ---
+code=0
+env -u DISPLAY -u WAYLAND_DISPLAY timeout 20 "$app" >"$work/nodisplay.out" 2>"$work/nodisplay.err" || code=$?
+[ "$code" = 1 ] || fail "without a display veldmix exited with $code, not 1"
+grep -qF "needs a display" "$work/nodisplay.err" || fail "without a display stderr reads: $(cat "$work/nodisplay.err")"
+grep -qF "No display is available" "$log" || fail "the missing display was not logged"
+
+# --- 3. A damaged library raises the question box and is left as it was ---
+source "$here/../support/private_display.sh"
+start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
+mkdir -p "$data" "$work/Crate One" "$work/Crate Two"
+printf 'this is no library\tjust\tdamage\n' >"$data/database.tsv"
+cp "$data/database.tsv" "$work/damaged.tsv"
+start_app
+shot damaged-library
+# The box is centred in the 1500 x 980 window, itself centred on the screen: its title line.
+title="$(ocr damaged-library 560 380 600 50)"
+[[ "$title" == *"Library not saved this time"* ]] || fail "the question box reads '$title'"
+grep -qF "Library: database.tsv couldn't be read; saving is off for this run" "$log" || fail "the damage was not logged"
+
+# --- 4. A dropped folder and a handed-over folder become music folders ---
+python3 "$here/../support/xdnd_drop.py" "$win" 700 400 "$work/Crate One" || fail "the drop did not finish"
+timeout 10 "$app" "$work/Crate Two" >>"$work/app.out" 2>&1 || fail "the second start exited with $?"
+grep -qF "Opening what another start handed over: \"$work/Crate Two\"" "$log" || fail "the folder was not handed over"
+key Return  # answers the question
+stop_app
+cmp -s "$data/database.tsv" "$work/damaged.tsv" || fail "the damaged database.tsv was overwritten"
+library="$(awk '/^\[/{in_lib = ($0 == "[Library]")} in_lib' "$settings")"
+grep -qxF "Folder0=$work/Crate One" <<<"$library" || fail "the dropped folder is not saved: $library"
+grep -qxF "Folder1=$work/Crate Two" <<<"$library" || fail "the handed-over folder is not saved: $library"
+grep -qx "Count=2" <<<"$library" || fail "[Library] does not count two folders: $library"
+
+# --- 5. History lists each load once; the play count is once per run ---
+rm "$data/database.tsv"
+sox -n -r 44100 -c 2 "$work/a.wav" synth 20 sine 440 vol 0.3 2>/dev/null || fail "sox could not make a track"
+sox -n -r 44100 -c 2 "$work/b.wav" synth 20 sine 660 vol 0.3 2>/dev/null || fail "sox could not make a track"
+start_app "$work/a.wav" "$work/b.wav"
+sleep 1
+key x x period  # A plays and pauses; B plays
+key x      # A resumes while B plays
+key period period  # B pauses and resumes
+key x      # A pauses
+timeout 10 "$app" "$work/a.wav" >>"$work/app.out" 2>&1 || fail "the second start exited with $?"
+sleep 2    # A loads again onto deck A, the one deck not playing
+key x      # and plays
+shot history
+stop_app
+history="$(grep -v '^#' "$data/Lists/History.m3u8" | tr '\n' ' ')"
+[ "$history" = "$work/a.wav $work/b.wav $work/a.wav " ] || fail "History reads: $history"
+plays() { awk -F'\t' -v p="$1" '$1 == p {print $17}' "$data/database.tsv"; }
+[ "$(plays "$work/a.wav")" = 1 ] || fail "A's play count is '$(plays "$work/a.wav")', not 1"
+[ "$(plays "$work/b.wav")" = 1 ] || fail "B's play count is '$(plays "$work/b.wav")', not 1"
+
+echo "app_shell: PASS"
