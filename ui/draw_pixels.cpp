@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -143,6 +144,28 @@ void BlendSpanScaled(uint32_t* dst, int n, const uint32_t* src, uint32_t m) {
   }
 }
 
+// ---- rows shared among the draw workers ----------------------------------------------------
+
+// Below this many pixels a fill runs on the calling thread alone: handing out bands costs more.
+constexpr int kBandedFillPixels = 64 * 1024;
+
+// row(y) for y in [y0, y1); a large fill is cut into bands of rows for the draw workers, which is
+// safe when each row writes only its own pixels and reads only what no other row writes.
+template <typename Fn>
+void RunRowBands(int y0, int y1, int width, Fn& row) {
+  const int rows = y1 - y0;
+  if (rows <= 0) return;
+  if (static_cast<int64_t>(rows) * width < kBandedFillPixels) {
+    for (int y = y0; y < y1; ++y) row(y);
+    return;
+  }
+  const int bands = std::min(DrawBands(), rows);
+  auto band = [&](int k) {
+    for (int y = y0 + rows * k / bands; y < y0 + rows * (k + 1) / bands; ++y) row(y);
+  };
+  RunDrawBands(bands, band);
+}
+
 // ---- transforms and gradients ----------------------------------------------------------------
 
 struct Rect {
@@ -210,8 +233,16 @@ const std::vector<uint32_t>& GradientLut(const GradientBrush& brush, bool bySqua
 // ---- scratch ---------------------------------------------------------------------------------
 
 std::vector<uint32_t> ColumnLut;    // colour per device row (or column) of a waveform lane
-std::vector<uint32_t> SpanColours;  // colours of one row of a radial fill
-std::vector<uint32_t> KeptColours;  // the inside colours of the row before, for large radial fills
+std::vector<uint32_t> SpanColours;  // colours of one row of a linear fill across
+
+// One band's scratch of a radial fill: the colours of the row being drawn, and for large fills
+// the inside colours of the row before with where that run lay.
+struct RadialRows {
+  std::vector<uint32_t> out, kept;
+  int keptY = -1, keptBegin = 0, keptEnd = 0;
+  int touchedX0 = 0, touchedX1 = 0;
+};
+RadialRows RadialBands[kMaxDrawBands];
 std::vector<float> SpanLo, SpanHi;  // each column's span in a waveform lane
 
 // Radial tables: steps of t squared, enough that the flat centre step stays about a pixel for
@@ -311,19 +342,17 @@ bool FillRadialPixels(DrawSurface& target, float cx, float cy, float rx, float r
   const float inner = std::max(0.0f, 1 - 0.5f / rmin), inner2 = inner * inner;
   const float one_minus_f2 = 1 - (fx * fx + fy * fy);
   const float step = 1 / drx;  // nx from one pixel to the next
-  int touched_x0 = clip_x1, touched_x1 = clip_x0;
   const bool share_rows = !focal && std::min(drx, dry) >= kShareRowsRadiusPx;
-  int kept_y = -1, kept_begin = 0, kept_end = 0;
-  for (int y = y_begin; y < y_end; ++y) {
+  auto fill_row = [&](int y, RadialRows& r) {
     const float ny = (y + 0.5f - dcy) / dry;
-    if (ny * ny >= reach * reach) continue;
+    if (ny * ny >= reach * reach) return;
     const float half = drx * std::sqrt(reach * reach - ny * ny);
     const int x_begin = std::max(clip_x0, static_cast<int>(std::floor(dcx - half)));
     const int x_end = std::min(clip_x1, static_cast<int>(std::ceil(dcx + half)));
-    if (x_end <= x_begin) continue;
-    touched_x0 = std::min(touched_x0, x_begin), touched_x1 = std::max(touched_x1, x_end);
-    SpanColours.resize(x_end - x_begin);
-    uint32_t* out = SpanColours.data();
+    if (x_end <= x_begin) return;
+    r.touchedX0 = std::min(r.touchedX0, x_begin), r.touchedX1 = std::max(r.touchedX1, x_end);
+    r.out.resize(x_end - x_begin);
+    uint32_t* out = r.out.data();
     const float ny2 = ny * ny;
     // The colour and rim cover of one pixel, the general way.
     auto pixel = [&](int x) {
@@ -351,25 +380,25 @@ bool FillRadialPixels(DrawSurface& target, float cx, float cy, float rx, float r
       solid_end = std::clamp(static_cast<int>(std::floor(dcx + inside)), solid_begin, x_end);
     }
     uint32_t* row = px.pixels + static_cast<size_t>(y) * px.stride;
-    if (share_rows && kept_y == y - 1 && (y & 1)) {
+    if (share_rows && r.keptY == y - 1 && (y & 1)) {
       // The row before worked out the inside; only what lies outside its run is new.
-      const int ob = std::clamp(kept_begin, solid_begin, solid_end), oe = std::clamp(kept_end, ob, solid_end);
+      const int ob = std::clamp(r.keptBegin, solid_begin, solid_end), oe = std::clamp(r.keptEnd, ob, solid_end);
       for (int x = x_begin; x < ob; ++x) pixel(x);
       for (int x = oe; x < x_end; ++x) pixel(x);
       BlendSpan(row + x_begin, ob - x_begin, out);
-      BlendSpan(row + ob, oe - ob, KeptColours.data() + (ob - kept_begin));
+      BlendSpan(row + ob, oe - ob, r.kept.data() + (ob - r.keptBegin));
       BlendSpan(row + oe, x_end - oe, out + (oe - x_begin));
-      continue;
+      return;
     }
     for (int x = x_begin; x < solid_begin; ++x) pixel(x);
     for (int x = solid_end; x < x_end; ++x) pixel(x);
     BlendSpan(row + x_begin, solid_begin - x_begin, out);
     BlendSpan(row + solid_end, x_end - solid_end, out + (solid_end - x_begin));
     if (share_rows) {
-      KeptColours.resize(std::max(0, solid_end - solid_begin) + 4);
-      kept_y = y, kept_begin = solid_begin, kept_end = solid_end;
+      r.kept.resize(std::max(0, solid_end - solid_begin) + 4);
+      r.keptY = y, r.keptBegin = solid_begin, r.keptEnd = solid_end;
     }
-    uint32_t* kept = share_rows ? KeptColours.data() - solid_begin : nullptr;
+    uint32_t* kept = share_rows ? r.kept.data() - solid_begin : nullptr;
     int x = solid_begin;
     const float last = static_cast<float>(steps - 1);
 #if defined(__SSE2__)
@@ -407,7 +436,25 @@ bool FillRadialPixels(DrawSurface& target, float cx, float cy, float rx, float r
       if (kept) kept[x] = out[x - x_begin];
       if (const uint32_t colour = out[x - x_begin]) row[x] = BlendOver(row[x], colour);
     }
-  }
+  };
+  // A large fill is shared among the draw workers in bands that start on even rows, so that an
+  // odd row that reuses the row before finds it in its own band.
+  const int rows = y_end - y_begin;
+  const bool banded = static_cast<int64_t>(rows) * (2 * drx * reach) >= kBandedFillPixels;
+  const int bands = banded ? std::min(DrawBands(), std::max(1, rows / 2)) : 1;
+  auto band_start = [&](int k) { return k == 0 ? y_begin : k == bands ? y_end : (y_begin + rows * k / bands) & ~1; };
+  auto band = [&](int k) {
+    RadialRows& r = RadialBands[k];
+    r.keptY = -1, r.touchedX0 = clip_x1, r.touchedX1 = clip_x0;
+    for (int y = std::max(y_begin, band_start(k)), end = band_start(k + 1); y < end; ++y) fill_row(y, r);
+  };
+  if (bands > 1)
+    RunDrawBands(bands, band);
+  else
+    band(0);
+  int touched_x0 = clip_x1, touched_x1 = clip_x0;
+  for (int k = 0; k < bands; ++k)
+    touched_x0 = std::min(touched_x0, RadialBands[k].touchedX0), touched_x1 = std::max(touched_x1, RadialBands[k].touchedX1);
   if (touched_x1 > touched_x0) target.MarkDirty(touched_x0, y_begin, touched_x1 - touched_x0, y_end - y_begin);
   return true;
 }
@@ -450,7 +497,7 @@ bool FillLinearBoxPixels(DrawSurface& target, float rx0, float ry0, float rw, fl
     for (int x = px0; x < px1; ++x) SpanColours[x - px0] = colour_at(x);
   }
   PixelView px = target.Pixels();
-  for (int y = py0; y < py1; ++y) {
+  auto fill_row = [&](int y) {
     uint32_t* row = px.pixels + static_cast<size_t>(y) * px.stride;
     const float cover_y = span_cover(y, y0, y1);
     const float cy = y + 0.5f;
@@ -480,7 +527,8 @@ bool FillLinearBoxPixels(DrawSurface& target, float rx0, float ry0, float rw, fl
       for (int x = in0; x < in1; ++x) BlendCovered(row + x, colour_of(x), cover_y);
     }
     for (int x = in1; x < px1; ++x) edge(x);
-  }
+  };
+  RunRowBands(py0, py1, px1 - px0, fill_row);
   target.MarkDirty(px0, py0, px1 - px0, py1 - py0);
   return true;
 }

@@ -99,6 +99,11 @@ struct GlowBuffers {
   // Per glow-target row: the columns [litLo, litHi) where the tight blur's first half left
   // something, so that its second half can skip the rest.
   std::vector<int> litLo, litHi;
+  // The shapes the planes were last worked out for, and the scale they were drawn at. While the
+  // next frame queues the same shapes, its glow is the same: only the compositing is redone.
+  std::vector<GlowShape> lastShapes;
+  float lastScale = 0;
+  bool reusable = false;
 };
 GlowBuffers B;
 FramePresenter Presenter;
@@ -133,7 +138,25 @@ void Prepare(const DrawSurface* frame, DrawSurface* glow) {
   B.lit.assign(B.row.size(), 0);
   B.litLo.assign(B.hh + 2 * kHalfMargin, 0);
   B.litHi.assign(B.hh + 2 * kHalfMargin, 0);
+  B.reusable = false;
   ZeroAll(glow);
+}
+
+bool SameShape(const GlowShape& a, const GlowShape& b) {
+  auto same_colour = [](const Color& x, const Color& y) { return x.r == y.r && x.g == y.g && x.b == y.b && x.a == y.a; };
+  return a.kind == b.kind && a.g1 == b.g1 && a.g2 == b.g2 && a.g3 == b.g3 && a.g4 == b.g4 && a.g5 == b.g5 &&
+         a.g6 == b.g6 && same_colour(a.color, b.color) && a.align == b.align && a.bold == b.bold && a.font == b.font &&
+         a.transform == b.transform && a.text == b.text && a.columns == b.columns;
+}
+
+// True when the glow planes already hold the glow of GlowList from GlowStartIndex at this scale.
+bool SameGlowsAsLast(float scale) {
+  if (!B.reusable || B.lastScale != scale || GlowStartIndex > GlowList.size() ||
+      GlowList.size() - GlowStartIndex != B.lastShapes.size())
+    return false;
+  for (size_t i = 0; i < B.lastShapes.size(); ++i)
+    if (!SameShape(GlowList[GlowStartIndex + i], B.lastShapes[i])) return false;
+  return true;
 }
 
 V4* RowScratch(int band) { return B.row.data() + static_cast<size_t>(band) * B.rowStride + kHalfMargin; }
@@ -568,8 +591,15 @@ Bands CutBands(int wanted) {
   return b;
 }
 
-void BlurAndComposite(const PixelView& glow, const PixelView& frame) {
+// Blurs the glow target into B.combined (unless `blur` is false: B.combined already holds this
+// glow) and adds it onto the frame.
+void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur) {
   const Bands bands = CutBands(DrawBands());
+  auto last = [&](int k) { Composite(bands.Spans(k), frame, k); };
+  if (!blur) {
+    RunDrawBands(bands.count, last);
+    return;
+  }
   std::fill(B.litLo.begin(), B.litLo.end(), B.hw);
   std::fill(B.litHi.begin(), B.litHi.end(), 0);
   // Shapes lie inside the tight tiles, so only those need reading; the wide halo spreads over all.
@@ -583,7 +613,6 @@ void BlurAndComposite(const PixelView& glow, const PixelView& frame) {
     WideUp(bands.Spans(k));
     TightAlongY(bands.Tight(k));
   };
-  auto last = [&](int k) { Composite(bands.Spans(k), frame, k); };
   RunDrawBands(bands.count, first);
   RunDrawBands(bands.count, second);
   RunDrawBands(bands.count, third);
@@ -596,9 +625,18 @@ bool RunGlowPass(DrawSurface* frame) {
   DrawSurface* glow = GlowTarget();
   if (!glow) return false;
   Prepare(frame, glow);
+  const float scale = frame->dipScale();
+  if (SameGlowsAsLast(scale)) {
+    if (!B.spans.empty()) {
+      BlurAndComposite(glow->Pixels(), frame->Pixels(), false);
+      frame->MarkDirty(0, 0, frame->pixelWidth(), frame->pixelHeight());
+    }
+    return frame->Ok();
+  }
+  B.reusable = false;
   std::fill(B.marked.begin(), B.marked.end(), 0);
   std::fill(B.tight.begin(), B.tight.end(), 0);
-  for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) MarkShape(GlowList[i], frame->dipScale());
+  for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) MarkShape(GlowList[i], scale);
 
   ClearStale(glow->Pixels());
   glow->MarkDirty(0, 0, glow->pixelWidth(), glow->pixelHeight());
@@ -606,7 +644,12 @@ bool RunGlowPass(DrawSurface* frame) {
   B.wasTight = B.tight;
   CollectSpans(B.marked, &B.spans);
   CollectSpans(B.tight, &B.tightSpans);
-  if (B.spans.empty()) return true;
+  B.lastShapes.assign(GlowList.begin() + static_cast<ptrdiff_t>(GlowStartIndex), GlowList.end());
+  B.lastScale = scale;
+  if (B.spans.empty()) {
+    B.reusable = true;
+    return true;
+  }
 
   SetDrawTarget(glow);
   for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) {
@@ -618,7 +661,8 @@ bool RunGlowPass(DrawSurface* frame) {
   if (!glow->Ok()) return false;
 
   const PixelView g = glow->Pixels();
-  BlurAndComposite(g, frame->Pixels());
+  BlurAndComposite(g, frame->Pixels(), true);
+  B.reusable = true;
   frame->MarkDirty(0, 0, frame->pixelWidth(), frame->pixelHeight());
   return frame->Ok();
 }

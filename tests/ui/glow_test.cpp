@@ -274,6 +274,47 @@ TEST(GlowPass, NothingLingersIntoTheNextFrame) {
   ReleaseDevice();
 }
 
+// The blurred glow is kept while a frame queues the same shapes as the frame before: every frame
+// must still come out as on a fresh device, whatever lies under the glow or changes in a shape.
+TEST(GlowPass, ARepeatedGlowIsReusedOnlyWhileItsShapesStayTheSame) {
+  auto draw_frame = [](Color background, Color ring, const wchar_t* text) {
+    ResetGlowLayer();
+    BeginDraw();
+    Clear(background);
+    FillRect(Rc{20, 20, 60, 30}, Color{0.2f, 0.3f, 0.9f, 1});
+    GlowRing(150, 60, 30, ring, 4);
+    GlowText(text, Rc{200, 20, 90, 30}, 16, Color{1, 0.8f, 0.2f, 1}, 0, true);
+    EndFrame();
+    return Copy(FrameImage());
+  };
+  auto fresh = [&](Color background, Color ring, const wchar_t* text) {
+    EXPECT_TRUE(CreateDevice(300, 120, 1));
+    return draw_frame(background, ring, text);
+  };
+  auto differing = [](const Shot& a, const Shot& b) {
+    int n = 0;
+    for (size_t i = 0; i < a.px.size(); ++i) n += a.px[i] != b.px[i];
+    return n;
+  };
+  const Color black{0, 0, 0, 1}, grey{0.3f, 0.3f, 0.3f, 1}, white{1, 1, 1, 1}, red{1, 0, 0, 1};
+  const Shot plain = fresh(black, white, L"GLOW");
+  const Shot on_grey = fresh(grey, white, L"GLOW");
+  const Shot red_ring = fresh(black, red, L"GLOW");
+  const Shot other_text = fresh(black, white, L"OTHER");
+  ASSERT_GT(differing(plain, red_ring), 0);
+  ASSERT_GT(differing(plain, other_text), 0);
+
+  ASSERT_TRUE(CreateDevice(300, 120, 1));
+  draw_frame(black, white, L"GLOW");
+  EXPECT_EQ(differing(draw_frame(black, white, L"GLOW"), plain), 0);
+  EXPECT_EQ(differing(draw_frame(grey, white, L"GLOW"), on_grey), 0);
+  EXPECT_EQ(differing(draw_frame(black, red, L"GLOW"), red_ring), 0);
+  EXPECT_EQ(differing(draw_frame(black, red, L"GLOW"), red_ring), 0);
+  EXPECT_EQ(differing(draw_frame(black, white, L"OTHER"), other_text), 0);
+  EXPECT_EQ(differing(draw_frame(black, white, L"GLOW"), plain), 0);
+  ReleaseDevice();
+}
+
 TEST(GlowPass, TextGlowIsBahnschriftAndDrawn) {
   ASSERT_TRUE(CreateDevice(100, 40, 1));
   ResetGlowLayer();
