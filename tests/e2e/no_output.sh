@@ -6,46 +6,17 @@
 # an empty WAV. About 20 s.
 set -uo pipefail
 
-fail() {
-  echo "no_output: FAIL: $*" >&2
-  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 20 "$log" >&2; fi
-  exit 1
-}
-
-build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
-source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
-app="$build/veldmix"
-tool="$build/veldmix-tool"
-server="$source_dir/scripts/test_audio_server.sh"
-[ -x "$app" ] || fail "no veldmix at $app"
-[ -x "$tool" ] || fail "no veldmix-tool at $tool"
-for t in Xvfb xdpyinfo xdotool import convert tesseract sox pactl; do
-  command -v "$t" >/dev/null || fail "$t is not installed"
-done
-
-work="$(mktemp -d /tmp/veldmix-e2e-nooutput-XXXXXX)"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix veldmix-tool Xvfb xdpyinfo xdotool import convert tesseract sox pactl
 artifacts="$build/e2e-artifacts/no_output"  # the screenshots, kept for a look
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
-xvfb_pid=""
-app_pid=""
-listener_pid=""
-cleanup() {
-  [ -n "$app_pid" ] && kill -KILL "$app_pid" 2>/dev/null
-  [ -n "$listener_pid" ] && kill "$listener_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  "$server" stop "$work/pulse" >/dev/null 2>&1
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 # Always a sound server of our own: this one gets killed.
-eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$work/pulse")" || fail "no sound server"
-export HOME="$work/home" LANG=C.UTF-8 OMP_THREAD_LIMIT=1
-unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL
+own_sound_server
+private_home
+export OMP_THREAD_LIMIT=1
 mkdir -p "$HOME/.local/share/Veldmix"
-log="$HOME/.local/state/Veldmix/Veldmix.log"
 recordings="$HOME/Music/Veldmix Recordings"
 
 # A stand-in Icecast server that only notes each connection.
@@ -61,11 +32,10 @@ while True:
     c.close()
 EOF
 /usr/bin/python3 "$work/listener.py" "$work/port" "$work/connections" &
-listener_pid=$!
 for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || fail "the stand-in server did not start"
 password=$(/usr/bin/python3 "$source_dir/tests/support/seal_secret.py" "$HOME/.config" "hackme") || fail "no sealed password"
-cat >"$HOME/.local/share/Veldmix/settings.ini" <<EOF
+cat >"$settings" <<EOF
 [Broadcast]
 Host=127.0.0.1
 Port=$(cat "$work/port")
@@ -74,19 +44,8 @@ Password=$password
 RecordFormat=1
 EOF
 
-source "$source_dir/tests/support/private_display.sh"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
-wait_for() {  # seconds, then a command that must come true
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do
-    if "$@"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
 window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
 window_shown() { [ -n "$(window_id)" ]; }
 shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
