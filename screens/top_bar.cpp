@@ -256,7 +256,8 @@ void StartOrStopGoingLive(int32_t streamState, int32_t videoState) {
   SpeedTest::Cancel();
   if (streamReady) {
     StartLiveStream(Engine, Settings.Stream);
-    ShowStatus(L"Connecting to " + Settings.Stream.Host + L"\u2026");
+    // Without an output the stream fails at once and its bubble says why; "Connecting" would lie.
+    if (RunningOutputRate(Engine) > 0) ShowStatus(L"Connecting to " + Settings.Stream.Host + L"\u2026");
   }
   if (videoReady) GoLiveVideo();
 }

@@ -399,6 +399,15 @@ TEST_F(TopBar, GoLiveStartsTheStreamShowsItsErrorAndStopsAfterTheFrame) {
   Settings.Stream.Port = ClosedPort();
   Settings.Stream.Password = L"hackme";
   const Rc goLive = RightButton(kGoLiveButtonId);
+  // With no output running the stream fails at once, and the status line never claims to connect.
+  Click(goLive);
+  ASSERT_TRUE(WaitFor([] { return LiveStreamState() == kStreamFailed; }, kOpenWaitMs));
+  EXPECT_EQ(EnglishText(LiveStreamError()), L"No audio output is running");
+  EXPECT_NE(Status.text, L"Connecting to 127.0.0.1\u2026");
+  StopLiveStream();
+
+  Engine.outputRunning.store(true);  // published as running: the stream tries the server
+  Engine.sampleRate.store(48000);
   Click(goLive);
   EXPECT_NE(LiveStreamState(), kStreamOff);
   EXPECT_EQ(Status.text, L"Connecting to 127.0.0.1\u2026");
@@ -422,6 +431,8 @@ TEST_F(TopBar, GoLiveStartsTheStreamShowsItsErrorAndStopsAfterTheFrame) {
   RunDeferredActions();
   EXPECT_EQ(LiveStreamState(), kStreamOff);
   EXPECT_EQ(Status.text, L"Stream stopped");
+  Engine.outputRunning.store(false);
+  Engine.sampleRate.store(0);
 }
 
 TEST(TopBarTexts, RecAndGoLiveLabels) {
