@@ -49,9 +49,13 @@ class MixRecording : public ::testing::Test {
     Status = StatusLine{};
   }
   void TearDown() override {
+    const bool copies = Engine.recording.load() && Settings.RecordFormat != kRecordFormatWav;
     if (Engine.recording.load()) ToggleRecording();
     MixRecordingTick();
     StopOutputs(Engine);
+    // The copy of a recording stopped here posts from its worker: wait for it, so nothing is
+    // left queued (and leaked) when the process ends.
+    if (copies) WaitFor([] { return !NextMessage().empty(); }, kCopyWaitMs);
     NextMessage();  // frees what was posted
     Settings = savedSettings_;
   }

@@ -181,7 +181,8 @@ fi
 start_display -screen 0 1600x1000x24
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 wm_pid=$!
-wait_for 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
+wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+  { cat "$work/openbox.log" >&2; fail "openbox did not start"; }
 
 start_tool --rect 300,200,1000,600
 sleep 0.5
