@@ -26,3 +26,5 @@ int32_t StopLiveVideo() { return LiveVideoState(); }
 double LiveVideoSeconds() { return 0.0; }
 
 std::wstring LiveVideoStatusText() { return {}; }
+
+void CaptureLiveFrame() {}

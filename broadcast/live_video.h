@@ -21,3 +21,5 @@ int32_t StopLiveVideo();
 double LiveVideoSeconds();
 // The last error, taken under the live video's own lock; empty while all is well.
 std::wstring LiveVideoStatusText();
+// Once per UI frame, from the video feed: renders and queues a frame when one is due on air.
+void CaptureLiveFrame();
