@@ -28,6 +28,7 @@
 #include "library/folder_view.h"
 #include "library/track_lists.h"
 #include "platform/folders.h"
+#include "platform/second_window.h"
 #include "platform/signals.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
@@ -184,6 +185,7 @@ int RunMessageLoop() {
     }
     if (!NextWindowEvent(&event, kStopPollMs)) break;
     MainWndProc(event);
+    PumpSecondWindows();
   }
   return QuitCode();
 }

@@ -21,6 +21,7 @@
 #include "engine/transport.h"
 #include "library/folder_view.h"
 #include "platform/folders.h"
+#include "platform/second_window.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
 #include "screens/main_screen.h"
@@ -191,7 +192,8 @@ void DestroyMainWindow() {
   if (!MainWindowOpen()) return;
   KillWindowTimer(kFrameTimer);
   RemoveInstanceMark();
-  // The visualiser and karaoke screen windows close here once they exist.
+  // The karaoke screen, video and visualiser windows go with the main window.
+  CloseAllSecondWindows();
   StopAndSaveAll();
   CloseUiPosts(DiscardCompletion);
   CloseMainWindow();
