@@ -1,5 +1,7 @@
 #include "platform/draw_surface.h"
 #include "ui/frame_driver.h"
+#include "ui/language.h"
+#include "karaoke/karaoke_draw.h"
 #include "ui/modal.h"
 #include "ui/glow.h"
 #include "app/main_window.h"
@@ -139,6 +141,7 @@ bool CreateMainWindow() {
   // The browser shows the selected music folder, and the first-run tour starts (unless done or
   // in test mode), here once those parts exist.
 
+  KaraokeTranslate = Translate;
   SetFramePresenter(PresentFrameImage);
   AcceptFileDrops(true);
   SetWindowTimer(kFrameTimer, kFrameTimerMs);
