@@ -202,7 +202,9 @@ bool DrawCdg(Frame& f, KaraokeScreen& content, const Lyrics& lyrics) {
     UpdateBitmap(&f.state.cdg, picture.data(), kCdgWidth, kCdgHeight, false);
   }
   f.target.Clear(ArgbColour(content.cdg.palette[content.cdg.border & 15]));
-  if (f.state.cdg) DrawFittedBitmap(f.target, *f.state.cdg, f.w, f.h, 0.0f);
+  // By the nearest pixel: linear filtering in fixed point bleeds neighbours into even the centre
+  // pixels of a whole-number enlargement, and CD+G tiles are meant to be hard-edged.
+  if (f.state.cdg) DrawFittedBitmap(f.target, *f.state.cdg, f.w, f.h, 0.0f, false);
   DrawSingerPill(f);
   return true;
 }

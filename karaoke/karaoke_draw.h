@@ -134,8 +134,10 @@ void DrawMovingColour(KaraokeDrawState& state, DrawSurface& target, float w, flo
 // `generation` name the picture for the blur's cache; null source draws unblurred).
 void DrawCoverBitmap(KaraokeDrawState& state, DrawSurface& target, const DrawBitmap& bitmap, float w, float h,
                      double clock, bool moving, bool blur, const KaraokeScreen* source);
-// The bitmap fitted inside the target, centred (aspect: its own when 0).
-void DrawFittedBitmap(DrawSurface& target, const DrawBitmap& bitmap, float w, float h, float aspect);
+// The bitmap fitted inside the target, centred (aspect: its own when 0); interpolated linearly, or
+// by the nearest pixel for pixel graphics (CD+G), which then stay sharp and exact at any size.
+void DrawFittedBitmap(DrawSurface& target, const DrawBitmap& bitmap, float w, float h, float aspect,
+                      bool smooth = true);
 // Fills the slot with a bitmap of the pixels (premultiplied ARGB; opaque when ignoreAlpha).
 void UpdateBitmap(std::unique_ptr<DrawBitmap>* slot, const uint32_t* pixels, int width, int height,
                   bool ignoreAlpha);

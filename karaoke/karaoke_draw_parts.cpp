@@ -237,14 +237,14 @@ void DrawCoverBitmap(KaraokeDrawState& state, DrawSurface& target, const DrawBit
   target.DrawBitmapIn(bitmap, left, top, sw, sh, 1.0f, 0.0f);
 }
 
-void DrawFittedBitmap(DrawSurface& target, const DrawBitmap& bitmap, float w, float h, float aspect) {
+void DrawFittedBitmap(DrawSurface& target, const DrawBitmap& bitmap, float w, float h, float aspect, bool smooth) {
   const float a = aspect > 0 ? aspect : static_cast<float>(bitmap.width()) / static_cast<float>(bitmap.height());
   float fw = w, fh = w / a;
   if (fh > h) {
     fh = h;
     fw = h * a;
   }
-  target.DrawBitmapIn(bitmap, (w - fw) / 2, (h - fh) / 2, fw, fh, 1.0f, 0.0f);
+  target.DrawBitmapIn(bitmap, (w - fw) / 2, (h - fh) / 2, fw, fh, 1.0f, 0.0f, smooth);
 }
 
 void UpdateBitmap(std::unique_ptr<DrawBitmap>* slot, const uint32_t* pixels, int width, int height,

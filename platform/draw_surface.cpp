@@ -707,7 +707,7 @@ void DrawSurface::DrawTextLine(const TextFormat& format, std::string_view utf8, 
 }
 
 void DrawSurface::DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float w, float h, float opacity,
-                               float radius) {
+                               float radius, bool smooth) {
   if (!Drawable() || !Usable(x, y, radius) || !UsableSize(w) || !UsableSize(h) || w == 0 || h == 0) return;
   const float alpha = Unit(opacity);
   if (alpha <= 0) return;
@@ -718,7 +718,7 @@ void DrawSurface::DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float
                     x, y);
   cairo_matrix_invert(&to_user);
   cairo_pattern_set_matrix(p, &to_user);
-  cairo_pattern_set_filter(p, CAIRO_FILTER_BILINEAR);
+  cairo_pattern_set_filter(p, smooth ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_NEAREST);
   cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
   RoundedRectPath(x, y, w, h, radius > 0 ? radius : 0);
   cairo_set_source(cr, p);

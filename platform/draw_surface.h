@@ -220,10 +220,10 @@ class DrawSurface {
   void DrawTextLine(const TextFormat& format, std::string_view utf8, float x, float y, float width, float height,
                     TextAlign align);
 
-  // The bitmap stretched into the box with linear interpolation; with radius > 0 only inside the
-  // rounded rectangle.
+  // The bitmap stretched into the box with linear interpolation (nearest pixel when not smooth:
+  // pixel graphics stay sharp and exact); with radius > 0 only inside the rounded rectangle.
   void DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float width, float height, float opacity,
-                    float radius);
+                    float radius, bool smooth = true);
 
   // Writes the surface as an RGBA PNG (WritePngFile: alpha kept, whole). False with *error on failure.
   bool WritePng(const std::wstring& path, std::wstring* error = nullptr);
