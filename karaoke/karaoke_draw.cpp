@@ -8,6 +8,7 @@
 namespace {
 
 constexpr float kMinOpacity = 0.003f;
+constexpr Rgba kBlack{0, 0, 0, 1};
 constexpr float kTextWidth = 0.86f;  // of W, idle screen and header
 constexpr uint32_t kWhite = 0xFFFFFF, kSoftBlue = 0xC9D2E6, kArtistColour = 0xE6EAF4;
 constexpr int kMaxLaterSingers = 5;
@@ -250,8 +251,10 @@ void StopKaraokeVideo(KaraokeScreen& content) {
 void DrawKaraokeScreen(KaraokeDrawState& state, KaraokeScreen& content, DrawSurface& target, float w, float h,
                        const KaraokeScreenInfo& info, const KaraokeSettings& settings, double clock) {
   ++state.frame;
-  target.Clear(Rgba{0, 0, 0, 1});
-  if (!(w > 0) || !(h > 0)) return;
+  if (!(w > 0) || !(h > 0)) {
+    target.Clear(kBlack);
+    return;
+  }
   const double t = std::isfinite(info.position) ? info.position : 0.0;
   Frame f{state, target, w, h, info, settings, t, std::isfinite(clock) ? clock : 0.0, KaraokeThemeOf(settings.Palette)};
   const Lyrics* lyrics = info.lyrics.get();
@@ -260,6 +263,7 @@ void DrawKaraokeScreen(KaraokeDrawState& state, KaraokeScreen& content, DrawSurf
     if (lyrics->kind == LyricsKind::KaraokeVideo) {
       // The track's own video: no video player yet, so no frame; the singer's pill still shows.
       content.karaokeVideo.path = info.path;
+      target.Clear(kBlack);
       DrawSingerPill(f);
       return;
     }
@@ -269,8 +273,12 @@ void DrawKaraokeScreen(KaraokeDrawState& state, KaraokeScreen& content, DrawSurf
     content.karaokeVideo = KaraokeVideoSource{};
   }
 
+  // Every background covers the whole target; black shows only where a picture is transparent.
   bool drewPicture = false;
-  if (settings.Background == 1 && !settings.BackgroundFile.empty()) drewPicture = DrawPictureBackground(f, content);
+  if (settings.Background == 1 && !settings.BackgroundFile.empty()) {
+    target.Clear(kBlack);
+    drewPicture = DrawPictureBackground(f, content);
+  }
   if (settings.Background == 2 && !settings.BackgroundFile.empty()) {
     // The background video loop: no video player yet, so no frame, and the moving colour shows.
     content.backgroundVideo.path = settings.BackgroundFile;

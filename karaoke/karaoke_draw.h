@@ -63,6 +63,8 @@ struct KaraokeDrawState {
   int64_t blurredGeneration = -1;
   int32_t blurredStep = -1;
 
+  std::unique_ptr<DrawSurface> glowSurface;  // the moving colour, drawn small
+  std::unique_ptr<DrawBitmap> glowBitmap;
   std::unique_ptr<GradientBrush> backdrop;
   std::unique_ptr<GradientBrush> glow[3];
   uint32_t glowColour[3] = {0, 0, 0};

@@ -110,15 +110,3 @@ void TextBlock::Draw(DrawSurface& surface, float x, float y) const {
   cairo_move_to(cr, x, y);
   pango_cairo_show_layout(cr, static_cast<PangoLayout*>(layout_));
 }
-
-void TextBlock::StrokeOutline(DrawSurface& surface, float x, float y, float penWidth) const {
-  if (!std::isfinite(x) || !std::isfinite(y) || !(penWidth > 0) || !surface.Drawable() || !surface.ApplySource())
-    return;
-  cairo_t* cr = static_cast<cairo_t*>(surface.cr_);
-  cairo_new_path(cr);
-  cairo_move_to(cr, x, y);
-  pango_cairo_layout_path(cr, static_cast<PangoLayout*>(layout_));
-  cairo_set_line_width(cr, penWidth);
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-  cairo_stroke(cr);
-}

@@ -35,9 +35,6 @@ class TextBlock {
 
   // Draws the block with its top-left corner at (x, y) in the surface's current colour or brush.
   void Draw(DrawSurface& surface, float x, float y) const;
-  // Strokes the outlines of the glyphs (a pen of `penWidth` DIPs, round joins) in the surface's
-  // current colour: one pass instead of many offset copies.
-  void StrokeOutline(DrawSurface& surface, float x, float y, float penWidth) const;
 
  private:
   TextBlock() = default;
