@@ -1,0 +1,144 @@
+#include "library/folder_scan.h"
+
+#include <cwctype>
+#include <memory>
+#include <thread>
+#include <unordered_set>
+#include <utility>
+
+#include "app/log.h"
+#include "engine/tags.h"
+#include "platform/folder_walk.h"
+#include "platform/media_probe.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "platform/ui_post.h"
+
+std::atomic<uint32_t> ScanGeneration{0};
+
+namespace {
+
+constexpr const wchar_t* kAudioExtensions[] = {L".mp3", L".wav", L".flac", L".m4a", L".aac", L".wma",
+                                               L".mp4", L".aif", L".aiff", L".m4v", L".mov", L".mkv"};
+
+std::wstring FileNameOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L'/');
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring StemOf(const std::wstring& name) {
+  const size_t dot = name.rfind(L'.');
+  return dot == std::wstring::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+// The tag store misses some containers' tags (.mov) or cannot open them at all (.mkv, raw .aac);
+// the container reader fills whatever is still empty.
+void FillFromContainer(const std::wstring& path, TrackTags* tags) {
+  MediaContainerTags c;
+  if (!ReadContainerTags(path, &c)) return;
+  const auto fill = [](std::wstring& mine, const std::wstring& theirs) {
+    if (mine.empty()) mine = theirs;
+  };
+  fill(tags->title, c.title);
+  fill(tags->artist, c.artist);
+  fill(tags->album, c.album);
+  fill(tags->genre, c.genre);
+  fill(tags->comment, c.comment);
+  if (tags->duration <= 0.0) tags->duration = c.duration;
+}
+
+class Batcher {
+ public:
+  explicit Batcher(uint32_t generation) : generation_(generation) {}
+  void Add(LibraryFile file) {
+    batch_.push_back(std::move(file));
+    if (batch_.size() >= kScanBatchSize) Flush();
+  }
+  void Flush() {
+    if (batch_.empty()) return;
+    auto heap = std::make_unique<std::vector<LibraryFile>>(std::move(batch_));
+    batch_.clear();
+    if (PostToUi(kScanBatchPost, generation_, heap.get())) heap.release();
+  }
+
+ private:
+  uint32_t generation_;
+  std::vector<LibraryFile> batch_;
+};
+
+}  // namespace
+
+bool IsAudioFile(const std::wstring& path) {
+  const std::wstring name = FileNameOf(path);
+  const size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos) return false;
+  const std::wstring ext = LowerText(name.substr(dot));
+  for (const wchar_t* known : kAudioExtensions)
+    if (ext == known) return true;
+  return false;
+}
+
+std::wstring LowerText(const std::wstring& text) {
+  std::wstring out = text;
+  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  return out;
+}
+
+LibraryFile ReadFileTags(const std::wstring& path, uint32_t index) {
+  TrackTags tags;
+  LibraryFile file;
+  if (IsRegularFile(path)) {
+    const bool opened = ReadTags(path, &tags);
+    const bool anyText = !tags.title.empty() || !tags.artist.empty() || !tags.album.empty() ||
+                         !tags.genre.empty() || !tags.comment.empty();
+    if (!opened || !anyText || tags.duration <= 0.0) FillFromContainer(path, &tags);
+    file.modified = FileModifiedTime(path);
+  }
+  const std::wstring name = FileNameOf(path);
+  file.path = path;
+  file.title = tags.title.empty() ? StemOf(name) : tags.title;
+  file.artist = tags.artist;
+  file.genre = tags.genre;
+  file.duration = tags.duration;
+  file.titleKey = LowerText(file.title);
+  file.artistKey = LowerText(file.artist);
+  file.searchText = file.titleKey + L' ' + file.artistKey + L' ' + LowerText(tags.album) + L' ' +
+                    LowerText(tags.genre) + L' ' + LowerText(tags.comment) + L' ' + LowerText(name);
+  file.index = index;
+  return file;
+}
+
+void FolderScanWorker(ScanJob* jobPointer) {
+  const std::unique_ptr<ScanJob> job(jobPointer);
+  const auto current = [&] { return ScanGeneration.load() == job->generation; };
+  std::unordered_set<std::wstring> seen;
+  uint32_t counter = 0;
+  Batcher batcher(job->generation);
+
+  for (const std::wstring& folder : job->folders) {
+    if (!current() || counter >= kMaxScanFolderFiles) break;
+    WalkHandlers handlers;
+    handlers.visit = [&](const WalkEntry& entry) {
+      if (!current() || counter >= kMaxScanFolderFiles) return false;
+      if (!entry.regularFile || !IsAudioFile(entry.path)) return true;
+      if (!seen.insert(PathKey(entry.path)).second) return true;
+      batcher.Add(ReadFileTags(entry.path, counter++));
+      return true;
+    };
+    handlers.badName = [](const std::string& raw) {
+      WriteLog(L"Scan: skipped a file name that is not UTF-8: {}", Utf8ToWide(raw));
+    };
+    handlers.unreadable = [](const std::wstring& sub) { WriteLog(L"Scan: cannot open the folder {}", sub); };
+    WalkFolder(folder, handlers, [](const std::wstring& path) { return IsAudioFile(path); });
+  }
+  for (const std::wstring& path : job->singleFiles) {
+    if (!current()) break;
+    batcher.Add(ReadFileTags(path, counter++));
+  }
+  batcher.Flush();
+  PostToUi(kScanDonePost, job->generation, nullptr);
+}
+
+void StartScanWorker(ScanJob job) {
+  std::thread(FolderScanWorker, new ScanJob(std::move(job))).detach();
+}
