@@ -1,5 +1,6 @@
 // Library commands over the program's data folder, running the real workers and applying their
 // completions on this thread as the main window does: scan, analyse-view, mytags, relocate.
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <cstdio>
@@ -11,7 +12,12 @@
 
 #include "app/log.h"
 #include "app/status_message.h"
+#include "app/settings.h"
+#include "engine/musical_keys.h"
+#include "library/analysis_queue.h"
 #include "library/database.h"
+#include "library/music_folders.h"
+#include "library/track_info.h"
 #include "library/folder_scan.h"
 #include "library/track_lists.h"
 #include "platform/text.h"
@@ -106,9 +112,65 @@ int RunScanCommand(const std::vector<std::string>& args) {
   return 0;
 }
 
+constexpr const char* kAnalyseViewUsage = "usage: veldmix-tool analyse-view\n";
+
+// The files of the view the program shows at start (the selected music folder) in its title
+// order, as the folder view sorts them.
+std::vector<std::wstring> StartViewPaths() {
+  std::vector<LibraryFile> files;
+  if (SelectedFolder < 0 || static_cast<size_t>(SelectedFolder) >= MusicFolders.size()) return {};
+  ScanJob job;
+  job.folders = {MusicFolders[static_cast<size_t>(SelectedFolder)]};
+  RunScan(std::move(job), [&](std::vector<LibraryFile>& batch) {
+    for (LibraryFile& f : batch) files.push_back(std::move(f));
+  });
+  std::stable_sort(files.begin(), files.end(),
+                   [](const LibraryFile& a, const LibraryFile& b) { return a.titleKey < b.titleKey; });
+  std::vector<std::wstring> paths;
+  for (const LibraryFile& f : files) paths.push_back(f.path);
+  return paths;
+}
+
+// analyse-view: analyses the unanalysed files of the start view on the real workers, applies
+// each result as the window does, saves; prints each view file's record: BPM, key, loudness,
+// whether analysed, path.
+int RunAnalyseViewCommand(const std::vector<std::string>& args) {
+  if (!args.empty()) {
+    std::fputs(kAnalyseViewUsage, stderr);
+    return 2;
+  }
+  StartLog(L"analyse-view");
+  LoadSettings();
+  LoadDatabase();
+  const std::vector<std::wstring> paths = StartViewPaths();
+  OpenUiPosts(nullptr);
+  ToggleAnalysis(paths);
+  while (Analysing) {
+    DrainUiPosts([](const UiPost& post) {
+      if (post.message == kAnalysedPost) ApplyAnalysisResult(static_cast<uint32_t>(post.wparam),
+                                                             static_cast<AnalysisResult*>(post.lparam));
+      else if (post.message == kAnalysisFinishedPost) FinishAnalysis(static_cast<uint32_t>(post.wparam));
+    });
+    if (Analysing) std::this_thread::sleep_for(kDrainPoll);
+  }
+  CloseUiPosts([](const UiPost& post) {
+    if (post.message == kAnalysedPost) delete static_cast<AnalysisResult*>(post.lparam);
+  });
+  for (const std::wstring& path : paths) {
+    const TrackInfo* r = FindTrackInfo(path);
+    const TrackInfo none;
+    const TrackInfo& record = r ? *r : none;
+    std::printf("%.2f\t%s\t%.2f\t%s\t%s\n", record.bpm, WideToUtf8(KeyName(record.key, false)).c_str(),
+                record.loudness, record.analyzed ? "analysed" : "unanalysed", WideToUtf8(path).c_str());
+  }
+  PrintStatus();
+  return 0;
+}
+
 }  // namespace
 
 const ToolCommand kLibraryScanCommands[] = {
     {"scan", "[FOLDER...] [--list NAME]", "list the audio files a scan delivers, with their tags", RunScanCommand},
+    {"analyse-view", "", "analyse the unanalysed files of the start view", RunAnalyseViewCommand},
 };
 const int kLibraryScanCommandCount = static_cast<int>(std::size(kLibraryScanCommands));
