@@ -1,12 +1,13 @@
 #include "library/folder_scan.h"
 
-#include <cwctype>
 #include <memory>
 #include <thread>
 #include <unordered_set>
 #include <utility>
 
 #include "app/log.h"
+#include "engine/audio_file.h"
+#include "engine/deck_view.h"
 #include "engine/tags.h"
 #include "platform/folder_walk.h"
 #include "platform/media_probe.h"
@@ -20,16 +21,6 @@ namespace {
 
 constexpr const wchar_t* kAudioExtensions[] = {L".mp3", L".wav", L".flac", L".m4a", L".aac", L".wma",
                                                L".mp4", L".aif", L".aiff", L".m4v", L".mov", L".mkv"};
-
-std::wstring FileNameOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'/');
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::wstring StemOf(const std::wstring& name) {
-  const size_t dot = name.rfind(L'.');
-  return dot == std::wstring::npos || dot == 0 ? name : name.substr(0, dot);
-}
 
 // The tag store misses some containers' tags (.mov) or cannot open them at all (.mkv, raw .aac);
 // the container reader fills whatever is still empty.
@@ -72,16 +63,10 @@ bool IsAudioFile(const std::wstring& path) {
   const std::wstring name = FileNameOf(path);
   const size_t dot = name.rfind(L'.');
   if (dot == std::wstring::npos) return false;
-  const std::wstring ext = LowerText(name.substr(dot));
+  const std::wstring ext = LowerCase(name.substr(dot));
   for (const wchar_t* known : kAudioExtensions)
     if (ext == known) return true;
   return false;
-}
-
-std::wstring LowerText(const std::wstring& text) {
-  std::wstring out = text;
-  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-  return out;
 }
 
 LibraryFile ReadFileTags(const std::wstring& path, uint32_t index) {
@@ -96,14 +81,14 @@ LibraryFile ReadFileTags(const std::wstring& path, uint32_t index) {
   }
   const std::wstring name = FileNameOf(path);
   file.path = path;
-  file.title = tags.title.empty() ? StemOf(name) : tags.title;
+  file.title = tags.title.empty() ? FileStem(path) : tags.title;
   file.artist = tags.artist;
   file.genre = tags.genre;
   file.duration = tags.duration;
-  file.titleKey = LowerText(file.title);
-  file.artistKey = LowerText(file.artist);
-  file.searchText = file.titleKey + L' ' + file.artistKey + L' ' + LowerText(tags.album) + L' ' +
-                    LowerText(tags.genre) + L' ' + LowerText(tags.comment) + L' ' + LowerText(name);
+  file.titleKey = LowerCase(file.title);
+  file.artistKey = LowerCase(file.artist);
+  file.searchText = file.titleKey + L' ' + file.artistKey + L' ' + LowerCase(tags.album) + L' ' +
+                    LowerCase(tags.genre) + L' ' + LowerCase(tags.comment) + L' ' + LowerCase(name);
   file.index = index;
   return file;
 }

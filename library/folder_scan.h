@@ -44,8 +44,6 @@ bool IsAudioFile(const std::wstring& path);
 // filling what the store misses. Only a regular file is opened; anything else (missing, a FIFO, a
 // device) gives the file name as title and length 0.
 LibraryFile ReadFileTags(const std::wstring& path, uint32_t index);
-// Lower-cases each character (towlower in C.UTF-8).
-std::wstring LowerText(const std::wstring& text);
 
 // The thread body; owns the job. Posts full batches of kScanBatchSize as it goes, the rest at
 // the end, then kScanDonePost; a refused post frees its batch. Stops between files once

@@ -17,7 +17,10 @@
 #include "library/analysis_queue.h"
 #include "library/database.h"
 #include "library/music_folders.h"
+#include "library/relocate.h"
+#include "library/tag_editing.h"
 #include "library/track_info.h"
+#include "engine/deck_view.h"
 #include "library/folder_scan.h"
 #include "library/track_lists.h"
 #include "platform/text.h"
@@ -40,7 +43,7 @@ int ListNamed(const std::wstring& name) {
   for (size_t i = 0; i < TrackLists.size(); ++i)
     if (TrackLists[i].name == name) return static_cast<int>(i);
   for (size_t i = 0; i < TrackLists.size(); ++i)
-    if (LowerText(TrackLists[i].name) == LowerText(name)) return static_cast<int>(i);
+    if (LowerCase(TrackLists[i].name) == LowerCase(name)) return static_cast<int>(i);
   return -1;
 }
 
@@ -167,10 +170,73 @@ int RunAnalyseViewCommand(const std::vector<std::string>& args) {
   return 0;
 }
 
+constexpr const char* kMyTagsUsage =
+    "usage: veldmix-tool mytags set FILE TAGS | mytags toggle FILE TAG | mytags all\n";
+
+// mytags set FILE TAGS | toggle FILE TAG: stores the file's own tags and prints them as stored;
+// mytags all: every distinct own tag, one a line.
+int RunMyTagsCommand(const std::vector<std::string>& args) {
+  const bool edit = args.size() == 3 && (args[0] == "set" || args[0] == "toggle");
+  if (!edit && !(args.size() == 1 && args[0] == "all")) {
+    std::fputs(kMyTagsUsage, stderr);
+    return 2;
+  }
+  StartLog(L"mytags");
+  LoadDatabase();
+  if (args[0] == "all") {
+    for (const std::wstring& tag : AllMyTags()) std::printf("%s\n", WideToUtf8(tag).c_str());
+    return 0;
+  }
+  const std::wstring path = Utf8ToWide(args[1]);
+  if (args[0] == "set") StoreMyTags(path, Utf8ToWide(args[2]));
+  else ToggleMyTag(path, Utf8ToWide(args[2]));
+  if (!SaveDatabase()) {
+    std::fputs("veldmix-tool mytags: the library could not be saved\n", stderr);
+    return 1;
+  }
+  std::printf("%s\n", WideToUtf8(FindTrackInfo(path)->myTags).c_str());
+  return 0;
+}
+
+constexpr const char* kRelocateUsage = "usage: veldmix-tool relocate DIR\n";
+
+// relocate DIR: looks for the library's and lists' missing files in DIR on the real worker and
+// applies what it found; prints each move (old, new) and the status line.
+int RunRelocateCommand(const std::vector<std::string>& args) {
+  if (args.size() != 1 || args[0].empty() || args[0].starts_with("-")) {
+    std::fputs(kRelocateUsage, stderr);
+    return 2;
+  }
+  StartLog(L"relocate");
+  LoadDatabase();
+  TrackLists = LoadLists();
+  OpenUiPosts(nullptr);
+  StartRelocate(Utf8ToWide(args[0]));
+  bool done = false;
+  while (!done) {
+    DrainUiPosts([&](const UiPost& post) {
+      if (post.message != kRelocatePost) return;
+      auto* result = static_cast<RelocateResult*>(post.lparam);
+      for (const auto& [from, to] : result->found)
+        std::printf("%s\t%s\n", WideToUtf8(from).c_str(), WideToUtf8(to).c_str());
+      ApplyRelocate(result);
+      done = true;
+    });
+    if (!done) std::this_thread::sleep_for(kDrainPoll);
+  }
+  CloseUiPosts([](const UiPost& post) {
+    if (post.message == kRelocatePost) delete static_cast<RelocateResult*>(post.lparam);
+  });
+  PrintStatus();
+  return 0;
+}
+
 }  // namespace
 
 const ToolCommand kLibraryScanCommands[] = {
     {"scan", "[FOLDER...] [--list NAME]", "list the audio files a scan delivers, with their tags", RunScanCommand},
     {"analyse-view", "", "analyse the unanalysed files of the start view", RunAnalyseViewCommand},
+    {"mytags", "set FILE TAGS|toggle FILE TAG|all", "edit or list the user's own tags", RunMyTagsCommand},
+    {"relocate", "DIR", "find the library's moved files in a folder tree", RunRelocateCommand},
 };
 const int kLibraryScanCommandCount = static_cast<int>(std::size(kLibraryScanCommands));
