@@ -19,7 +19,7 @@
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
-#include "library/folder_view.h"
+#include "library/track_view.h"
 #include "platform/folders.h"
 #include "platform/second_window.h"
 #include "platform/ui_post.h"
@@ -150,7 +150,7 @@ int DropDeck(float x, float y) {
 
 void OnDropFile(const WindowEvent& e) {
   if (FolderExists(e.path)) {
-    AddMusicFolder(e.path);
+    AddMusicDir(e.path);
     return;
   }
   LoadTrack(DropDeck(e.x, e.y), e.path);
