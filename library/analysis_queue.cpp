@@ -9,6 +9,7 @@
 #include "engine/audio_file.h"
 #include "library/database.h"
 #include "library/track_info.h"
+#include "library/track_view.h"
 #include "platform/thread_priority.h"
 #include "platform/ui_post.h"
 
@@ -79,14 +80,17 @@ std::vector<std::wstring> UnanalysedPaths(const std::vector<std::wstring>& paths
   return out;
 }
 
-void ToggleAnalysis(const std::vector<std::wstring>& viewPaths) {
+void ToggleAnalysis() {
   if (Analysing) {
     ++AnalysisGeneration;
     Analysing = false;
     ShowStatus(L"Analysis stopped");
     return;
   }
-  AnalysePaths(UnanalysedPaths(viewPaths));
+  std::vector<std::wstring> shown;
+  shown.reserve(ViewOrder.size());
+  for (const int i : ViewOrder) shown.push_back(ViewItems[static_cast<size_t>(i)].path);
+  AnalysePaths(UnanalysedPaths(shown));
 }
 
 bool ApplyAnalysisResult(uint32_t generation, AnalysisResult* resultPointer) {
@@ -103,6 +107,7 @@ bool ApplyAnalysisResult(uint32_t generation, AnalysisResult* resultPointer) {
   }
   record.loudness = track.loudness;
   record.analyzed = true;
+  if (SortColumn == kSortBpm || SortColumn == kSortKey) RebuildView();
   return true;
 }
 

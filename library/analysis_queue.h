@@ -31,15 +31,15 @@ int AnalysisWorkerCount(size_t paths, unsigned hardwareThreads);
 // Starts a run over the paths (copied); with none says "Everything here is already analysed".
 // A run already going is superseded: its workers stop after the file in hand.
 void AnalysePaths(const std::vector<std::wstring>& paths);
-// The analyse button: stops a running run ("Analysis stopped"), else analyses the files of the
-// given display order that have no analysed record.
-void ToggleAnalysis(const std::vector<std::wstring>& viewPaths);
+// The analyse button: stops a running run ("Analysis stopped"), else analyses the view's files, in
+// display order, that have no analysed record.
+void ToggleAnalysis();
 // The paths, in order, whose record is missing or not analysed.
 std::vector<std::wstring> UnanalysedPaths(const std::vector<std::wstring>& paths);
 
 // Completion 5, UI thread: applies a current result to the file's record (an imported grid keeps
-// its tempo and gains the key only when it has none; loudness always), frees it either way.
-// True when a record changed.
+// its tempo and gains the key only when it has none; loudness always) and rebuilds a view sorted
+// by BPM or key; frees it either way. True when a record changed.
 bool ApplyAnalysisResult(uint32_t generation, AnalysisResult* result);
 // Completion 6, UI thread: a current run ends: saves the library, says "Analysis finished".
 void FinishAnalysis(uint32_t generation);

@@ -9,13 +9,12 @@
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
 #include "engine/tags.h"
+#include "library/track_view.h"
 #include "platform/folder_walk.h"
 #include "platform/media_probe.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
-
-std::atomic<uint32_t> ScanGeneration{0};
 
 namespace {
 
@@ -43,7 +42,7 @@ class Batcher {
   explicit Batcher(uint32_t generation) : generation_(generation) {}
   void Add(LibraryFile file) {
     batch_.push_back(std::move(file));
-    if (batch_.size() >= kScanBatchSize) Flush();
+    if (batch_.size() >= kScanBatchFiles) Flush();
   }
   void Flush() {
     if (batch_.empty()) return;
@@ -121,9 +120,13 @@ void FolderScanWorker(ScanJob* jobPointer) {
     batcher.Add(ReadFileTags(path, counter++));
   }
   batcher.Flush();
-  PostToUi(kScanDonePost, job->generation, nullptr);
+  PostToUi(kScanFinishedPost, job->generation, nullptr);
 }
 
-void StartScanWorker(ScanJob job) {
-  std::thread(FolderScanWorker, new ScanJob(std::move(job))).detach();
+void LaunchFolderScan(std::vector<std::wstring> folders, std::vector<std::wstring> files, uint32_t generation) {
+  auto job = std::make_unique<ScanJob>();
+  job->folders = std::move(folders);
+  job->singleFiles = std::move(files);
+  job->generation = generation;
+  std::thread(FolderScanWorker, job.release()).detach();
 }

@@ -10,6 +10,7 @@
 #include "engine/deck_view.h"
 #include "library/folder_scan.h"
 #include "library/track_info.h"
+#include "library/track_view.h"
 
 namespace {
 
@@ -42,12 +43,16 @@ bool SaveTags(const std::wstring& path, const TrackTags& fields) {
     ShowStatus(error);
     return false;
   }
+  for (LibraryFile& file : ViewItems)
+    if (file.path == path) file = ReadFileTags(path, file.index);
+  RebuildView();
   ShowStatus(kTagsSavedText);
   return true;
 }
 
 void StoreMyTags(const std::wstring& path, const std::wstring& text) {
-  TrackInfoFor(path).myTags = JoinTags(SplitTags(text));
+  TrackInfoFor(path).myTags = NormalizeTags(text);
+  RebuildView();
 }
 
 void ToggleMyTag(const std::wstring& path, const std::wstring& tag) {
@@ -60,6 +65,7 @@ void ToggleMyTag(const std::wstring& path, const std::wstring& tag) {
   if (same != tags.end()) tags.erase(same);
   else tags.push_back(wanted.front());
   record.myTags = JoinTags(tags);
+  RebuildView();
 }
 
 std::vector<std::wstring> AllMyTags() {

@@ -10,6 +10,7 @@
 
 #include "library/analysis_queue.h"
 #include "library/track_info.h"
+#include "library/track_view.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
@@ -99,7 +100,7 @@ TEST_F(AnalysisQueue, ResultsReachTheRecordsAndAnImportedGridKeepsItsTempo) {
 TEST_F(AnalysisQueue, StopAndRestartDropsTheFirstRun) {
   const std::wstring first = Click(110), second = Click(120);
   AnalysePaths({first});
-  ToggleAnalysis({});  // stop at once
+  ToggleAnalysis();  // stop at once
   EXPECT_FALSE(Analysing);
   AnalysePaths({second});
   DrainAnalysis();
@@ -117,7 +118,9 @@ TEST_F(AnalysisQueue, StopAndRestartDropsTheFirstRun) {
 
 TEST_F(AnalysisQueue, NothingToDoStartsNothing) {
   const uint32_t before = AnalysisGeneration.load();
-  ToggleAnalysis({});
+  ViewItems.clear();
+  ViewOrder.clear();
+  ToggleAnalysis();
   EXPECT_FALSE(Analysing);
   EXPECT_EQ(AnalysisGeneration.load(), before);
 }

@@ -16,10 +16,10 @@
 #include "engine/musical_keys.h"
 #include "library/analysis_queue.h"
 #include "library/database.h"
-#include "library/music_folders.h"
 #include "library/relocate.h"
 #include "library/tag_editing.h"
 #include "library/track_info.h"
+#include "library/track_view.h"
 #include "engine/deck_view.h"
 #include "library/folder_scan.h"
 #include "library/track_lists.h"
@@ -76,27 +76,18 @@ bool ParseViewArgs(const std::vector<std::string>& args, const char* usage, Scan
   return true;
 }
 
-// Runs the scan worker and hands each current batch, in order, to onBatch until it reports done.
-void RunScan(ScanJob job, const std::function<void(std::vector<LibraryFile>&)>& onBatch) {
-  OpenUiPosts(nullptr);
-  job.generation = ++ScanGeneration;
-  const uint32_t generation = job.generation;
-  StartScanWorker(std::move(job));
-  bool done = false;
-  while (!done) {
-    DrainUiPosts([&](const UiPost& post) {
-      if (post.message == kScanBatchPost) {
-        std::unique_ptr<std::vector<LibraryFile>> batch(static_cast<std::vector<LibraryFile>*>(post.lparam));
-        if (post.wparam == generation) onBatch(*batch);
-      } else if (post.message == kScanDonePost && post.wparam == generation) {
-        done = true;
-      }
+// Applies the running scan's completions as the main window does until it ends; ViewItems then
+// holds the files in delivery order.
+void DrainScan() {
+  while (Scanning) {
+    DrainUiPosts([](const UiPost& post) {
+      if (post.message == kScanBatchPost)
+        ApplyScanBatch(static_cast<uint32_t>(post.wparam), static_cast<std::vector<LibraryFile>*>(post.lparam));
+      else if (post.message == kScanFinishedPost)
+        FinishFolderScan(static_cast<uint32_t>(post.wparam));
     });
-    if (!done) std::this_thread::sleep_for(kDrainPoll);
+    if (Scanning) std::this_thread::sleep_for(kDrainPoll);
   }
-  CloseUiPosts([](const UiPost& post) {
-    if (post.message == kScanBatchPost) delete static_cast<std::vector<LibraryFile>*>(post.lparam);
-  });
 }
 
 // scan [FOLDER...] [--list NAME]: each file in delivery order, tab-separated: index, duration,
@@ -105,34 +96,18 @@ int RunScanCommand(const std::vector<std::string>& args) {
   ScanJob job;
   if (!ParseViewArgs(args, kScanUsage, &job)) return 2;
   StartLog(L"scan");
-  RunScan(std::move(job), [](std::vector<LibraryFile>& batch) {
-    for (const LibraryFile& f : batch)
-      std::printf("%u\t%.3f\t%lld\t%s\t%s\t%s\t%s\n", f.index, f.duration, static_cast<long long>(f.modified),
-                  WideToUtf8(f.title).c_str(), WideToUtf8(f.artist).c_str(), WideToUtf8(f.genre).c_str(),
-                  WideToUtf8(f.path).c_str());
-  });
+  OpenUiPosts(nullptr);
+  StartFolderScan(job.folders, job.singleFiles);
+  DrainScan();
+  for (const LibraryFile& f : ViewItems)
+    std::printf("%u\t%.3f\t%lld\t%s\t%s\t%s\t%s\n", f.index, f.duration, static_cast<long long>(f.modified),
+                WideToUtf8(f.title).c_str(), WideToUtf8(f.artist).c_str(), WideToUtf8(f.genre).c_str(),
+                WideToUtf8(f.path).c_str());
   PrintStatus();
   return 0;
 }
 
 constexpr const char* kAnalyseViewUsage = "usage: veldmix-tool analyse-view\n";
-
-// The files of the view the program shows at start (the selected music folder) in its title
-// order, as the folder view sorts them.
-std::vector<std::wstring> StartViewPaths() {
-  std::vector<LibraryFile> files;
-  if (SelectedFolder < 0 || static_cast<size_t>(SelectedFolder) >= MusicFolders.size()) return {};
-  ScanJob job;
-  job.folders = {MusicFolders[static_cast<size_t>(SelectedFolder)]};
-  RunScan(std::move(job), [&](std::vector<LibraryFile>& batch) {
-    for (LibraryFile& f : batch) files.push_back(std::move(f));
-  });
-  std::stable_sort(files.begin(), files.end(),
-                   [](const LibraryFile& a, const LibraryFile& b) { return a.titleKey < b.titleKey; });
-  std::vector<std::wstring> paths;
-  for (const LibraryFile& f : files) paths.push_back(f.path);
-  return paths;
-}
 
 // analyse-view: analyses the unanalysed files of the start view on the real workers, applies
 // each result as the window does, saves; prints each view file's record: BPM, key, loudness,
@@ -145,9 +120,12 @@ int RunAnalyseViewCommand(const std::vector<std::string>& args) {
   StartLog(L"analyse-view");
   LoadSettings();
   LoadDatabase();
-  const std::vector<std::wstring> paths = StartViewPaths();
   OpenUiPosts(nullptr);
-  ToggleAnalysis(paths);
+  ShowFolder();
+  DrainScan();
+  std::vector<std::wstring> paths;
+  for (const int i : ViewOrder) paths.push_back(ViewItems[static_cast<size_t>(i)].path);
+  ToggleAnalysis();
   while (Analysing) {
     DrainUiPosts([](const UiPost& post) {
       if (post.message == kAnalysedPost) ApplyAnalysisResult(static_cast<uint32_t>(post.wparam),
