@@ -4,6 +4,7 @@
 # list naming a path twice and a missing file; a hostile tree (FIFO, folder named .mp3, dead link,
 # link loop, text named .mp3, a folder the user may not open, a name that is not UTF-8, /dev/zero
 # in a list) ends at once; bad arguments change nothing.
+# Labels: slow
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 oracle="$(cd "$(dirname "$0")/.." && pwd)/support/scan_oracle.py"
@@ -74,6 +75,18 @@ as_nobody timeout 20 "$tool" scan --list Zero >zero.txt; rc=$?
 check "a list naming /dev/zero and a FIFO ends with two empty rows (exit $rc)" \
   '[ $rc -eq 0 ] && [ "$(cut -f2,4 zero.txt)" = "$(printf "0.000\tzero\n0.000\tfifo")" ]'
 chmod 755 h/a_locked
+
+# --- 50,010 hard links of one tagged file: a scan reads at most 50,000 folder files ---
+mkdir links
+tone 0.2 -metadata title=Linked links/base.mp3
+/usr/bin/python3 -c '
+import os
+for i in range(50009): os.link("links/base.mp3", "links/l%05d.mp3" % i)'
+"$tool" scan links >links.txt
+check "50,010 hard links give exactly 50,000 rows, each path once, indexed in order" \
+  '[ "$(wc -l <links.txt)" = 50000 ] && [ "$(cut -f7 links.txt | sort -u | wc -l)" = 50000 ] &&
+   [ "$(cut -f1 links.txt | tr "\n" " ")" = "$(seq -s " " 0 49999) " ] && [ "$(cut -f4 links.txt | sort -u)" = Linked ]'
+rm -rf links
 
 # --- bad arguments ---
 for bad in "--list" "--list Nope" "-x" "m --list Set --list Set"; do
