@@ -1,5 +1,7 @@
 #include "library/folder_scan.h"
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <thread>
 #include <unordered_set>
@@ -21,8 +23,20 @@ namespace {
 constexpr const wchar_t* kAudioExtensions[] = {L".mp3", L".wav", L".flac", L".m4a", L".aac", L".wma",
                                                L".mp4", L".aif", L".aiff", L".m4v", L".mov", L".mkv"};
 
-// The tag store misses some containers' tags (.mov) or cannot open them at all (.mkv, raw .aac);
-// the container reader fills whatever is still empty.
+// Where the tag store misses something of files FFmpeg writes: it cannot open .mkv or raw .aac,
+// reads no tags from .mov nor AIFF's text chunks, and no comment from .wma. Their container is
+// always read as well; other files only when the store gave no text or no length.
+constexpr const wchar_t* kContainerTagExtensions[] = {L".aac", L".mkv", L".mov", L".aif", L".aiff", L".wma"};
+
+bool HasExtension(const std::wstring& path, const wchar_t* const* begin, const wchar_t* const* end) {
+  const std::wstring name = FileNameOf(path);
+  const size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos) return false;
+  const std::wstring ext = LowerCase(name.substr(dot));
+  return std::any_of(begin, end, [&](const wchar_t* known) { return ext == known; });
+}
+
+// The container reader fills whatever the tag store left empty.
 void FillFromContainer(const std::wstring& path, TrackTags* tags) {
   MediaContainerTags c;
   if (!ReadContainerTags(path, &c)) return;
@@ -59,13 +73,7 @@ class Batcher {
 }  // namespace
 
 bool IsAudioFile(const std::wstring& path) {
-  const std::wstring name = FileNameOf(path);
-  const size_t dot = name.rfind(L'.');
-  if (dot == std::wstring::npos) return false;
-  const std::wstring ext = LowerCase(name.substr(dot));
-  for (const wchar_t* known : kAudioExtensions)
-    if (ext == known) return true;
-  return false;
+  return HasExtension(path, std::begin(kAudioExtensions), std::end(kAudioExtensions));
 }
 
 LibraryFile ReadFileTags(const std::wstring& path, uint32_t index) {
@@ -75,7 +83,9 @@ LibraryFile ReadFileTags(const std::wstring& path, uint32_t index) {
     const bool opened = ReadTags(path, &tags);
     const bool anyText = !tags.title.empty() || !tags.artist.empty() || !tags.album.empty() ||
                          !tags.genre.empty() || !tags.comment.empty();
-    if (!opened || !anyText || tags.duration <= 0.0) FillFromContainer(path, &tags);
+    if (!opened || !anyText || tags.duration <= 0.0 ||
+        HasExtension(path, std::begin(kContainerTagExtensions), std::end(kContainerTagExtensions)))
+      FillFromContainer(path, &tags);
     file.modified = FileModifiedTime(path);
   }
   const std::wstring name = FileNameOf(path);

@@ -92,6 +92,27 @@ TEST(FolderScan, ThousandsOfTaggedFilesArriveInOrderedBatchesOfAtMostAHundred) {
   }
 }
 
+// Album and comment are not shown but searched: every extension made by ffmpeg carries them into
+// the search text when ffprobe sees them, whichever reader (tag store or container) found them.
+TEST(FolderScan, EveryExtensionSearchesItsAlbumAndComment) {
+  SetProcessLocale();  // lower-casing beyond ASCII, as the program runs
+  TempHome home;
+  for (const std::string ext : {"mp3", "wav", "flac", "m4a", "aac", "wma", "mp4", "aif", "aiff", "m4v", "mov", "mkv"}) {
+    const std::string path = home.path() + "/t." + ext;
+    int status = -1;
+    RunCommand("ffmpeg -v error -f lavfi -i sine=d=1 -metadata title=T -metadata album=Álbum -metadata comment=Cömment " +
+                   ShellQuote(path) + " 2>&1",
+               &status);
+    ASSERT_EQ(status, 0) << ext;
+    const std::string probed = RunCommand("ffprobe -v error -show_entries format_tags=album,comment -of compact " +
+                                          ShellQuote(path) + " 2>/dev/null");
+    const LibraryFile f = ReadFileTags(Utf8ToWide(path), 0);
+    EXPECT_EQ(f.searchText.find(L"álbum") != std::wstring::npos, probed.find("Álbum") != std::string::npos) << ext;
+    EXPECT_EQ(f.searchText.find(L"cömment") != std::wstring::npos, probed.find("Cömment") != std::string::npos)
+        << ext << ": " << WideToUtf8(f.searchText);
+  }
+}
+
 TEST(FolderScan, AudioExtensionsIgnoreCaseAndNeedADot) {
   for (const wchar_t* yes : {L"/a/b.mp3", L"/a/B.MP4", L"/a/c.Flac", L"x.aiff", L"/a.b/c.mkv", L"/a/.m4a.wav"})
     EXPECT_TRUE(IsAudioFile(yes)) << WideToUtf8(yes);
