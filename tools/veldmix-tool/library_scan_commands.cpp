@@ -2,8 +2,8 @@
 // completions on this thread as the main window does: scan, analyse-view, mytags, relocate.
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,18 +11,18 @@
 #include <vector>
 
 #include "app/log.h"
-#include "app/status_message.h"
 #include "app/settings.h"
+#include "app/status_message.h"
+#include "engine/deck_view.h"
 #include "engine/musical_keys.h"
 #include "library/analysis_queue.h"
 #include "library/database.h"
+#include "library/folder_scan.h"
 #include "library/relocate.h"
 #include "library/tag_editing.h"
 #include "library/track_info.h"
-#include "library/track_view.h"
-#include "engine/deck_view.h"
-#include "library/folder_scan.h"
 #include "library/track_lists.h"
+#include "library/track_view.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "tools/veldmix-tool/commands.h"
