@@ -195,17 +195,15 @@ bool DrawCdg(Frame& f, KaraokeScreen& content, const Lyrics& lyrics) {
   if (content.installedCdg != lyrics.cdg) {
     content.installedCdg = lyrics.cdg;
     CdgLoad(content.cdg, lyrics.cdg);
-    f.state.cdg.reset();
   }
-  const bool ran = CdgPlayTo(content.cdg, f.t);
-  if (ran || !f.state.cdg) {
-    const std::vector<uint32_t>& picture = CdgRender(content.cdg);
-    UpdateBitmap(&f.state.cdg, picture.data(), kCdgWidth, kCdgHeight, false);
-  }
+  CdgPlayTo(content.cdg, f.t);
+  // The decoder keeps its picture and renders it again only when packets changed it; drawing only
+  // reads it (PixelView just has no const form).
+  std::vector<uint32_t>& picture = const_cast<std::vector<uint32_t>&>(CdgRender(content.cdg));
   f.target.Clear(ArgbColour(content.cdg.palette[content.cdg.border & 15]));
   // By the nearest pixel: linear filtering in fixed point bleeds neighbours into even the centre
   // pixels of a whole-number enlargement, and CD+G tiles are meant to be hard-edged.
-  if (f.state.cdg) DrawFittedBitmap(f.target, *f.state.cdg, f.w, f.h, 0.0f, false);
+  DrawFittedPixels(f.target, PixelView{picture.data(), kCdgWidth, kCdgHeight, kCdgWidth}, true, f.w, f.h, 0.0f, true);
   DrawSingerPill(f);
   return true;
 }

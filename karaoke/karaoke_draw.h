@@ -57,14 +57,12 @@ struct KaraokeDrawState {
   int64_t pictureGeneration = -1;       // of the content's picture the bitmap holds
   std::unique_ptr<DrawBitmap> video;    // the latest video frame
   uint64_t karaokeVideoSerial = 0, backgroundVideoSerial = 0;
-  std::unique_ptr<DrawBitmap> cdg;      // the CD+G picture
 
   std::unique_ptr<DrawBitmap> blurred;  // the picture blurred at a quantised deviation
   int64_t blurredGeneration = -1;
   int32_t blurredStep = -1;
 
   std::unique_ptr<DrawSurface> glowSurface;  // the moving colour, drawn small
-  std::unique_ptr<DrawBitmap> glowBitmap;
   std::unique_ptr<GradientBrush> backdrop;
   std::unique_ptr<GradientBrush> glow[3];
   uint32_t glowColour[3] = {0, 0, 0};
@@ -136,10 +134,10 @@ void DrawMovingColour(KaraokeDrawState& state, DrawSurface& target, float w, flo
 // `generation` name the picture for the blur's cache; null source draws unblurred).
 void DrawCoverBitmap(KaraokeDrawState& state, DrawSurface& target, const DrawBitmap& bitmap, float w, float h,
                      double clock, bool moving, bool blur, const KaraokeScreen* source);
-// The bitmap fitted inside the target, centred (aspect: its own when 0); interpolated linearly, or
-// by the nearest pixel for pixel graphics (CD+G), which then stay sharp and exact at any size.
-void DrawFittedBitmap(DrawSurface& target, const DrawBitmap& bitmap, float w, float h, float aspect,
-                      bool smooth = true);
+// The pixels fitted inside the target, centred (aspect: their own when 0); interpolated linearly,
+// or by the nearest pixel for pixel graphics (CD+G), which then stay sharp and exact at any size.
+void DrawFittedPixels(DrawSurface& target, const PixelView& pixels, bool opaque, float w, float h, float aspect,
+                      bool nearest);
 // Fills the slot with a bitmap of the pixels (premultiplied ARGB; opaque when ignoreAlpha).
 void UpdateBitmap(std::unique_ptr<DrawBitmap>* slot, const uint32_t* pixels, int width, int height,
                   bool ignoreAlpha);

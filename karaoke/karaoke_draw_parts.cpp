@@ -216,11 +216,8 @@ void DrawMovingColour(KaraokeDrawState& state, DrawSurface& target, float w, flo
     glow.FillEllipse(cx, cy, r, r);
   }
   glow.SetBrush(nullptr);
-  const PixelView small = glow.Pixels();
-  state.glowBitmap = DrawBitmap::FromPixels(small.pixels, small.width, small.height);
   // The field is opaque and covers the target: nothing needs clearing under it.
-  if (state.glowBitmap) target.DrawBitmapIn(*state.glowBitmap, 0, 0, w, h, 1.0f, 0.0f);
-  else target.Clear(Rgba{0, 0, 0, 1});
+  target.DrawPixelsIn(glow.Pixels(), true, 0, 0, w, h, 1.0f, 0.0f, false);
 
   for (int j = 0; j < kSparkles; ++j) {
     double whole = 0;
@@ -257,14 +254,16 @@ void DrawCoverBitmap(KaraokeDrawState& state, DrawSurface& target, const DrawBit
   target.DrawBitmapIn(bitmap, left, top, sw, sh, 1.0f, 0.0f);
 }
 
-void DrawFittedBitmap(DrawSurface& target, const DrawBitmap& bitmap, float w, float h, float aspect, bool smooth) {
-  const float a = aspect > 0 ? aspect : static_cast<float>(bitmap.width()) / static_cast<float>(bitmap.height());
+void DrawFittedPixels(DrawSurface& target, const PixelView& pixels, bool opaque, float w, float h, float aspect,
+                      bool nearest) {
+  if (pixels.width < 1 || pixels.height < 1) return;
+  const float a = aspect > 0 ? aspect : static_cast<float>(pixels.width) / static_cast<float>(pixels.height);
   float fw = w, fh = w / a;
   if (fh > h) {
     fh = h;
     fw = h * a;
   }
-  target.DrawBitmapIn(bitmap, (w - fw) / 2, (h - fh) / 2, fw, fh, 1.0f, 0.0f, smooth);
+  target.DrawPixelsIn(pixels, opaque, (w - fw) / 2, (h - fh) / 2, fw, fh, 1.0f, 0.0f, nearest);
 }
 
 void UpdateBitmap(std::unique_ptr<DrawBitmap>* slot, const uint32_t* pixels, int width, int height,

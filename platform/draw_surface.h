@@ -220,10 +220,15 @@ class DrawSurface {
   void DrawTextLine(const TextFormat& format, std::string_view utf8, float x, float y, float width, float height,
                     TextAlign align);
 
-  // The bitmap stretched into the box with linear interpolation (nearest pixel when not smooth:
-  // pixel graphics stay sharp and exact); with radius > 0 only inside the rounded rectangle.
+  // The bitmap stretched into the box with linear interpolation; with radius > 0 only inside the
+  // rounded rectangle.
   void DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float width, float height, float opacity,
-                    float radius, bool smooth = true);
+                    float radius);
+  // The same for pixels the caller holds (premultiplied ARGB words, `stride` words per row), read
+  // during the call and not copied. opaque: the alpha bytes are ignored (faster, every pixel counts
+  // as opaque). nearest: nearest-neighbour sampling instead of linear.
+  void DrawPixelsIn(const PixelView& source, bool opaque, float x, float y, float width, float height,
+                    float opacity, float radius, bool nearest);
 
   // Writes the surface as an RGBA PNG (WritePngFile: alpha kept, whole). False with *error on failure.
   bool WritePng(const std::wstring& path, std::wstring* error = nullptr);
@@ -237,6 +242,8 @@ class DrawSurface {
   void FillPath();
   void StrokePath(float strokeWidth, LineCap cap);
   void RoundedRectPath(float x, float y, float width, float height, float radius);
+  void PaintImageIn(void* image, int imageWidth, int imageHeight, float x, float y, float width, float height,
+                    float opacity, float radius, bool nearest);
 
   void* surface_ = nullptr;
   void* cr_ = nullptr;
