@@ -57,14 +57,15 @@ void BoxBlurPixels(std::vector<uint32_t>* pixels, int width, int height, float d
   }
 }
 
-const DrawBitmap* BlurredPicture(KaraokeDrawState& state, const KaraokeScreen& source, float deviation) {
-  if (source.picturePixels.empty() || !std::isfinite(deviation) || deviation <= 0) return nullptr;
+const DrawBitmap* BlurredPicture(KaraokeDrawState& state, const PixelView& pixels, int64_t source, float deviation) {
+  if (!pixels.pixels || pixels.width < 1 || pixels.height < 1 || !std::isfinite(deviation) || deviation <= 0)
+    return nullptr;
   const int32_t step = static_cast<int32_t>(std::lround(deviation / kDeviationStep));
-  if (state.blurred && state.blurredGeneration == source.pictureGeneration && state.blurredStep == step)
+  if (state.blurred && state.blurredSource == source && state.blurredStep == step)
     return state.blurred.get();
   const float sigma = static_cast<float>(step) * kDeviationStep;
   const int factor = std::max(1, static_cast<int>(sigma / kDeviationPerCopyPixel));
-  const int w = std::max(1, source.pictureWidth / factor), h = std::max(1, source.pictureHeight / factor);
+  const int w = std::max(1, pixels.width / factor), h = std::max(1, pixels.height / factor);
   // The copy: each of its pixels the average of a factor x factor block (premultiplied, so the
   // average of colours is right).
   std::vector<uint32_t> copy(static_cast<size_t>(w) * h);
@@ -73,10 +74,10 @@ const DrawBitmap* BlurredPicture(KaraokeDrawState& state, const KaraokeScreen& s
       uint32_t sum[4] = {0, 0, 0, 0};
       int n = 0;
       for (int dy = 0; dy < factor; ++dy) {
-        const int sy = std::min(y * factor + dy, source.pictureHeight - 1);
-        const uint32_t* row = source.picturePixels.data() + static_cast<size_t>(sy) * source.pictureWidth;
+        const int sy = std::min(y * factor + dy, pixels.height - 1);
+        const uint32_t* row = pixels.pixels + static_cast<size_t>(sy) * pixels.stride;
         for (int dx = 0; dx < factor; ++dx) {
-          const uint32_t p = row[std::min(x * factor + dx, source.pictureWidth - 1)];
+          const uint32_t p = row[std::min(x * factor + dx, pixels.width - 1)];
           for (int c = 0; c < 4; ++c) sum[c] += (p >> (8 * c)) & 0xFF;
           ++n;
         }
@@ -88,7 +89,7 @@ const DrawBitmap* BlurredPicture(KaraokeDrawState& state, const KaraokeScreen& s
   }
   BoxBlurPixels(&copy, w, h, sigma / static_cast<float>(factor));
   state.blurred = DrawBitmap::FromPixels(copy.data(), w, h);
-  state.blurredGeneration = source.pictureGeneration;
+  state.blurredSource = source;
   state.blurredStep = step;
   return state.blurred.get();
 }

@@ -8,9 +8,9 @@
 
 #include "karaoke/karaoke_draw.h"
 
-// The picture of `source` blurred with the deviation (in the picture's pixels), cached in the
-// state; null when the source has no pixels or the deviation is not positive and finite.
-const DrawBitmap* BlurredPicture(KaraokeDrawState& state, const KaraokeScreen& source, float deviation);
+// The pixels blurred with the deviation (in their own pixels), cached in the state by `source` and
+// the deviation's step; null when there are no pixels or the deviation is not positive and finite.
+const DrawBitmap* BlurredPicture(KaraokeDrawState& state, const PixelView& pixels, int64_t source, float deviation);
 
 // In place: a box-approximated Gaussian of the deviation (pixels) over premultiplied ARGB pixels,
 // edges repeated. Nothing for a deviation below half a pixel.

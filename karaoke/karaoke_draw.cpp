@@ -218,14 +218,37 @@ bool DrawPictureBackground(Frame& f, KaraokeScreen& content) {
     ++content.pictureGeneration;
   }
   if (content.picturePixels.empty()) return false;
-  if (f.state.pictureGeneration != content.pictureGeneration || !f.state.picture) {
-    UpdateBitmap(&f.state.picture, content.picturePixels.data(), content.pictureWidth, content.pictureHeight, false);
-    f.state.pictureGeneration = content.pictureGeneration;
-  }
-  if (!f.state.picture) return false;
-  DrawCoverBitmap(f.state, f.target, *f.state.picture, f.w, f.h, f.clock, true, f.settings.Blur, &content);
+  const PixelView view{content.picturePixels.data(), content.pictureWidth, content.pictureHeight, content.pictureWidth};
+  DrawCoverPixels(f.state, f.target, view, false, f.w, f.h, f.clock, true, f.settings.Blur, content.pictureGeneration);
   return true;
 }
+
+// Takes the player's newest frame into the state; `from` names the player. A player that opened
+// another file numbers its frames from the start again.
+void TakeVideoFrame(KaraokeDrawState& state, VideoFilePlayer& player, int from, uint64_t* serial,
+                    std::wstring* path) {
+  if (*path != player.Path()) {
+    *path = player.Path();
+    *serial = 0;
+    if (state.videoFrom == from) state.videoFrom = 0;
+  }
+  uint32_t w = 0, h = 0;
+  if (player.TakeFrame(&state.video, &w, &h, serial) && w > 0 && h > 0) {
+    state.videoWidth = w;
+    state.videoHeight = h;
+    state.videoFrom = from;
+  }
+}
+
+PixelView VideoView(KaraokeDrawState& state) {
+  return PixelView{state.video.data(), static_cast<int>(state.videoWidth), static_cast<int>(state.videoHeight),
+                   static_cast<int>(state.videoWidth)};
+}
+
+// Frames of the background loop are blurred by serial; these keep clear of picture generations.
+constexpr int64_t kVideoBlurSource = int64_t{1} << 40;
+
+constexpr int kFromKaraokeVideo = 1, kFromBackgroundVideo = 2;
 
 }  // namespace
 
@@ -242,8 +265,8 @@ KaraokeScreen& KaraokeOffscreenContent() {
 void ResetKaraokeDrawState(KaraokeDrawState& state) { state = KaraokeDrawState{}; }
 
 void StopKaraokeVideo(KaraokeScreen& content) {
-  content.karaokeVideo = KaraokeVideoSource{};
-  content.backgroundVideo = KaraokeVideoSource{};
+  content.karaokeVideo.Stop();
+  content.backgroundVideo.Stop();
 }
 
 void DrawKaraokeScreen(KaraokeDrawState& state, KaraokeScreen& content, DrawSurface& target, float w, float h,
@@ -259,16 +282,20 @@ void DrawKaraokeScreen(KaraokeDrawState& state, KaraokeScreen& content, DrawSurf
 
   if (info.mode != 0 && lyrics) {
     if (lyrics->kind == LyricsKind::KaraokeVideo) {
-      // The track's own video: no video player yet, so no frame; the singer's pill still shows.
-      content.karaokeVideo.path = info.path;
+      // The words are in the track's own video: its frame at the song position, then the pill.
+      content.karaokeVideo.Open(info.path);
+      content.karaokeVideo.Seek(t, false);
+      TakeVideoFrame(state, content.karaokeVideo, kFromKaraokeVideo, &state.karaokeVideoSerial,
+                     &state.karaokeVideoPath);
       target.Clear(kBlack);
+      if (state.videoFrom == kFromKaraokeVideo) DrawFittedPixels(target, VideoView(state), true, w, h, 0.0f, false);
       DrawSingerPill(f);
       return;
     }
-    content.karaokeVideo = KaraokeVideoSource{};
+    content.karaokeVideo.Stop();
     if (lyrics->kind == LyricsKind::CdgGraphics && DrawCdg(f, content, *lyrics)) return;
   } else {
-    content.karaokeVideo = KaraokeVideoSource{};
+    content.karaokeVideo.Stop();
   }
 
   // Every background covers the whole target; black shows only where a picture is transparent.
@@ -278,10 +305,18 @@ void DrawKaraokeScreen(KaraokeDrawState& state, KaraokeScreen& content, DrawSurf
     drewPicture = DrawPictureBackground(f, content);
   }
   if (settings.Background == 2 && !settings.BackgroundFile.empty()) {
-    // The background video loop: no video player yet, so no frame, and the moving colour shows.
-    content.backgroundVideo.path = settings.BackgroundFile;
+    // The loop plays on the animation clock, wrapped into the video's length by the player.
+    content.backgroundVideo.Open(settings.BackgroundFile);
+    content.backgroundVideo.Seek(f.clock, true);
+    TakeVideoFrame(state, content.backgroundVideo, kFromBackgroundVideo, &state.backgroundVideoSerial,
+                   &state.backgroundVideoPath);
+    if (state.videoFrom == kFromBackgroundVideo && !content.backgroundVideo.Failed()) {
+      DrawCoverPixels(state, target, VideoView(state), true, w, h, f.clock, false, settings.Blur,
+                      kVideoBlurSource + static_cast<int64_t>(state.backgroundVideoSerial));
+      drewPicture = true;
+    }
   } else {
-    content.backgroundVideo = KaraokeVideoSource{};
+    content.backgroundVideo.Stop();
   }
   if (drewPicture) {
     target.SetColor(KaraokeColour(0x000000, static_cast<float>(std::clamp(settings.Dim, 0, 90)) / 100.0f));

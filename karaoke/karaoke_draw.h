@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "broadcast/video_player.h"
 #include "karaoke/cdg.h"
 #include "karaoke/karaoke_screen_info.h"
 #include "karaoke/karaoke_settings.h"
@@ -53,13 +54,16 @@ struct KaraokeDrawState {
   std::unordered_map<std::string, CachedBlock> blocks;
   std::string keyScratch;
 
-  std::unique_ptr<DrawBitmap> picture;  // the background picture
-  int64_t pictureGeneration = -1;       // of the content's picture the bitmap holds
-  std::unique_ptr<DrawBitmap> video;    // the latest video frame
+  // The latest video frame (opaque ARGB) and the player it came from (0 none, 1 the track's own
+  // video, 2 the background loop); each player's serial and the file it belongs to.
+  std::vector<uint32_t> video;
+  uint32_t videoWidth = 0, videoHeight = 0;
+  int videoFrom = 0;
   uint64_t karaokeVideoSerial = 0, backgroundVideoSerial = 0;
+  std::wstring karaokeVideoPath, backgroundVideoPath;
 
-  std::unique_ptr<DrawBitmap> blurred;  // the picture blurred at a quantised deviation
-  int64_t blurredGeneration = -1;
+  std::unique_ptr<DrawBitmap> blurred;  // a picture or frame blurred at a quantised deviation
+  int64_t blurredSource = -1;           // which picture or frame
   int32_t blurredStep = -1;
 
   std::unique_ptr<DrawSurface> glowSurface;  // the moving colour, drawn small
@@ -68,19 +72,12 @@ struct KaraokeDrawState {
   uint32_t glowColour[3] = {0, 0, 0};
 };
 
-// One stand-in per video the screen can show (the track's own video, the background loop). The
-// video file player is not part of the program yet: it never has a frame, so both kinds fall back
-// as when a video cannot be read.
-struct KaraokeVideoSource {
-  std::wstring path;
-  bool open = false;
-};
-
 // What the screen shows beside the record; one for the window, one for off-screen renders.
 struct KaraokeScreen {
   CdgDecoder cdg;
   std::shared_ptr<const std::vector<uint8_t>> installedCdg;  // to notice a change of song
-  KaraokeVideoSource karaokeVideo, backgroundVideo;
+  VideoFilePlayer karaokeVideo;     // the track's own video
+  VideoFilePlayer backgroundVideo;  // the background loop
   std::wstring pictureFile;
   std::vector<uint32_t> picturePixels;  // premultiplied ARGB
   int pictureWidth = 0, pictureHeight = 0;
@@ -100,10 +97,14 @@ void StopKaraokeVideo(KaraokeScreen& content);
 // animation clock in seconds.
 void DrawKaraokeScreen(KaraokeDrawState& state, KaraokeScreen& content, DrawSurface& target, float w, float h,
                        const KaraokeScreenInfo& info, const KaraokeSettings& settings, double clock);
-// Renders one 1280 x 720 frame off-screen (its own content object, kept between calls) and writes
-// it as a PNG, whole. False with *error when the frame cannot be drawn or written.
+// Renders one 1280 x 720 frame off-screen (its own content object, kept between calls; a video's
+// first frame is waited for, up to 1.5 s) and writes it as a PNG, whole. False with *error when the
+// frame cannot be drawn or written.
 bool RenderKaraokeScreenToBitmap(const std::wstring& path, const KaraokeScreenInfo& info,
                                  const KaraokeSettings& settings, double clock, std::wstring* error = nullptr);
+// The same at any size (1 to 16384 pixels a side, one pixel a DIP).
+bool RenderKaraokeScreenPng(const std::wstring& path, int width, int height, const KaraokeScreenInfo& info,
+                            const KaraokeSettings& settings, double clock, std::wstring* error = nullptr);
 // The off-screen renders' content object.
 KaraokeScreen& KaraokeOffscreenContent();
 
@@ -130,17 +131,14 @@ void DrawBannerPill(KaraokeDrawState& state, DrawSurface& target, std::wstring_v
 // The gradient, three soft circles on the beat and the bass, and seventy sparkles.
 void DrawMovingColour(KaraokeDrawState& state, DrawSurface& target, float w, float h, double clock,
                       const KaraokeScreenInfo& info);
-// The bitmap covering the target, slowly drifting when moving, blurred when asked (`source` and
-// `generation` name the picture for the blur's cache; null source draws unblurred).
-void DrawCoverBitmap(KaraokeDrawState& state, DrawSurface& target, const DrawBitmap& bitmap, float w, float h,
-                     double clock, bool moving, bool blur, const KaraokeScreen* source);
+// The pixels covering the target, slowly drifting when moving, blurred when asked; `source` names
+// the picture or frame for the blur's cache (a new value when the pixels change).
+void DrawCoverPixels(KaraokeDrawState& state, DrawSurface& target, const PixelView& pixels, bool opaque, float w,
+                     float h, double clock, bool moving, bool blur, int64_t source);
 // The pixels fitted inside the target, centred (aspect: their own when 0); interpolated linearly,
 // or by the nearest pixel for pixel graphics (CD+G), which then stay sharp and exact at any size.
 void DrawFittedPixels(DrawSurface& target, const PixelView& pixels, bool opaque, float w, float h, float aspect,
                       bool nearest);
-// Fills the slot with a bitmap of the pixels (premultiplied ARGB; opaque when ignoreAlpha).
-void UpdateBitmap(std::unique_ptr<DrawBitmap>* slot, const uint32_t* pixels, int width, int height,
-                  bool ignoreAlpha);
 // A 0xRRGGBB colour at an opacity.
 Rgba KaraokeColour(uint32_t rgb, float opacity);
 

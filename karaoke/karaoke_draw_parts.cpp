@@ -232,9 +232,10 @@ void DrawMovingColour(KaraokeDrawState& state, DrawSurface& target, float w, flo
   }
 }
 
-void DrawCoverBitmap(KaraokeDrawState& state, DrawSurface& target, const DrawBitmap& bitmap, float w, float h,
-                     double clock, bool moving, bool blur, const KaraokeScreen* source) {
-  const float bw = static_cast<float>(bitmap.width()), bh = static_cast<float>(bitmap.height());
+void DrawCoverPixels(KaraokeDrawState& state, DrawSurface& target, const PixelView& pixels, bool opaque, float w,
+                     float h, double clock, bool moving, bool blur, int64_t source) {
+  if (pixels.width < 1 || pixels.height < 1) return;
+  const float bw = static_cast<float>(pixels.width), bh = static_cast<float>(pixels.height);
   float k = std::max(h / bh, w / bw);
   const double c = std::isfinite(clock) ? clock : 0.0;
   if (moving) k *= static_cast<float>(std::sin(0.05 * c) * 0.04 + 1.08);
@@ -244,14 +245,14 @@ void DrawCoverBitmap(KaraokeDrawState& state, DrawSurface& target, const DrawBit
     left += static_cast<float>(std::sin(0.031 * c) * (sw - w) * 0.4);
     top += static_cast<float>(std::cos(0.027 * c) * (sh - h) * 0.4);
   }
-  if (blur && source) {
+  if (blur) {
     const float deviation = 3.5f / std::max(k, 0.2f) + 2.0f;
-    if (const DrawBitmap* blurred = BlurredPicture(state, *source, deviation)) {
+    if (const DrawBitmap* blurred = BlurredPicture(state, pixels, source, deviation)) {
       target.DrawBitmapIn(*blurred, left, top, sw, sh, 1.0f, 0.0f);
       return;
     }
   }
-  target.DrawBitmapIn(bitmap, left, top, sw, sh, 1.0f, 0.0f);
+  target.DrawPixelsIn(pixels, opaque, left, top, sw, sh, 1.0f, 0.0f, false);
 }
 
 void DrawFittedPixels(DrawSurface& target, const PixelView& pixels, bool opaque, float w, float h, float aspect,
@@ -264,15 +265,4 @@ void DrawFittedPixels(DrawSurface& target, const PixelView& pixels, bool opaque,
     fw = h * a;
   }
   target.DrawPixelsIn(pixels, opaque, (w - fw) / 2, (h - fh) / 2, fw, fh, 1.0f, 0.0f, nearest);
-}
-
-void UpdateBitmap(std::unique_ptr<DrawBitmap>* slot, const uint32_t* pixels, int width, int height,
-                  bool ignoreAlpha) {
-  if (!ignoreAlpha) {
-    *slot = DrawBitmap::FromPixels(pixels, width, height);
-    return;
-  }
-  std::vector<uint32_t> opaque(pixels, pixels + static_cast<size_t>(width) * height);
-  for (uint32_t& p : opaque) p |= 0xFF000000u;
-  *slot = DrawBitmap::FromPixels(opaque.data(), width, height);
 }

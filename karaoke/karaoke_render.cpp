@@ -8,6 +8,7 @@
 namespace {
 
 constexpr int kOffscreenWidth = 1280, kOffscreenHeight = 720;
+constexpr int kVideoWaitMs = 1500;
 
 }  // namespace
 
@@ -15,23 +16,34 @@ bool LoadPicturePixels(const std::wstring& path, std::vector<uint32_t>* pixels, 
   return DecodePictureFile(path, kKaraokePictureMaxSide, pixels, width, height, nullptr);
 }
 
-bool RenderKaraokeScreenToBitmap(const std::wstring& path, const KaraokeScreenInfo& info,
-                                 const KaraokeSettings& settings, double clock, std::wstring* error) {
-  std::unique_ptr<DrawSurface> target = DrawSurface::Create(kOffscreenWidth, kOffscreenHeight, 1.0f);
+bool RenderKaraokeScreenPng(const std::wstring& path, int width, int height, const KaraokeScreenInfo& info,
+                            const KaraokeSettings& settings, double clock, std::wstring* error) {
+  std::unique_ptr<DrawSurface> target = DrawSurface::Create(width, height, 1.0f);
   if (!target) {
-    if (error) *error = L"no 1280 x 720 drawing surface could be made";
+    if (error) *error = L"no drawing surface of that size could be made";
     return false;
   }
   // A fresh drawing state each time, as each render has its own target; the content (CD+G state,
-  // the loaded picture) carries over from render to render.
+  // the loaded picture, the video players) carries over from render to render.
   KaraokeDrawState state;
-  DrawKaraokeScreen(state, KaraokeOffscreenContent(), *target, kOffscreenWidth, kOffscreenHeight, info, settings,
-                    clock);
-  // A video frame would be waited for here (once, up to 1.5 s) before drawing again; without a
-  // video player there is none to wait for.
+  KaraokeScreen& content = KaraokeOffscreenContent();
+  const float w = static_cast<float>(width), h = static_cast<float>(height);
+  DrawKaraokeScreen(state, content, *target, w, h, info, settings, clock);
+  // A video shows its frame only once its player has decoded it: wait for that (at most 1.5 s),
+  // then draw once more.
+  const bool ownVideo = info.mode != 0 && info.lyrics && info.lyrics->kind == LyricsKind::KaraokeVideo;
+  if (ownVideo || settings.Background == 2) {
+    (ownVideo ? content.karaokeVideo : content.backgroundVideo).WaitUntilIdle(kVideoWaitMs);
+    DrawKaraokeScreen(state, content, *target, w, h, info, settings, clock);
+  }
   if (!target->Ok()) {
     if (error) *error = L"drawing the karaoke screen failed";
     return false;
   }
   return target->WritePng(path, error);
+}
+
+bool RenderKaraokeScreenToBitmap(const std::wstring& path, const KaraokeScreenInfo& info,
+                                 const KaraokeSettings& settings, double clock, std::wstring* error) {
+  return RenderKaraokeScreenPng(path, kOffscreenWidth, kOffscreenHeight, info, settings, clock, error);
 }

@@ -5,13 +5,17 @@
 # with the border colour in the margins at 1280 x 720; a red|blue background picture in every format
 # shows red left and blue right at the dimmed brightness; pictures that are missing, corrupt, a
 # folder, a FIFO or declare 20000 x 20000 pixels leave the moving colour undarkened, at once and
-# without a large allocation; bad records and options fail with their messages.
+# without a large allocation; a track's own video shows the frame at the song position under the
+# singer's pill and a background loop the frame at the clock modulo its length; bad records and
+# options fail with their messages.
 # Labels: slow
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 need veldmix-tool ffmpeg ffprobe tesseract convert sox /usr/bin/time
 private_home
+font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
+[ -f "$font" ] || fail "no DejaVu Sans Bold for the numbered clip"
 export OMP_THREAD_LIMIT=1  # tesseract: one thread reads a small crop several times faster
 cd "$work"
 
@@ -169,6 +173,37 @@ for f in missing.jpg corrupt.jpg truncated.jpg folder.png fifo.png huge.png huge
   rss_kb="$(tail -n 1 rss)"
   [ "$rss_kb" -lt 300000 ] || fail "$f: the render took $rss_kb KB"
 done
+
+# --- Videos: the track's own, and the background loop ---
+# A 12 s clip at 25 frames a second with each frame's number burnt in at its bottom left.
+ffmpeg -nostdin -v error -f lavfi -i "color=c=black:s=640x360:r=25:d=12" \
+  -vf "drawtext=fontfile=$font:text=%{frame_num}:fontsize=100:fontcolor=white:x=30:y=h-th-30" \
+  -c:v libx264 -pix_fmt yuv420p -g 25 clip.mp4 || fail "ffmpeg could not make the numbered clip"
+frame_number() {  # PNG: the number at the bottom left of the fitted 1280 x 720 clip
+  convert "$1" -crop 600x260+0+460 +repage -colorspace Gray -negate "$work/digits.png"
+  tesseract "$work/digits.png" - --psm 8 -c tessedit_char_whitelist=0123456789 2>/dev/null | tr -dc 0-9
+}
+within() { [ -n "$1" ] && [ "$1" -ge $(($2 - 2)) ] && [ "$1" -le $(($2 + 2)) ]; }
+printf '{"mode": 2, "path": "%s", "position": 5.0, "duration": 12, "clock": 1}\n' "$work/clip.mp4" >own.json
+render own.json own.png
+n="$(frame_number own.png)"
+within "$n" 125 || fail "the track's own video at 5 s shows frame '$n', not 125"
+# The singer's pill over it, at the top left.
+printf '{"mode": 2, "path": "%s", "position": 5.0, "duration": 12, "clock": 1, "singer": "Alice"}\n' \
+  "$work/clip.mp4" >own_singer.json
+render own_singer.json own_singer.png
+[ "$(convert own.png own_singer.png -crop 300x60+0+0 +repage -compose difference -composite -format '%[fx:maxima]' info:)" != 0 ] ||
+  fail "no singer's pill over the track's own video"
+printf '{"mode": 0, "clock": 27.3, "karaoke": {"Background": 2, "BackgroundFile": "%s", "Dim": 0, "Blur": false, "Message": ""}}\n' \
+  "$work/clip.mp4" >loop.json
+render loop.json loop.png
+n="$(frame_number loop.png)"
+within "$n" 82 || fail "the background loop at clock 27.3 s shows frame '$n', not (27.3 mod 12) x 25 = 82"
+# A video that cannot be read: the moving colour, undarkened.
+printf '{"mode": 0, "clock": 0, "karaoke": {"Background": 2, "BackgroundFile": "%s", "Message": ""}}\n' \
+  "$work/corrupt.jpg" >badloop.json
+render badloop.json badloop.png
+same_pixels badloop.png plain.png || fail "an unreadable background video is not the undarkened moving colour"
 
 # --- Bad input ---
 printf '{"mode": "two"}' >badmode.json

@@ -4,7 +4,9 @@
 # keyboard (also under openbox); the idle screen and the message read; Esc windows it 1024 x 576
 # centred on that head with the hint line; a double-click goes full again, F11 back, Esc closes,
 # F9 opens; a resize to 1 x 1 and back is harmless; closing the main window closes both and exits
-# 0. One head: it opens windowed, centred on the main window's head.
+# 0. The tool's window fed from a record: CD+G five times enlarged equals FFmpeg's decoder, a paused
+# line reads, a playing wipe and a playing video move on. One head: it opens windowed, centred on
+# the main window's head.
 # Labels: slow
 set -euo pipefail
 
@@ -172,6 +174,24 @@ sleep 0.6
 capture "$work/b.png"
 first="$(gold "$work/a.png")" second="$(gold "$work/b.png")"
 [ "$second" -gt $((first + 200)) ] || fail "the wipe did not move while playing ($first, then $second sung pixels)"
+# The track's own video while playing: the frame at the song position, moving on.
+ffmpeg -nostdin -v error -f lavfi -i "color=c=black:s=640x360:r=25:d=12" \
+  -vf "drawtext=fontfile=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf:text=%{frame_num}:fontsize=100:fontcolor=white:x=30:y=h-th-30" \
+  -c:v libx264 -pix_fmt yuv420p -g 25 "$work/clip.mp4" || fail "ffmpeg could not make the numbered clip"
+frame_shown() {  # the number at the bottom left of the clip fitted into head 1 (1500 x 844 from y 118)
+  import -window root -crop 700x300+0+660 +repage -colorspace Gray -negate "$work/digits.png"
+  tesseract "$work/digits.png" - --psm 8 -c tessedit_char_whitelist=0123456789 2>/dev/null | tr -dc 0-9
+}
+printf '{"mode": 2, "path": "%s", "position": 2.0, "playing": true, "duration": 12}\n' "$work/clip.mp4" >"$work/own.json"
+launched="$(date +%s%N)"
+start_window "$work/own.json"
+first="$(frame_shown)"
+elapsed_ms=$((($(date +%s%N) - launched) / 1000000))
+[ -n "$first" ] && [ "$first" -ge 48 ] && [ "$first" -le $((50 + elapsed_ms * 25 / 1000 + 2)) ] ||
+  fail "the playing video shows frame '$first', not between 50 and $((50 + elapsed_ms * 25 / 1000)) (${elapsed_ms} ms in)"
+sleep 1
+second="$(frame_shown)"
+[ -n "$second" ] && [ "$second" -ge $((first + 20)) ] || fail "the playing video did not move on ($first, then '$second')"
 kill "$tool_pid"
 wait "$tool_pid" 2>/dev/null || true
 tool_pid=""

@@ -142,17 +142,9 @@ std::wstring NumberedPath(const std::wstring& path, size_t n) {
 
 bool RenderOne(const std::wstring& out, int w, int h, const ScreenInput& input) {
   std::wstring error;
-  bool ok = false;
-  if (w == 1280 && h == 720) {
-    ok = RenderKaraokeScreenToBitmap(out, input.info, input.settings, input.clock, &error);
-  } else {
-    std::unique_ptr<DrawSurface> target = DrawSurface::Create(w, h, 1.0f);
-    if (!target) return Fail("no drawing surface of that size");
-    KaraokeDrawState state;
-    DrawKaraokeScreen(state, KaraokeOffscreenContent(), *target, static_cast<float>(w), static_cast<float>(h),
-                      input.info, input.settings, input.clock);
-    ok = target->WritePng(out, &error);
-  }
+  const bool ok = w == 1280 && h == 720
+                      ? RenderKaraokeScreenToBitmap(out, input.info, input.settings, input.clock, &error)
+                      : RenderKaraokeScreenPng(out, w, h, input.info, input.settings, input.clock, &error);
   if (!ok) return Fail("\"" + WideToUtf8(out) + "\": " + WideToUtf8(error));
   std::printf("%s\n", WideToUtf8(out).c_str());
   return true;
