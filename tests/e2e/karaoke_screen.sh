@@ -4,7 +4,8 @@
 # own decoder at every settled time, rendered late, early, then in the middle (a replay backwards),
 # with the border colour in the margins at 1280 x 720; a red|blue background picture in every format
 # shows red left and blue right at the dimmed brightness; pictures that are missing, corrupt, a
-# folder, a FIFO or declare 20000 x 20000 pixels leave the moving colour undarkened, at once and
+# folder, a FIFO, larger than 256 MiB, or declare 20000 x 20000 pixels or a side of 20000 leave the
+# moving colour undarkened, at once and
 # without a large allocation; a track's own video shows the frame at the song position under the
 # singer's pill and a background loop the frame at the clock modulo its length; bad records and
 # options fail with their messages.
@@ -155,6 +156,10 @@ def chunk(kind, data):
 ihdr = struct.pack(">IIBBBBB", 20000, 20000, 8, 2, 0, 0, 0)
 open("huge.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) +
                              chunk(b"IDAT", zlib.compress(b"\0" * 60001)) + chunk(b"IEND", b""))
+# Only 200 000 pixels, but wider than any side may be: a whole, valid picture.
+ihdr = struct.pack(">IIBBBBB", 20000, 10, 8, 2, 0, 0, 0)
+open("wide.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) +
+                             chunk(b"IDAT", zlib.compress(b"\0" * 600010)) + chunk(b"IEND", b""))
 jpeg = bytearray(open("rb.jpg", "rb").read())
 i = 2
 while i < len(jpeg):
@@ -165,7 +170,8 @@ while i < len(jpeg):
     i += 2 + length
 open("huge.jpg", "wb").write(jpeg)
 EOF
-for f in missing.jpg corrupt.jpg truncated.jpg folder.png fifo.png huge.png huge.jpg; do
+truncate -s 300M big.jpg
+for f in missing.jpg corrupt.jpg truncated.jpg folder.png fifo.png huge.png huge.jpg wide.png big.jpg; do
   picture_json "$work/$f" 50 >bad.json
   /usr/bin/time -f "%M" -o rss timeout 20 "$tool" karaoke screen bad.json "bad-$f.png" >/dev/null 2>"$work/err" ||
     fail "$f: the render failed or hung: $(cat "$work/err")"
