@@ -41,10 +41,7 @@ const TextFormat* FormatFor(KaraokeDrawState& state, float size, bool heavy) {
   if (halfPoints < 1) return nullptr;
   const int32_t key = halfPoints * 2 + (heavy ? 1 : 0);
   if (auto it = state.formats.find(key); it != state.formats.end()) return it->second.get();
-  if (state.formats.size() > kMaxFormats) {
-    state.formats.clear();
-    state.blocks.clear();  // layouts name their format by key: they go with it
-  }
+  if (state.formats.size() > kMaxFormats) state.formats.clear();  // layouts keep copies of their fonts
   auto format = std::make_unique<TextFormat>(heavy ? "Segoe UI" : "Bahnschrift", heavy ? 900 : 600,
                                              static_cast<float>(halfPoints) / 2.0f);
   return state.formats.emplace(key, std::move(format)).first->second.get();
