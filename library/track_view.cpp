@@ -70,6 +70,7 @@ SortValue ValueOf(const LibraryFile& file, int column) {
     case kSortColour: value.number = record ? std::clamp(record->color, 0, kLastColourIndex) : 0; break;
     default: break;
   }
+  if (!std::isfinite(value.number)) value.number = 0.0;  // a total order for the sort
   return value;
 }
 
@@ -105,6 +106,83 @@ bool MixesWith(const LibraryFile& file, const TrackInfo* record, const MatchTarg
   if (target.key >= 0 && KeyDistance(record->key, target.key) > kMatchKeyDistance) return false;
   const TrackPtr& loaded = DeckSnapshots[target.deck].track;
   return !(loaded && loaded->path == file.path);
+}
+
+// One shown file as the sort sees it, its values side by side so that comparing touches no
+// file: cache misses on the files, not comparisons, are what a sort of many rows costs.
+struct SortEntry {
+  uint64_t prefix = 0;  // the first four characters of `first` as UTF-16 units, in order
+  double number = 0.0;
+  std::wstring_view first{}, second{};  // text keys and their tie-breaks
+  int index = 0;
+};
+
+uint64_t TextPrefix(std::wstring_view text) {
+  constexpr size_t kPrefixChars = 4;
+  constexpr uint32_t kFirstSupplementary = 0x10000;
+  uint64_t prefix = 0;
+  for (size_t i = 0; i < kPrefixChars; ++i) {
+    uint32_t unit = 0;
+    if (i < text.size()) {
+      const uint32_t c = static_cast<uint32_t>(text[i]);
+      unit = c < kFirstSupplementary ? c : 0xD800 + ((c - kFirstSupplementary) >> 10);
+    }
+    prefix = prefix << 16 | unit;
+  }
+  return prefix;
+}
+
+// The text a text column compares first and its tie-break, or empty views for a number column.
+std::pair<std::wstring, std::wstring> SortTexts(const LibraryFile& file, int column) {
+  switch (column) {
+    case kSortTitle: return {file.titleKey, {}};
+    case kSortArtist: return {file.artistKey, file.titleKey};
+    case kSortKey: return {ValueOf(file, column).text, {}};
+    case kSortGenre: return {LowerText(file.genre), file.artistKey};
+    default: return {};
+  }
+}
+
+// Sorts ViewOrder by the column; equal files keep their order in ViewItems.
+void SortShown(int column, bool ascending) {
+  const bool text = column == kSortTitle || column == kSortArtist || column == kSortKey || column == kSortGenre;
+  std::vector<SortEntry> entries(ViewOrder.size());
+  // The compared texts side by side in one buffer, so comparisons read nearby memory.
+  std::wstring pool;
+  std::vector<std::pair<size_t, size_t>> lengths(text ? ViewOrder.size() : 0);
+  for (size_t k = 0; k < ViewOrder.size(); ++k) {
+    const int i = ViewOrder[k];
+    const LibraryFile& file = ViewItems[static_cast<size_t>(i)];
+    entries[k].index = i;
+    if (!text) {
+      entries[k].number = ValueOf(file, column).number;
+      continue;
+    }
+    auto [first, second] = SortTexts(file, column);
+    lengths[k] = {first.size(), second.size()};
+    pool += first;
+    pool += second;
+  }
+  size_t at = 0;
+  for (size_t k = 0; k < lengths.size(); ++k) {
+    const std::wstring_view all(pool);
+    entries[k].first = all.substr(at, lengths[k].first);
+    entries[k].second = all.substr(at + lengths[k].first, lengths[k].second);
+    entries[k].prefix = TextPrefix(entries[k].first);
+    at += lengths[k].first + lengths[k].second;
+  }
+  std::sort(entries.begin(), entries.end(), [text, ascending](const SortEntry& a, const SortEntry& b) {
+    int order = 0;
+    if (text) {
+      order = a.prefix != b.prefix ? (a.prefix < b.prefix ? -1 : 1) : CompareUtf16(a.first, b.first);
+      if (order == 0) order = CompareUtf16(a.second, b.second);
+    } else {
+      order = Sign(a.number, b.number);
+    }
+    if (order != 0) return ascending ? order < 0 : order > 0;
+    return a.index < b.index;
+  });
+  for (size_t row = 0; row < entries.size(); ++row) ViewOrder[row] = entries[row].index;
 }
 
 void ClearView() {
@@ -201,9 +279,11 @@ void RebuildView() {
   const bool needRecord = !search.predicates.empty() || target.deck >= 0;
   for (size_t i = 0; i < ViewItems.size(); ++i) {
     const LibraryFile& file = ViewItems[i];
-    // Looking a record up costs a hash of the path: only when a condition or a word needs it.
-    const TrackInfo* record = needRecord || !search.words.empty() ? FindTrackInfo(file.path) : nullptr;
-    if (!MatchesSearch(search, file, record)) continue;
+    // Looking a record up costs a hash of the path: only when a condition needs it or a word is
+    // not in the file's own text (it may be in the record's own tags).
+    const bool wordsFound = WordsInFileText(search, file);
+    const TrackInfo* record = needRecord || !wordsFound ? FindTrackInfo(file.path) : nullptr;
+    if (wordsFound ? !ConditionsHold(search, record) : !MatchesSearch(search, file, record)) continue;
     if (target.deck >= 0 && !MixesWith(file, record, target)) continue;
     ViewOrder.push_back(static_cast<int>(i));
   }
@@ -212,20 +292,7 @@ void RebuildView() {
     if (!SortAscending) std::reverse(ViewOrder.begin(), ViewOrder.end());
     return;
   }
-  const bool textOnly = column == kSortTitle || column == kSortArtist;
-  std::vector<SortValue> values(textOnly ? 0 : ViewItems.size());
-  if (!textOnly)
-    for (int i : ViewOrder) values[static_cast<size_t>(i)] = ValueOf(ViewItems[static_cast<size_t>(i)], column);
-  const bool ascending = SortAscending;
-  static const SortValue kNone;
-  std::stable_sort(ViewOrder.begin(), ViewOrder.end(), [&](int x, int y) {
-    const LibraryFile& a = ViewItems[static_cast<size_t>(x)];
-    const LibraryFile& b = ViewItems[static_cast<size_t>(y)];
-    const SortValue& va = textOnly ? kNone : values[static_cast<size_t>(x)];
-    const SortValue& vb = textOnly ? kNone : values[static_cast<size_t>(y)];
-    const int order = CompareValues(a, va, b, vb, column);
-    return ascending ? order < 0 : order > 0;
-  });
+  SortShown(column, SortAscending);
 }
 
 // --- Selection and loading ---
