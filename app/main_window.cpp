@@ -29,6 +29,7 @@
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/folders.h"
+#include "platform/second_window.h"
 #include "platform/signals.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
@@ -187,6 +188,7 @@ int RunMessageLoop() {
     }
     if (!NextWindowEvent(&event, kStopPollMs)) break;
     MainWndProc(event);
+    PumpSecondWindows();
   }
   return QuitCode();
 }
