@@ -25,26 +25,32 @@ queries=("" "deep" "DEEP house" "éclair" "ÄRTIST" "bpm:128" "bpm:120-130 ratin
   "mytag:open" "opener" "plays:0" "stars:3" "r:5" "bpm:fast" "bpm:nan" "bpm:1e999" "rating:4+x"
   "warm  up" "t05" "e:1-4 album")
 sorts=(title artist bpm key time energy rating genre plays played added colour source)
+# Each query under one sort both ways, then every sort of the whole folder (ties in scan order).
+: >queries.tsv
 n=0
 for q in "${queries[@]}"; do
   s=${sorts[$((n % ${#sorts[@]}))]}
-  for desc in 0 1; do
-    flag=(); [ $desc -eq 1 ] && flag=(--descending)
-    "$tool" search "$q" --folder "$work/m" --sort "$s" "${flag[@]}" >got.txt 2>err.txt
-    /usr/bin/python3 "$oracle" search seeds.json scan.txt "$q" "$s" $desc >want.txt
-    if ! cmp -s got.txt want.txt; then
-      echo "FAIL: search \"$q\" --sort $s (descending $desc) differs from the model:"
-      diff want.txt got.txt | head -8
-      fail=1
-    fi
-  done
+  printf '%s\t%s\t0\n%s\t%s\t1\n' "$q" "$s" "$q" "$s" >>queries.tsv
   n=$((n + 1))
 done
-for s in "${sorts[@]}"; do
-  "$tool" search "" --folder "$work/m" --sort "$s" >got.txt
-  /usr/bin/python3 "$oracle" search seeds.json scan.txt "" "$s" 0 >want.txt
-  check "sort by $s keeps ties in scan order" 'cmp -s got.txt want.txt'
-done
+for s in "${sorts[@]}"; do printf '\t%s\t0\n' "$s" >>queries.tsv; done
+mkdir want
+/usr/bin/python3 "$oracle" search-batch seeds.json scan.txt queries.tsv want || fail=1
+n=0
+while IFS= read -r line; do
+  # split by hand: read would merge the empty query's tab with the next
+  q=${line%%$'\t'*} rest=${line#*$'\t'}
+  s=${rest%%$'\t'*} desc=${rest#*$'\t'}
+  flag=(); [ "$desc" = 1 ] && flag=(--descending)
+  "$tool" search "$q" --folder "$work/m" --sort "$s" "${flag[@]}" >got.txt 2>err.txt
+  if ! cmp -s got.txt "want/$n.txt"; then
+    echo "FAIL: search \"$q\" --sort $s (descending $desc) differs from the model:"
+    diff "want/$n.txt" got.txt | head -8
+    fail=1
+  fi
+  n=$((n + 1))
+done <queries.tsv
+check "every query was compared" '[ $n -eq $(( ${#queries[@]} * 2 + ${#sorts[@]} )) ]'
 check "some queries show nothing and some everything" \
   '[ -z "$("$tool" search "bpm:nan" --folder "$work/m")" ] && [ "$("$tool" search "" --folder "$work/m" | wc -l)" -eq 27 ]'
 

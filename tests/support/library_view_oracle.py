@@ -6,6 +6,8 @@ veldmix-tool's search and mix-order output.
                                    DATAFOLDER/database.tsv, and what was made in SEEDS.json
   search SEEDS.json SCAN.txt TEXT SORT DESCENDING(0|1)
                                    the rows the view should show: path, title, artist
+  search-batch SEEDS.json SCAN.txt QUERIES.tsv OUT
+                                   the same for each line (text, sort, 0|1) into OUT/<n>.txt
   mix-order SEEDS.json PATH...     the paths in mix order
   duplicates SEEDS.json SCAN.txt   the Duplicates list of the folder view and the status text
 """
@@ -213,6 +215,15 @@ def make(folder, data, seeds_path):
         json.dump(tracks, f, ensure_ascii=False)
 
 
+def search_batch(seeds_path, scan_path, queries_path, out_folder):
+    """Each line of QUERIES (text TAB sort TAB 0|1) answered into OUT/<line number>.txt."""
+    import contextlib
+    for n, line in enumerate(open(queries_path, encoding="utf-8")):
+        text, sort, descending = line.rstrip("\n").split("\t")
+        with open(os.path.join(out_folder, f"{n}.txt"), "w", encoding="utf-8") as out, contextlib.redirect_stdout(out):
+            search(seeds_path, scan_path, text, sort, descending == "1")
+
+
 def search(seeds_path, scan_path, text, sort, descending):
     seeds = {t["path"]: t for t in json.load(open(seeds_path, encoding="utf-8"))}
     rows = []
@@ -341,6 +352,8 @@ if __name__ == "__main__":
     what = sys.argv[1]
     if what == "make":
         make(*sys.argv[2:5])
+    elif what == "search-batch":
+        search_batch(*sys.argv[2:6])
     elif what == "search":
         search(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5], sys.argv[6] == "1")
     elif what == "duplicates":
