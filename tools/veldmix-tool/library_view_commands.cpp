@@ -2,11 +2,9 @@
 // its completions on this thread as the main window does: search, crates, mix-order,
 // find-duplicates. Each prints the status line's text last when the command set one.
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/log.h"
@@ -22,10 +20,9 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "tools/veldmix-tool/commands.h"
+#include "tools/veldmix-tool/library_tool.h"
 
 namespace {
-
-constexpr auto kDrainPoll = std::chrono::milliseconds(2);
 
 constexpr const char* kSearchUsage =
     "usage: veldmix-tool search TEXT [--folder DIR|--list NAME|--crate NAME]\n"
@@ -43,10 +40,6 @@ int Usage(const char* usage) {
   return 2;
 }
 
-void PrintStatus() {
-  if (!Status.text.empty()) std::printf("%s\n", WideToUtf8(Status.text).c_str());
-}
-
 // The library as the program has it at start: settings (music folders), records, lists, crates.
 void LoadLibrary(const wchar_t* command) {
   StartLog(command);
@@ -55,19 +48,6 @@ void LoadLibrary(const wchar_t* command) {
   TrackLists = LoadLists();
   SmartCrates = LoadCrates();
   ConnectListView();
-}
-
-// Applies the scan's completions until the view's scan has ended.
-void FinishViewScan() {
-  while (Scanning) {
-    DrainUiPosts([](const UiPost& post) {
-      if (post.message == kScanBatchPost)
-        ApplyScanBatch(static_cast<uint32_t>(post.wparam), static_cast<std::vector<LibraryFile>*>(post.lparam));
-      else if (post.message == kScanFinishedPost)
-        FinishFolderScan(static_cast<uint32_t>(post.wparam));
-    });
-    if (Scanning) std::this_thread::sleep_for(kDrainPoll);
-  }
 }
 
 // Opens the post queue for the scan of the view about to be shown.
@@ -81,15 +61,6 @@ void CloseScanPosts() {
   CloseUiPosts([](const UiPost& post) {
     if (post.message == kScanBatchPost) delete static_cast<std::vector<LibraryFile>*>(post.lparam);
   });
-}
-
-// The list of that name (exact, else ignoring case), or -1.
-int ListNamed(const std::wstring& name) {
-  for (size_t i = 0; i < TrackLists.size(); ++i)
-    if (TrackLists[i].name == name) return static_cast<int>(i);
-  for (size_t i = 0; i < TrackLists.size(); ++i)
-    if (LowerText(TrackLists[i].name) == LowerText(name)) return static_cast<int>(i);
-  return -1;
 }
 
 int CrateNamed(const std::wstring& name) {
@@ -149,7 +120,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
   else ShowFolder();
   if (sort) SortColumn = column, SortAscending = !descending;
   else if (descending) SortAscending = false;
-  FinishViewScan();
+  DrainScan();
   RebuildView();
   CloseScanPosts();
   for (int i : ViewOrder) {
@@ -193,7 +164,7 @@ void ScanFolderView(const std::wstring& folder, const std::wstring& search) {
   SearchText = search;
   OpenScanPosts();
   ShowFolderOnly(folder);
-  FinishViewScan();
+  DrainScan();
   CloseScanPosts();
 }
 
