@@ -182,12 +182,6 @@ bool ConditionsHold(const CompiledSearch& search, const TrackInfo* record) {
   return true;
 }
 
-bool WordsInFileText(const CompiledSearch& search, const LibraryFile& file) {
-  for (const std::wstring& word : search.words)
-    if (file.searchText.find(word) == std::wstring::npos) return false;
-  return true;
-}
-
 bool MatchesSearch(const CompiledSearch& search, const LibraryFile& file, const TrackInfo* record) {
   std::wstring ownTags;
   bool ownTagsLowered = false;

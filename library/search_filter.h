@@ -42,9 +42,6 @@ bool MatchesSearch(const CompiledSearch& search, const LibraryFile& file, const 
 
 // Every condition holds for the record (the words aside).
 bool ConditionsHold(const CompiledSearch& search, const TrackInfo* record);
-// Every word occurs in the file's search text (own tags aside): then the record is needed only
-// for the conditions.
-bool WordsInFileText(const CompiledSearch& search, const LibraryFile& file);
 
 // Energy 1-10 of an analysed record from its loudness; 0 without a record or analysis.
 int TrackEnergy(const TrackInfo* record);

@@ -116,7 +116,24 @@ struct SortEntry {
   double number = 0.0;
   std::wstring_view first{}, second{};  // text keys and their tie-breaks
   int index = 0;
+  bool astral = false;  // a text holds a character above U+FFFF
 };
+
+constexpr wchar_t kFirstAstral = 0x10000;
+
+bool HasAstral(std::wstring_view text) {
+  wchar_t highest = 0;
+  for (wchar_t c : text) highest = std::max(highest, c);
+  return highest >= kFirstAstral;
+}
+
+// CompareUtf16, through the C library's vector compare when neither text has a character above
+// U+FFFF: code point order is UTF-16 order then.
+int CompareTexts(std::wstring_view a, std::wstring_view b, bool astral) {
+  if (astral) return CompareUtf16(a, b);
+  const int order = a.compare(b);
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
 
 uint64_t TextPrefix(std::wstring_view text) {
   constexpr size_t kPrefixChars = 4;
@@ -131,17 +148,6 @@ uint64_t TextPrefix(std::wstring_view text) {
     prefix = prefix << 16 | unit;
   }
   return prefix;
-}
-
-// The text a text column compares first and its tie-break, or empty views for a number column.
-std::pair<std::wstring, std::wstring> SortTexts(const LibraryFile& file, int column) {
-  switch (column) {
-    case kSortTitle: return {file.titleKey, {}};
-    case kSortArtist: return {file.artistKey, file.titleKey};
-    case kSortKey: return {ValueOf(file, column).text, {}};
-    case kSortGenre: return {LowerText(file.genre), file.artistKey};
-    default: return {};
-  }
 }
 
 // Sorts ViewOrder by the column; equal files keep their order in ViewItems.
@@ -159,10 +165,17 @@ void SortShown(int column, bool ascending) {
       entries[k].number = ValueOf(file, column).number;
       continue;
     }
-    auto [first, second] = SortTexts(file, column);
-    lengths[k] = {first.size(), second.size()};
-    pool += first;
-    pool += second;
+    const auto append = [&](std::wstring_view first, std::wstring_view second) {
+      lengths[k] = {first.size(), second.size()};
+      pool += first;
+      pool += second;
+    };
+    switch (column) {
+      case kSortTitle: append(file.titleKey, {}); break;
+      case kSortArtist: append(file.artistKey, file.titleKey); break;
+      case kSortKey: append(ValueOf(file, column).text, {}); break;
+      default: append(LowerText(file.genre), file.artistKey); break;  // genre
+    }
   }
   size_t at = 0;
   for (size_t k = 0; k < lengths.size(); ++k) {
@@ -170,13 +183,15 @@ void SortShown(int column, bool ascending) {
     entries[k].first = all.substr(at, lengths[k].first);
     entries[k].second = all.substr(at + lengths[k].first, lengths[k].second);
     entries[k].prefix = TextPrefix(entries[k].first);
+    entries[k].astral = HasAstral(all.substr(at, lengths[k].first + lengths[k].second));
     at += lengths[k].first + lengths[k].second;
   }
   std::sort(entries.begin(), entries.end(), [text, ascending](const SortEntry& a, const SortEntry& b) {
     int order = 0;
     if (text) {
-      order = a.prefix != b.prefix ? (a.prefix < b.prefix ? -1 : 1) : CompareUtf16(a.first, b.first);
-      if (order == 0) order = CompareUtf16(a.second, b.second);
+      const bool astral = a.astral || b.astral;
+      order = a.prefix != b.prefix ? (a.prefix < b.prefix ? -1 : 1) : CompareTexts(a.first, b.first, astral);
+      if (order == 0) order = CompareTexts(a.second, b.second, astral);
     } else {
       order = Sign(a.number, b.number);
     }
@@ -184,6 +199,23 @@ void SortShown(int column, bool ascending) {
     return a.index < b.index;
   });
   for (size_t row = 0; row < entries.size(); ++row) ViewOrder[row] = entries[row].index;
+}
+
+// For each word, whether any record's own tags hold it. A file whose text lacks a word no tags
+// hold cannot match, so its record need not be looked up. Over a view much smaller than the
+// library the lookups are cheaper than this pass: then every word counts as held.
+std::vector<bool> WordsInSomeOwnTags(const std::vector<std::wstring>& words, size_t viewFiles) {
+  constexpr size_t kRecordsPerLookup = 4;  // a record visited costs about a quarter of a lookup
+  std::vector<bool> held(words.size(), true);
+  if (words.empty() || viewFiles * kRecordsPerLookup < TrackLibrary.size()) return held;
+  held.assign(words.size(), false);
+  for (const auto& [key, record] : TrackLibrary) {
+    if (record.myTags.empty()) continue;
+    const std::wstring tags = LowerText(record.myTags);
+    for (size_t w = 0; w < words.size(); ++w)
+      if (!held[w] && tags.find(words[w]) != std::wstring::npos) held[w] = true;
+  }
+  return held;
 }
 
 void ClearView() {
@@ -278,11 +310,18 @@ void RebuildView() {
     if (target.deck >= 0) target.bpm = DeckBpm(target.deck), target.key = DeckKey(target.deck);
   }
   const bool needRecord = !search.predicates.empty() || target.deck >= 0;
+  const std::vector<bool> inSomeTags = WordsInSomeOwnTags(search.words, ViewItems.size());
   for (size_t i = 0; i < ViewItems.size(); ++i) {
     const LibraryFile& file = ViewItems[i];
     // Looking a record up costs a hash of the path: only when a condition needs it or a word is
-    // not in the file's own text (it may be in the record's own tags).
-    const bool wordsFound = WordsInFileText(search, file);
+    // not in the file's own text but could be in its record's own tags.
+    bool wordsFound = true, tagsMayHold = true;
+    for (size_t w = 0; w < search.words.size() && tagsMayHold; ++w) {
+      if (file.searchText.find(search.words[w]) != std::wstring::npos) continue;
+      wordsFound = false;
+      tagsMayHold = inSomeTags[w];
+    }
+    if (!tagsMayHold) continue;
     const TrackInfo* record = needRecord || !wordsFound ? FindTrackInfo(file.path) : nullptr;
     if (wordsFound ? !ConditionsHold(search, record) : !MatchesSearch(search, file, record)) continue;
     if (target.deck >= 0 && !MixesWith(file, record, target)) continue;
