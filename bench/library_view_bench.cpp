@@ -83,8 +83,9 @@ void BM_ScanRebuilds50k(benchmark::State& state) {
   for (auto _ : state) {
     ViewItems.clear();
     for (size_t start = 0; start < files.size(); start += kScanBatchFiles) {
-      auto* batch = new std::vector<LibraryFile>(files.begin() + static_cast<long>(start),
-                                                 files.begin() + static_cast<long>(std::min(files.size(), start + kScanBatchFiles)));
+      auto* batch = new std::vector<LibraryFile>(
+          files.begin() + static_cast<long>(start),
+          files.begin() + static_cast<long>(std::min(files.size(), start + kScanBatchFiles)));
       ApplyScanBatch(ScanGeneration.load(), batch);
     }
   }
@@ -112,7 +113,8 @@ BENCHMARK(BM_MixOrder)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
 void BM_GroupDuplicates50k(benchmark::State& state) {
   std::vector<MixTrack> tracks;
   for (const LibraryFile& f : MakeFiles(kViewFiles))
-    tracks.push_back(MixTrack{.path = f.path, .artist = f.artist, .title = f.index % 50 == 0 ? L"Same  Song" : f.title});
+    tracks.push_back(
+        MixTrack{.path = f.path, .artist = f.artist, .title = f.index % 50 == 0 ? L"Same  Song" : f.title});
   TrackLibrary.clear();
   for (auto _ : state) benchmark::DoNotOptimize(GroupDuplicates(tracks));
 }

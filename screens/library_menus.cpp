@@ -13,9 +13,8 @@ namespace {
 
 constexpr uint32_t kFirstSortItem = 1;
 constexpr int kSortItemToColumn = 6;  // item k sorts by key k + 6
-constexpr std::array<const wchar_t*, 5> kSortItemNames = {L"Sort by genre", L"Sort by play count",
-                                                          L"Sort by last played", L"Sort by date added",
-                                                          L"Sort by colour"};
+constexpr std::array<const wchar_t*, 5> kSortItemNames = {
+    L"Sort by genre", L"Sort by play count", L"Sort by last played", L"Sort by date added", L"Sort by colour"};
 constexpr size_t kCrateNameField = 0;
 constexpr size_t kCrateSearchField = 1;
 
@@ -28,7 +27,8 @@ std::vector<ModalField> CrateFields(const std::wstring& name, const std::wstring
 std::vector<PopupMenuEntry> SortMenuEntries() {
   std::vector<PopupMenuEntry> menu;
   for (uint32_t id = kFirstSortItem; id <= kSortItemNames.size(); ++id)
-    menu.push_back(MenuEntry(kSortItemNames[id - 1], id, false, SortColumn == static_cast<int>(id) + kSortItemToColumn));
+    menu.push_back(
+        MenuEntry(kSortItemNames[id - 1], id, false, SortColumn == static_cast<int>(id) + kSortItemToColumn));
   menu.push_back(MenuSeparator());
   menu.push_back(MenuEntry(SortAscending ? L"Reverse order (now ascending)" : L"Reverse order (now descending)",
                            kSortMenuReverseId));

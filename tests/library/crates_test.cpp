@@ -1,10 +1,11 @@
+#include "library/crates.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "library/crates.h"
 #include "library/files.h"
 #include "library/track_view.h"
 #include "platform/text.h"
@@ -35,13 +36,14 @@ bool operator==(const SmartCrate& a, const SmartCrate& b) { return a.name == b.n
 }  // namespace
 
 TEST_F(CratesTest, RoundTripsThroughTheFile) {
-  WriteRaw(File(), "Peak\tbpm:126-130 energy:8+\r\n"
-                   "Tabbed\tdeep\thouse\n"
-                   "no tab here\n"
-                   "\tstarts with a tab\n"
-                   "\n"
-                   "Empty search\t\n"
-                   "Últimas\tcolor:aqua");
+  WriteRaw(File(),
+           "Peak\tbpm:126-130 energy:8+\r\n"
+           "Tabbed\tdeep\thouse\n"
+           "no tab here\n"
+           "\tstarts with a tab\n"
+           "\n"
+           "Empty search\t\n"
+           "Últimas\tcolor:aqua");
   SmartCrates = LoadCrates();
   const std::vector<SmartCrate> expected = {{.name = L"Peak", .search = L"bpm:126-130 energy:8+"},
                                             {.name = L"Tabbed", .search = L"deep\thouse"},

@@ -1,3 +1,5 @@
+#include "library/mix_order.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,7 +8,6 @@
 #include "app/status_message.h"
 #include "app/text_parse.h"
 #include "library/duplicates.h"
-#include "library/mix_order.h"
 #include "library/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
@@ -36,7 +37,8 @@ class MixToolsTest : public ::testing::Test {
     ViewItems.clear();
     for (const auto& [artist, title] : artistTitle) {
       const uint32_t i = static_cast<uint32_t>(ViewItems.size());
-      ViewItems.push_back({.path = L"/m/" + std::to_wstring(i) + L".mp3", .title = title, .artist = artist, .index = i});
+      ViewItems.push_back(
+          {.path = L"/m/" + std::to_wstring(i) + L".mp3", .title = title, .artist = artist, .index = i});
     }
     RebuildView();
   }
@@ -49,8 +51,7 @@ MixTrack Tr(double bpm, int32_t key, int32_t energy) { return MixTrack{.bpm = bp
 
 TEST_F(MixToolsTest, MixOrderWalksKeysTemposAndTheEnergyCurve) {
   // The curve starts at the lowest energy; ties go to the slower track.
-  EXPECT_EQ(MixOrder({Tr(130, 0, 5), Tr(120, 0, 3), Tr(110, 0, 3), Tr(0, 0, 1)}),
-            (std::vector<uint32_t>{2, 1, 0, 3}))
+  EXPECT_EQ(MixOrder({Tr(130, 0, 5), Tr(120, 0, 3), Tr(110, 0, 3), Tr(0, 0, 1)}), (std::vector<uint32_t>{2, 1, 0, 3}))
       << "unanalysed tracks go last in input order";
   // Without energies the order follows tempo and key: 128 after 64 costs nothing for tempo.
   EXPECT_EQ(MixOrder({Tr(64, 21, 0), Tr(100, 21, 0), Tr(128, 21, 0)}), (std::vector<uint32_t>{0, 2, 1}));
@@ -71,8 +72,9 @@ TEST_F(MixToolsTest, MixOrderOfListsAndTheView) {
   TrackLists[kPrepareList].paths = {L"/u1.mp3", L"/u2.mp3", L"/u3.mp3"};
   MixOrderList(kPrepareList);
   EXPECT_EQ(TrackLists[kPrepareList].paths, (Paths{L"/u1.mp3", L"/u2.mp3", L"/u3.mp3"}));
-  EXPECT_EQ(Status.text, L"In mix order: keys, tempos and energy now flow track to track (3 unanalysed tracks are "
-                         L"at the end \u2014 ANALYZE them first)");
+  EXPECT_EQ(Status.text,
+            L"In mix order: keys, tempos and energy now flow track to track (3 unanalysed tracks are "
+            L"at the end \u2014 ANALYZE them first)");
 
   Analyse(L"/fast.mp3", 140, 0, 9);
   Analyse(L"/slow.mp3", 120, 0, 2);
@@ -92,7 +94,8 @@ TEST_F(MixToolsTest, MixOrderOfListsAndTheView) {
 
   // The view: each file once, into "Mix order".
   ViewKind = kViewFolder;
-  ViewItems = {{.path = L"/fast.mp3", .index = 0}, {.path = L"/slow.mp3", .index = 1}, {.path = L"/fast.mp3", .index = 2}};
+  ViewItems = {
+      {.path = L"/fast.mp3", .index = 0}, {.path = L"/slow.mp3", .index = 1}, {.path = L"/fast.mp3", .index = 2}};
   RebuildView();
   EXPECT_EQ(CollectViewTracks().size(), 2u);
   MixOrderView();
@@ -127,7 +130,8 @@ TEST_F(MixToolsTest, DuplicatesAreGroupedByArtistAndTitle) {
   TrackLists.push_back(user);
   FindDuplicates();
   ASSERT_EQ(TrackLists.size(), 4u) << "the user's list of that name in any case is reused";
-  EXPECT_EQ(TrackLists[3].paths, (Paths{L"/m/2.mp3", L"/m/5.mp3", L"/m/1.mp3", L"/m/4.mp3", L"/m/0.mp3",
-                                        L"/m/8.mp3", L"/m/9.mp3"}));
-  EXPECT_EQ(Status.text, L"3 songs are in more than one file (7 files) \u2014 they're side by side in the Duplicates list");
+  EXPECT_EQ(TrackLists[3].paths,
+            (Paths{L"/m/2.mp3", L"/m/5.mp3", L"/m/1.mp3", L"/m/4.mp3", L"/m/0.mp3", L"/m/8.mp3", L"/m/9.mp3"}));
+  EXPECT_EQ(Status.text,
+            L"3 songs are in more than one file (7 files) \u2014 they're side by side in the Duplicates list");
 }

@@ -32,8 +32,8 @@ constexpr const char* kMixOrderUsage = "usage: veldmix-tool mix-order --list NAM
 constexpr const char* kDuplicatesUsage = "usage: veldmix-tool find-duplicates --folder DIR\n";
 
 // The sort names in SortKey order; "source" is the scan order.
-constexpr std::array<const char*, 12> kSortNames = {"title", "artist", "bpm",   "key",   "time",  "energy",
-                                                    "rating", "genre", "plays", "played", "added", "colour"};
+constexpr std::array<const char*, 12> kSortNames = {"title",  "artist", "bpm",   "key",    "time",  "energy",
+                                                    "rating", "genre",  "plays", "played", "added", "colour"};
 
 int Usage(const char* usage) {
   std::fputs(usage, stderr);
@@ -88,11 +88,17 @@ int RunSearchCommand(const std::vector<std::string>& args) {
   bool descending = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
-    std::optional<std::string>* slot = a == "--folder" ? &folder : a == "--list" ? &list : a == "--crate" ? &crate
-                                       : a == "--sort" ? &sort : nullptr;
-    if (a == "--descending" && !descending) descending = true;
-    else if (!slot || slot->has_value() || i + 1 >= args.size()) return Usage(kSearchUsage);
-    else *slot = args[++i];
+    std::optional<std::string>* slot = a == "--folder"  ? &folder
+                                       : a == "--list"  ? &list
+                                       : a == "--crate" ? &crate
+                                       : a == "--sort"  ? &sort
+                                                        : nullptr;
+    if (a == "--descending" && !descending)
+      descending = true;
+    else if (!slot || slot->has_value() || i + 1 >= args.size())
+      return Usage(kSearchUsage);
+    else
+      *slot = args[++i];
   }
   if (int(folder.has_value()) + int(list.has_value()) + int(crate.has_value()) > 1) return Usage(kSearchUsage);
   int column = kSortSourceOrder;
@@ -114,12 +120,18 @@ int RunSearchCommand(const std::vector<std::string>& args) {
   }
   SearchText = Utf8ToWide(args[0]);
   OpenScanPosts();
-  if (folder) ShowFolderOnly(Utf8ToWide(*folder));
-  else if (list) ShowList(listIndex);
-  else if (crate) ShowCrate(crateIndex);
-  else ShowFolder();
-  if (sort) SortColumn = column, SortAscending = !descending;
-  else if (descending) SortAscending = false;
+  if (folder)
+    ShowFolderOnly(Utf8ToWide(*folder));
+  else if (list)
+    ShowList(listIndex);
+  else if (crate)
+    ShowCrate(crateIndex);
+  else
+    ShowFolder();
+  if (sort)
+    SortColumn = column, SortAscending = !descending;
+  else if (descending)
+    SortAscending = false;
   DrainScan();
   RebuildView();
   CloseScanPosts();
@@ -152,7 +164,8 @@ int RunCratesCommand(const std::vector<std::string>& args) {
     std::printf("%zu\t%s\t%s\n", i, WideToUtf8(SmartCrates[i].name).c_str(), WideToUtf8(SmartCrates[i].search).c_str());
   if ((add || edit) && CratesNoSave) {
     std::fprintf(stderr, "veldmix-tool crates: %s couldn't be read, so it was not overwritten; %s\n",
-                 WideToUtf8(kCratesFile).c_str(), add && SmartCrates.size() > before ? "the crate is not saved" : "the change is not saved");
+                 WideToUtf8(kCratesFile).c_str(),
+                 add && SmartCrates.size() > before ? "the crate is not saved" : "the change is not saved");
     return 1;
   }
   PrintStatus();
@@ -178,8 +191,10 @@ void PrintShownList() {
 int RunMixOrderCommand(const std::vector<std::string>& args) {
   std::optional<std::string> list, folder, search;
   for (size_t i = 0; i < args.size(); i += 2) {
-    std::optional<std::string>* slot = args[i] == "--list" ? &list : args[i] == "--folder" ? &folder
-                                       : args[i] == "--search" ? &search : nullptr;
+    std::optional<std::string>* slot = args[i] == "--list"     ? &list
+                                       : args[i] == "--folder" ? &folder
+                                       : args[i] == "--search" ? &search
+                                                               : nullptr;
     if (!slot || slot->has_value() || i + 1 >= args.size()) return Usage(kMixOrderUsage);
     *slot = args[i + 1];
   }
