@@ -55,8 +55,13 @@ struct SortValue {
   std::wstring text;   // text keys (key name, genre)
 };
 
+bool NeedsRecord(int column) {
+  return column != kSortTitle && column != kSortArtist && column != kSortLength && column != kSortGenre &&
+         column != kSortDateAdded;
+}
+
 SortValue ValueOf(const LibraryFile& file, int column) {
-  const TrackInfo* record = FindTrackInfo(file.path);
+  const TrackInfo* record = NeedsRecord(column) ? FindTrackInfo(file.path) : nullptr;
   SortValue value;
   switch (column) {
     case kSortBpm: value.number = record ? record->bpm : 0.0; break;
@@ -91,7 +96,7 @@ int CompareValues(const LibraryFile& a, const SortValue& va, const LibraryFile& 
   }
 }
 
-// The on-air deck's tempo and sounding key that MATCH filters by; false when no deck is on air.
+// The on-air deck (-1 none) with the tempo and sounding key that MATCH filters by.
 struct MatchTarget {
   int deck = -1;
   double bpm = 0.0;
@@ -137,13 +142,15 @@ int CompareTexts(std::wstring_view a, std::wstring_view b, bool astral) {
 
 uint64_t TextPrefix(std::wstring_view text) {
   constexpr size_t kPrefixChars = 4;
-  constexpr uint32_t kFirstSupplementary = 0x10000;
+  constexpr uint32_t kHighSurrogates = 0xD800;
+  constexpr int kSurrogateBits = 10;
   uint64_t prefix = 0;
   for (size_t i = 0; i < kPrefixChars; ++i) {
     uint32_t unit = 0;
     if (i < text.size()) {
       const uint32_t c = static_cast<uint32_t>(text[i]);
-      unit = c < kFirstSupplementary ? c : 0xD800 + ((c - kFirstSupplementary) >> 10);
+      const uint32_t astral = static_cast<uint32_t>(kFirstAstral);
+      unit = c < astral ? c : kHighSurrogates + ((c - astral) >> kSurrogateBits);
     }
     prefix = prefix << 16 | unit;
   }

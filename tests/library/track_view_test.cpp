@@ -125,6 +125,16 @@ TEST_F(TrackViewTest, EverySortKeyOrdersBothWaysAndKeepsTiesInScanOrder) {
   EXPECT_EQ(Shown().front(), L"A") << "colour 42 counts as 8";
 }
 
+TEST_F(TrackViewTest, TitlesSortByUtf16CodeUnits) {
+  // Above U+FFFF a character is a surrogate pair (D800-DFFF), so it sorts below U+E000-U+FFFF.
+  Deliver({File(L"\uFFFD"), File(L"x\U0001F600"), File(L"\U0001F600"), File(L"x\uE000"), File(L"a"),
+           File(L"long\uE000"), File(L"long\U0001F600")});
+  SortColumn = kSortTitle, SortAscending = true;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"a", L"long\U0001F600", L"long\uE000", L"x\U0001F600", L"x\uE000", L"\U0001F600",
+                             L"\uFFFD"}));
+}
+
 TEST_F(TrackViewTest, SwitchingTheSourceStartsAFreshScanAndDropsTheOldOnesBatches) {
   RecordScans();
   MusicFolders = {L"/music", L"/more"};
