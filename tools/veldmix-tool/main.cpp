@@ -26,6 +26,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kDemoCommands, static_cast<size_t>(kDemoCommandCount)},
     {kMenuCommands, static_cast<size_t>(kMenuCommandCount)},
     {kLayoutCommands, static_cast<size_t>(kLayoutCommandCount)},
+    {kVisualCommands, static_cast<size_t>(kVisualCommandCount)},
 };
 
 void PrintHelp(FILE* to) {
