@@ -45,6 +45,12 @@ struct CameraState {
   uint64_t serial = 0;
   std::wstring status;
   std::wstring label;
+  // A capture left running at exit is stopped, never abandoned to std::terminate.
+  ~CameraState() {
+    stop.store(true);
+    wake.notify_all();
+    if (thread.joinable()) thread.join();
+  }
 };
 CameraState Camera;
 

@@ -214,6 +214,9 @@ class DrawSurface {
                  LineCap cap);
   // A closed polygon of `points` (x, y) pairs.
   void FillPolygon(const float* xy, int points);
+  // A line through `points` (x, y) pairs (at least two), closed back to the first when asked;
+  // round joins, so a wave's thick stroke has no spikes.
+  void StrokePolyline(const float* xy, int points, bool closed, float strokeWidth);
 
   // One line of text, vertically centred in the box, aligned horizontally, cut with an ellipsis
   // when wider than the box and clipped to it; drawn in the current colour.
@@ -224,6 +227,11 @@ class DrawSurface {
   // rounded rectangle.
   void DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float width, float height, float opacity,
                     float radius);
+
+  // Fills the ellipse with the bitmap placed by `bitmapToUser` (bitmap pixels to user space: any
+  // scale, mirror or turn), linear interpolation, the bitmap's edge pixels extended.
+  void FillEllipseWithBitmap(const DrawBitmap& bitmap, const Affine& bitmapToUser, float cx, float cy, float rx,
+                             float ry, float opacity);
 
   // Writes the surface as an RGBA PNG (WritePngFile: alpha kept, whole). False with *error on failure.
   bool WritePng(const std::wstring& path, std::wstring* error = nullptr);

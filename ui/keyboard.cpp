@@ -8,7 +8,6 @@
 #include "app/settings.h"
 #include "broadcast/mix_recording.h"
 #include "broadcast/video_window.h"
-#include "broadcast/visualiser.h"
 #include "control/auto_map.h"
 #include "control/macros_panel.h"
 #include "control/mapping_table.h"
@@ -43,6 +42,7 @@
 #include "ui/full_screen.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
+#include "ui/visualiser_toggle.h"
 #include "ui/widgets.h"
 
 std::set<int32_t> KeyHeldIds;

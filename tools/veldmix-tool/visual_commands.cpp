@@ -5,12 +5,23 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
+#include "app/test_mode.h"
 #include "app/text_parse.h"
 #include "broadcast/camera.h"
+#include "broadcast/visualiser.h"
+#include "engine/deck_snapshot.h"
+#include "engine/engine.h"
+#include "engine/render.h"
+#include "engine/transport.h"
 #include "platform/clock.h"
+#include "platform/draw_surface.h"
 #include "platform/png_file.h"
 #include "platform/text.h"
+#include "screens/main_screen.h"
 #include "tools/veldmix-tool/commands.h"
+#include "ui/publish_controls.h"
+#include "ui/visualiser_toggle.h"
 
 namespace {
 
@@ -107,10 +118,146 @@ int RunCamera(const std::vector<std::string>& args) {
   return 0;
 }
 
+constexpr int kFramesPerSecond = 60;       // the visualiser's clock
+constexpr int kRate = 48000;
+constexpr int kPeriod = kRate / kFramesPerSecond;  // audio frames rendered per visualiser frame
+constexpr int kMinSide = 64, kMaxSide = 7680;
+constexpr double kMaxVisualiserSeconds = 600;
+constexpr unsigned kCameraWaitMs = 5000;
+
+constexpr const char kVisualiserUsage[] =
+    "usage: veldmix-tool visualiser OUT.png --audio WAV --seconds S [--visual N] [--auto]\n"
+    "                                [--size WxH] [--camera DEVICE]\n"
+    "Plays WAV on deck A through the real mixer and meters and draws the visualiser's whole frame\n"
+    "off-screen 60 times a second of the mix's clock for S seconds; writes the last frame as\n"
+    "OUT.png. Prints each change of visual with its time, then the visuals' state.\n"
+    "  --audio WAV      any audio file a deck plays; without it no deck plays (silence)\n"
+    "  --visual N       the visual to start with, 0-9 (default 0, RING)\n"
+    "  --auto           the automatic change of visual on\n"
+    "  --size WxH       frame size in pixels (default 960x540)\n"
+    "  --camera DEVICE  [Camera] On=1, Show=1, Device=DEVICE; waits for its first frame\n"
+    "Nothing of the user's settings is read or written.\n";
+
+struct VisualiserArgs {
+  std::string out, audio, camera;
+  double seconds = -1;
+  int visual = 0;
+  bool autoChange = false;
+  int width = 960, height = 540;
+};
+
+bool ParseVisualiserArgs(const std::vector<std::string>& args, VisualiserArgs* a) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool more = i + 1 < args.size();
+    int64_t n = 0;
+    if (arg == "--audio" && more) {
+      a->audio = args[++i];
+    } else if (arg == "--seconds" && more) {
+      if (!ParseNumber(args[++i], &a->seconds, 0, kMaxVisualiserSeconds)) return false;
+    } else if (arg == "--visual" && more) {
+      if (!ParseInteger(args[++i], &n, 0, kVisualCount - 1)) return false;
+      a->visual = static_cast<int>(n);
+    } else if (arg == "--auto") {
+      a->autoChange = true;
+    } else if (arg == "--size" && more) {
+      const std::string& size = args[++i];
+      const size_t x = size.find('x');
+      int64_t w = 0, h = 0;
+      if (x == std::string::npos || !ParseInteger(size.substr(0, x), &w, kMinSide, kMaxSide) ||
+          !ParseInteger(size.substr(x + 1), &h, kMinSide, kMaxSide))
+        return false;
+      a->width = static_cast<int>(w);
+      a->height = static_cast<int>(h);
+    } else if (arg == "--camera" && more) {
+      a->camera = args[++i];
+    } else if (a->out.empty() && arg.rfind("--", 0) != 0) {
+      a->out = arg;
+    } else {
+      return false;
+    }
+  }
+  return !a->out.empty() && a->seconds >= 0;
+}
+
+// One visualiser frame's worth of the mix through the real render, then the UI tick's meters,
+// snapshots and beat pulses, as the window's frame would find them.
+void AdvanceMix(std::vector<float>* block, uint64_t frame) {
+  RenderMix(Engine, block->data(), kPeriod, kRate);
+  DemoTickAt(frame * 1000 / kFramesPerSecond);
+  SnapshotDecks();
+  UpdateBeatPulses();
+}
+
+int RunVisualiserCommand(const std::vector<std::string>& args) {
+  if (args.size() == 1 && args[0] == "--help") {
+    std::fputs(kVisualiserUsage, stdout);
+    return 0;
+  }
+  VisualiserArgs a;
+  if (!ParseVisualiserArgs(args, &a)) {
+    std::fputs(kVisualiserUsage, stderr);
+    return 2;
+  }
+  TestMode = true;  // the settings the keys and the frame touch are never saved
+  Settings.StemsAuto = false;
+  Settings.VisualiserStyle = a.visual;
+  Settings.VisualiserAuto = a.autoChange;
+  VisualiserWindowOpen = true;
+  if (!a.audio.empty()) {
+    if (!LoadDecks({a.audio})) return 1;
+    PlayPause(0);
+  }
+  if (!a.camera.empty()) {
+    Settings.CameraOn = true;
+    Settings.CameraShow = 1;
+    Settings.CameraDevice = Utf8ToWide(a.camera);
+    StartCamera(Settings.CameraDevice);
+    const uint64_t deadline = MonotonicMs() + kCameraWaitMs;
+    while (CameraFrameCount() == 0 && MonotonicMs() < deadline) SleepMs(5);
+    if (CameraFrameCount() == 0)
+      std::printf("camera: no frame (%s)\n", WideToUtf8(CameraStatusText()).c_str());
+  }
+  Engine.sampleRate.store(kRate);
+  PrepareRenderBuffers(Engine, kPeriod, kRate);
+  auto surface = DrawSurface::Create(a.width, a.height, 1.0f);
+  if (!surface) {
+    std::fprintf(stderr, "veldmix-tool visualiser: cannot make a %dx%d frame\n", a.width, a.height);
+    return 1;
+  }
+  std::vector<float> block(static_cast<size_t>(kPeriod) * 2);
+  const uint64_t frames = static_cast<uint64_t>(a.seconds * kFramesPerSecond + 0.5);
+  int shown = -1;
+  for (uint64_t i = 0; i < frames; ++i) {
+    AdvanceMix(&block, i);
+    DrawVisualiserFrame(*surface, static_cast<float>(a.width), static_cast<float>(a.height),
+                        1.0 / kFramesPerSecond, GatherVisualiserFeed());
+    if (VisualIndex() != shown) {
+      shown = VisualIndex();
+      std::printf("%.3f visual %d %s\n", static_cast<double>(i) / kFramesPerSecond, shown,
+                  WideToUtf8(VisualName(shown)).c_str());
+    }
+  }
+  const VisualState& s = Visuals;
+  std::printf("state: deck %d, bass %.3f, sparks %zu, rings %zu, ring serial %d, scroll %.3f, flash %.3f, "
+              "camera %.3f\n",
+              VisualiserShownDeck(), s.bassEnvelope, s.sparks.size(), s.rings.size(), s.ringCounter, s.scroll, s.flash,
+              VisualiserCameraAlpha());
+  StopCamera();
+  std::wstring error;
+  if (!surface->WritePng(Utf8ToWide(a.out), &error)) {
+    std::fprintf(stderr, "veldmix-tool visualiser: %s: %s\n", a.out.c_str(), WideToUtf8(error).c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 extern const ToolCommand kVisualCommands[] = {
     {"cameras", "", "list the cameras in the settings screen's order", RunCameras},
     {"camera", "DEVICE --seconds N [--out DIR]", "capture a camera (camera --help)", RunCamera},
+    {"visualiser", "OUT.png --audio WAV --seconds S ...", "draw the visualiser off-screen (visualiser --help)",
+     RunVisualiserCommand},
 };
-extern const int kVisualCommandCount = 2;
+extern const int kVisualCommandCount = 3;
