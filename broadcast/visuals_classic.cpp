@@ -27,16 +27,22 @@ void DrawRingVisual(const VisualFrame& f) {
   VisualState& s = Visuals;
   DrawGlow(t, f.cx, f.cy, (f.bass * 0.5f + 2.2f) * f.R, f.colourA, f.pulse * 0.35f + 0.18f);
 
+  // Each half's spokes share their paint and never overlap: one stroke per half.
   const float inner = 1.05f * f.R;
+  float spokes[kSpokes * 4];
   for (int i = 0; i < kSpokes; ++i) {
     const float u = static_cast<float>(i) / kSpokes;
     const float level = BandLevel(f.bands, u < 0.5f ? 2 * u : 2 * (1 - u));
     const float angle = 2 * kPi * u + s.rotation;
     const float outer = inner + 6 + level * f.R * 0.9f;
-    SetVisualBrush(t, i < kSpokes / 2 ? f.colourA : f.colourB, 1);
     const float c = std::cos(angle), sn = std::sin(angle);
-    t.StrokeLine(f.cx + c * inner, f.cy + sn * inner, f.cx + c * outer, f.cy + sn * outer, 4, LineCap::Flat);
+    float* seg = spokes + 4 * i;
+    seg[0] = f.cx + c * inner, seg[1] = f.cy + sn * inner, seg[2] = f.cx + c * outer, seg[3] = f.cy + sn * outer;
   }
+  SetVisualBrush(t, f.colourA, 1);
+  t.StrokeSegments(spokes, kSpokes / 2, 4, LineCap::Flat);
+  SetVisualBrush(t, f.colourB, 1);
+  t.StrokeSegments(spokes + 2 * kSpokes, kSpokes / 2, 4, LineCap::Flat);
 
   SetVisualBrush(t, kWhite, f.pulse * 0.5f + 0.25f);
   const float r1 = (f.pulse * 0.08f + 1) * f.R, r2 = ((1 - f.pulse) * 0.6f + 1.3f) * f.R;
@@ -153,7 +159,6 @@ void DrawTunnelVisual(const VisualFrame& f) {
 // ---- 3 WARP ---------------------------------------------------------------------------------------
 
 void DrawWarpVisual(const VisualFrame& f) {
-  constexpr int kStars = 500;
   constexpr float kMargin = 50;
   DrawSurface& t = *f.target;
   VisualState& s = Visuals;
@@ -164,6 +169,7 @@ void DrawWarpVisual(const VisualFrame& f) {
   DrawGlow(t, f.cx, f.cy, std::max(f.w, f.h) * 0.5f, f.colourA, f.pulse * 0.14f + 0.06f);
   const float speed = f.bass * 0.9f + 0.1f + f.pulse * 0.4f;
   const float scale = std::max(f.w, f.h) * 0.35f;
+  int counts[3][kDepthSteps] = {};
   auto project = [&](const Star& st, float z, float* x, float* y) {
     *x = st.x / std::max(z, 0.01f) * scale + f.cx;
     *y = st.y / std::max(z, 0.01f) * scale + f.cy;
@@ -182,10 +188,22 @@ void DrawWarpVisual(const VisualFrame& f) {
     float tailX, tailY;
     project(st, st.z + speed * 0.12f + 0.03f, &tailX, &tailY);
     const int n = i + 1;
-    const uint32_t colour = n % 7 == 0 ? f.colourA : (n % 7 == 1 && n > 1) ? f.colourB : kWhite;
-    SetVisualBrush(t, colour, (1 - st.z) * 1.2f);
-    t.StrokeLine(tailX, tailY, x, y, (1 - st.z) * 2.6f + 0.6f, LineCap::Round);
+    const int colour = n % 7 == 0 ? 1 : (n % 7 == 1 && n > 1) ? 2 : 0;
+    // Streaks are stroked together by colour and by depth in steps of 1/16 (alpha within 0.04,
+    // width within 0.08 DIP of the star's own): 48 strokes a frame instead of 500.
+    const int step = std::clamp(static_cast<int>((1 - st.z) * kDepthSteps), 0, kDepthSteps - 1);
+    float* seg = &s.streaks[static_cast<size_t>(colour)][static_cast<size_t>(step)][0] + 4 * counts[colour][step]++;
+    seg[0] = tailX, seg[1] = tailY, seg[2] = x, seg[3] = y;
   }
+  const uint32_t colours[3] = {kWhite, f.colourA, f.colourB};
+  for (int c = 0; c < 3; ++c)
+    for (int step = 0; step < kDepthSteps; ++step) {
+      if (!counts[c][step]) continue;
+      const float near = (step + 0.5f) / kDepthSteps;  // 1 - z
+      SetVisualBrush(t, colours[c], near * 1.2f);
+      t.StrokeSegments(&s.streaks[static_cast<size_t>(c)][static_cast<size_t>(step)][0], counts[c][step],
+                       near * 2.6f + 0.6f, LineCap::Round);
+    }
 }
 
 // ---- 4 WAVES --------------------------------------------------------------------------------------

@@ -697,6 +697,19 @@ void DrawSurface::StrokePolyline(const float* xy, int points, bool closed, float
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
 }
 
+void DrawSurface::StrokeSegments(const float* xyxy, int count, float strokeWidth, LineCap cap) {
+  if (!Drawable() || !xyxy || count < 1 || !UsableSize(strokeWidth) || strokeWidth == 0) return;
+  cairo_t* cr = Cr(cr_);
+  cairo_new_path(cr);
+  for (int i = 0; i < count; ++i) {
+    const float* s = xyxy + 4 * i;
+    if (!Usable(s[0], s[1], s[2], s[3])) continue;
+    cairo_move_to(cr, s[0], s[1]);
+    cairo_line_to(cr, s[2], s[3]);
+  }
+  StrokePath(strokeWidth, cap);
+}
+
 void DrawSurface::FillEllipseWithBitmap(const DrawBitmap& bitmap, const Affine& m, float cx, float cy, float rx,
                                         float ry, float opacity) {
   if (!Drawable() || !Usable(cx, cy) || !UsableSize(rx) || !UsableSize(ry) || rx == 0 || ry == 0) return;

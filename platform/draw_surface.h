@@ -217,6 +217,9 @@ class DrawSurface {
   // A line through `points` (x, y) pairs (at least two), closed back to the first when asked;
   // round joins, so a wave's thick stroke has no spikes.
   void StrokePolyline(const float* xy, int points, bool closed, float strokeWidth);
+  // `count` separate segments (x0, y0, x1, y1 each) stroked as one path: many short lines of one
+  // paint cost one stroke. Where segments overlap, the paint is applied once.
+  void StrokeSegments(const float* xyxy, int count, float strokeWidth, LineCap cap);
 
   // One line of text, vertically centred in the box, aligned horizontally, cut with an ellipsis
   // when wider than the box and clipped to it; drawn in the current colour.
