@@ -230,6 +230,11 @@ class DrawSurface {
   // rounded rectangle.
   void DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float width, float height, float opacity,
                     float radius);
+  // The same for pixels the caller holds (premultiplied ARGB words, `stride` words per row), read
+  // during the call and not copied. opaque: the alpha bytes are ignored (faster, every pixel counts
+  // as opaque). nearest: nearest-neighbour sampling instead of linear.
+  void DrawPixelsIn(const PixelView& source, bool opaque, float x, float y, float width, float height,
+                    float opacity, float radius, bool nearest);
 
   // Fills the ellipse with the bitmap placed by `bitmapToUser` (bitmap pixels to user space: any
   // scale, mirror or turn), linear interpolation, the bitmap's edge pixels extended.
@@ -247,6 +252,8 @@ class DrawSurface {
   void FillPath();
   void StrokePath(float strokeWidth, LineCap cap);
   void RoundedRectPath(float x, float y, float width, float height, float radius);
+  void PaintImageIn(void* image, int imageWidth, int imageHeight, float x, float y, float width, float height,
+                    float opacity, float radius, bool nearest);
 
   void* surface_ = nullptr;
   void* cr_ = nullptr;
