@@ -47,7 +47,6 @@ std::set<int32_t> KeyHeldIds;
 
 namespace {
 
-constexpr int32_t kVisualiserStyles = 10;
 constexpr wchar_t kEscapeCharacter = 27;
 constexpr wchar_t kReturnCharacter = 13;
 
@@ -269,8 +268,7 @@ bool WindowKey(int key, bool repeat, bool shift) {
     return false;
   if (repeat) return true;
   if (key == KeyCode::F10 && shift && VisualiserWindowOpen) {
-    Settings.VisualiserStyle = (Settings.VisualiserStyle + 1) % kVisualiserStyles;
-    SaveSettings();
+    SetVisualIndex(VisualIndex() + 1);
   } else if (key == KeyCode::F10) {
     ToggleVisualiser();
   } else if (key == KeyCode::F8) {

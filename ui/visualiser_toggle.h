@@ -3,8 +3,12 @@
 // 16 ms, and the feed each frame reads from the meters, the decks and the karaoke stage. UI thread.
 #include "broadcast/visualiser.h"
 
-// Opens the visualiser window, or closes it when it is open.
+// Opens the visualiser window (960 x 540, centred on another monitor than the main window's and
+// full screen there, else centred on the main window's), or closes it when it is open. The main
+// window keeps the keyboard.
 void ToggleVisualiser();
+// Whether the open visualiser window is in full screen.
+bool VisualiserFullScreen();
 // The visualiser's view of the program now: master bands, each deck's audibility, level, beat
 // pulse, colour and track, the palette's fallback colours and the UI language.
 VisualiserFeed GatherVisualiserFeed();

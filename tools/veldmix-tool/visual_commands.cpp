@@ -127,7 +127,7 @@ constexpr unsigned kCameraWaitMs = 5000;
 
 constexpr const char kVisualiserUsage[] =
     "usage: veldmix-tool visualiser OUT.png --audio WAV --seconds S [--visual N] [--auto]\n"
-    "                                [--size WxH] [--camera DEVICE]\n"
+    "                                [--size WxH] [--camera DEVICE [--no-mirror]]\n"
     "Plays WAV on deck A through the real mixer and meters and draws the visualiser's whole frame\n"
     "off-screen 60 times a second of the mix's clock for S seconds; writes the last frame as\n"
     "OUT.png. Prints each change of visual with its time, then the visuals' state.\n"
@@ -136,6 +136,7 @@ constexpr const char kVisualiserUsage[] =
     "  --auto           the automatic change of visual on\n"
     "  --size WxH       frame size in pixels (default 960x540)\n"
     "  --camera DEVICE  [Camera] On=1, Show=1, Device=DEVICE; waits for its first frame\n"
+    "  --no-mirror      [Camera] Mirror=0: the picture as the camera sees it\n"
     "Nothing of the user's settings is read or written.\n";
 
 struct VisualiserArgs {
@@ -143,6 +144,7 @@ struct VisualiserArgs {
   double seconds = -1;
   int visual = 0;
   bool autoChange = false;
+  bool mirror = true;
   int width = 960, height = 540;
 };
 
@@ -158,6 +160,8 @@ bool ParseVisualiserArgs(const std::vector<std::string>& args, VisualiserArgs* a
     } else if (arg == "--visual" && more) {
       if (!ParseInteger(args[++i], &n, 0, kVisualCount - 1)) return false;
       a->visual = static_cast<int>(n);
+    } else if (arg == "--no-mirror") {
+      a->mirror = false;
     } else if (arg == "--auto") {
       a->autoChange = true;
     } else if (arg == "--size" && more) {
@@ -211,6 +215,7 @@ int RunVisualiserCommand(const std::vector<std::string>& args) {
   if (!a.camera.empty()) {
     Settings.CameraOn = true;
     Settings.CameraShow = 1;
+    Settings.CameraMirror = a.mirror;
     Settings.CameraDevice = Utf8ToWide(a.camera);
     StartCamera(Settings.CameraDevice);
     const uint64_t deadline = MonotonicMs() + kCameraWaitMs;
