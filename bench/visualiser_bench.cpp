@@ -139,25 +139,3 @@ BENCHMARK(BM_VisualiserFrame)
     ->Iterations(kFrames);
 BENCHMARK(BM_CameraYuyv720p)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(200);
 BENCHMARK(BM_CameraMjpeg1080p)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
-namespace {
-void BM_Part(benchmark::State& state) {
-  auto s = DrawSurface::Create(1920, 1080, 1.0f);
-  const int part = static_cast<int>(state.range(0));
-  TextFormat big("Bahnschrift", 600, 44);
-  for (auto _ : state) {
-    switch (part) {
-      case 0: s->Clear({0, 0, 0, 1}); break;
-      case 1: DrawGlow(*s, 960, 450, 450, 0x1FA8FF, 0.3f); break;
-      case 2: DrawGlow(*s, 960, 450, 960, 0x1FA8FF, 0.1f); break;
-      case 3: FillVerticalGradient(*s, 0, 800, 1920, 280, 800, 0, 1000, 0xFFFFFF); break;
-      case 4: SetVisualBrush(*s, 0x1FA8FF, 1); for (int i = 0; i < 96; ++i) s->StrokeLine(960, 450, 960 + 300 * std::cos(i * 0.06), 450 + 300 * std::sin(i * 0.06), 4, LineCap::Flat); break;
-      case 5: SetVisualBrush(*s, 0xFFFFFF, 1); s->DrawTextLine(big, "Night Drive", 0, 900, 1920, 60, TextAlign::Center); break;
-      case 6: SetVisualBrush(*s, 0x1FA8FF, 0.5); s->FillEllipse(960, 450, 190, 190); break;
-      case 7: SetVisualBrush(*s, 0x1FA8FF, 0.5); s->StrokeEllipse(960, 450, 390, 390, 3); break;
-      case 8: SetVisualBrush(*s, 0x1FA8FF, 0.5); for (int i = 0; i < 100; ++i) DrawGlow(*s, 500 + i * 9, 450, 12, 0x1FA8FF, 0.2f); break;
-      case 9: SetVisualBrush(*s, 0x1FA8FF, 0.5); for (int i = 0; i < 100; ++i) s->StrokeLine(500 + i * 9, 450, 560 + i * 9, 520, 2, LineCap::Round); break;
-    }
-  }
-}
-}  // namespace
-BENCHMARK(BM_Part)->DenseRange(0, 9)->Unit(benchmark::kMicrosecond);

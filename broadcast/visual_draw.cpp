@@ -87,11 +87,9 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
   const int x0 = std::max(cx0, static_cast<int>(std::floor(px - pr))), x1 = std::min(cx1, static_cast<int>(std::ceil(px + pr)));
   if (x0 >= x1 || y0 >= y1) return true;
   const PixelView v = target.Pixels();
-  // The falloff as 0..256 weights for this glow's alpha; two channels per multiply below.
+  // Weights 0..256 of the glow's colour; two channels per multiply below.
   const auto& fade = FadeTable();
   const float full = std::min(alpha, 1.0f) * 256.0f;
-  uint32_t weight[kFadeSteps + 1];
-  for (int i = 0; i <= kFadeSteps; ++i) weight[i] = static_cast<uint32_t>(full * fade[static_cast<size_t>(i)]);
   const float r2 = pr * pr, toStep = kFadeSteps / r2;
   const uint32_t srcRb = colour & 0xFF00FF, srcAg = 0xFF0000 | ((colour >> 8) & 0xFF);
   for (int row = y0; row < y1; ++row) {
@@ -103,7 +101,7 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
     for (int col = a; col < b; ++col) {
       const float dx = col + 0.5f - px, d2 = dx * dx + dy2;
       const int step = std::min(static_cast<int>(d2 * toStep), kFadeSteps);
-      const uint32_t k = weight[step], keep = 256 - k, p = line[col];
+      const uint32_t k = static_cast<uint32_t>(full * fade[static_cast<size_t>(step)]), keep = 256 - k, p = line[col];
       const uint32_t rb = ((srcRb * k + (p & 0xFF00FF) * keep) >> 8) & 0xFF00FF;
       const uint32_t ag = (srcAg * k + ((p >> 8) & 0xFF00FF) * keep) & 0xFF00FF00;
       line[col] = rb | ag;

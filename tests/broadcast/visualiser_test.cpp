@@ -24,6 +24,11 @@ class Visualiser : public ::testing::Test {
     Frame();
   }
   void TearDown() override { VisualiserWindowOpen = false; }
+  void Deck(int d, bool audible, float level, uint32_t colour) {
+    feed_.decks[static_cast<size_t>(d)].audible = audible;
+    feed_.decks[static_cast<size_t>(d)].level = level;
+    feed_.decks[static_cast<size_t>(d)].colour = colour;
+  }
   void Frame(double dt = kFrame) { DrawVisualiserFrame(*surface_, 160, 90, dt, feed_); }
   std::unique_ptr<DrawSurface> surface_;
   VisualiserFeed feed_;
@@ -67,69 +72,17 @@ TEST_F(Visualiser, KeysChooseVisualsAndTheStyleSettingFollows) {
 }
 
 TEST_F(Visualiser, TheLoudestAudibleDeckIsShownTheLowerOnEqualMeters) {
-  feed_.decks[0] = {.audible = false, .level = 0.9f, .colour = 0x111111};
-  feed_.decks[1] = {.audible = true, .level = 0.5f, .colour = 0x222222};
-  feed_.decks[2] = {.audible = true, .level = 0.5f, .colour = 0x333333};
+  Deck(0, false, 0.9f, 0x111111);
+  Deck(1, true, 0.5f, 0x222222);
+  Deck(2, true, 0.5f, 0x333333);
   Frame();
   EXPECT_EQ(VisualiserShownDeck(), 1);
-  feed_.decks[3] = {.audible = true, .level = 0.6f, .colour = 0x444444};
+  Deck(3, true, 0.6f, 0x444444);
   Frame();
   EXPECT_EQ(VisualiserShownDeck(), 3);
   for (auto& d : feed_.decks) d.audible = false;
   Frame();
   EXPECT_EQ(VisualiserShownDeck(), -1);
-}
-
-// Runs `seconds` of frames with deck A audible and its pulse rising to 1 on every beat of
-// `bpm` (0: no deck), and returns the visual after each change.
-std::vector<int> Changes(Visualiser* t, VisualiserFeed* feed, double seconds, double bpm) {
-  std::vector<int> shown;
-  int last = VisualIndex();
-  feed->fullScreen = true;  // no hint, no overlay: only the visual's own drawing on a tiny frame
-  Settings.VisualiserTrack = false;
-  static auto surface = DrawSurface::Create(16, 16, 1.0f);
-  const int frames = static_cast<int>(seconds * 60);
-  for (int i = 0; i < frames; ++i) {
-    feed->decks[0].audible = bpm > 0;
-    if (bpm > 0) {
-      const double beats = i * kFrame * bpm / 60;
-      feed->decks[0].pulse = static_cast<float>(std::exp(-5 * (beats - std::floor(beats))));
-    }
-    DrawVisualiserFrame(*surface, 16, 16, kFrame, *feed);
-    if (VisualIndex() != last) {
-      last = VisualIndex();
-      shown.push_back(last);
-      shown.push_back(i);
-    }
-  }
-  (void)t;
-  return shown;
-}
-
-TEST_F(Visualiser, AutoChangesEvery64BeatsOrEvery30SecondsWithoutADeckNeverToTheSame) {
-  Settings.VisualiserAuto = true;
-  SetVisualIndex(4);
-  // 120 BPM: 64 beats take 32 s; the first beat is frame 0 (pulse 1 after 0).
-  const auto beats = Changes(this, &feed_, 66, 120);
-  ASSERT_EQ(beats.size(), 4u);
-  EXPECT_NE(beats[0], 4);
-  EXPECT_NEAR(beats[1] / 60.0, 31.5, 0.05) << "the 64th beat";
-  EXPECT_NE(beats[2], beats[0]);
-  EXPECT_NEAR((beats[3] - beats[1]) / 60.0, 32.0, 0.05);
-
-  SetVisualIndex(1);
-  const auto idle = Changes(this, &feed_, 61, 0);
-  ASSERT_EQ(idle.size(), 4u);
-  EXPECT_NEAR(idle[1] / 60.0, 30.0, 0.05);
-  EXPECT_NEAR(idle[3] / 60.0, 60.0, 0.05);
-  int previous = 1;
-  for (int i = 0; i < 12; ++i) {
-    SetVisualIndex(previous);
-    const auto one = Changes(this, &feed_, 30.05, 0);
-    ASSERT_EQ(one.size(), 2u);
-    EXPECT_NE(one[0], previous) << "never to the visual already shown";
-    previous = one[0];
-  }
 }
 
 TEST(VisualPrimitives, BandLevelAndMixColor) {
