@@ -11,7 +11,6 @@
 
 inline constexpr int kVisualCount = 10;
 inline constexpr int kStars = 500;
-inline constexpr int kDepthSteps = 16;  // WARP strokes its streaks in this many depth groups
 inline constexpr int kVisualBands = 16;
 
 // What one visual draws from, for one frame.
@@ -59,7 +58,6 @@ struct VisualState {
   int ringCounter = 0;
   float spawnTimer = 0;
   std::vector<Star> stars;
-  std::array<std::array<std::array<float, kStars * 4>, kDepthSteps>, 3> streaks;  // WARP's scratch
   std::vector<SwarmParticle> swarm;
   float scroll = 0;
   float flash = 0;

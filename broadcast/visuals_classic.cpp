@@ -169,7 +169,6 @@ void DrawWarpVisual(const VisualFrame& f) {
   DrawGlow(t, f.cx, f.cy, std::max(f.w, f.h) * 0.5f, f.colourA, f.pulse * 0.14f + 0.06f);
   const float speed = f.bass * 0.9f + 0.1f + f.pulse * 0.4f;
   const float scale = std::max(f.w, f.h) * 0.35f;
-  int counts[3][kDepthSteps] = {};
   auto project = [&](const Star& st, float z, float* x, float* y) {
     *x = st.x / std::max(z, 0.01f) * scale + f.cx;
     *y = st.y / std::max(z, 0.01f) * scale + f.cy;
@@ -188,22 +187,10 @@ void DrawWarpVisual(const VisualFrame& f) {
     float tailX, tailY;
     project(st, st.z + speed * 0.12f + 0.03f, &tailX, &tailY);
     const int n = i + 1;
-    const int colour = n % 7 == 0 ? 1 : (n % 7 == 1 && n > 1) ? 2 : 0;
-    // Streaks are stroked together by colour and by depth in steps of 1/16 (alpha within 0.04,
-    // width within 0.08 DIP of the star's own): 48 strokes a frame instead of 500.
-    const int step = std::clamp(static_cast<int>((1 - st.z) * kDepthSteps), 0, kDepthSteps - 1);
-    float* seg = &s.streaks[static_cast<size_t>(colour)][static_cast<size_t>(step)][0] + 4 * counts[colour][step]++;
-    seg[0] = tailX, seg[1] = tailY, seg[2] = x, seg[3] = y;
+    const uint32_t colour = n % 7 == 0 ? f.colourA : (n % 7 == 1 && n > 1) ? f.colourB : kWhite;
+    SetVisualBrush(t, colour, (1 - st.z) * 1.2f);
+    t.StrokeLine(tailX, tailY, x, y, (1 - st.z) * 2.6f + 0.6f, LineCap::Round);
   }
-  const uint32_t colours[3] = {kWhite, f.colourA, f.colourB};
-  for (int c = 0; c < 3; ++c)
-    for (int step = 0; step < kDepthSteps; ++step) {
-      if (!counts[c][step]) continue;
-      const float near = (step + 0.5f) / kDepthSteps;  // 1 - z
-      SetVisualBrush(t, colours[c], near * 1.2f);
-      t.StrokeSegments(&s.streaks[static_cast<size_t>(c)][static_cast<size_t>(step)][0], counts[c][step],
-                       near * 2.6f + 0.6f, LineCap::Round);
-    }
 }
 
 // ---- 4 WAVES --------------------------------------------------------------------------------------

@@ -692,9 +692,8 @@ void DrawSurface::StrokePolyline(const float* xy, int points, bool closed, float
   }
   cairo_set_line_width(cr, strokeWidth);
   cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-  cairo_stroke(cr);
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+  cairo_stroke(cr);
 }
 
 void DrawSurface::StrokeSegments(const float* xyxy, int count, float strokeWidth, LineCap cap) {

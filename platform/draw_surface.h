@@ -215,7 +215,7 @@ class DrawSurface {
   // A closed polygon of `points` (x, y) pairs.
   void FillPolygon(const float* xy, int points);
   // A line through `points` (x, y) pairs (at least two), closed back to the first when asked;
-  // round joins, so a wave's thick stroke has no spikes.
+  // mitred joins (cairo's limit of 10 bevels the sharp ones).
   void StrokePolyline(const float* xy, int points, bool closed, float strokeWidth);
   // `count` separate segments (x0, y0, x1, y1 each) stroked as one path: many short lines of one
   // paint cost one stroke. Where segments overlap, the paint is applied once.
