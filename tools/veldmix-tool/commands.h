@@ -47,5 +47,7 @@ extern const ToolCommand kMenuCommands[];
 extern const int kMenuCommandCount;
 extern const ToolCommand kLayoutCommands[];
 extern const int kLayoutCommandCount;
+extern const ToolCommand kLibraryViewCommands[];
+extern const int kLibraryViewCommandCount;
 extern const ToolCommand kVisualCommands[];
 extern const int kVisualCommandCount;
