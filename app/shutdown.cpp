@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
@@ -27,6 +28,7 @@ void StopAndSaveAll() {
   // Live video, MIDI, HID readers, camera, video recording and window, the video players, the
   // phone remote and the timecode input stop here once those parts exist.
   if (!TestMode) SaveSession();
+  StopCamera();
   EnableInput(Engine, false, {});
   StopRecording();
   StopOutputs(Engine);
@@ -41,6 +43,7 @@ void TeardownAfterLoop() {
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
   // The cover-art worker stops here once it exists.
   StopLiveStream();
+  StopCamera();
   StopRecording();
   StopOutputs(Engine);
   StopWindowing();
