@@ -21,6 +21,8 @@ struct LibraryFile {
   double duration = 0.0;    // seconds; 0 when the file gives none
   int64_t modified = 0;     // last-write time, 100-ns units since 1601-01-01; 0 unknown
   uint32_t index = 0;       // position in the order the scan delivered the file
+  // searchText as SearchBytes, for the filter's byte search; the view fills it once, when empty.
+  std::string searchBytes{};
 };
 
 // Starts the detached scan worker on its own copies of the folders and single files; it posts

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "app/text_parse.h"
 #include "engine/musical_keys.h"
@@ -157,7 +158,7 @@ bool FilterToken(const std::wstring& token, SearchPredicate* out) {
 void AddSearchToken(std::wstring* token, CompiledSearch* search) {
   SearchPredicate predicate;
   if (FilterToken(*token, &predicate)) search->predicates.push_back(std::move(predicate));
-  else search->words.push_back(*token);
+  else search->words.push_back(*token), search->wordBytes.push_back(SearchBytes(*token));
   token->clear();
 }
 
@@ -174,6 +175,31 @@ CompiledSearch CompileSearch(const std::wstring& crateSearch, const std::wstring
   }
   if (!token.empty()) AddSearchToken(&token, &search);
   return search;
+}
+
+std::string SearchBytes(std::wstring_view text) {
+  // UTF-8's scheme stretched to 32 bits: every sequence is a lead byte, then continuation bytes
+  // 10xxxxxx; so a match of whole sequences can only start at a lead byte.
+  constexpr uint32_t kLimits[] = {0x80, 0x800, 0x10000, 0x200000, 0x4000000, 0x80000000};
+  constexpr uint8_t kLeads[] = {0x00, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC, 0xFE};
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t wc : text) {
+    const uint32_t c = static_cast<uint32_t>(wc);
+    if (c < kLimits[0]) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
+    size_t more = 1;
+    while (more < std::size(kLimits) && c >= kLimits[more]) ++more;
+    out.push_back(static_cast<char>(kLeads[more] | (more < 6 ? c >> (6 * more) : 0)));
+    for (size_t k = more; k-- > 0;) out.push_back(static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F)));
+  }
+  return out;
+}
+
+bool HasBytes(std::string_view text, std::string_view word) {
+  return memmem(text.data(), text.size(), word.data(), word.size()) != nullptr;
 }
 
 bool ConditionsHold(const CompiledSearch& search, const TrackInfo* record) {

@@ -17,6 +17,7 @@ using SearchPredicate = std::function<bool(const TrackInfo* record)>;
 struct CompiledSearch {
   std::vector<SearchPredicate> predicates;
   std::vector<std::wstring> words;  // lower case
+  std::vector<std::string> wordBytes;  // the words as SearchBytes
   bool empty() const { return predicates.empty() && words.empty(); }
 };
 
@@ -39,6 +40,12 @@ CompiledSearch CompileSearch(const std::wstring& crateSearch, const std::wstring
 // Every word occurs in the file's search text or its record's own tags, and every condition
 // holds for the record.
 bool MatchesSearch(const CompiledSearch& search, const LibraryFile& file, const TrackInfo* record);
+
+// The text as bytes, one character to one UTF-8-style sequence for any wchar_t value (nothing is
+// replaced): a word occurs in a text exactly when its bytes occur in the text's bytes.
+std::string SearchBytes(std::wstring_view text);
+// The word's bytes occur in the text's bytes.
+bool HasBytes(std::string_view text, std::string_view word);
 
 // Every condition holds for the record (the words aside).
 bool ConditionsHold(const CompiledSearch& search, const TrackInfo* record);

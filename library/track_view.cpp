@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -225,6 +226,73 @@ std::vector<bool> WordsInSomeOwnTags(const std::vector<std::wstring>& words, siz
   return held;
 }
 
+bool InSortRange(int column) { return column >= 0 && column <= kLastSortKey; }
+
+// Whether the file is shown under the search and MATCH. Looking a record up costs a hash of the
+// path: only when a condition needs it or a word is not in the file's own text but could be in its
+// record's own tags (inSomeTags).
+bool PassesFilter(LibraryFile& file, const CompiledSearch& search, const std::vector<bool>& inSomeTags,
+                  const MatchTarget& target) {
+  if (file.searchBytes.empty() && !file.searchText.empty()) file.searchBytes = SearchBytes(file.searchText);
+  bool wordsFound = true;
+  for (size_t w = 0; w < search.words.size(); ++w) {
+    if (HasBytes(file.searchBytes, search.wordBytes[w])) continue;
+    if (!inSomeTags[w]) return false;
+    wordsFound = false;
+  }
+  const bool needRecord = !search.predicates.empty() || target.deck >= 0;
+  const TrackInfo* record = needRecord || !wordsFound ? FindTrackInfo(file.path) : nullptr;
+  if (wordsFound ? !ConditionsHold(search, record) : !MatchesSearch(search, file, record)) return false;
+  return target.deck < 0 || MixesWith(file, record, target);
+}
+
+// What the last full rebuild filtered and sorted by. While a scan only appends files and neither
+// the search nor the sort changed, its batches merge into the order: the same rows as a rebuild
+// when the filter and sort read no record but for own tags, whose every change rebuilds the view.
+struct RebuildInputs {
+  bool mergeable = false;
+  std::wstring crateSearch, searchText;
+  int column = kSortSourceOrder;
+  bool ascending = true;
+  size_t files = 0;    // ViewItems filtered
+  size_t records = 0;  // TrackLibrary's size then
+};
+RebuildInputs LastRebuild;
+
+bool CanMergeAfter(size_t filesBefore) {
+  const RebuildInputs& last = LastRebuild;
+  return last.mergeable && !MatchDeck && last.files == filesBefore && ViewOrder.size() <= filesBefore &&
+         last.records == TrackLibrary.size() && last.column == SortColumn && last.ascending == SortAscending &&
+         last.searchText == SearchText && last.crateSearch == CrateSearch;
+}
+
+// Filters ViewItems from `first` on and merges them into ViewOrder where a full rebuild would put
+// them: a new file follows every shown file it ties with, those being earlier in scan order.
+void MergeNewFiles(size_t first) {
+  const CompiledSearch search = CompileSearch(CrateSearch, SearchText);
+  const std::vector<bool> lookUpTags(search.words.size(), true);
+  std::vector<int> added;
+  for (size_t i = first; i < ViewItems.size(); ++i)
+    if (PassesFilter(ViewItems[i], search, lookUpTags, MatchTarget{})) added.push_back(static_cast<int>(i));
+  LastRebuild.files = ViewItems.size();
+  const int column = SortColumn;
+  const bool ascending = SortAscending;
+  if (!InSortRange(column)) {
+    if (ascending) ViewOrder.insert(ViewOrder.end(), added.begin(), added.end());
+    else ViewOrder.insert(ViewOrder.begin(), added.rbegin(), added.rend());
+    return;
+  }
+  const auto precedes = [column, ascending](int a, int b) {
+    const int order = CompareTracks(ViewItems[static_cast<size_t>(a)], ViewItems[static_cast<size_t>(b)], column);
+    return ascending ? order < 0 : order > 0;
+  };
+  std::stable_sort(added.begin(), added.end(), precedes);
+  std::vector<int> merged;
+  merged.reserve(ViewOrder.size() + added.size());
+  std::merge(ViewOrder.begin(), ViewOrder.end(), added.begin(), added.end(), std::back_inserter(merged), precedes);
+  ViewOrder.swap(merged);
+}
+
 void ClearView() {
   ViewItems.clear();
   Selection = -1;
@@ -291,8 +359,10 @@ void ConnectListView() { ListView = ListViewHooks{.showList = ShowList, .refresh
 void ApplyScanBatch(uint32_t generation, std::vector<LibraryFile>* batch) {
   std::unique_ptr<std::vector<LibraryFile>> owned(batch);
   if (!owned || generation != ScanGeneration.load()) return;
+  const size_t before = ViewItems.size();
   ViewItems.insert(ViewItems.end(), std::make_move_iterator(owned->begin()), std::make_move_iterator(owned->end()));
-  RebuildView();
+  if (CanMergeAfter(before)) MergeNewFiles(before);
+  else RebuildView();
 }
 
 void FinishFolderScan(uint32_t generation) {
@@ -304,7 +374,7 @@ void StopFolderScans() { ++ScanGeneration; }
 // --- Filtering and sorting ---
 
 int CompareTracks(const LibraryFile& a, const LibraryFile& b, int column) {
-  if (column < 0 || column > kLastSortKey) return 0;
+  if (!InSortRange(column)) return 0;
   return CompareValues(a, ValueOf(a, column), b, ValueOf(b, column), column);
 }
 
@@ -316,26 +386,15 @@ void RebuildView() {
     target.deck = OnAirDeck();
     if (target.deck >= 0) target.bpm = DeckBpm(target.deck), target.key = DeckKey(target.deck);
   }
-  const bool needRecord = !search.predicates.empty() || target.deck >= 0;
   const std::vector<bool> inSomeTags = WordsInSomeOwnTags(search.words, ViewItems.size());
-  for (size_t i = 0; i < ViewItems.size(); ++i) {
-    const LibraryFile& file = ViewItems[i];
-    // Looking a record up costs a hash of the path: only when a condition needs it or a word is
-    // not in the file's own text but could be in its record's own tags.
-    bool wordsFound = true, tagsMayHold = true;
-    for (size_t w = 0; w < search.words.size() && tagsMayHold; ++w) {
-      if (file.searchText.find(search.words[w]) != std::wstring::npos) continue;
-      wordsFound = false;
-      tagsMayHold = inSomeTags[w];
-    }
-    if (!tagsMayHold) continue;
-    const TrackInfo* record = needRecord || !wordsFound ? FindTrackInfo(file.path) : nullptr;
-    if (wordsFound ? !ConditionsHold(search, record) : !MatchesSearch(search, file, record)) continue;
-    if (target.deck >= 0 && !MixesWith(file, record, target)) continue;
-    ViewOrder.push_back(static_cast<int>(i));
-  }
+  for (size_t i = 0; i < ViewItems.size(); ++i)
+    if (PassesFilter(ViewItems[i], search, inSomeTags, target)) ViewOrder.push_back(static_cast<int>(i));
   const int column = SortColumn;
-  if (column < 0 || column > kLastSortKey) {
+  const bool byRecords = !search.predicates.empty() || MatchDeck || (InSortRange(column) && NeedsRecord(column));
+  LastRebuild = {.mergeable = !byRecords, .crateSearch = CrateSearch, .searchText = SearchText,
+                 .column = column, .ascending = SortAscending, .files = ViewItems.size(),
+                 .records = TrackLibrary.size()};
+  if (!InSortRange(column)) {
     if (!SortAscending) std::reverse(ViewOrder.begin(), ViewOrder.end());
     return;
   }

@@ -179,3 +179,19 @@ TEST(TrackEnergy, RoundsInSinglePrecisionAndClamps) {
     EXPECT_EQ(TrackEnergy(&record), energy) << loudness;
   }
 }
+
+TEST(SearchBytes, AWordIsFoundInBytesExactlyWhereItIsFoundInText) {
+  // Any wchar_t value, valid character or not, stays distinct; a byte match never starts inside a
+  // character (é's bytes hold no "\u00A9").
+  const std::wstring texts[] = {L"caf\u00E9 \u00A9", L"x\U0001F600y", std::wstring{L'a', wchar_t(0xD800), L'b'},
+                                std::wstring{wchar_t(0x7FFFFFFF), wchar_t(-1), wchar_t(0x110000)}, L""};
+  const std::wstring words[] = {L"\u00E9",          L"\u00A9",          L"\u00C3",
+                                L"\U0001F600",      L"\U0001F601",      std::wstring{wchar_t(0xD800)},
+                                std::wstring{wchar_t(-1)}, std::wstring{wchar_t(-2)}, std::wstring{wchar_t(0x110000)},
+                                std::wstring{wchar_t(0x7FFFFFFF)}, L"e", L"y"};
+  for (const std::wstring& text : texts)
+    for (const std::wstring& word : words)
+      EXPECT_EQ(HasBytes(SearchBytes(text), SearchBytes(word)), text.find(word) != std::wstring::npos)
+          << (&text - texts) << " / " << (&word - words);
+  EXPECT_EQ(SearchBytes(L"caf\u00E9 \U0001F600"), WideToUtf8(L"caf\u00E9 \U0001F600")) << "UTF-8 for characters";
+}

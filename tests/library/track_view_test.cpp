@@ -15,6 +15,7 @@
 #include "library/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -297,4 +298,45 @@ TEST_F(TrackViewTest, AddMusicDirSelectsAKnownFolderAndAppendsANewOne) {
   EXPECT_TRUE(ViewItems.empty()) << "no such folder: an empty view";
   EXPECT_EQ(startedScans.size(), scans);
   EXPECT_FALSE(Scanning);
+}
+
+TEST_F(TrackViewTest, ScanBatchesMergedIntoTheOrderEqualAFullRebuild) {
+  // Few distinct values, so every key has ties across batches; "deep" is in some files' text and
+  // in some records' own tags only; "é" is matched as bytes.
+  std::vector<LibraryFile> files;
+  const std::wstring titles[] = {L"Deep é", L"b", L"\U0001F600 deep", L"a", L"Dé", L"\uE000"};
+  for (int i = 0; i < 240; ++i) {
+    files.push_back(File(titles[i * 7 % 6] + L" é", i % 4 == 0 ? L"Deep" : L"x", i % 3 ? L"House" : L"house",
+                         100.0 + i % 5, i % 7));
+    files.back().path = L"/music/" + std::to_wstring(i) + L".mp3";
+    if (i % 11 == 0) TrackInfoFor(files.back().path).myTags = L"Deep, warm";
+  }
+  const int columns[] = {kSortSourceOrder, kSortTitle, kSortArtist, kSortLength, kSortGenre, kSortDateAdded};
+  for (const std::wstring& search : {L"", L"deep é", L"é"}) {
+    for (int column : columns) {
+      for (bool ascending : {true, false}) {
+        SearchText = search, SortColumn = column, SortAscending = ascending;
+        ViewItems.clear();
+        RebuildView();
+        for (size_t start = 0; start < files.size(); start += 30)
+          Deliver(std::vector<LibraryFile>(files.begin() + static_cast<long>(start),
+                                           files.begin() + static_cast<long>(start + 30)));
+        const std::vector<int> merged = ViewOrder;
+        RebuildView();
+        EXPECT_EQ(merged, ViewOrder) << "search '" << WideToUtf8(search) << "' column " << column
+                                     << (ascending ? " ascending" : " descending");
+        EXPECT_FALSE(ViewOrder.empty());
+      }
+    }
+  }
+  // A condition reads records that change without a rebuild: batches then rebuild in full.
+  SearchText = L"bpm:120", SortColumn = kSortTitle, SortAscending = true;
+  ViewItems.clear();
+  RebuildView();
+  Deliver(std::vector<LibraryFile>(files.begin(), files.begin() + 10));
+  EXPECT_TRUE(ViewOrder.empty());
+  TrackInfo& record = TrackInfoFor(files[0].path);  // an existing record: the map's size stays
+  record.analyzed = true, record.bpm = 120.0;
+  Deliver(std::vector<LibraryFile>(files.begin() + 10, files.begin() + 20));
+  EXPECT_EQ(ViewOrder, (std::vector<int>{0}));
 }
