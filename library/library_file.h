@@ -23,6 +23,8 @@ struct LibraryFile {
   uint32_t index = 0;       // position in the order the scan delivered the file
   // searchText as SearchBytes, for the filter's byte search; the view fills it once, when empty.
   std::string searchBytes{};
+  uint32_t sortRank = 0;       // order of the view's last text sort, valid with its stamp
+  uint32_t sortRankStamp = 0;  // 0 never ranked
 };
 
 // Starts the detached scan worker on its own copies of the folders and single files; it posts

@@ -158,15 +158,16 @@ uint64_t TextPrefix(std::wstring_view text) {
   return prefix;
 }
 
-// Sorts ViewOrder by the column; equal files keep their order in ViewItems.
-void SortShown(int column, bool ascending) {
+// Sorts `order` (indices into ViewItems) by the column; equal files keep their order in ViewItems.
+void SortByValues(std::vector<int>& order, int column, bool ascending) {
   const bool text = column == kSortTitle || column == kSortArtist || column == kSortKey || column == kSortGenre;
-  std::vector<SortEntry> entries(ViewOrder.size());
+  std::vector<SortEntry> entries(order.size());
   // The compared texts side by side in one buffer, so comparisons read nearby memory.
   std::wstring pool;
-  std::vector<std::pair<size_t, size_t>> lengths(text ? ViewOrder.size() : 0);
-  for (size_t k = 0; k < ViewOrder.size(); ++k) {
-    const int i = ViewOrder[k];
+  pool.reserve(text ? order.size() * 24 : 0);
+  std::vector<std::pair<size_t, size_t>> lengths(text ? order.size() : 0);
+  for (size_t k = 0; k < order.size(); ++k) {
+    const int i = order[k];
     const LibraryFile& file = ViewItems[static_cast<size_t>(i)];
     entries[k].index = i;
     if (!text) {
@@ -206,7 +207,52 @@ void SortShown(int column, bool ascending) {
     if (order != 0) return ascending ? order < 0 : order > 0;
     return a.index < b.index;
   });
-  for (size_t row = 0; row < entries.size(); ++row) ViewOrder[row] = entries[row].index;
+  for (size_t row = 0; row < entries.size(); ++row) order[row] = entries[row].index;
+}
+
+
+// Text sort keys ranked once over all files, so that each rebuild sorts shown rows by number.
+// A file's rank holds while its stamp is the current one: a file replaced or added carries
+// another stamp, and any such file among the shown ranks all files again.
+uint32_t RankStamp = 0;
+int RankedColumn = kSortSourceOrder;
+
+bool RankedByText(int column) { return column == kSortTitle || column == kSortArtist || column == kSortGenre; }
+
+void RankAllFiles(int column) {
+  std::vector<int> all(ViewItems.size());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+  SortByValues(all, column, true);
+  ++RankStamp;
+  RankedColumn = column;
+  uint32_t rank = 0;
+  for (size_t k = 0; k < all.size(); ++k) {
+    LibraryFile& file = ViewItems[static_cast<size_t>(all[k])];
+    if (k > 0 && CompareTracks(ViewItems[static_cast<size_t>(all[k - 1])], file, column) != 0) ++rank;
+    file.sortRank = rank, file.sortRankStamp = RankStamp;
+  }
+}
+
+// Sorts ViewOrder by the column; equal files keep their order in ViewItems.
+void SortShown(int column, bool ascending) {
+  const auto stale = [column](int i) {
+    return RankStamp == 0 || RankedColumn != column || ViewItems[static_cast<size_t>(i)].sortRankStamp != RankStamp;
+  };
+  const bool ranked = RankedByText(column) && !std::any_of(ViewOrder.begin(), ViewOrder.end(), stale);
+  // While a scan adds files, ranking them all on each batch would cost more than sorting the shown.
+  if (!ranked && (!RankedByText(column) || ViewOrder.empty() || Scanning)) {
+    SortByValues(ViewOrder, column, ascending);
+    return;
+  }
+  if (!ranked) RankAllFiles(column);
+  constexpr int kIndexBits = 32;
+  std::vector<uint64_t> keys(ViewOrder.size());
+  for (size_t k = 0; k < keys.size(); ++k) {
+    const uint32_t rank = ViewItems[static_cast<size_t>(ViewOrder[k])].sortRank;
+    keys[k] = static_cast<uint64_t>(ascending ? rank : ~rank) << kIndexBits | static_cast<uint32_t>(ViewOrder[k]);
+  }
+  std::sort(keys.begin(), keys.end());
+  for (size_t k = 0; k < keys.size(); ++k) ViewOrder[k] = static_cast<int>(static_cast<uint32_t>(keys[k]));
 }
 
 // For each word, whether any record's own tags hold it. A file whose text lacks a word no tags

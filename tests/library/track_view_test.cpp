@@ -340,3 +340,29 @@ TEST_F(TrackViewTest, ScanBatchesMergedIntoTheOrderEqualAFullRebuild) {
   Deliver(std::vector<LibraryFile>(files.begin() + 10, files.begin() + 20));
   EXPECT_EQ(ViewOrder, (std::vector<int>{0}));
 }
+
+TEST_F(TrackViewTest, TextSortsRankAgainWhenFilesChange) {
+  Deliver({File(L"c", L"z"), File(L"a", L"y"), File(L"b", L"x")});
+  SortColumn = kSortTitle, SortAscending = true;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"a", L"b", L"c"}));
+  const LibraryFile ranked = ViewItems[1];
+  ViewItems[2] = File(L"0", L"w"), ViewItems[2].index = 2;  // as a tag edit replaces a file
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"0", L"a", L"c"}));
+  SortColumn = kSortArtist;  // another column ranks again
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"0", L"a", L"c"}));
+  ViewItems[0] = ranked, ViewItems[0].index = 0;  // a file ranked by an earlier sort
+  SortColumn = kSortTitle, SortAscending = false;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"a", L"a", L"0"})) << "ties in scan order";
+  Scanning = true;  // a full rebuild during a scan sorts the shown rows by their values
+  Deliver({File(L"b", L"v")});
+  SearchText = L"a";
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"a", L"a"}));
+  SearchText.clear();
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"b", L"a", L"a", L"0"}));
+}
