@@ -5,7 +5,9 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "broadcast/live_video.h"
 #include "broadcast/speed_test.h"
+#include "broadcast/video_record.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
@@ -22,8 +24,12 @@ void StopAndSaveAll() {
   g_stoppedAndSaved = true;
   SpeedTest::Cancel();
   StopLiveStream();
-  // Live video, MIDI, HID readers, camera, video recording and window, the video players, the
-  // phone remote and the timecode input stop here once those parts exist.
+  StopLiveVideo();
+  // MIDI, HID readers and the camera stop here once those parts exist.
+  StopVideoRecording();
+  WaitForVideoRecording();  // the MP4's index is written before the program ends
+  // The video window, the video players, the phone remote and the timecode input stop here once
+  // those parts exist.
   if (!TestMode) SaveSession();
   EnableInput(Engine, false, {});
   StopRecording();
@@ -38,6 +44,9 @@ void TeardownAfterLoop() {
   // The analysis and folder-scan generations advance here, and the cover-art worker stops,
   // once the library exists.
   StopLiveStream();
+  StopLiveVideo();
+  StopVideoRecording();
+  WaitForVideoRecording();
   StopRecording();
   StopOutputs(Engine);
   StopWindowing();

@@ -12,6 +12,7 @@
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/status_message.h"
+#include "broadcast/video_record.h"
 #include "engine/deck_snapshot.h"
 #include "engine/encode.h"
 #include "engine/engine.h"
@@ -32,6 +33,7 @@ constexpr const wchar_t* kWavExtension = L".wav";
 constexpr const wchar_t* kTracklistSuffix = L" tracklist.txt";
 // A recording that stopped by itself says why this long before what comes after it is shown.
 constexpr int kStopReasonMs = 5000;
+constexpr int kVideoRefusedMs = 5000;
 constexpr double kMp3BytesPerSecond = kMp3BitsPerSecond / 8.0;
 constexpr double kFlacShareOfWav = 1.0;  // worst case: noise does not compress
 
@@ -106,6 +108,14 @@ void StartMixRecording() {
   }
   MixRecordingOpen = true;
   ShowStatus(UiFormat(L"Recording to {}", FileNameOf(RecordingPath)));
+  if (Settings.Record) {
+    const std::wstring video = WithExtension(RecordingPath, L".mp4");
+    std::wstring error;
+    if (StartVideoRecording(video, Settings.VideoHeight, &error))
+      ShowStatus(UiFormat(L"Recording the mix with video to {}", FileNameOf(video)));
+    else
+      ShowStatus(UiFormat(L"Recording the sound only \u2014 {}", error), kVideoRefusedMs);
+  }
   SeedTracklist();
 }
 
@@ -128,6 +138,7 @@ void WriteTracklistFile() {
 void FinishMixRecording(uint64_t nowMs) {
   MixRecordingOpen = false;
   StopRecording();
+  StopVideoRecording();  // returns at once: the encoder thread finishes the MP4
   const UiText reason = RecordingProblemMessage();
   WriteTracklistFile();
   const int32_t format = ChosenFormat();

@@ -1,5 +1,7 @@
 #pragma once
 // The headless harness: one table row per subcommand, each over the program's real code.
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,3 +43,9 @@ extern const ToolCommand kMenuCommands[];
 extern const int kMenuCommandCount;
 extern const ToolCommand kLayoutCommands[];
 extern const int kLayoutCommandCount;
+extern const ToolCommand kVideoRecordCommands[];
+extern const int kVideoRecordCommandCount;
+
+// Renders the engine's mix period by period at real-time pace until `stop`, standing in for the
+// output thread (after PublishOutputStarted at `rate`).
+void RenderPaced(int32_t rate, const std::atomic<bool>& stop);

@@ -18,6 +18,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kMediaCommands, static_cast<size_t>(kMediaCommandCount)},
     {kStreamCommands, static_cast<size_t>(kStreamCommandCount)},
     {kPublishCommands, static_cast<size_t>(kPublishCommandCount)},
+    {kVideoRecordCommands, static_cast<size_t>(kVideoRecordCommandCount)},
     {kStemCommands, static_cast<size_t>(kStemCommandCount)},
     {kAudioCommands, static_cast<size_t>(kAudioCommandCount)},
     {kLyricsCommands, static_cast<size_t>(kLyricsCommandCount)},
