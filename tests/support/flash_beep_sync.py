@@ -19,14 +19,29 @@ W, H = 32, 18
 
 
 def video_brightness(path):
+    """The mean brightness of each frame and its time in seconds."""
     raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-map", "0:v:0", "-vf", f"scale={W}:{H}",
                           "-pix_fmt", "gray", "-f", "rawvideo", "-vsync", "passthrough", "-"],
                          check=True, capture_output=True).stdout
     frames = np.frombuffer(raw, np.uint8).reshape(-1, W * H)
-    return frames.mean(axis=1)
+    times = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=pts_time",
+                            "-of", "csv=p=0", path], check=True, capture_output=True, text=True).stdout.split()
+    times = [float(t.split(",")[0]) for t in times if t.split(",")[0] not in ("", "N/A")]
+    return frames.mean(axis=1), times[:len(frames)]
+
+
+def audio_start(path):
+    out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "stream=start_time",
+                          "-of", "csv=p=0", path], check=True, capture_output=True, text=True).stdout.strip()
+    try:
+        return float(out)
+    except ValueError:
+        return 0.0
 
 
 def beep_onsets(path):
+    """The beeps' start times in seconds and the sound's end."""
+    start = audio_start(path)
     raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-map", "0:a:0", "-ac", "1", "-ar", str(RATE),
                           "-f", "s16le", "-"], check=True, capture_output=True).stdout
     x = np.abs(np.frombuffer(raw, np.int16).astype(np.float64))
@@ -34,21 +49,23 @@ def beep_onsets(path):
     onsets, last = [], -RATE
     for i in np.flatnonzero(loud):
         if i - last > RATE // 2:
-            onsets.append(i / RATE)
+            onsets.append(start + i / RATE)
         last = i
-    return onsets
+    return onsets, start + len(x) / RATE
 
 
 def main():
     path = sys.argv[1]
     need = int(sys.argv[sys.argv.index("--min-flashes") + 1]) if "--min-flashes" in sys.argv else 1
-    light = video_brightness(path)
-    flashes = [i for i in range(len(light)) if light[i] > 128 and (i == 0 or light[i - 1] <= 128)]
-    beeps = beep_onsets(path)
+    light, times = video_brightness(path)
+    flashes = [i for i in range(len(times)) if light[i] > 128 and (i == 0 or light[i - 1] <= 128)]
+    beeps, sound_end = beep_onsets(path)
+    # A flash whose beep would fall after the sound's end (the stream stopped first) has none.
+    flashes = [f for f in flashes if times[f] < sound_end - 0.1]
     bad = 0
     offsets = []
     for f in flashes:
-        t = f / FPS
+        t = times[f]
         b = min(beeps, key=lambda s: abs(s - t)) if beeps else None
         if b is None:
             bad += 1
