@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "library/database.h"
+#include "library/track_view.h"
 #include "platform/window.h"
 
 namespace {
@@ -41,8 +42,8 @@ void StopAndSaveAll() {
 }
 
 void TeardownAfterLoop() {
-  // The analysis and folder-scan generations advance here, and the cover-art worker stops,
-  // once the library exists.
+  StopFolderScans();
+  // The analysis generation advances here, and the cover-art worker stops, once they exist.
   StopLiveStream();
   StopLiveVideo();
   StopVideoRecording();
