@@ -14,6 +14,7 @@
 #include "broadcast/audio_stream.h"
 #include "broadcast/rtmp_publisher.h"
 #include "broadcast/tap_audio.h"
+#include "broadcast/video_compositor.h"
 #include "broadcast/video_encoders.h"
 #include "broadcast/video_record.h"
 #include "engine/engine.h"
@@ -304,9 +305,10 @@ void CaptureLiveFrame() {
     std::lock_guard<std::mutex> lock(Live.mutex);
     if (due <= Live.lastFrameIndex || Live.queue.size() >= kMaxQueuedLiveFrames) return;
   }
-  const VideoMixSource source = CurrentVideoMixSource();
+  // A renderer of its own, made on first use and kept for the process.
+  static VideoRenderer renderer;
   Frame frame = TakePoolFrame(Live.pool, nullptr);
-  if (!source || !source(Live.width, Live.height, *frame)) return;
+  if (!RenderMixFrame(&renderer, Live.width, Live.height, *frame)) return;
   std::lock_guard<std::mutex> lock(Live.mutex);
   if (due <= Live.lastFrameIndex) return;
   Live.lastFrameIndex = due;

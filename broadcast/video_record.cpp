@@ -11,6 +11,7 @@
 
 #include "app/log.h"
 #include "broadcast/tap_audio.h"
+#include "broadcast/video_compositor.h"
 #include "broadcast/video_encoders.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
@@ -44,6 +45,7 @@ struct RecordState {
   std::deque<QueuedFrame> queue;  // under mutex
   Frame lastFrame;                // UI thread
   VideoFramePool pool;            // UI thread
+  VideoRenderer renderer;         // UI thread
   std::thread thread;
 };
 
@@ -104,6 +106,7 @@ void VideoRecordThread(std::unique_ptr<RecordJob> job) {
   }
   if (!ok) {
     State.failed.store(true);
+    EnableVideoRecordTap(false);  // the video feed stops working for this recording
     WriteLog(L"Video recording: the encoder stopped");
   }
   // What the encoders still hold goes into the file, then the index in front of the media.
@@ -122,7 +125,11 @@ void VideoRecordThread(std::unique_ptr<RecordJob> job) {
 }  // namespace
 
 void SetVideoMixSource(VideoMixSource source) { MixSource.store(source); }
-VideoMixSource CurrentVideoMixSource() { return MixSource.load(); }
+
+bool RenderMixFrame(VideoRenderer* renderer, int width, int height, std::vector<uint32_t>& pixels) {
+  const VideoMixSource source = MixSource.load();
+  return source ? source(width, height, pixels) : RenderVideoFrame(renderer, width, height, &pixels);
+}
 
 std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool, const Frame& keep) {
   for (const Frame& f : pool.frames)
@@ -202,6 +209,7 @@ void StopVideoRecording() {
   State.stopRequested.store(true);
   State.recording.store(false);
   State.lastFrame.reset();
+  ReleaseVideoRenderer(&State.renderer);
 }
 
 void WaitForVideoRecording() {
@@ -223,10 +231,9 @@ void CaptureRecordFrame() {
     std::lock_guard<std::mutex> lock(State.mutex);
     if (State.queue.size() >= kMaxQueuedRecordFrames) return;
   }
-  const VideoMixSource source = MixSource.load();
   Frame frame = TakePoolFrame(State.pool, State.lastFrame);
   const size_t pixels = static_cast<size_t>(State.width) * State.height;
-  if (source && source(State.width, State.height, *frame) && frame->size() == pixels)
+  if (RenderMixFrame(&State.renderer, State.width, State.height, *frame) && frame->size() == pixels)
     State.lastFrame = frame;
   else if (!State.lastFrame)
     return;

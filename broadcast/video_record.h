@@ -17,10 +17,13 @@ inline constexpr size_t kMaxQueuedRecordFrames = 91;  // three seconds of distin
 
 // Where both video captures (this and live video) take the video mix from: width x height BGRA
 // pixels (premultiplied, top row first) into `pixels`, resized by the source. False: no picture
-// this time (the caller repeats its last one). Null: none, until the compositor is wired.
+// this time (the caller repeats its last one). Null (the default): the compositor's
+// RenderVideoFrame, each capture with a renderer of its own. Tools put their own picture here.
 using VideoMixSource = bool (*)(int width, int height, std::vector<uint32_t>& pixels);
 void SetVideoMixSource(VideoMixSource source);
-VideoMixSource CurrentVideoMixSource();
+struct VideoRenderer;
+// One picture of the video mix from the current source; `renderer` is the caller's own.
+bool RenderMixFrame(VideoRenderer* renderer, int width, int height, std::vector<uint32_t>& pixels);
 
 // Frame buffers handed between the UI thread and an encoder thread without copying: a buffer is
 // reused once only the pool holds it. UI thread.

@@ -182,7 +182,7 @@ int RunLiveVideo(const std::vector<std::string>& args) {
     std::fputs(kLiveHelp, stderr);
     return 2;
   }
-  if (!o.noFrames) SetVideoMixSource(DrawFlashPicture);
+  SetVideoMixSource(DrawFlashPicture);
   PacedEngine engine(static_cast<int32_t>(o.rate), o.seconds);
   std::wstring error;
   const LiveVideoConfig config{Utf8ToWide(o.positional[0]), Utf8ToWide(o.positional[1]), o.height};
@@ -201,7 +201,7 @@ int RunLiveVideo(const std::vector<std::string>& args) {
       shown = state;
     }
     if (state == kStreamOff) break;  // refused: no retry
-    CaptureLiveFrame();
+    if (!o.noFrames) CaptureLiveFrame();
     SleepMs(kUiTickMs);
   }
   const int32_t finalState = LiveVideoState();
