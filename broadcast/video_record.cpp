@@ -161,6 +161,7 @@ bool StartVideoRecording(const std::wstring& path, int32_t height, std::wstring*
   video.fps = kRecordFps;
   video.gopFrames = kLiveVideoGopFrames;
   video.globalHeader = true;
+  video.lowLatency = false;  // a file can wait for the encoder's look-ahead and frame threads
   TransformOpenFailure failure = TransformOpenFailure::kNone;
   int code = 0;
   job->video.transform = OpenH264Transform(video, &failure, &code);

@@ -150,7 +150,7 @@ EncoderTransformPtr OpenH264Transform(const H264TransformSettings& s,
   c->thread_count = s.threads;
   if (s.globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   av_opt_set(c->priv_data, "preset", kX264Preset, 0);
-  av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+  if (s.lowLatency) av_opt_set(c->priv_data, "tune", "zerolatency", 0);
   av_opt_set(c->priv_data, "profile", "main", 0);
   // No scene-cut key frames: IDR pictures come exactly every gopFrames.
   av_opt_set(c->priv_data, "x264-params", "scenecut=0:open-gop=0", 0);

@@ -42,10 +42,13 @@ struct H264TransformSettings {
   // SPS and PPS once, out of band (TransformCodecConfig), instead of before each IDR: what a
   // file's sample description needs.
   bool globalHeader = false;
+  // Every frame out before the next goes in (live streaming). A file can wait: without it the
+  // encoder looks ahead and works on several frames at once, which is faster.
+  bool lowLatency = true;
 };
 
 // --- Opening --------------------------------------------------------------------------------
-// H.264 Main profile, CBR (VBV of one second at kbps), no B-frames, zero latency, BT.709 limited
+// H.264 Main profile, CBR (VBV of one second at kbps), no B-frames, zero latency (lowLatency), BT.709 limited
 // range VUI, IDR pictures exactly every gopFrames, SPS and PPS repeated before each IDR. Input
 // NV12. Null on failure with failure set and code the (negative) FFmpeg error code.
 EncoderTransformPtr OpenH264Transform(const H264TransformSettings& settings,

@@ -56,8 +56,9 @@ out=$("$tool" video-record "$work/b.mp4" --seconds 6 --height 1080 --rate 192000
 check "video-record at 192 kHz runs (rc $rc: $out)" '[ $rc -eq 0 ] && [ -s "$work/b.mp4" ]'
 probe "$work/b.mp4" "1080p, 192 kHz, stalled" 6 1920 1080 48000
 pictures=$(echo "$out" | awk '/^pictures/ { print $2 }')
+# A frozen second costs one picture, not thirty (a busy encoder thread can merge a few more).
 check "the stall drew one picture for the frames it missed (drew $pictures for 180 frames)" \
-  '[ "${pictures:-0}" -ge 140 ] && [ "${pictures:-0}" -le 155 ]'
+  '[ "${pictures:-999}" -le 152 ]'
 sync=$(/usr/bin/python3 "$support/flash_beep_sync.py" "$work/b.mp4" --min-flashes 3 2>&1)
 check "the 192 kHz sound still holds its beeps: $(echo "$sync" | tail -1)" '[[ "$sync" == *"beeps 5"* ]]'
 
