@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Labels: slow
+# The real program with [Video] Record=1: a flash-and-beep video clip (a white frame and a 30 ms
+# 1 kHz beep at the same instant every 41 frames) plays on deck A; Ctrl+R ... Ctrl+R records the
+# WAV and, beside it, "<stem>.mp4" rendered by the real player and compositor: H.264 1280x720 at
+# 30/1, AAC stereo at the master rate, as long as the WAV within 0.1 s with 30 frames a second,
+# the index in front, readable by GStreamer, and each flash within -1..+3 frames of its beep.
+set -uo pipefail
+source "$(dirname "$0")/../support/e2e_preamble.sh"
+need veldmix Xvfb xdotool ffmpeg ffprobe gst-launch-1.0 mediainfo
+support="$source_dir/tests/support"
+readonly kRecordSeconds=16
+near() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }'; }
+
+private_home
+own_sound_server unless-shared
+export OMP_THREAD_LIMIT=1
+mkdir -p "$(dirname "$settings")"
+printf '[Options]\nRecordFormat=0\n[Video]\nRecord=1\nHeight=720\n' >"$settings"
+recordings="$HOME/Music/Veldmix Recordings"
+clip="$work/flash beep.mp4"
+ffmpeg -v error -f lavfi -i "color=c=0x202020:s=640x360:r=30:d=40" \
+  -f lavfi -i "aevalsrc=0.5*sin(2*PI*1000*t)*gte(t\,0.5)*lt(mod(t-0.5\,41/30)\,0.03)|0.5*sin(2*PI*1000*t)*gte(t\,0.5)*lt(mod(t-0.5\,41/30)\,0.03):s=48000:d=40" \
+  -vf "drawbox=x=0:y=0:w=iw:h=ih:c=white:t=fill:enable='eq(mod(n\,41)\,15)'" \
+  -c:v libx264 -pix_fmt yuv420p -g 30 -c:a aac -b:a 192k -shortest "$clip" || fail "ffmpeg could not make the clip"
+start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
+
+window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
+window_shown() { [ -n "$(window_id)" ]; }
+press() {
+  xdotool windowfocus --sync "$(window_id)" 2>/dev/null
+  xdotool key --clearmodifiers "$1"
+}
+mp4_done() { log_has "Video recording stopped"; }
+
+"$app" "$clip" >"$work/app.out" 2>&1 &
+app_pid=$!
+wait_for 30 window_shown || fail "the main window did not appear"
+wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
+sleep 2
+press x  # deck A plays before the recording starts: every picture recorded is the clip's
+sleep 1
+press ctrl+r
+wait_for 10 log_has "Video recording started: 1280x720, 30 fps" || fail "the video recording did not start"
+sleep $kRecordSeconds
+press ctrl+r
+wait_for 30 mp4_done || fail "the MP4 was not finished"
+wav=$(ls "$recordings"/*.wav 2>/dev/null | head -n 1)
+[ -n "$wav" ] || fail "no WAV: $(ls "$recordings")"
+mp4="${wav%.wav}.mp4"
+[ -s "$mp4" ] || fail "no MP4 beside the WAV: $(ls "$recordings")"
+
+v=$(ffprobe -v error -select_streams v -show_entries stream=codec_name,width,height,r_frame_rate -of compact=p=0 "$mp4")
+[ "$v" = "codec_name=h264|width=1280|height=720|r_frame_rate=30/1" ] || fail "the picture is $v"
+rate=$(soxi -r "$wav")
+a=$(ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate,channels -of compact=p=0 "$mp4")
+[ "$a" = "codec_name=aac|sample_rate=$rate|channels=2" ] || fail "the sound is $a (the WAV is at $rate Hz)"
+wav_s=$(soxi -D "$wav")
+adur=$(ffprobe -v error -select_streams a -show_entries stream=duration -of csv=p=0 "$mp4")
+vdur=$(ffprobe -v error -select_streams v -show_entries stream=duration -of csv=p=0 "$mp4")
+near "$adur" "$wav_s" 0.1 || fail "the MP4's sound lasts $adur s, the WAV $wav_s s"
+near "$vdur" "$wav_s" 0.1 || fail "the MP4's picture lasts $vdur s, the WAV $wav_s s"
+frames=$(ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 "$mp4")
+near "$frames" "$(awk -v d="$wav_s" 'BEGIN { print 30 * d }')" 2 || fail "$frames frames for $wav_s s"
+boxes=$(/usr/bin/python3 "$support/mp4_boxes.py" "$mp4")
+[[ "$boxes" == "ftyp "*"moov"*"mdat"* ]] || fail "the index is not in front: $boxes"
+mediainfo --Full "$mp4" | grep -Eq "IsStreamable +: Yes" || fail "mediainfo does not call it streamable"
+decoded=$(timeout 60 gst-launch-1.0 -v filesrc location="$mp4" ! qtdemux ! h264parse ! openh264dec ! \
+          fakesink silent=false 2>&1 | grep -c "chain")
+[ "$decoded" = "$frames" ] || fail "GStreamer decoded $decoded of $frames frames"
+sync=$(/usr/bin/python3 "$support/flash_beep_sync.py" "$mp4" --min-flashes 8 2>&1) ||
+  fail "flashes and beeps apart: $sync"
+
+kill -TERM "$app_pid"
+wait "$app_pid"
+code=$?
+[ "$code" = 0 ] || fail "the program ended with $code"
+echo "video_record_app: PASS ($wav_s s, $frames frames; $(echo "$sync" | tail -1))"
