@@ -61,6 +61,23 @@ struct RecordJob {
   int width = 0, height = 0;
 };
 
+// Ends the encoder's stream and hands every output it still holds to the callback.
+bool FlushEncoder(Encoder& encoder, const SampleCallback& callback) {
+  if (!TransformEndStream(*encoder.transform)) return false;
+  for (;;) {
+    EncodedSample sample;
+    switch (TransformProcessOutput(*encoder.transform, &sample)) {
+      case TransformOutput::kNeedMoreInput:
+        return true;
+      case TransformOutput::kFailed:
+        return false;
+      case TransformOutput::kSample:
+        if (!callback(sample)) return false;
+        break;
+    }
+  }
+}
+
 std::wstring StartError(int code) {
   return fmt::format(L"The video encoder wouldn't start (0x{:08X})", static_cast<uint32_t>(code));
 }
@@ -110,8 +127,7 @@ void VideoRecordThread(std::unique_ptr<RecordJob> job) {
     WriteLog(L"Video recording: the encoder stopped");
   }
   // What the encoders still hold goes into the file, then the index in front of the media.
-  const bool drained = TransformEndStream(*j.video.transform) && DrainOutputs(j.video, toVideo) &&
-                       TransformEndStream(*j.audio.transform) && DrainOutputs(j.audio, toAudio);
+  const bool drained = FlushEncoder(j.video, toVideo) && FlushEncoder(j.audio, toAudio);
   std::wstring why;
   if (!FinishMp4File(*j.file, &why)) {
     WriteLog(L"Video recording: the file couldn't be finished: {}", why);
@@ -226,7 +242,12 @@ double VideoRecordingSeconds() {
 
 void CaptureRecordFrame() {
   if (!State.recording.load() || State.failed.load()) return;
-  const uint64_t needed = static_cast<uint64_t>(std::floor(kRecordFps * VideoRecordingSeconds())) + 1;
+  // Paced by the sound that has reached the tap, all of which the encoder thread will record: its
+  // own count moves in blocks of up to 0.1 s whenever it gets to them, which would give one
+  // picture to several frames and show it early.
+  const int32_t rate = State.rate.load();
+  const double seconds = rate > 0 ? static_cast<double>(Engine.videoRecordRing.written.load()) / rate : 0.0;
+  const uint64_t needed = static_cast<uint64_t>(std::floor(kRecordFps * seconds)) + 1;
   if (State.framesProduced >= needed) return;
   {
     std::lock_guard<std::mutex> lock(State.mutex);

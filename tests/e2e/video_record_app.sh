@@ -5,18 +5,30 @@
 # WAV and, beside it, "<stem>.mp4" rendered by the real player and compositor: H.264 1280x720 at
 # 30/1, AAC stereo at the master rate, as long as the WAV within 0.1 s with 30 frames a second,
 # the index in front, readable by GStreamer, and each flash within -1..+3 frames of its beep.
+# Then GO LIVE with a custom service ([LiveVideo] Service=3, its sealed key) sends the same mix to
+# nginx-rtmp, in sync, and GO LIVE again ends the stream within a second.
 set -uo pipefail
 source "$(dirname "$0")/../support/e2e_preamble.sh"
-need veldmix Xvfb xdotool ffmpeg ffprobe gst-launch-1.0 mediainfo
+need veldmix Xvfb xdotool ffmpeg ffprobe gst-launch-1.0 mediainfo import convert tesseract nginx
 support="$source_dir/tests/support"
-readonly kRecordSeconds=16
+source "$support/nginx_rtmp.sh"
+artifacts="$build/e2e-artifacts/video_record_app"
+rm -rf "$artifacts"
+mkdir -p "$artifacts" "$work/nginx"
+e2e_on_fail() { nginx_rtmp_stop "$work/nginx"; }
+trap 'nginx_rtmp_stop "$work/nginx"; e2e_cleanup' EXIT
+nginx_rtmp_start "$work/nginx" || fail "nginx did not start"
+source "$work/nginx/ports"
+readonly kRecordSeconds=14
 near() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }'; }
 
 private_home
 own_sound_server unless-shared
 export OMP_THREAD_LIMIT=1
 mkdir -p "$(dirname "$settings")"
-printf '[Options]\nRecordFormat=0\n[Video]\nRecord=1\nHeight=720\n' >"$settings"
+key=$(/usr/bin/python3 "$support/seal_secret.py" "$HOME/.config" progkey) || fail "the key could not be sealed"
+printf '[Options]\nRecordFormat=0\n[Video]\nRecord=1\nHeight=720\n[LiveVideo]\nService=3\nUrl=rtmp://127.0.0.1:%s/live\nKey3=%s\n' \
+  "$rtmp" "$key" >"$settings"
 recordings="$HOME/Music/Veldmix Recordings"
 clip="$work/flash beep.mp4"
 ffmpeg -v error -f lavfi -i "color=c=0x202020:s=640x360:r=30:d=40" \
@@ -68,11 +80,35 @@ mediainfo --Full "$mp4" | grep -Eq "IsStreamable +: Yes" || fail "mediainfo does
 decoded=$(timeout 60 gst-launch-1.0 -v filesrc location="$mp4" ! qtdemux ! h264parse ! openh264dec ! \
           fakesink silent=false 2>&1 | grep -c "chain")
 [ "$decoded" = "$frames" ] || fail "GStreamer decoded $decoded of $frames frames"
-sync=$(/usr/bin/python3 "$support/flash_beep_sync.py" "$mp4" --min-flashes 8 2>&1) ||
+sync=$(/usr/bin/python3 "$support/flash_beep_sync.py" "$mp4" --min-flashes 6 2>&1) ||
   fail "flashes and beeps apart: $sync"
+
+record_sync=$(echo "$sync" | tail -1)
+
+# --- GO LIVE: found on the top bar by its label ---
+eval "$(xdotool getwindowgeometry --shell "$(window_id)")"  # X Y WIDTH HEIGHT
+timeout 20 import -window root "$artifacts/bar.png" 2>/dev/null || fail "no screenshot"
+convert "$artifacts/bar.png" -crop "${WIDTH}x40+$X+$Y" +repage -resize 300% -colorspace Gray -negate "$work/bar.png"
+read -r lx ly < <(tesseract "$work/bar.png" - tsv 2>/dev/null |
+  awk -F'\t' '$12 == "GO" { gx = $7; gy = $8 } $12 == "LIVE" && gx != "" { print int((gx + $7 + $9) / 2 / 3), int(($8 + $10 / 2) / 3); exit }')
+[ -n "${lx:-}" ] || fail "GO LIVE was not found on the top bar"
+flv="$work/nginx/rec/progkey.flv"
+xdotool mousemove $((X + lx)) $((Y + ly)) click 1
+wait_for 10 log_has "Live video: on air, 1280x720 at 3500 kbit/s" || fail "live video did not go on air"
+sleep 10
+connected() { awk -v p="$(printf ':%04X' "$rtmp")" '$3 ~ p"$" && $4 == "01" { n++ } END { exit !n }' /proc/net/tcp; }
+disconnected() { ! connected; }
+connected || fail "no connection to nginx while on air"
+xdotool mousemove $((X + lx)) $((Y + ly)) click 1
+wait_for 1 disconnected || fail "GO LIVE again did not end the stream within a second"
+sleep 0.5
+info=$(ffprobe -v error -show_entries stream=codec_name,width,height,sample_rate -of compact=p=0 "$flv" | sort | tr '\n' ' ')
+[[ "$info" == *"codec_name=aac|sample_rate=$rate"* && "$info" == *"codec_name=h264|width=1280|height=720"* ]] ||
+  fail "nginx recorded $info"
+sync=$(/usr/bin/python3 "$support/flash_beep_sync.py" "$flv" --min-flashes 4 2>&1) || fail "live flashes and beeps apart: $sync"
 
 kill -TERM "$app_pid"
 wait "$app_pid"
 code=$?
 [ "$code" = 0 ] || fail "the program ended with $code"
-echo "video_record_app: PASS ($wav_s s, $frames frames; $(echo "$sync" | tail -1))"
+echo "video_record_app: PASS ($wav_s s, $frames frames; $record_sync; live: $(echo "$sync" | tail -1))"
