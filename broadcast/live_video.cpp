@@ -63,9 +63,20 @@ struct LiveState {
   Publisher* publisher = nullptr;  // the worker's, while it has one
   std::thread thread;
   VideoFramePool pool;  // UI thread
+  ~LiveState();
 };
 
 LiveState Live;
+
+// A process that ends without the exit's stops (a test, a tool) still ends the worker cleanly.
+LiveState::~LiveState() {
+  stop.store(true);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (publisher) StopConnection(*publisher);
+  }
+  if (thread.joinable()) thread.join();
+}
 
 void SetStatus(const std::wstring& text) {
   std::lock_guard<std::mutex> lock(Live.mutex);
@@ -299,8 +310,10 @@ uint64_t LiveVideoFillFrames() { return Live.fillFrames.load(); }
 
 void CaptureLiveFrame() {
   if (!Live.running.load()) return;
+  // Due by the sound that has reached the tap, all of which the worker sends: its own count moves
+  // in jumps when it is busy, which would stamp a later picture with an earlier frame's time.
   const int64_t rate = std::max<int32_t>(Live.audioRate.load(), 1);
-  const auto due = static_cast<int64_t>(Live.audioFramesRead.load() * kLiveVideoFps / rate);
+  const auto due = static_cast<int64_t>(Engine.liveVideoRing.written.load() * kLiveVideoFps / rate);
   {
     std::lock_guard<std::mutex> lock(Live.mutex);
     if (due <= Live.lastFrameIndex || Live.queue.size() >= kMaxQueuedLiveFrames) return;

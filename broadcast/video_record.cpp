@@ -27,7 +27,8 @@ constexpr size_t kPoolFrames = 4;
 
 using Frame = std::shared_ptr<std::vector<uint32_t>>;
 
-// One queued picture and the number of consecutive video frames it fills.
+// One queued picture and the number of consecutive video frames it fills (a stalled UI queues
+// one picture for many frames, not a copy per frame).
 struct QueuedFrame {
   Frame pixels;
   uint64_t repeats = 1;
@@ -47,6 +48,11 @@ struct RecordState {
   VideoFramePool pool;            // UI thread
   VideoRenderer renderer;         // UI thread
   std::thread thread;
+  // A process that ends without the exit's stops (a test, a tool) still finishes the file.
+  ~RecordState() {
+    stopRequested.store(true);
+    if (thread.joinable()) thread.join();
+  }
 };
 
 RecordState State;
@@ -149,7 +155,11 @@ bool RenderMixFrame(VideoRenderer* renderer, int width, int height, std::vector<
 
 std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool, const Frame& keep) {
   for (const Frame& f : pool.frames)
-    if (f.use_count() == 1 && f != keep) return f;
+    if (f.use_count() == 1 && f != keep) {
+      // The encoder thread's last read of it comes before its release of the reference.
+      std::atomic_thread_fence(std::memory_order_acquire);
+      return f;
+    }
   auto fresh = std::make_shared<std::vector<uint32_t>>();
   if (pool.frames.size() < kPoolFrames) pool.frames.push_back(fresh);
   return fresh;
@@ -255,11 +265,20 @@ void CaptureRecordFrame() {
   }
   Frame frame = TakePoolFrame(State.pool, State.lastFrame);
   const size_t pixels = static_cast<size_t>(State.width) * State.height;
+  const Frame previous = State.lastFrame;
   if (RenderMixFrame(&State.renderer, State.width, State.height, *frame) && frame->size() == pixels)
     State.lastFrame = frame;
   else if (!State.lastFrame)
     return;
+  // The new picture shows the mix now: it takes the newest frame due. Frames the UI missed keep
+  // the picture they would have shown (the previous one), so nothing appears before its time.
   std::lock_guard<std::mutex> lock(State.mutex);
-  State.queue.push_back(QueuedFrame{State.lastFrame, needed - State.framesProduced});
+  const uint64_t missing = needed - State.framesProduced;
+  if (missing > 1 && previous && previous != State.lastFrame) {
+    State.queue.push_back(QueuedFrame{previous, missing - 1});
+    State.queue.push_back(QueuedFrame{State.lastFrame, 1});
+  } else {
+    State.queue.push_back(QueuedFrame{State.lastFrame, missing});
+  }
   State.framesProduced = needed;
 }

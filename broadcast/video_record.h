@@ -48,6 +48,7 @@ void WaitForVideoRecording();
 bool VideoRecordingRunning();
 // Seconds of sound recorded so far (the master rate's frames taken from the tap).
 double VideoRecordingSeconds();
-// Once per UI frame, from the video feed: renders one picture when the recorded sound needs more
-// video and queues it with how many frames it stands for (a stalled UI repeats one picture).
+// Once per UI frame, from the video feed: renders one picture when the sound that reached the
+// recording tap needs more video and queues it for the newest frame due; frames the UI missed
+// repeat the picture before it (queued once with a count, not copied).
 void CaptureRecordFrame();

@@ -16,7 +16,8 @@ check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; fi; }
 near() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }'; }
 field() { ffprobe -v error -select_streams "$2" -show_entries "stream=$3" -of csv=p=0 "$1"; }
 
-# probe FILE LABEL SECONDS WIDTH HEIGHT RATE: the recording is what was asked for.
+# probe FILE LABEL SECONDS WIDTH HEIGHT RATE: the recording is what was asked for, SECONDS being
+# the sound the recorder took from the engine.
 probe() {
   local f=$1 label=$2 seconds=$3 width=$4 height=$5 rate=$6 v a vdur adur frames boxes
   v=$(ffprobe -v error -select_streams v -show_entries stream=codec_name,profile,width,height,r_frame_rate \
@@ -44,7 +45,7 @@ probe() {
 # 30 s at 48 kHz: the flash-and-beep sync over about 22 flashes.
 out=$("$tool" video-record "$work/a.mp4" --seconds 30 2>&1); rc=$?
 check "video-record runs (rc $rc: $out)" '[ $rc -eq 0 ] && [ -s "$work/a.mp4" ]'
-probe "$work/a.mp4" "720p" 30 1280 720 48000
+probe "$work/a.mp4" "720p" "$(echo "$out" | awk '/^recorded_seconds/ { print $2 }')" 1280 720 48000
 stop_ms=$(echo "$out" | awk '/^stop_wait_ms/ { print $2 }')
 check "stopping held the caller under 5 ms (got $stop_ms ms)" 'near "${stop_ms:-99}" 0 5'
 sync=$(/usr/bin/python3 "$support/flash_beep_sync.py" "$work/a.mp4" --min-flashes 20 2>&1); rc=$?
@@ -54,7 +55,7 @@ check "each flash within -1..+3 frames of its beep, no drift: $(echo "$sync" | t
 # 1080 lines at a 192 kHz master with the UI frozen for a second: 48 kHz sound, the same frames.
 out=$("$tool" video-record "$work/b.mp4" --seconds 6 --height 1080 --rate 192000 --stall-at 2 --stall-ms 1000 2>&1); rc=$?
 check "video-record at 192 kHz runs (rc $rc: $out)" '[ $rc -eq 0 ] && [ -s "$work/b.mp4" ]'
-probe "$work/b.mp4" "1080p, 192 kHz, stalled" 6 1920 1080 48000
+probe "$work/b.mp4" "1080p, 192 kHz, stalled" "$(echo "$out" | awk '/^recorded_seconds/ { print $2 }')" 1920 1080 48000
 pictures=$(echo "$out" | awk '/^pictures/ { print $2 }')
 # A frozen second costs one picture, not thirty (a busy encoder thread can merge a few more).
 check "the stall drew one picture for the frames it missed (drew $pictures for 180 frames)" \

@@ -39,7 +39,8 @@ constexpr const char kRecordHelp[] =
     "Plays the flash-and-beep track on deck A of the real engine at real-time pace (master rate HZ,\n"
     "default 48000) and records the video mix beside it as the MP4 recorder does, for N seconds;\n"
     "--stall-at freezes the UI loop for MS milliseconds at S seconds. Prints the frames the picture\n"
-    "source drew and how long StopVideoRecording held the caller. Exits 1 when it won't start.\n";
+    "source drew, how long StopVideoRecording held the caller and the seconds of sound recorded\n"
+    "(what the tap still held at the stop included). Exits 1 when it won't start.\n";
 constexpr const char kLiveHelp[] =
     "usage: veldmix-tool live-video URL KEY --seconds N [--height 720|1080] [--rate HZ] [--no-frames]\n"
     "Plays the flash-and-beep track on deck A and sends the master mix and the video mix live to the\n"
@@ -171,8 +172,8 @@ int RunVideoRecord(const std::vector<std::string>& args) {
   StopVideoRecording();
   const double stopWait = MonotonicSeconds() - stopStart;
   WaitForVideoRecording();
-  std::printf("pictures %llu\nstop_wait_ms %.3f\n", static_cast<unsigned long long>(PicturesDrawn.load()),
-              stopWait * 1000.0);
+  std::printf("pictures %llu\nstop_wait_ms %.3f\nrecorded_seconds %.4f\n",
+              static_cast<unsigned long long>(PicturesDrawn.load()), stopWait * 1000.0, VideoRecordingSeconds());
   return 0;
 }
 
