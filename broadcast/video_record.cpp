@@ -84,6 +84,15 @@ bool FlushEncoder(Encoder& encoder, const SampleCallback& callback) {
   }
 }
 
+// Video frames for the sound that has reached the tap, all of which the encoder thread will
+// record: ⌊30 × seconds⌋ + 1. The encoder's own count moves in blocks of up to 0.1 s whenever it
+// gets to them, which would give one picture to several frames and show it early.
+uint64_t FramesNeeded() {
+  const int32_t rate = State.rate.load();
+  const double seconds = rate > 0 ? static_cast<double>(Engine.videoRecordRing.written.load()) / rate : 0.0;
+  return static_cast<uint64_t>(std::floor(kRecordFps * seconds)) + 1;
+}
+
 std::wstring StartError(int code) {
   return fmt::format(L"The video encoder wouldn't start (0x{:08X})", static_cast<uint32_t>(code));
 }
@@ -233,6 +242,14 @@ bool StartVideoRecording(const std::wstring& path, int32_t height, std::wstring*
 void StopVideoRecording() {
   if (!State.recording.load()) return;
   EnableVideoRecordTap(false);
+  // The sound that reached the tap since the last UI frame gets its pictures too (the last one
+  // repeated), so a slow last frame never leaves the video shorter than the sound.
+  const uint64_t needed = FramesNeeded();
+  if (State.lastFrame && !State.failed.load() && State.framesProduced < needed) {
+    std::lock_guard<std::mutex> lock(State.mutex);
+    State.queue.push_back(QueuedFrame{State.lastFrame, needed - State.framesProduced});
+    State.framesProduced = needed;
+  }
   State.stopRequested.store(true);
   State.recording.store(false);
   State.lastFrame.reset();
@@ -252,12 +269,7 @@ double VideoRecordingSeconds() {
 
 void CaptureRecordFrame() {
   if (!State.recording.load() || State.failed.load()) return;
-  // Paced by the sound that has reached the tap, all of which the encoder thread will record: its
-  // own count moves in blocks of up to 0.1 s whenever it gets to them, which would give one
-  // picture to several frames and show it early.
-  const int32_t rate = State.rate.load();
-  const double seconds = rate > 0 ? static_cast<double>(Engine.videoRecordRing.written.load()) / rate : 0.0;
-  const uint64_t needed = static_cast<uint64_t>(std::floor(kRecordFps * seconds)) + 1;
+  const uint64_t needed = FramesNeeded();
   if (State.framesProduced >= needed) return;
   {
     std::lock_guard<std::mutex> lock(State.mutex);

@@ -57,11 +57,13 @@ out=$("$tool" video-record "$work/b.mp4" --seconds 6 --height 1080 --rate 192000
 check "video-record at 192 kHz runs (rc $rc: $out)" '[ $rc -eq 0 ] && [ -s "$work/b.mp4" ]'
 probe "$work/b.mp4" "1080p, 192 kHz, stalled" "$(echo "$out" | awk '/^recorded_seconds/ { print $2 }')" 1920 1080 48000
 pictures=$(echo "$out" | awk '/^pictures/ { print $2 }')
-# A frozen second costs one picture, not thirty (a busy encoder thread can merge a few more).
-check "the stall drew one picture for the frames it missed (drew $pictures for 180 frames)" \
-  '[ "${pictures:-999}" -le 152 ]'
-sync=$(/usr/bin/python3 "$support/flash_beep_sync.py" "$work/b.mp4" --min-flashes 3 2>&1)
-check "the 192 kHz sound still holds its beeps: $(echo "$sync" | tail -1)" '[[ "$sync" == *"beeps 5"* ]]'
+frames=$(ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 "$work/b.mp4")
+# A frozen second costs one picture, not thirty.
+check "the stall drew one picture for the frames it missed (drew $pictures for $frames frames)" \
+  '[ "${pictures:-999}" -le $((${frames:-0} - 28)) ]'
+sync=$(/usr/bin/python3 "$support/flash_beep_sync.py" "$work/b.mp4" --min-flashes 3 2>&1); rc=$?
+check "the 192 kHz sound holds its beeps, in sync across the stall: $(echo "$sync" | tail -1)" '[ $rc -eq 0 ]'
+[ $rc -eq 0 ] || echo "$sync"
 
 # A file that can't be created: refused at the start with the encoder's message, nothing left.
 out=$("$tool" video-record "$work/missing/c.mp4" --seconds 1 2>&1); rc=$?

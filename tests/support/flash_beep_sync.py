@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 """Lines up the flashes and beeps of a recorded flash-and-beep mix (MP4 or FLV).
 
-usage: flash_beep_sync.py FILE [--min-flashes N] [--earliest FRAMES]
+usage: flash_beep_sync.py FILE [--min-flashes N] [--earliest FRAMES] [--latest FRAMES]
 Decodes the picture (mean brightness per frame) and the sound (1 kHz beeps) with ffmpeg, pairs
 each flash with the nearest beep and prints, per flash, the offset in frames (positive: the flash
 comes after its beep), then the mean offset of the first and last ten beeps against the picture
-in milliseconds. Exits 1 when a flash falls outside -1..+3 frames of its beep (--earliest moves
-the -1), fewer than N
+in milliseconds. Exits 1 when a flash falls outside -1..+3 frames of its beep (--earliest and
+--latest move the ends), fewer than N
 flashes were found, or the first and last ten means differ by more than 10 ms (drift).
 """
 import subprocess
@@ -59,6 +59,7 @@ def main():
     path = sys.argv[1]
     need = int(sys.argv[sys.argv.index("--min-flashes") + 1]) if "--min-flashes" in sys.argv else 1
     earliest = float(sys.argv[sys.argv.index("--earliest") + 1]) if "--earliest" in sys.argv else -1.0
+    latest = float(sys.argv[sys.argv.index("--latest") + 1]) if "--latest" in sys.argv else 3.0
     light, times = video_brightness(path)
     flashes = [i for i in range(len(times)) if light[i] > 128 and (i == 0 or light[i - 1] <= 128)]
     beeps, sound_end = beep_onsets(path)
@@ -75,7 +76,7 @@ def main():
         off = t - b
         frames = off * FPS
         offsets.append(off)
-        ok = earliest - 1e-6 <= frames <= 3.0 + 1e-6
+        ok = earliest - 1e-6 <= frames <= latest + 1e-6
         bad += 0 if ok else 1
         print(f"flash at frame {f} ({t:.3f} s), beep at {b:.3f} s: {frames:+.2f} frames{'' if ok else '  OUT OF RANGE'}")
     print(f"flashes {len(flashes)} beeps {len(beeps)}")
