@@ -45,6 +45,8 @@ extern const ToolCommand kMenuCommands[];
 extern const int kMenuCommandCount;
 extern const ToolCommand kLayoutCommands[];
 extern const int kLayoutCommandCount;
+extern const ToolCommand kLibraryViewCommands[];
+extern const int kLibraryViewCommandCount;
 extern const ToolCommand kVideoRecordCommands[];
 extern const int kVideoRecordCommandCount;
 
