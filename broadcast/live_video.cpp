@@ -313,7 +313,8 @@ void CaptureLiveFrame() {
   // Due by the sound that has reached the tap, all of which the worker sends: its own count moves
   // in jumps when it is busy, which would stamp a later picture with an earlier frame's time.
   const int64_t rate = std::max<int32_t>(Live.audioRate.load(), 1);
-  const auto due = static_cast<int64_t>(Engine.liveVideoRing.written.load() * kLiveVideoFps / rate);
+  const auto dueNow = [rate] { return static_cast<int64_t>(Engine.liveVideoRing.written.load() * kLiveVideoFps / rate); };
+  int64_t due = dueNow();
   {
     std::lock_guard<std::mutex> lock(Live.mutex);
     if (due <= Live.lastFrameIndex || Live.queue.size() >= kMaxQueuedLiveFrames) return;
@@ -322,6 +323,7 @@ void CaptureLiveFrame() {
   static VideoRenderer renderer;
   Frame frame = TakePoolFrame(Live.pool, nullptr);
   if (!RenderMixFrame(&renderer, Live.width, Live.height, *frame)) return;
+  due = dueNow();  // the picture shows the mix as it is after rendering
   std::lock_guard<std::mutex> lock(Live.mutex);
   if (due <= Live.lastFrameIndex) return;
   Live.lastFrameIndex = due;

@@ -137,8 +137,10 @@ void WriteTracklistFile() {
 // once it has been read.
 void FinishMixRecording(uint64_t nowMs) {
   MixRecordingOpen = false;
+  // The MP4's tap goes off first: it returns at once (its encoder thread finishes the file), while
+  // the WAV's stop waits for its writer, and both files end on the same sound.
+  StopVideoRecording();
   StopRecording();
-  StopVideoRecording();  // returns at once: the encoder thread finishes the MP4
   const UiText reason = RecordingProblemMessage();
   WriteTracklistFile();
   const int32_t format = ChosenFormat();

@@ -177,6 +177,9 @@ std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool, const
 bool StartVideoRecording(const std::wstring& path, int32_t height, std::wstring* error) {
   if (State.recording.load()) return true;
   WaitForVideoRecording();
+  // The tap starts now, beside the WAV that has just started, and holds the sound while the
+  // encoders and the file open.
+  EnableVideoRecordTap(true);
   auto job = std::make_unique<RecordJob>();
   job->path = path;
   job->width = height < 1080 ? 1280 : 1920;
@@ -184,6 +187,7 @@ bool StartVideoRecording(const std::wstring& path, int32_t height, std::wstring*
   job->masterRate = std::max(RunningOutputRate(Engine), 1);
   job->outRate = RecordAudioRate(job->masterRate);
   auto fail = [&](int code) {
+    EnableVideoRecordTap(false);
     const std::wstring text = StartError(code);
     if (error) *error = text;
     WriteLog(L"Video recording: {}", text);
@@ -231,7 +235,6 @@ bool StartVideoRecording(const std::wstring& path, int32_t height, std::wstring*
   State.lastFrame.reset();
   State.stopRequested.store(false);
   State.failed.store(false);
-  EnableVideoRecordTap(true);
   State.recording.store(true);
   const int w = job->width, h = job->height;
   State.thread = std::thread(VideoRecordThread, std::move(job));
@@ -269,8 +272,7 @@ double VideoRecordingSeconds() {
 
 void CaptureRecordFrame() {
   if (!State.recording.load() || State.failed.load()) return;
-  const uint64_t needed = FramesNeeded();
-  if (State.framesProduced >= needed) return;
+  if (State.framesProduced >= FramesNeeded()) return;
   {
     std::lock_guard<std::mutex> lock(State.mutex);
     if (State.queue.size() >= kMaxQueuedRecordFrames) return;
@@ -282,8 +284,10 @@ void CaptureRecordFrame() {
     State.lastFrame = frame;
   else if (!State.lastFrame)
     return;
-  // The new picture shows the mix now: it takes the newest frame due. Frames the UI missed keep
-  // the picture they would have shown (the previous one), so nothing appears before its time.
+  // The new picture shows the mix as it is after rendering: it takes the newest frame due by then.
+  // Frames the UI missed keep the picture they would have shown (the previous one), so nothing
+  // appears before its time.
+  const uint64_t needed = FramesNeeded();
   std::lock_guard<std::mutex> lock(State.mutex);
   const uint64_t missing = needed - State.framesProduced;
   if (missing > 1 && previous && previous != State.lastFrame) {
