@@ -18,7 +18,10 @@ source "$support/nginx_rtmp.sh"
 artifacts="$build/e2e-artifacts/video_record_app"
 rm -rf "$artifacts"
 mkdir -p "$artifacts" "$work/nginx"
-e2e_on_fail() { nginx_rtmp_stop "$work/nginx"; }
+e2e_on_fail() {  # keeps what was recorded for a look
+  cp "$HOME/Music/Veldmix Recordings"/* "$work/nginx/rec"/* "$artifacts" 2>/dev/null
+  nginx_rtmp_stop "$work/nginx"
+}
 trap 'nginx_rtmp_stop "$work/nginx"; e2e_cleanup' EXIT
 nginx_rtmp_start "$work/nginx" || fail "nginx did not start"
 source "$work/nginx/ports"
@@ -79,7 +82,7 @@ frames=$(ffprobe -v error -count_frames -select_streams v -show_entries stream=n
 near "$frames" "$(awk -v d="$wav_s" 'BEGIN { print 30 * d }')" 2 || fail "$frames frames for $wav_s s"
 boxes=$(/usr/bin/python3 "$support/mp4_boxes.py" "$mp4")
 [[ "$boxes" == "ftyp "*"moov"*"mdat"* ]] || fail "the index is not in front: $boxes"
-mediainfo --Full "$mp4" | grep -Eq "IsStreamable +: Yes" || fail "mediainfo does not call it streamable"
+[[ "$(mediainfo --Full "$mp4")" =~ IsStreamable\ +:\ Yes ]] || fail "mediainfo does not call it streamable"
 decoded=$(timeout 60 gst-launch-1.0 -v filesrc location="$mp4" ! qtdemux ! h264parse ! openh264dec ! \
           fakesink silent=false 2>&1 | grep -c "chain")
 [ "$decoded" = "$frames" ] || fail "GStreamer decoded $decoded of $frames frames"
