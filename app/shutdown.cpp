@@ -6,6 +6,7 @@
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
+#include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
 #include "broadcast/video_record.h"
 #include "engine/audio_input.h"
@@ -27,12 +28,13 @@ void StopAndSaveAll() {
   SpeedTest::Cancel();
   StopLiveStream();
   StopLiveVideo();
-  // MIDI, HID readers and the camera stop here once those parts exist.
+  // MIDI and the HID readers stop here once those parts exist.
   StopVideoRecording();
   WaitForVideoRecording();  // the MP4's index is written before the program ends
   // The video window, the video players, the phone remote and the timecode input stop here once
   // those parts exist.
   if (!TestMode) SaveSession();
+  StopCamera();
   EnableInput(Engine, false, {});
   StopRecording();
   StopOutputs(Engine);
@@ -50,6 +52,7 @@ void TeardownAfterLoop() {
   StopLiveVideo();
   StopVideoRecording();
   WaitForVideoRecording();
+  StopCamera();
   StopRecording();
   StopOutputs(Engine);
   StopWindowing();

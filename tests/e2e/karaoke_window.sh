@@ -141,7 +141,8 @@ start_window() {  # INFO.json: the tool's karaoke window, full on head 1
   fi
   "$tool" karaoke window "$1" >"$work/tool.out" 2>&1 &
   tool_pid=$!
-  wait_for 10 geometry_is "$karaoke_title" "1500 1080 0 0" || fail "the tool's window is not full on head 1"
+  wait_for 10 geometry_is "$karaoke_title" "1500 1080 0 0" ||
+    fail "the tool's window is not full on head 1: $(geometry "$karaoke_title"); $(cat "$work/tool.out")"
   sleep 0.5
 }
 capture() { import -window root -crop 1500x1080+0+0 +repage "$1"; }

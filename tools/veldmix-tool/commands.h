@@ -12,6 +12,10 @@ struct ToolCommand {
   int (*run)(const std::vector<std::string>& args);  // args after the subcommand; exit code
 };
 
+// Loads tracks onto decks A-D as the window does (LoadTrack, then its completion drained here);
+// false, with each failure printed, when any deck ends without its track.
+bool LoadDecks(const std::vector<std::string>& tracks);
+
 // Each subcommand file defines one table and registers it in main.cpp's list.
 extern const ToolCommand kFoundationCommands[];
 extern const int kFoundationCommandCount;
@@ -49,6 +53,8 @@ extern const ToolCommand kLayoutCommands[];
 extern const int kLayoutCommandCount;
 extern const ToolCommand kLibraryViewCommands[];
 extern const int kLibraryViewCommandCount;
+extern const ToolCommand kVisualCommands[];
+extern const int kVisualCommandCount;
 extern const ToolCommand kVideoRecordCommands[];
 extern const int kVideoRecordCommandCount;
 

@@ -30,6 +30,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kMenuCommands, static_cast<size_t>(kMenuCommandCount)},
     {kLayoutCommands, static_cast<size_t>(kLayoutCommandCount)},
     {kLibraryViewCommands, static_cast<size_t>(kLibraryViewCommandCount)},
+    {kVisualCommands, static_cast<size_t>(kVisualCommandCount)},
 };
 
 void PrintHelp(FILE* to) {
