@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 """Lines up the flashes and beeps of a recorded flash-and-beep mix (MP4 or FLV).
 
-usage: flash_beep_sync.py FILE [--min-flashes N] [--earliest FRAMES] [--latest FRAMES]
+usage: flash_beep_sync.py FILE [--min-flashes N] [--earliest FRAMES] [--latest FRAMES] [--outliers N]
 Decodes the picture (mean brightness per frame) and the sound (1 kHz beeps) with ffmpeg, pairs
 each flash with the nearest beep and prints, per flash, the offset in frames (positive: the flash
 comes after its beep), then the mean offset of the first and last ten beeps against the picture
 in milliseconds. Exits 1 when a flash falls outside -1..+3 frames of its beep (--earliest and
---latest move the ends), fewer than N
+--latest move the ends; --outliers lets N flashes fall outside), fewer than N
 flashes were found, or the first and last ten means differ by more than 10 ms (drift).
 """
 import subprocess
@@ -60,6 +60,7 @@ def main():
     need = int(sys.argv[sys.argv.index("--min-flashes") + 1]) if "--min-flashes" in sys.argv else 1
     earliest = float(sys.argv[sys.argv.index("--earliest") + 1]) if "--earliest" in sys.argv else -1.0
     latest = float(sys.argv[sys.argv.index("--latest") + 1]) if "--latest" in sys.argv else 3.0
+    outliers = int(sys.argv[sys.argv.index("--outliers") + 1]) if "--outliers" in sys.argv else 0
     light, times = video_brightness(path)
     flashes = [i for i in range(len(times)) if light[i] > 128 and (i == 0 or light[i - 1] <= 128)]
     beeps, sound_end = beep_onsets(path)
@@ -85,7 +86,7 @@ def main():
         first, last = np.mean(offsets[:10]) * 1000, np.mean(offsets[-10:]) * 1000
         drift_ok = abs(first - last) <= 10
         print(f"first ten {first:.1f} ms, last ten {last:.1f} ms")
-    if bad or len(flashes) < need or not drift_ok:
+    if bad > outliers or len(flashes) < need or not drift_ok:
         sys.exit(1)
 
 
