@@ -2,15 +2,17 @@
 // summaries, the Full layout with every panel, the glow pass on, no presenter. Targets: median
 // under 8 ms, p95 under 12 ms (the frame period is 15 ms).
 //   BM_MainScreenLayoutFrame: DriveFrame whole (tick, Frame, glow pass); median and p95, wall time,
-//   and cpu_ms, the CPU time of all threads per frame. VELDMIX_BENCH_FRAME_PNG=PATH keeps the last
-//   frame, to check that a change leaves the pixels alone.
+//   cpu_ms, the CPU time of all threads per frame, and ui_cpu_ms, the UI thread's own.
+//   VELDMIX_BENCH_FRAME_PNG=PATH keeps the last frame, to check that a change leaves the pixels
+//   alone.
 //   BM_MainScreenLayoutSplit: the same frame drawn part by part: background (the backdrop with the
-//   panels it keeps, and its lights), widgets (top bar, phase meter, deck panels, mixer, browser), waveforms (the two lanes
-//   with their chips) and glow (the end of the frame), and text: the time spent inside Pango across all of them (already counted in the
-//   parts it belongs to).
+//   panels it keeps, and its lights), widgets (top bar, phase meter, deck panels, mixer, browser),
+//   waveforms (the two lanes with their chips) and glow (the end of the frame), and text: the time
+//   spent inside Pango across all of them (already counted in the parts it belongs to).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -142,6 +144,14 @@ void ReportSpread(benchmark::State& state, std::vector<double> ms) {
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
+// CPU seconds of the calling thread alone: the UI thread's share, which no wait for a busy
+// machine's other threads adds to.
+double ThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
 // CPU seconds of the whole process (every thread: the draw workers too), user and system.
 double ProcessCpuSeconds() {
   rusage usage{};
@@ -155,7 +165,7 @@ void BM_MainScreenLayoutFrame(benchmark::State& state) {
   const FrameWindow window{kWidth, kHeight, false, 1.0f};
   DriveFrame(window);  // device, caches and layouts are made outside the timing
   std::vector<double> ms;
-  const double cpu_start = ProcessCpuSeconds();
+  const double cpu_start = ProcessCpuSeconds(), ui_cpu_start = ThreadCpuSeconds();
   for (auto _ : state) {
     AdvanceDecks();
     const auto start = Clock::now();
@@ -166,6 +176,7 @@ void BM_MainScreenLayoutFrame(benchmark::State& state) {
   }
   // What a frame costs in all threads: the figure that counts on a busy machine or on battery.
   state.counters["cpu_ms"] = (ProcessCpuSeconds() - cpu_start) / std::max<double>(1, state.iterations()) * 1e3;
+  state.counters["ui_cpu_ms"] = (ThreadCpuSeconds() - ui_cpu_start) / std::max<double>(1, state.iterations()) * 1e3;
   ReportSpread(state, std::move(ms));
   // The last frame as a PNG, to compare a change's pixels with the frame before it.
   if (const char* png = std::getenv("VELDMIX_BENCH_FRAME_PNG")) WriteFramePng(Utf8ToWide(png));

@@ -276,9 +276,10 @@ void FillColumnsByRow(DrawSurface& target, const PixelView& px, const float* hal
       top = std::min(top, SpanLo[p - p_begin]), bottom = std::max(bottom, SpanHi[p - p_begin]);
   }
   const int q_begin = static_cast<int>(std::floor(top)), q_end = static_cast<int>(std::ceil(bottom));
-  for (int q = q_begin; q < q_end; ++q) {
+  // Each row blends only its own pixels: a lane's rows are shared among the draw workers.
+  auto fill_row = [&](int q) {
     const uint32_t src = ColumnLut[q - v_lo];
-    if (!src) continue;
+    if (!src) return;
     uint32_t* row = px.pixels + static_cast<size_t>(q) * px.stride + p_begin;
     const float qf = static_cast<float>(q);
     int k = 0;
@@ -308,7 +309,8 @@ void FillColumnsByRow(DrawSurface& target, const PixelView& px, const float* hal
       if (cover <= 0) continue;
       row[k] = BlendOver(row[k], cover < 1 ? ScalePixel(src, static_cast<uint32_t>(cover * 256.0f)) : src);
     }
-  }
+  };
+  RunRowBands(q_begin, q_end, n, fill_row);
   if (q_end > q_begin) target.MarkDirty(p_begin, q_begin, n, q_end - q_begin);
 }
 

@@ -14,7 +14,8 @@ bool FillRadialPixels(DrawSurface& target, float cx, float cy, float rx, float r
 bool FillLinearBoxPixels(DrawSurface& target, float x, float y, float w, float h, float radius,
                          const GradientBrush& brush);
 // Waveform columns as FillWaveColumns (ui/draw.h) describes them, with opacity in 0..1. Handles
-// transforms that scale and move, and quarter turns (the upright deck strips).
+// transforms that scale and move, and quarter turns (the upright deck strips); under the former a
+// large lane's rows are shared among the draw workers.
 bool FillColumnPixels(DrawSurface& target, const float* half, int first, int last, float x0, float centreY,
                       float extent, Rgba outer, Rgba inner, float opacity);
 // One colour over the band of a rounded box's outline: the box centred on cx, cy with half sides
