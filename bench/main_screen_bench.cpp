@@ -2,7 +2,8 @@
 // summaries, the Full layout with every panel, the glow pass on, no presenter. Targets: median
 // under 8 ms, p95 under 12 ms (the frame period is 15 ms).
 //   BM_MainScreenLayoutFrame: DriveFrame whole (tick, Frame, glow pass); median and p95, wall time,
-//   cpu_ms, the CPU time of all threads per frame, and ui_cpu_ms, the UI thread's own.
+//   cpu_ms, the CPU time of all threads per frame, ui_cpu_ms, the UI thread's own, and allocs, the
+//   heap allocations per frame (every malloc of the process).
 //   VELDMIX_BENCH_FRAME_PNG=PATH keeps the last frame, to check that a change leaves the pixels
 //   alone.
 //   BM_MainScreenLayoutSplit: the same frame drawn part by part: background (the backdrop with the
@@ -15,6 +16,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -81,6 +83,40 @@ void pango_layout_get_extents(void* layout, void* ink, void* logical) {
   static auto next = Next<void (*)(void*, void*, void*)>("pango_layout_get_extents");
   const TextTimer timer;
   next(layout, ink, logical);
+}
+}
+
+// ---- allocations: every malloc of the process counted, whichever library makes it -------------
+
+namespace {
+std::atomic<int64_t> Allocations{0};
+}  // namespace
+
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* p, size_t size);
+void* __libc_memalign(size_t alignment, size_t size);
+void* malloc(size_t size) {
+  Allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size) {
+  Allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_calloc(count, size);
+}
+void* realloc(void* p, size_t size) {
+  Allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_realloc(p, size);
+}
+void* aligned_alloc(size_t alignment, size_t size) {
+  Allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_memalign(alignment, size);
+}
+int posix_memalign(void** out, size_t alignment, size_t size) {
+  Allocations.fetch_add(1, std::memory_order_relaxed);
+  *out = __libc_memalign(alignment, size);
+  return *out ? 0 : 12;  // ENOMEM
 }
 }
 
@@ -166,6 +202,7 @@ void BM_MainScreenLayoutFrame(benchmark::State& state) {
   DriveFrame(window);  // device, caches and layouts are made outside the timing
   std::vector<double> ms;
   const double cpu_start = ProcessCpuSeconds(), ui_cpu_start = ThreadCpuSeconds();
+  const int64_t allocations_start = Allocations.load();
   for (auto _ : state) {
     AdvanceDecks();
     const auto start = Clock::now();
@@ -176,6 +213,8 @@ void BM_MainScreenLayoutFrame(benchmark::State& state) {
   }
   // What a frame costs in all threads: the figure that counts on a busy machine or on battery.
   state.counters["cpu_ms"] = (ProcessCpuSeconds() - cpu_start) / std::max<double>(1, state.iterations()) * 1e3;
+  state.counters["allocs"] = static_cast<double>(Allocations.load() - allocations_start) /
+                             std::max<double>(1, state.iterations());
   state.counters["ui_cpu_ms"] = (ThreadCpuSeconds() - ui_cpu_start) / std::max<double>(1, state.iterations()) * 1e3;
   ReportSpread(state, std::move(ms));
   // The last frame as a PNG, to compare a change's pixels with the frame before it.

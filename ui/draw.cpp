@@ -13,6 +13,7 @@
 #include "ui/draw_pixels.h"
 #include "ui/icons.h"
 #include "ui/language.h"
+#include "ui/text_images.h"
 
 // The translation of a UI text (ui/language). Declared weak so that the drawing layer also links
 // into programs without the translation table; such a program draws English.
@@ -487,8 +488,10 @@ void DrawTextAsIs(std::wstring_view text, Rc r, float size, Color c, int align, 
 void DrawTextRun(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
   TextFormat* format = GetTextFormat(size, bold, font);
   if (!Target || !format) return;
+  const std::string bytes = TextBytes(text, font);
+  if (DrawKeptTextLine(*Target, *format, bytes, ToRgba(c), r.x, r.y, r.w, r.h, AlignOf(align))) return;
   Target->SetColor(ToRgba(c));
-  Target->DrawTextLine(*format, TextBytes(text, font), r.x, r.y, r.w, r.h, AlignOf(align));
+  Target->DrawTextLine(*format, bytes, r.x, r.y, r.w, r.h, AlignOf(align));
 }
 
 // ---- bitmaps --------------------------------------------------------------------------------

@@ -803,3 +803,18 @@ bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float*
   target.MarkDirty(x_begin, y_begin, x_end - x_begin, y_end - y_begin);
   return true;
 }
+
+void BlendImagePixels(DrawSurface& target, const uint32_t* pixels, int width, int height, int left, int top) {
+  if (!pixels || width <= 0 || height <= 0) return;
+  int clip_x0, clip_y0, clip_x1, clip_y1;
+  target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  const int64_t x0 = std::max<int64_t>(clip_x0, left), x1 = std::min<int64_t>(clip_x1, int64_t{left} + width);
+  const int64_t y0 = std::max<int64_t>(clip_y0, top), y1 = std::min<int64_t>(clip_y1, int64_t{top} + height);
+  if (x1 <= x0 || y1 <= y0) return;
+  PixelView px = target.Pixels();
+  if (!px.pixels) return;
+  for (int64_t y = y0; y < y1; ++y)
+    BlendSpan(px.pixels + y * px.stride + x0, static_cast<int>(x1 - x0),
+              pixels + (y - top) * static_cast<int64_t>(width) + (x0 - left));
+  target.MarkDirty(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0), static_cast<int>(y1 - y0));
+}

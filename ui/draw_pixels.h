@@ -46,3 +46,8 @@ struct PixelImage {
 // every row is written while it is in cache; the rows are shared among the draw workers. Handles transforms that scale and move alike on both
 // axes with every image's corner on a whole device pixel; returns false (drawing nothing) otherwise.
 bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float* opacity, int count);
+
+// A premultiplied image (rows width words apart) over the target's pixels with its top-left pixel
+// on device pixel (left, top), inside the target's clip, ignoring the transform. On the calling
+// thread alone: for small images drawn often (kept text).
+void BlendImagePixels(DrawSurface& target, const uint32_t* pixels, int width, int height, int left, int top);

@@ -12,6 +12,7 @@
 
 #include "ui/draw_pixels.h"
 #include "ui/draw_workers.h"
+#include "ui/text_images.h"
 
 std::vector<GlowShape> GlowList;
 size_t GlowStartIndex = 0;
@@ -801,6 +802,7 @@ void EndFrame() {
   }
   OverlayList.clear();
   EvictIdleTextLayouts();
+  EvictIdleTextImages();
   if (!frame) return;
   if (!ok) {
     ReleaseDevice();
