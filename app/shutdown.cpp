@@ -10,7 +10,9 @@
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
+#include "library/analysis_queue.h"
 #include "library/database.h"
+#include "library/track_view.h"
 #include "platform/window.h"
 
 namespace {
@@ -35,8 +37,9 @@ void StopAndSaveAll() {
 }
 
 void TeardownAfterLoop() {
-  // The analysis and folder-scan generations advance here, and the cover-art worker stops,
-  // once the library exists.
+  StopFolderScans();
+  ++AnalysisGeneration;  // analysis workers stop after the file in hand
+  // The cover-art worker stops here once it exists.
   StopLiveStream();
   StopRecording();
   StopOutputs(Engine);

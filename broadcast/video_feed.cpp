@@ -1,3 +1,183 @@
 #include "broadcast/video_feed.h"
 
-void UpdateVideoFeed() {}
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include "app/settings.h"
+#include "broadcast/audio_stream.h"
+#include "broadcast/live_video.h"
+#include "broadcast/video_record.h"
+#include "broadcast/video_window.h"
+#include "engine/beat_grid.h"
+#include "engine/deck_snapshot.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/mixer_controls.h"
+#include "engine/side_slots.h"
+#include "karaoke/lyrics_sources.h"
+#include "library/now_playing.h"
+#include "platform/clock.h"
+#include "settings/palette.h"
+#include "settings/settings_screen.h"
+
+VideoFeed PublishedVideoFeed;
+VideoDeck VideoDecks[2];
+
+namespace {
+
+constexpr int32_t kSettingsPageVideo = 7;
+// Without an on-air deck the effects pulse at 120 beats a minute.
+constexpr double kIdleBeatsPerSecond = 2.0;
+
+// Keyed by the path exactly as given (two spellings are two files on Linux).
+std::unordered_map<std::wstring, bool> probeCache;
+
+// The cover art of a track, once the library's cover-art cache exists: false until then, so
+// every side without video shows its title card with the ring.
+bool LookUpCoverArt(const std::wstring& /*path*/, std::vector<uint32_t>* /*pixels*/, uint32_t* /*width*/,
+                    uint32_t* /*height*/) {
+  return false;
+}
+
+// The audible deck with the highest meter (a later deck only when strictly louder); -1 for none.
+int OnAirDeck() {
+  int leader = -1;
+  for (int d = 0; d < kEngineDecks; ++d) {
+    if (!IsDeckAudible(d)) continue;
+    if (leader < 0 || LiveDeckViews[d].meterLevel > LiveDeckViews[leader].meterLevel) leader = d;
+  }
+  return leader;
+}
+
+bool VideoWanted(const bool sideHasVideo[2]) {
+  return IsVideoWindowOpen() || Engine.tapVideoRecord.load() || LiveVideoState() == kStreamOnAir ||
+         sideHasVideo[0] || sideHasVideo[1] || (SettingsOpen && SettingsPage == kSettingsPageVideo);
+}
+
+void FillEntry(int deck, float gainA, float gainB, VideoFeedEntry* e) {
+  const DeckSnapshot& shot = DeckSnapshots[deck];
+  if (!shot.track) return;
+  const Track& track = *shot.track;
+  e->path = track.path;
+  e->title = track.title;
+  e->artist = track.artist;
+  e->position = track.sampleRate > 0 ? shot.position / track.sampleRate : 0.0;
+  const DeckView& view = LiveDeckViews[deck];
+  const int32_t assign = view.xfAssignSet ? view.xfAssign : (deck % 2 == 0 ? 0 : 2);
+  const float faderGain = assign == 1 ? 1.0f : assign == 0 ? gainA : gainB;
+  e->level = view.fader * view.fader * faderGain * (shot.playing ? 1.0f : kPausedVideoLevel);
+  e->colour = DeckColour(deck);
+  for (const VideoDeck& side : VideoDecks)
+    if (side.artPath == e->path) return;  // a side holds it already
+  if (!LookUpCoverArt(e->path, &e->art, &e->artWidth, &e->artHeight)) {
+    e->art.clear();
+    e->artWidth = e->artHeight = 0;
+  }
+}
+
+void FollowSide(VideoDeck& deck, VideoFeedEntry& entry) {
+  if (entry.path != deck.path) {
+    deck.path = entry.path;
+    deck.hasVideo = HasVideo(deck.path);
+    deck.frame.clear();
+    deck.frameWidth = deck.frameHeight = 0;
+    deck.frameSerial = 0;
+    ++deck.frameVersion;
+    if (deck.hasVideo) deck.player.Open(deck.path);
+    else deck.player.Stop();
+  }
+  if (!entry.art.empty()) {
+    deck.art = std::move(entry.art);
+    deck.artWidth = entry.artWidth;
+    deck.artHeight = entry.artHeight;
+    deck.artPath = entry.path;
+    ++deck.artVersion;
+    entry.art = {};
+  } else if (deck.artPath != entry.path && !deck.art.empty()) {
+    deck.art = {};
+    deck.artWidth = deck.artHeight = 0;
+    deck.artPath.clear();
+    ++deck.artVersion;
+  }
+  if (deck.hasVideo) {
+    deck.player.Seek(entry.position, false);
+    if (deck.player.TakeFrame(&deck.frame, &deck.frameWidth, &deck.frameHeight, &deck.frameSerial))
+      ++deck.frameVersion;
+  }
+}
+
+}  // namespace
+
+bool HasVideo(const std::wstring& path) {
+  if (path.empty()) return false;
+  if (const auto hit = probeCache.find(path); hit != probeCache.end()) return hit->second;
+  if (probeCache.size() > kVideoProbeCacheLimit) probeCache.clear();
+  const bool video = FileHasVideo(path);
+  probeCache.emplace(path, video);
+  return video;
+}
+
+void PushVideoFeed(VideoFeed& feed) {
+  for (int side = 0; side < 2; ++side) FollowSide(VideoDecks[side], feed.entries[side]);
+  for (int side = 0; side < 2; ++side) {
+    VideoFeedEntry& to = PublishedVideoFeed.entries[side];
+    const VideoFeedEntry& from = feed.entries[side];
+    to.path = from.path;
+    to.title = from.title;
+    to.artist = from.artist;
+    to.position = from.position;
+    to.level = from.level;
+    to.colour = from.colour;
+    to.art.clear();  // the art lives in the VideoDecks
+    to.artWidth = to.artHeight = 0;
+  }
+  PublishedVideoFeed.transition = feed.transition;
+  PublishedVideoFeed.effect = feed.effect;
+  PublishedVideoFeed.overlay = feed.overlay;
+  PublishedVideoFeed.beat = feed.beat;
+}
+
+void UpdateVideoFeed() {
+  int decks[2] = {SideSlots[kLeftSide], SideSlots[kRightSide]};
+  bool sideHasVideo[2] = {};
+  for (int side = 0; side < 2; ++side) {
+    const int d = decks[side];
+    sideHasVideo[side] = ValidDeck(d) && DeckSnapshots[d].track && HasVideo(DeckSnapshots[d].track->path);
+  }
+  if (!VideoWanted(sideHasVideo)) return;
+
+  VideoFeed feed;
+  const float x = std::clamp(CrossfaderPosition, 0.0f, 1.0f);
+  const float gainA = std::min(1.0f, 2.0f * (1.0f - x));
+  const float gainB = std::min(1.0f, 2.0f * x);
+  for (int side = 0; side < 2; ++side)
+    if (ValidDeck(decks[side])) FillEntry(decks[side], gainA, gainB, &feed.entries[side]);
+  feed.transition = Settings.Transition;
+  feed.effect = Settings.Effect;
+  feed.overlay = Settings.Overlay;
+
+  feed.beat = NAN;
+  const int onAir = OnAirDeck();
+  if (onAir >= 0 && DeckSnapshots[onAir].track) {
+    const Track& track = *DeckSnapshots[onAir].track;
+    if (track.sampleRate > 0) feed.beat = BeatAtTime(track, DeckSnapshots[onAir].position / track.sampleRate);
+  }
+  if (!std::isfinite(feed.beat)) feed.beat = kIdleBeatsPerSecond * (static_cast<double>(MonotonicMs()) / 1000.0);
+
+  PushVideoFeed(feed);
+  CaptureRecordFrame();
+  CaptureLiveFrame();
+}
+
+void StopVideoDecks() {
+  for (VideoDeck& deck : VideoDecks) {
+    deck.player.Stop();
+    deck.path.clear();
+    deck.hasVideo = false;
+    deck.frame.clear();
+    deck.frameWidth = deck.frameHeight = 0;
+    deck.frameSerial = 0;
+    ++deck.frameVersion;
+  }
+}

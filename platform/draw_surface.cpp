@@ -704,17 +704,35 @@ void DrawSurface::DrawTextLine(const TextFormat& format, std::string_view utf8, 
 
 void DrawSurface::DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float w, float h, float opacity,
                                float radius) {
+  PaintImageIn(bitmap.Surface(), bitmap.width(), bitmap.height(), x, y, w, h, opacity, radius, false);
+}
+
+void DrawSurface::DrawPixelsIn(const PixelView& source, bool opaque, float x, float y, float w, float h,
+                               float opacity, float radius, bool nearest) {
+  if (!source.pixels || source.width < 1 || source.height < 1 || source.width > kMaxSurfaceSide ||
+      source.height > kMaxSurfaceSide || source.stride < source.width)
+    return;
+  // Wrapped, not copied: the caller's pixels are read during this call only.
+  cairo_surface_t* s = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(source.pixels),
+                                                           opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32,
+                                                           source.width, source.height, source.stride * 4);
+  if (cairo_surface_status(s) == CAIRO_STATUS_SUCCESS)
+    PaintImageIn(s, source.width, source.height, x, y, w, h, opacity, radius, nearest);
+  cairo_surface_destroy(s);
+}
+
+void DrawSurface::PaintImageIn(void* image, int imageWidth, int imageHeight, float x, float y, float w, float h,
+                               float opacity, float radius, bool nearest) {
   if (!Drawable() || !Usable(x, y, radius) || !UsableSize(w) || !UsableSize(h) || w == 0 || h == 0) return;
   const float alpha = Unit(opacity);
   if (alpha <= 0) return;
   cairo_t* cr = Cr(cr_);
-  cairo_pattern_t* p = cairo_pattern_create_for_surface(Surf(bitmap.Surface()));
+  cairo_pattern_t* p = cairo_pattern_create_for_surface(Surf(image));
   cairo_matrix_t to_user;
-  cairo_matrix_init(&to_user, static_cast<double>(w) / bitmap.width(), 0, 0, static_cast<double>(h) / bitmap.height(),
-                    x, y);
+  cairo_matrix_init(&to_user, static_cast<double>(w) / imageWidth, 0, 0, static_cast<double>(h) / imageHeight, x, y);
   cairo_matrix_invert(&to_user);
   cairo_pattern_set_matrix(p, &to_user);
-  cairo_pattern_set_filter(p, CAIRO_FILTER_BILINEAR);
+  cairo_pattern_set_filter(p, nearest ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_BILINEAR);
   cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
   RoundedRectPath(x, y, w, h, radius > 0 ? radius : 0);
   cairo_set_source(cr, p);

@@ -224,6 +224,11 @@ class DrawSurface {
   // rounded rectangle.
   void DrawBitmapIn(const DrawBitmap& bitmap, float x, float y, float width, float height, float opacity,
                     float radius);
+  // The same for pixels the caller holds (premultiplied ARGB words, `stride` words per row), read
+  // during the call and not copied. opaque: the alpha bytes are ignored (faster, every pixel counts
+  // as opaque). nearest: nearest-neighbour sampling instead of linear.
+  void DrawPixelsIn(const PixelView& source, bool opaque, float x, float y, float width, float height,
+                    float opacity, float radius, bool nearest);
 
   // Writes the surface as an RGBA PNG (WritePngFile: alpha kept, whole). False with *error on failure.
   bool WritePng(const std::wstring& path, std::wstring* error = nullptr);
@@ -236,6 +241,8 @@ class DrawSurface {
   void FillPath();
   void StrokePath(float strokeWidth, LineCap cap);
   void RoundedRectPath(float x, float y, float width, float height, float radius);
+  void PaintImageIn(void* image, int imageWidth, int imageHeight, float x, float y, float width, float height,
+                    float opacity, float radius, bool nearest);
 
   void* surface_ = nullptr;
   void* cr_ = nullptr;

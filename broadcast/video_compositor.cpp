@@ -1,0 +1,300 @@
+#include "broadcast/video_compositor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "broadcast/video_effects.h"
+#include "broadcast/video_feed.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr int kMaxSide = 16384;
+constexpr float kLayerMinOpacity = 0.003f;
+constexpr uint32_t kCardColour = 0x05060A;
+constexpr uint32_t kArtistColour = 0xC8CDD9;
+constexpr float kBackdropBlurSigma = 30.0f;  // art pixels
+constexpr int kBlurredArtSide = 64;          // the backdrop blur runs on a copy this small
+constexpr float kBlurTransitionSigma = 18.0f;
+constexpr float kMinBlurSigma = 0.5f;        // below this the blur would not show
+
+// The process-wide announcement: every renderer shows the same band at the same time.
+std::wstring lastAnnouncedPath;
+double announcedAt = 0.0;
+
+Rgba ColourOf(uint32_t rgb, float alpha) {
+  return Rgba{((rgb >> 16) & 0xFF) / 255.0f, ((rgb >> 8) & 0xFF) / 255.0f, (rgb & 0xFF) / 255.0f,
+              std::isfinite(alpha) ? std::clamp(alpha, 0.0f, 1.0f) : 0.0f};
+}
+
+PixelView ViewOf(const std::vector<uint32_t>& pixels, uint32_t width, uint32_t height) {
+  return PixelView{const_cast<uint32_t*>(pixels.data()), static_cast<int>(width), static_cast<int>(height),
+                   static_cast<int>(width)};
+}
+
+bool Holds(const std::vector<uint32_t>& pixels, uint32_t width, uint32_t height) {
+  return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
+         pixels.size() == static_cast<size_t>(width) * height;
+}
+
+// The surface in *slot, remade when its size differs; null when it cannot be made.
+DrawSurface* SurfaceOfSize(std::unique_ptr<DrawSurface>* slot, int width, int height) {
+  if (!*slot || (*slot)->pixelWidth() != width || (*slot)->pixelHeight() != height)
+    *slot = DrawSurface::Create(width, height, 1.0f);
+  return slot->get();
+}
+
+TextFormat& VideoTextFormat(VideoRenderer& r, float size, bool bold) {
+  const int halfPoints = std::max(1, static_cast<int>(std::lround(size * 2)));
+  const int key = halfPoints * 2 + (bold ? 1 : 0);
+  std::unique_ptr<TextFormat>& format = r.textFormats[key];
+  if (!format) format = std::make_unique<TextFormat>("Segoe UI", bold ? 900 : 600, halfPoints / 2.0f);
+  return *format;
+}
+
+// Draws the pixels cover-fitted into W x H: scaled to fill, centred, the overflow cut.
+void DrawCoverFitted(DrawSurface& s, const PixelView& image, bool opaque, float W, float H, float opacity) {
+  const float scale = std::max(W / image.width, H / image.height);
+  const float fw = image.width * scale, fh = image.height * scale;
+  s.DrawPixelsIn(image, opaque, (W - fw) / 2, (H - fh) / 2, fw, fh, opacity, 0, false);
+}
+
+// The side's art blurred for its card's backdrop, made again when the art changes.
+const std::vector<uint32_t>& BlurredArt(VideoRenderer& r, int side, const VideoDeck& deck) {
+  if (!r.blurredArtMade[side] || r.blurredArtVersion[side] != deck.artVersion) {
+    const int longest = static_cast<int>(std::max(deck.artWidth, deck.artHeight));
+    const int factor = std::max(1, longest / kBlurredArtSide);
+    std::vector<uint32_t> scratch;
+    BlurSmallCopy(ViewOf(deck.art, deck.artWidth, deck.artHeight), factor, kBackdropBlurSigma / factor,
+                  &r.blurredArt[side], &scratch, &r.blurredArtWidth[side], &r.blurredArtHeight[side]);
+    r.blurredArtVersion[side] = deck.artVersion;
+    r.blurredArtMade[side] = true;
+  }
+  return r.blurredArt[side];
+}
+
+void DrawCard(VideoRenderer& r, DrawSurface& s, int side, const VideoFeedEntry& e, float W, float H, float opacity,
+              float pulse) {
+  const VideoDeck& deck = VideoDecks[side];
+  const bool art = Holds(deck.art, deck.artWidth, deck.artHeight);
+  s.SetColor(ColourOf(kCardColour, opacity));
+  s.FillRect(0, 0, W, H);
+  if (art) {
+    const std::vector<uint32_t>& blurred = BlurredArt(r, side, deck);
+    DrawCoverFitted(s, ViewOf(blurred, r.blurredArtWidth[side], r.blurredArtHeight[side]), false, W, H,
+                    0.6f * opacity);
+  } else {
+    std::unique_ptr<GradientBrush>& brush = r.backdrops[e.colour];
+    if (!brush) {
+      const GradientStop stops[2] = {{0.0f, ColourOf(e.colour, 0.35f)}, {1.0f, ColourOf(kCardColour, 1.0f)}};
+      brush = std::make_unique<GradientBrush>(GradientBrush::Kind::Radial, stops, 2);
+    }
+    brush->SetRadial(W / 2, H / 2, 0, 0, 0.6f * W, 0.8f * H);
+    brush->SetOpacity(opacity);
+    s.SetBrush(brush.get());
+    s.FillRect(0, 0, W, H);
+    s.SetBrush(nullptr);
+  }
+  const float half = (1 + 0.03f * pulse) * 0.46f * H * 0.5f;
+  const float cx = W / 2, cy = 0.36f * H;
+  if (art) {
+    s.DrawPixelsIn(ViewOf(deck.art, deck.artWidth, deck.artHeight), false, cx - half, cy - half, 2 * half, 2 * half,
+                   opacity, 0, false);
+  } else {
+    s.SetColor(ColourOf(e.colour, (0.5f + 0.5f * pulse) * opacity));
+    s.StrokeEllipse(cx, cy, half, half, 0.012f * H);
+  }
+  s.SetColor(ColourOf(0xFFFFFF, opacity));
+  s.DrawTextLine(VideoTextFormat(r, 0.055f * H, true), WideToUtf8(e.title), 0.05f * W, 0.66f * H, 0.9f * W,
+                 0.09f * H, TextAlign::Center);
+  s.SetColor(ColourOf(kArtistColour, opacity));
+  s.DrawTextLine(VideoTextFormat(r, 0.035f * H, false), WideToUtf8(e.artist), 0.05f * W, 0.75f * H, 0.9f * W,
+                 0.06f * H, TextAlign::Center);
+}
+
+// One side's picture: its video frame when it has one, else its card.
+void DrawDeckLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H, float opacity, float pulse) {
+  const VideoFeedEntry& e = PublishedVideoFeed.entries[side];
+  if (opacity <= kLayerMinOpacity || e.path.empty()) return;
+  const VideoDeck& deck = VideoDecks[side];
+  if (deck.hasVideo && Holds(deck.frame, deck.frameWidth, deck.frameHeight)) {
+    DrawCoverFitted(s, ViewOf(deck.frame, deck.frameWidth, deck.frameHeight), true, W, H, opacity);
+    return;
+  }
+  DrawCard(r, s, side, e, W, H, opacity, pulse);
+}
+
+Affine ScaledAbout(float k, float cx, float cy) { return Affine{k, 0, 0, k, cx * (1 - k), cy * (1 - k)}; }
+Affine Shifted(float dx) { return Affine{1, 0, 0, 1, dx, 0}; }
+
+void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, float t, float pulse) {
+  s.ResetClips();
+  s.SetTransform(Affine{});
+  s.Clear(Rgba{0, 0, 0, 1});
+  const bool leftEmpty = PublishedVideoFeed.entries[0].path.empty();
+  const bool rightEmpty = PublishedVideoFeed.entries[1].path.empty();
+  if (leftEmpty && rightEmpty) return;
+  if (leftEmpty) t = 1;
+  if (rightEmpty) t = 0;
+  switch (PublishedVideoFeed.transition) {
+    case kTransitionWipe:
+      DrawDeckLayer(r, s, 0, W, H, 1, pulse);
+      s.PushClip((1 - t) * W, 0, t * W, H);
+      DrawDeckLayer(r, s, 1, W, H, 1, pulse);
+      s.PopClip();
+      break;
+    case kTransitionSlide:
+      s.SetTransform(Shifted(-t * W));
+      DrawDeckLayer(r, s, 0, W, H, 1, pulse);
+      s.SetTransform(Shifted((1 - t) * W));
+      DrawDeckLayer(r, s, 1, W, H, 1, pulse);
+      break;
+    case kTransitionZoom:
+      s.SetTransform(ScaledAbout(1 + 0.6f * t, W / 2, H / 2));
+      DrawDeckLayer(r, s, 0, W, H, 1 - 0.5f * t, pulse);
+      s.SetTransform(ScaledAbout(1.6f - 0.6f * t, W / 2, H / 2));
+      DrawDeckLayer(r, s, 1, W, H, t, pulse);
+      break;
+    case kTransitionCut:
+      DrawDeckLayer(r, s, t >= 0.5f ? 1 : 0, W, H, 1, pulse);
+      break;
+    default:  // FADE, BLUR and anything unknown
+      DrawDeckLayer(r, s, 0, W, H, 1, pulse);
+      DrawDeckLayer(r, s, 1, W, H, t, pulse);
+      break;
+  }
+  s.SetTransform(Affine{});
+}
+
+// The effect stage: the composition onto the target.
+void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W, int H, float t, double beat,
+                float pulse) {
+  const int effect = PublishedVideoFeed.effect;
+  PixelView src = comp.Pixels();
+  PixelView dst = target.Pixels();
+  auto copyPlain = [&] {
+    for (int y = 0; y < H; ++y)
+      std::memcpy(dst.pixels + static_cast<ptrdiff_t>(y) * dst.stride, src.pixels + static_cast<ptrdiff_t>(y) * src.stride,
+                  sizeof(uint32_t) * W);
+    target.MarkDirty(0, 0, W, H);
+  };
+  switch (effect) {
+    case kEffectMono:
+      ApplyColorMatrix(kMonoMatrix, src, dst);
+      target.MarkDirty(0, 0, W, H);
+      return;
+    case kEffectInvert:
+      ApplyColorMatrix(kInvertMatrix, src, dst);
+      target.MarkDirty(0, 0, W, H);
+      return;
+    case kEffectMirror:
+      MirrorLeftHalf(src, dst);
+      target.MarkDirty(0, 0, W, H);
+      return;
+    case kEffectStrobe:
+      if (std::fmod(2 * beat, 1.0) < 0.5) copyPlain();
+      return;
+    case kEffectBeatZoom: {
+      const float k = 1 + 0.07f * pulse;
+      target.DrawPixelsIn(src, true, (W - k * W) / 2, (H - k * H) / 2, k * W, k * H, 1, 0, false);
+      return;
+    }
+    case kEffectRgbSplit:
+      SplitChannels(src, dst, static_cast<int>(std::lround((0.004f + 0.012f * pulse) * W)));
+      target.MarkDirty(0, 0, W, H);
+      return;
+    case kEffectPixelate: {
+      const float cell = (1 - pulse) * 22 + 10;
+      const int rows = std::max(2, static_cast<int>(H / cell)), columns = std::max(2, static_cast<int>(W / cell));
+      AverageCells(src, columns, rows, &r.small);
+      target.DrawPixelsIn(ViewOf(r.small, columns, rows), true, 0, 0, W, H, 1, 0, true);
+      return;
+    }
+    default:
+      break;
+  }
+  // NONE and BEAT FLASH; through the blur in the middle of a BLUR transition.
+  const float b = 1 - 2 * std::fabs(t - 0.5f);
+  const float sigma = kBlurTransitionSigma * b * b;
+  if (PublishedVideoFeed.transition == kTransitionBlur && sigma >= kMinBlurSigma) {
+    const int factor = sigma >= 8 ? 4 : 2;
+    int sw = 0, sh = 0;
+    BlurSmallCopy(src, factor, sigma / factor, &r.small, &r.smallScratch, &sw, &sh);
+    target.DrawPixelsIn(ViewOf(r.small, sw, sh), true, 0, 0, static_cast<float>(W), static_cast<float>(H), 1, 0, false);
+  } else {
+    copyPlain();
+  }
+  if (effect == kEffectBeatFlash) {
+    target.SetColor(Rgba{1, 1, 1, 0.45f * pulse * pulse});
+    target.FillRect(0, 0, W, H);
+  }
+}
+
+void DrawTitleBand(VideoRenderer& r, DrawSurface& s, float W, float H, double now) {
+  const auto& entries = PublishedVideoFeed.entries;
+  const VideoFeedEntry& e = entries[1].level > entries[0].level ? entries[1] : entries[0];
+  if (!e.path.empty() && e.path != lastAnnouncedPath && e.level > kAnnounceLevel) {
+    lastAnnouncedPath = e.path;
+    announcedAt = now;
+  }
+  const double d = now - announcedAt;
+  if (!PublishedVideoFeed.overlay || d >= kTitleBandSeconds || lastAnnouncedPath != e.path || e.path.empty()) return;
+  const float a = static_cast<float>(
+      std::clamp(std::min(d / kTitleBandFadeInSeconds, (kTitleBandSeconds - d) / kTitleBandFadeOutSeconds), 0.0, 1.0));
+  s.SetColor(Rgba{0, 0, 0, 0.55f * a});
+  s.FillRect(0, 0.85f * H, W, 0.12f * H);
+  s.SetColor(ColourOf(e.colour, a));
+  s.FillRect(0, 0.85f * H, 0.006f * W, 0.12f * H);
+  std::wstring text = e.title;
+  if (!e.artist.empty()) text += L"  \u2014  " + e.artist;
+  s.SetColor(Rgba{1, 1, 1, a});
+  s.DrawTextLine(VideoTextFormat(r, 0.045f * H, true), WideToUtf8(text), 0.03f * W, 0.85f * H, 0.94f * W, 0.12f * H,
+                 TextAlign::Center);
+}
+
+}  // namespace
+
+void ReleaseVideoRenderer(VideoRenderer* r) { *r = VideoRenderer{}; }
+
+void ResetVideoAnnouncement() {
+  lastAnnouncedPath.clear();
+  announcedAt = 0.0;
+}
+
+void ComposeVideoFrame(VideoRenderer* r, DrawSurface* target, int width, int height, double now) {
+  const auto& entries = PublishedVideoFeed.entries;
+  const float sum = entries[0].level + entries[1].level;
+  float t = sum > 0.0001f ? entries[1].level / sum : (entries[0].path.empty() ? 1.0f : 0.0f);
+  if (!std::isfinite(t)) t = 0;
+  const double beat = std::isfinite(PublishedVideoFeed.beat) ? PublishedVideoFeed.beat : 0.0;
+  const float pulse = static_cast<float>(std::exp(-5.0 * (beat - std::floor(beat))));
+  const int W = std::max(2, width), H = std::max(2, height);
+  DrawSurface* comp = SurfaceOfSize(&r->composition, W, H);
+  if (!comp || target->pixelWidth() < W || target->pixelHeight() < H) return;
+  DrawVideoTransition(*r, *comp, static_cast<float>(W), static_cast<float>(H), t, pulse);
+  target->ResetClips();
+  target->SetTransform(Affine{});
+  target->Clear(Rgba{0, 0, 0, 1});
+  DrawEffect(*r, *comp, *target, W, H, t, beat, pulse);
+  DrawTitleBand(*r, *target, static_cast<float>(W), static_cast<float>(H), now);
+}
+
+bool RenderVideoFrameAt(VideoRenderer* r, int width, int height, double now, std::vector<uint32_t>* out) {
+  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return false;
+  // The composition is at least 2 x 2; a smaller frame is its top-left corner.
+  DrawSurface* target = SurfaceOfSize(&r->output, std::max(2, width), std::max(2, height));
+  if (!target) return false;
+  ComposeVideoFrame(r, target, width, height, now);
+  const PixelView v = target->Pixels();
+  out->resize(static_cast<size_t>(width) * height);
+  for (int y = 0; y < height; ++y)
+    std::memcpy(out->data() + static_cast<size_t>(y) * width, v.pixels + static_cast<ptrdiff_t>(y) * v.stride,
+                sizeof(uint32_t) * width);
+  return true;
+}
+
+bool RenderVideoFrame(VideoRenderer* r, int width, int height, std::vector<uint32_t>* out) {
+  return RenderVideoFrameAt(r, width, height, static_cast<double>(MonotonicMs()) / 1000.0, out);
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The video mix's per-pixel passes over opaque premultiplied ARGB words (cairo's ARGB32): a
+// colour matrix, a blur through box passes on a smaller copy, cell averages for pixelation, a
+// mirrored half and a channel split. Sources and destinations are distinct and of equal size
+// unless a function says otherwise. UI thread (no shared state).
+#include <cstdint>
+#include <vector>
+
+#include "platform/draw_surface.h"
+
+// Rows R, G, B, A say how each input channel feeds the output R, G, B, A; the fifth row is an
+// offset (0..1 per channel).
+struct ColorMatrix {
+  float m[5][4];
+};
+inline constexpr ColorMatrix kMonoMatrix{{{0.3f, 0.3f, 0.3f, 0}, {0.59f, 0.59f, 0.59f, 0},
+                                          {0.11f, 0.11f, 0.11f, 0}, {0, 0, 0, 1}, {0, 0, 0, 0}}};
+inline constexpr ColorMatrix kInvertMatrix{{{-1, 0, 0, 0}, {0, -1, 0, 0}, {0, 0, -1, 0}, {0, 0, 0, 1}, {1, 1, 1, 0}}};
+
+// dst = the matrix applied to src. The source is opaque (every frame of the mix is), so the alpha
+// row is not applied and alpha stays 0xFF.
+void ApplyColorMatrix(const ColorMatrix& matrix, const PixelView& src, const PixelView& dst);
+
+// Left half of src into dst as it is, the right half its mirror image.
+void MirrorLeftHalf(const PixelView& src, const PixelView& dst);
+
+// Red taken `shift` pixels to the right, blue `shift` to the left, green in place (each pass
+// shifted and added over black); pixels beyond the edge give 0 for that channel.
+void SplitChannels(const PixelView& src, const PixelView& dst, int shift);
+
+// The average of each of columns x rows cells of src (cell j spans src columns
+// [j W / columns, (j + 1) W / columns)) into `cells`, row by row.
+void AverageCells(const PixelView& src, int columns, int rows, std::vector<uint32_t>* cells);
+
+// src shrunk by about `factor` (AverageCells into ceil(W / factor) x ceil(H / factor) cells) into
+// `small`, then blurred by three
+// box passes each way approximating a Gaussian of `sigma` small pixels. `scratch` is working space.
+void BlurSmallCopy(const PixelView& src, int factor, float sigma, std::vector<uint32_t>* small,
+                   std::vector<uint32_t>* scratch, int* smallWidth, int* smallHeight);
