@@ -13,7 +13,7 @@
 #include "ui/draw_pixels.h"
 #include "ui/icons.h"
 #include "ui/language.h"
-#include "ui/text_images.h"
+#include "ui/kept_images.h"
 
 // The translation of a UI text (ui/language). Declared weak so that the drawing layer also links
 // into programs without the translation table; such a program draws English.

@@ -12,7 +12,7 @@
 
 #include "ui/draw_pixels.h"
 #include "ui/draw_workers.h"
-#include "ui/text_images.h"
+#include "ui/kept_images.h"
 
 std::vector<GlowShape> GlowList;
 size_t GlowStartIndex = 0;
@@ -802,7 +802,7 @@ void EndFrame() {
   }
   OverlayList.clear();
   EvictIdleTextLayouts();
-  EvictIdleTextImages();
+  EvictIdleKeptImages();
   if (!frame) return;
   if (!ok) {
     ReleaseDevice();

@@ -1,4 +1,4 @@
-// Text kept as pixels, held against the same lines rasterised directly through Pango and cairo.
+// Drawing kept as pixels: text lines held against the same lines rasterised directly through Pango and cairo.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/draw_surface.h"
-#include "ui/text_images.h"
+#include "ui/kept_images.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ Compared Compare(const PixelView& a, const PixelView& b, const PixelView& paper)
 
 // At places off the pixel grid, at a scale that is not whole, cut with an ellipsis, clipped by a
 // box too low for it and by the target's clip, a kept line shows what the direct one shows.
-TEST(TextImages, AKeptLineLooksAsTheLineDrawnDirectly) {
+TEST(KeptImages, AKeptLineLooksAsTheLineDrawnDirectly) {
   const TextFormat format("Bahnschrift", 600, 13);
   const std::vector<Line> lines = {
       {"KEY LOCK kept 1", 10.3f, 8.6f, 120, 20, TextAlign::Center, Rgba{0.6f, 0.8f, 1, 1}},
@@ -89,7 +89,7 @@ TEST(TextImages, AKeptLineLooksAsTheLineDrawnDirectly) {
 
 // Another colour or another place within a pixel is another line; a whole pixel further is the
 // same; lines no longer drawn are dropped; a moved or skewed target draws directly.
-TEST(TextImages, WhatMakesALineTheSameAndIdleLinesAreDropped) {
+TEST(KeptImages, WhatMakesALineTheSameAndIdleLinesAreDropped) {
   const TextFormat format("Segoe UI", 400, 12);
   auto target = DrawSurface::Create(200, 60, 1.0f);
   ASSERT_TRUE(target);
@@ -104,9 +104,9 @@ TEST(TextImages, WhatMakesALineTheSameAndIdleLinesAreDropped) {
   EXPECT_FALSE(draw(white, 5.5f)) << "half a pixel further";
   target->SetTransform(Affine{0.9f, 0.1f, 0, 1, 0, 0});
   EXPECT_FALSE(draw(white, 5)) << "skewed";
-  EXPECT_GT(KeptTextLineCount(), 0u);
-  for (int frame = 0; frame < 200; ++frame) EvictIdleTextImages();
-  EXPECT_EQ(KeptTextLineCount(), 0u);
+  EXPECT_GT(KeptImageCount(), 0u);
+  for (int frame = 0; frame < 200; ++frame) EvictIdleKeptImages();
+  EXPECT_EQ(KeptImageCount(), 0u);
 }
 
 }  // namespace
