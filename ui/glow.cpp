@@ -100,6 +100,7 @@ struct GlowBuffers {
   int w = 0, h = 0, hw = 0, hh = 0, qw = 0, qh = 0, tw = 0, th = 0;
   std::vector<uint8_t> marked, tight, wasMarked, wasTight, mask;
   std::vector<Span> spans, tightSpans;
+  std::vector<Span> staleGlow, staleWide, staleTight;  // what ClearStale clears
   Plane quarter, quarterH, quarterBlur;  // quarter resolution
   Plane halfH, combined;                 // glow-target resolution
   // One row per band (kMaxDrawBands of them, rowStride apart), indexed from -kHalfMargin.
@@ -337,36 +338,33 @@ void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quart
   }
 }
 
-// ClearSpans shared among the draw workers by bands of tile rows (the spans run row by row).
-void ClearSpansInBands(const std::vector<Span>& spans, std::initializer_list<Plane*> quarter,
-                       std::initializer_list<Plane*> half, const PixelView* glow) {
-  const int bands = DrawBands();
-  auto band = [&](int k) {
-    auto row_start = [&](int ty) {
-      return std::lower_bound(spans.begin(), spans.end(), ty, [](const Span& s, int row) { return s.ty < row; });
-    };
-    ClearSpans(std::span<const Span>(row_start(B.th * k / bands), row_start(B.th * (k + 1) / bands)), quarter, half,
-               glow);
-  };
-  RunDrawBands(bands, band);
-}
-
 // Keeps the zeros: each image is cleared only where it may hold something from the last pass
 // that this pass does not overwrite. Shapes were drawn inside last pass's tight tiles; the wide
 // blur's planes are rewritten over all tiles in use, the downsampled and the tight blur's first
-// half only over the tight ones.
+// half only over the tight ones. The three clears touch different images: they share one round of
+// the draw workers, by bands of tile rows (the spans run row by row).
 void ClearStale(const PixelView& glow) {
   const size_t n = B.marked.size();
   B.mask.resize(n);
   for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasTight[i];
-  CollectSpans(B.mask, &B.spans);
-  ClearSpansInBands(B.spans, {}, {}, &glow);
+  CollectSpans(B.mask, &B.staleGlow);
   for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
-  CollectSpans(B.mask, &B.spans);
-  ClearSpansInBands(B.spans, {&B.quarterH, &B.quarterBlur}, {&B.combined}, nullptr);
+  CollectSpans(B.mask, &B.staleWide);
   for (size_t i = 0; i < n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
-  CollectSpans(B.mask, &B.spans);
-  ClearSpansInBands(B.spans, {&B.quarter}, {&B.halfH}, nullptr);
+  CollectSpans(B.mask, &B.staleTight);
+  const int bands = DrawBands();
+  auto band = [&](int k) {
+    auto rows = [&](const std::vector<Span>& spans) {
+      auto row_start = [&](int ty) {
+        return std::lower_bound(spans.begin(), spans.end(), ty, [](const Span& s, int row) { return s.ty < row; });
+      };
+      return std::span<const Span>(row_start(B.th * k / bands), row_start(B.th * (k + 1) / bands));
+    };
+    ClearSpans(rows(B.staleGlow), {}, {}, &glow);
+    ClearSpans(rows(B.staleWide), {&B.quarterH, &B.quarterBlur}, {&B.combined}, nullptr);
+    ClearSpans(rows(B.staleTight), {&B.quarter}, {&B.halfH}, nullptr);
+  };
+  RunDrawBands(bands, band);
 }
 
 // The glow target's pixels averaged 2 x 2 into the quarter image.
