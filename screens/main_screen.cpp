@@ -484,13 +484,17 @@ bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels) {
     Refresh(&SideLightImages[side], sides[side], SideLightArea(sides[side]), colour, dpi, 0, panels, true, scale,
             [&] { DrawSideLight(sides[side], ColorOf(colour)); });
   }
-  // The gradient is opaque: it replaces whatever the frame held.
+  // An opaque gradient replaces whatever the frame held; one whose edge pixels are only partly
+  // covered (a window size that is not whole in DIPs) lies over the plain background.
   const PixelImage images[3] = {ImageOf(BackdropImage), ImageOf(SideLightImages[0]), ImageOf(SideLightImages[1])};
   const float alphas[3] = {1.0f, SideLightAlpha(decks[0]), SideLightAlpha(decks[1])};
   const bool whole = BackdropImage.ok && SideLightImages[0].ok && SideLightImages[1].ok;
   DrawSurface* target = DrawTarget();
-  if (whole && target && BackdropImage.opaque && DrawPixelImages(*target, images, alphas, 3)) return true;
-  Clear(ColorOf(kBackdropBottom));
+  if (whole && target) {
+    if (!BackdropImage.opaque) Clear(ColorOf(Pal.Background));
+    if (DrawPixelImages(*target, images, alphas, 3)) return true;
+  }
+  Clear(ColorOf(Pal.Background));
   DrawBackdropAndCentreLight(window, meterY);
   for (int side = 0; side < 2; ++side) DrawSideLight(sides[side], ColorOf(DeckColour(decks[side]), alphas[side + 1]));
   return false;
