@@ -705,6 +705,24 @@ bool StrokeArcPixels(DrawSurface& target, float cx, float cy, float r, float sta
   if (src == 0) return true;
   int clip_x0, clip_y0, clip_x1, clip_y1;
   target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  // Only pixels near the arc itself can be covered: the box of its ends and of the circle's
+  // extreme points within the sweep, grown by the band and a pixel. A short arc (a trail, a knob's
+  // value) so skips the rest of the ring.
+  float bx0 = std::min(e0x, e1x), bx1 = std::max(e0x, e1x), by0 = std::min(e0y, e1y), by1 = std::max(e0y, e1y);
+  for (int quarter = 0; quarter < 4; ++quarter) {
+    const float at = quarter * static_cast<float>(M_PI) / 2;
+    float from_a = std::fmod(at - a, 2 * static_cast<float>(M_PI));
+    if (from_a < 0) from_a += 2 * static_cast<float>(M_PI);
+    if (from_a > sweep) continue;
+    const float qx = dcx + (quarter == 0 ? dr : quarter == 2 ? -dr : 0);
+    const float qy = dcy + (quarter == 1 ? dr : quarter == 3 ? -dr : 0);
+    bx0 = std::min(bx0, qx), bx1 = std::max(bx1, qx), by0 = std::min(by0, qy), by1 = std::max(by1, qy);
+  }
+  const float grow = half + 1.5f;
+  clip_x0 = std::max(clip_x0, static_cast<int>(std::floor(bx0 - grow)));
+  clip_x1 = std::min(clip_x1, static_cast<int>(std::ceil(bx1 + grow)));
+  clip_y0 = std::max(clip_y0, static_cast<int>(std::floor(by0 - grow)));
+  clip_y1 = std::min(clip_y1, static_cast<int>(std::ceil(by1 + grow)));
   const float outer = dr + half + 0.5f, inner = dr - half - 0.5f;
   const int y_begin = std::max(clip_y0, static_cast<int>(std::floor(dcy - outer)));
   const int y_end = std::min(clip_y1, static_cast<int>(std::ceil(dcy + outer)));
