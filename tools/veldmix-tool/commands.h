@@ -43,3 +43,5 @@ extern const ToolCommand kMenuCommands[];
 extern const int kMenuCommandCount;
 extern const ToolCommand kLayoutCommands[];
 extern const int kLayoutCommandCount;
+extern const ToolCommand kLibraryViewCommands[];
+extern const int kLibraryViewCommandCount;

@@ -27,6 +27,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kDemoCommands, static_cast<size_t>(kDemoCommandCount)},
     {kMenuCommands, static_cast<size_t>(kMenuCommandCount)},
     {kLayoutCommands, static_cast<size_t>(kLayoutCommandCount)},
+    {kLibraryViewCommands, static_cast<size_t>(kLibraryViewCommandCount)},
 };
 
 void PrintHelp(FILE* to) {
