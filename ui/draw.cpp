@@ -12,8 +12,8 @@
 #include "platform/text.h"
 #include "ui/draw_pixels.h"
 #include "ui/icons.h"
-#include "ui/language.h"
 #include "ui/kept_images.h"
+#include "ui/language.h"
 
 // The translation of a UI text (ui/language). Declared weak so that the drawing layer also links
 // into programs without the translation table; such a program draws English.

@@ -1,4 +1,5 @@
-// Drawing kept as pixels: text lines held against the same lines rasterised directly through Pango and cairo.
+// Drawing kept as pixels: text lines held against the same lines rasterised directly through
+// Pango and cairo, and what makes two drawings the same.
 #include <gtest/gtest.h>
 
 #include <algorithm>
