@@ -324,7 +324,6 @@ Rc BeforeLaterPanels(Rc panel, const Rc* laterRight) {
   return Rc{0, 0, right, bottom};
 }
 
-
 // ---- panels in the backdrop ------------------------------------------------------------------
 // The panels the last frame drew, and the window and layout it drew them for: while those stay,
 // this frame draws the same panels, so the backdrop holds them and DrawPanel leaves them out.
@@ -430,25 +429,6 @@ void QueueTooltip(float windowWidth) {
 
 // ---- shared state ------------------------------------------------------------------------------
 
-void DrawPanels() {
-  const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
-  const bool slim = VariantOf(Screen.layout).slimPanels;
-  PushClip(BeforeLaterPanels(Screen.leftPanel, &Screen.mixer));
-  if (slim) DrawSlimDeck(left, Screen.leftPanel);
-  else DrawDeck(left, Screen.leftPanel);
-  PopClip();
-  PushClip(BeforeLaterPanels(Screen.mixer, &Screen.rightPanel));
-  if (slim) DrawSlimMixer(Screen.mixer);
-  else DrawMixer(Screen.mixer);
-  PopClip();
-  PushClip(BeforeLaterPanels(Screen.rightPanel, nullptr));
-  if (slim) DrawSlimDeck(right, Screen.rightPanel);
-  else DrawDeck(right, Screen.rightPanel);
-  PopClip();
-  if (VariantOf(Screen.layout).browser) DrawBrowser(Screen.browser);
-}
-
-
 int RowDropTarget() { return RowDrag.dragging ? DeckAtPoint(Input.x, Input.y) : -1; }
 
 void UpdateBeatPulses() {
@@ -498,6 +478,26 @@ bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels) {
   DrawBackdropAndCentreLight(window, meterY);
   for (int side = 0; side < 2; ++side) DrawSideLight(sides[side], ColorOf(DeckColour(decks[side]), alphas[side + 1]));
   return false;
+}
+
+// ---- the panels in drawing order ------------------------------------------------------------------
+
+void DrawPanels() {
+  const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
+  const bool slim = VariantOf(Screen.layout).slimPanels;
+  PushClip(BeforeLaterPanels(Screen.leftPanel, &Screen.mixer));
+  if (slim) DrawSlimDeck(left, Screen.leftPanel);
+  else DrawDeck(left, Screen.leftPanel);
+  PopClip();
+  PushClip(BeforeLaterPanels(Screen.mixer, &Screen.rightPanel));
+  if (slim) DrawSlimMixer(Screen.mixer);
+  else DrawMixer(Screen.mixer);
+  PopClip();
+  PushClip(BeforeLaterPanels(Screen.rightPanel, nullptr));
+  if (slim) DrawSlimDeck(right, Screen.rightPanel);
+  else DrawDeck(right, Screen.rightPanel);
+  PopClip();
+  if (VariantOf(Screen.layout).browser) DrawBrowser(Screen.browser);
 }
 
 // ---- hit tests and strips ------------------------------------------------------------------------
