@@ -515,7 +515,9 @@ bool FillLinearBoxPixels(DrawSurface& target, float rx0, float ry0, float rw, fl
       float cover = cover_y * span_cover(x, x0, x1);
       if (corner_row && (cx < x0 + rr || cx > x1 - rr)) {
         const float ex = cx < x0 + rr ? x0 + rr : x1 - rr, ey = cy < y0 + rr ? y0 + rr : y1 - rr;
-        cover = std::min(cover, std::clamp(rr - std::hypot(cx - ex, cy - ey) + 0.5f, 0.0f, 1.0f));
+        // Distances of a few pixels: a plain square root (hypot guards against overflow, slowly).
+        const float dx = cx - ex, dy = cy - ey;
+        cover = std::min(cover, std::clamp(rr - std::sqrt(dx * dx + dy * dy) + 0.5f, 0.0f, 1.0f));
       }
       BlendCovered(row + x, colour_of(x), cover);
     };
