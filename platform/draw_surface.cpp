@@ -10,6 +10,7 @@
 #include <functional>
 #include <unordered_map>
 
+#include "platform/draw_internal.h"
 #include "platform/folders.h"
 #include "platform/png_file.h"
 #include "platform/text.h"
@@ -63,23 +64,7 @@ PangoFontMap* FontMap() {
   return map;
 }
 
-PangoContext* TextContext() {
-  static PangoContext* context = [] {
-    PangoContext* c = pango_font_map_create_context(FontMap());
-    cairo_font_options_t* options = cairo_font_options_create();
-    // Greyscale antialiasing, the same on every screen; metrics unhinted so that a layout measured
-    // once stays right under any scale (the glow pass draws at half size).
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    pango_cairo_context_set_font_options(c, options);
-    cairo_font_options_destroy(options);
-    pango_context_set_round_glyph_positions(c, FALSE);
-    pango_context_set_language(c, pango_language_from_string("en-us"));
-    return c;
-  }();
-  return context;
-}
+PangoContext* TextContext() { return static_cast<PangoContext*>(SharedTextContext()); }
 
 // ---- layout cache ---------------------------------------------------------------------------
 
@@ -161,6 +146,24 @@ uint32_t NextTextFormatId = 1;
 uint32_t NextGradientBrushId = 1;
 
 }  // namespace
+
+void* SharedTextContext() {
+  static PangoContext* context = [] {
+    PangoContext* c = pango_font_map_create_context(FontMap());
+    cairo_font_options_t* options = cairo_font_options_create();
+    // Greyscale antialiasing, the same on every screen; metrics unhinted so that a layout measured
+    // once stays right under any scale (the glow pass draws at half size).
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(c, options);
+    cairo_font_options_destroy(options);
+    pango_context_set_round_glyph_positions(c, FALSE);
+    pango_context_set_language(c, pango_language_from_string("en-us"));
+    return c;
+  }();
+  return context;
+}
 
 // ---- geometry -------------------------------------------------------------------------------
 

@@ -234,6 +234,7 @@ class DrawSurface {
   bool WritePng(const std::wstring& path, std::wstring* error = nullptr);
 
  private:
+  friend class TextBlock;  // draws its wrapped layouts with this surface's context and colour
   DrawSurface() = default;
   bool Drawable() const;
   bool ApplySource();

@@ -35,6 +35,8 @@ extern const ToolCommand kLyricsCommands[];
 extern const int kLyricsCommandCount;
 extern const ToolCommand kCdgCommands[];
 extern const int kCdgCommandCount;
+extern const ToolCommand kKaraokeScreenCommands[];
+extern const int kKaraokeScreenCommandCount;
 extern const ToolCommand kScreenCommands[];
 extern const int kScreenCommandCount;
 extern const ToolCommand kDemoCommands[];
