@@ -21,8 +21,8 @@ struct LibraryFile {
   double duration = 0.0;    // seconds; 0 when the file gives none
   int64_t modified = 0;     // last-write time, 100-ns units since 1601-01-01; 0 unknown
   uint32_t index = 0;       // position in the order the scan delivered the file
-  // searchText as SearchBytes, for the filter's byte search; the view fills it once, when empty.
-  std::string searchBytes{};
+  // Filled by the view and kept with the file, so a file whose text changes is replaced whole.
+  std::string searchBytes{};   // searchText as SearchBytes, for the filter; filled when empty
   uint32_t sortRank = 0;       // order of the view's last text sort, valid with its stamp
   uint32_t sortRankStamp = 0;  // 0 never ranked
 };

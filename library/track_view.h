@@ -69,8 +69,8 @@ void ConnectListView();
 
 // --- The scan's results (completions 2 and 3) ---
 
-// Appends a batch of the current scan to ViewItems and rebuilds; a stale batch is dropped. Frees
-// the batch in any case.
+// Appends a batch of the current scan to ViewItems and rebuilds, or merges the batch into the
+// order when that gives the same rows; a stale batch is dropped. Frees the batch in any case.
 void ApplyScanBatch(uint32_t generation, std::vector<LibraryFile>* batch);
 // The current scan has ended: Scanning is cleared.
 void FinishFolderScan(uint32_t generation);
