@@ -41,3 +41,5 @@ extern const ToolCommand kMenuCommands[];
 extern const int kMenuCommandCount;
 extern const ToolCommand kLayoutCommands[];
 extern const int kLayoutCommandCount;
+extern const ToolCommand kVideoCommands[];
+extern const int kVideoCommandCount;

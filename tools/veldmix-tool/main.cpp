@@ -26,6 +26,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kDemoCommands, static_cast<size_t>(kDemoCommandCount)},
     {kMenuCommands, static_cast<size_t>(kMenuCommandCount)},
     {kLayoutCommands, static_cast<size_t>(kLayoutCommandCount)},
+    {kVideoCommands, static_cast<size_t>(kVideoCommandCount)},
 };
 
 void PrintHelp(FILE* to) {
