@@ -24,10 +24,12 @@
 #include "engine/sampler.h"
 #include "engine/side_slots.h"
 #include "library/backups.h"
+#include "library/crates.h"
 #include "library/database.h"
-#include "library/folder_view.h"
 #include "library/track_lists.h"
+#include "library/track_view.h"
 #include "platform/folders.h"
+#include "platform/second_window.h"
 #include "platform/signals.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
@@ -131,12 +133,14 @@ bool CreateMainWindow() {
     DailyBackup();
   }
   TrackLists = LoadLists();
-  // The karaoke queue, the controller mapping and scan, the phone remote, the timecode input and
-  // the crates load here, in that order, once those parts exist.
+  ConnectListView();
+  // The karaoke queue, the controller mapping and scan, the phone remote and the timecode input
+  // load here, in that order, once those parts exist.
+  SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();
-  // The browser shows the selected music folder, and the first-run tour starts (unless done or
-  // in test mode), here once those parts exist.
+  ShowFolder();
+  // The first-run tour starts (unless done or in test mode) here once it exists.
 
   SetFramePresenter(PresentFrameImage);
   AcceptFileDrops(true);
@@ -184,6 +188,7 @@ int RunMessageLoop() {
     }
     if (!NextWindowEvent(&event, kStopPollMs)) break;
     MainWndProc(event);
+    PumpSecondWindows();
   }
   return QuitCode();
 }
@@ -226,7 +231,7 @@ void OpenHandedOverPaths(const std::wstring& text) {
   std::array<bool, 4> chosen{};
   for (const std::wstring& path : paths) {
     if (FolderExists(path)) {
-      AddMusicFolder(path);
+      AddMusicDir(path);
       continue;
     }
     const int deck = PickHandOffDeck(chosen);

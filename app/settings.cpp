@@ -17,7 +17,7 @@
 #include "engine/deck_view.h"
 #include "engine/sampler_bank.h"
 #include "library/files.h"
-#include "library/music_folders.h"
+#include "library/track_view.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/ini.h"
@@ -291,13 +291,13 @@ void LoadMusicFolders(const IniDocument& ini) {
     }
   }
   const int32_t last = std::max(static_cast<int32_t>(MusicFolders.size()) - 1, 0);
-  SelectedFolder = std::clamp(IniInt(ini, L"Library", L"Selected", 0), 0, last);
+  ViewIndex = std::clamp(IniInt(ini, L"Library", L"Selected", 0), 0, last);
 }
 
 void StoreMusicFolders(IniDocument* ini) {
   IniEraseSection(ini, L"Library");
   IniSet(ini, L"Library", L"Count", fmt::format(L"{}", MusicFolders.size()));
-  IniSet(ini, L"Library", L"Selected", fmt::format(L"{}", BrowserShowsFolder ? SelectedFolder : 0));
+  IniSet(ini, L"Library", L"Selected", fmt::format(L"{}", ViewKind == kViewFolder ? ViewIndex : 0));
   for (size_t i = 0; i < MusicFolders.size(); ++i)
     IniSet(ini, L"Library", Indexed(L"Folder", static_cast<int>(i)), MusicFolders[i]);
 }

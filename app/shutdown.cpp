@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "library/database.h"
+#include "library/track_view.h"
 #include "platform/window.h"
 
 namespace {
@@ -35,8 +36,8 @@ void StopAndSaveAll() {
 }
 
 void TeardownAfterLoop() {
-  // The analysis and folder-scan generations advance here, and the cover-art worker stops,
-  // once the library exists.
+  StopFolderScans();
+  // The analysis generation advances here, and the cover-art worker stops, once they exist.
   StopLiveStream();
   StopRecording();
   StopOutputs(Engine);

@@ -204,6 +204,33 @@ bool IsWideSpace(wchar_t c) {
 }
 
 std::wstring TrimSpace(std::wstring_view text) { return TrimIf(text, IsWideSpace); }
+
+wchar_t LowerChar(wchar_t c) {
+  locale_t locale = ParseLocale();
+  return static_cast<wchar_t>(locale ? towlower_l(static_cast<wint_t>(c), locale) : towlower(static_cast<wint_t>(c)));
+}
+
+int CompareUtf16(std::wstring_view a, std::wstring_view b) {
+  constexpr uint32_t kFirstSupplementary = 0x10000;
+  const auto firstUnit = [](uint32_t c) { return c < kFirstSupplementary ? c : 0xD800 + ((c - kFirstSupplementary) >> 10); };
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t x = static_cast<uint32_t>(a[i]), y = static_cast<uint32_t>(b[i]);
+    if (x == y) continue;
+    const uint32_t ux = firstUnit(x), uy = firstUnit(y);
+    if (ux != uy) return ux < uy ? -1 : 1;
+    return x < y ? -1 : 1;  // two surrogate pairs with the same high half: the low halves decide
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+std::wstring LowerText(std::wstring_view text) {
+  std::wstring lower(text);
+  locale_t locale = ParseLocale();
+  for (wchar_t& c : lower)
+    c = static_cast<wchar_t>(locale ? towlower_l(static_cast<wint_t>(c), locale) : towlower(static_cast<wint_t>(c)));
+  return lower;
+}
 std::wstring TrimText(std::wstring_view text) { return TrimIf(text, IsTrimChar); }
 
 int HexDigitValue(wchar_t c) {

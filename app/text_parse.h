@@ -51,6 +51,16 @@ std::wstring TrimSpace(std::wstring_view text);
 // space, tab, CR, LF, U+00A0 (no-break space) and U+FEFF (byte-order mark).
 std::wstring TrimText(std::wstring_view text);
 
+// --- Letter case ---
+// The character lower-cased as the C library's towlower does in a UTF-8 locale (É to é), whatever
+// the process locale is.
+wchar_t LowerChar(wchar_t c);
+// Every character of the text through LowerChar.
+std::wstring LowerText(std::wstring_view text);
+// <0, 0 or >0 as a sorts before, with or after b by their UTF-16 code units (a character above
+// U+FFFF sorts as its surrogate pair, so below U+E000).
+int CompareUtf16(std::wstring_view a, std::wstring_view b);
+
 // --- Hex and percent-encoding ---
 // The value of one hexadecimal digit (0-9, a-f, A-F), or -1.
 int HexDigitValue(wchar_t c);

@@ -19,8 +19,9 @@
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
-#include "library/folder_view.h"
+#include "library/track_view.h"
 #include "platform/folders.h"
+#include "platform/second_window.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
 #include "screens/main_screen.h"
@@ -149,7 +150,7 @@ int DropDeck(float x, float y) {
 
 void OnDropFile(const WindowEvent& e) {
   if (FolderExists(e.path)) {
-    AddMusicFolder(e.path);
+    AddMusicDir(e.path);
     return;
   }
   LoadTrack(DropDeck(e.x, e.y), e.path);
@@ -191,7 +192,8 @@ void DestroyMainWindow() {
   if (!MainWindowOpen()) return;
   KillWindowTimer(kFrameTimer);
   RemoveInstanceMark();
-  // The visualiser and karaoke screen windows close here once they exist.
+  // The karaoke screen, video and visualiser windows go with the main window.
+  CloseAllSecondWindows();
   StopAndSaveAll();
   CloseUiPosts(DiscardCompletion);
   CloseMainWindow();

@@ -22,7 +22,7 @@
 #include "app/test_mode.h"
 #include "engine/engine.h"
 #include "engine/side_slots.h"
-#include "library/browser_view.h"
+#include "library/track_view.h"
 #include "platform/text.h"
 #include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
@@ -118,8 +118,10 @@ void SetUpScreen() {
     Engine.decks[0].playing = Engine.decks[1].playing = true;
   }
   // A browser full of rows, as a real library shows.
-  Browser.rows.clear();
-  for (int i = 0; i < 40; ++i) Browser.rows.push_back({L"/music/track.wav", L"Row title"});
+  ViewItems.clear();
+  for (uint32_t i = 0; i < 40; ++i) ViewItems.push_back({.path = L"/music/track.wav", .title = L"Row title", .index = i});
+  SortColumn = kSortSourceOrder;
+  RebuildView();
   SetFramePresenter(nullptr);
 }
 

@@ -19,7 +19,7 @@
 #include "engine/stem_controls.h"
 #include "engine/stems.h"
 #include "karaoke/sing_request.h"
-#include "library/browser_view.h"
+#include "library/track_view.h"
 #include "library/track_info.h"
 #include "platform/ui_post.h"
 

@@ -87,12 +87,6 @@ wchar_t ControlCharacterOf(const SDL_Keysym& key) {
   return 0;
 }
 
-float RoundedDpi(float dpi) {
-  if (!(dpi > 0.0f) || !std::isfinite(dpi)) return kBaseDpi;
-  const float steps = std::round(dpi / kDpiStep);
-  return steps < 4.0f ? kBaseDpi : steps * kDpiStep;
-}
-
 // Turns one SDL event into window events at the back of g_queued.
 void Translate(const SDL_Event& sdl) {
   WindowEvent e;
@@ -207,6 +201,12 @@ void Translate(const SDL_Event& sdl) {
 }
 
 }  // namespace
+
+float RoundedDpi(float dpi) {
+  if (!(dpi > 0.0f) || !std::isfinite(dpi)) return kBaseDpi;
+  const float steps = std::round(dpi / kDpiStep);
+  return steps < 4.0f ? kBaseDpi : steps * kDpiStep;
+}
 
 // --- Start and end ---
 

@@ -92,6 +92,8 @@ PixelRect WindowWorkArea();
 // The density of the window's display, rounded to the 25 % steps Windows offers; kBaseDpi
 // when the display does not say.
 float WindowDpi();
+// A display's density rounded as WindowDpi rounds it; kBaseDpi for a value that is not positive.
+float RoundedDpi(float dpi);
 void PlaceWindow(const PixelRect& rect);
 void SetWindowMinimumSize(int width, int height);
 void ShowMainWindow(bool maximised);

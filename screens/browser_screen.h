@@ -1,7 +1,7 @@
 #pragma once
 // The library browser as the main screen draws it: the panel, where a row was pressed for a drag,
 // the search box's rectangle for the focus rule, and the sidebar's list rows that a dragged row
-// can be dropped on. Its rows and selection are the browser's view (library/browser_view.h).
+// can be dropped on. Its rows and selection are the browser's view (library/track_view.h).
 // UI thread.
 #include <cstdint>
 #include <vector>

@@ -24,8 +24,7 @@
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
 #include "karaoke/karaoke_panel.h"
-#include "library/browser_view.h"
-#include "library/search_box.h"
+#include "library/track_view.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
 #include "platform/window.h"
@@ -313,9 +312,10 @@ void DrawDragLabel(const std::wstring& title) {
 
 // The row's file onto the deck under the pointer, else into every list and singer row under it.
 void DropRow(float x, float y) {
-  const int row = Browser.selectedRow;
-  if (row < 0 || row >= static_cast<int>(Browser.rows.size())) return;
-  const std::wstring path = Browser.rows[static_cast<size_t>(row)].path;  // a copy: loading may rebuild the rows
+  const LibraryFile* file = SelectedFile();
+  if (!file) return;
+  const int row = Selection;
+  const std::wstring path = file->path;  // a copy: loading may rebuild the view
   const int deck = DeckAtPoint(x, y);
   if (deck >= 0) {
     LoadTrack(deck, path);
@@ -443,9 +443,8 @@ void FollowRowDrag() {
     RowDrag.dragging = true;
   if (RowDrag.dragging && Input.held) {
     RowDrag.targetDeck = DeckAtPoint(Input.x, Input.y);
-    const int row = Browser.selectedRow;
-    const bool valid = row >= 0 && row < static_cast<int>(Browser.rows.size());
-    DrawDragLabel(valid ? Browser.rows[static_cast<size_t>(row)].title : std::wstring());
+    const LibraryFile* file = SelectedFile();
+    DrawDragLabel(file ? file->title : std::wstring());
   }
   if (Input.released && RowDrag.dragging) DropRow(Input.x, Input.y);
   // Every release ends the drag, and so does a button no longer held (the release was lost).

@@ -29,9 +29,7 @@
 #include "karaoke/karaoke_panel.h"
 #include "karaoke/karaoke_screen.h"
 #include "karaoke/tap_sync.h"
-#include "library/browser_selection.h"
-#include "library/browser_view.h"
-#include "library/search_box.h"
+#include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/keymap.h"
 #include "screens/grid_editor.h"
@@ -142,9 +140,7 @@ void SideKey(const KeyPress& p, int side, float step) {
 
 
 void SelectedRowPrelisten(const KeyPress&) {
-  const int row = Browser.selectedRow;
-  if (row >= 0 && row < static_cast<int>(Browser.rows.size()))
-    TogglePrelisten(Browser.rows[static_cast<size_t>(row)].path);
+  if (const LibraryFile* file = SelectedFile()) TogglePrelisten(file->path);
 }
 
 // clang-format off
@@ -474,6 +470,6 @@ void OnCharacter(wchar_t character) {
   } else {
     TypeIntoField(&SearchText, character);
   }
-  BrowserScroll = 0.0f;
+  ScrollRow = 0;
   RebuildView();
 }

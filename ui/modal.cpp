@@ -8,7 +8,7 @@
 
 #include "app/settings.h"
 #include "engine/control_input.h"
-#include "library/search_box.h"
+#include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "settings/palette.h"

@@ -16,7 +16,7 @@
 #include "engine/mixer_controls.h"
 #include "engine/stem_controls.h"
 #include "karaoke/sing_request.h"
-#include "library/folder_view.h"
+#include "library/track_view.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
 #include "settings/demo_tracks.h"
@@ -173,7 +173,7 @@ void AnnounceDemoTracks() {
   if (DemoTrackState.compare_exchange_strong(done, kDemoAnnounced)) {
     QueueDeferredAction([] {
       DemoTracksRequested = false;
-      AddMusicFolder(DemoTracksFolder());
+      AddMusicDir(DemoTracksFolder());
       ShowStatus(L"Two demo tracks added \u2014 load one onto each deck and press SYNC");
     });
     return;

@@ -9,7 +9,7 @@
 #include "app/test_mode.h"
 #include "engine/deck_view.h"
 #include "engine/sampler_bank.h"
-#include "library/music_folders.h"
+#include "library/track_view.h"
 #include "platform/ini.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
@@ -26,8 +26,8 @@ class SettingsTest : public ::testing::Test {
     setenv("LANG", "C.UTF-8", 1);
     Settings = SettingsRecord{};
     MusicFolders.clear();
-    SelectedFolder = 0;
-    BrowserShowsFolder = true;
+    ViewIndex = 0;
+    ViewKind = kViewFolder;
     SamplerBank = 0;
     for (DeckView& v : LiveDeckViews) v = DeckView{};
     SetUiLanguage(0);
@@ -130,15 +130,15 @@ TEST_F(SettingsTest, TheOlderMp3KeyIsOnlyADefault) {
 TEST_F(SettingsTest, MusicFoldersAndTheShownFolder) {
   LoadFrom("[Library]\nCount=4\nSelected=9\nFolder0=/a\nFolder1=\nFolder2=/c\nFolder3=/d\nFolder4=/beyond\n");
   EXPECT_EQ(MusicFolders, (std::vector<std::wstring>{L"/a", L"/c", L"/d"}));
-  EXPECT_EQ(SelectedFolder, 2);
+  EXPECT_EQ(ViewIndex, 2);
   MusicFolders.pop_back();
-  SelectedFolder = 1;
+  ViewIndex = 1;
   ASSERT_TRUE(SaveSettings());
   std::wstring value;
   EXPECT_FALSE(IniLookup(Saved(), L"Library", L"Folder2", &value)) << "the old list must go";
   EXPECT_EQ(IniString(Saved(), L"Library", L"Count", L""), L"2");
   EXPECT_EQ(IniString(Saved(), L"Library", L"Selected", L""), L"1");
-  BrowserShowsFolder = false;
+  ViewKind = kViewList;
   ASSERT_TRUE(SaveSettings());
   EXPECT_EQ(IniString(Saved(), L"Library", L"Selected", L""), L"0");
 

@@ -19,8 +19,7 @@
 #include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
-#include "library/browser_view.h"
-#include "library/search_box.h"
+#include "library/track_view.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
 #include "screens/browser_screen.h"
@@ -178,7 +177,7 @@ class MainScreenState : public ::testing::Test {
     Input = UiInput{};
     ActiveControlId = kNoActiveControl;
     RowDrag = LibraryRowDrag{};
-    Browser = BrowserState{};
+    ViewItems.clear(), ViewOrder.clear(), Selection = -1, SearchText.clear(), CrateSearch.clear();
     SidebarListRows.clear();
     Tooltip = FrameTooltip{};
     midiLearnOn = false, midiLearnTarget = 0;
@@ -559,8 +558,11 @@ class MainScreenDrag : public MainScreenFrame {
   void SetUp() override {
     MainScreenFrame::SetUp();
     Screen = ComputeLayout(kW, kH, kLayoutFull, false, false);
-    Browser.rows = {{L"/music/one.wav", L"One"}, {L"/music/two.wav", L"Two — the second"}};
-    Browser.selectedRow = 1;
+    ViewItems = {LibraryFile{.path = L"/music/one.wav", .title = L"One", .index = 0},
+                 LibraryFile{.path = L"/music/two.wav", .title = L"Two — the second", .index = 1}};
+    SortColumn = kSortSourceOrder, SortAscending = true;
+    RebuildView();
+    Selection = 1;
   }
   // A press on a browser row at (x, y): what DrawBrowser does.
   static void PressRow(float x, float y) {
@@ -628,7 +630,7 @@ TEST_F(MainScreenDrag, ReleasingOnAListRowAddsTheFileElsewhereNothing) {
   EXPECT_EQ(TrackLists[kPrepareList].paths.size(), before + 1);
 
   // A selection that no longer names a row does nothing.
-  Browser.selectedRow = 5;
+  Selection = 5;
   PressRow(300, 700);
   DragStep(300, 720);
   ReleaseAt(20, 610);

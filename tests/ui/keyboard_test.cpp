@@ -20,9 +20,7 @@
 #include "engine/side_slots.h"
 #include "engine/undo.h"
 #include "karaoke/tap_sync.h"
-#include "library/browser_selection.h"
-#include "library/browser_view.h"
-#include "library/search_box.h"
+#include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/keymap.h"
 #include "platform/text.h"
@@ -52,6 +50,14 @@ void Key(int vk, bool shift = false) {
 }
 void Repeat(int vk) { OnKeyDown(vk, true, false, false); }
 void CtrlKey(int vk, bool shift = false, bool repeat = false) { OnKeyDown(vk, repeat, true, shift); }
+// The browser showing these files (path, title) in this order.
+void ShowRows(const std::vector<std::pair<std::wstring, std::wstring>>& rows) {
+  ViewItems.clear();
+  for (const auto& [path, title] : rows)
+    ViewItems.push_back({.path = path, .title = title, .searchText = title, .index = uint32_t(ViewItems.size())});
+  RebuildView();
+}
+
 void Type(std::wstring_view text) {
   for (wchar_t c : text) OnCharacter(c);
 }
@@ -77,8 +83,8 @@ void ResetKeyState() {
   Modal = ModalForm{};
   Status = StatusLine{};
   SideSlots[kLeftSide] = 0, SideSlots[kRightSide] = 1;
-  SearchFocused = false, SearchText.clear(), BrowserScroll = 0.0f;
-  Browser = BrowserState{};
+  SearchFocused = false, SearchText.clear(), CrateSearch.clear(), ScrollRow = 0, Selection = -1;
+  ViewItems.clear(), ViewOrder.clear(), SortColumn = kSortSourceOrder, SortAscending = true, MatchDeck = false;
   MappingTable.clear(), KeyHeldIds.clear(), mappedControlIds.clear(), controlKinds.clear();
   pressedIds.clear(), releasedIds.clear(), heldIds.clear();
   midiLearnOn = false, midiLearnTarget = 0;
@@ -242,12 +248,13 @@ TEST_F(KeyDecks, TheCrossfaderStepsGlidesAndTheSelectionLoads) {
 
   // Enter loads the selection onto the first stopped, empty deck, else the first stopped one;
   // Shift+Left / Shift+Right onto that side's deck, once per press.
-  Browser.rows = {{WidePath(), L"one"}, {WidePath(), L"two"}};
+  ShowRows({{WidePath(), L"one"}, {WidePath(), L"two"}});
   Key(KeyCode::Down);
   Key(KeyCode::Down);
-  EXPECT_EQ(Browser.selectedRow, 1) << "Down moves the selection, clamped";
+  Key(KeyCode::Down);
+  EXPECT_EQ(Selection, 1) << "Down moves the selection, clamped";
   Key(KeyCode::Up);
-  EXPECT_EQ(Browser.selectedRow, 0);
+  EXPECT_EQ(Selection, 0);
   Key('X');
   Key(KeyCode::Return);
   EXPECT_TRUE(LiveDeckViews[1].loading) << "no deck is empty and A plays: B takes it";
@@ -419,19 +426,19 @@ TEST_F(KeyDecks, ALearnedKeyPressesItsControlInsteadOfItsShortcut) {
 }
 
 TEST_F(KeyRouting, TheSearchBoxTakesTypingAndEscClearsThenLeaves) {
-  Browser.rows = {{L"/a.wav", L"a"}, {L"/b.wav", L"b"}, {L"/c.wav", L"c"}};
+  ShowRows({{L"/a.wav", L"deep a"}, {L"/b.wav", L"deep b"}, {L"/c.wav", L"deep c"}});
   Type(L"ignored");
   EXPECT_TRUE(SearchText.empty()) << "without a focus characters are dropped";
   CtrlKey('F');
   ASSERT_TRUE(SearchFocused);
-  BrowserScroll = 12.0f;
+  ScrollRow = 12;
   Type(L"de\x01" L"ep");
   OnCharacter(kBackspace);
   EXPECT_EQ(SearchText, L"dee") << "control characters are dropped, Backspace removes one";
-  EXPECT_EQ(BrowserScroll, 0.0f) << "typing scrolls back to the top";
+  EXPECT_EQ(ScrollRow, 0) << "typing scrolls back to the top";
   Key('X');
   Key(KeyCode::Down), Key(KeyCode::Down);
-  EXPECT_EQ(Browser.selectedRow, 1) << "Up and Down still move the selection";
+  EXPECT_EQ(Selection, 1) << "Up and Down still move the selection";
   EXPECT_EQ(SearchText, L"dee") << "keys do not type";
 
   Clipboard = L"house\r\nsecond line";

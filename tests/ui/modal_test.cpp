@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "library/search_box.h"
+#include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/ini.h"
 #include "support/temp_home.h"

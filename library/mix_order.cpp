@@ -1,0 +1,218 @@
+#include "library/mix_order.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_set>
+
+#include "app/status_message.h"
+#include "app/text_parse.h"
+#include "engine/musical_keys.h"
+#include "library/search_filter.h"
+#include "library/track_info.h"
+#include "library/track_lists.h"
+#include "library/track_view.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr double kTieDistance = 1e-9;
+constexpr double kNoScore = 1e18;
+constexpr int kNoEnergyLow = 10;  // the range starts inverted; no energy at all gives 5..5
+constexpr int kNoEnergyHigh = 1;
+constexpr double kNoEnergyMiddle = 5.0;
+constexpr double kRiseShare = 0.75;      // the curve climbs over the first three quarters
+constexpr double kFallPerShare = 4.0 * 0.3;  // then drops to 70 % of the range at the end
+constexpr double kUnknownKeyCost = 1.5;
+constexpr double kNeighbourKeyCost = 0.5;
+constexpr double kFarKeyExtraCost = 3.0;
+constexpr double kEnergyWeight = 1.5;
+constexpr double kTempoWeight = 0.5;
+constexpr double kPercent = 100.0;
+constexpr size_t kMinTracks = 2;
+
+void TakeAnalysis(const std::wstring& path, MixTrack* track) {
+  const TrackInfo* record = FindTrackInfo(path);
+  if (!record || !record->analyzed || !(record->bpm > 0.0)) return;
+  track->bpm = record->bpm;
+  track->key = record->key;
+  track->energy = TrackEnergy(record);
+}
+
+double KeyCost(int32_t a, int32_t b) {
+  if (a < 0 || b < 0) return kUnknownKeyCost;
+  const int32_t d = KeyDistance(a, b);
+  if (d == 0) return 0.0;
+  if (d == 1) return kNeighbourKeyCost;
+  return d + kFarKeyExtraCost;
+}
+
+double TempoCost(double bpm, double lastBpm) {
+  double best = kNoScore;
+  for (double ratio : {0.5, 1.0, 2.0}) best = std::min(best, std::abs(bpm * ratio / lastBpm - 1.0) * kPercent);
+  return best;
+}
+
+bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) { return LowerText(a) == LowerText(b); }
+
+}  // namespace
+
+MixTrack MixTrackFromFile(const LibraryFile& file) {
+  MixTrack track{.path = file.path, .artist = file.artist, .title = file.title, .genre = file.genre,
+                 .duration = file.duration};
+  TakeAnalysis(file.path, &track);
+  return track;
+}
+
+MixTrack MixTrackFromPath(const std::wstring& path) {
+  MixTrack track{.path = path};
+  TakeAnalysis(path, &track);
+  return track;
+}
+
+std::vector<MixTrack> CollectViewTracks() {
+  std::vector<MixTrack> tracks;
+  std::unordered_set<std::wstring> taken;
+  tracks.reserve(ViewOrder.size());
+  for (int index : ViewOrder) {
+    const LibraryFile& file = ViewItems[static_cast<size_t>(index)];
+    if (taken.insert(PathKey(file.path)).second) tracks.push_back(MixTrackFromFile(file));
+  }
+  return tracks;
+}
+
+void ReplaceOrCreateList(const std::wstring& name, const std::vector<std::wstring>& paths) {
+  int found = -1;
+  for (int i = kBuiltInListCount; i < static_cast<int>(TrackLists.size()); ++i)
+    if (SameNameIgnoringCase(TrackLists[static_cast<size_t>(i)].name, name)) found = i;
+  if (found < 0) {
+    TrackList list;
+    list.name = name;
+    TrackLists.push_back(std::move(list));
+    found = static_cast<int>(TrackLists.size()) - 1;
+  }
+  TrackList& list = TrackLists[static_cast<size_t>(found)];
+  list.paths = paths;
+  SaveList(list);
+  ShowList(found);
+}
+
+std::vector<uint32_t> MixOrder(const std::vector<MixTrack>& tracks) {
+  std::vector<uint32_t> analysed, rest;
+  for (uint32_t i = 0; i < tracks.size(); ++i) (tracks[i].bpm > 0.0 ? analysed : rest).push_back(i);
+  const size_t m = analysed.size();
+
+  int lo = kNoEnergyLow, hi = kNoEnergyHigh;
+  for (uint32_t i : analysed)
+    if (tracks[i].energy > 0) lo = std::min(lo, tracks[i].energy), hi = std::max(hi, tracks[i].energy);
+  const double low = lo > hi ? kNoEnergyMiddle : lo;
+  const double high = lo > hi ? kNoEnergyMiddle : hi;
+  const double mid = (low + high) * 0.5;
+  const auto energyOf = [&](uint32_t i) { return tracks[i].energy < 1 ? mid : double(tracks[i].energy); };
+  const auto target = [&](size_t p) {
+    double f = 0.0;
+    if (m > 1) {
+      const double x = double(p) / double(m - 1);
+      f = x < kRiseShare ? x / kRiseShare : 1.0 - (x - kRiseShare) * kFallPerShare;
+    } else {
+      f = double(p) / kRiseShare;
+    }
+    return low + f * (high - low);
+  };
+
+  std::vector<uint32_t> order;
+  order.reserve(tracks.size());
+  std::vector<bool> used(tracks.size(), false);
+  if (m > 0) {
+    uint32_t best = analysed[0];
+    double bestDistance = std::abs(energyOf(best) - target(0));
+    for (size_t k = 1; k < m; ++k) {
+      const uint32_t c = analysed[k];
+      const double distance = std::abs(energyOf(c) - target(0));
+      if (distance < bestDistance - kTieDistance ||
+          (std::abs(distance - bestDistance) <= kTieDistance && tracks[c].bpm < tracks[best].bpm))
+        best = c, bestDistance = distance;
+    }
+    order.push_back(best);
+    used[best] = true;
+  }
+  for (size_t p = 1; p < m; ++p) {
+    const MixTrack& last = tracks[order.back()];
+    const double goal = target(p);
+    uint32_t winner = 0;
+    double bestScore = kNoScore;
+    for (uint32_t c : analysed) {
+      if (used[c]) continue;
+      const double score = std::abs(energyOf(c) - goal) * kEnergyWeight +
+                           TempoCost(tracks[c].bpm, last.bpm) * kTempoWeight + KeyCost(last.key, tracks[c].key);
+      if (score < bestScore) bestScore = score, winner = c;
+    }
+    order.push_back(winner);
+    used[winner] = true;
+  }
+  order.insert(order.end(), rest.begin(), rest.end());
+  return order;
+}
+
+std::vector<std::wstring> RunMixOrder(const std::vector<std::wstring>& paths, int* unanalysed) {
+  std::vector<MixTrack> tracks;
+  tracks.reserve(paths.size());
+  for (const std::wstring& path : paths) tracks.push_back(MixTrackFromPath(path));
+  if (unanalysed)
+    *unanalysed = static_cast<int>(std::count_if(tracks.begin(), tracks.end(), [](const MixTrack& t) { return t.bpm <= 0.0; }));
+  std::vector<std::wstring> ordered;
+  ordered.reserve(paths.size());
+  for (uint32_t i : MixOrder(tracks)) ordered.push_back(paths[i]);
+  return ordered;
+}
+
+namespace {
+
+void ReportTooFew() { ShowStatus(L"Mix order needs at least two tracks"); }
+
+}  // namespace
+
+void MixOrderList(int listIndex) {
+  if (listIndex < 0 || listIndex >= static_cast<int>(TrackLists.size()) ||
+      TrackLists[static_cast<size_t>(listIndex)].paths.size() < kMinTracks) {
+    ReportTooFew();
+    return;
+  }
+  int unanalysed = 0;
+  std::vector<std::wstring> ordered = RunMixOrder(TrackLists[static_cast<size_t>(listIndex)].paths, &unanalysed);
+  if (listIndex == kHistoryList) {
+    ReplaceOrCreateList(kMixOrderListName, ordered);
+  } else {
+    TrackList& list = TrackLists[static_cast<size_t>(listIndex)];
+    list.paths = std::move(ordered);
+    SaveList(list);
+    ShowList(listIndex);
+  }
+  ReportMixOrder(unanalysed);
+}
+
+void MixOrderView() {
+  if (ViewKind == kViewList) {
+    MixOrderList(ViewIndex);
+    return;
+  }
+  const std::vector<MixTrack> tracks = CollectViewTracks();
+  if (tracks.size() < kMinTracks) {
+    ReportTooFew();
+    return;
+  }
+  std::vector<std::wstring> paths;
+  paths.reserve(tracks.size());
+  for (const MixTrack& track : tracks) paths.push_back(track.path);
+  int unanalysed = 0;
+  ReplaceOrCreateList(kMixOrderListName, RunMixOrder(paths, &unanalysed));
+  ReportMixOrder(unanalysed);
+}
+
+void ReportMixOrder(int unanalysed) {
+  if (unanalysed > 0)
+    ShowStatus(UiFormat(L"In mix order: keys, tempos and energy now flow track to track ({} unanalysed tracks are at "
+                        L"the end \u2014 ANALYZE them first)",
+                        unanalysed));
+  else
+    ShowStatus(L"In mix order: keys, tempos and energy now flow track to track");
+}

@@ -1,3 +1,0 @@
-#include "library/search_box.h"
-
-bool SearchFocused = false;

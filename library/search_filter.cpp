@@ -1,0 +1,191 @@
+#include "library/search_filter.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "app/text_parse.h"
+#include "engine/musical_keys.h"
+
+namespace {
+
+constexpr double kBpmTolerance = 0.5;
+constexpr double kExactTolerance = 0.0;
+constexpr double kStrictStep = 0.000001;  // ">N" and "<N" leave N itself out
+constexpr float kEnergyLoudnessOffsetDb = 22.0f;
+constexpr float kEnergyDbPerStep = 1.4f;
+constexpr int kEnergyMin = 1;
+constexpr int kEnergyMax = 10;
+
+constexpr std::array<const wchar_t*, 12> kNoteNames = {L"c",  L"db", L"d",  L"eb", L"e",  L"f",
+                                                       L"f#", L"g",  L"ab", L"a",  L"bb", L"b"};
+
+bool InRange(double value, const NumericRange& range) { return range.first <= value && value <= range.second; }
+
+// The number at the start of the text as wcstod reads it in the C locale; false when none starts
+// there or it is not finite (nan, inf, an overflow such as 1e999: no one means those as bounds).
+bool ReadNumber(std::wstring_view text, double* value, size_t* used) {
+  *value = LeadingCNumber(text, used);
+  return *used > 0 && std::isfinite(*value);
+}
+
+// A numeric key's predicate over a record value; `needsAnalysis` keeps out unanalysed records.
+template <typename Value>
+SearchPredicate NumericPredicate(NumericRange range, bool needsAnalysis, Value value) {
+  return [range, needsAnalysis, value](const TrackInfo* record) {
+    if (needsAnalysis && (!record || !record->analyzed)) return false;
+    return InRange(value(record), range);
+  };
+}
+
+int ColourIndexOf(const std::wstring& name) {
+  for (const TrackColour& colour : kTrackColours)
+    if (LowerText(colour.name) == name) return colour.index;
+  return -1;
+}
+
+bool KeyMatches(int32_t key, const std::wstring& value) {
+  if (key < 0 || key >= kKeyCount) return false;
+  if (LowerText(KeyName(key, true)) == value) return true;
+  std::wstring note = kNoteNames[static_cast<size_t>(key % 12)];
+  if (key >= 12) note += L'm';
+  return note == value;
+}
+
+}  // namespace
+
+int TrackEnergy(const TrackInfo* record) {
+  if (!record || !record->analyzed) return 0;
+  float steps = (record->loudness + kEnergyLoudnessOffsetDb) / kEnergyDbPerStep;
+  if (!std::isfinite(steps)) steps = static_cast<float>(kEnergyMin);
+  steps = std::clamp(steps, static_cast<float>(kEnergyMin), static_cast<float>(kEnergyMax));
+  return std::clamp(static_cast<int>(std::lround(steps)), kEnergyMin, kEnergyMax);
+}
+
+bool ParseNumericCondition(std::wstring_view text, double tolerance, NumericRange* range) {
+  if (text.empty()) return false;
+  double n = 0.0;
+  size_t used = 0;
+  if (text.starts_with(L">=") || text.starts_with(L"<=")) {
+    if (!ReadNumber(text.substr(2), &n, &used)) return false;
+    (text[0] == L'>' ? range->first : range->second) = n;
+    return true;
+  }
+  if (text[0] == L'>' || text[0] == L'<') {
+    if (!ReadNumber(text.substr(1), &n, &used)) return false;
+    if (text[0] == L'>') range->first = n + kStrictStep;
+    else range->second = n - kStrictStep;
+    return true;
+  }
+  if (!ReadNumber(text, &n, &used)) return false;
+  if (used == text.size()) {
+    *range = {n - tolerance, n + tolerance};
+    return true;
+  }
+  if (text[used] == L'+') {
+    if (used + 1 != text.size()) return false;
+    range->first = n;
+    return true;
+  }
+  if (text[used] == L'-') {
+    double m = 0.0;
+    size_t usedM = 0;
+    const std::wstring_view rest = text.substr(used + 1);
+    // "directly": wcstod would skip white space first
+    if (rest.empty() || IsWideSpace(rest[0]) || !ReadNumber(rest, &m, &usedM)) return false;
+    *range = {std::min(n, m), std::max(n, m)};
+    return true;
+  }
+  return false;
+}
+
+bool FilterToken(const std::wstring& token, SearchPredicate* out) {
+  const size_t colon = token.find(L':');
+  if (token.empty() || colon == std::wstring::npos || colon == 0) return false;
+  const std::wstring key = token.substr(0, colon);
+  const std::wstring value = token.substr(colon + 1);
+  NumericRange range{kOpenRangeLow, kOpenRangeHigh};
+
+  if (key == L"bpm") {
+    if (!ParseNumericCondition(value, kBpmTolerance, &range)) return false;
+    *out = NumericPredicate(range, true, [](const TrackInfo* r) { return r->bpm; });
+    return true;
+  }
+  if (key == L"rating" || key == L"stars" || key == L"r") {
+    if (!ParseNumericCondition(value, kExactTolerance, &range)) return false;
+    *out = NumericPredicate(range, false, [](const TrackInfo* r) { return r ? double(r->rating) : 0.0; });
+    return true;
+  }
+  if (key == L"plays" || key == L"played") {
+    if (!ParseNumericCondition(value, kExactTolerance, &range)) return false;
+    *out = NumericPredicate(range, false, [](const TrackInfo* r) { return r ? double(r->playCount) : 0.0; });
+    return true;
+  }
+  if (key == L"energy" || key == L"e") {
+    if (!ParseNumericCondition(value, kExactTolerance, &range)) return false;
+    *out = NumericPredicate(range, true, [](const TrackInfo* r) { return double(TrackEnergy(r)); });
+    return true;
+  }
+  if (key == L"color" || key == L"colour") {
+    if (value == L"any") {
+      *out = [](const TrackInfo* r) { return r && r->color > 0; };
+      return true;
+    }
+    const int index = ColourIndexOf(value);
+    if (value.empty() || index < 0) return false;
+    *out = [index](const TrackInfo* r) { return (r ? r->color : 0) == index; };
+    return true;
+  }
+  if (key == L"tag" || key == L"mytag") {
+    if (value.empty()) return false;
+    *out = [value](const TrackInfo* r) {
+      if (!r) return false;
+      for (const std::wstring& tag : SplitTags(r->myTags))
+        if (LowerText(tag).find(value) != std::wstring::npos) return true;
+      return false;
+    };
+    return true;
+  }
+  if (key == L"key") {
+    if (value.empty()) return false;
+    *out = [value](const TrackInfo* r) { return r && r->analyzed && KeyMatches(r->key, value); };
+    return true;
+  }
+  return false;
+}
+
+void AddSearchToken(std::wstring* token, CompiledSearch* search) {
+  SearchPredicate predicate;
+  if (FilterToken(*token, &predicate)) search->predicates.push_back(std::move(predicate));
+  else search->words.push_back(*token);
+  token->clear();
+}
+
+CompiledSearch CompileSearch(const std::wstring& crateSearch, const std::wstring& boxText) {
+  const std::wstring text = LowerText(crateSearch + L' ' + boxText);
+  CompiledSearch search;
+  std::wstring token;
+  for (wchar_t c : text) {
+    if (c != L' ') {
+      token += c;
+      continue;
+    }
+    if (!token.empty()) AddSearchToken(&token, &search);
+  }
+  if (!token.empty()) AddSearchToken(&token, &search);
+  return search;
+}
+
+bool MatchesSearch(const CompiledSearch& search, const LibraryFile& file, const TrackInfo* record) {
+  std::wstring ownTags;
+  bool ownTagsLowered = false;
+  for (const std::wstring& word : search.words) {
+    if (file.searchText.find(word) != std::wstring::npos) continue;
+    if (!record) return false;
+    if (!ownTagsLowered) ownTags = LowerText(record->myTags), ownTagsLowered = true;
+    if (ownTags.find(word) == std::wstring::npos) return false;
+  }
+  for (const SearchPredicate& predicate : search.predicates)
+    if (!predicate(record)) return false;
+  return true;
+}

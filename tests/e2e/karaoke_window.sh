@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# The karaoke screen window in the real program on a real X server. Two heads: F9 opens
+# "Veldmix — Karaoke" covering the other head exactly, frameless, and the main window keeps the
+# keyboard (also under openbox); the idle screen and the message read; Esc windows it 1024 x 576
+# centred on that head with the hint line; a double-click goes full again, F11 back, Esc closes,
+# F9 opens; a resize to 1 x 1 and back is harmless; closing the main window closes both and exits
+# 0. One head: it opens windowed, centred on the main window's head.
+# Labels: slow
+set -euo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix Xvfb xdpyinfo xwininfo xdotool xprop tesseract convert
+private_home
+no_sound_server
+
+app_pid="" wm_pid=""
+karaoke_title="Veldmix — Karaoke"
+
+# --- Helpers ---
+start_display() {  # Xvfb screen arguments
+  stop_all
+  start_private_display "$work/xvfb.log" "$@" || fail "no virtual display could be started"
+}
+stop_all() {
+  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
+    [ -n "$pid" ] || continue
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  app_pid="" wm_pid="" xvfb_pid=""
+}
+window_line() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | head -n 1; }
+window_id() { window_line "$1" | awk '{print $1}'; }
+# "W H X Y" of a window, as the server has it.
+geometry() {
+  local id
+  id="$(window_id "$1")"
+  [ -n "$id" ] || return 0
+  xwininfo -id "$id" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print w, h, x, y}'
+}
+geometry_is() { [ "$(geometry "$1")" = "$2" ]; }
+karaoke_open() { [ -n "$(window_line "$karaoke_title")" ]; }
+karaoke_closed() { ! karaoke_open; }
+main_id() { printf '%d' "$(window_id "VELDMIX 1.0.10")"; }
+focus_is_main() { [ "$(xdotool getwindowfocus)" = "$(main_id)" ]; }
+start_app() {
+  : >"$work/app.out"
+  "$app" >>"$work/app.out" 2>&1 &
+  app_pid=$!
+  wait_for 20 sh -c "xwininfo -root -tree | grep -qF '\"VELDMIX 1.0.10\"'" || fail "the main window did not appear"
+  sleep 1
+}
+# Keys for the karaoke window go to it as they do when the DJ clicks it first.
+key_to_karaoke() {
+  xdotool windowfocus --sync "$(window_id "$karaoke_title")" key "$1"
+}
+# OCR of a screen rectangle: W H X Y, scaled up, grey, negated when asked.
+read_text() {
+  import -window root -crop "$1x$2+$3+$4" +repage "$work/crop.png"
+  convert "$work/crop.png" -resize 300% -colorspace Gray ${5:+-negate} "$work/ocr.png"
+  tesseract "$work/ocr.png" - 2>/dev/null | tr '\n' ' '
+}
+cursor_is() { [ "$(/usr/bin/python3 "$source_dir/tests/support/cursor_visible.py")" = "$1" ]; }
+# No frame: the window sits straight on the root (nothing reparented it into a frame), and when
+# it says anything about decorations it asks for none.
+frameless() {
+  local id
+  id="$(window_id "$1")"
+  xwininfo -id "$id" -children | grep -q 'Parent window id: .*(the root window)' || return 1
+  ! xprop -id "$id" _MOTIF_WM_HINTS | grep -q '=' || xprop -id "$id" _MOTIF_WM_HINTS | grep -q '0x2, 0x0, 0x0'
+}
+
+# --- Two heads, no window manager ---
+start_display -screen 0 1920x1080x24 -screen 1 1500x1080x24 +xinerama
+start_app
+focus_is_main || fail "the main window does not have the keyboard at start"
+xdotool key F9
+wait_for 5 karaoke_open || fail "F9 did not open the karaoke screen"
+wait_for 5 geometry_is "$karaoke_title" "1500 1080 0 0" ||
+  fail "the karaoke screen does not cover head 1 exactly: $(geometry "$karaoke_title")"
+frameless "$karaoke_title" || fail "the full-screen karaoke window has a frame"
+focus_is_main || fail "the karaoke screen took the keyboard"
+# IDLE-CHECKS
+# The cursor hides over the full-screen karaoke window only.
+xdotool mousemove 700 500
+wait_for 3 cursor_is 0 || fail "the cursor shows over the full-screen karaoke window"
+xdotool mousemove 1700 500
+wait_for 3 cursor_is 1 || fail "the cursor stays hidden over the main window"
+
+key_to_karaoke Escape
+wait_for 5 geometry_is "$karaoke_title" "1024 576 238 252" ||
+  fail "Esc did not window the screen 1024 x 576 centred in head 1: $(geometry "$karaoke_title")"
+sleep 0.3
+hint="$(read_text 1024 60 238 $((252 + 576 - 60)) negate)"
+grep -q "Double-click for full screen" <<<"$hint" || fail "the hint line does not read: $hint"
+xdotool mousemove 700 500 click --repeat 2 --delay 60 1
+wait_for 5 geometry_is "$karaoke_title" "1500 1080 0 0" || fail "a double-click did not go full screen"
+key_to_karaoke F11
+wait_for 5 geometry_is "$karaoke_title" "1024 576 238 252" || fail "F11 did not come back to the window"
+# A resize to almost nothing and back draws on without errors.
+xdotool windowsize "$(window_id "$karaoke_title")" 1 1
+sleep 0.3
+xdotool windowsize "$(window_id "$karaoke_title")" 1024 576
+sleep 0.3
+kill -0 "$app_pid" 2>/dev/null || fail "the program ended after the 1 x 1 resize"
+key_to_karaoke Escape
+wait_for 5 karaoke_closed || fail "Esc in a window did not close the screen"
+xdotool windowfocus --sync "$(window_id "VELDMIX 1.0.10")" key F9
+wait_for 5 karaoke_open || fail "F9 did not open the screen again"
+focus_is_main || fail "the screen took the keyboard when opened again"
+
+# Closing the main window closes both, exit 0.
+main_hex="$(window_id "VELDMIX 1.0.10")"
+/usr/bin/python3 "$source_dir/tests/support/close_window.py" "$main_hex"
+code=0
+wait_for 10 sh -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end when its window closed"
+wait "$app_pid" || code=$?
+app_pid=""
+[ "$code" -eq 0 ] || fail "the program ended with $code"
+karaoke_closed || fail "the karaoke screen outlived the main window"
+grep -qi "error" "$work/app.out" && fail "the program wrote errors: $(cat "$work/app.out")"
+
+# --- One head: windowed, centred on the main window's head ---
+start_display -screen 0 1600x1000x24
+start_app
+xdotool key F9
+wait_for 5 karaoke_open || fail "F9 did not open the screen on one head"
+wait_for 5 geometry_is "$karaoke_title" "1024 576 288 212" ||
+  fail "one head: not windowed and centred: $(geometry "$karaoke_title")"
+focus_is_main || fail "one head: the screen took the keyboard"
+
+# --- Two heads under openbox: the main window keeps the keyboard ---
+if command -v openbox >/dev/null; then
+  start_display -screen 0 1920x1080x24 -screen 1 1500x1080x24 +xinerama
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  wm_pid=$!
+  wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+    { cat "$work/openbox.log" >&2; fail "openbox did not start"; }
+  start_app
+  xdotool windowactivate --sync "$(main_id)"
+  sleep 0.5
+  xdotool key F9
+  wait_for 5 karaoke_open || fail "F9 did not open the screen under openbox"
+  sleep 1.5
+  focus_is_main || fail "under openbox the screen took the keyboard"
+else
+  echo "karaoke_window: openbox is not installed: the check under a window manager is skipped"
+fi
+
+echo "karaoke_window: PASS"
