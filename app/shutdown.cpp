@@ -6,6 +6,8 @@
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/speed_test.h"
+#include "broadcast/video_feed.h"
+#include "broadcast/video_window.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
@@ -23,8 +25,11 @@ void StopAndSaveAll() {
   g_stoppedAndSaved = true;
   SpeedTest::Cancel();
   StopLiveStream();
-  // Live video, MIDI, HID readers, camera, video recording and window, the video players, the
-  // phone remote and the timecode input stop here once those parts exist.
+  // Live video, MIDI, HID readers, camera and video recording stop here once those parts exist.
+  // The video window goes before the players it shows.
+  CloseVideoWindow();
+  StopVideoDecks();
+  // The phone remote and the timecode input stop here once those parts exist.
   if (!TestMode) SaveSession();
   EnableInput(Engine, false, {});
   StopRecording();

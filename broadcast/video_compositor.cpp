@@ -169,9 +169,11 @@ void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, flo
 }
 
 // The effect stage: the composition onto the target.
+// W x H are pixels; the target's drawing calls take DIPs, Wd x Hd.
 void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W, int H, float t, double beat,
                 float pulse) {
   const int effect = PublishedVideoFeed.effect;
+  const float Wd = W / target.dipScale(), Hd = H / target.dipScale();
   PixelView src = comp.Pixels();
   PixelView dst = target.Pixels();
   auto copyPlain = [&] {
@@ -198,7 +200,7 @@ void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W,
       return;
     case kEffectBeatZoom: {
       const float k = 1 + 0.07f * pulse;
-      target.DrawPixelsIn(src, true, (W - k * W) / 2, (H - k * H) / 2, k * W, k * H, 1, 0, false);
+      target.DrawPixelsIn(src, true, (Wd - k * Wd) / 2, (Hd - k * Hd) / 2, k * Wd, k * Hd, 1, 0, false);
       return;
     }
     case kEffectRgbSplit:
@@ -209,7 +211,7 @@ void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W,
       const float cell = (1 - pulse) * 22 + 10;
       const int rows = std::max(2, static_cast<int>(H / cell)), columns = std::max(2, static_cast<int>(W / cell));
       AverageCells(src, columns, rows, &r.small);
-      target.DrawPixelsIn(ViewOf(r.small, columns, rows), true, 0, 0, W, H, 1, 0, true);
+      target.DrawPixelsIn(ViewOf(r.small, columns, rows), true, 0, 0, Wd, Hd, 1, 0, true);
       return;
     }
     default:
@@ -222,13 +224,13 @@ void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W,
     const int factor = sigma >= 8 ? 4 : 2;
     int sw = 0, sh = 0;
     BlurSmallCopy(src, factor, sigma / factor, &r.small, &r.smallScratch, &sw, &sh);
-    target.DrawPixelsIn(ViewOf(r.small, sw, sh), true, 0, 0, static_cast<float>(W), static_cast<float>(H), 1, 0, false);
+    target.DrawPixelsIn(ViewOf(r.small, sw, sh), true, 0, 0, Wd, Hd, 1, 0, false);
   } else {
     copyPlain();
   }
   if (effect == kEffectBeatFlash) {
     target.SetColor(Rgba{1, 1, 1, 0.45f * pulse * pulse});
-    target.FillRect(0, 0, W, H);
+    target.FillRect(0, 0, Wd, Hd);
   }
 }
 
@@ -278,7 +280,7 @@ void ComposeVideoFrame(VideoRenderer* r, DrawSurface* target, int width, int hei
   target->SetTransform(Affine{});
   target->Clear(Rgba{0, 0, 0, 1});
   DrawEffect(*r, *comp, *target, W, H, t, beat, pulse);
-  DrawTitleBand(*r, *target, static_cast<float>(W), static_cast<float>(H), now);
+  DrawTitleBand(*r, *target, W / target->dipScale(), H / target->dipScale(), now);
 }
 
 bool RenderVideoFrameAt(VideoRenderer* r, int width, int height, double now, std::vector<uint32_t>* out) {
