@@ -1,5 +1,6 @@
-// The video mix's costs: one off-screen frame of RenderVideoFrame (two 1080p video sides mid-fade)
-// at 960x540, 1280x720 and 1920x1080, plain and with each effect and transition; and the player's
+// The video mix's costs on one core: one off-screen frame of RenderVideoFrame (two 1080p video
+// sides mid-fade) at 960x540, 1280x720 and 1920x1080, plain and with each effect and transition,
+// with unchanged frames and with new frames on both sides every time; and the player's
 // decoding with conversion, as a multiple of real time ("realtime_x", above 1 keeps up), for a
 // 1080p30 H.264 file and a 2160p one halved to 1080p.
 #include <benchmark/benchmark.h>
@@ -70,6 +71,23 @@ void MixArgs(benchmark::internal::Benchmark* b) {
   }
 }
 BENCHMARK(BM_RenderVideoFrame)->Apply(MixArgs)->Unit(benchmark::kMillisecond);
+
+// The same with a new frame on both sides before every render, as when 30 fps video is recorded
+// at 30 fps: each side is scaled to the output again. Args: width, height.
+void BM_RenderVideoFrameNewFrames(benchmark::State& state) {
+  SetUpMix(kTransitionFade, kEffectNone);
+  VideoRenderer renderer;
+  std::vector<uint32_t> out;
+  const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
+  for (auto _ : state) {
+    ++VideoDecks[0].frameVersion;
+    ++VideoDecks[1].frameVersion;
+    if (!RenderVideoFrameAt(&renderer, w, h, 1.0, &out)) state.SkipWithError("no frame");
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(BM_RenderVideoFrameNewFrames)->Args({960, 540})->Args({1280, 720})->Args({1920, 1080})
+    ->Unit(benchmark::kMillisecond);
 
 // A clip made once by ffmpeg in a temporary folder; empty when ffmpeg fails.
 std::string MakeClip(const std::string& name, const std::string& size, int seconds) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
 #include "broadcast/video_compositor.h"
 #include "broadcast/video_effects.h"
 #include "broadcast/video_feed.h"
@@ -191,6 +192,12 @@ TEST_F(VideoFeedTest, LevelsFromFadersCrossfaderAndPlayState) {
   UpdateVideoFeed();
   EXPECT_FLOAT_EQ(e[1].level, 0.64f * 0.3f);
   LiveDeckViews[1].xfAssignSet = false;
+  Settings.XfReverse = true;  // the engine hears 0.9: the picture follows what is heard
+  UpdateVideoFeed();
+  Settings.XfReverse = false;
+  EXPECT_NEAR(e[0].level, 0.64f * 0.2f, 1e-6);
+  EXPECT_FLOAT_EQ(e[1].level, 0.64f * 0.3f);
+  UpdateVideoFeed();
 
   // The on-air deck's beat: 3 s into a 120 BPM grid.
   EXPECT_DOUBLE_EQ(PublishedVideoFeed.beat, 6.0);
