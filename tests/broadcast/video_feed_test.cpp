@@ -12,6 +12,7 @@
 #include "broadcast/video_effects.h"
 #include "broadcast/video_feed.h"
 #include "broadcast/video_player.h"
+#include "broadcast/video_window.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
@@ -146,6 +147,29 @@ TEST_F(VideoFeedTest, NewTrackNeverShowsTheOldPicture) {
   Settle(feed);
   ASSERT_TRUE(RenderVideoFrameAt(&renderer, 64, 36, 100.0, &out));
   EXPECT_GT(Channel(Centre(out, 64, 36), 0), 230u);
+}
+
+// The preview fills its rectangle at the surface's density; the deck picture fills its circle
+// and nothing outside it, and draws nothing for a side without video.
+TEST_F(VideoFeedTest, PreviewAndDeckCircle) {
+  VideoFeed feed;
+  feed.entries[0].path = Media("red.mp4");
+  feed.entries[0].level = 1;
+  Settle(feed);
+  std::unique_ptr<DrawSurface> ui = DrawSurface::Create(200, 120, 2.0f);  // 100 x 60 DIPs
+  ASSERT_TRUE(ui);
+  ui->Clear(Rgba{0, 0, 0, 0});
+  DrawVideoPreview(ui.get(), 10, 10, 40, 20);
+  EXPECT_TRUE(DrawDeckVideo(ui.get(), 2, 80, 30, 15, 1.0f)) << "side 2 is the left side";
+  EXPECT_FALSE(DrawDeckVideo(ui.get(), 1, 80, 30, 15, 1.0f));
+  const PixelView v = ui->Pixels();
+  auto at = [&](int x, int y) { return v.pixels[static_cast<size_t>(y) * v.stride + x]; };
+  EXPECT_GT(Channel(at(21, 21), 16), 230u);  // just inside the preview, in pixels
+  EXPECT_GT(Channel(at(98, 58), 16), 230u);
+  EXPECT_EQ(at(18, 18), 0u);  // just outside
+  EXPECT_EQ(at(102, 62), 0u);
+  EXPECT_GT(Channel(at(160, 60), 16), 230u);  // the circle's centre
+  EXPECT_EQ(at(133, 33), 0u) << "the square's corner is outside the circle";
 }
 
 // The feed from the program decks: the cross-fader's gains, fader squared, paused decks at 0.3,
