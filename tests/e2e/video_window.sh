@@ -4,7 +4,7 @@
 # 960 x 540 centred on the main window's head, the main window keeps the keyboard; playing, two
 # captures 2 s apart show counters 60 ± 3 apart (30 a second); the jog label shows the clip; Esc
 # closes, F8 opens, F8 closes. Two heads: it covers head 1 frameless with the cursor hidden over
-# it; a double-click windows it, Esc closes it.
+# it; a double-click windows it, Esc closes it; under openbox the main window keeps the keyboard.
 # Labels: slow
 set -euo pipefail
 
@@ -18,7 +18,7 @@ artifacts="$build/e2e-artifacts/video_window"
 mkdir -p "$artifacts"
 e2e_on_fail() { cp "$work"/*.png "$artifacts/" 2>/dev/null || true; }
 
-app_pid=""
+app_pid="" wm_pid=""
 video_title="Veldmix — Video"
 
 clip="$work/counter.mp4"
@@ -28,12 +28,12 @@ ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=320x180:rate=30:duration=30,
   -c:a aac -shortest "$clip" || fail "ffmpeg could not make the clip"
 
 stop_all() {
-  for pid in "$app_pid" "$xvfb_pid"; do
+  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
     [ -n "$pid" ] || continue
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  app_pid="" xvfb_pid=""
+  app_pid="" wm_pid="" xvfb_pid=""
 }
 start_display() {
   stop_all
@@ -127,4 +127,23 @@ key_to_video Escape
 wait_for 5 video_closed || fail "Esc did not close the video window"
 kill -0 "$app_pid" 2>/dev/null || fail "the program ended"
 grep -qi "error" "$work/app.out" && fail "the program wrote errors: $(cat "$work/app.out")"
+
+# --- Two heads under openbox: the main window keeps the keyboard ---
+if command -v openbox >/dev/null; then
+  start_display -screen 0 1920x1080x24 -screen 1 1500x1080x24 +xinerama
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  wm_pid=$!
+  wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+    { cat "$work/openbox.log" >&2; fail "openbox did not start"; }
+  start_app
+  xdotool windowactivate --sync "$(main_id)"
+  sleep 0.5
+  xdotool key F8
+  wait_for 5 video_open || fail "F8 did not open the video window under openbox"
+  sleep 1.5
+  focus_is_main || fail "under openbox the video window took the keyboard"
+  kill "$wm_pid" 2>/dev/null || true
+else
+  echo "video_window: openbox is not installed: the check under a window manager is skipped"
+fi
 echo "video_window: PASS"
