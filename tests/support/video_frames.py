@@ -3,6 +3,7 @@
 
   video_frames.py counter PNG          the frame number shown by the 16 black/white blocks along
                                        the top (block i, from the left, is bit i), or -1
+  video_frames.py counters PNG|none... the same for each, on one line ("none" stays "none")
   video_frames.py size PNG             "WxH"
   video_frames.py mean PNG X0 Y0 X1 Y1 mean R G B over the box (fractions of the picture)
   video_frames.py compare A B OP       max channel difference of B against OP(A): same, invert,
@@ -19,9 +20,11 @@ import numpy as np
 
 
 def read(path):
-    probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height", "-of", "csv=p=0", path],
-                           capture_output=True, text=True, check=True)
-    w, h = (int(v) for v in probe.stdout.strip().split(",")[:2])
+    with open(path, "rb") as f:
+        head = f.read(24)
+    if head[:8] != b"\x89PNG\r\n\x1a\n":
+        sys.exit(f"{path} is not a PNG")
+    w, h = int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
     raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
                          capture_output=True, check=True).stdout
     return np.frombuffer(raw, dtype=np.uint8).reshape(h, w, 3).astype(np.int32)
@@ -43,6 +46,9 @@ def counter(img):
 
 def main(argv):
     cmd, path = argv[1], argv[2]
+    if cmd == "counters":  # counters PNG|none...: one line, "none" passed through
+        print(" ".join("none" if p == "none" else str(counter(read(p))) for p in argv[2:]))
+        return
     img = read(path)
     h, w, _ = img.shape
     if cmd == "counter":
