@@ -317,13 +317,35 @@ void ComposeVideoFrame(VideoRenderer* r, DrawSurface* target, int width, int hei
   const double beat = std::isfinite(PublishedVideoFeed.beat) ? PublishedVideoFeed.beat : 0.0;
   const float pulse = static_cast<float>(std::exp(-5.0 * (beat - std::floor(beat))));
   const int W = std::max(2, width), H = std::max(2, height);
-  DrawSurface* comp = SurfaceOfSize(&r->composition, W, H);
-  if (!comp || target->pixelWidth() < W || target->pixelHeight() < H) return;
-  DrawVideoTransition(*r, *comp, static_cast<float>(W), static_cast<float>(H), t, pulse);
-  target->ResetClips();
-  target->SetTransform(Affine{});
-  target->Clear(Rgba{0, 0, 0, 1});
-  DrawEffect(*r, *comp, *target, W, H, t, beat, pulse);
+  if (target->pixelWidth() < W || target->pixelHeight() < H) return;
+  const int effect = PublishedVideoFeed.effect;
+  const float b = 1 - 2 * std::fabs(t - 0.5f);
+  const bool blurred = PublishedVideoFeed.transition == kTransitionBlur && kBlurTransitionSigma * b * b >= kMinBlurSigma;
+  // Effects that draw the composition plain compose straight onto a target of the same pixels:
+  // the same picture without a copy of it.
+  const bool plain = (effect == kEffectNone || effect == kEffectBeatFlash || effect == kEffectStrobe) && !blurred &&
+                     target->dipScale() == 1.0f && target->pixelWidth() == W && target->pixelHeight() == H;
+  if (plain) {
+    if (effect == kEffectStrobe && !(std::fmod(2 * beat, 1.0) < 0.5)) {
+      target->ResetClips();
+      target->SetTransform(Affine{});
+      target->Clear(Rgba{0, 0, 0, 1});
+    } else {
+      DrawVideoTransition(*r, *target, static_cast<float>(W), static_cast<float>(H), t, pulse);
+    }
+    if (effect == kEffectBeatFlash) {
+      target->SetColor(Rgba{1, 1, 1, 0.45f * pulse * pulse});
+      target->FillRect(0, 0, static_cast<float>(W), static_cast<float>(H));
+    }
+  } else {
+    DrawSurface* comp = SurfaceOfSize(&r->composition, W, H);
+    if (!comp) return;
+    DrawVideoTransition(*r, *comp, static_cast<float>(W), static_cast<float>(H), t, pulse);
+    target->ResetClips();
+    target->SetTransform(Affine{});
+    target->Clear(Rgba{0, 0, 0, 1});
+    DrawEffect(*r, *comp, *target, W, H, t, beat, pulse);
+  }
   DrawTitleBand(*r, *target, W / target->dipScale(), H / target->dipScale(), now);
 }
 

@@ -83,8 +83,8 @@ void ApplyColorMatrix(const ColorMatrix& matrix, const PixelView& src, const Pix
         const uint32_t p = s[x];
         const int32_t v = (table[0][0][Channel(p, 0)] + table[1][0][Channel(p, 1)] + table[2][0][Channel(p, 2)] +
                            offset[0]) >> kMatrixShift;
-        const uint32_t g = static_cast<uint32_t>(std::clamp(v, 0, 255));
-        d[x] = Pack(g, g, g);
+        const uint32_t g = static_cast<uint32_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+        d[x] = kOpaque | g * 0x010101u;
       }
       continue;
     }
