@@ -4,7 +4,7 @@
 # 960 x 540 centred on the main window's head, the main window keeps the keyboard; playing, two
 # captures 2 s apart show counters 60 ± 3 apart (30 a second); the jog label shows the clip; Esc
 # closes, F8 opens, F8 closes. Two heads: it covers head 1 frameless with the cursor hidden over
-# it; a double-click windows it, Esc closes it; under openbox the main window keeps the keyboard.
+# it; a double-click windows it and goes full screen again, Esc leaves full screen, Esc closes it; under openbox the main window keeps the keyboard.
 # Labels: slow
 set -euo pipefail
 
@@ -123,6 +123,11 @@ wait_for 3 cursor_is 0 || fail "the cursor shows over the full-screen video wind
 xdotool mousemove 700 500 click --repeat 2 --delay 60 1
 wait_for 5 geometry_is "$video_title" "960 540 270 270" ||
   fail "a double-click did not window it 960 x 540 centred on head 1: $(geometry "$video_title")"
+xdotool mousemove 700 500 click --repeat 2 --delay 60 1
+wait_for 5 geometry_is "$video_title" "1500 1080 0 0" || fail "a double-click did not go full screen again"
+key_to_video Escape
+wait_for 5 geometry_is "$video_title" "960 540 270 270" ||
+  fail "Esc did not leave full screen: $(geometry "$video_title")"
 key_to_video Escape
 wait_for 5 video_closed || fail "Esc did not close the video window"
 kill -0 "$app_pid" 2>/dev/null || fail "the program ended"
