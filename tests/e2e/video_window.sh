@@ -4,7 +4,8 @@
 # 960 x 540 centred on the main window's head, the main window keeps the keyboard; playing, two
 # captures 2 s apart show counters 60 ± 3 apart (30 a second); the jog label shows the clip; Esc
 # closes, F8 opens, F8 closes. Two heads: it covers head 1 frameless with the cursor hidden over
-# it; a double-click windows it and goes full screen again, Esc leaves full screen, Esc closes it; under openbox the main window keeps the keyboard.
+# it; a double-click windows it and goes full screen again, Esc leaves full screen, Esc closes
+# it; under openbox the main window keeps the keyboard.
 # Labels: slow
 set -euo pipefail
 
