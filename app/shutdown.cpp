@@ -12,6 +12,7 @@
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
+#include "library/analysis_queue.h"
 #include "library/database.h"
 #include "library/track_view.h"
 #include "platform/window.h"
@@ -42,7 +43,8 @@ void StopAndSaveAll() {
 
 void TeardownAfterLoop() {
   StopFolderScans();
-  // The analysis generation advances here, and the cover-art worker stops, once they exist.
+  ++AnalysisGeneration;  // analysis workers stop after the file in hand
+  // The cover-art worker stops here once it exists.
   StopLiveStream();
   StopRecording();
   StopOutputs(Engine);

@@ -19,6 +19,8 @@
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
+#include "library/analysis_queue.h"
+#include "library/relocate.h"
 #include "library/track_view.h"
 #include "platform/folders.h"
 #include "platform/second_window.h"
@@ -70,20 +72,35 @@ void HandleMidi(const UiPost&) { InvalidateWindow(); }
 void HandleStems(const UiPost& post) { OnStemsReady(static_cast<StemResult*>(post.lparam)); }
 void DiscardStems(const UiPost& post) { FreeStemResult(static_cast<StemResult*>(post.lparam)); }
 
+void HandleScanBatch(const UiPost& post) {
+  ApplyScanBatch(static_cast<uint32_t>(post.wparam), static_cast<std::vector<LibraryFile>*>(post.lparam));
+}
+void DiscardScanBatch(const UiPost& post) { delete static_cast<std::vector<LibraryFile>*>(post.lparam); }
+void HandleScanFinished(const UiPost& post) { FinishFolderScan(static_cast<uint32_t>(post.wparam)); }
+
+void HandleAnalysed(const UiPost& post) {
+  ApplyAnalysisResult(static_cast<uint32_t>(post.wparam), static_cast<AnalysisResult*>(post.lparam));
+}
+void DiscardAnalysed(const UiPost& post) { delete static_cast<AnalysisResult*>(post.lparam); }
+void HandleAnalysisFinished(const UiPost& post) { FinishAnalysis(static_cast<uint32_t>(post.wparam)); }
+
+void HandleRelocate(const UiPost& post) { ApplyRelocate(static_cast<RelocateResult*>(post.lparam)); }
+void DiscardRelocate(const UiPost& post) { delete static_cast<RelocateResult*>(post.lparam); }
+
 // clang-format off
 constexpr CompletionRoute kCompletions[] = {
     {.message = kDeckLoadPost, .what = L"deck load", .handle = HandleDeckLoad, .discard = DiscardDeckLoad},
-    {.message = 2, .what = L"folder-scan batch", .handle = nullptr, .discard = nullptr},
-    {.message = 3, .what = L"folder scan finished", .handle = nullptr, .discard = nullptr},
+    {.message = kScanBatchPost, .what = L"folder-scan batch", .handle = HandleScanBatch, .discard = DiscardScanBatch},
+    {.message = kScanFinishedPost, .what = L"folder scan finished", .handle = HandleScanFinished, .discard = nullptr},
     {.message = kPrelistenReadyPost, .what = L"prelisten source", .handle = HandlePrelisten, .discard = DiscardSound},
-    {.message = 5, .what = L"track analysed", .handle = nullptr, .discard = nullptr},
-    {.message = 6, .what = L"analysis finished", .handle = nullptr, .discard = nullptr},
+    {.message = kAnalysedPost, .what = L"track analysed", .handle = HandleAnalysed, .discard = DiscardAnalysed},
+    {.message = kAnalysisFinishedPost, .what = L"analysis finished", .handle = HandleAnalysisFinished, .discard = nullptr},
     {.message = kSamplerSlotPost, .what = L"sampler slot", .handle = HandleSamplerSlot, .discard = DiscardSound},
     {.message = 8, .what = L"MIDI message", .handle = HandleMidi, .discard = nullptr},
     {.message = 9, .what = L"export status", .handle = HandleStatusText, .discard = DiscardStatusText},
     {.message = 10, .what = L"cover art", .handle = nullptr, .discard = nullptr},
     {.message = 11, .what = L"library import", .handle = nullptr, .discard = nullptr},
-    {.message = 12, .what = L"moved files", .handle = nullptr, .discard = nullptr},
+    {.message = kRelocatePost, .what = L"moved files", .handle = HandleRelocate, .discard = DiscardRelocate},
     {.message = 13, .what = L"AI set", .handle = nullptr, .discard = nullptr},
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
     {.message = 15, .what = L"lyrics", .handle = nullptr, .discard = nullptr},

@@ -30,16 +30,6 @@ void RouteLibraryLogOnce() {
   std::call_once(once, [] { RouteMediaLibraryLog(&WriteLogText); });
 }
 
-// The file name without folder and extension: "/music/Intro Mix.flac" gives "Intro Mix". A name
-// that only starts with a dot (".hidden") has no extension.
-std::wstring FileStem(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'/');
-  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  const size_t dot = name.find_last_of(L'.');
-  if (dot != std::wstring::npos && dot > 0) name.resize(dot);
-  return name;
-}
-
 const wchar_t* OpenFailureText(MediaOpenStatus status) {
   switch (status) {
     case MediaOpenStatus::CannotOpen: return kCantOpenText;
@@ -51,6 +41,14 @@ const wchar_t* OpenFailureText(MediaOpenStatus status) {
 }
 
 }  // namespace
+
+std::wstring FileStem(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L'/');
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.find_last_of(L'.');
+  if (dot != std::wstring::npos && dot > 0) name.resize(dot);
+  return name;
+}
 
 size_t DecodeReserveFloats(int32_t sampleRate, double durationSeconds, uint64_t framesBoundBySize) {
   if (sampleRate <= 0 || !std::isfinite(durationSeconds) || durationSeconds <= 0.0 || framesBoundBySize == 0)

@@ -16,6 +16,10 @@ inline constexpr uint64_t kMaxTrackFrames = uint64_t(1) << 29;
 // Below rate / kMinTrackFraction frames (50 ms) a file holds no usable audio.
 inline constexpr int32_t kMinTrackFraction = 20;
 
+// The file name without folder and extension: "/music/Intro Mix.flac" gives "Intro Mix". A name
+// that only starts with a dot (".hidden") has no extension.
+std::wstring FileStem(const std::wstring& path);
+
 // Decodes the file into a new Track (title from the tags, else the file name without folder and
 // extension; artist from the tags). *progress rises from 0 to 0.8 while decoding when analysing
 // (to 1.0 when not), then AnalyzeTrack runs; it is exactly 1.0 on success. On failure returns an

@@ -14,6 +14,7 @@
 #include "engine/musical_keys.h"
 #include "engine/side_slots.h"
 #include "library/crates.h"
+#include "library/folder_scan.h"
 #include "library/now_playing.h"
 #include "library/search_filter.h"
 #include "library/track_info.h"
@@ -36,7 +37,7 @@ bool Scanning = false;
 std::atomic<uint32_t> ScanGeneration{0};
 bool SearchFocused = false;
 std::vector<std::wstring> MusicFolders;
-ScanWorkerStarter StartScanWorker = nullptr;
+ScanWorkerStarter StartScanWorker = LaunchFolderScan;
 
 namespace {
 

@@ -1,5 +1,8 @@
 #include "platform/media_probe.h"
 
+#include <initializer_list>
+#include <string>
+
 extern "C" {
 #include <libavformat/avformat.h>
 }
@@ -7,17 +10,34 @@ extern "C" {
 #include "platform/media_internal.h"
 #include "platform/text.h"
 
-bool MediaHasVideoStream(const std::wstring& path) {
+namespace {
+
+// "file:" keeps a name with a colon from being read as a protocol; the whitelist keeps nested
+// opens on local files.
+AVFormatContext* OpenContainer(const std::wstring& path) {
   InstallMediaLogRoute();
-  // "file:" keeps a name with a colon from being read as a protocol; the whitelist keeps nested
-  // opens on local files.
   const std::string url = "file:" + WideToUtf8(path);
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   AVFormatContext* format = nullptr;
   const int rc = avformat_open_input(&format, url.c_str(), nullptr, &options);
   av_dict_free(&options);
-  if (rc < 0) return false;
+  return rc < 0 ? nullptr : format;
+}
+
+// The first of the keys present in the dictionary, as text; empty when none is.
+std::wstring Entry(const AVDictionary* dict, std::initializer_list<const char*> keys) {
+  for (const char* key : keys)
+    if (const AVDictionaryEntry* e = av_dict_get(dict, key, nullptr, 0); e && e->value && *e->value)
+      return Utf8ToWide(e->value);
+  return {};
+}
+
+}  // namespace
+
+bool MediaHasVideoStream(const std::wstring& path) {
+  AVFormatContext* format = OpenContainer(path);
+  if (format == nullptr) return false;
   bool video = false;
   for (unsigned i = 0; i < format->nb_streams && !video; ++i) {
     const AVStream* s = format->streams[i];
@@ -26,4 +46,26 @@ bool MediaHasVideoStream(const std::wstring& path) {
   }
   avformat_close_input(&format);
   return video;
+}
+
+bool ReadContainerTags(const std::wstring& path, MediaContainerTags* tags) {
+  AVFormatContext* format = OpenContainer(path);
+  if (format == nullptr) return false;
+  // Raw streams (ADTS AAC) state no length: the prober estimates it from the bit rate.
+  if (format->duration == AV_NOPTS_VALUE || format->duration <= 0) avformat_find_stream_info(format, nullptr);
+  const AVDictionary* audio = nullptr;
+  for (unsigned i = 0; i < format->nb_streams && audio == nullptr; ++i)
+    if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) audio = format->streams[i]->metadata;
+  const auto field = [&](std::initializer_list<const char*> keys) {
+    std::wstring text = Entry(format->metadata, keys);
+    return text.empty() && audio != nullptr ? Entry(audio, keys) : text;
+  };
+  tags->title = field({"title"});
+  tags->artist = field({"artist"});
+  tags->album = field({"album"});
+  tags->genre = field({"genre"});
+  tags->comment = field({"comment", "description"});
+  tags->duration = format->duration > 0 ? static_cast<double>(format->duration) / AV_TIME_BASE : 0.0;
+  avformat_close_input(&format);
+  return true;
 }

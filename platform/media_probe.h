@@ -5,3 +5,13 @@
 // True when the file opens as a media container holding a real video stream: a moving picture,
 // not a cover picture attached to audio. Reads only the container's headers; local files only.
 bool MediaHasVideoStream(const std::wstring& path);
+
+// The container's own tags and play time, as FFmpeg's command-line prober reports them.
+struct MediaContainerTags {
+  std::wstring title, artist, album, genre, comment;
+  double duration = 0.0;  // seconds; 0 when the container gives none
+};
+// Reads the container's tags (the file's, else its first audio stream's: Ogg and FLAC keep them
+// there) and duration. False when the file does not open as a media container. Regular files only
+// (the caller checks): a FIFO would block the open.
+bool ReadContainerTags(const std::wstring& path, MediaContainerTags* tags);

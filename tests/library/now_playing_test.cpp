@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,8 @@
 #include "library/now_playing.h"
 #include "library/track_info.h"
 #include "library/track_lists.h"
+#include "library/track_view.h"
+#include "platform/ui_post.h"
 #include "platform/net.h"
 #include "platform/text.h"
 #include "support/audio_server.h"
@@ -123,6 +126,44 @@ TEST_F(NowPlayingStep, EachLoadIsListedOnceAndEachTrackCountsOncePerSession) {
   ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
   PlayPauseTick(0);
   EXPECT_EQ(History(), (Paths{a, b, a}));
+}
+
+// Applies the view's scan completions until its scan ends.
+void DrainViewScan() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Scanning && std::chrono::steady_clock::now() < deadline) {
+    DrainUiPosts([](const UiPost& post) {
+      if (post.message == kScanBatchPost)
+        ApplyScanBatch(static_cast<uint32_t>(post.wparam), static_cast<std::vector<LibraryFile>*>(post.lparam));
+      else if (post.message == kScanFinishedPost)
+        FinishFolderScan(static_cast<uint32_t>(post.wparam));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+// A play start while the browser shows History shows it again, newest first, at the same row.
+TEST_F(NowPlayingStep, AShownHistoryIsShownAgainKeepingItsScrollRow) {
+  const std::wstring a = Utf8ToWide(Click(120));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  Paths old;
+  for (int i = 0; i < 40; ++i) old.push_back(L"/old/" + std::to_wstring(i) + L".mp3");
+  TrackLists[kHistoryList].paths = old;
+  ConnectListView();
+  ShowList(kHistoryList);
+  DrainViewScan();
+  ASSERT_EQ(ViewItems.size(), old.size());
+  VisibleRows = 10;
+  ScrollRow = 7;
+  PlayPauseTick(0);
+  EXPECT_EQ(ScrollRow, 7);
+  DrainViewScan();
+  ASSERT_EQ(ViewItems.size(), old.size() + 1);
+  EXPECT_EQ(ViewItems.back().path, a);
+  ASSERT_FALSE(ViewOrder.empty());
+  EXPECT_EQ(ViewItems[static_cast<size_t>(ViewOrder.front())].path, a) << "History shows its newest first";
+  EXPECT_EQ(ScrollRow, 7);
+  ListView = ListViewHooks{};
 }
 
 TEST_F(NowPlayingStep, HistoryKeepsTheNewestThousand) {

@@ -21,6 +21,8 @@ extern const ToolCommand kAnalysisCommands[];
 extern const int kAnalysisCommandCount;
 extern const ToolCommand kMediaCommands[];
 extern const int kMediaCommandCount;
+extern const ToolCommand kLibraryScanCommands[];
+extern const int kLibraryScanCommandCount;
 extern const ToolCommand kStreamCommands[];
 extern const int kStreamCommandCount;
 extern const ToolCommand kPublishCommands[];

@@ -16,6 +16,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kRenderCommands, static_cast<size_t>(kRenderCommandCount)},
     {kAnalysisCommands, static_cast<size_t>(kAnalysisCommandCount)},
     {kMediaCommands, static_cast<size_t>(kMediaCommandCount)},
+    {kLibraryScanCommands, static_cast<size_t>(kLibraryScanCommandCount)},
     {kStreamCommands, static_cast<size_t>(kStreamCommandCount)},
     {kPublishCommands, static_cast<size_t>(kPublishCommandCount)},
     {kStemCommands, static_cast<size_t>(kStemCommandCount)},
