@@ -351,6 +351,20 @@ void ComposeVideoFrame(VideoRenderer* r, DrawSurface* target, int width, int hei
 
 bool RenderVideoFrameAt(VideoRenderer* r, int width, int height, double now, std::vector<uint32_t>* out) {
   if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return false;
+  if (width >= 2 && height >= 2) {
+    // Drawn straight into the caller's vector: no copy of the finished frame.
+    std::vector<uint32_t> pixels = std::move(*out);
+    pixels.resize(static_cast<size_t>(width) * height);
+    std::unique_ptr<DrawSurface> target = DrawSurface::Wrap(pixels.data(), width, height, width, 1.0f);
+    if (target) {
+      ComposeVideoFrame(r, target.get(), width, height, now);
+      target->Pixels();  // finishes the drawing
+      target.reset();
+      *out = std::move(pixels);
+      return true;
+    }
+    *out = std::move(pixels);
+  }
   // The composition is at least 2 x 2; a smaller frame is its top-left corner.
   DrawSurface* target = SurfaceOfSize(&r->output, std::max(2, width), std::max(2, height));
   if (!target) return false;

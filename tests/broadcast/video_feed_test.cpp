@@ -130,6 +130,9 @@ TEST_F(VideoFeedTest, NewTrackNeverShowsTheOldPicture) {
   std::vector<uint32_t> out;
   ASSERT_TRUE(RenderVideoFrameAt(&renderer, 64, 36, 100.0, &out));
   EXPECT_GT(Channel(Centre(out, 64, 36), 16), 230u) << "the red clip fills the frame";
+  ASSERT_TRUE(RenderVideoFrameAt(&renderer, 1, 1, 100.0, &out)) << "a frame under 2 x 2 still composes";
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_GT(Channel(out[0], 16), 230u);
 
   const uint64_t version = VideoDecks[0].frameVersion;
   feed.entries[0].path = Media("song-without-video.mp3");
