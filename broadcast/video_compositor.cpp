@@ -69,9 +69,10 @@ PixelView FittedFrame(VideoRenderer& r, int side, const VideoDeck& deck, float W
   const PixelView frame = ViewOf(deck.frame, deck.frameWidth, deck.frameHeight);
   const int w = static_cast<int>(W), h = static_cast<int>(H);
   if (frame.width == w && frame.height == h) return frame;
+  const DrawSurface* before = r.fitted[side].get();
   DrawSurface* fitted = SurfaceOfSize(&r.fitted[side], w, h);
   if (!fitted) return frame;
-  if (r.fittedVersion[side] != deck.frameVersion || !r.fittedMade[side]) {
+  if (fitted != before || r.fittedVersion[side] != deck.frameVersion || !r.fittedMade[side]) {
     fitted->Clear(Rgba{0, 0, 0, 1});
     DrawCoverFitted(*fitted, frame, true, W, H, 1);
     r.fittedVersion[side] = deck.frameVersion;
