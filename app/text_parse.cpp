@@ -212,7 +212,9 @@ wchar_t LowerChar(wchar_t c) {
 
 int CompareUtf16(std::wstring_view a, std::wstring_view b) {
   constexpr uint32_t kFirstSupplementary = 0x10000;
-  const auto firstUnit = [](uint32_t c) { return c < kFirstSupplementary ? c : 0xD800 + ((c - kFirstSupplementary) >> 10); };
+  const auto firstUnit = [](uint32_t c) {
+    return c < kFirstSupplementary ? c : 0xD800 + ((c - kFirstSupplementary) >> 10);
+  };
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
     const uint32_t x = static_cast<uint32_t>(a[i]), y = static_cast<uint32_t>(b[i]);

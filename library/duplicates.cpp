@@ -54,6 +54,7 @@ void FindDuplicates() {
   for (const std::vector<uint32_t>& group : groups)
     for (uint32_t i : group) paths.push_back(tracks[i].path);
   ReplaceOrCreateList(kDuplicatesListName, paths);
-  ShowStatus(UiFormat(L"{} songs are in more than one file ({} files) \u2014 they're side by side in the Duplicates list",
-                      groups.size(), paths.size()));
+  ShowStatus(
+      UiFormat(L"{} songs are in more than one file ({} files) \u2014 they're side by side in the Duplicates list",
+               groups.size(), paths.size()));
 }

@@ -20,7 +20,7 @@ constexpr double kNoScore = 1e18;
 constexpr int kNoEnergyLow = 10;  // the range starts inverted; no energy at all gives 5..5
 constexpr int kNoEnergyHigh = 1;
 constexpr double kNoEnergyMiddle = 5.0;
-constexpr double kRiseShare = 0.75;      // the curve climbs over the first three quarters
+constexpr double kRiseShare = 0.75;          // the curve climbs over the first three quarters
 constexpr double kFallPerShare = 4.0 * 0.3;  // then drops to 70 % of the range at the end
 constexpr double kUnknownKeyCost = 1.5;
 constexpr double kNeighbourKeyCost = 0.5;
@@ -57,8 +57,8 @@ bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) { return
 }  // namespace
 
 MixTrack MixTrackFromFile(const LibraryFile& file) {
-  MixTrack track{.path = file.path, .artist = file.artist, .title = file.title, .genre = file.genre,
-                 .duration = file.duration};
+  MixTrack track{
+      .path = file.path, .artist = file.artist, .title = file.title, .genre = file.genre, .duration = file.duration};
   TakeAnalysis(file.path, &track);
   return track;
 }
@@ -158,7 +158,8 @@ std::vector<std::wstring> RunMixOrder(const std::vector<std::wstring>& paths, in
   tracks.reserve(paths.size());
   for (const std::wstring& path : paths) tracks.push_back(MixTrackFromPath(path));
   if (unanalysed)
-    *unanalysed = static_cast<int>(std::count_if(tracks.begin(), tracks.end(), [](const MixTrack& t) { return t.bpm <= 0.0; }));
+    *unanalysed =
+        static_cast<int>(std::count_if(tracks.begin(), tracks.end(), [](const MixTrack& t) { return t.bpm <= 0.0; }));
   std::vector<std::wstring> ordered;
   ordered.reserve(paths.size());
   for (uint32_t i : MixOrder(tracks)) ordered.push_back(paths[i]);
@@ -210,9 +211,10 @@ void MixOrderView() {
 
 void ReportMixOrder(int unanalysed) {
   if (unanalysed > 0)
-    ShowStatus(UiFormat(L"In mix order: keys, tempos and energy now flow track to track ({} unanalysed tracks are at "
-                        L"the end \u2014 ANALYZE them first)",
-                        unanalysed));
+    ShowStatus(
+        UiFormat(L"In mix order: keys, tempos and energy now flow track to track ({} unanalysed tracks are at "
+                 L"the end \u2014 ANALYZE them first)",
+                 unanalysed));
   else
     ShowStatus(L"In mix order: keys, tempos and energy now flow track to track");
 }

@@ -176,6 +176,12 @@ CompiledSearch CompileSearch(const std::wstring& crateSearch, const std::wstring
   return search;
 }
 
+bool ConditionsHold(const CompiledSearch& search, const TrackInfo* record) {
+  for (const SearchPredicate& predicate : search.predicates)
+    if (!predicate(record)) return false;
+  return true;
+}
+
 bool MatchesSearch(const CompiledSearch& search, const LibraryFile& file, const TrackInfo* record) {
   std::wstring ownTags;
   bool ownTagsLowered = false;
@@ -185,7 +191,5 @@ bool MatchesSearch(const CompiledSearch& search, const LibraryFile& file, const 
     if (!ownTagsLowered) ownTags = LowerText(record->myTags), ownTagsLowered = true;
     if (ownTags.find(word) == std::wstring::npos) return false;
   }
-  for (const SearchPredicate& predicate : search.predicates)
-    if (!predicate(record)) return false;
-  return true;
+  return ConditionsHold(search, record);
 }

@@ -40,5 +40,8 @@ CompiledSearch CompileSearch(const std::wstring& crateSearch, const std::wstring
 // holds for the record.
 bool MatchesSearch(const CompiledSearch& search, const LibraryFile& file, const TrackInfo* record);
 
+// Every condition holds for the record (the words aside).
+bool ConditionsHold(const CompiledSearch& search, const TrackInfo* record);
+
 // Energy 1-10 of an analysed record from its loudness; 0 without a record or analysis.
 int TrackEnergy(const TrackInfo* record);

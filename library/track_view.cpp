@@ -55,8 +55,13 @@ struct SortValue {
   std::wstring text;   // text keys (key name, genre)
 };
 
+bool NeedsRecord(int column) {
+  return column != kSortTitle && column != kSortArtist && column != kSortLength && column != kSortGenre &&
+         column != kSortDateAdded;
+}
+
 SortValue ValueOf(const LibraryFile& file, int column) {
-  const TrackInfo* record = FindTrackInfo(file.path);
+  const TrackInfo* record = NeedsRecord(column) ? FindTrackInfo(file.path) : nullptr;
   SortValue value;
   switch (column) {
     case kSortBpm: value.number = record ? record->bpm : 0.0; break;
@@ -71,6 +76,7 @@ SortValue ValueOf(const LibraryFile& file, int column) {
     case kSortColour: value.number = record ? std::clamp(record->color, 0, kLastColourIndex) : 0; break;
     default: break;
   }
+  if (!std::isfinite(value.number)) value.number = 0.0;  // a total order for the sort
   return value;
 }
 
@@ -90,7 +96,7 @@ int CompareValues(const LibraryFile& a, const SortValue& va, const LibraryFile& 
   }
 }
 
-// The on-air deck's tempo and sounding key that MATCH filters by; false when no deck is on air.
+// The on-air deck (-1 none) with the tempo and sounding key that MATCH filters by.
 struct MatchTarget {
   int deck = -1;
   double bpm = 0.0;
@@ -106,6 +112,117 @@ bool MixesWith(const LibraryFile& file, const TrackInfo* record, const MatchTarg
   if (target.key >= 0 && KeyDistance(record->key, target.key) > kMatchKeyDistance) return false;
   const TrackPtr& loaded = DeckSnapshots[target.deck].track;
   return !(loaded && loaded->path == file.path);
+}
+
+// One shown file as the sort sees it, its values side by side so that comparing touches no
+// file: cache misses on the files, not comparisons, are what a sort of many rows costs.
+struct SortEntry {
+  uint64_t prefix = 0;  // the first four characters of `first` as UTF-16 units, in order
+  double number = 0.0;
+  std::wstring_view first{}, second{};  // text keys and their tie-breaks
+  int index = 0;
+  bool astral = false;  // a text holds a character above U+FFFF
+};
+
+constexpr wchar_t kFirstAstral = 0x10000;
+
+bool HasAstral(std::wstring_view text) {
+  wchar_t highest = 0;
+  for (wchar_t c : text) highest = std::max(highest, c);
+  return highest >= kFirstAstral;
+}
+
+// CompareUtf16, through the C library's vector compare when neither text has a character above
+// U+FFFF: code point order is UTF-16 order then.
+int CompareTexts(std::wstring_view a, std::wstring_view b, bool astral) {
+  if (astral) return CompareUtf16(a, b);
+  const int order = a.compare(b);
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
+
+uint64_t TextPrefix(std::wstring_view text) {
+  constexpr size_t kPrefixChars = 4;
+  constexpr uint32_t kHighSurrogates = 0xD800;
+  constexpr int kSurrogateBits = 10;
+  uint64_t prefix = 0;
+  for (size_t i = 0; i < kPrefixChars; ++i) {
+    uint32_t unit = 0;
+    if (i < text.size()) {
+      const uint32_t c = static_cast<uint32_t>(text[i]);
+      const uint32_t astral = static_cast<uint32_t>(kFirstAstral);
+      unit = c < astral ? c : kHighSurrogates + ((c - astral) >> kSurrogateBits);
+    }
+    prefix = prefix << 16 | unit;
+  }
+  return prefix;
+}
+
+// Sorts ViewOrder by the column; equal files keep their order in ViewItems.
+void SortShown(int column, bool ascending) {
+  const bool text = column == kSortTitle || column == kSortArtist || column == kSortKey || column == kSortGenre;
+  std::vector<SortEntry> entries(ViewOrder.size());
+  // The compared texts side by side in one buffer, so comparisons read nearby memory.
+  std::wstring pool;
+  std::vector<std::pair<size_t, size_t>> lengths(text ? ViewOrder.size() : 0);
+  for (size_t k = 0; k < ViewOrder.size(); ++k) {
+    const int i = ViewOrder[k];
+    const LibraryFile& file = ViewItems[static_cast<size_t>(i)];
+    entries[k].index = i;
+    if (!text) {
+      entries[k].number = ValueOf(file, column).number;
+      continue;
+    }
+    const auto append = [&](std::wstring_view first, std::wstring_view second) {
+      lengths[k] = {first.size(), second.size()};
+      pool += first;
+      pool += second;
+    };
+    switch (column) {
+      case kSortTitle: append(file.titleKey, {}); break;
+      case kSortArtist: append(file.artistKey, file.titleKey); break;
+      case kSortKey: append(ValueOf(file, column).text, {}); break;
+      default: append(LowerText(file.genre), file.artistKey); break;  // genre
+    }
+  }
+  size_t at = 0;
+  for (size_t k = 0; k < lengths.size(); ++k) {
+    const std::wstring_view all(pool);
+    entries[k].first = all.substr(at, lengths[k].first);
+    entries[k].second = all.substr(at + lengths[k].first, lengths[k].second);
+    entries[k].prefix = TextPrefix(entries[k].first);
+    entries[k].astral = HasAstral(all.substr(at, lengths[k].first + lengths[k].second));
+    at += lengths[k].first + lengths[k].second;
+  }
+  std::sort(entries.begin(), entries.end(), [text, ascending](const SortEntry& a, const SortEntry& b) {
+    int order = 0;
+    if (text) {
+      const bool astral = a.astral || b.astral;
+      order = a.prefix != b.prefix ? (a.prefix < b.prefix ? -1 : 1) : CompareTexts(a.first, b.first, astral);
+      if (order == 0) order = CompareTexts(a.second, b.second, astral);
+    } else {
+      order = Sign(a.number, b.number);
+    }
+    if (order != 0) return ascending ? order < 0 : order > 0;
+    return a.index < b.index;
+  });
+  for (size_t row = 0; row < entries.size(); ++row) ViewOrder[row] = entries[row].index;
+}
+
+// For each word, whether any record's own tags hold it. A file whose text lacks a word no tags
+// hold cannot match, so its record need not be looked up. Over a view much smaller than the
+// library the lookups are cheaper than this pass: then every word counts as held.
+std::vector<bool> WordsInSomeOwnTags(const std::vector<std::wstring>& words, size_t viewFiles) {
+  constexpr size_t kRecordsPerLookup = 4;  // a record visited costs about a quarter of a lookup
+  std::vector<bool> held(words.size(), true);
+  if (words.empty() || viewFiles * kRecordsPerLookup < TrackLibrary.size()) return held;
+  held.assign(words.size(), false);
+  for (const auto& [key, record] : TrackLibrary) {
+    if (record.myTags.empty()) continue;
+    const std::wstring tags = LowerText(record.myTags);
+    for (size_t w = 0; w < words.size(); ++w)
+      if (!held[w] && tags.find(words[w]) != std::wstring::npos) held[w] = true;
+  }
+  return held;
 }
 
 void ClearView() {
@@ -200,11 +317,20 @@ void RebuildView() {
     if (target.deck >= 0) target.bpm = DeckBpm(target.deck), target.key = DeckKey(target.deck);
   }
   const bool needRecord = !search.predicates.empty() || target.deck >= 0;
+  const std::vector<bool> inSomeTags = WordsInSomeOwnTags(search.words, ViewItems.size());
   for (size_t i = 0; i < ViewItems.size(); ++i) {
     const LibraryFile& file = ViewItems[i];
-    // Looking a record up costs a hash of the path: only when a condition or a word needs it.
-    const TrackInfo* record = needRecord || !search.words.empty() ? FindTrackInfo(file.path) : nullptr;
-    if (!MatchesSearch(search, file, record)) continue;
+    // Looking a record up costs a hash of the path: only when a condition needs it or a word is
+    // not in the file's own text but could be in its record's own tags.
+    bool wordsFound = true, tagsMayHold = true;
+    for (size_t w = 0; w < search.words.size() && tagsMayHold; ++w) {
+      if (file.searchText.find(search.words[w]) != std::wstring::npos) continue;
+      wordsFound = false;
+      tagsMayHold = inSomeTags[w];
+    }
+    if (!tagsMayHold) continue;
+    const TrackInfo* record = needRecord || !wordsFound ? FindTrackInfo(file.path) : nullptr;
+    if (wordsFound ? !ConditionsHold(search, record) : !MatchesSearch(search, file, record)) continue;
     if (target.deck >= 0 && !MixesWith(file, record, target)) continue;
     ViewOrder.push_back(static_cast<int>(i));
   }
@@ -213,20 +339,7 @@ void RebuildView() {
     if (!SortAscending) std::reverse(ViewOrder.begin(), ViewOrder.end());
     return;
   }
-  const bool textOnly = column == kSortTitle || column == kSortArtist;
-  std::vector<SortValue> values(textOnly ? 0 : ViewItems.size());
-  if (!textOnly)
-    for (int i : ViewOrder) values[static_cast<size_t>(i)] = ValueOf(ViewItems[static_cast<size_t>(i)], column);
-  const bool ascending = SortAscending;
-  static const SortValue kNone;
-  std::stable_sort(ViewOrder.begin(), ViewOrder.end(), [&](int x, int y) {
-    const LibraryFile& a = ViewItems[static_cast<size_t>(x)];
-    const LibraryFile& b = ViewItems[static_cast<size_t>(y)];
-    const SortValue& va = textOnly ? kNone : values[static_cast<size_t>(x)];
-    const SortValue& vb = textOnly ? kNone : values[static_cast<size_t>(y)];
-    const int order = CompareValues(a, va, b, vb, column);
-    return ascending ? order < 0 : order > 0;
-  });
+  SortShown(column, SortAscending);
 }
 
 // --- Selection and loading ---

@@ -45,3 +45,5 @@ extern const ToolCommand kLayoutCommands[];
 extern const int kLayoutCommandCount;
 extern const ToolCommand kVideoCommands[];
 extern const int kVideoCommandCount;
+extern const ToolCommand kLibraryViewCommands[];
+extern const int kLibraryViewCommandCount;

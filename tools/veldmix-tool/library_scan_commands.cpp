@@ -26,26 +26,13 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "tools/veldmix-tool/commands.h"
+#include "tools/veldmix-tool/library_tool.h"
 
 namespace {
 
 constexpr auto kDrainPoll = std::chrono::milliseconds(2);
 
 constexpr const char* kScanUsage = "usage: veldmix-tool scan [FOLDER...] [--list NAME]\n";
-
-// The status line's text, last, when a command set one.
-void PrintStatus() {
-  if (!Status.text.empty()) std::printf("%s\n", WideToUtf8(Status.text).c_str());
-}
-
-// The list of that name (exact, else ignoring case), or -1.
-int ListNamed(const std::wstring& name) {
-  for (size_t i = 0; i < TrackLists.size(); ++i)
-    if (TrackLists[i].name == name) return static_cast<int>(i);
-  for (size_t i = 0; i < TrackLists.size(); ++i)
-    if (LowerCase(TrackLists[i].name) == LowerCase(name)) return static_cast<int>(i);
-  return -1;
-}
 
 // FOLDER... [--list NAME] into a scan job; false on a bad argument (printed).
 bool ParseViewArgs(const std::vector<std::string>& args, const char* usage, ScanJob* job) {
@@ -74,20 +61,6 @@ bool ParseViewArgs(const std::vector<std::string>& args, const char* usage, Scan
     job->singleFiles = TrackLists[static_cast<size_t>(index)].paths;
   }
   return true;
-}
-
-// Applies the running scan's completions as the main window does until it ends; ViewItems then
-// holds the files in delivery order.
-void DrainScan() {
-  while (Scanning) {
-    DrainUiPosts([](const UiPost& post) {
-      if (post.message == kScanBatchPost)
-        ApplyScanBatch(static_cast<uint32_t>(post.wparam), static_cast<std::vector<LibraryFile>*>(post.lparam));
-      else if (post.message == kScanFinishedPost)
-        FinishFolderScan(static_cast<uint32_t>(post.wparam));
-    });
-    if (Scanning) std::this_thread::sleep_for(kDrainPoll);
-  }
 }
 
 // scan [FOLDER...] [--list NAME]: each file in delivery order, tab-separated: index, duration,

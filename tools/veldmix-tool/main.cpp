@@ -28,6 +28,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kMenuCommands, static_cast<size_t>(kMenuCommandCount)},
     {kLayoutCommands, static_cast<size_t>(kLayoutCommandCount)},
     {kVideoCommands, static_cast<size_t>(kVideoCommandCount)},
+    {kLibraryViewCommands, static_cast<size_t>(kLibraryViewCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,137 @@
+#include "library/mix_order.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/status_message.h"
+#include "app/text_parse.h"
+#include "library/duplicates.h"
+#include "library/track_info.h"
+#include "library/track_lists.h"
+#include "library/track_view.h"
+#include "support/temp_home.h"
+
+namespace {
+
+using Paths = std::vector<std::wstring>;
+
+class MixToolsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(); }
+  void TearDown() override { Reset(); }
+  static void Reset() {
+    TrackLibrary.clear(), TrackLists.clear(), ViewItems.clear(), ViewOrder.clear();
+    SearchText.clear(), CrateSearch.clear();
+    ViewKind = kViewFolder, ViewIndex = 0, SortColumn = kSortSourceOrder, SortAscending = true;
+    StartScanWorker = nullptr;
+    Status = StatusLine{};
+  }
+  static void Analyse(const std::wstring& path, double bpm, int32_t key, int energy) {
+    TrackInfo& record = TrackInfoFor(path);
+    record.analyzed = true, record.bpm = bpm, record.key = key;
+    record.loudness = static_cast<float>(energy * 1.4 - 22.0);
+  }
+  static void ShowFiles(const std::vector<std::pair<std::wstring, std::wstring>>& artistTitle) {
+    ViewItems.clear();
+    for (const auto& [artist, title] : artistTitle) {
+      const uint32_t i = static_cast<uint32_t>(ViewItems.size());
+      ViewItems.push_back(
+          {.path = L"/m/" + std::to_wstring(i) + L".mp3", .title = title, .artist = artist, .index = i});
+    }
+    RebuildView();
+  }
+  TempHome home_;
+};
+
+MixTrack Tr(double bpm, int32_t key, int32_t energy) { return MixTrack{.bpm = bpm, .key = key, .energy = energy}; }
+
+}  // namespace
+
+TEST_F(MixToolsTest, MixOrderWalksKeysTemposAndTheEnergyCurve) {
+  // The curve starts at the lowest energy; ties go to the slower track.
+  EXPECT_EQ(MixOrder({Tr(130, 0, 5), Tr(120, 0, 3), Tr(110, 0, 3), Tr(0, 0, 1)}), (std::vector<uint32_t>{2, 1, 0, 3}))
+      << "unanalysed tracks go last in input order";
+  // Without energies the order follows tempo and key: 128 after 64 costs nothing for tempo.
+  EXPECT_EQ(MixOrder({Tr(64, 21, 0), Tr(100, 21, 0), Tr(128, 21, 0)}), (std::vector<uint32_t>{0, 2, 1}));
+  // Key costs: same key 0, relative or wheel neighbour 0.5, unknown 1.5, far keys distance + 3.
+  EXPECT_EQ(MixOrder({Tr(128, 21, 0), Tr(128, 2, 0), Tr(128, -1, 0), Tr(128, 0, 0)}),
+            (std::vector<uint32_t>{0, 3, 2, 1}));
+  EXPECT_TRUE(MixOrder({}).empty());
+  EXPECT_EQ(MixOrder({Tr(0, 0, 0), Tr(0, 0, 0)}), (std::vector<uint32_t>{0, 1}));
+}
+
+TEST_F(MixToolsTest, MixOrderOfListsAndTheView) {
+  TrackLists = LoadLists();
+  MixOrderList(kPrepareList);
+  EXPECT_EQ(Status.text, L"Mix order needs at least two tracks");
+  MixOrderList(99);
+  EXPECT_EQ(Status.text, L"Mix order needs at least two tracks");
+
+  TrackLists[kPrepareList].paths = {L"/u1.mp3", L"/u2.mp3", L"/u3.mp3"};
+  MixOrderList(kPrepareList);
+  EXPECT_EQ(TrackLists[kPrepareList].paths, (Paths{L"/u1.mp3", L"/u2.mp3", L"/u3.mp3"}));
+  EXPECT_EQ(Status.text,
+            L"In mix order: keys, tempos and energy now flow track to track (3 unanalysed tracks are "
+            L"at the end \u2014 ANALYZE them first)");
+
+  Analyse(L"/fast.mp3", 140, 0, 9);
+  Analyse(L"/slow.mp3", 120, 0, 2);
+  TrackLists[kHistoryList].paths = {L"/fast.mp3", L"/slow.mp3"};
+  for (const wchar_t* name : {L"mix order", L"Mix Order"}) {
+    TrackList list;
+    list.name = name;
+    TrackLists.push_back(list);
+  }
+  MixOrderList(kHistoryList);
+  EXPECT_EQ(TrackLists[kHistoryList].paths, (Paths{L"/fast.mp3", L"/slow.mp3"})) << "History stays";
+  EXPECT_TRUE(TrackLists[3].paths.empty());
+  EXPECT_EQ(TrackLists[4].paths, (Paths{L"/slow.mp3", L"/fast.mp3"})) << "the later of two same-named lists";
+  EXPECT_EQ(ViewKind, kViewList);
+  EXPECT_EQ(ViewIndex, 4);
+  EXPECT_EQ(Status.text, L"In mix order: keys, tempos and energy now flow track to track");
+
+  // The view: each file once, into "Mix order".
+  ViewKind = kViewFolder;
+  ViewItems = {
+      {.path = L"/fast.mp3", .index = 0}, {.path = L"/slow.mp3", .index = 1}, {.path = L"/fast.mp3", .index = 2}};
+  RebuildView();
+  EXPECT_EQ(CollectViewTracks().size(), 2u);
+  MixOrderView();
+  EXPECT_EQ(TrackLists[4].paths, (Paths{L"/slow.mp3", L"/fast.mp3"}));
+  EXPECT_EQ(TrackLists.size(), 5u);
+}
+
+TEST_F(MixToolsTest, DuplicatesAreGroupedByArtistAndTitle) {
+  EXPECT_EQ(NormaliseMatchText(L"  The\u2003 ARTIST\t  Name "), L"the artist name");
+  TrackLists = LoadLists();
+  ShowFiles({{L"Solo", L"Only once"}});
+  FindDuplicates();
+  EXPECT_EQ(Status.text, L"No duplicates among these 1 tracks");
+  EXPECT_EQ(TrackLists.size(), 3u) << "no list is touched";
+
+  ShowFiles({{L"Zed", L"Song"},
+             {L"DJ  Ärger ", L"Tune"},
+             {L"", L"Nameless"},
+             {L"Zed", L"Song (Remix)"},
+             {L"dj ärger", L"tune"},
+             {L"", L"Nameless"},
+             {L"Same", L"  "},
+             {L"Same", L""},
+             {L"Zed", L"song"},
+             {L"Zed", L"Song"}});
+  ViewItems.push_back(ViewItems[0]);  // one file shown twice is not its own duplicate
+  ViewItems.back().index = static_cast<uint32_t>(ViewItems.size() - 1);
+  RebuildView();
+  TrackList user;
+  user.name = L"DUPLICATES";
+  user.paths = {L"/stale.mp3"};
+  TrackLists.push_back(user);
+  FindDuplicates();
+  ASSERT_EQ(TrackLists.size(), 4u) << "the user's list of that name in any case is reused";
+  EXPECT_EQ(TrackLists[3].paths,
+            (Paths{L"/m/2.mp3", L"/m/5.mp3", L"/m/1.mp3", L"/m/4.mp3", L"/m/0.mp3", L"/m/8.mp3", L"/m/9.mp3"}));
+  EXPECT_EQ(Status.text,
+            L"3 songs are in more than one file (7 files) \u2014 they're side by side in the Duplicates list");
+}

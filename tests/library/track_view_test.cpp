@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/text_parse.h"
+#include "engine/deck_snapshot.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/mixer_controls.h"
+#include "engine/side_slots.h"
+#include "library/crates.h"
+#include "library/track_info.h"
+#include "library/track_lists.h"
+#include "library/track_view.h"
+
+namespace {
+
+using Titles = std::vector<std::wstring>;
+
+// What the scan worker was asked for, in place of a real walk.
+struct StartedScan {
+  std::vector<std::wstring> folders, files;
+  uint32_t generation = 0;
+};
+std::vector<StartedScan> startedScans;
+
+LibraryFile File(const std::wstring& title, const std::wstring& artist = L"", const std::wstring& genre = L"",
+                 double duration = 0.0, int64_t modified = 0) {
+  LibraryFile file{.path = L"/music/" + title + L".mp3", .title = title, .artist = artist, .genre = genre};
+  file.titleKey = LowerText(title), file.artistKey = LowerText(artist);
+  file.searchText = file.titleKey + L' ' + file.artistKey + L' ' + LowerText(genre);
+  file.duration = duration, file.modified = modified;
+  return file;
+}
+
+class TrackViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(); }
+  void TearDown() override { Reset(); }
+  static void Reset() {
+    TrackLibrary.clear(), TrackLists.clear(), SmartCrates.clear(), MusicFolders.clear();
+    ViewItems.clear(), ViewOrder.clear(), SearchText.clear(), CrateSearch.clear();
+    ViewKind = kViewFolder, ViewIndex = 0, Selection = -1, ScrollRow = 0, VisibleRows = 1;
+    SortColumn = kSortSourceOrder, SortAscending = true, MatchDeck = false, Scanning = false;
+    startedScans.clear();
+    StartScanWorker = nullptr;
+    for (DeckSnapshot& shot : DeckSnapshots) shot = DeckSnapshot{};
+    for (DeckView& view : LiveDeckViews) view = DeckView{};
+    SideSlots[kLeftSide] = 0, SideSlots[kRightSide] = 1;
+    CrossfaderPosition = 0.5f;
+  }
+  // Starts a scan through the view, then delivers the files as the worker would, in one batch.
+  static void Deliver(std::vector<LibraryFile> files) {
+    auto* batch = new std::vector<LibraryFile>(std::move(files));
+    for (size_t i = 0; i < batch->size(); ++i) (*batch)[i].index = static_cast<uint32_t>(ViewItems.size() + i);
+    ApplyScanBatch(ScanGeneration.load(), batch);
+  }
+  static Titles Shown() {
+    Titles titles;
+    for (int i : ViewOrder) titles.push_back(ViewItems[static_cast<size_t>(i)].title);
+    return titles;
+  }
+  static void RecordScans() {
+    StartScanWorker = [](std::vector<std::wstring> folders, std::vector<std::wstring> files, uint32_t generation) {
+      startedScans.push_back({std::move(folders), std::move(files), generation});
+    };
+  }
+};
+
+}  // namespace
+
+TEST_F(TrackViewTest, EverySortKeyOrdersBothWaysAndKeepsTiesInScanOrder) {
+  // Pairs of files tie on every key, so each sort has ties to keep in scan order.
+  std::vector<LibraryFile> files = {
+      File(L"b", L"x", L"house", 200, 5), File(L"a", L"y", L"Techno", 100, 5), File(L"B", L"x", L"house", 200, 9),
+      File(L"c", L"", L"", 100, 1),       File(L"A", L"Y", L"techno", 300, 9), File(L"d", L"x", L"House", 300, 1)};
+  for (size_t i = 0; i < files.size(); ++i) files[i].path = L"/music/" + std::to_wstring(i) + L".mp3";
+  const double bpms[] = {128, 0, 128, 90, 90, 0};
+  const int32_t keys[] = {21, 0, 21, -1, 9, 0};  // 8A, 8B, 8A, none, 11B, 8B
+  const int32_t ratings[] = {5, 0, 5, 3, 3, 0};
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (i == 5) continue;  // no record at all
+    TrackInfo& record = TrackInfoFor(files[i].path);
+    record.analyzed = bpms[i] > 0, record.bpm = bpms[i], record.key = keys[i];
+    record.loudness = static_cast<float>(ratings[i] * 1.4 - 22.0);
+    record.rating = ratings[i], record.playCount = ratings[i] * 2, record.lastPlayed = ratings[i] * 1000;
+    record.color = i == 4 ? 42 : ratings[i];  // an out-of-range colour sorts as 8
+  }
+  Deliver(files);
+  for (int column = kSortTitle; column <= kSortColour; ++column) {
+    for (bool ascending : {true, false}) {
+      SortColumn = column, SortAscending = ascending;
+      RebuildView();
+      ASSERT_EQ(ViewOrder.size(), files.size());
+      for (size_t row = 1; row < ViewOrder.size(); ++row) {
+        const LibraryFile& a = ViewItems[static_cast<size_t>(ViewOrder[row - 1])];
+        const LibraryFile& b = ViewItems[static_cast<size_t>(ViewOrder[row])];
+        const int order = CompareTracks(a, b, column);
+        EXPECT_TRUE(ascending ? order <= 0 : order >= 0) << "column " << column << " row " << row;
+        if (order == 0) EXPECT_LT(a.index, b.index) << "a tie keeps scan order: column " << column << " row " << row;
+      }
+    }
+  }
+  // The particular rules of some keys.
+  SortColumn = kSortBpm, SortAscending = true;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"a", L"d", L"c", L"A", L"b", L"B"})) << "no BPM first when ascending";
+  SortAscending = false;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"b", L"B", L"c", L"A", L"a", L"d"})) << "and last when descending";
+  SortColumn = kSortArtist, SortAscending = true;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"c", L"b", L"B", L"d", L"a", L"A"})) << "one artist's tracks by title";
+  SortColumn = kSortKey;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"c", L"d", L"A", L"b", L"B", L"a"})) << "Camelot names as text: 11B before 8A";
+  SortColumn = kSortGenre;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"c", L"b", L"B", L"d", L"a", L"A"})) << "genre ignoring case, then artist";
+  SortColumn = kSortColour, SortAscending = false;
+  RebuildView();
+  EXPECT_EQ(Shown().front(), L"A") << "colour 42 counts as 8";
+}
+
+TEST_F(TrackViewTest, TitlesSortByUtf16CodeUnits) {
+  // Above U+FFFF a character is a surrogate pair (D800-DFFF), so it sorts below U+E000-U+FFFF.
+  Deliver({File(L"\uFFFD"), File(L"x\U0001F600"), File(L"\U0001F600"), File(L"x\uE000"), File(L"a"),
+           File(L"long\uE000"), File(L"long\U0001F600")});
+  SortColumn = kSortTitle, SortAscending = true;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"a", L"long\U0001F600", L"long\uE000", L"x\U0001F600", L"x\uE000", L"\U0001F600",
+                             L"\uFFFD"}));
+}
+
+TEST_F(TrackViewTest, SwitchingTheSourceStartsAFreshScanAndDropsTheOldOnesBatches) {
+  RecordScans();
+  MusicFolders = {L"/music", L"/more"};
+  ViewIndex = 1;
+  ShowFolder();
+  ASSERT_EQ(startedScans.size(), 1u);
+  EXPECT_EQ(startedScans[0].folders, std::vector<std::wstring>{L"/more"});
+  EXPECT_TRUE(Scanning);
+  EXPECT_EQ(SortColumn, kSortTitle) << "a folder view sorts by title when no sort was set";
+  const uint32_t folderScan = startedScans[0].generation;
+  Deliver({File(L"z"), File(L"y")});
+  EXPECT_EQ(Shown(), (Titles{L"y", L"z"}));
+
+  SmartCrates = {{.name = L"Fast", .search = L"fast"}};
+  ShowCrate(0);
+  ASSERT_EQ(startedScans.size(), 2u);
+  EXPECT_EQ(startedScans[1].folders, MusicFolders) << "a crate scans every music folder";
+  EXPECT_TRUE(ViewItems.empty());
+  ApplyScanBatch(folderScan, new std::vector<LibraryFile>{File(L"late fast")});
+  FinishFolderScan(folderScan);
+  EXPECT_TRUE(ViewItems.empty()) << "the folder's late batch is dropped";
+  EXPECT_TRUE(Scanning) << "and its end does not end the crate's scan";
+  Deliver({File(L"fast one"), File(L"slow"), File(L"fast two")});
+  EXPECT_EQ(Shown(), (Titles{L"fast one", L"fast two"}));
+  FinishFolderScan(startedScans[1].generation);
+  EXPECT_FALSE(Scanning);
+  ShowCrate(1);
+  EXPECT_EQ(startedScans.size(), 2u) << "an invalid crate does nothing";
+
+  // Editing the shown crate filters again at once, without a scan.
+  UpdateCrate(0, L"", L"slow");
+  EXPECT_EQ(startedScans.size(), 2u);
+  EXPECT_EQ(SmartCrates[0].name, L"Fast") << "an emptied name keeps the old one";
+  EXPECT_EQ(Shown(), Titles{L"slow"});
+
+  // A view of a list: list order, History newest first; the selection and scroll start over.
+  TrackLists = LoadLists();
+  TrackLists[kHistoryList].paths = {L"/old.mp3", L"/new.mp3", L"/old.mp3"};
+  TrackLists[kPrepareList].paths = {L"/2.mp3", L"/1.mp3"};
+  Selection = 1, ScrollRow = 4;
+  ShowList(kPrepareList);
+  EXPECT_EQ(startedScans.back().files, TrackLists[kPrepareList].paths);
+  EXPECT_TRUE(startedScans.back().folders.empty());
+  EXPECT_EQ(Selection, -1);
+  EXPECT_EQ(ScrollRow, 0);
+  Deliver({File(L"2"), File(L"1")});
+  EXPECT_EQ(Shown(), (Titles{L"2", L"1"}));
+  ShowList(kHistoryList);
+  Deliver({File(L"old"), File(L"new"), File(L"old again")});
+  EXPECT_EQ(Shown(), (Titles{L"old again", L"new", L"old"}));
+
+  // The list hook: a changed History shown again keeps its scroll row; another list is not shown.
+  ConnectListView();
+  ScrollRow = 7;
+  const size_t scans = startedScans.size();
+  ListView.refreshList(kPrepareList);
+  EXPECT_EQ(startedScans.size(), scans);
+  ListView.refreshList(kHistoryList);
+  EXPECT_EQ(startedScans.size(), scans + 1);
+  EXPECT_EQ(ScrollRow, 7);
+  ListView = ListViewHooks{};
+}
+
+TEST_F(TrackViewTest, MoveSelectionClampsAndScrollsTheRowIntoView) {
+  MoveSelection(1);
+  EXPECT_EQ(Selection, -1) << "an empty view";
+  Deliver({File(L"a"), File(L"b"), File(L"c"), File(L"d"), File(L"e")});
+  SortColumn = kSortSourceOrder, SortAscending = false;  // rows e d c b a
+  RebuildView();
+  VisibleRows = 2;
+  MoveSelection(1);
+  EXPECT_EQ(Selection, 4) << "+1 without a selection: the first row";
+  Selection = -1;
+  MoveSelection(-1);
+  EXPECT_EQ(Selection, 0) << "-1 without a selection: the last row";
+  EXPECT_EQ(ScrollRow, 3) << "the last row scrolled into view";
+  MoveSelection(-10);
+  EXPECT_EQ(Selection, 4) << "stops at the first row";
+  EXPECT_EQ(ScrollRow, 0);
+  MoveSelection(2);
+  EXPECT_EQ(Selection, 2);
+  EXPECT_EQ(ScrollRow, 1);
+  MoveSelection(99);
+  EXPECT_EQ(Selection, 0);
+  // A selection filtered out of view starts over from the ends.
+  SearchText = L"b";
+  RebuildView();
+  MoveSelection(1);
+  EXPECT_EQ(Selection, 1);
+}
+
+TEST_F(TrackViewTest, MatchFollowsTheOnAirDeck) {
+  auto track = std::make_shared<Track>();
+  track->path = L"/music/playing.mp3", track->bpm = 128.0, track->key = 21;  // 8A
+  track->frames = 44100 * 60;
+  std::vector<LibraryFile> files = {File(L"half"), File(L"same"), File(L"near"), File(L"far"), File(L"clash"),
+                                    File(L"wheel"), File(L"unanalysed"), File(L"playing")};
+  const double bpms[] = {64, 128, 135, 140, 128, 121, 128, 128};
+  const int32_t keys[] = {21, 21, 0, 21, 2, 16, 21, 21};  // 8A, 8A, 8B, 8A, 10B, 9A, 8A, 8A
+  for (size_t i = 0; i < files.size(); ++i) {
+    TrackInfo& record = TrackInfoFor(files[i].path);
+    record.analyzed = i != 6, record.bpm = bpms[i], record.key = keys[i];
+  }
+  Deliver(files);
+  MatchDeck = true;
+  RebuildView();
+  EXPECT_EQ(Shown().size(), files.size()) << "no deck loaded: the search alone";
+
+  DeckSnapshots[0].track = track;
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"half", L"same", L"near", L"wheel"}));
+
+  // A second deck playing and audible takes over; the view follows it.
+  auto other = std::make_shared<Track>(*track);
+  other->path = L"/music/other.mp3", other->bpm = 140.0, other->key = -1;
+  DeckSnapshots[1].track = other;
+  DeckSnapshots[1].playing = true;
+  EXPECT_EQ(OnAirDeck(), 1);
+  RebuildView();
+  EXPECT_EQ(Shown(), (Titles{L"near", L"far"})) << "any key fits an unknown deck key";
+  CrossfaderPosition = 0.0f;  // deck B's side closed: still the playing deck over a stopped one
+  EXPECT_EQ(OnAirDeck(), 1);
+  DeckSnapshots[0].playing = true;
+  EXPECT_EQ(OnAirDeck(), 0);
+  MatchDeck = false;
+  RebuildView();
+  EXPECT_EQ(Shown().size(), files.size());
+}
+
+TEST_F(TrackViewTest, LoadingTheSelectionPicksAStoppedEmptyDeck) {
+  Deliver({File(L"one")});
+  LoadSelectedTrack(-1);
+  EXPECT_FALSE(LiveDeckViews[0].loading) << "no selection";
+  Selection = 0;
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    Engine.decks[0].track = std::make_shared<Track>();
+    Engine.decks[1].track.reset();
+  }
+  LoadSelectedTrack(-1);
+  EXPECT_FALSE(LiveDeckViews[0].loading);
+  EXPECT_TRUE(LiveDeckViews[1].loading) << "the right deck is stopped and empty";
+  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  Engine.decks[0].track.reset();
+}
+
+TEST_F(TrackViewTest, AddMusicDirSelectsAKnownFolderAndAppendsANewOne) {
+  RecordScans();
+  MusicFolders = {L"/a", L"/b"};
+  AddMusicDir(L"/b");
+  EXPECT_EQ(ViewIndex, 1);
+  EXPECT_EQ(MusicFolders.size(), 2u);
+  AddMusicDir(L"/B");
+  EXPECT_EQ(ViewIndex, 2) << "paths are compared exactly";
+  EXPECT_EQ(startedScans.back().folders, std::vector<std::wstring>{L"/B"});
+  ViewIndex = 9;
+  const size_t scans = startedScans.size();
+  Deliver({File(L"left over")});
+  ShowFolder();
+  EXPECT_TRUE(ViewItems.empty()) << "no such folder: an empty view";
+  EXPECT_EQ(startedScans.size(), scans);
+  EXPECT_FALSE(Scanning);
+}
