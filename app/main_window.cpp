@@ -1,5 +1,7 @@
 #include "platform/draw_surface.h"
 #include "ui/frame_driver.h"
+#include "ui/language.h"
+#include "karaoke/karaoke_draw.h"
 #include "ui/modal.h"
 #include "ui/glow.h"
 #include "app/main_window.h"
@@ -142,6 +144,7 @@ bool CreateMainWindow() {
   ShowFolder();
   // The first-run tour starts (unless done or in test mode) here once it exists.
 
+  KaraokeTranslate = Translate;
   SetFramePresenter(PresentFrameImage);
   AcceptFileDrops(true);
   SetWindowTimer(kFrameTimer, kFrameTimerMs);

@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
 #include "broadcast/video_feed.h"
 #include "broadcast/video_window.h"
@@ -32,6 +33,7 @@ void StopAndSaveAll() {
   StopVideoDecks();
   // The phone remote and the timecode input stop here once those parts exist.
   if (!TestMode) SaveSession();
+  StopCamera();
   EnableInput(Engine, false, {});
   StopRecording();
   StopOutputs(Engine);
@@ -46,6 +48,7 @@ void TeardownAfterLoop() {
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
   // The cover-art worker stops here once it exists.
   StopLiveStream();
+  StopCamera();
   StopRecording();
   StopOutputs(Engine);
   StopWindowing();

@@ -10,6 +10,7 @@
 #include <functional>
 #include <unordered_map>
 
+#include "platform/draw_internal.h"
 #include "platform/folders.h"
 #include "platform/png_file.h"
 #include "platform/text.h"
@@ -63,23 +64,7 @@ PangoFontMap* FontMap() {
   return map;
 }
 
-PangoContext* TextContext() {
-  static PangoContext* context = [] {
-    PangoContext* c = pango_font_map_create_context(FontMap());
-    cairo_font_options_t* options = cairo_font_options_create();
-    // Greyscale antialiasing, the same on every screen; metrics unhinted so that a layout measured
-    // once stays right under any scale (the glow pass draws at half size).
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    pango_cairo_context_set_font_options(c, options);
-    cairo_font_options_destroy(options);
-    pango_context_set_round_glyph_positions(c, FALSE);
-    pango_context_set_language(c, pango_language_from_string("en-us"));
-    return c;
-  }();
-  return context;
-}
+PangoContext* TextContext() { return static_cast<PangoContext*>(SharedTextContext()); }
 
 // ---- layout cache ---------------------------------------------------------------------------
 
@@ -161,6 +146,24 @@ uint32_t NextTextFormatId = 1;
 uint32_t NextGradientBrushId = 1;
 
 }  // namespace
+
+void* SharedTextContext() {
+  static PangoContext* context = [] {
+    PangoContext* c = pango_font_map_create_context(FontMap());
+    cairo_font_options_t* options = cairo_font_options_create();
+    // Greyscale antialiasing, the same on every screen; metrics unhinted so that a layout measured
+    // once stays right under any scale (the glow pass draws at half size).
+    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(c, options);
+    cairo_font_options_destroy(options);
+    pango_context_set_round_glyph_positions(c, FALSE);
+    pango_context_set_language(c, pango_language_from_string("en-us"));
+    return c;
+  }();
+  return context;
+}
 
 // ---- geometry -------------------------------------------------------------------------------
 
@@ -698,6 +701,69 @@ void DrawSurface::FillPolygon(const float* xy, int points) {
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
   FillPath();
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+}
+
+void DrawSurface::StrokePolyline(const float* xy, int points, bool closed, float strokeWidth) {
+  if (!Drawable() || !xy || points < 2 || !UsableSize(strokeWidth) || strokeWidth == 0) return;
+  for (int i = 0; i < points * 2; ++i)
+    if (!Usable(xy[i])) return;
+  cairo_t* cr = Cr(cr_);
+  cairo_new_path(cr);
+  cairo_move_to(cr, xy[0], xy[1]);
+  for (int i = 1; i < points; ++i) cairo_line_to(cr, xy[2 * i], xy[2 * i + 1]);
+  if (closed) cairo_close_path(cr);
+  if (!ApplySource()) {
+    cairo_new_path(cr);
+    return;
+  }
+  cairo_set_line_width(cr, strokeWidth);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
+  cairo_stroke(cr);
+}
+
+void DrawSurface::StrokeSegments(const float* xyxy, int count, float strokeWidth, LineCap cap) {
+  if (!Drawable() || !xyxy || count < 1 || !UsableSize(strokeWidth) || strokeWidth == 0) return;
+  cairo_t* cr = Cr(cr_);
+  cairo_new_path(cr);
+  for (int i = 0; i < count; ++i) {
+    const float* s = xyxy + 4 * i;
+    if (!Usable(s[0], s[1], s[2], s[3])) continue;
+    cairo_move_to(cr, s[0], s[1]);
+    cairo_line_to(cr, s[2], s[3]);
+  }
+  StrokePath(strokeWidth, cap);
+}
+
+void DrawSurface::FillEllipseWithBitmap(const DrawBitmap& bitmap, const Affine& m, float cx, float cy, float rx,
+                                        float ry, float opacity) {
+  if (!Drawable() || !Usable(cx, cy) || !UsableSize(rx) || !UsableSize(ry) || rx == 0 || ry == 0) return;
+  const float alpha = Unit(opacity);
+  if (alpha <= 0) return;
+  cairo_matrix_t to_user;
+  cairo_matrix_init(&to_user, m.m11, m.m12, m.m21, m.m22, m.dx, m.dy);
+  if (cairo_matrix_invert(&to_user) != CAIRO_STATUS_SUCCESS) return;
+  cairo_t* cr = Cr(cr_);
+  cairo_pattern_t* p = cairo_pattern_create_for_surface(Surf(bitmap.Surface()));
+  cairo_pattern_set_matrix(p, &to_user);
+  cairo_pattern_set_filter(p, CAIRO_FILTER_BILINEAR);
+  cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
+  cairo_new_path(cr);
+  cairo_save(cr);
+  cairo_translate(cr, cx, cy);
+  cairo_scale(cr, rx, ry);
+  cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
+  cairo_restore(cr);
+  cairo_set_source(cr, p);
+  if (alpha >= 1) {
+    cairo_fill(cr);
+  } else {
+    cairo_save(cr);
+    cairo_clip(cr);
+    cairo_paint_with_alpha(cr, alpha);
+    cairo_restore(cr);
+  }
+  cairo_pattern_destroy(p);
 }
 
 void DrawSurface::DrawTextLine(const TextFormat& format, std::string_view utf8, float x, float y, float w, float h,

@@ -219,6 +219,12 @@ class DrawSurface {
                  LineCap cap);
   // A closed polygon of `points` (x, y) pairs.
   void FillPolygon(const float* xy, int points);
+  // A line through `points` (x, y) pairs (at least two), closed back to the first when asked;
+  // mitred joins (cairo's limit of 10 bevels the sharp ones).
+  void StrokePolyline(const float* xy, int points, bool closed, float strokeWidth);
+  // `count` separate segments (x0, y0, x1, y1 each) stroked as one path: many short lines of one
+  // paint cost one stroke. Where segments overlap, the paint is applied once.
+  void StrokeSegments(const float* xyxy, int count, float strokeWidth, LineCap cap);
 
   // One line of text, vertically centred in the box, aligned horizontally, cut with an ellipsis
   // when wider than the box and clipped to it; drawn in the current colour.
@@ -235,10 +241,16 @@ class DrawSurface {
   void DrawPixelsIn(const PixelView& source, bool opaque, float x, float y, float width, float height,
                     float opacity, float radius, bool nearest);
 
+  // Fills the ellipse with the bitmap placed by `bitmapToUser` (bitmap pixels to user space: any
+  // scale, mirror or turn), linear interpolation, the bitmap's edge pixels extended.
+  void FillEllipseWithBitmap(const DrawBitmap& bitmap, const Affine& bitmapToUser, float cx, float cy, float rx,
+                             float ry, float opacity);
+
   // Writes the surface as an RGBA PNG (WritePngFile: alpha kept, whole). False with *error on failure.
   bool WritePng(const std::wstring& path, std::wstring* error = nullptr);
 
  private:
+  friend class TextBlock;  // draws its wrapped layouts with this surface's context and colour
   DrawSurface() = default;
   bool Drawable() const;
   bool ApplySource();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <string_view>
 
 namespace {
 
@@ -62,6 +63,7 @@ struct XCalls {
   Window (*defaultRoot)(Display*) = nullptr;
   int (*getProperty)(Display*, Window, Atom, long, long, Bool, Atom, Atom*, int*, unsigned long*, unsigned long*,
                      unsigned char**) = nullptr;
+  Display* (*openDisplay)(const char*) = nullptr;
   Bool (*xineramaActive)(Display*) = nullptr;
   XineramaScreenInfo* (*xineramaScreens)(Display*, int*) = nullptr;
 };
@@ -75,6 +77,7 @@ const XCalls& X() {
     c.internAtom = reinterpret_cast<decltype(c.internAtom)>(dlsym(xlib, "XInternAtom"));
     c.defaultRoot = reinterpret_cast<decltype(c.defaultRoot)>(dlsym(xlib, "XDefaultRootWindow"));
     c.getProperty = reinterpret_cast<decltype(c.getProperty)>(dlsym(xlib, "XGetWindowProperty"));
+    c.openDisplay = reinterpret_cast<decltype(c.openDisplay)>(dlsym(xlib, "XOpenDisplay"));
     c.ok = c.xfree && c.internAtom && c.defaultRoot && c.getProperty;
     if (void* xinerama = dlopen("libXinerama.so.1", RTLD_NOW | RTLD_LOCAL)) {
       c.xineramaActive = reinterpret_cast<decltype(c.xineramaActive)>(dlsym(xinerama, "XineramaIsActive"));
@@ -109,11 +112,24 @@ Window WmCheckWindow(Display* display, Window owner, Atom check) {
   return found;
 }
 
+// A connection of our own to SDL's X display, for a program with no window yet (a second-screen
+// window must know the heads before it is made); opened once and kept.
+Display* OwnXDisplay() {
+  static Display* display = nullptr;
+  static bool tried = false;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (tried || !driver || std::string_view(driver) != "x11" || !X().openDisplay) return display;
+  tried = true;
+  display = X().openDisplay(nullptr);
+  return display;
+}
+
 // SDL reads monitors through RandR only, which does not see the heads of a multi-screen server
 // joined by Xinerama; the Xinerama list has them, in the server's order.
 std::vector<PixelRect> XineramaHeads() {
   std::vector<PixelRect> heads;
   Display* display = XDisplayOf(MainTopWindow());
+  if (!display) display = OwnXDisplay();
   const XCalls& x = X();
   if (!display || !x.ok || !x.xineramaActive || !x.xineramaScreens || !x.xineramaActive(display)) return heads;
   int count = 0;

@@ -8,7 +8,6 @@
 #include "app/settings.h"
 #include "broadcast/mix_recording.h"
 #include "broadcast/video_window.h"
-#include "broadcast/visualiser.h"
 #include "control/auto_map.h"
 #include "control/macros_panel.h"
 #include "control/mapping_table.h"
@@ -41,13 +40,13 @@
 #include "ui/full_screen.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
+#include "ui/visualiser_toggle.h"
 #include "ui/widgets.h"
 
 std::set<int32_t> KeyHeldIds;
 
 namespace {
 
-constexpr int32_t kVisualiserStyles = 10;
 constexpr wchar_t kEscapeCharacter = 27;
 constexpr wchar_t kReturnCharacter = 13;
 
@@ -269,8 +268,7 @@ bool WindowKey(int key, bool repeat, bool shift) {
     return false;
   if (repeat) return true;
   if (key == KeyCode::F10 && shift && VisualiserWindowOpen) {
-    Settings.VisualiserStyle = (Settings.VisualiserStyle + 1) % kVisualiserStyles;
-    SaveSettings();
+    SetVisualIndex(VisualIndex() + 1);
   } else if (key == KeyCode::F10) {
     ToggleVisualiser();
   } else if (key == KeyCode::F8) {

@@ -4,13 +4,16 @@
 # keyboard (also under openbox); the idle screen and the message read; Esc windows it 1024 x 576
 # centred on that head with the hint line; a double-click goes full again, F11 back, Esc closes,
 # F9 opens; a resize to 1 x 1 and back is harmless; closing the main window closes both and exits
-# 0. One head: it opens windowed, centred on the main window's head.
+# 0. The tool's window fed from a record: CD+G five times enlarged equals FFmpeg's decoder, a paused
+# line reads, a playing wipe and a playing video move on. One head: it opens windowed, centred on
+# the main window's head.
 # Labels: slow
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
-need veldmix Xvfb xdpyinfo xwininfo xdotool xprop tesseract convert
+need veldmix veldmix-tool Xvfb xdpyinfo xwininfo xdotool xprop tesseract convert import ffmpeg sox
 private_home
+export OMP_THREAD_LIMIT=1  # tesseract: one thread reads a small crop several times faster
 no_sound_server
 
 app_pid="" wm_pid=""
@@ -80,7 +83,11 @@ wait_for 5 geometry_is "$karaoke_title" "1500 1080 0 0" ||
   fail "the karaoke screen does not cover head 1 exactly: $(geometry "$karaoke_title")"
 frameless "$karaoke_title" || fail "the full-screen karaoke window has a frame"
 focus_is_main || fail "the karaoke screen took the keyboard"
-# IDLE-CHECKS
+# The idle screen and the message.
+idle_reads() { idle="$(read_text 1500 200 0 330 negate)" && grep -q "KARAOKE" <<<"$idle"; }
+wait_for 5 idle_reads || fail "the idle screen does not read KARAOKE: $idle"
+message="$(read_text 1500 80 0 895 negate)"
+grep -q "Want to sing" <<<"$message" || fail "the message does not read: $message"
 # The cursor hides over the full-screen karaoke window only.
 xdotool mousemove 700 500
 wait_for 3 cursor_is 0 || fail "the cursor shows over the full-screen karaoke window"
@@ -119,6 +126,76 @@ app_pid=""
 [ "$code" -eq 0 ] || fail "the program ended with $code"
 karaoke_closed || fail "the karaoke screen outlived the main window"
 grep -qi "error" "$work/app.out" && fail "the program wrote errors: $(cat "$work/app.out")"
+
+# --- The tool's window on head 1, fed from a record ---
+sox -n -r 44100 -c 2 "$work/cdg.wav" synth 1 sine 440 2>/dev/null
+/usr/bin/python3 "$source_dir/tests/support/make_cdg.py" "$work/cdg.cdg" >"$work/times"
+mapfile -t settled <"$work/times"
+cp "$work/cdg.wav" "$work/words.wav"
+printf '[00:02.00]Warm up the room\n[00:04.00]Sing along with everyone\n[00:09.00]Later words\n' >"$work/words.lrc"
+tool_pid=""
+start_window() {  # INFO.json: the tool's karaoke window, full on head 1
+  if [ -n "$tool_pid" ]; then
+    kill "$tool_pid" 2>/dev/null || true
+    wait "$tool_pid" 2>/dev/null || true
+  fi
+  "$tool" karaoke window "$1" >"$work/tool.out" 2>&1 &
+  tool_pid=$!
+  wait_for 10 geometry_is "$karaoke_title" "1500 1080 0 0" ||
+    fail "the tool's window is not full on head 1: $(geometry "$karaoke_title"); $(cat "$work/tool.out")"
+  sleep 0.5
+}
+capture() { import -window root -crop 1500x1080+0+0 +repage "$1"; }
+start_display -screen 0 1920x1080x24 -screen 1 1500x1080x24 +xinerama
+for t in "${settled[-1]}" "${settled[$((${#settled[@]} / 2))]}"; do
+  printf '{"mode": 2, "path": "%s", "position": %s, "playing": false, "duration": 300}\n' "$work/cdg.wav" "$t" \
+    >"$work/cdg.json"
+  start_window "$work/cdg.json"
+  capture "$work/shot.png"
+  ffmpeg -nostdin -v quiet -i "$work/shot.png" -f rawvideo -pix_fmt rgb24 - >"$work/shot.rgb"
+  ffmpeg -nostdin -v quiet -i "$work/cdg.cdg" -ss "$t" -frames:v 1 -f rawvideo -pix_fmt rgb24 - >"$work/ref.rgb"
+  differing="$(/usr/bin/python3 "$source_dir/tests/support/compare_cdg.py" "$work/ref.rgb" "$work/shot.rgb" 1500 1080 5 2)"
+  [ "$differing" = 0 ] || fail "the window's CD+G at $t s: $differing pixels differ from FFmpeg's"
+done
+# A paused record's line reads; a playing one's wipe moves on between two captures.
+printf '{"mode": 2, "path": "%s", "position": 4.6, "playing": false, "duration": 60, "karaoke": {"Palette": 1}}\n' \
+  "$work/words.wav" >"$work/words.json"
+start_window "$work/words.json"
+line="$(read_text 1500 130 0 540 negate)"
+grep -q "Sing along with everyone" <<<"$line" || fail "the paused line does not read: $line"
+printf '{"mode": 2, "path": "%s", "position": 4.0, "playing": true, "duration": 60, "karaoke": {"Palette": 1}}\n' \
+  "$work/words.wav" >"$work/words.json"
+start_window "$work/words.json"
+gold() {  # pixels of the sung colour in the current line's band of a capture
+  convert "$1" -crop 1500x160+0+520 +repage -fill black +opaque "#FFC83D" -fill white -opaque "#FFC83D" \
+    -format "%[fx:int(mean*w*h)]" info:
+}
+capture "$work/a.png"
+sleep 0.6
+capture "$work/b.png"
+first="$(gold "$work/a.png")" second="$(gold "$work/b.png")"
+[ "$second" -gt $((first + 200)) ] || fail "the wipe did not move while playing ($first, then $second sung pixels)"
+# The track's own video while playing: the frame at the song position, moving on.
+ffmpeg -nostdin -v error -f lavfi -i "color=c=black:s=640x360:r=25:d=12" \
+  -vf "drawtext=fontfile=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf:text=%{frame_num}:fontsize=100:fontcolor=white:x=30:y=h-th-30" \
+  -c:v libx264 -pix_fmt yuv420p -g 25 "$work/clip.mp4" || fail "ffmpeg could not make the numbered clip"
+frame_shown() {  # the number at the bottom left of the clip fitted into head 1 (1500 x 844 from y 118)
+  import -window root -crop 700x300+0+660 +repage -colorspace Gray -negate "$work/digits.png"
+  tesseract "$work/digits.png" - --psm 8 -c tessedit_char_whitelist=0123456789 2>/dev/null | tr -dc 0-9
+}
+printf '{"mode": 2, "path": "%s", "position": 2.0, "playing": true, "duration": 12}\n' "$work/clip.mp4" >"$work/own.json"
+launched="$(date +%s%N)"
+start_window "$work/own.json"
+first="$(frame_shown)"
+elapsed_ms=$((($(date +%s%N) - launched) / 1000000))
+[ -n "$first" ] && [ "$first" -ge 48 ] && [ "$first" -le $((50 + elapsed_ms * 25 / 1000 + 2)) ] ||
+  fail "the playing video shows frame '$first', not between 50 and $((50 + elapsed_ms * 25 / 1000)) (${elapsed_ms} ms in)"
+sleep 1
+second="$(frame_shown)"
+[ -n "$second" ] && [ "$second" -ge $((first + 20)) ] || fail "the playing video did not move on ($first, then '$second')"
+kill "$tool_pid"
+wait "$tool_pid" 2>/dev/null || true
+tool_pid=""
 
 # --- One head: windowed, centred on the main window's head ---
 start_display -screen 0 1600x1000x24

@@ -370,7 +370,7 @@ TEST_F(KeyDecks, TheCtrlTableAndTheWindowKeys) {
   EXPECT_TRUE(HelpOpen) << "a held F1 does not flicker the help";
   Key(KeyCode::F1);
   VisualiserWindowOpen = true;
-  Settings.VisualiserStyle = 9;
+  SetVisualIndex(9);
   Key(KeyCode::F10, true);
   EXPECT_EQ(Settings.VisualiserStyle, 0) << "Shift+F10 steps the open visualiser's style, wrapping";
 

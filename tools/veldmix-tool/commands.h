@@ -10,6 +10,10 @@ struct ToolCommand {
   int (*run)(const std::vector<std::string>& args);  // args after the subcommand; exit code
 };
 
+// Loads tracks onto decks A-D as the window does (LoadTrack, then its completion drained here);
+// false, with each failure printed, when any deck ends without its track.
+bool LoadDecks(const std::vector<std::string>& tracks);
+
 // Each subcommand file defines one table and registers it in main.cpp's list.
 extern const ToolCommand kFoundationCommands[];
 extern const int kFoundationCommandCount;
@@ -35,6 +39,8 @@ extern const ToolCommand kLyricsCommands[];
 extern const int kLyricsCommandCount;
 extern const ToolCommand kCdgCommands[];
 extern const int kCdgCommandCount;
+extern const ToolCommand kKaraokeScreenCommands[];
+extern const int kKaraokeScreenCommandCount;
 extern const ToolCommand kScreenCommands[];
 extern const int kScreenCommandCount;
 extern const ToolCommand kDemoCommands[];
@@ -47,3 +53,5 @@ extern const ToolCommand kVideoCommands[];
 extern const int kVideoCommandCount;
 extern const ToolCommand kLibraryViewCommands[];
 extern const int kLibraryViewCommandCount;
+extern const ToolCommand kVisualCommands[];
+extern const int kVisualCommandCount;

@@ -23,12 +23,14 @@ const std::span<const ToolCommand> kTables[] = {
     {kAudioCommands, static_cast<size_t>(kAudioCommandCount)},
     {kLyricsCommands, static_cast<size_t>(kLyricsCommandCount)},
     {kCdgCommands, static_cast<size_t>(kCdgCommandCount)},
+    {kKaraokeScreenCommands, static_cast<size_t>(kKaraokeScreenCommandCount)},
     {kScreenCommands, static_cast<size_t>(kScreenCommandCount)},
     {kDemoCommands, static_cast<size_t>(kDemoCommandCount)},
     {kMenuCommands, static_cast<size_t>(kMenuCommandCount)},
     {kLayoutCommands, static_cast<size_t>(kLayoutCommandCount)},
     {kVideoCommands, static_cast<size_t>(kVideoCommandCount)},
     {kLibraryViewCommands, static_cast<size_t>(kLibraryViewCommandCount)},
+    {kVisualCommands, static_cast<size_t>(kVisualCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

@@ -90,6 +90,41 @@ bool ParseScreenArgs(const std::vector<std::string>& args, ScreenArgs* parsed) {
   return true;
 }
 
+int RunScreen(const std::vector<std::string>& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kScreenUsage, stdout);
+    return 0;
+  }
+  ScreenArgs parsed;
+  if (!ParseScreenArgs(args, &parsed)) {
+    std::fputs(kScreenUsage, stderr);
+    return 2;
+  }
+  // A test run: the per-frame tick's library autosave and settings saves write nothing.
+  TestMode = true;
+  Settings.StemsAuto = false;
+  Settings.FourDecks = parsed.tracks.size() > kTwoDecks;
+  SetUiLanguage(parsed.language);
+  const bool loaded = LoadDecks(parsed.tracks);
+
+  SetFramePresenter(nullptr);
+  const FrameWindow window{parsed.width, parsed.height, false, 1.0f};
+  for (int i = 0; i < kFramesDrawn; ++i) {
+    if (i > 0) SleepMs(kFrameTimerMs);
+    DriveFrame(window);
+  }
+  std::wstring error;
+  if (!WriteFramePng(Utf8ToWide(parsed.out), &error)) {
+    std::fprintf(stderr, "veldmix-tool screen: %s: %s\n", parsed.out.c_str(), WideToUtf8(error).c_str());
+    return 1;
+  }
+  std::printf("%s: %dx%d, %zu track(s), language %d\n", parsed.out.c_str(), parsed.width, parsed.height,
+              parsed.tracks.size(), parsed.language);
+  return loaded ? 0 : 1;
+}
+
+}  // namespace
+
 // Loads the tracks as the window does: LoadTrack, then completion 1 drained on this thread.
 // False when any deck ends without its track; each failure is printed.
 bool LoadDecks(const std::vector<std::string>& tracks) {
@@ -129,41 +164,6 @@ bool LoadDecks(const std::vector<std::string>& tracks) {
   });
   return ok;
 }
-
-int RunScreen(const std::vector<std::string>& args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    std::fputs(kScreenUsage, stdout);
-    return 0;
-  }
-  ScreenArgs parsed;
-  if (!ParseScreenArgs(args, &parsed)) {
-    std::fputs(kScreenUsage, stderr);
-    return 2;
-  }
-  // A test run: the per-frame tick's library autosave and settings saves write nothing.
-  TestMode = true;
-  Settings.StemsAuto = false;
-  Settings.FourDecks = parsed.tracks.size() > kTwoDecks;
-  SetUiLanguage(parsed.language);
-  const bool loaded = LoadDecks(parsed.tracks);
-
-  SetFramePresenter(nullptr);
-  const FrameWindow window{parsed.width, parsed.height, false, 1.0f};
-  for (int i = 0; i < kFramesDrawn; ++i) {
-    if (i > 0) SleepMs(kFrameTimerMs);
-    DriveFrame(window);
-  }
-  std::wstring error;
-  if (!WriteFramePng(Utf8ToWide(parsed.out), &error)) {
-    std::fprintf(stderr, "veldmix-tool screen: %s: %s\n", parsed.out.c_str(), WideToUtf8(error).c_str());
-    return 1;
-  }
-  std::printf("%s: %dx%d, %zu track(s), language %d\n", parsed.out.c_str(), parsed.width, parsed.height,
-              parsed.tracks.size(), parsed.language);
-  return loaded ? 0 : 1;
-}
-
-}  // namespace
 
 extern const ToolCommand kScreenCommands[] = {
     {"screen", "OUT.png [--lang N] [--size WxH] [TRACK...]", "draw the main window off-screen as a PNG",

@@ -1,0 +1,151 @@
+// The visualiser's shared drawing primitives and the table of visuals.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "broadcast/visual_draw.h"
+
+VisualState Visuals;
+
+namespace {
+
+constexpr float kUnitScale = 1.0f / 16777216.0f;  // 2^-24
+constexpr float kLevelFloor = 1e-5f;
+constexpr float kLevelDb = 48.0f, kLevelRangeDb = 46.0f;
+constexpr uint32_t kWhite = 0xFFFFFF;
+
+Rgba ToRgba(uint32_t colour, float alpha) {
+  return {((colour >> 16) & 0xFF) / 255.0f, ((colour >> 8) & 0xFF) / 255.0f, (colour & 0xFF) / 255.0f,
+          std::clamp(alpha, 0.0f, 1.0f)};
+}
+
+struct VisualEntry {
+  const wchar_t* name;
+  void (*draw)(const VisualFrame&);
+};
+const VisualEntry kVisuals[kVisualCount] = {
+    {L"RING", DrawRingVisual},         {L"BARS", DrawBarsVisual},
+    {L"TUNNEL", DrawTunnelVisual},     {L"WARP", DrawWarpVisual},
+    {L"WAVES", DrawWavesVisual},       {L"KALEIDOSCOPE", DrawKaleidoscopeVisual},
+    {L"LASERS", DrawLasersVisual},     {L"SYNTHWAVE", DrawSynthwaveVisual},
+    {L"SWARM", DrawSwarmVisual},       {L"COVER", DrawCoverVisual},
+};
+
+}  // namespace
+
+float RandomUnit() { return static_cast<float>(Visuals.random() >> 8) * kUnitScale; }
+
+float LevelOfMeter(float meter) {
+  const float db = 20.0f * std::log10(std::max(meter, kLevelFloor));
+  return std::clamp((db + kLevelDb) / kLevelRangeDb, 0.0f, 1.0f);
+}
+
+float BandLevel(const float* bands, float t) {
+  const float x = std::clamp(t, 0.0f, 1.0f) * (kVisualBands - 1);
+  const int i = std::min(static_cast<int>(x), kVisualBands - 1);
+  const int j = std::min(i + 1, kVisualBands - 1);
+  const float frac = x - static_cast<float>(i);
+  return LevelOfMeter(bands[i] * (1 - frac) + bands[j] * frac);
+}
+
+uint32_t MixColor(uint32_t a, uint32_t b, float t) {
+  t = std::clamp(t, 0.0f, 1.0f);
+  uint32_t out = 0;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const float ca = static_cast<float>((a >> shift) & 0xFF), cb = static_cast<float>((b >> shift) & 0xFF);
+    out |= static_cast<uint32_t>(std::lround(ca * (1 - t) + cb * t)) << shift;
+  }
+  return out;
+}
+
+void SetVisualBrush(DrawSurface& target, uint32_t colour, float alpha) { target.SetColor(ToRgba(colour, alpha)); }
+
+namespace {
+
+constexpr int kFadeSteps = 1024;
+
+// 1 - sqrt(u) for u = d^2 / r^2 in kFadeSteps steps: the glow's falloff without a root per pixel.
+const std::array<float, kFadeSteps + 1>& FadeTable() {
+  static const auto table = [] {
+    std::array<float, kFadeSteps + 1> t{};
+    for (int i = 0; i <= kFadeSteps; ++i) t[static_cast<size_t>(i)] = 1.0f - std::sqrt(static_cast<float>(i) / kFadeSteps);
+    return t;
+  }();
+  return table;
+}
+
+// The glow written straight into the pixels (a radial gradient costs cairo about 25 ns a pixel,
+// this about 1). Only under a transform without rotation; false when it cannot be used.
+bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha) {
+  const Affine d = target.DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || d.m11 <= 0 || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11) return false;
+  const float px = d.m11 * x + d.dx, py = d.m22 * y + d.dy, pr = radius * d.m11;
+  if (!std::isfinite(px) || !std::isfinite(py) || !std::isfinite(pr) || pr > 1e5f) return false;
+  int cx0, cy0, cx1, cy1;
+  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  const int y0 = std::max(cy0, static_cast<int>(std::floor(py - pr))), y1 = std::min(cy1, static_cast<int>(std::ceil(py + pr)));
+  const int x0 = std::max(cx0, static_cast<int>(std::floor(px - pr))), x1 = std::min(cx1, static_cast<int>(std::ceil(px + pr)));
+  if (x0 >= x1 || y0 >= y1) return true;
+  const PixelView v = target.Pixels();
+  // Weights 0..256 of the glow's colour; two channels per multiply below.
+  const auto& fade = FadeTable();
+  const float full = std::min(alpha, 1.0f) * 256.0f;
+  const float r2 = pr * pr, toStep = kFadeSteps / r2;
+  const uint32_t srcRb = colour & 0xFF00FF, srcAg = 0xFF0000 | ((colour >> 8) & 0xFF);
+  for (int row = y0; row < y1; ++row) {
+    const float dy = row + 0.5f - py, dy2 = dy * dy;
+    if (dy2 >= r2) continue;
+    const float half = std::sqrt(r2 - dy2);
+    const int a = std::max(x0, static_cast<int>(px - half)), b = std::min(x1, static_cast<int>(px + half) + 1);
+    uint32_t* line = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
+    for (int col = a; col < b; ++col) {
+      const float dx = col + 0.5f - px, d2 = dx * dx + dy2;
+      const int step = std::min(static_cast<int>(d2 * toStep), kFadeSteps);
+      const uint32_t k = static_cast<uint32_t>(full * fade[static_cast<size_t>(step)]), keep = 256 - k, p = line[col];
+      const uint32_t rb = ((srcRb * k + (p & 0xFF00FF) * keep) >> 8) & 0xFF00FF;
+      const uint32_t ag = (srcAg * k + ((p >> 8) & 0xFF00FF) * keep) & 0xFF00FF00;
+      line[col] = rb | ag;
+    }
+  }
+  target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
+  return true;
+}
+
+}  // namespace
+
+void DrawGlow(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha) {
+  if (!(radius > 0) || !(alpha > 0)) return;
+  if (WriteGlowPixels(target, x, y, radius, colour, alpha)) return;
+  const GradientStop stops[2] = {{0.0f, ToRgba(colour, alpha)}, {1.0f, ToRgba(colour, 0.0f)}};
+  GradientBrush brush(GradientBrush::Kind::Radial, stops, 2);
+  brush.SetRadial(x, y, 0, 0, radius, radius);
+  target.SetBrush(&brush);
+  target.FillEllipse(x, y, radius, radius);
+  target.SetBrush(nullptr);
+}
+
+void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, uint32_t colour, float alpha,
+                  float width) {
+  SetVisualBrush(target, colour, alpha * 0.12f);
+  target.StrokeLine(x0, y0, x1, y1, width * 5.0f, LineCap::Round);
+  SetVisualBrush(target, colour, alpha * 0.3f);
+  target.StrokeLine(x0, y0, x1, y1, width * 2.2f, LineCap::Round);
+  SetVisualBrush(target, MixColor(colour, kWhite, 0.45f), alpha);
+  target.StrokeLine(x0, y0, x1, y1, width, LineCap::Round);
+}
+
+void FillVerticalGradient(DrawSurface& target, float x, float y, float w, float h, float y0, uint32_t colour0,
+                          float y1, uint32_t colour1) {
+  const GradientStop stops[2] = {{0.0f, ToRgba(colour0, 1)}, {1.0f, ToRgba(colour1, 1)}};
+  GradientBrush brush(GradientBrush::Kind::Linear, stops, 2);
+  brush.SetLinearPoints(0, y0, 0, y1);
+  target.SetBrush(&brush);
+  target.FillRect(x, y, w, h);
+  target.SetBrush(nullptr);
+}
+
+void DrawVisual(int index, const VisualFrame& f) {
+  kVisuals[index >= 0 && index < kVisualCount ? index : 0].draw(f);
+}
+
+const wchar_t* VisualName(int index) { return kVisuals[index >= 0 && index < kVisualCount ? index : 0].name; }

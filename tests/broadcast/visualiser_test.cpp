@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/test_mode.h"
+#include "broadcast/visualiser.h"
+#include "platform/keymap.h"
+
+namespace {
+
+constexpr double kFrame = 1.0 / 60;
+
+class Visualiser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestMode = true;
+    Settings = SettingsRecord();
+    VisualiserWindowOpen = true;
+    surface_ = DrawSurface::Create(160, 90, 1.0f);
+    ASSERT_TRUE(surface_);
+    SetVisualIndex(0);
+    Frame();
+  }
+  void TearDown() override { VisualiserWindowOpen = false; }
+  void Deck(int d, bool audible, float level, uint32_t colour) {
+    feed_.decks[static_cast<size_t>(d)].audible = audible;
+    feed_.decks[static_cast<size_t>(d)].level = level;
+    feed_.decks[static_cast<size_t>(d)].colour = colour;
+  }
+  void Frame(double dt = kFrame) { DrawVisualiserFrame(*surface_, 160, 90, dt, feed_); }
+  std::unique_ptr<DrawSurface> surface_;
+  VisualiserFeed feed_;
+};
+
+TEST_F(Visualiser, KeysChooseVisualsAndTheStyleSettingFollows) {
+  EXPECT_EQ(VisualiserKey(KeyCode::Left, false, false), VisualiserAction::None);
+  EXPECT_EQ(VisualIndex(), 9) << "Left on RING shows COVER";
+  EXPECT_EQ(Settings.VisualiserStyle, 9);
+  VisualiserKey(KeyCode::Right, false, false);
+  EXPECT_EQ(VisualIndex(), 0) << "Right on COVER shows RING";
+  VisualiserKey('0', false, false);
+  EXPECT_EQ(VisualIndex(), 9);
+  VisualiserKey('4', false, false);
+  EXPECT_EQ(VisualIndex(), 3);
+  VisualiserKey(KeyCode::Space, false, false);
+  VisualiserRightClick();
+  EXPECT_EQ(VisualIndex(), 5);
+  EXPECT_EQ(VisualiserKey(KeyCode::F10, true, false), VisualiserAction::None);
+  EXPECT_EQ(Settings.VisualiserStyle, 6) << "Shift+F10: next visual";
+  EXPECT_EQ(VisualiserKey(KeyCode::F10, false, false), VisualiserAction::Close);
+  EXPECT_EQ(VisualiserKey(KeyCode::Escape, false, true), VisualiserAction::LeaveFullScreen);
+  EXPECT_EQ(VisualiserKey(KeyCode::Escape, false, false), VisualiserAction::Close);
+  EXPECT_EQ(VisualiserKey(KeyCode::F11, false, false), VisualiserAction::ToggleFullScreen);
+  const bool autoBefore = Settings.VisualiserAuto, trackBefore = Settings.VisualiserTrack;
+  VisualiserKey('A', false, false);
+  VisualiserKey('T', false, false);
+  EXPECT_NE(Settings.VisualiserAuto, autoBefore);
+  EXPECT_NE(Settings.VisualiserTrack, trackBefore);
+  EXPECT_EQ(VisualiserKey('Q', false, false), VisualiserAction::None);
+  EXPECT_EQ(VisualIndex(), 6);
+
+  // Changed from outside (the settings screen, Shift+F10 in the main window): the next frame shows it.
+  Settings.VisualiserStyle = 2;
+  EXPECT_EQ(VisualIndex(), 6);
+  Frame();
+  EXPECT_EQ(VisualIndex(), 2);
+  VisualiserWindowOpen = false;
+  Settings.VisualiserStyle = 7;
+  EXPECT_EQ(VisualIndex(), 7) << "closed: the setting";
+}
+
+TEST_F(Visualiser, TheLoudestAudibleDeckIsShownTheLowerOnEqualMeters) {
+  Deck(0, false, 0.9f, 0x111111);
+  Deck(1, true, 0.5f, 0x222222);
+  Deck(2, true, 0.5f, 0x333333);
+  Frame();
+  EXPECT_EQ(VisualiserShownDeck(), 1);
+  Deck(3, true, 0.6f, 0x444444);
+  Frame();
+  EXPECT_EQ(VisualiserShownDeck(), 3);
+  for (auto& d : feed_.decks) d.audible = false;
+  Frame();
+  EXPECT_EQ(VisualiserShownDeck(), -1);
+}
+
+TEST(VisualPrimitives, BandLevelAndMixColor) {
+  float bands[kVisualBands] = {};
+  for (float& b : bands) b = 1e-6f;
+  bands[0] = 1.0f;
+  bands[15] = 0.1f;
+  EXPECT_FLOAT_EQ(BandLevel(bands, 0), 1.0f);
+  EXPECT_FLOAT_EQ(BandLevel(bands, -3), 1.0f);
+  EXPECT_NEAR(BandLevel(bands, 1), (-20 + 48) / 46.0, 1e-5);
+  EXPECT_NEAR(BandLevel(bands, 0.5f / 15), LevelOfMeter(0.5f), 1e-5) << "halfway between bands 0 and 1";
+  EXPECT_FLOAT_EQ(BandLevel(bands, 0.5f), 0.0f);
+  EXPECT_EQ(MixColor(0x000000, 0xFFFFFF, 0.5f), 0x808080u);
+  EXPECT_EQ(MixColor(0x102030, 0xFFFFFF, -1), 0x102030u);
+  EXPECT_EQ(MixColor(0x102030, 0x405060, 2), 0x405060u);
+}
+
+TEST(VisualRing, SparksOnlyOnABeatWithBassAndTheyDieOut) {
+  auto surface = DrawSurface::Create(200, 120, 1.0f);
+  float bands[kVisualBands] = {};
+  VisualFrame f{.target = surface.get(), .w = 200, .h = 120, .cx = 100, .cy = 50, .R = 22, .dt = 1 / 60.0f};
+  f.bands = bands;
+  Visuals.sparks.clear();
+  Visuals.bassEnvelope = 0.4f;
+  f.beat = true;
+  DrawRingVisual(f);
+  EXPECT_TRUE(Visuals.sparks.empty()) << "a beat without bass";
+  Visuals.bassEnvelope = 0.6f;
+  DrawRingVisual(f);
+  ASSERT_EQ(Visuals.sparks.size(), 14u);
+  for (const Spark& s : Visuals.sparks) {
+    const float r = std::hypot(s.x - 100, s.y - 50);
+    EXPECT_GT(r, 22 * 1.05f);
+    EXPECT_LT(r, 22 * 1.05f + 540 / 60.0f + 0.01f);
+  }
+  f.beat = false;
+  for (int i = 0; i < 49; ++i) DrawRingVisual(f);
+  EXPECT_EQ(Visuals.sparks.size(), 14u) << "life 1 falls by 1.2 a second: 50 frames";
+  DrawRingVisual(f);
+  EXPECT_TRUE(Visuals.sparks.empty());
+}
+
+}  // namespace

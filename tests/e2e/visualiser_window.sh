@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# The visualiser window in the real program on a real X server with the test sound server. One
+# head: F10 opens "Veldmix — Visualiser" 960 x 540 centred and the main window keeps the keyboard;
+# in the window 1-9, 0, the arrows, Space and a right-click choose visuals, the banner names each
+# (OCR) and settings.ini's [Visualiser] Style follows; A writes Auto and shows its banner; with the
+# kick playing on deck A, full screen shows "NOW PLAYING", the title and "120 BPM" and T hides
+# them; Esc and F10 close; Shift+F10 in the main window steps the visual. Two heads with [Camera]
+# On=1, Show=1, Device=test-pattern: the window covers head 1, the cursor hides over it, the test
+# pattern fills the circle (mirrored) within a second, Esc comes back to 960 x 540, and the
+# camera's thread ends when the window closes.
+# Labels: slow
+set -euo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix Xvfb xwininfo xdotool tesseract convert import ffmpeg
+private_home
+own_sound_server
+
+app_pid=""
+title="Veldmix — Visualiser"
+track="$work/kick.wav"
+ffmpeg -nostdin -v quiet -y -f lavfi \
+  -i "aevalsrc='0.9*sin(2*PI*(50+60*exp(-mod(t,0.5)*30))*mod(t,0.5))*exp(-mod(t,0.5)*12)':s=44100:d=60" \
+  -ac 2 "$track"
+
+# --- Helpers ---
+start_display() {
+  stop_all
+  start_private_display "$work/xvfb.log" "$@" || fail "no virtual display could be started"
+}
+stop_all() {
+  for pid in "$app_pid" "$xvfb_pid"; do
+    [ -n "$pid" ] || continue
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  app_pid="" xvfb_pid=""
+}
+window_id() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | head -n 1 | awk '{print $1}'; }
+geometry() {
+  local id
+  id="$(window_id "$1")"
+  [ -n "$id" ] || return 0
+  xwininfo -id "$id" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF} /Width:/{w=$NF} /Height:/{h=$NF} END{print w, h, x, y}'
+}
+geometry_is() { [ "$(geometry "$title")" = "$1" ]; }
+open_now() { [ -n "$(window_id "$title")" ]; }
+closed_now() { ! open_now; }
+main_id() { printf '%d' "$(window_id "VELDMIX 1.0.10")"; }
+focus_is_main() { [ "$(xdotool getwindowfocus)" = "$(main_id)" ]; }
+to_main() { xdotool windowfocus --sync "$(window_id "VELDMIX 1.0.10")" key "$@"; }
+to_vis() { xdotool windowfocus --sync "$(window_id "$title")" key "$@"; }
+start_app() {
+  "$app" "$track" >>"$work/app.out" 2>&1 &
+  app_pid=$!
+  wait_for 20 sh -c "xwininfo -root -tree | grep -qF '\"VELDMIX 1.0.10\"'" || fail "the main window did not appear"
+  sleep 1
+}
+# OCR of a screen rectangle W H X Y, scaled up and grey; with a fifth argument only the brightest
+# pixels are kept (white text over a moving visual).
+read_text() {
+  import -window root -crop "$1x$2+$3+$4" +repage "$work/crop.png"
+  convert "$work/crop.png" -resize 300% -colorspace Gray ${5:+-threshold 70%} -negate "$work/ocr.png"
+  OMP_THREAD_LIMIT=1 tesseract "$work/ocr.png" - 2>/dev/null | tr '\n' ' '
+}
+# The banner of a window W wide at X Y (its top-left on the screen): the middle 400 DIPs.
+banner() { read_text 400 34 $(($2 + ($1 - 400) / 2)) $(($3 + 18)) bright; }
+style_is() { grep -qx "Style=$1" "$settings"; }
+# Waits for the banner to read the text and the Style setting to be the number.
+shows() {  # NAME STYLE
+  wait_for 3 style_is "$2" || fail "Style is not $2 after choosing $1: $(grep -A3 '^\[Visualiser\]' "$settings" | tr '\n' ' ')"
+  sleep 0.3
+  local text
+  text="$(banner 960 320 230)"
+  grep -q "$1" <<<"$text" || { cp "$work/crop.png" /tmp/visual_banner_fail.png; fail "the banner does not name $1: \"$text\""; }
+}
+
+# --- One head ---
+start_display -screen 0 1600x1000x24
+start_app
+xdotool key F10
+wait_for 5 open_now || fail "F10 did not open the visualiser"
+wait_for 5 geometry_is "960 540 320 230" || fail "not 960 x 540 centred: $(geometry "$title")"
+focus_is_main || fail "the visualiser took the keyboard"
+sleep 0.3
+grep -q RING <<<"$(banner 960 320 230)" || fail "the first banner does not name RING"
+to_vis 3 && shows TUNNEL 2
+to_vis Right && shows WARP 3
+to_vis Left && shows TUNNEL 2
+to_vis space && shows WARP 3
+xdotool mousemove 800 500 click 3 && shows WAVES 4
+to_vis 0 && shows COVER 9
+to_vis 6 && shows KALEIDOSCOPE 5
+to_vis a
+wait_for 3 grep -qx "Auto=1" "$settings" || fail "A did not write Auto=1"
+sleep 0.3
+grep -q "A NEW VISUAL EVERY 16 BARS" <<<"$(read_text 960 34 320 248 bright)" || fail "the auto banner does not read"
+to_vis a
+wait_for 3 grep -qx "Auto=0" "$settings" || fail "A again did not write Auto=0"
+
+# The kick on deck A (X plays the left deck); full screen gives the overlay room for the tempo.
+to_main x
+to_vis F11
+wait_for 5 geometry_is "1600 1000 0 0" || fail "F11 did not go full screen: $(geometry "$title")"
+sleep 1.5
+overlay="$(read_text 1600 160 0 790)"
+grep -q "NOW PLAYING" <<<"$overlay" && grep -q "kick" <<<"$overlay" && grep -q "120 BPM" <<<"$overlay" ||
+  fail "the track overlay does not read: \"$overlay\""
+to_vis t
+wait_for 3 grep -qx "Track=0" "$settings" || fail "T did not write Track=0"
+sleep 0.3
+overlay="$(read_text 1600 160 0 790)"
+grep -q "NOW PLAYING\|BPM" <<<"$overlay" && fail "T did not hide the overlay: \"$overlay\""
+to_vis t
+to_vis Escape
+wait_for 5 geometry_is "960 540 320 230" || fail "Esc in full screen did not come back: $(geometry "$title")"
+to_vis Escape
+wait_for 5 closed_now || fail "Esc in the window did not close it"
+to_main F10
+wait_for 5 open_now || fail "F10 did not open it again"
+to_main shift+F10
+wait_for 3 style_is 6 || fail "Shift+F10 in the main window did not step to the next visual"
+to_vis F10
+wait_for 5 closed_now || fail "F10 in the visualiser did not close it"
+stop_all
+
+# --- Two heads, the camera in the circle ---
+mkdir -p "$(dirname "$settings")"
+printf '[Camera]\nOn=1\nShow=1\nDevice=test-pattern\n[Visualiser]\nStyle=1\nTrack=0\n' >"$settings"
+start_display -screen 0 1920x1080x24 -screen 1 1500x1080x24 +xinerama
+start_app
+threads_before=$(ls /proc/"$app_pid"/task | wc -l)
+xdotool key F10
+wait_for 5 open_now || fail "F10 did not open the visualiser on two heads"
+wait_for 5 geometry_is "1500 1080 0 0" || fail "not full screen on head 1: $(geometry "$title")"
+focus_is_main || fail "the full-screen visualiser took the keyboard"
+xdotool mousemove 700 500
+wait_for 3 sh -c "[ \"\$(/usr/bin/python3 '$source_dir/tests/support/cursor_visible.py')\" = 0 ]" ||
+  fail "the cursor shows over the full-screen visualiser"
+xdotool mousemove 1700 500
+sleep 1
+threads_open=$(ls /proc/"$app_pid"/task | wc -l)
+# Centre (750, 453.6), radius 313.2: the pattern's bars at 0.87 scale, mirrored.
+import -window root -crop 1500x1080+0+0 +repage "$work/circle.png"
+colours="$(/usr/bin/python3 - "$work/circle.png" <<'EOF'
+import subprocess, sys
+import numpy as np
+raw = subprocess.run(["convert", sys.argv[1], "rgb:-"], capture_output=True).stdout
+img = np.frombuffer(raw, np.uint8).reshape(1080, 1500, 3).astype(int)
+def name(p):
+    for n, c in {"cyan": (0, 192, 192), "magenta": (192, 0, 192)}.items():
+        if np.abs(p - np.array(c)).max() <= 14: return n
+    return "other%s" % list(p)
+print(name(img[253, 600]), name(img[253, 900]))
+EOF
+)"
+[ "$colours" = "magenta cyan" ] || fail "the test pattern is not in the circle, mirrored: $colours"
+to_vis Escape
+wait_for 5 geometry_is "960 540 270 270" || fail "Esc did not window it centred on head 1: $(geometry "$title")"
+to_vis Escape
+wait_for 5 closed_now || fail "the second Esc did not close it"
+sleep 1
+threads_closed=$(ls /proc/"$app_pid"/task | wc -l)
+[ "$threads_open" -gt "$threads_closed" ] && [ "$threads_closed" -le "$threads_before" ] ||
+  fail "the camera's thread did not end with the window ($threads_before before, $threads_open open, $threads_closed closed)"
+stop_all
+
+echo "visualiser_window: PASS"
