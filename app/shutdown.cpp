@@ -5,9 +5,11 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "broadcast/live_video.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
 #include "broadcast/video_feed.h"
+#include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
@@ -27,7 +29,10 @@ void StopAndSaveAll() {
   g_stoppedAndSaved = true;
   SpeedTest::Cancel();
   StopLiveStream();
-  // Live video, MIDI, HID readers, camera and video recording stop here once those parts exist.
+  StopLiveVideo();
+  // MIDI and the HID readers stop here once those parts exist.
+  StopVideoRecording();
+  WaitForVideoRecording();  // the MP4's index is written before the program ends
   // The video window goes before the players it shows.
   CloseVideoWindow();
   StopVideoDecks();
@@ -48,6 +53,9 @@ void TeardownAfterLoop() {
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
   // The cover-art worker stops here once it exists.
   StopLiveStream();
+  StopLiveVideo();
+  StopVideoRecording();
+  WaitForVideoRecording();
   StopCamera();
   StopRecording();
   StopOutputs(Engine);

@@ -41,7 +41,7 @@ bool LookUpCoverArt(const std::wstring& /*path*/, std::vector<uint32_t>* /*pixel
 }
 
 bool VideoWanted(const bool sideHasVideo[2]) {
-  return IsVideoWindowOpen() || Engine.tapVideoRecord.load() || LiveVideoState() == kStreamOnAir ||
+  return IsVideoWindowOpen() || VideoRecordingRunning() || LiveVideoState() == kStreamOnAir ||
          sideHasVideo[0] || sideHasVideo[1] || (SettingsOpen && SettingsPage == kSettingsPageVideo);
 }
 
