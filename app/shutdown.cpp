@@ -5,8 +5,10 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "broadcast/live_video.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
+#include "broadcast/video_record.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
@@ -25,8 +27,12 @@ void StopAndSaveAll() {
   g_stoppedAndSaved = true;
   SpeedTest::Cancel();
   StopLiveStream();
-  // Live video, MIDI, HID readers, camera, video recording and window, the video players, the
-  // phone remote and the timecode input stop here once those parts exist.
+  StopLiveVideo();
+  // MIDI and the HID readers stop here once those parts exist.
+  StopVideoRecording();
+  WaitForVideoRecording();  // the MP4's index is written before the program ends
+  // The video window, the video players, the phone remote and the timecode input stop here once
+  // those parts exist.
   if (!TestMode) SaveSession();
   StopCamera();
   EnableInput(Engine, false, {});
@@ -43,6 +49,9 @@ void TeardownAfterLoop() {
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
   // The cover-art worker stops here once it exists.
   StopLiveStream();
+  StopLiveVideo();
+  StopVideoRecording();
+  WaitForVideoRecording();
   StopCamera();
   StopRecording();
   StopOutputs(Engine);

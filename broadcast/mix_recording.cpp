@@ -12,6 +12,7 @@
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/status_message.h"
+#include "broadcast/video_record.h"
 #include "engine/deck_snapshot.h"
 #include "engine/encode.h"
 #include "engine/engine.h"
@@ -32,6 +33,7 @@ constexpr const wchar_t* kWavExtension = L".wav";
 constexpr const wchar_t* kTracklistSuffix = L" tracklist.txt";
 // A recording that stopped by itself says why this long before what comes after it is shown.
 constexpr int kStopReasonMs = 5000;
+constexpr int kVideoRefusedMs = 5000;
 constexpr double kMp3BytesPerSecond = kMp3BitsPerSecond / 8.0;
 constexpr double kFlacShareOfWav = 1.0;  // worst case: noise does not compress
 
@@ -106,6 +108,14 @@ void StartMixRecording() {
   }
   MixRecordingOpen = true;
   ShowStatus(UiFormat(L"Recording to {}", FileNameOf(RecordingPath)));
+  if (Settings.Record) {
+    const std::wstring video = WithExtension(RecordingPath, L".mp4");
+    std::wstring error;
+    if (StartVideoRecording(video, Settings.VideoHeight, &error))
+      ShowStatus(UiFormat(L"Recording the mix with video to {}", FileNameOf(video)));
+    else
+      ShowStatus(UiFormat(L"Recording the sound only \u2014 {}", error), kVideoRefusedMs);
+  }
   SeedTracklist();
 }
 
@@ -127,6 +137,9 @@ void WriteTracklistFile() {
 // once it has been read.
 void FinishMixRecording(uint64_t nowMs) {
   MixRecordingOpen = false;
+  // The MP4's tap goes off first: it returns at once (its encoder thread finishes the file), while
+  // the WAV's stop waits for its writer, and both files end on the same sound.
+  StopVideoRecording();
   StopRecording();
   const UiText reason = RecordingProblemMessage();
   WriteTracklistFile();

@@ -2,7 +2,7 @@
 // Recording the mix: REC starts the engine's WAV recorder on a time-stamped file in the
 // recordings folder and, on the second press, stops it, writes the tracklist beside it and
 // converts the WAV to MP3 or FLAC after the [Options] RecordFormat setting on a worker thread.
-// The MP4 beside it comes with the video recorder. UI thread unless a contract says otherwise.
+// With [Video] Record on, the video mix is recorded to an MP4 of the same stem beside it. UI thread unless a contract says otherwise.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -1,13 +1,54 @@
 #pragma once
 // The MP4 written beside a mix recording: the video mix at 30 frames a second over the recorded
-// sound. The encoder comes with video recording; until then nothing is recorded. UI thread.
+// sound, H.264 and AAC. Frames are rendered on the UI thread, paced by the recorded audio, and
+// queued; one encoder thread encodes them with the sound from the engine's video-recording tap
+// and finishes the file. Stopping returns at once: the encoder thread drains, writes the index and
+// moves it in front on its own; a new start and the exit wait for it. UI thread unless noted.
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+inline constexpr int kRecordFps = 30;
+inline constexpr int kRecordKbps720 = 6000;
+inline constexpr int kRecordKbps1080 = 12000;
+inline constexpr int kRecordAudioKbps = 192;
+inline constexpr size_t kMaxQueuedRecordFrames = 91;  // three seconds of distinct pictures
+
+// Where both video captures (this and live video) take the video mix from: width x height BGRA
+// pixels (premultiplied, top row first) into `pixels`, resized by the source. False: no picture
+// this time (the caller repeats its last one). Null (the default): the compositor's
+// RenderVideoFrame, each capture with a renderer of its own. Tools put their own picture here.
+using VideoMixSource = bool (*)(int width, int height, std::vector<uint32_t>& pixels);
+void SetVideoMixSource(VideoMixSource source);
+struct VideoRenderer;
+// One picture of the video mix from the current source; `renderer` is the caller's own.
+bool RenderMixFrame(VideoRenderer* renderer, int width, int height, std::vector<uint32_t>& pixels);
+
+// Frame buffers handed between the UI thread and an encoder thread without copying: a buffer is
+// reused once only the pool holds it. UI thread.
+struct VideoFramePool {
+  std::vector<std::shared_ptr<std::vector<uint32_t>>> frames;
+};
+std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool,
+                                                     const std::shared_ptr<std::vector<uint32_t>>& keep);
 
 // Starts recording the video mix to `path`; `height` below 1080 gives 1280x720, else 1920x1080.
-// False with the reason in `error` when the encoder can't start.
+// True at once while recording. Waits for a previous recording's file to be finished first. False
+// with "The video encoder wouldn't start (0x%08X)" in `error` when the encoders or the file can't
+// start.
 bool StartVideoRecording(const std::wstring& path, int32_t height, std::wstring* error);
-// Stops and finishes the file; nothing when not recording.
+// Stops capturing and hands the rest to the encoder thread, which finishes the file; returns at
+// once. Nothing when not recording.
 void StopVideoRecording();
-// Once per UI frame, from the video feed: renders and queues the frames the recorded sound needs.
+// Waits until a stopped recording's file is finished (the exit's last look). Any thread but the
+// encoder's.
+void WaitForVideoRecording();
+// True from a successful start until StopVideoRecording.
+bool VideoRecordingRunning();
+// Seconds of sound recorded so far (the master rate's frames taken from the tap).
+double VideoRecordingSeconds();
+// Once per UI frame, from the video feed: renders one picture when the sound that reached the
+// recording tap needs more video and queues it for the newest frame due; frames the UI missed
+// repeat the picture before it (queued once with a count, not copied).
 void CaptureRecordFrame();

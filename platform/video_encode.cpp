@@ -36,6 +36,7 @@ struct EncoderTransform {
   size_t pendingCapacity = 0;  // samples
   int64_t nextPts = 0;
   bool started = false;
+  bool ended = false;
   ~EncoderTransform() {
     av_packet_free(&packet);
     av_frame_free(&frame);
@@ -147,8 +148,9 @@ EncoderTransformPtr OpenH264Transform(const H264TransformSettings& s,
   c->keyint_min = s.gopFrames;
   c->max_b_frames = 0;
   c->thread_count = s.threads;
+  if (s.globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   av_opt_set(c->priv_data, "preset", kX264Preset, 0);
-  av_opt_set(c->priv_data, "tune", "zerolatency", 0);
+  if (s.lowLatency) av_opt_set(c->priv_data, "tune", "zerolatency", 0);
   av_opt_set(c->priv_data, "profile", "main", 0);
   // No scene-cut key frames: IDR pictures come exactly every gopFrames.
   av_opt_set(c->priv_data, "x264-params", "scenecut=0:open-gop=0", 0);
@@ -249,6 +251,7 @@ TransformInput TransformProcessInput(EncoderTransform& t, const uint8_t* data, s
 TransformOutput TransformProcessOutput(EncoderTransform& t, EncodedSample* sample) {
   for (;;) {
     int rc = avcodec_receive_packet(t.context, t.packet);
+    if (rc == AVERROR_EOF && t.ended) return TransformOutput::kNeedMoreInput;
     if (rc == AVERROR(EAGAIN)) {
       // The encoder may have refused PCM earlier because its output was full.
       int error = 0;
@@ -282,4 +285,43 @@ std::vector<uint8_t> TransformCodecConfig(const EncoderTransform& t) {
   if (!t.context->extradata || t.context->extradata_size <= 0) return {};
   return std::vector<uint8_t>(t.context->extradata,
                               t.context->extradata + t.context->extradata_size);
+}
+
+int TransformPrimingSamples(const EncoderTransform& t) { return t.audio ? t.context->initial_padding : 0; }
+
+bool TransformEndStream(EncoderTransform& t) {
+  if (t.ended) return true;
+  if (t.audio && !t.pending.empty()) {
+    // Whole frames first; the rest goes as one short frame, which the audio codecs take last.
+    int error = 0;
+    SendPendingAudio(t, &error);
+    if (error < 0) return false;
+    const int frames = static_cast<int>(t.pending.size() / kStereoChannels);
+    if (frames > 0 && frames < t.context->frame_size) {
+      AVFrame* last = av_frame_alloc();
+      if (!last) return false;
+      last->format = t.context->sample_fmt;
+      last->nb_samples = frames;
+      last->sample_rate = t.context->sample_rate;
+      int rc = av_channel_layout_copy(&last->ch_layout, &t.context->ch_layout);
+      if (rc >= 0) rc = av_frame_get_buffer(last, 0);
+      if (rc >= 0) {
+        float* left = reinterpret_cast<float*>(last->data[0]);
+        float* right = reinterpret_cast<float*>(last->data[1]);
+        for (int i = 0; i < frames; ++i) {
+          left[i] = t.pending[2 * i] * kPcmScale;
+          right[i] = t.pending[2 * i + 1] * kPcmScale;
+        }
+        last->pts = t.nextPts;
+        rc = avcodec_send_frame(t.context, last);
+      }
+      av_frame_free(&last);
+      if (rc < 0) return false;
+      t.nextPts += frames;
+      t.pending.clear();
+    }
+  }
+  const int rc = avcodec_send_frame(t.context, nullptr);
+  t.ended = true;
+  return rc >= 0 || rc == AVERROR_EOF;
 }

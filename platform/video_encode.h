@@ -39,10 +39,16 @@ struct H264TransformSettings {
   int fps = 30;
   int gopFrames = 60;  // exact key-frame interval
   int threads = 0;     // 0: as many as the encoder likes
+  // SPS and PPS once, out of band (TransformCodecConfig), instead of before each IDR: what a
+  // file's sample description needs.
+  bool globalHeader = false;
+  // Every frame out before the next goes in (live streaming). A file can wait: without it the
+  // encoder looks ahead and works on several frames at once, which is faster.
+  bool lowLatency = true;
 };
 
 // --- Opening --------------------------------------------------------------------------------
-// H.264 Main profile, CBR (VBV of one second at kbps), no B-frames, zero latency, BT.709 limited
+// H.264 Main profile, CBR (VBV of one second at kbps), no B-frames, zero latency (lowLatency), BT.709 limited
 // range VUI, IDR pictures exactly every gopFrames, SPS and PPS repeated before each IDR. Input
 // NV12. Null on failure with failure set and code the (negative) FFmpeg error code.
 EncoderTransformPtr OpenH264Transform(const H264TransformSettings& settings,
@@ -72,5 +78,14 @@ TransformInput TransformProcessInput(EncoderTransform& transform, const uint8_t*
 // Takes the next output into *sample (valid until the next call on this transform).
 TransformOutput TransformProcessOutput(EncoderTransform& transform, EncodedSample* sample);
 
-// The codec's out-of-band configuration (AAC: the AudioSpecificConfig); empty when it has none.
+// The codec's out-of-band configuration (AAC: the AudioSpecificConfig; H.264 opened with
+// globalHeader: SPS and PPS in Annex B form); empty when it has none.
 std::vector<uint8_t> TransformCodecConfig(const EncoderTransform& transform);
+// The samples an audio encoder puts in front of the sound (its priming); output times already
+// leave them out, so a container that trims them starts its track this much before the first
+// sample's time. 0 for video.
+int TransformPrimingSamples(const EncoderTransform& transform);
+// Ends the stream: held-back PCM goes in as a short last frame and the encoder is flushed.
+// TransformProcessOutput then gives what remains and kNeedMoreInput at the end; no input may
+// follow. False on an encoder failure.
+bool TransformEndStream(EncoderTransform& transform);

@@ -182,6 +182,7 @@ struct CachedImage {
   uint32_t colour = 0;
   float dpi = 0;
   float meterY = 0;
+  std::vector<PanelShape> panels;  // the panels it holds (the backdrop), or lies under (a light)
   bool ok = false;      // drawn, or nothing to draw
   bool opaque = false;  // every pixel's alpha is 255: it replaces what lies under it
 };
@@ -221,20 +222,49 @@ void DrawIntoImage(CachedImage* image, float scale, const std::function<void()>&
   image->opaque = std::all_of(image->pixels.begin(), image->pixels.end(), [](uint32_t p) { return p >> 24 == 255; });
 }
 
-bool Fresh(const CachedImage& image, Rc drawnFor, uint32_t colour, float dpi, float meterY) {
-  return image.ok && image.dpi == dpi && image.colour == colour && image.meterY == meterY && SameRect(image.drawnFor, drawnFor);
+bool Fresh(const CachedImage& image, Rc drawnFor, uint32_t colour, float dpi, float meterY,
+           const std::vector<PanelShape>& panels) {
+  return image.ok && image.dpi == dpi && image.colour == colour && image.meterY == meterY &&
+         SameRect(image.drawnFor, drawnFor) && image.panels == panels;
 }
 
-// Redraws the image when what it was drawn for changed, or drawing it failed last time.
-void Refresh(CachedImage* image, Rc drawnFor, Rc area, uint32_t colour, float dpi, float meterY, float scale,
-             const std::function<void()>& draw) {
-  if (Fresh(*image, drawnFor, colour, dpi, meterY)) return;
+// Takes out of a light what the panels drawn over it would hide: each pixel is scaled by how
+// much of it no panel covers.
+void HideUnderPanels(CachedImage* light, const std::vector<PanelShape>& panels, float scale) {
+  CachedImage cover;
+  cover.area = light->area;
+  DrawIntoImage(&cover, scale, [&] {
+    for (const PanelShape& p : panels) FillRoundedRect(p.r, p.radius, Color{1, 1, 1, 1});
+  });
+  if (cover.pixels.size() != light->pixels.size()) {
+    light->pixels.clear();
+    return;
+  }
+  for (size_t i = 0; i < light->pixels.size(); ++i) {
+    const uint32_t open = 255 - (cover.pixels[i] >> 24), p = light->pixels[i];
+    if (open == 255 || p == 0) continue;
+    uint32_t kept = 0;
+    for (int c = 0; c < 32; c += 8) {
+      const uint32_t t = ((p >> c) & 255) * open + 128;
+      kept |= ((t + (t >> 8)) >> 8) << c;
+    }
+    light->pixels[i] = kept;
+  }
+}
+
+// Redraws the image when what it was drawn for changed, or drawing it failed last time. A light
+// (hideUnder) is taken out where the panels cover it.
+void Refresh(CachedImage* image, Rc drawnFor, Rc area, uint32_t colour, float dpi, float meterY,
+             const std::vector<PanelShape>& panels, bool hideUnder, float scale, const std::function<void()>& draw) {
+  if (Fresh(*image, drawnFor, colour, dpi, meterY, panels)) return;
   image->area = PixelAligned(area, scale);
   image->drawnFor = drawnFor;
   image->colour = colour, image->dpi = dpi, image->meterY = meterY;
+  image->panels = panels;
   image->pixels.clear();
   const bool nothing = !(image->area.w > 0 && image->area.h > 0);
   if (!nothing) DrawIntoImage(image, scale, draw);
+  if (!nothing && hideUnder && !panels.empty() && !image->pixels.empty()) HideUnderPanels(image, panels, scale);
   image->ok = nothing || !image->pixels.empty();
 }
 
@@ -284,18 +314,56 @@ void DrawLanes() {
   }
 }
 
-void DrawPanels() {
-  const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
-  if (VariantOf(Screen.layout).slimPanels) {
-    DrawSlimDeck(left, Screen.leftPanel);
-    DrawSlimMixer(Screen.mixer);
-    DrawSlimDeck(right, Screen.rightPanel);
-  } else {
-    DrawDeck(left, Screen.leftPanel);
-    DrawMixer(Screen.mixer);
-    DrawDeck(right, Screen.rightPanel);
+// What a panel draws beyond its own box lands, at most, up to the panels drawn after it (to its
+// right and below): they would cover it. Clipped so, the panels can lie in the backdrop.
+Rc BeforeLaterPanels(Rc panel, const Rc* laterRight) {
+  float right = Screen.width, bottom = Screen.height;
+  if (laterRight && laterRight->w > 0 && laterRight->x >= panel.Right()) right = laterRight->x;
+  if (VariantOf(Screen.layout).browser && Screen.browser.w > 0 && Screen.browser.y >= panel.Bottom())
+    bottom = Screen.browser.y;
+  return Rc{0, 0, right, bottom};
+}
+
+// ---- panels in the backdrop ------------------------------------------------------------------
+// The panels the last frame drew, and the window and layout it drew them for: while those stay,
+// this frame draws the same panels, so the backdrop holds them and DrawPanel leaves them out.
+
+struct PanelsOfFrame {
+  float width = 0, height = 0, dpi = 0;
+  int32_t layout = -1;
+  bool vertical = false, fourDecks = false;
+  int sides[2] = {-1, -1};  // a slim panel is drawn only for a valid deck
+  std::vector<PanelShape> panels;
+  bool SameScreen(const PanelsOfFrame& o) const {
+    return width == o.width && height == o.height && dpi == o.dpi && layout == o.layout && vertical == o.vertical &&
+           fourDecks == o.fourDecks && sides[0] == o.sides[0] && sides[1] == o.sides[1];
   }
-  if (VariantOf(Screen.layout).browser) DrawBrowser(Screen.browser);
+};
+PanelsOfFrame LastPanels;
+const std::vector<PanelShape> kNoPanels;
+
+PanelsOfFrame ThisScreen() {
+  PanelsOfFrame now;
+  now.width = Screen.width, now.height = Screen.height, now.dpi = CurrentDpi();
+  now.layout = Screen.layout, now.vertical = Screen.vertical, now.fourDecks = Screen.fourDecks;
+  now.sides[0] = SideSlots[kLeftSide], now.sides[1] = SideSlots[kRightSide];
+  return now;
+}
+
+void DrawBackdropAndPanels() {
+  const std::vector<PanelShape>& keep = ThisScreen().SameScreen(LastPanels) ? LastPanels.panels : kNoPanels;
+  ForgetDrawnPanels();
+  KeepPanelsInBackdrop(DrawBackgroundWithPanels(keep) ? keep : kNoPanels);
+}
+
+// After the panels: later drawing (forms, menus) draws every panel it asks for.
+void RememberPanels() {
+  const PanelsOfFrame now = ThisScreen();
+  LastPanels.width = now.width, LastPanels.height = now.height, LastPanels.dpi = now.dpi;
+  LastPanels.layout = now.layout, LastPanels.vertical = now.vertical, LastPanels.fourDecks = now.fourDecks;
+  LastPanels.sides[0] = now.sides[0], LastPanels.sides[1] = now.sides[1];
+  LastPanels.panels = DrawnPanels();
+  KeepPanelsInBackdrop(kNoPanels);
 }
 
 // ---- dragging a library row ------------------------------------------------------------------
@@ -378,27 +446,58 @@ void UpdateBeatPulses() {
   }
 }
 
-void DrawBackground() {
+void DrawBackground() { DrawBackgroundWithPanels({}); }
+
+bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels) {
   const float dpi = CurrentDpi();
   const float scale = dpi > 0 ? dpi / kBaseDpi : 1.0f;
   const Rc window{0, 0, Screen.width, Screen.height};
   const float meterY = Screen.phaseMeterY;
-  const Rc panels[2] = {Screen.leftPanel, Screen.rightPanel};
+  const Rc sides[2] = {Screen.leftPanel, Screen.rightPanel};
   const int decks[2] = {SideSlots[kLeftSide], SideSlots[kRightSide]};
-  Refresh(&BackdropImage, window, window, 0, dpi, meterY, scale, [&] { DrawBackdropAndCentreLight(window, meterY); });
+  Refresh(&BackdropImage, window, window, 0, dpi, meterY, panels, false, scale, [&] {
+    DrawBackdropAndCentreLight(window, meterY);
+    for (const PanelShape& p : panels) DrawPanel(p.r, p.radius);
+  });
   for (int side = 0; side < 2; ++side) {
     const uint32_t colour = DeckColour(decks[side]);
-    Refresh(&SideLightImages[side], panels[side], SideLightArea(panels[side]), colour, dpi, 0, scale,
-            [&] { DrawSideLight(panels[side], ColorOf(colour)); });
+    Refresh(&SideLightImages[side], sides[side], SideLightArea(sides[side]), colour, dpi, 0, panels, true, scale,
+            [&] { DrawSideLight(sides[side], ColorOf(colour)); });
   }
-  // The gradient is opaque: it replaces whatever the frame held.
+  // An opaque gradient replaces whatever the frame held; one whose edge pixels are only partly
+  // covered (a window size that is not whole in DIPs) lies over the plain background.
   const PixelImage images[3] = {ImageOf(BackdropImage), ImageOf(SideLightImages[0]), ImageOf(SideLightImages[1])};
   const float alphas[3] = {1.0f, SideLightAlpha(decks[0]), SideLightAlpha(decks[1])};
   const bool whole = BackdropImage.ok && SideLightImages[0].ok && SideLightImages[1].ok;
   DrawSurface* target = DrawTarget();
-  if (whole && target && DrawPixelImages(*target, images, alphas, 3)) return;
+  if (whole && target) {
+    if (!BackdropImage.opaque) Clear(ColorOf(Pal.Background));
+    if (DrawPixelImages(*target, images, alphas, 3)) return true;
+  }
+  Clear(ColorOf(Pal.Background));
   DrawBackdropAndCentreLight(window, meterY);
-  for (int side = 0; side < 2; ++side) DrawSideLight(panels[side], ColorOf(DeckColour(decks[side]), alphas[side + 1]));
+  for (int side = 0; side < 2; ++side) DrawSideLight(sides[side], ColorOf(DeckColour(decks[side]), alphas[side + 1]));
+  return false;
+}
+
+// ---- the panels in drawing order ------------------------------------------------------------------
+
+void DrawPanels() {
+  const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
+  const bool slim = VariantOf(Screen.layout).slimPanels;
+  PushClip(BeforeLaterPanels(Screen.leftPanel, &Screen.mixer));
+  if (slim) DrawSlimDeck(left, Screen.leftPanel);
+  else DrawDeck(left, Screen.leftPanel);
+  PopClip();
+  PushClip(BeforeLaterPanels(Screen.mixer, &Screen.rightPanel));
+  if (slim) DrawSlimMixer(Screen.mixer);
+  else DrawMixer(Screen.mixer);
+  PopClip();
+  PushClip(BeforeLaterPanels(Screen.rightPanel, nullptr));
+  if (slim) DrawSlimDeck(right, Screen.rightPanel);
+  else DrawDeck(right, Screen.rightPanel);
+  PopClip();
+  if (VariantOf(Screen.layout).browser) DrawBrowser(Screen.browser);
 }
 
 // ---- hit tests and strips ------------------------------------------------------------------------
@@ -503,7 +602,7 @@ void Frame() {
   SingerRows.clear();
   UpdateBeatPulses();
 
-  DrawBackground();
+  DrawBackdropAndPanels();
   if (Input.pressed && !Inside(BrowserScreen.searchBox, Input.x, Input.y)) SearchFocused = false;
 
   const OverlayRow* overlay = FirstOpenOverlay();
@@ -513,6 +612,7 @@ void Frame() {
     DrawLanes();
     DrawPhaseMeter(Rc{kMarginDip, Screen.phaseMeterY, width - 2 * kMarginDip, kPhaseMeterHeightDip});
     DrawPanels();
+    RememberPanels();
   }
 
   FollowRowDrag();

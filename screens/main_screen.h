@@ -50,8 +50,15 @@ void DrawDeckRotated(int deck, Rc strip);
 
 // The window's backdrop gradient with its soft lights: one behind each side panel in the colour of
 // the deck it shows (stronger while that deck plays and on its beats) and one along the phase
-// meter. Reads this frame's Screen.
+// meter. Reads this frame's Screen. Covers the whole frame.
 void DrawBackground();
+// The same with these panels drawn into the backdrop image, above the backdrop, and the side
+// lights left out where the panels cover them; false when the images could not be used (the
+// backdrop is then drawn directly, without the panels).
+bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels);
+// The layout's panels: the left deck, the mixer, the right deck (full or slim) and the browser,
+// each clipped to what the panels drawn after it leave visible.
+void DrawPanels();
 // Sets each deck's BeatPulse from the frame's DeckSnapshots.
 void UpdateBeatPulses();
 // Starts a row drag once the browser's row press (control 17) has moved more than 6 DIPs, keeps

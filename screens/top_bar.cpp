@@ -259,7 +259,10 @@ void StartOrStopGoingLive(int32_t streamState, int32_t videoState) {
     // Without an output the stream fails at once and its bubble says why; "Connecting" would lie.
     if (RunningOutputRate(Engine) > 0) ShowStatus(L"Connecting to " + Settings.Stream.Host + L"\u2026");
   }
-  if (videoReady) GoLiveVideo();
+  if (videoReady && !GoLiveVideo()) {
+    SettingsOpen = true;
+    SettingsPage = kSettingsPageBroadcast;
+  }
 }
 
 // The failed stream's message under GO LIVE, above everything drawn after the bar.

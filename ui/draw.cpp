@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "ui/draw_pixels.h"
 #include "ui/icons.h"
+#include "ui/kept_images.h"
 #include "ui/language.h"
 
 // The translation of a UI text (ui/language). Declared weak so that the drawing layer also links
@@ -374,7 +375,34 @@ void SoftGlow(float cx, float cy, float rx, float ry, Color c) {
   FillEllipse(cx, cy, rx, ry, brush);
 }
 
+namespace {
+std::vector<PanelShape> Drawn, Kept;
+// Listed panels past this many are not listed: a caller that never forgets them cannot grow it.
+constexpr size_t kMaxListedPanels = 64;
+
+// On the frame, under a plain move, with r's device pixels wholly inside the clip.
+bool OnFrameUnclipped(Rc r) {
+  if (!Target || !TheDevice || Target != TheDevice->frame.get()) return false;
+  const Affine m = Target->transform();
+  if (m.m11 != 1 || m.m12 != 0 || m.m21 != 0 || m.m22 != 1 || m.dx != 0 || m.dy != 0) return false;
+  int x0, y0, x1, y1;
+  Target->DeviceClip(&x0, &y0, &x1, &y1);
+  const float s = Target->dipScale();
+  return std::floor(r.x * s) >= x0 && std::floor(r.y * s) >= y0 && std::ceil(r.Right() * s) <= x1 &&
+         std::ceil(r.Bottom() * s) <= y1;
+}
+}  // namespace
+
+const std::vector<PanelShape>& DrawnPanels() { return Drawn; }
+void ForgetDrawnPanels() { Drawn.clear(); }
+void KeepPanelsInBackdrop(const std::vector<PanelShape>& panels) { Kept = panels; }
+
 void DrawPanel(Rc r, float radius) {
+  if (OnFrameUnclipped(r)) {
+    const PanelShape shape{r, radius};
+    if (Drawn.size() < kMaxListedPanels) Drawn.push_back(shape);
+    if (std::find(Kept.begin(), Kept.end(), shape) != Kept.end()) return;
+  }
   constexpr Color kPanelTop = ColorOf(0x171A22), kPanelBottom = ColorOf(0x0F1117), kPanelEdge = ColorOf(0x242935);
   constexpr float kHighlightAlpha = 0.05f;
   constexpr float kHighlightInset = 0.75f;
@@ -460,8 +488,10 @@ void DrawTextAsIs(std::wstring_view text, Rc r, float size, Color c, int align, 
 void DrawTextRun(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
   TextFormat* format = GetTextFormat(size, bold, font);
   if (!Target || !format) return;
+  const std::string bytes = TextBytes(text, font);
+  if (DrawKeptTextLine(*Target, *format, bytes, ToRgba(c), r.x, r.y, r.w, r.h, AlignOf(align))) return;
   Target->SetColor(ToRgba(c));
-  Target->DrawTextLine(*format, TextBytes(text, font), r.x, r.y, r.w, r.h, AlignOf(align));
+  Target->DrawTextLine(*format, bytes, r.x, r.y, r.w, r.h, AlignOf(align));
 }
 
 // ---- bitmaps --------------------------------------------------------------------------------

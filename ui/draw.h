@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/draw_surface.h"
 #include "settings/palette.h"
@@ -141,7 +142,27 @@ void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, fl
 // all scaled by the colour's alpha. Nothing at alpha 0.002 or less.
 void SoftGlow(float cx, float cy, float rx, float ry, Color c);
 // A raised panel in fixed colours: dark vertical gradient, #242935 outline, faint top highlight.
+// Left out on the frame when the frame's backdrop already holds it (KeepPanelsInBackdrop).
 void DrawPanel(Rc r, float radius);
+
+// ---- panels kept in a backdrop --------------------------------------------------------------
+// A panel looks the same every frame and covers a large area, so a screen may draw its panels
+// once into its backdrop image. DrawPanel calls that land on the frame, unmoved and wholly inside
+// the clip, are listed for the screen to pick from.
+
+struct PanelShape {
+  Rc r;
+  float radius = 0;
+  bool operator==(const PanelShape& o) const {
+    return r.x == o.r.x && r.y == o.r.y && r.w == o.r.w && r.h == o.r.h && radius == o.radius;
+  }
+};
+// The panels listed since ForgetDrawnPanels, in the order they were drawn.
+const std::vector<PanelShape>& DrawnPanels();
+void ForgetDrawnPanels();
+// DrawPanel leaves these out on the frame from now on: the frame's backdrop holds them. An empty
+// list draws every panel again.
+void KeepPanelsInBackdrop(const std::vector<PanelShape>& panels);
 
 // Waveform columns written straight into the frame's pixels (a path of thousands of rectangles
 // costs far more). Column i, for first <= i <= last, covers x0 + i .. x0 + i + 1 and spans

@@ -276,9 +276,10 @@ void FillColumnsByRow(DrawSurface& target, const PixelView& px, const float* hal
       top = std::min(top, SpanLo[p - p_begin]), bottom = std::max(bottom, SpanHi[p - p_begin]);
   }
   const int q_begin = static_cast<int>(std::floor(top)), q_end = static_cast<int>(std::ceil(bottom));
-  for (int q = q_begin; q < q_end; ++q) {
+  // Each row blends only its own pixels: a lane's rows are shared among the draw workers.
+  auto fill_row = [&](int q) {
     const uint32_t src = ColumnLut[q - v_lo];
-    if (!src) continue;
+    if (!src) return;
     uint32_t* row = px.pixels + static_cast<size_t>(q) * px.stride + p_begin;
     const float qf = static_cast<float>(q);
     int k = 0;
@@ -308,7 +309,8 @@ void FillColumnsByRow(DrawSurface& target, const PixelView& px, const float* hal
       if (cover <= 0) continue;
       row[k] = BlendOver(row[k], cover < 1 ? ScalePixel(src, static_cast<uint32_t>(cover * 256.0f)) : src);
     }
-  }
+  };
+  RunRowBands(q_begin, q_end, n, fill_row);
   if (q_end > q_begin) target.MarkDirty(p_begin, q_begin, n, q_end - q_begin);
 }
 
@@ -513,7 +515,9 @@ bool FillLinearBoxPixels(DrawSurface& target, float rx0, float ry0, float rw, fl
       float cover = cover_y * span_cover(x, x0, x1);
       if (corner_row && (cx < x0 + rr || cx > x1 - rr)) {
         const float ex = cx < x0 + rr ? x0 + rr : x1 - rr, ey = cy < y0 + rr ? y0 + rr : y1 - rr;
-        cover = std::min(cover, std::clamp(rr - std::hypot(cx - ex, cy - ey) + 0.5f, 0.0f, 1.0f));
+        // Distances of a few pixels: a plain square root (hypot guards against overflow, slowly).
+        const float dx = cx - ex, dy = cy - ey;
+        cover = std::min(cover, std::clamp(rr - std::sqrt(dx * dx + dy * dy) + 0.5f, 0.0f, 1.0f));
       }
       BlendCovered(row + x, colour_of(x), cover);
     };
@@ -703,6 +707,24 @@ bool StrokeArcPixels(DrawSurface& target, float cx, float cy, float r, float sta
   if (src == 0) return true;
   int clip_x0, clip_y0, clip_x1, clip_y1;
   target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  // Only pixels near the arc itself can be covered: the box of its ends and of the circle's
+  // extreme points within the sweep, grown by the band and a pixel. A short arc (a trail, a knob's
+  // value) so skips the rest of the ring.
+  float bx0 = std::min(e0x, e1x), bx1 = std::max(e0x, e1x), by0 = std::min(e0y, e1y), by1 = std::max(e0y, e1y);
+  for (int quarter = 0; quarter < 4; ++quarter) {
+    const float at = quarter * static_cast<float>(M_PI) / 2;
+    float from_a = std::fmod(at - a, 2 * static_cast<float>(M_PI));
+    if (from_a < 0) from_a += 2 * static_cast<float>(M_PI);
+    if (from_a > sweep) continue;
+    const float qx = dcx + (quarter == 0 ? dr : quarter == 2 ? -dr : 0);
+    const float qy = dcy + (quarter == 1 ? dr : quarter == 3 ? -dr : 0);
+    bx0 = std::min(bx0, qx), bx1 = std::max(bx1, qx), by0 = std::min(by0, qy), by1 = std::max(by1, qy);
+  }
+  const float grow = half + 1.5f;
+  clip_x0 = std::max(clip_x0, static_cast<int>(std::floor(bx0 - grow)));
+  clip_x1 = std::min(clip_x1, static_cast<int>(std::ceil(bx1 + grow)));
+  clip_y0 = std::max(clip_y0, static_cast<int>(std::floor(by0 - grow)));
+  clip_y1 = std::min(clip_y1, static_cast<int>(std::ceil(by1 + grow)));
   const float outer = dr + half + 0.5f, inner = dr - half - 0.5f;
   const int y_begin = std::max(clip_y0, static_cast<int>(std::floor(dcy - outer)));
   const int y_end = std::min(clip_y1, static_cast<int>(std::ceil(dcy + outer)));
@@ -800,4 +822,19 @@ bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float*
   RunDrawBands(bands, band);
   target.MarkDirty(x_begin, y_begin, x_end - x_begin, y_end - y_begin);
   return true;
+}
+
+void BlendImagePixels(DrawSurface& target, const uint32_t* pixels, int width, int height, int left, int top) {
+  if (!pixels || width <= 0 || height <= 0) return;
+  int clip_x0, clip_y0, clip_x1, clip_y1;
+  target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
+  const int64_t x0 = std::max<int64_t>(clip_x0, left), x1 = std::min<int64_t>(clip_x1, int64_t{left} + width);
+  const int64_t y0 = std::max<int64_t>(clip_y0, top), y1 = std::min<int64_t>(clip_y1, int64_t{top} + height);
+  if (x1 <= x0 || y1 <= y0) return;
+  PixelView px = target.Pixels();
+  if (!px.pixels) return;
+  for (int64_t y = y0; y < y1; ++y)
+    BlendSpan(px.pixels + y * px.stride + x0, static_cast<int>(x1 - x0),
+              pixels + (y - top) * static_cast<int64_t>(width) + (x0 - left));
+  target.MarkDirty(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0), static_cast<int>(y1 - y0));
 }

@@ -14,7 +14,8 @@ bool FillRadialPixels(DrawSurface& target, float cx, float cy, float rx, float r
 bool FillLinearBoxPixels(DrawSurface& target, float x, float y, float w, float h, float radius,
                          const GradientBrush& brush);
 // Waveform columns as FillWaveColumns (ui/draw.h) describes them, with opacity in 0..1. Handles
-// transforms that scale and move, and quarter turns (the upright deck strips).
+// transforms that scale and move, and quarter turns (the upright deck strips); under the former a
+// large lane's rows are shared among the draw workers.
 bool FillColumnPixels(DrawSurface& target, const float* half, int first, int last, float x0, float centreY,
                       float extent, Rgba outer, Rgba inner, float opacity);
 // One colour over the band of a rounded box's outline: the box centred on cx, cy with half sides
@@ -45,3 +46,8 @@ struct PixelImage {
 // every row is written while it is in cache; the rows are shared among the draw workers. Handles transforms that scale and move alike on both
 // axes with every image's corner on a whole device pixel; returns false (drawing nothing) otherwise.
 bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float* opacity, int count);
+
+// A premultiplied image (rows width words apart) over the target's pixels with its top-left pixel
+// on device pixel (left, top), inside the target's clip, ignoring the transform. On the calling
+// thread alone: for small images drawn often (kept text).
+void BlendImagePixels(DrawSurface& target, const uint32_t* pixels, int width, int height, int left, int top);

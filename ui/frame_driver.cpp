@@ -5,7 +5,6 @@
 #include "engine/control_input.h"
 #include "platform/clock.h"
 #include "platform/window.h"
-#include "settings/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_tick.h"
 #include "ui/glow.h"
@@ -41,8 +40,7 @@ void DriveFrame(const FrameWindow& window) {
   FrameClock = static_cast<double>(MonotonicMs()) / kMsPerSecond;
   ResetGlowLayer();
   BeginDraw();
-  Clear(ColorOf(Pal.Background));
-  Frame();
+  Frame();  // covers the whole frame: its backdrop is opaque
   EndFrame();
   EndFrameInput();
   RunDeferredActions();

@@ -12,6 +12,7 @@
 
 #include "ui/draw_pixels.h"
 #include "ui/draw_workers.h"
+#include "ui/kept_images.h"
 
 std::vector<GlowShape> GlowList;
 size_t GlowStartIndex = 0;
@@ -67,6 +68,15 @@ struct Kernel {
 const Kernel<kTightTaps> kTight(kTightSigma);
 const Kernel<kWideTaps> kWide(kWideSigma / 2);
 
+// The kernel over the pixels Taps steps either side of centre. The kernel is symmetric, so each
+// pair of mirrored taps takes one multiply.
+template <int Taps>
+inline __attribute__((always_inline)) V4 Convolve(const Kernel<Taps>& k, const V4* centre, ptrdiff_t step) {
+  V4 acc = centre[0] * k.w[Taps];
+  for (int t = 1; t <= Taps; ++t) acc += (centre[-t * step] + centre[t * step]) * k.w[Taps + t];
+  return acc;
+}
+
 // A work image of V4 pixels with a zero margin on every side.
 struct Plane {
   int w = 0, h = 0, margin = 0, stride = 0;
@@ -90,6 +100,7 @@ struct GlowBuffers {
   int w = 0, h = 0, hw = 0, hh = 0, qw = 0, qh = 0, tw = 0, th = 0;
   std::vector<uint8_t> marked, tight, wasMarked, wasTight, mask;
   std::vector<Span> spans, tightSpans;
+  std::vector<Span> staleGlow, staleWide, staleTight;  // what ClearStale clears
   Plane quarter, quarterH, quarterBlur;  // quarter resolution
   Plane halfH, combined;                 // glow-target resolution
   // One row per band (kMaxDrawBands of them, rowStride apart), indexed from -kHalfMargin.
@@ -327,36 +338,33 @@ void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quart
   }
 }
 
-// ClearSpans shared among the draw workers by bands of tile rows (the spans run row by row).
-void ClearSpansInBands(const std::vector<Span>& spans, std::initializer_list<Plane*> quarter,
-                       std::initializer_list<Plane*> half, const PixelView* glow) {
-  const int bands = DrawBands();
-  auto band = [&](int k) {
-    auto row_start = [&](int ty) {
-      return std::lower_bound(spans.begin(), spans.end(), ty, [](const Span& s, int row) { return s.ty < row; });
-    };
-    ClearSpans(std::span<const Span>(row_start(B.th * k / bands), row_start(B.th * (k + 1) / bands)), quarter, half,
-               glow);
-  };
-  RunDrawBands(bands, band);
-}
-
 // Keeps the zeros: each image is cleared only where it may hold something from the last pass
 // that this pass does not overwrite. Shapes were drawn inside last pass's tight tiles; the wide
 // blur's planes are rewritten over all tiles in use, the downsampled and the tight blur's first
-// half only over the tight ones.
+// half only over the tight ones. The three clears touch different images: they share one round of
+// the draw workers, by bands of tile rows (the spans run row by row).
 void ClearStale(const PixelView& glow) {
   const size_t n = B.marked.size();
   B.mask.resize(n);
   for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasTight[i];
-  CollectSpans(B.mask, &B.spans);
-  ClearSpansInBands(B.spans, {}, {}, &glow);
+  CollectSpans(B.mask, &B.staleGlow);
   for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
-  CollectSpans(B.mask, &B.spans);
-  ClearSpansInBands(B.spans, {&B.quarterH, &B.quarterBlur}, {&B.combined}, nullptr);
+  CollectSpans(B.mask, &B.staleWide);
   for (size_t i = 0; i < n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
-  CollectSpans(B.mask, &B.spans);
-  ClearSpansInBands(B.spans, {&B.quarter}, {&B.halfH}, nullptr);
+  CollectSpans(B.mask, &B.staleTight);
+  const int bands = DrawBands();
+  auto band = [&](int k) {
+    auto rows = [&](const std::vector<Span>& spans) {
+      auto row_start = [&](int ty) {
+        return std::lower_bound(spans.begin(), spans.end(), ty, [](const Span& s, int row) { return s.ty < row; });
+      };
+      return std::span<const Span>(row_start(B.th * k / bands), row_start(B.th * (k + 1) / bands));
+    };
+    ClearSpans(rows(B.staleGlow), {}, {}, &glow);
+    ClearSpans(rows(B.staleWide), {&B.quarterH, &B.quarterBlur}, {&B.combined}, nullptr);
+    ClearSpans(rows(B.staleTight), {&B.quarter}, {&B.halfH}, nullptr);
+  };
+  RunDrawBands(bands, band);
 }
 
 // The glow target's pixels averaged 2 x 2 into the quarter image.
@@ -395,10 +403,7 @@ void BlurPass(const Kernel<Taps>& k, Plane& src, Plane* dst, int tile, bool alon
       const V4* in = src.Row(y);
       V4* out = dst->Row(y);
       for (int x = r.x0; x < r.x1; ++x) {
-        const V4* p = in + x - Taps * step;
-        V4 acc = p[0] * k.w[0];
-        for (int t = 1; t <= 2 * Taps; ++t) acc += p[t * step] * k.w[t];
-        out[x] = acc;
+        out[x] = Convolve(k, in + x, step);
       }
     }
   }
@@ -448,10 +453,7 @@ void TightAlongX(std::span<const Span> spans, const PixelView& glow, int band) {
           continue;
         }
         lo = std::min(lo, x), hi = std::max(hi, x + 1);
-        const V4* p = row + x - kTightTaps;
-        V4 acc = p[0] * kTight.w[0];
-        for (int t = 1; t <= 2 * kTightTaps; ++t) acc += p[t] * kTight.w[t];
-        out[x] = acc;
+        out[x] = Convolve(kTight, row + x, 1);
       }
     }
   }
@@ -493,10 +495,7 @@ void TightAlongY(std::span<const Span> spans) {
         lo = std::min(lo, B.litLo[y + t + kHalfMargin]), hi = std::max(hi, B.litHi[y + t + kHalfMargin]);
       lo = std::max(lo, r.x0), hi = std::min(hi, r.x1);
       for (int x = lo; x < hi; ++x) {
-        const V4* p = in + x - kTightTaps * stride;
-        V4 acc = p[0] * kTight.w[0];
-        for (int t = 1; t <= 2 * kTightTaps; ++t) acc += p[t * stride] * kTight.w[t];
-        out[x] += acc;
+        out[x] += Convolve(kTight, in + x, stride);
       }
       if (odd_w && r.x1 == B.hw) out[B.hw] = out[B.hw - 1];
       if (odd_h && y == B.hh - 1) std::copy(out + r.x0, out + r.x1 + (odd_w && r.x1 == B.hw), B.combined.Row(B.hh) + r.x0);
@@ -801,6 +800,7 @@ void EndFrame() {
   }
   OverlayList.clear();
   EvictIdleTextLayouts();
+  EvictIdleKeptImages();
   if (!frame) return;
   if (!ok) {
     ReleaseDevice();

@@ -7,12 +7,16 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/settings.h"
+#include "broadcast/video_record.h"
+#include "library/files.h"
 #include "app/status_message.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
@@ -127,4 +131,90 @@ TEST_F(MixRecording, ARecordingThatStopsItselfIsFinishedWithItsReason) {
   ASSERT_TRUE(Engine.recording.load());
   EXPECT_NE(WideToUtf8(RecordingPath), wav.string());
   EXPECT_EQ(ProbeWithSoxi(wav.string()).frames, static_cast<long long>(kFramesThatFit)) << "the first one is kept";
+}
+
+namespace {
+
+bool SolidPicture(int width, int height, std::vector<uint32_t>& pixels) {
+  pixels.assign(static_cast<size_t>(width) * height, 0xFF3060C0);
+  return true;
+}
+
+double ProbeSeconds(const std::string& path, const char* stream) {
+  const std::string out = RunCommand("ffprobe -v error -select_streams " + std::string(stream) +
+                                     " -show_entries stream=duration -of csv=p=0 " + ShellQuote(path));
+  return out.empty() ? -1.0 : std::stod(out);
+}
+
+}  // namespace
+
+// [Video] Record on: REC records the MP4 of the same stem beside the WAV, its sound at the master
+// rate and as long as the WAV's, 30 pictures a second; the second press returns at once and the
+// MP4 is finished behind it.
+TEST_F(MixRecording, WithVideoOnTheMp4IsRecordedBesideTheWav) {
+  Settings.RecordFormat = kRecordFormatWav;
+  Settings.Record = true;
+  Settings.VideoHeight = 720;
+  SetVideoMixSource(SolidPicture);
+  ToggleRecording();
+  ASSERT_TRUE(Engine.recording.load()) << WideToUtf8(Status.text);
+  const fs::path wav = WideToUtf8(RecordingPath);
+  const fs::path mp4 = fs::path(wav).replace_extension(".mp4");
+  EXPECT_EQ(WideToUtf8(Status.text), "Recording the mix with video to " + mp4.filename().string());
+  const uint64_t end = MonotonicMs() + 2000;
+  while (MonotonicMs() < end) {
+    CaptureRecordFrame();
+    SleepMs(10);
+  }
+  ToggleRecording();
+  EXPECT_EQ(Status.text, L"Recording saved to ~/Music/Veldmix Recordings");
+  WaitForVideoRecording();
+  SetVideoMixSource(nullptr);
+
+  const WavProbe sound = ProbeWithSoxi(wav.string());
+  ASSERT_GT(sound.frames, 0);
+  const double wavSeconds = static_cast<double>(sound.frames) / static_cast<double>(sound.rate);
+  ASSERT_TRUE(fs::exists(mp4));
+  const std::string audio = RunCommand("ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate "
+                                       "-of csv=p=0 " + ShellQuote(mp4.string()));
+  EXPECT_EQ(audio, "aac," + std::to_string(sound.rate) + "\n");
+  EXPECT_NEAR(ProbeSeconds(mp4.string(), "a"), wavSeconds, 0.1);
+  EXPECT_NEAR(ProbeSeconds(mp4.string(), "v"), wavSeconds, 0.1);
+  const std::string frames = RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                                        "stream=nb_read_frames,width,height -of csv=p=0 " + ShellQuote(mp4.string()));
+  int width = 0, height = 0, count = 0;
+  ASSERT_EQ(std::sscanf(frames.c_str(), "%d,%d,%d", &width, &height, &count), 3) << frames;
+  EXPECT_EQ(width, 1280);
+  EXPECT_EQ(height, 720);
+  EXPECT_NEAR(count, 30.0 * wavSeconds, 2.0);
+}
+
+// An MP4 that can't be written (its temporary name taken by a folder) leaves a sound-only
+// recording and says so for 5 s.
+TEST_F(MixRecording, AnUnwritableMp4LeavesTheSoundRecording) {
+  Settings.RecordFormat = kRecordFormatWav;
+  Settings.Record = true;
+  const fs::path folder = WideToUtf8(RecordingsDir());
+  fs::create_directories(folder);
+  const std::time_t now = std::time(nullptr);
+  for (int ahead = 0; ahead < 3; ++ahead) {
+    const std::time_t t = now + ahead;
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    const auto u = [](int v) { return static_cast<unsigned>(v); };
+    const LocalTime at{u(tm.tm_year + 1900), u(tm.tm_mon + 1), u(tm.tm_mday), u(tm.tm_hour), u(tm.tm_min), u(tm.tm_sec), 0};
+    fs::create_directories(folder / (fs::path(WideToUtf8(RecordingFileName(at))).replace_extension(".mp4").string() + ".tmp"));
+  }
+  ToggleRecording();
+  ASSERT_TRUE(Engine.recording.load());
+  EXPECT_EQ(Status.text.rfind(L"Recording the sound only \u2014 The video encoder wouldn't start (0x", 0), 0u)
+      << WideToUtf8(Status.text);
+  const uint64_t shownFor = Status.expiresAtMs - MonotonicMs();
+  EXPECT_GT(shownFor, 4500u);
+  EXPECT_LE(shownFor, 5000u);
+  EXPECT_FALSE(VideoRecordingRunning());
+  SleepMs(300);
+  ToggleRecording();
+  EXPECT_GT(ProbeWithSoxi(WideToUtf8(RecordingPath)).frames, 0);
+  EXPECT_FALSE(fs::exists(fs::path(WideToUtf8(RecordingPath)).replace_extension(".mp4")));
 }

@@ -3,6 +3,7 @@
 // message when the models are missing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -275,7 +276,8 @@ TEST_F(StemControlJobs, TheSeparationAndItsHelperThreadsRunBelowTheUiThread) {
   for (const auto& [tid, ticks] : busy) {
     if (ticks <= 0 || before.count(tid)) continue;
     ++working;
-    EXPECT_GE(seen[tid].second, uiNice + kBackgroundNiceStep) << "thread " << tid << " worked at normal priority";
+    EXPECT_GE(seen[tid].second, std::min(uiNice + kBackgroundNiceStep, 19))  // 19: the lowest there is
+        << "thread " << tid << " worked at normal priority";
   }
   EXPECT_GE(working, 2) << "the worker and at least one helper did the work";
 }

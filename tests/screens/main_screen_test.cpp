@@ -23,6 +23,9 @@
 #include "library/track_lists.h"
 #include "platform/clock.h"
 #include "screens/browser_screen.h"
+#include "screens/deck_panel.h"
+#include "screens/mixer.h"
+#include "screens/slim_layout.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
 #include "settings/help_screen.h"
@@ -382,6 +385,54 @@ TEST_F(MainScreenFrame, BackgroundMatchesTheLightsDrawnDirectly) {
     int worst = 0;
     for (size_t i = 0; i < cached.size(); ++i) worst = std::max(worst, Distance(cached[i], direct.pixels[i]));
     EXPECT_LE(worst, 3) << "scale " << scale;
+  }
+}
+
+// The panels drawn once into the backdrop, with the lights taken out under them, must look as
+// panels drawn over the lights every frame, in every layout, and be asked for again as they were.
+TEST_F(MainScreenFrame, PanelsKeptInTheBackdropLookAsPanelsDrawnOverTheLights) {
+  DeckSnapshots[0].playing = true;
+  BeatPulse[0] = 0.6f;
+  struct Case {
+    int32_t layout;
+    bool vertical, fourDecks;
+  };
+  for (const Case c : {Case{kLayoutFull, false, false}, Case{kLayoutFull, true, false}, Case{kLayoutFull, false, true},
+                       Case{kLayoutLibrary, false, false}, Case{kLayoutPerformance, false, true}}) {
+    Screen = ComputeLayout(kW, kH, c.layout, c.vertical, c.fourDecks);
+    const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
+    const bool slim = VariantOf(c.layout).slimPanels;
+    // The plain way: the lights, then every panel over them, nothing clipped.
+    ResetGlowLayer();
+    BeginDraw();
+    KeepPanelsInBackdrop({});
+    ForgetDrawnPanels();
+    DrawBackground();
+    if (slim) DrawSlimDeck(left, Screen.leftPanel), DrawSlimMixer(Screen.mixer), DrawSlimDeck(right, Screen.rightPanel);
+    else DrawDeck(left, Screen.leftPanel), DrawMixer(Screen.mixer), DrawDeck(right, Screen.rightPanel);
+    if (VariantOf(c.layout).browser) DrawBrowser(Screen.browser);
+    const PixelView v = FrameImage();
+    const std::vector<uint32_t> direct(v.pixels, v.pixels + static_cast<size_t>(v.stride) * v.height);
+    const std::vector<PanelShape> panels = DrawnPanels();
+    ASSERT_EQ(panels.size(), VariantOf(c.layout).browser ? 4u : 3u) << c.layout;
+
+    ResetGlowLayer();
+    BeginDraw();
+    ASSERT_TRUE(DrawBackgroundWithPanels(panels));
+    KeepPanelsInBackdrop(panels);
+    ForgetDrawnPanels();
+    DrawPanels();
+    KeepPanelsInBackdrop({});
+    EXPECT_EQ(DrawnPanels(), panels) << c.layout;
+    int worst = 0, apart = 0;
+    for (size_t i = 0; i < direct.size(); ++i) {
+      const int d = Distance(direct[i], v.pixels[i]);
+      worst = std::max(worst, d);
+      apart += d > 2;
+    }
+    // Only a panel's antialiased rim, where light and panel mix in the other order, may differ.
+    EXPECT_LE(worst, 5) << "layout " << c.layout << " vertical " << c.vertical << " four " << c.fourDecks;
+    EXPECT_LE(apart, 40) << "layout " << c.layout << " vertical " << c.vertical << " four " << c.fourDecks;
   }
 }
 

@@ -8,7 +8,8 @@
 #   nginx_rtmp.sh stop DIR                     stops it and waits until it is gone
 #
 # Sourced, it offers the same as functions: nginx_rtmp_start, nginx_rtmp_stop, nginx_free_port.
-# Recordings land in DIR/rec/KEY.flv. With tls, port "tls" has a certificate for localhost and
+# Recordings land in DIR/rec/KEY.flv. With NGINX_RTMP_ON_PUBLISH set to a URL, each publish is
+# first posted there (nginx-rtmp's on_publish): an answer other than 2xx refuses it. With tls, port "tls" has a certificate for localhost and
 # 127.0.0.1 and offers TLS 1.3 (nginx 1.22 does not by default), port "wrong" one for
 # wrong.example, both signed by DIR/ca.crt; port "tls12" is "tls" limited to TLS 1.2. The TLS fronts pass the plain bytes to nginx-rtmp, or to 127.0.0.1:UPSTREAM.
 
@@ -68,7 +69,9 @@ nginx_rtmp_try_start() {
     echo "error_log $dir/error.log info;"
     echo "events { worker_connections 64; }"
     echo "rtmp { server { listen 127.0.0.1:$rtmp; chunk_size 4096;"
-    echo "  application live { live on; record all; record_path $dir/rec; } } }"
+    echo "  application live { live on; record all; record_path $dir/rec;"
+    [ -n "${NGINX_RTMP_ON_PUBLISH:-}" ] && echo "    on_publish $NGINX_RTMP_ON_PUBLISH;"
+    echo "  } } }"
   } > "$dir/nginx.conf"
   echo "rtmp=$rtmp" > "$dir/ports"
   if [ -n "$tls" ]; then

@@ -90,6 +90,15 @@ TEST(PixelShapes, LinesAndArcsKeepTheirRoundCaps) {
   ExpectAlike(Written([] { DrawArc(80, 60, 30, 90, -120, Color{1, 1, 1, 1}, 3); }),
               Cairo([&](DrawSurface& s) { s.StrokeArc(80, 60, 30, radians(90), radians(-120), false, 3, LineCap::Round); }),
               40, "anticlockwise arc past half a turn");
+  // Short arcs (a jog's trail, a knob's value) across twelve, three and six o'clock, and within a
+  // quarter: only the box about the arc is worked, so its caps and bulge must still be whole.
+  for (const float start : {-10.0f, 80.0f, 170.0f, 200.0f}) {
+    ExpectAlike(Written([&] { DrawArc(80.4f, 60.3f, 30, start, start + 20, Color{1, 1, 1, 1}, 5); }),
+                Cairo([&](DrawSurface& s) {
+                  s.StrokeArc(80.4f, 60.3f, 30, radians(start), radians(start + 20), true, 5, LineCap::Round);
+                }),
+                40, "short arc");
+  }
   // Nothing at the top of the circle that the short clockwise arc leaves out.
   const std::vector<int> lower = Written([] { DrawArc(80, 60, 30, 100, 260, Color{1, 1, 1, 1}, 4); });
   EXPECT_EQ(lower[static_cast<size_t>(30) * kW + 80], 0);

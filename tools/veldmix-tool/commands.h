@@ -1,5 +1,7 @@
 #pragma once
 // The headless harness: one table row per subcommand, each over the program's real code.
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -53,3 +55,9 @@ extern const ToolCommand kLibraryViewCommands[];
 extern const int kLibraryViewCommandCount;
 extern const ToolCommand kVisualCommands[];
 extern const int kVisualCommandCount;
+extern const ToolCommand kVideoRecordCommands[];
+extern const int kVideoRecordCommandCount;
+
+// Renders the engine's mix period by period at real-time pace until `stop`, standing in for the
+// output thread (after PublishOutputStarted at `rate`).
+void RenderPaced(int32_t rate, const std::atomic<bool>& stop);

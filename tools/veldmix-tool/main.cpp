@@ -19,6 +19,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kLibraryScanCommands, static_cast<size_t>(kLibraryScanCommandCount)},
     {kStreamCommands, static_cast<size_t>(kStreamCommandCount)},
     {kPublishCommands, static_cast<size_t>(kPublishCommandCount)},
+    {kVideoRecordCommands, static_cast<size_t>(kVideoRecordCommandCount)},
     {kStemCommands, static_cast<size_t>(kStemCommandCount)},
     {kAudioCommands, static_cast<size_t>(kAudioCommandCount)},
     {kLyricsCommands, static_cast<size_t>(kLyricsCommandCount)},

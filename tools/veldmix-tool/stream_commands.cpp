@@ -40,18 +40,6 @@ constexpr const char kSpeedHelp[] =
     "Runs the connection speed test against the service at URL (e.g. https://127.0.0.1:8443)\n"
     "and prints the latency and the download and upload rates, or the failure text (exit 1).\n";
 
-// Drives RenderMix once per period at real-time pace, as the output thread would.
-void RenderPaced(int32_t rate, const std::atomic<bool>& stop) {
-  std::vector<float> out(static_cast<size_t>(kToolPeriodFrames) * 2);
-  const double start = MonotonicSeconds();
-  for (uint64_t period = 0; !stop.load(); ++period) {
-    RenderMix(Engine, out.data(), kToolPeriodFrames, rate);
-    const double due = start + static_cast<double>((period + 1) * kToolPeriodFrames) / rate;
-    const double wait = due - MonotonicSeconds();
-    if (wait > 0) SleepMs(static_cast<unsigned>(wait * 1000.0));
-  }
-}
-
 int RunStream(const std::vector<std::string>& args) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kStreamHelp, stdout);
@@ -184,6 +172,17 @@ int RunSpeedTest(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+
+void RenderPaced(int32_t rate, const std::atomic<bool>& stop) {
+  std::vector<float> out(static_cast<size_t>(kToolPeriodFrames) * 2);
+  const double start = MonotonicSeconds();
+  for (uint64_t period = 0; !stop.load(); ++period) {
+    RenderMix(Engine, out.data(), kToolPeriodFrames, rate);
+    const double due = start + static_cast<double>((period + 1) * kToolPeriodFrames) / rate;
+    const double wait = due - MonotonicSeconds();
+    if (wait > 0) SleepMs(static_cast<unsigned>(wait * 1000.0));
+  }
+}
 
 const ToolCommand kStreamCommands[] = {
     {"stream", "FILE.wav --host H --port P [...]", "stream a WAV through the engine to Icecast/Shoutcast (stream --help)", RunStream},
