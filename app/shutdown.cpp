@@ -8,7 +8,9 @@
 #include "broadcast/live_video.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
+#include "broadcast/video_feed.h"
 #include "broadcast/video_record.h"
+#include "broadcast/video_window.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
@@ -31,8 +33,10 @@ void StopAndSaveAll() {
   // MIDI and the HID readers stop here once those parts exist.
   StopVideoRecording();
   WaitForVideoRecording();  // the MP4's index is written before the program ends
-  // The video window, the video players, the phone remote and the timecode input stop here once
-  // those parts exist.
+  // The video window goes before the players it shows.
+  CloseVideoWindow();
+  StopVideoDecks();
+  // The phone remote and the timecode input stop here once those parts exist.
   if (!TestMode) SaveSession();
   StopCamera();
   EnableInput(Engine, false, {});

@@ -19,6 +19,8 @@ constexpr float kBackdropBlurSigma = 30.0f;  // art pixels
 constexpr int kBlurredArtSide = 64;          // the backdrop blur runs on a copy this small
 constexpr float kBlurTransitionSigma = 18.0f;
 constexpr float kMinBlurSigma = 0.5f;        // below this the blur would not show
+constexpr float kMinSmallSigma = 2.0f;       // the shrunk copy keeps the blur this wide
+constexpr int kMaxBlurShrink = 8;
 
 // The process-wide announcement: every renderer shows the same band at the same time.
 std::wstring lastAnnouncedPath;
@@ -59,6 +61,24 @@ void DrawCoverFitted(DrawSurface& s, const PixelView& image, bool opaque, float 
   const float scale = std::max(W / image.width, H / image.height);
   const float fw = image.width * scale, fh = image.height * scale;
   s.DrawPixelsIn(image, opaque, (W - fw) / 2, (H - fh) / 2, fw, fh, opacity, 0, false);
+}
+
+// The side's frame cover-fitted to W x H, scaled once per new frame: a layer drawn without
+// scaling is a plain copy, also through an opacity. The frame itself when it is that size.
+PixelView FittedFrame(VideoRenderer& r, int side, const VideoDeck& deck, float W, float H) {
+  const PixelView frame = ViewOf(deck.frame, deck.frameWidth, deck.frameHeight);
+  const int w = static_cast<int>(W), h = static_cast<int>(H);
+  if (frame.width == w && frame.height == h) return frame;
+  const DrawSurface* before = r.fitted[side].get();
+  DrawSurface* fitted = SurfaceOfSize(&r.fitted[side], w, h);
+  if (!fitted) return frame;
+  if (fitted != before || r.fittedVersion[side] != deck.frameVersion || !r.fittedMade[side]) {
+    fitted->Clear(Rgba{0, 0, 0, 1});
+    DrawCoverFitted(*fitted, frame, true, W, H, 1);
+    r.fittedVersion[side] = deck.frameVersion;
+    r.fittedMade[side] = true;
+  }
+  return fitted->Pixels();
 }
 
 // The side's art blurred for its card's backdrop, made again when the art changes.
@@ -120,14 +140,46 @@ void DrawDeckLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H,
   if (opacity <= kLayerMinOpacity || e.path.empty()) return;
   const VideoDeck& deck = VideoDecks[side];
   if (deck.hasVideo && Holds(deck.frame, deck.frameWidth, deck.frameHeight)) {
-    DrawCoverFitted(s, ViewOf(deck.frame, deck.frameWidth, deck.frameHeight), true, W, H, opacity);
+    const Affine& m = s.transform();
+    if (m.m11 == 1 && m.m22 == 1 && m.m12 == 0 && m.m21 == 0) {
+      s.DrawPixelsIn(FittedFrame(r, side, deck, W, H), true, 0, 0, W, H, opacity, 0, false);
+    } else {
+      DrawCoverFitted(s, ViewOf(deck.frame, deck.frameWidth, deck.frameHeight), true, W, H, opacity);
+    }
     return;
   }
   DrawCard(r, s, side, e, W, H, opacity, pulse);
 }
 
 Affine ScaledAbout(float k, float cx, float cy) { return Affine{k, 0, 0, k, cx * (1 - k), cy * (1 - k)}; }
-Affine Shifted(float dx) { return Affine{1, 0, 0, 1, dx, 0}; }
+Affine Shifted(float dx) { return Affine{1, 0, 0, 1, std::round(dx), 0}; }  // whole pixels: a plain copy
+
+// One side's layer under a transform at an opacity. A see-through scaled layer is drawn whole into
+// the renderer's layer surface and that is drawn over unscaled: a scaled draw through an opacity
+// is several times slower in the drawing library than the two.
+void DrawLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H, float opacity, float pulse,
+               const Affine& transform) {
+  if (opacity <= kLayerMinOpacity || PublishedVideoFeed.entries[side].path.empty()) return;
+  const bool scaled = transform.m11 != 1 || transform.m22 != 1 || transform.m12 != 0 || transform.m21 != 0;
+  if (opacity >= 1 - kLayerMinOpacity || !scaled) {
+    s.SetTransform(transform);
+    DrawDeckLayer(r, s, side, W, H, std::min(opacity, 1.0f), pulse);
+    s.SetTransform(Affine{});
+    return;
+  }
+  DrawSurface* layer = SurfaceOfSize(&r.layer, s.pixelWidth(), s.pixelHeight());
+  if (!layer) return;
+  // Enlarged about the centre, a deck layer (a cover-fitted frame or a filled card) still covers
+  // the whole frame with opaque pixels: nothing to clear, and the blend needs no alpha.
+  const bool covers = transform.m12 == 0 && transform.m21 == 0 && transform.m11 >= 1 && transform.m22 >= 1 &&
+                      std::fabs(transform.dx - W / 2 * (1 - transform.m11)) < 0.5f &&
+                      std::fabs(transform.dy - H / 2 * (1 - transform.m22)) < 0.5f;
+  if (!covers) layer->Clear(Rgba{0, 0, 0, 0});
+  layer->SetTransform(transform);
+  DrawDeckLayer(r, *layer, side, W, H, 1, pulse);
+  layer->SetTransform(Affine{});
+  s.DrawPixelsIn(layer->Pixels(), covers, 0, 0, W, H, opacity, 0, false);
+}
 
 void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, float t, float pulse) {
   s.ResetClips();
@@ -138,40 +190,44 @@ void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, flo
   if (leftEmpty && rightEmpty) return;
   if (leftEmpty) t = 1;
   if (rightEmpty) t = 0;
+  const Affine identity;
   switch (PublishedVideoFeed.transition) {
     case kTransitionWipe:
-      DrawDeckLayer(r, s, 0, W, H, 1, pulse);
+      DrawLayer(r, s, 0, W, H, 1, pulse, identity);
       s.PushClip((1 - t) * W, 0, t * W, H);
-      DrawDeckLayer(r, s, 1, W, H, 1, pulse);
+      DrawLayer(r, s, 1, W, H, 1, pulse, identity);
       s.PopClip();
       break;
     case kTransitionSlide:
-      s.SetTransform(Shifted(-t * W));
-      DrawDeckLayer(r, s, 0, W, H, 1, pulse);
-      s.SetTransform(Shifted((1 - t) * W));
-      DrawDeckLayer(r, s, 1, W, H, 1, pulse);
+      DrawLayer(r, s, 0, W, H, 1, pulse, Shifted(-t * W));
+      DrawLayer(r, s, 1, W, H, 1, pulse, Shifted((1 - t) * W));
       break;
     case kTransitionZoom:
-      s.SetTransform(ScaledAbout(1 + 0.6f * t, W / 2, H / 2));
-      DrawDeckLayer(r, s, 0, W, H, 1 - 0.5f * t, pulse);
-      s.SetTransform(ScaledAbout(1.6f - 0.6f * t, W / 2, H / 2));
-      DrawDeckLayer(r, s, 1, W, H, t, pulse);
+      // The left layer covers the black frame whole: drawn opaque and then darkened is the same as
+      // drawn see-through over black, and much cheaper enlarged.
+      DrawLayer(r, s, 0, W, H, 1, pulse, ScaledAbout(1 + 0.6f * t, W / 2, H / 2));
+      if (!leftEmpty) {
+        s.SetColor(Rgba{0, 0, 0, 0.5f * t});
+        s.FillRect(0, 0, W, H);
+      }
+      DrawLayer(r, s, 1, W, H, t, pulse, ScaledAbout(1.6f - 0.6f * t, W / 2, H / 2));
       break;
     case kTransitionCut:
-      DrawDeckLayer(r, s, t >= 0.5f ? 1 : 0, W, H, 1, pulse);
+      DrawLayer(r, s, t >= 0.5f ? 1 : 0, W, H, 1, pulse, identity);
       break;
     default:  // FADE, BLUR and anything unknown
-      DrawDeckLayer(r, s, 0, W, H, 1, pulse);
-      DrawDeckLayer(r, s, 1, W, H, t, pulse);
+      DrawLayer(r, s, 0, W, H, 1, pulse, identity);
+      DrawLayer(r, s, 1, W, H, t, pulse, identity);
       break;
   }
-  s.SetTransform(Affine{});
 }
 
 // The effect stage: the composition onto the target.
+// W x H are pixels; the target's drawing calls take DIPs, Wd x Hd.
 void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W, int H, float t, double beat,
                 float pulse) {
   const int effect = PublishedVideoFeed.effect;
+  const float Wd = W / target.dipScale(), Hd = H / target.dipScale();
   PixelView src = comp.Pixels();
   PixelView dst = target.Pixels();
   auto copyPlain = [&] {
@@ -198,7 +254,7 @@ void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W,
       return;
     case kEffectBeatZoom: {
       const float k = 1 + 0.07f * pulse;
-      target.DrawPixelsIn(src, true, (W - k * W) / 2, (H - k * H) / 2, k * W, k * H, 1, 0, false);
+      target.DrawPixelsIn(src, true, (Wd - k * Wd) / 2, (Hd - k * Hd) / 2, k * Wd, k * Hd, 1, 0, false);
       return;
     }
     case kEffectRgbSplit:
@@ -209,7 +265,7 @@ void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W,
       const float cell = (1 - pulse) * 22 + 10;
       const int rows = std::max(2, static_cast<int>(H / cell)), columns = std::max(2, static_cast<int>(W / cell));
       AverageCells(src, columns, rows, &r.small);
-      target.DrawPixelsIn(ViewOf(r.small, columns, rows), true, 0, 0, W, H, 1, 0, true);
+      target.DrawPixelsIn(ViewOf(r.small, columns, rows), true, 0, 0, Wd, Hd, 1, 0, true);
       return;
     }
     default:
@@ -219,16 +275,18 @@ void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W,
   const float b = 1 - 2 * std::fabs(t - 0.5f);
   const float sigma = kBlurTransitionSigma * b * b;
   if (PublishedVideoFeed.transition == kTransitionBlur && sigma >= kMinBlurSigma) {
-    const int factor = sigma >= 8 ? 4 : 2;
+    // The blur runs on a copy shrunk by a power of two that leaves it at least 2 small pixels.
+    int factor = 1;
+    while (factor < kMaxBlurShrink && sigma / (factor * 2) >= kMinSmallSigma) factor *= 2;
     int sw = 0, sh = 0;
     BlurSmallCopy(src, factor, sigma / factor, &r.small, &r.smallScratch, &sw, &sh);
-    target.DrawPixelsIn(ViewOf(r.small, sw, sh), true, 0, 0, static_cast<float>(W), static_cast<float>(H), 1, 0, false);
+    target.DrawPixelsIn(ViewOf(r.small, sw, sh), false, 0, 0, Wd, Hd, 1, 0, false);
   } else {
     copyPlain();
   }
   if (effect == kEffectBeatFlash) {
     target.SetColor(Rgba{1, 1, 1, 0.45f * pulse * pulse});
-    target.FillRect(0, 0, W, H);
+    target.FillRect(0, 0, Wd, Hd);
   }
 }
 
@@ -271,18 +329,54 @@ void ComposeVideoFrame(VideoRenderer* r, DrawSurface* target, int width, int hei
   const double beat = std::isfinite(PublishedVideoFeed.beat) ? PublishedVideoFeed.beat : 0.0;
   const float pulse = static_cast<float>(std::exp(-5.0 * (beat - std::floor(beat))));
   const int W = std::max(2, width), H = std::max(2, height);
-  DrawSurface* comp = SurfaceOfSize(&r->composition, W, H);
-  if (!comp || target->pixelWidth() < W || target->pixelHeight() < H) return;
-  DrawVideoTransition(*r, *comp, static_cast<float>(W), static_cast<float>(H), t, pulse);
-  target->ResetClips();
-  target->SetTransform(Affine{});
-  target->Clear(Rgba{0, 0, 0, 1});
-  DrawEffect(*r, *comp, *target, W, H, t, beat, pulse);
-  DrawTitleBand(*r, *target, static_cast<float>(W), static_cast<float>(H), now);
+  if (target->pixelWidth() < W || target->pixelHeight() < H) return;
+  const int effect = PublishedVideoFeed.effect;
+  const float b = 1 - 2 * std::fabs(t - 0.5f);
+  const bool blurred = PublishedVideoFeed.transition == kTransitionBlur && kBlurTransitionSigma * b * b >= kMinBlurSigma;
+  // Effects that draw the composition plain compose straight onto a target of the same pixels:
+  // the same picture without a copy of it.
+  const bool plain = (effect == kEffectNone || effect == kEffectBeatFlash || effect == kEffectStrobe) && !blurred &&
+                     target->dipScale() == 1.0f && target->pixelWidth() == W && target->pixelHeight() == H;
+  if (plain) {
+    if (effect == kEffectStrobe && !(std::fmod(2 * beat, 1.0) < 0.5)) {
+      target->ResetClips();
+      target->SetTransform(Affine{});
+      target->Clear(Rgba{0, 0, 0, 1});
+    } else {
+      DrawVideoTransition(*r, *target, static_cast<float>(W), static_cast<float>(H), t, pulse);
+    }
+    if (effect == kEffectBeatFlash) {
+      target->SetColor(Rgba{1, 1, 1, 0.45f * pulse * pulse});
+      target->FillRect(0, 0, static_cast<float>(W), static_cast<float>(H));
+    }
+  } else {
+    DrawSurface* comp = SurfaceOfSize(&r->composition, W, H);
+    if (!comp) return;
+    DrawVideoTransition(*r, *comp, static_cast<float>(W), static_cast<float>(H), t, pulse);
+    target->ResetClips();
+    target->SetTransform(Affine{});
+    target->Clear(Rgba{0, 0, 0, 1});
+    DrawEffect(*r, *comp, *target, W, H, t, beat, pulse);
+  }
+  DrawTitleBand(*r, *target, W / target->dipScale(), H / target->dipScale(), now);
 }
 
 bool RenderVideoFrameAt(VideoRenderer* r, int width, int height, double now, std::vector<uint32_t>* out) {
   if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return false;
+  if (width >= 2 && height >= 2) {
+    // Drawn straight into the caller's vector: no copy of the finished frame.
+    std::vector<uint32_t> pixels = std::move(*out);
+    pixels.resize(static_cast<size_t>(width) * height);
+    std::unique_ptr<DrawSurface> target = DrawSurface::Wrap(pixels.data(), width, height, width, 1.0f);
+    if (target) {
+      ComposeVideoFrame(r, target.get(), width, height, now);
+      target->Pixels();  // finishes the drawing
+      target.reset();
+      *out = std::move(pixels);
+      return true;
+    }
+    *out = std::move(pixels);
+  }
   // The composition is at least 2 x 2; a smaller frame is its top-left corner.
   DrawSurface* target = SurfaceOfSize(&r->output, std::max(2, width), std::max(2, height));
   if (!target) return false;

@@ -26,6 +26,10 @@ inline constexpr float kAnnounceLevel = 0.3f;
 struct VideoRenderer {
   std::unique_ptr<DrawSurface> composition;  // the two deck layers, before the effect
   std::unique_ptr<DrawSurface> output;       // RenderVideoFrame's and the preview's target
+  std::unique_ptr<DrawSurface> layer;        // a see-through deck layer before it is blended in
+  std::array<std::unique_ptr<DrawSurface>, 2> fitted;  // per side, the frame scaled to the output
+  std::array<uint64_t, 2> fittedVersion{};
+  std::array<bool, 2> fittedMade{};
   std::vector<uint32_t> small;               // the blur's and the pixelate's smaller copy
   std::vector<uint32_t> smallScratch;
   std::vector<int> columnOf;                 // pixelate: output column -> cell column

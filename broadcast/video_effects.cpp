@@ -10,31 +10,54 @@ constexpr uint32_t kOpaque = 0xFF000000u;
 // Fixed-point scale of the colour-matrix tables.
 constexpr int kMatrixShift = 12;
 constexpr int kBoxPasses = 3;
+// Cells average at most this many samples each way: enough for a cell's colour, and a pixelated
+// 1080p frame reads 16 pixels a cell instead of all of them.
+constexpr int kCellSamples = 4;
 
 inline uint32_t Channel(uint32_t p, int c) { return (p >> (16 - 8 * c)) & 0xFF; }  // c: 0 R, 1 G, 2 B
 inline uint32_t Pack(uint32_t r, uint32_t g, uint32_t b) { return kOpaque | r << 16 | g << 8 | b; }
 
 // One box pass along a line of `n` words `step` apart: each output is the mean of the inputs within
-// `radius`, the line's end pixels repeated beyond its ends.
-void BoxLine(const uint32_t* in, uint32_t* out, int n, int step, int radius) {
-  const int width = 2 * radius + 1;
-  uint32_t sum[3] = {};
-  auto at = [&](int i) { return in[static_cast<ptrdiff_t>(std::clamp(i, 0, n - 1)) * step]; };
-  for (int i = -radius; i <= radius; ++i) {
-    const uint32_t p = at(i);
-    for (int c = 0; c < 3; ++c) sum[c] += Channel(p, c);
+// `radius`, the line's end pixels repeated beyond its ends. `work` holds 3 x (n + 2 radius + 1) ints.
+void BoxLine(const uint32_t* in, uint32_t* out, int n, int step, int radius, std::vector<int32_t>* work) {
+  const int padded = n + 2 * radius;
+  work->resize(static_cast<size_t>(padded) * 3);
+  int32_t* c = work->data();
+  for (int i = 0; i < padded; ++i) {
+    const uint32_t p = in[static_cast<ptrdiff_t>(std::clamp(i - radius, 0, n - 1)) * step];
+    c[3 * i] = static_cast<int32_t>(Channel(p, 0));
+    c[3 * i + 1] = static_cast<int32_t>(Channel(p, 1));
+    c[3 * i + 2] = static_cast<int32_t>(Channel(p, 2));
   }
+  const int width = 2 * radius + 1;
+  // Fixed-point reciprocal of the width: a multiply instead of three divisions a pixel.
+  const int32_t inverse = (1 << 16) / width + 1;
+  int32_t r = 0, g = 0, b = 0;
+  for (int i = 0; i < width; ++i) r += c[3 * i], g += c[3 * i + 1], b += c[3 * i + 2];
   for (int i = 0; i < n; ++i) {
-    out[static_cast<ptrdiff_t>(i) * step] = Pack(sum[0] / width, sum[1] / width, sum[2] / width);
-    const uint32_t add = at(i + radius + 1), drop = at(i - radius);
-    for (int c = 0; c < 3; ++c) sum[c] += Channel(add, c) - Channel(drop, c);
+    out[static_cast<ptrdiff_t>(i) * step] = Pack(static_cast<uint32_t>(std::min(255, (r * inverse) >> 16)),
+                                                 static_cast<uint32_t>(std::min(255, (g * inverse) >> 16)),
+                                                 static_cast<uint32_t>(std::min(255, (b * inverse) >> 16)));
+    if (i + 1 < n) {
+      const int32_t* add = c + 3 * (i + width);
+      const int32_t* drop = c + 3 * i;
+      r += add[0] - drop[0], g += add[1] - drop[1], b += add[2] - drop[2];
+    }
   }
 }
 
 }  // namespace
 
 void ApplyColorMatrix(const ColorMatrix& matrix, const PixelView& src, const PixelView& dst) {
-  // One table per (input channel, output channel): 9 lookups a pixel instead of 9 multiplies.
+  if (std::memcmp(&matrix, &kInvertMatrix, sizeof matrix) == 0) {
+    for (int y = 0; y < src.height; ++y) {
+      const uint32_t* s = src.pixels + static_cast<ptrdiff_t>(y) * src.stride;
+      uint32_t* d = dst.pixels + static_cast<ptrdiff_t>(y) * dst.stride;
+      for (int x = 0; x < src.width; ++x) d[x] = (s[x] ^ 0x00FFFFFFu) | kOpaque;
+    }
+    return;
+  }
+  // One table per (input channel, output channel): lookups instead of multiplies.
   static thread_local int32_t table[3][3][256];
   static thread_local ColorMatrix built{};
   static thread_local bool haveTable = false;
@@ -49,9 +72,22 @@ void ApplyColorMatrix(const ColorMatrix& matrix, const PixelView& src, const Pix
   int32_t offset[3];
   for (int c = 0; c < 3; ++c)
     offset[c] = static_cast<int32_t>(std::lround(matrix.m[4][c] * 255 * (1 << kMatrixShift))) + (1 << (kMatrixShift - 1));
+  // Every output channel the same weighted sum (a grey picture): three lookups a pixel.
+  bool grey = offset[0] == offset[1] && offset[1] == offset[2];
+  for (int in = 0; in < 3 && grey; ++in) grey = matrix.m[in][0] == matrix.m[in][1] && matrix.m[in][1] == matrix.m[in][2];
   for (int y = 0; y < src.height; ++y) {
     const uint32_t* s = src.pixels + static_cast<ptrdiff_t>(y) * src.stride;
     uint32_t* d = dst.pixels + static_cast<ptrdiff_t>(y) * dst.stride;
+    if (grey) {
+      for (int x = 0; x < src.width; ++x) {
+        const uint32_t p = s[x];
+        const int32_t v = (table[0][0][Channel(p, 0)] + table[1][0][Channel(p, 1)] + table[2][0][Channel(p, 2)] +
+                           offset[0]) >> kMatrixShift;
+        const uint32_t g = static_cast<uint32_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+        d[x] = kOpaque | g * 0x010101u;
+      }
+      continue;
+    }
     for (int x = 0; x < src.width; ++x) {
       const uint32_t p = s[x];
       const uint32_t r = Channel(p, 0), g = Channel(p, 1), b = Channel(p, 2);
@@ -91,22 +127,38 @@ void SplitChannels(const PixelView& src, const PixelView& dst, int shift) {
 
 void AverageCells(const PixelView& src, int columns, int rows, std::vector<uint32_t>* cells) {
   cells->resize(static_cast<size_t>(columns) * rows);
+  // The sample columns of every cell, worked out once: kCellSamples per cell, fewer for narrow ones.
+  thread_local std::vector<int> xs, counts;
+  xs.assign(static_cast<size_t>(columns) * kCellSamples, 0);
+  counts.assign(static_cast<size_t>(columns), 0);
+  for (int i = 0; i < columns; ++i) {
+    const int x0 = static_cast<int>(static_cast<int64_t>(i) * src.width / columns);
+    const int x1 = std::max(x0 + 1, static_cast<int>(static_cast<int64_t>(i + 1) * src.width / columns));
+    const int nx = std::min(x1 - x0, kCellSamples);
+    counts[i] = nx;
+    // Samples spread evenly over the cell, each in the middle of its share.
+    for (int k = 0; k < nx; ++k) xs[static_cast<size_t>(i) * kCellSamples + k] = x0 + ((2 * k + 1) * (x1 - x0)) / (2 * nx);
+  }
   for (int j = 0; j < rows; ++j) {
     const int y0 = static_cast<int>(static_cast<int64_t>(j) * src.height / rows);
     const int y1 = std::max(y0 + 1, static_cast<int>(static_cast<int64_t>(j + 1) * src.height / rows));
+    const int ny = std::min(y1 - y0, kCellSamples);
+    const uint32_t* rowsOf[kCellSamples];
+    for (int k = 0; k < ny; ++k)
+      rowsOf[k] = src.pixels + static_cast<ptrdiff_t>(y0 + ((2 * k + 1) * (y1 - y0)) / (2 * ny)) * src.stride;
     for (int i = 0; i < columns; ++i) {
-      const int x0 = static_cast<int>(static_cast<int64_t>(i) * src.width / columns);
-      const int x1 = std::max(x0 + 1, static_cast<int>(static_cast<int64_t>(i + 1) * src.width / columns));
-      uint64_t sum[3] = {};
-      for (int y = y0; y < y1; ++y) {
-        const uint32_t* s = src.pixels + static_cast<ptrdiff_t>(y) * src.stride;
-        for (int x = x0; x < x1; ++x)
-          for (int c = 0; c < 3; ++c) sum[c] += Channel(s[x], c);
-      }
-      const uint64_t n = static_cast<uint64_t>(x1 - x0) * (y1 - y0);
-      (*cells)[static_cast<size_t>(j) * columns + i] =
-          Pack(static_cast<uint32_t>((sum[0] + n / 2) / n), static_cast<uint32_t>((sum[1] + n / 2) / n),
-               static_cast<uint32_t>((sum[2] + n / 2) / n));
+      const int nx = counts[i];
+      const int* cx = &xs[static_cast<size_t>(i) * kCellSamples];
+      uint32_t rb = 0, g = 0, r = 0;
+      for (int k = 0; k < ny; ++k)
+        for (int m = 0; m < nx; ++m) {
+          const uint32_t p = rowsOf[k][cx[m]];
+          r += (p >> 16) & 0xFF;
+          g += (p >> 8) & 0xFF;
+          rb += p & 0xFF;
+        }
+      const uint32_t n = static_cast<uint32_t>(nx * ny);
+      (*cells)[static_cast<size_t>(j) * columns + i] = Pack((r + n / 2) / n, (g + n / 2) / n, (rb + n / 2) / n);
     }
   }
 }
@@ -122,11 +174,12 @@ void BlurSmallCopy(const PixelView& src, int factor, float sigma, std::vector<ui
   const float width = std::sqrt(12.0f * sigma * sigma / kBoxPasses + 1.0f);
   const int radius = std::max(0, static_cast<int>(std::lround((width - 1.0f) / 2.0f)));
   if (radius > 0) {
+    thread_local std::vector<int32_t> work;
     for (int pass = 0; pass < kBoxPasses; ++pass) {
       for (int y = 0; y < sh; ++y)
         BoxLine(small->data() + static_cast<size_t>(y) * sw, scratch->data() + static_cast<size_t>(y) * sw, sw, 1,
-                radius);
-      for (int x = 0; x < sw; ++x) BoxLine(scratch->data() + x, small->data() + x, sh, sw, radius);
+                radius, &work);
+      for (int x = 0; x < sw; ++x) BoxLine(scratch->data() + x, small->data() + x, sh, sw, radius, &work);
     }
   }
   *smallWidth = sw;

@@ -28,8 +28,9 @@ void MirrorLeftHalf(const PixelView& src, const PixelView& dst);
 // shifted and added over black); pixels beyond the edge give 0 for that channel.
 void SplitChannels(const PixelView& src, const PixelView& dst, int shift);
 
-// The average of each of columns x rows cells of src (cell j spans src columns
-// [j W / columns, (j + 1) W / columns)) into `cells`, row by row.
+// The colour of each of columns x rows cells of src (cell j spans src columns
+// [j W / columns, (j + 1) W / columns)) into `cells`, row by row: the average of up to 4 x 4
+// samples spread evenly over the cell (all its pixels when it is that small).
 void AverageCells(const PixelView& src, int columns, int rows, std::vector<uint32_t>* cells);
 
 // src shrunk by about `factor` (AverageCells into ceil(W / factor) x ceil(H / factor) cells) into

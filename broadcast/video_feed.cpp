@@ -40,18 +40,8 @@ bool LookUpCoverArt(const std::wstring& /*path*/, std::vector<uint32_t>* /*pixel
   return false;
 }
 
-// The audible deck with the highest meter (a later deck only when strictly louder); -1 for none.
-int OnAirDeck() {
-  int leader = -1;
-  for (int d = 0; d < kEngineDecks; ++d) {
-    if (!IsDeckAudible(d)) continue;
-    if (leader < 0 || LiveDeckViews[d].meterLevel > LiveDeckViews[leader].meterLevel) leader = d;
-  }
-  return leader;
-}
-
 bool VideoWanted(const bool sideHasVideo[2]) {
-  return IsVideoWindowOpen() || Engine.tapVideoRecord.load() || LiveVideoState() == kStreamOnAir ||
+  return IsVideoWindowOpen() || VideoRecordingRunning() || LiveVideoState() == kStreamOnAir ||
          sideHasVideo[0] || sideHasVideo[1] || (SettingsOpen && SettingsPage == kSettingsPageVideo);
 }
 
@@ -148,7 +138,8 @@ void UpdateVideoFeed() {
   if (!VideoWanted(sideHasVideo)) return;
 
   VideoFeed feed;
-  const float x = std::clamp(CrossfaderPosition, 0.0f, 1.0f);
+  // The position the engine mixes with: a reversed cross-fader shows the deck that is heard.
+  const float x = std::clamp(Settings.XfReverse ? 1.0f - CrossfaderPosition : CrossfaderPosition, 0.0f, 1.0f);
   const float gainA = std::min(1.0f, 2.0f * (1.0f - x));
   const float gainB = std::min(1.0f, 2.0f * x);
   for (int side = 0; side < 2; ++side)
@@ -158,7 +149,7 @@ void UpdateVideoFeed() {
   feed.overlay = Settings.Overlay;
 
   feed.beat = NAN;
-  const int onAir = OnAirDeck();
+  const int onAir = LoudestAudibleDeck();
   if (onAir >= 0 && DeckSnapshots[onAir].track) {
     const Track& track = *DeckSnapshots[onAir].track;
     if (track.sampleRate > 0) feed.beat = BeatAtTime(track, DeckSnapshots[onAir].position / track.sampleRate);

@@ -28,6 +28,11 @@ enum VideoTransition : int32_t { kTransitionFade, kTransitionWipe, kTransitionSl
 enum VideoEffect : int32_t { kEffectNone, kEffectBeatFlash, kEffectStrobe, kEffectMono, kEffectInvert,
                              kEffectMirror, kEffectBeatZoom, kEffectRgbSplit, kEffectPixelate };
 
+// The names the settings show, in index order.
+inline constexpr const wchar_t* kVideoTransitionNames[] = {L"FADE", L"WIPE", L"SLIDE", L"ZOOM", L"BLUR", L"CUT"};
+inline constexpr const wchar_t* kVideoEffectNames[] = {L"NONE",   L"BEAT FLASH", L"STROBE",    L"MONO",    L"INVERT",
+                                                       L"MIRROR", L"BEAT ZOOM",  L"RGB SPLIT", L"PIXELATE"};
+
 struct VideoFeed {
   std::array<VideoFeedEntry, 2> entries;  // 0 left program deck, 1 right
   int32_t transition = 0;

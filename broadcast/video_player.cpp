@@ -90,6 +90,7 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
   }
   double last = -1.0;  // time of the last decoded picture; -1 after a seek
   bool ended = false;
+  double lastWanted = -1.0;
   std::vector<uint32_t> frame;
   for (;;) {
     double t = 0.0;
@@ -117,10 +118,12 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
       }
       last = -1.0;
       ended = false;
-    } else if (ended || t - kSameTimeSeconds <= last) {
-      // Past the end (stays there until the time goes back), or this picture is still current.
+    } else if (ended || t - kSameTimeSeconds <= last || t == lastWanted) {
+      // Past the end (stays there until the time goes back), this picture is still current, or
+      // this time was answered already.
       continue;
     }
+    lastWanted = t;
 
     for (;;) {
       {

@@ -3,10 +3,19 @@
 // and the round picture in each deck panel. UI thread.
 #include "platform/draw_surface.h"
 
-// Opens the video window, or closes it when open.
+inline constexpr wchar_t kVideoWindowTitle[] = L"Veldmix \u2014 Video";
+inline constexpr int kVideoWindowWidth = 960, kVideoWindowHeight = 540;
+inline constexpr unsigned kVideoFrameMs = 16;
+
+// Opens the video window, or closes it when open. It opens full screen on another monitor when
+// there is one, else windowed and centred on the main window's; the main window keeps the
+// keyboard. In the window: double-click toggles full screen, Esc leaves full screen or closes,
+// F8 closes.
 void ToggleVideoWindow();
 // True while the video window exists.
 bool IsVideoWindowOpen();
+// True while it covers its monitor.
+bool VideoWindowFullScreen();
 // Closes the window when open. At exit.
 void CloseVideoWindow();
 

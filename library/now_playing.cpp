@@ -126,3 +126,12 @@ bool IsDeckAudible(int deck) {
   if (side == kSideThrough) return true;
   return side == kSideA ? x <= kCrossfaderMiddle : x >= kCrossfaderMiddle;
 }
+
+int LoudestAudibleDeck() {
+  int leader = -1;
+  for (int d = 0; d < kEngineDecks; ++d) {
+    if (!IsDeckAudible(d)) continue;
+    if (leader < 0 || LiveDeckViews[d].meterLevel > LiveDeckViews[leader].meterLevel) leader = d;
+  }
+  return leader;
+}

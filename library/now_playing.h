@@ -26,3 +26,6 @@ void NowPlayingTick();
 // (through always; A while the position is at most 0.5, B while at least 0.5, after the reverse
 // setting). Reads the frame's deck snapshots and deck views.
 bool IsDeckAudible(int deck);
+// The audible deck with the highest meter (a later deck only when strictly louder); -1 for none.
+// The beat-synced effects, the MIDI clock and the video mix follow it.
+int LoudestAudibleDeck();

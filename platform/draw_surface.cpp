@@ -412,6 +412,29 @@ std::unique_ptr<DrawSurface> DrawSurface::Create(int pixelWidth, int pixelHeight
   return d;
 }
 
+std::unique_ptr<DrawSurface> DrawSurface::Wrap(uint32_t* pixels, int pixelWidth, int pixelHeight, int stride,
+                                               float dipScale) {
+  if (!pixels || pixelWidth < 1 || pixelHeight < 1 || pixelWidth > kMaxSurfaceSide || pixelHeight > kMaxSurfaceSide ||
+      stride < pixelWidth || !std::isfinite(dipScale) || dipScale <= 0)
+    return nullptr;
+  cairo_surface_t* s = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(pixels),
+                                                           CAIRO_FORMAT_ARGB32, pixelWidth, pixelHeight, stride * 4);
+  if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(s);
+    return nullptr;
+  }
+  std::unique_ptr<DrawSurface> d(new DrawSurface());
+  d->surface_ = s;
+  d->cr_ = cairo_create(s);
+  d->width_ = pixelWidth;
+  d->height_ = pixelHeight;
+  d->scale_ = dipScale;
+  d->clips_.reserve(16);
+  cairo_set_miter_limit(Cr(d->cr_), kMiterLimit);
+  d->SetTransform(Affine{});
+  return d;
+}
+
 DrawSurface::~DrawSurface() {
   if (cr_) cairo_destroy(Cr(cr_));
   if (surface_) cairo_surface_destroy(Surf(surface_));

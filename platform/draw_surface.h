@@ -167,6 +167,11 @@ class DrawSurface {
   // A cleared (transparent) surface of pixelWidth x pixelHeight pixels; null when a size is below 1
   // or above 16384, the scale is not positive and finite, or cairo cannot make it.
   static std::unique_ptr<DrawSurface> Create(int pixelWidth, int pixelHeight, float dipScale);
+  // The same over the caller's pixels (premultiplied ARGB words, `stride` words a row), which must
+  // outlive the surface; drawing writes them directly, without a copy. Null as for Create, or when
+  // pixels is null or the stride is shorter than a row.
+  static std::unique_ptr<DrawSurface> Wrap(uint32_t* pixels, int pixelWidth, int pixelHeight, int stride,
+                                           float dipScale);
   ~DrawSurface();
   DrawSurface(const DrawSurface&) = delete;
   DrawSurface& operator=(const DrawSurface&) = delete;

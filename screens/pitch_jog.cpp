@@ -8,11 +8,13 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "broadcast/video_window.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
+#include "engine/side_slots.h"
 #include "engine/transport.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"
@@ -38,6 +40,9 @@ constexpr float kLabelShare = 0.44f;  // label radius / wheel radius without art
 const Color kPlatterCentre = ColorOf(0x2A2F3A), kPlatterRim = ColorOf(0x0D0F14);
 const Color kTickColour = ColorOf(0x444A58);
 const Color kLabelInner = ColorOf(0x161920), kLabelInnerTouched = ColorOf(0x262B36), kLabelOuter = ColorOf(0x07080B);
+// The state word's pill over a label picture.
+constexpr float kPillPadDip = 16, kPillHeightDip = 18, kPillDropShare = 0.42f;
+const Color kPillColour = ColorOf(0x07080B, 0.78f);
 
 // The pointer's angle at the previous frame of a jog drag, radians; the one value the jog keeps.
 double jogLastAngle = 0;
@@ -221,12 +226,25 @@ void DrawJog(int deck, float cx, float cy, float radius) {
   }
   GlowRing(cx, cy, labelR, WithAlpha(colour, active ? 0.3f + 0.4f * pulse : 0.1f), 2);
 
-  const Rc letter{cx - 30, cy - 22, 60, 30};
-  DrawText(DeckLetter(deck), letter, 26, WithAlpha(colour, 0.55f), kAlignCenter, true, kFontBahnschrift);
-  GlowText(DeckLetter(deck), letter, 26, WithAlpha(colour, active ? 0.45f + 0.45f * pulse : 0.2f), kAlignCenter, true);
+  // The deck shown on its side fills the label with its video while a frame is at hand.
+  const int side = deck % 2;
+  const bool video = SideSlots[side] == deck && DrawDeckVideo(DrawTarget(), side, cx, cy, labelR, 1.0f);
+  if (!video) {
+    const Rc letter{cx - 30, cy - 22, 60, 30};
+    DrawText(DeckLetter(deck), letter, 26, WithAlpha(colour, 0.55f), kAlignCenter, true, kFontBahnschrift);
+    GlowText(DeckLetter(deck), letter, 26, WithAlpha(colour, active ? 0.45f + 0.45f * pulse : 0.2f), kAlignCenter,
+             true);
+  }
 
   const wchar_t* word = JogStateWord(deck);
-  if (*word) {
+  if (*word && video) {
+    // Over the picture the word sits on a dark pill.
+    const Color c = snap.loopOn ? ColorOf(Pal.Green) : active ? ColorOf(Pal.Text) : WithAlpha(ColorOf(Pal.Text), 0.85f);
+    const float pillW = TextWidth(word, 10, true, kFontBahnschrift) + kPillPadDip;
+    const Rc pill{cx - pillW / 2, cy + kPillDropShare * labelR - kPillHeightDip / 2, pillW, kPillHeightDip};
+    FillRoundedRect(pill, kPillHeightDip / 2, kPillColour);
+    DrawText(word, pill, 10, c, kAlignCenter, true, kFontBahnschrift);
+  } else if (*word) {
     const Color c = snap.loopOn ? ColorOf(Pal.Green) : ColorOf(active ? Pal.Text : Pal.Dim);
     const Rc box{cx - 40, cy + 6, 80, 16};
     DrawText(word, box, 10, c, kAlignCenter, true, kFontBahnschrift);

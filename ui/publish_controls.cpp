@@ -111,16 +111,6 @@ void PublishMasterSection() {
   Engine.masterFxParam = MasterFx.beats;
 }
 
-// The audible deck with the highest meter (a later deck only when strictly louder); -1 for none.
-int LoudestAudibleDeck() {
-  int leader = -1;
-  for (int d = 0; d < kEngineDecks; ++d) {
-    if (!IsDeckAudible(d)) continue;
-    if (leader < 0 || LiveDeckViews[d].meterLevel > LiveDeckViews[leader].meterLevel) leader = d;
-  }
-  return leader;
-}
-
 double FiniteOrZero(double v) { return std::isfinite(v) ? v : 0.0; }
 
 // The leader's tempo and beat for the clock sender, both 0 unless it plays forward untouched.

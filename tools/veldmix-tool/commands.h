@@ -51,6 +51,8 @@ extern const ToolCommand kMenuCommands[];
 extern const int kMenuCommandCount;
 extern const ToolCommand kLayoutCommands[];
 extern const int kLayoutCommandCount;
+extern const ToolCommand kVideoCommands[];
+extern const int kVideoCommandCount;
 extern const ToolCommand kLibraryViewCommands[];
 extern const int kLibraryViewCommandCount;
 extern const ToolCommand kVisualCommands[];

@@ -29,6 +29,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kDemoCommands, static_cast<size_t>(kDemoCommandCount)},
     {kMenuCommands, static_cast<size_t>(kMenuCommandCount)},
     {kLayoutCommands, static_cast<size_t>(kLayoutCommandCount)},
+    {kVideoCommands, static_cast<size_t>(kVideoCommandCount)},
     {kLibraryViewCommands, static_cast<size_t>(kLibraryViewCommandCount)},
     {kVisualCommands, static_cast<size_t>(kVisualCommandCount)},
 };

@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "broadcast/video_compositor.h"
+#include "broadcast/video_effects.h"
+#include "broadcast/video_feed.h"
+#include "broadcast/video_player.h"
+#include "broadcast/video_window.h"
+#include "engine/deck_snapshot.h"
+#include "engine/deck_view.h"
+#include "engine/mixer_controls.h"
+#include "engine/side_slots.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "settings/palette.h"
+#include "settings/settings_screen.h"
+#include "support/wav_probe.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kRed = 0xFFFF0000u, kGreen = 0xFF00FF00u, kBlue = 0xFF0000FFu;
+constexpr int kWaitMs = 20000;
+
+uint32_t Channel(uint32_t p, int shift) { return (p >> shift) & 0xFF; }
+
+// Clips made once by ffmpeg for the suite: solid red and solid blue, 2 s at 30 fps with sound,
+// and one 8200 pixels wide.
+class VideoFeedTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char folder[] = "/tmp/veldmix-video-feed-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    media_ = folder;
+    const std::string cd = "cd " + ShellQuote(media_) + " && ffmpeg -nostdin -v error -y ";
+    int status = 0;
+    for (const char* colour : {"red", "blue"}) {
+      RunCommand(cd + "-f lavfi -i color=c=" + colour + ":size=160x90:rate=30:duration=2 -c:v libx264 -g 30 " +
+                     colour + ".mp4 >/dev/null 2>&1",
+                 &status);
+      ASSERT_EQ(status, 0) << colour;
+    }
+    RunCommand(cd + "-f lavfi -i color=c=gray:size=8200x16:rate=30:duration=0.2 -c:v rawvideo wide.mkv >/dev/null 2>&1",
+               &status);
+    ASSERT_EQ(status, 0);
+  }
+  static void TearDownTestSuite() { fs::remove_all(media_); }
+  void TearDown() override {
+    StopVideoDecks();
+    for (DeckSnapshot& s : DeckSnapshots) s = DeckSnapshot{};
+    SettingsOpen = false;
+    CrossfaderPosition = 0.5f;
+    PublishedVideoFeed = VideoFeed{};
+  }
+
+  static std::wstring Media(const std::string& name) { return Utf8ToWide(media_ + "/" + name); }
+  // Pushes the feed until both sides' players have answered it.
+  static void Settle(const VideoFeed& feed) {
+    VideoFeed copy = feed;
+    PushVideoFeed(copy);
+    for (VideoDeck& d : VideoDecks)
+      if (d.hasVideo) d.player.WaitUntilIdle(kWaitMs);
+    copy = feed;
+    PushVideoFeed(copy);
+  }
+  static uint32_t Centre(const std::vector<uint32_t>& pixels, int w, int h) {
+    return pixels[static_cast<size_t>(h / 2) * w + w / 2];
+  }
+
+  static std::string media_;
+};
+std::string VideoFeedTest::media_;
+
+// The player follows the wanted time without restarting for the same path, gives its frames in
+// BGRA with alpha 0xFF, and a file over 8192 pixels a side counts as failed with no frame.
+TEST_F(VideoFeedTest, PlayerFramesReopenAndOversizedPictures) {
+  VideoFilePlayer player;
+  player.Open(Media("red.mp4"));
+  player.Seek(0.5, false);
+  ASSERT_TRUE(player.WaitUntilIdle(kWaitMs));
+  std::vector<uint32_t> pixels;
+  uint32_t w = 0, h = 0;
+  uint64_t serial = 0;
+  ASSERT_TRUE(player.TakeFrame(&pixels, &w, &h, &serial));
+  EXPECT_EQ(w, 160u);
+  EXPECT_EQ(h, 90u);
+  const uint32_t p = Centre(pixels, 160, 90);
+  EXPECT_EQ(p >> 24, 0xFFu);
+  EXPECT_GT(Channel(p, 16), 230u);
+  EXPECT_LT(Channel(p, 8), 25u);
+  EXPECT_FALSE(player.TakeFrame(&pixels, &w, &h, &serial)) << "the same frame twice";
+
+  const uint64_t decoded = player.DecodedPictures();
+  player.Open(Media("red.mp4"));  // already playing: nothing restarts
+  player.Seek(0.5, false);
+  ASSERT_TRUE(player.WaitUntilIdle(kWaitMs));
+  EXPECT_EQ(player.DecodedPictures(), decoded);
+  EXPECT_FALSE(player.TakeFrame(&pixels, &w, &h, &serial));
+
+  player.Stop();
+  EXPECT_TRUE(player.Path().empty());
+  EXPECT_FALSE(player.TakeFrame(&pixels, &w, &h, &serial));
+
+  player.Open(Media("wide.mkv"));
+  player.Seek(0.0, false);
+  ASSERT_TRUE(player.WaitUntilIdle(kWaitMs));
+  EXPECT_TRUE(player.Failed());
+  serial = 0;
+  EXPECT_FALSE(player.TakeFrame(&pixels, &w, &h, &serial));
+}
+
+// A new track on a side drops the old picture at once: the next composed frame shows the new
+// track's card, never the previous video.
+TEST_F(VideoFeedTest, NewTrackNeverShowsTheOldPicture) {
+  VideoFeed feed;
+  feed.entries[0].path = Media("red.mp4");
+  feed.entries[0].level = 1;
+  feed.entries[0].position = 1.0;
+  Settle(feed);
+  ASSERT_FALSE(VideoDecks[0].frame.empty());
+  VideoRenderer renderer;
+  std::vector<uint32_t> out;
+  ASSERT_TRUE(RenderVideoFrameAt(&renderer, 64, 36, 100.0, &out));
+  EXPECT_GT(Channel(Centre(out, 64, 36), 16), 230u) << "the red clip fills the frame";
+  ASSERT_TRUE(RenderVideoFrameAt(&renderer, 1, 1, 100.0, &out)) << "a frame under 2 x 2 still composes";
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_GT(Channel(out[0], 16), 230u);
+
+  const uint64_t version = VideoDecks[0].frameVersion;
+  feed.entries[0].path = Media("song-without-video.mp3");
+  feed.entries[0].colour = 0x00FF00;
+  VideoFeed next = feed;
+  PushVideoFeed(next);
+  EXPECT_TRUE(VideoDecks[0].frame.empty());
+  EXPECT_GT(VideoDecks[0].frameVersion, version);
+  EXPECT_FALSE(VideoDecks[0].hasVideo);
+  ASSERT_TRUE(RenderVideoFrameAt(&renderer, 64, 36, 100.0, &out));
+  for (uint32_t px : out) ASSERT_LT(Channel(px, 16), 128u) << "no red is left of the old picture";
+
+  // Back to a video: until its first frame arrives the side is a card, then the blue clip.
+  feed.entries[0].path = Media("blue.mp4");
+  Settle(feed);
+  ASSERT_TRUE(RenderVideoFrameAt(&renderer, 64, 36, 100.0, &out));
+  EXPECT_GT(Channel(Centre(out, 64, 36), 0), 230u);
+}
+
+// The preview fills its rectangle at the surface's density; the deck picture fills its circle
+// and nothing outside it, and draws nothing for a side without video.
+TEST_F(VideoFeedTest, PreviewAndDeckCircle) {
+  VideoFeed feed;
+  feed.entries[0].path = Media("red.mp4");
+  feed.entries[0].level = 1;
+  Settle(feed);
+  std::unique_ptr<DrawSurface> ui = DrawSurface::Create(200, 120, 2.0f);  // 100 x 60 DIPs
+  ASSERT_TRUE(ui);
+  ui->Clear(Rgba{0, 0, 0, 0});
+  DrawVideoPreview(ui.get(), 10, 10, 40, 20);
+  EXPECT_TRUE(DrawDeckVideo(ui.get(), 2, 80, 30, 15, 1.0f)) << "side 2 is the left side";
+  EXPECT_FALSE(DrawDeckVideo(ui.get(), 1, 80, 30, 15, 1.0f));
+  const PixelView v = ui->Pixels();
+  auto at = [&](int x, int y) { return v.pixels[static_cast<size_t>(y) * v.stride + x]; };
+  EXPECT_GT(Channel(at(21, 21), 16), 230u);  // just inside the preview, in pixels
+  EXPECT_GT(Channel(at(98, 58), 16), 230u);
+  EXPECT_EQ(at(18, 18), 0u);  // just outside
+  EXPECT_EQ(at(102, 62), 0u);
+  EXPECT_GT(Channel(at(160, 60), 16), 230u);  // the circle's centre
+  EXPECT_EQ(at(133, 33), 0u) << "the square's corner is outside the circle";
+}
+
+// The feed from the program decks: the cross-fader's gains, fader squared, paused decks at 0.3,
+// the deck's own cross-fader assignment, and a steady 2 beats a second without an on-air deck.
+TEST_F(VideoFeedTest, LevelsFromFadersCrossfaderAndPlayState) {
+  auto track = [](const wchar_t* path) {
+    auto t = std::make_shared<Track>();
+    t->path = path;
+    t->title = L"T";
+    t->sampleRate = 44100;
+    return t;
+  };
+  SideSlots[kLeftSide] = 0;
+  SideSlots[kRightSide] = 1;
+  DeckSnapshots[0].track = track(L"/nowhere/a.mp3");
+  DeckSnapshots[0].position = 44100 * 3;
+  DeckSnapshots[0].playing = true;
+  DeckSnapshots[1].track = track(L"/nowhere/b.mp3");
+  DeckSnapshots[1].playing = false;
+  LiveDeckViews[0].fader = 0.8f;
+  LiveDeckViews[1].fader = 0.8f;
+  LiveDeckViews[0].xfAssignSet = LiveDeckViews[1].xfAssignSet = false;
+
+  UpdateVideoFeed();  // nothing wants video yet: the feed is not touched
+  EXPECT_TRUE(PublishedVideoFeed.entries[0].path.empty());
+
+  SettingsOpen = true;
+  SettingsPage = 7;  // the Video page shows the preview
+  CrossfaderPosition = 0.5f;
+  UpdateVideoFeed();
+  const auto& e = PublishedVideoFeed.entries;
+  EXPECT_EQ(e[0].path, L"/nowhere/a.mp3");
+  EXPECT_DOUBLE_EQ(e[0].position, 3.0);
+  EXPECT_FLOAT_EQ(e[0].level, 0.64f);
+  EXPECT_FLOAT_EQ(e[1].level, 0.64f * kPausedVideoLevel);
+  EXPECT_EQ(e[1].colour, DeckColour(1));
+
+  CrossfaderPosition = 0.1f;  // gain B = 0.2
+  UpdateVideoFeed();
+  EXPECT_FLOAT_EQ(e[0].level, 0.64f);
+  EXPECT_NEAR(e[1].level, 0.64f * 0.3f * 0.2f, 1e-6);
+  LiveDeckViews[1].xfAssignSet = true;
+  LiveDeckViews[1].xfAssign = 1;  // through: the cross-fader does not touch it
+  UpdateVideoFeed();
+  EXPECT_FLOAT_EQ(e[1].level, 0.64f * 0.3f);
+  LiveDeckViews[1].xfAssignSet = false;
+  Settings.XfReverse = true;  // the engine hears 0.9: the picture follows what is heard
+  UpdateVideoFeed();
+  Settings.XfReverse = false;
+  EXPECT_NEAR(e[0].level, 0.64f * 0.2f, 1e-6);
+  EXPECT_FLOAT_EQ(e[1].level, 0.64f * 0.3f);
+  UpdateVideoFeed();
+
+  // The on-air deck's beat: 3 s into a 120 BPM grid.
+  EXPECT_DOUBLE_EQ(PublishedVideoFeed.beat, 6.0);
+  // With nothing audible the beat runs at 2 a second on the clock.
+  DeckSnapshots[0].playing = false;
+  const double before = 2.0 * MonotonicMs() / 1000.0;
+  UpdateVideoFeed();
+  const double after = 2.0 * MonotonicMs() / 1000.0;
+  EXPECT_GE(PublishedVideoFeed.beat, before);
+  EXPECT_LE(PublishedVideoFeed.beat, after);
+}
+
+// The pixel passes on tiny hand-computed pictures.
+TEST(VideoEffects, MatrixSplitCellsMirrorAndBlur) {
+  std::vector<uint32_t> src = {kRed, kGreen, kBlue, 0xFF808080u};
+  std::vector<uint32_t> dst(4);
+  const PixelView s{src.data(), 4, 1, 4}, d{dst.data(), 4, 1, 4};
+  ApplyColorMatrix(kInvertMatrix, s, d);
+  EXPECT_EQ(dst, (std::vector<uint32_t>{0xFF00FFFFu, 0xFFFF00FFu, 0xFFFFFF00u, 0xFF7F7F7Fu}));
+  ApplyColorMatrix(kMonoMatrix, s, d);
+  EXPECT_EQ(dst[0], 0xFF4D4D4Du);  // 0.3 x 255 = 76.5
+  EXPECT_EQ(dst[1], 0xFF969696u);  // 0.59 x 255 = 150.45
+  EXPECT_EQ(dst[2], 0xFF1C1C1Cu);  // 0.11 x 255 = 28.05
+
+  // Red from one pixel to the right, blue from one to the left, green in place.
+  SplitChannels(s, d, 1);
+  EXPECT_EQ(dst, (std::vector<uint32_t>{0xFF000000u, 0xFF00FF00u, 0xFF800000u, 0xFF0080FFu}));
+
+  MirrorLeftHalf(s, d);
+  EXPECT_EQ(dst, (std::vector<uint32_t>{kRed, kGreen, kGreen, kRed}));
+
+  std::vector<uint32_t> cells;
+  AverageCells(s, 2, 1, &cells);
+  EXPECT_EQ(cells, (std::vector<uint32_t>{0xFF808000u, 0xFF4040C0u}));
+
+  // One white pixel in black: the blur spreads it evenly both ways and keeps a solid picture solid.
+  std::vector<uint32_t> dot(21 * 21, 0xFF000000u), small, scratch;
+  dot[10 * 21 + 10] = 0xFFFFFFFFu;
+  int sw = 0, sh = 0;
+  BlurSmallCopy(PixelView{dot.data(), 21, 21, 21}, 1, 2.0f, &small, &scratch, &sw, &sh);
+  ASSERT_EQ(sw, 21);
+  const auto at = [&](int x, int y) { return Channel(small[static_cast<size_t>(y) * sw + x], 0); };
+  EXPECT_GT(at(10, 10), at(12, 10));
+  EXPECT_GT(at(12, 10), 0u);
+  EXPECT_EQ(at(8, 10), at(12, 10));
+  EXPECT_EQ(at(10, 8), at(10, 12));
+  EXPECT_EQ(at(0, 0), 0u);
+  std::vector<uint32_t> solid(40 * 30, 0xFF336699u);
+  BlurSmallCopy(PixelView{solid.data(), 40, 30, 40}, 4, 3.0f, &small, &scratch, &sw, &sh);
+  EXPECT_EQ(sw * sh, 10 * 8);
+  for (uint32_t px : small) ASSERT_EQ(px, 0xFF336699u);
+}
+
+// The BLUR transition is sharp at either end of the fade and blurred in its middle: a card's ring
+// over the red clip loses its hard edges only mid-fade.
+TEST_F(VideoFeedTest, BlurTransitionBlursOnlyMidFade) {
+  VideoFeed feed;
+  feed.entries[0].path = L"/nowhere/card.mp3";
+  feed.entries[0].colour = 0xFFFFFF;
+  feed.entries[1].path = Media("red.mp4");
+  feed.entries[1].position = 1.0;
+  // Sum of the green differences between neighbouring pixels: how sharp the picture is.
+  auto sharpness = [&](int transition, float left, float right) {
+    feed.transition = transition;
+    feed.entries[0].level = left;
+    feed.entries[1].level = right;
+    Settle(feed);
+    VideoRenderer renderer;
+    std::vector<uint32_t> out;
+    EXPECT_TRUE(RenderVideoFrameAt(&renderer, 320, 180, 100.0, &out));
+    long sum = 0;
+    for (int y = 0; y < 180; ++y)
+      for (int x = 1; x < 320; ++x)
+        sum += std::labs(static_cast<long>(Channel(out[y * 320 + x], 8)) - Channel(out[y * 320 + x - 1], 8));
+    return sum;
+  };
+  EXPECT_EQ(sharpness(kTransitionBlur, 1, 0), sharpness(kTransitionFade, 1, 0));
+  const long fadeMid = sharpness(kTransitionFade, 1, 1), blurMid = sharpness(kTransitionBlur, 1, 1);
+  EXPECT_GT(fadeMid, 0);
+  EXPECT_LT(blurMid, fadeMid / 2) << "fade " << fadeMid << ", blur " << blurMid;
+}
+
+}  // namespace
