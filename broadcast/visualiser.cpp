@@ -47,6 +47,12 @@ struct VisualiserState {
   std::vector<uint32_t> cameraPixels;
   uint64_t cameraSerial = 0;
   float cameraAlpha = 0;
+  // The picture already cut to the circle, in device pixels, redrawn only when the frame or the
+  // circle's place changes; the frames between only blend it in.
+  std::unique_ptr<DrawSurface> cameraSprite;
+  uint64_t spriteSerial = 0;
+  Affine spritePlace;  // picture to sprite pixels: the circle's place, size and mirror
+  bool spriteStale = true;
   // 44 DIP Bahnschrift 600, 26 DIP Segoe UI 400, 16 DIP Bahnschrift 600.
   std::unique_ptr<TextFormat> large, medium, small;
 };
@@ -83,11 +89,12 @@ void DrawCentred(DrawSurface& t, const TextFormat* format, const std::wstring& t
   t.DrawTextLine(*format, WideToUtf8(text), x0, y0, x1 - x0, y1 - y0, TextAlign::Center);
 }
 
-// Copies a new camera frame and moves the circle's opacity towards showing it or not.
+// Copies a new camera frame into the circle's bitmap (its memory kept while the size stays) and moves the circle's opacity towards showing it or not.
 void FollowCamera(bool takesPart, float dt) {
   if (takesPart) {
     int width = 0, height = 0;
-    if (TakeCameraFrame(&V.cameraPixels, &width, &height, &V.cameraSerial))
+    if (TakeCameraFrame(&V.cameraPixels, &width, &height, &V.cameraSerial) &&
+        !(V.cameraBitmap && V.cameraBitmap->Replace(V.cameraPixels.data(), width, height)))
       V.cameraBitmap = DrawBitmap::FromPixels(V.cameraPixels.data(), width, height);
   }
   const float step = dt * kCameraFadeRate;
@@ -112,7 +119,35 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
   Affine m{sx, 0, 0, scale, 0, 0};
   m.dx = f.cx - sx * picture.width() * 0.5f;
   m.dy = f.cy - scale * picture.height() * 0.5f;
-  t.FillEllipseWithBitmap(picture, m, f.cx, f.cy, r, r, a);
+  const Affine d = t.DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || !(d.m22 > 0)) {
+    t.FillEllipseWithBitmap(picture, m, f.cx, f.cy, r, r, a);
+    return;
+  }
+  // The sprite covers the circle's device box with a pixel to spare on each side.
+  const float px = d.m11 * f.cx + d.dx, py = d.m22 * f.cy + d.dy, rx = d.m11 * r, ry = d.m22 * r;
+  const int x0 = static_cast<int>(std::floor(px - rx)) - 1, y0 = static_cast<int>(std::floor(py - ry)) - 1;
+  const int sw = static_cast<int>(std::ceil(px + rx)) + 2 - x0, sh = static_cast<int>(std::ceil(py + ry)) + 2 - y0;
+  const Affine toSprite{d.m11, 0, 0, d.m22, d.dx - static_cast<float>(x0), d.dy - static_cast<float>(y0)};
+  const Affine place = Compose(m, toSprite);
+  if (!V.cameraSprite || V.cameraSprite->pixelWidth() != sw || V.cameraSprite->pixelHeight() != sh) {
+    V.cameraSprite = DrawSurface::Create(sw, sh, 1.0f);
+    V.spriteStale = true;
+    if (!V.cameraSprite) return;
+  }
+  if (V.spriteStale || V.spriteSerial != V.cameraSerial || !(V.spritePlace == place)) {
+    DrawSurface& sprite = *V.cameraSprite;
+    sprite.Clear({0, 0, 0, 0});
+    sprite.SetTransform(toSprite);
+    sprite.FillEllipseWithBitmap(picture, m, f.cx, f.cy, r, r, 1);
+    V.spriteSerial = V.cameraSerial;
+    V.spritePlace = place;
+    V.spriteStale = false;
+  }
+  // Pixel for pixel onto the device box (nearest: the mapping is a whole-pixel shift).
+  t.DrawPixelsIn(V.cameraSprite->Pixels(), false, (static_cast<float>(x0) - d.dx) / d.m11,
+                 (static_cast<float>(y0) - d.dy) / d.m22, static_cast<float>(sw) / d.m11,
+                 static_cast<float>(sh) / d.m22, a, 0, true);
 }
 
 void DrawTrackOverlay(DrawSurface& t, const VisualFrame& f, const VisualiserFeed& feed) {
@@ -277,6 +312,7 @@ void DrawVisualiserFrame(DrawSurface& t, float w, float h, double frameSeconds, 
 
 void ForgetVisualiserWindow() {
   V.cameraBitmap.reset();
+  V.cameraSprite.reset();
   V.cameraSerial = 0;
   V.cameraAlpha = 0;
 }

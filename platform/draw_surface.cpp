@@ -336,17 +336,24 @@ std::unique_ptr<DrawBitmap> DrawBitmap::FromPixels(const uint32_t* pixels, int w
     cairo_surface_destroy(s);
     return nullptr;
   }
+  std::unique_ptr<DrawBitmap> bitmap(new DrawBitmap());
+  bitmap->surface_ = s;
+  bitmap->width_ = width;
+  bitmap->height_ = height;
+  bitmap->Replace(pixels, width, height);
+  return bitmap;
+}
+
+bool DrawBitmap::Replace(const uint32_t* pixels, int width, int height) {
+  if (!pixels || !surface_ || width != width_ || height != height_) return false;
+  cairo_surface_t* s = Surf(surface_);
   cairo_surface_flush(s);
   unsigned char* data = cairo_image_surface_get_data(s);
   const int stride = cairo_image_surface_get_stride(s);
   for (int y = 0; y < height; ++y)
     std::memcpy(data + static_cast<size_t>(y) * stride, pixels + static_cast<size_t>(y) * width, width * 4u);
   cairo_surface_mark_dirty(s);
-  std::unique_ptr<DrawBitmap> bitmap(new DrawBitmap());
-  bitmap->surface_ = s;
-  bitmap->width_ = width;
-  bitmap->height_ = height;
-  return bitmap;
+  return true;
 }
 
 DrawBitmap::~DrawBitmap() {

@@ -91,6 +91,9 @@ class DrawBitmap {
   // Copies width x height premultiplied pixels (row pitch width x 4 bytes); null when a size is
   // below 1 or above 16384, or pixels is null.
   static std::unique_ptr<DrawBitmap> FromPixels(const uint32_t* pixels, int width, int height);
+  // Copies new pixels of the same size into the bitmap, reusing its memory (a picture that changes
+  // every frame); false and unchanged when the size differs or pixels is null.
+  bool Replace(const uint32_t* pixels, int width, int height);
   ~DrawBitmap();
   DrawBitmap(const DrawBitmap&) = delete;
   DrawBitmap& operator=(const DrawBitmap&) = delete;

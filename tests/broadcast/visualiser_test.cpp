@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "app/settings.h"
 #include "app/test_mode.h"
+#include "broadcast/camera.h"
 #include "broadcast/visualiser.h"
+#include "platform/clock.h"
 #include "platform/keymap.h"
 
 namespace {
@@ -126,3 +129,43 @@ TEST(VisualRing, SparksOnlyOnABeatWithBassAndTheyDieOut) {
 }
 
 }  // namespace
+
+// The test pattern in the circle at a DIP scale of 2: placed so the green bar lies above the
+// centre, and redrawn as new camera frames arrive (the moving disc changes the circle).
+TEST(VisualiserCamera, TheCircleShowsEachNewFrameInPlace) {
+  TestMode = true;
+  Settings = SettingsRecord();
+  VisualiserWindowOpen = true;
+  Settings.CameraOn = true;
+  Settings.CameraShow = 1;
+  StartCamera(kTestPatternDevice);
+  for (int i = 0; i < 500 && CameraFrameCount() == 0; ++i) SleepMs(5);
+  ASSERT_GT(CameraFrameCount(), 0u);
+  auto surface = DrawSurface::Create(640, 360, 2.0f);
+  ASSERT_TRUE(surface);
+  VisualiserFeed feed;
+  feed.fullScreen = true;
+  // Past the camera's fade-in and the banner, at the longest frame step.
+  for (int i = 0; i < 40; ++i) DrawVisualiserFrame(*surface, 320, 180, 0.1, feed);
+  EXPECT_FLOAT_EQ(VisualiserCameraAlpha(), 1.0f);
+  const float cx = 160, cy = 180 * 0.42f, r = std::min(320 * 0.26f, 180 * 0.29f);
+  auto circle = [&] {
+    std::vector<uint32_t> inside;
+    const PixelView v = surface->Pixels();
+    for (int y = static_cast<int>(2 * (cy - r * 0.9f)); y < 2 * (cy + r * 0.9f); ++y)
+      for (int x = static_cast<int>(2 * (cx - r * 0.5f)); x < 2 * (cx + r * 0.5f); ++x)
+        inside.push_back(v.pixels[static_cast<size_t>(y) * v.stride + x]);
+    return inside;
+  };
+  const PixelView v = surface->Pixels();
+  const uint32_t bar = v.pixels[static_cast<size_t>(2 * (cy - 0.6f * r)) * v.stride + static_cast<int>(2 * cx)];
+  EXPECT_EQ(bar & 0xFFFFFF, 0x00C000u) << std::hex << bar;
+  const std::vector<uint32_t> before = circle();
+  const uint64_t frames = CameraFrameCount();
+  for (int i = 0; i < 200 && CameraFrameCount() < frames + 4; ++i) SleepMs(10);
+  DrawVisualiserFrame(*surface, 320, 180, 0.1, feed);
+  EXPECT_NE(circle(), before) << "the circle kept an old camera frame";
+  StopCamera();
+  ForgetVisualiserWindow();
+  VisualiserWindowOpen = false;
+}
