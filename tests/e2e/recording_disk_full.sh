@@ -91,7 +91,7 @@ in_database() { grep -qF "$work/tone.wav" "$HOME/.local/share/Veldmix/database.t
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 30 sine 440 vol 0.3 2>/dev/null || fail "sox could not make a track"
 "$app" "$work/tone.wav" >"$work/app.out" 2>&1 &
 app_pid=$!
-wait_for 30 window_shown || fail "the main window did not appear"
+wait_for 30 window_shown || fail "the main window did not appear: $(tail -5 "$work/app.out")"
 wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
 eval "$(xdotool getwindowgeometry --shell "$(window_id)")"  # X Y WIDTH HEIGHT
 wait_for 40 in_database || fail "the track never reached the library"
