@@ -391,6 +391,20 @@ bool ReadPngPixels(const std::wstring& path, std::vector<uint32_t>* pixels, int*
 
 // ---- surfaces -------------------------------------------------------------------------------
 
+std::unique_ptr<DrawSurface> DrawSurface::Adopt(void* cairoSurface, int pixelWidth, int pixelHeight,
+                                                float dipScale) {
+  std::unique_ptr<DrawSurface> d(new DrawSurface());
+  d->surface_ = cairoSurface;
+  d->cr_ = cairo_create(Surf(cairoSurface));
+  d->width_ = pixelWidth;
+  d->height_ = pixelHeight;
+  d->scale_ = dipScale;
+  d->clips_.reserve(16);
+  cairo_set_miter_limit(Cr(d->cr_), kMiterLimit);
+  d->SetTransform(Affine{});
+  return d;
+}
+
 std::unique_ptr<DrawSurface> DrawSurface::Create(int pixelWidth, int pixelHeight, float dipScale) {
   if (pixelWidth < 1 || pixelHeight < 1 || pixelWidth > kMaxSurfaceSide || pixelHeight > kMaxSurfaceSide ||
       !std::isfinite(dipScale) || dipScale <= 0)
@@ -400,16 +414,7 @@ std::unique_ptr<DrawSurface> DrawSurface::Create(int pixelWidth, int pixelHeight
     cairo_surface_destroy(s);
     return nullptr;
   }
-  std::unique_ptr<DrawSurface> d(new DrawSurface());
-  d->surface_ = s;
-  d->cr_ = cairo_create(s);
-  d->width_ = pixelWidth;
-  d->height_ = pixelHeight;
-  d->scale_ = dipScale;
-  d->clips_.reserve(16);
-  cairo_set_miter_limit(Cr(d->cr_), kMiterLimit);
-  d->SetTransform(Affine{});
-  return d;
+  return Adopt(s, pixelWidth, pixelHeight, dipScale);
 }
 
 std::unique_ptr<DrawSurface> DrawSurface::Wrap(uint32_t* pixels, int pixelWidth, int pixelHeight, int stride,
@@ -423,16 +428,7 @@ std::unique_ptr<DrawSurface> DrawSurface::Wrap(uint32_t* pixels, int pixelWidth,
     cairo_surface_destroy(s);
     return nullptr;
   }
-  std::unique_ptr<DrawSurface> d(new DrawSurface());
-  d->surface_ = s;
-  d->cr_ = cairo_create(s);
-  d->width_ = pixelWidth;
-  d->height_ = pixelHeight;
-  d->scale_ = dipScale;
-  d->clips_.reserve(16);
-  cairo_set_miter_limit(Cr(d->cr_), kMiterLimit);
-  d->SetTransform(Affine{});
-  return d;
+  return Adopt(s, pixelWidth, pixelHeight, dipScale);
 }
 
 DrawSurface::~DrawSurface() {

@@ -255,6 +255,8 @@ class DrawSurface {
  private:
   friend class TextBlock;  // draws its wrapped layouts with this surface's context and colour
   DrawSurface() = default;
+  // Takes ownership of a created cairo image surface and readies its context.
+  static std::unique_ptr<DrawSurface> Adopt(void* cairoSurface, int pixelWidth, int pixelHeight, float dipScale);
   bool Drawable() const;
   bool ApplySource();
   void ApplyClip();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/draw_internal.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -21,23 +22,7 @@ std::string ToUtf8(std::wstring_view text, std::vector<int>* byteOf) {
   byteOf->assign(text.size() + 1, 0);
   for (size_t i = 0; i < text.size(); ++i) {
     (*byteOf)[i] = static_cast<int>(out.size());
-    char32_t c = static_cast<char32_t>(text[i]);
-    if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    AppendUtf8(text[i] == 0 ? wchar_t{0xFFFD} : text[i], &out);
   }
   (*byteOf)[text.size()] = static_cast<int>(out.size());
   return out;
