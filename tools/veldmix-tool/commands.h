@@ -59,6 +59,8 @@ extern const ToolCommand kVisualCommands[];
 extern const int kVisualCommandCount;
 extern const ToolCommand kVideoRecordCommands[];
 extern const int kVideoRecordCommandCount;
+extern const ToolCommand kImportCommands[];
+extern const int kImportCommandCount;
 
 // Renders the engine's mix period by period at real-time pace until `stop`, standing in for the
 // output thread (after PublishOutputStarted at `rate`).

@@ -32,6 +32,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kVideoCommands, static_cast<size_t>(kVideoCommandCount)},
     {kLibraryViewCommands, static_cast<size_t>(kLibraryViewCommandCount)},
     {kVisualCommands, static_cast<size_t>(kVisualCommandCount)},
+    {kImportCommands, static_cast<size_t>(kImportCommandCount)},
 };
 
 void PrintHelp(FILE* to) {
