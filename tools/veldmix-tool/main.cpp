@@ -33,6 +33,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kLibraryViewCommands, static_cast<size_t>(kLibraryViewCommandCount)},
     {kVisualCommands, static_cast<size_t>(kVisualCommandCount)},
     {kArtCommands, static_cast<size_t>(kArtCommandCount)},
+    {kImportCommands, static_cast<size_t>(kImportCommandCount)},
 };
 
 void PrintHelp(FILE* to) {
