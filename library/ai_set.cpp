@@ -56,25 +56,14 @@ std::wstring Excerpt(const std::wstring& text) {
   return line;
 }
 
-// The leading decimal number of a text (spaces, a sign, digits), 0 when there is none.
-double LeadingNumber(const std::wstring& text) {
-  size_t i = 0;
-  while (i < text.size() && std::iswspace(text[i])) ++i;
-  double sign = 1;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) sign = text[i++] == L'-' ? -1 : 1;
-  double value = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) value = value * 10 + (text[i] - L'0');
-  return sign * value;
-}
-
 // The number an element of "tracks" names: a number, a string's leading number, an object's "id".
 double PickNumber(const JsonValue& item) {
   if (item.kind == 2) return item.number;
-  if (item.kind == 3) return LeadingNumber(item.string);
+  if (item.kind == 3) return static_cast<double>(LeadingInteger(WideToUtf8(item.string)));
   if (item.kind == 5) {
     const JsonValue* id = JsonFind(item, L"id");
     if (id && id->kind == 2) return id->number;
-    if (id && id->kind == 3) return LeadingNumber(id->string);
+    if (id && id->kind == 3) return static_cast<double>(LeadingInteger(WideToUtf8(id->string)));
   }
   return 0;
 }

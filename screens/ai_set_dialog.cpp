@@ -1,14 +1,17 @@
 #include "screens/ai_set_dialog.h"
 
 #include <cmath>
-#include <cwctype>
+#include <algorithm>
+#include <cwchar>
 #include <memory>
 
 #include "app/settings.h"
 #include "app/status_message.h"
+#include "app/text_parse.h"
 #include "library/mix_order.h"
 #include "library/track_view.h"
 #include "platform/desktop_open.h"
+#include "platform/text.h"
 #include "screens/browser_seams.h"
 #include "ui/language.h"
 
@@ -33,14 +36,7 @@ std::wstring ListNameOf(const AiJob& job) {
 }  // namespace
 
 int32_t AiSetMinutes(const std::wstring& text) {
-  size_t i = 0;
-  while (i < text.size() && std::iswspace(text[i])) ++i;
-  const bool negative = i < text.size() && text[i] == L'-';
-  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) ++i;
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i)
-    value = std::min<int64_t>(value * 10 + (text[i] - L'0'), kMaxMinutes + 1);
-  return static_cast<int32_t>(std::clamp<int64_t>(negative ? -value : value, kMinMinutes, kMaxMinutes));
+  return static_cast<int32_t>(std::clamp<int64_t>(LeadingInteger(WideToUtf8(text)), kMinMinutes, kMaxMinutes));
 }
 
 void AiSetDialog() {
