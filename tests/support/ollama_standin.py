@@ -7,7 +7,7 @@
 #   {"models": ["llama3.2:latest", ...],            names /api/tags lists
 #    "tags": {"status": 500, "body": "..."},         instead of the list (optional)
 #    "chat": {"mode": MODE, ...}}
-# MODE: "answer" (content: the model's text), "status" (status, body: a JSON value or "raw" text),
+# MODE: "answer" (content: the model's text, after `delay` seconds), "status" (status, body: a JSON value or "raw" text),
 # "raw" (body: text sent as the whole 200 answer), "missing" (a 200 answer without "message"),
 # "huge" (bytes of a 200 answer), "trickle" (a valid answer one byte every `interval` seconds),
 # "silence" (headers never come), "reset" (the connection is reset after the request).
@@ -112,6 +112,7 @@ class Handler(socketserver.BaseRequestHandler):
         except ValueError:
             model = ""
         if mode == "answer":
+            time.sleep(float(chat.get("delay", 0)))
             return self.send(200, json.dumps(chat_answer(model, chat.get("content", ""))).encode())
         if mode == "status":
             value = chat.get("body", "")
