@@ -26,11 +26,10 @@ uint32_t BigEndian32(const uint8_t* p) {
 }
 
 // The whole file when it is a regular file within the cap (a FIFO would block the reader).
-std::vector<uint8_t> ReadSeratoFile(const std::wstring& path) {
-  if (!IsRegularFile(path)) return {};
+std::string ReadSeratoFile(const std::wstring& path) {
   std::string bytes;
-  if (ReadBytes(path, &bytes, kMaxSeratoFileBytes) != ReadStatus::Ok) return {};
-  return std::vector<uint8_t>(bytes.begin(), bytes.end());
+  if (IsRegularFile(path) && ReadBytes(path, &bytes, kMaxSeratoFileBytes) != ReadStatus::Ok) bytes.clear();
+  return bytes;
 }
 
 // The ".crate" files of the folder by name (not recursive); none when it cannot be listed.
@@ -60,9 +59,10 @@ struct SeratoReader {
   std::unordered_set<std::wstring> added;
 
   // The local paths of a stream's tracks that name regular files.
-  std::vector<std::wstring> LocalPaths(const std::vector<uint8_t>& stream) const {
+  std::vector<std::wstring> LocalPaths(const std::string& stream) const {
     std::vector<std::wstring> paths;
-    for (const std::wstring& stored : SeratoStreamPaths(stream)) {
+    for (const std::wstring& stored :
+         SeratoStreamPaths(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(stream.data()), stream.size()))) {
       std::wstring path = SeratoLocalPath(stored, volumeRoot);
       if (!path.empty() && ImportableFile(path)) paths.push_back(std::move(path));
     }
