@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "library/import_stub_tmp.h"
+#include "library/imported_tracks.h"
 
 // A database or crate file larger than this is not read (it counts as empty).
 inline constexpr size_t kMaxSeratoFileBytes = size_t(512) << 20;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "library/import_stub_tmp.h"
+#include "library/imported_tracks.h"
 
 // Fills the track's hot cues, loops, colour and grid from the file's Serato GEOB frames. Only
 // ".mp3" files (any letter case) are read. True when a hot cue, a loop or a grid was taken (a
