@@ -71,6 +71,24 @@ def tag(path, version, encoding, objects):
     tags.save(path, v2_version=version)
 
 
+def spoil_padding(path):
+    """Writes a frame header with a bad id where the v2.3 tag's padding starts: the frames before it
+    stay readable, as other readers keep them."""
+    with open(path, "r+b") as f:
+        head = f.read(10)
+        size = (head[6] << 21) | (head[7] << 14) | (head[8] << 7) | head[9]
+        pos = 10
+        while pos + 10 <= 10 + size:
+            f.seek(pos)
+            frame = f.read(10)
+            if frame[0] == 0:
+                f.seek(pos)
+                f.write(b"bad!" + struct.pack(">I", 4) + b"\x00\x00junk")
+                return
+            pos += 10 + struct.unpack(">I", frame[4:8])[0]
+    raise SystemExit("no padding to spoil in " + path)
+
+
 def main():
     serato, music, root = sys.argv[1:4]
     os.makedirs(os.path.join(serato, "Subcrates"), exist_ok=True)
@@ -101,6 +119,7 @@ def main():
         ("Serato BeatGrid", beatgrid([(0.2, 0)], 124.0)),
         ("Serato Overview", b"\x01\x05" + b"\x00" * 64),
     ])
+    spoil_padding(os.path.join(music, b))
     # A FLAC keeps its defaults; an MP3 with no Serato data too.
     subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=d=2", os.path.join(music, "c.flac")],
                    check=True)
