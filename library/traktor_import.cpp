@@ -79,14 +79,22 @@ struct PlaylistWalk {
 
 }  // namespace
 
-std::wstring TraktorPath(const std::wstring& volume, const std::wstring& dir, const std::wstring& file) {
+std::wstring TraktorPath(const std::wstring& volume, const std::wstring& dir, const std::wstring& file,
+                         std::unordered_map<std::wstring, std::wstring>* mounts) {
   if (volume.find(L':') != std::wstring::npos) return {};
   std::wstring relative = ReplaceAll(dir, L"/:", L"/") + file;
   relative.erase(0, relative.find_first_not_of(L'/'));
   const std::wstring onRoot = L"/" + relative;
   if (ImportableFile(onRoot)) return onRoot;
-  if (const std::wstring mounted = MountedVolume(volume); !mounted.empty() && ImportableFile(mounted + relative))
-    return mounted + relative;
+  std::wstring mounted;
+  if (!mounts) {
+    mounted = MountedVolume(volume);
+  } else if (const auto it = mounts->find(volume); it != mounts->end()) {
+    mounted = it->second;
+  } else {
+    mounted = (*mounts)[volume] = MountedVolume(volume);
+  }
+  if (!mounted.empty() && ImportableFile(mounted + relative)) return mounted + relative;
   return onRoot;
 }
 
@@ -95,7 +103,7 @@ ImportResult ImportTraktor(const std::wstring& path) {
   const XmlDocumentPtr document = LoadXmlDocument(path, &result.error);
   if (!document) return result;
   const XmlNode root = XmlDocumentNode(*document);
-  std::unordered_map<std::wstring, std::wstring> pathByKey;
+  std::unordered_map<std::wstring, std::wstring> pathByKey, mounts;
   for (const XmlNode entry : XmlSelectNodes(root, L"/NML/COLLECTION/ENTRY")) {
     ImportedTrack track;
     std::wstring key;
@@ -104,7 +112,7 @@ ImportResult ImportTraktor(const std::wstring& path) {
       if (XmlNameIs(child, "LOCATION")) {
         const std::wstring volume = XmlAttribute(child, "VOLUME"), dir = XmlAttribute(child, "DIR"),
                            file = XmlAttribute(child, "FILE");
-        track.path = TraktorPath(volume, dir, file);
+        track.path = TraktorPath(volume, dir, file, &mounts);
         key = volume + dir + file;
       } else if (XmlNameIs(child, "INFO")) {
         if (const std::string_view ranking = XmlAttributeUtf8(child, "RANKING"); !ranking.empty())
