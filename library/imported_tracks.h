@@ -77,4 +77,9 @@ bool ImportedTimeFits(double seconds);
 inline constexpr double kMaxImportedBpm = 1000.0;
 bool ImportedTempoFits(double bpm);
 
+// Bounds on what one import may hand over, far past any real collection: a small hostile file
+// could otherwise name one file millions of times. What lies beyond is left out (and logged).
+inline constexpr size_t kMaxImportedTracks = 500000;
+inline constexpr size_t kMaxImportedPlaylistChars = size_t(32) << 20;  // every list's paths together
+
 inline constexpr const wchar_t* kNotBuiltYetText = L"That import isn't built yet";

@@ -138,24 +138,35 @@ using TrackIds = std::unordered_map<std::string, std::wstring>;
 
 // The entries of one playlist NODE: Locations (KeyType 1) or TrackIDs (any other), kept when
 // they name a track here.
-std::vector<std::wstring> PlaylistPaths(XmlNode list, const TrackIds& ids) {
+// *budget counts down the path characters all lists may still take.
+std::vector<std::wstring> PlaylistPaths(XmlNode list, const TrackIds& ids, size_t* budget) {
   std::vector<std::wstring> paths;
   const bool byLocation = XmlAttributeUtf8(list, "KeyType") == "1";
   for (XmlNode entry : XmlChildElements(list)) {
+    std::wstring path;
     if (byLocation) {
-      std::wstring path = FileUrlToPath(XmlAttribute(entry, "Key"));
-      if (ImportableFile(path)) paths.push_back(std::move(path));
+      path = FileUrlToPath(XmlAttribute(entry, "Key"));
+      if (!ImportableFile(path)) continue;
     } else {
       auto found = ids.find(std::string(XmlAttributeUtf8(entry, "Key")));
-      if (found != ids.end()) paths.push_back(found->second);
+      if (found == ids.end()) continue;
+      path = found->second;
     }
+    if (path.size() + 1 > *budget) {
+      WriteLog(L"rekordbox import: the playlists name more than {} characters of paths; the rest is left out",
+               kMaxImportedPlaylistChars);
+      *budget = 0;
+      break;
+    }
+    *budget -= path.size() + 1;
+    paths.push_back(std::move(path));
   }
   return paths;
 }
 
 // The playlist tree below `top` in document order, depth first without recursion; folders
 // nested deeper than the limit are skipped.
-void ReadPlaylists(XmlNode top, const TrackIds& ids, ImportResult& result) {
+void ReadPlaylists(XmlNode top, const TrackIds& ids, ImportResult& result, size_t* budget) {
   struct Pending {
     XmlNode node;
     std::wstring name;  // full name: the folder's prefix for its children, or the list's name
@@ -167,7 +178,7 @@ void ReadPlaylists(XmlNode top, const TrackIds& ids, ImportResult& result) {
     Pending at = std::move(stack.back());
     stack.pop_back();
     if (!at.folder) {
-      AddImportedPlaylist(result, at.name, PlaylistPaths(at.node, ids));
+      AddImportedPlaylist(result, at.name, PlaylistPaths(at.node, ids, budget));
       continue;
     }
     std::vector<Pending> children;
@@ -195,12 +206,17 @@ ImportResult ImportRekordbox(const std::wstring& path) {
   const XmlNode root = XmlDocumentNode(*document);
   TrackIds ids;
   for (XmlNode node : XmlSelectNodes(root, L"/DJ_PLAYLISTS/COLLECTION/TRACK")) {
+    if (result.tracks.size() >= kMaxImportedTracks) {
+      WriteLog(L"rekordbox import: more than {} tracks; the rest is left out", kMaxImportedTracks);
+      break;
+    }
     ImportedTrack track;
     if (!ReadTrack(node, track)) continue;
     ids[std::string(XmlAttributeUtf8(node, "TrackID"))] = track.path;
     result.tracks.push_back(std::move(track));
   }
-  for (XmlNode node : XmlSelectNodes(root, L"/DJ_PLAYLISTS/PLAYLISTS/NODE")) ReadPlaylists(node, ids, result);
+  size_t budget = kMaxImportedPlaylistChars;
+  for (XmlNode node : XmlSelectNodes(root, L"/DJ_PLAYLISTS/PLAYLISTS/NODE")) ReadPlaylists(node, ids, result, &budget);
   if (result.tracks.empty() && result.error.empty()) result.error = kRekordboxNoTracksText;
   return result;
 }

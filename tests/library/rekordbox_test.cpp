@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/beat_grid.h"
@@ -269,4 +270,47 @@ TEST(RekordboxText, TheWriterAloneNeedsNoFiles) {
   EXPECT_NE(text.find("<TEMPO Inizio=\"0.000\" Bpm=\"126.00\" Metro=\"4/4\" Battito=\"1\"/>"), std::string::npos);
   std::wstring error;
   EXPECT_TRUE(ParseXmlDocument(text, &error)) << text;
+}
+
+TEST_F(RekordboxTest, ANameRepeatedMillionsOfTimesCannotBlowUpTheResult) {
+  // One real file with a long path, named by far more list entries than the bound lets through.
+  std::string deep = dir_;
+  for (int i = 0; i < 15; ++i) deep += "/" + std::string(250, static_cast<char>('a' + i));
+  std::filesystem::create_directories(deep);
+  WriteRaw(deep + "/t.mp3", "");
+  const std::wstring path = Utf8ToWide(deep + "/t.mp3");
+  const size_t fits = kMaxImportedPlaylistChars / (path.size() + 1);
+  std::string entries;
+  for (size_t i = 0; i < fits + 1000; ++i) entries += "<TRACK Key=\"1\"/>";
+  ImportResult r = Import("<COLLECTION><TRACK TrackID=\"1\" Location=\"" + Url(path) +
+                          "\"/></COLLECTION><PLAYLISTS><NODE Type=\"0\" Name=\"ROOT\">"
+                          "<NODE Type=\"1\" Name=\"Many\" KeyType=\"0\">" + entries + "</NODE>"
+                          "<NODE Type=\"1\" Name=\"After\" KeyType=\"0\"><TRACK Key=\"1\"/></NODE></NODE></PLAYLISTS>");
+  ASSERT_EQ(r.tracks.size(), 1u);
+  ASSERT_EQ(r.playlists.size(), 1u);
+  EXPECT_EQ(r.playlists[0].paths.size(), fits);
+}
+
+TEST_F(RekordboxTest, TwoExportsToOneFileNeverInterleave) {
+  std::vector<ExportRecord> small(1), large(400);
+  small[0].path = Song("small.mp3");
+  for (size_t i = 0; i < large.size(); ++i) {
+    large[i].path = Song("large" + std::to_string(i) + ".mp3");
+    large[i].info.bpm = 120.0;
+    large[i].info.memoryCues = {1.0, 2.0, 3.0};
+  }
+  int32_t n = 0;
+  const std::string smallText = RekordboxXmlText(small, {}, kAnyFile, &n);
+  const std::string largeText = RekordboxXmlText(large, {}, kAnyFile, &n);
+  const std::wstring target = home_.wpath() + L"/same.xml";
+  for (int round = 0; round < 20; ++round) {
+    std::wstring e1, e2;
+    std::thread one([&] { WriteRekordboxXml(target, small, {}, &e1, kAnyFile); });
+    std::thread two([&] { WriteRekordboxXml(target, large, {}, &e2, kAnyFile); });
+    one.join();
+    two.join();
+    const std::string text = ReadRaw(WideToUtf8(target));
+    ASSERT_TRUE(text == smallText || text == largeText) << "round " << round << ": " << text.size() << " bytes";
+    EXPECT_EQ(e1 + e2, L"");
+  }
 }
