@@ -133,17 +133,24 @@ bool SaveList(const TrackList& list) {
              TrackLists[owner].name);
     return false;
   }
+  return WriteFileAtomic(ListFileName(list.name), M3uText(list.name, list.paths, nullptr));
+}
+
+std::wstring M3uText(const std::wstring& listName, const std::vector<std::wstring>& paths, size_t* kept) {
   std::wstring text = kListHeader;
-  for (const std::wstring& path : list.paths) {
+  size_t written = 0;
+  for (const std::wstring& path : paths) {
     if (!PathFitsOnLine(path)) {
-      WriteLog(L"Library: left out of the list \"{}\", the path can't stand on one line: \"{}\"", list.name,
+      WriteLog(L"Library: left out of the list \"{}\", the path can't stand on one line: \"{}\"", listName,
                Printable(path));
       continue;
     }
     text += path;
     text += L'\n';
+    ++written;
   }
-  return WriteFileAtomic(ListFileName(list.name), text);
+  if (kept) *kept = written;
+  return text;
 }
 
 size_t ListSize(const TrackList& list) { return list.paths.size(); }
