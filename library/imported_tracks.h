@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/track.h"
@@ -76,10 +77,12 @@ bool ImportedTimeFits(double seconds);
 // A tempo an importer keeps: finite and above 0, at most this many beats per minute.
 inline constexpr double kMaxImportedBpm = 1000.0;
 bool ImportedTempoFits(double bpm);
+// A decimal number as stored text: the number at its start, 0 for empty or wordless text (as the
+// other programs' own readers take it). False, absent, for infinity, not-a-number and values past
+// the double range.
+bool ImportedNumber(std::string_view text, double* out);
 
 // Bounds on what one import may hand over, far past any real collection: a small hostile file
 // could otherwise name one file millions of times. What lies beyond is left out (and logged).
 inline constexpr size_t kMaxImportedTracks = 500000;
 inline constexpr size_t kMaxImportedPlaylistChars = size_t(32) << 20;  // every list's paths together
-
-inline constexpr const wchar_t* kNotBuiltYetText = L"That import isn't built yet";

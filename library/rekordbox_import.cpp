@@ -1,6 +1,5 @@
 // Reading a rekordbox collection XML.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
 #include <string_view>
@@ -26,18 +25,8 @@ constexpr double kMaxGridSeconds = 86400.0;
 
 bool Has(std::string_view text) { return !text.empty(); }
 
-// A decimal attribute: the number at its start, 0 when there is none. False (absent) when it is
-// written as infinity, not-a-number or a value past the double range.
-bool Number(XmlNode node, const char* name, double* out) {
-  std::string_view text = XmlAttributeUtf8(node, name);
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '+')) text.remove_prefix(1);
-  double value = 0.0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec == std::errc::result_out_of_range || (ec == std::errc() && !std::isfinite(value))) return false;
-  (void)end;
-  *out = LeadingNumber(XmlAttributeUtf8(node, name));
-  return std::isfinite(*out);
-}
+// A decimal attribute (ImportedNumber): false when absent as a number.
+bool Number(XmlNode node, const char* name, double* out) { return ImportedNumber(XmlAttributeUtf8(node, name), out); }
 double Number(XmlNode node, const char* name) {
   double value = 0.0;
   return Number(node, name, &value) ? value : 0.0;

@@ -228,9 +228,13 @@ for i in 0 1 2 3 4; do
       fail "the Serato picker does not start in ~/Music/_Serato_: $(tr '\0' ' ' </proc/"$zpid"/cmdline)"
     tr '\0' '\n' </proc/"$zpid"/cmdline | grep -qx -- "--directory" || fail "the Serato chooser is no folder picker"
   fi
-  xdotool windowfocus --sync "$wid" 2>/dev/null
-  xdotool key --window "$wid" Escape
-  wait_for 10 bash -c "! kill -0 $chooser 2>/dev/null" || fail "cancelling ${sources[$i]}'s chooser did not end it"
+  # A dialog still drawing itself may miss a key: press Escape until it is gone.
+  for _ in $(seq 1 10); do
+    xdotool windowfocus --sync "$wid" 2>/dev/null
+    xdotool key --window "$wid" Escape 2>/dev/null
+    wait_for 1 bash -c "! kill -0 $chooser 2>/dev/null" && break
+  done
+  kill -0 "$chooser" 2>/dev/null && fail "cancelling ${sources[$i]}'s chooser did not end it"
   wait "$chooser"
   rc=$?
   [ $rc = 1 ] && grep -q "no import started" "$work/chooser.out" || fail "a cancelled ${sources[$i]} chooser: exit $rc, $(cat "$work/chooser.out")"
