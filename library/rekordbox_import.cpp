@@ -21,7 +21,6 @@ constexpr int64_t kRatingRounding = 25;
 constexpr int64_t kMaxRatingValue = 1000000;  // well past 255; keeps the arithmetic small
 constexpr int kMaxStars = 5;
 constexpr int kHotCueLoopType = 4;
-constexpr double kMaxGridSeconds = 86400.0;
 
 bool Has(std::string_view text) { return !text.empty(); }
 
@@ -54,7 +53,7 @@ struct GridWalk {
 
 void ReadTempo(XmlNode node, double averageBpm, ImportedTrack& track, GridWalk& walk) {
   double time = 0.0;
-  if (!Number(node, "Inizio", &time) || std::fabs(time) > kMaxGridSeconds) return;  // no time a track has
+  if (!Number(node, "Inizio", &time) || std::fabs(time) > kMaxImportedSeconds) return;  // no time a track has
   double bpm = Number(node, "Bpm");
   if (!ImportedTempoFits(bpm)) bpm = 0.0;
   if (!walk.seenTempo) {
