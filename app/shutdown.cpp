@@ -21,6 +21,7 @@
 #include "library/database.h"
 #include "library/track_view.h"
 #include "platform/window.h"
+#include "settings/demo_tracks.h"
 
 namespace {
 bool g_stoppedAndSaved = false;
@@ -31,6 +32,7 @@ void StopAndSaveAll() {
   g_stoppedAndSaved = true;
   SpeedTest::Cancel();
   StopAiJobs();  // its transfer ends and the worker frees its job
+  StopDemoTracks();
   StopLiveStream();
   StopLiveVideo();
   // MIDI and the HID readers stop here once those parts exist.
@@ -52,6 +54,7 @@ void StopAndSaveAll() {
 }
 
 void TeardownAfterLoop() {
+  StopDemoTracks();
   StopFolderScans();
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
   StopArtLoader();

@@ -93,3 +93,21 @@ extern bool DemoTracksRequested;
 // In test mode the test output path joined with "Demo Tracks", else the data folder joined with
 // "Demo Tracks". Not created here.
 std::wstring DemoTracksFolder();
+
+// ---- the job: both songs rendered, encoded and tagged into a folder ----------------------------
+
+// "Veldmix - <title> (Demo).mp3" for song 0 or 1 (no folder).
+std::wstring DemoTrackFileName(int32_t song);
+// Makes one song's file in `folder` (created when missing): renders it, writes "~demo<song>.wav",
+// encodes that to DemoTrackFileName as MP3 and tags it. When the MP3 cannot be made the WAV is
+// moved to the same name with ".wav". True with *outPath the file written; false with *error the
+// user's message, and no temporary left. Also false (error empty) when a stop was asked.
+bool MakeDemoTrack(int32_t song, const std::wstring& folder, std::wstring* outPath, std::wstring* error);
+// Both songs into `folder`, stopping at the first failure, each file made appended to *made;
+// temporaries of a crashed earlier run are removed first. Any thread.
+bool MakeDemoTracks(const std::wstring& folder, std::vector<std::wstring>* made, std::wstring* error);
+// UI thread. Nothing while making; state 2 at once when both ".mp3" files exist; otherwise
+// state 1 and a worker. A worker that cannot start gives state 4 with a message.
+void StartDemoTracks();
+// Asks a running worker to stop after its current step and waits for it (at close).
+void StopDemoTracks();

@@ -32,9 +32,27 @@ int RunDemo(const std::vector<std::string>& args) {
   return 0;
 }
 
+// demo-tracks FOLDER: the demo-track job into FOLDER, as the tour's button runs it.
+int RunDemoTracks(const std::vector<std::string>& args) {
+  if (args.size() != 1) {
+    std::fprintf(stderr, "usage: veldmix-tool demo-tracks FOLDER\n");
+    return 2;
+  }
+  const std::wstring folder = Utf8ToWide(args[0]);
+  std::wstring error;
+  std::vector<std::wstring> made;
+  if (!MakeDemoTracks(folder, &made, &error)) {
+    std::fprintf(stderr, "veldmix-tool demo-tracks: %s\n", WideToUtf8(error).c_str());
+    return 1;
+  }
+  for (const std::wstring& path : made) std::printf("%s\n", WideToUtf8(path).c_str());
+  return 0;
+}
+
 }  // namespace
 
 extern const ToolCommand kDemoCommands[] = {
     {"demo", "N OUT.wav", "writes demo track N (1 or 2) as a WAV file", RunDemo},
+    {"demo-tracks", "FOLDER", "makes both demo tracks in FOLDER (MP3, tagged; WAV when MP3 fails)", RunDemoTracks},
 };
 extern const int kDemoCommandCount = sizeof(kDemoCommands) / sizeof(kDemoCommands[0]);
