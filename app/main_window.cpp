@@ -37,6 +37,7 @@
 #include "platform/ui_post.h"
 #include "platform/window.h"
 #include "settings/palette.h"
+#include "settings/tour.h"
 
 float UiScale = 1.0f;
 SelfTestRequest SelfTest;
@@ -142,7 +143,7 @@ bool CreateMainWindow() {
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();
   ShowFolder();
-  // The first-run tour starts (unless done or in test mode) here once it exists.
+  if (!Settings.TourDone && !TestMode) OpenTour();
 
   KaraokeTranslate = Translate;
   SetFramePresenter(PresentFrameImage);

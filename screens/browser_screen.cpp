@@ -397,6 +397,7 @@ void DrawBrowser(Rc r) {
   DrawLine(r.x + kDividerXDip, r.y + kDividerInsetDip, r.x + kDividerXDip, r.Bottom() - kDividerInsetDip,
            ColorOf(Pal.Border), 1);
   BrowserScreen.searchBox = l.searchBox;
+  BrowserScreen.tableLeft = l.contentX;
   if (l.searchBox.w > 0) DrawSearchBox(l.searchBox);
   DrawToolbar(l);
   DrawPrelistenStrip(l, prelisten);

@@ -31,6 +31,7 @@ inline constexpr int32_t kBrowserMacrosId = 3631;
 struct BrowserScreenState {
   float pressX = 0, pressY = 0;  // where the last row press was (DIPs)
   Rc searchBox;                  // the search box this frame; empty while it is not drawn
+  float tableLeft = 0;           // the track table's left edge this frame
 };
 extern BrowserScreenState BrowserScreen;
 

@@ -124,8 +124,6 @@ struct OverlayRow {
   void (*draw)();
   bool hidesPanels = true;  // the panels behind it see no mouse
 };
-// The help screen draws nothing yet: until it does, an open one must leave the mouse to the
-// panels, or the user could not even press ? again to close it.
 constexpr OverlayRow kOverlays[] = {
     {[] { return Prompt.pending; }, DrawAsk},
     {[] { return Modal.open; }, DrawModal},
@@ -135,7 +133,7 @@ constexpr OverlayRow kOverlays[] = {
     {[] { return MacrosPanelOpen; }, DrawMacros},
     {[] { return SkinEditorOpen; }, DrawSkinEditor},
     {[] { return SettingsOpen; }, DrawSettings},
-    {[] { return HelpOpen; }, DrawHelp, false},
+    {[] { return HelpOpen; }, DrawHelp},
 };
 
 const OverlayRow* FirstOpenOverlay() {

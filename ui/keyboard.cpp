@@ -229,11 +229,7 @@ bool WindowKey(int key, bool repeat, bool shift) {
   return true;
 }
 
-void EndTour() {
-  TourOpen = false;
-  Settings.TourDone = true;
-  SaveSettings();
-}
+void EndTour() { CloseTour(); }
 
 // The auto-map wizard and the tour take every key while open. True when one of them is open.
 bool WizardOrTourKey(int key) {

@@ -17,6 +17,8 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "tools/veldmix-tool/commands.h"
+#include "settings/help_screen.h"
+#include "settings/tour.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
@@ -32,11 +34,13 @@ constexpr auto kLoadTimeout = std::chrono::seconds(120);
 constexpr auto kLoadPoll = std::chrono::milliseconds(5);
 
 constexpr const char kScreenUsage[] =
-    "usage: veldmix-tool screen OUT.png [--lang N] [--size WxH] [TRACK...]\n"
+    "usage: veldmix-tool screen OUT.png [--lang N] [--size WxH] [--tour STEP | --help] [TRACK...]\n"
     "Loads up to four tracks onto decks A-D (as the window does), draws a few frames of the main\n"
     "window off-screen through the frame driver and writes the last one as a PNG.\n"
     "  --lang N     UI language: 0 English, 1 Spanish, 2 German, 3 Portuguese, 4 French\n"
     "  --size WxH   frame size in pixels, 200x200 up to 7680x4320 (default 1500x980)\n"
+    "  --tour STEP  the first-run tour open at STEP (0 to 7)\n"
+    "  --help       the help screen open (after OUT.png)\n"
     "Nothing of the user's library or settings is read or written. Exit 1 when a track does not\n"
     "load (the frame is still written) or the PNG cannot be written.\n";
 
@@ -46,6 +50,8 @@ struct ScreenArgs {
   int width = kPreferredWidth;
   int height = kPreferredHeight;
   std::vector<std::string> tracks;
+  int tourStep = -1;  // -1: no tour
+  bool help = false;
 };
 
 bool ParseInt(const std::string& text, int low, int high, int* value) {
@@ -76,6 +82,13 @@ bool ParseScreenArgs(const std::vector<std::string>& args, ScreenArgs* parsed) {
         std::fputs("veldmix-tool screen: --size takes WxH, 200x200 up to 7680x4320\n", stderr);
         return false;
       }
+    } else if (a == "--tour") {
+      if (!hasValue || !ParseInt(args[++i], 0, kTourSteps - 1, &parsed->tourStep)) {
+        std::fputs("veldmix-tool screen: --tour takes 0 to 7\n", stderr);
+        return false;
+      }
+    } else if (a == "--help") {
+      parsed->help = true;
     } else if (parsed->out.empty()) {
       parsed->out = a;
     } else {
@@ -107,6 +120,8 @@ int RunScreen(const std::vector<std::string>& args) {
   SetUiLanguage(parsed.language);
   const bool loaded = LoadDecks(parsed.tracks);
 
+  if (parsed.tourStep >= 0) TourOpen = true, TourStep = parsed.tourStep;
+  HelpOpen = parsed.help;
   SetFramePresenter(nullptr);
   const FrameWindow window{parsed.width, parsed.height, false, 1.0f};
   for (int i = 0; i < kFramesDrawn; ++i) {
@@ -166,7 +181,7 @@ bool LoadDecks(const std::vector<std::string>& tracks) {
 }
 
 extern const ToolCommand kScreenCommands[] = {
-    {"screen", "OUT.png [--lang N] [--size WxH] [TRACK...]", "draw the main window off-screen as a PNG",
+    {"screen", "OUT.png [--lang N] [--size WxH] [--tour STEP | --help] [TRACK...]", "draw the main window off-screen as a PNG",
      RunScreen},
 };
 extern const int kScreenCommandCount = 1;
