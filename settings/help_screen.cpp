@@ -159,7 +159,25 @@ void DrawTipCards(Rc area) {
   }
 }
 
+// The left column of the body: the shortcut tables and the TIP box.
+Rc ShortcutColumn(Rc panel) {
+  const float width = panel.w - 2 * kInset;
+  const float top = panel.y + 92, bottom = panel.Bottom() - 20;
+  return Rc{panel.x + kInset, top, std::min(0.42f * width, 430.0f), bottom - top};
+}
+
 }  // namespace
+
+Rc HelpPanelRect(float W, float H) {
+  const float w = std::min(W - 40, 1120.0f), h = std::min(H - 24, 740.0f);
+  return Rc{W / 2 - w / 2, std::max(H / 2 - h / 2, 12.0f), w, h};
+}
+
+Rc HelpTipArea(Rc panel) {
+  const Rc col = ShortcutColumn(panel);
+  const float x = col.Right() + 22;
+  return Rc{x, col.y, panel.Right() - kInset - x, col.h};
+}
 
 float DrawKeyCap(float x, float cy, std::wstring_view text, Color c, float h) {
   const float w = std::max(MeasureTextWidth(Translate(text), 11, true, kFontSegoeUi) + 16, h);
@@ -183,7 +201,8 @@ HelpTipGrid HelpTipGridFor(float width) { return width > 560 ? HelpTipGrid{2, 3}
 
 void DrawHelp() {
   const float W = TargetWidth(), H = TargetHeight();
-  const Rc panel = DrawModalBackdrop(std::min(W - 40, 1120.0f), std::min(H - 24, 740.0f));
+  const Rc shape = HelpPanelRect(W, H);
+  const Rc panel = DrawModalBackdrop(shape.w, shape.h);
   const float left = panel.x + kInset, right = panel.Right() - kInset, width = right - left;
   const Color leftSide = ColorOf(DeckColour(SideSlots[kLeftSide]));
   const Color rightSide = ColorOf(DeckColour(SideSlots[kRightSide]));
@@ -211,15 +230,14 @@ void DrawHelp() {
   DrawKeyCap(right - 44, panel.y + 36, L"ESC", ColorOf(Pal.Text), 24);
 
   // Body: the shortcut column on the left, the tip cards on the right.
-  const float bodyTop = panel.y + 92, bodyBottom = panel.Bottom() - 20;
-  const Rc col{left, bodyTop, std::min(0.42f * width, 430.0f), bodyBottom - bodyTop};
+  const Rc col = ShortcutColumn(panel);
   FillGradientRoundedRect(col, 8, kColumnTop, kColumnBottom);
   StrokeRoundedRect(col, 8, kColumnEdge, 1);
   float lastRowCy = 0;
   DrawDeckTable(col, leftSide, rightSide, &lastRowCy);
   DrawGlobalList(col, lastRowCy + 40);
   DrawTipBox(col, leftSide, rightSide);
-  DrawTipCards(Rc{col.Right() + 22, bodyTop, right - (col.Right() + 22), col.h});
+  DrawTipCards(HelpTipArea(panel));
 
   if (Input.pressed && ActiveControlId == kNoActiveControl) {
     HelpOpen = false;

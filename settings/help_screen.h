@@ -17,5 +17,8 @@ struct HelpTipGrid {
   int columns, rows;
 };
 HelpTipGrid HelpTipGridFor(float width);
+// The panel for a W x H window, and the tip cards' area inside it.
+Rc HelpPanelRect(float W, float H);
+Rc HelpTipArea(Rc panel);
 // Draws and handles the help screen while HelpOpen is set.
 void DrawHelp();

@@ -168,6 +168,8 @@ void CloseTour() {
 void DrawTour() {
   TourStep = std::clamp(TourStep, 0, kTourSteps - 1);
   const int32_t step = TourStep;
+  // The glows of the dimmed screen would otherwise shine through the dimming and the card.
+  GlowStartIndex = GlowList.size();
   const TourLayout layout = CurrentTourLayout();
   const float W = layout.w, H = layout.h;
   Rc s = TourSpotlight(step, layout);
