@@ -88,9 +88,8 @@ void pango_layout_get_extents(void* layout, void* ink, void* logical) {
 
 // ---- allocations: every malloc of the process counted, whichever library makes it -------------
 
-namespace {
+// Shared with the other frame benchmarks of this program.
 std::atomic<int64_t> Allocations{0};
-}  // namespace
 
 extern "C" {
 void* __libc_malloc(size_t size);
