@@ -9,6 +9,7 @@
 #endif
 
 #include "broadcast/visual_draw.h"
+#include "broadcast/visual_raster.h"
 
 VisualState Visuals;
 
@@ -105,7 +106,6 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
   const PixelView v = target.Pixels();
   // Weights 0..256 of the glow's colour; two channels per multiply below.
   const float full = std::min(alpha, 1.0f) * 256.0f, r2 = pr * pr, invR = 1.0f / pr;
-  const uint32_t srcRb = colour & 0xFF00FF, srcAg = 0xFF0000 | ((colour >> 8) & 0xFF);
   int32_t weights[kGlowChunk];
   for (int row = y0; row < y1; ++row) {
     const float dy = row + 0.5f - py, dy2 = dy * dy;
@@ -116,13 +116,7 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
     for (int c0 = a; c0 < b; c0 += kGlowChunk) {
       const int n = std::min(kGlowChunk, b - c0);
       GlowWeights(c0 + 0.5f - px, dy2, full, invR, n, weights);
-      uint32_t* out = line + c0;
-      for (int i = 0; i < n; ++i) {
-        const uint32_t k = static_cast<uint32_t>(weights[i]), keep = 256 - k, p = out[i];
-        const uint32_t rb = ((srcRb * k + (p & 0xFF00FF) * keep) >> 8) & 0xFF00FF;
-        const uint32_t ag = (srcAg * k + ((p >> 8) & 0xFF00FF) * keep) & 0xFF00FF00;
-        out[i] = rb | ag;
-      }
+      BlendWeighted(line + c0, weights, n, colour & 0xFFFFFF);
     }
   }
   target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
@@ -142,14 +136,69 @@ void DrawGlow(DrawSurface& target, float x, float y, float radius, uint32_t colo
   target.SetBrush(nullptr);
 }
 
+namespace {
+VisualRaster raster;  // the shapes below, when the target allows
+}  // namespace
+
+void VisualLine(DrawSurface& target, float x0, float y0, float x1, float y1, float width, LineCap cap,
+                uint32_t colour, float alpha) {
+  const float xyxy[4] = {x0, y0, x1, y1};
+  VisualLines(target, xyxy, 1, width, cap, colour, alpha);
+}
+
+void VisualLines(DrawSurface& target, const float* xyxy, int count, float width, LineCap cap, uint32_t colour,
+                 float alpha) {
+  if (!raster.Begin(target)) {
+    SetVisualBrush(target, colour, alpha);
+    if (count == 1)
+      target.StrokeLine(xyxy[0], xyxy[1], xyxy[2], xyxy[3], width, cap);
+    else
+      target.StrokeSegments(xyxy, count, width, cap);
+    return;
+  }
+  for (int i = 0; i < count; ++i, xyxy += 4) raster.Segment(xyxy[0], xyxy[1], xyxy[2], xyxy[3], width, cap == LineCap::Round);
+  raster.Paint(colour, alpha);
+}
+
+void VisualPolyline(DrawSurface& target, const float* xy, int points, bool closed, float width, uint32_t colour,
+                    float alpha) {
+  if (points < 2) return;
+  if (!raster.Begin(target)) {
+    SetVisualBrush(target, colour, alpha);
+    target.StrokePolyline(xy, points, closed, width);
+    return;
+  }
+  // Round joins where the surface would mitre: the same within a pixel at these gentle bends.
+  for (int i = 0; i + 1 < points; ++i) raster.Segment(xy[2 * i], xy[2 * i + 1], xy[2 * i + 2], xy[2 * i + 3], width, true);
+  if (closed) raster.Segment(xy[2 * points - 2], xy[2 * points - 1], xy[0], xy[1], width, true);
+  raster.Paint(colour, alpha);
+}
+
+void VisualDisc(DrawSurface& target, float cx, float cy, float r, uint32_t colour, float alpha) {
+  if (!raster.Begin(target)) {
+    SetVisualBrush(target, colour, alpha);
+    target.FillEllipse(cx, cy, r, r);
+    return;
+  }
+  raster.Disc(cx, cy, r);
+  raster.Paint(colour, alpha);
+}
+
+void VisualCircle(DrawSurface& target, float cx, float cy, float r, float width, uint32_t colour, float alpha) {
+  if (!raster.Begin(target)) {
+    SetVisualBrush(target, colour, alpha);
+    target.StrokeEllipse(cx, cy, r, r, width);
+    return;
+  }
+  raster.Ring(cx, cy, r, width);
+  raster.Paint(colour, alpha);
+}
+
 void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, uint32_t colour, float alpha,
                   float width) {
-  SetVisualBrush(target, colour, alpha * 0.12f);
-  target.StrokeLine(x0, y0, x1, y1, width * 5.0f, LineCap::Round);
-  SetVisualBrush(target, colour, alpha * 0.3f);
-  target.StrokeLine(x0, y0, x1, y1, width * 2.2f, LineCap::Round);
-  SetVisualBrush(target, MixColor(colour, kWhite, 0.45f), alpha);
-  target.StrokeLine(x0, y0, x1, y1, width, LineCap::Round);
+  VisualLine(target, x0, y0, x1, y1, width * 5.0f, LineCap::Round, colour, alpha * 0.12f);
+  VisualLine(target, x0, y0, x1, y1, width * 2.2f, LineCap::Round, colour, alpha * 0.3f);
+  VisualLine(target, x0, y0, x1, y1, width, LineCap::Round, MixColor(colour, kWhite, 0.45f), alpha);
 }
 
 void FillVerticalGradient(DrawSurface& target, float x, float y, float w, float h, float y0, uint32_t colour0,

@@ -109,8 +109,7 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
   const float r = std::min(f.w * 0.26f, f.h * 0.29f);
   for (int i = 4; i >= 1; --i) {
     const float radius = (f.pulse * 3 + 3) * i + r;
-    SetVisualBrush(t, f.colourA, (f.pulse * 0.12f + 0.1f) * a / i);
-    t.StrokeEllipse(f.cx, f.cy, radius, radius, 6);
+    VisualCircle(t, f.cx, f.cy, radius, 6, f.colourA, (f.pulse * 0.12f + 0.1f) * a / i);
   }
   const DrawBitmap& picture = *V.cameraBitmap;
   // The shorter side spans the circle; mirrored, the picture's left edge lands on the right.

@@ -1,0 +1,222 @@
+#include "broadcast/visual_raster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr int kChunk = 64;            // pixels whose weights are worked out together
+constexpr float kMaxCoordinate = 1e6f;  // device pixels; anything farther is refused
+
+bool Finite(float v) { return std::isfinite(v) && std::fabs(v) < kMaxCoordinate; }
+
+// The share of the pixel [d - 0.5, d + 0.5] inside the band [-h, h]: a box-filtered edge that
+// also gives lines thinner than a pixel their true weight.
+inline float Band(float d, float h) { return std::clamp(std::min(d + 0.5f, h) - std::max(d - 0.5f, -h), 0.0f, 1.0f); }
+
+inline uint8_t ToByte(float c) { return static_cast<uint8_t>(c * 255.0f + 0.5f); }
+
+// Narrows [*lo, *hi] to the x where a x + b lies in [low, high]; false when nothing is left.
+bool Narrow(float a, float b, float low, float high, float* lo, float* hi) {
+  if (std::fabs(a) < 1e-6f) return b >= low && b <= high;
+  float x0 = (low - b) / a, x1 = (high - b) / a;
+  if (x0 > x1) std::swap(x0, x1);
+  *lo = std::max(*lo, x0);
+  *hi = std::min(*hi, x1);
+  return *lo < *hi;
+}
+
+}  // namespace
+
+void BlendWeighted(uint32_t* out, const int32_t* weights, int n, uint32_t colour) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(256);
+  const __m128i src = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | colour)), zero);
+  for (; i + 4 <= n; i += 4) {
+    const __m128i k32 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + i));
+    const __m128i k16 = _mm_packs_epi32(k32, k32);      // k0 k1 k2 k3 k0 k1 k2 k3
+    const __m128i k2 = _mm_unpacklo_epi16(k16, k16);    // k0 k0 k1 k1 k2 k2 k3 k3
+    const __m128i kLo = _mm_unpacklo_epi32(k2, k2), kHi = _mm_unpackhi_epi32(k2, k2);
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+    const __m128i pLo = _mm_unpacklo_epi8(p, zero), pHi = _mm_unpackhi_epi8(p, zero);
+    // At most 255 x 256 per channel: the sums fit 16 unsigned bits.
+    const __m128i lo = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(src, kLo), _mm_mullo_epi16(pLo, _mm_sub_epi16(full, kLo))), 8);
+    const __m128i hi = _mm_srli_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(src, kHi), _mm_mullo_epi16(pHi, _mm_sub_epi16(full, kHi))), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+  }
+#endif
+  const uint32_t srcRb = colour & 0xFF00FF, srcAg = 0xFF0000 | ((colour >> 8) & 0xFF);
+  for (; i < n; ++i) {
+    const uint32_t k = static_cast<uint32_t>(weights[i]), keep = 256 - k, p = out[i];
+    const uint32_t rb = ((srcRb * k + (p & 0xFF00FF) * keep) >> 8) & 0xFF00FF;
+    const uint32_t ag = (srcAg * k + ((p >> 8) & 0xFF00FF) * keep) & 0xFF00FF00;
+    out[i] = rb | ag;
+  }
+}
+
+bool VisualRaster::Begin(DrawSurface& target) {
+  const Affine d = target.DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11 || !Finite(d.dx) ||
+      !Finite(d.dy))
+    return false;
+  for (const Span& s : spans_)  // a set begun and never painted
+    std::fill(coverage_.begin() + static_cast<ptrdiff_t>(s.y) * width_ + s.x0,
+              coverage_.begin() + static_cast<ptrdiff_t>(s.y) * width_ + s.x1, 0);
+  spans_.clear();
+  target_ = &target;
+  scale_ = d.m11, dx_ = d.dx, dy_ = d.dy;
+  target.DeviceClip(&clipX0_, &clipY0_, &clipX1_, &clipY1_);
+  const size_t need = static_cast<size_t>(target.pixelWidth()) * static_cast<size_t>(target.pixelHeight());
+  width_ = target.pixelWidth();
+  if (coverage_.size() < need) coverage_.resize(need, 0);
+  boxX0_ = clipX1_, boxY0_ = clipY1_, boxX1_ = clipX0_, boxY1_ = clipY0_;
+  return true;
+}
+
+bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* x1) {
+  if (!(left < right)) return false;
+  // Pixel x's centre is x + 0.5.
+  *x0 = std::max(clipX0_, static_cast<int>(std::ceil(std::max(left, -kMaxCoordinate) - 0.5f)));
+  *x1 = std::min(clipX1_, static_cast<int>(std::floor(std::min(right, kMaxCoordinate) - 0.5f)) + 1);
+  if (*x0 >= *x1) return false;
+  spans_.push_back({y, *x0, *x1});
+  boxX0_ = std::min(boxX0_, *x0), boxX1_ = std::max(boxX1_, *x1);
+  boxY0_ = std::min(boxY0_, y), boxY1_ = std::max(boxY1_, y + 1);
+  return true;
+}
+
+void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, bool roundCaps) {
+  if (!target_) return;
+  const float ax = x0 * scale_ + dx_, ay = y0 * scale_ + dy_, bx = x1 * scale_ + dx_, by = y1 * scale_ + dy_;
+  const float h = 0.5f * width * scale_;
+  if (!Finite(ax) || !Finite(ay) || !Finite(bx) || !Finite(by) || !(h >= 0) || !Finite(h)) return;
+  const float length = std::hypot(bx - ax, by - ay);
+  if (length < 1e-4f) {
+    if (roundCaps) Disc(x0, y0, 0.5f * width);
+    return;
+  }
+  const float ux = (bx - ax) / length, uy = (by - ay) / length;
+  const float reach = h + 0.5f, ends = roundCaps ? 0.0f : 0.5f;
+  const int rowA = std::max(clipY0_, static_cast<int>(std::floor(std::min(ay, by) - reach)));
+  const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(std::max(ay, by) + reach)));
+  for (int y = rowA; y < rowB; ++y) {
+    const float py = y + 0.5f - ay;
+    // The band along the segment: s = ux (x - ax) + uy py in [-ends, length + ends], and across
+    // it: q = -uy (x - ax) + ux py in [-reach, reach].
+    float lo = -kMaxCoordinate, hi = kMaxCoordinate;
+    bool any = Narrow(ux, -ux * ax + uy * py, -ends, length + ends, &lo, &hi) &&
+               Narrow(-uy, uy * ax + ux * py, -reach, reach, &lo, &hi);
+    if (!any) lo = kMaxCoordinate, hi = -kMaxCoordinate;
+    if (roundCaps) {
+      for (const float* c : {&ay, &by}) {
+        const float dy = y + 0.5f - *c;
+        if (dy * dy >= reach * reach) continue;
+        const float half = std::sqrt(reach * reach - dy * dy), cx = c == &ay ? ax : bx;
+        lo = std::min(lo, cx - half);
+        hi = std::max(hi, cx + half);
+      }
+    }
+    int xa, xb;
+    if (!RowSpan(y, lo, hi, &xa, &xb)) continue;
+    uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+    for (int x = xa; x < xb; ++x) {
+      const float px = x + 0.5f - ax;
+      const float s = px * ux + py * uy;
+      float c;
+      if (roundCaps) {
+        const float t = std::clamp(s, 0.0f, length);
+        const float ex = px - ux * t, ey = py - uy * t;
+        c = Band(std::sqrt(ex * ex + ey * ey), h);
+      } else {
+        const float q = std::fabs(py * ux - px * uy);
+        c = Band(q, h) * std::clamp(std::min(s + 0.5f, length) - std::max(s - 0.5f, 0.0f), 0.0f, 1.0f);
+      }
+      row[x] = std::max(row[x], ToByte(c));
+    }
+  }
+}
+
+void VisualRaster::Disc(float cx, float cy, float r) {
+  if (!target_) return;
+  const float px = cx * scale_ + dx_, py = cy * scale_ + dy_, pr = r * scale_;
+  if (!Finite(px) || !Finite(py) || !(pr >= 0) || !Finite(pr)) return;
+  const float reach = pr + 0.5f;
+  const int rowA = std::max(clipY0_, static_cast<int>(std::floor(py - reach)));
+  const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(py + reach)));
+  for (int y = rowA; y < rowB; ++y) {
+    const float dy = y + 0.5f - py, dy2 = dy * dy;
+    if (dy2 >= reach * reach) continue;
+    const float half = std::sqrt(reach * reach - dy2);
+    int xa, xb;
+    if (!RowSpan(y, px - half, px + half, &xa, &xb)) continue;
+    uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+    for (int x = xa; x < xb; ++x) {
+      const float dx = x + 0.5f - px;
+      row[x] = std::max(row[x], ToByte(std::clamp(pr + 0.5f - std::sqrt(dx * dx + dy2), 0.0f, 1.0f)));
+    }
+  }
+}
+
+void VisualRaster::Ring(float cx, float cy, float r, float width) {
+  if (!target_) return;
+  const float px = cx * scale_ + dx_, py = cy * scale_ + dy_, pr = r * scale_, h = 0.5f * width * scale_;
+  if (!Finite(px) || !Finite(py) || !(pr >= 0) || !Finite(pr) || !(h >= 0) || !Finite(h)) return;
+  const float outer = pr + h + 0.5f, inner = pr - h - 0.5f;
+  const int rowA = std::max(clipY0_, static_cast<int>(std::floor(py - outer)));
+  const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(py + outer)));
+  for (int y = rowA; y < rowB; ++y) {
+    const float dy = y + 0.5f - py, dy2 = dy * dy;
+    if (dy2 >= outer * outer) continue;
+    const float half = std::sqrt(outer * outer - dy2);
+    // Inside the inner rim the row has two spans, left and right of the hole.
+    const float hole = inner > 0 && dy2 < inner * inner ? std::sqrt(inner * inner - dy2) : -1;
+    const float pieces[2][2] = {{px - half, hole >= 0 ? px - hole : px + half}, {px + hole, px + half}};
+    for (int k = 0; k < (hole >= 0 ? 2 : 1); ++k) {
+      int xa, xb;
+      if (!RowSpan(y, pieces[k][0], pieces[k][1], &xa, &xb)) continue;
+      uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+      for (int x = xa; x < xb; ++x) {
+        const float dx = x + 0.5f - px;
+        row[x] = std::max(row[x], ToByte(Band(std::fabs(std::sqrt(dx * dx + dy2) - pr), h)));
+      }
+    }
+  }
+}
+
+void VisualRaster::Paint(uint32_t colour, float alpha) {
+  if (!target_) return;
+  DrawSurface& target = *target_;
+  target_ = nullptr;
+  const int full = static_cast<int>(std::lround(std::clamp(std::isfinite(alpha) ? alpha : 0.0f, 0.0f, 1.0f) * 256));
+  const PixelView v = target.Pixels();
+  if (full == 0) {
+    for (const Span& s : spans_)
+      std::fill_n(coverage_.begin() + static_cast<ptrdiff_t>(s.y) * width_ + s.x0, s.x1 - s.x0, 0);
+    spans_.clear();
+    return;
+  }
+  int32_t weights[kChunk];
+  for (const Span& s : spans_) {
+    uint8_t* cover = coverage_.data() + static_cast<ptrdiff_t>(s.y) * width_;
+    uint32_t* line = v.pixels + static_cast<ptrdiff_t>(s.y) * v.stride;
+    for (int c0 = s.x0; c0 < s.x1; c0 += kChunk) {
+      const int n = std::min(kChunk, s.x1 - c0);
+      // Coverage 0..255 times the paint's 0..256, over 255; the coverage is spent once painted.
+      for (int i = 0; i < n; ++i) {
+        weights[i] = (cover[c0 + i] * full * 257 + 32768) >> 16;
+        cover[c0 + i] = 0;
+      }
+      BlendWeighted(line + c0, weights, n, colour & 0xFFFFFF);
+    }
+  }
+  spans_.clear();
+  if (boxX1_ > boxX0_ && boxY1_ > boxY0_) target.MarkDirty(boxX0_, boxY0_, boxX1_ - boxX0_, boxY1_ - boxY0_);
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The visualiser's own rasteriser for the shapes it draws by the hundred (thick lines, discs,
+// circles): their antialiased coverage worked out per pixel from the distance to the shape and
+// blended straight into the surface's premultiplied pixels, a span per row. Far cheaper than
+// cairo's general path stroking for these few shapes; the look is the same within antialiasing.
+// UI thread.
+#include <cstdint>
+#include <vector>
+
+#include "platform/draw_surface.h"
+
+// Blends n pixels towards the opaque colour (0xRRGGBB) by weights 0..256 each:
+// out = (colour x k + out x (256 - k)) / 256 per channel, alpha towards 0xFF alike.
+void BlendWeighted(uint32_t* out, const int32_t* weights, int n, uint32_t colour);
+
+// A set of shapes painted together in one colour: where they overlap the paint is applied once.
+class VisualRaster {
+ public:
+  // Starts a set on the target. False (nothing to do) when its transform is not a plain uniform
+  // scale and shift: the caller then draws through the surface instead.
+  bool Begin(DrawSurface& target);
+  // In the target's user space. Round caps are half-discs on the ends; flat ones end at them.
+  void Segment(float x0, float y0, float x1, float y1, float width, bool roundCaps);
+  void Disc(float cx, float cy, float r);
+  void Ring(float cx, float cy, float r, float width);
+  // Blends the union of the set in the colour at alpha (clamped to 0..1) and ends the set.
+  void Paint(uint32_t colour, float alpha);
+
+ private:
+  struct Span {
+    int y, x0, x1;  // pixels [x0, x1) of row y
+  };
+  // Records the pixel span of row y whose centres fall in [left, right), clipped; false when empty.
+  bool RowSpan(int y, float left, float right, int* x0, int* x1);
+  void Cover(int y, int x0, int x1, const uint8_t* values);
+
+  DrawSurface* target_ = nullptr;
+  float scale_ = 1, dx_ = 0, dy_ = 0;
+  int clipX0_ = 0, clipY0_ = 0, clipX1_ = 0, clipY1_ = 0;
+  int width_ = 0;                  // coverage row length: the surface's width
+  std::vector<uint8_t> coverage_;  // 0..255 per pixel; all zero between sets
+  std::vector<Span> spans_;
+  int boxX0_ = 0, boxY0_ = 0, boxX1_ = 0, boxY1_ = 0;
+};
