@@ -168,8 +168,11 @@ void VisualPolyline(DrawSurface& target, const float* xy, int points, bool close
     target.StrokePolyline(xy, points, closed, width);
     return;
   }
-  // Round joins where the surface would mitre: the same within a pixel at these gentle bends.
-  for (int i = 0; i + 1 < points; ++i) raster.Segment(xy[2 * i], xy[2 * i + 1], xy[2 * i + 2], xy[2 * i + 3], width, true);
+  // Round joins where the surface would mitre: the same within a pixel at these gentle bends. An
+  // open line's own two ends stay flat.
+  for (int i = 0; i + 1 < points; ++i)
+    raster.Segment(xy[2 * i], xy[2 * i + 1], xy[2 * i + 2], xy[2 * i + 3], width, closed || i > 0,
+                   closed || i + 2 < points);
   if (closed) raster.Segment(xy[2 * points - 2], xy[2 * points - 1], xy[0], xy[1], width, true);
   raster.Paint(colour, alpha);
 }

@@ -123,35 +123,42 @@ bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* x1) {
 }
 
 void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, bool roundCaps) {
+  Segment(x0, y0, x1, y1, width, roundCaps, roundCaps);
+}
+
+void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, bool roundStart, bool roundEnd) {
   if (!target_) return;
   const float ax = x0 * scale_ + dx_, ay = y0 * scale_ + dy_, bx = x1 * scale_ + dx_, by = y1 * scale_ + dy_;
   const float h = 0.5f * width * scale_;
   if (!Finite(ax) || !Finite(ay) || !Finite(bx) || !Finite(by) || !(h >= 0) || !Finite(h)) return;
   const float length = std::hypot(bx - ax, by - ay);
   if (length < 1e-4f) {
-    if (roundCaps) Disc(x0, y0, 0.5f * width);
+    if (roundStart || roundEnd) Disc(x0, y0, 0.5f * width);
     return;
   }
   const float ux = (bx - ax) / length, uy = (by - ay) / length;
-  const float reach = h + 0.5f, ends = roundCaps ? 0.0f : 0.5f;
+  const float reach = h + 0.5f;
+  // Along the segment (s from a): a round end measures the distance to its end point, a flat end
+  // cuts the band there, box-filtered like the sides.
+  const float tLo = roundStart ? 0 : -kMaxCoordinate, tHi = roundEnd ? length : kMaxCoordinate;
+  const float cutLo = roundStart ? -kMaxCoordinate : 0, cutHi = roundEnd ? kMaxCoordinate : length;
   const int rowA = std::max(clipY0_, static_cast<int>(std::floor(std::min(ay, by) - reach)));
   const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(std::max(ay, by) + reach)));
   for (int y = rowA; y < rowB; ++y) {
     const float py = y + 0.5f - ay;
-    // The band along the segment: s = ux (x - ax) + uy py in [-ends, length + ends], and across
-    // it: q = -uy (x - ax) + ux py in [-reach, reach].
+    // The band along the segment: s = ux (x - ax) + uy py in [start, length + end], and across
+    // it: q = -uy (x - ax) + ux py in [-reach, reach]; round ends add their discs.
     float lo = -kMaxCoordinate, hi = kMaxCoordinate;
-    bool any = Narrow(ux, -ux * ax + uy * py, -ends, length + ends, &lo, &hi) &&
-               Narrow(-uy, uy * ax + ux * py, -reach, reach, &lo, &hi);
+    const bool any = Narrow(ux, -ux * ax + uy * py, roundStart ? 0.0f : -0.5f, length + (roundEnd ? 0.0f : 0.5f), &lo, &hi) &&
+                     Narrow(-uy, uy * ax + ux * py, -reach, reach, &lo, &hi);
     if (!any) lo = kMaxCoordinate, hi = -kMaxCoordinate;
-    if (roundCaps) {
-      for (const float* c : {&ay, &by}) {
-        const float dy = y + 0.5f - *c;
-        if (dy * dy >= reach * reach) continue;
-        const float half = std::sqrt(reach * reach - dy * dy), cx = c == &ay ? ax : bx;
-        lo = std::min(lo, cx - half);
-        hi = std::max(hi, cx + half);
-      }
+    for (int end = 0; end < 2; ++end) {
+      if (!(end == 0 ? roundStart : roundEnd)) continue;
+      const float dy = y + 0.5f - (end == 0 ? ay : by);
+      if (dy * dy >= reach * reach) continue;
+      const float half = std::sqrt(reach * reach - dy * dy), cx = end == 0 ? ax : bx;
+      lo = std::min(lo, cx - half);
+      hi = std::max(hi, cx + half);
     }
     int xa, xb;
     if (!RowSpan(y, lo, hi, &xa, &xb)) continue;
@@ -159,37 +166,25 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
     int x = xa;
 #if defined(__SSE2__)
     const __m128 uxV = _mm_set1_ps(ux), uyV = _mm_set1_ps(uy), pyV = _mm_set1_ps(py), hV = _mm_set1_ps(h);
-    const __m128 lengthV = _mm_set1_ps(length), zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f);
-    const __m128 sign = _mm_set1_ps(-0.0f);
+    const __m128 tLoV = _mm_set1_ps(tLo), tHiV = _mm_set1_ps(tHi), cutLoV = _mm_set1_ps(cutLo), cutHiV = _mm_set1_ps(cutHi);
+    const __m128 half = _mm_set1_ps(0.5f);
     for (; x + 4 <= xb; x += 4) {
       const __m128 px = Centres(x, ax);
       const __m128 s = _mm_add_ps(_mm_mul_ps(px, uxV), _mm_mul_ps(pyV, uyV));
-      __m128 c;
-      if (roundCaps) {
-        const __m128 t = _mm_min_ps(_mm_max_ps(s, zero), lengthV);
-        const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(uxV, t)), ey = _mm_sub_ps(pyV, _mm_mul_ps(uyV, t));
-        c = BandV(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey))), hV);
-      } else {
-        const __m128 q = _mm_andnot_ps(sign, _mm_sub_ps(_mm_mul_ps(pyV, uxV), _mm_mul_ps(px, uyV)));
-        const __m128 along = _mm_sub_ps(_mm_min_ps(_mm_add_ps(s, half), lengthV), _mm_max_ps(_mm_sub_ps(s, half), zero));
-        c = _mm_mul_ps(BandV(q, hV), Clamp01(along));
-      }
-      StoreMax4(row + x, c);
+      const __m128 t = _mm_min_ps(_mm_max_ps(s, tLoV), tHiV);
+      const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(uxV, t)), ey = _mm_sub_ps(pyV, _mm_mul_ps(uyV, t));
+      const __m128 across = BandV(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey))), hV);
+      const __m128 along = _mm_sub_ps(_mm_min_ps(_mm_add_ps(s, half), cutHiV), _mm_max_ps(_mm_sub_ps(s, half), cutLoV));
+      StoreMax4(row + x, _mm_mul_ps(across, Clamp01(along)));
     }
 #endif
     for (; x < xb; ++x) {
       const float px = x + 0.5f - ax;
       const float s = px * ux + py * uy;
-      float c;
-      if (roundCaps) {
-        const float t = std::clamp(s, 0.0f, length);
-        const float ex = px - ux * t, ey = py - uy * t;
-        c = Band(std::sqrt(ex * ex + ey * ey), h);
-      } else {
-        const float q = std::fabs(py * ux - px * uy);
-        c = Band(q, h) * std::clamp(std::min(s + 0.5f, length) - std::max(s - 0.5f, 0.0f), 0.0f, 1.0f);
-      }
-      row[x] = std::max(row[x], ToByte(c));
+      const float t = std::clamp(s, tLo, tHi);
+      const float ex = px - ux * t, ey = py - uy * t;
+      const float along = std::clamp(std::min(s + 0.5f, cutHi) - std::max(s - 0.5f, cutLo), 0.0f, 1.0f);
+      row[x] = std::max(row[x], ToByte(Band(std::sqrt(ex * ex + ey * ey), h) * along));
     }
   }
 }
@@ -312,4 +307,75 @@ void VisualRaster::Paint(uint32_t colour, float alpha) {
   }
   spans_.clear();
   if (boxX1_ > boxX0_ && boxY1_ > boxY0_) target.MarkDirty(boxX0_, boxY0_, boxX1_ - boxX0_, boxY1_ - boxY0_);
+}
+
+namespace {
+
+// Per channel a + (b - a) x f / 256, two channels per multiply.
+inline uint32_t Lerp(uint32_t a, uint32_t b, uint32_t f) {
+  const uint32_t g = 256 - f;
+  const uint32_t rb = (((a & 0xFF00FF) * g + (b & 0xFF00FF) * f) >> 8) & 0xFF00FF;
+  const uint32_t ag = (((a >> 8) & 0xFF00FF) * g + ((b >> 8) & 0xFF00FF) * f) & 0xFF00FF00;
+  return rb | ag;
+}
+
+// Channels scaled by k / 256 (k 0..256).
+inline uint32_t Scale(uint32_t p, uint32_t k) {
+  return ((((p & 0xFF00FF) * k) >> 8) & 0xFF00FF) | ((((p >> 8) & 0xFF00FF) * k) & 0xFF00FF00);
+}
+
+// A sample position's two source indices (edge extended) and the weight of the second, 0..256.
+struct Tap {
+  int i0, i1;
+  uint32_t f;
+};
+Tap TapAt(float u, int size) {
+  const float base = std::floor(u);
+  const int i = static_cast<int>(base);
+  const uint32_t f = static_cast<uint32_t>(std::lround((u - base) * 256));
+  return {std::clamp(i, 0, size - 1), std::clamp(i + 1, 0, size - 1), f};
+}
+
+}  // namespace
+
+bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const Affine& place, float cx, float cy,
+                         float r, const PixelView& sprite) {
+  if (!picture || width < 1 || height < 1 || place.m12 != 0 || place.m21 != 0 || place.m11 == 0 || place.m22 == 0 ||
+      !Finite(place.m11) || !Finite(place.m22) || !Finite(place.dx) || !Finite(place.dy) || !Finite(cx) ||
+      !Finite(cy) || !(r >= 0) || !Finite(r))
+    return false;
+  thread_local std::vector<Tap> columns;
+  columns.resize(static_cast<size_t>(sprite.width));
+  // A sprite pixel's centre maps back to picture coordinates, whose pixel centres sit at i + 0.5.
+  for (int x = 0; x < sprite.width; ++x)
+    columns[static_cast<size_t>(x)] = TapAt((x + 0.5f - place.dx) / place.m11 - 0.5f, width);
+  const float outer = r + 0.5f, inner = std::max(0.0f, r - 0.5f);
+  for (int y = 0; y < sprite.height; ++y) {
+    uint32_t* out = sprite.pixels + static_cast<ptrdiff_t>(y) * sprite.stride;
+    std::fill_n(out, sprite.width, 0u);
+    const float dy = y + 0.5f - cy, dy2 = dy * dy;
+    if (dy2 >= outer * outer) continue;
+    const float half = std::sqrt(outer * outer - dy2);
+    const int x0 = std::max(0, static_cast<int>(std::floor(cx - half))), x1 = std::min(sprite.width, static_cast<int>(std::ceil(cx + half)) + 1);
+    // Pixels whose centres lie within r - 0.5 are wholly inside.
+    const float core = dy2 < inner * inner ? std::sqrt(inner * inner - dy2) : -1;
+    const float coreL = cx - core, coreR = cx + core;
+    const Tap row = TapAt((y + 0.5f - place.dy) / place.m22 - 0.5f, height);
+    const uint32_t* top = picture + static_cast<ptrdiff_t>(row.i0) * width;
+    const uint32_t* bottom = picture + static_cast<ptrdiff_t>(row.i1) * width;
+    for (int x = x0; x < x1; ++x) {
+      const float px = x + 0.5f;
+      uint32_t k = 256;
+      if (!(px >= coreL && px <= coreR)) {
+        const float dx = px - cx;
+        const float c = std::clamp(outer - std::sqrt(dx * dx + dy2), 0.0f, 1.0f);
+        if (c <= 0) continue;
+        k = static_cast<uint32_t>(c * 256 + 0.5f);
+      }
+      const Tap& t = columns[static_cast<size_t>(x)];
+      const uint32_t p = Lerp(Lerp(top[t.i0], top[t.i1], t.f), Lerp(bottom[t.i0], bottom[t.i1], t.f), row.f);
+      out[x] = k == 256 ? (p | 0xFF000000u) : Scale(p | 0xFF000000u, k);
+    }
+  }
+  return true;
 }

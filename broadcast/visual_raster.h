@@ -13,6 +13,14 @@
 // out = (colour x k + out x (256 - k)) / 256 per channel, alpha towards 0xFF alike.
 void BlendWeighted(uint32_t* out, const int32_t* weights, int n, uint32_t colour);
 
+// Writes into `sprite` (cleared first) the picture (opaque 32-bit pixels, width x height, rows
+// packed) placed by `place` (picture pixels to sprite pixels: scale, mirror and shift only),
+// sampled bilinearly with its edge pixels extended, inside the disc of radius r around (cx, cy)
+// in sprite pixels, its rim antialiased; premultiplied, transparent outside. False, untouched,
+// when the placement turns or is singular.
+bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const Affine& place, float cx, float cy,
+                         float r, const PixelView& sprite);
+
 // A set of shapes painted together in one colour: where they overlap the paint is applied once.
 class VisualRaster {
  public:
@@ -21,6 +29,8 @@ class VisualRaster {
   bool Begin(DrawSurface& target);
   // In the target's user space. Round caps are half-discs on the ends; flat ones end at them.
   void Segment(float x0, float y0, float x1, float y1, float width, bool roundCaps);
+  // The same with each end's cap chosen alone.
+  void Segment(float x0, float y0, float x1, float y1, float width, bool roundStart, bool roundEnd);
   void Disc(float cx, float cy, float r);
   void Ring(float cx, float cy, float r, float width);
   // Blends the union of the set in the colour at alpha (clamped to 0..1) and ends the set.

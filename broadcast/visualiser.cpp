@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "broadcast/camera.h"
+#include "broadcast/visual_raster.h"
 #include "platform/keymap.h"
 #include "platform/text.h"
 
@@ -42,10 +43,13 @@ struct VisualiserState {
   double secondsSinceChange = 0;
   int beatsSinceChange = 0;
   int shownDeck = -1;
-  // The camera picture as drawn.
-  std::unique_ptr<DrawBitmap> cameraBitmap;
+  // The newest camera picture, copied once per new frame; a bitmap of it is made only for a
+  // turned or stretched target.
   std::vector<uint32_t> cameraPixels;
+  int cameraWidth = 0, cameraHeight = 0;
   uint64_t cameraSerial = 0;
+  std::unique_ptr<DrawBitmap> cameraBitmap;
+  uint64_t bitmapSerial = 0;
   float cameraAlpha = 0;
   // The picture already cut to the circle, in device pixels, redrawn only when the frame or the
   // circle's place changes; the frames between only blend it in.
@@ -89,20 +93,29 @@ void DrawCentred(DrawSurface& t, const TextFormat* format, const std::wstring& t
   t.DrawTextLine(*format, WideToUtf8(text), x0, y0, x1 - x0, y1 - y0, TextAlign::Center);
 }
 
-// Copies a new camera frame into the circle's bitmap (its memory kept while the size stays) and moves the circle's opacity towards showing it or not.
+// Takes a new camera frame (its memory kept while the size stays) and moves the circle's opacity
+// towards showing it or not.
 void FollowCamera(bool takesPart, float dt) {
-  if (takesPart) {
-    int width = 0, height = 0;
-    if (TakeCameraFrame(&V.cameraPixels, &width, &height, &V.cameraSerial) &&
-        !(V.cameraBitmap && V.cameraBitmap->Replace(V.cameraPixels.data(), width, height)))
-      V.cameraBitmap = DrawBitmap::FromPixels(V.cameraPixels.data(), width, height);
-  }
+  if (takesPart) TakeCameraFrame(&V.cameraPixels, &V.cameraWidth, &V.cameraHeight, &V.cameraSerial);
+  const bool picture = V.cameraSerial != 0 && V.cameraWidth > 0 && V.cameraHeight > 0 &&
+                       V.cameraPixels.size() == static_cast<size_t>(V.cameraWidth) * V.cameraHeight;
   const float step = dt * kCameraFadeRate;
-  V.cameraAlpha = std::clamp(V.cameraAlpha + (takesPart && V.cameraBitmap ? step : -step), 0.0f, 1.0f);
+  V.cameraAlpha = std::clamp(V.cameraAlpha + (takesPart && picture ? step : -step), 0.0f, 1.0f);
+}
+
+// The camera picture as a bitmap, made again when a new frame came.
+const DrawBitmap* CameraBitmap() {
+  if (V.cameraBitmap && V.bitmapSerial == V.cameraSerial) return V.cameraBitmap.get();
+  if (!(V.cameraBitmap && V.cameraBitmap->Replace(V.cameraPixels.data(), V.cameraWidth, V.cameraHeight)))
+    V.cameraBitmap = DrawBitmap::FromPixels(V.cameraPixels.data(), V.cameraWidth, V.cameraHeight);
+  V.bitmapSerial = V.cameraSerial;
+  return V.cameraBitmap.get();
 }
 
 void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
-  if (V.cameraAlpha <= 0.01f || !V.cameraBitmap) return;
+  if (V.cameraAlpha <= 0.01f || V.cameraPixels.size() != static_cast<size_t>(V.cameraWidth) * V.cameraHeight ||
+      V.cameraPixels.empty())
+    return;
   const float a = V.cameraAlpha;
   SetVisualBrush(t, 0x000000, a * 0.35f);
   t.FillRect(0, 0, f.w, f.h);
@@ -111,16 +124,16 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
     const float radius = (f.pulse * 3 + 3) * i + r;
     VisualCircle(t, f.cx, f.cy, radius, 6, f.colourA, (f.pulse * 0.12f + 0.1f) * a / i);
   }
-  const DrawBitmap& picture = *V.cameraBitmap;
+  const int pw = V.cameraWidth, ph = V.cameraHeight;
   // The shorter side spans the circle; mirrored, the picture's left edge lands on the right.
-  const float scale = 2 * r / std::min(picture.width(), picture.height());
+  const float scale = 2 * r / static_cast<float>(std::min(pw, ph));
   const float sx = Settings.CameraMirror ? -scale : scale;
   Affine m{sx, 0, 0, scale, 0, 0};
-  m.dx = f.cx - sx * picture.width() * 0.5f;
-  m.dy = f.cy - scale * picture.height() * 0.5f;
+  m.dx = f.cx - sx * pw * 0.5f;
+  m.dy = f.cy - scale * ph * 0.5f;
   const Affine d = t.DeviceTransform();
   if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || !(d.m22 > 0)) {
-    t.FillEllipseWithBitmap(picture, m, f.cx, f.cy, r, r, a);
+    if (const DrawBitmap* picture = CameraBitmap()) t.FillEllipseWithBitmap(*picture, m, f.cx, f.cy, r, r, a);
     return;
   }
   // The sprite covers the circle's device box with a pixel to spare on each side.
@@ -136,9 +149,15 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
   }
   if (V.spriteStale || V.spriteSerial != V.cameraSerial || !(V.spritePlace == place)) {
     DrawSurface& sprite = *V.cameraSprite;
-    sprite.Clear({0, 0, 0, 0});
-    sprite.SetTransform(toSprite);
-    sprite.FillEllipseWithBitmap(picture, m, f.cx, f.cy, r, r, 1);
+    const PixelView pixels = sprite.Pixels();
+    if (d.m11 == d.m22 && FillDiscWithPicture(V.cameraPixels.data(), pw, ph, place, px - static_cast<float>(x0),
+                                              py - static_cast<float>(y0), rx, pixels)) {
+      sprite.MarkDirty(0, 0, sw, sh);
+    } else if (const DrawBitmap* picture = CameraBitmap()) {
+      sprite.Clear({0, 0, 0, 0});
+      sprite.SetTransform(toSprite);
+      sprite.FillEllipseWithBitmap(*picture, m, f.cx, f.cy, r, r, 1);
+    }
     V.spriteSerial = V.cameraSerial;
     V.spritePlace = place;
     V.spriteStale = false;
@@ -312,7 +331,9 @@ void DrawVisualiserFrame(DrawSurface& t, float w, float h, double frameSeconds, 
 void ForgetVisualiserWindow() {
   V.cameraBitmap.reset();
   V.cameraSprite.reset();
-  V.cameraSerial = 0;
+  V.cameraPixels.clear();
+  V.cameraWidth = V.cameraHeight = 0;
+  V.cameraSerial = V.bitmapSerial = 0;
   V.cameraAlpha = 0;
 }
 
