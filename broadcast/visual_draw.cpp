@@ -4,10 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "broadcast/visual_draw.h"
 #include "broadcast/visual_raster.h"
 
@@ -68,31 +64,6 @@ void SetVisualBrush(DrawSurface& target, uint32_t colour, float alpha) { target.
 
 namespace {
 
-constexpr int kGlowChunk = 64;  // pixels whose weights are worked out together
-
-// The glow's weights (0..full) of n pixels along one row: full x (1 - d / r), zero past the rim,
-// where d is the distance of each pixel's centre from the glow's; dx0 is the first pixel's x
-// offset and dy2 the row's squared y offset. Four square roots at a time where SSE2 is there.
-void GlowWeights(float dx0, float dy2, float full, float invR, int n, int32_t* out) {
-  const float slope = full * invR;
-  int i = 0;
-#if defined(__SSE2__)
-  const __m128 fullV = _mm_set1_ps(full), slopeV = _mm_set1_ps(slope), dy2V = _mm_set1_ps(dy2);
-  const __m128 zero = _mm_setzero_ps(), step = _mm_set1_ps(4.0f);
-  __m128 dx = _mm_add_ps(_mm_set1_ps(dx0), _mm_set_ps(3, 2, 1, 0));
-  for (; i + 4 <= n; i += 4) {
-    const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
-    const __m128 k = _mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_cvttps_epi32(k));
-    dx = _mm_add_ps(dx, step);
-  }
-#endif
-  for (; i < n; ++i) {
-    const float dx = dx0 + static_cast<float>(i);
-    out[i] = static_cast<int32_t>(std::max(0.0f, full - slope * std::sqrt(dx * dx + dy2)));
-  }
-}
-
 bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha) {
   const Affine d = target.DeviceTransform();
   if (d.m12 != 0 || d.m21 != 0 || d.m11 <= 0 || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11) return false;
@@ -106,17 +77,32 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
   const PixelView v = target.Pixels();
   // Weights 0..256 of the glow's colour; two channels per multiply below.
   const float full = std::min(alpha, 1.0f) * 256.0f, r2 = pr * pr, invR = 1.0f / pr;
-  int32_t weights[kGlowChunk];
+  const float slope = full * invR;
   for (int row = y0; row < y1; ++row) {
     const float dy = row + 0.5f - py, dy2 = dy * dy;
     if (dy2 >= r2) continue;
     const float half = std::sqrt(r2 - dy2);
     const int a = std::max(x0, static_cast<int>(px - half)), b = std::min(x1, static_cast<int>(px + half) + 1);
     uint32_t* line = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
-    for (int c0 = a; c0 < b; c0 += kGlowChunk) {
-      const int n = std::min(kGlowChunk, b - c0);
-      GlowWeights(c0 + 0.5f - px, dy2, full, invR, n, weights);
-      BlendWeighted(line + c0, weights, n, colour & 0xFFFFFF);
+    // Each pixel takes full x (1 - d / r) of the colour, d its centre's distance from the glow's.
+    int x = a;
+#if defined(__SSE2__)
+    const __m128 fullV = _mm_set1_ps(full), slopeV = _mm_set1_ps(slope), dy2V = _mm_set1_ps(dy2);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128i src = Unpacked(colour & 0xFFFFFF);
+    for (; x + 4 <= b; x += 4) {
+      const __m128 dx = _mm_add_ps(_mm_set1_ps(x + 0.5f - px), _mm_set_ps(3, 2, 1, 0));
+      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
+      Blend4(line + x, _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d)))), src);
+    }
+#endif
+    for (int32_t weights[4]; x < b; x += 4) {
+      const int n = std::min(4, b - x);
+      for (int i = 0; i < n; ++i) {
+        const float dx = x + i + 0.5f - px;
+        weights[i] = static_cast<int32_t>(std::max(0.0f, full - slope * std::sqrt(dx * dx + dy2)));
+      }
+      BlendWeighted(line + x, weights, n, colour & 0xFFFFFF);
     }
   }
   target.MarkDirty(x0, y0, x1 - x0, y1 - y0);

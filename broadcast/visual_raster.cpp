@@ -5,9 +5,6 @@
 #include <cstddef>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -59,22 +56,9 @@ bool Narrow(float a, float b, float low, float high, float* lo, float* hi) {
 void BlendWeighted(uint32_t* out, const int32_t* weights, int n, uint32_t colour) {
   int i = 0;
 #if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(256);
-  const __m128i src = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | colour)), zero);
-  for (; i + 4 <= n; i += 4) {
-    const __m128i k32 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + i));
-    const __m128i k16 = _mm_packs_epi32(k32, k32);      // k0 k1 k2 k3 k0 k1 k2 k3
-    const __m128i k2 = _mm_unpacklo_epi16(k16, k16);    // k0 k0 k1 k1 k2 k2 k3 k3
-    const __m128i kLo = _mm_unpacklo_epi32(k2, k2), kHi = _mm_unpackhi_epi32(k2, k2);
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
-    const __m128i pLo = _mm_unpacklo_epi8(p, zero), pHi = _mm_unpackhi_epi8(p, zero);
-    // At most 255 x 256 per channel: the sums fit 16 unsigned bits.
-    const __m128i lo = _mm_srli_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(src, kLo), _mm_mullo_epi16(pLo, _mm_sub_epi16(full, kLo))), 8);
-    const __m128i hi = _mm_srli_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(src, kHi), _mm_mullo_epi16(pHi, _mm_sub_epi16(full, kHi))), 8);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
-  }
+  const __m128i src = Unpacked(colour);
+  for (; i + 4 <= n; i += 4)
+    Blend4(out + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + i)), src);
 #endif
   const uint32_t srcRb = colour & 0xFF00FF, srcAg = 0xFF0000 | ((colour >> 8) & 0xFF);
   for (; i < n; ++i) {
@@ -271,28 +255,17 @@ void VisualRaster::Paint(uint32_t colour, float alpha) {
     uint32_t* line = v.pixels + static_cast<ptrdiff_t>(s.y) * v.stride;
     int x = s.x0;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), all = _mm_set1_epi16(256), fullV = _mm_set1_epi16(static_cast<short>(full));
-    const __m128i round = _mm_set1_epi32(32768);
-    const __m128i src = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | rgb)), zero);
+    const __m128i zero = _mm_setzero_si128(), fullV = _mm_set1_epi16(static_cast<short>(full));
+    const __m128i round = _mm_set1_epi32(32768), src = Unpacked(rgb);
     for (; x + 4 <= s.x1; x += 4) {
       int32_t c4;
       std::memcpy(&c4, cover + x, 4);
       if (c4 == 0) continue;
       std::memset(cover + x, 0, 4);  // the coverage is spent once painted
-      // Coverage 0..255 times the paint's 0..256, over 255 (x 257 / 65536), as 16-bit weights.
+      // Coverage 0..255 times the paint's 0..256, over 255 (x 257 / 65536).
       const __m128i cw = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(c4), zero), fullV);
       const __m128i c32 = _mm_unpacklo_epi16(cw, zero);
-      const __m128i k32 = _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(c32, 8), c32), round), 16);
-      const __m128i k16 = _mm_packs_epi32(k32, k32);
-      const __m128i k2 = _mm_unpacklo_epi16(k16, k16);
-      const __m128i kLo = _mm_unpacklo_epi32(k2, k2), kHi = _mm_unpackhi_epi32(k2, k2);
-      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + x));
-      const __m128i pLo = _mm_unpacklo_epi8(p, zero), pHi = _mm_unpackhi_epi8(p, zero);
-      const __m128i lo = _mm_srli_epi16(
-          _mm_add_epi16(_mm_mullo_epi16(src, kLo), _mm_mullo_epi16(pLo, _mm_sub_epi16(all, kLo))), 8);
-      const __m128i hi = _mm_srli_epi16(
-          _mm_add_epi16(_mm_mullo_epi16(src, kHi), _mm_mullo_epi16(pHi, _mm_sub_epi16(all, kHi))), 8);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x), _mm_packus_epi16(lo, hi));
+      Blend4(line + x, _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(c32, 8), c32), round), 16), src);
     }
 #endif
     int32_t weights[4];
@@ -345,7 +318,9 @@ bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const A
       !Finite(cy) || !(r >= 0) || !Finite(r))
     return false;
   thread_local std::vector<Tap> columns;
+  thread_local std::vector<uint32_t> mixed;
   columns.resize(static_cast<size_t>(sprite.width));
+  mixed.resize(static_cast<size_t>(width));
   // A sprite pixel's centre maps back to picture coordinates, whose pixel centres sit at i + 0.5.
   for (int x = 0; x < sprite.width; ++x)
     columns[static_cast<size_t>(x)] = TapAt((x + 0.5f - place.dx) / place.m11 - 0.5f, width);
@@ -360,9 +335,30 @@ bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const A
     // Pixels whose centres lie within r - 0.5 are wholly inside.
     const float core = dy2 < inner * inner ? std::sqrt(inner * inner - dy2) : -1;
     const float coreL = cx - core, coreR = cx + core;
+    if (x0 >= x1) continue;
+    // The two picture rows mixed once over the columns this row reads, then each pixel mixes two
+    // neighbours of that.
     const Tap row = TapAt((y + 0.5f - place.dy) / place.m22 - 0.5f, height);
     const uint32_t* top = picture + static_cast<ptrdiff_t>(row.i0) * width;
     const uint32_t* bottom = picture + static_cast<ptrdiff_t>(row.i1) * width;
+    const Tap& first = columns[static_cast<size_t>(x0)];
+    const Tap& last = columns[static_cast<size_t>(x1 - 1)];
+    const int c0 = std::min(first.i0, last.i0), c1 = std::max(first.i1, last.i1) + 1;
+    int c = c0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i fV = _mm_set1_epi16(static_cast<short>(row.f)), gV = _mm_set1_epi16(static_cast<short>(256 - row.f));
+    for (; c + 4 <= c1; c += 4) {
+      const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + c));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + c));
+      const __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(t, zero), gV),
+                                                      _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), fV)), 8);
+      const __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(t, zero), gV),
+                                                      _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), fV)), 8);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(mixed.data() + c), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; c < c1; ++c) mixed[static_cast<size_t>(c)] = Lerp(top[c], bottom[c], row.f);
     for (int x = x0; x < x1; ++x) {
       const float px = x + 0.5f;
       uint32_t k = 256;
@@ -373,7 +369,7 @@ bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const A
         k = static_cast<uint32_t>(c * 256 + 0.5f);
       }
       const Tap& t = columns[static_cast<size_t>(x)];
-      const uint32_t p = Lerp(Lerp(top[t.i0], top[t.i1], t.f), Lerp(bottom[t.i0], bottom[t.i1], t.f), row.f);
+      const uint32_t p = Lerp(mixed[static_cast<size_t>(t.i0)], mixed[static_cast<size_t>(t.i1)], t.f);
       out[x] = k == 256 ? (p | 0xFF000000u) : Scale(p | 0xFF000000u, k);
     }
   }
