@@ -154,17 +154,56 @@ void DrawDeckLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H,
 Affine ScaledAbout(float k, float cx, float cy) { return Affine{k, 0, 0, k, cx * (1 - k), cy * (1 - k)}; }
 Affine Shifted(float dx) { return Affine{1, 0, 0, 1, std::round(dx), 0}; }  // whole pixels: a plain copy
 
-// One side's layer under a transform at an opacity. A see-through scaled layer is drawn whole into
-// the renderer's layer surface and that is drawn over unscaled: a scaled draw through an opacity
-// is several times slower in the drawing library than the two.
+// One side's video frame enlarged about the centre straight into the surface's pixels at an
+// opacity, darkened by `shade` (black over it at that alpha): one pass, where the drawing library
+// takes two or three. False, nothing drawn, when this is not that case (a card, a shrink, a clip,
+// a scaled surface).
+bool EnlargeFrameInto(DrawSurface& s, int side, float W, float H, float opacity, float shade,
+                      const Affine& transform) {
+  const VideoDeck& deck = VideoDecks[side];
+  const int w = static_cast<int>(W), h = static_cast<int>(H);
+  if (!deck.hasVideo || !Holds(deck.frame, deck.frameWidth, deck.frameHeight) || s.dipScale() != 1.0f ||
+      s.clipDepth() != 0 || !(s.transform() == Affine{}) || w != W || h != H || s.pixelWidth() < w ||
+      s.pixelHeight() < h || transform.m12 != 0 || transform.m21 != 0 || transform.dx > 0 || transform.dy > 0 ||
+      transform.dx + transform.m11 * W < W || transform.dy + transform.m22 * H < H)
+    return false;
+  const auto weight = static_cast<uint32_t>(std::lround(std::clamp(opacity * (1 - shade), 0.0f, 1.0f) * 256));
+  const uint32_t keep = 256 - static_cast<uint32_t>(std::lround(std::clamp(opacity, 0.0f, 1.0f) * 256));
+  const PixelView all = s.Pixels();
+  const PixelView out{all.pixels, w, h, all.stride};
+  // Sampled once from the frame itself, cover-fitted and then transformed, while that enlarges it
+  // (a frame larger than the output takes the drawing library's path).
+  const PixelView frame = ViewOf(deck.frame, deck.frameWidth, deck.frameHeight);
+  const float fit = std::max(W / frame.width, H / frame.height);
+  const float ox = (W - frame.width * fit) / 2, oy = (H - frame.height * fit) / 2;
+  if (!EnlargeInto(frame, transform.m11 * fit, transform.m22 * fit, transform.m11 * ox + transform.dx,
+                   transform.m22 * oy + transform.dy, out, weight, keep))
+    return false;
+  s.MarkDirty(0, 0, w, h);
+  return true;
+}
+
+// One side's layer under a transform at an opacity, then darkened by `shade` where it lies (the
+// left layer of a zoom covers the frame). A see-through scaled layer is drawn whole into the
+// renderer's layer surface and that is drawn over unscaled: a scaled draw through an opacity is
+// several times slower in the drawing library than the two.
 void DrawLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H, float opacity, float pulse,
-               const Affine& transform) {
+               const Affine& transform, float shade = 0) {
   if (opacity <= kLayerMinOpacity || PublishedVideoFeed.entries[side].path.empty()) return;
   const bool scaled = transform.m11 != 1 || transform.m22 != 1 || transform.m12 != 0 || transform.m21 != 0;
+  if (scaled && (opacity >= 1 - kLayerMinOpacity || shade == 0) &&
+      EnlargeFrameInto(s, side, W, H, std::min(opacity, 1.0f), shade, transform))
+    return;
+  auto darken = [&] {
+    if (shade <= 0) return;
+    s.SetColor(Rgba{0, 0, 0, shade});
+    s.FillRect(0, 0, W, H);
+  };
   if (opacity >= 1 - kLayerMinOpacity || !scaled) {
     s.SetTransform(transform);
     DrawDeckLayer(r, s, side, W, H, std::min(opacity, 1.0f), pulse);
     s.SetTransform(Affine{});
+    darken();
     return;
   }
   DrawSurface* layer = SurfaceOfSize(&r.layer, s.pixelWidth(), s.pixelHeight());
@@ -179,6 +218,7 @@ void DrawLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H, flo
   DrawDeckLayer(r, *layer, side, W, H, 1, pulse);
   layer->SetTransform(Affine{});
   s.DrawPixelsIn(layer->Pixels(), covers, 0, 0, W, H, opacity, 0, false);
+  darken();
 }
 
 void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, float t, float pulse) {
@@ -205,11 +245,7 @@ void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, flo
     case kTransitionZoom:
       // The left layer covers the black frame whole: drawn opaque and then darkened is the same as
       // drawn see-through over black, and much cheaper enlarged.
-      DrawLayer(r, s, 0, W, H, 1, pulse, ScaledAbout(1 + 0.6f * t, W / 2, H / 2));
-      if (!leftEmpty) {
-        s.SetColor(Rgba{0, 0, 0, 0.5f * t});
-        s.FillRect(0, 0, W, H);
-      }
+      DrawLayer(r, s, 0, W, H, 1, pulse, ScaledAbout(1 + 0.6f * t, W / 2, H / 2), 0.5f * t);
       DrawLayer(r, s, 1, W, H, t, pulse, ScaledAbout(1.6f - 0.6f * t, W / 2, H / 2));
       break;
     case kTransitionCut:
@@ -280,7 +316,14 @@ void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W,
     while (factor < kMaxBlurShrink && sigma / (factor * 2) >= kMinSmallSigma) factor *= 2;
     int sw = 0, sh = 0;
     BlurSmallCopy(src, factor, sigma / factor, &r.small, &r.smallScratch, &sw, &sh);
-    target.DrawPixelsIn(ViewOf(r.small, sw, sh), false, 0, 0, Wd, Hd, 1, 0, false);
+    // Enlarged back straight into the target's pixels where its transform and clip are plain.
+    const PixelView all = dst;
+    if (target.clipDepth() == 0 && target.transform() == Affine{} &&
+        EnlargeInto(ViewOf(r.small, sw, sh), static_cast<float>(W) / sw, static_cast<float>(H) / sh, 0, 0,
+                    PixelView{all.pixels, W, H, all.stride}, 256, 0))
+      target.MarkDirty(0, 0, W, H);
+    else
+      target.DrawPixelsIn(ViewOf(r.small, sw, sh), false, 0, 0, Wd, Hd, 1, 0, false);
   } else {
     copyPlain();
   }
