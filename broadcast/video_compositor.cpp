@@ -224,14 +224,21 @@ void DrawLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H, flo
 void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, float t, float pulse) {
   s.ResetClips();
   s.SetTransform(Affine{});
-  s.Clear(Rgba{0, 0, 0, 1});
   const bool leftEmpty = PublishedVideoFeed.entries[0].path.empty();
   const bool rightEmpty = PublishedVideoFeed.entries[1].path.empty();
+  // The first layer drawn is opaque and covers every pixel when it is a side drawn whole at full
+  // opacity, in place or enlarged (all but a slide, whose sides are shifted): then the black under
+  // it would be painted for nothing.
+  const int transition = PublishedVideoFeed.transition;
+  const bool whole = s.dipScale() == 1.0f && s.pixelWidth() == W && s.pixelHeight() == H;
+  const bool firstCovers = whole && !(leftEmpty && rightEmpty) &&
+                           (transition == kTransitionCut || (transition != kTransitionSlide && !leftEmpty));
+  if (!firstCovers) s.Clear(Rgba{0, 0, 0, 1});
   if (leftEmpty && rightEmpty) return;
   if (leftEmpty) t = 1;
   if (rightEmpty) t = 0;
   const Affine identity;
-  switch (PublishedVideoFeed.transition) {
+  switch (transition) {
     case kTransitionWipe:
       DrawLayer(r, s, 0, W, H, 1, pulse, identity);
       s.PushClip((1 - t) * W, 0, t * W, H);
@@ -398,7 +405,10 @@ void ComposeVideoFrame(VideoRenderer* r, DrawSurface* target, int width, int hei
     DrawVideoTransition(*r, *comp, static_cast<float>(W), static_cast<float>(H), t, pulse);
     target->ResetClips();
     target->SetTransform(Affine{});
-    target->Clear(Rgba{0, 0, 0, 1});
+    // Every effect but the strobe writes each pixel of a target of the composition's size.
+    if (effect == kEffectStrobe || target->dipScale() != 1.0f || target->pixelWidth() != W ||
+        target->pixelHeight() != H)
+      target->Clear(Rgba{0, 0, 0, 1});
     DrawEffect(*r, *comp, *target, W, H, t, beat, pulse);
   }
   DrawTitleBand(*r, *target, W / target->dipScale(), H / target->dipScale(), now);
