@@ -192,6 +192,7 @@ void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, u
 
 void FillVerticalGradient(DrawSurface& target, float x, float y, float w, float h, float y0, uint32_t colour0,
                           float y1, uint32_t colour1) {
+  if (FillVerticalRamp(target, x, y, w, h, y0, ToRgba(colour0, 1), y1, ToRgba(colour1, 1))) return;
   const GradientStop stops[2] = {{0.0f, ToRgba(colour0, 1)}, {1.0f, ToRgba(colour1, 1)}};
   GradientBrush brush(GradientBrush::Kind::Linear, stops, 2);
   brush.SetLinearPoints(0, y0, 0, y1);

@@ -375,3 +375,61 @@ bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const A
   }
   return true;
 }
+
+bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, float y0, Rgba c0, float y1, Rgba c1) {
+  const Affine d = target.DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11) return false;
+  const float k = d.m11;
+  const float X0 = x * k + d.dx, X1 = (x + w) * k + d.dx, Y0 = y * k + d.dy, Y1 = (y + h) * k + d.dy;
+  const float G0 = y0 * k + d.dy, G1 = y1 * k + d.dy;
+  if (!Finite(X0) || !Finite(X1) || !Finite(Y0) || !Finite(Y1) || !Finite(G0) || !Finite(G1) || !(w >= 0) ||
+      !(h >= 0))
+    return false;
+  int cx0, cy0, cx1, cy1;
+  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  const int left = std::max(cx0, static_cast<int>(std::floor(X0))), right = std::min(cx1, static_cast<int>(std::ceil(X1)));
+  const int top = std::max(cy0, static_cast<int>(std::floor(Y0))), bottom = std::min(cy1, static_cast<int>(std::ceil(Y1)));
+  if (left >= right || top >= bottom) return true;
+  auto unit = [](float v) { return std::clamp(std::isfinite(v) ? v : 0.0f, 0.0f, 1.0f); };
+  // Premultiplied stops, mixed per row as the library mixes them.
+  const float p0[4] = {unit(c0.r) * unit(c0.a), unit(c0.g) * unit(c0.a), unit(c0.b) * unit(c0.a), unit(c0.a)};
+  const float p1[4] = {unit(c1.r) * unit(c1.a), unit(c1.g) * unit(c1.a), unit(c1.b) * unit(c1.a), unit(c1.a)};
+  const PixelView v = target.Pixels();
+  auto cover = [](float a, float b, float lo, float hi) { return std::clamp(std::min(b, hi) - std::max(a, lo), 0.0f, 1.0f); };
+  const float edgeL = cover(static_cast<float>(left), left + 1.0f, X0, X1);
+  const float edgeR = cover(right - 1.0f, static_cast<float>(right), X0, X1);
+  int32_t weights[4];
+  for (int row = top; row < bottom; ++row) {
+    const float s = G1 != G0 ? std::clamp((row + 0.5f - G0) / (G1 - G0), 0.0f, 1.0f) : 0.0f;
+    float p[4];
+    for (int c = 0; c < 4; ++c) p[c] = p0[c] + (p1[c] - p0[c]) * s;
+    if (p[3] <= 0) continue;
+    // The straight colour and the share of it each pixel of this row takes.
+    const uint32_t colour = static_cast<uint32_t>(std::lround(std::min(1.0f, p[0] / p[3]) * 255)) << 16 |
+                            static_cast<uint32_t>(std::lround(std::min(1.0f, p[1] / p[3]) * 255)) << 8 |
+                            static_cast<uint32_t>(std::lround(std::min(1.0f, p[2] / p[3]) * 255));
+    const float rowShare = p[3] * cover(static_cast<float>(row), row + 1.0f, Y0, Y1);
+    uint32_t* line = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
+    const auto full = static_cast<int32_t>(std::lround(rowShare * 256));
+    auto blendOne = [&](int col, float share) {
+      weights[0] = static_cast<int32_t>(std::lround(rowShare * share * 256));
+      BlendWeighted(line + col, weights, 1, colour);
+    };
+    int a = left, b = right;
+    if (edgeL < 1) blendOne(a++, edgeL);
+    if (b > a && edgeR < 1) blendOne(--b, edgeR);
+    if (full >= 256) {
+      std::fill(line + a, line + b, 0xFF000000u | colour);
+      continue;
+    }
+    std::fill_n(weights, 4, full);
+    int col = a;
+#if defined(__SSE2__)
+    const __m128i src = Unpacked(colour), k4 = _mm_set1_epi32(full);
+    for (; col + 4 <= b; col += 4) Blend4(line + col, k4, src);
+#endif
+    for (; col < b; col += 4) BlendWeighted(line + col, weights, std::min(4, b - col), colour);
+  }
+  target.MarkDirty(left, top, right - left, bottom - top);
+  return true;
+}

@@ -37,6 +37,12 @@ inline void Blend4(uint32_t* out, __m128i weights, __m128i colour16) {
 // out = (colour x k + out x (256 - k)) / 256 per channel, alpha towards 0xFF alike.
 void BlendWeighted(uint32_t* out, const int32_t* weights, int n, uint32_t colour);
 
+// Fills the rectangle (user space) with a vertical gradient from c0 at y0 to c1 at y1, the end
+// colours extended past them, over what is there, the rectangle's edges antialiased: each device
+// row takes one colour, where the drawing library works the gradient out per pixel. False,
+// nothing drawn, when the target's transform is not a plain uniform scale and shift.
+bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, float y0, Rgba c0, float y1, Rgba c1);
+
 // Writes into `sprite` (cleared first) the picture (opaque 32-bit pixels, width x height, rows
 // packed) placed by `place` (picture pixels to sprite pixels: scale, mirror and shift only),
 // sampled bilinearly with its edge pixels extended, inside the disc of radius r around (cx, cy)

@@ -171,11 +171,13 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
 void DrawTrackOverlay(DrawSurface& t, const VisualFrame& f, const VisualiserFeed& feed) {
   const float y0 = f.h * 0.8f;
   const GradientStop stops[2] = {{0, {0, 0, 0, 0}}, {1, {0, 0, 0, 0.75f}}};
-  GradientBrush shade(GradientBrush::Kind::Linear, stops, 2);
-  shade.SetLinearPoints(0, y0 - 50, 0, y0 + 60);
-  t.SetBrush(&shade);
-  t.FillRect(0, y0 - 50, f.w, f.h - (y0 - 50));
-  t.SetBrush(nullptr);
+  if (!FillVerticalRamp(t, 0, y0 - 50, f.w, f.h - (y0 - 50), y0 - 50, stops[0].color, y0 + 60, stops[1].color)) {
+    GradientBrush shade(GradientBrush::Kind::Linear, stops, 2);
+    shade.SetLinearPoints(0, y0 - 50, 0, y0 + 60);
+    t.SetBrush(&shade);
+    t.FillRect(0, y0 - 50, f.w, f.h - (y0 - 50));
+    t.SetBrush(nullptr);
+  }
   if (feed.singerOnStage) {
     DrawCentred(t, V.small.get(), Shown(feed, L"NOW SINGING"), 0, f.w, y0, y0 + 24, feed.accent, 1);
     DrawCentred(t, V.large.get(), feed.singerName, 20, f.w - 20, y0 + 26, y0 + 84, kWhite, 1);
