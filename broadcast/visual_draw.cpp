@@ -24,13 +24,14 @@ Rgba ToRgba(uint32_t colour, float alpha) {
 struct VisualEntry {
   const wchar_t* name;
   void (*draw)(const VisualFrame&);
+  bool paintsBackdrop;  // fills the whole frame with the backdrop itself
 };
 const VisualEntry kVisuals[kVisualCount] = {
-    {L"RING", DrawRingVisual},         {L"BARS", DrawBarsVisual},
-    {L"TUNNEL", DrawTunnelVisual},     {L"WARP", DrawWarpVisual},
-    {L"WAVES", DrawWavesVisual},       {L"KALEIDOSCOPE", DrawKaleidoscopeVisual},
-    {L"LASERS", DrawLasersVisual},     {L"SYNTHWAVE", DrawSynthwaveVisual},
-    {L"SWARM", DrawSwarmVisual},       {L"COVER", DrawCoverVisual},
+    {L"RING", DrawRingVisual, false},         {L"BARS", DrawBarsVisual, false},
+    {L"TUNNEL", DrawTunnelVisual, false},     {L"WARP", DrawWarpVisual, true},
+    {L"WAVES", DrawWavesVisual, false},       {L"KALEIDOSCOPE", DrawKaleidoscopeVisual, false},
+    {L"LASERS", DrawLasersVisual, false},     {L"SYNTHWAVE", DrawSynthwaveVisual, false},
+    {L"SWARM", DrawSwarmVisual, false},       {L"COVER", DrawCoverVisual, false},
 };
 
 }  // namespace
@@ -64,7 +65,11 @@ void SetVisualBrush(DrawSurface& target, uint32_t colour, float alpha) { target.
 
 namespace {
 
-bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha) {
+// The glow written straight into the pixels; with a backdrop, every row of the surface is first
+// filled with it (opaque 0xRRGGBB), so the glow lands on it while the row is still in the cache.
+// False when the transform is not a plain uniform scale and shift.
+bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha,
+                     const uint32_t* backdrop = nullptr) {
   const Affine d = target.DeviceTransform();
   if (d.m12 != 0 || d.m21 != 0 || d.m11 <= 0 || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11) return false;
   const float px = d.m11 * x + d.dx, py = d.m22 * y + d.dy, pr = radius * d.m11;
@@ -73,12 +78,14 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
   target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
   const int y0 = std::max(cy0, static_cast<int>(std::floor(py - pr))), y1 = std::min(cy1, static_cast<int>(std::ceil(py + pr)));
   const int x0 = std::max(cx0, static_cast<int>(std::floor(px - pr))), x1 = std::min(cx1, static_cast<int>(std::ceil(px + pr)));
-  if (x0 >= x1 || y0 >= y1) return true;
+  if ((x0 >= x1 || y0 >= y1) && !backdrop) return true;
   const PixelView v = target.Pixels();
   // Weights 0..256 of the glow's colour; two channels per multiply below.
-  const float full = std::min(alpha, 1.0f) * 256.0f, r2 = pr * pr, invR = 1.0f / pr;
+  const float full = std::clamp(alpha, 0.0f, 1.0f) * 256.0f, r2 = pr * pr, invR = pr > 0 ? 1.0f / pr : 0.0f;
   const float slope = full * invR;
-  for (int row = y0; row < y1; ++row) {
+  for (int row = backdrop ? 0 : y0; row < (backdrop ? v.height : y1); ++row) {
+    if (backdrop) std::fill_n(v.pixels + static_cast<ptrdiff_t>(row) * v.stride, v.width, 0xFF000000u | *backdrop);
+    if (row < y0 || row >= y1 || x0 >= x1 || full <= 0) continue;
     const float dy = row + 0.5f - py, dy2 = dy * dy;
     if (dy2 >= r2) continue;
     const float half = std::sqrt(r2 - dy2);
@@ -105,11 +112,22 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
       BlendWeighted(line + x, weights, n, colour & 0xFFFFFF);
     }
   }
-  target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
+  if (backdrop)
+    target.MarkDirty(0, 0, v.width, v.height);
+  else
+    target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
   return true;
 }
 
 }  // namespace
+
+void FillWithGlow(DrawSurface& target, uint32_t backdrop, float x, float y, float radius, uint32_t colour,
+                  float alpha) {
+  backdrop &= 0xFFFFFF;
+  if (radius > 0 && WriteGlowPixels(target, x, y, radius, colour, alpha, &backdrop)) return;
+  target.Clear(ToRgba(backdrop, 1));
+  DrawGlow(target, x, y, radius, colour, alpha);
+}
 
 void DrawGlow(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha) {
   if (!(radius > 0) || !(alpha > 0)) return;
@@ -204,5 +222,7 @@ void FillVerticalGradient(DrawSurface& target, float x, float y, float w, float 
 void DrawVisual(int index, const VisualFrame& f) {
   kVisuals[index >= 0 && index < kVisualCount ? index : 0].draw(f);
 }
+
+bool VisualPaintsBackdrop(int index) { return kVisuals[index >= 0 && index < kVisualCount ? index : 0].paintsBackdrop; }
 
 const wchar_t* VisualName(int index) { return kVisuals[index >= 0 && index < kVisualCount ? index : 0].name; }

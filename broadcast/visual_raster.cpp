@@ -41,10 +41,11 @@ inline __m128 Centres(int x, float offset) {
 }
 #endif
 
-// Narrows [*lo, *hi] to the x where a x + b lies in [low, high]; false when nothing is left.
-bool Narrow(float a, float b, float low, float high, float* lo, float* hi) {
-  if (std::fabs(a) < 1e-6f) return b >= low && b <= high;
-  float x0 = (low - b) / a, x1 = (high - b) / a;
+// Narrows [*lo, *hi] to the x where a x + b lies in [low, high], given inverse = 1 / a (0 when a
+// is too small to divide by); false when nothing is left.
+bool Narrow(float a, float inverse, float b, float low, float high, float* lo, float* hi) {
+  if (inverse == 0) return std::fabs(a) < 1e-6f && b >= low && b <= high;
+  float x0 = (low - b) * inverse, x1 = (high - b) * inverse;
   if (x0 > x1) std::swap(x0, x1);
   *lo = std::max(*lo, x0);
   *hi = std::min(*hi, x1);
@@ -126,6 +127,8 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
   // cuts the band there, box-filtered like the sides.
   const float tLo = roundStart ? 0 : -kMaxCoordinate, tHi = roundEnd ? length : kMaxCoordinate;
   const float cutLo = roundStart ? -kMaxCoordinate : 0, cutHi = roundEnd ? kMaxCoordinate : length;
+  const float alongLo = roundStart ? 0.0f : -0.5f, alongHi = length + (roundEnd ? 0.0f : 0.5f);
+  const float invUx = std::fabs(ux) < 1e-6f ? 0.0f : 1 / ux, invUy = std::fabs(uy) < 1e-6f ? 0.0f : 1 / uy;
   const int rowA = std::max(clipY0_, static_cast<int>(std::floor(std::min(ay, by) - reach)));
   const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(std::max(ay, by) + reach)));
   for (int y = rowA; y < rowB; ++y) {
@@ -133,8 +136,8 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
     // The band along the segment: s = ux (x - ax) + uy py in [start, length + end], and across
     // it: q = -uy (x - ax) + ux py in [-reach, reach]; round ends add their discs.
     float lo = -kMaxCoordinate, hi = kMaxCoordinate;
-    const bool any = Narrow(ux, -ux * ax + uy * py, roundStart ? 0.0f : -0.5f, length + (roundEnd ? 0.0f : 0.5f), &lo, &hi) &&
-                     Narrow(-uy, uy * ax + ux * py, -reach, reach, &lo, &hi);
+    const bool any = Narrow(ux, invUx, -ux * ax + uy * py, alongLo, alongHi, &lo, &hi) &&
+                     Narrow(-uy, -invUy, uy * ax + ux * py, -reach, reach, &lo, &hi);
     if (!any) lo = kMaxCoordinate, hi = -kMaxCoordinate;
     for (int end = 0; end < 2; ++end) {
       if (!(end == 0 ? roundStart : roundEnd)) continue;

@@ -24,6 +24,7 @@ constexpr float kFadeRate = 2.5f, kCameraFadeRate = 2.5f;
 constexpr double kMaxFrameSeconds = 0.1;
 constexpr float kBeatRise = 0.3f;
 constexpr uint32_t kWhite = 0xFFFFFF, kSubText = 0xB8C0D0, kHintText = 0x8A93A6;
+constexpr uint32_t kBackdropColour = 0x020308;
 constexpr Rgba kBackdrop{2 / 255.0f, 3 / 255.0f, 8 / 255.0f, 1};
 
 const wchar_t* const kAutoOn = L"AUTO: A NEW VISUAL EVERY 16 BARS";
@@ -311,7 +312,8 @@ void DrawVisualiserFrame(DrawSurface& t, float w, float h, double frameSeconds, 
     V.lastDrawn = V.current;
   }
 
-  t.Clear(kBackdrop);
+  f.backdrop = kBackdropColour;
+  if (!VisualPaintsBackdrop(V.current)) t.Clear(kBackdrop);
   DrawVisual(V.current, f);
   if (V.fade > 0) {
     SetVisualBrush(t, 0x000000, V.fade);

@@ -157,7 +157,7 @@ void DrawWarpVisual(const VisualFrame& f) {
     const float x = RandomUnit() * 2 - 1, y = RandomUnit() * 2 - 1;
     s.stars.push_back({x, y, 0.05f + RandomUnit() * 0.95f});
   }
-  DrawGlow(t, f.cx, f.cy, std::max(f.w, f.h) * 0.5f, f.colourA, f.pulse * 0.14f + 0.06f);
+  FillWithGlow(t, f.backdrop, f.cx, f.cy, std::max(f.w, f.h) * 0.5f, f.colourA, f.pulse * 0.14f + 0.06f);
   const float speed = f.bass * 0.9f + 0.1f + f.pulse * 0.4f;
   const float scale = std::max(f.w, f.h) * 0.35f;
   auto project = [&](const Star& st, float z, float* x, float* y) {
