@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstring>
 
-
 namespace {
 
 constexpr float kMaxCoordinate = 1e6f;  // device pixels; anything farther is refused
