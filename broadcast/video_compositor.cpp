@@ -154,12 +154,11 @@ void DrawDeckLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H,
 Affine ScaledAbout(float k, float cx, float cy) { return Affine{k, 0, 0, k, cx * (1 - k), cy * (1 - k)}; }
 Affine Shifted(float dx) { return Affine{1, 0, 0, 1, std::round(dx), 0}; }  // whole pixels: a plain copy
 
-// One side's video frame enlarged about the centre straight into the surface's pixels at an
-// opacity, darkened by `shade` (black over it at that alpha): one pass, where the drawing library
-// takes two or three. False, nothing drawn, when this is not that case (a card, a shrink, a clip,
-// a scaled surface).
-bool EnlargeFrameInto(DrawSurface& s, int side, float W, float H, float opacity, float shade,
-                      const Affine& transform) {
+// Where the side's video frame lands for an enlargement straight into the surface's pixels under
+// `transform`: cover-fitted to W x H, then transformed. False when that does not apply: a card, a
+// clip, a scaled surface, or a transform that leaves part of the target uncovered. (A frame that
+// would be shrunk is refused later, by the enlargement.)
+bool FramePlacement(DrawSurface& s, int side, float W, float H, const Affine& transform, EnlargedPicture* p) {
   const VideoDeck& deck = VideoDecks[side];
   const int w = static_cast<int>(W), h = static_cast<int>(H);
   if (!deck.hasVideo || !Holds(deck.frame, deck.frameWidth, deck.frameHeight) || s.dipScale() != 1.0f ||
@@ -167,19 +166,45 @@ bool EnlargeFrameInto(DrawSurface& s, int side, float W, float H, float opacity,
       s.pixelHeight() < h || transform.m12 != 0 || transform.m21 != 0 || transform.dx > 0 || transform.dy > 0 ||
       transform.dx + transform.m11 * W < W || transform.dy + transform.m22 * H < H)
     return false;
-  const auto weight = static_cast<uint32_t>(std::lround(std::clamp(opacity * (1 - shade), 0.0f, 1.0f) * 256));
-  const uint32_t keep = 256 - static_cast<uint32_t>(std::lround(std::clamp(opacity, 0.0f, 1.0f) * 256));
-  const PixelView all = s.Pixels();
-  const PixelView out{all.pixels, w, h, all.stride};
-  // Sampled once from the frame itself, cover-fitted and then transformed, while that enlarges it
-  // (a frame larger than the output takes the drawing library's path).
   const PixelView frame = ViewOf(deck.frame, deck.frameWidth, deck.frameHeight);
   const float fit = std::max(W / frame.width, H / frame.height);
   const float ox = (W - frame.width * fit) / 2, oy = (H - frame.height * fit) / 2;
-  if (!EnlargeInto(frame, transform.m11 * fit, transform.m22 * fit, transform.m11 * ox + transform.dx,
-                   transform.m22 * oy + transform.dy, out, weight, keep))
+  *p = EnlargedPicture{frame, transform.m11 * fit, transform.m22 * fit, transform.m11 * ox + transform.dx,
+                       transform.m22 * oy + transform.dy, 256};
+  return true;
+}
+
+uint32_t Weight(float share) { return static_cast<uint32_t>(std::lround(std::clamp(share, 0.0f, 1.0f) * 256)); }
+
+// The target's W x H pixels.
+PixelView TargetPixels(DrawSurface& s, float W, float H) {
+  const PixelView all = s.Pixels();
+  return PixelView{all.pixels, static_cast<int>(W), static_cast<int>(H), all.stride};
+}
+
+// One side's video frame enlarged straight into the surface's pixels at an opacity, darkened by
+// `shade` (black over it at that alpha): one pass, where the drawing library takes two or three.
+// False, nothing drawn, when FramePlacement refuses or the frame would be shrunk.
+bool EnlargeFrameInto(DrawSurface& s, int side, float W, float H, float opacity, float shade,
+                      const Affine& transform) {
+  EnlargedPicture p;
+  if (!FramePlacement(s, side, W, H, transform, &p) ||
+      !EnlargeInto(p.src, p.scaleX, p.scaleY, p.dx, p.dy, TargetPixels(s, W, H), Weight(opacity * (1 - shade)),
+                   256 - Weight(opacity)))
     return false;
-  s.MarkDirty(0, 0, w, h);
+  s.MarkDirty(0, 0, static_cast<int>(W), static_cast<int>(H));
+  return true;
+}
+
+// A zoom mid-way with video on both sides in one pass: the left enlarged and darkened by t / 2,
+// the right enlarged over it at opacity t. False, nothing drawn, when either side cannot be.
+bool ZoomBothInto(DrawSurface& s, float W, float H, float t, const Affine& left, const Affine& right) {
+  EnlargedPicture a, b;
+  if (!FramePlacement(s, 0, W, H, left, &a) || !FramePlacement(s, 1, W, H, right, &b)) return false;
+  b.weight = Weight(t);
+  a.weight = (Weight(1 - 0.5f * t) * (256 - b.weight) + 128) >> 8;
+  if (!EnlargeBothInto(a, b, TargetPixels(s, W, H))) return false;
+  s.MarkDirty(0, 0, static_cast<int>(W), static_cast<int>(H));
   return true;
 }
 
@@ -252,6 +277,9 @@ void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, flo
     case kTransitionZoom:
       // The left layer covers the black frame whole: drawn opaque and then darkened is the same as
       // drawn see-through over black, and much cheaper enlarged.
+      if (!leftEmpty && !rightEmpty && t > kLayerMinOpacity && t < 1 - kLayerMinOpacity &&
+          ZoomBothInto(s, W, H, t, ScaledAbout(1 + 0.6f * t, W / 2, H / 2), ScaledAbout(1.6f - 0.6f * t, W / 2, H / 2)))
+        break;
       DrawLayer(r, s, 0, W, H, 1, pulse, ScaledAbout(1 + 0.6f * t, W / 2, H / 2), 0.5f * t);
       DrawLayer(r, s, 1, W, H, t, pulse, ScaledAbout(1.6f - 0.6f * t, W / 2, H / 2));
       break;

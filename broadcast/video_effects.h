@@ -46,3 +46,14 @@ void BlurSmallCopy(const PixelView& src, int factor, float sigma, std::vector<ui
 // filter) or not finite.
 bool EnlargeInto(const PixelView& src, float scaleX, float scaleY, float dx, float dy, const PixelView& dst,
                  uint32_t weight, uint32_t keep);
+
+// A picture to enlarge onto a target: x' = scaleX x + dx, y' = scaleY y + dy, at a weight 0..256.
+struct EnlargedPicture {
+  PixelView src;
+  float scaleX = 1, scaleY = 1, dx = 0, dy = 0;
+  uint32_t weight = 256;
+};
+// Both pictures enlarged as EnlargeInto does and mixed in one pass over dst, which is not read:
+// (a x a.weight + b x b.weight) / 256 per colour channel, alpha 0xFF. False, dst untouched, when
+// either cannot be (see EnlargeInto) or the weights sum over 256.
+bool EnlargeBothInto(const EnlargedPicture& a, const EnlargedPicture& b, const PixelView& dst);
