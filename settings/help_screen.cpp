@@ -137,6 +137,13 @@ void DrawTipBox(Rc col, Color left, Color right) {
            ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
 }
 
+// The text size at which a tip line fits its box, down to 0.8 of `size` (narrow cards).
+float FittingSize(std::wstring_view text, float boxWidth, float size) {
+  const float width = MeasureTextWidth(Translate(text), size, false, kFontSegoeUi);
+  if (width <= boxWidth - 2) return size;
+  return std::max(size * 0.8f, size * (boxWidth - 2) / width);
+}
+
 void DrawTipCards(Rc area) {
   const HelpTipGrid grid = HelpTipGridFor(area.w);
   const float cw = (area.w - kCardGap * (grid.columns - 1)) / grid.columns;
@@ -154,8 +161,8 @@ void DrawTipCards(Rc area) {
     // Lines never squeeze below a readable height; on a short window the ones that do not fit go.
     const float lh = std::clamp((r.h - 58) / 4, kMinTipLine, 30.0f);
     for (int k = 0; k < 4 && 46 + (k + 1) * lh <= r.h; ++k)
-      DrawText(card.lines[k], Rc{r.x + 30, r.y + 46 + k * lh, r.w - 34, lh}, 12.5f, ColorOf(Pal.Text), kAlignLeft,
-               false, kFontSegoeUi);
+      DrawText(card.lines[k], Rc{r.x + 30, r.y + 46 + k * lh, r.w - 34, lh}, FittingSize(card.lines[k], r.w - 34, 12.5f),
+               ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
   }
 }
 

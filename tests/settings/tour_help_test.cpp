@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "engine/control_input.h"
+#include "platform/draw_surface.h"
 #include "platform/keymap.h"
 #include "platform/text.h"
 #include "settings/help_screen.h"
@@ -19,6 +20,7 @@
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/keyboard.h"
+#include "ui/language.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -195,6 +197,32 @@ TEST_F(OnboardFrames, HelpTogglesWithF1ClosesOnAClickOutsideAndReopensTheTour) {
   EXPECT_TRUE(TourOpen) << "TAKE THE TOUR opens it even when done";
   EXPECT_EQ(TourStep, 0);
   EXPECT_FALSE(HelpOpen);
+}
+
+// The overlay alone is drawn again after a frame, so texts the screen beneath cuts do not count.
+TEST_F(OnboardFrames, NoTourOrHelpTextIsCutInAnyLanguage) {
+  for (int lang = 0; lang <= 4; ++lang) {
+    SetUiLanguage(lang);
+    for (auto [w, h] : {std::pair{1500, 980}, std::pair{1920, 1080}}) {
+      for (int page = 0; page <= kTourSteps; ++page) {  // the tour's steps, then help
+        TourOpen = page < kTourSteps;
+        TourStep = page;
+        HelpOpen = page == kTourSteps;
+        DriveFrame(FrameWindow{w, h, false, 1.0f});
+        BeginDraw();
+        ResetTextLinesCut();
+        if (TourOpen) DrawTour();
+        else DrawHelp();
+        EXPECT_EQ(TextLinesCut(), 0u) << "language " << lang << ", " << w << "x" << h << ", page " << page << ": "
+                                      << (CutTextSamples().empty() ? "" : CutTextSamples()[0]);
+      }
+    }
+  }
+  SetUiLanguage(0);
+  BeginDraw();
+  ResetTextLinesCut();  // and the counter does count here
+  DrawText(L"Welcome to Veldmix", Rc{0, 0, 30, 20}, 18, Color{1, 1, 1, 1}, kAlignLeft, true, kFontSegoeUi);
+  EXPECT_EQ(TextLinesCut(), 1u);
 }
 
 }  // namespace

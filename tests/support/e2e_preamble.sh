@@ -50,7 +50,8 @@ wait_for() {
 log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
 
 # A private HOME and runtime folder (the single-instance socket lives there), the default XDG
-# folders below HOME, no locale overrides; sets log and settings to the program's files there.
+# folders below HOME, no locale overrides; sets log and settings to the program's files there, the
+# settings holding only [Tour] Done=1.
 private_home() {
   export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
   unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL LANGUAGE LC_MESSAGES VELDMIX_DIALOG_ANSWERS
@@ -58,6 +59,9 @@ private_home() {
   mkdir -m 700 "$XDG_RUNTIME_DIR"
   log="$HOME/.local/state/Veldmix/Veldmix.log"
   settings="$HOME/.local/share/Veldmix/settings.ini"
+  # The first-run tour would lie over the screen the scripts drive; tour_start.sh removes this.
+  mkdir -p "$(dirname "$settings")"
+  printf '[Tour]\nDone=1\n' >"$settings"
 }
 
 # Unless the run shares a sound server, the program finds none and must not start one itself.
