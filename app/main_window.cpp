@@ -17,6 +17,7 @@
 #include "app/single_instance.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/timecode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "engine/control_input.h"
@@ -138,6 +139,7 @@ bool CreateMainWindow() {
   ConnectListView();
   // The karaoke queue, the controller mapping and scan, the phone remote and the timecode input
   // load here, in that order, once those parts exist.
+  StartTimecodeInput();
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();

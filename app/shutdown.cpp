@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "control/timecode.h"
 #include "broadcast/live_video.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
@@ -37,7 +38,8 @@ void StopAndSaveAll() {
   // The video window goes before the players it shows.
   CloseVideoWindow();
   StopVideoDecks();
-  // The phone remote and the timecode input stop here once those parts exist.
+  // The phone remote stops here once it exists.
+  StopTimecodeInput();
   if (!TestMode) SaveSession();
   StopCamera();
   EnableInput(Engine, false, {});
