@@ -1,4 +1,5 @@
 // veldmix-tool play and devices: the real output and input threads on the sound server.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,13 +32,14 @@ constexpr uint64_t kTracePeriodMs = 100;
 
 constexpr const char kPlayUsage[] =
     "usage: veldmix-tool play FILE --seconds N [--record OUT.wav] [--input] [--device SINK]\n"
-    "                          [--decks N] [--timecode]\n"
+    "                          [--decks N] [--timecode] [--from SECONDS]\n"
     "Loads FILE on deck A and plays it through the real output thread for N seconds, routed as\n"
     "settings.ini says ([Audio]); --device plays on that sink instead of [Audio] Master.\n"
     "  --record OUT.wav  records the mix with the mix recorder while it plays\n"
     "  --input           opens the input ([Mic] Device, else the default source) with the\n"
     "                    microphone live, so the music ducks under it\n"
     "  --decks N         plays FILE on decks A to A + N - 1 (1..4) at once, for load tests\n"
+    "  --from SECONDS    starts FILE there instead of at its beginning\n"
     "  --timecode        starts the timecode input as [Dvs] says; decks A and B follow their\n"
     "                    records (they start stopped) and every 100 ms a line \"tc T SPEED SIGNAL\n"
     "                    FADER POSITION PLAYING RUNNING\" tells deck A's state (seconds, 0/1 flags)\n"
@@ -78,6 +80,7 @@ int RunPlay(const std::vector<std::string>& args) {
   std::string file, record, device;
   double seconds = 0.0;
   bool input = false, haveSeconds = false, timecode = false;
+  double from = 0.0;
   int decks = 1;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -106,6 +109,11 @@ int RunPlay(const std::vector<std::string>& args) {
       input = true;
     } else if (a == "--timecode") {
       timecode = true;
+    } else if (a == "--from" && hasValue) {
+      if (!ParseNumber(args[++i], &from, 0.0, kMaxPlaySeconds)) {
+        std::fprintf(stderr, "veldmix-tool play: --from takes seconds, 0 to 3600\n");
+        return 2;
+      }
     } else if (file.empty() && a.rfind("--", 0) != 0) {
       file = a;
     } else {
@@ -131,7 +139,7 @@ int RunPlay(const std::vector<std::string>& args) {
     for (int d = 0; d < decks; ++d) {
       DeckState& deck = Engine.decks[d];
       deck.track = track;
-      deck.position = 0.0;
+      deck.position = std::min(from * track->sampleRate, static_cast<double>(track->frames));
       deck.playing = false;
       deck.fader = kFullFader;
     }
@@ -212,11 +220,40 @@ int RunDevices(const std::vector<std::string>& args) {
   return 0;
 }
 
+// The timecode input alone: every 100 ms "deck SPEED SIGNAL" for A and B and the channel count.
+int RunTimecode(const std::vector<std::string>& args) {
+  double seconds = 0.0;
+  if (args.size() != 2 || args[0] != "--seconds" || !ParseSeconds(args[1], seconds)) {
+    std::fputs("usage: veldmix-tool timecode --seconds N\n"
+               "Reads the timecode input as settings.ini's [Dvs] says for N seconds; every 100 ms a line\n"
+               "\"tc T SPEED_A SIGNAL_A SPEED_B SIGNAL_B CHANNELS\". Exit 1 when [Dvs] On is off.\n",
+               args.size() == 1 && args[0] == "--help" ? stdout : stderr);
+    return args.size() == 1 && args[0] == "--help" ? 0 : 2;
+  }
+  StartLog(L"timecode");
+  LoadSettings();
+  StartTimecodeInput();
+  if (!TimecodeInputRunning()) {
+    std::fprintf(stderr, "veldmix-tool timecode: [Dvs] On is off\n");
+    return 1;
+  }
+  const uint64_t begin = MonotonicMs();
+  for (uint64_t next = begin; MonotonicMs() < begin + static_cast<uint64_t>(seconds * 1000.0); next += kTracePeriodMs) {
+    while (MonotonicMs() < next) SleepMs(1);
+    std::printf("tc %.3f %.4f %d %.4f %d %d\n", static_cast<double>(MonotonicMs() - begin) / 1000.0, TimecodeSpeed(0),
+                TimecodeHasSignal(0) ? 1 : 0, TimecodeSpeed(1), TimecodeHasSignal(1) ? 1 : 0, TimecodeInputState());
+    std::fflush(stdout);
+  }
+  StopTimecodeInput();
+  return 0;
+}
+
 }  // namespace
 
 const ToolCommand kAudioCommands[] = {
-    {"play", "FILE --seconds N [--record OUT.wav] [--input] [--device SINK] [--decks N] [--timecode]",
+    {"play", "FILE --seconds N [--record OUT.wav] [--input] [--device SINK] [--decks N] [--timecode] [--from S]",
      "play a file on deck A through the real outputs", RunPlay},
+    {"timecode", "--seconds N", "read the timecode input ([Dvs]) and print the decks' speeds", RunTimecode},
     {"devices", "", "list the sound server's outputs and inputs (kind, id, channels, name)", RunDevices},
 };
 const int kAudioCommandCount = static_cast<int>(sizeof kAudioCommands / sizeof kAudioCommands[0]);
