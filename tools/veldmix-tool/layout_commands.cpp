@@ -9,9 +9,11 @@
 
 #include "app/text_parse.h"
 #include "platform/text.h"
+#include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
 #include "screens/grid_editor.h"
 #include "screens/layout.h"
+#include "screens/macros_panel_view.h"
 #include "screens/mixer.h"
 #include "screens/pads.h"
 #include "screens/pitch_jog.h"
@@ -30,7 +32,8 @@ constexpr const char kLayoutUsage[] =
     "usage: veldmix-tool layout WIDTH HEIGHT [--scale S] [--layout full|library|performance] [--decks 2|4]\n"
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
-    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons.\n";
+    "the mixer, cross-fader, browser (and its MACROS button), the beat-grid editor's panel and\n"
+    "buttons, and the macros panel's run and EDIT buttons and DONE.\n";
 
 struct LayoutName {
   const char* name;
@@ -187,6 +190,15 @@ int RunLayout(const std::vector<std::string>& args) {
     p.Put("glide.b", row.glideB);
   }
   p.Put("browser", s.browser);
+  // The toolbar as it stands with no count line beside it (an empty library).
+  if (s.browser.w > 0) p.Put("browser.macros", LayOutBrowser(s.browser, 0.0f, false, false).macros);
+  const MacrosPanelLayout m = LayoutMacrosPanel(width, height);
+  p.Put("macros.panel", m.panel);
+  for (int i = 0; i < 8; ++i) {
+    p.Put("macros.run." + std::to_string(i), m.run[i]);
+    p.Put("macros.edit." + std::to_string(i), m.edit[i]);
+  }
+  p.Put("macros.done", m.done);
 
   const GridEditorLayout g = LayoutGridEditor(GridEditorPanel(width, height));
   p.Put("grideditor.panel", g.panel);
