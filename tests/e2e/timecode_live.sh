@@ -135,6 +135,8 @@ dvs $'Traktor=1\r\n'
 run_with_carrier "$work/traktor.wav" "$work/traktor.tc" "$tool" timecode --seconds 3
 speed=$(median_speed "$work/traktor.tc")
 check "Traktor=1 reads the 2000 Hz carrier at normal speed ($speed)" 'near "$speed" 1 0.01'
+check "a two-channel input drives deck A only (pair B needs channels 3 and 4)" \
+      '! awk "\$1 == \"tc\" && \$6 == 1 { found = 1 } END { exit !found }" "$work/traktor.tc"'
 dvs ""
 run_with_carrier "$work/uneven.wav" "$work/uneven.tc" "$tool" timecode --seconds 3
 speed=$(median_speed "$work/uneven.tc")
