@@ -18,6 +18,7 @@
 #include "engine/jog_loops.h"
 #include "engine/mixer_controls.h"
 #include "engine/sampler.h"
+#include "engine/sampler_bank.h"
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
 #include "engine/stem_controls.h"
@@ -36,8 +37,6 @@ constexpr double kNoTrackBpm = 120.0;
 constexpr double kMinBpm = 20.0;
 constexpr double kBeatsPerBar = 4.0;
 constexpr int kMaxKeyShift = 6;
-constexpr int kSamplerPads = 8;
-constexpr int kSamplerBanks = 4;
 constexpr double kMaxJumpBeats = 100000.0;  // far beyond any track; keeps the frame sums finite
 constexpr double kMaxBrowseRows = 1000000.0;
 constexpr double kLoopSizeTolerance = 0.001;
@@ -63,7 +62,8 @@ bool NumberAt(const Words& words, size_t i, double* out) {
   while (at < word.size() && IsWideSpace(word[at])) ++at;
   if (at < word.size() && (word[at] == L'+' || word[at] == L'-')) ++at;
   const std::wstring_view rest = std::wstring_view(word).substr(at);
-  const bool digit = !rest.empty() && (iswdigit(rest[0]) || (rest.size() > 1 && rest[0] == L'.' && iswdigit(rest[1])));
+  auto isDigit = [](wchar_t c) { return c >= L'0' && c <= L'9'; };
+  const bool digit = !rest.empty() && (isDigit(rest[0]) || (rest.size() > 1 && rest[0] == L'.' && isDigit(rest[1])));
   *out = 0.0;
   return !(digit || rest.starts_with(L"inf") || rest.starts_with(L"nan"));
 }
@@ -416,7 +416,7 @@ bool RunMacroCommand(RunningMacro& running, const MacroStep& words) {
   if (key == L"master") return RunPercent(running.deck, &MasterSection.masterLevel, words, 1, 0.0f, 1.0f);
   if (key == L"sampler") {
     if (!NumberAt(words, 1, &n)) return false;
-    TriggerSamplerPad(std::clamp(WholeNumber(n, 0, kSamplerPads) - 1, 0, kSamplerPads - 1));
+    TriggerSamplerPad(std::clamp(WholeNumber(n, 0, kPadsPerBank) - 1, 0, kPadsPerBank - 1));
     return true;
   }
   if (key == L"bank") {
