@@ -104,7 +104,7 @@ kill "$parec_pid"
 # The level of each bass in 100 ms windows every 10 ms. The EQ's low gain is (2 x knob)^2 below
 # the centre, so with A's knob gliding 0.5 -> 0 and B's 0 -> 0.5 the share u of the swap done is
 # 1 - sqrt(A / A before) and sqrt(B / B after); their mean, median-smoothed, rises from 0 to 1 over
-# the glide. A beat is twice the time from u = 0.25 to u = 0.75.
+# the glide, one beat.
 read -r before_a before_b after_a after_b beat start < <(/usr/bin/python3 - "$work/mix.raw" \
   "$(awk -v a="$t_swap" -v b="$rec_start" 'BEGIN { print a - b }')" <<'EOF'
 import sys
@@ -123,10 +123,18 @@ pre, post = (times > -1.0) & (times < -0.1), (times > 1.3) & (times < 2.2)
 ba, bb, aa, ab = np.median(a[pre]), np.median(b[pre]), np.median(a[post]), np.median(b[post])
 u = np.clip(((1 - np.sqrt(a / ba)) + np.sqrt(b / ab)) / 2, 0, 1)
 u = np.array([np.median(u[max(i - 2, 0):i + 3]) for i in range(len(u))])
-after = times > -0.1
-t25 = times[after][np.argmax(u[after] >= 0.25)]
-t75 = times[after][np.argmax(u[after] >= 0.75)]
-print(f"{ba:.4f} {bb:.4f} {aa:.4f} {ab:.4f} {2 * (t75 - t25):.3f} {t25 - (t75 - t25) / 2:.3f}")
+# u against time over its middle part, as a line fitted by the median of the pairwise slopes (so
+# that a late period of a loaded machine moves no result): the beat is 1 / slope, the start where
+# the line leaves 0.
+mid = (times > -0.1) & (times < 1.5) & (u > 0.15) & (u < 0.85)
+tm, um = times[mid], u[mid]
+if len(tm) < 4:
+    print(f"{ba:.4f} {bb:.4f} {aa:.4f} {ab:.4f} 0 0"); sys.exit()
+i, j = np.triu_indices(len(tm), 1)
+keep = tm[j] - tm[i] > 0.05
+slope = np.median((um[j] - um[i])[keep] / (tm[j] - tm[i])[keep])
+start = np.median(tm - um / slope)
+print(f"{ba:.4f} {bb:.4f} {aa:.4f} {ab:.4f} {1 / slope:.3f} {start:.3f}")
 EOF
 )
 echo "bass A ${before_a} -> ${after_a}, bass B ${before_b} -> ${after_b}: a swap over ${beat} s from ${start} s after the key"
@@ -134,7 +142,7 @@ awk -v a="$before_a" -v b="$before_b" 'BEGIN { exit !(a > 0.05 && b < a / 20) }'
   fail "before Ctrl+3 deck A's bass should sound and B's not (A $before_a, B $before_b)"
 awk -v a="$after_a" -v b="$after_b" 'BEGIN { exit !(b > 0.05 && a < b / 20) }' ||
   fail "after Ctrl+3 deck B's bass should sound and A's not (A $after_a, B $after_b)"
-awk -v s="$beat" -v t="$start" 'BEGIN { exit !(s > 0.38 && s < 0.7 && t > -0.05 && t < 0.5) }' ||
+awk -v s="$beat" -v t="$start" 'BEGIN { exit !(s > 0.35 && s < 0.75 && t > -0.05 && t < 0.8) }' ||
   fail "the swap should take one 0.5 s beat, starting right after the key (took $beat s, from $start s)"
 
 # --- The panel: eight cards; a running card is lit; EDIT and SAVE ---
@@ -199,7 +207,9 @@ assert m["Script7"] == ("eq high 50 & eq mid 50 & eq low 50 & filter 0 & fx 1 of
 assert m["Name4"] == "SETUP", m["Name4"]
 EOF
 
-# --- The close keeps where the decks stood: A paused two beats after Ctrl+1, B played on ---
+# --- The close keeps where the decks stood: A paused two beats after Ctrl+1, B played on. A's
+# position counts from Ctrl+5's effect and ends at Ctrl+1's, so the keys' delivery times cancel
+# but for their spread; one beat more or less would be 0.5 s off ---
 t_close=$(now)
 kill -TERM "$app_pid"
 wait "$app_pid"
@@ -211,7 +221,7 @@ pos_b=$(sed -n 's/^DeckBPos=//p' "$settings" | tr -d '\r')
 want_a=$(awk -v e="$t_echo" -v p="$t_play" 'BEGIN { print e - p + 1.0 }')
 want_b=$(awk -v c="$t_close" -v p="$t_play" 'BEGIN { print c - p }')
 echo "deck A stopped at $pos_a s (about $want_a expected), deck B at $pos_b s (played on for $want_b s)"
-awk -v a="$pos_a" -v w="$want_a" 'BEGIN { d = a - w; exit !(d > -0.35 && d < 0.35) }' ||
+awk -v a="$pos_a" -v w="$want_a" 'BEGIN { d = a - w; exit !(d > -0.45 && d < 0.45) }' ||
   fail "Ctrl+1 should pause deck A two beats (1 s) after the key: it stopped at $pos_a s, not about $want_a s"
 awk -v b="$pos_b" -v w="$want_b" -v a="$pos_a" 'BEGIN { exit !(b > a + 2 && b <= w + 0.2) }' ||
   fail "deck B should have played on to about $want_b s (at $pos_b s)"
