@@ -52,7 +52,6 @@ constexpr float kToolbarHeightDip = 28.0f, kButtonGapDip = 6.0f, kButtonTextSize
 constexpr float kStopGapDip = 10.0f, kStopTextSize = 11.0f;
 constexpr float kBarMinDip = 60.0f, kBarMaxDip = 220.0f, kBarHeightDip = 20.0f, kBarTopDip = 12.0f;
 constexpr float kBarRadius = 3.0f, kBarFillAlpha = 0.35f, kBarInsetDip = 6.0f, kBarTextSize = 11.0f;
-constexpr float kCountTextSize = 11.5f;
 constexpr float kHeaderTopDip = 44.0f, kHeaderHeightDip = 22.0f, kHeaderRadius = 4.0f;
 constexpr uint32_t kHeaderTop = 0x20242E, kHeaderBottom = 0x181B22;  // rgb(32,36,46), rgb(24,27,34)
 constexpr float kHeaderTextSize = 10.0f, kHeaderInsetDip = 4.0f, kHashCellDip = 22.0f;
@@ -389,7 +388,7 @@ void DrawBrowser(Rc r) {
   DrawPanel(r, kPanelRadiusDip);
   FollowMatchDeck();
   const std::wstring count = BrowserCountLine();
-  const float countWidth = TextWidth(count, kCountTextSize, false, kFontSegoeUi);
+  const float countWidth = TextWidth(count, kBrowserCountTextSize, false, kFontSegoeUi);
   const PrelistenShown prelisten = ReadPrelisten();
   const BrowserLayout l = LayOutBrowser(r, countWidth, KaraokePanelShown, prelisten.shown);
 
@@ -401,7 +400,7 @@ void DrawBrowser(Rc r) {
   DrawToolbar(l);
   DrawPrelistenStrip(l, prelisten);
   if (l.countLine.w > 0)
-    DrawTextAsIs(count, l.countLine, kCountTextSize, ColorOf(Pal.Dim), kAlignRight, false, kFontSegoeUi);
+    DrawTextAsIs(count, l.countLine, kBrowserCountTextSize, ColorOf(Pal.Dim), kAlignRight, false, kFontSegoeUi);
   DrawHeader(l);
   DrawTrackTable(l);
   if (KaraokePanelShown) DrawKaraokePanel(l.karaoke);

@@ -49,6 +49,7 @@ inline constexpr int kBrowserColumns = 7;  // TITLE, ARTIST, BPM, KEY, ENERGY, R
 inline constexpr float kBrowserRowDip = 24.0f;
 inline constexpr float kBrowserStarDip = 12.0f;
 inline constexpr int kBrowserStars = 5;
+inline constexpr float kBrowserCountTextSize = 11.5f;
 
 // Where everything of the browser lies for a browser rectangle, in DIPs. Empty rectangles are not
 // drawn (the karaoke column while closed, the prelisten strip without a prelisten).
