@@ -36,6 +36,7 @@ class BrowserMenus : public ::testing::Test {
   void TearDown() override {
     unsetenv(kDialogAnswersVariable);
     Reset();
+    ListView = ListViewHooks{};
   }
   static void Reset() {
     TrackLists.clear(), ViewItems.clear(), ViewOrder.clear(), MusicFolders.clear();
