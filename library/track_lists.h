@@ -64,7 +64,7 @@ void AddToList(int index, const std::wstring& path);
 // --- Playlists from elsewhere ---
 
 // The paths of the existing files and folders that an M3U or M3U8 playlist names, in its order:
-// UTF-8, else Windows-1252 text; comments skipped; "file://" URLs decoded; relative paths joined
+// UTF-8, else Windows-1252 text; comments skipped; file URLs read by FileUrlToPath; relative paths joined
 // to the playlist's folder; lexically normalised. Empty when the file cannot be read.
 std::vector<std::wstring> ImportM3u(const std::wstring& playlistPath);
 
