@@ -16,6 +16,7 @@
 #include "library/track_info.h"
 #include "library/track_view.h"
 #include "platform/paths.h"
+#include "screens/cover_art.h"
 #include "screens/main_screen.h"
 #include "screens/track_menu.h"
 #include "settings/palette.h"
@@ -156,8 +157,9 @@ void DrawRowTexts(const BrowserLayout& l, const RowState& row, const TrackInfo* 
   const Rc r = row.rect;
   float titleX = l.contentX + kTitleXDip;
   if (Settings.Art) {
-    // Covers come from the art cache once it is built; until then the placeholder.
-    FillRoundedRect(Rc{titleX, r.y + 2, kArtDip, kArtDip}, kArtRadius, Color{1, 1, 1, kArtAlpha});
+    const Rc art{titleX, r.y + 2, kArtDip, kArtDip};
+    if (const std::shared_ptr<Bitmap> cover = RequestArt(row.file->path)) DrawImage(cover, art, opacity, kArtRadius);
+    else FillRoundedRect(art, kArtRadius, Color{1, 1, 1, kArtAlpha});
     titleX += kArtShiftDip;
   }
   const Rc artistCol = l.headerCells[1];

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Labels: slow
 # The library browser in the real program (Library layout, a folder of 40 tracks made by ffmpeg)
-# under a virtual display with a window manager: OCR reads titles and "40 tracks"; Ctrl+F filters
+# under a virtual display with a window manager: OCR reads titles and "40 tracks", covered rows
+# show their cover's colour and the others the placeholder; Ctrl+F filters
 # on every key, a paste stops at its line break, Esc clears and a second Esc lets go of the box;
 # header clicks sort and flip and a right press opens the sort menu; the wheel and the scrollbar
 # stop at the last row; Down keeps the selection in view, Enter loads, Space prelistens with the
@@ -31,6 +32,15 @@ for i in $(seq 1 40); do
     fail "ffmpeg could not make track $i"
 done
 path_of() { printf '%s/t%02d.mp3' "$music" "$1"; }
+# Covers drawn by ImageMagick: a red PNG in track 1, a blue JPEG in track 2; track 3 has none.
+convert -size 300x300 xc:'rgb(220,30,30)' "$work/red.png"
+convert -size 300x300 xc:'rgb(30,60,220)' "$work/blue.jpg"
+for cover in "1 red.png" "2 blue.jpg"; do
+  read -r i picture <<<"$cover"
+  ffmpeg -v error -i "$(path_of "$i")" -i "$work/$picture" -map 0:a -map 1 -c:a copy -c:v copy -id3v2_version 3 \
+    -disposition:v attached_pic "$work/covered.mp3" && mv "$work/covered.mp3" "$(path_of "$i")" ||
+    fail "ffmpeg could not embed $picture"
+done
 # The one file dialog of the run, the list menu's export, is answered from here.
 printf '%s\n' "$work/prepare-out.m3u8" >"$work/answers"
 export VELDMIX_DIALOG_ANSWERS="$work/answers"
@@ -167,6 +177,23 @@ xdotool windowactivate --sync "$win" 2>/dev/null || true
 wait_for 20 count_is "40 tracks" || fail "the count line reads '$(ocr_rect count count)', not 40 tracks"
 row_is 0 "Song 01" || fail "row 0 reads '$(row_title 0)', not Song 01"
 row_is 1 "Song 02" || fail "row 1 reads '$(row_title 1)', not Song 02"
+# Each covered row's 20x20 cell holds its cover's colour, the others the faint placeholder.
+cell_mean() {  # shot row: "r g b" of the cover cell's inner 16x16
+  local wx wy rx ry
+  read -r wx wy _ _ <<<"$(geometry)"
+  read -r rx ry _ _ <<<"$(rect "row.$2")"
+  convert "$artifacts/$1.png" -crop "16x16+$((wx + rx + 34))+$((wy + ry + 4))" +repage \
+    -format "%[fx:int(255*mean.r)] %[fx:int(255*mean.g)] %[fx:int(255*mean.b)]" info:
+}
+covers_drawn() {
+  shot covers
+  read -r r0 g0 b0 <<<"$(cell_mean covers 0)"
+  read -r r1 g1 b1 <<<"$(cell_mean covers 1)"
+  [ "$r0" -gt 180 ] && [ "$g0" -lt 70 ] && [ "$b0" -lt 70 ] && [ "$b1" -gt 180 ] && [ "$r1" -lt 70 ]
+}
+wait_for 10 covers_drawn || fail "the cover cells of rows 0 and 1 are '$(cell_mean covers 0)' and '$(cell_mean covers 1)'"
+read -r r2 g2 b2 <<<"$(cell_mean covers 2)"
+[ "$r2" -lt 60 ] && [ "$g2" -lt 60 ] && [ "$b2" -lt 70 ] || fail "the uncovered row 2 shows '$r2 $g2 $b2'"
 
 # --- Search: Ctrl+F, typing, paste, Esc twice ---
 echo "$(date +%T) search" >&2
