@@ -7,7 +7,9 @@
 # header clicks sort and flip and a right press opens the sort menu; the wheel and the scrollbar
 # stop at the last row; Down keeps the selection in view, Enter loads, Space prelistens with the
 # title in the strip; rows dragged onto deck B and onto Prepare land there; stars set and clear a
-# rating; "Show in folder" reaches Thunar on a private session bus with the file's URI, and without
+# rating; the row menu's tag form writes the file (mutagen reads it) and Analyze analyses it; the
+# sidebar adds, shows and removes a folder, saves a crate of the search and makes a playlist;
+# "Show in folder" reaches Thunar on a private session bus with the file's URI, and without
 # a file manager xdg-open hands the folder to the handler of a private mimeapps.list; the list
 # menu's M3U export is read back by Python. Screenshots go to $VELDMIX_BUILD/e2e-artifacts.
 set -euo pipefail
@@ -41,8 +43,11 @@ for cover in "1 red.png" "2 blue.jpg"; do
     -disposition:v attached_pic "$work/covered.mp3" && mv "$work/covered.mp3" "$(path_of "$i")" ||
     fail "ffmpeg could not embed $picture"
 done
-# The one file dialog of the run, the list menu's export, is answered from here.
-printf '%s\n' "$work/prepare-out.m3u8" >"$work/answers"
+# The file dialogs of the run, in order: FOLDERS + and the list menu's export.
+mkdir -p "$work/music2"
+ffmpeg -v error -f lavfi -i "sine=f=500:d=3" -metadata title="Lonely" -c:a libmp3lame -q:a 9 "$work/music2/x.mp3" ||
+  fail "ffmpeg could not make the second folder's track"
+printf '%s\n%s\n' "$work/music2" "$work/prepare-out.m3u8" >"$work/answers"
 export VELDMIX_DIALOG_ANSWERS="$work/answers"
 cat >"$settings" <<EOF
 [Look]
@@ -108,7 +113,7 @@ rect() {  # name: x y w h inside the window, laid out for 40 tracks in view
   local size
   size="$(geometry | cut -d' ' -f3-4)"
   # shellcheck disable=SC2086
-  "$tool" layout $size --layout library --tracks 40 | awk -v n="$1" '$1 == n {print $2, $3, $4, $5; found=1}
+  "$tool" layout $size --layout library --tracks 40 --folders "${folders:-1}" | awk -v n="$1" '$1 == n {print $2, $3, $4, $5; found=1}
     END{exit !found}' || fail "the layout has no rectangle $1"
 }
 point_in() {  # name dx dy: a screen point inside the named rectangle
@@ -234,6 +239,33 @@ xdotool key Escape
 wait_for 5 windows_are 1 || fail "Esc did not close the sort menu"
 
 # --- Scrolling stops at the last row ---
+echo "$(date +%T) sidebar" >&2
+# --- Sidebar: FOLDERS + adds and shows a folder, a right press removes it; crate + takes the
+# search; the new-playlist form ---
+click_at folders.plus 12 10
+wait_for 10 count_is "1 track" || fail "FOLDERS + did not show the added folder: '$(ocr_rect count count)'"
+grep -qxF "Folder1=$work/music2" "$settings" || fail "the added folder is not in settings.ini"
+folders=2 click_at folder.1 60 10 3
+wait_for 10 count_is "40 tracks" || fail "removing the shown folder did not show the first again"
+grep -q "^Folder1=" "$settings" && fail "the removed folder is still in settings.ini"
+grep -qx "Count=1" "$settings" || fail "settings.ini does not count one folder"
+xdotool key ctrl+f
+xdotool type --delay 60 'zebra'
+wait_for 5 count_is "2 tracks" || fail "typing zebra again left '$(ocr_rect count count)'"
+click_at crates.plus 12 10
+sleep 0.3
+xdotool key Return
+crate_saved() { [ -f "$data/crates.tsv" ] && grep -qxP 'zebra\tzebra' "$data/crates.tsv"; }
+wait_for 5 crate_saved || fail "the new crate is not 'zebra' with the search 'zebra'"
+click_at lists.plus 12 10
+sleep 0.3
+xdotool type --delay 60 'Warmup'
+xdotool key Return
+wait_for 5 test -f "$data/Lists/Warmup.m3u8" || fail "the new-playlist form made no list file"
+click_at folder.0 60 10
+xdotool key ctrl+f Escape Escape
+wait_for 10 count_is "40 tracks" || fail "back in the folder the count reads '$(ocr_rect count count)'"
+
 echo "$(date +%T) scrolling" >&2
 read -r _ _ _ lh <<<"$(rect list)"
 visible=$((lh / 24))
@@ -290,6 +322,22 @@ click_at row.2.stars 42 12
 click_at row.3.stars 18 12
 click_at row.3.stars 18 12
 
+echo "$(date +%T) edit tags, analyze" >&2
+# --- The row menu's tag form (Up thrice: Edit tags…) and Analyze (Up twice) ---
+click_at row.7 200 12 3
+wait_for 5 windows_are 2 || fail "a right-click on row 7 opened no menu"
+xdotool key Up Up Up Return
+wait_for 5 windows_are 1 || fail "the row menu did not close"
+sleep 0.3
+xdotool type --delay 60 ' Edit'
+xdotool key Return
+tagged() { /usr/bin/python3 -c 'import sys, mutagen; sys.exit(mutagen.File(sys.argv[1])["TIT2"].text[0] != "Song 08 Edit")' \
+  "$(path_of 8)" 2>/dev/null; }
+wait_for 10 tagged || fail "the tag form did not write the title 'Song 08 Edit'"
+click_at row.8 200 12 3
+wait_for 5 windows_are 2 || fail "a right-click on row 8 opened no menu"
+xdotool key Up Up Return
+
 echo "$(date +%T) show in folder" >&2
 # --- Show in folder: Thunar gets the file's URI and shows its folder ---
 click_at row.4 200 12 3
@@ -331,7 +379,7 @@ assert data.startswith(b"\xef\xbb\xbf#EXTM3U\n"), data[:20]
 lines = data[3:].decode("utf-8").split("\n")
 assert lines[1:] == [sys.argv[2], ""], lines
 EOF
-python3 - "$settings" "$data/database.tsv" "$(path_of 40)" "$(path_of 1)" "$(path_of 3)" "$(path_of 4)" <<'EOF' ||
+python3 - "$settings" "$data/database.tsv" "$(path_of 40)" "$(path_of 1)" "$(path_of 3)" "$(path_of 4)" "$(path_of 9)" <<'EOF' ||
 import configparser, sys
 ini = configparser.ConfigParser(interpolation=None)
 ini.optionxform = str
@@ -339,11 +387,13 @@ ini.read(sys.argv[1], encoding="utf-8-sig")
 session = ini["Session"]
 assert session.get("DeckAPath") == sys.argv[3], ("deck A", session.get("DeckAPath"))
 assert session.get("DeckBPath") == sys.argv[4], ("deck B", session.get("DeckBPath"))
-ratings = {}
+ratings, analysed = {}, {}
 for line in open(sys.argv[2], encoding="utf-8"):
     cols = line.rstrip("\n").split("\t")
     if len(cols) > 15:
         ratings[cols[0]] = int(cols[15])
+        analysed[cols[0]] = cols[5]
+assert analysed.get(sys.argv[7]) == "1", ("Analyze on row 8 (Song 09)", analysed.get(sys.argv[7]))
 assert ratings.get(sys.argv[5]) == 4, ("row 2 (Song 03)", ratings.get(sys.argv[5]))
 assert ratings.get(sys.argv[6], 0) == 0, ("row 3 (Song 04) clicked twice", ratings.get(sys.argv[6]))
 EOF
