@@ -13,6 +13,7 @@
 # a file manager xdg-open hands the folder to the handler of a private mimeapps.list; the list
 # menu's M3U export is read back by Python. Screenshots go to $VELDMIX_BUILD/e2e-artifacts.
 set -euo pipefail
+started="$(date +%T)"
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 need veldmix veldmix-tool Xvfb xdpyinfo xwininfo xdotool xprop xclip openbox import convert tesseract ffmpeg \
@@ -26,15 +27,23 @@ data="$HOME/.local/share/Veldmix"
 music="$work/music"
 mkdir -p "$music" "$data"
 
-# --- 40 tracks: "Song 01".."Song 38" and two zebras, a few seconds each ---
-for i in $(seq 1 40); do
-  if [ "$i" -le 38 ]; then title="$(printf 'Song %02d' "$i")"; else title="Zebra $([ "$i" = 39 ] && echo One || echo Two)"; fi
-  ffmpeg -v error -f lavfi -i "sine=f=$((300 + i * 7)):d=$((3 + i % 5))" -metadata title="$title" \
-    -metadata artist="Band" -c:a libmp3lame -q:a 9 "$music/$(printf 't%02d' "$i").mp3" ||
-    fail "ffmpeg could not make track $i"
-done
+# --- 40 tracks: "Song 01".."Song 38" and two zebras; one sound made by ffmpeg, copied and tagged
+# by mutagen; covers drawn by ImageMagick and embedded by ffmpeg: a red PNG in track 1, a blue
+# JPEG in track 2; track 3 has none ---
+ffmpeg -v error -f lavfi -i "sine=f=440:d=4" -c:a libmp3lame -q:a 9 "$work/base.mp3" || fail "ffmpeg could not make a track"
+/usr/bin/python3 - "$work/base.mp3" "$music" <<'EOF' || fail "mutagen could not tag the tracks"
+import shutil, sys
+from mutagen.id3 import ID3, TIT2, TPE1
+for i in range(1, 41):
+    title = "Song %02d" % i if i <= 38 else ("Zebra One" if i == 39 else "Zebra Two")
+    path = "%s/t%02d.mp3" % (sys.argv[2], i)
+    shutil.copyfile(sys.argv[1], path)
+    tags = ID3()
+    tags.add(TIT2(encoding=3, text=title))
+    tags.add(TPE1(encoding=3, text="Band"))
+    tags.save(path)
+EOF
 path_of() { printf '%s/t%02d.mp3' "$music" "$1"; }
-# Covers drawn by ImageMagick: a red PNG in track 1, a blue JPEG in track 2; track 3 has none.
 convert -size 300x300 xc:'rgb(220,30,30)' "$work/red.png"
 convert -size 300x300 xc:'rgb(30,60,220)' "$work/blue.jpg"
 for cover in "1 red.png" "2 blue.jpg"; do
@@ -109,23 +118,31 @@ main_found() {
   [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' || return 1
   win=$((id))
 }
-rect() {  # name: x y w h inside the window, laid out for 40 tracks in view
+# The window keeps its place and size: its geometry and the layout (for one and for two music
+# folders) are read once.
+read_layout() {
+  geometry >"$work/geometry"
   local size
-  size="$(geometry | cut -d' ' -f3-4)"
-  # shellcheck disable=SC2086
-  "$tool" layout $size --layout library --tracks 40 --folders "${folders:-1}" | awk -v n="$1" '$1 == n {print $2, $3, $4, $5; found=1}
-    END{exit !found}' || fail "the layout has no rectangle $1"
+  size="$(cut -d' ' -f3-4 "$work/geometry")"
+  for n in 1 2; do
+    # shellcheck disable=SC2086
+    "$tool" layout $size --layout library --tracks 40 --folders "$n" >"$work/layout$n" || fail "no layout for $size"
+  done
+}
+rect() {  # name: x y w h inside the window, laid out for 40 tracks in view
+  awk -v n="$1" '$1 == n {print $2, $3, $4, $5; found=1} END{exit !found}' "$work/layout${folders:-1}" ||
+    fail "the layout has no rectangle $1"
 }
 point_in() {  # name dx dy: a screen point inside the named rectangle
   local wx wy rx ry
-  read -r wx wy _ _ <<<"$(geometry)"
+  read -r wx wy _ _ <"$work/geometry"
   read -r rx ry _ _ <<<"$(rect "$1")"
   echo "$((wx + rx + $2)) $((wy + ry + $3))"
 }
 shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
 ocr_rect() {  # shot name [dx dw]: the text in a named rectangle of the window
   local wx wy rx ry rw rh
-  read -r wx wy _ _ <<<"$(geometry)"
+  read -r wx wy _ _ <"$work/geometry"
   read -r rx ry rw rh <<<"$(rect "$2")"
   convert "$artifacts/$1.png" -crop "$((rw - ${4:-0}))x$rh+$((wx + rx + ${3:-0}))+$((wy + ry))" +repage \
     -resize 300% -colorspace Gray -negate "$work/ocr.png"
@@ -169,23 +186,25 @@ drag() {  # from-name dx dy to-name dx dy
 }
 blue_at() {  # shot, window x y: the blue channel there
   local wx wy
-  read -r wx wy _ _ <<<"$(geometry)"
+  read -r wx wy _ _ <"$work/geometry"
   convert "$artifacts/$1.png" -format "%[fx:int(255*p{$((wx + $2)),$((wy + $3))}.b)]" info:
 }
 
-echo "$(date +%T) start" >&2
+echo "$(date +%T) start (made at $started)" >&2
 # --- The folder in view ---
 "$app" >"$work/app.out" 2>&1 &
 app_pid=$!
 wait_for 30 main_found || fail "the main window did not appear"
 xdotool windowactivate --sync "$win" 2>/dev/null || true
+sleep 0.5
+read_layout
 wait_for 20 count_is "40 tracks" || fail "the count line reads '$(ocr_rect count count)', not 40 tracks"
 row_is 0 "Song 01" || fail "row 0 reads '$(row_title 0)', not Song 01"
 row_is 1 "Song 02" || fail "row 1 reads '$(row_title 1)', not Song 02"
 # Each covered row's 20x20 cell holds its cover's colour, the others the faint placeholder.
 cell_mean() {  # shot row: "r g b" of the cover cell's inner 16x16
   local wx wy rx ry
-  read -r wx wy _ _ <<<"$(geometry)"
+  read -r wx wy _ _ <"$work/geometry"
   read -r rx ry _ _ <<<"$(rect "row.$2")"
   convert "$artifacts/$1.png" -crop "16x16+$((wx + rx + 34))+$((wy + ry + 4))" +repage \
     -format "%[fx:int(255*mean.r)] %[fx:int(255*mean.g)] %[fx:int(255*mean.b)]" info:
@@ -367,6 +386,7 @@ wait_for 5 windows_are 2 || fail "a right-click on Prepare opened no list menu"
 xdotool key Down Down Return
 wait_for 10 test -f "$work/prepare-out.m3u8" || fail "the M3U export wrote nothing"
 
+echo "$(date +%T) close" >&2
 # --- The orderly close keeps the decks and the ratings ---
 kill -TERM "$app_pid"
 wait_for 20 sh -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end after SIGTERM"
