@@ -1,6 +1,7 @@
 #include "library/cover_art.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/clock.h"
@@ -36,7 +37,12 @@ std::vector<std::wstring> QueueArtKey(const std::wstring& key) {
     start = !ArtThreadStarted;
     ArtThreadStarted = true;
   }
-  if (start) std::thread(ArtLoaderThread).detach();
+  if (start) {
+    // Stopped before the statics go: a loader still waiting on ArtWake would keep the condition
+    // variable's destruction at exit waiting for ever.
+    std::atexit(StopArtLoader);
+    std::thread(ArtLoaderThread).detach();
+  }
   ArtWake.notify_one();
   return dropped;
 }

@@ -260,7 +260,10 @@ void DrawTrackTable(const BrowserLayout& l) {
   const int rows = static_cast<int>(ViewOrder.size());
   VisibleRows = l.visibleRows;
   const float wheel = Inside(l.list, Input.x, Input.y) && ActiveControlId == kNoActiveControl ? Input.wheel : 0.0f;
-  ScrollRow = ScrollRowAfterWheel(ScrollRow, wheel, rows, VisibleRows);
+  // While a scan still delivers rows (a list shown again keeping its scroll row) only the top
+  // bounds the scroll row; the end does once every row is in.
+  const int bound = Scanning ? std::max(rows, ScrollRow + VisibleRows) : rows;
+  ScrollRow = ScrollRowAfterWheel(ScrollRow, wheel, bound, VisibleRows);
 
   PushClip(l.list);
   for (int i = 0; i <= VisibleRows; ++i) {

@@ -290,6 +290,17 @@ TEST_F(BrowserScreenTest, TheWheelAndTheScrollbarKeepTheLastPageFull) {
   // A press on the track below the thumb jumps there.
   Press(l.scrollTrack.CenterX(), l.list.Bottom() - 1);
   EXPECT_EQ(ScrollRow, 100 - l.visibleRows);
+
+  // A list shown again keeps its scroll row while its rows are still arriving.
+  ViewItems.resize(10);
+  RebuildView();
+  ScrollRow = 50, Scanning = true;
+  Input.x = Input.y = -100;
+  Frame();
+  EXPECT_EQ(ScrollRow, 50);
+  Scanning = false;
+  Frame();
+  EXPECT_EQ(ScrollRow, 0) << "once the scan is done the rows bound it";
 }
 
 TEST_F(BrowserScreenTest, SidebarRowsShowTheirSourceAndFolderRemovalKeepsTheIndex) {
