@@ -322,13 +322,11 @@ int ScrollRowForJump(const BrowserLayout& l, int rows, float pointerY) {
 
 std::wstring BrowserCountLine() {
   const size_t n = ViewOrder.size();
-  std::wstring text = std::to_wstring(n) + Translate(n == 1 ? L" track" : L" tracks");
-  if (Scanning) text += Translate(L"  •  scanning…");
-  if (Analysing)
-    text += Translate(L"  •  analyzing ") + std::to_wstring(AnalysisDone) + L"/" + std::to_wstring(AnalysisTotal);
+  std::wstring text = std::to_wstring(n) + (n == 1 ? L" track" : L" tracks");
+  if (Scanning) text += L"  •  scanning…";
+  if (Analysing) text += L"  •  analyzing " + std::to_wstring(AnalysisDone) + L"/" + std::to_wstring(AnalysisTotal);
   if (SortColumn >= kSortGenre && SortColumn <= kSortColour)
-    text += Translate(L"  •  by ") + Translate(kMenuSortNames[SortColumn - kSortGenre]) +
-            (SortAscending ? L" ▲" : L" ▼");
+    text += std::wstring(L"  •  by ") + kMenuSortNames[SortColumn - kSortGenre] + (SortAscending ? L" ▲" : L" ▼");
   return text;
 }
 
@@ -388,7 +386,7 @@ void DrawBrowser(Rc r) {
   DrawPanel(r, kPanelRadiusDip);
   FollowMatchDeck();
   const std::wstring count = BrowserCountLine();
-  const float countWidth = TextWidth(count, kBrowserCountTextSize, false, kFontSegoeUi);
+  const float countWidth = TextWidth(Translate(count), kBrowserCountTextSize, false, kFontSegoeUi);
   const PrelistenShown prelisten = ReadPrelisten();
   const BrowserLayout l = LayOutBrowser(r, countWidth, KaraokePanelShown, prelisten.shown);
 
@@ -400,7 +398,7 @@ void DrawBrowser(Rc r) {
   DrawToolbar(l);
   DrawPrelistenStrip(l, prelisten);
   if (l.countLine.w > 0)
-    DrawTextAsIs(count, l.countLine, kBrowserCountTextSize, ColorOf(Pal.Dim), kAlignRight, false, kFontSegoeUi);
+    DrawText(count, l.countLine, kBrowserCountTextSize, ColorOf(Pal.Dim), kAlignRight, false, kFontSegoeUi);
   DrawHeader(l);
   DrawTrackTable(l);
   if (KaraokePanelShown) DrawKaraokePanel(l.karaoke);

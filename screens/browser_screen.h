@@ -93,7 +93,8 @@ int ScrollRowForJump(const BrowserLayout& l, int rows, float pointerY);
 
 // --- Texts ---
 
-// "N tracks" (or " track"), the scan and analysis progress and the sort by a menu key.
+// "N tracks" (or " track"), the scan and analysis progress and the sort by a menu key, in English
+// (translated as it is drawn).
 std::wstring BrowserCountLine();
 // The centred text of an empty view, the first that applies.
 std::wstring EmptyViewText();
