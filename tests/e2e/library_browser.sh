@@ -30,7 +30,7 @@ mkdir -p "$music" "$data"
 # --- 40 tracks: "Song 01".."Song 38" and two zebras; one sound made by ffmpeg, copied and tagged
 # by mutagen; covers drawn by ImageMagick and embedded by ffmpeg: a red PNG in track 1, a blue
 # JPEG in track 2; track 3 has none ---
-ffmpeg -v error -f lavfi -i "sine=f=440:d=4" -c:a libmp3lame -q:a 9 "$work/base.mp3" || fail "ffmpeg could not make a track"
+ffmpeg -v error -f lavfi -i "sine=f=440:d=20" -c:a libmp3lame -q:a 9 "$work/base.mp3" || fail "ffmpeg could not make a track"
 /usr/bin/python3 - "$work/base.mp3" "$music" <<'EOF' || fail "mutagen could not tag the tracks"
 import shutil, sys
 from mutagen.id3 import ID3, TIT2, TPE1
@@ -317,13 +317,21 @@ shot selected
 [ "$(blue_at selected "$tx" $((ry + 12)))" -gt 40 ] || fail "the selected last row is not highlighted"
 xdotool key Return
 xdotool key space
+# The strip's title is light on a dark bar that fills with yellow as it plays: only the light
+# text is kept for OCR.
+strip_text() {
+  local wx wy rx ry rw rh
+  read -r wx wy _ _ <"$work/geometry"
+  read -r rx ry rw rh <<<"$(rect count)"
+  convert "$artifacts/strip.png" -crop "${rw}x$rh+$((wx + rx))+$((wy + ry))" +repage -resize 300% -colorspace Gray \
+    -threshold 60% -negate "$work/ocr.png"
+  OMP_THREAD_LIMIT=1 tesseract "$work/ocr.png" - --psm 6 2>/dev/null | tr -s ' \n' ' '
+}
 strip_shows() {
   shot strip
-  local text
-  text="$(ocr_rect strip count)"
-  [[ "$text" == *"Zebra Two"* ]]
+  [[ "$(strip_text)" == *"Zebra Two"* ]]
 }
-wait_for 10 strip_shows || fail "the prelisten strip reads '$(ocr_rect strip count)', not the title"
+wait_for 10 strip_shows || fail "the prelisten strip reads '$(strip_text)', not the title"
 xdotool key space
 
 echo "$(date +%T) drags" >&2
