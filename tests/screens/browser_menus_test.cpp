@@ -14,7 +14,9 @@
 #include "library/track_view.h"
 #include "platform/desktop_open.h"
 #include "platform/text.h"
+#include "library/crates.h"
 #include "screens/list_menu.h"
+#include "screens/sidebar.h"
 #include "screens/track_menu.h"
 #include "support/temp_home.h"
 #include "ui/file_dialogs.h"
@@ -217,4 +219,29 @@ TEST(DesktopOpen, FileUrisKeepTheirPathOnOneLine) {
   EXPECT_EQ(FileUri(L"/m/ü\n.mp3"), "file:///m/%C3%BC%0A.mp3");
   EXPECT_EQ(FolderOf(L"/m/x.mp3"), L"/m");
   EXPECT_EQ(FolderOf(L"/x.mp3"), L"/");
+}
+
+TEST_F(BrowserMenus, SidebarFormsMakeAPlaylistAndDeletingACrateLeavesItsView) {
+  NewPlaylistForm();
+  ASSERT_TRUE(Modal.open);
+  EXPECT_EQ(Modal.title, L"New playlist");
+  EXPECT_EQ(Modal.okLabel, L"CREATE");
+  ASSERT_EQ(Modal.fields.size(), 1u);
+  EXPECT_EQ(Modal.fields[0].label, L"Name");
+  Modal.fields[0].value = L"Opening";
+  CloseModal(true);
+  ASSERT_EQ(TrackLists.size(), 4u);
+  EXPECT_EQ(TrackLists[3].name, L"Opening");
+  EXPECT_TRUE(fs::exists(WideToUtf8(ListFileName(L"Opening"))));
+
+  MusicFolders = {L"/m/a"};
+  SmartCrates = {{.name = L"House", .search = L"house"}, {.name = L"Techno", .search = L"techno"}};
+  ShowCrate(1);
+  DeleteCrate(0);
+  EXPECT_EQ(SmartCrates.size(), 1u);
+  EXPECT_EQ(SmartCrates[0].name, L"Techno");
+  EXPECT_EQ(ViewKind, kViewFolder) << "any crate deleted while a crate is shown: the first folder";
+  EXPECT_EQ(ViewIndex, 0);
+  EXPECT_NE(ReadRaw(WideToUtf8(AppDataDir() + L"/" + kCratesFile)).find("Techno\ttechno"), std::string::npos);
+  SmartCrates.clear();
 }
