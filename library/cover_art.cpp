@@ -10,11 +10,12 @@
 #include "platform/ui_post.h"
 
 std::unordered_map<std::wstring, ArtEntry, PathKeyHash> ArtCache;
-std::vector<std::wstring> ArtQueue;
-std::mutex ArtMutex;
-std::condition_variable ArtWake;
+std::vector<std::wstring>& ArtQueue = *new std::vector<std::wstring>;
+std::mutex& ArtMutex = *new std::mutex;
+std::condition_variable& ArtWake = *new std::condition_variable;
 bool ArtStop = false;
 bool ArtThreadStarted = false;
+std::atomic<int> ArtLoadersRunning{0};
 
 namespace {
 
@@ -41,7 +42,11 @@ std::vector<std::wstring> QueueArtKey(const std::wstring& key) {
     // Stopped before the statics go: a loader still waiting on ArtWake would keep the condition
     // variable's destruction at exit waiting for ever.
     std::atexit(StopArtLoader);
-    std::thread(ArtLoaderThread).detach();
+    ++ArtLoadersRunning;
+    std::thread([] {
+      ArtLoaderThread();
+      --ArtLoadersRunning;
+    }).detach();
   }
   ArtWake.notify_one();
   return dropped;
