@@ -9,6 +9,7 @@
 #include "app/status_message.h"
 #include "karaoke/sing_request.h"
 #include "library/files.h"
+#include "library/folder_scan.h"
 #include "library/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
@@ -39,6 +40,7 @@ class BrowserMenus : public ::testing::Test {
     unsetenv(kDialogAnswersVariable);
     Reset();
     ListView = ListViewHooks{};
+    StartScanWorker = LaunchFolderScan;
   }
   static void Reset() {
     TrackLists.clear(), ViewItems.clear(), ViewOrder.clear(), MusicFolders.clear();

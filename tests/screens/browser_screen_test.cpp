@@ -14,6 +14,7 @@
 #include "library/analysis_queue.h"
 #include "library/crates.h"
 #include "library/now_playing.h"
+#include "library/folder_scan.h"
 #include "library/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
@@ -57,6 +58,7 @@ class BrowserScreenTest : public ::testing::Test {
   void TearDown() override {
     ReleaseDevice();
     ResetGlobals();
+    StartScanWorker = LaunchFolderScan;
   }
   // n files "Track 000".., with loudness (and energy) growing with the index, shown in title order.
   static void FillView(int n) {
