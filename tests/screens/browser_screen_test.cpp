@@ -195,6 +195,7 @@ TEST(BrowserTextsTest, CountLineEmptyTextsAndCellValues) {
   EXPECT_EQ(RatingAfterClick(3, 3), 0);
   EXPECT_EQ(RatingAfterClick(3, 4), 4);
   ResetGlobals();
+  StartScanWorker = LaunchFolderScan;
 }
 
 TEST_F(BrowserScreenTest, HeaderClicksSortAndFlipAndARightPressQueuesTheSortMenu) {
