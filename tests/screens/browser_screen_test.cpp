@@ -53,11 +53,14 @@ class BrowserScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetGlobals();
+    // No covers: their loader would post its answers into later tests' message queue.
+    Settings.Art = false;
     ASSERT_TRUE(CreateDevice(kFrameW, kFrameH, 1.0f));
   }
   void TearDown() override {
     ReleaseDevice();
     ResetGlobals();
+    Settings.Art = true;
     StartScanWorker = LaunchFolderScan;
   }
   // n files "Track 000".., with loudness (and energy) growing with the index, shown in title order.
