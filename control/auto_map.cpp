@@ -3,3 +3,5 @@
 bool AutoMapOpen = false;
 
 void DrawAutoMap() {}
+
+void AutoMapMidiInput(unsigned, int, int, int) {}

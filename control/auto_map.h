@@ -5,3 +5,5 @@
 extern bool AutoMapOpen;
 // Draws and handles the wizard while AutoMapOpen is set.
 void DrawAutoMap();
+// A MIDI message while the wizard is open (it takes every message); nothing until it is built.
+void AutoMapMidiInput(unsigned key, int type, int data1, int value);
