@@ -66,7 +66,10 @@ void ScanControllers(bool announce) {
   }
   const std::wstring* came = FirstMissing(Open.inputs, oldInputs);
   const std::wstring* gone = FirstMissing(oldInputs, Open.inputs);
-  if (gone) ShowStatus(UiFormat(L"Controller disconnected: {}", *gone), 4000);
+  if (gone) {
+    WriteLog(L"Controller disconnected: {}", *gone);
+    ShowStatus(UiFormat(L"Controller disconnected: {}", *gone), 4000);
+  }
   if (!came) return;
   WriteLog(L"MIDI connected: {}", *came);
   if (!FindControllerPreset(*came)) {

@@ -3,6 +3,8 @@
 #include <rtmidi/RtMidi.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <string_view>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,9 +22,13 @@ constexpr auto kWatchInterval = std::chrono::milliseconds(1000);
 
 void QuietErrors(RtMidiError::Type, const std::string&, void*) {}
 
-// The API chosen once: ALSA when its sequencer opens, else JACK.
+// The API chosen once: ALSA when its sequencer opens, else JACK. VELDMIX_MIDI_API=jack (or alsa)
+// decides instead, for a machine that runs both and wants JACK's ports.
 RtMidi::Api ChosenApi() {
   static const RtMidi::Api api = [] {
+    const char* forced = std::getenv("VELDMIX_MIDI_API");
+    if (forced && std::string_view(forced) == "jack") return RtMidi::UNIX_JACK;
+    if (forced && std::string_view(forced) == "alsa") return RtMidi::LINUX_ALSA;
     try {
       RtMidiIn probe(RtMidi::LINUX_ALSA, kClientName);
       return RtMidi::LINUX_ALSA;
