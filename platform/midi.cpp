@@ -1,5 +1,6 @@
 #include "platform/midi.h"
 
+#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <atomic>
@@ -22,10 +23,16 @@ constexpr auto kWatchInterval = std::chrono::milliseconds(1000);
 
 void QuietErrors(RtMidiError::Type, const std::string&, void*) {}
 
+// libjack reports a missing server on stderr at every connection attempt; the port watch tries
+// once a second, and a machine without JACK is normal.
+void QuietJack(const char*) {}
+
 // The API chosen once: ALSA when its sequencer opens, else JACK. VELDMIX_MIDI_API=jack (or alsa)
 // decides instead, for a machine that runs both and wants JACK's ports.
 RtMidi::Api ChosenApi() {
   static const RtMidi::Api api = [] {
+    jack_set_error_function(QuietJack);
+    jack_set_info_function(QuietJack);
     const char* forced = std::getenv("VELDMIX_MIDI_API");
     if (forced && std::string_view(forced) == "jack") return RtMidi::UNIX_JACK;
     if (forced && std::string_view(forced) == "alsa") return RtMidi::LINUX_ALSA;
