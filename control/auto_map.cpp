@@ -4,4 +4,4 @@ bool AutoMapOpen = false;
 
 void DrawAutoMap() {}
 
-void AutoMapMidiInput(unsigned, int, int, int) {}
+void AutoMapMidiInput(uint32_t, int, int, int) {}

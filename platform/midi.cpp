@@ -1,5 +1,6 @@
 #include "platform/midi.h"
 
+#include <alsa/asoundlib.h>
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
@@ -23,9 +24,27 @@ constexpr auto kWatchInterval = std::chrono::milliseconds(1000);
 
 void QuietErrors(RtMidiError::Type, const std::string&, void*) {}
 
-// libjack reports a missing server on stderr at every connection attempt; the port watch tries
-// once a second, and a machine without JACK is normal.
+// libjack and alsa-lib report a missing server or sequencer on stderr, and RtMidi prints its own
+// errors before it throws: both are probed quietly first, since a machine without them is normal.
 void QuietJack(const char*) {}
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+bool AlsaSequencerOpens() {
+  snd_lib_error_set_handler(QuietAlsa);
+  snd_seq_t* seq = nullptr;
+  const bool opens = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) >= 0;
+  if (seq) snd_seq_close(seq);
+  snd_lib_error_set_handler(nullptr);
+  return opens;
+}
+
+bool JackServerRuns() {
+  jack_status_t status;
+  jack_client_t* probe = jack_client_open("Veldmix probe", JackNoStartServer, &status);
+  if (!probe) return false;
+  jack_client_close(probe);
+  return true;
+}
 
 // The API chosen once: ALSA when its sequencer opens, else JACK. VELDMIX_MIDI_API=jack (or alsa)
 // decides instead, for a machine that runs both and wants JACK's ports.
@@ -36,18 +55,15 @@ RtMidi::Api ChosenApi() {
     const char* forced = std::getenv("VELDMIX_MIDI_API");
     if (forced && std::string_view(forced) == "jack") return RtMidi::UNIX_JACK;
     if (forced && std::string_view(forced) == "alsa") return RtMidi::LINUX_ALSA;
-    try {
-      RtMidiIn probe(RtMidi::LINUX_ALSA, kClientName);
-      return RtMidi::LINUX_ALSA;
-    } catch (const RtMidiError&) {
-      return RtMidi::UNIX_JACK;
-    }
+    return AlsaSequencerOpens() ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
   }();
   return api;
 }
 
+// A port object of the chosen API; none while that API has no server to talk to.
 template <typename Port>
 std::unique_ptr<Port> MakePort() {
+  if (ChosenApi() == RtMidi::UNIX_JACK && !JackServerRuns()) return nullptr;
   try {
     auto port = std::make_unique<Port>(ChosenApi(), kClientName);
     port->setErrorCallback(QuietErrors, nullptr);
@@ -117,6 +133,10 @@ bool SkippedMidiPort(const std::wstring& name) {
 
 MidiPortNames ListMidiPorts() {
   std::lock_guard<std::mutex> lock(ListLock);
+  if (ChosenApi() == RtMidi::UNIX_JACK && !JackServerRuns()) {
+    Lister.reset(), OutLister.reset();  // a server that comes back gets new clients
+    return {};
+  }
   if (!Lister) Lister = MakePort<RtMidiIn>();
   if (!OutLister) OutLister = MakePort<RtMidiOut>();
   return {Names(Lister.get()), Names(OutLister.get())};
