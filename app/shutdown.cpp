@@ -16,6 +16,7 @@
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
+#include "library/ai_set.h"
 #include "library/analysis_queue.h"
 #include "library/cover_art.h"
 #include "library/database.h"
@@ -30,6 +31,7 @@ void StopAndSaveAll() {
   if (g_stoppedAndSaved) return;
   g_stoppedAndSaved = true;
   SpeedTest::Cancel();
+  StopAiJobs();  // its transfer ends and the worker frees its job
   StopLiveStream();
   StopLiveVideo();
   StopControllers();  // the HID readers stop here too once they exist
