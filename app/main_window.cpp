@@ -17,6 +17,7 @@
 #include "app/single_instance.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/midi_devices.h"
 #include "control/timecode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
@@ -137,8 +138,9 @@ bool CreateMainWindow() {
   }
   TrackLists = LoadLists();
   ConnectListView();
-  // The karaoke queue, the controller mapping and scan, the phone remote and the timecode input
-  // load here, in that order, once those parts exist.
+  // The karaoke queue loads before the controllers, the phone remote after them once it exists,
+  // then the timecode input.
+  StartControllers();
   StartTimecodeInput();
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());

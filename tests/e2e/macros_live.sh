@@ -146,7 +146,7 @@ awk -v s="$beat" -v t="$start" 'BEGIN { exit !(s > 0.35 && s < 0.75 && t > -0.05
   fail "the swap should take one 0.5 s beat, starting right after the key (took $beat s, from $start s)"
 
 # --- The panel: eight cards; a running card is lit; EDIT and SAVE ---
-click browser.macros
+click macros
 sleep 0.8
 shot "$work/panel.png"
 cp "$work/panel.png" "$artifacts/macros_panel.png"
