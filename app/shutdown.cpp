@@ -11,6 +11,7 @@
 #include "broadcast/video_feed.h"
 #include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
+#include "control/remote_server.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
@@ -36,7 +37,8 @@ void StopAndSaveAll() {
   // The video window goes before the players it shows.
   CloseVideoWindow();
   StopVideoDecks();
-  // The phone remote and the timecode input stop here once those parts exist.
+  StopRemoteServer();
+  // The timecode input stops here once it exists.
   if (!TestMode) SaveSession();
   StopCamera();
   EnableInput(Engine, false, {});
@@ -49,6 +51,7 @@ void StopAndSaveAll() {
 }
 
 void TeardownAfterLoop() {
+  StopRemoteServer();
   StopFolderScans();
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
   // The cover-art worker stops here once it exists.
