@@ -6,6 +6,7 @@
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
+#include "broadcast/mix_recording.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
 #include "broadcast/video_feed.h"
@@ -42,6 +43,7 @@ void StopAndSaveAll() {
   if (!TestMode) SaveSession();
   StopCamera();
   EnableInput(Engine, false, {});
+  CloseMixRecording();
   StopRecording();
   StopOutputs(Engine);
   if (!TestMode) SaveDatabase();
