@@ -43,7 +43,7 @@ input[type=range]{width:100%;margin-top:10px}
 <template id="deckT"><div class="title"></div><div class="artist"></div><div class="info"><span class="time"></span>  <span class="remain"></span>  <span class="bpm"></span> BPM</div>
 <div class="row"><button data-a="cue">CUE</button><button data-a="play" data-lit="playing">&#9654;&#10074;&#10074;</button><button data-a="sync" data-lit="sync">SYNC</button></div>
 <div class="row"><button data-a="hotcue1" data-hot="0">1</button><button data-a="hotcue2" data-hot="1">2</button><button data-a="hotcue3" data-hot="2">3</button><button data-a="hotcue4" data-hot="3">4</button></div>
-<div class="row"><button data-a="loop" data-lit="loop">LOOP</button><button data-a="jumpback">&#9664;&#9664;</button><button data-a="jumpfwd">&#9654;&#9654;</button><button data-a="pfl" data-lit="pfl">&#127911;</button></div>
+<div class="row"><button data-a="loop" data-lit="loop">LOOP</button><button data-a="jumpback">&#9664;&#9664;</button><button data-a="jumpfwd">&#9654;&#9654;</button><button data-a="pfl" data-lit="pfl">PFL</button></div>
 <input type="range" class="vol" min="0" max="1000" value="1000"></template>
 <script>
 "use strict";
