@@ -11,4 +11,5 @@ void ToggleKaraokePanel() {
 }
 
 // No singers exist until the karaoke queue is built.
-void KaraokeAddSong(int, int) {}
+void KaraokeAddSong(int, const std::wstring&) {}
+void KaraokeNewSinger(const std::wstring&) {}

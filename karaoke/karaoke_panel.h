@@ -7,5 +7,9 @@
 extern bool KaraokePanelShown;
 // Shows or hides the panel and says so on the status line.
 void ToggleKaraokePanel();
-// Queues the file of browser row `row` for the singer and saves the karaoke queue.
-void KaraokeAddSong(int singer, int row);
+#include <string>
+
+// Queues the file for singer `singer` (an index into the rotation) and saves the karaoke queue.
+void KaraokeAddSong(int singer, const std::wstring& path);
+// Opens the "New singer" form; the new singer gets the file queued.
+void KaraokeNewSinger(const std::wstring& path);

@@ -382,7 +382,6 @@ void DrawDragLabel(const std::wstring& title) {
 void DropRow(float x, float y) {
   const LibraryFile* file = SelectedFile();
   if (!file) return;
-  const int row = Selection;
   const std::wstring path = file->path;  // a copy: loading may rebuild the view
   const int deck = DeckAtPoint(x, y);
   if (deck >= 0) {
@@ -394,7 +393,7 @@ void DropRow(float x, float y) {
     if (Inside(list.rect, x, y)) AddToList(list.list, path);
   const std::vector<SingerDropRow> singers = SingerRows;
   for (const SingerDropRow& singer : singers)
-    if (Inside(singer.rect, x, y)) KaraokeAddSong(singer.singer, row);
+    if (Inside(singer.rect, x, y)) KaraokeAddSong(singer.singer, path);
 }
 
 // ---- banners and the tooltip -------------------------------------------------------------------
