@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 
+#include "control/control_ids.h"
 #include "engine/automix.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -28,10 +29,6 @@ constexpr uint64_t kRenewEveryMs = 200;
 constexpr int kRowsBeforeSelection = 3;
 constexpr int kLibraryRows = 8;
 constexpr int kHotCueButtons = 8;
-constexpr int kDeckControlBase = 5200;
-constexpr int kDeckControlStride = 200;
-constexpr int kMixerControlBase = 5000;
-constexpr int kHotCueOffset = 70;
 
 uint64_t LastRenewalMs = 0;
 bool Renewed = false;
@@ -41,17 +38,26 @@ struct DeckAction {
   int offset;
 };
 constexpr DeckAction kDeckActions[] = {
-    {"play", 0}, {"cue.down", 1}, {"cue.up", 1}, {"sync", 2},        {"pfl", 4},
-    {"load", 5}, {"vol", 8},      {"loop", 22},  {"jumpback", 101}, {"jumpfwd", 106},
+    {"play", kPlayOffset},
+    {"cue.down", kCueOffset},
+    {"cue.up", kCueOffset},
+    {"sync", kSyncOffset},
+    {"pfl", kHeadphoneCueOffset},
+    {"load", kLoadOffset},
+    {"vol", kVolumeOffset},
+    {"loop", kLoopOffset},
+    {"jumpback", kBeatJumpOffset + 1},  // back 4 beats
+    {"jumpfwd", kBeatJumpOffset + 6},   // forward 4 beats
 };
 
 struct MixerAction {
   std::string_view name;
-  int number;
+  int32_t id;
 };
 constexpr MixerAction kMixerActions[] = {
-    {"mixer.xfader", 0}, {"lib.browse", 5},      {"mixer.automix", 8}, {"mixer.glide", 9},
-    {"mixer.rec", 10},   {"mixer.quantize", 11}, {"mixer.sandbox", 12},
+    {"mixer.xfader", kCrossfaderControl}, {"lib.browse", kBrowseControl},      {"mixer.automix", kAutomixControl},
+    {"mixer.glide", kGlideControl},       {"mixer.rec", kRecordControl},       {"mixer.quantize", kQuantizeControl},
+    {"mixer.sandbox", kSandboxControl},
 };
 
 void AppendJsonString(std::string* out, std::wstring_view text) {
@@ -180,49 +186,46 @@ void BuildRemoteState() {
 
 std::vector<RemoteControlStep> RemoteControlSteps(const RemoteCommand& command) {
   const std::string_view name = command.name;
-  int target = 0;
-  bool edgeGiven = false;  // cue.down / cue.up carry their own edge
-  RemoteControlStep step;
+  int32_t target = 0;
+  bool edgeGiven = false;  // cue.down and cue.up carry their own edge
+  ControlEvent event;
   if (name.starts_with("deck.") && name.size() >= 8) {
-    const int side = name[5] == '1' ? 1 : 0;
+    const int side = name[5] == '1' ? kRightSide : kLeftSide;
     const std::string_view action = name.substr(7);
     if (action.starts_with("hotcue")) {
       const int n = std::atoi(std::string(action.substr(6)).c_str());
-      target = kDeckControlBase + kDeckControlStride * side + kHotCueOffset + std::clamp(n - 1, 0, kHotCueButtons - 1);
+      target = DeckControl(side, kHotCueOffset + std::clamp(n - 1, 0, kHotCueButtons - 1));
     } else {
       const DeckAction* found = FindDeckAction(action);
       if (!found) return {};
-      target = kDeckControlBase + kDeckControlStride * side + found->offset;
-      if (action == "cue.down") step.press = edgeGiven = true;
-      if (action == "cue.up") step.release = edgeGiven = true;
+      target = DeckControl(side, found->offset);
+      if (action == "cue.down") event.press = edgeGiven = true;
+      if (action == "cue.up") event.release = edgeGiven = true;
     }
   } else {
     const MixerAction* found = FindMixerAction(name);
     if (!found) return {};
-    target = kMixerControlBase + found->number;
+    target = found->id;
   }
-  step.target = static_cast<uint16_t>(target);
-  step.delta = command.delta;
+  const auto id = static_cast<uint16_t>(target);
+  event.delta = command.delta;
   if (command.hasValue) {
-    if (!std::isfinite(command.value)) return {};  // the server refuses these; a value of nothing moves nothing
-    step.hasValue = true;
-    step.value = std::clamp(command.value, 0.0f, 1.0f);
-    return {step};
+    if (!std::isfinite(command.value)) return {};  // the server refuses these; nothing moves
+    event.hasValue = true;
+    event.value = std::clamp(command.value, 0.0f, 1.0f);
+    return {{id, event}};
   }
   if (command.press && !edgeGiven) {
-    RemoteControlStep release = step;
-    step.press = true;
+    ControlEvent release;
     release.release = true;
-    release.delta = 0;
-    return {step, release};
+    event.press = true;
+    return {{id, event}, {id, release}};
   }
-  return {step};
+  return {{id, event}};
 }
 
 void DispatchRemoteCommand(RemoteCommand* command) {
   const std::unique_ptr<RemoteCommand> owned(command);
   if (!owned) return;
-  for (const RemoteControlStep& step : RemoteControlSteps(*owned)) {
-    (void)step;  // PENDING: ApplyMappedControl once the dispatcher is merged
-  }
+  for (const RemoteControlStep& step : RemoteControlSteps(*owned)) ApplyMappedControl(step.target, step.event);
 }

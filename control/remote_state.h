@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "control/dispatcher.h"
 #include "control/remote_server.h"
 
 // Once per tick: while the remote server runs, renews its state document at most every 200 ms.
@@ -16,17 +17,13 @@ std::string RemoteStateJson();
 // The text as a JSON string, quotes included: UTF-8, '"' and '\' escaped, control bytes as spaces.
 std::string JsonEscape(std::wstring_view text);
 
-// One call of the control dispatcher that a command makes.
+// One call of the control dispatcher.
 struct RemoteControlStep {
   uint16_t target = 0;
-  bool press = false;
-  bool release = false;
-  bool hasValue = false;
-  float value = 0.0f;
-  int32_t delta = 0;
+  ControlEvent event;
 };
 // The dispatcher calls a command makes, in order: none for a name no table knows; a press then a
 // release for a pressed button; one call otherwise.
 std::vector<RemoteControlStep> RemoteControlSteps(const RemoteCommand& command);
-// Carries out a command posted by the server and frees it.
+// Carries out a command posted by the server through ApplyMappedControl and frees it.
 void DispatchRemoteCommand(RemoteCommand* command);

@@ -1,6 +1,5 @@
 #include "screens/browser_seams.h"
 
-// Placeholders until the AI set builder and the rekordbox export are built.
+// Placeholders until the AI set builder is built.
 void OpenAiSetDialog() {}
 bool AiSetJobRunning() { return false; }
-void StartRekordboxExport(int) {}

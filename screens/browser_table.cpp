@@ -26,7 +26,6 @@
 namespace {
 
 constexpr int kWheelRowsPerNotch = 3;
-constexpr int kControlKindRelative = 2;  // moved by an encoder
 constexpr float kRowRadius = 4.0f;
 constexpr float kSelectedTopAlpha = 0.34f, kSelectedBottomAlpha = 0.18f;
 constexpr float kSelectedEdgeAlpha = 0.55f, kSelectedGlowAlpha = 0.35f, kSelectedGlowWidth = 1.5f;

@@ -44,8 +44,8 @@ void ShowTracks(int count, int selectedPosition) {
 
 TEST(RemoteCommands, NamesTurnIntoTheControlIdsAndEdgesOfTheTables) {
   auto pressThenRelease = [](const std::vector<RemoteControlStep>& steps, int target) {
-    return steps.size() == 2 && steps[0].target == target && steps[0].press && !steps[0].release &&
-           steps[1].target == target && steps[1].release && !steps[1].press;
+    return steps.size() == 2 && steps[0].target == target && steps[0].event.press && !steps[0].event.release &&
+           steps[1].target == target && steps[1].event.release && !steps[1].event.press;
   };
   EXPECT_TRUE(pressThenRelease(Steps("deck.1.hotcue3"), 5472));
   EXPECT_TRUE(pressThenRelease(Steps("deck.0.hotcue12"), 5277));
@@ -55,18 +55,18 @@ TEST(RemoteCommands, NamesTurnIntoTheControlIdsAndEdgesOfTheTables) {
   EXPECT_TRUE(pressThenRelease(Steps("mixer.rec"), 5010));
   const auto down = Steps("deck.0.cue.down"), up = Steps("deck.0.cue.up", false);
   ASSERT_EQ(down.size(), 1u);
-  EXPECT_TRUE(down[0].target == 5201 && down[0].press && !down[0].release);
+  EXPECT_TRUE(down[0].target == 5201 && down[0].event.press && !down[0].event.release);
   ASSERT_EQ(up.size(), 1u);
-  EXPECT_TRUE(up[0].target == 5201 && up[0].release && !up[0].press);
+  EXPECT_TRUE(up[0].target == 5201 && up[0].event.release && !up[0].event.press);
   const auto xf = Steps("mixer.xfader", false, true, 1.7f);
   ASSERT_EQ(xf.size(), 1u);
-  EXPECT_TRUE(xf[0].target == 5000 && xf[0].hasValue && xf[0].value == 1.0f);
+  EXPECT_TRUE(xf[0].target == 5000 && xf[0].event.hasValue && xf[0].event.value == 1.0f);
   const auto vol = Steps("deck.1.vol", false, true, 0.25f);
   ASSERT_EQ(vol.size(), 1u);
-  EXPECT_TRUE(vol[0].target == 5408 && vol[0].value == 0.25f);
+  EXPECT_TRUE(vol[0].target == 5408 && vol[0].event.value == 0.25f);
   const auto browse = Steps("lib.browse", false, false, 0.0f, -1);
   ASSERT_EQ(browse.size(), 1u);
-  EXPECT_TRUE(browse[0].target == 5005 && browse[0].delta == -1 && !browse[0].press);
+  EXPECT_TRUE(browse[0].target == 5005 && browse[0].event.delta == -1 && !browse[0].event.press);
   for (const char* unknown : {"mixer.fader", "deck.0.warp", "deck.0", "deck.", ""}) EXPECT_TRUE(Steps(unknown).empty()) << unknown;
   EXPECT_TRUE(Steps("mixer.xfader", false, true, std::numeric_limits<float>::quiet_NaN()).empty());
   DispatchRemoteCommand(new RemoteCommand{.name = "mixer.fader"});  // freed though unknown (leak checkers)
