@@ -14,6 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/settings.h"
+#include "app/status_message.h"
+#include "app/test_mode.h"
 #include "platform/net.h"
 #include "platform/ui_post.h"
 
@@ -203,6 +206,20 @@ TEST_F(RemoteServerTest, ATakenPortIsReportedAndTheSamePortServesAgainAfterARest
   EXPECT_FALSE(StartRemoteServer(otherPort, kPin, &error, true));
   EXPECT_EQ(error, L"Couldn't open port " + std::to_wstring(otherPort) + L" (is something else using it?)");
   EXPECT_FALSE(IsRemoteServerRunning()) << "a failed start leaves no server";
+  // The program's start says so on the status line; a self-test run starts no remote at all.
+  const SettingsRecord saved = Settings;
+  Settings.RemoteOn = true;
+  Settings.RemotePort = otherPort;
+  TestMode = false;
+  StartPhoneRemote();
+  EXPECT_EQ(Status.text, L"Phone remote: Couldn't open port " + std::to_wstring(otherPort) +
+                             L" (is something else using it?)");
+  TestMode = true;
+  Settings.RemotePort = port;
+  StartPhoneRemote();
+  EXPECT_FALSE(IsRemoteServerRunning());
+  TestMode = false;
+  Settings = saved;
   NetClose(other);
   ASSERT_TRUE(StartRemoteServer(port, kPin, &error, true));
   EXPECT_NE(Body(Get("/")).find("VELDMIX"), std::string::npos);
