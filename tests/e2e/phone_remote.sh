@@ -26,8 +26,12 @@ port=$(free_port)
 base="http://127.0.0.1:$port"
 mkdir -p "$(dirname "$settings")"
 printf '[Remote]\nOn=1\nPin=%s\nPort=%s\n' "$pin" "$port" >"$settings"
+mkdir -p "$HOME/Music"  # the library's default folder: the browser shows these three
 ffmpeg -v error -f lavfi -i "sine=frequency=440:duration=40" -ac 2 -ar 44100 \
-  -metadata title="$title" -metadata artist="Émilie" "$work/track.mp3" || fail "ffmpeg could not make the track"
+  -metadata title="$title" -metadata artist="Émilie" "$HOME/Music/track.mp3" || fail "ffmpeg could not make the track"
+for name in "Second Song" "Third Song"; do
+  ffmpeg -v error -f lavfi -i "sine=frequency=220:duration=5" -ac 2 "$HOME/Music/$name.wav" || fail "ffmpeg: $name"
+done
 
 app_pid=""
 start_app() {
@@ -49,7 +53,7 @@ state() {
 state_is() { [ "$(state "$1" 2>/dev/null)" = "$2" ]; }
 do_cmd() { curl -s --max-time 3 -o /dev/null -w '%{http_code}' "$base/api/do?pin=$pin&$1"; }
 
-start_app "$work/track.mp3"
+start_app "$HOME/Music/track.mp3"
 wait_for 20 log_has "Remote: listening on port $port" || fail "the remote did not start on port $port"
 
 # --- curl: the page, the PIN, the state ---
@@ -78,6 +82,17 @@ sleep 0.5
 wait_for 1 state_is 's["decks"][0]["playing"]' True || fail "deck A did not start playing"
 do_cmd 'name=deck.0.play&press=1' >/dev/null
 wait_for 1 state_is 's["decks"][0]["playing"]' False || fail "deck A did not pause"
+
+# The browser's rows around its selection, moved from the phone.
+wait_for 20 state_is 'len(s["lib"])' 3 || fail "the library rows: $(state 's["lib"]')"
+selected='[r["sel"] for r in s["lib"]].index(True) if any(r["sel"] for r in s["lib"]) else -1'
+do_cmd 'name=lib.browse&delta=1' >/dev/null
+sleep 0.5
+row=$(state "$selected")
+do_cmd 'name=lib.browse&delta=1' >/dev/null
+wait_for 1 state_is "$selected" $((row + 1)) || fail "lib.browse 1 left the selection at $(state "$selected") (was $row)"
+do_cmd 'name=lib.browse&delta=-1' >/dev/null
+wait_for 1 state_is "$selected" "$row" || fail "lib.browse -1 left the selection at $(state "$selected")"
 
 # --- chromium: the PIN screen, the deck card, buttons and slider, the hostile title ---
 "$py" - "$base" "$pin" "$artifacts/page.png" >"$work/browser.out" 2>&1 <<'EOF' || fail "the browser check: $(tail -5 "$work/browser.out")"
