@@ -100,7 +100,8 @@ bool ParseValue(const std::string& text, float* out) {
 
 bool ParseDelta(const std::string& text, int32_t* out) {
   int64_t value = 0;
-  const char* first = text.data() + (!text.empty() && text[0] == '+' ? 1 : 0);
+  // from_chars takes no "+"; one leading "+" (a "+" the form sent as %2B) is allowed, "+-" is not.
+  const char* first = text.data() + (text.starts_with('+') && !text.starts_with("+-") ? 1 : 0);
   const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size() || value < -kMaxDelta || value > kMaxDelta) return false;
   *out = static_cast<int32_t>(value);

@@ -162,7 +162,7 @@ TEST_F(RemoteServerTest, CommandsReachTheUiThreadAsPosted) {
 
 TEST_F(RemoteServerTest, NumbersThatAreNotFiniteOrInBoundsChangeNothing) {
   for (const char* bad : {"value=nan", "value=inf", "value=-inf", "value=1e999", "value=0.5x", "value=",
-                          "delta=99999999999", "delta=2147483648", "delta=1e3", "delta=1001", "delta=abc"}) {
+                          "delta=99999999999", "delta=2147483648", "delta=1e3", "delta=1001", "delta=abc", "delta=%2B-1"}) {
     const std::string reply = Get(std::string("/api/do?pin=4711&name=mixer.xfader&") + bad);
     EXPECT_TRUE(reply.starts_with("HTTP/1.1 404 Not Found\r\n")) << bad;
   }
