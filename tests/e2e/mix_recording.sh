@@ -29,7 +29,7 @@ press() {
   xdotool windowfocus --sync "$(window_id)" 2>/dev/null
   xdotool key --clearmodifiers "$@"
 }
-state() { curl -s --max-time 3 "$base/api/state?pin=$pin" | "$py" -c "import json,sys; s=json.load(sys.stdin); print($1)"; }
+state() { curl --noproxy '*' -s --max-time 3 "$base/api/state?pin=$pin" | "$py" -c "import json,sys; s=json.load(sys.stdin); print($1)"; }
 state_is() { [ "$(state "$1" 2>/dev/null)" = "$2" ]; }
 start_app() {  # RecordFormat
   printf '[Options]\nRecordFormat=%s\n[Remote]\nOn=1\nPin=%s\nPort=%s\n' "$1" "$pin" "$port" >"$settings"
@@ -37,7 +37,7 @@ start_app() {  # RecordFormat
   app_pid=$!
   wait_for 30 window_shown || fail "the main window did not appear"
   wait_for 20 state_is 's["decks"][0]["title"]' "Über Tune" || fail "deck A did not load the track"
-  curl -s --max-time 3 -o /dev/null "$base/api/do?pin=$pin&name=deck.0.play&press=1"
+  curl --noproxy '*' -s --max-time 3 -o /dev/null "$base/api/do?pin=$pin&name=deck.0.play&press=1"
   wait_for 2 state_is 's["decks"][0]["playing"]' True || fail "deck A did not start"
 }
 stop_app() {

@@ -48,23 +48,23 @@ stop_app() {  # SIGTERM; sets stop_ms to how long the exit took
 }
 # state EXPR: the python expression over the parsed state `s`, printed.
 state() {
-  curl -s --max-time 3 "$base/api/state?pin=$pin" | "$py" -c "import json,sys; s=json.load(sys.stdin); print($1)"
+  curl --noproxy '*' -s --max-time 3 "$base/api/state?pin=$pin" | "$py" -c "import json,sys; s=json.load(sys.stdin); print($1)"
 }
 state_is() { [ "$(state "$1" 2>/dev/null)" = "$2" ]; }
-do_cmd() { curl -s --max-time 3 -o /dev/null -w '%{http_code}' "$base/api/do?pin=$pin&$1"; }
+do_cmd() { curl --noproxy '*' -s --max-time 3 -o /dev/null -w '%{http_code}' "$base/api/do?pin=$pin&$1"; }
 
 start_app "$HOME/Music/track.mp3"
 wait_for 20 log_has "Remote: listening on port $port" || fail "the remote did not start on port $port"
 
 # --- curl: the page, the PIN, the state ---
 for path in / /index.html "/index.html?pin=0000"; do
-  curl -s -D "$work/headers" -o "$work/page" --max-time 3 "$base$path" || fail "no answer at $path"
+  curl --noproxy '*' -s -D "$work/headers" -o "$work/page" --max-time 3 "$base$path" || fail "no answer at $path"
   grep -q '^HTTP/1.1 200 OK' "$work/headers" || fail "$path: $(head -1 "$work/headers")"
   grep -qF VELDMIX "$work/page" || fail "$path has no VELDMIX"
 done
 grep -qi '^Connection: close' "$work/headers" || fail "no Connection: close"
 grep -qi '^Cache-Control: no-store' "$work/headers" || fail "no Cache-Control: no-store"
-[ "$(curl -s -o "$work/body" -w '%{http_code}' "$base/api/state")" = 403 ] || fail "the state without the PIN was not refused"
+[ "$(curl --noproxy '*' -s -o "$work/body" -w '%{http_code}' "$base/api/state")" = 403 ] || fail "the state without the PIN was not refused"
 [ "$(cat "$work/body")" = PIN ] || fail "the refusal said: $(cat "$work/body")"
 wait_for 20 state_is 's["decks"][0]["title"]' "$title" || fail "the state's title: $(state 's["decks"][0]["title"]')"
 [ "$(state 's["decks"][0]["artist"]')" = "Émilie" ] || fail "the artist came back as $(state 's["decks"][0]["artist"]')"
@@ -96,8 +96,9 @@ wait_for 1 state_is "$selected" "$row" || fail "lib.browse -1 left the selection
 
 # --- chromium: the PIN screen, the deck card, buttons and slider, the hostile title ---
 "$py" - "$base" "$pin" "$artifacts/page.png" >"$work/browser.out" 2>&1 <<'EOF' || fail "the browser check: $(tail -5 "$work/browser.out")"
-import sys, time
+import json, sys, time, urllib.request
 from selenium import webdriver
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 base, pin, shot = sys.argv[1:4]
@@ -133,6 +134,20 @@ try:
     driver.save_screenshot(shot)
     play.click()
     wait.until(lambda d: "on" not in play.get_attribute("class"))
+    # CUE on the paused deck: the first press sets the cue point there; held, it plays from the
+    # cue until the finger lifts.
+    direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+    def playing():
+        with direct.open(base + "/api/state?pin=" + pin, timeout=3) as r:
+            return json.load(r)["decks"][0]["playing"]
+    cue = card.find_element(By.CSS_SELECTOR, 'button[data-a="cue"]')
+    ActionChains(driver).click_and_hold(cue).pause(0.3).release().perform()
+    time.sleep(0.3)
+    assert not playing(), "a CUE press on a paused deck played it"
+    ActionChains(driver).click_and_hold(cue).perform()
+    WebDriverWait(driver, 1, poll_frequency=0.05).until(lambda d: playing())
+    ActionChains(driver).release().perform()
+    WebDriverWait(driver, 1, poll_frequency=0.05).until(lambda d: not playing())
 finally:
     driver.quit()
 EOF
@@ -188,8 +203,8 @@ echo "SIGTERM under slowloris ($attackers connections held): the program ended a
 
 # --- The same port at the next start; a taken port ---
 start_app
-wait_for 20 log_has "Remote: listening on port $port" || true
-wait_for 5 eval 'curl -s --max-time 2 "$base/" | grep -qF VELDMIX' || fail "the restarted program does not serve on port $port"
+serves_page() { curl --noproxy '*' -s --max-time 2 "$base/" | grep -qF VELDMIX; }
+wait_for 5 serves_page || fail "the restarted program does not serve on port $port"
 stop_app
 "$py" -c 'import socket,sys,time; s=socket.socket(); s.setsockopt(socket.SOL_SOCKET,socket.SO_REUSEADDR,1); s.bind(("127.0.0.1",int(sys.argv[1]))); s.listen(1); print("held", flush=True); time.sleep(30)' "$port" >"$work/holder.out" 2>&1 &
 holder=$!
