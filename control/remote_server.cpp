@@ -240,6 +240,11 @@ bool StartRemoteServer(int port, const std::string& pin, std::wstring* error, bo
   StopRemoteServer();
   Server.pin = pin;
   Server.guards.clear();
+  {
+    // Phones that knew the old PIN are not connected to this server.
+    std::lock_guard lock(Server.mutex);
+    Server.phones.clear();
+  }
   int bound = 0;
   if (!NetListen(loopbackOnly, port, kListenBacklog, &Server.listener, &bound)) {
     if (error) *error = fmt::format(L"Couldn't open port {} (is something else using it?)", port);

@@ -196,6 +196,7 @@ TEST_F(RemoteServerTest, GuessingThePinLocksOutThatAddressOnly) {
   // Requests without a PIN typed (a page that has none yet) are no guesses.
   for (int i = 0; i < 20; ++i) RawRequest(port, "GET /api/state?pin= HTTP/1.1\r\n\r\n", "127.0.0.4");
   EXPECT_NE(Body(RawRequest(port, "GET /api/state?pin=4711 HTTP/1.1\r\n\r\n", "127.0.0.4")), "PIN");
+  EXPECT_EQ(CountRemotePhones(), 2) << "two addresses passed the PIN; the locked-out one is no phone";
 }
 
 TEST_F(RemoteServerTest, ATakenPortIsReportedAndTheSamePortServesAgainAfterARestart) {
