@@ -72,6 +72,18 @@ TEST(RemoteCommands, NamesTurnIntoTheControlIdsAndEdgesOfTheTables) {
   DispatchRemoteCommand(new RemoteCommand{.name = "mixer.fader"});  // freed though unknown (leak checkers)
 }
 
+// Commands act through the dispatcher, as a controller's would.
+TEST(RemoteCommands, ACommandMovesTheMixerThroughTheDispatcher) {
+  CrossfaderPosition = 0.5f;
+  DispatchRemoteCommand(new RemoteCommand{.name = "mixer.xfader", .hasValue = true, .value = 0.25f});
+  EXPECT_FLOAT_EQ(CrossfaderPosition, 0.25f);
+  DispatchRemoteCommand(new RemoteCommand{.name = "mixer.xfader", .hasValue = true, .value = 7.0f});
+  EXPECT_FLOAT_EQ(CrossfaderPosition, 1.0f);
+  DispatchRemoteCommand(new RemoteCommand{.name = "mixer.xfader", .press = true});
+  EXPECT_FLOAT_EQ(CrossfaderPosition, 1.0f) << "a press without a value moves no fader";
+  CrossfaderPosition = 0.5f;
+}
+
 TEST(RemoteState, AnEmptyDeckAndTextThatNeedsEscaping) {
   SideSlots[0] = 0;
   SideSlots[1] = 1;
