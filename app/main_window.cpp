@@ -17,6 +17,7 @@
 #include "app/single_instance.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/midi_devices.h"
 #include "control/remote_server.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
@@ -137,7 +138,8 @@ bool CreateMainWindow() {
   }
   TrackLists = LoadLists();
   ConnectListView();
-  // The karaoke queue and the controller mapping and scan load here once those parts exist.
+  // The karaoke queue loads before the controllers once it exists.
+  StartControllers();
   StartPhoneRemote();
   // The timecode input starts here once it exists.
   SmartCrates = LoadCrates();
