@@ -16,6 +16,8 @@
 
 #include "app/settings.h"
 #include "broadcast/video_record.h"
+#include "control/control_ids.h"
+#include "control/controller_leds.h"
 #include "library/files.h"
 #include "app/status_message.h"
 #include "engine/audio_output.h"
@@ -243,9 +245,11 @@ TEST_F(MixRecording, QuickCyclesKeepEveryRecordingAndClosingWritesTheTracklist) 
   for (int cycle = 0; cycle < 2; ++cycle) {
     ToggleRecording();
     ASSERT_TRUE(Engine.recording.load()) << WideToUtf8(Status.text);
+    EXPECT_TRUE(ControlState(kRecordControl)) << "the controller's REC light";
     RecordingTracklist.push_back({0.0, home_.wpath() + L"/Tune " + std::to_wstring(cycle) + L".mp3"});
     SleepMs(200);
     ToggleRecording();
+    EXPECT_FALSE(ControlState(kRecordControl));
     wavs.push_back(WideToUtf8(RecordingPath));
   }
   ASSERT_NE(wavs[0], wavs[1]);
