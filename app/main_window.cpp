@@ -18,6 +18,7 @@
 #include "app/status_message.h"
 #include "app/test_mode.h"
 #include "control/midi_devices.h"
+#include "control/remote_server.h"
 #include "control/timecode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
@@ -138,9 +139,9 @@ bool CreateMainWindow() {
   }
   TrackLists = LoadLists();
   ConnectListView();
-  // The karaoke queue loads before the controllers, the phone remote after them once it exists,
-  // then the timecode input.
+  // The karaoke queue loads before the controllers once it exists.
   StartControllers();
+  StartPhoneRemote();
   StartTimecodeInput();
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());

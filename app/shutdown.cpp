@@ -7,12 +7,14 @@
 #include "broadcast/audio_stream.h"
 #include "control/timecode.h"
 #include "broadcast/live_video.h"
+#include "broadcast/mix_recording.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
 #include "broadcast/video_feed.h"
 #include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
 #include "control/midi_devices.h"
+#include "control/remote_server.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
@@ -41,11 +43,12 @@ void StopAndSaveAll() {
   // The video window goes before the players it shows.
   CloseVideoWindow();
   StopVideoDecks();
-  // The phone remote stops here once it exists.
+  StopRemoteServer();
   StopTimecodeInput();
   if (!TestMode) SaveSession();
   StopCamera();
   EnableInput(Engine, false, {});
+  CloseMixRecording();
   StopRecording();
   StopOutputs(Engine);
   if (!TestMode) SaveDatabase();
@@ -55,6 +58,7 @@ void StopAndSaveAll() {
 }
 
 void TeardownAfterLoop() {
+  StopRemoteServer();
   StopFolderScans();
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
   StopArtLoader();
