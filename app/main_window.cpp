@@ -17,6 +17,9 @@
 #include "app/single_instance.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/midi_devices.h"
+#include "control/remote_server.h"
+#include "control/timecode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "engine/control_input.h"
@@ -137,8 +140,10 @@ bool CreateMainWindow() {
   }
   TrackLists = LoadLists();
   ConnectListView();
-  // The karaoke queue, the controller mapping and scan, the phone remote and the timecode input
-  // load here, in that order, once those parts exist.
+  // The karaoke queue loads before the controllers once it exists.
+  StartControllers();
+  StartPhoneRemote();
+  StartTimecodeInput();
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();

@@ -8,6 +8,9 @@
 #include "app/shutdown.h"
 #include "app/single_instance.h"
 #include "app/status_message.h"
+#include "control/midi_devices.h"
+#include "control/midi_input.h"
+#include "control/remote_state.h"
 #include "engine/audio_file.h"
 #include "engine/control_input.h"
 #include "engine/deck_commands.h"
@@ -71,8 +74,10 @@ void HandleStatusText(const UiPost& post) {
 }
 void DiscardStatusText(const UiPost& post) { delete static_cast<UiText*>(post.lparam); }
 
-// The MIDI message goes to the controller code once it exists.
-void HandleMidi(const UiPost&) { InvalidateWindow(); }
+void HandleMidi(const UiPost& post) {
+  OnMidiMessage(static_cast<uint32_t>(post.wparam));
+  InvalidateWindow();
+}
 
 void HandleStems(const UiPost& post) { OnStemsReady(static_cast<StemResult*>(post.lparam)); }
 void DiscardStems(const UiPost& post) { FreeStemResult(static_cast<StemResult*>(post.lparam)); }
@@ -100,6 +105,9 @@ void DiscardImport(const UiPost& post) { FreeImportResult(post.lparam); }
 void HandleRelocate(const UiPost& post) { ApplyRelocate(static_cast<RelocateResult*>(post.lparam)); }
 void DiscardRelocate(const UiPost& post) { delete static_cast<RelocateResult*>(post.lparam); }
 
+void HandleRemoteCommand(const UiPost& post) { DispatchRemoteCommand(static_cast<RemoteCommand*>(post.lparam)); }
+void DiscardRemoteCommand(const UiPost& post) { delete static_cast<RemoteCommand*>(post.lparam); }
+
 // clang-format off
 constexpr CompletionRoute kCompletions[] = {
     {.message = kDeckLoadPost, .what = L"deck load", .handle = HandleDeckLoad, .discard = DiscardDeckLoad},
@@ -109,7 +117,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kAnalysedPost, .what = L"track analysed", .handle = HandleAnalysed, .discard = DiscardAnalysed},
     {.message = kAnalysisFinishedPost, .what = L"analysis finished", .handle = HandleAnalysisFinished, .discard = nullptr},
     {.message = kSamplerSlotPost, .what = L"sampler slot", .handle = HandleSamplerSlot, .discard = DiscardSound},
-    {.message = 8, .what = L"MIDI message", .handle = HandleMidi, .discard = nullptr},
+    {.message = kMidiMessagePost, .what = L"MIDI message", .handle = HandleMidi, .discard = nullptr},
     {.message = 9, .what = L"export status", .handle = HandleStatusText, .discard = DiscardStatusText},
     {.message = 10, .what = L"cover art", .handle = HandleArtLoaded, .discard = DiscardArtLoaded},
     {.message = kImportPost, .what = L"library import", .handle = HandleImport, .discard = DiscardImport},
@@ -118,7 +126,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
     {.message = 15, .what = L"lyrics", .handle = nullptr, .discard = nullptr},
     {.message = 16, .what = L"HID report", .handle = nullptr, .discard = nullptr},
-    {.message = 17, .what = L"remote command", .handle = nullptr, .discard = nullptr},
+    {.message = kRemoteCommandPost, .what = L"remote command", .handle = HandleRemoteCommand, .discard = DiscardRemoteCommand},
     {.message = 18, .what = L"update status", .handle = nullptr, .discard = nullptr},
 };
 // clang-format on
@@ -255,7 +263,7 @@ void MainWndProc(const WindowEvent& e) {
     case WindowEventKind::Timer:
       if (e.timerId == kDeviceTimer) {
         KillWindowTimer(kDeviceTimer);
-        // Controllers are rescanned here when MIDI or HID devices changed, once they exist.
+        if (MidiDevicesChanged()) ScanControllers(true);
       } else if (WindowMinimised()) {
         RenderFrame();
       } else {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/alloc_count.h"
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "platform/text.h"
@@ -25,7 +26,6 @@
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 
-extern std::atomic<int64_t> Allocations;
 
 namespace {
 
