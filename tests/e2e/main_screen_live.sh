@@ -200,6 +200,8 @@ start_display -screen 0 1400x1000x24 -screen 1 1300x1080x24 +xinerama
 export HOME="$work/home2"  # a new library: its first autosave tells that the track is in
 log="$HOME/.local/state/Veldmix/Veldmix.log"
 data="$HOME/.local/share/Veldmix"
+mkdir -p "$data"
+printf '[Tour]\nDone=1\n' >"$data/settings.ini"  # no first-run tour over the pixels read below
 start_app
 placed="$(geometry)"
 xdotool key F11

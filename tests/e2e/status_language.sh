@@ -53,6 +53,10 @@ window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
 for _ in $(seq 1 150); do [ -n "$(window_id)" ] && break; sleep 0.1; done
 win="$(window_id)"
 [ -n "$win" ] || fail "the main window did not appear: $(tail -n 5 "$work/app.out")"
+# A first run opens the tour over the screen; Esc closes it.
+sleep 1
+xdotool windowfocus --sync "$win" 2>/dev/null || xdotool windowfocus "$win"
+xdotool key --clearmodifiers Escape
 
 # The pill (y 100..134 at scale 1, centred), enlarged and inverted for OCR.
 pill_text() {
