@@ -12,8 +12,21 @@ namespace {
 constexpr wchar_t kReplacement = 0xFFFD;
 constexpr char32_t kHighFirst = 0xD800, kHighLast = 0xDBFF, kLowFirst = 0xDC00, kLowLast = 0xDFFF;
 
+// IsWideSpace of every ASCII character, asked once: the common case costs a table read.
+struct AsciiSpaces {
+  bool space[0x80] = {};
+  AsciiSpaces() {
+    for (wchar_t c = 0; c < 0x80; ++c) space[c] = IsWideSpace(c);
+  }
+};
+
+bool IsJsonSpace(wchar_t c) {
+  static const AsciiSpaces ascii;
+  return c >= 0 && c < 0x80 ? ascii.space[c] : IsWideSpace(c);
+}
+
 void SkipSpace(JsonReader* r) {
-  while (r->pos < r->text.size() && IsWideSpace(r->text[r->pos])) ++r->pos;
+  while (r->pos < r->text.size() && IsJsonSpace(r->text[r->pos])) ++r->pos;
 }
 
 bool Peek(const JsonReader* r, wchar_t c) { return r->pos < r->text.size() && r->text[r->pos] == c; }
@@ -30,7 +43,39 @@ long ReadHex4(const std::wstring& text, size_t at) {
   return unit;
 }
 
+constexpr size_t kExactDigits = 15;  // every integer of this many digits is exact in a double
+
+bool IsDigitChar(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// A plain integer at text[at] ("-" and up to 15 digits, not followed by what would continue a
+// number): its exact value, the same strtod gives. False leaves the number to the full reader.
+bool ReadPlainInteger(const std::wstring& text, size_t at, double* value, size_t* used) {
+  size_t i = at;
+  const bool negative = i < text.size() && text[i] == L'-';
+  if (negative) ++i;
+  const size_t first = i;
+  uint64_t magnitude = 0;
+  for (; i < text.size() && IsDigitChar(text[i]) && i - first <= kExactDigits; ++i)
+    magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - L'0');
+  if (i == first || i - first > kExactDigits) return false;
+  if (i < text.size()) {
+    const wchar_t next = text[i];
+    if (next == L'.' || next == L'e' || next == L'E' || next == L'x' || next == L'X') return false;
+  }
+  *value = negative ? -static_cast<double>(magnitude) : static_cast<double>(magnitude);
+  *used = i - at;
+  return true;
+}
+
 bool ParseNumber(JsonReader* r, JsonValue* out) {
+  double plain = 0;
+  size_t plainUsed = 0;
+  if (ReadPlainInteger(r->text, r->pos, &plain, &plainUsed)) {
+    out->kind = 2;
+    out->number = plain;
+    r->pos += plainUsed;
+    return true;
+  }
   // Overflow to infinity and the words for infinity and not-a-number are no usable answer.
   size_t used = 0;
   const double value = LeadingCNumber(std::wstring_view(r->text).substr(r->pos), &used);
@@ -102,9 +147,14 @@ bool JsonParseString(JsonReader* r, std::wstring* out) {
   ++r->pos;
   for (;;) {
     if (r->pos >= t.size()) return false;
+    // The run up to the next quote or escape goes in with one append.
+    size_t end = r->pos;
+    while (end < t.size() && t[end] != L'"' && t[end] != L'\\') ++end;
+    out->append(t, r->pos, end - r->pos);
+    r->pos = end;
+    if (r->pos >= t.size()) return false;
     wchar_t c = t[r->pos++];
     if (c == L'"') return true;
-    if (c != L'\\') { out->push_back(c); continue; }
     if (r->pos >= t.size()) return false;
     c = t[r->pos++];
     switch (c) {
