@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 #include <unordered_set>
 
 #include "app/status_message.h"
@@ -30,13 +31,18 @@ constexpr double kTempoWeight = 0.5;
 constexpr double kPercent = 100.0;
 constexpr size_t kMinTracks = 2;
 
-void TakeAnalysis(const std::wstring& path, MixTrack* track) {
-  const TrackInfo* record = FindTrackInfo(path);
-  if (!record || !record->analyzed || !(record->bpm > 0.0)) return;
+// The analysis of the record under `key` (a PathKey), when analysed with a BPM.
+void TakeAnalysisOfKey(const std::wstring& key, MixTrack* track) {
+  const auto it = TrackLibrary.find(key);
+  if (it == TrackLibrary.end()) return;
+  const TrackInfo* record = &it->second;
+  if (!record->analyzed || !(record->bpm > 0.0)) return;
   track->bpm = record->bpm;
   track->key = record->key;
   track->energy = TrackEnergy(record);
 }
+
+void TakeAnalysis(const std::wstring& path, MixTrack* track) { TakeAnalysisOfKey(PathKey(path), track); }
 
 double KeyCost(int32_t a, int32_t b) {
   if (a < 0 || b < 0) return kUnknownKeyCost;
@@ -70,12 +76,26 @@ MixTrack MixTrackFromPath(const std::wstring& path) {
 }
 
 std::vector<MixTrack> CollectViewTracks() {
+  // 50,000 rows on the UI thread: one key per row, kept in a vector reserved up front so the
+  // views in the seen-set stay valid; the record is found by that key, not by a fresh copy.
+  const size_t rows = ViewOrder.size();
   std::vector<MixTrack> tracks;
-  std::unordered_set<std::wstring> taken;
-  tracks.reserve(ViewOrder.size());
+  tracks.reserve(rows);
+  std::vector<std::wstring> keys;
+  keys.reserve(rows);
+  std::unordered_set<std::wstring_view> taken;
+  taken.reserve(rows);
   for (int index : ViewOrder) {
     const LibraryFile& file = ViewItems[static_cast<size_t>(index)];
-    if (taken.insert(PathKey(file.path)).second) tracks.push_back(MixTrackFromFile(file));
+    keys.push_back(PathKey(file.path));
+    if (!taken.insert(keys.back()).second) {
+      keys.pop_back();
+      continue;
+    }
+    MixTrack& track = tracks.emplace_back();
+    track.path = file.path, track.artist = file.artist, track.title = file.title, track.genre = file.genre;
+    track.duration = file.duration;
+    TakeAnalysisOfKey(keys.back(), &track);
   }
   return tracks;
 }
