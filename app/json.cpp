@@ -227,10 +227,21 @@ bool JsonParseValue(JsonReader* r, JsonValue* out, int depth) {
         if (Peek(r, L']')) { ++r->pos; return true; }
         return false;
       }
+    case L't':
+      if (!JsonMatch(r, L"true")) return false;
+      out->kind = 1;
+      out->number = 1.0;
+      return true;
+    case L'f':
+      if (!JsonMatch(r, L"false")) return false;
+      out->kind = 1;
+      out->number = 0.0;
+      return true;
+    case L'n':
+      if (!JsonMatch(r, L"null")) return false;
+      out->kind = 0;
+      return true;
     default:
-      if (JsonMatch(r, L"true")) { out->kind = 1; out->number = 1.0; return true; }
-      if (JsonMatch(r, L"false")) { out->kind = 1; out->number = 0.0; return true; }
-      if (JsonMatch(r, L"null")) { out->kind = 0; return true; }
       return ParseNumber(r, out);
   }
 }

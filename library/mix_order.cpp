@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <bit>
+#include <functional>
 #include <string_view>
-#include <unordered_set>
 
 #include "app/status_message.h"
 #include "app/text_parse.h"
@@ -76,26 +77,33 @@ MixTrack MixTrackFromPath(const std::wstring& path) {
 }
 
 std::vector<MixTrack> CollectViewTracks() {
-  // 50,000 rows on the UI thread: one key per row, kept in a vector reserved up front so the
-  // views in the seen-set stay valid; the record is found by that key, not by a fresh copy.
+  // 50,000 rows on the UI thread: one key per row, a flat open-addressing table of the keys
+  // taken (no node per row), and the record found by that key rather than a fresh copy.
   const size_t rows = ViewOrder.size();
   std::vector<MixTrack> tracks;
   tracks.reserve(rows);
   std::vector<std::wstring> keys;
   keys.reserve(rows);
-  std::unordered_set<std::wstring_view> taken;
-  taken.reserve(rows);
+  const size_t mask = std::bit_ceil(rows * 2 + 1) - 1;
+  std::vector<int32_t> slots(mask + 1, -1);  // indexes into keys; -1 empty
+  const std::hash<std::wstring_view> hash;
   for (int index : ViewOrder) {
     const LibraryFile& file = ViewItems[static_cast<size_t>(index)];
-    keys.push_back(PathKey(file.path));
-    if (!taken.insert(keys.back()).second) {
-      keys.pop_back();
-      continue;
-    }
+    std::wstring key = PathKey(file.path);
+    size_t slot = hash(key) & mask;
+    bool seen = false;
+    for (; slots[slot] >= 0; slot = (slot + 1) & mask)
+      if (keys[static_cast<size_t>(slots[slot])] == key) {
+        seen = true;
+        break;
+      }
+    if (seen) continue;
+    slots[slot] = static_cast<int32_t>(keys.size());
     MixTrack& track = tracks.emplace_back();
     track.path = file.path, track.artist = file.artist, track.title = file.title, track.genre = file.genre;
     track.duration = file.duration;
-    TakeAnalysisOfKey(keys.back(), &track);
+    TakeAnalysisOfKey(key, &track);
+    keys.push_back(std::move(key));
   }
   return tracks;
 }
