@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -239,4 +240,27 @@ TEST(JsonCorpus, ToolAgreesWithPythonJson) {
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) report.append(buffer, n);
   int status = pclose(pipe);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
+}
+
+TEST(JsonParseNumber, IntegersOfEveryLengthMatchTheCConversion) {
+  // Short integers take a direct path; longer ones and any with a fraction or exponent the C one.
+  std::string digits;
+  for (int length = 1; length <= 20; ++length) {
+    digits += static_cast<char>('0' + (length * 7 + 3) % 10);
+    for (const std::string& text : {digits, "-" + digits, digits + ".5", digits + "e2", "-" + digits + "E-3"}) {
+      const std::wstring wide(text.begin(), text.end());
+      EXPECT_EQ(ParseOk(L"[" + wide + L"]").items.at(0).number, std::strtod(text.c_str(), nullptr)) << text;
+    }
+  }
+  EXPECT_EQ(ParseOk(L"[1,-2 ,3]").items.at(1).number, -2.0);
+  EXPECT_FALSE(Parses(L"[-]"));
+  EXPECT_FALSE(Parses(L"[12x]"));
+}
+
+TEST(JsonParseString, PlainRunsAroundEscapesAreKeptWhole) {
+  EXPECT_EQ(ParseString(L"\"ab\\ncd\\u00e9ef\\\\gh\\ud83d\\ude00ij\\\"\""), L"ab\ncd\u00e9ef\\gh\U0001F600ij\"");
+  EXPECT_EQ(ParseString(L"\"\u00e9\u2014\U0001F600 long plain run\""), L"\u00e9\u2014\U0001F600 long plain run");
+  EXPECT_EQ(ParseString(L"\"\""), L"");
+  EXPECT_FALSE(Parses(L"\"run then end"));
+  EXPECT_FALSE(Parses(L"\"run then escape\\"));
 }
