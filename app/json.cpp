@@ -1,5 +1,6 @@
 #include "app/json.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include <fmt/format.h>
@@ -84,6 +85,30 @@ bool ParseNumber(JsonReader* r, JsonValue* out) {
   out->number = value;
   r->pos += used;
   return true;
+}
+
+constexpr size_t kGrowthCheck = 1024;  // an array this long is sized once from its text
+
+// An upper bound on the items left in the array at the cursor: its top-level commas plus one,
+// never more than half the remaining text (what well-formed items of that length could need).
+size_t RemainingItems(const JsonReader& r) {
+  const std::wstring& t = r.text;
+  size_t commas = 0, depth = 0, i = r.pos;
+  for (; i < t.size(); ++i) {
+    const wchar_t c = t[i];
+    if (c == L'"') {
+      for (++i; i < t.size() && t[i] != L'"'; ++i)
+        if (t[i] == L'\\') ++i;
+    } else if (c == L'[' || c == L'{') {
+      ++depth;
+    } else if (c == L']' || c == L'}') {
+      if (depth == 0) break;
+      --depth;
+    } else if (c == L',' && depth == 0) {
+      ++commas;
+    }
+  }
+  return std::min(commas + 1, (t.size() - r.pos) / 2 + 1);
 }
 
 void WriteString(const std::wstring& s, std::wstring* out) {
@@ -220,6 +245,7 @@ bool JsonParseValue(JsonReader* r, JsonValue* out, int depth) {
       if (Peek(r, L']')) { ++r->pos; return true; }
       for (;;) {
         SkipSpace(r);
+        if (out->items.size() == kGrowthCheck) out->items.reserve(kGrowthCheck + RemainingItems(*r));
         out->items.emplace_back();
         if (!JsonParseValue(r, &out->items.back(), depth + 1)) return false;
         SkipSpace(r);

@@ -264,3 +264,27 @@ TEST(JsonParseString, PlainRunsAroundEscapesAreKeptWhole) {
   EXPECT_FALSE(Parses(L"\"run then end"));
   EXPECT_FALSE(Parses(L"\"run then escape\\"));
 }
+
+TEST(JsonParse, LongArraysWithNestedValuesReadWhole) {
+  // Past 1024 items the reader sizes the array from its text: brackets and commas inside
+  // strings and nested values must not confuse it.
+  std::wstring text = L"[";
+  for (int i = 0; i < 3000; ++i) {
+    if (i) text += L',';
+    switch (i % 4) {
+      case 0: text += std::to_wstring(i); break;
+      case 1: text += L"\"a,]\\\"[,\""; break;
+      case 2: text += L"[1,[2,3],{\"k\":[4,5]}]"; break;
+      default: text += L"{\"x\":\"}],\",\"y\":[]}"; break;
+    }
+  }
+  text += L"]";
+  const JsonValue v = ParseOk(L"{\"big\":" + text + L",\"after\":[7,8]}");
+  const JsonValue* big = JsonFind(v, L"big");
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(big->items.size(), 3000u);
+  EXPECT_EQ(JsonWrite(*big), text);
+  EXPECT_EQ(JsonWrite(*JsonFind(v, L"after")), L"[7,8]");
+  EXPECT_FALSE(Parses(text.substr(0, text.size() - 1) + L",,,,,,,,]"));
+  EXPECT_FALSE(Parses(text.substr(0, text.size() - 1)));
+}
