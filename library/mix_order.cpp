@@ -77,33 +77,33 @@ MixTrack MixTrackFromPath(const std::wstring& path) {
 }
 
 std::vector<MixTrack> CollectViewTracks() {
-  // 50,000 rows on the UI thread: one key per row, a flat open-addressing table of the keys
-  // taken (no node per row), and the record found by that key rather than a fresh copy.
+  // 50,000 rows on the UI thread: a flat open-addressing table of the key hashes taken (no
+  // node or kept key per row; a hash match compares the keys), and the record found by the
+  // row's key rather than a fresh copy.
+  struct Taken {
+    size_t hash = 0;
+    int32_t track = -1;  // index into tracks; -1 empty
+  };
   const size_t rows = ViewOrder.size();
   std::vector<MixTrack> tracks;
   tracks.reserve(rows);
-  std::vector<std::wstring> keys;
-  keys.reserve(rows);
   const size_t mask = std::bit_ceil(rows * 2 + 1) - 1;
-  std::vector<int32_t> slots(mask + 1, -1);  // indexes into keys; -1 empty
-  const std::hash<std::wstring_view> hash;
+  std::vector<Taken> slots(mask + 1);
+  const std::hash<std::wstring_view> hasher;
   for (int index : ViewOrder) {
     const LibraryFile& file = ViewItems[static_cast<size_t>(index)];
-    std::wstring key = PathKey(file.path);
-    size_t slot = hash(key) & mask;
+    const std::wstring key = PathKey(file.path);
+    const size_t hash = hasher(key);
+    size_t slot = hash & mask;
     bool seen = false;
-    for (; slots[slot] >= 0; slot = (slot + 1) & mask)
-      if (keys[static_cast<size_t>(slots[slot])] == key) {
-        seen = true;
-        break;
-      }
+    for (; slots[slot].track >= 0 && !seen; slot = (slot + 1) & mask)
+      seen = slots[slot].hash == hash && PathKey(tracks[static_cast<size_t>(slots[slot].track)].path) == key;
     if (seen) continue;
-    slots[slot] = static_cast<int32_t>(keys.size());
+    slots[slot] = {hash, static_cast<int32_t>(tracks.size())};
     MixTrack& track = tracks.emplace_back();
     track.path = file.path, track.artist = file.artist, track.title = file.title, track.genre = file.genre;
     track.duration = file.duration;
     TakeAnalysisOfKey(key, &track);
-    keys.push_back(std::move(key));
   }
   return tracks;
 }
