@@ -16,6 +16,10 @@ struct ToolCommand {
 // false, with each failure printed, when any deck ends without its track.
 bool LoadDecks(const std::vector<std::string>& tracks);
 
+// Draws the settings screen open on the tab in a window of that many pixels at the UI scale and
+// prints "id.N x y w h" in pixels for every widget drawn; false when nothing could be drawn.
+bool PrintSettingsWidgets(int pixelWidth, int pixelHeight, double scale, int tab);
+
 // Each subcommand file defines one table and registers it in main.cpp's list.
 extern const ToolCommand kFoundationCommands[];
 extern const int kFoundationCommandCount;

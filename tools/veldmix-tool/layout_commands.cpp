@@ -28,9 +28,12 @@ constexpr int32_t kFirstGridButtonId = 3500, kLastGridButtonId = 3519;
 
 constexpr const char kLayoutUsage[] =
     "usage: veldmix-tool layout WIDTH HEIGHT [--scale S] [--layout full|library|performance] [--decks 2|4]\n"
+    "                           [--settings TAB]\n"
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
-    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons.\n";
+    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons.\n"
+    "With --settings TAB (0-9): the settings screen open on that tab, one \"id.N x y w h\" line per\n"
+    "widget it draws (N is the widget's control id), in drawing order.\n";
 
 struct LayoutName {
   const char* name;
@@ -44,6 +47,7 @@ struct LayoutArgs {
   double scale = 1.0;
   int32_t layout = kLayoutFull;
   bool fourDecks = false;
+  int settingsTab = -1;  // >= 0: print the settings screen's widgets instead
 };
 
 bool ParseScale(const std::string& text, double* out) {
@@ -74,6 +78,10 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
     } else if (option == "--layout") {
       for (const LayoutName& n : kLayoutNames)
         if (value == n.name) out->layout = n.layout, ok = true;
+    } else if (option == "--settings") {
+      int64_t tab = 0;
+      ok = ParseInteger(value, &tab, 0, 9);
+      out->settingsTab = static_cast<int>(tab);
     } else if (option == "--decks") {
       ok = value == "2" || value == "4";
       out->fourDecks = value == "4";
@@ -161,6 +169,10 @@ void PutFullPanel(const Printer& p, int deck, Rc panel, bool performance) {
 int RunLayout(const std::vector<std::string>& args) {
   LayoutArgs a;
   if (!ParseLayoutArgs(args, &a)) return 2;
+  if (a.settingsTab >= 0) {
+    return PrintSettingsWidgets(static_cast<int>(a.width), static_cast<int>(a.height), a.scale, a.settingsTab) ? 0
+                                                                                                              : 1;
+  }
   const float width = static_cast<float>(a.width / a.scale), height = static_cast<float>(a.height / a.scale);
   const ScreenLayout s = ComputeLayout(width, height, a.layout, false, a.fourDecks);
   const Printer p(a.scale);
@@ -200,7 +212,8 @@ int RunLayout(const std::vector<std::string>& args) {
 }  // namespace
 
 const ToolCommand kLayoutCommands[] = {
-    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N]", "print the main screen's rectangles in pixels",
+    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N] [--settings TAB]",
+     "print the main screen's (or the settings screen's) rectangles in pixels",
      RunLayout},
 };
 const int kLayoutCommandCount = static_cast<int>(sizeof(kLayoutCommands) / sizeof(kLayoutCommands[0]));
