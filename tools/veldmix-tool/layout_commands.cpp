@@ -1,5 +1,6 @@
 // veldmix-tool layout: the main screen's rectangles in window pixels, computed by the screens' own
 // layout functions, so scripts driving the real window with a mouse click what the frame draws.
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -28,12 +29,13 @@ constexpr int32_t kFirstGridButtonId = 3500, kLastGridButtonId = 3519;
 
 constexpr const char kLayoutUsage[] =
     "usage: veldmix-tool layout WIDTH HEIGHT [--scale S] [--layout full|library|performance] [--decks 2|4]\n"
-    "                           [--settings TAB]\n"
+    "                           [--settings TAB | --skin-editor]\n"
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
     "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons.\n"
     "With --settings TAB (0-9): the settings screen open on that tab, one \"id.N x y w h\" line per\n"
-    "widget it draws (N is the widget's control id), in drawing order.\n";
+    "widget it draws (N is the widget's control id), in drawing order, after the settings button\n"
+    "(id.2) that opens it. With --skin-editor: the skin editor's widgets the same way.\n";
 
 struct LayoutName {
   const char* name;
@@ -48,6 +50,7 @@ struct LayoutArgs {
   int32_t layout = kLayoutFull;
   bool fourDecks = false;
   int settingsTab = -1;  // >= 0: print the settings screen's widgets instead
+  bool skinEditor = false;
 };
 
 bool ParseScale(const std::string& text, double* out) {
@@ -67,6 +70,10 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
   out->height = height;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& option = args[i];
+    if (option == "--skin-editor") {
+      out->skinEditor = true;
+      continue;
+    }
     if (i + 1 >= args.size()) {
       std::fprintf(stderr, "layout: %s needs a value\n%s", option.c_str(), kLayoutUsage);
       return false;
@@ -169,9 +176,10 @@ void PutFullPanel(const Printer& p, int deck, Rc panel, bool performance) {
 int RunLayout(const std::vector<std::string>& args) {
   LayoutArgs a;
   if (!ParseLayoutArgs(args, &a)) return 2;
-  if (a.settingsTab >= 0) {
-    return PrintSettingsWidgets(static_cast<int>(a.width), static_cast<int>(a.height), a.scale, a.settingsTab) ? 0
-                                                                                                              : 1;
+  if (a.settingsTab >= 0 || a.skinEditor) {
+    const bool drawn = PrintOverlayWidgets(static_cast<int>(a.width), static_cast<int>(a.height), a.scale,
+                                           std::max(a.settingsTab, 0), a.skinEditor);
+    return drawn ? 0 : 1;
   }
   const float width = static_cast<float>(a.width / a.scale), height = static_cast<float>(a.height / a.scale);
   const ScreenLayout s = ComputeLayout(width, height, a.layout, false, a.fourDecks);
@@ -212,7 +220,7 @@ int RunLayout(const std::vector<std::string>& args) {
 }  // namespace
 
 const ToolCommand kLayoutCommands[] = {
-    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N] [--settings TAB]",
+    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N] [--settings TAB|--skin-editor]",
      "print the main screen's (or the settings screen's) rectangles in pixels",
      RunLayout},
 };
