@@ -157,7 +157,10 @@ void DrawSettings() {
                  Cursor.content.Bottom() - kAboutBottomPadDip - top});
     return;
   }
+  // Rows that do not fit are cut off above the hint's strip rather than drawn over it.
+  PushClip(Rc{Cursor.content.x, panel.y, Cursor.content.w, panel.h - kMoreBelowRiseDip - kMoreBelowSlackDip});
   if (PageFunction page = kPages[SettingsPage]) page();
+  PopClip();
   EndSection();
   if (std::max(Cursor.y, Cursor.lowest) > panel.Bottom() - kMoreBelowSlackDip)
     DrawText(kMoreBelow,
