@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "bench/allocation_count.h"
 #include "app/test_mode.h"
 #include "engine/engine.h"
 #include "engine/side_slots.h"
@@ -91,6 +92,8 @@ void pango_layout_get_extents(void* layout, void* ink, void* logical) {
 namespace {
 std::atomic<int64_t> Allocations{0};
 }  // namespace
+
+int64_t BenchAllocationCount() { return Allocations.load(std::memory_order_relaxed); }
 
 extern "C" {
 void* __libc_malloc(size_t size);
