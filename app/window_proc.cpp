@@ -19,6 +19,7 @@
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
+#include "library/ai_set.h"
 #include "library/analysis_queue.h"
 #include "library/cover_art.h"
 #include "library/import_merge.h"
@@ -29,6 +30,7 @@
 #include "platform/second_window.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
+#include "screens/ai_set_dialog.h"
 #include "screens/main_screen.h"
 #include "selftest/selftest_state.h"
 #include "ui/draw.h"
@@ -87,6 +89,9 @@ void HandleAnalysed(const UiPost& post) {
 void DiscardAnalysed(const UiPost& post) { delete static_cast<AnalysisResult*>(post.lparam); }
 void HandleAnalysisFinished(const UiPost& post) { FinishAnalysis(static_cast<uint32_t>(post.wparam)); }
 
+void HandleAiSet(const UiPost& post) { ApplyAiSet(static_cast<AiJob*>(post.lparam)); }
+void DiscardAiSet(const UiPost& post) { delete static_cast<AiJob*>(post.lparam); }
+
 void HandleArtLoaded(const UiPost& post) { OnArtLoaded(static_cast<ArtResult*>(post.lparam)); }
 void DiscardArtLoaded(const UiPost& post) { delete static_cast<ArtResult*>(post.lparam); }
 void HandleImport(const UiPost& post) { MergeImport(static_cast<int>(post.wparam), static_cast<ImportResult*>(post.lparam)); }
@@ -109,7 +114,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = 10, .what = L"cover art", .handle = HandleArtLoaded, .discard = DiscardArtLoaded},
     {.message = kImportPost, .what = L"library import", .handle = HandleImport, .discard = DiscardImport},
     {.message = kRelocatePost, .what = L"moved files", .handle = HandleRelocate, .discard = DiscardRelocate},
-    {.message = 13, .what = L"AI set", .handle = nullptr, .discard = nullptr},
+    {.message = 13, .what = L"AI set", .handle = HandleAiSet, .discard = DiscardAiSet},
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
     {.message = 15, .what = L"lyrics", .handle = nullptr, .discard = nullptr},
     {.message = 16, .what = L"HID report", .handle = nullptr, .discard = nullptr},
