@@ -17,6 +17,7 @@
 #include "app/single_instance.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/midi_devices.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "engine/control_input.h"
@@ -136,8 +137,9 @@ bool CreateMainWindow() {
   }
   TrackLists = LoadLists();
   ConnectListView();
-  // The karaoke queue, the controller mapping and scan, the phone remote and the timecode input
-  // load here, in that order, once those parts exist.
+  // The karaoke queue loads before the controllers, the phone remote and the timecode input after
+  // them, once those parts exist.
+  StartControllers();
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();

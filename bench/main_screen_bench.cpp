@@ -22,8 +22,8 @@
 #include <mutex>
 #include <vector>
 
+#include "bench/alloc_count.h"
 #include "app/settings.h"
-#include "bench/allocation_count.h"
 #include "app/test_mode.h"
 #include "engine/engine.h"
 #include "engine/side_slots.h"
@@ -89,11 +89,7 @@ void pango_layout_get_extents(void* layout, void* ink, void* logical) {
 
 // ---- allocations: every malloc of the process counted, whichever library makes it -------------
 
-namespace {
 std::atomic<int64_t> Allocations{0};
-}  // namespace
-
-int64_t BenchAllocationCount() { return Allocations.load(std::memory_order_relaxed); }
 
 extern "C" {
 void* __libc_malloc(size_t size);

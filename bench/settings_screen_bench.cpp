@@ -14,7 +14,7 @@
 
 #include "app/settings.h"
 #include "app/test_mode.h"
-#include "bench/allocation_count.h"
+#include "bench/alloc_count.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/skins.h"
@@ -39,7 +39,7 @@ void Measure(benchmark::State& state) {
   DriveFrame(window);  // device, caches, layouts and the section heights are made outside the timing
   DriveFrame(window);
   std::vector<double> ms;
-  const int64_t allocations = BenchAllocationCount();
+  const int64_t allocations = Allocations.load();
   const double uiCpuStart = ThreadCpuSeconds();
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
@@ -48,7 +48,7 @@ void Measure(benchmark::State& state) {
     state.SetIterationTime(seconds);
     ms.push_back(seconds * 1e3);
   }
-  state.counters["allocs"] = static_cast<double>(BenchAllocationCount() - allocations) /
+  state.counters["allocs"] = static_cast<double>(Allocations.load() - allocations) /
                              std::max<double>(1, static_cast<double>(state.iterations()));
   state.counters["ui_cpu_ms"] =
       (ThreadCpuSeconds() - uiCpuStart) / std::max<double>(1, static_cast<double>(state.iterations())) * 1e3;
