@@ -14,6 +14,7 @@
 #include "screens/deck_panel.h"
 #include "screens/grid_editor.h"
 #include "screens/layout.h"
+#include "screens/macros_panel_view.h"
 #include "screens/mixer.h"
 #include "screens/pads.h"
 #include "screens/pitch_jog.h"
@@ -34,7 +35,8 @@ constexpr const char kLayoutUsage[] =
     "       [--tracks N] [--folders N] [--crates N] [--lists N] [--settings TAB | --skin-editor]\n"
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
-    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons. The browser's toolbar,\n"
+    "the mixer, cross-fader, browser, the beat-grid editor's panel and buttons, and the macros panel's\n"
+    "run and EDIT buttons and DONE. The browser's toolbar,\n"
     "header cells, rows and sidebar rows are laid out for N tracks in view (default 0), N music folders\n"
     "(default 1), N smart crates (default 0) and N track lists (default 3, the built-in ones).\n"
     "With --settings TAB (0-9): the settings screen open on that tab, one \"id.N x y w h\" line per\n"
@@ -261,6 +263,13 @@ int RunLayout(const std::vector<std::string>& args) {
   }
   p.Put("browser", s.browser);
   PutBrowser(p, s.browser, a);
+  const MacrosPanelLayout m = LayoutMacrosPanel(width, height);
+  p.Put("macros.panel", m.panel);
+  for (int i = 0; i < 8; ++i) {
+    p.Put("macros.run." + std::to_string(i), m.run[i]);
+    p.Put("macros.edit." + std::to_string(i), m.edit[i]);
+  }
+  p.Put("macros.done", m.done);
 
   const GridEditorLayout g = LayoutGridEditor(GridEditorPanel(width, height));
   p.Put("grideditor.panel", g.panel);
