@@ -217,13 +217,13 @@ type_colour 0 '#2a0b3c'
 wait_for 3 swatch_is 0 2A0B3C || fail "the Background swatch shows $(swatch 0) after #2a0b3c"
 for bad in 1FA8F 1FA8FFF 1FA8FG; do
   type_colour 1 "$bad"
-  swatch_is 1 13161D || fail "$bad was taken: the Panels swatch shows $(swatch 1)"
+  wait_for 3 swatch_is 1 13161D || fail "$bad was taken: the Panels swatch shows $(swatch 1)"
 done
 type_colour 1 FF0000
 wait_for 3 swatch_is 1 FF0000 || fail "FF0000 did not show"
 click 3531 --skin-editor  # UNDO CHANGES
 wait_for 3 swatch_is 1 13161D || fail "UNDO CHANGES left Panels at $(swatch 1)"
-swatch_is 0 07080C || fail "UNDO CHANGES left Background at $(swatch 0)"
+wait_for 3 swatch_is 0 07080C || fail "UNDO CHANGES left Background at $(swatch 0)"
 
 # --- SAVE AS SKIN… with "/" and accents (pasted: xdotool types only ASCII reliably) ---
 type_colour 0 '#2a0b3c'
