@@ -32,13 +32,16 @@ constexpr int32_t kFirstGridButtonId = 3500, kLastGridButtonId = 3519;
 
 constexpr const char kLayoutUsage[] =
     "usage: veldmix-tool layout WIDTH HEIGHT [--scale S] [--layout full|library|performance] [--decks 2|4]\n"
-    "       [--tracks N] [--folders N] [--crates N] [--lists N]\n"
+    "       [--tracks N] [--folders N] [--crates N] [--lists N] [--settings TAB | --skin-editor]\n"
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
     "the mixer, cross-fader, browser, the beat-grid editor's panel and buttons, and the macros panel's\n"
     "run and EDIT buttons and DONE. The browser's toolbar,\n"
     "header cells, rows and sidebar rows are laid out for N tracks in view (default 0), N music folders\n"
-    "(default 1), N smart crates (default 0) and N track lists (default 3, the built-in ones).\n";
+    "(default 1), N smart crates (default 0) and N track lists (default 3, the built-in ones).\n"
+    "With --settings TAB (0-9): the settings screen open on that tab, one \"id.N x y w h\" line per\n"
+    "widget it draws (N is the widget's control id), in drawing order, after the settings button\n"
+    "(id.2) that opens it. With --skin-editor: the skin editor's widgets the same way.\n";
 constexpr long long kMaxCount = 100000000;
 
 struct LayoutName {
@@ -54,6 +57,8 @@ struct LayoutArgs {
   int32_t layout = kLayoutFull;
   bool fourDecks = false;
   long long tracks = 0, folders = 1, crates = 0, lists = 3;
+  int settingsTab = -1;  // >= 0: print the settings screen's widgets instead
+  bool skinEditor = false;
 };
 
 bool ParseScale(const std::string& text, double* out) {
@@ -73,6 +78,10 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
   out->height = height;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& option = args[i];
+    if (option == "--skin-editor") {
+      out->skinEditor = true;
+      continue;
+    }
     if (i + 1 >= args.size()) {
       std::fprintf(stderr, "layout: %s needs a value\n%s", option.c_str(), kLayoutUsage);
       return false;
@@ -84,6 +93,10 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
     } else if (option == "--layout") {
       for (const LayoutName& n : kLayoutNames)
         if (value == n.name) out->layout = n.layout, ok = true;
+    } else if (option == "--settings") {
+      int64_t tab = 0;
+      ok = ParseInteger(value, &tab, 0, 9);
+      out->settingsTab = static_cast<int>(tab);
     } else if (option == "--tracks" || option == "--folders" || option == "--crates" || option == "--lists") {
       int64_t n = 0;
       ok = ParseInteger(value, &n, 0, kMaxCount);
@@ -218,6 +231,11 @@ void PutBrowser(const Printer& p, Rc browser, const LayoutArgs& a) {
 int RunLayout(const std::vector<std::string>& args) {
   LayoutArgs a;
   if (!ParseLayoutArgs(args, &a)) return 2;
+  if (a.settingsTab >= 0 || a.skinEditor) {
+    const bool drawn = PrintOverlayWidgets(static_cast<int>(a.width), static_cast<int>(a.height), a.scale,
+                                           std::max(a.settingsTab, 0), a.skinEditor);
+    return drawn ? 0 : 1;
+  }
   const float width = static_cast<float>(a.width / a.scale), height = static_cast<float>(a.height / a.scale);
   const ScreenLayout s = ComputeLayout(width, height, a.layout, false, a.fourDecks);
   const Printer p(a.scale);
@@ -265,7 +283,8 @@ int RunLayout(const std::vector<std::string>& args) {
 }  // namespace
 
 const ToolCommand kLayoutCommands[] = {
-    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N] [--tracks N]...", "print the main screen's rectangles in pixels",
+    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N] [--tracks N]... [--settings TAB|--skin-editor]",
+     "print the main screen's (or the settings screen's) rectangles in pixels",
      RunLayout},
 };
 const int kLayoutCommandCount = static_cast<int>(sizeof(kLayoutCommands) / sizeof(kLayoutCommands[0]));
