@@ -2,6 +2,7 @@
 #include "ui/frame_driver.h"
 #include "ui/language.h"
 #include "karaoke/karaoke_draw.h"
+#include "karaoke/karaoke_rotation.h"
 #include "ui/modal.h"
 #include "ui/glow.h"
 #include "app/main_window.h"
@@ -136,8 +137,9 @@ bool CreateMainWindow() {
   }
   TrackLists = LoadLists();
   ConnectListView();
-  // The karaoke queue, the controller mapping and scan, the phone remote and the timecode input
-  // load here, in that order, once those parts exist.
+  if (!TestMode) LoadKaraokeQueue();
+  // The controller mapping and scan, the phone remote and the timecode input load here, in that
+  // order, once those parts exist.
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();

@@ -19,6 +19,7 @@
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
+#include "karaoke/deck_lyrics.h"
 #include "library/analysis_queue.h"
 #include "library/relocate.h"
 #include "library/track_view.h"
@@ -84,6 +85,9 @@ void HandleAnalysed(const UiPost& post) {
 void DiscardAnalysed(const UiPost& post) { delete static_cast<AnalysisResult*>(post.lparam); }
 void HandleAnalysisFinished(const UiPost& post) { FinishAnalysis(static_cast<uint32_t>(post.wparam)); }
 
+void HandleLyrics(const UiPost& post) { OnLyricsReady(static_cast<LyricsReply*>(post.lparam)); }
+void DiscardLyrics(const UiPost& post) { delete static_cast<LyricsReply*>(post.lparam); }
+
 void HandleRelocate(const UiPost& post) { ApplyRelocate(static_cast<RelocateResult*>(post.lparam)); }
 void DiscardRelocate(const UiPost& post) { delete static_cast<RelocateResult*>(post.lparam); }
 
@@ -103,7 +107,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kRelocatePost, .what = L"moved files", .handle = HandleRelocate, .discard = DiscardRelocate},
     {.message = 13, .what = L"AI set", .handle = nullptr, .discard = nullptr},
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
-    {.message = 15, .what = L"lyrics", .handle = nullptr, .discard = nullptr},
+    {.message = kLyricsReadyPost, .what = L"lyrics", .handle = HandleLyrics, .discard = DiscardLyrics},
     {.message = 16, .what = L"HID report", .handle = nullptr, .discard = nullptr},
     {.message = 17, .what = L"remote command", .handle = nullptr, .discard = nullptr},
     {.message = 18, .what = L"update status", .handle = nullptr, .discard = nullptr},

@@ -24,6 +24,7 @@
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
 #include "karaoke/karaoke_panel.h"
+#include "karaoke/karaoke_rotation.h"
 #include "library/track_view.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
@@ -382,7 +383,6 @@ void DrawDragLabel(const std::wstring& title) {
 void DropRow(float x, float y) {
   const LibraryFile* file = SelectedFile();
   if (!file) return;
-  const int row = Selection;
   const std::wstring path = file->path;  // a copy: loading may rebuild the view
   const int deck = DeckAtPoint(x, y);
   if (deck >= 0) {
@@ -394,7 +394,7 @@ void DropRow(float x, float y) {
     if (Inside(list.rect, x, y)) AddToList(list.list, path);
   const std::vector<SingerDropRow> singers = SingerRows;
   for (const SingerDropRow& singer : singers)
-    if (Inside(singer.rect, x, y)) KaraokeAddSong(singer.singer, row);
+    if (Inside(singer.rect, x, y)) KaraokeAddSong(singer.singer, path);
 }
 
 // ---- banners and the tooltip -------------------------------------------------------------------
