@@ -130,14 +130,17 @@ KaraokeRotation ParseKaraokeQueue(const std::wstring& text) {
   return rotation;
 }
 
-void LoadKaraokeQueue() { Rotation = ParseKaraokeQueue(LoadTextFile(KaraokeQueuePath())); }
+void LoadKaraokeQueueFile(const std::wstring& path) { Rotation = ParseKaraokeQueue(LoadTextFile(path)); }
 
-bool SaveKaraokeQueue() {
-  if (TestMode) return true;
-  if (WriteUtf8File(KaraokeQueuePath(), FormatKaraokeQueue(Rotation))) return true;
-  WriteLog(L"Karaoke: couldn't write {}", KaraokeQueuePath());
+bool SaveKaraokeQueueFile(const std::wstring& path) {
+  if (WriteUtf8File(path, FormatKaraokeQueue(Rotation))) return true;
+  WriteLog(L"Karaoke: couldn't write {}", path);
   return false;
 }
+
+void LoadKaraokeQueue() { LoadKaraokeQueueFile(KaraokeQueuePath()); }
+
+bool SaveKaraokeQueue() { return TestMode || SaveKaraokeQueueFile(KaraokeQueuePath()); }
 
 bool SingerOnStage() { return Stage.stageDeck >= 0 && !Stage.ended; }
 

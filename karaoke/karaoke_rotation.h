@@ -53,6 +53,9 @@ KaraokeRotation ParseKaraokeQueue(const std::wstring& text);
 void LoadKaraokeQueue();
 // Writes Rotation to KaraokeQueuePath(); false when the write failed. Nothing (true) in test mode.
 bool SaveKaraokeQueue();
+// The same on any file (the tool's copies); these write in test mode too.
+void LoadKaraokeQueueFile(const std::wstring& path);
+bool SaveKaraokeQueueFile(const std::wstring& path);
 
 // --- Turn order ---
 // A singer is on stage now: a stage deck is set and the song has not ended.
