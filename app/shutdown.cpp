@@ -16,6 +16,7 @@
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "library/analysis_queue.h"
+#include "library/cover_art.h"
 #include "library/database.h"
 #include "library/track_view.h"
 #include "platform/window.h"
@@ -51,7 +52,7 @@ void StopAndSaveAll() {
 void TeardownAfterLoop() {
   StopFolderScans();
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
-  // The cover-art worker stops here once it exists.
+  StopArtLoader();
   StopLiveStream();
   StopLiveVideo();
   StopVideoRecording();

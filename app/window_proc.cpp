@@ -21,6 +21,9 @@
 #include "engine/transport.h"
 #include "karaoke/deck_lyrics.h"
 #include "library/analysis_queue.h"
+#include "library/cover_art.h"
+#include "library/import_merge.h"
+#include "library/import_worker.h"
 #include "library/relocate.h"
 #include "library/track_view.h"
 #include "platform/folders.h"
@@ -87,6 +90,10 @@ void HandleAnalysisFinished(const UiPost& post) { FinishAnalysis(static_cast<uin
 
 void HandleLyrics(const UiPost& post) { OnLyricsReady(static_cast<LyricsReply*>(post.lparam)); }
 void DiscardLyrics(const UiPost& post) { delete static_cast<LyricsReply*>(post.lparam); }
+void HandleArtLoaded(const UiPost& post) { OnArtLoaded(static_cast<ArtResult*>(post.lparam)); }
+void DiscardArtLoaded(const UiPost& post) { delete static_cast<ArtResult*>(post.lparam); }
+void HandleImport(const UiPost& post) { MergeImport(static_cast<int>(post.wparam), static_cast<ImportResult*>(post.lparam)); }
+void DiscardImport(const UiPost& post) { FreeImportResult(post.lparam); }
 
 void HandleRelocate(const UiPost& post) { ApplyRelocate(static_cast<RelocateResult*>(post.lparam)); }
 void DiscardRelocate(const UiPost& post) { delete static_cast<RelocateResult*>(post.lparam); }
@@ -102,8 +109,8 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kSamplerSlotPost, .what = L"sampler slot", .handle = HandleSamplerSlot, .discard = DiscardSound},
     {.message = 8, .what = L"MIDI message", .handle = HandleMidi, .discard = nullptr},
     {.message = 9, .what = L"export status", .handle = HandleStatusText, .discard = DiscardStatusText},
-    {.message = 10, .what = L"cover art", .handle = nullptr, .discard = nullptr},
-    {.message = 11, .what = L"library import", .handle = nullptr, .discard = nullptr},
+    {.message = 10, .what = L"cover art", .handle = HandleArtLoaded, .discard = DiscardArtLoaded},
+    {.message = kImportPost, .what = L"library import", .handle = HandleImport, .discard = DiscardImport},
     {.message = kRelocatePost, .what = L"moved files", .handle = HandleRelocate, .discard = DiscardRelocate},
     {.message = 13, .what = L"AI set", .handle = nullptr, .discard = nullptr},
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},

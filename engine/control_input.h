@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 struct UiInput {
   float x = 0.0f;               // last mouse position, device-independent pixels (signed)
@@ -45,6 +46,15 @@ inline std::set<int32_t> releasedIds;
 extern std::set<int32_t> heldIds;
 // This frame's absolute controller positions (0..1) by control id: faders and knobs on a controller.
 inline std::map<int32_t, float> absolutePositions;
+
+// --- What widgets record for the controller code ---
+inline constexpr int kControlKindButton = 0;
+inline constexpr int kControlKindAbsolute = 1;  // knobs and faders
+inline constexpr int kControlKindRelative = 2;  // controls that take steps
+// Widget id -> kind, written by every widget each time it is drawn; never cleared.
+inline std::unordered_map<int32_t, int> controlKinds;
+// Widget id -> lit or held, written by every button each time it is drawn; never cleared.
+inline std::unordered_map<int32_t, bool> controlLights;
 
 // --- SHIFT ---
 inline constexpr int32_t kShiftControlId = 33;  // the top bar's SHIFT button

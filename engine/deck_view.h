@@ -20,6 +20,7 @@ constexpr int32_t kDefaultLoopSizeIndex = 5;  // LoopSizes[5] = 4 beats
 constexpr double kNoPendingSeek = -1.0;       // seconds; the completion starts on the cue point
 constexpr double kNoHotCue = -1.0;            // frames, seconds: an empty slot
 constexpr int32_t kNoColour = -1;             // hot-cue colour index: none
+inline constexpr float kNudgeBend = 0.04f;    // tempo fraction while a pitch-bend control is held
 
 // The engine's default effect parameters as the view's array.
 constexpr std::array<float, kEffectCount> DefaultFxParamArray() {

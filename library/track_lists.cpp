@@ -11,6 +11,7 @@
 #include "app/status_message.h"
 #include "app/text_parse.h"
 #include "library/files.h"
+#include "platform/file_url.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -23,8 +24,8 @@ ListViewHooks ListView;
 namespace {
 
 constexpr wchar_t kListHeader[] = L"#EXTM3U\n";
-constexpr wchar_t kFileUrlPrefix[] = L"file:///";
-constexpr size_t kFileUrlPrefixChars = 8;  // the third '/' starts the Linux path and is kept
+constexpr wchar_t kFileUrlScheme[] = L"file:";
+constexpr size_t kFileUrlSchemeChars = 5;
 constexpr size_t kMaxPlaylistBytes = kMaxListFileBytes;
 constexpr size_t kLogExcerptChars = 80;
 
@@ -132,17 +133,24 @@ bool SaveList(const TrackList& list) {
              TrackLists[owner].name);
     return false;
   }
+  return WriteFileAtomic(ListFileName(list.name), M3uText(list.name, list.paths, nullptr));
+}
+
+std::wstring M3uText(const std::wstring& listName, const std::vector<std::wstring>& paths, size_t* kept) {
   std::wstring text = kListHeader;
-  for (const std::wstring& path : list.paths) {
+  size_t written = 0;
+  for (const std::wstring& path : paths) {
     if (!PathFitsOnLine(path)) {
-      WriteLog(L"Library: left out of the list \"{}\", the path can't stand on one line: \"{}\"", list.name,
+      WriteLog(L"Library: left out of the list \"{}\", the path can't stand on one line: \"{}\"", listName,
                Printable(path));
       continue;
     }
     text += path;
     text += L'\n';
+    ++written;
   }
-  return WriteFileAtomic(ListFileName(list.name), text);
+  if (kept) *kept = written;
+  return text;
 }
 
 size_t ListSize(const TrackList& list) { return list.paths.size(); }
@@ -202,8 +210,10 @@ std::vector<std::wstring> ImportM3u(const std::wstring& playlistPath) {
   for (const std::wstring& raw : SplitString(text, L'\n')) {
     std::wstring line = Trimmed(raw);
     if (line.empty() || line[0] == L'#') continue;
-    if (line.size() >= kFileUrlPrefixChars && line.compare(0, kFileUrlPrefixChars, kFileUrlPrefix) == 0)
-      line = PercentDecode(line.substr(kFileUrlPrefixChars - 1));
+    if (LowerText(line.substr(0, kFileUrlSchemeChars)) == kFileUrlScheme) {
+      line = FileUrlToPath(line);
+      if (line.empty()) continue;  // another computer's file
+    }
     std::optional<std::wstring> path = ResolveEntry(line, folder);
     // Playlists written on Windows separate folders with '\'; a Linux name may hold one, so the
     // line as written is tried first.

@@ -43,6 +43,9 @@ bool LoadList(const std::wstring& file, TrackList& list);
 // False when the write failed, when the list is marked noSave, or when another list in TrackLists
 // owns the same file (names that differ only in characters a file name cannot hold).
 bool SaveList(const TrackList& list);
+// "#EXTM3U" and one path per line, as SaveList writes them; paths that cannot stand on a line of
+// their own are left out and logged under the list's name. *kept (when given): the paths written.
+std::wstring M3uText(const std::wstring& listName, const std::vector<std::wstring>& paths, size_t* kept);
 // The number of paths in the list.
 size_t ListSize(const TrackList& list);
 // The other list in TrackLists that saves to the same file as `name`, or -1.
@@ -61,7 +64,7 @@ void AddToList(int index, const std::wstring& path);
 // --- Playlists from elsewhere ---
 
 // The paths of the existing files and folders that an M3U or M3U8 playlist names, in its order:
-// UTF-8, else Windows-1252 text; comments skipped; "file://" URLs decoded; relative paths joined
+// UTF-8, else Windows-1252 text; comments skipped; file URLs read by FileUrlToPath; relative paths joined
 // to the playlist's folder; lexically normalised. Empty when the file cannot be read.
 std::vector<std::wstring> ImportM3u(const std::wstring& playlistPath);
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // One decoded sample format: the library's format number, bytes per sample, whether each channel
 // has its own plane, and the conversion of one sample to float (the library's own scaling, so
@@ -23,3 +24,8 @@ std::wstring MediaErrorText(int code);
 // Routes the libraries' log through RouteMediaLibraryLog's sink (nothing reaches stderr).
 // Idempotent; every media entry point calls it.
 void InstallMediaLogRoute();
+
+// Scales a decoded picture (planes in the library's pixel format `format`) so that both sides are
+// at most maxSide (never enlarged), with the area filter, into premultiplied ARGB words.
+bool ScalePictureToArgb(const uint8_t* const planes[4], const int strides[4], int format, int w, int h, int maxSide,
+                        std::vector<uint32_t>* pixels, int* outW, int* outH, std::wstring* error);

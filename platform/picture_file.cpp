@@ -79,39 +79,6 @@ bool LooksLikeHeif(const std::vector<uint8_t>& b) {
   return false;
 }
 
-// Scales a decoded picture into premultiplied ARGB with the area filter.
-bool ScaleToArgb(const uint8_t* const planes[4], const int strides[4], AVPixelFormat format, int w, int h, int maxSide,
-                 std::vector<uint32_t>* pixels, int* outW, int* outH, std::wstring* error) {
-  const double scale = std::min(1.0, static_cast<double>(maxSide) / std::max(w, h));
-  const int dw = std::max(1, static_cast<int>(std::lround(w * scale)));
-  const int dh = std::max(1, static_cast<int>(std::lround(h * scale)));
-  SwsContext* sws = sws_getContext(w, h, format, dw, dh, AV_PIX_FMT_BGRA, SWS_AREA, nullptr, nullptr, nullptr);
-  if (!sws) {
-    *error = L"the picture's pixel format can't be converted";
-    return false;
-  }
-  std::vector<uint32_t> out(static_cast<size_t>(dw) * dh);
-  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out.data()), nullptr, nullptr, nullptr};
-  const int dstStride[4] = {dw * 4, 0, 0, 0};
-  const int rows = sws_scale(sws, planes, strides, 0, h, dst, dstStride);
-  sws_freeContext(sws);
-  if (rows != dh) {
-    *error = L"the picture could not be scaled";
-    return false;
-  }
-  // BGRA bytes are 0xAARRGGBB words on this (little-endian) machine; premultiply them.
-  for (uint32_t& p : out) {
-    const uint32_t a = p >> 24;
-    if (a == 255) continue;
-    const auto mul = [a](uint32_t c) { return (c * a + 127) / 255; };
-    p = (a << 24) | (mul((p >> 16) & 0xFF) << 16) | (mul((p >> 8) & 0xFF) << 8) | mul(p & 0xFF);
-  }
-  *pixels = std::move(out);
-  *outW = dw;
-  *outH = dh;
-  return true;
-}
-
 bool DecodeHeif(const std::vector<uint8_t>& bytes, int maxSide, std::vector<uint32_t>* pixels, int* w, int* h,
                 std::wstring* error) {
   std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(), heif_context_free);
@@ -135,7 +102,7 @@ bool DecodeHeif(const std::vector<uint8_t>& bytes, int maxSide, std::vector<uint
   if (!plane || pw < 1 || ph < 1) return *error = L"the HEIF picture has no pixels", false;
   const uint8_t* planes[4] = {plane, nullptr, nullptr, nullptr};
   const int strides[4] = {stride, 0, 0, 0};
-  return ScaleToArgb(planes, strides, AV_PIX_FMT_RGBA, pw, ph, maxSide, pixels, w, h, error);
+  return ScalePictureToArgb(planes, strides, AV_PIX_FMT_RGBA, pw, ph, maxSide, pixels, w, h, error);
 }
 
 struct MemoryReader {
@@ -259,11 +226,43 @@ bool DecodeWithFfmpeg(const std::vector<uint8_t>& bytes, int maxSide, std::vecto
   rc = avcodec_receive_frame(codec.get(), frame.get());
   if (rc < 0) return *error = L"the picture can't be decoded (" + MediaErrorText(rc) + L")", false;
   if (!DeclaredSizeFits(frame->width, frame->height)) return *error = TooLargeText(frame->width, frame->height), false;
-  return ScaleToArgb(frame->data, frame->linesize, static_cast<AVPixelFormat>(frame->format), frame->width,
+  return ScalePictureToArgb(frame->data, frame->linesize, static_cast<AVPixelFormat>(frame->format), frame->width,
                      frame->height, maxSide, pixels, w, h, error);
 }
 
 }  // namespace
+
+bool ScalePictureToArgb(const uint8_t* const planes[4], const int strides[4], int format, int w, int h, int maxSide,
+                 std::vector<uint32_t>* pixels, int* outW, int* outH, std::wstring* error) {
+  const double scale = std::min(1.0, static_cast<double>(maxSide) / std::max(w, h));
+  const int dw = std::max(1, static_cast<int>(std::lround(w * scale)));
+  const int dh = std::max(1, static_cast<int>(std::lround(h * scale)));
+  SwsContext* sws = sws_getContext(w, h, static_cast<AVPixelFormat>(format), dw, dh, AV_PIX_FMT_BGRA, SWS_AREA, nullptr, nullptr, nullptr);
+  if (!sws) {
+    *error = L"the picture's pixel format can't be converted";
+    return false;
+  }
+  std::vector<uint32_t> out(static_cast<size_t>(dw) * dh);
+  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out.data()), nullptr, nullptr, nullptr};
+  const int dstStride[4] = {dw * 4, 0, 0, 0};
+  const int rows = sws_scale(sws, planes, strides, 0, h, dst, dstStride);
+  sws_freeContext(sws);
+  if (rows != dh) {
+    *error = L"the picture could not be scaled";
+    return false;
+  }
+  // BGRA bytes are 0xAARRGGBB words on this (little-endian) machine; premultiply them.
+  for (uint32_t& p : out) {
+    const uint32_t a = p >> 24;
+    if (a == 255) continue;
+    const auto mul = [a](uint32_t c) { return (c * a + 127) / 255; };
+    p = (a << 24) | (mul((p >> 16) & 0xFF) << 16) | (mul((p >> 8) & 0xFF) << 8) | mul(p & 0xFF);
+  }
+  *pixels = std::move(out);
+  *outW = dw;
+  *outH = dh;
+  return true;
+}
 
 bool DecodePictureFile(const std::wstring& path, int maxSide, std::vector<uint32_t>* pixels, int* width, int* height,
                        std::wstring* error) {

@@ -14,7 +14,7 @@
 #include "engine/transport.h"
 #include "engine/undo.h"
 #include "library/track_lists.h"
-#include "platform/child_process.h"
+#include "platform/desktop_open.h"
 #include "platform/text.h"
 #include "settings/palette.h"
 #include "ui/modal.h"
@@ -44,22 +44,6 @@ uint32_t AccentColour() {
   const uint32_t decks[4] = {Pal.DeckA, Pal.DeckB, Pal.DeckC, Pal.DeckD};
   const int32_t left = SideSlots[kLeftSide];
   return decks[left >= 0 && left < 4 ? left : 0];
-}
-
-// Children started to show a folder; reaped when the next one starts, so none is left a zombie.
-std::vector<std::unique_ptr<ChildProcess>> FolderViewers;
-
-// Opens the file manager on the folder that holds the track.
-void ShowInFolder(const std::wstring& path) {
-  std::erase_if(FolderViewers, [](const std::unique_ptr<ChildProcess>& c) { return !c->Running(0); });
-  const size_t slash = path.find_last_of(L'/');
-  const std::wstring folder = slash == std::wstring::npos ? L"." : path.substr(0, std::max<size_t>(slash, 1));
-  auto child = std::make_unique<ChildProcess>();
-  std::wstring error;
-  if (child->Start({"xdg-open", WideToUtf8(folder)}, &error))
-    FolderViewers.push_back(std::move(child));
-  else
-    ShowStatus(error, kMenuStatusMs);
 }
 
 void ResetMixerStrip(DeckView& v) {

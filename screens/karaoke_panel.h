@@ -12,3 +12,9 @@ struct SingerDropRow {
 };
 // Emptied by the frame before the panels draw; filled by the karaoke panel.
 extern std::vector<SingerDropRow> SingerRows;
+
+// Draws the karaoke panel into r, the browser's right-hand column while the panel is shown.
+void DrawKaraokePanel(Rc r);
+// Opens the "New singer" form; on ADD the singer joins the rotation with the file (if any) queued.
+#include <string>
+void KaraokeNewSinger(const std::wstring& path);

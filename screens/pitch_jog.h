@@ -13,7 +13,6 @@ inline constexpr int32_t kPitchRangeCode = 4;
 inline constexpr int32_t kNudgeDownCode = 5;
 inline constexpr int32_t kNudgeUpCode = 6;
 
-inline constexpr float kNudgeBend = 0.04f;       // tempo fraction while a nudge button is held
 inline constexpr float kWheelBendStep = 0.05f;   // jogBend per mouse-wheel notch
 inline constexpr float kMaxJogBend = 0.25f;
 inline constexpr double kJogTurnSeconds = 1.8;   // music under one full turn of the platter

@@ -9,6 +9,7 @@
 #include "broadcast/mix_recording.h"
 #include "broadcast/video_window.h"
 #include "control/auto_map.h"
+#include "control/dispatcher.h"
 #include "control/macros_panel.h"
 #include "control/mapping_table.h"
 #include "control/midi_learn.h"
@@ -54,61 +55,6 @@ constexpr wchar_t kReturnCharacter = 13;
 constexpr int32_t kDeckPanelIdBase = 1000;
 constexpr int32_t kSideIdStep = 100;
 constexpr int32_t kJogCode = 2;
-
-// ---- pads -----------------------------------------------------------------------------------
-
-enum PadMode : uint32_t {
-  kPadCues = 0,
-  kPadRoll = 1,
-  kPadJump = 2,
-  kPadSampler = 3,
-  kPadLoop = 4,
-  kPadSlicer = 5,
-  kPadKeys = 6,
-  kPadStems = 7,
-};
-
-constexpr double kJumpBeats[kPadsPerDeck] = {-8, -4, -2, -1, 1, 2, 4, 8};
-constexpr int32_t kKeyShifts[kPadsPerDeck] = {1, 2, 3, 4, -1, -2, -3, -4};  // semitones
-constexpr int kLoopInPad = 0, kLoopOutPad = 1, kReloopPad = 2;
-
-void LoopPad(int deck, int pad) {
-  if (pad == kLoopInPad) LoopIn(deck);
-  else if (pad == kLoopOutPad) LoopOut(deck);
-  else if (pad == kReloopPad) Reloop(deck);
-  else ToggleAutoLoop(deck);
-}
-
-// The pad of the shift already set takes it back to 0.
-void KeysPad(int deck, int pad) {
-  int32_t& shift = LiveDeckViews[deck].keyShift;
-  shift = shift == kKeyShifts[pad] ? 0 : kKeyShifts[pad];
-}
-
-struct PadAction {
-  uint32_t mode;
-  void (*press)(int deck, int pad);
-};
-// clang-format off
-constexpr PadAction kPadActions[] = {
-    {.mode = kPadCues, .press = [](int deck, int pad) { PressHotCue(deck, pad); }},
-    {.mode = kPadRoll, .press = [](int deck, int pad) { LoopRoll(deck, pad); }},
-    {.mode = kPadJump, .press = [](int deck, int pad) { BeatJump(deck, kJumpBeats[pad]); }},
-    {.mode = kPadLoop, .press = LoopPad},
-    {.mode = kPadSlicer, .press = [](int deck, int pad) { SliceLoop(deck, pad); }},
-    {.mode = kPadKeys, .press = KeysPad},
-    {.mode = kPadStems, .press = [](int deck, int pad) { ToggleStem(deck, pad); }},
-};
-// clang-format on
-constexpr bool EachModeOnce() {
-  for (size_t i = 0; i < std::size(kPadActions); ++i)
-    for (size_t j = i + 1; j < std::size(kPadActions); ++j)
-      if (kPadActions[i].mode == kPadActions[j].mode) return false;
-  return true;
-}
-static_assert(EachModeOnce(), "kPadActions has a pad mode twice");
-// Every other mode, SAMPLER among them, fires the sampler pad.
-void FireSamplerPad(int, int pad) { TriggerSamplerPad(pad); }
 
 // ---- the key tables -------------------------------------------------------------------------
 
@@ -322,7 +268,7 @@ bool LearnKey(int key, bool repeat) {
     ShowStatus(L"Keys can drive buttons \u2014 map knobs, faders and jogs to a MIDI controller");
     return true;
   }
-  MappingTable[MappingKey(key)] = midiLearnTarget;
+  MappingTable[MappingKey(key)] = static_cast<uint32_t>(midiLearnTarget);
   mappedControlIds.insert(midiLearnTarget);
   SaveMidiMap();
   std::wstring name = KeyName(key);
@@ -376,25 +322,14 @@ bool MappedKey(int key, bool repeat) {
   if (SearchFocused || midiLearnOn) return false;
   const auto mapped = MappingTable.find(MappingKey(key));
   if (mapped == MappingTable.end()) return false;
-  const int32_t id = mapped->second;
-  if (repeat || heldIds.count(id) != 0) return true;
-  pressedIds.insert(id);
-  heldIds.insert(id);
+  const int32_t id = MappingTarget(mapped->second);
+  if (repeat || KeyHeldIds.count(id) != 0 || heldIds.count(id) != 0) return true;
   KeyHeldIds.insert(id);
+  ApplyMappedControl(static_cast<uint16_t>(id), PressEvent());
   return true;
 }
 
 }  // namespace
-
-// ---- pads -----------------------------------------------------------------------------------
-
-void PressPad(int deck, int pad) {
-  if (!ValidDeck(deck) || pad < 0 || pad >= kPadsPerDeck) return;
-  const uint32_t mode = LiveDeckViews[deck].padMode;
-  const auto row =
-      std::find_if(std::begin(kPadActions), std::end(kPadActions), [&](const PadAction& a) { return a.mode == mode; });
-  (row == std::end(kPadActions) ? FireSamplerPad : row->press)(deck, pad);
-}
 
 // ---- keys -----------------------------------------------------------------------------------
 
@@ -433,11 +368,8 @@ void OnKeyDown(int key, bool repeat, bool ctrl, bool shift) {
 void OnKeyUp(int key) {
   const auto mapped = MappingTable.find(MappingKey(key));
   if (mapped != MappingTable.end()) {
-    const int32_t id = mapped->second;
-    if (KeyHeldIds.erase(id) != 0) {
-      heldIds.erase(id);
-      releasedIds.insert(id);
-    }
+    const int32_t id = MappingTarget(mapped->second);
+    if (KeyHeldIds.erase(id) != 0) ApplyMappedControl(static_cast<uint16_t>(id), ReleaseEvent());
     return;
   }
   const auto row = std::find_if(std::begin(kKeyReleases), std::end(kKeyReleases),

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <set>
 
+#include "engine/pads.h"  // PressPad, shared with the controllers
+
 // ---- keys -----------------------------------------------------------------------------------
 
 // A key went down. repeat: auto-repeat of a key already down; ctrl and shift: those keys are
@@ -21,14 +23,9 @@ void OnKeyUp(int virtualKey);
 // Ctrl+V): to the open form's focused field, else to the focused search box, else dropped.
 void OnCharacter(wchar_t character);
 
-// Control ids held down by mapped keys, from key down to key up (each is also in heldIds).
+// Mapping targets held down by mapped keys, from key down to key up.
 extern std::set<int32_t> KeyHeldIds;
 
 // ---- pads -----------------------------------------------------------------------------------
 
-inline constexpr int kPadsPerDeck = 8;
 inline constexpr float kCrossfaderKeyStep = 0.05f;  // Left / Right move the cross-fader this far
-
-// One pad press (pad 0..7) in the deck's pad mode: hot cue, roll, beat jump, loop, slicer, key
-// shift, stem or sampler pad. Shared by the keys and the controllers.
-void PressPad(int deck, int pad);

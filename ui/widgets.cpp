@@ -9,8 +9,6 @@
 #include "settings/palette.h"
 #include "ui/glow.h"
 
-std::unordered_map<int32_t, int> controlKinds;
-std::unordered_map<int32_t, bool> controlLights;
 
 namespace {
 

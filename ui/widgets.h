@@ -9,16 +9,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/control_input.h"
 #include "ui/draw.h"
 
 // ---- what widgets record for the controller code --------------------------------------------
 
-inline constexpr int kControlKindButton = 0;
-inline constexpr int kControlKindAbsolute = 1;  // knobs and faders
-// ControlId -> kind, written by every widget each time it is drawn; never cleared.
-extern std::unordered_map<int32_t, int> controlKinds;
-// ControlId -> lit or held, written by every button each time it is drawn; never cleared.
-extern std::unordered_map<int32_t, bool> controlLights;
+// controlKinds and controlLights live with the frame's control input (engine/control_input.h).
 
 // ---- the protocol ---------------------------------------------------------------------------
 

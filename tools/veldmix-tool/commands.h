@@ -57,8 +57,12 @@ extern const ToolCommand kLibraryViewCommands[];
 extern const int kLibraryViewCommandCount;
 extern const ToolCommand kVisualCommands[];
 extern const int kVisualCommandCount;
+extern const ToolCommand kArtCommands[];
+extern const int kArtCommandCount;
 extern const ToolCommand kVideoRecordCommands[];
 extern const int kVideoRecordCommandCount;
+extern const ToolCommand kImportCommands[];
+extern const int kImportCommandCount;
 
 // Renders the engine's mix period by period at real-time pace until `stop`, standing in for the
 // output thread (after PublishOutputStarted at `rate`).

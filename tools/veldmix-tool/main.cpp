@@ -32,6 +32,8 @@ const std::span<const ToolCommand> kTables[] = {
     {kVideoCommands, static_cast<size_t>(kVideoCommandCount)},
     {kLibraryViewCommands, static_cast<size_t>(kLibraryViewCommandCount)},
     {kVisualCommands, static_cast<size_t>(kVisualCommandCount)},
+    {kArtCommands, static_cast<size_t>(kArtCommandCount)},
+    {kImportCommands, static_cast<size_t>(kImportCommandCount)},
 };
 
 void PrintHelp(FILE* to) {

@@ -1,0 +1,52 @@
+#include "library/imported_tracks.h"
+
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/text.h"
+
+namespace {
+constexpr double kClosingMarkerBeats = 2048.0;
+constexpr double kClosingMarkerBeatSeconds = 122880.0;  // 2048 beats x 60 s
+}  // namespace
+
+ImportSource ClampImportSource(int64_t source) {
+  if (source < kImportRekordbox) return kImportRekordbox;
+  if (source > kImportVirtualDj) return kImportVirtualDj;
+  return static_cast<ImportSource>(source);
+}
+
+ImportResult RunImporter(uint32_t source, const std::wstring& path) {
+  switch (source) {
+    case kImportRekordbox: return ImportRekordbox(path);
+    case kImportItunes: return ImportItunes(path);
+    case kImportTraktor: return ImportTraktor(path);
+    case kImportVirtualDj: return ImportVirtualDj(path);
+    default: return ImportSerato(path);
+  }
+}
+
+bool ImportableFile(const std::wstring& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  return std::filesystem::is_regular_file(std::filesystem::path(WideToUtf8(path)), ec);
+}
+
+void AddImportedPlaylist(ImportResult& result, const std::wstring& name, std::vector<std::wstring> paths) {
+  if (name.empty() || paths.empty()) return;
+  TrackList list;
+  list.name = name;
+  list.paths = std::move(paths);
+  result.playlists.push_back(std::move(list));
+}
+
+void AppendClosingMarker(ImportedTrack& track, double lastTempo) {
+  if (track.tempoMarkers.empty() || !std::isfinite(lastTempo) || lastTempo <= 0.0) return;
+  const TempoMarker last = track.tempoMarkers.back();
+  track.tempoMarkers.push_back({last.beat + kClosingMarkerBeats, last.seconds + kClosingMarkerBeatSeconds / lastTempo});
+}
+
+bool ImportedTimeFits(double seconds) { return std::isfinite(seconds) && seconds >= 0.0 && seconds <= kMaxImportedSeconds; }
+
+bool ImportedTempoFits(double bpm) { return std::isfinite(bpm) && bpm > 0.0 && bpm <= kMaxImportedBpm; }
