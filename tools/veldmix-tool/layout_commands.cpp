@@ -1,5 +1,6 @@
 // veldmix-tool layout: the main screen's rectangles in window pixels, computed by the screens' own
 // layout functions, so scripts driving the real window with a mouse click what the frame draws.
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -9,8 +10,10 @@
 
 #include "app/text_parse.h"
 #include "platform/text.h"
+#include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
 #include "screens/grid_editor.h"
+#include "screens/karaoke_panel.h"
 #include "screens/layout.h"
 #include "screens/mixer.h"
 #include "screens/pads.h"
@@ -28,9 +31,11 @@ constexpr int32_t kFirstGridButtonId = 3500, kLastGridButtonId = 3519;
 
 constexpr const char kLayoutUsage[] =
     "usage: veldmix-tool layout WIDTH HEIGHT [--scale S] [--layout full|library|performance] [--decks 2|4]\n"
+    "       [--karaoke SINGERS]\n"
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
-    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons.\n";
+    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons; with --karaoke, the\n"
+    "karaoke panel in the browser's column, its controls and the rows of that many singers.\n";
 
 struct LayoutName {
   const char* name;
@@ -44,7 +49,9 @@ struct LayoutArgs {
   double scale = 1.0;
   int32_t layout = kLayoutFull;
   bool fourDecks = false;
+  int64_t singers = -1;  // --karaoke: rows to print; -1 leaves the panel out
 };
+constexpr int64_t kMaxSingers = 100000;
 
 bool ParseScale(const std::string& text, double* out) {
   return ParseNumber(text, out, kMinScale, kMaxScale);
@@ -74,6 +81,8 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
     } else if (option == "--layout") {
       for (const LayoutName& n : kLayoutNames)
         if (value == n.name) out->layout = n.layout, ok = true;
+    } else if (option == "--karaoke") {
+      ok = ParseInteger(value, &out->singers, 0, kMaxSingers);
     } else if (option == "--decks") {
       ok = value == "2" || value == "4";
       out->fourDecks = value == "4";
@@ -158,6 +167,28 @@ void PutFullPanel(const Printer& p, int deck, Rc panel, bool performance) {
   PutTransportAndLoops(p, d, l.transport, l.loops);
 }
 
+// The karaoke panel in the browser's column: the header buttons, the card's controls (the VOCALS
+// choice and the KEY group where a stage deck puts them) and the first rows of `singers` singers.
+void PutKaraokePanel(const Printer& p, Rc browser, int singers) {
+  const Rc column = LayOutBrowser(browser, 0.0f, true, false).karaoke;
+  const KaraokePanelLayout l = LayOutKaraokePanel(column, false), stage = LayOutKaraokePanel(column, true);
+  p.Put("karaoke.panel", column);
+  p.Put("karaoke.addsinger", l.addSinger);
+  p.Put("karaoke.break", l.breakMusic);
+  p.Put("karaoke.screen", l.screen);
+  p.Put("karaoke.card", l.card);
+  p.Put("karaoke.action", l.action);
+  p.Put("karaoke.upnext", l.upNext);
+  const char* vocals[] = {"off", "guide", "on"};
+  for (int i = 0; i < 3; ++i) p.Put(std::string("karaoke.vocals.") + vocals[i], stage.vocals[i]);
+  if (l.keyFits) p.Put("karaoke.keydown", l.keyDown), p.Put("karaoke.keyup", l.keyUp);
+  if (stage.keyFits) p.Put("karaoke.stage.keydown", stage.keyDown), p.Put("karaoke.stage.keyup", stage.keyUp);
+  p.Put("karaoke.earlier", l.earlier);
+  p.Put("karaoke.later", l.later);
+  p.Put("karaoke.list", l.list);
+  for (int k = 0; k < std::min(singers, l.rowsShown); ++k) p.Put("karaoke.row." + std::to_string(k), KaraokeRowRect(l, k));
+}
+
 int RunLayout(const std::vector<std::string>& args) {
   LayoutArgs a;
   if (!ParseLayoutArgs(args, &a)) return 2;
@@ -187,6 +218,8 @@ int RunLayout(const std::vector<std::string>& args) {
     p.Put("glide.b", row.glideB);
   }
   p.Put("browser", s.browser);
+
+  if (a.singers >= 0 && s.browser.w > 0) PutKaraokePanel(p, s.browser, static_cast<int>(a.singers));
 
   const GridEditorLayout g = LayoutGridEditor(GridEditorPanel(width, height));
   p.Put("grideditor.panel", g.panel);
