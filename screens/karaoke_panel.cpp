@@ -93,10 +93,16 @@ void DrawLyricsRow(int deck, float L, float Ri, float y) {
 }
 
 // The NEXT face: SING for the next singer, with their name beside it.
-void DrawNextButton(const KaraokePanelLayout& l) {
+void DrawNextButton(const KaraokePanelLayout& l, bool stageControls) {
   const auto next = KaraokeUpNext(1);
   if (next.empty()) return;
-  DrawText(TranslateFilled(UiFormat(L"{}{}", UiText(L"Up next: "), Rotation.singers[next[0].first].name)), l.upNext, 11,
+  // Beside a stage card's VOCALS and KEY the name keeps to the room they leave.
+  Rc room = l.upNext;
+  if (stageControls) {
+    const float left = std::max(room.x, (l.keyFits ? l.keyUp.Right() : l.vocals[2].Right()) + kCardPad);
+    room = Rc{left, room.y, room.Right() - left, room.h};
+  }
+  DrawText(TranslateFilled(UiFormat(L"{}{}", UiText(L"Up next: "), Rotation.singers[next[0].first].name)), room, 11,
            Rgb(Pal.Pink), kAlignRight, false, kFontSegoeUi);
   if (Button(kKaraokeActionId, l.action, L"NEXT  ▶", Rgb(Pal.Pink), false, 11)) KaraokeSing(next[0].first);
 }
@@ -130,7 +136,7 @@ void DrawControlRow(const KaraokePanelLayout& l, int deck, bool stageFocus) {
   } else if (stageFocus && !Stage.ended) {
     if (Button(kKaraokeActionId, l.action, L"END  ■", Rgb(Pal.Red), false, 11)) KaraokeSongDone(false);
   } else {
-    DrawNextButton(l);
+    DrawNextButton(l, stageFocus);
   }
 }
 
@@ -161,7 +167,7 @@ void DrawCard(Rc r, float W, float R) {
     DrawText(Rotation.singers.empty() ? L"Add singers with + SINGER, then drag songs from the library onto their names."
                                       : L"SING loads a singer's next song with the vocals off.",
              Rc{L, C + 32, W - 20, 22}, 11, Rgb(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
-    DrawNextButton(blank);
+    DrawNextButton(blank, false);
     return;
   }
   const bool stageFocus = deck == Stage.stageDeck;
