@@ -91,14 +91,36 @@ void Save() { SaveKaraokeQueue(); }
 std::wstring KaraokeQueuePath() { return AppDataDir() + L"/" + kQueueFileName; }
 
 std::wstring FormatKaraokeQueue(const KaraokeRotation& rotation) {
-  std::wstring text = L"onstage\t" + std::to_wstring(rotation.onstage) + L"\n";
+  size_t size = 32;
   for (const KaraokeSinger& singer : rotation.singers) {
-    text += L"singer\t" + Field(singer.name) + L"\n";
+    size += singer.name.size() + 8;
+    for (const KaraokeSong& song : singer.songs) size += song.path.size() + song.title.size() + song.artist.size() + 16;
+  }
+  std::wstring text;
+  text.reserve(size);
+  // Appended piece by piece: the file is written after every change on the UI thread.
+  const auto field = [&text](const std::wstring& value) {
+    const size_t at = text.size();
+    text += value;
+    std::replace_if(text.begin() + static_cast<std::ptrdiff_t>(at), text.end(), BreaksLine, L' ');
+  };
+  text += L"onstage\t";
+  text += std::to_wstring(rotation.onstage);
+  text += L'\n';
+  for (const KaraokeSinger& singer : rotation.singers) {
+    text += L"singer\t";
+    field(singer.name);
+    text += L'\n';
     for (const KaraokeSong& song : singer.songs) {
-      text += L"song\t";
-      text += song.sung ? L"1\t" : L"0\t";
-      text += std::to_wstring(song.keyShift) + L"\t" + Field(song.path) + L"\t" + Field(song.title) + L"\t" +
-              Field(song.artist) + L"\n";
+      text += song.sung ? L"song\t1\t" : L"song\t0\t";
+      text += std::to_wstring(song.keyShift);
+      text += L'\t';
+      field(song.path);
+      text += L'\t';
+      field(song.title);
+      text += L'\t';
+      field(song.artist);
+      text += L'\n';
     }
   }
   return text;
