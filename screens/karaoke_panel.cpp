@@ -35,6 +35,7 @@ constexpr float kHeaderH = 26.0f;
 constexpr float kCardTop = 34.0f, kCardH = 112.0f, kCardRadius = 5.0f, kCardPad = 10.0f, kActionW = 72.0f;
 constexpr float kRotationTop = 120.0f, kListTop = 22.0f, kRowH = 22.0f, kRowPitch = 24.0f;
 constexpr float kVocalsW = 132.0f, kVocalsGap = 4.0f;
+constexpr float kTapSyncW = 72.0f, kTapSyncOnW = 58.0f, kFindOnlineW = 84.0f;
 
 Color Rgb(uint32_t rgb, float alpha = 1.0f) { return ColorOf(rgb, alpha); }
 
@@ -71,7 +72,7 @@ void DrawLyricsRow(int deck, float L, float Ri, float y) {
   const bool tapping = TapSyncIndex != kTapSyncOff && TapSyncDeck == deck;
   float right = Ri;
   if (words && !words->lines.empty()) {
-    const float w = tapping ? 58.0f : 72.0f;
+    const float w = tapping ? kTapSyncOnW : kTapSyncW;
     if (Button(kKaraokeTapSyncId, Rc{right - w, y, w, 22}, tapping ? L"TAP  T" : L"TAP SYNC", Rgb(Pal.Yellow), tapping,
                9.5f)) {
       if (tapping) TapSyncLine();
@@ -84,9 +85,10 @@ void DrawLyricsRow(int deck, float L, float Ri, float y) {
   const bool timedLines = held && held->kind == LyricsKind::Synced && !held->lines.empty();
   const bool pictures = held && (held->kind == LyricsKind::CdgGraphics || held->kind == LyricsKind::KaraokeVideo);
   if (HasTrack(deck) && !record.busy && !timedLines && !pictures) {
-    if (Button(kKaraokeFindOnlineId, Rc{right - 84, y, 84, 22}, L"FIND ONLINE", Rgb(Pal.DeckA), false, 9.5f))
+    if (Button(kKaraokeFindOnlineId, Rc{right - kFindOnlineW, y, kFindOnlineW, 22}, L"FIND ONLINE", Rgb(Pal.DeckA),
+               false, 9.5f))
       FetchLyrics(deck, true);
-    right -= 88;
+    right -= kFindOnlineW + 4;
   }
   DrawText(TranslateFilled(LyricsStatusText(deck)), Rc{L, y, right - L - 2, 22}, 11,
            Rgb(tapping ? Pal.Yellow : Pal.Dim), kAlignLeft, false, kFontSegoeUi);
@@ -208,6 +210,9 @@ KaraokePanelLayout LayOutKaraokePanel(Rc r, bool stageFocus) {
   const float C = Y + kCardTop;
   l.card = Rc{X, C, W, kCardH};
   const float L = X + kCardPad, Ri = R - kCardPad, A = Ri - kActionW;
+  l.tapSync = Rc{Ri - kTapSyncW, C + 32, kTapSyncW, 22};
+  l.findOnline = Rc{Ri - kFindOnlineW, C + 32, kFindOnlineW, 22};
+  l.findOnlineByTap = Rc{Ri - kTapSyncW - 4 - kFindOnlineW, C + 32, kFindOnlineW, 22};
   const float vw = (kVocalsW - 2 * kVocalsGap) / 3.0f;
   for (int i = 0; i < 3; ++i) l.vocals[i] = Rc{L + 44 + i * (vw + kVocalsGap), C + 58, vw, 24};
   const float k = stageFocus ? L + 184 : L;

@@ -36,6 +36,9 @@ extern std::vector<SingerDropRow> SingerRows;
 struct KaraokePanelLayout {
   Rc addSinger, breakMusic, screen;
   Rc card;
+  Rc tapSync;             // row 2's right end while the deck has lines
+  Rc findOnline;          // without the tap sync button; findOnlineByTap beside it
+  Rc findOnlineByTap;
   Rc vocals[3];           // OFF, GUIDE, ON (stage focus only)
   Rc keyDown, keyValue, keyUp;
   bool keyFits = false;   // the KEY group has room before the action button

@@ -1547,5 +1547,7 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"No timing · synced lyrics in the track's tags", L"Sin tiempos · letra sincronizada en las etiquetas de la pista", L"Ohne Timing · synchronisierter Text in den Tags des Tracks", L"Sem tempo · letra sincronizada nas tags da faixa", L"Sans synchro · paroles synchronisées dans les tags du titre"}},
     {{L"No timing · lyrics in the track's tags", L"Sin tiempos · letra en las etiquetas de la pista", L"Ohne Timing · Text in den Tags des Tracks", L"Sem tempo · letra nas tags da faixa", L"Sans synchro · paroles dans les tags du titre"}},
     {{L"No timing · tap-synced in Veldmix", L"Sin tiempos · sincronizada a mano en Veldmix", L"Ohne Timing · in Veldmix per Tap getimt", L"Sem tempo · sincronizada na mão no Veldmix", L"Sans synchro · synchronisées au tap dans Veldmix"}},
+    {{L"Deck {}", L"Deck {}", L"Deck {}", L"Deck {}", L"Platine {}"}},
+    {{L"Can't queue “{}” — its name holds a tab or a line break", L"No se puede poner en cola “{}”: su nombre tiene una tabulación o un salto de línea", L"„{}“ kann nicht eingereiht werden — der Name enthält einen Tabulator oder Zeilenumbruch", L"Não é possível pôr “{}” na fila — o nome tem uma tabulação ou quebra de linha", L"Impossible de mettre « {} » en file — son nom contient une tabulation ou un saut de ligne"}},
 };
 extern const size_t kTranslationRowCount = std::size(kTranslationRows);

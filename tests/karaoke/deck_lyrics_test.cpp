@@ -271,3 +271,25 @@ TEST_F(DeckLyricsFlow, TheScreensRecordFollowsTheStageAndTheRotation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DeckLyricsFlow, OnlineTimedWordsAreCachedAndPlainOnesNever) {
+  const std::string path = Track("online", "");
+  ASSERT_TRUE(LoadAndWait(0, path));
+  const std::wstring wpath = Utf8ToWide(path);
+  for (const bool plain : {true, false}) {
+    DeckLyricsState[0].path = wpath;
+    DeckLyricsState[0].serial = 77;
+    auto* reply = new LyricsReply{0, 77, wpath, UiText(), ParseLrc(plain ? L"one\ntwo\n" : L"[00:01.00]one\n[00:02.00]two\n"),
+                                  true};
+    OnLyricsReady(reply);
+    ASSERT_TRUE(DeckLyricsState[0].lyrics);
+    EXPECT_EQ(DeckLyricsState[0].lyrics->kind, plain ? LyricsKind::Estimated : LyricsKind::Synced);
+    EXPECT_EQ(FileExists(LyricsCachePath(wpath)), !plain);
+    EXPECT_EQ(Status.text, plain ? L"Words found at LRCLIB — no timing, so it's guessed from the vocals"
+                                 : L"Timed words found at LRCLIB");
+  }
+}
+
+}  // namespace

@@ -177,6 +177,9 @@ void PutKaraokePanel(const Printer& p, Rc browser, int singers) {
   p.Put("karaoke.break", l.breakMusic);
   p.Put("karaoke.screen", l.screen);
   p.Put("karaoke.card", l.card);
+  p.Put("karaoke.tapsync", l.tapSync);
+  p.Put("karaoke.findonline", l.findOnline);
+  p.Put("karaoke.findonline.bytap", l.findOnlineByTap);
   p.Put("karaoke.action", l.action);
   p.Put("karaoke.upnext", l.upNext);
   const char* vocals[] = {"off", "guide", "on"};
@@ -184,6 +187,7 @@ void PutKaraokePanel(const Printer& p, Rc browser, int singers) {
   if (l.keyFits) p.Put("karaoke.keydown", l.keyDown), p.Put("karaoke.keyup", l.keyUp);
   if (stage.keyFits) p.Put("karaoke.stage.keydown", stage.keyDown), p.Put("karaoke.stage.keyup", stage.keyUp);
   p.Put("karaoke.earlier", l.earlier);
+  p.Put("karaoke.offset", l.offset);
   p.Put("karaoke.later", l.later);
   p.Put("karaoke.list", l.list);
   for (int k = 0; k < std::min(singers, l.rowsShown); ++k) p.Put("karaoke.row." + std::to_string(k), KaraokeRowRect(l, k));
