@@ -170,7 +170,10 @@ void PutFullPanel(const Printer& p, int deck, Rc panel, bool performance) {
 // The karaoke panel in the browser's column: the header buttons, the card's controls (the VOCALS
 // choice and the KEY group where a stage deck puts them) and the first rows of `singers` singers.
 void PutKaraokePanel(const Printer& p, Rc browser, int singers) {
-  const Rc column = LayOutBrowser(browser, 0.0f, true, false).karaoke;
+  const BrowserLayout b = LayOutBrowser(browser, 0.0f, true, false);
+  const Rc column = b.karaoke;
+  // The browser's first track row beside the panel: a row to drag onto a singer.
+  p.Put("karaoke.browserrow", Rc{b.list.x, b.list.y, b.list.w, kBrowserRowDip});
   const KaraokePanelLayout l = LayOutKaraokePanel(column, false), stage = LayOutKaraokePanel(column, true);
   p.Put("karaoke.panel", column);
   p.Put("karaoke.addsinger", l.addSinger);
