@@ -1,9 +1,11 @@
 #include "library/imported_tracks.h"
 
+#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
 
+#include "app/text_parse.h"
 #include "platform/text.h"
 
 namespace {
@@ -50,3 +52,13 @@ void AppendClosingMarker(ImportedTrack& track, double lastTempo) {
 bool ImportedTimeFits(double seconds) { return std::isfinite(seconds) && seconds >= 0.0 && seconds <= kMaxImportedSeconds; }
 
 bool ImportedTempoFits(double bpm) { return std::isfinite(bpm) && bpm > 0.0 && bpm <= kMaxImportedBpm; }
+
+bool ImportedNumber(std::string_view text, double* out) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '+')) text.remove_prefix(1);
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  (void)end;
+  if (ec == std::errc::result_out_of_range || (ec == std::errc() && !std::isfinite(value))) return false;
+  *out = LeadingNumber(text);
+  return std::isfinite(*out);
+}

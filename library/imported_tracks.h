@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/track.h"
@@ -76,5 +77,7 @@ bool ImportedTimeFits(double seconds);
 // A tempo an importer keeps: finite and above 0, at most this many beats per minute.
 inline constexpr double kMaxImportedBpm = 1000.0;
 bool ImportedTempoFits(double bpm);
-
-inline constexpr const wchar_t* kNotBuiltYetText = L"That import isn't built yet";
+// A decimal number as stored text: the number at its start, 0 for empty or wordless text (as the
+// other programs' own readers take it). False, absent, for infinity, not-a-number and values past
+// the double range.
+bool ImportedNumber(std::string_view text, double* out);

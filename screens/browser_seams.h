@@ -1,11 +1,10 @@
 #pragma once
 // Calls the browser's menus make into tools that live elsewhere: the AI set builder's dialog and
-// job, and the rekordbox collection export. Each does nothing until its owner defines it (the
-// definitions here are the placeholders). UI thread.
+// job. Each does nothing until its owner defines it (the definitions here are the placeholders).
+// UI thread.
+#include "ui/exchange_dialogs.h"  // StartRekordboxExport
 
 // Opens the AI set builder's form.
 void OpenAiSetDialog();
 // An AI set job runs (the AI button shows it and the builder entry is greyed).
 bool AiSetJobRunning();
-// The rekordbox collection export (ui/exchange_dialogs.h) is the exchange's own.
-#include "ui/exchange_dialogs.h"
