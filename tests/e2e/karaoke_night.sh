@@ -155,10 +155,12 @@ near "$hz" 300 || fail "no break music after the song: $hz Hz"
 click karaoke.action  # NEXT: Bo
 sleep 1.5
 click karaoke.action  # GO
-sleep 3.5
-hz="$(pitch 1.2)"
-near "$hz" "$(semitones -3)" || fail "Bo's song (-3) sounded at $hz Hz, not $(semitones -3)"
-/usr/bin/python3 - "$work/rec.raw" <<'PY' || fail "the break track was still heard after the glide"
+# The glide takes MixLen (2 s); the break deck pauses once it is over. A loaded machine may be
+# late, so the sink is listened to until the break track is gone (at most 8 s).
+held=0
+for _ in 1 2 3 4 5 6; do
+  hz="$(pitch 1.2)"
+  if /usr/bin/python3 - "$work/rec.raw" <<'PY'
 import sys
 import numpy as np
 x = np.fromfile(sys.argv[1], dtype=np.float32)[4800:]
@@ -167,6 +169,13 @@ f = np.fft.rfftfreq(len(x), 1 / 48000)
 peak = lambda hz: s[(f > hz - 5) & (f < hz + 5)].max()
 sys.exit(int(peak(300) > 0.01 * peak(440 * 2 ** (-3 / 12))))
 PY
+  then
+    held=1
+    break
+  fi
+done
+[ $held = 1 ] || fail "the break track was still heard after the glide"
+near "$hz" "$(semitones -3)" || fail "Bo's song (-3) sounded at $hz Hz, not $(semitones -3)"
 
 # --- kill -9 during the second song ---
 kill -KILL "$app_pid"
