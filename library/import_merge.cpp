@@ -108,14 +108,14 @@ bool MergeImport(int sourceNumber, ImportResult* result) {
   for (const ImportedTrack& track : owned->tracks) MergeTrack(track);
 
   size_t playlists = 0, listsNotSaved = 0;
-  for (const TrackList& playlist : owned->playlists) {
+  for (TrackList& playlist : owned->playlists) {
     int index = ListForImport(ImportedListName(source, playlist.name), playlist.builtIn);
     if (index < 0) {
       ++listsNotSaved;
       WriteLog(L"Import: no free list name for {}", playlist.name);
       continue;
     }
-    TrackLists[index].paths = playlist.paths;
+    TrackLists[index].paths = std::move(playlist.paths);
     ++playlists;
     if (!TestMode && !SaveList(TrackLists[index])) ++listsNotSaved;
     if (ListView.refreshList) ListView.refreshList(index);

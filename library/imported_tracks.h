@@ -81,3 +81,8 @@ bool ImportedTempoFits(double bpm);
 // other programs' own readers take it). False, absent, for infinity, not-a-number and values past
 // the double range.
 bool ImportedNumber(std::string_view text, double* out);
+
+// Bounds on what one import may hand over, far past any real collection: a small hostile file
+// could otherwise name one file millions of times. What lies beyond is left out (and logged).
+inline constexpr size_t kMaxImportedTracks = 500000;
+inline constexpr size_t kMaxImportedPlaylistChars = size_t(32) << 20;  // every list's paths together

@@ -1,6 +1,5 @@
 // Reading a rekordbox collection XML.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
 #include <string_view>
@@ -22,22 +21,11 @@ constexpr int64_t kRatingRounding = 25;
 constexpr int64_t kMaxRatingValue = 1000000;  // well past 255; keeps the arithmetic small
 constexpr int kMaxStars = 5;
 constexpr int kHotCueLoopType = 4;
-constexpr double kMaxGridSeconds = 86400.0;
 
 bool Has(std::string_view text) { return !text.empty(); }
 
-// A decimal attribute: the number at its start, 0 when there is none. False (absent) when it is
-// written as infinity, not-a-number or a value past the double range.
-bool Number(XmlNode node, const char* name, double* out) {
-  std::string_view text = XmlAttributeUtf8(node, name);
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '+')) text.remove_prefix(1);
-  double value = 0.0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec == std::errc::result_out_of_range || (ec == std::errc() && !std::isfinite(value))) return false;
-  (void)end;
-  *out = LeadingNumber(XmlAttributeUtf8(node, name));
-  return std::isfinite(*out);
-}
+// A decimal attribute (ImportedNumber): false when absent as a number.
+bool Number(XmlNode node, const char* name, double* out) { return ImportedNumber(XmlAttributeUtf8(node, name), out); }
 double Number(XmlNode node, const char* name) {
   double value = 0.0;
   return Number(node, name, &value) ? value : 0.0;
@@ -65,7 +53,7 @@ struct GridWalk {
 
 void ReadTempo(XmlNode node, double averageBpm, ImportedTrack& track, GridWalk& walk) {
   double time = 0.0;
-  if (!Number(node, "Inizio", &time) || std::fabs(time) > kMaxGridSeconds) return;  // no time a track has
+  if (!Number(node, "Inizio", &time) || std::fabs(time) > kMaxImportedSeconds) return;  // no time a track has
   double bpm = Number(node, "Bpm");
   if (!ImportedTempoFits(bpm)) bpm = 0.0;
   if (!walk.seenTempo) {
@@ -138,24 +126,35 @@ using TrackIds = std::unordered_map<std::string, std::wstring>;
 
 // The entries of one playlist NODE: Locations (KeyType 1) or TrackIDs (any other), kept when
 // they name a track here.
-std::vector<std::wstring> PlaylistPaths(XmlNode list, const TrackIds& ids) {
+// *budget counts down the path characters all lists may still take.
+std::vector<std::wstring> PlaylistPaths(XmlNode list, const TrackIds& ids, size_t* budget) {
   std::vector<std::wstring> paths;
   const bool byLocation = XmlAttributeUtf8(list, "KeyType") == "1";
   for (XmlNode entry : XmlChildElements(list)) {
+    std::wstring path;
     if (byLocation) {
-      std::wstring path = FileUrlToPath(XmlAttribute(entry, "Key"));
-      if (ImportableFile(path)) paths.push_back(std::move(path));
+      path = FileUrlToPath(XmlAttribute(entry, "Key"));
+      if (!ImportableFile(path)) continue;
     } else {
       auto found = ids.find(std::string(XmlAttributeUtf8(entry, "Key")));
-      if (found != ids.end()) paths.push_back(found->second);
+      if (found == ids.end()) continue;
+      path = found->second;
     }
+    if (path.size() + 1 > *budget) {
+      WriteLog(L"rekordbox import: the playlists name more than {} characters of paths; the rest is left out",
+               kMaxImportedPlaylistChars);
+      *budget = 0;
+      break;
+    }
+    *budget -= path.size() + 1;
+    paths.push_back(std::move(path));
   }
   return paths;
 }
 
 // The playlist tree below `top` in document order, depth first without recursion; folders
 // nested deeper than the limit are skipped.
-void ReadPlaylists(XmlNode top, const TrackIds& ids, ImportResult& result) {
+void ReadPlaylists(XmlNode top, const TrackIds& ids, ImportResult& result, size_t* budget) {
   struct Pending {
     XmlNode node;
     std::wstring name;  // full name: the folder's prefix for its children, or the list's name
@@ -167,7 +166,7 @@ void ReadPlaylists(XmlNode top, const TrackIds& ids, ImportResult& result) {
     Pending at = std::move(stack.back());
     stack.pop_back();
     if (!at.folder) {
-      AddImportedPlaylist(result, at.name, PlaylistPaths(at.node, ids));
+      AddImportedPlaylist(result, at.name, PlaylistPaths(at.node, ids, budget));
       continue;
     }
     std::vector<Pending> children;
@@ -195,12 +194,17 @@ ImportResult ImportRekordbox(const std::wstring& path) {
   const XmlNode root = XmlDocumentNode(*document);
   TrackIds ids;
   for (XmlNode node : XmlSelectNodes(root, L"/DJ_PLAYLISTS/COLLECTION/TRACK")) {
+    if (result.tracks.size() >= kMaxImportedTracks) {
+      WriteLog(L"rekordbox import: more than {} tracks; the rest is left out", kMaxImportedTracks);
+      break;
+    }
     ImportedTrack track;
     if (!ReadTrack(node, track)) continue;
     ids[std::string(XmlAttributeUtf8(node, "TrackID"))] = track.path;
     result.tracks.push_back(std::move(track));
   }
-  for (XmlNode node : XmlSelectNodes(root, L"/DJ_PLAYLISTS/PLAYLISTS/NODE")) ReadPlaylists(node, ids, result);
+  size_t budget = kMaxImportedPlaylistChars;
+  for (XmlNode node : XmlSelectNodes(root, L"/DJ_PLAYLISTS/PLAYLISTS/NODE")) ReadPlaylists(node, ids, result, &budget);
   if (result.tracks.empty() && result.error.empty()) result.error = kRekordboxNoTracksText;
   return result;
 }

@@ -10,7 +10,7 @@ namespace {
 constexpr std::wstring_view kLocalhostPrefix = L"file://localhost/";
 constexpr std::wstring_view kEmptyHostPrefix = L"file:///";
 constexpr std::wstring_view kHostPrefix = L"file://";
-constexpr std::wstring_view kUrlStart = L"file://localhost";
+constexpr std::string_view kUrlStart = "file://localhost";
 constexpr char kKeptPunctuation[] = "-_.~/:!$&'()*+,;=@";
 
 bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
@@ -66,11 +66,13 @@ std::wstring FileUrlToPath(const std::wstring& url) {
   return path;
 }
 
-std::wstring PathToFileUrl(const std::wstring& path) {
+std::wstring PathToFileUrl(const std::wstring& path) { return Utf8ToWide(PathToFileUrlUtf8(path)); }
+
+std::string PathToFileUrlUtf8(const std::wstring& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string url;
+  std::string url(kUrlStart.begin(), kUrlStart.end());
   const std::string bytes = WideToUtf8(path);
-  url.reserve(bytes.size() + bytes.size() / 4 + 1);
+  url.reserve(url.size() + bytes.size() + bytes.size() / 4 + 1);
   if (bytes.empty() || bytes[0] != '/') url += '/';
   for (unsigned char c : bytes) {
     bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -83,5 +85,5 @@ std::wstring PathToFileUrl(const std::wstring& path) {
       url += kHex[c & 15];
     }
   }
-  return std::wstring(kUrlStart) + Utf8ToWide(url);
+  return url;
 }

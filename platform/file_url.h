@@ -10,3 +10,5 @@ std::wstring FileUrlToPath(const std::wstring& url);
 // "file://localhost" + the path's UTF-8 bytes, each byte outside letters, digits and
 // -_.~/:!$&'()*+,;=@ written as %XX (upper-case hex).
 std::wstring PathToFileUrl(const std::wstring& path);
+// The same URL as UTF-8 (it is plain ASCII).
+std::string PathToFileUrlUtf8(const std::wstring& path);

@@ -11,7 +11,7 @@
 
 inline constexpr const wchar_t* kXmlReadErrorText = L"Couldn't read that XML file";
 // Larger files are refused with kXmlReadErrorText: the tree takes a few times the file's size.
-inline constexpr size_t kMaxXmlFileBytes = size_t(1) << 30;
+inline constexpr size_t kMaxXmlFileBytes = size_t(512) << 20;
 
 struct XmlDocument;  // the parsed tree; frees every node when destroyed
 struct XmlDocumentDeleter {

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/status_message.h"
+#include "library/database.h"
+#include "library/files.h"
+#include "library/import_merge.h"
+#include "library/rekordbox_export.h"
+#include "library/track_info.h"
+#include "library/track_lists.h"
+#include "library/track_view.h"
+#include "platform/text.h"
+#include "support/temp_home.h"
+
+namespace {
+
+class ImportMergeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Reset();
+    TrackLists = LoadLists();
+  }
+  void TearDown() override { Reset(); }
+  static void Reset() {
+    TrackLibrary.clear();
+    TrackLists.clear();
+    ViewItems.clear();
+    LibraryNoSave = false;
+    LibraryDirty = false;
+    Status = StatusLine{};
+    LastImportReport.clear();
+  }
+  static ImportResult* Result(std::vector<ImportedTrack> tracks, std::vector<TrackList> lists = {},
+                              std::wstring error = L"") {
+    return new ImportResult{std::move(tracks), std::move(lists), std::move(error)};
+  }
+  static std::vector<std::wstring> Names() {
+    std::vector<std::wstring> names;
+    for (const TrackList& list : TrackLists) names.push_back(list.name);
+    return names;
+  }
+
+  TempHome home_;
+};
+
+ImportedTrack Full(const std::wstring& path) {
+  ImportedTrack t;
+  t.path = path;
+  t.bpm = 124.0;
+  t.firstBeat = 0.2;
+  t.tempoMarkers = {{32.0, 15.7}, {2080.0, 1007.0}};
+  t.key = 5;
+  t.rating = 5;
+  t.cue = 3.0;
+  t.hotCueStart = {1.0, 2.0, 3.0, -1.0, 5.0, -1.0, -1.0, -1.0};
+  t.hotCueEnd[1] = 4.0;
+  t.hotCueColor = {0xFF0000, 0x0000FF, 0xFFFFFF, -1, -1, -1, -1, -1};
+  t.hotCueName[0] = L"Intro";
+  t.memoryCues = {10.0, 20.0};
+  t.color = 3;
+  return t;
+}
+
+}  // namespace
+
+TEST_F(ImportMergeTest, TracksFillWhatTheRecordLacksAndASecondImportAddsNoCues) {
+  TrackInfo& mine = TrackInfoFor(L"/m/mine.mp3");
+  mine.rating = 3;
+  mine.color = 7;
+  mine.cue = 9.0;
+  mine.hotCueStart[0] = 50.0;
+  mine.hotCueName[0] = L"Mine";
+  mine.memoryCues = {20.03};
+  mine.bpm = 100.0;
+  mine.analyzed = true;
+
+  ASSERT_TRUE(MergeImport(kImportRekordbox, Result({Full(L"/m/mine.mp3"), Full(L"/m/new.mp3")})));
+  EXPECT_EQ(LastImportReport, L"Imported 2 tracks and 0 playlists");
+  const TrackInfo& a = *FindTrackInfo(L"/m/mine.mp3");
+  EXPECT_EQ(a.rating, 3);
+  EXPECT_EQ(a.color, 7);
+  EXPECT_EQ(a.cue, 9.0);
+  EXPECT_EQ(a.hotCueStart[0], 50.0);  // a used slot is never touched
+  EXPECT_EQ(a.hotCueName[0], L"Mine");
+  EXPECT_EQ(a.hotCueStart[1], 2.0);
+  EXPECT_EQ(a.hotCueEnd[1], 4.0);
+  EXPECT_EQ(a.hotCueColor[1], 6);   // pure blue
+  EXPECT_EQ(a.hotCueColor[2], 9);   // white
+  EXPECT_EQ(a.hotCueColor[4], -1);  // none given: the slot's default
+  EXPECT_EQ(a.memoryCues, (std::vector<double>{10.0, 20.03}));  // 20.0 lies within 0.05 s of 20.03
+  EXPECT_EQ(a.bpm, 124.0);
+  EXPECT_EQ(a.firstBeat, 0.2);
+  EXPECT_EQ(a.tempoMarkers.size(), 2u);
+  EXPECT_TRUE(a.gridImported);
+  EXPECT_TRUE(a.analyzed);
+  EXPECT_EQ(a.key, 5);
+  const TrackInfo& b = *FindTrackInfo(L"/m/new.mp3");
+  EXPECT_EQ(b.rating, 5);
+  EXPECT_EQ(b.color, 3);
+  EXPECT_EQ(b.cue, 3.0);
+  EXPECT_EQ(b.hotCueColor[0], 11);  // pure red
+  EXPECT_EQ(b.hotCueName[0], L"Intro");
+
+  // The same collection again, with a new key and tempo: those are written, no cue is added.
+  ImportedTrack again = Full(L"/m/new.mp3");
+  again.key = 17;
+  again.bpm = 125.0;
+  again.hotCueStart = {1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5, 8.5};
+  again.memoryCues = {10.01, 19.99};
+  ASSERT_TRUE(MergeImport(kImportRekordbox, Result({again})));
+  const TrackInfo& b2 = *FindTrackInfo(L"/m/new.mp3");
+  EXPECT_EQ(b2.key, 17);
+  EXPECT_EQ(b2.bpm, 125.0);
+  EXPECT_EQ(b2.memoryCues, (std::vector<double>{10.0, 20.0}));
+  EXPECT_EQ(b2.hotCueStart[0], 1.0);
+  EXPECT_EQ(b2.hotCueStart[3], 4.5);  // only the free slots take cues
+  EXPECT_TRUE(std::filesystem::exists(WideToUtf8(DatabasePath())));
+}
+
+TEST_F(ImportMergeTest, PlaylistsArePrefixedReplacedAndNeverShareAFile) {
+  auto lists = [] {
+    return std::vector<TrackList>{{.name = L"A/B", .paths = {L"/m/1.mp3"}},
+                                  {.name = L"x:y", .paths = {L"/m/2.mp3"}},
+                                  {.name = L"x?y", .paths = {L"/m/3.mp3"}}};
+  };
+  ASSERT_TRUE(MergeImport(kImportSerato, Result({}, lists())));
+  EXPECT_EQ(LastImportReport, L"Imported 0 tracks and 3 playlists");
+  const std::vector<std::wstring> once = Names();
+  EXPECT_EQ(once, (std::vector<std::wstring>{L"Automix", L"Prepare", L"History", L"Serato \u00b7 A-B",
+                                             L"Serato \u00b7 x:y", L"Serato \u00b7 x?y (2)"}));
+  // Each list went to its own file, so all three read back.
+  std::vector<TrackList> loaded = LoadLists();
+  ASSERT_EQ(loaded.size(), 6u);
+  EXPECT_EQ(loaded[5].paths, (std::vector<std::wstring>{L"/m/3.mp3"}));
+
+  std::vector<TrackList> changed = lists();
+  changed[0].paths = {L"/m/9.mp3"};
+  changed[0].name = L"a/b";  // the same list, letter case aside
+  ASSERT_TRUE(MergeImport(kImportSerato, Result({}, changed)));
+  EXPECT_EQ(Names(), once);
+  EXPECT_EQ(TrackLists[3].paths, (std::vector<std::wstring>{L"/m/9.mp3"}));
+  EXPECT_EQ(TrackLists[5].paths, (std::vector<std::wstring>{L"/m/3.mp3"}));
+}
+
+TEST_F(ImportMergeTest, FailuresAndWarningsAreReportedAsTheyAre) {
+  EXPECT_FALSE(MergeImport(kImportTraktor, Result({}, {{.name = L"L", .paths = {L"/m/a.mp3"}}}, L"Broken file")));
+  EXPECT_EQ(LastImportReport, L"Broken file");
+  EXPECT_EQ(Status.text, L"Broken file");
+  EXPECT_TRUE(TrackLibrary.empty());
+  EXPECT_EQ(TrackLists.size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(WideToUtf8(DatabasePath())));
+  EXPECT_FALSE(std::filesystem::exists(WideToUtf8(ListFileName(L"Traktor \u00b7 L"))));
+
+  EXPECT_TRUE(MergeImport(99, Result({})));  // clamped to VirtualDJ; nothing in it
+  EXPECT_EQ(LastImportReport, L"Imported 0 tracks and 0 playlists");
+
+  EXPECT_TRUE(MergeImport(kImportItunes, Result({Full(L"/m/a.mp3")}, {}, L"Some lists were skipped")));
+  EXPECT_EQ(LastImportReport, L"Imported 1 tracks and 0 playlists (Some lists were skipped)");
+
+  // The database file is damaged, so nothing may be saved over it: the report says so.
+  LibraryNoSave = true;
+  EXPECT_FALSE(MergeImport(kImportItunes, Result({Full(L"/m/b.mp3")})));
+  EXPECT_EQ(LastImportReport, L"Imported 1 tracks and 0 playlists, but the library couldn't be saved");
+  EXPECT_EQ(ImportPrefix(static_cast<ImportSource>(4)), std::wstring(L"VDJ \u00b7 "));
+}
+
+TEST_F(ImportMergeTest, TheExportJobCopiesRecordsAndListsButNotAutomix) {
+  TrackInfo& a = TrackInfoFor(L"/m/a.mp3");
+  a.bpm = 120.0;
+  a.hotCueColor = {11, -1, 12, 0, -1, -1, -1, 3};
+  TrackInfoFor(L"/m/b.mp3");
+  TrackLists[kAutomixList].paths = {L"/m/automix-only.mp3"};
+  TrackLists[kPrepareList].paths = {L"/m/a.mp3", L"/m/list-only.mp3", L"/m/a.mp3"};
+  TrackLists.push_back({.name = L"Empty"});
+  TrackLists.push_back({.name = L"Mine", .paths = {L"/m/b.mp3", L"/m/A.mp3"}});
+
+  std::unique_ptr<ExportJob> all(MakeExportJob(-1, L"/tmp/x.xml"));
+  ASSERT_TRUE(all);
+  std::vector<std::wstring> paths;
+  for (const ExportRecord& r : all->records) paths.push_back(r.path);
+  EXPECT_EQ(paths, (std::vector<std::wstring>{L"/m/a.mp3", L"/m/b.mp3", L"/m/list-only.mp3", L"/m/A.mp3"}));
+  std::vector<std::wstring> names;
+  for (const TrackList& l : all->playlists) names.push_back(l.name);
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"Prepare", L"Mine"}));
+  EXPECT_EQ(all->records[0].info.bpm, 120.0);
+  EXPECT_EQ(all->records[0].hotCueRgb, (std::array<uint32_t, kHotCues>{0xE0503C, 0x2BF5A0, 0xFFC83D, 0xFF3D6E, 0x22D3FF,
+                                                                         0xFF8A2B, 0xFF4FD8, 0xB6FF3D}));
+  EXPECT_EQ(all->records[2].info.bpm, 0.0);  // a list path without a record: a default one
+
+  std::unique_ptr<ExportJob> one(MakeExportJob(kPrepareList, L"/tmp/x.xml"));
+  ASSERT_TRUE(one);
+  EXPECT_EQ(one->records.size(), 2u);
+  EXPECT_EQ(one->playlists.size(), 1u);
+  EXPECT_EQ(MakeExportJob(99, L"/tmp/x.xml"), nullptr);
+}
