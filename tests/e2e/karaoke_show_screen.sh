@@ -22,8 +22,8 @@ e2e_on_fail() {
 }
 karaoke_title="Veldmix — Karaoke"
 
-sox -n -r 44100 -c 2 "$work/music/ana.wav" synth 11 sine 440 vol 0.3
-printf '[00:01.00]HELLO WORLD\n[00:06.00]GOODBYE MOON\n' >"$work/music/ana.lrc"
+sox -n -r 44100 -c 2 "$work/music/ana.wav" synth 20 sine 440 vol 0.3
+printf '[00:01.00]HELLO WORLD\n[00:10.00]GOODBYE MOON\n' >"$work/music/ana.lrc"
 printf '[Karaoke]\r\nVocals=2\r\n' >"$data/settings.ini"
 printf '\357\273\277onstage\t-1\nsinger\tAna\nsong\t0\t0\t%s\tAna Song\t\nsinger\tBoris\nsong\t0\t0\t/m/b.mp3\tHis\t\n' \
   "$work/music/ana.wav" >"$data/karaoke.tsv"
@@ -70,9 +70,10 @@ screen_text() {  # the whole karaoke screen; the threshold makes the sung part o
   convert "$work/screen.png" -colorspace Gray -threshold 35% -negate "$work/screen-ocr.png"
   tesseract "$work/screen-ocr.png" - 2>/dev/null | tr '\n' ' '
 }
-screen_says() {  # screen_says GLOB...: every glob matches within 4 s
-  local i g ok
-  for i in 1 2 3 4 5 6 7 8; do
+screen_says() {  # screen_says TRIES GLOB...: every glob matches within TRIES readings
+  local i g ok tries=$1
+  shift
+  for i in $(seq 1 "$tries"); do
     text="$(screen_text)"
     ok=1
     # shellcheck disable=SC2053  # globs on purpose
@@ -95,14 +96,15 @@ sleep 1.5
 read -r x y w h <<<"${at[karaoke.card]}"
 text="$(read_text 250 22 $((wx + x + 10)) $((wy + y + 32)))"
 [[ "$text" == *"Timed"*"ana."* ]] || fail "the card's lyrics line read: $text"
-screen_says '*GET*READY*' '*Ana*' || fail "after SING the screen read: $text"
+screen_says 6 '*GET*READY*' '*Ana*' || fail "after SING the screen read: $text"
 click karaoke.action  # GO
+go=$(date +%s)
 sleep 1.5
-screen_says '*HELLO*' '*NEXT*UP*' '*Boris*' || fail "while singing the screen read: $text"
-sleep 4
-screen_says '*GOODBYE*' || fail "at 6 s the screen read: $text"
-sleep 5
-screen_says '*UP*NEXT*' '*Boris*' || fail "after the song the screen read: $text"
+screen_says 4 '*HELLO*' '*NEXT*UP*' '*Boris*' || fail "while singing the screen read: $text"
+sleep $((go + 11 - $(date +%s)))
+screen_says 4 '*GOODBYE*' || fail "at 11 s the screen read: $text"
+sleep $((go + 20 - $(date +%s)))
+screen_says 10 '*UP*NEXT*' '*Boris*' || fail "after the song the screen read: $text"
 
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
