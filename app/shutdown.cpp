@@ -15,6 +15,7 @@
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
+#include "library/ai_set.h"
 #include "library/analysis_queue.h"
 #include "library/cover_art.h"
 #include "library/database.h"
@@ -29,6 +30,7 @@ void StopAndSaveAll() {
   if (g_stoppedAndSaved) return;
   g_stoppedAndSaved = true;
   SpeedTest::Cancel();
+  StopAiJobs();  // its transfer ends and the worker frees its job
   StopLiveStream();
   StopLiveVideo();
   // MIDI and the HID readers stop here once those parts exist.

@@ -20,6 +20,7 @@
 #include "engine/track.h"
 #include "engine/transport.h"
 #include "karaoke/deck_lyrics.h"
+#include "library/ai_set.h"
 #include "library/analysis_queue.h"
 #include "library/cover_art.h"
 #include "library/import_merge.h"
@@ -30,6 +31,7 @@
 #include "platform/second_window.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
+#include "screens/ai_set_dialog.h"
 #include "screens/main_screen.h"
 #include "selftest/selftest_state.h"
 #include "ui/draw.h"
@@ -88,8 +90,12 @@ void HandleAnalysed(const UiPost& post) {
 void DiscardAnalysed(const UiPost& post) { delete static_cast<AnalysisResult*>(post.lparam); }
 void HandleAnalysisFinished(const UiPost& post) { FinishAnalysis(static_cast<uint32_t>(post.wparam)); }
 
+void HandleAiSet(const UiPost& post) { ApplyAiSet(static_cast<AiJob*>(post.lparam)); }
+void DiscardAiSet(const UiPost& post) { delete static_cast<AiJob*>(post.lparam); }
+
 void HandleLyrics(const UiPost& post) { OnLyricsReady(static_cast<LyricsReply*>(post.lparam)); }
 void DiscardLyrics(const UiPost& post) { delete static_cast<LyricsReply*>(post.lparam); }
+
 void HandleArtLoaded(const UiPost& post) { OnArtLoaded(static_cast<ArtResult*>(post.lparam)); }
 void DiscardArtLoaded(const UiPost& post) { delete static_cast<ArtResult*>(post.lparam); }
 void HandleImport(const UiPost& post) { MergeImport(static_cast<int>(post.wparam), static_cast<ImportResult*>(post.lparam)); }
@@ -112,7 +118,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = 10, .what = L"cover art", .handle = HandleArtLoaded, .discard = DiscardArtLoaded},
     {.message = kImportPost, .what = L"library import", .handle = HandleImport, .discard = DiscardImport},
     {.message = kRelocatePost, .what = L"moved files", .handle = HandleRelocate, .discard = DiscardRelocate},
-    {.message = 13, .what = L"AI set", .handle = nullptr, .discard = nullptr},
+    {.message = 13, .what = L"AI set", .handle = HandleAiSet, .discard = DiscardAiSet},
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
     {.message = kLyricsReadyPost, .what = L"lyrics", .handle = HandleLyrics, .discard = DiscardLyrics},
     {.message = 16, .what = L"HID report", .handle = nullptr, .discard = nullptr},

@@ -9,11 +9,12 @@
 #include "platform/ui_post.h"
 
 std::unordered_map<std::wstring, ArtEntry, PathKeyHash> ArtCache;
-std::vector<std::wstring> ArtQueue;
-std::mutex ArtMutex;
-std::condition_variable ArtWake;
+std::vector<std::wstring>& ArtQueue = *new std::vector<std::wstring>;
+std::mutex& ArtMutex = *new std::mutex;
+std::condition_variable& ArtWake = *new std::condition_variable;
 bool ArtStop = false;
 bool ArtThreadStarted = false;
+std::atomic<int> ArtLoadersRunning{0};
 
 namespace {
 
@@ -36,7 +37,13 @@ std::vector<std::wstring> QueueArtKey(const std::wstring& key) {
     start = !ArtThreadStarted;
     ArtThreadStarted = true;
   }
-  if (start) std::thread(ArtLoaderThread).detach();
+  if (start) {
+    ++ArtLoadersRunning;
+    std::thread([] {
+      ArtLoaderThread();
+      --ArtLoadersRunning;
+    }).detach();
+  }
   ArtWake.notify_one();
   return dropped;
 }

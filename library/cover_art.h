@@ -2,6 +2,7 @@
 // Cover pictures of tracks: a UI-thread cache of scaled pixels, filled by one background loader
 // that takes the newest request first. Drawing code asks through RequestArt (screens/cover_art.h),
 // which turns the pixels into bitmaps; this file holds everything but the drawing.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -42,12 +43,15 @@ struct ArtResult {
 
 // The cache, keyed by PathKey. UI thread only.
 extern std::unordered_map<std::wstring, ArtEntry, PathKeyHash> ArtCache;
-// Shared with the loader, under ArtMutex.
-extern std::vector<std::wstring> ArtQueue;  // oldest first
-extern std::mutex ArtMutex;
-extern std::condition_variable ArtWake;
+// Shared with the loader, under ArtMutex. Never destroyed: a loader still waiting when the
+// process exits must not meet a destroyed queue or condition variable.
+extern std::vector<std::wstring>& ArtQueue;  // oldest first
+extern std::mutex& ArtMutex;
+extern std::condition_variable& ArtWake;
 extern bool ArtStop;
 extern bool ArtThreadStarted;
+// Loader threads between their start and their end (a stopped one ends after its file in hand).
+extern std::atomic<int> ArtLoadersRunning;
 
 // The entry of the path (created blank), its use time set to now; null for an empty path.
 // Queues the path for loading when it was never requested. UI thread.

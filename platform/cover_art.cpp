@@ -20,10 +20,21 @@ namespace {
 
 bool SideFits(int64_t w, int64_t h) { return w >= 1 && h >= 1 && w <= kMaxCoverSide && h <= kMaxCoverSide; }
 
+struct RefusedSize {
+  int width = 0, height = 0;
+};
+
 // Frame buffers are taken only for a picture within the bounds, whatever its header claimed.
 int BoundedBuffer(AVCodecContext* codec, AVFrame* frame, int flags) {
-  if (!SideFits(frame->width, frame->height)) return AVERROR(EINVAL);
+  if (!SideFits(frame->width, frame->height)) {
+    *static_cast<RefusedSize*>(codec->opaque) = {frame->width, frame->height};
+    return AVERROR(EINVAL);
+  }
   return avcodec_default_get_buffer2(codec, frame, flags);
+}
+
+std::wstring TooLargeText(int w, int h) {
+  return fmt::format(L"the embedded picture has {} x {} pixels, more than {} a side", w, h, kMaxCoverSide);
 }
 
 struct FormatCloser {
@@ -49,13 +60,14 @@ CoverRead DecodeCover(const AVStream* stream, int maxSide, std::vector<uint32_t>
   if (static_cast<size_t>(data.size) > kMaxCoverBytes)
     return NoCover(reason, fmt::format(L"the embedded picture is larger than {} MiB", kMaxCoverBytes >> 20));
   if ((params->width > 0 || params->height > 0) && !SideFits(params->width, params->height))
-    return NoCover(reason, fmt::format(L"the embedded picture declares {} x {} pixels, more than {} a side",
-                                       params->width, params->height, kMaxCoverSide));
+    return NoCover(reason, TooLargeText(params->width, params->height));
   const AVCodec* decoder = avcodec_find_decoder(params->codec_id);
   if (!decoder) return NoCover(reason, L"no decoder for the embedded picture's format");
   std::unique_ptr<AVCodecContext, CodecCloser> codec(avcodec_alloc_context3(decoder));
   if (!codec || avcodec_parameters_to_context(codec.get(), params) < 0) return NoCover(reason, L"out of memory");
   codec->max_pixels = int64_t{kMaxCoverSide} * kMaxCoverSide;
+  RefusedSize refused;
+  codec->opaque = &refused;
   codec->get_buffer2 = BoundedBuffer;
   codec->thread_count = 1;
   int rc = avcodec_open2(codec.get(), decoder, nullptr);
@@ -67,10 +79,9 @@ CoverRead DecodeCover(const AVStream* stream, int maxSide, std::vector<uint32_t>
     avcodec_send_packet(codec.get(), nullptr);  // flush: the single picture comes out now
     rc = avcodec_receive_frame(codec.get(), frame.get());
   }
+  if (rc < 0 && refused.width > 0) return NoCover(reason, TooLargeText(refused.width, refused.height));
   if (rc < 0) return NoCover(reason, L"the embedded picture can't be decoded (" + MediaErrorText(rc) + L")");
-  if (!SideFits(frame->width, frame->height))
-    return NoCover(reason, fmt::format(L"the embedded picture has {} x {} pixels, more than {} a side", frame->width,
-                                       frame->height, kMaxCoverSide));
+  if (!SideFits(frame->width, frame->height)) return NoCover(reason, TooLargeText(frame->width, frame->height));
   std::wstring error;
   if (!ScalePictureToArgb(frame->data, frame->linesize, frame->format, frame->width, frame->height, maxSide, pixels,
                           width, height, &error))

@@ -143,9 +143,25 @@ const LayoutEntry& GetLayout(const TextFormat& format, std::string_view utf8, fl
 }
 
 uint32_t NextTextFormatId = 1;
+
+constexpr size_t kMaxCutSamples = 32;
+uint64_t CutTexts = 0;
+std::vector<std::string> CutSamples;
+
+void NoteCutText(std::string_view utf8) {
+  ++CutTexts;
+  if (CutSamples.size() < kMaxCutSamples) CutSamples.emplace_back(utf8);
+}
 uint32_t NextGradientBrushId = 1;
 
 }  // namespace
+
+uint64_t TextLinesCut() { return CutTexts; }
+const std::vector<std::string>& CutTextSamples() { return CutSamples; }
+void ResetTextLinesCut() {
+  CutTexts = 0;
+  CutSamples.clear();
+}
 
 void* SharedTextContext() {
   static PangoContext* context = [] {
@@ -775,7 +791,10 @@ void DrawSurface::DrawTextLine(const TextFormat& format, std::string_view utf8, 
   const LayoutEntry* entry = &GetLayout(format, utf8, -1);
   // Within a hair of the box width counts as fitting: float widths from different sums.
   constexpr float kFitSlackDip = 0.01f;
-  if (entry->extent.width > w + kFitSlackDip) entry = &GetLayout(format, utf8, w);
+  if (entry->extent.width > w + kFitSlackDip) {
+    entry = &GetLayout(format, utf8, w);
+    NoteCutText(utf8);
+  }
   const TextExtent e = entry->extent;
   float left = x;
   if (align == TextAlign::Center)

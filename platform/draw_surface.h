@@ -148,6 +148,12 @@ void EvictIdleTextLayouts();
 // How many layouts the cache holds now.
 size_t CachedTextLayoutCount();
 
+// Text lines drawn cut with an ellipsis (DrawTextLine) since the start or the last reset, and the
+// first few of them (UTF-8), so that tests can tell which label did not fit.
+uint64_t TextLinesCut();
+const std::vector<std::string>& CutTextSamples();
+void ResetTextLinesCut();
+
 // Loads assets/fonts.conf into fontconfig before the first font is used. Called at start; the
 // first text format calls it too. False with *error when the file is missing or invalid (text then
 // falls back to the system's fonts).

@@ -106,6 +106,31 @@ HttpError Classify(CURLcode code, bool aborted) {
 
 }  // namespace
 
+bool SplitHttpUrl(const std::string& url, std::string* scheme, std::string* host, int* port) {
+  constexpr size_t kMaxHost = 256;
+  CURLU* u = curl_url();
+  if (!u) return false;
+  bool ok = curl_url_set(u, CURLUPART_URL, url.c_str(), CURLU_DEFAULT_PORT) == CURLUE_OK;
+  char* part = nullptr;
+  if (ok && (ok = curl_url_get(u, CURLUPART_SCHEME, &part, 0) == CURLUE_OK)) {
+    *scheme = part;
+    curl_free(part);
+    ok = *scheme == "http" || *scheme == "https";
+  }
+  if (ok && (ok = curl_url_get(u, CURLUPART_HOST, &part, 0) == CURLUE_OK)) {
+    *host = part;
+    curl_free(part);
+    ok = !host->empty() && host->size() <= kMaxHost;
+  }
+  if (ok && (ok = curl_url_get(u, CURLUPART_PORT, &part, CURLU_DEFAULT_PORT) == CURLUE_OK)) {
+    *port = std::atoi(part);
+    curl_free(part);
+    ok = *port > 0 && *port < 65536;
+  }
+  curl_url_cleanup(u);
+  return ok;
+}
+
 HttpSessionPtr HttpOpenSession(const HttpSessionOptions& options) {
   if (!GlobalInit()) return nullptr;
   HttpSessionPtr s(new HttpSession);
@@ -137,6 +162,8 @@ HttpResponse HttpSend(HttpSession& s, const HttpRequest& request) {
   const unsigned stallMs = std::max(s.options.sendTimeoutMs, s.options.receiveTimeoutMs);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>((stallMs + 999) / 1000));
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(s.options.totalTimeoutMs));
+  if (s.options.noProxy) curl_easy_setopt(c, CURLOPT_PROXY, "");
   curl_easy_setopt(c, CURLOPT_BUFFERSIZE,
                    std::clamp(static_cast<long>(request.pieceBytes), kMinPieceBytes, kMaxPieceBytes));
   if (const char* caFile = std::getenv("SSL_CERT_FILE"); caFile && *caFile)

@@ -2,7 +2,8 @@
 // HTTP(S) requests through libcurl (stands in for WinHTTP). A session is one reusable connection
 // with its user agent and time-outs; one thread per session. Certificates are checked against the
 // system's trust store, or the file named by SSL_CERT_FILE when that is set (OpenSSL's own
-// convention, which lets a private test CA be trusted). Proxies follow the usual environment.
+// convention, which lets a private test CA be trusted). Proxies follow the usual environment
+// unless a session says noProxy.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +24,13 @@ struct HttpSessionOptions {
   unsigned connectTimeoutMs = 5000;   // the TCP connect and the TLS handshake
   unsigned sendTimeoutMs = 10000;     // longest stall while sending
   unsigned receiveTimeoutMs = 10000;  // longest stall while receiving
+  unsigned totalTimeoutMs = 0;        // the whole request, however it trickles; 0 no limit
+  bool noProxy = false;               // straight to the host, whatever the environment names
 };
+
+// The scheme (lower case), host and port of an absolute http or https URL (the port defaulting by
+// scheme); false when the text is not one, or its host is longer than 256 characters.
+bool SplitHttpUrl(const std::string& url, std::string* scheme, std::string* host, int* port);
 
 // Null when the library cannot start.
 HttpSessionPtr HttpOpenSession(const HttpSessionOptions& options);

@@ -1,6 +1,6 @@
 #pragma once
 // Calls the browser's menus make into tools that live elsewhere: the AI set builder's dialog and
-// job. Each does nothing until its owner defines it (the definitions here are the placeholders).
+// job; screens/ai_set_dialog.cpp defines them.
 // UI thread.
 #include "ui/exchange_dialogs.h"  // StartRekordboxExport
 

@@ -21,6 +21,7 @@
 #include "engine/undo.h"
 #include "library/track_info.h"
 #include "platform/clock.h"
+#include "screens/cover_art.h"
 #include "screens/deck_menus.h"
 #include "screens/grid_editor.h"
 #include "screens/layout.h"
@@ -51,6 +52,7 @@ constexpr float kBadgeDip = 32, kBadgeTopDip = 5, kBadgeRadius = 6;
 const Color kBadgeText = ColorOf(0x06070A);
 constexpr float kSwitchXDip = 36, kSwitchYDip = 9, kSwitchW = 22, kSwitchH = 24;
 constexpr float kTextWithSwitchDip = 66, kTextPlainDip = 42;
+constexpr float kArtDip = 36, kArtRadiusDip = 4, kArtColumnShiftDip = 44;  // the cover left of the title
 constexpr float kNumbersWidthDip = 240;
 constexpr float kProgressMaxDip = 220;
 constexpr int kStars = 5;
@@ -371,8 +373,15 @@ void DrawDeckHeader(int deck, Rc r) {
   const float pulse = BeatPulse[deck];
   if (RightClickIn(r)) QueueDeferredAction([deck] { DeckMenu(deck); });
   DrawBadgeAndSwitch(deck, r, pulse);
-  // No cover-art cache exists yet, so the text column never moves right for art.
-  const float column = r.x + (Settings.FourDecks ? kTextWithSwitchDip : kTextPlainDip);
+  float column = r.x + (Settings.FourDecks ? kTextWithSwitchDip : kTextPlainDip);
+  if (s.track && !view.loading && Settings.DeckArt) {
+    if (const std::shared_ptr<Bitmap> art = RequestArt(s.track->path)) {
+      const Rc box{column, r.y + 3, kArtDip, kArtDip};
+      DrawImage(art, box, 1, kArtRadiusDip);
+      StrokeRoundedRect(box, kArtRadiusDip, Color{1, 1, 1, 0.12f}, 1);
+      column += kArtColumnShiftDip;
+    }
+  }
   const float width = r.Right() - kNumbersWidthDip - column;
 
   if (view.loading) {

@@ -125,8 +125,8 @@ struct OverlayRow {
   void (*draw)();
   bool hidesPanels = true;  // the panels behind it see no mouse
 };
-// The settings and help screens draw nothing yet: until they do, an open one must leave the mouse
-// to the panels, or the user could not even press ⚙ or ? again to close it.
+// The help screen draws nothing yet: until it does, an open one must leave the mouse to the
+// panels, or the user could not even press ? again to close it.
 constexpr OverlayRow kOverlays[] = {
     {[] { return Prompt.pending; }, DrawAsk},
     {[] { return Modal.open; }, DrawModal},
@@ -135,7 +135,7 @@ constexpr OverlayRow kOverlays[] = {
     {[] { return GridEditorDeck >= 0; }, DrawGridEditor},
     {[] { return MacrosPanelOpen; }, DrawMacros},
     {[] { return SkinEditorOpen; }, DrawSkinEditor},
-    {[] { return SettingsOpen; }, DrawSettings, false},
+    {[] { return SettingsOpen; }, DrawSettings},
     {[] { return HelpOpen; }, DrawHelp, false},
 };
 

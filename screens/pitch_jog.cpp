@@ -16,6 +16,8 @@
 #include "engine/jog_loops.h"
 #include "engine/side_slots.h"
 #include "engine/transport.h"
+#include "app/settings.h"
+#include "screens/cover_art.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"
 #include "ui/glow.h"
@@ -37,6 +39,8 @@ constexpr int kTickMarks = 40;
 constexpr int kTrailArcs = 6;
 constexpr float kTrailStepDeg = 9;
 constexpr float kLabelShare = 0.44f;  // label radius / wheel radius without art
+constexpr float kArtLabelShare = 0.62f;  // ... with the cover on it
+constexpr float kCentreHoleDip = 3.5f;
 const Color kPlatterCentre = ColorOf(0x2A2F3A), kPlatterRim = ColorOf(0x0D0F14);
 const Color kTickColour = ColorOf(0x444A58);
 const Color kLabelInner = ColorOf(0x161920), kLabelInnerTouched = ColorOf(0x262B36), kLabelOuter = ColorOf(0x07080B);
@@ -168,6 +172,21 @@ void HandleJogInput(int deck, float cx, float cy, float radius) {
     view.jogBend = std::clamp(view.jogBend + Input.wheel * kWheelBendStep, -kMaxJogBend, kMaxJogBend);
 }
 
+// The cover turning with the platter, clipped to the label, under a veil with a centre hole.
+void DrawArtLabel(const std::shared_ptr<Bitmap>& art, float cx, float cy, float labelR, double degrees,
+                  bool touched) {
+  const double a = degrees * std::numbers::pi / 180.0;
+  const float c = static_cast<float>(std::cos(a)), s = static_cast<float>(std::sin(a));
+  const Affine turn{c, s, -s, c, cx - c * cx + s * cy, cy - s * cx - c * cy};
+  const Affine saved = GetTransform();
+  SetTransform(Compose(turn, saved));
+  DrawImage(art, Rc{cx - labelR, cy - labelR, 2 * labelR, 2 * labelR}, 1, labelR);
+  SetTransform(saved);
+  FillCircle(cx, cy, labelR, Color{0, 0, 0, touched ? 0.3f : 0.12f});
+  FillCircle(cx, cy, kCentreHoleDip, kLabelOuter);
+  StrokeCircle(cx, cy, kCentreHoleDip, Color{1, 1, 1, 0.25f}, 1);
+}
+
 PointF OnCircle(float cx, float cy, float radius, double degrees) {
   const double a = degrees * std::numbers::pi / 180.0;
   return PointF{cx + radius * static_cast<float>(std::sin(a)), cy - radius * static_cast<float>(std::cos(a))};
@@ -202,7 +221,9 @@ void DrawJog(int deck, float cx, float cy, float radius) {
     const PointF p = OnCircle(cx, cy, r - 16, angle + i * 360.0 / kTickMarks);
     FillRect(Rc{p.x - 0.75f, p.y - 0.75f, 1.5f, 1.5f}, kTickColour);
   }
-  const float labelR = r * kLabelShare;
+  const std::shared_ptr<Bitmap> art =
+      snap.track && !view.loading && Settings.DeckArt ? RequestArt(snap.track->path) : nullptr;
+  const float labelR = r * (art ? kArtLabelShare : kLabelShare);
   const Color mark = Lighten(colour, 0.35f);
   if (active) {
     const Color trail = Lighten(colour, 0.5f);
@@ -219,6 +240,10 @@ void DrawJog(int deck, float cx, float cy, float radius) {
   GlowLine(a.x, a.y, b.x, b.y, mark, 6);
 
   FillRadialEllipse(cx, cy, labelR, touched ? kLabelInnerTouched : kLabelInner, kLabelOuter, 0, 0);
+  // The deck shown on its side fills the label with its video while a frame is at hand.
+  const int side = deck % 2;
+  const bool video = SideSlots[side] == deck && DrawDeckVideo(DrawTarget(), side, cx, cy, labelR, 1.0f);
+  if (!video && art) DrawArtLabel(art, cx, cy, labelR, angle, touched);
   StrokeCircle(cx, cy, labelR, WithAlpha(colour, 0.35f + 0.4f * pulse), 1.2f);
   if (view.jogHeld) {
     StrokeCircle(cx, cy, labelR + 4, Lighten(colour, 0.4f), 2);
@@ -226,10 +251,8 @@ void DrawJog(int deck, float cx, float cy, float radius) {
   }
   GlowRing(cx, cy, labelR, WithAlpha(colour, active ? 0.3f + 0.4f * pulse : 0.1f), 2);
 
-  // The deck shown on its side fills the label with its video while a frame is at hand.
-  const int side = deck % 2;
-  const bool video = SideSlots[side] == deck && DrawDeckVideo(DrawTarget(), side, cx, cy, labelR, 1.0f);
-  if (!video) {
+  const bool picture = video || art;
+  if (!picture) {
     const Rc letter{cx - 30, cy - 22, 60, 30};
     DrawText(DeckLetter(deck), letter, 26, WithAlpha(colour, 0.55f), kAlignCenter, true, kFontBahnschrift);
     GlowText(DeckLetter(deck), letter, 26, WithAlpha(colour, active ? 0.45f + 0.45f * pulse : 0.2f), kAlignCenter,
@@ -237,7 +260,7 @@ void DrawJog(int deck, float cx, float cy, float radius) {
   }
 
   const wchar_t* word = JogStateWord(deck);
-  if (*word && video) {
+  if (*word && picture) {
     // Over the picture the word sits on a dark pill.
     const Color c = snap.loopOn ? ColorOf(Pal.Green) : active ? ColorOf(Pal.Text) : WithAlpha(ColorOf(Pal.Text), 0.85f);
     const float pillW = TextWidth(word, 10, true, kFontBahnschrift) + kPillPadDip;

@@ -151,11 +151,31 @@ std::vector<std::wstring> ListSkins() {
   return names;
 }
 
-void SaveSkin(const std::wstring& path, const std::wstring& name) {
+bool SaveSkin(const std::wstring& path, const std::wstring& name) {
   std::wstring text = L"[Skin]\r\nName=" + name + L"\r\n";
   for (const SkinColourKey& row : SkinColourKeys)
     text += fmt::format(L"{}={:06X}\r\n", row.key, Pal.*row.colour & kRgbMask);
-  WriteUtf8File(path, text);
+  return WriteUtf8File(path, text);
+}
+
+bool HasSkinColourLine(std::wstring_view text) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring_view::npos) end = text.size();
+    const std::wstring_view line = text.substr(start, end - start);
+    const size_t eq = line.find(L'=');
+    if (eq != std::wstring_view::npos && FindSkinColour(line.substr(0, eq))) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::wstring SkinFileName(std::wstring_view name) {
+  std::wstring out(name);
+  for (wchar_t& c : out)
+    if (c < 32 || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos) c = L'_';
+  return out;
 }
 
 uint32_t SkinColourValue(std::wstring_view value) {

@@ -46,9 +46,16 @@ std::wstring SkinsFolder();
 // The built-in names in order, then the name of every entry of SkinsFolder() whose extension
 // is exactly ".vxskin", in listing order, not de-duplicated.
 std::vector<std::wstring> ListSkins();
-// Writes the current Pal as a skin file (BOM, CR LF, "[Skin]", "Name=", 21 "Key=RRGGBB" lines).
-// The name is written as given; a failed write is ignored.
-void SaveSkin(const std::wstring& path, const std::wstring& name);
+// Writes the current Pal as a skin file (BOM, CR LF, "[Skin]", "Name=", 21 "Key=RRGGBB" lines),
+// whole. The name is written as given. False when the file could not be written.
+bool SaveSkin(const std::wstring& path, const std::wstring& name);
+// A file larger than this is not taken as a skin (a written one is under 1 KiB).
+inline constexpr size_t kMaxImportedSkinBytes = 64 * 1024;
+// Whether the text has at least one line that sets a colour (a known key, "=").
+bool HasSkinColourLine(std::wstring_view text);
+// A skin name made fit for a file name: each < > : " / \ | ? * and each character below 32
+// becomes "_".
+std::wstring SkinFileName(std::wstring_view name);
 // A skin-file value read like wcstoul(value, nullptr, 16) with a 32-bit unsigned long (blanks,
 // sign and "0x" accepted, stops at the first non-hex character, saturates at FFFFFFFF), masked
 // to 24 bits.

@@ -116,8 +116,13 @@ void MidiLearnMark(int id, Rc r) {
 
 // ---- buttons --------------------------------------------------------------------------------
 
+void RecordWidgetRect(int id, Rc r) {
+  if (WidgetRectLog) WidgetRectLog->emplace_back(id, r);
+}
+
 bool Button(int id, Rc r, std::wstring_view label, Color colour, bool lit, float textSize) {
   if (OffScreen(r)) return false;
+  RecordWidgetRect(id, r);
 
   controlKinds[id] = kControlKindButton;
   const bool learnClick = TakeLearnClick(id, r);

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/control_input.h"
@@ -39,6 +40,10 @@ bool OffScreen(Rc r);
 // The MIDI learn marks of a control: the learn target ringed in Yellow, other controls faintly,
 // a Green dot on controls that already have a mapping. Nothing outside learn mode.
 void MidiLearnMark(int id, Rc r);
+// While set, every drawn Button (and any widget that calls RecordWidgetRect) appends its id and
+// rectangle: the click map that tools print for scripts driving the real window.
+inline std::vector<std::pair<int, Rc>>* WidgetRectLog = nullptr;
+void RecordWidgetRect(int id, Rc r);
 // Queues an outlined rounded-rectangle glow centred on r's edge.
 void GlowOutline(Rc r, float radius, Color c, float width);
 

@@ -57,6 +57,8 @@ extern const ToolCommand kLibraryViewCommands[];
 extern const int kLibraryViewCommandCount;
 extern const ToolCommand kVisualCommands[];
 extern const int kVisualCommandCount;
+extern const ToolCommand kAiCommands[];
+extern const int kAiCommandCount;
 extern const ToolCommand kArtCommands[];
 extern const int kArtCommandCount;
 extern const ToolCommand kVideoRecordCommands[];

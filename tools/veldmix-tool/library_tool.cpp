@@ -5,8 +5,12 @@
 #include <thread>
 #include <vector>
 
+#include "app/log.h"
+#include "app/settings.h"
 #include "app/status_message.h"
 #include "app/text_parse.h"
+#include "library/crates.h"
+#include "library/database.h"
 #include "library/library_file.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
@@ -39,4 +43,53 @@ void DrainScan() {
 
 void PrintStatus() {
   if (!Status.text.empty()) std::printf("%s\n", WideToUtf8(Status.text).c_str());
+}
+
+// The library as the program has it at start: settings (music folders), records, lists, crates.
+void LoadLibrary(const wchar_t* command) {
+  StartLog(command);
+  LoadSettings();
+  LoadDatabase();
+  TrackLists = LoadLists();
+  SmartCrates = LoadCrates();
+  ConnectListView();
+}
+
+// Opens the post queue for the scan of the view about to be shown.
+void OpenScanPosts() { OpenUiPosts(nullptr); }
+
+// Lists shown by the commands' results start no further scan: the tool prints the lists
+// themselves, and no worker may outlive the process's exit.
+void CloseScanPosts() {
+  StopFolderScans();
+  StartScanWorker = nullptr;
+  CloseUiPosts([](const UiPost& post) {
+    if (post.message == kScanBatchPost) delete static_cast<std::vector<LibraryFile>*>(post.lparam);
+  });
+}
+
+// A folder view of DIR that leaves the settings' music folders alone.
+void ShowFolderOnly(const std::wstring& folder) {
+  ViewKind = kViewFolder;
+  CrateSearch.clear();
+  if (SortColumn < 0) SortColumn = kSortTitle;
+  StartFolderScan({folder}, {});
+}
+
+void PrintList(const TrackList& list) {
+  for (const std::wstring& path : list.paths) std::printf("%s\n", WideToUtf8(path).c_str());
+}
+
+void ScanFolderView(const std::wstring& folder, const std::wstring& search) {
+  SearchText = search;
+  OpenScanPosts();
+  ShowFolderOnly(folder);
+  DrainScan();
+  CloseScanPosts();
+}
+
+// The list the view shows after a command wrote one, or nothing.
+void PrintShownList() {
+  if (ViewKind == kViewList && ViewIndex >= 0 && ViewIndex < static_cast<int>(TrackLists.size()))
+    PrintList(TrackLists[static_cast<size_t>(ViewIndex)]);
 }

@@ -40,45 +40,10 @@ int Usage(const char* usage) {
   return 2;
 }
 
-// The library as the program has it at start: settings (music folders), records, lists, crates.
-void LoadLibrary(const wchar_t* command) {
-  StartLog(command);
-  LoadSettings();
-  LoadDatabase();
-  TrackLists = LoadLists();
-  SmartCrates = LoadCrates();
-  ConnectListView();
-}
-
-// Opens the post queue for the scan of the view about to be shown.
-void OpenScanPosts() { OpenUiPosts(nullptr); }
-
-// Lists shown by the commands' results start no further scan: the tool prints the lists
-// themselves, and no worker may outlive the process's exit.
-void CloseScanPosts() {
-  StopFolderScans();
-  StartScanWorker = nullptr;
-  CloseUiPosts([](const UiPost& post) {
-    if (post.message == kScanBatchPost) delete static_cast<std::vector<LibraryFile>*>(post.lparam);
-  });
-}
-
 int CrateNamed(const std::wstring& name) {
   for (size_t i = 0; i < SmartCrates.size(); ++i)
     if (SmartCrates[i].name == name) return static_cast<int>(i);
   return -1;
-}
-
-// A folder view of DIR that leaves the settings' music folders alone.
-void ShowFolderOnly(const std::wstring& folder) {
-  ViewKind = kViewFolder;
-  CrateSearch.clear();
-  if (SortColumn < 0) SortColumn = kSortTitle;
-  StartFolderScan({folder}, {});
-}
-
-void PrintList(const TrackList& list) {
-  for (const std::wstring& path : list.paths) std::printf("%s\n", WideToUtf8(path).c_str());
 }
 
 // search TEXT [source] [--sort KEY] [--descending]: the rows in view: path, title, artist.
@@ -173,20 +138,6 @@ int RunCratesCommand(const std::vector<std::string>& args) {
 }
 
 // The view of DIR with the search, scanned to its end.
-void ScanFolderView(const std::wstring& folder, const std::wstring& search) {
-  SearchText = search;
-  OpenScanPosts();
-  ShowFolderOnly(folder);
-  DrainScan();
-  CloseScanPosts();
-}
-
-// The list the view shows after a command wrote one, or nothing.
-void PrintShownList() {
-  if (ViewKind == kViewList && ViewIndex >= 0 && ViewIndex < static_cast<int>(TrackLists.size()))
-    PrintList(TrackLists[static_cast<size_t>(ViewIndex)]);
-}
-
 // mix-order --list NAME | --folder DIR [--search TEXT]: orders, then prints the written list.
 int RunMixOrderCommand(const std::vector<std::string>& args) {
   std::optional<std::string> list, folder, search;

@@ -33,6 +33,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kLibraryViewCommands, static_cast<size_t>(kLibraryViewCommandCount)},
     {kVisualCommands, static_cast<size_t>(kVisualCommandCount)},
     {kArtCommands, static_cast<size_t>(kArtCommandCount)},
+    {kAiCommands, static_cast<size_t>(kAiCommandCount)},
     {kImportCommands, static_cast<size_t>(kImportCommandCount)},
 };
 

@@ -1,0 +1,3 @@
+#include "settings/about_page.h"
+
+void DrawAbout(Rc) {}
