@@ -18,6 +18,7 @@
 #include "app/single_instance.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/midi_devices.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "engine/control_input.h"
@@ -138,8 +139,8 @@ bool CreateMainWindow() {
   TrackLists = LoadLists();
   ConnectListView();
   if (!TestMode) LoadKaraokeQueue();
-  // The controller mapping and scan, the phone remote and the timecode input load here, in that
-  // order, once those parts exist.
+  // The phone remote and the timecode input load after the controllers, once those parts exist.
+  StartControllers();
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();

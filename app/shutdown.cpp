@@ -11,6 +11,7 @@
 #include "broadcast/video_feed.h"
 #include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
+#include "control/midi_devices.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
@@ -33,7 +34,7 @@ void StopAndSaveAll() {
   StopAiJobs();  // its transfer ends and the worker frees its job
   StopLiveStream();
   StopLiveVideo();
-  // MIDI and the HID readers stop here once those parts exist.
+  StopControllers();  // the HID readers stop here too once they exist
   StopVideoRecording();
   WaitForVideoRecording();  // the MP4's index is written before the program ends
   // The video window goes before the players it shows.

@@ -8,6 +8,8 @@
 #include "app/shutdown.h"
 #include "app/single_instance.h"
 #include "app/status_message.h"
+#include "control/midi_devices.h"
+#include "control/midi_input.h"
 #include "engine/audio_file.h"
 #include "engine/control_input.h"
 #include "engine/deck_commands.h"
@@ -72,8 +74,10 @@ void HandleStatusText(const UiPost& post) {
 }
 void DiscardStatusText(const UiPost& post) { delete static_cast<UiText*>(post.lparam); }
 
-// The MIDI message goes to the controller code once it exists.
-void HandleMidi(const UiPost&) { InvalidateWindow(); }
+void HandleMidi(const UiPost& post) {
+  OnMidiMessage(static_cast<uint32_t>(post.wparam));
+  InvalidateWindow();
+}
 
 void HandleStems(const UiPost& post) { OnStemsReady(static_cast<StemResult*>(post.lparam)); }
 void DiscardStems(const UiPost& post) { FreeStemResult(static_cast<StemResult*>(post.lparam)); }
@@ -113,7 +117,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kAnalysedPost, .what = L"track analysed", .handle = HandleAnalysed, .discard = DiscardAnalysed},
     {.message = kAnalysisFinishedPost, .what = L"analysis finished", .handle = HandleAnalysisFinished, .discard = nullptr},
     {.message = kSamplerSlotPost, .what = L"sampler slot", .handle = HandleSamplerSlot, .discard = DiscardSound},
-    {.message = 8, .what = L"MIDI message", .handle = HandleMidi, .discard = nullptr},
+    {.message = kMidiMessagePost, .what = L"MIDI message", .handle = HandleMidi, .discard = nullptr},
     {.message = 9, .what = L"export status", .handle = HandleStatusText, .discard = DiscardStatusText},
     {.message = 10, .what = L"cover art", .handle = HandleArtLoaded, .discard = DiscardArtLoaded},
     {.message = kImportPost, .what = L"library import", .handle = HandleImport, .discard = DiscardImport},
@@ -259,7 +263,7 @@ void MainWndProc(const WindowEvent& e) {
     case WindowEventKind::Timer:
       if (e.timerId == kDeviceTimer) {
         KillWindowTimer(kDeviceTimer);
-        // Controllers are rescanned here when MIDI or HID devices changed, once they exist.
+        if (MidiDevicesChanged()) ScanControllers(true);
       } else if (WindowMinimised()) {
         RenderFrame();
       } else {

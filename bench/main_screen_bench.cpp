@@ -22,6 +22,7 @@
 #include <mutex>
 #include <vector>
 
+#include "bench/alloc_count.h"
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "engine/engine.h"
@@ -88,9 +89,7 @@ void pango_layout_get_extents(void* layout, void* ink, void* logical) {
 
 // ---- allocations: every malloc of the process counted, whichever library makes it -------------
 
-namespace {
 std::atomic<int64_t> Allocations{0};
-}  // namespace
 
 extern "C" {
 void* __libc_malloc(size_t size);

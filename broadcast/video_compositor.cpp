@@ -154,17 +154,81 @@ void DrawDeckLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H,
 Affine ScaledAbout(float k, float cx, float cy) { return Affine{k, 0, 0, k, cx * (1 - k), cy * (1 - k)}; }
 Affine Shifted(float dx) { return Affine{1, 0, 0, 1, std::round(dx), 0}; }  // whole pixels: a plain copy
 
-// One side's layer under a transform at an opacity. A see-through scaled layer is drawn whole into
-// the renderer's layer surface and that is drawn over unscaled: a scaled draw through an opacity
-// is several times slower in the drawing library than the two.
+// Where the side's video frame lands for an enlargement straight into the surface's pixels under
+// `transform`: cover-fitted to W x H, then transformed. False when that does not apply: a card, a
+// clip, a scaled surface, or a transform that leaves part of the target uncovered. (A frame that
+// would be shrunk is refused later, by the enlargement.)
+bool FramePlacement(DrawSurface& s, int side, float W, float H, const Affine& transform, EnlargedPicture* p) {
+  const VideoDeck& deck = VideoDecks[side];
+  const int w = static_cast<int>(W), h = static_cast<int>(H);
+  if (!deck.hasVideo || !Holds(deck.frame, deck.frameWidth, deck.frameHeight) || s.dipScale() != 1.0f ||
+      s.clipDepth() != 0 || !(s.transform() == Affine{}) || w != W || h != H || s.pixelWidth() < w ||
+      s.pixelHeight() < h || transform.m12 != 0 || transform.m21 != 0 || transform.dx > 0 || transform.dy > 0 ||
+      transform.dx + transform.m11 * W < W || transform.dy + transform.m22 * H < H)
+    return false;
+  const PixelView frame = ViewOf(deck.frame, deck.frameWidth, deck.frameHeight);
+  const float fit = std::max(W / frame.width, H / frame.height);
+  const float ox = (W - frame.width * fit) / 2, oy = (H - frame.height * fit) / 2;
+  *p = EnlargedPicture{frame, transform.m11 * fit, transform.m22 * fit, transform.m11 * ox + transform.dx,
+                       transform.m22 * oy + transform.dy, 256};
+  return true;
+}
+
+uint32_t Weight(float share) { return static_cast<uint32_t>(std::lround(std::clamp(share, 0.0f, 1.0f) * 256)); }
+
+// The target's W x H pixels.
+PixelView TargetPixels(DrawSurface& s, float W, float H) {
+  const PixelView all = s.Pixels();
+  return PixelView{all.pixels, static_cast<int>(W), static_cast<int>(H), all.stride};
+}
+
+// One side's video frame enlarged straight into the surface's pixels at an opacity, darkened by
+// `shade` (black over it at that alpha): one pass, where the drawing library takes two or three.
+// False, nothing drawn, when FramePlacement refuses or the frame would be shrunk.
+bool EnlargeFrameInto(DrawSurface& s, int side, float W, float H, float opacity, float shade,
+                      const Affine& transform) {
+  EnlargedPicture p;
+  if (!FramePlacement(s, side, W, H, transform, &p) ||
+      !EnlargeInto(p.src, p.scaleX, p.scaleY, p.dx, p.dy, TargetPixels(s, W, H), Weight(opacity * (1 - shade)),
+                   256 - Weight(opacity)))
+    return false;
+  s.MarkDirty(0, 0, static_cast<int>(W), static_cast<int>(H));
+  return true;
+}
+
+// A zoom mid-way with video on both sides in one pass: the left enlarged and darkened by t / 2,
+// the right enlarged over it at opacity t. False, nothing drawn, when either side cannot be.
+bool ZoomBothInto(DrawSurface& s, float W, float H, float t, const Affine& left, const Affine& right) {
+  EnlargedPicture a, b;
+  if (!FramePlacement(s, 0, W, H, left, &a) || !FramePlacement(s, 1, W, H, right, &b)) return false;
+  b.weight = Weight(t);
+  a.weight = (Weight(1 - 0.5f * t) * (256 - b.weight) + 128) >> 8;
+  if (!EnlargeBothInto(a, b, TargetPixels(s, W, H))) return false;
+  s.MarkDirty(0, 0, static_cast<int>(W), static_cast<int>(H));
+  return true;
+}
+
+// One side's layer under a transform at an opacity, then darkened by `shade` where it lies (the
+// left layer of a zoom covers the frame). A see-through scaled layer is drawn whole into the
+// renderer's layer surface and that is drawn over unscaled: a scaled draw through an opacity is
+// several times slower in the drawing library than the two.
 void DrawLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H, float opacity, float pulse,
-               const Affine& transform) {
+               const Affine& transform, float shade = 0) {
   if (opacity <= kLayerMinOpacity || PublishedVideoFeed.entries[side].path.empty()) return;
   const bool scaled = transform.m11 != 1 || transform.m22 != 1 || transform.m12 != 0 || transform.m21 != 0;
+  if (scaled && (opacity >= 1 - kLayerMinOpacity || shade == 0) &&
+      EnlargeFrameInto(s, side, W, H, std::min(opacity, 1.0f), shade, transform))
+    return;
+  auto darken = [&] {
+    if (shade <= 0) return;
+    s.SetColor(Rgba{0, 0, 0, shade});
+    s.FillRect(0, 0, W, H);
+  };
   if (opacity >= 1 - kLayerMinOpacity || !scaled) {
     s.SetTransform(transform);
     DrawDeckLayer(r, s, side, W, H, std::min(opacity, 1.0f), pulse);
     s.SetTransform(Affine{});
+    darken();
     return;
   }
   DrawSurface* layer = SurfaceOfSize(&r.layer, s.pixelWidth(), s.pixelHeight());
@@ -179,19 +243,27 @@ void DrawLayer(VideoRenderer& r, DrawSurface& s, int side, float W, float H, flo
   DrawDeckLayer(r, *layer, side, W, H, 1, pulse);
   layer->SetTransform(Affine{});
   s.DrawPixelsIn(layer->Pixels(), covers, 0, 0, W, H, opacity, 0, false);
+  darken();
 }
 
 void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, float t, float pulse) {
   s.ResetClips();
   s.SetTransform(Affine{});
-  s.Clear(Rgba{0, 0, 0, 1});
   const bool leftEmpty = PublishedVideoFeed.entries[0].path.empty();
   const bool rightEmpty = PublishedVideoFeed.entries[1].path.empty();
+  // The first layer drawn is opaque and covers every pixel when it is a side drawn whole at full
+  // opacity, in place or enlarged (all but a slide, whose sides are shifted): then the black under
+  // it would be painted for nothing.
+  const int transition = PublishedVideoFeed.transition;
+  const bool whole = s.dipScale() == 1.0f && s.pixelWidth() == W && s.pixelHeight() == H;
+  const bool firstCovers = whole && !(leftEmpty && rightEmpty) &&
+                           (transition == kTransitionCut || (transition != kTransitionSlide && !leftEmpty));
+  if (!firstCovers) s.Clear(Rgba{0, 0, 0, 1});
   if (leftEmpty && rightEmpty) return;
   if (leftEmpty) t = 1;
   if (rightEmpty) t = 0;
   const Affine identity;
-  switch (PublishedVideoFeed.transition) {
+  switch (transition) {
     case kTransitionWipe:
       DrawLayer(r, s, 0, W, H, 1, pulse, identity);
       s.PushClip((1 - t) * W, 0, t * W, H);
@@ -205,11 +277,10 @@ void DrawVideoTransition(VideoRenderer& r, DrawSurface& s, float W, float H, flo
     case kTransitionZoom:
       // The left layer covers the black frame whole: drawn opaque and then darkened is the same as
       // drawn see-through over black, and much cheaper enlarged.
-      DrawLayer(r, s, 0, W, H, 1, pulse, ScaledAbout(1 + 0.6f * t, W / 2, H / 2));
-      if (!leftEmpty) {
-        s.SetColor(Rgba{0, 0, 0, 0.5f * t});
-        s.FillRect(0, 0, W, H);
-      }
+      if (!leftEmpty && !rightEmpty && t > kLayerMinOpacity && t < 1 - kLayerMinOpacity &&
+          ZoomBothInto(s, W, H, t, ScaledAbout(1 + 0.6f * t, W / 2, H / 2), ScaledAbout(1.6f - 0.6f * t, W / 2, H / 2)))
+        break;
+      DrawLayer(r, s, 0, W, H, 1, pulse, ScaledAbout(1 + 0.6f * t, W / 2, H / 2), 0.5f * t);
       DrawLayer(r, s, 1, W, H, t, pulse, ScaledAbout(1.6f - 0.6f * t, W / 2, H / 2));
       break;
     case kTransitionCut:
@@ -280,7 +351,14 @@ void DrawEffect(VideoRenderer& r, DrawSurface& comp, DrawSurface& target, int W,
     while (factor < kMaxBlurShrink && sigma / (factor * 2) >= kMinSmallSigma) factor *= 2;
     int sw = 0, sh = 0;
     BlurSmallCopy(src, factor, sigma / factor, &r.small, &r.smallScratch, &sw, &sh);
-    target.DrawPixelsIn(ViewOf(r.small, sw, sh), false, 0, 0, Wd, Hd, 1, 0, false);
+    // Enlarged back straight into the target's pixels where its transform and clip are plain.
+    const PixelView all = dst;
+    if (target.clipDepth() == 0 && target.transform() == Affine{} &&
+        EnlargeInto(ViewOf(r.small, sw, sh), static_cast<float>(W) / sw, static_cast<float>(H) / sh, 0, 0,
+                    PixelView{all.pixels, W, H, all.stride}, 256, 0))
+      target.MarkDirty(0, 0, W, H);
+    else
+      target.DrawPixelsIn(ViewOf(r.small, sw, sh), false, 0, 0, Wd, Hd, 1, 0, false);
   } else {
     copyPlain();
   }
@@ -355,7 +433,10 @@ void ComposeVideoFrame(VideoRenderer* r, DrawSurface* target, int width, int hei
     DrawVideoTransition(*r, *comp, static_cast<float>(W), static_cast<float>(H), t, pulse);
     target->ResetClips();
     target->SetTransform(Affine{});
-    target->Clear(Rgba{0, 0, 0, 1});
+    // Every effect but the strobe writes each pixel of a target of the composition's size.
+    if (effect == kEffectStrobe || target->dipScale() != 1.0f || target->pixelWidth() != W ||
+        target->pixelHeight() != H)
+      target->Clear(Rgba{0, 0, 0, 1});
     DrawEffect(*r, *comp, *target, W, H, t, beat, pulse);
   }
   DrawTitleBand(*r, *target, W / target->dipScale(), H / target->dipScale(), now);

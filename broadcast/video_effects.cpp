@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr uint32_t kOpaque = 0xFF000000u;
@@ -184,4 +188,158 @@ void BlurSmallCopy(const PixelView& src, int factor, float sigma, std::vector<ui
   }
   *smallWidth = sw;
   *smallHeight = sh;
+}
+
+namespace {
+
+// A sample position's two source indices (edge extended) and the weight of the second, 0..256.
+struct Tap {
+  int i0, i1;
+  uint32_t f;
+};
+Tap TapAt(float u, int size) {
+  const float base = std::floor(u);
+  const int i = static_cast<int>(base);
+  return {std::clamp(i, 0, size - 1), std::clamp(i + 1, 0, size - 1),
+          static_cast<uint32_t>(std::lround((u - base) * 256))};
+}
+
+// Per channel (a x (256 - f) + b x f) / 256, two channels per multiply.
+inline uint32_t Mix(uint32_t a, uint32_t b, uint32_t f) {
+  const uint32_t g = 256 - f;
+  return ((((a & 0xFF00FF) * g + (b & 0xFF00FF) * f) >> 8) & 0xFF00FF) |
+         ((((a >> 8) & 0xFF00FF) * g + ((b >> 8) & 0xFF00FF) * f) & 0xFF00FF00);
+}
+
+}  // namespace
+
+namespace {
+
+// One source enlarged onto rows of a given width: the column taps and weights worked out once,
+// then a row at a time.
+class Enlarger {
+ public:
+  // False when a scale is below 1 or not finite.
+  bool Prepare(const PixelView& src, float scaleX, float scaleY, float dx, float dy, int width) {
+    if (!(scaleX >= 1) || !(scaleY >= 1) || !std::isfinite(scaleX) || !std::isfinite(scaleY) ||
+        !std::isfinite(dx) || !std::isfinite(dy) || src.width < 1 || src.height < 1 || width < 1)
+      return false;
+    src_ = src;
+    scaleY_ = scaleY, dy_ = dy;
+    width_ = width;
+    columns_.resize(static_cast<size_t>(width));
+    mixed_.resize(static_cast<size_t>(src.width));
+    // A dst pixel's centre maps back to source coordinates, whose pixel centres sit at i + 0.5.
+    for (int x = 0; x < width; ++x) columns_[static_cast<size_t>(x)] = TapAt((x + 0.5f - dx) / scaleX - 0.5f, src.width);
+    c0_ = columns_.front().i0, c1_ = columns_.back().i1 + 1;  // the source columns read
+#if defined(__SSE2__)
+    // Per group of four pixels, each pixel's weight in its four 16-bit lanes: f0 x4 f1 x4, f2 x4 f3 x4.
+    lanes_.resize(static_cast<size_t>(width / 4) * 2);
+    for (int x = 0; x + 4 <= width; x += 4)
+      for (int half = 0; half < 2; ++half) {
+        const auto f0 = static_cast<short>(columns_[static_cast<size_t>(x + 2 * half)].f);
+        const auto f1 = static_cast<short>(columns_[static_cast<size_t>(x + 2 * half + 1)].f);
+        lanes_[static_cast<size_t>(x / 4 * 2 + half)].v = _mm_set_epi16(f1, f1, f1, f1, f0, f0, f0, f0);
+      }
+#endif
+    return true;
+  }
+
+  // Row y: out = (sample x weight + under x keep) / 256 per colour channel, alpha 0xFF. under may
+  // be out itself, or null when keep is 0.
+  void Row(int y, uint32_t* out, uint32_t weight, const uint32_t* under, uint32_t keep) {
+    const Tap row = TapAt((y + 0.5f - dy_) / scaleY_ - 0.5f, src_.height);
+    const uint32_t* top = src_.pixels + static_cast<ptrdiff_t>(row.i0) * src_.stride;
+    const uint32_t* bottom = src_.pixels + static_cast<ptrdiff_t>(row.i1) * src_.stride;
+    const Tap* cols = columns_.data();
+    uint32_t* const m = mixed_.data();
+    int c = c0_, x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), all = _mm_set1_epi16(256);
+    {
+      const __m128i f = _mm_set1_epi16(static_cast<short>(row.f)), g = _mm_set1_epi16(static_cast<short>(256 - row.f));
+      for (; c + 4 <= c1_; c += 4) {
+        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + c));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + c));
+        const __m128i lo = _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(t, zero), g), _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), f)), 8);
+        const __m128i hi = _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(t, zero), g), _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), f)), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(m + c), _mm_packus_epi16(lo, hi));
+      }
+    }
+#endif
+    for (; c < c1_; ++c) m[c] = Mix(top[c], bottom[c], row.f);
+#if defined(__SSE2__)
+    const __m128i w = _mm_set1_epi16(static_cast<short>(weight)), k = _mm_set1_epi16(static_cast<short>(keep));
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(kOpaque));
+    const Lanes* lane = lanes_.data();
+    for (; x + 4 <= width_; x += 4) {
+      const Tap* t = cols + x;
+      const __m128i a = _mm_set_epi32(static_cast<int>(m[t[3].i0]), static_cast<int>(m[t[2].i0]),
+                                      static_cast<int>(m[t[1].i0]), static_cast<int>(m[t[0].i0]));
+      const __m128i b = _mm_set_epi32(static_cast<int>(m[t[3].i1]), static_cast<int>(m[t[2].i1]),
+                                      static_cast<int>(m[t[1].i1]), static_cast<int>(m[t[0].i1]));
+      const __m128i f01 = lane[x / 2].v, f23 = lane[x / 2 + 1].v;
+      __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), _mm_sub_epi16(all, f01)),
+                                                _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), f01)), 8);
+      __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), _mm_sub_epi16(all, f23)),
+                                                _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), f23)), 8);
+      if (keep != 0 || weight != 256) {
+        const __m128i d = keep != 0 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(under + x)) : zero;
+        lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(lo, w), _mm_mullo_epi16(_mm_unpacklo_epi8(d, zero), k)), 8);
+        hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(hi, w), _mm_mullo_epi16(_mm_unpackhi_epi8(d, zero), k)), 8);
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_or_si128(_mm_packus_epi16(lo, hi), opaque));
+    }
+#endif
+    for (; x < width_; ++x) {
+      const Tap& t = cols[x];
+      const uint32_t p = Mix(m[t.i0], m[t.i1], t.f);
+      const uint32_t d = keep != 0 ? under[x] : 0;
+      out[x] = kOpaque | ((((p & 0xFF00FF) * weight + (d & 0xFF00FF) * keep) >> 8) & 0xFF00FF) |
+               ((((p >> 8) & 0xFF00FF) * weight + ((d >> 8) & 0xFF00FF) * keep) & 0xFF00FF00);
+    }
+  }
+
+ private:
+#if defined(__SSE2__)
+  struct Lanes {
+    __m128i v;
+  };
+  std::vector<Lanes> lanes_;
+#endif
+  PixelView src_;
+  float scaleY_ = 1, dy_ = 0;
+  int width_ = 0, c0_ = 0, c1_ = 0;
+  std::vector<Tap> columns_;
+  std::vector<uint32_t> mixed_;  // the two source rows mixed for one dst row
+};
+
+// Kept between calls: their memory is reused frame after frame.
+thread_local Enlarger first, second;
+
+}  // namespace
+
+bool EnlargeInto(const PixelView& src, float scaleX, float scaleY, float dx, float dy, const PixelView& dst,
+                 uint32_t weight, uint32_t keep) {
+  if (weight + keep > 256 || !first.Prepare(src, scaleX, scaleY, dx, dy, dst.width)) return false;
+  for (int y = 0; y < dst.height; ++y) {
+    uint32_t* out = dst.pixels + static_cast<ptrdiff_t>(y) * dst.stride;
+    first.Row(y, out, weight, out, keep);
+  }
+  return true;
+}
+
+bool EnlargeBothInto(const EnlargedPicture& a, const EnlargedPicture& b, const PixelView& dst) {
+  if (a.weight + b.weight > 256 || !first.Prepare(a.src, a.scaleX, a.scaleY, a.dx, a.dy, dst.width) ||
+      !second.Prepare(b.src, b.scaleX, b.scaleY, b.dx, b.dy, dst.width))
+    return false;
+  thread_local std::vector<uint32_t> row;
+  row.resize(static_cast<size_t>(dst.width));
+  for (int y = 0; y < dst.height; ++y) {
+    second.Row(y, row.data(), 256, nullptr, 0);
+    first.Row(y, dst.pixels + static_cast<ptrdiff_t>(y) * dst.stride, a.weight, row.data(), b.weight);
+  }
+  return true;
 }

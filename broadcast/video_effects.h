@@ -38,3 +38,22 @@ void AverageCells(const PixelView& src, int columns, int rows, std::vector<uint3
 // box passes each way approximating a Gaussian of `sigma` small pixels. `scratch` is working space.
 void BlurSmallCopy(const PixelView& src, int factor, float sigma, std::vector<uint32_t>* small,
                    std::vector<uint32_t>* scratch, int* smallWidth, int* smallHeight);
+
+// The opaque src enlarged (or kept) onto dst's whole area, bilinear, its edge pixels extended:
+// src pixel coordinates map to dst ones by x' = scaleX x + dx, y' = scaleY y + dy. Each dst
+// pixel becomes (sample x weight + dst x keep) / 256 per colour channel, alpha 0xFF: black shows
+// through what the two leave out (weight + keep <= 256; keep 0 does not read dst). False, dst untouched, when a scale is below 1 (a shrink would need a wider
+// filter) or not finite.
+bool EnlargeInto(const PixelView& src, float scaleX, float scaleY, float dx, float dy, const PixelView& dst,
+                 uint32_t weight, uint32_t keep);
+
+// A picture to enlarge onto a target: x' = scaleX x + dx, y' = scaleY y + dy, at a weight 0..256.
+struct EnlargedPicture {
+  PixelView src;
+  float scaleX = 1, scaleY = 1, dx = 0, dy = 0;
+  uint32_t weight = 256;
+};
+// Both pictures enlarged as EnlargeInto does and mixed in one pass over dst, which is not read:
+// (a x a.weight + b x b.weight) / 256 per colour channel, alpha 0xFF. False, dst untouched, when
+// either cannot be (see EnlargeInto) or the weights sum over 256.
+bool EnlargeBothInto(const EnlargedPicture& a, const EnlargedPicture& b, const PixelView& dst);

@@ -4,11 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "broadcast/visual_draw.h"
+#include "broadcast/visual_raster.h"
 
 VisualState Visuals;
 
@@ -27,13 +24,14 @@ Rgba ToRgba(uint32_t colour, float alpha) {
 struct VisualEntry {
   const wchar_t* name;
   void (*draw)(const VisualFrame&);
+  bool paintsBackdrop;  // fills the whole frame with the backdrop itself
 };
 const VisualEntry kVisuals[kVisualCount] = {
-    {L"RING", DrawRingVisual},         {L"BARS", DrawBarsVisual},
-    {L"TUNNEL", DrawTunnelVisual},     {L"WARP", DrawWarpVisual},
-    {L"WAVES", DrawWavesVisual},       {L"KALEIDOSCOPE", DrawKaleidoscopeVisual},
-    {L"LASERS", DrawLasersVisual},     {L"SYNTHWAVE", DrawSynthwaveVisual},
-    {L"SWARM", DrawSwarmVisual},       {L"COVER", DrawCoverVisual},
+    {L"RING", DrawRingVisual, false},         {L"BARS", DrawBarsVisual, false},
+    {L"TUNNEL", DrawTunnelVisual, false},     {L"WARP", DrawWarpVisual, true},
+    {L"WAVES", DrawWavesVisual, false},       {L"KALEIDOSCOPE", DrawKaleidoscopeVisual, false},
+    {L"LASERS", DrawLasersVisual, false},     {L"SYNTHWAVE", DrawSynthwaveVisual, false},
+    {L"SWARM", DrawSwarmVisual, false},       {L"COVER", DrawCoverVisual, false},
 };
 
 }  // namespace
@@ -67,32 +65,11 @@ void SetVisualBrush(DrawSurface& target, uint32_t colour, float alpha) { target.
 
 namespace {
 
-constexpr int kGlowChunk = 64;  // pixels whose weights are worked out together
-
-// The glow's weights (0..full) of n pixels along one row: full x (1 - d / r), zero past the rim,
-// where d is the distance of each pixel's centre from the glow's; dx0 is the first pixel's x
-// offset and dy2 the row's squared y offset. Four square roots at a time where SSE2 is there.
-void GlowWeights(float dx0, float dy2, float full, float invR, int n, int32_t* out) {
-  const float slope = full * invR;
-  int i = 0;
-#if defined(__SSE2__)
-  const __m128 fullV = _mm_set1_ps(full), slopeV = _mm_set1_ps(slope), dy2V = _mm_set1_ps(dy2);
-  const __m128 zero = _mm_setzero_ps(), step = _mm_set1_ps(4.0f);
-  __m128 dx = _mm_add_ps(_mm_set1_ps(dx0), _mm_set_ps(3, 2, 1, 0));
-  for (; i + 4 <= n; i += 4) {
-    const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
-    const __m128 k = _mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_cvttps_epi32(k));
-    dx = _mm_add_ps(dx, step);
-  }
-#endif
-  for (; i < n; ++i) {
-    const float dx = dx0 + static_cast<float>(i);
-    out[i] = static_cast<int32_t>(std::max(0.0f, full - slope * std::sqrt(dx * dx + dy2)));
-  }
-}
-
-bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha) {
+// The glow written straight into the pixels; with a backdrop, every row of the surface is first
+// filled with it (opaque 0xRRGGBB), so the glow lands on it while the row is still in the cache.
+// False when the transform is not a plain uniform scale and shift.
+bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha,
+                     const uint32_t* backdrop = nullptr) {
   const Affine d = target.DeviceTransform();
   if (d.m12 != 0 || d.m21 != 0 || d.m11 <= 0 || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11) return false;
   const float px = d.m11 * x + d.dx, py = d.m22 * y + d.dy, pr = radius * d.m11;
@@ -101,35 +78,56 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
   target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
   const int y0 = std::max(cy0, static_cast<int>(std::floor(py - pr))), y1 = std::min(cy1, static_cast<int>(std::ceil(py + pr)));
   const int x0 = std::max(cx0, static_cast<int>(std::floor(px - pr))), x1 = std::min(cx1, static_cast<int>(std::ceil(px + pr)));
-  if (x0 >= x1 || y0 >= y1) return true;
+  if ((x0 >= x1 || y0 >= y1) && !backdrop) return true;
   const PixelView v = target.Pixels();
   // Weights 0..256 of the glow's colour; two channels per multiply below.
-  const float full = std::min(alpha, 1.0f) * 256.0f, r2 = pr * pr, invR = 1.0f / pr;
-  const uint32_t srcRb = colour & 0xFF00FF, srcAg = 0xFF0000 | ((colour >> 8) & 0xFF);
-  int32_t weights[kGlowChunk];
-  for (int row = y0; row < y1; ++row) {
+  const float full = std::clamp(alpha, 0.0f, 1.0f) * 256.0f, r2 = pr * pr, invR = pr > 0 ? 1.0f / pr : 0.0f;
+  const float slope = full * invR;
+  for (int row = backdrop ? 0 : y0; row < (backdrop ? v.height : y1); ++row) {
+    if (backdrop) std::fill_n(v.pixels + static_cast<ptrdiff_t>(row) * v.stride, v.width, 0xFF000000u | *backdrop);
+    if (row < y0 || row >= y1 || x0 >= x1 || full <= 0) continue;
     const float dy = row + 0.5f - py, dy2 = dy * dy;
     if (dy2 >= r2) continue;
     const float half = std::sqrt(r2 - dy2);
     const int a = std::max(x0, static_cast<int>(px - half)), b = std::min(x1, static_cast<int>(px + half) + 1);
     uint32_t* line = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
-    for (int c0 = a; c0 < b; c0 += kGlowChunk) {
-      const int n = std::min(kGlowChunk, b - c0);
-      GlowWeights(c0 + 0.5f - px, dy2, full, invR, n, weights);
-      uint32_t* out = line + c0;
+    // Each pixel takes full x (1 - d / r) of the colour, d its centre's distance from the glow's.
+    int x = a;
+#if defined(__SSE2__)
+    const __m128 fullV = _mm_set1_ps(full), slopeV = _mm_set1_ps(slope), dy2V = _mm_set1_ps(dy2);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128i src = Unpacked(colour & 0xFFFFFF);
+    for (; x + 4 <= b; x += 4) {
+      const __m128 dx = _mm_add_ps(_mm_set1_ps(x + 0.5f - px), _mm_set_ps(3, 2, 1, 0));
+      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
+      Blend4(line + x, _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d)))), src);
+    }
+#endif
+    for (int32_t weights[4]; x < b; x += 4) {
+      const int n = std::min(4, b - x);
       for (int i = 0; i < n; ++i) {
-        const uint32_t k = static_cast<uint32_t>(weights[i]), keep = 256 - k, p = out[i];
-        const uint32_t rb = ((srcRb * k + (p & 0xFF00FF) * keep) >> 8) & 0xFF00FF;
-        const uint32_t ag = (srcAg * k + ((p >> 8) & 0xFF00FF) * keep) & 0xFF00FF00;
-        out[i] = rb | ag;
+        const float dx = x + i + 0.5f - px;
+        weights[i] = static_cast<int32_t>(std::max(0.0f, full - slope * std::sqrt(dx * dx + dy2)));
       }
+      BlendWeighted(line + x, weights, n, colour & 0xFFFFFF);
     }
   }
-  target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
+  if (backdrop)
+    target.MarkDirty(0, 0, v.width, v.height);
+  else
+    target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
   return true;
 }
 
 }  // namespace
+
+void FillWithGlow(DrawSurface& target, uint32_t backdrop, float x, float y, float radius, uint32_t colour,
+                  float alpha) {
+  backdrop &= 0xFFFFFF;
+  if (radius > 0 && WriteGlowPixels(target, x, y, radius, colour, alpha, &backdrop)) return;
+  target.Clear(ToRgba(backdrop, 1));
+  DrawGlow(target, x, y, radius, colour, alpha);
+}
 
 void DrawGlow(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha) {
   if (!(radius > 0) || !(alpha > 0)) return;
@@ -142,18 +140,77 @@ void DrawGlow(DrawSurface& target, float x, float y, float radius, uint32_t colo
   target.SetBrush(nullptr);
 }
 
+namespace {
+VisualRaster raster;  // the shapes below, when the target allows
+}  // namespace
+
+void VisualLine(DrawSurface& target, float x0, float y0, float x1, float y1, float width, LineCap cap,
+                uint32_t colour, float alpha) {
+  const float xyxy[4] = {x0, y0, x1, y1};
+  VisualLines(target, xyxy, 1, width, cap, colour, alpha);
+}
+
+void VisualLines(DrawSurface& target, const float* xyxy, int count, float width, LineCap cap, uint32_t colour,
+                 float alpha) {
+  if (!raster.Begin(target)) {
+    SetVisualBrush(target, colour, alpha);
+    if (count == 1)
+      target.StrokeLine(xyxy[0], xyxy[1], xyxy[2], xyxy[3], width, cap);
+    else
+      target.StrokeSegments(xyxy, count, width, cap);
+    return;
+  }
+  for (int i = 0; i < count; ++i, xyxy += 4) raster.Segment(xyxy[0], xyxy[1], xyxy[2], xyxy[3], width, cap == LineCap::Round);
+  raster.Paint(colour, alpha);
+}
+
+void VisualPolyline(DrawSurface& target, const float* xy, int points, bool closed, float width, uint32_t colour,
+                    float alpha) {
+  if (points < 2) return;
+  if (!raster.Begin(target)) {
+    SetVisualBrush(target, colour, alpha);
+    target.StrokePolyline(xy, points, closed, width);
+    return;
+  }
+  // Round joins where the surface would mitre: the same within a pixel at these gentle bends. An
+  // open line's own two ends stay flat.
+  for (int i = 0; i + 1 < points; ++i)
+    raster.Segment(xy[2 * i], xy[2 * i + 1], xy[2 * i + 2], xy[2 * i + 3], width, closed || i > 0,
+                   closed || i + 2 < points);
+  if (closed) raster.Segment(xy[2 * points - 2], xy[2 * points - 1], xy[0], xy[1], width, true);
+  raster.Paint(colour, alpha);
+}
+
+void VisualDisc(DrawSurface& target, float cx, float cy, float r, uint32_t colour, float alpha) {
+  if (!raster.Begin(target)) {
+    SetVisualBrush(target, colour, alpha);
+    target.FillEllipse(cx, cy, r, r);
+    return;
+  }
+  raster.Disc(cx, cy, r);
+  raster.Paint(colour, alpha);
+}
+
+void VisualCircle(DrawSurface& target, float cx, float cy, float r, float width, uint32_t colour, float alpha) {
+  if (!raster.Begin(target)) {
+    SetVisualBrush(target, colour, alpha);
+    target.StrokeEllipse(cx, cy, r, r, width);
+    return;
+  }
+  raster.Ring(cx, cy, r, width);
+  raster.Paint(colour, alpha);
+}
+
 void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, uint32_t colour, float alpha,
                   float width) {
-  SetVisualBrush(target, colour, alpha * 0.12f);
-  target.StrokeLine(x0, y0, x1, y1, width * 5.0f, LineCap::Round);
-  SetVisualBrush(target, colour, alpha * 0.3f);
-  target.StrokeLine(x0, y0, x1, y1, width * 2.2f, LineCap::Round);
-  SetVisualBrush(target, MixColor(colour, kWhite, 0.45f), alpha);
-  target.StrokeLine(x0, y0, x1, y1, width, LineCap::Round);
+  VisualLine(target, x0, y0, x1, y1, width * 5.0f, LineCap::Round, colour, alpha * 0.12f);
+  VisualLine(target, x0, y0, x1, y1, width * 2.2f, LineCap::Round, colour, alpha * 0.3f);
+  VisualLine(target, x0, y0, x1, y1, width, LineCap::Round, MixColor(colour, kWhite, 0.45f), alpha);
 }
 
 void FillVerticalGradient(DrawSurface& target, float x, float y, float w, float h, float y0, uint32_t colour0,
                           float y1, uint32_t colour1) {
+  if (FillVerticalRamp(target, x, y, w, h, y0, ToRgba(colour0, 1), y1, ToRgba(colour1, 1))) return;
   const GradientStop stops[2] = {{0.0f, ToRgba(colour0, 1)}, {1.0f, ToRgba(colour1, 1)}};
   GradientBrush brush(GradientBrush::Kind::Linear, stops, 2);
   brush.SetLinearPoints(0, y0, 0, y1);
@@ -165,5 +222,7 @@ void FillVerticalGradient(DrawSurface& target, float x, float y, float w, float 
 void DrawVisual(int index, const VisualFrame& f) {
   kVisuals[index >= 0 && index < kVisualCount ? index : 0].draw(f);
 }
+
+bool VisualPaintsBackdrop(int index) { return kVisuals[index >= 0 && index < kVisualCount ? index : 0].paintsBackdrop; }
 
 const wchar_t* VisualName(int index) { return kVisuals[index >= 0 && index < kVisualCount ? index : 0].name; }

@@ -27,6 +27,8 @@ struct VisualFrame {
   bool beat = false;      // a beat starts in this frame
   const float* bands = nullptr;       // the 16 master band meters, linear, band 0 lowest
   const DrawBitmap* cover = nullptr;  // the shown track's cover art; null without
+  uint32_t backdrop = 0;  // 0xRRGGBB: what the frame is cleared to, or what a visual that paints
+                          // its own backdrop fills it with
 };
 
 struct Spark {
@@ -79,6 +81,21 @@ uint32_t MixColor(uint32_t a, uint32_t b, float t);
 void SetVisualBrush(DrawSurface& target, uint32_t colour, float alpha);
 // A disc fading from the colour at alpha in the centre to nothing on the rim.
 void DrawGlow(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha);
+// Lines, polylines, discs and circles in a colour at an alpha, drawn by the visualiser's own
+// rasteriser where the target's transform allows it, else through the surface. The segments of
+// one call are painted once where they overlap; a polyline bends with round joins.
+void VisualLine(DrawSurface& target, float x0, float y0, float x1, float y1, float width, LineCap cap,
+                uint32_t colour, float alpha);
+void VisualLines(DrawSurface& target, const float* xyxy, int count, float width, LineCap cap, uint32_t colour,
+                 float alpha);
+void VisualPolyline(DrawSurface& target, const float* xy, int points, bool closed, float width, uint32_t colour,
+                    float alpha);
+void VisualDisc(DrawSurface& target, float cx, float cy, float r, uint32_t colour, float alpha);
+void VisualCircle(DrawSurface& target, float cx, float cy, float r, float width, uint32_t colour, float alpha);
+// Fills the whole target with the opaque backdrop (as Clear) and draws the glow over it, in one
+// pass over the pixels where the transform allows.
+void FillWithGlow(DrawSurface& target, uint32_t backdrop, float x, float y, float radius, uint32_t colour,
+                  float alpha);
 // The line three times: wide and faint, narrower, then thin and whitened.
 void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, uint32_t colour, float alpha,
                   float width);
@@ -100,4 +117,6 @@ void DrawSwarmVisual(const VisualFrame& f);
 void DrawCoverVisual(const VisualFrame& f);
 // The visual of an index (RING for one out of range) and the name its banner shows.
 void DrawVisual(int index, const VisualFrame& f);
+// True for a visual that fills the frame with f.backdrop itself: the frame need not be cleared.
+bool VisualPaintsBackdrop(int index);
 const wchar_t* VisualName(int index);

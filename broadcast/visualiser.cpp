@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "broadcast/camera.h"
+#include "broadcast/visual_raster.h"
 #include "platform/keymap.h"
 #include "platform/text.h"
 
@@ -23,6 +24,7 @@ constexpr float kFadeRate = 2.5f, kCameraFadeRate = 2.5f;
 constexpr double kMaxFrameSeconds = 0.1;
 constexpr float kBeatRise = 0.3f;
 constexpr uint32_t kWhite = 0xFFFFFF, kSubText = 0xB8C0D0, kHintText = 0x8A93A6;
+constexpr uint32_t kBackdropColour = 0x020308;
 constexpr Rgba kBackdrop{2 / 255.0f, 3 / 255.0f, 8 / 255.0f, 1};
 
 const wchar_t* const kAutoOn = L"AUTO: A NEW VISUAL EVERY 16 BARS";
@@ -42,10 +44,13 @@ struct VisualiserState {
   double secondsSinceChange = 0;
   int beatsSinceChange = 0;
   int shownDeck = -1;
-  // The camera picture as drawn.
-  std::unique_ptr<DrawBitmap> cameraBitmap;
+  // The newest camera picture, copied once per new frame; a bitmap of it is made only for a
+  // turned or stretched target.
   std::vector<uint32_t> cameraPixels;
+  int cameraWidth = 0, cameraHeight = 0;
   uint64_t cameraSerial = 0;
+  std::unique_ptr<DrawBitmap> cameraBitmap;
+  uint64_t bitmapSerial = 0;
   float cameraAlpha = 0;
   // The picture already cut to the circle, in device pixels, redrawn only when the frame or the
   // circle's place changes; the frames between only blend it in.
@@ -89,39 +94,47 @@ void DrawCentred(DrawSurface& t, const TextFormat* format, const std::wstring& t
   t.DrawTextLine(*format, WideToUtf8(text), x0, y0, x1 - x0, y1 - y0, TextAlign::Center);
 }
 
-// Copies a new camera frame into the circle's bitmap (its memory kept while the size stays) and moves the circle's opacity towards showing it or not.
+// Takes a new camera frame (its memory kept while the size stays) and moves the circle's opacity
+// towards showing it or not.
 void FollowCamera(bool takesPart, float dt) {
-  if (takesPart) {
-    int width = 0, height = 0;
-    if (TakeCameraFrame(&V.cameraPixels, &width, &height, &V.cameraSerial) &&
-        !(V.cameraBitmap && V.cameraBitmap->Replace(V.cameraPixels.data(), width, height)))
-      V.cameraBitmap = DrawBitmap::FromPixels(V.cameraPixels.data(), width, height);
-  }
+  if (takesPart) TakeCameraFrame(&V.cameraPixels, &V.cameraWidth, &V.cameraHeight, &V.cameraSerial);
+  const bool picture = V.cameraSerial != 0 && V.cameraWidth > 0 && V.cameraHeight > 0 &&
+                       V.cameraPixels.size() == static_cast<size_t>(V.cameraWidth) * V.cameraHeight;
   const float step = dt * kCameraFadeRate;
-  V.cameraAlpha = std::clamp(V.cameraAlpha + (takesPart && V.cameraBitmap ? step : -step), 0.0f, 1.0f);
+  V.cameraAlpha = std::clamp(V.cameraAlpha + (takesPart && picture ? step : -step), 0.0f, 1.0f);
+}
+
+// The camera picture as a bitmap, made again when a new frame came.
+const DrawBitmap* CameraBitmap() {
+  if (V.cameraBitmap && V.bitmapSerial == V.cameraSerial) return V.cameraBitmap.get();
+  if (!(V.cameraBitmap && V.cameraBitmap->Replace(V.cameraPixels.data(), V.cameraWidth, V.cameraHeight)))
+    V.cameraBitmap = DrawBitmap::FromPixels(V.cameraPixels.data(), V.cameraWidth, V.cameraHeight);
+  V.bitmapSerial = V.cameraSerial;
+  return V.cameraBitmap.get();
 }
 
 void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
-  if (V.cameraAlpha <= 0.01f || !V.cameraBitmap) return;
+  if (V.cameraAlpha <= 0.01f || V.cameraPixels.size() != static_cast<size_t>(V.cameraWidth) * V.cameraHeight ||
+      V.cameraPixels.empty())
+    return;
   const float a = V.cameraAlpha;
   SetVisualBrush(t, 0x000000, a * 0.35f);
   t.FillRect(0, 0, f.w, f.h);
   const float r = std::min(f.w * 0.26f, f.h * 0.29f);
   for (int i = 4; i >= 1; --i) {
     const float radius = (f.pulse * 3 + 3) * i + r;
-    SetVisualBrush(t, f.colourA, (f.pulse * 0.12f + 0.1f) * a / i);
-    t.StrokeEllipse(f.cx, f.cy, radius, radius, 6);
+    VisualCircle(t, f.cx, f.cy, radius, 6, f.colourA, (f.pulse * 0.12f + 0.1f) * a / i);
   }
-  const DrawBitmap& picture = *V.cameraBitmap;
+  const int pw = V.cameraWidth, ph = V.cameraHeight;
   // The shorter side spans the circle; mirrored, the picture's left edge lands on the right.
-  const float scale = 2 * r / std::min(picture.width(), picture.height());
+  const float scale = 2 * r / static_cast<float>(std::min(pw, ph));
   const float sx = Settings.CameraMirror ? -scale : scale;
   Affine m{sx, 0, 0, scale, 0, 0};
-  m.dx = f.cx - sx * picture.width() * 0.5f;
-  m.dy = f.cy - scale * picture.height() * 0.5f;
+  m.dx = f.cx - sx * pw * 0.5f;
+  m.dy = f.cy - scale * ph * 0.5f;
   const Affine d = t.DeviceTransform();
   if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || !(d.m22 > 0)) {
-    t.FillEllipseWithBitmap(picture, m, f.cx, f.cy, r, r, a);
+    if (const DrawBitmap* picture = CameraBitmap()) t.FillEllipseWithBitmap(*picture, m, f.cx, f.cy, r, r, a);
     return;
   }
   // The sprite covers the circle's device box with a pixel to spare on each side.
@@ -137,9 +150,15 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
   }
   if (V.spriteStale || V.spriteSerial != V.cameraSerial || !(V.spritePlace == place)) {
     DrawSurface& sprite = *V.cameraSprite;
-    sprite.Clear({0, 0, 0, 0});
-    sprite.SetTransform(toSprite);
-    sprite.FillEllipseWithBitmap(picture, m, f.cx, f.cy, r, r, 1);
+    const PixelView pixels = sprite.Pixels();
+    if (d.m11 == d.m22 && FillDiscWithPicture(V.cameraPixels.data(), pw, ph, place, px - static_cast<float>(x0),
+                                              py - static_cast<float>(y0), rx, pixels)) {
+      sprite.MarkDirty(0, 0, sw, sh);
+    } else if (const DrawBitmap* picture = CameraBitmap()) {
+      sprite.Clear({0, 0, 0, 0});
+      sprite.SetTransform(toSprite);
+      sprite.FillEllipseWithBitmap(*picture, m, f.cx, f.cy, r, r, 1);
+    }
     V.spriteSerial = V.cameraSerial;
     V.spritePlace = place;
     V.spriteStale = false;
@@ -153,11 +172,13 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
 void DrawTrackOverlay(DrawSurface& t, const VisualFrame& f, const VisualiserFeed& feed) {
   const float y0 = f.h * 0.8f;
   const GradientStop stops[2] = {{0, {0, 0, 0, 0}}, {1, {0, 0, 0, 0.75f}}};
-  GradientBrush shade(GradientBrush::Kind::Linear, stops, 2);
-  shade.SetLinearPoints(0, y0 - 50, 0, y0 + 60);
-  t.SetBrush(&shade);
-  t.FillRect(0, y0 - 50, f.w, f.h - (y0 - 50));
-  t.SetBrush(nullptr);
+  if (!FillVerticalRamp(t, 0, y0 - 50, f.w, f.h - (y0 - 50), y0 - 50, stops[0].color, y0 + 60, stops[1].color)) {
+    GradientBrush shade(GradientBrush::Kind::Linear, stops, 2);
+    shade.SetLinearPoints(0, y0 - 50, 0, y0 + 60);
+    t.SetBrush(&shade);
+    t.FillRect(0, y0 - 50, f.w, f.h - (y0 - 50));
+    t.SetBrush(nullptr);
+  }
   if (feed.singerOnStage) {
     DrawCentred(t, V.small.get(), Shown(feed, L"NOW SINGING"), 0, f.w, y0, y0 + 24, feed.accent, 1);
     DrawCentred(t, V.large.get(), feed.singerName, 20, f.w - 20, y0 + 26, y0 + 84, kWhite, 1);
@@ -291,7 +312,8 @@ void DrawVisualiserFrame(DrawSurface& t, float w, float h, double frameSeconds, 
     V.lastDrawn = V.current;
   }
 
-  t.Clear(kBackdrop);
+  f.backdrop = kBackdropColour;
+  if (!VisualPaintsBackdrop(V.current)) t.Clear(kBackdrop);
   DrawVisual(V.current, f);
   if (V.fade > 0) {
     SetVisualBrush(t, 0x000000, V.fade);
@@ -313,7 +335,9 @@ void DrawVisualiserFrame(DrawSurface& t, float w, float h, double frameSeconds, 
 void ForgetVisualiserWindow() {
   V.cameraBitmap.reset();
   V.cameraSprite.reset();
-  V.cameraSerial = 0;
+  V.cameraPixels.clear();
+  V.cameraWidth = V.cameraHeight = 0;
+  V.cameraSerial = V.bitmapSerial = 0;
   V.cameraAlpha = 0;
 }
 

@@ -39,15 +39,12 @@ void DrawRingVisual(const VisualFrame& f) {
     float* seg = spokes + 4 * i;
     seg[0] = f.cx + c * inner, seg[1] = f.cy + sn * inner, seg[2] = f.cx + c * outer, seg[3] = f.cy + sn * outer;
   }
-  SetVisualBrush(t, f.colourA, 1);
-  t.StrokeSegments(spokes, kSpokes / 2, 4, LineCap::Flat);
-  SetVisualBrush(t, f.colourB, 1);
-  t.StrokeSegments(spokes + 2 * kSpokes, kSpokes / 2, 4, LineCap::Flat);
+  VisualLines(t, spokes, kSpokes / 2, 4, LineCap::Flat, f.colourA, 1);
+  VisualLines(t, spokes + 2 * kSpokes, kSpokes / 2, 4, LineCap::Flat, f.colourB, 1);
 
-  SetVisualBrush(t, kWhite, f.pulse * 0.5f + 0.25f);
   const float r1 = (f.pulse * 0.08f + 1) * f.R, r2 = ((1 - f.pulse) * 0.6f + 1.3f) * f.R;
-  t.StrokeEllipse(f.cx, f.cy, r1, r1, 2);
-  t.StrokeEllipse(f.cx, f.cy, r2, r2, 3);
+  VisualCircle(t, f.cx, f.cy, r1, 2, kWhite, f.pulse * 0.5f + 0.25f);
+  VisualCircle(t, f.cx, f.cy, r2, 3, kWhite, f.pulse * 0.5f + 0.25f);
 
   const float disc = 0.92f * f.R;
   if (f.cover) {
@@ -62,13 +59,10 @@ void DrawRingVisual(const VisualFrame& f) {
     m.dy = f.cy - (m.m12 * hx + m.m22 * hy);
     t.FillEllipseWithBitmap(*f.cover, m, f.cx, f.cy, disc, disc, 1);
   } else {
-    SetVisualBrush(t, kDiscFill, 1);
-    t.FillEllipse(f.cx, f.cy, disc, disc);
-    SetVisualBrush(t, f.colourA, 0.9f);
-    t.FillEllipse(f.cx, f.cy, disc * 0.25f, disc * 0.25f);
+    VisualDisc(t, f.cx, f.cy, disc, kDiscFill, 1);
+    VisualDisc(t, f.cx, f.cy, disc * 0.25f, f.colourA, 0.9f);
   }
-  SetVisualBrush(t, f.colourA, 1);
-  t.StrokeEllipse(f.cx, f.cy, disc, disc, 3);
+  VisualCircle(t, f.cx, f.cy, disc, 3, f.colourA, 1);
 
   if (f.beat && s.bassEnvelope > 0.5f) {
     for (int i = 0; i < kSparksPerBeat; ++i) {
@@ -88,10 +82,7 @@ void DrawRingVisual(const VisualFrame& f) {
     p.life -= f.dt * 1.2f;
   }
   Compact(s.sparks, [](const Spark& p) { return p.life <= 0; });
-  for (const Spark& p : s.sparks) {
-    SetVisualBrush(t, p.colour, p.life);
-    t.FillEllipse(p.x, p.y, 2.5f, 2.5f);
-  }
+  for (const Spark& p : s.sparks) VisualDisc(t, p.x, p.y, 2.5f, p.colour, p.life);
 }
 
 // ---- 1 BARS ---------------------------------------------------------------------------------------
@@ -166,7 +157,7 @@ void DrawWarpVisual(const VisualFrame& f) {
     const float x = RandomUnit() * 2 - 1, y = RandomUnit() * 2 - 1;
     s.stars.push_back({x, y, 0.05f + RandomUnit() * 0.95f});
   }
-  DrawGlow(t, f.cx, f.cy, std::max(f.w, f.h) * 0.5f, f.colourA, f.pulse * 0.14f + 0.06f);
+  FillWithGlow(t, f.backdrop, f.cx, f.cy, std::max(f.w, f.h) * 0.5f, f.colourA, f.pulse * 0.14f + 0.06f);
   const float speed = f.bass * 0.9f + 0.1f + f.pulse * 0.4f;
   const float scale = std::max(f.w, f.h) * 0.35f;
   auto project = [&](const Star& st, float z, float* x, float* y) {
@@ -188,8 +179,7 @@ void DrawWarpVisual(const VisualFrame& f) {
     project(st, st.z + speed * 0.12f + 0.03f, &tailX, &tailY);
     const int n = i + 1;
     const uint32_t colour = n % 7 == 0 ? f.colourA : (n % 7 == 1 && n > 1) ? f.colourB : kWhite;
-    SetVisualBrush(t, colour, (1 - st.z) * 1.2f);
-    t.StrokeLine(tailX, tailY, x, y, (1 - st.z) * 2.6f + 0.6f, LineCap::Round);
+    VisualLine(t, tailX, tailY, x, y, (1 - st.z) * 2.6f + 0.6f, LineCap::Round, colour, (1 - st.z) * 1.2f);
   }
 }
 
@@ -213,11 +203,8 @@ void DrawWavesVisual(const VisualFrame& f) {
       xy[2 * i + 1] = f.h * 0.45f + wave * (0.7f * std::sin(kPi * u) + 0.3f) * amplitude;
     }
     const uint32_t colour = MixColor(f.colourA, f.colourB, k / 5.0f);
-    SetVisualBrush(t, colour, level * 0.1f + 0.06f);
-    t.StrokePolyline(xy, kSegments + 1, false, 14);
-    SetVisualBrush(t, colour, level * 0.2f + 0.25f);
-    t.StrokePolyline(xy, kSegments + 1, false, 5);
-    SetVisualBrush(t, MixColor(colour, kWhite, 0.4f), level * 0.4f + 0.6f);
-    t.StrokePolyline(xy, kSegments + 1, false, 2);
+    VisualPolyline(t, xy, kSegments + 1, false, 14, colour, level * 0.1f + 0.06f);
+    VisualPolyline(t, xy, kSegments + 1, false, 5, colour, level * 0.2f + 0.25f);
+    VisualPolyline(t, xy, kSegments + 1, false, 2, MixColor(colour, kWhite, 0.4f), level * 0.4f + 0.6f);
   }
 }

@@ -45,17 +45,13 @@ void DrawKaleidoscopeVisual(const VisualFrame& f) {
         const float x = f.cx + std::cos(a) * radius, y = f.cy + std::sin(a) * radius;
         points[j][side][0] = x;
         points[j][side][1] = y;
-        if (k > 0) {
-          SetVisualBrush(t, colour, level * 0.35f + 0.12f);
-          t.StrokeLine(previous[j][side][0], previous[j][side][1], x, y, 1.5f, LineCap::Round);
-        }
-        if (side == 1) {
-          SetVisualBrush(t, colour, level * 0.25f + 0.08f);
-          t.StrokeLine(points[j][0][0], points[j][0][1], x, y, 1, LineCap::Round);
-        }
+        if (k > 0)
+          VisualLine(t, previous[j][side][0], previous[j][side][1], x, y, 1.5f, LineCap::Round, colour,
+                     level * 0.35f + 0.12f);
+        if (side == 1)
+          VisualLine(t, points[j][0][0], points[j][0][1], x, y, 1, LineCap::Round, colour, level * 0.25f + 0.08f);
         DrawGlow(t, x, y, dot * 2.2f, colour, level * 0.12f + 0.06f);
-        SetVisualBrush(t, MixColor(colour, kWhite, 0.3f), level * 0.5f + 0.5f);
-        t.FillEllipse(x, y, dot, dot);
+        VisualDisc(t, x, y, dot, MixColor(colour, kWhite, 0.3f), level * 0.5f + 0.5f);
       }
     }
     std::copy(&points[0][0][0], &points[0][0][0] + kSpokes * 4, &previous[0][0][0]);
@@ -141,10 +137,8 @@ void DrawSynthwaveVisual(const VisualFrame& f) {
   xy[2 * (kSkylinePoints + 1) + 1] = horizon;
   SetVisualBrush(t, kSkyline, 1);
   t.FillPolygon(xy, kSkylinePoints + 2);
-  SetVisualBrush(t, f.colourA, 0.2f);
-  t.StrokePolyline(xy, kSkylinePoints + 2, true, 6);
-  SetVisualBrush(t, MixColor(f.colourA, kWhite, 0.3f), 0.85f);
-  t.StrokePolyline(xy, kSkylinePoints + 2, true, 1.8f);
+  VisualPolyline(t, xy, kSkylinePoints + 2, true, 6, f.colourA, 0.2f);
+  VisualPolyline(t, xy, kSkylinePoints + 2, true, 1.8f, MixColor(f.colourA, kWhite, 0.3f), 0.85f);
 
   SetVisualBrush(t, kFloor, 1);
   t.FillRect(0, horizon, f.w, f.h - horizon);
@@ -152,12 +146,10 @@ void DrawSynthwaveVisual(const VisualFrame& f) {
   for (int n = 0; n < kRows; ++n) {
     const float u = (n + Frac(s.scroll)) / kRows;
     const float y = horizon + (f.h - horizon) * u * u;
-    SetVisualBrush(t, grid, u * 0.7f + 0.15f);
-    t.StrokeLine(0, y, f.w, y, u * 1.5f + 1, LineCap::Flat);
+    VisualLine(t, 0, y, f.w, y, u * 1.5f + 1, LineCap::Flat, grid, u * 0.7f + 0.15f);
   }
-  SetVisualBrush(t, grid, 0.55f);
   for (int m = -kColumns; m <= kColumns; ++m)
-    t.StrokeLine(f.cx + m * f.w * 0.012f, horizon, f.cx + m * f.w * 0.11f, f.h, 1.2f, LineCap::Flat);
+    VisualLine(t, f.cx + m * f.w * 0.012f, horizon, f.cx + m * f.w * 0.11f, f.h, 1.2f, LineCap::Flat, grid, 0.55f);
   DrawNeonLine(t, 0, horizon, f.w, horizon, kPink, f.pulse * 0.4f + 0.6f, 2);
 }
 
@@ -187,12 +179,11 @@ void DrawSwarmVisual(const VisualFrame& f) {
     const float x = f.cx + std::cos(p.angle) * d * 1.3f, y = f.cy + std::sin(p.angle) * d;
     const float back = p.angle - (p.speed < 0 ? -0.12f : 0.12f);
     const uint32_t colour = MixColor(f.colourA, f.colourB, p.band / 15.0f);
-    SetVisualBrush(t, colour, level * 0.25f);
-    t.StrokeLine(f.cx + std::cos(back) * d * 1.3f, f.cy + std::sin(back) * d, x, y, p.size, LineCap::Round);
+    VisualLine(t, f.cx + std::cos(back) * d * 1.3f, f.cy + std::sin(back) * d, x, y, p.size, LineCap::Round, colour,
+               level * 0.25f);
     const float core = (level * 1.2f + 1.3f) * p.size;
     DrawGlow(t, x, y, core * 2.5f, colour, level * 0.1f + 0.05f);
-    SetVisualBrush(t, MixColor(colour, kWhite, 0.35f), level * 0.5f + 0.5f);
-    t.FillEllipse(x, y, core, core);
+    VisualDisc(t, x, y, core, MixColor(colour, kWhite, 0.35f), level * 0.5f + 0.5f);
   }
 }
 

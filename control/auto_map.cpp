@@ -3,3 +3,5 @@
 bool AutoMapOpen = false;
 
 void DrawAutoMap() {}
+
+void AutoMapMidiInput(uint32_t, int, int, int) {}

@@ -80,7 +80,8 @@ void CyclePitchRange(int deck) {
   const float next = PitchRanges[(nearest + 1) % kPitchRangeCount];
   view.tempoFader = std::clamp(0.5f - ((0.5f - view.tempoFader) * 2.0f * r) / (2.0f * next), 0.0f, 1.0f);
   view.pitchRange = next;
-  ShowStatus(UiFormat(L"Deck {} pitch range \u00B1{}%", DeckLetter(deck), static_cast<int>(std::lround(next * 100.0f))));
+  // Whole texts: the translation table holds each deck's and range's sentence.
+  ShowStatus(fmt::format(L"Deck {} pitch range \u00B1{}%", DeckLetter(deck), std::lround(next * 100.0f)));
 }
 
 void StepPadMode(int deck) {
@@ -89,7 +90,7 @@ void StepPadMode(int deck) {
   const size_t position = static_cast<size_t>(at - std::begin(kPadModeDisplayOrder));  // 8 when unknown
   EndLoopRoll(deck);
   view.padMode = kPadModeDisplayOrder[(position + 1) % kPadModeCount];
-  ShowStatus(UiFormat(L"Deck {} pads: {}", DeckLetter(deck), PadModeNames[view.padMode]));
+  ShowStatus(fmt::format(L"Deck {} pads: {}", DeckLetter(deck), PadModeNames[view.padMode]));
 }
 
 void ToggleVinylMode(int deck) {
@@ -100,8 +101,8 @@ void ToggleVinylMode(int deck) {
     JogRelease(deck);
     view.jogScratching = false;
   }
-  ShowStatus(view.vinylMode ? UiFormat(L"Deck {}: vinyl mode \u2014 touch the jog to scratch", DeckLetter(deck))
-                            : UiFormat(L"Deck {}: jog bends the tempo", DeckLetter(deck)));
+  ShowStatus(view.vinylMode ? fmt::format(L"Deck {}: vinyl mode \u2014 touch the jog to scratch", DeckLetter(deck))
+                            : fmt::format(L"Deck {}: jog bends the tempo", DeckLetter(deck)));
 }
 
 void PlayFromCue(int deck) {

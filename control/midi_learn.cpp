@@ -3,3 +3,5 @@
 bool midiLearnOn = false;
 int32_t midiLearnTarget = 0;
 std::set<int32_t> mappedControlIds;
+
+void LearnMidiInput(uint32_t, int, int, int) {}

@@ -11,3 +11,6 @@ extern bool midiLearnOn;
 extern int32_t midiLearnTarget;
 // The ControlIds that have a controller mapping.
 extern std::set<int32_t> mappedControlIds;
+// A MIDI message while learn is on (other than the mapped SHIFT): maps it to midiLearnTarget;
+// nothing until learning from controllers is built.
+void LearnMidiInput(uint32_t key, int type, int data1, int value);

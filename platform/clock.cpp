@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include <cerrno>
+
 #include <ctime>
 #include <sys/time.h>
 
@@ -19,6 +21,16 @@ uint64_t MonotonicMs() {
 double MonotonicSeconds() {
   timespec ts = Monotonic();
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+void SleepUntilSeconds(double seconds) {
+  if (!(seconds > 0.0)) return;
+  timespec until;
+  until.tv_sec = static_cast<time_t>(seconds);
+  until.tv_nsec = static_cast<long>((seconds - static_cast<double>(until.tv_sec)) * 1e9);
+  if (until.tv_nsec >= 1000000000L) until.tv_sec += 1, until.tv_nsec -= 1000000000L;
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
 }
 
 LocalTime NowLocal() {

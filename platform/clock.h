@@ -13,5 +13,8 @@ struct LocalTime {
 };
 // The local date and time; async-signal-safe apart from the first call's time-zone load.
 LocalTime NowLocal();
+// Sleeps until MonotonicSeconds() reaches `seconds` (an absolute wake-up, so a late start of the
+// sleep does not shift it). Returns at once for a time already past.
+void SleepUntilSeconds(double seconds);
 // Sleeps the calling thread; never on the audio thread.
 void SleepMs(unsigned ms);

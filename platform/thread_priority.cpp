@@ -1,5 +1,7 @@
 #include "platform/thread_priority.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -24,4 +26,11 @@ int ThreadNiceValue() {
   errno = 0;
   const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
   return errno == 0 ? nice : 0;
+}
+
+bool RaiseThreadToRealtime() {
+  constexpr int kClockPriority = 10;  // above ordinary work, below the audio server's own threads
+  sched_param param{};
+  param.sched_priority = kClockPriority;
+  return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }

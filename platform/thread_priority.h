@@ -10,3 +10,6 @@ inline constexpr int kBackgroundNiceStep = 10;
 bool LowerThreadPriority();
 // The calling thread's nice value (0 normal, higher is lower priority).
 int ThreadNiceValue();
+// Tries to run the calling thread under the real-time FIFO scheduler (a timing thread such as the
+// MIDI clock); false when the system refuses, and the thread keeps its priority.
+bool RaiseThreadToRealtime();

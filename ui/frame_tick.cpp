@@ -11,6 +11,7 @@
 #include "broadcast/live_video.h"
 #include "broadcast/mix_recording.h"
 #include "control/macros.h"
+#include "control/midi_clock.h"
 #include "control/remote_state.h"
 #include "control/timecode.h"
 #include "engine/automix.h"
@@ -106,6 +107,7 @@ void AppTickAt(uint64_t nowMs) {
   GlideCrossfader(nowMs);
   DemoTickAt(nowMs);
   SnapshotDecks();
+  PublishMidiClockTempo();
   UpdatePhraseCache();
   AutomixTick();
   NowPlayingTick();

@@ -1,0 +1,437 @@
+#include "broadcast/visual_raster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+constexpr float kMaxCoordinate = 1e6f;  // device pixels; anything farther is refused
+
+bool Finite(float v) { return std::isfinite(v) && std::fabs(v) < kMaxCoordinate; }
+
+// The share of the pixel [d - 0.5, d + 0.5] inside the band [-h, h]: a box-filtered edge that
+// also gives lines thinner than a pixel their true weight.
+inline float Band(float d, float h) { return std::clamp(std::min(d + 0.5f, h) - std::max(d - 0.5f, -h), 0.0f, 1.0f); }
+
+inline uint8_t ToByte(float c) { return static_cast<uint8_t>(c * 255.0f + 0.5f); }
+
+#if defined(__SSE2__)
+// Band() and the byte store for four pixels at a time.
+inline __m128 BandV(__m128 d, __m128 h) {
+  const __m128 half = _mm_set1_ps(0.5f);
+  const __m128 c = _mm_sub_ps(_mm_min_ps(_mm_add_ps(d, half), h), _mm_max_ps(_mm_sub_ps(d, half), _mm_sub_ps(_mm_setzero_ps(), h)));
+  return _mm_min_ps(_mm_max_ps(c, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+}
+inline __m128 Clamp01(__m128 c) { return _mm_min_ps(_mm_max_ps(c, _mm_setzero_ps()), _mm_set1_ps(1.0f)); }
+inline void StoreMax4(uint8_t* row, __m128 c) {
+  __m128i i = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
+  i = _mm_packs_epi32(i, i);
+  i = _mm_packus_epi16(i, i);
+  int32_t old;
+  std::memcpy(&old, row, 4);
+  const int32_t v = _mm_cvtsi128_si32(_mm_max_epu8(i, _mm_cvtsi32_si128(old)));
+  std::memcpy(row, &v, 4);
+}
+// The centres of pixels x .. x + 3, less an offset.
+inline __m128 Centres(int x, float offset) {
+  return _mm_add_ps(_mm_set1_ps(static_cast<float>(x) + 0.5f - offset), _mm_set_ps(3, 2, 1, 0));
+}
+#endif
+
+// Narrows [*lo, *hi] to the x where a x + b lies in [low, high], given inverse = 1 / a (0 when a
+// is too small to divide by); false when nothing is left.
+bool Narrow(float a, float inverse, float b, float low, float high, float* lo, float* hi) {
+  if (inverse == 0) return std::fabs(a) < 1e-6f && b >= low && b <= high;
+  float x0 = (low - b) * inverse, x1 = (high - b) * inverse;
+  if (x0 > x1) std::swap(x0, x1);
+  *lo = std::max(*lo, x0);
+  *hi = std::min(*hi, x1);
+  return *lo < *hi;
+}
+
+}  // namespace
+
+void BlendWeighted(uint32_t* out, const int32_t* weights, int n, uint32_t colour) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i src = Unpacked(colour);
+  for (; i + 4 <= n; i += 4)
+    Blend4(out + i, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + i)), src);
+#endif
+  const uint32_t srcRb = colour & 0xFF00FF, srcAg = 0xFF0000 | ((colour >> 8) & 0xFF);
+  for (; i < n; ++i) {
+    const uint32_t k = static_cast<uint32_t>(weights[i]), keep = 256 - k, p = out[i];
+    const uint32_t rb = ((srcRb * k + (p & 0xFF00FF) * keep) >> 8) & 0xFF00FF;
+    const uint32_t ag = (srcAg * k + ((p >> 8) & 0xFF00FF) * keep) & 0xFF00FF00;
+    out[i] = rb | ag;
+  }
+}
+
+bool VisualRaster::Begin(DrawSurface& target) {
+  const Affine d = target.DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11 || !Finite(d.dx) ||
+      !Finite(d.dy))
+    return false;
+  for (const Span& s : spans_)  // a set begun and never painted
+    std::fill(coverage_.begin() + static_cast<ptrdiff_t>(s.y) * width_ + s.x0,
+              coverage_.begin() + static_cast<ptrdiff_t>(s.y) * width_ + s.x1, 0);
+  spans_.clear();
+  target_ = &target;
+  scale_ = d.m11, dx_ = d.dx, dy_ = d.dy;
+  target.DeviceClip(&clipX0_, &clipY0_, &clipX1_, &clipY1_);
+  const size_t need = static_cast<size_t>(target.pixelWidth()) * static_cast<size_t>(target.pixelHeight());
+  width_ = target.pixelWidth();
+  if (coverage_.size() < need) coverage_.resize(need, 0);
+  boxX0_ = clipX1_, boxY0_ = clipY1_, boxX1_ = clipX0_, boxY1_ = clipY0_;
+  return true;
+}
+
+bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* x1) {
+  if (!(left < right)) return false;
+  // Pixel x's centre is x + 0.5.
+  *x0 = std::max(clipX0_, static_cast<int>(std::ceil(std::max(left, -kMaxCoordinate) - 0.5f)));
+  *x1 = std::min(clipX1_, static_cast<int>(std::floor(std::min(right, kMaxCoordinate) - 0.5f)) + 1);
+  if (*x0 >= *x1) return false;
+  // Whole groups of four where the clip allows: the pixels added get their true (tiny) coverage.
+  const int padded = (*x1 - *x0 + 3) & ~3;
+  if (*x0 + padded <= clipX1_)
+    *x1 = *x0 + padded;
+  else if (*x1 - padded >= clipX0_)
+    *x0 = *x1 - padded;
+  spans_.push_back({y, *x0, *x1});
+  boxX0_ = std::min(boxX0_, *x0), boxX1_ = std::max(boxX1_, *x1);
+  boxY0_ = std::min(boxY0_, y), boxY1_ = std::max(boxY1_, y + 1);
+  return true;
+}
+
+void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, bool roundCaps) {
+  Segment(x0, y0, x1, y1, width, roundCaps, roundCaps);
+}
+
+void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, bool roundStart, bool roundEnd) {
+  if (!target_) return;
+  const float ax = x0 * scale_ + dx_, ay = y0 * scale_ + dy_, bx = x1 * scale_ + dx_, by = y1 * scale_ + dy_;
+  const float h = 0.5f * width * scale_;
+  if (!Finite(ax) || !Finite(ay) || !Finite(bx) || !Finite(by) || !(h >= 0) || !Finite(h)) return;
+  const float length = std::hypot(bx - ax, by - ay);
+  if (length < 1e-4f) {
+    if (roundStart || roundEnd) Disc(x0, y0, 0.5f * width);
+    return;
+  }
+  const float ux = (bx - ax) / length, uy = (by - ay) / length;
+  const float reach = h + 0.5f;
+  // Along the segment (s from a): a round end measures the distance to its end point, a flat end
+  // cuts the band there, box-filtered like the sides.
+  const float tLo = roundStart ? 0 : -kMaxCoordinate, tHi = roundEnd ? length : kMaxCoordinate;
+  const float cutLo = roundStart ? -kMaxCoordinate : 0, cutHi = roundEnd ? kMaxCoordinate : length;
+  const float alongLo = roundStart ? 0.0f : -0.5f, alongHi = length + (roundEnd ? 0.0f : 0.5f);
+  const float invUx = std::fabs(ux) < 1e-6f ? 0.0f : 1 / ux, invUy = std::fabs(uy) < 1e-6f ? 0.0f : 1 / uy;
+  const int rowA = std::max(clipY0_, static_cast<int>(std::floor(std::min(ay, by) - reach)));
+  const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(std::max(ay, by) + reach)));
+  for (int y = rowA; y < rowB; ++y) {
+    const float py = y + 0.5f - ay;
+    // The band along the segment: s = ux (x - ax) + uy py in [start, length + end], and across
+    // it: q = -uy (x - ax) + ux py in [-reach, reach]; round ends add their discs.
+    float lo = -kMaxCoordinate, hi = kMaxCoordinate;
+    const bool any = Narrow(ux, invUx, -ux * ax + uy * py, alongLo, alongHi, &lo, &hi) &&
+                     Narrow(-uy, -invUy, uy * ax + ux * py, -reach, reach, &lo, &hi);
+    if (!any) lo = kMaxCoordinate, hi = -kMaxCoordinate;
+    for (int end = 0; end < 2; ++end) {
+      if (!(end == 0 ? roundStart : roundEnd)) continue;
+      const float dy = y + 0.5f - (end == 0 ? ay : by);
+      if (dy * dy >= reach * reach) continue;
+      const float half = std::sqrt(reach * reach - dy * dy), cx = end == 0 ? ax : bx;
+      lo = std::min(lo, cx - half);
+      hi = std::max(hi, cx + half);
+    }
+    int xa, xb;
+    if (!RowSpan(y, lo, hi, &xa, &xb)) continue;
+    uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+    int x = xa;
+#if defined(__SSE2__)
+    const __m128 uxV = _mm_set1_ps(ux), uyV = _mm_set1_ps(uy), pyV = _mm_set1_ps(py), hV = _mm_set1_ps(h);
+    const __m128 tLoV = _mm_set1_ps(tLo), tHiV = _mm_set1_ps(tHi), cutLoV = _mm_set1_ps(cutLo), cutHiV = _mm_set1_ps(cutHi);
+    const __m128 half = _mm_set1_ps(0.5f);
+    for (; x + 4 <= xb; x += 4) {
+      const __m128 px = Centres(x, ax);
+      const __m128 s = _mm_add_ps(_mm_mul_ps(px, uxV), _mm_mul_ps(pyV, uyV));
+      const __m128 t = _mm_min_ps(_mm_max_ps(s, tLoV), tHiV);
+      const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(uxV, t)), ey = _mm_sub_ps(pyV, _mm_mul_ps(uyV, t));
+      const __m128 across = BandV(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey))), hV);
+      const __m128 along = _mm_sub_ps(_mm_min_ps(_mm_add_ps(s, half), cutHiV), _mm_max_ps(_mm_sub_ps(s, half), cutLoV));
+      StoreMax4(row + x, _mm_mul_ps(across, Clamp01(along)));
+    }
+#endif
+    for (; x < xb; ++x) {
+      const float px = x + 0.5f - ax;
+      const float s = px * ux + py * uy;
+      const float t = std::clamp(s, tLo, tHi);
+      const float ex = px - ux * t, ey = py - uy * t;
+      const float along = std::clamp(std::min(s + 0.5f, cutHi) - std::max(s - 0.5f, cutLo), 0.0f, 1.0f);
+      row[x] = std::max(row[x], ToByte(Band(std::sqrt(ex * ex + ey * ey), h) * along));
+    }
+  }
+}
+
+void VisualRaster::Disc(float cx, float cy, float r) {
+  if (!target_) return;
+  const float px = cx * scale_ + dx_, py = cy * scale_ + dy_, pr = r * scale_;
+  if (!Finite(px) || !Finite(py) || !(pr >= 0) || !Finite(pr)) return;
+  const float reach = pr + 0.5f;
+  const int rowA = std::max(clipY0_, static_cast<int>(std::floor(py - reach)));
+  const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(py + reach)));
+  for (int y = rowA; y < rowB; ++y) {
+    const float dy = y + 0.5f - py, dy2 = dy * dy;
+    if (dy2 >= reach * reach) continue;
+    const float half = std::sqrt(reach * reach - dy2);
+    int xa, xb;
+    if (!RowSpan(y, px - half, px + half, &xa, &xb)) continue;
+    uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+    int x = xa;
+#if defined(__SSE2__)
+    const __m128 edge = _mm_set1_ps(pr + 0.5f), dy2V = _mm_set1_ps(dy2);
+    for (; x + 4 <= xb; x += 4) {
+      const __m128 dx = Centres(x, px);
+      StoreMax4(row + x, Clamp01(_mm_sub_ps(edge, _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V)))));
+    }
+#endif
+    for (; x < xb; ++x) {
+      const float dx = x + 0.5f - px;
+      row[x] = std::max(row[x], ToByte(std::clamp(pr + 0.5f - std::sqrt(dx * dx + dy2), 0.0f, 1.0f)));
+    }
+  }
+}
+
+void VisualRaster::Ring(float cx, float cy, float r, float width) {
+  if (!target_) return;
+  const float px = cx * scale_ + dx_, py = cy * scale_ + dy_, pr = r * scale_, h = 0.5f * width * scale_;
+  if (!Finite(px) || !Finite(py) || !(pr >= 0) || !Finite(pr) || !(h >= 0) || !Finite(h)) return;
+  const float outer = pr + h + 0.5f, inner = pr - h - 0.5f;
+  const int rowA = std::max(clipY0_, static_cast<int>(std::floor(py - outer)));
+  const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(py + outer)));
+  for (int y = rowA; y < rowB; ++y) {
+    const float dy = y + 0.5f - py, dy2 = dy * dy;
+    if (dy2 >= outer * outer) continue;
+    const float half = std::sqrt(outer * outer - dy2);
+    // Inside the inner rim the row has two spans, left and right of the hole.
+    const float hole = inner > 0 && dy2 < inner * inner ? std::sqrt(inner * inner - dy2) : -1;
+    const float pieces[2][2] = {{px - half, hole >= 0 ? px - hole : px + half}, {px + hole, px + half}};
+    for (int k = 0; k < (hole >= 0 ? 2 : 1); ++k) {
+      int xa, xb;
+      if (!RowSpan(y, pieces[k][0], pieces[k][1], &xa, &xb)) continue;
+      uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+      int x = xa;
+#if defined(__SSE2__)
+      const __m128 prV = _mm_set1_ps(pr), hV = _mm_set1_ps(h), dy2V = _mm_set1_ps(dy2), sign = _mm_set1_ps(-0.0f);
+      for (; x + 4 <= xb; x += 4) {
+        const __m128 dx = Centres(x, px);
+        const __m128 d = _mm_sub_ps(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V)), prV);
+        StoreMax4(row + x, BandV(_mm_andnot_ps(sign, d), hV));
+      }
+#endif
+      for (; x < xb; ++x) {
+        const float dx = x + 0.5f - px;
+        row[x] = std::max(row[x], ToByte(Band(std::fabs(std::sqrt(dx * dx + dy2) - pr), h)));
+      }
+    }
+  }
+}
+
+void VisualRaster::Paint(uint32_t colour, float alpha) {
+  if (!target_) return;
+  DrawSurface& target = *target_;
+  target_ = nullptr;
+  const int full = static_cast<int>(std::lround(std::clamp(std::isfinite(alpha) ? alpha : 0.0f, 0.0f, 1.0f) * 256));
+  const PixelView v = target.Pixels();
+  if (full == 0) {
+    for (const Span& s : spans_)
+      std::fill_n(coverage_.begin() + static_cast<ptrdiff_t>(s.y) * width_ + s.x0, s.x1 - s.x0, 0);
+    spans_.clear();
+    return;
+  }
+  const uint32_t rgb = colour & 0xFFFFFF;
+  for (const Span& s : spans_) {
+    uint8_t* cover = coverage_.data() + static_cast<ptrdiff_t>(s.y) * width_;
+    uint32_t* line = v.pixels + static_cast<ptrdiff_t>(s.y) * v.stride;
+    int x = s.x0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), fullV = _mm_set1_epi16(static_cast<short>(full));
+    const __m128i round = _mm_set1_epi32(32768), src = Unpacked(rgb);
+    for (; x + 4 <= s.x1; x += 4) {
+      int32_t c4;
+      std::memcpy(&c4, cover + x, 4);
+      if (c4 == 0) continue;
+      std::memset(cover + x, 0, 4);  // the coverage is spent once painted
+      // Coverage 0..255 times the paint's 0..256, over 255 (x 257 / 65536).
+      const __m128i cw = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(c4), zero), fullV);
+      const __m128i c32 = _mm_unpacklo_epi16(cw, zero);
+      Blend4(line + x, _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(c32, 8), c32), round), 16), src);
+    }
+#endif
+    int32_t weights[4];
+    for (; x < s.x1; x += 4) {
+      const int n = std::min(4, s.x1 - x);
+      for (int i = 0; i < n; ++i) {
+        weights[i] = (cover[x + i] * full * 257 + 32768) >> 16;
+        cover[x + i] = 0;
+      }
+      BlendWeighted(line + x, weights, n, rgb);
+    }
+  }
+  spans_.clear();
+  if (boxX1_ > boxX0_ && boxY1_ > boxY0_) target.MarkDirty(boxX0_, boxY0_, boxX1_ - boxX0_, boxY1_ - boxY0_);
+}
+
+namespace {
+
+// Per channel a + (b - a) x f / 256, two channels per multiply.
+inline uint32_t Lerp(uint32_t a, uint32_t b, uint32_t f) {
+  const uint32_t g = 256 - f;
+  const uint32_t rb = (((a & 0xFF00FF) * g + (b & 0xFF00FF) * f) >> 8) & 0xFF00FF;
+  const uint32_t ag = (((a >> 8) & 0xFF00FF) * g + ((b >> 8) & 0xFF00FF) * f) & 0xFF00FF00;
+  return rb | ag;
+}
+
+// Channels scaled by k / 256 (k 0..256).
+inline uint32_t Scale(uint32_t p, uint32_t k) {
+  return ((((p & 0xFF00FF) * k) >> 8) & 0xFF00FF) | ((((p >> 8) & 0xFF00FF) * k) & 0xFF00FF00);
+}
+
+// A sample position's two source indices (edge extended) and the weight of the second, 0..256.
+struct Tap {
+  int i0, i1;
+  uint32_t f;
+};
+Tap TapAt(float u, int size) {
+  const float base = std::floor(u);
+  const int i = static_cast<int>(base);
+  const uint32_t f = static_cast<uint32_t>(std::lround((u - base) * 256));
+  return {std::clamp(i, 0, size - 1), std::clamp(i + 1, 0, size - 1), f};
+}
+
+}  // namespace
+
+bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const Affine& place, float cx, float cy,
+                         float r, const PixelView& sprite) {
+  if (!picture || width < 1 || height < 1 || place.m12 != 0 || place.m21 != 0 || place.m11 == 0 || place.m22 == 0 ||
+      !Finite(place.m11) || !Finite(place.m22) || !Finite(place.dx) || !Finite(place.dy) || !Finite(cx) ||
+      !Finite(cy) || !(r >= 0) || !Finite(r))
+    return false;
+  thread_local std::vector<Tap> columns;
+  thread_local std::vector<uint32_t> mixed;
+  columns.resize(static_cast<size_t>(sprite.width));
+  mixed.resize(static_cast<size_t>(width));
+  // A sprite pixel's centre maps back to picture coordinates, whose pixel centres sit at i + 0.5.
+  for (int x = 0; x < sprite.width; ++x)
+    columns[static_cast<size_t>(x)] = TapAt((x + 0.5f - place.dx) / place.m11 - 0.5f, width);
+  const float outer = r + 0.5f, inner = std::max(0.0f, r - 0.5f);
+  for (int y = 0; y < sprite.height; ++y) {
+    uint32_t* out = sprite.pixels + static_cast<ptrdiff_t>(y) * sprite.stride;
+    std::fill_n(out, sprite.width, 0u);
+    const float dy = y + 0.5f - cy, dy2 = dy * dy;
+    if (dy2 >= outer * outer) continue;
+    const float half = std::sqrt(outer * outer - dy2);
+    const int x0 = std::max(0, static_cast<int>(std::floor(cx - half))), x1 = std::min(sprite.width, static_cast<int>(std::ceil(cx + half)) + 1);
+    // Pixels whose centres lie within r - 0.5 are wholly inside.
+    const float core = dy2 < inner * inner ? std::sqrt(inner * inner - dy2) : -1;
+    const float coreL = cx - core, coreR = cx + core;
+    if (x0 >= x1) continue;
+    // The two picture rows mixed once over the columns this row reads, then each pixel mixes two
+    // neighbours of that.
+    const Tap row = TapAt((y + 0.5f - place.dy) / place.m22 - 0.5f, height);
+    const uint32_t* top = picture + static_cast<ptrdiff_t>(row.i0) * width;
+    const uint32_t* bottom = picture + static_cast<ptrdiff_t>(row.i1) * width;
+    const Tap& first = columns[static_cast<size_t>(x0)];
+    const Tap& last = columns[static_cast<size_t>(x1 - 1)];
+    const int c0 = std::min(first.i0, last.i0), c1 = std::max(first.i1, last.i1) + 1;
+    int c = c0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i fV = _mm_set1_epi16(static_cast<short>(row.f)), gV = _mm_set1_epi16(static_cast<short>(256 - row.f));
+    for (; c + 4 <= c1; c += 4) {
+      const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + c));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + c));
+      const __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(t, zero), gV),
+                                                      _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), fV)), 8);
+      const __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(t, zero), gV),
+                                                      _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), fV)), 8);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(mixed.data() + c), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; c < c1; ++c) mixed[static_cast<size_t>(c)] = Lerp(top[c], bottom[c], row.f);
+    for (int x = x0; x < x1; ++x) {
+      const float px = x + 0.5f;
+      uint32_t k = 256;
+      if (!(px >= coreL && px <= coreR)) {
+        const float dx = px - cx;
+        const float c = std::clamp(outer - std::sqrt(dx * dx + dy2), 0.0f, 1.0f);
+        if (c <= 0) continue;
+        k = static_cast<uint32_t>(c * 256 + 0.5f);
+      }
+      const Tap& t = columns[static_cast<size_t>(x)];
+      const uint32_t p = Lerp(mixed[static_cast<size_t>(t.i0)], mixed[static_cast<size_t>(t.i1)], t.f);
+      out[x] = k == 256 ? (p | 0xFF000000u) : Scale(p | 0xFF000000u, k);
+    }
+  }
+  return true;
+}
+
+bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, float y0, Rgba c0, float y1, Rgba c1) {
+  const Affine d = target.DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11) return false;
+  const float k = d.m11;
+  const float X0 = x * k + d.dx, X1 = (x + w) * k + d.dx, Y0 = y * k + d.dy, Y1 = (y + h) * k + d.dy;
+  const float G0 = y0 * k + d.dy, G1 = y1 * k + d.dy;
+  if (!Finite(X0) || !Finite(X1) || !Finite(Y0) || !Finite(Y1) || !Finite(G0) || !Finite(G1) || !(w >= 0) ||
+      !(h >= 0))
+    return false;
+  int cx0, cy0, cx1, cy1;
+  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  const int left = std::max(cx0, static_cast<int>(std::floor(X0))), right = std::min(cx1, static_cast<int>(std::ceil(X1)));
+  const int top = std::max(cy0, static_cast<int>(std::floor(Y0))), bottom = std::min(cy1, static_cast<int>(std::ceil(Y1)));
+  if (left >= right || top >= bottom) return true;
+  auto unit = [](float v) { return std::clamp(std::isfinite(v) ? v : 0.0f, 0.0f, 1.0f); };
+  // Premultiplied stops, mixed per row as the library mixes them.
+  const float p0[4] = {unit(c0.r) * unit(c0.a), unit(c0.g) * unit(c0.a), unit(c0.b) * unit(c0.a), unit(c0.a)};
+  const float p1[4] = {unit(c1.r) * unit(c1.a), unit(c1.g) * unit(c1.a), unit(c1.b) * unit(c1.a), unit(c1.a)};
+  const PixelView v = target.Pixels();
+  auto cover = [](float a, float b, float lo, float hi) { return std::clamp(std::min(b, hi) - std::max(a, lo), 0.0f, 1.0f); };
+  const float edgeL = cover(static_cast<float>(left), left + 1.0f, X0, X1);
+  const float edgeR = cover(right - 1.0f, static_cast<float>(right), X0, X1);
+  int32_t weights[4];
+  for (int row = top; row < bottom; ++row) {
+    const float s = G1 != G0 ? std::clamp((row + 0.5f - G0) / (G1 - G0), 0.0f, 1.0f) : 0.0f;
+    float p[4];
+    for (int c = 0; c < 4; ++c) p[c] = p0[c] + (p1[c] - p0[c]) * s;
+    if (p[3] <= 0) continue;
+    // The straight colour and the share of it each pixel of this row takes.
+    const uint32_t colour = static_cast<uint32_t>(std::lround(std::min(1.0f, p[0] / p[3]) * 255)) << 16 |
+                            static_cast<uint32_t>(std::lround(std::min(1.0f, p[1] / p[3]) * 255)) << 8 |
+                            static_cast<uint32_t>(std::lround(std::min(1.0f, p[2] / p[3]) * 255));
+    const float rowShare = p[3] * cover(static_cast<float>(row), row + 1.0f, Y0, Y1);
+    uint32_t* line = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
+    const auto full = static_cast<int32_t>(std::lround(rowShare * 256));
+    auto blendOne = [&](int col, float share) {
+      weights[0] = static_cast<int32_t>(std::lround(rowShare * share * 256));
+      BlendWeighted(line + col, weights, 1, colour);
+    };
+    int a = left, b = right;
+    if (edgeL < 1) blendOne(a++, edgeL);
+    if (b > a && edgeR < 1) blendOne(--b, edgeR);
+    if (full >= 256) {
+      std::fill(line + a, line + b, 0xFF000000u | colour);
+      continue;
+    }
+    std::fill_n(weights, 4, full);
+    int col = a;
+#if defined(__SSE2__)
+    const __m128i src = Unpacked(colour), k4 = _mm_set1_epi32(full);
+    for (; col + 4 <= b; col += 4) Blend4(line + col, k4, src);
+#endif
+    for (; col < b; col += 4) BlendWeighted(line + col, weights, std::min(4, b - col), colour);
+  }
+  target.MarkDirty(left, top, right - left, bottom - top);
+  return true;
+}

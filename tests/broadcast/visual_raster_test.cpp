@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <vector>
+
+#include "broadcast/visual_draw.h"
+#include "broadcast/visual_raster.h"
+
+namespace {
+
+constexpr int kW = 200, kH = 120;
+constexpr Rgba kBackdrop{0.1f, 0.2f, 0.3f, 1};
+
+int Channel(uint32_t p, int c) { return static_cast<int>((p >> (8 * c)) & 0xFF); }
+
+struct Difference {
+  int largest = 0;       // the largest channel difference of any pixel
+  int far = 0;           // pixels differing by more than 48 in a channel: a shape moved or missing
+  double inkRatio = 1;   // how much the first differs from the backdrop, over the second's
+};
+
+Difference Compare(DrawSurface& a, DrawSurface& b) {
+  const PixelView pa = a.Pixels(), pb = b.Pixels();
+  const uint32_t back = pa.pixels[0];  // a corner both leave alone
+  Difference d;
+  double inkA = 0, inkB = 0;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const uint32_t u = pa.pixels[y * pa.stride + x], v = pb.pixels[y * pb.stride + x];
+      int worst = 0;
+      for (int c = 0; c < 4; ++c) {
+        worst = std::max(worst, std::abs(Channel(u, c) - Channel(v, c)));
+        inkA += std::abs(Channel(u, c) - Channel(back, c));
+        inkB += std::abs(Channel(v, c) - Channel(back, c));
+      }
+      d.largest = std::max(d.largest, worst);
+      if (worst > 48) ++d.far;
+    }
+  d.inkRatio = inkB > 0 ? inkA / inkB : 1;
+  return d;
+}
+
+// Draws with ours on one surface and with the surface's own strokes on another, both cleared to the
+// backdrop, and compares them.
+Difference Versus(const std::function<void(DrawSurface&)>& ours, const std::function<void(DrawSurface&)>& cairo,
+                  float scale = 1) {
+  auto a = DrawSurface::Create(kW, kH, scale), b = DrawSurface::Create(kW, kH, scale);
+  a->Clear(kBackdrop);
+  b->Clear(kBackdrop);
+  ours(*a);
+  cairo(*b);
+  return Compare(*a, *b);
+}
+
+void ExpectAlike(const Difference& d, const char* what) {
+  EXPECT_EQ(d.far, 0) << what << ": largest difference " << d.largest;
+  EXPECT_NEAR(d.inkRatio, 1.0, 0.04) << what;
+}
+
+TEST(VisualRaster, ShapesMatchTheSurfacesOwnWithinAntialiasing) {
+  const uint32_t orange = 0xFF6A3D;
+  const Rgba paint{1, 0x6A / 255.0f, 0x3D / 255.0f, 0.6f};
+  struct Line {
+    float x0, y0, x1, y1, width;
+    LineCap cap;
+  };
+  // Thick and thin, steep and shallow, round and flat, one running off the surface.
+  for (const Line& l : {Line{20, 30, 170, 95, 9, LineCap::Round}, Line{40, 10, 60, 110, 4, LineCap::Flat},
+                        Line{10, 60, 190, 62, 0.6f, LineCap::Round}, Line{-50, -20, 120, 200, 14, LineCap::Round}}) {
+    SCOPED_TRACE(l.width);
+    ExpectAlike(Versus([&](DrawSurface& s) { VisualLine(s, l.x0, l.y0, l.x1, l.y1, l.width, l.cap, orange, 0.6f); },
+                       [&](DrawSurface& s) {
+                         s.SetColor(paint);
+                         s.StrokeLine(l.x0, l.y0, l.x1, l.y1, l.width, l.cap);
+                       }),
+              "line");
+  }
+  ExpectAlike(Versus([&](DrawSurface& s) { VisualDisc(s, 100, 60, 37.3f, orange, 0.6f); },
+                     [&](DrawSurface& s) {
+                       s.SetColor(paint);
+                       s.FillEllipse(100, 60, 37.3f, 37.3f);
+                     }),
+              "disc");
+  ExpectAlike(Versus([&](DrawSurface& s) { VisualCircle(s, 100, 60, 45, 3, orange, 0.6f); },
+                     [&](DrawSurface& s) {
+                       s.SetColor(paint);
+                       s.StrokeEllipse(100, 60, 45, 45, 3);
+                     }),
+              "circle");
+  // A gentle polyline: round joins where the surface mitres, the same within antialiasing.
+  std::vector<float> xy;
+  for (int i = 0; i <= 20; ++i) xy.insert(xy.end(), {i * 10.0f, 60 + 30 * std::sin(i * 0.5f)});
+  ExpectAlike(Versus([&](DrawSurface& s) { VisualPolyline(s, xy.data(), 21, false, 8, orange, 0.6f); },
+                     [&](DrawSurface& s) {
+                       s.SetColor(paint);
+                       s.StrokePolyline(xy.data(), 21, false, 8);
+                     }),
+              "polyline");
+  // Crossing segments of one call are painted once where they cross, as the surface does.
+  const float cross[8] = {20, 20, 180, 100, 20, 100, 180, 20};
+  ExpectAlike(Versus([&](DrawSurface& s) { VisualLines(s, cross, 2, 10, LineCap::Flat, orange, 0.6f); },
+                     [&](DrawSurface& s) {
+                       s.SetColor(paint);
+                       s.StrokeSegments(cross, 2, 10, LineCap::Flat);
+                     }),
+              "crossing segments");
+  // On a surface of two pixels per DIP.
+  ExpectAlike(Versus([&](DrawSurface& s) { VisualLine(s, 10, 10, 90, 50, 3, LineCap::Round, orange, 0.6f); },
+                     [&](DrawSurface& s) {
+                       s.SetColor(paint);
+                       s.StrokeLine(10, 10, 90, 50, 3, LineCap::Round);
+                     },
+                     2),
+              "scaled line");
+}
+
+TEST(VisualRaster, KeepsToTheClipAndLeavesTurnedTargetsToTheSurface) {
+  auto s = DrawSurface::Create(kW, kH, 1);
+  s->Clear(kBackdrop);
+  const uint32_t back = s->Pixels().pixels[0];
+  s->PushClip(50, 20, 100, 80);
+  VisualDisc(*s, 100, 60, 200, 0xFFFFFF, 1);
+  s->PopClip();
+  const PixelView v = s->Pixels();
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const bool inside = x >= 50 && x < 150 && y >= 20 && y < 100;
+      ASSERT_EQ(v.pixels[y * v.stride + x] == back, !inside) << x << "," << y;
+    }
+  // A turned transform is not ours to rasterise: the result is the surface's own, pixel for pixel.
+  const Affine turned{0.8f, 0.6f, -0.6f, 0.8f, 100, 10};
+  const Difference d = Versus(
+      [&](DrawSurface& t) {
+        t.SetTransform(turned);
+        VisualLine(t, 0, 0, 80, 40, 6, LineCap::Round, 0x33CC99, 0.7f);
+      },
+      [&](DrawSurface& t) {
+        t.SetTransform(turned);
+        t.SetColor({0.2f, 0.8f, 0.6f, 0.7f});
+        t.StrokeLine(0, 0, 80, 40, 6, LineCap::Round);
+      });
+  EXPECT_EQ(d.largest, 0);
+}
+
+TEST(VisualRaster, PictureDiscMatchesTheSurfacesBitmapFill) {
+  // Vertical bars and a ramp: sharp edges and smooth shading, placed mirrored and shrunk.
+  constexpr int pw = 128, ph = 72;
+  std::vector<uint32_t> picture(pw * ph);
+  for (int y = 0; y < ph; ++y)
+    for (int x = 0; x < pw; ++x)
+      picture[y * pw + x] = 0xFF000000u | (x / 16 % 2 ? 0xE02020u : 0x2040E0u) | static_cast<uint32_t>(y * 3) << 8;
+  auto bitmap = DrawBitmap::FromPixels(picture.data(), pw, ph);
+  const float scale = 100.0f / ph;
+  const Affine place{-scale, 0, 0, scale, 100 + scale * pw / 2, 60 - scale * ph / 2};
+  auto ours = DrawSurface::Create(kW, kH, 1), cairo = DrawSurface::Create(kW, kH, 1);
+  cairo->Clear({0, 0, 0, 0});
+  cairo->FillEllipseWithBitmap(*bitmap, place, 100, 60, 50, 50, 1);
+  ASSERT_TRUE(FillDiscWithPicture(picture.data(), pw, ph, place, 100, 60, 50, ours->Pixels()));
+  ours->MarkDirty(0, 0, kW, kH);
+  const Difference d = Compare(*ours, *cairo);
+  EXPECT_LE(d.largest, 100);  // rim pixels only: the inside is checked below
+  EXPECT_NEAR(d.inkRatio, 1.0, 0.02);
+  const PixelView a = ours->Pixels(), b = cairo->Pixels();
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      if (std::hypot(x + 0.5f - 100, y + 0.5f - 60) > 48) continue;
+      for (int c = 0; c < 4; ++c)
+        ASSERT_NEAR(Channel(a.pixels[y * a.stride + x], c), Channel(b.pixels[y * b.stride + x], c), 3)
+            << x << "," << y;
+    }
+  // A turned placement is refused, the sprite untouched.
+  EXPECT_FALSE(FillDiscWithPicture(picture.data(), pw, ph, Affine{0, 1, 1, 0, 0, 0}, 100, 60, 50, ours->Pixels()));
+}
+
+}  // namespace

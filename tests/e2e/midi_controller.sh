@@ -1,0 +1,266 @@
+#!/usr/bin/env bash
+# Labels: slow
+# A MIDI controller against the real program under a virtual display, over a private JACK server
+# (dummy backend): a python3-rtmidi client named "DDJ-FLX4" appears after the start and gets the
+# ready-made layout (midi.tsv, settings.ini, the log); its PLAY plays deck A, heard on the sound
+# server, and the PLAY light comes back to it (never its own messages); its 14-bit channel fader
+# sets the level heard; jack_midi_dump on the clock output gets start, 48 clocks a second timed by
+# JACK's frame clock and stop at the pause, and no lights; closing the client mid-scratch lets the
+# record play on. The ALSA sequencer is checked only where it exists.
+set -uo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix Xvfb xdotool sox parec pactl jackd jack_midi_dump jack_lsp
+peer_script="$source_dir/tests/support/midi_peer.py"
+/usr/bin/python3 -c 'import rtmidi' 2>/dev/null || fail "python3-rtmidi is not installed"
+app_pid="" jack_pid="" dump_pid="" peer_pid="" beats_pid="" clock_pid=""
+
+own_sound_server unless-shared
+private_home
+start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
+
+# --- A private JACK server; the program and every peer use it ---
+# JACK keeps a machine-wide table of 8 servers and reclaims an entry only for a server of the same
+# name whose process is gone, so the name is fixed per build folder and the server always gets the
+# time to leave its entry (stop_jack), also when the script fails.
+export JACK_DEFAULT_SERVER="vm_midi_$(printf '%s' "$build" | cksum | cut -d' ' -f1)" VELDMIX_MIDI_API=jack
+stop_jack() {
+  [ -n "$jack_pid" ] || return 0
+  kill -TERM "$jack_pid" 2>/dev/null
+  for _ in $(seq 1 100); do kill -0 "$jack_pid" 2>/dev/null || break; sleep 0.1; done
+  wait "$jack_pid" 2>/dev/null
+  jack_pid=""
+}
+e2e_on_fail() {
+  [ -n "$app_pid" ] && kill -TERM "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
+  for pid in $peer_pid $clock_pid $dump_pid $beats_pid; do kill "$pid" 2>/dev/null; done
+  for pid in $peer_pid $clock_pid $dump_pid $beats_pid; do wait "$pid" 2>/dev/null; done
+  stop_jack
+}
+jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 480 >"$work/jackd.log" 2>&1 &
+jack_pid=$!
+wait_for 20 jack_lsp >/dev/null 2>&1 || fail "jackd did not start: $(tail -n 5 "$work/jackd.log" | tr "\n" " ")"
+jack_midi_dump -a >"$work/dump.txt" 2>&1 &
+dump_pid=$!
+wait_for 5 sh -c 'jack_lsp | grep -qx midi-monitor:input' || fail "jack_midi_dump has no input port"
+
+# A second receiver of the clock that times it by its own clock (JACK's frame clock of the dummy
+# backend runs up to 2 % slow under load); it is connected to the clock output further down.
+mkfifo "$work/clock.cmd"
+/usr/bin/python3 "$peer_script" clock-peer "$work/clock.log" <"$work/clock.cmd" >"$work/clock.out" 2>&1 &
+clock_pid=$!
+exec 4>"$work/clock.cmd"
+wait_for 5 grep -q ready "$work/clock.out" || fail "the clock peer did not start: $(cat "$work/clock.out")"
+
+mkdir -p "$(dirname "$settings")"
+printf '[Midi]\r\nClockOut=midi-monitor:input\r\n' >"$settings"
+
+# A 120 BPM click track over a steady 220 Hz tone, for the beat grid and the level.
+sox -n -r 44100 -c 2 -b 16 "$work/clicks.wav" synth 0.01 sine 1000 vol 0.4 pad 0 0.49 repeat 119 || fail "sox"
+sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 60 sine 220 vol 0.2 || fail "sox"
+sox -m "$work/clicks.wav" "$work/tone.wav" "$work/track.wav" || fail "sox"
+
+window_shown() { [ -n "$(xdotool search --class '^veldmix$' 2>/dev/null | head -n 1)" ]; }
+"$app" "$work/track.wav" >"$work/app.out" 2>&1 &
+app_pid=$!
+wait_for 20 window_shown || fail "the main window did not appear"
+wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
+sleep 3  # the track decodes and is analysed onto deck A
+
+# --- The controller appears after the start ---
+mkfifo "$work/peer.cmd"
+/usr/bin/python3 "$peer_script" DDJ-FLX4 "$work/peer.log" <"$work/peer.cmd" >"$work/peer.out" 2>&1 &
+peer_pid=$!
+exec 3>"$work/peer.cmd"
+peer() { echo "$*" >&3; }
+wait_for 5 grep -q ready "$work/peer.out" || fail "the peer did not start: $(cat "$work/peer.out")"
+wait_for 10 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "no 'MIDI connected' line"
+midi_tsv="$HOME/.local/share/Veldmix/midi.tsv"
+wait_for 5 grep -qxP '9437195\t5200' "$midi_tsv" || fail "midi.tsv lacks the PLAY row"
+grep -qx 'Layout=Pioneer DJ DDJ-400 / DDJ-FLX4' <(tr -d '\r' <"$settings") || fail "settings.ini: $(grep Layout "$settings")"
+wait_for 5 grep -q ' 90 0b 00$' "$work/peer.log" || fail "the PLAY light (off) was not sent: $(head "$work/peer.log")"
+
+# Amplitude of the 220 Hz tone in a recording of the sink: the median over 50 ms windows, so a gap
+# a loaded machine leaves in the output does not decide. level FILE
+level() {
+  /usr/bin/python3 - "$1" <<'PY'
+import sys
+import numpy
+x = numpy.fromfile(sys.argv[1], dtype=numpy.float32)[0::2].astype(numpy.float64)[int(0.3 * 48000):]
+n = 2400
+probe = numpy.exp(-2j * numpy.pi * 220.0 * numpy.arange(n) / 48000.0)
+amps = [2.0 * abs(numpy.dot(x[s:s + n], probe)) / n for s in range(0, len(x) - n + 1, n)]
+print("%.5f" % (numpy.median(amps) if amps else 0.0))
+PY
+}
+record() {  # record FILE SECONDS
+  parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 >"$1" 2>/dev/null &
+  local pid=$!
+  sleep "$2"
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+}
+
+# The program's port that feeds jack_midi_dump feeds the clock peer too.
+clock_port=$(jack_lsp -c | awk '/^[^ ]/ { port = $0 } /^ +midi-monitor:input$/ && port ~ /^Veldmix/ { print port; exit }')
+[ -n "$clock_port" ] || fail "no port of the program feeds jack_midi_dump: $(jack_lsp -c)"
+peer_in=$(jack_lsp -p | awk '/^[^\t]/ { port = $0 } /properties: input/ && port ~ /^clock-peer/ { print port; exit }')
+jack_connect "$clock_port" "$peer_in" || fail "could not connect $clock_port to the clock peer ($peer_in)"
+
+# --- PLAY plays deck A; the light follows; the 14-bit fader sets the level ---
+record "$work/before.raw" 1.2
+# The whole stretch the deck plays is recorded too: its clicks are the beats as heard.
+parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 \
+  >"$work/beats.raw" 2>/dev/null &
+beats_pid=$!
+peer send b0 13 7f
+peer send 90 0b 7f
+peer send 80 0b 00
+wait_for 5 grep -q ' 90 0b 7f$' "$work/peer.log" || fail "the PLAY light did not come on"
+sleep 0.5
+record "$work/full.raw" 1.5
+peer send b0 13 64
+peer send b0 33 40
+sleep 0.5
+record "$work/fader.raw" 1.5
+quiet=$(level "$work/before.raw") full=$(level "$work/full.raw") faded=$(level "$work/fader.raw")
+echo "tone amplitude: before PLAY $quiet, fader up $full, fader at 12864/16383 $faded"
+awk -v q="$quiet" -v f="$full" 'BEGIN { exit !(f > 0.02 && q < f / 20) }' || fail "PLAY did not start deck A"
+# The channel gain is the fader squared: 0.7852^2 = 0.6166 of the full level.
+awk -v f="$full" -v g="$faded" 'BEGIN { r = g / f; exit !(r > 0.59 && r < 0.645) }' ||
+  fail "the 14-bit fader gave $(awk -v f="$full" -v g="$faded" 'BEGIN { print g / f }') of the level, not 0.617"
+
+# --- The clock while deck A plays at 120 BPM, then the pause ---
+sleep 4
+peer send 90 0b 7f  # pause
+wait_for 5 sh -c "grep ' 90 0b' '$work/peer.log' | tail -n 1 | grep -q ' 90 0b 00$'" || fail "the PLAY light did not go off"
+sleep 0.5
+kill "$beats_pid" 2>/dev/null
+wait "$beats_pid" 2>/dev/null
+sleep 1.5
+
+# --- Mid-scratch the controller goes away: the record is let go and plays on ---
+peer send 90 0b 7f
+peer send 90 36 7f  # jog touch: vinyl mode holds the record
+sleep 0.8
+record "$work/held.raw" 1.0
+peer quit
+exec 3>&-
+wait "$peer_pid" 2>/dev/null
+peer_pid=""
+wait_for 10 log_has "Controller disconnected: DDJ-FLX4:DDJ-FLX4" || fail "no 'Controller disconnected' line"
+sleep 0.5
+record "$work/released.raw" 1.2
+held=$(level "$work/held.raw") released=$(level "$work/released.raw")
+echo "tone amplitude: jog held $held, after the controller went $released"
+awk -v h="$held" -v r="$released" 'BEGIN { exit !(r > 0.02 && h < r / 4) }' || fail "the scratch was not released"
+
+kill -TERM "$app_pid"
+wait "$app_pid"
+code=$?
+app_pid=""
+[ "$code" = 0 ] || fail "the program ended with $code"
+kill "$dump_pid"
+wait "$dump_pid" 2>/dev/null
+dump_pid=""
+
+# The peer never got what it sent itself (its note off, its fader's two halves).
+! grep -qE ' (80 0b 00|b0 13 64|b0 33 40)$' "$work/peer.log" || fail "the peer got its own messages back"
+echo quit >&4
+exec 4>&-
+wait "$clock_pid" 2>/dev/null
+clock_pid=""
+/usr/bin/python3 - "$work/dump.txt" "$work/clock.log" "$work/beats.raw" <<'PY' || fail "clock: $(head -c 300 "$work/dump.txt")"
+import sys
+import numpy
+events = []
+for line in open(sys.argv[1]):
+    head, _, rest = line.partition(":")
+    if head.strip().isdigit():
+        events.append((int(head), rest.split()[0] if rest.split() else ""))
+kinds = [k for _, k in events]
+assert kinds, "jack_midi_dump got nothing"
+assert not [k for k in kinds if k.startswith("9") or k.startswith("b")], "lights reached the clock output"
+start = kinds.index("fa")
+stop = kinds.index("fc", start)
+assert kinds[start + 1] == "f8", "no clock with the start"
+clocks = [t for t, k in events[start + 1:stop] if k == "f8"]
+frames_rate = (len(clocks) - 1) * 48000.0 / (clocks[-1] - clocks[0])
+after = kinds[stop + 1:]
+assert "f8" not in (after[:after.index("fa")] if "fa" in after else after), "clocks after the stop"
+# The peer's own clock: from the start to the stop.
+peer = [line.split() for line in open(sys.argv[2])]
+peer = [(float(w[0]), w[1]) for w in peer if len(w) == 2 and w[1] in ("fa", "f8", "fc")]
+pk = [k for _, k in peer]
+assert "fa" in pk and "fc" in pk[pk.index("fa"):], "the clock peer got no start and stop: %s" % pk[:5]
+a = pk.index("fa")
+b = pk.index("fc", a)
+times = [t for t, k in peer[a + 1:b] if k == "f8"]
+# JACK hands MIDI over once a period and a loaded machine stalls it now and then, which delays some
+# arrivals but never makes one early: the rate is the slope of a line through the least delayed
+# clock of each half second.
+assert len(times) >= 96, "only %d clocks" % len(times)
+envelope = []
+for block in range(0, len(times) - 23, 24):
+    k = min(range(block, block + 24), key=lambda c: times[c] - c / 48.0)
+    envelope.append((k, times[k]))
+ks = numpy.array([k for k, _ in envelope], dtype=float)
+ts = numpy.array([t for _, t in envelope])
+rate = 1.0 / numpy.polyfit(ks, ts, 1)[0]
+# The beats heard: 1 kHz clicks in the sink's recording, which runs on the system clock. On a
+# quiet machine they come 2 a second; when the loaded machine starves the audio output, the deck
+# itself falls behind, and the clock follows the deck's beat, not the wall clock.
+# A click is 10 ms of 1 kHz: its strength in 10 ms windows every 2.5 ms (a gap the starved output
+# leaves is a step, whose energy is spread over every frequency).
+x = numpy.fromfile(sys.argv[3], dtype=numpy.float32)[0::2].astype(numpy.float64)
+n = numpy.arange(480)
+probe = numpy.exp(-2j * numpy.pi * 1000.0 * n / 48000.0)
+starts = numpy.arange(0, len(x) - 480, 120)
+strength = numpy.array([abs(numpy.dot(x[s:s + 480], probe)) for s in starts])
+loud = strength > 0.5 * strength.max()
+onsets, last = [], -48000
+for i in starts[loud]:
+    if i - last > 0.2 * 48000:
+        onsets.append(i)
+    last = i
+assert len(onsets) >= 6, "only %d beats heard" % len(onsets)
+heard = (len(onsets) - 1) * 48000.0 / (onsets[-1] - onsets[0])
+print("clock: %d clocks at %.3f a second by the peer's clock (%.3f by JACK frames); beats heard %.4f a second"
+      % (len(times), rate, frames_rate, heard))
+# JACK carries the clock to the peer; when the machine starves the server itself, its frame clock
+# falls behind the wall clock and every arrival is late by a growing amount, so no peer can time the
+# clock through it. Beyond the 2 % JACK's dummy backend may lag, the rate is not judged.
+jack_seconds = (events[stop][0] - events[start][0]) / 48000.0
+peer_seconds = peer[b][0] - peer[a][0]
+lag = 1.0 - jack_seconds / peer_seconds
+if abs(lag) > 0.02:
+    print("midi_controller: SKIP clock rate: the JACK server ran %.1f %% behind the wall clock" % (100 * lag))
+else:
+    assert abs(rate - 24.0 * heard) <= 0.5, "%.3f clocks a second for %.4f beats a second" % (rate, heard)
+    assert abs(rate - 48.0) <= 0.5 or abs(heard - 2.0) > 0.02, "%.3f clocks a second at 120 BPM" % rate
+PY
+
+stop_jack
+
+# --- The ALSA sequencer, where the machine has one: chosen by itself, a client appears ---
+if [ -e /dev/snd/seq ]; then
+  unset VELDMIX_MIDI_API
+  : >"$log"
+  "$app" >"$work/app2.out" 2>&1 &
+  app_pid=$!
+  wait_for 20 window_shown || fail "ALSA: the main window did not appear"
+  mkfifo "$work/alsa.cmd"
+  /usr/bin/python3 "$peer_script" DDJ-FLX4 "$work/alsa.log" alsa <"$work/alsa.cmd" >"$work/alsa.out" 2>&1 &
+  exec 5>"$work/alsa.cmd"
+  wait_for 10 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "ALSA: no 'MIDI connected' line"
+  wait_for 5 grep -q ' 90 0b 00$' "$work/alsa.log" || fail "ALSA: the PLAY light was not sent"
+  echo quit >&5
+  exec 5>&-
+  kill -TERM "$app_pid"
+  wait "$app_pid" || fail "ALSA: the program ended with $?"
+  app_pid=""
+  echo "midi_controller: ALSA sequencer checked"
+else
+  echo "midi_controller: SKIP ALSA sequencer (no /dev/snd/seq on this machine)"
+fi
+echo "midi_controller: PASS"
