@@ -100,7 +100,7 @@ screen_says 6 '*GET*READY*' '*Ana*' || fail "after SING the screen read: $text"
 click karaoke.action  # GO
 go=$(date +%s)
 sleep 1.5
-screen_says 4 '*HELLO*' '*NEXT*UP*' '*Boris*' || fail "while singing the screen read: $text"
+screen_says 8 '*HELLO*' '*NEXT*UP*' '*Boris*' || fail "while singing the screen read: $text"
 sleep $((go + 11 - $(date +%s)))
 screen_says 4 '*GOODBYE*' || fail "at 11 s the screen read: $text"
 sleep $((go + 20 - $(date +%s)))
