@@ -19,6 +19,8 @@
 #include "app/status_message.h"
 #include "app/test_mode.h"
 #include "control/midi_devices.h"
+#include "control/remote_server.h"
+#include "control/timecode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "engine/control_input.h"
@@ -139,8 +141,9 @@ bool CreateMainWindow() {
   TrackLists = LoadLists();
   ConnectListView();
   if (!TestMode) LoadKaraokeQueue();
-  // The phone remote and the timecode input load after the controllers, once those parts exist.
   StartControllers();
+  StartPhoneRemote();
+  StartTimecodeInput();
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();

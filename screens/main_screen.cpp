@@ -14,6 +14,7 @@
 #include "broadcast/video_feed.h"
 #include "control/auto_map.h"
 #include "control/controller_leds.h"
+#include "screens/macros_panel_view.h"
 #include "control/macros_panel.h"
 #include "control/midi_learn.h"
 #include "engine/beat_grid.h"

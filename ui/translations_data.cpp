@@ -718,6 +718,7 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"Macros", L"Macros", L"Makros", L"Macros", L"Macros"}},
     {{L"Click to run · Ctrl+1–8 · map them with MIDI learn (open this panel, click MIDI, click a macro)", L"Clic para ejecutar · Ctrl+1–8 · asígnalas con MIDI learn (abre este panel, clic en MIDI, clic en una macro)", L"Klicken zum Ausführen · Strg+1–8 · mit MIDI Learn zuweisen (Panel öffnen, MIDI klicken, Makro klicken)", L"Clique para executar · Ctrl+1–8 · mapeie com o MIDI learn (abra este painel, clique em MIDI, clique numa macro)", L"Cliquez pour lancer · Ctrl+1–8 · assignez-les avec le MIDI learn (ouvrez ce panneau, cliquez sur MIDI, puis sur une macro)"}},
     {{L"EDIT", L"EDITAR", L"BEARBEITEN", L"EDITAR", L"MODIFIER"}},
+    {{L"Couldn't save the macro — is the disk full?", L"No se pudo guardar la macro: ¿está lleno el disco?", L"Das Makro konnte nicht gespeichert werden — ist die Festplatte voll?", L"Não foi possível salvar a macro — o disco está cheio?", L"Impossible d'enregistrer la macro — le disque est-il plein ?"}},
     {{L"Commands", L"Comandos", L"Befehle", L"Comandos", L"Commandes"}},
     {{L"Macro", L"Macro", L"Makro", L"Macro", L"Macro"}},
     {{L"Recording the mix with video to {}", L"Grabando la mezcla con vídeo en {}", L"Nehme den Mix mit Video auf nach {}", L"Gravando a mixagem com vídeo em {}", L"Enregistrement du mix avec vidéo vers {}"}},
