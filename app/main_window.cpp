@@ -2,6 +2,7 @@
 #include "ui/frame_driver.h"
 #include "ui/language.h"
 #include "karaoke/karaoke_draw.h"
+#include "karaoke/karaoke_rotation.h"
 #include "ui/modal.h"
 #include "ui/glow.h"
 #include "app/main_window.h"
@@ -140,7 +141,7 @@ bool CreateMainWindow() {
   }
   TrackLists = LoadLists();
   ConnectListView();
-  // The karaoke queue loads before the controllers once it exists.
+  if (!TestMode) LoadKaraokeQueue();
   StartControllers();
   StartPhoneRemote();
   StartTimecodeInput();

@@ -25,6 +25,7 @@
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
 #include "karaoke/karaoke_panel.h"
+#include "karaoke/karaoke_rotation.h"
 #include "library/track_view.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"

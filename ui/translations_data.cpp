@@ -1557,5 +1557,15 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"No timing · synced lyrics in the track's tags", L"Sin tiempos · letra sincronizada en las etiquetas de la pista", L"Ohne Timing · synchronisierter Text in den Tags des Tracks", L"Sem tempo · letra sincronizada nas tags da faixa", L"Sans synchro · paroles synchronisées dans les tags du titre"}},
     {{L"No timing · lyrics in the track's tags", L"Sin tiempos · letra en las etiquetas de la pista", L"Ohne Timing · Text in den Tags des Tracks", L"Sem tempo · letra nas tags da faixa", L"Sans synchro · paroles dans les tags du titre"}},
     {{L"No timing · tap-synced in Veldmix", L"Sin tiempos · sincronizada a mano en Veldmix", L"Ohne Timing · in Veldmix per Tap getimt", L"Sem tempo · sincronizada na mão no Veldmix", L"Sans synchro · synchronisées au tap dans Veldmix"}},
+    {{L"New versions of Veldmix come from the Orrelby web site.", L"Las nuevas versiones de Veldmix llegan desde la web de Orrelby.", L"Neue Versionen von Veldmix kommen von der Website von Orrelby.", L"As novas versões do Veldmix vêm do site da Orrelby.", L"Les nouvelles versions de Veldmix viennent du site web d'Orrelby."}},
+    {{L"PERFORMANCE", L"ACTUACIÓN", L"PERFORMANCE", L"PERFORMANCE", L"PERFORMANCE"}},
+    {{L"Deck A", L"Deck A", L"Deck A", L"Deck A", L"Platine A"}},
+    {{L"Deck B", L"Deck B", L"Deck B", L"Deck B", L"Platine B"}},
+    {{L"Deck C", L"Deck C", L"Deck C", L"Deck C", L"Platine C"}},
+    {{L"Deck D", L"Deck D", L"Deck D", L"Deck D", L"Platine D"}},
+    {{L"That file isn't a skin", L"Ese archivo no es una skin", L"Diese Datei ist keine Skin", L"Esse arquivo não é uma skin", L"Ce fichier n'est pas une skin"}},
+    {{L"Couldn't save the skin “", L"No se pudo guardar la skin “", L"Die Skin konnte nicht gespeichert werden: “", L"Não foi possível salvar a skin “", L"Impossible d'enregistrer la skin “"}},
+    {{L"Deck {}", L"Deck {}", L"Deck {}", L"Deck {}", L"Platine {}"}},
+    {{L"Can't queue “{}” — its name holds a tab or a line break", L"No se puede poner en cola “{}”: su nombre tiene una tabulación o un salto de línea", L"„{}“ kann nicht eingereiht werden — der Name enthält einen Tabulator oder Zeilenumbruch", L"Não é possível pôr “{}” na fila — o nome tem uma tabulação ou quebra de linha", L"Impossible de mettre « {} » en file — son nom contient une tabulation ou un saut de ligne"}},
 };
 extern const size_t kTranslationRowCount = std::size(kTranslationRows);
