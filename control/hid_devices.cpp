@@ -10,7 +10,7 @@
 namespace {
 
 std::vector<HidDeviceInfo> OpenReaders;
-std::vector<std::wstring> NewNames;
+std::vector<std::wstring> NewNames, GoneNames;
 
 std::vector<HidDeviceInfo> EnumerateHidDevices() {
   std::vector<HidDeviceInfo> found;
@@ -36,15 +36,19 @@ std::vector<std::string> Paths(const std::vector<HidDeviceInfo>& devices) {
 }  // namespace
 
 void OpenHidDevice() {
-  const std::vector<std::string> before = Paths(OpenReaders);
+  const std::vector<HidDeviceInfo> before = OpenReaders;
   OpenReaders = OpenHidReaders(EnumerateHidDevices(), PostReport);
-  NewNames.clear();
+  const std::vector<std::string> oldPaths = Paths(before), newPaths = Paths(OpenReaders);
+  NewNames.clear(), GoneNames.clear();
   for (const HidDeviceInfo& info : OpenReaders)
-    if (!std::binary_search(before.begin(), before.end(), info.path)) NewNames.push_back(info.name);
+    if (!std::binary_search(oldPaths.begin(), oldPaths.end(), info.path)) NewNames.push_back(info.name);
+  for (const HidDeviceInfo& info : before)
+    if (!std::binary_search(newPaths.begin(), newPaths.end(), info.path)) GoneNames.push_back(info.name);
   ClearHidHistory();
 }
 
 std::vector<std::wstring> NewHidDeviceNames() { return NewNames; }
+std::vector<std::wstring> GoneHidDeviceNames() { return GoneNames; }
 
 bool HidDevicesChanged() { return Paths(EnumerateHidDevices()) != Paths(OpenReaders); }
 

@@ -10,6 +10,8 @@ inline constexpr int kHidReportPost = 16;
 void OpenHidDevice();
 // Names of the controllers that were new at the last OpenHidDevice (for the scan's announcement).
 std::vector<std::wstring> NewHidDeviceNames();
+// Names of the controllers the last OpenHidDevice no longer found.
+std::vector<std::wstring> GoneHidDeviceNames();
 // True when the controllers present differ from the open ones (paths compare exactly).
 bool HidDevicesChanged();
 // Stops every reader (shutdown).

@@ -64,6 +64,10 @@ void ScanControllers(bool announce) {
   ClearControllerLedCache();
   Midi::ClockTo();
   if (announce) {
+    for (const std::wstring& name : GoneHidDeviceNames()) {
+      WriteLog(L"Controller disconnected: {}", name);
+      ShowStatus(UiFormat(L"Controller disconnected: {}", name), 4000);
+    }
     for (const std::wstring& name : NewHidDeviceNames()) {
       WriteLog(L"HID controller connected: {}", name);
       ShowStatus(UiFormat(L"HID controller connected: {} \u2014 map it with MIDI learn", name), 5000);

@@ -1,15 +1,14 @@
 #include "platform/hid.h"
 
 #include <fcntl.h>
-#include <hidapi/hidapi.h>
+#include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <condition_variable>
@@ -39,13 +38,28 @@ std::set<std::string> PresentPaths() {
   return paths;
 }
 
-std::wstring Wide(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(); }
+std::wstring Wide(const char* text) {
+  std::wstring out;
+  if (!text) return out;
+  // Sysfs strings are UTF-8; controllers' names are ASCII in practice, the rest passes byte-wise.
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c) out.push_back(*c);
+  return out;
+}
 
-std::vector<uint8_t> ReadDescriptor(const std::string& devicePath) {
-  const size_t slash = devicePath.rfind('/');
-  const std::string node = slash == std::string::npos ? devicePath : devicePath.substr(slash + 1);
-  std::ifstream in("/sys/class/hidraw/" + node + "/device/report_descriptor", std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+std::vector<uint8_t> ReadBinaryFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return bytes;
+  uint8_t chunk[4096];
+  for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) bytes.insert(bytes.end(), chunk, chunk + got);
+  close(fd);
+  return bytes;
+}
+
+// HID_ID is "bus:vendor:product" in hex.
+void ParseHidId(const char* id, uint16_t& vendor, uint16_t& product) {
+  unsigned bus = 0, v = 0, p = 0;
+  if (id && sscanf(id, "%x:%x:%x", &bus, &v, &p) == 3) vendor = static_cast<uint16_t>(v), product = static_cast<uint16_t>(p);
 }
 
 void ReadLoop(int fd, int stopFd, uint32_t device, uint32_t length, bool numbered, HidReportSink sink) {
@@ -118,24 +132,37 @@ HidDescriptorFacts ParseHidReportDescriptor(const std::vector<uint8_t>& d) {
 
 std::vector<HidDeviceInfo> ListHidDevices() {
   std::vector<HidDeviceInfo> out;
-  if (hid_init() != 0) return out;
-  hid_device_info* all = hid_enumerate(0, 0);
-  for (const hid_device_info* it = all; it; it = it->next) {
-    if (!it->path) continue;
-    HidDeviceInfo info;
-    info.path = it->path;
-    info.vendorId = it->vendor_id, info.productId = it->product_id;
-    info.manufacturer = Wide(it->manufacturer_string);
-    info.product = Wide(it->product_string);
-    info.name = !info.product.empty() ? info.product : !info.manufacturer.empty() ? info.manufacturer : L"HID controller";
-    const HidDescriptorFacts facts = ParseHidReportDescriptor(ReadDescriptor(info.path));
-    info.usagePage = facts.usagePage ? facts.usagePage : it->usage_page;
-    info.usage = facts.usagePage ? facts.usage : it->usage;
-    info.inputReportLength = facts.inputReportLength;
-    info.numberedReports = facts.numberedReports;
-    out.push_back(std::move(info));
+  udev* context = udev_new();
+  if (!context) return out;
+  udev_enumerate* list = udev_enumerate_new(context);
+  udev_enumerate_add_match_subsystem(list, "hidraw");
+  udev_enumerate_scan_devices(list);
+  for (udev_list_entry* e = udev_enumerate_get_list_entry(list); e; e = udev_list_entry_get_next(e)) {
+    udev_device* raw = udev_device_new_from_syspath(context, udev_list_entry_get_name(e));
+    if (!raw) continue;
+    udev_device* hid = udev_device_get_parent_with_subsystem_devtype(raw, "hid", nullptr);
+    const char* node = udev_device_get_devnode(raw);
+    if (hid && node) {
+      HidDeviceInfo info;
+      info.path = node;
+      ParseHidId(udev_device_get_property_value(hid, "HID_ID"), info.vendorId, info.productId);
+      if (udev_device* usb = udev_device_get_parent_with_subsystem_devtype(raw, "usb", "usb_device")) {
+        info.manufacturer = Wide(udev_device_get_sysattr_value(usb, "manufacturer"));
+        info.product = Wide(udev_device_get_sysattr_value(usb, "product"));
+      }
+      if (info.product.empty() && info.manufacturer.empty()) info.product = Wide(udev_device_get_property_value(hid, "HID_NAME"));
+      info.name = !info.product.empty() ? info.product : !info.manufacturer.empty() ? info.manufacturer : L"HID controller";
+      const HidDescriptorFacts facts =
+          ParseHidReportDescriptor(ReadBinaryFile(std::string(udev_device_get_syspath(hid)) + "/report_descriptor"));
+      info.usagePage = facts.usagePage, info.usage = facts.usage;
+      info.inputReportLength = facts.inputReportLength;
+      info.numberedReports = facts.numberedReports;
+      out.push_back(std::move(info));
+    }
+    udev_device_unref(raw);
   }
-  hid_free_enumeration(all);
+  udev_enumerate_unref(list);
+  udev_unref(context);
   return out;
 }
 

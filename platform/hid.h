@@ -1,5 +1,5 @@
 #pragma once
-// HID devices over hidraw: enumeration (ids and strings through hidapi, usage, report length and
+// HID devices over hidraw: enumeration (ids and strings through libudev, usage, report length and
 // report ids from the sysfs report descriptor) and one reader thread per open device that hands
 // every changed input report to a callback. Any thread may enumerate; open and close from one.
 #include <cstdint>
