@@ -18,6 +18,7 @@
 #include "app/status_message.h"
 #include "app/test_mode.h"
 #include "control/midi_devices.h"
+#include "control/remote_server.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "engine/control_input.h"
@@ -137,9 +138,10 @@ bool CreateMainWindow() {
   }
   TrackLists = LoadLists();
   ConnectListView();
-  // The karaoke queue loads before the controllers, the phone remote and the timecode input after
-  // them, once those parts exist.
+  // The karaoke queue loads before the controllers once it exists.
   StartControllers();
+  StartPhoneRemote();
+  // The timecode input starts here once it exists.
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();

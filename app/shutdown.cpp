@@ -6,12 +6,14 @@
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
+#include "broadcast/mix_recording.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
 #include "broadcast/video_feed.h"
 #include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
 #include "control/midi_devices.h"
+#include "control/remote_server.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
@@ -40,10 +42,12 @@ void StopAndSaveAll() {
   // The video window goes before the players it shows.
   CloseVideoWindow();
   StopVideoDecks();
-  // The phone remote and the timecode input stop here once those parts exist.
+  StopRemoteServer();
+  // The timecode input stops here once it exists.
   if (!TestMode) SaveSession();
   StopCamera();
   EnableInput(Engine, false, {});
+  CloseMixRecording();
   StopRecording();
   StopOutputs(Engine);
   if (!TestMode) SaveDatabase();
@@ -53,6 +57,7 @@ void StopAndSaveAll() {
 }
 
 void TeardownAfterLoop() {
+  StopRemoteServer();
   StopFolderScans();
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
   StopArtLoader();

@@ -12,6 +12,7 @@
 #include "control/hid_reports.h"
 #include "control/midi_devices.h"
 #include "control/midi_input.h"
+#include "control/remote_state.h"
 #include "engine/audio_file.h"
 #include "engine/control_input.h"
 #include "engine/deck_commands.h"
@@ -112,6 +113,9 @@ void DiscardHidReport(const UiPost& post) { delete static_cast<HidReport*>(post.
 void HandleRelocate(const UiPost& post) { ApplyRelocate(static_cast<RelocateResult*>(post.lparam)); }
 void DiscardRelocate(const UiPost& post) { delete static_cast<RelocateResult*>(post.lparam); }
 
+void HandleRemoteCommand(const UiPost& post) { DispatchRemoteCommand(static_cast<RemoteCommand*>(post.lparam)); }
+void DiscardRemoteCommand(const UiPost& post) { delete static_cast<RemoteCommand*>(post.lparam); }
+
 // clang-format off
 constexpr CompletionRoute kCompletions[] = {
     {.message = kDeckLoadPost, .what = L"deck load", .handle = HandleDeckLoad, .discard = DiscardDeckLoad},
@@ -130,7 +134,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
     {.message = 15, .what = L"lyrics", .handle = nullptr, .discard = nullptr},
     {.message = kHidReportPost, .what = L"HID report", .handle = HandleHidReport, .discard = DiscardHidReport},
-    {.message = 17, .what = L"remote command", .handle = nullptr, .discard = nullptr},
+    {.message = kRemoteCommandPost, .what = L"remote command", .handle = HandleRemoteCommand, .discard = DiscardRemoteCommand},
     {.message = 18, .what = L"update status", .handle = nullptr, .discard = nullptr},
 };
 // clang-format on

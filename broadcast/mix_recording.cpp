@@ -86,17 +86,17 @@ void SeedTracklist() {
   }
 }
 
-// The dated name in the recordings folder; a second recording within the same second gets " 2",
-// " 3"... so it never overwrites the first.
-std::wstring NewRecordingPath() {
-  const std::filesystem::path folder(RecordingsDir());
-  const std::wstring name = RecordingFileName(NowLocal());
-  std::filesystem::path path = folder / name;
-  const std::wstring stem = std::filesystem::path(name).stem().wstring();
+// Every file a recording's stem names: its WAV, the copies, the video and the tracklist.
+constexpr const wchar_t* kStemFiles[] = {kWavExtension, L".mp3", L".flac", L".mp4", kTracklistSuffix};
+
+bool StemTaken(const std::filesystem::path& folder, const std::wstring& stem) {
   std::error_code ec;
-  for (int n = 2; std::filesystem::exists(path, ec); ++n) path = folder / fmt::format(L"{} {}{}", stem, n, kWavExtension);
-  return path.wstring();
+  for (const wchar_t* ending : kStemFiles)
+    if (std::filesystem::exists(folder / (stem + ending), ec) || ec) return true;
+  return false;
 }
+
+std::wstring NewRecordingPath() { return UnusedRecordingPath(RecordingsDir(), NowLocal()); }
 
 void StartMixRecording() {
   RecordingPath = NewRecordingPath();
@@ -169,6 +169,14 @@ std::wstring RecordingFileName(const LocalTime& t) {
                      t.second);
 }
 
+std::wstring UnusedRecordingPath(const std::wstring& folderPath, const LocalTime& time) {
+  const std::filesystem::path folder(folderPath);
+  const std::wstring stem = std::filesystem::path(RecordingFileName(time)).stem().wstring();
+  std::wstring chosen = stem;
+  for (int n = 2; StemTaken(folder, chosen); ++n) chosen = fmt::format(L"{} ({})", stem, n);
+  return (folder / (chosen + kWavExtension)).wstring();
+}
+
 std::wstring TracklistPathFor(const std::wstring& wavPath) {
   std::wstring stem = wavPath;
   const size_t extension = std::wstring_view(kWavExtension).size();
@@ -192,6 +200,14 @@ void MixRecordingTickAt(uint64_t nowMs) {
 }
 
 void MixRecordingTick() { MixRecordingTickAt(MonotonicMs()); }
+
+void CloseMixRecording() {
+  if (!MixRecordingOpen && !Engine.recording.load()) return;
+  MixRecordingOpen = false;
+  StopVideoRecording();
+  StopRecording();
+  WriteTracklistFile();
+}
 
 std::wstring ShownFolder(const std::wstring& folder) {
   const char* home = std::getenv("HOME");

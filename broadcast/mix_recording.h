@@ -36,10 +36,16 @@ void ToggleRecording();
 // beside the WAV, which is kept (without a copy: where it was saved). The At form takes the clock.
 void MixRecordingTick();
 void MixRecordingTickAt(uint64_t nowMs);
+// At exit: stops a recording that runs and writes its tracklist; no copy is made (the WAV stays).
+void CloseMixRecording();
 // The folder as the user reads it: the home folder shown as "~".
 std::wstring ShownFolder(const std::wstring& folder);
 // "Veldmix mix 2026-03-05 14-07-09.wav" for the time.
 std::wstring RecordingFileName(const LocalTime& time);
+// The WAV path in the folder for a recording started at the time. A stem that any earlier
+// recording's file already has (its WAV, MP3, FLAC, MP4 or tracklist: a second recording in the
+// same second, a copy whose WAV was deleted) gets " (2)", " (3)"..., so no file is reused.
+std::wstring UnusedRecordingPath(const std::wstring& folder, const LocalTime& time);
 // The tracklist beside a WAV: its name with ".wav" replaced by " tracklist.txt".
 std::wstring TracklistPathFor(const std::wstring& wavPath);
 

@@ -61,6 +61,17 @@ TempoMatch MatchTempo(double targetBpm, double ownBpm, float currentRange) {
   return match;
 }
 
+bool TemposAgree(double own, double other) {
+  constexpr double kSameTempo = 0.01;
+  return std::fabs(own - other) <= kSameTempo || std::fabs(own * 2 - other) <= kSameTempo ||
+         std::fabs(own - other * 2) <= kSameTempo;
+}
+
+bool DeckInSync(int deck) {
+  const int other = OtherDeck(deck);
+  return DeckSnapshots[deck].track && DeckSnapshots[other].track && TemposAgree(DeckBpm(deck), DeckBpm(other));
+}
+
 int OtherDeck(int deck) {
   const int side = deck % 2 == 0 ? kRightSide : kLeftSide;
   return SideSlots[side];

@@ -27,7 +27,13 @@ struct TempoMatch {
 // starting from `currentRange`. Non-positive or non-finite tempos never match.
 TempoMatch MatchTempo(double targetBpm, double ownBpm, float currentRange);
 
+// Whether SYNC lights for a tempo pair: equal within 0.01 directly or with one of them doubled.
+bool TemposAgree(double own, double other);
+
 // --- Decks ---
+// The deck and its other deck both hold a track and their tempos agree (SYNC lights).
+// Reads the frame's deck snapshots.
+bool DeckInSync(int deck);
 // The deck shown on the side opposite `deck`'s (side slot 1 for A and C, 0 for B and D).
 int OtherDeck(int deck);
 // 1 + the view's tempo offset.

@@ -1,6 +1,7 @@
 #include "library/cover_art.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/clock.h"
@@ -38,6 +39,9 @@ std::vector<std::wstring> QueueArtKey(const std::wstring& key) {
     ArtThreadStarted = true;
   }
   if (start) {
+    // Stopped before the statics go: a loader still waiting on ArtWake would keep the condition
+    // variable's destruction at exit waiting for ever.
+    std::atexit(StopArtLoader);
     ++ArtLoadersRunning;
     std::thread([] {
       ArtLoaderThread();

@@ -4,6 +4,8 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -153,8 +155,9 @@ void NetClose(NetSocket socket) {
   if (socket >= 0) close(socket);
 }
 
-bool NetListenLoopback(int port, int backlog, NetSocket* out, int* boundPort) {
+bool NetListen(bool loopbackOnly, int port, int backlog, NetSocket* out, int* boundPort) {
   *out = kNoSocket;
+  if (port < 0 || port > 65535) return false;
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) return false;
   const int one = 1;
@@ -162,16 +165,58 @@ bool NetListenLoopback(int port, int backlog, NetSocket* out, int* boundPort) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_addr.s_addr = htonl(loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY);
   socklen_t len = sizeof addr;
-  if (port < 0 || port > 65535 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(fd, backlog) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     close(fd);
     return false;
   }
   *out = fd;
-  *boundPort = ntohs(addr.sin_port);
+  if (boundPort) *boundPort = ntohs(addr.sin_port);
   return true;
+}
+
+bool NetListenLoopback(int port, int backlog, NetSocket* out, int* boundPort) {
+  return NetListen(true, port, backlog, out, boundPort);
+}
+
+NetAcceptResult NetAcceptWithin(NetSocket listener, unsigned timeoutMs, NetSocket* out, std::string* peerAddress) {
+  *out = kNoSocket;
+  if (listener < 0) return NetAcceptResult::kFailed;
+  pollfd p{listener, POLLIN, 0};
+  const int r = poll(&p, 1, static_cast<int>(timeoutMs));
+  if (r == 0 || (r < 0 && errno == EINTR)) return NetAcceptResult::kNone;
+  if (r < 0) return NetAcceptResult::kFailed;
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  const int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE)
+      return NetAcceptResult::kNone;
+    return NetAcceptResult::kFailed;
+  }
+  if (peerAddress) {
+    char text[INET_ADDRSTRLEN] = {};
+    *peerAddress = peer.sin_family == AF_INET && inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) ? text : "";
+  }
+  *out = fd;
+  return NetAcceptResult::kAccepted;
+}
+
+std::vector<std::string> NetLocalAddresses() {
+  std::vector<std::string> addresses;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return addresses;
+  for (const ifaddrs* a = list; a; a = a->ifa_next) {
+    if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET) continue;
+    if (!(a->ifa_flags & IFF_UP) || (a->ifa_flags & IFF_LOOPBACK)) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* in = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+    if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) addresses.emplace_back(text);
+  }
+  freeifaddrs(list);
+  return addresses;
 }
 
 bool NetAccept(NetSocket listener, const std::atomic<bool>* stop, NetSocket* out) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using NetSocket = int;
 inline constexpr NetSocket kNoSocket = -1;
@@ -53,6 +54,20 @@ void NetShutdown(NetSocket socket);
 void NetDiscardPending(NetSocket socket);
 // Closes the socket; harmless on kNoSocket.
 void NetClose(NetSocket socket);
+
+// --- Listening --------------------------------------------------------------------------------
+// Listens on IPv4 at port (0: any free one) with SO_REUSEADDR and the backlog: on 127.0.0.1 when
+// loopbackOnly, else on every address (0.0.0.0); *boundPort (when given) gets the port.
+bool NetListen(bool loopbackOnly, int port, int backlog, NetSocket* out, int* boundPort);
+
+enum class NetAcceptResult { kAccepted, kNone, kFailed };
+// Waits up to timeoutMs for one connection: kAccepted with the blocking socket in *out and the
+// peer's IPv4 address as text in *peerAddress (when given); kNone when none came (or a transient
+// accept error such as running out of descriptors); kFailed when the listener is unusable.
+NetAcceptResult NetAcceptWithin(NetSocket listener, unsigned timeoutMs, NetSocket* out, std::string* peerAddress);
+
+// The IPv4 addresses of this machine's interfaces that are up, loopback left out, in the system's order.
+std::vector<std::string> NetLocalAddresses();
 
 // --- Listening (test servers) -------------------------------------------------------------------
 // Listens on 127.0.0.1 at port (0: any free one) with the backlog; *boundPort gets the port.

@@ -52,7 +52,6 @@ constexpr float kToolbarHeightDip = 28.0f, kButtonGapDip = 6.0f, kButtonTextSize
 constexpr float kStopGapDip = 10.0f, kStopTextSize = 11.0f;
 constexpr float kBarMinDip = 60.0f, kBarMaxDip = 220.0f, kBarHeightDip = 20.0f, kBarTopDip = 12.0f;
 constexpr float kBarRadius = 3.0f, kBarFillAlpha = 0.35f, kBarInsetDip = 6.0f, kBarTextSize = 11.0f;
-constexpr float kCountTextSize = 11.5f;
 constexpr float kHeaderTopDip = 44.0f, kHeaderHeightDip = 22.0f, kHeaderRadius = 4.0f;
 constexpr uint32_t kHeaderTop = 0x20242E, kHeaderBottom = 0x181B22;  // rgb(32,36,46), rgb(24,27,34)
 constexpr float kHeaderTextSize = 10.0f, kHeaderInsetDip = 4.0f, kHashCellDip = 22.0f;
@@ -323,13 +322,11 @@ int ScrollRowForJump(const BrowserLayout& l, int rows, float pointerY) {
 
 std::wstring BrowserCountLine() {
   const size_t n = ViewOrder.size();
-  std::wstring text = std::to_wstring(n) + Translate(n == 1 ? L" track" : L" tracks");
-  if (Scanning) text += Translate(L"  •  scanning…");
-  if (Analysing)
-    text += Translate(L"  •  analyzing ") + std::to_wstring(AnalysisDone) + L"/" + std::to_wstring(AnalysisTotal);
+  std::wstring text = std::to_wstring(n) + (n == 1 ? L" track" : L" tracks");
+  if (Scanning) text += L"  •  scanning…";
+  if (Analysing) text += L"  •  analyzing " + std::to_wstring(AnalysisDone) + L"/" + std::to_wstring(AnalysisTotal);
   if (SortColumn >= kSortGenre && SortColumn <= kSortColour)
-    text += Translate(L"  •  by ") + Translate(kMenuSortNames[SortColumn - kSortGenre]) +
-            (SortAscending ? L" ▲" : L" ▼");
+    text += std::wstring(L"  •  by ") + kMenuSortNames[SortColumn - kSortGenre] + (SortAscending ? L" ▲" : L" ▼");
   return text;
 }
 
@@ -389,7 +386,7 @@ void DrawBrowser(Rc r) {
   DrawPanel(r, kPanelRadiusDip);
   FollowMatchDeck();
   const std::wstring count = BrowserCountLine();
-  const float countWidth = TextWidth(count, kCountTextSize, false, kFontSegoeUi);
+  const float countWidth = TextWidth(Translate(count), kBrowserCountTextSize, false, kFontSegoeUi);
   const PrelistenShown prelisten = ReadPrelisten();
   const BrowserLayout l = LayOutBrowser(r, countWidth, KaraokePanelShown, prelisten.shown);
 
@@ -401,7 +398,7 @@ void DrawBrowser(Rc r) {
   DrawToolbar(l);
   DrawPrelistenStrip(l, prelisten);
   if (l.countLine.w > 0)
-    DrawTextAsIs(count, l.countLine, kCountTextSize, ColorOf(Pal.Dim), kAlignRight, false, kFontSegoeUi);
+    DrawText(count, l.countLine, kBrowserCountTextSize, ColorOf(Pal.Dim), kAlignRight, false, kFontSegoeUi);
   DrawHeader(l);
   DrawTrackTable(l);
   if (KaraokePanelShown) DrawKaraokePanel(l.karaoke);

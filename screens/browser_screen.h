@@ -49,6 +49,7 @@ inline constexpr int kBrowserColumns = 7;  // TITLE, ARTIST, BPM, KEY, ENERGY, R
 inline constexpr float kBrowserRowDip = 24.0f;
 inline constexpr float kBrowserStarDip = 12.0f;
 inline constexpr int kBrowserStars = 5;
+inline constexpr float kBrowserCountTextSize = 11.5f;
 
 // Where everything of the browser lies for a browser rectangle, in DIPs. Empty rectangles are not
 // drawn (the karaoke column while closed, the prelisten strip without a prelisten).
@@ -92,7 +93,8 @@ int ScrollRowForJump(const BrowserLayout& l, int rows, float pointerY);
 
 // --- Texts ---
 
-// "N tracks" (or " track"), the scan and analysis progress and the sort by a menu key.
+// "N tracks" (or " track"), the scan and analysis progress and the sort by a menu key, in English
+// (translated as it is drawn).
 std::wstring BrowserCountLine();
 // The centred text of an empty view, the first that applies.
 std::wstring EmptyViewText();

@@ -16,6 +16,7 @@
 #include "library/track_info.h"
 #include "library/track_view.h"
 #include "platform/paths.h"
+#include "screens/cover_art.h"
 #include "screens/main_screen.h"
 #include "screens/track_menu.h"
 #include "settings/palette.h"
@@ -156,8 +157,9 @@ void DrawRowTexts(const BrowserLayout& l, const RowState& row, const TrackInfo* 
   const Rc r = row.rect;
   float titleX = l.contentX + kTitleXDip;
   if (Settings.Art) {
-    // Covers come from the art cache once it is built; until then the placeholder.
-    FillRoundedRect(Rc{titleX, r.y + 2, kArtDip, kArtDip}, kArtRadius, Color{1, 1, 1, kArtAlpha});
+    const Rc art{titleX, r.y + 2, kArtDip, kArtDip};
+    if (const std::shared_ptr<Bitmap> cover = RequestArt(row.file->path)) DrawImage(cover, art, opacity, kArtRadius);
+    else FillRoundedRect(art, kArtRadius, Color{1, 1, 1, kArtAlpha});
     titleX += kArtShiftDip;
   }
   const Rc artistCol = l.headerCells[1];
@@ -258,7 +260,10 @@ void DrawTrackTable(const BrowserLayout& l) {
   const int rows = static_cast<int>(ViewOrder.size());
   VisibleRows = l.visibleRows;
   const float wheel = Inside(l.list, Input.x, Input.y) && ActiveControlId == kNoActiveControl ? Input.wheel : 0.0f;
-  ScrollRow = ScrollRowAfterWheel(ScrollRow, wheel, rows, VisibleRows);
+  // While a scan still delivers rows (a list shown again keeping its scroll row) only the top
+  // bounds the scroll row; the end does once every row is in.
+  const int bound = Scanning ? std::max(rows, ScrollRow + VisibleRows) : rows;
+  ScrollRow = ScrollRowAfterWheel(ScrollRow, wheel, bound, VisibleRows);
 
   PushClip(l.list);
   for (int i = 0; i <= VisibleRows; ++i) {

@@ -196,12 +196,6 @@ std::wstring KeyButtonLabel(const std::wstring& keyName, int32_t shift) {
   return keyName;
 }
 
-bool TemposAgree(double own, double other) {
-  constexpr double kSameTempo = 0.01;
-  return std::fabs(own - other) <= kSameTempo || std::fabs(own * 2 - other) <= kSameTempo ||
-         std::fabs(own - other * 2) <= kSameTempo;
-}
-
 DeckPanelLayout LayOutDeckPanel(int deck, Rc r, bool performanceLayout) {
   DeckPanelLayout out;
   const float left = r.x + kInsetDip, inner = r.w - 2 * kInsetDip;
@@ -463,8 +457,7 @@ void DrawTransport(int deck, Rc r) {
     FillTriangle(PointF{cx - 6, cy - 9}, PointF{cx - 6, cy + 9}, PointF{cx + 9, cy}, green);
   }
 
-  const int other = OtherDeck(deck);
-  const bool agree = s.track && DeckSnapshots[other].track && TemposAgree(DeckBpm(deck), DeckBpm(other));
+  const bool agree = DeckInSync(deck);
   const bool syncLit = view.syncLock || agree;
   const bool rightClick = RightClickIn(sync);
   if (Button(DeckControlId(deck, kSyncCode), sync, view.syncLock ? L"LOCK" : L"SYNC",

@@ -66,5 +66,3 @@ std::wstring HeaderTime(double seconds);
 void ToolRowWidths(float rowWidth, float* widths, int count, const float* baseWidths, float* gap);
 // The key button's label: the key name and, when shifted, the signed shift ("8A +2", "Cm -1").
 std::wstring KeyButtonLabel(const std::wstring& keyName, int32_t shift);
-// Whether SYNC lights for a tempo pair: equal within 0.01 directly or with one of them doubled.
-bool TemposAgree(double own, double other);

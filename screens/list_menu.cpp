@@ -14,6 +14,7 @@
 #include "screens/tag_forms.h"
 #include "settings/palette.h"
 #include "ui/file_dialogs.h"
+#include "ui/language.h"
 #include "ui/modal.h"
 
 namespace {
@@ -54,7 +55,8 @@ void Export(int list, bool m3u) {
 void AskToDelete(const std::wstring& name) {
   ShowConfirmPrompt(
       L"Delete playlist",
-      L"Delete the playlist “" + name + L"”?\n\nThe music itself stays where it is — only the list goes.", L"DELETE",
+      TranslateFormat(L"Delete the playlist “{}”?\n\nThe music itself stays where it is — only the list goes.", name),
+      L"DELETE",
       L"CANCEL",
       [name] {
         const int removed = DeleteUserList(name);

@@ -57,7 +57,10 @@ struct RowResult {
 
 // One row: hover, the selected and dragged-over looks, the label and detail; a press counts as a
 // click and captures the mouse with the row's id.
-RowResult SidebarRow(Rc r, const std::wstring& label, const std::wstring& detail, int32_t id, bool selected) {
+// User names (folders, crates, user lists) are drawn as typed; the built-in lists' names are ours
+// and translated.
+RowResult SidebarRow(Rc r, const std::wstring& label, const std::wstring& detail, int32_t id, bool selected,
+                     bool translated = false) {
   RowResult result;
   const bool hovered = ActiveControlId == kNoActiveControl && Inside(r, Input.x, Input.y);
   if (selected) {
@@ -66,8 +69,10 @@ RowResult SidebarRow(Rc r, const std::wstring& label, const std::wstring& detail
   } else if (hovered) {
     FillRoundedRect(r, kRowRadius, ColorOf(Pal.Panel2));
   }
-  DrawTextAsIs(label, Rc{r.x + kLabelLeftDip, r.y, r.w - kLabelInsetDip, r.h}, kLabelSize,
-               ColorOf(selected ? Pal.Text : Pal.Dim), kAlignLeft, false, kFontSegoeUi);
+  const Rc labelRect{r.x + kLabelLeftDip, r.y, r.w - kLabelInsetDip, r.h};
+  const Color labelColour = ColorOf(selected ? Pal.Text : Pal.Dim);
+  if (translated) DrawText(label, labelRect, kLabelSize, labelColour, kAlignLeft, false, kFontSegoeUi);
+  else DrawTextAsIs(label, labelRect, kLabelSize, labelColour, kAlignLeft, false, kFontSegoeUi);
   if (!detail.empty())
     DrawTextAsIs(detail, Rc{r.x + r.w - kDetailRightDip, r.y, kDetailWidthDip, r.h}, kDetailSize, ColorOf(Pal.Faint),
                  kAlignRight, false, kFontBahnschrift);
@@ -121,7 +126,7 @@ void DrawLists(const SidebarLayout& l) {
     const TrackList& list = TrackLists[i];
     SidebarListRows.push_back(ListDropRow{l.lists[i], index});
     const RowResult row = SidebarRow(l.lists[i], list.name, fmt::format(L"{}", ListSize(list)),
-                                     kFirstListRowId + index, shown);
+                                     kFirstListRowId + index, shown, list.builtIn);
     if (row.clicked) ShowList(index);
     else if (row.rightPressed) QueueDeferredAction([index] { ListMenu(index); });
   }

@@ -16,6 +16,8 @@
 
 #include "app/settings.h"
 #include "broadcast/video_record.h"
+#include "control/control_ids.h"
+#include "control/controller_leds.h"
 #include "library/files.h"
 #include "app/status_message.h"
 #include "engine/audio_output.h"
@@ -217,4 +219,57 @@ TEST_F(MixRecording, AnUnwritableMp4LeavesTheSoundRecording) {
   ToggleRecording();
   EXPECT_GT(ProbeWithSoxi(WideToUtf8(RecordingPath)).frames, 0);
   EXPECT_FALSE(fs::exists(fs::path(WideToUtf8(RecordingPath)).replace_extension(".mp4")));
+}
+
+// A stem that any file of an earlier recording has is never used again, whichever file it is.
+TEST(RecordingNames, ANewRecordingNeverSharesAStemWithAnEarlierOnesFiles) {
+  TempHome home;
+  const std::string folder = home.path() + "/rec";
+  fs::create_directories(folder);
+  const LocalTime at{2026, 3, 5, 14, 7, 9, 0};
+  const std::wstring wfolder = Utf8ToWide(folder);
+  EXPECT_EQ(UnusedRecordingPath(wfolder, at), wfolder + L"/Veldmix mix 2026-03-05 14-07-09.wav");
+  WriteRaw(folder + "/Veldmix mix 2026-03-05 14-07-09.mp3", "old copy");
+  EXPECT_EQ(UnusedRecordingPath(wfolder, at), wfolder + L"/Veldmix mix 2026-03-05 14-07-09 (2).wav");
+  WriteRaw(folder + "/Veldmix mix 2026-03-05 14-07-09 (2) tracklist.txt", "old list");
+  WriteRaw(folder + "/Veldmix mix 2026-03-05 14-07-09 (3).mp4", "old video");
+  WriteRaw(folder + "/Veldmix mix 2026-03-05 14-07-09 (4).flac", "old copy");
+  EXPECT_EQ(UnusedRecordingPath(wfolder, at), wfolder + L"/Veldmix mix 2026-03-05 14-07-09 (5).wav");
+}
+
+// Two start-stop cycles within one second make two whole recordings with stems of their own;
+// closing the program mid-recording still writes the tracklist and leaves the WAV whole, uncopied.
+TEST_F(MixRecording, QuickCyclesKeepEveryRecordingAndClosingWritesTheTracklist) {
+  Settings.RecordFormat = kRecordFormatWav;
+  std::vector<fs::path> wavs;
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    ToggleRecording();
+    ASSERT_TRUE(Engine.recording.load()) << WideToUtf8(Status.text);
+    EXPECT_TRUE(ControlState(kRecordControl)) << "the controller's REC light";
+    RecordingTracklist.push_back({0.0, home_.wpath() + L"/Tune " + std::to_wstring(cycle) + L".mp3"});
+    SleepMs(200);
+    ToggleRecording();
+    EXPECT_FALSE(ControlState(kRecordControl));
+    wavs.push_back(WideToUtf8(RecordingPath));
+  }
+  ASSERT_NE(wavs[0], wavs[1]);
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    EXPECT_GT(ProbeWithSoxi(wavs[cycle].string()).frames, 4000) << wavs[cycle];
+    EXPECT_EQ(ReadRaw(WideToUtf8(TracklistPathFor(wavs[cycle].wstring()))),
+              "\xEF\xBB\xBF" "0:00  Tune " + std::to_string(cycle) + ".mp3\r\n");
+  }
+
+  Settings.RecordFormat = kRecordFormatMp3;
+  ToggleRecording();
+  ASSERT_TRUE(Engine.recording.load());
+  RecordingTracklist.push_back({0.0, home_.wpath() + L"/Last Tune.mp3"});
+  SleepMs(200);
+  CloseMixRecording();
+  EXPECT_FALSE(Engine.recording.load());
+  const fs::path wav = WideToUtf8(RecordingPath);
+  EXPECT_GT(ProbeWithSoxi(wav.string()).frames, 4000);
+  EXPECT_EQ(ReadRaw(WideToUtf8(TracklistPathFor(wav.wstring()))), "\xEF\xBB\xBF" "0:00  Last Tune.mp3\r\n");
+  SleepMs(300);
+  EXPECT_FALSE(fs::exists(fs::path(wav).replace_extension(".mp3"))) << "no copy at exit";
+  EXPECT_TRUE(NextMessage().empty());
 }

@@ -12,6 +12,7 @@
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/sync.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"
 #include "support/click_tracks.h"

@@ -1,5 +1,6 @@
 // veldmix-tool layout: the main screen's rectangles in window pixels, computed by the screens' own
 // layout functions, so scripts driving the real window with a mouse click what the frame draws.
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -9,12 +10,14 @@
 
 #include "app/text_parse.h"
 #include "platform/text.h"
+#include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
 #include "screens/grid_editor.h"
 #include "screens/layout.h"
 #include "screens/mixer.h"
 #include "screens/pads.h"
 #include "screens/pitch_jog.h"
+#include "screens/sidebar.h"
 #include "screens/slim_layout.h"
 #include "screens/top_bar.h"
 #include "tools/veldmix-tool/commands.h"
@@ -28,9 +31,13 @@ constexpr int32_t kFirstGridButtonId = 3500, kLastGridButtonId = 3519;
 
 constexpr const char kLayoutUsage[] =
     "usage: veldmix-tool layout WIDTH HEIGHT [--scale S] [--layout full|library|performance] [--decks 2|4]\n"
+    "       [--tracks N] [--folders N] [--crates N] [--lists N]\n"
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
-    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons.\n";
+    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons. The browser's toolbar,\n"
+    "header cells, rows and sidebar rows are laid out for N tracks in view (default 0), N music folders\n"
+    "(default 1), N smart crates (default 0) and N track lists (default 3, the built-in ones).\n";
+constexpr long long kMaxCount = 100000000;
 
 struct LayoutName {
   const char* name;
@@ -44,6 +51,7 @@ struct LayoutArgs {
   double scale = 1.0;
   int32_t layout = kLayoutFull;
   bool fourDecks = false;
+  long long tracks = 0, folders = 1, crates = 0, lists = 3;
 };
 
 bool ParseScale(const std::string& text, double* out) {
@@ -74,6 +82,14 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
     } else if (option == "--layout") {
       for (const LayoutName& n : kLayoutNames)
         if (value == n.name) out->layout = n.layout, ok = true;
+    } else if (option == "--tracks" || option == "--folders" || option == "--crates" || option == "--lists") {
+      int64_t n = 0;
+      ok = ParseInteger(value, &n, 0, kMaxCount);
+      long long* field = option == "--tracks"    ? &out->tracks
+                         : option == "--folders" ? &out->folders
+                         : option == "--crates"  ? &out->crates
+                                                 : &out->lists;
+      *field = n;
     } else if (option == "--decks") {
       ok = value == "2" || value == "4";
       out->fourDecks = value == "4";
@@ -158,6 +174,45 @@ void PutFullPanel(const Printer& p, int deck, Rc panel, bool performance) {
   PutTransportAndLoops(p, d, l.transport, l.loops);
 }
 
+// The browser's toolbar, header cells, the rows that fit, the scrollbar and the sidebar's rows.
+void PutBrowser(const Printer& p, Rc browser, const LayoutArgs& a) {
+  if (!(browser.w > 0 && browser.h > 0)) return;
+  const std::wstring count = std::to_wstring(a.tracks) + (a.tracks == 1 ? L" track" : L" tracks");
+  const BrowserLayout l = LayOutBrowser(browser, TextWidth(count, kBrowserCountTextSize, false, kFontSegoeUi), false,
+                                        false);
+  p.Put("search", l.searchBox);
+  p.Put("load.left", l.loadLeft);
+  p.Put("load.right", l.loadRight);
+  p.Put("analyze", l.analyze);
+  p.Put("match", l.match);
+  p.Put("ai", l.ai);
+  p.Put("macros", l.macros);
+  p.Put("count", l.countLine);
+  p.Put("header", l.header);
+  const char* columns[kBrowserColumns] = {"title", "artist", "bpm", "key", "energy", "rating", "time"};
+  for (int c = 0; c < kBrowserColumns; ++c) p.Put(std::string("header.") + columns[c], l.headerCells[c]);
+  p.Put("list", l.list);
+  p.Put("scrollbar", l.scrollTrack);
+  const long long rows = std::min<long long>(a.tracks, l.visibleRows);
+  for (int i = 0; i < rows; ++i) {
+    const std::string r = "row." + std::to_string(i);
+    const Rc row = BrowserRowRect(l, i);
+    p.Put(r, row);
+    p.Put(r + ".play", BrowserPlayCell(l, row));
+    p.Put(r + ".stars", BrowserStarsRect(l, row));
+  }
+  const SidebarLayout s = LayOutSidebar(l.sidebar, static_cast<size_t>(a.folders), static_cast<size_t>(a.crates),
+                                        static_cast<size_t>(a.lists));
+  p.Put("sidebar", l.sidebar);
+  p.Put("folders.plus", s.foldersPlus);
+  p.Put("crates.plus", s.cratesPlus);
+  p.Put("lists.plus", s.listsPlus);
+  p.Put("crates.hint", s.crateHint);
+  for (size_t i = 0; i < s.folders.size(); ++i) p.Put("folder." + std::to_string(i), s.folders[i]);
+  for (size_t i = 0; i < s.crates.size(); ++i) p.Put("crate." + std::to_string(i), s.crates[i]);
+  for (size_t i = 0; i < s.lists.size(); ++i) p.Put("list." + std::to_string(i), s.lists[i]);
+}
+
 int RunLayout(const std::vector<std::string>& args) {
   LayoutArgs a;
   if (!ParseLayoutArgs(args, &a)) return 2;
@@ -187,6 +242,7 @@ int RunLayout(const std::vector<std::string>& args) {
     p.Put("glide.b", row.glideB);
   }
   p.Put("browser", s.browser);
+  PutBrowser(p, s.browser, a);
 
   const GridEditorLayout g = LayoutGridEditor(GridEditorPanel(width, height));
   p.Put("grideditor.panel", g.panel);
@@ -200,7 +256,7 @@ int RunLayout(const std::vector<std::string>& args) {
 }  // namespace
 
 const ToolCommand kLayoutCommands[] = {
-    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N]", "print the main screen's rectangles in pixels",
+    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N] [--tracks N]...", "print the main screen's rectangles in pixels",
      RunLayout},
 };
 const int kLayoutCommandCount = static_cast<int>(sizeof(kLayoutCommands) / sizeof(kLayoutCommands[0]));

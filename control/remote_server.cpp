@@ -1,0 +1,343 @@
+#include "control/remote_server.h"
+
+#include <fmt/format.h>
+#include <fmt/xchar.h>
+
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "app/status_message.h"
+#include "app/test_mode.h"
+#include "control/remote_page.h"
+#include "platform/clock.h"
+#include "platform/net.h"
+#include "platform/text.h"
+#include "platform/ui_post.h"
+
+namespace {
+
+constexpr int kListenBacklog = 8;
+constexpr unsigned kStopSliceMs = 200;          // the longest a stop waits for the service thread
+constexpr uint64_t kRequestDeadlineMs = 3000;   // a whole request must arrive within this
+constexpr unsigned kSendTimeoutMs = 1000;       // a phone that stops reading is dropped after this
+constexpr size_t kMaxRequestBytes = 16384;      // read no further; the rest is ignored
+constexpr size_t kReceiveChunkBytes = 4096;
+constexpr size_t kSendPieceBytes = 65536;
+constexpr uint64_t kPhoneSeenMs = 5000;
+// Guessing a four-digit PIN: an address that gets it wrong this often is refused for a while.
+constexpr int kWrongPinLimit = 10;
+constexpr uint64_t kPinLockoutMs = 60000;
+constexpr size_t kMaxGuardedAddresses = 4096;
+// A phone's steps are small; anything beyond this is not a gesture and is refused.
+constexpr int32_t kMaxDelta = 1000;
+constexpr unsigned kTestRequestTimeoutMs = 3000;
+
+struct PinGuard {
+  int wrong = 0;
+  uint64_t lockedUntilMs = 0;
+};
+
+struct RemoteServerState {
+  NetSocket listener = kNoSocket;
+  std::thread thread;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> running{false};
+  int port = 0;
+  std::string pin;
+  std::mutex mutex;                         // guards state and phones
+  std::string state = "{}";
+  std::map<std::string, uint64_t> phones;   // address -> MonotonicMs of its latest good request
+  std::map<std::string, PinGuard> guards;   // service thread only
+};
+RemoteServerState Server;
+
+void WriteHttpReply(NetSocket socket, int status, std::string_view contentType, std::string_view body) {
+  const char* reason = status == 200 ? "200 OK" : status == 403 ? "403 Forbidden" : "404 Not Found";
+  std::string reply = fmt::format(
+      "HTTP/1.1 {}\r\nContent-Type: {}\r\nContent-Length: {}\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
+      reason, contentType, body.size());
+  reply.append(body);
+  NetSetTimeouts(socket, kSendTimeoutMs);
+  NetSendAll(socket, reinterpret_cast<const uint8_t*>(reply.data()), reply.size(), kSendPieceBytes, nullptr);
+}
+
+// Reads up to the blank line, kMaxRequestBytes, the peer's close or the deadline, looking at the
+// stop flag between receives. Empty when nothing usable arrived or the server stops.
+std::string ReceiveRequest(NetSocket socket) {
+  std::string data;
+  const uint64_t deadline = MonotonicMs() + kRequestDeadlineMs;
+  char chunk[kReceiveChunkBytes];
+  while (data.size() < kMaxRequestBytes && data.find("\r\n\r\n") == std::string::npos) {
+    if (Server.stop.load()) return {};
+    const uint64_t now = MonotonicMs();
+    if (now >= deadline) break;
+    if (!NetReadable(socket, static_cast<unsigned>(std::min<uint64_t>(deadline - now, kStopSliceMs)))) continue;
+    const long n = NetReceiveSome(socket, reinterpret_cast<uint8_t*>(chunk),
+                                  std::min(sizeof chunk, kMaxRequestBytes - data.size()));
+    if (n <= 0) break;
+    data.append(chunk, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+// The whole text as a finite float; false for anything else (nan, inf, 1e999, "0.5x", "").
+bool ParseValue(const std::string& text, float* out) {
+  double value = 0.0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return false;
+  if (std::fabs(value) > std::numeric_limits<float>::max()) return false;
+  *out = static_cast<float>(value);
+  return true;
+}
+
+bool ParseDelta(const std::string& text, int32_t* out) {
+  int64_t value = 0;
+  // from_chars takes no "+"; one leading "+" (a "+" the form sent as %2B) is allowed, "+-" is not.
+  const char* first = text.data() + (text.starts_with('+') && !text.starts_with("+-") ? 1 : 0);
+  const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < -kMaxDelta || value > kMaxDelta) return false;
+  *out = static_cast<int32_t>(value);
+  return true;
+}
+
+// The PIN check with its lockout; a passing address counts as a phone from now.
+bool PinAccepted(const RemoteQuery& query, const std::string& address) {
+  const uint64_t now = MonotonicMs();
+  if (Server.guards.size() > kMaxGuardedAddresses) std::erase_if(Server.guards, [now](const auto& g) {
+      return g.second.lockedUntilMs <= now;
+    });
+  PinGuard& guard = Server.guards[address];
+  if (now < guard.lockedUntilMs) return false;
+  const auto pin = query.find("pin");
+  if (pin == query.end() || pin->second != Server.pin) {
+    // Only a PIN typed counts as a guess: a page that has none yet asks without one.
+    const bool guessed = pin != query.end() && !pin->second.empty();
+    if (guessed && ++guard.wrong >= kWrongPinLimit) {
+      guard.wrong = 0;
+      guard.lockedUntilMs = now + kPinLockoutMs;
+      WriteLog(L"Remote: {} wrong PINs from {}; refused for {} s", kWrongPinLimit, Utf8ToWide(address),
+               kPinLockoutMs / 1000);
+    }
+    return false;
+  }
+  guard.wrong = 0;
+  std::lock_guard lock(Server.mutex);
+  Server.phones[address] = now;
+  return true;
+}
+
+void HandleCommand(NetSocket socket, const RemoteQuery& query) {
+  const auto name = query.find("name");
+  if (name == query.end()) {
+    WriteHttpReply(socket, 404, "text/plain", "name?");
+    return;
+  }
+  auto command = std::make_unique<RemoteCommand>();
+  command->name = name->second;
+  if (const auto value = query.find("value"); value != query.end()) {
+    if (!ParseValue(value->second, &command->value)) {
+      WriteHttpReply(socket, 404, "text/plain", "value?");
+      return;
+    }
+    command->hasValue = true;
+  }
+  if (const auto delta = query.find("delta"); delta != query.end() && !ParseDelta(delta->second, &command->delta)) {
+    WriteHttpReply(socket, 404, "text/plain", "delta?");
+    return;
+  }
+  if (query.contains("press")) command->press = true;
+  if (query.contains("down")) {
+    command->press = true;
+    command->name += ".down";
+  }
+  if (query.contains("up")) command->name += ".up";
+  if (PostToUi(kRemoteCommandPost, 0, command.get())) command.release();
+  WriteHttpReply(socket, 200, "text/plain", "ok");
+}
+
+void HandleRemoteRequest(NetSocket socket, const std::string& address) {
+  const std::string request = ReceiveRequest(socket);
+  const size_t first = request.find(' ');
+  if (request.empty() || first == std::string::npos) return;
+  const size_t second = request.find(' ', first + 1);
+  if (second == std::string::npos) return;
+  const std::string target = request.substr(first + 1, second - first - 1);
+  const size_t mark = target.find('?');
+  const std::string path = target.substr(0, mark);
+  const RemoteQuery query = ParseQuery(mark == std::string::npos ? std::string_view() : std::string_view(target).substr(mark + 1));
+  if (path == "/" || path == "/index.html") {
+    WriteHttpReply(socket, 200, "text/html; charset=utf-8", RemotePage());
+    return;
+  }
+  if (!PinAccepted(query, address)) {
+    WriteHttpReply(socket, 403, "text/plain", "PIN");
+    return;
+  }
+  if (path == "/api/state") {
+    std::string state;
+    {
+      std::lock_guard lock(Server.mutex);
+      state = Server.state;
+    }
+    WriteHttpReply(socket, 200, "application/json", state);
+  } else if (path == "/api/do") {
+    HandleCommand(socket, query);
+  } else {
+    WriteHttpReply(socket, 404, "text/plain", "?");
+  }
+}
+
+// Serves one connection after another until stopped.
+void RemoteServerThread() {
+  while (!Server.stop.load()) {
+    NetSocket connection = kNoSocket;
+    std::string address;
+    const NetAcceptResult accepted = NetAcceptWithin(Server.listener, kStopSliceMs, &connection, &address);
+    if (accepted == NetAcceptResult::kFailed) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kStopSliceMs));
+      continue;
+    }
+    if (accepted != NetAcceptResult::kAccepted) continue;
+    HandleRemoteRequest(connection, address);
+    // Unread bytes (a request cut at the limit) would turn the close into a reset that can
+    // swallow the reply.
+    NetDiscardPending(connection);
+    NetShutdown(connection);
+    NetClose(connection);
+  }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+void StartPhoneRemote() {
+  StopRemoteServer();
+  if (!Settings.RemoteOn || TestMode) return;
+  std::wstring error;
+  if (StartRemoteServer(Settings.RemotePort, WideToUtf8(Settings.Pin), &error, false)) {
+    WriteLog(L"Remote: listening on port {}", Settings.RemotePort);
+    return;
+  }
+  ShowStatus(UiFormat(L"Phone remote: Couldn't open port {} (is something else using it?)", Settings.RemotePort), 5000);
+  WriteLog(L"Remote: {}", error);
+}
+
+bool StartRemoteServer(int port, const std::string& pin, std::wstring* error, bool loopbackOnly) {
+  StopRemoteServer();
+  Server.pin = pin;
+  Server.guards.clear();
+  {
+    // Phones that knew the old PIN are not connected to this server.
+    std::lock_guard lock(Server.mutex);
+    Server.phones.clear();
+  }
+  int bound = 0;
+  if (!NetListen(loopbackOnly, port, kListenBacklog, &Server.listener, &bound)) {
+    if (error) *error = fmt::format(L"Couldn't open port {} (is something else using it?)", port);
+    Server.listener = kNoSocket;
+    return false;
+  }
+  Server.port = bound;
+  Server.stop = false;
+  Server.running = true;
+  Server.thread = std::thread(RemoteServerThread);
+  return true;
+}
+
+void StopRemoteServer() {
+  if (!Server.running.load()) return;
+  Server.stop = true;
+  if (Server.thread.joinable() && Server.thread.get_id() != std::this_thread::get_id()) Server.thread.join();
+  NetClose(Server.listener);
+  Server.listener = kNoSocket;
+  Server.port = 0;
+  Server.running = false;
+}
+
+bool IsRemoteServerRunning() { return Server.running.load(); }
+
+int RemoteServerPort() { return Server.running.load() ? Server.port : 0; }
+
+std::vector<std::wstring> RemoteUrls() {
+  std::vector<std::wstring> urls;
+  const int port = Server.running.load() ? Server.port : Settings.RemotePort;
+  for (const std::string& address : NetLocalAddresses())
+    if (!address.starts_with("169.254.")) urls.push_back(fmt::format(L"http://{}:{}", Utf8ToWide(address), port));
+  return urls;
+}
+
+int CountRemotePhones() {
+  const uint64_t now = MonotonicMs();
+  std::lock_guard lock(Server.mutex);
+  int count = 0;
+  for (const auto& [address, seenMs] : Server.phones)
+    if (now - seenMs < kPhoneSeenMs) ++count;
+  return count;
+}
+
+void SetRemoteState(std::string json) {
+  std::lock_guard lock(Server.mutex);
+  Server.state.swap(json);
+}
+
+RemoteQuery ParseQuery(std::string_view query) {
+  RemoteQuery result;
+  while (!query.empty()) {
+    const size_t amp = query.find('&');
+    const std::string_view piece = query.substr(0, amp);
+    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    if (piece.empty()) continue;
+    const size_t eq = piece.find('=');
+    if (eq == std::string_view::npos)
+      result[UrlDecode(piece)] = std::string();
+    else
+      result[UrlDecode(piece.substr(0, eq))] = UrlDecode(piece.substr(eq + 1));
+  }
+  return result;
+}
+
+std::string UrlDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '+') {
+      out.push_back(' ');
+    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string RemoteTestRequest(const std::string& path, int port) {
+  NetSocket socket = kNoSocket;
+  if (NetConnect("127.0.0.1", port, kTestRequestTimeoutMs, kTestRequestTimeoutMs, nullptr, &socket) !=
+      NetConnectResult::kConnected)
+    return {};
+  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
+  std::string reply;
+  if (NetSendAll(socket, reinterpret_cast<const uint8_t*>(request.data()), request.size(), request.size(), nullptr)) {
+    uint8_t chunk[kReceiveChunkBytes];
+    for (long n; (n = NetReceiveSome(socket, chunk, sizeof chunk)) > 0;) reply.append(reinterpret_cast<char*>(chunk), n);
+  }
+  NetClose(socket);
+  return reply;
+}
