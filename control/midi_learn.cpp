@@ -85,7 +85,8 @@ void LearnMidiInput(uint32_t key, int type, int data1, int value) {
 std::wstring DescribeMidiKey(uint32_t key) {
   const uint32_t type = (key >> 16) & 0xF0;
   const int channel = static_cast<int>((key >> 8) & 0x0F) + 1;
-  if (type == kPitchBend) return EnglishText(UiFormat(L"pitch bend \u00b7 ch {}", channel));
-  return EnglishText(UiFormat(L"{} {} \u00b7 ch {}", std::wstring(type == kNoteOn ? L"note" : L"CC"),
-                              static_cast<int>(key & 0x7F), channel));
+  // Message names as the controller's manual writes them: not translated.
+  const std::wstring ch = L" \u00b7 ch " + std::to_wstring(channel);
+  if (type == kPitchBend) return L"pitch bend" + ch;
+  return (type == kNoteOn ? L"note " : L"CC ") + std::to_wstring(key & 0x7F) + ch;
 }

@@ -1556,5 +1556,7 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"No timing · synced lyrics in the track's tags", L"Sin tiempos · letra sincronizada en las etiquetas de la pista", L"Ohne Timing · synchronisierter Text in den Tags des Tracks", L"Sem tempo · letra sincronizada nas tags da faixa", L"Sans synchro · paroles synchronisées dans les tags du titre"}},
     {{L"No timing · lyrics in the track's tags", L"Sin tiempos · letra en las etiquetas de la pista", L"Ohne Timing · Text in den Tags des Tracks", L"Sem tempo · letra nas tags da faixa", L"Sans synchro · paroles dans les tags du titre"}},
     {{L"No timing · tap-synced in Veldmix", L"Sin tiempos · sincronizada a mano en Veldmix", L"Ohne Timing · in Veldmix per Tap getimt", L"Sem tempo · sincronizada na mão no Veldmix", L"Sans synchro · synchronisées au tap dans Veldmix"}},
+    {{L"Saved preset “{}”", L"Preset guardado “{}”", L"Preset gespeichert: “{}”", L"Preset salvo “{}”", L"Preset enregistré “{}”"}},
+    {{L"Could not save preset “{}”", L"No se pudo guardar el preset “{}”", L"Preset “{}” konnte nicht gespeichert werden", L"Não foi possível salvar o preset “{}”", L"Impossible d’enregistrer le preset “{}”"}},
 };
 extern const size_t kTranslationRowCount = std::size(kTranslationRows);
