@@ -1,5 +1,6 @@
 #include "app/json.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include <fmt/format.h>
@@ -12,8 +13,21 @@ namespace {
 constexpr wchar_t kReplacement = 0xFFFD;
 constexpr char32_t kHighFirst = 0xD800, kHighLast = 0xDBFF, kLowFirst = 0xDC00, kLowLast = 0xDFFF;
 
+// IsWideSpace of every ASCII character, asked once: the common case costs a table read.
+struct AsciiSpaces {
+  bool space[0x80] = {};
+  AsciiSpaces() {
+    for (wchar_t c = 0; c < 0x80; ++c) space[c] = IsWideSpace(c);
+  }
+};
+
+bool IsJsonSpace(wchar_t c) {
+  static const AsciiSpaces ascii;
+  return c >= 0 && c < 0x80 ? ascii.space[c] : IsWideSpace(c);
+}
+
 void SkipSpace(JsonReader* r) {
-  while (r->pos < r->text.size() && IsWideSpace(r->text[r->pos])) ++r->pos;
+  while (r->pos < r->text.size() && IsJsonSpace(r->text[r->pos])) ++r->pos;
 }
 
 bool Peek(const JsonReader* r, wchar_t c) { return r->pos < r->text.size() && r->text[r->pos] == c; }
@@ -30,7 +44,39 @@ long ReadHex4(const std::wstring& text, size_t at) {
   return unit;
 }
 
+constexpr size_t kExactDigits = 15;  // every integer of this many digits is exact in a double
+
+bool IsDigitChar(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// A plain integer at text[at] ("-" and up to 15 digits, not followed by what would continue a
+// number): its exact value, the same strtod gives. False leaves the number to the full reader.
+bool ReadPlainInteger(const std::wstring& text, size_t at, double* value, size_t* used) {
+  size_t i = at;
+  const bool negative = i < text.size() && text[i] == L'-';
+  if (negative) ++i;
+  const size_t first = i;
+  uint64_t magnitude = 0;
+  for (; i < text.size() && IsDigitChar(text[i]) && i - first <= kExactDigits; ++i)
+    magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - L'0');
+  if (i == first || i - first > kExactDigits) return false;
+  if (i < text.size()) {
+    const wchar_t next = text[i];
+    if (next == L'.' || next == L'e' || next == L'E' || next == L'x' || next == L'X') return false;
+  }
+  *value = negative ? -static_cast<double>(magnitude) : static_cast<double>(magnitude);
+  *used = i - at;
+  return true;
+}
+
 bool ParseNumber(JsonReader* r, JsonValue* out) {
+  double plain = 0;
+  size_t plainUsed = 0;
+  if (ReadPlainInteger(r->text, r->pos, &plain, &plainUsed)) {
+    out->kind = 2;
+    out->number = plain;
+    r->pos += plainUsed;
+    return true;
+  }
   // Overflow to infinity and the words for infinity and not-a-number are no usable answer.
   size_t used = 0;
   const double value = LeadingCNumber(std::wstring_view(r->text).substr(r->pos), &used);
@@ -39,6 +85,30 @@ bool ParseNumber(JsonReader* r, JsonValue* out) {
   out->number = value;
   r->pos += used;
   return true;
+}
+
+constexpr size_t kGrowthCheck = 1024;  // an array this long is sized once from its text
+
+// An upper bound on the items left in the array at the cursor: its top-level commas plus one,
+// never more than half the remaining text (what well-formed items of that length could need).
+size_t RemainingItems(const JsonReader& r) {
+  const std::wstring& t = r.text;
+  size_t commas = 0, depth = 0, i = r.pos;
+  for (; i < t.size(); ++i) {
+    const wchar_t c = t[i];
+    if (c == L'"') {
+      for (++i; i < t.size() && t[i] != L'"'; ++i)
+        if (t[i] == L'\\') ++i;
+    } else if (c == L'[' || c == L'{') {
+      ++depth;
+    } else if (c == L']' || c == L'}') {
+      if (depth == 0) break;
+      --depth;
+    } else if (c == L',' && depth == 0) {
+      ++commas;
+    }
+  }
+  return std::min(commas + 1, (t.size() - r.pos) / 2 + 1);
 }
 
 void WriteString(const std::wstring& s, std::wstring* out) {
@@ -102,9 +172,14 @@ bool JsonParseString(JsonReader* r, std::wstring* out) {
   ++r->pos;
   for (;;) {
     if (r->pos >= t.size()) return false;
+    // The run up to the next quote or escape goes in with one append.
+    size_t end = r->pos;
+    while (end < t.size() && t[end] != L'"' && t[end] != L'\\') ++end;
+    out->append(t, r->pos, end - r->pos);
+    r->pos = end;
+    if (r->pos >= t.size()) return false;
     wchar_t c = t[r->pos++];
     if (c == L'"') return true;
-    if (c != L'\\') { out->push_back(c); continue; }
     if (r->pos >= t.size()) return false;
     c = t[r->pos++];
     switch (c) {
@@ -170,6 +245,7 @@ bool JsonParseValue(JsonReader* r, JsonValue* out, int depth) {
       if (Peek(r, L']')) { ++r->pos; return true; }
       for (;;) {
         SkipSpace(r);
+        if (out->items.size() == kGrowthCheck) out->items.reserve(kGrowthCheck + RemainingItems(*r));
         out->items.emplace_back();
         if (!JsonParseValue(r, &out->items.back(), depth + 1)) return false;
         SkipSpace(r);
@@ -177,10 +253,21 @@ bool JsonParseValue(JsonReader* r, JsonValue* out, int depth) {
         if (Peek(r, L']')) { ++r->pos; return true; }
         return false;
       }
+    case L't':
+      if (!JsonMatch(r, L"true")) return false;
+      out->kind = 1;
+      out->number = 1.0;
+      return true;
+    case L'f':
+      if (!JsonMatch(r, L"false")) return false;
+      out->kind = 1;
+      out->number = 0.0;
+      return true;
+    case L'n':
+      if (!JsonMatch(r, L"null")) return false;
+      out->kind = 0;
+      return true;
     default:
-      if (JsonMatch(r, L"true")) { out->kind = 1; out->number = 1.0; return true; }
-      if (JsonMatch(r, L"false")) { out->kind = 1; out->number = 0.0; return true; }
-      if (JsonMatch(r, L"null")) { out->kind = 0; return true; }
       return ParseNumber(r, out);
   }
 }

@@ -2,6 +2,7 @@
 #include "ui/frame_driver.h"
 #include "ui/language.h"
 #include "karaoke/karaoke_draw.h"
+#include "karaoke/karaoke_rotation.h"
 #include "ui/modal.h"
 #include "ui/glow.h"
 #include "app/main_window.h"
@@ -19,6 +20,7 @@
 #include "app/test_mode.h"
 #include "control/midi_devices.h"
 #include "control/remote_server.h"
+#include "control/timecode.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "engine/control_input.h"
@@ -138,10 +140,10 @@ bool CreateMainWindow() {
   }
   TrackLists = LoadLists();
   ConnectListView();
-  // The karaoke queue loads before the controllers once it exists.
+  if (!TestMode) LoadKaraokeQueue();
   StartControllers();
   StartPhoneRemote();
-  // The timecode input starts here once it exists.
+  StartTimecodeInput();
   SmartCrates = LoadCrates();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();

@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "control/timecode.h"
 #include "broadcast/live_video.h"
 #include "broadcast/mix_recording.h"
 #include "broadcast/camera.h"
@@ -43,7 +44,7 @@ void StopAndSaveAll() {
   CloseVideoWindow();
   StopVideoDecks();
   StopRemoteServer();
-  // The timecode input stops here once it exists.
+  StopTimecodeInput();
   if (!TestMode) SaveSession();
   StopCamera();
   EnableInput(Engine, false, {});

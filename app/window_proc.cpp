@@ -24,6 +24,7 @@
 #include "engine/stem_controls.h"
 #include "engine/track.h"
 #include "engine/transport.h"
+#include "karaoke/deck_lyrics.h"
 #include "library/ai_set.h"
 #include "library/analysis_queue.h"
 #include "library/cover_art.h"
@@ -99,6 +100,9 @@ void HandleAnalysisFinished(const UiPost& post) { FinishAnalysis(static_cast<uin
 void HandleAiSet(const UiPost& post) { ApplyAiSet(static_cast<AiJob*>(post.lparam)); }
 void DiscardAiSet(const UiPost& post) { delete static_cast<AiJob*>(post.lparam); }
 
+void HandleLyrics(const UiPost& post) { OnLyricsReady(static_cast<LyricsReply*>(post.lparam)); }
+void DiscardLyrics(const UiPost& post) { delete static_cast<LyricsReply*>(post.lparam); }
+
 void HandleArtLoaded(const UiPost& post) { OnArtLoaded(static_cast<ArtResult*>(post.lparam)); }
 void DiscardArtLoaded(const UiPost& post) { delete static_cast<ArtResult*>(post.lparam); }
 void HandleImport(const UiPost& post) { MergeImport(static_cast<int>(post.wparam), static_cast<ImportResult*>(post.lparam)); }
@@ -132,8 +136,13 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kRelocatePost, .what = L"moved files", .handle = HandleRelocate, .discard = DiscardRelocate},
     {.message = 13, .what = L"AI set", .handle = HandleAiSet, .discard = DiscardAiSet},
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
+<<<<<<< HEAD
     {.message = 15, .what = L"lyrics", .handle = nullptr, .discard = nullptr},
     {.message = kHidReportPost, .what = L"HID report", .handle = HandleHidReport, .discard = DiscardHidReport},
+=======
+    {.message = kLyricsReadyPost, .what = L"lyrics", .handle = HandleLyrics, .discard = DiscardLyrics},
+    {.message = 16, .what = L"HID report", .handle = nullptr, .discard = nullptr},
+>>>>>>> main
     {.message = kRemoteCommandPost, .what = L"remote command", .handle = HandleRemoteCommand, .discard = DiscardRemoteCommand},
     {.message = 18, .what = L"update status", .handle = nullptr, .discard = nullptr},
 };

@@ -18,7 +18,7 @@
 #include "engine/key_lock.h"
 #include "engine/stem_controls.h"
 #include "engine/stems.h"
-#include "karaoke/sing_request.h"
+#include "karaoke/karaoke_show.h"
 #include "library/track_view.h"
 #include "library/track_info.h"
 #include "platform/ui_post.h"
@@ -137,10 +137,7 @@ void ResetStems(int deck, DeckView& view) {
 void FailedLoad(int deck, DeckView& view, const DeckLoadResult& result) {
   view.error = result.error;
   WriteLog(L"Deck {}: couldn't load \"{}\": {}", DeckLetter(deck), view.title, result.error);
-  if (KaraokeSing.pending && KaraokeSing.stageDeck == deck) {
-    KaraokeSing.pending = false;
-    KaraokeSing.stageDeck = -1;
-  }
+  KaraokeDeckLoaded(deck, false);
 }
 
 }  // namespace
@@ -223,12 +220,7 @@ void FinishDeckLoad(uintptr_t, DeckLoadResult* result) {
     view.gain = static_cast<float>(g / kGainKnobDbPerUnit + 0.5);
   }
   view.pendingSeek = kNoPendingSeek;
-  if (KaraokeSing.pending && KaraokeSing.stageDeck == deck) {
-    KaraokeSing.pending = false;
-    int32_t shift = 0;
-    if (CurrentKaraokeKeyShift(&shift)) view.keyShift = shift;
-    KaraokeSing.songEndMarker = -1;
-  }
+  KaraokeDeckLoaded(deck, true);
   RebuildView();
 
   track.reset();

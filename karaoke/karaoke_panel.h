@@ -1,15 +1,16 @@
 #pragma once
-// The karaoke panel's state and commands: whether it is shown (read by the main screen and the top
-// bar's KARAOKE button), the toggle with its hint on the status line, and queueing a song for a
-// singer. The panel's drawing is screens/karaoke_panel.h. UI thread.
+// The karaoke panel's state and commands: whether it is shown (read by the browser, the main
+// screen and the top bar's KARAOKE button), its scroll row, the toggle, and the one-line lyrics
+// state of a deck. The panel's drawing is screens/karaoke_panel.h. UI thread.
+#include <cstdint>
+
+#include "app/ui_text.h"
 
 // The karaoke panel is shown.
 extern bool KaraokePanelShown;
-// Shows or hides the panel and says so on the status line.
+// The first rotation row shown; kept while the panel is closed.
+extern int32_t KaraokePanelScroll;
+// Shows or hides the panel and says so; opening it in the PERFORMANCE layout switches to FULL.
 void ToggleKaraokePanel();
-#include <string>
-
-// Queues the file for singer `singer` (an index into the rotation) and saves the karaoke queue.
-void KaraokeAddSong(int singer, const std::wstring& path);
-// Opens the "New singer" form; the new singer gets the file queued.
-void KaraokeNewSinger(const std::wstring& path);
+// The deck's lyrics state in one line: tap sync, a lookup, none, or the kind and its source.
+UiText LyricsStatusText(int deck);

@@ -1,6 +1,7 @@
 #include "karaoke/karaoke_screen.h"
 
 #include "app/settings.h"
+#include "karaoke/karaoke_tick.h"
 #include "karaoke/karaoke_window.h"
 
 std::shared_ptr<const Lyrics> SharedEmptyLyrics() {
@@ -16,7 +17,5 @@ KaraokeScreenInfo DefaultKaraokeScreenInfo() {
 
 void ToggleKaraokeScreen() {
   OpenKaraokeWindow();
-  // The show's record builder hands over a live record every tick; until it runs, the first frame
-  // shows the defaults.
-  if (IsKaraokeScreenOpen()) PushKaraokeScreenInfo(DefaultKaraokeScreenInfo(), Settings.Karaoke);
+  if (IsKaraokeScreenOpen()) PushKaraokeScreenInfo(BuildKaraokeScreenInfo(), Settings.Karaoke);
 }

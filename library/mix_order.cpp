@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_set>
+#include <bit>
+#include <functional>
+#include <string_view>
 
 #include "app/status_message.h"
 #include "app/text_parse.h"
@@ -30,13 +32,18 @@ constexpr double kTempoWeight = 0.5;
 constexpr double kPercent = 100.0;
 constexpr size_t kMinTracks = 2;
 
-void TakeAnalysis(const std::wstring& path, MixTrack* track) {
-  const TrackInfo* record = FindTrackInfo(path);
-  if (!record || !record->analyzed || !(record->bpm > 0.0)) return;
+// The analysis of the record under `key` (a PathKey), when analysed with a BPM.
+void TakeAnalysisOfKey(const std::wstring& key, MixTrack* track) {
+  const auto it = TrackLibrary.find(key);
+  if (it == TrackLibrary.end()) return;
+  const TrackInfo* record = &it->second;
+  if (!record->analyzed || !(record->bpm > 0.0)) return;
   track->bpm = record->bpm;
   track->key = record->key;
   track->energy = TrackEnergy(record);
 }
+
+void TakeAnalysis(const std::wstring& path, MixTrack* track) { TakeAnalysisOfKey(PathKey(path), track); }
 
 double KeyCost(int32_t a, int32_t b) {
   if (a < 0 || b < 0) return kUnknownKeyCost;
@@ -70,12 +77,33 @@ MixTrack MixTrackFromPath(const std::wstring& path) {
 }
 
 std::vector<MixTrack> CollectViewTracks() {
+  // 50,000 rows on the UI thread: a flat open-addressing table of the key hashes taken (no
+  // node or kept key per row; a hash match compares the keys), and the record found by the
+  // row's key rather than a fresh copy.
+  struct Taken {
+    size_t hash = 0;
+    int32_t track = -1;  // index into tracks; -1 empty
+  };
+  const size_t rows = ViewOrder.size();
   std::vector<MixTrack> tracks;
-  std::unordered_set<std::wstring> taken;
-  tracks.reserve(ViewOrder.size());
+  tracks.reserve(rows);
+  const size_t mask = std::bit_ceil(rows * 2 + 1) - 1;
+  std::vector<Taken> slots(mask + 1);
+  const std::hash<std::wstring_view> hasher;
   for (int index : ViewOrder) {
     const LibraryFile& file = ViewItems[static_cast<size_t>(index)];
-    if (taken.insert(PathKey(file.path)).second) tracks.push_back(MixTrackFromFile(file));
+    const std::wstring key = PathKey(file.path);
+    const size_t hash = hasher(key);
+    size_t slot = hash & mask;
+    bool seen = false;
+    for (; slots[slot].track >= 0 && !seen; slot = (slot + 1) & mask)
+      seen = slots[slot].hash == hash && PathKey(tracks[static_cast<size_t>(slots[slot].track)].path) == key;
+    if (seen) continue;
+    slots[slot] = {hash, static_cast<int32_t>(tracks.size())};
+    MixTrack& track = tracks.emplace_back();
+    track.path = file.path, track.artist = file.artist, track.title = file.title, track.genre = file.genre;
+    track.duration = file.duration;
+    TakeAnalysisOfKey(key, &track);
   }
   return tracks;
 }

@@ -8,8 +8,7 @@
 #include "engine/deck_view.h"
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
-#include "karaoke/karaoke_panel.h"
-#include "karaoke/sing_request.h"
+#include "karaoke/karaoke_rotation.h"
 #include "library/analysis_queue.h"
 #include "library/list_tools.h"
 #include "library/tag_editing.h"
@@ -17,6 +16,7 @@
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/desktop_open.h"
+#include "screens/karaoke_panel.h"
 #include "screens/tag_forms.h"
 #include "settings/palette.h"
 
@@ -68,9 +68,9 @@ std::vector<PopupMenuEntry> TrackMenuEntries(TrackMenuTarget& target) {
     menu.push_back(std::move(lists));
   }
   PopupMenuEntry singers = MenuEntry(L"Karaoke: add for a singer", 0);
-  const size_t singerCount = std::min(KaraokeSingers.size(), kTrackMenuMaxSingers);
+  const size_t singerCount = std::min(Rotation.singers.size(), kTrackMenuMaxSingers);
   for (size_t i = 0; i < singerCount; ++i)
-    singers.submenu.push_back(MenuEntry(KaraokeSingers[i].name, kTrackSingerFirst + static_cast<uint32_t>(i)));
+    singers.submenu.push_back(MenuEntry(Rotation.singers[i].name, kTrackSingerFirst + static_cast<uint32_t>(i)));
   if (singerCount > 0) singers.submenu.push_back(MenuSeparator());
   singers.submenu.push_back(MenuEntry(L"New singer…", kTrackNewSinger));
   menu.push_back(std::move(singers));

@@ -25,7 +25,7 @@ const std::array<SettingsTab, kSettingsTabs> SettingsTabs = {{
     {L"Look", 0xE771, L"Colours, layout, language and the projector visualiser."},
     {L"Karaoke", 0xE720, L"The singers' screen, vocals, lyrics and the camera."},
     {L"Video", 0xE714, L"The video mixer and its output screen."},
-    {L"Updates", 0xE896, L"New versions of Veldmix come from orrelby.com."},
+    {L"Updates", 0xE896, L"New versions of Veldmix come from the Orrelby web site."},
     {L"About", 0xE946, L"Who made Veldmix, and where to find help."},
 }};
 
@@ -157,7 +157,10 @@ void DrawSettings() {
                  Cursor.content.Bottom() - kAboutBottomPadDip - top});
     return;
   }
+  // Rows that do not fit are cut off above the hint's strip rather than drawn over it.
+  PushClip(Rc{Cursor.content.x, panel.y, Cursor.content.w, panel.h - kMoreBelowRiseDip - kMoreBelowSlackDip});
   if (PageFunction page = kPages[SettingsPage]) page();
+  PopClip();
   EndSection();
   if (std::max(Cursor.y, Cursor.lowest) > panel.Bottom() - kMoreBelowSlackDip)
     DrawText(kMoreBelow,

@@ -29,6 +29,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "screens/main_screen.h"
 #include "selftest/selftest_tick.h"
 #include "settings/updates.h"
 #include "ui/publish_controls.h"
@@ -92,6 +93,12 @@ void FollowUpdates(uint64_t nowMs) {
   if (Settings.UpdatesCheck && UpdateState == kUpdateIdle && nowMs >= NextUpdateCheckMs) StartUpdateCheck(false);
 }
 
+// The karaoke screen's pulse and bass come from what the frame driver measured last frame.
+void FeedKaraoke() {
+  for (int d = 0; d < kEngineDecks; ++d) KaraokeFeed.beatPulse[static_cast<size_t>(d)] = BeatPulse[d];
+  KaraokeFeed.bands = Meters.spectrum;
+}
+
 }  // namespace
 
 void AppTickAt(uint64_t nowMs) {
@@ -105,6 +112,7 @@ void AppTickAt(uint64_t nowMs) {
   AutomixTick();
   NowPlayingTick();
   MixRecordingTick();
+  FeedKaraoke();
   KaraokeTick();
   FinishPadRecording();
   BuildRemoteState();

@@ -338,7 +338,7 @@ void OnKeyDown(int key, bool repeat, bool ctrl, bool shift) {
   if (ModalKeyDown(key, shift)) return;
   if (WindowKey(key, repeat, shift)) return;
   if (key == KeyCode::Escape && TapSyncIndex != kTapSyncOff) {
-    TapSyncIndex = kTapSyncOff;
+    StopTapSync();
     ShowStatus(L"Tap sync stopped");
     return;
   }

@@ -15,7 +15,7 @@
 #include "engine/effects.h"
 #include "engine/mixer_controls.h"
 #include "engine/stem_controls.h"
-#include "karaoke/sing_request.h"
+#include "karaoke/karaoke_show.h"
 #include "library/track_view.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
@@ -29,7 +29,6 @@ MixMeters Meters;
 namespace {
 
 constexpr int kVocalPart = 0;               // stem parts: VOCALS, DRUMS, BASS, MELODY
-constexpr int32_t kKaraokeVocalsGuide = 1;  // [Karaoke] Vocals: 0 off, 1 guide, 2 on
 constexpr float kPercent = 100.0f;
 constexpr int32_t kXfSideA = 0, kXfSideB = 2;
 constexpr uint32_t kMicEffectBits = 3;      // [Mic] Fx: bit 0 ECHO, bit 1 REVERB
@@ -55,10 +54,8 @@ void PublishDeck(int d, DeckView& view, DeckState& deck) {
   float switches[kStemParts], gains[kStemParts];
   for (int part = 0; part < kStemParts; ++part) switches[part] = view.stemOn[static_cast<size_t>(part)] ? 1.0f : 0.0f;
   deck.vocalMode = StemPartGains(view.stemsReady, view.stemPreset, switches, gains);
-  const bool stage = KaraokeSing.stageDeck == d;
-  if (stage && Settings.KaraokeVocals == kKaraokeVocalsGuide && view.stemsReady &&
-      view.stemPreset == kStemPresetInstrumental)
-    gains[kVocalPart] = static_cast<float>(Settings.Guide) / kPercent;
+  const float guide = KaraokeGuideGain(d);
+  if (guide >= 0.0f && view.stemsReady && view.stemPreset == kStemPresetInstrumental) gains[kVocalPart] = guide;
   for (int part = 0; part < kStemParts; ++part) deck.stemGain[part].store(gains[part]);
   deck.kickTarget = view.stemsReady && !view.kickOn ? 0.0f : 1.0f;
   deck.hatTarget = view.stemsReady && !view.hatOn ? 0.0f : 1.0f;
@@ -83,11 +80,11 @@ void PublishDeck(int d, DeckView& view, DeckState& deck) {
   view.meterLevel = Decayed(view.meterLevel, kDeckMeterDecay, TakePeak(deck.peak));
 }
 
-// While a karaoke song runs (GO pressed, not paused, the stage deck playing) the microphone is the
-// show: the music does not duck under it. Caller holds the engine lock.
+// While a karaoke song runs on a playing stage deck the microphone is the show: the music does not
+// duck under it. Caller holds the engine lock.
 bool KaraokeSongSung() {
-  const int stage = KaraokeSing.stageDeck;
-  return ValidDeck(stage) && KaraokeSing.singing && !KaraokeSing.paused && Engine.decks[stage].playing;
+  const int stage = KaraokeSingingDeck();
+  return ValidDeck(stage) && Engine.decks[stage].playing;
 }
 
 // Caller holds the engine lock.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -239,4 +240,51 @@ TEST(JsonCorpus, ToolAgreesWithPythonJson) {
   for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) report.append(buffer, n);
   int status = pclose(pipe);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
+}
+
+TEST(JsonParseNumber, IntegersOfEveryLengthMatchTheCConversion) {
+  // Short integers take a direct path; longer ones and any with a fraction or exponent the C one.
+  std::string digits;
+  for (int length = 1; length <= 20; ++length) {
+    digits += static_cast<char>('0' + (length * 7 + 3) % 10);
+    for (const std::string& text : {digits, "-" + digits, digits + ".5", digits + "e2", "-" + digits + "E-3"}) {
+      const std::wstring wide(text.begin(), text.end());
+      EXPECT_EQ(ParseOk(L"[" + wide + L"]").items.at(0).number, std::strtod(text.c_str(), nullptr)) << text;
+    }
+  }
+  EXPECT_EQ(ParseOk(L"[1,-2 ,3]").items.at(1).number, -2.0);
+  EXPECT_FALSE(Parses(L"[-]"));
+  EXPECT_FALSE(Parses(L"[12x]"));
+}
+
+TEST(JsonParseString, PlainRunsAroundEscapesAreKeptWhole) {
+  EXPECT_EQ(ParseString(L"\"ab\\ncd\\u00e9ef\\\\gh\\ud83d\\ude00ij\\\"\""), L"ab\ncd\u00e9ef\\gh\U0001F600ij\"");
+  EXPECT_EQ(ParseString(L"\"\u00e9\u2014\U0001F600 long plain run\""), L"\u00e9\u2014\U0001F600 long plain run");
+  EXPECT_EQ(ParseString(L"\"\""), L"");
+  EXPECT_FALSE(Parses(L"\"run then end"));
+  EXPECT_FALSE(Parses(L"\"run then escape\\"));
+}
+
+TEST(JsonParse, LongArraysWithNestedValuesReadWhole) {
+  // Past 1024 items the reader sizes the array from its text: brackets and commas inside
+  // strings and nested values must not confuse it.
+  std::wstring text = L"[";
+  for (int i = 0; i < 3000; ++i) {
+    if (i) text += L',';
+    switch (i % 4) {
+      case 0: text += std::to_wstring(i); break;
+      case 1: text += L"\"a,]\\\"[,\""; break;
+      case 2: text += L"[1,[2,3],{\"k\":[4,5]}]"; break;
+      default: text += L"{\"x\":\"}],\",\"y\":[]}"; break;
+    }
+  }
+  text += L"]";
+  const JsonValue v = ParseOk(L"{\"big\":" + text + L",\"after\":[7,8]}");
+  const JsonValue* big = JsonFind(v, L"big");
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(big->items.size(), 3000u);
+  EXPECT_EQ(JsonWrite(*big), text);
+  EXPECT_EQ(JsonWrite(*JsonFind(v, L"after")), L"[7,8]");
+  EXPECT_FALSE(Parses(text.substr(0, text.size() - 1) + L",,,,,,,,]"));
+  EXPECT_FALSE(Parses(text.substr(0, text.size() - 1)));
 }

@@ -15,7 +15,7 @@
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
-#include "karaoke/sing_request.h"
+#include "karaoke/karaoke_rotation.h"
 #include "library/track_info.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
@@ -218,20 +218,20 @@ TEST_F(DeckLoad, AutoGainClampsToNineDecibels) {
 }
 
 TEST_F(DeckLoad, TheKaraokeStageDeckTakesTheSongsKeyShift) {
-  KaraokeSingers = {KaraokeSinger{L"Ana", {KaraokeSong{L"x", 3}}}};
-  KaraokeSing = KaraokeSingRequest{.pending = true, .stageDeck = 1, .singer = 0, .song = 0, .songEndMarker = 7};
+  Rotation.singers = {KaraokeSinger{L"Ana", {KaraokeSong{.path = L"x", .keyShift = 3}}}};
+  Stage = KaraokeStage{.stageDeck = 1, .currentSinger = 0, .currentSong = 0, .settingUp = true};
   ASSERT_TRUE(LoadAndWait(1, Click(120.0)));
   EXPECT_EQ(LiveDeckViews[1].keyShift, 3);
-  EXPECT_FALSE(KaraokeSing.pending);
-  EXPECT_EQ(KaraokeSing.songEndMarker, -1);
+  EXPECT_FALSE(Stage.settingUp);
+  EXPECT_EQ(Stage.stageDeck, 1);
 
-  // A failed load on the stage deck gives up the request.
-  KaraokeSing = KaraokeSingRequest{.pending = true, .stageDeck = 1, .singer = 0, .song = 0};
+  // A failed load on the stage deck gives up the stage.
+  Stage = KaraokeStage{.stageDeck = 1, .currentSinger = 0, .currentSong = 0, .settingUp = true};
   ASSERT_TRUE(LoadAndWait(1, Folder().path() + "/missing.wav"));
-  EXPECT_FALSE(KaraokeSing.pending);
-  EXPECT_EQ(KaraokeSing.stageDeck, -1);
-  KaraokeSingers.clear();
-  KaraokeSing = KaraokeSingRequest{};
+  EXPECT_FALSE(Stage.settingUp);
+  EXPECT_EQ(Stage.stageDeck, -1);
+  Rotation = KaraokeRotation{};
+  Stage = KaraokeStage{};
 }
 
 TEST(DeckView, AFreshViewHasItsSharedProgressAndCancelFlags) {

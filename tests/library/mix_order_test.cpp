@@ -103,6 +103,33 @@ TEST_F(MixToolsTest, MixOrderOfListsAndTheView) {
   EXPECT_EQ(TrackLists.size(), 5u);
 }
 
+TEST_F(MixToolsTest, CollectViewTracksKeepsViewOrderAndTheFirstOfEachPath) {
+  // Enough rows that the table of paths taken probes past collisions; every path shown twice,
+  // the second time with other texts, and paths that differ only in case are two files.
+  constexpr int kFiles = 3000;
+  for (int i = 0; i < 2 * kFiles; ++i) {
+    const int n = i < kFiles ? kFiles - 1 - i : i - kFiles;
+    const std::wstring path = (n % 2 ? L"/Music/A" : L"/music/a") + std::to_wstring(n / 2) + L".mp3";
+    ViewItems.push_back({.path = path, .title = L"T" + std::to_wstring(i), .artist = L"A", .genre = L"G",
+                         .duration = double(i), .index = static_cast<uint32_t>(i)});
+  }
+  Analyse(L"/Music/A7.mp3", 124.0, 5, 6);
+  RebuildView();
+  const std::vector<MixTrack> tracks = CollectViewTracks();
+  ASSERT_EQ(tracks.size(), size_t(kFiles));
+  for (int i = 0; i < kFiles; ++i) {
+    const MixTrack& t = tracks[static_cast<size_t>(i)];
+    EXPECT_EQ(t.path, ViewItems[static_cast<size_t>(i)].path);
+    EXPECT_EQ(t.title, L"T" + std::to_wstring(i)) << "the first row of a path wins";
+    EXPECT_EQ(t.duration, double(i));
+    EXPECT_EQ(t.bpm > 0.0, t.path == L"/Music/A7.mp3") << "analysis only from the path's own record";
+  }
+  const MixTrack& analysed = tracks[static_cast<size_t>(kFiles - 1 - 15)];
+  EXPECT_EQ(analysed.path, L"/Music/A7.mp3");
+  EXPECT_EQ(analysed.key, 5);
+  EXPECT_GT(analysed.energy, 0);
+}
+
 TEST_F(MixToolsTest, DuplicatesAreGroupedByArtistAndTitle) {
   EXPECT_EQ(NormaliseMatchText(L"  The\u2003 ARTIST\t  Name "), L"the artist name");
   TrackLists = LoadLists();

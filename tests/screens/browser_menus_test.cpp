@@ -7,7 +7,7 @@
 
 #include "app/settings.h"
 #include "app/status_message.h"
-#include "karaoke/sing_request.h"
+#include "karaoke/karaoke_rotation.h"
 #include "library/files.h"
 #include "library/folder_scan.h"
 #include "library/track_info.h"
@@ -45,7 +45,7 @@ class BrowserMenus : public ::testing::Test {
   static void Reset() {
     TrackLists.clear(), ViewItems.clear(), ViewOrder.clear(), MusicFolders.clear();
     TrackLibrary.clear();
-    KaraokeSingers.clear();
+    Rotation = KaraokeRotation{};
     ViewKind = kViewFolder, ViewIndex = 0, SortColumn = kSortTitle, ScrollRow = 0;
     Status = StatusLine{};
     Prompt = ConfirmPrompt{};
@@ -94,7 +94,7 @@ TEST_F(BrowserMenus, TheTrackMenuOffersWhatAppliesWithItsTicks) {
   // A user list, singers, 45 tags in use (40 offered, the track's own ticked without case) and
   // four decks.
   ASSERT_GE(CreateList(L"Sunset"), 0);
-  KaraokeSingers = {{.name = L"Ann"}, {.name = L"Bo"}};
+  Rotation.singers = {{.name = L"Ann"}, {.name = L"Bo"}};
   for (int i = 0; i < 45; ++i) TrackInfoFor(L"/m/t" + std::to_wstring(i)).myTags = L"tag" + std::to_wstring(100 + i);
   TrackInfo& record = TrackInfoFor(L"/m/a.mp3");
   record.myTags = L"TAG100", record.rating = 4, record.color = 12;

@@ -19,7 +19,7 @@
 #include "engine/render.h"
 #include "engine/stem_controls.h"
 #include "engine/stems.h"
-#include "karaoke/sing_request.h"
+#include "karaoke/karaoke_rotation.h"
 #include "settings/demo_tracks.h"
 #include "settings/settings_screen.h"
 #include "support/click_tracks.h"
@@ -51,7 +51,7 @@ class Publish : public ::testing::Test {
     CrossfaderPosition = 0.5f;
     MasterSection = MasterSectionValues{};
     MasterFx = MasterFxSelection{};
-    KaraokeSing = KaraokeSingRequest{};
+    Stage = KaraokeStage{};
     MidiClock.reset();
     DemoTrackState.store(kDemoIdle);
     SettingsOpen = VisualiserWindowOpen = false;
@@ -137,11 +137,11 @@ TEST_F(Publish, StemModeActsThroughTheVoiceBandOrThePartGains) {
   // The karaoke stage deck keeps a guide vocal under the instrumental preset.
   Settings.KaraokeVocals = 1;
   Settings.Guide = 20;
-  KaraokeSing.stageDeck = 1;
+  Stage.stageDeck = 1;
   view.stemPreset = 2;
   DemoTickAt(kT0);
   EXPECT_FLOAT_EQ(Engine.decks[1].stemGain[0].load(), 0.2f);
-  KaraokeSing.stageDeck = 0;
+  Stage.stageDeck = 0;
   DemoTickAt(kT0);
   EXPECT_FLOAT_EQ(Engine.decks[1].stemGain[0].load(), 0.0f);
 }
@@ -235,12 +235,12 @@ TEST_F(Publish, TheMasterSectionReachesTheEngine) {
 
   // The music does not duck under the singer while a karaoke song runs on the stage deck.
   Settings.MicDuck = true;
-  KaraokeSing.stageDeck = 0;
-  KaraokeSing.singing = true;
+  Stage.stageDeck = 0;
+  Stage.singing = true;
   PutTrack(0, MakeTrack(120), true);
   DemoTickAt(kT0);
   EXPECT_FALSE(Engine.micDuck);
-  KaraokeSing.paused = true;
+  Stage.ended = true;
   DemoTickAt(kT0);
   EXPECT_TRUE(Engine.micDuck);
 }

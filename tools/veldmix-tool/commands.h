@@ -16,6 +16,11 @@ struct ToolCommand {
 // false, with each failure printed, when any deck ends without its track.
 bool LoadDecks(const std::vector<std::string>& tracks);
 
+// Draws the settings screen open on the tab (or the skin editor) in a window of that many pixels
+// at the UI scale and prints "id.N x y w h" in pixels for every widget it draws, after the settings
+// button (id.2) that opens it; false when nothing could be drawn.
+bool PrintOverlayWidgets(int pixelWidth, int pixelHeight, double scale, int tab, bool skinEditor);
+
 // Each subcommand file defines one table and registers it in main.cpp's list.
 extern const ToolCommand kFoundationCommands[];
 extern const int kFoundationCommandCount;

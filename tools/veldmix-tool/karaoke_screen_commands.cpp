@@ -1,5 +1,5 @@
-// karaoke screen|window: the karaoke screen drawn from a record given as JSON, into PNG files or
-// into the real window.
+// karaoke screen|window|queue|up-next: the karaoke screen drawn from a record given as JSON, into
+// PNG files or into the real window; the queue subcommands are in karaoke_queue_commands.cpp.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "platform/window.h"
 #include "tools/veldmix-tool/commands.h"
+#include "tools/veldmix-tool/karaoke_commands.h"
 #include "ui/language.h"
 
 namespace {
@@ -232,6 +233,8 @@ constexpr ToolCommand kKaraokeSubcommands[] = {
     {"screen", "INFO.json OUT.png [--size WxH] [--at T1,...]", "draw the karaoke screen from a record into PNGs",
      RunScreen},
     {"window", "INFO.json", "open the karaoke screen window fed from a record", RunWindow},
+    {"queue", "IN.tsv OUT.tsv", "load a karaoke queue file and save it again", RunKaraokeQueue},
+    {"up-next", "FILE.tsv [N]", "the next N singers (default 5) of a karaoke queue file", RunKaraokeUpNext},
 };
 
 int RunKaraoke(const std::vector<std::string>& args) {
@@ -247,6 +250,6 @@ int RunKaraoke(const std::vector<std::string>& args) {
 }  // namespace
 
 const ToolCommand kKaraokeScreenCommands[] = {
-    {"karaoke", "screen|window ...", "draw the karaoke screen from a record, or open its window", RunKaraoke},
+    {"karaoke", "screen|window|queue|up-next ...", "the karaoke screen from a record, its window, the queue file", RunKaraoke},
 };
 const int kKaraokeScreenCommandCount = static_cast<int>(sizeof kKaraokeScreenCommands / sizeof kKaraokeScreenCommands[0]);

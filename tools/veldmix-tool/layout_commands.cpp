@@ -13,7 +13,9 @@
 #include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
 #include "screens/grid_editor.h"
+#include "screens/karaoke_panel.h"
 #include "screens/layout.h"
+#include "screens/macros_panel_view.h"
 #include "screens/mixer.h"
 #include "screens/pads.h"
 #include "screens/pitch_jog.h"
@@ -31,12 +33,18 @@ constexpr int32_t kFirstGridButtonId = 3500, kLastGridButtonId = 3519;
 
 constexpr const char kLayoutUsage[] =
     "usage: veldmix-tool layout WIDTH HEIGHT [--scale S] [--layout full|library|performance] [--decks 2|4]\n"
-    "       [--tracks N] [--folders N] [--crates N] [--lists N]\n"
+    "       [--tracks N] [--folders N] [--crates N] [--lists N] [--karaoke SINGERS]\n"
+    "       [--settings TAB | --skin-editor]\n"
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
-    "the mixer, cross-fader, browser and the beat-grid editor's panel and buttons. The browser's toolbar,\n"
+    "the mixer, cross-fader, browser, the beat-grid editor's panel and buttons, and the macros panel's\n"
+    "run and EDIT buttons and DONE. The browser's toolbar,\n"
     "header cells, rows and sidebar rows are laid out for N tracks in view (default 0), N music folders\n"
-    "(default 1), N smart crates (default 0) and N track lists (default 3, the built-in ones).\n";
+    "(default 1), N smart crates (default 0) and N track lists (default 3, the built-in ones). With\n"
+    "--karaoke, the karaoke panel in the browser's column, its controls and the rows of that many singers.\n"
+    "With --settings TAB (0-9): the settings screen open on that tab, one \"id.N x y w h\" line per\n"
+    "widget it draws (N is the widget's control id), in drawing order, after the settings button\n"
+    "(id.2) that opens it. With --skin-editor: the skin editor's widgets the same way.\n";
 constexpr long long kMaxCount = 100000000;
 
 struct LayoutName {
@@ -52,7 +60,11 @@ struct LayoutArgs {
   int32_t layout = kLayoutFull;
   bool fourDecks = false;
   long long tracks = 0, folders = 1, crates = 0, lists = 3;
+  int settingsTab = -1;  // >= 0: print the settings screen's widgets instead
+  bool skinEditor = false;
+  int64_t singers = -1;  // --karaoke: rows to print; -1 leaves the panel out
 };
+constexpr int64_t kMaxSingers = 100000;
 
 bool ParseScale(const std::string& text, double* out) {
   return ParseNumber(text, out, kMinScale, kMaxScale);
@@ -71,6 +83,10 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
   out->height = height;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& option = args[i];
+    if (option == "--skin-editor") {
+      out->skinEditor = true;
+      continue;
+    }
     if (i + 1 >= args.size()) {
       std::fprintf(stderr, "layout: %s needs a value\n%s", option.c_str(), kLayoutUsage);
       return false;
@@ -82,6 +98,12 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
     } else if (option == "--layout") {
       for (const LayoutName& n : kLayoutNames)
         if (value == n.name) out->layout = n.layout, ok = true;
+    } else if (option == "--settings") {
+      int64_t tab = 0;
+      ok = ParseInteger(value, &tab, 0, 9);
+      out->settingsTab = static_cast<int>(tab);
+    } else if (option == "--karaoke") {
+      ok = ParseInteger(value, &out->singers, 0, kMaxSingers);
     } else if (option == "--tracks" || option == "--folders" || option == "--crates" || option == "--lists") {
       int64_t n = 0;
       ok = ParseInteger(value, &n, 0, kMaxCount);
@@ -174,6 +196,35 @@ void PutFullPanel(const Printer& p, int deck, Rc panel, bool performance) {
   PutTransportAndLoops(p, d, l.transport, l.loops);
 }
 
+// The karaoke panel in the browser's column: the header buttons, the card's controls (the VOCALS
+// choice and the KEY group where a stage deck puts them) and the first rows of `singers` singers.
+void PutKaraokePanel(const Printer& p, Rc browser, int singers) {
+  const BrowserLayout b = LayOutBrowser(browser, 0.0f, true, false);
+  const Rc column = b.karaoke;
+  // The browser's first track row beside the panel: a row to drag onto a singer.
+  p.Put("karaoke.browserrow", Rc{b.list.x, b.list.y, b.list.w, kBrowserRowDip});
+  const KaraokePanelLayout l = LayOutKaraokePanel(column, false), stage = LayOutKaraokePanel(column, true);
+  p.Put("karaoke.panel", column);
+  p.Put("karaoke.addsinger", l.addSinger);
+  p.Put("karaoke.break", l.breakMusic);
+  p.Put("karaoke.screen", l.screen);
+  p.Put("karaoke.card", l.card);
+  p.Put("karaoke.tapsync", l.tapSync);
+  p.Put("karaoke.findonline", l.findOnline);
+  p.Put("karaoke.findonline.bytap", l.findOnlineByTap);
+  p.Put("karaoke.action", l.action);
+  p.Put("karaoke.upnext", l.upNext);
+  const char* vocals[] = {"off", "guide", "on"};
+  for (int i = 0; i < 3; ++i) p.Put(std::string("karaoke.vocals.") + vocals[i], stage.vocals[i]);
+  if (l.keyFits) p.Put("karaoke.keydown", l.keyDown), p.Put("karaoke.keyup", l.keyUp);
+  if (stage.keyFits) p.Put("karaoke.stage.keydown", stage.keyDown), p.Put("karaoke.stage.keyup", stage.keyUp);
+  p.Put("karaoke.earlier", l.earlier);
+  p.Put("karaoke.offset", l.offset);
+  p.Put("karaoke.later", l.later);
+  p.Put("karaoke.list", l.list);
+  for (int k = 0; k < std::min(singers, l.rowsShown); ++k) p.Put("karaoke.row." + std::to_string(k), KaraokeRowRect(l, k));
+}
+
 // The browser's toolbar, header cells, the rows that fit, the scrollbar and the sidebar's rows.
 void PutBrowser(const Printer& p, Rc browser, const LayoutArgs& a) {
   if (!(browser.w > 0 && browser.h > 0)) return;
@@ -216,6 +267,11 @@ void PutBrowser(const Printer& p, Rc browser, const LayoutArgs& a) {
 int RunLayout(const std::vector<std::string>& args) {
   LayoutArgs a;
   if (!ParseLayoutArgs(args, &a)) return 2;
+  if (a.settingsTab >= 0 || a.skinEditor) {
+    const bool drawn = PrintOverlayWidgets(static_cast<int>(a.width), static_cast<int>(a.height), a.scale,
+                                           std::max(a.settingsTab, 0), a.skinEditor);
+    return drawn ? 0 : 1;
+  }
   const float width = static_cast<float>(a.width / a.scale), height = static_cast<float>(a.height / a.scale);
   const ScreenLayout s = ComputeLayout(width, height, a.layout, false, a.fourDecks);
   const Printer p(a.scale);
@@ -243,6 +299,15 @@ int RunLayout(const std::vector<std::string>& args) {
   }
   p.Put("browser", s.browser);
   PutBrowser(p, s.browser, a);
+  const MacrosPanelLayout m = LayoutMacrosPanel(width, height);
+  p.Put("macros.panel", m.panel);
+  for (int i = 0; i < 8; ++i) {
+    p.Put("macros.run." + std::to_string(i), m.run[i]);
+    p.Put("macros.edit." + std::to_string(i), m.edit[i]);
+  }
+  p.Put("macros.done", m.done);
+
+  if (a.singers >= 0 && s.browser.w > 0) PutKaraokePanel(p, s.browser, static_cast<int>(a.singers));
 
   const GridEditorLayout g = LayoutGridEditor(GridEditorPanel(width, height));
   p.Put("grideditor.panel", g.panel);
@@ -256,7 +321,8 @@ int RunLayout(const std::vector<std::string>& args) {
 }  // namespace
 
 const ToolCommand kLayoutCommands[] = {
-    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N] [--tracks N]...", "print the main screen's rectangles in pixels",
+    {"layout", "WIDTH HEIGHT [--scale S] [--layout L] [--decks N] [--tracks N]... [--settings TAB|--skin-editor]",
+     "print the main screen's (or the settings screen's) rectangles in pixels",
      RunLayout},
 };
 const int kLayoutCommandCount = static_cast<int>(sizeof(kLayoutCommands) / sizeof(kLayoutCommands[0]));

@@ -1,5 +1,6 @@
 // veldmix-tool screen OUT.png: the main window's frame drawn off-screen through the real frame
 // driver, with tracks loaded onto the decks through the real LoadTrack and its completion.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -14,8 +15,11 @@
 #include "engine/deck_view.h"
 #include "engine/side_slots.h"
 #include "platform/clock.h"
+#include "platform/draw_surface.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
+#include "settings/settings_screen.h"
+#include "settings/skin_editor.h"
 #include "tools/veldmix-tool/commands.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
@@ -32,11 +36,14 @@ constexpr auto kLoadTimeout = std::chrono::seconds(120);
 constexpr auto kLoadPoll = std::chrono::milliseconds(5);
 
 constexpr const char kScreenUsage[] =
-    "usage: veldmix-tool screen OUT.png [--lang N] [--size WxH] [TRACK...]\n"
+    "usage: veldmix-tool screen OUT.png [--lang N] [--size WxH] [--settings TAB | --skin-editor] [TRACK...]\n"
     "Loads up to four tracks onto decks A-D (as the window does), draws a few frames of the main\n"
     "window off-screen through the frame driver and writes the last one as a PNG.\n"
     "  --lang N     UI language: 0 English, 1 Spanish, 2 German, 3 Portuguese, 4 French\n"
     "  --size WxH   frame size in pixels, 200x200 up to 7680x4320 (default 1500x980)\n"
+    "  --settings TAB  the settings screen open on tab TAB (0-9)\n"
+    "  --skin-editor   the skin editor open\n"
+    "Prints how many texts were cut with an ellipsis (\"cut N\") and the first of them (\"cut: TEXT\").\n"
     "Nothing of the user's library or settings is read or written. Exit 1 when a track does not\n"
     "load (the frame is still written) or the PNG cannot be written.\n";
 
@@ -46,6 +53,8 @@ struct ScreenArgs {
   int width = kPreferredWidth;
   int height = kPreferredHeight;
   std::vector<std::string> tracks;
+  int settingsTab = -1;
+  bool skinEditor = false;
 };
 
 bool ParseInt(const std::string& text, int low, int high, int* value) {
@@ -76,6 +85,13 @@ bool ParseScreenArgs(const std::vector<std::string>& args, ScreenArgs* parsed) {
         std::fputs("veldmix-tool screen: --size takes WxH, 200x200 up to 7680x4320\n", stderr);
         return false;
       }
+    } else if (a == "--settings") {
+      if (!hasValue || !ParseInt(args[++i], 0, kSettingsTabs - 1, &parsed->settingsTab)) {
+        std::fputs("veldmix-tool screen: --settings takes 0 to 9\n", stderr);
+        return false;
+      }
+    } else if (a == "--skin-editor") {
+      parsed->skinEditor = true;
     } else if (parsed->out.empty()) {
       parsed->out = a;
     } else {
@@ -109,9 +125,38 @@ int RunScreen(const std::vector<std::string>& args) {
 
   SetFramePresenter(nullptr);
   const FrameWindow window{parsed.width, parsed.height, false, 1.0f};
+  const bool overlay = parsed.settingsTab >= 0 || parsed.skinEditor;
+  // With an overlay, the cut texts reported are the overlay's: the main screen is drawn on its own
+  // first (its texts are kept images from then on), and what one more bare frame cuts is taken
+  // away from what the overlay's first frame cuts.
+  std::vector<std::string> bareCuts;
+  uint64_t bareCount = 0;
+  if (overlay) {
+    for (int i = 0; i < kFramesDrawn; ++i) {
+      ResetTextLinesCut();
+      DriveFrame(window);
+      SleepMs(kFrameTimerMs);
+    }
+    bareCuts = CutTextSamples();
+    bareCount = TextLinesCut();
+  }
+  if (parsed.settingsTab >= 0) {
+    SettingsOpen = true;
+    SettingsPage = parsed.settingsTab;
+  }
+  SkinEditorOpen = parsed.skinEditor;
+  ResetTextLinesCut();
+  uint64_t cut = 0;
+  std::vector<std::string> cutTexts;
   for (int i = 0; i < kFramesDrawn; ++i) {
     if (i > 0) SleepMs(kFrameTimerMs);
     DriveFrame(window);
+    if (i == 0) {
+      cut = TextLinesCut() - std::min(TextLinesCut(), bareCount);
+      cutTexts = CutTextSamples();
+      for (const std::string& t : bareCuts)
+        if (auto it = std::find(cutTexts.begin(), cutTexts.end(), t); it != cutTexts.end()) cutTexts.erase(it);
+    }
   }
   std::wstring error;
   if (!WriteFramePng(Utf8ToWide(parsed.out), &error)) {
@@ -120,6 +165,8 @@ int RunScreen(const std::vector<std::string>& args) {
   }
   std::printf("%s: %dx%d, %zu track(s), language %d\n", parsed.out.c_str(), parsed.width, parsed.height,
               parsed.tracks.size(), parsed.language);
+  std::printf("cut %llu\n", static_cast<unsigned long long>(cut));
+  for (const std::string& text : cutTexts) std::printf("cut: %s\n", text.c_str());
   return loaded ? 0 : 1;
 }
 

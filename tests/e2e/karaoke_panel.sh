@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The karaoke panel in the real program, driven by the mouse and keys: opening it in the
+# PERFORMANCE layout switches to FULL (saved); a library row dragged onto a singer row queues the
+# song for them; the singer menu moves a singer up, re-opens a sung song and removes a song, each
+# in karaoke.tsv at once; the wheel scrolls 30 singers to the last and no further.
+set -euo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+need veldmix veldmix-tool Xvfb xdpyinfo xwininfo xdotool tesseract convert import sox
+private_home
+export OMP_THREAD_LIMIT=1
+no_sound_server
+start_private_display "$work/xvfb.log" -screen 0 1920x1080x24 || fail "no virtual display could be started"
+
+data="$HOME/.local/share/Veldmix"
+queue="$data/karaoke.tsv"
+mkdir -p "$data" "$work/music"
+app_pid=""
+e2e_on_fail() { import -window root "${KARAOKE_SHOT:-/dev/null}" 2>/dev/null || true; }
+
+sox -n -r 44100 -c 2 "$work/music/Dropped Song.wav" synth 5 sine 440 vol 0.3
+printf '[Look]\r\nLayout=2\r\n[Library]\r\nCount=1\r\nFolder0=%s\r\nSelected=0\r\n' "$work/music" >"$data/settings.ini"
+{
+  printf '\357\273\277onstage\t-1\n'
+  printf 'singer\tSinger 1\nsong\t1\t0\t/m/one.mp3\tFirst\t\nsong\t0\t0\t/m/two.mp3\tSecond\t\n'
+  for i in $(seq 2 30); do printf 'singer\tSinger %d\nsong\t0\t0\t/m/s%d.mp3\tSong %d\t\n' "$i" "$i" "$i"; done
+} >"$queue"
+
+window_id() { xwininfo -root -tree 2>/dev/null | grep -F '"VELDMIX 1.0.10"' | head -n 1 | awk '{print $1}'; }
+geometry() {
+  local id
+  id="$(window_id)"
+  [ -n "$id" ] || { echo "0 0 0 0"; return; }
+  timeout 5 xwininfo -id "$id" 2>/dev/null | awk -F: '/Absolute upper-left X/ {x=$2} /Absolute upper-left Y/ {y=$2}
+    /Width/ {w=$2} /Height/ {h=$2} END {print x+0, y+0, w+0, h+0}'
+}
+placed() {
+  local g
+  g="$(geometry)"
+  read -r _ _ ww wh <<<"$g"
+  [ "$ww" -ge 1340 ] && [ "$wh" -ge 840 ] && sleep 0.3 && [ "$(geometry)" = "$g" ]
+}
+declare -A at
+"$app" >>"$work/app.out" 2>&1 &
+app_pid=$!
+wait_for 20 placed || fail "the main window did not settle ($(geometry))"
+xdotool windowmove "$(window_id)" 0 0 windowsize "$(window_id)" 1900 1060
+sleep 0.5
+wait_for 10 placed || fail "the main window did not settle ($(geometry))"
+read -r wx wy ww wh <<<"$(geometry)"
+while read -r name x y w h; do at[$name]="$x $y $w $h"; done < <("$tool" layout "$ww" "$wh" --karaoke 30)
+sleep 1
+centre() {  # centre NAME: "x y" on the screen
+  local x y w h
+  read -r x y w h <<<"${at[$1]:?no rectangle $1}"
+  echo "$((wx + x + w / 2)) $((wy + y + h / 2))"
+}
+read_text() {  # W H X Y
+  import -window root -crop "$1x$2+$3+$4" +repage "$work/crop.png"
+  convert "$work/crop.png" -resize 300% -colorspace Gray -negate "$work/ocr.png"
+  tesseract "$work/ocr.png" - 2>/dev/null | tr '\n' ' '
+}
+row_text() {  # row_text K: the OCR of rotation row K, spaces left out (OCR drops some)
+  local x y w h
+  read -r x y w h <<<"${at[karaoke.row.$1]}"
+  read_text "$((w - 60))" "$h" $((wx + x)) $((wy + y)) | tr -d ' '
+}
+menu() {  # menu ROW KEYS...: right-click the row, then the keys
+  local row=$1
+  shift
+  read -r mx my <<<"$(centre "karaoke.row.$row")"
+  xdotool mousemove "$mx" "$my" click 3
+  sleep 0.5
+  xdotool key "$@"
+  sleep 0.5
+}
+singers() { grep -aoP '^(\xef\xbb\xbf)?singer\t\K.*' "$queue" | tr '\n' ','; }
+
+# --- PERFORMANCE opens the panel in FULL ---
+xdotool key ctrl+k
+sleep 0.8
+wait_for 5 grep -q '^Layout=0' "$data/settings.ini" || fail "opening the panel in PERFORMANCE did not save FULL"
+text="$(row_text 0)"
+[[ "$text" == *"Singer1"* ]] || fail "the first row reads: $text"
+
+# --- A library row dropped on a singer queues the song ---
+read -r bx by <<<"$(centre karaoke.browserrow)"
+read -r sx sy <<<"$(centre karaoke.row.1)"
+xdotool mousemove "$bx" "$by" mousedown 1
+sleep 0.2
+for step in 1 2 3 4 5 6 7 8; do
+  xdotool mousemove $((bx + (sx - bx) * step / 8)) $((by + (sy - by) * step / 8))
+  sleep 0.05
+done
+sleep 0.2
+xdotool mouseup 1
+sleep 0.5
+/usr/bin/python3 - "$queue" "$work/music/Dropped Song.wav" <<'PY' || fail "the dropped row was not queued for Singer 2: $(head -c 300 "$queue")"
+import sys
+lines = open(sys.argv[1], encoding="utf-8-sig").read().split("\n")
+i = lines.index("singer\tSinger 2")
+assert lines[i + 2] == "song\t0\t0\t" + sys.argv[2] + "\tDropped Song\t", lines[i:i + 3]
+PY
+
+# --- The singer menu: Move up, Sing again, Remove a song ---
+# The dropped row stays selected, so "Add “Dropped Song”" is on too.
+menu 1 Down Down Down Down Return  # Singer 2: Sing now, Add, Remove a song, Move up
+[[ "$(singers)" == "Singer 2,Singer 1,Singer 3,"* ]] || fail "Move up left: $(singers)"
+menu 1 Down Down Down Down Right Return  # Singer 1 (second now): Sing now, Add, Remove, Sing again > First
+grep -qaP '^song\t0\t0\t/m/one.mp3\tFirst\t$' "$queue" || fail "Sing again did not clear the sung mark"
+menu 1 Down Down Down Right Down Return  # Sing now, Add, Remove a song > Second
+/usr/bin/python3 - "$queue" <<'PY' || fail "Remove a song took the wrong song: $(head -c 300 "$queue")"
+import sys
+lines = open(sys.argv[1], encoding="utf-8-sig").read().split("\n")
+i = lines.index("singer\tSinger 1")
+assert lines[i + 1] == "song\t0\t0\t/m/one.mp3\tFirst\t" and lines[i + 2].startswith("singer\t"), lines[i:i + 3]
+PY
+
+# --- The wheel scrolls to the last singer and no further ---
+read -r lx ly <<<"$(centre karaoke.list)"
+xdotool mousemove "$lx" "$ly"
+for _ in $(seq 1 25); do xdotool click 5; done
+sleep 0.5
+shown=0
+for k in $(seq 0 29); do [ -n "${at[karaoke.row.$k]:-}" ] && shown=$((k + 1)); done
+text="$(row_text $((shown - 1)))"
+[[ "$text" == *"30"* ]] || fail "after the wheel the last row reads: $text"
+text="$(row_text 0)"
+[[ "$text" == *"$((30 - shown + 1))"* ]] || fail "the list scrolled past the last singer: the first row reads $text"
+
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+echo "PASS: karaoke panel"
