@@ -136,13 +136,8 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kRelocatePost, .what = L"moved files", .handle = HandleRelocate, .discard = DiscardRelocate},
     {.message = 13, .what = L"AI set", .handle = HandleAiSet, .discard = DiscardAiSet},
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
-<<<<<<< HEAD
-    {.message = 15, .what = L"lyrics", .handle = nullptr, .discard = nullptr},
-    {.message = kHidReportPost, .what = L"HID report", .handle = HandleHidReport, .discard = DiscardHidReport},
-=======
     {.message = kLyricsReadyPost, .what = L"lyrics", .handle = HandleLyrics, .discard = DiscardLyrics},
-    {.message = 16, .what = L"HID report", .handle = nullptr, .discard = nullptr},
->>>>>>> main
+    {.message = kHidReportPost, .what = L"HID report", .handle = HandleHidReport, .discard = DiscardHidReport},
     {.message = kRemoteCommandPost, .what = L"remote command", .handle = HandleRemoteCommand, .discard = DiscardRemoteCommand},
     {.message = 18, .what = L"update status", .handle = nullptr, .discard = nullptr},
 };
