@@ -12,7 +12,7 @@ need veldmix Xvfb xdotool sox parec pactl umockdev-wrapper
   fail "gir1.2-umockdev-1.0 (with python3-gi) is not installed"
 peer_pid=""
 
-own_sound_server unless-shared
+own_sound_server  # its own: a shared sink would mix in the level of other scripts
 private_home
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
