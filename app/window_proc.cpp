@@ -8,6 +8,8 @@
 #include "app/shutdown.h"
 #include "app/single_instance.h"
 #include "app/status_message.h"
+#include "control/hid_devices.h"
+#include "control/hid_reports.h"
 #include "control/midi_devices.h"
 #include "control/midi_input.h"
 #include "control/remote_state.h"
@@ -106,6 +108,12 @@ void DiscardArtLoaded(const UiPost& post) { delete static_cast<ArtResult*>(post.
 void HandleImport(const UiPost& post) { MergeImport(static_cast<int>(post.wparam), static_cast<ImportResult*>(post.lparam)); }
 void DiscardImport(const UiPost& post) { FreeImportResult(post.lparam); }
 
+void HandleHidReport(const UiPost& post) {
+  std::unique_ptr<HidReport> report(static_cast<HidReport*>(post.lparam));
+  OnHidReport(*report);
+}
+void DiscardHidReport(const UiPost& post) { delete static_cast<HidReport*>(post.lparam); }
+
 void HandleRelocate(const UiPost& post) { ApplyRelocate(static_cast<RelocateResult*>(post.lparam)); }
 void DiscardRelocate(const UiPost& post) { delete static_cast<RelocateResult*>(post.lparam); }
 
@@ -129,7 +137,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = 13, .what = L"AI set", .handle = HandleAiSet, .discard = DiscardAiSet},
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},
     {.message = kLyricsReadyPost, .what = L"lyrics", .handle = HandleLyrics, .discard = DiscardLyrics},
-    {.message = 16, .what = L"HID report", .handle = nullptr, .discard = nullptr},
+    {.message = kHidReportPost, .what = L"HID report", .handle = HandleHidReport, .discard = DiscardHidReport},
     {.message = kRemoteCommandPost, .what = L"remote command", .handle = HandleRemoteCommand, .discard = DiscardRemoteCommand},
     {.message = 18, .what = L"update status", .handle = nullptr, .discard = nullptr},
 };
@@ -267,7 +275,7 @@ void MainWndProc(const WindowEvent& e) {
     case WindowEventKind::Timer:
       if (e.timerId == kDeviceTimer) {
         KillWindowTimer(kDeviceTimer);
-        if (MidiDevicesChanged()) ScanControllers(true);
+        if (MidiDevicesChanged() || HidDevicesChanged()) ScanControllers(true);
       } else if (WindowMinimised()) {
         RenderFrame();
       } else {

@@ -1,6 +1,6 @@
 #pragma once
 // The controllers that are open, as the top bar's MIDI button asks about them. The controller
-// scan fills the MIDI inputs; no HID reader is opened until HID controllers exist. UI thread.
+// scan fills the MIDI inputs and opens the HID readers (control/hid_devices). UI thread.
 #include <string>
 #include <vector>
 

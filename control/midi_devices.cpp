@@ -8,8 +8,10 @@
 #include "control/controller_leds.h"
 #include "control/controller_presets.h"
 #include "control/dispatcher.h"
+#include "control/hid_devices.h"
 #include "control/mapping_table.h"
 #include "control/midi_clock.h"
+#include "platform/hid.h"
 #include "platform/midi.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
@@ -58,8 +60,19 @@ void ScanControllers(bool announce) {
   ReleaseControllerState();
   LastScan = ListMidiPorts();
   OpenMidiDevices();
+  OpenHidDevice();
   ClearControllerLedCache();
   Midi::ClockTo();
+  if (announce) {
+    for (const std::wstring& name : GoneHidDeviceNames()) {
+      WriteLog(L"Controller disconnected: {}", name);
+      ShowStatus(UiFormat(L"Controller disconnected: {}", name), 4000);
+    }
+    for (const std::wstring& name : NewHidDeviceNames()) {
+      WriteLog(L"HID controller connected: {}", name);
+      ShowStatus(UiFormat(L"HID controller connected: {} \u2014 map it with MIDI learn", name), 5000);
+    }
+  }
   if (!announce) {
     ApplyPresetForDevices(false);
     return;
@@ -86,9 +99,12 @@ void StartControllers() {
   LoadMidiMap(MidiMapPath());
   ScanControllers(false);
   StartMidiPortWatch([] { PostWindowNotice(WindowNotice::DeviceChange); });
+  StartHidWatch([] { PostWindowNotice(WindowNotice::DeviceChange); });
 }
 
 void StopControllers() {
   StopMidiPortWatch();
+  StopHidWatch();
+  StopHidDevices();
   CloseMidiDevices();
 }

@@ -1557,6 +1557,8 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"No timing · synced lyrics in the track's tags", L"Sin tiempos · letra sincronizada en las etiquetas de la pista", L"Ohne Timing · synchronisierter Text in den Tags des Tracks", L"Sem tempo · letra sincronizada nas tags da faixa", L"Sans synchro · paroles synchronisées dans les tags du titre"}},
     {{L"No timing · lyrics in the track's tags", L"Sin tiempos · letra en las etiquetas de la pista", L"Ohne Timing · Text in den Tags des Tracks", L"Sem tempo · letra nas tags da faixa", L"Sans synchro · paroles dans les tags du titre"}},
     {{L"No timing · tap-synced in Veldmix", L"Sin tiempos · sincronizada a mano en Veldmix", L"Ohne Timing · in Veldmix per Tap getimt", L"Sem tempo · sincronizada na mão no Veldmix", L"Sans synchro · synchronisées au tap dans Veldmix"}},
+    {{L"Saved preset “{}”", L"Preset guardado “{}”", L"Preset gespeichert: “{}”", L"Preset salvo “{}”", L"Preset enregistré “{}”"}},
+    {{L"Could not save preset “{}”", L"No se pudo guardar el preset “{}”", L"Preset “{}” konnte nicht gespeichert werden", L"Não foi possível salvar o preset “{}”", L"Impossible d’enregistrer le preset “{}”"}},
     {{L"New versions of Veldmix come from the Orrelby web site.", L"Las nuevas versiones de Veldmix llegan desde la web de Orrelby.", L"Neue Versionen von Veldmix kommen von der Website von Orrelby.", L"As novas versões do Veldmix vêm do site da Orrelby.", L"Les nouvelles versions de Veldmix viennent du site web d'Orrelby."}},
     {{L"PERFORMANCE", L"ACTUACIÓN", L"PERFORMANCE", L"PERFORMANCE", L"PERFORMANCE"}},
     {{L"Deck A", L"Deck A", L"Deck A", L"Deck A", L"Platine A"}},

@@ -1,0 +1,28 @@
+#include "settings/mapping_preset.h"
+
+#include "app/status_message.h"
+#include "app/ui_text.h"
+#include "platform/folders.h"
+#include "control/mapping_table.h"
+
+namespace {
+constexpr int kPresetStatusMs = 2800;
+}
+
+std::wstring CleanPresetName(const std::wstring& name) {
+  std::wstring clean = name;
+  for (wchar_t& c : clean)
+    if (c < 32 || std::wstring_view(L"<>:\"/\\|?*").find(c) != std::wstring_view::npos) c = L'_';
+  return clean;
+}
+
+bool SaveMappingPreset(const std::wstring& name) {
+  const std::wstring clean = CleanPresetName(name);
+  if (clean.empty()) return false;
+  if (!WriteMidiMapFile(JoinPath(ControllersFolder(), clean + L".vxmap"))) {
+    ShowStatus(UiFormat(L"Could not save preset \u201c{}\u201d", clean), kPresetStatusMs);
+    return false;
+  }
+  ShowStatus(UiFormat(L"Saved preset \u201c{}\u201d", clean), kPresetStatusMs);
+  return true;
+}
