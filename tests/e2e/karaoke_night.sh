@@ -14,7 +14,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 need veldmix veldmix-tool Xvfb xdpyinfo xwininfo xdotool tesseract convert import sox parec pactl
 private_home
 export OMP_THREAD_LIMIT=1
-own_sound_server unless-shared
+own_sound_server  # measures the sink: other scripts must not play into it
 start_private_display "$work/xvfb.log" -screen 0 1920x1080x24 || fail "no virtual display could be started"
 
 data="$HOME/.local/share/Veldmix"

@@ -15,7 +15,7 @@ peer_script="$source_dir/tests/support/midi_peer.py"
 /usr/bin/python3 -c 'import rtmidi' 2>/dev/null || fail "python3-rtmidi is not installed"
 app_pid="" jack_pid="" dump_pid="" peer_pid="" beats_pid="" clock_pid=""
 
-own_sound_server unless-shared
+own_sound_server  # measures the sink: other scripts must not play into it
 private_home
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
