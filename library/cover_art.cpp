@@ -137,4 +137,8 @@ void StopArtLoader() {
     ArtStop = true;
   }
   ArtWake.notify_all();
+  // A cover being read finishes first (tens of ms), so no loader is mid-file when the process
+  // goes; a file that hangs is not waited on past the bound.
+  const uint64_t end = MonotonicMs() + 2000;
+  while (ArtLoadersRunning > 0 && MonotonicMs() < end) SleepMs(2);
 }

@@ -5,7 +5,8 @@
 
 namespace {
 std::mutex g_mutex;
-std::deque<UiPost> g_queue;
+// Never destroyed: a detached worker that posts while the process exits must not find it gone.
+std::deque<UiPost>& g_queue = *new std::deque<UiPost>;
 bool g_open = false;
 void (*g_wake)() = nullptr;
 

@@ -73,17 +73,23 @@ TEST(AboutPage, LinksReachTheDesktopHandler) {
   SettingsOpen = false;
   ReleaseDevice();
 
+  // Only a build that linked the program writes the notices beside it; without them LICENCES
+  // says so on the status line instead of opening anything.
+  const std::string notices = WideToUtf8(JoinPath(ProgramFolder(), kNoticesFileName));
+  const bool haveNotices = !ReadRaw(notices).empty();
+  const size_t wanted = haveNotices ? 3 : 2;
   std::vector<std::string> opened;
-  for (int i = 0; i < 100 && opened.size() < 3; ++i) {
+  for (int i = 0; i < 100 && opened.size() < wanted; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     opened = Lines(ReadRaw(log));
   }
-  ASSERT_EQ(opened.size(), 3u) << ReadRaw(log);
+  ASSERT_EQ(opened.size(), wanted) << ReadRaw(log);
   std::sort(opened.begin(), opened.end());  // the handlers run as separate children
-  const std::string notices = WideToUtf8(JoinPath(ProgramFolder(), kNoticesFileName));
-  std::vector<std::string> expected = {WideToUtf8(kMakerSite), WideToUtf8(SupportFolder()), notices};
+  std::vector<std::string> expected = {WideToUtf8(kMakerSite), WideToUtf8(SupportFolder())};
+  if (haveNotices) expected.push_back(notices);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(opened, expected);
+  if (!haveNotices) return;
 
   // The notices the build put beside the program name the libraries and carry their licences.
   const std::string text = ReadRaw(notices);
