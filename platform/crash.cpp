@@ -14,6 +14,7 @@
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <time.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include "platform/files.h"
@@ -30,6 +31,9 @@ constexpr size_t kGuardBytes = 4096;
 constexpr long kChildPollNs = 5'000'000;
 // Exit code of a report child whose body threw.
 constexpr int kChildFailed = 1;
+// The report child's own stack: symbolising with libdw needs far more than a signal stack,
+// and a crashed worker may be running on a small one set up by another library.
+constexpr size_t kChildStackBytes = size_t(8) << 20;
 
 std::atomic<FatalSignalCallback> g_callback{nullptr};
 std::atomic<void (*)()> g_pureVirtualHandler{nullptr};
@@ -198,6 +202,23 @@ const char* SignalName(int signal) {
   }
 }
 
+namespace {
+
+bool (*g_childBody)(void*) = nullptr;
+void* g_childArg = nullptr;
+
+[[noreturn]] void RunChildBody() {
+  bool ok = false;
+  try {
+    ok = g_childBody(g_childArg);
+  } catch (...) {
+    _exit(kChildFailed);
+  }
+  _exit(ok ? 0 : kChildFailed);
+}
+
+}  // namespace
+
 bool RunInForkedChild(bool (*body)(void*), void* arg, unsigned timeoutMs) {
   // _Fork skips the fork handlers and malloc's fork locks, either of which could deadlock when
   // the crash happened inside them; the child may still block, which the timeout covers.
@@ -207,13 +228,20 @@ bool RunInForkedChild(bool (*body)(void*), void* arg, unsigned timeoutMs) {
     RestoreDefaultFatalActions();
     // libdw would ask a debuginfod server for missing symbols: a report never waits on the network.
     unsetenv("DEBUGINFOD_URLS");
-    bool ok = false;
-    try {
-      ok = body(arg);
-    } catch (...) {
-      _exit(kChildFailed);
+    g_childBody = body;
+    g_childArg = arg;
+    void* stack = mmap(nullptr, kChildStackBytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+    ucontext_t here;
+    ucontext_t there;
+    if (stack != MAP_FAILED && getcontext(&there) == 0) {
+      there.uc_stack.ss_sp = stack;
+      there.uc_stack.ss_size = kChildStackBytes;
+      there.uc_link = nullptr;
+      makecontext(&there, RunChildBody, 0);
+      swapcontext(&here, &there);
     }
-    _exit(ok ? 0 : kChildFailed);
+    RunChildBody();  // no stack of its own: try on the one it has
   }
   const long long deadline = MonotonicNs() + static_cast<long long>(timeoutMs) * 1'000'000LL;
   for (;;) {

@@ -78,9 +78,15 @@ constexpr int kNullWriteLine = __LINE__ + 4;
 
 [[gnu::noinline]] void CallPureVirtual() { crash_test_types::TurntableDeck deck; }
 
+// Each thread faults on a small signal stack of its own, as some libraries give their threads.
 [[gnu::noinline]] void CrashOnTwoThreadsAtOnce() {
   std::latch ready(2);
   auto crash = [&ready] {
+    static thread_local char signalStack[64 * 1024];
+    stack_t stack{};
+    stack.ss_sp = signalStack;
+    stack.ss_size = sizeof signalStack;
+    sigaltstack(&stack, nullptr);
     ready.arrive_and_wait();
     CrashByNullWrite();
   };
