@@ -71,8 +71,18 @@ constexpr wchar_t kMoreBelow[] = L"\u25BE  more below \u2014 make the window tal
 
 using PageFunction = void (*)();
 // Pages not listed here draw an empty page.
-constexpr PageFunction kPages[kSettingsTabs] = {nullptr, nullptr, DrawLibraryPage, nullptr, nullptr,
-                                                DrawLookPage, nullptr, nullptr, nullptr, nullptr};
+constexpr PageFunction kPages[kSettingsTabs] = {
+    nullptr,          // Audio
+    nullptr,          // Mixing
+    DrawLibraryPage,  // Library
+    nullptr,          // Broadcast
+    nullptr,          // Controllers
+    DrawLookPage,     // Look
+    nullptr,          // Karaoke
+    nullptr,          // Video
+    nullptr,          // Updates
+    nullptr,          // About: drawn on its own below
+};
 
 void DrawSidebar(Rc panel) {
   const Rc side{panel.x, panel.y, kSettingsSidebarDip, panel.h};
