@@ -7,7 +7,8 @@
 # port; the password shows as bullets and is stored sealed (opened again by libcrypto); SHOUTCAST
 # hides the mount row; GO LIVE puts the source on icecast with the accented name in its stats and
 # STOP takes it off; the speed check is refused while live, then shows its tiles and verdicts;
-# each live-video service keeps its own key. Video: the button opens the video window and its
+# each live-video service keeps its own key; the phone remote switched ON shows its PIN and
+# counts a phone, OFF stops it. Video: the button opens the video window and its
 # caption follows F8; a hand-written Height of 900 shows 720p; each row writes its key; the
 # INVERT effect changes the preview.
 # Screenshots go to $VELDMIX_BUILD/e2e-artifacts/broadcast_settings.
@@ -15,7 +16,7 @@ set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 need veldmix veldmix-tool python3 Xvfb xwininfo xdotool xprop xclip openbox import convert tesseract icecast2 \
-  openssl sox
+  openssl sox curl
 artifacts="$build/e2e-artifacts/broadcast_settings"
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
@@ -78,7 +79,8 @@ export SSL_CERT_FILE="$work/cert.pem" VELDMIX_SPEED_SERVER="https://127.0.0.1:$(
 
 # --- The program: a tone on deck A (the video mix shows its name), a hand-written Height ---
 sox -n -r 44100 -c 2 -b 16 "$work/Tone.wav" synth 60 sine 440 vol 0.3
-printf '[Tour]\nDone=1\n[Video]\nHeight=900\n' >"$settings"
+read -r remote_port <<<"$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
+printf '[Tour]\nDone=1\n[Video]\nHeight=900\n[Remote]\nPin=2468\nPort=%s\n' "$remote_port" >"$settings"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 -dpi 96 || fail "no virtual display could be started"
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
@@ -206,6 +208,25 @@ refused="$(status_text)"
 [[ "$refused" == *"Stop the stream first"* ]] || fail "the speed check while live said '$refused'"
 click 3052 3
 wait_for 10 off_air || fail "STOP left the source on icecast"
+
+# --- The phone remote: ON starts it, the page shows its PIN and counts a phone; OFF stops it ---
+phone() { curl --noproxy '*' -s --max-time 3 -o /dev/null -w '%{http_code}' "http://127.0.0.1:$remote_port/api/state?pin=2468"; }
+click 3461 3
+expect_ini Remote On 1 "Remote ON"
+answers() { [ "$(phone)" = 200 ]; }
+wait_for 5 answers || fail "with the remote ON nothing answers on port $remote_port"
+read -r x y w _ <<<"$(box 3460 3)"
+remote_reads() {
+  local text
+  text="$(ocr remote $((x - 158)) $((y + 40)) $((w * 2 + 162)) 80)"
+  echo "$text" >"$artifacts/remote.txt"
+  [[ "$text" == *2468* && "$text" == *"1 phone connected"* && ("$text" == *http://* || "$text" == *"no network"*) ]]
+}
+wait_for 5 remote_reads || fail "with a phone on the remote the rows read '$(cat "$artifacts/remote.txt")'"
+click 3460 3
+expect_ini Remote On 0 "Remote OFF"
+silent() { [ "$(phone)" = 000 ]; }
+wait_for 5 silent || fail "with the remote OFF port $remote_port still answers"
 
 # --- The speed check: tiles and verdicts ---
 click 3660 3
