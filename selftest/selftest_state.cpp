@@ -48,6 +48,19 @@ void FinishSelfTest() {
   DestroyMainWindow();
 }
 
+SelfTestKind RequestedSelfTest() {
+  if (SelfTest.stemTest) return SelfTestKind::Stem;
+  if (SelfTest.karaokeTest) return SelfTestKind::Karaoke;
+  if (SelfTest.featureTest) return SelfTestKind::Feature;
+  return SelfTestKind::Basic;
+}
+
+double SelfTestCapSeconds(SelfTestKind kind) {
+  for (const SelfTestCap& cap : kSelfTestCaps)
+    if (cap.kind == kind) return cap.seconds;
+  return kSelfTestCapSeconds;
+}
+
 void ResetSelfTest() {
   TestProgress = SelfTestProgress{};
   SelfTestFailures = 0;

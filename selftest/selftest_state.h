@@ -5,8 +5,27 @@
 #include <string>
 #include <string_view>
 
-// A run still going this long after its first tick is ended as a failure, whatever it waits for.
+// A run still going this long after its first tick is ended as a failure, whatever it waits for:
+// the basic run's cap; every switch has its own below, fitting its longest honest run.
 inline constexpr double kSelfTestCapSeconds = 120.0;
+
+enum class SelfTestKind { Basic, Stem, Karaoke, Feature };
+struct SelfTestCap {
+  SelfTestKind kind;
+  double seconds;
+};
+// The stem run waits for a whole track's separation; the karaoke run names its stuck step at
+// 300 s itself, so its cap lies just beyond.
+inline constexpr SelfTestCap kSelfTestCaps[] = {
+    {.kind = SelfTestKind::Basic, .seconds = kSelfTestCapSeconds},
+    {.kind = SelfTestKind::Stem, .seconds = 240.0},
+    {.kind = SelfTestKind::Karaoke, .seconds = 305.0},
+    {.kind = SelfTestKind::Feature, .seconds = 120.0},
+};
+// The test the command line asked for (SelfTest's switch flags).
+SelfTestKind RequestedSelfTest();
+// Its cap in seconds.
+double SelfTestCapSeconds(SelfTestKind kind);
 
 struct SelfTestProgress {
   double firstTick = 0.0;  // seconds (MonotonicMs / 1000) of the run's first tick; 0 before it

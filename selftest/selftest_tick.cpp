@@ -23,9 +23,10 @@ void SelfTestTickAt(double nowSeconds) {
   if (!TestMode || !SelfTest.active || TestProgress.finished || InsideTick) return;
   InsideTick = true;
   if (TestProgress.firstTick == 0.0) TestProgress.firstTick = nowSeconds;
-  if (nowSeconds - TestProgress.firstTick >= kSelfTestCapSeconds) {
+  const double cap = SelfTestCapSeconds(RequestedSelfTest());
+  if (nowSeconds - TestProgress.firstTick >= cap) {
     SelfTestCheck(false, L"finished in time",
-                  fmt::format(L"the run was still going after {:.0f} s and was stopped", kSelfTestCapSeconds));
+                  fmt::format(L"the run was still going after {:.0f} s and was stopped", cap));
     FinishSelfTest();
   } else if (SelfTest.stemTest) {
     StemTestTick(nowSeconds);
