@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "selftest/basic_test.h"
 #include "selftest/selftest_state.h"
+#include "selftest/stem_test.h"
 #include "selftest/unavailable_tests.h"
 
 namespace {
