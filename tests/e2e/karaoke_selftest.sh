@@ -6,7 +6,7 @@
 # 1280 x 720, the karaoke window's at its client size). The test CD+G that veldmix-tool test-cdg
 # writes decodes in FFmpeg to the picture veldmix-tool cdg draws of it. Without models only the
 # three stem checks fail and a closed lyrics port is a WARN; a missing track, lyrics file or
-# video, or a sound server killed mid-run end with 1 and the reason, in bounded time.
+# video, or no sound server end with 1 and the reason, in bounded time.
 # Labels: slow
 set -uo pipefail
 
@@ -37,10 +37,10 @@ program_folder() {
 program_folder "$work/ok"
 program_folder "$work/bare" none
 
-# The song: 95 s at 120 BPM with a title tag, a low voice-like tone and a high one; its words
+# The song: 80 s at 120 BPM with a title tag, a low voice-like tone and a high one; its words
 # from 10 s, one line every 4 s; a 4 s test-card clip with a tone.
 ffmpeg -nostdin -v error -f lavfi \
-  -i "aevalsrc='0.25*sin(2*PI*330*t)+0.1*sin(2*PI*2500*t)+0.5*sin(2*PI*90*t)*lt(mod(t\,0.5)\,0.03)':s=44100:d=95" \
+  -i "aevalsrc='0.25*sin(2*PI*330*t)+0.1*sin(2*PI*2500*t)+0.5*sin(2*PI*90*t)*lt(mod(t\,0.5)\,0.03)':s=44100:d=80" \
   -ac 2 -metadata title="Self-Test Track" -metadata artist="The Testers" "$work/song.mp3" || fail "no song"
 {
   echo "[ti:Self-Test Track]"
@@ -101,6 +101,16 @@ own_home() {
   echo "$code" >"$work/noargs.code"
 ) &
 side_pid=$!
+# No sound server at all: nothing plays, so the song never ends (no models: no time spent on stems).
+(
+  own_home nosound
+  export PULSE_SERVER="unix:$work/no-server"
+  printf 'autospawn = no\n' >"$work/nosound-client.conf"
+  export PULSE_CLIENTCONFIG="$work/nosound-client.conf"
+  run_test nosound "$work/bare" "$work/out-nosound" "$work/song.mp3" "$work/lyrics.lrc"
+  echo "$code $seconds" >"$work/nosound.code"
+) &
+nosound_pid=$!
 out="$work/out"
 run_test whole "$work/ok" "$out" "$work/song.mp3" "$work/lyrics.lrc" "$work/clip.mp4"
 check "the run ends with 0 (got $code)" '[ "$code" = 0 ]'
@@ -151,6 +161,13 @@ check "a missing lyrics file and video end with 1 (got $code)" '[ "$code" = 1 ]'
 check "... each failing its check" \
   'results "$work/out-noargs" | grep -q "^FAIL  the lyrics file reads (.*none.lrc)$" &&
    results "$work/out-noargs" | grep -q "^FAIL  the video file reads (.*none.mp4)$"'
+
+# --- No sound server ---
+wait "$nosound_pid"
+read -r code seconds <"$work/nosound.code"
+check "without a sound server the run ends with 1 (got $code, $seconds s)" '[ "$code" = 1 ]'
+check "... failing the song's end, which needs the sound" \
+  'grep -qx "FAIL  the song ends by itself and is ticked off" "$work/out-nosound/results.txt"'
 
 [ -n "${KEEP_OUT:-}" ] && cp -r "$out" "$work/bare-out" "$KEEP_OUT/"
 if [ $fail != 0 ]; then
