@@ -404,6 +404,7 @@ void KaraokeTestTick(double nowSeconds) {
     return;
   }
   if (TestProgress.nextStep >= static_cast<size_t>(kKaraokeSteps)) return;
+  TestProgress.where = fmt::format(L"at step {}", TestProgress.nextStep);
   if (!kSteps[TestProgress.nextStep](nowSeconds) || TestProgress.finished) return;
   ++TestProgress.nextStep;
   Run.stepStart = nowSeconds;

@@ -34,6 +34,8 @@ void SelfTestCheck(bool passed, std::wstring_view name, std::wstring_view reason
   ToStandardError(fmt::format(L"veldmix self-test: {}: {}\n", name, reason));
 }
 
+void SelfTestSkip(std::wstring_view name) { SelfTestResults.append(L"SKIP  ").append(name).append(L"\n"); }
+
 void FinishSelfTest() {
   if (TestProgress.finished) return;
   TestProgress.finished = true;
@@ -46,19 +48,6 @@ void FinishSelfTest() {
   }
   ToStandardError(SelfTestResults);
   DestroyMainWindow();
-}
-
-SelfTestKind RequestedSelfTest() {
-  if (SelfTest.stemTest) return SelfTestKind::Stem;
-  if (SelfTest.karaokeTest) return SelfTestKind::Karaoke;
-  if (SelfTest.featureTest) return SelfTestKind::Feature;
-  return SelfTestKind::Basic;
-}
-
-double SelfTestCapSeconds(SelfTestKind kind) {
-  for (const SelfTestCap& cap : kSelfTestCaps)
-    if (cap.kind == kind) return cap.seconds;
-  return kSelfTestCapSeconds;
 }
 
 void ResetSelfTest() {

@@ -103,6 +103,7 @@ bool StartRecordedRun(double now) {
   }
   SelfTestCheck(true, L"mix recorder started");
   TestProgress.start = now;
+  TestProgress.where = L"recording the stem mix";
   WriteLog(L"Self-test: recording the stem mix to {}", SelfTest.outputPath);
   PlayPause(kTestDeck);
   CrossfaderPosition = 0.0f;
@@ -120,10 +121,12 @@ bool StartWhenSeparated(double now) {
     hasTrack = DeckStateOf(kTestDeck).track != nullptr;
   }
   if (!hasTrack) {
+    TestProgress.where = L"waiting for deck A's track";
     const std::wstring failed = DeckLoadError(kTestDeck, SelfTest.trackPath);
     if (!failed.empty()) EndWith(fmt::format(L"deck A loads the test track ({})", failed), failed);
     return false;
   }
+  TestProgress.where = L"separating the stems";
   if (view.stemsRunning) return false;
   if (!view.stemsReady) {
     if (view.stemMessage.empty()) {
@@ -136,6 +139,7 @@ bool StartWhenSeparated(double now) {
   }
   // The recorder needs a running output; a missing sound server must not hold the run for ever.
   if (RunningOutputRate(Engine) <= 0) {
+    TestProgress.where = L"waiting for the audio output";
     if (waited < kTrackWaitSeconds) return false;
     EndWith(L"mix recorder started",
             fmt::format(L"no audio output started within {:.0f} s, so there is no mix to record", kTrackWaitSeconds));
