@@ -312,7 +312,8 @@ bool Sing(double) {
 bool SongEnd(double now) {
   if (!Stage.ended && now - Run.stepStart < kSongEndWaitSeconds) return false;
   const KaraokeSinger& first = Rotation.singers[0];
-  SelfTestCheck(Stage.ended && !first.songs.empty() && first.songs[0].sung, L"the song ends by itself and is ticked off",
+  SelfTestCheck(Stage.ended && !first.songs.empty() && first.songs[0].sung,
+                L"the song ends by itself and is ticked off",
                 L"the song did not end by itself within 5 s, or was not marked sung");
   const auto next = KaraokeUpNext(kUpNextTurns);
   const bool order = next.size() == 2 && next[0].first == 1 && next[1].first == 2;

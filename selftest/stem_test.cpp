@@ -134,7 +134,8 @@ bool StartWhenSeparated(double now) {
       // No job and still no stems: the models were missing, the reason is in the message now.
       if (view.stemsRunning || view.stemsReady) return false;
     }
-    EndWith(L"stems separated", view.stemMessage.empty() ? std::wstring(L"separation did not start") : view.stemMessage);
+    EndWith(L"stems separated",
+            view.stemMessage.empty() ? std::wstring(L"separation did not start") : view.stemMessage);
     return false;
   }
   // The recorder needs a running output; a missing sound server must not hold the run for ever.

@@ -115,7 +115,8 @@ out="$work/out"
 run_test whole "$work/ok" "$out" "$work/song.mp3" "$work/lyrics.lrc" "$work/clip.mp4"
 check "the run ends with 0 (got $code)" '[ "$code" = 0 ]'
 check "results.txt starts with a byte-order mark" '[ "$(head -c 3 "$out/results.txt")" = "$kBom" ]'
-check "no check failed" '! grep -q "^FAIL" "$out/results.txt" && grep -qx "PASS  the karaoke screen closes" "$out/results.txt"'
+check "no check failed" \
+  '! grep -q "^FAIL" "$out/results.txt" && grep -qx "PASS  the karaoke screen closes" "$out/results.txt"'
 check "the stand-in's timed words were found" 'grep -qx "PASS  LRCLIB found timed words (3 lines)" "$out/results.txt"'
 for shot in 01-break 02-ready 03-title 04-count-in 05-singing 06-picture-gold-large 07-next-up 08-up-next 09-cdg \
   12-video-loop 13-karaoke-video; do

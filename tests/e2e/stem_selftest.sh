@@ -69,7 +69,8 @@ mix="$work/out/stems.wav"
 mkdir -p "$work/out"
 run_stemtest whole "$work/ok" "$mix" "$work/tones.wav"
 check "the run ends with 0 (got $code)" '[ "$code" = 0 ]'
-check "the checks passed" 'grep -qx "PASS  stems separated" "$work/whole.err" && grep -qx "PASS  mix recorded" "$work/whole.err" &&
+check "the checks passed" 'grep -qx "PASS  stems separated" "$work/whole.err" &&
+  grep -qx "PASS  mix recorded" "$work/whole.err" &&
   ! grep -q "^FAIL" "$work/whole.err"'
 wav_seconds=$(soxi -D "$mix" 2>/dev/null || echo 0)
 check "the WAV lasts about 10 s (got $wav_seconds)" 'less_than 9 "$wav_seconds" && less_than "$wav_seconds" 10.6'
@@ -105,7 +106,8 @@ mkdir -p "$work/killed-home"
 mkdir -m 700 "$work/killed-run"
 (
   eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$work/pulse-killed")" || exit 99
-  HOME="$work/killed-home" XDG_RUNTIME_DIR="$work/killed-run" exec timeout "$kRunLimit" "$work/ok/veldmix" --stemtest "$work/out/killed.wav" \
+  HOME="$work/killed-home" XDG_RUNTIME_DIR="$work/killed-run" exec timeout "$kRunLimit" "$work/ok/veldmix" \
+    --stemtest "$work/out/killed.wav" \
     "$work/tones.wav" >"$work/killed.out" 2>"$work/killed.err"
 ) &
 killed_pid=$!
