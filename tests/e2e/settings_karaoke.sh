@@ -2,7 +2,8 @@
 # Labels: slow
 # The Karaoke page of the settings screen in the real program under a virtual display, clicked
 # where `veldmix-tool layout --settings 6 --load-settings` says each widget is: every row writes
-# its key at the click (read back by Python's configparser); Dim 45 shows 40 %; the background
+# its key at the click (read back by Python's configparser); Dim 45 shows 40 %, Guide 40 % steps
+# on to 5 %; the background
 # row asks for a picture (a recording zenity answers); with no camera the stepper reads
 # "No camera found" and choosing it leaves the camera off; stand-in cameras (a VELDMIX_CAMERAS
 # file, ffmpeg feeding a FIFO) are stored by their link and shown by name, and after a restart
@@ -18,7 +19,7 @@ mkdir -p "$artifacts"
 private_home
 no_sound_server
 data="$HOME/.local/share/Veldmix"
-printf '[Tour]\nDone=1\n[Karaoke]\nDim=45\n' >"$settings"
+printf '[Tour]\nDone=1\n[Karaoke]\nDim=45\nGuide=40\nBreakList=Gone\n' >"$settings"
 mkdir -p "$data/Lists"
 printf '#EXTM3U\n/music/one.flac\n' >"$data/Lists/Party.m3u8"
 
@@ -177,9 +178,9 @@ click 3161
 expect_ini Karaoke Vocals 1 "GUIDE"
 remap
 click 3165
-expect_ini Karaoke Guide 20 "Guide level ▸ from 15 %"
+expect_ini Karaoke Guide 5 "Guide level ▸ from 40 % (wraps)"
 click 3167
-expect_ini Karaoke BreakList Party "the break music list"
+expect_ini Karaoke BreakList Party "▸ from a list that is gone (shown as the Automix list)"
 click 3171
 expect_ini Karaoke Online 1 "AUTOMATICALLY"
 click 3653
