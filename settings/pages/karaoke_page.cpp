@@ -71,7 +71,8 @@ struct Preview {
 };
 Preview CameraPreview;
 
-const wchar_t* PercentText(int percent) { return kPercentTexts[std::clamp(percent, 0, 90) / kGuideStep]; }
+// "0%" to "90%" in steps of 5, without making a string each frame.
+const wchar_t* PercentText(int percent) { return kPercentTexts[std::clamp(percent, 0, 90) / 5]; }
 
 const std::array<std::wstring, kPalettes>& PaletteNames() {
   static const std::array<std::wstring, kPalettes> names = [] {
@@ -134,6 +135,14 @@ void PaletteButtons() {
   Cursor.y += kPaletteRowStepDip;
 }
 
+// Entry 0 is "Off" ("No camera found" with none listed); then each camera by name, or by link
+// when it has none.
+std::wstring_view CameraEntryText(const std::vector<CameraEntry>& cameras, int entry) {
+  if (entry == 0) return cameras.empty() ? L"No camera found" : L"Off";
+  const CameraEntry& camera = cameras[entry - 1];
+  return camera.name.empty() ? camera.link : camera.name;
+}
+
 void CameraRows() {
   SectionHeader(L"CAMERA");
   const std::vector<CameraEntry>& cameras = ListedCameras();
@@ -146,13 +155,8 @@ void CameraRows() {
         break;
       }
   }
-  const std::wstring_view text = entry > 0 ? std::wstring_view(cameras[entry - 1].name.empty()
-                                                                   ? cameras[entry - 1].link
-                                                                   : cameras[entry - 1].name)
-                                 : cameras.empty() ? std::wstring_view(L"No camera found")
-                                                   : std::wstring_view(L"Off");
   RowLabel(L"Camera");
-  if (StepperRow(kCameraId, text, &entry, static_cast<int>(cameras.size()) + 1)) {
+  if (StepperRow(kCameraId, CameraEntryText(cameras, entry), &entry, static_cast<int>(cameras.size()) + 1)) {
     Settings.CameraOn = entry > 0;
     if (entry > 0) Settings.CameraDevice = cameras[entry - 1].link;
     SaveSettings();
