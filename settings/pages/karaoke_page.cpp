@@ -247,7 +247,8 @@ void CameraPreviewBox() {
   FillRoundedRect(box, kPreviewRadius, Color{0, 0, 0, 1});
   FollowCameraFrame();
   const std::wstring status = CameraStatusText();
-  const Preview& p = CameraPreview;
+  Preview& p = CameraPreview;
+  if (status == kStartingCamera) p.bitmap.reset();  // not the last camera's picture once the next one opens
   if (!status.empty() && status != kStartingCamera) {
     DrawText(status, box, kPreviewTextSize, ColorOf(Pal.Yellow), kAlignCenter, false, kFontSegoeUi);
   } else if (!p.bitmap || !status.empty()) {
