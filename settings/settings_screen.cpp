@@ -78,7 +78,7 @@ constexpr PageFunction kPages[kSettingsTabs] = {
     DrawBroadcastPage,  // Broadcast
     nullptr,          // Controllers
     DrawLookPage,     // Look
-    nullptr,          // Karaoke
+    DrawKaraokePage,  // Karaoke
     DrawVideoPage,    // Video
     nullptr,          // Updates
     nullptr,          // About: drawn on its own below

@@ -10,6 +10,9 @@ void DrawLibraryPage();
 void DrawBroadcastPage();
 // Tab 5: theme, layout, waveforms, deck art, language, the visualiser and the skin.
 void DrawLookPage();
+// Tab 6: the karaoke screen's look, the singer camera, vocals, break music, online lyrics, the
+// karaoke screen's button and the camera preview.
+void DrawKaraokePage();
 // Tab 7: the video window, transition, effect, titles, a live preview, what REC records.
 void DrawVideoPage();
 
