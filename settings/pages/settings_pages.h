@@ -5,6 +5,8 @@
 
 // Tab 2: imports from other DJ programs, the rekordbox export, moved files, album art, search help.
 void DrawLibraryPage();
+// Tab 8: this build, the automatic-check switch and the update status card.
+void DrawUpdatesPage();
 // Tab 5: theme, layout, waveforms, deck art, language, the visualiser and the skin.
 void DrawLookPage();
 
