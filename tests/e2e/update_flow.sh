@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Labels: slow
 # The update flow in the real program under a virtual display, against an HTTPS update site on
-# loopback (nginx-light, test CA). First run: the automatic check reaches the site about 20 s after
-# start with the program's User-Agent; the offer's DOWNLOAD fetches and verifies the package;
-# INSTALL NOW closes the program in order, the desktop's opener (a recording handler behind
-# xdg-open) gets the package's folder and nothing else runs. Second run (automatic checks off,
-# a slow site): the pending install of the same build becomes Dismissed; the Updates page's card
-# is read by OCR through "Press CHECK FOR UPDATES…", the asked check's offer (NOT NOW), "A new
-# version is available", a download in progress and "Download cancelled"; Built shows the link
-# time; no automatic check is made. Screenshots go to $VELDMIX_BUILD/e2e-artifacts.
+# loopback (nginx-light, test CA). First run: the Updates card says the first check comes soon;
+# the automatic check reaches the site about 20 s after start with the program's User-Agent; the
+# offer's DOWNLOAD fetches and verifies the package; LATER leaves the card ready, its button asks
+# again and INSTALL NOW closes the program in order; the desktop's opener (a recording handler
+# behind xdg-open) gets the package's folder and nothing else runs. Second run (automatic checks
+# off, a slow site): the pending install of the same build becomes Dismissed; the card is read by
+# OCR through "Press CHECK FOR UPDATES…", "up to date" (an older build), the warning (no answer),
+# the asked check's offer of the put-off update (NOT NOW), "A new version is available", a
+# download in progress and "Download cancelled"; Built shows the link time; no automatic check
+# is made. Screenshots go to $VELDMIX_BUILD/e2e-artifacts.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 source "$source_dir/tests/support/update_site.sh"
@@ -64,40 +66,61 @@ start_app() {  # site
   xdotool windowactivate --sync "$win" 2>/dev/null || true
 }
 ended() { ! kill -0 "$app_pid" 2>/dev/null; }
-click() {  # widget id, on the Updates tab's click map
+click() {  # widget id [dy], on the Updates tab's click map (drawn with no download running)
   local wx wy ww wh
   read -r wx wy ww wh <<<"$(geometry)"
   [ -s "$work/map" ] || "$tool" layout "$ww" "$wh" --settings 8 >"$work/map"
   # shellcheck disable=SC2046
   xdotool mousemove $(awk -v id="id.$1" -v wx="$wx" -v wy="$wy" \
-    '$1 == id {printf "%d %d\n", wx + $2 + $4 / 2, wy + $3 + $5 / 2; found = 1; exit} END {exit !found}' \
+    -v dy="${2:-0}" '$1 == id {printf "%d %d\n", wx + $2 + $4 / 2, wy + $3 + $5 / 2 + dy; found = 1; exit}
+      END {exit !found}' \
     "$work/map" || fail "no widget $1") click 1
   sleep 0.3
 }
-# The window's text by OCR (enlarged, light on dark), on one line.
-screen_text() {
+# The text of a part of the window by OCR (enlarged, light on dark), on one line. The part is
+# given in per cent of the window: left top width height.
+screen_text() {  # name x% y% w% h%
   local wx wy ww wh
   read -r wx wy ww wh <<<"$(geometry)"
   timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"
-  convert "$artifacts/$1.png" -crop "${ww}x$wh+$wx+$wy" +repage -resize 200% -colorspace Gray -negate "$work/ocr.png"
-  OMP_THREAD_LIMIT=1 tesseract "$work/ocr.png" - -l eng --psm 3 2>/dev/null | tr '\n' ' ' | tr -s ' '
+  convert "$artifacts/$1.png" -crop "$((ww * $4 / 100))x$((wh * $5 / 100))+$((wx + ww * $2 / 100))+$((wy + wh * $3 / 100))" \
+    +repage -resize 150% -colorspace Gray -negate "$work/ocr.png"
+  OMP_THREAD_LIMIT=1 tesseract "$work/ocr.png" - -l eng --psm 6 2>/dev/null | tr '\n' ' ' | tr -s ' '
 }
-reads() { screen_text "$1" | grep -qiF -- "$2"; }
+# wait_reads SECONDS NAME TEXT (in the prompt) or wait_reads SECONDS NAME TEXT card: true once
+# OCR finds the text there, by the clock.
+wait_reads() {
+  local end=$(($(date +%s) + $1)) region="30 35 40 30"
+  [ "${4:-}" = card ] && region="56 18 34 20"
+  while [ "$(date +%s)" -le "$end" ]; do
+    # shellcheck disable=SC2086
+    screen_text "$2" $region | grep -qiF -- "$3" && return 0
+    sleep 0.3
+  done
+  return 1
+}
 ini() { awk -F= -v s="[$1]" -v k="$2" '/^\[/{in_s = ($0 == s)} in_s && $1 == k {sub(/\r$/, "", $2); print $2}' "$settings"; }
 
 printf '[Tour]\nDone=1\n[Updates]\nCheck=1\n' >"$settings"
 
 # --- First run: the automatic check, DOWNLOAD, INSTALL NOW ---
 start_app "$base/app"
+click 2
+click 3008
+wait_reads 5 first "The first check is shortly after Veldmix starts" card || fail "the card before the first check"
 wait_for 40 grep -q '^/app/api/veldmix/latest ' "$site/access.log" || fail "no automatic check reached the site"
 took=$(($(date +%s) - started))
 [ "$took" -ge 17 ] && [ "$took" -le 30 ] || fail "the first check came $took s after start, not about 20 s"
 grep -qxF "/app/api/veldmix/latest 200 \"Veldmix/1.0.10 ($base/app)\"" "$site/access.log" ||
   fail "the check's request: $(cat "$site/access.log")"
-wait_for 10 reads offer "Update available" || fail "no offer was shown"
+wait_reads 10 offer "Update available" || fail "no offer was shown"
 xdotool key Return  # DOWNLOAD
-wait_for 20 reads ready "Ready to install" || fail "the download did not end in the install question"
+wait_reads 20 ready "Ready to install" || fail "the download did not end in the install question"
 [ "$(sha256sum <"$folder/$package" | cut -c1-64)" = "$sum" ] || fail "the verified package differs"
+xdotool key Escape  # LATER: the card keeps the update ready
+wait_reads 10 ready-card "show the update's folder" card || fail "the card does not say the update is ready"
+click 3123  # INSTALL THE UPDATE
+wait_reads 10 ready2 "Ready to install" || fail "the card's button did not ask to install"
 xdotool key Return  # INSTALL NOW
 wait_for 20 ended || fail "INSTALL NOW did not close the program"
 wait "$app_pid" || fail "the program ended with an error"
@@ -119,22 +142,32 @@ wait_for 10 sh -c "grep -q '^Dismissed=$stamp' '$settings'" || fail "the pending
 [ "$(ini Updates Pending)" = 0 ] && [ "$(ini Updates PendingBuild)" = 0 ] || fail "Pending was not cleared"
 click 2
 click 3008
-text="$(screen_text page)"
+text="$(screen_text page 20 18 72 40)"
 grep -qF "Press CHECK FOR UPDATES to ask 127.0.0.1" <<<"$text" || fail "the first card: $text"
 built="$(date -d "@$build_stamp" '+%-d %b %Y, %H:%M')"
 grep -qF "$built" <<<"$text" || fail "Built does not show $built: $text"
+# An older build on the site: up to date; no answer at all: the warning card.
+manifest="$site/site/paced/api/veldmix/latest"
+mv "$manifest" "$work/manifest"
+update_manifest "$site" paced "$package" 8000000 "$sum" 1000000000
+click 3123
+wait_reads 10 up-to-date "Veldmix is up to date" card || fail "an older build was not 'up to date'"
+rm "$manifest"
+click 3123
+wait_reads 10 unreached "Couldn't reach 127.0.0.1" card || fail "no warning card for a failed check"
+mv "$work/manifest" "$manifest"
 click 3123  # CHECK FOR UPDATES: an asked check offers the put-off update again
-wait_for 15 reads offer2 "Update available" || fail "the asked check did not offer the update"
+wait_reads 15 offer2 "Update available" || fail "the asked check did not offer the update"
 xdotool key Escape  # NOT NOW
-wait_for 10 reads known "A new version is available" || fail "the card does not offer the download"
+wait_reads 10 known "A new version is available" card || fail "the card does not offer the download"
 click 3123  # DOWNLOAD THE UPDATE
-wait_for 15 reads downloading "Downloading the update" || fail "the card does not show the download"
-grep -qE '[0-9]+%' <<<"$(screen_text progress)" || fail "no progress figure"
-click 3123  # CANCEL THE DOWNLOAD
-wait_for 15 reads cancelled "Download cancelled" || fail "the download was not cancelled"
+wait_reads 15 downloading "Downloading the update" card || fail "the card does not show the download"
+grep -qE '[0-9]+ ?%' <<<"$(screen_text progress 56 18 34 20)" || fail "no progress figure"
+click 3123 34  # CANCEL THE DOWNLOAD, below the progress bar
+wait_reads 15 cancelled "Download cancelled" card || fail "the download was not cancelled"
 [ -z "$(ls -A "$folder")" ] || fail "a cancelled download left $(ls -A "$folder")"
 [ $(($(date +%s) - started)) -ge 21 ] || sleep $((21 - ($(date +%s) - started)))
-[ "$(grep -c '/paced/api/veldmix/latest' "$site/peer.log")" = 1 ] || fail "an automatic check ran with checks off"
+[ "$(grep -c '/paced/api/veldmix/latest' "$site/peer.log")" = 3 ] || fail "an automatic check ran with checks off"
 kill -TERM "$app_pid"
 wait_for 20 ended || fail "the program did not end"
 [ "$(grep -c . "$work/opened")" = 1 ] || fail "the opener was called again without an install"

@@ -2,20 +2,23 @@
 """An HTTPS update site that misbehaves where nginx will not: under /cut/ a file's body is cut
 short after half its declared length; under /slow/ everything, and under /slowdl/ the files, are
 sent a byte a second; under /paced/ everything goes at 128 KB/s. Other paths
-map onto the site folder as nginx does. Usage: update_peer.py PORT CERT KEY SITE_FOLDER"""
+map onto the site folder as nginx does. Each request's path and User-Agent go to standard error. Usage: update_peer.py PORT CERT KEY SITE_FOLDER"""
 import http.server
 import os
 import socketserver
 import ssl
 import sys
 import time
+import urllib.parse
 
 PORT, CERT, KEY, SITE = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
-        path = os.path.join(SITE, self.path.lstrip("/").split("?")[0])
+        sys.stderr.write('%s "%s"\n' % (self.path, self.headers.get("User-Agent")))
+        sys.stderr.flush()
+        path = os.path.join(SITE, urllib.parse.unquote(self.path.lstrip("/").split("?")[0]))
         if ".." in self.path or not os.path.isfile(path):
             self.send_error(404)
             return
@@ -44,7 +47,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
 
     def log_message(self, *args):
-        sys.stderr.write("%s %s\n" % (self.path, self.headers.get("User-Agent")))
+        pass
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
