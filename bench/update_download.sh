@@ -24,9 +24,9 @@ for mb in 10 200; do
   mv "$work/p$mb.msi" "$work/site/p$mb/downloads/veldmix/p$mb.msi"
 done
 
-VELDMIX_BENCH_UPDATE_SITE="$base" "$build/veldmix_bench" --benchmark_filter=BM_UpdateDownload
+VELDMIX_BENCH_UPDATE_SITE="$base" "$build/bench/veldmix_bench" --benchmark_filter=BM_UpdateDownload
 start=$(date +%s.%N)
-curl -s "$base/p200/downloads/veldmix/p200.msi" | sha256sum >/dev/null
+curl -s --cacert "$work/ca.crt" "$base/p200/downloads/veldmix/p200.msi" | sha256sum >/dev/null
 end=$(date +%s.%N)
 python3 -c "print('curl | sha256sum, 200 MB: %.0f MB/s' % (200 / ($end - $start)))"
 for mb in 10 200; do
