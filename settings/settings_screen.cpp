@@ -80,7 +80,7 @@ constexpr PageFunction kPages[kSettingsTabs] = {
     DrawLookPage,     // Look
     DrawKaraokePage,  // Karaoke
     DrawVideoPage,    // Video
-    nullptr,          // Updates
+    DrawUpdatesPage,  // Updates
     nullptr,          // About: drawn on its own below
 };
 

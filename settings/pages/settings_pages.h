@@ -8,6 +8,8 @@ void DrawLibraryPage();
 // Tab 3: the audio stream's server, live video, both streams' GO LIVE, the speed check, the
 // phone remote.
 void DrawBroadcastPage();
+// Tab 8: this build, the automatic-check switch and the update status card.
+void DrawUpdatesPage();
 // Tab 5: theme, layout, waveforms, deck art, language, the visualiser and the skin.
 void DrawLookPage();
 // Tab 6: the karaoke screen's look, the singer camera, vocals, break music, online lyrics, the
