@@ -61,6 +61,18 @@ void StopAndSaveAll() {
   WriteLog(L"Veldmix closed");
 }
 
+void SaveWhenDisplayLost() {
+  if (g_stoppedAndSaved) return;
+  g_stoppedAndSaved = true;
+  WriteLog(L"The display went away; saving and closing");
+  if (!TestMode) SaveSession();
+  CloseMixRecording();
+  StopRecording();
+  if (!TestMode) SaveDatabase();
+  SaveSettings();
+  WriteLog(L"Veldmix closed");
+}
+
 void TeardownAfterLoop() {
   StopDemoTracks();
   StopRemoteServer();
