@@ -44,7 +44,8 @@ constexpr const char kLayoutUsage[] =
     "--karaoke, the karaoke panel in the browser's column, its controls and the rows of that many singers.\n"
     "With --settings TAB (0-9): the settings screen open on that tab, one \"id.N x y w h\" line per\n"
     "widget it draws (N is the widget's control id), in drawing order, after the settings button\n"
-    "(id.2) that opens it. With --skin-editor: the skin editor's widgets the same way.\n";
+    "(id.2) that opens it, drawn from settings.ini and the sound server's devices. With --skin-editor:\n"
+    "the skin editor's widgets the same way.\n";
 constexpr long long kMaxCount = 100000000;
 
 struct LayoutName {

@@ -1,11 +1,14 @@
 // The settings screen's and the skin editor's click maps for scripts that drive the real window:
-// the widgets one drawn frame records, in window pixels.
+// the widgets one drawn frame records, in window pixels, with the settings file and the sound
+// devices the program would see.
 #include <cmath>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
+#include "app/settings.h"
 #include "app/test_mode.h"
+#include "platform/audio_devices.h"
 #include "screens/top_bar.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
@@ -30,6 +33,13 @@ void PrintRect(int id, Rc r, double scale) {
 bool PrintOverlayWidgets(int pixelWidth, int pixelHeight, double scale, int tab, bool skinEditor) {
   TestMode = true;
   SetFramePresenter(nullptr);
+  if (!skinEditor) {
+    // Rows come and go with the settings and the devices (a pair stepper beside a 4-channel card,
+    // the turntable rows while they are on): the map follows the program's.
+    LoadSettings();
+    SettingsOutputDevices = ListAudioDevices(kRenderFlow);
+    SettingsInputDevices = ListAudioDevices(kCaptureFlow);
+  }
   SettingsOpen = !skinEditor;
   SettingsPage = tab;
   SkinEditorOpen = skinEditor;
