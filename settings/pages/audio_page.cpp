@@ -206,6 +206,8 @@ void SoundCardRows() {
     }
   }
   HelpLine(SoundCardStatus());
+  // A line of its own: after the status it would be cut off at the column's edge.
+  if (SoundCardRefusedMode()) HelpLine(L" \u2014 the card wouldn't take more");
   if (Engine.lastWriteFlag.load()) HelpLine(L"Some channels you picked aren't on this card \u2014 they're not playing.");
   RowLabel(L"Mixer");
   if (ToggleRow(kMixerId, L"VELDMIX MIXES", L"EXTERNAL MIXER", &Settings.ExternalMixer)) ResetAudioRouting();
@@ -302,10 +304,14 @@ std::wstring SoundCardStatus() {
   const int32_t rate = Engine.sampleRate.load();
   if (!Engine.outputRunning.load() || rate < 1) return Translate(L"No sound card open");
   const int32_t mode = std::clamp(Engine.shareMode.load(), 0, 2);
-  const UiText refused = mode != Settings.Latency ? UiText(L" \u2014 the card wouldn't take more") : UiText(L"");
   return TranslateFilled(UiFormat(L"Now: {:.1f} kHz, {} channels, {:.1f} ms buffer ({}){}", rate / kHz,
                                   Engine.outputChannels.load(), Engine.bufferFrames.load() * kHz / rate,
-                                  UiText(kModeNames[mode]), refused));
+                                  UiText(kModeNames[mode]), UiText(L"")));
+}
+
+bool SoundCardRefusedMode() {
+  return Engine.outputRunning.load() && Engine.sampleRate.load() >= 1 &&
+         std::clamp(Engine.shareMode.load(), 0, 2) != Settings.Latency;
 }
 
 void DrawAudioPage() {

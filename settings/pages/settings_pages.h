@@ -42,8 +42,10 @@ int BufferIndex(int32_t bufferMs);
 // The Mic level row's choice: the level nearest the gain in whole percent, a tie to the lower.
 int MicLevelIndex(float gain);
 // The SOUND CARD status line, translated: "No sound card open" or "Now: ..." with the mode the
-// card took and " — the card wouldn't take more" when that is not the chosen latency.
+// card took.
 std::wstring SoundCardStatus();
+// True while the card runs in another mode than [Audio] Latency asks for: it wouldn't take more.
+bool SoundCardRefusedMode();
 // The Transition length row's choice for a stored MixLen; anything unlisted shows 8 s.
 int MixLenIndex(int32_t seconds);
 // A turntable's record speed for the readout: "no timecode", or the whole percentage with "%".
