@@ -246,7 +246,7 @@ void MicrophoneRows() {
 void OpenRecordingsFolder() {
   const std::wstring folder = RecordingsDir();
   std::wstring error;
-  if (!OpenWithDesktop(folder, &error)) ShowStatus(L"Couldn't open " + folder);
+  if (!OpenWithDesktop(folder, &error)) ShowStatus(UiFormat(L"Couldn't open {}", folder));
 }
 
 void RecordingRows() {
