@@ -26,6 +26,7 @@
 #include "library/track_view.h"
 #include "platform/window.h"
 #include "settings/demo_tracks.h"
+#include "settings/updates.h"
 
 namespace {
 bool g_stoppedAndSaved = false;
@@ -37,6 +38,7 @@ void StopAndSaveAll() {
   SpeedTest::Cancel();
   StopAiJobs();  // its transfer ends and the worker frees its job
   StopDemoTracks();
+  StopUpdateWorkers();
   StopLiveStream();
   StopLiveVideo();
   StopControllers();  // the HID readers stop here too once they exist
@@ -72,6 +74,7 @@ void TeardownAfterLoop() {
   StopCamera();
   StopRecording();
   StopOutputs(Engine);
+  StopUpdateWorkers();
   StopWindowing();
-  // An accepted update installer starts here once the updater exists.
+  RunAcceptedUpdate();
 }

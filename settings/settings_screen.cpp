@@ -75,12 +75,12 @@ constexpr PageFunction kPages[kSettingsTabs] = {
     DrawAudioPage,    // Audio
     DrawMixingPage,   // Mixing
     DrawLibraryPage,  // Library
-    nullptr,          // Broadcast
+    DrawBroadcastPage,  // Broadcast
     nullptr,          // Controllers
     DrawLookPage,     // Look
-    nullptr,          // Karaoke
-    nullptr,          // Video
-    nullptr,          // Updates
+    DrawKaraokePage,  // Karaoke
+    DrawVideoPage,    // Video
+    DrawUpdatesPage,  // Updates
     nullptr,          // About: drawn on its own below
 };
 

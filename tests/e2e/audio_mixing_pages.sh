@@ -60,12 +60,12 @@ read -r wx wy ww wh <<<"$(geometry)"
 
 # The centre of widget id (nth match) on the settings tab as drawn now, or of a main-screen rect.
 at_widget() {  # id tab [nth]
-  "$tool" layout "$ww" "$wh" --settings "$2" |
+  "$tool" layout "$ww" "$wh" --settings "$2" --load-settings |
     awk -v id="id.$1" -v n="${3:-1}" -v wx="$wx" -v wy="$wy" \
       '$1 == id && ++seen == n {printf "%d %d\n", wx + $2 + $4 / 2, wy + $3 + $5 / 2; found = 1; exit} END {exit !found}'
 }
 rect_of() {  # id tab [nth]: x y w h inside the window
-  "$tool" layout "$ww" "$wh" --settings "$2" | awk -v id="id.$1" -v n="${3:-1}" \
+  "$tool" layout "$ww" "$wh" --settings "$2" --load-settings | awk -v id="id.$1" -v n="${3:-1}" \
     '$1 == id && ++seen == n {print $2, $3, $4, $5; found = 1; exit} END {exit !found}'
 }
 click() {  # id tab [nth]

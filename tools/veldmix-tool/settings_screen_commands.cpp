@@ -1,12 +1,11 @@
 // The settings screen's and the skin editor's click maps for scripts that drive the real window:
-// the widgets one drawn frame records, in window pixels, with the settings file and the sound
-// devices the program would see.
+// the widgets one drawn frame records, in window pixels, with the sound devices the program would
+// see.
 #include <cmath>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
 #include "app/test_mode.h"
 #include "platform/audio_devices.h"
 #include "screens/top_bar.h"
@@ -34,9 +33,7 @@ bool PrintOverlayWidgets(int pixelWidth, int pixelHeight, double scale, int tab,
   TestMode = true;
   SetFramePresenter(nullptr);
   if (!skinEditor) {
-    // Rows come and go with the settings and the devices (a pair stepper beside a 4-channel card,
-    // the turntable rows while they are on): the map follows the program's.
-    LoadSettings();
+    // As the top bar opens the screen: a 4-channel card's rows have a pair stepper.
     SettingsOutputDevices = ListAudioDevices(kRenderFlow);
     SettingsInputDevices = ListAudioDevices(kCaptureFlow);
   }
