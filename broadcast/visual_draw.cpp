@@ -108,36 +108,54 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
       std::fill(line, line + std::clamp(a, 0, v.width), fill);
       std::fill(line + std::clamp(std::max(a, b), 0, v.width), line + v.width, fill);
     }
-    // Each pixel takes full x (1 - d / r) of the colour, d its centre's distance from the glow's.
-    int x = a;
+    // Each pixel of [from, to) takes full x (1 - d / r) of the colour, d its centre's distance
+    // from the glow's.
+    const auto run = [&](int from, int to) {
+      int x = from;
 #if defined(__SSE2__)
-    const __m128 fullV = _mm_set1_ps(full), slopeV = _mm_set1_ps(slope), dy2V = _mm_set1_ps(dy2);
-    const __m128 zero = _mm_setzero_ps();
-    const __m128i src = Unpacked(colour & 0xFFFFFF);
-    if (backdrop) {
-      // Over the backdrop the pixels underneath are known: nothing to read back.
-      const __m128i under = Unpacked(*backdrop);
-      for (; x + 4 <= b; x += 4) {
+      const __m128 fullV = _mm_set1_ps(full), slopeV = _mm_set1_ps(slope), dy2V = _mm_set1_ps(dy2);
+      const __m128 zero = _mm_setzero_ps();
+      const __m128i src = Unpacked(colour & 0xFFFFFF);
+      if (backdrop) {
+        // Over the backdrop the pixels underneath are known: nothing to read back.
+        const __m128i under = Unpacked(*backdrop);
+        for (; x + 4 <= to; x += 4) {
+          const __m128 dx = _mm_add_ps(_mm_set1_ps(x + 0.5f - px), _mm_set_ps(3, 2, 1, 0));
+          const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
+          const __m128i k = _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d))));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x), Mix4(under, under, k, src));
+        }
+      }
+      for (; x + 4 <= to; x += 4) {
         const __m128 dx = _mm_add_ps(_mm_set1_ps(x + 0.5f - px), _mm_set_ps(3, 2, 1, 0));
         const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
-        const __m128i k = _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d))));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x), Mix4(under, under, k, src));
+        Blend4(line + x, _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d)))), src);
       }
-    }
-    for (; x + 4 <= b; x += 4) {
-      const __m128 dx = _mm_add_ps(_mm_set1_ps(x + 0.5f - px), _mm_set_ps(3, 2, 1, 0));
-      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
-      Blend4(line + x, _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d)))), src);
-    }
 #endif
-    if (backdrop) std::fill(line + x, line + std::max(x, b), fill);
-    for (int32_t weights[4]; x < b; x += 4) {
-      const int n = std::min(4, b - x);
-      for (int i = 0; i < n; ++i) {
-        const float dx = x + i + 0.5f - px;
-        weights[i] = static_cast<int32_t>(std::max(0.0f, full - slope * std::sqrt(dx * dx + dy2)));
+      if (backdrop) std::fill(line + x, line + std::max(x, to), fill);
+      for (int32_t weights[4]; x < to; x += 4) {
+        const int n = std::min(4, to - x);
+        for (int i = 0; i < n; ++i) {
+          const float dx = x + i + 0.5f - px;
+          weights[i] = static_cast<int32_t>(std::max(0.0f, full - slope * std::sqrt(dx * dx + dy2)));
+        }
+        BlendWeighted(line + x, weights, n, colour & 0xFFFFFF);
       }
-      BlendWeighted(line + x, weights, n, colour & 0xFFFFFF);
+    };
+    // Over the backdrop, with the centre on a pixel edge or centre, pixel x and pixel c - x are
+    // equally far from it (the distances are then exact in floats): the right half of the pairs
+    // is a mirrored copy of the left.
+    const float across = 2 * px - 1;
+    const int c = static_cast<int>(across);
+    const int lo = std::max(a, c - b + 1), pairsEnd = (c + 1) / 2;
+    if (backdrop && c >= 0 && static_cast<float>(c) == across && c < (1 << 22) && lo < pairsEnd) {
+      run(a, lo);
+      run(lo, pairsEnd);
+      for (int x = lo; x < pairsEnd; ++x) line[c - x] = line[x];
+      run(pairsEnd, c - pairsEnd + 1);  // the pixel that is its own mirror, when there is one
+      run(c - lo + 1, b);
+    } else {
+      run(a, b);
     }
   }
   if (backdrop)
