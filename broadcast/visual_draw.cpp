@@ -151,7 +151,14 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
     if (backdrop && c >= 0 && static_cast<float>(c) == across && c < (1 << 22) && lo < pairsEnd) {
       run(a, lo);
       run(lo, pairsEnd);
-      for (int x = lo; x < pairsEnd; ++x) line[c - x] = line[x];
+      int x = lo;
+#if defined(__SSE2__)
+      for (; x + 4 <= pairsEnd; x += 4) {
+        const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line + c - x - 3), _mm_shuffle_epi32(four, 0x1B));
+      }
+#endif
+      for (; x < pairsEnd; ++x) line[c - x] = line[x];
       run(pairsEnd, c - pairsEnd + 1);  // the pixel that is its own mirror, when there is one
       run(c - lo + 1, b);
     } else {
