@@ -20,12 +20,17 @@ struct AsciiSpaces {
     for (wchar_t c = 0; c < 0x80; ++c) space[c] = IsWideSpace(c);
   }
 };
-inline void SkipSpace(JsonReader* r) {
+bool IsJsonSpace(wchar_t c) {
   static const AsciiSpaces ascii;
+  return c >= 0 && c < 0x80 ? ascii.space[c] : IsWideSpace(c);
+}
+
+inline void SkipSpace(JsonReader* r) {
   const std::wstring& t = r->text;
+  // Printable ASCII, the usual next character, is never white space.
   for (; r->pos < t.size(); ++r->pos) {
     const wchar_t c = t[r->pos];
-    if (c >= 0 && c < 0x80 ? !ascii.space[c] : !IsWideSpace(c)) return;
+    if ((c > L' ' && c < 0x7F) || !IsJsonSpace(c)) return;
   }
 }
 
@@ -67,7 +72,7 @@ bool ReadPlainInteger(const std::wstring& text, size_t at, double* value, size_t
   return true;
 }
 
-bool ParseNumber(JsonReader* r, JsonValue* out) {
+inline bool ParseNumber(JsonReader* r, JsonValue* out) {
   double plain = 0;
   size_t plainUsed = 0;
   if (ReadPlainInteger(r->text, r->pos, &plain, &plainUsed)) {
