@@ -75,11 +75,11 @@ constexpr PageFunction kPages[kSettingsTabs] = {
     nullptr,          // Audio
     nullptr,          // Mixing
     DrawLibraryPage,  // Library
-    nullptr,          // Broadcast
+    DrawBroadcastPage,  // Broadcast
     nullptr,          // Controllers
     DrawLookPage,     // Look
-    nullptr,          // Karaoke
-    nullptr,          // Video
+    DrawKaraokePage,  // Karaoke
+    DrawVideoPage,    // Video
     nullptr,          // Updates
     nullptr,          // About: drawn on its own below
 };

@@ -1233,7 +1233,7 @@ extern const TranslationRow kTranslationRows[] = {
     {{L" phone connected", L" móvil conectado", L" Handy verbunden", L" celular conectado", L" téléphone connecté"}},
     {{L" phones connected", L" móviles conectados", L" Handys verbunden", L" celulares conectados", L" téléphones connectés"}},
     {{L"Open the address in the phone's browser (same Wi-Fi), enter the PIN.", L"Abre la dirección en el navegador del móvil (misma Wi-Fi) e introduce el PIN.", L"Öffne die Adresse im Browser des Handys (gleiches WLAN) und gib die PIN ein.", L"Abra o endereço no navegador do celular (mesmo Wi-Fi) e digite o PIN.", L"Ouvrez l'adresse dans le navigateur du téléphone (même Wi-Fi), saisissez le PIN."}},
-    {{L"Windows may ask to let Veldmix through the firewall: allow it on private networks.", L"Puede que Windows pida dejar pasar a Veldmix por el firewall: permítelo en redes privadas.", L"Windows fragt vielleicht, ob Veldmix durch die Firewall darf: auf privaten Netzwerken erlauben.", L"O Windows pode pedir para liberar o Veldmix no firewall: permita em redes privadas.", L"Windows peut demander de laisser passer Veldmix dans le pare-feu : autorisez-le sur les réseaux privés."}},
+    {{L"If this computer runs a firewall, let TCP port {} in from the local network.", L"Si este ordenador usa un cortafuegos, deja entrar el puerto TCP {} desde la red local.", L"Läuft auf diesem Computer eine Firewall, lass TCP-Port {} aus dem lokalen Netz herein.", L"Se este computador usa um firewall, libere a porta TCP {} para a rede local.", L"Si cet ordinateur a un pare-feu, laissez entrer le port TCP {} depuis le réseau local."}},
     {{L"F8 opens and closes it: full screen on a second display if there is one.", L"F8 la abre y la cierra: pantalla completa en una segunda pantalla si la hay.", L"F8 öffnet und schließt ihn: Vollbild auf einem zweiten Display, falls vorhanden.", L"F8 abre e fecha: tela cheia num segundo monitor, se houver.", L"F8 l'ouvre et le ferme : plein écran sur un second écran s'il y en a un."}},
     {{L"Video tracks show their picture; the rest, their cover and name.", L"Las pistas de vídeo muestran su imagen; el resto, su portada y nombre.", L"Video-Tracks zeigen ihr Bild, die anderen ihr Cover und ihren Namen.", L"Faixas de vídeo mostram a imagem; as outras, a capa e o nome.", L"Les titres vidéo montrent leur image ; les autres, leur pochette et leur nom."}},
     {{L"Transition", L"Transición", L"Übergang", L"Transição", L"Transition"}},
@@ -1246,7 +1246,7 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"THE SOUND", L"EL SONIDO", L"DEN TON", L"O SOM", L"LE SON"}},
     {{L"SOUND + VIDEO (MP4)", L"SONIDO + VÍDEO (MP4)", L"TON + VIDEO (MP4)", L"SOM + VÍDEO (MP4)", L"SON + VIDÉO (MP4)"}},
     {{L"Video size", L"Tamaño del vídeo", L"Videogröße", L"Tamanho do vídeo", L"Taille de la vidéo"}},
-    {{L"The MP4 goes beside the recording in Music\\Veldmix Recordings.", L"El MP4 se guarda junto a la grabación en Música\\Veldmix Recordings.", L"Das MP4 landet neben der Aufnahme unter Musik\\Veldmix Recordings.", L"O MP4 fica ao lado da gravação em Música\\Veldmix Recordings.", L"Le MP4 se place à côté de l'enregistrement dans Musique\\Veldmix Recordings."}},
+    {{L"The MP4 goes beside the recording in {}.", L"El MP4 se guarda junto a la grabación en {}.", L"Das MP4 landet neben der Aufnahme in {}.", L"O MP4 fica ao lado da gravação em {}.", L"Le MP4 se place à côté de l'enregistrement dans {}."}},
     {{L"THIS COPY", L"ESTA COPIA", L"DIESE KOPIE", L"ESTA CÓPIA", L"CETTE COPIE"}},
     {{L"Version", L"Versión", L"Version", L"Versão", L"Version"}},
     {{L"Built", L"Compilada", L"Erstellt", L"Compilada", L"Compilée"}},
@@ -1569,5 +1569,7 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"Couldn't save the skin “", L"No se pudo guardar la skin “", L"Die Skin konnte nicht gespeichert werden: “", L"Não foi possível salvar a skin “", L"Impossible d'enregistrer la skin “"}},
     {{L"Deck {}", L"Deck {}", L"Deck {}", L"Deck {}", L"Platine {}"}},
     {{L"Can't queue “{}” — its name holds a tab or a line break", L"No se puede poner en cola “{}”: su nombre tiene una tabulación o un salto de línea", L"„{}“ kann nicht eingereiht werden — der Name enthält einen Tabulator oder Zeilenumbruch", L"Não é possível pôr “{}” na fila — o nome tem uma tabulação ou quebra de linha", L"Impossible de mettre « {} » en file — son nom contient une tabulation ou un saut de ligne"}},
+    {{L"Online lyrics come from LRCLIB, a free lyrics library (lrclib.net):", L"La letra en línea viene de LRCLIB, una biblioteca de letras gratuita (lrclib.net):", L"Online-Songtexte kommen von LRCLIB, einer freien Songtext-Bibliothek (lrclib.net):", L"As letras online vêm do LRCLIB, uma biblioteca de letras gratuita (lrclib.net):", L"Les paroles en ligne viennent de LRCLIB, une bibliothèque de paroles gratuite (lrclib.net) :"}},
+    {{L"VIDEO OUT", L"SALIDA DE VÍDEO", L"VIDEOAUSGABE", L"SAÍDA DE VÍDEO", L"SORTIE VIDÉO"}},
 };
 extern const size_t kTranslationRowCount = std::size(kTranslationRows);
