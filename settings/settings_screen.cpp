@@ -76,7 +76,7 @@ constexpr PageFunction kPages[kSettingsTabs] = {
     nullptr,          // Mixing
     DrawLibraryPage,  // Library
     nullptr,          // Broadcast
-    nullptr,          // Controllers
+    DrawControllersPage,  // Controllers
     DrawLookPage,     // Look
     nullptr,          // Karaoke
     nullptr,          // Video
