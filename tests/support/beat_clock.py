@@ -49,3 +49,28 @@ def beats_heard(raw_path, rate=48000):
         last = i
     assert len(onsets) >= 6, "only %d beats heard" % len(onsets)
     return (len(onsets) - 1) * float(rate) / (onsets[-1] - onsets[0])
+
+
+def dump_events(dump_path):
+    """jack_midi_dump's lines as (JACK frame, first byte in hex)."""
+    events = []
+    for line in open(dump_path):
+        head, _, rest = line.partition(":")
+        if head.strip().isdigit():
+            events.append((int(head), rest.split()[0] if rest.split() else ""))
+    return events
+
+
+def jack_lag(events, log_path, rate=48000):
+    """How far the JACK server's frame clock fell behind the peer's wall clock from the start to
+    the stop (0.05: 5 %). When the machine starves the server every arrival is late by a growing
+    amount, so no peer can time the clock through it."""
+    kinds = [k for _, k in events]
+    start = kinds.index("fa")
+    stop = kinds.index("fc", start)
+    peer = [line.split() for line in open(log_path)]
+    peer = [(float(w[0]), w[1]) for w in peer if len(w) == 2 and w[1] in ("fa", "fc")]
+    pk = [k for _, k in peer]
+    a = pk.index("fa")
+    jack_seconds = (events[stop][0] - events[start][0]) / float(rate)
+    return 1.0 - jack_seconds / (peer[pk.index("fc", a)][0] - peer[a][0])
