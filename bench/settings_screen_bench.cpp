@@ -1,4 +1,5 @@
-// Speed of a whole frame with the settings screen (Library and Look tabs) or the skin editor open
+// Speed of a whole frame with the settings screen (Library, Controllers and Look tabs), the skin
+// editor or the auto-map wizard (on a prompt, a controller connected) open
 // at 1920 x 1080 off-screen: the main screen (idle decks) under the overlay, the overlay and the
 // glow pass, no presenter. Targets: median under 8 ms, p95 under 12 ms.
 //   median_ms, p95_ms: DriveFrame's wall time; ui_cpu_ms: the UI thread's own CPU time per frame
@@ -15,6 +16,8 @@
 #include "app/settings.h"
 #include "app/test_mode.h"
 #include "bench/alloc_count.h"
+#include "control/auto_map.h"
+#include "control/controller_devices.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/skins.h"
@@ -71,12 +74,24 @@ void BM_SkinEditorFrame(benchmark::State& state) {
   Measure(state);
 }
 
+void BM_AutoMapFrame(benchmark::State& state) {
+  SettingsOpen = SkinEditorOpen = false;
+  MidiInputDevices = {L"DDJ-FLX4:DDJ-FLX4"};
+  StartAutoMap();
+  AutoMapGoToStep(10);
+  Measure(state);
+  CloseAutoMap();
+  MidiInputDevices.clear();
+}
+
 }  // namespace
 
 BENCHMARK(BM_SettingsScreenFrame)
     ->Arg(2)
+    ->Arg(4)
     ->Arg(5)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(kFrames);
 BENCHMARK(BM_SkinEditorFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);
+BENCHMARK(BM_AutoMapFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);
