@@ -1569,5 +1569,12 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"Couldn't save the skin “", L"No se pudo guardar la skin “", L"Die Skin konnte nicht gespeichert werden: “", L"Não foi possível salvar a skin “", L"Impossible d'enregistrer la skin “"}},
     {{L"Deck {}", L"Deck {}", L"Deck {}", L"Deck {}", L"Platine {}"}},
     {{L"Can't queue “{}” — its name holds a tab or a line break", L"No se puede poner en cola “{}”: su nombre tiene una tabulación o un salto de línea", L"„{}“ kann nicht eingereiht werden — der Name enthält einen Tabulator oder Zeilenumbruch", L"Não é possível pôr “{}” na fila — o nome tem uma tabulação ou quebra de linha", L"Impossible de mettre « {} » en file — son nom contient une tabulation ou un saut de ligne"}},
+    {{L"Loaded “{}”", L"Cargado “{}”", L"„{}“ geladen", L"Carregado “{}”", L"« {} » chargé"}},
+    {{L"Ready-made layout loaded: {}", L"Mapeo predefinido cargado: {}", L"Fertiges Layout geladen: {}", L"Layout pronto carregado: {}", L"Configuration toute prête chargée : {}"}},
+    {{L"{} mapped", L"{} asignados", L"{} zugewiesen", L"{} mapeados", L"{} assignés"}},
+    {{L"Couldn't export the mapping", L"No se pudo exportar el mapeo", L"Das Mapping konnte nicht exportiert werden", L"Não foi possível exportar o mapeamento", L"Impossible d'exporter l'assignation"}},
+    {{L"Couldn't keep a copy in the Controllers folder: {}", L"No se pudo guardar una copia en la carpeta Controllers: {}", L"Keine Kopie im Ordner Controllers möglich: {}", L"Não foi possível guardar uma cópia na pasta Controllers: {}", L"Impossible de garder une copie dans le dossier Controllers : {}"}},
+    {{L"NORMAL", L"NORMAL", L"NORMAL", L"NORMAL", L"NORMAL"}},
+    {{L"AUTO-MAP", L"AUTO-MAP", L"AUTO-MAP", L"AUTO-MAP", L"AUTO-MAP"}},
 };
 extern const size_t kTranslationRowCount = std::size(kTranslationRows);

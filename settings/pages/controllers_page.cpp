@@ -25,6 +25,7 @@
 #include "settings/settings_rows.h"
 #include "settings/settings_screen.h"
 #include "ui/file_dialogs.h"
+#include "ui/language.h"
 #include "ui/modal.h"
 #include "ui/widgets.h"
 
@@ -134,7 +135,7 @@ void ControllerRows() {
   ToggleRow(kAutoLayoutsId, L"KEEP MY MAPPING", L"LOAD ITS LAYOUT", &Settings.AutoLayouts);
   RowLabel(L"Button lights");
   ToggleRow(kLedsId, L"OFF", L"FOLLOW THE SCREEN", &Settings.Leds);
-  RowLabel(std::to_wstring(MappingTable.size()) + L" mapped");
+  RowLabel(TranslateFormat(L"{} mapped", MappingTable.size()));
   if (RowButton(kClearId, Cursor.controlX, kActionWidthDip, L"CLEAR MAPPINGS", ColorOf(Pal.Red))) ClearMappings();
   Cursor.y += kSettingsRowStepDip;
 }
