@@ -34,6 +34,8 @@ void SelfTestCheck(bool passed, std::wstring_view name, std::wstring_view reason
   ToStandardError(fmt::format(L"veldmix self-test: {}: {}\n", name, reason));
 }
 
+void SelfTestSkip(std::wstring_view name) { SelfTestResults.append(L"SKIP  ").append(name).append(L"\n"); }
+
 void FinishSelfTest() {
   if (TestProgress.finished) return;
   TestProgress.finished = true;

@@ -19,13 +19,22 @@ bool InsideTick = false;
 
 }  // namespace
 
+double SelfTestCapSeconds() {
+  if (SelfTest.stemTest) return kStemTestCapSeconds;
+  if (SelfTest.karaokeTest) return kKaraokeTestCapSeconds;
+  if (SelfTest.featureTest) return kFeatureTestCapSeconds;
+  return kBasicTestCapSeconds;
+}
+
 void SelfTestTickAt(double nowSeconds) {
   if (!TestMode || !SelfTest.active || TestProgress.finished || InsideTick) return;
   InsideTick = true;
   if (TestProgress.firstTick == 0.0) TestProgress.firstTick = nowSeconds;
-  if (nowSeconds - TestProgress.firstTick >= kSelfTestCapSeconds) {
-    SelfTestCheck(false, L"finished in time",
-                  fmt::format(L"the run was still going after {:.0f} s and was stopped", kSelfTestCapSeconds));
+  const double cap = SelfTestCapSeconds();
+  if (nowSeconds - TestProgress.firstTick >= cap) {
+    std::wstring reason = fmt::format(L"the run was still going after {:.0f} s and was stopped", cap);
+    if (!TestProgress.where.empty()) reason += L" (" + TestProgress.where + L")";
+    SelfTestCheck(false, L"finished in time", reason);
     FinishSelfTest();
   } else if (SelfTest.stemTest) {
     StemTestTick(nowSeconds);

@@ -84,14 +84,25 @@ TEST_F(SelfTestDispatch, TheBasicTestRunsWithoutASwitchAndTheCapEndsAHang) {
   SelfTestTickAt(kT0);
   TestProgress.start = kT0;  // as if the script had started and then stalled
   TestProgress.nextStep = BasicSteps().size();
-  SelfTestTickAt(kT0 + kSelfTestCapSeconds - 0.5);
+  SelfTestTickAt(kT0 + kBasicTestCapSeconds - 0.5);
   EXPECT_FALSE(TestProgress.finished);
   testing::internal::CaptureStderr();
-  SelfTestTickAt(kT0 + kSelfTestCapSeconds);
+  SelfTestTickAt(kT0 + kBasicTestCapSeconds);
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(TestProgress.finished);
   EXPECT_EQ(SelfTestResults, L"FAIL  finished in time\n");
   EXPECT_NE(err.find("still going after 120 s"), std::string::npos) << err;
+
+  // The feature run has a longer cap, and its message names where the run stood.
+  ResetSelfTest();
+  SelfTest.featureTest = true;
+  TestProgress.firstTick = kT0;
+  TestProgress.where = L"phase 3, step 12";
+  testing::internal::CaptureStderr();
+  SelfTestTickAt(kT0 + kFeatureTestCapSeconds);
+  const std::string capped = testing::internal::GetCapturedStderr();
+  EXPECT_NE(capped.find("still going after 240 s and was stopped (phase 3, step 12)"), std::string::npos)
+      << capped;
 }
 
 }  // namespace
