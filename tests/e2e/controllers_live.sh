@@ -12,6 +12,8 @@ set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 source "$source_dir/tests/support/private_jack.sh"
+source "$source_dir/tests/support/main_window.sh"
+export OMP_THREAD_LIMIT=1  # tesseract: one thread is quicker than many on a loaded machine
 need veldmix veldmix-tool Xvfb xwininfo xdotool import convert tesseract sox parec pactl jackd jack_lsp jack_midi_dump jack_connect flock
 peer_script="$source_dir/tests/support/midi_peer.py"
 /usr/bin/python3 -c 'import rtmidi' 2>/dev/null || fail "python3-rtmidi is not installed"
@@ -22,7 +24,7 @@ app_pid="" peer_pid="" beats_pid="" dump_pid=""
 
 own_sound_server  # measures the sink: other scripts must not play into it
 private_home
-start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
+start_private_display "$work/xvfb.log" -screen 0 1920x1080x24 || fail "no virtual display could be started"
 
 e2e_on_fail() {
   [ -n "$app_pid" ] && kill -TERM "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
@@ -41,15 +43,8 @@ sox -n -r 44100 -c 2 -b 16 "$work/clicks.wav" synth 0.01 sine 1000 vol 0.4 pad 0
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 60 sine 220 vol 0.2 || fail "sox"
 sox -m "$work/clicks.wav" "$work/tone.wav" "$work/track.wav" || fail "sox"
 
-main_found() {
-  local id
-  id="$(xwininfo -root -tree 2>/dev/null | awk '/"VELDMIX [0-9.]*": \("veldmix"/ {print $1; exit}')"
-  [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' || return 1
-  win=$((id))
-}
 "$app" "$work/track.wav" >"$work/app.out" 2>&1 &
 app_pid=$!
-wait_for 20 main_found || fail "the main window did not appear"
 wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
 sleep 3  # the track decodes and is analysed onto deck A
 
@@ -65,26 +60,22 @@ peer_in=$(jack_lsp -p | awk '/^[^\t]/ { port = $0 } /properties: input/ && port 
 [ -n "$clock_port" ] && [ -n "$peer_in" ] || fail "no clock port or controller input: $(jack_lsp -c)"
 jack_connect "$clock_port" "$peer_in" || fail "could not connect $clock_port to $peer_in"
 
-read -r wx wy ww wh <<<"$(xwininfo -id "$win" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
-  /^ *Width:/{w=$2} /^ *Height:/{h=$2} END{print x, y, w, h}')"
+fit_main_window
 echo "window: $ww x $wh at $wx, $wy"
-"$tool" layout "$ww" "$wh" >"$work/main.map" || fail "no layout of the main screen"
-"$tool" layout "$ww" "$wh" --settings 4 >"$work/settings.map" || fail "no layout of the Controllers page"
-click() {  # name map
-  local at
-  at="$(awk -v n="$1" -v wx="$wx" -v wy="$wy" '$1 == n {printf "%d %d", wx + $2 + $4 / 2, wy + $3 + $5 / 2; f = 1; exit}
-    END {exit !f}' "$work/$2.map")" || fail "$1 is not in the $2 map"
-  # shellcheck disable=SC2086
-  xdotool mousemove $at click 1
-  sleep 0.3
-}
+# The Controllers page's widgets ("id.N") join the main screen's rectangles.
+while read -r name x y w h; do at[$name]="$x $y $w $h"; done < <("$tool" layout "$ww" "$wh" --settings 4)
+[ -n "${at[id.3067]:-}" ] || fail "no layout of the Controllers page"
 shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
-reads() {  # name text x y w h: the window's area, read by OCR, holds the text
+reads() {  # name text x y w h: the window's area, read by OCR, holds the text (spaces aside)
   shot "$1"
-  convert "$artifacts/$1.png" -crop "${5}x$6+$((wx + $3))+$((wy + $4))" +repage -resize 200% -colorspace Gray -negate \
-    "$work/ocr.png"
-  OMP_THREAD_LIMIT=1 tesseract "$work/ocr.png" - --psm 11 2>/dev/null | tr '\n' ' ' >"$work/ocr.txt"
-  grep -qF -- "$2" "$work/ocr.txt"
+  read_text "$5" "$6" $((wx + $3)) $((wy + $4)) >"$work/ocr.txt"
+  tr -d ' ' <"$work/ocr.txt" | grep -qF -- "${2// /}"
+}
+tries() {  # tries N COMMAND...: true as soon as the command is, at most N times (OCR takes a while)
+  local n=$1
+  shift
+  for _ in $(seq 1 "$n"); do "$@" && return 0; sleep 0.3; done
+  return 1
 }
 ini() {  # section key: the value in settings.ini as configparser reads it
   /usr/bin/python3 - "$settings" "$1" "$2" <<'EOF'
@@ -116,19 +107,19 @@ record() {  # file seconds
 
 # --- MIDI learn: MIDI, the left volume fader, CC 7 on channel 1 from the controller ---
 midi_tsv="$HOME/.local/share/Veldmix/midi.tsv"
-top() { reads "$1" "$2" 0 0 "$ww" 140; }
-click topbar.midi main
-wait_for 5 top learn "click the control you want" || fail "MIDI did not start learn: $(cat "$work/ocr.txt")"
-click strip.0.volume main
-wait_for 5 top target "now move a control" || fail "the fader was not chosen: $(cat "$work/ocr.txt")"
+top() { reads "$1" "$2" $((ww / 4)) 0 $((ww / 2)) 140; }  # the learn banner and the status line
+click topbar.midi
+tries 6 top learn "click the control you want" || fail "MIDI did not start learn: $(cat "$work/ocr.txt")"
+click strip.0.volume
+tries 6 top target "now move a control" || fail "the fader was not chosen: $(cat "$work/ocr.txt")"
 peer send b0 07 40
 wait_for 5 grep -sqP '^11534343\t' "$midi_tsv" || fail "midi.tsv has no row for CC 7: $(cat "$midi_tsv" 2>/dev/null)"
-wait_for 5 top learned "click another control, or MIDI to finish" || fail "no 'Mapped' line: $(cat "$work/ocr.txt")"
-click topbar.midi main
+tries 6 top learned "Mapped — click another control" || fail "no 'Mapped' line: $(cat "$work/ocr.txt")"
+click topbar.midi
 echo "learned: $(grep -P '^11534343\t' "$midi_tsv")"
 
 # The learned fader acts: deck A plays, CC 7 up, then down to 16 of 127.
-click play.0 main
+click play.0
 peer send b0 07 7f
 sleep 0.6
 record "$work/up.raw" 1.2
@@ -141,18 +132,18 @@ awk -v u="$up" -v d="$down" 'BEGIN { exit !(u > 0.02 && d < u / 10) }' || fail "
 peer send b0 07 7f
 
 # --- CLOCK OUT on the Controllers page: the controller gets the deck's beat clock ---
-click topbar.settings main
-click id.3004 settings
+click topbar.settings
+click id.3004
 # The deck's clicks heard meanwhile: a loaded machine starves the output now and then, the deck
 # falls behind the wall clock, and the clock follows the deck's beat.
 parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 \
   >"$work/beats.raw" 2>/dev/null &
 beats_pid=$!
-click id.3067 settings  # ▸ from Off: the first MIDI output
+click id.3067  # ▸ from Off: the first MIDI output
 wait_for 5 sh -c "grep -q '^ClockOut=' '$settings'" || fail "ClockOut not written"
 [ "$(ini Midi ClockOut)" = midi-monitor:input ] || fail "settings.ini ClockOut reads '$(ini Midi ClockOut)'"
 sleep 4
-click id.3066 settings  # ◂ back to Off
+click id.3066  # ◂ back to Off
 kill "$beats_pid" 2>/dev/null
 wait "$beats_pid" 2>/dev/null
 wait_for 5 sh -c "grep -q ' fc$' '$work/peer.log'" || fail "no stop after Off"
@@ -177,17 +168,17 @@ PY
   fail "clock: $(grep -E ' (fa|f8|fc)$' "$work/peer.log" | head -n 3 | tr '\n' ' ')"
 
 # --- AUTO-MAP MY CONTROLLER: the wizard takes PLAY from the controller ---
-click id.3646 settings
+click id.3646
 # The wizard's panel: 720 x 520 at most, centred; START at its bottom right (32 in, 150 x 36).
 pw=$((ww - 40 < 720 ? ww - 40 : 720)) ph=$((wh - 24 < 520 ? wh - 24 : 520))
 px=$(((ww - pw) / 2)) py=$(((wh - ph) / 2)) && [ "$py" -ge 12 ] || py=12
-wait_for 5 reads wizard "AUTO-MAP YOUR CONTROLLER" "$px" "$py" "$pw" "$ph" || fail "the wizard did not open: $(cat "$work/ocr.txt")"
+tries 6 reads wizard "AUTO-MAP YOUR CONTROLLER" "$px" "$py" "$pw" "$ph" || fail "the wizard did not open: $(cat "$work/ocr.txt")"
 
 xdotool mousemove $((wx + px + pw - 32 - 75)) $((wy + py + ph - 32 - 18)) click 1
-wait_for 5 reads prompt "Press PLAY on the LEFT deck" "$px" "$py" "$pw" "$ph" || fail "no first prompt: $(cat "$work/ocr.txt")"
+tries 6 reads prompt "Press PLAY on the LEFT deck" "$px" "$py" "$pw" "$ph" || fail "no first prompt: $(cat "$work/ocr.txt")"
 sleep 0.5
 peer send 90 0b 7f
-wait_for 5 reads second "Press CUE on the LEFT deck" "$px" "$py" "$pw" "$ph" || fail "PLAY was not taken: $(cat "$work/ocr.txt")"
+tries 6 reads second "Press CUE on the LEFT deck" "$px" "$py" "$pw" "$ph" || fail "PLAY was not taken: $(cat "$work/ocr.txt")"
 xdotool mousemove $((wx + px + pw - 32 - 55)) $((wy + py + 22 + 16)) click 1  # CANCEL
 sleep 0.5
 
