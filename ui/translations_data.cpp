@@ -1574,7 +1574,5 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"{} mapped", L"{} asignados", L"{} zugewiesen", L"{} mapeados", L"{} assignés"}},
     {{L"Couldn't export the mapping", L"No se pudo exportar el mapeo", L"Das Mapping konnte nicht exportiert werden", L"Não foi possível exportar o mapeamento", L"Impossible d'exporter l'assignation"}},
     {{L"Couldn't keep a copy in the Controllers folder: {}", L"No se pudo guardar una copia en la carpeta Controllers: {}", L"Keine Kopie im Ordner Controllers möglich: {}", L"Não foi possível guardar uma cópia na pasta Controllers: {}", L"Impossible de garder une copie dans le dossier Controllers : {}"}},
-    {{L"NORMAL", L"NORMAL", L"NORMAL", L"NORMAL", L"NORMAL"}},
-    {{L"AUTO-MAP", L"AUTO-MAP", L"AUTO-MAP", L"AUTO-MAP", L"AUTO-MAP"}},
 };
 extern const size_t kTranslationRowCount = std::size(kTranslationRows);
