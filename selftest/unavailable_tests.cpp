@@ -11,6 +11,4 @@ void Unavailable(const wchar_t* test) {
 
 }  // namespace
 
-void StemTestTick(double) { Unavailable(L"stem test"); }
-void KaraokeTestTick(double) { Unavailable(L"karaoke test"); }
 void FeatureTestTick(double) { Unavailable(L"feature test"); }

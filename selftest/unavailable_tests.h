@@ -1,7 +1,5 @@
 #pragma once
-// The stem, karaoke and feature self-tests. This build has none of them: each ends its run at
+// The feature self-test. This build lacks it: it ends its run at
 // once with one failed check, so a run that asks for one ends instead of waiting. UI thread.
 
-void StemTestTick(double nowSeconds);
-void KaraokeTestTick(double nowSeconds);
 void FeatureTestTick(double nowSeconds);

@@ -72,15 +72,15 @@ constexpr wchar_t kMoreBelow[] = L"\u25BE  more below \u2014 make the window tal
 using PageFunction = void (*)();
 // Pages not listed here draw an empty page.
 constexpr PageFunction kPages[kSettingsTabs] = {
-    nullptr,          // Audio
-    nullptr,          // Mixing
+    DrawAudioPage,    // Audio
+    DrawMixingPage,   // Mixing
     DrawLibraryPage,  // Library
-    nullptr,          // Broadcast
+    DrawBroadcastPage,  // Broadcast
     DrawControllersPage,  // Controllers
     DrawLookPage,     // Look
-    nullptr,          // Karaoke
-    nullptr,          // Video
-    nullptr,          // Updates
+    DrawKaraokePage,  // Karaoke
+    DrawVideoPage,    // Video
+    DrawUpdatesPage,  // Updates
     nullptr,          // About: drawn on its own below
 };
 

@@ -1,5 +1,5 @@
 // Click maps for scripts that drive the real window: the widgets one drawn frame records, in
-// window pixels.
+// window pixels, with the sound devices the program would see.
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/test_mode.h"
+#include "platform/audio_devices.h"
 #include "screens/top_bar.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
@@ -42,6 +43,11 @@ std::vector<std::pair<int, Rc>> DrawnFrameWidgets(int pixelWidth, int pixelHeigh
 }
 
 bool PrintOverlayWidgets(int pixelWidth, int pixelHeight, double scale, int tab, bool skinEditor) {
+  if (!skinEditor) {
+    // As the top bar opens the screen: a 4-channel card's rows have a pair stepper.
+    SettingsOutputDevices = ListAudioDevices(kRenderFlow);
+    SettingsInputDevices = ListAudioDevices(kCaptureFlow);
+  }
   SettingsOpen = !skinEditor;
   SettingsPage = tab;
   SkinEditorOpen = skinEditor;
