@@ -130,6 +130,8 @@ void StartAutoMap() {
   AutoMapGoToStep(-1);
 }
 
+void CloseAutoMap() { AutoMapState.active = AutoMapOpen = false; }
+
 void AutoMapGoToStep(int step) {
   AutoMapState.step = std::clamp(step, -1, kAutoMapSteps);
   AutoMapState.stats.clear();
@@ -212,6 +214,3 @@ void ApplyAutoMap() {
   SaveMidiMap();
   SaveSettings();
 }
-
-// The wizard's screen is not drawn yet; it can only be opened by the settings page's button.
-void DrawAutoMap() { AutoMapCheckJogDone(); }

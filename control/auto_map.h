@@ -44,12 +44,12 @@ extern AutoMapStateRecord AutoMapState;
 
 // Set while the wizard runs (the screen draws it, MIDI goes to it).
 extern bool AutoMapOpen;
-// Draws and handles the wizard while AutoMapOpen is set.
-void DrawAutoMap();
 // A MIDI message while the wizard is open (it takes every message).
 void AutoMapMidiInput(uint32_t key, int type, int data1, int value);
 
 void StartAutoMap();
+// Ends the wizard; nothing is applied.
+void CloseAutoMap();
 void AutoMapGoToStep(int step);
 void AutoMapBack();
 // On the left jog row: 1.5 s after the wheel stopped, once a turn was captured, goes on.

@@ -94,7 +94,7 @@ void LoadMidiMap(const std::wstring& path) {
 bool ImportMidiMap(const std::wstring& path) {
   std::vector<std::pair<uint32_t, uint32_t>> pairs;
   if (!ReadMappingFile(path, &pairs) || pairs.empty()) {
-    ShowStatus(UiFormat(L"{} is not a mapping file \u2014 the mapping is unchanged", FileNameOf(path)));
+    ShowStatus(L"That file isn't a controller mapping");
     return false;
   }
   ReplaceTable(pairs);

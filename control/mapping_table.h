@@ -52,8 +52,8 @@ std::string MappingFileText(const MappingPairs& table);
 // and the light cache start over.
 void LoadMidiMap(const std::wstring& path);
 // An import chosen by the user: a file with at least one pair replaces the whole table (keyboard
-// bindings included) and is saved; an unreadable or pairless file keeps the table and says it is
-// not a mapping file. True when the table was replaced.
+// bindings included) and is saved; an unreadable or pairless file keeps the table (and midi.tsv)
+// and says "That file isn't a controller mapping". True when the table was replaced.
 bool ImportMidiMap(const std::wstring& path);
 // Writes the table crash-safe (".tmp", then rename); false, with a log line, on failure.
 bool WriteMidiMapFile(const std::wstring& path);

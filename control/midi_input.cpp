@@ -1,5 +1,7 @@
 #include "control/midi_input.h"
 
+#include <cstring>
+
 #include "control/auto_map.h"
 #include "control/control_ids.h"
 #include "control/dispatcher.h"
@@ -12,7 +14,7 @@ constexpr int kNoteOff = 0x80, kNoteOn = 0x90, kControlChange = 0xB0, kPitchBend
 constexpr int kPairedControllers = 32;  // controllers 0-31 pair with 32-63
 constexpr float kFourteenBitMax = 16383.0f;
 
-// 14-bit pairing per channel and controller 0-31; never cleared.
+// 14-bit pairing per channel and controller 0-31; cleared with the mappings.
 uint8_t Paired[16][kPairedControllers];
 uint8_t Msb[16][kPairedControllers];
 uint8_t Lsb[16][kPairedControllers];
@@ -27,6 +29,12 @@ int32_t DecodeRelativeMidi(int x) {
   x &= 0x7F;
   if (x >= 56 && x <= 72) return x - 64;
   return x < 64 ? x : x - 128;
+}
+
+void ClearMidiPairing() {
+  std::memset(Paired, 0, sizeof Paired);
+  std::memset(Msb, 0, sizeof Msb);
+  std::memset(Lsb, 0, sizeof Lsb);
 }
 
 void OnMidiMessage(uint32_t packed) {

@@ -8,3 +8,5 @@ void OnMidiMessage(uint32_t packed);
 // An endless encoder's 7-bit value as steps: 56..72 are offset binary (x - 64), the rest two's
 // complement (1..55 forward, 73..127 backward, 0 none).
 int32_t DecodeRelativeMidi(int x);
+// Forgets which 14-bit controllers were seen paired (the mapping they belonged to was cleared).
+void ClearMidiPairing();

@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "broadcast/video_feed.h"
 #include "control/auto_map.h"
+#include "screens/auto_map_screen.h"
 #include "control/controller_leds.h"
 #include "screens/macros_panel_view.h"
 #include "control/macros_panel.h"

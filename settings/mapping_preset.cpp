@@ -4,6 +4,8 @@
 #include "app/ui_text.h"
 #include "platform/folders.h"
 #include "control/mapping_table.h"
+#include "control/controller_devices.h"
+#include "ui/modal.h"
 
 namespace {
 constexpr int kPresetStatusMs = 2800;
@@ -25,4 +27,10 @@ bool SaveMappingPreset(const std::wstring& name) {
   }
   ShowStatus(UiFormat(L"Saved preset \u201c{}\u201d", clean), kPresetStatusMs);
   return true;
+}
+
+void SaveMappingPresetDialog() {
+  const std::vector<std::wstring>& inputs = MidiInputDevices;
+  OpenModal(L"Save mapping preset", {{L"Name", inputs.empty() ? L"My controller" : inputs.front()}}, L"SAVE",
+            [](const std::vector<ModalField>& fields) { SaveMappingPreset(fields.front().value); });
 }

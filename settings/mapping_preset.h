@@ -8,3 +8,6 @@ std::wstring CleanPresetName(const std::wstring& name);
 // "Saved preset “name”"; an empty name does nothing; a failed write says so and keeps any older
 // file of that name. True when written.
 bool SaveMappingPreset(const std::wstring& name);
+// The form "Save mapping preset" with one field "Name" (the first open MIDI input's name, else
+// "My controller"); its SAVE runs SaveMappingPreset on the field.
+void SaveMappingPresetDialog();

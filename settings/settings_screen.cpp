@@ -76,7 +76,7 @@ constexpr PageFunction kPages[kSettingsTabs] = {
     DrawMixingPage,   // Mixing
     DrawLibraryPage,  // Library
     DrawBroadcastPage,  // Broadcast
-    nullptr,          // Controllers
+    DrawControllersPage,  // Controllers
     DrawLookPage,     // Look
     DrawKaraokePage,  // Karaoke
     DrawVideoPage,    // Video

@@ -13,6 +13,7 @@
 inline constexpr int32_t kSettingsTabs = 10;
 inline constexpr int32_t kSettingsPageLibrary = 2;
 inline constexpr int32_t kSettingsPageBroadcast = 3;
+inline constexpr int32_t kSettingsPageControllers = 4;
 inline constexpr int32_t kSettingsPageLook = 5;
 inline constexpr int32_t kSettingsPageKaraoke = 6;  // its camera preview keeps the camera running
 inline constexpr int32_t kSettingsPageAbout = 9;

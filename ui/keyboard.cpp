@@ -234,7 +234,7 @@ void EndTour() { CloseTour(); }
 // The auto-map wizard and the tour take every key while open. True when one of them is open.
 bool WizardOrTourKey(int key) {
   if (AutoMapOpen) {
-    if (key == KeyCode::Escape) AutoMapOpen = false;
+    if (key == KeyCode::Escape) CloseAutoMap();
     return true;
   }
   if (!TourOpen) return false;

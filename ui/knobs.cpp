@@ -147,6 +147,7 @@ bool Knob(int id, float cx, float cy, float r, float* value, float min, float ma
   const float side = 2 * r + 2 * kKnobHitMarginDip;
   const Rc area{cx - r - kKnobHitMarginDip, cy - r - kKnobHitMarginDip, side, side};
   if (!value || !(min < max) || OffScreen(area)) return false;
+  RecordWidgetRect(id, area);
 
   const Travel travel{.area = area,
                       .lo = min,
@@ -186,6 +187,7 @@ bool Knob(int id, float cx, float cy, float r, float* value, float min, float ma
 bool Fader(int id, Rc r, float* value, float defaultValue, Color colour, bool centreDetent) {
   assert(value && "Fader needs a value");
   if (!value || OffScreen(r)) return false;
+  RecordWidgetRect(id, r);
 
   const float length = r.h - kFaderCapLengthDip;
   const Travel travel{.area = r,

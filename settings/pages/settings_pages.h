@@ -14,6 +14,8 @@ void DrawAudioPage();
 void DrawMixingPage();
 // Tab 2: imports from other DJ programs, the rekordbox export, moved files, album art, search help.
 void DrawLibraryPage();
+// Tab 4: connected controllers, the layout, lights, jogs, auto-map, mapping presets, MIDI clock.
+void DrawControllersPage();
 // Tab 3: the audio stream's server, live video, both streams' GO LIVE, the speed check, the
 // phone remote.
 void DrawBroadcastPage();
@@ -37,6 +39,14 @@ bool ImportSkinDialog();
 // cancelled or the file could not be written (reported).
 bool ExportSkinDialog();
 
+// --- the Controllers page's mapping files (queued after the frame) ---
+
+// Asks for a mapping file (".vxmap" or ".tsv"); one with at least one mapping replaces the table,
+// leaves the ready-made layout and is kept as "<its name>.vxmap" in the Controllers folder. One
+// that is not a mapping changes nothing and says so. False when cancelled or refused.
+bool ImportMappingDialog();
+// Asks where to write the mapping table as a ".vxmap" file. False when cancelled or not written.
+bool ExportMappingDialog();
 // --- shared by the Audio and Mixing pages ---
 
 // A choice row over *index (ids id, id + 1...); true when a click changed it. Saves nothing: the

@@ -10,36 +10,24 @@
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
-need veldmix Xvfb xdotool sox parec pactl jackd jack_midi_dump jack_lsp
+source "$source_dir/tests/support/private_jack.sh"
+need veldmix Xvfb xdotool sox parec pactl jackd jack_midi_dump jack_lsp flock
 peer_script="$source_dir/tests/support/midi_peer.py"
 /usr/bin/python3 -c 'import rtmidi' 2>/dev/null || fail "python3-rtmidi is not installed"
-app_pid="" jack_pid="" dump_pid="" peer_pid="" beats_pid="" clock_pid=""
+app_pid="" dump_pid="" peer_pid="" beats_pid="" clock_pid=""
 
 own_sound_server  # measures the sink: other scripts must not play into it
 private_home
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
 # --- A private JACK server; the program and every peer use it ---
-# JACK keeps a machine-wide table of 8 servers and reclaims an entry only for a server of the same
-# name whose process is gone, so the name is fixed per build folder and the server always gets the
-# time to leave its entry (stop_jack), also when the script fails.
-export JACK_DEFAULT_SERVER="vm_midi_$(printf '%s' "$build" | cksum | cut -d' ' -f1)" VELDMIX_MIDI_API=jack
-stop_jack() {
-  [ -n "$jack_pid" ] || return 0
-  kill -TERM "$jack_pid" 2>/dev/null
-  for _ in $(seq 1 100); do kill -0 "$jack_pid" 2>/dev/null || break; sleep 0.1; done
-  wait "$jack_pid" 2>/dev/null
-  jack_pid=""
-}
 e2e_on_fail() {
   [ -n "$app_pid" ] && kill -TERM "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
   for pid in $peer_pid $clock_pid $dump_pid $beats_pid; do kill "$pid" 2>/dev/null; done
   for pid in $peer_pid $clock_pid $dump_pid $beats_pid; do wait "$pid" 2>/dev/null; done
   stop_jack
 }
-jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 480 >"$work/jackd.log" 2>&1 &
-jack_pid=$!
-wait_for 20 jack_lsp >/dev/null 2>&1 || fail "jackd did not start: $(tail -n 5 "$work/jackd.log" | tr "\n" " ")"
+start_private_jack "$work/jackd.log" || fail "jackd did not start: $(tail -n 5 "$work/jackd.log" | tr "\n" " ")"
 jack_midi_dump -a >"$work/dump.txt" 2>&1 &
 dump_pid=$!
 wait_for 5 sh -c 'jack_lsp | grep -qx midi-monitor:input' || fail "jack_midi_dump has no input port"
@@ -170,14 +158,10 @@ echo quit >&4
 exec 4>&-
 wait "$clock_pid" 2>/dev/null
 clock_pid=""
-/usr/bin/python3 - "$work/dump.txt" "$work/clock.log" "$work/beats.raw" <<'PY' || fail "clock: $(head -c 300 "$work/dump.txt")"
+PYTHONPATH="$source_dir/tests/support" /usr/bin/python3 - "$work/dump.txt" "$work/clock.log" "$work/beats.raw" <<'PY' || fail "clock: $(head -c 300 "$work/dump.txt")"
 import sys
-import numpy
-events = []
-for line in open(sys.argv[1]):
-    head, _, rest = line.partition(":")
-    if head.strip().isdigit():
-        events.append((int(head), rest.split()[0] if rest.split() else ""))
+from beat_clock import beats_heard, clock_rate, dump_events, jack_lag, peer_clock
+events = dump_events(sys.argv[1])
 kinds = [k for _, k in events]
 assert kinds, "jack_midi_dump got nothing"
 assert not [k for k in kinds if k.startswith("9") or k.startswith("b")], "lights reached the clock output"
@@ -188,51 +172,13 @@ clocks = [t for t, k in events[start + 1:stop] if k == "f8"]
 frames_rate = (len(clocks) - 1) * 48000.0 / (clocks[-1] - clocks[0])
 after = kinds[stop + 1:]
 assert "f8" not in (after[:after.index("fa")] if "fa" in after else after), "clocks after the stop"
-# The peer's own clock: from the start to the stop.
-peer = [line.split() for line in open(sys.argv[2])]
-peer = [(float(w[0]), w[1]) for w in peer if len(w) == 2 and w[1] in ("fa", "f8", "fc")]
-pk = [k for _, k in peer]
-assert "fa" in pk and "fc" in pk[pk.index("fa"):], "the clock peer got no start and stop: %s" % pk[:5]
-a = pk.index("fa")
-b = pk.index("fc", a)
-times = [t for t, k in peer[a + 1:b] if k == "f8"]
-# JACK hands MIDI over once a period and a loaded machine stalls it now and then, which delays some
-# arrivals but never makes one early: the rate is the slope of a line through the least delayed
-# clock of each half second.
-assert len(times) >= 96, "only %d clocks" % len(times)
-envelope = []
-for block in range(0, len(times) - 23, 24):
-    k = min(range(block, block + 24), key=lambda c: times[c] - c / 48.0)
-    envelope.append((k, times[k]))
-ks = numpy.array([k for k, _ in envelope], dtype=float)
-ts = numpy.array([t for _, t in envelope])
-rate = 1.0 / numpy.polyfit(ks, ts, 1)[0]
-# The beats heard: 1 kHz clicks in the sink's recording, which runs on the system clock. On a
-# quiet machine they come 2 a second; when the loaded machine starves the audio output, the deck
-# itself falls behind, and the clock follows the deck's beat, not the wall clock.
-# A click is 10 ms of 1 kHz: its strength in 10 ms windows every 2.5 ms (a gap the starved output
-# leaves is a step, whose energy is spread over every frequency).
-x = numpy.fromfile(sys.argv[3], dtype=numpy.float32)[0::2].astype(numpy.float64)
-n = numpy.arange(480)
-probe = numpy.exp(-2j * numpy.pi * 1000.0 * n / 48000.0)
-starts = numpy.arange(0, len(x) - 480, 120)
-strength = numpy.array([abs(numpy.dot(x[s:s + 480], probe)) for s in starts])
-loud = strength > 0.5 * strength.max()
-onsets, last = [], -48000
-for i in starts[loud]:
-    if i - last > 0.2 * 48000:
-        onsets.append(i)
-    last = i
-assert len(onsets) >= 6, "only %d beats heard" % len(onsets)
-heard = (len(onsets) - 1) * 48000.0 / (onsets[-1] - onsets[0])
+# The peer's own clock from the start to the stop; the beats heard, on the system clock.
+times, _ = peer_clock(sys.argv[2])
+rate, heard = clock_rate(times), beats_heard(sys.argv[3])
 print("clock: %d clocks at %.3f a second by the peer's clock (%.3f by JACK frames); beats heard %.4f a second"
       % (len(times), rate, frames_rate, heard))
-# JACK carries the clock to the peer; when the machine starves the server itself, its frame clock
-# falls behind the wall clock and every arrival is late by a growing amount, so no peer can time the
-# clock through it. Beyond the 2 % JACK's dummy backend may lag, the rate is not judged.
-jack_seconds = (events[stop][0] - events[start][0]) / 48000.0
-peer_seconds = peer[b][0] - peer[a][0]
-lag = 1.0 - jack_seconds / peer_seconds
+# Beyond the 2 % JACK's dummy backend may lag, the rate is not judged.
+lag = jack_lag(events, sys.argv[2])
 if abs(lag) > 0.02:
     print("midi_controller: SKIP clock rate: the JACK server ran %.1f %% behind the wall clock" % (100 * lag))
 else:

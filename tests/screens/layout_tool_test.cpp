@@ -16,6 +16,9 @@
 #include "screens/deck_panel.h"
 #include "screens/grid_editor.h"
 #include "screens/layout.h"
+#include "screens/mixer.h"
+#include "screens/top_bar.h"
+#include "control/midi_learn.h"
 #include "screens/pads.h"
 #include "support/click_tracks.h"
 #include "support/wav_probe.h"
@@ -117,6 +120,33 @@ TEST(LayoutToolOutput, ScaleDoublesEveryRectangleAndBadArgumentsFail) {
     RunLayout(bad, &status);
     EXPECT_EQ(status, 2) << "\"" << bad << "\" was accepted";
   }
+}
+
+TEST_F(LayoutTool, TopBarAndStripControlsArePrintedWhereTheFrameDrawsThem) {
+  int status = 0;
+  const Rects rects = RunLayout(std::to_string(kWindowW) + " " + std::to_string(kWindowH), &status);
+  ASSERT_EQ(status, 0);
+  for (const char* name : {"topbar.midi", "topbar.settings", "strip.0.volume", "strip.1.gain", "strip.1.cue"})
+    ASSERT_TRUE(rects.count(name)) << name << " is not printed";
+  const ScreenLayout s = ComputeLayout(kWindowW, kWindowH, kLayoutFull, false, false);
+  const auto frame = [&s] {
+    DrawTopBar(Rc{0, 0, static_cast<float>(kWindowW), kTopBarHeight});
+    DrawMixer(s.mixer);
+  };
+  const Rc midi = rects.at("topbar.midi");
+  Press(midi.CenterX(), midi.CenterY()), Frame(frame);
+  Release(), Frame(frame);
+  EXPECT_TRUE(midiLearnOn) << "the printed MIDI button did not start MIDI learn";
+  midiLearnOn = false;
+
+  // Dragging the printed right-hand volume fader from its middle to its bottom pulls it down.
+  const Rc fader = rects.at("strip.1.volume");
+  LiveDeckViews[1].fader = 0.5f;
+  Frame(frame);
+  Press(fader.CenterX(), fader.y + fader.h / 2), Frame(frame);
+  MoveTo(fader.CenterX(), fader.Bottom()), Frame(frame);
+  Release(), Frame(frame);
+  EXPECT_LT(LiveDeckViews[1].fader, 0.2f);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "settings/settings_screen.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -9,8 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "app/settings.h"
+#include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/auto_map.h"
+#include "control/controller_presets.h"
+#include "control/mapping_table.h"
 #include "control/midi_learn.h"
+#include "engine/deck_view.h"
 #include "engine/control_input.h"
 #include "platform/draw_surface.h"
 #include "platform/folders.h"
@@ -18,6 +25,7 @@
 #include "settings/settings_rows.h"
 #include "settings/skins.h"
 #include "support/temp_home.h"
+#include "ui/file_dialogs.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
@@ -288,6 +296,97 @@ TEST_F(SettingsScreenTest, TheDrawingLayerCountsTextsCutWithAnEllipsis) {
   EXPECT_EQ(TextLinesCut(), 1u);
   ASSERT_EQ(CutTextSamples().size(), 1u);
   EXPECT_EQ(CutTextSamples()[0], "a label far too long for its little box");
+}
+
+// The Controllers page against its real files: settings.ini, midi.tsv and the Controllers folder.
+TEST_F(SettingsScreenTest, EachRowOfTheControllersPageWritesItsKeyAndActs) {
+  MappingTable = {{0x90000B, 5200}};
+  Click(3000 + kSettingsPageControllers);
+  ASSERT_EQ(SettingsPage, kSettingsPageControllers);
+  Click(3182);  // KEEP MY MAPPING
+  EXPECT_EQ(Written("Midi", "AutoLayouts"), "0");
+  Click(3060);  // lights OFF
+  EXPECT_EQ(Written("Midi", "Leds"), "0");
+  Click(3184);  // BENDS ONLY
+  EXPECT_EQ(Written("Midi", "Vinyl"), "0");
+  for (const DeckView& view : LiveDeckViews) EXPECT_FALSE(view.vinylMode);
+  Click(3188);  // HEAVY
+  EXPECT_EQ(Written("Midi", "JogFeel"), "2");
+  Click(3191);  // FLIPPED
+  EXPECT_EQ(Written("Midi", "FlipPitch"), "1");
+
+  // Back from "Your own" wraps to the last ready-made layout, which replaces the mapping.
+  Click(3180);
+  const ControllerPreset& last = ControllerPresets().back();
+  EXPECT_EQ(Written("Midi", "Layout"), WideToUtf8(last.name));
+  EXPECT_EQ(MappingTable.size(), last.rows.size());
+  EXPECT_EQ(ReadRaw(WideToUtf8(MidiMapPath())), MappingFileText(MappingTable));
+  EXPECT_EQ(Status.text, L"Ready-made layout loaded: " + last.name);
+  Click(3181);  // on from the last wraps to your own
+  EXPECT_EQ(Written("Midi", "Layout"), "");
+  EXPECT_EQ(Status.text, L"Your own mapping: change anything with MIDI learn");
+
+  Click(80);  // CLEAR MAPPINGS
+  EXPECT_TRUE(MappingTable.empty());
+  EXPECT_EQ(ReadRaw(WideToUtf8(MidiMapPath())), "");
+
+  Click(3646);  // AUTO-MAP MY CONTROLLER: the wizard replaces the settings screen
+  EXPECT_TRUE(AutoMapOpen);
+  EXPECT_FALSE(SettingsOpen);
+  CloseAutoMap();
+  for (DeckView& view : LiveDeckViews) view.vinylMode = true;
+}
+
+TEST_F(SettingsScreenTest, MappingPresetsSaveImportLoadAndRefuseWhatIsNotAMapping) {
+  const std::string answers = home_.path() + "/answers", folder = WideToUtf8(ControllersFolder());
+  setenv(kDialogAnswersVariable, answers.c_str(), 1);
+  MappingTable = {{0x90000B, 5200}};
+  SettingsPage = kSettingsPageControllers;
+
+  Click(3062);  // SAVE AS PRESET…: named after the first open input, else "My controller"
+  ASSERT_TRUE(Modal.open);
+  EXPECT_EQ(Modal.title, L"Save mapping preset");
+  EXPECT_EQ(Modal.fields.at(0).value, L"My controller");
+  Modal.fields[0].value = L"A/B";
+  CloseModal(true);
+  EXPECT_EQ(ReadRaw(folder + "/A_B.vxmap"), "9437195\t5200\n");
+
+  const std::string mine = "9437221\t5400\n11534355\t5208\n";
+  WriteRaw(home_.path() + "/my.tsv", mine);
+  WriteRaw(answers, home_.path() + "/my.tsv\n");
+  Click(3063);  // IMPORT…
+  EXPECT_EQ(MappingTable, (MappingPairs{{9437221, 5400}, {11534355, 5208}}));
+  EXPECT_EQ(ReadRaw(folder + "/my.vxmap"), mine);
+  EXPECT_EQ(ReadRaw(WideToUtf8(MidiMapPath())), mine);
+  EXPECT_EQ(Status.text, L"Mapping imported: 2 controls");
+
+  // Not a mapping: nothing changes, nothing is copied. The preset itself imports onto itself intact.
+  WriteRaw(home_.path() + "/empty.tsv", "");
+  WriteRaw(answers, home_.path() + "/empty.tsv\n" + folder + "/my.vxmap\n");
+  Click(3063);
+  EXPECT_EQ(Status.text, L"That file isn't a controller mapping");
+  EXPECT_EQ(MappingTable.size(), 2u);
+  EXPECT_EQ(ReadRaw(WideToUtf8(MidiMapPath())), mine);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/empty.vxmap"));
+  Click(3063);
+  EXPECT_EQ(ReadRaw(folder + "/my.vxmap"), mine);
+
+  // The preset rows: LOAD and DELETE act on their own row's file.
+  const std::vector<std::wstring> names = ListControllerMaps();
+  const int ab = static_cast<int>(std::find(names.begin(), names.end(), L"A_B") - names.begin());
+  ASSERT_LT(ab, static_cast<int>(names.size()));
+  Click(3070 + ab);
+  EXPECT_EQ(MappingTable, (MappingPairs{{0x90000B, 5200}}));
+  EXPECT_EQ(Status.text, L"Loaded \u201cA_B\u201d");
+  Click(3090 + ab);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/A_B.vxmap"));
+  EXPECT_TRUE(std::filesystem::exists(folder + "/my.vxmap"));
+
+  WriteRaw(answers, home_.path() + "/out\n");
+  Click(3064);  // EXPORT…: the extension is added
+  EXPECT_EQ(ReadRaw(home_.path() + "/out.vxmap"), "9437195\t5200\n");
+  unsetenv(kDialogAnswersVariable);
+  MappingTable.clear();
 }
 
 }  // namespace

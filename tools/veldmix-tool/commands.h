@@ -3,7 +3,10 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "ui/draw.h"
 
 struct ToolCommand {
   const char* name;
@@ -16,6 +19,12 @@ struct ToolCommand {
 // false, with each failure printed, when any deck ends without its track.
 bool LoadDecks(const std::vector<std::string>& tracks);
 
+// Prints "name x y w h": the DIP rectangle in pixels at the UI scale, edges rounded so neighbours
+// stay adjacent; nothing for an empty rectangle (nothing is drawn there to click).
+void PrintRect(const std::string& name, Rc r, double scale);
+// Drives two frames of the main window (pixels, UI scale) as the program would and returns the
+// widgets the second one drew, in drawing order, in DIPs.
+std::vector<std::pair<int, Rc>> DrawnFrameWidgets(int pixelWidth, int pixelHeight, double scale);
 // Draws the settings screen open on the tab (or the skin editor) in a window of that many pixels
 // at the UI scale and prints "id.N x y w h" in pixels for every widget it draws, after the settings
 // button (id.2) that opens it; false when nothing could be drawn.

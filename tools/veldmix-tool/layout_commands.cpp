@@ -10,6 +10,7 @@
 
 #include "app/settings.h"
 #include "app/text_parse.h"
+#include "control/control_ids.h"
 #include "platform/text.h"
 #include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
@@ -39,7 +40,8 @@ constexpr const char kLayoutUsage[] =
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
     "the mixer, cross-fader, browser, the beat-grid editor's panel and buttons, and the macros panel's\n"
-    "run and EDIT buttons and DONE. The browser's toolbar,\n"
+    "run and EDIT buttons and DONE, the top bar's buttons (topbar.NAME) and the two channel strips'\n"
+    "controls (strip.SIDE.NAME, side 0 left) where a drawn frame puts them. The browser's toolbar,\n"
     "header cells, rows and sidebar rows are laid out for N tracks in view (default 0), N music folders\n"
     "(default 1), N smart crates (default 0) and N track lists (default 3, the built-in ones). With\n"
     "--karaoke, the karaoke panel in the browser's column, its controls and the rows of that many singers.\n"
@@ -131,21 +133,51 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
   return true;
 }
 
-// Prints one DIP rectangle in pixels; edges are rounded so neighbours stay adjacent. Empty
-// rectangles are left out: nothing is drawn there to click.
+// Prints DIP rectangles in pixels at one scale.
 class Printer {
  public:
   explicit Printer(double scale) : scale_(scale) {}
-  void Put(const std::string& name, Rc r) const {
-    if (!(r.w > 0 && r.h > 0)) return;
-    const long x0 = std::lround(r.x * scale_), y0 = std::lround(r.y * scale_);
-    const long x1 = std::lround(r.Right() * scale_), y1 = std::lround(r.Bottom() * scale_);
-    std::printf("%s %ld %ld %ld %ld\n", name.c_str(), x0, y0, x1 - x0, y1 - y0);
-  }
+  void Put(const std::string& name, Rc r) const { PrintRect(name, r, scale_); }
 
  private:
   double scale_;
 };
+
+struct WidgetName {
+  int32_t id;
+  const char* name;
+};
+// The top bar's widgets, drawn as "topbar.NAME".
+constexpr WidgetName kTopBarWidgets[] = {
+    {kHelpButtonId, "help"},        {kSettingsButtonId, "settings"},   {kRecButtonId, "rec"},
+    {kAutomixButtonId, "automix"},  {kSkipButtonId, "skip"},           {kMidiButtonId, "midi"},
+    {kMicButtonId, "mic"},          {kShiftWidget, "shift"},           {kSandboxButtonId, "sandbox"},
+    {kLoadMeterId, "load"},         {kGoLiveButtonId, "golive"},       {kKaraokeButtonId, "karaoke"},
+    {kMasterFxPrevId, "masterfx.prev"}, {kMasterFxNameId, "masterfx.name"}, {kMasterFxNextId, "masterfx.next"},
+    {kMasterFxBeatsId, "masterfx.beats"}, {kMasterFxOnId, "masterfx.on"}, {kMasterFxAmountId, "masterfx.amount"},
+};
+// A channel strip's controls (StripControlId offsets), drawn as "strip.SIDE.NAME".
+constexpr WidgetName kStripWidgets[] = {
+    {kStripGain, "gain"},     {kStripHigh, "high"},     {kStripMid, "mid"}, {kStripLow, "low"},
+    {kStripColorFx, "filter"}, {kStripFader, "volume"}, {kStripCue, "cue"}, {kStripVox, "vox"},
+    {kStripInst, "inst"},
+};
+
+// The top bar's and the two channel strips' widgets where one drawn frame of the main window put
+// them (they are laid out while drawn).
+void PutDrawnControls(const Printer& p, const LayoutArgs& a) {
+  Settings.Layout = a.layout;
+  Settings.FourDecks = a.fourDecks;
+  const std::vector<std::pair<int, Rc>> drawn =
+      DrawnFrameWidgets(static_cast<int>(a.width), static_cast<int>(a.height), a.scale);
+  for (const auto& [id, r] : drawn) {
+    for (const WidgetName& w : kTopBarWidgets)
+      if (w.id == id) p.Put(std::string("topbar.") + w.name, r);
+    for (int side = 0; side < kPanelDecks; ++side)
+      for (const WidgetName& w : kStripWidgets)
+        if (StripControlId(side, w.id) == id) p.Put("strip." + std::to_string(side) + "." + w.name, r);
+  }
+}
 
 std::string Lower(const wchar_t* label) {
   std::string out;
@@ -282,6 +314,7 @@ int RunLayout(const std::vector<std::string>& args) {
   const Printer p(a.scale);
 
   p.Put("topbar", Rc{0, 0, width, kTopBarHeight});
+  PutDrawnControls(p, a);
   for (int deck = 0; deck < kEngineDecks; ++deck) p.Put("lane." + std::to_string(deck), s.lanes[deck]);
   const Rc panels[kPanelDecks] = {s.leftPanel, s.rightPanel};
   const bool slim = VariantOf(s.layout).slimPanels;

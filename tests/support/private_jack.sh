@@ -1,0 +1,25 @@
+# Sourced by the end-to-end scripts that talk MIDI over JACK: a private JACK server (dummy backend,
+# 48 kHz, 480-frame periods) that the program (VELDMIX_MIDI_API=jack) and every peer use.
+# JACK keeps a machine-wide table of 8 servers and reclaims an entry only for a server of the same
+# name whose process is gone, so the name is fixed per build folder, the scripts of one build take
+# turns (a lock in the build folder) and the server always gets the time to leave its entry.
+# start_private_jack LOG: sets JACK_DEFAULT_SERVER and jack_pid; 1 when no server came up.
+# stop_jack: ends it (safe to call twice) and releases the turn.
+jack_pid=""
+start_private_jack() {
+  export JACK_DEFAULT_SERVER="vm_midi_$(printf '%s' "$build" | cksum | cut -d' ' -f1)" VELDMIX_MIDI_API=jack
+  exec 9>"$build/.private-jack.lock"
+  flock 9
+  jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 480 >"$1" 2>&1 9>&- &
+  jack_pid=$!
+  wait_for 20 jack_lsp >/dev/null 2>&1
+}
+stop_jack() {
+  if [ -n "$jack_pid" ]; then
+    kill -TERM "$jack_pid" 2>/dev/null
+    for _ in $(seq 1 100); do kill -0 "$jack_pid" 2>/dev/null || break; sleep 0.1; done
+    wait "$jack_pid" 2>/dev/null
+    jack_pid=""
+  fi
+  exec 9>&-
+}
