@@ -6,6 +6,7 @@
 #include "app/test_mode.h"
 #include "platform/clock.h"
 #include "selftest/basic_test.h"
+#include "selftest/feature_test.h"
 #include "selftest/selftest_state.h"
 #include "selftest/unavailable_tests.h"
 

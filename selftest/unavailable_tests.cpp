@@ -13,4 +13,3 @@ void Unavailable(const wchar_t* test) {
 
 void StemTestTick(double) { Unavailable(L"stem test"); }
 void KaraokeTestTick(double) { Unavailable(L"karaoke test"); }
-void FeatureTestTick(double) { Unavailable(L"feature test"); }

@@ -55,7 +55,6 @@ TEST_F(SelfTestDispatch, TestsThisBuildLacksFailAtOnce) {
   } kCases[] = {
       {&SelfTestRequest::stemTest, L"FAIL  stem test\n"},
       {&SelfTestRequest::karaokeTest, L"FAIL  karaoke test\n"},
-      {&SelfTestRequest::featureTest, L"FAIL  feature test\n"},
   };
   for (const auto& c : kCases) {
     ResetSelfTest();
