@@ -53,7 +53,7 @@ bool DeckHoldsTrack(int deck) { return DeckSnapshots[deck].track != nullptr; }
 bool LoadFailed(int deck, const wchar_t* name) {
   const DeckView& view = LiveDeckViews[deck];
   if (view.loading || view.error.empty()) return false;
-  SelfTestCheck(false, fmt::format(L"{} loads the test track ({})", name, view.error), view.error);
+  SelfTestCheck(false, fmt::format(L"{} loads the test track ({}: {})", name, view.error, SelfTest.trackPath));
   Run.phase = 7;
   return true;
 }
@@ -117,15 +117,23 @@ void PerformancePhase(double now) {
   if (std::isfinite(level)) Run.stepPeak = std::max(Run.stepPeak, level);
   else Run.stepPeak = level;  // a non-finite level must fail the check, not vanish
   if (now - Run.stepStart < step.seconds) return;
-  if (!step.name.starts_with(L"(")) {
-    Run.skipped = false;
-    const bool passed = step.check();
-    if (Run.skipped) SelfTestSkip(step.name);
-    else SelfTestCheck(passed, step.name);
-  }
+  ReportStep(step);
   ++Run.stepIndex;
   Run.stepStart = 0.0;
 }
+
+}  // namespace
+
+void ReportStep(const TimedStep& step) {
+  if (step.name.starts_with(L"(")) return;
+  Run.skipped = false;
+  const bool passed = step.check();
+  if (Run.skipped) SelfTestSkip(step.name);
+  else SelfTestCheck(passed, step.name);
+  Run.skipped = false;
+}
+
+namespace {
 
 void DemoPhase(double now) {
   TestProgress.where = L"demo tracks";
@@ -216,6 +224,7 @@ void CameraPhase(double now) {
 }
 
 void ResultsPhase() {
+  CreateFolderTree(SelfTest.outputPath);  // a run that ended before its checks has not made it yet
   // A results file that cannot be written is a failure of its own; the exit code carries it.
   if (!WriteUtf8File(OutputFile(L"results.txt"), SelfTestResults))
     SelfTestCheck(false, L"results.txt written", L"could not write " + OutputFile(L"results.txt"));

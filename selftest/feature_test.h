@@ -59,6 +59,9 @@ std::vector<AudioStep> AudioSteps();
 // The check name of an audio step from the engine's live status: "audio: " + name +
 // " (normal|low latency|exclusive, N ch, L ms)".
 std::wstring AudioCheckName(const std::wstring& stepName);
+// A step's verdict line after its wait: none for a preparation "(…)", a SKIP when its check
+// could not judge (it sets Run.skipped), else PASS or FAIL.
+void ReportStep(const TimedStep& step);
 // The performance suite, 46 steps, built afresh on each call.
 std::vector<TimedStep> PerformanceSteps();
 // Phase 4: one screen row per call; true once all 33 screenshots are queued and the screens are
