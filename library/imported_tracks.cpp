@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/log.h"
 #include "app/text_parse.h"
 #include "platform/text.h"
 
@@ -41,6 +42,33 @@ void AddImportedPlaylist(ImportResult& result, const std::wstring& name, std::ve
   list.name = name;
   list.paths = std::move(paths);
   result.playlists.push_back(std::move(list));
+}
+
+namespace {
+
+void LogBoundOnce(ImportResult& result, const std::wstring& what) {
+  if (result.boundLogged) return;
+  result.boundLogged = true;
+  WriteLog(L"Import: {}; the rest is left out", what);
+}
+
+}  // namespace
+
+bool ImportedTrackFits(ImportResult& result) {
+  if (result.tracks.size() < kMaxImportedTracks) return true;
+  LogBoundOnce(result, fmt::format(L"more than {} tracks", kMaxImportedTracks));
+  return false;
+}
+
+bool AddPlaylistPath(ImportResult& result, std::vector<std::wstring>& paths, std::wstring path) {
+  if (path.size() + 1 > result.playlistCharsLeft) {
+    result.playlistCharsLeft = 0;
+    LogBoundOnce(result, fmt::format(L"the playlists name more than {} characters of paths", kMaxImportedPlaylistChars));
+    return false;
+  }
+  result.playlistCharsLeft -= path.size() + 1;
+  paths.push_back(std::move(path));
+  return true;
 }
 
 void AppendClosingMarker(ImportedTrack& track, double lastTempo) {

@@ -32,10 +32,17 @@ struct ImportedTrack {
   std::vector<TempoMarker> tempoMarkers;
 };
 
+// Bounds on what one import may hand over, far past any real collection: a small hostile file
+// could otherwise name one file millions of times. What lies beyond is left out (and logged).
+inline constexpr size_t kMaxImportedTracks = 500000;
+inline constexpr size_t kMaxImportedPlaylistChars = size_t(32) << 20;  // every list's paths together
+
 struct ImportResult {
   std::vector<ImportedTrack> tracks;  // in the source's order
   std::vector<TrackList> playlists;   // non-empty names and paths (AddImportedPlaylist)
   std::wstring error;                 // set only when no track is returned; a sentence for the user
+  size_t playlistCharsLeft = kMaxImportedPlaylistChars;  // taken by AddPlaylistPath
+  bool boundLogged = false;                              // a bound cut something off; said once
 };
 
 // Which importer, and which chooser: the number travels as the completion's wparam.
@@ -82,7 +89,8 @@ bool ImportedTempoFits(double bpm);
 // the double range.
 bool ImportedNumber(std::string_view text, double* out);
 
-// Bounds on what one import may hand over, far past any real collection: a small hostile file
-// could otherwise name one file millions of times. What lies beyond is left out (and logged).
-inline constexpr size_t kMaxImportedTracks = 500000;
-inline constexpr size_t kMaxImportedPlaylistChars = size_t(32) << 20;  // every list's paths together
+// Whether the import has room for one more track (kMaxImportedTracks); the first refusal is logged.
+bool ImportedTrackFits(ImportResult& result);
+// Appends path to paths while every list's paths together stay within kMaxImportedPlaylistChars;
+// once the budget is spent nothing more is added (logged once) and the result is false.
+bool AddPlaylistPath(ImportResult& result, std::vector<std::wstring>& paths, std::wstring path);

@@ -52,6 +52,7 @@ ImportResult ImportItunes(const std::wstring& path) {
     const std::map<std::wstring, XmlNode> fields = PlistDict(node);
     const XmlNode location = Value(fields, L"Location");
     if (!location) continue;
+    if (!ImportedTrackFits(result)) break;
     ImportedTrack track;
     track.path = FileUrlToPath(XmlNodeText(location));
     if (!ImportableFile(track.path)) continue;
@@ -73,7 +74,8 @@ ImportResult ImportItunes(const std::wstring& path) {
       const std::map<std::wstring, XmlNode> entry = PlistDict(item);
       const XmlNode id = Value(entry, L"Track ID");
       if (!id) continue;
-      if (const auto it = pathById.find(XmlNodeText(id)); it != pathById.end()) paths.push_back(it->second);
+      const auto it = pathById.find(XmlNodeText(id));
+      if (it != pathById.end() && !AddPlaylistPath(result, paths, it->second)) break;
     }
     const XmlNode name = Value(playlist, L"Name");
     AddImportedPlaylist(result, name ? XmlNodeText(name) : kUnnamedPlaylist, std::move(paths));

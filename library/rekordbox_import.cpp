@@ -127,7 +127,7 @@ using TrackIds = std::unordered_map<std::string, std::wstring>;
 // The entries of one playlist NODE: Locations (KeyType 1) or TrackIDs (any other), kept when
 // they name a track here.
 // *budget counts down the path characters all lists may still take.
-std::vector<std::wstring> PlaylistPaths(XmlNode list, const TrackIds& ids, size_t* budget) {
+std::vector<std::wstring> PlaylistPaths(XmlNode list, const TrackIds& ids, ImportResult& result) {
   std::vector<std::wstring> paths;
   const bool byLocation = XmlAttributeUtf8(list, "KeyType") == "1";
   for (XmlNode entry : XmlChildElements(list)) {
@@ -140,21 +140,14 @@ std::vector<std::wstring> PlaylistPaths(XmlNode list, const TrackIds& ids, size_
       if (found == ids.end()) continue;
       path = found->second;
     }
-    if (path.size() + 1 > *budget) {
-      WriteLog(L"rekordbox import: the playlists name more than {} characters of paths; the rest is left out",
-               kMaxImportedPlaylistChars);
-      *budget = 0;
-      break;
-    }
-    *budget -= path.size() + 1;
-    paths.push_back(std::move(path));
+    if (!AddPlaylistPath(result, paths, std::move(path))) break;
   }
   return paths;
 }
 
 // The playlist tree below `top` in document order, depth first without recursion; folders
 // nested deeper than the limit are skipped.
-void ReadPlaylists(XmlNode top, const TrackIds& ids, ImportResult& result, size_t* budget) {
+void ReadPlaylists(XmlNode top, const TrackIds& ids, ImportResult& result) {
   struct Pending {
     XmlNode node;
     std::wstring name;  // full name: the folder's prefix for its children, or the list's name
@@ -166,7 +159,7 @@ void ReadPlaylists(XmlNode top, const TrackIds& ids, ImportResult& result, size_
     Pending at = std::move(stack.back());
     stack.pop_back();
     if (!at.folder) {
-      AddImportedPlaylist(result, at.name, PlaylistPaths(at.node, ids, budget));
+      AddImportedPlaylist(result, at.name, PlaylistPaths(at.node, ids, result));
       continue;
     }
     std::vector<Pending> children;
@@ -194,17 +187,13 @@ ImportResult ImportRekordbox(const std::wstring& path) {
   const XmlNode root = XmlDocumentNode(*document);
   TrackIds ids;
   for (XmlNode node : XmlSelectNodes(root, L"/DJ_PLAYLISTS/COLLECTION/TRACK")) {
-    if (result.tracks.size() >= kMaxImportedTracks) {
-      WriteLog(L"rekordbox import: more than {} tracks; the rest is left out", kMaxImportedTracks);
-      break;
-    }
+    if (!ImportedTrackFits(result)) break;
     ImportedTrack track;
     if (!ReadTrack(node, track)) continue;
     ids[std::string(XmlAttributeUtf8(node, "TrackID"))] = track.path;
     result.tracks.push_back(std::move(track));
   }
-  size_t budget = kMaxImportedPlaylistChars;
-  for (XmlNode node : XmlSelectNodes(root, L"/DJ_PLAYLISTS/PLAYLISTS/NODE")) ReadPlaylists(node, ids, result, &budget);
+  for (XmlNode node : XmlSelectNodes(root, L"/DJ_PLAYLISTS/PLAYLISTS/NODE")) ReadPlaylists(node, ids, result);
   if (result.tracks.empty() && result.error.empty()) result.error = kRekordboxNoTracksText;
   return result;
 }

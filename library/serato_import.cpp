@@ -70,7 +70,8 @@ struct SeratoReader {
   }
 
   void AddTrack(const std::wstring& path) {
-    if (!added.insert(path).second) return;
+    if (added.contains(path) || !ImportedTrackFits(result)) return;
+    added.insert(path);
     ImportedTrack track;
     track.path = path;
     ReadSeratoTags(path, &track);
@@ -121,7 +122,9 @@ ImportResult ImportSerato(const std::wstring& folder) {
   }
   reader.volumeRoot = VolumeRootOf(folder);
   for (const std::wstring& name : CrateFiles(crateFolder)) {
-    std::vector<std::wstring> paths = reader.LocalPaths(ReadSeratoFile(JoinPath(crateFolder, name)));
+    std::vector<std::wstring> paths;
+    for (std::wstring& path : reader.LocalPaths(ReadSeratoFile(JoinPath(crateFolder, name))))
+      if (!AddPlaylistPath(reader.result, paths, std::move(path))) break;
     for (const std::wstring& path : paths) reader.AddTrack(path);
     AddImportedPlaylist(reader.result, CrateListName(name.substr(0, name.size() - (std::size(kCrateExtension) - 1))),
                         std::move(paths));

@@ -69,8 +69,10 @@ struct PlaylistWalk {
         Walk(child, full, depth + 1);
       } else if (type == "PLAYLIST") {
         std::vector<std::wstring> paths;
-        for (const XmlNode key : XmlSelectNodes(child, L"PLAYLIST/ENTRY/PRIMARYKEY"))
-          if (const auto it = pathByKey.find(XmlAttribute(key, "KEY")); it != pathByKey.end()) paths.push_back(it->second);
+        for (const XmlNode key : XmlSelectNodes(child, L"PLAYLIST/ENTRY/PRIMARYKEY")) {
+          const auto it = pathByKey.find(XmlAttribute(key, "KEY"));
+          if (it != pathByKey.end() && !AddPlaylistPath(result, paths, it->second)) break;
+        }
         AddImportedPlaylist(result, full, std::move(paths));
       }
     }
@@ -105,6 +107,7 @@ ImportResult ImportTraktor(const std::wstring& path) {
   const XmlNode root = XmlDocumentNode(*document);
   std::unordered_map<std::wstring, std::wstring> pathByKey, mounts;
   for (const XmlNode entry : XmlSelectNodes(root, L"/NML/COLLECTION/ENTRY")) {
+    if (!ImportedTrackFits(result)) break;
     ImportedTrack track;
     std::wstring key;
     bool gridSeen = false;

@@ -65,7 +65,8 @@ void ReadListFolder(const std::wstring& folder, ImportResult* result) {
     if (!document) continue;
     std::vector<std::wstring> paths;
     for (const XmlNode song : XmlSelectNodes(XmlDocumentNode(*document), L"/VirtualFolder/song"))
-      if (std::wstring path = XmlAttribute(song, "path"); ImportableFile(path)) paths.push_back(std::move(path));
+      if (std::wstring path = XmlAttribute(song, "path"); ImportableFile(path) && !AddPlaylistPath(*result, paths, std::move(path)))
+        break;
     const std::wstring relative = file.substr(folder.size() + (folder.ends_with(L'/') ? 0 : 1));
     AddImportedPlaylist(*result, VdjFolderListName(relative), std::move(paths));
   }
@@ -86,6 +87,7 @@ ImportResult ImportVirtualDj(const std::wstring& path) {
   const XmlDocumentPtr document = LoadXmlDocument(path, &result.error);
   if (!document) return result;
   for (const XmlNode song : XmlSelectNodes(XmlDocumentNode(*document), L"/VirtualDJ_Database/Song")) {
+    if (!ImportedTrackFits(result)) break;
     ImportedTrack track;
     track.path = XmlAttribute(song, "FilePath");
     if (!ImportableFile(track.path)) continue;

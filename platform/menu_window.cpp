@@ -4,6 +4,8 @@
 
 #include <SDL.h>
 
+#include "platform/sdl_events.h"
+
 #include <algorithm>
 #include <deque>
 #include <mutex>
@@ -38,21 +40,6 @@ bool KnownLocked(const MenuWindow* window) {
   return std::find(g_windows.begin(), g_windows.end(), window) != g_windows.end();
 }
 
-// The window an input or window event belongs to; 0 for the others.
-Uint32 WindowIdOf(const SDL_Event& e) {
-  switch (e.type) {
-    case SDL_WINDOWEVENT: return e.window.windowID;
-    case SDL_MOUSEMOTION: return e.motion.windowID;
-    case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP: return e.button.windowID;
-    case SDL_MOUSEWHEEL: return e.wheel.windowID;
-    case SDL_KEYDOWN:
-    case SDL_KEYUP: return e.key.windowID;
-    case SDL_TEXTINPUT: return e.text.windowID;
-    case SDL_TEXTEDITING: return e.edit.windowID;
-    default: return 0;
-  }
-}
 
 MenuEvent PointerEvent(MenuEventKind kind, MenuWindow* window, int x, int y) {
   MenuEvent m;
@@ -105,7 +92,7 @@ bool TakeLocked(const SDL_Event& e) {
     default:
       break;
   }
-  if (MenuWindow* window = FindLocked(WindowIdOf(e))) {
+  if (MenuWindow* window = FindLocked(SdlEventWindowId(e))) {
     TakeMenuWindowEvent(window, e);
     return true;
   }

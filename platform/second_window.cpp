@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/keymap.h"
+#include "platform/sdl_events.h"
 #include "platform/text.h"
 
 struct SecondWindow {
@@ -54,20 +55,6 @@ bool Known(const SecondWindow* window) {
   return std::find(g_windows.begin(), g_windows.end(), window) != g_windows.end();
 }
 
-Uint32 WindowIdOf(const SDL_Event& e) {
-  switch (e.type) {
-    case SDL_WINDOWEVENT: return e.window.windowID;
-    case SDL_MOUSEMOTION: return e.motion.windowID;
-    case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP: return e.button.windowID;
-    case SDL_MOUSEWHEEL: return e.wheel.windowID;
-    case SDL_KEYDOWN:
-    case SDL_KEYUP: return e.key.windowID;
-    case SDL_TEXTINPUT: return e.text.windowID;
-    case SDL_TEXTEDITING: return e.edit.windowID;
-    default: return 0;
-  }
-}
 
 Pending Pointer(SecondWindow* window, SecondWindowEventKind kind, int x, int y) {
   Pending p;
@@ -142,7 +129,7 @@ void QueueLocked(SecondWindow* window, const SDL_Event& e) {
 // queued as a type that nothing reads (as the menu windows' watch does, for the same reason).
 int SDLCALL SecondWindowWatch(void*, SDL_Event* e) {
   if (e->type >= SDL_USEREVENT) return 0;
-  const Uint32 id = WindowIdOf(*e);
+  const Uint32 id = SdlEventWindowId(*e);
   if (id == 0) return 0;
   std::lock_guard<std::mutex> lock(g_lock);
   if (SecondWindow* window = FindLocked(id)) {

@@ -10,6 +10,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/main_window.sh"
 need veldmix veldmix-tool Xvfb xdpyinfo xwininfo xdotool tesseract convert import sox ffmpeg openssl
 private_home
 export OMP_THREAD_LIMIT=1 NO_PROXY=127.0.0.1,localhost no_proxy=127.0.0.1,localhost
@@ -50,42 +51,10 @@ printf 'one\ntwo\nthree\nfour\n' >"$work/music/plain.lrc"
 printf '[Karaoke]\r\nOnline=1\r\nVocals=2\r\n' >"$data/settings.ini"
 
 # --- Helpers ---
-window_id() { xwininfo -root -tree 2>/dev/null | grep -F '"VELDMIX 1.0.10"' | head -n 1 | awk '{print $1}'; }
-geometry() {
-  local id
-  id="$(window_id)"
-  [ -n "$id" ] || { echo "0 0 0 0"; return; }
-  timeout 5 xwininfo -id "$id" 2>/dev/null | awk -F: '/Absolute upper-left X/ {x=$2} /Absolute upper-left Y/ {y=$2}
-    /Width/ {w=$2} /Height/ {h=$2} END {print x+0, y+0, w+0, h+0}'
-}
-placed() {
-  local g
-  g="$(geometry)"
-  read -r _ _ ww wh <<<"$g"
-  [ "$ww" -ge 1340 ] && [ "$wh" -ge 840 ] && sleep 0.3 && [ "$(geometry)" = "$g" ]
-}
-declare -A at
 start_app() {  # start_app TRACK...
   "$app" "$@" >>"$work/app.out" 2>&1 &
   app_pid=$!
-  wait_for 20 placed || fail "the main window did not settle ($(geometry))"
-  xdotool windowmove "$(window_id)" 0 0 windowsize "$(window_id)" 1900 1060
-  sleep 0.5
-  wait_for 10 placed || fail "the main window did not settle ($(geometry))"
-  read -r wx wy ww wh <<<"$(geometry)"
-  while read -r name x y w h; do at[$name]="$x $y $w $h"; done < <("$tool" layout "$ww" "$wh" --karaoke 2)
-  sleep 1
-}
-click() {
-  local x y w h
-  read -r x y w h <<<"${at[$1]:?no rectangle $1}"
-  xdotool mousemove $((wx + x + w / 2)) $((wy + y + h / 2)) click 1
-  sleep 0.3
-}
-read_text() {  # W H X Y
-  import -window root -crop "$1x$2+$3+$4" +repage "$work/crop.png"
-  convert "$work/crop.png" -resize 300% -colorspace Gray -negate "$work/ocr.png"
-  tesseract "$work/ocr.png" - 2>/dev/null | tr '\n' ' '
+  fit_main_window --karaoke 2
 }
 card_line() {  # the card's lyrics line (row 2, left of its buttons)
   local x y w h

@@ -11,6 +11,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/main_window.sh"
 need veldmix veldmix-tool Xvfb xdpyinfo xwininfo xdotool tesseract convert import sox parec pactl
 private_home
 export OMP_THREAD_LIMIT=1
@@ -45,50 +46,18 @@ printf '[Options]\r\nMixLen=2\r\n[Karaoke]\r\nVocals=2\r\n' >"$data/settings.ini
 } >"$queue"
 
 # --- Helpers ---
-window_id() { xwininfo -root -tree 2>/dev/null | grep -F '"VELDMIX 1.0.10"' | head -n 1 | awk '{print $1}'; }
-geometry() {  # x y w h of the main window
-  local id
-  id="$(window_id)"
-  [ -n "$id" ] || { echo "0 0 0 0"; return; }
-  timeout 5 xwininfo -id "$id" 2>/dev/null | awk -F: '/Absolute upper-left X/ {x=$2} /Absolute upper-left Y/ {y=$2}
-    /Width/ {w=$2} /Height/ {h=$2} END {print x+0, y+0, w+0, h+0}'
-}
-placed() {
-  local g
-  g="$(geometry)"
-  read -r _ _ ww wh <<<"$g"
-  [ "$ww" -ge 1340 ] && [ "$wh" -ge 840 ] && sleep 0.3 && [ "$(geometry)" = "$g" ]
-}
-declare -A at
 start_app() {
   "$app" >>"$work/app.out" 2>&1 &
   app_pid=$!
-  wait_for 20 placed || fail "the main window did not settle ($(geometry))"
   # Wide enough that the stage card has room for the KEY group.
-  xdotool windowmove "$(window_id)" 0 0 windowsize "$(window_id)" 1900 1060
-  sleep 0.5
-  wait_for 10 placed || fail "the main window did not settle ($(geometry))"
-  read -r wx wy ww wh <<<"$(geometry)"
-  while read -r name x y w h; do at[$name]="$x $y $w $h"; done < <("$tool" layout "$ww" "$wh" --karaoke 4)
+  fit_main_window --karaoke 4
   [ -n "${at[karaoke.action]:-}" ] || fail "veldmix-tool layout printed no karaoke panel"
-  sleep 1
-}
-click() {  # click NAME [button]: at the rectangle's centre
-  local x y w h
-  read -r x y w h <<<"${at[$1]:?no rectangle $1}"
-  xdotool mousemove $((wx + x + w / 2)) $((wy + y + h / 2)) click "${2:-1}"
-  sleep 0.3
 }
 # OCR of a named rectangle widened by PAD pixels each side.
 read_rect() {
   local x y w h pad=${2:-0}
   read -r x y w h <<<"${at[$1]:?no rectangle $1}"
   read_text $((w + 2 * pad)) "$h" $((wx + x - pad)) $((wy + y))
-}
-read_text() {  # read_text W H X Y: OCR of a screen rectangle, scaled 3x
-  import -window root -crop "$1x$2+$3+$4" +repage "$work/crop.png"
-  convert "$work/crop.png" -resize 300% -colorspace Gray -negate "$work/ocr.png"
-  tesseract "$work/ocr.png" - 2>/dev/null | tr '\n' ' '
 }
 status_text() { read_text 900 44 $((wx + ww / 2 - 450)) $((wy + 100)); }
 # status_says GLOB: the status pill reads so within 3 s (it fades in; OCR is retried).

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "library/imported_tracks.h"
@@ -59,4 +60,31 @@ TEST(ItunesImport, FailureTexts) {
                  "&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;"
                  "&c;&c;\">]><plist><dict><key>Tracks</key><dict><key>&d;&d;&d;</key><dict/></dict></dict></plist>");
   EXPECT_EQ(ImportItunes(Utf8ToWide(file)).tracks.size(), 0u);
+}
+
+// One real file named by more list entries than the shared path budget lets through: the lists
+// stop at the budget, across lists, and a later list gets nothing.
+TEST(ItunesImport, ANameRepeatedMillionsOfTimesCannotBlowUpTheResult) {
+  TempHome home;
+  std::string deep = home.path();
+  for (int i = 0; i < 15; ++i) deep += "/" + std::string(250, static_cast<char>('a' + i));
+  std::filesystem::create_directories(deep);
+  WriteRaw(deep + "/t.mp3", "");
+  const std::wstring path = Utf8ToWide(deep + "/t.mp3");
+  const size_t fits = kMaxImportedPlaylistChars / (path.size() + 1);
+  std::string items;
+  for (size_t i = 0; i < fits / 2 + 1; ++i) items += "<dict><key>Track ID</key><integer>1</integer></dict>";
+  auto list = [&](const char* name) {
+    return std::string("<dict><key>Name</key><string>") + name + "</string><key>Playlist Items</key><array>" + items +
+           "</array></dict>";
+  };
+  WriteRaw(home.path() + "/Library.xml",
+           "<plist version=\"1.0\"><dict><key>Tracks</key><dict><key>1</key><dict><key>Location</key><string>file://" +
+               deep + "/t.mp3</string></dict></dict><key>Playlists</key><array>" + list("One") + list("Two") +
+               list("Three") + "</array></dict></plist>");
+  const ImportResult r = ImportItunes(Utf8ToWide(home.path() + "/Library.xml"));
+  ASSERT_EQ(r.tracks.size(), 1u);
+  ASSERT_EQ(r.playlists.size(), 2u);
+  EXPECT_EQ(r.playlists[0].paths.size(), fits / 2 + 1);
+  EXPECT_EQ(r.playlists[0].paths.size() + r.playlists[1].paths.size(), fits);
 }
