@@ -244,8 +244,6 @@ bool SetDeckPosition(int deck, double frames) {
 
 double UsableBpm(double bpm) { return std::isfinite(bpm) && bpm >= 1.0 ? bpm : 1.0; }
 
-void DispatchPosts() { DispatchUiPosts(); }
-
 std::wstring OutputFile(const std::wstring& name) { return JoinPath(SelfTest.outputPath, name); }
 
 std::wstring IngestAddress() {

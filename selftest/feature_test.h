@@ -88,8 +88,6 @@ std::wstring OutputFile(const std::wstring& name);
 // The ingest address step 46 tries: VELDMIX_INGEST_ADDRESS when set, else YouTube's RTMPS
 // ingest on port 443.
 std::wstring IngestAddress();
-// Every posted completion waiting for the UI thread is handled now (the main loop's handler).
-void DispatchPosts();
 
 }  // namespace FeatureTest
 

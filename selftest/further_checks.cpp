@@ -193,18 +193,18 @@ void RemoteTest() {
   const std::string api = "/api/do?pin=" + pin;
   CrossfaderPosition = 0.5f;
   RemoteTestRequest(api + "&name=mixer.xfader&value=0.25", kPort);
-  DispatchPosts();
+  DispatchUiPosts();
   Report(Near(CrossfaderPosition, 0.25, 0.0001), L"remote: cross-fader from the phone");
 
   const bool wasPlaying = IsDeckPlaying(0);
   RemoteTestRequest(api + "&name=deck.0.play&press=1", kPort);
-  DispatchPosts();
+  DispatchUiPosts();
   Report(IsDeckPlaying(0) != wasPlaying, L"remote: PLAY from the phone");
   RemoteTestRequest(api + "&name=deck.0.play&press=1", kPort);
-  DispatchPosts();
+  DispatchUiPosts();
 
   RemoteTestRequest(api + "&name=deck.1.vol&value=0.3", kPort);
-  DispatchPosts();
+  DispatchUiPosts();
   Report(Near(LiveDeckViews[1].fader, 0.3, 0.0001), L"remote: channel fader from the phone");
   Report(CountRemotePhones() == 1, L"remote: one phone seen");
   StopRemoteServer();
