@@ -10,7 +10,10 @@ set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 source "$source_dir/tests/support/feature_run.sh"
-readonly kKillAfter=20  # s into the run: the performance steps are under way
+# The output starts at launch, for the timecode check and for each of the six set-ups; the next
+# start comes after the set-ups' last check, as the performance steps begin: the server is killed
+# then.
+readonly kStartsBeforeSteps=9
 
 fail=0
 check() { if ! eval "$2"; then echo "feature_faults: FAIL: $1" >&2; fail=1; fi; }
@@ -38,7 +41,9 @@ home_for() {
 stereo_pid=$!
 (
   eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$work/pulse-killed")" || exit 99
-  ( sleep $kKillAfter; kill -KILL "$(cat "$work/pulse-killed/server.pid")" ) &
+  killed_log="$work/killed-home/.local/state/Veldmix/Veldmix.log"
+  starts() { [ "$(grep -c "Audio: master output started" "$killed_log" 2>/dev/null)" -ge $kStartsBeforeSteps ]; }
+  ( wait_for 200 starts && sleep 1 && kill -KILL "$(cat "$work/pulse-killed/server.pid")" && touch "$work/killed.at" ) &
   HOME=$(home_for killed) feature_run killed "$work/out-killed" "$work/track.mp3" ingest=closed
 ) &
 killed_pid=$!
@@ -71,6 +76,7 @@ results="$work/out-killed/results.txt"
 check "an ingest that does not answer is skipped, with the reason" \
   'grep -q "^SKIP  live video: RTMPS to YouTube" "$results" && grep -qF "      (skipped, offline: " "$results" &&
    ! grep -q "^PASS  live video: RTMPS" "$results"'
+check "the server was killed during the performance steps" '[ -e "$work/killed.at" ]'
 check "the killed server's run had its output set-ups pass first" \
   '[ "$(grep -c "^PASS  audio: " "$results")" = 6 ]'
 
