@@ -42,7 +42,11 @@ stereo_pid=$!
 (
   eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$work/pulse-killed")" || exit 99
   killed_log="$work/killed-home/.local/state/Veldmix/Veldmix.log"
-  starts() { [ "$(grep -c "Audio: master output started" "$killed_log" 2>/dev/null)" -ge $kStartsBeforeSteps ]; }
+  starts() {
+    local n
+    n=$(grep -c "Audio: master output started" "$killed_log" 2>/dev/null)
+    [ "${n:-0}" -ge $kStartsBeforeSteps ]
+  }
   ( wait_for 200 starts && sleep 1 && kill -KILL "$(cat "$work/pulse-killed/server.pid")" && touch "$work/killed.at" ) &
   HOME=$(home_for killed) feature_run killed "$work/out-killed" "$work/track.mp3" ingest=closed
 ) &
