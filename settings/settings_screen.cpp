@@ -78,7 +78,7 @@ constexpr PageFunction kPages[kSettingsTabs] = {
     nullptr,          // Broadcast
     nullptr,          // Controllers
     DrawLookPage,     // Look
-    nullptr,          // Karaoke
+    DrawKaraokePage,  // Karaoke
     nullptr,          // Video
     nullptr,          // Updates
     nullptr,          // About: drawn on its own below

@@ -1569,5 +1569,6 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"Couldn't save the skin “", L"No se pudo guardar la skin “", L"Die Skin konnte nicht gespeichert werden: “", L"Não foi possível salvar a skin “", L"Impossible d'enregistrer la skin “"}},
     {{L"Deck {}", L"Deck {}", L"Deck {}", L"Deck {}", L"Platine {}"}},
     {{L"Can't queue “{}” — its name holds a tab or a line break", L"No se puede poner en cola “{}”: su nombre tiene una tabulación o un salto de línea", L"„{}“ kann nicht eingereiht werden — der Name enthält einen Tabulator oder Zeilenumbruch", L"Não é possível pôr “{}” na fila — o nome tem uma tabulação ou quebra de linha", L"Impossible de mettre « {} » en file — son nom contient une tabulation ou un saut de ligne"}},
+    {{L"Online lyrics come from LRCLIB, a free lyrics library (lrclib.net):", L"La letra en línea viene de LRCLIB, una biblioteca de letras gratuita (lrclib.net):", L"Online-Songtexte kommen von LRCLIB, einer freien Songtext-Bibliothek (lrclib.net):", L"As letras online vêm do LRCLIB, uma biblioteca de letras gratuita (lrclib.net):", L"Les paroles en ligne viennent de LRCLIB, une bibliothèque de paroles gratuite (lrclib.net) :"}},
 };
 extern const size_t kTranslationRowCount = std::size(kTranslationRows);

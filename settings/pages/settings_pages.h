@@ -7,6 +7,9 @@
 void DrawLibraryPage();
 // Tab 5: theme, layout, waveforms, deck art, language, the visualiser and the skin.
 void DrawLookPage();
+// Tab 6: the karaoke screen's look, the singer camera, vocals, break music, online lyrics, the
+// karaoke screen's button and the camera preview.
+void DrawKaraokePage();
 
 // --- the Look page's skin dialogs (queued after the frame) ---
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
 #include "app/text_parse.h"
 #include "platform/text.h"
 #include "screens/browser_screen.h"
@@ -34,7 +35,7 @@ constexpr int32_t kFirstGridButtonId = 3500, kLastGridButtonId = 3519;
 constexpr const char kLayoutUsage[] =
     "usage: veldmix-tool layout WIDTH HEIGHT [--scale S] [--layout full|library|performance] [--decks 2|4]\n"
     "       [--tracks N] [--folders N] [--crates N] [--lists N] [--karaoke SINGERS]\n"
-    "       [--settings TAB | --skin-editor]\n"
+    "       [--settings TAB | --skin-editor] [--load-settings]\n"
     "Prints \"name x y w h\" per line in window pixels for a window WIDTH x HEIGHT pixels at UI scale S\n"
     "(the window's DPI / 96, default 1): lanes, panels and their parts for decks A (left) and B (right),\n"
     "the mixer, cross-fader, browser, the beat-grid editor's panel and buttons, and the macros panel's\n"
@@ -44,7 +45,9 @@ constexpr const char kLayoutUsage[] =
     "--karaoke, the karaoke panel in the browser's column, its controls and the rows of that many singers.\n"
     "With --settings TAB (0-9): the settings screen open on that tab, one \"id.N x y w h\" line per\n"
     "widget it draws (N is the widget's control id), in drawing order, after the settings button\n"
-    "(id.2) that opens it. With --skin-editor: the skin editor's widgets the same way.\n";
+    "(id.2) that opens it. With --skin-editor: the skin editor's widgets the same way. --load-settings\n"
+    "lays the screen out for the data folder's settings (the rows that appear with a choice), not the\n"
+    "defaults.\n";
 constexpr long long kMaxCount = 100000000;
 
 struct LayoutName {
@@ -62,6 +65,7 @@ struct LayoutArgs {
   long long tracks = 0, folders = 1, crates = 0, lists = 3;
   int settingsTab = -1;  // >= 0: print the settings screen's widgets instead
   bool skinEditor = false;
+  bool loadSettings = false;
   int64_t singers = -1;  // --karaoke: rows to print; -1 leaves the panel out
 };
 constexpr int64_t kMaxSingers = 100000;
@@ -83,8 +87,8 @@ bool ParseLayoutArgs(const std::vector<std::string>& args, LayoutArgs* out) {
   out->height = height;
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& option = args[i];
-    if (option == "--skin-editor") {
-      out->skinEditor = true;
+    if (option == "--skin-editor" || option == "--load-settings") {
+      (option == "--skin-editor" ? out->skinEditor : out->loadSettings) = true;
       continue;
     }
     if (i + 1 >= args.size()) {
@@ -268,6 +272,7 @@ int RunLayout(const std::vector<std::string>& args) {
   LayoutArgs a;
   if (!ParseLayoutArgs(args, &a)) return 2;
   if (a.settingsTab >= 0 || a.skinEditor) {
+    if (a.loadSettings) LoadSettings();
     const bool drawn = PrintOverlayWidgets(static_cast<int>(a.width), static_cast<int>(a.height), a.scale,
                                            std::max(a.settingsTab, 0), a.skinEditor);
     return drawn ? 0 : 1;
