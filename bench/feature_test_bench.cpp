@@ -4,8 +4,10 @@
 // the phone-remote test's round trips over loopback on its own.
 #include <benchmark/benchmark.h>
 
+#include <filesystem>
 #include <string>
 
+#include "app/main_window.h"
 #include "control/timecode.h"
 #include "selftest/feature_test.h"
 #include "selftest/selftest_state.h"
@@ -34,6 +36,8 @@ void BM_PhaseOneChecksWithoutWaits(benchmark::State& state) {
 BENCHMARK(BM_PhaseOneChecksWithoutWaits)->Unit(benchmark::kMillisecond);
 
 void BM_RemoteTestRoundTrips(benchmark::State& state) {
+  SelfTest.outputPath = (std::filesystem::temp_directory_path() / "veldmix-feature-bench").wstring();
+  std::filesystem::create_directories(SelfTest.outputPath);
   for (auto _ : state) {
     ResetSelfTest();
     FeatureTest::RemoteTest();
