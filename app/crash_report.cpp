@@ -35,7 +35,8 @@ std::atomic<bool> g_firstWins{false};
 std::atomic<unsigned long> g_reportingThread{0};
 bool g_inReportChild = false;
 wchar_t g_reason[kReasonChars];
-std::wstring g_supportFolder;
+// Never destroyed: a crash while static objects are torn down at exit still finds it whole.
+std::wstring& g_supportFolder = *new std::wstring;
 // The marker path as bytes, ready before any crash: the crashed side may not allocate.
 char g_markerPath[kMarkerPathBytes];
 

@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   LoadCommandLine(arguments, testRun);
+  // Only once the library and session are loaded: a save before that would write them empty.
+  OnDisplayLost(SaveWhenDisplayLost);
   if (PreviousRunCrashed() && !TestMode) {
     ShowStatus(L"Veldmix closed unexpectedly last time. A crash report was saved \u2014 Settings \u203a About "
                L"\u203a SUPPORT FILES",

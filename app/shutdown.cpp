@@ -26,6 +26,7 @@
 #include "library/track_view.h"
 #include "platform/window.h"
 #include "settings/demo_tracks.h"
+#include "settings/updates.h"
 
 namespace {
 bool g_stoppedAndSaved = false;
@@ -37,6 +38,7 @@ void StopAndSaveAll() {
   SpeedTest::Cancel();
   StopAiJobs();  // its transfer ends and the worker frees its job
   StopDemoTracks();
+  StopUpdateWorkers();
   StopLiveStream();
   StopLiveVideo();
   StopControllers();  // the HID readers stop here too once they exist
@@ -59,6 +61,18 @@ void StopAndSaveAll() {
   WriteLog(L"Veldmix closed");
 }
 
+void SaveWhenDisplayLost() {
+  if (g_stoppedAndSaved) return;
+  g_stoppedAndSaved = true;
+  WriteLog(L"The display went away; saving and closing");
+  if (!TestMode) SaveSession();
+  CloseMixRecording();
+  StopRecording();
+  if (!TestMode) SaveDatabase();
+  SaveSettings();
+  WriteLog(L"Veldmix closed");
+}
+
 void TeardownAfterLoop() {
   StopDemoTracks();
   StopRemoteServer();
@@ -72,6 +86,7 @@ void TeardownAfterLoop() {
   StopCamera();
   StopRecording();
   StopOutputs(Engine);
+  StopUpdateWorkers();
   StopWindowing();
-  // An accepted update installer starts here once the updater exists.
+  RunAcceptedUpdate();
 }

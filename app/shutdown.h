@@ -7,6 +7,10 @@
 // test mode); ends with the log line "Veldmix closed". Runs once: later calls return at once.
 // UI thread.
 void StopAndSaveAll();
+// The display went away under the program: nothing may touch a window any more, so only what
+// keeps the user's work runs: recordings closed, the session, the library and the settings saved.
+// Once, like StopAndSaveAll (whichever runs first). UI thread.
+void SaveWhenDisplayLost();
 // After the message loop: drops late worker results, repeats the stops (each harmless when
 // already done) and lets go of the display. UI thread, once, last.
 void TeardownAfterLoop();

@@ -39,6 +39,7 @@
 #include "screens/ai_set_dialog.h"
 #include "screens/main_screen.h"
 #include "selftest/selftest_state.h"
+#include "settings/updates.h"
 #include "ui/draw.h"
 #include "ui/keyboard.h"
 
@@ -117,6 +118,9 @@ void DiscardHidReport(const UiPost& post) { delete static_cast<HidReport*>(post.
 void HandleRelocate(const UiPost& post) { ApplyRelocate(static_cast<RelocateResult*>(post.lparam)); }
 void DiscardRelocate(const UiPost& post) { delete static_cast<RelocateResult*>(post.lparam); }
 
+void HandleUpdate(const UiPost& post) { OnUpdateResult(static_cast<UpdateResult*>(post.lparam)); }
+void DiscardUpdate(const UiPost& post) { delete static_cast<UpdateResult*>(post.lparam); }
+
 void HandleRemoteCommand(const UiPost& post) { DispatchRemoteCommand(static_cast<RemoteCommand*>(post.lparam)); }
 void DiscardRemoteCommand(const UiPost& post) { delete static_cast<RemoteCommand*>(post.lparam); }
 
@@ -139,7 +143,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kLyricsReadyPost, .what = L"lyrics", .handle = HandleLyrics, .discard = DiscardLyrics},
     {.message = kHidReportPost, .what = L"HID report", .handle = HandleHidReport, .discard = DiscardHidReport},
     {.message = kRemoteCommandPost, .what = L"remote command", .handle = HandleRemoteCommand, .discard = DiscardRemoteCommand},
-    {.message = 18, .what = L"update status", .handle = nullptr, .discard = nullptr},
+    {.message = kUpdatePost, .what = L"update status", .handle = HandleUpdate, .discard = DiscardUpdate},
 };
 // clang-format on
 constexpr int kCompletionCount = 18;

@@ -1,6 +1,6 @@
-// Speed of a whole frame with the settings screen (Library, Look and Karaoke tabs) or the skin editor open
-// at 1920 x 1080 off-screen: the main screen (idle decks) under the overlay, the overlay and the
-// glow pass, no presenter. Targets: median under 8 ms, p95 under 12 ms.
+// Speed of a whole frame with the settings screen (Library, Broadcast, Look, Karaoke and Video
+// tabs) or the skin editor open at 1920 x 1080 off-screen: the main screen (idle decks) under the
+// overlay, the overlay and the glow pass, no presenter. Targets: median under 8 ms, p95 under 12 ms.
 //   median_ms, p95_ms: DriveFrame's wall time; ui_cpu_ms: the UI thread's own CPU time per frame
 //   (what a loaded machine adds least to); allocs: heap allocations per steady frame (every malloc
 //   of the process). On a shared machine compare with BM_MainScreenLayoutFrame of the same run.
@@ -75,8 +75,10 @@ void BM_SkinEditorFrame(benchmark::State& state) {
 
 BENCHMARK(BM_SettingsScreenFrame)
     ->Arg(2)
+    ->Arg(3)
     ->Arg(5)
     ->Arg(6)
+    ->Arg(7)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(kFrames);

@@ -63,11 +63,18 @@ void CloseSocket(NetSocket socket) {
   NetClose(socket);
 }
 
-// Header values go out on one line: control characters would break or forge headers.
+// Header values go out on one line (control characters would break or forge headers) and in
+// Latin-1: servers read header bytes as Latin-1, so UTF-8 would show as "CafÃ©". A character
+// Latin-1 lacks becomes "?".
 std::string HeaderValue(const std::wstring& text) {
-  std::string value = WideToUtf8(text);
-  for (char& c : value)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  constexpr wchar_t kLastLatin1 = 0xFF;
+  std::string value;
+  value.reserve(text.size());
+  for (const wchar_t c : text) {
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) value += ' ';
+    else if (c > kLastLatin1) value += '?';
+    else value += static_cast<char>(static_cast<unsigned char>(c));
+  }
   return value;
 }
 

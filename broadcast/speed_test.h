@@ -22,6 +22,8 @@ inline constexpr const char* kSpeedDownloadPath = "/__down?bytes=25000000";
 inline constexpr const char* kSpeedUploadPath = "/__up";
 // The public service used unless SpeedTest::SetServer names another.
 inline constexpr const char* kSpeedTestDefaultServer = "https://speed.cloudflare.com";
+// When set (and not empty), the base address used instead of the public service.
+inline constexpr const char* kSpeedServerVariable = "VELDMIX_SPEED_SERVER";
 
 // A copy of one run's numbers; all zero and empty when no test ran.
 struct SpeedTestResult {

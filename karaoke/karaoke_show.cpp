@@ -48,7 +48,9 @@ void ApplyVocals(int deck) {
   DeckView& view = LiveDeckViews[deck];
   view.stemPreset = vocals == kVocalsOn ? kStemPresetNone : kStemPresetInstrumental;
   Stage.appliedVocals = vocals;
-  if (vocals != kVocalsOn && !view.stemsReady && !view.stemsRunning && view.stemJob == 0 &&
+  // Every load counts a job (the old one is cancelled), so "never tried" is no error kept since
+  // the load: a failed separation is not started again every frame.
+  if (vocals != kVocalsOn && !view.stemsReady && !view.stemsRunning && view.stemMessage.empty() &&
       StemModelsPresent(nullptr))
     StartStemSeparation(deck);
 }

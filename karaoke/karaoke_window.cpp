@@ -112,3 +112,5 @@ void PushKaraokeScreenInfo(const KaraokeScreenInfo& info, const KaraokeSettings&
   if (!Screen.info.lyrics) Screen.info.lyrics = SharedEmptyLyrics();
   Screen.settings = settings;
 }
+
+SecondWindow* KaraokeScreenWindow() { return Screen.window; }

@@ -6,6 +6,8 @@
 #include "karaoke/karaoke_screen_info.h"
 #include "karaoke/karaoke_settings.h"
 
+struct SecondWindow;
+
 inline constexpr wchar_t kKaraokeWindowTitle[] = L"Veldmix \u2014 Karaoke";
 inline constexpr int kKaraokeWindowWidth = 1024, kKaraokeWindowHeight = 576;
 inline constexpr unsigned kKaraokeFrameMs = 16;
@@ -16,6 +18,8 @@ void OpenKaraokeWindow();
 void CloseKaraokeWindow();
 // True while the window exists.
 bool IsKaraokeScreenOpen();
+// The window while it exists, else null.
+SecondWindow* KaraokeScreenWindow();
 // True while the window covers its monitor.
 bool KaraokeScreenFullScreen();
 // Copies the record (sharing its Lyrics) and the settings into the screen's own state, which

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,4 +92,35 @@ long long FileSize(const std::wstring& path) {
   struct stat st;
   if (::stat(WideToUtf8(path).c_str(), &st) != 0) return -1;
   return static_cast<long long>(st.st_size);
+}
+
+bool ResetPrivateFolder(const std::wstring& path, std::wstring* error) {
+  namespace fs = std::filesystem;
+  const std::string p = WideToUtf8(path);
+  const fs::path folder(p);
+  std::error_code ec;
+  if (folder.has_parent_path()) fs::create_directories(folder.parent_path(), ec);
+  struct stat st;
+  if (::lstat(p.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      if (error) *error = L"a symbolic link stands where the folder belongs";
+      return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      if (error) *error = L"something other than a folder stands where the folder belongs";
+      return false;
+    }
+    fs::remove_all(folder, ec);
+  }
+  if (::mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (error) *error = SysError(L"create", errno);
+    return false;
+  }
+  // Whatever stands there now must be our own real folder, closed to others.
+  if (::lstat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+      ::chmod(p.c_str(), 0700) != 0) {
+    if (error) *error = L"the folder is not this user's own";
+    return false;
+  }
+  return true;
 }

@@ -73,6 +73,7 @@ bool FileExists(const std::wstring& path) {
 
 std::wstring RoamingDataBase() { return XdgBase("XDG_DATA_HOME", L".local/share"); }
 std::wstring LocalDataBase() { return XdgBase("XDG_STATE_HOME", L".local/state"); }
+std::wstring CacheBase() { return XdgBase("XDG_CACHE_HOME", L".cache"); }
 std::wstring ConfigBase() { return XdgBase("XDG_CONFIG_HOME", L".config"); }
 std::wstring MusicFolder() { return UserDir("MUSIC", L"Music"); }
 std::wstring DownloadsFolder() { return UserDir("DOWNLOAD", L"Downloads"); }

@@ -7,6 +7,8 @@
 std::wstring RoamingDataBase();
 // "$XDG_STATE_HOME" or "~/.local/state": the base of the support folder (local application data).
 std::wstring LocalDataBase();
+// "$XDG_CACHE_HOME" or "~/.cache": per-user files that may be thrown away (downloads).
+std::wstring CacheBase();
 // "$XDG_CONFIG_HOME" or "~/.config": per-user configuration that must never travel with backups.
 std::wstring ConfigBase();
 // The user's folders from user-dirs.dirs (XDG_MUSIC_DIR ...), else "~/Music" and friends.

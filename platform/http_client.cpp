@@ -10,7 +10,6 @@ namespace {
 
 constexpr long kMinPieceBytes = 1024;            // libcurl's smallest receive buffer
 constexpr long kMaxPieceBytes = 512 * 1024;      // libcurl's largest receive buffer
-constexpr long kLowSpeedBytesPerSecond = 1;      // below this for the stall time: timed out
 constexpr double kMsPerMicrosecond = 1.0 / 1000.0;
 
 bool GlobalInit() {
@@ -160,10 +159,15 @@ HttpResponse HttpSend(HttpSession& s, const HttpRequest& request) {
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
                    static_cast<long>(s.options.resolveTimeoutMs + s.options.connectTimeoutMs));
   const unsigned stallMs = std::max(s.options.sendTimeoutMs, s.options.receiveTimeoutMs);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(std::max(1u, s.options.lowSpeedBytesPerSecond)));
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>((stallMs + 999) / 1000));
   curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(s.options.totalTimeoutMs));
   if (s.options.noProxy) curl_easy_setopt(c, CURLOPT_PROXY, "");
+  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, s.options.maxRedirects > 0 ? 1L : 0L);
+  curl_easy_setopt(c, CURLOPT_MAXREDIRS, static_cast<long>(std::max(0, s.options.maxRedirects)));
+  const char* schemes = s.options.httpsOnly ? "https" : "http,https";
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, schemes);
+  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, schemes);
   curl_easy_setopt(c, CURLOPT_BUFFERSIZE,
                    std::clamp(static_cast<long>(request.pieceBytes), kMinPieceBytes, kMaxPieceBytes));
   if (const char* caFile = std::getenv("SSL_CERT_FILE"); caFile && *caFile)
@@ -194,6 +198,7 @@ HttpResponse HttpSend(HttpSession& s, const HttpRequest& request) {
   s.request = nullptr;
 
   response.error = Classify(code, s.aborted);
+  if (code != CURLE_OK) response.detail = curl_easy_strerror(code);
   long status = 0;
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   response.status = status;

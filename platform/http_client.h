@@ -26,6 +26,10 @@ struct HttpSessionOptions {
   unsigned receiveTimeoutMs = 10000;  // longest stall while receiving
   unsigned totalTimeoutMs = 0;        // the whole request, however it trickles; 0 no limit
   bool noProxy = false;               // straight to the host, whatever the environment names
+  // A transfer slower than this for the receive time-out counts as stalled (timed out).
+  unsigned lowSpeedBytesPerSecond = 1;
+  int maxRedirects = 0;               // redirects followed; 0 answers with the redirect itself
+  bool httpsOnly = false;             // refuses every other scheme, redirects included
 };
 
 // The scheme (lower case), host and port of an absolute http or https URL (the port defaulting by
@@ -65,6 +69,7 @@ struct HttpResponse {
   HttpError error = HttpError::kFailed;
   long status = 0;
   double headersMs = 0.0;  // from the start of the request to the response's first byte
+  std::string detail;      // the transfer's own words for an error (logs); empty without one
 };
 
 // Sends one request on the session (reusing its connection when it can) and receives the whole

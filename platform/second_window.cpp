@@ -351,3 +351,9 @@ void PumpSecondWindows() {
   }
   g_pumping = false;
 }
+
+bool PaintSecondWindowInto(SecondWindow* window, DrawSurface& target) {
+  if (!SecondWindowOpen(window) || !window->client.draw) return false;
+  window->client.draw(window->client.user, target);
+  return Known(window);
+}

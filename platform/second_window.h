@@ -75,6 +75,10 @@ void SetSecondWindowCursorHidden(SecondWindow* window, bool hidden);
 void ReturnFocusFromSecondWindow(SecondWindow* window);
 // True while the window exists.
 bool SecondWindowOpen(const SecondWindow* window);
+// Has the window's client draw one frame into `target` instead of its own surface (a
+// screenshot); the window's shown frame is left alone. False for null, a closed window or one
+// without a draw callback, or when the drawing closed the window.
+bool PaintSecondWindowInto(SecondWindow* window, DrawSurface& target);
 
 // --- The loop ---
 

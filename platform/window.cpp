@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <dlfcn.h>
 #include <iterator>
 #include <map>
+#include <unistd.h>
 
 #include "platform/text.h"
 
@@ -247,6 +249,35 @@ bool StartWindowing(std::wstring* error) {
   g_quitCode = 0;
   g_started = true;
   return true;
+}
+
+namespace {
+
+std::atomic<void (*)()> g_saveWhenDisplayLost{nullptr};
+
+// Xlib's handler for a broken connection; it must not return. A second break noticed while
+// saving ends the process at once.
+int OnDisplayConnectionBroken(void* /*display*/) {
+  static std::atomic<bool> seen{false};
+  if (!seen.exchange(true)) {
+    if (void (*save)() = g_saveWhenDisplayLost.load()) save();
+  }
+  _exit(1);
+}
+
+}  // namespace
+
+void OnDisplayLost(void (*saveWork)()) {
+  g_saveWhenDisplayLost = saveWork;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (!driver || std::strcmp(driver, "x11") != 0) return;
+  // SDL loaded Xlib itself; only its handler is wanted from it, so it is not linked.
+  void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  if (!xlib) return;
+  using Handler = int (*)(void*);
+  auto setHandler = reinterpret_cast<Handler (*)(Handler)>(dlsym(xlib, "XSetIOErrorHandler"));
+  if (setHandler) setHandler(OnDisplayConnectionBroken);
+  dlclose(xlib);
 }
 
 void StopWindowing() {

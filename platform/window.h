@@ -75,6 +75,11 @@ enum class MessageBoxIcon { Info, Warning, Error };
 bool StartWindowing(std::wstring* error);
 // Closes the window when open, stops the timers and disconnects. After the loop has ended.
 void StopWindowing();
+// When the connection to the display breaks for good, `saveWork` runs on the thread that noticed
+// (the UI thread) and the process then ends with exit code 1. `saveWork` must not touch a window.
+// Without it the display library would end the process through exit(), tearing down objects
+// that running threads still use. After StartWindowing; on displays other than X11, nothing.
+void OnDisplayLost(void (*saveWork)());
 // A modal message box with one OK button; blocks until dismissed. Works before StartWindowing;
 // without any display the text goes to standard error.
 void ShowMessageBox(const std::wstring& caption, const std::wstring& text, MessageBoxIcon icon);

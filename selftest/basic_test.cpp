@@ -59,38 +59,11 @@ void SetSlotOn(int slot, int effect) {
   DeckA().fxSlotOn[static_cast<size_t>(slot)] = true;
 }
 
-// The WAV is checked on disk: what a listener gets is the file, not the recorder's counters. It
-// must hold the whole run; a shorter one names when the output stopped. The copy is made of
-// whatever was recorded.
 void CheckMixAndCopy() {
-  StopRecording();
-  const std::wstring& wav = SelfTest.outputPath;
-  const std::wstring problem = EnglishText(RecordingProblem());
-  if (!problem.empty()) {
-    SelfTestCheck(false, L"mix recorded", fmt::format(L"the recording of {} ended badly: {}", wav, problem));
-    return;
-  }
-  const long long bytes = FileSize(wav);
-  if (bytes <= static_cast<long long>(kWavHeaderBytes)) {
-    SelfTestCheck(false, L"mix recorded", fmt::format(L"the WAV {} holds no sound: nothing was recorded", wav));
-    return;
-  }
-  const double recorded =
-      static_cast<double>(bytes - kWavHeaderBytes) / kWavBytesPerFrame / std::max(Engine.recordRate.load(), 1);
-  const double shortfall = StepElapsed - recorded;
-  const std::wstring held = fmt::format(L"the WAV {} holds {:.1f} s of the {:.1f} s run", wav, recorded, StepElapsed);
-  if (OutputStoppedAt >= 0.0 && shortfall > kShortfallSeconds) {
-    SelfTestCheck(false, L"mix recorded",
-                  fmt::format(L"{}: the audio output stopped {:.1f} s into the run", held, OutputStoppedAt));
-  } else if (shortfall > std::max(kBehindMinSeconds, kBehindShare * StepElapsed)) {
-    SelfTestCheck(false, L"mix recorded",
-                  fmt::format(L"{}: the output fell behind the mix ({} late periods)", held, Engine.dropouts.load()));
-  } else {
-    SelfTestCheck(true, L"mix recorded");
-  }
-  const std::wstring mp3 = Mp3CopyPath(wav);
+  if (!CheckMixRecorded(StepElapsed)) return;
+  const std::wstring mp3 = Mp3CopyPath(SelfTest.outputPath);
   std::wstring error;
-  const bool copied = EncodeWavFile(wav, mp3, AudioSubtype::Mp3, L"MP3", &error);
+  const bool copied = EncodeWavFile(SelfTest.outputPath, mp3, AudioSubtype::Mp3, L"MP3", &error);
   SelfTestCheck(copied, L"MP3 copy", fmt::format(L"{} could not be written: {}", mp3, error));
   std::wstring soundError;
   if (!copied && !PlayErrorSound(std::wstring(), &soundError)) WriteLog(L"Self-test: {}", soundError);
@@ -184,9 +157,9 @@ bool StartWhenReady(double now) {
   if (TestProgress.start != 0.0) return true;
   const double waited = now - TestProgress.firstTick;
   if (!DeckAHasTrack()) {
-    const DeckView& view = DeckA();
-    if (!view.loading)
-      FailToLoad(view.error.empty() ? SelfTest.trackPath : fmt::format(L"{} ({})", view.error, SelfTest.trackPath));
+    const std::wstring failed = DeckLoadError(kTestDeck, SelfTest.trackPath);
+    if (!failed.empty())
+      FailToLoad(failed);
     else if (waited >= kTrackWaitSeconds)
       FailToLoad(fmt::format(L"{} was still loading after {:.0f} s", SelfTest.trackPath, kTrackWaitSeconds));
     return false;
@@ -222,6 +195,47 @@ bool StartWhenReady(double now) {
 }  // namespace
 
 std::span<const BasicStep> BasicSteps() { return kSteps; }
+
+// The WAV is checked on disk: what a listener gets is the file, not the recorder's counters. It
+// must hold the whole run; a shorter one names when the output stopped.
+std::wstring DeckLoadError(int deck, const std::wstring& path) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    if (DeckStateOf(deck).track != nullptr) return {};
+  }
+  const DeckView& view = LiveDeckViews[deck];
+  if (view.loading) return {};
+  return view.error.empty() ? path : fmt::format(L"{} ({})", view.error, path);
+}
+
+bool CheckMixRecorded(double runSeconds) {
+  StopRecording();
+  const std::wstring& wav = SelfTest.outputPath;
+  const std::wstring problem = EnglishText(RecordingProblem());
+  if (!problem.empty()) {
+    SelfTestCheck(false, L"mix recorded", fmt::format(L"the recording of {} ended badly: {}", wav, problem));
+    return false;
+  }
+  const long long bytes = FileSize(wav);
+  if (bytes <= static_cast<long long>(kWavHeaderBytes)) {
+    SelfTestCheck(false, L"mix recorded", fmt::format(L"the WAV {} holds no sound: nothing was recorded", wav));
+    return false;
+  }
+  const double recorded =
+      static_cast<double>(bytes - kWavHeaderBytes) / kWavBytesPerFrame / std::max(Engine.recordRate.load(), 1);
+  const double shortfall = runSeconds - recorded;
+  const std::wstring held = fmt::format(L"the WAV {} holds {:.1f} s of the {:.1f} s run", wav, recorded, runSeconds);
+  if (OutputStoppedAt >= 0.0 && shortfall > kShortfallSeconds) {
+    SelfTestCheck(false, L"mix recorded",
+                  fmt::format(L"{}: the audio output stopped {:.1f} s into the run", held, OutputStoppedAt));
+  } else if (shortfall > std::max(kBehindMinSeconds, kBehindShare * runSeconds)) {
+    SelfTestCheck(false, L"mix recorded",
+                  fmt::format(L"{}: the output fell behind the mix ({} late periods)", held, Engine.dropouts.load()));
+  } else {
+    SelfTestCheck(true, L"mix recorded");
+  }
+  return true;
+}
 
 std::wstring Mp3CopyPath(const std::wstring& wavPath) {
   std::filesystem::path path(WideToUtf8(wavPath));

@@ -31,6 +31,13 @@ void NoteOutputStop(double elapsed);
 // Runs, in order, every step not run yet whose time is at most `elapsed` seconds after the start;
 // returns how many ran. Several due steps run within one call.
 size_t RunDueBasicSteps(double elapsed);
+// Why the deck's load of `path` ended without a track (the load error and the path, or the path
+// alone); empty while it holds a track or still loads.
+std::wstring DeckLoadError(int deck, const std::wstring& path);
+// Stops the recorder and checks the WAV at SelfTest.outputPath on disk: a recording that ended
+// badly, holds no sound or falls clearly short of `runSeconds` is a failed "mix recorded" check
+// with the reason. True when the file holds sound (worth a copy), even when short.
+bool CheckMixRecorded(double runSeconds);
 // The MP3 copy's path: the output path with its extension replaced by ".mp3", or ".mp3" appended
 // when the file name has none.
 std::wstring Mp3CopyPath(const std::wstring& wavPath);

@@ -3,7 +3,9 @@
 // Settings pages are opened by their tab index only, so a page draws whatever its file holds.
 #include <fmt/xchar.h>
 
+#include <atomic>
 #include <ctime>
+#include <memory>
 #include <mutex>
 
 #include "app/settings.h"
@@ -89,7 +91,10 @@ void SetTour(bool open, int32_t step) {
 }
 
 void EmptyUpdateInformation() {
-  UpdateState = kUpdateIdle;
+  Updates.phase = kUpdateIdle;
+  Updates.progress.reset();
+  Updates.statusText = UiText();
+  Updates.offered = UpdateInfo{};
   if (Prompt.pending) Prompt = ConfirmPrompt{};
 }
 
@@ -179,7 +184,11 @@ void ApplyRow(int code, bool first) {
     SettingsPage = 8;
     if (first) {
       EmptyUpdateInformation();
-      UpdateState = kUpdateDownloading;
+      Updates.offered.stamp = static_cast<int64_t>(BuildStamp()) + kThreeDays;
+      Updates.offered.file = L"VeldmixSetup-1.0.10.msi";
+      Updates.phase = kUpdateDownloading;
+      Updates.progress = std::make_shared<std::atomic<float>>(0.42f);
+      Updates.statusText = UiText(L"Downloading VeldmixSetup-1.0.10.msi\u2026");
     }
   }
   if (code == -64 || code == -65) {

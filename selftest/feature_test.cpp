@@ -24,7 +24,6 @@
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "selftest/selftest_state.h"
-#include "selftest/unavailable_tests.h"
 #include "settings/demo_tracks.h"
 #include "settings/settings_screen.h"
 #include "broadcast/camera.h"

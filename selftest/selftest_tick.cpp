@@ -7,8 +7,9 @@
 #include "platform/clock.h"
 #include "selftest/basic_test.h"
 #include "selftest/feature_test.h"
+#include "selftest/karaoke_test.h"
 #include "selftest/selftest_state.h"
-#include "selftest/unavailable_tests.h"
+#include "selftest/stem_test.h"
 
 namespace {
 

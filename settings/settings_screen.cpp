@@ -75,12 +75,12 @@ constexpr PageFunction kPages[kSettingsTabs] = {
     nullptr,          // Audio
     nullptr,          // Mixing
     DrawLibraryPage,  // Library
-    nullptr,          // Broadcast
+    DrawBroadcastPage,  // Broadcast
     nullptr,          // Controllers
     DrawLookPage,     // Look
     DrawKaraokePage,  // Karaoke
-    nullptr,          // Video
-    nullptr,          // Updates
+    DrawVideoPage,    // Video
+    DrawUpdatesPage,  // Updates
     nullptr,          // About: drawn on its own below
 };
 

@@ -1,25 +1,55 @@
 #pragma once
-// The update service as the per-frame tick sees it: its state, the automatic check's due time,
-// the build stamp and the download folder. UI thread.
+// The update flow: when the program looks for an update, what it tells the user, when it
+// downloads, and how an accepted update is handed over (after the program has closed, the
+// desktop shows the verified package's folder; the program never runs a download). The state is
+// the UI thread's; the workers of settings/update_client.h reach it only through kUpdatePost.
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
-enum UpdateStep : int32_t {
+#include "app/ui_text.h"
+#include "settings/update_client.h"
+
+enum UpdatePhase : int32_t {
   kUpdateIdle = 0,
   kUpdateChecking = 1,
   kUpdateDownloading = 2,
   kUpdateReady = 3,
 };
-extern int32_t UpdateState;
-// MonotonicMs() at which the next automatic check is due; 0 until the first tick sets it.
-extern uint64_t NextUpdateCheckMs;
 
-// Starts a check when the state is idle and sets the next automatic check 6 hours from now.
-// Until the update service exists nothing is fetched.
+struct UpdateState {
+  UpdatePhase phase = kUpdateIdle;
+  bool asked = false;           // the check under way (or the last one) was asked for
+  UiText statusText;            // the one line the Updates page shows
+  UpdateInfo offered;           // the newer build found; known when offered.stamp != 0
+  std::wstring installerPath;   // the verified package of a finished download
+  std::wstring installerAtExit; // shown after the program has closed; empty: none
+  int64_t lastCheck = 0;        // time() when the last check result arrived; 0 none yet
+  bool lastCheckFailed = false;
+  std::shared_ptr<std::atomic<float>> progress;  // only while a download runs
+  std::shared_ptr<std::atomic<bool>> cancel;     // only while a download runs
+  uint64_t nextAutoCheck = 0;   // MonotonicMs() when the next automatic check is due
+  int64_t announcedStamp = 0;   // the stamp last announced while the user was busy
+};
+extern UpdateState Updates;
+
+// Automix, recording, streaming, live video, a modal form, or a playing deck (per the snapshots).
+bool IsUpdateBusy();
+// From Idle only: starts the check worker; the next automatic check is due 6 hours on.
 void StartUpdateCheck(bool asked);
-// The running program's link time in seconds since 1970; 0 until the platform reports it.
-uint32_t BuildStamp();
-// The stamp as local "5 Mar 2026, 14:07"; empty when it cannot be converted.
-std::wstring FormatStamp(int64_t seconds);
-// The temporary folder joined with "Veldmix Update" (not created here).
-std::wstring UpdateDownloadFolder();
+// From Idle with an update known: starts the download worker with fresh progress and cancel.
+void StartUpdateDownload();
+// Applies a worker's result and frees it.
+void OnUpdateResult(UpdateResult* result);
+// Tells the user of the offered update: a question, or the status line while they are busy.
+void OfferUpdate();
+// Asks whether to close now so the downloaded update can be installed.
+void InstallUpdate();
+// The Updates page's one button, by phase: nothing, cancel, install, download or check.
+void UpdateButtonAction();
+// Stops a running check or download and waits for its worker. Any time on the UI thread; the
+// last call comes at shutdown.
+void StopUpdateWorkers();
+// After the program has closed: hands an accepted update to the desktop (RunUpdateInstaller).
+void RunAcceptedUpdate();

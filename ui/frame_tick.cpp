@@ -85,12 +85,12 @@ void ShowUpdateNotice(uint64_t nowMs) {
     Settings.PendingBuild = 0;
     SaveSettings();
   }
-  NextUpdateCheckMs = nowMs + kFirstUpdateCheckDelayMs;
+  Updates.nextAutoCheck = nowMs + kFirstUpdateCheckDelayMs;
 }
 
 void FollowUpdates(uint64_t nowMs) {
   if (!AppTickMemory.updateNoticeDone) ShowUpdateNotice(nowMs);
-  if (Settings.UpdatesCheck && UpdateState == kUpdateIdle && nowMs >= NextUpdateCheckMs) StartUpdateCheck(false);
+  if (Settings.UpdatesCheck && Updates.phase == kUpdateIdle && nowMs >= Updates.nextAutoCheck) StartUpdateCheck(false);
 }
 
 // The karaoke screen's pulse and bass come from what the frame driver measured last frame.

@@ -145,6 +145,8 @@ TEST(StreamRequest, IcecastSourceRequestByteForByte) {
   EXPECT_EQ(request.rfind("SOURCE /radio HTTP/1.0\r\n", 0), 0u) << request;
   EXPECT_NE(request.find("\r\nice-name: Night  X-Evil: 1\r\n"), std::string::npos) << request;
   EXPECT_NE(request.find("ice-bitrate=128;ice-channels=2"), std::string::npos);
+  c.Name = L"Caf\u00E9 \u2014 \u00D1";  // servers read header bytes as Latin-1
+  EXPECT_NE(IcecastSourceRequest(c).find("\r\nice-name: Caf\xE9 ? \xD1\r\n"), std::string::npos);
   EXPECT_EQ(StreamMount(c), "/radio");
   c.Mount = L"/m\u00FCnchen";
   EXPECT_EQ(StreamMount(c), "/m\xC3\xBCnchen");

@@ -182,4 +182,20 @@ kill -INT "$app_pid"
 wait_exit "$app_pid"
 [ "$code" = 0 ] || fail "SIGINT ended the program with $code"
 
+# --- 8. The display going away saves the work and ends with 1, without a crash ---
+rm -f "$HOME/.local/state/Veldmix/last-crash"
+dumps=$(find "$HOME/.local/state/Veldmix" -name '*.dmp' | wc -l)
+start_app "$work/one.wav"
+wait_for 10 window_shown || fail "the window did not appear for the display test"
+wait_for 10 log_has "[$app_pid] Opening" || sleep 1  # the track is loaded
+kill "$xvfb_pid"
+wait_exit "$app_pid"
+[ "$code" = 1 ] || fail "losing the display ended the program with $code, not 1"
+log_has "[$app_pid] The display went away; saving and closing" || fail "the lost display was not logged"
+log_has "[$app_pid] Veldmix closed" || fail "no closing line after the display went away"
+! log_has "[$app_pid] CRASH" || fail "losing the display crashed the program"
+[ ! -e "$HOME/.local/state/Veldmix/last-crash" ] || fail "losing the display left a crash marker"
+[ "$(find "$HOME/.local/state/Veldmix" -name '*.dmp' | wc -l)" = "$dumps" ] || fail "losing the display wrote a crash report"
+grep -qx "DeckAPath=$work/one.wav" "$settings" || fail "the session was not saved when the display went away"
+
 echo "app_lifecycle: PASS"

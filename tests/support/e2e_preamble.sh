@@ -98,6 +98,10 @@ e2e_cleanup() {
   rm -rf "$work"
 }
 
+# The program's automatic update check goes to a refused loopback port unless a script names a
+# site of its own: nothing leaves the machine.
+export VELDMIX_UPDATE_SITE="${VELDMIX_UPDATE_SITE:-https://127.0.0.1:9}"
+
 work="$(mktemp -d "/tmp/veldmix-e2e-$e2e_name-XXXXXX")"
 trap e2e_cleanup EXIT
 source "$source_dir/tests/support/private_display.sh"

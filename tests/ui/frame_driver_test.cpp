@@ -74,8 +74,8 @@ void ResetFrameState() {
   DeferredActions.clear();
   Status = StatusLine{};
   DemoTrackState.store(kDemoIdle);
-  UpdateState = kUpdateIdle;
-  NextUpdateCheckMs = 0;
+  StopUpdateWorkers();
+  Updates = UpdateState{};
   LibraryDirty = false;
   TestMode = false;
   SetFramePresenter(nullptr);
@@ -230,7 +230,8 @@ TEST_F(FrameTick, KeepAwakeAndTheLibraryAutosaveRunFromTheTick) {
 }
 
 TEST_F(FrameTick, AnUpdateThatTookIsAnnouncedOnceAndOneThatDidNotIsDismissed) {
-  setenv("TMPDIR", home_.path().c_str(), 1);
+  setenv("XDG_CACHE_HOME", home_.path().c_str(), 1);
+  setenv("VELDMIX_UPDATE_SITE", "https://127.0.0.1:1", 1);  // a refused port: nothing leaves the machine
   const uint64_t now = MonotonicMs();
   Settings.Pending = 1700000000;
   Settings.PendingBuild = BuildStamp();  // the same program still runs
@@ -241,7 +242,7 @@ TEST_F(FrameTick, AnUpdateThatTookIsAnnouncedOnceAndOneThatDidNotIsDismissed) {
   EXPECT_EQ(Settings.PendingBuild, 0);
   EXPECT_TRUE(Status.text.empty());
   EXPECT_TRUE(FileExists(SettingsPath()));
-  EXPECT_EQ(NextUpdateCheckMs, now + kFirstUpdateCheckDelayMs);
+  EXPECT_EQ(Updates.nextAutoCheck, now + kFirstUpdateCheckDelayMs);
 
   // Once per process: a later tick does not look again.
   Settings.Pending = 5;
@@ -257,13 +258,16 @@ TEST_F(FrameTick, AnUpdateThatTookIsAnnouncedOnceAndOneThatDidNotIsDismissed) {
   EXPECT_FALSE(FolderExists(UpdateDownloadFolder()));
   EXPECT_EQ(Status.text, L"Veldmix has been updated \u2014 this is version " VELDMIX_VERSION);
   EXPECT_GE(Status.expiresAtMs, MonotonicMs() + 5000);
-  unsetenv("TMPDIR");
+  unsetenv("XDG_CACHE_HOME");
 
   // The first automatic check is due 20 s after the first tick.
   AppTickAt(now + kFirstUpdateCheckDelayMs - 1);
-  EXPECT_EQ(NextUpdateCheckMs, now + kFirstUpdateCheckDelayMs);
+  EXPECT_EQ(Updates.nextAutoCheck, now + kFirstUpdateCheckDelayMs);
   AppTickAt(now + kFirstUpdateCheckDelayMs);
-  EXPECT_GT(NextUpdateCheckMs, now + kFirstUpdateCheckDelayMs) << "the check set the next due time";
+  EXPECT_GT(Updates.nextAutoCheck, now + kFirstUpdateCheckDelayMs) << "the check set the next due time";
+  EXPECT_EQ(Updates.phase, kUpdateChecking);
+  StopUpdateWorkers();
+  unsetenv("VELDMIX_UPDATE_SITE");
   // A test run does no update work at all.
   AppTickMemory = TickMemory{};
   TestMode = true;

@@ -10,6 +10,7 @@
 #include "platform/draw_surface.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "selftest/test_cdg.h"
 #include "tools/veldmix-tool/commands.h"
 
 namespace {
@@ -67,9 +68,27 @@ int RunCdg(const std::vector<std::string>& args) {
   return 0;
 }
 
+// test-cdg OUT.cdg: the karaoke self-test's CD+G graphics as a file.
+int RunTestCdg(const std::vector<std::string>& args) {
+  if (args.size() != 1) {
+    std::fprintf(stderr, "usage: veldmix-tool test-cdg OUT.cdg\n");
+    return 2;
+  }
+  const std::shared_ptr<const std::vector<uint8_t>> data = MakeTestCdg();
+  std::wstring error;
+  if (!WriteBytesAtomic(Utf8ToWide(args[0]),
+                        std::string_view(reinterpret_cast<const char*>(data->data()), data->size()), &error)) {
+    std::fprintf(stderr, "veldmix-tool test-cdg: %s\n", WideToUtf8(error).c_str());
+    return 1;
+  }
+  std::printf("packets: %zu\n", data->size() / kCdgPacketBytes);
+  return 0;
+}
+
 }  // namespace
 
 const ToolCommand kCdgCommands[] = {
+    {"test-cdg", "OUT.cdg", "the karaoke self-test's CD+G graphics, as a file", RunTestCdg},
     {"cdg", "FILE SECONDS OUT.png", "the CD+G picture at a playback position, as a PNG", RunCdg},
 };
 const int kCdgCommandCount = static_cast<int>(sizeof kCdgCommands / sizeof kCdgCommands[0]);

@@ -70,6 +70,8 @@ extern const ToolCommand kVideoRecordCommands[];
 extern const int kVideoRecordCommandCount;
 extern const ToolCommand kImportCommands[];
 extern const int kImportCommandCount;
+extern const ToolCommand kUpdateCommands[];
+extern const int kUpdateCommandCount;
 
 // Renders the engine's mix period by period at real-time pace until `stop`, standing in for the
 // output thread (after PublishOutputStarted at `rate`).

@@ -35,6 +35,7 @@ const std::span<const ToolCommand> kTables[] = {
     {kArtCommands, static_cast<size_t>(kArtCommandCount)},
     {kAiCommands, static_cast<size_t>(kAiCommandCount)},
     {kImportCommands, static_cast<size_t>(kImportCommandCount)},
+    {kUpdateCommands, static_cast<size_t>(kUpdateCommandCount)},
 };
 
 void PrintHelp(FILE* to) {
