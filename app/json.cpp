@@ -20,14 +20,18 @@ struct AsciiSpaces {
     for (wchar_t c = 0; c < 0x80; ++c) space[c] = IsWideSpace(c);
   }
 };
-
 bool IsJsonSpace(wchar_t c) {
   static const AsciiSpaces ascii;
   return c >= 0 && c < 0x80 ? ascii.space[c] : IsWideSpace(c);
 }
 
-void SkipSpace(JsonReader* r) {
-  while (r->pos < r->text.size() && IsJsonSpace(r->text[r->pos])) ++r->pos;
+inline void SkipSpace(JsonReader* r) {
+  const std::wstring& t = r->text;
+  // Printable ASCII, the usual next character, is never white space.
+  for (; r->pos < t.size(); ++r->pos) {
+    const wchar_t c = t[r->pos];
+    if ((c > L' ' && c < 0x7F) || !IsJsonSpace(c)) return;
+  }
 }
 
 bool Peek(const JsonReader* r, wchar_t c) { return r->pos < r->text.size() && r->text[r->pos] == c; }
@@ -68,7 +72,7 @@ bool ReadPlainInteger(const std::wstring& text, size_t at, double* value, size_t
   return true;
 }
 
-bool ParseNumber(JsonReader* r, JsonValue* out) {
+inline bool ParseNumber(JsonReader* r, JsonValue* out) {
   double plain = 0;
   size_t plainUsed = 0;
   if (ReadPlainInteger(r->text, r->pos, &plain, &plainUsed)) {
@@ -246,8 +250,10 @@ bool JsonParseValue(JsonReader* r, JsonValue* out, int depth) {
       for (;;) {
         SkipSpace(r);
         if (out->items.size() == kGrowthCheck) out->items.reserve(kGrowthCheck + RemainingItems(*r));
-        out->items.emplace_back();
-        if (!JsonParseValue(r, &out->items.back(), depth + 1)) return false;
+        JsonValue& item = out->items.emplace_back();
+        // Long arrays are mostly numbers: read them here rather than one call deeper.
+        const bool number = r->pos < r->text.size() && (IsDigitChar(r->text[r->pos]) || r->text[r->pos] == L'-');
+        if (!(number && depth < kJsonMaxDepth ? ParseNumber(r, &item) : JsonParseValue(r, &item, depth + 1))) return false;
         SkipSpace(r);
         if (Peek(r, L',')) { ++r->pos; continue; }
         if (Peek(r, L']')) { ++r->pos; return true; }

@@ -8,6 +8,8 @@
 
 // One parsed value; it owns its children.
 struct JsonValue {
+  // Provided, so that a value made in a container is not first zero-filled whole.
+  JsonValue() noexcept {}
   int32_t kind = 0;   // 0 null, 1 bool, 2 number, 3 string, 4 array, 5 object
   double number = 0;  // a number's value; 1.0 for true; 0.0 for false and every other kind
   std::wstring string;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "broadcast/visual_draw.h"
 #include "broadcast/visual_raster.h"
@@ -83,33 +84,85 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
   // Weights 0..256 of the glow's colour; two channels per multiply below.
   const float full = std::clamp(alpha, 0.0f, 1.0f) * 256.0f, r2 = pr * pr, invR = pr > 0 ? 1.0f / pr : 0.0f;
   const float slope = full * invR;
+  const uint32_t fill = backdrop ? 0xFF000000u | *backdrop : 0u;
   for (int row = backdrop ? 0 : y0; row < (backdrop ? v.height : y1); ++row) {
-    if (backdrop) std::fill_n(v.pixels + static_cast<ptrdiff_t>(row) * v.stride, v.width, 0xFF000000u | *backdrop);
-    if (row < y0 || row >= y1 || x0 >= x1 || full <= 0) continue;
+    uint32_t* line = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
     const float dy = row + 0.5f - py, dy2 = dy * dy;
-    if (dy2 >= r2) continue;
+    if (row < y0 || row >= y1 || x0 >= x1 || full <= 0 || dy2 >= r2) {
+      if (backdrop) std::fill_n(line, v.width, fill);
+      continue;
+    }
+    if (backdrop) {
+      // Written whole, a row as far below the centre as one above it is a copy of that one.
+      const float across = 2 * py - 1 - static_cast<float>(row);
+      const int mirror = static_cast<int>(across);
+      const float mirrorDy = static_cast<float>(mirror) + 0.5f - py;
+      if (static_cast<float>(mirror) == across && mirror >= y0 && mirror < row && mirrorDy * mirrorDy == dy2) {
+        std::memcpy(line, v.pixels + static_cast<ptrdiff_t>(mirror) * v.stride, sizeof(uint32_t) * v.width);
+        continue;
+      }
+    }
     const float half = std::sqrt(r2 - dy2);
     const int a = std::max(x0, static_cast<int>(px - half)), b = std::min(x1, static_cast<int>(px + half) + 1);
-    uint32_t* line = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
-    // Each pixel takes full x (1 - d / r) of the colour, d its centre's distance from the glow's.
-    int x = a;
-#if defined(__SSE2__)
-    const __m128 fullV = _mm_set1_ps(full), slopeV = _mm_set1_ps(slope), dy2V = _mm_set1_ps(dy2);
-    const __m128 zero = _mm_setzero_ps();
-    const __m128i src = Unpacked(colour & 0xFFFFFF);
-    for (; x + 4 <= b; x += 4) {
-      const __m128 dx = _mm_add_ps(_mm_set1_ps(x + 0.5f - px), _mm_set_ps(3, 2, 1, 0));
-      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
-      Blend4(line + x, _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d)))), src);
+    if (backdrop) {
+      std::fill(line, line + std::clamp(a, 0, v.width), fill);
+      std::fill(line + std::clamp(std::max(a, b), 0, v.width), line + v.width, fill);
     }
-#endif
-    for (int32_t weights[4]; x < b; x += 4) {
-      const int n = std::min(4, b - x);
-      for (int i = 0; i < n; ++i) {
-        const float dx = x + i + 0.5f - px;
-        weights[i] = static_cast<int32_t>(std::max(0.0f, full - slope * std::sqrt(dx * dx + dy2)));
+    // Each pixel of [from, to) takes full x (1 - d / r) of the colour, d its centre's distance
+    // from the glow's.
+    const auto run = [&](int from, int to) {
+      int x = from;
+#if defined(__SSE2__)
+      const __m128 fullV = _mm_set1_ps(full), slopeV = _mm_set1_ps(slope), dy2V = _mm_set1_ps(dy2);
+      const __m128 zero = _mm_setzero_ps();
+      const __m128i src = Unpacked(colour & 0xFFFFFF);
+      if (backdrop) {
+        // Over the backdrop the pixels underneath are known: nothing to read back.
+        const __m128i under = Unpacked(*backdrop);
+        for (; x + 4 <= to; x += 4) {
+          const __m128 dx = _mm_add_ps(_mm_set1_ps(x + 0.5f - px), _mm_set_ps(3, 2, 1, 0));
+          const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
+          const __m128i k = _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d))));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x), Mix4(under, under, k, src));
+        }
       }
-      BlendWeighted(line + x, weights, n, colour & 0xFFFFFF);
+      for (; x + 4 <= to; x += 4) {
+        const __m128 dx = _mm_add_ps(_mm_set1_ps(x + 0.5f - px), _mm_set_ps(3, 2, 1, 0));
+        const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
+        Blend4(line + x, _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d)))), src);
+      }
+#endif
+      if (backdrop) std::fill(line + x, line + std::max(x, to), fill);
+      for (int32_t weights[4]; x < to; x += 4) {
+        const int n = std::min(4, to - x);
+        for (int i = 0; i < n; ++i) {
+          const float dx = x + i + 0.5f - px;
+          weights[i] = static_cast<int32_t>(std::max(0.0f, full - slope * std::sqrt(dx * dx + dy2)));
+        }
+        BlendWeighted(line + x, weights, n, colour & 0xFFFFFF);
+      }
+    };
+    // Over the backdrop, with the centre on a pixel edge or centre, pixel x and pixel c - x are
+    // equally far from it (the distances are then exact in floats): the right half of the pairs
+    // is a mirrored copy of the left.
+    const float across = 2 * px - 1;
+    const int c = static_cast<int>(across);
+    const int lo = std::max(a, c - b + 1), pairsEnd = (c + 1) / 2;
+    if (backdrop && c >= 0 && static_cast<float>(c) == across && c < (1 << 22) && lo < pairsEnd) {
+      run(a, lo);
+      run(lo, pairsEnd);
+      int x = lo;
+#if defined(__SSE2__)
+      for (; x + 4 <= pairsEnd; x += 4) {
+        const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line + c - x - 3), _mm_shuffle_epi32(four, 0x1B));
+      }
+#endif
+      for (; x < pairsEnd; ++x) line[c - x] = line[x];
+      run(pairsEnd, c - pairsEnd + 1);  // the pixel that is its own mirror, when there is one
+      run(c - lo + 1, b);
+    } else {
+      run(a, b);
     }
   }
   if (backdrop)

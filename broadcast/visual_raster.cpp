@@ -42,7 +42,7 @@ inline __m128 Centres(int x, float offset) {
 
 // Narrows [*lo, *hi] to the x where a x + b lies in [low, high], given inverse = 1 / a (0 when a
 // is too small to divide by); false when nothing is left.
-bool Narrow(float a, float inverse, float b, float low, float high, float* lo, float* hi) {
+inline bool Narrow(float a, float inverse, float b, float low, float high, float* lo, float* hi) {
   if (inverse == 0) return std::fabs(a) < 1e-6f && b >= low && b <= high;
   float x0 = (low - b) * inverse, x1 = (high - b) * inverse;
   if (x0 > x1) std::swap(x0, x1);
@@ -88,7 +88,7 @@ bool VisualRaster::Begin(DrawSurface& target) {
   return true;
 }
 
-bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* x1) {
+inline bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* x1) {
   if (!(left < right)) return false;
   // Pixel x's centre is x + 0.5.
   *x0 = std::max(clipX0_, static_cast<int>(std::ceil(std::max(left, -kMaxCoordinate) - 0.5f)));

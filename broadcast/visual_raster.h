@@ -15,21 +15,26 @@
 inline __m128i Unpacked(uint32_t colour) {
   return _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(0xFF000000u | colour)), _mm_setzero_si128());
 }
-// Four pixels blended towards the unpacked colour by their 32-bit weights 0..256, as
-// BlendWeighted does.
-inline void Blend4(uint32_t* out, __m128i weights, __m128i colour16) {
-  const __m128i zero = _mm_setzero_si128(), all = _mm_set1_epi16(256);
+// Four pixels, unpacked low (pixels 0-1) and high (2-3), moved towards the unpacked colour by
+// their 32-bit weights 0..256, as BlendWeighted does.
+inline __m128i Mix4(__m128i pLo, __m128i pHi, __m128i weights, __m128i colour16) {
+  const __m128i all = _mm_set1_epi16(256);
   const __m128i k16 = _mm_packs_epi32(weights, weights);  // k0 k1 k2 k3 k0 k1 k2 k3
   const __m128i k2 = _mm_unpacklo_epi16(k16, k16);        // k0 k0 k1 k1 k2 k2 k3 k3
   const __m128i kLo = _mm_unpacklo_epi32(k2, k2), kHi = _mm_unpackhi_epi32(k2, k2);
-  const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
-  const __m128i pLo = _mm_unpacklo_epi8(p, zero), pHi = _mm_unpackhi_epi8(p, zero);
   // At most 255 x 256 per channel: the sums fit 16 unsigned bits.
   const __m128i lo = _mm_srli_epi16(
       _mm_add_epi16(_mm_mullo_epi16(colour16, kLo), _mm_mullo_epi16(pLo, _mm_sub_epi16(all, kLo))), 8);
   const __m128i hi = _mm_srli_epi16(
       _mm_add_epi16(_mm_mullo_epi16(colour16, kHi), _mm_mullo_epi16(pHi, _mm_sub_epi16(all, kHi))), 8);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(lo, hi));
+  return _mm_packus_epi16(lo, hi);
+}
+// Four pixels blended towards the unpacked colour by their 32-bit weights 0..256.
+inline void Blend4(uint32_t* out, __m128i weights, __m128i colour16) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                   Mix4(_mm_unpacklo_epi8(p, zero), _mm_unpackhi_epi8(p, zero), weights, colour16));
 }
 #endif
 

@@ -1,6 +1,7 @@
 #include "library/mix_order.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <bit>
 #include <functional>
@@ -32,18 +33,15 @@ constexpr double kTempoWeight = 0.5;
 constexpr double kPercent = 100.0;
 constexpr size_t kMinTracks = 2;
 
-// The analysis of the record under `key` (a PathKey), when analysed with a BPM.
-void TakeAnalysisOfKey(const std::wstring& key, MixTrack* track) {
-  const auto it = TrackLibrary.find(key);
-  if (it == TrackLibrary.end()) return;
-  const TrackInfo* record = &it->second;
-  if (!record->analyzed || !(record->bpm > 0.0)) return;
+// The analysis of the record, when analysed with a BPM.
+void TakeRecord(const TrackInfo* record, MixTrack* track) {
+  if (!record || !record->analyzed || !(record->bpm > 0.0)) return;
   track->bpm = record->bpm;
   track->key = record->key;
   track->energy = TrackEnergy(record);
 }
 
-void TakeAnalysis(const std::wstring& path, MixTrack* track) { TakeAnalysisOfKey(PathKey(path), track); }
+void TakeAnalysis(const std::wstring& path, MixTrack* track) { TakeRecord(FindTrackInfo(path), track); }
 
 double KeyCost(int32_t a, int32_t b) {
   if (a < 0 || b < 0) return kUnknownKeyCost;
@@ -77,11 +75,13 @@ MixTrack MixTrackFromPath(const std::wstring& path) {
 }
 
 std::vector<MixTrack> CollectViewTracks() {
-  // 50,000 rows on the UI thread: a flat open-addressing table of the key hashes taken (no
-  // node or kept key per row; a hash match compares the keys), and the record found by the
-  // row's key rather than a fresh copy.
+  // 50,000 rows on the UI thread, bound by memory rather than work: a row's texts and its library
+  // record sit in scattered heap blocks. Reads are started rows ahead (the row's file, then its
+  // texts, then its hash and record bucket) so that their misses overlap, and one hash per row
+  // serves both the repeat check and the record lookup.
+  constexpr size_t kFileAhead = 24, kTextAhead = 16, kHashAhead = 8, kRing = 16;
   struct Taken {
-    size_t hash = 0;
+    uint32_t tag = 0;    // the hash's high half
     int32_t track = -1;  // index into tracks; -1 empty
   };
   const size_t rows = ViewOrder.size();
@@ -89,21 +89,45 @@ std::vector<MixTrack> CollectViewTracks() {
   tracks.reserve(rows);
   const size_t mask = std::bit_ceil(rows * 2 + 1) - 1;
   std::vector<Taken> slots(mask + 1);
-  const std::hash<std::wstring_view> hasher;
-  for (int index : ViewOrder) {
-    const LibraryFile& file = ViewItems[static_cast<size_t>(index)];
-    const std::wstring key = PathKey(file.path);
-    const size_t hash = hasher(key);
+  std::array<std::wstring, kRing> keys;
+  std::array<size_t, kRing> hashes{};
+  const size_t buckets = TrackLibrary.bucket_count();
+  const auto fileAt = [](size_t row) -> const LibraryFile& { return ViewItems[static_cast<size_t>(ViewOrder[row])]; };
+  const auto hashRow = [&](size_t row) {
+    std::wstring& key = keys[row % kRing];
+    key = PathKey(fileAt(row).path);
+    const size_t hash = hashes[row % kRing] = static_cast<size_t>(Fnv1aPathHash(key));
+    // The map's bucket of this hash (modulo is the library's choice; a wrong guess only costs the hint).
+    const size_t bucket = hash % buckets;
+    const auto first = TrackLibrary.begin(bucket);
+    if (first != TrackLibrary.end(bucket)) __builtin_prefetch(&*first);
+  };
+  for (size_t row = 0; row < std::min(rows, kHashAhead); ++row) hashRow(row);
+  for (size_t row = 0; row < rows; ++row) {
+    if (row + kFileAhead < rows) __builtin_prefetch(&fileAt(row + kFileAhead));
+    if (row + kTextAhead < rows) {
+      const LibraryFile& ahead = fileAt(row + kTextAhead);
+      for (const std::wstring* text : {&ahead.path, &ahead.title, &ahead.artist, &ahead.genre})
+        __builtin_prefetch(text->data());
+    }
+    if (row + kHashAhead < rows) hashRow(row + kHashAhead);
+    const LibraryFile& file = fileAt(row);
+    std::wstring& key = keys[row % kRing];
+    const size_t hash = hashes[row % kRing];
+    const auto tag = static_cast<uint32_t>(hash >> 32);
     size_t slot = hash & mask;
     bool seen = false;
     for (; slots[slot].track >= 0 && !seen; slot = (slot + 1) & mask)
-      seen = slots[slot].hash == hash && PathKey(tracks[static_cast<size_t>(slots[slot].track)].path) == key;
+      seen = slots[slot].tag == tag && PathKey(tracks[static_cast<size_t>(slots[slot].track)].path) == key;
     if (seen) continue;
-    slots[slot] = {hash, static_cast<int32_t>(tracks.size())};
+    slots[slot] = {tag, static_cast<int32_t>(tracks.size())};
     MixTrack& track = tracks.emplace_back();
-    track.path = file.path, track.artist = file.artist, track.title = file.title, track.genre = file.genre;
+    const auto record = TrackLibrary.find(HashedPathKey{key, hash});
+    TakeRecord(record == TrackLibrary.end() ? nullptr : &record->second, &track);
+    // The key is usually the path itself: then its copy becomes the track's.
+    track.path = key == file.path ? std::move(key) : file.path;
+    track.artist = file.artist, track.title = file.title, track.genre = file.genre;
     track.duration = file.duration;
-    TakeAnalysisOfKey(key, &track);
   }
   return tracks;
 }

@@ -45,10 +45,24 @@ struct TrackInfo {
 // U+FFFF count as their surrogate pair, so a key hashes the same on every platform.
 uint64_t Fnv1aPathHash(std::wstring_view key);
 
-struct PathKeyHash {
-  size_t operator()(const std::wstring& key) const { return static_cast<size_t>(Fnv1aPathHash(key)); }
+// A key with its hash already worked out, so that a pass that hashes each key for its own use
+// can look the map up without hashing again.
+struct HashedPathKey {
+  std::wstring_view key;
+  size_t hash = 0;
 };
-using TrackMap = std::unordered_map<std::wstring, TrackInfo, PathKeyHash>;
+struct PathKeyHash {
+  using is_transparent = void;
+  size_t operator()(const std::wstring& key) const { return static_cast<size_t>(Fnv1aPathHash(key)); }
+  size_t operator()(const HashedPathKey& key) const { return key.hash; }
+};
+struct PathKeyEqual {
+  using is_transparent = void;
+  bool operator()(const std::wstring& a, const std::wstring& b) const { return a == b; }
+  bool operator()(const HashedPathKey& a, const std::wstring& b) const { return a.key == b; }
+  bool operator()(const std::wstring& a, const HashedPathKey& b) const { return a == b.key; }
+};
+using TrackMap = std::unordered_map<std::wstring, TrackInfo, PathKeyHash, PathKeyEqual>;
 
 // Every record, keyed by PathKey (path): on Linux the path exactly as given, so two files that
 // differ only in case are two tracks. Loading the database clears it; no pointer into it is

@@ -37,7 +37,8 @@ constexpr size_t kMaxBullets = 16;
 constexpr float kBoxRadius = 4.0f, kBoxHoverAlpha = 0.7f;
 constexpr float kBoxTextInsetDip = 10.0f, kBoxTextSize = 12.5f;
 constexpr float kPencilWidthDip = 24.0f, kPencilSize = 11.0f;
-constexpr float kChannelStepperDip = 96.0f;
+// Room for "CH 7-8" between the stepper's arrows, which keep 38 px of each side.
+constexpr float kChannelStepperDip = 130.0f;
 constexpr int kChannelsPerPair = 2, kMinPairs = 2;
 
 std::map<int, float> SectionHeights;

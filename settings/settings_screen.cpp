@@ -72,8 +72,8 @@ constexpr wchar_t kMoreBelow[] = L"\u25BE  more below \u2014 make the window tal
 using PageFunction = void (*)();
 // Pages not listed here draw an empty page.
 constexpr PageFunction kPages[kSettingsTabs] = {
-    nullptr,          // Audio
-    nullptr,          // Mixing
+    DrawAudioPage,    // Audio
+    DrawMixingPage,   // Mixing
     DrawLibraryPage,  // Library
     DrawBroadcastPage,  // Broadcast
     nullptr,          // Controllers

@@ -92,9 +92,17 @@ void BlendSpan(uint32_t* dst, int n, uint32_t src) {
     std::fill(dst + i, dst + n, src);
     return;
   }
-  for (; i + 4 <= n; i += 4) {
-    __m128i* p = reinterpret_cast<__m128i*>(dst + i);
-    _mm_storeu_si128(p, BlendOver4(_mm_loadu_si128(p), s));
+  if (n >= 4) {
+    // What lies under a tint is often one colour along the row: four pixels equal to the last
+    // four take their result again.
+    __m128i under = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst));
+    __m128i over = BlendOver4(under, s);
+    for (; i + 4 <= n; i += 4) {
+      __m128i* p = reinterpret_cast<__m128i*>(dst + i);
+      const __m128i d = _mm_loadu_si128(p);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(d, under)) != 0xFFFF) under = d, over = BlendOver4(d, s);
+      _mm_storeu_si128(p, over);
+    }
   }
 #endif
   if ((src >> 24) == 255) {

@@ -91,6 +91,10 @@ TEST(JsonParse, FailureLeavesNoPartialResult) {
 TEST(JsonParse, NestingIsBoundedAt64LevelsBelowTheTop) {
   EXPECT_TRUE(Parses(Nested(65)));
   EXPECT_FALSE(Parses(Nested(66)));
+  // A number is a level of its own, read inside an array or not.
+  EXPECT_TRUE(Parses(std::wstring(64, L'[') + L"-7" + std::wstring(64, L']')));
+  EXPECT_FALSE(Parses(std::wstring(65, L'[') + L"-7" + std::wstring(65, L']')));
+  EXPECT_FALSE(Parses(std::wstring(65, L'[') + L"true" + std::wstring(65, L']')));
   std::wstring objects;
   for (int i = 0; i < 64; ++i) objects += L"{\"k\":";
   EXPECT_TRUE(Parses(objects + L"{}" + std::wstring(64, L'}')));

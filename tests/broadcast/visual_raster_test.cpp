@@ -176,3 +176,29 @@ TEST(VisualRaster, PictureDiscMatchesTheSurfacesBitmapFill) {
 }
 
 }  // namespace
+
+TEST(VisualGlow, OverTheBackdropItIsTheGlowDrawnOnTheFilledFrame) {
+  // Centres on a pixel edge and on a pixel centre (the rows' halves mirror), off both, and near
+  // or past the frame's edges, where only some pixels have a partner inside the glow.
+  struct Case {
+    int w;
+    float cx, cy, r;
+  } const cases[] = {{kW, 100, 60, 150},   {kW, 100.5f, 47, 90},  {kW - 1, 99.5f, 60, 70}, {kW, 37.3f, 80.6f, 60},
+                     {kW, 190, 60, 50},    {kW, 5, 60, 80},       {kW, 100, 60, 2.5f},    {kW, 250, 60, 70}};
+  constexpr uint32_t kBack = 0x1A334D, kColour = 0xFF8020;
+  for (const Case& c : cases) {
+    auto filled = DrawSurface::Create(c.w, kH, 1), drawn = DrawSurface::Create(c.w, kH, 1);
+    filled->Clear({0.5f, 0.5f, 0.5f, 1});
+    FillWithGlow(*filled, kBack, c.cx, c.cy, c.r, kColour, 0.7f);
+    drawn->Clear({0x1A / 255.0f, 0x33 / 255.0f, 0x4D / 255.0f, 1});
+    DrawGlow(*drawn, c.cx, c.cy, c.r, kColour, 0.7f);
+    const PixelView a = filled->Pixels(), b = drawn->Pixels();
+    int differing = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < c.w; ++x) differing += a.pixels[y * a.stride + x] != b.pixels[y * b.stride + x];
+    EXPECT_EQ(differing, 0) << "glow at " << c.cx << "," << c.cy << " r " << c.r << " on width " << c.w;
+    EXPECT_NE(a.pixels[static_cast<int>(c.cy) * a.stride + std::clamp(static_cast<int>(c.cx), 0, c.w - 1)],
+              0xFF000000u | kBack)
+        << "the glow shows";
+  }
+}

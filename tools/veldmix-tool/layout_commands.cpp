@@ -45,9 +45,9 @@ constexpr const char kLayoutUsage[] =
     "--karaoke, the karaoke panel in the browser's column, its controls and the rows of that many singers.\n"
     "With --settings TAB (0-9): the settings screen open on that tab, one \"id.N x y w h\" line per\n"
     "widget it draws (N is the widget's control id), in drawing order, after the settings button\n"
-    "(id.2) that opens it. With --skin-editor: the skin editor's widgets the same way. --load-settings\n"
-    "lays the screen out for the data folder's settings (the rows that appear with a choice), not the\n"
-    "defaults.\n";
+    "(id.2) that opens it, with the sound server's devices. With --skin-editor: the skin editor's widgets\n"
+    "the same way. --load-settings lays the screen out for the data folder's settings (the rows that\n"
+    "appear with a choice), not the defaults.\n";
 constexpr long long kMaxCount = 100000000;
 
 struct LayoutName {

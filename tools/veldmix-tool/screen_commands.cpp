@@ -14,6 +14,7 @@
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/side_slots.h"
+#include "platform/audio_devices.h"
 #include "platform/clock.h"
 #include "platform/draw_surface.h"
 #include "platform/text.h"
@@ -157,6 +158,9 @@ int RunScreen(const std::vector<std::string>& args) {
   if (parsed.settingsTab >= 0) {
     SettingsOpen = true;
     SettingsPage = parsed.settingsTab;
+    // As the top bar's settings button does: the device pages show the sound server's devices.
+    SettingsOutputDevices = ListAudioDevices(kRenderFlow);
+    SettingsInputDevices = ListAudioDevices(kCaptureFlow);
   }
   SkinEditorOpen = parsed.skinEditor;
   if (parsed.tourStep >= 0) TourOpen = true, TourStep = parsed.tourStep;

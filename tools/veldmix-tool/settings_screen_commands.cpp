@@ -1,11 +1,13 @@
 // The settings screen's and the skin editor's click maps for scripts that drive the real window:
-// the widgets one drawn frame records, in window pixels.
+// the widgets one drawn frame records, in window pixels, with the sound devices the program would
+// see.
 #include <cmath>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
 #include "app/test_mode.h"
+#include "platform/audio_devices.h"
 #include "screens/top_bar.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
@@ -30,6 +32,11 @@ void PrintRect(int id, Rc r, double scale) {
 bool PrintOverlayWidgets(int pixelWidth, int pixelHeight, double scale, int tab, bool skinEditor) {
   TestMode = true;
   SetFramePresenter(nullptr);
+  if (!skinEditor) {
+    // As the top bar opens the screen: a 4-channel card's rows have a pair stepper.
+    SettingsOutputDevices = ListAudioDevices(kRenderFlow);
+    SettingsInputDevices = ListAudioDevices(kCaptureFlow);
+  }
   SettingsOpen = !skinEditor;
   SettingsPage = tab;
   SkinEditorOpen = skinEditor;
