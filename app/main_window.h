@@ -77,6 +77,8 @@ void MainWndProc(const WindowEvent& event);
 // told to end with 1 when a self-test check failed (SelfTestFailures), else 0. Harmless when
 // already gone.
 void DestroyMainWindow();
+// Handles every worker completion queued for the UI thread now, as the loop would.
+void DispatchUiPosts();
 // Draws one frame, or only ticks while the window is minimised or too small to draw.
 void RenderFrame();
 // The About box (modal; the loop waits while it is open).

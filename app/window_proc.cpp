@@ -242,6 +242,8 @@ void OnNotice(WindowNotice notice) {
 
 }  // namespace
 
+void DispatchUiPosts() { DrainUiPosts(HandleCompletion); }
+
 void DestroyMainWindow() {
   if (!MainWindowOpen()) return;
   KillWindowTimer(kFrameTimer);

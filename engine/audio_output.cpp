@@ -155,6 +155,8 @@ void RunOutputSession(AudioEngine& engine) {
   gOpenFailureLogged.store(false);
   ReadDeviceChannels(run);
   OpenRenderClient(run);
+  // Headphones routed to a pair this device lacks are skipped: say so through the flag.
+  const bool phonesMissing = engine.phonesMode == 2 && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
   PrepareRenderBuffers(engine, static_cast<int>(run.bufferFrames), run.rate);
   std::vector<float> mix(static_cast<size_t>(run.bufferFrames) * 2);
   WriteLog(L"Audio: master output started ({} Hz, {} channels, {}-frame buffer, {})", run.rate, run.channels,
@@ -183,7 +185,7 @@ void RunOutputSession(AudioEngine& engine) {
       const int count = BuildMasterRoutes(engine, run, mix.data(), routes);
       bool flag = false;
       if (!WriteDeviceBuffers(run, routes, count, frames, flag)) break;
-      engine.lastWriteFlag.store(flag);
+      engine.lastWriteFlag.store(flag || phonesMissing);
       lastWriteEnd = MonotonicSeconds();
       RaiseAtomic(engine.loadPeak, static_cast<float>((lastWriteEnd - start) * run.rate / frames));
     }

@@ -220,7 +220,7 @@ struct AudioEngine {
   std::atomic<int32_t> outputChannels{0};
   std::atomic<int32_t> bufferFrames{0};
   std::atomic<int32_t> shareMode{0};
-  std::atomic<bool> lastWriteFlag{false};
+  std::atomic<bool> lastWriteFlag{false};  // a route's channels are missing on the device
 
   // Tap rings: audio stream, video recorder, live video.
   SpscRing streamRing;

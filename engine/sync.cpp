@@ -116,11 +116,15 @@ void SyncDeck(int deck) {
   const double f = Fraction(BeatAtTime(*otherTrack, otherPosition / otherTrack->sampleRate)) -
                    Fraction(BeatAtTime(*ownTrack, ownSeconds));
   const double error = f - std::round(f);  // beats, -0.5..0.5
-  const double shift = BeatLengthAt(*ownTrack, ownSeconds) * ownTrack->sampleRate * error;
+  const double beatFrames = BeatLengthAt(*ownTrack, ownSeconds) * ownTrack->sampleRate;
+  const double shift = beatFrames * error;
   std::lock_guard<std::recursive_mutex> lock(Engine.lock);
   // The deck may have moved or changed since the read; only its own track is shifted.
   if (DeckStateOf(deck).track != ownTrack) return;
-  SeekDeck(Engine, deck, DeckStateOf(deck).position + shift);
+  // A shift back past the track's start would be clamped out of phase: go a beat later instead.
+  double place = DeckStateOf(deck).position + shift;
+  if (place < 0.0) place += beatFrames;
+  SeekDeck(Engine, deck, place);
 }
 
 void SyncLockTick() {

@@ -6,10 +6,10 @@
 #include "app/test_mode.h"
 #include "platform/clock.h"
 #include "selftest/basic_test.h"
+#include "selftest/feature_test.h"
 #include "selftest/karaoke_test.h"
 #include "selftest/selftest_state.h"
 #include "selftest/stem_test.h"
-#include "selftest/unavailable_tests.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
+#include "karaoke/karaoke_rotation.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
 #include "platform/keymap.h"
@@ -102,7 +103,19 @@ VisualiserFeed GatherVisualiserFeed() {
   feed.paletteDeckA = Pal.DeckA;
   feed.paletteDeckB = Pal.DeckB;
   feed.accent = Pal.Yellow;
-  // The karaoke stage and cover art join here once those parts exist.
+  // Someone sings from a stage song's start until it ends; the cover art joins here later.
+  if (Stage.singing && !Stage.ended && Stage.currentSinger >= 0 &&
+      Stage.currentSinger < static_cast<int32_t>(Rotation.singers.size())) {
+    feed.singerOnStage = true;
+    feed.singerName = Rotation.singers[static_cast<size_t>(Stage.currentSinger)].name;
+    if (Stage.stageDeck >= 0 && Stage.stageDeck < kEngineDecks) {
+      if (const TrackPtr& track = DeckSnapshots[Stage.stageDeck].track) {
+        feed.songHasTrack = true;
+        feed.songTitle = track->title;
+        feed.songArtist = track->artist;
+      }
+    }
+  }
   feed.translate = ShowInUiLanguage;
   return feed;
 }

@@ -118,6 +118,18 @@ TEST_F(Sync, MovesAPlayingDeckIntoPhaseButOnlyMatchesTempoWhenPaused) {
   EXPECT_NEAR(PhaseError(Phase(0), Phase(1)), 0.0, 1e-3);
 }
 
+TEST_F(Sync, APhaseShiftBeforeTheTrackStartGoesABeatLater) {
+  ASSERT_TRUE(LoadAndWait(0, Click(120.0)));
+  ASSERT_TRUE(LoadAndWait(1, Click(120.0)));
+  // A just past its first click; B three quarters into a beat: A would move back before 0.
+  Place(0, 0.02, true);
+  Place(1, 4.375, true);
+  SyncDeck(0);
+  EXPECT_NEAR(PhaseError(Phase(0), Phase(1)), 0.0, 1e-3);
+  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  EXPECT_GT(Engine.decks[0].position, 0.0);
+}
+
 TEST_F(Sync, RefusesWithoutTwoTracksOrWhenTemposAreTooFarApart) {
   SyncDeck(0);
   EXPECT_EQ(Status.text, L"Load a track on both decks to sync");

@@ -48,29 +48,6 @@ TEST_F(SelfTestDispatch, NothingHappensOutsideATestRun) {
   EXPECT_EQ(TestProgress.firstTick, 0.0);
 }
 
-TEST_F(SelfTestDispatch, TestsThisBuildLacksFailAtOnce) {
-  const struct {
-    bool SelfTestRequest::*flag;
-    const wchar_t* line;
-  } kCases[] = {
-      {&SelfTestRequest::featureTest, L"FAIL  feature test\n"},
-  };
-  for (const auto& c : kCases) {
-    ResetSelfTest();
-    SelfTest.stemTest = SelfTest.karaokeTest = SelfTest.featureTest = false;
-    SelfTest.*c.flag = true;
-    testing::internal::CaptureStderr();
-    SelfTestTickAt(kT0);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(SelfTestResults, c.line);
-    EXPECT_EQ(SelfTestFailures, 1);
-    EXPECT_TRUE(TestProgress.finished);
-    EXPECT_NE(err.find("not available in this build"), std::string::npos) << err;
-    SelfTestTickAt(kT0 + 1.0);
-    EXPECT_EQ(SelfTestFailures, 1) << "a finished run does nothing more";
-  }
-}
-
 TEST_F(SelfTestDispatch, TheBasicTestRunsWithoutASwitchAndTheCapEndsAHang) {
   LiveDeckViews[0].loading = true;  // waits for a track
   SelfTestTickAt(kT0);

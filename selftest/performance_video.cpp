@@ -1,0 +1,209 @@
+// The picture half of the performance suite: the video window and an MP4 of the mix played back
+// on deck B, every transition and effect drawn, and live video to the loopback RTMP server at
+// 720p and 1080p, judged by what that server received. Ends with a TLS handshake to the ingest.
+#include <fmt/xchar.h>
+
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+#include "app/settings.h"
+#include "broadcast/live_video.h"
+#include "broadcast/rtmp_test_server.h"
+#include "broadcast/video_feed.h"
+#include "broadcast/video_record.h"
+#include "broadcast/video_window.h"
+#include "engine/deck_commands.h"
+#include "engine/deck_view.h"
+#include "engine/mixer_controls.h"
+#include "platform/draw_surface.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "platform/video_reader.h"
+#include "selftest/performance_steps.h"
+#include "selftest/selftest_state.h"
+
+namespace FeatureTest {
+namespace {
+
+constexpr int kDeckB = 1;
+constexpr int32_t kRecordHeight = 720;
+constexpr long long kSmallestRecording = 20000;  // bytes
+constexpr double kVideoSeconds = 3.5, kVideoTolerance = 0.8;
+constexpr int kTransitions = 6, kEffects = 9;
+constexpr int kScreenWidth = 960, kScreenHeight = 540;  // the video window's own size
+// A reserved name: nothing may be looked up, and nothing would be found.
+constexpr wchar_t kUnreachableServer[] = L"stream.example.invalid";
+constexpr wchar_t kStreamKey[] = L"mock-tag";
+
+std::wstring RecordedVideo;
+TestRtmpServerStats RtmpTestCapture;
+int DrawnCombinations = 0;
+
+// The mix as the video window shows it, drawn off-screen at the window's size.
+std::unique_ptr<DrawSurface> DrawVideoScreen() {
+  UpdateVideoFeed();
+  auto surface = DrawSurface::Create(kScreenWidth, kScreenHeight, 1.0f);
+  if (!surface) return nullptr;
+  DrawVideoPreview(surface.get(), 0.0f, 0.0f, kScreenWidth, kScreenHeight);
+  return surface->Ok() ? std::move(surface) : nullptr;
+}
+
+bool HoldsVideoStream(const std::wstring& path) {
+  VideoReaderInfo info;
+  return OpenVideoReader(path, &info) != nullptr && info.width > 0 && info.height > 0;
+}
+
+void RecordVideo() {
+  DeckAPlays();
+  CrossfaderPosition = 0.0f;
+  Settings.Transition = 0;
+  Settings.Effect = 0;
+  if (!IsVideoWindowOpen()) ToggleVideoWindow();
+  RecordedVideo = OutputFile(L"video-test.mp4");
+  std::wstring error;
+  if (!StartVideoRecording(RecordedVideo, kRecordHeight, &error)) SelfTestResults += L"      (" + error + L")\n";
+}
+
+bool RecordingHolds() {
+  const long long bytes = FileSize(RecordedVideo);
+  SelfTestResults += fmt::format(L"      ({} KB)\n", bytes > 0 ? bytes / 1024 : 0);
+  return bytes > kSmallestRecording && HoldsVideoStream(RecordedVideo);
+}
+
+void PlayOnDeckB() {
+  {
+    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    DeckState& deck = Engine.decks[kDeckB];
+    if (deck.track && SetDeckPosition(kDeckB, 0.3 * deck.track->sampleRate)) deck.playing = true;
+  }
+  CrossfaderPosition = 1.0f;
+}
+
+bool DeckBPlaysTheVideo() {
+  double length = 0.0;
+  {
+    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    const TrackPtr& track = Engine.decks[kDeckB].track;
+    if (track && track->sampleRate > 0) length = static_cast<double>(track->frames) / track->sampleRate;
+  }
+  SelfTestResults += fmt::format(L"      ({:f} s)\n", length);
+  const VideoDeck& side = VideoDecks[1];
+  return side.hasVideo && !side.frame.empty() && std::fabs(length - kVideoSeconds) <= kVideoTolerance;
+}
+
+// Every transition with every effect: each one drawn through the compositor.
+void DrawEveryCombination() {
+  DrawnCombinations = 0;
+  for (int t = 0; t < kTransitions; ++t) {
+    for (int e = 0; e < kEffects; ++e) {
+      Settings.Transition = t;
+      Settings.Effect = e;
+      if (DrawVideoScreen()) ++DrawnCombinations;
+    }
+  }
+  Settings.Transition = 0;
+  Settings.Effect = 0;
+}
+
+bool BadSettingsCaught() {
+  std::wstring httpError, blankKeyError;
+  const bool http = StartLiveVideo({fmt::format(L"http://{}/live", kUnreachableServer), L"k", 720}, &httpError);
+  const bool blank = StartLiveVideo({fmt::format(L"rtmp://{}/live", kUnreachableServer), L"  ", 720}, &blankKeyError);
+  if (http || blank) StopLiveVideo();
+  return !http && !blank && !httpError.empty() && !blankKeyError.empty();
+}
+
+void StreamTo(int32_t height) {
+  DeckAPlays();
+  CrossfaderPosition = 0.5f;
+  int port = 0;
+  if (!StartTestRtmpServer(&port)) {
+    SelfTestResults += L"      (couldn't start: the loopback RTMP server would not listen)\n";
+    return;
+  }
+  std::wstring error;
+  if (!StartLiveVideo({fmt::format(L"rtmp://127.0.0.1:{}/live", port), kStreamKey, height}, &error))
+    SelfTestResults += L"      (couldn't start: " + error + L")\n";
+}
+
+bool OnAir() {
+  const bool onAir = LiveVideoState() == 2;
+  if (!onAir) SelfTestResults += L"      (" + LiveVideoStatusText() + L")\n";
+  StopLiveVideo();
+  StopTestRtmpServer();
+  RtmpTestCapture = TestRtmpServerStatsCopy();
+  const TestRtmpServerStats& c = RtmpTestCapture;
+  SelfTestResults += fmt::format(
+      L"      ({} / {}, {}x{}, {} video tags ({} key), {} audio tags, {} bad, last video {} ms, audio {} ms)\n",
+      Utf8ToWide(c.app), Utf8ToWide(c.streamName), c.width, c.height, c.videoFrames, c.keyframes, c.audioFrames,
+      c.errors, c.lastVideoTime, c.lastAudioTime);
+  return onAir;
+}
+
+void AddStream(std::vector<TimedStep>& steps, int32_t height, double seconds) {
+  const std::wstring live = fmt::format(L"live video {}p", height);
+  steps.push_back({L"(" + live + L": stream to a local RTMP server)", [height] { StreamTo(height); }, seconds,
+                   [] { return true; }});
+  steps.push_back({live + L": on air", [] {}, 0.0, OnAir});
+  steps.push_back({live + L": published to the right app with the key", [] {}, 0.0,
+                   [] { return RtmpTestCapture.app == "live" && RtmpTestCapture.streamName == "mock-tag"; }});
+  steps.push_back({live + L": metadata, H.264 and AAC headers", [] {}, 0.0, [height] {
+                     const TestRtmpServerStats& c = RtmpTestCapture;
+                     return c.metadataSeen && c.height == height && c.width == height * 16 / 9 && c.avcHeaderSeen &&
+                            c.aacHeaderSeen;
+                   }});
+  steps.push_back({live + L": pictures (keyframes every 2 s) and sound, well-formed, in order", [] {}, 0.0,
+                   [seconds] {
+                     const TestRtmpServerStats& c = RtmpTestCapture;
+                     return c.videoFrames > seconds * 30 * 0.6 && c.keyframes >= static_cast<int>(seconds * 0.5) &&
+                            c.audioFrames > seconds * 40 && c.errors == 0 && c.videoTimesRise && c.audioTimesRise;
+                   }});
+  steps.push_back({live + L": picture and sound together, pings answered", [] {}, 0.0, [] {
+                     const TestRtmpServerStats& c = RtmpTestCapture;
+                     const double apart = std::fabs(static_cast<double>(c.lastVideoTime) - c.lastAudioTime);
+                     return apart < 400.0 && c.pongSeen;
+                   }});
+}
+
+}  // namespace
+
+void AddPictureSteps(std::vector<TimedStep>& steps) {
+  steps.push_back({L"(video: open the screen, record the mix)", RecordVideo, 3.5, [] { return true; }});
+  steps.push_back({L"video: the screen is open", [] {}, 0.1, IsVideoWindowOpen});
+  steps.push_back({L"video: the mix recorded as an MP4 (H.264 + AAC)", StopVideoRecording, 0.5, RecordingHolds});
+  steps.push_back({L"(load it onto deck B)", [] { LoadTrack(kDeckB, RecordedVideo); }, 3.0, [] { return true; }});
+  steps.push_back({L"video: the MP4 plays on deck B as a video (about 3.5 s long)", PlayOnDeckB, 1.5,
+                   DeckBPlaysTheVideo});
+  steps.push_back({L"video: screen mid-WIPE with RGB SPLIT (video-screen.png)",
+                   [] {
+                     Settings.Transition = kTransitionWipe;
+                     Settings.Effect = kEffectRgbSplit;
+                     CrossfaderPosition = 0.5f;
+                   },
+                   0.6, [] {
+                     const auto surface = DrawVideoScreen();
+                     return IsVideoWindowOpen() && surface && surface->WritePng(OutputFile(L"video-screen.png"));
+                   }});
+  steps.push_back({L"video: every transition and effect draws", DrawEveryCombination, 0.3,
+                   [] { return IsVideoWindowOpen() && DrawnCombinations == kTransitions * kEffects; }});
+  steps.push_back({L"live video: bad settings are caught before connecting", [] {}, 0.0, BadSettingsCaught});
+  AddStream(steps, 720, 5.0);
+  AddStream(steps, 1080, 2.5);
+
+  const std::wstring handshake = L"live video: RTMPS to YouTube's ingest (TLS, certificate checked; no stream sent)";
+  steps.push_back({handshake, [] {}, 0.0, [] {
+                     std::wstring message;
+                     const int result = TestRtmpHandshake(IngestAddress(), &message);
+                     if (result < 0) {
+                       // Offline: nothing was judged, so nothing passes.
+                       SelfTestResults += L"      (skipped, offline: " + message + L")\n";
+                       Run.skipped = true;
+                       return false;
+                     }
+                     SelfTestResults += L"      (" + message + L")\n";
+                     return result > 0;
+                   }});
+}
+
+}  // namespace FeatureTest

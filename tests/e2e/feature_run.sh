@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The feature run of the real program on a virtual display, the test sound server (with its
+# 4-channel card) and a TLS ingest front, in a network namespace of its own: it ends with 0 and a
+# results.txt (BOM, no FAIL) whose screenshots, audio lines, MP4, phone page and demo tracks are
+# read back by pngcheck, ImageMagick, tesseract, ffprobe and xmllint. A track that never loads
+# ends the run with 1 at once, the reason on stderr.
+# Labels: slow
+# Resource-lock: port18750
+set -uo pipefail
+
+source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+source "$source_dir/tests/support/feature_run.sh"
+readonly kFailLimit=30  # s: a run that cannot start must end this soon
+
+fail=0
+check() { if ! eval "$2"; then echo "feature_run: FAIL: $1" >&2; fail=1; fi; }
+need veldmix Xvfb xdpyinfo ffmpeg ffprobe pactl pngcheck identify tesseract xmllint nginx openssl python3
+less_than() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+
+private_home
+start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
+own_sound_server
+pactl list short sinks | grep -qP '^\d+\tveldmix_quad\t' || fail "the sound server has no 4-channel card"
+
+# 90 s of a steady 120 BPM click over a tone, titled in its tags.
+click='0.2*sin(2*PI*220*t)+0.6*sin(2*PI*1000*t)*lt(mod(t\,0.5)\,0.01)'
+ffmpeg -nostdin -v error -f lavfi -i "aevalsrc='$click|$click':s=44100:d=90" -metadata title="Feature Fixture" \
+  "$work/track.mp3" || fail "ffmpeg could not make the track"
+
+out="$work/out"
+feature_run clean "$out" "$work/track.mp3" ingest=tls
+results="$out/results.txt"
+code=$(feature_code clean)
+check "the run ends with 0 (got $code)" '[ "$code" = 0 ]'
+check "the run ends within its cap (took $(feature_seconds clean) s)" 'less_than "$(feature_seconds clean)" $kFeatureCap'
+check "results.txt starts with a byte-order mark" '[ "$(head -c 3 "$results" | od -An -tx1 | tr -d " ")" = efbbbf ]'
+check "no check failed: $(grep '^FAIL' "$results" | head -5 | tr '\n' ';')" '! grep -q "^FAIL" "$results"'
+check "nothing was skipped" '! grep -q "^SKIP" "$results"'
+
+# The screens, in table order, each a valid PNG of the main window unlike the one before it.
+screens=(main settings-controllers settings-audio settings-mixing grid-editor settings-video settings-broadcast
+  settings-broadcast-speed settings-broadcast-speed-checking macros skin-ember skin-editor tour-1 tour-2 tour-3
+  tour-4 tour-5 tour-6 tour-7 tour-8 lang-es-main lang-de-settings lang-pt-help lang-fr-tour automap-step
+  automap-done settings-karaoke-camera ask-update ask-install ask-update-es settings-updates
+  settings-updates-downloading settings-about)
+wanted=$(printf 'PASS  screenshot %s.png\n' "${screens[@]}")
+check "33 screenshot lines in table order" '[ "$(grep "screenshot" "$results" | grep -v visualiser)" = "$wanted" ]'
+previous=""
+for screen in "${screens[@]}"; do
+  png="$out/$screen.png"
+  check "$screen.png passes pngcheck" 'pngcheck -q "$png" >/dev/null'
+  check "$screen.png is 1500x980" '[ "$(identify -format "%wx%h" "$png" 2>/dev/null)" = 1500x980 ]'
+  [ -n "$previous" ] && check "$screen.png differs from the screen before" '! cmp -s "$previous" "$png"'
+  previous=$png
+done
+check "the visualiser's camera screenshot is a PNG" 'pngcheck -q "$out/visualiser-camera.png" >/dev/null'
+# Reads a part of a screenshot (WxH+X+Y in its pixels), enlarged: a whole dim frame is slow and
+# confuses the reader.
+reads() {
+  convert "$out/$1.png" -crop "$3" +repage -resize 300% -colorspace Gray -negate png:- |
+    tesseract - - -l "$2" 2>/dev/null | tr '\n' ' ' | grep -qiF -- "$4"
+}
+readonly kQuestion=640x260+450+370
+check "About shows the version" 'reads settings-about eng 240x50+740+425 "VERSION 1.0.10"'
+check "the update question is asked" 'reads ask-update eng $kQuestion "Update available"'
+check "the install question is asked" 'reads ask-install eng $kQuestion "Ready to install"'
+check "the update question in Spanish" 'reads ask-update-es spa $kQuestion "DESCARGAR"'
+check "the main screen in Spanish" 'reads lang-es-main spa 600x110+0+570 "CARPETAS"'
+
+# Six output set-ups on a card with four channels; the third on all four.
+check "six audio lines, all passing" '[ "$(grep -c "^PASS  audio: " "$results")" = 6 ] && [ "$(grep -c "audio: " "$results")" = 6 ]'
+check "the 4-channel set-up runs on 4 channels" 'grep "^PASS  audio: 4-channel card" "$results" | grep -qF ", 4 ch,"'
+
+# The recorded MP4, the phone page and the demo tracks, read back.
+mp4="$out/video-test.mp4"
+streams=$(ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$mp4" 2>/dev/null | sort | tr '\n' ' ')
+check "video-test.mp4 holds H.264 1280x720 and AAC (got $streams)" '[ "$streams" = "aac h264,1280,720 " ]'
+mp4_seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$mp4" 2>/dev/null || echo 0)
+check "video-test.mp4 lasts 3.5 +- 0.8 s (got $mp4_seconds)" \
+  'awk -v d="$mp4_seconds" "BEGIN { exit !(d >= 2.7 && d <= 4.3) }"'
+check "remote.html is well-formed HTML" 'xmllint --html --noout "$out/remote.html" 2>/dev/null'
+check "the phone page is the program's" 'grep -qF VELDMIX "$out/remote.html"'
+demos=("$out/Demo Tracks"/*.mp3)
+check "two demo MP3s" '[ "${#demos[@]}" = 2 ] && [ -f "${demos[0]}" ]'
+for demo in "${demos[@]}"; do
+  title=$(ffprobe -v error -show_entries format_tags=title -of csv=p=0 "$demo" 2>/dev/null)
+  artist=$(ffprobe -v error -show_entries format_tags=artist -of csv=p=0 "$demo" 2>/dev/null)
+  check "$(basename "$demo") has its title and artist tags" '[ -n "$title" ] && [ -n "$artist" ]'
+done
+check "the ingest handshake passed on the TLS front" \
+  'grep -q "^PASS  live video: RTMPS to YouTube" "$results" && grep -qF "      (TLS and RTMP handshake with 127.0.0.1" "$results"'
+
+# --- A track that never loads ---
+feature_run missing "$work/out-missing" "$work/no-such-track.mp3"
+code=$(feature_code missing)
+check "a missing track ends with 1 (got $code)" '[ "$code" = 1 ]'
+check "... within $kFailLimit s (took $(feature_seconds missing))" 'less_than "$(feature_seconds missing)" $kFailLimit'
+check "... naming the track on stderr" 'grep -qF "FAIL  deck A loads the test track (" "$work/missing.err" &&
+  grep -qF "no-such-track.mp3)" "$work/missing.err"'
+check "... and in results.txt" 'grep -qF "FAIL  deck A loads the test track" "$work/out-missing/results.txt"'
+
+if [ $fail != 0 ]; then
+  for f in "$work"/*.err; do echo "--- $(basename "$f")" >&2; tail -n 30 "$f" >&2; done
+  exit 1
+fi
+echo "feature_run: all checks passed"
