@@ -230,7 +230,8 @@ expect_ini LiveVideo Height 1080 "Picture 1080p"
 # --- Video: the window and its caption, Height 900 as 720p, rows ---
 click id.3007
 use_tab 7
-video_open() { xwininfo -root -tree 2>/dev/null | grep -qF '"Veldmix — Video"'; }
+# grep reads the whole list: with pipefail, quitting at the first match would fail xwininfo's write.
+video_open() { xwininfo -root -tree 2>/dev/null | grep -F '"Veldmix — Video"' >/dev/null; }
 video_closed() { ! video_open; }
 lit() {  # id: the widget's mean brightness, lit buttons are brighter
   local x y w h
