@@ -99,6 +99,8 @@ BENCHMARK(BM_SettingsScreenFrame)
     ->Arg(5)
     ->Arg(6)
     ->Arg(7)
+    ->Arg(8)
+    ->Arg(9)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(kFrames);
