@@ -15,6 +15,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/settings_ini.sh"
 need veldmix veldmix-tool python3 Xvfb xwininfo xdotool xprop xclip openbox import convert tesseract icecast2 \
   openssl sox curl
 artifacts="$build/e2e-artifacts/broadcast_settings"
@@ -107,19 +108,6 @@ ocr_widget() {  # name id: the text inside a widget
   ocr "$1" "$x" "$y" "$w" "$h"
 }
 status_text() { ocr status $((wx + ww / 2 - 450)) $((wy + 100)) 900 34; }
-ini() {  # section key
-  /usr/bin/python3 - "$settings" "$1" "$2" <<'EOF'
-import configparser, sys
-c = configparser.ConfigParser(interpolation=None, strict=False)
-c.optionxform = str
-c.read(sys.argv[1], encoding="utf-8-sig")
-print(c.get(sys.argv[2], sys.argv[3], fallback="<none>"))
-EOF
-}
-ini_is() { [ "$(ini "$1" "$2")" = "$3" ]; }
-expect_ini() {  # section key value what
-  wait_for 5 ini_is "$1" "$2" "$3" || fail "$4: [$1] $2 is '$(ini "$1" "$2")', not '$3'"
-}
 opens_to() { [ "$($seal --open "$HOME/.config" "$(ini "$1" "$2")")" = "$3" ]; }
 type_into() {  # id text: the row's form cleared and given the text, then saved
   click "id.$1"

@@ -12,6 +12,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/settings_ini.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../support/main_window.sh"
 need veldmix veldmix-tool python3 ffmpeg Xvfb xwininfo xdotool xprop openbox import convert tesseract mkfifo
 artifacts="$build/e2e-artifacts/settings_karaoke"
@@ -24,20 +25,7 @@ printf '[Tour]\nDone=1\n[Karaoke]\nDim=45\nGuide=40\nBreakList=Gone\n' >"$settin
 mkdir -p "$data/Lists"
 printf '#EXTM3U\n/music/one.flac\n' >"$data/Lists/Party.m3u8"
 
-# A zenity that records each call's title and answers the next line of a queue (empty: cancel).
-mkdir -p "$work/bin"
-cat >"$work/bin/zenity" <<'EOF'
-#!/bin/sh
-for a in "$@"; do case "$a" in --title=*) printf '%s\n' "${a#--title=}" >>"$ZENITY_LOG" ;; esac; done
-answer="$(head -n 1 "$ZENITY_ANSWERS")"
-sed -i 1d "$ZENITY_ANSWERS"
-[ -n "$answer" ] || exit 1
-printf '%s\n' "$answer"
-EOF
-chmod +x "$work/bin/zenity"
-export PATH="$work/bin:$PATH" ZENITY_LOG="$work/zenity.log" ZENITY_ANSWERS="$work/answers"
-: >"$ZENITY_LOG"
-: >"$ZENITY_ANSWERS"
+recording_zenity
 
 # Stand-in cameras: none listed at first; the program reads the file on every listing.
 export VELDMIX_CAMERAS="$work/cams"
@@ -84,19 +72,6 @@ stepper_text() {
   xdotool mousemove 0 0
   sleep 0.2
   read_text $((right - x - w)) "$h" $((wx + x + w)) $((wy + y))
-}
-ini() {  # section key: the value in settings.ini as configparser reads it
-  /usr/bin/python3 - "$settings" "$1" "$2" <<'EOF'
-import configparser, sys
-c = configparser.ConfigParser(interpolation=None, strict=False)
-c.optionxform = str
-c.read(sys.argv[1], encoding="utf-8-sig")
-print(c.get(sys.argv[2], sys.argv[3], fallback="<none>"))
-EOF
-}
-ini_is() { [ "$(ini "$1" "$2")" = "$3" ]; }
-expect_ini() {  # section key value what
-  wait_for 5 ini_is "$1" "$2" "$3" || fail "$4: [$1] $2 is '$(ini "$1" "$2")', not '$3'"
 }
 open_page() {
   click id.2

@@ -12,6 +12,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/settings_ini.sh"
 need veldmix veldmix-tool python3 Xvfb xdpyinfo xwininfo xdotool xprop xclip openbox import convert compare tesseract
 artifacts="$build/e2e-artifacts/settings_live"
 rm -rf "$artifacts"
@@ -21,20 +22,7 @@ no_sound_server
 data="$HOME/.local/share/Veldmix"
 vxskin="$source_dir/tests/support/vxskin.py"
 
-# A zenity that records each call's title and answers the next line of a queue (empty: cancel).
-mkdir -p "$work/bin"
-cat >"$work/bin/zenity" <<'EOF'
-#!/bin/sh
-for a in "$@"; do case "$a" in --title=*) printf '%s\n' "${a#--title=}" >>"$ZENITY_LOG" ;; esac; done
-answer="$(head -n 1 "$ZENITY_ANSWERS")"
-sed -i 1d "$ZENITY_ANSWERS"
-[ -n "$answer" ] || exit 1
-printf '%s\n' "$answer"
-EOF
-chmod +x "$work/bin/zenity"
-export PATH="$work/bin:$PATH" ZENITY_LOG="$work/zenity.log" ZENITY_ANSWERS="$work/answers"
-: >"$ZENITY_LOG"
-: >"$ZENITY_ANSWERS"
+recording_zenity
 
 app_pid="" wm_pid="" clip_pid=""
 main_found() {
@@ -126,19 +114,6 @@ title_reads() {  # text [lang]
   read -r px py <<<"$(panel_xy)"
   t="$(ocr title $((px + 214 + 32)) $((py + 16)) 400 44 "${2:-eng}")"
   [[ "$t" == *"$1"* ]]
-}
-ini() {  # section key: the value in settings.ini as configparser reads it
-  /usr/bin/python3 - "$settings" "$1" "$2" <<'EOF'
-import configparser, sys
-c = configparser.ConfigParser(interpolation=None, strict=False)
-c.optionxform = str
-c.read(sys.argv[1], encoding="utf-8-sig")
-print(c.get(sys.argv[2], sys.argv[3], fallback="<none>"))
-EOF
-}
-ini_is() { [ "$(ini "$1" "$2")" = "$3" ]; }
-expect_ini() {  # section key value what
-  wait_for 5 ini_is "$1" "$2" "$3" || fail "$4: [$1] $2 is '$(ini "$1" "$2")', not '$3'"
 }
 type_colour() {  # swatch index, text: the colour form cleared and given the text
   click $((3500 + $1)) --skin-editor
