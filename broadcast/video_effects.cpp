@@ -1,5 +1,7 @@
 #include "broadcast/video_effects.h"
 
+#include "broadcast/bilinear.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -192,29 +194,6 @@ void BlurSmallCopy(const PixelView& src, int factor, float sigma, std::vector<ui
 
 namespace {
 
-// A sample position's two source indices (edge extended) and the weight of the second, 0..256.
-struct Tap {
-  int i0, i1;
-  uint32_t f;
-};
-Tap TapAt(float u, int size) {
-  const float base = std::floor(u);
-  const int i = static_cast<int>(base);
-  return {std::clamp(i, 0, size - 1), std::clamp(i + 1, 0, size - 1),
-          static_cast<uint32_t>(std::lround((u - base) * 256))};
-}
-
-// Per channel (a x (256 - f) + b x f) / 256, two channels per multiply.
-inline uint32_t Mix(uint32_t a, uint32_t b, uint32_t f) {
-  const uint32_t g = 256 - f;
-  return ((((a & 0xFF00FF) * g + (b & 0xFF00FF) * f) >> 8) & 0xFF00FF) |
-         ((((a >> 8) & 0xFF00FF) * g + ((b >> 8) & 0xFF00FF) * f) & 0xFF00FF00);
-}
-
-}  // namespace
-
-namespace {
-
 // One source enlarged onto rows of a given width: the column taps and weights worked out once,
 // then a row at a time.
 class Enlarger {
@@ -253,23 +232,11 @@ class Enlarger {
     const uint32_t* bottom = src_.pixels + static_cast<ptrdiff_t>(row.i1) * src_.stride;
     const Tap* cols = columns_.data();
     uint32_t* const m = mixed_.data();
-    int c = c0_, x = 0;
+    MixRows(top, bottom, row.f, m, c0_, c1_);
+    int x = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128(), all = _mm_set1_epi16(256);
-    {
-      const __m128i f = _mm_set1_epi16(static_cast<short>(row.f)), g = _mm_set1_epi16(static_cast<short>(256 - row.f));
-      for (; c + 4 <= c1_; c += 4) {
-        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + c));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + c));
-        const __m128i lo = _mm_srli_epi16(
-            _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(t, zero), g), _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), f)), 8);
-        const __m128i hi = _mm_srli_epi16(
-            _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(t, zero), g), _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), f)), 8);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(m + c), _mm_packus_epi16(lo, hi));
-      }
-    }
 #endif
-    for (; c < c1_; ++c) m[c] = Mix(top[c], bottom[c], row.f);
 #if defined(__SSE2__)
     const __m128i w = _mm_set1_epi16(static_cast<short>(weight)), k = _mm_set1_epi16(static_cast<short>(keep));
     const __m128i opaque = _mm_set1_epi32(static_cast<int>(kOpaque));
@@ -295,7 +262,7 @@ class Enlarger {
 #endif
     for (; x < width_; ++x) {
       const Tap& t = cols[x];
-      const uint32_t p = Mix(m[t.i0], m[t.i1], t.f);
+      const uint32_t p = MixPixels(m[t.i0], m[t.i1], t.f);
       const uint32_t d = keep != 0 ? under[x] : 0;
       out[x] = kOpaque | ((((p & 0xFF00FF) * weight + (d & 0xFF00FF) * keep) >> 8) & 0xFF00FF) |
                ((((p >> 8) & 0xFF00FF) * weight + ((d >> 8) & 0xFF00FF) * keep) & 0xFF00FF00);

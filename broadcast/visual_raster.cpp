@@ -1,5 +1,7 @@
 #include "broadcast/visual_raster.h"
 
+#include "broadcast/bilinear.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -286,29 +288,9 @@ void VisualRaster::Paint(uint32_t colour, float alpha) {
 
 namespace {
 
-// Per channel a + (b - a) x f / 256, two channels per multiply.
-inline uint32_t Lerp(uint32_t a, uint32_t b, uint32_t f) {
-  const uint32_t g = 256 - f;
-  const uint32_t rb = (((a & 0xFF00FF) * g + (b & 0xFF00FF) * f) >> 8) & 0xFF00FF;
-  const uint32_t ag = (((a >> 8) & 0xFF00FF) * g + ((b >> 8) & 0xFF00FF) * f) & 0xFF00FF00;
-  return rb | ag;
-}
-
 // Channels scaled by k / 256 (k 0..256).
 inline uint32_t Scale(uint32_t p, uint32_t k) {
   return ((((p & 0xFF00FF) * k) >> 8) & 0xFF00FF) | ((((p >> 8) & 0xFF00FF) * k) & 0xFF00FF00);
-}
-
-// A sample position's two source indices (edge extended) and the weight of the second, 0..256.
-struct Tap {
-  int i0, i1;
-  uint32_t f;
-};
-Tap TapAt(float u, int size) {
-  const float base = std::floor(u);
-  const int i = static_cast<int>(base);
-  const uint32_t f = static_cast<uint32_t>(std::lround((u - base) * 256));
-  return {std::clamp(i, 0, size - 1), std::clamp(i + 1, 0, size - 1), f};
 }
 
 }  // namespace
@@ -346,21 +328,7 @@ bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const A
     const Tap& first = columns[static_cast<size_t>(x0)];
     const Tap& last = columns[static_cast<size_t>(x1 - 1)];
     const int c0 = std::min(first.i0, last.i0), c1 = std::max(first.i1, last.i1) + 1;
-    int c = c0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i fV = _mm_set1_epi16(static_cast<short>(row.f)), gV = _mm_set1_epi16(static_cast<short>(256 - row.f));
-    for (; c + 4 <= c1; c += 4) {
-      const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + c));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + c));
-      const __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(t, zero), gV),
-                                                      _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), fV)), 8);
-      const __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(t, zero), gV),
-                                                      _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), fV)), 8);
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(mixed.data() + c), _mm_packus_epi16(lo, hi));
-    }
-#endif
-    for (; c < c1; ++c) mixed[static_cast<size_t>(c)] = Lerp(top[c], bottom[c], row.f);
+    MixRows(top, bottom, row.f, mixed.data(), c0, c1);
     for (int x = x0; x < x1; ++x) {
       const float px = x + 0.5f;
       uint32_t k = 256;
@@ -371,7 +339,7 @@ bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const A
         k = static_cast<uint32_t>(c * 256 + 0.5f);
       }
       const Tap& t = columns[static_cast<size_t>(x)];
-      const uint32_t p = Lerp(mixed[static_cast<size_t>(t.i0)], mixed[static_cast<size_t>(t.i1)], t.f);
+      const uint32_t p = MixPixels(mixed[static_cast<size_t>(t.i0)], mixed[static_cast<size_t>(t.i1)], t.f);
       out[x] = k == 256 ? (p | 0xFF000000u) : Scale(p | 0xFF000000u, k);
     }
   }

@@ -7,6 +7,7 @@
 #include "app/log.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "engine/audio_file.h"
 #include "karaoke/karaoke_panel.h"
 #include "library/files.h"
 #include "library/track_view.h"
@@ -74,14 +75,6 @@ int32_t NextFrom(int32_t from, HasSong hasSong) {
     if (hasSong(i)) return static_cast<int32_t>(i);
   }
   return -1;
-}
-
-std::wstring FileStem(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'/');
-  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  const size_t dot = name.find_last_of(L'.');
-  if (dot != std::wstring::npos && dot > 0) name.erase(dot);
-  return name;
 }
 
 void Save() { SaveKaraokeQueue(); }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/settings.h"
+#include "engine/audio_file.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/side_slots.h"
@@ -24,14 +25,6 @@ constexpr double kSecondsPerMinute = 60.0;
 constexpr float kBassFloor = 0.00001f;
 constexpr float kBassFloorDb = 40.0f, kBassRangeDb = 38.0f;
 constexpr wchar_t kSongSeparator[] = L"  —  ";
-
-std::wstring FileStem(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'/');
-  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-  const size_t dot = name.find_last_of(L'.');
-  if (dot != std::wstring::npos && dot > 0) name.erase(dot);
-  return name;
-}
 
 bool SingerShown() {
   const int deck = Stage.stageDeck;
