@@ -146,7 +146,10 @@ void CameraThread(std::wstring device) {
 
 // ---- running ------------------------------------------------------------------------------------
 
+bool CameraCaptureAllowed = true;
+
 void StartCamera(const std::wstring& device) {
+  if (!CameraCaptureAllowed) return;
   if (Camera.thread.joinable() && Camera.device == device) {
     if (Camera.capturing.load() || MonotonicMs() - Camera.lastStartMs < kRetryAfterMs) return;
   }

@@ -17,6 +17,9 @@ inline constexpr int kTestPatternHeight = 720;
 
 // --- Running ---
 
+// False in a process that only measures screens: it must not take the camera (a FIFO stand-in's
+// bytes, or a real camera) from a running copy.
+extern bool CameraCaptureAllowed;
 // Starts capturing the device (a camera's link, or "test-pattern"), or keeps the current capture.
 // A capture of the same device that has ended is started again once 3 s have passed since the
 // last start, so a failing camera is retried every 3 s; its error stays shown meanwhile.

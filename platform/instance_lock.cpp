@@ -42,6 +42,10 @@ bool MakeSocketAddress(const std::wstring& path, sockaddr_un* address, std::wstr
   return true;
 }
 
+// The clock counts whole milliseconds, so "now" may already be most of one gone: one more keeps
+// every wait at least as long as asked.
+uint64_t DeadlineAfter(unsigned ms) { return MonotonicMs() + ms + 1; }
+
 int RemainingMs(uint64_t deadline) {
   const uint64_t now = MonotonicMs();
   return now >= deadline ? 0 : static_cast<int>(deadline - now);
@@ -138,7 +142,7 @@ bool InstanceLock::TryTake(std::wstring* error) {
 }
 
 bool InstanceLock::WaitTake(unsigned timeoutMs) {
-  const uint64_t deadline = MonotonicMs() + timeoutMs;
+  const uint64_t deadline = DeadlineAfter(timeoutMs);
   for (;;) {
     std::wstring error;
     if (TryTake(&error)) return true;
@@ -200,7 +204,7 @@ void HandOffListener::State::Serve(int connection) {
     return;  // another user's process: not a copy of ours
   }
   received.senderPid = static_cast<unsigned long>(credentials.pid);
-  const uint64_t deadline = MonotonicMs() + kHandOffReadMs;
+  const uint64_t deadline = DeadlineAfter(kHandOffReadMs);
   char header[kHeaderBytes];
   const size_t got = ReadUntil(connection, header, kHeaderBytes, deadline, stopPipe[0]);
   if (got == kHeaderBytes) {
@@ -239,7 +243,7 @@ void HandOffListener::State::Serve(int connection) {
     pending = false;
   }
   const char byte = static_cast<char>(result);
-  WriteAll(connection, &byte, 1, MonotonicMs() + kHandOffReadMs);  // the sender may have gone
+  WriteAll(connection, &byte, 1, DeadlineAfter(kHandOffReadMs));  // the sender may have gone
 }
 
 HandOffListener::HandOffListener() = default;
@@ -338,7 +342,7 @@ HandOffSent SendHandOff(const std::wstring& socketPath, const HandOff* record, u
   if (receiverPid && PeerCredentials(fd, &credentials)) *receiverPid = static_cast<unsigned long>(credentials.pid);
   HandOffSent outcome = HandOffSent::Delivered;
   if (record) {
-    const uint64_t deadline = MonotonicMs() + timeoutMs;
+    const uint64_t deadline = DeadlineAfter(timeoutMs);
     std::string bytes;
     PutLe32(&bytes, record->code);
     PutLe32(&bytes, static_cast<uint32_t>(record->data.size()));

@@ -83,8 +83,7 @@ sox -n -r 44100 -c 2 -b 16 "$work/Tone.wav" synth 60 sine 440 vol 0.3
 read -r remote_port <<<"$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
 printf '[Tour]\nDone=1\n[Video]\nHeight=900\n[Remote]\nPin=2468\nPort=%s\n' "$remote_port" >"$settings"
 start_private_display "$work/xvfb.log" -screen 0 1920x1080x24 -dpi 96 || fail "no virtual display could be started"
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
+start_private_wm "$work/openbox.log" || fail "openbox did not start"
 "$app" "$work/Tone.wav" >>"$work/app.out" 2>&1 &
 app_pid=$!
 source "$source_dir/tests/support/main_window.sh"

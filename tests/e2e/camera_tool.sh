@@ -132,6 +132,17 @@ if command -v setpriv >/dev/null; then
   check "a camera the account may not open says so ($(tr '\n' '|' <"$work/locked.out"))" \
     'grep -q "status: The system is blocking the camera: this account needs access to it (the video group)" "$work/locked.out"'
 fi
+# Laying the karaoke page out (camera on) must leave the camera to the running program: had it
+# opened the FIFO, the would-be producer's open would return.
+mkdir -p "$work/home/.local/share/Veldmix"
+printf '[Camera]\nOn=1\nDevice=cam-ir\n' >"$work/home/.local/share/Veldmix/settings.ini"
+timeout 4 sh -c 'exec 3>"$1"' _ "$work/idle.fifo" &
+opener=$!
+HOME="$work/home" "$tool" layout 1900 1060 --settings 6 --load-settings >"$work/layout.out" 2>&1
+check "the layout run draws the page ($(grep -c . "$work/layout.out") rectangles)" 'grep -q "^id.3172 " "$work/layout.out"'
+wait $opener
+opened=$?
+check "a layout run never opens the camera" '[ $opened = 124 ]'
 : >"$work/none"
 VELDMIX_CAMERAS="$work/none" "$tool" camera "" --seconds 0.3 >"$work/none.out" 2>&1
 VELDMIX_CAMERAS="$work/none" "$tool" camera cam-desk --seconds 0.3 >"$work/none.out" 2>&1

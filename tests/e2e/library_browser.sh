@@ -97,8 +97,7 @@ printf '[Default Applications]\ninode/directory=veldmix-recorder.desktop\n' >"$H
 unset XDG_CURRENT_DESKTOP DESKTOP_SESSION
 
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 -dpi 96 || fail "no virtual display could be started"
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' || fail "openbox did not start"
+start_private_wm "$work/openbox.log" || fail "openbox did not start"
 thunar --daemon >"$work/thunar.log" 2>&1 &
 thunar_pid=$!
 owned() { dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \

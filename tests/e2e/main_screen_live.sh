@@ -97,10 +97,7 @@ focus_kept() {
 
 # --- One monitor under a window manager ---
 start_display -screen 0 1600x1000x24
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-wm_pid=$!
-wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-  { cat "$work/openbox.log" >&2; fail "openbox did not start"; }
+start_private_wm "$work/openbox.log" || fail "openbox did not start"
 start_app
 xdotool windowactivate --sync "$win" 2>/dev/null || true
 wait_for 5 focus_kept || fail "the main window does not have the keyboard to begin with"

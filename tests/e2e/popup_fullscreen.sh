@@ -179,10 +179,7 @@ if ! command -v openbox >/dev/null; then
   exit 0
 fi
 start_display -screen 0 1600x1000x24
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-wm_pid=$!
-wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-  { cat "$work/openbox.log" >&2; fail "openbox did not start"; }
+start_private_wm "$work/openbox.log" || fail "openbox did not start"
 
 start_tool --rect 300,200,1000,600
 sleep 0.5

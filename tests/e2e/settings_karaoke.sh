@@ -79,9 +79,7 @@ open_page() {
 }
 
 start_private_display "$work/xvfb.log" -screen 0 1920x1080x24 -dpi 96 || fail "no virtual display could be started"
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-  { cat "$work/openbox.log" >&2; fail "openbox did not start"; }
+start_private_wm "$work/openbox.log" || fail "openbox did not start"
 start_app
 open_page
 shot page

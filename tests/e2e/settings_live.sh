@@ -135,10 +135,7 @@ mkdir -p "$data"
 printf '[Tour]\r\nDone=1\r\n' >"$settings"
 
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 -dpi 96 || fail "no virtual display could be started"
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-wm_pid=$!
-wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-  { cat "$work/openbox.log" >&2; fail "openbox did not start"; }
+start_private_wm "$work/openbox.log" || fail "openbox did not start"
 start_app
 
 # --- ⚙ opens the screen; the Look tab its page ---

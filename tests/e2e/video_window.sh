@@ -139,10 +139,7 @@ grep -qi "error" "$work/app.out" && fail "the program wrote errors: $(cat "$work
 # --- Two heads under openbox: the main window keeps the keyboard ---
 if command -v openbox >/dev/null; then
   start_display -screen 0 1920x1080x24 -screen 1 1500x1080x24 +xinerama
-  openbox --sm-disable >"$work/openbox.log" 2>&1 &
-  wm_pid=$!
-  wait_for 20 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-    { cat "$work/openbox.log" >&2; fail "openbox did not start"; }
+  start_private_wm "$work/openbox.log" || fail "openbox did not start"
   start_app
   xdotool windowactivate --sync "$(main_id)"
   sleep 0.5

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/test_mode.h"
+#include "broadcast/camera.h"
 #include "platform/audio_devices.h"
 #include "screens/top_bar.h"
 #include "settings/settings_screen.h"
@@ -32,6 +33,7 @@ void PrintRect(const std::string& name, Rc r, double scale) {
 
 std::vector<std::pair<int, Rc>> DrawnFrameWidgets(int pixelWidth, int pixelHeight, double scale) {
   TestMode = true;
+  CameraCaptureAllowed = false;  // the rectangles never need a picture
   SetFramePresenter(nullptr);
   const FrameWindow window{pixelWidth, pixelHeight, false, static_cast<float>(scale)};
   DriveFrame(window);  // the section cards learn their heights
