@@ -59,6 +59,8 @@ bool LoadFailed(int deck, const wchar_t* name) {
 
 void ImmediateChecks() {
   CreateFolderTree(SelfTest.outputPath);
+  ControllerLayoutTests();
+  AutoMapTests();
   BentGridTest();
   RemoteTest();
   SkinTest();
@@ -269,6 +271,9 @@ void FeatureTestTick(double now) {
       TestProgress.where = L"waiting for deck B's track";
       if (LoadFailed(1, L"deck B")) return;
       if (!DeckHoldsTrack(1)) return;
+      // The browse checks judge the library view, so its scan must have filled it.
+      TestProgress.where = L"waiting for the library scan";
+      if (Scanning) return;
       TestProgress.where = L"immediate checks";
       ImmediateChecks();
       Run.phase = 2;

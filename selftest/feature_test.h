@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "control/controller_presets.h"
 #include "engine/engine.h"
 
 namespace FeatureTest {
@@ -72,10 +73,18 @@ inline constexpr int kScreenCount = 33;
 std::vector<std::wstring> ScreenFileNames();
 
 // Phase 1's immediate checks, in the order the runner calls them.
+void ControllerLayoutTests();
+void AutoMapTests();
 void BentGridTest();
 void RemoteTest();
 void SkinTest();
 void TimecodeTest();
+
+// The first layout whose name contains `text` (case-sensitive; an empty text matches the first),
+// else the first of the list, which must not be empty.
+const ControllerPreset& FindPresetByName(const std::vector<ControllerPreset>& presets, const std::wstring& text);
+// The table maps (status's type, status's channel, data1) to exactly `control`.
+bool HasMapping(int status, int data1, int32_t control);
 
 // Moves the deck to `frames`, clamped into its track, under the engine lock. A position that is
 // not finite is refused (false) before any clamp, and the deck stays put.
