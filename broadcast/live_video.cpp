@@ -142,21 +142,25 @@ bool Stream(Publisher& publisher, Encoder& video, Encoder& audio, int32_t master
       worked = true;
     }
     const auto due = static_cast<int64_t>(Live.audioFramesRead.load() * kLiveVideoFps / rateForDue);
-    if (due > lastEncoded && MonotonicMs() - lastFrameMs > kLiveFillAfterMs) {
+    // The pictures come with the UI's frames, which may be fewer than the stream's: once the UI is
+    // a whole frame late, the last picture goes out again, leaving the slot now due to the UI.
+    const int64_t late = haveFrame && due - lastEncoded >= kLiveLateFrames ? due - 1 : -1;
+    const int64_t fill = due > lastEncoded && MonotonicMs() - lastFrameMs > kLiveFillAfterMs ? due : late;
+    if (fill >= 0) {
       if (!haveFrame) {  // black: Y 16, U and V 128
         std::fill(nv12.begin(), nv12.begin() + static_cast<ptrdiff_t>(pixels), uint8_t{16});
         std::fill(nv12.begin() + static_cast<ptrdiff_t>(pixels), nv12.end(), uint8_t{128});
         haveFrame = true;
       }
-      if (!EncodeInput(video, nv12.data(), nv12.size(), due * kVideoFrameTicks, kVideoFrameTicks, sendVideo)) {
+      if (!EncodeInput(video, nv12.data(), nv12.size(), fill * kVideoFrameTicks, kVideoFrameTicks, sendVideo)) {
         *error = kLostText;
         return false;
       }
       {
         std::lock_guard<std::mutex> lock(Live.mutex);
-        Live.lastFrameIndex = std::max(Live.lastFrameIndex, due);
+        Live.lastFrameIndex = std::max(Live.lastFrameIndex, fill);
       }
-      lastEncoded = due;
+      lastEncoded = fill;
       Live.fillFrames.fetch_add(1);
       worked = true;
     }

@@ -3,7 +3,8 @@
 // video mix as H.264, in FLV payloads through the RTMP publisher. One worker connects, publishes,
 // encodes and sends until stopped and retries every 5 seconds, unless the service refused the
 // key. The sound is the clock: the audio frames taken from the tap decide which of the 30 video
-// frames a second is due. UI thread unless noted.
+// frames a second is due; a frame the UI's capture did not deliver in time repeats the last
+// picture, so the stream keeps 30 a second however fast the UI draws. UI thread unless noted.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -13,6 +14,7 @@ inline constexpr int kLiveVideoKbps720 = 3500;
 inline constexpr int kLiveVideoKbps1080 = 6000;
 inline constexpr size_t kMaxQueuedLiveFrames = 8;
 inline constexpr uint64_t kLiveFillAfterMs = 500;  // no frame this long: the loop repeats the last
+inline constexpr int64_t kLiveLateFrames = 2;      // the UI this many frames behind: the same
 
 // What a start asks for.
 struct LiveVideoConfig {
@@ -43,7 +45,7 @@ double LiveVideoSeconds();
 // The last error, taken under the live video's own lock; empty while all is well.
 std::wstring LiveVideoStatusText();
 // Every byte handed to the socket since the start; and the frames the stream loop repeated on its
-// own because no picture came for kLiveFillAfterMs. Any thread.
+// own because no picture came for kLiveFillAfterMs or the UI was kLiveLateFrames behind. Any thread.
 uint64_t LiveVideoBytesSent();
 uint64_t LiveVideoFillFrames();
 // Once per UI frame, from the video feed: renders and queues a frame when one is due on air.

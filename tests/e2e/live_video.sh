@@ -4,7 +4,8 @@
 # live-video worker and the RTMP publisher) to nginx-rtmp on loopback: the recorded FLV holds
 # H.264 Main and AAC LC with the encoder named in its metadata, timestamps that never go back, and
 # flashes in sync with their beeps; a 96 kHz master goes out at 48 kHz, 44.1 kHz unchanged; with no
-# pictures the worker fills in black frames, 30 a second. A key with blanks is trimmed; a blank
+# pictures the worker fills in black frames, 30 a second, and a UI that draws slowly still gives 30
+# pictures a second. A key with blanks is trimmed; a blank
 # key is refused before anything is sent. A refused publish (on_publish answering 500) is retried
 # 5 s later; a key already on air is refused for good after one attempt. Stopping takes under a
 # second, and under 1.5 s against a server that never answers.
@@ -87,6 +88,14 @@ check "fill-ins come 30 a second after the first half second ($fills counted, $r
   '[ "$fills" -ge 125 ] && [ "$fills" -le 150 ] && near "$recorded" "$fills" 3'
 light=$(ffmpeg -v error -i "$rec/dark.flv" -vf scale=32:18,format=gray -f rawvideo - | od -An -v -tu1 | awk '{ for (i = 1; i <= NF; i++) if ($i > 24) n++ } END { print n + 0 }')
 check "the fill-ins are black ($light bright pixels)" '[ "$light" -eq 0 ]'
+
+# --- A UI drawing 8 pictures a second: the stream still carries 30 a second ---
+out=$("$tool" live-video "$url" slow --seconds 5 --ui-fps 8 2>&1)
+sleep 0.5
+fills=$(value "$out" fill_frames)
+recorded=$(ffprobe -v error -select_streams v -show_packets -show_entries packet=pts -of csv=p=0 "$rec/slow.flv" | grep -c .)
+check "a slow UI still gives 30 pictures a second ($recorded recorded, $fills repeated)" \
+  '[ "$recorded" -ge 125 ] && [ "$fills" -ge 70 ]'
 
 # --- A key already on air: refused for good after one attempt ---
 ffmpeg -nostdin -v error -re -f lavfi -i testsrc2=size=320x180:rate=30 -f lavfi -i sine -c:v libx264 -c:a aac \

@@ -43,14 +43,16 @@ constexpr const char kRecordHelp[] =
     "(what the tap still held at the stop included). Exits 1 when it won't start.\n";
 constexpr const char kLiveHelp[] =
     "usage: veldmix-tool live-video URL KEY --seconds N [--height 720|1080] [--rate HZ] [--no-frames]\n"
+    "                               [--ui-fps F]\n"
     "Plays the flash-and-beep track on deck A and sends the master mix and the video mix live to the\n"
     "RTMP(S) server at URL under KEY for N seconds (the worker retries as the program's does), then\n"
-    "stops. --no-frames captures no picture: the stream fills in black frames. Prints each state\n"
+    "stops. --no-frames captures no picture: the stream fills in black frames; --ui-fps captures at\n"
+    "most F pictures a second, as a UI that draws slowly would. Prints each state\n"
     "with its time, then bytes, fill frames and how long the stop took. Exits 0 when it ended on air.\n";
 
 struct Options {
   std::vector<std::string> positional;
-  double seconds = 10.0, rate = 48000.0, stallAt = -1.0, stallMs = 0.0;
+  double seconds = 10.0, rate = 48000.0, stallAt = -1.0, stallMs = 0.0, uiFps = 0.0;
   int height = 720;
   bool noFrames = false;
 };
@@ -72,6 +74,8 @@ bool Parse(const std::vector<std::string>& args, Options* o) {
       o->stallAt = v, ++i;
     } else if (a == "--stall-ms" && value && ParseNumber(args[i + 1], &v, 0, 60000)) {
       o->stallMs = v, ++i;
+    } else if (a == "--ui-fps" && value && ParseNumber(args[i + 1], &v, 1, 1000)) {
+      o->uiFps = v, ++i;
     } else if (a.rfind("--", 0) != 0) {
       o->positional.push_back(a);
     } else {
@@ -194,6 +198,7 @@ int RunLiveVideo(const std::vector<std::string>& args) {
   static const char* const kNames[] = {"off", "connecting", "on air", "failed"};
   const double start = MonotonicSeconds();
   int32_t shown = -1;
+  double lastCapture = -1.0;
   while (MonotonicSeconds() - start < o.seconds) {
     const int32_t state = LiveVideoState();
     if (state != shown) {
@@ -202,7 +207,11 @@ int RunLiveVideo(const std::vector<std::string>& args) {
       shown = state;
     }
     if (state == kStreamOff) break;  // refused: no retry
-    if (!o.noFrames) CaptureLiveFrame();
+    const double now = MonotonicSeconds();
+    if (!o.noFrames && (o.uiFps <= 0.0 || lastCapture < 0.0 || now - lastCapture >= 1.0 / o.uiFps)) {
+      CaptureLiveFrame();
+      lastCapture = now;
+    }
     SleepMs(kUiTickMs);
   }
   const int32_t finalState = LiveVideoState();
