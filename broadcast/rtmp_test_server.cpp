@@ -213,6 +213,7 @@ void ServerThread() {
     }
     if (!gStop) {
       NetSetTimeouts(s, kSocketTimeoutMs);
+      NetSetNoDelay(s);  // answers go out at once, as an ingest's do
       Publisher p;
       AdoptConnection(p, s);
       Serve(p);

@@ -113,6 +113,8 @@ bool OpenConnection(Publisher& p, const std::wstring& host, int port, bool tls, 
     SetError(error, couldnt);
     return false;
   }
+  // RTMP's set-up is a chain of small commands, each waiting for its answer.
+  NetSetNoDelay(s);
   {
     std::lock_guard lock(p.socketLock);
     p.socket = s;

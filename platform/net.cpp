@@ -8,6 +8,7 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -236,6 +237,11 @@ bool NetAccept(NetSocket listener, const std::atomic<bool>* stop, NetSocket* out
     }
     if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) return false;
   }
+}
+
+bool NetSetNoDelay(NetSocket socket) {
+  const int one = 1;
+  return setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
 }
 
 bool NetSetTimeouts(NetSocket socket, unsigned timeoutMs) {

@@ -77,3 +77,6 @@ bool NetListenLoopback(int port, int backlog, NetSocket* out, int* boundPort);
 bool NetAccept(NetSocket listener, const std::atomic<bool>* stop, NetSocket* out);
 // Sets the receive and send time-outs of a blocking socket (0: wait forever).
 bool NetSetTimeouts(NetSocket socket, unsigned timeoutMs);
+// Sends each write at once instead of holding small ones back for the peer's acknowledgement (a
+// conversation of small messages would otherwise wait on delayed acknowledgements).
+bool NetSetNoDelay(NetSocket socket);

@@ -173,6 +173,21 @@ TEST(NetConnect, LaterAddressConnectsWhenTheFirstRefuses) {
   EXPECT_EQ(Receive(p, 2), "hi");
 }
 
+// RTMP's set-up is a chain of small commands each waiting for its answer: held back for the
+// peer's delayed acknowledgement, going live took over 100 ms longer.
+TEST(NetConnect, SmallWritesGoOutAtOnce) {
+  Backend backend;
+  backend.Serve([](NetSocket s) { SendRawBytes(s, "hi"); });
+  Publisher p;
+  std::wstring error;
+  ASSERT_TRUE(OpenConnection(p, L"127.0.0.1", backend.port(), false, &error)) << WideToUtf8(error);
+  int noDelay = 0;
+  socklen_t size = sizeof noDelay;
+  ASSERT_EQ(getsockopt(p.socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
+  EXPECT_NE(noDelay, 0);
+  EXPECT_EQ(Receive(p, 2), "hi");
+}
+
 TEST(NetStop, StopEndsABlockedReceiveAndAPendingConnect) {
   SocketPair pair;
   ASSERT_TRUE(pair.ok());
