@@ -76,7 +76,7 @@ check "About shows the version" 'reads settings-about eng 240x50+740+425 "VERSIO
 check "the update question is asked" 'reads ask-update eng $kQuestion "Update available"'
 check "the install question is asked" 'reads ask-install eng $kQuestion "Ready to install"'
 check "the update question in Spanish" 'reads ask-update-es spa $kQuestion "DESCARGAR"'
-check "the main screen in Spanish" 'reads lang-es-main spa 600x110+0+570 "CARPETAS"'
+check "the main screen in Spanish" 'reads lang-es-main spa 230x110+0+570 "CARPETAS"'
 
 # Six output set-ups on a card with four channels; the third on all four.
 check "six audio lines, all passing" '[ "$(grep -c "^PASS  audio: " "$results")" = 6 ] && [ "$(grep -c "audio: " "$results")" = 6 ]'
