@@ -110,8 +110,11 @@ bool Stream(Publisher& publisher, Encoder& video, Encoder& audio, int32_t master
   const int64_t rateForDue = std::max<int32_t>(masterRate, 2);
   for (;;) {
     bool worked = false;
-    const uint64_t n = RingRead(Engine.liveVideoRing, block.data(), kTapBlockFrames);
-    if (n > 0) {
+    // All the sound the tap holds: a pass slowed by a picture's encoding must not leave the sound,
+    // and with it the pictures' clock, further behind with every pass.
+    for (uint64_t n = kTapBlockFrames; n == kTapBlockFrames;) {
+      n = RingRead(Engine.liveVideoRing, block.data(), kTapBlockFrames);
+      if (n == 0) break;
       Live.audioFramesRead.fetch_add(n);
       const size_t made = TapBlockToPcm(resampler, block.data(), n, pcm.data());
       const int64_t time = static_cast<int64_t>(outFrames) * kTicksPerSecond / outRate;
