@@ -135,6 +135,15 @@ bool Stream(Publisher& publisher, Encoder& video, Encoder& audio, int32_t master
     for (const LiveFrame& f : taken) {
       lastFrameMs = MonotonicMs();
       if (f.index <= lastEncoded || f.pixels->size() != pixels) continue;
+      // The slot just before a picture that skipped one gets the picture before it again.
+      if (haveFrame && f.index - 1 > lastEncoded) {
+        if (!EncodeInput(video, nv12.data(), nv12.size(), (f.index - 1) * kVideoFrameTicks, kVideoFrameTicks,
+                         sendVideo)) {
+          *error = kLostText;
+          return false;
+        }
+        Live.fillFrames.fetch_add(1);
+      }
       ConvertToNv12(f.pixels->data(), width, height, nv12.data());
       if (!EncodeInput(video, nv12.data(), nv12.size(), f.index * kVideoFrameTicks, kVideoFrameTicks, sendVideo)) {
         *error = kLostText;
@@ -145,9 +154,10 @@ bool Stream(Publisher& publisher, Encoder& video, Encoder& audio, int32_t master
       worked = true;
     }
     const auto due = static_cast<int64_t>(Live.audioFramesRead.load() * kLiveVideoFps / rateForDue);
-    // The pictures come with the UI's frames, which may be fewer than the stream's: once the UI is
-    // a whole frame late, the last picture goes out again, leaving the slot now due to the UI.
-    const int64_t late = haveFrame && due - lastEncoded >= kLiveLateFrames ? due - 1 : -1;
+    // The pictures come with the UI's frames, which may be fewer than the stream's: a slot the UI
+    // left kLiveLateFrames behind gets the last picture again. The slots nearer than that stay the
+    // UI's: a picture it queues now may carry an index up to one frame behind this pass's sound.
+    const int64_t late = haveFrame && due - kLiveLateFrames > lastEncoded ? due - kLiveLateFrames : -1;
     const int64_t fill = due > lastEncoded && MonotonicMs() - lastFrameMs > kLiveFillAfterMs ? due : late;
     if (fill >= 0) {
       if (!haveFrame) {  // black: Y 16, U and V 128
