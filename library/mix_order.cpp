@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <bit>
+#include <cwchar>
+#include <utility>
 #include <functional>
 #include <string_view>
 
@@ -32,6 +34,7 @@ constexpr double kEnergyWeight = 1.5;
 constexpr double kTempoWeight = 0.5;
 constexpr double kPercent = 100.0;
 constexpr size_t kMinTracks = 2;
+constexpr size_t kKeepBlockUnits = size_t{1} << 16;  // a MixTrackSet's text block
 
 // The analysis of the record, when analysed with a BPM.
 void TakeRecord(const TrackInfo* record, MixTrack* track) {
@@ -40,8 +43,6 @@ void TakeRecord(const TrackInfo* record, MixTrack* track) {
   track->key = record->key;
   track->energy = TrackEnergy(record);
 }
-
-void TakeAnalysis(const std::wstring& path, MixTrack* track) { TakeRecord(FindTrackInfo(path), track); }
 
 double KeyCost(int32_t a, int32_t b) {
   if (a < 0 || b < 0) return kUnknownKeyCost;
@@ -61,31 +62,53 @@ bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) { return
 
 }  // namespace
 
-MixTrack MixTrackFromFile(const LibraryFile& file) {
-  MixTrack track{
-      .path = file.path, .artist = file.artist, .title = file.title, .genre = file.genre, .duration = file.duration};
-  TakeAnalysis(file.path, &track);
-  return track;
+MixTrackSet::MixTrackSet(MixTrackSet&& other) noexcept
+    : tracks_(std::move(other.tracks_)),
+      blocks_(std::move(other.blocks_)),
+      next_(std::exchange(other.next_, nullptr)),
+      room_(std::exchange(other.room_, 0)) {}
+
+MixTrackSet& MixTrackSet::operator=(MixTrackSet&& other) noexcept {
+  tracks_ = std::move(other.tracks_);
+  blocks_ = std::move(other.blocks_);
+  next_ = std::exchange(other.next_, nullptr);
+  room_ = std::exchange(other.room_, 0);
+  return *this;
+}
+
+std::wstring_view MixTrackSet::Keep(std::wstring_view text) {
+  if (text.empty()) return {};
+  if (text.size() > room_) {
+    room_ = std::max(kKeepBlockUnits, text.size());
+    blocks_.push_back(std::make_unique_for_overwrite<wchar_t[]>(room_));
+    next_ = blocks_.back().get();
+  }
+  wchar_t* const at = next_;
+  std::wmemcpy(at, text.data(), text.size());
+  next_ += text.size(), room_ -= text.size();
+  return {at, text.size()};
 }
 
 MixTrack MixTrackFromPath(const std::wstring& path) {
   MixTrack track{.path = path};
-  TakeAnalysis(path, &track);
+  TakeRecord(FindTrackInfo(path), &track);
   return track;
 }
 
-std::vector<MixTrack> CollectViewTracks() {
+MixTrackSet CollectViewTracks() {
   // 50,000 rows on the UI thread, bound by memory rather than work: a row's texts and its library
   // record sit in scattered heap blocks. Reads are started rows ahead (the row's file, then its
-  // texts, then its hash and record bucket) so that their misses overlap, and one hash per row
-  // serves both the repeat check and the record lookup.
+  // texts, then its hash and record bucket) so that their misses overlap, one hash per row
+  // serves both the repeat check and the record lookup, and the texts are packed into the set's
+  // blocks rather than allocated one by one.
   constexpr size_t kFileAhead = 24, kTextAhead = 16, kHashAhead = 8, kRing = 16;
   struct Taken {
     uint32_t tag = 0;    // the hash's high half
     int32_t track = -1;  // index into tracks; -1 empty
   };
   const size_t rows = ViewOrder.size();
-  std::vector<MixTrack> tracks;
+  MixTrackSet set;
+  std::vector<MixTrack>& tracks = set.tracks();
   tracks.reserve(rows);
   const size_t mask = std::bit_ceil(rows * 2 + 1) - 1;
   std::vector<Taken> slots(mask + 1);
@@ -112,24 +135,24 @@ std::vector<MixTrack> CollectViewTracks() {
     }
     if (row + kHashAhead < rows) hashRow(row + kHashAhead);
     const LibraryFile& file = fileAt(row);
-    std::wstring& key = keys[row % kRing];
+    const std::wstring& key = keys[row % kRing];
     const size_t hash = hashes[row % kRing];
     const auto tag = static_cast<uint32_t>(hash >> 32);
     size_t slot = hash & mask;
     bool seen = false;
     for (; slots[slot].track >= 0 && !seen; slot = (slot + 1) & mask)
-      seen = slots[slot].tag == tag && PathKey(tracks[static_cast<size_t>(slots[slot].track)].path) == key;
+      seen = slots[slot].tag == tag &&
+             PathKey(std::wstring(tracks[static_cast<size_t>(slots[slot].track)].path)) == key;
     if (seen) continue;
     slots[slot] = {tag, static_cast<int32_t>(tracks.size())};
     MixTrack& track = tracks.emplace_back();
     const auto record = TrackLibrary.find(HashedPathKey{key, hash});
     TakeRecord(record == TrackLibrary.end() ? nullptr : &record->second, &track);
-    // The key is usually the path itself: then its copy becomes the track's.
-    track.path = key == file.path ? std::move(key) : file.path;
-    track.artist = file.artist, track.title = file.title, track.genre = file.genre;
+    track.path = set.Keep(file.path);
+    track.artist = set.Keep(file.artist), track.title = set.Keep(file.title), track.genre = set.Keep(file.genre);
     track.duration = file.duration;
   }
-  return tracks;
+  return set;
 }
 
 void ReplaceOrCreateList(const std::wstring& name, const std::vector<std::wstring>& paths) {
@@ -248,14 +271,15 @@ void MixOrderView() {
     MixOrderList(ViewIndex);
     return;
   }
-  const std::vector<MixTrack> tracks = CollectViewTracks();
+  const MixTrackSet view = CollectViewTracks();
+  const std::vector<MixTrack>& tracks = view.tracks();
   if (tracks.size() < kMinTracks) {
     ReportTooFew();
     return;
   }
   std::vector<std::wstring> paths;
   paths.reserve(tracks.size());
-  for (const MixTrack& track : tracks) paths.push_back(track.path);
+  for (const MixTrack& track : tracks) paths.emplace_back(track.path);
   int unanalysed = 0;
   ReplaceOrCreateList(kMixOrderListName, RunMixOrder(paths, &unanalysed));
   ReportMixOrder(unanalysed);

@@ -97,7 +97,8 @@ TEST_F(MixToolsTest, MixOrderOfListsAndTheView) {
   ViewItems = {
       {.path = L"/fast.mp3", .index = 0}, {.path = L"/slow.mp3", .index = 1}, {.path = L"/fast.mp3", .index = 2}};
   RebuildView();
-  EXPECT_EQ(CollectViewTracks().size(), 2u);
+  const MixTrackSet view = CollectViewTracks();
+  EXPECT_EQ(view.tracks().size(), 2u);
   MixOrderView();
   EXPECT_EQ(TrackLists[4].paths, (Paths{L"/slow.mp3", L"/fast.mp3"}));
   EXPECT_EQ(TrackLists.size(), 5u);
@@ -118,7 +119,8 @@ TEST_F(MixToolsTest, CollectViewTracksKeepsViewOrderAndTheFirstOfEachPath) {
   for (int k = 7; k < kFiles / 2; k += 7) Analyse(L"/Music/A" + std::to_wstring(k) + L".mp3", 100.0 + k, 5, 6);
   Analyse(L"/Music/elsewhere.mp3", 90.0, 1, 1);
   RebuildView();
-  const std::vector<MixTrack> tracks = CollectViewTracks();
+  const MixTrackSet view = CollectViewTracks();
+  const std::vector<MixTrack>& tracks = view.tracks();
   ASSERT_EQ(tracks.size(), size_t(kFiles));
   for (int i = 0; i < kFiles; ++i) {
     const MixTrack& t = tracks[static_cast<size_t>(i)];
