@@ -97,11 +97,11 @@ MixTrack MixTrackFromPath(const std::wstring& path) {
 
 MixTrackSet CollectViewTracks() {
   // 50,000 rows on the UI thread, bound by memory rather than work: a row's texts and its library
-  // record sit in scattered heap blocks. Reads are started rows ahead (the row's file, then its
-  // texts, then its hash and record bucket) so that their misses overlap, one hash per row
-  // serves both the repeat check and the record lookup, and the texts are packed into the set's
-  // blocks rather than allocated one by one.
-  constexpr size_t kFileAhead = 24, kTextAhead = 16, kHashAhead = 8, kRing = 16;
+  // record sit in scattered heap blocks. The first pass takes each file once (one hash per row
+  // serves the repeat check and the record lookup) and packs its texts into the set's blocks,
+  // starting the reads of rows ahead. The second finds the records: each lookup is a chain of
+  // dependent misses (bucket, node, key), so the chains of many tracks are kept in flight.
+  constexpr size_t kFileAhead = 24, kTextAhead = 16, kHashAhead = 8, kLookAhead = 16, kRing = 32;
   struct Taken {
     uint32_t tag = 0;    // the hash's high half
     int32_t track = -1;  // index into tracks; -1 empty
@@ -110,24 +110,31 @@ MixTrackSet CollectViewTracks() {
   MixTrackSet set;
   std::vector<MixTrack>& tracks = set.tracks();
   tracks.reserve(rows);
+  std::vector<size_t> hashes;  // per track
+  hashes.reserve(rows);
+  MixTrackSet keyTexts;                   // keys that differ from their paths
+  std::vector<std::wstring_view> keyOf;  // per track, only then
+  const auto trackKey = [&](size_t i) { return kPathKeyIsPath ? tracks[i].path : keyOf[i]; };
   const size_t mask = std::bit_ceil(rows * 2 + 1) - 1;
   std::vector<Taken> slots(mask + 1);
-  std::array<std::wstring, kRing> keys;
-  std::array<size_t, kRing> hashes{};
-  const size_t buckets = TrackLibrary.bucket_count();
   const auto fileAt = [](size_t row) -> const LibraryFile& { return ViewItems[static_cast<size_t>(ViewOrder[row])]; };
+  std::array<std::wstring, kRing> otherKeys;  // only where keys differ from paths
+  std::array<size_t, kRing> rowHashes{};
+  const auto rowKey = [&](size_t row) -> std::wstring_view {
+    if constexpr (kPathKeyIsPath) return fileAt(row).path;
+    return otherKeys[row % kRing];
+  };
   const auto hashRow = [&](size_t row) {
-    std::wstring& key = keys[row % kRing];
-    key = PathKey(fileAt(row).path);
-    const size_t hash = hashes[row % kRing] = static_cast<size_t>(Fnv1aPathHash(key));
-    // The map's bucket of this hash (modulo is the library's choice; a wrong guess only costs the hint).
-    const size_t bucket = hash % buckets;
-    const auto first = TrackLibrary.begin(bucket);
-    if (first != TrackLibrary.end(bucket)) __builtin_prefetch(&*first);
+    if constexpr (!kPathKeyIsPath) otherKeys[row % kRing] = PathKey(fileAt(row).path);
+    const size_t hash = rowHashes[row % kRing] = static_cast<size_t>(Fnv1aPathHash(rowKey(row)));
+    __builtin_prefetch(&slots[hash & mask]);
   };
   for (size_t row = 0; row < std::min(rows, kHashAhead); ++row) hashRow(row);
   for (size_t row = 0; row < rows; ++row) {
-    if (row + kFileAhead < rows) __builtin_prefetch(&fileAt(row + kFileAhead));
+    if (row + kFileAhead < rows) {
+      const LibraryFile& ahead = fileAt(row + kFileAhead);
+      __builtin_prefetch(&ahead.path), __builtin_prefetch(&ahead.genre), __builtin_prefetch(&ahead.duration);
+    }
     if (row + kTextAhead < rows) {
       const LibraryFile& ahead = fileAt(row + kTextAhead);
       for (const std::wstring* text : {&ahead.path, &ahead.title, &ahead.artist, &ahead.genre})
@@ -135,22 +142,46 @@ MixTrackSet CollectViewTracks() {
     }
     if (row + kHashAhead < rows) hashRow(row + kHashAhead);
     const LibraryFile& file = fileAt(row);
-    const std::wstring& key = keys[row % kRing];
-    const size_t hash = hashes[row % kRing];
+    const std::wstring_view key = rowKey(row);
+    const size_t hash = rowHashes[row % kRing];
     const auto tag = static_cast<uint32_t>(hash >> 32);
     size_t slot = hash & mask;
     bool seen = false;
     for (; slots[slot].track >= 0 && !seen; slot = (slot + 1) & mask)
-      seen = slots[slot].tag == tag &&
-             PathKey(std::wstring(tracks[static_cast<size_t>(slots[slot].track)].path)) == key;
+      seen = slots[slot].tag == tag && trackKey(static_cast<size_t>(slots[slot].track)) == key;
     if (seen) continue;
     slots[slot] = {tag, static_cast<int32_t>(tracks.size())};
-    MixTrack& track = tracks.emplace_back();
-    const auto record = TrackLibrary.find(HashedPathKey{key, hash});
-    TakeRecord(record == TrackLibrary.end() ? nullptr : &record->second, &track);
-    track.path = set.Keep(file.path);
-    track.artist = set.Keep(file.artist), track.title = set.Keep(file.title), track.genre = set.Keep(file.genre);
-    track.duration = file.duration;
+    hashes.push_back(hash);
+    if constexpr (!kPathKeyIsPath) keyOf.push_back(keyTexts.Keep(key));
+    tracks.push_back({.path = set.Keep(file.path),
+                      .artist = set.Keep(file.artist),
+                      .title = set.Keep(file.title),
+                      .genre = set.Keep(file.genre),
+                      .duration = file.duration});
+  }
+
+  const size_t buckets = TrackLibrary.bucket_count();
+  std::array<const TrackMap::value_type*, kRing> firsts{};
+  const auto startLookup = [&](size_t i) {
+    // The map's bucket of this hash (modulo is the library's choice; a wrong guess only costs the
+    // hint), its first node, and past the node's value where the library caches the node's hash.
+    const size_t bucket = hashes[i] % buckets;
+    const auto first = TrackLibrary.begin(bucket);
+    const TrackMap::value_type* node = first == TrackLibrary.end(bucket) ? nullptr : &*first;
+    firsts[i % kRing] = node;
+    if (!node) return;
+    __builtin_prefetch(node);
+    __builtin_prefetch(reinterpret_cast<const char*>(node) + sizeof(*node));
+  };
+  const size_t count = tracks.size();
+  for (size_t i = 0; i < std::min(count, kLookAhead); ++i) startLookup(i);
+  for (size_t i = 0; i < count; ++i) {
+    if (i + kLookAhead < count) startLookup(i + kLookAhead);
+    if (i + kLookAhead / 2 < count)
+      if (const TrackMap::value_type* node = firsts[(i + kLookAhead / 2) % kRing])
+        __builtin_prefetch(node->first.data());
+    const auto record = TrackLibrary.find(HashedPathKey{trackKey(i), hashes[i]});
+    TakeRecord(record == TrackLibrary.end() ? nullptr : &record->second, &tracks[i]);
   }
   return set;
 }
