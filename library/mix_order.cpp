@@ -101,7 +101,8 @@ MixTrackSet CollectViewTracks() {
   // serves the repeat check and the record lookup) and packs its texts into the set's blocks,
   // starting the reads of rows ahead. The second finds the records: each lookup is a chain of
   // dependent misses (bucket, node, key), so the chains of many tracks are kept in flight.
-  constexpr size_t kFileAhead = 24, kTextAhead = 16, kHashAhead = 8, kLookAhead = 16, kRing = 32;
+  constexpr size_t kFileAhead = 24, kTextAhead = 16, kHashAhead = 8, kHashBatch = 4, kLookAhead = 16;
+  constexpr size_t kRing = 32, kUnitsPerLine = 64 / sizeof(wchar_t);
   struct Taken {
     uint32_t tag = 0;    // the hash's high half
     int32_t track = -1;  // index into tracks; -1 empty
@@ -124,12 +125,22 @@ MixTrackSet CollectViewTracks() {
     if constexpr (kPathKeyIsPath) return fileAt(row).path;
     return otherKeys[row % kRing];
   };
-  const auto hashRow = [&](size_t row) {
-    if constexpr (!kPathKeyIsPath) otherKeys[row % kRing] = PathKey(fileAt(row).path);
-    const size_t hash = rowHashes[row % kRing] = static_cast<size_t>(Fnv1aPathHash(rowKey(row)));
-    __builtin_prefetch(&slots[hash & mask]);
+  // Rows [first, end) hashed together, their slots fetched.
+  const auto hashRows = [&](size_t first, size_t end) {
+    std::array<std::wstring_view, kHashBatch> batch;
+    std::array<uint64_t, kHashBatch> batchHashes{};
+    for (size_t row = first; row < end; ++row) {
+      if constexpr (!kPathKeyIsPath) otherKeys[row % kRing] = PathKey(fileAt(row).path);
+      batch[row - first] = rowKey(row);
+    }
+    Fnv1aPathHashes(std::span(batch.data(), end - first), batchHashes.data());
+    for (size_t row = first; row < end; ++row) {
+      const size_t hash = rowHashes[row % kRing] = static_cast<size_t>(batchHashes[row - first]);
+      __builtin_prefetch(&slots[hash & mask]);
+    }
   };
-  for (size_t row = 0; row < std::min(rows, kHashAhead); ++row) hashRow(row);
+  for (size_t row = 0; row < std::min(rows, kHashAhead); row += kHashBatch)
+    hashRows(row, std::min(rows, row + kHashBatch));
   for (size_t row = 0; row < rows; ++row) {
     if (row + kFileAhead < rows) {
       const LibraryFile& ahead = fileAt(row + kFileAhead);
@@ -138,9 +149,10 @@ MixTrackSet CollectViewTracks() {
     if (row + kTextAhead < rows) {
       const LibraryFile& ahead = fileAt(row + kTextAhead);
       for (const std::wstring* text : {&ahead.path, &ahead.title, &ahead.artist, &ahead.genre})
-        __builtin_prefetch(text->data());
+        for (size_t at = 0; at < text->size(); at += kUnitsPerLine) __builtin_prefetch(text->data() + at);
     }
-    if (row + kHashAhead < rows) hashRow(row + kHashAhead);
+    if (row + kHashAhead < rows && row % kHashBatch == 0)
+      hashRows(row + kHashAhead, std::min(rows, row + kHashAhead + kHashBatch));
     const LibraryFile& file = fileAt(row);
     const std::wstring_view key = rowKey(row);
     const size_t hash = rowHashes[row % kRing];
@@ -160,26 +172,24 @@ MixTrackSet CollectViewTracks() {
                       .duration = file.duration});
   }
 
-  const size_t buckets = TrackLibrary.bucket_count();
-  std::array<const TrackMap::value_type*, kRing> firsts{};
-  const auto startLookup = [&](size_t i) {
-    // The map's bucket of this hash (modulo is the library's choice; a wrong guess only costs the
-    // hint), its first node, and past the node's value where the library caches the node's hash.
+  // Each bucket's first node first, in a loop small enough that many of these chains run at once;
+  // then each node, its hash (past the node's value, where the library caches it) and its key are
+  // fetched ahead of the lookup. The modulo is the library's choice; a wrong guess only costs hints.
+  const size_t count = tracks.size(), buckets = TrackLibrary.bucket_count();
+  std::vector<const TrackMap::value_type*> firsts(count);
+  for (size_t i = 0; i < count; ++i) {
     const size_t bucket = hashes[i] % buckets;
     const auto first = TrackLibrary.begin(bucket);
-    const TrackMap::value_type* node = first == TrackLibrary.end(bucket) ? nullptr : &*first;
-    firsts[i % kRing] = node;
-    if (!node) return;
-    __builtin_prefetch(node);
-    __builtin_prefetch(reinterpret_cast<const char*>(node) + sizeof(*node));
-  };
-  const size_t count = tracks.size();
-  for (size_t i = 0; i < std::min(count, kLookAhead); ++i) startLookup(i);
+    firsts[i] = first == TrackLibrary.end(bucket) ? nullptr : &*first;
+  }
   for (size_t i = 0; i < count; ++i) {
-    if (i + kLookAhead < count) startLookup(i + kLookAhead);
+    if (i + kLookAhead < count)
+      if (const TrackMap::value_type* node = firsts[i + kLookAhead]) {
+        __builtin_prefetch(node);
+        __builtin_prefetch(reinterpret_cast<const char*>(node) + sizeof(*node));
+      }
     if (i + kLookAhead / 2 < count)
-      if (const TrackMap::value_type* node = firsts[(i + kLookAhead / 2) % kRing])
-        __builtin_prefetch(node->first.data());
+      if (const TrackMap::value_type* node = firsts[i + kLookAhead / 2]) __builtin_prefetch(node->first.data());
     const auto record = TrackLibrary.find(HashedPathKey{trackKey(i), hashes[i]});
     TakeRecord(record == TrackLibrary.end() ? nullptr : &record->second, &tracks[i]);
   }
