@@ -38,6 +38,7 @@ class MixTrackSet {
   std::vector<MixTrack>& tracks() & { return tracks_; }
   const std::vector<MixTrack>& tracks() const& { return tracks_; }
   void tracks() && = delete;
+  void tracks() const&& = delete;
   // A copy of the text in the set's blocks.
   std::wstring_view Keep(std::wstring_view text);
 
