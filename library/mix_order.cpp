@@ -101,7 +101,7 @@ MixTrackSet CollectViewTracks() {
   // serves the repeat check and the record lookup) and packs its texts into the set's blocks,
   // starting the reads of rows ahead. The second finds the records: each lookup is a chain of
   // dependent misses (bucket, node, key), so the chains of many tracks are kept in flight.
-  constexpr size_t kFileAhead = 24, kTextAhead = 16, kHashAhead = 8, kHashBatch = 4, kLookAhead = 16;
+  constexpr size_t kFileAhead = 48, kTextAhead = 24, kHashAhead = 8, kHashBatch = 4, kLookAhead = 24;
   constexpr size_t kRing = 32, kUnitsPerLine = 64 / sizeof(wchar_t);
   struct Taken {
     uint32_t tag = 0;    // the hash's high half
