@@ -123,7 +123,6 @@ struct GlowBuffers {
   // One row per band (kMaxDrawBands of them, rowStride apart), indexed from -kHalfMargin.
   int rowStride = 0;
   std::vector<uint16_t> row;
-  std::vector<int> lit;
   // Per glow-target row: the columns [litLo, litHi) where the tight blur's first half left
   // something, so that its second half can skip the rest.
   std::vector<int> litLo, litHi;
@@ -163,7 +162,6 @@ void Prepare(const DrawSurface* frame, DrawSurface* glow) {
   B.combined.Reset(B.hw, B.hh, kHalfMargin);
   B.rowStride = B.hw + 2 * kHalfMargin + 2;
   B.row.assign(static_cast<size_t>(B.rowStride) * kMaxDrawBands * 4, 0);
-  B.lit.assign(static_cast<size_t>(B.rowStride) * kMaxDrawBands, 0);
   B.litLo.assign(B.hh + 2 * kHalfMargin, 0);
   B.litHi.assign(B.hh + 2 * kHalfMargin, 0);
   B.reusable = false;
@@ -188,7 +186,6 @@ bool SameGlowsAsLast(float scale) {
 }
 
 uint16_t* RowScratch(int band) { return B.row.data() + (static_cast<size_t>(band) * B.rowStride + kHalfMargin) * 4; }
-int* LitScratch(int band) { return B.lit.data() + static_cast<size_t>(band) * B.rowStride + kHalfMargin; }
 
 struct Box {
   float x0, y0, x1, y1;
@@ -427,44 +424,40 @@ void BlurPass(const Kernel<Taps>& k, Plane& src, Plane* dst, int tile, bool alon
 }
 
 // The tight blur's horizontal half, reading the glow target's pixels; band picks the scratch row.
-// B.litLo and B.litHi must start out empty (hw, 0).
+// Each row is blurred only between its first and last pixel that holds something (plus the taps),
+// and those columns are noted in B.litLo and B.litHi, which must start out empty (hw, 0).
 void TightAlongX(std::span<const Span> spans, const PixelView& glow, int band) {
   const Weights<kTightTaps> weights(kTight);
   uint16_t* row = RowScratch(band);
-  // lit[x]: the last x' <= x whose pixel is not empty.
-  int* lit = LitScratch(band);
   for (const Span& s : spans) {
     const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
     const int scan0 = std::max(0, r.x0 - kTightTaps), scan1 = std::min(B.hw, r.x1 + kTightTaps);
     for (int y = r.y0; y < r.y1; ++y) {
       const uint32_t* src = glow.pixels + static_cast<size_t>(y) * glow.stride;
       uint16_t* out = B.halfH.Row(y);
+      int first = scan0, last = scan1 - 1;
+      while (first < scan1 && !src[first]) ++first;
+      while (last >= first && !src[last]) --last;
       // Many rows near a shape hold nothing at all.
-      if (std::all_of(src + scan0, src + scan1, [](uint32_t p) { return p == 0; })) {
+      if (first > last) {
         std::fill(out + 4 * r.x0, out + 4 * r.x1, 0);
         continue;
       }
-      // Most of a tile is empty: a window of taps with nothing in it gives nothing. The pairs
-      // read one pixel past the span's taps.
-      int last_lit = -1000;
-      for (int x = r.x0 - kTightTaps; x <= r.x1 + kTightTaps; ++x) {
-        const uint32_t p = x >= 0 && x < B.hw ? src[x] : 0;
-        StoreOne(row + 4 * x, p ? FromWord(p) : Zero());
-        if (p) last_lit = x;
-        lit[x] = last_lit;
-      }
-      int& lo = B.litLo[y + kHalfMargin];
-      int& hi = B.litHi[y + kHalfMargin];
-      ForPairs(r.x0, r.x1, [&](int x, bool both) {
-        const bool first = lit[x + kTightTaps] >= x - kTightTaps;
-        const bool second = both && lit[x + 1 + kTightTaps] >= x + 1 - kTightTaps;
-        if (!first && !second) {
-          Put(out + 4 * x, Zero(), both);
-          return;
-        }
-        lo = std::min(lo, first ? x : x + 1), hi = std::max(hi, second ? x + 2 : x + 1);
-        Put(out + 4 * x, Convolve(weights, row + 4 * x, 4), both);
+      const int lo = std::max(r.x0, first - kTightTaps), hi = std::min(r.x1, last + kTightTaps + 1);
+      std::fill(out + 4 * r.x0, out + 4 * lo, 0);
+      std::fill(out + 4 * hi, out + 4 * r.x1, 0);
+      // The taps of the pairs in [lo, hi): the pixels between first and last, zeros around them.
+      const int need0 = lo - kTightTaps, need1 = hi + 1 + kTightTaps;
+      std::fill(row + 4 * need0, row + 4 * first, 0);
+      std::fill(row + 4 * (last + 1), row + 4 * need1, 0);
+      ForPairs(first, last + 1, [&](int x, bool both) {
+        const L8 words = both ? FromWords(src + x) : FromWord(src[x]);
+        Put(row + 4 * x, words, both);
       });
+      int& row_lo = B.litLo[y + kHalfMargin];
+      int& row_hi = B.litHi[y + kHalfMargin];
+      row_lo = std::min(row_lo, lo), row_hi = std::max(row_hi, hi);
+      ForPairs(lo, hi, [&](int x, bool both) { Put(out + 4 * x, Convolve(weights, row + 4 * x, 4), both); });
     }
   }
 }
@@ -503,8 +496,11 @@ void RepeatOddEdges(int y, int x0, int x1) {
     std::copy(out + 4 * x0, out + 4 * (x1 + (odd_w && x1 == B.hw)), B.combined.Row(B.hh) + 4 * x0);
 }
 
-// The wide blur doubled to this resolution, over the spans; band picks the scratch row.
-void WideUp(std::span<const Span> spans, int band) {
+// The wide blur doubled to this resolution, plus the tight blur's vertical half, over the spans;
+// band picks the scratch row.
+void WideUpAndTightAlongY(std::span<const Span> spans, int band) {
+  const Weights<kTightTaps> weights(kTight);
+  const ptrdiff_t step = 4 * static_cast<ptrdiff_t>(B.halfH.stride);
   uint16_t* row = RowScratch(band);
   for (const Span& s : spans) {
     const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
@@ -515,21 +511,8 @@ void WideUp(std::span<const Span> spans, int band) {
         Put(out + 4 * x, lo, count > 1);
         if (count > 2) Put(out + 4 * x + 8, hi, count > 3);
       });
-      RepeatOddEdges(y, r.x0, r.x1);
-    }
-  }
-}
-
-// The tight blur's vertical half, added to the doubled wide blur.
-void TightAlongY(std::span<const Span> spans) {
-  const Weights<kTightTaps> weights(kTight);
-  const ptrdiff_t step = 4 * static_cast<ptrdiff_t>(B.halfH.stride);
-  for (const Span& s : spans) {
-    const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
-    for (int y = r.y0; y < r.y1; ++y) {
+      // The tight blur only over columns that one of the rows under its taps has something in.
       const uint16_t* in = B.halfH.Row(y);
-      uint16_t* out = B.combined.Row(y);
-      // Only columns that one of the rows under the taps has something in.
       int lo = r.x1, hi = r.x0;
       for (int t = -kTightTaps; t <= kTightTaps; ++t)
         lo = std::min(lo, B.litLo[y + t + kHalfMargin]), hi = std::max(hi, B.litHi[y + t + kHalfMargin]);
@@ -612,10 +595,7 @@ void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur) 
     TightAlongX(bands.Tight(k), glow, k);
   };
   auto second = [&](int k) { BlurPass(kWide, B.quarterH, &B.quarterBlur, kTileQuarter, false, bands.Spans(k)); };
-  auto third = [&](int k) {
-    WideUp(bands.Spans(k), k);
-    TightAlongY(bands.Tight(k));
-  };
+  auto third = [&](int k) { WideUpAndTightAlongY(bands.Spans(k), k); };
   RunDrawBands(bands.count, first);
   RunDrawBands(bands.count, second);
   RunDrawBands(bands.count, third);

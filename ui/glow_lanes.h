@@ -36,6 +36,11 @@ inline L8 FromWord(uint32_t p) {
   const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(p));
   return _mm_slli_epi16(_mm_unpacklo_epi8(bytes, _mm_setzero_si128()), kShift);
 }
+// Two premultiplied ARGB words as two pixels.
+inline L8 FromWords(const uint32_t* p) {
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+  return _mm_slli_epi16(_mm_unpacklo_epi8(bytes, _mm_setzero_si128()), kShift);
+}
 // Adds `count` (1..4) pixels, lo's two then hi's, onto dst, each channel rounded and saturated
 // at 255. Pixels that round to nothing are not written.
 inline void AddOnto(uint32_t* dst, L8 lo, L8 hi, int count) {
@@ -87,6 +92,12 @@ inline L8 Seconds(L8 a, L8 b) { return L8{{a.v[4], a.v[5], a.v[6], a.v[7], b.v[4
 inline L8 FromWord(uint32_t p) {
   L8 r{};
   for (int c = 0; c < 4; ++c) r.v[c] = static_cast<uint16_t>(((p >> (8 * c)) & 255) << kShift);
+  return r;
+}
+inline L8 FromWords(const uint32_t* p) {
+  L8 r = FromWord(p[0]);
+  const L8 second = FromWord(p[1]);
+  for (int c = 0; c < 4; ++c) r.v[4 + c] = second.v[c];
   return r;
 }
 inline void AddOnto(uint32_t* dst, L8 lo, L8 hi, int count) {
