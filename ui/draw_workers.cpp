@@ -1,12 +1,12 @@
 #include "ui/draw_workers.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <thread>
 #include <vector>
+
+#include "platform/system_info.h"
 
 namespace {
 
@@ -22,14 +22,6 @@ constexpr int kDoneSpins = 2000;
 // take (low 24). A late worker thus never takes a band of a call that has ended.
 constexpr int kCallShift = 32, kBandsShift = 24;
 constexpr uint64_t kNextMask = (uint64_t{1} << kBandsShift) - 1;
-
-// The cores this process may run on: a process held to one core gains nothing from workers but
-// the switching between them.
-int UsableCores() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
-  return static_cast<int>(std::thread::hardware_concurrency());
-}
 
 int BandsOf(uint64_t state) { return static_cast<int>((state >> kBandsShift) & 0xFF); }
 int NextOf(uint64_t state) { return static_cast<int>(state & kNextMask); }
@@ -71,7 +63,8 @@ class DrawWorkers {
   void Start() {
     if (started_) return;
     started_ = true;
-    const int cores = UsableCores();
+    // A process held to one core gains nothing from workers but the switching between them.
+    const int cores = static_cast<int>(UsableProcessorCount());
     const int workers = std::clamp(cores - 1, 0, kMaxWorkers);
     threads_.reserve(workers);
     for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Serve(); });
