@@ -110,25 +110,27 @@ void BM_ScanRebuilds50k(benchmark::State& state) {
 }
 BENCHMARK(BM_ScanRebuilds50k)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-std::vector<MixTrack> MixTracks(int count) {
-  std::vector<MixTrack> tracks;
+MixTrackSet MixTracks(int count) {
+  MixTrackSet set;
+  std::vector<MixTrack>& tracks = set.tracks();
   for (int i = 0; i < count; ++i)
-    tracks.push_back(MixTrack{.path = fmt::format(L"/m/{}.mp3", i),
+    tracks.push_back(MixTrack{.path = set.Keep(fmt::format(L"/m/{}.mp3", i)),
                               .bpm = i % 10 == 9 ? 0.0 : 100.0 + (i * 37) % 400 * 0.1,
                               .key = (i * 5) % 25 - 1,
                               .energy = (i * 3) % 11});
-  return tracks;
+  return set;
 }
 
 void BM_MixOrder(benchmark::State& state) {
-  const std::vector<MixTrack> tracks = MixTracks(static_cast<int>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(MixOrder(tracks));
+  const MixTrackSet set = MixTracks(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(MixOrder(set.tracks()));
 }
 BENCHMARK(BM_MixOrder)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_GroupDuplicates50k(benchmark::State& state) {
   std::vector<MixTrack> tracks;
-  for (const LibraryFile& f : MakeFiles(kViewFiles))
+  const std::vector<LibraryFile> files = MakeFiles(kViewFiles);
+  for (const LibraryFile& f : files)
     tracks.push_back(
         MixTrack{.path = f.path, .artist = f.artist, .title = f.index % 50 == 0 ? L"Same  Song" : f.title});
   TrackLibrary.clear();

@@ -31,8 +31,8 @@ constexpr wchar_t kSystemPrompt[] =
     L"short set name, and \"tracks\", the ids in play order.";
 
 // A tag as one catalogue field: line breaks and other control characters become spaces.
-std::wstring OneLine(const std::wstring& text) {
-  std::wstring out = text;
+std::wstring OneLine(std::wstring_view text) {
+  std::wstring out(text);
   for (wchar_t& c : out)
     if (c < 32 || c == 127) c = L' ';
   return out;
@@ -121,7 +121,7 @@ std::vector<int32_t> SelectAiCandidates(const std::wstring& description, const s
   std::vector<int32_t> matches, analysed, rest;
   for (size_t i = 0; i < tracks.size(); ++i) {
     const MixTrack& t = tracks[i];
-    const std::wstring text = LowerText(t.artist + L" " + t.title + L" " + t.genre);
+    const std::wstring text = LowerText(fmt::format(L"{} {} {}", t.artist, t.title, t.genre));
     bool match = false;
     for (const std::wstring& w : words) match = match || text.find(w) != std::wstring::npos;
     (match ? matches : t.bpm > 0 ? analysed : rest).push_back(static_cast<int32_t>(i));
@@ -248,7 +248,7 @@ AiSetResult BuildAiSet(std::wstring url, std::wstring model, const std::wstring&
 void AiSetWorker(AiWorkerArgs* raw) {
   std::unique_ptr<AiWorkerArgs> args(raw);
   AiJob* job = args->job;
-  job->result = BuildAiSet(args->url, args->model, job->description, args->minutes, job->tracks,
+  job->result = BuildAiSet(args->url, args->model, job->description, args->minutes, job->tracks.tracks(),
                            args->chatTimeoutMs, &AiStop);
   if (AiStop || !PostToUi(kAiSetPost, 0, job)) delete job;
   --AiWorkersRunning;

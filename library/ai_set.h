@@ -32,7 +32,7 @@ struct AiSetResult {
 // the UI thread.
 struct AiJob {
   std::wstring description;
-  std::vector<MixTrack> tracks;
+  MixTrackSet tracks;  // the job's own copies: the library may change while the worker runs
   AiSetResult result;
 };
 

@@ -15,7 +15,7 @@ struct Utf16Less {
 
 }  // namespace
 
-std::wstring NormaliseMatchText(const std::wstring& text) {
+std::wstring NormaliseMatchText(std::wstring_view text) {
   std::wstring out;
   bool pendingSpace = false;
   for (wchar_t c : text) {
@@ -44,7 +44,8 @@ std::vector<std::vector<uint32_t>> GroupDuplicates(const std::vector<MixTrack>& 
 }
 
 void FindDuplicates() {
-  const std::vector<MixTrack> tracks = CollectViewTracks();
+  const MixTrackSet view = CollectViewTracks();
+  const std::vector<MixTrack>& tracks = view.tracks();
   const std::vector<std::vector<uint32_t>> groups = GroupDuplicates(tracks);
   if (groups.empty()) {
     ShowStatus(UiFormat(L"No duplicates among these {} tracks", tracks.size()));
@@ -52,7 +53,7 @@ void FindDuplicates() {
   }
   std::vector<std::wstring> paths;
   for (const std::vector<uint32_t>& group : groups)
-    for (uint32_t i : group) paths.push_back(tracks[i].path);
+    for (uint32_t i : group) paths.emplace_back(tracks[i].path);
   ReplaceOrCreateList(kDuplicatesListName, paths);
   ShowStatus(
       UiFormat(L"{} songs are in more than one file ({} files) \u2014 they're side by side in the Duplicates list",

@@ -11,7 +11,7 @@
 inline constexpr wchar_t kDuplicatesListName[] = L"Duplicates";
 
 // Lower-cased, white space runs as one space, none at either end.
-std::wstring NormaliseMatchText(const std::wstring& text);
+std::wstring NormaliseMatchText(std::wstring_view text);
 // Groups of two or more tracks with the same match key, in ascending key order (UTF-16 code
 // units); each group's indices in input order. Tracks with an empty normalised title are left out.
 std::vector<std::vector<uint32_t>> GroupDuplicates(const std::vector<MixTrack>& tracks);

@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <bit>
+#include <cwchar>
+#include <utility>
 #include <functional>
 #include <string_view>
 
@@ -32,6 +34,7 @@ constexpr double kEnergyWeight = 1.5;
 constexpr double kTempoWeight = 0.5;
 constexpr double kPercent = 100.0;
 constexpr size_t kMinTracks = 2;
+constexpr size_t kKeepBlockUnits = size_t{1} << 16;  // a MixTrackSet's text block
 
 // The analysis of the record, when analysed with a BPM.
 void TakeRecord(const TrackInfo* record, MixTrack* track) {
@@ -40,8 +43,6 @@ void TakeRecord(const TrackInfo* record, MixTrack* track) {
   track->key = record->key;
   track->energy = TrackEnergy(record);
 }
-
-void TakeAnalysis(const std::wstring& path, MixTrack* track) { TakeRecord(FindTrackInfo(path), track); }
 
 double KeyCost(int32_t a, int32_t b) {
   if (a < 0 || b < 0) return kUnknownKeyCost;
@@ -61,75 +62,138 @@ bool SameNameIgnoringCase(const std::wstring& a, const std::wstring& b) { return
 
 }  // namespace
 
-MixTrack MixTrackFromFile(const LibraryFile& file) {
-  MixTrack track{
-      .path = file.path, .artist = file.artist, .title = file.title, .genre = file.genre, .duration = file.duration};
-  TakeAnalysis(file.path, &track);
-  return track;
+MixTrackSet::MixTrackSet(MixTrackSet&& other) noexcept
+    : tracks_(std::move(other.tracks_)),
+      blocks_(std::move(other.blocks_)),
+      next_(std::exchange(other.next_, nullptr)),
+      room_(std::exchange(other.room_, 0)) {}
+
+MixTrackSet& MixTrackSet::operator=(MixTrackSet&& other) noexcept {
+  tracks_ = std::move(other.tracks_);
+  blocks_ = std::move(other.blocks_);
+  next_ = std::exchange(other.next_, nullptr);
+  room_ = std::exchange(other.room_, 0);
+  return *this;
+}
+
+std::wstring_view MixTrackSet::Keep(std::wstring_view text) {
+  if (text.empty()) return {};
+  if (text.size() > room_) {
+    room_ = std::max(kKeepBlockUnits, text.size());
+    blocks_.push_back(std::make_unique_for_overwrite<wchar_t[]>(room_));
+    next_ = blocks_.back().get();
+  }
+  wchar_t* const at = next_;
+  std::wmemcpy(at, text.data(), text.size());
+  next_ += text.size(), room_ -= text.size();
+  return {at, text.size()};
 }
 
 MixTrack MixTrackFromPath(const std::wstring& path) {
   MixTrack track{.path = path};
-  TakeAnalysis(path, &track);
+  TakeRecord(FindTrackInfo(path), &track);
   return track;
 }
 
-std::vector<MixTrack> CollectViewTracks() {
+MixTrackSet CollectViewTracks() {
   // 50,000 rows on the UI thread, bound by memory rather than work: a row's texts and its library
-  // record sit in scattered heap blocks. Reads are started rows ahead (the row's file, then its
-  // texts, then its hash and record bucket) so that their misses overlap, and one hash per row
-  // serves both the repeat check and the record lookup.
-  constexpr size_t kFileAhead = 24, kTextAhead = 16, kHashAhead = 8, kRing = 16;
+  // record sit in scattered heap blocks. The first pass takes each file once (one hash per row
+  // serves the repeat check and the record lookup) and packs its texts into the set's blocks,
+  // starting the reads of rows ahead. The second finds the records: each lookup is a chain of
+  // dependent misses (bucket, node, key), so the chains of many tracks are kept in flight.
+  constexpr size_t kFileAhead = 48, kTextAhead = 24, kHashAhead = 8, kHashBatch = 4, kLookAhead = 24;
+  constexpr size_t kRing = 32, kUnitsPerLine = 64 / sizeof(wchar_t);
   struct Taken {
     uint32_t tag = 0;    // the hash's high half
     int32_t track = -1;  // index into tracks; -1 empty
   };
   const size_t rows = ViewOrder.size();
-  std::vector<MixTrack> tracks;
+  MixTrackSet set;
+  std::vector<MixTrack>& tracks = set.tracks();
   tracks.reserve(rows);
+  std::vector<size_t> hashes;  // per track
+  hashes.reserve(rows);
+  MixTrackSet keyTexts;                   // keys that differ from their paths
+  std::vector<std::wstring_view> keyOf;  // per track, only then
+  const auto trackKey = [&](size_t i) { return kPathKeyIsPath ? tracks[i].path : keyOf[i]; };
   const size_t mask = std::bit_ceil(rows * 2 + 1) - 1;
   std::vector<Taken> slots(mask + 1);
-  std::array<std::wstring, kRing> keys;
-  std::array<size_t, kRing> hashes{};
-  const size_t buckets = TrackLibrary.bucket_count();
   const auto fileAt = [](size_t row) -> const LibraryFile& { return ViewItems[static_cast<size_t>(ViewOrder[row])]; };
-  const auto hashRow = [&](size_t row) {
-    std::wstring& key = keys[row % kRing];
-    key = PathKey(fileAt(row).path);
-    const size_t hash = hashes[row % kRing] = static_cast<size_t>(Fnv1aPathHash(key));
-    // The map's bucket of this hash (modulo is the library's choice; a wrong guess only costs the hint).
-    const size_t bucket = hash % buckets;
-    const auto first = TrackLibrary.begin(bucket);
-    if (first != TrackLibrary.end(bucket)) __builtin_prefetch(&*first);
+  std::array<std::wstring, kRing> otherKeys;  // only where keys differ from paths
+  std::array<size_t, kRing> rowHashes{};
+  const auto rowKey = [&](size_t row) -> std::wstring_view {
+    if constexpr (kPathKeyIsPath) return fileAt(row).path;
+    return otherKeys[row % kRing];
   };
-  for (size_t row = 0; row < std::min(rows, kHashAhead); ++row) hashRow(row);
+  // Rows [first, end) hashed together, their slots fetched.
+  const auto hashRows = [&](size_t first, size_t end) {
+    std::array<std::wstring_view, kHashBatch> batch;
+    std::array<uint64_t, kHashBatch> batchHashes{};
+    for (size_t row = first; row < end; ++row) {
+      if constexpr (!kPathKeyIsPath) otherKeys[row % kRing] = PathKey(fileAt(row).path);
+      batch[row - first] = rowKey(row);
+    }
+    Fnv1aPathHashes(std::span(batch.data(), end - first), batchHashes.data());
+    for (size_t row = first; row < end; ++row) {
+      const size_t hash = rowHashes[row % kRing] = static_cast<size_t>(batchHashes[row - first]);
+      __builtin_prefetch(&slots[hash & mask]);
+    }
+  };
+  for (size_t row = 0; row < std::min(rows, kHashAhead); row += kHashBatch)
+    hashRows(row, std::min(rows, row + kHashBatch));
   for (size_t row = 0; row < rows; ++row) {
-    if (row + kFileAhead < rows) __builtin_prefetch(&fileAt(row + kFileAhead));
+    if (row + kFileAhead < rows) {
+      const LibraryFile& ahead = fileAt(row + kFileAhead);
+      __builtin_prefetch(&ahead.path), __builtin_prefetch(&ahead.genre), __builtin_prefetch(&ahead.duration);
+    }
     if (row + kTextAhead < rows) {
       const LibraryFile& ahead = fileAt(row + kTextAhead);
       for (const std::wstring* text : {&ahead.path, &ahead.title, &ahead.artist, &ahead.genre})
-        __builtin_prefetch(text->data());
+        for (size_t at = 0; at < text->size(); at += kUnitsPerLine) __builtin_prefetch(text->data() + at);
     }
-    if (row + kHashAhead < rows) hashRow(row + kHashAhead);
+    if (row + kHashAhead < rows && row % kHashBatch == 0)
+      hashRows(row + kHashAhead, std::min(rows, row + kHashAhead + kHashBatch));
     const LibraryFile& file = fileAt(row);
-    std::wstring& key = keys[row % kRing];
-    const size_t hash = hashes[row % kRing];
+    const std::wstring_view key = rowKey(row);
+    const size_t hash = rowHashes[row % kRing];
     const auto tag = static_cast<uint32_t>(hash >> 32);
     size_t slot = hash & mask;
     bool seen = false;
     for (; slots[slot].track >= 0 && !seen; slot = (slot + 1) & mask)
-      seen = slots[slot].tag == tag && PathKey(tracks[static_cast<size_t>(slots[slot].track)].path) == key;
+      seen = slots[slot].tag == tag && trackKey(static_cast<size_t>(slots[slot].track)) == key;
     if (seen) continue;
     slots[slot] = {tag, static_cast<int32_t>(tracks.size())};
-    MixTrack& track = tracks.emplace_back();
-    const auto record = TrackLibrary.find(HashedPathKey{key, hash});
-    TakeRecord(record == TrackLibrary.end() ? nullptr : &record->second, &track);
-    // The key is usually the path itself: then its copy becomes the track's.
-    track.path = key == file.path ? std::move(key) : file.path;
-    track.artist = file.artist, track.title = file.title, track.genre = file.genre;
-    track.duration = file.duration;
+    hashes.push_back(hash);
+    if constexpr (!kPathKeyIsPath) keyOf.push_back(keyTexts.Keep(key));
+    tracks.push_back({.path = set.Keep(file.path),
+                      .artist = set.Keep(file.artist),
+                      .title = set.Keep(file.title),
+                      .genre = set.Keep(file.genre),
+                      .duration = file.duration});
   }
-  return tracks;
+
+  // Each bucket's first node first, in a loop small enough that many of these chains run at once;
+  // then each node, its hash (past the node's value, where the library caches it) and its key are
+  // fetched ahead of the lookup. The modulo is the library's choice; a wrong guess only costs hints.
+  const size_t count = tracks.size(), buckets = TrackLibrary.bucket_count();
+  std::vector<const TrackMap::value_type*> firsts(count);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t bucket = hashes[i] % buckets;
+    const auto first = TrackLibrary.begin(bucket);
+    firsts[i] = first == TrackLibrary.end(bucket) ? nullptr : &*first;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (i + kLookAhead < count)
+      if (const TrackMap::value_type* node = firsts[i + kLookAhead]) {
+        __builtin_prefetch(node);
+        __builtin_prefetch(reinterpret_cast<const char*>(node) + sizeof(*node));
+      }
+    if (i + kLookAhead / 2 < count)
+      if (const TrackMap::value_type* node = firsts[i + kLookAhead / 2]) __builtin_prefetch(node->first.data());
+    const auto record = TrackLibrary.find(HashedPathKey{trackKey(i), hashes[i]});
+    TakeRecord(record == TrackLibrary.end() ? nullptr : &record->second, &tracks[i]);
+  }
+  return set;
 }
 
 void ReplaceOrCreateList(const std::wstring& name, const std::vector<std::wstring>& paths) {
@@ -248,14 +312,15 @@ void MixOrderView() {
     MixOrderList(ViewIndex);
     return;
   }
-  const std::vector<MixTrack> tracks = CollectViewTracks();
+  const MixTrackSet view = CollectViewTracks();
+  const std::vector<MixTrack>& tracks = view.tracks();
   if (tracks.size() < kMinTracks) {
     ReportTooFew();
     return;
   }
   std::vector<std::wstring> paths;
   paths.reserve(tracks.size());
-  for (const MixTrack& track : tracks) paths.push_back(track.path);
+  for (const MixTrack& track : tracks) paths.emplace_back(track.path);
   int unanalysed = 0;
   ReplaceOrCreateList(kMixOrderListName, RunMixOrder(paths, &unanalysed));
   ReportMixOrder(unanalysed);

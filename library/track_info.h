@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -44,6 +45,8 @@ struct TrackInfo {
 // 64-bit FNV-1a over the key's UTF-16 code units, each taken low byte first. Characters above
 // U+FFFF count as their surrogate pair, so a key hashes the same on every platform.
 uint64_t Fnv1aPathHash(std::wstring_view key);
+// Fnv1aPathHash of each key into hashes[i], several keys at a time (for passes over many paths).
+void Fnv1aPathHashes(std::span<const std::wstring_view> keys, uint64_t* hashes);
 
 // A key with its hash already worked out, so that a pass that hashes each key for its own use
 // can look the map up without hashing again.

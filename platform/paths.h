@@ -5,5 +5,7 @@
 
 // The key under which a path is indexed and hashed.
 std::wstring PathKey(const std::wstring& path);
+// PathKey returns the path itself here: a pass over many paths can hash them without copies.
+inline constexpr bool kPathKeyIsPath = true;
 // True when the two paths name the same entry by this platform's rules.
 bool SamePath(const std::wstring& a, const std::wstring& b);

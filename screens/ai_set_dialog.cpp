@@ -61,7 +61,7 @@ void StartAiJob(const std::vector<ModalField>& fields) {
   auto job = std::make_unique<AiJob>();
   job->description = LastAiDescription;
   job->tracks = CollectViewTracks();
-  if (job->tracks.empty()) return ShowStatus(L"There are no tracks in view — open a folder or list first");
+  if (job->tracks.tracks().empty()) return ShowStatus(L"There are no tracks in view — open a folder or list first");
   AiJobRunning = true;
   ShowStatus(L"The AI is building your set… (this can take a minute)");
   StartAiWorker(new AiWorkerArgs{job.release(), Settings.AiUrl, Settings.AiModel, minutes, AiChatAllowanceMs});
@@ -76,9 +76,9 @@ bool ApplyAiSet(AiJob* raw) {
     std::vector<std::wstring> paths;
     double seconds = 0;
     for (int32_t pick : r.picks) {
-      if (pick < 0 || static_cast<size_t>(pick) >= job->tracks.size()) continue;
-      const MixTrack& t = job->tracks[static_cast<size_t>(pick)];
-      paths.push_back(t.path);
+      if (pick < 0 || static_cast<size_t>(pick) >= job->tracks.tracks().size()) continue;
+      const MixTrack& t = job->tracks.tracks()[static_cast<size_t>(pick)];
+      paths.emplace_back(t.path);
       if (t.duration > 0 && std::isfinite(t.duration)) seconds += t.duration;
     }
     ReplaceOrCreateList(ListNameOf(*job), paths);

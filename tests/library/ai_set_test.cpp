@@ -7,11 +7,17 @@
 
 namespace {
 
-MixTrack Track(std::wstring title, double seconds, double bpm = 0, std::wstring genre = L"House") {
+// The texts of the tracks made here, kept for the whole run.
+MixTrackSet& Texts() {
+  static MixTrackSet texts;
+  return texts;
+}
+
+MixTrack Track(std::wstring_view title, double seconds, double bpm = 0, std::wstring_view genre = L"House") {
   MixTrack t;
-  t.path = L"/music/" + title + L".mp3";
-  t.title = std::move(title);
-  t.genre = std::move(genre);
+  t.path = Texts().Keep(L"/music/" + std::wstring(title) + L".mp3");
+  t.title = Texts().Keep(title);
+  t.genre = Texts().Keep(genre);
   t.duration = seconds;
   t.bpm = bpm;
   return t;

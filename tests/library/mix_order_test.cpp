@@ -97,7 +97,8 @@ TEST_F(MixToolsTest, MixOrderOfListsAndTheView) {
   ViewItems = {
       {.path = L"/fast.mp3", .index = 0}, {.path = L"/slow.mp3", .index = 1}, {.path = L"/fast.mp3", .index = 2}};
   RebuildView();
-  EXPECT_EQ(CollectViewTracks().size(), 2u);
+  const MixTrackSet view = CollectViewTracks();
+  EXPECT_EQ(view.tracks().size(), 2u);
   MixOrderView();
   EXPECT_EQ(TrackLists[4].paths, (Paths{L"/slow.mp3", L"/fast.mp3"}));
   EXPECT_EQ(TrackLists.size(), 5u);
@@ -118,14 +119,20 @@ TEST_F(MixToolsTest, CollectViewTracksKeepsViewOrderAndTheFirstOfEachPath) {
   for (int k = 7; k < kFiles / 2; k += 7) Analyse(L"/Music/A" + std::to_wstring(k) + L".mp3", 100.0 + k, 5, 6);
   Analyse(L"/Music/elsewhere.mp3", 90.0, 1, 1);
   RebuildView();
-  const std::vector<MixTrack> tracks = CollectViewTracks();
+  MixTrackSet collected = CollectViewTracks();
+  // The set holds its own texts: the view may change while a worker reads them.
+  ViewItems.clear(), ViewOrder.clear();
+  const MixTrackSet view = std::move(collected);
+  const std::vector<MixTrack>& tracks = view.tracks();
   ASSERT_EQ(tracks.size(), size_t(kFiles));
   for (int i = 0; i < kFiles; ++i) {
     const MixTrack& t = tracks[static_cast<size_t>(i)];
-    EXPECT_EQ(t.path, ViewItems[static_cast<size_t>(i)].path);
-    EXPECT_EQ(t.title, L"T" + std::to_wstring(i)) << "the first row of a path wins";
-    EXPECT_EQ(t.duration, double(i));
     const int n = kFiles - 1 - i;
+    EXPECT_EQ(t.path, (n % 2 ? L"/Music/A" : L"/music/a") + std::to_wstring(n / 2) + L".mp3");
+    EXPECT_EQ(t.title, L"T" + std::to_wstring(i)) << "the first row of a path wins";
+    EXPECT_EQ(t.artist, L"A");
+    EXPECT_EQ(t.genre, L"G");
+    EXPECT_EQ(t.duration, double(i));
     const bool recorded = n % 2 == 1 && (n / 2) % 7 == 0 && n / 2 >= 7;
     EXPECT_EQ(t.bpm, recorded ? 100.0 + n / 2 : 0.0) << "analysis only from the path's own record: " << i;
   }
@@ -133,6 +140,28 @@ TEST_F(MixToolsTest, CollectViewTracksKeepsViewOrderAndTheFirstOfEachPath) {
   EXPECT_EQ(analysed.path, L"/Music/A7.mp3");
   EXPECT_EQ(analysed.key, 5);
   EXPECT_GT(analysed.energy, 0);
+}
+
+// Texts of any length stay intact across block ends and moves; a set moved from starts afresh
+// instead of writing into the blocks it gave away.
+TEST(MixTrackSetTest, KeepsTextsAcrossBlocksAndMoves) {
+  MixTrackSet set;
+  std::vector<std::wstring> texts;
+  for (int i = 0; i < 5000; ++i) texts.push_back(std::wstring(size_t(i % 97), wchar_t(L'a' + i % 26)) + std::to_wstring(i));
+  texts.emplace_back(200000, L'z');  // longer than a block
+  texts.emplace_back();
+  for (const std::wstring& text : texts) set.tracks().push_back({.title = set.Keep(text)});
+  MixTrackSet moved(std::move(set));
+  set.tracks().push_back({.title = set.Keep(L"reused")});
+  MixTrackSet assigned;
+  assigned = std::move(moved);
+  moved.tracks().push_back({.title = moved.Keep(L"again")});
+  assigned.tracks().push_back({.title = assigned.Keep(L"after")});
+  ASSERT_EQ(assigned.tracks().size(), texts.size() + 1);
+  for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(assigned.tracks()[i].title, texts[i]) << i;
+  EXPECT_EQ(assigned.tracks().back().title, L"after");
+  EXPECT_EQ(set.tracks().back().title, L"reused");
+  EXPECT_EQ(moved.tracks().back().title, L"again");
 }
 
 TEST_F(MixToolsTest, DuplicatesAreGroupedByArtistAndTitle) {

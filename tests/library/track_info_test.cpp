@@ -2,6 +2,8 @@
 
 #include <set>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "library/track_info.h"
 
@@ -142,4 +144,18 @@ TEST(TrackPathHash, IsByteWiseFnv1aOverUtf16CodeUnits) {
   // A character beyond U+FFFF hashes as its surrogate pair D83D DE00.
   EXPECT_EQ(Fnv1aPathHash(L"\U0001F600"), 0xf39a100fb654058aull);
   EXPECT_NE(Fnv1aPathHash(L"/a.mp3"), Fnv1aPathHash(L"/A.mp3"));
+}
+
+// The batch form gives each key's own hash, whatever the lengths side by side (shorter, longer,
+// empty, a surrogate pair in the shared part or in a tail) and however many keys are left over.
+TEST(TrackPathHash, BatchMatchesOneByOne) {
+  const std::vector<std::wstring> texts = {L"/Music/A.mp3", L"", L"/a\U0001F600b.flac", L"/Music/A.mp3 longer tail",
+                                           L"x", L"/\U0001F600", L"/Music/b.mp3", L"/c\U0001F600.ogg", L"/d"};
+  for (size_t count = 0; count <= texts.size(); ++count) {
+    const std::vector<std::wstring_view> keys(texts.begin(), texts.begin() + static_cast<std::ptrdiff_t>(count));
+    std::vector<uint64_t> hashes(count + 1, 7);
+    Fnv1aPathHashes(keys, hashes.data());
+    for (size_t i = 0; i < count; ++i) EXPECT_EQ(hashes[i], Fnv1aPathHash(keys[i])) << count << " keys, key " << i;
+    EXPECT_EQ(hashes[count], 7u) << "nothing written past the keys";
+  }
 }

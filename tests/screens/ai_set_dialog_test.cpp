@@ -72,7 +72,7 @@ TEST_F(AiSetDialogTest, ResultsMakeTheListOrShowTheError) {
   MixTrack a, b;
   a.path = L"/m/a.mp3", a.duration = 200;
   b.path = L"/m/b.mp3", b.duration = 250;
-  job->tracks = {a, b};
+  job->tracks.tracks() = {a, b};
   job->result.picks = {1, 0};
   AiJobRunning = true;
   EXPECT_TRUE(ApplyAiSet(job));
