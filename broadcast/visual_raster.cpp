@@ -87,10 +87,60 @@ bool VisualRaster::Begin(DrawSurface& target) {
   width_ = target.pixelWidth();
   if (coverage_.size() < need) coverage_.resize(need, 0);
   boxX0_ = clipX1_, boxY0_ = clipY1_, boxX1_ = clipX0_, boxY1_ = clipY0_;
+  direct_ = false;
   return true;
 }
 
-inline bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* x1) {
+bool VisualRaster::BeginDirect(DrawSurface& target, uint32_t colour, float alpha) {
+  if (!Begin(target)) return false;
+  direct_ = true;
+  full_ = static_cast<int>(std::lround(std::clamp(std::isfinite(alpha) ? alpha : 0.0f, 0.0f, 1.0f) * 256));
+  colour_ = colour & 0xFFFFFF;
+  pixels_ = target.Pixels();
+  if (full_ == 0) target_ = nullptr;  // nothing shows
+  return true;
+}
+
+void VisualRaster::End() {
+  if (!target_) return;
+  if (boxX1_ > boxX0_ && boxY1_ > boxY0_) target_->MarkDirty(boxX0_, boxY0_, boxX1_ - boxX0_, boxY1_ - boxY0_);
+  target_ = nullptr;
+  direct_ = false;
+}
+
+inline VisualRaster::Row VisualRaster::RowAt(int y) {
+  if (direct_) return {nullptr, pixels_.pixels + static_cast<ptrdiff_t>(y) * pixels_.stride};
+  return {coverage_.data() + static_cast<ptrdiff_t>(y) * width_, nullptr};
+}
+
+// Coverage 0..255 times the paint's 0..256, over 255 (x 257 / 65536): Paint's weights.
+inline void VisualRaster::Put1(const Row& row, int x, uint8_t value) const {
+  if (!direct_) {
+    row.cover[x] = std::max(row.cover[x], value);
+    return;
+  }
+  const int32_t weight = (value * full_ * 257 + 32768) >> 16;
+  BlendWeighted(row.line + x, &weight, 1, colour_);
+}
+
+#if defined(__SSE2__)
+inline void VisualRaster::Put4(const Row& row, int x, __m128 c) const {
+  if (!direct_) {
+    StoreMax4(row.cover + x, c);
+    return;
+  }
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bytes = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(bytes, zero)) == 0xFFFF) return;
+  const __m128i cw = _mm_mullo_epi16(_mm_packs_epi32(bytes, bytes), _mm_set1_epi16(static_cast<short>(full_)));
+  const __m128i c32 = _mm_unpacklo_epi16(cw, zero);
+  const __m128i weights =
+      _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(c32, 8), c32), _mm_set1_epi32(32768)), 16);
+  Blend4(row.line + x, weights, Unpacked(colour_));
+}
+#endif
+
+inline bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* x1, bool record) {
   if (!(left < right)) return false;
   // Pixel x's centre is x + 0.5.
   *x0 = std::max(clipX0_, static_cast<int>(std::ceil(std::max(left, -kMaxCoordinate) - 0.5f)));
@@ -102,7 +152,8 @@ inline bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* 
     *x1 = *x0 + padded;
   else if (*x1 - padded >= clipX0_)
     *x0 = *x1 - padded;
-  spans_.push_back({y, *x0, *x1});
+  if (!record) return true;
+  if (!direct_) spans_.push_back({y, *x0, *x1});
   boxX0_ = std::min(boxX0_, *x0), boxX1_ = std::max(boxX1_, *x1);
   boxY0_ = std::min(boxY0_, y), boxY1_ = std::max(boxY1_, y + 1);
   return true;
@@ -150,7 +201,7 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
     }
     int xa, xb;
     if (!RowSpan(y, lo, hi, &xa, &xb)) continue;
-    uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+    const Row row = RowAt(y);
     int x = xa;
 #if defined(__SSE2__)
     const __m128 uxV = _mm_set1_ps(ux), uyV = _mm_set1_ps(uy), pyV = _mm_set1_ps(py), hV = _mm_set1_ps(h);
@@ -163,7 +214,7 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
       const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(uxV, t)), ey = _mm_sub_ps(pyV, _mm_mul_ps(uyV, t));
       const __m128 across = BandV(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey))), hV);
       const __m128 along = _mm_sub_ps(_mm_min_ps(_mm_add_ps(s, half), cutHiV), _mm_max_ps(_mm_sub_ps(s, half), cutLoV));
-      StoreMax4(row + x, _mm_mul_ps(across, Clamp01(along)));
+      Put4(row, x, _mm_mul_ps(across, Clamp01(along)));
     }
 #endif
     for (; x < xb; ++x) {
@@ -172,7 +223,7 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
       const float t = std::clamp(s, tLo, tHi);
       const float ex = px - ux * t, ey = py - uy * t;
       const float along = std::clamp(std::min(s + 0.5f, cutHi) - std::max(s - 0.5f, cutLo), 0.0f, 1.0f);
-      row[x] = std::max(row[x], ToByte(Band(std::sqrt(ex * ex + ey * ey), h) * along));
+      Put1(row, x, ToByte(Band(std::sqrt(ex * ex + ey * ey), h) * along));
     }
   }
 }
@@ -190,18 +241,18 @@ void VisualRaster::Disc(float cx, float cy, float r) {
     const float half = std::sqrt(reach * reach - dy2);
     int xa, xb;
     if (!RowSpan(y, px - half, px + half, &xa, &xb)) continue;
-    uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+    const Row row = RowAt(y);
     int x = xa;
 #if defined(__SSE2__)
     const __m128 edge = _mm_set1_ps(pr + 0.5f), dy2V = _mm_set1_ps(dy2);
     for (; x + 4 <= xb; x += 4) {
       const __m128 dx = Centres(x, px);
-      StoreMax4(row + x, Clamp01(_mm_sub_ps(edge, _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V)))));
+      Put4(row, x, Clamp01(_mm_sub_ps(edge, _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V)))));
     }
 #endif
     for (; x < xb; ++x) {
       const float dx = x + 0.5f - px;
-      row[x] = std::max(row[x], ToByte(std::clamp(pr + 0.5f - std::sqrt(dx * dx + dy2), 0.0f, 1.0f)));
+      Put1(row, x, ToByte(std::clamp(pr + 0.5f - std::sqrt(dx * dx + dy2), 0.0f, 1.0f)));
     }
   }
 }
@@ -220,28 +271,47 @@ void VisualRaster::Ring(float cx, float cy, float r, float width) {
     // Inside the inner rim the row has two spans, left and right of the hole.
     const float hole = inner > 0 && dy2 < inner * inner ? std::sqrt(inner * inner - dy2) : -1;
     const float pieces[2][2] = {{px - half, hole >= 0 ? px - hole : px + half}, {px + hole, px + half}};
+    // Padded to fours, the two spans may meet: then they are one, so that no pixel is blended twice.
+    int spans[2][2];
+    int count = 0;
     for (int k = 0; k < (hole >= 0 ? 2 : 1); ++k) {
       int xa, xb;
-      if (!RowSpan(y, pieces[k][0], pieces[k][1], &xa, &xb)) continue;
-      uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+      if (!RowSpan(y, pieces[k][0], pieces[k][1], &xa, &xb, false)) continue;
+      if (count > 0 && xa <= spans[count - 1][1]) {
+        spans[count - 1][1] = std::max(spans[count - 1][1], xb);
+      } else {
+        spans[count][0] = xa, spans[count][1] = xb;
+        ++count;
+      }
+    }
+    const Row row = count > 0 ? RowAt(y) : Row{};
+    for (int k = 0; k < count; ++k) {
+      const int xa = spans[k][0], xb = spans[k][1];
+      if (!direct_) spans_.push_back({y, xa, xb});
+      boxX0_ = std::min(boxX0_, xa), boxX1_ = std::max(boxX1_, xb);
+      boxY0_ = std::min(boxY0_, y), boxY1_ = std::max(boxY1_, y + 1);
       int x = xa;
 #if defined(__SSE2__)
       const __m128 prV = _mm_set1_ps(pr), hV = _mm_set1_ps(h), dy2V = _mm_set1_ps(dy2), sign = _mm_set1_ps(-0.0f);
       for (; x + 4 <= xb; x += 4) {
         const __m128 dx = Centres(x, px);
         const __m128 d = _mm_sub_ps(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V)), prV);
-        StoreMax4(row + x, BandV(_mm_andnot_ps(sign, d), hV));
+        Put4(row, x, BandV(_mm_andnot_ps(sign, d), hV));
       }
 #endif
       for (; x < xb; ++x) {
         const float dx = x + 0.5f - px;
-        row[x] = std::max(row[x], ToByte(Band(std::fabs(std::sqrt(dx * dx + dy2) - pr), h)));
+        Put1(row, x, ToByte(Band(std::fabs(std::sqrt(dx * dx + dy2) - pr), h)));
       }
     }
   }
 }
 
 void VisualRaster::Paint(uint32_t colour, float alpha) {
+  if (direct_) {
+    End();
+    return;
+  }
   if (!target_) return;
   DrawSurface& target = *target_;
   target_ = nullptr;

@@ -145,6 +145,55 @@ TEST(VisualRaster, KeepsToTheClipAndLeavesTurnedTargetsToTheSurface) {
   EXPECT_EQ(d.largest, 0);
 }
 
+TEST(VisualRaster, OneShapeBlendedDirectlyIsTheSetOfThatShapePainted) {
+  // Over a busy picture, inside a clip: thin and thick, off the surface, a ring whose hole is
+  // narrower than the four-pixel groups (its two spans meet) and one clipped through its hole.
+  struct Shape {
+    int kind;  // 0 round segment, 1 flat segment, 2 disc, 3 ring
+    float a, b, c, d, width;
+  } const shapes[] = {{0, 20, 30, 170, 95, 9},   {1, 40, 10, 60, 110, 4},   {0, 10, 60, 190, 62, 0.6f},
+                      {0, -50, -20, 120, 200, 14}, {0, 80, 80, 80, 80, 5},  {2, 100, 60, 37.3f, 0, 0},
+                      {2, 195, 5, 20, 0, 0},       {3, 100.5f, 60.5f, 1.5f, 0, 1},    {3, 61.3f, 50.2f, 9, 0, 2.5f},
+                      {3, 100, 60, 45, 0, 3},      {3, 30, 60, 70, 0, 1}};
+  for (const Shape& sh : shapes) {
+    SCOPED_TRACE(sh.kind * 1000 + sh.a);
+    auto sets = DrawSurface::Create(kW, kH, 1), direct = DrawSurface::Create(kW, kH, 1);
+    for (DrawSurface* s : {sets.get(), direct.get()}) {
+      const PixelView v = s->Pixels();
+      for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+          v.pixels[y * v.stride + x] = 0xFF000000u | (x * 5 % 256) << 16 | (y * 7 % 256) << 8 | 0x40;
+      s->MarkDirty(0, 0, kW, kH);
+      s->PushClip(5, 3, 183, 110);
+    }
+    VisualRaster set;
+    ASSERT_TRUE(set.Begin(*sets));
+    switch (sh.kind) {
+      case 0: case 1: set.Segment(sh.a, sh.b, sh.c, sh.d, sh.width, sh.kind == 0); break;
+      case 2: set.Disc(sh.a, sh.b, sh.c); break;
+      default: set.Ring(sh.a, sh.b, sh.c, sh.width); break;
+    }
+    set.Paint(0xFF6A3D, 0.6f);
+    switch (sh.kind) {
+      case 0: case 1:
+        VisualLine(*direct, sh.a, sh.b, sh.c, sh.d, sh.width, sh.kind == 0 ? LineCap::Round : LineCap::Flat, 0xFF6A3D,
+                   0.6f);
+        break;
+      case 2: VisualDisc(*direct, sh.a, sh.b, sh.c, 0xFF6A3D, 0.6f); break;
+      default: VisualCircle(*direct, sh.a, sh.b, sh.c, sh.width, 0xFF6A3D, 0.6f); break;
+    }
+    const PixelView a = sets->Pixels(), b = direct->Pixels();
+    int differing = 0, painted = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        differing += a.pixels[y * a.stride + x] != b.pixels[y * b.stride + x];
+        painted += (a.pixels[y * a.stride + x] >> 16 & 0xFF) != static_cast<uint32_t>(x * 5 % 256);
+      }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(painted, 0);
+  }
+}
+
 TEST(VisualRaster, PictureDiscMatchesTheSurfacesBitmapFill) {
   // Vertical bars and a ramp: sharp edges and smooth shading, placed mirrored and shrunk.
   constexpr int pw = 128, ph = 72;
