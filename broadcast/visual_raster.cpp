@@ -19,6 +19,11 @@ inline float Band(float d, float h) { return std::clamp(std::min(d + 0.5f, h) - 
 
 inline uint8_t ToByte(float c) { return static_cast<uint8_t>(c * 255.0f + 0.5f); }
 
+// An alpha as a weight 0..256, anything not a number as 0.
+inline int Weight256(float alpha) {
+  return static_cast<int>(std::lround(std::clamp(std::isfinite(alpha) ? alpha : 0.0f, 0.0f, 1.0f) * 256));
+}
+
 #if defined(__SSE2__)
 // Band() and the byte store for four pixels at a time.
 inline __m128 BandV(__m128 d, __m128 h) {
@@ -94,7 +99,7 @@ bool VisualRaster::Begin(DrawSurface& target) {
 bool VisualRaster::BeginDirect(DrawSurface& target, uint32_t colour, float alpha) {
   if (!Begin(target)) return false;
   direct_ = true;
-  full_ = static_cast<int>(std::lround(std::clamp(std::isfinite(alpha) ? alpha : 0.0f, 0.0f, 1.0f) * 256));
+  full_ = Weight256(alpha);
   colour_ = colour & 0xFFFFFF;
   pixels_ = target.Pixels();
   if (full_ == 0) target_ = nullptr;  // nothing shows
@@ -315,7 +320,7 @@ void VisualRaster::Paint(uint32_t colour, float alpha) {
   if (!target_) return;
   DrawSurface& target = *target_;
   target_ = nullptr;
-  const int full = static_cast<int>(std::lround(std::clamp(std::isfinite(alpha) ? alpha : 0.0f, 0.0f, 1.0f) * 256));
+  const int full = Weight256(alpha);
   const PixelView v = target.Pixels();
   if (full == 0) {
     for (const Span& s : spans_)
@@ -414,6 +419,83 @@ bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const A
     }
   }
   return true;
+}
+
+void DarkenPixels(DrawSurface& target, int x0, int y0, int x1, int y1, float alpha, float hx, float hy, float hole) {
+  const uint32_t keep = 256 - static_cast<uint32_t>(Weight256(alpha));
+  int cx0, cy0, cx1, cy1;
+  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  x0 = std::max(x0, cx0), y0 = std::max(y0, cy0), x1 = std::min(x1, cx1), y1 = std::min(y1, cy1);
+  if (keep == 256 || x0 >= x1 || y0 >= y1) return;
+  const PixelView v = target.Pixels();
+  // The colours scaled by keep; alpha goes towards opaque alike (its complement scaled).
+  const auto run = [keep](uint32_t* p, int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), k = _mm_set1_epi16(static_cast<short>(keep));
+    const __m128i flip = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (; i + 4 <= n; i += 4) {
+      const __m128i q = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), flip);
+      const __m128i lo = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(q, zero), k), 8);
+      const __m128i hi = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(q, zero), k), 8);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), _mm_xor_si128(_mm_packus_epi16(lo, hi), flip));
+    }
+#endif
+    for (; i < n; ++i) p[i] = Scale(p[i] ^ 0xFF000000u, keep) ^ 0xFF000000u;
+  };
+  for (int y = y0; y < y1; ++y) {
+    uint32_t* line = v.pixels + static_cast<ptrdiff_t>(y) * v.stride;
+    const float dy = y + 0.5f - hy;
+    if (hole > 0 && dy * dy < hole * hole) {
+      // Centres inside the hole: x + 0.5 within half of hx.
+      const float half = std::sqrt(hole * hole - dy * dy);
+      const int a = std::clamp(static_cast<int>(std::floor(hx - half + 0.5f)) + 1, x0, x1);
+      const int b = std::clamp(static_cast<int>(std::ceil(hx + half - 0.5f)) - 1, a, x1);
+      run(line + x0, a - x0);
+      run(line + b, x1 - b);
+    } else {
+      run(line + x0, x1 - x0);
+    }
+  }
+  target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
+}
+
+void BlendSprite(DrawSurface& target, const PixelView& sprite, int x, int y, float opacity) {
+  const uint32_t m = static_cast<uint32_t>(Weight256(opacity));
+  int cx0, cy0, cx1, cy1;
+  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  const int x0 = std::max(x, cx0), y0 = std::max(y, cy0);
+  const int x1 = std::min(x + sprite.width, cx1), y1 = std::min(y + sprite.height, cy1);
+  if (m == 0 || x0 >= x1 || y0 >= y1) return;
+  const PixelView v = target.Pixels();
+  // Premultiplied over: out = s + d x (255 - alpha of s) / 255 (rounded, so that opaque stays
+  // opaque), with s first scaled by the opacity.
+  const auto over = [m](uint32_t s, uint32_t d) {
+    if (m != 256) s = Scale(s, m);
+    const uint32_t a = s >> 24;
+    if (a == 0) return d;
+    if (a == 255) return s;
+    uint32_t rb = (d & 0xFF00FF) * (255 - a) + 0x800080, ag = ((d >> 8) & 0xFF00FF) * (255 - a) + 0x800080;
+    rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
+    ag = (ag + ((ag >> 8) & 0xFF00FF)) & 0xFF00FF00;
+    return s + (rb | ag);
+  };
+  for (int row = y0; row < y1; ++row) {
+    uint32_t* out = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
+    const uint32_t* in = sprite.pixels + static_cast<ptrdiff_t>(row - y) * sprite.stride - x;
+    int a = x0, b = x1;
+    if (m == 256) {
+      // A disc: see-through ends around an opaque middle that is a plain copy.
+      while (a < b && in[a] >> 24 != 255) out[a] = over(in[a], out[a]), ++a;
+      while (b > a && in[b - 1] >> 24 != 255) --b, out[b] = over(in[b], out[b]);
+      int c = a;
+      while (c < b && in[c] >> 24 == 255) ++c;
+      std::memcpy(out + a, in + a, sizeof(uint32_t) * static_cast<size_t>(c - a));
+      a = c;
+    }
+    for (; a < b; ++a) out[a] = over(in[a], out[a]);
+  }
+  target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
 }
 
 bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, float y0, Rgba c0, float y1, Rgba c1) {

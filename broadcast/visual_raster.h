@@ -56,6 +56,16 @@ bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, f
 bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const Affine& place, float cx, float cy,
                          float r, const PixelView& sprite);
 
+// Darkens the target's pixels in the device rectangle [x0, x1) x [y0, y1) (within its clip)
+// as black at alpha (0..1) over them does, leaving out those whose centres lie within `hole`
+// device pixels of (hx, hy): pixels something opaque will cover anyway. Marks them dirty.
+void DarkenPixels(DrawSurface& target, int x0, int y0, int x1, int y1, float alpha, float hx, float hy, float hole);
+
+// Blends the premultiplied sprite over the target's device pixels with its top-left at (x, y), at
+// opacity 0..1, within the target's clip: what drawing it pixel for pixel through the surface gives,
+// within a step of rounding. Marks them dirty.
+void BlendSprite(DrawSurface& target, const PixelView& sprite, int x, int y, float opacity);
+
 // A set of shapes painted together in one colour: where they overlap the paint is applied once.
 class VisualRaster {
  public:

@@ -194,6 +194,48 @@ TEST(VisualRaster, OneShapeBlendedDirectlyIsTheSetOfThatShapePainted) {
   }
 }
 
+TEST(VisualRaster, DarkeningAndSpriteBlendsMatchTheSurfacesOwn) {
+  // A busy opaque picture under a clip; a sprite of a disc (opaque middle, see-through rim and
+  // corners) blended at full and at part opacity, partly off the surface.
+  const auto paint = [](DrawSurface& s) {
+    const PixelView v = s.Pixels();
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x)
+        v.pixels[y * v.stride + x] = 0xFF000000u | (x * 5 % 256) << 16 | (y * 7 % 256) << 8 | (x * y % 256);
+    s.MarkDirty(0, 0, kW, kH);
+    s.PushClip(4, 2, 190, 110);
+  };
+  auto sprite = DrawSurface::Create(70, 70, 1);
+  sprite->Clear({0, 0, 0, 0});
+  sprite->SetColor({0.2f, 0.9f, 0.5f, 1});
+  sprite->FillEllipse(35, 35, 34, 34);
+  sprite->SetColor({0.9f, 0.1f, 0.1f, 0.5f});
+  sprite->FillRect(0, 0, 70, 6);
+  const PixelView sp = sprite->Pixels();
+  for (float opacity : {1.0f, 0.6f}) {
+    SCOPED_TRACE(opacity);
+    auto ours = DrawSurface::Create(kW, kH, 1), cairo = DrawSurface::Create(kW, kH, 1);
+    paint(*ours);
+    paint(*cairo);
+    DarkenPixels(*ours, 0, 0, kW, kH, 0.35f, 60, 50, opacity == 1 ? 25 : 0);
+    BlendSprite(*ours, sp, 25, 15, opacity);
+    BlendSprite(*ours, sp, 160, -30, opacity);
+    cairo->SetColor({0, 0, 0, 0.35f});
+    cairo->FillRect(0, 0, kW, kH);
+    cairo->DrawPixelsIn(sp, false, 25, 15, 70, 70, opacity, 0, true);
+    cairo->DrawPixelsIn(sp, false, 160, -30, 70, 70, opacity, 0, true);
+    const PixelView a = ours->Pixels(), b = cairo->Pixels();
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        // Within the hole, under the sprite's opaque middle at full opacity, nothing is darkened.
+        if (opacity == 1 && std::hypot(x + 0.5f - 60, y + 0.5f - 50) < 23) continue;
+        for (int c = 0; c < 4; ++c)
+          ASSERT_NEAR(Channel(a.pixels[y * a.stride + x], c), Channel(b.pixels[y * b.stride + x], c), 2)
+              << x << "," << y << " channel " << c;
+      }
+  }
+}
+
 TEST(VisualRaster, PictureDiscMatchesTheSurfacesBitmapFill) {
   // Vertical bars and a ramp: sharp edges and smooth shading, placed mirrored and shrunk.
   constexpr int pw = 128, ph = 72;
