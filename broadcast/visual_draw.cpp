@@ -262,6 +262,14 @@ void VisualCircle(DrawSurface& target, float cx, float cy, float r, float width,
 
 void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, uint32_t colour, float alpha,
                   float width) {
+  const VisualRaster::Stroke strokes[3] = {{width * 5.0f, colour, alpha * 0.12f},
+                                           {width * 2.2f, colour, alpha * 0.3f},
+                                           {width, MixColor(colour, kWhite, 0.45f), alpha}};
+  if (raster.BeginDirect(target, colour, 1)) {
+    raster.LayeredSegment(x0, y0, x1, y1, strokes, 3);
+    raster.End();
+    return;
+  }
   VisualLine(target, x0, y0, x1, y1, width * 5.0f, LineCap::Round, colour, alpha * 0.12f);
   VisualLine(target, x0, y0, x1, y1, width * 2.2f, LineCap::Round, colour, alpha * 0.3f);
   VisualLine(target, x0, y0, x1, y1, width, LineCap::Round, MixColor(colour, kWhite, 0.45f), alpha);

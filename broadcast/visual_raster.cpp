@@ -118,30 +118,44 @@ inline VisualRaster::Row VisualRaster::RowAt(int y) {
   return {coverage_.data() + static_cast<ptrdiff_t>(y) * width_, nullptr};
 }
 
-// Coverage 0..255 times the paint's 0..256, over 255 (x 257 / 65536): Paint's weights.
+namespace {
+
+// A pixel blended by a coverage byte times the paint's weight 0..256, over 255 (x 257 / 65536):
+// Paint's weights.
+inline void BlendCover1(uint32_t* p, uint8_t value, int full, uint32_t colour) {
+  const int32_t weight = (value * full * 257 + 32768) >> 16;
+  BlendWeighted(p, &weight, 1, colour);
+}
+
+#if defined(__SSE2__)
+// The same for four pixels of coverages 0..1 (made bytes as ToByte does).
+inline void BlendCover4(uint32_t* p, __m128 c, int full, __m128i colour16) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bytes = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(bytes, zero)) == 0xFFFF) return;
+  const __m128i cw = _mm_mullo_epi16(_mm_packs_epi32(bytes, bytes), _mm_set1_epi16(static_cast<short>(full)));
+  const __m128i c32 = _mm_unpacklo_epi16(cw, zero);
+  const __m128i weights =
+      _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(c32, 8), c32), _mm_set1_epi32(32768)), 16);
+  Blend4(p, weights, colour16);
+}
+#endif
+
+}  // namespace
+
 inline void VisualRaster::Put1(const Row& row, int x, uint8_t value) const {
-  if (!direct_) {
+  if (direct_)
+    BlendCover1(row.line + x, value, full_, colour_);
+  else
     row.cover[x] = std::max(row.cover[x], value);
-    return;
-  }
-  const int32_t weight = (value * full_ * 257 + 32768) >> 16;
-  BlendWeighted(row.line + x, &weight, 1, colour_);
 }
 
 #if defined(__SSE2__)
 inline void VisualRaster::Put4(const Row& row, int x, __m128 c) const {
-  if (!direct_) {
+  if (direct_)
+    BlendCover4(row.line + x, c, full_, Unpacked(colour_));
+  else
     StoreMax4(row.cover + x, c);
-    return;
-  }
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i bytes = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi32(bytes, zero)) == 0xFFFF) return;
-  const __m128i cw = _mm_mullo_epi16(_mm_packs_epi32(bytes, bytes), _mm_set1_epi16(static_cast<short>(full_)));
-  const __m128i c32 = _mm_unpacklo_epi16(cw, zero);
-  const __m128i weights =
-      _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(c32, 8), c32), _mm_set1_epi32(32768)), 16);
-  Blend4(row.line + x, weights, Unpacked(colour_));
 }
 #endif
 
@@ -229,6 +243,87 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
       const float ex = px - ux * t, ey = py - uy * t;
       const float along = std::clamp(std::min(s + 0.5f, cutHi) - std::max(s - 0.5f, cutLo), 0.0f, 1.0f);
       Put1(row, x, ToByte(Band(std::sqrt(ex * ex + ey * ey), h) * along));
+    }
+  }
+}
+
+void VisualRaster::LayeredSegment(float x0, float y0, float x1, float y1, const Stroke* strokes, int count) {
+  constexpr int kMaxStrokes = 4;
+  if (!direct_ || count < 1 || count > kMaxStrokes) return;
+  const float ax = x0 * scale_ + dx_, ay = y0 * scale_ + dy_, bx = x1 * scale_ + dx_, by = y1 * scale_ + dy_;
+  const float length = std::hypot(bx - ax, by - ay);
+  float h[kMaxStrokes];
+  int full[kMaxStrokes];
+  for (int i = 0; i < count; ++i) {
+    h[i] = 0.5f * strokes[i].width * scale_;
+    full[i] = Weight256(strokes[i].alpha);
+    if (!(h[i] >= 0) || !Finite(h[i]) || h[i] > h[0]) return;
+  }
+  if (!Finite(ax) || !Finite(ay) || !Finite(bx) || !Finite(by)) return;
+  if (length < 1e-4f) {
+    // A dot: each stroke is its disc.
+    const int keepFull = full_;
+    const uint32_t keepColour = colour_;
+    for (int i = 0; i < count; ++i) {
+      full_ = full[i], colour_ = strokes[i].colour & 0xFFFFFF;
+      if (full_ > 0) Disc(x0, y0, 0.5f * strokes[i].width);
+    }
+    full_ = keepFull, colour_ = keepColour;
+    return;
+  }
+  const float ux = (bx - ax) / length, uy = (by - ay) / length;
+  const float reach = h[0] + 0.5f;  // the widest stroke's
+  const float invUx = std::fabs(ux) < 1e-6f ? 0.0f : 1 / ux, invUy = std::fabs(uy) < 1e-6f ? 0.0f : 1 / uy;
+  const int rowA = std::max(clipY0_, static_cast<int>(std::floor(std::min(ay, by) - reach)));
+  const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(std::max(ay, by) + reach)));
+#if defined(__SSE2__)
+  __m128i colour16[kMaxStrokes];
+  __m128 hV[kMaxStrokes];
+  for (int i = 0; i < count; ++i) colour16[i] = Unpacked(strokes[i].colour & 0xFFFFFF), hV[i] = _mm_set1_ps(h[i]);
+#endif
+  for (int y = rowA; y < rowB; ++y) {
+    // As Segment with round ends: the band along the segment and the two end discs.
+    const float py = y + 0.5f - ay;
+    float lo = -kMaxCoordinate, hi = kMaxCoordinate;
+    const bool any = Narrow(ux, invUx, -ux * ax + uy * py, 0.0f, length, &lo, &hi) &&
+                     Narrow(-uy, -invUy, uy * ax + ux * py, -reach, reach, &lo, &hi);
+    if (!any) lo = kMaxCoordinate, hi = -kMaxCoordinate;
+    for (int end = 0; end < 2; ++end) {
+      const float dy = y + 0.5f - (end == 0 ? ay : by);
+      if (dy * dy >= reach * reach) continue;
+      const float half = std::sqrt(reach * reach - dy * dy), cx = end == 0 ? ax : bx;
+      lo = std::min(lo, cx - half);
+      hi = std::max(hi, cx + half);
+    }
+    int xa, xb;
+    if (!RowSpan(y, lo, hi, &xa, &xb)) continue;
+    uint32_t* line = pixels_.pixels + static_cast<ptrdiff_t>(y) * pixels_.stride;
+    int x = xa;
+#if defined(__SSE2__)
+    const __m128 uxV = _mm_set1_ps(ux), uyV = _mm_set1_ps(uy), pyV = _mm_set1_ps(py);
+    const __m128 tLoV = _mm_setzero_ps(), tHiV = _mm_set1_ps(length), cutLoV = _mm_set1_ps(-kMaxCoordinate),
+                 cutHiV = _mm_set1_ps(kMaxCoordinate), half = _mm_set1_ps(0.5f);
+    for (; x + 4 <= xb; x += 4) {
+      const __m128 px = Centres(x, ax);
+      const __m128 s = _mm_add_ps(_mm_mul_ps(px, uxV), _mm_mul_ps(pyV, uyV));
+      const __m128 t = _mm_min_ps(_mm_max_ps(s, tLoV), tHiV);
+      const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(uxV, t)), ey = _mm_sub_ps(pyV, _mm_mul_ps(uyV, t));
+      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey)));
+      const __m128 along =
+          Clamp01(_mm_sub_ps(_mm_min_ps(_mm_add_ps(s, half), cutHiV), _mm_max_ps(_mm_sub_ps(s, half), cutLoV)));
+      for (int i = 0; i < count; ++i) BlendCover4(line + x, _mm_mul_ps(BandV(d, hV[i]), along), full[i], colour16[i]);
+    }
+#endif
+    for (; x < xb; ++x) {
+      const float px = x + 0.5f - ax;
+      const float s = px * ux + py * uy;
+      const float t = std::clamp(s, 0.0f, length);
+      const float ex = px - ux * t, ey = py - uy * t;
+      const float d = std::sqrt(ex * ex + ey * ey);
+      const float along =
+          std::clamp(std::min(s + 0.5f, kMaxCoordinate) - std::max(s - 0.5f, -kMaxCoordinate), 0.0f, 1.0f);
+      for (int i = 0; i < count; ++i)
+        BlendCover1(line + x, ToByte(Band(d, h[i]) * along), full[i], strokes[i].colour & 0xFFFFFF);
     }
   }
 }

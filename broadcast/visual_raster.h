@@ -81,6 +81,15 @@ class VisualRaster {
   void Segment(float x0, float y0, float x1, float y1, float width, bool roundCaps);
   // The same with each end's cap chosen alone.
   void Segment(float x0, float y0, float x1, float y1, float width, bool roundStart, bool roundEnd);
+  // A round-capped segment drawn several times over itself, widest first, each stroke in its
+  // own width, colour and alpha (direct sets only): the pixels of as many single segments, with
+  // each pixel's distance to the segment worked out once.
+  struct Stroke {
+    float width;
+    uint32_t colour;
+    float alpha;
+  };
+  void LayeredSegment(float x0, float y0, float x1, float y1, const Stroke* strokes, int count);
   void Disc(float cx, float cy, float r);
   void Ring(float cx, float cy, float r, float width);
   // Blends the union of the set in the colour at alpha (clamped to 0..1) and ends the set.

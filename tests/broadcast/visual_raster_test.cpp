@@ -194,6 +194,27 @@ TEST(VisualRaster, OneShapeBlendedDirectlyIsTheSetOfThatShapePainted) {
   }
 }
 
+TEST(VisualRaster, NeonLineIsItsThreeStrokesDrawnOneAfterAnother) {
+  struct Line {
+    float x0, y0, x1, y1, width;
+  } const lines[] = {{20, 30, 170, 95, 1.6f}, {-40, 130, 260, -10, 2}, {100, 60, 100, 60, 3}, {10, 60, 190, 61, 0.4f}};
+  for (const Line& l : lines) {
+    SCOPED_TRACE(l.x0);
+    auto fused = DrawSurface::Create(kW, kH, 1), apart = DrawSurface::Create(kW, kH, 1);
+    for (DrawSurface* s : {fused.get(), apart.get()}) {
+      s->Clear(kBackdrop);
+      s->PushClip(3, 5, 190, 100);
+    }
+    DrawNeonLine(*fused, l.x0, l.y0, l.x1, l.y1, 0x1FA8FF, 0.8f, l.width);
+    VisualLine(*apart, l.x0, l.y0, l.x1, l.y1, l.width * 5, LineCap::Round, 0x1FA8FF, 0.8f * 0.12f);
+    VisualLine(*apart, l.x0, l.y0, l.x1, l.y1, l.width * 2.2f, LineCap::Round, 0x1FA8FF, 0.8f * 0.3f);
+    VisualLine(*apart, l.x0, l.y0, l.x1, l.y1, l.width, LineCap::Round, MixColor(0x1FA8FF, 0xFFFFFF, 0.45f), 0.8f);
+    const Difference d = Compare(*fused, *apart);
+    EXPECT_EQ(d.largest, 0);
+    EXPECT_NE(fused->Pixels().pixels[60 * fused->Pixels().stride + 100], apart->Pixels().pixels[0]) << "drawn";
+  }
+}
+
 TEST(VisualRaster, DarkeningAndSpriteBlendsMatchTheSurfacesOwn) {
   // A busy opaque picture under a clip; a sprite of a disc (opaque middle, see-through rim and
   // corners) blended at full and at part opacity, partly off the surface.
