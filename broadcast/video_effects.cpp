@@ -88,7 +88,9 @@ void ApplyColorMatrix(const ColorMatrix& matrix, const PixelView& src, const Pix
       int x = 0;
 #if defined(__SSE2__)
       // The same sum with each weight rounded once instead of per value: within a step of the tables.
-      const auto weight = [&](int in) { return static_cast<short>(std::lround(matrix.m[in][0] * (1 << kMatrixShift))); };
+      const auto weight = [&](int in) {
+        return static_cast<short>(std::lround(matrix.m[in][0] * (1 << kMatrixShift)));
+      };
       const __m128i w = _mm_set_epi16(0, weight(0), weight(1), weight(2), 0, weight(0), weight(1), weight(2));
       const __m128i zero = _mm_setzero_si128(), off = _mm_set1_epi32(offset[0]);
       const __m128i opaque = _mm_set1_epi32(static_cast<int>(kOpaque));
@@ -102,8 +104,8 @@ void ApplyColorMatrix(const ColorMatrix& matrix, const PixelView& src, const Pix
         __m128i g = _mm_srai_epi32(_mm_add_epi32(sum, off), kMatrixShift);
         g = _mm_packs_epi32(g, g);
         g = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_packus_epi16(g, g), zero), zero);  // clamped to 0..255
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x),
-                         _mm_or_si128(_mm_or_si128(g, _mm_slli_epi32(g, 8)), _mm_or_si128(_mm_slli_epi32(g, 16), opaque)));
+        const __m128i grey = _mm_or_si128(_mm_or_si128(g, _mm_slli_epi32(g, 8)), _mm_slli_epi32(g, 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), _mm_or_si128(grey, opaque));
       }
 #endif
       for (; x < src.width; ++x) {
