@@ -46,7 +46,9 @@ class KaraokePageTest : public ::testing::Test {
   }
   // One frame; returns where the OPEN KARAOKE SCREEN button was drawn.
   Rc Draw() {
-    if (!HasDevice()) EXPECT_TRUE(CreateDevice(kWidth, kHeight, 1.0f));
+    if (!HasDevice()) {
+      EXPECT_TRUE(CreateDevice(kWidth, kHeight, 1.0f));
+    }
     std::vector<std::pair<int, Rc>> drawn;
     WidgetRectLog = &drawn;
     ResetGlowLayer();

@@ -66,7 +66,9 @@ class SettingsScreenTest : public ::testing::Test {
   }
   // One frame of the screen in a window of w x h; returns the widgets it drew.
   std::vector<std::pair<int, Rc>> Draw(int w = kWidth, int h = kHeight) {
-    if (!HasDevice() || TargetWidth() != w || TargetHeight() != h) EXPECT_TRUE(CreateDevice(w, h, 1.0f));
+    if (!HasDevice() || TargetWidth() != w || TargetHeight() != h) {
+      EXPECT_TRUE(CreateDevice(w, h, 1.0f));
+    }
     std::vector<std::pair<int, Rc>> drawn;
     WidgetRectLog = &drawn;
     ResetGlowLayer();
