@@ -1,5 +1,6 @@
 #include "platform/system_info.h"
 
+#include <sched.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -13,6 +14,13 @@ std::wstring KernelRelease() {
 
 unsigned LogicalProcessorCount() {
   long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<unsigned>(n) : 1u;
+}
+
+unsigned UsableProcessorCount() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return LogicalProcessorCount();
+  const int n = CPU_COUNT(&set);
   return n > 0 ? static_cast<unsigned>(n) : 1u;
 }
 

@@ -7,6 +7,9 @@
 std::wstring KernelRelease();
 // Logical processors online; at least 1.
 unsigned LogicalProcessorCount();
+// The processors the calling thread may run on (fewer than online when the process is held to
+// some of them); at least 1.
+unsigned UsableProcessorCount();
 // Total physical memory in bytes; 0 when unknown.
 uint64_t PhysicalMemoryBytes();
 

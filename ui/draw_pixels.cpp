@@ -668,11 +668,27 @@ bool RoundedBoxPixels(DrawSurface& target, float cx, float cy, float hx, float h
       skip_begin = std::max(x_begin, static_cast<int>(std::ceil(dcx - hollow + 1e-3f - 0.5f)));
       skip_end = std::max(skip_begin, std::min(x_end, static_cast<int>(std::floor(dcx + hollow - 1e-3f - 0.5f)) + 1));
     }
+    // Above and below the straight part of the sides every pixel lies the same distance from the
+    // edge: those runs take one cover.
+    int flat_begin = x_end, flat_end = x_end;
+    uint32_t flat_src = 0;
+    if (ay > 0) {
+      const float cover = std::min(ay - rr + 0.5f, hi) - std::max(ay - rr - 0.5f, lo);
+      flat_begin = std::max(x_begin, static_cast<int>(std::ceil(dcx - (dhx - rr) - 0.5f)));
+      flat_end = std::max(flat_begin, std::min(x_end, static_cast<int>(std::floor(dcx + (dhx - rr) - 0.5f)) + 1));
+      flat_src = cover <= 0 ? 0 : cover < 1 ? ScalePixel(src, static_cast<uint32_t>(cover * 256.0f)) : src;
+    }
     uint32_t* row = px.pixels + static_cast<size_t>(y) * px.stride;
     if (filled) BlendSpan(row + skip_begin, skip_end - skip_begin, src);
     for (int x = x_begin; x < x_end; ++x) {
-      if (x == skip_begin && skip_end > skip_begin) {
+      if (x >= skip_begin && x < skip_end) {
         x = skip_end - 1;
+        continue;
+      }
+      if (x >= flat_begin && x < flat_end) {
+        const int end = skip_end > skip_begin && skip_begin > x && skip_begin < flat_end ? skip_begin : flat_end;
+        BlendSpan(row + x, end - x, flat_src);
+        x = end - 1;
         continue;
       }
       const float ax = std::fabs(x + 0.5f - dcx) - (dhx - rr);

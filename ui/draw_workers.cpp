@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/system_info.h"
+
 namespace {
 
 // Worker threads besides the UI thread: the frame's other work (audio, decoding) keeps its cores.
@@ -61,7 +63,8 @@ class DrawWorkers {
   void Start() {
     if (started_) return;
     started_ = true;
-    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    // A process held to one core gains nothing from workers but the switching between them.
+    const int cores = static_cast<int>(UsableProcessorCount());
     const int workers = std::clamp(cores - 1, 0, kMaxWorkers);
     threads_.reserve(workers);
     for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Serve(); });

@@ -6,12 +6,9 @@
 #include <initializer_list>
 #include <span>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "ui/draw_pixels.h"
 #include "ui/draw_workers.h"
+#include "ui/glow_lanes.h"
 #include "ui/kept_images.h"
 
 std::vector<GlowShape> GlowList;
@@ -20,8 +17,7 @@ std::vector<std::function<void()>> OverlayList;
 
 namespace {
 
-// Four float channels (B, G, R, A of a premultiplied ARGB word, 0..255) in one SIMD register.
-typedef float V4 __attribute__((vector_size(16)));
+using namespace glow_lanes;
 
 // The pass works on 8 x 8-pixel tiles of the frame that lie near a glowing shape; the rest of
 // the frame is never touched.
@@ -51,42 +47,63 @@ constexpr float kWideSigmaPx = 2 * kWideSigma;
 constexpr float kEdgePx = 2.0f;
 // A glow whose alpha is under half a level changes no pixel (premultiplied: no channel exceeds it).
 constexpr float kInvisible = 0.5f;
-// Bilinear doubling weights: the nearer source pixel and the other neighbour.
-constexpr float kNear = 0.75f, kAway = 0.25f;
 // Columns (DIPs) of a column glow marked as one box.
 constexpr int kColumnStretch = 16;
 
+// A Gaussian's weights in 1/65536ths: the centre's, then one per distance (the kernel is
+// symmetric). The rounding is given to the centre, so the weights add up to exactly one.
 template <int Taps>
 struct Kernel {
-  float w[2 * Taps + 1];
-  explicit Kernel(float sigma) {
-    float sum = 0;
-    for (int k = -Taps; k <= Taps; ++k) sum += w[k + Taps] = std::exp(-(k * k) / (2 * sigma * sigma));
-    for (float& v : w) v /= sum;
+  uint16_t w[Taps + 1];
+  explicit Kernel(double sigma) {
+    double f[Taps + 1], sum = 0;
+    for (int t = 0; t <= Taps; ++t) sum += (t ? 2 : 1) * (f[t] = std::exp(-(t * t) / (2 * sigma * sigma)));
+    int rest = 65536;
+    for (int t = 1; t <= Taps; ++t) rest -= 2 * (w[t] = static_cast<uint16_t>(std::lround(f[t] / sum * 65536)));
+    w[0] = static_cast<uint16_t>(rest);
   }
 };
 const Kernel<kTightTaps> kTight(kTightSigma);
 const Kernel<kWideTaps> kWide(kWideSigma / 2);
 
-// The kernel over the pixels Taps steps either side of centre. The kernel is symmetric, so each
-// pair of mirrored taps takes one multiply.
+// A kernel's weights spread over the lanes, made once per pass so that they stay in registers.
 template <int Taps>
-inline __attribute__((always_inline)) V4 Convolve(const Kernel<Taps>& k, const V4* centre, ptrdiff_t step) {
-  V4 acc = centre[0] * k.w[Taps];
-  for (int t = 1; t <= Taps; ++t) acc += (centre[-t * step] + centre[t * step]) * k.w[Taps + t];
+struct Weights {
+  L8 w[Taps + 1];
+  explicit Weights(const Kernel<Taps>& k) {
+    for (int t = 0; t <= Taps; ++t) w[t] = Splat(k.w[t]);
+  }
+};
+
+// The kernel over the two pixels at centre and Taps steps (in lanes) either side. Each pair of
+// mirrored taps takes one multiply; their sum still fits a lane (2 x 32640).
+template <int Taps>
+inline __attribute__((always_inline)) L8 Convolve(const Weights<Taps>& k, const uint16_t* centre, ptrdiff_t step) {
+  L8 acc = MulHi(Load(centre), k.w[0]);
+  for (int t = 1; t <= Taps; ++t) acc = Add(acc, MulHi(Add(Load(centre - t * step), Load(centre + t * step)), k.w[t]));
   return acc;
 }
 
-// A work image of V4 pixels with a zero margin on every side.
+// Calls f(x, both) for x = x0, x0 + 2, ... below x1; both is false for a last pixel alone.
+template <typename F>
+inline __attribute__((always_inline)) void ForPairs(int x0, int x1, F&& f) {
+  int x = x0;
+  for (; x + 1 < x1; x += 2) f(x, true);
+  if (x < x1) f(x, false);
+}
+
+inline void Put(uint16_t* p, L8 v, bool both) { both ? Store(p, v) : StoreOne(p, v); }
+
+// A work image of four-lane pixels with a zero margin on every side.
 struct Plane {
-  int w = 0, h = 0, margin = 0, stride = 0;
-  std::vector<V4> v;
+  int w = 0, h = 0, margin = 0, stride = 0;  // stride in pixels
+  std::vector<uint16_t> v;
   void Reset(int width, int height, int m) {
     w = width, h = height, margin = m, stride = width + 2 * m;
-    v.assign(static_cast<size_t>(stride) * (height + 2 * m), V4{});
+    v.assign(static_cast<size_t>(stride) * (height + 2 * m) * 4, 0);
   }
-  // Row y (-margin .. h + margin - 1), indexable from -margin.
-  V4* Row(int y) { return &v[static_cast<size_t>(y + margin) * stride + margin]; }
+  // Row y (-margin .. h + margin - 1); pixel x (from -margin) is at 4 * x.
+  uint16_t* Row(int y) { return &v[(static_cast<size_t>(y + margin) * stride + margin) * 4]; }
 };
 
 struct Span {
@@ -105,8 +122,7 @@ struct GlowBuffers {
   Plane halfH, combined;                 // glow-target resolution
   // One row per band (kMaxDrawBands of them, rowStride apart), indexed from -kHalfMargin.
   int rowStride = 0;
-  std::vector<V4> row;
-  std::vector<int> lit;
+  std::vector<uint16_t> row;
   // Per glow-target row: the columns [litLo, litHi) where the tight blur's first half left
   // something, so that its second half can skip the rest.
   std::vector<int> litLo, litHi;
@@ -121,7 +137,7 @@ FramePresenter Presenter;
 
 void ZeroAll(DrawSurface* glow) {
   for (Plane* p : {&B.quarter, &B.quarterH, &B.quarterBlur, &B.halfH, &B.combined})
-    std::fill(p->v.begin(), p->v.end(), V4{});
+    std::fill(p->v.begin(), p->v.end(), 0);
   glow->Clear(Rgba{0, 0, 0, 0});
   std::fill(B.wasMarked.begin(), B.wasMarked.end(), 0);
   std::fill(B.wasTight.begin(), B.wasTight.end(), 0);
@@ -145,8 +161,7 @@ void Prepare(const DrawSurface* frame, DrawSurface* glow) {
   B.halfH.Reset(B.hw, B.hh, kHalfMargin);
   B.combined.Reset(B.hw, B.hh, kHalfMargin);
   B.rowStride = B.hw + 2 * kHalfMargin + 2;
-  B.row.assign(static_cast<size_t>(B.rowStride) * kMaxDrawBands, V4{});
-  B.lit.assign(B.row.size(), 0);
+  B.row.assign(static_cast<size_t>(B.rowStride) * kMaxDrawBands * 4, 0);
   B.litLo.assign(B.hh + 2 * kHalfMargin, 0);
   B.litHi.assign(B.hh + 2 * kHalfMargin, 0);
   B.reusable = false;
@@ -170,8 +185,7 @@ bool SameGlowsAsLast(float scale) {
   return true;
 }
 
-V4* RowScratch(int band) { return B.row.data() + static_cast<size_t>(band) * B.rowStride + kHalfMargin; }
-int* LitScratch(int band) { return B.lit.data() + static_cast<size_t>(band) * B.rowStride + kHalfMargin; }
+uint16_t* RowScratch(int band) { return B.row.data() + (static_cast<size_t>(band) * B.rowStride + kHalfMargin) * 4; }
 
 struct Box {
   float x0, y0, x1, y1;
@@ -327,11 +341,11 @@ void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quart
   for (const Span& s : spans) {
     const Range q = RangeOf(s, kTileQuarter, B.qw, B.qh);
     for (int y = q.y0; y < q.y1; ++y)
-      for (Plane* p : quarter) std::fill(p->Row(y) + q.x0, p->Row(y) + q.x1, V4{});
+      for (Plane* p : quarter) std::fill(p->Row(y) + 4 * q.x0, p->Row(y) + 4 * q.x1, 0);
     const Range h = RangeOf(s, kTileHalf, B.hw, B.hh);
     const int x1 = h.x1 == B.hw ? B.hw + 1 : h.x1, y1 = h.y1 == B.hh ? B.hh + 1 : h.y1;
     for (int y = h.y0; y < y1; ++y) {
-      for (Plane* p : half) std::fill(p->Row(y) + h.x0, p->Row(y) + x1, V4{});
+      for (Plane* p : half) std::fill(p->Row(y) + 4 * h.x0, p->Row(y) + 4 * x1, 0);
       if (glow && y < B.hh && h.x1 > h.x0)
         std::memset(glow->pixels + static_cast<size_t>(y) * glow->stride + h.x0, 0, (h.x1 - h.x0) * sizeof(uint32_t));
     }
@@ -370,12 +384,13 @@ void ClearStale(const PixelView& glow) {
 // The glow target's pixels averaged 2 x 2 into the quarter image.
 void Downsample(std::span<const Span> spans, const PixelView& glow) {
   constexpr uint32_t kEven = 0x00FF00FFu;
+  constexpr int kAverage = kShift - 2;  // a sum of four, as steps of the average
   for (const Span& s : spans) {
     const Range q = RangeOf(s, kTileQuarter, B.qw, B.qh);
     for (int y = q.y0; y < q.y1; ++y) {
       const uint32_t* r0 = glow.pixels + static_cast<size_t>(2 * y) * glow.stride;
       const uint32_t* r1 = 2 * y + 1 < B.hh ? r0 + glow.stride : nullptr;
-      V4* out = B.quarter.Row(y);
+      uint16_t* out = B.quarter.Row(y);
       for (int x = q.x0; x < q.x1; ++x) {
         const bool pair = 2 * x + 1 < B.hw;
         // Two 16-bit sums per word: blue and red, green and alpha.
@@ -385,9 +400,9 @@ void Downsample(std::span<const Span> spans, const PixelView& glow) {
           br += r1[2 * x] & kEven, ga += (r1[2 * x] >> 8) & kEven;
           if (pair) br += r1[2 * x + 1] & kEven, ga += (r1[2 * x + 1] >> 8) & kEven;
         }
-        out[x] = V4{static_cast<float>(br & 0xFFFF), static_cast<float>(ga & 0xFFFF), static_cast<float>(br >> 16),
-                    static_cast<float>(ga >> 16)} *
-                 0.25f;
+        uint16_t* o = out + 4 * x;
+        o[0] = static_cast<uint16_t>((br & 0xFFFF) << kAverage), o[1] = static_cast<uint16_t>((ga & 0xFFFF) << kAverage);
+        o[2] = static_cast<uint16_t>((br >> 16) << kAverage), o[3] = static_cast<uint16_t>((ga >> 16) << kAverage);
       }
     }
   }
@@ -396,157 +411,129 @@ void Downsample(std::span<const Span> spans, const PixelView& glow) {
 // One direction of a separable blur over the spans' pixels.
 template <int Taps>
 void BlurPass(const Kernel<Taps>& k, Plane& src, Plane* dst, int tile, bool alongX, std::span<const Span> spans) {
-  const ptrdiff_t step = alongX ? 1 : src.stride;
+  const Weights<Taps> weights(k);
+  const ptrdiff_t step = alongX ? 4 : 4 * static_cast<ptrdiff_t>(src.stride);
   for (const Span& s : spans) {
     const Range r = RangeOf(s, tile, src.w, src.h);
     for (int y = r.y0; y < r.y1; ++y) {
-      const V4* in = src.Row(y);
-      V4* out = dst->Row(y);
-      for (int x = r.x0; x < r.x1; ++x) {
-        out[x] = Convolve(k, in + x, step);
-      }
+      const uint16_t* in = src.Row(y);
+      uint16_t* out = dst->Row(y);
+      ForPairs(r.x0, r.x1, [&](int x, bool both) { Put(out + 4 * x, Convolve(weights, in + 4 * x, step), both); });
     }
   }
 }
 
-V4 Unpack(uint32_t p) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(p));
-  return reinterpret_cast<V4>(_mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero)));
-#else
-  return V4{static_cast<float>(p & 255), static_cast<float>((p >> 8) & 255), static_cast<float>((p >> 16) & 255),
-            static_cast<float>(p >> 24)};
-#endif
-}
-
 // The tight blur's horizontal half, reading the glow target's pixels; band picks the scratch row.
-// B.litLo and B.litHi must start out empty (hw, 0).
+// Each row is blurred only between its first and last pixel that holds something (plus the taps),
+// and those columns are noted in B.litLo and B.litHi, which must start out empty (hw, 0).
 void TightAlongX(std::span<const Span> spans, const PixelView& glow, int band) {
-  V4* row = RowScratch(band);
-  // lit[x]: the last x' <= x whose pixel is not empty.
-  int* lit = LitScratch(band);
+  const Weights<kTightTaps> weights(kTight);
+  uint16_t* row = RowScratch(band);
   for (const Span& s : spans) {
     const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
     const int scan0 = std::max(0, r.x0 - kTightTaps), scan1 = std::min(B.hw, r.x1 + kTightTaps);
     for (int y = r.y0; y < r.y1; ++y) {
       const uint32_t* src = glow.pixels + static_cast<size_t>(y) * glow.stride;
-      V4* out = B.halfH.Row(y);
+      uint16_t* out = B.halfH.Row(y);
+      int first = scan0, last = scan1 - 1;
+      while (first < scan1 && !src[first]) ++first;
+      while (last >= first && !src[last]) --last;
       // Many rows near a shape hold nothing at all.
-      if (std::all_of(src + scan0, src + scan1, [](uint32_t p) { return p == 0; })) {
-        std::fill(out + r.x0, out + r.x1, V4{});
+      if (first > last) {
+        std::fill(out + 4 * r.x0, out + 4 * r.x1, 0);
         continue;
       }
-      // Most of a tile is empty: a window of taps with nothing in it gives nothing.
-      int last_lit = -1000;
-      for (int x = r.x0 - kTightTaps; x < r.x1 + kTightTaps; ++x) {
-        const uint32_t p = x >= 0 && x < B.hw ? src[x] : 0;
-        row[x] = p ? Unpack(p) : V4{};
-        if (p) last_lit = x;
-        lit[x] = last_lit;
-      }
-      int& lo = B.litLo[y + kHalfMargin];
-      int& hi = B.litHi[y + kHalfMargin];
-      for (int x = r.x0; x < r.x1; ++x) {
-        if (lit[x + kTightTaps] < x - kTightTaps) {
-          out[x] = V4{};
-          continue;
-        }
-        lo = std::min(lo, x), hi = std::max(hi, x + 1);
-        out[x] = Convolve(kTight, row + x, 1);
-      }
+      const int lo = std::max(r.x0, first - kTightTaps), hi = std::min(r.x1, last + kTightTaps + 1);
+      std::fill(out + 4 * r.x0, out + 4 * lo, 0);
+      std::fill(out + 4 * hi, out + 4 * r.x1, 0);
+      // The taps of the pairs in [lo, hi): the pixels between first and last, zeros around them.
+      const int need0 = lo - kTightTaps, need1 = hi + 1 + kTightTaps;
+      std::fill(row + 4 * need0, row + 4 * first, 0);
+      std::fill(row + 4 * (last + 1), row + 4 * need1, 0);
+      ForPairs(first, last + 1, [&](int x, bool both) {
+        const L8 words = both ? FromWords(src + x) : FromWord(src[x]);
+        Put(row + 4 * x, words, both);
+      });
+      int& row_lo = B.litLo[y + kHalfMargin];
+      int& row_hi = B.litHi[y + kHalfMargin];
+      row_lo = std::min(row_lo, lo), row_hi = std::max(row_hi, hi);
+      ForPairs(lo, hi, [&](int x, bool both) { Put(out + 4 * x, Convolve(weights, row + 4 * x, 4), both); });
     }
   }
 }
 
-// The wide blur doubled to this resolution, over the spans. An odd frame size leaves its last
-// column or row beyond the glow target: it repeats the one before.
-void WideUp(std::span<const Span> spans) {
-  const bool odd_w = B.w > 2 * B.hw, odd_h = B.h > 2 * B.hh;
-  for (const Span& s : spans) {
-    const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
-    for (int y = r.y0; y < r.y1; ++y) {
-      const int qa = y >> 1, qb = (y & 1) ? qa + 1 : qa - 1;
-      const V4* q_near = B.quarterBlur.Row(qa);
-      const V4* q_far = B.quarterBlur.Row(qb);
-      V4* out = B.combined.Row(y);
-      for (int x = r.x0; x < r.x1; ++x) {
-        const int xa = x >> 1, xb = (x & 1) ? xa + 1 : xa - 1;
-        out[x] = (q_near[xa] * kNear + q_near[xb] * kAway) * kNear + (q_far[xa] * kNear + q_far[xb] * kAway) * kAway;
-      }
-      if (odd_w && r.x1 == B.hw) out[B.hw] = out[B.hw - 1];
-      if (odd_h && y == B.hh - 1) std::copy(out + r.x0, out + r.x1 + (odd_w && r.x1 == B.hw), B.combined.Row(B.hh) + r.x0);
-    }
+// Row `y` of a plane doubled vertically: 3/4 of the nearer row and 1/4 of the other neighbour,
+// into `row` over the pixels [i0, i1), a pair at a time.
+void DoubleRow(Plane& p, int y, int i0, int i1, uint16_t* row) {
+  const int ya = y >> 1, yb = (y & 1) ? ya + 1 : ya - 1;
+  const uint16_t* near = p.Row(ya);
+  const uint16_t* far = p.Row(yb);
+  for (int i = i0; i < i1; i += 2) {
+    const L8 n = Load(near + 4 * i);
+    Store(row + 4 * i, Avg(n, Avg(n, Load(far + 4 * i))));
   }
 }
 
-// The tight blur's vertical half, added to the doubled wide blur.
-void TightAlongY(std::span<const Span> spans) {
+// The pixels [x0, x1) (x0 even) of a row doubled horizontally from `row` (3/4 of the nearer pixel,
+// 1/4 of the other neighbour), handed out as put(x, lo, hi, count): count (1..4) pixels from x,
+// lo's two then hi's. row must hold the pixels x0 / 2 - 1 .. x1 / 2 + 2.
+template <typename F>
+inline __attribute__((always_inline)) void DoubleAcross(const uint16_t* row, int x0, int x1, F&& put) {
+  for (int i = x0 >> 1; 2 * i < x1; i += 2) {
+    const L8 m = Load(row + 4 * i);
+    const L8 even = Avg(m, Avg(m, Load(row + 4 * (i - 1)))), odd = Avg(m, Avg(m, Load(row + 4 * (i + 1))));
+    put(2 * i, Firsts(even, odd), Seconds(even, odd), std::min(4, x1 - 2 * i));
+  }
+}
+
+// An odd frame size leaves its last column or row beyond the glow target: it repeats the one
+// before. Called after row y of B.combined over [x0, x1) is final.
+void RepeatOddEdges(int y, int x0, int x1) {
   const bool odd_w = B.w > 2 * B.hw, odd_h = B.h > 2 * B.hh;
-  const ptrdiff_t stride = B.halfH.stride;
+  uint16_t* out = B.combined.Row(y);
+  if (odd_w && x1 == B.hw) std::copy(out + 4 * (B.hw - 1), out + 4 * B.hw, out + 4 * B.hw);
+  if (odd_h && y == B.hh - 1)
+    std::copy(out + 4 * x0, out + 4 * (x1 + (odd_w && x1 == B.hw)), B.combined.Row(B.hh) + 4 * x0);
+}
+
+// The wide blur doubled to this resolution, plus the tight blur's vertical half, over the spans;
+// band picks the scratch row.
+void WideUpAndTightAlongY(std::span<const Span> spans, int band) {
+  const Weights<kTightTaps> weights(kTight);
+  const ptrdiff_t step = 4 * static_cast<ptrdiff_t>(B.halfH.stride);
+  uint16_t* row = RowScratch(band);
   for (const Span& s : spans) {
     const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
     for (int y = r.y0; y < r.y1; ++y) {
-      const V4* in = B.halfH.Row(y);
-      V4* out = B.combined.Row(y);
-      // Only columns that one of the rows under the taps has something in.
+      DoubleRow(B.quarterBlur, y, (r.x0 >> 1) - 1, (r.x1 >> 1) + 3, row);
+      uint16_t* out = B.combined.Row(y);
+      DoubleAcross(row, r.x0, r.x1, [&](int x, L8 lo, L8 hi, int count) {
+        Put(out + 4 * x, lo, count > 1);
+        if (count > 2) Put(out + 4 * x + 8, hi, count > 3);
+      });
+      // The tight blur only over columns that one of the rows under its taps has something in.
+      const uint16_t* in = B.halfH.Row(y);
       int lo = r.x1, hi = r.x0;
       for (int t = -kTightTaps; t <= kTightTaps; ++t)
         lo = std::min(lo, B.litLo[y + t + kHalfMargin]), hi = std::max(hi, B.litHi[y + t + kHalfMargin]);
       lo = std::max(lo, r.x0), hi = std::min(hi, r.x1);
-      for (int x = lo; x < hi; ++x) {
-        out[x] += Convolve(kTight, in + x, stride);
-      }
-      if (odd_w && r.x1 == B.hw) out[B.hw] = out[B.hw - 1];
-      if (odd_h && y == B.hh - 1) std::copy(out + r.x0, out + r.x1 + (odd_w && r.x1 == B.hw), B.combined.Row(B.hh) + r.x0);
+      ForPairs(lo, hi, [&](int x, bool both) {
+        Put(out + 4 * x, AddSat(Load(out + 4 * x), Convolve(weights, in + 4 * x, step)), both);
+      });
+      RepeatOddEdges(y, r.x0, r.x1);
     }
   }
-}
-
-// Adds two glow pixels onto two frame pixels, each channel rounded and saturated at 255.
-void AddTwo(uint32_t* dst, V4 first, V4 second, bool both) {
-#if defined(__SSE2__)
-  const __m128i a = _mm_cvtps_epi32(reinterpret_cast<__m128>(first));
-  const __m128i b = _mm_cvtps_epi32(reinterpret_cast<__m128>(second));
-  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_setzero_si128());
-  if (both) {
-    const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_adds_epu8(d, bytes));
-  } else {
-    const __m128i d = _mm_cvtsi32_si128(static_cast<int>(dst[0]));
-    dst[0] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_adds_epu8(d, bytes)));
-  }
-#else
-  auto add = [](uint32_t d, V4 g) {
-    uint32_t out = 0;
-    for (int c = 0; c < 4; ++c) {
-      const float v = static_cast<float>((d >> (8 * c)) & 255) + g[c];
-      out |= static_cast<uint32_t>(std::min(v, 255.0f) + 0.5f) << (8 * c);
-    }
-    return out;
-  };
-  dst[0] = add(dst[0], first);
-  if (both) dst[1] = add(dst[1], second);
-#endif
 }
 
 // Both blurs, doubled to the frame's resolution, added onto the frame; band picks the scratch row.
 void Composite(std::span<const Span> spans, const PixelView& frame, int band) {
-  V4* row = RowScratch(band);
+  uint16_t* row = RowScratch(band);
   for (const Span& s : spans) {
     const Range r = RangeOf(s, kTile, B.w, B.h);
-    const int i0 = r.x0 >> 1, i1 = (r.x1 + 1) >> 1;  // half pixels covering the span
     for (int y = r.y0; y < r.y1; ++y) {
-      const int ya = y >> 1, yb = (y & 1) ? ya + 1 : ya - 1;
-      const V4* near = B.combined.Row(ya);
-      const V4* far = B.combined.Row(yb);
-      for (int i = i0 - 1; i <= i1; ++i) row[i] = near[i] * kNear + far[i] * kAway;
+      DoubleRow(B.combined, y, (r.x0 >> 1) - 1, (r.x1 >> 1) + 3, row);
       uint32_t* dst = frame.pixels + static_cast<size_t>(y) * frame.stride;
-      for (int i = i0; i < i1; ++i) {
-        if (row[i - 1][3] < kInvisible && row[i][3] < kInvisible && row[i + 1][3] < kInvisible) continue;
-        const V4 centre = row[i] * kNear;
-        AddTwo(dst + 2 * i, centre + row[i - 1] * kAway, centre + row[i + 1] * kAway, 2 * i + 1 < r.x1);
-      }
+      DoubleAcross(row, r.x0, r.x1, [&](int x, L8 lo, L8 hi, int count) { AddOnto(dst + x, lo, hi, count); });
     }
   }
 }
@@ -608,10 +595,7 @@ void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur) 
     TightAlongX(bands.Tight(k), glow, k);
   };
   auto second = [&](int k) { BlurPass(kWide, B.quarterH, &B.quarterBlur, kTileQuarter, false, bands.Spans(k)); };
-  auto third = [&](int k) {
-    WideUp(bands.Spans(k));
-    TightAlongY(bands.Tight(k));
-  };
+  auto third = [&](int k) { WideUpAndTightAlongY(bands.Spans(k), k); };
   RunDrawBands(bands.count, first);
   RunDrawBands(bands.count, second);
   RunDrawBands(bands.count, third);

@@ -93,20 +93,23 @@ TEST_F(InputDevice, CapturesAToneIntoTheRing) {
   EXPECT_TRUE(WaitFor([&] { return engine->inputPeak.load() > 0.2f; }, kOpenWaitMs));
   EXPECT_LT(engine->inputPeak.load(), 0.26f);
 
-  // The newest half second of the ring holds the tone on both sides.
+  // The newest half second of the ring holds the tone on both sides. A loaded machine can starve
+  // the tone player for a moment: judge the best tenth of a second, over a few looks at the ring.
   ASSERT_TRUE(WaitFor([&] { return engine->inputWritten.load() > 44100; }, kOpenWaitMs));
-  const uint64_t written = engine->inputWritten.load();
-  std::vector<float> left, right;
-  for (uint64_t f = written - 44100 / 2; f < written; ++f) {
-    left.push_back(engine->inputRing[(f % engine->inputCapacity) * 2]);
-    right.push_back(engine->inputRing[(f % engine->inputCapacity) * 2 + 1]);
-  }
-  EXPECT_EQ(left, right);
-  // A loaded machine can starve the tone player for a moment: judge the best tenth of a second.
   double best = 0.0;
-  for (size_t start = 0; start + 4410 <= left.size(); start += 4410)
-    best = std::max(best, ToneAmplitude(std::vector<float>(left.begin() + start, left.begin() + start + 4410),
-                                        1000.0, 44100));
+  for (int look = 0; look < 4 && std::abs(best - 0.25) > 0.01; ++look) {
+    if (look > 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const uint64_t written = engine->inputWritten.load();
+    std::vector<float> left, right;
+    for (uint64_t f = written - 44100 / 2; f < written; ++f) {
+      left.push_back(engine->inputRing[(f % engine->inputCapacity) * 2]);
+      right.push_back(engine->inputRing[(f % engine->inputCapacity) * 2 + 1]);
+    }
+    EXPECT_EQ(left, right);
+    for (size_t start = 0; start + 4410 <= left.size(); start += 4410)
+      best = std::max(best, ToneAmplitude(std::vector<float>(left.begin() + start, left.begin() + start + 4410),
+                                          1000.0, 44100));
+  }
   EXPECT_NEAR(best, 0.25, 0.01);
 
   EnableInput(*engine, false, L"");

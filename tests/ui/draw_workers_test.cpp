@@ -53,7 +53,8 @@ TEST(DrawWorkers, BandsShareTheWorkAcrossThreadsWithoutLosingAny) {
       shared |= ran_on[band] != std::this_thread::get_id();
     }
   }
-  if (DrawBands() > 1) {
+  // The UI thread alone takes two bands a call (a process held to one core has no workers).
+  if (DrawBands() > 2) {
     EXPECT_TRUE(shared) << "no band ever ran on a worker";
   }
 }
