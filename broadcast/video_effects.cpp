@@ -85,7 +85,30 @@ void ApplyColorMatrix(const ColorMatrix& matrix, const PixelView& src, const Pix
     const uint32_t* s = src.pixels + static_cast<ptrdiff_t>(y) * src.stride;
     uint32_t* d = dst.pixels + static_cast<ptrdiff_t>(y) * dst.stride;
     if (grey) {
-      for (int x = 0; x < src.width; ++x) {
+      int x = 0;
+#if defined(__SSE2__)
+      // The same sum with each weight rounded once instead of per value: within a step of the tables.
+      const auto weight = [&](int in) {
+        return static_cast<short>(std::lround(matrix.m[in][0] * (1 << kMatrixShift)));
+      };
+      const __m128i w = _mm_set_epi16(0, weight(0), weight(1), weight(2), 0, weight(0), weight(1), weight(2));
+      const __m128i zero = _mm_setzero_si128(), off = _mm_set1_epi32(offset[0]);
+      const __m128i opaque = _mm_set1_epi32(static_cast<int>(kOpaque));
+      for (; x + 4 <= src.width; x += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+        // Per pixel two sums, blue and green, red and alpha (weight 0), then added.
+        const __m128 lo = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpacklo_epi8(p, zero), w));
+        const __m128 hi = _mm_castsi128_ps(_mm_madd_epi16(_mm_unpackhi_epi8(p, zero), w));
+        const __m128i sum = _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0))),
+                                          _mm_castps_si128(_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1))));
+        __m128i g = _mm_srai_epi32(_mm_add_epi32(sum, off), kMatrixShift);
+        g = _mm_packs_epi32(g, g);
+        g = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_packus_epi16(g, g), zero), zero);  // clamped to 0..255
+        const __m128i grey = _mm_or_si128(_mm_or_si128(g, _mm_slli_epi32(g, 8)), _mm_slli_epi32(g, 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), _mm_or_si128(grey, opaque));
+      }
+#endif
+      for (; x < src.width; ++x) {
         const uint32_t p = s[x];
         const int32_t v = (table[0][0][Channel(p, 0)] + table[1][0][Channel(p, 1)] + table[2][0][Channel(p, 2)] +
                            offset[0]) >> kMatrixShift;
@@ -194,8 +217,9 @@ void BlurSmallCopy(const PixelView& src, int factor, float sigma, std::vector<ui
 
 namespace {
 
-// One source enlarged onto rows of a given width: the column taps and weights worked out once,
-// then a row at a time.
+// One source enlarged onto rows of a given width: each source row a dst row reads is widened
+// once (the column taps and weights worked out once), and kept while the next dst rows read it;
+// a dst row then mixes the two widened rows it lies between.
 class Enlarger {
  public:
   // False when a scale is below 1 or not finite.
@@ -207,10 +231,10 @@ class Enlarger {
     scaleY_ = scaleY, dy_ = dy;
     width_ = width;
     columns_.resize(static_cast<size_t>(width));
-    mixed_.resize(static_cast<size_t>(src.width));
+    for (auto& w : widened_) w.resize(static_cast<size_t>(width));
+    widenedRow_[0] = widenedRow_[1] = -1;
     // A dst pixel's centre maps back to source coordinates, whose pixel centres sit at i + 0.5.
     for (int x = 0; x < width; ++x) columns_[static_cast<size_t>(x)] = TapAt((x + 0.5f - dx) / scaleX - 0.5f, src.width);
-    c0_ = columns_.front().i0, c1_ = columns_.back().i1 + 1;  // the source columns read
 #if defined(__SSE2__)
     // Per group of four pixels, each pixel's weight in its four 16-bit lanes: f0 x4 f1 x4, f2 x4 f3 x4.
     lanes_.resize(static_cast<size_t>(width / 4) * 2);
@@ -228,31 +252,20 @@ class Enlarger {
   // be out itself, or null when keep is 0.
   void Row(int y, uint32_t* out, uint32_t weight, const uint32_t* under, uint32_t keep) {
     const Tap row = TapAt((y + 0.5f - dy_) / scaleY_ - 0.5f, src_.height);
-    const uint32_t* top = src_.pixels + static_cast<ptrdiff_t>(row.i0) * src_.stride;
-    const uint32_t* bottom = src_.pixels + static_cast<ptrdiff_t>(row.i1) * src_.stride;
-    const Tap* cols = columns_.data();
-    uint32_t* const m = mixed_.data();
-    MixRows(top, bottom, row.f, m, c0_, c1_);
+    const uint32_t* top = Widened(row.i0, row.i1);
+    const uint32_t* bottom = row.f == 0 ? top : Widened(row.i1, row.i0);
+    const uint32_t f = row.f;
     int x = 0;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), all = _mm_set1_epi16(256);
-#endif
-#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), fV = _mm_set1_epi16(static_cast<short>(f));
     const __m128i w = _mm_set1_epi16(static_cast<short>(weight)), k = _mm_set1_epi16(static_cast<short>(keep));
     const __m128i opaque = _mm_set1_epi32(static_cast<int>(kOpaque));
-    const Lanes* lane = lanes_.data();
+    const bool mixes = keep != 0 || weight != 256;
     for (; x + 4 <= width_; x += 4) {
-      const Tap* t = cols + x;
-      const __m128i a = _mm_set_epi32(static_cast<int>(m[t[3].i0]), static_cast<int>(m[t[2].i0]),
-                                      static_cast<int>(m[t[1].i0]), static_cast<int>(m[t[0].i0]));
-      const __m128i b = _mm_set_epi32(static_cast<int>(m[t[3].i1]), static_cast<int>(m[t[2].i1]),
-                                      static_cast<int>(m[t[1].i1]), static_cast<int>(m[t[0].i1]));
-      const __m128i f01 = lane[x / 2].v, f23 = lane[x / 2 + 1].v;
-      __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), _mm_sub_epi16(all, f01)),
-                                                _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), f01)), 8);
-      __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), _mm_sub_epi16(all, f23)),
-                                                _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), f23)), 8);
-      if (keep != 0 || weight != 256) {
+      __m128i lo, hi;
+      MixUnpacked(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top + x)),
+                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + x)), fV, fV, &lo, &hi);
+      if (mixes) {
         const __m128i d = keep != 0 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(under + x)) : zero;
         lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(lo, w), _mm_mullo_epi16(_mm_unpacklo_epi8(d, zero), k)), 8);
         hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(hi, w), _mm_mullo_epi16(_mm_unpackhi_epi8(d, zero), k)), 8);
@@ -261,8 +274,7 @@ class Enlarger {
     }
 #endif
     for (; x < width_; ++x) {
-      const Tap& t = cols[x];
-      const uint32_t p = MixPixels(m[t.i0], m[t.i1], t.f);
+      const uint32_t p = MixPixels(top[x], bottom[x], f);
       const uint32_t d = keep != 0 ? under[x] : 0;
       out[x] = kOpaque | ((((p & 0xFF00FF) * weight + (d & 0xFF00FF) * keep) >> 8) & 0xFF00FF) |
                ((((p >> 8) & 0xFF00FF) * weight + ((d >> 8) & 0xFF00FF) * keep) & 0xFF00FF00);
@@ -270,6 +282,33 @@ class Enlarger {
   }
 
  private:
+  // Source row r widened to the dst width, made in the slot not holding row `keep`.
+  const uint32_t* Widened(int r, int keep) {
+    for (int i = 0; i < 2; ++i)
+      if (widenedRow_[i] == r) return widened_[i].data();
+    const int slot = widenedRow_[0] == keep ? 1 : 0;
+    widenedRow_[slot] = r;
+    uint32_t* out = widened_[slot].data();
+    const uint32_t* m = src_.pixels + static_cast<ptrdiff_t>(r) * src_.stride;
+    const Tap* cols = columns_.data();
+    int x = 0;
+#if defined(__SSE2__)
+    const Lanes* lane = lanes_.data();
+    for (; x + 4 <= width_; x += 4) {
+      const Tap* t = cols + x;
+      const __m128i a = _mm_set_epi32(static_cast<int>(m[t[3].i0]), static_cast<int>(m[t[2].i0]),
+                                      static_cast<int>(m[t[1].i0]), static_cast<int>(m[t[0].i0]));
+      const __m128i b = _mm_set_epi32(static_cast<int>(m[t[3].i1]), static_cast<int>(m[t[2].i1]),
+                                      static_cast<int>(m[t[1].i1]), static_cast<int>(m[t[0].i1]));
+      __m128i lo, hi;
+      MixUnpacked(a, b, lane[x / 2].v, lane[x / 2 + 1].v, &lo, &hi);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; x < width_; ++x) out[x] = MixPixels(m[cols[x].i0], m[cols[x].i1], cols[x].f);
+    return out;
+  }
+
 #if defined(__SSE2__)
   struct Lanes {
     __m128i v;
@@ -278,9 +317,10 @@ class Enlarger {
 #endif
   PixelView src_;
   float scaleY_ = 1, dy_ = 0;
-  int width_ = 0, c0_ = 0, c1_ = 0;
+  int width_ = 0;
   std::vector<Tap> columns_;
-  std::vector<uint32_t> mixed_;  // the two source rows mixed for one dst row
+  std::vector<uint32_t> widened_[2];  // two source rows widened to the dst width
+  int widenedRow_[2] = {-1, -1};      // which
 };
 
 // Kept between calls: their memory is reused frame after frame.

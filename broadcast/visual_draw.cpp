@@ -197,10 +197,16 @@ namespace {
 VisualRaster raster;  // the shapes below, when the target allows
 }  // namespace
 
+// One shape alone needs no union: it is blended as its coverage is worked out.
 void VisualLine(DrawSurface& target, float x0, float y0, float x1, float y1, float width, LineCap cap,
                 uint32_t colour, float alpha) {
-  const float xyxy[4] = {x0, y0, x1, y1};
-  VisualLines(target, xyxy, 1, width, cap, colour, alpha);
+  if (!raster.BeginDirect(target, colour, alpha)) {
+    SetVisualBrush(target, colour, alpha);
+    target.StrokeLine(x0, y0, x1, y1, width, cap);
+    return;
+  }
+  raster.Segment(x0, y0, x1, y1, width, cap == LineCap::Round);
+  raster.End();
 }
 
 void VisualLines(DrawSurface& target, const float* xyxy, int count, float width, LineCap cap, uint32_t colour,
@@ -235,27 +241,35 @@ void VisualPolyline(DrawSurface& target, const float* xy, int points, bool close
 }
 
 void VisualDisc(DrawSurface& target, float cx, float cy, float r, uint32_t colour, float alpha) {
-  if (!raster.Begin(target)) {
+  if (!raster.BeginDirect(target, colour, alpha)) {
     SetVisualBrush(target, colour, alpha);
     target.FillEllipse(cx, cy, r, r);
     return;
   }
   raster.Disc(cx, cy, r);
-  raster.Paint(colour, alpha);
+  raster.End();
 }
 
 void VisualCircle(DrawSurface& target, float cx, float cy, float r, float width, uint32_t colour, float alpha) {
-  if (!raster.Begin(target)) {
+  if (!raster.BeginDirect(target, colour, alpha)) {
     SetVisualBrush(target, colour, alpha);
     target.StrokeEllipse(cx, cy, r, r, width);
     return;
   }
   raster.Ring(cx, cy, r, width);
-  raster.Paint(colour, alpha);
+  raster.End();
 }
 
 void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, uint32_t colour, float alpha,
                   float width) {
+  const VisualRaster::Stroke strokes[3] = {{width * 5.0f, colour, alpha * 0.12f},
+                                           {width * 2.2f, colour, alpha * 0.3f},
+                                           {width, MixColor(colour, kWhite, 0.45f), alpha}};
+  if (raster.BeginDirect(target, colour, 1)) {
+    raster.LayeredSegment(x0, y0, x1, y1, strokes, 3);
+    raster.End();
+    return;
+  }
   VisualLine(target, x0, y0, x1, y1, width * 5.0f, LineCap::Round, colour, alpha * 0.12f);
   VisualLine(target, x0, y0, x1, y1, width * 2.2f, LineCap::Round, colour, alpha * 0.3f);
   VisualLine(target, x0, y0, x1, y1, width, LineCap::Round, MixColor(colour, kWhite, 0.45f), alpha);

@@ -19,6 +19,11 @@ inline float Band(float d, float h) { return std::clamp(std::min(d + 0.5f, h) - 
 
 inline uint8_t ToByte(float c) { return static_cast<uint8_t>(c * 255.0f + 0.5f); }
 
+// An alpha as a weight 0..256, anything not a number as 0.
+inline int Weight256(float alpha) {
+  return static_cast<int>(std::lround(std::clamp(std::isfinite(alpha) ? alpha : 0.0f, 0.0f, 1.0f) * 256));
+}
+
 #if defined(__SSE2__)
 // Band() and the byte store for four pixels at a time.
 inline __m128 BandV(__m128 d, __m128 h) {
@@ -87,10 +92,74 @@ bool VisualRaster::Begin(DrawSurface& target) {
   width_ = target.pixelWidth();
   if (coverage_.size() < need) coverage_.resize(need, 0);
   boxX0_ = clipX1_, boxY0_ = clipY1_, boxX1_ = clipX0_, boxY1_ = clipY0_;
+  direct_ = false;
   return true;
 }
 
-inline bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* x1) {
+bool VisualRaster::BeginDirect(DrawSurface& target, uint32_t colour, float alpha) {
+  if (!Begin(target)) return false;
+  direct_ = true;
+  full_ = Weight256(alpha);
+  colour_ = colour & 0xFFFFFF;
+  pixels_ = target.Pixels();
+  if (full_ == 0) target_ = nullptr;  // nothing shows
+  return true;
+}
+
+void VisualRaster::End() {
+  if (!target_) return;
+  if (boxX1_ > boxX0_ && boxY1_ > boxY0_) target_->MarkDirty(boxX0_, boxY0_, boxX1_ - boxX0_, boxY1_ - boxY0_);
+  target_ = nullptr;
+  direct_ = false;
+}
+
+inline VisualRaster::Row VisualRaster::RowAt(int y) {
+  if (direct_) return {nullptr, pixels_.pixels + static_cast<ptrdiff_t>(y) * pixels_.stride};
+  return {coverage_.data() + static_cast<ptrdiff_t>(y) * width_, nullptr};
+}
+
+namespace {
+
+// A pixel blended by a coverage byte times the paint's weight 0..256, over 255 (x 257 / 65536):
+// Paint's weights.
+inline void BlendCover1(uint32_t* p, uint8_t value, int full, uint32_t colour) {
+  const int32_t weight = (value * full * 257 + 32768) >> 16;
+  BlendWeighted(p, &weight, 1, colour);
+}
+
+#if defined(__SSE2__)
+// The same for four pixels of coverages 0..1 (made bytes as ToByte does).
+inline void BlendCover4(uint32_t* p, __m128 c, int full, __m128i colour16) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bytes = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(bytes, zero)) == 0xFFFF) return;
+  const __m128i cw = _mm_mullo_epi16(_mm_packs_epi32(bytes, bytes), _mm_set1_epi16(static_cast<short>(full)));
+  const __m128i c32 = _mm_unpacklo_epi16(cw, zero);
+  const __m128i weights =
+      _mm_srli_epi32(_mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(c32, 8), c32), _mm_set1_epi32(32768)), 16);
+  Blend4(p, weights, colour16);
+}
+#endif
+
+}  // namespace
+
+inline void VisualRaster::Put1(const Row& row, int x, uint8_t value) const {
+  if (direct_)
+    BlendCover1(row.line + x, value, full_, colour_);
+  else
+    row.cover[x] = std::max(row.cover[x], value);
+}
+
+#if defined(__SSE2__)
+inline void VisualRaster::Put4(const Row& row, int x, __m128 c) const {
+  if (direct_)
+    BlendCover4(row.line + x, c, full_, Unpacked(colour_));
+  else
+    StoreMax4(row.cover + x, c);
+}
+#endif
+
+inline bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* x1, bool record) {
   if (!(left < right)) return false;
   // Pixel x's centre is x + 0.5.
   *x0 = std::max(clipX0_, static_cast<int>(std::ceil(std::max(left, -kMaxCoordinate) - 0.5f)));
@@ -102,7 +171,8 @@ inline bool VisualRaster::RowSpan(int y, float left, float right, int* x0, int* 
     *x1 = *x0 + padded;
   else if (*x1 - padded >= clipX0_)
     *x0 = *x1 - padded;
-  spans_.push_back({y, *x0, *x1});
+  if (!record) return true;
+  if (!direct_) spans_.push_back({y, *x0, *x1});
   boxX0_ = std::min(boxX0_, *x0), boxX1_ = std::max(boxX1_, *x1);
   boxY0_ = std::min(boxY0_, y), boxY1_ = std::max(boxY1_, y + 1);
   return true;
@@ -150,7 +220,7 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
     }
     int xa, xb;
     if (!RowSpan(y, lo, hi, &xa, &xb)) continue;
-    uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+    const Row row = RowAt(y);
     int x = xa;
 #if defined(__SSE2__)
     const __m128 uxV = _mm_set1_ps(ux), uyV = _mm_set1_ps(uy), pyV = _mm_set1_ps(py), hV = _mm_set1_ps(h);
@@ -163,7 +233,7 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
       const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(uxV, t)), ey = _mm_sub_ps(pyV, _mm_mul_ps(uyV, t));
       const __m128 across = BandV(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey))), hV);
       const __m128 along = _mm_sub_ps(_mm_min_ps(_mm_add_ps(s, half), cutHiV), _mm_max_ps(_mm_sub_ps(s, half), cutLoV));
-      StoreMax4(row + x, _mm_mul_ps(across, Clamp01(along)));
+      Put4(row, x, _mm_mul_ps(across, Clamp01(along)));
     }
 #endif
     for (; x < xb; ++x) {
@@ -172,7 +242,88 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
       const float t = std::clamp(s, tLo, tHi);
       const float ex = px - ux * t, ey = py - uy * t;
       const float along = std::clamp(std::min(s + 0.5f, cutHi) - std::max(s - 0.5f, cutLo), 0.0f, 1.0f);
-      row[x] = std::max(row[x], ToByte(Band(std::sqrt(ex * ex + ey * ey), h) * along));
+      Put1(row, x, ToByte(Band(std::sqrt(ex * ex + ey * ey), h) * along));
+    }
+  }
+}
+
+void VisualRaster::LayeredSegment(float x0, float y0, float x1, float y1, const Stroke* strokes, int count) {
+  constexpr int kMaxStrokes = 4;
+  if (!direct_ || count < 1 || count > kMaxStrokes) return;
+  const float ax = x0 * scale_ + dx_, ay = y0 * scale_ + dy_, bx = x1 * scale_ + dx_, by = y1 * scale_ + dy_;
+  const float length = std::hypot(bx - ax, by - ay);
+  float h[kMaxStrokes];
+  int full[kMaxStrokes];
+  for (int i = 0; i < count; ++i) {
+    h[i] = 0.5f * strokes[i].width * scale_;
+    full[i] = Weight256(strokes[i].alpha);
+    if (!(h[i] >= 0) || !Finite(h[i]) || h[i] > h[0]) return;
+  }
+  if (!Finite(ax) || !Finite(ay) || !Finite(bx) || !Finite(by)) return;
+  if (length < 1e-4f) {
+    // A dot: each stroke is its disc.
+    const int keepFull = full_;
+    const uint32_t keepColour = colour_;
+    for (int i = 0; i < count; ++i) {
+      full_ = full[i], colour_ = strokes[i].colour & 0xFFFFFF;
+      if (full_ > 0) Disc(x0, y0, 0.5f * strokes[i].width);
+    }
+    full_ = keepFull, colour_ = keepColour;
+    return;
+  }
+  const float ux = (bx - ax) / length, uy = (by - ay) / length;
+  const float reach = h[0] + 0.5f;  // the widest stroke's
+  const float invUx = std::fabs(ux) < 1e-6f ? 0.0f : 1 / ux, invUy = std::fabs(uy) < 1e-6f ? 0.0f : 1 / uy;
+  const int rowA = std::max(clipY0_, static_cast<int>(std::floor(std::min(ay, by) - reach)));
+  const int rowB = std::min(clipY1_, static_cast<int>(std::ceil(std::max(ay, by) + reach)));
+#if defined(__SSE2__)
+  __m128i colour16[kMaxStrokes];
+  __m128 hV[kMaxStrokes];
+  for (int i = 0; i < count; ++i) colour16[i] = Unpacked(strokes[i].colour & 0xFFFFFF), hV[i] = _mm_set1_ps(h[i]);
+#endif
+  for (int y = rowA; y < rowB; ++y) {
+    // As Segment with round ends: the band along the segment and the two end discs.
+    const float py = y + 0.5f - ay;
+    float lo = -kMaxCoordinate, hi = kMaxCoordinate;
+    const bool any = Narrow(ux, invUx, -ux * ax + uy * py, 0.0f, length, &lo, &hi) &&
+                     Narrow(-uy, -invUy, uy * ax + ux * py, -reach, reach, &lo, &hi);
+    if (!any) lo = kMaxCoordinate, hi = -kMaxCoordinate;
+    for (int end = 0; end < 2; ++end) {
+      const float dy = y + 0.5f - (end == 0 ? ay : by);
+      if (dy * dy >= reach * reach) continue;
+      const float half = std::sqrt(reach * reach - dy * dy), cx = end == 0 ? ax : bx;
+      lo = std::min(lo, cx - half);
+      hi = std::max(hi, cx + half);
+    }
+    int xa, xb;
+    if (!RowSpan(y, lo, hi, &xa, &xb)) continue;
+    uint32_t* line = pixels_.pixels + static_cast<ptrdiff_t>(y) * pixels_.stride;
+    int x = xa;
+#if defined(__SSE2__)
+    const __m128 uxV = _mm_set1_ps(ux), uyV = _mm_set1_ps(uy), pyV = _mm_set1_ps(py);
+    const __m128 tLoV = _mm_setzero_ps(), tHiV = _mm_set1_ps(length), cutLoV = _mm_set1_ps(-kMaxCoordinate),
+                 cutHiV = _mm_set1_ps(kMaxCoordinate), half = _mm_set1_ps(0.5f);
+    for (; x + 4 <= xb; x += 4) {
+      const __m128 px = Centres(x, ax);
+      const __m128 s = _mm_add_ps(_mm_mul_ps(px, uxV), _mm_mul_ps(pyV, uyV));
+      const __m128 t = _mm_min_ps(_mm_max_ps(s, tLoV), tHiV);
+      const __m128 ex = _mm_sub_ps(px, _mm_mul_ps(uxV, t)), ey = _mm_sub_ps(pyV, _mm_mul_ps(uyV, t));
+      const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(ex, ex), _mm_mul_ps(ey, ey)));
+      const __m128 along =
+          Clamp01(_mm_sub_ps(_mm_min_ps(_mm_add_ps(s, half), cutHiV), _mm_max_ps(_mm_sub_ps(s, half), cutLoV)));
+      for (int i = 0; i < count; ++i) BlendCover4(line + x, _mm_mul_ps(BandV(d, hV[i]), along), full[i], colour16[i]);
+    }
+#endif
+    for (; x < xb; ++x) {
+      const float px = x + 0.5f - ax;
+      const float s = px * ux + py * uy;
+      const float t = std::clamp(s, 0.0f, length);
+      const float ex = px - ux * t, ey = py - uy * t;
+      const float d = std::sqrt(ex * ex + ey * ey);
+      const float along =
+          std::clamp(std::min(s + 0.5f, kMaxCoordinate) - std::max(s - 0.5f, -kMaxCoordinate), 0.0f, 1.0f);
+      for (int i = 0; i < count; ++i)
+        BlendCover1(line + x, ToByte(Band(d, h[i]) * along), full[i], strokes[i].colour & 0xFFFFFF);
     }
   }
 }
@@ -190,18 +341,18 @@ void VisualRaster::Disc(float cx, float cy, float r) {
     const float half = std::sqrt(reach * reach - dy2);
     int xa, xb;
     if (!RowSpan(y, px - half, px + half, &xa, &xb)) continue;
-    uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+    const Row row = RowAt(y);
     int x = xa;
 #if defined(__SSE2__)
     const __m128 edge = _mm_set1_ps(pr + 0.5f), dy2V = _mm_set1_ps(dy2);
     for (; x + 4 <= xb; x += 4) {
       const __m128 dx = Centres(x, px);
-      StoreMax4(row + x, Clamp01(_mm_sub_ps(edge, _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V)))));
+      Put4(row, x, Clamp01(_mm_sub_ps(edge, _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V)))));
     }
 #endif
     for (; x < xb; ++x) {
       const float dx = x + 0.5f - px;
-      row[x] = std::max(row[x], ToByte(std::clamp(pr + 0.5f - std::sqrt(dx * dx + dy2), 0.0f, 1.0f)));
+      Put1(row, x, ToByte(std::clamp(pr + 0.5f - std::sqrt(dx * dx + dy2), 0.0f, 1.0f)));
     }
   }
 }
@@ -220,32 +371,51 @@ void VisualRaster::Ring(float cx, float cy, float r, float width) {
     // Inside the inner rim the row has two spans, left and right of the hole.
     const float hole = inner > 0 && dy2 < inner * inner ? std::sqrt(inner * inner - dy2) : -1;
     const float pieces[2][2] = {{px - half, hole >= 0 ? px - hole : px + half}, {px + hole, px + half}};
+    // Padded to fours, the two spans may meet: then they are one, so that no pixel is blended twice.
+    int spans[2][2];
+    int count = 0;
     for (int k = 0; k < (hole >= 0 ? 2 : 1); ++k) {
       int xa, xb;
-      if (!RowSpan(y, pieces[k][0], pieces[k][1], &xa, &xb)) continue;
-      uint8_t* row = coverage_.data() + static_cast<ptrdiff_t>(y) * width_;
+      if (!RowSpan(y, pieces[k][0], pieces[k][1], &xa, &xb, false)) continue;
+      if (count > 0 && xa <= spans[count - 1][1]) {
+        spans[count - 1][1] = std::max(spans[count - 1][1], xb);
+      } else {
+        spans[count][0] = xa, spans[count][1] = xb;
+        ++count;
+      }
+    }
+    const Row row = count > 0 ? RowAt(y) : Row{};
+    for (int k = 0; k < count; ++k) {
+      const int xa = spans[k][0], xb = spans[k][1];
+      if (!direct_) spans_.push_back({y, xa, xb});
+      boxX0_ = std::min(boxX0_, xa), boxX1_ = std::max(boxX1_, xb);
+      boxY0_ = std::min(boxY0_, y), boxY1_ = std::max(boxY1_, y + 1);
       int x = xa;
 #if defined(__SSE2__)
       const __m128 prV = _mm_set1_ps(pr), hV = _mm_set1_ps(h), dy2V = _mm_set1_ps(dy2), sign = _mm_set1_ps(-0.0f);
       for (; x + 4 <= xb; x += 4) {
         const __m128 dx = Centres(x, px);
         const __m128 d = _mm_sub_ps(_mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V)), prV);
-        StoreMax4(row + x, BandV(_mm_andnot_ps(sign, d), hV));
+        Put4(row, x, BandV(_mm_andnot_ps(sign, d), hV));
       }
 #endif
       for (; x < xb; ++x) {
         const float dx = x + 0.5f - px;
-        row[x] = std::max(row[x], ToByte(Band(std::fabs(std::sqrt(dx * dx + dy2) - pr), h)));
+        Put1(row, x, ToByte(Band(std::fabs(std::sqrt(dx * dx + dy2) - pr), h)));
       }
     }
   }
 }
 
 void VisualRaster::Paint(uint32_t colour, float alpha) {
+  if (direct_) {
+    End();
+    return;
+  }
   if (!target_) return;
   DrawSurface& target = *target_;
   target_ = nullptr;
-  const int full = static_cast<int>(std::lround(std::clamp(std::isfinite(alpha) ? alpha : 0.0f, 0.0f, 1.0f) * 256));
+  const int full = Weight256(alpha);
   const PixelView v = target.Pixels();
   if (full == 0) {
     for (const Span& s : spans_)
@@ -344,6 +514,83 @@ bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const A
     }
   }
   return true;
+}
+
+void DarkenPixels(DrawSurface& target, int x0, int y0, int x1, int y1, float alpha, float hx, float hy, float hole) {
+  const uint32_t keep = 256 - static_cast<uint32_t>(Weight256(alpha));
+  int cx0, cy0, cx1, cy1;
+  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  x0 = std::max(x0, cx0), y0 = std::max(y0, cy0), x1 = std::min(x1, cx1), y1 = std::min(y1, cy1);
+  if (keep == 256 || x0 >= x1 || y0 >= y1) return;
+  const PixelView v = target.Pixels();
+  // The colours scaled by keep; alpha goes towards opaque alike (its complement scaled).
+  const auto run = [keep](uint32_t* p, int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), k = _mm_set1_epi16(static_cast<short>(keep));
+    const __m128i flip = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (; i + 4 <= n; i += 4) {
+      const __m128i q = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), flip);
+      const __m128i lo = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(q, zero), k), 8);
+      const __m128i hi = _mm_srli_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(q, zero), k), 8);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + i), _mm_xor_si128(_mm_packus_epi16(lo, hi), flip));
+    }
+#endif
+    for (; i < n; ++i) p[i] = Scale(p[i] ^ 0xFF000000u, keep) ^ 0xFF000000u;
+  };
+  for (int y = y0; y < y1; ++y) {
+    uint32_t* line = v.pixels + static_cast<ptrdiff_t>(y) * v.stride;
+    const float dy = y + 0.5f - hy;
+    if (hole > 0 && dy * dy < hole * hole) {
+      // Centres inside the hole: x + 0.5 within half of hx.
+      const float half = std::sqrt(hole * hole - dy * dy);
+      const int a = std::clamp(static_cast<int>(std::floor(hx - half + 0.5f)) + 1, x0, x1);
+      const int b = std::clamp(static_cast<int>(std::ceil(hx + half - 0.5f)) - 1, a, x1);
+      run(line + x0, a - x0);
+      run(line + b, x1 - b);
+    } else {
+      run(line + x0, x1 - x0);
+    }
+  }
+  target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
+}
+
+void BlendSprite(DrawSurface& target, const PixelView& sprite, int x, int y, float opacity) {
+  const uint32_t m = static_cast<uint32_t>(Weight256(opacity));
+  int cx0, cy0, cx1, cy1;
+  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  const int x0 = std::max(x, cx0), y0 = std::max(y, cy0);
+  const int x1 = std::min(x + sprite.width, cx1), y1 = std::min(y + sprite.height, cy1);
+  if (m == 0 || x0 >= x1 || y0 >= y1) return;
+  const PixelView v = target.Pixels();
+  // Premultiplied over: out = s + d x (255 - alpha of s) / 255 (rounded, so that opaque stays
+  // opaque), with s first scaled by the opacity.
+  const auto over = [m](uint32_t s, uint32_t d) {
+    if (m != 256) s = Scale(s, m);
+    const uint32_t a = s >> 24;
+    if (a == 0) return d;
+    if (a == 255) return s;
+    uint32_t rb = (d & 0xFF00FF) * (255 - a) + 0x800080, ag = ((d >> 8) & 0xFF00FF) * (255 - a) + 0x800080;
+    rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
+    ag = (ag + ((ag >> 8) & 0xFF00FF)) & 0xFF00FF00;
+    return s + (rb | ag);
+  };
+  for (int row = y0; row < y1; ++row) {
+    uint32_t* out = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
+    const uint32_t* in = sprite.pixels + static_cast<ptrdiff_t>(row - y) * sprite.stride - x;
+    int a = x0, b = x1;
+    if (m == 256) {
+      // A disc: see-through ends around an opaque middle that is a plain copy.
+      while (a < b && in[a] >> 24 != 255) out[a] = over(in[a], out[a]), ++a;
+      while (b > a && in[b - 1] >> 24 != 255) --b, out[b] = over(in[b], out[b]);
+      int c = a;
+      while (c < b && in[c] >> 24 == 255) ++c;
+      std::memcpy(out + a, in + a, sizeof(uint32_t) * static_cast<size_t>(c - a));
+      a = c;
+    }
+    for (; a < b; ++a) out[a] = over(in[a], out[a]);
+  }
+  target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
 }
 
 bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, float y0, Rgba c0, float y1, Rgba c1) {

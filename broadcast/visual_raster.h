@@ -56,16 +56,40 @@ bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, f
 bool FillDiscWithPicture(const uint32_t* picture, int width, int height, const Affine& place, float cx, float cy,
                          float r, const PixelView& sprite);
 
+// Darkens the target's pixels in the device rectangle [x0, x1) x [y0, y1) (within its clip)
+// as black at alpha (0..1) over them does, leaving out those whose centres lie within `hole`
+// device pixels of (hx, hy): pixels something opaque will cover anyway. Marks them dirty.
+void DarkenPixels(DrawSurface& target, int x0, int y0, int x1, int y1, float alpha, float hx, float hy, float hole);
+
+// Blends the premultiplied sprite over the target's device pixels with its top-left at (x, y), at
+// opacity 0..1, within the target's clip: what drawing it pixel for pixel through the surface gives,
+// within a step of rounding. Marks them dirty.
+void BlendSprite(DrawSurface& target, const PixelView& sprite, int x, int y, float opacity);
+
 // A set of shapes painted together in one colour: where they overlap the paint is applied once.
 class VisualRaster {
  public:
   // Starts a set on the target. False (nothing to do) when its transform is not a plain uniform
   // scale and shift: the caller then draws through the surface instead.
   bool Begin(DrawSurface& target);
+  // The same for one shape blended in the colour at alpha as it is worked out, with no coverage
+  // kept: the pixels of Paint for a set of that shape alone. End() finishes it. Two shapes in
+  // one such set are painted one over the other, not as a union.
+  bool BeginDirect(DrawSurface& target, uint32_t colour, float alpha);
+  void End();
   // In the target's user space. Round caps are half-discs on the ends; flat ones end at them.
   void Segment(float x0, float y0, float x1, float y1, float width, bool roundCaps);
   // The same with each end's cap chosen alone.
   void Segment(float x0, float y0, float x1, float y1, float width, bool roundStart, bool roundEnd);
+  // A round-capped segment drawn several times over itself, widest first, each stroke in its
+  // own width, colour and alpha (direct sets only): the pixels of as many single segments, with
+  // each pixel's distance to the segment worked out once.
+  struct Stroke {
+    float width;
+    uint32_t colour;
+    float alpha;
+  };
+  void LayeredSegment(float x0, float y0, float x1, float y1, const Stroke* strokes, int count);
   void Disc(float cx, float cy, float r);
   void Ring(float cx, float cy, float r, float width);
   // Blends the union of the set in the colour at alpha (clamped to 0..1) and ends the set.
@@ -75,11 +99,27 @@ class VisualRaster {
   struct Span {
     int y, x0, x1;  // pixels [x0, x1) of row y
   };
-  // Records the pixel span of row y whose centres fall in [left, right), clipped; false when empty.
-  bool RowSpan(int y, float left, float right, int* x0, int* x1);
-  void Cover(int y, int x0, int x1, const uint8_t* values);
+  // The pixel span of row y whose centres fall in [left, right), clipped and padded to whole
+  // groups of four where the clip allows; false when empty. Recorded when `record`.
+  bool RowSpan(int y, float left, float right, int* x0, int* x1, bool record = true);
+  // Where row y's coverage goes: the coverage buffer, or (direct) the surface's pixels.
+  struct Row {
+    uint8_t* cover;
+    uint32_t* line;
+  };
+  Row RowAt(int y);
+  // Pixel x of the row takes a coverage byte: kept as the larger with what is there, or blended.
+  void Put1(const Row& row, int x, uint8_t value) const;
+#if defined(__SSE2__)
+  // Pixels x .. x + 3 take coverages 0..1, as Put1 does.
+  void Put4(const Row& row, int x, __m128 c) const;
+#endif
 
   DrawSurface* target_ = nullptr;
+  bool direct_ = false;
+  int full_ = 0;  // direct: the paint's weight 0..256
+  uint32_t colour_ = 0;
+  PixelView pixels_{};
   float scale_ = 1, dx_ = 0, dy_ = 0;
   int clipX0_ = 0, clipY0_ = 0, clipX1_ = 0, clipY1_ = 0;
   int width_ = 0;                  // coverage row length: the surface's width

@@ -118,9 +118,18 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
       V.cameraPixels.empty())
     return;
   const float a = V.cameraAlpha;
-  SetVisualBrush(t, 0x000000, a * 0.35f);
-  t.FillRect(0, 0, f.w, f.h);
   const float r = std::min(f.w * 0.26f, f.h * 0.29f);
+  const Affine d = t.DeviceTransform();
+  const bool pixelled = d.m12 == 0 && d.m21 == 0 && d.m11 > 0 && d.m11 == d.m22;
+  if (pixelled) {
+    // Inside r - 1.5 the opaque picture at full opacity covers every pixel: no need to darken them.
+    DarkenPixels(t, static_cast<int>(std::lround(d.dx)), static_cast<int>(std::lround(d.dy)),
+                 static_cast<int>(std::lround(d.m11 * f.w + d.dx)), static_cast<int>(std::lround(d.m22 * f.h + d.dy)),
+                 a * 0.35f, d.m11 * f.cx + d.dx, d.m22 * f.cy + d.dy, a >= 1 ? d.m11 * r - 1.5f : 0);
+  } else {
+    SetVisualBrush(t, 0x000000, a * 0.35f);
+    t.FillRect(0, 0, f.w, f.h);
+  }
   for (int i = 4; i >= 1; --i) {
     const float radius = (f.pulse * 3 + 3) * i + r;
     VisualCircle(t, f.cx, f.cy, radius, 6, f.colourA, (f.pulse * 0.12f + 0.1f) * a / i);
@@ -132,7 +141,6 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
   Affine m{sx, 0, 0, scale, 0, 0};
   m.dx = f.cx - sx * pw * 0.5f;
   m.dy = f.cy - scale * ph * 0.5f;
-  const Affine d = t.DeviceTransform();
   if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || !(d.m22 > 0)) {
     if (const DrawBitmap* picture = CameraBitmap()) t.FillEllipseWithBitmap(*picture, m, f.cx, f.cy, r, r, a);
     return;
@@ -164,6 +172,10 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
     V.spriteStale = false;
   }
   // Pixel for pixel onto the device box (nearest: the mapping is a whole-pixel shift).
+  if (pixelled) {
+    BlendSprite(t, V.cameraSprite->Pixels(), x0, y0, a);
+    return;
+  }
   t.DrawPixelsIn(V.cameraSprite->Pixels(), false, (static_cast<float>(x0) - d.dx) / d.m11,
                  (static_cast<float>(y0) - d.dy) / d.m22, static_cast<float>(sw) / d.m11,
                  static_cast<float>(sh) / d.m22, a, 0, true);

@@ -1,7 +1,10 @@
 // Capturing a camera through libavdevice's v4l2 input (or a stand-in's FFmpeg input over a FIFO)
-// and converting its frames to 32-bit pixels with libavcodec and libswscale.
+// and converting its frames to 32-bit pixels: MJPEG with libjpeg-turbo (libavcodec for what it
+// refuses), raw frames with libswscale.
 #include <algorithm>
 #include <cerrno>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -18,6 +21,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
+
+#include <jpeglib.h>
 
 #include "platform/camera_source.h"
 #include "platform/clock.h"
@@ -48,6 +53,54 @@ const char* V4l2InputFormat(CameraSubtype subtype) {
   }
 }
 
+// libjpeg's errors come back here instead of ending the process; its warnings (corrupt data) are
+// counted, not printed.
+struct JpegErrors {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+};
+[[noreturn]] void JpegFailed(j_common_ptr jpeg) { std::longjmp(reinterpret_cast<JpegErrors*>(jpeg->err)->jump, 1); }
+void JpegMessage(j_common_ptr jpeg, int level) {
+  if (level < 0) ++jpeg->err->num_warnings;
+}
+
+// Decodes a whole JPEG into BGRA pixels (resized to fit) when it is w x h (any size up to
+// kMaxSide when both are 0) and decodes without a warning; false otherwise (*out may be part
+// written). Chroma is repeated, not interpolated, as FFmpeg's own planar-to-RGB path does, which
+// also keeps it fast.
+bool DecodeJpeg(jpeg_decompress_struct* jpeg, JpegErrors* errors, const uint8_t* data, size_t size, int* w, int* h,
+                std::vector<uint32_t>* out) {
+  if (setjmp(errors->jump)) {
+    jpeg_abort_decompress(jpeg);
+    return false;
+  }
+  errors->manager.num_warnings = 0;
+  jpeg_mem_src(jpeg, data, static_cast<unsigned long>(size));
+  const bool read = jpeg_read_header(jpeg, TRUE) == JPEG_HEADER_OK;
+  const int iw = static_cast<int>(jpeg->image_width), ih = static_cast<int>(jpeg->image_height);
+  const bool sized = *w > 0 ? iw == *w && ih == *h : iw > 0 && ih > 0 && iw <= kMaxSide && ih <= kMaxSide;
+  if (!read || !sized || (jpeg->jpeg_color_space != JCS_YCbCr && jpeg->jpeg_color_space != JCS_GRAYSCALE)) {
+    jpeg_abort_decompress(jpeg);
+    return false;
+  }
+  jpeg->out_color_space = JCS_EXT_BGRA;
+  jpeg->do_fancy_upsampling = FALSE;
+  jpeg->dct_method = JDCT_ISLOW;
+  out->resize(static_cast<size_t>(iw) * static_cast<size_t>(ih));
+  jpeg_start_decompress(jpeg);
+  while (jpeg->output_scanline < jpeg->output_height) {
+    JSAMPROW rows[16];
+    const int n = std::min<int>(16, static_cast<int>(jpeg->output_height - jpeg->output_scanline));
+    for (int i = 0; i < n; ++i)
+      rows[i] = reinterpret_cast<JSAMPROW>(out->data() + static_cast<size_t>(jpeg->output_scanline + i) * iw);
+    jpeg_read_scanlines(jpeg, rows, static_cast<JDIMENSION>(n));
+  }
+  jpeg_finish_decompress(jpeg);
+  *w = iw;
+  *h = ih;
+  return errors->manager.num_warnings == 0;
+}
+
 CameraFault FaultOfError(int error) {
   if (error == AVERROR(EACCES) || error == AVERROR(EPERM)) return CameraFault::NoAccess;
   if (error == AVERROR_EXIT) return CameraFault::Stopped;
@@ -66,7 +119,14 @@ struct CameraConverter::State {
   AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
   SwsContext* sws = nullptr;
+  // MJPEG through libjpeg-turbo first: several times cheaper than the FFmpeg decoder and the
+  // conversion after it.
+  jpeg_decompress_struct jpeg{};
+  JpegErrors jpegErrors{};
+  bool jpegMade = false;
+  std::vector<uint32_t> decoded;  // a frame decodes here, then trades places with the caller's
   ~State() {
+    if (jpegMade) jpeg_destroy_decompress(&jpeg);
     sws_freeContext(sws);
     av_packet_free(&packet);
     av_frame_free(&frame);
@@ -106,6 +166,13 @@ std::unique_ptr<CameraConverter> CameraConverter::Make(CameraSubtype subtype, in
     s->decoder->thread_count = 1;
     if (avcodec_open2(s->decoder, codec, nullptr) < 0) return nullptr;
     if (!(s->frame = av_frame_alloc()) || !(s->packet = av_packet_alloc())) return nullptr;
+    s->jpeg.err = jpeg_std_error(&s->jpegErrors.manager);
+    s->jpegErrors.manager.error_exit = JpegFailed;
+    s->jpegErrors.manager.emit_message = JpegMessage;
+    if (setjmp(s->jpegErrors.jump) == 0) {
+      jpeg_create_decompress(&s->jpeg);
+      s->jpegMade = true;
+    }
     return converter;
   }
   s->raw = RawFormatOf(subtype);
@@ -132,6 +199,13 @@ bool CameraConverter::Convert(const uint8_t* data, size_t size, std::vector<uint
     return true;
   }
   if (size > static_cast<size_t>(INT32_MAX)) return false;
+  int w = s.width, h = s.height;
+  if (s.jpegMade && DecodeJpeg(&s.jpeg, &s.jpegErrors, data, size, &w, &h, &s.decoded)) {
+    pixels->swap(s.decoded);
+    *width = w;
+    *height = h;
+    return true;
+  }
   // Not reference-counted: the decoder copies it into a padded buffer of its own.
   s.packet->data = const_cast<uint8_t*>(data);
   s.packet->size = static_cast<int>(size);

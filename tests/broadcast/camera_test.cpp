@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -133,6 +134,51 @@ TEST(CameraConversion, MjpegOfAnotherSizeThanPromisedIsSkipped) {
   EXPECT_NEAR(static_cast<int>(p & 0xFF), 0xC0, 4);
   EXPECT_EQ(p >> 24, 0xFFu);
   EXPECT_FALSE(any->Convert(data, bytes.size() / 8, &pixels, &w, &h) && w != 64) << "never another size";
+}
+
+// A 4:2:2 frame with the standard Huffman tables (what cameras use), ffmpeg's own decode of it
+// to BGRA, and the same frame without its table segments, as many cameras send it.
+TEST(CameraConversion, MjpegDecodesAsFfmpegDoesWithOrWithoutItsHuffmanTables) {
+  TempHome dir;
+  const std::string jpeg = dir.path() + "/frame.jpg", raw = dir.path() + "/frame.bgra";
+  const std::string make = "ffmpeg -loglevel error -y -f lavfi -i testsrc2=size=320x180 -frames:v 1 -pix_fmt yuvj422p "
+                           "-huffman default -q:v 3 -f mjpeg '" + jpeg + "' && ffmpeg -loglevel error -y -i '" + jpeg +
+                           "' -pix_fmt bgra -f rawvideo '" + raw + "'";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  std::string bytes, reference;
+  ASSERT_EQ(ReadBytes(std::wstring(jpeg.begin(), jpeg.end()), &bytes, 1 << 20), ReadStatus::Ok);
+  ASSERT_EQ(ReadBytes(std::wstring(raw.begin(), raw.end()), &reference, 1 << 20), ReadStatus::Ok);
+  ASSERT_EQ(reference.size(), 320u * 180 * 4);
+  std::string bare = bytes.substr(0, 2);  // the segments before the scan, less DHT (0xFFC4)
+  size_t at = 2;
+  while (at + 4 <= bytes.size() && static_cast<uint8_t>(bytes[at]) == 0xFF) {
+    const auto marker = static_cast<uint8_t>(bytes[at + 1]);
+    const size_t length = static_cast<uint8_t>(bytes[at + 2]) << 8 | static_cast<uint8_t>(bytes[at + 3]);
+    if (marker == 0xDA) break;
+    if (marker != 0xC4) bare += bytes.substr(at, length + 2);
+    at += length + 2;
+  }
+  bare += bytes.substr(at);
+  ASSERT_LT(bare.size(), bytes.size()) << "the frame had tables to take out";
+  auto converter = CameraConverter::Make(CameraSubtype::Mjpeg, 320, 180);
+  for (const std::string* frame : {&bytes, &bare}) {
+    std::vector<uint32_t> pixels;
+    int w = 0, h = 0;
+    ASSERT_TRUE(converter->Convert(reinterpret_cast<const uint8_t*>(frame->data()), frame->size(), &pixels, &w, &h));
+    ASSERT_EQ(pixels.size(), 320u * 180);
+    int largest = 0;
+    for (size_t i = 0; i < pixels.size(); ++i)
+      for (int c = 0; c < 4; ++c)
+        largest = std::max(largest, std::abs(static_cast<int>(pixels[i] >> (8 * c) & 0xFF) -
+                                             static_cast<uint8_t>(reference[i * 4 + static_cast<size_t>(c)])));
+    EXPECT_LE(largest, 4) << (frame == &bare ? "without tables" : "with tables");
+  }
+  // Bytes that are no picture are skipped, the pixels left as they were.
+  std::vector<uint32_t> pixels(5, 7u);
+  int w = 0, h = 0;
+  const std::string junk(4096, '\x5A');
+  EXPECT_FALSE(converter->Convert(reinterpret_cast<const uint8_t*>(junk.data()), junk.size(), &pixels, &w, &h));
+  EXPECT_EQ(pixels, std::vector<uint32_t>(5, 7u));
 }
 
 TEST(CameraTestPattern, BarsRampRedBlockAndTheMovingDisc) {

@@ -145,6 +145,118 @@ TEST(VisualRaster, KeepsToTheClipAndLeavesTurnedTargetsToTheSurface) {
   EXPECT_EQ(d.largest, 0);
 }
 
+TEST(VisualRaster, OneShapeBlendedDirectlyIsTheSetOfThatShapePainted) {
+  // Over a busy picture, inside a clip: thin and thick, off the surface, a ring whose hole is
+  // narrower than the four-pixel groups (its two spans meet) and one clipped through its hole.
+  struct Shape {
+    int kind;  // 0 round segment, 1 flat segment, 2 disc, 3 ring
+    float a, b, c, d, width;
+  } const shapes[] = {{0, 20, 30, 170, 95, 9},   {1, 40, 10, 60, 110, 4},   {0, 10, 60, 190, 62, 0.6f},
+                      {0, -50, -20, 120, 200, 14}, {0, 80, 80, 80, 80, 5},  {2, 100, 60, 37.3f, 0, 0},
+                      {2, 195, 5, 20, 0, 0},       {3, 100.5f, 60.5f, 1.5f, 0, 1},    {3, 61.3f, 50.2f, 9, 0, 2.5f},
+                      {3, 100, 60, 45, 0, 3},      {3, 30, 60, 70, 0, 1}};
+  for (const Shape& sh : shapes) {
+    SCOPED_TRACE(sh.kind * 1000 + sh.a);
+    auto sets = DrawSurface::Create(kW, kH, 1), direct = DrawSurface::Create(kW, kH, 1);
+    for (DrawSurface* s : {sets.get(), direct.get()}) {
+      const PixelView v = s->Pixels();
+      for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+          v.pixels[y * v.stride + x] = 0xFF000000u | (x * 5 % 256) << 16 | (y * 7 % 256) << 8 | 0x40;
+      s->MarkDirty(0, 0, kW, kH);
+      s->PushClip(5, 3, 183, 110);
+    }
+    VisualRaster set;
+    ASSERT_TRUE(set.Begin(*sets));
+    switch (sh.kind) {
+      case 0: case 1: set.Segment(sh.a, sh.b, sh.c, sh.d, sh.width, sh.kind == 0); break;
+      case 2: set.Disc(sh.a, sh.b, sh.c); break;
+      default: set.Ring(sh.a, sh.b, sh.c, sh.width); break;
+    }
+    set.Paint(0xFF6A3D, 0.6f);
+    switch (sh.kind) {
+      case 0: case 1:
+        VisualLine(*direct, sh.a, sh.b, sh.c, sh.d, sh.width, sh.kind == 0 ? LineCap::Round : LineCap::Flat, 0xFF6A3D,
+                   0.6f);
+        break;
+      case 2: VisualDisc(*direct, sh.a, sh.b, sh.c, 0xFF6A3D, 0.6f); break;
+      default: VisualCircle(*direct, sh.a, sh.b, sh.c, sh.width, 0xFF6A3D, 0.6f); break;
+    }
+    const PixelView a = sets->Pixels(), b = direct->Pixels();
+    int differing = 0, painted = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        differing += a.pixels[y * a.stride + x] != b.pixels[y * b.stride + x];
+        painted += (a.pixels[y * a.stride + x] >> 16 & 0xFF) != static_cast<uint32_t>(x * 5 % 256);
+      }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(painted, 0);
+  }
+}
+
+TEST(VisualRaster, NeonLineIsItsThreeStrokesDrawnOneAfterAnother) {
+  struct Line {
+    float x0, y0, x1, y1, width;
+  } const lines[] = {{20, 30, 170, 95, 1.6f}, {-40, 130, 260, -10, 2}, {100, 60, 100, 60, 3}, {10, 60, 190, 61, 0.4f}};
+  for (const Line& l : lines) {
+    SCOPED_TRACE(l.x0);
+    auto fused = DrawSurface::Create(kW, kH, 1), apart = DrawSurface::Create(kW, kH, 1);
+    for (DrawSurface* s : {fused.get(), apart.get()}) {
+      s->Clear(kBackdrop);
+      s->PushClip(3, 5, 190, 100);
+    }
+    DrawNeonLine(*fused, l.x0, l.y0, l.x1, l.y1, 0x1FA8FF, 0.8f, l.width);
+    VisualLine(*apart, l.x0, l.y0, l.x1, l.y1, l.width * 5, LineCap::Round, 0x1FA8FF, 0.8f * 0.12f);
+    VisualLine(*apart, l.x0, l.y0, l.x1, l.y1, l.width * 2.2f, LineCap::Round, 0x1FA8FF, 0.8f * 0.3f);
+    VisualLine(*apart, l.x0, l.y0, l.x1, l.y1, l.width, LineCap::Round, MixColor(0x1FA8FF, 0xFFFFFF, 0.45f), 0.8f);
+    const Difference d = Compare(*fused, *apart);
+    EXPECT_EQ(d.largest, 0);
+    EXPECT_NE(fused->Pixels().pixels[60 * fused->Pixels().stride + 100], apart->Pixels().pixels[0]) << "drawn";
+  }
+}
+
+TEST(VisualRaster, DarkeningAndSpriteBlendsMatchTheSurfacesOwn) {
+  // A busy opaque picture under a clip; a sprite of a disc (opaque middle, see-through rim and
+  // corners) blended at full and at part opacity, partly off the surface.
+  const auto paint = [](DrawSurface& s) {
+    const PixelView v = s.Pixels();
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x)
+        v.pixels[y * v.stride + x] = 0xFF000000u | (x * 5 % 256) << 16 | (y * 7 % 256) << 8 | (x * y % 256);
+    s.MarkDirty(0, 0, kW, kH);
+    s.PushClip(4, 2, 190, 110);
+  };
+  auto sprite = DrawSurface::Create(70, 70, 1);
+  sprite->Clear({0, 0, 0, 0});
+  sprite->SetColor({0.2f, 0.9f, 0.5f, 1});
+  sprite->FillEllipse(35, 35, 34, 34);
+  sprite->SetColor({0.9f, 0.1f, 0.1f, 0.5f});
+  sprite->FillRect(0, 0, 70, 6);
+  const PixelView sp = sprite->Pixels();
+  for (float opacity : {1.0f, 0.6f}) {
+    SCOPED_TRACE(opacity);
+    auto ours = DrawSurface::Create(kW, kH, 1), cairo = DrawSurface::Create(kW, kH, 1);
+    paint(*ours);
+    paint(*cairo);
+    DarkenPixels(*ours, 0, 0, kW, kH, 0.35f, 60, 50, opacity == 1 ? 25 : 0);
+    BlendSprite(*ours, sp, 25, 15, opacity);
+    BlendSprite(*ours, sp, 160, -30, opacity);
+    cairo->SetColor({0, 0, 0, 0.35f});
+    cairo->FillRect(0, 0, kW, kH);
+    cairo->DrawPixelsIn(sp, false, 25, 15, 70, 70, opacity, 0, true);
+    cairo->DrawPixelsIn(sp, false, 160, -30, 70, 70, opacity, 0, true);
+    const PixelView a = ours->Pixels(), b = cairo->Pixels();
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        // Within the hole, under the sprite's opaque middle at full opacity, nothing is darkened.
+        if (opacity == 1 && std::hypot(x + 0.5f - 60, y + 0.5f - 50) < 23) continue;
+        for (int c = 0; c < 4; ++c)
+          ASSERT_NEAR(Channel(a.pixels[y * a.stride + x], c), Channel(b.pixels[y * b.stride + x], c), 2)
+              << x << "," << y << " channel " << c;
+      }
+  }
+}
+
 TEST(VisualRaster, PictureDiscMatchesTheSurfacesBitmapFill) {
   // Vertical bars and a ramp: sharp edges and smooth shading, placed mirrored and shrunk.
   constexpr int pw = 128, ph = 72;
