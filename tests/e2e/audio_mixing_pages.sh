@@ -127,7 +127,7 @@ on_pairs() {  # first second: loud on channels 2p+1, 2p+2, silent on the other p
   if [ "$1" = 0 ]; then loud "$c1" && loud "$c2" && silent "$c3" && silent "$c4"
   else loud "$c3" && loud "$c4" && silent "$c1" && silent "$c2"; fi
 }
-retry 3 on_pairs 0 || fail "the tone is not on channels 1-2 only ($c1 $c2 $c3 $c4)"
+retry 8 on_pairs 0 || fail "the tone is not on channels 1-2 only ($c1 $c2 $c3 $c4)"
 
 click 2 0    # ⚙ lists the devices as they are now
 click 3000 0
@@ -168,7 +168,7 @@ click 3400 0  # the master's pair stepper: CH 3-4
 expect_ini Audio MasterPair 1 "CH 3-4"
 expect_ini Audio PhonesPair 0 "headphones moved off the master's new pair"
 shot audio-ch34
-retry 3 on_pairs 1 || fail "the tone did not move to channels 3-4 ($c1 $c2 $c3 $c4)"
+retry 5 on_pairs 1 || fail "the tone did not move to channels 3-4 ($c1 $c2 $c3 $c4)"
 
 # --- EXCLUSIVE: a null sink has no hardware of its own; the card takes low latency ---
 click 3406 0 1

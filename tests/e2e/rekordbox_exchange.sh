@@ -203,7 +203,10 @@ PY
 export HOME=$first_home
 
 # --- 5. The choosers: real zenity windows under a private display; cancel starts nothing ---
-start_private_display "$work/xvfb.log" -screen 0 1280x800x24 || fail "no virtual display could be started"
+# An Escape whose release is lost with the closing dialog would repeat into every later one: no
+# key repeats within a minute.
+start_private_display "$work/xvfb.log" -screen 0 1280x800x24 -ardelay 60000 ||
+  fail "no virtual display could be started"
 mkdir -p "$HOME/Music/_Serato_"
 snapshot >"$work/before.sum"
 titles=("Choose your rekordbox.xml (in rekordbox: File ▸ Export Collection in xml format)"
@@ -213,20 +216,31 @@ titles=("Choose your rekordbox.xml (in rekordbox: File ▸ Export Collection in 
   "Choose VirtualDJ's database.xml (Documents ▸ VirtualDJ)")
 sources=(rekordbox itunes serato traktor virtualdj)
 for i in 0 1 2 3 4; do
-  "$tool" import "${sources[$i]}" >"$work/chooser.out" 2>&1 &
-  chooser=$!
+  # A dialog that ends as it opens is started again; its arguments are read while it runs.
   wid=""
-  for _ in $(seq 1 100); do
-    wid=$(xdotool search --name "^$(printf '%s' "${titles[$i]}" | sed 's/[][().*^$|?+\\]/\\&/g')\$" 2>/dev/null | head -n 1)
-    [ -n "$wid" ] && break
-    sleep 0.1
+  for _ in 1 2 3; do
+    "$tool" import "${sources[$i]}" >"$work/chooser.out" 2>&1 &
+    chooser=$!
+    zargs=""
+    for _ in $(seq 1 300); do  # GTK starts slowly on a loaded machine
+      if [ -z "$zargs" ] && zpid=$(pgrep -x -P "$chooser" zenity); then
+        zargs=$(tr '\0' '\n' <"/proc/$zpid/cmdline" 2>/dev/null || true)
+      fi
+      wid=$(xdotool search --name "^$(printf '%s' "${titles[$i]}" | sed 's/[][().*^$|?+\\]/\\&/g')\$" 2>/dev/null | head -n 1)
+      [ -n "$wid" ] && break
+      kill -0 "$chooser" 2>/dev/null || break
+      sleep 0.1
+    done
+    sleep 0.3
+    [ -n "$wid" ] && kill -0 "$chooser" 2>/dev/null && break
+    wid=""
+    wait "$chooser" 2>/dev/null || true
   done
-  [ -n "$wid" ] || fail "no chooser titled \"${titles[$i]}\" appeared"
+  [ -n "$wid" ] || fail "no chooser titled \"${titles[$i]}\" stayed open ($(cat "$work/chooser.out"))"
   if [ "${sources[$i]}" = serato ]; then
-    zpid=$(pgrep -P "$chooser" zenity | head -n 1)
-    tr '\0' '\n' </proc/"$zpid"/cmdline | grep -qx -- "--filename=$HOME/Music/_Serato_/" ||
-      fail "the Serato picker does not start in ~/Music/_Serato_: $(tr '\0' ' ' </proc/"$zpid"/cmdline)"
-    tr '\0' '\n' </proc/"$zpid"/cmdline | grep -qx -- "--directory" || fail "the Serato chooser is no folder picker"
+    grep -qx -- "--filename=$HOME/Music/_Serato_/" <<<"$zargs" ||
+      fail "the Serato picker does not start in ~/Music/_Serato_: $(tr '\n' ' ' <<<"$zargs")"
+    grep -qx -- "--directory" <<<"$zargs" || fail "the Serato chooser is no folder picker"
   fi
   # A dialog still drawing itself may miss a key: press Escape until it is gone.
   for _ in $(seq 1 10); do
