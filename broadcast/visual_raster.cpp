@@ -58,6 +58,25 @@ inline bool Narrow(float a, float inverse, float b, float low, float high, float
   return *lo < *hi;
 }
 
+// Row y's span of a segment from (ax, ay) to (bx, by) (unit direction ux, uy) widened by reach:
+// the band along it, s in [alongLo, alongHi], and the discs of its round ends.
+void SegmentRowRange(int y, float ax, float ay, float bx, float by, float ux, float uy, float invUx, float invUy,
+                     float alongLo, float alongHi, float reach, bool roundStart, bool roundEnd, float* lo, float* hi) {
+  const float py = y + 0.5f - ay;
+  *lo = -kMaxCoordinate, *hi = kMaxCoordinate;
+  const bool any = Narrow(ux, invUx, -ux * ax + uy * py, alongLo, alongHi, lo, hi) &&
+                   Narrow(-uy, -invUy, uy * ax + ux * py, -reach, reach, lo, hi);
+  if (!any) *lo = kMaxCoordinate, *hi = -kMaxCoordinate;
+  for (int end = 0; end < 2; ++end) {
+    if (!(end == 0 ? roundStart : roundEnd)) continue;
+    const float dy = y + 0.5f - (end == 0 ? ay : by);
+    if (dy * dy >= reach * reach) continue;
+    const float half = std::sqrt(reach * reach - dy * dy), cx = end == 0 ? ax : bx;
+    *lo = std::min(*lo, cx - half);
+    *hi = std::max(*hi, cx + half);
+  }
+}
+
 }  // namespace
 
 void BlendWeighted(uint32_t* out, const int32_t* weights, int n, uint32_t colour) {
@@ -206,18 +225,8 @@ void VisualRaster::Segment(float x0, float y0, float x1, float y1, float width, 
     const float py = y + 0.5f - ay;
     // The band along the segment: s = ux (x - ax) + uy py in [start, length + end], and across
     // it: q = -uy (x - ax) + ux py in [-reach, reach]; round ends add their discs.
-    float lo = -kMaxCoordinate, hi = kMaxCoordinate;
-    const bool any = Narrow(ux, invUx, -ux * ax + uy * py, alongLo, alongHi, &lo, &hi) &&
-                     Narrow(-uy, -invUy, uy * ax + ux * py, -reach, reach, &lo, &hi);
-    if (!any) lo = kMaxCoordinate, hi = -kMaxCoordinate;
-    for (int end = 0; end < 2; ++end) {
-      if (!(end == 0 ? roundStart : roundEnd)) continue;
-      const float dy = y + 0.5f - (end == 0 ? ay : by);
-      if (dy * dy >= reach * reach) continue;
-      const float half = std::sqrt(reach * reach - dy * dy), cx = end == 0 ? ax : bx;
-      lo = std::min(lo, cx - half);
-      hi = std::max(hi, cx + half);
-    }
+    float lo, hi;
+    SegmentRowRange(y, ax, ay, bx, by, ux, uy, invUx, invUy, alongLo, alongHi, reach, roundStart, roundEnd, &lo, &hi);
     int xa, xb;
     if (!RowSpan(y, lo, hi, &xa, &xb)) continue;
     const Row row = RowAt(y);
@@ -284,17 +293,8 @@ void VisualRaster::LayeredSegment(float x0, float y0, float x1, float y1, const 
   for (int y = rowA; y < rowB; ++y) {
     // As Segment with round ends: the band along the segment and the two end discs.
     const float py = y + 0.5f - ay;
-    float lo = -kMaxCoordinate, hi = kMaxCoordinate;
-    const bool any = Narrow(ux, invUx, -ux * ax + uy * py, 0.0f, length, &lo, &hi) &&
-                     Narrow(-uy, -invUy, uy * ax + ux * py, -reach, reach, &lo, &hi);
-    if (!any) lo = kMaxCoordinate, hi = -kMaxCoordinate;
-    for (int end = 0; end < 2; ++end) {
-      const float dy = y + 0.5f - (end == 0 ? ay : by);
-      if (dy * dy >= reach * reach) continue;
-      const float half = std::sqrt(reach * reach - dy * dy), cx = end == 0 ? ax : bx;
-      lo = std::min(lo, cx - half);
-      hi = std::max(hi, cx + half);
-    }
+    float lo, hi;
+    SegmentRowRange(y, ax, ay, bx, by, ux, uy, invUx, invUy, 0.0f, length, reach, true, true, &lo, &hi);
     int xa, xb;
     if (!RowSpan(y, lo, hi, &xa, &xb)) continue;
     uint32_t* line = pixels_.pixels + static_cast<ptrdiff_t>(y) * pixels_.stride;
