@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "broadcast/visual_draw.h"
 #include "broadcast/visual_raster.h"
@@ -17,11 +18,6 @@ constexpr float kLevelFloor = 1e-5f;
 constexpr float kLevelDb = 48.0f, kLevelRangeDb = 46.0f;
 constexpr uint32_t kWhite = 0xFFFFFF;
 
-Rgba ToRgba(uint32_t colour, float alpha) {
-  return {((colour >> 16) & 0xFF) / 255.0f, ((colour >> 8) & 0xFF) / 255.0f, (colour & 0xFF) / 255.0f,
-          std::clamp(alpha, 0.0f, 1.0f)};
-}
-
 struct VisualEntry {
   const wchar_t* name;
   void (*draw)(const VisualFrame&);
@@ -31,11 +27,16 @@ const VisualEntry kVisuals[kVisualCount] = {
     {L"RING", DrawRingVisual, false},         {L"BARS", DrawBarsVisual, false},
     {L"TUNNEL", DrawTunnelVisual, false},     {L"WARP", DrawWarpVisual, true},
     {L"WAVES", DrawWavesVisual, false},       {L"KALEIDOSCOPE", DrawKaleidoscopeVisual, false},
-    {L"LASERS", DrawLasersVisual, false},     {L"SYNTHWAVE", DrawSynthwaveVisual, false},
+    {L"LASERS", DrawLasersVisual, false},     {L"SYNTHWAVE", DrawSynthwaveVisual, true},
     {L"SWARM", DrawSwarmVisual, false},       {L"COVER", DrawCoverVisual, false},
 };
 
 }  // namespace
+
+Rgba VisualRgba(uint32_t colour, float alpha) {
+  return {((colour >> 16) & 0xFF) / 255.0f, ((colour >> 8) & 0xFF) / 255.0f, (colour & 0xFF) / 255.0f,
+          std::clamp(alpha, 0.0f, 1.0f)};
+}
 
 float RandomUnit() { return static_cast<float>(Visuals.random() >> 8) * kUnitScale; }
 
@@ -62,15 +63,24 @@ uint32_t MixColor(uint32_t a, uint32_t b, float t) {
   return out;
 }
 
-void SetVisualBrush(DrawSurface& target, uint32_t colour, float alpha) { target.SetColor(ToRgba(colour, alpha)); }
+void SetVisualBrush(DrawSurface& target, uint32_t colour, float alpha) { target.SetColor(VisualRgba(colour, alpha)); }
 
 namespace {
 
-// The glow written straight into the pixels; with a backdrop, every row of the surface is first
-// filled with it (opaque 0xRRGGBB), so the glow lands on it while the row is still in the cache.
-// False when the transform is not a plain uniform scale and shift.
+// What a glow lands on when it paints its backdrop itself: rows [0, rows) of the surface are each
+// filled whole with their opaque colour (0xRRGGBB) first; the rows below are left alone, glow and all.
+struct GlowBackdrop {
+  const uint32_t* colours;  // one per row, or one for every row when step is 0
+  int step;
+  int rows;
+  uint32_t At(int row) const { return colours[static_cast<ptrdiff_t>(row) * step]; }
+};
+
+// The glow written straight into the pixels; with a backdrop, each row is filled first, so the
+// glow lands on it while the row is still in the cache. False when the transform is not a plain
+// uniform scale and shift.
 bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha,
-                     const uint32_t* backdrop = nullptr) {
+                     const GlowBackdrop* backdrop = nullptr) {
   const Affine d = target.DeviceTransform();
   if (d.m12 != 0 || d.m21 != 0 || d.m11 <= 0 || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11) return false;
   const float px = d.m11 * x + d.dx, py = d.m22 * y + d.dy, pr = radius * d.m11;
@@ -84,9 +94,10 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
   // Weights 0..256 of the glow's colour; two channels per multiply below.
   const float full = std::clamp(alpha, 0.0f, 1.0f) * 256.0f, r2 = pr * pr, invR = pr > 0 ? 1.0f / pr : 0.0f;
   const float slope = full * invR;
-  const uint32_t fill = backdrop ? 0xFF000000u | *backdrop : 0u;
-  for (int row = backdrop ? 0 : y0; row < (backdrop ? v.height : y1); ++row) {
+  const int rows = backdrop ? std::clamp(backdrop->rows, 0, v.height) : y1;
+  for (int row = backdrop ? 0 : y0; row < rows; ++row) {
     uint32_t* line = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
+    const uint32_t under = backdrop ? backdrop->At(row) & 0xFFFFFF : 0u, fill = 0xFF000000u | under;
     const float dy = row + 0.5f - py, dy2 = dy * dy;
     if (row < y0 || row >= y1 || x0 >= x1 || full <= 0 || dy2 >= r2) {
       if (backdrop) std::fill_n(line, v.width, fill);
@@ -97,7 +108,8 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
       const float across = 2 * py - 1 - static_cast<float>(row);
       const int mirror = static_cast<int>(across);
       const float mirrorDy = static_cast<float>(mirror) + 0.5f - py;
-      if (static_cast<float>(mirror) == across && mirror >= y0 && mirror < row && mirrorDy * mirrorDy == dy2) {
+      if (static_cast<float>(mirror) == across && mirror >= y0 && mirror < row && mirrorDy * mirrorDy == dy2 &&
+          backdrop->At(mirror) == backdrop->At(row)) {
         std::memcpy(line, v.pixels + static_cast<ptrdiff_t>(mirror) * v.stride, sizeof(uint32_t) * v.width);
         continue;
       }
@@ -118,12 +130,12 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
       const __m128i src = Unpacked(colour & 0xFFFFFF);
       if (backdrop) {
         // Over the backdrop the pixels underneath are known: nothing to read back.
-        const __m128i under = Unpacked(*backdrop);
+        const __m128i below = Unpacked(under);
         for (; x + 4 <= to; x += 4) {
           const __m128 dx = _mm_add_ps(_mm_set1_ps(x + 0.5f - px), _mm_set_ps(3, 2, 1, 0));
           const __m128 d = _mm_sqrt_ps(_mm_add_ps(_mm_mul_ps(dx, dx), dy2V));
           const __m128i k = _mm_cvttps_epi32(_mm_max_ps(zero, _mm_sub_ps(fullV, _mm_mul_ps(slopeV, d))));
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x), Mix4(under, under, k, src));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(line + x), Mix4(below, below, k, src));
         }
       }
       for (; x + 4 <= to; x += 4) {
@@ -142,7 +154,7 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
         BlendWeighted(line + x, weights, n, colour & 0xFFFFFF);
       }
     };
-    // Over the backdrop, with the centre on a pixel edge or centre, pixel x and pixel c - x are
+    // Over a backdrop row, with the centre on a pixel edge or centre, pixel x and pixel c - x are
     // equally far from it (the distances are then exact in floats): the right half of the pairs
     // is a mirrored copy of the left.
     const float across = 2 * px - 1;
@@ -166,7 +178,7 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
     }
   }
   if (backdrop)
-    target.MarkDirty(0, 0, v.width, v.height);
+    target.MarkDirty(0, 0, v.width, rows);
   else
     target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
   return true;
@@ -177,15 +189,30 @@ bool WriteGlowPixels(DrawSurface& target, float x, float y, float radius, uint32
 void FillWithGlow(DrawSurface& target, uint32_t backdrop, float x, float y, float radius, uint32_t colour,
                   float alpha) {
   backdrop &= 0xFFFFFF;
-  if (radius > 0 && WriteGlowPixels(target, x, y, radius, colour, alpha, &backdrop)) return;
-  target.Clear(ToRgba(backdrop, 1));
+  const GlowBackdrop fill{&backdrop, 0, 1 << 30};
+  if (radius > 0 && WriteGlowPixels(target, x, y, radius, colour, alpha, &fill)) return;
+  target.Clear(VisualRgba(backdrop, 1));
   DrawGlow(target, x, y, radius, colour, alpha);
+}
+
+bool FillSkyWithGlow(DrawSurface& target, float w, float h, uint32_t backdrop, float skyBottom, uint32_t top,
+                     uint32_t bottom, float x, float y, float radius, uint32_t colour, float alpha) {
+  static std::vector<uint32_t> rows;  // UI thread; grows to the tallest surface once
+  const PixelView v = target.Pixels();
+  const Affine d = target.DeviceTransform();
+  if (!(h * d.m22 + d.dy >= static_cast<float>(v.height))) return false;
+  if (rows.size() < static_cast<size_t>(v.height)) rows.resize(static_cast<size_t>(v.height));
+  const int count = VerticalRampRows(target, w, skyBottom, 0, VisualRgba(top, 1), skyBottom, VisualRgba(bottom, 1), backdrop,
+                                     rows.data(), v.height);
+  if (count < 0) return false;
+  const GlowBackdrop sky{rows.data(), 1, count};
+  return WriteGlowPixels(target, x, y, std::max(radius, 0.0f), colour, std::isfinite(alpha) ? alpha : 0.0f, &sky);
 }
 
 void DrawGlow(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha) {
   if (!(radius > 0) || !(alpha > 0)) return;
   if (WriteGlowPixels(target, x, y, radius, colour, alpha)) return;
-  const GradientStop stops[2] = {{0.0f, ToRgba(colour, alpha)}, {1.0f, ToRgba(colour, 0.0f)}};
+  const GradientStop stops[2] = {{0.0f, VisualRgba(colour, alpha)}, {1.0f, VisualRgba(colour, 0.0f)}};
   GradientBrush brush(GradientBrush::Kind::Radial, stops, 2);
   brush.SetRadial(x, y, 0, 0, radius, radius);
   target.SetBrush(&brush);
@@ -277,8 +304,8 @@ void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, u
 
 void FillVerticalGradient(DrawSurface& target, float x, float y, float w, float h, float y0, uint32_t colour0,
                           float y1, uint32_t colour1) {
-  if (FillVerticalRamp(target, x, y, w, h, y0, ToRgba(colour0, 1), y1, ToRgba(colour1, 1))) return;
-  const GradientStop stops[2] = {{0.0f, ToRgba(colour0, 1)}, {1.0f, ToRgba(colour1, 1)}};
+  if (FillVerticalRamp(target, x, y, w, h, y0, VisualRgba(colour0, 1), y1, VisualRgba(colour1, 1))) return;
+  const GradientStop stops[2] = {{0.0f, VisualRgba(colour0, 1)}, {1.0f, VisualRgba(colour1, 1)}};
   GradientBrush brush(GradientBrush::Kind::Linear, stops, 2);
   brush.SetLinearPoints(0, y0, 0, y1);
   target.SetBrush(&brush);

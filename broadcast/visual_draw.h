@@ -77,6 +77,8 @@ float BandLevel(const float* bands, float t);
 float LevelOfMeter(float meter);
 // Per channel a x (1 - t) + b x t, rounded; t clamped to 0..1.
 uint32_t MixColor(uint32_t a, uint32_t b, float t);
+// The colour (0xRRGGBB) as the surface's colour, alpha clamped to 0..1.
+Rgba VisualRgba(uint32_t colour, float alpha);
 // The colour as the surface's paint, alpha clamped to 0..1.
 void SetVisualBrush(DrawSurface& target, uint32_t colour, float alpha);
 // A disc fading from the colour at alpha in the centre to nothing on the rim.
@@ -96,6 +98,13 @@ void VisualCircle(DrawSurface& target, float cx, float cy, float r, float width,
 // pass over the pixels where the transform allows.
 void FillWithGlow(DrawSurface& target, uint32_t backdrop, float x, float y, float radius, uint32_t colour,
                   float alpha);
+// The frame (w x h) cleared to the opaque backdrop, a vertical gradient from `top` at y 0 to
+// `bottom` at skyBottom filled across it above skyBottom, and the glow drawn over that, in one
+// pass over the rows the gradient touches; the rows below are left as they are, for the caller to
+// cover with something opaque. False, nothing drawn, unless the transform is a plain uniform scale
+// and shift and the frame covers the whole surface.
+bool FillSkyWithGlow(DrawSurface& target, float w, float h, uint32_t backdrop, float skyBottom, uint32_t top,
+                     uint32_t bottom, float x, float y, float radius, uint32_t colour, float alpha);
 // The line three times: wide and faint, narrower, then thin and whitened.
 void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, uint32_t colour, float alpha,
                   float width);

@@ -593,39 +593,72 @@ void BlendSprite(DrawSurface& target, const PixelView& sprite, int x, int y, flo
   target.MarkDirty(x0, y0, x1 - x0, y1 - y0);
 }
 
-bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, float y0, Rgba c0, float y1, Rgba c1) {
-  const Affine d = target.DeviceTransform();
-  if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11) return false;
-  const float k = d.m11;
-  const float X0 = x * k + d.dx, X1 = (x + w) * k + d.dx, Y0 = y * k + d.dy, Y1 = (y + h) * k + d.dy;
-  const float G0 = y0 * k + d.dy, G1 = y1 * k + d.dy;
-  if (!Finite(X0) || !Finite(X1) || !Finite(Y0) || !Finite(Y1) || !Finite(G0) || !Finite(G1) || !(w >= 0) ||
-      !(h >= 0))
-    return false;
-  int cx0, cy0, cx1, cy1;
-  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
-  const int left = std::max(cx0, static_cast<int>(std::floor(X0))), right = std::min(cx1, static_cast<int>(std::ceil(X1)));
-  const int top = std::max(cy0, static_cast<int>(std::floor(Y0))), bottom = std::min(cy1, static_cast<int>(std::ceil(Y1)));
-  if (left >= right || top >= bottom) return true;
-  auto unit = [](float v) { return std::clamp(std::isfinite(v) ? v : 0.0f, 0.0f, 1.0f); };
-  // Premultiplied stops, mixed per row as the library mixes them.
-  const float p0[4] = {unit(c0.r) * unit(c0.a), unit(c0.g) * unit(c0.a), unit(c0.b) * unit(c0.a), unit(c0.a)};
-  const float p1[4] = {unit(c1.r) * unit(c1.a), unit(c1.g) * unit(c1.a), unit(c1.b) * unit(c1.a), unit(c1.a)};
-  const PixelView v = target.Pixels();
-  auto cover = [](float a, float b, float lo, float hi) { return std::clamp(std::min(b, hi) - std::max(a, lo), 0.0f, 1.0f); };
-  const float edgeL = cover(static_cast<float>(left), left + 1.0f, X0, X1);
-  const float edgeR = cover(right - 1.0f, static_cast<float>(right), X0, X1);
-  int32_t weights[4];
-  for (int row = top; row < bottom; ++row) {
+namespace {
+
+// A vertical ramp placed on a target: what each device row of it takes.
+struct Ramp {
+  float X0, X1, Y0, Y1, G0, G1;  // the rectangle and the gradient's ends, in device pixels
+  float p0[4], p1[4];            // premultiplied end colours
+  int left, top, right, bottom;  // the device pixels it touches, within the clip
+
+  // Row `row`'s straight colour (0xRRGGBB) and the share of it the row takes (alpha x cover);
+  // false when the row takes none.
+  bool Row(int row, uint32_t* colour, float* share) const {
     const float s = G1 != G0 ? std::clamp((row + 0.5f - G0) / (G1 - G0), 0.0f, 1.0f) : 0.0f;
     float p[4];
     for (int c = 0; c < 4; ++c) p[c] = p0[c] + (p1[c] - p0[c]) * s;
-    if (p[3] <= 0) continue;
-    // The straight colour and the share of it each pixel of this row takes.
-    const uint32_t colour = static_cast<uint32_t>(std::lround(std::min(1.0f, p[0] / p[3]) * 255)) << 16 |
-                            static_cast<uint32_t>(std::lround(std::min(1.0f, p[1] / p[3]) * 255)) << 8 |
-                            static_cast<uint32_t>(std::lround(std::min(1.0f, p[2] / p[3]) * 255));
-    const float rowShare = p[3] * cover(static_cast<float>(row), row + 1.0f, Y0, Y1);
+    if (p[3] <= 0) return false;
+    *colour = static_cast<uint32_t>(std::lround(std::min(1.0f, p[0] / p[3]) * 255)) << 16 |
+              static_cast<uint32_t>(std::lround(std::min(1.0f, p[1] / p[3]) * 255)) << 8 |
+              static_cast<uint32_t>(std::lround(std::min(1.0f, p[2] / p[3]) * 255));
+    *share = p[3] * Cover(static_cast<float>(row), row + 1.0f, Y0, Y1);
+    return true;
+  }
+  static float Cover(float a, float b, float lo, float hi) { return std::clamp(std::min(b, hi) - std::max(a, lo), 0.0f, 1.0f); }
+};
+
+// False when the transform is not a plain uniform scale and shift or the numbers are not usable.
+bool PlaceRamp(const DrawSurface& target, float x, float y, float w, float h, float y0, Rgba c0, float y1, Rgba c1,
+               Ramp* r) {
+  const Affine d = target.DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || !(d.m11 > 0) || std::fabs(d.m11 - d.m22) > 1e-6f * d.m11) return false;
+  const float k = d.m11;
+  r->X0 = x * k + d.dx, r->X1 = (x + w) * k + d.dx, r->Y0 = y * k + d.dy, r->Y1 = (y + h) * k + d.dy;
+  r->G0 = y0 * k + d.dy, r->G1 = y1 * k + d.dy;
+  if (!Finite(r->X0) || !Finite(r->X1) || !Finite(r->Y0) || !Finite(r->Y1) || !Finite(r->G0) || !Finite(r->G1) ||
+      !(w >= 0) || !(h >= 0))
+    return false;
+  int cx0, cy0, cx1, cy1;
+  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  r->left = std::max(cx0, static_cast<int>(std::floor(r->X0)));
+  r->right = std::min(cx1, static_cast<int>(std::ceil(r->X1)));
+  r->top = std::max(cy0, static_cast<int>(std::floor(r->Y0)));
+  r->bottom = std::min(cy1, static_cast<int>(std::ceil(r->Y1)));
+  auto unit = [](float v) { return std::clamp(std::isfinite(v) ? v : 0.0f, 0.0f, 1.0f); };
+  // Premultiplied stops, mixed per row as the library mixes them.
+  const float a0 = unit(c0.a), a1 = unit(c1.a);
+  const float p0[4] = {unit(c0.r) * a0, unit(c0.g) * a0, unit(c0.b) * a0, a0};
+  const float p1[4] = {unit(c1.r) * a1, unit(c1.g) * a1, unit(c1.b) * a1, a1};
+  std::copy(p0, p0 + 4, r->p0);
+  std::copy(p1, p1 + 4, r->p1);
+  return true;
+}
+
+}  // namespace
+
+bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, float y0, Rgba c0, float y1, Rgba c1) {
+  Ramp r;
+  if (!PlaceRamp(target, x, y, w, h, y0, c0, y1, c1, &r)) return false;
+  const int left = r.left, right = r.right, top = r.top, bottom = r.bottom;
+  if (left >= right || top >= bottom) return true;
+  const PixelView v = target.Pixels();
+  const float edgeL = Ramp::Cover(static_cast<float>(left), left + 1.0f, r.X0, r.X1);
+  const float edgeR = Ramp::Cover(right - 1.0f, static_cast<float>(right), r.X0, r.X1);
+  int32_t weights[4];
+  for (int row = top; row < bottom; ++row) {
+    uint32_t colour;
+    float rowShare;
+    if (!r.Row(row, &colour, &rowShare)) continue;
     uint32_t* line = v.pixels + static_cast<ptrdiff_t>(row) * v.stride;
     const auto full = static_cast<int32_t>(std::lround(rowShare * 256));
     auto blendOne = [&](int col, float share) {
@@ -649,4 +682,28 @@ bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, f
   }
   target.MarkDirty(left, top, right - left, bottom - top);
   return true;
+}
+
+int VerticalRampRows(DrawSurface& target, float w, float h, float y0, Rgba c0, float y1, Rgba c1, uint32_t backdrop,
+                     uint32_t* out, int rows) {
+  Ramp r;
+  const PixelView v = target.Pixels();
+  int cx0, cy0, cx1, cy1;
+  target.DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  if (cx0 != 0 || cy0 != 0 || cx1 != v.width || cy1 != v.height) return -1;
+  if (!PlaceRamp(target, 0, 0, w, h, y0, c0, y1, c1, &r) || r.X0 > 0 || r.Y0 > 0 || r.X1 < v.width) return -1;
+  const int count = std::min(r.bottom, rows);
+  for (int row = 0; row < count; ++row) {
+    uint32_t colour, pixel = 0xFF000000u | (backdrop & 0xFFFFFF);
+    float share;
+    if (r.Row(row, &colour, &share)) {
+      const auto weight = static_cast<int32_t>(std::lround(share * 256));
+      if (weight >= 256)
+        pixel = 0xFF000000u | colour;
+      else
+        BlendWeighted(&pixel, &weight, 1, colour);
+    }
+    out[row] = pixel & 0xFFFFFF;
+  }
+  return count;
 }

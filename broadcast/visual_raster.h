@@ -48,6 +48,15 @@ void BlendWeighted(uint32_t* out, const int32_t* weights, int n, uint32_t colour
 // nothing drawn, when the target's transform is not a plain uniform scale and shift.
 bool FillVerticalRamp(DrawSurface& target, float x, float y, float w, float h, float y0, Rgba c0, float y1, Rgba c1);
 
+// The ramp of FillVerticalRamp(target, 0, 0, w, h, y0, c0, y1, c1) drawn over a surface filled with
+// the opaque backdrop (0xRRGGBB), row by row: out[row] takes what device row `row` then holds (each
+// row is one colour when the ramp spans the whole width), for the first `rows` device rows at
+// most. Returns how many rows the ramp touches, or -1 (out untouched) unless the transform is a
+// plain uniform scale and shift, the clip is the whole surface and the ramp covers its full width
+// from the top.
+int VerticalRampRows(DrawSurface& target, float w, float h, float y0, Rgba c0, float y1, Rgba c1, uint32_t backdrop,
+                     uint32_t* out, int rows);
+
 // Writes into `sprite` (cleared first) the picture (opaque 32-bit pixels, width x height, rows
 // packed) placed by `place` (picture pixels to sprite pixels: scale, mirror and shift only),
 // sampled bilinearly with its edge pixels extended, inside the disc of radius r around (cx, cy)

@@ -102,15 +102,16 @@ void DrawSynthwaveVisual(const VisualFrame& f) {
   VisualState& s = Visuals;
   const float horizon = f.h * 0.58f;
   s.scroll += (f.bass * 1.1f + 0.45f) * f.dt;
-  FillVerticalGradient(t, 0, 0, f.w, horizon, 0, kSkyTop, horizon, kSkyHorizon);
-
   const float sun = (f.bass * 0.08f + 1.25f) * f.R, sunY = horizon - 0.35f * f.R;
-  DrawGlow(t, f.cx, sunY, sun * 1.7f, kPink, f.pulse * 0.25f + 0.25f);
+  const float glow = f.pulse * 0.25f + 0.25f;
+  // Whatever lies below the sky is covered by the floor.
+  if (!FillSkyWithGlow(t, f.w, f.h, f.backdrop, horizon, kSkyTop, kSkyHorizon, f.cx, sunY, sun * 1.7f, kPink, glow)) {
+    t.Clear(VisualRgba(f.backdrop, 1));
+    FillVerticalGradient(t, 0, 0, f.w, horizon, 0, kSkyTop, horizon, kSkyHorizon);
+    DrawGlow(t, f.cx, sunY, sun * 1.7f, kPink, glow);
+  }
   {
-    auto rgba = [](uint32_t c) {
-      return Rgba{((c >> 16) & 0xFF) / 255.0f, ((c >> 8) & 0xFF) / 255.0f, (c & 0xFF) / 255.0f, 1};
-    };
-    const GradientStop stops[2] = {{0, rgba(kSunTop)}, {1, rgba(kPink)}};
+    const GradientStop stops[2] = {{0, VisualRgba(kSunTop, 1)}, {1, VisualRgba(kPink, 1)}};
     GradientBrush brush(GradientBrush::Kind::Linear, stops, 2);
     brush.SetLinearPoints(0, sunY - sun, 0, sunY + 0.6f * sun);
     t.SetBrush(&brush);

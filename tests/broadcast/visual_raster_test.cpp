@@ -314,3 +314,44 @@ TEST(VisualGlow, OverTheBackdropItIsTheGlowDrawnOnTheFilledFrame) {
         << "the glow shows";
   }
 }
+
+TEST(VisualGlow, TheSkyIsTheClearedFrameWithItsGradientAndGlow) {
+  // The sky's foot inside a row and on a row edge, at two scales; glows centred on a pixel edge
+  // (its row halves mirror), off it, reaching below the sky, and none at all.
+  struct Case {
+    float scale, skyBottom, cx, cy, r, alpha;
+  } const cases[] = {{1, 70.4f, 100, 40, 60, 0.5f},   {1, 70, 100, 50, 90, 0.7f},     {1.5f, 70.4f, 100, 40, 60, 0.5f},
+                     {1, 70.4f, 37.3f, 66.6f, 40, 1}, {1.25f, 119.9f, 150, 10, 300, 0.3f}, {1, 30, 100, 40, 0, 0.5f}};
+  constexpr uint32_t kBack = 0x020308, kTop = 0x05020F, kFoot = 0x3A0C4A, kColour = 0xFF3CAC;
+  constexpr uint32_t kMarker = 0xFF123456;
+  for (const Case& c : cases) {
+    const int w = static_cast<int>(kW * c.scale), h = static_cast<int>(kH * c.scale);
+    auto sky = DrawSurface::Create(w, h, c.scale), drawn = DrawSurface::Create(w, h, c.scale);
+    {
+      const PixelView v = sky->Pixels();
+      for (int y = 0; y < h; ++y) std::fill_n(v.pixels + y * v.stride, w, kMarker);
+    }
+    ASSERT_TRUE(FillSkyWithGlow(*sky, kW, kH, kBack, c.skyBottom, kTop, kFoot, c.cx, c.cy, c.r, kColour, c.alpha));
+    drawn->Clear(VisualRgba(kBack, 1));
+    FillVerticalGradient(*drawn, 0, 0, kW, c.skyBottom, 0, kTop, c.skyBottom, kFoot);
+    DrawGlow(*drawn, c.cx, c.cy, c.r, kColour, c.alpha);
+    const PixelView a = sky->Pixels(), b = drawn->Pixels();
+    const int skyRows = static_cast<int>(std::ceil(c.skyBottom * c.scale));
+    int differing = 0, touchedBelow = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        if (y < skyRows)
+          differing += a.pixels[y * a.stride + x] != b.pixels[y * b.stride + x];
+        else
+          touchedBelow += a.pixels[y * a.stride + x] != kMarker;
+      }
+    EXPECT_EQ(differing, 0) << "sky to " << c.skyBottom << " at scale " << c.scale << ", glow at " << c.cx << "," << c.cy;
+    EXPECT_EQ(touchedBelow, 0) << "rows below the sky are the caller's";
+  }
+  // A frame that leaves part of the surface uncovered is refused, nothing drawn.
+  auto wide = DrawSurface::Create(kW, kH, 1);
+  wide->Clear({0, 0, 0, 0});
+  EXPECT_FALSE(FillSkyWithGlow(*wide, kW - 1, kH, kBack, 50, kTop, kFoot, 100, 40, 60, kColour, 0.5f));
+  EXPECT_FALSE(FillSkyWithGlow(*wide, kW, kH - 1, kBack, 50, kTop, kFoot, 100, 40, 60, kColour, 0.5f));
+  EXPECT_EQ(wide->Pixels().pixels[0], 0u);
+}
