@@ -16,6 +16,7 @@
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
 #include "karaoke/lyrics_sources.h"
+#include "library/cover_art.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
 #include "settings/palette.h"
@@ -33,11 +34,17 @@ constexpr double kIdleBeatsPerSecond = 2.0;
 // Keyed by the path exactly as given (two spellings are two files on Linux).
 std::unordered_map<std::wstring, bool> probeCache;
 
-// The cover art of a track, once the library's cover-art cache exists: false until then, so
-// every side without video shows its title card with the ring.
-bool LookUpCoverArt(const std::wstring& /*path*/, std::vector<uint32_t>* /*pixels*/, uint32_t* /*width*/,
-                    uint32_t* /*height*/) {
-  return false;
+// The track's cover from the art cache, its load queued the first time the path is seen: false
+// while it loads and when the track has none (the side then shows its card with the ring).
+bool LookUpCoverArt(const std::wstring& path, std::vector<uint32_t>* pixels, uint32_t* width, uint32_t* height) {
+  const ArtEntry* entry = TouchArtEntry(path);
+  if (!entry || !entry->loaded || entry->pixels.empty() || entry->width <= 0 || entry->height <= 0 ||
+      entry->pixels.size() != static_cast<size_t>(entry->width) * static_cast<size_t>(entry->height))
+    return false;
+  *pixels = entry->pixels;
+  *width = static_cast<uint32_t>(entry->width);
+  *height = static_cast<uint32_t>(entry->height);
+  return true;
 }
 
 bool VideoWanted(const bool sideHasVideo[2]) {

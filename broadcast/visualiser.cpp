@@ -256,6 +256,15 @@ void VisualiserRightClick() { SetVisualIndex(V.current + 1); }
 
 // ---- one frame ----------------------------------------------------------------------------------
 
+int ShownVisualiserDeck(const VisualiserFeed& feed) {
+  int shown = -1;
+  for (int d = 0; d < kEngineDecks; ++d) {
+    const VisualiserDeck& deck = feed.decks[static_cast<size_t>(d)];
+    if (deck.audible && (shown < 0 || deck.level > feed.decks[static_cast<size_t>(shown)].level)) shown = d;
+  }
+  return shown;
+}
+
 void DrawVisualiserFrame(DrawSurface& t, float w, float h, double frameSeconds, const VisualiserFeed& feed) {
   if (!V.large) {
     V.large = std::make_unique<TextFormat>("Bahnschrift", 600, 44.0f);
@@ -268,13 +277,7 @@ void DrawVisualiserFrame(DrawSurface& t, float w, float h, double frameSeconds, 
   VisualState& s = Visuals;
   s.elapsed += dt;
 
-  // The shown deck: the audible one with the highest meter; on equal meters the lower deck.
-  V.shownDeck = -1;
-  for (int d = 0; d < kEngineDecks; ++d) {
-    const VisualiserDeck& deck = feed.decks[static_cast<size_t>(d)];
-    if (deck.audible && (V.shownDeck < 0 || deck.level > feed.decks[static_cast<size_t>(V.shownDeck)].level))
-      V.shownDeck = d;
-  }
+  V.shownDeck = ShownVisualiserDeck(feed);
   VisualFrame f;
   f.target = &t;
   f.w = w;

@@ -59,6 +59,10 @@ void VisualiserRightClick();
 
 // --- One frame ---
 
+// The deck a frame of this feed shows: the audible one with the highest meter, on equal meters
+// the lower; -1 when none is audible.
+int ShownVisualiserDeck(const VisualiserFeed& feed);
+
 // Draws one whole frame of w x h DIPs onto target, dt seconds after the previous one (clamped to
 // 0..0.1). Takes the newest camera frame when the camera takes part.
 void DrawVisualiserFrame(DrawSurface& target, float w, float h, double dt, const VisualiserFeed& feed);

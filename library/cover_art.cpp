@@ -19,7 +19,6 @@ std::atomic<int> ArtLoadersRunning{0};
 
 namespace {
 
-constexpr int kArtLoadedPost = 10;
 constexpr uint8_t kClearAlpha = 16;
 
 // Puts the key in the queue and starts the loader once. Returns the keys dropped for space,

@@ -21,6 +21,8 @@ inline constexpr size_t kArtQueueLimit = 64;    // waiting paths; older ones are
 inline constexpr size_t kArtCacheLimit = 600;   // entries before idle ones are evicted
 inline constexpr uint64_t kArtIdleMs = 20000;   // what idle means for that eviction
 
+inline constexpr int kArtLoadedPost = 10;  // the loader's completion number
+
 inline constexpr int64_t kArtNeverRequested = -1;
 inline constexpr int64_t kArtLoading = -2;
 inline constexpr int64_t kArtNoBitmap = -3;

@@ -8,6 +8,7 @@
 #include "platform/keymap.h"
 #include "platform/screen_placement.h"
 #include "platform/second_window.h"
+#include "screens/cover_art.h"
 #include "screens/main_screen.h"
 #include "settings/palette.h"
 #include "ui/language.h"
@@ -24,6 +25,8 @@ struct VisualiserWindowState {
   bool fullScreen = false;
   WindowPlacement saved;
   double lastFrame = -1;  // MonotonicSeconds of the last frame; -1 before the first
+  std::wstring coverPath;         // the shown deck's track, whose cover is wanted
+  std::shared_ptr<Bitmap> cover;  // held while frames draw it: the art cache may evict its entry
 };
 VisualiserWindowState Window;
 
@@ -103,7 +106,16 @@ VisualiserFeed GatherVisualiserFeed() {
   feed.paletteDeckA = Pal.DeckA;
   feed.paletteDeckB = Pal.DeckB;
   feed.accent = Pal.Yellow;
-  // Someone sings from a stage song's start until it ends; the cover art joins here later.
+  const int shown = ShownVisualiserDeck(feed);
+  const TrackPtr* track = shown >= 0 ? &DeckSnapshots[shown].track : nullptr;
+  const std::wstring& path = track && *track ? (*track)->path : std::wstring();
+  if (path != Window.coverPath) {
+    Window.coverPath = path;
+    Window.cover.reset();
+  }
+  if (!path.empty() && !Window.cover) Window.cover = RequestArt(path);
+  feed.cover = Window.cover ? Window.cover->image.get() : nullptr;
+  // Someone sings from a stage song's start until it ends.
   if (Stage.singing && !Stage.ended && Stage.currentSinger >= 0 &&
       Stage.currentSinger < static_cast<int32_t>(Rotation.singers.size())) {
     feed.singerOnStage = true;

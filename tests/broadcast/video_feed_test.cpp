@@ -21,6 +21,7 @@
 #include "platform/text.h"
 #include "settings/palette.h"
 #include "settings/settings_screen.h"
+#include "support/art_loader.h"
 #include "support/wav_probe.h"
 
 namespace fs = std::filesystem;
@@ -235,6 +236,56 @@ TEST_F(VideoFeedTest, LevelsFromFadersCrossfaderAndPlayState) {
   const double after = 2.0 * MonotonicMs() / 1000.0;
   EXPECT_GE(PublishedVideoFeed.beat, before);
   EXPECT_LE(PublishedVideoFeed.beat, after);
+}
+
+// A side's card shows its track's cover: asked for on the first frame, picked up once loaded, held
+// by the side and not copied again, dropped when a track without one comes.
+TEST_F(VideoFeedTest, CardsTakeTheTracksCoverOnceLoaded) {
+  ArtLoaderFixture art;
+  int status = 0;
+  RunCommand("cd " + ShellQuote(media_) + " && ffmpeg -nostdin -v error -y -f lavfi -i " +
+                 "'color=c=red:size=150x300[l];color=c=lime:size=150x300[r];[l][r]hstack' -frames:v 1 cover.png && " +
+                 "ffmpeg -nostdin -v error -y -f lavfi -i sine=duration=1 -i cover.png -map 0:a -map 1:v -c:a libmp3lame " +
+                 "-c:v png -disposition:v attached_pic covered.mp3 >/dev/null 2>&1",
+             &status);
+  ASSERT_EQ(status, 0);
+  auto track = [](const std::wstring& path) {
+    auto t = std::make_shared<Track>();
+    t->path = path;
+    t->sampleRate = 44100;
+    return t;
+  };
+  SideSlots[kLeftSide] = 0;
+  SideSlots[kRightSide] = 1;
+  DeckSnapshots[0].track = track(Media("covered.mp3"));
+  SettingsOpen = true;
+  SettingsPage = 7;  // the Video page's preview wants the mix
+  UpdateVideoFeed();
+  EXPECT_TRUE(VideoDecks[0].art.empty()) << "nothing is loaded yet";
+  art.StartLoader();
+  ASSERT_EQ(art.TakeLoaded(1).size(), 1u);
+  UpdateVideoFeed();
+  const VideoDeck& side = VideoDecks[0];
+  ASSERT_EQ(side.artPath, Media("covered.mp3"));
+  ASSERT_EQ(side.artWidth, 128u);
+  ASSERT_EQ(side.artHeight, 128u);
+  ASSERT_EQ(side.art.size(), 128u * 128u);
+  // Within the few levels ffmpeg's colour source loses on its way through YUV.
+  auto near = [](uint32_t p, uint32_t want) {
+    for (int shift = 0; shift < 32; shift += 8)
+      if (std::abs(static_cast<int>(Channel(p, shift)) - static_cast<int>(Channel(want, shift))) > 4) return false;
+    return true;
+  };
+  EXPECT_TRUE(near(side.art[64 * 128 + 10], 0xFFFF0000u)) << std::hex << side.art[64 * 128 + 10] << ": red on the left";
+  EXPECT_TRUE(near(side.art[64 * 128 + 117], 0xFF00FF00u)) << std::hex << side.art[64 * 128 + 117] << ": green on the right";
+  const uint64_t version = side.artVersion;
+  UpdateVideoFeed();
+  EXPECT_EQ(side.artVersion, version) << "art the side holds is not copied again";
+
+  DeckSnapshots[0].track = track(Media("song-without-video.mp3"));
+  UpdateVideoFeed();
+  EXPECT_TRUE(side.art.empty());
+  EXPECT_GT(side.artVersion, version);
 }
 
 // The pixel passes on tiny hand-computed pictures.

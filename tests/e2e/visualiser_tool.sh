@@ -4,7 +4,8 @@
 # real mixer and meters (ffmpeg's silence, a 120 BPM kick, steady 60 Hz and 8 kHz tones). RING
 # keeps its spokes at their minimum and makes no sparks in silence and sparks after kicks; BARS and
 # SYNTHWAVE's skyline stand highest near the middle for 60 Hz and at the ends for 8 kHz,
-# mirrored; COVER without art is RING pixel for pixel; two runs are identical; --auto changes
+# mirrored; COVER without art is RING pixel for pixel, with a track's cover it and RING show it;
+# two runs are identical; --auto changes
 # after 64 beats and every 30 s with no deck, never to the visual shown; the test-pattern camera
 # sits in the circle, its bars reversed by Mirror.
 set -u
@@ -119,6 +120,38 @@ vis cover_kick kick 9 4.25
 check "COVER without art equals RING pixel for pixel" 'cmp -s "$work/cover_kick.png" "$work/ring_kick.png"'
 vis ring_again kick 0 4.25
 check "two runs give the same frame" 'cmp -s "$work/ring_again.png" "$work/ring_kick.png"'
+
+# With the track's own cover (left half red, right half green): COVER shows it in its square as
+# it is, RING turns it in its disc (disc radius 94.4 around 480, 226.8).
+ffmpeg -nostdin -v quiet -y -f lavfi -i "color=c=red:size=150x300[l];color=c=lime:size=150x300[r];[l][r]hstack" \
+  -frames:v 1 "$work/cover.png"
+ffmpeg -nostdin -v quiet -y -i "$work/kick.wav" -i "$work/cover.png" -map 0:a -map 1:v -t 6 -c:a libmp3lame \
+  -c:v png -disposition:v attached_pic -id3v2_version 3 "$work/kick_art.mp3"
+for v in 0 9; do
+  "$tool" visualiser "$work/art_$v.png" --audio "$work/kick_art.mp3" --visual $v --seconds 4.25 >"$work/art_$v.out" 2>&1
+done
+art() {
+  $py - "$work/$1.png" <<'EOF'
+import subprocess, sys
+import numpy as np
+raw = subprocess.run(["ffmpeg", "-v", "quiet", "-i", sys.argv[1], "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                     capture_output=True).stdout
+img = np.frombuffer(raw, np.uint8).reshape(540, 960, 3).astype(int)
+def name(p):
+    for n, c in {"red": (255, 0, 0), "green": (0, 255, 0)}.items():
+        if np.abs(p - np.array(c)).max() <= 12: return n
+    return "other:" + ",".join(map(str, p))
+ys, xs = np.mgrid[0:540, 0:960]
+disc = np.hypot(xs + 0.5 - 480, ys + 0.5 - 226.8) < 90
+red = int((disc & (np.abs(img - [255, 0, 0]).max(axis=2) <= 12)).sum())
+green = int((disc & (np.abs(img - [0, 255, 0]).max(axis=2) <= 12)).sum())
+print(name(img[150, 420]), name(img[150, 540]), red, green)
+EOF
+}
+read -r left right _ _ <<<"$(art art_9)"
+check "COVER shows the track's cover in its square ($left, $right)" '[ "$left $right" = "red green" ]'
+read -r _ _ red green <<<"$(art art_0)"
+check "RING fills its disc with the cover ($red red and $green green pixels)" '[ "$red" -gt 8000 ] && [ "$green" -gt 8000 ]'
 
 # WARP in silence with no deck: nothing drives it but its floor speed of 0.1 (no bass, no pulse).
 "$tool" visualiser "$work/warp.png" --visual 3 --seconds 2 >"$work/warp.out" 2>&1

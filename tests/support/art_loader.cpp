@@ -5,7 +5,6 @@
 #include "platform/ui_post.h"
 
 namespace {
-constexpr int kArtLoadedPost = 10;
 
 void Reset() {
   std::lock_guard<std::mutex> lock(ArtMutex);

@@ -14,12 +14,15 @@
 #include "engine/engine.h"
 #include "engine/render.h"
 #include "engine/transport.h"
+#include "library/cover_art.h"
 #include "platform/clock.h"
 #include "platform/draw_surface.h"
 #include "platform/png_file.h"
 #include "platform/text.h"
+#include "platform/ui_post.h"
 #include "screens/main_screen.h"
 #include "tools/veldmix-tool/commands.h"
+#include "ui/draw.h"
 #include "ui/publish_controls.h"
 #include "ui/visualiser_toggle.h"
 
@@ -188,6 +191,10 @@ bool ParseVisualiserArgs(const std::vector<std::string>& args, VisualiserArgs* a
 // snapshots and beat pulses, as the window's frame would find them.
 void AdvanceMix(std::vector<float>* block, uint64_t frame) {
   RenderMix(Engine, block->data(), kPeriod, kRate);
+  // Covers the loader read arrive as they would in the program's loop.
+  DrainUiPosts([](const UiPost& post) {
+    if (post.message == kArtLoadedPost) OnArtLoaded(static_cast<ArtResult*>(post.lparam));
+  });
   DemoTickAt(frame * 1000 / kFramesPerSecond);
   SnapshotDecks();
   UpdateBeatPulses();
@@ -212,6 +219,7 @@ int RunVisualiserCommand(const std::vector<std::string>& args) {
     if (!LoadDecks({a.audio})) return 1;
     PlayPause(0);
   }
+  OpenUiPosts(nullptr);
   if (!a.camera.empty()) {
     Settings.CameraOn = true;
     Settings.CameraShow = 1;
@@ -226,7 +234,8 @@ int RunVisualiserCommand(const std::vector<std::string>& args) {
   Engine.sampleRate.store(kRate);
   PrepareRenderBuffers(Engine, kPeriod, kRate);
   auto surface = DrawSurface::Create(a.width, a.height, 1.0f);
-  if (!surface) {
+  // Cover bitmaps are made on the drawing device, which the program's main window holds.
+  if (!surface || (!HasDevice() && !CreateDevice(kMinSide, kMinSide, 1.0f))) {
     std::fprintf(stderr, "veldmix-tool visualiser: cannot make a %dx%d frame\n", a.width, a.height);
     return 1;
   }
@@ -249,6 +258,10 @@ int RunVisualiserCommand(const std::vector<std::string>& args) {
               VisualiserShownDeck(), s.bassEnvelope, s.sparks.size(), s.rings.size(), s.ringCounter, s.scroll, s.flash,
               VisualiserCameraAlpha());
   StopCamera();
+  StopArtLoader();
+  CloseUiPosts([](const UiPost& post) {
+    if (post.message == kArtLoadedPost) delete static_cast<ArtResult*>(post.lparam);
+  });
   std::wstring error;
   if (!surface->WritePng(Utf8ToWide(a.out), &error)) {
     std::fprintf(stderr, "veldmix-tool visualiser: %s: %s\n", a.out.c_str(), WideToUtf8(error).c_str());
