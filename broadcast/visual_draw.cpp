@@ -195,6 +195,40 @@ void FillWithGlow(DrawSurface& target, uint32_t backdrop, float x, float y, floa
   DrawGlow(target, x, y, radius, colour, alpha);
 }
 
+namespace {
+
+struct CoveredDisc {
+  bool on = false;
+  float cx = 0, cy = 0, r2 = 0;
+} covered;
+
+// Whether the box (user space, antialiasing included) lies wholly inside the covered disc.
+bool Covered(float x0, float y0, float x1, float y1) {
+  if (!covered.on) return false;
+  const float dx = std::max(std::fabs(x0 - covered.cx), std::fabs(x1 - covered.cx));
+  const float dy = std::max(std::fabs(y0 - covered.cy), std::fabs(y1 - covered.cy));
+  return dx * dx + dy * dy <= covered.r2;  // false for anything not a number
+}
+bool CoveredSegment(float x0, float y0, float x1, float y1, float reach) {
+  return covered.on && Covered(std::min(x0, x1) - reach, std::min(y0, y1) - reach, std::max(x0, x1) + reach,
+                               std::max(y0, y1) + reach);
+}
+bool CoveredPoints(const float* xy, int count, float reach) {
+  if (!covered.on) return false;
+  for (int i = 0; i < count; ++i)
+    if (!Covered(xy[2 * i] - reach, xy[2 * i + 1] - reach, xy[2 * i] + reach, xy[2 * i + 1] + reach)) return false;
+  return true;
+}
+
+}  // namespace
+
+void SetCoveredDisc(float cx, float cy, float radius) {
+  covered.on = radius > 0;
+  covered.cx = cx;
+  covered.cy = cy;
+  covered.r2 = covered.on ? radius * radius : 0;
+}
+
 bool FillSkyWithGlow(DrawSurface& target, float w, float h, uint32_t backdrop, float skyBottom, uint32_t top,
                      uint32_t bottom, float x, float y, float radius, uint32_t colour, float alpha) {
   static std::vector<uint32_t> rows;  // UI thread; grows to the tallest surface once
@@ -210,7 +244,7 @@ bool FillSkyWithGlow(DrawSurface& target, float w, float h, uint32_t backdrop, f
 }
 
 void DrawGlow(DrawSurface& target, float x, float y, float radius, uint32_t colour, float alpha) {
-  if (!(radius > 0) || !(alpha > 0)) return;
+  if (!(radius > 0) || !(alpha > 0) || Covered(x - radius, y - radius, x + radius, y + radius)) return;
   if (WriteGlowPixels(target, x, y, radius, colour, alpha)) return;
   const GradientStop stops[2] = {{0.0f, VisualRgba(colour, alpha)}, {1.0f, VisualRgba(colour, 0.0f)}};
   GradientBrush brush(GradientBrush::Kind::Radial, stops, 2);
@@ -224,9 +258,11 @@ namespace {
 VisualRaster raster;  // the shapes below, when the target allows
 }  // namespace
 
+
 // One shape alone needs no union: it is blended as its coverage is worked out.
 void VisualLine(DrawSurface& target, float x0, float y0, float x1, float y1, float width, LineCap cap,
                 uint32_t colour, float alpha) {
+  if (CoveredSegment(x0, y0, x1, y1, width * 0.5f)) return;
   if (!raster.BeginDirect(target, colour, alpha)) {
     SetVisualBrush(target, colour, alpha);
     target.StrokeLine(x0, y0, x1, y1, width, cap);
@@ -238,6 +274,7 @@ void VisualLine(DrawSurface& target, float x0, float y0, float x1, float y1, flo
 
 void VisualLines(DrawSurface& target, const float* xyxy, int count, float width, LineCap cap, uint32_t colour,
                  float alpha) {
+  if (CoveredPoints(xyxy, 2 * count, width * 0.5f)) return;
   if (!raster.Begin(target)) {
     SetVisualBrush(target, colour, alpha);
     if (count == 1)
@@ -252,7 +289,7 @@ void VisualLines(DrawSurface& target, const float* xyxy, int count, float width,
 
 void VisualPolyline(DrawSurface& target, const float* xy, int points, bool closed, float width, uint32_t colour,
                     float alpha) {
-  if (points < 2) return;
+  if (points < 2 || CoveredPoints(xy, points, width * 0.5f)) return;
   if (!raster.Begin(target)) {
     SetVisualBrush(target, colour, alpha);
     target.StrokePolyline(xy, points, closed, width);
@@ -268,6 +305,7 @@ void VisualPolyline(DrawSurface& target, const float* xy, int points, bool close
 }
 
 void VisualDisc(DrawSurface& target, float cx, float cy, float r, uint32_t colour, float alpha) {
+  if (Covered(cx - r, cy - r, cx + r, cy + r)) return;
   if (!raster.BeginDirect(target, colour, alpha)) {
     SetVisualBrush(target, colour, alpha);
     target.FillEllipse(cx, cy, r, r);
@@ -278,6 +316,8 @@ void VisualDisc(DrawSurface& target, float cx, float cy, float r, uint32_t colou
 }
 
 void VisualCircle(DrawSurface& target, float cx, float cy, float r, float width, uint32_t colour, float alpha) {
+  const float reach = r + width * 0.5f;
+  if (Covered(cx - reach, cy - reach, cx + reach, cy + reach)) return;
   if (!raster.BeginDirect(target, colour, alpha)) {
     SetVisualBrush(target, colour, alpha);
     target.StrokeEllipse(cx, cy, r, r, width);
@@ -289,6 +329,7 @@ void VisualCircle(DrawSurface& target, float cx, float cy, float r, float width,
 
 void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, uint32_t colour, float alpha,
                   float width) {
+  if (CoveredSegment(x0, y0, x1, y1, width * 2.5f)) return;
   const VisualRaster::Stroke strokes[3] = {{width * 5.0f, colour, alpha * 0.12f},
                                            {width * 2.2f, colour, alpha * 0.3f},
                                            {width, MixColor(colour, kWhite, 0.45f), alpha}};
@@ -304,6 +345,7 @@ void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, u
 
 void FillVerticalGradient(DrawSurface& target, float x, float y, float w, float h, float y0, uint32_t colour0,
                           float y1, uint32_t colour1) {
+  if (Covered(x, y, x + w, y + h)) return;
   if (FillVerticalRamp(target, x, y, w, h, y0, VisualRgba(colour0, 1), y1, VisualRgba(colour1, 1))) return;
   const GradientStop stops[2] = {{0.0f, VisualRgba(colour0, 1)}, {1.0f, VisualRgba(colour1, 1)}};
   GradientBrush brush(GradientBrush::Kind::Linear, stops, 2);

@@ -105,6 +105,10 @@ void FillWithGlow(DrawSurface& target, uint32_t backdrop, float x, float y, floa
 // and shift and the frame covers the whole surface.
 bool FillSkyWithGlow(DrawSurface& target, float w, float h, uint32_t backdrop, float skyBottom, uint32_t top,
                      uint32_t bottom, float x, float y, float radius, uint32_t colour, float alpha);
+// A disc (user space) that something opaque covers once the visual is drawn, antialiasing margin
+// taken off: glows, the Visual* shapes, neon lines and vertical gradients wholly inside it are
+// not drawn. Radius 0: none.
+void SetCoveredDisc(float cx, float cy, float radius);
 // The line three times: wide and faint, narrower, then thin and whitened.
 void DrawNeonLine(DrawSurface& target, float x0, float y0, float x1, float y1, uint32_t colour, float alpha,
                   float width);

@@ -113,14 +113,28 @@ const DrawBitmap* CameraBitmap() {
   return V.cameraBitmap.get();
 }
 
-void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
-  if (V.cameraAlpha <= 0.01f || V.cameraPixels.size() != static_cast<size_t>(V.cameraWidth) * V.cameraHeight ||
-      V.cameraPixels.empty())
-    return;
-  const float a = V.cameraAlpha;
-  const float r = std::min(f.w * 0.26f, f.h * 0.29f);
+bool HasCameraPicture() {
+  return !V.cameraPixels.empty() && V.cameraPixels.size() == static_cast<size_t>(V.cameraWidth) * V.cameraHeight;
+}
+float CameraCircleRadius(const VisualFrame& f) { return std::min(f.w * 0.26f, f.h * 0.29f); }
+bool Pixelled(const Affine& d) { return d.m12 == 0 && d.m21 == 0 && d.m11 > 0 && d.m11 == d.m22; }
+
+// The disc the camera's picture will cover opaquely this frame, less its antialiased rim and a
+// pixel's reach either way (user space); 0 unless the picture is fully faded in and blended pixel
+// for pixel.
+float CameraCoverRadius(const DrawSurface& t, const VisualFrame& f) {
+  constexpr float kMarginPixels = 4;
   const Affine d = t.DeviceTransform();
-  const bool pixelled = d.m12 == 0 && d.m21 == 0 && d.m11 > 0 && d.m11 == d.m22;
+  if (V.cameraAlpha < 1 || !HasCameraPicture() || !Pixelled(d)) return 0;
+  return std::max(0.0f, CameraCircleRadius(f) - kMarginPixels / d.m11);
+}
+
+void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
+  if (V.cameraAlpha <= 0.01f || !HasCameraPicture()) return;
+  const float a = V.cameraAlpha;
+  const float r = CameraCircleRadius(f);
+  const Affine d = t.DeviceTransform();
+  const bool pixelled = Pixelled(d);
   if (pixelled) {
     // Inside r - 1.5 the opaque picture at full opacity covers every pixel: no need to darken them.
     DarkenPixels(t, static_cast<int>(std::lround(d.dx)), static_cast<int>(std::lround(d.dy)),
@@ -328,14 +342,17 @@ void DrawVisualiserFrame(DrawSurface& t, float w, float h, double frameSeconds, 
   }
 
   f.backdrop = kBackdropColour;
+  FollowCamera(Settings.CameraOn && CameraRunning() && (Settings.CameraShow == 1 || feed.singerOnStage), dt);
   if (!VisualPaintsBackdrop(V.current)) t.Clear(kBackdrop);
+  // What the camera's picture will hide is not drawn.
+  SetCoveredDisc(f.cx, f.cy, CameraCoverRadius(t, f));
   DrawVisual(V.current, f);
+  SetCoveredDisc(0, 0, 0);
   if (V.fade > 0) {
     SetVisualBrush(t, 0x000000, V.fade);
     t.FillRect(0, 0, w, h);
     V.fade = std::max(0.0f, V.fade - dt * kFadeRate);
   }
-  FollowCamera(Settings.CameraOn && CameraRunning() && (Settings.CameraShow == 1 || feed.singerOnStage), dt);
   DrawCameraCircle(t, f);
   if (Settings.VisualiserTrack) DrawTrackOverlay(t, f, feed);
   if (V.bannerTime > 0) {

@@ -128,6 +128,55 @@ TEST(VisualRing, SparksOnlyOnABeatWithBassAndTheyDieOut) {
   EXPECT_TRUE(Visuals.sparks.empty());
 }
 
+// Shapes inside the disc the camera's picture covers are left out, and nothing outside it
+// changes: every visual, drawn from the same state with and without the covered disc, is the same
+// beyond the disc and its pixel of antialiasing, at two pixel densities.
+TEST(VisualCover, ShapesUnderThePictureAreSkippedAndNothingElseChanges) {
+  float bands[kVisualBands];
+  for (int b = 0; b < kVisualBands; ++b) bands[b] = 0.05f + 0.06f * static_cast<float>(b % 5);
+  int skippedSomewhere = 0;
+  for (const float scale : {1.0f, 1.5f}) {
+    const int pw = static_cast<int>(320 * scale), ph = static_cast<int>(180 * scale);
+    auto with = DrawSurface::Create(pw, ph, scale), without = DrawSurface::Create(pw, ph, scale);
+    ASSERT_TRUE(with && without);
+    VisualFrame f{.w = 320, .h = 180, .cx = 160, .cy = 180 * 0.42f, .R = 180 * 0.19f, .dt = 1 / 60.0f};
+    f.pulse = 0.8f;
+    f.bass = 0.7f;
+    f.mid = f.high = 0.5f;
+    f.colourA = 0x2FA0FF;
+    f.colourB = 0xFF6030;
+    f.beat = true;
+    f.bands = bands;
+    f.backdrop = 0x020308;
+    const float covered = std::min(320 * 0.26f, 180 * 0.29f) - 4 / scale;
+    for (int visual = 0; visual < kVisualCount; ++visual) {
+      Visuals = VisualState{};
+      f.target = with.get();
+      for (int i = 0; i < 20; ++i) DrawVisual(visual, f);  // sparks, rings and particles in flight
+      const VisualState state = Visuals;
+      with->Clear({0.5f, 0.5f, 0.5f, 1});
+      without->Clear({0.5f, 0.5f, 0.5f, 1});
+      SetCoveredDisc(f.cx, f.cy, covered);
+      DrawVisual(visual, f);
+      SetCoveredDisc(0, 0, 0);
+      Visuals = state;
+      f.target = without.get();
+      DrawVisual(visual, f);
+      const PixelView a = with->Pixels(), b = without->Pixels();
+      int outside = 0, inside = 0;
+      for (int y = 0; y < ph; ++y)
+        for (int x = 0; x < pw; ++x) {
+          const bool same = a.pixels[y * a.stride + x] == b.pixels[y * b.stride + x];
+          const float d = std::hypot(x + 0.5f - f.cx * scale, y + 0.5f - f.cy * scale);
+          (d > covered * scale + 2.5f ? outside : inside) += !same;
+        }
+      EXPECT_EQ(outside, 0) << VisualName(visual) << " at scale " << scale << ": pixels outside the covered disc changed";
+      skippedSomewhere += inside > 0;
+    }
+  }
+  EXPECT_GT(skippedSomewhere, 10) << "most visuals draw something under the picture";
+}
+
 }  // namespace
 
 // The test pattern in the circle at a DIP scale of 2: placed so the green bar lies above the
