@@ -8,7 +8,8 @@
 # hides the mount row; GO LIVE puts the source on icecast with the accented name in its stats and
 # STOP takes it off; the speed check is refused while live, then shows its tiles and verdicts;
 # each live-video service keeps its own key; the phone remote switched ON shows its PIN and
-# counts a phone, OFF stops it. Video: the button opens the video window and its
+# counts a phone, OFF stops it; GO LIVE VIDEO to a custom address reaches nginx-rtmp with 720p
+# H.264 and AAC, STOP ends it. Video: the button opens the video window and its
 # caption follows F8; a hand-written Height of 900 shows 720p; each row writes its key; the
 # INVERT effect changes the preview.
 # Screenshots go to $VELDMIX_BUILD/e2e-artifacts/broadcast_settings.
@@ -17,7 +18,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/../support/settings_ini.sh"
 need veldmix veldmix-tool python3 Xvfb xwininfo xdotool xprop xclip openbox import convert tesseract icecast2 \
-  openssl sox curl
+  openssl sox curl nginx ffprobe
 artifacts="$build/e2e-artifacts/broadcast_settings"
 rm -rf "$artifacts"
 mkdir -p "$artifacts"
@@ -213,6 +214,47 @@ wait_for 5 opens_to LiveVideo Key0 yt-key-0 || fail "YouTube's key is stored as 
 wait_for 5 opens_to LiveVideo Key1 twitch-key-1 || fail "Twitch's key is stored as '$(ini LiveVideo Key1)'"
 click id.3575
 expect_ini LiveVideo Height 1080 "Picture 1080p"
+
+# --- GO LIVE VIDEO to a custom server: the video mix and the tone reach nginx-rtmp; STOP ends it ---
+source "$source_dir/tests/support/nginx_rtmp.sh"
+mkdir -p "$work/nginx"
+nginx_rtmp_start "$work/nginx" || fail "nginx-rtmp did not start"
+trap 'nginx_rtmp_stop "$work/nginx" >/dev/null 2>&1; e2e_cleanup' EXIT
+source "$work/nginx/ports"
+click id.3573
+expect_ini LiveVideo Service 3 "CUSTOM"
+# The custom service has a typed address row: the page as it now is.
+while read -r name x y w h; do at[$name]="$x $y $w $h"; done < <("$tool" layout "$ww" "$wh" --settings 3 --load-settings)
+type_into 3561 "rtmp://127.0.0.1:$rtmp/live"
+expect_ini LiveVideo Url "rtmp://127.0.0.1:$rtmp/live" "the custom server address"
+type_into 3562 page-key
+click id.3574
+expect_ini LiveVideo Height 720 "Picture 720p"
+flv="$work/nginx/rec/page-key.flv"
+flv_size() { if [ -f "$flv" ]; then wc -c <"$flv"; else echo 0; fi; }
+click id.3564
+recording() { [ "$(flv_size)" -gt 300000 ]; }
+wait_for 30 recording || fail "GO LIVE VIDEO sent nginx-rtmp $(flv_size) bytes: $(tail -3 "$log" 2>/dev/null)"
+live_line() {  # the line under the Video row: time on air and what went where
+  local x y _ h
+  read -r x y _ h <<<"$(box 3564)"
+  ocr live_line $((x - 290)) $((y + h + 2)) 480 26
+}
+on_air_line() { [[ "$(live_line)" == *"sent to CUSTOM"* ]]; }
+wait_for 10 on_air_line || fail "while live the line under Video reads '$(live_line)'"
+click id.3564
+steady() {
+  local before
+  before="$(flv_size)"
+  sleep 1
+  [ "$(flv_size)" = "$before" ]
+}
+wait_for 10 steady || fail "STOP left the stream running"
+off_air_line() { [[ "$(live_line)" != *"on air"* ]]; }
+wait_for 5 off_air_line || fail "after STOP the line under Video still reads '$(live_line)'"
+streams="$(ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$flv" | tr '\n' ' ')"
+echo "$streams" >"$artifacts/live_video.txt"
+[[ "$streams" == *"h264,1280,720"* && "$streams" == *aac* ]] || fail "nginx recorded '$streams'"
 
 # --- Video: the window and its caption, Height 900 as 720p, rows ---
 click id.3007
