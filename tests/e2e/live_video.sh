@@ -84,8 +84,12 @@ out=$("$tool" live-video "$url" dark --seconds 5 --no-frames 2>&1)
 sleep 0.5
 fills=$(value "$out" fill_frames)
 recorded=$(ffprobe -v error -select_streams v -show_packets -show_entries packet=pts -of csv=p=0 "$rec/dark.flv" | grep -c .)
-check "fill-ins come 30 a second after the first half second ($fills counted, $recorded recorded)" \
-  '[ "$fills" -ge 125 ] && [ "$fills" -le 150 ] && near "$recorded" "$fills" 3'
+# Counted against the sound that went out (a loaded machine sends less of it in the same 5 s); a
+# pass that comes late fills only the newest slot, so a few may be missing, never one too many.
+heard=$(ffprobe -v error -select_streams a -show_packets -show_entries packet=pts_time -of csv=p=0 "$rec/dark.flv" | tail -1)
+slots=$(awk -v s="$heard" 'BEGIN { printf "%d", (s - 0.5) * 30 + 1 }')
+check "fill-ins come 30 a second of sound after its first half second ($fills counted for $slots slots, $recorded recorded)" \
+  '[ "$fills" -le "$slots" ] && [ $((fills * 10)) -ge $((slots * 8)) ] && [ "$slots" -ge 90 ] && near "$recorded" "$fills" 3'
 light=$(ffmpeg -v error -i "$rec/dark.flv" -vf scale=32:18,format=gray -f rawvideo - | od -An -v -tu1 | awk '{ for (i = 1; i <= NF; i++) if ($i > 24) n++ } END { print n + 0 }')
 check "the fill-ins are black ($light bright pixels)" '[ "$light" -eq 0 ]'
 
