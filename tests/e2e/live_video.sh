@@ -85,11 +85,12 @@ sleep 0.5
 fills=$(value "$out" fill_frames)
 recorded=$(ffprobe -v error -select_streams v -show_packets -show_entries packet=pts -of csv=p=0 "$rec/dark.flv" | grep -c .)
 # Counted against the sound that went out (a loaded machine sends less of it in the same 5 s); a
-# pass that comes late fills only the newest slot, so a few may be missing, never one too many.
+# pass that comes late fills only the newest slot, so a few may be missing. The slots follow the
+# sound read, which may run a packet or two past the sound recorded when the stream stops.
 heard=$(ffprobe -v error -select_streams a -show_packets -show_entries packet=pts_time -of csv=p=0 "$rec/dark.flv" | tail -1)
 slots=$(awk -v s="$heard" 'BEGIN { printf "%d", (s - 0.5) * 30 + 1 }')
 check "fill-ins come 30 a second of sound after its first half second ($fills counted for $slots slots, $recorded recorded)" \
-  '[ "$fills" -le "$slots" ] && [ $((fills * 10)) -ge $((slots * 8)) ] && [ "$slots" -ge 90 ] && near "$recorded" "$fills" 3'
+  '[ "$fills" -le $((slots + 2)) ] && [ $((fills * 10)) -ge $((slots * 8)) ] && [ "$slots" -ge 90 ] && near "$recorded" "$fills" 3'
 light=$(ffmpeg -v error -i "$rec/dark.flv" -vf scale=32:18,format=gray -f rawvideo - | od -An -v -tu1 | awk '{ for (i = 1; i <= NF; i++) if ($i > 24) n++ } END { print n + 0 }')
 check "the fill-ins are black ($light bright pixels)" '[ "$light" -eq 0 ]'
 
