@@ -191,7 +191,7 @@ bool ParseVisualiserArgs(const std::vector<std::string>& args, VisualiserArgs* a
 // snapshots and beat pulses, as the window's frame would find them.
 void AdvanceMix(std::vector<float>* block, uint64_t frame) {
   RenderMix(Engine, block->data(), kPeriod, kRate);
-  // Covers the loader read arrive as they would in the program's loop.
+  // Covers the loader has read are applied here, as the program's loop applies them.
   DrainUiPosts([](const UiPost& post) {
     if (post.message == kArtLoadedPost) OnArtLoaded(static_cast<ArtResult*>(post.lparam));
   });
