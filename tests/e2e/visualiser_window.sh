@@ -129,7 +129,20 @@ mkdir -p "$(dirname "$settings")"
 printf '[Camera]\nOn=1\nShow=1\nDevice=test-pattern\n[Visualiser]\nStyle=1\nTrack=0\n' >"$settings"
 start_display -screen 0 1920x1080x24 -screen 1 1500x1080x24 +xinerama
 start_app
-threads_before=$(ls /proc/"$app_pid"/task | wc -l)
+# The program's threads once their number holds still for a second: loading and analysing the
+# track start some after the window shows.
+settled_threads() {
+  local now then
+  now=$(ls /proc/"$app_pid"/task | wc -l)
+  for _ in $(seq 1 10); do
+    sleep 1
+    then=$now
+    now=$(ls /proc/"$app_pid"/task | wc -l)
+    [ "$now" = "$then" ] && break
+  done
+  echo "$now"
+}
+threads_before=$(settled_threads)
 xdotool key F10
 wait_for 5 open_now || fail "F10 did not open the visualiser on two heads"
 wait_for 5 geometry_is "1500 1080 0 0" || fail "not full screen on head 1: $(geometry "$title")"
@@ -159,8 +172,7 @@ to_vis Escape
 wait_for 5 geometry_is "960 540 270 270" || fail "Esc did not window it centred on head 1: $(geometry "$title")"
 to_vis Escape
 wait_for 5 closed_now || fail "the second Esc did not close it"
-sleep 1
-threads_closed=$(ls /proc/"$app_pid"/task | wc -l)
+threads_closed=$(settled_threads)
 [ "$threads_open" -gt "$threads_closed" ] && [ "$threads_closed" -le "$threads_before" ] ||
   fail "the camera's thread did not end with the window ($threads_before before, $threads_open open, $threads_closed closed)"
 stop_all
