@@ -100,11 +100,12 @@ screen_says 6 '*GET*READY*' '*Ana*' || fail "after SING the screen read: $text"
 click karaoke.action  # GO
 go=$(date +%s)
 sleep 1.5
-screen_says 8 '*HELLO*' '*NEXT*UP*' '*Boris*' || fail "while singing the screen read: $text"
+# tesseract may drop the end of the name where the hint line follows it.
+screen_says 8 '*HELLO*' '*NEXT*UP*' '*Bor*' || fail "while singing the screen read: $text"
 sleep $((go + 11 - $(date +%s)))
 screen_says 4 '*GOODBYE*' || fail "at 11 s the screen read: $text"
 sleep $((go + 20 - $(date +%s)))
-screen_says 10 '*UP*NEXT*' '*Boris*' || fail "after the song the screen read: $text"
+screen_says 10 '*UP*NEXT*' '*Bor*' || fail "after the song the screen read: $text"
 
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
