@@ -13,6 +13,7 @@
 #include <dlfcn.h>
 #include <iterator>
 #include <map>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/text.h"
@@ -254,18 +255,28 @@ bool StartWindowing(std::wstring* error) {
 namespace {
 
 std::atomic<void (*)()> g_saveWhenDisplayLost{nullptr};
+constexpr int kSaveWaitMs = 20000;  // how long another thread's break waits for the save
 
-// Xlib's handler for a broken connection; it must not return. A second break noticed while
-// saving ends the process at once.
-int OnDisplayConnectionBroken(void* /*display*/) {
-  static std::atomic<bool> seen{false};
-  if (!seen.exchange(true)) {
-    if (void (*save)() = g_saveWhenDisplayLost.load()) save();
-  }
-  _exit(1);
-}
+// Xlib's handler for a broken connection; it must not return.
+int OnDisplayConnectionBroken(void* /*display*/) { DisplayConnectionBroken(); }
 
 }  // namespace
+
+void DisplayConnectionBroken() {
+  static std::atomic<bool> seen{false};
+  static std::atomic<std::thread::id> saver{};
+  if (!seen.exchange(true)) {
+    saver = std::this_thread::get_id();
+    if (void (*save)() = g_saveWhenDisplayLost.load()) save();
+    _exit(1);
+  }
+  // Another thread noticed the break as well: the first one is saving and ends the process when
+  // it is done; ending it now would lose what it has not written yet. A break the save itself
+  // runs into, on the saving thread, ends it at once.
+  if (saver.load() != std::this_thread::get_id())
+    for (int waited = 0; waited < kSaveWaitMs; waited += 10) SDL_Delay(10);
+  _exit(1);
+}
 
 void OnDisplayLost(void (*saveWork)()) {
   g_saveWhenDisplayLost = saveWork;

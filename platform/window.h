@@ -80,6 +80,10 @@ void StopWindowing();
 // Without it the display library would end the process through exit(), tearing down objects
 // that running threads still use. After StartWindowing; on displays other than X11, nothing.
 void OnDisplayLost(void (*saveWork)());
+// What a broken connection runs, on whichever thread noticed it: the first runs `saveWork` and
+// ends the process with 1; another thread waits for that (20 s at most) rather than ending the
+// process halfway through the save. Never returns.
+[[noreturn]] void DisplayConnectionBroken();
 // A modal message box with one OK button; blocks until dismissed. Works before StartWindowing;
 // without any display the text goes to standard error.
 void ShowMessageBox(const std::wstring& caption, const std::wstring& text, MessageBoxIcon icon);

@@ -3,10 +3,14 @@
 // table.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "app/main_window.h"
@@ -267,4 +271,67 @@ TEST(WindowProc, CompletionsReachTheirHandlersThroughTheWakeUp) {
   EXPECT_EQ(Status.text, L"Export finished");
   CloseUiPosts([](const UiPost& post) { ADD_FAILURE() << "post " << post.message << " left behind"; });
   Status = StatusLine{};
+}
+
+namespace {
+
+std::atomic<bool> saveStarted{false};
+const char* savedMark = nullptr;
+
+void SlowSave() {
+  saveStarted = true;
+  usleep(300000);
+  if (FILE* f = std::fopen(savedMark, "w")) std::fclose(f);
+}
+void SaveThatBreaksAgain() { DisplayConnectionBroken(); }
+
+// Runs body in a child process; its exit code (-1 when it did not exit) and seconds taken.
+int InChild(void (*body)(), double* seconds) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    body();
+    _exit(3);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+// The display going away is noticed by two threads: the second waits for the first one's save
+// instead of ending the process halfway through it; a break the save itself runs into ends the
+// process at once instead of waiting for itself.
+TEST(DisplayLost, ASecondBreakWaitsForTheSaveAndTheSavingThreadNeverWaitsForItself) {
+  char mark[] = "/tmp/veldmix-display-lost-XXXXXX";
+  const int fd = mkstemp(mark);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  unlink(mark);
+  savedMark = mark;
+  double seconds = 0;
+  const int code = InChild(
+      [] {
+        OnDisplayLost(SlowSave);
+        std::thread first([] { DisplayConnectionBroken(); });
+        while (!saveStarted) usleep(1000);
+        std::thread second([] { DisplayConnectionBroken(); });
+        first.join();
+        second.join();
+      },
+      &seconds);
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(access(mark, F_OK), 0) << "the second break ended the process before the save was written";
+  unlink(mark);
+
+  EXPECT_EQ(InChild(
+                [] {
+                  OnDisplayLost(SaveThatBreaksAgain);
+                  DisplayConnectionBroken();
+                },
+                &seconds),
+            1);
+  EXPECT_LT(seconds, 5.0) << "the saving thread waited for itself";
 }
