@@ -97,10 +97,11 @@ wait_for 3 cursor_is 1 || fail "the cursor stays hidden over the main window"
 key_to_karaoke Escape
 wait_for 5 geometry_is "$karaoke_title" "1024 576 238 252" ||
   fail "Esc did not window the screen 1024 x 576 centred in head 1: $(geometry "$karaoke_title")"
-sleep 0.3
-# tesseract may run "full screen" together.
-hint="$(read_text 1024 60 238 $((252 + 576 - 60)) negate)"
-grep -q "Double-click for full \?screen" <<<"$hint" || fail "the hint line does not read: $hint"
+# Read until the windowed screen has drawn; tesseract may run "full screen" together.
+hint_reads() {
+  hint="$(read_text 1024 60 238 $((252 + 576 - 60)) negate)" && grep -q "Double-click for full \?screen" <<<"$hint"
+}
+wait_for 3 hint_reads || fail "the hint line does not read: $hint"
 xdotool mousemove 700 500 click --repeat 2 --delay 60 1
 wait_for 5 geometry_is "$karaoke_title" "1500 1080 0 0" || fail "a double-click did not go full screen"
 key_to_karaoke F11
