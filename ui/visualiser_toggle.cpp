@@ -108,7 +108,8 @@ VisualiserFeed GatherVisualiserFeed() {
   feed.accent = Pal.Yellow;
   const int shown = ShownVisualiserDeck(feed);
   const TrackPtr* track = shown >= 0 ? &DeckSnapshots[shown].track : nullptr;
-  const std::wstring& path = track && *track ? (*track)->path : std::wstring();
+  static const std::wstring kNoPath;
+  const std::wstring& path = track && *track ? (*track)->path : kNoPath;  // no copy each frame
   if (path != Window.coverPath) {
     Window.coverPath = path;
     Window.cover.reset();
