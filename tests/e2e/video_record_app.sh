@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Labels: slow
-# The real program with [Video] Record=1: a flash-and-beep video clip (a white frame and a 30 ms
-# 1 kHz beep at the same instant every 41 frames) plays on deck A; Ctrl+R ... Ctrl+R records the
-# WAV and, beside it, "<stem>.mp4" rendered by the real player and compositor: H.264 1280x720 at
-# 30/1, AAC stereo at the master rate, as long as the WAV within 0.1 s with 30 frames a second,
-# the index in front, readable by GStreamer, and each flash within -1.5..+4 frames of its beep
+# The real program with [Video] Record=1: a flash-and-beep video clip (two white frames starting
+# with a 30 ms 1 kHz beep every 41 frames; two, because a UI slowed by a loaded machine hands the
+# stream every other picture and the slot between gets the one before) plays on deck A; Ctrl+R ...
+# Ctrl+R records the WAV and, beside it, "<stem>.mp4" rendered by the real player and compositor:
+# H.264 1280x720 at 30/1, AAC stereo at the master rate, as long as the WAV within 0.1 s with 30
+# frames a second, the index in front, readable by GStreamer, and each flash within -1.5..+4 frames
+# of its beep
 # (the player shows the first frame at or after t - 0.05 s, up to 1.5 frames early; a loaded
 # machine delays the player's frames by up to about one more, and a stalled player one flash
 # now and then by several). The recorder's own precision, -1..+3 frames for every flash, is
@@ -40,7 +42,7 @@ recordings="$HOME/Music/Veldmix Recordings"
 clip="$work/flash beep.mp4"
 ffmpeg -v error -f lavfi -i "color=c=0x202020:s=640x360:r=30:d=40" \
   -f lavfi -i "aevalsrc=0.5*sin(2*PI*1000*t)*gte(t\,0.5)*lt(mod(t-0.5\,41/30)\,0.03)|0.5*sin(2*PI*1000*t)*gte(t\,0.5)*lt(mod(t-0.5\,41/30)\,0.03):s=48000:d=40" \
-  -vf "drawbox=x=0:y=0:w=iw:h=ih:c=white:t=fill:enable='eq(mod(n\,41)\,15)'" \
+  -vf "drawbox=x=0:y=0:w=iw:h=ih:c=white:t=fill:enable='between(mod(n\,41)\,15\,16)'" \
   -c:v libx264 -pix_fmt yuv420p -g 30 -c:a aac -b:a 192k -shortest "$clip" || fail "ffmpeg could not make the clip"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
