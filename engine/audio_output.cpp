@@ -210,7 +210,7 @@ void RunSecondarySession(AudioEngine& engine, SecondaryOutput& output) {
   std::vector<float> stereo(static_cast<size_t>(run.bufferFrames) * 2);
   output.running.store(true);
   const double target = static_cast<double>(std::max<uint64_t>(2 * run.bufferFrames, kSecondaryMinTargetFrames));
-  SecondaryReader reader{static_cast<double>(output.ring.read.load()), true};
+  SecondaryReader reader{static_cast<double>(output.ring.read.load()), true, {}};
   // The device is this output's own: a pair it lacks (the default headphone pair 1 on a stereo
   // device) falls back to pair 0, as the master's does, instead of leaving it silent.
   const OutputRoute route{stereo.data(), PairExists(run, output.pair) ? output.pair : 0};
@@ -370,16 +370,17 @@ void ReadSecondaryRing(SpscRing& ring, SecondaryReader& reader, double target, i
   const double end = static_cast<double>(written);
   double& position = reader.position;
   const double fill = end - position;
-  if (fill < 0.0 || fill > kSecondaryMaxFillShare * static_cast<double>(ring.capacity))
+  if (fill < 0.0 || fill > kSecondaryMaxFillShare * static_cast<double>(ring.capacity)) {
     position = std::max(end - target, 0.0);
+    reader.follower = {};
+  }
   if (reader.priming) {
     if (end - position < target) return;
-    // Start exactly the target behind the writer, so the drift correction starts at rest.
     position = end - target;
     reader.priming = false;
+    reader.follower = {};
   }
-  const double adj =
-      std::clamp((end - position - target) / target * kSecondaryMaxDrift, -kSecondaryMaxDrift, kSecondaryMaxDrift);
+  const double adj = FollowRing(reader.follower, end - position, frames, deviceRate, target, kSecondaryMaxDrift);
   const double step = static_cast<double>(masterRate) / deviceRate * (1.0 + adj);
   const float* data = ring.buffer.data();
   const uint64_t capacity = ring.capacity;

@@ -95,18 +95,20 @@ void MixRoutes(const DeviceRun& run, const OutputRoute* routes, int count, uint3
 // Converts count float samples to the device format: float copied, integers clamped to -1..1 and
 // scaled by 32767, 8388607 (packed 24-bit) or 2147483392 (32-bit). NaN becomes 0.
 void ConvertSamples(const float* in, size_t count, int32_t sampleFormat, uint8_t* out);
-// Where a secondary output reads its ring: a fractional frame position, and whether it waits for
-// the ring to fill to the target before it plays (at the start and after running dry).
+// Where a secondary output reads its ring: a fractional frame position, whether it waits for
+// the ring to fill to the target before it plays (at the start and after running dry), and how
+// it steers its step.
 struct SecondaryReader {
   double position = 0.0;
   bool priming = true;
+  RingFollower follower;
 };
 
 // One period of a secondary output from its ring: frames stereo frames at the device's rate into
 // out, read with linear interpolation and a step of masterRate / deviceRate nudged by up to 1 %
-// toward a fill of target frames. The position jumps to max(written - target, 0) when the fill
-// leaves 0 .. 0.75 x capacity; while priming it stays silent until the fill reaches the target,
-// then starts the target behind the writer;
+// to hold the fill it settled at (FollowRing). The position jumps to max(written - target, 0)
+// when the fill leaves 0 .. 0.75 x capacity; while priming it stays silent until the fill
+// reaches the target, then starts the target behind the writer;
 // it never passes the last frame written (running dry starts priming again). The whole part of
 // the position is published as the ring's read count. Silence while masterRate is 0.
 void ReadSecondaryRing(SpscRing& ring, SecondaryReader& reader, double target, int32_t masterRate,

@@ -308,6 +308,7 @@ struct AudioEngine {
   uint64_t inputCapacity = kInputRingFrames;
   std::atomic<uint64_t> inputWritten{0};
   double inputReadPos = 0.0;
+  RingFollower inputFollower;
   uint64_t inputReadFrame = 0;
   std::atomic<int32_t> inputRate{0};
   std::atomic<float> inputPeak{0.0f};

@@ -162,9 +162,11 @@ void RenderMicrophone(AudioEngine& engine, float* out, float* extra, int32_t fra
   double fill = written - engine.inputReadPos;
   if (fill < 0.0 || fill > kInputMaxFillShare * capacity || engine.inputReadPos == 0.0) {
     engine.inputReadPos = std::max(written - kInputLagFrames, 0.0);
+    engine.inputFollower = {};
     fill = written - engine.inputReadPos;
   }
-  const double adj = std::clamp((fill - kInputLagFrames) / kInputLagFrames * kInputMaxDrift, -kInputMaxDrift, kInputMaxDrift);
+  const double adj = FollowRing(engine.inputFollower, fill, static_cast<uint32_t>(frames), rate, kInputLagFrames,
+                                kInputMaxDrift);
   const double step = static_cast<double>(inputRate) / rate * (1.0 + adj);
   const float* ring = engine.inputRing.data();
   const uint64_t cap = engine.inputCapacity;

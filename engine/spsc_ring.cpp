@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+namespace {
+
+constexpr double kFollowSettleSeconds = 1.0;
+constexpr double kFollowSmoothSeconds = 1.0;
+
+}  // namespace
+
 void RingResize(SpscRing& ring, uint64_t frames) {
   if (frames < 1) frames = 1;
   ring.buffer.assign(frames * 2, 0.0f);
@@ -37,4 +44,20 @@ uint64_t RingRead(SpscRing& ring, float* out, uint64_t count) {
   std::copy(ring.buffer.data(), ring.buffer.data() + (n - first) * 2, out + first * 2);
   ring.read.store(r + n, std::memory_order_release);
   return n;
+}
+
+double FollowRing(RingFollower& follower, double fill, uint32_t frames, int32_t rate, double target, double maxDrift) {
+  if (rate <= 0 || target <= 0.0) return 0.0;
+  const double seconds = static_cast<double>(frames) / rate;
+  if (follower.settledSeconds < kFollowSettleSeconds) {
+    follower.settledSeconds += seconds;
+    follower.fillSeconds += fill * seconds;
+    if (follower.settledSeconds < kFollowSettleSeconds) return 0.0;
+    const double mean = follower.fillSeconds / follower.settledSeconds;
+    follower.aim = std::clamp(mean, 0.5 * target, 1.5 * target);
+    follower.smoothed = mean;
+    return 0.0;
+  }
+  follower.smoothed += (fill - follower.smoothed) * std::min(1.0, seconds / kFollowSmoothSeconds);
+  return std::clamp((follower.smoothed - follower.aim) / target * maxDrift, -maxDrift, maxDrift);
 }

@@ -215,7 +215,7 @@ class OutputSecondaryRing : public ::testing::Test {
 
 TEST_F(OutputSecondaryRing, InterpolatesAtTheRateRatio) {
   WriteCounting(static_cast<uint64_t>(kTarget) + 1000);
-  SecondaryReader reader{1000.0, true};  // the fill is exactly the target: no drift correction
+  SecondaryReader reader{1000.0, true, {}};  // the fill is exactly the target
   ReadSecondaryRing(ring, reader, kTarget, 24000, kRate, out.data(), 100);
   for (int i = 0; i < 100; ++i) {
     EXPECT_FLOAT_EQ(out[2 * i], 1000.0f + 0.5f * i);
@@ -226,14 +226,52 @@ TEST_F(OutputSecondaryRing, InterpolatesAtTheRateRatio) {
   EXPECT_EQ(ring.read.load(), 1050u) << "the read count is the whole part of the position";
 }
 
-TEST_F(OutputSecondaryRing, LeansTowardTheTargetFill) {
-  WriteCounting(6000);
-  SecondaryReader reader{6000.0 - 2 * kTarget, false};  // twice the target: 1 % faster
-  ReadSecondaryRing(ring, reader, kTarget, kRate, kRate, out.data(), 100);
-  EXPECT_NEAR(reader.position, 6000.0 - 2 * kTarget + 101.0, 1e-9);
-  reader = {6000.0 - kTarget / 2, false};  // half the target: 0.5 % slower
-  ReadSecondaryRing(ring, reader, kTarget, kRate, kRate, out.data(), 100);
-  EXPECT_NEAR(reader.position, 6000.0 - kTarget / 2 + 99.5, 1e-9);
+// The master writes 984-frame blocks at 48 kHz, the headphones read 441-frame periods at 44.1 kHz,
+// on clocks that agree or that part by 0.2 %. Each period's step against the rate ratio is the
+// pitch heard: steady from the start, and following the writer without running dry or far ahead.
+TEST_F(OutputSecondaryRing, HoldsThePitchAcrossBlocksAndFollowsAnotherClock) {
+  constexpr int kBlock = 984, kDeviceRate = 44100, kDevicePeriod = 441;
+  for (const double writerSpeed : {1.0, 1.002, 0.998}) {
+    SCOPED_TRACE(writerSpeed);
+    RingResize(ring, kSecondaryRingFrames);
+    SecondaryReader reader;
+    std::vector<float> period(2 * kDevicePeriod);
+    std::vector<double> nudges;  // per period once playing
+    double writeAt = 0.0, readAt = 0.0, lowest = 1e9, highest = 0.0;
+    bool started = false, ranDry = false;
+    while (readAt < 30.0) {
+      if (writeAt <= readAt) {
+        WriteCounting(kBlock);
+        writeAt += kBlock / (kRate * writerSpeed);
+        continue;
+      }
+      const double before = reader.position;
+      ReadSecondaryRing(ring, reader, kTarget, kRate, kDeviceRate, period.data(), kDevicePeriod);
+      readAt += static_cast<double>(kDevicePeriod) / kDeviceRate;
+      if (reader.priming) {
+        ranDry |= started;
+        continue;
+      }
+      if (started) nudges.push_back((reader.position - before) / kDevicePeriod * kDeviceRate / kRate - 1.0);
+      started = true;
+      const double fill = static_cast<double>(ring.written.load()) - reader.position;
+      lowest = std::min(lowest, fill);
+      highest = std::max(highest, fill);
+    }
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(ranDry);
+    EXPECT_GT(lowest, 0.0);
+    EXPECT_LT(highest, 0.75 * kSecondaryRingFrames) << "never so far behind that it jumps";
+    const double want = writerSpeed - 1.0;
+    double worst = 0.0, lastSecond = 0.0;
+    for (size_t i = 0; i < nudges.size(); ++i) {
+      // Between the clocks' pitch and its own: no warble with the blocks, no overshoot.
+      worst = std::max(worst, std::abs(nudges[i] - std::clamp(nudges[i], std::min(want, 0.0), std::max(want, 0.0))));
+      if (i + 100 >= nudges.size()) lastSecond += nudges[i] / 100.0;
+    }
+    EXPECT_LT(worst, 3e-4) << "half a cent";
+    EXPECT_NEAR(lastSecond, want, 2e-4) << "at the writer's pace after 30 s";
+  }
 }
 
 TEST_F(OutputSecondaryRing, WaitsForTheTargetAndNeverOvertakesTheWriter) {
@@ -267,12 +305,12 @@ TEST_F(OutputSecondaryRing, WaitsForTheTargetAndNeverOvertakesTheWriter) {
 
   // A position past the writer (a negative fill) moves back to the target behind it, but never
   // before frame 0.
-  reader = {5000.0, false};
+  reader = {5000.0, false, {}};
   ReadSecondaryRing(ring, reader, kTarget, kRate, kRate, out.data(), 10);
   EXPECT_EQ(out[0], static_cast<float>(ring.written.load() - kTarget));
   RingResize(ring, kSecondaryRingFrames);
   WriteCounting(100);
-  reader = {5000.0, false};
+  reader = {5000.0, false, {}};
   ReadSecondaryRing(ring, reader, kTarget, kRate, kRate, out.data(), 10);
   EXPECT_EQ(out[0], 0.0f);
   EXPECT_GE(reader.position, 0.0);
@@ -289,7 +327,7 @@ TEST_F(OutputSecondaryRing, FarBehindJumpsToTheTarget) {
 
 TEST_F(OutputSecondaryRing, SilentWhileTheMasterRateIsUnknown) {
   WriteCounting(3000);
-  SecondaryReader reader{500.0, false};
+  SecondaryReader reader{500.0, false, {}};
   std::fill(out.begin(), out.end(), 7.0f);
   ReadSecondaryRing(ring, reader, kTarget, 0, kRate, out.data(), 100);
   for (int i = 0; i < 200; ++i) ASSERT_EQ(out[i], 0.0f);

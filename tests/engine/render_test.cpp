@@ -427,6 +427,37 @@ TEST(MixRender, MicrophoneResyncsBehindTheWriterAndDucksTheMusic) {
   EXPECT_NEAR(engine->duckGain, 1.0f + 0.35f * (0.28f - 1.0f), 1e-6);
 }
 
+// A microphone whose capture writes 1024-frame blocks: the reader steps at the rate ratio every
+// period instead of leaning on the fill it happens to see between two blocks.
+TEST(MixRender, MicrophoneHoldsItsPitchWhileTheCaptureWritesInBlocks) {
+  auto engine = NewEngine();
+  engine->inputRing.assign(2 * kInputRingFrames, 0.25f);
+  engine->inputCapacity = kInputRingFrames;
+  engine->inputRate.store(kRate);
+  engine->inputOn.store(true);
+  engine->inputCapturing.store(true);
+  engine->inputResync.store(true);
+  constexpr uint64_t kBlock = 1024;
+  uint64_t written = 4 * kBlock;
+  engine->inputWritten.store(written);
+  std::vector<float> out(2 * kPeriod);
+  double writeAt = 0.0, readAt = 0.0, worst = 0.0;
+  for (int period = 0; readAt < 10.0;) {
+    if (writeAt <= readAt) {
+      written += kBlock;
+      engine->inputWritten.store(written);
+      writeAt += static_cast<double>(kBlock) / kRate;
+      continue;
+    }
+    const double before = engine->inputReadPos;
+    RenderMix(*engine, out.data(), kPeriod, kRate);
+    readAt += static_cast<double>(kPeriod) / kRate;
+    if (++period > 1) worst = std::max(worst, std::abs((engine->inputReadPos - before) / kPeriod - 1.0));
+  }
+  EXPECT_LT(worst, 3e-4) << "half a cent";
+  EXPECT_NEAR(out[2 * 100], 2.0f * 0.8f * 0.8f * 0.25f, 1e-5) << "still heard";
+}
+
 TEST(MixRender, PadRecordingTakesTheMasterUntilFullOrStopped) {
   auto engine = NewEngine();
   PlayNeutral(engine->decks[0], MakeTrack(kRate, 2.0, [](double t) { return static_cast<float>(t); }));
