@@ -246,7 +246,12 @@ TEST_F(StemControlJobs, TheSeparationAndItsHelperThreadsRunBelowTheUiThread) {
     for (const auto& entry : fs::directory_iterator("/proc/self/task")) {
       const std::string tid = entry.path().filename();
       std::ifstream file(entry.path() / "stat");
-      std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      std::string stat;
+      try {
+        stat.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+      } catch (const std::ios_base::failure&) {
+        continue;  // the thread ended between the listing and the read
+      }
       const size_t close = stat.rfind(')');
       if (tid == self || close == std::string::npos) continue;
       std::istringstream fields(stat.substr(close + 2));
