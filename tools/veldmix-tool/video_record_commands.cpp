@@ -1,7 +1,8 @@
 // veldmix-tool video-record / live-video: the MP4 beside a recording and live video over the real
 // engine, capture, encoder threads, muxer and RTMP worker. Deck A plays a flash-and-beep track: a
-// 30 ms 1 kHz beep every 41 video frames, and the picture turns white for the frame in which the
-// deck reaches a beep, so sound and picture can be lined up in what comes out.
+// 30 ms 1 kHz beep every 41 video frames, and the picture turns white for two frames from where the
+// deck reaches a beep, so sound and picture can be lined up in what comes out. Two, so that a
+// picture a loaded machine skips does not take the whole flash with it.
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -91,10 +92,10 @@ std::atomic<uint64_t> PicturesDrawn{0};
 bool InFlash(double seconds) {
   if (seconds < kFirstFlash) return false;
   const double since = std::fmod(seconds - kFirstFlash, kFlashPeriod);
-  return since < 1.0 / 30.0;
+  return since < 2.0 / 30.0;
 }
 
-// The picture for deck A's place: white during a flash's frame, dark otherwise.
+// The picture for deck A's place: white during a flash, dark otherwise.
 bool DrawFlashPicture(int width, int height, std::vector<uint32_t>& pixels) {
   double position = 0;
   {
