@@ -16,6 +16,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "platform/monitors.h"
 #include "platform/text.h"
 
 namespace {
@@ -357,14 +358,77 @@ void PlaceWindow(const PixelRect& rect) {
   SDL_SetWindowPosition(g_window, rect.x, rect.y);
 }
 
+namespace {
+
+int g_minWidth = 0, g_minHeight = 0;  // the minimum asked for, before the work area limits it
+constexpr int kFrameWaitMs = 1000, kFramePollMs = 10;
+
+// The window manager's frame around the client area; all 0 while it is not known.
+void FrameExtents(int* top, int* left, int* bottom, int* right) {
+  *top = *left = *bottom = *right = 0;
+  if (!g_window || SDL_GetWindowBordersSize(g_window, top, left, bottom, right) != 0) *top = *left = *bottom = *right = 0;
+}
+
+// The client area the work area leaves once the frame is around the window.
+PixelRect UsableClientArea() {
+  const PixelRect work = WindowWorkArea();
+  int top = 0, left = 0, bottom = 0, right = 0;
+  FrameExtents(&top, &left, &bottom, &right);
+  return {work.x + left, work.y + top, work.w - left - right, work.h - top - bottom};
+}
+
+// A minimum above what the work area leaves would keep even the maximised window from fitting
+// the screen: the caption or the bottom would be off it.
+void ApplyMinimumSize() {
+  const PixelRect usable = UsableClientArea();
+  int width = g_minWidth, height = g_minHeight;
+  if (usable.w > 0) width = std::min(width, usable.w);
+  if (usable.h > 0) height = std::min(height, usable.h);
+  SDL_SetWindowMinimumSize(g_window, std::max(width, 1), std::max(height, 1));
+}
+
+// Under a window manager the frame's size arrives once the window is framed; waits for it a
+// little (the events read meanwhile stay queued).
+void WaitForFrame() {
+  if (!DesktopManagesWindows(MainTopWindow())) return;
+  for (int waited = 0; waited < kFrameWaitMs; waited += kFramePollMs) {
+    int top = 0, left = 0, bottom = 0, right = 0;
+    FrameExtents(&top, &left, &bottom, &right);
+    if (top > 0 || left > 0 || bottom > 0 || right > 0) return;
+    SDL_PumpEvents();
+    SDL_Delay(kFramePollMs);
+  }
+}
+
+// Shrinks a window larger than the usable area to it, centred in the work area.
+void FitIntoWorkArea() {
+  const PixelRect work = WindowWorkArea(), usable = UsableClientArea();
+  if (usable.w <= 0 || usable.h <= 0) return;
+  int w = 0, h = 0;
+  SDL_GetWindowSize(g_window, &w, &h);
+  if (w <= usable.w && h <= usable.h) return;
+  w = std::min(w, usable.w);
+  h = std::min(h, usable.h);
+  SDL_SetWindowSize(g_window, w, h);
+  const int frameW = work.w - usable.w, frameH = work.h - usable.h;
+  SDL_SetWindowPosition(g_window, usable.x + (work.w - frameW - w) / 2, usable.y + (work.h - frameH - h) / 2);
+}
+
+}  // namespace
+
 void SetWindowMinimumSize(int width, int height) {
-  if (g_window) SDL_SetWindowMinimumSize(g_window, width, height);
+  g_minWidth = width;
+  g_minHeight = height;
+  if (g_window) ApplyMinimumSize();
 }
 
 void ShowMainWindow(bool maximised) {
   if (!g_window) return;
   SDL_ShowWindow(g_window);
+  WaitForFrame();
+  ApplyMinimumSize();
   if (maximised) SDL_MaximizeWindow(g_window);
+  else FitIntoWorkArea();
   g_invalid = true;
 }
 

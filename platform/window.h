@@ -104,7 +104,10 @@ float WindowDpi();
 // A display's density rounded as WindowDpi rounds it; kBaseDpi for a value that is not positive.
 float RoundedDpi(float dpi);
 void PlaceWindow(const PixelRect& rect);
+// The minimum client size; never more than the work area leaves once the window manager's frame
+// is around the window (the frame is known from ShowMainWindow on).
 void SetWindowMinimumSize(int width, int height);
+// Shows the window, maximised or at its size shrunk to fit the work area with its frame.
 void ShowMainWindow(bool maximised);
 // Restores a minimised window and brings it to the front.
 void RestoreAndRaiseWindow();
