@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 #include <fmt/xchar.h>
@@ -46,6 +47,9 @@ constexpr float kToolsTopDip = 100, kToolsHeightDip = 24;
 constexpr float kMainTopDip = 134, kBottomRowFromEndDip = 50, kBottomRowHeightDip = 40, kMainGapDip = 10;
 constexpr float kJogPerformanceDip = 300, kJogDefaultDip = 176;
 constexpr float kJogColumnExtraDip = 54, kPitchWidthDip = 44, kPadsGapDip = 14, kPitchFromJogDip = 10;
+// The pad section keeps room for its tabs' short labels and a whole effect name beside the jog;
+// on a narrow panel the jog gives way, down to kMinJogDip.
+constexpr float kMinPadsDip = 232, kMinJogDip = 96;
 
 // ---- header ----
 constexpr float kBadgeDip = 32, kBadgeTopDip = 5, kBadgeRadius = 6;
@@ -54,6 +58,7 @@ constexpr float kSwitchXDip = 36, kSwitchYDip = 9, kSwitchW = 22, kSwitchH = 24;
 constexpr float kTextWithSwitchDip = 66, kTextPlainDip = 42;
 constexpr float kArtDip = 36, kArtRadiusDip = 4, kArtColumnShiftDip = 44;  // the cover left of the title
 constexpr float kNumbersWidthDip = 240;
+constexpr float kHintSize = 12, kHintWrappedSize = 10.5f, kHintWrappedLineDip = 13;
 constexpr float kProgressMaxDip = 220;
 constexpr int kStars = 5;
 constexpr float kStarW = 13, kStarH = 18, kStarRowDip = kStars * kStarW + 1;  // 66
@@ -63,7 +68,7 @@ constexpr uint64_t kBlinkPeriodMs = 400;
 constexpr float kBpmBoxW = 100, kKeyLineW = 130;
 
 // ---- tools ----
-constexpr float kToolGapDip = 4, kToolFont = 10;
+constexpr float kToolGapDip = 4, kToolFont = 10, kMinToolFont = 7.5f;
 constexpr int32_t kKeyShiftLimit = 6;
 constexpr double kMemoryCueNearSeconds = 0.02;
 constexpr double kGridNudgeSeconds = 0.01, kGridNudgeFineSeconds = 0.001;
@@ -205,7 +210,9 @@ DeckPanelLayout LayOutDeckPanel(int deck, Rc r, bool performanceLayout) {
   const float top = r.y + kMainTopDip;
   const float bottom = r.Bottom() - kBottomRowFromEndDip;
   const float main = std::max(0.0f, bottom - kMainGapDip - top);
-  const float jog = std::min(performanceLayout ? kJogPerformanceDip : kJogDefaultDip, main);
+  const float roomForJog = inner - kJogColumnExtraDip - kPadsGapDip - kMinPadsDip;
+  const float jog = std::min({performanceLayout ? kJogPerformanceDip : kJogDefaultDip, main,
+                              std::max(roomForJog, kMinJogDip)});
   const float column = jog + kJogColumnExtraDip;
   float columnX = 0, padsX = 0, padsW = 0;
   if (deck % 2 == 0) {
@@ -358,6 +365,20 @@ void DrawNumbers(int deck, Rc r, float pulse) {
                kFontBahnschrift);
 }
 
+// An empty deck shows no numbers, so its hint may use the header's whole width; when even that is
+// too narrow (a long translation) it wraps onto a second, smaller line below.
+void DrawEmptyDeckHint(Rc r) {
+  const std::wstring hint = Translate(L"Drag a track here or double-click one in the browser");
+  if (TextWidth(hint, kHintSize, false, kFontSegoeUi) <= r.w) {
+    DrawTextAsIs(hint, r, kHintSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
+    return;
+  }
+  const std::vector<std::wstring> lines = WrapText(hint, kHintWrappedSize, r.w);
+  for (size_t i = 0; i < lines.size() && i < 2; ++i)
+    DrawTextAsIs(lines[i], Rc{r.x, r.y - 1 + kHintWrappedLineDip * static_cast<float>(i), r.w, kHintWrappedLineDip},
+                 kHintWrappedSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
+}
+
 }  // namespace
 
 void DrawDeckHeader(int deck, Rc r) {
@@ -395,8 +416,7 @@ void DrawDeckHeader(int deck, Rc r) {
       DrawText(view.error, Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Red), kAlignLeft, true, kFontSegoeUi);
     else
       DrawText(L"Empty deck", Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Dim), kAlignLeft, true, kFontSegoeUi);
-    DrawText(L"Drag a track here or double-click one in the browser", Rc{column, r.y + 22, width, 18}, 12,
-             ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
+    DrawEmptyDeckHint(Rc{column, r.y + 22, r.Right() - column, 18});
     return;
   }
   const Track& track = *s.track;
@@ -424,8 +444,11 @@ void DrawDeckTools(int deck, Rc r) {
     const Rc button = buttons[i];
     const int id = DeckControlId(deck, tool.code);
     const bool openEditor = tool.gridEdit && hasTrack && RightClickIn(button);
-    if (Button(id, button, tool.label ? std::wstring_view(tool.label) : std::wstring_view(keyLabel),
-               ColorOf(tool.colour(deck)), tool.lit(deck), kToolFont))
+    const std::wstring_view label = tool.label ? std::wstring_view(tool.label) : std::wstring_view(keyLabel);
+    // A row scaled down to a narrow panel draws its labels smaller rather than cut.
+    const float width = TextWidth(Translate(label), kToolFont, true, kFontBahnschrift);
+    const float size = width > button.w ? std::max(kMinToolFont, kToolFont * button.w / width) : kToolFont;
+    if (Button(id, button, label, ColorOf(tool.colour(deck)), tool.lit(deck), size))
       tool.click(deck);
     if (tool.code == 60 && IsReleased(id)) CensorRelease(deck);
     if (openEditor) GridEditorDeck = deck;

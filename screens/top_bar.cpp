@@ -108,6 +108,7 @@ constexpr Color kTrackColour{0, 0, 0, 0.5f};
 constexpr float kLoadVisible = 0.01f, kLoadMinFill = 6.0f, kLoadYellowFrom = 0.5f, kLoadRedFrom = 0.75f;
 constexpr float kDotX = 69.0f, kDotRadius = 3.5f;
 constexpr float kCountX = 75.0f, kCountWidth = 13.0f, kCountSize = 9.5f;
+constexpr float kCountSpareDip = 2.0f;  // between the count's place and the button's right edge
 constexpr uint32_t kCountShownMax = 999;
 constexpr float kBusyHighestLoad = 0.75f;  // above it the tooltip suggests a bigger buffer
 
@@ -327,20 +328,25 @@ void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   const float bx = button.x;
   DrawText(L"CPU", Rc{bx + kCpuX, button.y, kCpuWidth, button.h}, kCpuSize, ColorOf(Pal.Dim), kAlignLeft, true,
            kFontBahnschrift);
-  const Rc track{bx + kTrackX, cy - kTrackHeight / 2, kTrackWidth, kTrackHeight};
+  // A count wider than its place (three digits) takes room from the load track, dot and all, so
+  // that every digit shows.
+  const std::wstring count = fmt::format(L"{}", std::min(Meters.dropouts, kCountShownMax));
+  const float countWidth = std::max(kCountWidth, TextWidth(count, kCountSize, true, kFontBahnschrift));
+  const float shift = std::min(kCountWidth - countWidth + kCountSpareDip, 0.0f);
+  const Rc track{bx + kTrackX, cy - kTrackHeight / 2, kTrackWidth + shift, kTrackHeight};
   FillRoundedRect(track, kTrackRadius, kTrackColour);
   const float load = std::clamp(Meters.load, 0.0f, 1.0f);
   if (load > kLoadVisible) {
     const uint32_t fill = load < kLoadYellowFrom ? Pal.Green : load < kLoadRedFrom ? Pal.Yellow : Pal.Red;
-    FillRoundedRect(Rc{track.x, track.y, std::max(load * kTrackWidth, kLoadMinFill), kTrackHeight}, kTrackRadius,
+    FillRoundedRect(Rc{track.x, track.y, std::max(load * track.w, kLoadMinFill), kTrackHeight}, kTrackRadius,
                     ColorOf(fill));
   }
   uint32_t dot = Pal.Faint;
   if (Engine.outputRunning.load()) dot = recent ? Pal.Red : Meters.dropouts == 0 ? Pal.Green : Pal.Yellow;
-  FillCircle(bx + kDotX, cy, kDotRadius, ColorOf(dot));
-  if (Engine.outputRunning.load() && recent) GlowCircle(bx + kDotX, cy, kDotRadius, ColorOf(Pal.Red));
-  DrawText(fmt::format(L"{}", std::min(Meters.dropouts, kCountShownMax)),
-           Rc{bx + kCountX, button.y, kCountWidth, button.h}, kCountSize,
+  const float dotX = bx + kDotX + shift;
+  FillCircle(dotX, cy, kDotRadius, ColorOf(dot));
+  if (Engine.outputRunning.load() && recent) GlowCircle(dotX, cy, kDotRadius, ColorOf(Pal.Red));
+  DrawText(count, Rc{bx + kCountX + shift, button.y, countWidth, button.h}, kCountSize,
            ColorOf(Meters.dropouts == 0 ? Pal.Dim : Pal.Text), kAlignLeft, true, kFontBahnschrift);
 
   if (!MouseIn(button)) return;

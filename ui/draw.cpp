@@ -1,4 +1,5 @@
 #include "ui/draw.h"
+#include "ui/text_log.h"
 
 #include <fmt/format.h>
 
@@ -470,8 +471,18 @@ ShownText TranslateToFit(std::wstring_view text, float boxWidth, float size, boo
   return shown;
 }
 
+std::vector<DrawnText>* DrawnTextLog = nullptr;
+
+namespace {
+void LogText(std::wstring_view text, Rc r, float size, int align, bool bold, int font) {
+  if (DrawnTextLog && !text.empty())
+    DrawnTextLog->push_back(DrawnText{std::wstring(text), r, size, MeasureTextWidth(text, size, bold, font), align});
+}
+}  // namespace
+
 void DrawText(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
-  if (text.empty() || !(r.w > 0)) return;
+  if (text.empty()) return;
+  if (!(r.w > 0)) return LogText(text, r, size, align, bold, font);
   if (UiLanguage() == 0 || !Translate) {
     DrawTextRun(text, r, size, c, align, bold, font);
     return;
@@ -481,11 +492,13 @@ void DrawText(std::wstring_view text, Rc r, float size, Color c, int align, bool
 }
 
 void DrawTextAsIs(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
-  if (text.empty() || !(r.w > 0)) return;
+  if (text.empty()) return;
+  if (!(r.w > 0)) return LogText(text, r, size, align, bold, font);
   DrawTextRun(text, r, size, c, align, bold, font);
 }
 
 void DrawTextRun(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
+  LogText(text, r, size, align, bold, font);
   TextFormat* format = GetTextFormat(size, bold, font);
   if (!Target || !format) return;
   const std::string bytes = TextBytes(text, font);

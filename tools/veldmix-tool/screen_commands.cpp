@@ -19,6 +19,7 @@
 #include "platform/draw_surface.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
+#include "screens/layout.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "tools/veldmix-tool/commands.h"
@@ -39,12 +40,13 @@ constexpr auto kLoadTimeout = std::chrono::seconds(120);
 constexpr auto kLoadPoll = std::chrono::milliseconds(5);
 
 constexpr const char kScreenUsage[] =
-    "usage: veldmix-tool screen OUT.png [--lang N] [--size WxH] [--settings TAB | --skin-editor |\n"
-    "       --tour STEP | --help] [TRACK...]\n"
+    "usage: veldmix-tool screen OUT.png [--lang N] [--size WxH] [--layout full|library|performance]\n"
+    "       [--settings TAB | --skin-editor | --tour STEP | --help] [TRACK...]\n"
     "Loads up to four tracks onto decks A-D (as the window does), draws a few frames of the main\n"
     "window off-screen through the frame driver and writes the last one as a PNG.\n"
     "  --lang N     UI language: 0 English, 1 Spanish, 2 German, 3 Portuguese, 4 French\n"
     "  --size WxH   frame size in pixels, 200x200 up to 7680x4320 (default 1500x980)\n"
+    "  --layout L   the main screen's layout (default full)\n"
     "  --settings TAB  the settings screen open on tab TAB (0-9)\n"
     "  --skin-editor   the skin editor open\n"
     "  --tour STEP     the first-run tour open at STEP (0 to 7)\n"
@@ -63,6 +65,7 @@ struct ScreenArgs {
   bool skinEditor = false;
   int tourStep = -1;  // -1: no tour
   bool help = false;
+  int32_t layout = kLayoutFull;
 };
 
 bool ParseInt(const std::string& text, int low, int high, int* value) {
@@ -96,6 +99,15 @@ bool ParseScreenArgs(const std::vector<std::string>& args, ScreenArgs* parsed) {
     } else if (a == "--settings") {
       if (!hasValue || !ParseInt(args[++i], 0, kSettingsTabs - 1, &parsed->settingsTab)) {
         std::fputs("veldmix-tool screen: --settings takes 0 to 9\n", stderr);
+        return false;
+      }
+    } else if (a == "--layout") {
+      const std::string name = hasValue ? args[++i] : "";
+      if (name == "full") parsed->layout = kLayoutFull;
+      else if (name == "library") parsed->layout = kLayoutLibrary;
+      else if (name == "performance") parsed->layout = kLayoutPerformance;
+      else {
+        std::fputs("veldmix-tool screen: --layout takes full, library or performance\n", stderr);
         return false;
       }
     } else if (a == "--skin-editor") {
@@ -135,6 +147,7 @@ int RunScreen(const std::vector<std::string>& args) {
   TestMode = true;
   Settings.StemsAuto = false;
   Settings.FourDecks = parsed.tracks.size() > kTwoDecks;
+  Settings.Layout = parsed.layout;
   SetUiLanguage(parsed.language);
   const bool loaded = LoadDecks(parsed.tracks);
 
@@ -233,7 +246,8 @@ bool LoadDecks(const std::vector<std::string>& tracks) {
 }
 
 extern const ToolCommand kScreenCommands[] = {
-    {"screen", "OUT.png [--lang N] [--size WxH] [--settings TAB | --skin-editor | --tour STEP | --help] [TRACK...]",
+    {"screen",
+     "OUT.png [--lang N] [--size WxH] [--layout L] [--settings TAB | --skin-editor | --tour STEP | --help] [TRACK...]",
      "draw the main window off-screen as a PNG", RunScreen},
 };
 extern const int kScreenCommandCount = 1;
