@@ -74,7 +74,8 @@ constexpr float kHeaderTopDip = 8.0f, kHeaderHeightDip = 16.0f;
 constexpr float kLetterHalfWidthDip = 20.0f, kLetterSize = 13.0f, kVolSize = 9.5f;
 constexpr float kNeutral = 0.5f;                       // gain and EQ
 constexpr float kFilterOff = 0.0f;
-constexpr float kModeLabelHalfWidthDip = 34.0f, kModeLabelGapDip = 4.0f, kModeLabelHeightDip = 16.0f;
+constexpr float kModeLabelHalfWidthDip = 34.0f, kModeLabelHeightDip = 14.0f;
+constexpr float kStripLabelGapDip = 1.0f, kStripLabelSize = 9.5f;
 constexpr float kModeOutlineRadius = 4.0f, kModeOutlineAlpha = 0.5f;
 constexpr float kKillMarginDip = 5.0f;
 constexpr float kKillDotRadius = 3.0f, kKillGlowRadius = 4.0f, kKillDotOffsetDip = 1.0f;
@@ -109,13 +110,29 @@ void ToggleKill(float* value, float* memory) {
   }
 }
 
-// One EQ band knob with its right-click kill (memory holds the value while killed).
+// A strip knob's label sits in the open bottom of its own ring, so that it reads as that knob's
+// and stays well clear of the knob below.
+Rc StripLabelRect(float kx, float cy, float r) {
+  return Rc{kx - kModeLabelHalfWidthDip, cy + r + kStripLabelGapDip, 2 * kModeLabelHalfWidthDip,
+            kModeLabelHeightDip};
+}
+
+void StripKnob(int id, float kx, float cy, float r, float* value, float min, float max, float reset, Color c,
+               std::wstring_view label) {
+  Knob(id, kx, cy, r, value, min, max, reset, c, L"", true);
+  DrawText(label, StripLabelRect(kx, cy, r), kStripLabelSize, ColorOf(Pal.Dim), kAlignCenter, true, kFontBahnschrift);
+}
+
+// One EQ band knob with its right-click kill (memory holds the value while killed). The kill
+// takes the knob and its label: a right-click on the word kills the band it names.
 void EqBand(int id, float kx, float cy, float r, float* value, float* memory, Color c, std::wstring_view label) {
   ForgetMovedKill(*value, memory);
   const float side = 2 * r + 2 * kKillMarginDip;
-  if (Input.rightPressed && MouseIn(Rc{kx - r - kKillMarginDip, cy - r - kKillMarginDip, side, side}))
+  const Rc labelRect = StripLabelRect(kx, cy, r);
+  if (Input.rightPressed &&
+      (MouseIn(Rc{kx - r - kKillMarginDip, cy - r - kKillMarginDip, side, side}) || MouseIn(labelRect)))
     ToggleKill(value, memory);
-  Knob(id, kx, cy, r, value, 0, 1, kNeutral, c, label, true);
+  StripKnob(id, kx, cy, r, value, 0, 1, kNeutral, c, label);
   ForgetMovedKill(*value, memory);
   if (*memory < 0) return;
   const Color red = ColorOf(Pal.Red);
@@ -127,8 +144,7 @@ void EqBand(int id, float kx, float cy, float r, float* value, float* memory, Co
 void ColorFxKnob(int deck, int side, float kx, float cy, float r) {
   DeckView& view = LiveDeckViews[deck];
   view.colorFx = std::clamp(view.colorFx, kColorFxFilter, kColorFxModes - 1);
-  const Rc label{kx - kModeLabelHalfWidthDip, cy + r + kModeLabelGapDip, 2 * kModeLabelHalfWidthDip,
-                 kModeLabelHeightDip};
+  const Rc label = StripLabelRect(kx, cy, r);
   const bool hover = !midiLearnOn && MouseIn(label);
   if (hover && Input.pressed) {
     ActiveControlId = ColorFxLabelId(side);
@@ -138,8 +154,8 @@ void ColorFxKnob(int deck, int side, float kx, float cy, float r) {
     ShowStatus(text);
   }
   const Color c = ColorOf(view.colorFx == kColorFxFilter ? Pal.Purple : Pal.Pink);
-  Knob(StripControlId(side, kStripColorFx), kx, cy, r, &view.filter, -1, 1, kFilterOff, c,
-       ColorFxNames[view.colorFx], true);
+  StripKnob(StripControlId(side, kStripColorFx), kx, cy, r, &view.filter, -1, 1, kFilterOff, c,
+            ColorFxNames[view.colorFx]);
   if (hover)
     StrokeRoundedRect(label.Inset(0.5f, 0.5f), kModeOutlineRadius, ColorOf(Pal.Pink, kModeOutlineAlpha), 1);
 }
@@ -235,7 +251,7 @@ void DrawChannelStrip(int deck, Rc half, Rc mixer) {
   DrawText(L"VOL", Rc{fx, mixer.y + kHeaderTopDip, kFaderWidthDip, kHeaderHeightDip}, kVolSize, ColorOf(Pal.Dim),
            kAlignCenter, true, kFontBahnschrift);
 
-  Knob(StripControlId(side, kStripGain), kx, rowY(0), r, &view.gain, 0, 1, kNeutral, ColorOf(Pal.Text), L"GAIN", true);
+  StripKnob(StripControlId(side, kStripGain), kx, rowY(0), r, &view.gain, 0, 1, kNeutral, ColorOf(Pal.Text), L"GAIN");
   EqBand(StripControlId(side, kStripHigh), kx, rowY(1), r, &view.eqHigh, &view.eqKillMemory[0], c, L"HIGH");
   EqBand(StripControlId(side, kStripMid), kx, rowY(2), r, &view.eqMid, &view.eqKillMemory[1], c, L"MID");
   EqBand(StripControlId(side, kStripLow), kx, rowY(3), r, &view.eqLow, &view.eqKillMemory[2], c, L"LOW");

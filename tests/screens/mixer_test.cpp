@@ -3,6 +3,7 @@
 // real render follows the cross-fader; meters, CLIP and LIMIT are checked in the frame's pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -24,6 +25,7 @@
 #include "ui/offscreen.h"
 #include "ui/publish_controls.h"
 #include "ui/status_line.h"
+#include "ui/text_log.h"
 
 namespace {
 
@@ -159,6 +161,45 @@ TEST_F(MixerTest, RightClickKillsAndRestoresABandAndAMovedKnobForgetsTheKill) {
   RightClick(kLeftKx, RowY(1));
   EXPECT_FLOAT_EQ(view.eqHigh, 0.0f);
   EXPECT_FLOAT_EQ(view.eqKillMemory[0], 0.4f);
+}
+
+// Each strip label sits with its own knob, clearly apart from the knob below, and a right-click
+// anywhere on an EQ band's word kills the band it names.
+TEST_F(MixerTest, EachKnobLabelSitsWithItsKnobAndARightClickOnItKillsThatBand) {
+  std::vector<DrawnText> texts;
+  DrawnTextLog = &texts;
+  DrawPanel();
+  DrawnTextLog = nullptr;
+  const wchar_t* const names[] = {L"GAIN", L"HIGH", L"MID", L"LOW", L"FILTER"};
+  constexpr float kRingOuter = kKnobR + 5 + 1.75f;  // the ring's outer edge
+  for (int n = 0; n < 5; ++n) {
+    const auto label = std::find_if(texts.begin(), texts.end(),
+                                    [&](const DrawnText& t) { return t.text == names[n] && t.box.x < kCxm; });
+    ASSERT_NE(label, texts.end()) << "no label " << n;
+    const float inkTop = label->box.CenterY() - 0.45f * label->size, inkBottom = label->box.CenterY() + 0.45f * label->size;
+    const float above = inkTop - (RowY(n) + kKnobR);  // from its own knob's body
+    EXPECT_GE(above, 0) << "label " << n << " is drawn over its knob";
+    if (n < 4) {
+      const float below = (RowY(n + 1) - kRingOuter) - inkBottom;  // to the ring of the knob below
+      EXPECT_GE(below, 5) << "label " << n << " touches the next knob";
+      EXPECT_LT(above, below) << "label " << n << " sits nearer the knob below than its own";
+    }
+  }
+  const float memory[3] = {0.7f, 0.6f, 0.55f};
+  for (int band = 0; band < 3; ++band) {
+    const auto label = std::find_if(texts.begin(), texts.end(),
+                                    [&](const DrawnText& t) { return t.text == names[band + 1] && t.box.x < kCxm; });
+    ASSERT_NE(label, texts.end());
+    for (const float dy : {-0.4f, 0.0f, 0.4f}) {  // the word's top, middle and bottom
+      DeckView& view = LiveDeckViews[0];
+      view.eqHigh = memory[0], view.eqMid = memory[1], view.eqLow = memory[2];
+      for (float& m : view.eqKillMemory) m = -1;
+      RightClick(kLeftKx, label->box.CenterY() + dy * label->size);
+      const float values[3] = {view.eqHigh, view.eqMid, view.eqLow};
+      for (int b = 0; b < 3; ++b)
+        EXPECT_FLOAT_EQ(values[b], b == band ? 0.0f : memory[b]) << "right-click on " << band << " at " << dy;
+    }
+  }
 }
 
 TEST_F(MixerTest, ModeLabelStepsTheColourEffectAndSaysSo) {
