@@ -43,9 +43,11 @@ constexpr float kLabelLeftDip = 12.0f, kLabelInsetDip = 50.0f, kLabelSize = 12.5
 constexpr float kDetailRightDip = 44.0f, kDetailWidthDip = 38.0f, kDetailSize = 11.0f;
 constexpr float kHintSize = 11.0f;
 constexpr float kDropOutlineWidth = 1.5f;
+constexpr float kScrollMarkWidthDip = 2.0f, kScrollMarkMinDip = 8.0f, kWheelRowsPerNotch = 2.0f;
 constexpr uint32_t kCrateEdit = 1, kCrateDelete = 2;
 
 bool SidebarSection(Rc title, Rc plus, const wchar_t* label, int32_t plusId) {
+  if (title.w <= 0) return false;  // scrolled out of view
   DrawText(label, title, kTitleSize, ColorOf(Pal.Dim), kAlignLeft, true, kFontBahnschrift);
   return Button(plusId, plus, L"+", ColorOf(Pal.Text), false, kPlusTextSize);
 }
@@ -89,10 +91,11 @@ RowResult SidebarRow(Rc r, const std::wstring& label, const std::wstring& detail
 
 void DrawFolders(const SidebarLayout& l) {
   if (SidebarSection(l.foldersTitle, l.foldersPlus, L"FOLDERS", kFoldersPlusId)) QueueDeferredAction(AddMusicDirDialog);
-  for (size_t i = 0; i < l.folders.size() && i < MusicFolders.size(); ++i) {
+  for (size_t n = 0; n < l.folders.size() && l.firstFolder + n < MusicFolders.size(); ++n) {
+    const size_t i = l.firstFolder + n;
     const int index = static_cast<int>(i);
     const bool shown = ViewKind == kViewFolder && ViewIndex == index;
-    const RowResult row = SidebarRow(l.folders[i], FolderLabel(MusicFolders[i]), L"", kFirstFolderRowId + index, shown);
+    const RowResult row = SidebarRow(l.folders[n], FolderLabel(MusicFolders[i]), L"", kFirstFolderRowId + index, shown);
     if (row.clicked && !shown) {
       ViewIndex = index;
       ShowFolder();
@@ -108,11 +111,12 @@ void DrawCrates(const SidebarLayout& l) {
   if (SidebarSection(l.cratesTitle, l.cratesPlus, L"SMART CRATES", kCratesPlusId)) QueueDeferredAction(NewCrate);
   if (l.crateHint.w > 0)
     DrawText(L"Search, then + to save it", l.crateHint, kHintSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
-  for (size_t i = 0; i < l.crates.size() && i < SmartCrates.size(); ++i) {
+  for (size_t n = 0; n < l.crates.size() && l.firstCrate + n < SmartCrates.size(); ++n) {
+    const size_t i = l.firstCrate + n;
     const int index = static_cast<int>(i);
     const bool shown = ViewKind == kViewCrate && ViewIndex == index;
     const RowResult row =
-        SidebarRow(l.crates[i], L"◆ " + SmartCrates[i].name, L"", kFirstCrateRowId + index, shown);
+        SidebarRow(l.crates[n], L"◆ " + SmartCrates[i].name, L"", kFirstCrateRowId + index, shown);
     if (row.clicked) ShowCrate(index);
     else if (row.rightPressed) QueueDeferredAction([i] { CrateMenu(i); });
   }
@@ -120,12 +124,13 @@ void DrawCrates(const SidebarLayout& l) {
 
 void DrawLists(const SidebarLayout& l) {
   if (SidebarSection(l.listsTitle, l.listsPlus, L"LISTS", kListsPlusId)) QueueDeferredAction(NewPlaylistForm);
-  for (size_t i = 0; i < l.lists.size() && i < TrackLists.size(); ++i) {
+  for (size_t n = 0; n < l.lists.size() && l.firstList + n < TrackLists.size(); ++n) {
+    const size_t i = l.firstList + n;
     const int index = static_cast<int>(i);
     const bool shown = ViewKind == kViewList && ViewIndex == index;
     const TrackList& list = TrackLists[i];
-    SidebarListRows.push_back(ListDropRow{l.lists[i], index});
-    const RowResult row = SidebarRow(l.lists[i], list.name, fmt::format(L"{}", ListSize(list)),
+    SidebarListRows.push_back(ListDropRow{l.lists[n], index});
+    const RowResult row = SidebarRow(l.lists[n], list.name, fmt::format(L"{}", ListSize(list)),
                                      kFirstListRowId + index, shown, list.builtIn);
     if (row.clicked) ShowList(index);
     else if (row.rightPressed) QueueDeferredAction([index] { ListMenu(index); });
@@ -136,7 +141,10 @@ void DrawLists(const SidebarLayout& l) {
 
 // ---- layout ------------------------------------------------------------------------------------
 
-SidebarLayout LayOutSidebar(Rc r, size_t folders, size_t crates, size_t lists) {
+namespace {
+
+// The sections at their shares of the height: rows that do not fit are left out.
+SidebarLayout SharedLayout(Rc r, size_t folders, size_t crates, size_t lists) {
   SidebarLayout l;
   float y = r.y;
   auto section = [&](Rc* title, Rc* plus) {
@@ -163,6 +171,65 @@ SidebarLayout LayOutSidebar(Rc r, size_t folders, size_t crates, size_t lists) {
   for (size_t i = 0; i < lists && y + kRowStepDip < r.Bottom(); ++i, y += kRowStepDip)
     l.lists.push_back(Rc{r.x, y, r.w, kRowHeightDip});
   return l;
+}
+
+// Where the stacked sections put things, from the top of the content.
+struct StackedTops {
+  float folders, cratesTitle, crates, listsTitle, lists, end;
+};
+StackedTops Stack(size_t folders, size_t crates, size_t lists) {
+  StackedTops t{};
+  t.folders = kSectionStepDip;
+  t.cratesTitle = t.folders + kRowStepDip * static_cast<float>(folders) + kSectionGapDip;
+  t.crates = t.cratesTitle + kSectionStepDip + (crates == 0 ? kRowStepDip : 0.0f);
+  t.listsTitle = t.crates + kRowStepDip * static_cast<float>(crates) + kSectionGapDip;
+  t.lists = t.listsTitle + kSectionStepDip;
+  t.end = t.lists + kRowStepDip * static_cast<float>(lists);
+  return t;
+}
+
+// Every row of `count` at `top` (content coordinates) that lies wholly in view.
+void RowsInView(Rc r, float shift, float top, size_t count, std::vector<Rc>* rows, size_t* first) {
+  *first = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const float y = r.y + top + kRowStepDip * static_cast<float>(i) - shift;
+    if (y < r.y) {
+      *first = i + 1;
+      continue;
+    }
+    if (y + kRowHeightDip > r.Bottom()) break;
+    rows->push_back(Rc{r.x, y, r.w, kRowHeightDip});
+  }
+}
+
+}  // namespace
+
+SidebarLayout LayOutSidebar(Rc r, size_t folders, size_t crates, size_t lists, float offset) {
+  SidebarLayout l = SharedLayout(r, folders, crates, lists);
+  if (l.folders.size() == folders && l.crates.size() == crates && l.lists.size() == lists) return l;
+  // Too many rows for the shares: one column of every row, scrolled.
+  const StackedTops t = Stack(folders, crates, lists);
+  SidebarLayout s;
+  s.maxOffset = std::max(0.0f, t.end - kRowStepDip + kRowHeightDip - r.h);
+  s.offset = std::clamp(offset, 0.0f, s.maxOffset);
+  auto title = [&](float top, Rc* titleRect, Rc* plus) {
+    const float y = r.y + top - s.offset;
+    if (y < r.y || y + kTitleHeightDip > r.Bottom()) return;
+    *titleRect = Rc{r.x + 4, y, r.w - 30, kTitleHeightDip};
+    *plus = Rc{r.x + r.w - kPlusWidthDip, y, kPlusWidthDip, kTitleHeightDip};
+  };
+  title(0, &s.foldersTitle, &s.foldersPlus);
+  title(t.cratesTitle, &s.cratesTitle, &s.cratesPlus);
+  title(t.listsTitle, &s.listsTitle, &s.listsPlus);
+  if (crates == 0) {
+    const float y = r.y + t.cratesTitle + kSectionStepDip - s.offset;
+    if (y >= r.y && y + kTitleHeightDip <= r.Bottom())
+      s.crateHint = Rc{r.x + kLabelLeftDip, y, r.w - kLabelLeftDip, kTitleHeightDip};
+  }
+  RowsInView(r, s.offset, t.folders, folders, &s.folders, &s.firstFolder);
+  RowsInView(r, s.offset, t.crates, crates, &s.crates, &s.firstCrate);
+  RowsInView(r, s.offset, t.lists, lists, &s.lists, &s.firstList);
+  return s;
 }
 
 std::wstring FolderLabel(const std::wstring& path) {
@@ -214,12 +281,53 @@ void DrawSearchBox(Rc r) {
 
 // ---- sidebar -----------------------------------------------------------------------------------
 
+float SidebarOffset = 0;
+
+namespace {
+
+struct ShownSource {
+  int kind = -1, index = -1;
+};
+ShownSource LastShown;
+
+// The offset that brings a stacked row at content top `top` wholly into view.
+float Revealed(float offset, float top, float height) {
+  if (top < offset) return top;
+  if (top + kRowHeightDip > offset + height) return top + kRowHeightDip - height;
+  return offset;
+}
+
+// A thin bar at the sidebar's right edge while it scrolls: where the view lies in the column.
+void ScrollMark(Rc r, const SidebarLayout& l) {
+  if (l.maxOffset <= 0) return;
+  const float thumb = std::max(kScrollMarkMinDip, r.h * r.h / (r.h + l.maxOffset));
+  const float top = r.y + (r.h - thumb) * l.offset / l.maxOffset;
+  FillRoundedRect(Rc{r.Right() - kScrollMarkWidthDip, top, kScrollMarkWidthDip, thumb}, kScrollMarkWidthDip / 2,
+                  ColorOf(Pal.Faint));
+}
+
+}  // namespace
+
 void DrawSidebar(Rc r) {
   SidebarListRows.clear();
-  const SidebarLayout l = LayOutSidebar(r, MusicFolders.size(), SmartCrates.size(), TrackLists.size());
+  const size_t folders = MusicFolders.size(), crates = SmartCrates.size(), lists = TrackLists.size();
+  float offset = SidebarOffset;
+  if (Input.wheel != 0 && ActiveControlId == kNoActiveControl && Inside(r, Input.x, Input.y))
+    offset -= Input.wheel * kWheelRowsPerNotch * kRowStepDip;
+  // A source shown anew (a click, a folder dropped on the window, a list made) comes into view.
+  if (ViewKind != LastShown.kind || ViewIndex != LastShown.index) {
+    LastShown = ShownSource{ViewKind, ViewIndex};
+    const StackedTops t = Stack(folders, crates, lists);
+    const float index = static_cast<float>(std::max(ViewIndex, 0));
+    const float top = ViewKind == kViewFolder ? t.folders : ViewKind == kViewCrate ? t.crates : t.lists;
+    offset = Revealed(offset, top + kRowStepDip * index, r.h);
+  }
+  const SidebarLayout l = LayOutSidebar(r, folders, crates, lists, offset);
+  SidebarOffset = l.offset;
   DrawFolders(l);
   DrawCrates(l);
   DrawLists(l);
+  ScrollMark(r, l);
 }
 
 void RemoveMusicFolder(size_t index) {

@@ -19,13 +19,22 @@ inline constexpr int32_t kFirstListRowId = 500;
 inline constexpr int32_t kFirstCrateRowId = 800;
 
 // Where the sidebar's parts lie for the sidebar rectangle and the numbers of folders, crates and
-// lists; only the rows that fit are listed.
+// lists. When each section's rows fit its share of the height, the sections keep their shares.
+// Otherwise the sections are stacked, each with all its rows, and scrolled up by `offset` (limited
+// to what there is to scroll); then only the titles and rows wholly inside r are listed (a title
+// out of view has an empty rectangle).
 struct SidebarLayout {
   Rc foldersTitle, foldersPlus, cratesTitle, cratesPlus, listsTitle, listsPlus;
   Rc crateHint;  // empty unless there are no crates and it fits
   std::vector<Rc> folders, crates, lists;
+  size_t firstFolder = 0, firstCrate = 0, firstList = 0;  // the item in each section's first listed row
+  float offset = 0;     // how far the stacked sections are scrolled up
+  float maxOffset = 0;  // 0 when the sections keep their shares
 };
-SidebarLayout LayOutSidebar(Rc r, size_t folders, size_t crates, size_t lists);
+SidebarLayout LayOutSidebar(Rc r, size_t folders, size_t crates, size_t lists, float offset = 0);
+// How far the sidebar is scrolled; the wheel over it moves it, and a newly shown folder, crate or
+// list is scrolled into view.
+extern float SidebarOffset;
 // The label of a folder row: the last part of the path, or the whole path when that is empty.
 std::wstring FolderLabel(const std::wstring& path);
 

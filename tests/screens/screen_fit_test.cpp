@@ -1,5 +1,6 @@
 // The main screen at the sizes the window allows, in each layout: every label is drawn whole,
 // inside the window and over no other label, and every control lies inside the panel holding it.
+// The browser's sidebar scrolls each section and brings a newly shown source into view.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "screens/browser_screen.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
+#include "screens/sidebar.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "ui/draw.h"
@@ -78,6 +80,7 @@ class ScreenFit : public ::testing::Test {
     Meters = MixMeters{};
     ResetDecksForTest();
     MusicFolders.clear();
+    SidebarOffset = 0;
     Settings = saved_;
     TestMode = false;
   }
@@ -144,6 +147,36 @@ TEST_F(ScreenFit, EveryLabelIsWholeAndAloneAndEveryControlInItsPanelInEachLayout
       }
     }
   }
+}
+
+// A 1366x768 screen leaves the browser's sidebar too low for its three sections: the sidebar
+// then scrolls as one column under the wheel, and a folder newly shown (as a folder dropped on the
+// window is) comes into view.
+TEST_F(ScreenFit, TheSidebarScrollsAndANewlyShownFolderComesIntoView) {
+  Draw(kSizes[1], kLayoutFull);
+  const std::wstring lastList = TrackLists.back().name;
+  ASSERT_TRUE(Shown(L"house"));
+  ASSERT_FALSE(Shown(L"disco") && Shown(lastList)) << "the window is too low for every row";
+
+  MusicFolders.push_back(L"/music/dropped");
+  ViewIndex = static_cast<int>(MusicFolders.size()) - 1;
+  Draw(kSizes[1], kLayoutFull);
+  EXPECT_TRUE(Shown(L"dropped")) << "the shown folder was scrolled into view";
+
+  const float x = Screen.browser.x + 60, y = Screen.browser.CenterY();
+  Input.x = x, Input.y = y, Input.wheel = 20;
+  Draw(kSizes[1], kLayoutFull);
+  EXPECT_TRUE(Shown(L"house")) << "the wheel scrolled back to the top";
+  EXPECT_TRUE(Shown(L"FOLDERS"));
+  Input.x = x, Input.y = y, Input.wheel = -20;
+  Draw(kSizes[1], kLayoutFull);
+  EXPECT_TRUE(Shown(lastList)) << "the last list can be reached";
+  EXPECT_FALSE(Shown(L"house"));
+  // Each row the sidebar draws lies wholly inside the browser.
+  for (const DrawnText& t : texts_)
+    if (t.box.x < Screen.browser.x + 210 && t.box.y > Screen.leftPanel.Bottom()) {
+      EXPECT_LE(t.box.Bottom(), Screen.browser.Bottom()) << Name(t.text);
+    }
 }
 
 }  // namespace
