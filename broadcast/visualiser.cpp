@@ -25,6 +25,10 @@ constexpr double kMaxFrameSeconds = 0.1;
 constexpr float kBeatRise = 0.3f;
 constexpr uint32_t kWhite = 0xFFFFFF, kSubText = 0xB8C0D0, kHintText = 0x8A93A6;
 constexpr uint32_t kBackdropColour = 0x020308;
+// The key hint's line, from its top to the window's bottom margin, and the track overlay's lines
+// below its top: the name ends at 84, the song or artist at 120, the tempo at 150.
+constexpr float kHintTop = 34, kEdgeMargin = 10, kHintGap = 4;
+constexpr float kOverlayNameBottom = 84, kOverlaySongBottom = 120, kOverlayBpmBottom = 150;
 constexpr Rgba kBackdrop{2 / 255.0f, 3 / 255.0f, 8 / 255.0f, 1};
 
 const wchar_t* const kAutoOn = L"AUTO: A NEW VISUAL EVERY 16 BARS";
@@ -195,8 +199,19 @@ void DrawCameraCircle(DrawSurface& t, const VisualFrame& f) {
                  static_cast<float>(sh) / d.m22, a, 0, true);
 }
 
+// How far below the overlay's top its lowest line ends.
+float TrackOverlayExtent(const VisualiserFeed& feed) {
+  if (feed.singerOnStage) return feed.songHasTrack ? kOverlaySongBottom : kOverlayNameBottom;
+  if (V.shownDeck < 0) return kOverlayNameBottom;
+  const VisualiserDeck& deck = feed.decks[static_cast<size_t>(V.shownDeck)];
+  return std::isfinite(deck.bpm) && deck.bpm > 0 ? kOverlayBpmBottom : kOverlaySongBottom;
+}
+
+// The overlay's lines sit at 80 % of the height, raised where that would cut the lowest one at
+// the window's edge or put it under the key hint.
 void DrawTrackOverlay(DrawSurface& t, const VisualFrame& f, const VisualiserFeed& feed) {
-  const float y0 = f.h * 0.8f;
+  const float bottom = f.h - (feed.fullScreen ? kEdgeMargin : kHintTop + kHintGap);
+  const float y0 = std::max(0.0f, std::min(f.h * 0.8f, bottom - TrackOverlayExtent(feed)));
   const GradientStop stops[2] = {{0, {0, 0, 0, 0}}, {1, {0, 0, 0, 0.75f}}};
   if (!FillVerticalRamp(t, 0, y0 - 50, f.w, f.h - (y0 - 50), y0 - 50, stops[0].color, y0 + 60, stops[1].color)) {
     GradientBrush shade(GradientBrush::Kind::Linear, stops, 2);
@@ -361,7 +376,8 @@ void DrawVisualiserFrame(DrawSurface& t, float w, float h, double frameSeconds, 
     DrawCentred(t, V.small.get(), text, 0, w, 22, 48, kWhite, std::min(V.bannerTime, 1.0f) * 0.85f);
     V.bannerTime -= dt;
   }
-  if (!feed.fullScreen) DrawCentred(t, V.small.get(), Shown(feed, kHint), 0, w, h - 34, h - 10, kHintText, 0.9f);
+  if (!feed.fullScreen)
+    DrawCentred(t, V.small.get(), Shown(feed, kHint), 0, w, h - kHintTop, h - kEdgeMargin, kHintText, 0.9f);
 }
 
 void ForgetVisualiserWindow() {

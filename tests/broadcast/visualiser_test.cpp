@@ -88,6 +88,44 @@ TEST_F(Visualiser, TheLoudestAudibleDeckIsShownTheLowerOnEqualMeters) {
   EXPECT_EQ(VisualiserShownDeck(), -1);
 }
 
+// In a window (not full screen) of 540 DIPs the track overlay's three lines sit above the key hint,
+// each whole: no bright title or subtitle pixel reaches the hint's rows, and all three are drawn.
+TEST(VisualiserOverlay, TheTrackLinesSitAboveTheKeyHintAndInsideTheWindow) {
+  TestMode = true;
+  Settings = SettingsRecord();
+  Settings.VisualiserTrack = true;
+  VisualiserWindowOpen = true;
+  constexpr int kW = 960, kH = 540;
+  auto surface = DrawSurface::Create(kW, kH, 1.0f);
+  ASSERT_TRUE(surface);
+  SetVisualIndex(0);
+  VisualiserFeed feed;  // silence: the ring stays dark
+  VisualiserDeck& deck = feed.decks[0];
+  deck.audible = deck.hasTrack = true;
+  deck.level = 0.5f;
+  deck.colour = 0x101010;
+  deck.title = L"Title Line", deck.artist = L"Artist Line", deck.bpm = 128;
+  for (int i = 0; i < 40; ++i) DrawVisualiserFrame(*surface, kW, kH, 0.1, feed);  // past the banner
+  // Rows holding pixels as bright as the white title or the 0xB8C0D0 lines (the hint is dimmer).
+  const PixelView v = surface->Pixels();
+  std::vector<int> bright;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const uint32_t p = v.pixels[static_cast<size_t>(y) * v.stride + x];
+      if (((p >> 16) & 0xFF) >= 175 && ((p >> 8) & 0xFF) >= 180) {
+        bright.push_back(y);
+        break;
+      }
+    }
+  ASSERT_FALSE(bright.empty());
+  EXPECT_LT(bright.back(), kH - 34) << "a track line reaches the key hint";
+  int lines = 1;
+  for (size_t i = 1; i < bright.size(); ++i)
+    if (bright[i] > bright[i - 1] + 1) ++lines;
+  EXPECT_EQ(lines, 3) << "title, artist and tempo, each whole";
+  VisualiserWindowOpen = false;
+}
+
 TEST(VisualPrimitives, BandLevelAndMixColor) {
   float bands[kVisualBands] = {};
   for (float& b : bands) b = 1e-6f;
@@ -187,6 +225,7 @@ TEST(VisualiserCamera, TheCircleShowsEachNewFrameInPlace) {
   VisualiserWindowOpen = true;
   Settings.CameraOn = true;
   Settings.CameraShow = 1;
+  Settings.VisualiserTrack = false;  // at this height the track lines' shade would reach the circle
   StartCamera(kTestPatternDevice);
   for (int i = 0; i < 500 && CameraFrameCount() == 0; ++i) SleepMs(5);
   ASSERT_GT(CameraFrameCount(), 0u);
