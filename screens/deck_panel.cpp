@@ -433,6 +433,11 @@ void DrawDeckHeader(int deck, Rc r) {
 
 // ---- tool row ----
 
+float FittedLabelSize(std::wstring_view label, float size, float minSize, float width) {
+  const float shown = TextWidth(Translate(label), size, true, kFontBahnschrift);
+  return shown > width ? std::max(minSize, size * width / shown) : size;
+}
+
 void DrawDeckTools(int deck, Rc r) {
   if (r.w <= 0 || r.h <= 0 || OffScreen(r)) return;
   Rc buttons[kDeckTools];
@@ -446,9 +451,8 @@ void DrawDeckTools(int deck, Rc r) {
     const bool openEditor = tool.gridEdit && hasTrack && RightClickIn(button);
     const std::wstring_view label = tool.label ? std::wstring_view(tool.label) : std::wstring_view(keyLabel);
     // A row scaled down to a narrow panel draws its labels smaller rather than cut.
-    const float width = TextWidth(Translate(label), kToolFont, true, kFontBahnschrift);
-    const float size = width > button.w ? std::max(kMinToolFont, kToolFont * button.w / width) : kToolFont;
-    if (Button(id, button, label, ColorOf(tool.colour(deck)), tool.lit(deck), size))
+    if (Button(id, button, label, ColorOf(tool.colour(deck)), tool.lit(deck),
+               FittedLabelSize(label, kToolFont, kMinToolFont, button.w)))
       tool.click(deck);
     if (tool.code == 60 && IsReleased(id)) CensorRelease(deck);
     if (openEditor) GridEditorDeck = deck;

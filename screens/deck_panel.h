@@ -4,6 +4,7 @@
 // DeckSnapshot and the deck's DeckView, and acts through the deck commands. UI thread.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ui/draw.h"
 
@@ -64,5 +65,8 @@ std::wstring HeaderTime(double seconds);
 // The tool row's widths after scaling to a row `rowWidth` wide: each base width, or all scaled
 // down alike (gaps too) when they do not fit; never widened. `gap` receives the gap.
 void ToolRowWidths(float rowWidth, float* widths, int count, const float* baseWidths, float* gap);
+// The size a bold button label is drawn at to fit `width`: `size`, or smaller down to `minSize` for a
+// label (translated) too wide at `size`.
+float FittedLabelSize(std::wstring_view label, float size, float minSize, float width);
 // The key button's label: the key name and, when shifted, the signed shift ("8A +2", "Cm -1").
 std::wstring KeyButtonLabel(const std::wstring& keyName, int32_t shift);

@@ -37,6 +37,7 @@ namespace {
 constexpr float kTabGapDip = 3, kTabHeightDip = 18, kTabFont = 8.5f, kTabTextMarginDip = 4;
 constexpr float kPadsTopDip = 24, kSamplerPadsTopDip = 43, kFxAreaDip = 84, kPadGapDip = 6;
 constexpr float kMinPadDip = 22, kMinSamplerPadDip = 14, kMaxPadDip = 64;
+constexpr float kMinStemLabelSize = 6.5f;
 constexpr int kPadColumns = 4;
 constexpr float kBankRowTopDip = 24, kBankRowHeightDip = 15, kBankWidthDip = 30, kBankStepDip = 34;
 constexpr float kBankWordXDip = 140, kBankWordWDip = 60, kRecWidthDip = 84;
@@ -207,7 +208,10 @@ void StemPad(int deck, int i, Rc pad) {
   const PadLook look = StemLook(deck, i);
   const int id = DeckControlId(deck, kPadCode + i);
   if (i < kStemSwitches && RightClickIn(pad)) SetStemEffectsTarget(deck, i);
-  if (Button(id, pad, look.label, ColorOf(look.colour), look.lit, look.size)) ToggleStem(deck, i);
+  // Long stem labels ("SEPARATE STEMS") shrink to a narrow pad rather than lose their end.
+  if (Button(id, pad, look.label, ColorOf(look.colour), look.lit,
+             FittedLabelSize(look.label, look.size, kMinStemLabelSize, pad.w)))
+    ToggleStem(deck, i);
   if (v.stemsReady && v.stemFxTarget == i) GlowOutline(pad, 5, WithAlpha(ColorOf(Pal.Purple), 0.9f), 2);
   if (!v.stemsReady && v.stemsRunning && i < kStemSwitches) {
     const float p = std::clamp(v.stemProgress->load(), 0.0f, 1.0f);

@@ -19,6 +19,7 @@
 #include "screens/browser_screen.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
+#include "screens/pads.h"
 #include "screens/sidebar.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
@@ -102,6 +103,7 @@ class ScreenFit : public ::testing::Test {
       WidgetRectLog = nullptr;
     }
   }
+  void ExpectFit(Size size, const std::string& where) const;
   bool Shown(const std::wstring& text) const {
     return std::any_of(texts_.begin(), texts_.end(), [&](const DrawnText& t) { return t.text == text; });
   }
@@ -111,39 +113,47 @@ class ScreenFit : public ::testing::Test {
   std::vector<std::pair<int, Rc>> widgets_;
 };
 
+// Every label of the frame just drawn is whole, inside the window and over no other label;
+// every control in the panels' band lies inside a deck panel or the mixer.
+void ScreenFit::ExpectFit(Size size, const std::string& where) const {
+  const Rc window{0, 0, static_cast<float>(size.w), static_cast<float>(size.h)};
+  ASSERT_FALSE(texts_.empty());
+  for (size_t i = 0; i < texts_.size(); ++i) {
+    const DrawnText& t = texts_[i];
+    EXPECT_GT(t.box.w, 0) << where << "\"" << Name(t.text) << "\" has no room at all";
+    EXPECT_LE(t.width, t.box.w + 0.01f) << where << "\"" << Name(t.text) << "\" is cut";
+    EXPECT_TRUE(Within(InkOf(t), window, 0)) << where << "\"" << Name(t.text) << "\" leaves the window";
+    for (size_t j = i + 1; j < texts_.size(); ++j) {
+      const DrawnText& u = texts_[j];
+      const bool copy = u.text == t.text && u.box.x == t.box.x && u.box.y == t.box.y;  // a glow's copy
+      if (!copy && t.box.w > 0 && u.box.w > 0) {
+        EXPECT_FALSE(Overlap(InkOf(t), InkOf(u)))
+            << where << "\"" << Name(t.text) << "\" and \"" << Name(u.text) << "\" are drawn over each other";
+      }
+    }
+  }
+  const Rc panels[] = {Screen.leftPanel, Screen.mixer, Screen.rightPanel};
+  for (const auto& [id, r] : widgets_) {
+    if (r.y < Screen.leftPanel.y || r.y >= Screen.leftPanel.Bottom()) continue;  // not the panels' band
+    const bool inside = std::any_of(std::begin(panels), std::end(panels), [&](Rc p) { return Within(r, p, 0.5f); });
+    EXPECT_TRUE(inside) << where << "control " << id << " at " << r.x << "," << r.y << " " << r.w << "x" << r.h
+                        << " leaves its panel";
+  }
+}
+
 TEST_F(ScreenFit, EveryLabelIsWholeAndAloneAndEveryControlInItsPanelInEachLayoutAndSize) {
   Engine.dropouts.store(250);  // a three-digit dropout count on the load meter
   Meters.dropouts = 250;
   for (const Size size : kSizes) {
     for (const int32_t layout : kLayouts) {
-      Draw(size, layout);
-      const std::string where = std::to_string(size.w) + "x" + std::to_string(size.h) + " layout " +
-                                std::to_string(layout) + ": ";
-      const Rc window{0, 0, static_cast<float>(size.w), static_cast<float>(size.h)};
-      ASSERT_FALSE(texts_.empty());
-      for (size_t i = 0; i < texts_.size(); ++i) {
-        const DrawnText& t = texts_[i];
-        EXPECT_GT(t.box.w, 0) << where << "\"" << Name(t.text) << "\" has no room at all";
-        EXPECT_LE(t.width, t.box.w + 0.01f) << where << "\"" << Name(t.text) << "\" is cut";
-        EXPECT_TRUE(Within(InkOf(t), window, 0)) << where << "\"" << Name(t.text) << "\" leaves the window";
-        for (size_t j = i + 1; j < texts_.size(); ++j) {
-          const DrawnText& u = texts_[j];
-          const bool copy = u.text == t.text && u.box.x == t.box.x && u.box.y == t.box.y;  // a glow's copy
-          if (!copy && t.box.w > 0 && u.box.w > 0) {
-            EXPECT_FALSE(Overlap(InkOf(t), InkOf(u)))
-                << where << "\"" << Name(t.text) << "\" and \"" << Name(u.text) << "\" are drawn over each other";
-          }
-        }
-      }
-      EXPECT_TRUE(Shown(L"250")) << where << "the dropout count";
-      EXPECT_TRUE(Shown(L"Drag a track here or double-click one in the browser")) << where;
-      // A control of a deck panel or the mixer stays inside its panel.
-      const Rc panels[] = {Screen.leftPanel, Screen.mixer, Screen.rightPanel};
-      for (const auto& [id, r] : widgets_) {
-        if (r.y < Screen.leftPanel.y || r.y >= Screen.leftPanel.Bottom()) continue;  // not the panels' band
-        const bool inside = std::any_of(std::begin(panels), std::end(panels), [&](Rc p) { return Within(r, p, 0.5f); });
-        EXPECT_TRUE(inside) << where << "control " << id << " at " << r.x << "," << r.y << " " << r.w << "x" << r.h
-                            << " leaves its panel";
+      for (uint32_t mode = 0; mode < kPadModes; ++mode) {
+        LiveDeckViews[0].padMode = LiveDeckViews[1].padMode = mode;
+        Draw(size, layout);
+        const std::string where = std::to_string(size.w) + "x" + std::to_string(size.h) + " layout " +
+                                  std::to_string(layout) + " pad mode " + std::to_string(mode) + ": ";
+        ExpectFit(size, where);
+        EXPECT_TRUE(Shown(L"250")) << where << "the dropout count";
+        EXPECT_TRUE(Shown(L"Drag a track here or double-click one in the browser")) << where;
       }
     }
   }
