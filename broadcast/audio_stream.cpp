@@ -4,6 +4,7 @@
 #include <cassert>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,15 @@ UiText statusText;
 // only after taking it out under the lock, so a stopper never touches a reused descriptor.
 std::mutex socketLock;
 NetSocket liveSocket = kNoSocket;
+// Title updates: one connection at a time; titles that come meanwhile replace each other, so a
+// burst of changes ends in one request with the newest title.
+struct TitleJob {
+  StreamConfig config;
+  std::wstring title;
+};
+std::mutex titleLock;
+std::optional<TitleJob> pendingTitle;
+bool titleSenderBusy = false;
 
 void SetStatus(const UiText& text) {
   std::lock_guard<std::mutex> guard(statusLock);
@@ -146,12 +156,21 @@ uint64_t LiveStreamBytes() { return bytesSent.load(); }
 void UpdateLiveStreamTitle(const std::wstring& title) {
   AssertNotAudioThread();
   if (streamState.load() != kStreamOnAir) return;
-  struct TitleJob {
-    StreamConfig config;
-    std::wstring title;
-  };
-  auto job = std::make_unique<TitleJob>(TitleJob{activeConfig, title});
-  std::thread([job = std::move(job)] { SendStreamTitle(job->config, job->title); }).detach();
+  std::lock_guard<std::mutex> guard(titleLock);
+  pendingTitle = TitleJob{activeConfig, title};
+  if (titleSenderBusy) return;  // the running sender takes the newest title when it is done
+  titleSenderBusy = true;
+  std::thread([] {
+    std::unique_lock<std::mutex> hold(titleLock);
+    while (pendingTitle) {
+      const TitleJob job = std::move(*pendingTitle);
+      pendingTitle.reset();
+      hold.unlock();
+      SendStreamTitle(job.config, job.title);
+      hold.lock();
+    }
+    titleSenderBusy = false;
+  }).detach();
 }
 
 // --- Connection -----------------------------------------------------------------------------

@@ -48,7 +48,8 @@ double LiveStreamSeconds();
 // Every byte written to the stream socket since StartLiveStream, request and headers included.
 uint64_t LiveStreamBytes();
 // While on air, sends title as the server's current song on a detached thread; otherwise
-// nothing. Returns at once; the outcome is never reported.
+// nothing. One update is in flight at a time; titles given meanwhile replace each other and the
+// newest goes next. Returns at once; the outcome is never reported.
 void UpdateLiveStreamTitle(const std::wstring& title);
 
 // --- Connection -----------------------------------------------------------------------------

@@ -25,15 +25,17 @@ std::wstring RecordingsDir() { return MadeFolder(JoinPath(MusicFolder(), L"Veldm
 
 std::wstring ListsDir() { return MadeFolder(JoinPath(AppDataDir(), L"Lists")); }
 
-std::wstring ListFileName(const std::wstring& listName) {
+std::wstring ListFileLeaf(const std::wstring& listName) {
   std::wstring name = listName;
   for (wchar_t& c : name) {
     if (c < 32 || c == L'<' || c == L'>' || c == L':' || c == L'"' || c == L'/' || c == L'\\' ||
         c == L'|' || c == L'?' || c == L'*')
       c = L'_';
   }
-  return JoinPath(ListsDir(), name + L".m3u8");
+  return name + L".m3u8";
 }
+
+std::wstring ListFileName(const std::wstring& listName) { return JoinPath(ListsDir(), ListFileLeaf(listName)); }
 
 bool WriteFileAtomic(const std::wstring& target, const std::wstring& text) {
   return WriteLogged(target, WideToUtf8(text));

@@ -14,6 +14,8 @@ std::wstring RecordingsDir();
 std::wstring ListsDir();
 // The file of a saved track list: forbidden and control characters become '_', then ".m3u8".
 std::wstring ListFileName(const std::wstring& listName);
+// That file's name alone, without the folder (and without making the folder).
+std::wstring ListFileLeaf(const std::wstring& listName);
 
 // Writes the text as UTF-8 without a byte-order mark, crash-safe (".tmp", flush, rename).
 // False (and a log line) when any step fails; the old target is then untouched.

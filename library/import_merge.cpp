@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "app/log.h"
 #include "app/status_message.h"
@@ -10,6 +13,7 @@
 #include "app/text_parse.h"
 #include "library/cue_colours.h"
 #include "library/database.h"
+#include "library/files.h"
 #include "library/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
@@ -54,29 +58,42 @@ void MergeTrack(const ImportedTrack& t) {
   }
 }
 
-int ListNamedIgnoringCase(const std::wstring& name) {
-  const std::wstring lower = LowerText(name);
-  for (size_t i = 0; i < TrackLists.size(); ++i)
-    if (TrackLists[i].name.size() == name.size() && LowerText(TrackLists[i].name) == lower) return static_cast<int>(i);
-  return -1;
-}
-
-// The list the playlist goes into: the one of its name, else a new one; a name whose file another
-// list owns becomes "Name (2)", "Name (3)"... Returns the index, or -1 when no name is free.
-int ListForImport(const std::wstring& name, bool builtIn) {
-  for (int n = 1; n <= kMaxNameSuffix; ++n) {
-    const std::wstring candidate = n == 1 ? name : name + L" (" + std::to_wstring(n) + L")";
-    int existing = ListNamedIgnoringCase(candidate);
-    if (existing >= 0) return existing;
-    if (ListSharingFile(candidate) >= 0) continue;
-    TrackList list;
-    list.name = candidate;
-    list.builtIn = builtIn;
-    TrackLists.push_back(std::move(list));
-    return static_cast<int>(TrackLists.size()) - 1;
+// The lists by name ignoring case and by file, built once per merge so that each playlist costs
+// the same however many lists there are.
+class ListIndex {
+ public:
+  ListIndex() {
+    byName_.reserve(TrackLists.size());
+    byFile_.reserve(TrackLists.size());
+    for (size_t i = 0; i < TrackLists.size(); ++i) Add(static_cast<int>(i));
   }
-  return -1;
-}
+  // The list the playlist goes into: the one of its name, else a new one; a name whose file
+  // another list owns becomes "Name (2)", "Name (3)"... Returns the index, or -1 when no name is
+  // free.
+  int ListFor(const std::wstring& name, bool builtIn) {
+    for (int n = 1; n <= kMaxNameSuffix; ++n) {
+      const std::wstring candidate = n == 1 ? name : name + L" (" + std::to_wstring(n) + L")";
+      if (const auto at = byName_.find(LowerText(candidate)); at != byName_.end()) return at->second;
+      if (byFile_.count(ListFileLeaf(candidate))) continue;
+      TrackList list;
+      list.name = candidate;
+      list.builtIn = builtIn;
+      TrackLists.push_back(std::move(list));
+      Add(static_cast<int>(TrackLists.size()) - 1);
+      return static_cast<int>(TrackLists.size()) - 1;
+    }
+    return -1;
+  }
+
+ private:
+  void Add(int index) {
+    const std::wstring& name = TrackLists[static_cast<size_t>(index)].name;
+    byName_.emplace(LowerText(name), index);  // the first list of a name is the one found
+    byFile_.emplace(ListFileLeaf(name), index);
+  }
+  std::unordered_map<std::wstring, int> byName_;
+  std::unordered_map<std::wstring, int> byFile_;
+};
 
 std::wstring ImportedListName(ImportSource source, const std::wstring& name) {
   std::wstring cleaned = name;
@@ -108,8 +125,11 @@ bool MergeImport(int sourceNumber, ImportResult* result) {
   for (const ImportedTrack& track : owned->tracks) MergeTrack(track);
 
   size_t playlists = 0, listsNotSaved = 0;
+  ListIndex lists;
+  std::vector<int> changed;
+  std::unordered_set<int> seen;
   for (TrackList& playlist : owned->playlists) {
-    int index = ListForImport(ImportedListName(source, playlist.name), playlist.builtIn);
+    int index = lists.ListFor(ImportedListName(source, playlist.name), playlist.builtIn);
     if (index < 0) {
       ++listsNotSaved;
       WriteLog(L"Import: no free list name for {}", playlist.name);
@@ -117,9 +137,12 @@ bool MergeImport(int sourceNumber, ImportResult* result) {
     }
     TrackLists[index].paths = std::move(playlist.paths);
     ++playlists;
-    if (!TestMode && !SaveList(TrackLists[index])) ++listsNotSaved;
-    if (ListView.refreshList) ListView.refreshList(index);
+    if (seen.insert(index).second) changed.push_back(index);
   }
+  // Written together at the end, flushed once: a flush per list made big collections slow.
+  if (!TestMode) listsNotSaved += SaveLists(changed);
+  if (ListView.refreshList)
+    for (int index : changed) ListView.refreshList(index);
   const bool databaseSaved = TestMode || SaveDatabase();
   RebuildView();
 

@@ -10,8 +10,7 @@
 #include "platform/text.h"
 
 namespace {
-constexpr double kClosingMarkerBeats = 2048.0;
-constexpr double kClosingMarkerBeatSeconds = 122880.0;  // 2048 beats x 60 s
+constexpr double kClosingMarkerBeatSeconds = kImportClosingMarkerBeats * 60.0;
 }  // namespace
 
 ImportSource ClampImportSource(int64_t source) {
@@ -74,7 +73,7 @@ bool AddPlaylistPath(ImportResult& result, std::vector<std::wstring>& paths, std
 void AppendClosingMarker(ImportedTrack& track, double lastTempo) {
   if (track.tempoMarkers.empty() || !std::isfinite(lastTempo) || lastTempo <= 0.0) return;
   const TempoMarker last = track.tempoMarkers.back();
-  track.tempoMarkers.push_back({last.beat + kClosingMarkerBeats, last.seconds + kClosingMarkerBeatSeconds / lastTempo});
+  track.tempoMarkers.push_back({last.beat + kImportClosingMarkerBeats, last.seconds + kClosingMarkerBeatSeconds / lastTempo});
 }
 
 bool ImportedTimeFits(double seconds) { return std::isfinite(seconds) && seconds >= 0.0 && seconds <= kMaxImportedSeconds; }

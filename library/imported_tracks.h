@@ -76,6 +76,7 @@ void AddImportedPlaylist(ImportResult& result, const std::wstring& name, std::ve
 // marker's time + 122880 / lastTempo seconds, so the last segment has an end. Nothing when
 // there is no marker or lastTempo is not a positive finite number.
 void AppendClosingMarker(ImportedTrack& track, double lastTempo);
+inline constexpr double kImportClosingMarkerBeats = 2048.0;
 // Beat numbers kept in a marker: a larger or non-finite one does not fit and drops the marker.
 inline constexpr double kMaxMarkerBeat = 1e9;
 // A time in seconds an importer keeps: finite, 0 or more, and at most a day.

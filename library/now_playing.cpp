@@ -37,15 +37,18 @@ bool LouderAudibleDeck(int deck) {
   return false;
 }
 
-// Equal levels announce each in turn, so the last deck of the tie is what stays announced.
+// Decks of equal level go to the last of them, chosen once per frame: announcing each in turn
+// would flip the title twice a frame while two meters tie (two decks in a quiet passage decay to
+// the same level), each flip a new connection to the stream server.
 void AnnounceAudibleTrack() {
-  for (int deck = 0; deck < kEngineDecks; ++deck) {
-    const TrackPtr& track = DeckSnapshots[deck].track;
-    if (!track || !IsDeckAudible(deck) || track->path == NowPlaying.announcedPath || LouderAudibleDeck(deck))
-      continue;
-    NowPlaying.announcedPath = track->path;
-    UpdateLiveStreamTitle(track->artist.empty() ? track->title : track->artist + L" - " + track->title);
-  }
+  int chosen = -1;
+  for (int deck = 0; deck < kEngineDecks; ++deck)
+    if (DeckSnapshots[deck].track && IsDeckAudible(deck) && !LouderAudibleDeck(deck)) chosen = deck;
+  if (chosen < 0) return;
+  const TrackPtr& track = DeckSnapshots[chosen].track;
+  if (track->path == NowPlaying.announcedPath) return;
+  NowPlaying.announcedPath = track->path;
+  UpdateLiveStreamTitle(track->artist.empty() ? track->title : track->artist + L" - " + track->title);
 }
 
 void AddToRecordingTracklist(const std::wstring& path) {

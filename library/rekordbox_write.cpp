@@ -80,7 +80,15 @@ std::wstring FileStem(const std::wstring& path) {
 
 bool Finite(double value) { return std::isfinite(value); }
 
-void AppendTempo(Out& out, const ExportRecord& record) {
+// The marker an importer adds 2048 beats after the last real one, only so that the last tempo
+// segment has an end: the reader adds it again, so writing it would add one more each exchange.
+bool ClosingMarker(const std::vector<TempoMarker>& markers, size_t i) {
+  if (i + 1 != markers.size() || i == 0) return false;
+  return markers[i].beat - markers[i - 1].beat == kImportClosingMarkerBeats;
+}
+
+// Grid points past the track's end (trackSeconds, 0 when unknown) are no point of this track.
+void AppendTempo(Out& out, const ExportRecord& record, double trackSeconds) {
   const TrackInfo& info = record.info;
   if (info.tempoMarkers.empty()) {
     const double start = Finite(info.firstBeat) && info.firstBeat > 0.0 ? info.firstBeat : 0.0;
@@ -102,8 +110,12 @@ void AppendTempo(Out& out, const ExportRecord& record) {
                    seconds, bpm, bar);
   };
   point(0.0, info.firstBeat);
-  for (const TempoMarker& marker : info.tempoMarkers)
-    if (marker.beat > 0.0) point(marker.beat, marker.seconds);
+  const std::vector<TempoMarker>& markers = info.tempoMarkers;
+  for (size_t i = 0; i < markers.size(); ++i) {
+    if (!(markers[i].beat > 0.0) || ClosingMarker(markers, i)) continue;
+    if (trackSeconds > 0.0 && markers[i].seconds > trackSeconds) continue;
+    point(markers[i].beat, markers[i].seconds);
+  }
 }
 
 void AppendCues(Out& out, const ExportRecord& record) {
@@ -159,7 +171,7 @@ void AppendTrack(Out& out, const ExportRecord& record, int32_t id, const ExportF
   }
   out.push_back('"');
   Put(out, ">\n");
-  if (tempo) AppendTempo(out, record);
+  if (tempo) AppendTempo(out, record, Finite(tags.duration) && tags.duration > 0.0 ? tags.duration : 0.0);
   AppendCues(out, record);
   Put(out, "    </TRACK>\n");
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 
 #include "app/log.h"
 #include "app/status_message.h"
@@ -119,9 +120,9 @@ std::vector<TrackList> LoadLists() {
 }
 
 int ListSharingFile(const std::wstring& name) {
-  const std::wstring file = ListFileName(name);
+  const std::wstring file = ListFileLeaf(name);
   for (size_t i = 0; i < TrackLists.size(); ++i)
-    if (TrackLists[i].name != name && ListFileName(TrackLists[i].name) == file) return static_cast<int>(i);
+    if (TrackLists[i].name != name && ListFileLeaf(TrackLists[i].name) == file) return static_cast<int>(i);
   return -1;
 }
 
@@ -134,6 +135,38 @@ bool SaveList(const TrackList& list) {
     return false;
   }
   return WriteFileAtomic(ListFileName(list.name), M3uText(list.name, list.paths, nullptr));
+}
+
+size_t SaveLists(const std::vector<int>& indexes) {
+  std::unordered_map<std::wstring, int> owners;  // file leaf -> lists saving to it
+  owners.reserve(TrackLists.size());
+  for (const TrackList& list : TrackLists) ++owners[ListFileLeaf(list.name)];
+  const std::wstring folder = ListsDir();
+  std::vector<FileWrite> writes;
+  writes.reserve(indexes.size());
+  size_t failed = 0;
+  for (int index : indexes) {
+    const TrackList& list = TrackLists[static_cast<size_t>(index)];
+    const std::wstring leaf = ListFileLeaf(list.name);
+    if (list.noSave || owners[leaf] > 1) {
+      if (!list.noSave)
+        WriteLog(L"Library: the list \"{}\" was not saved: the list \"{}\" already uses its file", list.name,
+                 TrackLists[static_cast<size_t>(ListSharingFile(list.name))].name);
+      ++failed;
+      continue;
+    }
+    FileWrite write;
+    write.target = JoinPath(folder, leaf);
+    write.bytes = WideToUtf8(M3uText(list.name, list.paths, nullptr));
+    writes.push_back(std::move(write));
+  }
+  WriteFilesAtomic(writes);
+  for (const FileWrite& write : writes) {
+    if (write.ok) continue;
+    WriteLog(L"Couldn't write {} ({})", write.target, write.error);
+    ++failed;
+  }
+  return failed;
 }
 
 std::wstring M3uText(const std::wstring& listName, const std::vector<std::wstring>& paths, size_t* kept) {

@@ -43,6 +43,9 @@ bool LoadList(const std::wstring& file, TrackList& list);
 // False when the write failed, when the list is marked noSave, or when another list in TrackLists
 // owns the same file (names that differ only in characters a file name cannot hold).
 bool SaveList(const TrackList& list);
+// SaveList for many lists at once (indexes into TrackLists, each once), with one flush for all
+// of them (WriteFilesAtomic); the number of lists not saved.
+size_t SaveLists(const std::vector<int>& indexes);
 // "#EXTM3U" and one path per line, as SaveList writes them; paths that cannot stand on a line of
 // their own are left out and logged under the list's name. *kept (when given): the paths written.
 std::wstring M3uText(const std::wstring& listName, const std::vector<std::wstring>& paths, size_t* kept);

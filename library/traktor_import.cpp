@@ -32,10 +32,19 @@ double Number(XmlNode node, const char* name) {
   return ImportedNumber(XmlAttributeUtf8(node, name), &value) ? value : std::nan("");
 }
 
-std::wstring ReplaceAll(std::wstring text, std::wstring_view from, std::wstring_view to) {
-  for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
+// Built in one pass: replacing in place moves the rest of the text at every hit, and a long DIR
+// of a hostile file is nearly all hits.
+std::wstring ReplaceAll(std::wstring_view text, std::wstring_view from, std::wstring_view to) {
+  std::wstring out;
+  out.reserve(text.size());
+  size_t done = 0;
+  for (size_t at = text.find(from); at != std::wstring_view::npos; at = text.find(from, done)) {
+    out.append(text, done, at - done);
+    out.append(to);
+    done = at + from.size();
+  }
+  out.append(text, done);
+  return out;
 }
 
 void ReadCue(XmlNode cue, ImportedTrack* track, bool* gridSeen) {

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/log.h"
 #include "platform/text.h"
 
 namespace {
@@ -54,16 +56,103 @@ bool WriteBytesAtomic(const std::wstring& target, std::string_view bytes, std::w
   return true;
 }
 
+namespace {
+
+// Writes the bytes to a new file at path without flushing; 0 or the errno, *step the failing step.
+int WriteUnflushed(const std::string& path, std::string_view bytes, const wchar_t** step) {
+  *step = L"create";
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  *step = L"write";
+  int err = 0;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) { err = n < 0 ? errno : EIO; break; }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && err == 0) { err = errno; *step = L"close"; }
+  return err;
+}
+
+bool FlushFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+std::string FolderOf(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+}  // namespace
+
+void WriteFilesAtomic(std::vector<FileWrite>& files) {
+  std::vector<std::string> temps(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    FileWrite& file = files[i];
+    temps[i] = WideToUtf8(file.target) + ".tmp";
+    const wchar_t* step = L"write";
+    const int err = WriteUnflushed(temps[i], file.bytes, &step);
+    file.ok = err == 0;
+    if (!file.ok) {
+      ::unlink(temps[i].c_str());
+      file.error = SysError(step, err);
+    }
+  }
+  std::vector<std::string> folders;
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::string folder = FolderOf(temps[i]);
+    if (files[i].ok && std::find(folders.begin(), folders.end(), folder) == folders.end())
+      folders.push_back(std::move(folder));
+  }
+  // One sync of each file system holding the files; where that cannot be had, each file its own.
+  bool synced = true;
+  for (const std::string& folder : folders) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    synced = synced && fd >= 0 && ::syncfs(fd) == 0;
+    if (fd >= 0) ::close(fd);
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    FileWrite& file = files[i];
+    if (!file.ok) continue;
+    int err = 0;
+    const wchar_t* step = L"flush";
+    if (!synced && !FlushFile(temps[i])) err = errno ? errno : EIO;
+    if (err == 0 && ::rename(temps[i].c_str(), WideToUtf8(file.target).c_str()) != 0) {
+      err = errno;
+      step = L"rename";
+    }
+    if (err != 0) {
+      ::unlink(temps[i].c_str());
+      file.ok = false;
+      file.error = SysError(step, err);
+    }
+  }
+  for (const std::string& folder : folders) SyncFolderOf(folder + "/.");
+}
+
 ReadStatus ReadBytes(const std::wstring& path, std::string* out, size_t maxBytes) {
   out->clear();
   const std::string p = WideToUtf8(path);
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without blocking: opening a FIFO for reading would wait for a writer forever.
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     struct stat st;
     return ::lstat(p.c_str(), &st) == 0 ? ReadStatus::Unreadable : ReadStatus::Missing;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) { ::close(fd); return ReadStatus::Unreadable; }
+  if (::fstat(fd, &st) != 0) { ::close(fd); return ReadStatus::Unreadable; }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    WriteLog(L"Refused to read {}: it is not a regular file", path);
+    return ReadStatus::Unreadable;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (st.st_size > 0 && static_cast<unsigned long long>(st.st_size) > maxBytes) {
     ::close(fd);
     return ReadStatus::Unreadable;

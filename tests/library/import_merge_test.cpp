@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "library/database.h"
 #include "library/files.h"
 #include "library/import_merge.h"
+#include "library/rekordbox_xml.h"
 #include "library/rekordbox_export.h"
 #include "library/track_info.h"
 #include "library/track_lists.h"
@@ -143,6 +145,54 @@ TEST_F(ImportMergeTest, PlaylistsArePrefixedReplacedAndNeverShareAFile) {
   EXPECT_EQ(Names(), once);
   EXPECT_EQ(TrackLists[3].paths, (std::vector<std::wstring>{L"/m/9.mp3"}));
   EXPECT_EQ(TrackLists[5].paths, (std::vector<std::wstring>{L"/m/3.mp3"}));
+}
+
+// A collection of many playlists in a folder tree, read from rekordbox XML and merged: every list
+// under its folder's name, in the source's order, each in its own file that reads back, and the
+// lists written in one batch leave no temporary file behind.
+TEST_F(ImportMergeTest, AFolderTreeOfManyPlaylistsArrivesWhole) {
+  const std::string music = home_.path() + "/Music";
+  std::filesystem::create_directories(music);
+  constexpr int kSongs = 50, kFolders = 30, kLists = 40;
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><DJ_PLAYLISTS><COLLECTION>";
+  std::vector<std::wstring> songs;
+  for (int i = 0; i < kSongs; ++i) {
+    songs.push_back(Utf8ToWide(music + "/" + std::to_string(i) + ".mp3"));
+    WriteRaw(WideToUtf8(songs.back()), "x");
+    xml += "<TRACK TrackID=\"" + std::to_string(i + 1) + "\" Location=\"file://localhost" + WideToUtf8(songs.back()) + "\"/>";
+  }
+  xml += "</COLLECTION><PLAYLISTS><NODE Type=\"0\" Name=\"ROOT\">";
+  for (int f = 0; f < kFolders; ++f) {
+    xml += "<NODE Type=\"0\" Name=\"Gigs " + std::to_string(f) + "\"><NODE Type=\"0\" Name=\"Night\">";
+    for (int l = 0; l < kLists; ++l)
+      xml += "<NODE Type=\"1\" Name=\"Set " + std::to_string(l) + "\" KeyType=\"0\"><TRACK Key=\"" +
+             std::to_string((f + l) % kSongs + 1) + "\"/><TRACK Key=\"" + std::to_string((f * l) % kSongs + 1) + "\"/></NODE>";
+    xml += "</NODE></NODE>";
+  }
+  xml += "</NODE></PLAYLISTS></DJ_PLAYLISTS>";
+  WriteRaw(home_.path() + "/rb.xml", xml);
+  ASSERT_TRUE(MergeImport(kImportRekordbox, new ImportResult(ImportRekordbox(home_.wpath() + L"/rb.xml"))));
+  EXPECT_EQ(LastImportReport, L"Imported 50 tracks and 1200 playlists");
+  ASSERT_EQ(TrackLists.size(), 3u + kFolders * kLists);
+  EXPECT_EQ(TrackLists[3].name, L"RB \u00b7 Gigs 0 - Night - Set 0");
+  EXPECT_EQ(TrackLists.back().name, L"RB \u00b7 Gigs 29 - Night - Set 39");
+
+  const std::vector<TrackList> loaded = LoadLists();  // sorted by name: compared by name
+  ASSERT_EQ(loaded.size(), TrackLists.size());
+  std::map<std::wstring, std::vector<std::wstring>> onDisk;
+  for (const TrackList& list : loaded) onDisk[list.name] = list.paths;
+  for (int f = 0; f < kFolders; ++f)
+    for (int l = 0; l < kLists; ++l) {
+      const std::wstring name = L"RB \u00b7 Gigs " + std::to_wstring(f) + L" - Night - Set " + std::to_wstring(l);
+      const std::vector<std::wstring> want = {songs[(f + l) % kSongs], songs[(f * l) % kSongs]};
+      ASSERT_EQ(onDisk[name], want) << WideToUtf8(name);
+    }
+  for (const auto& entry : std::filesystem::directory_iterator(WideToUtf8(ListsDir())))
+    EXPECT_EQ(entry.path().extension(), ".m3u8") << entry.path();
+
+  // Again: the same lists are replaced, none added.
+  ASSERT_TRUE(MergeImport(kImportRekordbox, new ImportResult(ImportRekordbox(home_.wpath() + L"/rb.xml"))));
+  EXPECT_EQ(TrackLists.size(), 3u + kFolders * kLists);
 }
 
 TEST_F(ImportMergeTest, FailuresAndWarningsAreReportedAsTheyAre) {

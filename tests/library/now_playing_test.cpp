@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/test_mode.h"
 #include "broadcast/audio_stream.h"
@@ -220,11 +221,11 @@ TEST_F(NowPlayingStep, TheLouderAudibleDeckIsAnnouncedAndTheCrossFaderDecides) {
 }
 
 // An Icecast stand-in on a loopback port: accepts the source connection with 200 OK, then keeps
-// the request of the next connection (a title update).
+// the request of every later connection (title updates), answering each after replyDelayMs.
 class IcecastPeer {
  public:
-  IcecastPeer() {
-    ok_ = NetListenLoopback(0, 4, &listener_, &port_);
+  explicit IcecastPeer(unsigned replyDelayMs = 0) : replyDelayMs_(replyDelayMs) {
+    ok_ = NetListenLoopback(0, 64, &listener_, &port_);
     if (ok_) thread_ = std::thread([this] { Serve(); });
   }
   ~IcecastPeer() {
@@ -235,8 +236,19 @@ class IcecastPeer {
   }
   bool ok() const { return ok_; }
   int port() const { return port_; }
-  bool titleArrived() const { return titleArrived_.load(); }
-  std::string title() const { return titleArrived_ ? title_ : std::string(); }
+  bool titleArrived() const { return titleCount() > 0; }
+  size_t titleCount() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return titles_.size();
+  }
+  std::string title() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return titles_.empty() ? std::string() : titles_.front();
+  }
+  std::string lastTitle() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return titles_.empty() ? std::string() : titles_.back();
+  }
 
  private:
   static std::string ReadRequest(NetSocket s) {
@@ -250,28 +262,56 @@ class IcecastPeer {
     }
     return text;
   }
+  static void Reply(NetSocket s) {
+    const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
+    NetSendAll(s, reinterpret_cast<const uint8_t*>(ok.data()), ok.size(), ok.size(), nullptr);
+  }
   void Serve() {
     NetSocket source = kNoSocket, update = kNoSocket;
     if (!NetAccept(listener_, &stop_, &source)) return;
     ReadRequest(source);
-    const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
-    NetSendAll(source, reinterpret_cast<const uint8_t*>(ok.data()), ok.size(), ok.size(), nullptr);
-    if (NetAccept(listener_, &stop_, &update)) {
-      title_ = ReadRequest(update);
-      titleArrived_ = true;
+    Reply(source);
+    while (NetAccept(listener_, &stop_, &update)) {
+      const std::string request = ReadRequest(update);
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        titles_.push_back(request);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(replyDelayMs_));
+      Reply(update);
       NetClose(update);
     }
     NetClose(source);
   }
 
+  unsigned replyDelayMs_;
   bool ok_ = false;
   NetSocket listener_ = kNoSocket;
   int port_ = 0;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> titleArrived_{false};
-  std::string title_;
+  mutable std::mutex lock_;
+  std::vector<std::string> titles_;
   std::thread thread_;
 };
+
+// Puts the stream on air against peer; false (stream stopped) when it does not get there.
+bool GoOnAir(const IcecastPeer& peer) {
+  StreamConfig config;
+  config.Host = L"127.0.0.1";
+  config.Port = peer.port();
+  config.Password = L"hackme";
+  PublishOutputStarted(Engine, 48000);
+  StartLiveStream(Engine, config);
+  if (WaitFor([] { return LiveStreamState() == kStreamOnAir; }, 5000)) return true;
+  StopLiveStream();
+  PublishOutputStopped(Engine);
+  return false;
+}
+
+void GoOffAir() {
+  StopLiveStream();
+  PublishOutputStopped(Engine);
+}
 
 TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
   const std::string plain = Click(120);
@@ -287,22 +327,53 @@ TEST_F(NowPlayingStep, GoingOnAirAnnouncesTheCurrentTrackAgain) {
 
   IcecastPeer peer;
   ASSERT_TRUE(peer.ok());
-  StreamConfig config;
-  config.Host = L"127.0.0.1";
-  config.Port = peer.port();
-  config.Password = L"hackme";
-  PublishOutputStarted(Engine, 48000);
-  StartLiveStream(Engine, config);
-  const bool onAir = WaitFor([] { return LiveStreamState() == kStreamOnAir; }, 5000);
-  if (onAir) {
+  ASSERT_TRUE(GoOnAir(peer)) << EnglishText(LiveStreamError());
+  Tick();
+  EXPECT_TRUE(WaitFor([&] { return peer.titleArrived(); }, 5000));
+  EXPECT_NE(peer.title().find("&song=Ana%20-%20Night%20Bus&"), std::string::npos) << peer.title();
+  EXPECT_EQ(NowPlaying.announcedPath, Utf8ToWide(tagged));
+  GoOffAir();
+}
+
+// Two decks whose meters tie (two quiet passages decay to the same level) announce the last of
+// them once, not each in turn every frame, each time a new connection to the server.
+TEST_F(NowPlayingStep, TiedDecksOnAirSendOneTitleOverManyFrames) {
+  const std::wstring a = Utf8ToWide(Click(120)), b = Utf8ToWide(Click(126));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  ASSERT_TRUE(LoadAndWait(1, WideToUtf8(b)));
+  PlayPause(0);
+  PlayPause(1);
+  IcecastPeer peer;
+  ASSERT_TRUE(peer.ok());
+  ASSERT_TRUE(GoOnAir(peer)) << EnglishText(LiveStreamError());
+  for (int frame = 0; frame < 60; ++frame) {
+    LiveDeckViews[0].meterLevel = LiveDeckViews[1].meterLevel = 1e-6f;
     Tick();
-    EXPECT_TRUE(WaitFor([&] { return peer.titleArrived(); }, 5000));
-    EXPECT_NE(peer.title().find("&song=Ana%20-%20Night%20Bus&"), std::string::npos) << peer.title();
-    EXPECT_EQ(NowPlaying.announcedPath, Utf8ToWide(tagged));
+    std::this_thread::sleep_for(std::chrono::milliseconds(16));
   }
-  StopLiveStream();
-  PublishOutputStopped(Engine);
-  ASSERT_TRUE(onAir) << EnglishText(LiveStreamError());
+  EXPECT_TRUE(WaitFor([&] { return peer.titleArrived(); }, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // room for any late update
+  EXPECT_EQ(NowPlaying.announcedPath, b);
+  EXPECT_EQ(peer.titleCount(), 1u);
+  EXPECT_NE(peer.lastTitle().find(WideToUtf8(DeckSnapshots[1].track->title)), std::string::npos) << peer.lastTitle();
+  GoOffAir();
+}
+
+// A slow server gets one update at a time, and the newest title is the one it ends with.
+TEST_F(NowPlayingStep, TitlesWhileAnUpdateIsInFlightCollapseToTheNewest) {
+  IcecastPeer peer(300);
+  ASSERT_TRUE(peer.ok());
+  ASSERT_TRUE(GoOnAir(peer)) << EnglishText(LiveStreamError());
+  for (int i = 0; i < 40; ++i) {
+    UpdateLiveStreamTitle(L"Title " + std::to_wstring(i));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(WaitFor([&] { return peer.lastTitle().find("&song=Title%2039&") != std::string::npos; }, 5000))
+      << peer.lastTitle();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_LE(peer.titleCount(), 2u) << "one request in flight, then the newest";
+  EXPECT_NE(peer.lastTitle().find("&song=Title%2039&"), std::string::npos) << peer.lastTitle();
+  GoOffAir();
 }
 
 // --- Cue edits reach the library ---

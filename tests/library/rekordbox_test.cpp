@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "platform/xml.h"
 #include "support/temp_home.h"
+#include "support/wav_probe.h"
 
 namespace {
 
@@ -313,4 +314,62 @@ TEST_F(RekordboxTest, TwoExportsToOneFileNeverInterleave) {
     ASSERT_TRUE(text == smallText || text == largeText) << "round " << round << ": " << text.size() << " bytes";
     EXPECT_EQ(e1 + e2, L"");
   }
+}
+
+// The importer closes a grid with a marker 2048 beats on, far past the end of a short track. An
+// exchange with rekordbox must not turn it into a real point: each export, import round trip
+// would add one more, and rekordbox would hold tempo changes where the track has no audio.
+TEST_F(RekordboxTest, RoundTripsLeaveAnImportedGridAsItWas) {
+  const std::string song = dir_ + "/thirty.flac";
+  int status = -1;
+  RunCommand("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=30 " + ShellQuote(song) + " 2>&1", &status);
+  ASSERT_EQ(status, 0);
+  const std::wstring path = Utf8ToWide(song);
+  ImportResult first = Import("<COLLECTION Entries=\"1\"><TRACK TrackID=\"7\" AverageBpm=\"128\" Location=\"" +
+                              Url(path) + "\"><TEMPO Inizio=\"0.1\" Bpm=\"128\"/><TEMPO Inizio=\"15.1\" Bpm=\"130\"/>"
+                              "<TEMPO Inizio=\"22.484\" Bpm=\"126\"/></TRACK></COLLECTION>");
+  ASSERT_EQ(first.tracks.size(), 1u) << WideToUtf8(first.error);
+  const ImportedTrack original = first.tracks[0];
+  ASSERT_EQ(original.tempoMarkers.size(), 3u) << "two real markers and the closing one";
+
+  ImportedTrack now = original;
+  for (int trip = 1; trip <= 3; ++trip) {
+    ExportRecord record;
+    record.path = path;
+    record.info.bpm = now.bpm;
+    record.info.firstBeat = now.firstBeat;
+    record.info.tempoMarkers = now.tempoMarkers;
+    const std::wstring target = home_.wpath() + L"/trip.xml";
+    std::wstring error;
+    ASSERT_EQ(WriteRekordboxXml(target, {record}, {}, &error), 1) << WideToUtf8(error);
+    const std::string text = ReadRaw(WideToUtf8(target));
+    // Every TEMPO lies within the 30 s track.
+    size_t tempos = 0;
+    for (size_t at = text.find("<TEMPO Inizio=\""); at != std::string::npos; at = text.find("<TEMPO Inizio=\"", at + 1)) {
+      ++tempos;
+      EXPECT_LE(std::stod(text.substr(at + 15)), 30.0) << "trip " << trip << "\n" << text;
+    }
+    EXPECT_EQ(tempos, 3u) << text;
+    ImportResult back = ImportRekordbox(target);
+    ASSERT_EQ(back.tracks.size(), 1u) << WideToUtf8(back.error);
+    now = back.tracks[0];
+    ASSERT_EQ(now.tempoMarkers.size(), original.tempoMarkers.size()) << "trip " << trip;
+    EXPECT_NEAR(now.firstBeat, original.firstBeat, 1e-3);
+    for (size_t i = 0; i < now.tempoMarkers.size(); ++i) {
+      EXPECT_EQ(now.tempoMarkers[i].beat, original.tempoMarkers[i].beat) << "trip " << trip << " marker " << i;
+      EXPECT_NEAR(now.tempoMarkers[i].seconds, original.tempoMarkers[i].seconds, 0.05) << "trip " << trip;
+    }
+  }
+  // A grid that earlier exchanges already padded with made-up points keeps only the track's own.
+  ExportRecord padded;
+  padded.path = path;
+  padded.info.bpm = 128.0;
+  padded.info.firstBeat = 0.1;
+  padded.info.tempoMarkers = {{32.0, 15.1}, {2080.0, 960.0}, {4128.0, 1905.0}};
+  std::wstring error;
+  ASSERT_EQ(WriteRekordboxXml(home_.wpath() + L"/padded.xml", {padded}, {}, &error), 1);
+  const std::string text = ReadRaw(home_.path() + "/padded.xml");
+  EXPECT_NE(text.find("Inizio=\"15.100\""), std::string::npos) << text;
+  EXPECT_EQ(text.find("Inizio=\"960.000\""), std::string::npos) << text;
+  EXPECT_EQ(text.find("Inizio=\"1905.000\""), std::string::npos) << text;
 }
