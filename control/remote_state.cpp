@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <iterator>
 #include <memory>
 
+#include "app/log.h"
+#include "app/text_parse.h"
 #include "control/control_ids.h"
 #include "engine/automix.h"
 #include "engine/deck_snapshot.h"
@@ -193,8 +194,9 @@ std::vector<RemoteControlStep> RemoteControlSteps(const RemoteCommand& command) 
     const int side = name[5] == '1' ? kRightSide : kLeftSide;
     const std::string_view action = name.substr(7);
     if (action.starts_with("hotcue")) {
-      const int n = std::atoi(std::string(action.substr(6)).c_str());
-      target = DeckControl(side, kHotCueOffset + std::clamp(n - 1, 0, kHotCueButtons - 1));
+      // Any number a phone sends lands on a button: 0, none or below gives the first, above the last.
+      const int64_t n = std::clamp<int64_t>(LeadingInteger(action.substr(6)), 1, kHotCueButtons);
+      target = DeckControl(side, kHotCueOffset + static_cast<int>(n) - 1);
     } else {
       const DeckAction* found = FindDeckAction(action);
       if (!found) return {};
