@@ -130,7 +130,7 @@ bool PinAccepted(const RemoteQuery& query, const std::string& address) {
   return true;
 }
 
-void HandleCommand(NetSocket socket, const RemoteQuery& query) {
+void HandleCommand(NetSocket socket, const RemoteQuery& query, const std::string& address) {
   const auto name = query.find("name");
   if (name == query.end()) {
     WriteHttpReply(socket, 404, "text/plain", "name?");
@@ -138,6 +138,7 @@ void HandleCommand(NetSocket socket, const RemoteQuery& query) {
   }
   auto command = std::make_unique<RemoteCommand>();
   command->name = name->second;
+  command->client = address;
   if (const auto value = query.find("value"); value != query.end()) {
     if (!ParseValue(value->second, &command->value)) {
       WriteHttpReply(socket, 404, "text/plain", "value?");
@@ -185,7 +186,7 @@ void HandleRemoteRequest(NetSocket socket, const std::string& address) {
     }
     WriteHttpReply(socket, 200, "application/json", state);
   } else if (path == "/api/do") {
-    HandleCommand(socket, query);
+    HandleCommand(socket, query, address);
   } else {
     WriteHttpReply(socket, 404, "text/plain", "?");
   }
@@ -276,6 +277,12 @@ int CountRemotePhones() {
   for (const auto& [address, seenMs] : Server.phones)
     if (now - seenMs < kPhoneSeenMs) ++count;
   return count;
+}
+
+uint64_t RemotePhoneSeenMs(const std::string& address) {
+  std::lock_guard lock(Server.mutex);
+  const auto seen = Server.phones.find(address);
+  return seen == Server.phones.end() ? 0 : seen->second;
 }
 
 void SetRemoteState(std::string json) {
