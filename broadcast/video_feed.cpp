@@ -48,8 +48,9 @@ bool LookUpCoverArt(const std::wstring& path, std::vector<uint32_t>* pixels, uin
 }
 
 bool VideoWanted(const bool sideHasVideo[2]) {
-  return IsVideoWindowOpen() || VideoRecordingRunning() || LiveVideoState() == kStreamOnAir ||
-         sideHasVideo[0] || sideHasVideo[1] || (SettingsOpen && SettingsPage == kSettingsPageVideo);
+  return IsVideoWindowOpen() || (VideoRecordingRunning() && !VideoRecordingFailed()) ||
+         LiveVideoState() == kStreamOnAir || sideHasVideo[0] || sideHasVideo[1] ||
+         (SettingsOpen && SettingsPage == kSettingsPageVideo);
 }
 
 void FillEntry(int deck, float gainA, float gainB, VideoFeedEntry* e) {

@@ -265,6 +265,8 @@ void WaitForVideoRecording() {
 
 bool VideoRecordingRunning() { return State.recording.load(); }
 
+bool VideoRecordingFailed() { return State.failed.load(); }
+
 double VideoRecordingSeconds() {
   const int32_t rate = State.rate.load();
   return rate > 0 ? static_cast<double>(State.audioFramesWritten.load()) / rate : 0.0;

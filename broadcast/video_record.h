@@ -46,6 +46,9 @@ void StopVideoRecording();
 void WaitForVideoRecording();
 // True from a successful start until StopVideoRecording.
 bool VideoRecordingRunning();
+// True once the encoder thread stopped on an error; the recording stays running, making nothing,
+// until it is stopped. Any thread.
+bool VideoRecordingFailed();
 // Seconds of sound recorded so far (the master rate's frames taken from the tap).
 double VideoRecordingSeconds();
 // Once per UI frame, from the video feed: renders one picture when the sound that reached the

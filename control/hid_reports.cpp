@@ -43,7 +43,7 @@ bool Evaluate(uint32_t key, uint32_t value, const std::vector<uint8_t>& old, con
     const int newBit = (now[position] >> kind) & 1;
     if (oldBit == newBit) return false;
     event = {.press = newBit != 0, .release = newBit == 0, .hasValue = true, .value = float(newBit)};
-  } else if (kind <= 11) {
+  } else {
     const uint32_t width = FieldWidth(kind);
     if (position + width > now.size() || position + width > old.size()) return false;
     const uint32_t n = ReadField(now, position, width), o = ReadField(old, position, width);
@@ -58,8 +58,6 @@ bool Evaluate(uint32_t key, uint32_t value, const std::vector<uint8_t>& old, con
     if (bindingKind == kRelativeControl || kind == 10 || kind == 11)
       event.delta = width == 1 ? static_cast<int8_t>(static_cast<uint8_t>(n - o))
                                : static_cast<int16_t>(static_cast<uint16_t>(n - o));
-  } else {
-    return false;
   }
   if ((value & kInvertedMapping) != 0) event.value = 1.0f - event.value, event.delta = -event.delta;
   if (bindingKind == kRelativeControl && event.delta == 0) return false;

@@ -38,7 +38,7 @@ struct HidHistory {
 };
 
 // Field kinds: 0-7 one bit, 8 one byte, 9 two bytes (little-endian), 10 a one-byte counter,
-// 11 a two-byte counter.
+// 11 a two-byte counter, 12-15 one byte as 8.
 constexpr uint32_t HidMappingKey(uint32_t reportId, uint32_t position, uint32_t kind) {
   return (reportId & 63) << 24 | 0xF2u << 16 | (position & 0xFFF) << 4 | (kind & 0xF);
 }

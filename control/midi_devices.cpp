@@ -63,36 +63,40 @@ void ScanControllers(bool announce) {
   OpenHidDevice();
   ClearControllerLedCache();
   Midi::ClockTo();
-  if (announce) {
-    for (const std::wstring& name : GoneHidDeviceNames()) {
-      WriteLog(L"Controller disconnected: {}", name);
-      ShowStatus(UiFormat(L"Controller disconnected: {}", name), 4000);
-    }
-    for (const std::wstring& name : NewHidDeviceNames()) {
-      WriteLog(L"HID controller connected: {}", name);
-      ShowStatus(UiFormat(L"HID controller connected: {} \u2014 map it with MIDI learn", name), 5000);
-    }
-  }
   if (!announce) {
     ApplyPresetForDevices(false);
     return;
   }
-  const std::wstring* came = FirstMissing(Open.inputs, oldInputs);
-  const std::wstring* gone = FirstMissing(oldInputs, Open.inputs);
-  if (gone) {
-    WriteLog(L"Controller disconnected: {}", *gone);
-    ShowStatus(UiFormat(L"Controller disconnected: {}", *gone), 4000);
-  }
-  if (!came) return;
-  WriteLog(L"MIDI connected: {}", *came);
-  if (!FindControllerPreset(*came)) {
+  AnnounceControllerChanges({.oldMidi = oldInputs,
+                             .newMidi = Open.inputs,
+                             .hidGone = GoneHidDeviceNames(),
+                             .hidCame = NewHidDeviceNames()});
+}
+
+void AnnounceControllerChanges(const ControllerChanges& changes) {
+  const std::wstring* midiCame = FirstMissing(changes.newMidi, changes.oldMidi);
+  const std::wstring* midiGone = FirstMissing(changes.oldMidi, changes.newMidi);
+  // Each status replaces the one before: a controller that came outlasts one that went.
+  for (const std::wstring& name : changes.oldMidi)
+    if (std::find(changes.newMidi.begin(), changes.newMidi.end(), name) == changes.newMidi.end())
+      WriteLog(L"Controller disconnected: {}", name);
+  for (const std::wstring& name : changes.hidGone) WriteLog(L"Controller disconnected: {}", name);
+  const std::wstring* gone = midiGone ? midiGone : changes.hidGone.empty() ? nullptr : &changes.hidGone.front();
+  if (gone) ShowStatus(UiFormat(L"Controller disconnected: {}", *gone), 4000);
+  for (const std::wstring& name : changes.hidCame) WriteLog(L"HID controller connected: {}", name);
+  if (!changes.hidCame.empty())
+    ShowStatus(UiFormat(L"HID controller connected: {} \u2014 map it with MIDI learn", changes.hidCame.front()), 5000);
+  if (!midiCame) return;
+  WriteLog(L"MIDI connected: {}", *midiCame);
+  if (!FindControllerPreset(*midiCame)) {
     if (MappingTable.empty())
-      ShowStatus(UiFormat(L"Controller connected: {} \u2014 Settings \u25B8 CONTROLLERS \u25B8 AUTO-MAP sets it up", *came),
+      ShowStatus(UiFormat(L"Controller connected: {} \u2014 Settings \u25B8 CONTROLLERS \u25B8 AUTO-MAP sets it up",
+                          *midiCame),
                  5000);
     else
-      ShowStatus(UiFormat(L"Controller connected: {}", *came), 5000);
+      ShowStatus(UiFormat(L"Controller connected: {}", *midiCame), 5000);
   }
-  ApplyPresetForDevices(true);
+  ApplyPresetForDevices(true, changes.newMidi);
 }
 
 void StartControllers() {

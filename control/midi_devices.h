@@ -26,6 +26,14 @@ bool MidiDevicesChanged();
 // Reopens the controllers, clears what a vanished device could leave held and, with announce,
 // says which controller came or went; applies a ready-made layout for a new controller.
 void ScanControllers(bool announce);
+// What a rescan found: the MIDI inputs open before and after it, the HID controllers gone and new.
+struct ControllerChanges {
+  std::vector<std::wstring> oldMidi, newMidi, hidGone, hidCame;
+};
+// The rescan's announcement, each status replacing the one before: the first controller gone (a
+// MIDI input before an HID one), then the first new HID controller, then the first new MIDI input
+// (with the ready-made layout check for it).
+void AnnounceControllerChanges(const ControllerChanges& changes);
 // Start-up: loads midi.tsv, scans once and starts watching the port lists (a change raises a
 // device notice, which rescans after the window's 800 ms debounce).
 void StartControllers();

@@ -20,6 +20,7 @@ main{padding:10px;display:grid;gap:10px;grid-template-columns:repeat(auto-fit,mi
 .row{display:flex;flex-wrap:wrap;gap:6px;margin-top:8px}
 button{flex:1;min-width:54px;padding:10px 4px;border:0;border-radius:6px;background:#2a303a;color:#e8e8ea;font-weight:600}
 button.on{background:#e0a030;color:#111}
+button[data-a=cue]{touch-action:none;user-select:none;-webkit-user-select:none}
 input[type=range]{width:100%;margin-top:10px}
 #lib div{padding:4px 6px;border-radius:4px;white-space:pre;overflow:hidden;text-overflow:ellipsis}
 #lib div.sel{background:#2f4a6a}
@@ -50,10 +51,39 @@ input[type=range]{width:100%;margin-top:10px}
 const $ = s => document.querySelector(s);
 let pin = localStorage.getItem("vxpin") || "";
 let dragging = null;
-function api(path, args) {
-  return fetch(path + "?pin=" + encodeURIComponent(pin) + (args ? "&" + args : ""), {cache: "no-store"});
+function api(path, args, keep) {
+  return fetch(path + "?pin=" + encodeURIComponent(pin) + (args ? "&" + args : ""), {cache: "no-store", keepalive: !!keep});
 }
-function send(name, extra) { api("/api/do", "name=" + encodeURIComponent(name) + "&" + extra).catch(() => {}); }
+function send(name, extra, keep) {
+  return api("/api/do", "name=" + encodeURIComponent(name) + "&" + extra, keep).catch(() => {});
+}
+// A button held down: pressed once, released once by whatever ends the press first: the finger
+// lifted anywhere (the button captures the pointer), a cancelled touch, a lost capture, or the
+// page hidden or left. The release waits for the press to reach the program, so it never arrives
+// first.
+const releases = new Set();
+function holdButton(b, name) {
+  let sent = null;
+  const release = () => {
+    if (!sent) return;
+    const pressed = sent;
+    sent = null;
+    releases.delete(release);
+    pressed.then(() => send(name, "up=1", true));
+  };
+  b.addEventListener("pointerdown", e => {
+    e.preventDefault();
+    if (sent) return;
+    try { b.setPointerCapture(e.pointerId); } catch (err) {}
+    sent = send(name, "down=1", true);
+    releases.add(release);
+  });
+  for (const e of ["pointerup", "pointercancel", "lostpointercapture"]) b.addEventListener(e, release);
+  b.addEventListener("contextmenu", e => e.preventDefault());
+}
+function releaseAll() { for (const release of [...releases]) release(); }
+document.addEventListener("visibilitychange", () => { if (document.hidden) releaseAll(); });
+window.addEventListener("pagehide", releaseAll);
 function hold(el) {
   el.addEventListener("pointerdown", () => { dragging = el; });
   for (const e of ["pointerup", "pointercancel", "change"]) el.addEventListener(e, () => { dragging = null; });
@@ -68,8 +98,7 @@ document.querySelectorAll(".deck").forEach(card => {
   card.querySelectorAll("button").forEach(b => {
     const name = "deck." + side + "." + b.dataset.a;
     if (b.dataset.a === "cue") {
-      b.addEventListener("pointerdown", e => { e.preventDefault(); send(name, "down=1"); });
-      b.addEventListener("pointerup", () => send(name, "up=1"));
+      holdButton(b, name);
     } else {
       b.addEventListener("click", () => send(name, "press=1"));
     }

@@ -4,7 +4,6 @@
 #include <fmt/xchar.h>
 
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include <thread>
 
 #include "app/log.h"
+#include "app/text_parse.h"
 #include "app/settings.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
@@ -91,19 +91,15 @@ std::string ReceiveRequest(NetSocket socket) {
 // The whole text as a finite float; false for anything else (nan, inf, 1e999, "0.5x", "").
 bool ParseValue(const std::string& text, float* out) {
   double value = 0.0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return false;
-  if (std::fabs(value) > std::numeric_limits<float>::max()) return false;
+  constexpr double kFloatMax = std::numeric_limits<float>::max();
+  if (!ParseNumber(text, &value, -kFloatMax, kFloatMax)) return false;
   *out = static_cast<float>(value);
   return true;
 }
 
 bool ParseDelta(const std::string& text, int32_t* out) {
   int64_t value = 0;
-  // from_chars takes no "+"; one leading "+" (a "+" the form sent as %2B) is allowed, "+-" is not.
-  const char* first = text.data() + (text.starts_with('+') && !text.starts_with("+-") ? 1 : 0);
-  const auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < -kMaxDelta || value > kMaxDelta) return false;
+  if (!ParseInteger(text, &value, -kMaxDelta, kMaxDelta)) return false;
   *out = static_cast<int32_t>(value);
   return true;
 }
@@ -134,7 +130,7 @@ bool PinAccepted(const RemoteQuery& query, const std::string& address) {
   return true;
 }
 
-void HandleCommand(NetSocket socket, const RemoteQuery& query) {
+void HandleCommand(NetSocket socket, const RemoteQuery& query, const std::string& address) {
   const auto name = query.find("name");
   if (name == query.end()) {
     WriteHttpReply(socket, 404, "text/plain", "name?");
@@ -142,6 +138,7 @@ void HandleCommand(NetSocket socket, const RemoteQuery& query) {
   }
   auto command = std::make_unique<RemoteCommand>();
   command->name = name->second;
+  command->client = address;
   if (const auto value = query.find("value"); value != query.end()) {
     if (!ParseValue(value->second, &command->value)) {
       WriteHttpReply(socket, 404, "text/plain", "value?");
@@ -189,7 +186,7 @@ void HandleRemoteRequest(NetSocket socket, const std::string& address) {
     }
     WriteHttpReply(socket, 200, "application/json", state);
   } else if (path == "/api/do") {
-    HandleCommand(socket, query);
+    HandleCommand(socket, query, address);
   } else {
     WriteHttpReply(socket, 404, "text/plain", "?");
   }
@@ -213,13 +210,6 @@ void RemoteServerThread() {
     NetShutdown(connection);
     NetClose(connection);
   }
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -289,6 +279,12 @@ int CountRemotePhones() {
   return count;
 }
 
+uint64_t RemotePhoneSeenMs(const std::string& address) {
+  std::lock_guard lock(Server.mutex);
+  const auto seen = Server.phones.find(address);
+  return seen == Server.phones.end() ? 0 : seen->second;
+}
+
 void SetRemoteState(std::string json) {
   std::lock_guard lock(Server.mutex);
   Server.state.swap(json);
@@ -317,8 +313,8 @@ std::string UrlDecode(std::string_view text) {
     const char c = text[i];
     if (c == '+') {
       out.push_back(' ');
-    } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
+    } else if (c == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2])));
       i += 2;
     } else {
       out.push_back(c);

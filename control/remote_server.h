@@ -19,6 +19,7 @@ struct RemoteCommand {
   bool hasValue = false;
   float value = 0.0f;
   int32_t delta = 0;
+  std::string client;  // the sender's address, for holds it leaves pressed
 };
 
 // --- Life ---------------------------------------------------------------------------------------
@@ -40,6 +41,9 @@ int RemoteServerPort();
 std::vector<std::wstring> RemoteUrls();
 // The addresses that passed the PIN check in the last 5000 ms.
 int CountRemotePhones();
+// MonotonicMs of the latest request from the address that passed the PIN check; 0 for none since
+// the server started. Any thread.
+uint64_t RemotePhoneSeenMs(const std::string& address);
 
 // --- Shared with the UI thread ------------------------------------------------------------------
 // Replaces the state document that "/api/state" answers with. Any thread.

@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <iterator>
 #include <memory>
 
+#include "app/log.h"
+#include "app/text_parse.h"
 #include "control/control_ids.h"
 #include "engine/automix.h"
 #include "engine/deck_snapshot.h"
@@ -32,6 +33,17 @@ constexpr int kHotCueButtons = 8;
 
 uint64_t LastRenewalMs = 0;
 bool Renewed = false;
+
+// A phone polls the state every 300 ms while its page shows; one silent this long has gone (closed,
+// out of reach, asleep) and can no longer lift a finger from what it holds.
+constexpr uint64_t kHoldLeaseMs = 2000;
+
+// A control a phone pressed and has not released yet (CUE held down), and who holds it.
+struct RemoteHold {
+  uint16_t target;
+  std::string client;
+};
+std::vector<RemoteHold> Holds;
 
 struct DeckAction {
   std::string_view action;
@@ -175,9 +187,21 @@ std::string RemoteStateJson() {
   return out;
 }
 
+void ReleaseAbandonedRemoteHolds(uint64_t nowMs) {
+  const bool running = IsRemoteServerRunning();
+  std::erase_if(Holds, [&](const RemoteHold& hold) {
+    const uint64_t seen = running ? RemotePhoneSeenMs(hold.client) : 0;
+    if (seen != 0 && nowMs - seen < kHoldLeaseMs) return false;
+    WriteLog(L"Remote: {} went quiet while holding control {}; released", Utf8ToWide(hold.client), hold.target);
+    ApplyMappedControl(hold.target, ReleaseEvent());
+    return true;
+  });
+}
+
 void BuildRemoteState() {
-  if (!IsRemoteServerRunning()) return;
   const uint64_t now = MonotonicMs();
+  ReleaseAbandonedRemoteHolds(now);
+  if (!IsRemoteServerRunning()) return;
   if (Renewed && now - LastRenewalMs < kRenewEveryMs) return;
   Renewed = true;
   LastRenewalMs = now;
@@ -193,8 +217,9 @@ std::vector<RemoteControlStep> RemoteControlSteps(const RemoteCommand& command) 
     const int side = name[5] == '1' ? kRightSide : kLeftSide;
     const std::string_view action = name.substr(7);
     if (action.starts_with("hotcue")) {
-      const int n = std::atoi(std::string(action.substr(6)).c_str());
-      target = DeckControl(side, kHotCueOffset + std::clamp(n - 1, 0, kHotCueButtons - 1));
+      // Any number a phone sends lands on a button: 0, none or below gives the first, above the last.
+      const int64_t n = std::clamp<int64_t>(LeadingInteger(action.substr(6)), 1, kHotCueButtons);
+      target = DeckControl(side, kHotCueOffset + static_cast<int>(n) - 1);
     } else {
       const DeckAction* found = FindDeckAction(action);
       if (!found) return {};
@@ -227,5 +252,13 @@ std::vector<RemoteControlStep> RemoteControlSteps(const RemoteCommand& command) 
 void DispatchRemoteCommand(RemoteCommand* command) {
   const std::unique_ptr<RemoteCommand> owned(command);
   if (!owned) return;
-  for (const RemoteControlStep& step : RemoteControlSteps(*owned)) ApplyMappedControl(step.target, step.event);
+  const std::vector<RemoteControlStep> steps = RemoteControlSteps(*owned);
+  if (steps.size() == 1 && !steps[0].event.hasValue) {
+    // A press without its release holds the control until the phone releases it or goes quiet.
+    const ControlEvent& event = steps[0].event;
+    const uint16_t target = steps[0].target;
+    if (event.press != event.release) std::erase_if(Holds, [&](const RemoteHold& h) { return h.target == target; });
+    if (event.press && !event.release) Holds.push_back({target, owned->client});
+  }
+  for (const RemoteControlStep& step : steps) ApplyMappedControl(step.target, step.event);
 }

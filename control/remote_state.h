@@ -9,8 +9,13 @@
 #include "control/dispatcher.h"
 #include "control/remote_server.h"
 
-// Once per tick: while the remote server runs, renews its state document at most every 200 ms.
+// Once per tick: releases what abandoned phones hold (below), then, while the remote server runs,
+// renews its state document at most every 200 ms.
 void BuildRemoteState();
+// Releases each control a phone holds down (CUE) whose phone has sent nothing for 2 s, and every
+// held control once the server has stopped: a page that closed or lost its network in the middle
+// of a press never leaves a deck playing from its cue.
+void ReleaseAbandonedRemoteHolds(uint64_t nowMs);
 // BuildRemoteState's document, made now (the decks on the two sides, the mixer, the clock and the
 // browser rows around the selection).
 std::string RemoteStateJson();

@@ -175,8 +175,14 @@ void DrawToolbar(const BrowserLayout& l) {
   const wchar_t* aiLabel = working ? (l.compact ? L"• • •" : L"AI  • • •") : (l.compact ? L"AI ▾" : L"AI · TOOLS ▾");
   if (Button(kBrowserAiId, l.ai, aiLabel, ColorOf(Pal.Purple), working, kButtonTextSize))
     QueueDeferredAction(AiToolsMenu);
-  if (Button(kBrowserMacrosId, l.macros, L"MACROS", ColorOf(Pal.Yellow), MacrosPanelOpen, kButtonTextSize))
+  // In MIDI learn MACROS still opens the panel (its macros are what gets learned) and is no target.
+  const bool learnPress = midiLearnOn && PressStarts(l.macros);
+  const int32_t learning = midiLearnTarget;
+  if (Button(kBrowserMacrosId, l.macros, L"MACROS", ColorOf(Pal.Yellow), MacrosPanelOpen, kButtonTextSize) ||
+      learnPress) {
     MacrosPanelOpen = !MacrosPanelOpen;
+    midiLearnTarget = learning;
+  }
 }
 
 void DrawHeader(const BrowserLayout& l) {

@@ -9,6 +9,7 @@
 #include "control/macros.h"
 #include "control/macros_panel.h"
 #include "control/pad_macros.h"
+#include "screens/top_bar.h"
 #include "settings/palette.h"
 #include "ui/language.h"
 #include "ui/modal.h"
@@ -76,6 +77,8 @@ void DrawMacros() {
   if (!MacrosPanelOpen) return;
   const MacrosPanelLayout l = LayoutMacrosPanel(TargetWidth(), TargetHeight());
   DrawModalBackdrop(l.panel.w, l.panel.h);
+  // The hint's own steps: MIDI stays usable above the panel, so a macro can be learned here.
+  DrawTopBarMidiButton(Rc{0, 0, TargetWidth(), kTopBarHeight});
   DrawText(L"Macros", l.title, kTitleSize, ColorOf(Pal.Text), kAlignLeft, true, kFontSegoeUi);
   DrawText(L"Click to run \u00b7 Ctrl+1\u20138 \u00b7 map them with MIDI learn (open this panel, click MIDI, click a macro)",
            l.hint, kHintSize, ColorOf(Pal.Dim), kAlignLeft, false, kFontSegoeUi);

@@ -3,6 +3,7 @@
 #include <fmt/xchar.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 #include "app/settings.h"
@@ -310,6 +311,13 @@ void DrawMidiButton(Rc button) {
   if (clicked || leaveLearn) ToggleMidiLearn();
 }
 
+// Where DrawTopBar puts the MIDI button in the bar r: the fourth from the right.
+Rc MidiButtonRect(Rc r) {
+  RightCursor right{r.Right() - kRightMargin};
+  for (const BarButton& before : {kHelpButton, kSettingsButton, kMicButton}) right.Next(r, before.width);
+  return right.Next(r, kMidiButton.width);
+}
+
 void ResetDropouts() {
   Engine.dropouts.store(0);
   Meters.dropouts = 0;
@@ -469,6 +477,10 @@ std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
 
 // ---- the panel ---------------------------------------------------------------------------------------
 
+void DrawTopBarMidiButton(Rc r) {
+  if (!OffScreen(r)) DrawMidiButton(MidiButtonRect(r));
+}
+
 void DrawTopBar(Rc r) {
   if (OffScreen(r)) return;
   const float cy = r.CenterY();
@@ -484,7 +496,9 @@ void DrawTopBar(Rc r) {
              kSettingsButton.textSize))
     ToggleSettingsScreen();
   DrawMicButton(right.Next(r, kMicButton.width));
-  DrawMidiButton(right.Next(r, kMidiButton.width));
+  const Rc midi = right.Next(r, kMidiButton.width);
+  assert(midi.x == MidiButtonRect(r).x && "the MIDI button moved: MidiButtonRect must follow");
+  DrawMidiButton(midi);
   Button(kShiftButton.id, right.Next(r, kShiftButton.width), L"SHIFT", ColorOf(Pal.Yellow), IsUiControlHeld(),
          kShiftButton.textSize);
   if (Button(kSandboxButton.id, right.Next(r, kSandboxButton.width), Sandbox.on ? L"SANDBOX \u25CF" : L"SANDBOX",

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -12,8 +14,11 @@
 #include "broadcast/video_effects.h"
 #include "broadcast/video_feed.h"
 #include "broadcast/video_player.h"
+#include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
+#include "engine/audio_output.h"
 #include "engine/deck_snapshot.h"
+#include "engine/engine.h"
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
@@ -22,6 +27,8 @@
 #include "settings/palette.h"
 #include "settings/settings_screen.h"
 #include "support/art_loader.h"
+#include "support/audio_server.h"
+#include "support/temp_home.h"
 #include "support/wav_probe.h"
 
 namespace fs = std::filesystem;
@@ -359,3 +366,64 @@ TEST_F(VideoFeedTest, BlurTransitionBlursOnlyMidFade) {
 }
 
 }  // namespace
+
+namespace {
+
+// A new picture of noise each time: the encoder has plenty to write (a still picture over silence
+// would sit in the muxer's buffer for minutes).
+bool NoisePicture(int width, int height, std::vector<uint32_t>& pixels) {
+  static uint32_t seed = 1;
+  pixels.resize(static_cast<size_t>(width) * height);
+  for (uint32_t& p : pixels) p = 0xFF000000u | ((seed = seed * 1664525u + 1013904223u) >> 8);
+  return true;
+}
+
+}  // namespace
+
+// An MP4 recording keeps the feed running while it encodes; once its encoder stops on an error (a
+// file-size limit stands in for a full disk) the recording stays on, but the feed no longer runs
+// every frame on its account.
+TEST_F(VideoFeedTest, AFailedRecordingNoLongerRunsTheFeed) {
+  TempHome home;
+  std::string why;
+  ASSERT_TRUE(EnsureAudioServer(&why)) << why;
+  TestSink sink("videofeed", 2);
+  ASSERT_TRUE(sink.ok());
+  OutputConfig config;
+  config.masterDevice = sink.wname();
+  StartOutput(Engine, config);
+  ASSERT_TRUE(WaitFor([] { return Engine.outputRunning.load(); }, kWaitMs));
+  auto track = std::make_shared<Track>();
+  track->path = L"/nowhere/a.mp3";
+  track->sampleRate = 44100;
+  SideSlots[kLeftSide] = 0;
+  DeckSnapshots[0].track = track;
+  SetVideoMixSource(NoisePicture);
+  std::wstring error;
+  ASSERT_TRUE(StartVideoRecording(home.wpath() + L"/mix.mp4", 720, &error)) << WideToUtf8(error);
+  UpdateVideoFeed();
+  EXPECT_EQ(PublishedVideoFeed.entries[0].path, L"/nowhere/a.mp3") << "a running recording runs the feed";
+
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 4096;
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool failed = WaitFor([] {
+    CaptureRecordFrame();
+    return VideoRecordingFailed();
+  }, kWaitMs);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(failed) << "the encoder did not stop at the file-size limit";
+  EXPECT_TRUE(VideoRecordingRunning()) << "a failed recording stays on until it is stopped";
+  PublishedVideoFeed = VideoFeed{};
+  UpdateVideoFeed();
+  EXPECT_TRUE(PublishedVideoFeed.entries[0].path.empty()) << "the feed ran for a failed recording";
+
+  StopVideoRecording();
+  WaitForVideoRecording();
+  SetVideoMixSource(nullptr);
+  StopOutputs(Engine);
+}

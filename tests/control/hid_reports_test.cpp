@@ -16,6 +16,7 @@
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
 #include "platform/hid.h"
 #include "support/click_tracks.h"
@@ -164,6 +165,28 @@ TEST_F(HidDecks, ScalesCountersLayersAndNewLengths) {
   Report({6, 0});
   Report({6, 255});
   EXPECT_FLOAT_EQ(LiveDeckViews[0].fader, 0.0f);
+}
+
+// Kinds 12-15 are one byte each, read as kind 8: a fader, a volume, a button and a relative jog.
+TEST_F(HidDecks, KindsTwelveToFifteenReadOneByteAsKindEight) {
+  MappingTable[HidMappingKey(7, 1, 12)] = kCrossfaderControl;
+  MappingTable[HidMappingKey(7, 2, 13)] = DeckControl(0, kVolumeOffset) | kInvertedMapping;
+  MappingTable[HidMappingKey(7, 3, 14)] = DeckControl(0, kHeadphoneCueOffset);
+  MappingTable[HidMappingKey(7, 4, 15)] = DeckControl(0, kJogSearchOffset);
+  CrossfaderPosition = 0.3f;
+  LiveDeckViews[0].headphoneCue = false;
+  const double sampleRate = [] {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    Engine.decks[0].position = 10.0 * DeckStateOf(0).track->sampleRate;
+    return DeckStateOf(0).track->sampleRate;
+  }();
+  Report({7, 0, 0, 0, 250});
+  Report({7, 204, 51, 200, 3});
+  EXPECT_NEAR(CrossfaderPosition, 0.8f, 1e-4f);
+  EXPECT_NEAR(LiveDeckViews[0].fader, 0.8f, 1e-4f) << "inverted";
+  EXPECT_TRUE(LiveDeckViews[0].headphoneCue) << "above half scale presses";
+  EXPECT_NEAR(Place(0).position / sampleRate, 10.0 + 9 * 0.25, 1e-6) << "250 -> 3 is nine ticks forward";
+  CrossfaderPosition = 0.5f;
 }
 
 TEST(HidLearning, BusyBytesAreSkippedAndTheFaderIsFoundFromEitherHalf) {

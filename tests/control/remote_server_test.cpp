@@ -17,6 +17,7 @@
 #include "app/settings.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/remote_state.h"
 #include "platform/net.h"
 #include "platform/ui_post.h"
 
@@ -171,6 +172,55 @@ TEST_F(RemoteServerTest, NumbersThatAreNotFiniteOrInBoundsChangeNothing) {
   const std::vector<RemoteCommand> got = Commands();
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].delta, 8);
+}
+
+// Every number a request carries, at and past the edges of its type, from the socket to the
+// dispatcher's call: none wraps (the sanitized build stops on a signed overflow), a value or delta
+// out of bounds is refused, and a hot cue number of any size lands on a button of the deck.
+TEST_F(RemoteServerTest, EveryNumberOfARequestIsReadWithinItsBounds) {
+  struct Case {
+    std::string words;
+    int target;  // -1: refused by the server
+    float value;
+    int32_t delta;
+  };
+  const Case cases[] = {
+      {"name=deck.0.hotcue-2147483648&press", 5270, 0, 0},
+      {"name=deck.0.hotcue-2147483649&press", 5270, 0, 0},
+      {"name=deck.0.hotcue2147483647&press", 5277, 0, 0},
+      {"name=deck.1.hotcue2147483648&press", 5477, 0, 0},
+      {"name=deck.0.hotcue-9223372036854775808&press", 5270, 0, 0},
+      {"name=deck.0.hotcue9223372036854775808&press", 5277, 0, 0},
+      {"name=deck.0.hotcue" + std::string(200, '9') + "&press", 5277, 0, 0},
+      {"name=deck.0.hotcue0&press", 5270, 0, 0},
+      {"name=deck.1.hotcue%2B4&press", 5473, 0, 0},
+      {"name=mixer.xfader&value=3.4028234e38", 5000, 1.0f, 0},
+      {"name=mixer.xfader&value=-3.4028234e38", 5000, 0.0f, 0},
+      {"name=mixer.xfader&value=3.5e38", -1, 0, 0},
+      {"name=mixer.xfader&value=-1e309", -1, 0, 0},
+      {"name=mixer.xfader&value=1e-400", 5000, 0.0f, 0},
+      {"name=lib.browse&delta=1000", 5005, 0, 1000},
+      {"name=lib.browse&delta=-1000", 5005, 0, -1000},
+      {"name=lib.browse&delta=1001", -1, 0, 0},
+      {"name=lib.browse&delta=-2147483648", -1, 0, 0},
+      {"name=lib.browse&delta=-9223372036854775808", -1, 0, 0},
+      {"name=lib.browse&delta=18446744073709551616", -1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string reply = Get("/api/do?pin=4711&" + c.words);
+    const std::vector<RemoteCommand> got = Commands();
+    if (c.target < 0) {
+      EXPECT_TRUE(reply.starts_with("HTTP/1.1 404 Not Found\r\n")) << c.words;
+      EXPECT_TRUE(got.empty()) << c.words;
+      continue;
+    }
+    ASSERT_EQ(got.size(), 1u) << c.words;
+    const std::vector<RemoteControlStep> steps = RemoteControlSteps(got[0]);
+    ASSERT_FALSE(steps.empty()) << c.words;
+    EXPECT_EQ(steps[0].target, c.target) << c.words;
+    EXPECT_EQ(steps[0].event.value, c.value) << c.words;
+    EXPECT_EQ(steps[0].event.delta, c.delta) << c.words;
+  }
 }
 
 TEST_F(RemoteServerTest, MalformedAndOversizedRequestsNeverStopTheServer) {

@@ -2,7 +2,9 @@
 # The phone remote of the real program on a free port, talked to over 127.0.0.1 only: curl for the
 # page, the PIN, the state (parsed by python, an accented title) and commands acting on deck A;
 # headless chromium entering the PIN and driving deck A from the page, a hostile title shown as
-# text, and a screenshot; hostile HTTP (a 20 KB header, no blank line, junk, a path outside,
+# text, and a screenshot; CUE held from the page ends however the press ends (lifted on or off the
+# button, a cancelled touch, the page left), and a hold whose phone went quiet (127.0.0.2) is
+# released by the program; hostile HTTP (a 20 KB header, no blank line, junk, a path outside,
 # a silent client); SIGTERM under a slowloris attack ends the program within 2 s with its settings
 # saved; the same port serves again at the next start; a taken port is reported.
 # Labels: slow
@@ -102,6 +104,12 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 base, pin, shot = sys.argv[1:4]
+direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+def deck_a():
+    with direct.open(base + "/api/state?pin=" + pin, timeout=3) as r:
+        return json.load(r)["decks"][0]
+def playing():
+    return deck_a()["playing"]
 options = webdriver.ChromeOptions()
 for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=420,1100", "--no-proxy-server"):
     options.add_argument(arg)
@@ -127,7 +135,7 @@ try:
     wait.until(lambda d: "on" in play.get_attribute("class"))
     vol = card.find_element(By.CLASS_NAME, "vol")
     driver.execute_script("arguments[0].value = 300; arguments[0].dispatchEvent(new Event('input'))", vol)
-    wait.until(lambda d: d.execute_script("return document.activeElement !== arguments[0]", vol) or True)
+    wait.until(lambda d: abs(deck_a()["vol"] - 0.3) < 1e-6)
     time.sleep(0.8)
     assert vol.get_attribute("value") == "300", vol.get_attribute("value")
     time.sleep(0.5)
@@ -135,24 +143,48 @@ try:
     play.click()
     wait.until(lambda d: "on" not in play.get_attribute("class"))
     # CUE on the paused deck: the first press sets the cue point there; held, it plays from the
-    # cue until the finger lifts.
-    direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-    def playing():
-        with direct.open(base + "/api/state?pin=" + pin, timeout=3) as r:
-            return json.load(r)["decks"][0]["playing"]
+    # cue until the finger lifts, however the press ends.
     cue = card.find_element(By.CSS_SELECTOR, 'button[data-a="cue"]')
+    header = driver.find_element(By.TAG_NAME, "h1")
     ActionChains(driver).click_and_hold(cue).pause(0.3).release().perform()
     time.sleep(0.3)
     assert not playing(), "a CUE press on a paused deck played it"
+    def held_until(end, what, hold_s=0.0):
+        WebDriverWait(driver, 1, poll_frequency=0.05).until(lambda d: playing())
+        time.sleep(hold_s)
+        assert playing(), what + ": the deck stopped while CUE was held"
+        end()
+        WebDriverWait(driver, 1, poll_frequency=0.05).until(lambda d: not playing(),
+                                                            what + ": the deck still plays from its cue")
     ActionChains(driver).click_and_hold(cue).perform()
-    WebDriverWait(driver, 1, poll_frequency=0.05).until(lambda d: playing())
-    ActionChains(driver).release().perform()
-    WebDriverWait(driver, 1, poll_frequency=0.05).until(lambda d: not playing())
+    held_until(lambda: ActionChains(driver).release().perform(), "released on the button", hold_s=3.0)
+    ActionChains(driver).click_and_hold(cue).perform()
+    held_until(lambda: ActionChains(driver).move_to_element(header).release().perform(), "released off the button")
+    # A touch that the system takes over (a scroll, a call) ends in pointercancel.
+    driver.execute_cdp_cmd("Emulation.setTouchEmulationEnabled", {"enabled": True, "maxTouchPoints": 1})
+    box = driver.execute_script("const r = arguments[0].getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]", cue)
+    touch = lambda kind, points: driver.execute_cdp_cmd("Input.dispatchTouchEvent", {"type": kind, "touchPoints": points})
+    touch("touchStart", [{"x": box[0], "y": box[1]}])
+    held_until(lambda: touch("touchCancel", []), "a cancelled touch")
+    # Leaving the page in the middle of a press.
+    ActionChains(driver).click_and_hold(cue).perform()
+    held_until(lambda: driver.get("about:blank"), "the page left")
 finally:
     driver.quit()
 EOF
 [ "$(state 's["decks"][0]["vol"]')" = 0.3 ] || fail "the page's slider left deck A's volume at $(state 's["decks"][0]["vol"]')"
 grep -F "deck card after" "$work/browser.out"
+
+# --- A phone that holds CUE and goes quiet (another address than the one asking for the state) ---
+quiet_down=$(curl --noproxy '*' -s --max-time 3 --interface 127.0.0.2 -o /dev/null -w '%{http_code}' \
+  "$base/api/do?pin=$pin&name=deck.0.cue&down=1")
+[ "$quiet_down" = 200 ] || fail "CUE from 127.0.0.2 was refused ($quiet_down)"
+held_at=$(date +%s%N)
+wait_for 1 state_is 's["decks"][0]["playing"]' True || fail "CUE held from 127.0.0.2 did not play deck A"
+wait_for 5 state_is 's["decks"][0]["playing"]' False || fail "CUE held by a phone that went quiet still plays deck A"
+released_ms=$((($(date +%s%N) - held_at) / 1000000))
+log_has "Remote: 127.0.0.2 went quiet while holding control 5201; released" || fail "no log line for the released hold"
+echo "CUE held by a phone gone quiet: released after $released_ms ms"
 
 # --- Hostile requests ---
 "$py" - "$port" "$pin" <<'EOF' || fail "a hostile request broke the server"
