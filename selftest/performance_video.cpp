@@ -73,14 +73,11 @@ void RecordVideo() {
   if (!StartVideoRecording(RecordedVideo, kRecordHeight, &error)) SelfTestResults += L"      (" + error + L")\n";
 }
 
-// A loaded machine runs the step late, so the recording is judged by the sound it took rather
-// than by the step's length.
-void StopRecording() {
-  RecordedSeconds = VideoRecordingSeconds();
-  StopVideoRecording();
-}
-
+// The file once its encoder has finished it, judged by the sound it took rather than by the
+// step's length: a loaded machine runs the step late and finishes the file late.
 bool RecordingHolds() {
+  WaitForVideoRecording();
+  RecordedSeconds = VideoRecordingSeconds();
   const long long bytes = FileSize(RecordedVideo);
   SelfTestResults += fmt::format(L"      ({} KB, {:.2f} s of sound)\n", bytes > 0 ? bytes / 1024 : 0, RecordedSeconds);
   return bytes > kSmallestRecording && HoldsVideoStream(RecordedVideo) &&
@@ -238,7 +235,7 @@ void AddStream(std::vector<TimedStep>& steps, int32_t height, double seconds) {
 void AddPictureSteps(std::vector<TimedStep>& steps) {
   steps.push_back({L"(video: open the screen, record the mix)", RecordVideo, 3.5, [] { return true; }});
   steps.push_back({L"video: the screen is open", [] {}, 0.1, IsVideoWindowOpen});
-  steps.push_back({L"video: the mix recorded as an MP4 (H.264 + AAC)", StopRecording, 0.5, RecordingHolds});
+  steps.push_back({L"video: the mix recorded as an MP4 (H.264 + AAC)", StopVideoRecording, 0.5, RecordingHolds});
   steps.push_back({L"(load it onto deck B)", [] { LoadTrack(kDeckB, RecordedVideo); }, 3.0, [] { return true; }});
   steps.push_back({L"video: the MP4 plays on deck B as a video (as long as the sound recorded)", PlayOnDeckB, 1.5,
                    DeckBPlaysTheVideo});
