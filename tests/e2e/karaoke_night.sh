@@ -93,32 +93,36 @@ near() {  # near MEASURED EXPECTED: within 0.5 %
   /usr/bin/python3 -c "import sys; m, e = float(sys.argv[1]), float(sys.argv[2]); sys.exit(abs(m - e) > 0.005 * e)" "$1" "$2"
 }
 semitones() { /usr/bin/python3 -c "import sys; print(440 * 2 ** (int(sys.argv[1]) / 12))" "$1"; }
+# pitch_near SECONDS EXPECTED: a recording of the sink is at the pitch (hz keeps the last), tried
+# up to four times: a loaded machine starts the sound late or drops a block of it.
+pitch_near() {
+  local _
+  for _ in 1 2 3 4; do
+    hz="$(pitch "$1")"
+    near "$hz" "$2" && return 0
+  done
+  return 1
+}
 
 # --- The first song ---
 start_app
 xdotool key ctrl+k
 sleep 0.5
 click karaoke.action  # NEXT: SING for Ana
-sleep 1.5
-grep -qaP 'onstage\t0$' "$queue" || fail "SING did not move the turn marker to Ana"
+wait_for 5 grep -qaP 'onstage\t0$' "$queue" || fail "SING did not move the turn marker to Ana"
+sleep 0.5
 click karaoke.action  # GO
-sleep 1
-hz="$(pitch 1.5)"
-near "$hz" "$(semitones 2)" || fail "Ana's song (+2) sounded at $hz Hz, not $(semitones 2)"
+pitch_near 1.5 "$(semitones 2)" || fail "Ana's song (+2) sounded at $hz Hz, not $(semitones 2)"
 click karaoke.stage.keyup
-sleep 0.3
-grep -qP "^song\t0\t3\t$work/music/ana.wav\t" "$queue" || fail "KEY + was not stored with Ana's song"
-hz="$(pitch 1.2)"
-near "$hz" "$(semitones 3)" || fail "after KEY + the song sounded at $hz Hz, not $(semitones 3)"
+wait_for 3 grep -qP "^song\t0\t3\t$work/music/ana.wav\t" "$queue" || fail "KEY + was not stored with Ana's song"
+pitch_near 1.2 "$(semitones 3)" || fail "after KEY + the song sounded at $hz Hz, not $(semitones 3)"
 click karaoke.break
 status_says '*Break music will*song ends*' || fail "BREAK mid-song said: $text"
 
 # --- The natural end: sung, up next, break music on the other deck ---
 wait_for 15 grep -qP "^song\t1\t3\t$work/music/ana.wav\t" "$queue" || fail "the song's end did not mark it sung"
 status_says '*Song finished*up next*Bo*' || fail "the song's end said: $text"
-sleep 1.5
-hz="$(pitch 1.2)"
-near "$hz" 300 || fail "no break music after the song: $hz Hz"
+pitch_near 1.2 300 || fail "no break music after the song: $hz Hz"
 
 # --- The second song: the glide closes the break deck's side, which then pauses ---
 click karaoke.action  # NEXT: Bo
