@@ -61,8 +61,9 @@ void RecordVideo() {
   Settings.Effect = 0;
   if (!IsVideoWindowOpen()) ToggleVideoWindow();
   RecordedVideo = OutputFile(L"video-test.mp4");
-  std::wstring error;
-  if (!StartVideoRecording(RecordedVideo, kRecordHeight, &error)) SelfTestResults += L"      (" + error + L")\n";
+  UiText error;
+  if (!StartVideoRecording(RecordedVideo, kRecordHeight, &error))
+    SelfTestResults += L"      (" + EnglishText(error) + L")\n";
 }
 
 bool RecordingHolds() {

@@ -166,7 +166,7 @@ void AnnounceDemoTracks() {
   }
   int32_t failed = kDemoFailed;
   if (DemoTrackState.compare_exchange_strong(failed, kDemoIdle))
-    ShowStatus(L"Couldn't make the demo tracks: " + DemoTrackError);
+    ShowStatus(UiFormat(L"Couldn't make the demo tracks: {}", UiText(DemoTrackError)));
 }
 
 void FollowCameraSetting() {

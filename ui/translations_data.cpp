@@ -1582,5 +1582,18 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"© 2026 Orrelby. All rights reserved.  ·  Built {}", L"© 2026 Orrelby. Todos los derechos reservados.  ·  Compilado el {}", L"© 2026 Orrelby. Alle Rechte vorbehalten.  ·  Erstellt am {}", L"© 2026 Orrelby. Todos os direitos reservados.  ·  Compilado em {}", L"© 2026 Orrelby. Tous droits réservés.  ·  Compilé le {}"}},
     {{L"{} is missing beside the program", L"Falta {} junto al programa", L"{} fehlt neben dem Programm", L"{} não está junto ao programa", L"{} est absent à côté du programme"}},
     {{L"Made by Orrelby", L"Hecho por Orrelby", L"Gemacht von Orrelby", L"Feito pela Orrelby", L"Réalisé par Orrelby"}},
+    {{L"Stems for deck {}: {}", L"Stems del deck {}: {}", L"Stems für Deck {}: {}", L"Stems do deck {}: {}", L"Stems de la platine {} : {}"}},
+    {{L"Couldn't start separating — the system is out of threads.", L"No se pudo empezar a separar: el sistema se quedó sin hilos.", L"Das Trennen konnte nicht starten — dem System fehlen Threads.", L"Não foi possível começar a separar — o sistema ficou sem threads.", L"Impossible de lancer la séparation — le système n'a plus de threads."}},
+    {{L"There isn't enough memory to separate this track", L"No hay memoria suficiente para separar esta pista", L"Es ist nicht genug Speicher frei, um diesen Track zu trennen", L"Não há memória suficiente para separar esta faixa", L"Il n'y a pas assez de mémoire pour séparer ce titre"}},
+    {{L"The stem model failed: unexpected output type", L"Falló el modelo de stems: tipo de salida inesperado", L"Das Stem-Modell ist fehlgeschlagen: unerwarteter Ausgabetyp", L"O modelo de stems falhou: tipo de saída inesperado", L"Le modèle de stems a échoué : type de sortie inattendu"}},
+    {{L"the work could not start", L"el trabajo no pudo empezar", L"die Arbeit konnte nicht beginnen", L"o trabalho não pôde começar", L"le travail n'a pas pu démarrer"}},
+    {{L"No space left on device", L"No queda espacio en el dispositivo", L"Kein Platz mehr auf dem Gerät", L"Não há espaço disponível no dispositivo", L"Plus d'espace disponible sur le périphérique"}},
+    {{L"Permission denied", L"Permiso denegado", L"Zugriff verweigert", L"Permissão negada", L"Permission refusée"}},
+    {{L"Input/output error", L"Error de entrada/salida", L"Ein-/Ausgabefehler", L"Erro de entrada/saída", L"Erreur d'entrée/sortie"}},
+    {{L"Read-only file system", L"Sistema de archivos de solo lectura", L"Dateisystem ist nur lesbar", L"Sistema de arquivos somente leitura", L"Système de fichiers en lecture seule"}},
+    {{L"Disk quota exceeded", L"Cuota de disco superada", L"Festplattenkontingent überschritten", L"Cota de disco excedida", L"Quota de disque dépassé"}},
+    {{L"File too large", L"Archivo demasiado grande", L"Datei zu groß", L"Arquivo muito grande", L"Fichier trop volumineux"}},
+    {{L"No such file or directory", L"No existe el archivo o el directorio", L"Datei oder Verzeichnis nicht gefunden", L"Arquivo ou diretório inexistente", L"Fichier ou dossier introuvable"}},
+    {{L"Is a directory", L"Es un directorio", L"Ist ein Verzeichnis", L"É um diretório", L"Est un dossier"}},
 };
 extern const size_t kTranslationRowCount = std::size(kTranslationRows);
