@@ -334,8 +334,6 @@ void LoadSettings() {
 
   LoadMusicFolders(ini);
   SettingsRecord loaded;
-  // A file without [Tour] Done belongs to someone who has used the program: no tour for them.
-  loaded.TourDone = !firstRun;
   loaded.Language = firstRun ? DefaultUiLanguage() : 0;
   // The older yes/no MP3 key is the default of the format choice that replaced it.
   loaded.RecordFormat = IniInt(ini, L"Options", L"RecordMp3", loaded.RecordFormat);

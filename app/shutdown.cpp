@@ -41,7 +41,7 @@ void StopAndSaveAll() {
   StopUpdateWorkers();
   StopLiveStream();
   StopLiveVideo();
-  StopControllers();  // the HID readers stop here too once they exist
+  StopControllers();  // the MIDI ports, the HID readers and both device watches
   StopVideoRecording();
   WaitForVideoRecording();  // the MP4's index is written before the program ends
   // The video window goes before the players it shows.

@@ -160,7 +160,7 @@ void BM_StopVideoRecordingWait(benchmark::State& state) {
   std::vector<float> second(static_cast<size_t>(kAudioRate) * 2, 0.1f);
   for (auto _ : state) {
     state.PauseTiming();
-    std::wstring error;
+    UiText error;
     if (!StartVideoRecording(Utf8ToWide(path), 720, &error)) {
       state.SkipWithError("the recording would not start");
       break;

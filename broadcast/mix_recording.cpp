@@ -110,7 +110,7 @@ void StartMixRecording() {
   ShowStatus(UiFormat(L"Recording to {}", FileNameOf(RecordingPath)));
   if (Settings.Record) {
     const std::wstring video = WithExtension(RecordingPath, L".mp4");
-    std::wstring error;
+    UiText error;
     if (StartVideoRecording(video, Settings.VideoHeight, &error))
       ShowStatus(UiFormat(L"Recording the mix with video to {}", FileNameOf(video)));
     else

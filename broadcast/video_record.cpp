@@ -93,8 +93,8 @@ uint64_t FramesNeeded() {
   return static_cast<uint64_t>(std::floor(kRecordFps * seconds)) + 1;
 }
 
-std::wstring StartError(int code) {
-  return fmt::format(L"The video encoder wouldn't start (0x{:08X})", static_cast<uint32_t>(code));
+UiText StartError(int code) {
+  return UiFormat(L"The video encoder wouldn't start (0x{:08X})", static_cast<uint32_t>(code));
 }
 
 void VideoRecordThread(std::unique_ptr<RecordJob> job) {
@@ -174,7 +174,7 @@ std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool, const
   return fresh;
 }
 
-bool StartVideoRecording(const std::wstring& path, int32_t height, std::wstring* error) {
+bool StartVideoRecording(const std::wstring& path, int32_t height, UiText* error) {
   if (State.recording.load()) return true;
   WaitForVideoRecording();
   // The tap starts now, beside the WAV that has just started, and holds the sound while the
@@ -188,9 +188,9 @@ bool StartVideoRecording(const std::wstring& path, int32_t height, std::wstring*
   job->outRate = RecordAudioRate(job->masterRate);
   auto fail = [&](int code) {
     EnableVideoRecordTap(false);
-    const std::wstring text = StartError(code);
-    if (error) *error = text;
+    const UiText text = StartError(code);
     WriteLog(L"Video recording: {}", text);
+    if (error) *error = text;
     return false;
   };
   H264TransformSettings video;

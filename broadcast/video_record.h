@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/ui_text.h"
+
 inline constexpr int kRecordFps = 30;
 inline constexpr int kRecordKbps720 = 6000;
 inline constexpr int kRecordKbps1080 = 12000;
@@ -36,8 +38,8 @@ std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool,
 // Starts recording the video mix to `path`; `height` below 1080 gives 1280x720, else 1920x1080.
 // True at once while recording. Waits for a previous recording's file to be finished first. False
 // with "The video encoder wouldn't start (0x%08X)" in `error` when the encoders or the file can't
-// start.
-bool StartVideoRecording(const std::wstring& path, int32_t height, std::wstring* error);
+// start (a text to translate, then fill).
+bool StartVideoRecording(const std::wstring& path, int32_t height, UiText* error);
 // Stops capturing and hands the rest to the encoder thread, which finishes the file; returns at
 // once. Nothing when not recording.
 void StopVideoRecording();

@@ -71,6 +71,8 @@ std::FILE* OpenForWriting(const std::wstring& path) {
   return std::fopen(WideToUtf8(path).c_str(), "wb");
 }
 
+// The C library's English text; the common ones have translation rows, so a reason shown on screen
+// goes in as a text of its own.
 std::wstring ErrnoText(int err) { return Utf8ToWide(std::strerror(err)); }
 
 // Rewrites the header to the frames on disk and closes the file; false when either fails.
@@ -89,7 +91,7 @@ void FinishOrReport(std::FILE* file, uint32_t rate, uint64_t frames) {
   std::wstring reason;
   if (FinishRecordingFile(file, rate, frames, &reason)) return;
   WriteLog(L"Audio: the recording's WAV header couldn't be finished ({})", reason);
-  SetProblem(UiFormat(L"Recording may be unreadable \u2014 couldn't finish the WAV file ({})", reason));
+  SetProblem(UiFormat(L"Recording may be unreadable \u2014 couldn't finish the WAV file ({})", UiText(reason)));
 }
 
 // Ends a recording from inside the recorder thread: the render stops feeding the ring, the file
@@ -240,7 +242,7 @@ void RecorderThread() {
       const std::wstring reason = ErrnoText(writeError);
       StopFromRecorder(fmt::format(L"Audio: recording stopped, writing the WAV file failed ({}); {} frames kept",
                                    reason, frames),
-                       UiFormat(L"Recording stopped \u2014 couldn't write the file ({})", reason));
+                       UiFormat(L"Recording stopped \u2014 couldn't write the file ({})", UiText(reason)));
       return;
     }
     if (frames >= limit) {
@@ -254,7 +256,7 @@ void RecorderThread() {
       if (!WriteWavHeader(file, rate, frames)) {
         const std::wstring reason = ErrnoText(errno);
         StopFromRecorder(fmt::format(L"Audio: recording stopped, updating the WAV header failed ({})", reason),
-                         UiFormat(L"Recording stopped \u2014 couldn't write the file ({})", reason));
+                         UiFormat(L"Recording stopped \u2014 couldn't write the file ({})", UiText(reason)));
         return;
       }
     }

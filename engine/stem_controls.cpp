@@ -25,6 +25,12 @@ bool SameSwitches(const DeckView& view, const bool wanted[kStemNameCount]) {
   return true;
 }
 
+// The status line's "Stems for deck A: " and the reason, each translated on its own: the reason
+// comes from the stem engine in English and has rows of its own.
+UiText StemFailureText(int deck, const std::wstring& reason) {
+  return UiFormat(L"Stems for deck {}: {}", DeckLetter(deck), UiText(reason));
+}
+
 // Starts a separation when the deck has no stems and none is running.
 void SeparateUnlessRunning(int deck) {
   if (!LiveDeckViews[deck].stemsRunning) StartStemSeparation(deck);
@@ -75,7 +81,7 @@ void StartStemSeparation(int deck) {
     FreeStemJob(job);
     view.stemsRunning = false;
     view.stemMessage = kStemsNoThreadText;
-    ShowStatus(L"Stems for deck " + DeckLetter(deck) + L": " + view.stemMessage);
+    ShowStatus(StemFailureText(deck, view.stemMessage));
   }
 }
 
@@ -105,7 +111,7 @@ void OnStemsReady(StemResult* result) {
   }
   view.stemMessage = result->error;
   if (result->error == kStemsCancelledText) return;
-  ShowStatus(L"Stems for deck " + DeckLetter(deck) + L": " + result->error);
+  ShowStatus(StemFailureText(deck, result->error));
 }
 
 bool AttachStems(const TrackPtr& track, const StemDataPtr& stems) {

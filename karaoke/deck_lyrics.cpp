@@ -88,7 +88,7 @@ void OnLyricsReady(LyricsReply* reply) {
     // never cached as the track's words.
     const bool plain = reply->lyrics.kind == LyricsKind::Plain;
     record.lyrics = std::make_shared<Lyrics>(std::move(reply->lyrics));
-    record.fitted = record.fittedWithStems = record.stemFitTried = false;
+    record.fittedWithStems = record.stemFitTried = false;
     if (plain) FitLyricsToVocals(deck);
     if (reply->online) {
       if (!plain && !TestMode) SaveLyrics(record.path, *record.lyrics);
@@ -120,6 +120,5 @@ void FitLyricsToVocals(int deck) {
   if (LiveDeckViews[deck].stemsReady) record.stemFitTried = true;
   const LyricsFit fit = FitDeckLyrics(deck, record.path, record.lyrics.get());
   if (!fit.fitted) return;
-  record.fitted = true;
   record.fittedWithStems = fit.withStems;
 }

@@ -22,8 +22,7 @@ struct DeckLyrics {
   bool busy = false;
   bool online = false;             // the latest request asked the online service
   bool onlineTried = false;        // an online request was made for this track
-  bool fitted = false;             // timed automatically
-  bool fittedWithStems = false;    // from the vocal stem
+  bool fittedWithStems = false;    // timed automatically from the vocal stem
   // A fit ran while the stems were ready: a stem too short or silent falls back, and is not
   // tried again every frame.
   bool stemFitTried = false;

@@ -38,7 +38,6 @@ void TapSyncLine() {
   TapLyricLine(&lyrics, TapSyncIndex, shot.position / shot.track->sampleRate);
   lyrics.lines[static_cast<size_t>(TapSyncIndex)].words.clear();
   if (lyrics.kind == LyricsKind::Plain) lyrics.kind = LyricsKind::Estimated;
-  record.fitted = false;
   ++TapSyncIndex;
   if (static_cast<size_t>(TapSyncIndex) < lyrics.lines.size()) return;
   lyrics.kind = LyricsKind::Synced;

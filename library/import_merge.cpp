@@ -151,14 +151,14 @@ bool MergeImport(int sourceNumber, ImportResult* result) {
     Report(owned->error.empty()
                ? UiFormat(L"Imported {} tracks and {} playlists, but the library couldn't be saved", tracks, playlists)
                : UiFormat(L"Imported {} tracks and {} playlists ({}), but the library couldn't be saved", tracks,
-                          playlists, owned->error));
+                          playlists, UiText(owned->error)));
   } else if (listsNotSaved > 0) {
     Report(UiFormat(L"Imported {} tracks and {} playlists, but {} playlists couldn't be saved", tracks, playlists,
                     listsNotSaved));
   } else if (owned->error.empty()) {
     Report(UiFormat(L"Imported {} tracks and {} playlists", tracks, playlists));
   } else {
-    Report(UiFormat(L"Imported {} tracks and {} playlists ({})", tracks, playlists, owned->error));
+    Report(UiFormat(L"Imported {} tracks and {} playlists ({})", tracks, playlists, UiText(owned->error)));
   }
   return databaseSaved && listsNotSaved == 0;
 }

@@ -1,7 +1,6 @@
 // The feature run's screens: 33 rows, each sets the overlays, language and page it names, lets
 // the window draw it on four ticks and queues a screenshot after the next presented frame.
 // Settings pages are opened by their tab index only, so a page draws whatever its file holds.
-#include <fmt/xchar.h>
 
 #include <atomic>
 #include <ctime>
@@ -81,8 +80,6 @@ constexpr int kTicksPerScreen = 4;
 constexpr int kCameraTicks = 40;
 constexpr int kLanguageSpanish = 1, kLanguageGerman = 2, kLanguagePortuguese = 3, kLanguageFrench = 4;
 constexpr int64_t kThreeDays = 259200;
-// The maker's site as the update questions name it.
-constexpr wchar_t kUpdateSiteHost[] = L"orrelby.com";
 
 void SetTour(bool open, int32_t step) {
   if (open && !TourOpen) OpenTour();
@@ -109,20 +106,11 @@ void SetGridEditor(bool open) {
   Engine.clickDeck = -1;
 }
 
+// The update flow's own questions, in the language just set; neither answer does anything.
 void AskUpdate(int code) {
-  const int64_t build = BuildStamp();
-  if (code == -61) {
-    ShowConfirmPrompt(L"Ready to install",
-                      L"The update has downloaded.\n\nVeldmix will close, install it and open again. Everything is "
-                      L"saved first.",
-                      L"INSTALL NOW", L"LATER", [] {}, [] {}, L"\u2713", Pal.Green);
-    return;
-  }
-  ShowConfirmPrompt(L"Update available",
-                    fmt::format(L"There's a new version of Veldmix on {}.\n\nPublished: {}\nYou have: 1.0.10 ({})"
-                                L"\n\nDownload it now? Nothing is installed until you say so.",
-                                kUpdateSiteHost, FormatStamp(build + kThreeDays), FormatStamp(build)),
-                    L"DOWNLOAD", L"NOT NOW", [] {}, [] {}, L"\u2193", Pal.Green);
+  const int64_t build = static_cast<int64_t>(BuildStamp());
+  if (code == -61) AskToInstall([] {}, [] {});
+  else AskToDownload(build + kThreeDays, build, [] {}, [] {});
 }
 
 void SetSpeedTest(int code) {

@@ -133,7 +133,7 @@ bool InstallLyricsFile() {
   DeckLyrics& record = DeckLyricsState[kDeckA];
   record.lyrics = lyrics;
   record.path = DeckA().track ? DeckA().track->path : std::wstring();
-  record.fitted = record.fittedWithStems = record.stemFitTried = false;
+  record.fittedWithStems = record.stemFitTried = false;
   if (lyrics->kind == LyricsKind::Plain) FitLyricsToVocals(kDeckA);
   return true;
 }

@@ -69,8 +69,9 @@ void RecordVideo() {
   Settings.Effect = 0;
   if (!IsVideoWindowOpen()) ToggleVideoWindow();
   RecordedVideo = OutputFile(L"video-test.mp4");
-  std::wstring error;
-  if (!StartVideoRecording(RecordedVideo, kRecordHeight, &error)) SelfTestResults += L"      (" + error + L")\n";
+  UiText error;
+  if (!StartVideoRecording(RecordedVideo, kRecordHeight, &error))
+    SelfTestResults += L"      (" + EnglishText(error) + L")\n";
 }
 
 // The file once its encoder has finished it, judged by the sound it took rather than by the

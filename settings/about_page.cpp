@@ -48,7 +48,7 @@ void Open(const std::wstring& target) {
   std::wstring error;
   if (!OpenWithDesktop(target, &error)) {
     WriteLog(L"About: couldn't open {} ({})", target, error);
-    ShowStatus(L"Couldn't open " + target);
+    ShowStatus(UiFormat(L"Couldn't open {}", target));
   }
 }
 
@@ -67,7 +67,7 @@ void OpenSupportFolder() {
 void OpenLicences() {
   const std::wstring notices = JoinPath(ProgramFolder(), kNoticesFileName);
   if (!FileExists(notices)) {
-    ShowStatus(std::wstring(kNoticesFileName) + L" is missing beside the program");
+    ShowStatus(UiFormat(L"{} is missing beside the program", kNoticesFileName));
     return;
   }
   Open(notices);
@@ -153,6 +153,6 @@ void DrawAbout(Rc rc) {
   if (Button(kAboutLicencesId, Rc{link.Right() + 12, t + 383, cw, 26}, L"LICENCES", ColorOf(Pal.Dim), false, 10))
     QueueDeferredAction(OpenLicences);
 
-  DrawTextAsIs(L"\u00A9 2026 Orrelby. All rights reserved.  \u00B7  Built " + BuildDate(),
-               Rc{rc.x, rc.Bottom() - 34, rc.w, 20}, 11, ColorOf(Pal.Faint), kAlignCenter, false, kFontSegoeUi);
+  DrawText(TranslateFormat(L"\u00A9 2026 Orrelby. All rights reserved.  \u00B7  Built {}", BuildDate()),
+           Rc{rc.x, rc.Bottom() - 34, rc.w, 20}, 11, ColorOf(Pal.Faint), kAlignCenter, false, kFontSegoeUi);
 }

@@ -11,7 +11,6 @@
 
 std::atomic<int32_t> DemoTrackState{kDemoIdle};
 std::wstring DemoTrackError;
-bool DemoTracksRequested = false;
 
 std::wstring DemoTracksFolder() {
   return JoinPath(TestMode ? SelfTest.outputPath : AppDataDir(), L"Demo Tracks");

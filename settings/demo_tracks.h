@@ -87,8 +87,6 @@ enum DemoTrackStep : int32_t {
 };
 extern std::atomic<int32_t> DemoTrackState;
 extern std::wstring DemoTrackError;
-// Set by the tour's request for demo tracks; cleared once they are announced. UI thread.
-extern bool DemoTracksRequested;
 
 // In test mode the test output path joined with "Demo Tracks", else the data folder joined with
 // "Demo Tracks". Not created here.

@@ -221,7 +221,9 @@ void DrawHelp() {
   const Rc pill{titleEnd + 12, panel.y + 24, 58, 18};
   FillGradientRoundedRect(pill, 9, WithAlpha(leftSide, 0.55f), WithAlpha(leftSide, 0.25f));
   DrawTextAsIs(L"v" VELDMIX_VERSION, pill, 10, ColorOf(Pal.Text), kAlignCenter, true, kFontSegoeUi);
-  DrawText(L"Shortcuts and tips \u2014 press F1 any time  \u00B7  Made by Orrelby",
+  // The credit is a text of its own, so each half finds its translation.
+  DrawText(TranslateFormat(L"{}  \u00B7  {}", UiText(L"Shortcuts and tips \u2014 press F1 any time"),
+                           UiText(L"Made by Orrelby")),
            Rc{left, panel.y + 48, width - 360, 18}, 12, ColorOf(Pal.Dim), kAlignLeft, false, kFontSegoeUi);
   const float ruleY = panel.y + 74;
   FillRect(Rc{left, ruleY, width, 2},

@@ -37,8 +37,9 @@ constexpr size_t kMaxBullets = 16;
 constexpr float kBoxRadius = 4.0f, kBoxHoverAlpha = 0.7f;
 constexpr float kBoxTextInsetDip = 10.0f, kBoxTextSize = 12.5f;
 constexpr float kPencilWidthDip = 24.0f, kPencilSize = 11.0f;
-// Room for "CH 7-8" between the stepper's arrows, which keep 38 px of each side.
-constexpr float kChannelStepperDip = 130.0f;
+// The pair stepper is narrow: its label and box use the whole room between the two arrow buttons,
+// not the wider insets of the other steppers, so "CH 7-8" fits without taking the device's name room.
+constexpr float kChannelStepperDip = 96.0f, kChannelArrowDip = 26.0f, kChannelTextSize = 12.0f;
 constexpr int kChannelsPerPair = 2, kMinPairs = 2;
 
 std::map<int, float> SectionHeights;
@@ -185,8 +186,11 @@ bool ChannelPairRow(int id, const std::wstring& deviceName, int32_t* pair) {
   wchar_t text[32];
   swprintf(text, 32, L"CH %d-%d", 2 * index + 1, 2 * index + 2);
   const float right = Cursor.controlX + Cursor.controlWidth;
-  const bool changed = DrawLabelledBox(id, Rc{right - kChannelStepperDip, Cursor.y, kChannelStepperDip,
-                                              kSettingsRowHeightDip}, text, &index, pairs);
+  const Rc r{right - kChannelStepperDip, Cursor.y, kChannelStepperDip, kSettingsRowHeightDip};
+  const bool changed = DrawLabelledBox(id, r, L"", &index, pairs);
+  const Rc label{r.x + kChannelArrowDip, r.y, r.w - 2 * kChannelArrowDip, r.h};
+  FillRoundedRect(Rc{label.x + 1, label.y, label.w - 2, label.h}, kBoxRadius, ColorOf(Pal.Background));
+  DrawTextAsIs(text, label, kChannelTextSize, ColorOf(Pal.Text), kAlignCenter, false, kFontSegoeUi);
   *pair = index;
   return changed || clamped;
 }

@@ -78,7 +78,7 @@ bool RowButton(int id, float x, float width, std::wstring_view label, Color colo
 // RowLabel, then a ValueBox across the control area; a click queues EditField (label, value,
 // masked, not digits-only) for after the frame. y += 40. True on the click.
 bool TextRow(int id, std::wstring_view label, std::wstring* value, bool masked);
-// A "CH a-b" stepper (130 wide at the control area's right end) over the output device's channel
+// A "CH a-b" stepper (96 wide at the control area's right end) over the output device's channel
 // pairs; nothing (false) when the device is unknown or has fewer than two pairs. *pair is clamped
 // into range. True when it changed.
 bool ChannelPairRow(int id, const std::wstring& deviceName, int32_t* pair);

@@ -74,7 +74,6 @@ void DrawDemoButton(Rc r) {
   if (state == kDemoMaking) label = L"MAKING THEM\u2026", lit = true;
   else if (state == kDemoDone || state == kDemoAnnounced) label = L"DEMO TRACKS ADDED \u2713", lit = state == kDemoAnnounced;
   if (Button(kTourDemoId, r, label, ColorOf(Pal.Green), lit, 10.5f) && state != kDemoMaking && state != kDemoAnnounced) {
-    DemoTracksRequested = true;
     StartDemoTracks();
   }
 }

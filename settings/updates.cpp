@@ -142,18 +142,28 @@ void OfferUpdate() {
     Updates.announcedStamp = Updates.offered.stamp;
     return;
   }
+  AskToDownload(Updates.offered.stamp, static_cast<int64_t>(BuildStamp()), [] { StartUpdateDownload(); }, [] {
+    Settings.Dismissed = Updates.offered.stamp;
+    SaveSettings();
+    ShowStatus(kWillWait, kWaitsMs);
+  });
+}
+
+void AskToDownload(int64_t published, int64_t built, std::function<void()> yes, std::function<void()> no) {
   ShowConfirmPrompt(
       Translate(L"Update available"),
       TranslateFormat(L"There's a new version of Veldmix on {}.\n\nPublished: {}\nYou have: 1.0.10 ({})\n\nDownload "
                       L"it now? Nothing is installed until you say so.",
-                      UpdateSiteHost(), FormatStamp(Updates.offered.stamp), FormatStamp(BuildStamp())),
-      Translate(L"DOWNLOAD"), Translate(L"NOT NOW"), [] { StartUpdateDownload(); },
-      [] {
-        Settings.Dismissed = Updates.offered.stamp;
-        SaveSettings();
-        ShowStatus(kWillWait, kWaitsMs);
-      },
-      L"\u2193", Pal.Green);
+                      UpdateSiteHost(), FormatStamp(published), FormatStamp(built)),
+      Translate(L"DOWNLOAD"), Translate(L"NOT NOW"), std::move(yes), std::move(no), L"\u2193", Pal.Green);
+}
+
+void AskToInstall(std::function<void()> yes, std::function<void()> no) {
+  ShowConfirmPrompt(Translate(L"Ready to install"),
+                    Translate(L"The update has downloaded.\n\nVeldmix will close and show you the update's folder "
+                              L"to install it from. Everything is saved first."),
+                    Translate(L"INSTALL NOW"), Translate(L"LATER"), std::move(yes), std::move(no), L"\u2713",
+                    Pal.Green);
 }
 
 void InstallUpdate() {
@@ -161,11 +171,7 @@ void InstallUpdate() {
     ShowStatus(kStopTheMusic, kStopTheMusicMs);
     return;
   }
-  ShowConfirmPrompt(Translate(L"Ready to install"),
-                    Translate(L"The update has downloaded.\n\nVeldmix will close and show you the update's folder "
-                              L"to install it from. Everything is saved first."),
-                    Translate(L"INSTALL NOW"), Translate(L"LATER"), AcceptInstall,
-                    [] { ShowStatus(kWillWait, kWaitsMs); }, L"\u2713", Pal.Green);
+  AskToInstall(AcceptInstall, [] { ShowStatus(kWillWait, kWaitsMs); });
 }
 
 void UpdateButtonAction() {

@@ -5,6 +5,7 @@
 // the UI thread's; the workers of settings/update_client.h reach it only through kUpdatePost.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,6 +45,11 @@ void StartUpdateDownload();
 void OnUpdateResult(UpdateResult* result);
 // Tells the user of the offered update: a question, or the status line while they are busy.
 void OfferUpdate();
+// The flow's two questions in the UI language, answered by the given actions (the feature run's
+// pictures pass none): "Update available" for an update put on the site at `published` (Unix
+// seconds) to this copy built at `built`, and "Ready to install".
+void AskToDownload(int64_t published, int64_t built, std::function<void()> yes, std::function<void()> no);
+void AskToInstall(std::function<void()> yes, std::function<void()> no);
 // Asks whether to close now so the downloaded update can be installed.
 void InstallUpdate();
 // The Updates page's one button, by phase: nothing, cancel, install, download or check.

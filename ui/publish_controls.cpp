@@ -159,7 +159,6 @@ void AnnounceDemoTracks() {
   int32_t done = kDemoDone;
   if (DemoTrackState.compare_exchange_strong(done, kDemoAnnounced)) {
     QueueDeferredAction([] {
-      DemoTracksRequested = false;
       AddMusicDir(DemoTracksFolder());
       ShowStatus(L"Two demo tracks added \u2014 load one onto each deck and press SYNC");
     });
@@ -167,7 +166,7 @@ void AnnounceDemoTracks() {
   }
   int32_t failed = kDemoFailed;
   if (DemoTrackState.compare_exchange_strong(failed, kDemoIdle))
-    ShowStatus(L"Couldn't make the demo tracks: " + DemoTrackError);
+    ShowStatus(UiFormat(L"Couldn't make the demo tracks: {}", UiText(DemoTrackError)));
 }
 
 void FollowCameraSetting() {

@@ -34,7 +34,7 @@ constexpr int32_t kFormatId = 3018, kOpenFolderId = 81, kLimiterId = 3012;
 constexpr int32_t kPhonesNone = 0, kPhonesSplit = 1, kPhonesOwnDevice = 2;
 constexpr int32_t kLatencyNormal = 0;
 constexpr int kPairStepperChannels = 4;       // a pair stepper beside devices with this many or more
-constexpr float kPairStepperRoomDip = 136.0f;  // the device stepper gives up this much for it
+constexpr float kPairStepperRoomDip = 102.0f;  // the device stepper gives up this much for it
 constexpr float kPhonesRowStepDip = 36.0f, kAfterPhonesHelpDip = 6.0f;
 constexpr float kPlayThroughTextSize = 10.0f;
 constexpr int kSuggestionChannels = 4;         // more than 3: a controller's own sound card

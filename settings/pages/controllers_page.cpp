@@ -238,7 +238,7 @@ bool ImportMappingDialog() {
   if (!fs::equivalent(from, to, error)) {
     error.clear();
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
-    if (error) ShowStatus(UiFormat(L"Couldn't keep a copy in the Controllers folder: {}", Utf8ToWide(error.message())));
+    if (error) ShowStatus(UiFormat(L"Couldn't keep a copy in the Controllers folder: {}", UiText(Utf8ToWide(error.message()))));
   }
   Presets.framesLeft = 0;
   if (!error) ShowStatus(UiFormat(L"Mapping imported: {} controls", MappingTable.size()));

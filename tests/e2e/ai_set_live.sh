@@ -26,7 +26,7 @@ echo '{"chat":{"mode":"answer","delay":10,"content":"{\"name\":\"Sunset Run\",\"
 /usr/bin/python3 "$source_dir/tests/support/ollama_standin.py" "$work/port" "$work/script.json" "$work/requests" &
 standin_pid=$!
 wait_for 10 test -s "$work/port" || fail "the stand-in server did not start"
-printf '[Library]\nCount=1\nFolder0=%s\n[AI]\nUrl=http://127.0.0.1:%s\n' "$work/music" "$(cat "$work/port")" >"$settings"
+printf '[Tour]\nDone=1\n[Library]\nCount=1\nFolder0=%s\n[AI]\nUrl=http://127.0.0.1:%s\n' "$work/music" "$(cat "$work/port")" >"$settings"
 
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 -dpi 96 || fail "no virtual display could be started"
 window_id() {

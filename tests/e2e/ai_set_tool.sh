@@ -40,7 +40,7 @@ while IFS= read -r line; do
 done <"$work/tracks.jsonl"
 
 mkdir -p "$data"
-printf '[Library]\nCount=1\nFolder0=%s\n' "$work/music/analysed" >"$data/settings.ini"
+printf '[Tour]\nDone=1\n[Library]\nCount=1\nFolder0=%s\n' "$work/music/analysed" >"$data/settings.ini"
 "$tool" analyse-view >"$work/analyse.out" 2>&1 || fail "analyse-view failed: $(tail -n 3 "$work/analyse.out")"
 
 # --- The stand-in server ---
@@ -50,7 +50,7 @@ echo '{}' >"$work/script.json"
 standin_pid=$!
 wait_for 10 test -s "$work/port" || fail "the stand-in server did not start"
 port="$(cat "$work/port")"
-printf '[Library]\nCount=1\nFolder0=%s\n[AI]\nUrl=http://127.0.0.1:%s\nModel=llama3.2\n' "$work/music/analysed" "$port" \
+printf '[Tour]\nDone=1\n[Library]\nCount=1\nFolder0=%s\n[AI]\nUrl=http://127.0.0.1:%s\nModel=llama3.2\n' "$work/music/analysed" "$port" \
   >"$data/settings.ini"
 
 answer_with() { printf '%s\n' "$1" >"$work/script.json"; }

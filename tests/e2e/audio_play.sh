@@ -97,7 +97,7 @@ check "the log names the open device run" \
       'grep -qE "Audio: master output started \(48000 Hz, 2 channels, [0-9]+-frame buffer, shared\)" "$log"'
 
 # --- The microphone ducks the music ---
-printf '[Mic]\r\nDevice=%s.monitor\r\nGain=70\r\nDuck=1\r\n' "$mic" >"$XDG_DATA_HOME/Veldmix/settings.ini"
+printf '[Tour]\r\nDone=1\r\n[Mic]\r\nDevice=%s.monitor\r\nGain=70\r\nDuck=1\r\n' "$mic" >"$XDG_DATA_HOME/Veldmix/settings.ini"
 paplay -d "$mic" "$work/mic.wav" &
 pids+=($!)
 sleep 0.5

@@ -149,7 +149,7 @@ fi
 # Laying the karaoke page out (camera on) must leave the camera to the running program: had it
 # opened the FIFO, the would-be producer's open would return.
 mkdir -p "$work/home/.local/share/Veldmix"
-printf '[Camera]\nOn=1\nDevice=cam-ir\n' >"$work/home/.local/share/Veldmix/settings.ini"
+printf '[Tour]\nDone=1\n[Camera]\nOn=1\nDevice=cam-ir\n' >"$work/home/.local/share/Veldmix/settings.ini"
 timeout 4 sh -c 'exec 3>"$1"' _ "$work/idle.fifo" &
 opener=$!
 HOME="$work/home" "$tool" layout 1900 1060 --settings 6 --load-settings >"$work/layout.out" 2>&1

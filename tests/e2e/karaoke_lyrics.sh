@@ -48,7 +48,7 @@ done
 ffmpeg -loglevel error -i "$work/plain.wav" -metadata artist=Band -metadata title="Plain Song" "$work/music/plain.flac"
 ffmpeg -loglevel error -i "$work/missing.wav" -metadata artist=Band -metadata title="Missing Song" "$work/music/missing.flac"
 printf 'one\ntwo\nthree\nfour\n' >"$work/music/plain.lrc"
-printf '[Karaoke]\r\nOnline=1\r\nVocals=2\r\n' >"$data/settings.ini"
+printf '[Tour]\r\nDone=1\r\n[Karaoke]\r\nOnline=1\r\nVocals=2\r\n' >"$data/settings.ini"
 
 # --- Helpers ---
 start_app() {  # start_app TRACK...

@@ -37,7 +37,7 @@ song "$work/music/cy.wav" 9 440
 song "$work/music/break1.wav" 12 300
 song "$work/music/break2.wav" 12 300
 printf '#EXTM3U\n%s\n%s\n' "$work/music/break1.wav" "$work/music/break2.wav" >"$data/Lists/Automix.m3u8"
-printf '[Options]\r\nMixLen=2\r\n[Karaoke]\r\nVocals=2\r\n' >"$data/settings.ini"
+printf '[Tour]\r\nDone=1\r\n[Options]\r\nMixLen=2\r\n[Karaoke]\r\nVocals=2\r\n' >"$data/settings.ini"
 {
   printf '\357\273\277onstage\t-1\n'
   printf 'singer\tAna\nsong\t0\t2\t%s\tAna Song\tArt\n' "$work/music/ana.wav"

@@ -20,7 +20,7 @@ app_pid=""
 e2e_on_fail() { import -window root "${KARAOKE_SHOT:-/dev/null}" 2>/dev/null || true; }
 
 sox -n -r 44100 -c 2 "$work/music/Dropped Song.wav" synth 5 sine 440 vol 0.3
-printf '[Look]\r\nLayout=2\r\n[Library]\r\nCount=1\r\nFolder0=%s\r\nSelected=0\r\n' "$work/music" >"$data/settings.ini"
+printf '[Tour]\r\nDone=1\r\n[Look]\r\nLayout=2\r\n[Library]\r\nCount=1\r\nFolder0=%s\r\nSelected=0\r\n' "$work/music" >"$data/settings.ini"
 {
   printf '\357\273\277onstage\t-1\n'
   printf 'singer\tSinger 1\nsong\t1\t0\t/m/one.mp3\tFirst\t\nsong\t0\t0\t/m/two.mp3\tSecond\t\n'

@@ -24,7 +24,7 @@ karaoke_title="Veldmix — Karaoke"
 
 sox -n -r 44100 -c 2 "$work/music/ana.wav" synth 20 sine 440 vol 0.3
 printf '[00:01.00]HELLO WORLD\n[00:10.00]GOODBYE MOON\n' >"$work/music/ana.lrc"
-printf '[Karaoke]\r\nVocals=2\r\n' >"$data/settings.ini"
+printf '[Tour]\r\nDone=1\r\n[Karaoke]\r\nVocals=2\r\n' >"$data/settings.ini"
 printf '\357\273\277onstage\t-1\nsinger\tAna\nsong\t0\t0\t%s\tAna Song\t\nsinger\tBoris\nsong\t0\t0\t/m/b.mp3\tHis\t\n' \
   "$work/music/ana.wav" >"$data/karaoke.tsv"
 

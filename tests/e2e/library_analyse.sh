@@ -26,7 +26,7 @@ clicks 100 220 261.63 329.63 music/a100.wav    # A minor
 clicks 124 261.63 329.63 392 music/b124.mp3    # C major
 clicks 140 246.94 293.66 369.99 music/c140.flac   # B minor
 echo "not audio" >music/d_bad.mp3
-printf '[Library]\nCount=1\nFolder0=%s\nSelected=0\n' "$work/music" >"$data/settings.ini"
+printf '[Tour]\nDone=1\n[Library]\nCount=1\nFolder0=%s\nSelected=0\n' "$work/music" >"$data/settings.ini"
 
 "$tool" analyse-view >out.txt 2>err.txt; rc=$?
 check "analyse-view exits 0 (got $rc: $(cat err.txt))" '[ $rc -eq 0 ]'

@@ -59,6 +59,8 @@ ffmpeg -v error -f lavfi -i "sine=f=500:d=3" -metadata title="Lonely" -c:a libmp
 printf '%s\n%s\n' "$work/music2" "$work/prepare-out.m3u8" >"$work/answers"
 export VELDMIX_DIALOG_ANSWERS="$work/answers"
 cat >"$settings" <<EOF
+[Tour]
+Done=1
 [Look]
 Layout=1
 [Library]

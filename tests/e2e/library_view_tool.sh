@@ -56,7 +56,7 @@ check "some queries show nothing and some everything" \
 
 # --- crates: CR LF and a tab in the search survive; names lose tabs; a crate searches its folders ---
 printf 'Old\tbpm:120-130\r\nTabbed\tdeep\thouse\r\nno tab\r\n' >"$data/crates.tsv"
-printf '[Library]\nCount=1\nSelected=0\nFolder0=%s\n' "$work/m" >"$data/settings.ini"
+printf '[Tour]\nDone=1\n[Library]\nCount=1\nSelected=0\nFolder0=%s\n' "$work/m" >"$data/settings.ini"
 "$tool" crates add "$(printf 'New\tname')" "$(printf 'tag:deep\tbpm:>100')" >crates.txt
 check "crates.tsv is rewritten with LF ends, the tab in a search kept, a name's tab a space" \
   '[ "$(cat "$data/crates.tsv")" = "$(printf "Old\tbpm:120-130\nTabbed\tdeep\thouse\nNew name\ttag:deep\tbpm:>100")" ]'

@@ -21,7 +21,7 @@ app_pid=""
 own_sound_server
 private_home
 mkdir -p "$(dirname "$settings")"
-printf '[Macros]\r\nName4=SETUP\r\nScript4=deck a & play & deck b & play & eq low 0 & xfader 50\r\n' >"$settings"
+printf '[Tour]\r\nDone=1\r\n[Macros]\r\nName4=SETUP\r\nScript4=deck a & play & deck b & play & eq low 0 & xfader 50\r\n' >"$settings"
 
 # --- Two 40 s tracks: a bass under a 10 ms click every 22050 samples (120 BPM at 44100 Hz); the
 # clicks are Hann-shaped 2 kHz bursts, which put nothing near the basses' frequencies ---

@@ -41,7 +41,7 @@ exec 4>"$work/clock.cmd"
 wait_for 5 grep -q ready "$work/clock.out" || fail "the clock peer did not start: $(cat "$work/clock.out")"
 
 mkdir -p "$(dirname "$settings")"
-printf '[Midi]\r\nClockOut=midi-monitor:input\r\n' >"$settings"
+printf '[Tour]\r\nDone=1\r\n[Midi]\r\nClockOut=midi-monitor:input\r\n' >"$settings"
 
 # A 120 BPM click track over a steady 220 Hz tone, for the beat grid and the level.
 sox -n -r 44100 -c 2 -b 16 "$work/clicks.wav" synth 0.01 sine 1000 vol 0.4 pad 0 0.49 repeat 119 || fail "sox"

@@ -32,7 +32,7 @@ press() {
 state() { curl --noproxy '*' -s --max-time 3 "$base/api/state?pin=$pin" | "$py" -c "import json,sys; s=json.load(sys.stdin); print($1)"; }
 state_is() { [ "$(state "$1" 2>/dev/null)" = "$2" ]; }
 start_app() {  # RecordFormat
-  printf '[Options]\nRecordFormat=%s\n[Remote]\nOn=1\nPin=%s\nPort=%s\n' "$1" "$pin" "$port" >"$settings"
+  printf '[Tour]\nDone=1\n[Options]\nRecordFormat=%s\n[Remote]\nOn=1\nPin=%s\nPort=%s\n' "$1" "$pin" "$port" >"$settings"
   "$app" "$work/tune.mp3" >>"$work/app.out" 2>&1 &
   app_pid=$!
   wait_for 30 window_shown || fail "the main window did not appear"

@@ -36,6 +36,8 @@ for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || fail "the stand-in server did not start"
 password=$(/usr/bin/python3 "$source_dir/tests/support/seal_secret.py" "$HOME/.config" "hackme") || fail "no sealed password"
 cat >"$settings" <<EOF
+[Tour]
+Done=1
 [Broadcast]
 Host=127.0.0.1
 Port=$(cat "$work/port")

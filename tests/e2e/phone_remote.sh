@@ -27,7 +27,7 @@ free_port() { "$py" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)
 port=$(free_port)
 base="http://127.0.0.1:$port"
 mkdir -p "$(dirname "$settings")"
-printf '[Remote]\nOn=1\nPin=%s\nPort=%s\n' "$pin" "$port" >"$settings"
+printf '[Tour]\nDone=1\n[Remote]\nOn=1\nPin=%s\nPort=%s\n' "$pin" "$port" >"$settings"
 mkdir -p "$HOME/Music"  # the library's default folder: the browser shows these three
 ffmpeg -v error -f lavfi -i "sine=frequency=440:duration=40" -ac 2 -ar 44100 \
   -metadata title="$title" -metadata artist="Émilie" "$HOME/Music/track.mp3" || fail "ffmpeg could not make the track"

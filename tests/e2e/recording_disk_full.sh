@@ -63,7 +63,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 mount -t tmpfs -o size=$kFolderSize tmpfs "$HOME/Music" || fail "no small file system could be mounted"
 log="$HOME/.local/state/Veldmix/Veldmix.log"
 recordings="$HOME/Music/Veldmix Recordings"
-printf '[Options]\nRecordFormat=1\n' >"$HOME/.local/share/Veldmix/settings.ini"
+printf '[Tour]\nDone=1\n[Options]\nRecordFormat=1\n' >"$HOME/.local/share/Veldmix/settings.ini"
 
 source "$source_dir/tests/support/private_display.sh"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"

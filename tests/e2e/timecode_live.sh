@@ -24,7 +24,7 @@ private_home
 mkdir -p "$(dirname "$settings")"
 failures=0
 check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); fi; }
-dvs() { printf '[Dvs]\r\nOn=1\r\nDevice=%s.monitor\r\n%s' "$tc_sink" "$1" >"$settings"; }
+dvs() { printf '[Tour]\r\nDone=1\r\n[Dvs]\r\nOn=1\r\nDevice=%s.monitor\r\n%s' "$tc_sink" "$1" >"$settings"; }
 
 # --- Signals ---
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 12 sine 440 vol 0.5

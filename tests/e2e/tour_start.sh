@@ -2,7 +2,8 @@
 # Labels: slow
 # The first-run tour in the real program under a virtual display: a fresh data folder opens it on
 # its welcome card (OCR reads it), Right moves on, Esc closes it and stores [Tour] Done=1 at once
-# (Python's configparser reads it); the next start shows no tour, and a test run never does.
+# (Python's configparser reads it); the next start shows no tour; a settings file without
+# [Tour] Done (one from before the tour) shows it again, and a test run never does.
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
@@ -75,6 +76,16 @@ wait_for 30 window_shown || fail "the main window did not appear again"
 sleep 2
 text=$(read_screen second)
 ! grep -qE "Welcome to Veldmix|TAKE THE TOUR" <<<"$text" || fail "the tour opened again after it was done"
+stop_app
+
+# --- A settings file from before the tour (no [Tour] Done) opens it too ---
+printf '[Audio]\nBufferMs=20\n[Look]\nLanguage=0\n' >"$settings"
+"$app" >>"$work/app.out" 2>&1 &
+app_pid=$!
+wait_for 30 window_shown || fail "the main window did not appear with an older settings file"
+sleep 2
+text=$(read_screen older)
+grep -q "Welcome to Veldmix" <<<"$text" || fail "no welcome card with a settings file that has no [Tour] Done: $text"
 stop_app
 
 # --- A test run never shows it, even with no settings ---

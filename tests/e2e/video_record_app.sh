@@ -36,7 +36,7 @@ own_sound_server unless-shared
 export OMP_THREAD_LIMIT=1
 mkdir -p "$(dirname "$settings")"
 key=$(/usr/bin/python3 "$support/seal_secret.py" "$HOME/.config" progkey) || fail "the key could not be sealed"
-printf '[Options]\nRecordFormat=0\n[Video]\nRecord=1\nHeight=720\n[LiveVideo]\nService=3\nUrl=rtmp://127.0.0.1:%s/live\nKey3=%s\n' \
+printf '[Tour]\nDone=1\n[Options]\nRecordFormat=0\n[Video]\nRecord=1\nHeight=720\n[LiveVideo]\nService=3\nUrl=rtmp://127.0.0.1:%s/live\nKey3=%s\n' \
   "$rtmp" "$key" >"$settings"
 recordings="$HOME/Music/Veldmix Recordings"
 clip="$work/flash beep.mp4"

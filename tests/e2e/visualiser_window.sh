@@ -126,7 +126,7 @@ stop_all
 
 # --- Two heads, the camera in the circle ---
 mkdir -p "$(dirname "$settings")"
-printf '[Camera]\nOn=1\nShow=1\nDevice=test-pattern\n[Visualiser]\nStyle=1\nTrack=0\n' >"$settings"
+printf '[Tour]\nDone=1\n[Camera]\nOn=1\nShow=1\nDevice=test-pattern\n[Visualiser]\nStyle=1\nTrack=0\n' >"$settings"
 start_display -screen 0 1920x1080x24 -screen 1 1500x1080x24 +xinerama
 start_app
 # The program's threads once their number holds still for a second: loading and analysing the

@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
+#include "ui/language.h"
 
 namespace fs = std::filesystem;
 
@@ -187,6 +188,11 @@ TEST_F(Recorder, WriteFailureStopsAndKeepsWhatReachedTheDisk) {
   const std::wstring problem = EnglishText(RecordingProblem());
   EXPECT_NE(problem.find(L"couldn't write the file"), std::wstring::npos) << WideToUtf8(problem);
   EXPECT_NE(problem.find(L"File too large"), std::wstring::npos) << WideToUtf8(problem);
+  // The C library's reason is shown in the language asked, like the sentence around it.
+  SetUiLanguage(kUiFrench);
+  EXPECT_EQ(TranslateFilled(RecordingProblemMessage()),
+            L"Enregistrement arrêté — impossible d'écrire le fichier (Fichier trop volumineux)");
+  SetUiLanguage(kUiEnglish);
   StopRecording();
   EXPECT_EQ(EnglishText(RecordingProblem()), problem);
   EXPECT_EQ(ProbeWithSoxi(path).frames, static_cast<long long>(kFramesThatFit));

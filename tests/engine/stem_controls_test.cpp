@@ -194,6 +194,11 @@ TEST_F(StemControls, CompletionsReportFailuresButNotCancelsAndDropOldJobs) {
   EXPECT_TRUE(Status.text.empty());
   OnStemsReady(new StemResult{0, 4, DeckTrack(0), nullptr, L"The stem model failed: bad shape", false, 1.0});
   EXPECT_EQ(Status.text, L"Stems for deck A: The stem model failed: bad shape");
+  // The reason is translated too; only the runtime's own words stay as they came.
+  EXPECT_EQ(ShownStatusIn(kUiSpanish), L"Stems del deck A: Falló el modelo de stems: bad shape");
+  OnStemsReady(new StemResult{0, 4, DeckTrack(0), nullptr, L"There isn't enough memory to separate this track", false,
+                              1.0});
+  EXPECT_EQ(ShownStatusIn(kUiGerman), L"Stems für Deck A: Es ist nicht genug Speicher frei, um diesen Track zu trennen");
   view.stemsRunning = true;
   OnStemsReady(new StemResult{0, 3, DeckTrack(0), SilentStems(), L"", false, 1.0});
   EXPECT_TRUE(view.stemsRunning) << "an older job's result is dropped unseen";

@@ -18,6 +18,7 @@
 #include "platform/text.h"
 #include "settings/about_page.h"
 #include "settings/settings_screen.h"
+#include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
@@ -96,6 +97,19 @@ TEST(AboutPage, LinksReachTheDesktopHandler) {
   EXPECT_NE(text.find("libmp3lame"), std::string::npos);
   EXPECT_NE(text.find("Package: libtag"), std::string::npos);
   EXPECT_NE(text.find("GNU"), std::string::npos);
+}
+
+// With no desktop opener to start, the status line says what could not be opened, in the language
+// asked (the target as it is).
+TEST(AboutPage, AnOpenThatCannotStartSaysSoInTheLanguageAsked) {
+  TempHome home;
+  const char* was = getenv("PATH");
+  const std::string path = was ? was : "";
+  setenv("PATH", (home.path() + "/no-programs").c_str(), 1);
+  OpenMakerSite();
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(ShownStatusIn(kUiFrench), L"Impossible d'ouvrir " + std::wstring(kMakerSite));
+  EXPECT_EQ(ShownStatusIn(kUiGerman), std::wstring(kMakerSite) + L" konnte nicht geöffnet werden");
 }
 
 }  // namespace

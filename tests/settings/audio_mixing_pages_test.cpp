@@ -13,6 +13,7 @@
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/side_slots.h"
+#include "platform/draw_surface.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "settings/pages/settings_pages.h"
@@ -39,6 +40,7 @@ class DevicePages : public ::testing::Test {
     Settings = SettingsRecord{};
     LoadSkin();
     SettingsOpen = true;
+    SettingsPage = 0;
     ForgetSectionHeights();
     ASSERT_TRUE(CreateDevice(kWidth, kHeight, 1.0f));
   }
@@ -138,6 +140,31 @@ TEST_F(DevicePages, OutputSteppersFollowTheServerAndHeadphonesNeverShareTheMaste
   EXPECT_EQ(SoundCardStatus().rfind(L"Now: 48.0 kHz, 4 channels, ", 0), 0u) << WideToUtf8(SoundCardStatus());
   EXPECT_NE(SoundCardStatus().find(L"(normal)"), std::wstring::npos);
   EXPECT_FALSE(SoundCardRefusedMode());
+}
+
+// On a card with four or more channels the device stepper gives up 102 px to a 96-px pair stepper,
+// so both the card's name and its last pair show whole.
+TEST_F(DevicePages, AManyChannelCardShowsItsNameAndPairWhole) {
+  TestSink card("pages_carte", 6, 48000, "float32le", "Carte-\xC3\x89lectrique");
+  ASSERT_TRUE(card.ok());
+  SettingsOutputDevices = ListAudioDevices(kRenderFlow);
+  Settings.Master = card.wname();
+  Settings.MasterPair = 2;  // CH 5-6
+  Draw();
+  ResetTextLinesCut();
+  const auto drawn = Draw();
+  for (const std::string& cut : CutTextSamples())  // the long test path of the recordings folder is cut
+    EXPECT_TRUE(cut.find("Carte") == std::string::npos && cut.find("CH ") == std::string::npos) << cut;
+  const Rc *back = Find(drawn, 60), *forward = Find(drawn, 61), *pairBack = Find(drawn, 3400),
+           *pairForward = Find(drawn, 3401);
+  ASSERT_TRUE(back && forward && pairBack && pairForward) << [&] {
+    std::string ids;
+    for (const auto& [id, r] : drawn) ids += std::to_string(id) + " ";
+    return ids;
+  }();
+  const float device = forward->Right() - back->x, pair = pairForward->Right() - pairBack->x;
+  EXPECT_FLOAT_EQ(pair, 96.0f);
+  EXPECT_FLOAT_EQ(pairForward->Right() - back->x - device, 102.0f) << "the device stepper is 102 px narrower";
 }
 
 TEST_F(DevicePages, MixingRowsReachEveryDeckTheSidesAndTheTimecodeInput) {

@@ -16,6 +16,7 @@
 #include "ui/modal.h"
 #include "ui/publish_controls.h"
 #include "app/status_message.h"
+#include "support/shown_status.h"
 
 namespace {
 
@@ -71,6 +72,9 @@ TEST_F(DemoJob, AnUnwritableFolderIsReportedOnceAndTheJobCanStartAgain) {
   DemoTickAt(0);
   EXPECT_EQ(DemoTrackState.load(), kDemoIdle);
   EXPECT_EQ(Status.text, L"Couldn't make the demo tracks: " + DemoTrackError);
+  EXPECT_EQ(ShownStatusIn(kUiPortuguese),
+            L"Não foi possível criar as faixas demo: Não foi possível gravar as faixas demo em " + DemoTracksFolder())
+      << "the reason in the language asked, the folder as it is";
   EXPECT_TRUE(MusicFolders.empty());
 
   // Offered again: a new start makes again, and a close stops and joins it.

@@ -159,9 +159,9 @@ int RunVideoRecord(const std::vector<std::string>& args) {
   }
   SetVideoMixSource(DrawFlashPicture);
   PacedEngine engine(static_cast<int32_t>(o.rate), o.seconds);
-  std::wstring error;
+  UiText error;
   if (!StartVideoRecording(Utf8ToWide(o.positional[0]), o.height, &error)) {
-    std::fprintf(stderr, "video-record: %s\n", WideToUtf8(error).c_str());
+    std::fprintf(stderr, "video-record: %s\n", WideToUtf8(EnglishText(error)).c_str());
     return 1;
   }
   bool stalled = false;
