@@ -392,7 +392,8 @@ void DrawDeckHeader(int deck, Rc r) {
   }
   if (!s.track) {
     if (!view.error.empty())
-      DrawText(view.error, Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Red), kAlignLeft, true, kFontSegoeUi);
+      DrawTextAsIs(TranslateFilled(view.error), Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Red), kAlignLeft, true,
+                   kFontSegoeUi);
     else
       DrawText(L"Empty deck", Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Dim), kAlignLeft, true, kFontSegoeUi);
     DrawText(L"Drag a track here or double-click one in the browser", Rc{column, r.y + 22, width, 18}, 12,
