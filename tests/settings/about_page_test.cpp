@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "platform/text.h"
 #include "settings/about_page.h"
 #include "settings/settings_screen.h"
+#include "settings/update_client.h"
 #include "support/temp_home.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
@@ -96,6 +98,19 @@ TEST(AboutPage, LinksReachTheDesktopHandler) {
   EXPECT_NE(text.find("libmp3lame"), std::string::npos);
   EXPECT_NE(text.find("Package: libtag"), std::string::npos);
   EXPECT_NE(text.find("GNU"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The footer's build date reads like every other date the program shows, the Updates page's
+// "Built" row first: "8 Dec 2026, 13:43", never the compiler's "Dec  8 2026".
+TEST(AboutPage, TheBuildDateHasTheUpdatesPagesFormat) {
+  const std::string date = WideToUtf8(BuildDate());
+  EXPECT_TRUE(std::regex_match(date, std::regex(R"([1-9][0-9]? (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) 20[0-9]{2}, [0-2][0-9]:[0-5][0-9])")))
+      << date;
+  EXPECT_EQ(BuildDate(), FormatStamp(BuildStamp()));
 }
 
 }  // namespace
