@@ -117,7 +117,7 @@ static const ApiBase base{NoApi, Version};
 extern "C" const ApiBase* OrtGetApiBase() { return &base; }
 EOF
 g++ -shared -fPIC -o "$work/old-runtime/libonnxruntime.so.1" "$work/old.cpp"
-expect_failure old-runtime "$work/old-runtime" "The stem engine (libonnxruntime.so.1) is the wrong version"
+expect_failure old-runtime "$work/old-runtime" "The stem engine ($work/old-runtime/libonnxruntime.so.1) is the wrong version"
 
 make_folder "$work/garbage-model" --garbage drums
 expect_failure garbage-model "$work/garbage-model" "The stem engine couldn't start: "
