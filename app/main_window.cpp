@@ -119,6 +119,7 @@ bool CreateMainWindow() {
   }
   OpenUiPosts([] { PostWindowNotice(WindowNotice::UiPosts); });
   ClipboardTextReader = ReadClipboardText;
+  ClipboardTextWriter = WriteClipboardText;
   if (!TestMode) SetInstanceMark();
   SetWindowCaption(kWindowCaption);
   UiScale = WindowDpi() / kBaseDpi;

@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "app/log.h"
 #include "app/text_parse.h"
 #include "engine/recorder.h"
 #include "engine/wav_file.h"
@@ -176,15 +177,19 @@ void UpdateLiveStreamTitle(const std::wstring& title) {
 // --- Connection -----------------------------------------------------------------------------
 
 NetSocket ConnectTcp(const std::wstring& host, int port, UiText& error,
-                     const std::atomic<bool>* stop) {
+                     const std::atomic<bool>* stop, std::wstring* why) {
   const std::wstring where = host + L":" + std::to_wstring(port);
   if (port < kMinPort || port > kMaxPort) {
     error = L"Couldn't connect to " + where;
+    if (why) *why = L"the port is out of range";
     return kNoSocket;
   }
   NetSocket socket = kNoSocket;
-  switch (NetConnect(WideToUtf8(host), port, kStreamConnectTimeoutMs, kStreamIoTimeoutMs, stop,
-                     &socket)) {
+  std::string reason;
+  const NetConnectResult result =
+      NetConnect(WideToUtf8(host), port, kStreamConnectTimeoutMs, kStreamIoTimeoutMs, stop, &socket, &reason);
+  if (why) *why = Utf8ToWide(reason);
+  switch (result) {
     case NetConnectResult::kConnected:
       return socket;
     case NetConnectResult::kNotResolved:
@@ -217,11 +222,11 @@ std::string ReadServerReply(NetSocket socket) {
   return text;
 }
 
-NetSocket ConnectStreamServer(const StreamConfig& config, UiText& error) {
+NetSocket ConnectStreamServer(const StreamConfig& config, UiText& error, std::wstring* why) {
   const bool shoutcast = config.Type != 0;
   // Shoutcast v1 sources log in on the port above the listeners' one.
   NetSocket socket =
-      ConnectTcp(config.Host, shoutcast ? config.Port + 1 : config.Port, error, &stopFlag);
+      ConnectTcp(config.Host, shoutcast ? config.Port + 1 : config.Port, error, &stopFlag, why);
   if (socket == kNoSocket) return kNoSocket;
   PublishSocket(socket);
   auto fail = [&](const std::wstring& message) {
@@ -393,18 +398,23 @@ void LiveStreamThread() {
   std::vector<float> floats(static_cast<size_t>(kStreamReadFrames) * 2);
   std::vector<int16_t> pcm(static_cast<size_t>(kStreamReadFrames) * 2);
   Mp3StreamEncoder encoder;
+  const int port = config.Type != 0 ? config.Port + 1 : config.Port;
+  std::wstring lastLogged;  // the failure last written to the log; empty after a time on air
 
   while (!stopFlag.load()) {
     streamState.store(kStreamConnecting);
     UiText error;
+    std::wstring why;
     NetSocket socket = kNoSocket;
     const int32_t rate = RunningOutputRate(engine);
     if (rate <= 0)
       error = kNoOutputText;
     else if (OpenMp3Encoder(encoder, rate, config.Bitrate, error))
-      socket = ConnectStreamServer(config, error);
+      socket = ConnectStreamServer(config, error, &why);
 
     if (socket != kNoSocket) {
+      WriteLog(L"Stream: on air at {}:{}", config.Host, port);
+      lastLogged.clear();
       SetStatus(L"");
       EnableStreamTap(false);
       EnableStreamTap(true);  // a fresh, empty ring
@@ -430,6 +440,11 @@ void LiveStreamThread() {
       if (outputGone) error = kNoOutputText;
     }
     if (stopFlag.load()) break;
+    const std::wstring failure = why.empty() ? EnglishText(error) : EnglishText(error) + L" (" + why + L")";
+    if (failure != lastLogged) {
+      WriteLog(L"Stream: {}:{}: {}; retrying until the stream is stopped", config.Host, port, failure);
+      lastLogged = failure;
+    }
     SetStatus(error);
     streamState.store(kStreamFailed);
     WaitBeforeRetry();

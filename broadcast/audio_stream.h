@@ -55,9 +55,10 @@ void UpdateLiveStreamTitle(const std::wstring& title);
 // --- Connection -----------------------------------------------------------------------------
 // Connects to host:port (tried address by address, kStreamConnectTimeoutMs each, I/O time-outs
 // kStreamIoTimeoutMs). stop, when given, cuts the attempt short. kNoSocket with error set to
-// "Can't find the server “host”" or "Couldn't connect to host:port".
+// "Can't find the server “host”" or "Couldn't connect to host:port", and *why (when given) to
+// the system's reason for the log.
 NetSocket ConnectTcp(const std::wstring& host, int port, UiText& error,
-                     const std::atomic<bool>* stop = nullptr);
+                     const std::atomic<bool>* stop = nullptr, std::wstring* why = nullptr);
 // Sends all bytes in pieces of kStreamSendPieceBytes, counting them in LiveStreamBytes. False when
 // a send fails.
 bool SendAll(NetSocket socket, const uint8_t* bytes, size_t length);
@@ -65,8 +66,8 @@ bool SendAll(NetSocket socket, const uint8_t* bytes, size_t length);
 // connection or time-out, or an "OK2" line, whichever comes first.
 std::string ReadServerReply(NetSocket socket);
 // Connects and logs in as config's server type; kNoSocket with the message in error. Stopping
-// the stream shuts the socket down while this waits on the server.
-NetSocket ConnectStreamServer(const StreamConfig& config, UiText& error);
+// the stream shuts the socket down while this waits on the server. *why as ConnectTcp's.
+NetSocket ConnectStreamServer(const StreamConfig& config, UiText& error, std::wstring* why = nullptr);
 
 // --- Requests and replies (pure) ------------------------------------------------------------
 // The configured mount in UTF-8, "/live" when empty, with a leading "/".
@@ -101,7 +102,8 @@ bool EncodeMp3AndSend(Mp3StreamEncoder& encoder, const int16_t* pcm16, size_t fr
                       NetSocket socket);
 
 // --- Threads --------------------------------------------------------------------------------
-// The streamer: connect, stream, retry every 5 s until the stop flag is set.
+// The streamer: connect, stream, retry every 5 s until the stop flag is set. Each failure is
+// logged when its reason differs from the previous failure's, so a retry loop leaves one line.
 void LiveStreamThread();
 // One title update on a connection of its own; every outcome is ignored.
 void SendStreamTitle(const StreamConfig& config, const std::wstring& title);

@@ -107,7 +107,7 @@ bool MeasureLatency(SpeedTest::Shared& s, HttpSession& session, const std::strin
   if (answered == 0 && lastError != HttpError::kNone && lastError != HttpError::kAborted) {
     Fail(s, lastError == HttpError::kTimedOut
                 ? L"The speed test server took too long to answer"
-                : L"Couldn't reach the speed test server \u2014 is this PC online?");
+                : L"Couldn't reach the speed test server \u2014 is this computer online?");
     return false;
   }
   std::sort(samples.begin(), samples.end());

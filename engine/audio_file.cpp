@@ -11,6 +11,7 @@
 #include "engine/analysis.h"
 #include "engine/engine.h"  // AssertNotAudioThread
 #include "engine/tags.h"
+#include "platform/files.h"
 #include "platform/media_decode.h"
 #include "platform/ui_post.h"
 
@@ -40,7 +41,27 @@ const wchar_t* OpenFailureText(MediaOpenStatus status) {
   return kCantOpenText;
 }
 
+// Why a file that would not open is no track, read from the disk; empty when the file opens and
+// holds bytes but the error already says what is wrong with them.
+const wchar_t* OpenFailureCause(const std::wstring& path, const std::wstring& error) {
+  switch (ProblemReading(path)) {
+    case FileProblem::Missing: return L"the file is no longer there";
+    case FileProblem::Empty: return L"the file is empty";
+    case FileProblem::Unreadable: return L"the file can't be read";
+    case FileProblem::None: break;
+  }
+  return error == kCantOpenText ? L"it isn't an audio file" : nullptr;
+}
+
 }  // namespace
+
+UiText LoadFailureText(const std::wstring& path, const std::wstring& error) {
+  const size_t slash = path.find_last_of(L'/');
+  const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  const wchar_t* cause = OpenFailureCause(path, error);
+  if (cause == nullptr) return UiFormat(L"{} \u2014 {}", UiText(error), name);
+  return UiFormat(L"{} \u2014 {} ({})", UiText(error), name, UiText(cause));
+}
 
 std::wstring FileStem(const std::wstring& path) {
   const size_t slash = path.find_last_of(L'/');

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/ui_text.h"
 #include "engine/track.h"
 
 // The completion number of a prelisten load (the posted message's number).
@@ -25,6 +26,10 @@ std::wstring FileStem(const std::wstring& path);
 // (to 1.0 when not), then AnalyzeTrack runs; it is exactly 1.0 on success. On failure returns an
 // empty pointer with *error set to the user's message. Worker threads; several may run at once.
 TrackPtr DecodeFile(const std::wstring& path, std::atomic<float>* progress, std::wstring* error, bool analyse);
+// The message shown for a failed load: DecodeFile's error, the file's name and, when the file
+// itself is the reason, why ("the file is empty", "it isn't an audio file", ...). Reads the
+// file's state from the disk: worker threads.
+UiText LoadFailureText(const std::wstring& path, const std::wstring& error);
 
 // How many floats DecodeFile reserves before decoding: two per frame of the declared duration
 // plus a second of headroom, but never more frames than the file's bytes can hold

@@ -29,6 +29,7 @@ namespace {
 constexpr double kAutoGainTargetDb = -12.0;
 constexpr double kAutoGainLimitDb = 9.0;
 constexpr double kGainKnobDbPerUnit = 24.0;  // the gain knob spans -12..+12 dB around 0.5
+constexpr int kLoadErrorStatusMs = 6000;      // long enough to read a file name and a reason
 
 // The library's values that win over the fresh analysis, merged into the still private track.
 // Returns the record as it stands after the merge (absent when none was found or made).
@@ -112,7 +113,7 @@ void ResetViewForTrack(DeckView& view, const Track& track, const TrackInfo* reco
   view.cuePreview = false;
   view.rollIndex = -1;
   view.keyShift = 0;
-  view.error.clear();
+  view.error = {};
   view.path = track.path;
   view.playCounted = false;  // a new load is a new play to count
   view.libraryCue = record ? record->cue * track.sampleRate : 0.0;
@@ -134,9 +135,12 @@ void ResetStems(int deck, DeckView& view) {
   if (Settings.StemsAuto && !TestMode && StemModelsPresent(nullptr)) StartStemSeparation(deck);
 }
 
+// The error goes on the deck (an empty deck shows it in place of its title) and on the status
+// line, where it is seen also when the deck keeps its track.
 void FailedLoad(int deck, DeckView& view, const DeckLoadResult& result) {
-  view.error = result.error;
-  WriteLog(L"Deck {}: couldn't load \"{}\": {}", DeckLetter(deck), view.title, result.error);
+  view.error = result.message.empty() ? UiText(result.error) : result.message;
+  WriteLog(L"Deck {}: couldn't load \"{}\": {}", DeckLetter(deck), view.title, view.error);
+  ShowStatus(UiFormat(L"Deck {}: {}", DeckLetter(deck), view.error), kLoadErrorStatusMs);
   KaraokeDeckLoaded(deck, false);
 }
 
@@ -165,7 +169,7 @@ bool LoadTrack(int deck, const std::wstring& path) {
   DeckView& view = LiveDeckViews[deck];
   ++view.loadSerial;
   view.loading = true;
-  view.error.clear();
+  view.error = {};
   view.title = FileNameOf(path);
   view.loadProgress = std::make_shared<std::atomic<float>>(0.0f);
 
@@ -184,8 +188,9 @@ bool LoadTrack(int deck, const std::wstring& path) {
 }
 
 void DeckLoadThread(DeckLoadJob* job) {
-  auto* result = new DeckLoadResult{job->deck, job->serial, nullptr, std::wstring()};
+  auto* result = new DeckLoadResult{job->deck, job->serial, nullptr, std::wstring(), UiText()};
   result->track = DecodeFile(job->path, job->progress.get(), &result->error, true);
+  if (!result->track) result->message = LoadFailureText(job->path, result->error);
   if (!PostToUi(kDeckLoadPost, 0, result)) FreeDeckLoadResult(result);
   FreeDeckLoadJob(job);
 }

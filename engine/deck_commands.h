@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ui_text.h"
 #include "engine/track.h"
 
 // The completion number of a deck load.
@@ -27,6 +28,7 @@ struct DeckLoadResult {
   uint32_t serial = 0;
   TrackPtr track;       // empty when the load failed
   std::wstring error;   // why it failed
+  UiText message;       // the error with the file's name and the cause, as shown
 };
 // Releases the track and the text and frees the record; null is ignored.
 void FreeDeckLoadResult(DeckLoadResult* result);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ui_text.h"
 #include "engine/engine.h"
 #include "engine/phrases.h"
 #include "engine/track.h"
@@ -58,7 +59,7 @@ struct DeckView {
   bool loading = false;
   uint32_t loadSerial = 0;                   // the serial of the newest load
   std::wstring title;                        // file name of the track loading or loaded
-  std::wstring error;                        // the last load error; empty = none
+  UiText error;                              // the last load error; empty = none
   // Made here so a fresh view can be drawn before any load; every load makes a new one.
   SharedProgress loadProgress = std::make_shared<std::atomic<float>>(0.0f);
   bool cuePreview = false;                   // CUE held on a paused deck: plays until released

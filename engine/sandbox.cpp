@@ -244,7 +244,7 @@ void EjectDeck(int deck) {
   view.phrasesFor.reset();
   view.loading = false;
   view.path.clear();
-  view.error.clear();
+  view.error = {};
   view.syncLock = false;
 }
 
@@ -266,7 +266,7 @@ void InstantDouble(int to, int from) {
   const DeckView& original = LiveDeckViews[from];
   ++view.loadSerial;
   view.loading = false;
-  view.error.clear();
+  view.error = {};
   view.pitchRange = original.pitchRange;
   view.tempoFader = original.tempoFader;
   view.keyLock = original.keyLock;

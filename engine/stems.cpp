@@ -25,8 +25,6 @@ namespace {
 constexpr uint32_t kStemApiVersion = 24;
 constexpr const char* kRuntimeLogId = "Veldmix";
 constexpr const wchar_t* kModelsFolder = L"Models";
-// Named in the messages as the program that the runtime must lie beside.
-constexpr const wchar_t* kProgramFileName = L"veldmix";
 // Each model's progress stops short of its third; the last 5 % is converting and resampling.
 constexpr double kDemixShare = 0.95;
 
@@ -61,16 +59,20 @@ int CpuThreads() {
   return hardware < 2 ? 1 : static_cast<int>(hardware / 2);
 }
 
-// Whether the runtime and the models lie in `folder`; else *error names the first missing file.
+// Whether the runtime and the models lie in `folder`; else *error names the first missing file
+// and the folder it is looked for in. Neither comes with the program, so no reinstall brings them.
 bool FilesPresent(const std::wstring& folder, std::wstring* error) {
   const std::wstring runtimeName = kOnnxRuntimeFileName;
   if (!FileExists(JoinPath(folder, runtimeName))) {
-    if (error) *error = L"Stems need " + runtimeName + L" beside " + kProgramFileName + L" \u2014 reinstall Veldmix";
+    if (error)
+      *error = L"Stems need ONNX Runtime, which is not included with Veldmix: put " + runtimeName + L" in " + folder;
     return false;
   }
   for (const StemModel& model : kStemModels) {
     if (!FileExists(ModelPath(folder, model))) {
-      if (error) *error = L"The stem model " + std::wstring(model.file) + L" is missing \u2014 reinstall Veldmix";
+      if (error)
+        *error = L"The stem models are not included with Veldmix: put " + std::wstring(model.file) + L" in " +
+                 JoinPath(folder, kModelsFolder);
       return false;
     }
   }
@@ -90,10 +92,10 @@ bool LoadStemEngineLocked() {
     case OnnxLoadResult::Ready:
       break;
     case OnnxLoadResult::LibraryFailed:
-      engine.error = L"The stem engine (" + runtimeName + L") couldn't be loaded";
+      engine.error = L"The stem engine (" + JoinPath(folder, runtimeName) + L") couldn't be loaded";
       return false;
     case OnnxLoadResult::WrongVersion:
-      engine.error = L"The stem engine (" + runtimeName + L") is the wrong version";
+      engine.error = L"The stem engine (" + JoinPath(folder, runtimeName) + L") is the wrong version";
       return false;
   }
   std::string message;

@@ -19,6 +19,10 @@ bool ValidSlot(int slot) { return slot >= 0 && slot < kHotCues; }
 
 double LastFrame(const Track& track) { return track.frames > 0 ? static_cast<double>(track.frames - 1) : 0.0; }
 
+// A deck this close to its last frame counts as at the end: a position saved in the session with
+// six decimals comes back a fraction of a frame short of it.
+constexpr double kAtEndFrames = 1.0;
+
 // A still deck starts from silence: fade in from 0 so the first sample is no step.
 void StartPlaying(DeckState& state) {
   state.fadeIn = 0.0f;
@@ -54,7 +58,10 @@ void PlayPause(int deck) {
     state.playing = false;
     return;
   }
-  if (state.position >= LastFrame(*state.track)) state.position = 0.0;
+  // At the end PLAY starts over where a freshly loaded track would: on the cue point.
+  const double last = LastFrame(*state.track);
+  if (state.position >= last - kAtEndFrames)
+    state.position = state.cuePoint >= 0.0 && state.cuePoint < last - kAtEndFrames ? state.cuePoint : 0.0;
   StartPlaying(state);
 }
 

@@ -273,6 +273,11 @@ bool FontHasGlyph(std::string_view family, char32_t codePoint) {
   return has;
 }
 
+int MissingGlyphCount(const TextFormat& format, std::string_view utf8) {
+  if (utf8.empty()) return 0;
+  return pango_layout_get_unknown_glyphs_count(GetLayout(format, utf8, -1).layout);
+}
+
 void EvictIdleTextLayouts() {
   ++LayoutFrame;
   if (LayoutFrame % kLayoutSweepEveryFrames == 0)

@@ -140,6 +140,9 @@ TextExtent MeasureTextLine(const TextFormat& format, std::string_view utf8);
 std::string UsedFontFamily(const TextFormat& format, std::string_view utf8);
 // True when the installed font that the family resolves to has a glyph for the code point.
 bool FontHasGlyph(std::string_view family, char32_t codePoint);
+// How many characters of the text no installed font could show, after the aliases and the
+// fallback fonts: each is drawn as an empty box.
+int MissingGlyphCount(const TextFormat& format, std::string_view utf8);
 
 // Text layouts are cached by (format, text, cut width) and reused across frames. Called once per
 // frame: layouts unused for about a second are freed, so texts that change every frame (clocks)

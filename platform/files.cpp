@@ -183,6 +183,17 @@ long long FileSize(const std::wstring& path) {
   return static_cast<long long>(st.st_size);
 }
 
+FileProblem ProblemReading(const std::wstring& path) {
+  const int fd = ::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileProblem::Missing : FileProblem::Unreadable;
+  struct stat st;
+  FileProblem problem = FileProblem::None;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) problem = FileProblem::Unreadable;
+  else if (st.st_size == 0) problem = FileProblem::Empty;
+  ::close(fd);
+  return problem;
+}
+
 bool ResetPrivateFolder(const std::wstring& path, std::wstring* error) {
   namespace fs = std::filesystem;
   const std::string p = WideToUtf8(path);

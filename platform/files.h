@@ -35,6 +35,11 @@ bool DeleteFileAt(const std::wstring& path);
 bool MoveReplace(const std::wstring& from, const std::wstring& to);
 // The file's size in bytes, or -1 when it cannot be read.
 long long FileSize(const std::wstring& path);
+
+enum class FileProblem { None, Missing, Empty, Unreadable };
+// Why a file might not open: nothing at the path, zero bytes, or not readable (no permission, a
+// folder, an I/O error); None when it opens for reading and holds bytes.
+FileProblem ProblemReading(const std::wstring& path);
 // Empties the folder and makes it again for this user alone (mode 0700), its parents created when
 // missing. Refused, with nothing deleted, when the path is a symbolic link or something other
 // than a folder, or when the folder made is not this user's: false with *error saying why.

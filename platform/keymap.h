@@ -12,7 +12,8 @@ namespace KeyCode {
 inline constexpr int Back = 0x08, Tab = 0x09, Return = 0x0D;
 inline constexpr int Shift = 0x10, Control = 0x11, Menu = 0x12;  // Menu is Alt
 inline constexpr int Escape = 0x1B, Space = 0x20;
-inline constexpr int Left = 0x25, Up = 0x26, Right = 0x27, Down = 0x28;
+inline constexpr int End = 0x23, Home = 0x24, Left = 0x25, Up = 0x26, Right = 0x27, Down = 0x28;
+inline constexpr int Delete = 0x2E;
 inline constexpr int LeftWindows = 0x5B, RightWindows = 0x5C;
 inline constexpr int F1 = 0x70, F8 = 0x77, F9 = 0x78, F10 = 0x79, F11 = 0x7A, F24 = 0x87;
 inline constexpr int OemComma = 0xBC, OemPeriod = 0xBE, OemSlash = 0xBF;  // "," "." "/" on US keyboards

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -40,36 +41,36 @@ int PollUntil(int fd, short events, uint64_t deadlineMs, const std::atomic<bool>
   }
 }
 
-// One non-blocking connect bounded by the time-out and the stop flag; true when connected.
-bool ConnectOne(const addrinfo* a, unsigned timeoutMs, const std::atomic<bool>* stop, int* out) {
+// One non-blocking connect bounded by the time-out and the stop flag; 0 when connected, else the
+// system's error number (ETIMEDOUT when the time ran out or the stop flag cut it short).
+int ConnectOne(const addrinfo* a, unsigned timeoutMs, const std::atomic<bool>* stop, int* out) {
   const int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-  if (fd < 0) return false;
-  if (!SetBlocking(fd, false)) {
-    close(fd);
-    return false;
-  }
-  int r = connect(fd, a->ai_addr, a->ai_addrlen);
-  if (r != 0 && errno == EINPROGRESS) {
-    if (PollUntil(fd, POLLOUT, MonotonicMs() + timeoutMs, stop) == 1) {
-      int err = 0;
-      socklen_t len = sizeof err;
-      r = (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) ? 0 : -1;
-    } else {
-      r = -1;
+  if (fd < 0) return errno;
+  int err = SetBlocking(fd, false) ? 0 : errno;
+  if (err == 0 && connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+    err = errno;
+    if (err == EINPROGRESS) {
+      err = ETIMEDOUT;
+      if (PollUntil(fd, POLLOUT, MonotonicMs() + timeoutMs, stop) == 1) {
+        socklen_t len = sizeof err;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+      }
     }
   }
-  if (r != 0 || !SetBlocking(fd, true)) {
+  if (err == 0 && !SetBlocking(fd, true)) err = errno;
+  if (err != 0) {
     close(fd);
-    return false;
+    return err;
   }
   *out = fd;
-  return true;
+  return 0;
 }
 
 }  // namespace
 
 NetConnectResult NetConnect(const std::string& host, int port, unsigned connectTimeoutMs,
-                            unsigned ioTimeoutMs, const std::atomic<bool>* stop, NetSocket* out) {
+                            unsigned ioTimeoutMs, const std::atomic<bool>* stop, NetSocket* out,
+                            std::string* why) {
   *out = kNoSocket;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -77,8 +78,11 @@ NetConnectResult NetConnect(const std::string& host, int port, unsigned connectT
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* list = nullptr;
   const std::string service = std::to_string(port);
-  if (host.empty() || getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || !list)
+  const int resolved = host.empty() ? EAI_NONAME : getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+  if (resolved != 0 || !list) {
+    if (why) *why = gai_strerror(resolved != 0 ? resolved : EAI_NONAME);
     return NetConnectResult::kNotResolved;
+  }
   NetConnectResult result = NetConnectResult::kNotConnected;
   for (const addrinfo* a = list; a; a = a->ai_next) {
     if (stop && stop->load()) {
@@ -86,7 +90,10 @@ NetConnectResult NetConnect(const std::string& host, int port, unsigned connectT
       break;
     }
     int fd = -1;
-    if (!ConnectOne(a, connectTimeoutMs, stop, &fd)) continue;
+    if (const int err = ConnectOne(a, connectTimeoutMs, stop, &fd); err != 0) {
+      if (why) *why = std::strerror(err);
+      continue;
+    }
     NetSetTimeouts(fd, ioTimeoutMs);
     *out = fd;
     result = NetConnectResult::kConnected;

@@ -26,9 +26,11 @@ enum class NetConnectResult {
 // Resolves host and port (any address family, TCP) and tries each address in the order returned;
 // each gets connectTimeoutMs. The connected socket is blocking, with receive and send time-outs of
 // ioTimeoutMs, and lands in *out. *stop (when given) is checked every kNetStopSliceMs, so a
-// stopper waits at most that long; resolution itself cannot be cut short.
+// stopper waits at most that long; resolution itself cannot be cut short. On failure *why (when
+// given) holds the system's reason for the last address tried ("Connection refused").
 NetConnectResult NetConnect(const std::string& host, int port, unsigned connectTimeoutMs,
-                            unsigned ioTimeoutMs, const std::atomic<bool>* stop, NetSocket* out);
+                            unsigned ioTimeoutMs, const std::atomic<bool>* stop, NetSocket* out,
+                            std::string* why = nullptr);
 
 // --- Sending and receiving ----------------------------------------------------------------------
 // Sends all bytes in pieces of at most maxPieceBytes, adding each piece sent to *counter (when

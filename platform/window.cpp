@@ -552,6 +552,8 @@ void KeepAwake(bool on) {
 // --- Keyboard ---
 
 
+bool WriteClipboardText(const std::wstring& text) { return SDL_SetClipboardText(WideToUtf8(text).c_str()) == 0; }
+
 bool ReadClipboardText(std::wstring* text) {
   if (!SDL_HasClipboardText()) return false;
   char* utf8 = SDL_GetClipboardText();

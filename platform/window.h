@@ -151,3 +151,5 @@ void KeepAwake(bool on);
 
 // The clipboard's text; false when it holds none.
 bool ReadClipboardText(std::wstring* text);
+// Puts the text on the clipboard; false when the system refused it.
+bool WriteClipboardText(const std::wstring& text);

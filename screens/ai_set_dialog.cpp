@@ -45,7 +45,7 @@ void AiSetDialog() {
   OpenModal(TranslateFormat(L"AI set builder — picks from the {} tracks in view", ViewOrder.size()),
             {{L"Describe the set", LastAiDescription, false},
              {L"Length (minutes)", L"60", false},
-             {L"Ollama model (free, runs on this PC)", Settings.AiModel, false}},
+             {L"Ollama model (free, runs on this computer)", Settings.AiModel, false}},
             L"BUILD", StartAiJob);
 }
 

@@ -413,7 +413,8 @@ void DrawDeckHeader(int deck, Rc r) {
   }
   if (!s.track) {
     if (!view.error.empty())
-      DrawText(view.error, Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Red), kAlignLeft, true, kFontSegoeUi);
+      DrawTextAsIs(TranslateFilled(view.error), Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Red), kAlignLeft, true,
+                   kFontSegoeUi);
     else
       DrawText(L"Empty deck", Rc{column, r.y + 1, width, 22}, 14, ColorOf(Pal.Dim), kAlignLeft, true, kFontSegoeUi);
     DrawEmptyDeckHint(Rc{column, r.y + 22, r.Right() - column, 18});

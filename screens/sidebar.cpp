@@ -260,13 +260,9 @@ void DrawSearchBox(Rc r) {
   const Rc text{r.x + kTextLeftDip, r.y, r.w - kTextInsetsDip, r.h};
   if (SearchText.empty() && !SearchFocused)
     DrawText(kPlaceholder, text, kTextSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
-  else if (!SearchText.empty())
-    DrawTextAsIs(SearchText, text, kTextSize, ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
-  if (SearchFocused && (MonotonicMs() / kCaretBlinkMs) % 2 == 0) {
-    const float x =
-        std::min(text.x + TextWidth(SearchText, kTextSize, false, kFontSegoeUi), text.x + text.w) + 1;
-    DrawLine(x, r.y + kCaretInsetDip, x, r.Bottom() - kCaretInsetDip, ColorOf(Pal.Text), 1);
-  }
+  const FieldLook look{.box = text, .size = kTextSize, .color = ColorOf(Pal.Text), .top = r.y + kCaretInsetDip,
+                       .bottom = r.Bottom() - kCaretInsetDip, .maxX = text.x + text.w + 1};
+  DrawFieldText(SearchText, SearchText, look, SearchFocused && (MonotonicMs() / kCaretBlinkMs) % 2 == 0);
   if (SearchText.empty()) return;
   const Rc clear{r.Right() - kClearRightDip, r.y + kClearInsetDip, kClearWidthDip, r.h - 2 * kClearInsetDip};
   const bool hovered = ActiveControlId == kNoActiveControl && Inside(clear, Input.x, Input.y);

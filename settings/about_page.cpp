@@ -11,6 +11,7 @@
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "settings/palette.h"
+#include "settings/update_client.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
@@ -52,10 +53,9 @@ void Open(const std::wstring& target) {
   }
 }
 
-// The compiler's date, "Mmm dd yyyy".
-std::wstring BuildDate() { return Utf8ToWide(__DATE__); }
-
 }  // namespace
+
+std::wstring BuildDate() { return FormatStamp(BuildStamp()); }
 
 void OpenMakerSite() { Open(kMakerSite); }
 

@@ -15,6 +15,8 @@ inline constexpr const wchar_t* kNoticesFileName = L"THIRD-PARTY-NOTICES.txt";
 
 // Draws and handles the About page in the area the settings frame gives it (below the header).
 void DrawAbout(Rc area);
+// When this copy was built, as the Updates page shows it ("8 Dec 2026, 13:43").
+std::wstring BuildDate();
 // Each hands its target to the desktop's default handler; a failure goes to the status line.
 void OpenMakerSite();
 void OpenSupportFolder();

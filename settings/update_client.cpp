@@ -143,7 +143,7 @@ bool SendUpdateRequest(const std::wstring& siteUrl, const std::wstring& path, un
   HttpSessionPtr session = HttpOpenSession(UpdateSessionOptions(totalMs));
   if (!session) {
     WriteLog(L"Updates: couldn't reach {}{} (the HTTP library did not start)", siteUrl, path);
-    *error = UiFormat(L"Couldn't reach {} \u2014 is this PC online?", host);
+    *error = UiFormat(L"Couldn't reach {} \u2014 is this computer online?", host);
     return false;
   }
   request.url = WideToUtf8(siteUrl) + EscapedPath(path);
@@ -152,7 +152,7 @@ bool SendUpdateRequest(const std::wstring& siteUrl, const std::wstring& path, un
   if (response->status != 0) return true;
   WriteLog(L"Updates: couldn't reach {}{} ({})", siteUrl, path, Utf8ToWide(response->detail));
   *error = response->error == HttpError::kTimedOut ? UiFormat(L"{} took too long to answer", host)
-                                                   : UiFormat(L"Couldn't reach {} \u2014 is this PC online?", host);
+                                                   : UiFormat(L"Couldn't reach {} \u2014 is this computer online?", host);
   return false;
 }
 

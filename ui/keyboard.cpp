@@ -348,6 +348,13 @@ void OnKeyDown(int key, bool repeat, bool ctrl, bool shift) {
     CloseFirstOverlay();
     return;
   }
+  if (SearchFocused && !ctrl && FieldKeyDown(&SearchText, key, shift)) {
+    if (key == KeyCode::Delete) {  // the text changed: search again from the top
+      ScrollRow = 0;
+      RebuildView();
+    }
+    return;
+  }
   if (ctrl) {
     RunKeyRow(kCtrlKeys, key, repeat, shift);
     return;

@@ -22,8 +22,7 @@ ConfirmPrompt Prompt;
 
 namespace {
 
-constexpr wchar_t kBackspace = 8, kTab = 9, kReturn = 13, kPaste = 22, kEscape = 27;
-constexpr wchar_t kFirstTypeable = 32;
+constexpr wchar_t kTab = 9, kReturn = 13, kEscape = 27;
 constexpr wchar_t kBullet = L'\u2022';
 
 // Backdrop and panel.
@@ -92,15 +91,6 @@ std::wstring TranslateLines(std::wstring_view text) {
   }
 }
 
-bool Typeable(wchar_t c) { return c >= kFirstTypeable; }
-
-void AppendTypeable(std::wstring* text, std::wstring_view chars) {
-  for (wchar_t c : chars) {
-    if (text->size() >= kMaxFieldChars) return;
-    if (Typeable(c)) text->push_back(c);
-  }
-}
-
 void DrawPromptIcon(const std::wstring& icon, float cx, float cy) {
   if (icon == L"\u2193") {
     DrawLine(cx, cy - 10, cx, cy + 9, kGlyph, kGlyphStroke);
@@ -145,6 +135,7 @@ void OpenModal(std::wstring title, std::vector<ModalField> fields, std::wstring 
   Modal.okLabel = std::move(okLabel);
   Modal.focused = 0;
   Modal.callback = std::move(callback);
+  if (!Modal.fields.empty()) PlaceCaretAtEnd(&Modal.fields[0].value);
   ++FormSerial;
   SearchFocused = false;
 }
@@ -219,7 +210,12 @@ bool PromptKeyDown(int virtualKey, bool repeat) {
 bool ModalKeyDown(int virtualKey, bool shift) {
   if (!Modal.open) return false;
   const int n = static_cast<int>(Modal.fields.size());
-  if (virtualKey == Vk::Tab && n > 0) Modal.focused = ((Modal.focused + (shift ? -1 : 1)) % n + n) % n;
+  if (virtualKey == Vk::Tab && n > 0) {
+    Modal.focused = ((Modal.focused + (shift ? -1 : 1)) % n + n) % n;
+    PlaceCaretAtEnd(&Modal.fields[Modal.focused].value);
+  } else if (Modal.focused >= 0 && Modal.focused < n) {
+    FieldKeyDown(&Modal.fields[Modal.focused].value, virtualKey, shift);
+  }
   return true;
 }
 
@@ -235,23 +231,10 @@ bool ModalCharacter(wchar_t character) {
   } else if (character == kReturn) {
     CloseModal(true);
   } else if (character != kTab && Modal.focused >= 0 && Modal.focused < static_cast<int>(Modal.fields.size())) {
-    TypeIntoField(&Modal.fields[Modal.focused].value, character);
+    ModalField& field = Modal.fields[Modal.focused];
+    TypeIntoField(&field.value, character, field.masked);
   }
   return true;
-}
-
-void TypeIntoField(std::wstring* text, wchar_t character) {
-  assert(text && "TypeIntoField needs a text");
-  if (!text) return;
-  if (character == kBackspace) {
-    if (!text->empty()) text->pop_back();
-  } else if (character == kPaste) {
-    std::wstring clip;
-    if (!ClipboardTextReader || !ClipboardTextReader(&clip)) return;
-    AppendTypeable(text, std::wstring_view(clip).substr(0, clip.find_first_of(L"\r\n")));
-  } else {
-    AppendTypeable(text, std::wstring_view(&character, 1));
-  }
 }
 
 // ---- drawing --------------------------------------------------------------------------------
@@ -288,6 +271,7 @@ void DrawModalAt(uint64_t nowMs) {
                ColorOf(Pal.Dim), kAlignLeft, true, kFontBahnschrift);
     const Rc box{left, rowY + kBoxTopDip, inner, kBoxHeightDip};
     if (PressStarts(box)) {
+      if (Modal.focused != i) PlaceCaretAtEnd(&field.value);
       Modal.focused = i;
       ActiveControlId = kModalFirstBoxId + i;
     }
@@ -298,13 +282,9 @@ void DrawModalAt(uint64_t nowMs) {
     const Rc textBox{box.x + kBoxTextInsetDip, box.y, box.w - 2 * kBoxTextInsetDip, kBoxHeightDip};
     if (n == 1 && field.value.empty())
       DrawText(field.label, textBox, kBoxTextSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
-    else
-      DrawTextAsIs(shown, textBox, kBoxTextSize, ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
-    if (focused && (nowMs / kCaretBlinkMs) % 2 == 0) {
-      const float x = std::min(textBox.x + TextWidth(shown, kBoxTextSize, false, kFontSegoeUi) + 1,
-                               box.Right() - kCaretRightMarginDip);
-      DrawLine(x, box.y + kCaretInsetDip, x, box.Bottom() - kCaretInsetDip, ColorOf(Pal.Text), 1);
-    }
+    const FieldLook look{.box = textBox, .size = kBoxTextSize, .color = ColorOf(Pal.Text), .top = box.y + kCaretInsetDip,
+                         .bottom = box.Bottom() - kCaretInsetDip, .maxX = box.Right() - kCaretRightMarginDip};
+    DrawFieldText(field.value, shown, look, focused && (nowMs / kCaretBlinkMs) % 2 == 0);
   }
 
   const float buttonY = panel.Bottom() - kFormButtonsUpDip;

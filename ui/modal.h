@@ -2,8 +2,7 @@
 // The two shared overlays that talk to the user, one instance each (a newer call replaces the
 // shown one): the modal form (a titled list of text fields with CANCEL and a confirm button) and
 // the question box (one yes/no question with an icon). Their buttons never act mid-frame: a click
-// queues a deferred action, run after the frame is presented. Also the one text editor that forms
-// and the search box type into. UI thread only.
+// queues a deferred action, run after the frame is presented. UI thread only.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "ui/draw.h"
+#include "ui/text_field.h"
 
 // ---- deferred actions -----------------------------------------------------------------------
 
@@ -82,21 +82,14 @@ void AnswerConfirmPrompt(bool yes);
 // and Esc answers no (yes without a no button); every key is then taken: true means the key
 // handler stops here.
 bool PromptKeyDown(int virtualKey, bool repeat);
-// With a form open, Tab and Shift+Tab move the focus through the fields (wrapping) and every key
-// is taken: true means the key handler stops here.
+// With a form open, Tab and Shift+Tab move the focus through the fields (wrapping), the editing
+// keys of ui/text_field act on the focused field, and every key is taken: true means the key
+// handler stops here.
 bool ModalKeyDown(int virtualKey, bool shift);
 // A typed character. With a form open: Esc cancels, Enter accepts (at once), Tab is ignored and
 // other characters edit the focused field. While a question is pending characters are dropped,
 // and the Enter or Esc that answered it is not typed again into a form. True when taken.
 bool ModalCharacter(wchar_t character);
-// The one text editor, append-only: Backspace (8) removes the last character, Ctrl+V (22) appends
-// the clipboard's text up to its first line break, characters from 32 up are appended, other
-// control characters (also inside pasted text) are dropped. Texts stop growing at kMaxFieldChars.
-void TypeIntoField(std::wstring* text, wchar_t character);
-inline constexpr size_t kMaxFieldChars = 4096;
-// Where Ctrl+V reads the clipboard: false when it cannot be read or holds no text. Set by the main
-// window; unset reads as an empty clipboard.
-inline bool (*ClipboardTextReader)(std::wstring* text) = nullptr;
 
 // ---- drawing (the frame routine) ------------------------------------------------------------
 

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/log.h"
 #include "app/text_parse.h"
 #include "broadcast/audio_stream.h"
 #include "platform/clock.h"
@@ -416,4 +419,46 @@ TEST(StreamLive, AnOutputThatStopsOnAirEndsTheStream) {
   EXPECT_EQ(LiveStreamError(), L"No audio output is running");
   EXPECT_GE(took, 1900u) << "a reopening device is given its time";
   StopLiveStream();
+}
+
+// A stream that never goes on air says why in the log: one line per reason, not one per retry.
+// The log opens once per process, so the streamer runs in a child, which checks its own log and
+// prints the lines it found when they are wrong.
+TEST(StreamLiveDeathTest, EachNewReasonForFailingIsLoggedOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        TempHome home;
+        const int port = ClosedPort();
+        StartLog(L"");
+        PublishOutputStarted(Engine, 48000);
+        StartLiveStream(Engine, Config(port));
+        // Refused twice (the first try and the retry 5 s later), then a server that turns the
+        // password down.
+        if (!WaitFor([] { return LiveStreamState() == kStreamFailed; }, 3000)) std::_Exit(2);
+        SleepMs(kStreamRetryWaitMs + 1000);
+        LoopbackPeer refusing(
+            [](NetSocket s) {
+              ReceiveUntil(s, "\r\n\r\n");
+              Send(s, "HTTP/1.0 401 Authentication Required\r\n\r\n");
+            },
+            port);
+        if (!refusing.ok()) std::_Exit(3);
+        if (!WaitFor([&] { return refusing.accepted(); }, kStreamRetryWaitMs + 3000)) std::_Exit(4);
+        if (!WaitFor([] { return LiveStreamState() == kStreamFailed; }, 3000)) std::_Exit(5);
+        StopLiveStream();
+
+        std::vector<std::string> lines;
+        const std::string log = ReadRaw(home.path() + "/state/Veldmix/Veldmix.log");
+        const std::string where = "Stream: 127.0.0.1:" + std::to_string(port) + ": ";
+        for (size_t at = log.find(where); at != std::string::npos; at = log.find(where, at + 1))
+          lines.push_back(log.substr(at + where.size(), log.find("\r\n", at) - at - where.size()));
+        const bool right =
+            lines.size() == 2 &&
+            lines[0].rfind("Couldn't connect to 127.0.0.1:" + std::to_string(port) + " (Connection refused)", 0) == 0 &&
+            lines[1].rfind("Wrong username or password", 0) == 0;
+        if (!right) std::fprintf(stderr, "stream lines in the log:\n%s\n", log.c_str());
+        std::_Exit(right ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }

@@ -184,7 +184,7 @@ TEST_F(SpeedTestTest, ServerFaultsGiveTheirMessages) {
   SpeedTest::Start();
   SpeedTestResult r = RunToEnd(10000);
   EXPECT_EQ(r.phase, kSpeedPhaseFailed);
-  EXPECT_EQ(r.message, L"Couldn't reach the speed test server \u2014 is this PC online?");
+  EXPECT_EQ(r.message, L"Couldn't reach the speed test server \u2014 is this computer online?");
   EXPECT_LT(r.progress, 0.06f);
   EXPECT_EQ(r.downloadMbps, 0.0);
 }

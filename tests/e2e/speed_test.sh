@@ -39,12 +39,12 @@ check "upload is plausible (${up:-?} Mbit/s)" 'between "${up:-0}" 10 1000000'
 # Without the certificate's trust the service cannot be reached at all.
 timeout 60 env -u SSL_CERT_FILE "$tool" speedtest "https://127.0.0.1:$port" >/dev/null 2>"$work/err"
 check "an untrusted certificate is refused ($(cat "$work/err"))" \
-  'grep -q "^speedtest: Couldn.t reach the speed test server — is this PC online?$" "$work/err"'
+  'grep -q "^speedtest: Couldn.t reach the speed test server — is this computer online?$" "$work/err"'
 
 kill "$srv_pid"; wait "$srv_pid" 2>/dev/null; srv_pid=""
 SSL_CERT_FILE="$work/cert.pem" timeout 60 "$tool" speedtest "https://127.0.0.1:$port" >/dev/null 2>"$work/err"
 rc=$?
 check "with the service gone the run fails (exit $rc)" '[ $rc = 1 ]'
 check "with the \"Couldn't reach\" text ($(cat "$work/err"))" \
-  'grep -q "^speedtest: Couldn.t reach the speed test server — is this PC online?$" "$work/err"'
+  'grep -q "^speedtest: Couldn.t reach the speed test server — is this computer online?$" "$work/err"'
 exit $fail

@@ -194,7 +194,7 @@ cp "$build/veldmix-tool" "$work/bare/"
 printf 'duration 1\nload A in.wav\nstems A\n' >"$work/no-models.txt"
 "$work/bare/veldmix-tool" render "$work/no-models.txt" "$work/none.wav" 2>"$work/err"; rc=$?
 check "stems without models beside the program fail on their line (rc $rc: $(cat "$work/err"))" \
-      '[ $rc -eq 1 ] && grep -q "line 3: stems for deck A: Stems need libonnxruntime.so.1 beside veldmix" "$work/err" && [ ! -e "$work/none.wav" ]'
+      '[ $rc -eq 1 ] && grep -qF "line 3: stems for deck A: Stems need ONNX Runtime, which is not included with Veldmix: put libonnxruntime.so.1 in $work/bare" "$work/err" && [ ! -e "$work/none.wav" ]'
 
 [ $fail -eq 0 ] && echo "PASS: stem render"
 exit $fail

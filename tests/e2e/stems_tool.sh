@@ -95,14 +95,14 @@ expect_failure() {  # name folder message
 }
 
 make_folder "$work/no-runtime" --no-runtime
-expect_failure no-runtime "$work/no-runtime" "Stems need libonnxruntime.so.1 beside veldmix — reinstall Veldmix"
+expect_failure no-runtime "$work/no-runtime" "Stems need ONNX Runtime, which is not included with Veldmix: put libonnxruntime.so.1 in $work/no-runtime"
 
 make_folder "$work/no-bass" --skip bass
-expect_failure no-model "$work/no-bass" "The stem model mdx-bass.onnx is missing — reinstall Veldmix"
+expect_failure no-model "$work/no-bass" "The stem models are not included with Veldmix: put mdx-bass.onnx in $work/no-bass/Models"
 
 make_folder "$work/bad-runtime" --no-runtime
 echo "no shared library" >"$work/bad-runtime/libonnxruntime.so.1"
-expect_failure bad-runtime "$work/bad-runtime" "The stem engine (libonnxruntime.so.1) couldn't be loaded"
+expect_failure bad-runtime "$work/bad-runtime" "The stem engine ($work/bad-runtime/libonnxruntime.so.1) couldn't be loaded"
 
 # A library with the runtime's entry point that offers no API version at all.
 make_folder "$work/old-runtime" --no-runtime
@@ -117,7 +117,7 @@ static const ApiBase base{NoApi, Version};
 extern "C" const ApiBase* OrtGetApiBase() { return &base; }
 EOF
 g++ -shared -fPIC -o "$work/old-runtime/libonnxruntime.so.1" "$work/old.cpp"
-expect_failure old-runtime "$work/old-runtime" "The stem engine (libonnxruntime.so.1) is the wrong version"
+expect_failure old-runtime "$work/old-runtime" "The stem engine ($work/old-runtime/libonnxruntime.so.1) is the wrong version"
 
 make_folder "$work/garbage-model" --garbage drums
 expect_failure garbage-model "$work/garbage-model" "The stem engine couldn't start: "

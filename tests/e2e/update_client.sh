@@ -89,7 +89,7 @@ for url in "$base/loop" "$base/good:untrusted"; do
   t0=$(date +%s)
   if [ "${url%:untrusted}" != "$url" ]; then
     out="$(SSL_CERT_FILE=/dev/null "$tool" update check --site "${url%:untrusted}" 2>&1)" && fail "an untrusted site was accepted"
-    grep -qF "error: Couldn't reach 127.0.0.1 — is this PC online?" <<<"$out" || fail "untrusted: $out"
+    grep -qF "error: Couldn't reach 127.0.0.1 — is this computer online?" <<<"$out" || fail "untrusted: $out"
   else
     out="$("$tool" update check --site "$url" 2>&1)" && fail "a redirect loop was accepted"
   fi

@@ -147,20 +147,25 @@ TEST(DecodeFile, FailsWithTheUsersMessage) {
   Make("ffmpeg -v error -f lavfi -i color=c=red:s=16x16 -frames:v 1 " + d + "picture.png");
   Make("sox -r 44100 -n -c 2 -b 16 " + d + "short.wav synth 1764s sine 440");  // 40 ms
   Make("sox -r 44100 -n -c 2 -b 16 " + d + "enough.wav synth 2205s sine 440");  // 50 ms
+  std::filesystem::create_directories(d + "folder.mp3");
+  // What the user sees names the file and, where the file is the reason, why.
   struct Case {
     const char* name;
     const wchar_t* message;
+    const wchar_t* shown;
   } const cases[] = {
-      {"missing.flac", L"Can't open this file"},
-      {"notes.txt", L"Can't open this file"},
-      {"empty.mp3", L"Can't open this file"},
-      {"picture.png", L"No audio in this file"},
-      {"short.wav", L"No audio could be decoded"},
+      {"missing.flac", L"Can't open this file", L"Can't open this file \u2014 missing.flac (the file is no longer there)"},
+      {"notes.txt", L"Can't open this file", L"Can't open this file \u2014 notes.txt (it isn't an audio file)"},
+      {"empty.mp3", L"Can't open this file", L"Can't open this file \u2014 empty.mp3 (the file is empty)"},
+      {"folder.mp3", L"Can't open this file", L"Can't open this file \u2014 folder.mp3 (the file can't be read)"},
+      {"picture.png", L"No audio in this file", L"No audio in this file \u2014 picture.png"},
+      {"short.wav", L"No audio could be decoded", L"No audio could be decoded \u2014 short.wav"},
   };
   for (const Case& c : cases) {
     std::wstring error;
     EXPECT_FALSE(Decode(d + c.name, &error)) << c.name;
     EXPECT_EQ(error, c.message) << c.name;
+    EXPECT_EQ(EnglishText(LoadFailureText(Utf8ToWide(d + c.name), error)), c.shown) << c.name;
   }
   const TrackPtr enough = Decode(d + "enough.wav");
   ASSERT_TRUE(enough);

@@ -185,10 +185,20 @@ TEST_F(DeckLoad, AFailedLoadKeepsTheOldTrackAndShowsTheError) {
   ASSERT_TRUE(LoadAndWait(0, good));
   const std::string bad = Folder().path() + "/not-audio.mp3";
   WriteRaw(bad, "this is no audio file");
+  Status = StatusLine{};
   ASSERT_TRUE(LoadAndWait(0, bad));
   EXPECT_FALSE(LiveDeckViews[0].loading);
-  EXPECT_FALSE(LiveDeckViews[0].error.empty());
   EXPECT_EQ(DeckTrack(0)->path, Utf8ToWide(good));
+  // The deck keeps its track and so draws no error: the status line says what went wrong.
+  const std::wstring shown = L"Can't open this file \u2014 not-audio.mp3 (it isn't an audio file)";
+  EXPECT_EQ(EnglishText(LiveDeckViews[0].error), shown);
+  EXPECT_EQ(Status.text, L"Deck A: " + shown);
+
+  const std::string empty = Folder().path() + "/empty.mp3";
+  WriteRaw(empty, "");
+  ASSERT_FALSE(LoadAndWait(1, empty));
+  EXPECT_EQ(EnglishText(LiveDeckViews[1].error), L"Can't open this file \u2014 empty.mp3 (the file is empty)");
+  EXPECT_EQ(Status.text, L"Deck B: " + EnglishText(LiveDeckViews[1].error));
 }
 
 TEST_F(DeckLoad, APendingStartPastTheEndLandsOnTheLastFrameOnce) {

@@ -175,7 +175,8 @@ TEST_F(StemControls, WithoutTheModelsTheReasonIsShownAndNothingRuns) {
   SetStemProgramFolder(Utf8ToWide(empty));
   const uint32_t job = LiveDeckViews[0].stemJob;
   ToggleStem(0, 1);
-  const std::wstring expected = L"Stems need libonnxruntime.so.1 beside veldmix \u2014 reinstall Veldmix";
+  const std::wstring expected =
+      L"Stems need ONNX Runtime, which is not included with Veldmix: put libonnxruntime.so.1 in " + Utf8ToWide(empty);
   EXPECT_EQ(LiveDeckViews[0].stemMessage, expected);
   EXPECT_EQ(Status.text, expected);
   EXPECT_FALSE(LiveDeckViews[0].stemsRunning);

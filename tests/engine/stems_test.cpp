@@ -122,16 +122,18 @@ TEST(StemModelsPresence, NamesTheFirstMissingFile) {
   std::wstring error = L"untouched";
 
   EXPECT_FALSE(StemModelsPresent(&error));
-  EXPECT_EQ(error, L"Stems need libonnxruntime.so.1 beside veldmix \u2014 reinstall Veldmix");
+  // Neither the runtime nor the models come with the program: the messages say so and where they go.
+  const std::wstring where = Utf8ToWide(folder);
+  EXPECT_EQ(error, L"Stems need ONNX Runtime, which is not included with Veldmix: put libonnxruntime.so.1 in " + where);
   EXPECT_FALSE(StemModelsPresent(nullptr));
 
   WriteRaw(folder + "/libonnxruntime.so.1", "not loaded here");
   EXPECT_FALSE(StemModelsPresent(&error));
-  EXPECT_EQ(error, L"The stem model mdx-vocals.onnx is missing \u2014 reinstall Veldmix");
+  EXPECT_EQ(error, L"The stem models are not included with Veldmix: put mdx-vocals.onnx in " + where + L"/Models");
 
   ASSERT_TRUE(MakeModels(folder, "--skip drums"));
   EXPECT_FALSE(StemModelsPresent(&error));
-  EXPECT_EQ(error, L"The stem model mdx-drums.onnx is missing \u2014 reinstall Veldmix");
+  EXPECT_EQ(error, L"The stem models are not included with Veldmix: put mdx-drums.onnx in " + where + L"/Models");
 
   ASSERT_TRUE(MakeModels(folder));
   error = L"untouched";

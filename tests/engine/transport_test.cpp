@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/session.h"
 #include "app/settings.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
@@ -14,7 +15,9 @@
 #include "engine/transport.h"
 #include "engine/undo.h"
 #include "library/track_info.h"
+#include "platform/clock.h"
 #include "platform/text.h"
+#include "support/temp_home.h"
 #include "support/click_tracks.h"
 
 namespace {
@@ -59,7 +62,7 @@ TEST_F(Transport, PlayFromTheLastFrameRestartsAndPauseFadesOut) {
   }
   PlayPause(0);
   EXPECT_TRUE(Deck().playing);
-  EXPECT_DOUBLE_EQ(Deck().position, 0.0);
+  EXPECT_DOUBLE_EQ(Deck().position, Deck().cuePoint);
 
   Place(0.2);  // between clicks: only the tone sounds where the pause falls
   RenderPeriods(10);
@@ -207,3 +210,34 @@ TEST(TransportShift, HeldByControllerKeyOrMouse) {
 }
 
 }  // namespace
+
+// A deck saved at its very end comes back from the session file a fraction of a frame short of
+// it; PLAY must then start from the cue point, not play that fraction and stop.
+TEST_F(Transport, PlayOnADeckRestoredAtItsEndStartsFromTheCue) {
+  TempHome home;
+  LoadSettings();
+  const double cue = 2.0 * kRate;
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    Deck().position = static_cast<double>(Deck().track->frames - 1);
+  }
+  ASSERT_TRUE(SaveSession());
+  ResetDecksForTest();
+  LoadSession();
+  for (int i = 0; i < 2000 && LiveDeckViews[0].loading; ++i) {
+    DrainDeckLoads();
+    SleepMs(5);
+  }
+  ASSERT_TRUE(Deck().track);
+  {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    EXPECT_GT(Deck().position, static_cast<double>(Deck().track->frames) - 2.0) << "restored at the end";
+    Deck().cuePoint = cue;
+  }
+  PlayPause(0);
+  RenderPeriods(10);
+  EXPECT_TRUE(Deck().playing);
+  // Ten periods on from the cue, less the first period's ramp up from standstill.
+  EXPECT_GT(Deck().position, cue + 9 * kTestPeriod * kConsumed);
+  EXPECT_LT(Deck().position, cue + 10 * kTestPeriod * kConsumed + 1);
+}

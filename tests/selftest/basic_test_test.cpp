@@ -332,7 +332,7 @@ TEST_F(BasicRun, ATrackThatFailsToLoadEndsTheRunAtOnce) {
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(TestProgress.finished);
   EXPECT_EQ(SelfTestResults, L"FAIL  track loaded on deck A\n");
-  EXPECT_NE(err.find("track loaded on deck A: the track never loaded: " + WideToUtf8(LiveDeckViews[0].error) + " (" +
+  EXPECT_NE(err.find("track loaded on deck A: the track never loaded: " + WideToUtf8(EnglishText(LiveDeckViews[0].error)) + " (" +
                      missing + ")"),
             std::string::npos)
       << err;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "platform/text.h"
 #include "settings/about_page.h"
 #include "settings/settings_screen.h"
+#include "settings/update_client.h"
 #include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "ui/draw.h"
@@ -110,6 +112,19 @@ TEST(AboutPage, AnOpenThatCannotStartSaysSoInTheLanguageAsked) {
   setenv("PATH", path.c_str(), 1);
   EXPECT_EQ(ShownStatusIn(kUiFrench), L"Impossible d'ouvrir " + std::wstring(kMakerSite));
   EXPECT_EQ(ShownStatusIn(kUiGerman), std::wstring(kMakerSite) + L" konnte nicht geöffnet werden");
+}
+
+}  // namespace
+
+namespace {
+
+// The footer's build date reads like every other date the program shows, the Updates page's
+// "Built" row first: "8 Dec 2026, 13:43", never the compiler's "Dec  8 2026".
+TEST(AboutPage, TheBuildDateHasTheUpdatesPagesFormat) {
+  const std::string date = WideToUtf8(BuildDate());
+  EXPECT_TRUE(std::regex_match(date, std::regex(R"([1-9][0-9]? (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) 20[0-9]{2}, [0-2][0-9]:[0-5][0-9])")))
+      << date;
+  EXPECT_EQ(BuildDate(), FormatStamp(BuildStamp()));
 }
 
 }  // namespace

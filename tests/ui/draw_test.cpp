@@ -422,6 +422,22 @@ TEST(DrawTextMeasure, FamiliesResolveThroughTheAliases) {
   EXPECT_EQ(UsedFontFamily(symbol, "\xE2\x9C\x93"), "Noto Sans Symbols2");  // ✓
 }
 
+// Titles in other scripts find a font through the aliases' fallbacks, in the body and the numbers
+// font, plain and bold: no character is drawn as an empty box.
+TEST(DrawTextMeasure, TitlesInOtherScriptsFindAFont) {
+  const char* const titles[] = {"\xE6\x9D\xB1\xE4\xBA\xAC\xE3\x81\xAE\xE5\xA4\x9C",  // 東京の夜
+                                "\xE5\x8C\x97\xE4\xBA\xAC\xE6\xAC\xA2\xE8\xBF\x8E\xE4\xBD\xA0",  // 北京欢迎你
+                                "\xEC\x84\x9C\xEC\x9A\xB8\xEC\x9D\x98 \xEB\xB0\xA4",  // 서울의 밤
+                                "\xD9\x84\xD9\x8A\xD9\x84\xD8\xA9 \xD9\x81\xD9\x8A \xD8\xA7\xD9\x84\xD9\x82\xD8\xA7\xD9\x87\xD8\xB1\xD8\xA9",  // ليلة في القاهرة
+                                "Fire \xF0\x9F\x94\xA5 \xF0\x9F\x8E\xA7 Mix"};  // 🔥 🎧
+  for (const char* title : titles)
+    for (int font : {kFontSegoeUi, kFontBahnschrift})
+      for (bool bold : {false, true})
+        EXPECT_EQ(MissingGlyphCount(*GetTextFormat(13, bold, font), title), 0) << title << " font " << font << " bold " << bold;
+  // A character that no font has is counted, so the check above can fail.
+  EXPECT_EQ(MissingGlyphCount(*GetTextFormat(13, false, kFontSegoeUi), "a\xF3\xB0\x80\x80"), 1);  // U+F0000
+}
+
 TEST(DrawTextMeasure, LayoutCacheForgetsTextsThatStopBeingDrawn) {
   ASSERT_TRUE(CreateDevice(200, 40, 1));
   // Empty frames first, so texts of earlier tests have aged out before counting.

@@ -432,7 +432,7 @@ TEST_F(KeyRouting, TheSearchBoxTakesTypingAndEscClearsThenLeaves) {
   CtrlKey('F');
   ASSERT_TRUE(SearchFocused);
   ScrollRow = 12;
-  Type(L"de\x01" L"ep");
+  Type(L"de\x02" L"ep");
   OnCharacter(kBackspace);
   EXPECT_EQ(SearchText, L"dee") << "control characters are dropped, Backspace removes one";
   EXPECT_EQ(ScrollRow, 0) << "typing scrolls back to the top";
@@ -456,6 +456,29 @@ TEST_F(KeyRouting, TheSearchBoxTakesTypingAndEscClearsThenLeaves) {
   OnCharacter(kEnter);
   EXPECT_FALSE(SearchFocused);
   EXPECT_EQ(SearchText, L"kept") << "Enter leaves the box and keeps the text";
+}
+
+}  // namespace
+
+namespace {
+
+// The search box edits through the real key routing: select all and type replaces the search;
+// Home, Shift+Right and Delete act in the text.
+TEST_F(KeyRouting, TheSearchBoxEditsLikeAnEditControl) {
+  ShowRows({{L"/a.wav", L"deep a"}, {L"/b.wav", L"house b"}});
+  CtrlKey('F');
+  Type(L"deep");
+  OnCharacter(1);  // Ctrl+A
+  Type(L"house");
+  EXPECT_EQ(SearchText, L"house");
+  EXPECT_EQ(ViewOrder.size(), 1u) << "the view follows the replaced text";
+  Key(KeyCode::Home);
+  Key(KeyCode::Right, true);
+  Key(KeyCode::Delete);
+  EXPECT_EQ(SearchText, L"ouse");
+  Key(KeyCode::End);
+  OnCharacter(kBackspace);
+  EXPECT_EQ(SearchText, L"ous");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/ini.h"
+#include "platform/keymap.h"
 #include "support/temp_home.h"
 #include "tests/ui/widget_frames.h"
 #include "ui/modal.h"
@@ -123,7 +124,7 @@ TEST_F(ModalTest, EditFieldSavesOnlyTheDigits) {
 // Mend: pasted text loses its control characters, as typed text does.
 TEST_F(ModalTest, TypingAndPastingKeepOnlyPrintableTextUpToTheFirstLineBreak) {
   std::wstring text;
-  for (wchar_t c : std::wstring(L"a\u00e9\x01 b\x1f")) TypeIntoField(&text, c);
+  for (wchar_t c : std::wstring(L"a\u00e9\x02 b\x1f")) TypeIntoField(&text, c);
   TypeIntoField(&text, kBackspace);
   EXPECT_EQ(text, L"a\u00e9 ");
   TypeIntoField(&text, kPaste);
@@ -215,3 +216,74 @@ TEST_F(StatusTest, ANewerMessageReplacesTheShownOneForItsFullTime) {
 }
 
 }  // namespace
+
+namespace {
+
+std::wstring Copied;
+bool WriteTestClipboard(const std::wstring& text) {
+  Copied = text;
+  return true;
+}
+
+}  // namespace
+
+// The fields edit as a standard single-line edit control: select all and type replaces, Home and
+// End, Shift+arrows select, Ctrl+C/X/V copy, cut and paste, Delete; a masked field gives nothing
+// away. The selection is drawn.
+TEST_F(ModalTest, AFieldEditsLikeAnEditControl) {
+  // Bluish pixels (the selection's highlight) inside the first of two fields' box in a 640 x 400
+  // frame (the box spans x 60..600, y 155..185).
+  auto highlightPixels = [] {
+    int count = 0;
+    for (int y = 163; y < 178; ++y)
+      for (int x = 62; x < 300; ++x) {
+        const uint32_t p = Pixel(x, y);
+        if (Channel(p, 0) > 80 && Channel(p, 0) > Channel(p, 16) + 40 && Brightness(p) < 200) ++count;
+      }
+    return count;
+  };
+  ClipboardTextReader = ReadTestClipboard;
+  ClipboardTextWriter = WriteTestClipboard;
+  Copied = L"untouched";
+  OpenTwoFields();
+  Type(L"deep house");
+  ModalCharacter(kFieldSelectAll);
+  Frame([] { DrawModalAt(1); });
+  EXPECT_GT(highlightPixels(), 200) << "the selection is drawn";
+  Type(L"techno");
+  EXPECT_EQ(Modal.fields[0].value, L"techno") << "typing replaces the selection";
+  Frame([] { DrawModalAt(1); });
+  EXPECT_EQ(highlightPixels(), 0);
+
+  ModalKeyDown(KeyCode::Home, false);
+  Type(L"A ");
+  EXPECT_EQ(Modal.fields[0].value, L"A techno");
+  ModalKeyDown(KeyCode::End, false);
+  ModalKeyDown(KeyCode::Left, true), ModalKeyDown(KeyCode::Left, true);
+  ModalCharacter(kFieldCopy);
+  EXPECT_EQ(Copied, L"no");
+  ModalCharacter(kFieldCut);
+  EXPECT_EQ(Modal.fields[0].value, L"A tech");
+  ModalKeyDown(KeyCode::Left, false);
+  ModalKeyDown(KeyCode::Delete, false);
+  EXPECT_EQ(Modal.fields[0].value, L"A tec");
+  ModalKeyDown(KeyCode::Home, false);
+  ModalKeyDown(KeyCode::Right, true), ModalKeyDown(KeyCode::Right, true);
+  Clipboard = Copied;
+  ModalCharacter(kPaste);
+  EXPECT_EQ(Modal.fields[0].value, L"notec") << "a paste replaces the selection";
+  ModalKeyDown(KeyCode::Right, true);
+  ModalKeyDown(KeyCode::Left, false);  // an arrow drops the selection at its side
+  ModalCharacter(kBackspace);
+  EXPECT_EQ(Modal.fields[0].value, L"ntec") << "Backspace takes the character before the caret";
+
+  ModalKeyDown(KeyCode::Tab, false);
+  Type(L"secret");
+  Copied = L"untouched";
+  ModalCharacter(kFieldSelectAll), ModalCharacter(kFieldCopy), ModalCharacter(kFieldCut);
+  EXPECT_EQ(Copied, L"untouched") << "a password is never copied";
+  EXPECT_EQ(Modal.fields[1].value, L"secret");
+  ModalCharacter(kBackspace);
+  EXPECT_EQ(Modal.fields[1].value, L"") << "the selection is still there to delete";
+  ClipboardTextWriter = nullptr;
+}

@@ -91,7 +91,7 @@ int RunAiSet(const std::vector<std::string>& args) {
   OpenUiPosts(nullptr);
   StartAiJob({{L"Describe the set", Utf8ToWide(*desc), false},
               {L"Length (minutes)", minutes ? Utf8ToWide(*minutes) : L"60", false},
-              {L"Ollama model (free, runs on this PC)", model ? Utf8ToWide(*model) : Settings.AiModel, false}});
+              {L"Ollama model (free, runs on this computer)", model ? Utf8ToWide(*model) : Settings.AiModel, false}});
   const bool made = WaitForJob();
   CloseUiPosts([](const UiPost& post) {
     if (post.message == kAiSetPost) delete static_cast<AiJob*>(post.lparam);

@@ -235,7 +235,7 @@ bool LoadDecks(const std::vector<std::string>& tracks) {
                    static_cast<long long>(kLoadTimeout.count()));
       ok = false;
     } else if (!view.error.empty()) {
-      std::fprintf(stderr, "veldmix-tool screen: %s: %s\n", tracks[d].c_str(), WideToUtf8(view.error).c_str());
+      std::fprintf(stderr, "veldmix-tool screen: %s: %s\n", tracks[d].c_str(), WideToUtf8(EnglishText(view.error)).c_str());
       ok = false;
     }
   }
