@@ -16,8 +16,6 @@ constexpr double kEqHighHz = 2800.0;
 constexpr double kVoiceHighPassHz = 180.0;
 constexpr double kVoiceLowPassHz = 6000.0;
 constexpr double kVoiceQ = 0.7;
-constexpr double kKickHz = 110.0;
-constexpr double kHatHz = 7000.0;
 
 // Channel strip.
 constexpr double kTrimRangeDb = 24.0;     // gain knob 0..1 spans -12..+12 dB
@@ -85,10 +83,11 @@ void BuildFixedFilters(DeckState& deck, int32_t rate) {
       DesignHighPass(deck.eqHighPass250[c][s], kEqLowHz, kButterworthQ, rate);
       DesignLowPass(deck.eqLowPass2800[c][s], kEqHighHz, kButterworthQ, rate);
       DesignHighPass(deck.eqHighPass2800[c][s], kEqHighHz, kButterworthQ, rate);
-      DesignLowPass(deck.kickLowPass[c][s], kKickHz, kButterworthQ, rate);
-      DesignHighPass(deck.hatHighPass[c][s], kHatHz, kButterworthQ, rate);
     }
     DesignAllPass(deck.eqAllPass2800[c], kEqHighHz, kButterworthQ, rate);
+    DesignDrumSplit(deck.drumSplit[c], rate);
+    DesignSplitPhase(deck.deckPhase[c], rate);
+    DesignSplitPhase(deck.aimedPhase[c], rate);
   }
   DesignHighPass(deck.voiceHighPass, kVoiceHighPassHz, kVoiceQ, rate);
   DesignLowPass(deck.voiceLowPass, kVoiceLowPassHz, kVoiceQ, rate);
@@ -119,10 +118,11 @@ ReadSources SourcesOf(const Track& track, const StemData* stems) {
   return sources;
 }
 
-// Moves a smoothed gain toward its target by one frame's share, snapping when close.
+// Moves a smoothed gain toward its target by one frame's share, snapping when close, and also
+// where the share falls below a float's resolution: near 1 it would otherwise stall short of it.
 void Smooth(float& now, float target, float step) {
-  now += (target - now) * step;
-  if (std::abs(target - now) < kStemSnap) now = target;
+  const float next = now + (target - now) * step;
+  now = std::abs(target - next) < kStemSnap || next == now ? target : next;
 }
 
 // The channel filter's stages run as state-variable filters with trapezoidal integrators: the same
@@ -340,8 +340,22 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
     stemTarget[p] = stems ? Sane(deck.stemGain[p].load(std::memory_order_relaxed), 1.0f, 0.0f, 1.0f) : 1.0f;
   const float kickTarget = Sane(deck.kickTarget, 1.0f, 0.0f, 1.0f);
   const float hatTarget = Sane(deck.hatTarget, 1.0f, 0.0f, 1.0f);
-  if (!stems) deck.kickNow = deck.hatNow = 1.0f;
-  const bool kickPath = stems && (kickTarget < 1.0f || hatTarget < 1.0f || deck.kickNow < 1.0f || deck.hatNow < 1.0f);
+  // The split runs while a band is cut and while the deck fades into or out of its all-passes, so
+  // neither a cut nor its end steps the sound.
+  if (!stems) {
+    deck.kickNow = deck.hatNow = 1.0f;
+    deck.splitNow = 0.0f;
+  }
+  const bool cut = stems && (kickTarget < 1.0f || hatTarget < 1.0f || deck.kickNow < 1.0f || deck.hatNow < 1.0f);
+  const float splitTarget = cut ? 1.0f : 0.0f;
+  const bool kickPath = stems && (cut || deck.splitNow > 0.0f);
+  if (kickPath && deck.splitNow == 0.0f) {
+    for (int c = 0; c < 2; ++c) {
+      ResetDrumSplit(deck.drumSplit[c]);
+      ResetSplitPhase(deck.deckPhase[c]);
+      ResetSplitPhase(deck.aimedPhase[c]);
+    }
+  }
   const int32_t stemFx = stems ? deck.stemFxTarget : -1;  // 0..2 one stem, 3+ MELODY, -1 the whole deck
   bool fullMix = true;  // every part at exactly 1 for the whole block: the main read is the plain mix
   for (int p = 0; p < kStemParts; ++p) fullMix = fullMix && stemTarget[p] == 1.0f && deck.stemGainNow[p] == 1.0f;
@@ -461,12 +475,19 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
       main[0] += declick[2 * j];
       main[1] += declick[2 * j + 1];
       if (kickPath) {
+        // The cut bands leave the deck as heard through the split's all-passes; the part aimed at
+        // by the effects goes through them too, so taking it out stays exact.
         Smooth(deck.kickNow, kickTarget, stemStep);
         Smooth(deck.hatNow, hatTarget, stemStep);
+        Smooth(deck.splitNow, splitTarget, stemStep);
+        const double through = deck.splitNow;
         for (int c = 0; c < 2; ++c) {
-          const double kick = ProcessBiquad(deck.kickLowPass[c][1], ProcessBiquad(deck.kickLowPass[c][0], drums[c]));
-          const double hat = ProcessBiquad(deck.hatHighPass[c][1], ProcessBiquad(deck.hatHighPass[c][0], drums[c]));
-          main[c] -= static_cast<float>(kick * (1.0f - deck.kickNow) + hat * (1.0f - deck.hatNow));
+          const DrumBands bands = SplitDrums(deck.drumSplit[c], drums[c]);
+          const double split = ShiftLikeSplit(deck.deckPhase[c], main[c]) - bands.low * (1.0 - deck.kickNow) -
+                               bands.high * (1.0 - deck.hatNow);
+          main[c] = static_cast<float>(main[c] + through * (split - main[c]));
+          if (stemFx >= 0)
+            aimed[c] = static_cast<float>(aimed[c] + through * (ShiftLikeSplit(deck.aimedPhase[c], aimed[c]) - aimed[c]));
         }
       }
       if (stemFx >= 0) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/biquad.h"
+#include "engine/drum_split.h"
 #include "engine/effects.h"
 #include "engine/key_lock.h"
 #include "engine/spsc_ring.h"
@@ -86,15 +87,16 @@ struct DeckPlain : DeckPlace {
   uint32_t fxMask = 0;
   int32_t filterRate = 0;         // output rate the fixed filters were built for
 
-  // Fixed filters, [channel][stage]: EQ crossover, KICK and HI-HAT splits, voice band (mono),
+  // Fixed filters, [channel][stage]: EQ crossover, KICK and HI-HAT split, voice band (mono),
   // and the two cascaded stages of the channel filter.
   Biquad eqLowPass250[2][2];
   Biquad eqHighPass250[2][2];
   Biquad eqLowPass2800[2][2];
   Biquad eqHighPass2800[2][2];
   Biquad eqAllPass2800[2];
-  Biquad kickLowPass[2][2];
-  Biquad hatHighPass[2][2];
+  DrumSplit drumSplit[2];
+  SplitPhase deckPhase[2];        // the rest of the deck, in step with the split drums
+  SplitPhase aimedPhase[2];       // the part the deck effects take, likewise
   Biquad voiceHighPass;
   Biquad voiceLowPass;
   Biquad channelFilter[2][2];     // run as state-variable stages (engine/deck_render.cpp)
@@ -105,6 +107,7 @@ struct DeckPlain : DeckPlace {
   float stemGainNow[kStemParts] = {1.0f, 1.0f, 1.0f, 1.0f};
   float kickNow = 1.0f;
   float hatNow = 1.0f;
+  float splitNow = 0.0f;          // 0..1: how far the deck sounds through the KICK/HI-HAT split
   float voiceNow[2] = {0.0f, 0.0f};
   StretchState stretch;
   double clickLastBeat = 0.0;

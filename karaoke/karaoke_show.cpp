@@ -173,6 +173,12 @@ void KaraokeStageWatch() {
     Stage.singing = false;
     return;
   }
+  // The song's key is whatever key the deck plays it in, however it was changed: the deck's own
+  // KEY buttons and reset, the KEYS pads, key match, a controller, the remote or a macro.
+  if (KaraokeSong* song = CurrentSong(); song && song->keyShift != LiveDeckViews[deck].keyShift) {
+    song->keyShift = LiveDeckViews[deck].keyShift;
+    SaveKaraokeQueue();
+  }
   if (Settings.KaraokeVocals != Stage.appliedVocals) ApplyVocals(deck);
   const bool atEnd = AtEnd(shot);
   if (shot.playing && !atEnd && (!Stage.singing || Stage.ended)) {

@@ -46,9 +46,9 @@ void KaraokeGo();
 // The song on stage is over (finished: played to its end; else END): pauses the deck, marks the
 // song sung, resumes held break music and names who is next.
 void KaraokeSongDone(bool finished);
-// Per frame: gives up the stage when its deck no longer holds the song, applies the Vocals
-// setting, notices starts by hand and the song's end, and pauses the break deck once it is not
-// heard any more.
+// Per frame: gives up the stage when its deck no longer holds the song, keeps the deck's key
+// with the song (saving the queue when it changed), applies the Vocals setting, notices starts by
+// hand and the song's end, and pauses the break deck once it is not heard any more.
 void KaraokeStageWatch();
 // KEY − / +: clamps to ±6, or to the stored key when that lies beyond; on the stage deck the
 // song keeps the new key.

@@ -16,11 +16,10 @@
 #include "library/track_lists.h"
 #include "platform/desktop_open.h"
 #include "platform/text.h"
+#include "screens/tag_forms.h"
 #include "settings/palette.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
-
-void (*DeckMenuEditTags)(const std::wstring& path) = nullptr;
 
 namespace {
 
@@ -94,7 +93,7 @@ std::vector<PopupMenuEntry> DeckMenuEntries(int deck) {
   menu.push_back(MenuEntry(L"Undo (Ctrl+Z)", kUndo, UndoStack.empty()));
   menu.push_back(MenuSeparator());
   menu.push_back(MenuEntry(L"Add to Prepare", kAddToPrepare, noTrack));
-  menu.push_back(MenuEntry(L"Edit tags…", kEditTags, noTrack || !DeckMenuEditTags));  // greyed until a tag editor is set
+  menu.push_back(MenuEntry(L"Edit tags…", kEditTags, noTrack));
   menu.push_back(MenuEntry(L"Show in folder", kShowInFolder, noTrack));
   return menu;
 }
@@ -130,7 +129,7 @@ void RunDeckMenuCommand(int deck, uint32_t id) {
       if (track) AddToList(kPrepareList, track->path);
       break;
     case kEditTags:
-      if (track && DeckMenuEditTags) DeckMenuEditTags(track->path);
+      if (track) EditTags(track->path);
       break;
     case kShowInFolder:
       if (track) ShowInFolder(track->path);

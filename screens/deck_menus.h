@@ -11,10 +11,6 @@
 inline constexpr size_t kHotCueNameMaxChars = 24;
 inline constexpr int kMenuStatusMs = 2800;
 
-// The tag editor for a path, set by the library once it offers one; "Edit tags…" does nothing
-// while it is unset.
-extern void (*DeckMenuEditTags)(const std::wstring& path);
-
 // --- Deck menu ---
 // The entries for the deck as its snapshot and view stand now.
 std::vector<PopupMenuEntry> DeckMenuEntries(int deck);

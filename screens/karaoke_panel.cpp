@@ -33,8 +33,9 @@ constexpr uint32_t kPanelFill = 0x0E1017;  // RGB(14, 16, 23)
 constexpr float kBorderAlpha = 0.35f, kGlowWidth = 1.5f, kGlowStrength = 0.12f;
 constexpr float kHeaderH = 26.0f;
 constexpr float kCardTop = 34.0f, kCardH = 112.0f, kCardRadius = 5.0f, kCardPad = 10.0f, kActionW = 72.0f;
-constexpr float kRotationTop = 120.0f, kListTop = 22.0f, kRowH = 22.0f, kRowPitch = 24.0f;
+constexpr float kRotationGap = 8.0f, kListTop = 22.0f, kRowH = 22.0f, kRowPitch = 24.0f;
 constexpr float kVocalsW = 132.0f, kVocalsGap = 4.0f;
+constexpr float kStageKeyX = 184.0f, kKeyGroupW = 92.0f, kKeyRowH = 26.0f;
 constexpr float kTapSyncW = 72.0f, kTapSyncOnW = 58.0f, kFindOnlineW = 84.0f;
 
 Color Rgb(uint32_t rgb, float alpha = 1.0f) { return ColorOf(rgb, alpha); }
@@ -101,7 +102,8 @@ void DrawNextButton(const KaraokePanelLayout& l, bool stageControls) {
   // Beside a stage card's VOCALS and KEY the name keeps to the room they leave.
   Rc room = l.upNext;
   if (stageControls) {
-    const float left = std::max(room.x, (l.keyFits ? l.keyUp.Right() : l.vocals[2].Right()) + kCardPad);
+    const float left =
+        std::max(room.x, (l.keyFits && !l.keyOwnRow ? l.keyUp.Right() : l.vocals[2].Right()) + kCardPad);
     room = Rc{left, room.y, room.Right() - left, room.h};
   }
   DrawText(TranslateFilled(UiFormat(L"{}{}", UiText(L"Up next: "), Rotation.singers[next[0].first].name)), room, 11,
@@ -124,7 +126,7 @@ void DrawControlRow(const KaraokePanelLayout& l, int deck, bool stageFocus) {
       }
   }
   if (HasTrack(deck) && l.keyFits) {
-    DrawText(L"KEY", Rc{l.keyDown.x - 26, y, 26, 24}, 8.5f, Rgb(Pal.Faint), kAlignLeft, true, kFontBahnschrift);
+    DrawText(L"KEY", Rc{l.keyDown.x - 26, l.keyDown.y, 26, 24}, 8.5f, Rgb(Pal.Faint), kAlignLeft, true, kFontBahnschrift);
     if (Button(kKaraokeKeyDownId, l.keyDown, L"−", Rgb(Pal.Dim), false, 11)) KaraokeKeyShift(deck, -1);
     const int32_t key = LiveDeckViews[deck].keyShift;
     DrawTextAsIs(Signed(key), l.keyValue, 11, Rgb(key == 0 ? Pal.Text : Pal.Purple), kAlignCenter, true,
@@ -208,24 +210,29 @@ KaraokePanelLayout LayOutKaraokePanel(Rc r, bool stageFocus) {
   l.breakMusic = Rc{R - 153, Y, 72, kHeaderH};
   l.screen = Rc{R - 224, Y, 66, kHeaderH};
   const float C = Y + kCardTop;
-  l.card = Rc{X, C, W, kCardH};
   const float L = X + kCardPad, Ri = R - kCardPad, A = Ri - kActionW;
+  // A column too narrow for the KEY group beside VOCALS and the action button gives it a row of
+  // its own under them, whatever the focus, so the rotation does not move when a singer goes on.
+  l.keyOwnRow = L + kStageKeyX + kKeyGroupW + 4 >= A;
+  const float keyRowH = l.keyOwnRow ? kKeyRowH : 0.0f;
+  l.card = Rc{X, C, W, kCardH + keyRowH};
   l.tapSync = Rc{Ri - kTapSyncW, C + 32, kTapSyncW, 22};
   l.findOnline = Rc{Ri - kFindOnlineW, C + 32, kFindOnlineW, 22};
   l.findOnlineByTap = Rc{Ri - kTapSyncW - 4 - kFindOnlineW, C + 32, kFindOnlineW, 22};
   const float vw = (kVocalsW - 2 * kVocalsGap) / 3.0f;
   for (int i = 0; i < 3; ++i) l.vocals[i] = Rc{L + 44 + i * (vw + kVocalsGap), C + 58, vw, 24};
-  const float k = stageFocus ? L + 184 : L;
-  l.keyDown = Rc{k + 26, C + 58, 20, 24};
-  l.keyValue = Rc{k + 46, C + 58, 26, 24};
-  l.keyUp = Rc{k + 72, C + 58, 20, 24};
-  l.keyFits = k + 96 < A;
+  const float k = stageFocus && !l.keyOwnRow ? L + kStageKeyX : L;
+  const float keyY = l.keyOwnRow ? C + 86 : C + 58;
+  l.keyDown = Rc{k + 26, keyY, 20, 24};
+  l.keyValue = Rc{k + 46, keyY, 26, 24};
+  l.keyUp = Rc{k + 72, keyY, 20, 24};
+  l.keyFits = l.keyOwnRow ? k + kKeyGroupW <= Ri : k + kKeyGroupW + 4 < A;
   l.action = Rc{A, C + 58, kActionW, 24};
   l.upNext = Rc{A - 180, C + 58, 172, 24};
-  l.earlier = Rc{L + 44, C + 86, 64, 20};
-  l.offset = Rc{L + 110, C + 86, 56, 20};
-  l.later = Rc{L + 168, C + 86, 58, 20};
-  const float T = C + kRotationTop + kListTop;
+  l.earlier = Rc{L + 44, C + 86 + keyRowH, 64, 20};
+  l.offset = Rc{L + 110, C + 86 + keyRowH, 56, 20};
+  l.later = Rc{L + 168, C + 86 + keyRowH, 58, 20};
+  const float T = l.card.Bottom() + kRotationGap + kListTop;
   l.list = Rc{X, T, W, std::max(0.0f, B - T)};
   l.rowsShown = std::max(1, static_cast<int>(std::floor(l.list.h / kRowPitch)));
   return l;
@@ -255,7 +262,7 @@ void DrawKaraokePanel(Rc r) {
   DrawFrame(r);
   DrawHeader(l, X, Y);
   DrawCard(r, W, R);
-  DrawRotation(l, X, l.card.y + kRotationTop, W, R);
+  DrawRotation(l, X, l.card.Bottom() + kRotationGap, W, R);
 }
 
 namespace {

@@ -41,7 +41,8 @@ struct KaraokePanelLayout {
   Rc findOnlineByTap;
   Rc vocals[3];           // OFF, GUIDE, ON (stage focus only)
   Rc keyDown, keyValue, keyUp;
-  bool keyFits = false;   // the KEY group has room before the action button
+  bool keyFits = false;   // the KEY group has room in its row
+  bool keyOwnRow = false; // a narrow column: the KEY group sits in a row of its own, the card taller
   Rc action, upNext;
   Rc earlier, offset, later;
   Rc list;                // the rotation rows' area

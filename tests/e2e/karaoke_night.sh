@@ -2,7 +2,8 @@
 # A karaoke night in the real program under Xvfb with the private sound server: a written
 # karaoke.tsv (three singers, keys +2, -3, 0) and a break list. Ctrl+K opens the panel; NEXT and
 # GO put each song on the sink at its shifted pitch (a 440 Hz tone heard at 440 x 2^(k/12), within
-# 0.5 %); KEY + raises it a semitone, in the file too; BREAK mid-song waits for the song's end; the
+# 0.5 %); KEY + raises it a semitone, in the file too, and in a narrower window the card's KEY +
+# and the deck's own KEY − are stored as the singer's key; BREAK mid-song waits for the song's end; the
 # natural end marks the song sung, names who is next and starts the break track on the other deck,
 # which pauses once the next GO's glide has closed its side. kill -9 during the second song leaves
 # karaoke.tsv whole; after a restart it is byte-identical, nobody is on stage, the card names the
@@ -32,7 +33,7 @@ song() {  # song FILE SECONDS HZ
   sox -m "$work/tone.wav" "$work/clicks.wav" "$1" trim 0 "$2"
 }
 song "$work/music/ana.wav" 9 440
-song "$work/music/bo.wav" 14 440
+song "$work/music/bo.wav" 24 440  # long enough for the narrow-window checks during it
 song "$work/music/cy.wav" 9 440
 song "$work/music/break1.wav" 12 300
 song "$work/music/break2.wav" 12 300
@@ -149,6 +150,18 @@ PY
 done
 [ $held = 1 ] || fail "the break track was still heard after the glide"
 near "$hz" "$(semitones -3)" || fail "Bo's song (-3) sounded at $hz Hz, not $(semitones -3)"
+
+# --- A narrower window: the card keeps its KEY group, and the deck's own KEY − is Bo's key too ---
+WINDOW_SIZE="1500 980" fit_main_window --karaoke 4
+[ -n "${at[karaoke.stage.keyup]:-}" ] || fail "at 1500x980 the stage card has no KEY group"
+click karaoke.stage.keyup
+mkdir -p "$build/e2e-artifacts"
+import -window root "$build/e2e-artifacts/karaoke_night_narrow.png" 2>/dev/null || true
+wait_for 3 grep -qP "^song\t0\t-2\t$work/music/bo.wav\t" "$queue" || fail "the narrow card's KEY + was not stored"
+click tool.0.keydown
+wait_for 3 grep -qP "^song\t0\t-3\t$work/music/bo.wav\t" "$queue" || fail "the deck's own KEY − was not stored"
+hz="$(pitch 1.2)"
+near "$hz" "$(semitones -3)" || fail "after KEY + and the deck's KEY − Bo's song sounded at $hz Hz"
 
 # --- kill -9 during the second song ---
 kill -KILL "$app_pid"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under a virtual display with a window manager: a right-click on deck A's
 # header opens the deck menu in a window of its own that leaves the keyboard with the main window;
-# Esc closes it; Up, Up, Up, Enter adds the track to Prepare; the window keeps drawing meanwhile.
+# Esc closes it; Up, Up, Enter opens the tag form on the deck's track; Up, Up, Up, Enter adds it
+# to Prepare; the window keeps drawing meanwhile.
 # A hot cue is renamed through its pad's menu with typed and pasted text (non-ASCII too), which the
 # library database holds after an orderly close. F11 covers the monitor and comes back to exactly
 # the earlier place. On two Xinerama heads without a manager, F11 covers the head the window is on,
@@ -128,8 +129,9 @@ xdotool key Escape
 wait_for 5 windows_are 1 || fail "Esc did not close the menu"
 [ ! -e "$data/Lists/Prepare.m3u8" ] || fail "Esc chose something"
 
-# From no highlight Up goes to the last item: Show in folder, then Add to Prepare (Edit tags is
-# greyed until a tag editor exists, and Up passes over it).
+# From no highlight Up goes to the last item: Show in folder, then Edit tags…, which opens the tag
+# form on the deck's file; Esc leaves it unsaved.
+read -r wx wy ww wh <<<"$(geometry)"
 xdotool mousemove "$hx" "$hy" click 3
 wait_for 5 windows_are 2 || fail "the menu did not open again"
 xdotool key Up Up
@@ -137,11 +139,21 @@ sleep 0.3
 shot menu-highlight
 xdotool key Return
 wait_for 5 windows_are 1 || fail "Enter did not close the menu"
+sleep 0.5
+shot tag-form
+form="$(ocr tag-form $((wx + ww / 2 - 300)) $((wy + wh / 2 - 260)) 600 200)"
+[[ "$form" == *"Edit tags"*"track"* ]] || fail "Edit tags… opened no tag form: the screen reads '$form'"
+xdotool key Escape
+sleep 0.3
+# Up three times: Add to Prepare.
+xdotool mousemove "$hx" "$hy" click 3
+wait_for 5 windows_are 2 || fail "the menu did not open a third time"
+xdotool key Up Up Up Return
+wait_for 5 windows_are 1 || fail "Enter did not close the menu"
 focus_kept || fail "the main window lost the keyboard after the menu"
 prepared() { [ -f "$data/Lists/Prepare.m3u8" ] && grep -qxF "$track" "$data/Lists/Prepare.m3u8"; }
-wait_for 5 prepared || fail "Up, Up, Enter did not add the track to Prepare"
+wait_for 5 prepared || fail "Up, Up, Up, Enter did not add the track to Prepare"
 shot added
-read -r wx wy ww wh <<<"$(geometry)"
 pill="$(ocr added $((wx + ww / 2 - 200)) $((wy + 84)) 400 50)"
 [[ "$pill" == *"Added to Prepare"* ]] || fail "the status pill reads '$pill', not 'Added to Prepare'"
 

@@ -231,3 +231,88 @@ TEST(StemRender, StemsCountOnlyForTheirOwnTrackAndLength) {
   truncated->bass.resize(10);  // damaged: fewer values than frames
   EXPECT_EQ(render(truncated), plain);
 }
+
+namespace {
+
+// Amplitude of a tone in one channel over frames [from, from + count) of a stereo render: the
+// window holds whole cycles of every tone used, so the tones do not leak into each other.
+double ToneLevel(const std::vector<float>& out, int channel, double hz, size_t from, size_t count) {
+  double s = 0.0, c = 0.0;
+  for (size_t i = 0; i < count; ++i) {
+    const double phase = 2 * kPi * hz * static_cast<double>(from + i) / kRate;
+    s += out[2 * (from + i) + static_cast<size_t>(channel)] * std::sin(phase);
+    c += out[2 * (from + i) + static_cast<size_t>(channel)] * std::cos(phase);
+  }
+  return 2.0 * std::hypot(s, c) / static_cast<double>(count);
+}
+
+}  // namespace
+
+TEST(StemRender, KickAndHatAtZeroTakeOutTheirBandAndLeaveTheRest) {
+  // The mix is its drums stem alone: 60 Hz, 1 kHz and 9 kHz at the device rate.
+  const uint64_t frames = 6 * kRate;
+  auto track = std::make_shared<Track>();
+  track->sampleRate = kRate;
+  track->frames = frames;
+  track->samples.resize(frames * 2);
+  auto stems = std::make_shared<StemData>();
+  stems->track = track.get();
+  stems->frames = frames;
+  for (auto* stem : {&stems->vocals, &stems->drums, &stems->bass}) stem->assign(frames * 2, 0);
+  for (uint64_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / kRate;
+    const double drum = 0.3 * std::sin(2 * kPi * 60 * t) + 0.2 * std::sin(2 * kPi * 1000 * t) +
+                        0.15 * std::sin(2 * kPi * 9000 * t);
+    for (int c = 0; c < 2; ++c) {
+      stems->drums[2 * i + c] = static_cast<int16_t>(std::lround(drum * 32767));
+      track->samples[2 * i + c] = static_cast<float>(stems->drums[2 * i + c]) / 32767.0f;
+    }
+  }
+  const Material m{track, stems};
+  const float full[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+  // Half a second per setting: (kick, hat) for each step.
+  const auto render = [&](const std::vector<std::pair<float, float>>& steps) {
+    auto engine = NewEngine();
+    DeckState& deck = engine->decks[0];
+    Attach(deck, m, full);
+    deck.playing = true;
+    deck.fader = 1.0f;
+    std::vector<float> all, out(2 * kPeriod);
+    for (auto [kick, hat] : steps) {
+      deck.kickTarget = kick;
+      deck.hatTarget = hat;
+      for (int b = 0; b < kRate / 2 / kPeriod; ++b) {
+        std::fill(out.begin(), out.end(), 0.0f);
+        RenderMix(*engine, out.data(), kPeriod, kRate);
+        all.insert(all.end(), out.begin(), out.end());
+      }
+    }
+    return all;
+  };
+  const size_t half = kRate / 2, window = kRate / 4;  // the last quarter second of each step
+  const std::vector<float> plain = render({{1, 1}, {1, 1}, {1, 1}, {1, 1}});
+  const std::vector<float> cut = render({{1, 1}, {0, 1}, {1, 0}, {1, 1}});
+  for (int c = 0; c < 2; ++c) {
+    const auto level = [&](const std::vector<float>& out, int step, double hz) {
+      return ToneLevel(out, c, hz, step * half + half - window, window);
+    };
+    for (double hz : {60.0, 1000.0, 9000.0}) ASSERT_GT(level(plain, 1, hz), 0.1) << hz;
+    // KICK at 0: the 60 Hz tone goes (the two-stage split keeps 8 % at 60 Hz); the rest stays.
+    EXPECT_LT(level(cut, 1, 60), 0.1 * level(plain, 1, 60));
+    EXPECT_NEAR(level(cut, 1, 1000), level(plain, 1, 1000), 0.002);
+    EXPECT_NEAR(level(cut, 1, 9000), level(plain, 1, 9000), 0.002);
+    // HI-HAT at 0: the 9 kHz tone, 1.3 x above the split, falls to about a quarter; the rest stays.
+    EXPECT_LT(level(cut, 2, 9000), 0.3 * level(plain, 2, 9000));
+    EXPECT_NEAR(level(cut, 2, 60), level(plain, 2, 60), 0.002);
+    EXPECT_NEAR(level(cut, 2, 1000), level(plain, 2, 1000), 0.002);
+  }
+  // Both back at 1: once the fade out of the split is over, the deck is exactly its plain self.
+  for (size_t i = 2 * (3 * half + 3 * half / 5); i < cut.size(); ++i) ASSERT_EQ(cut[i], plain[i]) << i;
+  // No step anywhere: the largest change between two frames stays what the tones alone make.
+  float steepest = 0.0f, steepestPlain = 0.0f;
+  for (size_t i = 2; i < cut.size(); ++i) {
+    steepest = std::max(steepest, std::fabs(cut[i] - cut[i - 2]));
+    steepestPlain = std::max(steepestPlain, std::fabs(plain[i] - plain[i - 2]));
+  }
+  EXPECT_LT(steepest, 1.1f * steepestPlain);
+}

@@ -13,11 +13,13 @@
 #include "app/settings.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/macros.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"
+#include "engine/pads.h"
 #include "engine/side_slots.h"
 #include "engine/transport.h"
 #include "karaoke/karaoke_rotation.h"
@@ -169,6 +171,34 @@ TEST_F(KaraokeShow, SingGoAndTheSongsEndMarkItSungAndNameWhoIsNext) {
   ASSERT_TRUE(LoadAndWait(0, WideToUtf8(Make("other", 2.0, 90.0))));
   Tick();
   EXPECT_EQ(Stage.stageDeck, -1);
+}
+
+TEST_F(KaraokeShow, AnyKeyChangeOnTheStageDeckIsTheSingersKey) {
+  const std::wstring ana = Make("ana", 4.0, 120.0), other = Make("other", 4.0, 100.0);
+  Rotation.singers = {{L"Ana", {KaraokeSong{.path = ana, .title = L"ana", .artist = L"", .keyShift = -3}}}};
+  KaraokeSing(0);
+  ASSERT_TRUE(WaitForLoads());
+  ASSERT_EQ(LiveDeckViews[0].keyShift, -3);
+  // A KEYS pad, as the keyboard and controllers press it: +2.
+  LiveDeckViews[0].padMode = kPadKeys;
+  PressPad(0, 1);
+  Tick();
+  EXPECT_NE(File().find(Line("0", 2, ana, "ana")), std::string::npos) << File();
+  // A macro's key command.
+  RunningMacro macro;
+  ASSERT_TRUE(RunMacroCommand(macro, MacroStep{L"key", L"-1"}));
+  Tick();
+  EXPECT_NE(File().find(Line("0", -1, ana, "ana")), std::string::npos) << File();
+  // The deck's key reset during the song.
+  KaraokeGo();
+  LiveDeckViews[0].keyShift = 0;
+  Tick();
+  EXPECT_NE(File().find(Line("0", 0, ana, "ana")), std::string::npos) << File();
+  // A key change on another deck is nobody's.
+  ASSERT_TRUE(LoadAndWait(1, WideToUtf8(other)));
+  LiveDeckViews[1].keyShift = 4;
+  Tick();
+  EXPECT_NE(File().find(Line("0", 0, ana, "ana")), std::string::npos) << File();
 }
 
 TEST_F(KaraokeShow, SingRefusesWithoutSongsFileOrFreeDeck) {

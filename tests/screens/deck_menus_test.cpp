@@ -13,6 +13,7 @@
 #include "engine/side_slots.h"
 #include "engine/undo.h"
 #include "library/track_lists.h"
+#include "platform/text.h"
 #include "support/click_tracks.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
@@ -70,10 +71,7 @@ TEST_F(DeckMenus, DeckMenuListsItsEntriesInOrderWithTheirStates) {
   EXPECT_FALSE(Find(menu, 1)->disabled);   // a paused deck with a track ejects
   EXPECT_TRUE(Find(menu, 11)->disabled);   // no memory cues
   EXPECT_TRUE(Find(menu, 8)->disabled);    // nothing to undo
-  EXPECT_TRUE(Find(menu, 9)->disabled);    // no tag editor to open yet
-  DeckMenuEditTags = [](const std::wstring&) {};
-  EXPECT_FALSE(Find(DeckMenuEntries(0), 9)->disabled);
-  DeckMenuEditTags = nullptr;
+  EXPECT_FALSE(Find(menu, 9)->disabled);   // a loaded track's tags can be edited
   // Two decks: one instant-double line, greyed while deck B is empty.
   ASSERT_EQ(menu[1].submenu.size(), 1u);
   EXPECT_EQ(menu[1].submenu[0].text, L"From deck B");
@@ -127,6 +125,14 @@ TEST_F(DeckMenus, DeckCommandsActOnTheDeck) {
   EXPECT_FALSE(Find(DeckMenuEntries(0), 8)->disabled);
   RunDeckMenuCommand(0, 8);  // Undo
   EXPECT_EQ(view.memoryCues, (std::vector<double>{1.0, 2.0}));
+
+  // Edit tags… opens the tag form on the deck's own file.
+  RunDeckMenuCommand(0, 9);
+  ASSERT_TRUE(Modal.open);
+  EXPECT_EQ(Modal.title, L"Edit tags — " + FileNameOf(Utf8ToWide(path_)));
+  ASSERT_EQ(Modal.fields.size(), 5u);
+  EXPECT_EQ(Modal.fields[0].label, L"Title");
+  CloseModal(false);
 
   RunDeckMenuCommand(0, 3);
   EXPECT_TRUE(view.syncLock);

@@ -18,10 +18,12 @@ placed() {  # the window has its full size and has stopped moving
 }
 declare -A at
 # fit_main_window [LAYOUT ARGS...]: once the started program's window settles, puts it at 0,0 in
-# 1900x1060 and reads its rectangles from `veldmix-tool layout W H ARGS...`.
+# 1900x1060 (or WINDOW_SIZE="W H") and reads its rectangles from `veldmix-tool layout W H ARGS...`.
 fit_main_window() {
+  local size
+  read -r -a size <<<"${WINDOW_SIZE:-1900 1060}"
   wait_for 20 placed || fail "the main window did not settle ($(geometry))"
-  xdotool windowmove "$(window_id)" 0 0 windowsize "$(window_id)" 1900 1060
+  xdotool windowmove "$(window_id)" 0 0 windowsize "$(window_id)" "${size[0]}" "${size[1]}"
   sleep 0.5
   wait_for 10 placed || fail "the main window did not settle ($(geometry))"
   read -r wx wy ww wh <<<"$(geometry)"
