@@ -38,6 +38,7 @@ constexpr double kHalfBeatFilled = 0.25;  // of the beat's onsets, half-way betw
 constexpr double kOffBeatApart = 0.375;   // of a beat: the snare sits on the kicks' off-beat
 constexpr double kFineSpan = 0.015;          // comb refinement within 1.5 %
 constexpr double kCoarseStepBpm = 0.05;
+constexpr double kFitSpan = 0.003;          // the line fit may move the comb's tempo this far
 constexpr double kFineStepBpm = 0.01;
 constexpr double kSnapBpm = 0.05;
 constexpr double kSnapSlackBpm = 1e-9;
@@ -156,6 +157,36 @@ double RefineTempo(const std::vector<float>& onset, double bpm, double fps) {
   const double from = bpm * (1 - kFineSpan);
   const double coarse = best_of(from, kCoarseStepBpm, static_cast<int>(2 * kFineSpan * bpm / kCoarseStepBpm));
   return best_of(coarse - 5 * kFineStepBpm, kFineStepBpm, 10);
+}
+
+// The tempo a weighted line fit through the beats' onset peaks gives (each peak placed between
+// frames by a parabola), so frame steps do not limit it; `bpm` when the fit strays beyond
+// kFitSpan of it.
+double FitTempo(const std::vector<float>& onset, double bpm, double fps) {
+  const double period = PeriodOf(bpm, fps);
+  const double phase = BestPhase(onset, period).phase;
+  const long n = static_cast<long>(onset.size());
+  const long reach = std::max(1L, static_cast<long>(period / 8));
+  double sw = 0, sk = 0, st = 0, skk = 0, skt = 0;
+  for (long k = 0;; ++k) {
+    const long centre = std::lround(phase + static_cast<double>(k) * period);
+    if (centre + reach + 1 >= n) break;
+    long m = -1;
+    for (long j = std::max(1L, centre - reach); j <= centre + reach; ++j)
+      if (m < 0 || onset[j] > onset[m]) m = j;
+    const double w = onset[m];
+    if (!(w > 0.0)) continue;
+    const double y0 = onset[m - 1], y1 = onset[m], y2 = onset[m + 1], d = y0 - 2 * y1 + y2;
+    const double t = static_cast<double>(m) + (d < -1e-12 ? std::clamp(0.5 * (y0 - y2) / d, -0.5, 0.5) : 0.0);
+    const double kk = static_cast<double>(k);
+    sw += w, sk += w * kk, st += w * t, skk += w * kk * kk, skt += w * kk * t;
+  }
+  const double denominator = sw * skk - sk * sk;
+  if (!(denominator > 0.0)) return bpm;
+  const double slope = (sw * skt - sk * st) / denominator;
+  if (!(slope > 0.0)) return bpm;
+  const double fitted = 60.0 * fps / slope;
+  return std::fabs(fitted - bpm) <= kFitSpan * bpm ? fitted : bpm;
 }
 
 // Largest bin of a fold within `reach` bins of a phase (wrapping).
@@ -378,7 +409,7 @@ TempoEstimate EstimateTempo(const OnsetBands& onsets) {
   } else if (chosen / 2 >= kFoldLowBpm) {
     if (!IsHalfTempo(onsets, chosen / 2)) chosen /= 2;
   }
-  double bpm = RefineTempo(all, chosen, fps);
+  double bpm = FitTempo(all, RefineTempo(all, chosen, fps), fps);
   const double nearest = std::round(bpm);
   if (std::fabs(bpm - nearest) <= kSnapBpm + kSnapSlackBpm) bpm = nearest;
   bpm = Fold(bpm);
@@ -402,6 +433,8 @@ TempoEstimate EstimateTempo(const OnsetBands& onsets) {
   if (Around(snare_fold, backbeat.phase, 0) > kClearSnare * mean && apart > kOffBeatApart * period) phase = backbeat;
   double first = phase.phase / fps + kOnsetLatencyS;
   const double beat = 60.0 / bpm;
+  // On the waveform's points, as grids have always been stored: a click at 0 s gives exactly 0.
+  first = std::round(first * kWavePointsPerSecond) / kWavePointsPerSecond;
   first = std::fmod(first, beat);
   if (first < 0) first += beat;
   estimate.bpm = bpm;
