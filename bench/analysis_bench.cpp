@@ -59,10 +59,16 @@ void BM_KeyPerMinute(benchmark::State& state) {
 }
 BENCHMARK(BM_KeyPerMinute)->Unit(benchmark::kMillisecond);
 
+void BM_OnsetsPerMinute(benchmark::State& state) {
+  const Track track = OneMinuteOfMusic();
+  for (auto _ : state) benchmark::DoNotOptimize(SpectralOnsets(track));
+}
+BENCHMARK(BM_OnsetsPerMinute)->Unit(benchmark::kMillisecond);
+
 void BM_TempoPerMinute(benchmark::State& state) {
   const Track track = OneMinuteOfMusic();
-  const std::vector<float> onset = OnsetEnvelope(SplitBands(track));
-  for (auto _ : state) benchmark::DoNotOptimize(EstimateTempo(onset));
+  const OnsetBands onsets = SpectralOnsets(track);
+  for (auto _ : state) benchmark::DoNotOptimize(EstimateTempo(onsets));
 }
 BENCHMARK(BM_TempoPerMinute)->Unit(benchmark::kMillisecond);
 

@@ -53,26 +53,8 @@ constexpr std::array<double, 12> kMajorProfile = {6.35, 2.23, 3.48, 2.33, 4.38, 
 constexpr std::array<double, 12> kMinorProfile = {6.33, 2.68, 3.52, 5.38, 2.60, 3.53,
                                                   2.54, 4.75, 3.98, 2.69, 3.34, 3.17};
 
-// --- Onsets ---
-constexpr double kOnsetEnergyScale = 1000.0;
-constexpr size_t kOnsetMeanPoints = 17;         // centred moving mean
-constexpr size_t kOnsetMeanHalf = kOnsetMeanPoints / 2;
-
 // --- Tempo ---
-constexpr double kPointsPerMinute = 60.0 * kWavePointsPerSecond;  // 9000
 constexpr size_t kTempoMinPoints = 600;         // 4 s
-constexpr size_t kMinLag = 46, kMaxLag = 130;   // points; 195.7 to 69.2 BPM
-constexpr double kPriorCentreBpm = 125.0;
-constexpr double kPriorWidthOctaves = 0.5;      // exp(-0.5 (log2(bpm / 125) / 0.5)^2)
-constexpr double kMinCurvature = 1e-12;
-constexpr double kMaxLagShift = 1.0;            // points; the parabola's vertex stays by its peak
-constexpr double kFoldLowBpm = 78.0;            // fold into [78, 180)
-constexpr double kFoldHighBpm = 180.0;
-constexpr double kFineSpanBpm = 1.5;
-constexpr double kFineStepBpm = 0.01;
-constexpr int32_t kFineSteps = 300;             // 2 x 1.5 / 0.01 steps: 301 candidates
-constexpr double kSnapBpm = 0.05;
-constexpr double kSnapSlackBpm = 1e-9;          // candidates carry rounding from their 0.01 steps
 
 float CleanSample(float s) {
   if (std::fabs(s) <= kSampleLimit) return s;
@@ -319,104 +301,6 @@ int32_t DetectKey(const Track& track) {
   return best > kNoScore ? key : kKeyUnknown;
 }
 
-std::vector<float> OnsetEnvelope(const BandSplit& bands) {
-  const size_t n = bands.energy.size();
-  std::vector<float> onset(n, 0.0f);
-  if (n == 0) return onset;
-  auto log_energy = [&](size_t i) {
-    const double energy = std::min(static_cast<double>(bands.energy[i]), static_cast<double>(FLT_MAX));
-    return std::log(energy * kOnsetEnergyScale / std::max<uint32_t>(bands.count[i], 1) + 1.0);
-  };
-  double previous = log_energy(0);
-  for (size_t i = 1; i < n; ++i) {
-    const double e = log_energy(i);
-    onset[i] = static_cast<float>(std::max(e - previous, 0.0));
-    previous = e;
-  }
-  std::vector<float> mean(n, 0.0f);
-  double running = 0.0;
-  for (size_t i = 0; i < n; ++i) {
-    running += onset[i];
-    if (i >= kOnsetMeanPoints) running -= onset[i - kOnsetMeanPoints];
-    if (i >= kOnsetMeanHalf) mean[i - kOnsetMeanHalf] = static_cast<float>(running / kOnsetMeanPoints);
-  }
-  for (size_t i = 0; i < n; ++i) onset[i] = std::max(onset[i] - mean[i], 0.0f);
-  return onset;
-}
-
-CombScore ScoreTempo(const std::vector<float>& onset, double bpm) {
-  CombScore result;
-  if (!(bpm > 0.0) || !std::isfinite(bpm)) return result;
-  const double period = kPointsPerMinute / bpm;
-  const double whole = std::trunc(period);
-  if (whole < 1.0) return result;
-  // Phases past the envelope's end sum to 0 and cannot win, so they are not walked.
-  const size_t phases = static_cast<size_t>(std::min(whole, static_cast<double>(std::max<size_t>(onset.size(), 1))));
-  const double end = static_cast<double>(onset.size()) - 0.5;
-  for (size_t phase = 0; phase < phases; ++phase) {
-    double sum = 0.0;
-    for (double beat = 0.0;; beat += 1.0) {  // phase + k P, not a running sum, so no drift
-      const double t = static_cast<double>(phase) + beat * period;
-      if (t >= end) break;
-      sum += onset[static_cast<size_t>(t + 0.5)];
-    }
-    if (sum > result.score) {
-      result.score = sum;
-      result.phase = static_cast<int32_t>(phase);
-    }
-  }
-  return result;
-}
-
-TempoEstimate EstimateTempo(const std::vector<float>& onset) {
-  TempoEstimate estimate;
-  const size_t n = onset.size();
-  if (n < kTempoMinPoints) return estimate;
-
-  std::array<double, kMaxLag + 1> ac{};
-  for (size_t lag = kMinLag; lag <= kMaxLag; ++lag) {
-    double sum = 0.0;
-    for (size_t i = 0; i + lag < n; ++i) sum += static_cast<double>(onset[i + lag]) * onset[i];
-    ac[lag] = sum / static_cast<double>(n - lag);
-  }
-  size_t best_lag = 0;
-  double best = 0.0;
-  for (size_t lag = kMinLag + 1; lag < kMaxLag; ++lag) {
-    const double octaves = std::log2(kPointsPerMinute / lag / kPriorCentreBpm) / kPriorWidthOctaves;
-    const double score = std::exp(-0.5 * octaves * octaves) * ac[lag];
-    if (score > best) best = score, best_lag = lag;
-  }
-  if (best_lag == 0) return estimate;
-
-  // The parabola's vertex is only meaningful at a real peak, and a far-off vertex would give a
-  // tempo of any sign: keep the refined lag within one point of the chosen one.
-  const double y0 = ac[best_lag - 1], y1 = ac[best_lag], y2 = ac[best_lag + 1];
-  const double curvature = y0 - 2.0 * y1 + y2;
-  double lag = static_cast<double>(best_lag);
-  if (curvature < -kMinCurvature)
-    lag += std::clamp(0.5 * (y0 - y2) / curvature, -kMaxLagShift, kMaxLagShift);
-  double tempo = kPointsPerMinute / lag;
-  while (tempo < kFoldLowBpm) tempo *= 2.0;
-  while (tempo >= kFoldHighBpm) tempo /= 2.0;
-
-  // On a clean signal neighbouring candidates tie: the rounded comb hits the same points over a
-  // range of tempos around the true one. Take the middle of the first best run, not its low end.
-  double fine_score = kNoScore;
-  int32_t run_first = 0, run_last = 0;
-  for (int32_t step = 0; step <= kFineSteps; ++step) {
-    const double score = ScoreTempo(onset, tempo - kFineSpanBpm + step * kFineStepBpm).score;
-    if (score > fine_score) fine_score = score, run_first = run_last = step;
-    else if (score == fine_score && run_last == step - 1) run_last = step;
-  }
-  double fine = tempo - kFineSpanBpm + (run_first + run_last) / 2 * kFineStepBpm;
-  const double nearest = std::round(fine);
-  if (std::fabs(fine - nearest) <= kSnapBpm + kSnapSlackBpm) fine = nearest;
-
-  estimate.bpm = fine;
-  estimate.firstBeat = ScoreTempo(onset, fine).phase / static_cast<double>(kWavePointsPerSecond);
-  return estimate;
-}
-
 void AnalyzeTrack(Track& track) {
   const Track defaults;
   track.bpm = defaults.bpm;
@@ -434,7 +318,8 @@ void AnalyzeTrack(Track& track) {
   track.loudness = LoudnessFromBands(bands, UsableFrames(track));
   track.firstSound = FirstSoundFromBands(bands, track.sampleRate);
   track.key = DetectKey(track);
-  const TempoEstimate tempo = EstimateTempo(OnsetEnvelope(bands));
+  if (track.waveform.size() < kTempoMinPoints) return;  // under 4 s: the defaults stand
+  const TempoEstimate tempo = EstimateTempo(SpectralOnsets(track));
   track.bpm = tempo.bpm;
   track.firstBeat = tempo.firstBeat;
 }

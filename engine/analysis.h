@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/tempo.h"
 #include "engine/track.h"
 
 // Waveform points per second of audio; every per-point array below has this resolution.
@@ -49,24 +50,3 @@ void AnalysisFft(std::vector<std::complex<float>>& data);
 // track is too short (under 16384 samples at about 11 kHz) or has no tonal content.
 int32_t DetectKey(const Track& track);
 
-// Onset strength per point from the per-point energy: log energy, rectified rise, minus a
-// 17-point moving mean.
-std::vector<float> OnsetEnvelope(const BandSplit& bands);
-
-// The comb score of one tempo over an onset envelope: the largest sum of onsets at beat
-// positions over all phases, and the first phase (in points) that reaches it.
-struct CombScore {
-  double score = -1.0;
-  int32_t phase = 0;
-};
-CombScore ScoreTempo(const std::vector<float>& onset, double bpm);
-
-// Tempo and phase from an onset envelope: autocorrelation weighted towards 125 BPM, folded into
-// [78, 180), refined by comb scores in 0.01 BPM steps (the middle of a run of tied best scores),
-// snapped to a whole BPM within 0.05; the first beat is the best comb phase. Under 600 points
-// (4 s) or without any periodic onset: 120 BPM from 0 s.
-struct TempoEstimate {
-  double bpm = 120.0;
-  double firstBeat = 0.0;  // seconds
-};
-TempoEstimate EstimateTempo(const std::vector<float>& onset);

@@ -399,8 +399,8 @@ TEST_F(VideoFeedTest, AFailedRecordingNoLongerRunsTheFeed) {
   SideSlots[kLeftSide] = 0;
   DeckSnapshots[0].track = track;
   SetVideoMixSource(NoisePicture);
-  std::wstring error;
-  ASSERT_TRUE(StartVideoRecording(home.wpath() + L"/mix.mp4", 720, &error)) << WideToUtf8(error);
+  UiText error;
+  ASSERT_TRUE(StartVideoRecording(home.wpath() + L"/mix.mp4", 720, &error)) << WideToUtf8(EnglishText(error));
   UpdateVideoFeed();
   EXPECT_EQ(PublishedVideoFeed.entries[0].path, L"/nowhere/a.mp3") << "a running recording runs the feed";
 

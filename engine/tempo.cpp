@@ -1,0 +1,443 @@
+#include "engine/tempo.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+#include "engine/analysis.h"
+
+namespace {
+
+// --- Onsets ---
+constexpr int32_t kOnsetTargetRate = 11025;  // Hz; decimate towards this rate
+constexpr double kTargetFramesPerSecond = 172.0;  // about 5.8 ms a frame
+constexpr double kMinWindowSeconds = 0.04;   // the FFT is the next power of two at least this long
+// Band edges in Hz: kick, body, snare, high (to Nyquist).
+constexpr double kBandEdgesHz[OnsetBands::kBands] = {30.0, 150.0, 500.0, 2500.0};
+constexpr float kLogGain = 100.0f;           // log(1 + gain x magnitude), magnitude 1 = full scale
+constexpr double kLocalMeanSeconds = 0.15;   // adaptive threshold: centred moving mean
+constexpr double kMinBandMean = 1e-9;
+
+// --- Tempo ---
+constexpr double kMinSeconds = 4.0;
+constexpr double kFoldLowBpm = 78.0;
+constexpr double kFoldHighBpm = 180.0;
+constexpr double kLowestPeriodBpm = 30.0;    // the periodicity looks this far (four beats at 78 BPM)
+constexpr double kCandidateRatios[] = {0.5, 2.0 / 3.0, 0.75, 1.0, 4.0 / 3.0, 1.5, 2.0};
+constexpr double kNearTie = 0.97;            // within 3 % of the best, the prior decides
+constexpr double kPriorCentreBpm = 120.0;
+constexpr double kPeakSearch = 0.02;         // a candidate finds its periodicity peak within 2 %
+// Octave choice: a snare is clear when its best two-beat phase stands this far over the mean;
+// a snare on every beat, or kicks half-way as strong as on the beat, mark half the real tempo.
+constexpr double kClearSnare = 2.0;
+constexpr double kSnareEveryBeat = 0.6;
+constexpr double kKickOffBeat = 0.7;
+constexpr double kEvenPulse = 0.75;
+constexpr double kHalfBeatFilled = 0.25;  // of the beat's onsets, half-way between beats
+constexpr double kOffBeatApart = 0.375;   // of a beat: the snare sits on the kicks' off-beat
+constexpr double kFineSpan = 0.015;          // comb refinement within 1.5 %
+constexpr double kCoarseStepBpm = 0.05;
+constexpr double kFitSpan = 0.003;          // the line fit may move the comb's tempo this far
+constexpr double kFineStepBpm = 0.01;
+constexpr double kSnapBpm = 0.05;
+constexpr double kSnapSlackBpm = 1e-9;
+// Flux peaks come before the sound's centre reaches the middle of the window.
+constexpr double kOnsetLatencyS = 0.0115;
+
+double PeriodOf(double bpm, double fps) { return 60.0 * fps / bpm; }
+
+double Fold(double bpm) {
+  while (bpm < kFoldLowBpm) bpm *= 2.0;
+  while (bpm >= kFoldHighBpm) bpm /= 2.0;
+  return bpm;
+}
+
+// Normalised autocorrelation of the mean-removed envelope, lags 0..maxLag.
+std::vector<double> Autocorrelation(const std::vector<float>& onset, size_t maxLag) {
+  const size_t n = onset.size();
+  double mean = 0.0;
+  for (float v : onset) mean += v;
+  mean /= static_cast<double>(std::max<size_t>(n, 1));
+  std::vector<double> x(n);
+  for (size_t i = 0; i < n; ++i) x[i] = onset[i] - mean;
+  std::vector<double> ac(maxLag + 1, 0.0);
+  for (size_t lag = 0; lag <= maxLag && lag < n; ++lag) {
+    double sum = 0.0;
+    for (size_t i = 0; i + lag < n; ++i) sum += x[i] * x[i + lag];
+    ac[lag] = sum / static_cast<double>(n - lag);
+  }
+  if (!(ac[0] > 0.0)) return {};
+  for (size_t lag = maxLag + 1; lag-- > 0;) ac[lag] /= ac[0];
+  return ac;
+}
+
+double At(const std::vector<double>& ac, double lag) {
+  if (lag < 0.0) return 0.0;
+  const size_t i = static_cast<size_t>(lag);
+  if (i + 1 >= ac.size()) return 0.0;
+  const double f = lag - static_cast<double>(i);
+  return ac[i] + (ac[i + 1] - ac[i]) * f;
+}
+
+// Periodicity of a beat period: the beat itself and its neighbours in the metrical tree.
+double Strength(const std::vector<double>& ac, double period) {
+  return At(ac, period) + 0.5 * (At(ac, 2 * period) + At(ac, period / 2)) +
+         0.25 * (At(ac, 4 * period) + At(ac, period / 4));
+}
+
+double Prior(double bpm) {
+  const double octaves = std::log2(bpm / kPriorCentreBpm);
+  return std::exp(-0.5 * octaves * octaves);
+}
+
+// The envelope folded onto one beat: bin p sums the onsets at phase p (linear between bins).
+std::vector<double> FoldOnBeat(const std::vector<float>& onset, double period) {
+  const size_t bins = static_cast<size_t>(std::ceil(period));
+  std::vector<double> fold(bins + 1, 0.0);
+  for (size_t i = 0; i < onset.size(); ++i) {
+    if (onset[i] == 0.0f) continue;
+    const double at = std::fmod(static_cast<double>(i), period);
+    const size_t b = static_cast<size_t>(at);
+    const double f = at - static_cast<double>(b);
+    fold[b] += onset[i] * (1.0 - f);
+    fold[b + 1] += onset[i] * f;
+  }
+  // The bin past the last phase is phase 0 of the next beat, to within a frame.
+  fold[0] += fold[bins];
+  fold.resize(bins);
+  return fold;
+}
+
+struct Phase {
+  double score = -1.0;
+  double phase = 0.0;  // frames
+};
+
+// The best phase of a beat period: the folded envelope smoothed over three bins.
+Phase BestPhase(const std::vector<float>& onset, double period) {
+  const std::vector<double> fold = FoldOnBeat(onset, period);
+  const size_t bins = fold.size();
+  Phase best;
+  for (size_t b = 0; b < bins; ++b) {
+    const double s = 0.5 * fold[(b + bins - 1) % bins] + fold[b] + 0.5 * fold[(b + 1) % bins];
+    if (s > best.score) best.score = s, best.phase = static_cast<double>(b);
+  }
+  // Parabolic refinement of the phase between bins.
+  if (bins >= 3) {
+    const size_t b = static_cast<size_t>(best.phase);
+    const double y0 = fold[(b + bins - 1) % bins], y1 = fold[b], y2 = fold[(b + 1) % bins];
+    const double d = y0 - 2 * y1 + y2;
+    if (d < -1e-12) best.phase += std::clamp(0.5 * (y0 - y2) / d, -0.5, 0.5);
+    if (best.phase < 0) best.phase += period;
+  }
+  return best;
+}
+
+// Tempo within kFineSpan of `bpm` whose comb is best: 0.05 BPM steps, then 0.01 around the best.
+// A short or clean track ties over a range of tempos: each stage takes the middle of the first
+// best run.
+double RefineTempo(const std::vector<float>& onset, double bpm, double fps) {
+  // The fold's energy: largest when every onset lands in the same few phases.
+  auto score = [&](double b) {
+    double sum = 0.0;
+    for (double v : FoldOnBeat(onset, PeriodOf(b, fps))) sum += v * v;
+    return sum;
+  };
+  auto best_of = [&](double from, double step, int steps) {
+    double best = -1.0;
+    int run_first = 0, run_last = -1;
+    for (int s = 0; s <= steps; ++s) {
+      const double v = score(from + s * step);
+      if (v > best) best = v, run_first = run_last = s;
+      else if (v == best && run_last == s - 1) run_last = s;
+    }
+    return from + (run_first + run_last) / 2 * step;
+  };
+  const double from = bpm * (1 - kFineSpan);
+  const double coarse = best_of(from, kCoarseStepBpm, static_cast<int>(2 * kFineSpan * bpm / kCoarseStepBpm));
+  return best_of(coarse - 5 * kFineStepBpm, kFineStepBpm, 10);
+}
+
+// The tempo a weighted line fit through the beats' onset peaks gives (each peak placed between
+// frames by a parabola), so frame steps do not limit it; `bpm` when the fit strays beyond
+// kFitSpan of it.
+double FitTempo(const std::vector<float>& onset, double bpm, double fps) {
+  const double period = PeriodOf(bpm, fps);
+  const double phase = BestPhase(onset, period).phase;
+  const long n = static_cast<long>(onset.size());
+  const long reach = std::max(1L, static_cast<long>(period / 8));
+  double sw = 0, sk = 0, st = 0, skk = 0, skt = 0;
+  for (long k = 0;; ++k) {
+    const long centre = std::lround(phase + static_cast<double>(k) * period);
+    if (centre + reach + 1 >= n) break;
+    long m = -1;
+    for (long j = std::max(1L, centre - reach); j <= centre + reach; ++j)
+      if (m < 0 || onset[j] > onset[m]) m = j;
+    const double w = onset[m];
+    if (!(w > 0.0)) continue;
+    const double y0 = onset[m - 1], y1 = onset[m], y2 = onset[m + 1], d = y0 - 2 * y1 + y2;
+    const double t = static_cast<double>(m) + (d < -1e-12 ? std::clamp(0.5 * (y0 - y2) / d, -0.5, 0.5) : 0.0);
+    const double kk = static_cast<double>(k);
+    sw += w, sk += w * kk, st += w * t, skk += w * kk * kk, skt += w * kk * t;
+  }
+  const double denominator = sw * skk - sk * sk;
+  if (!(denominator > 0.0)) return bpm;
+  const double slope = (sw * skt - sk * st) / denominator;
+  if (!(slope > 0.0)) return bpm;
+  const double fitted = 60.0 * fps / slope;
+  return std::fabs(fitted - bpm) <= kFitSpan * bpm ? fitted : bpm;
+}
+
+// Largest bin of a fold within `reach` bins of a phase (wrapping).
+double Around(const std::vector<double>& fold, double at, int reach) {
+  const long bins = static_cast<long>(fold.size());
+  double m = 0.0;
+  for (int k = -reach; k <= reach; ++k) {
+    const long b = ((std::lround(at) + k) % bins + bins) % bins;
+    m = std::max(m, fold[static_cast<size_t>(b)]);
+  }
+  return m;
+}
+
+// Whether `bpm` is half the real beat. A snare (or clap) falls on every other beat, so at half
+// the tempo it falls on every beat: fold the snare over two beats and compare the beat after
+// its strongest one. Without a clear snare, kicks as strong half-way between the beats as on
+// them (a straight four-on-the-floor at twice the tempo) tell the same.
+bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
+  const double fps = onsets.framesPerSecond, period = PeriodOf(bpm, fps);
+  const int reach = std::max(1, static_cast<int>(period / 16));
+  // Nothing half-way between the beats (a metronome): the beats are the clicks themselves.
+  const std::vector<double> every = FoldOnBeat(onsets.all, period);
+  const Phase strongest = BestPhase(onsets.all, period);
+  if (!(Around(every, strongest.phase + period / 2, reach) > kHalfBeatFilled * Around(every, strongest.phase, reach)))
+    return false;
+  const std::vector<float>& snare = onsets.band[OnsetBands::kSnare];
+  const std::vector<double> two_beats = FoldOnBeat(snare, 2 * period);
+  const Phase backbeat = BestPhase(snare, 2 * period);
+  double mean = 0.0;
+  for (double v : two_beats) mean += v;
+  mean /= static_cast<double>(std::max<size_t>(two_beats.size(), 1));
+  const double at = Around(two_beats, backbeat.phase, reach);
+  if (at > kClearSnare * mean) {
+    // Hats on the eighths lift every beat alike: measure both beats above the half-beats.
+    const double floor = 0.5 * (Around(two_beats, backbeat.phase + period / 2, reach) +
+                                Around(two_beats, backbeat.phase + 1.5 * period, reach));
+    const double next = Around(two_beats, backbeat.phase + period, reach);
+    // An even pulse on every half beat is twice this tempo too.
+    if (next >= kEvenPulse * at && floor >= kEvenPulse * at) return true;
+    return next - floor >= kSnareEveryBeat * (at - floor);
+  }
+  const std::vector<double> kick = FoldOnBeat(onsets.band[OnsetBands::kKick], period);
+  const Phase on = BestPhase(onsets.band[OnsetBands::kKick], period);
+  const double on_level = Around(kick, on.phase, reach);
+  return on_level > 0.0 && Around(kick, on.phase + period / 2, reach) > kKickOffBeat * on_level;
+}
+
+}  // namespace
+
+OnsetBands SpectralOnsets(const Track& track) {
+  OnsetBands out;
+  if (track.sampleRate <= 0) return out;
+  const uint64_t frames = std::min<uint64_t>(track.frames, track.samples.size() / 2);
+  const int32_t d = std::max(track.sampleRate / kOnsetTargetRate, 1);
+  const double r = static_cast<double>(track.sampleRate) / d;
+  const size_t hop = static_cast<size_t>(std::max(std::lround(r / kTargetFramesPerSecond), 1L));
+  out.framesPerSecond = r / static_cast<double>(hop);
+  size_t fft = 256;
+  while (static_cast<double>(fft) < r * kMinWindowSeconds) fft *= 2;
+  const size_t m = static_cast<size_t>(frames / static_cast<uint64_t>(d));
+  const size_t count = m / hop + 1;
+
+  // The decimated mono mix; non-finite and absurd samples count as silence or full scale.
+  std::vector<float> x(m);
+  const float* s = track.samples.data();
+  const double scale = 1.0 / (2.0 * d);
+  for (size_t j = 0; j < m; ++j) {
+    double sum = 0.0;
+    for (int32_t q = 0; q < d; ++q) {
+      for (int c = 0; c < 2; ++c) {
+        const float v = s[2 * (j * d + q) + c];
+        sum += std::isfinite(v) ? std::clamp(v, -1e4f, 1e4f) : 0.0f;
+      }
+    }
+    x[j] = static_cast<float>(sum * scale);
+  }
+
+  const size_t half = fft / 2;
+  std::vector<int8_t> band_of(half, -1);
+  for (size_t k = 1; k < half; ++k) {
+    const double f = static_cast<double>(k) * r / static_cast<double>(fft);
+    for (size_t b = 0; b < OnsetBands::kBands; ++b)
+      if (f >= kBandEdgesHz[b]) band_of[k] = static_cast<int8_t>(b);
+  }
+  std::vector<float> window(fft);
+  for (size_t k = 0; k < fft; ++k)
+    window[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(k) / fft));
+  const float norm = 2.0f / static_cast<float>(half);  // a full-scale sine gives about 1
+
+  for (auto& b : out.band) b.assign(count, 0.0f);
+  std::vector<float> previous(half, 0.0f), current(half, 0.0f), spread(half, 0.0f);
+  std::vector<std::complex<float>> buffer(fft);
+  std::vector<float> spectra[2] = {std::vector<float>(half), std::vector<float>(half)};
+  // Two real frames per complex FFT: frame a in the real part, frame b in the imaginary part.
+  for (size_t i = 0; i < count; i += 2) {
+    for (size_t k = 0; k < fft; ++k) {
+      float re = 0.0f, im = 0.0f;
+      const long at = static_cast<long>(i * hop + k) - static_cast<long>(half);
+      if (at >= 0 && static_cast<size_t>(at) < m) re = x[static_cast<size_t>(at)] * window[k];
+      const long at2 = at + static_cast<long>(hop);
+      if (i + 1 < count && at2 >= 0 && static_cast<size_t>(at2) < m) im = x[static_cast<size_t>(at2)] * window[k];
+      buffer[k] = {re, im};
+    }
+    AnalysisFft(buffer);
+    for (size_t k = 1; k < half; ++k) {
+      const std::complex<float> z = buffer[k], w = std::conj(buffer[fft - k]);
+      const float ar = 0.5f * (z.real() + w.real()), ai = 0.5f * (z.imag() + w.imag());
+      const float br = 0.5f * (z.imag() - w.imag()), bi = 0.5f * (w.real() - z.real());
+      spectra[0][k] = std::log1p(kLogGain * norm * std::sqrt(ar * ar + ai * ai));
+      spectra[1][k] = std::log1p(kLogGain * norm * std::sqrt(br * br + bi * bi));
+    }
+    for (size_t p = 0; p < 2 && i + p < count; ++p) {
+      current.swap(spectra[p]);
+      // The rise over the louder of the previous frame's neighbouring bins: vibrato and slides
+      // of sustained notes do not count as onsets.
+      double sums[OnsetBands::kBands] = {};
+      for (size_t k = 1; k < half; ++k) {
+        if (band_of[k] < 0) continue;
+        const float ref = std::max({previous[k - 1], previous[k], k + 1 < half ? previous[k + 1] : 0.0f});
+        const float rise = current[k] - ref;
+        if (rise > 0.0f) sums[band_of[k]] += rise;
+      }
+      for (size_t b = 0; b < OnsetBands::kBands; ++b) out.band[b][i + p] = static_cast<float>(sums[b]);
+      previous.swap(current);
+      current.swap(spectra[p]);
+    }
+  }
+
+  // Each band above its local mean, scaled to mean 1 so every band weighs the same.
+  const size_t reach = static_cast<size_t>(kLocalMeanSeconds * out.framesPerSecond / 2);
+  out.all.assign(count, 0.0f);
+  for (auto& band : out.band) {
+    std::vector<double> prefix(count + 1, 0.0);
+    for (size_t i = 0; i < count; ++i) prefix[i + 1] = prefix[i] + band[i];
+    std::vector<float> above(count, 0.0f);
+    double total = 0.0;
+    for (size_t i = 0; i < count; ++i) {
+      const size_t from = i > reach ? i - reach : 0, to = std::min(count, i + reach + 1);
+      const double mean = (prefix[to] - prefix[from]) / static_cast<double>(2 * reach + 1);
+      above[i] = static_cast<float>(std::max(band[i] - mean, 0.0));
+      total += above[i];
+    }
+    const double mean = total / static_cast<double>(std::max<size_t>(count, 1));
+    const float gain = mean > kMinBandMean ? static_cast<float>(1.0 / mean) : 0.0f;
+    for (size_t i = 0; i < count; ++i) {
+      band[i] = above[i] * gain;
+      out.all[i] += band[i];
+    }
+  }
+  return out;
+}
+
+CombScore ScoreTempo(const std::vector<float>& onset, double bpm, double framesPerSecond) {
+  CombScore result;
+  if (!(bpm > 0.0) || !std::isfinite(bpm) || !(framesPerSecond > 0.0)) return result;
+  const double period = PeriodOf(bpm, framesPerSecond);
+  const double whole = std::trunc(period);
+  if (whole < 1.0) return result;
+  const size_t phases = static_cast<size_t>(std::min(whole, static_cast<double>(std::max<size_t>(onset.size(), 1))));
+  const double end = static_cast<double>(onset.size()) - 0.5;
+  for (size_t phase = 0; phase < phases; ++phase) {
+    double sum = 0.0;
+    for (double beat = 0.0;; beat += 1.0) {  // phase + k P, not a running sum, so no drift
+      const double t = static_cast<double>(phase) + beat * period;
+      if (t >= end) break;
+      sum += onset[static_cast<size_t>(t + 0.5)];
+    }
+    if (sum > result.score) {
+      result.score = sum;
+      result.phase = static_cast<int32_t>(phase);
+    }
+  }
+  return result;
+}
+
+TempoEstimate EstimateTempo(const OnsetBands& onsets) {
+  TempoEstimate estimate;
+  const double fps = onsets.framesPerSecond;
+  const std::vector<float>& all = onsets.all;
+  if (!(fps > 0.0) || static_cast<double>(all.size()) < kMinSeconds * fps) return estimate;
+
+  const size_t max_lag = static_cast<size_t>(std::ceil(PeriodOf(kLowestPeriodBpm, fps))) + 2;
+  const std::vector<double> ac = Autocorrelation(all, max_lag);
+  if (ac.empty()) return estimate;
+
+  // The strongest beat period in range, scanned in 0.1 % steps of tempo.
+  auto peak_near = [&](double bpm, double span) {
+    double best_bpm = bpm, best = -1e300;
+    for (double b = bpm * (1 - span); b <= bpm * (1 + span); b *= 1.001) {
+      const double v = Strength(ac, PeriodOf(b, fps));
+      if (v > best) best = v, best_bpm = b;
+    }
+    return std::pair{best_bpm, best};
+  };
+  double top_bpm = 0.0, top = -1e300;
+  for (double b = kFoldLowBpm; b < kFoldHighBpm; b *= 1.001) {
+    const double v = Strength(ac, PeriodOf(b, fps));
+    if (v > top) top = v, top_bpm = b;
+  }
+  if (!(top > 0.0)) return estimate;
+
+  // Its metrical relatives, each at its own periodicity peak; the prior only breaks near-ties.
+  struct Candidate { double bpm, strength; };
+  std::vector<Candidate> candidates;
+  for (double ratio : kCandidateRatios) {
+    const auto [bpm, strength] = peak_near(Fold(top_bpm * ratio), kPeakSearch);
+    candidates.push_back({Fold(bpm), strength});
+  }
+  double strongest = -1e300;
+  for (const Candidate& c : candidates) strongest = std::max(strongest, c.strength);
+  double chosen = top_bpm, chosen_prior = -1.0;
+  for (const Candidate& c : candidates) {
+    if (c.strength < kNearTie * strongest) continue;
+    if (Prior(c.bpm) > chosen_prior) chosen_prior = Prior(c.bpm), chosen = c.bpm;
+  }
+
+  // Octave, where both a tempo and its double lie in range.
+  if (chosen * 2 < kFoldHighBpm) {
+    if (IsHalfTempo(onsets, chosen)) chosen *= 2;
+  } else if (chosen / 2 >= kFoldLowBpm) {
+    if (!IsHalfTempo(onsets, chosen / 2)) chosen /= 2;
+  }
+  double bpm = FitTempo(all, RefineTempo(all, chosen, fps), fps);
+  const double nearest = std::round(bpm);
+  if (std::fabs(bpm - nearest) <= kSnapBpm + kSnapSlackBpm) bpm = nearest;
+  bpm = Fold(bpm);
+
+  // The beat phase: the kicks', unless a clear snare (on two and four) lies half a beat from
+  // them; then an off-beat bass has taken the kicks' phase. A syncopated rim a quarter beat off
+  // does not move it.
+  const double period = PeriodOf(bpm, fps);
+  std::vector<float> kicks(all.size());
+  for (size_t i = 0; i < all.size(); ++i)
+    kicks[i] = onsets.band[OnsetBands::kKick][i] + onsets.band[OnsetBands::kBody][i];
+  Phase phase = BestPhase(kicks, period);
+  const std::vector<float>& snare = onsets.band[OnsetBands::kSnare];
+  const std::vector<double> snare_fold = FoldOnBeat(snare, period);
+  double mean = 0.0;
+  for (double v : snare_fold) mean += v;
+  mean /= static_cast<double>(std::max<size_t>(snare_fold.size(), 1));
+  const Phase backbeat = BestPhase(snare, period);
+  double apart = std::fabs(std::fmod(backbeat.phase - phase.phase + 2 * period, period));
+  apart = std::min(apart, period - apart);
+  if (Around(snare_fold, backbeat.phase, 0) > kClearSnare * mean && apart > kOffBeatApart * period) phase = backbeat;
+  double first = phase.phase / fps + kOnsetLatencyS;
+  const double beat = 60.0 / bpm;
+  // On the waveform's points, as grids have always been stored: a click at 0 s gives exactly 0.
+  first = std::round(first * kWavePointsPerSecond) / kWavePointsPerSecond;
+  first = std::fmod(first, beat);
+  if (first < 0) first += beat;
+  estimate.bpm = bpm;
+  estimate.firstBeat = first;
+  return estimate;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// Tempo and first beat of a decoded track: onsets from a spectral flux in four frequency bands,
+// a periodicity measure over the whole track, candidates at the metrical relatives of the
+// strongest period scored against each other, an octave choice by where the drums fall, and a
+// comb refinement. Deterministic: doubles and fixed summation orders throughout.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "engine/track.h"
+
+// Onset strength per frame in four bands of the mono mix: kick (up to 150 Hz), body (150-500 Hz),
+// snare (500-2500 Hz) and high (2500 Hz up to about 5.5 kHz). Frame i is centred at
+// i / framesPerSecond seconds.
+struct OnsetBands {
+  static constexpr size_t kBands = 4;
+  enum Band { kKick, kBody, kSnare, kHigh };
+  double framesPerSecond = 0.0;
+  std::array<std::vector<float>, kBands> band;  // each rectified above its local mean, mean 1
+  std::vector<float> all;                       // the bands summed
+};
+OnsetBands SpectralOnsets(const Track& track);
+
+// The comb score of one tempo over an onset envelope of `framesPerSecond` frames a second: the
+// largest sum of onsets at beat positions over all whole-frame phases, and the first phase (in
+// frames) that reaches it. -1 for a tempo whose beat is under one frame.
+struct CombScore {
+  double score = -1.0;
+  int32_t phase = 0;
+};
+CombScore ScoreTempo(const std::vector<float>& onset, double bpm, double framesPerSecond);
+
+// Tempo folded into [78, 180), snapped to a whole BPM within 0.05, and the first beat (seconds,
+// within the first beat period, on the kick). Under 4 s of frames or with no periodic onsets:
+// 120 BPM from 0 s.
+struct TempoEstimate {
+  double bpm = 120.0;
+  double firstBeat = 0.0;
+};
+TempoEstimate EstimateTempo(const OnsetBands& onsets);

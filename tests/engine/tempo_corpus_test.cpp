@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "engine/analysis.h"
+#include "engine/audio_file.h"
+#include "platform/text.h"
+#include "support/click_tracks.h"
+#include "support/tempo_corpus.h"
+
+namespace {
+
+// What the analysis reaches on this subset (24 tracks); a change may raise these, never lower them.
+constexpr int kTempoCorpusExact = 23;
+constexpr int kTempoCorpusOnBeat = 22;
+
+// Two tracks of every style of the corpus, shortened to 30 s so the test stays quick; the first
+// of each style goes through a real encoded file (WAV, MP3 or FLAC by ffmpeg) and DecodeFile.
+TEST(TempoCorpus, TempoAndFirstBeatOnEveryStyle) {
+  const ClickTrackFolder folder;
+  int tracks = 0, exact = 0, within4 = 0, on_beat = 0;
+  std::string misses;
+  int index = 0;
+  for (CorpusTrack spec : TempoCorpus(2)) {
+    spec.seconds = 30.0;
+    double bpm = 0.0, first_beat = 0.0;
+    if (index++ % 2 == 0) {
+      const std::string path = WriteCorpusTrack(spec, folder.path());
+      ASSERT_FALSE(path.empty()) << spec.name;
+      std::atomic<float> progress{0.0f};
+      std::wstring error;
+      const TrackPtr track = DecodeFile(Utf8ToWide(path), &progress, &error, true);
+      ASSERT_TRUE(track) << path << ": " << WideToUtf8(error);
+      bpm = track->bpm, first_beat = track->firstBeat;
+    } else {
+      Track track = SynthesizeCorpusTrack(spec);
+      AnalyzeTrack(track);
+      bpm = track.bpm, first_beat = track.firstBeat;
+    }
+    ++tracks;
+    exact += TempoExact(bpm, spec.bpm);
+    within4 += TempoWithin4Percent(bpm, spec.bpm);
+    const double beat_error = FirstBeatError(first_beat, spec.firstBeat, spec.bpm);
+    on_beat += beat_error <= 0.020;
+    if (!TempoExact(bpm, spec.bpm) || beat_error > 0.020)
+      misses += fmt::format("  {}.{}: {:.2f} BPM from {:.3f} s, found {:.2f} from {:.3f} s\n", spec.name, spec.extension,
+                            spec.bpm, spec.firstBeat, bpm, first_beat);
+  }
+  ASSERT_EQ(tracks, 24);
+  EXPECT_GE(exact, kTempoCorpusExact) << misses;
+  EXPECT_GE(within4, kTempoCorpusExact) << misses;
+  EXPECT_GE(on_beat, kTempoCorpusOnBeat) << misses;
+}
+
+}  // namespace
