@@ -221,7 +221,7 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"Choose a sample (up to 60 seconds)", L"Elige un sample (hasta 60 segundos)", L"Wähle ein Sample (bis 60 Sekunden)", L"Escolha um sample (até 60 segundos)", L"Choisissez un sample (60 secondes maximum)"}},
     {{L"Import a playlist", L"Importar una playlist", L"Playlist importieren", L"Importar uma playlist", L"Importer une playlist"}},
     {{L"Two demo tracks added — load one onto each deck and press SYNC", L"Dos pistas demo añadidas: carga una en cada deck y pulsa SYNC", L"Zwei Demo-Tracks hinzugefügt — lade je einen auf ein Deck und drücke SYNC", L"Duas faixas demo adicionadas — carregue uma em cada deck e aperte SYNC", L"Deux titres de démo ajoutés — chargez-en un sur chaque platine et appuyez sur SYNC"}},
-    {{L"Couldn't make the demo tracks: ", L"No se pudieron crear las pistas demo: ", L"Die Demo-Tracks konnten nicht erstellt werden: ", L"Não foi possível criar as faixas demo: ", L"Impossible de créer les titres de démo : "}},
+    {{L"Couldn't make the demo tracks: {}", L"No se pudieron crear las pistas demo: {}", L"Die Demo-Tracks konnten nicht erstellt werden: {}", L"Não foi possível criar as faixas demo: {}", L"Impossible de créer les titres de démo : {}"}},
     {{L"MASTER FX", L"FX MASTER", L"MASTER-FX", L"FX MASTER", L"FX MASTER"}},
     {{L"ON", L"ON", L"AN", L"LIG", L"ON"}},
     {{L"MIC", L"MIC", L"MIK", L"MIC", L"MICRO"}},
