@@ -110,10 +110,12 @@ for p in "${producers[@]}"; do kill "$p" 2>/dev/null; done
 wait 2>/dev/null
 producers=()
 produce "$work/yuyv.fifo" 2 "$work/s720.png" -f rawvideo -pix_fmt yuyv422
+
 # The camera plugged back in: a producer started now, which a loaded machine may take seconds to
-# get going, held at a pipe until it is let into the FIFO.
+# get going, held at a pipe until it is let into the FIFO; it runs well past the tool's 14 s, since
+# once let in it first catches up the seconds it was held.
 mkfifo "$work/plug.go"
-ffmpeg -nostdin -v quiet -re -loop 1 -i "$work/s720.png" -r 30 -t 12 -f rawvideo -pix_fmt yuyv422 - |
+ffmpeg -nostdin -v quiet -re -loop 1 -i "$work/s720.png" -r 30 -t 30 -f rawvideo -pix_fmt yuyv422 - |
   { read -r _ <"$work/plug.go" && exec cat >"$work/yuyv.fifo"; } &
 producers+=($!)
 "$tool" camera cam-desk --seconds 14 >"$work/plug.out" 2>&1 &

@@ -155,7 +155,7 @@ a = read(work + "/a/Veldmix/settings.ini")
 defaults = {("Look", "Skin"): "Veldmix", ("AI", "Model"): "llama3.2", ("Macros", "Name0"): "ECHO OUT",
             ("Macros", "Script1"): "brake", ("Broadcast", "Host"): "localhost", ("Broadcast", "Bitrate"): "192",
             ("Karaoke", "Message"): "Want to sing? Ask the DJ!", ("Sampler", "Vol31"): "100",
-            ("Options", "Language"): "0", ("Tour", "Done"): "1", ("LiveVideo", "Url"): "rtmp://",
+            ("Options", "Language"): "0", ("Tour", "Done"): "0", ("LiveVideo", "Url"): "rtmp://",
             ("Updates", "PendingBuild"): "0", ("LiveVideo", "Key0"): ""}
 clamped = {("Audio", "BufferMs"): "50", ("Options", "MixLen"): "2", ("Sampler", "Bank"): "3",
            ("Sampler", "Vol3"): "0", ("Midi", "JogTicks"): "4096", ("Video", "Height"): "1080",
