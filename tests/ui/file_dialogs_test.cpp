@@ -246,6 +246,20 @@ std::string FindWindow(const std::string& title) {
   return std::string();
 }
 
+// Repeats `act` on the window until it is gone; one a loaded machine still shows after 20 s is
+// closed, so the dialog returns (and the test fails on what came back) instead of hanging.
+void UntilGone(const std::string& title, const std::string& id, const std::function<void()>& act) {
+  for (auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;) {
+    act();
+    for (auto wait = std::chrono::steady_clock::now() + 3s; std::chrono::steady_clock::now() < wait;) {
+      std::string ids;
+      if (!XDoTool({"search", "--onlyvisible", "--name", "^" + title + "$"}, &ids) || ids.empty()) return;
+      std::this_thread::sleep_for(100ms);
+    }
+  }
+  XDoTool({"windowclose", id});
+}
+
 class FileDialogZenity : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -270,11 +284,14 @@ TEST_F(FileDialogZenity, AZenityWindowOpensAndItsChoiceOrCancelComesBack) {
   const std::wstring chosen = WithUser(ChoosePlaylistFile, [&] {
     seen = FindWindow("Import a playlist");
     if (seen.empty()) return;
-    XDoTool({"windowfocus", "--sync", seen});
-    XDoTool({"key", "--clearmodifiers", "ctrl+l"});
-    XDoTool({"type", "--delay", "5", list});
-    std::this_thread::sleep_for(kDialogSettle);  // the location entry completes what was typed
-    XDoTool({"key", "Return"});
+    UntilGone("Import a playlist", seen, [&] {
+      XDoTool({"windowfocus", "--sync", seen});
+      XDoTool({"key", "--clearmodifiers", "ctrl+l"});
+      XDoTool({"key", "--clearmodifiers", "ctrl+a"});  // a second try replaces the first one's text
+      XDoTool({"type", "--delay", "5", list});
+      std::this_thread::sleep_for(kDialogSettle);  // the location entry completes what was typed
+      XDoTool({"key", "Return"});
+    });
   });
   EXPECT_FALSE(seen.empty()) << "no zenity window titled \"Import a playlist\" appeared";
   EXPECT_EQ(chosen, Utf8ToWide(list));
@@ -282,8 +299,10 @@ TEST_F(FileDialogZenity, AZenityWindowOpensAndItsChoiceOrCancelComesBack) {
   const std::wstring cancelled = WithUser([] { return PickFolderDialog(L"Add a music folder", L"/"); }, [&] {
     seen = FindWindow("Add a music folder");
     if (seen.empty()) return;
-    XDoTool({"windowfocus", "--sync", seen});
-    XDoTool({"key", "Escape"});
+    UntilGone("Add a music folder", seen, [&] {
+      XDoTool({"windowfocus", "--sync", seen});
+      XDoTool({"key", "Escape"});
+    });
   });
   EXPECT_FALSE(seen.empty()) << "no folder picker appeared";
   EXPECT_EQ(cancelled, L"");
