@@ -327,10 +327,14 @@ uint64_t LiveVideoFillFrames() { return Live.fillFrames.load(); }
 
 void CaptureLiveFrame() {
   if (!Live.running.load()) return;
-  // Due by the sound that has reached the tap, all of which the worker sends: its own count moves
-  // in jumps when it is busy, which would stamp a later picture with an earlier frame's time.
+  // Due by the sound that has reached the tap, all of which the worker sends, and the block being
+  // mixed, which the decks already show: the worker's own count moves in jumps when it is busy,
+  // which would stamp a later picture with an earlier frame's time.
   const int64_t rate = std::max<int32_t>(Live.audioRate.load(), 1);
-  const auto dueNow = [rate] { return static_cast<int64_t>(Engine.liveVideoRing.written.load() * kLiveVideoFps / rate); };
+  const auto dueNow = [rate] {
+    const uint64_t mixing = static_cast<uint64_t>(Engine.mixingFrames.load());
+    return static_cast<int64_t>((Engine.liveVideoRing.written.load() + mixing) * kLiveVideoFps / rate);
+  };
   int64_t due = dueNow();
   {
     std::lock_guard<std::mutex> lock(Live.mutex);

@@ -85,11 +85,12 @@ bool FlushEncoder(Encoder& encoder, const SampleCallback& callback) {
 }
 
 // Video frames for the sound that has reached the tap, all of which the encoder thread will
-// record: ⌊30 × seconds⌋ + 1. The encoder's own count moves in blocks of up to 0.1 s whenever it
+// record, and the block being mixed, which the decks already show: ⌊30 × seconds⌋ + 1. The encoder's own count moves in blocks of up to 0.1 s whenever it
 // gets to them, which would give one picture to several frames and show it early.
 uint64_t FramesNeeded() {
   const int32_t rate = State.rate.load();
-  const double seconds = rate > 0 ? static_cast<double>(Engine.videoRecordRing.written.load()) / rate : 0.0;
+  const uint64_t mixing = static_cast<uint64_t>(Engine.mixingFrames.load());
+  const double seconds = rate > 0 ? static_cast<double>(Engine.videoRecordRing.written.load() + mixing) / rate : 0.0;
   return static_cast<uint64_t>(std::floor(kRecordFps * seconds)) + 1;
 }
 

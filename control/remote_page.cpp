@@ -58,10 +58,10 @@ function send(name, extra, keep) {
   return api("/api/do", "name=" + encodeURIComponent(name) + "&" + extra, keep).catch(() => {});
 }
 // A button held down: pressed once, released once by whatever ends the press first: the finger
-// lifted anywhere (the button captures the pointer), a cancelled touch, a lost capture, or the
-// page hidden or left. The release waits for the press to reach the program, so it never arrives
-// first.
-const releases = new Set();
+// lifted anywhere (seen by the window as well as the button, which captures the pointer when the
+// browser lets it), a cancelled touch, a lost capture, or the page hidden or left. The release
+// waits for the press to reach the program, so it never arrives first.
+const releases = new Map();  // release -> the pointer holding it
 function holdButton(b, name) {
   let sent = null;
   const release = () => {
@@ -76,12 +76,17 @@ function holdButton(b, name) {
     if (sent) return;
     try { b.setPointerCapture(e.pointerId); } catch (err) {}
     sent = send(name, "down=1", true);
-    releases.add(release);
+    releases.set(release, e.pointerId);
   });
   for (const e of ["pointerup", "pointercancel", "lostpointercapture"]) b.addEventListener(e, release);
   b.addEventListener("contextmenu", e => e.preventDefault());
 }
-function releaseAll() { for (const release of [...releases]) release(); }
+function releaseAll() { for (const release of [...releases.keys()]) release(); }
+function releasePointer(e) {
+  for (const [release, pointer] of [...releases]) if (pointer === e.pointerId) release();
+}
+window.addEventListener("pointerup", releasePointer, true);
+window.addEventListener("pointercancel", releasePointer, true);
 document.addEventListener("visibilitychange", () => { if (document.hidden) releaseAll(); });
 window.addEventListener("pagehide", releaseAll);
 function hold(el) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "app/log.h"
@@ -39,6 +40,9 @@ constexpr size_t kMaxGuardedAddresses = 4096;
 // A phone's steps are small; anything beyond this is not a gesture and is refused.
 constexpr int32_t kMaxDelta = 1000;
 constexpr unsigned kTestRequestTimeoutMs = 3000;
+// Connections served at once: a browser's idle pre-opened socket or a slow phone must not hold up
+// another phone's CUE release. Beyond this a new connection is closed unanswered.
+constexpr int kMaxConnections = 16;
 
 struct PinGuard {
   int wrong = 0;
@@ -55,7 +59,9 @@ struct RemoteServerState {
   std::mutex mutex;                         // guards state and phones
   std::string state = "{}";
   std::map<std::string, uint64_t> phones;   // address -> MonotonicMs of its latest good request
-  std::map<std::string, PinGuard> guards;   // service thread only
+  std::mutex guardMutex;                    // guards the PIN guards
+  std::map<std::string, PinGuard> guards;
+  std::atomic<int> serving{0};              // connection threads still running
 };
 RemoteServerState Server;
 
@@ -107,6 +113,7 @@ bool ParseDelta(const std::string& text, int32_t* out) {
 // The PIN check with its lockout; a passing address counts as a phone from now.
 bool PinAccepted(const RemoteQuery& query, const std::string& address) {
   const uint64_t now = MonotonicMs();
+  std::unique_lock guardLock(Server.guardMutex);
   if (Server.guards.size() > kMaxGuardedAddresses) std::erase_if(Server.guards, [now](const auto& g) {
       return g.second.lockedUntilMs <= now;
     });
@@ -125,6 +132,7 @@ bool PinAccepted(const RemoteQuery& query, const std::string& address) {
     return false;
   }
   guard.wrong = 0;
+  guardLock.unlock();
   std::lock_guard lock(Server.mutex);
   Server.phones[address] = now;
   return true;
@@ -192,7 +200,18 @@ void HandleRemoteRequest(NetSocket socket, const std::string& address) {
   }
 }
 
-// Serves one connection after another until stopped.
+void ServeConnection(NetSocket connection, std::string address) {
+  HandleRemoteRequest(connection, address);
+  // Unread bytes (a request cut at the limit) would turn the close into a reset that can
+  // swallow the reply.
+  NetDiscardPending(connection);
+  NetShutdown(connection);
+  NetClose(connection);
+  Server.serving.fetch_sub(1);
+}
+
+// Accepts until stopped; each connection is served on its own thread, so one that is slow to
+// send its request (each has kRequestDeadlineMs) delays no other.
 void RemoteServerThread() {
   while (!Server.stop.load()) {
     NetSocket connection = kNoSocket;
@@ -203,13 +222,20 @@ void RemoteServerThread() {
       continue;
     }
     if (accepted != NetAcceptResult::kAccepted) continue;
-    HandleRemoteRequest(connection, address);
-    // Unread bytes (a request cut at the limit) would turn the close into a reset that can
-    // swallow the reply.
-    NetDiscardPending(connection);
-    NetShutdown(connection);
-    NetClose(connection);
+    if (Server.serving.load() >= kMaxConnections) {
+      NetClose(connection);
+      continue;
+    }
+    Server.serving.fetch_add(1);
+    try {
+      std::thread(ServeConnection, connection, std::move(address)).detach();
+    } catch (const std::system_error&) {
+      Server.serving.fetch_sub(1);
+      NetClose(connection);
+    }
   }
+  // Connection threads see the stop within kStopSliceMs, or a send times out.
+  while (Server.serving.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 }  // namespace

@@ -238,6 +238,9 @@ struct AudioEngine {
   std::atomic<bool> sandboxOn{false};
   std::atomic<bool> tapVideoRecord{false};
   std::atomic<bool> tapLiveVideo{false};
+  // Frames of the block being mixed now, 0 between blocks: the decks' positions already show this
+  // block while the taps hold only the blocks before it, so a picture is stamped with both.
+  std::atomic<int32_t> mixingFrames{0};
 
   // Routing copy.
   std::wstring masterDevice;

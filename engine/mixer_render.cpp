@@ -297,6 +297,7 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
   std::lock_guard<std::recursive_mutex> guard(engine.lock);
   DenormalGuard denormals;
   const size_t stereo = static_cast<size_t>(frames) * 2;
+  engine.mixingFrames.store(frames);
 
   // Buffers; where the headphones go.
   for (std::vector<float>* buffer : {&engine.cueBuffer, &engine.phonesBuffer, &engine.boothBuffer, &engine.extraBuffer})
@@ -478,6 +479,7 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
   if (engine.tapStream.load()) RingWrite(engine.streamRing, out, static_cast<uint64_t>(frames));
   if (engine.tapVideoRecord.load()) RingWrite(engine.videoRecordRing, out, static_cast<uint64_t>(frames));
   if (engine.tapLiveVideo.load()) RingWrite(engine.liveVideoRing, out, static_cast<uint64_t>(frames));
+  engine.mixingFrames.store(0);
 
   // Booth and headphones.
   if (!external) {

@@ -237,6 +237,20 @@ TEST_F(RemoteServerTest, MalformedAndOversizedRequestsNeverStopTheServer) {
   EXPECT_EQ(Body(Get("/api/state?pin=4711")), "{\"ok\":1}");
 }
 
+TEST_F(RemoteServerTest, SilentConnectionsDoNotDelayAnotherPhonesRequest) {
+  // A browser opens sockets ahead of need and may send nothing on them for seconds.
+  SetRemoteState("{\"ok\":1}");
+  std::vector<int> silent;
+  for (int i = 0; i < 3; ++i) silent.push_back(ConnectFrom("127.0.0.1", port));
+  std::this_thread::sleep_for(50ms);
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(Body(Get("/api/do?pin=4711&name=deck.0.cue&up=1")), "ok");
+  // Each silent socket is given 3 s for its request; served in turn this reply would wait 9 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
+  for (const int fd : silent) EXPECT_EQ(Exchange(fd, ""), "");
+  ASSERT_EQ(Commands().size(), 1u);
+}
+
 TEST_F(RemoteServerTest, GuessingThePinLocksOutThatAddressOnly) {
   for (int i = 0; i < 10; ++i) RawRequest(port, "GET /api/state?pin=" + std::to_string(1000 + i) + " HTTP/1.1\r\n\r\n", "127.0.0.2");
   EXPECT_EQ(Body(RawRequest(port, "GET /api/state?pin=4711 HTTP/1.1\r\n\r\n", "127.0.0.2")), "PIN")
