@@ -106,8 +106,6 @@ void DiscardLyrics(const UiPost& post) { delete static_cast<LyricsReply*>(post.l
 
 void HandleArtLoaded(const UiPost& post) { OnArtLoaded(static_cast<ArtResult*>(post.lparam)); }
 void DiscardArtLoaded(const UiPost& post) { delete static_cast<ArtResult*>(post.lparam); }
-void HandleImport(const UiPost& post) { MergeImport(static_cast<int>(post.wparam), static_cast<ImportResult*>(post.lparam)); }
-void DiscardImport(const UiPost& post) { FreeImportResult(post.lparam); }
 
 void HandleHidReport(const UiPost& post) {
   std::unique_ptr<HidReport> report(static_cast<HidReport*>(post.lparam));
@@ -136,7 +134,7 @@ constexpr CompletionRoute kCompletions[] = {
     {.message = kMidiMessagePost, .what = L"MIDI message", .handle = HandleMidi, .discard = nullptr},
     {.message = 9, .what = L"export status", .handle = HandleStatusText, .discard = DiscardStatusText},
     {.message = 10, .what = L"cover art", .handle = HandleArtLoaded, .discard = DiscardArtLoaded},
-    {.message = kImportPost, .what = L"library import", .handle = HandleImport, .discard = DiscardImport},
+    {.message = kImportPost, .what = L"library import", .handle = HandleImportPost, .discard = DiscardImportPost},
     {.message = kRelocatePost, .what = L"moved files", .handle = HandleRelocate, .discard = DiscardRelocate},
     {.message = 13, .what = L"AI set", .handle = HandleAiSet, .discard = DiscardAiSet},
     {.message = kStemsReadyPost, .what = L"stems", .handle = HandleStems, .discard = DiscardStems},

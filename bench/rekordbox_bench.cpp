@@ -20,6 +20,7 @@
 #include "library/track_info.h"
 #include "platform/file_url.h"
 #include "platform/text.h"
+#include "support/temp_home.h"
 
 namespace fs = std::filesystem;
 
@@ -29,28 +30,16 @@ constexpr int kTracks = 50000;
 constexpr int kTagFiles = 1000;
 constexpr int kTracksPerFolder = 500;
 
-struct BenchFolder {
-  fs::path root;
-  BenchFolder() {
-    char pattern[] = "/tmp/veldmix-bench-rekordbox-XXXXXX";
-    root = mkdtemp(pattern);
-    setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-    setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
-  }
-  ~BenchFolder() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-};
-
-BenchFolder& Folder() {
-  static BenchFolder folder;
-  return folder;
+// The benchmark's own home, removed at exit.
+const fs::path& Root() {
+  static TempHome home;
+  static const fs::path root = home.path();
+  return root;
 }
 
 std::wstring TrackPath(int i) {
   return Utf8ToWide(
-      (Folder().root / fmt::format("Music/Artist {:03}", i / kTracksPerFolder) / fmt::format("{:05} - Tïtle.mp3", i))
+      (Root() / fmt::format("Music/Artist {:03}", i / kTracksPerFolder) / fmt::format("{:05} - Tïtle.mp3", i))
           .string());
 }
 
@@ -59,7 +48,7 @@ std::wstring TrackPath(int i) {
 const fs::path& Collection() {
   static fs::path file;
   if (!file.empty()) return file;
-  file = Folder().root / "rekordbox.xml";
+  file = Root() / "rekordbox.xml";
   std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DJ_PLAYLISTS Version=\"1.0.0\">\n";
   text += fmt::format("  <COLLECTION Entries=\"{}\">\n", kTracks);
   for (int i = 0; i < kTracks; ++i) {
@@ -207,7 +196,7 @@ void BM_WriteRekordboxXml50k(benchmark::State& state) {
   for (int i = 0; i < kTracks; ++i) records.push_back(RecordAt(i));
   std::vector<TrackList> lists = {{.name = L"All"}};
   for (int i = 0; i < kTracks; ++i) lists[0].paths.push_back(records[static_cast<size_t>(i)].path);
-  const std::wstring target = Utf8ToWide((Folder().root / "out.xml").string());
+  const std::wstring target = Utf8ToWide((Root() / "out.xml").string());
   const ExportFileAccess access = {.isFile = AnyFile, .readTags = FixedTags};
   for (auto _ : state) {
     std::wstring error;
@@ -218,7 +207,7 @@ BENCHMARK(BM_WriteRekordboxXml50k)->Unit(benchmark::kMillisecond);
 
 // 1,000 copies of a short MP3 made by ffmpeg: the writer with its real file checks and tag reads.
 void BM_WriteRekordboxXmlTags1000(benchmark::State& state) {
-  const fs::path folder = Folder().root / "mp3";
+  const fs::path folder = Root() / "mp3";
   fs::create_directories(folder);
   const fs::path base = folder / "base.mp3";
   const std::string make = "ffmpeg -v error -y -f lavfi -i sine=d=2 -metadata title=T '" + base.string() + "'";
@@ -234,7 +223,7 @@ void BM_WriteRekordboxXmlTags1000(benchmark::State& state) {
     r.path = Utf8ToWide(copy.string());
     records.push_back(std::move(r));
   }
-  const std::wstring target = Utf8ToWide((Folder().root / "tags.xml").string());
+  const std::wstring target = Utf8ToWide((Root() / "tags.xml").string());
   for (auto _ : state) {
     std::wstring error;
     if (WriteRekordboxXml(target, records, {}, &error) != kTagFiles) state.SkipWithError("write failed");

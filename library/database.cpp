@@ -314,7 +314,7 @@ void LoadDatabase() {
   LibraryDirty = false;
 }
 
-bool SaveDatabase() {
+bool DatabaseText(std::wstring* text) {
   if (LibraryNoSave || TestMode) return false;
   std::vector<const std::pair<const std::wstring, TrackInfo>*> records;
   records.reserve(TrackLibrary.size());
@@ -329,16 +329,24 @@ bool SaveDatabase() {
   if (skipped > 0) WriteLog(L"Library: {} records with unstorable paths were left out", skipped);
   // Sorted so that the file is the same for the same library (diffs and backups stay readable).
   std::sort(records.begin(), records.end(), [](auto* a, auto* b) { return a->first < b->first; });
+  text->clear();
+  text->reserve(records.size() * kTypicalRecordChars);
+  for (const auto* entry : records) AppendRecord(*text, entry->first, entry->second);
+  return true;
+}
+
+bool SaveDatabase() {
+  WaitForLibraryFiles();  // closing while an import saves: its files first, whole
   std::wstring text;
-  text.reserve(records.size() * kTypicalRecordChars);
-  for (const auto* entry : records) AppendRecord(text, entry->first, entry->second);
+  if (!DatabaseText(&text)) return false;
   bool ok = WriteFileAtomic(DatabasePath(), text);
   if (ok) LibraryDirty = false;
   return ok;
 }
 
 void AutosaveLibrary(uint64_t nowMs) {
-  if (!LibraryDirty || TestMode) return;
+  // An import's save holds the file; the library stays dirty and is saved on a later frame.
+  if (!LibraryDirty || TestMode || LibraryFilesHeld()) return;
   if (LibraryAutosave.attempted && nowMs - LibraryAutosave.lastAttemptMs < kAutosaveIntervalMs) return;
   bool ok = SaveDatabase();
   if (!ok && !LibraryAutosave.lastFailed && !LibraryNoSave) {

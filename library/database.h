@@ -30,11 +30,14 @@ std::wstring DatabasePath();
 // Clears TrackLibrary and fills it from the file; sets or clears LibraryNoSave; clears
 // LibraryDirty. Damaged lines are skipped and logged, the good ones kept.
 void LoadDatabase();
-// Writes every record (sorted by key) crash-safe. False without touching the file while
-// LibraryNoSave is set or in test mode, and when the write fails; true clears LibraryDirty.
-// Records whose path cannot stand in a tab-separated line (a tab, a line break) are left out
-// and logged.
+// Writes every record (sorted by key) crash-safe, after any worker that holds the library files
+// (WaitForLibraryFiles). False without touching the file while LibraryNoSave is set or in test
+// mode, and when the write fails; true clears LibraryDirty. Records whose path cannot stand in a
+// tab-separated line (a tab, a line break) are left out and logged.
 bool SaveDatabase();
+// The file SaveDatabase writes, as text into *text; false (and nothing made) while LibraryNoSave is
+// set or in test mode. For a save on another thread.
+bool DatabaseText(std::wstring* text);
 
 // The autosave's memory between frames.
 struct AutosaveState {
@@ -43,6 +46,6 @@ struct AutosaveState {
   bool lastFailed = false;
 };
 extern AutosaveState LibraryAutosave;
-// Per frame: when the library is dirty (and not in test mode) and 5001 ms have passed since the
-// last try, saves; a failure is logged and shown once until a save succeeds again.
+// Per frame: when the library is dirty (and not in test mode, and no worker holds the library
+// files) and 5001 ms have passed since the last try, saves; a failure is logged and shown once until a save succeeds again.
 void AutosaveLibrary(uint64_t nowMs = MonotonicMs());

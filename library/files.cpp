@@ -1,11 +1,18 @@
 #include "library/files.h"
 
+#include <condition_variable>
+#include <mutex>
+
 #include "app/log.h"
 #include "app/text_file.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 
 namespace {
+std::mutex g_holdsLock;
+std::condition_variable g_holdsGone;
+int g_holds = 0;
+
 std::wstring MadeFolder(const std::wstring& path) {
   CreateFolderTree(path);
   return path;
@@ -43,6 +50,29 @@ bool WriteFileAtomic(const std::wstring& target, const std::wstring& text) {
 
 bool WriteUtf8File(const std::wstring& path, const std::wstring& text) {
   return WriteLogged(path, "\xEF\xBB\xBF" + WideToUtf8(text));
+}
+
+void HoldLibraryFiles() {
+  std::lock_guard<std::mutex> lock(g_holdsLock);
+  ++g_holds;
+}
+
+void ReleaseLibraryFiles() {
+  {
+    std::lock_guard<std::mutex> lock(g_holdsLock);
+    if (g_holds > 0) --g_holds;
+  }
+  g_holdsGone.notify_all();
+}
+
+bool LibraryFilesHeld() {
+  std::lock_guard<std::mutex> lock(g_holdsLock);
+  return g_holds > 0;
+}
+
+void WaitForLibraryFiles() {
+  std::unique_lock<std::mutex> lock(g_holdsLock);
+  g_holdsGone.wait(lock, [] { return g_holds == 0; });
 }
 
 std::wstring LoadTextFile(const std::wstring& path) { return ReadTextFile(path, nullptr); }

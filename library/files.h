@@ -22,6 +22,19 @@ std::wstring ListFileLeaf(const std::wstring& listName);
 bool WriteFileAtomic(const std::wstring& target, const std::wstring& text);
 // Writes the byte-order mark EF BB BF and the UTF-8 text, crash-safe as well.
 bool WriteUtf8File(const std::wstring& path, const std::wstring& text);
+// --- Library files written behind the UI thread ---
+// A worker that writes library files from a copy the UI thread made holds them from that copy on;
+// the UI thread's own saves of those files wait for it, so an older copy never lands over a newer
+// save and two writers never share a ".tmp" file.
+// Holds the files (UI thread, before the worker starts); holds nest.
+void HoldLibraryFiles();
+// Lets them go (the worker, after its last rename).
+void ReleaseLibraryFiles();
+// Whether a worker holds them.
+bool LibraryFilesHeld();
+// Returns once no worker holds them (UI thread, before writing a list or the database).
+void WaitForLibraryFiles();
+
 // The whole file as text (a UTF-8 byte-order mark dropped); empty when unreadable.
 std::wstring LoadTextFile(const std::wstring& path);
 

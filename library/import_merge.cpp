@@ -4,13 +4,13 @@
 #include <cmath>
 #include <memory>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "app/log.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
 #include "app/text_parse.h"
+#include "platform/text.h"
 #include "library/cue_colours.h"
 #include "library/database.h"
 #include "library/files.h"
@@ -113,52 +113,109 @@ const wchar_t* ImportPrefix(ImportSource source) { return kImportPrefixes[ClampI
 
 int32_t NearestCueColour(int32_t rgb) { return NearestTrackColour(static_cast<uint32_t>(rgb) & 0xFFFFFFu); }
 
-bool MergeImport(int sourceNumber, ImportResult* result) {
+void MakeListFiles(ImportResult& result) {
+  result.playlistFiles.clear();
+  result.playlistFiles.reserve(result.playlists.size());
+  for (const TrackList& playlist : result.playlists)
+    result.playlistFiles.push_back(WideToUtf8(M3uText(playlist.name, playlist.paths, nullptr)));
+}
+
+std::unique_ptr<ImportSave> FoldImport(int sourceNumber, ImportResult* result) {
   std::unique_ptr<ImportResult> owned(result);
-  if (!owned) return false;
+  if (!owned) return nullptr;
   const ImportSource source = ClampImportSource(sourceNumber);
   if (!owned->error.empty() && owned->tracks.empty()) {
     Report(UiText(owned->error));
     WriteLog(L"Import failed: {}", owned->error);
-    return false;
+    return nullptr;
   }
   for (const ImportedTrack& track : owned->tracks) MergeTrack(track);
 
-  size_t playlists = 0, listsNotSaved = 0;
+  auto save = std::make_unique<ImportSave>();
+  save->source = source;
+  save->tracks = owned->tracks.size();
+  save->error = std::move(owned->error);
   ListIndex lists;
   std::vector<int> changed;
-  std::unordered_set<int> seen;
-  for (TrackList& playlist : owned->playlists) {
+  std::vector<std::string> changedFiles;       // the file each changed list gets, when made already
+  std::unordered_map<int, size_t> changedAt;  // list index -> its place in changed
+  for (size_t i = 0; i < owned->playlists.size(); ++i) {
+    TrackList& playlist = owned->playlists[i];
     int index = lists.ListFor(ImportedListName(source, playlist.name), playlist.builtIn);
     if (index < 0) {
-      ++listsNotSaved;
+      ++save->listsNotSaved;
       WriteLog(L"Import: no free list name for {}", playlist.name);
       continue;
     }
     TrackLists[index].paths = std::move(playlist.paths);
-    ++playlists;
-    if (seen.insert(index).second) changed.push_back(index);
+    ++save->playlists;
+    const auto [at, added] = changedAt.emplace(index, changed.size());
+    if (added) {
+      changed.push_back(index);
+      changedFiles.emplace_back();
+    }
+    // A later playlist of the same name replaced the paths, so its file is the one to write.
+    changedFiles[at->second] = i < owned->playlistFiles.size() ? std::move(owned->playlistFiles[i]) : std::string();
   }
-  // Written together at the end, flushed once: a flush per list made big collections slow.
-  if (!TestMode) listsNotSaved += SaveLists(changed);
   if (ListView.refreshList)
     for (int index : changed) ListView.refreshList(index);
-  const bool databaseSaved = TestMode || SaveDatabase();
   RebuildView();
+  save->databaseSaved = TestMode;
+  if (TestMode) return save;
 
-  const size_t tracks = owned->tracks.size();
-  if (!databaseSaved) {
-    Report(owned->error.empty()
+  // Every list and the database go out together with one flush: a flush per list made big
+  // collections slow.
+  size_t refused = 0;
+  save->files = ListFileWrites(changed, &changedFiles, &refused);
+  save->listsNotSaved += refused;
+  save->database = DatabaseText(&save->databaseText);
+  if (save->database) {
+    save->databasePath = DatabasePath();
+    LibraryDirty = false;  // the copy holds every change; a failed write sets it again
+  }
+  return save;
+}
+
+void WriteImportFiles(ImportSave& save) {
+  if (save.database) {
+    FileWrite database;
+    database.target = save.databasePath;
+    database.bytes = WideToUtf8(save.databaseText);
+    save.files.push_back(std::move(database));
+    save.databaseText = std::wstring();
+  }
+  WriteFilesAtomic(save.files);
+  size_t failed = CountFailedWrites(save.files);
+  if (save.database) {
+    save.databaseSaved = save.files.back().ok;
+    if (!save.databaseSaved) --failed;
+  }
+  save.listsNotSaved += failed;
+}
+
+bool ReportImport(const ImportSave& save) {
+  if (save.database && !save.databaseSaved) LibraryDirty = true;
+  const size_t tracks = save.tracks, playlists = save.playlists;
+  if (!save.databaseSaved) {
+    Report(save.error.empty()
                ? UiFormat(L"Imported {} tracks and {} playlists, but the library couldn't be saved", tracks, playlists)
                : UiFormat(L"Imported {} tracks and {} playlists ({}), but the library couldn't be saved", tracks,
-                          playlists, UiText(owned->error)));
-  } else if (listsNotSaved > 0) {
+                          playlists, UiText(save.error)));
+  } else if (save.listsNotSaved > 0) {
     Report(UiFormat(L"Imported {} tracks and {} playlists, but {} playlists couldn't be saved", tracks, playlists,
-                    listsNotSaved));
-  } else if (owned->error.empty()) {
+                    save.listsNotSaved));
+  } else if (save.error.empty()) {
     Report(UiFormat(L"Imported {} tracks and {} playlists", tracks, playlists));
   } else {
-    Report(UiFormat(L"Imported {} tracks and {} playlists ({})", tracks, playlists, UiText(owned->error)));
+    Report(UiFormat(L"Imported {} tracks and {} playlists ({})", tracks, playlists, UiText(save.error)));
   }
-  return databaseSaved && listsNotSaved == 0;
+  return save.databaseSaved && save.listsNotSaved == 0;
+}
+
+bool MergeImport(int source, ImportResult* result) {
+  std::unique_ptr<ImportSave> save = FoldImport(source, result);
+  if (!save) return false;
+  WaitForLibraryFiles();
+  WriteImportFiles(*save);
+  return ReportImport(*save);
 }

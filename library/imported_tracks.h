@@ -43,6 +43,9 @@ struct ImportResult {
   std::wstring error;                 // set only when no track is returned; a sentence for the user
   size_t playlistCharsLeft = kMaxImportedPlaylistChars;  // taken by AddPlaylistPath
   bool boundLogged = false;                              // a bound cut something off; said once
+  // Per playlist its list file's bytes, made on the import thread (MakeListFiles); empty: made at
+  // the merge.
+  std::vector<std::string> playlistFiles = {};
 };
 
 // Which importer, and which chooser: the number travels as the completion's wparam.

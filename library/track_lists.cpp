@@ -134,39 +134,54 @@ bool SaveList(const TrackList& list) {
              TrackLists[owner].name);
     return false;
   }
-  return WriteFileAtomic(ListFileName(list.name), M3uText(list.name, list.paths, nullptr));
+  const std::wstring text = M3uText(list.name, list.paths, nullptr);
+  WaitForLibraryFiles();
+  return WriteFileAtomic(ListFileName(list.name), text);
 }
 
-size_t SaveLists(const std::vector<int>& indexes) {
+std::vector<FileWrite> ListFileWrites(const std::vector<int>& indexes, std::vector<std::string>* made, size_t* refused) {
   std::unordered_map<std::wstring, int> owners;  // file leaf -> lists saving to it
   owners.reserve(TrackLists.size());
   for (const TrackList& list : TrackLists) ++owners[ListFileLeaf(list.name)];
   const std::wstring folder = ListsDir();
   std::vector<FileWrite> writes;
   writes.reserve(indexes.size());
-  size_t failed = 0;
-  for (int index : indexes) {
-    const TrackList& list = TrackLists[static_cast<size_t>(index)];
+  *refused = 0;
+  for (size_t i = 0; i < indexes.size(); ++i) {
+    const TrackList& list = TrackLists[static_cast<size_t>(indexes[i])];
     const std::wstring leaf = ListFileLeaf(list.name);
     if (list.noSave || owners[leaf] > 1) {
       if (!list.noSave)
         WriteLog(L"Library: the list \"{}\" was not saved: the list \"{}\" already uses its file", list.name,
                  TrackLists[static_cast<size_t>(ListSharingFile(list.name))].name);
-      ++failed;
+      ++*refused;
       continue;
     }
     FileWrite write;
     write.target = JoinPath(folder, leaf);
-    write.bytes = WideToUtf8(M3uText(list.name, list.paths, nullptr));
+    if (made && i < made->size() && !(*made)[i].empty()) write.bytes = std::move((*made)[i]);
+    else write.bytes = WideToUtf8(M3uText(list.name, list.paths, nullptr));
     writes.push_back(std::move(write));
   }
-  WriteFilesAtomic(writes);
+  return writes;
+}
+
+size_t CountFailedWrites(const std::vector<FileWrite>& writes) {
+  size_t failed = 0;
   for (const FileWrite& write : writes) {
     if (write.ok) continue;
     WriteLog(L"Couldn't write {} ({})", write.target, write.error);
     ++failed;
   }
   return failed;
+}
+
+size_t SaveLists(const std::vector<int>& indexes) {
+  size_t failed = 0;
+  std::vector<FileWrite> writes = ListFileWrites(indexes, nullptr, &failed);
+  WaitForLibraryFiles();
+  WriteFilesAtomic(writes);
+  return failed + CountFailedWrites(writes);
 }
 
 std::wstring M3uText(const std::wstring& listName, const std::vector<std::wstring>& paths, size_t* kept) {

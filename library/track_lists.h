@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
+
 inline constexpr int kAutomixList = 0;
 inline constexpr int kPrepareList = 1;
 inline constexpr int kHistoryList = 2;
@@ -43,9 +45,18 @@ bool LoadList(const std::wstring& file, TrackList& list);
 // False when the write failed, when the list is marked noSave, or when another list in TrackLists
 // owns the same file (names that differ only in characters a file name cannot hold).
 bool SaveList(const TrackList& list);
+// SaveList and SaveLists write after any worker that holds the library files (WaitForLibraryFiles).
 // SaveList for many lists at once (indexes into TrackLists, each once), with one flush for all
 // of them (WriteFilesAtomic); the number of lists not saved.
 size_t SaveLists(const std::vector<int>& indexes);
+// What SaveLists writes, for a write on another thread: one file per list that may be saved;
+// *refused counts the others (marked noSave, or their file shared with another list, logged).
+// made: null, or per index the file's bytes made beforehand from the same paths (taken; an
+// empty one is made here).
+std::vector<FileWrite> ListFileWrites(const std::vector<int>& indexes, std::vector<std::string>* made,
+                                      size_t* refused);
+// The writes that failed, each logged with its reason.
+size_t CountFailedWrites(const std::vector<FileWrite>& writes);
 // "#EXTM3U" and one path per line, as SaveList writes them; paths that cannot stand on a line of
 // their own are left out and logged under the list's name. *kept (when given): the paths written.
 std::wstring M3uText(const std::wstring& listName, const std::vector<std::wstring>& paths, size_t* kept);

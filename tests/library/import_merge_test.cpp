@@ -1,23 +1,38 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/main_window.h"
 #include "app/status_message.h"
 #include "library/database.h"
 #include "library/files.h"
 #include "library/import_merge.h"
+#include "library/import_worker.h"
 #include "library/rekordbox_xml.h"
 #include "library/rekordbox_export.h"
 #include "library/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/text.h"
+#include "platform/ui_post.h"
+#include "support/playlist_collection.h"
 #include "support/temp_home.h"
 
 namespace {
+
+constexpr auto kUiTurn = std::chrono::milliseconds(1);
+constexpr auto kImportDeadline = std::chrono::minutes(3);
+
+// The window's post queue, open for one test.
+struct WindowPosts {
+  WindowPosts() { OpenUiPosts(nullptr); }
+  ~WindowPosts() { CloseUiPosts(DiscardImportPost); }
+};
 
 class ImportMergeTest : public ::testing::Test {
  protected:
@@ -245,4 +260,83 @@ TEST_F(ImportMergeTest, TheExportJobCopiesRecordsAndListsButNotAutomix) {
   EXPECT_EQ(one->records.size(), 2u);
   EXPECT_EQ(one->playlists.size(), 1u);
   EXPECT_EQ(MakeExportJob(99, L"/tmp/x.xml"), nullptr);
+}
+
+// A 10,000-playlist collection imported as the window does it: the UI thread merges the lists and
+// keeps taking turns while they and the database are written, and closing the program meanwhile
+// (its database save) waits for that write, so the files on disk end whole and newest. A second
+// import asked for meanwhile waits its turn and says so.
+TEST_F(ImportMergeTest, TheWindowKeepsServingWhileTenThousandPlaylistsAreSaved) {
+  const PlaylistCollection shape;  // 2,000 tracks, 100 folders of 100 lists of 12
+  const std::string big = home_.path() + "/big";
+  const std::wstring bigXml = WritePlaylistCollection(big, shape);
+  const PlaylistCollection tiny{.tracks = 3, .folders = 1, .lists = 1, .tracksPerList = 2};
+  const std::string small = home_.path() + "/small";
+  const std::wstring smallXml = WritePlaylistCollection(small, tiny);
+  const size_t bigLists = static_cast<size_t>(shape.folders * shape.lists);
+  WindowPosts posts;
+
+  ASSERT_TRUE(StartImport(kImportRekordbox, bigXml));
+  EXPECT_EQ(Status.text, L"Importing\u2026 (this can take a moment for big collections)");
+  ASSERT_TRUE(StartImport(kImportRekordbox, smallXml));
+  EXPECT_EQ(Status.text, L"Another import is still running; this one starts when it has finished");
+
+  // The UI thread's turns until the big import's lists are in the library, then while it saves.
+  const auto deadline = std::chrono::steady_clock::now() + kImportDeadline;
+  while (TrackLists.size() < 3 + bigLists && std::chrono::steady_clock::now() < deadline) {
+    DispatchUiPosts();
+    std::this_thread::sleep_for(kUiTurn);
+  }
+  ASSERT_EQ(TrackLists.size(), 3 + bigLists);
+  int turnsWhileSaving = 0;
+  for (; turnsWhileSaving < 3 && LastImportReport.empty(); ++turnsWhileSaving) {
+    std::this_thread::sleep_for(kUiTurn);
+    DispatchUiPosts();
+  }
+  EXPECT_EQ(turnsWhileSaving, 3) << "the report came while the UI thread was held: " << WideToUtf8(LastImportReport);
+
+  // Closing now: a change made after the merge, then the closing save, which must come after the
+  // import's own and leave every list whole on disk.
+  const std::wstring first = PlaylistCollectionTrack(big, 0);
+  TrackInfoFor(first).rating = 4;
+  ASSERT_TRUE(SaveDatabase());
+  EXPECT_FALSE(LibraryFilesHeld());
+  size_t listFiles = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(WideToUtf8(ListsDir())))
+    listFiles += entry.path().extension() == ".m3u8";
+  EXPECT_EQ(listFiles, bigLists);
+
+  // Both reports, in order; the small import ran after the big one had reported.
+  std::vector<std::wstring> reports;
+  while (ImportRunning() && std::chrono::steady_clock::now() < deadline) {
+    DispatchUiPosts();
+    if (!LastImportReport.empty() && (reports.empty() || reports.back() != LastImportReport))
+      reports.push_back(LastImportReport);
+    std::this_thread::sleep_for(kUiTurn);
+  }
+  ASSERT_FALSE(ImportRunning());
+  EXPECT_EQ(reports, (std::vector<std::wstring>{L"Imported 2000 tracks and 10000 playlists",
+                                                L"Imported 3 tracks and 1 playlists"}));
+  EXPECT_FALSE(LibraryFilesHeld());
+
+  // Everything reads back from disk: each list with its tracks in order, every record with its
+  // grid, and the change made during the save.
+  const std::vector<TrackList> loaded = LoadLists();
+  ASSERT_EQ(loaded.size(), 3 + bigLists);
+  std::map<std::wstring, std::vector<std::wstring>> onDisk;
+  for (const TrackList& list : loaded) onDisk[list.name] = list.paths;
+  // The small collection's one list has the name of the big one's first: imported after it, it
+  // replaced that list's tracks.
+  EXPECT_EQ(onDisk[PlaylistCollectionListName(0, 0)], PlaylistCollectionPaths(small, tiny, 0, 0));
+  for (int f = 0; f < shape.folders; ++f)
+    for (int l = f == 0 ? 1 : 0; l < shape.lists; ++l)
+      ASSERT_EQ(onDisk[PlaylistCollectionListName(f, l)], PlaylistCollectionPaths(big, shape, f, l))
+          << WideToUtf8(PlaylistCollectionListName(f, l));
+  for (const auto& entry : std::filesystem::directory_iterator(WideToUtf8(ListsDir())))
+    EXPECT_EQ(entry.path().extension(), ".m3u8") << entry.path();
+  LoadDatabase();
+  EXPECT_FALSE(LibraryNoSave);
+  ASSERT_EQ(TrackLibrary.size(), static_cast<size_t>(shape.tracks + tiny.tracks));
+  for (int i = 0; i < shape.tracks; ++i) ASSERT_EQ(TrackLibrary[PlaylistCollectionTrack(big, i)].bpm, 124.0) << i;
+  EXPECT_EQ(TrackLibrary[first].rating, 4);
 }
