@@ -60,22 +60,13 @@ read_rect() {
   read -r x y w h <<<"${at[$1]:?no rectangle $1}"
   read_text $((w + 2 * pad)) "$h" $((wx + x - pad)) $((wy + y))
 }
-status_text() { read_text 900 44 $((wx + ww / 2 - 450)) $((wy + 100)); }
-# status_says GLOB: the status pill reads so within 3 s (it fades in; OCR is retried).
-status_says() {
-  local i
-  for i in 1 2 3 4 5 6; do
-    text="$(status_text)"
-    # shellcheck disable=SC2053  # a glob on purpose
-    [[ "$text" == $1 ]] && return 0
-    sleep 0.4
-  done
-  return 1
-}
+# status_says GLOB: the status pill reads so in one of the pictures burst_reads takes of it.
+# shellcheck disable=SC2053  # a glob on purpose
+text_is() { [[ "$text" == $1 ]]; }
+status_says() { burst_reads 900 44 $((wx + ww / 2 - 450)) $((wy + 100)) text_is "$1"; }
 # The loudest frequency (Hz) between 150 and 800 Hz of SECONDS of the sink's output.
 pitch() {
-  timeout "$1" parec -d veldmix_test.monitor --raw --format=float32le --channels=1 --rate=48000 \
-    --latency-msec=10 >"$work/rec.raw" || true
+  record_sink "$work/rec.raw" "$1" veldmix_test.monitor 1
   /usr/bin/python3 - "$work/rec.raw" <<'PY'
 import sys
 import numpy as np
