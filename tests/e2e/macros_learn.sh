@@ -40,7 +40,7 @@ sleep 3  # the track decodes onto deck A
 
 start_midi_peer 3 peer MyPads
 peer_pid=$peer_started
-wait_for 10 log_has "MIDI connected: MyPads" || fail "no 'MIDI connected' line"
+wait_for 30 log_has "MIDI connected: MyPads" || fail "no 'MIDI connected' line"
 fit_main_window
 
 midi_tsv="$HOME/.local/share/Veldmix/midi.tsv"

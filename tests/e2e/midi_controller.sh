@@ -54,7 +54,7 @@ sleep 3  # the track decodes and is analysed onto deck A
 # --- The controller appears after the start ---
 start_midi_peer 3 peer DDJ-FLX4
 peer_pid=$peer_started
-wait_for 10 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "no 'MIDI connected' line"
+wait_for 30 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "no 'MIDI connected' line"
 midi_tsv="$HOME/.local/share/Veldmix/midi.tsv"
 wait_for 5 grep -qxP '9437195\t5200' "$midi_tsv" || fail "midi.tsv lacks the PLAY row"
 grep -qx 'Layout=Pioneer DJ DDJ-400 / DDJ-FLX4' <(tr -d '\r' <"$settings") || fail "settings.ini: $(grep Layout "$settings")"
@@ -168,7 +168,7 @@ if [ -e /dev/snd/seq ]; then
   app_pid=$!
   wait_for 20 window_shown || fail "ALSA: the main window did not appear"
   start_midi_peer 5 alsa DDJ-FLX4 alsa
-  wait_for 10 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "ALSA: no 'MIDI connected' line"
+  wait_for 30 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "ALSA: no 'MIDI connected' line"
   wait_for 5 grep -q ' 90 0b 00$' "$work/alsa.log" || fail "ALSA: the PLAY light was not sent"
   echo quit >&5
   exec 5>&-
