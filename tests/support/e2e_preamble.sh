@@ -2,8 +2,8 @@
 # start they share. Sets build, source_dir, app, tool, server and work (a private folder); at exit
 # every process the script left running in the background is ended, the sound server it started
 # stopped and the work folder removed. Offers fail, need, wait_for, log_has, dropouts_seen,
-# start_peer, peer, record_sink, tone_level, private_home, no_sound_server and own_sound_server,
-# and sources private_display.sh (start_private_display).
+# server_dropped_out, start_peer, peer, record_sink, tone_level, private_home, no_sound_server and
+# own_sound_server, and sources private_display.sh (start_private_display).
 
 build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
 source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
@@ -62,6 +62,16 @@ dropouts_seen() {
   wakes=$(grep -oP 'Audio: \d+ dropout\(s\) \(\K\d+' "$log" 2>/dev/null | tail -n 1)
   renders=$(grep -oP 'Audio: \d+ late render\(s\) \(\K\d+' "$log" 2>/dev/null | tail -n 1)
   echo "${wakes:-0} ${renders:-0}"
+}
+# server_dropped_out "W R" (dropouts_seen from before a stretch): since then the log counted late
+# wake-ups and no late render, so a gap in what the sink carried was the sound server's. The
+# program writes its dropout line at most every 10 s, so that long is waited for one.
+server_dropped_out() {
+  local w0 r0 wakes renders
+  read -r w0 r0 <<<"$1"
+  wait_for 11 eval '[ "$(dropouts_seen | cut -d" " -f1)" -gt "$w0" ]' || return 1
+  read -r wakes renders <<<"$(dropouts_seen)"
+  [ "$renders" -le "$r0" ]
 }
 
 # start_peer FD NAME COMMAND...: COMMAND in the background reading the lines written to file
