@@ -34,6 +34,11 @@ const wchar_t* const kModeNames[] = {L"shared", L"shared, low latency", L"exclus
 // The one "couldn't be opened" line until the master opens again.
 std::atomic<bool> gOpenFailureLogged{false};
 
+constexpr uint64_t kLateRenderLogGapMs = 10000;
+std::atomic<uint32_t> gLateRenders{0};
+uint32_t gLateRendersLogged = 0;  // UI thread, with the time of its line
+uint64_t gLateRenderLogMs = 0;
+
 void RaiseAtomic(std::atomic<float>& meter, float value) {
   float seen = meter.load(std::memory_order_relaxed);
   while (value > seen && !meter.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
@@ -187,6 +192,8 @@ void RunOutputSession(AudioEngine& engine) {
       if (!WriteDeviceBuffers(run, routes, count, frames, flag)) break;
       engine.lastWriteFlag.store(flag || phonesMissing);
       lastWriteEnd = MonotonicSeconds();
+      // The wait above is the device's; this block's own mix and write are the program's.
+      if (lastWriteEnd - start > frames * kLateFactor / run.rate) gLateRenders.fetch_add(1);
       RaiseAtomic(engine.loadPeak, static_cast<float>((lastWriteEnd - start) * run.rate / frames));
     }
     if (followDefault && MonotonicMs() - lastDefaultCheck >= kDefaultCheckMs) {
@@ -199,6 +206,18 @@ void RunOutputSession(AudioEngine& engine) {
   if (!engine.stopOutputs.load())
     WriteLog(L"Audio: master output stopped (device removed, changed or failed); reopening");
   ReleaseDeviceRun(run);
+}
+
+uint32_t LateRenders() { return gLateRenders.load(); }
+
+void LogLateRenders(uint64_t nowMs) {
+  const uint32_t count = gLateRenders.load();
+  if (count <= gLateRendersLogged) return;
+  if (gLateRendersLogged > 0 && nowMs - gLateRenderLogMs <= kLateRenderLogGapMs) return;
+  WriteLog(L"Audio: {} late render(s) ({} since start): the mix of a block took longer than the block plays",
+           count - gLateRendersLogged, count);
+  gLateRendersLogged = count;
+  gLateRenderLogMs = nowMs;
 }
 
 void RunSecondarySession(AudioEngine& engine, SecondaryOutput& output) {

@@ -62,6 +62,15 @@ void RunOutputSession(AudioEngine& engine);
 // One secondary run: its device at 10 ms, fed from its ring with drift correction.
 void RunSecondarySession(AudioEngine& engine, SecondaryOutput& output);
 
+// --- Late renders ---
+// The master blocks whose mix and write took longer than the block plays: the dropouts that are
+// the program's own. The engine's dropouts count late device wake-ups, which a sound server that
+// asks late causes as well. Any thread.
+uint32_t LateRenders();
+// Writes "Audio: N late render(s) ..." when the count rose since the last such line and 10 s
+// have passed since it. UI thread.
+void LogLateRenders(uint64_t nowMs);
+
 // --- The steps of a device run ---
 // Opens a shared stream (low latency when asked, falling back to the plain shared mode).
 bool InitSharedClient(DeviceRun& run, const std::wstring& id, bool lowLatency, int32_t bufferMs);

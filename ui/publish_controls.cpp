@@ -9,6 +9,7 @@
 #include "broadcast/camera.h"
 #include "broadcast/visualiser.h"
 #include "control/midi_clock.h"
+#include "engine/audio_output.h"
 #include "engine/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -189,6 +190,7 @@ void DemoTickAt(uint64_t nowMs) {
   FeedMidiClock(leader);
   DecayMixMeters(nowMs);
   LogDropouts(nowMs);
+  LogLateRenders(nowMs);
   AnnounceDemoTracks();
   FollowCameraSetting();
 }

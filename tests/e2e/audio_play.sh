@@ -64,6 +64,17 @@ for start in range(0, len(x) - window + 1, window):
 print(f"{statistics.median(rms):.4f} {statistics.median(pitch):.2f}" if rms else "0 0")
 EOF
 }
+# Seconds into a stereo 48 kHz recording at which it first sounds: the recorder starts before the
+# program, and on a loaded machine the program's first block comes a while later. onset FILE
+onset() {
+  python3 - "$1" <<'EOF'
+import array, sys
+data = array.array('f')
+with open(sys.argv[1], 'rb') as f:
+    data.frombytes(f.read())
+print(next((i // 2 for i, v in enumerate(data) if abs(v) > 0.02), 0) / 48000.0)
+EOF
+}
 # Amplitude of a sine inside a band of one channel between two times: band FILE CHANNEL FROM TO LOW HIGH
 band() {
   sox -t f32 -r 48000 -c 2 "$1" -n remix "$(($2 + 1))" trim "$3" "=$4" sinc -t 50 "$5-$6" stat 2>&1 |
@@ -106,10 +117,13 @@ parec_pid=$!
 "$tool" play "$work/tone 440.wav" --seconds 4 --input --device "$main" >"$work/out" 2>&1; rc=$?
 kill $parec_pid; wait $parec_pid 2>/dev/null
 check "play --input exits 0 (got $rc: $(cat "$work/out"))" '[ $rc -eq 0 ]'
-# Between 1 s and 3 s the ducking has settled; the microphone's drift correction may move its
-# pitch by a fraction of a percent, so levels are taken in bands around the two tones.
-music=$(band "$work/ducked.raw" 0 1 3 350 550)
-voice=$(band "$work/ducked.raw" 1 1 3 850 1150)
+# Between 1 s and 3 s into the program's sound the ducking has settled; the microphone's drift
+# correction may move its pitch by a fraction of a percent, so levels are taken in bands around the
+# two tones.
+start=$(onset "$work/ducked.raw")
+from=$(awk -v s="$start" 'BEGIN { print s + 1 }') to=$(awk -v s="$start" 'BEGIN { print s + 3 }')
+music=$(band "$work/ducked.raw" 0 "$from" "$to" 350 550)
+voice=$(band "$work/ducked.raw" 1 "$from" "$to" 850 1150)
 check "the music ducks to 0.28 of its level (440 Hz at $music)" 'near "$music" 0.14 0.01'
 check "the microphone comes through at 2 x 0.7^2 (1000 Hz at $voice)" 'near "$voice" 0.196 0.01'
 rm -f "$XDG_DATA_HOME/Veldmix/settings.ini"

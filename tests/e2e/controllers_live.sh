@@ -15,7 +15,6 @@ source "$source_dir/tests/support/private_jack.sh"
 source "$source_dir/tests/support/main_window.sh"
 export OMP_THREAD_LIMIT=1  # tesseract: one thread is quicker than many on a loaded machine
 need veldmix veldmix-tool Xvfb xwininfo xdotool import convert tesseract sox parec pactl jackd jack_lsp jack_midi_dump jack_connect flock
-peer_script="$source_dir/tests/support/midi_peer.py"
 /usr/bin/python3 -c 'import rtmidi' 2>/dev/null || fail "python3-rtmidi is not installed"
 artifacts="$build/e2e-artifacts/controllers_live"
 rm -rf "$artifacts"
@@ -48,13 +47,9 @@ app_pid=$!
 wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
 sleep 3  # the track decodes and is analysed onto deck A
 
-mkfifo "$work/peer.cmd"
-/usr/bin/python3 "$peer_script" MyPads "$work/peer.log" <"$work/peer.cmd" >"$work/peer.out" 2>&1 &
-peer_pid=$!
-exec 3>"$work/peer.cmd"
-peer() { echo "$*" >&3; }
-wait_for 5 grep -q ready "$work/peer.out" || fail "the peer did not start: $(cat "$work/peer.out")"
-wait_for 10 log_has "MIDI connected: MyPads" || fail "no 'MIDI connected' line"
+start_midi_peer 3 peer MyPads
+peer_pid=$peer_started
+wait_for 30 log_has "MIDI connected: MyPads" || fail "no 'MIDI connected' line"
 clock_port=$(jack_lsp -c | awk '/^[^ ]/ { port = $0 } /^ +midi-monitor:input$/ && port ~ /^Veldmix/ { print port; exit }')
 peer_in=$(jack_lsp -p | awk '/^[^\t]/ { port = $0 } /properties: input/ && port ~ /^MyPads/ { print port; exit }')
 [ -n "$clock_port" ] && [ -n "$peer_in" ] || fail "no clock port or controller input: $(jack_lsp -c)"
@@ -86,24 +81,6 @@ c.read(sys.argv[1], encoding="utf-8-sig")
 print(c.get(sys.argv[2], sys.argv[3], fallback=""))
 EOF
 }
-level() {  # the 220 Hz tone's median amplitude in a recording of the sink
-  /usr/bin/python3 - "$1" <<'PY'
-import sys
-import numpy
-x = numpy.fromfile(sys.argv[1], dtype=numpy.float32)[0::2].astype(numpy.float64)[int(0.3 * 48000):]
-n = 2400
-probe = numpy.exp(-2j * numpy.pi * 220.0 * numpy.arange(n) / 48000.0)
-amps = [2.0 * abs(numpy.dot(x[s:s + n], probe)) / n for s in range(0, len(x) - n + 1, n)]
-print("%.5f" % (numpy.median(amps) if amps else 0.0))
-PY
-}
-record() {  # file seconds
-  parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 >"$1" 2>/dev/null &
-  local pid=$!
-  sleep "$2"
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-}
 
 # --- MIDI learn: MIDI, the left volume fader, CC 7 on channel 1 from the controller ---
 midi_tsv="$HOME/.local/share/Veldmix/midi.tsv"
@@ -114,7 +91,9 @@ click strip.0.volume
 tries 6 top target "now move a control" || fail "the fader was not chosen: $(cat "$work/ocr.txt")"
 peer send b0 07 40
 wait_for 5 grep -sqP '^11534343\t' "$midi_tsv" || fail "midi.tsv has no row for CC 7: $(cat "$midi_tsv" 2>/dev/null)"
-tries 6 top learned "Mapped — click another control" || fail "no 'Mapped' line: $(cat "$work/ocr.txt")"
+holds() { tr -d ' ' <<<"$text" | grep -qF -- "${1// /}"; }
+burst_reads $((ww / 2)) 140 $((wx + ww / 4)) "$wy" holds "Mapped — click another control" ||
+  fail "no 'Mapped' line: $text"
 click topbar.midi
 echo "learned: $(grep -P '^11534343\t' "$midi_tsv")"
 
@@ -122,11 +101,11 @@ echo "learned: $(grep -P '^11534343\t' "$midi_tsv")"
 click play.0
 peer send b0 07 7f
 sleep 0.6
-record "$work/up.raw" 1.2
+record_sink "$work/up.raw" 1.2
 peer send b0 07 10
 sleep 0.6
-record "$work/down.raw" 1.2
-up=$(level "$work/up.raw") down=$(level "$work/down.raw")
+record_sink "$work/down.raw" 1.2
+up=$(tone_level "$work/up.raw") down=$(tone_level "$work/down.raw")
 echo "tone amplitude: fader at 127 $up, at 16 $down"
 awk -v u="$up" -v d="$down" 'BEGIN { exit !(u > 0.02 && d < u / 10) }' || fail "the learned fader did not set the level"
 peer send b0 07 7f
@@ -147,8 +126,7 @@ click id.3066  # ◂ back to Off
 kill "$beats_pid" 2>/dev/null
 wait "$beats_pid" 2>/dev/null
 wait_for 5 sh -c "grep -q ' fc$' '$work/peer.log'" || fail "no stop after Off"
-sleep 0.5
-[ -z "$(ini Midi ClockOut)" ] || fail "ClockOut not cleared"
+wait_for 5 eval '[ -z "$(ini Midi ClockOut)" ]' || fail "ClockOut not cleared"
 PYTHONPATH="$source_dir/tests/support" /usr/bin/python3 - "$work/peer.log" "$work/beats.raw" "$work/dump.txt" <<'PY' ||
 import sys
 from beat_clock import beats_heard, clock_rate, dump_events, jack_lag, peer_clock

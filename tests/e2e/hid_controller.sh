@@ -22,11 +22,8 @@ mkdir -p "$(dirname "$midi_tsv")"
 printf '%d\t1008\n%d\t1018\n%d\t1002\n' 0x1F20010 0x1F20029 0x1F20048 >"$midi_tsv"
 sox -n -r 44100 -c 2 -b 16 "$work/track.wav" synth 60 sine 220 vol 0.2 || fail "sox"
 
-mkfifo "$work/peer.cmd"
-umockdev-wrapper /usr/bin/python3 "$source_dir/tests/support/hid_peer.py" "$app" "$work/track.wav" \
-  <"$work/peer.cmd" >"$work/peer.out" 2>"$work/peer.err" &
-peer_pid=$!
-exec 3>"$work/peer.cmd"
+start_peer 3 peer umockdev-wrapper /usr/bin/python3 "$source_dir/tests/support/hid_peer.py" "$app" "$work/track.wav"
+peer_pid=$peer_started
 answers=0
 peer() {
   echo "$*" >&3
@@ -42,35 +39,17 @@ sleep 3  # the track decodes onto deck A
 peer add
 wait_for 10 log_has "HID controller connected: Kontrol Probe" || fail "the added device was not announced"
 
-level() {
-  /usr/bin/python3 - "$1" <<'PY'
-import sys
-import numpy
-x = numpy.fromfile(sys.argv[1], dtype=numpy.float32)[0::2].astype(numpy.float64)[int(0.3 * 48000):]
-n = 2400
-probe = numpy.exp(-2j * numpy.pi * 220.0 * numpy.arange(n) / 48000.0)
-amps = [2.0 * abs(numpy.dot(x[s:s + n], probe)) / n for s in range(0, len(x) - n + 1, n)]
-print("%.5f" % (numpy.median(amps) if amps else 0.0))
-PY
-}
-record() {  # record FILE SECONDS
-  parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 >"$1" 2>/dev/null &
-  local pid=$!
-  sleep "$2"
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-}
 
-record "$work/before.raw" 1.2
+record_sink "$work/before.raw" 1.2
 peer send 01 00 00 00 10  # the reference report: it drives nothing
 peer send 01 01 FF 0F 10  # PLAY, the fader to the top
 peer send 01 00 FF 0F 10
 sleep 0.5
-record "$work/full.raw" 1.2
+record_sink "$work/full.raw" 1.2
 peer send 01 00 00 08 10  # the fader at 2048 / 4095
 sleep 0.5
-record "$work/half.raw" 1.2
-quiet=$(level "$work/before.raw") full=$(level "$work/full.raw") half=$(level "$work/half.raw")
+record_sink "$work/half.raw" 1.2
+quiet=$(tone_level "$work/before.raw") full=$(tone_level "$work/full.raw") half=$(tone_level "$work/half.raw")
 echo "levels: before $quiet, full $full, half fader $half"
 awk -v q="$quiet" -v f="$full" 'BEGIN { exit !(f > 0.02 && q < f / 20) }' || fail "the HID button did not start deck A"
 # The channel gain is the fader squared: 0.50012^2 = 0.2501 of the full level.

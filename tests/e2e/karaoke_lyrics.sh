@@ -61,14 +61,20 @@ card_line() {  # the card's lyrics line (row 2, left of its buttons)
   read -r x y w h <<<"${at[karaoke.card]}"
   read_text 250 22 $((wx + x + 10)) $((wy + y + 32))
 }
-status_says() {  # status_says GLOB: the status pill reads so within 3 s
+# status_says GLOB: the status pill reads so in one of eight pictures of it taken over about 3 s,
+# all taken before any is read (it shows for 2.8 s; a loaded machine reads slowly).
+status_says() {
   local i
-  for i in 1 2 3 4 5 6; do
+  for i in 1 2 3 4 5 6 7 8; do
+    import -window root -crop "900x44+$((wx + ww / 2 - 450))+$((wy + 100))" +repage "$work/status$i.png"
+    sleep 0.3
+  done
+  for i in 1 2 3 4 5 6 7 8; do
     # Two crops: the wide one reads best, the tight one when a playhead's glow crosses the text.
-    text="$(read_text 900 44 $((wx + ww / 2 - 450)) $((wy + 100))) | $(read_text 600 30 $((wx + ww / 2 - 300)) $((wy + 105)))"
+    convert "$work/status$i.png" -crop 600x30+150+5 +repage "$work/status-tight.png"
+    text="$(read_picture "$work/status$i.png") | $(read_picture "$work/status-tight.png")"
     # shellcheck disable=SC2053  # a glob on purpose
     [[ "$text" == $1 ]] && return 0
-    sleep 0.4
   done
   return 1
 }

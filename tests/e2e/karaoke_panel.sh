@@ -69,13 +69,15 @@ for step in 1 2 3 4 5 6 7 8; do
 done
 sleep 0.2
 xdotool mouseup 1
-sleep 0.5
-/usr/bin/python3 - "$queue" "$work/music/Dropped Song.wav" <<'PY' || fail "the dropped row was not queued for Singer 2: $(head -c 300 "$queue")"
+dropped_queued() {
+  /usr/bin/python3 - "$queue" "$work/music/Dropped Song.wav" 2>/dev/null <<'PY'
 import sys
 lines = open(sys.argv[1], encoding="utf-8-sig").read().split("\n")
 i = lines.index("singer\tSinger 2")
 assert lines[i + 2] == "song\t0\t0\t" + sys.argv[2] + "\tDropped Song\t", lines[i:i + 3]
 PY
+}
+wait_for 5 dropped_queued || fail "the dropped row was not queued for Singer 2: $(head -c 300 "$queue")"
 
 # --- The singer menu: Move up, Sing again, Remove a song ---
 # The dropped row stays selected, so "Add “Dropped Song”" is on too.

@@ -13,7 +13,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 source "$source_dir/tests/support/private_jack.sh"
 source "$source_dir/tests/support/main_window.sh"
 need veldmix veldmix-tool Xvfb xwininfo xdotool import sox parec pactl jackd jack_lsp flock
-peer_script="$source_dir/tests/support/midi_peer.py"
 /usr/bin/python3 -c 'import rtmidi, numpy' 2>/dev/null || fail "python3-rtmidi or numpy is not installed"
 artifacts="$build/e2e-artifacts/macros_learn"
 rm -rf "$artifacts"
@@ -39,33 +38,11 @@ app_pid=$!
 wait_for 20 log_has "Audio: master output started" || fail "the output did not start"
 sleep 3  # the track decodes onto deck A
 
-mkfifo "$work/peer.cmd"
-/usr/bin/python3 "$peer_script" MyPads "$work/peer.log" <"$work/peer.cmd" >"$work/peer.out" 2>&1 &
-peer_pid=$!
-exec 3>"$work/peer.cmd"
-peer() { echo "$*" >&3; }
-wait_for 5 grep -q ready "$work/peer.out" || fail "the peer did not start: $(cat "$work/peer.out")"
-wait_for 10 log_has "MIDI connected: MyPads" || fail "no 'MIDI connected' line"
+start_midi_peer 3 peer MyPads
+peer_pid=$peer_started
+wait_for 30 log_has "MIDI connected: MyPads" || fail "no 'MIDI connected' line"
 fit_main_window
 
-level() {  # the 220 Hz tone's median amplitude in a recording of the sink
-  /usr/bin/python3 - "$1" <<'PY'
-import sys
-import numpy
-x = numpy.fromfile(sys.argv[1], dtype=numpy.float32)[0::2].astype(numpy.float64)[int(0.3 * 48000):]
-n = 2400
-probe = numpy.exp(-2j * numpy.pi * 220.0 * numpy.arange(n) / 48000.0)
-amps = [2.0 * abs(numpy.dot(x[s:s + n], probe)) / n for s in range(0, len(x) - n + 1, n)]
-print("%.5f" % (numpy.median(amps) if amps else 0.0))
-PY
-}
-record() {  # file seconds
-  parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 >"$1" 2>/dev/null &
-  local pid=$!
-  sleep "$2"
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-}
 midi_tsv="$HOME/.local/share/Veldmix/midi.tsv"
 row() { grep -sqP "^$1\t$2\$" "$midi_tsv"; }  # key (decimal) and the widget learned
 
@@ -80,12 +57,12 @@ wait_for 5 row 9437220 3603 || fail "note 36 was not learned for macro 4: $(cat 
 click topbar.midi
 click macros.done
 
-record "$work/before.raw" 1.2
+record_sink "$work/before.raw" 1.2
 peer send 90 24 7f
 peer send 90 24 00
 sleep 0.6
-record "$work/started.raw" 1.2
-before=$(level "$work/before.raw") started=$(level "$work/started.raw")
+record_sink "$work/started.raw" 1.2
+before=$(tone_level "$work/before.raw") started=$(tone_level "$work/started.raw")
 echo "tone amplitude: before note 36 $before, after it $started"
 awk -v b="$before" -v s="$started" 'BEGIN { exit !(s > 0.02 && b < s / 10) }' ||
   fail "note 36 did not run macro 4 (deck A's tone $before before, $started after)"
@@ -102,8 +79,8 @@ click macros.done
 peer send 90 26 7f
 peer send 90 26 00
 sleep 0.6
-record "$work/stopped.raw" 1.2
-stopped=$(level "$work/stopped.raw")
+record_sink "$work/stopped.raw" 1.2
+stopped=$(tone_level "$work/stopped.raw")
 echo "tone amplitude after note 38: $stopped"
 awk -v s="$started" -v t="$stopped" 'BEGIN { exit !(t < s / 10) }' || fail "note 38 did not run macro 5 (tone $stopped)"
 timeout 20 import -window root "$artifacts/done.png" 2>/dev/null

@@ -12,7 +12,6 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
 source "$source_dir/tests/support/private_jack.sh"
 need veldmix Xvfb xdotool sox parec pactl jackd jack_midi_dump jack_lsp flock
-peer_script="$source_dir/tests/support/midi_peer.py"
 /usr/bin/python3 -c 'import rtmidi' 2>/dev/null || fail "python3-rtmidi is not installed"
 app_pid="" dump_pid="" peer_pid="" beats_pid="" clock_pid=""
 
@@ -34,11 +33,8 @@ wait_for 5 sh -c 'jack_lsp | grep -qx midi-monitor:input' || fail "jack_midi_dum
 
 # A second receiver of the clock that times it by its own clock (JACK's frame clock of the dummy
 # backend runs up to 2 % slow under load); it is connected to the clock output further down.
-mkfifo "$work/clock.cmd"
-/usr/bin/python3 "$peer_script" clock-peer "$work/clock.log" <"$work/clock.cmd" >"$work/clock.out" 2>&1 &
-clock_pid=$!
-exec 4>"$work/clock.cmd"
-wait_for 5 grep -q ready "$work/clock.out" || fail "the clock peer did not start: $(cat "$work/clock.out")"
+start_midi_peer 4 clock clock-peer
+clock_pid=$peer_started
 
 mkdir -p "$(dirname "$settings")"
 printf '[Tour]\r\nDone=1\r\n[Midi]\r\nClockOut=midi-monitor:input\r\n' >"$settings"
@@ -56,38 +52,14 @@ wait_for 10 log_has "Audio: master output started" || fail "the output did not s
 sleep 3  # the track decodes and is analysed onto deck A
 
 # --- The controller appears after the start ---
-mkfifo "$work/peer.cmd"
-/usr/bin/python3 "$peer_script" DDJ-FLX4 "$work/peer.log" <"$work/peer.cmd" >"$work/peer.out" 2>&1 &
-peer_pid=$!
-exec 3>"$work/peer.cmd"
-peer() { echo "$*" >&3; }
-wait_for 5 grep -q ready "$work/peer.out" || fail "the peer did not start: $(cat "$work/peer.out")"
-wait_for 10 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "no 'MIDI connected' line"
+start_midi_peer 3 peer DDJ-FLX4
+peer_pid=$peer_started
+wait_for 30 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "no 'MIDI connected' line"
 midi_tsv="$HOME/.local/share/Veldmix/midi.tsv"
 wait_for 5 grep -qxP '9437195\t5200' "$midi_tsv" || fail "midi.tsv lacks the PLAY row"
 grep -qx 'Layout=Pioneer DJ DDJ-400 / DDJ-FLX4' <(tr -d '\r' <"$settings") || fail "settings.ini: $(grep Layout "$settings")"
 wait_for 5 grep -q ' 90 0b 00$' "$work/peer.log" || fail "the PLAY light (off) was not sent: $(head "$work/peer.log")"
 
-# Amplitude of the 220 Hz tone in a recording of the sink: the median over 50 ms windows, so a gap
-# a loaded machine leaves in the output does not decide. level FILE
-level() {
-  /usr/bin/python3 - "$1" <<'PY'
-import sys
-import numpy
-x = numpy.fromfile(sys.argv[1], dtype=numpy.float32)[0::2].astype(numpy.float64)[int(0.3 * 48000):]
-n = 2400
-probe = numpy.exp(-2j * numpy.pi * 220.0 * numpy.arange(n) / 48000.0)
-amps = [2.0 * abs(numpy.dot(x[s:s + n], probe)) / n for s in range(0, len(x) - n + 1, n)]
-print("%.5f" % (numpy.median(amps) if amps else 0.0))
-PY
-}
-record() {  # record FILE SECONDS
-  parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 >"$1" 2>/dev/null &
-  local pid=$!
-  sleep "$2"
-  kill "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
-}
 
 # The program's port that feeds jack_midi_dump feeds the clock peer too.
 clock_port=$(jack_lsp -c | awk '/^[^ ]/ { port = $0 } /^ +midi-monitor:input$/ && port ~ /^Veldmix/ { print port; exit }')
@@ -96,7 +68,7 @@ peer_in=$(jack_lsp -p | awk '/^[^\t]/ { port = $0 } /properties: input/ && port 
 jack_connect "$clock_port" "$peer_in" || fail "could not connect $clock_port to the clock peer ($peer_in)"
 
 # --- PLAY plays deck A; the light follows; the 14-bit fader sets the level ---
-record "$work/before.raw" 1.2
+record_sink "$work/before.raw" 1.2
 # The whole stretch the deck plays is recorded too: its clicks are the beats as heard.
 parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 \
   >"$work/beats.raw" 2>/dev/null &
@@ -106,12 +78,12 @@ peer send 90 0b 7f
 peer send 80 0b 00
 wait_for 5 grep -q ' 90 0b 7f$' "$work/peer.log" || fail "the PLAY light did not come on"
 sleep 0.5
-record "$work/full.raw" 1.5
+record_sink "$work/full.raw" 1.5
 peer send b0 13 64
 peer send b0 33 40
 sleep 0.5
-record "$work/fader.raw" 1.5
-quiet=$(level "$work/before.raw") full=$(level "$work/full.raw") faded=$(level "$work/fader.raw")
+record_sink "$work/fader.raw" 1.5
+quiet=$(tone_level "$work/before.raw") full=$(tone_level "$work/full.raw") faded=$(tone_level "$work/fader.raw")
 echo "tone amplitude: before PLAY $quiet, fader up $full, fader at 12864/16383 $faded"
 awk -v q="$quiet" -v f="$full" 'BEGIN { exit !(f > 0.02 && q < f / 20) }' || fail "PLAY did not start deck A"
 # The channel gain is the fader squared: 0.7852^2 = 0.6166 of the full level.
@@ -131,15 +103,15 @@ sleep 1.5
 peer send 90 0b 7f
 peer send 90 36 7f  # jog touch: vinyl mode holds the record
 sleep 0.8
-record "$work/held.raw" 1.0
+record_sink "$work/held.raw" 1.0
 peer quit
 exec 3>&-
 wait "$peer_pid" 2>/dev/null
 peer_pid=""
 wait_for 10 log_has "Controller disconnected: DDJ-FLX4:DDJ-FLX4" || fail "no 'Controller disconnected' line"
 sleep 0.5
-record "$work/released.raw" 1.2
-held=$(level "$work/held.raw") released=$(level "$work/released.raw")
+record_sink "$work/released.raw" 1.2
+held=$(tone_level "$work/held.raw") released=$(tone_level "$work/released.raw")
 echo "tone amplitude: jog held $held, after the controller went $released"
 awk -v h="$held" -v r="$released" 'BEGIN { exit !(r > 0.02 && h < r / 4) }' || fail "the scratch was not released"
 
@@ -195,10 +167,8 @@ if [ -e /dev/snd/seq ]; then
   "$app" >"$work/app2.out" 2>&1 &
   app_pid=$!
   wait_for 20 window_shown || fail "ALSA: the main window did not appear"
-  mkfifo "$work/alsa.cmd"
-  /usr/bin/python3 "$peer_script" DDJ-FLX4 "$work/alsa.log" alsa <"$work/alsa.cmd" >"$work/alsa.out" 2>&1 &
-  exec 5>"$work/alsa.cmd"
-  wait_for 10 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "ALSA: no 'MIDI connected' line"
+  start_midi_peer 5 alsa DDJ-FLX4 alsa
+  wait_for 30 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "ALSA: no 'MIDI connected' line"
   wait_for 5 grep -q ' 90 0b 00$' "$work/alsa.log" || fail "ALSA: the PLAY light was not sent"
   echo quit >&5
   exec 5>&-

@@ -50,21 +50,22 @@ start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtua
 
 window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
 window_shown() { [ -n "$(window_id)" ]; }
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
-# Text in a part of a screenshot (x y w h), enlarged for tesseract; words on one line.
-ocr() {
-  convert "$artifacts/$1.png" -crop "$4x$5+$2+$3" +repage -resize 300% -colorspace Gray -negate "$work/ocr.png"
-  tesseract "$work/ocr.png" - 2>/dev/null | tr -s ' \n' ' '
-}
-# Screenshots until a part of the screen reads as the pattern, a few times (a loaded machine may
-# draw the frame late); leaves what it read last in $text.
+# A part of the screen reads as the pattern in one of eight screenshots taken over about 3 s; they
+# are all taken before any is read, since a status line shows for 2.8 s only and a loaded machine
+# reads slowly. Leaves what it read last in $text.
+# Only the part is taken, uncompressed: a whole screen as PNG takes seconds on a loaded machine.
 read_screen() {  # name pattern x y w h
-  for _ in 1 2 3 4; do
-    shot "$1"
-    text=$(ocr "$1" "$3" "$4" "$5" "$6")
+  local i
+  for i in 1 2 3 4 5 6 7 8; do
+    timeout 20 import -window root -crop "$5x$6+$3+$4" +repage "$work/$1-$i.bmp" 2>/dev/null ||
+      fail "no screenshot $1"
+    sleep 0.3
+  done
+  for i in 1 2 3 4 5 6 7 8; do
+    convert "$work/$1-$i.bmp" -resize 300% -colorspace Gray -negate "$work/ocr.png"
+    text=$(tesseract "$work/ocr.png" - 2>/dev/null | tr -s ' \n' ' ')
     # shellcheck disable=SC2254
     case $text in $2) return 0 ;; esac
-    sleep 0.5
   done
   return 1
 }
@@ -87,7 +88,8 @@ sleep 1
 [ -z "$(ls -A "$recordings" 2>/dev/null)" ] || fail "REC left files: $(ls "$recordings")"
 
 # --- GO LIVE: found on screen by its label ---
-convert "$artifacts/rec.png" -crop "${WIDTH}x40+$X+$Y" +repage -resize 300% -colorspace Gray -negate "$work/bar.png"
+timeout 20 import -window root -crop "${WIDTH}x40+$X+$Y" +repage "$artifacts/bar.png" 2>/dev/null || fail "no screenshot of the bar"
+convert "$artifacts/bar.png" -resize 300% -colorspace Gray -negate "$work/bar.png"
 read -r lx ly < <(tesseract "$work/bar.png" - tsv 2>/dev/null |
   awk -F'\t' '$12 == "GO" { gx = $7; gy = $8 } $12 == "LIVE" && gx != "" { print int((gx + $7 + $9) / 2 / 3), int(($8 + $10 / 2) / 3); exit }')
 [ -n "${lx:-}" ] || fail "GO LIVE was not found on the top bar"

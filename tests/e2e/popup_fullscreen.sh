@@ -76,8 +76,7 @@ expect levels 1 "the root level"
 [ "$(value level0 | cut -d' ' -f1-2)" = "502 402" ] || fail "the menu opens just below and right of the pointer"
 [ "$(xdotool getwindowfocus)" = "$focus_before" ] || fail "the menu window took the keyboard focus"
 frames_open="$(value frames)"
-sleep 0.6
-value_at_least frames $((frames_open + 20)) || fail "the window stopped drawing while the menu was open"
+wait_for 5 value_at_least frames $((frames_open + 20)) || fail "the window stopped drawing while the menu was open"
 # The menu is drawn: its background inside the window, not the window's own.
 read -r r g b <<<"$(pixel 520 470)"
 [ "$r" -eq 18 ] && [ "$g" -eq 21 ] && [ "$b" -eq 28 ] || fail "menu background is $r $g $b, wanted 18 21 28"

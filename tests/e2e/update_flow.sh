@@ -142,8 +142,8 @@ wait_for 10 sh -c "grep -q '^Dismissed=$stamp' '$settings'" || fail "the pending
 [ "$(ini Updates Pending)" = 0 ] && [ "$(ini Updates PendingBuild)" = 0 ] || fail "Pending was not cleared"
 click 2
 click 3008
-text="$(screen_text page 20 18 72 40)"
-grep -qF "Press CHECK FOR UPDATES to ask 127.0.0.1" <<<"$text" || fail "the first card: $text"
+first_card() { text="$(screen_text page 20 18 72 40)" && grep -qF "Press CHECK FOR UPDATES to ask 127.0.0.1" <<<"$text"; }
+wait_for 10 first_card || fail "the first card: $text"
 built="$(date -d "@$build_stamp" '+%-d %b %Y, %H:%M')"
 grep -qF "$built" <<<"$text" || fail "Built does not show $built: $text"
 # An older build on the site: up to date; no answer at all: the warning card.

@@ -66,13 +66,17 @@ read_text() {
 # The banner of a window W wide at X Y (its top-left on the screen): the middle 400 DIPs.
 banner() { read_text 400 34 $(($2 + ($1 - 400) / 2)) $(($3 + 18)) bright; }
 style_is() { grep -qx "Style=$1" "$settings"; }
+banner_names() { text="$(banner 960 320 230)" && grep -q "$1" <<<"$text"; }
+# text_reads GREP-PATTERN W H X Y [bright]: the rectangle's OCR (kept in $text) matches.
+text_reads() {
+  local pattern=$1
+  shift
+  text="$(read_text "$@")" && grep -q "$pattern" <<<"$text"
+}
 # Waits for the banner to read the text and the Style setting to be the number.
 shows() {  # NAME STYLE
   wait_for 3 style_is "$2" || fail "Style is not $2 after choosing $1: $(grep -A3 '^\[Visualiser\]' "$settings" | tr '\n' ' ')"
-  sleep 0.3
-  local text
-  text="$(banner 960 320 230)"
-  grep -q "$1" <<<"$text" || { cp "$work/crop.png" /tmp/visual_banner_fail.png; fail "the banner does not name $1: \"$text\""; }
+  wait_for 5 banner_names "$1" || { cp "$work/crop.png" /tmp/visual_banner_fail.png; fail "the banner does not name $1: \"$text\""; }
 }
 
 # --- One head ---
@@ -82,8 +86,7 @@ xdotool key F10
 wait_for 5 open_now || fail "F10 did not open the visualiser"
 wait_for 5 geometry_is "960 540 320 230" || fail "not 960 x 540 centred: $(geometry "$title")"
 focus_is_main || fail "the visualiser took the keyboard"
-sleep 0.3
-grep -q RING <<<"$(banner 960 320 230)" || fail "the first banner does not name RING"
+wait_for 5 banner_names RING || fail "the first banner does not name RING: \"$text\""
 to_vis 3 && shows TUNNEL 2
 to_vis Right && shows WARP 3
 to_vis Left && shows TUNNEL 2
@@ -93,8 +96,7 @@ to_vis 0 && shows COVER 9
 to_vis 6 && shows KALEIDOSCOPE 5
 to_vis a
 wait_for 3 grep -qx "Auto=1" "$settings" || fail "A did not write Auto=1"
-sleep 0.3
-grep -q "A NEW VISUAL EVERY 16 BARS" <<<"$(read_text 960 34 320 248 bright)" || fail "the auto banner does not read"
+wait_for 5 text_reads "A NEW VISUAL EVERY 16 BARS" 960 34 320 248 bright || fail "the auto banner does not read: \"$text\""
 to_vis a
 wait_for 3 grep -qx "Auto=0" "$settings" || fail "A again did not write Auto=0"
 
@@ -102,15 +104,15 @@ wait_for 3 grep -qx "Auto=0" "$settings" || fail "A again did not write Auto=0"
 to_main x
 to_vis F11
 wait_for 5 geometry_is "1600 1000 0 0" || fail "F11 did not go full screen: $(geometry "$title")"
-sleep 1.5
-overlay="$(read_text 1600 160 0 790)"
-grep -q "NOW PLAYING" <<<"$overlay" && grep -q "kick" <<<"$overlay" && grep -q "120 BPM" <<<"$overlay" ||
-  fail "the track overlay does not read: \"$overlay\""
+overlay_reads() {
+  overlay="$(read_text 1600 160 0 790)"
+  grep -q "NOW PLAYING" <<<"$overlay" && grep -q "kick" <<<"$overlay" && grep -q "120 BPM" <<<"$overlay"
+}
+wait_for 8 overlay_reads || fail "the track overlay does not read: \"$overlay\""
 to_vis t
 wait_for 3 grep -qx "Track=0" "$settings" || fail "T did not write Track=0"
-sleep 0.3
-overlay="$(read_text 1600 160 0 790)"
-grep -q "NOW PLAYING\|BPM" <<<"$overlay" && fail "T did not hide the overlay: \"$overlay\""
+overlay_gone() { overlay="$(read_text 1600 160 0 790)" && ! grep -q "NOW PLAYING\|BPM" <<<"$overlay"; }
+wait_for 5 overlay_gone || fail "T did not hide the overlay: \"$overlay\""
 to_vis t
 to_vis Escape
 wait_for 5 geometry_is "960 540 320 230" || fail "Esc in full screen did not come back: $(geometry "$title")"

@@ -414,6 +414,28 @@ TEST_F(OutputDevice, LowLatencyShortensTheBufferAndExclusiveFallsBack) {
   EXPECT_NEAR(PitchOf(x, kRate), 440.0, 1.0);
 }
 
+// A mix held up past its block (here by the engine's lock, as a slow UI step would) is the
+// program's own dropout: the wake-up after it comes at once, so the late wake-ups don't see it.
+TEST_F(OutputDevice, AMixHeldUpPastItsBlockIsALateRender) {
+  TestSink sink("held", 2);
+  ASSERT_TRUE(sink.ok());
+  OutputConfig config;
+  config.masterDevice = sink.wname();
+  StartOutput(*engine, config);
+  ASSERT_TRUE(WaitRunning(true));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const uint32_t before = LateRenders();
+  {
+    std::lock_guard<std::recursive_mutex> hold(engine->lock);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  }
+  EXPECT_TRUE(WaitFor([&] { return LateRenders() > before; }, kOpenWaitMs)) << "a 400 ms mix was not late";
+  const uint32_t held = LateRenders();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  StopOutputs(*engine);
+  EXPECT_LE(LateRenders() - held, 2u) << "mixes that nothing held up counted as late";
+}
+
 TEST_F(OutputDevice, RemovedDeviceEndsTheRunAndTheOutputReopens) {
   // Nothing plays: the reopened run lands on the server's default sink, which others may record.
   TestSink sink("unplug", 2);

@@ -1,8 +1,9 @@
 # Sourced by the end-to-end scripts that run the program or its tool under a virtual display: the
 # start they share. Sets build, source_dir, app, tool, server and work (a private folder); at exit
 # every process the script left running in the background is ended, the sound server it started
-# stopped and the work folder removed. Offers fail, need, wait_for, log_has, private_home,
-# no_sound_server and own_sound_server, and sources private_display.sh (start_private_display).
+# stopped and the work folder removed. Offers fail, need, wait_for, log_has, dropouts_seen,
+# server_dropped_out, start_peer, peer, record_sink, tone_level, private_home, no_sound_server and
+# own_sound_server, and sources private_display.sh (start_private_display).
 
 build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
 source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
@@ -19,7 +20,11 @@ xvfb_pid=""
 fail() {
   echo "$e2e_name: FAIL: $*" >&2
   if declare -F e2e_on_fail >/dev/null; then e2e_on_fail; fi
-  if [ -n "${log:-}" ] && [ -f "$log" ]; then tail -n 30 "$log" >&2; fi
+  if [ -n "${log:-}" ] && [ -f "$log" ]; then
+    tail -n 30 "$log" >&2
+    read -r wakes renders <<<"$(dropouts_seen)"
+    echo "$e2e_name: dropouts: $wakes late wake-up(s) (the sound server or the machine), $renders late render(s) (the program's own)" >&2
+  fi
   exit 1
 }
 
@@ -48,6 +53,68 @@ wait_for() {
 
 # log_has TEXT: the program's log holds the text.
 log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
+
+# The program's dropouts as its log tells them apart: "W W": late wake-ups (the device or sound
+# server asked late, or the machine ran the output thread late) and late renders (the program's
+# own mix took longer than the block it played), each the total of its last line.
+dropouts_seen() {
+  local wakes renders
+  wakes=$(grep -oP 'Audio: \d+ dropout\(s\) \(\K\d+' "$log" 2>/dev/null | tail -n 1)
+  renders=$(grep -oP 'Audio: \d+ late render\(s\) \(\K\d+' "$log" 2>/dev/null | tail -n 1)
+  echo "${wakes:-0} ${renders:-0}"
+}
+# server_dropped_out "W R" (dropouts_seen from before a stretch): since then the log counted late
+# wake-ups and no late render, so a gap in what the sink carried was the sound server's. The
+# program writes its dropout line at most every 10 s, so that long is waited for one.
+server_dropped_out() {
+  local w0 r0 wakes renders
+  read -r w0 r0 <<<"$1"
+  wait_for 11 eval '[ "$(dropouts_seen | cut -d" " -f1)" -gt "$w0" ]' || return 1
+  read -r wakes renders <<<"$(dropouts_seen)"
+  [ "$renders" -le "$r0" ]
+}
+
+# start_peer FD NAME COMMAND...: COMMAND in the background reading the lines written to file
+# descriptor FD (through the FIFO $work/NAME.cmd), its output in $work/NAME.out and its errors in
+# $work/NAME.err; sets peer_started to its pid. peer LINE writes a line to descriptor 3.
+start_peer() {
+  local fd=$1 name=$2
+  shift 2
+  mkfifo "$work/$name.cmd" || fail "no FIFO $work/$name.cmd"
+  "$@" <"$work/$name.cmd" >"$work/$name.out" 2>"$work/$name.err" &
+  peer_started=$!
+  eval "exec $fd>\"\$work/\$name.cmd\""
+}
+peer() { echo "$*" >&3; }
+
+# record_sink FILE SECONDS [SOURCE [CHANNELS [RATE]]]: SECONDS of a source's sound as raw 32-bit
+# floats, measured by its sample count rather than the wall clock, so a recorder that starts late
+# on a loaded machine still gets the whole stretch; gives up 10 s past the length. The default is
+# the veldmix_test sink's monitor, 2 channels at 48000 Hz; 4 channels keep the sinks' own map.
+record_sink() {
+  local file=$1 seconds=$2 source=${3:-veldmix_test.monitor} channels=${4:-2} rate=${5:-48000}
+  local bytes map=()
+  bytes=$(awk -v s="$seconds" -v c="$channels" -v r="$rate" 'BEGIN { printf "%d", int(s * r) * c * 4 }')
+  [ "$channels" = 4 ] && map=(--channel-map=front-left,front-right,rear-left,rear-right)
+  timeout "$(awk -v s="$seconds" 'BEGIN { printf "%d", s + 10 }')" parec -d "$source" --raw --format=float32le \
+    --channels="$channels" --rate="$rate" "${map[@]}" --latency-msec=10 2>/dev/null | head -c "$bytes" >"$file"
+  [ "$(stat -c %s "$file")" -eq "$bytes" ]
+}
+
+# tone_level FILE [HZ]: the median amplitude of a tone (default 220 Hz) in 50 ms windows of a
+# record_sink recording (stereo, 48000 Hz) past its first 0.3 s, so a gap a loaded machine leaves
+# in the output does not decide.
+tone_level() {
+  /usr/bin/python3 - "$1" "${2:-220}" <<'PY'
+import sys
+import numpy
+x = numpy.fromfile(sys.argv[1], dtype=numpy.float32)[0::2].astype(numpy.float64)[int(0.3 * 48000):]
+n = 2400
+probe = numpy.exp(-2j * numpy.pi * float(sys.argv[2]) * numpy.arange(n) / 48000.0)
+amps = [2.0 * abs(numpy.dot(x[s:s + n], probe)) / n for s in range(0, len(x) - n + 1, n)]
+print("%.5f" % (numpy.median(amps) if amps else 0.0))
+PY
+}
 
 # A private HOME and runtime folder (the single-instance socket lives there), the default XDG
 # folders below HOME, no locale overrides; sets log and settings to the program's files there, the

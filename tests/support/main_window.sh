@@ -38,6 +38,25 @@ click() {  # click NAME [BUTTON]: at the rectangle's centre
 }
 read_text() {  # read_text W H X Y: OCR of a screen rectangle, scaled 3x
   import -window root -crop "$1x$2+$3+$4" +repage "$work/crop.png"
-  convert "$work/crop.png" -resize 300% -colorspace Gray -negate "$work/ocr.png"
+  read_picture "$work/crop.png"
+}
+read_picture() {  # read_picture PNG: OCR of a picture taken earlier, scaled 3x
+  convert "$1" -resize 300% -colorspace Gray -negate "$work/ocr.png"
   tesseract "$work/ocr.png" - 2>/dev/null | tr '\n' ' '
+}
+# burst_reads W H X Y COMMAND...: eight pictures of a screen rectangle taken over about 3 s are
+# read in turn (into $text) until COMMAND is true for one. A status line shows for 2.8 s, less than
+# a few readings take on a loaded machine, so the pictures are all taken before any is read.
+burst_reads() {
+  local w=$1 h=$2 x=$3 y=$4 i
+  shift 4
+  for i in 1 2 3 4 5 6 7 8; do
+    import -window root -crop "${w}x$h+$x+$y" +repage "$work/burst$i.png"
+    sleep 0.3
+  done
+  for i in 1 2 3 4 5 6 7 8; do
+    text="$(read_picture "$work/burst$i.png")"
+    "$@" && return 0
+  done
+  return 1
 }

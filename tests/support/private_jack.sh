@@ -5,6 +5,9 @@
 # turns (a lock in the build folder) and the server always gets the time to leave its entry.
 # start_private_jack LOG: sets JACK_DEFAULT_SERVER and jack_pid; 1 when no server came up.
 # stop_jack: ends it (safe to call twice) and releases the turn.
+# start_midi_peer FD FILE NAME [alsa]: midi_peer.py as the controller NAME (on JACK unless alsa is
+# given), fed through descriptor FD (start_peer's $work/FILE.cmd), what it receives logged to
+# $work/FILE.log; waits until it is ready and sets peer_started to its pid.
 jack_pid=""
 start_private_jack() {
   export JACK_DEFAULT_SERVER="vm_midi_$(printf '%s' "$build" | cksum | cut -d' ' -f1)" VELDMIX_MIDI_API=jack
@@ -22,4 +25,11 @@ stop_jack() {
     jack_pid=""
   fi
   exec 9>&-
+}
+start_midi_peer() {
+  local fd=$1 file=$2 name=$3
+  shift 3
+  start_peer "$fd" "$file" /usr/bin/python3 "$source_dir/tests/support/midi_peer.py" "$name" "$work/$file.log" "$@"
+  wait_for 5 grep -q ready "$work/$file.out" ||
+    fail "the MIDI peer $name did not start: $(cat "$work/$file.out" "$work/$file.err")"
 }
