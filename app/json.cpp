@@ -115,30 +115,11 @@ size_t RemainingItems(const JsonReader& r) {
   return std::min(commas + 1, (t.size() - r.pos) / 2 + 1);
 }
 
-void WriteString(const std::wstring& s, std::wstring* out) {
-  out->push_back(L'"');
-  for (wchar_t c : s) {
-    switch (c) {
-      case L'"': *out += L"\\\""; break;
-      case L'\\': *out += L"\\\\"; break;
-      case L'\b': *out += L"\\b"; break;
-      case L'\f': *out += L"\\f"; break;
-      case L'\n': *out += L"\\n"; break;
-      case L'\r': *out += L"\\r"; break;
-      case L'\t': *out += L"\\t"; break;
-      default:
-        if (c >= 0 && c < 0x20) *out += fmt::format(L"\\u{:04x}", static_cast<int>(c));
-        else out->push_back(c);
-    }
-  }
-  out->push_back(L'"');
-}
-
 void WriteValue(const JsonValue& v, std::wstring* out) {
   switch (v.kind) {
     case 1: *out += v.number != 0 ? L"true" : L"false"; break;
     case 2: *out += fmt::format(L"{}", v.number); break;
-    case 3: WriteString(v.string, out); break;
+    case 3: JsonWriteString(v.string, out); break;
     case 4:
       out->push_back(L'[');
       for (size_t i = 0; i < v.items.size(); ++i) {
@@ -151,7 +132,7 @@ void WriteValue(const JsonValue& v, std::wstring* out) {
       out->push_back(L'{');
       for (size_t i = 0; i < v.members.size(); ++i) {
         if (i) out->push_back(L',');
-        WriteString(v.members[i].first, out);
+        JsonWriteString(v.members[i].first, out);
         out->push_back(L':');
         WriteValue(v.members[i].second, out);
       }
@@ -296,6 +277,26 @@ const JsonValue* JsonFind(const JsonValue& object, const std::wstring& key) {
   for (const auto& member : object.members)
     if (member.first == key) return &member.second;
   return nullptr;
+}
+
+void JsonWriteString(std::wstring_view text, std::wstring* out, JsonControls controls) {
+  out->push_back(L'"');
+  for (wchar_t c : text) {
+    if (c >= 0 && c < 0x20 && controls == JsonControls::kAsSpaces) c = L' ';
+    switch (c) {
+      case L'"': *out += L"\\\""; break;
+      case L'\\': *out += L"\\\\"; break;
+      case L'\b': *out += L"\\b"; break;
+      case L'\f': *out += L"\\f"; break;
+      case L'\n': *out += L"\\n"; break;
+      case L'\r': *out += L"\\r"; break;
+      case L'\t': *out += L"\\t"; break;
+      default:
+        if (c >= 0 && c < 0x20) *out += fmt::format(L"\\u{:04x}", static_cast<int>(c));
+        else out->push_back(c);
+    }
+  }
+  out->push_back(L'"');
 }
 
 std::wstring JsonWrite(const JsonValue& value) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,3 +50,8 @@ bool JsonMatch(JsonReader* reader, const wchar_t* word);
 // Compact canonical text: members in document order, numbers in their shortest round-trip form
 // (integral values without a fraction), strings escaped with \uXXXX for control characters.
 std::wstring JsonWrite(const JsonValue& value);
+// How a JSON string writes characters below U+0020: escaped (\n, \u0001) or as spaces (text a
+// page shows on one line, such as the phone remote's titles).
+enum class JsonControls { kEscaped, kAsSpaces };
+// Appends the text as a JSON string, quotes included, '"' and '\' escaped.
+void JsonWriteString(std::wstring_view text, std::wstring* out, JsonControls controls = JsonControls::kEscaped);

@@ -4,6 +4,7 @@
 
 #include "app/log.h"
 #include "platform/instance_lock.h"
+#include "platform/text.h"
 #include "platform/window.h"
 
 namespace {
@@ -11,7 +12,6 @@ namespace {
 constexpr wchar_t kReplacement = 0xFFFD;
 constexpr size_t kProblemExcerptChars = 120;
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 // Held from the moment this process becomes the running copy until it exits.
 std::unique_ptr<InstanceLock> g_lock;

@@ -39,7 +39,7 @@ locale_t ParseLocale() {
 }
 
 template <typename Char>
-bool IsCSpace(Char c) {
+bool IsCSpaceChar(Char c) {
   return c == Char(' ') || (c >= Char('\t') && c <= Char('\r'));
 }
 template <typename Char>
@@ -49,7 +49,7 @@ bool IsDigit(Char c) {
 
 template <typename Char>
 size_t SkipCSpace(std::basic_string_view<Char> text, size_t i) {
-  while (i < text.size() && IsCSpace(text[i])) ++i;
+  while (i < text.size() && IsCSpaceChar(text[i])) ++i;
   return i;
 }
 
@@ -235,12 +235,6 @@ std::wstring LowerText(std::wstring_view text) {
 }
 std::wstring TrimText(std::wstring_view text) { return TrimIf(text, IsTrimChar); }
 
-int HexDigitValue(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
 
 std::wstring HexEncode(std::string_view bytes) {
   static constexpr wchar_t kHex[] = L"0123456789abcdef";
@@ -290,20 +284,13 @@ std::string PercentEncode(std::string_view bytes) {
 
 std::string UrlEncode(std::wstring_view text) { return PercentEncode(WideToUtf8(text)); }
 
-std::wstring PercentDecode(std::wstring_view text) {
-  std::string bytes;
-  bytes.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    int high = -1, low = -1;
-    if (text[i] == L'%' && i + 2 < text.size() && (high = HexDigitValue(text[i + 1])) >= 0 &&
-        (low = HexDigitValue(text[i + 2])) >= 0) {
-      bytes.push_back(static_cast<char>(high * 16 + low));
-      i += 2;
-    } else {
-      bytes += WideToUtf8(text.substr(i, 1));
-    }
-  }
-  return Utf8ToWide(bytes);
+std::wstring PercentDecode(std::wstring_view text) { return Utf8ToWide(PercentDecodeBytes(WideToUtf8(text))); }
+
+bool IsCSpace(char c) { return IsCSpaceChar(c); }
+
+std::wstring FileNameOf(std::wstring_view path, PathSeparators separators) {
+  const size_t slash = path.find_last_of(separators == PathSeparators::kSlash ? L"/" : L"\\/");
+  return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
 }
 
 bool IsValidUtf8(std::string_view s) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text.h"  // IsBlank, HexDigitValue, PercentDecodeBytes
+
 // A number written with more characters than this is no number anyone wrote.
 inline constexpr size_t kMaxNumberChars = 128;
 
@@ -45,11 +47,19 @@ int64_t LeadingInteger(std::string_view text);
 // White space as the C library's wide space test sees it in a UTF-8 locale (Unicode spaces
 // included, U+00A0 not), whatever the process locale is.
 bool IsWideSpace(wchar_t c);
+// White space as the C library's isspace sees it in the C locale: space, \t, \n, \v, \f, \r.
+bool IsCSpace(char c);
 // The text without leading and trailing IsWideSpace characters.
 std::wstring TrimSpace(std::wstring_view text);
 // The text without leading and trailing characters of the trim set of lyrics and tag text:
 // space, tab, CR, LF, U+00A0 (no-break space) and U+FEFF (byte-order mark).
 std::wstring TrimText(std::wstring_view text);
+
+// --- Paths ---
+enum class PathSeparators { kSlash, kSlashOrBackslash };
+// The part of a path after its last separator (the whole text when there is none). Paths of this
+// system split at '/' only; kSlashOrBackslash also splits names written on Windows.
+std::wstring FileNameOf(std::wstring_view path, PathSeparators separators = PathSeparators::kSlash);
 
 // --- Letter case ---
 // The character lower-cased as the C library's towlower does in a UTF-8 locale (É to é), whatever
@@ -61,9 +71,7 @@ std::wstring LowerText(std::wstring_view text);
 // U+FFFF sorts as its surrogate pair, so below U+E000).
 int CompareUtf16(std::wstring_view a, std::wstring_view b);
 
-// --- Hex and percent-encoding ---
-// The value of one hexadecimal digit (0-9, a-f, A-F), or -1.
-int HexDigitValue(wchar_t c);
+// --- Hex and percent-encoding (HexDigitValue and PercentDecodeBytes: platform/text.h) ---
 // Each byte as two lower-case hex digits.
 std::wstring HexEncode(std::string_view bytes);
 // Pairs of hex digits back to bytes; false (and *bytes empty) on an odd count or a non-digit.

@@ -12,6 +12,7 @@
 #include "app/log.h"
 #include "app/settings.h"
 #include "app/status_message.h"
+#include "app/text_parse.h"
 #include "broadcast/video_record.h"
 #include "engine/deck_snapshot.h"
 #include "engine/encode.h"
@@ -62,7 +63,6 @@ void RunFollowUp() {
     ShowStatus(std::move(StopFollowUp.message));
 }
 
-std::wstring FileNameOf(const std::wstring& path) { return std::filesystem::path(path).filename().wstring(); }
 std::wstring FolderOf(const std::wstring& path) { return std::filesystem::path(path).parent_path().wstring(); }
 
 std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {

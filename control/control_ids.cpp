@@ -2,74 +2,13 @@
 
 #include <iterator>
 
+#include "control/action_table.h"
 #include "engine/control_input.h"
 
 const wchar_t* const PadModeNames[kPadModeCount] = {L"CUES",   L"ROLL", L"JUMP", L"SAMPLER",
                                                    L"LOOP",   L"SLICER", L"KEYS", L"STEMS"};
 
 namespace {
-
-struct NamedControl {
-  const wchar_t* name;
-  ControlKind kind;
-};
-
-constexpr NamedControl kGlobalActions[] = {
-    {L"Cross-fader", kAbsoluteControl},     {L"Master level", kAbsoluteControl},
-    {L"Headphone level", kAbsoluteControl}, {L"Headphone cue/master", kAbsoluteControl},
-    {L"Sampler level", kAbsoluteControl},   {L"Browse", kRelativeControl},
-    {L"Browse push (load)", kButtonControl}, {L"Shift", kButtonControl},
-    {L"Automix", kButtonControl},           {L"Cross-fader glide", kButtonControl},
-    {L"Record", kButtonControl},            {L"Quantize", kButtonControl},
-    {L"Sandbox", kButtonControl},
-};
-
-constexpr NamedControl kDeckActions[] = {
-    {L"play", kButtonControl},         {L"cue", kButtonControl},
-    {L"sync", kButtonControl},         {L"sync lock", kButtonControl},
-    {L"headphone cue", kButtonControl}, {L"load", kButtonControl},
-    {L"play from cue", kButtonControl}, {L"pitch", kAbsoluteControl},
-    {L"volume", kAbsoluteControl},     {L"gain", kAbsoluteControl},
-    {L"high", kAbsoluteControl},       {L"mid", kAbsoluteControl},
-    {L"low", kAbsoluteControl},        {L"filter", kAbsoluteControl},
-    {L"jog", kRelativeControl},        {L"jog touch", kButtonControl},
-    {L"jog (touched)", kRelativeControl}, {L"jog search", kRelativeControl},
-    {L"vinyl mode", kButtonControl},   {L"pitch bend +", kButtonControl},
-    {L"pitch bend -", kButtonControl}, {L"key lock", kButtonControl},
-    {L"loop", kButtonControl},         {L"loop in", kButtonControl},
-    {L"loop out", kButtonControl},     {L"reloop", kButtonControl},
-    {L"loop \u00BD", kButtonControl},  {L"loop \u00D72", kButtonControl},
-    {L"pad mode", kButtonControl},     {L"acapella", kButtonControl},
-    {L"instrumental", kButtonControl}, {L"censor", kButtonControl},
-    {L"reverse", kButtonControl},      {L"slip", kButtonControl},
-    {L"tap", kButtonControl},          {L"pitch range", kButtonControl},
-};
-static_assert(std::size(kGlobalActions) == 13 && std::size(kDeckActions) == 36);
-
-struct NumberedAction {
-  int32_t first;
-  int32_t count;
-  const wchar_t* name;
-  ControlKind kind;
-};
-constexpr NumberedAction kNumberedActions[] = {
-    {kEffectOnOffset, 3, L"effect on ", kButtonControl},
-    {kEffectAmountOffset, 3, L"effect amount ", kAbsoluteControl},
-    {kPadOffset, 8, L"pad ", kButtonControl},
-    {kHotCueOffset, 8, L"hot cue ", kButtonControl},
-    {kClearHotCueOffset, 8, L"clear hot cue ", kButtonControl},
-    {kBeatLoopOffset, 8, L"beat loop ", kButtonControl},
-    {kBeatJumpOffset, 8, L"beat jump ", kButtonControl},
-    {kLoopRollOffset, 8, L"loop roll ", kButtonControl},
-    {kSamplerOffset, 8, L"sampler ", kButtonControl},
-    {kPadModeOffset, 8, L"pad mode ", kButtonControl},
-};
-
-const NumberedAction* NumberedRow(int32_t offset) {
-  for (const NumberedAction& row : kNumberedActions)
-    if (offset >= row.first && offset < row.first + row.count) return &row;
-  return nullptr;
-}
 
 // Mixer and top-bar widgets with a control id.
 struct WidgetControl {
@@ -95,29 +34,18 @@ constexpr WidgetControl kDeckWidgets[] = {
 }  // namespace
 
 ControlKind GetControlKind(int32_t id) {
-  if (IsMixerControl(id)) {
-    const int32_t index = id - kFirstMixerControl;
-    return index < static_cast<int32_t>(std::size(kGlobalActions)) ? kGlobalActions[index].kind : kButtonControl;
-  }
-  if (!IsDeckControl(id)) return kButtonControl;
-  const int32_t offset = (id - kFirstDeckControl) % kDeckControlsPerSide;
-  if (offset < static_cast<int32_t>(std::size(kDeckActions))) return kDeckActions[offset].kind;
-  const NumberedAction* row = NumberedRow(offset);
+  const ActionRow* row = FindAction(id);
   return row ? row->kind : kButtonControl;
 }
 
 std::wstring ActionName(int32_t id) {
-  if (id >= kFirstMixerControl && id < kFirstMacroControl) return kGlobalActions[id - kFirstMixerControl].name;
-  if (id >= kFirstMacroControl && id <= kLastMixerControl)
-    return L"Macro " + std::to_wstring(id - kFirstMacroControl + 1);
+  int32_t n = 0;
+  const ActionRow* row = FindAction(id, &n);
+  const std::wstring number = row && row->count > 1 ? std::to_wstring(n + 1) : std::wstring();
+  if (IsMixerControl(id)) return row ? row->name + number : std::wstring();
   if (!IsDeckControl(id)) return {};
   const int32_t side = (id - kFirstDeckControl) / kDeckControlsPerSide;
-  const int32_t offset = (id - kFirstDeckControl) % kDeckControlsPerSide;
-  std::wstring name = side == 0 ? L"Left deck " : L"Right deck ";
-  if (offset < static_cast<int32_t>(std::size(kDeckActions))) return name + kDeckActions[offset].name;
-  if (const NumberedAction* row = NumberedRow(offset))
-    return name + row->name + std::to_wstring(offset - row->first + 1);
-  return name + L"action";
+  return (side == 0 ? L"Left deck " : L"Right deck ") + (row ? row->name + number : std::wstring(L"action"));
 }
 
 int32_t ControlIdFromUi(int32_t widgetId) {

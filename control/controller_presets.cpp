@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "app/status_message.h"
 #include "app/test_mode.h"
+#include "control/action_table.h"
 #include "control/control_ids.h"
 #include "control/controller_leds.h"
 #include "control/mapping_table.h"
@@ -50,12 +51,15 @@ class RowBuilder {
   ControllerPreset* preset_;
 };
 
+// The controllers' own SHIFT+SYNC buttons do what SHIFT+SYNC does on screen.
+int32_t ShiftedSync() { return ShiftedDeckOffset(kSyncOffset, true); }
+
 ControllerPreset Numark() {
   ControllerPreset p{.name = L"Numark Party Mix / Mixtrack", .matchKeys = {L"PARTYMIX", L"MIXTRACK", L"DJ2GO"},
                      .ledOn = 127, .ledOff = 1, .jogTicks = 720};
   RowBuilder b(&p);
   b.Deck(kNote, {1, 3}, {2, 4}, {0, 1, 2, 3, 4, 5},
-         {kPlayOffset, kCueOffset, kSyncOffset, kSyncLockOffset, kPlayFromCueOffset, kCueOffset});
+         {kPlayOffset, kCueOffset, kSyncOffset, ShiftedSync(), kPlayFromCueOffset, kCueOffset});
   b.Deck(kNote, {1, 3}, {2, 4}, {6, 7, 11, 12, 27},
          {kJogTouchOffset, kVinylOffset, kBendUpOffset, kBendDownOffset, kHeadphoneCueOffset});
   b.Deck(kCc, {1, 3}, {2, 4}, {6}, {kJogOffset});
@@ -87,7 +91,7 @@ ControllerPreset Pioneer() {
                      .ledOn = 127, .ledOff = 0, .jogTicks = 720};
   RowBuilder b(&p);
   b.Deck(kNote, {1}, {2}, {11, 12, 71, 72, 88, 92, 96, 84},
-         {kPlayOffset, kCueOffset, kCensorOffset, kPlayFromCueOffset, kSyncOffset, kSyncLockOffset,
+         {kPlayOffset, kCueOffset, kCensorOffset, kPlayFromCueOffset, kSyncOffset, ShiftedSync(),
           kPitchRangeOffset, kHeadphoneCueOffset});
   b.Deck(kNote, {1}, {2}, {54, 103, 16, 17, 77, 80, 81, 83},
          {kJogTouchOffset, kJogTouchOffset, kLoopInOffset, kLoopOutOffset, kReloopOffset, kReloopOffset,
@@ -130,7 +134,7 @@ ControllerPreset Hercules() {
   b.Deck(kCc, {2}, {3}, {8}, {kPitchOffset}, true);
   b.Deck(kCc, {2}, {3}, {9, 10}, {kJogOffset, kJogTouchedOffset});
   b.Deck(kNote, {5}, {6}, {12, 8, 5, 6, 7, 9, 10},
-         {kHeadphoneCueOffset, kJogTouchOffset, kSyncLockOffset, kPlayFromCueOffset, kPlayFromCueOffset,
+         {kHeadphoneCueOffset, kJogTouchOffset, ShiftedSync(), kPlayFromCueOffset, kPlayFromCueOffset,
           kLoopHalfOffset, kLoopDoubleOffset});
   b.Deck(kCc, {5}, {6}, {9, 10}, {kJogSearchOffset, kJogSearchOffset});
   b.Add(kNote, 1, 0, kBrowsePushControl);

@@ -1,7 +1,7 @@
 #pragma once
 // The one dispatcher of controller actions: MIDI, HID, keyboard bindings and the phone remote all
-// end in ApplyMappedControl, which runs the deck, mixer and global commands the on-screen controls
-// run, whether or not their widgets are drawn. It keeps the controller-only state: SHIFT
+// end in ApplyMappedControl, which runs the row of the action table (control/action_table.h) for
+// the id, the commands the on-screen controls run, whether or not their widgets are drawn. It keeps the controller-only state: SHIFT
 // (ControllerShiftHeld in engine/control_input.h), the pitch-fader takeover and the jog's scratch
 // state (DeckView jogHeld / jogScratching / vinylMode). UI thread.
 #include <cstdint>
@@ -25,10 +25,13 @@ inline ControlEvent DeltaEvent(int32_t delta) { return {.delta = delta}; }
 // with a control id acts as that id, any other widget is pressed, held, released or set as if the
 // mouse used it (it reacts in its next draw). Values that are not finite are dropped.
 void ApplyMappedControl(uint16_t target, const ControlEvent& event);
-// index = control id - 5000 (0..20).
+// index = control id - 5000 (0..20); an index no row holds does nothing.
 void ApplyMixerControl(int32_t index, const ControlEvent& event);
 // side 0 (left) or 1 (right): acts on the deck the side shows now; offset 0..199.
 void ApplyDeckControl(int side, int32_t offset, const ControlEvent& event);
+
+// Holds or lets go of a widget as a held controller button would: it reacts in its next draw.
+void HoldWidget(int32_t id, bool press);
 
 // SHIFT: held by a controller, or the SHIFT widget held by a key, a controller or the mouse.
 bool IsShiftHeld();

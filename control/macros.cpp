@@ -8,6 +8,7 @@
 #include "app/status_message.h"
 #include "app/text_parse.h"
 #include "broadcast/mix_recording.h"
+#include "control/action_table.h"
 #include "broadcast/video_feed.h"
 #include "broadcast/video_window.h"
 #include "engine/automix.h"
@@ -253,12 +254,32 @@ bool RunSwitch(const Words& words, bool now, void (*toggle)()) {
   return true;
 }
 
+// A keyword that is an action's own press (and release) runs the action's row on the deck; a
+// numbered one takes its number, clamped to the run, from the next word.
+bool RunActionWord(int deck, const Words& words, bool* known) {
+  for (const ActionRow& row : ActionRows()) {
+    if (!row.deck || row.macro.empty() || row.macro != words[0]) continue;
+    *known = true;
+    int32_t n = 0;
+    if (row.count > 1) {
+      double x = 0.0;
+      if (!NumberAt(words, 1, &x)) return false;
+      n = std::clamp(WholeNumber(x, 0, row.count) - 1, 0, row.count - 1);
+    }
+    ApplyDeckAction(deck, row.first + n, PressEvent());
+    if (row.trigger == ActionTrigger::kPressRelease) ApplyDeckAction(deck, row.first + n, ReleaseEvent());
+    return true;
+  }
+  return false;
+}
+
 // Commands that act on the current deck's transport, loops and switches.
 bool RunDeckCommand(RunningMacro& running, const Words& words, bool* known) {
   const std::wstring& key = words[0];
   const int deck = running.deck;
   DeckView& view = LiveDeckViews[deck];
   double n = 0.0;
+  if (const bool done = RunActionWord(deck, words, known); *known) return done;
   *known = true;
   if (key == L"play") return (DeckPlaying(deck) ? void() : PlayPause(deck)), true;
   if (key == L"pause") return (DeckPlaying(deck) ? PlayPause(deck) : void()), true;
@@ -273,8 +294,6 @@ bool RunDeckCommand(RunningMacro& running, const Words& words, bool* known) {
     return true;
   }
   if (key == L"sync") return SyncDeck(deck), true;
-  if (key == L"synclock") return ToggleSyncLock(deck), true;
-  if (key == L"cue") return CuePress(deck), CueRelease(deck), true;
   if (key == L"pfl") return view.headphoneCue = OnOff(WordAt(words, 1), view.headphoneCue), true;
   if (key == L"keylock") return view.keyLock = OnOff(WordAt(words, 1), view.keyLock), true;
   if (key == L"key") {
@@ -283,16 +302,10 @@ bool RunDeckCommand(RunningMacro& running, const Words& words, bool* known) {
     return true;
   }
   if (key == L"keymatch") return MatchKey(deck), true;
-  if (key == L"reverse") return ToggleReverse(deck), true;
   if (key == L"brake" || key == L"spin") return BrakeOrSpin(deck, key == L"brake" ? kBrakeAction : kBackspinAction), true;
   if (key == L"jump") {
     if (!NumberAt(words, 1, &n)) return false;
     BeatJump(deck, std::clamp(n, -kMaxJumpBeats, kMaxJumpBeats));
-    return true;
-  }
-  if (key == L"hotcue") {
-    if (!NumberAt(words, 1, &n)) return false;
-    PressHotCue(deck, std::clamp(WholeNumber(n, 0, kHotCues) - 1, 0, kHotCues - 1));
     return true;
   }
   if (key == L"loop") return RunLoop(deck, words);
@@ -307,7 +320,6 @@ bool RunDeckCommand(RunningMacro& running, const Words& words, bool* known) {
   }
   if (key == L"fx") return RunEffect(deck, words);
   if (key == L"stem" || key == L"stems") return RunStems(deck, words);
-  if (key == L"load") return LoadSelectedTrack(deck), true;
   *known = false;
   return false;
 }
@@ -414,11 +426,6 @@ bool RunMacroCommand(RunningMacro& running, const MacroStep& words) {
     return true;
   }
   if (key == L"master") return RunPercent(running.deck, &MasterSection.masterLevel, words, 1, 0.0f, 1.0f);
-  if (key == L"sampler") {
-    if (!NumberAt(words, 1, &n)) return false;
-    TriggerSamplerPad(std::clamp(WholeNumber(n, 0, kPadsPerBank) - 1, 0, kPadsPerBank - 1));
-    return true;
-  }
   if (key == L"bank") {
     const std::wstring& letter = WordAt(words, 1);
     SelectSamplerBank(letter.empty() ? 0 : std::clamp(static_cast<int>(letter[0]) - 'a', 0, kSamplerBanks - 1));

@@ -325,28 +325,11 @@ RemoteQuery ParseQuery(std::string_view query) {
     if (piece.empty()) continue;
     const size_t eq = piece.find('=');
     if (eq == std::string_view::npos)
-      result[UrlDecode(piece)] = std::string();
+      result[PercentDecodeBytes(piece, true)] = std::string();
     else
-      result[UrlDecode(piece.substr(0, eq))] = UrlDecode(piece.substr(eq + 1));
+      result[PercentDecodeBytes(piece.substr(0, eq), true)] = PercentDecodeBytes(piece.substr(eq + 1), true);
   }
   return result;
-}
-
-std::string UrlDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '+') {
-      out.push_back(' ');
-    } else if (c == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
 }
 
 std::string RemoteTestRequest(const std::string& path, int port) {

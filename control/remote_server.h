@@ -54,8 +54,6 @@ using RemoteQuery = std::map<std::string, std::string>;
 // "a=1&b=x+y": names and values URL-decoded; a later name replaces an earlier one; a piece
 // without "=" is a name with an empty value.
 RemoteQuery ParseQuery(std::string_view query);
-// "+" is a space, "%41" the byte 0x41; a "%" without two hex digits after it is kept as it is.
-std::string UrlDecode(std::string_view text);
 // Sends "GET path HTTP/1.1" to 127.0.0.1:port and returns the whole reply (empty when nothing
 // answered within 3 s). For the self-test and the tests.
 std::string RemoteTestRequest(const std::string& path, int port = kRemoteSelfTestPort);

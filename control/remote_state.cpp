@@ -8,8 +8,10 @@
 #include <iterator>
 #include <memory>
 
+#include "app/json.h"
 #include "app/log.h"
 #include "app/text_parse.h"
+#include "control/action_table.h"
 #include "control/control_ids.h"
 #include "engine/automix.h"
 #include "engine/deck_snapshot.h"
@@ -45,47 +47,10 @@ struct RemoteHold {
 };
 std::vector<RemoteHold> Holds;
 
-struct DeckAction {
-  std::string_view action;
-  int offset;
-};
-constexpr DeckAction kDeckActions[] = {
-    {"play", kPlayOffset},
-    {"cue.down", kCueOffset},
-    {"cue.up", kCueOffset},
-    {"sync", kSyncOffset},
-    {"pfl", kHeadphoneCueOffset},
-    {"load", kLoadOffset},
-    {"vol", kVolumeOffset},
-    {"loop", kLoopOffset},
-    {"jumpback", kBeatJumpOffset + 1},  // back 4 beats
-    {"jumpfwd", kBeatJumpOffset + 6},   // forward 4 beats
-};
-
-struct MixerAction {
-  std::string_view name;
-  int32_t id;
-};
-constexpr MixerAction kMixerActions[] = {
-    {"mixer.xfader", kCrossfaderControl}, {"lib.browse", kBrowseControl},      {"mixer.automix", kAutomixControl},
-    {"mixer.glide", kGlideControl},       {"mixer.rec", kRecordControl},       {"mixer.quantize", kQuantizeControl},
-    {"mixer.sandbox", kSandboxControl},
-};
-
 void AppendJsonString(std::string* out, std::wstring_view text) {
-  const std::string bytes = WideToUtf8(text);
-  out->push_back('"');
-  for (const char c : bytes) {
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(c);
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      out->push_back(' ');
-    } else {
-      out->push_back(c);
-    }
-  }
-  out->push_back('"');
+  std::wstring quoted;
+  JsonWriteString(text, &quoted, JsonControls::kAsSpaces);
+  out->append(WideToUtf8(quoted));
 }
 
 const char* Bool(bool value) { return value ? "true" : "false"; }
@@ -148,15 +113,15 @@ void AppendLibraryRows(std::string* out) {
   }
 }
 
-const DeckAction* FindDeckAction(std::string_view action) {
-  for (const DeckAction& a : kDeckActions)
-    if (a.action == action) return &a;
-  return nullptr;
-}
-
-const MixerAction* FindMixerAction(std::string_view name) {
-  for (const MixerAction& a : kMixerActions)
-    if (a.name == name) return &a;
+// The action row and word a phone's word names; deck words are what follows "deck.<side>.".
+const ActionRow* FindRemoteWord(bool deck, std::string_view word, const RemoteWord** found) {
+  for (const ActionRow& row : ActionRows()) {
+    if (row.deck != deck) continue;
+    for (const RemoteWord& w : row.remote) {
+      const bool match = w.n == kNumberFollowsWord ? !w.word.empty() && word.starts_with(w.word) : w.word == word;
+      if (!w.word.empty() && match) return *found = &w, &row;
+    }
+  }
   return nullptr;
 }
 
@@ -213,25 +178,21 @@ std::vector<RemoteControlStep> RemoteControlSteps(const RemoteCommand& command) 
   int32_t target = 0;
   bool edgeGiven = false;  // cue.down and cue.up carry their own edge
   ControlEvent event;
-  if (name.starts_with("deck.") && name.size() >= 8) {
-    const int side = name[5] == '1' ? kRightSide : kLeftSide;
-    const std::string_view action = name.substr(7);
-    if (action.starts_with("hotcue")) {
-      // Any number a phone sends lands on a button: 0, none or below gives the first, above the last.
-      const int64_t n = std::clamp<int64_t>(LeadingInteger(action.substr(6)), 1, kHotCueButtons);
-      target = DeckControl(side, kHotCueOffset + static_cast<int>(n) - 1);
-    } else {
-      const DeckAction* found = FindDeckAction(action);
-      if (!found) return {};
-      target = DeckControl(side, found->offset);
-      if (action == "cue.down") event.press = edgeGiven = true;
-      if (action == "cue.up") event.release = edgeGiven = true;
-    }
-  } else {
-    const MixerAction* found = FindMixerAction(name);
-    if (!found) return {};
-    target = found->id;
+  const bool deck = name.starts_with("deck.") && name.size() >= 8;
+  const std::string_view word = deck ? name.substr(7) : name;
+  const RemoteWord* found = nullptr;
+  const ActionRow* row = FindRemoteWord(deck, word, &found);
+  if (!row) return {};
+  int32_t n = found->n - 1;
+  if (found->n == kNumberFollowsWord) {
+    // Any number a phone sends lands on a button: 0, none or below gives the first, above the last.
+    n = static_cast<int32_t>(std::clamp<int64_t>(LeadingInteger(word.substr(found->word.size())), 1, row->count)) - 1;
   }
+  target = row->first + n;
+  if (deck) target = DeckControl(name[5] == '1' ? kRightSide : kLeftSide, target);
+  event.press = found->edge == RemoteEdge::kPress;
+  event.release = found->edge == RemoteEdge::kRelease;
+  edgeGiven = found->edge != RemoteEdge::kFromCommand;
   const auto id = static_cast<uint16_t>(target);
   event.delta = command.delta;
   if (command.hasValue) {

@@ -29,16 +29,6 @@ DeckState& DeckStateOf(int deck) {
 
 std::wstring DeckLetter(int deck) { return std::wstring(1, static_cast<wchar_t>(L'A' + deck)); }
 
-std::wstring FileNameOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'/');
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::wstring LowerCase(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
-
 std::wstring FormatTime(double seconds, bool tenths) {
   // A track never lasts longer than this; larger or non-finite values would overflow the minutes.
   constexpr double kMaxSeconds = 1.0e7;

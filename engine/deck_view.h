@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/text_parse.h"
 #include "app/ui_text.h"
 #include "engine/engine.h"
 #include "engine/phrases.h"
@@ -113,9 +114,6 @@ bool ValidDeck(int deck);
 DeckState& DeckStateOf(int deck);
 // "A" to "D".
 std::wstring DeckLetter(int deck);
-// The part of a path after the last '/' (the whole text when there is none).
-std::wstring FileNameOf(const std::wstring& path);
-std::wstring LowerCase(std::wstring text);
 // "m:ss" or, with tenths, "m:ss.t" (tenths cut, not rounded); negative times show as 0.
 std::wstring FormatTime(double seconds, bool tenths);
 // Frames of one beat at the track's BPM: 60 / BPM x rate (a BPM that is not positive counts as 120).

@@ -11,6 +11,7 @@
 
 #include "app/log.h"
 #include "app/status_message.h"
+#include "app/text_parse.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/stems.h"
@@ -191,7 +192,7 @@ void SetStemEffectsTarget(int deck, int stem) {
     ShowStatus(L"Deck " + DeckLetter(deck) + L" effects: on everything");
     return;
   }
-  ShowStatus(L"Deck " + DeckLetter(deck) + L" effects: on the " + LowerCase(StemNames[stem]) + L" only");
+  ShowStatus(L"Deck " + DeckLetter(deck) + L" effects: on the " + LowerText(StemNames[stem]) + L" only");
 }
 
 void ResetStemSwitches(DeckView& view) {

@@ -30,7 +30,6 @@ constexpr int64_t kHundredthsPerMinute = kHundredthsPerSecondInt * kSecondsPerMi
 constexpr size_t kLoggedExcerptChars = 40;
 constexpr const wchar_t* kCacheFolderName = L"Lyrics";
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 std::wstring AsciiLower(std::wstring_view text) {
   std::wstring out(text);

@@ -40,13 +40,8 @@ constexpr const wchar_t* kLrcExtensions[] = {L".lrc", L".LRC"};
 
 bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
 
-std::wstring FileNameOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 std::wstring LowerExtension(const std::wstring& path) {
-  const std::wstring name = FileNameOf(path);
+  const std::wstring name = FileNameOf(path, PathSeparators::kSlashOrBackslash);
   const size_t dot = name.rfind(L'.');
   std::wstring ext = dot == std::wstring::npos ? std::wstring() : name.substr(dot);
   for (wchar_t& c : ext)
@@ -175,7 +170,7 @@ Lyrics CdgBeside(const std::wstring& trackPath) {
     Lyrics lyrics;
     lyrics.kind = LyricsKind::CdgGraphics;
     lyrics.cdg = std::move(bytes);
-    lyrics.source = L"CD+G graphics (" + FileNameOf(path) + L")";
+    lyrics.source = L"CD+G graphics (" + FileNameOf(path, PathSeparators::kSlashOrBackslash) + L")";
     return lyrics;
   }
   return {};
@@ -290,7 +285,7 @@ Lyrics FindLyrics(const std::wstring& trackPath) {
   for (const wchar_t* ext : kLrcExtensions) {
     const std::wstring path = SiblingPath(trackPath, ext);
     if (!FileExists(path)) continue;
-    Lyrics lrc = ParseLrcWithSource(ReadLyricsText(path), FileNameOf(path));
+    Lyrics lrc = ParseLrcWithSource(ReadLyricsText(path), FileNameOf(path, PathSeparators::kSlashOrBackslash));
     if (lrc.kind != LyricsKind::None) return lrc;
   }
   return ReadTagLyrics(trackPath);

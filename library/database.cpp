@@ -53,11 +53,9 @@ constexpr size_t kTypicalRecordChars = 400;  // a path and 46 mostly numeric col
 
 // --- Numbers are read the way the C library's wide conversions do (LeadingNumber) ---
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 std::string_view SkipBlanks(std::string_view s) {
   size_t i = 0;
-  while (i < s.size() && IsBlank(s[i])) ++i;
+  while (i < s.size() && IsCSpace(s[i])) ++i;
   return s.substr(i);
 }
 

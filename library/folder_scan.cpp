@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/log.h"
+#include "app/text_parse.h"
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
 #include "engine/tags.h"
@@ -32,7 +33,7 @@ bool HasExtension(const std::wstring& path, const wchar_t* const* begin, const w
   const std::wstring name = FileNameOf(path);
   const size_t dot = name.rfind(L'.');
   if (dot == std::wstring::npos) return false;
-  const std::wstring ext = LowerCase(name.substr(dot));
+  const std::wstring ext = LowerText(name.substr(dot));
   return std::any_of(begin, end, [&](const wchar_t* known) { return ext == known; });
 }
 
@@ -94,10 +95,10 @@ LibraryFile ReadFileTags(const std::wstring& path, uint32_t index) {
   file.artist = tags.artist;
   file.genre = tags.genre;
   file.duration = tags.duration;
-  file.titleKey = LowerCase(file.title);
-  file.artistKey = LowerCase(file.artist);
-  file.searchText = file.titleKey + L' ' + file.artistKey + L' ' + LowerCase(tags.album) + L' ' +
-                    LowerCase(tags.genre) + L' ' + LowerCase(tags.comment) + L' ' + LowerCase(name);
+  file.titleKey = LowerText(file.title);
+  file.artistKey = LowerText(file.artist);
+  file.searchText = file.titleKey + L' ' + file.artistKey + L' ' + LowerText(tags.album) + L' ' +
+                    LowerText(tags.genre) + L' ' + LowerText(tags.comment) + L' ' + LowerText(name);
   file.index = index;
   return file;
 }

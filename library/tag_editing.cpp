@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "app/status_message.h"
+#include "app/text_parse.h"
 #include "engine/engine.h"
 #include "engine/sandbox.h"
 #include "engine/deck_view.h"
@@ -60,8 +61,8 @@ void ToggleMyTag(const std::wstring& path, const std::wstring& tag) {
   if (wanted.empty()) return;
   TrackInfo& record = TrackInfoFor(path);
   std::vector<std::wstring> tags = SplitTags(record.myTags);
-  const std::wstring key = LowerCase(wanted.front());
-  const auto same = std::find_if(tags.begin(), tags.end(), [&](const std::wstring& t) { return LowerCase(t) == key; });
+  const std::wstring key = LowerText(wanted.front());
+  const auto same = std::find_if(tags.begin(), tags.end(), [&](const std::wstring& t) { return LowerText(t) == key; });
   if (same != tags.end()) tags.erase(same);
   else tags.push_back(wanted.front());
   record.myTags = JoinTags(tags);
@@ -73,8 +74,8 @@ std::vector<std::wstring> AllMyTags() {
   std::unordered_set<std::wstring> seen;
   for (const auto& [path, record] : TrackLibrary)
     for (std::wstring& tag : SplitTags(record.myTags))
-      if (seen.insert(LowerCase(tag)).second) out.push_back(std::move(tag));
+      if (seen.insert(LowerText(tag)).second) out.push_back(std::move(tag));
   std::stable_sort(out.begin(), out.end(),
-                   [](const std::wstring& a, const std::wstring& b) { return LowerCase(a) < LowerCase(b); });
+                   [](const std::wstring& a, const std::wstring& b) { return LowerText(a) < LowerText(b); });
   return out;
 }

@@ -23,13 +23,6 @@ bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
   return true;
 }
 
-int HexValue(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
 bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
 
 // "/C:/..." or "/C|/...": a Windows drive, which names nothing here.
@@ -48,18 +41,7 @@ std::wstring FileUrlToPath(const std::wstring& url) {
   else if (StartsWithIgnoringCase(rest, kHostPrefix)) return {};  // another computer
   else hadPrefix = false;
 
-  std::string bytes;
-  bytes.reserve(rest.size());
-  for (size_t i = 0; i < rest.size(); ++i) {
-    int high = -1, low = -1;
-    if (rest[i] == L'%' && i + 2 < rest.size() && (high = HexValue(rest[i + 1])) >= 0 &&
-        (low = HexValue(rest[i + 2])) >= 0) {
-      bytes.push_back(static_cast<char>(high * 16 + low));
-      i += 2;
-    } else {
-      bytes += WideToUtf8(rest.substr(i, 1));
-    }
-  }
+  const std::string bytes = PercentDecodeBytes(WideToUtf8(rest));
   if (bytes.empty() || bytes.find('\0') != std::string::npos) return {};
   std::wstring path = Utf8ToWide(bytes);
   if (hadPrefix && (IsDrivePath(path) || path.compare(0, 2, L"//") == 0)) return {};

@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 std::wstring_view Trim(std::wstring_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);

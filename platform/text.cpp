@@ -72,6 +72,22 @@ std::string WideToUtf8(std::wstring_view text) {
   return out;
 }
 
+std::string PercentDecodeBytes(std::string_view text, bool plusIsSpace) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    int high = -1, low = -1;
+    if (text[i] == '%' && i + 2 < text.size() && (high = HexDigitValue(text[i + 1])) >= 0 &&
+        (low = HexDigitValue(text[i + 2])) >= 0) {
+      out.push_back(static_cast<char>(high * 16 + low));
+      i += 2;
+    } else {
+      out.push_back(plusIsSpace && text[i] == '+' ? ' ' : text[i]);
+    }
+  }
+  return out;
+}
+
 void SetProcessLocale() {
   if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "C");
   std::setlocale(LC_NUMERIC, "C");

@@ -10,5 +10,19 @@ std::string WideToUtf8(std::wstring_view text);
 // Appends one character as UTF-8; a surrogate or a value past U+10FFFF becomes U+FFFD.
 void AppendUtf8(wchar_t c, std::string* out);
 
+// A space or a tab: the blanks of stored one-line formats (settings lines, LRC lines, command
+// lines). Other white space is no blank.
+constexpr bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+// The value of one hexadecimal digit (0-9, a-f, A-F), or -1.
+constexpr int HexDigitValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+// Each %XX (two hex digits) as its byte, every other byte as it is; with plusIsSpace (HTML form
+// fields) '+' is a space. A '%' without two hex digits after it stays.
+std::string PercentDecodeBytes(std::string_view text, bool plusIsSpace = false);
+
 // Sets LC_CTYPE to C.UTF-8 and leaves number formatting in the C locale. Once, at start.
 void SetProcessLocale();

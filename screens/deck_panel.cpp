@@ -9,6 +9,7 @@
 #include <fmt/xchar.h>
 
 #include "app/settings.h"
+#include "control/action_table.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
@@ -489,13 +490,9 @@ void DrawTransport(int deck, Rc r) {
   const bool syncLit = view.syncLock || agree;
   const bool rightClick = RightClickIn(sync);
   if (Button(DeckControlId(deck, kSyncCode), sync, view.syncLock ? L"LOCK" : L"SYNC",
-             syncLit ? green : DeckCol(deck), syncLit, 13)) {
-    if (AnyShiftHeld() || view.syncLock)
-      ToggleSyncLock(deck);
-    else
-      SyncDeck(deck);
-  }
-  if (rightClick) ToggleSyncLock(deck);
+             syncLit ? green : DeckCol(deck), syncLit, 13))
+    ApplyDeckAction(deck, ShiftedDeckOffset(kSyncOffset, AnyShiftHeld()), PressEvent());
+  if (rightClick) ApplyDeckAction(deck, kSyncLockOffset, PressEvent());
 }
 
 // ---- loop controls ----

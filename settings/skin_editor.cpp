@@ -7,6 +7,7 @@
 #include "app/status_message.h"
 #include "app/test_mode.h"
 #include "platform/folders.h"
+#include "platform/text.h"
 #include "settings/skins.h"
 #include "ui/draw.h"
 #include "ui/widgets.h"
@@ -40,10 +41,6 @@ constexpr float kButtonSize = 11.0f, kDoneSize = 12.5f;
 constexpr int kHexDigits = 6;
 constexpr uint32_t kRgbMask = 0xFFFFFF;
 
-bool IsHexDigit(wchar_t c) {
-  return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
-
 bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
            return std::towlower(x) == std::towlower(y);
@@ -64,7 +61,7 @@ bool ApplyColourEntry(int i, const std::vector<ModalField>& fields) {
   if (i < 0 || i >= kPaletteColours || fields.empty()) return false;
   std::wstring_view text = fields[0].value;
   if (!text.empty() && text.front() == L'#') text.remove_prefix(1);
-  if (text.size() != kHexDigits || !std::all_of(text.begin(), text.end(), IsHexDigit)) {
+  if (text.size() != kHexDigits || !std::all_of(text.begin(), text.end(), [](wchar_t c) { return HexDigitValue(c) >= 0; })) {
     ShowStatus(L"Six hex digits, like 1FA8FF");
     return false;
   }

@@ -81,9 +81,7 @@ std::wstring StringMember(const JsonValue& object, const wchar_t* name) {
 }
 
 bool IsHexDigits(const std::wstring& text) {
-  for (wchar_t c : text)
-    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'))) return false;
-  return true;
+  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return HexDigitValue(c) >= 0; });
 }
 
 bool IsUsableAnswer(const UpdateInfo& info) {

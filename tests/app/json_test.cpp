@@ -292,3 +292,11 @@ TEST(JsonParse, LongArraysWithNestedValuesReadWhole) {
   EXPECT_FALSE(Parses(text.substr(0, text.size() - 1) + L",,,,,,,,]"));
   EXPECT_FALSE(Parses(text.substr(0, text.size() - 1)));
 }
+
+TEST(JsonWrite, StringsEscapeOrBlankControlCharacters) {
+  std::wstring escaped, spaced;
+  JsonWriteString(L"a\"b\\c\td\x01", &escaped);
+  JsonWriteString(L"a\"b\\c\td\x01", &spaced, JsonControls::kAsSpaces);
+  EXPECT_EQ(escaped, L"\"a\\\"b\\\\c\\td\\u0001\"");
+  EXPECT_EQ(spaced, L"\"a\\\"b\\\\c d \"");
+}

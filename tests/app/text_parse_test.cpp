@@ -110,6 +110,18 @@ TEST(TextParseText, HexAndPercentEncodingRoundTrip) {
   EXPECT_EQ(PercentDecode(L"%00x"), std::wstring(L"\0x", 2));
 }
 
+// The path, blank and case helpers every folder shares; the differences some callers need are
+// asked for by name.
+TEST(TextParseText, FileNamesBlanksAndCase) {
+  EXPECT_EQ(FileNameOf(L"/music/a\\b.mp3"), L"a\\b.mp3") << "a backslash is part of a Linux name";
+  EXPECT_EQ(FileNameOf(L"C:\\Lyrics\\song.lrc", PathSeparators::kSlashOrBackslash), L"song.lrc");
+  EXPECT_EQ(FileNameOf(L"plain.wav"), L"plain.wav");
+  EXPECT_EQ(FileNameOf(L"/music/"), L"");
+  EXPECT_TRUE(IsBlank(L' ') && IsBlank(L'\t') && !IsBlank(L'\n') && !IsBlank(L'\u00A0'));
+  EXPECT_TRUE(IsCSpace('\v') && IsCSpace('\r') && IsCSpace(' ') && !IsCSpace('\x1C') && !IsCSpace('\xA0'));
+  EXPECT_EQ(LowerText(L"\u00C9T\u00C9 MIX"), L"\u00E9t\u00E9 mix") << "beyond ASCII whatever the locale";
+}
+
 TEST(TextParseText, Utf8IsStrictAndElseWindows1252) {
   for (const char* good : {"", "plain", "Caf\xC3\xA9", "\xF0\x9F\x8E\xA4", "\xEF\xBF\xBF", "\xF4\x8F\xBF\xBF"})
     EXPECT_TRUE(IsValidUtf8(good)) << good;

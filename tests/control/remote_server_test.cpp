@@ -19,6 +19,7 @@
 #include "app/test_mode.h"
 #include "control/remote_state.h"
 #include "platform/net.h"
+#include "platform/text.h"
 #include "platform/ui_post.h"
 
 using namespace std::chrono_literals;
@@ -101,10 +102,11 @@ std::string RawRequest(int port, const std::string& bytes, const char* source = 
 }  // namespace
 
 TEST(RemoteQuery, DecodesNamesAndValuesAsFormsSendThem) {
-  EXPECT_EQ(UrlDecode("a+b%41%7e"), "a bA~");
-  EXPECT_EQ(UrlDecode("50%"), "50%") << "a % among the last two characters is copied";
-  EXPECT_EQ(UrlDecode("x%4"), "x%4");
-  EXPECT_EQ(UrlDecode("%zz%C3%A9"), "%zz\xC3\xA9") << "not hex: kept, never a NUL byte";
+  EXPECT_EQ(PercentDecodeBytes("a+b%41%7e", true), "a bA~");
+  EXPECT_EQ(PercentDecodeBytes("50%", true), "50%") << "a % among the last two characters is copied";
+  EXPECT_EQ(PercentDecodeBytes("x%4", true), "x%4");
+  EXPECT_EQ(PercentDecodeBytes("a+b%2B", false), "a+b+") << "a plus is a space in forms only";
+  EXPECT_EQ(PercentDecodeBytes("%zz%C3%A9", true), "%zz\xC3\xA9") << "not hex: kept, never a NUL byte";
   const RemoteQuery query = ParseQuery("pin=12%2034&name=deck.0.play&press&name=mixer.xfader&&value=0.25");
   EXPECT_EQ(query.at("pin"), "12 34");
   EXPECT_EQ(query.at("name"), "mixer.xfader") << "a later piece replaces an earlier one";
