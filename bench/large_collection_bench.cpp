@@ -13,6 +13,7 @@
 #include <thread>
 
 #include <fmt/format.h>
+#include <fmt/xchar.h>
 
 #include "app/test_mode.h"
 #include "library/import_merge.h"

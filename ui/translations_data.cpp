@@ -1607,5 +1607,6 @@ extern const TranslationRow kTranslationRows[] = {
     {{L"the file can't be read", L"el archivo no se puede leer", L"die Datei lässt sich nicht lesen", L"o arquivo não pode ser lido", L"le fichier est illisible"}},
     {{L"it isn't an audio file", L"no es un archivo de audio", L"es ist keine Audiodatei", L"não é um arquivo de áudio", L"ce n'est pas un fichier audio"}},
     {{L"Deck {}: {}", L"Deck {}: {}", L"Deck {}: {}", L"Deck {}: {}", L"Platine {} : {}"}},
+    {{L"Another import is still running; this one starts when it has finished", L"Hay otra importación en curso; esta empezará cuando termine", L"Ein anderer Import läuft noch; dieser beginnt, sobald er fertig ist", L"Outra importação ainda está em andamento; esta começa quando ela terminar", L"Une autre importation est en cours ; celle-ci commencera dès qu'elle sera terminée"}},
 };
 extern const size_t kTranslationRowCount = std::size(kTranslationRows);
