@@ -126,7 +126,7 @@ BENCHMARK(BM_TempoCorpusAccuracy)->Iterations(1)->Unit(benchmark::kSecond);
 void BM_KeyCorpusAccuracy(benchmark::State& state) {
   int exact = 0, relative = 0, fifth = 0, total = 0;
   for (auto _ : state) {
-    for (const CorpusTrack& spec : KeyCorpus()) {
+    for (const CorpusTrack& spec : KeyCorpus(48)) {
       const Track track = SynthesizeCorpusTrack(spec);
       const int32_t key = DetectKey(track);
       const int32_t truth = spec.key;

@@ -35,7 +35,8 @@ constexpr size_t kKeyBinCount = kKeyFftSize / 2;
 constexpr uint64_t kKeyMinSamples = 16384;      // decimated samples; about 1.5 s
 constexpr uint64_t kKeyMaxWindows = 300;
 constexpr double kKeyLowHz = 60.0;
-constexpr double kKeyHighHz = 2100.0;
+// Above about 1 kHz the chroma hears mostly overtones and the noise of snares and hats.
+constexpr double kKeyHighHz = 1000.0;
 constexpr double kConcertAHz = 440.0;
 constexpr int32_t kConcertAMidi = 69;
 constexpr double kNoScore = -1.0;               // correlation of a flat chroma
@@ -267,6 +268,8 @@ int32_t DetectKey(const Track& track) {
   const double mix_scale = 1.0 / (2.0 * static_cast<double>(d));
   std::vector<std::complex<float>> buffer(kKeyFftSize);
   std::vector<double> spectrum(kKeyBinCount, 0.0);  // summed magnitude per bin
+  // Summed log magnitude: a loud bass note or a loud passage does not outweigh the harmony.
+  std::vector<double> log_spectrum(kKeyBinCount, 0.0);
   for (uint64_t w = 0; w < window_count; w += stride) {
     for (size_t k = 0; k < kKeyFftSize; ++k) {
       const uint64_t first_frame = (w * kKeyFftSize + k) * d;
@@ -278,13 +281,15 @@ int32_t DetectKey(const Track& track) {
     AnalysisFft(buffer);
     for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
       const float re = buffer[bin].real(), im = buffer[bin].imag();
-      spectrum[bin] += std::sqrt(re * re + im * im);  // clamped samples cannot overflow: no hypotf
+      const float magnitude = std::sqrt(re * re + im * im);  // clamped samples cannot overflow: no hypotf
+      spectrum[bin] += magnitude;
+      log_spectrum[bin] += std::log1p(static_cast<double>(magnitude));
     }
   }
 
   std::array<double, 12> chroma{};
   for (size_t bin = 1; bin < kKeyBinCount; ++bin)
-    if (class_of[bin] >= 0) chroma[class_of[bin]] += spectrum[bin];
+    if (class_of[bin] >= 0) chroma[class_of[bin]] += log_spectrum[bin] * log_spectrum[bin];  // squared: contrast back
   for (double c : chroma)
     if (!std::isfinite(c)) return kKeyUnknown;
   // Silence and noise have no key; the profiles would still name one.

@@ -1,6 +1,7 @@
 #include "engine/tempo.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -23,16 +24,18 @@ constexpr double kMinBandMean = 1e-9;
 constexpr double kMinSeconds = 4.0;
 constexpr double kFoldLowBpm = 78.0;
 constexpr double kFoldHighBpm = 180.0;
-constexpr double kLowestPeriodBpm = 30.0;    // the periodicity looks this far (four beats at 78 BPM)
+// The periodicity looks as far as a bar of four beats at the slowest tempo, so a slow candidate
+// is scored on its bar as a fast one is.
+constexpr double kLowestPeriodBpm = kFoldLowBpm / 4.0;
 constexpr double kCandidateRatios[] = {0.5, 2.0 / 3.0, 0.75, 1.0, 4.0 / 3.0, 1.5, 2.0};
 constexpr double kNearTie = 0.97;            // within 3 % of the best, the prior decides
 constexpr double kPriorCentreBpm = 120.0;
 constexpr double kPeakSearch = 0.02;         // a candidate finds its periodicity peak within 2 %
 // Octave choice: a snare is clear when its best two-beat phase stands this far over the mean;
-// a snare on every beat, or kicks half-way as strong as on the beat, mark half the real tempo.
+// kicks half-way as strong as on the beat, or a snare on every beat, mark half the real tempo.
 constexpr double kClearSnare = 2.0;
-constexpr double kSnareEveryBeat = 0.6;
 constexpr double kKickOffBeat = 0.7;
+constexpr double kSnareEveryBeat = 0.6;   // of the backbeat over the half-way level
 constexpr double kEvenPulse = 0.75;
 constexpr double kHalfBeatFilled = 0.25;  // of the beat's onsets, half-way between beats
 constexpr double kOffBeatApart = 0.375;   // of a beat: the snare sits on the kicks' off-beat
@@ -44,6 +47,17 @@ constexpr double kSnapBpm = 0.05;
 constexpr double kSnapSlackBpm = 1e-9;
 // Flux peaks come before the sound's centre reaches the middle of the window.
 constexpr double kOnsetLatencyS = 0.0115;
+
+// ln(1 + x) for x >= 0 to within 1e-4: the exponent's bits times ln 2 plus a quartic in the
+// mantissa. std::log1p on every bin of every frame was a third of the onset stage; the flux only
+// compares neighbouring frames. Plain float arithmetic on the bits: the same on every machine.
+float FastLog1p(float x) {
+  const uint32_t bits = std::bit_cast<uint32_t>(1.0f + x);
+  const float exponent = static_cast<float>(static_cast<int32_t>(bits >> 23) - 127);
+  const float m = std::bit_cast<float>((bits & 0x007FFFFFu) | 0x3F800000u);  // [1, 2)
+  const float ln_m = -1.7417939f + (2.8212026f + (-1.4699568f + (0.44717955f - 0.056570851f * m) * m) * m) * m;
+  return exponent * 0.69314718f + ln_m;
+}
 
 double PeriodOf(double bpm, double fps) { return 60.0 * fps / bpm; }
 
@@ -80,10 +94,12 @@ double At(const std::vector<double>& ac, double lag) {
   return ac[i] + (ac[i + 1] - ac[i]) * f;
 }
 
-// Periodicity of a beat period: the beat itself and its neighbours in the metrical tree.
+// Periodicity of a beat period: the beat itself and its neighbours in the metrical tree. The bar
+// of four beats weighs as much as the beat: a bar repeats whole, so it is what tells a tempo from
+// its 2:3 or 3:4 relative when dotted or triplet figures repeat at the relative's period.
 double Strength(const std::vector<double>& ac, double period) {
-  return At(ac, period) + 0.5 * (At(ac, 2 * period) + At(ac, period / 2)) +
-         0.25 * (At(ac, 4 * period) + At(ac, period / 4));
+  return At(ac, period) + 0.5 * (At(ac, 2 * period) + At(ac, period / 2)) + At(ac, 4 * period) +
+         0.25 * At(ac, period / 4);
 }
 
 double Prior(double bpm) {
@@ -200,10 +216,8 @@ double Around(const std::vector<double>& fold, double at, int reach) {
   return m;
 }
 
-// Whether `bpm` is half the real beat. A snare (or clap) falls on every other beat, so at half
-// the tempo it falls on every beat: fold the snare over two beats and compare the beat after
-// its strongest one. Without a clear snare, kicks as strong half-way between the beats as on
-// them (a straight four-on-the-floor at twice the tempo) tell the same.
+// Whether `bpm` is half the real beat: a backbeat (snare or clap) on every beat tells it, or,
+// without a backbeat, kicks as strong half-way between the beats as on them.
 bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
   const double fps = onsets.framesPerSecond, period = PeriodOf(bpm, fps);
   const int reach = std::max(1, static_cast<int>(period / 16));
@@ -212,7 +226,21 @@ bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
   const Phase strongest = BestPhase(onsets.all, period);
   if (!(Around(every, strongest.phase + period / 2, reach) > kHalfBeatFilled * Around(every, strongest.phase, reach)))
     return false;
-  const std::vector<float>& snare = onsets.band[OnsetBands::kSnare];
+  // An even pulse on every half beat of the snare band (clicks) is twice this tempo.
+  {
+    const std::vector<float>& band = onsets.band[OnsetBands::kSnare];
+    const std::vector<double> fold = FoldOnBeat(band, 2 * period);
+    const double phase = BestPhase(band, 2 * period).phase, at = Around(fold, phase, reach);
+    bool even = at > 0.0;
+    for (double k : {0.5, 1.0, 1.5}) even = even && Around(fold, phase + k * period, reach) >= kEvenPulse * at;
+    if (even) return true;
+  }
+  // The snare's (or clap's) noise above the kicks, whose drive and click reach its band too. A
+  // backbeat repeats every other beat; at half the real tempo it lands on every beat, with little
+  // half-way between.
+  const std::vector<float>& high = onsets.band[OnsetBands::kHigh];
+  std::vector<float> snare(high.size());
+  for (size_t i = 0; i < high.size(); ++i) snare[i] = std::max(high[i] - onsets.band[OnsetBands::kKick][i], 0.0f);
   const std::vector<double> two_beats = FoldOnBeat(snare, 2 * period);
   const Phase backbeat = BestPhase(snare, 2 * period);
   double mean = 0.0;
@@ -220,14 +248,13 @@ bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
   mean /= static_cast<double>(std::max<size_t>(two_beats.size(), 1));
   const double at = Around(two_beats, backbeat.phase, reach);
   if (at > kClearSnare * mean) {
-    // Hats on the eighths lift every beat alike: measure both beats above the half-beats.
-    const double floor = 0.5 * (Around(two_beats, backbeat.phase + period / 2, reach) +
-                                Around(two_beats, backbeat.phase + 1.5 * period, reach));
+    const double floor = std::max(Around(two_beats, backbeat.phase + period / 2, reach),
+                                  Around(two_beats, backbeat.phase + 1.5 * period, reach));
     const double next = Around(two_beats, backbeat.phase + period, reach);
-    // An even pulse on every half beat is twice this tempo too.
-    if (next >= kEvenPulse * at && floor >= kEvenPulse * at) return true;
     return next - floor >= kSnareEveryBeat * (at - floor);
   }
+  // No backbeat: kicks as strong half-way as on the beat (syncopated kicks under a backbeat are
+  // not a faster pulse).
   const std::vector<double> kick = FoldOnBeat(onsets.band[OnsetBands::kKick], period);
   const Phase on = BestPhase(onsets.band[OnsetBands::kKick], period);
   const double on_level = Around(kick, on.phase, reach);
@@ -295,8 +322,8 @@ OnsetBands SpectralOnsets(const Track& track) {
       const std::complex<float> z = buffer[k], w = std::conj(buffer[fft - k]);
       const float ar = 0.5f * (z.real() + w.real()), ai = 0.5f * (z.imag() + w.imag());
       const float br = 0.5f * (z.imag() - w.imag()), bi = 0.5f * (w.real() - z.real());
-      spectra[0][k] = std::log1p(kLogGain * norm * std::sqrt(ar * ar + ai * ai));
-      spectra[1][k] = std::log1p(kLogGain * norm * std::sqrt(br * br + bi * bi));
+      spectra[0][k] = FastLog1p(kLogGain * norm * std::sqrt(ar * ar + ai * ai));
+      spectra[1][k] = FastLog1p(kLogGain * norm * std::sqrt(br * br + bi * bi));
     }
     for (size_t p = 0; p < 2 && i + p < count; ++p) {
       current.swap(spectra[p]);
