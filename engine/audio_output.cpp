@@ -10,6 +10,7 @@
 
 #include "app/log.h"
 #include "engine/render.h"
+#include "engine/render_helpers.h"
 #include "platform/clock.h"
 
 namespace {
@@ -33,12 +34,6 @@ const wchar_t* const kModeNames[] = {L"shared", L"shared, low latency", L"exclus
 
 // The one "couldn't be opened" line until the master opens again.
 std::atomic<bool> gOpenFailureLogged{false};
-
-void RaiseAtomic(std::atomic<float>& meter, float value) {
-  float seen = meter.load(std::memory_order_relaxed);
-  while (value > seen && !meter.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
-  }
-}
 
 float Finite(float x) { return std::isfinite(x) ? x : 0.0f; }
 
