@@ -262,6 +262,7 @@ void BM_EngineLockHolds(benchmark::State& state) {
       static_cast<double>(std::count_if(OtherHolds.begin(), OtherHolds.end(), [](int64_t ns) { return ns > 200000; }));
   state.counters["other_holds"] = static_cast<double>(OtherHolds.size());
   state.counters["max_render_ms"] = Quantile(RenderHolds, 1.0);
+  state.counters["render_lock_misses"] = Engine.renderLockMisses.load();
   for (auto [longest, what] : {std::pair{&LongestWall, "by the clock"}, std::pair{&LongestCpu, "in CPU time"}}) {
     std::fprintf(stderr, "The longest hold %s by a thread other than the render (%.3f ms) ended here:\n", what,
                  static_cast<double>(longest->ns) / 1e6);

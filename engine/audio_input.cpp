@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/render_helpers.h"
 #include "platform/audio_stream.h"
 
 namespace {
@@ -15,12 +16,6 @@ namespace {
 constexpr int32_t kPacketWaitMs = 200;
 constexpr uint32_t kMinChunkFrames = 4096;   // packets are converted in chunks of this size or more
 constexpr float kInt16Divisor = 32768.0f;
-
-void RaiseAtomic(std::atomic<float>& meter, float value) {
-  float seen = meter.load(std::memory_order_relaxed);
-  while (value > seen && !meter.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
-  }
-}
 
 float SampleAt(const uint8_t* bytes, size_t index, int32_t sampleFormat) {
   if (sampleFormat == kSampleInt16) {

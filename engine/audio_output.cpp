@@ -10,6 +10,7 @@
 
 #include "app/log.h"
 #include "engine/render.h"
+#include "engine/render_helpers.h"
 #include "platform/clock.h"
 
 namespace {
@@ -38,12 +39,6 @@ constexpr uint64_t kLateRenderLogGapMs = 10000;
 std::atomic<uint32_t> gLateRenders{0};
 uint32_t gLateRendersLogged = 0;  // UI thread, with the time of its line
 uint64_t gLateRenderLogMs = 0;
-
-void RaiseAtomic(std::atomic<float>& meter, float value) {
-  float seen = meter.load(std::memory_order_relaxed);
-  while (value > seen && !meter.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
-  }
-}
 
 float Finite(float x) { return std::isfinite(x) ? x : 0.0f; }
 

@@ -45,14 +45,7 @@ std::optional<TrackInfo> MergeWithLibrary(Track& track) {
     CopyGridToTrack(*found, track);
     if (found->key >= 0) track.key = found->key;
   }
-  TrackInfo& record = TrackInfoFor(track.path);
-  if (record.gridImported && record.bpm > 0.0) {
-    if (record.key < 0) record.key = track.key;
-  } else {
-    CopyGridToRecord(track, record);
-  }
-  record.loudness = track.loudness;
-  record.analyzed = true;
+  RecordAnalysis(track, TrackInfoFor(track.path));
   found = FindTrackInfo(track.path);
   return found ? std::optional<TrackInfo>(*found) : std::nullopt;
 }
@@ -101,7 +94,7 @@ void InstallTrack(int deck, const TrackPtr& track, const Placement& placement, T
   state.loopOn = false;
   state.playing = false;
   state.jogTouched = false;
-  state.stopMode = 0;
+  state.stopMode = kStopNone;
   state.fadeIn = 0.0f;
   state.oldFade = 0.0f;
   state.olderFade = 0.0f;  // a voice of the old track must not read the new one

@@ -7,6 +7,7 @@
 #include "engine/beat_grid.h"
 #include "engine/key_lock.h"
 #include "engine/render.h"
+#include "engine/render_helpers.h"
 
 namespace {
 
@@ -59,15 +60,9 @@ constexpr float kClickGain = 0.3f;
 constexpr float kClickDownbeatHz = 1760.0f;
 constexpr float kClickBeatHz = 1175.0f;
 constexpr float kClickSilent = 0.001f;
-constexpr double kTwoPi = 6.283185307179586;
 
 // The colour effects of the filter knob, by `colorFx` (0 = the plain filter).
 constexpr int kColorEffects[6] = {-1, kFxReverb, kFxDubEcho, kFxNoise, kFxCrush, kFxEcho};
-
-// Control values come from the UI, controllers and scripts: a non-finite one falls back.
-float Sane(float value, float fallback, float lo, float hi) {
-  return std::isfinite(value) ? std::clamp(value, lo, hi) : fallback;
-}
 
 // Frames of the track that really hold samples (a malformed Track never reads past its vector).
 uint64_t PlayableFrames(const Track& track) {
@@ -234,11 +229,6 @@ class ChannelFilterGlide {
   float last_[2];
 };
 
-template <typename T>
-void GrowTo(std::vector<T>& v, size_t size) {
-  if (v.size() < size) v.resize(size);  // only before PrepareRenderBuffers sized it
-}
-
 }  // namespace
 
 bool StemsBelongTo(const StemData* stems, const Track& track) {
@@ -267,277 +257,335 @@ void ReadTrackCubic(const Track& track, double position, float& left, float& rig
   right = v[1];
 }
 
-void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, float* cue,
-                float* deckOut, int32_t frames, int32_t rate) {
-  if (frames <= 0 || rate <= 0) return;
-  const Track* track = Usable(deck.track.get()) ? deck.track.get() : nullptr;
-  const size_t stereo = static_cast<size_t>(frames) * 2;
 
-  // --- Per block, before the frames ---
-  if (deck.filterRate != rate) BuildFixedFilters(deck, rate);
-  GrowTo(deck.stemScratch, stereo);
-  GrowTo(deck.blockScratch, stereo);
-  GrowTo(deck.blockPositions, static_cast<size_t>(frames));
-  if (!std::isfinite(deck.position)) deck.position = 0.0;
+namespace {
 
-  const double trackRate = track ? static_cast<double>(track->sampleRate) : 0.0;
-  const double lastFrame = track ? static_cast<double>(PlayableFrames(*track) - 1) : 0.0;
-  const double ratio = track ? trackRate / rate : 1.0;
-  const double tempo = Sane(deck.tempo, 0.0f, -kMaxSpeedFactor, kMaxSpeedFactor);
-  const double bend = Sane(deck.bend, 0.0f, -kMaxSpeedFactor, kMaxSpeedFactor);
-  const double speedFactor = std::clamp(1.0 + tempo + bend, 0.0, kMaxSpeedFactor);
-  const double keyShift = Sane(deck.keyShift, 0.0f, -kMaxKeyShiftSemitones, kMaxKeyShiftSemitones);
-  const double pitch = std::pow(2.0, keyShift / 12.0) * ratio * (deck.keyLock ? 1.0 : speedFactor);
+// The block's speeds: what the track, the tempo, bend and key make of one output frame.
+struct DeckSpeeds {
+  double trackRate = 0.0;
+  double lastFrame = 0.0;
+  double ratio = 1.0;        // track frames per device frame at normal speed
+  double speedFactor = 1.0;  // 1 + tempo + bend
+  double keyShift = 0.0;     // semitones
+  double pitch = 1.0;        // the stretcher's pitch factor
+};
 
-  // Target speed v of the block (source frames per output frame) and the stretcher choice.
-  double v = 0.0;
-  bool useStretch = false;
+DeckSpeeds SpeedsOf(const DeckState& deck, const Track* track, int32_t rate) {
+  DeckSpeeds s;
+  s.trackRate = track ? static_cast<double>(track->sampleRate) : 0.0;
+  s.lastFrame = track ? static_cast<double>(PlayableFrames(*track) - 1) : 0.0;
+  s.ratio = track ? s.trackRate / rate : 1.0;
+  const double tempo = ClampFiniteOr(deck.tempo, 0.0f, -kMaxSpeedFactor, kMaxSpeedFactor);
+  const double bend = ClampFiniteOr(deck.bend, 0.0f, -kMaxSpeedFactor, kMaxSpeedFactor);
+  s.speedFactor = std::clamp(1.0 + tempo + bend, 0.0, kMaxSpeedFactor);
+  s.keyShift = ClampFiniteOr(deck.keyShift, 0.0f, -kMaxKeyShiftSemitones, kMaxKeyShiftSemitones);
+  s.pitch = std::pow(2.0, s.keyShift / 12.0) * s.ratio * (deck.keyLock ? 1.0 : s.speedFactor);
+  return s;
+}
+
+// Where the transport heads in this block.
+struct DeckMotion {
+  double v = 0.0;           // target speed (source frames per output frame)
+  bool useStretch = false;  // read through the key-lock stretcher
+  bool moves = false;
+};
+
+// Deck read: the block's target speed from the jog, an external timecode, a stop effect or play,
+// and the stretcher switched (de-clicked) when key lock or a key shift starts or ends.
+DeckMotion DecideMotion(DeckState& deck, const Track* track, const DeckSpeeds& s, int32_t frames, int32_t rate) {
+  DeckMotion m;
   if (!track) {
-    v = 0.0;
+    m.v = 0.0;
   } else if (deck.jogTouched) {
     const double jogTarget = std::isfinite(deck.jogTarget) ? deck.jogTarget : deck.position;
-    const double limit = kScratchMaxSpeed * ratio;
+    const double limit = kScratchMaxSpeed * s.ratio;
     const double wanted = std::clamp((jogTarget - deck.position) / (2.0 * frames), -limit, limit);
     if (!std::isfinite(deck.scratchSpeed)) deck.scratchSpeed = 0.0;
     deck.scratchSpeed += (wanted - deck.scratchSpeed) * kScratchFollow;
-    v = deck.scratchSpeed;
+    m.v = deck.scratchSpeed;
   } else if (deck.externalSpeedOn) {
-    v = ratio * Sane(deck.externalSpeed, 0.0f, -kExternalMaxSpeed, kExternalMaxSpeed);
+    m.v = s.ratio * ClampFiniteOr(deck.externalSpeed, 0.0f, -kExternalMaxSpeed, kExternalMaxSpeed);
   } else if (!deck.playing) {
-    v = 0.0;
-  } else if (deck.stopMode == 1 || deck.stopMode == 2) {
-    const bool brake = deck.stopMode == 1;
-    const double amount = Sane(deck.fxAmount[brake ? kFxBrake : kFxBackspin].load(std::memory_order_relaxed),
-                               0.5f, 0.0f, 1.0f);
+    m.v = 0.0;
+  } else if (deck.stopMode == kStopBrake || deck.stopMode == kStopBackspin) {
+    const bool brake = deck.stopMode == kStopBrake;
+    const double amount = ClampFiniteOr(deck.fxAmount[brake ? kFxBrake : kFxBackspin].load(std::memory_order_relaxed),
+                                        0.5f, 0.0f, 1.0f);
     const double seconds = brake ? amount * kBrakeSecondsPerAmount + kBrakeMinSeconds
                                  : amount * kBackspinSecondsPerAmount + kBackspinMinSeconds;
     if (!std::isfinite(deck.stopElapsed)) deck.stopElapsed = 0.0;
     const double f = std::max(1.0 - deck.stopElapsed / seconds, 0.0);
-    v = (brake ? speedFactor : kBackspinSpeed) * ratio * f;
+    m.v = (brake ? s.speedFactor : kBackspinSpeed) * s.ratio * f;
     deck.stopElapsed += static_cast<double>(frames) / rate;
     if (f <= 0.0) {
       deck.playing = false;
-      deck.stopMode = 0;
-      v = 0.0;
+      deck.stopMode = kStopNone;
+      m.v = 0.0;
     }
   } else {
-    v = deck.reverse ? -speedFactor * ratio : speedFactor * ratio;
-    useStretch = !deck.reverse && (deck.keyLock || std::abs(keyShift) > kKeyShiftEngageSemitones);
+    m.v = deck.reverse ? -s.speedFactor * s.ratio : s.speedFactor * s.ratio;
+    m.useStretch = !deck.reverse && (deck.keyLock || std::abs(s.keyShift) > kKeyShiftEngageSemitones);
   }
-  const bool moves = deck.playing || deck.jogTouched || v != 0.0;
-
-  if (useStretch != deck.stretch.stretchOn) {
-    if (moves) StartDeclick(deck);
+  m.moves = deck.playing || deck.jogTouched || m.v != 0.0;
+  if (m.useStretch != deck.stretch.stretchOn) {
+    if (m.moves) StartDeclick(deck);
     else ResetStretch(deck.stretch);
-    deck.stretch.stretchOn = useStretch;
+    deck.stretch.stretchOn = m.useStretch;
   }
+  return m;
+}
 
-  // Stems count only while they belong to this track; otherwise every part sits at 1 and the
-  // KICK/HI-HAT split and the effects target are off.
-  const StemData* stems = track && StemsBelongTo(deck.stems.get(), *track) ? deck.stems.get() : nullptr;
-  float stemTarget[kStemParts];
-  for (int p = 0; p < kStemParts; ++p)
-    stemTarget[p] = stems ? Sane(deck.stemGain[p].load(std::memory_order_relaxed), 1.0f, 0.0f, 1.0f) : 1.0f;
-  const float kickTarget = Sane(deck.kickTarget, 1.0f, 0.0f, 1.0f);
-  const float hatTarget = Sane(deck.hatTarget, 1.0f, 0.0f, 1.0f);
+// How the block's stems are read and mixed.
+struct StemPlan {
+  const StemData* stems = nullptr;
+  float target[kStemParts];
+  float kickTarget = 1.0f, hatTarget = 1.0f, splitTarget = 0.0f;
+  bool kickPath = false;  // the KICK/HI-HAT split runs
+  int32_t stemFx = -1;    // 0..2 one stem, 3+ MELODY, -1 the whole deck
+  ReadSources sources;
+  int32_t width = 2;      // floats per read frame
+  float step = 0.0f;      // smoothing share per frame
+};
+
+// Stems: they count only while they belong to this track; otherwise every part sits at 1 and the
+// KICK/HI-HAT split and the effects target are off.
+StemPlan PlanStems(DeckState& deck, const Track* track, int32_t rate) {
+  StemPlan p;
+  p.stems = track && StemsBelongTo(deck.stems.get(), *track) ? deck.stems.get() : nullptr;
+  for (int k = 0; k < kStemParts; ++k)
+    p.target[k] = p.stems ? ClampFiniteOr(deck.stemGain[k].load(std::memory_order_relaxed), 1.0f, 0.0f, 1.0f) : 1.0f;
+  p.kickTarget = ClampFiniteOr(deck.kickTarget, 1.0f, 0.0f, 1.0f);
+  p.hatTarget = ClampFiniteOr(deck.hatTarget, 1.0f, 0.0f, 1.0f);
   // The split runs while a band is cut and while the deck fades into or out of its all-passes, so
   // neither a cut nor its end steps the sound.
-  if (!stems) {
+  if (!p.stems) {
     deck.kickNow = deck.hatNow = 1.0f;
     deck.splitNow = 0.0f;
   }
-  const bool cut = stems && (kickTarget < 1.0f || hatTarget < 1.0f || deck.kickNow < 1.0f || deck.hatNow < 1.0f);
-  const float splitTarget = cut ? 1.0f : 0.0f;
-  const bool kickPath = stems && (cut || deck.splitNow > 0.0f);
-  if (kickPath && deck.splitNow == 0.0f) {
+  const bool cut =
+      p.stems && (p.kickTarget < 1.0f || p.hatTarget < 1.0f || deck.kickNow < 1.0f || deck.hatNow < 1.0f);
+  p.splitTarget = cut ? 1.0f : 0.0f;
+  p.kickPath = p.stems && (cut || deck.splitNow > 0.0f);
+  if (p.kickPath && deck.splitNow == 0.0f) {
     for (int c = 0; c < 2; ++c) {
       ResetDrumSplit(deck.drumSplit[c]);
       ResetSplitPhase(deck.deckPhase[c]);
       ResetSplitPhase(deck.aimedPhase[c]);
     }
   }
-  const int32_t stemFx = stems ? deck.stemFxTarget : -1;  // 0..2 one stem, 3+ MELODY, -1 the whole deck
+  p.stemFx = p.stems ? deck.stemFxTarget : -1;
   bool fullMix = true;  // every part at exactly 1 for the whole block: the main read is the plain mix
-  for (int p = 0; p < kStemParts; ++p) fullMix = fullMix && stemTarget[p] == 1.0f && deck.stemGainNow[p] == 1.0f;
-  const bool remix = stems && (!fullMix || stemFx >= 0 || kickPath);
-  ReadSources sources;
-  if (track) sources = SourcesOf(*track, remix ? stems : nullptr);
-  const int32_t width = 2 * sources.count;
-  const float stemStep = static_cast<float>(1.0 / (kStemSmoothSeconds * rate));
+  for (int k = 0; k < kStemParts; ++k) fullMix = fullMix && p.target[k] == 1.0f && deck.stemGainNow[k] == 1.0f;
+  const bool remix = p.stems && (!fullMix || p.stemFx >= 0 || p.kickPath);
+  if (track) p.sources = SourcesOf(*track, remix ? p.stems : nullptr);
+  p.width = 2 * p.sources.count;
+  p.step = static_cast<float>(1.0 / (kStemSmoothSeconds * rate));
+  return p;
+}
 
-  // --- First pass: move and read, a chunk of frames at a time ---
-  // Per chunk: the transport moves frame by frame and notes where each frame reads; then the
-  // reads run (the stretcher grain by grain over whole runs); then the parts are mixed.
-  const bool loopUsable = deck.loopOn && std::isfinite(deck.loopIn) && std::isfinite(deck.loopOut) &&
-                          deck.loopOut > deck.loopIn;
-  const float fadeStep = static_cast<float>(1.0 / (kJumpFadeSeconds * rate));
-  const double startSpeed = std::isfinite(deck.speed) ? deck.speed : 0.0;
-  float* scratch = deck.blockScratch.data();
-  float* aimedOut = deck.stemScratch.data();
-  double* positions = deck.blockPositions.data();
-  bool moving = moves;
+// One chunk of the first pass: where each frame reads, its fade, the de-click tails and whether
+// a loop wrapped there.
+struct ReadChunk {
   float read[kReadChunk * 2 * kMaxReadSources];
   double readAt[kReadChunk];
   float fades[kReadChunk];
   float declick[kReadChunk * 2];
   bool wrapped[kReadChunk];
+  int32_t reads = 0;  // frames 0..reads-1 of the chunk read the track (once stopped, it stays)
+};
+
+// Deck read, transport: moves the deck frame by frame through frames first..first+n-1 (loops,
+// the end of the track, slip), noting where each reads and mixing the de-click tails of jumps.
+// The speed ramps from startSpeed (the last block's) to v across the block.
+void MoveChunk(DeckState& deck, const Track* track, const DeckSpeeds& s, double startSpeed, double v, bool& moving,
+               int32_t first, int32_t n, int32_t frames, int32_t rate, ReadChunk& c) {
+  const bool loopUsable = deck.loopOn && std::isfinite(deck.loopIn) && std::isfinite(deck.loopOut) &&
+                          deck.loopOut > deck.loopIn;
+  const float fadeStep = static_cast<float>(1.0 / (kJumpFadeSeconds * rate));
+  double* positions = deck.blockPositions.data();
+  c.reads = 0;
+  for (int32_t j = 0; j < n; ++j) {
+    const int32_t i = first + j;
+    c.wrapped[j] = false;
+    if (moving) {
+      const double sp = startSpeed + (v - startSpeed) * (i + 1) / frames;
+      if (loopUsable) {
+        const double length = deck.loopOut - deck.loopIn;
+        if (sp > 0.0 && deck.position >= deck.loopOut) {
+          StartDeclick(deck);
+          deck.position = std::fmod(deck.position - deck.loopIn, length) + deck.loopIn;
+          c.wrapped[j] = true;
+        } else if (sp < 0.0 && deck.position < deck.loopIn && deck.position > deck.loopIn - length) {
+          StartDeclick(deck);
+          deck.position += length;
+          c.wrapped[j] = true;
+        }
+      }
+      if (!deck.jogTouched && sp > 0.0 && deck.position >= s.lastFrame) {
+        deck.playing = false;
+        moving = false;
+        deck.position = s.lastFrame;
+        deck.speed = sp;
+      } else {
+        c.readAt[j] = deck.position;
+        deck.fadeIn = std::min(deck.fadeIn + fadeStep, 1.0f);
+        c.fades[j] = deck.fadeIn;
+        c.reads = j + 1;
+        deck.position = std::max(deck.position + sp, 0.0);
+        deck.speed = sp;
+      }
+    }
+    if (deck.slipOn && deck.playing)
+      deck.slipPosition = std::min(deck.slipPosition + s.speedFactor * s.ratio, s.lastFrame);
+    c.declick[2 * j] = c.declick[2 * j + 1] = 0.0f;
+    for (auto [position, speed, fade] : {std::tie(deck.oldPosition, deck.oldSpeed, deck.oldFade),
+                                         std::tie(deck.olderPosition, deck.olderSpeed, deck.olderFade)}) {
+      if (fade <= 0.0f) continue;
+      float l = 0.0f, r = 0.0f;
+      if (track) ReadTrackCubic(*track, position, l, r);
+      fade = std::max(fade - fadeStep, 0.0f);
+      c.declick[2 * j] += l * fade;
+      c.declick[2 * j + 1] += r * fade;
+      position += speed;
+    }
+    positions[i] = deck.position;
+  }
+}
+
+// Stretch: the chunk's reads, cubic or through the stretcher grain by grain over whole runs,
+// starting from `grains` (the stretcher before the chunk moved) and replaying a loop wrap's reset
+// at its frame.
+void ReadChunkSources(DeckState& deck, const Track* track, const StemPlan& plan, double pitch, StretchState grains,
+                      int32_t n, ReadChunk& c) {
+  if (!grains.stretchOn) ReadSourcesCubicRun(plan.sources, c.readAt, c.reads, c.read);
+  for (int32_t j = 0; j < n;) {
+    if (c.wrapped[j]) ResetStretch(grains);
+    if (j >= c.reads || !grains.stretchOn) {
+      ++j;
+      continue;
+    }
+    int32_t run = std::min(c.reads - j, StretchRunLength(grains));
+    for (int32_t k = j + 1; k < j + run; ++k)
+      if (c.wrapped[k]) run = k - j;
+    StretchBlock(grains, *track, plan.sources, c.readAt[j], pitch, run, c.read + j * plan.width);
+    j += run;
+  }
+  deck.stretch = grains;
+}
+
+// Stems: the chunk's parts mixed at their smoothed gains into the deck's main signal (scratch)
+// and the part the effects aim at (aimedOut), through the KICK/HI-HAT split when it runs.
+void MixChunkStems(DeckState& deck, const StemPlan& plan, const ReadChunk& c, int32_t first, int32_t n) {
+  float* scratch = deck.blockScratch.data();
+  float* aimedOut = deck.stemScratch.data();
+  const int32_t stemFx = plan.stemFx;
+  for (int32_t j = 0; j < n; ++j) {
+    const int32_t i = first + j;
+    for (int p = 0; p < kStemParts; ++p) Smooth(deck.stemGainNow[p], plan.target[p], plan.step);
+    float main[2] = {0.0f, 0.0f}, aimed[2] = {0.0f, 0.0f}, drums[2] = {0.0f, 0.0f};
+    if (j < c.reads) {
+      const float* at = c.read + j * plan.width;
+      const float fade = c.fades[j];
+      if (plan.width == 2) {
+        main[0] = at[0] * fade;
+        main[1] = at[1] * fade;
+      } else {
+        // Parts: [melody, vocals - melody, drums - melody, bass - melody], MELODY being the rest.
+        const float* g = deck.stemGainNow;
+        const float m = g[3];
+        for (int ch = 0; ch < 2; ++ch) {
+          const float mix = at[ch], vocals = at[2 + ch], drum = at[4 + ch], bass = at[6 + ch];
+          main[ch] = (m * mix + (g[0] - m) * vocals + (g[1] - m) * drum + (g[2] - m) * bass) * fade;
+          if (stemFx >= 0 && stemFx < 3) aimed[ch] = g[stemFx] * at[2 + 2 * stemFx + ch] * fade;
+          else if (stemFx >= 3) aimed[ch] = m * (mix - vocals - drum - bass) * fade;
+          drums[ch] = g[1] * drum * fade;
+        }
+      }
+    }
+    main[0] += c.declick[2 * j];
+    main[1] += c.declick[2 * j + 1];
+    if (plan.kickPath) {
+      // The cut bands leave the deck as heard through the split's all-passes; the part aimed at
+      // by the effects goes through them too, so taking it out stays exact.
+      Smooth(deck.kickNow, plan.kickTarget, plan.step);
+      Smooth(deck.hatNow, plan.hatTarget, plan.step);
+      Smooth(deck.splitNow, plan.splitTarget, plan.step);
+      const double through = deck.splitNow;
+      for (int ch = 0; ch < 2; ++ch) {
+        const DrumBands bands = SplitDrums(deck.drumSplit[ch], drums[ch]);
+        const double split = ShiftLikeSplit(deck.deckPhase[ch], main[ch]) - bands.low * (1.0 - deck.kickNow) -
+                             bands.high * (1.0 - deck.hatNow);
+        main[ch] = static_cast<float>(main[ch] + through * (split - main[ch]));
+        if (stemFx >= 0)
+          aimed[ch] = static_cast<float>(aimed[ch] + through * (ShiftLikeSplit(deck.aimedPhase[ch], aimed[ch]) - aimed[ch]));
+      }
+    }
+    if (stemFx >= 0) {
+      main[0] -= aimed[0];
+      main[1] -= aimed[1];
+      aimedOut[2 * i] = aimed[0];
+      aimedOut[2 * i + 1] = aimed[1];
+    }
+    scratch[2 * i] = main[0];
+    scratch[2 * i + 1] = main[1];
+  }
+}
+
+// The first pass, a chunk of frames at a time: the transport moves frame by frame and notes
+// where each frame reads; then the reads run; then the parts are mixed into the deck's scratch.
+void MoveAndRead(DeckState& deck, const Track* track, const DeckSpeeds& s, const DeckMotion& motion,
+                 const StemPlan& plan, int32_t frames, int32_t rate) {
+  bool moving = motion.moves;
+  const double startSpeed = std::isfinite(deck.speed) ? deck.speed : 0.0;
+  ReadChunk chunk;
   for (int32_t first = 0; first < frames; first += kReadChunk) {
     const int32_t n = std::min(kReadChunk, frames - first);
-    // The reads start from the grains as they are now; a loop wrap below resets deck.stretch at
-    // once, and the reads replay that reset at its frame.
-    StretchState grains = deck.stretch;
-    int32_t reads = 0;  // frames 0..reads-1 of the chunk read the track (once stopped, it stays)
-    for (int32_t j = 0; j < n; ++j) {
-      const int32_t i = first + j;
-      wrapped[j] = false;
-      if (moving) {
-        const double s = startSpeed + (v - startSpeed) * (i + 1) / frames;
-        if (loopUsable) {
-          const double length = deck.loopOut - deck.loopIn;
-          if (s > 0.0 && deck.position >= deck.loopOut) {
-            StartDeclick(deck);
-            deck.position = std::fmod(deck.position - deck.loopIn, length) + deck.loopIn;
-            wrapped[j] = true;
-          } else if (s < 0.0 && deck.position < deck.loopIn && deck.position > deck.loopIn - length) {
-            StartDeclick(deck);
-            deck.position += length;
-            wrapped[j] = true;
-          }
-        }
-        if (!deck.jogTouched && s > 0.0 && deck.position >= lastFrame) {
-          deck.playing = false;
-          moving = false;
-          deck.position = lastFrame;
-          deck.speed = s;
-        } else {
-          readAt[j] = deck.position;
-          deck.fadeIn = std::min(deck.fadeIn + fadeStep, 1.0f);
-          fades[j] = deck.fadeIn;
-          reads = j + 1;
-          deck.position = std::max(deck.position + s, 0.0);
-          deck.speed = s;
-        }
-      }
-      if (deck.slipOn && deck.playing)
-        deck.slipPosition = std::min(deck.slipPosition + speedFactor * ratio, lastFrame);
-      declick[2 * j] = declick[2 * j + 1] = 0.0f;
-      for (auto [position, speed, fade] : {std::tie(deck.oldPosition, deck.oldSpeed, deck.oldFade),
-                                           std::tie(deck.olderPosition, deck.olderSpeed, deck.olderFade)}) {
-        if (fade <= 0.0f) continue;
-        float l = 0.0f, r = 0.0f;
-        if (track) ReadTrackCubic(*track, position, l, r);
-        fade = std::max(fade - fadeStep, 0.0f);
-        declick[2 * j] += l * fade;
-        declick[2 * j + 1] += r * fade;
-        position += speed;
-      }
-      positions[i] = deck.position;
-    }
-
-    if (!grains.stretchOn) ReadSourcesCubicRun(sources, readAt, reads, read);
-    for (int32_t j = 0; j < n;) {
-      if (wrapped[j]) ResetStretch(grains);
-      if (j >= reads || !grains.stretchOn) {
-        ++j;
-        continue;
-      }
-      int32_t run = std::min(reads - j, StretchRunLength(grains));
-      for (int32_t k = j + 1; k < j + run; ++k)
-        if (wrapped[k]) run = k - j;
-      StretchBlock(grains, *track, sources, readAt[j], pitch, run, read + j * width);
-      j += run;
-    }
-    deck.stretch = grains;
-
-    for (int32_t j = 0; j < n; ++j) {
-      const int32_t i = first + j;
-      for (int p = 0; p < kStemParts; ++p) Smooth(deck.stemGainNow[p], stemTarget[p], stemStep);
-      float main[2] = {0.0f, 0.0f}, aimed[2] = {0.0f, 0.0f}, drums[2] = {0.0f, 0.0f};
-      if (j < reads) {
-        const float* at = read + j * width;
-        const float fade = fades[j];
-        if (width == 2) {
-          main[0] = at[0] * fade;
-          main[1] = at[1] * fade;
-        } else {
-          // Parts: [melody, vocals - melody, drums - melody, bass - melody], MELODY being the rest.
-          const float* g = deck.stemGainNow;
-          const float m = g[3];
-          for (int c = 0; c < 2; ++c) {
-            const float mix = at[c], vocals = at[2 + c], drum = at[4 + c], bass = at[6 + c];
-            main[c] = (m * mix + (g[0] - m) * vocals + (g[1] - m) * drum + (g[2] - m) * bass) * fade;
-            if (stemFx >= 0 && stemFx < 3) aimed[c] = g[stemFx] * at[2 + 2 * stemFx + c] * fade;
-            else if (stemFx >= 3) aimed[c] = m * (mix - vocals - drum - bass) * fade;
-            drums[c] = g[1] * drum * fade;
-          }
-        }
-      }
-      main[0] += declick[2 * j];
-      main[1] += declick[2 * j + 1];
-      if (kickPath) {
-        // The cut bands leave the deck as heard through the split's all-passes; the part aimed at
-        // by the effects goes through them too, so taking it out stays exact.
-        Smooth(deck.kickNow, kickTarget, stemStep);
-        Smooth(deck.hatNow, hatTarget, stemStep);
-        Smooth(deck.splitNow, splitTarget, stemStep);
-        const double through = deck.splitNow;
-        for (int c = 0; c < 2; ++c) {
-          const DrumBands bands = SplitDrums(deck.drumSplit[c], drums[c]);
-          const double split = ShiftLikeSplit(deck.deckPhase[c], main[c]) - bands.low * (1.0 - deck.kickNow) -
-                               bands.high * (1.0 - deck.hatNow);
-          main[c] = static_cast<float>(main[c] + through * (split - main[c]));
-          if (stemFx >= 0)
-            aimed[c] = static_cast<float>(aimed[c] + through * (ShiftLikeSplit(deck.aimedPhase[c], aimed[c]) - aimed[c]));
-        }
-      }
-      if (stemFx >= 0) {
-        main[0] -= aimed[0];
-        main[1] -= aimed[1];
-        aimedOut[2 * i] = aimed[0];
-        aimedOut[2 * i + 1] = aimed[1];
-      }
-      scratch[2 * i] = main[0];
-      scratch[2 * i + 1] = main[1];
-    }
+    // The reads start from the grains as they are now; a loop wrap while moving resets
+    // deck.stretch at once, and the reads replay that reset at its frame.
+    const StretchState grains = deck.stretch;
+    MoveChunk(deck, track, s, startSpeed, motion.v, moving, first, n, frames, rate, chunk);
+    ReadChunkSources(deck, track, plan, s.pitch, grains, n, chunk);
+    MixChunkStems(deck, plan, chunk, first, n);
   }
-  if (!moves) deck.speed = 0.0;
+  if (!motion.moves) deck.speed = 0.0;
+}
 
-  // --- Gains of the second pass (targets; each ramps from gainLast across the block) ---
-  float target[6];  // low, mid, high, trim, fader, cue
-  if (deckOut != nullptr) {
-    std::fill(target, target + 6, 1.0f);
-  } else {
-    const float gainKnob = Sane(deck.gain, 0.5f, 0.0f, 1.0f);
-    target[0] = EqGain(Sane(deck.eqLow, 0.5f, 0.0f, 1.0f));
-    target[1] = EqGain(Sane(deck.eqMid, 0.5f, 0.0f, 1.0f));
-    target[2] = EqGain(Sane(deck.eqHigh, 0.5f, 0.0f, 1.0f));
-    target[3] = static_cast<float>(std::pow(10.0, (gainKnob - 0.5) * kTrimRangeDb / 20.0));
-    const float fader = Sane(deck.fader, 0.0f, 0.0f, 1.0f);
-    target[4] = fader * fader * Sane(xfGain, 0.0f, 0.0f, 1.0f);
-    target[5] = deck.cue ? 1.0f : 0.0f;
+// Gains of the strip, ramped across the block from gainLast: low, mid, high, trim, fader, cue.
+constexpr int kStripGains = 6;
+void StripTargets(const DeckState& deck, float xfGain, bool ownOutput, float* target) {
+  if (ownOutput) {
+    std::fill(target, target + kStripGains, 1.0f);
+    return;
   }
-  float voiceTarget[2] = {deck.vocalMode == 1 ? 1.0f : 0.0f, deck.vocalMode == 2 ? 1.0f : 0.0f};
-  const float voiceStep = static_cast<float>(1.0 / (kVoiceSmoothSeconds * rate));
+  const float gainKnob = ClampFiniteOr(deck.gain, 0.5f, 0.0f, 1.0f);
+  target[0] = EqGain(ClampFiniteOr(deck.eqLow, 0.5f, 0.0f, 1.0f));
+  target[1] = EqGain(ClampFiniteOr(deck.eqMid, 0.5f, 0.0f, 1.0f));
+  target[2] = EqGain(ClampFiniteOr(deck.eqHigh, 0.5f, 0.0f, 1.0f));
+  target[3] = static_cast<float>(std::pow(10.0, (gainKnob - 0.5) * kTrimRangeDb / 20.0));
+  const float fader = ClampFiniteOr(deck.fader, 0.0f, 0.0f, 1.0f);
+  target[4] = fader * fader * ClampFiniteOr(xfGain, 0.0f, 0.0f, 1.0f);
+  target[5] = deck.cue ? 1.0f : 0.0f;
+}
 
-  const float filter = Sane(deck.filter, 0.0f, -1.0f, 1.0f);
-  const bool filterActive = std::abs(filter) > kFilterDeadZone;  // what the colour effect follows
-  ChannelFilterGlide glide(deck, filter, rate);
-
-  // Deck effects: GATE and AUTO-WAH follow the grid, so they need a track.
+// Effects, per block: the deck unit (GATE and AUTO-WAH follow the grid, so they need a track) and
+// the filter knob's colour effect. Returns the colour effect's row, -1 for the plain filter.
+int UpdateDeckEffects(DeckState& deck, const Track* track, const DeckSpeeds& s, float filter, int32_t rate) {
   float amounts[kEffectCount], params[kEffectCount];
   for (int k = 0; k < kEffectCount; ++k) {
-    amounts[k] = Sane(deck.fxAmount[k].load(std::memory_order_relaxed), 0.5f, 0.0f, 1.0f);
+    amounts[k] = ClampFiniteOr(deck.fxAmount[k].load(std::memory_order_relaxed), 0.5f, 0.0f, 1.0f);
     const float p = deck.fxParam[k].load(std::memory_order_relaxed);
     params[k] = std::isfinite(p) ? p : kDefaultFxParams[k];
   }
   uint32_t mask = deck.fxMask;
   if (!track) mask &= ~(EffectBit(kFxGate) | EffectBit(kFxAutoWah));
-  const double beatLength = track ? BeatLengthAt(*track, positions[0] / trackRate) / std::max(speedFactor, kMinEffectSpeed)
-                                  : kNoTrackBeatSeconds;
+  const double beatLength =
+      track ? BeatLengthAt(*track, deck.blockPositions[0] / s.trackRate) / std::max(s.speedFactor, kMinEffectSpeed)
+            : kNoTrackBeatSeconds;
   UpdateEffectUnit(deck.fxUnit, mask, amounts, params, beatLength, rate);
 
   const int colorEffect = kColorEffects[std::clamp(deck.colorFx, 0, 5)];
   if (colorEffect >= 0) {
+    const bool filterActive = std::abs(filter) > kFilterDeadZone;  // what the colour effect follows
     float colorAmounts[kEffectCount], colorParams[kEffectCount];
     std::fill(colorAmounts, colorAmounts + kEffectCount, 0.5f);
     std::fill(colorParams, colorParams + kEffectCount, 0.0f);
@@ -545,19 +593,76 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
     UpdateEffectUnit(deck.colorFxUnit, filterActive ? EffectBit(colorEffect) : 0u, colorAmounts, colorParams,
                      beatLength, rate);
   }
+  return colorEffect;
+}
 
-  const bool live = &deck >= engine.decks && &deck < engine.decks + kEngineDecks;
-  const bool clicks = live && moves && track && (&deck - engine.decks) == engine.clickDeck;
-  float* clickTarget = HeadphonesApart(engine) ? cue : out;
+// EQ: the three-band crossover of one channel's sample at the band gains g[0..2].
+float ThreeBandEq(DeckState& deck, int c, double x, const float* g) {
+  const double low =
+      ProcessBiquad(deck.eqAllPass2800[c], ProcessBiquad(deck.eqLowPass250[c][1], ProcessBiquad(deck.eqLowPass250[c][0], x)));
+  const double rest = ProcessBiquad(deck.eqHighPass250[c][1], ProcessBiquad(deck.eqHighPass250[c][0], x));
+  const double mid = ProcessBiquad(deck.eqLowPass2800[c][1], ProcessBiquad(deck.eqLowPass2800[c][0], rest));
+  const double high = ProcessBiquad(deck.eqHighPass2800[c][1], ProcessBiquad(deck.eqHighPass2800[c][0], rest));
+  return static_cast<float>(low * g[0] + mid * g[1] + high * g[2]);
+}
+
+// The voice modes: the voice band alone (a) or taken out (b), each smoothed in and out.
+void ApplyVoiceModes(DeckState& deck, float* y, const float* voiceTarget, float voiceStep) {
+  for (int k = 0; k < 2; ++k) deck.voiceNow[k] += (voiceTarget[k] - deck.voiceNow[k]) * voiceStep;
+  const float a = deck.voiceNow[0], b = deck.voiceNow[1];
+  if (a <= kVoiceAudible && b <= kVoiceAudible) return;
+  const float band =
+      static_cast<float>(ProcessBiquad(deck.voiceLowPass, ProcessBiquad(deck.voiceHighPass, (y[0] + y[1]) * 0.5)));
+  for (int c = 0; c < 2; ++c) y[c] = band * a * kVoiceBandBoost + y[c] * (1.0f - a - b) + (y[c] - band) * b;
+}
+
+// The beat click: a decaying tick on each beat crossed (higher on the downbeat) added to target.
+void AddBeatClick(DeckState& deck, double beat, float clickDecay, int32_t rate, float* target) {
+  if (beat > deck.clickLastBeat && std::floor(beat) > std::floor(deck.clickLastBeat) && beat - deck.clickLastBeat < 1.0) {
+    deck.clickLevel = 1.0f;
+    deck.clickPhase = 0.0;
+    deck.clickFrequency = static_cast<int64_t>(std::floor(beat)) % 4 == 0 ? kClickDownbeatHz : kClickBeatHz;
+  }
+  deck.clickLastBeat = beat;
+  if (deck.clickLevel <= kClickSilent) return;
+  const float tick = static_cast<float>(std::sin(deck.clickPhase)) * deck.clickLevel * kClickGain;
+  deck.clickLevel *= clickDecay;
+  deck.clickPhase = std::fmod(deck.clickPhase + kTwoPi * deck.clickFrequency / rate, kTwoPi);
+  target[0] += tick;
+  target[1] += tick;
+}
+
+// Where the second pass sends the deck.
+struct StripOutputs {
+  float* out;
+  float* cue;
+  float* deckOut;      // the deck's own output (external mixer), or null
+  float* clickTarget;  // the beat click's destination, or null for no click
+};
+
+// The second pass, frame by frame: trim, the aimed stem's effects, EQ, voice modes, filter,
+// colour effect, deck effects and the beat click; the result goes to out, cue and deckOut.
+// Returns the block's peak.
+float RenderStrip(DeckState& deck, const Track* track, const DeckSpeeds& s, int32_t stemFx, float xfGain,
+                  const StripOutputs& to, int32_t frames, int32_t rate) {
+  float target[kStripGains];
+  StripTargets(deck, xfGain, to.deckOut != nullptr, target);
+  const float voiceTarget[2] = {deck.vocalMode == 1 ? 1.0f : 0.0f, deck.vocalMode == 2 ? 1.0f : 0.0f};
+  const float voiceStep = static_cast<float>(1.0 / (kVoiceSmoothSeconds * rate));
+  const float filter = ClampFiniteOr(deck.filter, 0.0f, -1.0f, 1.0f);
+  ChannelFilterGlide glide(deck, filter, rate);
+  const int colorEffect = UpdateDeckEffects(deck, track, s, filter, rate);
   const float clickDecay = static_cast<float>(std::exp(-1.0 / (kClickDecaySeconds * rate)));
+  const float* scratch = deck.blockScratch.data();
+  const float* aimedOut = deck.stemScratch.data();
+  const double* positions = deck.blockPositions.data();
 
-  // --- Second pass: channel strip and effects ---
   float peak = 0.0f;
   for (int32_t i = 0; i < frames; ++i) {
     const float share = static_cast<float>(i + 1) / frames;
-    float g[6];
-    for (int k = 0; k < 6; ++k) g[k] = deck.gainLast[k] + (target[k] - deck.gainLast[k]) * share;
-    const double beat = track ? BeatAtTime(*track, positions[i] / trackRate) : 0.0;
+    float g[kStripGains];
+    for (int k = 0; k < kStripGains; ++k) g[k] = deck.gainLast[k] + (target[k] - deck.gainLast[k]) * share;
+    const double beat = track ? BeatAtTime(*track, positions[i] / s.trackRate) : 0.0;
 
     // The stem the effects act on, processed alone and put back before the EQ.
     float aimed[2] = {0.0f, 0.0f};
@@ -567,60 +672,49 @@ void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, 
       ProcessEffectUnit(deck.fxUnit, aimed[0], aimed[1], beat);
     }
     float y[2];
-    for (int c = 0; c < 2; ++c) {
-      const double x = g[3] * scratch[2 * i + c] + aimed[c];
-      const double low = ProcessBiquad(deck.eqAllPass2800[c],
-                                       ProcessBiquad(deck.eqLowPass250[c][1], ProcessBiquad(deck.eqLowPass250[c][0], x)));
-      const double rest = ProcessBiquad(deck.eqHighPass250[c][1], ProcessBiquad(deck.eqHighPass250[c][0], x));
-      const double mid = ProcessBiquad(deck.eqLowPass2800[c][1], ProcessBiquad(deck.eqLowPass2800[c][0], rest));
-      const double high = ProcessBiquad(deck.eqHighPass2800[c][1], ProcessBiquad(deck.eqHighPass2800[c][0], rest));
-      y[c] = static_cast<float>(low * g[0] + mid * g[1] + high * g[2]);
-    }
-
-    for (int k = 0; k < 2; ++k) deck.voiceNow[k] += (voiceTarget[k] - deck.voiceNow[k]) * voiceStep;
-    const float a = deck.voiceNow[0], b = deck.voiceNow[1];
-    if (a > kVoiceAudible || b > kVoiceAudible) {
-      const float band = static_cast<float>(
-          ProcessBiquad(deck.voiceLowPass, ProcessBiquad(deck.voiceHighPass, (y[0] + y[1]) * 0.5)));
-      for (float& c : y) c = band * a * kVoiceBandBoost + c * (1.0f - a - b) + (c - band) * b;
-    }
-
+    for (int c = 0; c < 2; ++c) y[c] = ThreeBandEq(deck, c, g[3] * scratch[2 * i + c] + aimed[c], g);
+    ApplyVoiceModes(deck, y, voiceTarget, voiceStep);
     if (i % kFilterGlideFrames == 0) glide.Step(deck, std::min(kFilterGlideFrames, frames - i));
     glide.Process(deck, y);
-
     if (colorEffect >= 0) ProcessEffectUnit(deck.colorFxUnit, y[0], y[1], beat);
     if (stemFx < 0) ProcessEffectUnit(deck.fxUnit, y[0], y[1], beat);
-
-    if (clicks) {
-      if (beat > deck.clickLastBeat && std::floor(beat) > std::floor(deck.clickLastBeat) &&
-          beat - deck.clickLastBeat < 1.0) {
-        deck.clickLevel = 1.0f;
-        deck.clickPhase = 0.0;
-        deck.clickFrequency = static_cast<int64_t>(std::floor(beat)) % 4 == 0 ? kClickDownbeatHz : kClickBeatHz;
-      }
-      deck.clickLastBeat = beat;
-      if (deck.clickLevel > kClickSilent) {
-        const float tick = static_cast<float>(std::sin(deck.clickPhase)) * deck.clickLevel * kClickGain;
-        deck.clickLevel *= clickDecay;
-        deck.clickPhase = std::fmod(deck.clickPhase + kTwoPi * deck.clickFrequency / rate, kTwoPi);
-        clickTarget[2 * i] += tick;
-        clickTarget[2 * i + 1] += tick;
-      }
-    }
+    if (to.clickTarget != nullptr) AddBeatClick(deck, beat, clickDecay, rate, to.clickTarget + 2 * i);
 
     peak = std::max(peak, std::max(std::abs(y[0]), std::abs(y[1])));
-    out[2 * i] += g[4] * y[0];
-    out[2 * i + 1] += g[4] * y[1];
-    if (deckOut != nullptr) {
-      deckOut[2 * i] += y[0];
-      deckOut[2 * i + 1] += y[1];
+    to.out[2 * i] += g[4] * y[0];
+    to.out[2 * i + 1] += g[4] * y[1];
+    if (to.deckOut != nullptr) {
+      to.deckOut[2 * i] += y[0];
+      to.deckOut[2 * i + 1] += y[1];
     }
-    cue[2 * i] += g[5] * y[0];
-    cue[2 * i + 1] += g[5] * y[1];
+    to.cue[2 * i] += g[5] * y[0];
+    to.cue[2 * i + 1] += g[5] * y[1];
   }
   glide.Finish(deck);
-  std::copy(target, target + 6, deck.gainLast);
-  float seen = deck.peak.load(std::memory_order_relaxed);
-  while (peak > seen && !deck.peak.compare_exchange_weak(seen, peak, std::memory_order_relaxed)) {
-  }
+  std::copy(target, target + kStripGains, deck.gainLast);
+  return peak;
+}
+
+}  // namespace
+
+void RenderDeck(AudioEngine& engine, DeckState& deck, float xfGain, float* out, float* cue,
+                float* deckOut, int32_t frames, int32_t rate) {
+  if (frames <= 0 || rate <= 0) return;
+  const Track* track = Usable(deck.track.get()) ? deck.track.get() : nullptr;
+  const size_t stereo = static_cast<size_t>(frames) * 2;
+  if (deck.filterRate != rate) BuildFixedFilters(deck, rate);
+  GrowTo(deck.stemScratch, stereo);
+  GrowTo(deck.blockScratch, stereo);
+  GrowTo(deck.blockPositions, static_cast<size_t>(frames));
+  if (!std::isfinite(deck.position)) deck.position = 0.0;
+
+  const DeckSpeeds speeds = SpeedsOf(deck, track, rate);
+  const DeckMotion motion = DecideMotion(deck, track, speeds, frames, rate);
+  const StemPlan plan = PlanStems(deck, track, rate);
+  MoveAndRead(deck, track, speeds, motion, plan, frames, rate);
+
+  const bool live = &deck >= engine.decks && &deck < engine.decks + kEngineDecks;
+  const bool clicks = live && motion.moves && track && (&deck - engine.decks) == engine.clickDeck;
+  const StripOutputs to{out, cue, deckOut, clicks ? (HeadphonesApart(engine) ? cue : out) : nullptr};
+  RaiseAtomic(deck.peak, RenderStrip(deck, track, speeds, plan.stemFx, xfGain, to, frames, rate));
 }

@@ -2,33 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <iterator>
 #include <numbers>
 #include <utility>
 
 #include "engine/engine.h"  // AssertNotAudioThread
+#include "engine/render_helpers.h"
 
-// clang-format off
-const EffectInfo kEffects[kEffectCount] = {
-    {.name = L"ECHO",      .defaultBeats = 0.5f,  .levelBase = 0.35f, .levelSpan = 0.45f, .extraBase = 0.25f, .extraSpan = 0.45f,   .inUnit = true},
-    {.name = L"REVERB",    .defaultBeats = 0.0f,  .levelBase = 0.15f, .levelSpan = 0.55f, .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"FLANGER",   .defaultBeats = 8.0f,  .levelBase = 0.4f,  .levelSpan = 0.6f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"PHASER",    .defaultBeats = 4.0f,  .levelBase = 0.4f,  .levelSpan = 0.6f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"CRUSH",     .defaultBeats = 0.0f,  .levelBase = 12.0f, .levelSpan = -9.0f, .extraBase = 1.0f,  .extraSpan = 12.0f,   .inUnit = true},
-    {.name = L"GATE",      .defaultBeats = 0.25f, .levelBase = 0.4f,  .levelSpan = 0.6f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"NOISE",     .defaultBeats = 0.0f,  .levelBase = 0.03f, .levelSpan = 0.22f, .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"AUTO-WAH",  .defaultBeats = 1.0f,  .levelBase = 0.5f,  .levelSpan = 0.5f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"BRAKE",     .defaultBeats = 0.0f,  .levelBase = 0.3f,  .levelSpan = 2.2f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = false},
-    {.name = L"BACKSPIN",  .defaultBeats = 0.0f,  .levelBase = 0.4f,  .levelSpan = 1.6f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = false},
-    {.name = L"TREMOLO",   .defaultBeats = 0.25f, .levelBase = 1.0f,  .levelSpan = 0.0f,  .extraBase = 0.35f, .extraSpan = 0.65f,   .inUnit = true},
-    {.name = L"CHORUS",    .defaultBeats = 0.0f,  .levelBase = 0.35f, .levelSpan = 0.55f, .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"DRIVE",     .defaultBeats = 0.0f,  .levelBase = 1.0f,  .levelSpan = 0.0f,  .extraBase = 1.0f,  .extraSpan = 14.0f,   .inUnit = true},
-    {.name = L"STUTTER",   .defaultBeats = 0.25f, .levelBase = 0.6f,  .levelSpan = 0.4f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"ROBOT",     .defaultBeats = 0.0f,  .levelBase = 0.55f, .levelSpan = 0.45f, .extraBase = 180.0f, .extraSpan = -140.0f, .inUnit = true},
-    {.name = L"TELEPHONE", .defaultBeats = 0.0f,  .levelBase = 0.6f,  .levelSpan = 0.4f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"SWEEP",     .defaultBeats = 8.0f,  .levelBase = 0.5f,  .levelSpan = 0.5f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true},
-    {.name = L"DUB ECHO",  .defaultBeats = 0.75f, .levelBase = 0.4f,  .levelSpan = 0.4f,  .extraBase = 0.5f,  .extraSpan = 0.35f,   .inUnit = true},
-};
-// clang-format on
 
 int NearestBeatLength(float beats) {
   int best = 0;
@@ -42,8 +23,6 @@ float StepBeatLength(float beats, bool back) {
 }
 
 namespace {
-
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 // Line sizes.
 constexpr double kLongLineSeconds = 8.0;  // echo, stutter capture, dub echo
@@ -307,119 +286,132 @@ void UpdateEffectUnit(EffectUnit& u, uint32_t mask, const float amounts[kEffectC
   }
 }
 
-void ProcessEffectUnit(EffectUnit& u, float& left, float& right, double beat) {
-  if (u.rate == 0) return;
-  // A non-finite sample would circulate in the feedback lines for good.
-  float x[2] = {std::isfinite(left) ? left : 0.0f, std::isfinite(right) ? right : 0.0f};
-  if (!std::isfinite(beat)) beat = 0.0;
+namespace {
+
+// --- One function per effect: runs one stereo frame x[0], x[1] through it in place ---
+// Inlined into ProcessEffectUnit, which calls them in a fixed order, as one loop body would be.
+
+// GATE: square gain in the beat, ramped over 3 ms; after switching off it ramps back to 1.
+[[gnu::always_inline]] inline void RunGate(EffectUnit& u, float* x, double beat) {
+  if (!On(u, kFxGate) && u.gateGain == 1.0f) return;
+  float target = 1.0f;
+  if (On(u, kFxGate) && Frac(beat / u.gatePeriod) >= 0.5) target = 1.0f - u.gateDepth;
+  u.gateGain = MoveToward(u.gateGain, target, u.gateStep);
+  if (!On(u, kFxGate) && u.gateGain >= kGateSettled) u.gateGain = 1.0f;
+  x[0] *= u.gateGain;
+  x[1] *= u.gateGain;
+}
+
+// CRUSH: fewer levels, sample and hold.
+[[gnu::always_inline]] inline void RunCrush(EffectUnit& u, float* x, double) {
+  if (!On(u, kFxCrush)) return;
+  if (u.crushCounter <= 0) {
+    for (int c = 0; c < 2; ++c) u.crushHeld[c] = std::round(x[c] * u.crushLevels) / u.crushLevels;
+    u.crushCounter = u.crushHold;
+  }
+  u.crushCounter -= 1;
+  x[0] = u.crushHeld[0];
+  x[1] = u.crushHeld[1];
+}
+
+// ECHO: ping-pong; the line always runs so a switched-off echo fades out.
+[[gnu::always_inline]] inline void RunEcho(EffectUnit& u, float* x, double) {
+  const bool on = On(u, kFxEcho);
+  int32_t read = u.echoWrite - u.echoDelay;
+  if (read < 0) read += u.echoFrames;
+  const float readL = u.echoLine[2 * read];
+  const float readR = u.echoLine[2 * read + 1];
+  u.echoLine[2 * u.echoWrite] = readR * u.echoFeedback + (on ? x[0] : 0.0f);
+  u.echoLine[2 * u.echoWrite + 1] = readL * u.echoFeedback + (on ? x[1] : 0.0f);
+  if (++u.echoWrite >= u.echoFrames) u.echoWrite = 0;
+  x[0] += readL * u.echoWet;
+  x[1] += readR * u.echoWet;
+}
+
+// REVERB while on and for its tail afterwards.
+[[gnu::always_inline]] inline void RunReverb(EffectUnit& u, float* x, double) {
+  const uint64_t tailSamples = static_cast<uint64_t>(kReverbTailSeconds * static_cast<double>(u.rate));
+  const bool on = On(u, kFxReverb);
+  if (!on && u.reverbTail >= tailSamples) return;
+  float wetL = 0.0f, wetR = 0.0f;
+  ReverbTick(u.reverb, on ? x[0] : 0.0f, on ? x[1] : 0.0f, wetL, wetR);
+  x[0] += wetL * u.reverbWet;
+  x[1] += wetR * u.reverbWet;
+  u.reverbTail += 1;
+}
+
+// FLANGER: 0.7..5.2 ms swept delay with feedback.
+[[gnu::always_inline]] inline void RunFlanger(EffectUnit& u, float* x, double) {
+  const float level = SmoothLevel(u, kFxFlanger);
+  if (level <= kLevelAudible) return;
   const double rate = u.rate;
-
-  // GATE: square gain in the beat, ramped over 3 ms; after switching off it ramps back to 1.
-  if (On(u, kFxGate) || u.gateGain != 1.0f) {
-    float target = 1.0f;
-    if (On(u, kFxGate) && Frac(beat / u.gatePeriod) >= 0.5) target = 1.0f - u.gateDepth;
-    u.gateGain = MoveToward(u.gateGain, target, u.gateStep);
-    if (!On(u, kFxGate) && u.gateGain >= kGateSettled) u.gateGain = 1.0f;
-    x[0] *= u.gateGain;
-    x[1] *= u.gateGain;
+  u.flangerPhase += u.flangerStep;
+  if (u.flangerPhase >= 1.0) u.flangerPhase -= std::floor(u.flangerPhase);
+  const double sweep = (1.0 - std::cos(kTwoPi * u.flangerPhase)) / 2.0;
+  const double delay = std::max((sweep * kFlangerSweepSeconds + kFlangerMinDelaySeconds) * rate, 1.0);
+  for (int c = 0; c < 2; ++c) {
+    const float read = ReadLine(u.flangerLine, u.flangerFrames, u.flangerWrite, delay, c);
+    u.flangerLine[2 * u.flangerWrite + c] = x[c] + read * kFlangerFeedback;
+    x[c] += read * kFlangerMix * level;
   }
+  if (++u.flangerWrite >= u.flangerFrames) u.flangerWrite = 0;
+}
 
-  // CRUSH: fewer levels, sample and hold.
-  if (On(u, kFxCrush)) {
-    if (u.crushCounter <= 0) {
-      for (int c = 0; c < 2; ++c) u.crushHeld[c] = std::round(x[c] * u.crushLevels) / u.crushLevels;
-      u.crushCounter = u.crushHold;
+// PHASER: four first-order all-passes swept 250..2850 Hz, with feedback.
+[[gnu::always_inline]] inline void RunPhaser(EffectUnit& u, float* x, double) {
+  const float level = SmoothLevel(u, kFxPhaser);
+  if (level <= kLevelAudible) return;
+  const double rate = u.rate;
+  u.phaserPhase += u.phaserStep / rate;
+  if (u.phaserPhase >= 1.0) u.phaserPhase -= std::floor(u.phaserPhase);
+  const double hz = std::min((1.0 - std::cos(kTwoPi * u.phaserPhase)) / 2.0 * kPhaserSweepHz + kPhaserLowHz,
+                             kPhaserMaxOfRate * rate);
+  const double t = std::tan(std::numbers::pi * hz / rate);
+  const double coefficient = (t - 1.0) / (t + 1.0);
+  for (int c = 0; c < 2; ++c) {
+    double v = x[c] + u.phaserLast[c] * kPhaserFeedback;
+    for (int s = 0; s < 4; ++s) {
+      const double y = coefficient * v + u.phaserIn[c][s] - coefficient * u.phaserOut[c][s];
+      u.phaserIn[c][s] = v;
+      u.phaserOut[c][s] = y;
+      v = y;
     }
-    u.crushCounter -= 1;
-    x[0] = u.crushHeld[0];
-    x[1] = u.crushHeld[1];
+    u.phaserLast[c] = v;
+    x[c] += static_cast<float>(v) * level * kPhaserMix;
   }
+}
 
-  // ECHO: ping-pong; the line always runs so a switched-off echo fades out.
-  {
-    const bool on = On(u, kFxEcho);
-    int32_t read = u.echoWrite - u.echoDelay;
-    if (read < 0) read += u.echoFrames;
-    const float readL = u.echoLine[2 * read];
-    const float readR = u.echoLine[2 * read + 1];
-    u.echoLine[2 * u.echoWrite] = readR * u.echoFeedback + (on ? x[0] : 0.0f);
-    u.echoLine[2 * u.echoWrite + 1] = readL * u.echoFeedback + (on ? x[1] : 0.0f);
-    if (++u.echoWrite >= u.echoFrames) u.echoWrite = 0;
-    x[0] += readL * u.echoWet;
-    x[1] += readR * u.echoWet;
-  }
-
-  // REVERB while on and for its tail afterwards.
-  const uint64_t tailSamples = static_cast<uint64_t>(kReverbTailSeconds * rate);
-  if (On(u, kFxReverb) || u.reverbTail < tailSamples) {
-    const bool on = On(u, kFxReverb);
-    float wetL = 0.0f, wetR = 0.0f;
-    ReverbTick(u.reverb, on ? x[0] : 0.0f, on ? x[1] : 0.0f, wetL, wetR);
-    x[0] += wetL * u.reverbWet;
-    x[1] += wetR * u.reverbWet;
-    u.reverbTail += 1;
-  }
-
-  // FLANGER: 0.7..5.2 ms swept delay with feedback.
-  if (const float level = SmoothLevel(u, kFxFlanger); level > kLevelAudible) {
-    u.flangerPhase += u.flangerStep;
-    if (u.flangerPhase >= 1.0) u.flangerPhase -= std::floor(u.flangerPhase);
-    const double sweep = (1.0 - std::cos(kTwoPi * u.flangerPhase)) / 2.0;
-    const double delay = std::max((sweep * kFlangerSweepSeconds + kFlangerMinDelaySeconds) * rate, 1.0);
-    for (int c = 0; c < 2; ++c) {
-      const float read = ReadLine(u.flangerLine, u.flangerFrames, u.flangerWrite, delay, c);
-      u.flangerLine[2 * u.flangerWrite + c] = x[c] + read * kFlangerFeedback;
-      x[c] += read * kFlangerMix * level;
-    }
-    if (++u.flangerWrite >= u.flangerFrames) u.flangerWrite = 0;
-  }
-
-  // PHASER: four first-order all-passes swept 250..2850 Hz, with feedback.
-  if (const float level = SmoothLevel(u, kFxPhaser); level > kLevelAudible) {
-    u.phaserPhase += u.phaserStep / rate;
-    if (u.phaserPhase >= 1.0) u.phaserPhase -= std::floor(u.phaserPhase);
-    const double hz = std::min((1.0 - std::cos(kTwoPi * u.phaserPhase)) / 2.0 * kPhaserSweepHz + kPhaserLowHz,
-                               kPhaserMaxOfRate * rate);
-    const double t = std::tan(std::numbers::pi * hz / rate);
-    const double coefficient = (t - 1.0) / (t + 1.0);
-    for (int c = 0; c < 2; ++c) {
-      double v = x[c] + u.phaserLast[c] * kPhaserFeedback;
-      for (int s = 0; s < 4; ++s) {
-        const double y = coefficient * v + u.phaserIn[c][s] - coefficient * u.phaserOut[c][s];
-        u.phaserIn[c][s] = v;
-        u.phaserOut[c][s] = y;
-        v = y;
-      }
-      u.phaserLast[c] = v;
-      x[c] += static_cast<float>(v) * level * kPhaserMix;
-    }
-  }
-
-  // AUTO-WAH: resonant low-pass swept with the beat.
-  if (const float level = SmoothLevel(u, kFxAutoWah); level > kLevelAudible) {
-    if (u.autoWahCounter++ % kRetuneFrames == 0) {
-      const double sweep = (1.0 - std::cos(kTwoPi * Frac(beat / u.autoWahPeriod))) / 2.0;
-      const double hz = std::min(kAutoWahMaxOfRate * rate, kAutoWahBaseHz * std::pow(kAutoWahRange, sweep));
-      TuneSvf(u.autoWah, hz, kAutoWahDamping, u.rate);
-    }
-    for (int c = 0; c < 2; ++c) {
-      const double low = SvfLowPass(u.autoWah, c, x[c]);
-      x[c] += level * (static_cast<float>(kAutoWahGain * low) - x[c]);
-    }
-  } else {
+// AUTO-WAH: resonant low-pass swept with the beat.
+[[gnu::always_inline]] inline void RunAutoWah(EffectUnit& u, float* x, double beat) {
+  const float level = SmoothLevel(u, kFxAutoWah);
+  if (level <= kLevelAudible) {
     u.autoWahCounter = 0;
+    return;
   }
-
-  // NOISE: high-passed white noise.
-  if (const float level = SmoothLevel(u, kFxNoise); level > kLevelAudible) {
-    for (int c = 0; c < 2; ++c) {
-      const float noise = NextNoise(u.noiseState);
-      x[c] += static_cast<float>(ProcessBiquad(u.noiseHighPass[c], noise)) * level;
-    }
+  if (u.autoWahCounter++ % kRetuneFrames == 0) {
+    const double sweep = (1.0 - std::cos(kTwoPi * Frac(beat / u.autoWahPeriod))) / 2.0;
+    const double hz = std::min(kAutoWahMaxOfRate * u.rate, kAutoWahBaseHz * std::pow(kAutoWahRange, sweep));
+    TuneSvf(u.autoWah, hz, kAutoWahDamping, u.rate);
   }
+  for (int c = 0; c < 2; ++c) {
+    const double low = SvfLowPass(u.autoWah, c, x[c]);
+    x[c] += level * (static_cast<float>(kAutoWahGain * low) - x[c]);
+  }
+}
 
-  // STUTTER: capture the slice after switching on, then loop it. The mix level ramps in and out
-  // so neither the start of the replay nor switching off clicks.
+// NOISE: high-passed white noise.
+[[gnu::always_inline]] inline void RunNoise(EffectUnit& u, float* x, double) {
+  const float level = SmoothLevel(u, kFxNoise);
+  if (level <= kLevelAudible) return;
+  for (int c = 0; c < 2; ++c) {
+    const float noise = NextNoise(u.noiseState);
+    x[c] += static_cast<float>(ProcessBiquad(u.noiseHighPass[c], noise)) * level;
+  }
+}
+
+// STUTTER: capture the slice after switching on, then loop it. The mix level ramps in and out
+// so neither the start of the replay nor switching off clicks.
+[[gnu::always_inline]] inline void RunStutter(EffectUnit& u, float* x, double beat) {
   if (u.stutterMode == 1) {
     const double slice = std::floor(beat / u.stutterBeats);
     if (!u.stutterNoted) {
@@ -450,80 +442,134 @@ void ProcessEffectUnit(EffectUnit& u, float& left, float& right, double beat) {
       u.levelNow[kFxStutter] = 0.0f;
     }
   }
+}
 
-  // TREMOLO: raised-cosine amplitude dip each period.
-  if (const float level = SmoothLevel(u, kFxTremolo); level > kLevelAudible) {
-    const double dip = (1.0 - std::cos(kTwoPi * Frac(beat / u.tremoloPeriod))) / 2.0;
-    const float gain = 1.0f - level * u.tremoloDepth * static_cast<float>(dip);
-    x[0] *= gain;
-    x[1] *= gain;
+// TREMOLO: raised-cosine amplitude dip each period.
+[[gnu::always_inline]] inline void RunTremolo(EffectUnit& u, float* x, double beat) {
+  const float level = SmoothLevel(u, kFxTremolo);
+  if (level <= kLevelAudible) return;
+  const double dip = (1.0 - std::cos(kTwoPi * Frac(beat / u.tremoloPeriod))) / 2.0;
+  const float gain = 1.0f - level * u.tremoloDepth * static_cast<float>(dip);
+  x[0] *= gain;
+  x[1] *= gain;
+}
+
+// CHORUS: one slowly swept voice per channel, a quarter cycle apart.
+[[gnu::always_inline]] inline void RunChorus(EffectUnit& u, float* x, double) {
+  const float level = SmoothLevel(u, kFxChorus);
+  if (level <= kLevelAudible) return;
+  const double rate = u.rate;
+  u.chorusPhase += kChorusLfoHz / rate;
+  if (u.chorusPhase >= 1.0) u.chorusPhase -= std::floor(u.chorusPhase);
+  for (int c = 0; c < 2; ++c) {
+    const double sweep = (1.0 + std::sin(kTwoPi * (u.chorusPhase + c * kChorusVoiceOffset))) / 2.0;
+    const double delay = (kChorusBaseSeconds + kChorusSweepSeconds * sweep) * rate;
+    const float voice = ReadLine(u.chorusLine, u.chorusFrames, u.chorusWrite, delay, c);
+    u.chorusLine[2 * u.chorusWrite + c] = x[c];
+    x[c] = (x[c] + level * voice) / (1.0f + kChorusNormalise * level);
   }
+  if (++u.chorusWrite >= u.chorusFrames) u.chorusWrite = 0;
+}
 
-  // CHORUS: one slowly swept voice per channel, a quarter cycle apart.
-  if (const float level = SmoothLevel(u, kFxChorus); level > kLevelAudible) {
-    u.chorusPhase += kChorusLfoHz / rate;
-    if (u.chorusPhase >= 1.0) u.chorusPhase -= std::floor(u.chorusPhase);
-    for (int c = 0; c < 2; ++c) {
-      const double sweep = (1.0 + std::sin(kTwoPi * (u.chorusPhase + c * kChorusVoiceOffset))) / 2.0;
-      const double delay = (kChorusBaseSeconds + kChorusSweepSeconds * sweep) * rate;
-      const float voice = ReadLine(u.chorusLine, u.chorusFrames, u.chorusWrite, delay, c);
-      u.chorusLine[2 * u.chorusWrite + c] = x[c];
-      x[c] = (x[c] + level * voice) / (1.0f + kChorusNormalise * level);
-    }
-    if (++u.chorusWrite >= u.chorusFrames) u.chorusWrite = 0;
+// DRIVE: tanh saturation normalised to the drive.
+[[gnu::always_inline]] inline void RunDrive(EffectUnit& u, float* x, double) {
+  const float level = SmoothLevel(u, kFxDrive);
+  if (level <= kLevelAudible) return;
+  const float norm = kDriveCeiling / std::tanh(u.drive);
+  for (int c = 0; c < 2; ++c) x[c] += level * (std::tanh(u.drive * x[c]) * norm - x[c]);
+}
+
+// ROBOT: ring modulation by a low carrier, saturated.
+[[gnu::always_inline]] inline void RunRobot(EffectUnit& u, float* x, double) {
+  const float level = SmoothLevel(u, kFxRobot);
+  if (level <= kLevelAudible) return;
+  u.robotPhase += kTwoPi * u.robotHz / static_cast<double>(u.rate);
+  if (u.robotPhase >= kTwoPi) u.robotPhase -= kTwoPi * std::floor(u.robotPhase / kTwoPi);
+  const float carrier = static_cast<float>(std::sin(u.robotPhase));
+  for (int c = 0; c < 2; ++c) x[c] += level * (std::tanh(kRobotSaturation * x[c] * carrier) - x[c]);
+}
+
+// TELEPHONE: 450..3200 Hz band, saturated.
+[[gnu::always_inline]] inline void RunTelephone(EffectUnit& u, float* x, double) {
+  const float level = SmoothLevel(u, kFxTelephone);
+  if (level <= kLevelAudible) return;
+  for (int c = 0; c < 2; ++c) {
+    const double band = ProcessBiquad(u.telephoneLowPass[c], ProcessBiquad(u.telephoneHighPass[c], x[c]));
+    x[c] += level * (std::tanh(kTelephoneSaturation * static_cast<float>(band)) * kTelephoneGain - x[c]);
   }
+}
 
-  // DRIVE: tanh saturation normalised to the drive.
-  if (const float level = SmoothLevel(u, kFxDrive); level > kLevelAudible) {
-    const float norm = kDriveCeiling / std::tanh(u.drive);
-    for (float& v : x) v += level * (std::tanh(u.drive * v) * norm - v);
-  }
-
-  // ROBOT: ring modulation by a low carrier, saturated.
-  if (const float level = SmoothLevel(u, kFxRobot); level > kLevelAudible) {
-    u.robotPhase += kTwoPi * u.robotHz / rate;
-    if (u.robotPhase >= kTwoPi) u.robotPhase -= kTwoPi * std::floor(u.robotPhase / kTwoPi);
-    const float carrier = static_cast<float>(std::sin(u.robotPhase));
-    for (float& v : x) v += level * (std::tanh(kRobotSaturation * v * carrier) - v);
-  }
-
-  // TELEPHONE: 450..3200 Hz band, saturated.
-  if (const float level = SmoothLevel(u, kFxTelephone); level > kLevelAudible) {
-    for (int c = 0; c < 2; ++c) {
-      const double band = ProcessBiquad(u.telephoneLowPass[c], ProcessBiquad(u.telephoneHighPass[c], x[c]));
-      x[c] += level * (std::tanh(kTelephoneSaturation * static_cast<float>(band)) * kTelephoneGain - x[c]);
-    }
-  }
-
-  // SWEEP: low-pass swept 150 Hz..12 kHz with the beat.
-  if (const float level = SmoothLevel(u, kFxSweep); level > kLevelAudible) {
-    if (u.sweepCounter++ % kRetuneFrames == 0) {
-      const double sweep = (1.0 - std::cos(kTwoPi * Frac(beat / u.sweepPeriod))) / 2.0;
-      const double hz = std::min(kSweepMaxOfRate * rate, kSweepBaseHz * std::pow(kSweepRange, sweep));
-      TuneSvf(u.sweep, hz, kSweepDamping, u.rate);
-    }
-    for (int c = 0; c < 2; ++c) {
-      const double low = SvfLowPass(u.sweep, c, x[c]);
-      x[c] += level * (static_cast<float>(low) - x[c]);
-    }
-  } else {
+// SWEEP: low-pass swept 150 Hz..12 kHz with the beat.
+[[gnu::always_inline]] inline void RunSweep(EffectUnit& u, float* x, double beat) {
+  const float level = SmoothLevel(u, kFxSweep);
+  if (level <= kLevelAudible) {
     u.sweepCounter = 0;
+    return;
   }
-
-  // DUB ECHO: darkening feedback delay; the line always runs so its tail rings out.
-  {
-    const bool on = On(u, kFxDubEcho);
-    int32_t read = u.dubWrite - u.dubDelay;
-    if (read < 0) read += u.dubFrames;
-    for (int c = 0; c < 2; ++c) {
-      const float delayed = u.dubLine[2 * read + c];
-      u.dubState[c] += kDubFollow * (delayed - u.dubState[c]);
-      u.dubLine[2 * u.dubWrite + c] = u.dubState[c] * u.dubFeedback + (on ? x[c] : 0.0f);
-      x[c] += delayed * u.dubWet;
-    }
-    if (++u.dubWrite >= u.dubFrames) u.dubWrite = 0;
+  if (u.sweepCounter++ % kRetuneFrames == 0) {
+    const double sweep = (1.0 - std::cos(kTwoPi * Frac(beat / u.sweepPeriod))) / 2.0;
+    const double hz = std::min(kSweepMaxOfRate * u.rate, kSweepBaseHz * std::pow(kSweepRange, sweep));
+    TuneSvf(u.sweep, hz, kSweepDamping, u.rate);
   }
+  for (int c = 0; c < 2; ++c) {
+    const double low = SvfLowPass(u.sweep, c, x[c]);
+    x[c] += level * (static_cast<float>(low) - x[c]);
+  }
+}
 
+// DUB ECHO: darkening feedback delay; the line always runs so its tail rings out.
+[[gnu::always_inline]] inline void RunDubEcho(EffectUnit& u, float* x, double) {
+  const bool on = On(u, kFxDubEcho);
+  int32_t read = u.dubWrite - u.dubDelay;
+  if (read < 0) read += u.dubFrames;
+  for (int c = 0; c < 2; ++c) {
+    const float delayed = u.dubLine[2 * read + c];
+    u.dubState[c] += kDubFollow * (delayed - u.dubState[c]);
+    u.dubLine[2 * u.dubWrite + c] = u.dubState[c] * u.dubFeedback + (on ? x[c] : 0.0f);
+    x[c] += delayed * u.dubWet;
+  }
+  if (++u.dubWrite >= u.dubFrames) u.dubWrite = 0;
+}
+
+// The order the unit runs its effects in on each frame: every row with a function, once.
+constexpr int kEffectOrder[] = {kFxGate,  kFxCrush, kFxEcho,  kFxReverb, kFxFlanger,   kFxPhaser, kFxAutoWah, kFxNoise,
+                                kFxStutter, kFxTremolo, kFxChorus, kFxDrive, kFxRobot, kFxTelephone, kFxSweep, kFxDubEcho};
+constexpr size_t kUnitEffects = std::size(kEffectOrder);
+
+}  // namespace
+
+// clang-format off
+const EffectInfo kEffects[kEffectCount] = {
+    {.name = L"ECHO",      .defaultBeats = 0.5f,  .levelBase = 0.35f, .levelSpan = 0.45f, .extraBase = 0.25f, .extraSpan = 0.45f,   .inUnit = true, .process = RunEcho},
+    {.name = L"REVERB",    .defaultBeats = 0.0f,  .levelBase = 0.15f, .levelSpan = 0.55f, .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunReverb},
+    {.name = L"FLANGER",   .defaultBeats = 8.0f,  .levelBase = 0.4f,  .levelSpan = 0.6f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunFlanger},
+    {.name = L"PHASER",    .defaultBeats = 4.0f,  .levelBase = 0.4f,  .levelSpan = 0.6f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunPhaser},
+    {.name = L"CRUSH",     .defaultBeats = 0.0f,  .levelBase = 12.0f, .levelSpan = -9.0f, .extraBase = 1.0f,  .extraSpan = 12.0f,   .inUnit = true, .process = RunCrush},
+    {.name = L"GATE",      .defaultBeats = 0.25f, .levelBase = 0.4f,  .levelSpan = 0.6f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunGate},
+    {.name = L"NOISE",     .defaultBeats = 0.0f,  .levelBase = 0.03f, .levelSpan = 0.22f, .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunNoise},
+    {.name = L"AUTO-WAH",  .defaultBeats = 1.0f,  .levelBase = 0.5f,  .levelSpan = 0.5f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunAutoWah},
+    {.name = L"BRAKE",     .defaultBeats = 0.0f,  .levelBase = 0.3f,  .levelSpan = 2.2f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = false, .process = nullptr},
+    {.name = L"BACKSPIN",  .defaultBeats = 0.0f,  .levelBase = 0.4f,  .levelSpan = 1.6f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = false, .process = nullptr},
+    {.name = L"TREMOLO",   .defaultBeats = 0.25f, .levelBase = 1.0f,  .levelSpan = 0.0f,  .extraBase = 0.35f, .extraSpan = 0.65f,   .inUnit = true, .process = RunTremolo},
+    {.name = L"CHORUS",    .defaultBeats = 0.0f,  .levelBase = 0.35f, .levelSpan = 0.55f, .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunChorus},
+    {.name = L"DRIVE",     .defaultBeats = 0.0f,  .levelBase = 1.0f,  .levelSpan = 0.0f,  .extraBase = 1.0f,  .extraSpan = 14.0f,   .inUnit = true, .process = RunDrive},
+    {.name = L"STUTTER",   .defaultBeats = 0.25f, .levelBase = 0.6f,  .levelSpan = 0.4f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunStutter},
+    {.name = L"ROBOT",     .defaultBeats = 0.0f,  .levelBase = 0.55f, .levelSpan = 0.45f, .extraBase = 180.0f, .extraSpan = -140.0f, .inUnit = true, .process = RunRobot},
+    {.name = L"TELEPHONE", .defaultBeats = 0.0f,  .levelBase = 0.6f,  .levelSpan = 0.4f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunTelephone},
+    {.name = L"SWEEP",     .defaultBeats = 8.0f,  .levelBase = 0.5f,  .levelSpan = 0.5f,  .extraBase = 0.0f,  .extraSpan = 0.0f,    .inUnit = true, .process = RunSweep},
+    {.name = L"DUB ECHO",  .defaultBeats = 0.75f, .levelBase = 0.4f,  .levelSpan = 0.4f,  .extraBase = 0.5f,  .extraSpan = 0.35f,   .inUnit = true, .process = RunDubEcho},
+};
+// clang-format on
+
+void ProcessEffectUnit(EffectUnit& u, float& left, float& right, double beat) {
+  if (u.rate == 0) return;
+  // A non-finite sample would circulate in the feedback lines for good.
+  float x[2] = {std::isfinite(left) ? left : 0.0f, std::isfinite(right) ? right : 0.0f};
+  if (!std::isfinite(beat)) beat = 0.0;
+  // Unrolled over the fixed order, so each row's function is called directly.
+  [&]<size_t... k>(std::index_sequence<k...>) {
+    (kEffects[kEffectOrder[k]].process(u, x, beat), ...);
+  }(std::make_index_sequence<kUnitEffects>{});
   left = x[0];
   right = x[1];
 }

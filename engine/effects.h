@@ -41,6 +41,8 @@ enum EffectIndex : int {
 
 inline constexpr uint32_t EffectBit(int index) { return 1u << index; }
 
+struct EffectUnit;
+
 // One row of the effect table. Both formulas are base + span x amount (amount 0..1).
 struct EffectInfo {
   const wchar_t* name;  // shown by the UI, upper case
@@ -50,6 +52,9 @@ struct EffectInfo {
   float extraBase;      // feedback (ECHO, DUB ECHO), depth (TREMOLO), drive (DRIVE), ring Hz
   float extraSpan;      // (ROBOT), hold samples (CRUSH, floored); 0, 0 when unused
   bool inUnit;          // false: a deck stop effect, read by the deck render, not processed here
+  // Runs one stereo frame (frame[0], frame[1]) through the effect in place at a beat position;
+  // null for the deck stop effects. Engine lock held, no allocation.
+  void (*process)(EffectUnit& unit, float* frame, double beat);
 };
 
 extern const EffectInfo kEffects[kEffectCount];

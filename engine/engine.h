@@ -25,6 +25,16 @@ inline constexpr int kSpectrumBands = 16;
 inline constexpr uint64_t kSecondaryRingFrames = 32768;
 inline constexpr uint64_t kInputRingFrames = 32768;
 inline constexpr double kPadRecordArmedBeat = -1e9;  // padRecordLastBeat while just armed
+// A deck's stop effect while it runs.
+enum DeckStopMode : int32_t { kStopNone = 0, kStopBrake = 1, kStopBackspin = 2 };
+// Where the pad recording stands.
+enum PadRecordStep : int32_t {
+  kPadRecordIdle = 0,
+  kPadRecordArmed = 1,     // waits for the leader's next bar (or the first block)
+  kPadRecordRunning = 2,
+  kPadRecordDone = 3,      // the take waits to be kept
+};
+inline constexpr int32_t kRepeatMaxFrames = 8192;  // the longest period the render can repeat
 
 // Per-deck defaults of the beat parameters, in effect order (beats for the beat-timed effects).
 inline constexpr float kDefaultFxParams[kEffectCount] = {0.5f, 0.0f,  8.0f, 4.0f, 0.0f, 0.25f,
@@ -47,7 +57,7 @@ struct DeckPlace {
   bool slipMode = false;          // the SLIP switch
   bool slipOn = false;            // the slip shadow is running
   double slipPosition = 0.0;
-  int32_t stopMode = 0;           // 0 none, 1 brake, 2 backspin
+  DeckStopMode stopMode = kStopNone;
 };
 
 // Every plain field of a deck: CopyDeckState copies these by assignment, so a field added here is
@@ -241,6 +251,12 @@ struct AudioEngine {
   // Frames of the block being mixed now, 0 between blocks: the decks' positions already show this
   // block while the taps hold only the blocks before it, so a picture is stamped with both.
   std::atomic<int32_t> mixingFrames{0};
+  // The render's own (no lock): the master block it played last, repeated when it finds the
+  // engine lock busy, since it never waits; and how often that happened (each also counts as a
+  // dropout).
+  float repeatBlock[2 * kRepeatMaxFrames] = {};
+  int32_t repeatFrames = 0;  // 0 = none kept
+  std::atomic<uint32_t> renderLockMisses{0};
 
   // Routing copy.
   std::wstring masterDevice;
@@ -288,7 +304,7 @@ struct AudioEngine {
   int32_t padRecordBeats = 0;     // <= 0: until the buffer is full
   double padRecordStartBeat = 0.0;
   double padRecordLastBeat = kPadRecordArmedBeat;
-  std::atomic<int32_t> padRecordState{0};  // 0 idle, 1 armed, 2 recording, 3 done
+  std::atomic<PadRecordStep> padRecordState{kPadRecordIdle};
   int32_t padRecordRate = 0;      // the rate the recording is taken at
 
   DeckState sandboxDecks[kEngineDecks];

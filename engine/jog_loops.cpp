@@ -16,8 +16,6 @@ namespace {
 constexpr double kLoopStartToleranceUnits = 0.02;  // a press this early still starts on the boundary
 constexpr double kMinManualLoopSeconds = 0.02;     // LOOP OUT must come this long after LOOP IN
 constexpr double kMinScaledLoopSeconds = 0.01;
-constexpr int kBrakeMode = 1;
-constexpr int kBackspinMode = 2;
 
 double LastFrame(const Track& track) { return track.frames > 0 ? static_cast<double>(track.frames - 1) : 0.0; }
 
@@ -65,7 +63,7 @@ void JogTouch(int deck) {
   state->jogTarget = state->position;
   state->jogTouched = true;
   state->scratchSpeed = state->playing ? state->speed : 0.0;
-  state->stopMode = 0;
+  state->stopMode = kStopNone;
   if (state->slipMode) StartShadow(*state);
 }
 
@@ -301,5 +299,5 @@ void BrakeOrSpin(int deck, int action) {
   DeckState* state = LoadedDeck(deck);
   if (!state || !state->playing) return;
   state->stopElapsed = 0.0;
-  state->stopMode = action == kBrakeAction ? kBrakeMode : kBackspinMode;
+  state->stopMode = action == kBrakeAction ? kStopBrake : kStopBackspin;
 }

@@ -11,13 +11,13 @@
 
 #include "engine/beat_grid.h"
 #include "engine/render.h"
+#include "engine/render_helpers.h"
 
 namespace {
 
 // Mixer.
 constexpr float kCutCurveEdge = 0.06f;  // the cut curve fades over the outer 6 % of the travel
 constexpr double kHalfPi = 1.5707963267948966;
-constexpr double kTwoPi = 6.283185307179586;
 constexpr float kPrelistenGain = 0.8f;
 constexpr float kUnityMasterVolume = 0.8f;
 constexpr float kSecondaryVolumeBoost = 1.5f;  // headphone and booth volume^2 x 1.5
@@ -54,16 +54,6 @@ constexpr double kAnalyserLowHz = 40.0;
 constexpr double kAnalyserSpan = 400.0;
 constexpr double kAnalyserAlphaScale = 0.25;
 
-float Sane(float value, float fallback, float lo, float hi) {
-  return std::isfinite(value) ? std::clamp(value, lo, hi) : fallback;
-}
-
-void RaiseAtomic(std::atomic<float>& meter, float value) {
-  float seen = meter.load(std::memory_order_relaxed);
-  while (value > seen && !meter.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
-  }
-}
-
 // The gain of frame i of a block that ramps from `from` to `to`: (i + 1) / frames of the way, so
 // the block ends exactly on the target.
 float RampAt(float from, float to, int32_t i, int32_t frames) {
@@ -72,11 +62,6 @@ float RampAt(float from, float to, int32_t i, int32_t frames) {
 
 // Where a ramp starts: the value the last block reached, or the target on the first block.
 float RampStart(float last, float target) { return std::isfinite(last) && last >= 0.0f ? last : target; }
-
-template <typename T>
-void GrowTo(std::vector<T>& v, size_t size) {
-  if (v.size() < size) v.resize(size);  // only before PrepareRenderBuffers sized it
-}
 
 bool Plays(const TrackPtr& track) {
   return track && track->sampleRate > 0 && std::min<uint64_t>(track->frames, track->samples.size() / 2) > 0;
@@ -156,7 +141,7 @@ void RenderMicrophone(AudioEngine& engine, float* out, float* extra, int32_t fra
   const uint32_t mask = engine.micEffectMask & kMicEffectBits;
   UpdateEffectUnit(engine.micEffects, mask, amounts, params, beatLength, rate);
 
-  const float micGain = Sane(engine.micGain, 0.8f, 0.0f, 1.0f);
+  const float micGain = ClampFiniteOr(engine.micGain, 0.8f, 0.0f, 1.0f);
   const float readGain = 2.0f * micGain * micGain;
   const double written = static_cast<double>(engine.inputWritten.load(std::memory_order_acquire));
   double fill = written - engine.inputReadPos;
@@ -198,8 +183,8 @@ void RenderMicrophone(AudioEngine& engine, float* out, float* extra, int32_t fra
 // a synced recording starts on the leader's next bar and ends after its beats; any recording
 // ends when the buffer is full. Engine lock held.
 void RecordPad(AudioEngine& engine, const float* out, int32_t frames, int32_t rate) {
-  int32_t state = engine.padRecordState.load();
-  if (state != 1 && state != 2) return;
+  PadRecordStep state = engine.padRecordState.load();
+  if (state != kPadRecordArmed && state != kPadRecordRunning) return;
   const float* source = engine.padRecordSource == 1 ? engine.micBuffer.data() : out;
   const uint64_t capacity = engine.padRecordBuffer.size() / 2;
   const DeckState& leader = engine.decks[std::clamp(engine.leaderDeck, 0, kEngineDecks - 1)];
@@ -207,7 +192,7 @@ void RecordPad(AudioEngine& engine, const float* out, int32_t frames, int32_t ra
   for (int32_t i = 0; i < frames; ++i) {
     double beatLength = 0.5;
     const double beat = synced ? LeaderBeatPosition(engine, i, rate, beatLength) : 0.0;
-    if (state == 1) {
+    if (state == kPadRecordArmed) {
       if (synced) {
         if (engine.padRecordLastBeat < kJustArmedBelow ||
             std::floor(beat / 4.0) == std::floor(engine.padRecordLastBeat / 4.0)) {
@@ -218,11 +203,11 @@ void RecordPad(AudioEngine& engine, const float* out, int32_t frames, int32_t ra
       } else {
         engine.padRecordStartBeat = 0.0;
       }
-      state = 2;
+      state = kPadRecordRunning;
     }
     if (engine.padRecordFrames >= capacity ||
         (synced && beat >= engine.padRecordStartBeat + engine.padRecordBeats)) {
-      state = 3;
+      state = kPadRecordDone;
       break;
     }
     engine.padRecordBuffer[2 * engine.padRecordFrames] = source[2 * i];
@@ -243,7 +228,7 @@ float SoftClip(float x) {
 }
 
 void CrossfaderGains(float position, int32_t curve, float& left, float& right) {
-  const float x = Sane(position, 0.5f, 0.0f, 1.0f);
+  const float x = ClampFiniteOr(position, 0.5f, 0.0f, 1.0f);
   switch (curve) {
     case 1:
       left = x < 1.0f - kCutCurveEdge ? 1.0f : (1.0f - x) / kCutCurveEdge;
@@ -285,69 +270,80 @@ double LeaderBeatPosition(const AudioEngine& engine, int32_t frame, int32_t rate
 
 void StopPadRecording(AudioEngine& engine) {
   std::lock_guard<std::recursive_mutex> guard(engine.lock);
-  const int32_t state = engine.padRecordState.load();
-  if (state == 1) engine.padRecordState.store(0);
-  if (state == 2) engine.padRecordState.store(3);
+  const PadRecordStep state = engine.padRecordState.load();
+  if (state == kPadRecordArmed) engine.padRecordState.store(kPadRecordIdle);
+  if (state == kPadRecordRunning) engine.padRecordState.store(kPadRecordDone);
 }
 
-void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
-  if (frames <= 0) return;
-  std::fill(out, out + 2 * static_cast<size_t>(frames), 0.0f);
-  if (rate <= 0) return;
-  std::lock_guard<std::recursive_mutex> guard(engine.lock);
-  DenormalGuard denormals;
-  const size_t stereo = static_cast<size_t>(frames) * 2;
-  engine.mixingFrames.store(frames);
 
-  // Buffers; where the headphones go.
+namespace {
+
+constexpr int32_t kRepeatSeamFrames = 64;  // the repeat starts on the last block's mirrored tail
+
+// Where one period's sound goes; the buffers are the engine's, sized for the period.
+struct MixTargets {
+  float* out;
+  float* cue;
+  float* extra;   // the external mixer's extra output, or null
+  bool external;  // external-mixer mode: each deck has its own output
+  bool apart;     // the headphones leave the master
+  size_t stereo;  // floats in the period
+};
+
+// Sizes (only before PrepareRenderBuffers did) and clears the period's work buffers.
+MixTargets PrepareMixBuffers(AudioEngine& engine, float* out, int32_t frames) {
+  const size_t stereo = static_cast<size_t>(frames) * 2;
   for (std::vector<float>* buffer : {&engine.cueBuffer, &engine.phonesBuffer, &engine.boothBuffer, &engine.extraBuffer})
     GrowTo(*buffer, stereo);
   for (std::vector<float>& buffer : engine.deckOutBuffers) GrowTo(buffer, stereo);
   float* cue = engine.cueBuffer.data();
   std::fill(cue, cue + stereo, 0.0f);
   const bool external = engine.externalMixer;
-  const bool apart = HeadphonesApart(engine);
   float* extra = external ? engine.extraBuffer.data() : nullptr;
   if (external) {
     for (std::vector<float>& buffer : engine.deckOutBuffers) std::fill(buffer.begin(), buffer.begin() + stereo, 0.0f);
     std::fill(extra, extra + stereo, 0.0f);
   }
+  return {out, cue, extra, external, HeadphonesApart(engine), stereo};
+}
 
-  // Cross-fader.
+// The decks through the cross-fader; with the sandbox on, the saved decks play to the master
+// and the live ones to the headphones' live mix.
+void RenderDecks(AudioEngine& engine, const MixTargets& t, int32_t frames, int32_t rate) {
   float left, right;
   CrossfaderGains(engine.xfPosition, engine.xfCurve, left, right);
-
-  // Decks.
-  const bool sandbox = engine.sandboxOn.load() && !external;
-  if (sandbox) {
-    GrowTo(engine.liveMixBuffer, stereo);
-    GrowTo(engine.sandboxCueBuffer, stereo);
-    std::fill(engine.liveMixBuffer.begin(), engine.liveMixBuffer.begin() + stereo, 0.0f);
-    std::fill(engine.sandboxCueBuffer.begin(), engine.sandboxCueBuffer.begin() + stereo, 0.0f);
-    float savedLeft, savedRight;
-    CrossfaderGains(engine.sandboxXfPosition, engine.xfCurve, savedLeft, savedRight);
-    for (int d = 0; d < kEngineDecks; ++d) {
-      DeckState& saved = engine.sandboxDecks[d];
-      if (saved.track)
-        RenderDeck(engine, saved, DeckGain(saved.xfAssign, savedLeft, savedRight), out,
-                   engine.sandboxCueBuffer.data(), nullptr, frames, rate);
-      DeckState& live = engine.decks[d];
-      if (live.track)
-        RenderDeck(engine, live, DeckGain(live.xfAssign, left, right), engine.liveMixBuffer.data(), cue, nullptr,
-                   frames, rate);
-    }
-  } else {
+  const bool sandbox = engine.sandboxOn.load() && !t.external;
+  if (!sandbox) {
     for (int d = 0; d < kEngineDecks; ++d) {
       DeckState& deck = engine.decks[d];
       if (deck.track)
-        RenderDeck(engine, deck, DeckGain(deck.xfAssign, left, right), out, cue,
-                   external ? engine.deckOutBuffers[d].data() : nullptr, frames, rate);
+        RenderDeck(engine, deck, DeckGain(deck.xfAssign, left, right), t.out, t.cue,
+                   t.external ? engine.deckOutBuffers[d].data() : nullptr, frames, rate);
     }
+    return;
   }
+  GrowTo(engine.liveMixBuffer, t.stereo);
+  GrowTo(engine.sandboxCueBuffer, t.stereo);
+  std::fill(engine.liveMixBuffer.begin(), engine.liveMixBuffer.begin() + t.stereo, 0.0f);
+  std::fill(engine.sandboxCueBuffer.begin(), engine.sandboxCueBuffer.begin() + t.stereo, 0.0f);
+  float savedLeft, savedRight;
+  CrossfaderGains(engine.sandboxXfPosition, engine.xfCurve, savedLeft, savedRight);
+  for (int d = 0; d < kEngineDecks; ++d) {
+    DeckState& saved = engine.sandboxDecks[d];
+    if (saved.track)
+      RenderDeck(engine, saved, DeckGain(saved.xfAssign, savedLeft, savedRight), t.out, engine.sandboxCueBuffer.data(),
+                 nullptr, frames, rate);
+    DeckState& live = engine.decks[d];
+    if (live.track)
+      RenderDeck(engine, live, DeckGain(live.xfAssign, left, right), engine.liveMixBuffer.data(), t.cue, nullptr,
+                 frames, rate);
+  }
+}
 
-  // Sampler pads.
-  // A pad that is silent starts at its target: its own start is the fade-in; a sounding pad ramps.
-  const float samplerVolume = Sane(engine.samplerVolume, 0.8f, 0.0f, 1.0f);
+// The sampler pads. A pad that is silent starts at its target: its own start is the fade-in; a
+// sounding pad ramps.
+void RenderPads(AudioEngine& engine, const MixTargets& t, int32_t frames, int32_t rate) {
+  const float samplerVolume = ClampFiniteOr(engine.samplerVolume, 0.8f, 0.0f, 1.0f);
   for (int p = 0; p < kEnginePads; ++p) {
     SamplerPad& pad = engine.pads[p];
     const float gain = samplerVolume * samplerVolume * (std::isfinite(pad.gain) ? pad.gain : 1.0f);
@@ -363,37 +359,40 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
       continue;
     }
     const double step = static_cast<double>(pad.track->sampleRate) / rate;
-    if (!AddSound(*pad.track, pad.position, pad.loop, from, gain, step, out, extra, frames)) {
+    if (!AddSound(*pad.track, pad.position, pad.loop, from, gain, step, t.out, t.extra, frames)) {
       pad.playing = false;
       engine.padGainLast[p] = -1.0f;
     }
   }
+}
 
-  // Prelisten.
-  if (engine.prelistenPlaying && engine.prelistenTrack && engine.prelistenTrack->sampleRate > 0) {
-    float* target = apart ? cue : (external ? extra : out);
-    const double step = static_cast<double>(engine.prelistenTrack->sampleRate) / rate;
-    if (!std::isfinite(engine.prelistenPosition) || engine.prelistenPosition < 0.0) engine.prelistenPosition = 0.0;
-    if (!AddSound(*engine.prelistenTrack, engine.prelistenPosition, false, kPrelistenGain, kPrelistenGain, step, target,
-                  nullptr, frames))
-      engine.prelistenPlaying = false;
+// The browser's prelisten player: in the headphones when they are apart, else in the master.
+void RenderPrelisten(AudioEngine& engine, const MixTargets& t, int32_t frames, int32_t rate) {
+  if (!engine.prelistenPlaying || !engine.prelistenTrack || engine.prelistenTrack->sampleRate <= 0) return;
+  float* target = t.apart ? t.cue : (t.external ? t.extra : t.out);
+  const double step = static_cast<double>(engine.prelistenTrack->sampleRate) / rate;
+  if (!std::isfinite(engine.prelistenPosition) || engine.prelistenPosition < 0.0) engine.prelistenPosition = 0.0;
+  if (!AddSound(*engine.prelistenTrack, engine.prelistenPosition, false, kPrelistenGain, kPrelistenGain, step, target,
+                nullptr, frames))
+    engine.prelistenPlaying = false;
+}
+
+// The master effects, timed by the leader deck.
+void RenderMasterEffects(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
+  float amounts[kEffectCount], params[kEffectCount];
+  std::fill(amounts, amounts + kEffectCount, ClampFiniteOr(engine.masterFxAmount, 0.5f, 0.0f, 1.0f));
+  std::fill(params, params + kEffectCount, std::isfinite(engine.masterFxParam) ? engine.masterFxParam : 0.5f);
+  double beatLength = 0.5;
+  LeaderBeatPosition(engine, 0, rate, beatLength);
+  UpdateEffectUnit(engine.masterFx, engine.masterFxMask, amounts, params, beatLength, rate);
+  for (int32_t i = 0; i < frames; ++i) {
+    double unused;
+    ProcessEffectUnit(engine.masterFx, out[2 * i], out[2 * i + 1], LeaderBeatPosition(engine, i, rate, unused));
   }
+}
 
-  // Master effects, timed by the leader deck.
-  {
-    float amounts[kEffectCount], params[kEffectCount];
-    std::fill(amounts, amounts + kEffectCount, Sane(engine.masterFxAmount, 0.5f, 0.0f, 1.0f));
-    std::fill(params, params + kEffectCount, std::isfinite(engine.masterFxParam) ? engine.masterFxParam : 0.5f);
-    double beatLength = 0.5;
-    LeaderBeatPosition(engine, 0, rate, beatLength);
-    UpdateEffectUnit(engine.masterFx, engine.masterFxMask, amounts, params, beatLength, rate);
-    for (int32_t i = 0; i < frames; ++i) {
-      double unused;
-      ProcessEffectUnit(engine.masterFx, out[2 * i], out[2 * i + 1], LeaderBeatPosition(engine, i, rate, unused));
-    }
-  }
-
-  // Ducking under the microphone.
+// The music ducks under a live microphone: it follows its target block by block.
+void DuckUnderMicrophone(AudioEngine& engine, float* out, int32_t frames) {
   const bool micLive = engine.inputOn.load() && engine.inputCapturing.load() && engine.inputRate.load() > 0;
   const float duckTarget = micLive && engine.micDuck ? kDuckedMusicGain : 1.0f;
   if (!std::isfinite(engine.duckGain)) engine.duckGain = 1.0f;
@@ -411,19 +410,11 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
     // Settled under a live microphone: the music stays down, not only during the ramp.
     for (int32_t i = 0; i < 2 * frames; ++i) out[i] *= duckTarget;
   }
+}
 
-  // Microphone.
-  if (engine.inputResync.exchange(false)) engine.inputReadPos = 0.0;
-  GrowTo(engine.micBuffer, stereo);
-  std::fill(engine.micBuffer.begin(), engine.micBuffer.begin() + stereo, 0.0f);
-  RenderMicrophone(engine, out, extra, frames, rate);
-
-  // Free-running beat clock.
-  engine.freeBeatClock += frames / (rate * kFreeBeatSeconds);
-  if (engine.freeBeatClock > kFreeBeatWrap) engine.freeBeatClock = 0.0;
-
-  // Master gain, limiter, soft clip.
-  const float volume = Sane(engine.masterVolume, kUnityMasterVolume, 0.0f, 1.0f) / kUnityMasterVolume;
+// Master gain, limiter and soft clip on out, then the master meters and the clip light.
+void RenderMasterChain(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
+  const float volume = ClampFiniteOr(engine.masterVolume, kUnityMasterVolume, 0.0f, 1.0f) / kUnityMasterVolume;
   const float masterTarget = volume * volume;
   if (!std::isfinite(engine.masterGainLast)) engine.masterGainLast = masterTarget;
   if (!std::isfinite(engine.limiterEnvelope)) engine.limiterEnvelope = 1.0f;
@@ -455,13 +446,14 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
   }
   engine.masterGainLast = masterTarget;
 
-  // Meters.
   RaiseAtomic(engine.masterPeakL, peakL);
   RaiseAtomic(engine.masterPeakR, peakR);
   RaiseAtomic(engine.limiterReductionDb, -20.0f * std::log10(std::max(lowestEnvelope, kMinEnvelope)));
   if (blockClipped && (!engine.limiterOn || lowestEnvelope < kLimiterClipEnvelope)) engine.clipped.store(true);
+}
 
-  // Spectrum analyser.
+// The spectrum analyser's band peaks of the finished master.
+void RenderAnalyser(AudioEngine& engine, const float* out, int32_t frames, int32_t rate) {
   if (engine.analyserRate != rate) BuildAnalyser(engine, rate);
   for (int b = 0; b < kSpectrumBands; ++b) {
     Biquad& band = engine.analyserBands[b];
@@ -470,75 +462,161 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
       bandPeak = std::max(bandPeak, static_cast<float>(std::abs(ProcessBiquad(band, (out[2 * i] + out[2 * i + 1]) * 0.5))));
     RaiseAtomic(engine.spectrum[b], bandPeak);
   }
+}
 
-  // Pad recording.
-  RecordPad(engine, out, frames, rate);
+// The master into the recorder, stream and video rings that are tapping it.
+void WriteTaps(AudioEngine& engine, const float* out, int32_t frames) {
+  const auto count = static_cast<uint64_t>(frames);
+  if (engine.recording.load()) RingWrite(engine.recordRing, out, count);
+  if (engine.tapStream.load()) RingWrite(engine.streamRing, out, count);
+  if (engine.tapVideoRecord.load()) RingWrite(engine.videoRecordRing, out, count);
+  if (engine.tapLiveVideo.load()) RingWrite(engine.liveVideoRing, out, count);
+}
 
-  // Taps.
-  if (engine.recording.load()) RingWrite(engine.recordRing, out, static_cast<uint64_t>(frames));
-  if (engine.tapStream.load()) RingWrite(engine.streamRing, out, static_cast<uint64_t>(frames));
-  if (engine.tapVideoRecord.load()) RingWrite(engine.videoRecordRing, out, static_cast<uint64_t>(frames));
-  if (engine.tapLiveVideo.load()) RingWrite(engine.liveVideoRing, out, static_cast<uint64_t>(frames));
-  engine.mixingFrames.store(0);
+// The booth mix: the master at the booth volume, to its own output or the master's channels.
+void RenderBooth(AudioEngine& engine, const float* out, int32_t frames) {
+  const bool boothThread = engine.booth.wanted.load();
+  if (!boothThread && !engine.boothOnMaster) {
+    engine.boothVolumeLast = -1.0f;
+    return;
+  }
+  const float boothVolume = ClampFiniteOr(engine.boothVolume, 0.8f, 0.0f, 1.0f);
+  const float gain = boothVolume * boothVolume * kSecondaryVolumeBoost;
+  const float from = RampStart(engine.boothVolumeLast, gain);
+  float* booth = engine.boothBuffer.data();
+  for (int32_t i = 0; i < frames; ++i) {
+    const float g = RampAt(from, gain, i, frames);
+    booth[2 * i] = SoftClip(out[2 * i] * g);
+    booth[2 * i + 1] = SoftClip(out[2 * i + 1] * g);
+  }
+  engine.boothVolumeLast = gain;
+  if (boothThread) RingWrite(engine.booth.ring, booth, static_cast<uint64_t>(frames));
+}
 
-  // Booth and headphones.
-  if (!external) {
-    const bool boothThread = engine.booth.wanted.load();
-    if (boothThread || engine.boothOnMaster) {
-      const float boothVolume = Sane(engine.boothVolume, 0.8f, 0.0f, 1.0f);
-      const float gain = boothVolume * boothVolume * kSecondaryVolumeBoost;
-      const float from = RampStart(engine.boothVolumeLast, gain);
-      float* booth = engine.boothBuffer.data();
-      for (int32_t i = 0; i < frames; ++i) {
-        const float g = RampAt(from, gain, i, frames);
-        booth[2 * i] = SoftClip(out[2 * i] * g);
-        booth[2 * i + 1] = SoftClip(out[2 * i + 1] * g);
-      }
-      engine.boothVolumeLast = gain;
-      if (boothThread) RingWrite(engine.booth.ring, booth, static_cast<uint64_t>(frames));
-    } else {
-      engine.boothVolumeLast = -1.0f;
-    }
-    if (engine.phonesMode != 0) {
-      const float phonesVolume = Sane(engine.headphoneVolume, 0.8f, 0.0f, 1.0f);
-      const float volume = phonesVolume * phonesVolume * kSecondaryVolumeBoost;
-      const float volumeFrom = RampStart(engine.phonesVolumeLast, volume);
-      const float m = Sane(engine.headphoneMix, 0.0f, 0.0f, 1.0f);
-      const float mixFrom = RampStart(engine.phonesMixLast, m);
-      float* phones = engine.phonesBuffer.data();
-      if (engine.sandboxOn.load() && engine.liveMixBuffer.size() >= stereo) {
-        const float* liveMix = engine.liveMixBuffer.data();
-        for (int32_t i = 0; i < frames; ++i) {
-          const float g = engine.masterGainLast * RampAt(volumeFrom, volume, i, frames);
-          phones[2 * i] = SoftClip(liveMix[2 * i] * g);
-          phones[2 * i + 1] = SoftClip(liveMix[2 * i + 1] * g);
-        }
-      } else {
-        for (int32_t i = 0; i < frames; ++i) {
-          const float g = RampAt(volumeFrom, volume, i, frames);
-          const float mi = RampAt(mixFrom, m, i, frames);
-          for (size_t k = 2 * static_cast<size_t>(i); k < 2 * static_cast<size_t>(i) + 2; ++k)
-            phones[k] = SoftClip((mi * out[k] + (1.0f - mi) * cue[k]) * g);
-        }
-      }
-      engine.phonesVolumeLast = volume;
-      engine.phonesMixLast = m;
-      if (engine.phonesMode == 1) {
-        for (int32_t i = 0; i < frames; ++i) {
-          out[2 * i] = (out[2 * i] + out[2 * i + 1]) * 0.5f;
-          out[2 * i + 1] = (phones[2 * i] + phones[2 * i + 1]) * 0.5f;
-        }
-      } else if (engine.phonesMode == 2 && !engine.phonesOnMaster) {
-        RingWrite(engine.phones.ring, phones, static_cast<uint64_t>(frames));
-      }
-    } else {
-      engine.phonesVolumeLast = -1.0f;
-      engine.phonesMixLast = -1.0f;
+// The headphone mix (cue against master, or the live decks while the sandbox plays), to its own
+// output or split onto the master's two channels.
+void RenderPhones(AudioEngine& engine, const MixTargets& t, int32_t frames) {
+  if (engine.phonesMode == 0) {
+    engine.phonesVolumeLast = -1.0f;
+    engine.phonesMixLast = -1.0f;
+    return;
+  }
+  float* out = t.out;
+  const float* cue = t.cue;
+  const float phonesVolume = ClampFiniteOr(engine.headphoneVolume, 0.8f, 0.0f, 1.0f);
+  const float volume = phonesVolume * phonesVolume * kSecondaryVolumeBoost;
+  const float volumeFrom = RampStart(engine.phonesVolumeLast, volume);
+  const float m = ClampFiniteOr(engine.headphoneMix, 0.0f, 0.0f, 1.0f);
+  const float mixFrom = RampStart(engine.phonesMixLast, m);
+  float* phones = engine.phonesBuffer.data();
+  if (engine.sandboxOn.load() && engine.liveMixBuffer.size() >= t.stereo) {
+    const float* liveMix = engine.liveMixBuffer.data();
+    for (int32_t i = 0; i < frames; ++i) {
+      const float g = engine.masterGainLast * RampAt(volumeFrom, volume, i, frames);
+      phones[2 * i] = SoftClip(liveMix[2 * i] * g);
+      phones[2 * i + 1] = SoftClip(liveMix[2 * i + 1] * g);
     }
   } else {
-    // External mixer: each deck output and the extra output get the master's soft knee.
-    for (std::vector<float>& buffer : engine.deckOutBuffers)
-      for (size_t k = 0; k < stereo; ++k) buffer[k] = SoftClip(buffer[k]);
-    for (size_t k = 0; k < stereo; ++k) extra[k] = SoftClip(extra[k]);
+    for (int32_t i = 0; i < frames; ++i) {
+      const float g = RampAt(volumeFrom, volume, i, frames);
+      const float mi = RampAt(mixFrom, m, i, frames);
+      for (size_t k = 2 * static_cast<size_t>(i); k < 2 * static_cast<size_t>(i) + 2; ++k)
+        phones[k] = SoftClip((mi * out[k] + (1.0f - mi) * cue[k]) * g);
+    }
   }
+  engine.phonesVolumeLast = volume;
+  engine.phonesMixLast = m;
+  if (engine.phonesMode == 1) {
+    for (int32_t i = 0; i < frames; ++i) {
+      out[2 * i] = (out[2 * i] + out[2 * i + 1]) * 0.5f;
+      out[2 * i + 1] = (phones[2 * i] + phones[2 * i + 1]) * 0.5f;
+    }
+  } else if (engine.phonesMode == 2 && !engine.phonesOnMaster) {
+    RingWrite(engine.phones.ring, phones, static_cast<uint64_t>(frames));
+  }
+}
+
+// External mixer: each deck output and the extra output get the master's soft knee.
+void SoftClipExternal(AudioEngine& engine, const MixTargets& t) {
+  for (std::vector<float>& buffer : engine.deckOutBuffers)
+    for (size_t k = 0; k < t.stereo; ++k) buffer[k] = SoftClip(buffer[k]);
+  for (size_t k = 0; k < t.stereo; ++k) t.extra[k] = SoftClip(t.extra[k]);
+}
+
+// The period mixed with the engine lock held.
+void MixLocked(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
+  DenormalGuard denormals;
+  engine.mixingFrames.store(frames);
+  const MixTargets t = PrepareMixBuffers(engine, out, frames);
+  RenderDecks(engine, t, frames, rate);
+  RenderPads(engine, t, frames, rate);
+  RenderPrelisten(engine, t, frames, rate);
+  RenderMasterEffects(engine, out, frames, rate);
+  DuckUnderMicrophone(engine, out, frames);
+
+  if (engine.inputResync.exchange(false)) engine.inputReadPos = 0.0;
+  GrowTo(engine.micBuffer, t.stereo);
+  std::fill(engine.micBuffer.begin(), engine.micBuffer.begin() + t.stereo, 0.0f);
+  RenderMicrophone(engine, out, t.extra, frames, rate);
+
+  // Free-running beat clock.
+  engine.freeBeatClock += frames / (rate * kFreeBeatSeconds);
+  if (engine.freeBeatClock > kFreeBeatWrap) engine.freeBeatClock = 0.0;
+
+  RenderMasterChain(engine, out, frames, rate);
+  RenderAnalyser(engine, out, frames, rate);
+  RecordPad(engine, out, frames, rate);
+  WriteTaps(engine, out, frames);
+  engine.mixingFrames.store(0);
+
+  if (t.external) {
+    SoftClipExternal(engine, t);
+    return;
+  }
+  RenderBooth(engine, out, frames);
+  RenderPhones(engine, t, frames);
+}
+
+// The render's own copy of the master block it played last, for a repeat.
+void KeepBlock(AudioEngine& engine, const float* out, int32_t frames) {
+  const bool fits = frames <= kRepeatMaxFrames;
+  engine.repeatFrames = fits ? frames : 0;
+  if (fits) std::copy(out, out + 2 * static_cast<size_t>(frames), engine.repeatBlock);
+}
+
+// With the lock busy: the last block again, its start crossfaded from its own mirrored end so it
+// joins what was heard, and its end meeting the next real block as the last one did. Silence
+// when there is no last block of this length.
+void RepeatBlock(AudioEngine& engine, float* out, int32_t frames) {
+  engine.renderLockMisses.fetch_add(1, std::memory_order_relaxed);
+  engine.dropouts.fetch_add(1);
+  if (engine.repeatFrames != frames) return;
+  const float* last = engine.repeatBlock;
+  const int32_t seam = std::min(kRepeatSeamFrames, frames);
+  for (int32_t i = 0; i < frames; ++i) {
+    for (int c = 0; c < 2; ++c) {
+      float v = last[2 * i + c];
+      if (i < seam) {
+        const float w = static_cast<float>(i) / static_cast<float>(seam);
+        v = last[2 * (frames - 1 - i) + c] * (1.0f - w) + v * w;
+      }
+      out[2 * i + c] = v;
+    }
+  }
+}
+
+}  // namespace
+
+void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
+  if (frames <= 0) return;
+  std::fill(out, out + 2 * static_cast<size_t>(frames), 0.0f);
+  if (rate <= 0) return;
+  // The render never waits for a UI hold of the lock: it repeats the block it played instead.
+  std::unique_lock<std::recursive_mutex> guard(engine.lock, std::try_to_lock);
+  if (!guard.owns_lock()) {
+    RepeatBlock(engine, out, frames);
+    return;
+  }
+  MixLocked(engine, out, frames, rate);
+  KeepBlock(engine, out, frames);
 }

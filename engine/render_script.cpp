@@ -405,7 +405,7 @@ bool Apply(AudioEngine& engine, const ScriptCommand& c, ScriptStems* scriptStems
       std::fill(std::begin(deck->hotCueStart), std::end(deck->hotCueStart), -1.0);
       std::fill(std::begin(deck->hotCueEnd), std::end(deck->hotCueEnd), -1.0);
       deck->slipOn = deck->reverse = deck->loopOn = deck->playing = deck->jogTouched = false;
-      deck->stopMode = 0;
+      deck->stopMode = kStopNone;
       deck->fadeIn = 0.0f;
       deck->oldFade = 0.0f;
       deck->olderFade = 0.0f;
@@ -423,7 +423,7 @@ bool Apply(AudioEngine& engine, const ScriptCommand& c, ScriptStems* scriptStems
     case ScriptOp::Pause:
       if (deck->playing) {
         StartDeclick(*deck);
-        deck->stopMode = 0;
+        deck->stopMode = kStopNone;
         deck->playing = false;
       }
       return true;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/engine.h"  // PadRecordStep
 #include "engine/track.h"
 
 inline constexpr double kMaxPadSoundSeconds = 60.0;  // longest loop a pad takes
@@ -16,13 +17,6 @@ inline constexpr size_t kMinRecordedFloats = 512;    // 256 stereo frames: less 
 inline constexpr int32_t kCaptureBeats = 4;          // without a loop, a capture takes 4 beats
 inline constexpr int32_t kPadRecordMic = 1;          // recording source: 1 microphone, else the mix
 
-// The engine's padRecordState values.
-enum PadRecordStep : int32_t {
-  kPadRecordIdle = 0,
-  kPadRecordArmed = 1,
-  kPadRecordRunning = 2,
-  kPadRecordDone = 3,
-};
 
 // The slot the running or last pad recording goes to; -1 none.
 extern int32_t PadRecordTarget;

@@ -95,7 +95,7 @@ const wchar_t* DoubleDeckState(int to, int from, TrackPtr& oldTrack, StemDataPtr
   target.reverse = false;
   target.slipOn = false;
   target.jogTouched = false;
-  target.stopMode = 0;
+  target.stopMode = kStopNone;
   target.fadeIn = 0.0f;  // a copy that plays fades in
   target.oldFade = 0.0f;
   target.olderFade = 0.0f;

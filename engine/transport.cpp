@@ -54,7 +54,7 @@ void PlayPause(int deck) {
   }
   if (state.playing) {
     StartDeclick(state);
-    state.stopMode = 0;
+    state.stopMode = kStopNone;
     state.playing = false;
     return;
   }

@@ -99,14 +99,7 @@ bool ApplyAnalysisResult(uint32_t generation, AnalysisResult* resultPointer) {
   ++AnalysisDone;
   if (!result->track) return false;
   const Track& track = *result->track;
-  TrackInfo& record = TrackInfoFor(result->path);
-  if (record.gridImported && record.bpm > 0.0) {
-    if (record.key < 0) record.key = track.key;
-  } else {
-    CopyGridToRecord(track, record);
-  }
-  record.loudness = track.loudness;
-  record.analyzed = true;
+  RecordAnalysis(track, TrackInfoFor(result->path));
   if (SortColumn == kSortBpm || SortColumn == kSortKey) RebuildView();
   return true;
 }

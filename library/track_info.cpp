@@ -146,3 +146,13 @@ void CopyGridToRecord(const Track& track, TrackInfo& record) {
   record.tempoMarkers = track.tempoMarkers;
   record.key = track.key;
 }
+
+void RecordAnalysis(const Track& track, TrackInfo& record) {
+  if (record.gridImported && record.bpm > 0.0) {
+    if (record.key < 0) record.key = track.key;
+  } else {
+    CopyGridToRecord(track, record);
+  }
+  record.loudness = track.loudness;
+  record.analyzed = true;
+}

@@ -88,6 +88,9 @@ void RelocateTrack(const std::wstring& oldPath, const std::wstring& newPath);
 void CopyGridToTrack(const TrackInfo& record, Track& track);
 // The track's beat grid and key into the record.
 void CopyGridToRecord(const Track& track, TrackInfo& record);
+// A fresh analysis of the track into its record: a grid imported with a tempo stays (the analysis
+// only fills a missing key); the loudness is taken and the record counts as analysed.
+void RecordAnalysis(const Track& track, TrackInfo& record);
 
 // --- The user's own tags ---
 

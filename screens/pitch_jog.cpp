@@ -14,6 +14,7 @@
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
+#include "engine/render_helpers.h"
 #include "engine/side_slots.h"
 #include "engine/transport.h"
 #include "app/settings.h"
@@ -34,7 +35,6 @@ constexpr double kZeroOffset = 0.00001;  // a smaller offset reads as no change
 constexpr float kNudgeHeightDip = 22, kNudgeGapDip = 2, kNudgeFont = 14;
 
 // ---- jog ----
-constexpr double kTwoPi = 2 * std::numbers::pi;
 constexpr int kTickMarks = 40;
 constexpr int kTrailArcs = 6;
 constexpr float kTrailStepDeg = 9;

@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "app/test_mode.h"
+#include "engine/render_helpers.h"
 #include "library/files.h"
 #include "platform/folders.h"
 
@@ -40,7 +41,6 @@ const std::array<DemoTrackSpec, 2> DemoTrackSpecs = {{
 namespace {
 
 constexpr double kRate = kDemoSampleRate;
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kMinCutoffHz = 20.0;
 constexpr double kMaxCutoffHz = 19845.0;  // 0.45 x the rate keeps tan() well away from its pole
 constexpr size_t kCutoffStep = 16;        // moving cutoffs are recomputed every 16 samples

@@ -73,6 +73,7 @@ TEST(EffectTable, NamesAndBitOrderMatchTheMasks) {
     names.insert(name);
     // Only the deck stop effects are left to the deck render.
     EXPECT_EQ(kEffects[i].inUnit, i != kFxBrake && i != kFxBackspin) << i;
+    EXPECT_EQ(kEffects[i].process != nullptr, kEffects[i].inUnit) << i;
   }
   EXPECT_EQ(names.size(), static_cast<size_t>(kEffectCount));
   EXPECT_EQ(EffectBit(kFxDubEcho), 1u << 17);

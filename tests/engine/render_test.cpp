@@ -1,12 +1,16 @@
 // The mixer and deck render on real signals over many consecutive periods.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -227,16 +231,16 @@ TEST(DeckRender, BrakeBackspinAndTrackEndStopTheDeck) {
   auto engine = NewEngine();
   DeckState& deck = engine->decks[0];
   PlayNeutral(deck, Sine(440.0, 0.5f));
-  deck.stopMode = 1;
+  deck.stopMode = kStopBrake;
   deck.fxAmount[kFxBrake].store(0.0f);
   Render(*engine, 0.29);
   EXPECT_TRUE(deck.playing);
   Render(*engine, 0.02);
   EXPECT_FALSE(deck.playing);
-  EXPECT_EQ(deck.stopMode, 0);
+  EXPECT_EQ(deck.stopMode, kStopNone);
 
   deck.playing = true;
-  deck.stopMode = 2;
+  deck.stopMode = kStopBackspin;
   deck.stopElapsed = 0.0;
   deck.fxAmount[kFxBackspin].store(1.0f);
   const double start = deck.position;
@@ -462,20 +466,20 @@ TEST(MixRender, PadRecordingTakesTheMasterUntilFullOrStopped) {
   auto engine = NewEngine();
   PlayNeutral(engine->decks[0], MakeTrack(kRate, 2.0, [](double t) { return static_cast<float>(t); }));
   engine->padRecordBuffer.assign(2 * 1000, 0.0f);
-  engine->padRecordState.store(1);
+  engine->padRecordState.store(kPadRecordArmed);
   const std::vector<float> out = Render(*engine, 0.03);
-  EXPECT_EQ(engine->padRecordState.load(), 3);
+  EXPECT_EQ(engine->padRecordState.load(), kPadRecordDone);
   EXPECT_EQ(engine->padRecordFrames, 1000u);
   EXPECT_EQ(engine->padRecordBuffer[2 * 999], out[2 * 999]);
 
-  engine->padRecordState.store(1);
+  engine->padRecordState.store(kPadRecordArmed);
   StopPadRecording(*engine);
-  EXPECT_EQ(engine->padRecordState.load(), 0);
-  engine->padRecordState.store(2);
+  EXPECT_EQ(engine->padRecordState.load(), kPadRecordIdle);
+  engine->padRecordState.store(kPadRecordRunning);
   StopPadRecording(*engine);
-  EXPECT_EQ(engine->padRecordState.load(), 3);
+  EXPECT_EQ(engine->padRecordState.load(), kPadRecordDone);
   StopPadRecording(*engine);
-  EXPECT_EQ(engine->padRecordState.load(), 3);
+  EXPECT_EQ(engine->padRecordState.load(), kPadRecordDone);
 }
 
 TEST(MixRender, TapsTakeTheFinishedMasterAndDropWhatDoesNotFit) {
@@ -490,6 +494,62 @@ TEST(MixRender, TapsTakeTheFinishedMasterAndDropWhatDoesNotFit) {
   EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 2000), read);
   EXPECT_EQ(RingRead(engine->streamRing, read.data(), 1), 0u);
   EXPECT_EQ(RingFill(engine->recordRing), 0u);  // not recording: untouched
+}
+
+// --- The render never waits for the engine lock ---
+
+// Renders one period while another thread holds the engine lock, which it keeps until the render
+// has returned. False when the render waited (the holder gives up after 5 s, failing the test
+// instead of hanging it).
+bool RenderWhileLockHeld(AudioEngine& engine, float* out) {
+  std::mutex m;
+  std::condition_variable changed;
+  bool held = false, rendered = false, gaveUp = false;
+  std::thread holder([&] {
+    std::lock_guard<std::recursive_mutex> lock(engine.lock);
+    std::unique_lock<std::mutex> wait(m);
+    held = true;
+    changed.notify_all();
+    gaveUp = !changed.wait_for(wait, std::chrono::seconds(5), [&] { return rendered; });
+  });
+  {
+    std::unique_lock<std::mutex> wait(m);
+    changed.wait(wait, [&] { return held; });
+  }
+  RenderMix(engine, out, kPeriod, kRate);
+  {
+    std::lock_guard<std::mutex> wait(m);
+    rendered = true;
+  }
+  changed.notify_all();
+  holder.join();
+  return !gaveUp;
+}
+
+TEST(RenderLock, BusyLockRepeatsTheLastBlockWithoutWaiting) {
+  auto engine = NewEngine();
+  std::vector<float> before(2 * kPeriod), busy(2 * kPeriod, 1.0f), after(2 * kPeriod);
+  // Nothing played yet: silence.
+  ASSERT_TRUE(RenderWhileLockHeld(*engine, busy.data())) << "RenderMix waited for the lock";
+  EXPECT_EQ(MaxAbs(busy), 0.0f);
+
+  PlayNeutral(engine->decks[0], Sine(440.0, kToneAmplitude));
+  for (int b = 0; b < 5; ++b) RenderMix(*engine, before.data(), kPeriod, kRate);
+  const double positionBefore = engine->decks[0].position;
+  ASSERT_TRUE(RenderWhileLockHeld(*engine, busy.data())) << "RenderMix waited for the lock";
+  EXPECT_EQ(engine->renderLockMisses.load(), 2u);
+  EXPECT_EQ(engine->dropouts.load(), 2u) << "each miss shows as a dropout";
+  EXPECT_EQ(engine->decks[0].position, positionBefore) << "nothing of the engine moved";
+  // The last block again: it starts where that block ended and ends as it did, so it joins the
+  // blocks either side of it without a step; past the seam it is the block itself.
+  EXPECT_EQ(busy[0], before[2 * kPeriod - 2]);
+  EXPECT_EQ(std::vector<float>(busy.begin() + 128, busy.end()), std::vector<float>(before.begin() + 128, before.end()));
+  const float toneStep = static_cast<float>(kToneAmplitude * 2 * kPi * 440.0 / kRate);
+  EXPECT_LT(MaxStep(Left(busy)), 2.0f * toneStep);
+
+  RenderMix(*engine, after.data(), kPeriod, kRate);
+  EXPECT_LT(std::abs(after[0] - busy[2 * kPeriod - 2]), 1.5f * toneStep) << "the next block continues the tone";
+  EXPECT_NEAR(Frequency(Left(after)), 440.0, 1.0);
 }
 
 // --- The offline render script ---

@@ -90,7 +90,7 @@ void ResetDecksForTest() {
       deck.playing = deck.jogTouched = deck.loopOn = deck.reverse = false;
       deck.slipMode = deck.slipOn = false;
       deck.loopIn = deck.loopOut = deck.slipPosition = 0.0;
-      deck.stopMode = 0;
+      deck.stopMode = kStopNone;
       deck.speed = deck.scratchSpeed = 0.0;
       deck.fadeIn = deck.oldFade = deck.olderFade = 0.0f;
       deck.tempo = deck.bend = deck.keyShift = 0.0f;
@@ -138,7 +138,11 @@ bool LoadAndWait(int deck, const std::string& path, int timeoutMs) {
 std::vector<float> RenderPeriods(int periods) {
   PrepareRenderBuffers(Engine, kTestPeriod, kTestRate);
   std::vector<float> out(static_cast<size_t>(std::max(periods, 0)) * kTestPeriod * 2);
-  for (int p = 0; p < periods; ++p)
+  for (int p = 0; p < periods; ++p) {
+    // Every period rendered for real: the test waits for a hold by another thread, where the
+    // output would repeat its last block instead.
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
     RenderMix(Engine, out.data() + static_cast<size_t>(p) * kTestPeriod * 2, kTestPeriod, kTestRate);
+  }
   return out;
 }

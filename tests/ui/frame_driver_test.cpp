@@ -112,7 +112,7 @@ TEST_F(FrameTick, TheSnapshotCopiesTheEngineAndThePhrasesFollowItInTheSameTick) 
     deck.hotCueStart[3] = 500.0, deck.hotCueEnd[3] = 900.0;
     deck.playing = deck.jogTouched = deck.loopOn = deck.reverse = deck.slipMode = deck.slipOn = true;
     deck.slipPosition = 777.0;
-    deck.stopMode = 2;
+    deck.stopMode = kStopBackspin;
     Engine.pads[4].name = L"HORN";
     Engine.pads[4].playing = true;
   }
