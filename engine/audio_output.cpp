@@ -181,14 +181,17 @@ void RunOutputSession(AudioEngine& engine) {
         const double gap = start - lastWriteEnd;
         if (gap > lateLimit && gap < kLateCeilingSeconds) engine.dropouts.fetch_add(1);
       }
+      const uint32_t missesBefore = engine.renderLockMisses.load(std::memory_order_relaxed);
       RenderMix(engine, mix.data(), static_cast<int32_t>(frames), run.rate);
       const int count = BuildMasterRoutes(engine, run, mix.data(), routes);
       bool flag = false;
       if (!WriteDeviceBuffers(run, routes, count, frames, flag)) break;
       engine.lastWriteFlag.store(flag || phonesMissing);
       lastWriteEnd = MonotonicSeconds();
-      // The wait above is the device's; this block's own mix and write are the program's.
-      if (lastWriteEnd - start > frames * kLateFactor / run.rate) gLateRenders.fetch_add(1);
+      // The wait above is the device's; this block's own mix and write are the program's, and so
+      // is a block played again because the engine was held elsewhere.
+      const bool repeated = engine.renderLockMisses.load(std::memory_order_relaxed) != missesBefore;
+      if (repeated || lastWriteEnd - start > frames * kLateFactor / run.rate) gLateRenders.fetch_add(1);
       RaiseAtomic(engine.loadPeak, static_cast<float>((lastWriteEnd - start) * run.rate / frames));
     }
     if (followDefault && MonotonicMs() - lastDefaultCheck >= kDefaultCheckMs) {
