@@ -35,8 +35,7 @@ constexpr size_t kKeyBinCount = kKeyFftSize / 2;
 constexpr uint64_t kKeyMinSamples = 16384;      // decimated samples; about 1.5 s
 constexpr uint64_t kKeyMaxWindows = 300;
 constexpr double kKeyLowHz = 60.0;
-// Above about 1 kHz the chroma hears mostly overtones and the noise of snares and hats.
-constexpr double kKeyHighHz = 1000.0;
+constexpr double kKeyHighHz = 2100.0;
 constexpr double kConcertAHz = 440.0;
 constexpr int32_t kConcertAMidi = 69;
 constexpr double kNoScore = -1.0;               // correlation of a flat chroma
