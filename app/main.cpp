@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "platform/signals.h"
 #include "platform/text.h"
 #include "platform/window.h"

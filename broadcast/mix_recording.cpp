@@ -9,17 +9,17 @@
 #include <system_error>
 #include <thread>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 #include "broadcast/video_record.h"
 #include "engine/deck_snapshot.h"
 #include "engine/encode.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "engine/wav_file.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "library/now_playing.h"
 #include "library/tracklist_text.h"
 #include "platform/clock.h"

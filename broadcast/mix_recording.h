@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "platform/clock.h"
 
 inline constexpr int kRecordingStatusPost = 9;  // the conversion's message (a heap UiText)

@@ -4,12 +4,12 @@
 #include <cmath>
 #include <unordered_map>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
 #include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -19,7 +19,7 @@
 #include "library/cover_art.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "settings/settings_screen.h"
 
 VideoFeed PublishedVideoFeed;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/phrases.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 enum AutomixStyle : int32_t {
   kAutomixFade = 0,

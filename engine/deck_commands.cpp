@@ -8,10 +8,10 @@
 #include <thread>
 #include <utility>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -20,7 +20,7 @@
 #include "engine/stems.h"
 #include "karaoke/karaoke_show.h"
 #include "library/track_view.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/ui_post.h"
 
 namespace {

@@ -7,9 +7,9 @@
 
 #include <fmt/format.h>
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
-#include "engine/musical_keys.h"
+#include "base/musical_keys.h"
 
 DeckView LiveDeckViews[kEngineDecks];
 DeckView SandboxDeckViews[kEngineDecks];

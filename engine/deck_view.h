@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/text_parse.h"
-#include "app/ui_text.h"
+#include "base/text_parse.h"
+#include "base/ui_text.h"
 #include "engine/engine.h"
 #include "engine/phrases.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 constexpr int kDeckFxSlots = 3;
 constexpr int kStemSwitches = 4;   // vocals, drums, bass, melody

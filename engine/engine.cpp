@@ -5,7 +5,7 @@
 #include <cmath>
 #include <utility>
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 
 AudioEngine Engine;
 

@@ -17,7 +17,7 @@
 #include "engine/key_lock.h"
 #include "engine/spsc_ring.h"
 #include "engine/stem_data.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr int kEnginePads = 8;
 inline constexpr int kStemParts = 4;             // VOCALS, DRUMS, BASS, MELODY

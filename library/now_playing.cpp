@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <ctime>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/mix_recording.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
 #include "library/database.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "platform/paths.h"
 

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/text.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <pugixml.hpp>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/text.h"
 
 struct XmlDocument {

@@ -5,9 +5,9 @@
 #include <numbers>
 
 #include "app/main_window.h"
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "engine/render_helpers.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "platform/folders.h"
 
 std::atomic<int32_t> DemoTrackState{kDemoIdle};

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "settings/update_client.h"
 
 enum UpdatePhase : int32_t {

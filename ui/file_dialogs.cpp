@@ -4,7 +4,7 @@
 #include <cwctype>
 #include <string_view>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/main_window.h"
 #include "platform/child_process.h"
 #include "platform/files.h"

@@ -6,7 +6,7 @@
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "ui/draw.h"
-#include "ui/frame_tick.h"
+#include "app/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/status_message.h"
+#include "base/status_message.h"
 #include "platform/text.h"
 #include "support/shown_status.h"
 #include "tests/ui/widget_frames.h"

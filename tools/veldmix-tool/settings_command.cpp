@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/text.h"
 
 namespace {
