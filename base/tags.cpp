@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "base/log.h"
-#include "engine/engine.h"  // AssertNotAudioThread
+#include "base/audio_thread.h"
 
 namespace {
 constexpr const wchar_t* kValueSeparator = L"; ";  // how several artists or genres read as one text

@@ -363,3 +363,16 @@ std::wstring ByteExcerpt(std::span<const uint8_t> bytes, size_t maxBytes) {
   }
   return out;
 }
+
+std::wstring DeckLetter(int deck) { return std::wstring(1, static_cast<wchar_t>(L'A' + deck)); }
+
+std::wstring FormatTime(double seconds, bool tenths) {
+  // A track never lasts longer than this; larger or non-finite values would overflow the minutes.
+  constexpr double kMaxSeconds = 1.0e7;
+  const double s = std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxSeconds) : 0.0;
+  const int minutes = static_cast<int>(s / 60);
+  const double rest = s - minutes * 60.0;
+  std::string text = tenths ? fmt::format("{}:{:04.1f}", minutes, std::floor(rest * 10) / 10)
+                            : fmt::format("{}:{:02d}", minutes, static_cast<int>(rest));
+  return std::wstring(text.begin(), text.end());
+}

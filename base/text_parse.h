@@ -100,3 +100,8 @@ std::wstring PrintableExcerpt(std::wstring_view text, size_t maxChars);
 std::wstring PrintableExcerpt(std::string_view utf8, size_t maxChars);
 // At most maxBytes raw bytes: printable ASCII as it is, every other byte as \xNN.
 std::wstring ByteExcerpt(std::span<const uint8_t> bytes, size_t maxBytes);
+
+// "A" to "D" for deck 0..3.
+std::wstring DeckLetter(int deck);
+// "m:ss" or, with tenths, "m:ss.t" (tenths cut, not rounded); negative times show as 0.
+std::wstring FormatTime(double seconds, bool tenths);

@@ -11,8 +11,6 @@ AudioEngine Engine;
 
 namespace {
 
-thread_local bool tOnAudioThread = false;
-
 // Grows `target` to at least `size` elements without allocating under the lock: the bigger
 // vector is built first, swapped in under the lock, and the old storage freed after unlocking.
 template <typename T>
@@ -181,10 +179,3 @@ void PrepareRenderBuffers(AudioEngine& engine, int frames, int rate) {
   PrepareUnitOutside(engine, engine.micEffects, rate);
 }
 
-void MarkAudioThread(bool on) { tOnAudioThread = on; }
-
-bool OnAudioThread() { return tOnAudioThread; }
-
-void AssertNotAudioThread() {
-  assert(!tOnAudioThread && "allocating or blocking call made on the audio thread: move it outside the render");
-}

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/audio_thread.h"
 #include "engine/biquad.h"
 #include "engine/drum_split.h"
 #include "engine/effects.h"
@@ -380,9 +381,3 @@ double TempoAtTime(const Track& track, double seconds);
 // the audio thread; takes the lock only to swap each grown buffer in.
 void PrepareRenderBuffers(AudioEngine& engine, int frames, int rate);
 
-// --- Audio-thread marker ---
-// Marks the calling thread as a real-time thread (true) or not; code that allocates or blocks
-// asserts AssertNotAudioThread().
-void MarkAudioThread(bool on);
-bool OnAudioThread();
-void AssertNotAudioThread();
