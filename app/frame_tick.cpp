@@ -1,4 +1,5 @@
 #include "app/frame_tick.h"
+#include "app/main_window.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -30,7 +31,6 @@
 #include "platform/text.h"
 #include "platform/window.h"
 #include "screens/main_screen.h"
-#include "selftest/selftest_tick.h"
 #include "settings/updates.h"
 #include "app/publish_controls.h"
 #include "ui/status_line.h"
@@ -120,7 +120,7 @@ void AppTickAt(uint64_t nowMs) {
   ApplyTimecodeSpeed();
   FollowKeepAwake();
   if (!TestMode) FollowUpdates(nowMs);
-  SelfTestTick();
+  if (SelfTestTickHook) SelfTestTickHook();
 }
 
 void AppTick() { AppTickAt(MonotonicMs()); }

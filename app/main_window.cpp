@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "base/log.h"
+#include "app/load_settings.h"
 #include "app/session.h"
 #include "base/settings.h"
 #include "app/shutdown.h"
@@ -45,6 +46,8 @@
 
 float UiScale = 1.0f;
 SelfTestRequest SelfTest;
+void (*SelfTestTickHook)() = nullptr;
+int (*SelfTestFailuresHook)() = nullptr;
 
 namespace {
 

@@ -25,8 +25,6 @@
 #include "ui/modal.h"
 #include "ui/status_line.h"
 
-MixMeters Meters;
-
 namespace {
 
 constexpr int kVocalPart = 0;               // stem parts: VOCALS, DRUMS, BASS, MELODY

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/engine.h"
+#include "engine/mix_meters.h"
 
 // Per-tick factors: each meter becomes max(meter x factor, the engine's newest peak).
 inline constexpr float kDeckMeterDecay = 0.86f;
@@ -21,23 +22,6 @@ inline constexpr float kNudgeFloor = 0.001f;
 inline constexpr uint64_t kClipHoldMs = 700;
 inline constexpr uint64_t kDropoutLogGapMs = 10000;
 
-// The meters as the top bar and the mixer draw them; the deck meters live in the DeckViews.
-struct MixMeters {
-  float masterLeft = 0.0f;
-  float masterRight = 0.0f;
-  float microphone = 0.0f;
-  float limiterDb = 0.0f;           // the limiter's gain reduction (LIMIT bar)
-  std::array<float, kSpectrumBands> spectrum = {};
-  uint64_t clipUntilMs = 0;         // MonotonicMs(); the clip light is on until then
-  float load = 0.0f;                // shown audio load, fraction of a period
-  float loadHighest = 0.0f;         // the highest load seen since start
-  uint32_t dropouts = 0;            // the engine's count at the last tick
-  uint64_t dropoutRiseMs = 0;       // when that count last rose (the top bar's warning)
-  bool dropoutLogged = false;       // a dropout line was written
-  uint32_t dropoutsLogged = 0;      // the count that line reported
-  uint64_t dropoutLogMs = 0;        // when it was written
-};
-extern MixMeters Meters;
 
 // Once per tick, after the cross-fader glide and before SnapshotDecks, in this order: deck
 // controls and deck meters, the master section, the clock leader, the mix meters, clip, load,

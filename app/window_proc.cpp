@@ -38,7 +38,6 @@
 #include "platform/window.h"
 #include "screens/ai_set_dialog.h"
 #include "screens/main_screen.h"
-#include "selftest/selftest_state.h"
 #include "settings/updates.h"
 #include "ui/draw.h"
 #include "app/keyboard.h"
@@ -251,7 +250,7 @@ void DestroyMainWindow() {
   StopAndSaveAll();
   CloseUiPosts(DiscardCompletion);
   CloseMainWindow();
-  PostQuit(SelfTestFailures > 0 ? 1 : 0);
+  PostQuit(SelfTestFailuresHook && SelfTestFailuresHook() > 0 ? 1 : 0);
 }
 
 void MainWndProc(const WindowEvent& e) {

@@ -14,22 +14,15 @@
 #include "base/log.h"
 #include "base/test_mode.h"
 #include "base/text_parse.h"
-#include "engine/deck_view.h"
-#include "engine/sampler_bank.h"
 #include "base/files.h"
-#include "library/track_view.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/ini.h"
 #include "platform/secret.h"
 #include "platform/text.h"
-#include "settings/skins.h"
-#include "ui/language.h"
 
 namespace {
 
-// A damaged Count must not make the load read millions of keys.
-constexpr int32_t kMaxMusicFolders = 1000;
 constexpr size_t kPinLength = 4;
 constexpr uint32_t kPinSpan = 9000;  // PINs run from 1000 to 9999
 constexpr uint32_t kPinBase = 1000;
@@ -107,8 +100,9 @@ std::vector<SettingRow> SettingRows(SettingsRecord& s) {
       Flag(L"Options", L"Camelot", &s.Camelot),
       Flag(L"Options", L"Quantize", &s.Quantize),
       Int(L"Options", L"MixLen", &s.MixLen, 2, 60),
-      Int(L"Sampler", L"Bank", &SamplerBank, 0, kSamplerBanks - 1),
   };
+  if (SettingsParts.samplerBank)
+    rows.push_back(Int(L"Sampler", L"Bank", SettingsParts.samplerBank, 0, SettingsParts.samplerBanks - 1));
   for (int i = 0; i < kSamplerSlots; ++i) {
     rows.push_back(Text(L"Sampler", Indexed(L"Slot", i), &s.Slot[i]));
     rows.push_back(Flag(L"Sampler", Indexed(L"Loop", i), &s.Loop[i]));
@@ -277,31 +271,6 @@ std::wstring RowText(const SettingRow& row) {
   return {};
 }
 
-void LoadMusicFolders(const IniDocument& ini) {
-  MusicFolders.clear();
-  int32_t count = IniInt(ini, L"Library", L"Count", -1);
-  if (count < 0) {
-    for (const std::wstring& folder : {MusicFolder(), DownloadsFolder(), DesktopFolder()})
-      if (FolderExists(folder)) MusicFolders.push_back(folder);
-  } else {
-    count = std::min(count, kMaxMusicFolders);
-    for (int32_t i = 0; i < count; ++i) {
-      std::wstring folder = IniString(ini, L"Library", Indexed(L"Folder", i), L"");
-      if (!folder.empty()) MusicFolders.push_back(std::move(folder));
-    }
-  }
-  const int32_t last = std::max(static_cast<int32_t>(MusicFolders.size()) - 1, 0);
-  ViewIndex = std::clamp(IniInt(ini, L"Library", L"Selected", 0), 0, last);
-}
-
-void StoreMusicFolders(IniDocument* ini) {
-  IniEraseSection(ini, L"Library");
-  IniSet(ini, L"Library", L"Count", fmt::format(L"{}", MusicFolders.size()));
-  IniSet(ini, L"Library", L"Selected", fmt::format(L"{}", ViewKind == kViewFolder ? ViewIndex : 0));
-  for (size_t i = 0; i < MusicFolders.size(); ++i)
-    IniSet(ini, L"Library", Indexed(L"Folder", static_cast<int>(i)), MusicFolders[i]);
-}
-
 std::wstring NewRemotePin() {
   uint32_t r = 0;
   if (!SystemRandomBytes(&r, sizeof r)) r = std::random_device{}();
@@ -324,7 +293,9 @@ std::array<std::wstring, kMacroSlots> SettingsRecord::BuiltinMacroScripts() {
 
 std::wstring SettingsPath() { return JoinPath(AppDataDir(), L"settings.ini"); }
 
-void LoadSettings() {
+SettingsFileParts SettingsParts;
+
+void ReadSettings() {
   const std::wstring path = SettingsPath();
   std::string bytes;
   const ReadStatus status = ReadBytes(path, &bytes, kIniMaxBytes);
@@ -332,21 +303,14 @@ void LoadSettings() {
   if (status == ReadStatus::Unreadable) WriteLog(L"Couldn't read {}; the default settings apply", path);
   const IniDocument ini = status == ReadStatus::Ok ? ParseIni(bytes) : IniDocument{};
 
-  LoadMusicFolders(ini);
+  if (SettingsParts.loadFolders) SettingsParts.loadFolders(ini);
   SettingsRecord loaded;
-  loaded.Language = firstRun ? DefaultUiLanguage() : 0;
+  loaded.Language = firstRun && SettingsParts.firstRunLanguage ? SettingsParts.firstRunLanguage() : 0;
   // The older yes/no MP3 key is the default of the format choice that replaced it.
   loaded.RecordFormat = IniInt(ini, L"Options", L"RecordMp3", loaded.RecordFormat);
   for (const SettingRow& row : SettingRows(loaded)) ReadRow(ini, row);
   if (loaded.Pin.size() != kPinLength) loaded.Pin = NewRemotePin();
   Settings = std::move(loaded);
-
-  SetUiLanguage(Settings.Language);
-  for (DeckView& view : LiveDeckViews) {
-    view.vinylMode = Settings.Vinyl;
-    view.colorFx = Settings.ColorFx;
-  }
-  LoadSkin();
 }
 
 bool SaveSettings() {
@@ -355,7 +319,7 @@ bool SaveSettings() {
   // Other parts keep sections of their own in this file; they are read first and kept.
   std::wstring error;
   const IniUpdate result = UpdateIniFile(path, [](IniDocument* ini) {
-    StoreMusicFolders(ini);
+    if (SettingsParts.storeFolders) SettingsParts.storeFolders(ini);
     for (const SettingRow& row : SettingRows(Settings)) IniSet(ini, row.section, row.key, RowText(row));
     IniErase(ini, L"Options", L"RecordMp3");
   }, &error);

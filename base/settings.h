@@ -140,9 +140,22 @@ extern SettingsRecord Settings;
 
 // data folder + "settings.ini"
 std::wstring SettingsPath();
-// Reads the whole file once at start, clamps every number, applies the UI language, the deck
-// views' jog and colour-effect modes and the skin. UI thread.
-void LoadSettings();
+// What the settings file keeps for the parts above the record: the sampler's bank ([Sampler]
+// Bank), the library's music folders ([Library]) and the language a first start takes. The shell
+// sets them; a part left unset is neither read nor written.
+struct IniDocument;
+struct SettingsFileParts {
+  int32_t* samplerBank = nullptr;
+  int32_t samplerBanks = 1;
+  void (*loadFolders)(const IniDocument& ini) = nullptr;
+  void (*storeFolders)(IniDocument* ini) = nullptr;
+  int32_t (*firstRunLanguage)() = nullptr;
+};
+extern SettingsFileParts SettingsParts;
+
+// Reads the whole file into Settings (and the parts' keys) once at start and clamps every
+// number; LoadSettings (app/load_settings.h) then applies it. UI thread.
+void ReadSettings();
 // Rewrites the whole file (".tmp", then rename), keeping sections it does not own. Nothing in
 // test mode. False (and a log line) when the file could not be written. UI thread.
 bool SaveSettings();

@@ -162,7 +162,17 @@ void FinishMixRecording(uint64_t nowMs) {
   StopFollowUp = FollowUp{.pending = true, .atMs = nowMs + kStopReasonMs, .job = std::move(job), .message = saved};
 }
 
+constexpr int32_t kLowestRecordRate = 2;  // below it the recorder's rate is unknown: count frames as seconds
+
 }  // namespace
+
+void AddToRecordingTracklist(const std::wstring& path) {
+  const auto samePath = [&](const TracklistEntry& entry) { return entry.path == path; };
+  if (std::any_of(RecordingTracklist.begin(), RecordingTracklist.end(), samePath)) return;
+  const int32_t rate = Engine.recordRate.load();
+  const double seconds = static_cast<double>(Engine.recordFrames.load()) / (rate < kLowestRecordRate ? 1 : rate);
+  RecordingTracklist.push_back({seconds, path});
+}
 
 std::wstring RecordingFileName(const LocalTime& t) {
   return fmt::format(L"Veldmix mix {:04}-{:02}-{:02} {:02}-{:02}-{:02}.wav", t.year, t.month, t.day, t.hour, t.minute,

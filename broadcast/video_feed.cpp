@@ -20,14 +20,13 @@
 #include "library/now_playing.h"
 #include "platform/clock.h"
 #include "base/palette.h"
-#include "settings/settings_screen.h"
 
 VideoFeed PublishedVideoFeed;
 VideoDeck VideoDecks[2];
+bool (*VideoPreviewShownHook)() = nullptr;
 
 namespace {
 
-constexpr int32_t kSettingsPageVideo = 7;
 // Without an on-air deck the effects pulse at 120 beats a minute.
 constexpr double kIdleBeatsPerSecond = 2.0;
 
@@ -50,7 +49,7 @@ bool LookUpCoverArt(const std::wstring& path, std::vector<uint32_t>* pixels, uin
 bool VideoWanted(const bool sideHasVideo[2]) {
   return IsVideoWindowOpen() || (VideoRecordingRunning() && !VideoRecordingFailed()) ||
          LiveVideoState() == kStreamOnAir || sideHasVideo[0] || sideHasVideo[1] ||
-         (SettingsOpen && SettingsPage == kSettingsPageVideo);
+         (VideoPreviewShownHook && VideoPreviewShownHook());
 }
 
 void FillEntry(int deck, float gainA, float gainB, VideoFeedEntry* e) {

@@ -274,3 +274,16 @@ std::vector<std::wstring> ImportM3u(const std::wstring& playlistPath) {
   }
   return found;
 }
+
+size_t AutomixListSize() {
+  return TrackLists.size() > static_cast<size_t>(kAutomixList) ? TrackLists[kAutomixList].paths.size() : 0;
+}
+
+std::wstring TakeFromAutomixList(size_t index) {
+  TrackList& list = TrackLists[kAutomixList];
+  std::wstring path = std::move(list.paths[index]);
+  list.paths.erase(list.paths.begin() + static_cast<ptrdiff_t>(index));
+  SaveList(list);
+  if (ListView.refreshList) ListView.refreshList(kAutomixList);
+  return path;
+}

@@ -48,7 +48,6 @@
 #include "settings/tour.h"
 #include "ui/draw_pixels.h"
 #include "ui/frame_driver.h"
-#include "app/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
@@ -595,7 +594,7 @@ void CycleLayout() {
 
 void Frame() {
   const float width = TargetWidth(), height = TargetHeight();
-  AppTick();
+  FrameTick();
   Screen = ComputeLayout(width, height, Settings.Layout, Settings.Vertical, Settings.FourDecks);
   // The panels register this frame's drop rows as they draw.
   SidebarListRows.clear();

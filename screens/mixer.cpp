@@ -16,7 +16,7 @@
 #include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
-#include "app/publish_controls.h"
+#include "engine/mix_meters.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 

@@ -33,7 +33,7 @@
 #include "ui/knobs.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "app/publish_controls.h"
+#include "engine/mix_meters.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 

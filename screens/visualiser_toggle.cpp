@@ -12,7 +12,7 @@
 #include "screens/main_screen.h"
 #include "base/palette.h"
 #include "ui/language.h"
-#include "app/publish_controls.h"
+#include "engine/mix_meters.h"
 
 namespace {
 

@@ -51,3 +51,8 @@ void SelfTestTickAt(double nowSeconds) {
 }
 
 void SelfTestTick() { SelfTestTickAt(static_cast<double>(MonotonicMs()) / kMsPerSecond); }
+
+void InstallSelfTestHooks() {
+  SelfTestTickHook = SelfTestTick;
+  SelfTestFailuresHook = [] { return SelfTestFailures; };
+}

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <numbers>
 
-#include "app/main_window.h"
 #include "base/test_mode.h"
 #include "engine/render_helpers.h"
 #include "base/files.h"
@@ -13,8 +12,11 @@
 std::atomic<int32_t> DemoTrackState{kDemoIdle};
 std::wstring DemoTrackError;
 
+std::wstring (*TestOutputPathHook)() = nullptr;
+
 std::wstring DemoTracksFolder() {
-  return JoinPath(TestMode ? SelfTest.outputPath : AppDataDir(), L"Demo Tracks");
+  const std::wstring testOutput = TestOutputPathHook ? TestOutputPathHook() : std::wstring();
+  return JoinPath(TestMode ? testOutput : AppDataDir(), L"Demo Tracks");
 }
 
 const std::array<DemoTrackSpec, 2> DemoTrackSpecs = {{

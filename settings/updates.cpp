@@ -4,7 +4,6 @@
 #include <thread>
 
 #include "base/log.h"
-#include "app/main_window.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "broadcast/audio_stream.h"
@@ -54,10 +53,12 @@ void AcceptInstall() {
   SaveSettings();
   Updates.installerAtExit = Updates.installerPath;
   // The ordinary close: everything is saved before the package's folder is shown.
-  QueueDeferredAction(DestroyMainWindow);
+  if (CloseMainWindowHook) QueueDeferredAction(CloseMainWindowHook);
 }
 
 }  // namespace
+
+void (*CloseMainWindowHook)() = nullptr;
 
 bool IsUpdateBusy() {
   if (Automix.on || Engine.recording.load()) return true;

@@ -35,6 +35,10 @@ struct UpdateState {
 };
 extern UpdateState Updates;
 
+// Closes the main window the ordinary way (everything saved) once the installer is chosen. The
+// shell sets it.
+extern void (*CloseMainWindowHook)();
+
 // Automix, recording, streaming, live video, a modal form, or a playing deck (per the snapshots).
 bool IsUpdateBusy();
 // From Idle only: starts the check worker; the next automatic check is due 6 hours on.

@@ -10,6 +10,7 @@
 #include <future>
 #include <string>
 
+#include "app/load_settings.h"
 #include "base/settings.h"
 #include "control/mapping_table.h"
 #include "karaoke/karaoke_rotation.h"

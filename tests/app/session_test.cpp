@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/session.h"
+#include "app/load_settings.h"
 #include "base/settings.h"
 #include "app/shutdown.h"
 #include "base/test_mode.h"

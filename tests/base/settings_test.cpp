@@ -1,3 +1,4 @@
+#include "app/load_settings.h"
 #include "base/settings.h"
 
 #include <cstdlib>

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "app/load_settings.h"
 #include "base/settings.h"
 #include "base/text_parse.h"
 #include "control/timecode.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/load_settings.h"
 #include "base/settings.h"
 #include "base/text_parse.h"
 #include "control/control_ids.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "app/load_settings.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "engine/deck_view.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "app/load_settings.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/text_parse.h"

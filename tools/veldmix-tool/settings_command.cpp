@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/load_settings.h"
 #include "base/settings.h"
 #include "platform/text.h"
 
