@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 
@@ -251,4 +252,22 @@ TEST(LogLinesDeathTest, TextIsUtf8AndCutAt1024Characters) {
   std::string cut;
   for (int i = 0; i < 1024; ++i) cut += "\xC3\xA9";
   EXPECT_EQ(lines[2].message, cut);
+}
+
+// The platform layer's own lines (here a folder refused as a file) reach the log once it has
+// started, and go nowhere before, as the log's own lines do.
+TEST(LogLinesDeathTest, PlatformLinesReachTheStartedLog) {
+  TempHome home;
+  EXPECT_EXIT(
+      {
+        std::string bytes;
+        ReadBytes(Utf8ToWide(home.path()), &bytes, 16);
+        StartLog(L"");
+        ReadBytes(Utf8ToWide(home.path()), &bytes, 16);
+        std::_Exit(0);
+      },
+      testing::ExitedWithCode(0), "");
+  std::vector<LogLine> lines = ParseLog(ReadRaw(LogPath(home)));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].message, "Refused to read " + home.path() + ": it is not a regular file");
 }
