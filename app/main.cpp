@@ -4,15 +4,17 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/main_window.h"
+#include "app/shell_hooks.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "platform/signals.h"
 #include "platform/text.h"
 #include "platform/window.h"
+#include "selftest/selftest_tick.h"
 
 namespace {
 
@@ -30,6 +32,8 @@ std::wstring AbsolutePath(const std::wstring& path) {
 
 int main(int argc, char** argv) {
   SetProcessLocale();
+  InstallShellHooks();
+  InstallSelfTestHooks();
   std::vector<std::wstring> arguments;
   for (int i = 1; i < argc; ++i) arguments.push_back(Utf8ToWide(argv[i]));
   const bool testRun = IsTestRun(arguments);

@@ -11,13 +11,14 @@
 #include <filesystem>
 #include <mutex>
 
-#include "app/log.h"
+#include "base/log.h"
+#include "app/load_settings.h"
 #include "app/session.h"
-#include "app/settings.h"
+#include "base/settings.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "control/midi_devices.h"
 #include "control/remote_server.h"
 #include "control/timecode.h"
@@ -40,11 +41,13 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "settings/tour.h"
 
 float UiScale = 1.0f;
 SelfTestRequest SelfTest;
+void (*SelfTestTickHook)() = nullptr;
+int (*SelfTestFailuresHook)() = nullptr;
 
 namespace {
 

@@ -43,6 +43,10 @@ struct SelfTestRequest {
   std::wstring third, fourth;
 };
 extern SelfTestRequest SelfTest;
+// The self-test run sits above the shell: its step, run last in every tick, and its count of
+// failed checks, which the exit code follows. The program's entry sets them.
+extern void (*SelfTestTickHook)();
+extern int (*SelfTestFailuresHook)();
 
 // --- Start ---
 

@@ -6,9 +6,9 @@
 
 #include <fmt/xchar.h>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/text_parse.h"
 #include "engine/deck_commands.h"
 #include "engine/engine.h"
 #include "engine/side_slots.h"

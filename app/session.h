@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/track.h"
+#include "base/track.h"
 #include "platform/ini.h"
 
 

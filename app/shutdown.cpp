@@ -1,9 +1,9 @@
 #include "app/shutdown.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/session.h"
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "control/timecode.h"
 #include "broadcast/live_video.h"

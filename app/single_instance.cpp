@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "platform/instance_lock.h"
 #include "platform/text.h"
 #include "platform/window.h"

@@ -3,11 +3,11 @@
 #include <iterator>
 #include <memory>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
-#include "app/status_message.h"
+#include "base/status_message.h"
 #include "control/hid_devices.h"
 #include "control/hid_reports.h"
 #include "control/midi_devices.h"
@@ -22,7 +22,7 @@
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
 #include "engine/stem_controls.h"
-#include "engine/track.h"
+#include "base/track.h"
 #include "engine/transport.h"
 #include "karaoke/deck_lyrics.h"
 #include "library/ai_set.h"
@@ -38,10 +38,9 @@
 #include "platform/window.h"
 #include "screens/ai_set_dialog.h"
 #include "screens/main_screen.h"
-#include "selftest/selftest_state.h"
 #include "settings/updates.h"
 #include "ui/draw.h"
-#include "ui/keyboard.h"
+#include "app/keyboard.h"
 
 namespace {
 
@@ -251,7 +250,7 @@ void DestroyMainWindow() {
   StopAndSaveAll();
   CloseUiPosts(DiscardCompletion);
   CloseMainWindow();
-  PostQuit(SelfTestFailures > 0 ? 1 : 0);
+  PostQuit(SelfTestFailuresHook && SelfTestFailuresHook() > 0 ? 1 : 0);
 }
 
 void MainWndProc(const WindowEvent& e) {

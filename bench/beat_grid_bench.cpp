@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 
 namespace {
 

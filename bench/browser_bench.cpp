@@ -14,17 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "engine/engine.h"
 #include "library/cover_art.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_view.h"
 #include "platform/paths.h"
 #include "screens/browser_screen.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"

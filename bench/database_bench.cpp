@@ -8,7 +8,7 @@
 #include <fmt/xchar.h>
 
 #include "library/database.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/deck_view.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
 #include "ui/offscreen.h"

@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"

@@ -14,13 +14,13 @@
 #include <mutex>
 #include <vector>
 
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "engine/engine.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
-#include "ui/frame_tick.h"
+#include "app/frame_tick.h"
 #include "ui/glow.h"
 
 namespace {

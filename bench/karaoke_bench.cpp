@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -22,7 +22,7 @@
 #include "karaoke/karaoke_rotation.h"
 #include "karaoke/karaoke_tick.h"
 #include "screens/karaoke_panel.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"

@@ -15,7 +15,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "library/import_merge.h"
 #include "library/import_worker.h"
 #include "library/rekordbox_xml.h"

@@ -11,7 +11,7 @@
 
 #include <fmt/format.h>
 
-#include "engine/tags.h"
+#include "base/tags.h"
 #include "library/folder_scan.h"
 #include "library/relocate.h"
 #include "library/track_view.h"

@@ -6,10 +6,10 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "library/duplicates.h"
 #include "library/mix_order.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_view.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <numbers>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "control/macros.h"
 #include "control/macros_panel.h"
 #include "control/pad_macros.h"
@@ -25,7 +25,7 @@
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "screens/macros_panel_view.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "bench/alloc_count.h"
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "engine/engine.h"
 #include "engine/side_slots.h"
 #include "library/track_view.h"
@@ -37,10 +37,10 @@
 #include "screens/overview.h"
 #include "screens/top_bar.h"
 #include "screens/waveform.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
-#include "ui/frame_tick.h"
+#include "app/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/status_line.h"
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "bench/alloc_count.h"
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "platform/text.h"
 #include "settings/demo_tracks.h"
 #include "settings/help_screen.h"

@@ -14,10 +14,10 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "library/import_merge.h"
 #include "library/rekordbox_xml.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/file_url.h"
 #include "platform/text.h"
 #include "support/temp_home.h"

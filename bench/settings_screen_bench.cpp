@@ -13,8 +13,8 @@
 #include <chrono>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "bench/alloc_count.h"
 #include "control/auto_map.h"
 #include "control/controller_devices.h"

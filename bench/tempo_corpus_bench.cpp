@@ -16,7 +16,7 @@
 
 #include "engine/analysis.h"
 #include "engine/audio_file.h"
-#include "engine/musical_keys.h"
+#include "base/musical_keys.h"
 #include "platform/text.h"
 #include "support/tempo_corpus.h"
 #include "support/wav_probe.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "broadcast/camera.h"
 #include "broadcast/visualiser.h"
 #include "platform/clock.h"

@@ -19,7 +19,7 @@
 #include "engine/phrases.h"
 #include "screens/main_screen.h"
 #include "screens/waveform.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "platform/draw_surface.h"
 #include "platform/text.h"
 #include "selftest/window_capture.h"

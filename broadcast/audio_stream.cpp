@@ -11,8 +11,8 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/log.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/text_parse.h"
 #include "engine/recorder.h"
 #include "engine/wav_file.h"
 #include "platform/clock.h"

@@ -9,17 +9,17 @@
 #include <system_error>
 #include <thread>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 #include "broadcast/video_record.h"
 #include "engine/deck_snapshot.h"
 #include "engine/encode.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "engine/wav_file.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "library/now_playing.h"
 #include "library/tracklist_text.h"
 #include "platform/clock.h"
@@ -162,7 +162,17 @@ void FinishMixRecording(uint64_t nowMs) {
   StopFollowUp = FollowUp{.pending = true, .atMs = nowMs + kStopReasonMs, .job = std::move(job), .message = saved};
 }
 
+constexpr int32_t kLowestRecordRate = 2;  // below it the recorder's rate is unknown: count frames as seconds
+
 }  // namespace
+
+void AddToRecordingTracklist(const std::wstring& path) {
+  const auto samePath = [&](const TracklistEntry& entry) { return entry.path == path; };
+  if (std::any_of(RecordingTracklist.begin(), RecordingTracklist.end(), samePath)) return;
+  const int32_t rate = Engine.recordRate.load();
+  const double seconds = static_cast<double>(Engine.recordFrames.load()) / (rate < kLowestRecordRate ? 1 : rate);
+  RecordingTracklist.push_back({seconds, path});
+}
 
 std::wstring RecordingFileName(const LocalTime& t) {
   return fmt::format(L"Veldmix mix {:04}-{:02}-{:02} {:02}-{:02}-{:02}.wav", t.year, t.month, t.day, t.hour, t.minute,

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "platform/clock.h"
 
 inline constexpr int kRecordingStatusPost = 9;  // the conversion's message (a heap UiText)
@@ -25,6 +25,8 @@ struct TracklistEntry {
 extern std::wstring RecordingPath;
 // The tracks heard so far, in order, each path once; the now-playing step appends to it.
 extern std::vector<TracklistEntry> RecordingTracklist;
+// Appends a track that began playing now, at the recorder's position, unless it is listed.
+void AddToRecordingTracklist(const std::wstring& path);
 
 // Starts a recording when none runs, else stops it; reports on the status line. A recording that
 // stopped by itself and was not finished yet by MixRecordingTick is finished here: the press

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cwctype>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "platform/text.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "broadcast/rtmp_chunks.h"
 #include "broadcast/rtmp_publisher.h"
 #include "broadcast/transport.h"

@@ -4,12 +4,12 @@
 #include <cmath>
 #include <unordered_map>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
 #include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -19,15 +19,14 @@
 #include "library/cover_art.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
-#include "settings/palette.h"
-#include "settings/settings_screen.h"
+#include "base/palette.h"
 
 VideoFeed PublishedVideoFeed;
 VideoDeck VideoDecks[2];
+bool (*VideoPreviewShownHook)() = nullptr;
 
 namespace {
 
-constexpr int32_t kSettingsPageVideo = 7;
 // Without an on-air deck the effects pulse at 120 beats a minute.
 constexpr double kIdleBeatsPerSecond = 2.0;
 
@@ -50,7 +49,7 @@ bool LookUpCoverArt(const std::wstring& path, std::vector<uint32_t>* pixels, uin
 bool VideoWanted(const bool sideHasVideo[2]) {
   return IsVideoWindowOpen() || (VideoRecordingRunning() && !VideoRecordingFailed()) ||
          LiveVideoState() == kStreamOnAir || sideHasVideo[0] || sideHasVideo[1] ||
-         (SettingsOpen && SettingsPage == kSettingsPageVideo);
+         (VideoPreviewShownHook && VideoPreviewShownHook());
 }
 
 void FillEntry(int deck, float gainA, float gainB, VideoFeedEntry* e) {

@@ -67,6 +67,10 @@ inline constexpr size_t kVideoProbeCacheLimit = 500;
 // A paused deck counts this much of its fader's share.
 inline constexpr float kPausedVideoLevel = 0.3f;
 
+// Whether a screen above shows the feed's preview (the settings page's), which keeps the feed
+// running by itself. The shell sets it; null is never.
+extern bool (*VideoPreviewShownHook)();
+
 // Whether the file is a video file (a known extension holding a moving picture); cached by path.
 bool HasVideo(const std::wstring& path);
 // The per-frame step, from the main frame after the deck snapshots: builds the feed from the

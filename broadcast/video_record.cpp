@@ -9,7 +9,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "broadcast/tap_audio.h"
 #include "broadcast/video_compositor.h"
 #include "broadcast/video_encoders.h"

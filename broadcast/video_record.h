@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 
 inline constexpr int kRecordFps = 30;
 inline constexpr int kRecordKbps720 = 6000;

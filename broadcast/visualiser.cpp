@@ -7,7 +7,7 @@
 
 #include <fmt/xchar.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/camera.h"
 #include "broadcast/visual_raster.h"
 #include "platform/keymap.h"

@@ -8,8 +8,8 @@
 #include <iterator>
 #include <mutex>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "broadcast/mix_recording.h"
 #include "control/pad_macros.h"
 #include "engine/automix.h"

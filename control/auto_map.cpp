@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/settings.h"
-#include "app/ui_text.h"
+#include "base/settings.h"
+#include "base/ui_text.h"
 #include "control/control_ids.h"
 #include "control/controller_leds.h"
 #include "control/mapping_table.h"

@@ -3,7 +3,7 @@
 #include <map>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/action_table.h"
 #include "control/control_ids.h"
 #include "control/mapping_table.h"

@@ -4,10 +4,10 @@
 #include <cwctype>
 #include <initializer_list>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "control/action_table.h"
 #include "control/control_ids.h"
 #include "control/controller_leds.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/action_table.h"
 #include "control/control_ids.h"
 #include "engine/control_input.h"

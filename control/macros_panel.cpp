@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 bool MacrosPanelOpen = false;
 

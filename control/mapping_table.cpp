@@ -2,14 +2,14 @@
 
 #include <filesystem>
 
-#include "app/log.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/log.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "control/controller_leds.h"
 #include "control/dispatcher.h"
 #include "control/midi_learn.h"
 #include "engine/deck_view.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/log.h"
-#include "app/status_message.h"
+#include "base/log.h"
+#include "base/status_message.h"
 #include "control/controller_devices.h"
 #include "control/controller_leds.h"
 #include "control/controller_presets.h"

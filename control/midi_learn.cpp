@@ -1,7 +1,7 @@
 #include "control/midi_learn.h"
 
-#include "app/status_message.h"
-#include "app/ui_text.h"
+#include "base/status_message.h"
+#include "base/ui_text.h"
 #include "control/control_ids.h"
 #include "control/dispatcher.h"
 #include "control/mapping_table.h"

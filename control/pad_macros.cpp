@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "control/macros.h"
 #include "engine/side_slots.h"
 

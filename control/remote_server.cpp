@@ -12,11 +12,11 @@
 #include <system_error>
 #include <thread>
 
-#include "app/log.h"
-#include "app/text_parse.h"
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/log.h"
+#include "base/text_parse.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "control/remote_page.h"
 #include "platform/clock.h"
 #include "platform/net.h"

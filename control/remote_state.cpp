@@ -8,9 +8,9 @@
 #include <iterator>
 #include <memory>
 
-#include "app/json.h"
-#include "app/log.h"
-#include "app/text_parse.h"
+#include "base/json.h"
+#include "base/log.h"
+#include "base/text_parse.h"
 #include "control/action_table.h"
 #include "control/control_ids.h"
 #include "engine/automix.h"
@@ -24,7 +24,7 @@
 #include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"

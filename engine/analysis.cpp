@@ -7,7 +7,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "engine/musical_keys.h"
+#include "base/musical_keys.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/tempo.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 // Waveform points per second of audio; every per-point array below has this resolution.
 inline constexpr int32_t kWavePointsPerSecond = 150;

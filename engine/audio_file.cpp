@@ -7,10 +7,10 @@
 #include <new>
 #include <stdexcept>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/analysis.h"
 #include "engine/engine.h"  // AssertNotAudioThread
-#include "engine/tags.h"
+#include "base/tags.h"
 #include "platform/files.h"
 #include "platform/media_decode.h"
 #include "platform/ui_post.h"

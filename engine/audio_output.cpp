@@ -8,7 +8,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/render.h"
 #include "engine/render_helpers.h"
 #include "platform/clock.h"

@@ -3,9 +3,9 @@
 
 #include <cwctype>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "engine/audio_output.h"
 #include "engine/side_slots.h"
 

@@ -5,9 +5,9 @@
 #include <mutex>
 #include <random>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "engine/beat_grid.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/beat_grid.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -17,7 +17,6 @@
 #include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "engine/transport.h"
-#include "library/track_lists.h"
 #include "platform/clock.h"
 
 AutomixState Automix;
@@ -32,14 +31,9 @@ constexpr double kBarBeats = 4.0;
 constexpr double kPlayedFraction = 0.5;  // an incoming deck past half its track has been played
 constexpr uint32_t kEchoEffect = 0;      // ECHO in the effect table
 
-TrackList* AutomixList() {
-  return TrackLists.size() > static_cast<size_t>(kAutomixList) ? &TrackLists[kAutomixList] : nullptr;
-}
+size_t ListSize() { return AutomixQueue.count ? AutomixQueue.count() : 0; }
 
-bool ListHasTracks() {
-  const TrackList* list = AutomixList();
-  return list && !list->paths.empty();
-}
+bool ListHasTracks() { return ListSize() > 0; }
 
 double MixSeconds() { return std::max(1, Settings.MixLen); }
 
@@ -162,6 +156,8 @@ std::mt19937& ShuffleGenerator() {
 
 }  // namespace
 
+AutomixQueueHooks AutomixQueue;
+
 void ToggleAutomix() {
   if (Sandbox.on && !Automix.on) {
     ShowStatus(L"Leave the sandbox to start Automix");
@@ -194,18 +190,14 @@ void AutomixTickAt(double now) {
 void AutomixTick() { AutomixTickAt(MonotonicSeconds()); }
 
 std::wstring TakeNextAutomixTrack() {
-  TrackList* list = AutomixList();
-  if (!list || list->paths.empty()) return std::wstring();
+  const size_t size = ListSize();
+  if (size == 0 || !AutomixQueue.take) return std::wstring();
   size_t index = 0;
   if (Settings.AutomixShuffle) {
-    std::uniform_int_distribution<size_t> pick(0, list->paths.size() - 1);
+    std::uniform_int_distribution<size_t> pick(0, size - 1);
     index = pick(ShuffleGenerator());
   }
-  std::wstring path = std::move(list->paths[index]);
-  list->paths.erase(list->paths.begin() + static_cast<ptrdiff_t>(index));
-  SaveList(*list);
-  if (ListView.refreshList) ListView.refreshList(kAutomixList);
-  return path;
+  return AutomixQueue.take(index);
 }
 
 void RestoreTransitionValues() {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/phrases.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 enum AutomixStyle : int32_t {
   kAutomixFade = 0,
@@ -47,6 +47,15 @@ struct AutomixState {
   float fxAmount = 0.5f;
 };
 extern AutomixState Automix;
+
+// The Automix list, which the library keeps: how many paths it holds, and taking the path at an
+// index out of it (the list saved, the browser refreshed when it shows it). The shell sets them;
+// unset, the list is empty.
+struct AutomixQueueHooks {
+  size_t (*count)() = nullptr;
+  std::wstring (*take)(size_t index) = nullptr;
+};
+extern AutomixQueueHooks AutomixQueue;
 
 // Turns Automix on (showing A left and B right) or off (undoing a running transition).
 void ToggleAutomix();

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 constexpr int32_t kBuiltinSoundCount = 8;  // sounds 0..7: HORN SIREN LASER KICK CLAP RISER BOOM HAT
 constexpr int32_t kBuiltinSoundRate = 44100;  // Hz

@@ -8,19 +8,17 @@
 #include <thread>
 #include <utility>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/key_lock.h"
 #include "engine/stem_controls.h"
 #include "engine/stems.h"
-#include "karaoke/karaoke_show.h"
-#include "library/track_view.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/ui_post.h"
 
 namespace {
@@ -134,7 +132,7 @@ void FailedLoad(int deck, DeckView& view, const DeckLoadResult& result) {
   view.error = result.message.empty() ? UiText(result.error) : result.message;
   WriteLog(L"Deck {}: couldn't load \"{}\": {}", DeckLetter(deck), view.title, view.error);
   ShowStatus(UiFormat(L"Deck {}: {}", DeckLetter(deck), view.error), kLoadErrorStatusMs);
-  KaraokeDeckLoaded(deck, false);
+  if (DeckLoadedHook) DeckLoadedHook(deck, false);
 }
 
 }  // namespace
@@ -218,14 +216,15 @@ void FinishDeckLoad(uintptr_t, DeckLoadResult* result) {
     view.gain = static_cast<float>(g / kGainKnobDbPerUnit + 0.5);
   }
   view.pendingSeek = kNoPendingSeek;
-  KaraokeDeckLoaded(deck, true);
-  RebuildView();
+  if (DeckLoadedHook) DeckLoadedHook(deck, true);
 
   track.reset();
   oldTrack.reset();  // the old track and stems go here, outside the lock
   oldStems.reset();
   FreeDeckLoadResult(result);
 }
+
+DeckLoadedFn DeckLoadedHook = nullptr;
 
 void SetPendingSeek(int deck, double seconds) {
   if (ValidDeck(deck)) LiveDeckViews[deck].pendingSeek = seconds;

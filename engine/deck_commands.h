@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/ui_text.h"
-#include "engine/track.h"
+#include "base/ui_text.h"
+#include "base/track.h"
 
 // The completion number of a deck load.
 inline constexpr int kDeckLoadPost = 1;
@@ -32,6 +32,11 @@ struct DeckLoadResult {
 };
 // Releases the track and the text and frees the record; null is ignored.
 void FreeDeckLoadResult(DeckLoadResult* result);
+
+// Told of every finished deck load (false for a failed one), after the deck is reset: karaoke
+// and the browser follow it. The shell sets it; null tells no one.
+using DeckLoadedFn = void (*)(int deck, bool loaded);
+extern DeckLoadedFn DeckLoadedHook;
 
 // Starts loading the file at `path` onto deck 0..3. UI thread. Refuses, with a status message,
 // while the sandbox is on or the deck plays. Otherwise raises the deck's load serial, marks it

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <tuple>
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "engine/key_lock.h"
 #include "engine/render.h"
 #include "engine/render_helpers.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/engine.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 // Where the deck stands, as DeckState's DeckPlace.
 struct DeckSnapshot : DeckPlace {

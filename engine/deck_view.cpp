@@ -7,9 +7,9 @@
 
 #include <fmt/format.h>
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
-#include "engine/musical_keys.h"
+#include "base/musical_keys.h"
 
 DeckView LiveDeckViews[kEngineDecks];
 DeckView SandboxDeckViews[kEngineDecks];
@@ -25,19 +25,6 @@ bool ValidDeck(int deck) { return deck >= 0 && deck < kEngineDecks; }
 DeckState& DeckStateOf(int deck) {
   assert(ValidDeck(deck) && "DeckStateOf: deck must be 0..3");
   return Engine.decks[ValidDeck(deck) ? deck : 0];
-}
-
-std::wstring DeckLetter(int deck) { return std::wstring(1, static_cast<wchar_t>(L'A' + deck)); }
-
-std::wstring FormatTime(double seconds, bool tenths) {
-  // A track never lasts longer than this; larger or non-finite values would overflow the minutes.
-  constexpr double kMaxSeconds = 1.0e7;
-  const double s = std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxSeconds) : 0.0;
-  const int minutes = static_cast<int>(s / 60);
-  const double rest = s - minutes * 60.0;
-  std::string text = tenths ? fmt::format("{}:{:04.1f}", minutes, std::floor(rest * 10) / 10)
-                            : fmt::format("{}:{:02d}", minutes, static_cast<int>(rest));
-  return std::wstring(text.begin(), text.end());
 }
 
 double BeatSamples(const Track& track) {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/text_parse.h"
-#include "app/ui_text.h"
+#include "base/text_parse.h"
+#include "base/ui_text.h"
 #include "engine/engine.h"
 #include "engine/phrases.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 constexpr int kDeckFxSlots = 3;
 constexpr int kStemSwitches = 4;   // vocals, drums, bass, melody
@@ -112,10 +112,6 @@ extern DeckView SandboxDeckViews[kEngineDecks];
 bool ValidDeck(int deck);
 // The deck's DeckState in the engine (deck 0..3, asserted). Touch it only under the engine lock.
 DeckState& DeckStateOf(int deck);
-// "A" to "D".
-std::wstring DeckLetter(int deck);
-// "m:ss" or, with tenths, "m:ss.t" (tenths cut, not rounded); negative times show as 0.
-std::wstring FormatTime(double seconds, bool tenths);
 // Frames of one beat at the track's BPM: 60 / BPM x rate (a BPM that is not positive counts as 120).
 double BeatSamples(const Track& track);
 // The view's tempo offset, (0.5 - tempoFader) x 2 x pitchRange; the deck plays at 1 + this.

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/engine.h"  // AssertNotAudioThread
 #include "engine/wav_file.h"
 #include "platform/files.h"

@@ -5,13 +5,11 @@
 #include <cmath>
 #include <utility>
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 
 AudioEngine Engine;
 
 namespace {
-
-thread_local bool tOnAudioThread = false;
 
 // Grows `target` to at least `size` elements without allocating under the lock: the bigger
 // vector is built first, swapped in under the lock, and the old storage freed after unlocking.
@@ -181,10 +179,3 @@ void PrepareRenderBuffers(AudioEngine& engine, int frames, int rate) {
   PrepareUnitOutside(engine, engine.micEffects, rate);
 }
 
-void MarkAudioThread(bool on) { tOnAudioThread = on; }
-
-bool OnAudioThread() { return tOnAudioThread; }
-
-void AssertNotAudioThread() {
-  assert(!tOnAudioThread && "allocating or blocking call made on the audio thread: move it outside the render");
-}

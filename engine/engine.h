@@ -11,13 +11,14 @@
 #include <thread>
 #include <vector>
 
+#include "base/audio_thread.h"
 #include "engine/biquad.h"
 #include "engine/drum_split.h"
 #include "engine/effects.h"
 #include "engine/key_lock.h"
 #include "engine/spsc_ring.h"
 #include "engine/stem_data.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr int kEnginePads = 8;
 inline constexpr int kStemParts = 4;             // VOCALS, DRUMS, BASS, MELODY
@@ -380,9 +381,3 @@ double TempoAtTime(const Track& track, double seconds);
 // the audio thread; takes the lock only to swap each grown buffer in.
 void PrepareRenderBuffers(AudioEngine& engine, int frames, int rate);
 
-// --- Audio-thread marker ---
-// Marks the calling thread as a real-time thread (true) or not; code that allocates or blocks
-// asserts AssertNotAudioThread().
-void MarkAudioThread(bool on);
-bool OnAudioThread();
-void AssertNotAudioThread();

@@ -4,12 +4,12 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/status_message.h"
-#include "engine/beat_grid.h"
+#include "base/status_message.h"
+#include "base/beat_grid.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/undo.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/clock.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <functional>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr double kMinGridBpm = 40.0;
 inline constexpr double kMaxGridBpm = 250.0;

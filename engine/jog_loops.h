@@ -4,7 +4,7 @@
 // engine lock for its work and does nothing without a track unless said otherwise.
 #include <cstdint>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr int kLoopSizeCount = 9;
 inline constexpr double kLoopSizes[kLoopSizeCount] = {0.125, 0.25, 0.5, 1, 2, 4, 8, 16, 32};  // beats

@@ -4,7 +4,7 @@
 // the track at the pitch step, so tempo and pitch are independent.
 #include <cstdint>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr int32_t kGrainFrames = 2048;     // output frames one grain lasts
 inline constexpr uint32_t kGrainHopFrames = 1024;  // a new grain starts this often

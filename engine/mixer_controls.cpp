@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/automix.h"
 #include "engine/control_input.h"
 #include "engine/effects.h"

@@ -9,7 +9,7 @@
 #include <xmmintrin.h>
 #endif
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "engine/render.h"
 #include "engine/render_helpers.h"
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 enum PhraseKind : int32_t {
   kPhraseIntro = 0,

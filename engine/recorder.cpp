@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "platform/text.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "engine/wav_file.h"
 
 // --- Taps ---------------------------------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "engine/audio_file.h"
 #include "engine/render.h"
 #include "engine/stem_controls.h"

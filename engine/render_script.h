@@ -49,7 +49,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr int32_t kScriptDefaultRate = 48000;
 inline constexpr int32_t kScriptDefaultPeriod = 480;

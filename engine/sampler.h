@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/engine.h"  // PadRecordStep
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr double kMaxPadSoundSeconds = 60.0;  // longest loop a pad takes
 inline constexpr uint64_t kMinCaptureFrames = 16;    // a loop must be longer than this

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 constexpr int kSamplerBanks = 4;
 constexpr int kPadsPerBank = 8;

@@ -10,8 +10,8 @@
 #include <thread>
 #include <utility>
 
-#include "app/log.h"
-#include "app/status_message.h"
+#include "base/log.h"
+#include "base/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/automix.h"
 #include "engine/engine.h"

@@ -8,7 +8,7 @@
 
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 // The completion number of a sampler-slot load (wparam = slot, lparam = a new TrackPtr).
 inline constexpr int kSamplerSlotPost = 7;

@@ -1,7 +1,7 @@
 #include "engine/side_slots.h"
 
-#include "app/settings.h"
-#include "engine/track.h"
+#include "base/settings.h"
+#include "base/track.h"
 
 int32_t SideSlots[2] = {0, 1};
 

@@ -9,9 +9,9 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/log.h"
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/stems.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "engine/stem_data.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 struct DeckView;
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <thread>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/engine.h"
 #include "engine/wav_file.h"
 #include "platform/folders.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 // Onset strength per frame in four bands of the mono mix: kick (up to 150 Hz), body (150-500 Hz),
 // snare (500-2500 Hz) and high (2500 Hz up to about 5.5 kHz). Frame i is centred at

@@ -5,13 +5,13 @@
 #include <mutex>
 #include <string>
 
-#include "app/settings.h"
-#include "engine/beat_grid.h"
+#include "base/settings.h"
+#include "base/beat_grid.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/key_lock.h"
 #include "engine/undo.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // changes are made under the engine lock, DeckView changes outside it.
 #include <cstdint>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr double kCuePreviewWindowSeconds = 0.005;  // CUE this close to the cue point previews
 

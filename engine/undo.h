@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/deck_view.h"
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr size_t kUndoLimit = 50;                // records kept; the oldest goes first
 inline constexpr double kMemoryCueSpacingSeconds = 0.05;  // closer than this: "already a cue here"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "engine/engine.h"
 #include "karaoke/lrc.h"
 #include "platform/folders.h"

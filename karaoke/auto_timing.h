@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/stems.h"
-#include "engine/track.h"
+#include "base/track.h"
 #include "karaoke/lyrics.h"
 
 // The vocal stem is judged in windows of this length.

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/side_slots.h"

@@ -5,10 +5,10 @@
 #include <thread>
 #include <utility>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "engine/deck_view.h"
 #include "karaoke/auto_timing.h"
 #include "karaoke/karaoke_show.h"

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/ui_text.h"
-#include "engine/track.h"
+#include "base/ui_text.h"
+#include "base/track.h"
 #include "karaoke/lyrics.h"
 
 // The completion number of a lyrics lookup.

@@ -16,7 +16,7 @@
 #include "broadcast/video_player.h"
 #include "karaoke/cdg.h"
 #include "karaoke/karaoke_screen_info.h"
-#include "karaoke/karaoke_settings.h"
+#include "base/karaoke_settings.h"
 #include "platform/draw_surface.h"
 #include "platform/text_block.h"
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "engine/deck_view.h"
 #include "karaoke/deck_lyrics.h"
 #include "karaoke/tap_sync.h"

@@ -4,7 +4,7 @@
 // state of a deck. The panel's drawing is screens/karaoke_panel.h. UI thread.
 #include <cstdint>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 
 // The karaoke panel is shown.
 extern bool KaraokePanelShown;

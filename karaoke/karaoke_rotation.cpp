@@ -4,12 +4,12 @@
 #include <cwctype>
 #include <limits>
 
-#include "app/log.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/log.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "engine/audio_file.h"
 #include "karaoke/karaoke_panel.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "library/track_view.h"
 
 KaraokeRotation Rotation;

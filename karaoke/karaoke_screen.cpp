@@ -1,6 +1,6 @@
 #include "karaoke/karaoke_screen.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "karaoke/karaoke_tick.h"
 #include "karaoke/karaoke_window.h"
 

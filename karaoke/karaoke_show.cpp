@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"

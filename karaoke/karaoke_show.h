@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr int32_t kVocalsOff = 0, kVocalsGuide = 1, kVocalsOn = 2;  // [Karaoke] Vocals
 inline constexpr int32_t kStageKeyLimit = 6;       // KEY − / + stay within ±6 (or the stored key)

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/audio_file.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -15,7 +15,7 @@
 #include "karaoke/karaoke_window.h"
 #include "karaoke/tap_sync.h"
 #include "library/now_playing.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 
 KaraokeMixFeed KaraokeFeed;
 

@@ -7,9 +7,9 @@
 #include <mutex>
 #include <optional>
 
-#include "app/json.h"
-#include "app/log.h"
-#include "app/text_parse.h"
+#include "base/json.h"
+#include "base/log.h"
+#include "base/text_parse.h"
 #include "karaoke/lrc.h"
 #include "platform/http_client.h"
 #include "platform/text.h"

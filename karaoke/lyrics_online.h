@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "karaoke/lyrics.h"
 
 // The service: its address, and the host name its messages show.

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/log.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/text_parse.h"
 #include "karaoke/lrc.h"
 #include "library/id3_frames.h"
 #include "platform/files.h"

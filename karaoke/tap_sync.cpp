@@ -1,7 +1,7 @@
 #include "karaoke/tap_sync.h"
 
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "engine/deck_view.h"
 #include "karaoke/deck_lyrics.h"
 #include "karaoke/karaoke_show.h"

@@ -7,9 +7,9 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/json.h"
-#include "app/text_parse.h"
-#include "engine/musical_keys.h"
+#include "base/json.h"
+#include "base/text_parse.h"
+#include "base/musical_keys.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "library/mix_order.h"
 
 inline constexpr int kAiSetPost = 13;

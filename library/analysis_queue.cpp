@@ -4,11 +4,11 @@
 #include <memory>
 #include <thread>
 
-#include "app/log.h"
-#include "app/status_message.h"
+#include "base/log.h"
+#include "base/status_message.h"
 #include "engine/audio_file.h"
 #include "library/database.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_view.h"
 #include "platform/thread_priority.h"
 #include "platform/ui_post.h"

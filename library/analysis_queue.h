@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 inline constexpr int kAnalysedPost = 5;          // wparam generation, lparam AnalysisResult*
 inline constexpr int kAnalysisFinishedPost = 6;  // wparam generation, lparam null

@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/cover_art.h"
 
 struct Bitmap;  // made and drawn by the drawing layer; only held here

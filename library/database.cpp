@@ -10,12 +10,12 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/log.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
-#include "app/text_parse.h"
-#include "library/files.h"
-#include "library/track_info.h"
+#include "base/log.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
+#include "base/text_parse.h"
+#include "base/files.h"
+#include "base/track_info.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/paths.h"

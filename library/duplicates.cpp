@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 
 namespace {
 

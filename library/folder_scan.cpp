@@ -7,11 +7,11 @@
 #include <unordered_set>
 #include <utility>
 
-#include "app/log.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/text_parse.h"
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
-#include "engine/tags.h"
+#include "base/tags.h"
 #include "library/track_view.h"
 #include "platform/folder_walk.h"
 #include "platform/media_probe.h"

@@ -6,8 +6,8 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/log.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/text_parse.h"
 #include "platform/files.h"
 #include "platform/text.h"
 

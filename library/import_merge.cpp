@@ -6,15 +6,15 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/log.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
+#include "base/text_parse.h"
 #include "platform/text.h"
-#include "library/cue_colours.h"
+#include "base/cue_colours.h"
 #include "library/database.h"
-#include "library/files.h"
-#include "library/track_info.h"
+#include "base/files.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 

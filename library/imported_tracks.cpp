@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/log.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/text_parse.h"
 #include "platform/text.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/track.h"
+#include "base/track.h"
 #include "library/track_lists.h"
 
 // One track as another program stores it. A fresh record is "nothing imported" in every field.

@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "library/imported_tracks.h"
 #include "platform/file_url.h"
 #include "platform/text.h"

@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "library/files.h"
+#include "base/files.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"

@@ -9,11 +9,11 @@
 #include <functional>
 #include <string_view>
 
-#include "app/status_message.h"
-#include "app/text_parse.h"
-#include "engine/musical_keys.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
+#include "base/musical_keys.h"
 #include "library/search_filter.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/paths.h"

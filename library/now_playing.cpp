@@ -3,29 +3,27 @@
 #include <algorithm>
 #include <ctime>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
-#include "broadcast/audio_stream.h"
-#include "broadcast/mix_recording.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
 #include "library/database.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "platform/paths.h"
 
 NowPlayingState NowPlaying;
+NowPlayingOutlets NowPlayingOutlet;
 
 namespace {
 constexpr float kAudibleFader = 0.05f;
 constexpr float kCrossfaderMiddle = 0.5f;
 constexpr int32_t kSideA = 0, kSideThrough = 1, kSideB = 2;
-constexpr int32_t kLowestRecordRate = 2;  // below it the recorder's rate is unknown: count frames as seconds
 
 // A listener who tunes in must learn the current track, not wait for the next one.
 void FollowStream() {
-  const bool onAir = LiveStreamState() == kStreamOnAir;
+  const bool onAir = NowPlayingOutlet.streamOnAir && NowPlayingOutlet.streamOnAir();
   if (onAir && !NowPlaying.streamWasOnAir) NowPlaying.announcedPath.clear();
   NowPlaying.streamWasOnAir = onAir;
 }
@@ -48,16 +46,10 @@ void AnnounceAudibleTrack() {
   const TrackPtr& track = DeckSnapshots[chosen].track;
   if (track->path == NowPlaying.announcedPath) return;
   NowPlaying.announcedPath = track->path;
-  UpdateLiveStreamTitle(track->artist.empty() ? track->title : track->artist + L" - " + track->title);
+  if (NowPlayingOutlet.setStreamTitle)
+    NowPlayingOutlet.setStreamTitle(track->artist.empty() ? track->title : track->artist + L" - " + track->title);
 }
 
-void AddToRecordingTracklist(const std::wstring& path) {
-  const auto samePath = [&](const TracklistEntry& entry) { return entry.path == path; };
-  if (std::any_of(RecordingTracklist.begin(), RecordingTracklist.end(), samePath)) return;
-  const int32_t rate = Engine.recordRate.load();
-  const double seconds = static_cast<double>(Engine.recordFrames.load()) / (rate < kLowestRecordRate ? 1 : rate);
-  RecordingTracklist.push_back({seconds, path});
-}
 
 void AddToHistory(const std::wstring& path) {
   if (TrackLists.size() <= static_cast<size_t>(kHistoryList)) return;  // lists not loaded
@@ -78,7 +70,7 @@ void CountPlayStart(DeckView& view, const Track& track) {
     ++record.playCount;
     record.lastPlayed = static_cast<int64_t>(std::time(nullptr));
   }
-  if (Engine.recording.load()) AddToRecordingTracklist(track.path);
+  if (Engine.recording.load() && NowPlayingOutlet.addToRecording) NowPlayingOutlet.addToRecording(track.path);
   if (view.playCounted) return;
   view.playCounted = true;
   if (!TestMode) AddToHistory(track.path);

@@ -15,6 +15,15 @@ struct NowPlayingState {
 };
 extern NowPlayingState NowPlaying;
 
+// Where a play is heard beyond the decks: the live stream (its state and its title) and the mix
+// recording's tracklist. The shell sets them; unset, nothing is on air or recorded.
+struct NowPlayingOutlets {
+  bool (*streamOnAir)() = nullptr;
+  void (*setStreamTitle)(const std::wstring& title) = nullptr;
+  void (*addToRecording)(const std::wstring& path) = nullptr;
+};
+extern NowPlayingOutlets NowPlayingOutlet;
+
 // Once per tick, also while the window is minimised. Reads the frame's deck snapshots (no engine
 // lock), then in turn: re-announces when the stream has just gone on air; announces the loudest
 // audible deck's track as the stream title; on each deck's play start counts the play (once per

@@ -5,10 +5,10 @@
 #include <system_error>
 #include <thread>
 
-#include "app/log.h"
-#include "app/status_message.h"
-#include "library/cue_colours.h"
-#include "library/track_info.h"
+#include "base/log.h"
+#include "base/status_message.h"
+#include "base/cue_colours.h"
+#include "base/track_info.h"
 #include "library/track_view.h"
 #include "platform/paths.h"
 #include "platform/text.h"

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "app/log.h"
-#include "app/text_parse.h"
-#include "engine/musical_keys.h"
+#include "base/log.h"
+#include "base/text_parse.h"
+#include "base/musical_keys.h"
 #include "library/database.h"
 #include "library/rekordbox_xml.h"
 #include "platform/file_url.h"

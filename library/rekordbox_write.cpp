@@ -8,9 +8,9 @@
 #include <fmt/compile.h>
 #include <fmt/format.h>
 
-#include "app/log.h"
-#include "engine/beat_grid.h"
-#include "engine/musical_keys.h"
+#include "base/log.h"
+#include "base/beat_grid.h"
+#include "base/musical_keys.h"
 #include "library/rekordbox_xml.h"
 #include "platform/file_url.h"
 #include "platform/files.h"

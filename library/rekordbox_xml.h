@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/tags.h"
+#include "base/tags.h"
 #include "library/imported_tracks.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 
 inline constexpr const wchar_t* kRekordboxNoTracksText = L"No tracks from that collection were found on this computer";

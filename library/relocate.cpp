@@ -5,13 +5,13 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "app/log.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/log.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "engine/deck_view.h"
 #include "library/database.h"
 #include "library/folder_scan.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"

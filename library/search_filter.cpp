@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/text_parse.h"
-#include "engine/musical_keys.h"
+#include "base/text_parse.h"
+#include "base/musical_keys.h"
 
 namespace {
 

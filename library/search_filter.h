@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "library/library_file.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 
 // A condition on a file's record (null when the file has none).
 using SearchPredicate = std::function<bool(const TrackInfo* record)>;

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "library/database.h"
 #include "library/id3_frames.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/text.h"
 
 namespace {

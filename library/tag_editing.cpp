@@ -4,13 +4,13 @@
 #include <mutex>
 #include <unordered_set>
 
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 #include "engine/engine.h"
 #include "engine/sandbox.h"
 #include "engine/deck_view.h"
 #include "library/folder_scan.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_view.h"
 
 namespace {

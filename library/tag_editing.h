@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/tags.h"
+#include "base/tags.h"
 
 // Writes the five texts of `fields` (title, artist, album, genre, comment) into the file. Refused
 // while any deck plays the file; a prelisten of it is stopped first so the file is not held open.

@@ -8,10 +8,10 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "app/log.h"
-#include "app/status_message.h"
-#include "app/text_parse.h"
-#include "library/files.h"
+#include "base/log.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
+#include "base/files.h"
 #include "platform/file_url.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -273,4 +273,17 @@ std::vector<std::wstring> ImportM3u(const std::wstring& playlistPath) {
     if (path) found.push_back(std::move(*path));
   }
   return found;
+}
+
+size_t AutomixListSize() {
+  return TrackLists.size() > static_cast<size_t>(kAutomixList) ? TrackLists[kAutomixList].paths.size() : 0;
+}
+
+std::wstring TakeFromAutomixList(size_t index) {
+  TrackList& list = TrackLists[kAutomixList];
+  std::wstring path = std::move(list.paths[index]);
+  list.paths.erase(list.paths.begin() + static_cast<ptrdiff_t>(index));
+  SaveList(list);
+  if (ListView.refreshList) ListView.refreshList(kAutomixList);
+  return path;
 }

@@ -82,6 +82,12 @@ void AddToList(int index, const std::wstring& path);
 // to the playlist's folder; lexically normalised. Empty when the file cannot be read.
 std::vector<std::wstring> ImportM3u(const std::wstring& playlistPath);
 
+// The Automix list's length, 0 when the lists are not loaded.
+size_t AutomixListSize();
+// Takes the path at `index` (< AutomixListSize()) out of the Automix list, saves the list and
+// refreshes the browser when it shows it.
+std::wstring TakeFromAutomixList(size_t index);
+
 // --- The browser's part ---
 
 // What the browser does when a list changes, registered by the browser. Unset hooks do nothing.

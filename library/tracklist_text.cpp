@@ -2,11 +2,11 @@
 
 #include <fmt/xchar.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/deck_view.h"
-#include "engine/musical_keys.h"
-#include "engine/tags.h"
-#include "library/track_info.h"
+#include "base/musical_keys.h"
+#include "base/tags.h"
+#include "base/track_info.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/log.h"
+#include "platform/log_sink.h"
 #include "platform/text.h"
 
 namespace {
@@ -149,7 +149,7 @@ ReadStatus ReadBytes(const std::wstring& path, std::string* out, size_t maxBytes
   if (::fstat(fd, &st) != 0) { ::close(fd); return ReadStatus::Unreadable; }
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    WriteLog(L"Refused to read {}: it is not a regular file", path);
+    PlatformLog(L"Refused to read {}: it is not a regular file", path);
     return ReadStatus::Unreadable;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <pugixml.hpp>
 
-#include "app/log.h"
+#include "platform/log_sink.h"
 #include "platform/text.h"
 
 struct XmlDocument {
@@ -67,7 +67,7 @@ void* ReadRegularFile(const std::string& path, size_t* size) {
 
 XmlDocumentPtr Finish(XmlDocumentPtr document, const pugi::xml_parse_result& result, std::wstring* error) {
   if (!result || !document->tree.document_element()) {
-    WriteLog(L"XML: not well-formed ({} at byte {})", Utf8ToWide(result.description()),
+    PlatformLog(L"XML: not well-formed ({} at byte {})", Utf8ToWide(result.description()),
              static_cast<long long>(result.offset));
     if (error) *error = kXmlReadErrorText;
     return nullptr;
@@ -81,7 +81,7 @@ XmlDocumentPtr LoadXmlDocument(const std::wstring& path, std::wstring* error) {
   size_t size = 0;
   void* buffer = ReadRegularFile(WideToUtf8(path), &size);
   if (!buffer) {
-    WriteLog(L"XML: {} is not a readable regular file of at most {} bytes", path, kMaxXmlFileBytes);
+    PlatformLog(L"XML: {} is not a readable regular file of at most {} bytes", path, kMaxXmlFileBytes);
     if (error) *error = kXmlReadErrorText;
     return nullptr;
   }
@@ -110,7 +110,7 @@ std::vector<XmlNode> XmlSelectNodes(XmlNode node, const std::wstring& xpath) {
     for (const pugi::xpath_node& found : set)
       if (found.node()) nodes.push_back(Wrap(found.node()));
   } catch (const std::exception& e) {
-    WriteLog(L"XML: the query {} failed: {}", xpath, Utf8ToWide(e.what()));
+    PlatformLog(L"XML: the query {} failed: {}", xpath, Utf8ToWide(e.what()));
     nodes.clear();
   }
   return nodes;

@@ -5,9 +5,9 @@
 #include <cwchar>
 #include <memory>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 #include "library/mix_order.h"
 #include "library/track_view.h"
 #include "platform/desktop_open.h"

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "control/macros_panel.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
@@ -25,7 +25,7 @@
 #include "screens/library_menus.h"
 #include "screens/sidebar.h"
 #include "screens/tag_forms.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 #include "ui/popup_menu.h"

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -17,7 +17,7 @@
 #include "platform/desktop_open.h"
 #include "platform/text.h"
 #include "screens/tag_forms.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
 

@@ -8,7 +8,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/action_table.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
@@ -16,12 +16,12 @@
 #include "engine/deck_view.h"
 #include "engine/grid_edits.h"
 #include "engine/jog_loops.h"
-#include "engine/musical_keys.h"
+#include "base/musical_keys.h"
 #include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/clock.h"
 #include "screens/cover_art.h"
 #include "screens/deck_menus.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -17,7 +17,7 @@
 #include "karaoke/tap_sync.h"
 #include "library/now_playing.h"
 #include "screens/main_screen.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"

@@ -5,7 +5,7 @@
 // last frame's rectangles. UI thread.
 #include <cstdint>
 
-#include "engine/track.h"
+#include "base/track.h"
 #include "ui/draw.h"
 
 inline constexpr int32_t kLayoutFull = 0;

@@ -5,7 +5,7 @@
 #include "engine/side_slots.h"
 #include "library/crates.h"
 #include "library/track_view.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/file_dialogs.h"
 #include "ui/modal.h"
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/video_feed.h"
 #include "control/auto_map.h"
 #include "screens/auto_map_screen.h"
@@ -18,7 +18,7 @@
 #include "screens/macros_panel_view.h"
 #include "control/macros_panel.h"
 #include "control/midi_learn.h"
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "engine/control_input.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
@@ -42,13 +42,12 @@
 #include "screens/top_bar.h"
 #include "screens/waveform.h"
 #include "settings/help_screen.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/tour.h"
 #include "ui/draw_pixels.h"
 #include "ui/frame_driver.h"
-#include "ui/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
@@ -595,7 +594,7 @@ void CycleLayout() {
 
 void Frame() {
   const float width = TargetWidth(), height = TargetHeight();
-  AppTick();
+  FrameTick();
   Screen = ComputeLayout(width, height, Settings.Layout, Settings.Vertical, Settings.FourDecks);
   // The panels register this frame's drop rows as they draw.
   SidebarListRows.clear();

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/track.h"
-#include "settings/palette.h"
+#include "base/track.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 
 // ---- shared per-frame state -----------------------------------------------------------------

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
@@ -13,10 +13,10 @@
 #include "engine/side_slots.h"
 #include "platform/clock.h"
 #include "screens/main_screen.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
-#include "ui/publish_controls.h"
+#include "engine/mix_meters.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 

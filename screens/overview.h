@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/track.h"
+#include "base/track.h"
 #include "ui/draw.h"
 
 // ---- track overview -------------------------------------------------------------------------

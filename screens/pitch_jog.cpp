@@ -17,7 +17,7 @@
 #include "engine/render_helpers.h"
 #include "engine/side_slots.h"
 #include "engine/transport.h"
-#include "app/settings.h"
+#include "base/settings.h"
 #include "screens/cover_art.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/side_slots.h"
@@ -17,7 +17,7 @@
 #include "screens/library_menus.h"
 #include "screens/list_menu.h"
 #include "screens/main_screen.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/modal.h"
 #include "ui/popup_menu.h"
 #include "ui/widgets.h"

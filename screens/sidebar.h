@@ -2,7 +2,7 @@
 // The browser's sidebar (music folders, smart crates and track lists, each with its "+" button)
 // and its search box. Both are drawn every frame by the browser and handle their own mouse input;
 // menus and forms they open are deferred. Typed characters reach the search text through the
-// window's character handler (ui/keyboard.cpp). UI thread.
+// window's character handler (app/keyboard.cpp). UI thread.
 #include <cstdint>
 #include <string>
 #include <vector>

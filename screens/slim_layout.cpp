@@ -9,7 +9,7 @@
 #include "screens/main_screen.h"
 #include "screens/mixer.h"
 #include "screens/overview.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
 #include "ui/widgets.h"

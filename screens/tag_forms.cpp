@@ -4,10 +4,10 @@
 
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
-#include "engine/tags.h"
+#include "base/tags.h"
 #include "library/relocate.h"
 #include "library/tag_editing.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "ui/file_dialogs.h"
 #include "ui/modal.h"
 

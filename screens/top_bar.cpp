@@ -6,7 +6,7 @@
 #include <cassert>
 #include <cmath>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
 #include "broadcast/mix_recording.h"
@@ -33,7 +33,7 @@
 #include "ui/knobs.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "ui/publish_controls.h"
+#include "engine/mix_meters.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 

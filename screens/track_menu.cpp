@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/sandbox.h"
@@ -12,13 +12,13 @@
 #include "library/analysis_queue.h"
 #include "library/list_tools.h"
 #include "library/tag_editing.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/desktop_open.h"
 #include "screens/karaoke_panel.h"
 #include "screens/tag_forms.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/analysis.h"  // kWavePointsPerSecond
-#include "engine/track.h"
+#include "base/track.h"
 #include "ui/draw.h"
 
 // ---- shared tables (the overview uses them too) ---------------------------------------------

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <mutex>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/main_window.h"
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/encode.h"

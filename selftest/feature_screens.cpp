@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
 #include "control/auto_map.h"
@@ -20,7 +20,7 @@
 #include "selftest/selftest_state.h"
 #include "selftest/window_capture.h"
 #include "settings/help_screen.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/skins.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "app/main_window.h"
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/hid_reports.h"
 #include "control/midi_input.h"
 #include "engine/audio_output.h"
@@ -18,7 +18,7 @@
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
 #include "karaoke/karaoke_rotation.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "library/track_view.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -29,7 +29,7 @@
 #include "broadcast/camera.h"
 #include "broadcast/visualiser.h"
 #include "platform/draw_surface.h"
-#include "ui/visualiser_toggle.h"
+#include "screens/visualiser_toggle.h"
 
 namespace FeatureTest {
 

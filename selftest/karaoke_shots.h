@@ -5,7 +5,7 @@
 #include <string>
 
 #include "karaoke/karaoke_screen_info.h"
-#include "karaoke/karaoke_settings.h"
+#include "base/karaoke_settings.h"
 
 inline constexpr int kGoldPictureWidth = 1280, kGoldPictureHeight = 720;
 

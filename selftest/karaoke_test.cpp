@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/main_window.h"
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/audio_file.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -27,7 +27,7 @@
 #include "karaoke/lrc.h"
 #include "karaoke/lyrics_online.h"
 #include "karaoke/tap_sync.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/media_probe.h"

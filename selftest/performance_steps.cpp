@@ -6,8 +6,8 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "control/macros.h"
 #include "control/pad_macros.h"
 #include "engine/audio_output.h"
@@ -21,7 +21,7 @@
 #include "platform/clock.h"
 #include "selftest/performance_steps.h"
 #include "selftest/selftest_state.h"
-#include "ui/publish_controls.h"
+#include "app/publish_controls.h"
 
 namespace FeatureTest {
 namespace {

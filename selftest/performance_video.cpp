@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/live_video.h"
 #include "broadcast/video_encoders.h"
 #include "broadcast/rtmp_test_server.h"

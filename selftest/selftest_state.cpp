@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/main_window.h"
 #include "platform/text.h"
 

@@ -3,7 +3,7 @@
 #include <fmt/xchar.h>
 
 #include "app/main_window.h"
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "platform/clock.h"
 #include "selftest/basic_test.h"
 #include "selftest/feature_test.h"
@@ -51,3 +51,8 @@ void SelfTestTickAt(double nowSeconds) {
 }
 
 void SelfTestTick() { SelfTestTickAt(static_cast<double>(MonotonicMs()) / kMsPerSecond); }
+
+void InstallSelfTestHooks() {
+  SelfTestTickHook = SelfTestTick;
+  SelfTestFailuresHook = [] { return SelfTestFailures; };
+}

@@ -6,5 +6,7 @@
 void SelfTestTick();
 // The same at `nowSeconds` on the MonotonicMs clock, in seconds.
 void SelfTestTickAt(double nowSeconds);
+// Points the shell's self-test hooks (the tick's last step, the exit code's failure count) here.
+void InstallSelfTestHooks();
 // The cap of the switch this run was started with, in seconds.
 double SelfTestCapSeconds();

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <mutex>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "app/main_window.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"

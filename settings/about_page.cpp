@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <array>
 
-#include "app/log.h"
-#include "app/status_message.h"
+#include "base/log.h"
+#include "base/status_message.h"
 #include "engine/deck_view.h"
 #include "engine/side_slots.h"
 #include "platform/desktop_open.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "settings/update_client.h"
 #include "ui/glow.h"
 #include "ui/language.h"

@@ -4,17 +4,19 @@
 #include <cmath>
 #include <numbers>
 
-#include "app/main_window.h"
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "engine/render_helpers.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "platform/folders.h"
 
 std::atomic<int32_t> DemoTrackState{kDemoIdle};
 std::wstring DemoTrackError;
 
+std::wstring (*TestOutputPathHook)() = nullptr;
+
 std::wstring DemoTracksFolder() {
-  return JoinPath(TestMode ? SelfTest.outputPath : AppDataDir(), L"Demo Tracks");
+  const std::wstring testOutput = TestOutputPathHook ? TestOutputPathHook() : std::wstring();
+  return JoinPath(TestMode ? testOutput : AppDataDir(), L"Demo Tracks");
 }
 
 const std::array<DemoTrackSpec, 2> DemoTrackSpecs = {{

@@ -88,6 +88,8 @@ enum DemoTrackStep : int32_t {
 extern std::atomic<int32_t> DemoTrackState;
 extern std::wstring DemoTrackError;
 
+// A test run's output path, which the shell sets.
+extern std::wstring (*TestOutputPathHook)();
 // In test mode the test output path joined with "Demo Tracks", else the data folder joined with
 // "Demo Tracks". Not created here.
 std::wstring DemoTracksFolder();

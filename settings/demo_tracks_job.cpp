@@ -2,9 +2,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/encode.h"
-#include "engine/tags.h"
+#include "base/tags.h"
 #include "engine/wav_file.h"
 #include "platform/files.h"
 #include "platform/folders.h"

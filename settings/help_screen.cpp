@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "engine/side_slots.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "settings/settings_screen.h"
 #include "settings/tour.h"
 #include "engine/control_input.h"

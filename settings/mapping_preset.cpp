@@ -1,7 +1,7 @@
 #include "settings/mapping_preset.h"
 
-#include "app/status_message.h"
-#include "app/ui_text.h"
+#include "base/status_message.h"
+#include "base/ui_text.h"
 #include "platform/folders.h"
 #include "control/mapping_table.h"
 #include "control/controller_devices.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "settings/settings_screen.h"

@@ -16,6 +16,7 @@ inline constexpr int32_t kSettingsPageBroadcast = 3;
 inline constexpr int32_t kSettingsPageControllers = 4;
 inline constexpr int32_t kSettingsPageLook = 5;
 inline constexpr int32_t kSettingsPageKaraoke = 6;  // its camera preview keeps the camera running
+inline constexpr int32_t kSettingsPageVideo = 7;    // its preview keeps the video feed running
 inline constexpr int32_t kSettingsPageAbout = 9;
 
 extern bool SettingsOpen;

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "settings/skins.h"

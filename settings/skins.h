@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "settings/palette.h"
+#include "base/palette.h"
 
 // --- Tables ---
 

@@ -10,9 +10,9 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/json.h"
-#include "app/log.h"
-#include "app/text_parse.h"
+#include "base/json.h"
+#include "base/log.h"
+#include "base/text_parse.h"
 #include "platform/desktop_open.h"
 #include "platform/files.h"
 #include "platform/folders.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 
 inline constexpr int kUpdatePost = 18;  // lparam: a heap UpdateResult, OnUpdateResult frees it
 

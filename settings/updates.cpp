@@ -3,10 +3,9 @@
 #include <ctime>
 #include <thread>
 
-#include "app/log.h"
-#include "app/main_window.h"
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
 #include "engine/automix.h"
@@ -14,7 +13,7 @@
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 
@@ -54,10 +53,12 @@ void AcceptInstall() {
   SaveSettings();
   Updates.installerAtExit = Updates.installerPath;
   // The ordinary close: everything is saved before the package's folder is shown.
-  QueueDeferredAction(DestroyMainWindow);
+  if (CloseMainWindowHook) QueueDeferredAction(CloseMainWindowHook);
 }
 
 }  // namespace
+
+void (*CloseMainWindowHook)() = nullptr;
 
 bool IsUpdateBusy() {
   if (Automix.on || Engine.recording.load()) return true;

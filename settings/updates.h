@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "settings/update_client.h"
 
 enum UpdatePhase : int32_t {
@@ -34,6 +34,10 @@ struct UpdateState {
   int64_t announcedStamp = 0;   // the stamp last announced while the user was busy
 };
 extern UpdateState Updates;
+
+// Closes the main window the ordinary way (everything saved) once the installer is chosen. The
+// shell sets it.
+extern void (*CloseMainWindowHook)();
 
 // Automix, recording, streaming, live video, a modal form, or a playing deck (per the snapshots).
 bool IsUpdateBusy();

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# The layer rules as a check over the sources: engine/, library/, control/, broadcast/ and karaoke/
-# never include ui/ or screens/ (drawing code), and no folder of the program but platform/
-# includes an OS or third-party platform header. Prints every offending include; exits 1 on any.
+# The layer rules as a check over the sources: every folder of the program has a rank, and no
+# file includes a header of a folder ranked above its own (a lower layer that must tell a higher
+# one something calls a hook the shell sets). No folder of the program but platform/ includes an
+# OS or third-party platform header. Prints every offending include; exits 1 on any.
 set -u
 root="${1:-${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}}"
 cd "$root" || { echo "layers: no source folder at $root"; exit 1; }
 
-low_folders=(engine library control broadcast karaoke)
-program_folders=(app engine ui screens library control broadcast karaoke settings selftest tools)
+# Lowest first; folders of one rank may include each other.
+ranks='platform=0 base=1 engine=2 library=3 broadcast=4 karaoke=4 control=4 ui=5 settings=6 screens=6
+app=7 selftest=8 tools=9'
+# The program's entry point starts everything, the self-tests among them: it ranks as tools/.
+entry_points='app/main.cpp=9'
+program_folders=(base app engine ui screens library control broadcast karaoke settings selftest tools)
 # Headers only platform/ may include: SDL, cairo, Pango, fontconfig, FFmpeg, ALSA, PulseAudio,
 # curl, OpenSSL, hidapi, RtMidi, TagLib, pugixml, ONNX Runtime, libunwind, libdw, LAME, X11, and
 # the POSIX and Linux system headers.
@@ -18,15 +23,32 @@ include='^[[:space:]]*#[[:space:]]*include[[:space:]]*'
 sources() { find "$@" -type f \( -name '*.h' -o -name '*.cpp' \) 2>/dev/null; }
 
 fail=0
-count=$(sources "${program_folders[@]}" | wc -l)
+count=$(sources platform "${program_folders[@]}" | wc -l)
 if [ "$count" -lt 100 ]; then
   echo "layers: only $count source files under $root; is it the source folder?"
   exit 1
 fi
 
-hits=$(sources "${low_folders[@]}" | xargs grep -nE "${include}\"(ui|screens)/" || true)
+# Every include of a program folder's header, as "file:line:text", judged by the two ranks.
+hits=$(sources platform "${program_folders[@]}" | xargs grep -nE "${include}\"[a-z_]+/" |
+  awk -v ranks="$ranks" -v entries="$entry_points" '
+    BEGIN {
+      n = split(ranks, r, /[[:space:]]+/)
+      for (i = 1; i <= n; ++i) if (split(r[i], kv, "=") == 2) rank[kv[1]] = kv[2]
+      n = split(entries, e, /[[:space:]]+/)
+      for (i = 1; i <= n; ++i) if (split(e[i], kv, "=") == 2) entry[kv[1]] = kv[2]
+    }
+    {
+      file = $0; sub(/:.*/, "", file)
+      from = file; sub(/\/.*/, "", from)
+      target = $0; sub(/^[^"]*"/, "", target)
+      to = target; sub(/\/.*/, "", to)
+      if (!(to in rank)) next
+      mine = (file in entry) ? entry[file] : rank[from]
+      if (rank[to] > mine) print $0 "    (" from " ranks " mine ", " to " ranks " rank[to] ")"
+    }')
 if [ -n "$hits" ]; then
-  echo "layers: FAIL: drawing code included below ui/ (use the state and commands in engine/, the ShowStatus sink):"
+  echo "layers: FAIL: a lower layer includes a higher one (give it a hook that the shell, app/shell_hooks.cpp, sets):"
   echo "$hits"
   fail=1
 fi

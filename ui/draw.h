@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/draw_surface.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 
 // A rectangle in DIPs, passed by value to every panel and widget function.
 struct Rc {

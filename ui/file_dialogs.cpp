@@ -4,8 +4,7 @@
 #include <cwctype>
 #include <string_view>
 
-#include "app/log.h"
-#include "app/main_window.h"
+#include "base/log.h"
 #include "platform/child_process.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -122,11 +121,11 @@ void ServeDuringDialog(const WindowEvent& e, ChildProcess& child) {
     case WindowEventKind::LeftUp:
     case WindowEventKind::CaptureLost:
     case WindowEventKind::KeyUp:
-      MainWndProc(e);
+      if (DialogWindowEventHook) DialogWindowEventHook(e);
       break;
     case WindowEventKind::SessionEnd:
       child.Kill();
-      MainWndProc(e);
+      if (DialogWindowEventHook) DialogWindowEventHook(e);
       break;
     case WindowEventKind::Close:
     case WindowEventKind::MouseMove:
@@ -141,6 +140,8 @@ void ServeDuringDialog(const WindowEvent& e, ChildProcess& child) {
 }
 
 }  // namespace
+
+void (*DialogWindowEventHook)(const WindowEvent& event) = nullptr;
 
 // ---- the dialogs ----------------------------------------------------------------------------
 

@@ -25,6 +25,11 @@ std::wstring PickFolderDialog(const std::wstring& title, const std::wstring& sta
 
 // ---- how a dialog is run --------------------------------------------------------------------
 
+// The main window's event handler: while a dialog is open it is handed the events that keep the
+// frames drawn and the window alive. The shell sets it.
+struct WindowEvent;
+extern void (*DialogWindowEventHook)(const WindowEvent& event);
+
 // Set to a file's path, dialogs never open: each takes the first line of the file as its answer
 // and the file keeps the rest (an empty line answers "cancelled", as does a used-up file).
 inline constexpr char kDialogAnswersVariable[] = "VELDMIX_DIALOG_ANSWERS";

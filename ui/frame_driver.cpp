@@ -6,12 +6,16 @@
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "ui/draw.h"
-#include "ui/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
 
 double FrameClock = 0.0;
+void (*FrameTickHook)() = nullptr;
+
+void FrameTick() {
+  if (FrameTickHook) FrameTickHook();
+}
 
 namespace {
 
@@ -25,7 +29,7 @@ bool TargetsFitWindow(const FrameWindow& window) {
 }
 
 void TickOnly() {
-  AppTick();
+  FrameTick();
   RunDeferredActions();
 }
 

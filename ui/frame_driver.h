@@ -18,6 +18,11 @@ struct FrameWindow {
 // Seconds on the MonotonicMs clock, set at the start of every drawn frame; animations read it.
 extern double FrameClock;
 
+// The per-frame tick (AppTick), run once per frame whether or not it is drawn. The shell sets it.
+extern void (*FrameTickHook)();
+// Runs it.
+void FrameTick();
+
 // One frame. Too small or minimised: AppTick and the deferred actions only. Otherwise makes the
 // device on demand (a failure only ticks, and creation is tried again next frame), follows the
 // window's size and scale, sets the frame clock, resets the glow layer, clears to the skin's

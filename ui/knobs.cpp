@@ -7,7 +7,7 @@
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/mixer_controls.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/widgets.h"
 

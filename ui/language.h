@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 
 // --- Languages, in the column order of the table ---
 
@@ -36,7 +36,7 @@ int UiLanguage();
 // tail after a label ("BANK C") and a leading number before a known rest ("12 tracks"). Any other
 // text, every text in English and every text shorter than two characters comes back unchanged.
 std::wstring Translate(std::wstring_view text);
-// A text with values (app/ui_text.h) in the current language: the English pattern is translated,
+// A text with values (base/ui_text.h) in the current language: the English pattern is translated,
 // then filled. A translation whose fields differ from the English ones, or that the values do not
 // fit, gives the English pattern filled instead; never throws. A plain text is Translate(text).
 std::wstring TranslateFilled(const UiText& text);

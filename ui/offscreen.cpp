@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
 

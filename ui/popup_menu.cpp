@@ -10,7 +10,7 @@
 #include "platform/menu_window.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/language.h"
 #include "ui/modal.h"

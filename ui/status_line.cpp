@@ -1,7 +1,7 @@
 #include "ui/status_line.h"
 
 #include "platform/clock.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/language.h"
 #include "ui/widgets.h"

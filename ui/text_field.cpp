@@ -4,7 +4,7 @@
 #include <cassert>
 
 #include "platform/keymap.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 
 namespace {
 

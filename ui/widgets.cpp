@@ -6,7 +6,7 @@
 
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "ui/glow.h"
 
 

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/ui_text.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/ui_text.h"
 #include "control/midi_devices.h"
 #include "engine/audio_input.h"
 #include "engine/audio_routing.h"
 #include "engine/engine.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "platform/audio_devices.h"
 #include "platform/desktop_open.h"
 #include "settings/pages/settings_pages.h"

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
 #include "broadcast/speed_test.h"
@@ -20,7 +20,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "settings/pages/settings_pages.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "settings/settings_rows.h"
 #include "settings/updates.h"
 #include "ui/glow.h"

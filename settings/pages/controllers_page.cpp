@@ -6,9 +6,9 @@
 #include <system_error>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/ui_text.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/ui_text.h"
 #include "control/auto_map.h"
 #include "control/controller_devices.h"
 #include "control/controller_leds.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/camera.h"
 #include "engine/deck_view.h"
 #include "karaoke/karaoke_draw.h"

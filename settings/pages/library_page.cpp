@@ -1,6 +1,6 @@
 // The Library page: doors to the library's imports, the rekordbox export and the moved-files
 // search (each starts a library job after the frame), and the browser's album-art switch.
-#include "app/settings.h"
+#include "base/settings.h"
 #include "screens/tag_forms.h"
 #include "settings/pages/settings_pages.h"
 #include "settings/settings_rows.h"

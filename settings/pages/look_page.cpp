@@ -5,9 +5,9 @@
 #include <system_error>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "broadcast/visualiser.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -20,7 +20,7 @@
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "ui/visualiser_toggle.h"
+#include "screens/visualiser_toggle.h"
 #include "ui/widgets.h"
 
 namespace {

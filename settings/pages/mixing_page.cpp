@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/ui_text.h"
+#include "base/settings.h"
+#include "base/ui_text.h"
 #include "control/timecode.h"
 #include "engine/audio_routing.h"
 #include "engine/deck_view.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_text.h"
+#include "base/ui_text.h"
 #include "platform/audio_devices.h"
 
 // Tab 0: outputs and channel pairs, the sound card's mode and state, microphone, recording, limiter.

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/clock.h"
 #include "settings/pages/settings_pages.h"
 #include "settings/settings_rows.h"

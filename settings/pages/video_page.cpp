@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/mix_recording.h"
 #include "broadcast/video_window.h"
 #include "platform/folders.h"
 #include "settings/pages/settings_pages.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "settings/settings_rows.h"
 #include "ui/language.h"
 #include "ui/modal.h"

@@ -10,13 +10,14 @@
 #include <future>
 #include <string>
 
-#include "app/settings.h"
+#include "app/load_settings.h"
+#include "base/settings.h"
 #include "control/mapping_table.h"
 #include "karaoke/karaoke_rotation.h"
 #include "library/crates.h"
 #include "library/database.h"
-#include "library/files.h"
-#include "library/track_info.h"
+#include "base/files.h"
+#include "base/track_info.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"

@@ -8,9 +8,10 @@
 #include <string>
 
 #include "app/session.h"
-#include "app/settings.h"
+#include "app/load_settings.h"
+#include "base/settings.h"
 #include "app/shutdown.h"
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/text_parse.h"
 #include "broadcast/audio_stream.h"
 #include "platform/clock.h"
 #include "platform/mp3_encoder.h"

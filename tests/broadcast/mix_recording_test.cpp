@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/video_record.h"
 #include "control/control_ids.h"
 #include "control/controller_leds.h"
-#include "library/files.h"
-#include "app/status_message.h"
+#include "base/files.h"
+#include "base/status_message.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
@@ -29,7 +29,7 @@
 #include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "app/status_message.h"
+#include "base/status_message.h"
 #include "platform/clock.h"
 
 namespace fs = std::filesystem;

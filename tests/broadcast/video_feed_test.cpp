@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/video_compositor.h"
 #include "broadcast/video_effects.h"
 #include "broadcast/video_feed.h"
@@ -24,7 +24,7 @@
 #include "engine/side_slots.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "settings/settings_screen.h"
 #include "support/art_loader.h"
 #include "support/audio_server.h"

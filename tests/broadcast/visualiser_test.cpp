@@ -4,8 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "broadcast/camera.h"
 #include "broadcast/visualiser.h"
 #include "platform/clock.h"

@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/auto_map.h"
 #include "control/mapping_table.h"
 #include "control/midi_input.h"

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/control_ids.h"
 #include "control/controller_leds.h"
 #include "control/dispatcher.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "control/mapping_table.h"
 #include "control/midi_devices.h"
 #include "support/temp_home.h"

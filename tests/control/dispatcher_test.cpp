@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/control_ids.h"
 #include "control/dispatcher.h"
 #include "engine/control_input.h"

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "control/control_ids.h"
 #include "control/dispatcher.h"
 #include "control/hid_reports.h"

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "control/macros.h"
 #include "control/pad_macros.h"
 #include "engine/deck_view.h"

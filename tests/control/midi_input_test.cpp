@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/control_ids.h"
 #include "control/controller_leds.h"
 #include "control/controller_presets.h"

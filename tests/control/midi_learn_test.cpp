@@ -2,8 +2,8 @@
 // knob's turn and push, the jog's touch and turn, the SHIFT layer, and the key texts.
 #include <gtest/gtest.h>
 
-#include "app/status_message.h"
-#include "app/ui_text.h"
+#include "base/status_message.h"
+#include "base/ui_text.h"
 #include "control/control_ids.h"
 #include "control/mapping_table.h"
 #include "control/midi_input.h"

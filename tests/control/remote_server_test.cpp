@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "control/remote_state.h"
 #include "platform/net.h"
 #include "platform/text.h"

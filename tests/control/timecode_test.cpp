@@ -5,7 +5,7 @@
 #include <numbers>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "control/timecode.h"
 #include "platform/clock.h"
 #include "support/temp_home.h"

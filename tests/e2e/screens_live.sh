@@ -163,7 +163,7 @@ record() {  # file seconds
 record "$work/before.raw" 1 && read -r quiet_db _ < <(measure tone "$work/before.raw")
 awk -v d="$quiet_db" 'BEGIN { exit !(d < -60) }' || fail "the sink carries 440 Hz before play ($quiet_db dBFS)"
 
-# --- Play on the left deck: X in ui/keyboard.cpp's key table, sent to the focused window ---
+# --- Play on the left deck: X in app/keyboard.cpp's key table, sent to the focused window ---
 xdotool mousemove --sync $((win_x + 200)) $((win_y + 20)) windowfocus --sync "$win" key x
 started=$SECONDS
 playing() { record "$work/playing.raw" 1; read -r play_db _ < <(measure tone "$work/playing.raw")

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "platform/clock.h"

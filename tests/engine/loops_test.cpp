@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"

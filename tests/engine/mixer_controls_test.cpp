@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/control_input.h"
 #include "engine/effects.h"
 #include "engine/side_slots.h"

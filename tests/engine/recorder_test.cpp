@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "platform/text.h"

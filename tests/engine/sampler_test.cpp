@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
-#include "engine/beat_grid.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
+#include "base/beat_grid.h"
 #include "engine/builtin_sounds.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"

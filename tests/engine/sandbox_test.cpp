@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/status_message.h"
+#include "base/status_message.h"
 #include "engine/audio_file.h"
 #include "engine/automix.h"
 #include "engine/deck_commands.h"

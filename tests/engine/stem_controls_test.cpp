@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "app/status_message.h"
+#include "base/status_message.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"

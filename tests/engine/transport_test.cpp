@@ -8,13 +8,14 @@
 #include <string>
 
 #include "app/session.h"
-#include "app/settings.h"
+#include "app/load_settings.h"
+#include "base/settings.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "support/temp_home.h"

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "engine/audio_file.h"
 #include "engine/engine.h"
 #include "karaoke/auto_timing.h"

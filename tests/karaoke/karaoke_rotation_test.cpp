@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "karaoke/karaoke_panel.h"
 #include "karaoke/karaoke_rotation.h"
 #include "library/track_view.h"

@@ -10,9 +10,9 @@
 #include <thread>
 #include <tuple>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "control/macros.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
@@ -32,7 +32,7 @@
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "ui/publish_controls.h"
+#include "app/publish_controls.h"
 
 namespace {
 

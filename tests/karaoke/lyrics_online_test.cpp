@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "karaoke/lyrics_online.h"
 #include "platform/text.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "library/analysis_queue.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_view.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"

@@ -4,10 +4,10 @@
 #include <set>
 #include <string>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "library/backups.h"
 #include "library/database.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "library/files.h"
+#include "base/files.h"
 #include "library/track_view.h"
 #include "platform/text.h"
 #include "support/temp_home.h"

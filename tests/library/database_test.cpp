@@ -5,11 +5,11 @@
 #include <limits>
 #include <string>
 
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "library/database.h"
-#include "library/files.h"
-#include "library/track_info.h"
+#include "base/files.h"
+#include "base/track_info.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 

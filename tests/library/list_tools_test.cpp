@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "library/files.h"
+#include "base/files.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 

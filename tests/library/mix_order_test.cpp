@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 #include "library/duplicates.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "support/temp_home.h"

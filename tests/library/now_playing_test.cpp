@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -20,7 +20,7 @@
 #include "engine/transport.h"
 #include "library/database.h"
 #include "library/now_playing.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/ui_post.h"

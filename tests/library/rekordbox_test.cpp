@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "library/rekordbox_xml.h"
 #include "platform/file_url.h"
 #include "platform/text.h"

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "library/search_filter.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_view.h"
 #include "platform/text.h"
 

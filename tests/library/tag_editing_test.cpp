@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/status_message.h"
-#include "engine/tags.h"
+#include "base/status_message.h"
+#include "base/tags.h"
 #include "engine/transport.h"
 #include "library/tag_editing.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/text.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"

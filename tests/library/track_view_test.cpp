@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
 #include "library/crates.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/text.h"

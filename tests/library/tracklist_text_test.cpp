@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "library/track_info.h"
+#include "base/settings.h"
+#include "base/track_info.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"

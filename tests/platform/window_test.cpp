@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/status_message.h"
+#include "base/status_message.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "platform/ui_post.h"

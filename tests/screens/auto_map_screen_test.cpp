@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "control/auto_map.h"
 #include "control/controller_devices.h"
 #include "control/mapping_table.h"

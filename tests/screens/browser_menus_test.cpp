@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "karaoke/karaoke_rotation.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "library/folder_scan.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/desktop_open.h"

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "engine/beat_grid.h"
+#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"

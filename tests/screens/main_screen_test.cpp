@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
@@ -36,7 +36,7 @@
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
-#include "ui/keyboard.h"
+#include "app/keyboard.h"
 #include "platform/keymap.h"
 #include "ui/knobs.h"
 #include "ui/language.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"
@@ -23,7 +23,7 @@
 #include "support/temp_home.h"
 #include "tests/ui/widget_frames.h"
 #include "ui/offscreen.h"
-#include "ui/publish_controls.h"
+#include "app/publish_controls.h"
 #include "ui/status_line.h"
 #include "ui/text_log.h"
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -27,7 +27,7 @@
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/language.h"
-#include "ui/publish_controls.h"
+#include "app/publish_controls.h"
 #include "ui/text_log.h"
 #include "ui/widgets.h"
 

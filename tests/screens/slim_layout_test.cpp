@@ -20,7 +20,7 @@
 #include "support/temp_home.h"
 #include "tests/ui/widget_frames.h"
 #include "ui/offscreen.h"
-#include "ui/publish_controls.h"
+#include "app/publish_controls.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <thread>
 
-#include "app/status_message.h"
-#include "engine/tags.h"
+#include "base/status_message.h"
+#include "base/tags.h"
 #include "library/relocate.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
 #include "broadcast/mix_recording.h"
@@ -41,7 +41,7 @@
 #include "ui/glow.h"
 #include "ui/modal.h"
 #include "ui/offscreen.h"
-#include "ui/publish_controls.h"
+#include "app/publish_controls.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 

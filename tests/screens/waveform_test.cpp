@@ -17,7 +17,7 @@
 #include "engine/phrases.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "library/cue_colours.h"
+#include "base/cue_colours.h"
 #include "screens/main_screen.h"
 #include "screens/overview.h"
 #include "screens/waveform.h"

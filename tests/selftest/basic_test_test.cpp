@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/main_window.h"
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/engine.h"
@@ -24,7 +24,7 @@
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "ui/publish_controls.h"
+#include "app/publish_controls.h"
 
 namespace fs = std::filesystem;
 

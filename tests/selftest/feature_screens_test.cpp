@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "selftest/feature_test.h"
 #include "settings/update_client.h"
 #include "settings/updates.h"

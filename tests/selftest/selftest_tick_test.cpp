@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/main_window.h"
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "engine/deck_view.h"
 #include "selftest/basic_test.h"
 #include "selftest/selftest_state.h"

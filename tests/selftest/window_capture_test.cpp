@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "engine/control_input.h"
 #include "platform/draw_surface.h"
 #include "platform/text.h"

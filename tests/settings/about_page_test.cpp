@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "engine/control_input.h"
 #include "platform/folders.h"
 #include "platform/text.h"

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "control/timecode.h"
 #include "engine/audio_output.h"
 #include "engine/control_input.h"

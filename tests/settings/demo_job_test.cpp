@@ -8,14 +8,14 @@
 #include <thread>
 
 #include "app/main_window.h"
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "library/track_view.h"
 #include "platform/folders.h"
 #include "settings/demo_tracks.h"
 #include "support/temp_home.h"
 #include "ui/modal.h"
-#include "ui/publish_controls.h"
-#include "app/status_message.h"
+#include "app/publish_controls.h"
+#include "base/status_message.h"
 #include "support/shown_status.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "broadcast/camera.h"
 #include "settings/settings_rows.h"
 #include "settings/settings_screen.h"

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "app/status_message.h"
-#include "app/ui_text.h"
+#include "base/status_message.h"
+#include "base/ui_text.h"
 #include "control/mapping_table.h"
 #include "platform/files.h"
 #include "settings/mapping_preset.h"

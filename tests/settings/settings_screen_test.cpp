@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "control/auto_map.h"
 #include "control/controller_presets.h"
 #include "control/mapping_table.h"

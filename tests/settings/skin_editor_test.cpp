@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
 #include "platform/text.h"
 #include "settings/pages/settings_pages.h"
 #include "settings/skins.h"

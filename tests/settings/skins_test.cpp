@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "support/temp_home.h"
 
 namespace {

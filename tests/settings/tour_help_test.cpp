@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/control_input.h"
 #include "platform/draw_surface.h"
 #include "platform/keymap.h"
@@ -19,7 +19,7 @@
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
-#include "ui/keyboard.h"
+#include "app/keyboard.h"
 #include "ui/language.h"
 #include "ui/widgets.h"
 

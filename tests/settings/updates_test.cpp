@@ -3,8 +3,8 @@
 // the next start.
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
-#include "app/status_message.h"
+#include "base/settings.h"
+#include "base/status_message.h"
 #include "engine/deck_snapshot.h"
 #include "support/temp_home.h"
 #include "settings/updates.h"

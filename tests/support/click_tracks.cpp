@@ -10,7 +10,7 @@
 
 #include <fmt/format.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -18,7 +18,7 @@
 #include "engine/key_lock.h"
 #include "engine/render.h"
 #include "engine/undo.h"
-#include "library/track_info.h"
+#include "base/track_info.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/wav_probe.h"

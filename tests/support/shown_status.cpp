@@ -1,6 +1,6 @@
 #include "support/shown_status.h"
 
-#include "app/status_message.h"
+#include "base/status_message.h"
 
 std::wstring ShownStatusIn(int language) {
   const int saved = UiLanguage();

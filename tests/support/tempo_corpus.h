@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/track.h"
+#include "base/track.h"
 
 struct CorpusTrack {
   std::string style;       // e.g. "house", "hiphop-swing"

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "engine/control_input.h"
 #include "engine/engine.h"
 #include "engine/sampler.h"

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/status_message.h"
+#include "base/status_message.h"
 #include "platform/text.h"
 #include "support/shown_status.h"
 #include "tests/ui/widget_frames.h"
@@ -86,7 +86,7 @@ bool ReadWideLiterals(const std::wstring& text, size_t pos, std::wstring* out) {
 // A typo in a caller's pattern would leave its message English in every other language.
 TEST(FilledText, EveryPatternTheCodeFillsHasItsRowInTheTable) {
   int patterns = 0;
-  for (const char* folder : {"app", "engine", "ui", "screens", "library", "broadcast", "karaoke", "control",
+  for (const char* folder : {"base", "app", "engine", "ui", "screens", "library", "broadcast", "karaoke", "control",
                              "settings", "selftest"}) {
     for (const auto& entry : fs::recursive_directory_iterator(fs::path(VELDMIX_SOURCE_DIR) / folder)) {
       const std::string ext = entry.path().extension().string();

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/ini.h"

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
 #include "engine/deck_view.h"
 #include "engine/sampler.h"
 #include "engine/sampler_bank.h"

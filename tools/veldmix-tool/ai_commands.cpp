@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 #include "library/ai_set.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "engine/audio_file.h"
-#include "engine/musical_keys.h"
+#include "base/musical_keys.h"
 #include "engine/phrases.h"
 #include "platform/text.h"
 #include "tools/veldmix-tool/commands.h"

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "app/load_settings.h"
+#include "base/settings.h"
+#include "base/text_parse.h"
 #include "control/timecode.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"

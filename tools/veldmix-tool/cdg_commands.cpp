@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "karaoke/cdg.h"
 #include "platform/draw_surface.h"
 #include "platform/files.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "engine/wav_file.h"
 #include "platform/text.h"
 #include "settings/demo_tracks.h"

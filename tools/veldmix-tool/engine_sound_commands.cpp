@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "engine/builtin_sounds.h"
 #include "engine/wav_file.h"
 #include "platform/text.h"

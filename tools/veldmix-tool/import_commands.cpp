@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/log.h"
-#include "app/status_message.h"
+#include "base/log.h"
+#include "base/status_message.h"
 #include "library/database.h"
 #include "library/import_merge.h"
 #include "library/import_worker.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/json.h"
-#include "app/text_file.h"
+#include "base/json.h"
+#include "base/text_file.h"
 #include "platform/files.h"
 #include "platform/text.h"
 

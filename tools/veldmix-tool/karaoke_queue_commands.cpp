@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "karaoke/karaoke_rotation.h"
 #include "platform/folders.h"
 #include "platform/text.h"

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/json.h"
-#include "app/text_file.h"
-#include "app/text_parse.h"
+#include "base/json.h"
+#include "base/text_file.h"
+#include "base/text_parse.h"
 #include "karaoke/karaoke_draw.h"
 #include "karaoke/karaoke_window.h"
 #include "karaoke/lyrics_sources.h"

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/text_parse.h"
+#include "app/load_settings.h"
+#include "base/settings.h"
+#include "base/text_parse.h"
 #include "control/control_ids.h"
 #include "platform/text.h"
 #include "screens/browser_screen.h"

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "app/status_message.h"
-#include "app/text_parse.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/text_parse.h"
 #include "library/crates.h"
 #include "library/database.h"
 #include "library/duplicates.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "engine/audio_file.h"
 #include "engine/stems.h"
 #include "karaoke/auto_timing.h"

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "app/shell_hooks.h"
 #include "platform/text.h"
+#include "selftest/selftest_tick.h"
 #include "tools/veldmix-tool/commands.h"
 
 namespace {
@@ -48,6 +50,8 @@ void PrintHelp(FILE* to) {
 
 int main(int argc, char** argv) {
   SetProcessLocale();
+  InstallShellHooks();
+  InstallSelfTestHooks();
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
       !std::strcmp(argv[1], "help")) {
     PrintHelp(argc < 2 ? stderr : stdout);

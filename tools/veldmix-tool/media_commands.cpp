@@ -6,7 +6,7 @@
 
 #include "engine/audio_file.h"
 #include "engine/encode.h"
-#include "engine/tags.h"
+#include "base/tags.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "tools/veldmix-tool/commands.h"

@@ -11,14 +11,14 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
-#include "library/files.h"
+#include "base/files.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "settings/palette.h"
+#include "base/palette.h"
 #include "tools/veldmix-tool/commands.h"
 #include "ui/draw.h"
 #include "ui/full_screen.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "broadcast/rtmp_publisher.h"
 #include "broadcast/rtmp_test_server.h"
 #include "broadcast/video_encoders.h"

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/settings.h"
-#include "app/test_mode.h"
-#include "app/text_parse.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
+#include "base/text_parse.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/side_slots.h"

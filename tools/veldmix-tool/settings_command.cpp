@@ -7,7 +7,8 @@
 #include <system_error>
 #include <vector>
 
-#include "app/settings.h"
+#include "app/load_settings.h"
+#include "base/settings.h"
 #include "platform/text.h"
 
 namespace {

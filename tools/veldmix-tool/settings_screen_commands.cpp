@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/test_mode.h"
+#include "base/test_mode.h"
 #include "broadcast/camera.h"
 #include "platform/audio_devices.h"
 #include "screens/top_bar.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/speed_test.h"
 #include "engine/audio_file.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "broadcast/video_compositor.h"
 #include "broadcast/video_feed.h"
 #include "broadcast/video_player.h"

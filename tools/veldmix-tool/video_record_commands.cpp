@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/text_parse.h"
+#include "base/text_parse.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
 #include "broadcast/video_record.h"

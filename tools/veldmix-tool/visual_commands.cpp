@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/test_mode.h"
-#include "app/text_parse.h"
+#include "base/settings.h"
+#include "base/test_mode.h"
+#include "base/text_parse.h"
 #include "broadcast/camera.h"
 #include "broadcast/visualiser.h"
 #include "engine/deck_snapshot.h"
@@ -23,8 +23,8 @@
 #include "screens/main_screen.h"
 #include "tools/veldmix-tool/commands.h"
 #include "ui/draw.h"
-#include "ui/publish_controls.h"
-#include "ui/visualiser_toggle.h"
+#include "app/publish_controls.h"
+#include "screens/visualiser_toggle.h"
 
 namespace {
 

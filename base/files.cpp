@@ -1,0 +1,92 @@
+#include "base/files.h"
+
+#include <condition_variable>
+#include <mutex>
+
+#include "base/log.h"
+#include "base/text_file.h"
+#include "platform/files.h"
+#include "platform/folders.h"
+
+namespace {
+std::mutex g_holdsLock;
+std::condition_variable g_holdsGone;
+int g_holds = 0;
+
+std::wstring MadeFolder(const std::wstring& path) {
+  CreateFolderTree(path);
+  return path;
+}
+
+bool WriteLogged(const std::wstring& target, const std::string& bytes) {
+  std::wstring error;
+  if (WriteBytesAtomic(target, bytes, &error)) return true;
+  WriteLog(L"Couldn't write {} ({})", target, error);
+  return false;
+}
+}  // namespace
+
+std::wstring AppDataDir() { return MadeFolder(JoinPath(RoamingDataBase(), L"Veldmix")); }
+
+std::wstring RecordingsDir() { return MadeFolder(JoinPath(MusicFolder(), L"Veldmix Recordings")); }
+
+std::wstring ListsDir() { return MadeFolder(JoinPath(AppDataDir(), L"Lists")); }
+
+std::wstring ListFileLeaf(const std::wstring& listName) {
+  std::wstring name = listName;
+  for (wchar_t& c : name) {
+    if (c < 32 || c == L'<' || c == L'>' || c == L':' || c == L'"' || c == L'/' || c == L'\\' ||
+        c == L'|' || c == L'?' || c == L'*')
+      c = L'_';
+  }
+  return name + L".m3u8";
+}
+
+std::wstring ListFileName(const std::wstring& listName) { return JoinPath(ListsDir(), ListFileLeaf(listName)); }
+
+bool WriteFileAtomic(const std::wstring& target, const std::wstring& text) {
+  return WriteLogged(target, WideToUtf8(text));
+}
+
+bool WriteUtf8File(const std::wstring& path, const std::wstring& text) {
+  return WriteLogged(path, "\xEF\xBB\xBF" + WideToUtf8(text));
+}
+
+void HoldLibraryFiles() {
+  std::lock_guard<std::mutex> lock(g_holdsLock);
+  ++g_holds;
+}
+
+void ReleaseLibraryFiles() {
+  {
+    std::lock_guard<std::mutex> lock(g_holdsLock);
+    if (g_holds > 0) --g_holds;
+  }
+  g_holdsGone.notify_all();
+}
+
+bool LibraryFilesHeld() {
+  std::lock_guard<std::mutex> lock(g_holdsLock);
+  return g_holds > 0;
+}
+
+void WaitForLibraryFiles() {
+  std::unique_lock<std::mutex> lock(g_holdsLock);
+  g_holdsGone.wait(lock, [] { return g_holds == 0; });
+}
+
+std::wstring LoadTextFile(const std::wstring& path) { return ReadTextFile(path, nullptr); }
+
+std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t separator) {
+  std::vector<std::wstring> pieces;
+  size_t pos = 0;
+  for (;;) {
+    size_t found = text.find(separator, pos);
+    if (found == std::wstring::npos) {
+      pieces.push_back(text.substr(pos));
+      return pieces;
+    }
+    pieces.push_back(text.substr(pos, found - pos));
+    pos = found + 1;
+  }
+}

@@ -1,0 +1,14 @@
+#include "base/text_file.h"
+
+#include "platform/files.h"
+#include "platform/text.h"
+
+std::wstring ReadTextFile(const std::wstring& path, bool* unreadable, size_t maxBytes) {
+  std::string bytes;
+  ReadStatus status = ReadBytes(path, &bytes, maxBytes);
+  if (unreadable) *unreadable = status == ReadStatus::Unreadable;
+  if (status != ReadStatus::Ok) return {};
+  std::string_view view(bytes);
+  if (view.size() >= 3 && view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
+  return Utf8ToWide(view);
+}

@@ -1,0 +1,3 @@
+#include "engine/mix_meters.h"
+
+MixMeters Meters;

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The layer check catches what it is there for: in a copy of the sources, each include planted
+# below is one a lower layer must never make, and layers.sh must fail on it and name it; the copy
+# as it is passes.
+set -u
+root="${1:-${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}}"
+work=$(mktemp -d /tmp/veldmix-layers-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+for folder in platform base app engine ui screens library control broadcast karaoke settings selftest tools; do
+  cp -r "$root/$folder" "$work/" || { echo "FAIL: no $folder/ under $root"; exit 1; }
+done
+
+fail=0
+if ! out=$(bash "$root/tests/layers.sh" "$work"); then
+  echo "FAIL: the unchanged copy does not pass:"; echo "$out"; exit 1
+fi
+
+# file to plant in | header it includes
+planted='library/track_view.cpp app/main_window.h
+ui/draw.cpp screens/main_screen.h
+engine/engine.cpp broadcast/audio_stream.h
+base/settings.cpp engine/deck_view.h
+platform/files.cpp base/log.h
+screens/mixer.cpp app/publish_controls.h
+app/window_proc.cpp selftest/selftest_state.h'
+while read -r file header; do
+  cp "$work/$file" "$work/$file.kept"
+  echo "#include \"$header\"" >>"$work/$file"
+  if out=$(bash "$root/tests/layers.sh" "$work"); then
+    echo "FAIL: $file including $header passes the layer check"; fail=1
+  elif ! grep -q "^$file:[0-9]*:#include \"$header\"" <<<"$out"; then
+    echo "FAIL: $file including $header fails without naming that include:"; echo "$out"; fail=1
+  fi
+  mv "$work/$file.kept" "$work/$file"
+done <<<"$planted"
+
+[ $fail -eq 0 ] && echo "PASS: layers catches every planted include"
+exit $fail
