@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <numbers>
 
 #include "engine/musical_keys.h"
@@ -138,40 +141,43 @@ BandSplit SplitBands(const Track& track) {
   // them when the run ends, so the per-frame work is the filters and three compares.
   size_t point = 0;
   uint64_t next_start = (rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
-  float low_peak = 0, mid_peak = 0, high_peak = 0;
+  double low_peak = 0, mid_peak = 0, high_peak = 0;
   double energy = 0.0;
   uint32_t count = 0;
   auto store = [&] {
-    bands.lowPeak[point] = low_peak;
-    bands.midPeak[point] = mid_peak;
-    bands.highPeak[point] = high_peak;
+    bands.lowPeak[point] = static_cast<float>(low_peak);
+    bands.midPeak[point] = static_cast<float>(mid_peak);
+    bands.highPeak[point] = static_cast<float>(high_peak);
     bands.energy[point] = static_cast<float>(std::min(energy, static_cast<double>(FLT_MAX)));
     bands.count[point] = count;
   };
+  for (uint64_t f = 0; f < frames; ++f) {
+    if (std::fabs(s[2 * f]) > kFirstSoundLevel || std::fabs(s[2 * f + 1]) > kFirstSoundLevel) {
+      bands.firstSoundFrame = static_cast<int64_t>(f);
+      break;
+    }
+  }
+  // Each one-pole step as y a + x (1 - a): one multiply and one add wait on the last output.
+  const double b180 = 1.0 - a180, b2200 = 1.0 - a2200;
   for (uint64_t f = 0; f < frames; ++f) {
     if (f >= next_start) {
       store();
       point = static_cast<size_t>(f * kWavePointsPerSecond / rate);
       next_start = ((point + 1) * rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
-      low_peak = mid_peak = high_peak = 0.0f;
+      low_peak = mid_peak = high_peak = 0.0;
       energy = 0.0;
       count = 0;
     }
-    const float left = CleanSample(s[2 * f]);
-    const float right = CleanSample(s[2 * f + 1]);
-    if (bands.firstSoundFrame < 0 &&
-        (std::fabs(left) > kFirstSoundLevel || std::fabs(right) > kFirstSoundLevel))
-      bands.firstSoundFrame = static_cast<int64_t>(f);
-    const double m = (static_cast<double>(left) + right) * 0.5;
+    const double m = (static_cast<double>(CleanSample(s[2 * f])) + CleanSample(s[2 * f + 1])) * 0.5;
     sum += m * m;
-    lp1 = (lp1 - m) * a180 + m;
-    low = (low - lp1) * a180 + lp1;
-    lp2 = (lp2 - m) * a2200 + m;
+    lp1 = lp1 * a180 + m * b180;
+    low = low * a180 + lp1 * b180;
+    lp2 = lp2 * a2200 + m * b2200;
     const double mid = lp2 - low;
     const double high = m - lp2;
-    low_peak = std::max(low_peak, static_cast<float>(std::fabs(low)));
-    mid_peak = std::max(mid_peak, static_cast<float>(std::fabs(mid)));
-    high_peak = std::max(high_peak, static_cast<float>(std::fabs(high)));
+    low_peak = std::max(low_peak, std::fabs(low));
+    mid_peak = std::max(mid_peak, std::fabs(mid));
+    high_peak = std::max(high_peak, std::fabs(high));
     energy += low * low + kEnergyMidWeight * mid * mid + kEnergyHighWeight * high * high;
     ++count;
   }
@@ -211,35 +217,89 @@ double FirstSoundFromBands(const BandSplit& bands, int32_t sampleRate) {
   return std::max(static_cast<double>(bands.firstSoundFrame) / sampleRate - kFirstSoundLeadS, 0.0);
 }
 
-void AnalysisFft(std::vector<std::complex<float>>& data) {
-  const size_t n = data.size();
-  if (n < 2 || (n & (n - 1)) != 0) return;
+namespace {
+
+// The bit-reversed order and each stage's twiddles (stage of length L at [L/2, L)) of one FFT
+// size, from double sines: the same tables, so the same spectra, on every run.
+struct FftTables {
+  std::vector<uint32_t> reverse;
+  std::vector<float> cos, sin;
+};
+
+const FftTables& TablesFor(size_t n) {
+  thread_local std::array<std::unique_ptr<FftTables>, 32> cache;
+  std::unique_ptr<FftTables>& tables = cache[std::countr_zero(n)];
+  if (tables) return *tables;
+  tables = std::make_unique<FftTables>();
+  tables->reverse.resize(n);
   for (size_t i = 1, j = 0; i < n; ++i) {
     size_t bit = n >> 1;
     for (; j & bit; bit >>= 1) j ^= bit;
     j ^= bit;
-    if (i < j) std::swap(data[i], data[j]);
+    tables->reverse[i] = static_cast<uint32_t>(j);
   }
+  tables->cos.assign(n, 1.0f);
+  tables->sin.assign(n, 0.0f);
   for (size_t length = 2; length <= n; length <<= 1) {
-    const double angle = -2.0 * std::numbers::pi / static_cast<double>(length);
-    const float step_re = static_cast<float>(std::cos(angle));
-    const float step_im = static_cast<float>(std::sin(angle));
+    for (size_t k = 0; k < length / 2; ++k) {
+      const double angle = -2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(length);
+      tables->cos[length / 2 + k] = static_cast<float>(std::cos(angle));
+      tables->sin[length / 2 + k] = static_cast<float>(std::sin(angle));
+    }
+  }
+  return *tables;
+}
+
+}  // namespace
+
+void AnalysisFft(float* re, float* im, size_t n) {
+  if (n < 2 || (n & (n - 1)) != 0) return;
+  const FftTables& t = TablesFor(n);
+  for (size_t i = 1; i < n; ++i) {
+    const size_t j = t.reverse[i];
+    if (i < j) std::swap(re[i], re[j]), std::swap(im[i], im[j]);
+  }
+  // The first two stages multiply by 1 and -i only.
+  for (size_t i = 0; i < n; i += 2) {
+    const float ar = re[i], ai = im[i], br = re[i + 1], bi = im[i + 1];
+    re[i] = ar + br, im[i] = ai + bi, re[i + 1] = ar - br, im[i + 1] = ai - bi;
+  }
+  if (n >= 4) {
+    for (size_t i = 0; i < n; i += 4) {
+      float ar = re[i], ai = im[i], br = re[i + 2], bi = im[i + 2];
+      re[i] = ar + br, im[i] = ai + bi, re[i + 2] = ar - br, im[i + 2] = ai - bi;
+      ar = re[i + 1], ai = im[i + 1], br = im[i + 3], bi = -re[i + 3];  // times -i
+      re[i + 1] = ar + br, im[i + 1] = ai + bi, re[i + 3] = ar - br, im[i + 3] = ai - bi;
+    }
+  }
+  // Four butterflies at a time from length 8 on, in plain float arithmetic.
+  for (size_t length = 8; length <= n; length <<= 1) {
     const size_t half = length / 2;
-    // Plain float arithmetic: std::complex's multiply checks for NaN and calls out of line.
+    const float* wr = t.cos.data() + half;
+    const float* wi = t.sin.data() + half;
     for (size_t start = 0; start < n; start += length) {
-      float tw_re = 1.0f, tw_im = 0.0f;
-      for (size_t k = 0; k < half; ++k) {
-        const std::complex<float> a = data[start + k];
-        const std::complex<float> c = data[start + k + half];
-        const std::complex<float> b(c.real() * tw_re - c.imag() * tw_im, c.real() * tw_im + c.imag() * tw_re);
-        data[start + k] = a + b;
-        data[start + k + half] = a - b;
-        const float next_re = tw_re * step_re - tw_im * step_im;
-        tw_im = tw_re * step_im + tw_im * step_re;
-        tw_re = next_re;
+      float* ar = re + start;
+      float* ai = im + start;
+      float* cr = ar + half;
+      float* ci = ai + half;
+      for (size_t k = 0; k < half; k += 4) {
+        const Float4 xr = Load4(cr + k), xi = Load4(ci + k), tr = Load4(wr + k), ti = Load4(wi + k);
+        const Float4 br = xr * tr - xi * ti, bi = xr * ti + xi * tr;
+        const Float4 pr = Load4(ar + k), pi = Load4(ai + k);
+        Store4(ar + k, pr + br), Store4(ai + k, pi + bi);
+        Store4(cr + k, pr - br), Store4(ci + k, pi - bi);
       }
     }
   }
+}
+
+void AnalysisFft(std::vector<std::complex<float>>& data) {
+  const size_t n = data.size();
+  if (n < 2 || (n & (n - 1)) != 0) return;
+  std::vector<float> re(n), im(n);
+  for (size_t k = 0; k < n; ++k) re[k] = data[k].real(), im[k] = data[k].imag();
+  AnalysisFft(re.data(), im.data(), n);
+  for (size_t k = 0; k < n; ++k) data[k] = {re[k], im[k]};
 }
 
 int32_t DetectKey(const Track& track) {
@@ -265,24 +325,39 @@ int32_t DetectKey(const Track& track) {
   const uint64_t stride = std::max<uint64_t>(window_count / kKeyMaxWindows, 1);
   const float* s = track.samples.data();
   const double mix_scale = 1.0 / (2.0 * static_cast<double>(d));
-  std::vector<std::complex<float>> buffer(kKeyFftSize);
+  std::vector<float> re(kKeyFftSize), im(kKeyFftSize);
   std::vector<double> spectrum(kKeyBinCount, 0.0);  // summed magnitude per bin
   // Summed log magnitude: a loud bass note or a loud passage does not outweigh the harmony.
   std::vector<double> log_spectrum(kKeyBinCount, 0.0);
-  for (uint64_t w = 0; w < window_count; w += stride) {
+  auto add = [&](size_t bin, float re_part, float im_part) {
+    const float magnitude = std::sqrt(re_part * re_part + im_part * im_part);  // clamped samples cannot overflow: no hypotf
+    spectrum[bin] += magnitude;
+    log_spectrum[bin] += std::log1p(static_cast<double>(magnitude));
+  };
+  auto fill = [&](uint64_t w, float* out) {
     for (size_t k = 0; k < kKeyFftSize; ++k) {
       const uint64_t first_frame = (w * kKeyFftSize + k) * d;
       double x = 0.0;
       for (uint64_t q = 0; q < d; ++q)
         x += static_cast<double>(CleanSample(s[2 * (first_frame + q)])) + CleanSample(s[2 * (first_frame + q) + 1]);
-      buffer[k] = {static_cast<float>(x * mix_scale) * window[k], 0.0f};
+      out[k] = static_cast<float>(x * mix_scale) * window[k];
     }
-    AnalysisFft(buffer);
+  };
+  // Two windows per complex FFT: one in the real part, the next in the imaginary part.
+  for (uint64_t w = 0; w < window_count; w += 2 * stride) {
+    const bool second = w + stride < window_count;
+    fill(w, re.data());
+    if (second) fill(w + stride, im.data());
+    else std::fill(im.begin(), im.end(), 0.0f);
+    AnalysisFft(re.data(), im.data(), kKeyFftSize);
     for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
-      const float re = buffer[bin].real(), im = buffer[bin].imag();
-      const float magnitude = std::sqrt(re * re + im * im);  // clamped samples cannot overflow: no hypotf
-      spectrum[bin] += magnitude;
-      log_spectrum[bin] += std::log1p(static_cast<double>(magnitude));
+      const float zr = re[bin], zi = im[bin], wr = re[kKeyFftSize - bin], wi = -im[kKeyFftSize - bin];
+      add(bin, 0.5f * (zr + wr), 0.5f * (zi + wi));
+    }
+    if (!second) continue;
+    for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
+      const float zr = re[bin], zi = im[bin], wr = re[kKeyFftSize - bin], wi = -im[kKeyFftSize - bin];
+      add(bin, 0.5f * (zi - wi), 0.5f * (wr - zr));
     }
   }
 

@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "engine/tempo.h"
@@ -43,8 +44,20 @@ float LoudnessFromBands(const BandSplit& bands, uint64_t frames);
 // Seconds of the automatic cue: 10 ms before the first frame over 0.02, never below 0; 0 if none.
 double FirstSoundFromBands(const BandSplit& bands, int32_t sampleRate);
 
+// Four floats at a time, each lane rounded as a lone float would be: the same results as a
+// scalar loop, in a quarter of the instructions.
+using Float4 = float __attribute__((vector_size(16)));
+inline Float4 Load4(const float* p) {
+  Float4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void Store4(float* p, Float4 v) { std::memcpy(p, &v, sizeof v); }
+
 // In-place forward complex FFT; `data.size()` must be a power of two (other sizes are left alone).
 void AnalysisFft(std::vector<std::complex<float>>& data);
+// The same on separate real and imaginary arrays of `n` values, without copying.
+void AnalysisFft(float* re, float* im, size_t n);
 
 // The key index 0-23 by chroma correlation with the Krumhansl-Kessler profiles, or -1 when the
 // track is too short (under 16384 samples at about 11 kHz) or has no tonal content.

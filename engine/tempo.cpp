@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <complex>
 #include <numbers>
 
 #include "engine/analysis.h"
@@ -59,6 +58,29 @@ float FastLog1p(float x) {
   return exponent * 0.69314718f + ln_m;
 }
 
+using Int4 = int32_t __attribute__((vector_size(16)));
+
+// FastLog1p on four lanes, operation for operation.
+Float4 FastLog1p4(Float4 x) {
+  const Int4 bits = std::bit_cast<Int4>(1.0f + x);
+  const Float4 exponent = __builtin_convertvector((bits >> 23) - 127, Float4);
+  const Float4 m = std::bit_cast<Float4>((bits & 0x007FFFFF) | 0x3F800000);
+  const Float4 ln_m = -1.7417939f + (2.8212026f + (-1.4699568f + (0.44717955f - 0.056570851f * m) * m) * m) * m;
+  return exponent * 0.69314718f + ln_m;
+}
+
+// Correctly rounded square roots, as std::sqrt gives.
+Float4 Sqrt4(Float4 x) {
+#if defined(__SSE__)
+  return __builtin_ia32_sqrtps(x);
+#else
+  for (int lane = 0; lane < 4; ++lane) x[lane] = std::sqrt(x[lane]);
+  return x;
+#endif
+}
+
+Float4 Reverse4(Float4 x) { return __builtin_shuffle(x, Int4{3, 2, 1, 0}); }
+
 double PeriodOf(double bpm, double fps) { return 60.0 * fps / bpm; }
 
 double Fold(double bpm) {
@@ -77,9 +99,13 @@ std::vector<double> Autocorrelation(const std::vector<float>& onset, size_t maxL
   for (size_t i = 0; i < n; ++i) x[i] = onset[i] - mean;
   std::vector<double> ac(maxLag + 1, 0.0);
   for (size_t lag = 0; lag <= maxLag && lag < n; ++lag) {
-    double sum = 0.0;
-    for (size_t i = 0; i + lag < n; ++i) sum += x[i] * x[i + lag];
-    ac[lag] = sum / static_cast<double>(n - lag);
+    // Four running sums in a fixed order: the adds overlap instead of waiting on each other.
+    double sums[4] = {};
+    size_t i = 0;
+    for (; i + 4 + lag <= n; i += 4)
+      for (size_t j = 0; j < 4; ++j) sums[j] += x[i + j] * x[i + j + lag];
+    for (; i + lag < n; ++i) sums[0] += x[i] * x[i + lag];
+    ac[lag] = ((sums[0] + sums[1]) + (sums[2] + sums[3])) / static_cast<double>(n - lag);
   }
   if (!(ac[0] > 0.0)) return {};
   for (size_t lag = maxLag + 1; lag-- > 0;) ac[lag] /= ac[0];
@@ -292,51 +318,79 @@ OnsetBands SpectralOnsets(const Track& track) {
   }
 
   const size_t half = fft / 2;
-  std::vector<int8_t> band_of(half, -1);
-  for (size_t k = 1; k < half; ++k) {
-    const double f = static_cast<double>(k) * r / static_cast<double>(fft);
-    for (size_t b = 0; b < OnsetBands::kBands; ++b)
-      if (f >= kBandEdgesHz[b]) band_of[k] = static_cast<int8_t>(b);
+  // Each band's bins [from, to): the bands are contiguous, the last ends below Nyquist.
+  size_t band_from[OnsetBands::kBands], band_to[OnsetBands::kBands];
+  for (size_t b = 0; b < OnsetBands::kBands; ++b) {
+    const double bin = kBandEdgesHz[b] * static_cast<double>(fft) / r;
+    band_from[b] = std::clamp<size_t>(static_cast<size_t>(std::ceil(bin)), 1, half);
+    if (b > 0) band_to[b - 1] = band_from[b];
   }
+  band_to[OnsetBands::kBands - 1] = half;
   std::vector<float> window(fft);
   for (size_t k = 0; k < fft; ++k)
     window[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(k) / fft));
   const float norm = 2.0f / static_cast<float>(half);  // a full-scale sine gives about 1
 
   for (auto& b : out.band) b.assign(count, 0.0f);
-  std::vector<float> previous(half, 0.0f), current(half, 0.0f), spread(half, 0.0f);
-  std::vector<std::complex<float>> buffer(fft);
-  std::vector<float> spectra[2] = {std::vector<float>(half), std::vector<float>(half)};
+  // Log spectra of bins 0..half-1 and a zero past the last, so every bin has two neighbours.
+  std::vector<float> previous(half + 1, 0.0f), current(half + 1, 0.0f);
+  std::vector<float> re(fft), im(fft);
+  std::vector<float> spectra[2] = {std::vector<float>(half + 1, 0.0f), std::vector<float>(half + 1, 0.0f)};
+  const float gain = kLogGain * norm;
   // Two real frames per complex FFT: frame a in the real part, frame b in the imaginary part.
   for (size_t i = 0; i < count; i += 2) {
-    for (size_t k = 0; k < fft; ++k) {
-      float re = 0.0f, im = 0.0f;
-      const long at = static_cast<long>(i * hop + k) - static_cast<long>(half);
-      if (at >= 0 && static_cast<size_t>(at) < m) re = x[static_cast<size_t>(at)] * window[k];
-      const long at2 = at + static_cast<long>(hop);
-      if (i + 1 < count && at2 >= 0 && static_cast<size_t>(at2) < m) im = x[static_cast<size_t>(at2)] * window[k];
-      buffer[k] = {re, im};
+    const long at = static_cast<long>(i * hop) - static_cast<long>(half);
+    const bool second = i + 1 < count;
+    if (at >= 0 && static_cast<size_t>(at) + hop + fft <= m && second) {
+      const float* a = x.data() + at;
+      const float* b = a + hop;
+      for (size_t k = 0; k < fft; ++k) re[k] = a[k] * window[k], im[k] = b[k] * window[k];
+    } else {
+      for (size_t k = 0; k < fft; ++k) {
+        const long ka = at + static_cast<long>(k), kb = ka + static_cast<long>(hop);
+        re[k] = ka >= 0 && static_cast<size_t>(ka) < m ? x[static_cast<size_t>(ka)] * window[k] : 0.0f;
+        im[k] = second && kb >= 0 && static_cast<size_t>(kb) < m ? x[static_cast<size_t>(kb)] * window[k] : 0.0f;
+      }
     }
-    AnalysisFft(buffer);
-    for (size_t k = 1; k < half; ++k) {
-      const std::complex<float> z = buffer[k], w = std::conj(buffer[fft - k]);
-      const float ar = 0.5f * (z.real() + w.real()), ai = 0.5f * (z.imag() + w.imag());
-      const float br = 0.5f * (z.imag() - w.imag()), bi = 0.5f * (w.real() - z.real());
-      spectra[0][k] = FastLog1p(kLogGain * norm * std::sqrt(ar * ar + ai * ai));
-      spectra[1][k] = FastLog1p(kLogGain * norm * std::sqrt(br * br + bi * bi));
+    AnalysisFft(re.data(), im.data(), fft);
+    // Bins k..k+3 of both frames; the mirrored bins fft-k-3..fft-k are loaded and reversed.
+    size_t k = 1;
+    for (; k + 4 <= half; k += 4) {
+      const Float4 zr = Load4(&re[k]), zi = Load4(&im[k]);
+      const Float4 wr = Reverse4(Load4(&re[fft - k - 3])), wi = -Reverse4(Load4(&im[fft - k - 3]));
+      const Float4 ar = 0.5f * (zr + wr), ai = 0.5f * (zi + wi);
+      const Float4 br = 0.5f * (zi - wi), bi = 0.5f * (wr - zr);
+      Store4(&spectra[0][k], FastLog1p4(gain * Sqrt4(ar * ar + ai * ai)));
+      Store4(&spectra[1][k], FastLog1p4(gain * Sqrt4(br * br + bi * bi)));
+    }
+    for (; k < half; ++k) {
+      const float zr = re[k], zi = im[k], wr = re[fft - k], wi = -im[fft - k];
+      const float ar = 0.5f * (zr + wr), ai = 0.5f * (zi + wi);
+      const float br = 0.5f * (zi - wi), bi = 0.5f * (wr - zr);
+      spectra[0][k] = FastLog1p(gain * std::sqrt(ar * ar + ai * ai));
+      spectra[1][k] = FastLog1p(gain * std::sqrt(br * br + bi * bi));
     }
     for (size_t p = 0; p < 2 && i + p < count; ++p) {
       current.swap(spectra[p]);
       // The rise over the louder of the previous frame's neighbouring bins: vibrato and slides
       // of sustained notes do not count as onsets.
-      double sums[OnsetBands::kBands] = {};
-      for (size_t k = 1; k < half; ++k) {
-        if (band_of[k] < 0) continue;
-        const float ref = std::max({previous[k - 1], previous[k], k + 1 < half ? previous[k + 1] : 0.0f});
-        const float rise = current[k] - ref;
-        if (rise > 0.0f) sums[band_of[k]] += rise;
+      for (size_t b = 0; b < OnsetBands::kBands; ++b) {
+        Float4 lanes = {};
+        size_t k = band_from[b];
+        for (; k + 4 <= band_to[b]; k += 4) {
+          const Float4 left = Load4(&previous[k - 1]), middle = Load4(&previous[k]), right = Load4(&previous[k + 1]);
+          Float4 ref = left > middle ? left : middle;
+          ref = right > ref ? right : ref;
+          const Float4 rise = Load4(&current[k]) - ref;
+          lanes += rise > 0.0f ? rise : Float4{};
+        }
+        double sum = (static_cast<double>(lanes[0]) + lanes[1]) + (static_cast<double>(lanes[2]) + lanes[3]);
+        for (; k < band_to[b]; ++k) {
+          const float rise = current[k] - std::max({previous[k - 1], previous[k], previous[k + 1]});
+          if (rise > 0.0f) sum += rise;
+        }
+        out.band[b][i + p] = static_cast<float>(sum);
       }
-      for (size_t b = 0; b < OnsetBands::kBands; ++b) out.band[b][i + p] = static_cast<float>(sums[b]);
       previous.swap(current);
       current.swap(spectra[p]);
     }
