@@ -5,6 +5,7 @@
 #include <bit>
 #include <cassert>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -26,13 +27,15 @@ constexpr double kWaveformFullScale = 255.0;
 // every sum and FFT below overflow. Non-finite samples count as silence.
 constexpr float kSampleLimit = 1e4f;
 
+// --- Key and onsets ---
+constexpr int32_t kAnalysisRate = 11025;        // Hz; both read the mix decimated towards this rate
+
 // --- Loudness and first sound ---
 constexpr double kMinMeanPower = 1e-10;         // -100 dB floor for silence
 constexpr float kFirstSoundLevel = 0.02f;       // linear sample level
 constexpr double kFirstSoundLeadS = 0.01;       // cue this much before the first sound
 
 // --- Key ---
-constexpr int32_t kKeyTargetRate = 11025;       // Hz; decimate towards this rate
 constexpr size_t kKeyFftSize = 4096;
 constexpr size_t kKeyBinCount = kKeyFftSize / 2;
 constexpr uint64_t kKeyMinSamples = 16384;      // decimated samples; about 1.5 s
@@ -293,6 +296,27 @@ void AnalysisFft(float* re, float* im, size_t n) {
   }
 }
 
+void SplitMagnitudes(const float* re, const float* im, size_t n, float* a, float* b) {
+  const size_t half = n / 2;
+  // Bins k..k+3 and their mirrors n-k-3..n-k, loaded and reversed.
+  size_t k = 1;
+  for (; k + 4 <= half; k += 4) {
+    const Float4 zr = Load4(re + k), zi = Load4(im + k);
+    const Float4 wr = Reverse4(Load4(re + n - k - 3)), wi = -Reverse4(Load4(im + n - k - 3));
+    const Float4 ar = 0.5f * (zr + wr), ai = 0.5f * (zi + wi);
+    const Float4 br = 0.5f * (zi - wi), bi = 0.5f * (wr - zr);
+    Store4(a + k, Sqrt4(ar * ar + ai * ai));
+    Store4(b + k, Sqrt4(br * br + bi * bi));
+  }
+  for (; k < half; ++k) {
+    const float zr = re[k], zi = im[k], wr = re[n - k], wi = -im[n - k];
+    const float ar = 0.5f * (zr + wr), ai = 0.5f * (zi + wi);
+    const float br = 0.5f * (zi - wi), bi = 0.5f * (wr - zr);
+    a[k] = std::sqrt(ar * ar + ai * ai);
+    b[k] = std::sqrt(br * br + bi * bi);
+  }
+}
+
 void AnalysisFft(std::vector<std::complex<float>>& data) {
   const size_t n = data.size();
   if (n < 2 || (n & (n - 1)) != 0) return;
@@ -302,11 +326,51 @@ void AnalysisFft(std::vector<std::complex<float>>& data) {
   for (size_t k = 0; k < n; ++k) data[k] = {re[k], im[k]};
 }
 
-int32_t DetectKey(const Track& track) {
-  if (track.sampleRate <= 0) return kKeyUnknown;
-  const uint64_t d = std::max<uint64_t>(static_cast<uint64_t>(track.sampleRate / kKeyTargetRate), 1);
-  const double r = static_cast<double>(track.sampleRate) / static_cast<double>(d);
-  const uint64_t m = UsableFrames(track) / d;
+DecimatedMix DecimateMix(const Track& track) {
+  DecimatedMix mix;
+  if (track.sampleRate <= 0) return mix;
+  const int32_t d = std::max(track.sampleRate / kAnalysisRate, 1);
+  mix.factor = d;
+  mix.rate = static_cast<double>(track.sampleRate) / d;
+  const size_t m = static_cast<size_t>(UsableFrames(track) / static_cast<uint64_t>(d));
+  mix.samples.resize(m);
+  const float* s = track.samples.data();
+  const double scale = 1.0 / (2.0 * d);
+  if (d % 2 != 0) {
+    for (size_t j = 0; j < m; ++j) {
+      double sum = 0.0;
+      for (size_t i = 2 * j * d; i < 2 * (j + 1) * d; ++i) sum += CleanSample(s[i]);
+      mix.samples[j] = static_cast<float>(sum * scale);
+    }
+    return mix;
+  }
+  // Two frames at a time, cleaned four lanes at once.
+  using Double4 = double __attribute__((vector_size(32)));
+  using Int4 = int32_t __attribute__((vector_size(16)));
+  const Float4 limit = {kSampleLimit, kSampleLimit, kSampleLimit, kSampleLimit};
+  const Int4 sign_bit = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
+  for (size_t j = 0; j < m; ++j) {
+    Double4 sum = {};
+    for (int32_t q = 0; q < d; q += 2) {
+      const Float4 v = Load4(s + 2 * (j * d + q));
+      const Int4 bits = std::bit_cast<Int4>(v);
+      const Float4 magnitude = std::bit_cast<Float4>(bits & ~sign_bit);
+      const Float4 clamped = std::bit_cast<Float4>((bits & sign_bit) | std::bit_cast<Int4>(limit));
+      // NaN fails both compares and counts as silence; infinities clamp like large values.
+      const Float4 clean = magnitude <= limit ? v : (v == v ? clamped : Float4{});
+      sum += __builtin_convertvector(clean, Double4);
+    }
+    mix.samples[j] = static_cast<float>(((sum[0] + sum[1]) + (sum[2] + sum[3])) * scale);
+  }
+  return mix;
+}
+
+int32_t DetectKey(const Track& track) { return DetectKey(DecimateMix(track)); }
+
+int32_t DetectKey(const DecimatedMix& mix) {
+  if (!(mix.rate > 0.0)) return kKeyUnknown;
+  const double r = mix.rate;
+  const uint64_t m = mix.samples.size();
   if (m < kKeyMinSamples) return kKeyUnknown;
 
   std::array<int8_t, kKeyBinCount> class_of;
@@ -323,24 +387,22 @@ int32_t DetectKey(const Track& track) {
 
   const uint64_t window_count = (m - kKeyFftSize) / kKeyFftSize;
   const uint64_t stride = std::max<uint64_t>(window_count / kKeyMaxWindows, 1);
-  const float* s = track.samples.data();
-  const double mix_scale = 1.0 / (2.0 * static_cast<double>(d));
   std::vector<float> re(kKeyFftSize), im(kKeyFftSize);
   std::vector<double> spectrum(kKeyBinCount, 0.0);  // summed magnitude per bin
   // Summed log magnitude: a loud bass note or a loud passage does not outweigh the harmony.
   std::vector<double> log_spectrum(kKeyBinCount, 0.0);
-  auto add = [&](size_t bin, float re_part, float im_part) {
-    const float magnitude = std::sqrt(re_part * re_part + im_part * im_part);  // clamped samples cannot overflow: no hypotf
-    spectrum[bin] += magnitude;
-    log_spectrum[bin] += std::log1p(static_cast<double>(magnitude));
-  };
   auto fill = [&](uint64_t w, float* out) {
-    for (size_t k = 0; k < kKeyFftSize; ++k) {
-      const uint64_t first_frame = (w * kKeyFftSize + k) * d;
-      double x = 0.0;
-      for (uint64_t q = 0; q < d; ++q)
-        x += static_cast<double>(CleanSample(s[2 * (first_frame + q)])) + CleanSample(s[2 * (first_frame + q) + 1]);
-      out[k] = static_cast<float>(x * mix_scale) * window[k];
+    const float* x = mix.samples.data() + w * kKeyFftSize;
+    for (size_t k = 0; k < kKeyFftSize; ++k) out[k] = x[k] * window[k];
+  };
+  std::vector<float> magnitudes[2] = {std::vector<float>(kKeyBinCount + 3), std::vector<float>(kKeyBinCount + 3)};
+  auto add = [&](std::vector<float>& magnitude) {
+    for (size_t bin = 1; bin < kKeyBinCount; bin += 4) {
+      const Float4 v = Load4(&magnitude[bin]), log_v = FastLog1p4(v);
+      for (size_t lane = 0; lane < 4 && bin + lane < kKeyBinCount; ++lane) {
+        spectrum[bin + lane] += v[lane];
+        log_spectrum[bin + lane] += log_v[lane];
+      }
     }
   };
   // Two windows per complex FFT: one in the real part, the next in the imaginary part.
@@ -350,15 +412,9 @@ int32_t DetectKey(const Track& track) {
     if (second) fill(w + stride, im.data());
     else std::fill(im.begin(), im.end(), 0.0f);
     AnalysisFft(re.data(), im.data(), kKeyFftSize);
-    for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
-      const float zr = re[bin], zi = im[bin], wr = re[kKeyFftSize - bin], wi = -im[kKeyFftSize - bin];
-      add(bin, 0.5f * (zr + wr), 0.5f * (zi + wi));
-    }
-    if (!second) continue;
-    for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
-      const float zr = re[bin], zi = im[bin], wr = re[kKeyFftSize - bin], wi = -im[kKeyFftSize - bin];
-      add(bin, 0.5f * (zi - wi), 0.5f * (wr - zr));
-    }
+    SplitMagnitudes(re.data(), im.data(), kKeyFftSize, magnitudes[0].data(), magnitudes[1].data());
+    add(magnitudes[0]);
+    if (second) add(magnitudes[1]);
   }
 
   std::array<double, 12> chroma{};
@@ -396,9 +452,10 @@ void AnalyzeTrack(Track& track) {
   track.waveform = WaveformFromBands(bands);
   track.loudness = LoudnessFromBands(bands, UsableFrames(track));
   track.firstSound = FirstSoundFromBands(bands, track.sampleRate);
-  track.key = DetectKey(track);
+  const DecimatedMix mix = DecimateMix(track);
+  track.key = DetectKey(mix);
   if (track.waveform.size() < kTempoMinPoints) return;  // under 4 s: the defaults stand
-  const TempoEstimate tempo = EstimateTempo(SpectralOnsets(track));
+  const TempoEstimate tempo = EstimateTempo(SpectralOnsets(mix));
   track.bpm = tempo.bpm;
   track.firstBeat = tempo.firstBeat;
 }

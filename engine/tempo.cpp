@@ -10,7 +10,6 @@
 namespace {
 
 // --- Onsets ---
-constexpr int32_t kOnsetTargetRate = 11025;  // Hz; decimate towards this rate
 constexpr double kTargetFramesPerSecond = 172.0;  // about 5.8 ms a frame
 constexpr double kMinWindowSeconds = 0.04;   // the FFT is the next power of two at least this long
 // Band edges in Hz: kick, body, snare, high (to Nyquist).
@@ -46,40 +45,6 @@ constexpr double kSnapBpm = 0.05;
 constexpr double kSnapSlackBpm = 1e-9;
 // Flux peaks come before the sound's centre reaches the middle of the window.
 constexpr double kOnsetLatencyS = 0.0115;
-
-// ln(1 + x) for x >= 0 to within 1e-4: the exponent's bits times ln 2 plus a quartic in the
-// mantissa. std::log1p on every bin of every frame was a third of the onset stage; the flux only
-// compares neighbouring frames. Plain float arithmetic on the bits: the same on every machine.
-float FastLog1p(float x) {
-  const uint32_t bits = std::bit_cast<uint32_t>(1.0f + x);
-  const float exponent = static_cast<float>(static_cast<int32_t>(bits >> 23) - 127);
-  const float m = std::bit_cast<float>((bits & 0x007FFFFFu) | 0x3F800000u);  // [1, 2)
-  const float ln_m = -1.7417939f + (2.8212026f + (-1.4699568f + (0.44717955f - 0.056570851f * m) * m) * m) * m;
-  return exponent * 0.69314718f + ln_m;
-}
-
-using Int4 = int32_t __attribute__((vector_size(16)));
-
-// FastLog1p on four lanes, operation for operation.
-Float4 FastLog1p4(Float4 x) {
-  const Int4 bits = std::bit_cast<Int4>(1.0f + x);
-  const Float4 exponent = __builtin_convertvector((bits >> 23) - 127, Float4);
-  const Float4 m = std::bit_cast<Float4>((bits & 0x007FFFFF) | 0x3F800000);
-  const Float4 ln_m = -1.7417939f + (2.8212026f + (-1.4699568f + (0.44717955f - 0.056570851f * m) * m) * m) * m;
-  return exponent * 0.69314718f + ln_m;
-}
-
-// Correctly rounded square roots, as std::sqrt gives.
-Float4 Sqrt4(Float4 x) {
-#if defined(__SSE__)
-  return __builtin_ia32_sqrtps(x);
-#else
-  for (int lane = 0; lane < 4; ++lane) x[lane] = std::sqrt(x[lane]);
-  return x;
-#endif
-}
-
-Float4 Reverse4(Float4 x) { return __builtin_shuffle(x, Int4{3, 2, 1, 0}); }
 
 double PeriodOf(double bpm, double fps) { return 60.0 * fps / bpm; }
 
@@ -139,7 +104,12 @@ std::vector<double> FoldOnBeat(const std::vector<float>& onset, double period) {
   std::vector<double> fold(bins + 1, 0.0);
   for (size_t i = 0; i < onset.size(); ++i) {
     if (onset[i] == 0.0f) continue;
-    const double at = std::fmod(static_cast<double>(i), period);
+    // i mod period by one division (std::fmod was most of the tempo step); the fold is
+    // continuous in the phase, so its last bits do not matter.
+    const double t = static_cast<double>(i);
+    double at = t - std::floor(t / period) * period;
+    if (at < 0.0) at += period;
+    if (at >= period) at -= period;
     const size_t b = static_cast<size_t>(at);
     const double f = at - static_cast<double>(b);
     fold[b] += onset[i] * (1.0 - f);
@@ -289,33 +259,19 @@ bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
 
 }  // namespace
 
-OnsetBands SpectralOnsets(const Track& track) {
+OnsetBands SpectralOnsets(const Track& track) { return SpectralOnsets(DecimateMix(track)); }
+
+OnsetBands SpectralOnsets(const DecimatedMix& mix) {
   OnsetBands out;
-  if (track.sampleRate <= 0) return out;
-  const uint64_t frames = std::min<uint64_t>(track.frames, track.samples.size() / 2);
-  const int32_t d = std::max(track.sampleRate / kOnsetTargetRate, 1);
-  const double r = static_cast<double>(track.sampleRate) / d;
+  if (!(mix.rate > 0.0)) return out;
+  const double r = mix.rate;
   const size_t hop = static_cast<size_t>(std::max(std::lround(r / kTargetFramesPerSecond), 1L));
   out.framesPerSecond = r / static_cast<double>(hop);
   size_t fft = 256;
   while (static_cast<double>(fft) < r * kMinWindowSeconds) fft *= 2;
-  const size_t m = static_cast<size_t>(frames / static_cast<uint64_t>(d));
+  const std::vector<float>& x = mix.samples;
+  const size_t m = x.size();
   const size_t count = m / hop + 1;
-
-  // The decimated mono mix; non-finite and absurd samples count as silence or full scale.
-  std::vector<float> x(m);
-  const float* s = track.samples.data();
-  const double scale = 1.0 / (2.0 * d);
-  for (size_t j = 0; j < m; ++j) {
-    double sum = 0.0;
-    for (int32_t q = 0; q < d; ++q) {
-      for (int c = 0; c < 2; ++c) {
-        const float v = s[2 * (j * d + q) + c];
-        sum += std::isfinite(v) ? std::clamp(v, -1e4f, 1e4f) : 0.0f;
-      }
-    }
-    x[j] = static_cast<float>(sum * scale);
-  }
 
   const size_t half = fft / 2;
   // Each band's bins [from, to): the bands are contiguous, the last ends below Nyquist.
@@ -333,9 +289,10 @@ OnsetBands SpectralOnsets(const Track& track) {
 
   for (auto& b : out.band) b.assign(count, 0.0f);
   // Log spectra of bins 0..half-1 and a zero past the last, so every bin has two neighbours.
-  std::vector<float> previous(half + 1, 0.0f), current(half + 1, 0.0f);
+  std::vector<float> previous(half + 4, 0.0f), current(half + 4, 0.0f);
   std::vector<float> re(fft), im(fft);
-  std::vector<float> spectra[2] = {std::vector<float>(half + 1, 0.0f), std::vector<float>(half + 1, 0.0f)};
+  // Three floats of slack past the zero: the logs go four bins at a time.
+  std::vector<float> spectra[2] = {std::vector<float>(half + 4, 0.0f), std::vector<float>(half + 4, 0.0f)};
   const float gain = kLogGain * norm;
   // Two real frames per complex FFT: frame a in the real part, frame b in the imaginary part.
   for (size_t i = 0; i < count; i += 2) {
@@ -353,22 +310,10 @@ OnsetBands SpectralOnsets(const Track& track) {
       }
     }
     AnalysisFft(re.data(), im.data(), fft);
-    // Bins k..k+3 of both frames; the mirrored bins fft-k-3..fft-k are loaded and reversed.
-    size_t k = 1;
-    for (; k + 4 <= half; k += 4) {
-      const Float4 zr = Load4(&re[k]), zi = Load4(&im[k]);
-      const Float4 wr = Reverse4(Load4(&re[fft - k - 3])), wi = -Reverse4(Load4(&im[fft - k - 3]));
-      const Float4 ar = 0.5f * (zr + wr), ai = 0.5f * (zi + wi);
-      const Float4 br = 0.5f * (zi - wi), bi = 0.5f * (wr - zr);
-      Store4(&spectra[0][k], FastLog1p4(gain * Sqrt4(ar * ar + ai * ai)));
-      Store4(&spectra[1][k], FastLog1p4(gain * Sqrt4(br * br + bi * bi)));
-    }
-    for (; k < half; ++k) {
-      const float zr = re[k], zi = im[k], wr = re[fft - k], wi = -im[fft - k];
-      const float ar = 0.5f * (zr + wr), ai = 0.5f * (zi + wi);
-      const float br = 0.5f * (zi - wi), bi = 0.5f * (wr - zr);
-      spectra[0][k] = FastLog1p(gain * std::sqrt(ar * ar + ai * ai));
-      spectra[1][k] = FastLog1p(gain * std::sqrt(br * br + bi * bi));
+    SplitMagnitudes(re.data(), im.data(), fft, spectra[0].data(), spectra[1].data());
+    for (std::vector<float>& spectrum : spectra) {
+      for (size_t k = 1; k < half; k += 4) Store4(&spectrum[k], FastLog1p4(gain * Load4(&spectrum[k])));
+      spectrum[half] = 0.0f;
     }
     for (size_t p = 0; p < 2 && i + p < count; ++p) {
       current.swap(spectra[p]);
