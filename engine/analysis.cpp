@@ -42,6 +42,8 @@ constexpr uint64_t kKeyMinSamples = 16384;      // decimated samples; about 1.5 
 constexpr uint64_t kKeyMaxWindows = 300;
 constexpr double kKeyLowHz = 60.0;
 constexpr double kKeyHighHz = 2100.0;
+constexpr double kKeyBassHighHz = 250.0;        // the bass's notes, below middle C
+constexpr double kBassTonicWeight = 2.0;        // of the bass's share of the chroma
 constexpr double kConcertAHz = 440.0;
 constexpr int32_t kConcertAMidi = 69;
 constexpr double kNoScore = -1.0;               // correlation of a flat chroma
@@ -417,23 +419,33 @@ int32_t DetectKey(const DecimatedMix& mix) {
     if (second) add(magnitudes[1]);
   }
 
-  std::array<double, 12> chroma{};
-  for (size_t bin = 1; bin < kKeyBinCount; ++bin)
-    if (class_of[bin] >= 0) chroma[class_of[bin]] += log_spectrum[bin] * log_spectrum[bin];  // squared: contrast back
+  std::array<double, 12> chroma{}, bass{};
+  double total = 0.0;
+  for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
+    if (class_of[bin] < 0) continue;
+    const double v = log_spectrum[bin] * log_spectrum[bin];  // squared: contrast back
+    chroma[class_of[bin]] += v;
+    if (static_cast<double>(bin) * r / kKeyFftSize <= kKeyBassHighHz) bass[class_of[bin]] += v;
+    total += v;
+  }
   for (double c : chroma)
     if (!std::isfinite(c)) return kKeyUnknown;
   // Silence and noise have no key; the profiles would still name one.
   if (TonalShare(spectrum, class_of) < kMinTonalShare) return kKeyUnknown;
 
-  double best = kStartingBestScore;
+  // The profiles alone cannot tell a key from its relative or its neighbour on the circle of
+  // fifths when the chords are the same notes; the bass dwells on the tonic, so its share of the
+  // chroma counts for that tonic.
   int32_t key = kKeyUnknown;
+  double best = kStartingBestScore;
   for (int32_t tonic = 0; tonic < 12; ++tonic) {
+    const double tonic_bass = total > 0.0 ? kBassTonicWeight * bass[tonic] / total : 0.0;
     const double major = CorrelateKey(chroma, tonic, kMajorProfile);
-    if (major > best) best = major, key = tonic;
+    if (major > kNoScore && major + tonic_bass > best) best = major + tonic_bass, key = tonic;
     const double minor = CorrelateKey(chroma, tonic, kMinorProfile);
-    if (minor > best) best = minor, key = tonic + 12;
+    if (minor > kNoScore && minor + tonic_bass > best) best = minor + tonic_bass, key = tonic + 12;
   }
-  return best > kNoScore ? key : kKeyUnknown;
+  return key;
 }
 
 void AnalyzeTrack(Track& track) {
