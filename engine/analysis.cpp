@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <numbers>
 
@@ -351,6 +352,8 @@ DecimatedMix DecimateMix(const Track& track) {
   using Int4 = int32_t __attribute__((vector_size(16)));
   const Float4 limit = {kSampleLimit, kSampleLimit, kSampleLimit, kSampleLimit};
   const Int4 sign_bit = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
+  const float inf = std::numeric_limits<float>::infinity();
+  const Float4 infinity = {inf, inf, inf, inf};
   for (size_t j = 0; j < m; ++j) {
     Double4 sum = {};
     for (int32_t q = 0; q < d; q += 2) {
@@ -358,8 +361,8 @@ DecimatedMix DecimateMix(const Track& track) {
       const Int4 bits = std::bit_cast<Int4>(v);
       const Float4 magnitude = std::bit_cast<Float4>(bits & ~sign_bit);
       const Float4 clamped = std::bit_cast<Float4>((bits & sign_bit) | std::bit_cast<Int4>(limit));
-      // NaN fails both compares and counts as silence; infinities clamp like large values.
-      const Float4 clean = magnitude <= limit ? v : (v == v ? clamped : Float4{});
+      // Non-finite samples (NaN fails every compare) count as silence, as CleanSample has it.
+      const Float4 clean = magnitude <= limit ? v : (magnitude < infinity ? clamped : Float4{});
       sum += __builtin_convertvector(clean, Double4);
     }
     mix.samples[j] = static_cast<float>(((sum[0] + sum[1]) + (sum[2] + sum[3])) * scale);
