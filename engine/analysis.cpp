@@ -265,18 +265,23 @@ void AnalysisFft(float* re, float* im, size_t n) {
     const size_t j = t.reverse[i];
     if (i < j) std::swap(re[i], re[j]), std::swap(im[i], im[j]);
   }
-  // The first two stages multiply by 1 and -i only.
-  for (size_t i = 0; i < n; i += 2) {
-    const float ar = re[i], ai = im[i], br = re[i + 1], bi = im[i + 1];
-    re[i] = ar + br, im[i] = ai + bi, re[i + 1] = ar - br, im[i + 1] = ai - bi;
+  // The first two stages multiply by 1 and -i only: both at once on each run of four values.
+  if (n == 2) {
+    const float ar = re[0], ai = im[0], br = re[1], bi = im[1];
+    re[0] = ar + br, im[0] = ai + bi, re[1] = ar - br, im[1] = ai - bi;
+    return;
   }
-  if (n >= 4) {
-    for (size_t i = 0; i < n; i += 4) {
-      float ar = re[i], ai = im[i], br = re[i + 2], bi = im[i + 2];
-      re[i] = ar + br, im[i] = ai + bi, re[i + 2] = ar - br, im[i + 2] = ai - bi;
-      ar = re[i + 1], ai = im[i + 1], br = im[i + 3], bi = -re[i + 3];  // times -i
-      re[i + 1] = ar + br, im[i + 1] = ai + bi, re[i + 3] = ar - br, im[i + 3] = ai - bi;
-    }
+  const Float4 alternate = {1.0f, -1.0f, 1.0f, -1.0f}, halves = {1.0f, 1.0f, -1.0f, -1.0f};
+  for (size_t i = 0; i < n; i += 4) {
+    const Float4 xr = Load4(re + i), xi = Load4(im + i);
+    // Length 2: [x0 + x1, x0 - x1, x2 + x3, x2 - x3].
+    const Float4 ar = __builtin_shuffle(xr, Int4{0, 0, 2, 2}) + __builtin_shuffle(xr, Int4{1, 1, 3, 3}) * alternate;
+    const Float4 ai = __builtin_shuffle(xi, Int4{0, 0, 2, 2}) + __builtin_shuffle(xi, Int4{1, 1, 3, 3}) * alternate;
+    // Length 4: a0 +- a2 and a1 +- (-i) a3, where (-i) a3 = a3i - i a3r.
+    const Float4 pr = __builtin_shuffle(ar, ai, Int4{2, 7, 2, 7});
+    const Float4 pi = __builtin_shuffle(ai, ar, Int4{2, 7, 2, 7}) * alternate;
+    Store4(re + i, __builtin_shuffle(ar, Int4{0, 1, 0, 1}) + pr * halves);
+    Store4(im + i, __builtin_shuffle(ai, Int4{0, 1, 0, 1}) + pi * halves);
   }
   // Four butterflies at a time from length 8 on, in plain float arithmetic.
   for (size_t length = 8; length <= n; length <<= 1) {
