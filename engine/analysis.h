@@ -98,8 +98,9 @@ struct DecimatedMix {
 };
 DecimatedMix DecimateMix(const Track& track);
 
-// The key index 0-23 by chroma correlation with the Krumhansl-Kessler profiles, or -1 when the
-// track is too short (under 16384 samples at about 11 kHz) or has no tonal content.
+// The key index 0-23 by chroma correlation with the Krumhansl-Kessler profiles plus the bass's
+// share on each tonic, or -1 when the track is too short (under 16384 samples at about 11 kHz) or
+// has no tonal content.
 int32_t DetectKey(const DecimatedMix& mix);
 int32_t DetectKey(const Track& track);
 
