@@ -21,6 +21,7 @@ constexpr double kLowSplitHz = 180.0;           // two cascaded one-pole low-pas
 constexpr double kMidSplitHz = 2200.0;          // one one-pole low-pass
 constexpr double kEnergyMidWeight = 0.4;
 constexpr double kEnergyHighWeight = 0.15;
+constexpr size_t kSplitBlockFrames = 1024;
 constexpr float kMinBandMaximum = 1e-6f;        // keeps silence from dividing by zero
 constexpr double kWaveformGamma = 0.8;          // lifts quiet parts of the waveform
 constexpr double kWaveformFullScale = 255.0;
@@ -69,6 +70,21 @@ float CleanSample(float s) {
   if (std::fabs(s) <= kSampleLimit) return s;
   if (!std::isfinite(s)) return 0.0f;
   return std::copysign(kSampleLimit, s);
+}
+
+using Double4 = double __attribute__((vector_size(32)));
+
+// CleanSample on four lanes.
+Float4 CleanSamples(Float4 v) {
+  const Float4 limit = {kSampleLimit, kSampleLimit, kSampleLimit, kSampleLimit};
+  const Int4 sign_bit = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
+  const float inf = std::numeric_limits<float>::infinity();
+  const Float4 infinity = {inf, inf, inf, inf};
+  const Int4 bits = std::bit_cast<Int4>(v);
+  const Float4 magnitude = std::bit_cast<Float4>(bits & ~sign_bit);
+  const Float4 clamped = std::bit_cast<Float4>((bits & sign_bit) | std::bit_cast<Int4>(limit));
+  // Non-finite samples (NaN fails every compare) count as silence.
+  return magnitude <= limit ? v : (magnitude < infinity ? clamped : Float4{});
 }
 
 // Frames that really have samples: a track whose sample vector is short counts only those.
@@ -165,7 +181,22 @@ BandSplit SplitBands(const Track& track) {
   }
   // Each one-pole step as y a + x (1 - a): one multiply and one add wait on the last output.
   const double b180 = 1.0 - a180, b2200 = 1.0 - a2200;
+  // The mono mix of a block of frames first, cleaned two frames at a time, so the filter loop
+  // only reads it.
+  std::array<double, kSplitBlockFrames> block;
   for (uint64_t f = 0; f < frames; ++f) {
+    const size_t in_block = static_cast<size_t>(f % kSplitBlockFrames);
+    if (in_block == 0) {
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(kSplitBlockFrames, frames - f));
+      size_t k = 0;
+      for (; k + 2 <= length; k += 2) {
+        const Double4 v = __builtin_convertvector(CleanSamples(Load4(s + 2 * (f + k))), Double4);
+        block[k] = (v[0] + v[1]) * 0.5;
+        block[k + 1] = (v[2] + v[3]) * 0.5;
+      }
+      for (; k < length; ++k)
+        block[k] = (static_cast<double>(CleanSample(s[2 * (f + k)])) + CleanSample(s[2 * (f + k) + 1])) * 0.5;
+    }
     if (f >= next_start) {
       store();
       point = static_cast<size_t>(f * kWavePointsPerSecond / rate);
@@ -174,7 +205,7 @@ BandSplit SplitBands(const Track& track) {
       energy = 0.0;
       count = 0;
     }
-    const double m = (static_cast<double>(CleanSample(s[2 * f])) + CleanSample(s[2 * f + 1])) * 0.5;
+    const double m = block[in_block];
     sum += m * m;
     lp1 = lp1 * a180 + m * b180;
     low = low * a180 + lp1 * b180;
@@ -353,23 +384,9 @@ DecimatedMix DecimateMix(const Track& track) {
     return mix;
   }
   // Two frames at a time, cleaned four lanes at once.
-  using Double4 = double __attribute__((vector_size(32)));
-  using Int4 = int32_t __attribute__((vector_size(16)));
-  const Float4 limit = {kSampleLimit, kSampleLimit, kSampleLimit, kSampleLimit};
-  const Int4 sign_bit = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
-  const float inf = std::numeric_limits<float>::infinity();
-  const Float4 infinity = {inf, inf, inf, inf};
   for (size_t j = 0; j < m; ++j) {
     Double4 sum = {};
-    for (int32_t q = 0; q < d; q += 2) {
-      const Float4 v = Load4(s + 2 * (j * d + q));
-      const Int4 bits = std::bit_cast<Int4>(v);
-      const Float4 magnitude = std::bit_cast<Float4>(bits & ~sign_bit);
-      const Float4 clamped = std::bit_cast<Float4>((bits & sign_bit) | std::bit_cast<Int4>(limit));
-      // Non-finite samples (NaN fails every compare) count as silence, as CleanSample has it.
-      const Float4 clean = magnitude <= limit ? v : (magnitude < infinity ? clamped : Float4{});
-      sum += __builtin_convertvector(clean, Double4);
-    }
+    for (int32_t q = 0; q < d; q += 2) sum += __builtin_convertvector(CleanSamples(Load4(s + 2 * (j * d + q))), Double4);
     mix.samples[j] = static_cast<float>(((sum[0] + sum[1]) + (sum[2] + sum[3])) * scale);
   }
   return mix;
