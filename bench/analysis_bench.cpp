@@ -53,6 +53,13 @@ void BM_BandSplitPerMinute(benchmark::State& state) {
 }
 BENCHMARK(BM_BandSplitPerMinute)->Unit(benchmark::kMillisecond);
 
+// The key and onset steps below each include this; a whole analysis decimates once for both.
+void BM_DecimatePerMinute(benchmark::State& state) {
+  const Track track = OneMinuteOfMusic();
+  for (auto _ : state) benchmark::DoNotOptimize(DecimateMix(track));
+}
+BENCHMARK(BM_DecimatePerMinute)->Unit(benchmark::kMillisecond);
+
 void BM_KeyPerMinute(benchmark::State& state) {
   const Track track = OneMinuteOfMusic();
   for (auto _ : state) benchmark::DoNotOptimize(DetectKey(track));

@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cfloat>
+#include <climits>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
 #include <numbers>
 
 #include "base/musical_keys.h"
@@ -16,6 +21,7 @@ constexpr double kLowSplitHz = 180.0;           // two cascaded one-pole low-pas
 constexpr double kMidSplitHz = 2200.0;          // one one-pole low-pass
 constexpr double kEnergyMidWeight = 0.4;
 constexpr double kEnergyHighWeight = 0.15;
+constexpr size_t kSplitBlockFrames = 1024;
 constexpr float kMinBandMaximum = 1e-6f;        // keeps silence from dividing by zero
 constexpr double kWaveformGamma = 0.8;          // lifts quiet parts of the waveform
 constexpr double kWaveformFullScale = 255.0;
@@ -23,19 +29,23 @@ constexpr double kWaveformFullScale = 255.0;
 // every sum and FFT below overflow. Non-finite samples count as silence.
 constexpr float kSampleLimit = 1e4f;
 
+// --- Key and onsets ---
+constexpr int32_t kAnalysisRate = 11025;        // Hz; both read the mix decimated towards this rate
+
 // --- Loudness and first sound ---
 constexpr double kMinMeanPower = 1e-10;         // -100 dB floor for silence
 constexpr float kFirstSoundLevel = 0.02f;       // linear sample level
 constexpr double kFirstSoundLeadS = 0.01;       // cue this much before the first sound
 
 // --- Key ---
-constexpr int32_t kKeyTargetRate = 11025;       // Hz; decimate towards this rate
 constexpr size_t kKeyFftSize = 4096;
 constexpr size_t kKeyBinCount = kKeyFftSize / 2;
 constexpr uint64_t kKeyMinSamples = 16384;      // decimated samples; about 1.5 s
 constexpr uint64_t kKeyMaxWindows = 300;
 constexpr double kKeyLowHz = 60.0;
 constexpr double kKeyHighHz = 2100.0;
+constexpr double kKeyBassHighHz = 250.0;        // the bass's notes, below middle C
+constexpr double kBassTonicWeight = 2.0;        // of the bass's share of the chroma
 constexpr double kConcertAHz = 440.0;
 constexpr int32_t kConcertAMidi = 69;
 constexpr double kNoScore = -1.0;               // correlation of a flat chroma
@@ -60,6 +70,21 @@ float CleanSample(float s) {
   if (std::fabs(s) <= kSampleLimit) return s;
   if (!std::isfinite(s)) return 0.0f;
   return std::copysign(kSampleLimit, s);
+}
+
+using Double4 = double __attribute__((vector_size(32)));
+
+// CleanSample on four lanes.
+Float4 CleanSamples(Float4 v) {
+  const Float4 limit = {kSampleLimit, kSampleLimit, kSampleLimit, kSampleLimit};
+  const Int4 sign_bit = {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN};
+  const float inf = std::numeric_limits<float>::infinity();
+  const Float4 infinity = {inf, inf, inf, inf};
+  const Int4 bits = std::bit_cast<Int4>(v);
+  const Float4 magnitude = std::bit_cast<Float4>(bits & ~sign_bit);
+  const Float4 clamped = std::bit_cast<Float4>((bits & sign_bit) | std::bit_cast<Int4>(limit));
+  // Non-finite samples (NaN fails every compare) count as silence.
+  return magnitude <= limit ? v : (magnitude < infinity ? clamped : Float4{});
 }
 
 // Frames that really have samples: a track whose sample vector is short counts only those.
@@ -138,40 +163,58 @@ BandSplit SplitBands(const Track& track) {
   // them when the run ends, so the per-frame work is the filters and three compares.
   size_t point = 0;
   uint64_t next_start = (rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
-  float low_peak = 0, mid_peak = 0, high_peak = 0;
+  double low_peak = 0, mid_peak = 0, high_peak = 0;
   double energy = 0.0;
   uint32_t count = 0;
   auto store = [&] {
-    bands.lowPeak[point] = low_peak;
-    bands.midPeak[point] = mid_peak;
-    bands.highPeak[point] = high_peak;
+    bands.lowPeak[point] = static_cast<float>(low_peak);
+    bands.midPeak[point] = static_cast<float>(mid_peak);
+    bands.highPeak[point] = static_cast<float>(high_peak);
     bands.energy[point] = static_cast<float>(std::min(energy, static_cast<double>(FLT_MAX)));
     bands.count[point] = count;
   };
   for (uint64_t f = 0; f < frames; ++f) {
+    if (std::fabs(s[2 * f]) > kFirstSoundLevel || std::fabs(s[2 * f + 1]) > kFirstSoundLevel) {
+      bands.firstSoundFrame = static_cast<int64_t>(f);
+      break;
+    }
+  }
+  // Each one-pole step as y a + x (1 - a): one multiply and one add wait on the last output.
+  const double b180 = 1.0 - a180, b2200 = 1.0 - a2200;
+  // The mono mix of a block of frames first, cleaned two frames at a time, so the filter loop
+  // only reads it.
+  std::array<double, kSplitBlockFrames> block;
+  for (uint64_t f = 0; f < frames; ++f) {
+    const size_t in_block = static_cast<size_t>(f % kSplitBlockFrames);
+    if (in_block == 0) {
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(kSplitBlockFrames, frames - f));
+      size_t k = 0;
+      for (; k + 2 <= length; k += 2) {
+        const Double4 v = __builtin_convertvector(CleanSamples(Load4(s + 2 * (f + k))), Double4);
+        block[k] = (v[0] + v[1]) * 0.5;
+        block[k + 1] = (v[2] + v[3]) * 0.5;
+      }
+      for (; k < length; ++k)
+        block[k] = (static_cast<double>(CleanSample(s[2 * (f + k)])) + CleanSample(s[2 * (f + k) + 1])) * 0.5;
+    }
     if (f >= next_start) {
       store();
       point = static_cast<size_t>(f * kWavePointsPerSecond / rate);
       next_start = ((point + 1) * rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
-      low_peak = mid_peak = high_peak = 0.0f;
+      low_peak = mid_peak = high_peak = 0.0;
       energy = 0.0;
       count = 0;
     }
-    const float left = CleanSample(s[2 * f]);
-    const float right = CleanSample(s[2 * f + 1]);
-    if (bands.firstSoundFrame < 0 &&
-        (std::fabs(left) > kFirstSoundLevel || std::fabs(right) > kFirstSoundLevel))
-      bands.firstSoundFrame = static_cast<int64_t>(f);
-    const double m = (static_cast<double>(left) + right) * 0.5;
+    const double m = block[in_block];
     sum += m * m;
-    lp1 = (lp1 - m) * a180 + m;
-    low = (low - lp1) * a180 + lp1;
-    lp2 = (lp2 - m) * a2200 + m;
+    lp1 = lp1 * a180 + m * b180;
+    low = low * a180 + lp1 * b180;
+    lp2 = lp2 * a2200 + m * b2200;
     const double mid = lp2 - low;
     const double high = m - lp2;
-    low_peak = std::max(low_peak, static_cast<float>(std::fabs(low)));
-    mid_peak = std::max(mid_peak, static_cast<float>(std::fabs(mid)));
-    high_peak = std::max(high_peak, static_cast<float>(std::fabs(high)));
+    low_peak = std::max(low_peak, std::fabs(low));
+    mid_peak = std::max(mid_peak, std::fabs(mid));
+    high_peak = std::max(high_peak, std::fabs(high));
     energy += low * low + kEnergyMidWeight * mid * mid + kEnergyHighWeight * high * high;
     ++count;
   }
@@ -211,42 +254,150 @@ double FirstSoundFromBands(const BandSplit& bands, int32_t sampleRate) {
   return std::max(static_cast<double>(bands.firstSoundFrame) / sampleRate - kFirstSoundLeadS, 0.0);
 }
 
-void AnalysisFft(std::vector<std::complex<float>>& data) {
-  const size_t n = data.size();
-  if (n < 2 || (n & (n - 1)) != 0) return;
+namespace {
+
+// The bit-reversed order and each stage's twiddles (stage of length L at [L/2, L)) of one FFT
+// size, from double sines: the same tables, so the same spectra, on every run.
+struct FftTables {
+  std::vector<uint32_t> reverse;
+  std::vector<float> cos, sin;
+};
+
+const FftTables& TablesFor(size_t n) {
+  thread_local std::array<std::unique_ptr<FftTables>, 32> cache;
+  std::unique_ptr<FftTables>& tables = cache[std::countr_zero(n)];
+  if (tables) return *tables;
+  tables = std::make_unique<FftTables>();
+  tables->reverse.resize(n);
   for (size_t i = 1, j = 0; i < n; ++i) {
     size_t bit = n >> 1;
     for (; j & bit; bit >>= 1) j ^= bit;
     j ^= bit;
-    if (i < j) std::swap(data[i], data[j]);
+    tables->reverse[i] = static_cast<uint32_t>(j);
   }
+  tables->cos.assign(n, 1.0f);
+  tables->sin.assign(n, 0.0f);
   for (size_t length = 2; length <= n; length <<= 1) {
-    const double angle = -2.0 * std::numbers::pi / static_cast<double>(length);
-    const float step_re = static_cast<float>(std::cos(angle));
-    const float step_im = static_cast<float>(std::sin(angle));
+    for (size_t k = 0; k < length / 2; ++k) {
+      const double angle = -2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(length);
+      tables->cos[length / 2 + k] = static_cast<float>(std::cos(angle));
+      tables->sin[length / 2 + k] = static_cast<float>(std::sin(angle));
+    }
+  }
+  return *tables;
+}
+
+}  // namespace
+
+void AnalysisFft(float* re, float* im, size_t n) {
+  if (n < 2 || (n & (n - 1)) != 0) return;
+  const FftTables& t = TablesFor(n);
+  for (size_t i = 1; i < n; ++i) {
+    const size_t j = t.reverse[i];
+    if (i < j) std::swap(re[i], re[j]), std::swap(im[i], im[j]);
+  }
+  // The first two stages multiply by 1 and -i only: both at once on each run of four values.
+  if (n == 2) {
+    const float ar = re[0], ai = im[0], br = re[1], bi = im[1];
+    re[0] = ar + br, im[0] = ai + bi, re[1] = ar - br, im[1] = ai - bi;
+    return;
+  }
+  const Float4 alternate = {1.0f, -1.0f, 1.0f, -1.0f}, halves = {1.0f, 1.0f, -1.0f, -1.0f};
+  for (size_t i = 0; i < n; i += 4) {
+    const Float4 xr = Load4(re + i), xi = Load4(im + i);
+    // Length 2: [x0 + x1, x0 - x1, x2 + x3, x2 - x3].
+    const Float4 ar = __builtin_shuffle(xr, Int4{0, 0, 2, 2}) + __builtin_shuffle(xr, Int4{1, 1, 3, 3}) * alternate;
+    const Float4 ai = __builtin_shuffle(xi, Int4{0, 0, 2, 2}) + __builtin_shuffle(xi, Int4{1, 1, 3, 3}) * alternate;
+    // Length 4: a0 +- a2 and a1 +- (-i) a3, where (-i) a3 = a3i - i a3r.
+    const Float4 pr = __builtin_shuffle(ar, ai, Int4{2, 7, 2, 7});
+    const Float4 pi = __builtin_shuffle(ai, ar, Int4{2, 7, 2, 7}) * alternate;
+    Store4(re + i, __builtin_shuffle(ar, Int4{0, 1, 0, 1}) + pr * halves);
+    Store4(im + i, __builtin_shuffle(ai, Int4{0, 1, 0, 1}) + pi * halves);
+  }
+  // Four butterflies at a time from length 8 on, in plain float arithmetic.
+  for (size_t length = 8; length <= n; length <<= 1) {
     const size_t half = length / 2;
-    // Plain float arithmetic: std::complex's multiply checks for NaN and calls out of line.
+    const float* wr = t.cos.data() + half;
+    const float* wi = t.sin.data() + half;
     for (size_t start = 0; start < n; start += length) {
-      float tw_re = 1.0f, tw_im = 0.0f;
-      for (size_t k = 0; k < half; ++k) {
-        const std::complex<float> a = data[start + k];
-        const std::complex<float> c = data[start + k + half];
-        const std::complex<float> b(c.real() * tw_re - c.imag() * tw_im, c.real() * tw_im + c.imag() * tw_re);
-        data[start + k] = a + b;
-        data[start + k + half] = a - b;
-        const float next_re = tw_re * step_re - tw_im * step_im;
-        tw_im = tw_re * step_im + tw_im * step_re;
-        tw_re = next_re;
+      float* ar = re + start;
+      float* ai = im + start;
+      float* cr = ar + half;
+      float* ci = ai + half;
+      for (size_t k = 0; k < half; k += 4) {
+        const Float4 xr = Load4(cr + k), xi = Load4(ci + k), tr = Load4(wr + k), ti = Load4(wi + k);
+        const Float4 br = xr * tr - xi * ti, bi = xr * ti + xi * tr;
+        const Float4 pr = Load4(ar + k), pi = Load4(ai + k);
+        Store4(ar + k, pr + br), Store4(ai + k, pi + bi);
+        Store4(cr + k, pr - br), Store4(ci + k, pi - bi);
       }
     }
   }
 }
 
-int32_t DetectKey(const Track& track) {
-  if (track.sampleRate <= 0) return kKeyUnknown;
-  const uint64_t d = std::max<uint64_t>(static_cast<uint64_t>(track.sampleRate / kKeyTargetRate), 1);
-  const double r = static_cast<double>(track.sampleRate) / static_cast<double>(d);
-  const uint64_t m = UsableFrames(track) / d;
+void SplitMagnitudes(const float* re, const float* im, size_t n, float* a, float* b) {
+  const size_t half = n / 2;
+  // Bins k..k+3 and their mirrors n-k-3..n-k, loaded and reversed.
+  size_t k = 1;
+  for (; k + 4 <= half; k += 4) {
+    const Float4 zr = Load4(re + k), zi = Load4(im + k);
+    const Float4 wr = Reverse4(Load4(re + n - k - 3)), wi = -Reverse4(Load4(im + n - k - 3));
+    const Float4 ar = 0.5f * (zr + wr), ai = 0.5f * (zi + wi);
+    const Float4 br = 0.5f * (zi - wi), bi = 0.5f * (wr - zr);
+    Store4(a + k, Sqrt4(ar * ar + ai * ai));
+    Store4(b + k, Sqrt4(br * br + bi * bi));
+  }
+  for (; k < half; ++k) {
+    const float zr = re[k], zi = im[k], wr = re[n - k], wi = -im[n - k];
+    const float ar = 0.5f * (zr + wr), ai = 0.5f * (zi + wi);
+    const float br = 0.5f * (zi - wi), bi = 0.5f * (wr - zr);
+    a[k] = std::sqrt(ar * ar + ai * ai);
+    b[k] = std::sqrt(br * br + bi * bi);
+  }
+}
+
+void AnalysisFft(std::vector<std::complex<float>>& data) {
+  const size_t n = data.size();
+  if (n < 2 || (n & (n - 1)) != 0) return;
+  std::vector<float> re(n), im(n);
+  for (size_t k = 0; k < n; ++k) re[k] = data[k].real(), im[k] = data[k].imag();
+  AnalysisFft(re.data(), im.data(), n);
+  for (size_t k = 0; k < n; ++k) data[k] = {re[k], im[k]};
+}
+
+DecimatedMix DecimateMix(const Track& track) {
+  DecimatedMix mix;
+  if (track.sampleRate <= 0) return mix;
+  const int32_t d = std::max(track.sampleRate / kAnalysisRate, 1);
+  mix.factor = d;
+  mix.rate = static_cast<double>(track.sampleRate) / d;
+  const size_t m = static_cast<size_t>(UsableFrames(track) / static_cast<uint64_t>(d));
+  mix.samples.resize(m);
+  const float* s = track.samples.data();
+  const double scale = 1.0 / (2.0 * d);
+  if (d % 2 != 0) {
+    for (size_t j = 0; j < m; ++j) {
+      double sum = 0.0;
+      for (size_t i = 2 * j * d; i < 2 * (j + 1) * d; ++i) sum += CleanSample(s[i]);
+      mix.samples[j] = static_cast<float>(sum * scale);
+    }
+    return mix;
+  }
+  // Two frames at a time, cleaned four lanes at once.
+  for (size_t j = 0; j < m; ++j) {
+    Double4 sum = {};
+    for (int32_t q = 0; q < d; q += 2) sum += __builtin_convertvector(CleanSamples(Load4(s + 2 * (j * d + q))), Double4);
+    mix.samples[j] = static_cast<float>(((sum[0] + sum[1]) + (sum[2] + sum[3])) * scale);
+  }
+  return mix;
+}
+
+int32_t DetectKey(const Track& track) { return DetectKey(DecimateMix(track)); }
+
+int32_t DetectKey(const DecimatedMix& mix) {
+  if (!(mix.rate > 0.0)) return kKeyUnknown;
+  const double r = mix.rate;
+  const uint64_t m = mix.samples.size();
   if (m < kKeyMinSamples) return kKeyUnknown;
 
   std::array<int8_t, kKeyBinCount> class_of;
@@ -263,46 +414,63 @@ int32_t DetectKey(const Track& track) {
 
   const uint64_t window_count = (m - kKeyFftSize) / kKeyFftSize;
   const uint64_t stride = std::max<uint64_t>(window_count / kKeyMaxWindows, 1);
-  const float* s = track.samples.data();
-  const double mix_scale = 1.0 / (2.0 * static_cast<double>(d));
-  std::vector<std::complex<float>> buffer(kKeyFftSize);
+  std::vector<float> re(kKeyFftSize), im(kKeyFftSize);
   std::vector<double> spectrum(kKeyBinCount, 0.0);  // summed magnitude per bin
   // Summed log magnitude: a loud bass note or a loud passage does not outweigh the harmony.
   std::vector<double> log_spectrum(kKeyBinCount, 0.0);
-  for (uint64_t w = 0; w < window_count; w += stride) {
-    for (size_t k = 0; k < kKeyFftSize; ++k) {
-      const uint64_t first_frame = (w * kKeyFftSize + k) * d;
-      double x = 0.0;
-      for (uint64_t q = 0; q < d; ++q)
-        x += static_cast<double>(CleanSample(s[2 * (first_frame + q)])) + CleanSample(s[2 * (first_frame + q) + 1]);
-      buffer[k] = {static_cast<float>(x * mix_scale) * window[k], 0.0f};
+  auto fill = [&](uint64_t w, float* out) {
+    const float* x = mix.samples.data() + w * kKeyFftSize;
+    for (size_t k = 0; k < kKeyFftSize; ++k) out[k] = x[k] * window[k];
+  };
+  std::vector<float> magnitudes[2] = {std::vector<float>(kKeyBinCount + 3), std::vector<float>(kKeyBinCount + 3)};
+  auto add = [&](std::vector<float>& magnitude) {
+    for (size_t bin = 1; bin < kKeyBinCount; bin += 4) {
+      const Float4 v = Load4(&magnitude[bin]), log_v = FastLog1p4(v);
+      for (size_t lane = 0; lane < 4 && bin + lane < kKeyBinCount; ++lane) {
+        spectrum[bin + lane] += v[lane];
+        log_spectrum[bin + lane] += log_v[lane];
+      }
     }
-    AnalysisFft(buffer);
-    for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
-      const float re = buffer[bin].real(), im = buffer[bin].imag();
-      const float magnitude = std::sqrt(re * re + im * im);  // clamped samples cannot overflow: no hypotf
-      spectrum[bin] += magnitude;
-      log_spectrum[bin] += std::log1p(static_cast<double>(magnitude));
-    }
+  };
+  // Two windows per complex FFT: one in the real part, the next in the imaginary part.
+  for (uint64_t w = 0; w < window_count; w += 2 * stride) {
+    const bool second = w + stride < window_count;
+    fill(w, re.data());
+    if (second) fill(w + stride, im.data());
+    else std::fill(im.begin(), im.end(), 0.0f);
+    AnalysisFft(re.data(), im.data(), kKeyFftSize);
+    SplitMagnitudes(re.data(), im.data(), kKeyFftSize, magnitudes[0].data(), magnitudes[1].data());
+    add(magnitudes[0]);
+    if (second) add(magnitudes[1]);
   }
 
-  std::array<double, 12> chroma{};
-  for (size_t bin = 1; bin < kKeyBinCount; ++bin)
-    if (class_of[bin] >= 0) chroma[class_of[bin]] += log_spectrum[bin] * log_spectrum[bin];  // squared: contrast back
+  std::array<double, 12> chroma{}, bass{};
+  double total = 0.0;
+  for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
+    if (class_of[bin] < 0) continue;
+    const double v = log_spectrum[bin] * log_spectrum[bin];  // squared: contrast back
+    chroma[class_of[bin]] += v;
+    if (static_cast<double>(bin) * r / kKeyFftSize <= kKeyBassHighHz) bass[class_of[bin]] += v;
+    total += v;
+  }
   for (double c : chroma)
     if (!std::isfinite(c)) return kKeyUnknown;
   // Silence and noise have no key; the profiles would still name one.
   if (TonalShare(spectrum, class_of) < kMinTonalShare) return kKeyUnknown;
 
-  double best = kStartingBestScore;
+  // The profiles alone cannot tell a key from its relative or its neighbour on the circle of
+  // fifths when the chords are the same notes; the bass dwells on the tonic, so its share of the
+  // chroma counts for that tonic.
   int32_t key = kKeyUnknown;
+  double best = kStartingBestScore;
   for (int32_t tonic = 0; tonic < 12; ++tonic) {
+    const double tonic_bass = total > 0.0 ? kBassTonicWeight * bass[tonic] / total : 0.0;
     const double major = CorrelateKey(chroma, tonic, kMajorProfile);
-    if (major > best) best = major, key = tonic;
+    if (major > kNoScore && major + tonic_bass > best) best = major + tonic_bass, key = tonic;
     const double minor = CorrelateKey(chroma, tonic, kMinorProfile);
-    if (minor > best) best = minor, key = tonic + 12;
+    if (minor > kNoScore && minor + tonic_bass > best) best = minor + tonic_bass, key = tonic + 12;
   }
-  return best > kNoScore ? key : kKeyUnknown;
+  return key;
 }
 
 void AnalyzeTrack(Track& track) {
@@ -321,9 +489,10 @@ void AnalyzeTrack(Track& track) {
   track.waveform = WaveformFromBands(bands);
   track.loudness = LoudnessFromBands(bands, UsableFrames(track));
   track.firstSound = FirstSoundFromBands(bands, track.sampleRate);
-  track.key = DetectKey(track);
+  const DecimatedMix mix = DecimateMix(track);
+  track.key = DetectKey(mix);
   if (track.waveform.size() < kTempoMinPoints) return;  // under 4 s: the defaults stand
-  const TempoEstimate tempo = EstimateTempo(SpectralOnsets(track));
+  const TempoEstimate tempo = EstimateTempo(SpectralOnsets(mix));
   track.bpm = tempo.bpm;
   track.firstBeat = tempo.firstBeat;
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <complex>
 #include <numbers>
 
 #include "engine/analysis.h"
@@ -11,7 +10,6 @@
 namespace {
 
 // --- Onsets ---
-constexpr int32_t kOnsetTargetRate = 11025;  // Hz; decimate towards this rate
 constexpr double kTargetFramesPerSecond = 172.0;  // about 5.8 ms a frame
 constexpr double kMinWindowSeconds = 0.04;   // the FFT is the next power of two at least this long
 // Band edges in Hz: kick, body, snare, high (to Nyquist).
@@ -48,17 +46,6 @@ constexpr double kSnapSlackBpm = 1e-9;
 // Flux peaks come before the sound's centre reaches the middle of the window.
 constexpr double kOnsetLatencyS = 0.0115;
 
-// ln(1 + x) for x >= 0 to within 1e-4: the exponent's bits times ln 2 plus a quartic in the
-// mantissa. std::log1p on every bin of every frame was a third of the onset stage; the flux only
-// compares neighbouring frames. Plain float arithmetic on the bits: the same on every machine.
-float FastLog1p(float x) {
-  const uint32_t bits = std::bit_cast<uint32_t>(1.0f + x);
-  const float exponent = static_cast<float>(static_cast<int32_t>(bits >> 23) - 127);
-  const float m = std::bit_cast<float>((bits & 0x007FFFFFu) | 0x3F800000u);  // [1, 2)
-  const float ln_m = -1.7417939f + (2.8212026f + (-1.4699568f + (0.44717955f - 0.056570851f * m) * m) * m) * m;
-  return exponent * 0.69314718f + ln_m;
-}
-
 double PeriodOf(double bpm, double fps) { return 60.0 * fps / bpm; }
 
 double Fold(double bpm) {
@@ -77,9 +64,13 @@ std::vector<double> Autocorrelation(const std::vector<float>& onset, size_t maxL
   for (size_t i = 0; i < n; ++i) x[i] = onset[i] - mean;
   std::vector<double> ac(maxLag + 1, 0.0);
   for (size_t lag = 0; lag <= maxLag && lag < n; ++lag) {
-    double sum = 0.0;
-    for (size_t i = 0; i + lag < n; ++i) sum += x[i] * x[i + lag];
-    ac[lag] = sum / static_cast<double>(n - lag);
+    // Four running sums in a fixed order: the adds overlap instead of waiting on each other.
+    double sums[4] = {};
+    size_t i = 0;
+    for (; i + 4 + lag <= n; i += 4)
+      for (size_t j = 0; j < 4; ++j) sums[j] += x[i + j] * x[i + j + lag];
+    for (; i + lag < n; ++i) sums[0] += x[i] * x[i + lag];
+    ac[lag] = ((sums[0] + sums[1]) + (sums[2] + sums[3])) / static_cast<double>(n - lag);
   }
   if (!(ac[0] > 0.0)) return {};
   for (size_t lag = maxLag + 1; lag-- > 0;) ac[lag] /= ac[0];
@@ -113,7 +104,12 @@ std::vector<double> FoldOnBeat(const std::vector<float>& onset, double period) {
   std::vector<double> fold(bins + 1, 0.0);
   for (size_t i = 0; i < onset.size(); ++i) {
     if (onset[i] == 0.0f) continue;
-    const double at = std::fmod(static_cast<double>(i), period);
+    // i mod period by one division (std::fmod was most of the tempo step); the fold is
+    // continuous in the phase, so its last bits do not matter.
+    const double t = static_cast<double>(i);
+    double at = t - std::floor(t / period) * period;
+    if (at < 0.0) at += period;
+    if (at >= period) at -= period;
     const size_t b = static_cast<size_t>(at);
     const double f = at - static_cast<double>(b);
     fold[b] += onset[i] * (1.0 - f);
@@ -263,80 +259,83 @@ bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
 
 }  // namespace
 
-OnsetBands SpectralOnsets(const Track& track) {
+OnsetBands SpectralOnsets(const Track& track) { return SpectralOnsets(DecimateMix(track)); }
+
+OnsetBands SpectralOnsets(const DecimatedMix& mix) {
   OnsetBands out;
-  if (track.sampleRate <= 0) return out;
-  const uint64_t frames = std::min<uint64_t>(track.frames, track.samples.size() / 2);
-  const int32_t d = std::max(track.sampleRate / kOnsetTargetRate, 1);
-  const double r = static_cast<double>(track.sampleRate) / d;
+  if (!(mix.rate > 0.0)) return out;
+  const double r = mix.rate;
   const size_t hop = static_cast<size_t>(std::max(std::lround(r / kTargetFramesPerSecond), 1L));
   out.framesPerSecond = r / static_cast<double>(hop);
   size_t fft = 256;
   while (static_cast<double>(fft) < r * kMinWindowSeconds) fft *= 2;
-  const size_t m = static_cast<size_t>(frames / static_cast<uint64_t>(d));
+  const std::vector<float>& x = mix.samples;
+  const size_t m = x.size();
   const size_t count = m / hop + 1;
 
-  // The decimated mono mix; non-finite and absurd samples count as silence or full scale.
-  std::vector<float> x(m);
-  const float* s = track.samples.data();
-  const double scale = 1.0 / (2.0 * d);
-  for (size_t j = 0; j < m; ++j) {
-    double sum = 0.0;
-    for (int32_t q = 0; q < d; ++q) {
-      for (int c = 0; c < 2; ++c) {
-        const float v = s[2 * (j * d + q) + c];
-        sum += std::isfinite(v) ? std::clamp(v, -1e4f, 1e4f) : 0.0f;
-      }
-    }
-    x[j] = static_cast<float>(sum * scale);
-  }
-
   const size_t half = fft / 2;
-  std::vector<int8_t> band_of(half, -1);
-  for (size_t k = 1; k < half; ++k) {
-    const double f = static_cast<double>(k) * r / static_cast<double>(fft);
-    for (size_t b = 0; b < OnsetBands::kBands; ++b)
-      if (f >= kBandEdgesHz[b]) band_of[k] = static_cast<int8_t>(b);
+  // Each band's bins [from, to): the bands are contiguous, the last ends below Nyquist.
+  size_t band_from[OnsetBands::kBands], band_to[OnsetBands::kBands];
+  for (size_t b = 0; b < OnsetBands::kBands; ++b) {
+    const double bin = kBandEdgesHz[b] * static_cast<double>(fft) / r;
+    band_from[b] = std::clamp<size_t>(static_cast<size_t>(std::ceil(bin)), 1, half);
+    if (b > 0) band_to[b - 1] = band_from[b];
   }
+  band_to[OnsetBands::kBands - 1] = half;
   std::vector<float> window(fft);
   for (size_t k = 0; k < fft; ++k)
     window[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(k) / fft));
   const float norm = 2.0f / static_cast<float>(half);  // a full-scale sine gives about 1
 
   for (auto& b : out.band) b.assign(count, 0.0f);
-  std::vector<float> previous(half, 0.0f), current(half, 0.0f), spread(half, 0.0f);
-  std::vector<std::complex<float>> buffer(fft);
-  std::vector<float> spectra[2] = {std::vector<float>(half), std::vector<float>(half)};
+  // Log spectra of bins 0..half-1 and a zero past the last, so every bin has two neighbours.
+  std::vector<float> previous(half + 4, 0.0f), current(half + 4, 0.0f);
+  std::vector<float> re(fft), im(fft);
+  // Three floats of slack past the zero: the logs go four bins at a time.
+  std::vector<float> spectra[2] = {std::vector<float>(half + 4, 0.0f), std::vector<float>(half + 4, 0.0f)};
+  const float gain = kLogGain * norm;
   // Two real frames per complex FFT: frame a in the real part, frame b in the imaginary part.
   for (size_t i = 0; i < count; i += 2) {
-    for (size_t k = 0; k < fft; ++k) {
-      float re = 0.0f, im = 0.0f;
-      const long at = static_cast<long>(i * hop + k) - static_cast<long>(half);
-      if (at >= 0 && static_cast<size_t>(at) < m) re = x[static_cast<size_t>(at)] * window[k];
-      const long at2 = at + static_cast<long>(hop);
-      if (i + 1 < count && at2 >= 0 && static_cast<size_t>(at2) < m) im = x[static_cast<size_t>(at2)] * window[k];
-      buffer[k] = {re, im};
+    const long at = static_cast<long>(i * hop) - static_cast<long>(half);
+    const bool second = i + 1 < count;
+    if (at >= 0 && static_cast<size_t>(at) + hop + fft <= m && second) {
+      const float* a = x.data() + at;
+      const float* b = a + hop;
+      for (size_t k = 0; k < fft; ++k) re[k] = a[k] * window[k], im[k] = b[k] * window[k];
+    } else {
+      for (size_t k = 0; k < fft; ++k) {
+        const long ka = at + static_cast<long>(k), kb = ka + static_cast<long>(hop);
+        re[k] = ka >= 0 && static_cast<size_t>(ka) < m ? x[static_cast<size_t>(ka)] * window[k] : 0.0f;
+        im[k] = second && kb >= 0 && static_cast<size_t>(kb) < m ? x[static_cast<size_t>(kb)] * window[k] : 0.0f;
+      }
     }
-    AnalysisFft(buffer);
-    for (size_t k = 1; k < half; ++k) {
-      const std::complex<float> z = buffer[k], w = std::conj(buffer[fft - k]);
-      const float ar = 0.5f * (z.real() + w.real()), ai = 0.5f * (z.imag() + w.imag());
-      const float br = 0.5f * (z.imag() - w.imag()), bi = 0.5f * (w.real() - z.real());
-      spectra[0][k] = FastLog1p(kLogGain * norm * std::sqrt(ar * ar + ai * ai));
-      spectra[1][k] = FastLog1p(kLogGain * norm * std::sqrt(br * br + bi * bi));
+    AnalysisFft(re.data(), im.data(), fft);
+    SplitMagnitudes(re.data(), im.data(), fft, spectra[0].data(), spectra[1].data());
+    for (std::vector<float>& spectrum : spectra) {
+      for (size_t k = 1; k < half; k += 4) Store4(&spectrum[k], FastLog1p4(gain * Load4(&spectrum[k])));
+      spectrum[half] = 0.0f;
     }
     for (size_t p = 0; p < 2 && i + p < count; ++p) {
       current.swap(spectra[p]);
       // The rise over the louder of the previous frame's neighbouring bins: vibrato and slides
       // of sustained notes do not count as onsets.
-      double sums[OnsetBands::kBands] = {};
-      for (size_t k = 1; k < half; ++k) {
-        if (band_of[k] < 0) continue;
-        const float ref = std::max({previous[k - 1], previous[k], k + 1 < half ? previous[k + 1] : 0.0f});
-        const float rise = current[k] - ref;
-        if (rise > 0.0f) sums[band_of[k]] += rise;
+      for (size_t b = 0; b < OnsetBands::kBands; ++b) {
+        Float4 lanes = {};
+        size_t k = band_from[b];
+        for (; k + 4 <= band_to[b]; k += 4) {
+          const Float4 left = Load4(&previous[k - 1]), middle = Load4(&previous[k]), right = Load4(&previous[k + 1]);
+          Float4 ref = left > middle ? left : middle;
+          ref = right > ref ? right : ref;
+          const Float4 rise = Load4(&current[k]) - ref;
+          lanes += rise > 0.0f ? rise : Float4{};
+        }
+        double sum = (static_cast<double>(lanes[0]) + lanes[1]) + (static_cast<double>(lanes[2]) + lanes[3]);
+        for (; k < band_to[b]; ++k) {
+          const float rise = current[k] - std::max({previous[k - 1], previous[k], previous[k + 1]});
+          if (rise > 0.0f) sum += rise;
+        }
+        out.band[b][i + p] = static_cast<float>(sum);
       }
-      for (size_t b = 0; b < OnsetBands::kBands; ++b) out.band[b][i + p] = static_cast<float>(sums[b]);
       previous.swap(current);
       current.swap(spectra[p]);
     }

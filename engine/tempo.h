@@ -20,6 +20,8 @@ struct OnsetBands {
   std::vector<float> all;                       // the bands summed
 };
 OnsetBands SpectralOnsets(const Track& track);
+struct DecimatedMix;
+OnsetBands SpectralOnsets(const DecimatedMix& mix);
 
 // The comb score of one tempo over an onset envelope of `framesPerSecond` frames a second: the
 // largest sum of onsets at beat positions over all whole-frame phases, and the first phase (in

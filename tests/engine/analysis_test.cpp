@@ -121,6 +121,31 @@ TEST(AnalysisFft, MatchesADirectTransform) {
   EXPECT_EQ(odd, std::vector<std::complex<float>>(12, {1.0f, 0.0f}));
 }
 
+// The mix the key and onsets read: means of `factor` frames of cleaned samples, whichever path the
+// factor takes (two frames at a time for even factors, one by one for odd ones).
+TEST(AnalysisDecimation, MeansOfCleanedFramesAtEveryRate) {
+  const float garbage[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                           -std::numeric_limits<float>::infinity(), 3e38f, -2e4f, 1e4f, -0.0f};
+  for (const int32_t rate : {44100, 48000, 22050, 37800, 8000}) {
+    Track track = MakeTrack(rate, 1.0, [](double t) { return 0.5 * std::sin(kTwoPi * 440.0 * t); },
+                            [](double t) { return 0.3 * std::sin(kTwoPi * 97.0 * t); });
+    for (size_t i = 0; i < std::size(garbage); ++i) track.samples[101 + 37 * i] = garbage[i];
+    track.frames -= 3;  // not a whole number of decimated samples
+    const DecimatedMix mix = DecimateMix(track);
+    const int32_t factor = std::max(rate / 11025, 1);
+    ASSERT_EQ(mix.factor, factor) << rate;
+    EXPECT_EQ(mix.rate, static_cast<double>(rate) / factor);
+    ASSERT_EQ(mix.samples.size(), track.frames / factor) << rate;
+    // Non-finite samples are silence; absurd ones clamp at +-1e4.
+    auto clean = [](float v) { return std::isfinite(v) ? std::clamp(static_cast<double>(v), -1e4, 1e4) : 0.0; };
+    for (size_t j = 0; j < mix.samples.size(); ++j) {
+      double sum = 0.0;
+      for (size_t i = 2 * j * factor; i < 2 * (j + 1) * factor; ++i) sum += clean(track.samples[i]);
+      ASSERT_NEAR(mix.samples[j], sum / (2.0 * factor), 1e-6 * (1.0 + std::fabs(sum))) << rate << " sample " << j;
+    }
+  }
+}
+
 TEST(AnalysisWaveform, HasOnePointPer150thOfASecondPlusOne) {
   struct Case { uint64_t frames; int32_t rate; };
   for (const Case c : {Case{44100, 44100}, Case{44099, 44100}, Case{1000, 48000}, Case{0, 44100},
