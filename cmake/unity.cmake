@@ -10,8 +10,8 @@ option(VELDMIX_UNITY_BUILD "Compile each target's sources in groups (fewer, larg
 set(VELDMIX_UNITY_BATCH 8 CACHE STRING "Most sources in one unity group")
 
 # Sources compiled on their own: a macro or a using-directive of theirs (X11's None and Status
-# among them) would reach the sources after them, or a file-local name clashes with an earlier
-# source of their group.
+# among them) would reach the sources after them, or a file-local name of theirs clashes with
+# another source's in their group (a redefinition or an ambiguous name in the unity build).
 set(VELDMIX_UNITY_ALONE
   app/log.cpp
   broadcast/camera.cpp broadcast/live_video.cpp broadcast/mix_recording.cpp broadcast/rtmp_chunks.cpp
