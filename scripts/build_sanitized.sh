@@ -11,7 +11,8 @@ plain="$(cd "${VELDMIX_BUILD:-$root/build}" 2>/dev/null && pwd)" ||
   { echo "build_sanitized: no plain build at ${VELDMIX_BUILD:-$root/build} (run scripts/build.sh)" >&2; exit 1; }
 if [ ! -f "$build/build.ninja" ] || ! grep -qx "VELDMIX_PLAIN_BUILD:PATH=$plain" "$build/CMakeCache.txt"; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELDMIX_SANITIZE=ON \
-    -DVELDMIX_PLAIN_BUILD="$plain" -DVELDMIX_PRECOMPILED_HEADERS="${VELDMIX_PRECOMPILED_HEADERS:-ON}" >/dev/null
+    -DVELDMIX_PLAIN_BUILD="$plain" -DVELDMIX_PRECOMPILED_HEADERS="${VELDMIX_PRECOMPILED_HEADERS:-ON}" \
+    -DVELDMIX_UNITY_BUILD="${VELDMIX_UNITY_BUILD:-ON}" >/dev/null
 fi
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake --build "$build" -j "$jobs" --target veldmix_tests

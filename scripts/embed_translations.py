@@ -126,8 +126,9 @@ def render(rows):
         "",
         "#include <iterator>",
         "",
-        "// English, Spanish, German, Portuguese, French.",
-        "extern const TranslationRow kTranslationRows[] = {",
+        "// English, Spanish, German, Portuguese, French. Filled in at compile time (constinit): no",
+        "// start-up code, and a fraction of the compile time a dynamic initializer costs.",
+        "constinit const TranslationRow kTranslationRows[] = {",
     ]
     for cols in rows:
         lines.append("    {{" + ", ".join(cpp_literal(c) for c in cols) + "}},")

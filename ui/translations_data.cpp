@@ -4,8 +4,9 @@
 
 #include <iterator>
 
-// English, Spanish, German, Portuguese, French.
-extern const TranslationRow kTranslationRows[] = {
+// English, Spanish, German, Portuguese, French. Filled in at compile time (constinit): no
+// start-up code, and a fraction of the compile time a dynamic initializer costs.
+constinit const TranslationRow kTranslationRows[] = {
     {{L"SKIP", L"SALTAR", L"ÜBERSPRINGEN", L"PULAR", L"PASSER"}},
     {{L"BANK", L"BANCO", L"BANK", L"BANCO", L"BANQUE"}},
     {{L"Loading…", L"Cargando…", L"Wird geladen…", L"Carregando…", L"Chargement…"}},
