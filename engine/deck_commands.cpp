@@ -218,6 +218,7 @@ void FinishDeckLoad(uintptr_t, DeckLoadResult* result) {
     view.gain = static_cast<float>(g / kGainKnobDbPerUnit + 0.5);
   }
   view.pendingSeek = kNoPendingSeek;
+  WriteLog(L"Deck {}: loaded \"{}\"", DeckLetter(deck), FileNameOf(track->path));
   KaraokeDeckLoaded(deck, true);
   RebuildView();
 
