@@ -216,6 +216,7 @@ void FinishDeckLoad(uintptr_t, DeckLoadResult* result) {
     view.gain = static_cast<float>(g / kGainKnobDbPerUnit + 0.5);
   }
   view.pendingSeek = kNoPendingSeek;
+  WriteLog(L"Deck {}: loaded \"{}\"", DeckLetter(deck), FileNameOf(track->path));
   if (DeckLoadedHook) DeckLoadedHook(deck, true);
 
   track.reset();

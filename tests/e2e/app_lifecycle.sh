@@ -83,23 +83,27 @@ for _ in $(seq 1 30); do  # a loaded X server can briefly list the window withou
 done
 IFS='x+' read -r width height left top <<<"$geometry"
 [ "$width" = 1500 ] && [ "$height" = 980 ] || fail "window is ${width}x${height}, not 1500x980"
-sleep 0.3  # a few frames
+pixel() { od -An -tx1 -j $((($2 * 1600 + $1) * 3)) -N 3 "$work/screen.rgb" | tr -d ' \n'; }
+# The frame is the dark main screen (backdrop and panels in the skin's colours), not the bare black
+# X root; a loaded machine draws the first frame late, so the screen is read until it shows.
+undrawn=""
+main_screen_drawn() {
+  local point px py rgb r g b
+  ffmpeg -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1600x1000 -i "$DISPLAY" \
+    -frames:v 1 -f rawvideo -pix_fmt rgb24 "$work/screen.rgb" || { undrawn="no raw screenshot"; return 1; }
+  for point in "$((left + 5)) $((top + 5))" "$((left + width / 2)) $((top + height / 2))" \
+    "$((left + width - 6)) $((top + height - 6))"; do
+    read -r px py <<<"$point"
+    rgb=$(pixel "$px" "$py")
+    r=$((16#${rgb:0:2})); g=$((16#${rgb:2:2})); b=$((16#${rgb:4:2}))
+    { [ $r -le 80 ] && [ $g -le 80 ] && [ $b -le 96 ] && [ $b -ge $r ] && [ $((r + g + b)) -ge 12 ]; } ||
+      { undrawn="pixel ($px, $py) is $rgb, not the dark main screen"; return 1; }
+  done
+}
+wait_for 15 main_screen_drawn || fail "$undrawn"
 mkdir -p "$build/e2e-artifacts"
 ffmpeg -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1600x1000 -i "$DISPLAY" \
   -frames:v 1 "$build/e2e-artifacts/app_lifecycle.png" || fail "no screenshot"
-ffmpeg -hide_banner -loglevel error -f x11grab -draw_mouse 0 -video_size 1600x1000 -i "$DISPLAY" \
-  -frames:v 1 -f rawvideo -pix_fmt rgb24 "$work/screen.rgb" || fail "no raw screenshot"
-pixel() { od -An -tx1 -j $((($2 * 1600 + $1) * 3)) -N 3 "$work/screen.rgb" | tr -d ' \n'; }
-for point in "$((left + 5)) $((top + 5))" "$((left + width / 2)) $((top + height / 2))" \
-  "$((left + width - 6)) $((top + height - 6))"; do
-  read -r px py <<<"$point"
-  # The frame is the dark main screen (backdrop and panels in the skin's colours), not the bare
-  # black X root.
-  rgb=$(pixel "$px" "$py")
-  r=$((16#${rgb:0:2})); g=$((16#${rgb:2:2})); b=$((16#${rgb:4:2}))
-  { [ $r -le 80 ] && [ $g -le 80 ] && [ $b -le 96 ] && [ $b -ge $r ] && [ $((r + g + b)) -ge 12 ]; } ||
-    fail "pixel ($px, $py) is $rgb, not the dark main screen"
-done
 [ "$(pixel 10 500)" != "07080c" ] || fail "the background colour reaches outside the window"
 
 # --- 3. A second start hands its file over and ends at once ---
@@ -159,7 +163,7 @@ log_has "[$first] Veldmix closed" || fail "no closing line after SIGTERM"
 sed -i -e "s|^DeckAPath=.*|DeckAPath=$work/two words.wav|" -e "s|^DeckBPath=.*|DeckBPath=$work/gone.wav|" "$settings"
 start_app
 wait_for 10 window_shown || fail "the window did not appear for the close test"
-sleep 1  # the restored load finishes
+wait_for 30 log_has "[$app_pid] Deck A: loaded \"two words.wav\"" || fail "the session's track did not load again"
 close_window "$(window_line | awk '{print $1}')"
 wait_exit "$app_pid"
 [ "$code" = 0 ] || fail "closing the window ended the program with $code"
@@ -187,7 +191,7 @@ rm -f "$HOME/.local/state/Veldmix/last-crash"
 dumps=$(find "$HOME/.local/state/Veldmix" -name '*.dmp' | wc -l)
 start_app "$work/one.wav"
 wait_for 10 window_shown || fail "the window did not appear for the display test"
-wait_for 10 log_has "[$app_pid] Opening" || sleep 1  # the track is loaded
+wait_for 30 log_has "[$app_pid] Deck A: loaded \"one.wav\"" || fail "the track did not load for the display test"
 kill "$xvfb_pid"
 wait_exit "$app_pid"
 [ "$code" = 1 ] || fail "losing the display ended the program with $code, not 1"

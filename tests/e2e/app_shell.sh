@@ -101,13 +101,13 @@ rm "$data/database.tsv"
 sox -n -r 44100 -c 2 "$work/a.wav" synth 20 sine 440 vol 0.3 2>/dev/null || fail "sox could not make a track"
 sox -n -r 44100 -c 2 "$work/b.wav" synth 20 sine 660 vol 0.3 2>/dev/null || fail "sox could not make a track"
 start_app "$work/a.wav" "$work/b.wav"
-sleep 1
+wait_for 30 eval 'deck_loaded A "$work/a.wav" && deck_loaded B "$work/b.wav"' || fail "the two tracks did not load"
 key x x period  # A plays and pauses; B plays
 key x      # A resumes while B plays
 key period period  # B pauses and resumes
 key x      # A pauses
 timeout 10 "$app" "$work/a.wav" >>"$work/app.out" 2>&1 || fail "the second start exited with $?"
-sleep 2    # A loads again onto deck A, the one deck not playing
+wait_for 30 deck_loaded A "$work/a.wav" 2 || fail "A did not load again onto deck A, the one deck not playing"
 key x      # and plays
 shot history
 stop_app

@@ -45,7 +45,7 @@ sox -m "$work/clicks.wav" "$work/tone.wav" "$work/track.wav" || fail "sox"
 "$app" "$work/track.wav" >"$work/app.out" 2>&1 &
 app_pid=$!
 wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
-sleep 3  # the track decodes and is analysed onto deck A
+wait_for 30 deck_loaded A "$work/track.wav" || fail "the track did not load onto deck A"
 
 start_midi_peer 3 peer MyPads
 peer_pid=$peer_started

@@ -34,7 +34,7 @@ peer() {
 window_shown() { [ -n "$(xdotool search --class '^veldmix$' 2>/dev/null | head -n 1)" ]; }
 wait_for 20 window_shown || fail "the main window did not appear: $(cat "$work/peer.err")"
 wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
-sleep 3  # the track decodes onto deck A
+wait_for 30 deck_loaded A "$work/track.wav" || fail "the track did not load onto deck A"
 
 peer add
 wait_for 10 log_has "HID controller connected: Kontrol Probe" || fail "the added device was not announced"

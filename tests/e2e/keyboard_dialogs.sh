@@ -36,7 +36,7 @@ sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 10 sine 440 vol 0.3 2>/dev/nul
 app_pid=$!
 wait_for 15 window_shown || fail "the main window did not appear"
 wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
-sleep 3  # the track decodes and lands on deck A
+wait_for 30 deck_loaded A "$work/tone.wav" || fail "the track did not load onto deck A"
 press x
 sleep 1.5
 press x ctrl+l

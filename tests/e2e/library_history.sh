@@ -35,17 +35,17 @@ sox -n -r 44100 -c 2 -b 16 "$b" synth 20 sine 660 vol 0.3 2>/dev/null || fail "s
 app_pid=$!
 wait_for 15 window_shown || fail "the main window did not appear"
 wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
-sleep 3  # A decodes and lands on deck A
+wait_for 30 deck_loaded A "$a" || fail "A did not load onto deck A"
 press x
 wait_for 5 history_is "$a" || fail "playing A did not list it: $(history)"
 press x
 "$app" "$b" >>"$work/app.out" 2>&1 || fail "handing B over failed"
-sleep 3  # B lands on the empty right deck
+wait_for 30 deck_loaded B "$b" || fail "B did not load onto the empty right deck"
 press period
 wait_for 5 history_is "$(printf '%s\n%s' "$a" "$b")" || fail "playing B did not list it: $(history)"
 press period
 "$app" "$a" >>"$work/app.out" 2>&1 || fail "handing A over again failed"
-sleep 3  # A is loaded again on the first stopped deck, the left one
+wait_for 30 deck_loaded A "$a" 2 || fail "A was not loaded again on the first stopped deck, the left one"
 press x
 wait_for 5 history_is "$(printf '%s\n%s\n%s' "$a" "$b" "$a")" || fail "playing A again did not list it: $(history)"
 press x

@@ -36,7 +36,7 @@ sox -n -r 44100 -c 2 -b 16 "$work/track.wav" synth 60 sine 220 vol 0.2 || fail "
 "$app" "$work/track.wav" >"$work/app.out" 2>&1 &
 app_pid=$!
 wait_for 20 log_has "Audio: master output started" || fail "the output did not start"
-sleep 3  # the track decodes onto deck A
+wait_for 30 deck_loaded A "$work/track.wav" || fail "the track did not load onto deck A"
 
 start_midi_peer 3 peer MyPads
 peer_pid=$peer_started

@@ -55,7 +55,8 @@ shot() {  # name: a screenshot of the window's client area
 "$app" "$work/tone.wav" >"$work/app.out" 2>&1 &
 app_pid=$!
 wait_for 30 window_shown || fail "the main window did not appear"
-sleep 1.5  # the track loads and a few frames are drawn
+wait_for 30 deck_loaded A "$work/tone.wav" || fail "the track did not load onto deck A"
+sleep 0.3  # a few frames are drawn
 win="$(window_id)"
 shot full
 width="$(identify -format %w "$artifacts/full.png")"

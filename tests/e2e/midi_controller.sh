@@ -49,7 +49,7 @@ window_shown() { [ -n "$(xdotool search --class '^veldmix$' 2>/dev/null | head -
 app_pid=$!
 wait_for 20 window_shown || fail "the main window did not appear"
 wait_for 10 log_has "Audio: master output started" || fail "the output did not start"
-sleep 3  # the track decodes and is analysed onto deck A
+wait_for 30 deck_loaded A "$work/track.wav" || fail "the track did not load onto deck A"
 
 # --- The controller appears after the start ---
 start_midi_peer 3 peer DDJ-FLX4

@@ -1,9 +1,9 @@
 # Sourced by the end-to-end scripts that run the program or its tool under a virtual display: the
 # start they share. Sets build, source_dir, app, tool, server and work (a private folder); at exit
 # every process the script left running in the background is ended, the sound server it started
-# stopped and the work folder removed. Offers fail, need, wait_for, log_has, dropouts_seen,
-# server_dropped_out, start_peer, peer, record_sink, tone_level, private_home, no_sound_server and
-# own_sound_server, and sources private_display.sh (start_private_display).
+# stopped and the work folder removed. Offers fail, need, wait_for, log_has, log_count, deck_loaded,
+# dropouts_seen, server_dropped_out, start_peer, peer, record_sink, tone_level, private_home,
+# no_sound_server and own_sound_server, and sources private_display.sh (start_private_display).
 
 build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
 source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
@@ -51,8 +51,16 @@ wait_for() {
   return 1
 }
 
-# log_has TEXT: the program's log holds the text.
+# log_has TEXT: the program's log holds the text. log_count TEXT: in how many lines.
 log_has() { [ -f "$log" ] && grep -qF -- "$1" "$log"; }
+log_count() {
+  local n
+  n=$(grep -cF -- "$1" "$log" 2>/dev/null)
+  echo "${n:-0}"
+}
+# deck_loaded DECK FILE [TIMES]: the log tells of the file loaded onto the deck (A, B...) TIMES
+# times (once unless given).
+deck_loaded() { [ "$(log_count "Deck $1: loaded \"$(basename "$2")\"")" -ge "${3:-1}" ]; }
 
 # The program's dropouts as its log tells them apart: "W W": late wake-ups (the device or sound
 # server asked late, or the machine ran the output thread late) and late renders (the program's
