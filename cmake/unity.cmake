@@ -13,12 +13,12 @@ set(VELDMIX_UNITY_BATCH 8 CACHE STRING "Most sources in one unity group")
 # among them) would reach the sources after them, or a file-local name of theirs clashes with
 # another source's in their group (a redefinition or an ambiguous name in the unity build).
 set(VELDMIX_UNITY_ALONE
-  app/log.cpp
+  base/log.cpp
   broadcast/camera.cpp broadcast/live_video.cpp broadcast/mix_recording.cpp broadcast/rtmp_chunks.cpp
   broadcast/rtmp_test_server.cpp broadcast/visualiser.cpp broadcast/visuals_classic.cpp
   broadcast/visuals_show.cpp
   control/midi_learn.cpp
-  engine/beat_grid.cpp
+  base/beat_grid.cpp
   karaoke/karaoke_draw_parts.cpp karaoke/lrc.cpp
   library/rekordbox_write.cpp library/serato_tags.cpp library/track_view.cpp library/traktor_import.cpp
   platform/crash.cpp platform/monitors.cpp platform/onnx_runtime.cpp
@@ -35,13 +35,13 @@ set(VELDMIX_UNITY_ALONE
   tools/veldmix-tool/karaoke_screen_commands.cpp tools/veldmix-tool/library_scan_commands.cpp
   tools/veldmix-tool/library_tool.cpp tools/veldmix-tool/library_view_commands.cpp
   tools/veldmix-tool/video_record_commands.cpp tools/veldmix-tool/visual_commands.cpp
-  tests/app/log_test.cpp
+  tests/base/log_test.cpp
   tests/broadcast/rtmp_publish_test.cpp tests/broadcast/speed_test_test.cpp
   tests/broadcast/video_feed_test.cpp tests/broadcast/visual_raster_test.cpp
   tests/control/hid_reports_test.cpp tests/control/macros_test.cpp tests/control/midi_learn_test.cpp
   tests/control/timecode_test.cpp
   tests/engine/audio_output_test.cpp tests/engine/audio_routing_test.cpp tests/engine/automix_test.cpp
-  tests/engine/beat_grid_test.cpp tests/engine/engine_test.cpp tests/engine/grid_edits_test.cpp
+  tests/base/beat_grid_test.cpp tests/engine/engine_test.cpp tests/engine/grid_edits_test.cpp
   tests/engine/loops_test.cpp tests/engine/mixer_ramps_test.cpp tests/engine/phrases_test.cpp
   tests/engine/render_alloc_test.cpp tests/engine/sampler_test.cpp tests/engine/sandbox_test.cpp
   tests/engine/stem_controls_test.cpp tests/engine/stem_render_test.cpp tests/engine/stems_test.cpp
