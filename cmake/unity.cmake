@@ -18,6 +18,8 @@ set(VELDMIX_UNITY_ALONE
   broadcast/rtmp_test_server.cpp broadcast/visualiser.cpp broadcast/visuals_classic.cpp
   broadcast/visuals_show.cpp
   control/midi_learn.cpp
+  engine/undo.cpp
+  settings/skin_editor.cpp
   base/beat_grid.cpp
   karaoke/karaoke_draw_parts.cpp karaoke/lrc.cpp
   library/rekordbox_write.cpp library/serato_tags.cpp library/track_view.cpp library/traktor_import.cpp
@@ -40,6 +42,7 @@ set(VELDMIX_UNITY_ALONE
   tests/broadcast/video_feed_test.cpp tests/broadcast/visual_raster_test.cpp
   tests/control/hid_reports_test.cpp tests/control/macros_test.cpp tests/control/midi_learn_test.cpp
   tests/control/timecode_test.cpp
+  tests/engine/key_lock_test.cpp
   tests/engine/audio_output_test.cpp tests/engine/audio_routing_test.cpp tests/engine/automix_test.cpp
   tests/base/beat_grid_test.cpp tests/engine/engine_test.cpp tests/engine/grid_edits_test.cpp
   tests/engine/loops_test.cpp tests/engine/mixer_ramps_test.cpp tests/engine/phrases_test.cpp
