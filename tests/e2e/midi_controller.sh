@@ -57,8 +57,9 @@ peer_pid=$peer_started
 wait_for 30 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "no 'MIDI connected' line"
 midi_tsv="$HOME/.local/share/Veldmix/midi.tsv"
 wait_for 5 grep -qxP '9437195\t5200' "$midi_tsv" || fail "midi.tsv lacks the PLAY row"
-grep -qx 'Layout=Pioneer DJ DDJ-400 / DDJ-FLX4' <(tr -d '\r' <"$settings") || fail "settings.ini: $(grep Layout "$settings")"
-wait_for 5 grep -q ' 90 0b 00$' "$work/peer.log" || fail "the PLAY light (off) was not sent: $(head "$work/peer.log")"
+layout_saved() { tr -d '\r' <"$settings" | grep -qx 'Layout=Pioneer DJ DDJ-400 / DDJ-FLX4'; }
+wait_for 10 layout_saved || fail "settings.ini: $(grep Layout "$settings")"
+wait_for 20 grep -q ' 90 0b 00$' "$work/peer.log" || fail "the PLAY light (off) was not sent: $(head "$work/peer.log")"
 
 
 # The program's port that feeds jack_midi_dump feeds the clock peer too.
@@ -76,7 +77,7 @@ beats_pid=$!
 peer send b0 13 7f
 peer send 90 0b 7f
 peer send 80 0b 00
-wait_for 5 grep -q ' 90 0b 7f$' "$work/peer.log" || fail "the PLAY light did not come on"
+wait_for 20 grep -q ' 90 0b 7f$' "$work/peer.log" || fail "the PLAY light did not come on"
 sleep 0.5
 record_sink "$work/full.raw" 1.5
 peer send b0 13 64
@@ -93,7 +94,7 @@ awk -v f="$full" -v g="$faded" 'BEGIN { r = g / f; exit !(r > 0.59 && r < 0.645)
 # --- The clock while deck A plays at 120 BPM, then the pause ---
 sleep 4
 peer send 90 0b 7f  # pause
-wait_for 5 sh -c "grep ' 90 0b' '$work/peer.log' | tail -n 1 | grep -q ' 90 0b 00$'" || fail "the PLAY light did not go off"
+wait_for 20 sh -c "grep ' 90 0b' '$work/peer.log' | tail -n 1 | grep -q ' 90 0b 00$'" || fail "the PLAY light did not go off"
 sleep 0.5
 kill "$beats_pid" 2>/dev/null
 wait "$beats_pid" 2>/dev/null
@@ -169,7 +170,7 @@ if [ -e /dev/snd/seq ]; then
   wait_for 20 window_shown || fail "ALSA: the main window did not appear"
   start_midi_peer 5 alsa DDJ-FLX4 alsa
   wait_for 30 log_has "MIDI connected: DDJ-FLX4:DDJ-FLX4" || fail "ALSA: no 'MIDI connected' line"
-  wait_for 5 grep -q ' 90 0b 00$' "$work/alsa.log" || fail "ALSA: the PLAY light was not sent"
+  wait_for 20 grep -q ' 90 0b 00$' "$work/alsa.log" || fail "ALSA: the PLAY light was not sent"
   echo quit >&5
   exec 5>&-
   kill -TERM "$app_pid"
