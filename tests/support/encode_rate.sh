@@ -1,7 +1,8 @@
 # Sourced by the end-to-end scripts whose flash-and-beep checks need pictures encoded in real time.
 # encode_too_slow: this machine, measured once when first asked, encodes 1280x720 with the
 # program's H.264 settings at fewer than 45 pictures a second (30 for the pictures, with room for
-# the sound and the capture); sets encoded. too_slow_reason: that measurement in words.
+# the sound and the capture), or fewer than NEEDED when given; sets encoded. too_slow_reason
+# [NEEDED]: that measurement in words.
 readonly kEncodeNeeded=45
 encode_too_slow() {
   if [ -z "${encoded:-}" ]; then
@@ -15,6 +16,6 @@ encode_too_slow() {
       encoded=0
     fi
   fi
-  [ "$encoded" -lt $kEncodeNeeded ]
+  [ "$encoded" -lt "${1:-$kEncodeNeeded}" ]
 }
-too_slow_reason() { echo "this machine encodes 720p at $encoded pictures a second (under the $kEncodeNeeded it needs)"; }
+too_slow_reason() { echo "this machine encodes 720p at $encoded pictures a second (under the ${1:-$kEncodeNeeded} it needs)"; }
