@@ -126,8 +126,9 @@ sleep 4
 click id.3066  # ◂ back to Off
 kill "$beats_pid" 2>/dev/null
 wait "$beats_pid" 2>/dev/null
-wait_for 5 sh -c "grep -q ' fc$' '$work/peer.log'" || fail "no stop after Off"
-wait_for 5 eval '[ -z "$(ini Midi ClockOut)" ]' || fail "ClockOut not cleared"
+wait_for 10 eval '[ -z "$(ini Midi ClockOut)" ]' || fail "ClockOut not cleared"
+# A loaded machine's JACK round trip to the peer can take seconds.
+wait_for 20 sh -c "grep -q ' fc$' '$work/peer.log'" || fail "no stop after Off: $(tail -n 3 "$work/peer.log")"
 PYTHONPATH="$source_dir/tests/support" /usr/bin/python3 - "$work/peer.log" "$work/beats.raw" "$work/dump.txt" <<'PY' ||
 import sys
 from beat_clock import beats_heard, clock_rate, dump_events, jack_lag, peer_clock

@@ -15,6 +15,7 @@ source "$source_dir/tests/support/feature_run.sh"
 # start comes after the set-ups' last check, as the performance steps begin: the server is killed
 # then.
 readonly kStartsBeforeSteps=9
+readonly kBusyMachine=0.25  # share of the cores others used, above which the cap is not judged
 
 fail=0
 check() { if ! eval "$2"; then echo "feature_faults: FAIL: $1" >&2; fail=1; fi; }
@@ -34,6 +35,8 @@ home_for() {
   echo "$work/$1-home"
 }
 
+read -r busy_before _ <<<"$(busy_core_seconds)"
+started=$SECONDS
 (
   eval "$(VELDMIX_AUDIO_OWNER=$$ "$server" start "$work/pulse-stereo")" || exit 99
   "$server" remove-sink veldmix_quad || exit 99
@@ -58,13 +61,20 @@ killed_pid=$!
 ) &
 silent_pid=$!
 wait $stereo_pid $killed_pid $silent_pid
+others_share "$busy_before" $((SECONDS - started + 1))
 "$server" stop "$work/pulse-stereo" >/dev/null 2>&1
 "$server" stop "$work/pulse-killed" >/dev/null 2>&1
 
 for run in stereo killed silent; do
   code=$(feature_code $run)
   check "the $run run ends with 1 (got $code)" '[ "$code" = 1 ]'
-  check "... within its cap (took $(feature_seconds $run) s)" 'less_than "$(feature_seconds $run)" $kFeatureCap'
+  # A run the program stopped at its cap while other work held the cores says nothing of a hang.
+  if ! less_than "$(feature_seconds $run)" $kFeatureCap && less_than $kBusyMachine "$others_share"; then
+    echo "feature_faults: SKIP: the $run run within its cap: stopped at $kFeatureCap s while other work" \
+      "kept $others_share of the cores busy"
+  else
+    check "... within its cap (took $(feature_seconds $run) s)" 'less_than "$(feature_seconds $run)" $kFeatureCap'
+  fi
   check "... its failures in results.txt and on stderr" \
     'grep -q "^FAIL" "$work/out-$run/results.txt" && grep -q "^FAIL" "$work/$run.err"'
 done

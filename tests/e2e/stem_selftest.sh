@@ -115,8 +115,11 @@ mkdir -m 700 "$work/killed-run"
     "$work/tones.wav" >"$work/killed.out" 2>"$work/killed.err"
 ) &
 killed_pid=$!
+# The separation before the recording shares the machine with the runs below, so the killer waits
+# as long as the run itself may last.
 (
-  wait_for 60 grep -sqF "recording the stem mix to" "$killed_log" || exit 0
+  wait_for "$kRunLimit" sh -c "grep -sqF 'recording the stem mix to' '$killed_log' || ! kill -0 $killed_pid"
+  grep -sqF "recording the stem mix to" "$killed_log" || exit 0
   sleep 3
   kill -KILL "$(cat "$work/pulse-killed/server.pid")" 2>/dev/null
 ) &

@@ -1,9 +1,10 @@
 # Sourced by the end-to-end scripts that run the program or its tool under a virtual display: the
 # start they share. Sets build, source_dir, app, tool, server and work (a private folder); at exit
 # every process the script left running in the background is ended, the sound server it started
-# stopped and the work folder removed. Offers fail, need, wait_for, log_has, log_count, deck_loaded,
-# dropouts_seen, server_dropped_out, start_peer, peer, record_sink, tone_level, private_home,
-# no_sound_server and own_sound_server, and sources private_display.sh (start_private_display).
+# stopped and the work folder removed. Offers fail, need, wait_for, busy_core_seconds, others_share,
+# log_has, log_count, deck_loaded, dropouts_seen, server_dropped_out, start_peer, peer, record_sink,
+# tone_level, private_home, no_sound_server and own_sound_server, and sources private_display.sh
+# (start_private_display).
 
 build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
 source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
@@ -49,6 +50,30 @@ wait_for() {
     sleep 0.1
   done
   return 1
+}
+
+# others_share BUSY_BEFORE SECONDS: sets $others_share to the share of this script's cores that
+# other processes kept busy over the last SECONDS, BUSY_BEFORE being busy_core_seconds read then.
+# What this shell waited for counts as its own, so call it in the script's shell after the wait.
+busy_core_seconds() {
+  awk -v list="$(awk '/^Cpus_allowed_list/ {print $2}' /proc/self/status)" -v hz="$(getconf CLK_TCK)" '
+    BEGIN {
+      n = split(list, parts, ",")
+      for (i = 1; i <= n; i++) {
+        m = split(parts[i], range, "-")
+        for (c = range[1] + 0; c <= range[m] + 0; c++) want["cpu" c] = 1
+      }
+    }
+    $1 in want { busy += $2 + $3 + $4 + $7 + $8 + $9; cores++ }
+    END { printf "%.2f %d\n", busy / hz, cores }' /proc/stat
+}
+others_share() {
+  local before=$1 seconds=$2 now cores own
+  times >"$work/.times"
+  own=$(awk '{ for (i = 1; i <= NF; i++) { split($i, t, /[ms]/); s += t[1] * 60 + t[2] } } END { print s }' "$work/.times")
+  read -r now cores <<<"$(busy_core_seconds)"
+  others_share=$(awk -v a="$before" -v b="$now" -v o="$own" -v c="$cores" -v w="$seconds" \
+    'BEGIN { s = (b - a - o) / (c * w); printf "%.2f", s < 0 ? 0 : s }')
 }
 
 # log_has TEXT: the program's log holds the text. log_count TEXT: in how many lines.
