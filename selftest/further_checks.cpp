@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "control/action_table.h"
 #include "app/main_window.h"
 #include "base/settings.h"
 #include "control/macros.h"
@@ -91,7 +92,7 @@ void BentGridSync() {
   }
   LiveDeckViews[0].tempoFader = 0.5f;
   SnapshotDecks();
-  SyncDeck(1);
+  ClickDeckAction(1, kSyncOffset);
   SnapshotDecks();
   const double tempoA = LocalTempo(LiveDeckViews[0], DeckSnapshots[0]);
   const double tempoB = LocalTempo(LiveDeckViews[1], DeckSnapshots[1]);
@@ -106,14 +107,14 @@ void BentGridSync() {
     Engine.decks[0].loopOn = false;
   }
   LiveDeckViews[0].loopSizeIndex = 6;  // 8 beats
-  ToggleAutoLoop(0);
+  ClickDeckAction(0, kLoopOffset);
   SnapshotDecks();
   const DeckSnapshot& shot = DeckSnapshots[0];
   const double span = shot.track ? BeatAtTime(*shot.track, shot.loopOut / shot.track->sampleRate) -
                                        BeatAtTime(*shot.track, shot.loopIn / shot.track->sampleRate)
                                  : 0.0;
   SelfTestCheck(shot.loopOn && Near(span, 8.0, 1e-6), L"an 8-beat loop on a bent grid is 8 of its beats");
-  ToggleAutoLoop(0);
+  ClickDeckAction(0, kLoopOffset);
   std::lock_guard<std::recursive_mutex> hold(Engine.lock);
   if (Engine.decks[0].track) Engine.decks[0].track->tempoMarkers.clear();
   Engine.decks[0].playing = Engine.decks[1].playing = false;
