@@ -108,9 +108,9 @@ void NumarkChecks() {
   ApplyControllerPreset(FindPresetByName(ControllerPresets(), L"Numark"));
   SelfTestCheck(Settings.MidiLayout.find(L"Numark") != std::wstring::npos && MappingTable.size() > 100,
                 fmt::format(L"Numark layout loaded ({} mappings)", MappingTable.size()));
+  if (IsDeckPlaying(kA)) ClickDeckAction(kA, kPlayOffset);
   {
     std::lock_guard<std::recursive_mutex> hold(Engine.lock);
-    Engine.decks[kA].playing = false;
     if (Engine.decks[kA].track) SetDeckPosition(kA, kStartSeconds * Engine.decks[kA].track->sampleRate);
   }
   Press(0x90, 0x00);
