@@ -379,6 +379,12 @@ void ApplyDeckAction(int deck, int32_t offset, const ControlEvent& event) {
   if (const ActionRow* row = FindDeckAction(offset, &n)) RunAction(*row, deck, n, event);
 }
 
+void ClickDeckAction(int deck, int32_t offset) {
+  ApplyDeckAction(deck, offset, PressEvent());
+  const ActionRow* row = FindDeckAction(offset);
+  if (row && row->trigger == ActionTrigger::kPressRelease) ApplyDeckAction(deck, offset, ReleaseEvent());
+}
+
 int32_t ShiftedDeckOffset(int32_t offset, bool shift) {
   const ActionRow* row = shift ? FindDeckAction(offset) : nullptr;
   return row && row->shifted >= 0 ? row->shifted : offset;

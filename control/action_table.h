@@ -2,7 +2,8 @@
 // The action table: one row per controller action (a mixer or global id, or a deck offset, or a
 // numbered run of them) with everything that defines it: its name and kind, the phone remote's and
 // the macros' words for it, what it does and when it is lit. Controllers, HID, keyboard bindings,
-// the phone remote, macros and the on-screen SYNC button all run a row through RunAction. UI thread.
+// the phone remote, macros, the on-screen SYNC button and the self-tests all run a row through
+// RunAction. UI thread.
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -64,8 +65,10 @@ const ActionRow* FindDeckAction(int32_t offset, int32_t* n = nullptr);
 // The one door: runs the row's handler for an event its trigger takes; deck is ignored by mixer
 // rows. Values that are not finite are dropped.
 void RunAction(const ActionRow& row, int deck, int32_t n, const ControlEvent& event);
-// A deck offset on a given deck (not a side): on-screen buttons and macros.
+// A deck offset on a given deck (not a side): on-screen buttons, macros and the self-tests.
 void ApplyDeckAction(int deck, int32_t offset, const ControlEvent& event);
+// A click of a deck button: the press and, for a row that takes releases, the release.
+void ClickDeckAction(int deck, int32_t offset);
 // The deck offset a button stands for with SHIFT held or not: the one SHIFT rule for the mouse,
 // and the target of controllers' own shifted buttons in the built-in presets.
 int32_t ShiftedDeckOffset(int32_t offset, bool shift);

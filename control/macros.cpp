@@ -266,8 +266,7 @@ bool RunActionWord(int deck, const Words& words, bool* known) {
       if (!NumberAt(words, 1, &x)) return false;
       n = std::clamp(WholeNumber(x, 0, row.count) - 1, 0, row.count - 1);
     }
-    ApplyDeckAction(deck, row.first + n, PressEvent());
-    if (row.trigger == ActionTrigger::kPressRelease) ApplyDeckAction(deck, row.first + n, ReleaseEvent());
+    ClickDeckAction(deck, row.first + n);
     return true;
   }
   return false;

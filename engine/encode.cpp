@@ -12,6 +12,7 @@
 #include "engine/wav_file.h"
 #include "platform/files.h"
 #include "platform/media_decode.h"
+#include "platform/mp3_encoder.h"
 #include "platform/text.h"
 
 namespace {
@@ -84,8 +85,7 @@ bool EncodeWavFile(const std::wstring& wavPath, const std::wstring& outputPath, 
     message = kEmptyRecordingText;
     return false;
   }
-  if (subtype == AudioSubtype::Mp3 && std::find(std::begin(kMp3SampleRates), std::end(kMp3SampleRates), rate) ==
-                                          std::end(kMp3SampleRates)) {
+  if (subtype == AudioSubtype::Mp3 && !Mp3RateOffered(static_cast<int>(rate))) {
     message = kMp3RateText;
     return false;
   }

@@ -8,9 +8,6 @@
 
 // Frames read from the WAV and handed to the encoder at a time.
 inline constexpr uint64_t kEncodeBlockFrames = 4608;
-// The only rates an MP3 copy can have (Hz).
-inline constexpr uint32_t kMp3SampleRates[] = {44100, 48000, 32000};
-
 // A copy may decode to this many frames more or fewer than its WAV (one MP3 frame).
 inline constexpr uint64_t kCopyLengthSlackFrames = 1152;
 

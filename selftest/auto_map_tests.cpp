@@ -5,6 +5,7 @@
 
 #include <initializer_list>
 
+#include "control/action_table.h"
 #include "control/auto_map.h"
 #include "control/mapping_table.h"
 #include "control/midi_input.h"
@@ -109,7 +110,7 @@ void AutoMapTests() {
   InjectMidi(0x91, 0x0B, 0x7F);
   InjectMidi(0x91, 0x0B, 0x00);
   SelfTestCheck(IsDeckPlaying(kB) != playing, L"auto-map: the worked-out right PLAY plays deck B");
-  if (IsDeckPlaying(kB) != playing) PlayPause(kB);
+  if (IsDeckPlaying(kB) != playing) ClickDeckAction(kB, kPlayOffset);
   MappingTable.clear();
   RebuildMappedTargets();
   ClearMidiPairing();

@@ -11,12 +11,14 @@
 #include "base/log.h"
 #include "app/main_window.h"
 #include "base/settings.h"
+#include "control/action_table.h"
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/encode.h"
 #include "engine/engine.h"
 #include "engine/jog_loops.h"
 #include "engine/mixer_controls.h"
+#include "engine/pads.h"
 #include "engine/recorder.h"
 #include "engine/sampler.h"
 #include "engine/sandbox.h"
@@ -53,11 +55,20 @@ double OutputStoppedAt = -1.0;
 
 DeckView& DeckA() { return LiveDeckViews[kTestDeck]; }
 
+// The effect a slot holds is picked, not pressed: no control row picks it.
 void SetSlot(int slot, int effect) { DeckA().fxSlotEffect[static_cast<size_t>(slot)] = static_cast<uint32_t>(effect); }
+void TurnSlot(int slot, bool on) {
+  ClickToState(kTestDeck, kEffectOnOffset + slot, DeckA().fxSlotOn[static_cast<size_t>(slot)], on);
+}
 void SetSlotOn(int slot, int effect) {
   SetSlot(slot, effect);
-  DeckA().fxSlotOn[static_cast<size_t>(slot)] = true;
+  TurnSlot(slot, true);
 }
+void Click(int32_t offset) { ClickDeckAction(kTestDeck, offset); }
+void Hold(int32_t offset, bool press) { ApplyDeckAction(kTestDeck, offset, press ? PressEvent() : ReleaseEvent()); }
+
+// The pad mode the slicer step found, given back when the slicer ends.
+uint32_t PadModeBeforeSlicer = kPadCues;
 
 void CheckMixAndCopy() {
   if (!CheckMixRecorded(StepElapsed)) return;
@@ -72,43 +83,46 @@ void CheckMixAndCopy() {
 // clang-format off
 constexpr BasicStep kSteps[] = {
     {.seconds = 1.0, .what = L"key lock on, tempo +6 %", .run = [] {
-       DeckA().keyLock = true;
-       DeckA().tempoFader = TempoFaderFor(kKeyLockTempoOffset, DeckA().pitchRange);
+       ClickToState(kTestDeck, kKeyLockOffset, DeckA().keyLock, true);
+       MovePitchFader(kTestDeck, TempoFaderFor(kKeyLockTempoOffset, DeckA().pitchRange));
      }},
     {.seconds = 2.0, .what = L"slot 1 ECHO on, sampler pad 1", .run = [] {
        SetSlotOn(0, kFxEcho);
-       TriggerSamplerPad(kFirstPad);
+       Click(kSamplerOffset + kFirstPad);
      }},
-    {.seconds = 3.0, .what = L"reverse on", .run = [] { ToggleReverse(kTestDeck); }},
-    {.seconds = 3.5, .what = L"reverse off", .run = [] { ToggleReverse(kTestDeck); }},
-    {.seconds = 4.0, .what = L"half-beat loop roll", .run = [] { LoopRoll(kTestDeck, kHalfBeatRoll); }},
+    {.seconds = 3.0, .what = L"reverse on", .run = [] { Click(kReverseOffset); }},
+    {.seconds = 3.5, .what = L"reverse off", .run = [] { Click(kReverseOffset); }},
+    {.seconds = 4.0, .what = L"half-beat loop roll", .run = [] { Hold(kLoopRollOffset + kHalfBeatRoll, true); }},
     {.seconds = 4.8, .what = L"roll ends, slicer pad 3", .run = [] {
-       EndLoopRoll(kTestDeck);
-       SliceLoop(kTestDeck, kSlicerPad);
+       Hold(kLoopRollOffset + kHalfBeatRoll, false);
+       PadModeBeforeSlicer = DeckA().padMode;
+       Click(kPadModeOffset + kPadSlicer);
+       Hold(kPadOffset + kSlicerPad, true);
      }},
     {.seconds = 4.9, .what = L"slicer ends, censor held", .run = [] {
-       EndLoopRoll(kTestDeck);
-       CensorPress(kTestDeck);
+       Hold(kPadOffset + kSlicerPad, false);
+       Click(kPadModeOffset + static_cast<int32_t>(PadModeBeforeSlicer));
+       Hold(kCensorOffset, true);
      }},
-    {.seconds = 4.98, .what = L"censor released", .run = [] { CensorRelease(kTestDeck); }},
+    {.seconds = 4.98, .what = L"censor released", .run = [] { Hold(kCensorOffset, false); }},
     {.seconds = 5.0, .what = L"key +2, slot 2 REVERB on, no vocals", .run = [] {
        DeckA().keyShift = kKeyShiftSemitones;
        SetSlotOn(1, kFxReverb);
-       DeckA().stemPreset = kStemPresetInstrumental;
+       ClickToState(kTestDeck, kInstrumentalOffset, DeckA().stemPreset == kStemPresetInstrumental, true);
      }},
     {.seconds = 5.5, .what = L"slots PHASER and GATE, stems back", .run = [] {
        SetSlot(0, kFxPhaser);
        SetSlot(1, kFxGate);
-       DeckA().stemPreset = kStemPresetNone;
+       ClickToState(kTestDeck, kInstrumentalOffset, DeckA().stemPreset == kStemPresetInstrumental, false);
      }},
     {.seconds = 6.0, .what = L"slot 1 CRUSH, colour effect down", .run = [] {
        SetSlot(0, kFxCrush);
-       DeckA().filter = kColourFxCut;
+       MoveFilter(kTestDeck, kColourFxCut);
      }},
     {.seconds = 6.2, .what = L"slots AUTO-WAH and NOISE, colour effect off", .run = [] {
        SetSlot(0, kFxAutoWah);
        SetSlot(1, kFxNoise);
-       DeckA().filter = 0.0f;
+       MoveFilter(kTestDeck, 0.0f);
      }},
     {.seconds = 6.3, .what = L"master ECHO on, slot 3 FLANGER on at full depth", .run = [] {
        MasterFx.effect = kFxEcho;
@@ -119,13 +133,15 @@ constexpr BasicStep kSteps[] = {
     {.seconds = 6.4, .what = L"microphone effects, loop to pad 8 and fired", .run = [] {
        Settings.MicFx = kMicEchoAndReverb;
        CaptureLoopToPad(kCapturePad, kTestDeck);
-       TriggerSamplerPad(kCapturePad);
+       Click(kSamplerOffset + kCapturePad);
      }},
     {.seconds = 6.5, .what = L"effects off, brake", .run = [] {
-       DeckA().fxSlotOn = {false, false, false};
+       for (int slot = 0; slot < kDeckFxSlots; ++slot) TurnSlot(slot, false);
        MasterFx.on = false;
-       DeckA().filter = 0.0f;
-       BrakeOrSpin(kTestDeck, kBrakeAction);  // only a loaded, playing deck brakes
+       MoveFilter(kTestDeck, 0.0f);
+       // A slot holding BRAKE brakes when pressed; only a loaded, playing deck brakes.
+       SetSlot(0, kBrakeAction);
+       Click(kEffectOnOffset);
      }},
     {.seconds = 8.5, .what = L"recording stopped and copied", .run = [] {
        CheckMixAndCopy();
@@ -187,8 +203,8 @@ bool StartWhenReady(double now) {
   TestProgress.start = now;
   OutputStoppedAt = -1.0;
   WriteLog(L"Self-test: recording the mix to {}", SelfTest.outputPath);
-  PlayPause(kTestDeck);
-  CrossfaderPosition = 0.0f;  // hard left: deck A alone
+  Click(kPlayOffset);
+  MoveCrossfader(0.0f);  // hard left: deck A alone
   return true;
 }
 

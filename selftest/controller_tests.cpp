@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/settings.h"
+#include "control/action_table.h"
 #include "control/control_ids.h"
 #include "control/controller_leds.h"
 #include "control/controller_presets.h"
@@ -107,9 +108,9 @@ void NumarkChecks() {
   ApplyControllerPreset(FindPresetByName(ControllerPresets(), L"Numark"));
   SelfTestCheck(Settings.MidiLayout.find(L"Numark") != std::wstring::npos && MappingTable.size() > 100,
                 fmt::format(L"Numark layout loaded ({} mappings)", MappingTable.size()));
+  if (IsDeckPlaying(kA)) ClickDeckAction(kA, kPlayOffset);
   {
     std::lock_guard<std::recursive_mutex> hold(Engine.lock);
-    Engine.decks[kA].playing = false;
     if (Engine.decks[kA].track) SetDeckPosition(kA, kStartSeconds * Engine.decks[kA].track->sampleRate);
   }
   Press(0x90, 0x00);
@@ -150,7 +151,7 @@ void NumarkChecks() {
   ViewA().jogBend = 0.0f;
   InjectMidi(0xB0, 0x06, 0x05);
   SelfTestCheck(ViewA().jogBend > 0.0f, L"jog nudges a playing deck");
-  ViewA().vinylMode = true;
+  ClickToState(kA, kVinylOffset, ViewA().vinylMode, true);
   Press(0x90, 0x06);
   const double touched = PositionOf(kA);
   SelfTestCheck(JogHolds(kA) && ViewA().jogHeld, L"touching the jog holds the record (vinyl)");
@@ -161,8 +162,8 @@ void NumarkChecks() {
   Press(0x90, 0x07);
   SelfTestCheck(!ViewA().vinylMode, L"the wheel button turns vinyl mode off");
   Press(0x90, 0x07);
-  ViewA().padMode = kPadCues;
-  DeleteHotCue(kA, 0);
+  ClickDeckAction(kA, kPadModeOffset + kPadCues);
+  ClickDeckAction(kA, kClearHotCueOffset);
 
   Press(0x94, 0x14);
   InjectMidi(0x84, 0x14, 0x00);
@@ -171,10 +172,10 @@ void NumarkChecks() {
   SelfTestCheck(!HotCueSet(kA, 0), L"MODE + pad 1 clears it");
   Press(0x94, 0x00);
   SelfTestCheck(ViewA().padMode == kPadLoop, L"MODE steps the pads to LOOP");
-  ViewA().padMode = kPadCues;
+  ClickDeckAction(kA, kPadModeOffset + kPadCues);
   Press(0x90, 0x49);
   SelfTestCheck(ViewA().padMode == kPadStems, L"MODE + INSTRUMENTAL: stem pads");
-  ViewA().padMode = kPadCues;
+  ClickDeckAction(kA, kPadModeOffset + kPadCues);
   Press(0x90, 0x46);
   SelfTestCheck(ViewA().stemPreset == 1, L"ACAPELLA");
   Press(0x90, 0x46);
@@ -200,13 +201,13 @@ void PioneerChecks() {
   InjectMidi(0xB0, 0x13, 0x64);
   InjectMidi(0xB0, 0x33, 0x40);
   SelfTestCheck(std::fabs(ViewA().fader - kFourteenBitFader) < 0.0001f, L"14-bit channel fader");
-  ViewA().vinylMode = true;
+  ClickToState(kA, kVinylOffset, ViewA().vinylMode, true);
   Press(0x90, 0x36);
   const double touched = PositionOf(kA);
   InjectMidi(0xB0, 0x22, 0x41);
   SelfTestCheck(ScratchedPosition(kA) > touched, L"Pioneer jog (offset binary) scratches forward");
   InjectMidi(0x90, 0x36, 0x00);
-  DeleteHotCue(kA, 2);
+  ClickDeckAction(kA, kClearHotCueOffset + 2);
   Press(0x97, 0x02);
   SelfTestCheck(HotCueSet(kA, 2), L"hot cue pad 3 (hardware HOT CUE mode)");
   Press(0x97, 0x64);
@@ -281,8 +282,8 @@ void HidChecks() {
   Report(0x00, 0x00, 0x08, 0x12);
   const float volume = ViewA().fader;
   SelfTestCheck(std::fabs(volume - kHidHalfFader) < 0.01f, fmt::format(L"HID fader sets the volume ({})", volume));
-  if (!IsDeckPlaying(kA)) PlayPause(kA);
-  ViewA().vinylMode = false;
+  if (!IsDeckPlaying(kA)) ClickDeckAction(kA, kPlayOffset);
+  ClickToState(kA, kVinylOffset, ViewA().vinylMode, false);
   ViewA().jogBend = 0.0f;
   Report(0x00, 0x00, 0x08, 0x15);
   SelfTestCheck(ViewA().jogBend > 0.0f, L"HID jog nudges");
@@ -322,7 +323,7 @@ void ControllerLayoutTests() {
   EmptyMappings();
   midiLearnOn = false;
   midiLearnTarget = 0;
-  LiveDeckViews[kA].vinylMode = LiveDeckViews[kB].vinylMode = true;
+  for (const int deck : {kA, kB}) ClickToState(deck, kVinylOffset, LiveDeckViews[deck].vinylMode, true);
 }
 
 }  // namespace FeatureTest

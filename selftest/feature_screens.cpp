@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "control/action_table.h"
 #include "base/settings.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
@@ -148,8 +149,8 @@ void ApplyRow(int code, bool first) {
   SettingsOpen = code >= 0;
   if (code >= 0) SettingsPage = code;
   if (Run.screenIndex == 0 && first) {
-    LiveDeckViews[0].padMode = kPadSampler;
-    LiveDeckViews[1].padMode = kPadStems;
+    ClickDeckAction(0, kPadModeOffset + kPadSampler);
+    ClickDeckAction(1, kPadModeOffset + kPadStems);
     LiveDeckViews[1].colorFx = 1;
   }
   SetGridEditor(code == -2);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "control/action_table.h"
 #include "app/main_window.h"
 #include "base/settings.h"
 #include "control/hid_reports.h"
@@ -98,10 +99,7 @@ void PerformancePhase(double now) {
     StartOutput(Engine, PlainOutputConfig());
   }
   if (Run.stepIndex >= Run.steps.size()) {
-    {
-      std::lock_guard<std::recursive_mutex> hold(Engine.lock);
-      Engine.decks[0].playing = false;
-    }
+    if (IsDeckPlaying(0)) ClickDeckAction(0, kPlayOffset);
     StartOutput(Engine, CurrentOutputConfig());
     Run.phase = 4;
     return;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "control/action_table.h"
 #include "app/main_window.h"
 #include "base/settings.h"
 #include "control/macros.h"
@@ -87,11 +88,12 @@ void BentGridSync() {
     deckA.track->tempoMarkers = {TempoMarker{64.0, deckA.track->firstBeat + 64.0 * beat * 1.02}};
     SetDeckPosition(0, (deckA.track->firstBeat + 10.0 * beat) * deckA.track->sampleRate);
     SetDeckPosition(1, deckB.track->firstBeat * deckB.track->sampleRate + 1000.0);
-    deckA.playing = deckB.playing = true;
   }
+  for (const int deck : {0, 1})
+    if (!IsDeckPlaying(deck)) ClickDeckAction(deck, kPlayOffset);
   LiveDeckViews[0].tempoFader = 0.5f;
   SnapshotDecks();
-  SyncDeck(1);
+  ClickDeckAction(1, kSyncOffset);
   SnapshotDecks();
   const double tempoA = LocalTempo(LiveDeckViews[0], DeckSnapshots[0]);
   const double tempoB = LocalTempo(LiveDeckViews[1], DeckSnapshots[1]);
@@ -106,17 +108,18 @@ void BentGridSync() {
     Engine.decks[0].loopOn = false;
   }
   LiveDeckViews[0].loopSizeIndex = 6;  // 8 beats
-  ToggleAutoLoop(0);
+  ClickDeckAction(0, kLoopOffset);
   SnapshotDecks();
   const DeckSnapshot& shot = DeckSnapshots[0];
   const double span = shot.track ? BeatAtTime(*shot.track, shot.loopOut / shot.track->sampleRate) -
                                        BeatAtTime(*shot.track, shot.loopIn / shot.track->sampleRate)
                                  : 0.0;
   SelfTestCheck(shot.loopOn && Near(span, 8.0, 1e-6), L"an 8-beat loop on a bent grid is 8 of its beats");
-  ToggleAutoLoop(0);
+  ClickDeckAction(0, kLoopOffset);
+  for (const int deck : {0, 1})
+    if (IsDeckPlaying(deck)) ClickDeckAction(deck, kPlayOffset);
   std::lock_guard<std::recursive_mutex> hold(Engine.lock);
   if (Engine.decks[0].track) Engine.decks[0].track->tempoMarkers.clear();
-  Engine.decks[0].playing = Engine.decks[1].playing = false;
 }
 
 void Report(bool passed, const std::wstring& name) { SelfTestCheck(passed, name); }
@@ -191,7 +194,7 @@ void RemoteTest() {
          L"remote: state with the decks' tracks");
 
   const std::string api = "/api/do?pin=" + pin;
-  CrossfaderPosition = 0.5f;
+  MoveCrossfader(0.5f);
   RemoteTestRequest(api + "&name=mixer.xfader&value=0.25", kPort);
   DispatchUiPosts();
   Report(Near(CrossfaderPosition, 0.25, 0.0001), L"remote: cross-fader from the phone");

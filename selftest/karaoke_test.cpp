@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "control/action_table.h"
 #include "base/log.h"
 #include "app/main_window.h"
 #include "base/settings.h"
@@ -255,7 +256,7 @@ bool Guide(double now) {
 bool Sing(double) {
   KaraokeGo();
   SelfTestCheck(Stage.singing, L"GO starts the song", L"the show is not singing after GO");
-  if (DeckA().playing) PlayPause(kDeckA);
+  if (DeckA().playing) ClickDeckAction(kDeckA, kPlayOffset);
   const ShowDeck deck = DeckA();
   const double bpm = deck.track && std::isfinite(deck.track->bpm) ? deck.track->bpm : 0.0;
   const double beat = 60.0 / std::max(bpm, kMinBpm);
@@ -305,7 +306,7 @@ bool Sing(double) {
                 fmt::format(L"tap sync expects line {}, line 0 starts at {:.3f} s", TapSyncIndex, tapped));
   StopTapSync();
   SeekA(TrackSeconds(DeckA()) - kPlayOutFromEnd);
-  if (!DeckA().playing) PlayPause(kDeckA);
+  if (!DeckA().playing) ClickDeckAction(kDeckA, kPlayOffset);
   return true;
 }
 

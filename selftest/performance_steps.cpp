@@ -8,6 +8,8 @@
 
 #include "base/settings.h"
 #include "base/status_message.h"
+#include "control/action_table.h"
+#include "control/dispatcher.h"
 #include "control/macros.h"
 #include "control/pad_macros.h"
 #include "engine/audio_output.h"
@@ -35,6 +37,8 @@ constexpr int kRecordPad = 7;  // pad 8
 constexpr int kRecordBeats = 4;
 constexpr double kBarTolerance = 0.05;
 constexpr int kBankA = 0, kBankB = 1;
+constexpr int32_t kForward8Beats = 7;  // the beat-jump buttons: -8 -4 -2 -1 +1 +2 +4 +8
+constexpr int kSandboxJumps = 4;       // 32 beats ahead in the rehearsal
 constexpr int32_t kGlideMacro = 7, kBrokenMacro = 6;  // macros 8 and 7
 constexpr wchar_t kParsedMacro[] = L"deck left & fx 1 echo & say \"hi there\" & wait 2 beats";
 
@@ -49,11 +53,19 @@ DeckView& DeckA() { return LiveDeckViews[kDeckA]; }
 
 bool Sounds() { return std::isfinite(Run.stepPeak) && Run.stepPeak > 0.001f; }
 
+void TurnEffect(bool on) {
+  ClickToState(kDeckA, kEffectOnOffset + static_cast<int32_t>(kEffectSlot), DeckA().fxSlotOn[kEffectSlot], on);
+}
+
+// The effect is picked (no control row picks one), then switched and turned up with its controls.
 void SetEffect(int effect, bool on) {
   DeckA().fxSlotEffect[kEffectSlot] = static_cast<uint32_t>(effect);
-  DeckA().fxSlotOn[kEffectSlot] = on;
-  DeckA().fxSlotAmount[kEffectSlot] = 0.8f;
+  TurnEffect(on);
+  ApplyDeckAction(kDeckA, kEffectAmountOffset + static_cast<int32_t>(kEffectSlot), ValueEvent(0.8f));
 }
+
+
+void PressMixer(int32_t id) { ApplyMixerControl(id - kFirstMixerControl, PressEvent()); }
 
 double RecordedPadSeconds() {
   std::lock_guard<std::recursive_mutex> hold(Engine.lock);
@@ -71,7 +83,7 @@ double DeckAPositionSeconds(double* rate) {
 // Leaving the sandbox: the crowd's deck must have played on at its own pitch meanwhile.
 void LeaveSandbox() {
   const double elapsed = Now() - SandboxStart;
-  ToggleSandbox();
+  PressMixer(kSandboxControl);
   double rate = 1.0;
   const double actual = DeckAPositionSeconds(&rate);
   const double started = SandboxPosition / rate;
@@ -86,13 +98,13 @@ void LeaveSandbox() {
 void EnterSandbox() {
   DeckA().tempoFader = 0.5f;
   DemoTick();  // hands the deck controls to the engine now
-  ToggleSandbox();
+  PressMixer(kSandboxControl);
   double rate = 1.0;
   SandboxPosition = DeckAPositionSeconds(&rate) * rate;
   SandboxStart = Now();
   SandboxTempo = DeckA().tempoFader;
   DeckA().tempoFader = std::clamp(0.5f - 0.08f / (2.0f * DeckA().pitchRange), 0.0f, 1.0f);
-  BeatJump(kDeckA, 32.0);
+  for (int jump = 0; jump < kSandboxJumps; ++jump) ClickDeckAction(kDeckA, kBeatJumpOffset + kForward8Beats);
 }
 
 bool MacroParses() {
@@ -113,20 +125,22 @@ std::wstring QuotedForName(std::wstring_view text) {
 }  // namespace
 
 void DeckAPlays() {
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
-  DeckState& deck = Engine.decks[kDeckA];
-  if (!deck.track || deck.playing) return;
-  if (SetDeckPosition(kDeckA, 40.0 * deck.track->sampleRate)) deck.playing = true;
+  {
+    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    DeckState& deck = Engine.decks[kDeckA];
+    if (!deck.track || deck.playing || !SetDeckPosition(kDeckA, 40.0 * deck.track->sampleRate)) return;
+  }
+  ClickDeckAction(kDeckA, kPlayOffset);
 }
 
 void AddPlayingSteps(std::vector<TimedStep>& steps) {
   steps.push_back({L"deck A plays",
                    [] {
                      DeckAPlays();
-                     CrossfaderPosition = 0.0f;
-                     DeckA().fxSlotOn[kEffectSlot] = false;
-                     DeckA().fader = 0.8f;
-                     DeckA().filter = 0.0f;
+                     MoveCrossfader(0.0f);
+                     TurnEffect(false);
+                     ApplyDeckAction(kDeckA, kVolumeOffset, ValueEvent(0.8f));
+                     MoveFilter(kDeckA, 0.0f);
                    },
                    0.6, Sounds});
   for (int i = 0; i < 8; ++i) {
@@ -134,19 +148,19 @@ void AddPlayingSteps(std::vector<TimedStep>& steps) {
     steps.push_back({fmt::format(L"effect {} sounds", kLateEffects[i]), [effect] { SetEffect(effect, true); }, 0.5,
                      Sounds});
   }
-  steps.push_back({L"effects off again", [] { DeckA().fxSlotOn[kEffectSlot] = false; }, 0.3, Sounds});
+  steps.push_back({L"effects off again", [] { TurnEffect(false); }, 0.3, Sounds});
   for (int k = 1; k <= 5; ++k) {
     steps.push_back({fmt::format(L"colour FX {} with the knob turned", k),
                      [k] {
                        DeckA().colorFx = k;
-                       DeckA().filter = k % 2 == 1 ? 0.6f : -0.6f;
+                       MoveFilter(kDeckA, k % 2 == 1 ? 0.6f : -0.6f);
                      },
                      0.4, Sounds});
   }
   steps.push_back({L"colour FX back to the filter",
                    [] {
                      DeckA().colorFx = 0;
-                     DeckA().filter = 0.0f;
+                     MoveFilter(kDeckA, 0.0f);
                    },
                    0.3, Sounds});
   steps.push_back({L"bank B is empty, bank A comes back",
@@ -192,7 +206,7 @@ void AddPlayingSteps(std::vector<TimedStep>& steps) {
   steps.push_back({L"(macro: volume 20, wait, glide to 90)",
                    [] {
                      Settings.MacroScript[kGlideMacro] = L"deck a & volume 20 & wait 400 ms & volume 90 over 300 ms";
-                     RunPadMacro(kGlideMacro);
+                     PressMixer(kFirstMacroControl + kGlideMacro);
                    },
                    0.15, [] { return std::fabs(DeckA().fader - 0.2f) < 0.0001f && MacroSlotRunning(kGlideMacro); }});
   steps.push_back({L"macro: waits, then glides the volume to 90", [] {}, 1.0,
@@ -200,7 +214,7 @@ void AddPlayingSteps(std::vector<TimedStep>& steps) {
   steps.push_back({L"macro: an unknown command stops it (with a message)",
                    [] {
                      Settings.MacroScript[kBrokenMacro] = L"frobnicate the deck & volume 10";
-                     RunPadMacro(kBrokenMacro);
+                     PressMixer(kFirstMacroControl + kBrokenMacro);
                    },
                    0.2, [] {
                      return !MacroSlotRunning(kBrokenMacro) && DeckA().fader > 0.5f && Status.text.size() >= 10 &&

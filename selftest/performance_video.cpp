@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "control/action_table.h"
 #include "base/settings.h"
 #include "broadcast/live_video.h"
 #include "broadcast/video_encoders.h"
@@ -64,7 +65,7 @@ bool HoldsVideoStream(const std::wstring& path) {
 
 void RecordVideo() {
   DeckAPlays();
-  CrossfaderPosition = 0.0f;
+  MoveCrossfader(0.0f);
   Settings.Transition = 0;
   Settings.Effect = 0;
   if (!IsVideoWindowOpen()) ToggleVideoWindow();
@@ -86,12 +87,14 @@ bool RecordingHolds() {
 }
 
 void PlayOnDeckB() {
+  bool start = false;
   {
     std::lock_guard<std::recursive_mutex> hold(Engine.lock);
     DeckState& deck = Engine.decks[kDeckB];
-    if (deck.track && SetDeckPosition(kDeckB, 0.3 * deck.track->sampleRate)) deck.playing = true;
+    start = deck.track && SetDeckPosition(kDeckB, 0.3 * deck.track->sampleRate) && !deck.playing;
   }
-  CrossfaderPosition = 1.0f;
+  if (start) ClickDeckAction(kDeckB, kPlayOffset);
+  MoveCrossfader(1.0f);
 }
 
 bool DeckBPlaysTheVideo() {
@@ -156,7 +159,7 @@ double MeasureLiveEncodeRate(int32_t height) {
 
 void StreamTo(int32_t height) {
   DeckAPlays();
-  CrossfaderPosition = 0.5f;
+  MoveCrossfader(0.5f);
   int port = 0;
   if (!StartTestRtmpServer(&port)) {
     SelfTestResults += L"      (couldn't start: the loopback RTMP server would not listen)\n";
@@ -244,7 +247,7 @@ void AddPictureSteps(std::vector<TimedStep>& steps) {
                    [] {
                      Settings.Transition = kTransitionWipe;
                      Settings.Effect = kEffectRgbSplit;
-                     CrossfaderPosition = 0.5f;
+                     MoveCrossfader(0.5f);
                    },
                    0.6, [] {
                      const auto surface = DrawVideoScreen();

@@ -6,6 +6,8 @@
 
 #include "base/log.h"
 #include "app/main_window.h"
+#include "base/settings.h"
+#include "control/action_table.h"
 #include "platform/text.h"
 
 SelfTestProgress TestProgress;
@@ -54,4 +56,20 @@ void ResetSelfTest() {
   TestProgress = SelfTestProgress{};
   SelfTestFailures = 0;
   SelfTestResults.clear();
+}
+
+void ClickToState(int deck, int32_t offset, bool now, bool wanted) {
+  if (now != wanted) ClickDeckAction(deck, offset);
+}
+
+void MoveCrossfader(float position) {
+  ApplyMixerControl(kCrossfaderControl - kFirstMixerControl, ValueEvent(position));
+}
+
+void MovePitchFader(int deck, float fader) {
+  ApplyDeckAction(deck, kPitchOffset, ValueEvent(Settings.FlipPitch ? 1.0f - fader : fader));
+}
+
+void MoveFilter(int deck, float filter) {
+  ApplyDeckAction(deck, kFilterOffset, ValueEvent((filter + 1.0f) / 2.0f));
 }

@@ -2,6 +2,7 @@
 // What every self-test shares: the run's clock and its place in its script, and the verdicts
 // that become the results text and the exit code. UI thread.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -39,3 +40,14 @@ void SelfTestSkip(std::wstring_view name);
 void FinishSelfTest();
 // Everything above back to before the first tick.
 void ResetSelfTest();
+
+// The steps act as a user does, through the action table's rows (control/action_table.h).
+// Clicks a deck's toggle button when its state (now) is not the wanted one.
+void ClickToState(int deck, int32_t offset, bool now, bool wanted);
+// The cross-fader as a controller moves it: 0 hard left (deck A alone) .. 1.
+void MoveCrossfader(float position);
+// The deck's pitch fader as a controller moves it to the on-screen position `fader`, flipped
+// the way the settings flip a controller's fader.
+void MovePitchFader(int deck, float fader);
+// The deck's filter knob turned to `filter` (-1 .. 1, 0 off).
+void MoveFilter(int deck, float filter);

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "control/action_table.h"
 #include "base/log.h"
 #include "app/main_window.h"
 #include "engine/deck_view.h"
@@ -61,8 +62,8 @@ constexpr StemStep kSteps[] = {
     {.seconds = 6.0, .what = L"no stem part", .run = [] { DeckA().stemOn = {false, false, false, false}; }},
     {.seconds = 8.0, .what = L"everything at +6 % with key lock", .run = [] {
        if (StemsOrSeparate()) SetParts(true, true, true, true);
-       DeckA().keyLock = true;
-       DeckA().tempoFader = TempoFaderFor(kStemTestTempoOffset, DeckA().pitchRange);
+       ClickToState(kTestDeck, kKeyLockOffset, DeckA().keyLock, true);
+       MovePitchFader(kTestDeck, TempoFaderFor(kStemTestTempoOffset, DeckA().pitchRange));
      }},
     {.seconds = kStemTestSeconds, .what = L"recording stopped", .run = [] {
        CheckMixRecorded(kStemTestSeconds);
@@ -105,8 +106,8 @@ bool StartRecordedRun(double now) {
   TestProgress.start = now;
   TestProgress.where = L"recording the stem mix";
   WriteLog(L"Self-test: recording the stem mix to {}", SelfTest.outputPath);
-  PlayPause(kTestDeck);
-  CrossfaderPosition = 0.0f;
+  ClickDeckAction(kTestDeck, kPlayOffset);
+  MoveCrossfader(0.0f);
   return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "engine/encode.h"
 #include "engine/wav_file.h"
+#include "platform/mp3_encoder.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
@@ -58,7 +59,8 @@ std::vector<fs::path> FilesIn(const std::string& folder) {
 // header) exactly the WAV's length.
 TEST(EncodeMp3, ReadsBackAtTheBitRateAndLength) {
   TempHome home;
-  for (uint32_t rate : kMp3SampleRates) {
+  for (const int offered : kMp3SampleRates) {
+    const auto rate = static_cast<uint32_t>(offered);
     const uint64_t frames = rate + 1237;  // not a whole number of MP3 frames
     const std::string wav = ToneWav(home.path(), "in" + std::to_string(rate) + ".wav", frames, rate);
     const std::string mp3 = home.path() + "/out" + std::to_string(rate) + ".mp3";
