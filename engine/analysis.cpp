@@ -19,8 +19,6 @@ namespace {
 // --- Band split and waveform ---
 constexpr double kLowSplitHz = 180.0;           // two cascaded one-pole low-passes
 constexpr double kMidSplitHz = 2200.0;          // one one-pole low-pass
-constexpr double kEnergyMidWeight = 0.4;
-constexpr double kEnergyHighWeight = 0.15;
 constexpr size_t kSplitBlockFrames = 1024;
 constexpr float kMinBandMaximum = 1e-6f;        // keeps silence from dividing by zero
 constexpr double kWaveformGamma = 0.8;          // lifts quiet parts of the waveform
@@ -73,6 +71,8 @@ float CleanSample(float s) {
 }
 
 using Double4 = double __attribute__((vector_size(32)));
+using Double2 = double __attribute__((vector_size(16)));
+using Long2 = int64_t __attribute__((vector_size(16)));
 
 // CleanSample on four lanes.
 Float4 CleanSamples(Float4 v) {
@@ -149,74 +149,89 @@ BandSplit SplitBands(const Track& track) {
   bands.lowPeak.assign(n, 0.0f);
   bands.midPeak.assign(n, 0.0f);
   bands.highPeak.assign(n, 0.0f);
-  bands.energy.assign(n, 0.0f);
   bands.count.assign(n, 0);
 
   const uint64_t rate = static_cast<uint64_t>(track.sampleRate);
   const double a180 = std::exp(-2.0 * std::numbers::pi * kLowSplitHz / track.sampleRate);
   const double a2200 = std::exp(-2.0 * std::numbers::pi * kMidSplitHz / track.sampleRate);
+  // Each one-pole step as y a + x (1 - a): one multiply and one add wait on the last output.
+  const double b180 = 1.0 - a180, b2200 = 1.0 - a2200;
   double lp1 = 0.0, low = 0.0, lp2 = 0.0, sum = 0.0;
   const uint64_t frames = UsableFrames(track);
   const float* s = track.samples.data();
-
-  // Points are contiguous runs of frames: keep the current point's sums in locals and store
-  // them when the run ends, so the per-frame work is the filters and three compares.
-  size_t point = 0;
-  uint64_t next_start = (rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
-  double low_peak = 0, mid_peak = 0, high_peak = 0;
-  double energy = 0.0;
-  uint32_t count = 0;
-  auto store = [&] {
-    bands.lowPeak[point] = static_cast<float>(low_peak);
-    bands.midPeak[point] = static_cast<float>(mid_peak);
-    bands.highPeak[point] = static_cast<float>(high_peak);
-    bands.energy[point] = static_cast<float>(std::min(energy, static_cast<double>(FLT_MAX)));
-    bands.count[point] = count;
-  };
   for (uint64_t f = 0; f < frames; ++f) {
     if (std::fabs(s[2 * f]) > kFirstSoundLevel || std::fabs(s[2 * f + 1]) > kFirstSoundLevel) {
       bands.firstSoundFrame = static_cast<int64_t>(f);
       break;
     }
   }
-  // Each one-pole step as y a + x (1 - a): one multiply and one add wait on the last output.
-  const double b180 = 1.0 - a180, b2200 = 1.0 - a2200;
-  // The mono mix of a block of frames first, cleaned two frames at a time, so the filter loop
-  // only reads it.
-  std::array<double, kSplitBlockFrames> block;
-  for (uint64_t f = 0; f < frames; ++f) {
-    const size_t in_block = static_cast<size_t>(f % kSplitBlockFrames);
-    if (in_block == 0) {
-      const size_t length = static_cast<size_t>(std::min<uint64_t>(kSplitBlockFrames, frames - f));
-      size_t k = 0;
-      for (; k + 2 <= length; k += 2) {
-        const Double4 v = __builtin_convertvector(CleanSamples(Load4(s + 2 * (f + k))), Double4);
-        block[k] = (v[0] + v[1]) * 0.5;
-        block[k + 1] = (v[2] + v[3]) * 0.5;
-      }
-      for (; k < length; ++k)
-        block[k] = (static_cast<double>(CleanSample(s[2 * (f + k)])) + CleanSample(s[2 * (f + k) + 1])) * 0.5;
-    }
-    if (f >= next_start) {
-      store();
-      point = static_cast<size_t>(f * kWavePointsPerSecond / rate);
-      next_start = ((point + 1) * rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
-      low_peak = mid_peak = high_peak = 0.0;
-      energy = 0.0;
-      count = 0;
-    }
-    const double m = block[in_block];
+
+  // Points are contiguous runs of frames: each run's peaks gather in two lanes (even and odd
+  // frames) and are stored when it ends. Peaks are exact whatever the order, as the filter
+  // outputs are always finite.
+  size_t point = 0;
+  uint64_t next_start = (rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
+  Double2 low_peak = {}, mid_peak = {}, high_peak = {};
+  uint32_t count = 0;
+  auto store = [&] {
+    bands.lowPeak[point] = static_cast<float>(std::max(low_peak[0], low_peak[1]));
+    bands.midPeak[point] = static_cast<float>(std::max(mid_peak[0], mid_peak[1]));
+    bands.highPeak[point] = static_cast<float>(std::max(high_peak[0], high_peak[1]));
+    bands.count[point] = count;
+  };
+  // The filters frame by frame in a fixed order; the bands and their peaks two frames at once.
+  auto filter = [&](double m) {
     sum += m * m;
     lp1 = lp1 * a180 + m * b180;
     low = low * a180 + lp1 * b180;
     lp2 = lp2 * a2200 + m * b2200;
-    const double mid = lp2 - low;
-    const double high = m - lp2;
-    low_peak = std::max(low_peak, std::fabs(low));
-    mid_peak = std::max(mid_peak, std::fabs(mid));
-    high_peak = std::max(high_peak, std::fabs(high));
-    energy += low * low + kEnergyMidWeight * mid * mid + kEnergyHighWeight * high * high;
-    ++count;
+  };
+  const Double2 sign_bit = -Double2{0.0, 0.0};
+  auto peaks = [&](Double2 m, Double2 lows, Double2 lp2s) {
+    const Double2 mid = lp2s - lows, high = m - lp2s;
+    const Double2 low_abs = std::bit_cast<Double2>(std::bit_cast<Long2>(lows) & ~std::bit_cast<Long2>(sign_bit));
+    const Double2 mid_abs = std::bit_cast<Double2>(std::bit_cast<Long2>(mid) & ~std::bit_cast<Long2>(sign_bit));
+    const Double2 high_abs = std::bit_cast<Double2>(std::bit_cast<Long2>(high) & ~std::bit_cast<Long2>(sign_bit));
+    low_peak = low_abs > low_peak ? low_abs : low_peak;
+    mid_peak = mid_abs > mid_peak ? mid_abs : mid_peak;
+    high_peak = high_abs > high_peak ? high_abs : high_peak;
+  };
+  // The mono mix of a block of frames first, cleaned two frames at a time, so the filter loop
+  // only reads it.
+  std::array<double, kSplitBlockFrames> block;
+  for (uint64_t start = 0; start < frames; start += kSplitBlockFrames) {
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(kSplitBlockFrames, frames - start));
+    size_t k = 0;
+    for (; k + 2 <= length; k += 2) {
+      const Double4 v = __builtin_convertvector(CleanSamples(Load4(s + 2 * (start + k))), Double4);
+      block[k] = (v[0] + v[1]) * 0.5;
+      block[k + 1] = (v[2] + v[3]) * 0.5;
+    }
+    for (; k < length; ++k)
+      block[k] = (static_cast<double>(CleanSample(s[2 * (start + k)])) + CleanSample(s[2 * (start + k) + 1])) * 0.5;
+    for (k = 0; k < length;) {
+      if (start + k >= next_start) {
+        store();
+        point = static_cast<size_t>((start + k) * kWavePointsPerSecond / rate);
+        next_start = ((point + 1) * rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
+        low_peak = mid_peak = high_peak = Double2{};
+        count = 0;
+      }
+      const size_t run_end = static_cast<size_t>(std::min<uint64_t>(length, next_start - start));
+      count += static_cast<uint32_t>(run_end - k);
+      for (; k + 2 <= run_end; k += 2) {
+        filter(block[k]);
+        const double low0 = low, lp20 = lp2;
+        filter(block[k + 1]);
+        peaks(Double2{block[k], block[k + 1]}, Double2{low0, low}, Double2{lp20, lp2});
+      }
+      if (k < run_end) {
+        filter(block[k]);
+        // The other lane sees zeros, which no peak is below.
+        peaks(Double2{block[k], 0.0}, Double2{low, 0.0}, Double2{lp2, 0.0});
+        ++k;
+      }
+    }
   }
   if (frames > 0) store();
   bands.sumSquares = sum;

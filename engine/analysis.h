@@ -29,7 +29,6 @@ size_t WavePointCount(uint64_t frames, int32_t sampleRate);
 // The per-point arrays of the one full-rate pass over the samples.
 struct BandSplit {
   std::vector<float> lowPeak, midPeak, highPeak;  // largest absolute band value per point
-  std::vector<float> energy;                      // sum of low^2 + 0.4 mid^2 + 0.15 high^2
   std::vector<uint32_t> count;                    // frames in each point
   double sumSquares = 0.0;                        // sum of the mono mix squared over all frames
   int64_t firstSoundFrame = -1;                   // first frame over the sound threshold, or -1

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -167,6 +168,48 @@ TEST(AnalysisWaveform, HasOnePointPer150thOfASecondPlusOne) {
     EXPECT_EQ(counted, c.frames);
     AnalyzeTrack(track);
     EXPECT_EQ(track.waveform.size(), expected);
+  }
+}
+
+// The waveform is stored and compared across machines: the band split must give the bits of the
+// plain frame-by-frame filter, whatever the samples and however the points' runs fall.
+TEST(AnalysisWaveform, BandsAreTheBitsOfTheFrameByFrameFilter) {
+  auto reference = [](const Track& t) {
+    const size_t n = WavePointCount(t.frames, t.sampleRate);
+    std::vector<float> peaks(3 * n, 0.0f);
+    const double a1 = std::exp(-kTwoPi * 180.0 / t.sampleRate), a2 = std::exp(-kTwoPi * 2200.0 / t.sampleRate);
+    const double b1 = 1.0 - a1, b2 = 1.0 - a2;
+    auto clean = [](float v) { return std::isfinite(v) ? std::clamp(v, -1e4f, 1e4f) : 0.0f; };
+    double lp1 = 0, low = 0, lp2 = 0, sum = 0;
+    for (uint64_t f = 0; f < t.frames; ++f) {
+      const double m = (static_cast<double>(clean(t.samples[2 * f])) + clean(t.samples[2 * f + 1])) * 0.5;
+      sum += m * m;
+      lp1 = lp1 * a1 + m * b1;
+      low = low * a1 + lp1 * b1;
+      lp2 = lp2 * a2 + m * b2;
+      float* p = &peaks[3 * (f * 150 / t.sampleRate)];
+      for (const double v : {low, lp2 - low, m - lp2}) *p = std::max(*p, static_cast<float>(std::fabs(v))), ++p;
+    }
+    return std::pair{peaks, sum};
+  };
+  const float hostile[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                           -std::numeric_limits<float>::infinity(), -3e38f, 2e4f, 1e-40f, -1e-45f, -0.0f};
+  for (const int32_t rate : {44100, 48000, 11025, 8000, 96000, 37800}) {
+    Track track = MakeTrack(rate, 0.7, [noise = WhiteNoise()](double t) { return 0.3 * noise(t) + 0.5 * std::sin(kTwoPi * 90.0 * t); },
+                            Chord({440.0, 3000.0}));
+    for (size_t i = 0; i < 400; ++i) track.samples[(i * 7919) % track.samples.size()] = hostile[i % std::size(hostile)];
+    for (uint64_t frames : {track.frames, track.frames - 1, uint64_t{1}, uint64_t{2}}) {
+      track.frames = frames;
+      const BandSplit bands = SplitBands(track);
+      const auto [peaks, sum] = reference(track);
+      ASSERT_EQ(bands.lowPeak.size() * 3, peaks.size()) << rate;
+      for (size_t i = 0; i < bands.lowPeak.size(); ++i) {
+        ASSERT_EQ(std::bit_cast<uint32_t>(bands.lowPeak[i]), std::bit_cast<uint32_t>(peaks[3 * i])) << rate << " point " << i;
+        ASSERT_EQ(std::bit_cast<uint32_t>(bands.midPeak[i]), std::bit_cast<uint32_t>(peaks[3 * i + 1])) << rate << " point " << i;
+        ASSERT_EQ(std::bit_cast<uint32_t>(bands.highPeak[i]), std::bit_cast<uint32_t>(peaks[3 * i + 2])) << rate << " point " << i;
+      }
+      EXPECT_EQ(std::bit_cast<uint64_t>(bands.sumSquares), std::bit_cast<uint64_t>(sum)) << rate << ", " << frames << " frames";
+    }
   }
 }
 
