@@ -304,6 +304,8 @@ const FftTables& TablesFor(size_t n) {
 
 }  // namespace
 
+const uint32_t* FftReverseOrder(size_t n) { return TablesFor(n).reverse.data(); }
+
 void AnalysisFft(float* re, float* im, size_t n) {
   if (n < 2 || (n & (n - 1)) != 0) return;
   const FftTables& t = TablesFor(n);
@@ -311,6 +313,12 @@ void AnalysisFft(float* re, float* im, size_t n) {
     const size_t j = t.reverse[i];
     if (i < j) std::swap(re[i], re[j]), std::swap(im[i], im[j]);
   }
+  AnalysisFftReordered(re, im, n);
+}
+
+void AnalysisFftReordered(float* re, float* im, size_t n) {
+  if (n < 2 || (n & (n - 1)) != 0) return;
+  const FftTables& t = TablesFor(n);
   // The first two stages multiply by 1 and -i only: both at once on each run of four values.
   if (n == 2) {
     const float ar = re[0], ai = im[0], br = re[1], bi = im[1];
@@ -433,9 +441,10 @@ int32_t DetectKey(const DecimatedMix& mix) {
   std::vector<double> spectrum(kKeyBinCount, 0.0);  // summed magnitude per bin
   // Summed log magnitude: a loud bass note or a loud passage does not outweigh the harmony.
   std::vector<double> log_spectrum(kKeyBinCount, 0.0);
+  const uint32_t* order = FftReverseOrder(kKeyFftSize);
   auto fill = [&](uint64_t w, float* out) {
     const float* x = mix.samples.data() + w * kKeyFftSize;
-    for (size_t k = 0; k < kKeyFftSize; ++k) out[k] = x[k] * window[k];
+    for (size_t k = 0; k < kKeyFftSize; ++k) out[order[k]] = x[k] * window[k];
   };
   std::vector<float> magnitudes[2] = {std::vector<float>(kKeyBinCount + 3), std::vector<float>(kKeyBinCount + 3)};
   auto add = [&](std::vector<float>& magnitude) {
@@ -453,7 +462,7 @@ int32_t DetectKey(const DecimatedMix& mix) {
     fill(w, re.data());
     if (second) fill(w + stride, im.data());
     else std::fill(im.begin(), im.end(), 0.0f);
-    AnalysisFft(re.data(), im.data(), kKeyFftSize);
+    AnalysisFftReordered(re.data(), im.data(), kKeyFftSize);
     SplitMagnitudes(re.data(), im.data(), kKeyFftSize, magnitudes[0].data(), magnitudes[1].data());
     add(magnitudes[0]);
     if (second) add(magnitudes[1]);

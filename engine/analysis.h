@@ -84,6 +84,10 @@ inline float FastLog1p(float x) { return FastLog1p4(Float4{x, 0.0f, 0.0f, 0.0f})
 void AnalysisFft(std::vector<std::complex<float>>& data);
 // The same on separate real and imaginary arrays of `n` values, without copying.
 void AnalysisFft(float* re, float* im, size_t n);
+// The same on values already in bit-reversed order: value k filled in at FftReverseOrder(n)[k],
+// so filling and reordering are one pass.
+void AnalysisFftReordered(float* re, float* im, size_t n);
+const uint32_t* FftReverseOrder(size_t n);  // n a power of two
 // After AnalysisFft of real signal a in `re` and real signal b in `im`: the magnitudes of a's and
 // b's bins 1..n/2-1 into a[1..] and b[1..] (two real transforms for the price of one complex one).
 void SplitMagnitudes(const float* re, const float* im, size_t n, float* a, float* b);
