@@ -135,6 +135,46 @@ double TonalShare(const std::vector<double>& spectrum, const std::array<int8_t, 
   return total > 0.0 ? in_peaks / total : 0.0;
 }
 
+// DecimateMix's arithmetic, fed as the samples are read: each mean sums its frames in the same
+// order whether DecimateMix or the band split's pass reads them.
+struct Decimator {
+  DecimatedMix& mix;
+  const float* s;
+  int32_t d = 1;
+  double scale = 0.5;
+  size_t next = 0;    // the next mean to write
+  int32_t pairs = 0;  // frame pairs in `sum`
+  Double4 sum = {};
+
+  Decimator(const Track& track, DecimatedMix& out) : mix(out), s(track.samples.data()) {
+    mix = DecimatedMix{};
+    if (track.sampleRate <= 0) return;
+    d = std::max(track.sampleRate / kAnalysisRate, 1);
+    mix.factor = d;
+    mix.rate = static_cast<double>(track.sampleRate) / d;
+    mix.samples.resize(static_cast<size_t>(UsableFrames(track) / static_cast<uint64_t>(d)));
+    scale = 1.0 / (2.0 * d);
+  }
+  bool Even() const { return d % 2 == 0; }
+  // Even factors: the next two frames from frame 0 on, cleaned, as lanes L R L R.
+  void AddPair(Double4 v) {
+    if (next == mix.samples.size()) return;
+    sum += v;
+    if (++pairs < d / 2) return;
+    mix.samples[next++] = static_cast<float>(((sum[0] + sum[1]) + (sum[2] + sum[3])) * scale);
+    sum = Double4{};
+    pairs = 0;
+  }
+  // Odd factors: every mean whose frames all lie before frame `end`, sample by sample.
+  void AddOddUpTo(uint64_t end) {
+    for (; next < mix.samples.size() && (next + 1) * static_cast<uint64_t>(d) <= end; ++next) {
+      double total = 0.0;
+      for (size_t i = 2 * next * d; i < 2 * (next + 1) * d; ++i) total += CleanSample(s[i]);
+      mix.samples[next] = static_cast<float>(total * scale);
+    }
+  }
+};
+
 }  // namespace
 
 size_t WavePointCount(uint64_t frames, int32_t sampleRate) {
@@ -142,8 +182,11 @@ size_t WavePointCount(uint64_t frames, int32_t sampleRate) {
   return static_cast<size_t>(frames * kWavePointsPerSecond / static_cast<uint64_t>(sampleRate)) + 1;
 }
 
-BandSplit SplitBands(const Track& track) {
+BandSplit SplitBands(const Track& track, DecimatedMix* mix) {
   BandSplit bands;
+  DecimatedMix unused;
+  Decimator decimator(track, mix ? *mix : unused);
+  const bool decimate_pairs = mix && decimator.Even(), decimate_odd = mix && !decimator.Even();
   const size_t n = WavePointCount(UsableFrames(track), track.sampleRate);
   if (n == 0) return bands;
   bands.lowPeak.assign(n, 0.0f);
@@ -206,9 +249,11 @@ BandSplit SplitBands(const Track& track) {
       const Double4 v = __builtin_convertvector(CleanSamples(Load4(s + 2 * (start + k))), Double4);
       block[k] = (v[0] + v[1]) * 0.5;
       block[k + 1] = (v[2] + v[3]) * 0.5;
+      if (decimate_pairs) decimator.AddPair(v);
     }
     for (; k < length; ++k)
       block[k] = (static_cast<double>(CleanSample(s[2 * (start + k)])) + CleanSample(s[2 * (start + k) + 1])) * 0.5;
+    if (decimate_odd) decimator.AddOddUpTo(start + length);
     for (k = 0; k < length;) {
       if (start + k >= next_start) {
         store();
@@ -390,28 +435,16 @@ void AnalysisFft(std::vector<std::complex<float>>& data) {
 
 DecimatedMix DecimateMix(const Track& track) {
   DecimatedMix mix;
-  if (track.sampleRate <= 0) return mix;
-  const int32_t d = std::max(track.sampleRate / kAnalysisRate, 1);
-  mix.factor = d;
-  mix.rate = static_cast<double>(track.sampleRate) / d;
-  const size_t m = static_cast<size_t>(UsableFrames(track) / static_cast<uint64_t>(d));
-  mix.samples.resize(m);
-  const float* s = track.samples.data();
-  const double scale = 1.0 / (2.0 * d);
-  if (d % 2 != 0) {
-    for (size_t j = 0; j < m; ++j) {
-      double sum = 0.0;
-      for (size_t i = 2 * j * d; i < 2 * (j + 1) * d; ++i) sum += CleanSample(s[i]);
-      mix.samples[j] = static_cast<float>(sum * scale);
-    }
+  Decimator decimator(track, mix);
+  const uint64_t frames = UsableFrames(track);
+  if (!decimator.Even()) {
+    decimator.AddOddUpTo(frames);
     return mix;
   }
   // Two frames at a time, cleaned four lanes at once.
-  for (size_t j = 0; j < m; ++j) {
-    Double4 sum = {};
-    for (int32_t q = 0; q < d; q += 2) sum += __builtin_convertvector(CleanSamples(Load4(s + 2 * (j * d + q))), Double4);
-    mix.samples[j] = static_cast<float>(((sum[0] + sum[1]) + (sum[2] + sum[3])) * scale);
-  }
+  const float* s = track.samples.data();
+  for (uint64_t f = 0; f + 2 <= mix.samples.size() * static_cast<uint64_t>(mix.factor); f += 2)
+    decimator.AddPair(__builtin_convertvector(CleanSamples(Load4(s + 2 * f)), Double4));
   return mix;
 }
 
@@ -509,11 +542,11 @@ void AnalyzeTrack(Track& track) {
     track.firstSound = defaults.firstSound;
     return;
   }
-  const BandSplit bands = SplitBands(track);
+  DecimatedMix mix;
+  const BandSplit bands = SplitBands(track, &mix);
   track.waveform = WaveformFromBands(bands);
   track.loudness = LoudnessFromBands(bands, UsableFrames(track));
   track.firstSound = FirstSoundFromBands(bands, track.sampleRate);
-  const DecimatedMix mix = DecimateMix(track);
   track.key = DetectKey(mix);
   if (track.waveform.size() < kTempoMinPoints) return;  // under 4 s: the defaults stand
   const TempoEstimate tempo = EstimateTempo(SpectralOnsets(mix));

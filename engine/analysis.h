@@ -37,7 +37,9 @@ struct BandSplit {
 // The single pass over the interleaved stereo samples: three one-pole filters split the mono
 // mix at 180 Hz (two stages) and 2200 Hz. Samples that are not finite count as 0; samples beyond
 // +-1e4 (+80 dBFS, only in broken float files) are clamped there so no sum can overflow.
-BandSplit SplitBands(const Track& track);
+// With `mix`, also fills it as DecimateMix would, from the same read of the samples.
+struct DecimatedMix;
+BandSplit SplitBands(const Track& track, DecimatedMix* mix = nullptr);
 // Waveform bytes (low, mid, high) from the peaks, each band normalised by its own maximum.
 std::vector<WavePoint> WaveformFromBands(const BandSplit& bands);
 // dB of the mean power of the mono mix; -100 for silence or no frames.

@@ -123,11 +123,12 @@ TEST(AnalysisFft, MatchesADirectTransform) {
 }
 
 // The mix the key and onsets read: means of `factor` frames of cleaned samples, whichever path the
-// factor takes (two frames at a time for even factors, one by one for odd ones).
+// factor takes (two frames at a time for even factors, one by one for odd ones) and whichever
+// pass reads them.
 TEST(AnalysisDecimation, MeansOfCleanedFramesAtEveryRate) {
   const float garbage[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                            -std::numeric_limits<float>::infinity(), 3e38f, -2e4f, 1e4f, -0.0f};
-  for (const int32_t rate : {44100, 48000, 22050, 37800, 8000}) {
+  for (const int32_t rate : {44100, 48000, 22050, 37800, 8000, 192000}) {
     Track track = MakeTrack(rate, 1.0, [](double t) { return 0.5 * std::sin(kTwoPi * 440.0 * t); },
                             [](double t) { return 0.3 * std::sin(kTwoPi * 97.0 * t); });
     for (size_t i = 0; i < std::size(garbage); ++i) track.samples[101 + 37 * i] = garbage[i];
@@ -144,6 +145,13 @@ TEST(AnalysisDecimation, MeansOfCleanedFramesAtEveryRate) {
       for (size_t i = 2 * j * factor; i < 2 * (j + 1) * factor; ++i) sum += clean(track.samples[i]);
       ASSERT_NEAR(mix.samples[j], sum / (2.0 * factor), 1e-6 * (1.0 + std::fabs(sum))) << rate << " sample " << j;
     }
+    // The whole analysis takes the mix from the band split's read of the samples: the same bits.
+    DecimatedMix fused;
+    SplitBands(track, &fused);
+    ASSERT_EQ(fused.samples.size(), mix.samples.size()) << rate;
+    EXPECT_EQ(fused.rate, mix.rate);
+    for (size_t j = 0; j < mix.samples.size(); ++j)
+      ASSERT_EQ(std::bit_cast<uint32_t>(fused.samples[j]), std::bit_cast<uint32_t>(mix.samples[j])) << rate << " sample " << j;
   }
 }
 
