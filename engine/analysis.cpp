@@ -382,23 +382,43 @@ void AnalysisFftReordered(float* re, float* im, size_t n) {
     Store4(re + i, __builtin_shuffle(ar, Int4{0, 1, 0, 1}) + pr * halves);
     Store4(im + i, __builtin_shuffle(ai, Int4{0, 1, 0, 1}) + pi * halves);
   }
-  // Four butterflies at a time from length 8 on, in plain float arithmetic.
-  for (size_t length = 8; length <= n; length <<= 1) {
-    const size_t half = length / 2;
-    const float* wr = t.cos.data() + half;
-    const float* wi = t.sin.data() + half;
-    for (size_t start = 0; start < n; start += length) {
-      float* ar = re + start;
-      float* ai = im + start;
-      float* cr = ar + half;
-      float* ci = ai + half;
-      for (size_t k = 0; k < half; k += 4) {
-        const Float4 xr = Load4(cr + k), xi = Load4(ci + k), tr = Load4(wr + k), ti = Load4(wi + k);
-        const Float4 br = xr * tr - xi * ti, bi = xr * ti + xi * tr;
-        const Float4 pr = Load4(ar + k), pi = Load4(ai + k);
-        Store4(ar + k, pr + br), Store4(ai + k, pi + bi);
-        Store4(cr + k, pr - br), Store4(ci + k, pi - bi);
+  // Four butterflies at a time from length 8 on, in plain float arithmetic: p + x w and p - x w.
+  auto butterfly = [](Float4& pr, Float4& pi, Float4& xr, Float4& xi, const float* wr, const float* wi) {
+    const Float4 tr = Load4(wr), ti = Load4(wi);
+    const Float4 br = xr * tr - xi * ti, bi = xr * ti + xi * tr;
+    xr = pr - br, xi = pi - bi;
+    pr = pr + br, pi = pi + bi;
+  };
+  // Two stages per pass over the data (lengths L and 2L on quarters a, b, c, d of each 2L run):
+  // the same butterflies in the same order per value, with half the loads and stores.
+  size_t length = 8;
+  for (; 2 * length <= n; length <<= 2) {
+    const size_t h = length / 2;
+    const float* w1r = t.cos.data() + h;
+    const float* w1i = t.sin.data() + h;
+    const float* w2r = t.cos.data() + length;
+    const float* w2i = t.sin.data() + length;
+    for (size_t start = 0; start < n; start += 2 * length) {
+      float* r = re + start;
+      float* i = im + start;
+      for (size_t k = 0; k < h; k += 4) {
+        Float4 ar = Load4(r + k), ai = Load4(i + k), br = Load4(r + h + k), bi = Load4(i + h + k);
+        Float4 cr = Load4(r + 2 * h + k), ci = Load4(i + 2 * h + k), dr = Load4(r + 3 * h + k), di = Load4(i + 3 * h + k);
+        butterfly(ar, ai, br, bi, w1r + k, w1i + k);
+        butterfly(cr, ci, dr, di, w1r + k, w1i + k);
+        butterfly(ar, ai, cr, ci, w2r + k, w2i + k);
+        butterfly(br, bi, dr, di, w2r + h + k, w2i + h + k);
+        Store4(r + k, ar), Store4(i + k, ai), Store4(r + h + k, br), Store4(i + h + k, bi);
+        Store4(r + 2 * h + k, cr), Store4(i + 2 * h + k, ci), Store4(r + 3 * h + k, dr), Store4(i + 3 * h + k, di);
       }
+    }
+  }
+  if (length <= n) {  // an odd number of stages leaves the last on its own
+    const size_t half = length / 2;
+    for (size_t k = 0; k < half; k += 4) {
+      Float4 pr = Load4(re + k), pi = Load4(im + k), xr = Load4(re + half + k), xi = Load4(im + half + k);
+      butterfly(pr, pi, xr, xi, t.cos.data() + half + k, t.sin.data() + half + k);
+      Store4(re + k, pr), Store4(im + k, pi), Store4(re + half + k, xr), Store4(im + half + k, xi);
     }
   }
 }
