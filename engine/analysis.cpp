@@ -157,7 +157,7 @@ struct Decimator {
   }
   bool Even() const { return d % 2 == 0; }
   // Even factors: the next two frames from frame 0 on, cleaned, as lanes L R L R.
-  void AddPair(Double4 v) {
+  void AddPair(const Double4& v) {
     if (next == mix.samples.size()) return;
     sum += v;
     if (++pairs < d / 2) return;

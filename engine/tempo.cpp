@@ -119,11 +119,19 @@ Sparse NonZero(const std::vector<float>& onset) {
 std::vector<double> FoldOnBeat(const Sparse& onset, double period) {
   const size_t bins = static_cast<size_t>(std::ceil(period));
   std::vector<double> fold(bins + 1, 0.0);
+  // i mod period as i - floor(i / period) period (std::fmod was most of the tempo step); the
+  // fold is continuous in the phase, so its last bits do not matter. The frames rise, so the
+  // beat number is divided out only where a beat starts: frames below `beat_end` share it.
+  double beat = 0.0, beat_end = -1.0;
   for (size_t j = 0; j < onset.frame.size(); ++j) {
-    // i mod period by one division (std::fmod was most of the tempo step); the fold is
-    // continuous in the phase, so its last bits do not matter.
     const double t = onset.frame[j];
-    double at = t - std::floor(t / period) * period;
+    if (!(t < beat_end)) {
+      beat = std::floor(t / period);
+      beat_end = std::ceil((beat + 1.0) * period);
+      while (beat_end > t && std::floor((beat_end - 1.0) / period) > beat) beat_end -= 1.0;
+      while (std::floor(beat_end / period) <= beat) beat_end += 1.0;
+    }
+    double at = t - beat * period;
     if (at < 0.0) at += period;
     if (at >= period) at -= period;
     const size_t b = static_cast<size_t>(at);
