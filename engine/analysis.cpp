@@ -351,6 +351,29 @@ const FftTables& TablesFor(size_t n) {
 
 const uint32_t* FftReverseOrder(size_t n) { return TablesFor(n).reverse.data(); }
 
+void FillReversed(const float* x, const float* w, size_t n, float* out) {
+  const uint32_t* order = FftReverseOrder(n);
+  if (n < 16) {
+    for (size_t k = 0; k < n; ++k) out[order[k]] = x[k] * w[k];
+    return;
+  }
+  // Index q Q + s (Q = n / 4) reverses to rev(s) 4 + (0, 2, 1, 3)[q]: four columns of the four
+  // quarters, transposed, are four whole runs of the output.
+  const size_t quarter = n / 4;
+  for (size_t s = 0; s < quarter; s += 4) {
+    const Float4 q0 = Load4(x + s) * Load4(w + s);
+    const Float4 q1 = Load4(x + quarter + s) * Load4(w + quarter + s);
+    const Float4 q2 = Load4(x + 2 * quarter + s) * Load4(w + 2 * quarter + s);
+    const Float4 q3 = Load4(x + 3 * quarter + s) * Load4(w + 3 * quarter + s);
+    const Float4 t0 = __builtin_shuffle(q0, q2, Int4{0, 4, 1, 5}), t1 = __builtin_shuffle(q1, q3, Int4{0, 4, 1, 5});
+    const Float4 t2 = __builtin_shuffle(q0, q2, Int4{2, 6, 3, 7}), t3 = __builtin_shuffle(q1, q3, Int4{2, 6, 3, 7});
+    Store4(out + 4 * order[4 * s], __builtin_shuffle(t0, t1, Int4{0, 1, 4, 5}));
+    Store4(out + 4 * order[4 * (s + 1)], __builtin_shuffle(t0, t1, Int4{2, 3, 6, 7}));
+    Store4(out + 4 * order[4 * (s + 2)], __builtin_shuffle(t2, t3, Int4{0, 1, 4, 5}));
+    Store4(out + 4 * order[4 * (s + 3)], __builtin_shuffle(t2, t3, Int4{2, 3, 6, 7}));
+  }
+}
+
 void AnalysisFft(float* re, float* im, size_t n) {
   if (n < 2 || (n & (n - 1)) != 0) return;
   const FftTables& t = TablesFor(n);
@@ -494,10 +517,8 @@ int32_t DetectKey(const DecimatedMix& mix) {
   std::vector<double> spectrum(kKeyBinCount, 0.0);  // summed magnitude per bin
   // Summed log magnitude: a loud bass note or a loud passage does not outweigh the harmony.
   std::vector<double> log_spectrum(kKeyBinCount, 0.0);
-  const uint32_t* order = FftReverseOrder(kKeyFftSize);
   auto fill = [&](uint64_t w, float* out) {
-    const float* x = mix.samples.data() + w * kKeyFftSize;
-    for (size_t k = 0; k < kKeyFftSize; ++k) out[order[k]] = x[k] * window[k];
+    FillReversed(mix.samples.data() + w * kKeyFftSize, window.data(), kKeyFftSize, out);
   };
   std::vector<float> magnitudes[2] = {std::vector<float>(kKeyBinCount + 3), std::vector<float>(kKeyBinCount + 3)};
   auto add = [&](std::vector<float>& magnitude) {

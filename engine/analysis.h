@@ -90,6 +90,8 @@ void AnalysisFft(float* re, float* im, size_t n);
 // so filling and reordering are one pass.
 void AnalysisFftReordered(float* re, float* im, size_t n);
 const uint32_t* FftReverseOrder(size_t n);  // n a power of two
+// x[k] w[k] for k < n into `out` in that order (n a power of two).
+void FillReversed(const float* x, const float* w, size_t n, float* out);
 // After AnalysisFft of real signal a in `re` and real signal b in `im`: the magnitudes of a's and
 // b's bins 1..n/2-1 into a[1..] and b[1..] (two real transforms for the price of one complex one).
 void SplitMagnitudes(const float* re, const float* im, size_t n, float* a, float* b);

@@ -330,7 +330,8 @@ OnsetBands SpectralOnsets(const DecimatedMix& mix) {
     if (at >= 0 && static_cast<size_t>(at) + hop + fft <= m && second) {
       const float* a = x.data() + at;
       const float* b = a + hop;
-      for (size_t k = 0; k < fft; ++k) re[order[k]] = a[k] * window[k], im[order[k]] = b[k] * window[k];
+      FillReversed(a, window.data(), fft, re.data());
+      FillReversed(b, window.data(), fft, im.data());
     } else {
       for (size_t k = 0; k < fft; ++k) {
         const long ka = at + static_cast<long>(k), kb = ka + static_cast<long>(hop);

@@ -125,6 +125,17 @@ TEST(AnalysisFft, MatchesADirectTransform) {
   EXPECT_EQ(odd, std::vector<std::complex<float>>(12, {1.0f, 0.0f}));
 }
 
+// The windowed fill that the spectra hand to the FFT: each product lands at its reversed index.
+TEST(AnalysisFft, FillsInBitReversedOrder) {
+  for (const size_t n : {2, 8, 16, 64, 512, 4096}) {
+    std::vector<float> x(n), w(n), out(n, -1.0f);
+    for (size_t k = 0; k < n; ++k) x[k] = static_cast<float>(std::sin(0.7 * k)), w[k] = 1.0f + 0.001f * k;
+    FillReversed(x.data(), w.data(), n, out.data());
+    const uint32_t* order = FftReverseOrder(n);
+    for (size_t k = 0; k < n; ++k) ASSERT_EQ(out[order[k]], x[k] * w[k]) << n << " points, index " << k;
+  }
+}
+
 // The mix the key and onsets read: means of `factor` frames of cleaned samples, whichever path the
 // factor takes (two frames at a time for even factors, one by one for odd ones) and whichever
 // pass reads them.
