@@ -394,7 +394,7 @@ void AnalysisFftReordered(float* re, float* im, size_t n) {
     return;
   }
   const Float4 alternate = {1.0f, -1.0f, 1.0f, -1.0f}, halves = {1.0f, 1.0f, -1.0f, -1.0f};
-  for (size_t i = 0; i < n; i += 4) {
+  auto first_two = [&](size_t i, Float4& out_r, Float4& out_i) {
     const Float4 xr = Load4(re + i), xi = Load4(im + i);
     // Length 2: [x0 + x1, x0 - x1, x2 + x3, x2 - x3].
     const Float4 ar = __builtin_shuffle(xr, Int4{0, 0, 2, 2}) + __builtin_shuffle(xr, Int4{1, 1, 3, 3}) * alternate;
@@ -402,9 +402,9 @@ void AnalysisFftReordered(float* re, float* im, size_t n) {
     // Length 4: a0 +- a2 and a1 +- (-i) a3, where (-i) a3 = a3i - i a3r.
     const Float4 pr = __builtin_shuffle(ar, ai, Int4{2, 7, 2, 7});
     const Float4 pi = __builtin_shuffle(ai, ar, Int4{2, 7, 2, 7}) * alternate;
-    Store4(re + i, __builtin_shuffle(ar, Int4{0, 1, 0, 1}) + pr * halves);
-    Store4(im + i, __builtin_shuffle(ai, Int4{0, 1, 0, 1}) + pi * halves);
-  }
+    out_r = __builtin_shuffle(ar, Int4{0, 1, 0, 1}) + pr * halves;
+    out_i = __builtin_shuffle(ai, Int4{0, 1, 0, 1}) + pi * halves;
+  };
   // Four butterflies at a time from length 8 on, in plain float arithmetic: p + x w and p - x w.
   auto butterfly = [](Float4& pr, Float4& pi, Float4& xr, Float4& xi, const float* wr, const float* wi) {
     const Float4 tr = Load4(wr), ti = Load4(wi);
@@ -412,9 +412,23 @@ void AnalysisFftReordered(float* re, float* im, size_t n) {
     xr = pr - br, xi = pi - bi;
     pr = pr + br, pi = pi + bi;
   };
-  // Two stages per pass over the data (lengths L and 2L on quarters a, b, c, d of each 2L run):
-  // the same butterflies in the same order per value, with half the loads and stores.
-  size_t length = 8;
+  if (n == 4) {
+    Float4 r, i;
+    first_two(0, r, i);
+    Store4(re, r), Store4(im, i);
+    return;
+  }
+  // Lengths 2, 4 and 8 in one pass over each run of eight values.
+  for (size_t i = 0; i < n; i += 8) {
+    Float4 ar, ai, br, bi;
+    first_two(i, ar, ai);
+    first_two(i + 4, br, bi);
+    butterfly(ar, ai, br, bi, t.cos.data() + 4, t.sin.data() + 4);
+    Store4(re + i, ar), Store4(im + i, ai), Store4(re + i + 4, br), Store4(im + i + 4, bi);
+  }
+  // Then two stages per pass (lengths L and 2L on quarters a, b, c, d of each 2L run): the same
+  // butterflies in the same order per value, with half the loads and stores.
+  size_t length = 16;
   for (; 2 * length <= n; length <<= 2) {
     const size_t h = length / 2;
     const float* w1r = t.cos.data() + h;
