@@ -53,6 +53,17 @@ void BM_BandSplitPerMinute(benchmark::State& state) {
 }
 BENCHMARK(BM_BandSplitPerMinute)->Unit(benchmark::kMillisecond);
 
+// What the whole analysis runs: the band split and the decimated mix from one read of the samples.
+void BM_BandSplitAndMixPerMinute(benchmark::State& state) {
+  const Track track = OneMinuteOfMusic();
+  for (auto _ : state) {
+    DecimatedMix mix;
+    benchmark::DoNotOptimize(SplitBands(track, &mix));
+    benchmark::DoNotOptimize(mix);
+  }
+}
+BENCHMARK(BM_BandSplitAndMixPerMinute)->Unit(benchmark::kMillisecond);
+
 // The key and onset steps below each include this; a whole analysis decimates once for both.
 void BM_DecimatePerMinute(benchmark::State& state) {
   const Track track = OneMinuteOfMusic();

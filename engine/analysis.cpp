@@ -19,8 +19,6 @@ namespace {
 // --- Band split and waveform ---
 constexpr double kLowSplitHz = 180.0;           // two cascaded one-pole low-passes
 constexpr double kMidSplitHz = 2200.0;          // one one-pole low-pass
-constexpr double kEnergyMidWeight = 0.4;
-constexpr double kEnergyHighWeight = 0.15;
 constexpr size_t kSplitBlockFrames = 1024;
 constexpr float kMinBandMaximum = 1e-6f;        // keeps silence from dividing by zero
 constexpr double kWaveformGamma = 0.8;          // lifts quiet parts of the waveform
@@ -73,6 +71,8 @@ float CleanSample(float s) {
 }
 
 using Double4 = double __attribute__((vector_size(32)));
+using Double2 = double __attribute__((vector_size(16)));
+using Long2 = int64_t __attribute__((vector_size(16)));
 
 // CleanSample on four lanes.
 Float4 CleanSamples(Float4 v) {
@@ -135,6 +135,46 @@ double TonalShare(const std::vector<double>& spectrum, const std::array<int8_t, 
   return total > 0.0 ? in_peaks / total : 0.0;
 }
 
+// DecimateMix's arithmetic, fed as the samples are read: each mean sums its frames in the same
+// order whether DecimateMix or the band split's pass reads them.
+struct Decimator {
+  DecimatedMix& mix;
+  const float* s;
+  int32_t d = 1;
+  double scale = 0.5;
+  size_t next = 0;    // the next mean to write
+  int32_t pairs = 0;  // frame pairs in `sum`
+  Double4 sum = {};
+
+  Decimator(const Track& track, DecimatedMix& out) : mix(out), s(track.samples.data()) {
+    mix = DecimatedMix{};
+    if (track.sampleRate <= 0) return;
+    d = std::max(track.sampleRate / kAnalysisRate, 1);
+    mix.factor = d;
+    mix.rate = static_cast<double>(track.sampleRate) / d;
+    mix.samples.resize(static_cast<size_t>(UsableFrames(track) / static_cast<uint64_t>(d)));
+    scale = 1.0 / (2.0 * d);
+  }
+  bool Even() const { return d % 2 == 0; }
+  // Even factors: the next two frames from frame 0 on, cleaned, as lanes L R L R.
+  void AddPair(const Double4& v) {
+    if (next == mix.samples.size()) return;
+    sum += v;
+    if (++pairs < d / 2) return;
+    mix.samples[next++] = static_cast<float>(((sum[0] + sum[1]) + (sum[2] + sum[3])) * scale);
+    sum = Double4{};
+    pairs = 0;
+  }
+  // Odd factors: every mean whose frames all lie before frame `end`, sample by sample.
+  void AddOddUpTo(uint64_t end) {
+    for (; next < mix.samples.size() && (next + 1) * static_cast<uint64_t>(d) <= end; ++next) {
+      double total = 0.0;
+      for (size_t i = 2 * next * d; i < 2 * (next + 1) * d; ++i) total += CleanSample(s[i]);
+      mix.samples[next] = static_cast<float>(total * scale);
+    }
+  }
+};
+
 }  // namespace
 
 size_t WavePointCount(uint64_t frames, int32_t sampleRate) {
@@ -142,81 +182,101 @@ size_t WavePointCount(uint64_t frames, int32_t sampleRate) {
   return static_cast<size_t>(frames * kWavePointsPerSecond / static_cast<uint64_t>(sampleRate)) + 1;
 }
 
-BandSplit SplitBands(const Track& track) {
+BandSplit SplitBands(const Track& track, DecimatedMix* mix) {
   BandSplit bands;
+  DecimatedMix unused;
+  Decimator decimator(track, mix ? *mix : unused);
+  const bool decimate_pairs = mix && decimator.Even(), decimate_odd = mix && !decimator.Even();
   const size_t n = WavePointCount(UsableFrames(track), track.sampleRate);
   if (n == 0) return bands;
   bands.lowPeak.assign(n, 0.0f);
   bands.midPeak.assign(n, 0.0f);
   bands.highPeak.assign(n, 0.0f);
-  bands.energy.assign(n, 0.0f);
   bands.count.assign(n, 0);
 
   const uint64_t rate = static_cast<uint64_t>(track.sampleRate);
   const double a180 = std::exp(-2.0 * std::numbers::pi * kLowSplitHz / track.sampleRate);
   const double a2200 = std::exp(-2.0 * std::numbers::pi * kMidSplitHz / track.sampleRate);
+  // Each one-pole step as y a + x (1 - a): one multiply and one add wait on the last output.
+  const double b180 = 1.0 - a180, b2200 = 1.0 - a2200;
   double lp1 = 0.0, low = 0.0, lp2 = 0.0, sum = 0.0;
   const uint64_t frames = UsableFrames(track);
   const float* s = track.samples.data();
-
-  // Points are contiguous runs of frames: keep the current point's sums in locals and store
-  // them when the run ends, so the per-frame work is the filters and three compares.
-  size_t point = 0;
-  uint64_t next_start = (rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
-  double low_peak = 0, mid_peak = 0, high_peak = 0;
-  double energy = 0.0;
-  uint32_t count = 0;
-  auto store = [&] {
-    bands.lowPeak[point] = static_cast<float>(low_peak);
-    bands.midPeak[point] = static_cast<float>(mid_peak);
-    bands.highPeak[point] = static_cast<float>(high_peak);
-    bands.energy[point] = static_cast<float>(std::min(energy, static_cast<double>(FLT_MAX)));
-    bands.count[point] = count;
-  };
   for (uint64_t f = 0; f < frames; ++f) {
     if (std::fabs(s[2 * f]) > kFirstSoundLevel || std::fabs(s[2 * f + 1]) > kFirstSoundLevel) {
       bands.firstSoundFrame = static_cast<int64_t>(f);
       break;
     }
   }
-  // Each one-pole step as y a + x (1 - a): one multiply and one add wait on the last output.
-  const double b180 = 1.0 - a180, b2200 = 1.0 - a2200;
-  // The mono mix of a block of frames first, cleaned two frames at a time, so the filter loop
-  // only reads it.
-  std::array<double, kSplitBlockFrames> block;
-  for (uint64_t f = 0; f < frames; ++f) {
-    const size_t in_block = static_cast<size_t>(f % kSplitBlockFrames);
-    if (in_block == 0) {
-      const size_t length = static_cast<size_t>(std::min<uint64_t>(kSplitBlockFrames, frames - f));
-      size_t k = 0;
-      for (; k + 2 <= length; k += 2) {
-        const Double4 v = __builtin_convertvector(CleanSamples(Load4(s + 2 * (f + k))), Double4);
-        block[k] = (v[0] + v[1]) * 0.5;
-        block[k + 1] = (v[2] + v[3]) * 0.5;
-      }
-      for (; k < length; ++k)
-        block[k] = (static_cast<double>(CleanSample(s[2 * (f + k)])) + CleanSample(s[2 * (f + k) + 1])) * 0.5;
-    }
-    if (f >= next_start) {
-      store();
-      point = static_cast<size_t>(f * kWavePointsPerSecond / rate);
-      next_start = ((point + 1) * rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
-      low_peak = mid_peak = high_peak = 0.0;
-      energy = 0.0;
-      count = 0;
-    }
-    const double m = block[in_block];
+
+  // Points are contiguous runs of frames: each run's peaks gather in two lanes (even and odd
+  // frames) and are stored when it ends. Peaks are exact whatever the order, as the filter
+  // outputs are always finite.
+  size_t point = 0;
+  uint64_t next_start = (rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
+  Double2 low_peak = {}, mid_peak = {}, high_peak = {};
+  uint32_t count = 0;
+  auto store = [&] {
+    bands.lowPeak[point] = static_cast<float>(std::max(low_peak[0], low_peak[1]));
+    bands.midPeak[point] = static_cast<float>(std::max(mid_peak[0], mid_peak[1]));
+    bands.highPeak[point] = static_cast<float>(std::max(high_peak[0], high_peak[1]));
+    bands.count[point] = count;
+  };
+  // The filters frame by frame in a fixed order; the bands and their peaks two frames at once.
+  auto filter = [&](double m) {
     sum += m * m;
     lp1 = lp1 * a180 + m * b180;
     low = low * a180 + lp1 * b180;
     lp2 = lp2 * a2200 + m * b2200;
-    const double mid = lp2 - low;
-    const double high = m - lp2;
-    low_peak = std::max(low_peak, std::fabs(low));
-    mid_peak = std::max(mid_peak, std::fabs(mid));
-    high_peak = std::max(high_peak, std::fabs(high));
-    energy += low * low + kEnergyMidWeight * mid * mid + kEnergyHighWeight * high * high;
-    ++count;
+  };
+  const Double2 sign_bit = -Double2{0.0, 0.0};
+  auto peaks = [&](Double2 m, Double2 lows, Double2 lp2s) {
+    const Double2 mid = lp2s - lows, high = m - lp2s;
+    const Double2 low_abs = std::bit_cast<Double2>(std::bit_cast<Long2>(lows) & ~std::bit_cast<Long2>(sign_bit));
+    const Double2 mid_abs = std::bit_cast<Double2>(std::bit_cast<Long2>(mid) & ~std::bit_cast<Long2>(sign_bit));
+    const Double2 high_abs = std::bit_cast<Double2>(std::bit_cast<Long2>(high) & ~std::bit_cast<Long2>(sign_bit));
+    low_peak = low_abs > low_peak ? low_abs : low_peak;
+    mid_peak = mid_abs > mid_peak ? mid_abs : mid_peak;
+    high_peak = high_abs > high_peak ? high_abs : high_peak;
+  };
+  // The mono mix of a block of frames first, cleaned two frames at a time, so the filter loop
+  // only reads it.
+  std::array<double, kSplitBlockFrames> block;
+  for (uint64_t start = 0; start < frames; start += kSplitBlockFrames) {
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(kSplitBlockFrames, frames - start));
+    size_t k = 0;
+    for (; k + 2 <= length; k += 2) {
+      const Double4 v = __builtin_convertvector(CleanSamples(Load4(s + 2 * (start + k))), Double4);
+      block[k] = (v[0] + v[1]) * 0.5;
+      block[k + 1] = (v[2] + v[3]) * 0.5;
+      if (decimate_pairs) decimator.AddPair(v);
+    }
+    for (; k < length; ++k)
+      block[k] = (static_cast<double>(CleanSample(s[2 * (start + k)])) + CleanSample(s[2 * (start + k) + 1])) * 0.5;
+    if (decimate_odd) decimator.AddOddUpTo(start + length);
+    for (k = 0; k < length;) {
+      if (start + k >= next_start) {
+        store();
+        point = static_cast<size_t>((start + k) * kWavePointsPerSecond / rate);
+        next_start = ((point + 1) * rate + kWavePointsPerSecond - 1) / kWavePointsPerSecond;
+        low_peak = mid_peak = high_peak = Double2{};
+        count = 0;
+      }
+      const size_t run_end = static_cast<size_t>(std::min<uint64_t>(length, next_start - start));
+      count += static_cast<uint32_t>(run_end - k);
+      for (; k + 2 <= run_end; k += 2) {
+        filter(block[k]);
+        const double low0 = low, lp20 = lp2;
+        filter(block[k + 1]);
+        peaks(Double2{block[k], block[k + 1]}, Double2{low0, low}, Double2{lp20, lp2});
+      }
+      if (k < run_end) {
+        filter(block[k]);
+        // The other lane sees zeros, which no peak is below.
+        peaks(Double2{block[k], 0.0}, Double2{low, 0.0}, Double2{lp2, 0.0});
+        ++k;
+      }
+    }
   }
   if (frames > 0) store();
   bands.sumSquares = sum;
@@ -289,6 +349,31 @@ const FftTables& TablesFor(size_t n) {
 
 }  // namespace
 
+const uint32_t* FftReverseOrder(size_t n) { return TablesFor(n).reverse.data(); }
+
+void FillReversed(const float* x, const float* w, size_t n, float* out) {
+  const uint32_t* order = FftReverseOrder(n);
+  if (n < 16) {
+    for (size_t k = 0; k < n; ++k) out[order[k]] = x[k] * w[k];
+    return;
+  }
+  // Index q Q + s (Q = n / 4) reverses to rev(s) 4 + (0, 2, 1, 3)[q]: four columns of the four
+  // quarters, transposed, are four whole runs of the output.
+  const size_t quarter = n / 4;
+  for (size_t s = 0; s < quarter; s += 4) {
+    const Float4 q0 = Load4(x + s) * Load4(w + s);
+    const Float4 q1 = Load4(x + quarter + s) * Load4(w + quarter + s);
+    const Float4 q2 = Load4(x + 2 * quarter + s) * Load4(w + 2 * quarter + s);
+    const Float4 q3 = Load4(x + 3 * quarter + s) * Load4(w + 3 * quarter + s);
+    const Float4 t0 = __builtin_shuffle(q0, q2, Int4{0, 4, 1, 5}), t1 = __builtin_shuffle(q1, q3, Int4{0, 4, 1, 5});
+    const Float4 t2 = __builtin_shuffle(q0, q2, Int4{2, 6, 3, 7}), t3 = __builtin_shuffle(q1, q3, Int4{2, 6, 3, 7});
+    Store4(out + 4 * order[4 * s], __builtin_shuffle(t0, t1, Int4{0, 1, 4, 5}));
+    Store4(out + 4 * order[4 * (s + 1)], __builtin_shuffle(t0, t1, Int4{2, 3, 6, 7}));
+    Store4(out + 4 * order[4 * (s + 2)], __builtin_shuffle(t2, t3, Int4{0, 1, 4, 5}));
+    Store4(out + 4 * order[4 * (s + 3)], __builtin_shuffle(t2, t3, Int4{2, 3, 6, 7}));
+  }
+}
+
 void AnalysisFft(float* re, float* im, size_t n) {
   if (n < 2 || (n & (n - 1)) != 0) return;
   const FftTables& t = TablesFor(n);
@@ -296,6 +381,12 @@ void AnalysisFft(float* re, float* im, size_t n) {
     const size_t j = t.reverse[i];
     if (i < j) std::swap(re[i], re[j]), std::swap(im[i], im[j]);
   }
+  AnalysisFftReordered(re, im, n);
+}
+
+void AnalysisFftReordered(float* re, float* im, size_t n) {
+  if (n < 2 || (n & (n - 1)) != 0) return;
+  const FftTables& t = TablesFor(n);
   // The first two stages multiply by 1 and -i only: both at once on each run of four values.
   if (n == 2) {
     const float ar = re[0], ai = im[0], br = re[1], bi = im[1];
@@ -303,7 +394,7 @@ void AnalysisFft(float* re, float* im, size_t n) {
     return;
   }
   const Float4 alternate = {1.0f, -1.0f, 1.0f, -1.0f}, halves = {1.0f, 1.0f, -1.0f, -1.0f};
-  for (size_t i = 0; i < n; i += 4) {
+  auto first_two = [&](size_t i, Float4& out_r, Float4& out_i) {
     const Float4 xr = Load4(re + i), xi = Load4(im + i);
     // Length 2: [x0 + x1, x0 - x1, x2 + x3, x2 - x3].
     const Float4 ar = __builtin_shuffle(xr, Int4{0, 0, 2, 2}) + __builtin_shuffle(xr, Int4{1, 1, 3, 3}) * alternate;
@@ -311,26 +402,60 @@ void AnalysisFft(float* re, float* im, size_t n) {
     // Length 4: a0 +- a2 and a1 +- (-i) a3, where (-i) a3 = a3i - i a3r.
     const Float4 pr = __builtin_shuffle(ar, ai, Int4{2, 7, 2, 7});
     const Float4 pi = __builtin_shuffle(ai, ar, Int4{2, 7, 2, 7}) * alternate;
-    Store4(re + i, __builtin_shuffle(ar, Int4{0, 1, 0, 1}) + pr * halves);
-    Store4(im + i, __builtin_shuffle(ai, Int4{0, 1, 0, 1}) + pi * halves);
+    out_r = __builtin_shuffle(ar, Int4{0, 1, 0, 1}) + pr * halves;
+    out_i = __builtin_shuffle(ai, Int4{0, 1, 0, 1}) + pi * halves;
+  };
+  // Four butterflies at a time from length 8 on, in plain float arithmetic: p + x w and p - x w.
+  auto butterfly = [](Float4& pr, Float4& pi, Float4& xr, Float4& xi, const float* wr, const float* wi) {
+    const Float4 tr = Load4(wr), ti = Load4(wi);
+    const Float4 br = xr * tr - xi * ti, bi = xr * ti + xi * tr;
+    xr = pr - br, xi = pi - bi;
+    pr = pr + br, pi = pi + bi;
+  };
+  if (n == 4) {
+    Float4 r, i;
+    first_two(0, r, i);
+    Store4(re, r), Store4(im, i);
+    return;
   }
-  // Four butterflies at a time from length 8 on, in plain float arithmetic.
-  for (size_t length = 8; length <= n; length <<= 1) {
-    const size_t half = length / 2;
-    const float* wr = t.cos.data() + half;
-    const float* wi = t.sin.data() + half;
-    for (size_t start = 0; start < n; start += length) {
-      float* ar = re + start;
-      float* ai = im + start;
-      float* cr = ar + half;
-      float* ci = ai + half;
-      for (size_t k = 0; k < half; k += 4) {
-        const Float4 xr = Load4(cr + k), xi = Load4(ci + k), tr = Load4(wr + k), ti = Load4(wi + k);
-        const Float4 br = xr * tr - xi * ti, bi = xr * ti + xi * tr;
-        const Float4 pr = Load4(ar + k), pi = Load4(ai + k);
-        Store4(ar + k, pr + br), Store4(ai + k, pi + bi);
-        Store4(cr + k, pr - br), Store4(ci + k, pi - bi);
+  // Lengths 2, 4 and 8 in one pass over each run of eight values.
+  for (size_t i = 0; i < n; i += 8) {
+    Float4 ar, ai, br, bi;
+    first_two(i, ar, ai);
+    first_two(i + 4, br, bi);
+    butterfly(ar, ai, br, bi, t.cos.data() + 4, t.sin.data() + 4);
+    Store4(re + i, ar), Store4(im + i, ai), Store4(re + i + 4, br), Store4(im + i + 4, bi);
+  }
+  // Then two stages per pass (lengths L and 2L on quarters a, b, c, d of each 2L run): the same
+  // butterflies in the same order per value, with half the loads and stores.
+  size_t length = 16;
+  for (; 2 * length <= n; length <<= 2) {
+    const size_t h = length / 2;
+    const float* w1r = t.cos.data() + h;
+    const float* w1i = t.sin.data() + h;
+    const float* w2r = t.cos.data() + length;
+    const float* w2i = t.sin.data() + length;
+    for (size_t start = 0; start < n; start += 2 * length) {
+      float* r = re + start;
+      float* i = im + start;
+      for (size_t k = 0; k < h; k += 4) {
+        Float4 ar = Load4(r + k), ai = Load4(i + k), br = Load4(r + h + k), bi = Load4(i + h + k);
+        Float4 cr = Load4(r + 2 * h + k), ci = Load4(i + 2 * h + k), dr = Load4(r + 3 * h + k), di = Load4(i + 3 * h + k);
+        butterfly(ar, ai, br, bi, w1r + k, w1i + k);
+        butterfly(cr, ci, dr, di, w1r + k, w1i + k);
+        butterfly(ar, ai, cr, ci, w2r + k, w2i + k);
+        butterfly(br, bi, dr, di, w2r + h + k, w2i + h + k);
+        Store4(r + k, ar), Store4(i + k, ai), Store4(r + h + k, br), Store4(i + h + k, bi);
+        Store4(r + 2 * h + k, cr), Store4(i + 2 * h + k, ci), Store4(r + 3 * h + k, dr), Store4(i + 3 * h + k, di);
       }
+    }
+  }
+  if (length <= n) {  // an odd number of stages leaves the last on its own
+    const size_t half = length / 2;
+    for (size_t k = 0; k < half; k += 4) {
+      Float4 pr = Load4(re + k), pi = Load4(im + k), xr = Load4(re + half + k), xi = Load4(im + half + k);
+      butterfly(pr, pi, xr, xi, t.cos.data() + half + k, t.sin.data() + half + k);
+      Store4(re + k, pr), Store4(im + k, pi), Store4(re + half + k, xr), Store4(im + half + k, xi);
     }
   }
 }
@@ -367,28 +492,16 @@ void AnalysisFft(std::vector<std::complex<float>>& data) {
 
 DecimatedMix DecimateMix(const Track& track) {
   DecimatedMix mix;
-  if (track.sampleRate <= 0) return mix;
-  const int32_t d = std::max(track.sampleRate / kAnalysisRate, 1);
-  mix.factor = d;
-  mix.rate = static_cast<double>(track.sampleRate) / d;
-  const size_t m = static_cast<size_t>(UsableFrames(track) / static_cast<uint64_t>(d));
-  mix.samples.resize(m);
-  const float* s = track.samples.data();
-  const double scale = 1.0 / (2.0 * d);
-  if (d % 2 != 0) {
-    for (size_t j = 0; j < m; ++j) {
-      double sum = 0.0;
-      for (size_t i = 2 * j * d; i < 2 * (j + 1) * d; ++i) sum += CleanSample(s[i]);
-      mix.samples[j] = static_cast<float>(sum * scale);
-    }
+  Decimator decimator(track, mix);
+  const uint64_t frames = UsableFrames(track);
+  if (!decimator.Even()) {
+    decimator.AddOddUpTo(frames);
     return mix;
   }
   // Two frames at a time, cleaned four lanes at once.
-  for (size_t j = 0; j < m; ++j) {
-    Double4 sum = {};
-    for (int32_t q = 0; q < d; q += 2) sum += __builtin_convertvector(CleanSamples(Load4(s + 2 * (j * d + q))), Double4);
-    mix.samples[j] = static_cast<float>(((sum[0] + sum[1]) + (sum[2] + sum[3])) * scale);
-  }
+  const float* s = track.samples.data();
+  for (uint64_t f = 0; f + 2 <= mix.samples.size() * static_cast<uint64_t>(mix.factor); f += 2)
+    decimator.AddPair(__builtin_convertvector(CleanSamples(Load4(s + 2 * f)), Double4));
   return mix;
 }
 
@@ -419,8 +532,7 @@ int32_t DetectKey(const DecimatedMix& mix) {
   // Summed log magnitude: a loud bass note or a loud passage does not outweigh the harmony.
   std::vector<double> log_spectrum(kKeyBinCount, 0.0);
   auto fill = [&](uint64_t w, float* out) {
-    const float* x = mix.samples.data() + w * kKeyFftSize;
-    for (size_t k = 0; k < kKeyFftSize; ++k) out[k] = x[k] * window[k];
+    FillReversed(mix.samples.data() + w * kKeyFftSize, window.data(), kKeyFftSize, out);
   };
   std::vector<float> magnitudes[2] = {std::vector<float>(kKeyBinCount + 3), std::vector<float>(kKeyBinCount + 3)};
   auto add = [&](std::vector<float>& magnitude) {
@@ -438,7 +550,7 @@ int32_t DetectKey(const DecimatedMix& mix) {
     fill(w, re.data());
     if (second) fill(w + stride, im.data());
     else std::fill(im.begin(), im.end(), 0.0f);
-    AnalysisFft(re.data(), im.data(), kKeyFftSize);
+    AnalysisFftReordered(re.data(), im.data(), kKeyFftSize);
     SplitMagnitudes(re.data(), im.data(), kKeyFftSize, magnitudes[0].data(), magnitudes[1].data());
     add(magnitudes[0]);
     if (second) add(magnitudes[1]);
@@ -485,11 +597,11 @@ void AnalyzeTrack(Track& track) {
     track.firstSound = defaults.firstSound;
     return;
   }
-  const BandSplit bands = SplitBands(track);
+  DecimatedMix mix;
+  const BandSplit bands = SplitBands(track, &mix);
   track.waveform = WaveformFromBands(bands);
   track.loudness = LoudnessFromBands(bands, UsableFrames(track));
   track.firstSound = FirstSoundFromBands(bands, track.sampleRate);
-  const DecimatedMix mix = DecimateMix(track);
   track.key = DetectKey(mix);
   if (track.waveform.size() < kTempoMinPoints) return;  // under 4 s: the defaults stand
   const TempoEstimate tempo = EstimateTempo(SpectralOnsets(mix));

@@ -29,7 +29,6 @@ size_t WavePointCount(uint64_t frames, int32_t sampleRate);
 // The per-point arrays of the one full-rate pass over the samples.
 struct BandSplit {
   std::vector<float> lowPeak, midPeak, highPeak;  // largest absolute band value per point
-  std::vector<float> energy;                      // sum of low^2 + 0.4 mid^2 + 0.15 high^2
   std::vector<uint32_t> count;                    // frames in each point
   double sumSquares = 0.0;                        // sum of the mono mix squared over all frames
   int64_t firstSoundFrame = -1;                   // first frame over the sound threshold, or -1
@@ -38,7 +37,9 @@ struct BandSplit {
 // The single pass over the interleaved stereo samples: three one-pole filters split the mono
 // mix at 180 Hz (two stages) and 2200 Hz. Samples that are not finite count as 0; samples beyond
 // +-1e4 (+80 dBFS, only in broken float files) are clamped there so no sum can overflow.
-BandSplit SplitBands(const Track& track);
+// With `mix`, also fills it as DecimateMix would, from the same read of the samples.
+struct DecimatedMix;
+BandSplit SplitBands(const Track& track, DecimatedMix* mix = nullptr);
 // Waveform bytes (low, mid, high) from the peaks, each band normalised by its own maximum.
 std::vector<WavePoint> WaveformFromBands(const BandSplit& bands);
 // dB of the mean power of the mono mix; -100 for silence or no frames.
@@ -85,6 +86,12 @@ inline float FastLog1p(float x) { return FastLog1p4(Float4{x, 0.0f, 0.0f, 0.0f})
 void AnalysisFft(std::vector<std::complex<float>>& data);
 // The same on separate real and imaginary arrays of `n` values, without copying.
 void AnalysisFft(float* re, float* im, size_t n);
+// The same on values already in bit-reversed order: value k filled in at FftReverseOrder(n)[k],
+// so filling and reordering are one pass.
+void AnalysisFftReordered(float* re, float* im, size_t n);
+const uint32_t* FftReverseOrder(size_t n);  // n a power of two
+// x[k] w[k] for k < n into `out` in that order (n a power of two).
+void FillReversed(const float* x, const float* w, size_t n, float* out);
 // After AnalysisFft of real signal a in `re` and real signal b in `im`: the magnitudes of a's and
 // b's bins 1..n/2-1 into a[1..] and b[1..] (two real transforms for the price of one complex one).
 void SplitMagnitudes(const float* re, const float* im, size_t n, float* a, float* b);

@@ -98,22 +98,46 @@ double Prior(double bpm) {
   return std::exp(-0.5 * octaves * octaves);
 }
 
-// The envelope folded onto one beat: bin p sums the onsets at phase p (linear between bins).
-std::vector<double> FoldOnBeat(const std::vector<float>& onset, double period) {
-  const size_t bins = static_cast<size_t>(std::ceil(period));
-  std::vector<double> fold(bins + 1, 0.0);
+// The frames that have an onset and their values: a fold skips the rest, and a search over many
+// periods compacts the envelope once.
+struct Sparse {
+  std::vector<double> frame;
+  std::vector<float> value;
+};
+
+Sparse NonZero(const std::vector<float>& onset) {
+  Sparse sparse;
   for (size_t i = 0; i < onset.size(); ++i) {
     if (onset[i] == 0.0f) continue;
-    // i mod period by one division (std::fmod was most of the tempo step); the fold is
-    // continuous in the phase, so its last bits do not matter.
-    const double t = static_cast<double>(i);
-    double at = t - std::floor(t / period) * period;
+    sparse.frame.push_back(static_cast<double>(i));
+    sparse.value.push_back(onset[i]);
+  }
+  return sparse;
+}
+
+// The envelope folded onto one beat: bin p sums the onsets at phase p (linear between bins).
+std::vector<double> FoldOnBeat(const Sparse& onset, double period) {
+  const size_t bins = static_cast<size_t>(std::ceil(period));
+  std::vector<double> fold(bins + 1, 0.0);
+  // i mod period as i - floor(i / period) period (std::fmod was most of the tempo step); the
+  // fold is continuous in the phase, so its last bits do not matter. The frames rise, so the
+  // beat number is divided out only where a beat starts: frames below `beat_end` share it.
+  double beat = 0.0, beat_end = -1.0;
+  for (size_t j = 0; j < onset.frame.size(); ++j) {
+    const double t = onset.frame[j];
+    if (!(t < beat_end)) {
+      beat = std::floor(t / period);
+      beat_end = std::ceil((beat + 1.0) * period);
+      while (beat_end > t && std::floor((beat_end - 1.0) / period) > beat) beat_end -= 1.0;
+      while (std::floor(beat_end / period) <= beat) beat_end += 1.0;
+    }
+    double at = t - beat * period;
     if (at < 0.0) at += period;
     if (at >= period) at -= period;
     const size_t b = static_cast<size_t>(at);
     const double f = at - static_cast<double>(b);
-    fold[b] += onset[i] * (1.0 - f);
-    fold[b + 1] += onset[i] * f;
+    fold[b] += onset.value[j] * (1.0 - f);
+    fold[b + 1] += onset.value[j] * f;
   }
   // The bin past the last phase is phase 0 of the next beat, to within a frame.
   fold[0] += fold[bins];
@@ -121,14 +145,17 @@ std::vector<double> FoldOnBeat(const std::vector<float>& onset, double period) {
   return fold;
 }
 
+std::vector<double> FoldOnBeat(const std::vector<float>& onset, double period) {
+  return FoldOnBeat(NonZero(onset), period);
+}
+
 struct Phase {
   double score = -1.0;
   double phase = 0.0;  // frames
 };
 
-// The best phase of a beat period: the folded envelope smoothed over three bins.
-Phase BestPhase(const std::vector<float>& onset, double period) {
-  const std::vector<double> fold = FoldOnBeat(onset, period);
+// The best phase of a beat period from its fold: the fold smoothed over three bins.
+Phase BestPhase(const std::vector<double>& fold, double period) {
   const size_t bins = fold.size();
   Phase best;
   for (size_t b = 0; b < bins; ++b) {
@@ -151,9 +178,10 @@ Phase BestPhase(const std::vector<float>& onset, double period) {
 // best run.
 double RefineTempo(const std::vector<float>& onset, double bpm, double fps) {
   // The fold's energy: largest when every onset lands in the same few phases.
+  const Sparse sparse = NonZero(onset);
   auto score = [&](double b) {
     double sum = 0.0;
-    for (double v : FoldOnBeat(onset, PeriodOf(b, fps))) sum += v * v;
+    for (double v : FoldOnBeat(sparse, PeriodOf(b, fps))) sum += v * v;
     return sum;
   };
   auto best_of = [&](double from, double step, int steps) {
@@ -176,7 +204,7 @@ double RefineTempo(const std::vector<float>& onset, double bpm, double fps) {
 // kFitSpan of it.
 double FitTempo(const std::vector<float>& onset, double bpm, double fps) {
   const double period = PeriodOf(bpm, fps);
-  const double phase = BestPhase(onset, period).phase;
+  const double phase = BestPhase(FoldOnBeat(onset, period), period).phase;
   const long n = static_cast<long>(onset.size());
   const long reach = std::max(1L, static_cast<long>(period / 8));
   double sw = 0, sk = 0, st = 0, skk = 0, skt = 0;
@@ -219,14 +247,14 @@ bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
   const int reach = std::max(1, static_cast<int>(period / 16));
   // Nothing half-way between the beats (a metronome): the beats are the clicks themselves.
   const std::vector<double> every = FoldOnBeat(onsets.all, period);
-  const Phase strongest = BestPhase(onsets.all, period);
+  const Phase strongest = BestPhase(every, period);
   if (!(Around(every, strongest.phase + period / 2, reach) > kHalfBeatFilled * Around(every, strongest.phase, reach)))
     return false;
   // An even pulse on every half beat of the snare band (clicks) is twice this tempo.
   {
     const std::vector<float>& band = onsets.band[OnsetBands::kSnare];
     const std::vector<double> fold = FoldOnBeat(band, 2 * period);
-    const double phase = BestPhase(band, 2 * period).phase, at = Around(fold, phase, reach);
+    const double phase = BestPhase(fold, 2 * period).phase, at = Around(fold, phase, reach);
     bool even = at > 0.0;
     for (double k : {0.5, 1.0, 1.5}) even = even && Around(fold, phase + k * period, reach) >= kEvenPulse * at;
     if (even) return true;
@@ -238,7 +266,7 @@ bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
   std::vector<float> snare(high.size());
   for (size_t i = 0; i < high.size(); ++i) snare[i] = std::max(high[i] - onsets.band[OnsetBands::kKick][i], 0.0f);
   const std::vector<double> two_beats = FoldOnBeat(snare, 2 * period);
-  const Phase backbeat = BestPhase(snare, 2 * period);
+  const Phase backbeat = BestPhase(two_beats, 2 * period);
   double mean = 0.0;
   for (double v : two_beats) mean += v;
   mean /= static_cast<double>(std::max<size_t>(two_beats.size(), 1));
@@ -252,7 +280,7 @@ bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
   // No backbeat: kicks as strong half-way as on the beat (syncopated kicks under a backbeat are
   // not a faster pulse).
   const std::vector<double> kick = FoldOnBeat(onsets.band[OnsetBands::kKick], period);
-  const Phase on = BestPhase(onsets.band[OnsetBands::kKick], period);
+  const Phase on = BestPhase(kick, period);
   const double on_level = Around(kick, on.phase, reach);
   return on_level > 0.0 && Around(kick, on.phase + period / 2, reach) > kKickOffBeat * on_level;
 }
@@ -291,6 +319,7 @@ OnsetBands SpectralOnsets(const DecimatedMix& mix) {
   // Log spectra of bins 0..half-1 and a zero past the last, so every bin has two neighbours.
   std::vector<float> previous(half + 4, 0.0f), current(half + 4, 0.0f);
   std::vector<float> re(fft), im(fft);
+  const uint32_t* order = FftReverseOrder(fft);
   // Three floats of slack past the zero: the logs go four bins at a time.
   std::vector<float> spectra[2] = {std::vector<float>(half + 4, 0.0f), std::vector<float>(half + 4, 0.0f)};
   const float gain = kLogGain * norm;
@@ -301,15 +330,16 @@ OnsetBands SpectralOnsets(const DecimatedMix& mix) {
     if (at >= 0 && static_cast<size_t>(at) + hop + fft <= m && second) {
       const float* a = x.data() + at;
       const float* b = a + hop;
-      for (size_t k = 0; k < fft; ++k) re[k] = a[k] * window[k], im[k] = b[k] * window[k];
+      FillReversed(a, window.data(), fft, re.data());
+      FillReversed(b, window.data(), fft, im.data());
     } else {
       for (size_t k = 0; k < fft; ++k) {
         const long ka = at + static_cast<long>(k), kb = ka + static_cast<long>(hop);
-        re[k] = ka >= 0 && static_cast<size_t>(ka) < m ? x[static_cast<size_t>(ka)] * window[k] : 0.0f;
-        im[k] = second && kb >= 0 && static_cast<size_t>(kb) < m ? x[static_cast<size_t>(kb)] * window[k] : 0.0f;
+        re[order[k]] = ka >= 0 && static_cast<size_t>(ka) < m ? x[static_cast<size_t>(ka)] * window[k] : 0.0f;
+        im[order[k]] = second && kb >= 0 && static_cast<size_t>(kb) < m ? x[static_cast<size_t>(kb)] * window[k] : 0.0f;
       }
     }
-    AnalysisFft(re.data(), im.data(), fft);
+    AnalysisFftReordered(re.data(), im.data(), fft);
     SplitMagnitudes(re.data(), im.data(), fft, spectra[0].data(), spectra[1].data());
     for (std::vector<float>& spectrum : spectra) {
       for (size_t k = 1; k < half; k += 4) Store4(&spectrum[k], FastLog1p4(gain * Load4(&spectrum[k])));
@@ -447,13 +477,13 @@ TempoEstimate EstimateTempo(const OnsetBands& onsets) {
   std::vector<float> kicks(all.size());
   for (size_t i = 0; i < all.size(); ++i)
     kicks[i] = onsets.band[OnsetBands::kKick][i] + onsets.band[OnsetBands::kBody][i];
-  Phase phase = BestPhase(kicks, period);
+  Phase phase = BestPhase(FoldOnBeat(kicks, period), period);
   const std::vector<float>& snare = onsets.band[OnsetBands::kSnare];
   const std::vector<double> snare_fold = FoldOnBeat(snare, period);
   double mean = 0.0;
   for (double v : snare_fold) mean += v;
   mean /= static_cast<double>(std::max<size_t>(snare_fold.size(), 1));
-  const Phase backbeat = BestPhase(snare, period);
+  const Phase backbeat = BestPhase(snare_fold, period);
   double apart = std::fabs(std::fmod(backbeat.phase - phase.phase + 2 * period, period));
   apart = std::min(apart, period - apart);
   if (Around(snare_fold, backbeat.phase, 0) > kClearSnare * mean && apart > kOffBeatApart * period) phase = backbeat;

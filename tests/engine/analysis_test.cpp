@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -103,30 +104,45 @@ TrackPtr SoxClickTrack(const std::string& folder, const std::string& rateOption,
 
 }  // namespace
 
+// Every size, as the stages pair up differently with an odd or even number of them.
 TEST(AnalysisFft, MatchesADirectTransform) {
-  std::vector<std::complex<float>> data(64);
-  for (size_t k = 0; k < data.size(); ++k)
-    data[k] = {static_cast<float>(std::sin(0.3 * k) + 0.1 * k), static_cast<float>(std::cos(1.7 * k))};
-  const std::vector<std::complex<float>> input = data;
-  AnalysisFft(data);
-  for (size_t bin = 0; bin < input.size(); ++bin) {
-    std::complex<double> expected = 0.0;
-    for (size_t k = 0; k < input.size(); ++k)
-      expected += std::complex<double>(input[k]) * std::polar(1.0, -kTwoPi * bin * k / input.size());
-    EXPECT_NEAR(data[bin].real(), expected.real(), 1e-3) << "bin " << bin;
-    EXPECT_NEAR(data[bin].imag(), expected.imag(), 1e-3) << "bin " << bin;
+  for (const size_t n : {2, 4, 8, 16, 32, 64, 128, 512}) {
+    std::vector<std::complex<float>> data(n);
+    for (size_t k = 0; k < data.size(); ++k)
+      data[k] = {static_cast<float>(std::sin(0.3 * k) + 0.01 * k), static_cast<float>(std::cos(1.7 * k))};
+    const std::vector<std::complex<float>> input = data;
+    AnalysisFft(data);
+    for (size_t bin = 0; bin < input.size(); ++bin) {
+      std::complex<double> expected = 0.0;
+      for (size_t k = 0; k < input.size(); ++k)
+        expected += std::complex<double>(input[k]) * std::polar(1.0, -kTwoPi * bin * k / input.size());
+      ASSERT_NEAR(data[bin].real(), expected.real(), 1e-3) << n << " points, bin " << bin;
+      ASSERT_NEAR(data[bin].imag(), expected.imag(), 1e-3) << n << " points, bin " << bin;
+    }
   }
   std::vector<std::complex<float>> odd(12, {1.0f, 0.0f});
   AnalysisFft(odd);  // not a power of two: untouched
   EXPECT_EQ(odd, std::vector<std::complex<float>>(12, {1.0f, 0.0f}));
 }
 
+// The windowed fill that the spectra hand to the FFT: each product lands at its reversed index.
+TEST(AnalysisFft, FillsInBitReversedOrder) {
+  for (const size_t n : {2, 8, 16, 64, 512, 4096}) {
+    std::vector<float> x(n), w(n), out(n, -1.0f);
+    for (size_t k = 0; k < n; ++k) x[k] = static_cast<float>(std::sin(0.7 * k)), w[k] = 1.0f + 0.001f * k;
+    FillReversed(x.data(), w.data(), n, out.data());
+    const uint32_t* order = FftReverseOrder(n);
+    for (size_t k = 0; k < n; ++k) ASSERT_EQ(out[order[k]], x[k] * w[k]) << n << " points, index " << k;
+  }
+}
+
 // The mix the key and onsets read: means of `factor` frames of cleaned samples, whichever path the
-// factor takes (two frames at a time for even factors, one by one for odd ones).
+// factor takes (two frames at a time for even factors, one by one for odd ones) and whichever
+// pass reads them.
 TEST(AnalysisDecimation, MeansOfCleanedFramesAtEveryRate) {
   const float garbage[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
                            -std::numeric_limits<float>::infinity(), 3e38f, -2e4f, 1e4f, -0.0f};
-  for (const int32_t rate : {44100, 48000, 22050, 37800, 8000}) {
+  for (const int32_t rate : {44100, 48000, 22050, 37800, 8000, 192000}) {
     Track track = MakeTrack(rate, 1.0, [](double t) { return 0.5 * std::sin(kTwoPi * 440.0 * t); },
                             [](double t) { return 0.3 * std::sin(kTwoPi * 97.0 * t); });
     for (size_t i = 0; i < std::size(garbage); ++i) track.samples[101 + 37 * i] = garbage[i];
@@ -143,6 +159,13 @@ TEST(AnalysisDecimation, MeansOfCleanedFramesAtEveryRate) {
       for (size_t i = 2 * j * factor; i < 2 * (j + 1) * factor; ++i) sum += clean(track.samples[i]);
       ASSERT_NEAR(mix.samples[j], sum / (2.0 * factor), 1e-6 * (1.0 + std::fabs(sum))) << rate << " sample " << j;
     }
+    // The whole analysis takes the mix from the band split's read of the samples: the same bits.
+    DecimatedMix fused;
+    SplitBands(track, &fused);
+    ASSERT_EQ(fused.samples.size(), mix.samples.size()) << rate;
+    EXPECT_EQ(fused.rate, mix.rate);
+    for (size_t j = 0; j < mix.samples.size(); ++j)
+      ASSERT_EQ(std::bit_cast<uint32_t>(fused.samples[j]), std::bit_cast<uint32_t>(mix.samples[j])) << rate << " sample " << j;
   }
 }
 
@@ -167,6 +190,48 @@ TEST(AnalysisWaveform, HasOnePointPer150thOfASecondPlusOne) {
     EXPECT_EQ(counted, c.frames);
     AnalyzeTrack(track);
     EXPECT_EQ(track.waveform.size(), expected);
+  }
+}
+
+// The waveform is stored and compared across machines: the band split must give the bits of the
+// plain frame-by-frame filter, whatever the samples and however the points' runs fall.
+TEST(AnalysisWaveform, BandsAreTheBitsOfTheFrameByFrameFilter) {
+  auto reference = [](const Track& t) {
+    const size_t n = WavePointCount(t.frames, t.sampleRate);
+    std::vector<float> peaks(3 * n, 0.0f);
+    const double a1 = std::exp(-kTwoPi * 180.0 / t.sampleRate), a2 = std::exp(-kTwoPi * 2200.0 / t.sampleRate);
+    const double b1 = 1.0 - a1, b2 = 1.0 - a2;
+    auto clean = [](float v) { return std::isfinite(v) ? std::clamp(v, -1e4f, 1e4f) : 0.0f; };
+    double lp1 = 0, low = 0, lp2 = 0, sum = 0;
+    for (uint64_t f = 0; f < t.frames; ++f) {
+      const double m = (static_cast<double>(clean(t.samples[2 * f])) + clean(t.samples[2 * f + 1])) * 0.5;
+      sum += m * m;
+      lp1 = lp1 * a1 + m * b1;
+      low = low * a1 + lp1 * b1;
+      lp2 = lp2 * a2 + m * b2;
+      float* p = &peaks[3 * (f * 150 / t.sampleRate)];
+      for (const double v : {low, lp2 - low, m - lp2}) *p = std::max(*p, static_cast<float>(std::fabs(v))), ++p;
+    }
+    return std::pair{peaks, sum};
+  };
+  const float hostile[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                           -std::numeric_limits<float>::infinity(), -3e38f, 2e4f, 1e-40f, -1e-45f, -0.0f};
+  for (const int32_t rate : {44100, 48000, 11025, 8000, 96000, 37800}) {
+    Track track = MakeTrack(rate, 0.7, [noise = WhiteNoise()](double t) { return 0.3 * noise(t) + 0.5 * std::sin(kTwoPi * 90.0 * t); },
+                            Chord({440.0, 3000.0}));
+    for (size_t i = 0; i < 400; ++i) track.samples[(i * 7919) % track.samples.size()] = hostile[i % std::size(hostile)];
+    for (uint64_t frames : {track.frames, track.frames - 1, uint64_t{1}, uint64_t{2}}) {
+      track.frames = frames;
+      const BandSplit bands = SplitBands(track);
+      const auto [peaks, sum] = reference(track);
+      ASSERT_EQ(bands.lowPeak.size() * 3, peaks.size()) << rate;
+      for (size_t i = 0; i < bands.lowPeak.size(); ++i) {
+        ASSERT_EQ(std::bit_cast<uint32_t>(bands.lowPeak[i]), std::bit_cast<uint32_t>(peaks[3 * i])) << rate << " point " << i;
+        ASSERT_EQ(std::bit_cast<uint32_t>(bands.midPeak[i]), std::bit_cast<uint32_t>(peaks[3 * i + 1])) << rate << " point " << i;
+        ASSERT_EQ(std::bit_cast<uint32_t>(bands.highPeak[i]), std::bit_cast<uint32_t>(peaks[3 * i + 2])) << rate << " point " << i;
+      }
+      EXPECT_EQ(std::bit_cast<uint64_t>(bands.sumSquares), std::bit_cast<uint64_t>(sum)) << rate << ", " << frames << " frames";
+    }
   }
 }
 
