@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Configures (once) and builds the unit tests with AddressSanitizer and UndefinedBehaviorSanitizer
-# into build-asan/ (or $VELDMIX_SANITIZED_BUILD): the core library only, linked with the plain
-# build's compiled tests into the test binary; the programs the tests start are the plain build's
+# into build-asan/ (or $VELDMIX_SANITIZED_BUILD): the core library only, but for the drawing and
+# shell folders it links from the plain build (VELDMIX_SANITIZE_SHARED), together with the plain
+# build's compiled tests, into the test binary; the programs the tests start are the plain build's
 # too (build/ or $VELDMIX_BUILD, made by build.sh first).
 # Run its unit tests with `ctest` in that folder.
 set -euo pipefail

@@ -14,6 +14,9 @@ costs=${3:-}
 # (a cover picture, a lyrics reply) that an earlier test's worker posts late, which the leak check
 # then reports at the suite's exit.
 isolated=(DeckPanel PitchJog DeckLyricsFlow)
+# Where COSTS has no times for them, the suites that take longest (a sanitized stem separation takes over a minute)
+# start first all the same, so none is left running alone at the end.
+long=(StemSeparation UndoAndCues StemControlJobs OutputDevice WindowCapture TempoCorpus KeyCorpus)
 
 declare -A cost=()
 if [ -f "$costs" ]; then
@@ -24,6 +27,7 @@ if [ -f "$costs" ]; then
     cost[$suite]=$(awk -v a="${cost[$suite]:-0}" -v b="$seconds" 'BEGIN { print a + b }')
   done <"$costs"
 fi
+for suite in "${long[@]}"; do cost[$suite]=${cost[$suite]:-60}; done
 
 mkdir -p "$dir"
 out="$dir/CTestTestfile.cmake"
