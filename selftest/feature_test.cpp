@@ -43,6 +43,9 @@ constexpr double kDemoLimitSeconds = 90.0;
 constexpr int32_t kDemoDoneTicks = 3;
 constexpr uint64_t kCameraFramesWanted = 11;
 constexpr float kCameraShown = 0.95f, kCameraGone = 0.05f;
+// A loaded machine draws the visualiser late and its fades move on late with it, so each camera
+// step waits up to this long past its time for what it checks.
+constexpr double kCameraLateSeconds = 6.0;
 constexpr int kVisualiserCaptureWidth = 1280, kVisualiserCaptureHeight = 720;
 
 SettingsRecord Snapshot;
@@ -188,7 +191,15 @@ void CameraPhase(double now) {
     return;
   }
   const double elapsed = now - Run.cameraStart;
-  if (Run.cameraState == 0 && elapsed > 2.5) {
+  // Due at AT s, checked once CHECKED holds or the late allowance has run out; the steps after
+  // keep their spacing from when this one was checked.
+  const auto due = [&](double at, bool checked) {
+    if (elapsed <= at || (!checked && elapsed <= at + kCameraLateSeconds)) return false;
+    Run.cameraStart = now - at;
+    return true;
+  };
+  const float alpha = VisualiserCameraAlpha();
+  if (Run.cameraState == 0 && due(2.5, alpha > kCameraShown && CameraFrameCount() >= kCameraFramesWanted)) {
     const uint64_t frames = CameraFrameCount();
     SelfTestCheck(frames >= kCameraFramesWanted, fmt::format(L"camera: frames arriving ({})", frames));
     std::vector<uint32_t> pixels;
@@ -202,11 +213,11 @@ void CameraPhase(double now) {
     Run.busy = false;
     Stage.ended = true;
     Run.cameraState = 1;
-  } else if (Run.cameraState == 1 && elapsed > 4.0) {
+  } else if (Run.cameraState == 1 && due(4.0, alpha < kCameraGone)) {
     SelfTestCheck(VisualiserCameraAlpha() < kCameraGone, L"camera: fades out when the song ends");
     Settings.CameraShow = 1;
     Run.cameraState = 2;
-  } else if (Run.cameraState == 2 && elapsed > 5.5) {
+  } else if (Run.cameraState == 2 && due(5.5, alpha > kCameraShown)) {
     SelfTestCheck(VisualiserCameraAlpha() > kCameraShown, L"camera: ALL THE TIME shows it without a singer");
     if (VisualiserWindowOpen) ToggleVisualiser();
     Rotation.singers.clear();
