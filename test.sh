@@ -57,6 +57,8 @@ mark "unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 suites="$sanitized/suites"
 "$root/tests/support/suite_ctest.sh" "$sanitized/veldmix_tests" "$suites" "$build/Testing/Temporary/CTestCostData.txt" ||
   status=1
-(cd "$suites" && ctest --output-on-failure --timeout 600 -j "$jobs") || status=$?
+# One more process than cores: the suites wait on sound servers, sockets and timers for about a
+# fifth of their time, which a third process fills (on two cores: 4.5 minutes instead of 5.4).
+(cd "$suites" && ctest --output-on-failure --timeout 600 -j "$((jobs + 1))") || status=$?
 mark "done (status $status)"
 exit "$status"

@@ -20,11 +20,14 @@
 #   veldmix_mic    stereo, 48000 Hz: its monitor is the default source (the "microphone")
 set -euo pipefail
 
-# An idle null sink sleeps in 2 s blocks and stalls the first stream; a stream of silence at
-# 10 ms keeps it awake. A sink counts as ready once its latency is under this.
+# An idle null sink sleeps in 2 s blocks and stalls the first stream; a stream of silence keeps
+# it awake. A stream that plays at a lower latency sets the sink's blocks to its own, so 50 ms
+# serves: at 10 ms the idle server and its keep-alives took a quarter of a core, on two cores a
+# tenth of the machine for the whole test run. A sink counts as ready once its latency is under
+# kReadyLatencyUs.
 readonly kReadyLatencyUs=50000
 readonly kWaitSteps=100        # x 0.1 s
-readonly kKeepAliveMs=10
+readonly kKeepAliveMs=50
 
 die() { echo "test_audio_server: $*" >&2; exit 1; }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>  // mkdtemp
 #include <filesystem>
@@ -210,7 +211,7 @@ TEST_F(StemSeparation, ProgressRisesByModelThirdsToOne) {
     while (!finished.load()) {
       const float now = progress.load();
       if (now != last) seen.push_back(last = now);
-      std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a batch takes seconds
     }
   });
   std::wstring error;
@@ -242,7 +243,7 @@ TEST_F(StemSeparation, CancelDuringDrumsGivesNothingAndTheNextRunStartsAtZero) {
         cancel = true;
         return;
       }
-      std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a batch takes seconds
     }
   });
   std::wstring error;

@@ -1,3 +1,4 @@
+#include "library/folder_scan.h"
 #include "library/crates.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,11 @@ namespace {
 class CratesTest : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
+  // Later suites in the same process scan folders for real.
+  void TearDown() override {
+    Reset();
+    StartScanWorker = LaunchFolderScan;
+  }
   static void Reset() {
     SmartCrates.clear();
     CratesNoSave = false;

@@ -1,3 +1,4 @@
+#include "library/folder_scan.h"
 #include "library/mix_order.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,11 @@ using Paths = std::vector<std::wstring>;
 class MixToolsTest : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
+  // Later suites in the same process scan folders for real.
+  void TearDown() override {
+    Reset();
+    StartScanWorker = LaunchFolderScan;
+  }
   static void Reset() {
     TrackLibrary.clear(), TrackLists.clear(), ViewItems.clear(), ViewOrder.clear();
     SearchText.clear(), CrateSearch.clear();

@@ -11,6 +11,7 @@
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
+#include "library/folder_scan.h"
 #include "library/crates.h"
 #include "base/track_info.h"
 #include "library/track_lists.h"
@@ -40,7 +41,11 @@ LibraryFile File(const std::wstring& title, const std::wstring& artist = L"", co
 class TrackViewTest : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
+  // Later suites in the same process scan folders for real.
+  void TearDown() override {
+    Reset();
+    StartScanWorker = LaunchFolderScan;
+  }
   static void Reset() {
     TrackLibrary.clear(), TrackLists.clear(), SmartCrates.clear(), MusicFolders.clear();
     ViewItems.clear(), ViewOrder.clear(), SearchText.clear(), CrateSearch.clear();

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # suite_ctest.sh BINARY DIR [COSTS]: writes DIR/CTestTestfile.cmake with one CTest test per gtest
-# suite of BINARY, run in BINARY's folder, so `ctest --test-dir DIR -j N` runs each suite in one
-# process: a sanitized test process takes about half a second just to start, which one process
-# per test pays 1200 times. The suites below that must not share a process stay one process per
+# suite, or per batch of small suites, of BINARY, run in BINARY's folder, so `ctest --test-dir DIR
+# -j N` runs them in few processes: a sanitized test process takes about half a second just to
+# start, which one process per test pays 1200 times. The suites below that must not share a process stay one process per
 # test. COSTS (a CTestCostData.txt of a per-test run, e.g. the plain build's) orders the longest
 # suites first. A failing suite's output names the failing test; a crash ends at its "[ RUN ]".
 set -euo pipefail
@@ -29,6 +29,35 @@ if [ -f "$costs" ]; then
 fi
 for suite in "${long[@]}"; do cost[$suite]=${cost[$suite]:-60}; done
 
+# Suites share a process in batches of up to kBatchSuites or kBatchSeconds of known cost: with one
+# process per suite the starts alone cost a sanitized run half a minute on two cores. The long
+# suites, and death tests (they fork, so they want a process without other suites' threads), stay
+# alone.
+readonly kBatchSuites=8
+readonly kBatchSeconds=8
+batch=()
+batch_cost=0
+flush() {
+  [ ${#batch[@]} -gt 0 ] || return 0
+  local name="${batch[0]}" filter=""
+  [ ${#batch[@]} -eq 1 ] || name="${batch[0]}..${batch[-1]}"
+  for s in "${batch[@]}"; do filter+="${filter:+:}$s.*"; done
+  echo "add_test([=[$name]=] \"$binary\" [=[--gtest_filter=$filter]=])"
+  echo "set_tests_properties([=[$name]=] PROPERTIES WORKING_DIRECTORY \"$(dirname "$binary")\" TIMEOUT 600 COST $batch_cost)"
+  batch=()
+  batch_cost=0
+}
+add_suite() {
+  local suite=$1 known=${cost[$1]:-1}
+  case "$suite" in *DeathTest) flush; batch=("$suite"); batch_cost=$known; flush; return ;; esac
+  case " ${long[*]} " in *" $suite "*) flush; batch=("$suite"); batch_cost=$known; flush; return ;; esac
+  batch+=("$suite")
+  batch_cost=$(awk -v a="$batch_cost" -v b="$known" 'BEGIN { print a + b }')
+  if [ ${#batch[@]} -ge $kBatchSuites ] || awk -v a="$batch_cost" -v b=$kBatchSeconds 'BEGIN { exit !(a >= b) }'; then
+    flush
+  fi
+}
+
 mkdir -p "$dir"
 out="$dir/CTestTestfile.cmake"
 list="$("$binary" --gtest_list_tests)" || { echo "suite_ctest: $binary --gtest_list_tests failed" >&2; exit 1; }
@@ -54,9 +83,9 @@ list="$("$binary" --gtest_list_tests)" || { echo "suite_ctest: $binary --gtest_l
         suite=${line%%.*}
         case "$suite" in DISABLED_*) suite=""; continue ;; esac
         case " ${isolated[*]} " in *" $suite "*) continue ;; esac
-        echo "add_test([=[$suite]=] \"$binary\" [=[--gtest_filter=$suite.*]=])"
-        echo "set_tests_properties([=[$suite]=] PROPERTIES WORKING_DIRECTORY \"$(dirname "$binary")\" TIMEOUT 600${cost[$suite]:+ COST ${cost[$suite]}})"
+        add_suite "$suite"
         ;;
     esac
   done <<<"$list"
+  flush
 } >"$out"
