@@ -1,8 +1,9 @@
 # Sourced by the end-to-end scripts that talk MIDI over JACK: a private JACK server (dummy backend,
 # 48 kHz, 480-frame periods) that the program (VELDMIX_MIDI_API=jack) and every peer use.
 # JACK keeps a machine-wide table of 8 servers and reclaims an entry only for a server of the same
-# name whose process is gone, so the name is fixed per build folder, the scripts of one build take
-# turns (a lock in the build folder) and the server always gets the time to leave its entry.
+# name whose process is gone, and a client of one server can crash in libjack while another
+# server comes or goes; so the name is fixed, the scripts of every build on the machine take turns
+# (a lock in the temporary folder) and the server always gets the time to leave its entry.
 # start_private_jack LOG: sets JACK_DEFAULT_SERVER and jack_pid; 1 when no server came up.
 # stop_jack: ends it (safe to call twice) and releases the turn.
 # start_midi_peer FD FILE NAME [alsa]: midi_peer.py as the controller NAME (on JACK unless alsa is
@@ -10,8 +11,8 @@
 # $work/FILE.log; waits until it is ready and sets peer_started to its pid.
 jack_pid=""
 start_private_jack() {
-  export JACK_DEFAULT_SERVER="vm_midi_$(printf '%s' "$build" | cksum | cut -d' ' -f1)" VELDMIX_MIDI_API=jack
-  exec 9>"$build/.private-jack.lock"
+  export JACK_DEFAULT_SERVER=vm_midi VELDMIX_MIDI_API=jack
+  exec 9>>"${TMPDIR:-/tmp}/veldmix-private-jack.lock" 2>/dev/null || exec 9>"$build/.private-jack.lock"
   flock 9
   jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 480 >"$1" 2>&1 9>&- &
   jack_pid=$!
