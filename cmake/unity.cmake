@@ -37,7 +37,7 @@ set(VELDMIX_UNITY_ALONE
   tools/veldmix-tool/karaoke_screen_commands.cpp tools/veldmix-tool/library_scan_commands.cpp
   tools/veldmix-tool/library_tool.cpp tools/veldmix-tool/library_view_commands.cpp
   tools/veldmix-tool/video_record_commands.cpp tools/veldmix-tool/visual_commands.cpp
-  tests/base/log_test.cpp
+  tests/base/log_test.cpp tests/platform/x_errors_test.cpp
   tests/broadcast/rtmp_publish_test.cpp tests/broadcast/speed_test_test.cpp
   tests/broadcast/video_feed_test.cpp tests/broadcast/visual_raster_test.cpp
   tests/control/hid_reports_test.cpp tests/control/macros_test.cpp tests/control/midi_learn_test.cpp

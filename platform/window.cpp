@@ -214,6 +214,44 @@ float RoundedDpi(float dpi) {
 
 // --- Start and end ---
 
+namespace {
+
+// What Xlib hands an error handler (its XErrorEvent; Xlib is loaded by SDL, not linked here).
+struct XErrorView {
+  int type;
+  void* display;
+  unsigned long resource;
+  unsigned long serial;
+  unsigned char errorCode, requestCode, minorCode;
+};
+using XErrorHandlerFn = int (*)(void*, XErrorView*);
+XErrorHandlerFn g_otherXErrors = nullptr;
+constexpr unsigned char kBadWindow = 3, kSendEventRequest = 25;
+
+// SDL wakes its waiting event loop by sending an event to one of its windows over a second
+// connection. When another thread posts just as that window closes (a popup menu dismissed on a
+// busy machine) the server answers BadWindow, and Xlib's default handler would end the program.
+// That one error is dropped; every other goes on to the handler it replaced.
+int OnXError(void* display, XErrorView* error) {
+  if (error && error->errorCode == kBadWindow && error->requestCode == kSendEventRequest) return 0;
+  return g_otherXErrors ? g_otherXErrors(display, error) : 0;
+}
+
+void DropWakeupsToClosedWindows() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (!driver || std::strcmp(driver, "x11") != 0) return;
+  void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  if (!xlib) return;
+  auto setHandler = reinterpret_cast<XErrorHandlerFn (*)(XErrorHandlerFn)>(dlsym(xlib, "XSetErrorHandler"));
+  if (setHandler) {
+    const XErrorHandlerFn replaced = setHandler(OnXError);
+    if (replaced != OnXError) g_otherXErrors = replaced;
+  }
+  dlclose(xlib);
+}
+
+}  // namespace
+
 bool StartWindowing(std::wstring* error) {
   // Signals are ours (platform/signals.h); closing the window is not the same as quitting;
   // the screen saver is held off only while the program plays (KeepAwake).
@@ -246,6 +284,7 @@ bool StartWindowing(std::wstring* error) {
   }
   g_timerEvent = base;
   g_noticeEvent = base + 1;
+  DropWakeupsToClosedWindows();
   AcceptFileDrops(false);
   g_quit = false;
   g_quitCode = 0;
