@@ -96,15 +96,13 @@ dropouts_seen() {
   renders=$(grep -oP 'Audio: \d+ late render\(s\) \(\K\d+' "$log" 2>/dev/null | tail -n 1)
   echo "${wakes:-0} ${renders:-0}"
 }
-# server_dropped_out "W R" (dropouts_seen from before a stretch): since then the log counted late
-# wake-ups and no late render, so a gap in what the sink carried was the sound server's. The
-# program writes its dropout line at most every 10 s, so that long is waited for one.
-server_dropped_out() {
-  local w0 r0 wakes renders
+# dropped_out "W R" (dropouts_seen from before a stretch): since then the log counted a late
+# wake-up or a late render, so the machine held the program back in that stretch. The program
+# writes its dropout line at most every 10 s, so that long is waited for one.
+dropped_out() {
+  local w0 r0
   read -r w0 r0 <<<"$1"
-  wait_for 11 eval '[ "$(dropouts_seen | cut -d" " -f1)" -gt "$w0" ]' || return 1
-  read -r wakes renders <<<"$(dropouts_seen)"
-  [ "$renders" -le "$r0" ]
+  wait_for 11 eval 'read -r w r <<<"$(dropouts_seen)"; [ "$w" -gt "$w0" ] || [ "$r" -gt "$r0" ]'
 }
 
 # start_peer FD NAME COMMAND...: COMMAND in the background reading the lines written to file
