@@ -2,8 +2,8 @@
 # suite_ctest.sh BINARY DIR [COSTS]: writes DIR/CTestTestfile.cmake with one CTest test per gtest
 # suite, or per batch of small suites, of BINARY, run in BINARY's folder, so `ctest --test-dir DIR
 # -j N` runs them in few processes: a sanitized test process takes about half a second just to
-# start, which one process per test pays 1200 times. The suites below that must not share a process stay one process per
-# test. COSTS (a CTestCostData.txt of a per-test run, e.g. the plain build's) orders the longest
+# start, which one process per test pays 1200 times. The suites below that must not share a
+# process stay one process per test. COSTS (a CTestCostData.txt of a per-test run, e.g. the plain build's) orders the longest
 # suites first. A failing suite's output names the failing test; a crash ends at its "[ RUN ]".
 set -euo pipefail
 binary="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
@@ -14,8 +14,8 @@ costs=${3:-}
 # (a cover picture, a lyrics reply) that an earlier test's worker posts late, which the leak check
 # then reports at the suite's exit.
 isolated=(DeckPanel PitchJog DeckLyricsFlow)
-# Where COSTS has no times for them, the suites that take longest (a sanitized stem separation takes over a minute)
-# start first all the same, so none is left running alone at the end.
+# Where COSTS has no times for them, the suites that take longest (a sanitized stem separation
+# takes over a minute) start first all the same, so none is left running alone at the end.
 long=(StemSeparation UndoAndCues StemControlJobs OutputDevice WindowCapture TempoCorpus KeyCorpus)
 
 declare -A cost=()
@@ -47,10 +47,14 @@ flush() {
   batch=()
   batch_cost=0
 }
+alone() {
+  case "$1" in *DeathTest) return 0 ;; esac
+  case " ${long[*]} " in *" $1 "*) return 0 ;; esac
+  return 1
+}
 add_suite() {
   local suite=$1 known=${cost[$1]:-1}
-  case "$suite" in *DeathTest) flush; batch=("$suite"); batch_cost=$known; flush; return ;; esac
-  case " ${long[*]} " in *" $suite "*) flush; batch=("$suite"); batch_cost=$known; flush; return ;; esac
+  if alone "$suite"; then flush; batch=("$suite"); batch_cost=$known; flush; return; fi
   batch+=("$suite")
   batch_cost=$(awk -v a="$batch_cost" -v b="$known" 'BEGIN { print a + b }')
   if [ ${#batch[@]} -ge $kBatchSuites ] || awk -v a="$batch_cost" -v b=$kBatchSeconds 'BEGIN { exit !(a >= b) }'; then
