@@ -41,10 +41,13 @@ printf '[Tour]\nDone=1\n[Options]\nRecordFormat=0\n[Video]\nRecord=1\nHeight=720
   "$rtmp" "$key" >"$settings"
 recordings="$HOME/Music/Veldmix Recordings"
 clip="$work/flash beep.mp4"
-ffmpeg -v error -f lavfi -i "color=c=0x202020:s=640x360:r=30:d=40" \
-  -f lavfi -i "aevalsrc=0.5*sin(2*PI*1000*t)*gte(t\,0.5)*lt(mod(t-0.5\,41/30)\,0.03)|0.5*sin(2*PI*1000*t)*gte(t\,0.5)*lt(mod(t-0.5\,41/30)\,0.03):s=48000:d=40" \
+# 90 s: on a loaded machine the recording's checks can take half a minute before GO LIVE, and the
+# live stream needs the clip still playing. One 41-frame period of sound (65600 samples), looped.
+ffmpeg -v error -f lavfi -i "color=c=0x202020:s=640x360:r=30:d=90" \
+  -f lavfi -i "aevalsrc=0.5*sin(2*PI*1000*t)*lt(t\,0.03)|0.5*sin(2*PI*1000*t)*lt(t\,0.03):s=48000:n=1024:d=1.3666666667,aloop=loop=-1:size=65600,adelay=500:all=1,atrim=end=90" \
   -vf "drawbox=x=0:y=0:w=iw:h=ih:c=white:t=fill:enable='between(mod(n\,41)\,15\,16)'" \
-  -c:v libx264 -pix_fmt yuv420p -g 30 -c:a aac -b:a 192k -shortest "$clip" || fail "ffmpeg could not make the clip"
+  -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 30 -c:a aac -b:a 192k -shortest "$clip" ||
+  fail "ffmpeg could not make the clip"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
 window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }

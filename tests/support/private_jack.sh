@@ -12,7 +12,8 @@
 jack_pid=""
 start_private_jack() {
   export JACK_DEFAULT_SERVER=vm_midi VELDMIX_MIDI_API=jack
-  exec 9>>"${TMPDIR:-/tmp}/veldmix-private-jack.lock" 2>/dev/null || exec 9>"$build/.private-jack.lock"
+  # Braces: a redirection on a bare exec would send the script's own errors to /dev/null.
+  { exec 9>>"${TMPDIR:-/tmp}/veldmix-private-jack.lock"; } 2>/dev/null || exec 9>"$build/.private-jack.lock"
   flock 9
   jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 480 >"$1" 2>&1 9>&- &
   jack_pid=$!
