@@ -100,7 +100,7 @@ dropouts_seen() {
 # wake-up or a late render, so the machine held the program back in that stretch. The program
 # writes its dropout line at most every 10 s, so that long is waited for one.
 dropped_out() {
-  local w0 r0
+  local w0 r0 w r
   read -r w0 r0 <<<"$1"
   wait_for 11 eval 'read -r w r <<<"$(dropouts_seen)"; [ "$w" -gt "$w0" ] || [ "$r" -gt "$r0" ]'
 }
