@@ -139,10 +139,12 @@ sleep 0.3
 shot menu-highlight
 xdotool key Return
 wait_for 5 windows_are 1 || fail "Enter did not close the menu"
-sleep 0.5
-shot tag-form
-form="$(ocr tag-form $((wx + ww / 2 - 300)) $((wy + wh / 2 - 260)) 600 200)"
-[[ "$form" == *"Edit tags"*"track"* ]] || fail "Edit tags… opened no tag form: the screen reads '$form'"
+form_reads() {
+  shot tag-form
+  form="$(ocr tag-form $((wx + ww / 2 - 300)) $((wy + wh / 2 - 260)) 600 200)"
+  [[ "$form" == *"Edit tags"*"track"* ]]
+}
+wait_for 5 form_reads || fail "Edit tags… opened no tag form: the screen reads '$form'"
 xdotool key Escape
 sleep 0.3
 # Up three times: Add to Prepare.
@@ -153,9 +155,13 @@ wait_for 5 windows_are 1 || fail "Enter did not close the menu"
 focus_kept || fail "the main window lost the keyboard after the menu"
 prepared() { [ -f "$data/Lists/Prepare.m3u8" ] && grep -qxF "$track" "$data/Lists/Prepare.m3u8"; }
 wait_for 5 prepared || fail "Up, Up, Up, Enter did not add the track to Prepare"
-shot added
-pill="$(ocr added $((wx + ww / 2 - 200)) $((wy + 84)) 400 50)"
-[[ "$pill" == *"Added to Prepare"* ]] || fail "the status pill reads '$pill', not 'Added to Prepare'"
+# The list is written before the next frame shows the pill.
+pill_reads() {
+  shot added
+  pill="$(ocr added $((wx + ww / 2 - 200)) $((wy + 84)) 400 50)"
+  [[ "$pill" == *"Added to Prepare"* ]]
+}
+wait_for 5 pill_reads || fail "the status pill reads '$pill', not 'Added to Prepare'"
 
 # A hot cue on pad 1, renamed through the pad's menu with typed and pasted text.
 at="$(point_in pads.0.0 20 14)"
