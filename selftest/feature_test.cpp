@@ -184,6 +184,9 @@ void CameraPhase(double now) {
     Stage.currentSinger = static_cast<int32_t>(Rotation.singers.size()) - 1;
     Stage.stageDeck = 0;
     Stage.stageSongPath = DeckSnapshots[0].track ? DeckSnapshots[0].track->path : std::wstring();
+    // A stage song stopped at its end is a song done, and the performance steps may have played
+    // the deck that far on a slow machine.
+    SetDeckPosition(0, 0);
     Stage.singing = true;
     Stage.ended = false;
     if (!VisualiserWindowOpen) ToggleVisualiser();
@@ -207,7 +210,9 @@ void CameraPhase(double now) {
     uint64_t serial = 0;
     const bool frame = TakeCameraFrame(&pixels, &width, &height, &serial);
     SelfTestCheck(frame && VisualiserCameraAlpha() > kCameraShown,
-                  L"camera: in the middle of the visualiser while someone sings");
+                  L"camera: in the middle of the visualiser while someone sings",
+                  fmt::format(L"frame {}, opacity {:.2f}, singing {}, song ended {}", frame, VisualiserCameraAlpha(),
+                              Stage.singing, Stage.ended));
     Run.busy = true;
     SelfTestCheck(CaptureVisualiser(OutputFile(L"visualiser-camera.png")), L"screenshot visualiser-camera.png");
     Run.busy = false;
