@@ -175,9 +175,8 @@ PY
 start_app
 cmp "$work/before.tsv" "$queue" || fail "the restart changed karaoke.tsv"
 xdotool key ctrl+k
-sleep 0.8
-text="$(read_rect karaoke.upnext)"
-[[ "$text" == *"Up next"*"Cy"* ]] || fail "after the restart the card read: $text"
+up_next_reads() { text="$(read_rect karaoke.upnext)" && [[ "$text" == *"Up next"*"Cy"* ]]; }
+wait_for 5 up_next_reads || fail "after the restart the card read: $text"
 text="$(read_rect karaoke.card | head -c 200)"
 [[ "$text" == *"Nobody on stage"* ]] || fail "after the restart somebody is on stage: $text"
 

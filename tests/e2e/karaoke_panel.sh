@@ -53,10 +53,9 @@ singers() { grep -aoP '^(\xef\xbb\xbf)?singer\t\K.*' "$queue" | tr '\n' ','; }
 
 # --- PERFORMANCE opens the panel in FULL ---
 xdotool key ctrl+k
-sleep 0.8
 wait_for 5 grep -q '^Layout=0' "$data/settings.ini" || fail "opening the panel in PERFORMANCE did not save FULL"
-text="$(row_text 0)"
-[[ "$text" == *"Singer1"* ]] || fail "the first row reads: $text"
+first_row_reads() { text="$(row_text 0)" && [[ "$text" == *"Singer1"* ]]; }
+wait_for 5 first_row_reads || fail "the first row reads: $text"
 
 # --- A library row dropped on a singer queues the song ---
 read -r bx by <<<"$(centre karaoke.browserrow)"

@@ -244,9 +244,8 @@ wait_for 5 count_is "40 tracks" || fail "the first Esc did not clear the pasted 
 shot still-focused
 [ "$(blue_at still-focused "$sx" $((sy + sh / 2)))" -gt 150 ] || fail "the first Esc took the focus"
 xdotool key Escape
-sleep 0.3
-shot unfocused
-[ "$(blue_at unfocused "$sx" $((sy + sh / 2)))" -lt 100 ] || fail "the second Esc left the focus"
+outline_gone() { shot unfocused && [ "$(blue_at unfocused "$sx" $((sy + sh / 2)))" -lt 100 ]; }
+wait_for 3 outline_gone || fail "the second Esc left the focus"
 
 # --- Sorting ---
 echo "$(date +%T) sorting" >&2

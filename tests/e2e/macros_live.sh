@@ -97,7 +97,7 @@ t_play=$(now)
 sleep 2.5
 t_swap=$(now)
 press ctrl+3
-sleep 2.5
+sleep 3
 t_echo=$(now)
 press ctrl+1
 sleep 0.5
@@ -107,12 +107,13 @@ kill "$parec_pid"
 # 1 - sqrt(A / A before) and sqrt(B / B after); their mean, median-smoothed, rises from 0 to 1 over
 # the glide, one beat.
 read -r before_a before_b after_a after_b beat start < <(/usr/bin/python3 - "$work/mix.raw" \
-  "$(awk -v a="$t_swap" -v b="$rec_start" 'BEGIN { print a - b }')" <<'EOF'
+  "$(awk -v a="$t_swap" -v b="$rec_start" 'BEGIN { print a - b }')" \
+  "$(awk -v a="$t_echo" -v b="$t_swap" 'BEGIN { print a - b }')" <<'EOF'
 import sys
 import numpy as np
 x = np.fromfile(sys.argv[1], dtype='<f4')
 x = x[: len(x) // 2 * 2].reshape(-1, 2)[:, 0].astype(np.float64)
-swap = float(sys.argv[2])
+swap, echo = float(sys.argv[2]), float(sys.argv[3])
 win, hop, rate = 4800, 480, 48000
 t = np.arange(win) / rate
 probe = {hz: np.exp(-2j * np.pi * hz * t) * np.hanning(win) for hz in (50, 100)}
@@ -120,7 +121,9 @@ starts = np.arange(0, len(x) - win, hop)
 times = (starts + win / 2) / rate - swap
 a = np.array([abs(x[s:s + win] @ probe[50]) * 4 / win for s in starts])
 b = np.array([abs(x[s:s + win] @ probe[100]) * 4 / win for s in starts])
-pre, post = (times > -1.0) & (times < -0.1), (times > 1.3) & (times < 2.2)
+# After: the last 0.6 s before Ctrl+1, time for the glide to end even when a loaded machine
+# stepped it slowly.
+pre, post = (times > -1.0) & (times < -0.1), (times > echo - 0.7) & (times < echo - 0.1)
 ba, bb, aa, ab = np.median(a[pre]), np.median(b[pre]), np.median(a[post]), np.median(b[post])
 u = np.clip(((1 - np.sqrt(a / ba)) + np.sqrt(b / ab)) / 2, 0, 1)
 u = np.array([np.median(u[max(i - 2, 0):i + 3]) for i in range(len(u))])
@@ -192,10 +195,12 @@ EOF
 }
 unlit=$(run_lit "$work/panel.png")
 click macros.run.3  # FILTER RISE: runs for 16 beats
-sleep 0.5
-shot "$work/running.png"
-lit=$(run_lit "$work/running.png")
-[ "$lit" -gt $((unlit + 100)) ] || fail "a running card's button is not lit ($unlit pixels in its colour before, $lit while it runs)"
+run_is_lit() {
+  shot "$work/running.png"
+  lit=$(run_lit "$work/running.png")
+  [ "$lit" -gt $((unlit + 100)) ]
+}
+wait_for 4 run_is_lit || fail "a running card's button is not lit ($unlit pixels in its colour before, $lit while it runs)"
 click macros.edit.7
 sleep 0.8
 xdotool type --delay 30 " X"

@@ -180,10 +180,12 @@ wait_for 5 clipboard_ready || fail "xclip did not take the clipboard"
 # busy program can read the key only after the map is back. Pasted text brings the é.
 xdotool type --delay 80 'Kick '
 xdotool key ctrl+v
-sleep 0.5
-shot form
-form="$(ocr form $((wx + ww / 2 - 300)) $((wy + wh / 2 - 100)) 600 200)"
-[[ "$form" == *"Name hot cue 1"* ]] || fail "no rename form: the screen reads '$form'"
+rename_form_reads() {
+  shot form
+  form="$(ocr form $((wx + ww / 2 - 300)) $((wy + wh / 2 - 100)) 600 200)"
+  [[ "$form" == *"Name hot cue 1"* ]]
+}
+wait_for 5 rename_form_reads || fail "no rename form: the screen reads '$form'"
 xdotool key Return
 sleep 0.5
 shot renamed

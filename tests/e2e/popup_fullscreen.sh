@@ -110,9 +110,11 @@ xdotool mousemove $((mx + 60)) $((my + 6 + 30 + 15))
 expect levels 2 "hovering an item with a submenu opens it"
 read -r sx sy _ <<<"$(value level1)"
 xdotool mousemove $((sx + 40)) $((sy + 6 + 15))
-sleep 0.2
-read -r r g b <<<"$(pixel $((sx + 30)) $((sy + 6 + 15)))"
-[ "$b" -gt $((r + 20)) ] || fail "the hovered submenu item is not lit in the accent ($r $g $b)"
+item_lit() {
+  read -r r g b <<<"$(pixel $((sx + 30)) $((sy + 6 + 15)))"
+  [ "$b" -gt $((r + 20)) ]
+}
+wait_for 3 item_lit || fail "the hovered submenu item is not lit in the accent ($r $g $b)"
 xdotool click 1
 wait_for 3 said "chosen 41" || fail "a click in the submenu chose something else"
 
@@ -189,9 +191,8 @@ xdotool key F11
 expect window "$placed" "back from the manager's full screen to exactly the earlier place"
 
 start_tool --rect 300,200,1000,600 --maximised
-sleep 0.5
-maximised="$(value window)"
-[ "$maximised" != "$placed" ] || fail "the window did not maximise"
+not_placed() { maximised="$(value window)" && [ "$maximised" != "$placed" ]; }
+wait_for 3 not_placed || fail "the window did not maximise"
 xdotool key F11
 expect window "0 0 1600 1000" "full screen from maximised"
 xdotool key F11
