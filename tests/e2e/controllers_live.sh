@@ -27,6 +27,8 @@ private_home
 start_private_display "$work/xvfb.log" -screen 0 1920x1080x24 || fail "no virtual display could be started"
 
 e2e_on_fail() {
+  cp "$work/peer.log" "$work/dump.txt" "$artifacts/" 2>/dev/null
+  jack_lsp -c >"$artifacts/jack-connections.txt" 2>&1
   [ -n "$app_pid" ] && kill -TERM "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
   for pid in $peer_pid $beats_pid $dump_pid; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
   stop_jack
@@ -51,8 +53,16 @@ wait_for 30 deck_loaded A "$work/track.wav" || fail "the track did not load onto
 start_midi_peer 3 peer MyPads
 peer_pid=$peer_started
 wait_for 30 log_has "MIDI connected: MyPads" || fail "no 'MIDI connected' line"
-clock_port=$(jack_lsp -c | awk '/^[^ ]/ { port = $0 } /^ +midi-monitor:input$/ && port ~ /^Veldmix/ { print port; exit }')
 peer_in=$(jack_lsp -p | awk '/^[^\t]/ { port = $0 } /properties: input/ && port ~ /^MyPads/ { print port; exit }')
+# The controller's two ports appear one after the other and the program opens its ports anew for
+# each change it sees, dropping what was wired to them: the clock is wired on once the program
+# has the controller's input among its outputs too.
+program_feeds() {  # PORT: one of the program's outputs is wired to PORT
+  jack_lsp -c | awk -v to="$1" '/^[^ ]/ { port = $0; next } { sub(/^ +/, "") } $0 == to && port ~ /^Veldmix/ { found = 1 }
+    END { exit !found }'
+}
+wait_for 10 program_feeds "$peer_in" || fail "the program did not open the controller's input: $(jack_lsp -c)"
+clock_port=$(jack_lsp -c | awk '/^[^ ]/ { port = $0 } /^ +midi-monitor:input$/ && port ~ /^Veldmix/ { print port; exit }')
 [ -n "$clock_port" ] && [ -n "$peer_in" ] || fail "no clock port or controller input: $(jack_lsp -c)"
 jack_connect "$clock_port" "$peer_in" || fail "could not connect $clock_port to $peer_in"
 
@@ -128,7 +138,9 @@ kill "$beats_pid" 2>/dev/null
 wait "$beats_pid" 2>/dev/null
 wait_for 10 eval '[ -z "$(ini Midi ClockOut)" ]' || fail "ClockOut not cleared"
 # A loaded machine's JACK round trip to the peer can take seconds.
-wait_for 20 sh -c "grep -q ' fc$' '$work/peer.log'" || fail "no stop after Off: $(tail -n 3 "$work/peer.log")"
+wired() { jack_lsp -c "$clock_port" | awk -v to="$peer_in" '{ sub(/^ +/, "") } $0 == to { found = 1 } END { exit !found }'; }
+wait_for 20 sh -c "grep -q ' fc$' '$work/peer.log'" ||
+  fail "no stop after Off: $(tail -n 3 "$work/peer.log") (the clock's port is $(wired && echo still || echo no longer) wired to the controller)"
 PYTHONPATH="$source_dir/tests/support" /usr/bin/python3 - "$work/peer.log" "$work/beats.raw" "$work/dump.txt" <<'PY' ||
 import sys
 from beat_clock import beats_heard, clock_rate, dump_events, jack_lag, peer_clock
