@@ -2,6 +2,7 @@
 // beat locked to the deck's grid, stop when the tempo leaves 20..400 BPM and at the end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <vector>
@@ -44,17 +45,23 @@ TEST(MidiClockSender, StartsOnTheBeatLocksToTheGridAndStops) {
   ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[0].status, kMidiStartByte);
   EXPECT_EQ(sent[1].status, kMidiClockByte);
-  EXPECT_NEAR(sent[0].seconds, stamp + 0.35, 0.005) << "start on the deck's beat";
-  size_t clocks = 0;
-  double worst = 0.0;
-  for (size_t i = 1; i < sent.size(); ++i) {
-    ASSERT_EQ(sent[i].status, kMidiClockByte);
-    const double ideal = stamp + 0.35 + static_cast<double>(i - 1) * (0.5 / 24.0);
-    worst = std::max(worst, std::fabs(sent[i].seconds - ideal));
-    if (sent[i].seconds < sent[1].seconds + 1.0 - 0.001) ++clocks;
+  // A sleep never ends early, but a loaded machine can wake the thread late: no byte may come
+  // ahead of its grid time, most come on it, and one late byte must not push the next ones.
+  size_t clocks = 0, late = 0;
+  std::vector<double> errors;
+  for (size_t i = 0; i < sent.size(); ++i) {
+    if (i > 0) ASSERT_EQ(sent[i].status, kMidiClockByte);
+    const double ideal = stamp + 0.35 + static_cast<double>(i == 0 ? 0 : i - 1) * (0.5 / 24.0);
+    const double error = sent[i].seconds - ideal;
+    EXPECT_GT(error, -0.001) << "byte " << i << " ahead of the deck's grid";
+    errors.push_back(std::fabs(error));
+    if (error > 0.005) ++late;
+    if (i > 0 && sent[i].seconds < stamp + 0.35 + 1.0 - 0.001) ++clocks;
   }
+  std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
+  EXPECT_LT(errors[errors.size() / 2], 0.002) << "the clock keeps to the deck's grid";
+  EXPECT_LE(late * 10, sent.size()) << late << " of " << sent.size() << " bytes more than 5 ms late";
   EXPECT_NEAR(static_cast<double>(clocks), 48.0, 1.0) << "48 clocks a second at 120 BPM";
-  EXPECT_LT(worst, 0.005) << "every clock on the deck's grid";
 
   // The deck slows out of range: one stop, then silence.
   SetMidiClockTempo(*sender, 19.0, 0.0, MonotonicSeconds());

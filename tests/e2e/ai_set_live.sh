@@ -49,7 +49,7 @@ geometry() {  # window id: x y w h
   timeout 5 xwininfo -id "$1" 2>/dev/null | awk -F: '/Absolute upper-left X/ {x=$2} /Absolute upper-left Y/ {y=$2}
     /Width/ {w=$2} /Height/ {h=$2} END {print x+0, y+0, w+0, h+0}'
 }
-shot() { timeout 20 import -window root "$work/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$work/$1.png" || fail "no screenshot $1"; }
 # words FILE: each word tesseract reads, with its box: left top width height text.
 words() {
   convert "$1" -resize 200% -colorspace Gray -negate "$work/ocr.png" &&

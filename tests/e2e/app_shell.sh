@@ -37,7 +37,7 @@ stop_app() {
   app_pid=""
   [ "$code" = 0 ] || fail "SIGTERM ended the program with $code"
 }
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
 ocr() {  # shot x y w h: the one line of text in that part, enlarged and inverted for tesseract
   convert "$artifacts/$1.png" -crop "$4x$5+$2+$3" +repage -resize 300% -colorspace Gray -negate "$work/ocr.png"
   # One thread: on a busy machine tesseract's own threads make it take minutes.

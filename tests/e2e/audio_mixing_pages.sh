@@ -84,7 +84,7 @@ ini_is() { [ "$(ini "$1" "$2")" = "$3" ]; }
 expect_ini() {  # section key value what
   wait_for 5 ini_is "$1" "$2" "$3" || fail "$4: [$1] $2 is '$(ini "$1" "$2")', not '$3'"
 }
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
 ocr() {  # name x y w h: the text in that part of the window, enlarged and inverted
   shot "$1"
   convert "$artifacts/$1.png" -crop "${4}x$5+$((wx + $2))+$((wy + $3))" +repage -resize 300% -colorspace Gray -negate \

@@ -98,7 +98,7 @@ box() {  # id: x y w h of the widget on the screen
   read -r x y w h <<<"${at[id.$1]:?no widget $1}"
   echo $((wx + x)) $((wy + y)) "$w" "$h"
 }
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
 ocr() {  # name x y w h (on the screen); the screenshot is kept
   shot "$1"
   read_text "$4" "$5" "$2" "$3"

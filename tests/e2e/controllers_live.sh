@@ -71,7 +71,7 @@ echo "window: $ww x $wh at $wx, $wy"
 # The Controllers page's widgets ("id.N") join the main screen's rectangles.
 while read -r name x y w h; do at[$name]="$x $y $w $h"; done < <("$tool" layout "$ww" "$wh" --settings 4)
 [ -n "${at[id.3067]:-}" ] || fail "no layout of the Controllers page"
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
 reads() {  # name text x y w h: the window's area, read by OCR, holds the text (spaces aside)
   shot "$1"
   read_text "$5" "$6" $((wx + $3)) $((wy + $4)) >"$work/ocr.txt"

@@ -41,7 +41,7 @@ start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 -dpi 96 || fail "n
 window_id() { timeout 5 xwininfo -root -tree 2>/dev/null | grep -E '"VELDMIX [0-9.]+"' | head -n 1 | awk '{print $1}'; }
 alive() { kill -0 "$app_pid" 2>/dev/null || fail "veldmix exited: $(tail -n 5 "$work/app.out")"; }
 shot() {  # name: a screenshot into the artifacts
-  timeout 20 import -window root "$work/$1.png" 2>/dev/null && cp "$work/$1.png" "$artifacts/$1.png" ||
+  screen_shot "$work/$1.png" && cp "$work/$1.png" "$artifacts/$1.png" ||
     fail "no screenshot $1"
 }
 

@@ -141,7 +141,7 @@ point_in() {  # name dx dy: a screen point inside the named rectangle
   read -r rx ry _ _ <<<"$(rect "$1")"
   echo "$((wx + rx + $2)) $((wy + ry + $3))"
 }
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
 ocr_rect() {  # shot name [dx dw]: the text in a named rectangle of the window
   local wx wy rx ry rw rh
   read -r wx wy _ _ <"$work/geometry"

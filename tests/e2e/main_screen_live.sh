@@ -78,7 +78,7 @@ point_in() {  # name dx dy
   read -r rx ry _ _ <<<"$(rect "$1")"
   echo "$((wx + rx + $2)) $((wy + ry + $3))"
 }
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
 # Text read from a part of a screenshot: crop x y w h, enlarged for tesseract.
 ocr() {  # shot x y w h
   convert "$artifacts/$1.png" -crop "$4x$5+$2+$3" +repage -resize 300% -colorspace Gray -negate "$work/ocr.png"

@@ -57,7 +57,7 @@ window_shown() { [ -n "$(window_id)" ]; }
 read_screen() {  # name pattern x y w h
   local i
   for i in 1 2 3 4 5 6 7 8; do
-    timeout 20 import -window root -crop "$5x$6+$3+$4" +repage "$work/$1-$i.bmp" 2>/dev/null ||
+    screen_shot "$work/$1-$i.bmp" -crop "$5x$6+$3+$4" +repage ||
       fail "no screenshot $1"
     sleep 0.3
   done
@@ -88,7 +88,7 @@ sleep 1
 [ -z "$(ls -A "$recordings" 2>/dev/null)" ] || fail "REC left files: $(ls "$recordings")"
 
 # --- GO LIVE: found on screen by its label ---
-timeout 20 import -window root -crop "${WIDTH}x40+$X+$Y" +repage "$artifacts/bar.png" 2>/dev/null || fail "no screenshot of the bar"
+screen_shot "$artifacts/bar.png" -crop "${WIDTH}x40+$X+$Y" +repage || fail "no screenshot of the bar"
 convert "$artifacts/bar.png" -resize 300% -colorspace Gray -negate "$work/bar.png"
 read -r lx ly < <(tesseract "$work/bar.png" - tsv 2>/dev/null |
   awk -F'\t' '$12 == "GO" { gx = $7; gy = $8 } $12 == "LIVE" && gx != "" { print int((gx + $7 + $9) / 2 / 3), int(($8 + $10 / 2) / 3); exit }')

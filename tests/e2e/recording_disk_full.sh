@@ -102,7 +102,7 @@ wait_for $kStopWait log_has "Audio: recording stopped" || fail "the recording di
 sleep 1  # the next frame shows the reason, for 5 s
 # The status line, read off a screenshot (wide enough for the reason and the copy's outcome). The
 # screenshots are taken first, the reading done after: each message shows for a few seconds only.
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
 status_line() {
   convert "$artifacts/$1.png" -crop "1200x60+$((X + WIDTH / 2 - 600))+$((Y + 80))" +repage -resize 300% \
     -colorspace Gray -negate "$work/pill.png"

@@ -58,7 +58,7 @@ stop_app() {
   wait "$app_pid" || fail "the program ended with an error"
   app_pid=""
 }
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
 # The click map for the settings as they stand now (rows come and go with the choices).
 remap() {
   while read -r name x y w h; do at[$name]="$x $y $w $h"; done < <("$tool" layout "$ww" "$wh" --settings 6 --load-settings)

@@ -76,7 +76,7 @@ click() {  # id tab|--skin-editor [nth]
   xdotool mousemove $at click 1
   sleep 0.2
 }
-shot() { timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"; }
+shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
 # The screen pixel at x y as RRGGBB.
 pixel() {
   shot pixel

@@ -29,7 +29,7 @@ press() {
 }
 # OCR of the screen, or of a part of it (WxH+X+Y) grown 2x.
 read_screen() {  # name [region]
-  timeout 20 import -window root "$artifacts/$1.png" 2>/dev/null || fail "no screenshot $1"
+  screen_shot "$artifacts/$1.png" || fail "no screenshot $1"
   local image="$artifacts/$1.png"
   if [ -n "${2:-}" ]; then
     convert "$image" -crop "$2" +repage -resize 200% "$work/$1-part.png"

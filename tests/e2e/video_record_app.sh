@@ -115,7 +115,7 @@ fi
 
 # --- GO LIVE: found on the top bar by its label ---
 eval "$(xdotool getwindowgeometry --shell "$(window_id)")"  # X Y WIDTH HEIGHT
-timeout 20 import -window root "$artifacts/bar.png" 2>/dev/null || fail "no screenshot"
+screen_shot "$artifacts/bar.png" || fail "no screenshot"
 convert "$artifacts/bar.png" -crop "${WIDTH}x40+$X+$Y" +repage -resize 300% -colorspace Gray -negate "$work/bar.png"
 read -r lx ly < <(tesseract "$work/bar.png" - tsv 2>/dev/null |
   awk -F'\t' '$12 == "GO" { gx = $7; gy = $8 } $12 == "LIVE" && gx != "" { print int((gx + $7 + $9) / 2 / 3), int(($8 + $10 / 2) / 3); exit }')

@@ -4,6 +4,7 @@
 # could be started.
 # start_private_wm LOG: starts openbox on DISPLAY and waits until it manages the screen; sets
 # wm_pid. Returns 1 when it never did.
+# screen_shot FILE [IMPORT-ARGS...]: the whole screen (or the crop the arguments give) to FILE.
 start_private_display() {
   local logfile=$1 numberfile n=""
   shift
@@ -48,5 +49,18 @@ start_private_wm() {
     wm_pid=""
   done
   cat "$logfile" >&2
+  return 1
+}
+
+screen_shot() {
+  local file=$1 _
+  shift
+  # import walks the window tree; a window that closes during the walk fails that grab alone.
+  for _ in 1 2 3; do
+    timeout 20 import -window root "$@" "$file" 2>"$file.err" && rm -f "$file.err" && return 0
+    sleep 0.2
+  done
+  cat "$file.err" >&2
+  rm -f "$file.err"
   return 1
 }
