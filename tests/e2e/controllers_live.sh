@@ -27,7 +27,7 @@ private_home
 start_private_display "$work/xvfb.log" -screen 0 1920x1080x24 || fail "no virtual display could be started"
 
 e2e_on_fail() {
-  cp "$work/peer.log" "$work/dump.txt" "$artifacts/" 2>/dev/null
+  cp "$work/peer.log" "$work/dump.txt" "$work/jackd.log" "$artifacts/" 2>/dev/null
   jack_lsp -c >"$artifacts/jack-connections.txt" 2>&1
   [ -n "$app_pid" ] && kill -TERM "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
   for pid in $peer_pid $beats_pid $dump_pid; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done

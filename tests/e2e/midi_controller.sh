@@ -19,8 +19,15 @@ own_sound_server  # measures the sink: other scripts must not play into it
 private_home
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
+artifacts="$build/e2e-artifacts/midi_controller"
+rm -rf "$artifacts"
+
 # --- A private JACK server; the program and every peer use it ---
 e2e_on_fail() {
+  # What JACK saw: a client it dropped for missing its cycles loses its connections silently.
+  mkdir -p "$artifacts"
+  cp "$work/peer.log" "$work/clock.log" "$work/dump.txt" "$work/jackd.log" "$artifacts/" 2>/dev/null
+  jack_lsp -c >"$artifacts/jack-connections.txt" 2>&1
   [ -n "$app_pid" ] && kill -TERM "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
   for pid in $peer_pid $clock_pid $dump_pid $beats_pid; do kill "$pid" 2>/dev/null; done
   for pid in $peer_pid $clock_pid $dump_pid $beats_pid; do wait "$pid" 2>/dev/null; done

@@ -47,8 +47,9 @@ read_picture() {  # read_picture PNG: OCR of a picture taken earlier, scaled 3x
 # burst_reads W H X Y COMMAND...: eight pictures of a screen rectangle taken over about 3 s are
 # read in turn (into $text) until COMMAND is true for one. A status line shows for 2.8 s, less than
 # a few readings take on a loaded machine, so the pictures are all taken before any is read.
+# When none does, $text holds every reading, separated by " | ".
 burst_reads() {
-  local w=$1 h=$2 x=$3 y=$4 i
+  local w=$1 h=$2 x=$3 y=$4 i seen=""
   shift 4
   for i in 1 2 3 4 5 6 7 8; do
     import -window root -crop "${w}x$h+$x+$y" +repage "$work/burst$i.png"
@@ -57,6 +58,8 @@ burst_reads() {
   for i in 1 2 3 4 5 6 7 8; do
     text="$(read_picture "$work/burst$i.png")"
     "$@" && return 0
+    seen+="${seen:+ | }$text"
   done
+  text=$seen
   return 1
 }

@@ -15,7 +15,11 @@ start_private_jack() {
   # Braces: a redirection on a bare exec would send the script's own errors to /dev/null.
   { exec 9>>"${TMPDIR:-/tmp}/veldmix-private-jack.lock"; } 2>/dev/null || exec 9>"$build/.private-jack.lock"
   flock 9
-  jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 480 >"$1" 2>&1 9>&- &
+  # Real-time where the account may ask for it, so its clients' process threads are too: under a
+  # CPU hog a late client misses its cycles, JACK drops it and whatever was wired to it is lost.
+  local scheduling=(--no-realtime)
+  if chrt -f 20 true 2>/dev/null; then scheduling=(--realtime -P 20); fi
+  jackd "${scheduling[@]}" -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 480 >"$1" 2>&1 9>&- &
   jack_pid=$!
   wait_for 20 jack_lsp >/dev/null 2>&1
 }
