@@ -70,17 +70,23 @@ screen_text() {  # the whole karaoke screen; the threshold makes the sung part o
   convert "$work/screen.png" -colorspace Gray -threshold 35% -negate "$work/screen-ocr.png"
   tesseract "$work/screen-ocr.png" - 2>/dev/null | tr '\n' ' '
 }
-screen_says() {  # screen_says TRIES GLOB...: every glob matches within TRIES readings
-  local i g ok tries=$1
+screen_says() {  # screen_says TRIES GLOB...: each glob matches one of up to TRIES readings
+  local i g tries=$1 seen=""
   shift
+  local -a left=("$@")
+  # OCR misreads a different word in each reading: a word read once counts.
   for i in $(seq 1 "$tries"); do
     text="$(screen_text)"
-    ok=1
+    seen+="${seen:+ | }$text"
+    local -a still=()
     # shellcheck disable=SC2053  # globs on purpose
-    for g in "$@"; do [[ "$text" == $g ]] || ok=0; done
-    [ $ok = 1 ] && return 0
+    for g in "${left[@]}"; do [[ "$text" == $g ]] || still+=("$g"); done
+    left=("${still[@]}")
+    [ ${#left[@]} = 0 ] && return 0
     sleep 0.3
   done
+  text="$seen (never: ${left[*]})"
+  mkdir -p "$build/e2e-artifacts" && cp "$work/screen-ocr.png" "$build/e2e-artifacts/karaoke_show_screen-unread.png"
   return 1
 }
 
