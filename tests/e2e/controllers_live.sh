@@ -57,12 +57,8 @@ peer_in=$(jack_lsp -p | awk '/^[^\t]/ { port = $0 } /properties: input/ && port 
 # The controller's two ports appear one after the other and the program opens its ports anew for
 # each change it sees, dropping what was wired to them: the clock is wired on once the program
 # has the controller's input among its outputs too.
-program_feeds() {  # PORT: one of the program's outputs is wired to PORT
-  jack_lsp -c | awk -v to="$1" '/^[^ ]/ { port = $0; next } { sub(/^ +/, "") } $0 == to && port ~ /^Veldmix/ { found = 1 }
-    END { exit !found }'
-}
-wait_for 10 program_feeds "$peer_in" || fail "the program did not open the controller's input: $(jack_lsp -c)"
-clock_port=$(jack_lsp -c | awk '/^[^ ]/ { port = $0 } /^ +midi-monitor:input$/ && port ~ /^Veldmix/ { print port; exit }')
+wait_for 10 eval 'feeder Veldmix "$peer_in" >/dev/null' || fail "the program did not open the controller's input: $(jack_lsp -c)"
+clock_port=$(feeder Veldmix midi-monitor:input) || true
 [ -n "$clock_port" ] && [ -n "$peer_in" ] || fail "no clock port or controller input: $(jack_lsp -c)"
 jack_connect "$clock_port" "$peer_in" || fail "could not connect $clock_port to $peer_in"
 
@@ -138,7 +134,7 @@ kill "$beats_pid" 2>/dev/null
 wait "$beats_pid" 2>/dev/null
 wait_for 10 eval '[ -z "$(ini Midi ClockOut)" ]' || fail "ClockOut not cleared"
 # A loaded machine's JACK round trip to the peer can take seconds.
-wired() { jack_lsp -c "$clock_port" | awk -v to="$peer_in" '{ sub(/^ +/, "") } $0 == to { found = 1 } END { exit !found }'; }
+wired() { [ "$(feeder "$clock_port" "$peer_in")" = "$clock_port" ]; }
 wait_for 20 sh -c "grep -q ' fc$' '$work/peer.log'" ||
   fail "no stop after Off: $(tail -n 3 "$work/peer.log") (the clock's port is $(wired && echo still || echo no longer) wired to the controller)"
 PYTHONPATH="$source_dir/tests/support" /usr/bin/python3 - "$work/peer.log" "$work/beats.raw" "$work/dump.txt" <<'PY' ||

@@ -70,7 +70,7 @@ wait_for 20 grep -q ' 90 0b 00$' "$work/peer.log" || fail "the PLAY light (off) 
 
 
 # The program's port that feeds jack_midi_dump feeds the clock peer too.
-clock_port=$(jack_lsp -c | awk '/^[^ ]/ { port = $0 } /^ +midi-monitor:input$/ && port ~ /^Veldmix/ { print port; exit }')
+clock_port=$(feeder Veldmix midi-monitor:input) || true
 [ -n "$clock_port" ] || fail "no port of the program feeds jack_midi_dump: $(jack_lsp -c)"
 peer_in=$(jack_lsp -p | awk '/^[^\t]/ { port = $0 } /properties: input/ && port ~ /^clock-peer/ { print port; exit }')
 jack_connect "$clock_port" "$peer_in" || fail "could not connect $clock_port to the clock peer ($peer_in)"

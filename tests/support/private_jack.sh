@@ -9,6 +9,8 @@
 # start_midi_peer FD FILE NAME [alsa]: midi_peer.py as the controller NAME (on JACK unless alsa is
 # given), fed through descriptor FD (start_peer's $work/FILE.cmd), what it receives logged to
 # $work/FILE.log; waits until it is ready and sets peer_started to its pid.
+# feeder PREFIX PORT: prints the first port whose name starts with PREFIX that is wired to PORT;
+# false when there is none.
 jack_pid=""
 start_private_jack() {
   export JACK_DEFAULT_SERVER=vm_midi VELDMIX_MIDI_API=jack
@@ -38,4 +40,9 @@ start_midi_peer() {
   start_peer "$fd" "$file" /usr/bin/python3 "$source_dir/tests/support/midi_peer.py" "$name" "$work/$file.log" "$@"
   wait_for 5 grep -q ready "$work/$file.out" ||
     fail "the MIDI peer $name did not start: $(cat "$work/$file.out" "$work/$file.err")"
+}
+
+feeder() {
+  jack_lsp -c | awk -v from="$1" -v to="$2" '/^[^ ]/ { port = $0; next } { sub(/^ +/, "") }
+    $0 == to && index(port, from) == 1 { print port; found = 1; exit } END { exit !found }'
 }
