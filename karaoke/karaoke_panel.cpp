@@ -14,6 +14,7 @@ constexpr int32_t kFullLayout = 0, kPerformanceLayout = 2;  // [Look] Layout
 
 bool KaraokePanelShown = false;
 int32_t KaraokePanelScroll = 0;
+float KaraokePanelBodyScroll = 0;
 
 void ToggleKaraokePanel() {
   KaraokePanelShown = !KaraokePanelShown;

@@ -10,6 +10,8 @@
 extern bool KaraokePanelShown;
 // The first rotation row shown; kept while the panel is closed.
 extern int32_t KaraokePanelScroll;
+// How far a panel too short for its list scrolls its card and rotation as one column (DIPs).
+extern float KaraokePanelBodyScroll;
 // Shows or hides the panel and says so; opening it in the PERFORMANCE layout switches to FULL.
 void ToggleKaraokePanel();
 // The deck's lyrics state in one line: tap sync, a lookup, none, or the kind and its source.

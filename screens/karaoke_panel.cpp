@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "base/settings.h"
 #include "engine/control_input.h"
@@ -21,6 +22,7 @@
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
+#include "ui/scroll_view.h"
 #include "ui/widgets.h"
 
 std::vector<SingerDropRow> SingerRows;
@@ -37,6 +39,10 @@ constexpr float kRotationGap = 8.0f, kListTop = 22.0f, kRowH = 22.0f, kRowPitch 
 constexpr float kVocalsW = 132.0f, kVocalsGap = 4.0f;
 constexpr float kStageKeyX = 184.0f, kKeyGroupW = 92.0f, kKeyRowH = 26.0f;
 constexpr float kTapSyncW = 72.0f, kTapSyncOnW = 58.0f, kFindOnlineW = 84.0f;
+// A list with room for fewer rows than this gives way to the body scrolling as one column; the
+// body starts a little above the card so its rounded top shows whole.
+constexpr int kMinListRows = 3;
+constexpr float kBodyAboveCard = 4.0f, kWheelStepDip = 2 * kRowPitch;
 
 Color Rgb(uint32_t rgb, float alpha = 1.0f) { return ColorOf(rgb, alpha); }
 
@@ -160,22 +166,25 @@ void DrawWordsRow(const KaraokePanelLayout& l, int deck) {
   if (Button(kKaraokeLaterId, l.later, L"LATER ▸", Rgb(Pal.Dim), false, 9)) NudgeLyrics(deck, kNudgeStepSeconds);
 }
 
-void DrawCard(Rc r, float W, float R) {
-  const KaraokePanelLayout blank = LayOutKaraokePanel(r, false);
+void DrawCard(Rc r, float W, float R, int singers, float scroll) {
+  const KaraokePanelLayout blank = LayOutKaraokePanel(r, false, singers, scroll);
   const float X = blank.card.x, C = blank.card.y;
   FillRoundedRect(blank.card, kCardRadius, Rgb(Pal.Panel2));
   const float L = X + kCardPad, Ri = R - kCardPad;
   const int deck = KaraokeFocusDeck();
   if (deck < 0) {
     DrawText(L"Nobody on stage", Rc{L, C + 8, W - 20, 22}, 13, Rgb(Pal.Dim), kAlignLeft, true, kFontSegoeUi);
-    DrawText(Rotation.singers.empty() ? L"Add singers with + SINGER, then drag songs from the library onto their names."
-                                      : L"SING loads a singer's next song with the vocals off.",
-             Rc{L, C + 32, W - 20, 22}, 11, Rgb(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
+    // A narrow column draws the hint a little smaller rather than cut it.
+    const wchar_t* hint = Rotation.singers.empty()
+                              ? L"Add singers with + SINGER, then drag songs from the library onto their names."
+                              : L"SING loads a singer's next song with the vocals off.";
+    DrawText(hint, Rc{L, C + 32, W - 20, 22}, FittingSize(hint, W - 20, 11), Rgb(Pal.Faint), kAlignLeft, false,
+             kFontSegoeUi);
     DrawNextButton(blank, false);
     return;
   }
   const bool stageFocus = deck == Stage.stageDeck;
-  const KaraokePanelLayout l = stageFocus ? LayOutKaraokePanel(r, true) : blank;
+  const KaraokePanelLayout l = stageFocus ? LayOutKaraokePanel(r, true, singers, scroll) : blank;
   const bool named = stageFocus && Stage.currentSinger >= 0 &&
                      static_cast<size_t>(Stage.currentSinger) < Rotation.singers.size();
   const std::wstring who = named ? Rotation.singers[static_cast<size_t>(Stage.currentSinger)].name
@@ -203,18 +212,27 @@ void DrawRotation(const KaraokePanelLayout& l, float X, float Q, float W, float 
 
 }  // namespace
 
-KaraokePanelLayout LayOutKaraokePanel(Rc r, bool stageFocus) {
+KaraokePanelLayout LayOutKaraokePanel(Rc r, bool stageFocus, int singers, float scroll) {
   KaraokePanelLayout l;
   const float X = r.x + kInset, Y = r.y + kTopInset, W = r.w - 2 * kInset, R = X + W, B = r.y + r.h - kTopInset;
   l.addSinger = Rc{R - 76, Y, 76, kHeaderH};
   l.breakMusic = Rc{R - 153, Y, 72, kHeaderH};
   l.screen = Rc{R - 224, Y, 66, kHeaderH};
-  const float C = Y + kCardTop;
+  const float cardTop = Y + kCardTop;
+  l.body = Rc{r.x, cardTop - kBodyAboveCard, r.w, std::max(0.0f, B - (cardTop - kBodyAboveCard))};
   const float L = X + kCardPad, Ri = R - kCardPad, A = Ri - kActionW;
   // A column too narrow for the KEY group beside VOCALS and the action button gives it a row of
   // its own under them, whatever the focus, so the rotation does not move when a singer goes on.
   l.keyOwnRow = L + kStageKeyX + kKeyGroupW + 4 >= A;
   const float keyRowH = l.keyOwnRow ? kKeyRowH : 0.0f;
+  // Too short for the card and a few rows: the body scrolls, with every singer's row in it.
+  const float listTop = cardTop + kCardH + keyRowH + kRotationGap + kListTop;
+  if (B - listTop < kMinListRows * kRowPitch) {
+    const float rows = static_cast<float>(std::max(singers, 1));
+    l.maxScroll = MaxScroll(listTop + rows * kRowPitch - (kRowPitch - kRowH) - l.body.y, l.body.h);
+    l.scroll = std::clamp(scroll, 0.0f, l.maxScroll);
+  }
+  const float C = cardTop - l.scroll;
   l.card = Rc{X, C, W, kCardH + keyRowH};
   l.tapSync = Rc{Ri - kTapSyncW, C + 32, kTapSyncW, 22};
   l.findOnline = Rc{Ri - kFindOnlineW, C + 32, kFindOnlineW, 22};
@@ -233,8 +251,13 @@ KaraokePanelLayout LayOutKaraokePanel(Rc r, bool stageFocus) {
   l.offset = Rc{L + 110, C + 86 + keyRowH, 56, 20};
   l.later = Rc{L + 168, C + 86 + keyRowH, 58, 20};
   const float T = l.card.Bottom() + kRotationGap + kListTop;
-  l.list = Rc{X, T, W, std::max(0.0f, B - T)};
-  l.rowsShown = std::max(1, static_cast<int>(std::floor(l.list.h / kRowPitch)));
+  if (l.maxScroll > 0) {
+    l.rowsShown = std::max(singers, 1);
+    l.list = Rc{X, T, W, l.rowsShown * kRowPitch - (kRowPitch - kRowH)};
+  } else {
+    l.list = Rc{X, T, W, std::max(0.0f, B - T)};
+    l.rowsShown = std::max(1, static_cast<int>(std::floor(l.list.h / kRowPitch)));
+  }
   return l;
 }
 
@@ -258,11 +281,20 @@ void DrawKaraokePanel(Rc r) {
   SingerRows.clear();
   if (OffScreen(r)) return;
   const float X = r.x + kInset, Y = r.y + kTopInset, W = r.w - 2 * kInset, R = X + W;
-  const KaraokePanelLayout l = LayOutKaraokePanel(r, false);
+  const int singers = static_cast<int>(Rotation.singers.size());
+  const KaraokePanelLayout top = LayOutKaraokePanel(r, false, singers, 0);
+  const float scroll = top.maxScroll > 0 ? WheelScroll(top.body, KaraokePanelBodyScroll, top.maxScroll, kWheelStepDip) : 0;
+  KaraokePanelBodyScroll = scroll;
+  const KaraokePanelLayout l = LayOutKaraokePanel(r, false, singers, scroll);
   DrawFrame(r);
   DrawHeader(l, X, Y);
-  DrawCard(r, W, R);
-  DrawRotation(l, X, l.card.Bottom() + kRotationGap, W, R);
+  {
+    std::optional<ScrollClip> clip;
+    if (l.maxScroll > 0) clip.emplace(l.body);
+    DrawCard(r, W, R, singers, scroll);
+    DrawRotation(l, X, l.card.Bottom() + kRotationGap, W, R);
+  }
+  DrawScrollMark(Rc{l.body.x, l.body.y, l.body.w - kTopInset / 2, l.body.h}, l.scroll, l.maxScroll);
 }
 
 namespace {
@@ -290,6 +322,8 @@ void DrawRotation(const KaraokePanelLayout& l, float X, float Q, float W, float 
     if (i >= static_cast<int>(count)) break;
     const KaraokeSinger& singer = Rotation.singers[static_cast<size_t>(i)];
     const Rc row = KaraokeRowRect(l, k);
+    const Rc seen = SeenPart(row, l.body);
+    if (!(seen.h > 0)) continue;  // scrolled out of the body
     const float y = row.y;
     const bool hovered = !dragging && Inside(row, Input.x, Input.y);
     const bool onStage = i == Stage.currentSinger && SingerOnStage();
@@ -298,7 +332,7 @@ void DrawRotation(const KaraokePanelLayout& l, float X, float Q, float W, float 
     else if (k % 2 == 1) FillRoundedRect(row, 4, ColorOf(0xFFFFFF, 0.02f));
     if (dragging && Inside(row, Input.x, Input.y))
       StrokeRoundedRect(Rc{row.x + 0.75f, row.y + 0.75f, row.w - 1.5f, row.h - 1.5f}, 4, Rgb(Pal.Pink), 1.5f);
-    SingerRows.push_back(SingerDropRow{row, i});
+    SingerRows.push_back(SingerDropRow{seen, i});
     DrawTextAsIs(std::to_wstring(i + 1), Rc{X + 2, y, 18, 22}, 10, Rgb(Pal.Faint), kAlignCenter, false, kFontBahnschrift);
     const float w2 = std::min(TextWidth(singer.name, 12.5f, true, kFontSegoeUi) + 4, 0.38f * W);
     DrawTextAsIs(singer.name, Rc{X + 22, y, w2, 22}, 12.5f, Rgb(onStage ? Pal.Pink : Pal.Text), kAlignLeft, true,

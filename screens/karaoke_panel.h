@@ -31,8 +31,10 @@ struct SingerDropRow {
 // Emptied by the frame before the panels draw; filled by the karaoke panel with its visible rows.
 extern std::vector<SingerDropRow> SingerRows;
 
-// Where the panel's fixed parts sit in a column r (DIPs); the VOCALS choice and the KEY group's
-// place depend on whether the card shows the stage deck.
+// Where the panel's parts sit in a column r (DIPs); the VOCALS choice and the KEY group's place
+// depend on whether the card shows the stage deck. A column too short for the card and a few
+// rotation rows scrolls the card and every singer's row as one column under the header: then
+// maxScroll is above 0 and every part below the header sits `scroll` higher.
 struct KaraokePanelLayout {
   Rc addSinger, breakMusic, screen;
   Rc card;
@@ -47,8 +49,11 @@ struct KaraokePanelLayout {
   Rc earlier, offset, later;
   Rc list;                // the rotation rows' area
   int rowsShown = 1;
+  Rc body;                // below the header: where the card and the rotation are seen
+  float scroll = 0;       // how far the body is scrolled, within 0..maxScroll
+  float maxScroll = 0;    // 0 while the rotation keeps a list of its own
 };
-KaraokePanelLayout LayOutKaraokePanel(Rc r, bool stageFocus);
+KaraokePanelLayout LayOutKaraokePanel(Rc r, bool stageFocus, int singers = 0, float scroll = 0);
 // Rotation row k (0 = the first shown) of the layout.
 Rc KaraokeRowRect(const KaraokePanelLayout& l, int k);
 

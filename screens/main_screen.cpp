@@ -51,6 +51,7 @@
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
+#include "ui/scroll_view.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 
@@ -78,9 +79,6 @@ constexpr float kCentreGlowAlpha = 0.06f;
 
 constexpr float kMarginDip = 8.0f;
 constexpr float kPhaseMeterHeightDip = 18.0f;
-
-// Where panels behind an overlay see the mouse: far away from everything.
-constexpr float kHiddenMouseDip = -1000000.0f;
 
 // A dragged library row.
 constexpr float kDragStartDip = 6.0f;  // straight-line distance from the press point
@@ -144,29 +142,6 @@ const OverlayRow* FirstOpenOverlay() {
   return nullptr;
 }
 
-// While an overlay is open the panels behind it see the mouse far away and no clicks, wheel or
-// right clicks; held and released stay so a drag begun before it still ends.
-class MouseHiddenFromPanels {
- public:
-  explicit MouseHiddenFromPanels(bool hide) : hide_(hide), saved_(Input) {
-    if (!hide_) return;
-    Input.x = Input.y = kHiddenMouseDip;
-    Input.pressed = Input.rightPressed = Input.doubleClicked = false;
-    Input.wheel = 0.0f;
-  }
-  ~MouseHiddenFromPanels() {
-    if (!hide_) return;
-    Input.x = saved_.x, Input.y = saved_.y;
-    Input.pressed = saved_.pressed, Input.rightPressed = saved_.rightPressed;
-    Input.doubleClicked = saved_.doubleClicked, Input.wheel = saved_.wheel;
-  }
-  MouseHiddenFromPanels(const MouseHiddenFromPanels&) = delete;
-  MouseHiddenFromPanels& operator=(const MouseHiddenFromPanels&) = delete;
-
- private:
-  bool hide_;
-  UiInput saved_;
-};
 
 // ---- background ------------------------------------------------------------------------------
 // The backdrop and its soft lights look the same frame after frame except for the side lights'
@@ -606,7 +581,7 @@ void Frame() {
 
   const OverlayRow* overlay = FirstOpenOverlay();
   {
-    const MouseHiddenFromPanels hidden(overlay != nullptr && overlay->hidesPanels);
+    const MouseHidden hidden(overlay != nullptr && overlay->hidesPanels);
     DrawTopBar(Rc{0, 0, width, kTopBarHeight});
     DrawLanes();
     DrawPhaseMeter(Rc{kMarginDip, Screen.phaseMeterY, width - 2 * kMarginDip, kPhaseMeterHeightDip});

@@ -4,6 +4,7 @@
 #include <fmt/xchar.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "base/settings.h"
 #include "control/midi_learn.h"
@@ -20,6 +21,7 @@
 #include "base/palette.h"
 #include "ui/modal.h"
 #include "ui/popup_menu.h"
+#include "ui/scroll_view.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -43,7 +45,7 @@ constexpr float kLabelLeftDip = 12.0f, kLabelInsetDip = 50.0f, kLabelSize = 12.5
 constexpr float kDetailRightDip = 44.0f, kDetailWidthDip = 38.0f, kDetailSize = 11.0f;
 constexpr float kHintSize = 11.0f;
 constexpr float kDropOutlineWidth = 1.5f;
-constexpr float kScrollMarkWidthDip = 2.0f, kScrollMarkMinDip = 8.0f, kWheelRowsPerNotch = 2.0f;
+constexpr float kWheelRowsPerNotch = 2.0f;
 constexpr uint32_t kCrateEdit = 1, kCrateDelete = 2;
 
 bool SidebarSection(Rc title, Rc plus, const wchar_t* label, int32_t plusId) {
@@ -286,44 +288,27 @@ struct ShownSource {
 };
 ShownSource LastShown;
 
-// The offset that brings a stacked row at content top `top` wholly into view.
-float Revealed(float offset, float top, float height) {
-  if (top < offset) return top;
-  if (top + kRowHeightDip > offset + height) return top + kRowHeightDip - height;
-  return offset;
-}
-
-// A thin bar at the sidebar's right edge while it scrolls: where the view lies in the column.
-void ScrollMark(Rc r, const SidebarLayout& l) {
-  if (l.maxOffset <= 0) return;
-  const float thumb = std::max(kScrollMarkMinDip, r.h * r.h / (r.h + l.maxOffset));
-  const float top = r.y + (r.h - thumb) * l.offset / l.maxOffset;
-  FillRoundedRect(Rc{r.Right() - kScrollMarkWidthDip, top, kScrollMarkWidthDip, thumb}, kScrollMarkWidthDip / 2,
-                  ColorOf(Pal.Faint));
-}
-
 }  // namespace
 
 void DrawSidebar(Rc r) {
   SidebarListRows.clear();
   const size_t folders = MusicFolders.size(), crates = SmartCrates.size(), lists = TrackLists.size();
-  float offset = SidebarOffset;
-  if (Input.wheel != 0 && ActiveControlId == kNoActiveControl && Inside(r, Input.x, Input.y))
-    offset -= Input.wheel * kWheelRowsPerNotch * kRowStepDip;
+  const StackedTops t = Stack(folders, crates, lists);
+  // LayOutSidebar limits the offset to what there is to scroll.
+  float offset = WheelScroll(r, SidebarOffset, INFINITY, kWheelRowsPerNotch * kRowStepDip);
   // A source shown anew (a click, a folder dropped on the window, a list made) comes into view.
   if (ViewKind != LastShown.kind || ViewIndex != LastShown.index) {
     LastShown = ShownSource{ViewKind, ViewIndex};
-    const StackedTops t = Stack(folders, crates, lists);
     const float index = static_cast<float>(std::max(ViewIndex, 0));
     const float top = ViewKind == kViewFolder ? t.folders : ViewKind == kViewCrate ? t.crates : t.lists;
-    offset = Revealed(offset, top + kRowStepDip * index, r.h);
+    offset = RevealScroll(offset, top + kRowStepDip * index, kRowHeightDip, r.h);
   }
   const SidebarLayout l = LayOutSidebar(r, folders, crates, lists, offset);
   SidebarOffset = l.offset;
   DrawFolders(l);
   DrawCrates(l);
   DrawLists(l);
-  ScrollMark(r, l);
+  DrawScrollMark(r, l.offset, l.maxOffset);
 }
 
 void RemoveMusicFolder(size_t index) {

@@ -137,13 +137,6 @@ void DrawTipBox(Rc col, Color left, Color right) {
            ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
 }
 
-// The text size at which a tip line fits its box, down to 0.8 of `size` (narrow cards).
-float FittingSize(std::wstring_view text, float boxWidth, float size) {
-  const float width = MeasureTextWidth(Translate(text), size, false, kFontSegoeUi);
-  if (width <= boxWidth - 2) return size;
-  return std::max(size * 0.8f, size * (boxWidth - 2) / width);
-}
-
 void DrawTipCards(Rc area) {
   const HelpTipGrid grid = HelpTipGridFor(area.w);
   const float cw = (area.w - kCardGap * (grid.columns - 1)) / grid.columns;

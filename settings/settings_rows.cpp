@@ -19,6 +19,7 @@ constexpr float kSectionGapDip = 18.0f;       // above a card
 constexpr float kCardTitleDropDip = 10.0f;    // card top to title
 constexpr float kCardTitleStepDip = 26.0f;    // title to first row
 constexpr float kCardBottomPadDip = 6.0f;
+constexpr float kPageFootDip = 8.0f;          // between the last row and the panel's edge
 constexpr float kCardOverhangDip = 16.0f;     // the card reaches this far beyond the column
 constexpr float kCardRadius = 10.0f;
 constexpr Color kCardTop{21 / 255.0f, 24 / 255.0f, 31 / 255.0f, 0.92f};
@@ -50,8 +51,9 @@ int SectionKey() {
 
 }  // namespace
 
-void StartSettingsPage(Rc panel, int tab) {
+void StartSettingsPage(Rc panel, int tab, float scroll) {
   Cursor = SettingsCursor{};
+  Cursor.scroll = scroll;
   Cursor.panel = panel;
   Cursor.content = Rc{panel.x + kSettingsSidebarDip, panel.y, panel.w - kSettingsSidebarDip, panel.h};
   Cursor.tab = tab;
@@ -75,7 +77,17 @@ void BeginColumn(int c) {
   Cursor.columnRight = Cursor.columnX + Cursor.columnWidth;
   Cursor.controlX = Cursor.columnX + kSettingsLabelColumnDip;
   Cursor.controlWidth = Cursor.columnRight - Cursor.controlX;
-  Cursor.y = Cursor.panel.y + kSettingsPageTopDip;
+  Cursor.y = Cursor.panel.y + kSettingsPageTopDip - Cursor.scroll;
+}
+
+Rc SettingsPageView(Rc panel) {
+  const float top = panel.y + kSettingsPageTopDip;
+  return Rc{panel.x + kSettingsSidebarDip, top, panel.w - kSettingsSidebarDip, panel.Bottom() - kPageFootDip - top};
+}
+
+float SettingsPageBottom() {
+  // A column's last card reaches its padding below the cursor.
+  return std::max(Cursor.y, Cursor.lowest) + kCardBottomPadDip + Cursor.scroll;
 }
 
 void EndSection() {
@@ -109,17 +121,19 @@ void RowLabel(std::wstring_view text) {
            ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
 }
 
-void HelpLine(std::wstring_view text) {
-  DrawText(text, Rc{Cursor.columnX, Cursor.y, Cursor.columnRight - Cursor.columnX, kHelpHeightDip}, kHelpSize,
-           ColorOf(Pal.Dim), kAlignLeft, false, kFontSegoeUi);
+namespace {
+// A line too long for a narrow column is drawn a little smaller rather than cut.
+void HelpLineFrom(float x, std::wstring_view text) {
+  const float width = Cursor.columnRight - x;
+  DrawText(text, Rc{x, Cursor.y, width, kHelpHeightDip}, FittingSize(text, width, kHelpSize), ColorOf(Pal.Dim),
+           kAlignLeft, false, kFontSegoeUi);
   Cursor.y += kHelpStepDip;
 }
+}  // namespace
 
-void ControlHelpLine(std::wstring_view text) {
-  DrawText(text, Rc{Cursor.controlX, Cursor.y, Cursor.columnRight - Cursor.controlX, kHelpHeightDip}, kHelpSize,
-           ColorOf(Pal.Dim), kAlignLeft, false, kFontSegoeUi);
-  Cursor.y += kHelpStepDip;
-}
+void HelpLine(std::wstring_view text) { HelpLineFrom(Cursor.columnX, text); }
+
+void ControlHelpLine(std::wstring_view text) { HelpLineFrom(Cursor.controlX, text); }
 
 bool ChoiceRow(int id, const std::vector<std::wstring>& labels, int32_t* value) {
   int selected = *value;

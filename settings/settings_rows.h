@@ -37,12 +37,17 @@ struct SettingsCursor {
   float y = 0;                 // the vertical cursor
   float sectionStart = -1;     // the open section's top; -1 when none is open
   float lowest = 0;            // the lowest y an earlier column reached
+  float scroll = 0;            // how far the page is scrolled up: every row sits this much higher
 };
 extern SettingsCursor Cursor;
 
 // Sets the cursor up for a page inside the panel: content = panel right of the sidebar, column
-// width from it, column 0 at the page top. DrawSettings calls it; tests may too.
-void StartSettingsPage(Rc panel, int tab);
+// width from it, column 0 at the page top less the scroll. DrawSettings calls it; tests may too.
+void StartSettingsPage(Rc panel, int tab, float scroll = 0);
+// Where the page's rows may lie: from the header's divider to just above the panel's foot.
+Rc SettingsPageView(Rc panel);
+// How far down the page being drawn reaches, unscrolled: the lowest row or card bottom so far.
+float SettingsPageBottom();
 
 // ---- section cards ----------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "settings/settings_screen.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
@@ -9,6 +10,7 @@
 #include "settings/settings_rows.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
+#include "ui/scroll_view.h"
 #include "ui/widgets.h"
 
 bool SettingsOpen = false;
@@ -64,10 +66,9 @@ constexpr int32_t kDoneId = 90;
 constexpr float kDoneWidthDip = 110.0f, kDoneHeightDip = 34.0f, kDoneTopDip = 26.0f, kDoneSize = 12.5f;
 constexpr float kAboutTopDip = 104.0f, kAboutBottomPadDip = 24.0f;
 
-// The hint under a page that does not fit.
-constexpr float kMoreBelowSlackDip = 8.0f, kMoreBelowRiseDip = 22.0f, kMoreBelowHeightDip = 16.0f;
-constexpr float kMoreBelowSize = 11.0f;
-constexpr wchar_t kMoreBelow[] = L"\u25BE  more below \u2014 make the window taller";
+// A page taller than the panel scrolls: two rows a wheel notch, its bar in the panel's margin.
+constexpr float kWheelStepDip = 2 * kSettingsRowStepDip;
+constexpr float kScrollMarkInsetDip = 6.0f;
 
 using PageFunction = void (*)();
 // Pages not listed here draw an empty page.
@@ -132,6 +133,20 @@ void DrawSidebar(Rc panel) {
                kVersionSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontBahnschrift);
 }
 
+// Each page's height as last drawn (unscrolled, from the page view's top) and how far it is scrolled;
+// a page is laid out in one pass, so this frame scrolls by last frame's height.
+std::array<float, kSettingsTabs> PageHeights{};
+std::array<float, kSettingsTabs> PageScrolls{};
+// The controls the page drew this frame, kept only while a key or controller presses one.
+std::vector<std::pair<int, Rc>> PressedLog;
+
+// The offset that shows a control pressed by a key or controller this frame.
+float ScrollToPressed(Rc view, float scroll) {
+  for (const auto& [id, r] : PressedLog)
+    if (pressedIds.count(id) > 0) return RevealScroll(scroll, r.y + scroll - view.y, r.h, view.h);
+  return scroll;
+}
+
 void DrawHeader(Rc content) {
   const SettingsTab& tab = SettingsTabs[SettingsPage];
   const float left = content.x + kSettingsMarginDip, inner = content.w - 2 * kSettingsMarginDip;
@@ -167,14 +182,23 @@ void DrawSettings() {
                  Cursor.content.Bottom() - kAboutBottomPadDip - top});
     return;
   }
-  // Rows that do not fit are cut off above the hint's strip rather than drawn over it.
-  PushClip(Rc{Cursor.content.x, panel.y, Cursor.content.w, panel.h - kMoreBelowRiseDip - kMoreBelowSlackDip});
-  if (PageFunction page = kPages[SettingsPage]) page();
-  PopClip();
+  const int tab = SettingsPage;
+  const Rc view = SettingsPageView(panel);
+  float scroll = WheelScroll(view, PageScrolls[tab], MaxScroll(PageHeights[tab], view.h), kWheelStepDip);
+  StartSettingsPage(panel, tab, scroll);
+  {
+    const ScrollClip clip(view);
+    std::vector<std::pair<int, Rc>>* outer = WidgetRectLog;
+    PressedLog.clear();
+    if (!pressedIds.empty()) WidgetRectLog = &PressedLog;
+    if (PageFunction page = kPages[tab]) page();
+    WidgetRectLog = outer;
+    if (outer) outer->insert(outer->end(), PressedLog.begin(), PressedLog.end());
+  }
   EndSection();
-  if (std::max(Cursor.y, Cursor.lowest) > panel.Bottom() - kMoreBelowSlackDip)
-    DrawText(kMoreBelow,
-             Rc{Cursor.content.x + kSettingsMarginDip, panel.Bottom() - kMoreBelowRiseDip,
-                Cursor.content.w - 2 * kSettingsMarginDip, kMoreBelowHeightDip},
-             kMoreBelowSize, ColorOf(Pal.Yellow), kAlignCenter, false, kFontSegoeUi);
+  PageHeights[tab] = SettingsPageBottom() - view.y;
+  const float most = MaxScroll(PageHeights[tab], view.h);
+  scroll = std::clamp(ScrollToPressed(view, scroll), 0.0f, most);
+  PageScrolls[tab] = scroll;
+  DrawScrollMark(Rc{view.x, view.y, view.w - kScrollMarkInsetDip, view.h}, scroll, most);
 }

@@ -37,6 +37,7 @@ extern const std::array<SettingsTab, kSettingsTabs> SettingsTabs;
 PointF SettingsPanelSize(float windowWidth, float windowHeight);
 
 // Draws and handles one frame of the settings screen: the panel, the sidebar with its tabs, the
-// page header with DONE and the selected page (the About page in its own area); a page too long
-// for the panel ends with the "more below" hint. Called by Frame while SettingsOpen is set.
+// page header with DONE and the selected page (the About page in its own area). A page too long
+// for the panel scrolls: the wheel over it, a thin bar at its right, and a control pressed by a
+// key or controller comes into view. Called by Frame while SettingsOpen is set.
 void DrawSettings();

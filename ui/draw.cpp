@@ -445,6 +445,14 @@ float MeasureTextWidth(std::wstring_view text, float size, bool bold, int font) 
   return MeasureTextLine(*format, TextBytes(text, font)).width;
 }
 
+float FittingSize(std::wstring_view text, float boxWidth, float size, int font) {
+  constexpr float kLeastScale = 0.8f, kSlackDip = 2.0f;
+  const std::wstring shown = Translate ? Translate(text) : std::wstring(text);
+  const float width = MeasureTextWidth(shown, size, false, font);
+  if (width <= boxWidth - kSlackDip) return size;
+  return std::max(size * kLeastScale, size * (boxWidth - kSlackDip) / width);
+}
+
 float TextWidth(const std::wstring& text, float size, bool bold, int font) {
   static std::unordered_map<std::wstring, float, Fnv1aUtf16> widths(8);
   if (!Finite(size)) return 0;

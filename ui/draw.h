@@ -184,6 +184,9 @@ float MeasureTextWidth(std::wstring_view text, float size, bool bold, int font);
 // MeasureTextWidth cached per (text, size to an eighth, bold, font); the cache is emptied when it
 // passes 6000 entries.
 float TextWidth(const std::wstring& text, float size, bool bold, int font);
+// The size at which the text (translated, regular weight) fits a box boxWidth wide, no smaller
+// than 0.8 of `size`: for lines in boxes that narrow with the window.
+float FittingSize(std::wstring_view text, float boxWidth, float size, int font = kFontSegoeUi);
 // One line, vertically centred in r, aligned by the code, cut with an ellipsis and clipped to r.
 // The text is translated into the UI language first; a translation wider than r.w - 2 is drawn
 // smaller, down to 0.7 of the size. Nothing for an empty text or r.w <= 0.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/settings.h"
+#include "broadcast/mix_recording.h"
 #include "base/status_message.h"
 #include "base/ui_text.h"
 #include "control/midi_devices.h"
@@ -255,9 +256,10 @@ void RecordingRows() {
   ChoiceRow(kFormatId, kFormatLabels, &Settings.RecordFormat);
   RowLabel(L"Saved to");
   // Made once: RecordingsDir creates the folder, which is not a thing to do every frame.
-  static const std::wstring folder = RecordingsDir();
-  DrawTextAsIs(folder, Rc{Cursor.controlX, Cursor.y, Cursor.controlWidth - kSavedToRoomDip, kSettingsRowHeightDip},
-               kSavedToTextSize, ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
+  static const std::wstring folder = ShownFolder(RecordingsDir());
+  const float room = Cursor.controlWidth - kSavedToRoomDip;
+  DrawTextAsIs(folder, Rc{Cursor.controlX, Cursor.y, room, kSettingsRowHeightDip}, FittingSize(folder, room, kSavedToTextSize),
+               ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);
   if (Button(kOpenFolderId,
              Rc{Cursor.columnRight - kOpenFolderWidthDip, Cursor.y, kOpenFolderWidthDip, kSettingsRowHeightDip},
              L"OPEN FOLDER", ColorOf(Pal.Text), false, kSettingsButtonTextSize))

@@ -44,7 +44,7 @@ constexpr float kAfterAutoMapDip = 44.0f, kAfterOwnHelpDip = 8.0f;
 constexpr float kSavePresetWidthDip = 150.0f, kFileButtonWidthDip = 110.0f;
 constexpr float kImportDx = 158.0f, kExportDx = 276.0f, kAfterPresetButtonsDip = 44.0f;
 constexpr int kMaxPresetRows = 6;
-constexpr float kPresetNameRoomDip = 180.0f, kPresetRowStepDip = 34.0f, kPresetBottomRoomDip = 190.0f;
+constexpr float kPresetNameRoomDip = 180.0f, kPresetRowStepDip = 34.0f;
 constexpr float kLoadWidthDip = 80.0f, kLoadDx = 170.0f, kDeleteWidthDip = 84.0f;
 constexpr float kPresetButtonHeightDip = 28.0f, kPresetButtonTextSize = 10.0f, kConnectedTextSize = 12.5f;
 constexpr int kPresetListRefreshFrames = 60;  // files added by hand show within about a second
@@ -174,7 +174,6 @@ void PresetRows() {
 
   const std::vector<std::wstring>& names = PresetNames();
   for (int i = 0; i < kMaxPresetRows && i < static_cast<int>(names.size()); ++i) {
-    if (Cursor.y + kSettingsRowHeightDip >= Cursor.panel.Bottom() - kPresetBottomRoomDip) break;
     const std::wstring& name = names[i];
     DrawTextAsIs(name, Rc{Cursor.columnX, Cursor.y, Cursor.columnWidth - kPresetNameRoomDip, kSettingsRowHeightDip},
                  kConnectedTextSize, ColorOf(Pal.Text), kAlignLeft, false, kFontSegoeUi);

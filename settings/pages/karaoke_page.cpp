@@ -239,9 +239,12 @@ void FollowCameraFrame() {
 
 void CameraPreviewBox() {
   if (!Settings.CameraOn) return;
-  const float width = std::min({kPreviewMaxWidthDip, Cursor.columnWidth,
-                                (Cursor.panel.Bottom() - kPreviewBottomDip - (Cursor.y + kPreviewHeaderDip)) * 16 / 9});
+  // As large as the room left above the panel's foot allows; where there is too little the page
+  // scrolls to a small one.
+  const float room = Cursor.panel.Bottom() - kPreviewBottomDip - (Cursor.y + Cursor.scroll + kPreviewHeaderDip);
+  float width = std::min(kPreviewMaxWidthDip, Cursor.columnWidth);
   if (!(width >= kPreviewMinWidthDip)) return;
+  width = std::clamp(room * 16 / 9, kPreviewMinWidthDip, width);
   SectionHeader(L"CAMERA PREVIEW");
   const Rc box{Cursor.columnX, Cursor.y, width, width * 9 / 16};
   FillRoundedRect(box, kPreviewRadius, Color{0, 0, 0, 1});

@@ -1,15 +1,28 @@
 // The main screen at the sizes the window allows, in each layout: every label is drawn whole,
 // inside the window and over no other label, and every control lies inside the panel holding it.
-// The browser's sidebar scrolls each section and brings a newly shown source into view.
+// The browser's sidebar scrolls each section and brings a newly shown source into view. On the
+// smallest windows the settings pages and the karaoke panel scroll so that each label and control
+// is seen whole somewhere; the macros panel and the help screen fit as they are.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/settings.h"
 #include "base/test_mode.h"
+#include "control/macros_panel.h"
+#include "control/remote_server.h"
+#include "karaoke/karaoke_panel.h"
+#include "karaoke/karaoke_rotation.h"
+#include "screens/karaoke_panel.h"
+#include "screens/macros_panel_view.h"
+#include "settings/help_screen.h"
+#include "settings/settings_rows.h"
+#include "settings/settings_screen.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -20,6 +33,7 @@
 #include "screens/layout.h"
 #include "screens/main_screen.h"
 #include "screens/pads.h"
+#include "screens/top_bar.h"
 #include "screens/sidebar.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
@@ -29,6 +43,7 @@
 #include "ui/language.h"
 #include "app/publish_controls.h"
 #include "ui/text_log.h"
+#include "ui/scroll_view.h"
 #include "ui/widgets.h"
 
 namespace {
@@ -39,6 +54,10 @@ struct Size {
 // The smallest window, a 1366x768 screen less a caption, and full HD.
 constexpr Size kSizes[] = {{1340, 840}, {1366, 740}, {1920, 1080}};
 constexpr int32_t kLayouts[] = {kLayoutFull, kLayoutLibrary, kLayoutPerformance};
+// A 1280x720 screen (and its work area less a caption), a 1366x768 one less a caption and the
+// largest minimum window.
+constexpr Size kSmallSizes[] = {{1280, 699}, {1280, 720}, {1366, 740}, {1340, 840}};
+constexpr int kMostScrollSteps = 80;
 
 // Where a text's letters lie: its width placed by the alignment within its box, about a size high.
 Rc InkOf(const DrawnText& t) {
@@ -104,6 +123,52 @@ class ScreenFit : public ::testing::Test {
     }
   }
   void ExpectFit(Size size, const std::string& where) const;
+  // Two frames of `draw` alone (the second listed).
+  void DrawAlone(Size size, const std::function<void()>& draw) {
+    if (!HasDevice() || TargetWidth() != size.w || TargetHeight() != size.h) {
+      ASSERT_TRUE(CreateDevice(size.w, size.h, 1.0f));
+    }
+    for (int i = 0; i < 2; ++i) {
+      texts_.clear(), widgets_.clear();
+      DrawnTextLog = &texts_;
+      WidgetRectLog = &widgets_;
+      ResetGlowLayer();
+      BeginDraw();
+      Clear(ColorOf(Pal.Background));
+      draw();
+      EndFrame();
+      EndFrameInput();
+      DrawnTextLog = nullptr;
+      WidgetRectLog = nullptr;
+    }
+  }
+  struct Seen {
+    std::set<std::wstring> drawn, whole;  // the scrolled texts drawn, and seen whole in view
+    std::set<int> all, controls, wholeControls;  // every control; those partly in view; those wholly
+  };
+  std::set<int> elsewhere_;  // controls a panel draws outside itself on purpose
+  void ExpectSeen(Size size, Rc panel, Rc view, const std::wstring& lastFixed, const std::string& where,
+                  Seen* seen) const;
+  // Draws `draw` from the top of its scroll to the end, a wheel notch over `view` at a time,
+  // checking each frame; stops when a frame draws as the one before.
+  void ScrollThrough(Size size, Rc panel, Rc view, PointF wheelAt, const std::wstring& lastFixed,
+                     const std::function<void()>& draw, const std::string& where, Seen* seen) {
+    Input.x = wheelAt.x, Input.y = wheelAt.y, Input.wheel = 100;
+    DrawAlone(size, draw);
+    std::vector<DrawnText> before;
+    for (int step = 0; step < kMostScrollSteps; ++step) {
+      Input.x = wheelAt.x, Input.y = wheelAt.y, Input.wheel = step == 0 ? 0.0f : -1.0f;
+      DrawAlone(size, draw);
+      ExpectSeen(size, panel, view, lastFixed, where + " step " + std::to_string(step) + ": ", seen);
+      const bool same = before.size() == texts_.size() &&
+                        std::equal(before.begin(), before.end(), texts_.begin(), [](const DrawnText& a, const DrawnText& b) {
+                          return a.text == b.text && a.box.y == b.box.y;
+                        });
+      if (same) return;
+      before = texts_;
+    }
+    ADD_FAILURE() << where << "never reached the end";
+  }
   bool Shown(const std::wstring& text) const {
     return std::any_of(texts_.begin(), texts_.end(), [&](const DrawnText& t) { return t.text == text; });
   }
@@ -138,6 +203,54 @@ void ScreenFit::ExpectFit(Size size, const std::string& where) const {
     const bool inside = std::any_of(std::begin(panels), std::end(panels), [&](Rc p) { return Within(r, p, 0.5f); });
     EXPECT_TRUE(inside) << where << "control " << id << " at " << r.x << "," << r.y << " " << r.w << "x" << r.h
                         << " leaves its panel";
+  }
+}
+
+// The frame just drawn, of a panel whose texts after `lastFixed` scroll in `view`: every label
+// is whole and inside the window; the fixed ones and the scrolled ones wholly in view lie over no
+// other (those the view's edge cuts are left out, those beyond it are hidden); every control
+// partly in view lies inside it across, every other inside the panel. Notes what was seen whole.
+void ScreenFit::ExpectSeen(Size size, Rc panel, Rc view, const std::wstring& lastFixed, const std::string& where,
+                           Seen* seen) const {
+  const Rc window{0, 0, static_cast<float>(size.w), static_cast<float>(size.h)};
+  ASSERT_FALSE(texts_.empty());
+  size_t firstScrolled = texts_.size();
+  for (size_t i = 0; i < texts_.size(); ++i)
+    if (texts_[i].text == lastFixed) firstScrolled = i + 1;
+  std::vector<Rc> shown;
+  std::vector<std::wstring> names;
+  for (size_t i = 0; i < texts_.size(); ++i) {
+    const DrawnText& t = texts_[i];
+    EXPECT_GT(t.box.w, 0) << where << "\"" << Name(t.text) << "\" has no room at all";
+    EXPECT_LE(t.width, t.box.w + 0.01f) << where << "\"" << Name(t.text) << "\" is cut";
+    const Rc ink = InkOf(t);
+    if (i >= firstScrolled) {
+      seen->drawn.insert(t.text);
+      if (!Within(ink, view, 0)) continue;
+      seen->whole.insert(t.text);
+    }
+    EXPECT_TRUE(Within(ink, window, 0)) << where << "\"" << Name(t.text) << "\" leaves the window";
+    for (size_t j = 0; j < shown.size(); ++j) {
+      EXPECT_FALSE(Overlap(ink, shown[j]) && !(names[j] == t.text && shown[j].y == ink.y))
+          << where << "\"" << Name(t.text) << "\" and \"" << Name(names[j]) << "\" are drawn over each other";
+    }
+    shown.push_back(ink), names.push_back(t.text);
+  }
+  for (const auto& [id, r] : widgets_) {
+    seen->all.insert(id);
+    const bool inView = r.y < view.Bottom() && r.Bottom() > view.y && r.x < view.Right() && r.Right() > view.x;
+    if (inView) {
+      seen->controls.insert(id);
+      if (Within(r, view, 0.5f)) seen->wholeControls.insert(id);
+      EXPECT_TRUE(r.x >= view.x - 0.5f && r.Right() <= view.Right() + 0.5f)
+          << where << "control " << id << " at " << r.x << "," << r.y << " " << r.w << "x" << r.h << " leaves its view";
+      continue;
+    }
+    if (elsewhere_.count(id)) continue;
+    // Scrolled out of the view (where a view scrolls inside its panel), or beside it.
+    if (view.y != panel.y && (r.Bottom() <= view.y || r.y >= view.Bottom())) continue;
+    EXPECT_TRUE(Within(r, panel, 0.5f)) << where << "control " << id << " at " << r.x << "," << r.y << " " << r.w
+                                        << "x" << r.h << " leaves its panel";
   }
 }
 
@@ -187,6 +300,96 @@ TEST_F(ScreenFit, TheSidebarScrollsAndANewlyShownFolderComesIntoView) {
     if (t.box.x < Screen.browser.x + 210 && t.box.y > Screen.leftPanel.Bottom()) {
       EXPECT_LE(t.box.Bottom(), Screen.browser.Bottom()) << Name(t.text);
     }
+}
+
+// Every settings page with its long options on (the phone remote running): scrolled from top to
+// end, each label and control is seen whole at some point, and nothing leaves the panel.
+TEST_F(ScreenFit, EachSettingsPageScrollsEveryRowIntoViewWholeOnSmallWindows) {
+  std::wstring error;
+  ASSERT_TRUE(StartRemoteServer(0, "4321", &error, true)) << Name(error);
+  Settings.RemoteOn = true;
+  Settings.Pin = L"4321";
+  SettingsOpen = true;
+  for (const Size size : kSmallSizes) {
+    for (int tab = 0; tab < kSettingsTabs; ++tab) {
+      if (tab == kSettingsPageAbout) continue;  // drawn in an area of its own
+      SettingsPage = tab;
+      const std::string where = std::to_string(size.w) + "x" + std::to_string(size.h) + " " +
+                                Name(SettingsTabs[tab].label) + " page";
+      DrawAlone(size, DrawSettings);
+      const Rc panel = Cursor.panel, view = SettingsPageView(panel);
+      Seen seen;
+      ScrollThrough(size, panel, view, PointF{view.CenterX(), view.CenterY()}, L"DONE", DrawSettings, where, &seen);
+      for (const std::wstring& text : seen.drawn)
+        EXPECT_TRUE(seen.whole.count(text)) << where << ": \"" << Name(text) << "\" is never seen whole";
+      for (int id : seen.controls)
+        EXPECT_TRUE(seen.wholeControls.count(id)) << where << ": control " << id << " is never seen whole";
+      if (tab == kSettingsPageBroadcast)
+        EXPECT_TRUE(seen.whole.count(L"If this computer runs a firewall, let TCP port " +
+                                     std::to_wstring(RemoteServerPort()) + L" in from the local network."))
+            << where << ": the remote's last line";
+    }
+  }
+  SettingsOpen = false;
+  StopRemoteServer();
+}
+
+// Eight singers in the karaoke panel of each layout on the smallest windows: every singer's row
+// can be scrolled into view whole, and the card's controls too.
+TEST_F(ScreenFit, TheKaraokePanelReachesEverySingerOnSmallWindows) {
+  KaraokeRotation saved = Rotation;
+  Rotation = KaraokeRotation{};
+  for (int i = 1; i <= 8; ++i)
+    Rotation.singers.push_back(KaraokeSinger{L"Singer " + std::to_wstring(i), {KaraokeSong{L"/m/s.mp3", L"Song", L""}}});
+  KaraokePanelShown = true;
+  for (const Size size : kSmallSizes) {
+    for (const int32_t layout : {kLayoutFull, kLayoutLibrary}) {
+      Draw(size, layout);
+      const Rc column = LayOutBrowser(Screen.browser, 0.0f, true, false).karaoke;
+      ASSERT_GT(column.h, 0);
+      const KaraokePanelLayout l = LayOutKaraokePanel(column, false, 8);
+      const std::string where =
+          std::to_string(size.w) + "x" + std::to_string(size.h) + " layout " + std::to_string(layout);
+      Seen seen;
+      // Over the list while it scrolls on its own, else over the body's middle.
+      const Rc over = l.maxScroll > 0 ? l.body : l.list;
+      const PointF wheelAt{over.CenterX(), over.CenterY()};
+      ScrollThrough(size, column, l.body, wheelAt, L"SCREEN", [&] { DrawKaraokePanel(column); }, where, &seen);
+      for (int i = 1; i <= 8; ++i)
+        EXPECT_TRUE(seen.whole.count(L"Singer " + std::to_wstring(i))) << where << ": singer " << i << " is never seen";
+      EXPECT_TRUE(seen.wholeControls.count(kKaraokeActionId)) << where << ": NEXT is never seen whole";
+      for (int id : seen.controls)
+        EXPECT_TRUE(seen.wholeControls.count(id)) << where << ": control " << id << " is never seen whole";
+    }
+  }
+  KaraokePanelShown = false;
+  KaraokePanelBodyScroll = 0;
+  Rotation = saved;
+}
+
+// The macros panel and the help screen fit the smallest windows as they are.
+TEST_F(ScreenFit, TheMacrosPanelAndTheHelpScreenFitSmallWindows) {
+  for (const Size size : kSmallSizes) {
+    const std::string where = std::to_string(size.w) + "x" + std::to_string(size.h);
+    MacrosPanelOpen = true;
+    elsewhere_ = {kMidiButtonId};  // the top bar's, kept reachable above the panel for MIDI learn
+    DrawAlone(size, DrawMacros);
+    const Rc macros = LayoutMacrosPanel(static_cast<float>(size.w), static_cast<float>(size.h)).panel;
+    Seen seen;
+    ExpectSeen(size, macros, macros, L"", where + " macros: ", &seen);
+    for (int id : seen.all)
+      EXPECT_TRUE(seen.wholeControls.count(id) || elsewhere_.count(id)) << where << ": control " << id << " leaves the macros panel";
+    MacrosPanelOpen = false;
+    elsewhere_.clear();
+    seen = Seen{};
+    HelpOpen = true;
+    DrawAlone(size, DrawHelp);
+    const Rc help = HelpPanelRect(static_cast<float>(size.w), static_cast<float>(size.h));
+    ExpectSeen(size, help, help, L"", where + " help: ", &seen);
+    EXPECT_FALSE(seen.all.empty()) << where;
+    for (int id : seen.all) EXPECT_TRUE(seen.wholeControls.count(id)) << where << ": control " << id << " leaves the help screen";
+    HelpOpen = false;
+  }
 }
 
 }  // namespace

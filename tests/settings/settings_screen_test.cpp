@@ -191,24 +191,48 @@ TEST_F(SettingsScreenTest, ASectionCardIs48HighOnItsFirstFrameThenTakesItsMeasur
   EXPECT_NE(first, second);
 }
 
-TEST_F(SettingsScreenTest, AShortWindowShowsMoreBelowExceptOnAbout) {
-  auto hintShown = [&](int height) {
-    Draw(kWidth, height);
-    Draw(kWidth, height);
-    // The hint is the only Yellow on these pages: look along its line.
-    const float y = Cursor.panel.Bottom() - 22 + 8;
-    int yellow = 0;
-    for (float x = Cursor.content.x; x < Cursor.content.Right(); x += 1) {
-      const uint32_t p = Pixel(x, y);
-      if (((p >> 16) & 0xFF) > 150 && ((p >> 8) & 0xFF) > 120 && (p & 0xFF) < 110) ++yellow;
-    }
-    return yellow > 20;
-  };
+// A page taller than the panel scrolls under the wheel with a thin bar at its right, and a
+// control pressed by a key or controller comes into view; a page that fits has no bar and does
+// not move.
+TEST_F(SettingsScreenTest, AShortWindowScrollsThePageAndBringsAPressedControlIntoView) {
   SettingsPage = kSettingsPageLook;
-  EXPECT_FALSE(hintShown(kHeight));
-  EXPECT_TRUE(hintShown(420));
-  SettingsPage = kSettingsPageAbout;
-  EXPECT_FALSE(hintShown(420));
+  auto barShown = [&] {
+    const Rc view = SettingsPageView(Cursor.panel);
+    int faint = 0;
+    auto near = [](uint32_t a, uint32_t b) {
+      for (int shift : {0, 8, 16})
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 12) return false;
+      return true;
+    };
+    // The bar is drawn in Faint over the dark panel.
+    for (float y = view.y; y < view.Bottom(); y += 1) faint += near(Pixel(view.Right() - 7, y), Pal.Faint);
+    return faint >= 8;
+  };
+  Draw();
+  const auto tall = Draw();
+  EXPECT_FALSE(barShown());
+  const int lastId = 3588;  // "Cover art on decks": its first choice, the right column's last row
+  const Rc lastTall = Find(tall, lastId);
+  Input.x = 900, Input.y = 400, Input.wheel = -3;
+  EXPECT_EQ(Find(Draw(), lastId).y, lastTall.y) << "a page that fits does not scroll";
+
+  Draw(kWidth, 420);
+  const Rc view = SettingsPageView(Cursor.panel);
+  const Rc low = Find(Draw(kWidth, 420), lastId);
+  EXPECT_TRUE(barShown());
+  EXPECT_GT(low.Bottom(), view.Bottom()) << "the last row is below the view";
+  Input.x = view.CenterX(), Input.y = view.CenterY(), Input.wheel = -1;
+  const Rc moved = Find(Draw(kWidth, 420), lastId);
+  EXPECT_FLOAT_EQ(moved.y, low.y - 80) << "a notch scrolls two rows";
+  Input.x = view.CenterX(), Input.y = view.CenterY(), Input.wheel = 5;
+  EXPECT_FLOAT_EQ(Find(Draw(kWidth, 420), lastId).y, low.y) << "and back to the top, no further";
+
+  pressedIds.insert(lastId);  // a key mapped to the last row's control
+  Draw(kWidth, 420);
+  pressedIds.clear();
+  const Rc shown = Find(Draw(kWidth, 420), lastId);
+  EXPECT_GE(shown.y, view.y);
+  EXPECT_LE(shown.Bottom(), view.Bottom()) << "the pressed control came into view";
 }
 
 TEST_F(SettingsScreenTest, TabsFollowThePressButNotInMidiLearn) {

@@ -240,7 +240,7 @@ void PutKaraokePanel(const Printer& p, Rc browser, int singers) {
   const Rc column = b.karaoke;
   // The browser's first track row beside the panel: a row to drag onto a singer.
   p.Put("karaoke.browserrow", Rc{b.list.x, b.list.y, b.list.w, kBrowserRowDip});
-  const KaraokePanelLayout l = LayOutKaraokePanel(column, false), stage = LayOutKaraokePanel(column, true);
+  const KaraokePanelLayout l = LayOutKaraokePanel(column, false, singers), stage = LayOutKaraokePanel(column, true, singers);
   p.Put("karaoke.panel", column);
   p.Put("karaoke.addsinger", l.addSinger);
   p.Put("karaoke.break", l.breakMusic);
@@ -259,7 +259,12 @@ void PutKaraokePanel(const Printer& p, Rc browser, int singers) {
   p.Put("karaoke.offset", l.offset);
   p.Put("karaoke.later", l.later);
   p.Put("karaoke.list", l.list);
-  for (int k = 0; k < std::min(singers, l.rowsShown); ++k) p.Put("karaoke.row." + std::to_string(k), KaraokeRowRect(l, k));
+  p.Put("karaoke.body", l.body);
+  // The rows seen whole with the panel at its top; a short panel scrolls to the others.
+  for (int k = 0; k < std::min(singers, l.rowsShown); ++k) {
+    const Rc row = KaraokeRowRect(l, k);
+    if (row.y >= l.body.y && row.Bottom() <= l.body.Bottom()) p.Put("karaoke.row." + std::to_string(k), row);
+  }
 }
 
 // The browser's toolbar, header cells, the rows that fit, the scrollbar and the sidebar's rows.
