@@ -5,8 +5,8 @@
 # off-screen through the real frame driver by veldmix-tool: at the default window size and at
 # 1920x1080 (where every text box has the same size) the drawing layer cuts no text with an
 # ellipsis, and tesseract (with each language's data) reads every tab label and the pages' row
-# labels whole, as assets/translations.tsv gives them. A window too short for a page shows
-# "more below", never on About.
+# labels whole, as assets/translations.tsv gives them. A window too short for a page scrolls it:
+# a position bar shows at the page's right edge, never on About.
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
@@ -88,12 +88,16 @@ for lang in 0 1 2 3 4; do
   why="$(check_labels "$editor" "$lang" editor Background "Panels (raised)" 2>&1)" || fail "skin editor, language $lang: $why"
 done
 
-# --- A short window: the hint, except on About ---
-more_below() {  # tab: the hint's line at the panel's foot, read
+# --- A short window: the page's position bar, except on About ---
+scroll_bar() {  # tab: the strip of the page's right edge where the bar runs is lit
   "$tool" screen "$work/short.png" --settings "$1" --size 1500x420 >/dev/null || fail "no short frame"
-  convert "$work/short.png" -crop 1000x30+400+380 +repage -resize 300% -colorspace Gray -negate "$work/hint.png"
-  OMP_THREAD_LIMIT=1 tesseract "$work/hint.png" - --psm 7 2>/dev/null | grep -q "more below"
+  # The panel is 1240 wide, centred: the bar runs 6 to 8 px inside its right edge (1370), from
+  # the page's top (y 100) while the page is at its top.
+  local bar side
+  bar="$(convert "$work/short.png" -crop 2x60+1362+110 +repage -colorspace Gray -format '%[fx:mean]' info:)"
+  side="$(convert "$work/short.png" -crop 2x60+1358+110 +repage -colorspace Gray -format '%[fx:mean]' info:)"
+  awk -v b="$bar" -v s="$side" 'BEGIN { exit !(b > s + 0.12) }'
 }
-more_below 5 || fail "a short window shows no \"more below\" on the Look page"
-! more_below 9 || fail "the About page shows \"more below\""
+scroll_bar 5 || fail "a short window shows no position bar on the Look page"
+! scroll_bar 9 || fail "the About page shows a position bar"
 echo "settings_languages: PASS"
