@@ -155,8 +155,8 @@ drive_ui() {
   local round=0
   while :; do
     round=$((round + 1))
-    drag strip.1.high 40; drag strip.0.filter -30; drag strip.1.volume 20
-    click crossfader
+    # Deck B's knobs: the tone on deck A must not change.
+    drag strip.1.high 40; drag strip.1.filter -30; drag strip.1.mid 20
     xdotool mousemove 900 800 click 5 click 5 click 5 click 4 click 4
     click list; click analyze
     click topbar.settings; sleep 0.5
