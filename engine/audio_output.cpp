@@ -45,9 +45,11 @@ float Finite(float x) { return std::isfinite(x) ? x : 0.0f; }
 
 float Clamped(float x) { return std::clamp(Finite(x), -1.0f, 1.0f); }
 
-// Waits 500 ms in short steps, leaving early on a stop.
-void WaitBeforeRetry(const AudioEngine& engine) {
-  for (unsigned slept = 0; slept < kRetryDelayMs && !engine.stopOutputs.load(); slept += kRetryStepMs)
+// Waits 500 ms in short steps, leaving early on a stop (or when the secondary output given is no
+// longer wanted).
+void WaitBeforeRetry(const AudioEngine& engine, const SecondaryOutput* output = nullptr) {
+  for (unsigned slept = 0; slept < kRetryDelayMs && !engine.stopOutputs.load() && (!output || output->wanted.load());
+       slept += kRetryStepMs)
     SleepMs(kRetryStepMs);
 }
 
@@ -138,7 +140,7 @@ void SecondaryOutputThread(AudioEngine* engine, SecondaryOutput* output) {
   while (!engine->stopOutputs.load() && output->wanted.load()) {
     RunSecondarySession(*engine, *output);
     output->running.store(false);
-    WaitBeforeRetry(*engine);
+    WaitBeforeRetry(*engine, output);
   }
 }
 
