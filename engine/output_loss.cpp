@@ -73,7 +73,8 @@ bool OutputLost(OutputKind kind) {
 }
 
 void ShowLostOutputs(uint64_t nowMs) {
-  for (int k = 0; k < kOutputKinds; ++k) {
+  // The master last: lost together with the headphones (the server gone), it is the one shown.
+  for (int k = kOutputKinds - 1; k >= 0; --k) {
     OutputFate fate;
     {
       std::lock_guard<std::mutex> guard(gLossLock);

@@ -65,7 +65,7 @@ phones_device() { awk -F= '/^\[/ { s = $0 } s == "[Audio]" && $1 == "Phones" { p
 starts_before=$(log_count "Audio: master output started")
 # Four changes during 9 s of the master's sink. A loaded machine's own dropouts (the lock the UI
 # holds, a late wake-up) click now and then however the routing is changed, while a restarted
-# master clicks at every change: one clean take of four decides.
+# master clicks at every change, uncounted: one clean take of four decides.
 changes_clean() {
   local seen=()
   record_sink "$work/take.raw" 9 &
@@ -80,12 +80,18 @@ changes_clean() {
   result="$(/usr/bin/python3 "$detector" count "$work/take.raw" 441)"
   devices+="${seen[*]} "
   results+="$result | "
-  [[ "$result" == glitches=0\ * ]]
+  [[ "$result" == glitches=0\ * ]] && return 0
+  # A click the program counted as its own dropout is the machine's; one it did not count (a
+  # restarted output) fails at once.
+  dropped_out "$before" || fail "the master clicked while the headphone device changed ($devices): $result"
+  return 1
 }
 devices="" results=""
 for attempt in 1 2 3 4; do
+  before="$(dropouts_seen)"
   changes_clean && break
-  [ "$attempt" = 4 ] && fail "the master clicked in every take while the headphone device changed ($devices): $results"
+  # Every take spoilt by a loaded machine: the log's count of master starts below still decides.
+  [ "$attempt" = 4 ] && echo "output_changes: every take had a dropout the program counted: $results" >&2
 done
 shot cue-changed
 [ "$(log_count "Audio: master output started")" = "$starts_before" ] ||
