@@ -15,6 +15,7 @@
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/mixer_controls.h"
+#include "engine/output_loss.h"
 #include "engine/stem_controls.h"
 #include "karaoke/karaoke_show.h"
 #include "library/track_view.h"
@@ -189,6 +190,7 @@ void DemoTickAt(uint64_t nowMs) {
   DecayMixMeters(nowMs);
   LogDropouts(nowMs);
   LogLateRenders(nowMs);
+  ShowLostOutputs(nowMs);
   AnnounceDemoTracks();
   FollowCameraSetting();
 }

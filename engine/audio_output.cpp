@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "base/log.h"
+#include "engine/output_loss.h"
 #include "engine/render.h"
 #include "engine/render_helpers.h"
 #include "platform/clock.h"
@@ -44,9 +45,11 @@ float Finite(float x) { return std::isfinite(x) ? x : 0.0f; }
 
 float Clamped(float x) { return std::clamp(Finite(x), -1.0f, 1.0f); }
 
-// Waits 500 ms in short steps, leaving early on a stop.
-void WaitBeforeRetry(const AudioEngine& engine) {
-  for (unsigned slept = 0; slept < kRetryDelayMs && !engine.stopOutputs.load(); slept += kRetryStepMs)
+// Waits 500 ms in short steps, leaving early on a stop (or when the secondary output given is no
+// longer wanted).
+void WaitBeforeRetry(const AudioEngine& engine, const SecondaryOutput* output = nullptr) {
+  for (unsigned slept = 0; slept < kRetryDelayMs && !engine.stopOutputs.load() && (!output || output->wanted.load());
+       slept += kRetryStepMs)
     SleepMs(kRetryStepMs);
 }
 
@@ -117,6 +120,7 @@ void StopOutputs(AudioEngine& engine) {
   for (std::thread* thread : {&engine.masterThread, &engine.phones.thread, &engine.booth.thread})
     if (thread->joinable()) thread->join();
   if (!engine.recording.load() && engine.recorderThread.joinable()) engine.recorderThread.join();
+  for (OutputKind kind : {OutputKind::kMaster, OutputKind::kPhones, OutputKind::kBooth}) ForgetLostOutput(kind);
 }
 
 // --- Threads -------------------------------------------------------------------------------------
@@ -132,10 +136,11 @@ void OutputThread(AudioEngine* engine) {
 
 void SecondaryOutputThread(AudioEngine* engine, SecondaryOutput* output) {
   RegisterProAudioThread();
-  while (!engine->stopOutputs.load()) {
+  // An output no longer wanted ends alone, the others playing on (a new headphone device).
+  while (!engine->stopOutputs.load() && output->wanted.load()) {
     RunSecondarySession(*engine, *output);
     output->running.store(false);
-    WaitBeforeRetry(*engine);
+    WaitBeforeRetry(*engine, output);
   }
 }
 
@@ -155,8 +160,6 @@ void RunOutputSession(AudioEngine& engine) {
   gOpenFailureLogged.store(false);
   ReadDeviceChannels(run);
   OpenRenderClient(run);
-  // Headphones routed to a pair this device lacks are skipped: say so through the flag.
-  const bool phonesMissing = engine.phonesMode == 2 && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
   PrepareRenderBuffers(engine, static_cast<int>(run.bufferFrames), run.rate);
   std::vector<float> mix(static_cast<size_t>(run.bufferFrames) * 2);
   WriteLog(L"Audio: master output started ({} Hz, {} channels, {}-frame buffer, {})", run.rate, run.channels,
@@ -165,6 +168,7 @@ void RunOutputSession(AudioEngine& engine) {
   engine.bufferFrames.store(static_cast<int32_t>(run.bufferFrames));
   engine.shareMode.store(run.shareMode);
   PublishOutputStarted(engine, run.rate);
+  MarkOutputPlaying(OutputKind::kMaster, run.deviceId);
 
   const double lateLimit = run.bufferFrames * (run.shareMode == kShareExclusive ? 2.0 : 1.0) / run.rate * kLateFactor;
   double lastWriteEnd = -1.0;
@@ -186,6 +190,10 @@ void RunOutputSession(AudioEngine& engine) {
       const int count = BuildMasterRoutes(engine, run, mix.data(), routes);
       bool flag = false;
       if (!WriteDeviceBuffers(run, routes, count, frames, flag)) break;
+      // Headphones routed to a pair this device lacks are skipped: say so through the flag. Read
+      // each block: the headphone routing changes while the master plays on.
+      const bool phonesMissing =
+          engine.phonesMode == 2 && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
       engine.lastWriteFlag.store(flag || phonesMissing);
       lastWriteEnd = MonotonicSeconds();
       // The wait above is the device's; this block's own mix and write are the program's, and so
@@ -201,8 +209,10 @@ void RunOutputSession(AudioEngine& engine) {
   }
   MarkAudioThread(false);
   PublishOutputStopped(engine);
-  if (!engine.stopOutputs.load())
+  if (!engine.stopOutputs.load()) {
     WriteLog(L"Audio: master output stopped (device removed, changed or failed); reopening");
+    MarkOutputLost(OutputKind::kMaster);
+  }
   ReleaseDeviceRun(run);
 }
 
@@ -226,13 +236,15 @@ void RunSecondarySession(AudioEngine& engine, SecondaryOutput& output) {
   OpenRenderClient(run);
   std::vector<float> stereo(static_cast<size_t>(run.bufferFrames) * 2);
   output.running.store(true);
+  const OutputKind kind = &output == &engine.phones ? OutputKind::kPhones : OutputKind::kBooth;
+  MarkOutputPlaying(kind, run.deviceId);
   const double target = static_cast<double>(std::max<uint64_t>(2 * run.bufferFrames, kSecondaryMinTargetFrames));
   SecondaryReader reader{static_cast<double>(output.ring.read.load()), true, {}};
   // The device is this output's own: a pair it lacks (the default headphone pair 1 on a stereo
   // device) falls back to pair 0, as the master's does, instead of leaving it silent.
   const OutputRoute route{stereo.data(), PairExists(run, output.pair) ? output.pair : 0};
   MarkAudioThread(true);
-  while (!engine.stopOutputs.load()) {
+  while (!engine.stopOutputs.load() && output.wanted.load()) {
     const int64_t room = WaitOutputRoom(run.stream, kPeriodWaitMs);
     if (room < 0) break;
     if (room == 0) continue;
@@ -243,6 +255,7 @@ void RunSecondarySession(AudioEngine& engine, SecondaryOutput& output) {
   }
   MarkAudioThread(false);
   output.running.store(false);
+  if (!engine.stopOutputs.load() && output.wanted.load()) MarkOutputLost(kind);
   ReleaseDeviceRun(run);
 }
 

@@ -1,12 +1,16 @@
 // The audio routing from the settings.
 #include "engine/audio_routing.h"
 
+#include <algorithm>
 #include <cwctype>
+#include <mutex>
+#include <thread>
 
 #include "base/log.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "engine/audio_output.h"
+#include "engine/output_loss.h"
 #include "engine/side_slots.h"
 
 namespace {
@@ -15,6 +19,54 @@ constexpr int32_t kControllerChannels = 4;
 constexpr int32_t kMainPair = 0;    // outputs 1-2
 constexpr int32_t kPhonesPair = 1;  // outputs 3-4
 constexpr int32_t kOwnOutput = 2;   // phonesMode: the headphones have their own output
+
+// The master output's own device, channels and buffer as the engine runs them: any change to
+// these restarts it.
+bool MasterRoutingChanged(const AudioEngine& engine, const OutputConfig& config) {
+  return engine.masterDevice != config.masterDevice || engine.masterPair != std::max(config.masterPair, 0) ||
+         engine.routeShareMode != config.shareMode || engine.bufferMs != config.bufferMs ||
+         engine.externalMixer != config.externalMixer || engine.deckCount != config.deckCount;
+}
+
+// Restarts the one secondary output whose device or pair changed, or starts or stops it; one that
+// keeps both plays on. UI thread, with the master running.
+void RouteSecondary(AudioEngine& engine, SecondaryOutput& output, OutputKind kind, bool wanted,
+                    const std::wstring& deviceId, int32_t pair) {
+  const bool running = output.thread.joinable();
+  if (running && wanted && output.deviceId == deviceId && output.pair == pair) return;
+  if (running) {
+    output.wanted.store(false);
+    output.thread.join();
+    ForgetLostOutput(kind);
+  }
+  output.deviceId = deviceId;
+  output.pair = pair;
+  output.wanted.store(wanted);
+  if (wanted) output.thread = std::thread(SecondaryOutputThread, &engine, &output);
+}
+
+// Takes the new headphone and booth routing while the master plays on: the mixes on the master's
+// device change with the next block, the outputs on other devices restart alone.
+void RerouteSecondaries(AudioEngine& engine, const OutputConfig& config) {
+  const std::wstring masterId =
+      config.masterDevice.empty() ? DefaultAudioDeviceId(kRenderFlow) : config.masterDevice;
+  const bool phonesOnMaster = config.phonesMode == kOwnOutput && config.phonesDevice == masterId;
+  const bool boothOnMaster = !config.boothDevice.empty() && config.boothDevice == masterId;
+  {
+    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    engine.phonesMode = config.phonesMode;
+    engine.phonesDevice = config.phonesDevice;
+    engine.phonesPair = config.phonesPair;
+    engine.boothDevice = config.boothDevice;
+    engine.boothPair = config.boothPair;
+    engine.phonesOnMaster = phonesOnMaster;
+    engine.boothOnMaster = boothOnMaster;
+  }
+  RouteSecondary(engine, engine.phones, OutputKind::kPhones, config.phonesMode == kOwnOutput && !phonesOnMaster,
+                 config.phonesDevice, config.phonesPair);
+  RouteSecondary(engine, engine.booth, OutputKind::kBooth, !config.boothDevice.empty() && !boothOnMaster,
+                 config.boothDevice, config.boothPair);
+}
 
 }  // namespace
 
@@ -35,7 +87,11 @@ OutputConfig CurrentOutputConfig() {
 }
 
 void ResetAudioRouting() {
-  StartOutput(Engine, CurrentOutputConfig());
+  const OutputConfig config = CurrentOutputConfig();
+  // A DJ changes the headphones during a set: the master plays on unless its own device,
+  // channels or buffer changed.
+  if (Engine.masterThread.joinable() && !MasterRoutingChanged(Engine, config)) RerouteSecondaries(Engine, config);
+  else StartOutput(Engine, config);
   SaveSettings();
 }
 

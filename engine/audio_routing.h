@@ -10,7 +10,8 @@ inline constexpr int kAutoPickStatusMs = 6000;
 
 // The routing as the settings describe it. UI thread (reads Settings).
 OutputConfig CurrentOutputConfig();
-// StartOutput with CurrentOutputConfig, then SaveSettings. UI thread.
+// Takes CurrentOutputConfig, then SaveSettings. Restarts only the outputs whose device, channels
+// or buffer changed: a new headphone or booth routing leaves a running master playing. UI thread.
 void ResetAudioRouting();
 // Routes the master to pair 0 and the headphones to pair 1 of the first render device with 4 or
 // more channels whose normalised name contains the normalised `name` (empty: any such device),

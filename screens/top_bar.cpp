@@ -20,6 +20,7 @@
 #include "engine/effects.h"
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"
+#include "engine/output_loss.h"
 #include "engine/sandbox.h"
 #include "engine/transport.h"
 #include "karaoke/karaoke_panel.h"
@@ -400,6 +401,8 @@ void DrawOutputStatus(Rc r, float cy, float middleEnd, float loadMeterX) {
   facts.externalMixer = Engine.externalMixer;
   facts.headphoneMode = Engine.phonesMode;
   facts.headphoneRunning = Engine.phonesOnMaster ? facts.running : Engine.phones.running.load();
+  facts.masterLost = OutputLost(OutputKind::kMaster);
+  facts.headphoneLost = OutputLost(OutputKind::kPhones);
   const std::wstring text = OutputStatusText(facts);
 
   const Rc box{loadMeterX - kButtonGap - kStatusOffset, r.y, kStatusWidth, r.h};
@@ -441,6 +444,7 @@ GoLiveLook GoLiveAppearance(int32_t streamState, int32_t videoState, double stre
 }
 
 std::wstring OutputStatusText(const OutputStatusFacts& facts) {
+  if (facts.masterLost) return L"MASTER LOST  \u2022  REOPENING";
   if (!facts.running) return L"NO AUDIO OUTPUT";
   const double rate = std::max<uint32_t>(facts.sampleRate, 1);
   const wchar_t* suffix = L"";
@@ -449,7 +453,7 @@ std::wstring OutputStatusText(const OutputStatusFacts& facts) {
   else if (facts.headphoneMode == 1)
     suffix = L"  \u2022  CUE OK";
   else if (facts.headphoneMode == 2)
-    suffix = facts.headphoneRunning ? L"  \u2022  CUE OK" : L"  \u2022  NO CUE";
+    suffix = facts.headphoneRunning ? L"  \u2022  CUE OK" : facts.headphoneLost ? L"  \u2022  CUE LOST" : L"  \u2022  NO CUE";
   return fmt::format(L"{:.1f} kHz  \u2022  {:.0f} ms{}", facts.sampleRate / kMsPerSecond,
                      facts.bufferFrames * kMsPerSecond / rate, suffix);
 }

@@ -59,7 +59,8 @@ struct GoLiveLook {
   bool lit = false;     // when it does not blink
 };
 GoLiveLook GoLiveAppearance(int32_t streamState, int32_t videoState, double streamSeconds, double videoSeconds);
-// The output-status text: "NO AUDIO OUTPUT", or rate, buffer and the headphone suffix.
+// The output-status text: "MASTER LOST  •  REOPENING" while its device is gone, "NO AUDIO OUTPUT",
+// or rate, buffer and the headphone suffix ("CUE LOST" while the headphone device is gone).
 struct OutputStatusFacts {
   bool running = false;
   uint32_t sampleRate = 0;
@@ -67,6 +68,8 @@ struct OutputStatusFacts {
   bool externalMixer = false;
   int32_t headphoneMode = 0;  // 0 none, 1 split on the master output, 2 own output
   bool headphoneRunning = false;
+  bool masterLost = false;     // its device went away while playing; being reopened
+  bool headphoneLost = false;
 };
 std::wstring OutputStatusText(const OutputStatusFacts& facts);
 // The audio-load meter's tooltip (lines split by '\n').
