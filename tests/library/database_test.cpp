@@ -103,7 +103,7 @@ TEST_F(DatabaseTest, WritesTheFortySevenColumnsOfEveryRecord) {
       "Drop\tVox in\t\t\t\t\tline  break\t\xC3\xA9t\xC3\xA9\t"
       "30.00000;10.00000\t5\tdeep, warm up\t64.000:30.50000;0.000:0.12345\n";
   EXPECT_EQ(ReadRaw(DbFile()), expected);
-  EXPECT_FALSE(fs::exists(DbFile() + ".tmp"));
+  EXPECT_TRUE(WriteTemps(std::filesystem::path(DbFile()).parent_path().native()).empty());
 }
 
 TEST_F(DatabaseTest, EveryFieldSurvivesASaveAndALoad) {
@@ -351,7 +351,7 @@ TEST_F(DatabaseTest, GarbageLinesKeepTheGoodRecordsButBlockEverySave) {
   AutosaveLibrary(2'000'000);
   EXPECT_TRUE(Status.text.empty());
   EXPECT_EQ(ReadRaw(DbFile()), original);
-  EXPECT_FALSE(fs::exists(DbFile() + ".tmp"));
+  EXPECT_TRUE(WriteTemps(std::filesystem::path(DbFile()).parent_path().native()).empty());
 }
 
 TEST_F(DatabaseTest, ATruncatedFileIsNeverOverwritten) {
@@ -438,7 +438,7 @@ TEST_F(DatabaseTest, AutosaveReportsAFailureOnceAndRecovers) {
   AutosaveLibrary(100'000);
   EXPECT_EQ(Status.text, L"Couldn't save your library changes \u2014 is the disk full?");
   EXPECT_TRUE(LibraryDirty);
-  EXPECT_FALSE(fs::exists(DbFile() + ".tmp"));
+  EXPECT_TRUE(WriteTemps(std::filesystem::path(DbFile()).parent_path().native()).empty());
 
   Status = StatusLine{};
   AutosaveLibrary(105'001);  // still failing: retried, not reported again
