@@ -32,7 +32,9 @@ bool CommitWrite(const WritePlan& plan, std::wstring* error, bool syncFolder = t
 void AbandonWrite(const WritePlan& plan);
 // True when a file's leaf name is one of the program's write temporaries.
 bool IsWriteTemp(const std::wstring& leaf);
-// Removes the stale write temporaries of every file in folder (see PlanWrite); how many.
+// Removes the file when it is a stale write temporary (see PlanWrite); true when removed.
+bool RemoveStaleWriteTemp(const std::wstring& path);
+// Removes the stale write temporaries of every file in folder; how many.
 int RemoveStaleWriteTemps(const std::wstring& folder);
 
 // Writes the bytes crash-safe through PlanWrite. On false the target is untouched, no temporary

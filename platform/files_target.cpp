@@ -169,4 +169,9 @@ void AbandonWrite(const WritePlan& plan) {
 
 bool IsWriteTemp(const std::wstring& leaf) { return TempWriter(WideToUtf8(leaf), nullptr) != 0; }
 
+bool RemoveStaleWriteTemp(const std::wstring& path) {
+  const std::string p = WideToUtf8(path), leaf = LeafPart(p);
+  return RemoveIfStale(FolderPart(p), leaf, TempWriter(leaf, nullptr));
+}
+
 int RemoveStaleWriteTemps(const std::wstring& folder) { return RemoveLeftovers(WideToUtf8(folder), nullptr); }
