@@ -3,6 +3,9 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <fmt/format.h>
+#include <fmt/xchar.h>
+
 #include "base/log.h"
 #include "base/text_file.h"
 #include "platform/files.h"
@@ -51,6 +54,22 @@ bool WriteFileAtomic(const std::wstring& target, const std::wstring& text) {
 bool WriteUtf8File(const std::wstring& path, const std::wstring& text) {
   return WriteLogged(path, "\xEF\xBB\xBF" + WideToUtf8(text));
 }
+
+bool KeepDamagedCopy(const std::wstring& path, std::string_view bytes, const LocalTime& today) {
+  const std::wstring copy =
+      path + fmt::format(L".damaged-{:04}-{:02}-{:02}", today.year, today.month, today.day);
+  const FileProblem there = ProblemReading(copy);
+  if (there == FileProblem::None || there == FileProblem::Empty) return true;  // kept already today
+  std::wstring error = L"something that is no file holds its name";
+  if (there == FileProblem::Missing && WriteBytesAtomic(copy, bytes, &error)) {
+    WriteLog(L"The file as it was is kept as {}", copy);
+    return true;
+  }
+  WriteLog(L"Couldn't keep a copy of the damaged file as {} ({})", copy, error);
+  return false;
+}
+
+bool MostLinesBad(size_t badLines, size_t goodLines) { return badLines > goodLines; }
 
 void HoldLibraryFiles() {
   std::lock_guard<std::mutex> lock(g_holdsLock);

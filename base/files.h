@@ -1,8 +1,10 @@
 #pragma once
 // Folders, text conversion, splitting and writing of the program's own files.
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/text.h"
 
 // Data folder ("Veldmix" under the roaming data base), created on every call; a failure to
@@ -22,6 +24,13 @@ std::wstring ListFileLeaf(const std::wstring& listName);
 bool WriteFileAtomic(const std::wstring& target, const std::wstring& text);
 // Writes the byte-order mark EF BB BF and the UTF-8 text, crash-safe as well.
 bool WriteUtf8File(const std::wstring& path, const std::wstring& text);
+// Keeps a file with damaged lines as it was, beside itself as "<path>.damaged-YYYY-MM-DD", before
+// it is saved without them: once a day, never over an earlier copy. True when today's copy is
+// there (made now or earlier); false when it couldn't be made (then the file must not be replaced).
+bool KeepDamagedCopy(const std::wstring& path, std::string_view bytes, const LocalTime& today);
+// Whether a file whose bad lines are skipped may be saved again: not when most of its lines
+// are bad (it is likely not this file at all). Saving also needs the damaged copy (above).
+bool MostLinesBad(size_t badLines, size_t goodLines);
 // --- Library files written behind the UI thread ---
 // A worker that writes library files from a copy the UI thread made holds them from that copy on;
 // the UI thread's own saves of those files wait for it, so an older copy never lands over a newer

@@ -54,6 +54,7 @@ struct TitleJob {
 std::mutex titleLock;
 std::optional<TitleJob> pendingTitle;
 bool titleSenderBusy = false;
+std::thread titleSender;  // joined by the next sender or by StopLiveStream, never left running
 
 void SetStatus(const UiText& text) {
   std::lock_guard<std::mutex> guard(statusLock);
@@ -138,6 +139,13 @@ void StopLiveStream() {
   }
   if (streamThread.joinable()) streamThread.join();
   streamState.store(kStreamOff);
+  // A title on its way ends within the connection's timeouts (or at once, stopped); none is
+  // left to run into the program's exit.
+  {
+    std::lock_guard<std::mutex> guard(titleLock);
+    pendingTitle.reset();
+  }
+  if (titleSender.joinable()) titleSender.join();
 }
 
 int32_t LiveStreamState() { return streamState.load(); }
@@ -161,9 +169,10 @@ void UpdateLiveStreamTitle(const std::wstring& title) {
   pendingTitle = TitleJob{activeConfig, title};
   if (titleSenderBusy) return;  // the running sender takes the newest title when it is done
   titleSenderBusy = true;
-  std::thread([] {
+  if (titleSender.joinable()) titleSender.join();  // finished: it cleared the busy flag
+  titleSender = std::thread([] {
     std::unique_lock<std::mutex> hold(titleLock);
-    while (pendingTitle) {
+    while (pendingTitle && !stopFlag.load()) {
       const TitleJob job = std::move(*pendingTitle);
       pendingTitle.reset();
       hold.unlock();
@@ -171,7 +180,7 @@ void UpdateLiveStreamTitle(const std::wstring& title) {
       hold.lock();
     }
     titleSenderBusy = false;
-  }).detach();
+  });
 }
 
 // --- Connection -----------------------------------------------------------------------------
@@ -457,7 +466,7 @@ void LiveStreamThread() {
 void SendStreamTitle(const StreamConfig& config, const std::wstring& title) {
   const std::string request = StreamTitleRequest(config, title);
   UiText error;
-  NetSocket socket = ConnectTcp(config.Host, config.Port, error);
+  NetSocket socket = ConnectTcp(config.Host, config.Port, error, &stopFlag);
   if (socket == kNoSocket) return;
   if (NetSendAll(socket, reinterpret_cast<const uint8_t*>(request.data()), request.size(),
                  request.size(), nullptr)) {

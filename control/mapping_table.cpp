@@ -1,5 +1,6 @@
 #include "control/mapping_table.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "base/log.h"
@@ -68,8 +69,17 @@ std::vector<std::pair<uint32_t, uint32_t>> ParseMappingPairs(std::string_view te
     *number = static_cast<uint32_t>(value);
     return true;
   };
-  uint32_t key = 0, value = 0;
-  while (next(&key) && next(&value)) pairs.emplace_back(key, value);
+  // An odd line ends only itself: the next line is read again, so one damaged line never takes
+  // the mappings after it (which the next save would then drop for good).
+  while (at < text.size()) {
+    const size_t lineEnd = std::min(text.find('\n', at), text.size());
+    const std::string_view whole = text;
+    text = whole.substr(0, lineEnd);
+    uint32_t key = 0, value = 0;
+    while (next(&key) && next(&value)) pairs.emplace_back(key, value);
+    text = whole;
+    at = lineEnd + 1;
+  }
   return pairs;
 }
 

@@ -43,7 +43,8 @@ std::optional<uint32_t> FindMapping(uint32_t key);
 void RebuildMappedTargets();
 
 // The pairs of a mapping file's text: whitespace-separated unsigned decimals, key then value,
-// read up to the first thing that is not such a number (a dangling key is dropped).
+// each line read up to the first thing that is not such a number (a dangling key is dropped);
+// the next line is read all the same.
 std::vector<std::pair<uint32_t, uint32_t>> ParseMappingPairs(std::string_view text);
 // The file's text as written: "key<TAB>value<LF>" per mapping, ascending keys.
 std::string MappingFileText(const MappingPairs& table);

@@ -20,7 +20,6 @@ namespace {
 constexpr const wchar_t* kCantOpenRecordingText = L"Couldn't open the recording";
 constexpr const wchar_t* kMp3RateText = L"MP3 needs a 32, 44.1 or 48 kHz output";
 constexpr const wchar_t* kEmptyRecordingText = L"The recording is empty \u2014 there is nothing to copy";
-constexpr const char* kStagingInfix = ".partial";
 constexpr size_t kBlockBytes = kEncodeBlockFrames * kWavBytesPerFrame;
 
 // The header fields a file must carry to be read as this layout (offset, bytes).
@@ -50,14 +49,6 @@ bool IsOurWavLayout(const uint8_t* header) {
 struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
 };
-
-// "mix.mp3" -> "mix.partial.mp3": same folder and extension, so the same container.
-std::wstring StagingPath(const std::wstring& outputPath) {
-  std::filesystem::path path(WideToUtf8(outputPath));
-  const std::string extension = path.extension().string();
-  path.replace_extension(kStagingInfix + extension);
-  return Utf8ToWide(path.string());
-}
 
 }  // namespace
 
@@ -91,8 +82,7 @@ bool EncodeWavFile(const std::wstring& wavPath, const std::wstring& outputPath, 
   }
 
   std::wstring detail;
-  const std::wstring staging = StagingPath(outputPath);
-  std::unique_ptr<MediaWriter> writer = MediaWriter::Open(staging, subtype, rate, &detail);
+  std::unique_ptr<MediaWriter> writer = MediaWriter::Open(outputPath, subtype, rate, &detail);
   if (!writer) {
     WriteLog(L"Encode: {} at {} Hz to {}: {}", formatName, rate, outputPath, detail);
     message = L"The " + formatName + L" encoder isn't available — kept the WAV";
@@ -119,17 +109,11 @@ bool EncodeWavFile(const std::wstring& wavPath, const std::wstring& outputPath, 
       break;
     }
   }
-  if (ok) ok = writer->Finish(&detail);
   // An encoder can finish without complaint and still leave a file no player opens.
-  if (ok && !CopyReadsBack(staging, rate, wavFrames, &detail)) {
-    ok = false;
-    DeleteFileAt(staging);
-  }
-  if (ok && !MoveReplace(staging, outputPath)) {
-    ok = false;
-    detail = L"the copy couldn't be moved to its name";
-    DeleteFileAt(staging);
-  }
+  if (ok)
+    ok = writer->Finish(&detail, [&](const std::wstring& written, std::wstring* why) {
+      return CopyReadsBack(written, rate, wavFrames, why);
+    });
   if (!ok) {
     WriteLog(L"Encode: {} to {} failed: {}", formatName, outputPath, detail);
     message = formatName + L" encoding failed — kept the WAV";

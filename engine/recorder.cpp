@@ -13,6 +13,7 @@
 #include "base/log.h"
 #include "engine/engine.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -67,8 +68,17 @@ void EnableTap(SpscRing& ring, std::atomic<bool>& on, bool wanted) {
   SizeRingAndSwitchOn(ring, rate * kTapSeconds, on);
 }
 
+// The recording grows in place (a crash leaves what was recorded), so it is not renamed: it is
+// written into the file the path's links end at, and never into a device or pipe.
 std::FILE* OpenForWriting(const std::wstring& path) {
-  return std::fopen(WideToUtf8(path).c_str(), "wb");
+  WritePlan plan;
+  std::wstring why;
+  if (!PlanWrite(path, SpecialTarget::Refuse, &plan, &why)) {
+    WriteLog(L"Audio: {}", why);
+    errno = EINVAL;
+    return nullptr;
+  }
+  return std::fopen(WideToUtf8(plan.final).c_str(), "wb");
 }
 
 // The C library's English text; the common ones have translation rows, so a reason shown on screen

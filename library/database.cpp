@@ -280,10 +280,10 @@ void LoadDatabase() {
 
   std::string_view text(bytes);
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  int badLines = 0;
-  // Every line this program writes ends with LF, so a last line without one was cut short.
+  size_t badLines = 0, goodLines = 0;
+  // A last line without its line feed is read like any other, but the file may have been cut
+  // short by a writer that died, so it is kept as it was before it is replaced.
   const bool cutShort = !text.empty() && text.back() != '\n';
-  if (cutShort) WriteLog(L"Library: database.tsv ends in the middle of a line; the file was cut short");
   size_t lineNumber = 0, pos = 0;
   while (pos < text.size()) {
     size_t lf = text.find('\n', pos);
@@ -302,12 +302,24 @@ void LoadDatabase() {
       continue;
     }
     TrackLibrary.insert_or_assign(std::move(key), std::move(info));
+    ++goodLines;
   }
-  if (badLines > 0 || cutShort) {
-    LibraryNoSave = true;
-    WriteLog(L"Library: database.tsv looks damaged ({} bad lines, {} records read); it will not be "
-             L"overwritten this session",
-             badLines, TrackLibrary.size());
+  if (cutShort && badLines == 0) {
+    WriteLog(L"Library: database.tsv ends without a line feed; its last line was read all the same");
+    if (!KeepDamagedCopy(path, bytes, NowLocal())) LibraryNoSave = true;
+  }
+  if (badLines > 0) {
+    // A few odd lines are skipped and the file saved without them, once it is kept as it was;
+    // a file of mostly bad lines is likely not ours to rewrite at all.
+    if (MostLinesBad(badLines, goodLines)) {
+      LibraryNoSave = true;
+      WriteLog(L"Library: database.tsv looks damaged ({} bad lines, {} records read); it will not be "
+               L"overwritten this session",
+               badLines, TrackLibrary.size());
+    } else {
+      WriteLog(L"Library: skipped {} damaged lines of database.tsv, {} records read", badLines, TrackLibrary.size());
+      if (!KeepDamagedCopy(path, bytes, NowLocal())) LibraryNoSave = true;
+    }
   }
   LibraryDirty = false;
 }

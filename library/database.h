@@ -21,14 +21,16 @@ inline constexpr size_t kMaxTextFieldChars = 4096;   // one hot-cue name or the 
 inline constexpr size_t kMaxMemoryCues = 1024;
 inline constexpr size_t kMaxTempoMarkers = 65536;    // a marker on every beat of a long set
 
-// Set by LoadDatabase when "database.tsv" exists but cannot be read, is too large or holds damaged
-// lines. While set nothing is written, so the file is never replaced by a partial library.
+// Set by LoadDatabase when "database.tsv" exists but cannot be read, is too large, holds more bad
+// lines than good ones, or has a few bad lines and no copy of it as it was could be kept. While
+// set nothing is written, so the file is never replaced by a partial library.
 extern bool LibraryNoSave;
 
 // "database.tsv" in the data folder.
 std::wstring DatabasePath();
 // Clears TrackLibrary and fills it from the file; sets or clears LibraryNoSave; clears
-// LibraryDirty. Damaged lines are skipped and logged, the good ones kept.
+// LibraryDirty. Damaged lines are skipped and logged, the good ones kept; a file with a few of
+// them is first kept as it was (KeepDamagedCopy) and then saved normally.
 void LoadDatabase();
 // Writes every record (sorted by key) crash-safe, after any worker that holds the library files
 // (WaitForLibraryFiles). False without touching the file while LibraryNoSave is set or in test

@@ -13,6 +13,7 @@
 #include "engine/deck_view.h"
 #include "base/tags.h"
 #include "library/track_view.h"
+#include "platform/files.h"
 #include "platform/folder_walk.h"
 #include "platform/media_probe.h"
 #include "platform/paths.h"
@@ -115,6 +116,8 @@ void FolderScanWorker(ScanJob* jobPointer) {
     WalkHandlers handlers;
     handlers.visit = [&](const WalkEntry& entry) {
       if (!current() || counter >= kMaxScanFolderFiles) return false;
+      // A killed tag write's temporary: the scan that finds it removes it once it is stale.
+      if (IsWriteTemp(FileNameOf(entry.path))) RemoveStaleWriteTemp(entry.path);
       if (!entry.regularFile || !IsAudioFile(entry.path)) return true;
       if (!seen.insert(PathKey(entry.path)).second) return true;
       batcher.Add(ReadFileTags(entry.path, counter++));

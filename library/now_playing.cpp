@@ -1,6 +1,7 @@
 #include "library/now_playing.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 
 #include "base/settings.h"
@@ -8,6 +9,7 @@
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
+#include "engine/render.h"
 #include "library/database.h"
 #include "base/track_info.h"
 #include "library/track_lists.h"
@@ -28,28 +30,82 @@ void FollowStream() {
   NowPlaying.streamWasOnAir = onAir;
 }
 
-bool LouderAudibleDeck(int deck) {
-  for (int other = 0; other < kEngineDecks; ++other)
-    if (other != deck && IsDeckAudible(other) && LiveDeckViews[other].meterLevel > LiveDeckViews[deck].meterLevel)
-      return true;
-  return false;
+// The title follows what the audience hears and holds still through a blend: levels are
+// smoothed over about a second, and another deck is announced only after it has led the
+// announced one by a clear margin for a few seconds. Instantaneous peaks flipped the title many
+// times a second while two decks played at near-equal levels.
+constexpr double kHeardSmoothingMs = 1000.0;
+constexpr uint64_t kTitleHoldMs = 4000;
+constexpr float kLeadFactor = 1.26f;       // 2 dB: near-equal decks never take over
+constexpr float kSilentLevel = 1e-9f;      // nothing at all: smoothing starts afresh from here
+constexpr uint64_t kLongestStepMs = 1000;  // a stalled frame counts as one second
+
+// What the deck sends to the master now: its meter times the channel fader's gain (squared
+// travel, as the mix applies it) and its cross-fader side's gain.
+float LevelToMaster(int deck) {
+  const DeckView& view = LiveDeckViews[deck];
+  if (!DeckSnapshots[deck].track || !DeckSnapshots[deck].playing) return 0.0f;
+  float left = 1.0f, right = 1.0f;
+  CrossfaderGains(Settings.XfReverse ? 1.0f - CrossfaderPosition : CrossfaderPosition, Settings.XfCurve, left, right);
+  const int32_t side = view.xfAssignSet ? view.xfAssign : (deck % 2 == 0 ? kSideA : kSideB);
+  const float xf = side == kSideA ? left : side == kSideB ? right : 1.0f;
+  const float fader = std::clamp(view.fader, 0.0f, 1.0f);
+  const float level = view.meterLevel * fader * fader * xf;
+  return std::isfinite(level) ? level : 0.0f;
 }
 
-// Decks of equal level go to the last of them, chosen once per frame: announcing each in turn
-// would flip the title twice a frame while two meters tie (two decks in a quiet passage decay to
-// the same level), each flip a new connection to the stream server.
-void AnnounceAudibleTrack() {
-  int chosen = -1;
+// A deck that plays with its channel fader up; what it sends decides among these.
+bool InPlay(int deck) {
+  return DeckSnapshots[deck].track && DeckSnapshots[deck].playing && LiveDeckViews[deck].fader >= kAudibleFader;
+}
+
+int AnnouncedDeck() {
+  if (NowPlaying.announcedPath.empty()) return -1;
   for (int deck = 0; deck < kEngineDecks; ++deck)
-    if (DeckSnapshots[deck].track && IsDeckAudible(deck) && !LouderAudibleDeck(deck)) chosen = deck;
-  if (chosen < 0) return;
-  const TrackPtr& track = DeckSnapshots[chosen].track;
-  if (track->path == NowPlaying.announcedPath) return;
+    if (DeckSnapshots[deck].track && DeckSnapshots[deck].track->path == NowPlaying.announcedPath) return deck;
+  return -1;
+}
+
+void Announce(int deck) {
+  const TrackPtr& track = DeckSnapshots[deck].track;
   NowPlaying.announcedPath = track->path;
+  NowPlaying.challenger = -1;
   if (NowPlayingOutlet.setStreamTitle)
     NowPlayingOutlet.setStreamTitle(track->artist.empty() ? track->title : track->artist + L" - " + track->title);
 }
 
+void AnnounceHeardTrack(uint64_t nowMs) {
+  const uint64_t step = NowPlaying.lastTickMs == 0 ? 0 : std::min(nowMs - NowPlaying.lastTickMs, kLongestStepMs);
+  NowPlaying.lastTickMs = nowMs;
+  const float keep = static_cast<float>(std::exp(-static_cast<double>(step) / kHeardSmoothingMs));
+  int loudest = -1;
+  for (int deck = 0; deck < kEngineDecks; ++deck) {
+    float& heard = NowPlaying.heard[deck];
+    // A deck starting from silence is heard at once, so the first title needs no wait.
+    const float now = LevelToMaster(deck);
+    heard = heard < kSilentLevel ? now : heard * keep + now * (1.0f - keep);
+    if (InPlay(deck) && (loudest < 0 || heard >= NowPlaying.heard[loudest])) loudest = deck;
+  }
+  if (loudest < 0) return;
+  if (NowPlaying.announcedPath.empty()) {  // the first title, or the stream just went on air
+    Announce(loudest);
+    return;
+  }
+  const int announced = AnnouncedDeck();
+  const bool announcedGone = announced < 0 || !InPlay(announced);
+  const bool leads = loudest != announced &&
+                     (announcedGone || NowPlaying.heard[loudest] > NowPlaying.heard[announced] * kLeadFactor);
+  if (!leads) {
+    NowPlaying.challenger = -1;
+    return;
+  }
+  if (NowPlaying.challenger != loudest) {
+    NowPlaying.challenger = loudest;
+    NowPlaying.challengerSinceMs = nowMs;
+    return;
+  }
+  if (nowMs - NowPlaying.challengerSinceMs >= kTitleHoldMs) Announce(loudest);
+}
 
 void AddToHistory(const std::wstring& path) {
   if (TrackLists.size() <= static_cast<size_t>(kHistoryList)) return;  // lists not loaded
@@ -98,9 +154,9 @@ void SaveCueEdits(DeckView& view, const DeckSnapshot& shot) {
 }
 }  // namespace
 
-void NowPlayingTick() {
+void NowPlayingTick(uint64_t nowMs) {
   FollowStream();
-  AnnounceAudibleTrack();
+  AnnounceHeardTrack(nowMs);
   for (int deck = 0; deck < kEngineDecks; ++deck) {
     DeckView& view = LiveDeckViews[deck];
     const DeckSnapshot& shot = DeckSnapshots[deck];

@@ -1,8 +1,11 @@
 #pragma once
 // What the audience hears: the per-frame now-playing step and the audible-deck rule. UI thread.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <unordered_set>
+
+#include "platform/clock.h"
 
 inline constexpr size_t kHistoryLimit = 1000;  // paths kept in the History list
 
@@ -11,6 +14,10 @@ inline constexpr size_t kHistoryLimit = 1000;  // paths kept in the History list
 struct NowPlayingState {
   std::wstring announcedPath;                    // the track last announced as now playing
   bool streamWasOnAir = false;
+  float heard[4] = {};        // each deck's level to the master, smoothed over about a second
+  int challenger = -1;        // the deck that leads the announced one, and since when
+  uint64_t challengerSinceMs = 0;
+  uint64_t lastTickMs = 0;
   std::unordered_set<std::wstring> playedThisSession;  // PathKey of every counted play; never saved
 };
 extern NowPlayingState NowPlaying;
@@ -25,12 +32,15 @@ struct NowPlayingOutlets {
 extern NowPlayingOutlets NowPlayingOutlet;
 
 // Once per tick, also while the window is minimised. Reads the frame's deck snapshots (no engine
-// lock), then in turn: re-announces when the stream has just gone on air; announces the loudest
-// audible deck's track as the stream title; on each deck's play start counts the play (once per
+// lock), then in turn: re-announces when the stream has just gone on air; announces as the
+// stream title the deck that sends the most to the master (meter after channel fader and
+// cross-fader, smoothed over about a second), another deck only once it has led clearly for
+// kTitleHoldMs, the first at once; on each deck's play start counts the play (once per
 // track and session), adds it to the recording's tracklist and, once per load (the view's
 // playCounted), to the History list; writes changed
 // cue and hot-cue positions to the library record; runs the library autosave.
-void NowPlayingTick();
+// nowMs: the monotonic clock (tests step it).
+void NowPlayingTick(uint64_t nowMs = MonotonicMs());
 // True when deck 0..3 plays, its channel fader is at least 0.05 and its cross-fader side is open
 // (through always; A while the position is at most 0.5, B while at least 0.5, after the reverse
 // setting). Reads the frame's deck snapshots and deck views.

@@ -285,7 +285,8 @@ int32_t WriteRekordboxXml(const std::wstring& target, const std::vector<ExportRe
   bool ok;
   {
     std::lock_guard<std::mutex> hold(ExportWriteLock);
-    ok = WriteBytesAtomic(target, std::string_view(text.data(), text.size()), &why);
+    // An export named on purpose may go straight into a pipe or device; a file is replaced whole.
+    ok = WriteBytesAtomic(target, std::string_view(text.data(), text.size()), &why, SpecialTarget::WriteInPlace);
   }
   if (!ok) {
     WriteLog(L"rekordbox export to {} failed: {}", target, why);

@@ -14,64 +14,42 @@
 
 namespace {
 
-std::wstring SysError(const wchar_t* step, int err) {
-  return std::wstring(step) + L": " + Utf8ToWide(std::strerror(err));
-}
+std::wstring SysError(const wchar_t* step, int err) { return SysText(WideToUtf8(step).c_str(), err); }
 
-void SyncFolderOf(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) { ::fsync(fd); ::close(fd); }
-}
-
-}  // namespace
-
-bool WriteBytesAtomic(const std::wstring& target, std::string_view bytes, std::wstring* error) {
-  const std::string path = WideToUtf8(target);
-  const std::string tmp = path + ".tmp";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    if (error) *error = SysError(L"create", errno);
-    return false;
-  }
+// Writes all bytes to fd; 0 or the errno.
+int WriteAll(int fd, std::string_view bytes) {
   size_t done = 0;
-  int err = 0;
-  const wchar_t* step = L"write";
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) { err = n < 0 ? errno : EIO; break; }
+    if (n <= 0) return n < 0 ? errno : EIO;
     done += static_cast<size_t>(n);
   }
-  if (err == 0 && ::fsync(fd) != 0) { err = errno; step = L"flush"; }
-  if (::close(fd) != 0 && err == 0) { err = errno; step = L"close"; }
-  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) { err = errno; step = L"rename"; }
-  if (err != 0) {
-    ::unlink(tmp.c_str());
-    if (error) *error = SysError(step, err);
-    return false;
-  }
-  SyncFolderOf(path);
-  return true;
+  return 0;
 }
 
-namespace {
+// A device or FIFO the user named: opened without waiting for a reader, written, closed.
+bool WriteInPlace(const WritePlan& plan, std::string_view bytes, std::wstring* error) {
+  const int fd = ::open(WideToUtf8(plan.final).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    if (error) *error = plan.final + (err == ENXIO ? L": a pipe that nothing reads from" : L": " + SysError(L"open", err));
+    return false;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  int err = WriteAll(fd, bytes);
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0 && error) *error = plan.final + L": " + SysError(L"write", err);
+  return err == 0;
+}
 
-// Writes the bytes to a new file at path without flushing; 0 or the errno, *step the failing step.
-int WriteUnflushed(const std::string& path, std::string_view bytes, const wchar_t** step) {
+// Writes the bytes to plan.temp without flushing; 0 or the errno, *step the failing step.
+int WriteUnflushed(const WritePlan& plan, std::string_view bytes, const wchar_t** step) {
   *step = L"create";
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = OpenWriteTemp(plan);
   if (fd < 0) return errno;
   *step = L"write";
-  int err = 0;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) { err = n < 0 ? errno : EIO; break; }
-    done += static_cast<size_t>(n);
-  }
+  int err = WriteAll(fd, bytes);
   if (::close(fd) != 0 && err == 0) { err = errno; *step = L"close"; }
   return err;
 }
@@ -91,22 +69,44 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
+bool WriteBytesAtomic(const std::wstring& target, std::string_view bytes, std::wstring* error, SpecialTarget special) {
+  WritePlan plan;
+  if (!PlanWrite(target, special, &plan, error)) return false;
+  if (plan.inPlace) return WriteInPlace(plan, bytes, error);
+  const int fd = OpenWriteTemp(plan);
+  if (fd < 0) {
+    if (error) *error = SysError(L"create", errno);
+    return false;
+  }
+  const wchar_t* step = L"write";
+  int err = WriteAll(fd, bytes);
+  if (err == 0 && ::fsync(fd) != 0) { err = errno; step = L"flush"; }
+  if (::close(fd) != 0 && err == 0) { err = errno; step = L"close"; }
+  if (err != 0) {
+    AbandonWrite(plan);
+    if (error) *error = SysError(step, err);
+    return false;
+  }
+  return CommitWrite(plan, error);
+}
+
 void WriteFilesAtomic(std::vector<FileWrite>& files) {
-  std::vector<std::string> temps(files.size());
+  std::vector<WritePlan> plans(files.size());
   for (size_t i = 0; i < files.size(); ++i) {
     FileWrite& file = files[i];
-    temps[i] = WideToUtf8(file.target) + ".tmp";
+    file.ok = PlanWrite(file.target, SpecialTarget::Refuse, &plans[i], &file.error);
+    if (!file.ok) continue;
     const wchar_t* step = L"write";
-    const int err = WriteUnflushed(temps[i], file.bytes, &step);
+    const int err = WriteUnflushed(plans[i], file.bytes, &step);
     file.ok = err == 0;
     if (!file.ok) {
-      ::unlink(temps[i].c_str());
+      AbandonWrite(plans[i]);
       file.error = SysError(step, err);
     }
   }
   std::vector<std::string> folders;
   for (size_t i = 0; i < files.size(); ++i) {
-    std::string folder = FolderOf(temps[i]);
+    std::string folder = FolderOf(WideToUtf8(plans[i].temp));
     if (files[i].ok && std::find(folders.begin(), folders.end(), folder) == folders.end())
       folders.push_back(std::move(folder));
   }
@@ -120,20 +120,19 @@ void WriteFilesAtomic(std::vector<FileWrite>& files) {
   for (size_t i = 0; i < files.size(); ++i) {
     FileWrite& file = files[i];
     if (!file.ok) continue;
-    int err = 0;
-    const wchar_t* step = L"flush";
-    if (!synced && !FlushFile(temps[i])) err = errno ? errno : EIO;
-    if (err == 0 && ::rename(temps[i].c_str(), WideToUtf8(file.target).c_str()) != 0) {
-      err = errno;
-      step = L"rename";
-    }
-    if (err != 0) {
-      ::unlink(temps[i].c_str());
+    const std::string temp = WideToUtf8(plans[i].temp);
+    if (!synced && !FlushFile(temp)) {
+      file.error = SysError(L"flush", errno ? errno : EIO);
+      AbandonWrite(plans[i]);
       file.ok = false;
-      file.error = SysError(step, err);
+      continue;
     }
+    file.ok = CommitWrite(plans[i], &file.error, /*syncFolder=*/false);
   }
-  for (const std::string& folder : folders) SyncFolderOf(folder + "/.");
+  for (const std::string& folder : folders) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) { ::fsync(fd); ::close(fd); }
+  }
 }
 
 ReadStatus ReadBytes(const std::wstring& path, std::string* out, size_t maxBytes) {
@@ -171,10 +170,20 @@ ReadStatus ReadBytes(const std::wstring& path, std::string* out, size_t maxBytes
   return ReadStatus::Ok;
 }
 
+std::wstring SysText(const char* step, int err) {
+  return Utf8ToWide(step) + L": " + Utf8ToWide(std::strerror(err));
+}
+
 bool DeleteFileAt(const std::wstring& path) { return ::unlink(WideToUtf8(path).c_str()) == 0; }
 
 bool MoveReplace(const std::wstring& from, const std::wstring& to) {
-  return ::rename(WideToUtf8(from).c_str(), WideToUtf8(to).c_str()) == 0;
+  WritePlan plan;
+  std::wstring why;
+  if (!PlanWrite(to, SpecialTarget::Refuse, &plan, &why)) {
+    PlatformLog(L"Not moved over {}", why);
+    return false;
+  }
+  return ::rename(WideToUtf8(from).c_str(), WideToUtf8(plan.final).c_str()) == 0;
 }
 
 long long FileSize(const std::wstring& path) {

@@ -1,13 +1,47 @@
 #pragma once
-// Whole-file reads and crash-safe writes. Every file the program writes goes through
-// WriteBytesAtomic: "<target>.tmp", one write, fsync, rename, fsync of the folder.
+// Whole-file reads and crash-safe writes. Every file the program writes goes through a WritePlan:
+// symbolic links followed to the file they end at, a hidden temporary beside that file
+// (".<name>.<pid>-<n>.veldmix-tmp"), one write, fsync, rename, fsync of the folder.
 #include <string>
 #include <string_view>
 #include <vector>
 
-// Writes the bytes crash-safe. On false the target is untouched, no ".tmp" is left behind and
-// *error (when given) names the failing step and the system's reason.
-bool WriteBytesAtomic(const std::wstring& target, std::string_view bytes, std::wstring* error = nullptr);
+// What a write does with a target that is a character device or a FIFO: refuse it, or, for an
+// output the user named on purpose, write straight into it.
+enum class SpecialTarget { Refuse, WriteInPlace };
+
+// Where one write lands, found before writing.
+struct WritePlan {
+  std::wstring final;    // the file to replace: the target, or the file its links end at
+  std::wstring temp;     // the temporary beside final; empty when inPlace
+  bool inPlace = false;  // a device or FIFO written straight into, without rename
+  bool exists = false;   // final is a regular file now; the new one gets its mode and owner
+  unsigned mode = 0644, uid = 0, gid = 0;
+};
+// Plans a write to target: follows its symbolic links (the kernel's bounded hops) to the final
+// file. A dangling link, a link loop, a folder or another non-regular file (unless special allows
+// it) is refused: false, nothing created, *error naming the file and why. Removes stale
+// temporaries of final (a killed writer's, untouched for five minutes).
+bool PlanWrite(const std::wstring& target, SpecialTarget special, WritePlan* plan, std::wstring* error);
+// Creates plan.temp for writing (mode of the old file); the fd, or -1 with errno.
+int OpenWriteTemp(const WritePlan& plan);
+// Moves the written and flushed temporary over final and syncs the folder (unless the caller
+// syncs it once for many files); on false the temporary is removed and final untouched.
+bool CommitWrite(const WritePlan& plan, std::wstring* error, bool syncFolder = true);
+// Removes the temporary of a write given up.
+void AbandonWrite(const WritePlan& plan);
+// True when a file's leaf name is one of the program's write temporaries.
+bool IsWriteTemp(const std::wstring& leaf);
+// Removes the file when it is a stale write temporary (see PlanWrite); true when removed.
+bool RemoveStaleWriteTemp(const std::wstring& path);
+// Removes the stale write temporaries of every file in folder; how many.
+int RemoveStaleWriteTemps(const std::wstring& folder);
+
+// Writes the bytes crash-safe through PlanWrite. On false the target is untouched, no temporary
+// is left behind and *error (when given) names the file or the failing step and the reason.
+// In place (a device or FIFO with WriteInPlace) the bytes are written without rename or sync.
+bool WriteBytesAtomic(const std::wstring& target, std::string_view bytes, std::wstring* error = nullptr,
+                      SpecialTarget special = SpecialTarget::Refuse);
 
 // One file of a batch for WriteFilesAtomic; ok and error are its outcome.
 struct FileWrite {
@@ -17,9 +51,9 @@ struct FileWrite {
   std::wstring error;  // the failing step and the system's reason
 };
 // Writes many files crash-safe with one flush for all of them, not one per file: every file to
-// "<target>.tmp", one sync of the file system, then the renames and one sync of each folder. After
+// its temporary (PlanWrite), one sync of the file system, then the renames and one sync of each folder. After
 // a crash each target holds its old or its new bytes whole. A file that fails keeps its old
-// bytes and leaves no ".tmp"; the others are written all the same.
+// bytes and leaves no temporary; the others are written all the same.
 void WriteFilesAtomic(std::vector<FileWrite>& files);
 
 enum class ReadStatus { Ok, Missing, Unreadable };
@@ -29,9 +63,13 @@ enum class ReadStatus { Ok, Missing, Unreadable };
 // Unreadable.
 ReadStatus ReadBytes(const std::wstring& path, std::string* out, size_t maxBytes = size_t(1) << 31);
 
+// "step: the system's reason for err", for error texts.
+std::wstring SysText(const char* step, int err);
+
 // Removes a file; true when it existed and is gone.
 bool DeleteFileAt(const std::wstring& path);
-// Renames over an existing target; true on success.
+// Renames over an existing target, through its links as PlanWrite does (refusing what it
+// refuses, logged); true on success.
 bool MoveReplace(const std::wstring& from, const std::wstring& to);
 // The file's size in bytes, or -1 when it cannot be read.
 long long FileSize(const std::wstring& path);

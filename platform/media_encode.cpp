@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "platform/media_internal.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -44,10 +45,6 @@ const EncoderRow* FindEncoder(AudioSubtype subtype) {
   return nullptr;
 }
 
-std::wstring SysText(const char* step, int err) {
-  return Utf8ToWide(step) + L": " + Utf8ToWide(std::strerror(err));
-}
-
 int WritePacket(void* opaque, uint8_t* buf, int size) {
   const int fd = *static_cast<int*>(opaque);
   int done = 0;
@@ -75,6 +72,7 @@ int64_t SeekFile(void* opaque, int64_t offset, int whence) {
 struct MediaWriter::State {
   std::string path;
   std::string tmp;
+  WritePlan plan;
   int fd = -1;
   AVIOContext* io = nullptr;
   AVFormatContext* muxer = nullptr;
@@ -189,8 +187,9 @@ std::unique_ptr<MediaWriter> MediaWriter::Open(const std::wstring& path, AudioSu
     return nullptr;
   }
 
-  s->tmp = s->path + ".tmp";
-  s->fd = ::open(s->tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (!PlanWrite(path, SpecialTarget::Refuse, &s->plan, &why)) return nullptr;
+  s->tmp = WideToUtf8(s->plan.temp);
+  s->fd = OpenWriteTemp(s->plan);
   if (s->fd < 0) {
     why = SysText("create", errno);
     s->tmp.clear();  // nothing of ours to remove
@@ -265,7 +264,8 @@ bool MediaWriter::Write(const int16_t* samples, size_t frames, std::wstring* det
   return true;
 }
 
-bool MediaWriter::Finish(std::wstring* detail) {
+bool MediaWriter::Finish(std::wstring* detail,
+                         const std::function<bool(const std::wstring& written, std::wstring* why)>& check) {
   std::wstring ignored;
   std::wstring& why = detail ? *detail : ignored;
   State& s = *state_;
@@ -303,17 +303,8 @@ bool MediaWriter::Finish(std::wstring* detail) {
     why = SysText("close", errno);
     return false;
   }
-  if (::rename(s.tmp.c_str(), s.path.c_str()) != 0) {
-    why = SysText("rename", errno);
-    return false;
-  }
-  const size_t slash = s.path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : s.path.substr(0, slash));
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  if (check && !check(s.plan.temp, &why)) return false;
+  if (!CommitWrite(s.plan, &why)) return false;
   s.failed = false;
   s.finished = true;
   return true;

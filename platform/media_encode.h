@@ -1,10 +1,12 @@
 #pragma once
 // The platform's audio-file encoder (FFmpeg's libavformat and libavcodec): 16-bit stereo PCM in,
 // an MP3 (libmp3lame, 320 kbit/s constant rate) or FLAC (16 bits) file out, the container chosen
-// by the output file's extension. The file is written under "<path>.tmp" and renamed over the path
-// only when everything, down to the flush to disk, succeeded.
+// by the output file's extension. The file is written under the write plan's temporary beside the
+// file the path's links end at (platform/files.h) and renamed over it only when everything, down
+// to the flush to disk and the caller's check, succeeded.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,7 +33,9 @@ class MediaWriter {
   bool Write(const int16_t* samples, size_t frames, std::wstring* detail = nullptr);
   // Encodes what is left, finishes the container, flushes the file to disk and renames it over
   // the path. False, with the temporary file removed and the path untouched, on any failure.
-  bool Finish(std::wstring* detail = nullptr);
+  // check, when given, reads the flushed temporary first; its false keeps the path untouched.
+  bool Finish(std::wstring* detail = nullptr,
+              const std::function<bool(const std::wstring& written, std::wstring* why)>& check = {});
 
   struct State;
 

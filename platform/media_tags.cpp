@@ -17,6 +17,7 @@
 #include <tpropertymap.h>
 #include <tstringlist.h>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
@@ -50,10 +51,6 @@ TagLib::String KeyIn(const TagLib::PropertyMap& map, TagProperty property) {
   const PropertyName& row = RowOf(property);
   if (row.alias != nullptr && !map.contains(row.name) && map.contains(row.alias)) return row.alias;
   return row.name;
-}
-
-std::wstring SysText(const char* step, int err) {
-  return Utf8ToWide(step) + L": " + Utf8ToWide(std::strerror(err));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -243,7 +240,8 @@ size_t FilledCount(const TagLib::StringList& values) {
 struct TagStore::State {
   TagAccess access = TagAccess::Read;
   std::string target;    // the real file (symbolic links resolved for writing)
-  std::string workCopy;  // ReadWrite: "<target>.tmp", renamed over the target on commit
+  std::string workCopy;  // ReadWrite: the plan's temporary, renamed over the target on commit
+  WritePlan plan;
   std::unique_ptr<CheckedStream> stream;  // declared before `file`, which uses it, so it outlives it
   TagLib::FileRef file;
   int originalLengthMs = -1;
@@ -288,12 +286,8 @@ std::unique_ptr<TagStore> TagStore::Open(const std::wstring& path, TagAccess acc
     return std::unique_ptr<TagStore>(new TagStore(std::move(state)));
   }
 
-  char resolved[PATH_MAX];
-  if (::realpath(state->target.c_str(), resolved) == nullptr) {
-    why = SysText("resolve path", errno);
-    return nullptr;
-  }
-  state->target = resolved;
+  if (!PlanWrite(path, SpecialTarget::Refuse, &state->plan, &why)) return nullptr;
+  state->target = WideToUtf8(state->plan.final);
   {
     TagLib::FileRef original(state->target.c_str(), true, TagLib::AudioProperties::Average);
     if (original.isNull() || !original.file()->isValid()) {
@@ -310,7 +304,7 @@ std::unique_ptr<TagStore> TagStore::Open(const std::wstring& path, TagAccess acc
     why = L"the folder is read-only";
     return nullptr;
   }
-  state->workCopy = state->target + ".tmp";
+  state->workCopy = WideToUtf8(state->plan.temp);
   if (!CopyFileBytes(state->target, state->workCopy, &why)) return nullptr;  // State removes the copy
   const int fd = ::open(state->workCopy.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
@@ -387,13 +381,9 @@ bool TagStore::Commit(std::wstring* detail) {
     const int lengthMs = check.audioProperties() ? check.audioProperties()->lengthInMilliseconds() : -1;
     if (lengthMs != s.originalLengthMs) return fail(L"the saved copy's play time changed");
   }
-  if (::rename(s.workCopy.c_str(), s.target.c_str()) != 0) return fail(SysText("rename", errno));
+  std::wstring commitError;
+  if (!CommitWrite(s.plan, &commitError)) return fail(commitError);
   s.workCopy.clear();
-  const int folder = ::open(FolderOf(s.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
   s.committed = true;
   return true;
 }

@@ -35,6 +35,7 @@ bool CopyExtradata(AVCodecParameters* par, const std::vector<uint8_t>& bytes) {
 struct Mp4File {
   std::string path;
   std::string tmp;
+  WritePlan plan;
   AVFormatContext* muxer = nullptr;
   AVStream* video = nullptr;
   AVStream* audio = nullptr;
@@ -61,7 +62,6 @@ Mp4FilePtr OpenMp4File(const std::wstring& path, const Mp4FileFormat& format, in
   InstallMediaLogRoute();
   Mp4FilePtr f(new Mp4File);
   f->path = WideToUtf8(path);
-  f->tmp = f->path + ".tmp";
   f->audioRate = format.audioRate;
   f->audioPriming = format.audioPriming;
   auto fail = [&](int rc) {
@@ -71,6 +71,13 @@ Mp4FilePtr OpenMp4File(const std::wstring& path, const Mp4FileFormat& format, in
   };
   if (format.width <= 0 || format.height <= 0 || format.fps <= 0 || format.audioRate <= 0)
     return fail(AVERROR(EINVAL));
+  std::wstring refused;
+  if (!PlanWrite(path, SpecialTarget::Refuse, &f->plan, &refused)) {
+    if (code) *code = AVERROR(EINVAL);
+    if (detail) *detail = refused;
+    return nullptr;
+  }
+  f->tmp = WideToUtf8(f->plan.temp);
   int rc = avformat_alloc_output_context2(&f->muxer, nullptr, "mp4", f->tmp.c_str());
   if (rc < 0) return fail(rc);
   f->packet = av_packet_alloc();
@@ -174,7 +181,8 @@ bool FinishMp4File(Mp4File& f, std::wstring* detail) {
   const bool synced = fd >= 0 && ::fsync(fd) == 0;
   if (fd >= 0) ::close(fd);
   if (!synced) return fail(L"flush: " + Utf8ToWide(std::strerror(errno)));
-  if (!MoveReplace(Utf8ToWide(f.tmp), Utf8ToWide(f.path))) return fail(L"rename failed");
+  std::wstring why;
+  if (!CommitWrite(f.plan, &why)) return fail(why);
   f.finished = true;
   return true;
 }

@@ -18,6 +18,7 @@
 #include "control/midi_devices.h"
 #include "control/midi_input.h"
 #include "engine/deck_view.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 #include "settings/mapping_preset.h"
@@ -233,14 +234,16 @@ bool ImportMappingDialog() {
   // Kept as a preset under the file's own name; a preset imported from its own place stays as it is.
   const fs::path from(WideToUtf8(path));
   const fs::path to(WideToUtf8(PresetPath(Utf8ToWide(from.stem().native()))));
-  std::error_code error;
-  if (!fs::equivalent(from, to, error)) {
-    error.clear();
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
-    if (error) ShowStatus(UiFormat(L"Couldn't keep a copy in the Controllers folder: {}", UiText(Utf8ToWide(error.message()))));
+  std::error_code same;
+  bool kept = true;
+  if (!fs::equivalent(from, to, same)) {
+    std::string bytes;
+    std::wstring why = L"the file couldn't be read again";
+    kept = ReadBytes(path, &bytes) == ReadStatus::Ok && WriteBytesAtomic(Utf8ToWide(to.native()), bytes, &why);
+    if (!kept) ShowStatus(UiFormat(L"Couldn't keep a copy in the Controllers folder: {}", UiText(why)));
   }
   Presets.framesLeft = 0;
-  if (!error) ShowStatus(UiFormat(L"Mapping imported: {} controls", MappingTable.size()));
+  if (kept) ShowStatus(UiFormat(L"Mapping imported: {} controls", MappingTable.size()));
   return true;
 }
 

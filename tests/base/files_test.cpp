@@ -40,7 +40,7 @@ TEST(LibraryFiles, WritersMarkAndReadBack) {
   fs::create_directories(WideToUtf8(AppDataDir() + L"/crates.tsv/x"));
   EXPECT_FALSE(WriteFileAtomic(AppDataDir() + L"/crates.tsv", L"data"));
   EXPECT_TRUE(fs::is_directory(WideToUtf8(AppDataDir() + L"/crates.tsv/x")));
-  EXPECT_FALSE(fs::exists(WideToUtf8(AppDataDir() + L"/crates.tsv.tmp")));
+  EXPECT_TRUE(WriteTemps(WideToUtf8(AppDataDir())).empty());
 }
 
 TEST(LibraryFiles, SplitKeepsEmptyPieces) {

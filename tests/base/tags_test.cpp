@@ -32,12 +32,8 @@ std::string Pcm(const std::string& path) {
   return RunCommand("ffmpeg -v error -i " + ShellQuote(path) + " -f s16le - 2>/dev/null");
 }
 
-// True when a working copy ("<file>.tmp") was left in the folder.
-bool WorkCopyLeft(const std::string& folder) {
-  for (const auto& entry : fs::directory_iterator(folder))
-    if (entry.path().extension() == ".tmp") return true;
-  return false;
-}
+// True when a working copy was left in the folder.
+bool WorkCopyLeft(const std::string& folder) { return !WriteTemps(folder).empty(); }
 
 const char kMetadata[] =
     "-metadata title='Café Noir' -metadata artist='Zoë Ñandú' -metadata album='Über Alles' "

@@ -205,7 +205,8 @@ TEST_F(MixRecording, AnUnwritableMp4LeavesTheSoundRecording) {
     localtime_r(&t, &tm);
     const auto u = [](int v) { return static_cast<unsigned>(v); };
     const LocalTime at{u(tm.tm_year + 1900), u(tm.tm_mon + 1), u(tm.tm_mday), u(tm.tm_hour), u(tm.tm_min), u(tm.tm_sec), 0};
-    fs::create_directories(folder / (fs::path(WideToUtf8(RecordingFileName(at))).replace_extension(".mp4").string() + ".tmp"));
+    // A link to nowhere: the name looks free, and the video file can't be written through it.
+    fs::create_symlink(folder / "gone" / "x.mp4", folder / fs::path(WideToUtf8(RecordingFileName(at))).replace_extension(".mp4"));
   }
   ToggleRecording();
   ASSERT_TRUE(Engine.recording.load());

@@ -56,7 +56,7 @@ TEST_F(MappingFiles, WritesTheExactLinesAndReadsBackWhatADamagedFileHolds) {
 
   const std::pair<std::string, MappingPairs> damaged[] = {
       {"9437220 5200 9437221", {{9437220, 5200}}},                       // a dangling key
-      {"1 2\n3 x4\n5 6", {{1, 2}}},                                      // a non-number
+      {"1 2\n3 x4\n5 6", {{1, 2}, {5, 6}}},                              // an odd line is skipped
       {"1 2 -3 4", {{1, 2}}},                                            // a negative number
       {"1 2 4294967296 4", {{1, 2}}},                                    // beyond 32 bits
       {"4294967295 65537 1 2 1 3", {{1, 3}, {4294967295u, 65537}}},      // a later pair wins

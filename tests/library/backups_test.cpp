@@ -125,6 +125,16 @@ TEST_F(BackupTest, LeftoversOfACrashAreRemoved) {
   EXPECT_FALSE(fs::exists(backups_ + "/2024-05-02/stale.tsv"));
 }
 
+// A database with one odd line loads, so the day's backup is made of it as it was.
+TEST_F(BackupTest, AnOddLineInTheDatabaseStillGetsTheDaysBackup) {
+  const std::string odd = "/m/a.mp3\t120\t0.5\t3\t-8\t1\t2\t1\t1\t1\t1\t1\t1\t1\t1\n/Music/old.mp3\t99\t0\n";
+  WriteRaw(data_ + "/database.tsv", odd);
+  LoadDatabase();
+  ASSERT_FALSE(LibraryNoSave);
+  DailyBackup(Day(2024, 3, 1));
+  EXPECT_EQ(ReadRaw(backups_ + "/2024-03-01/database.tsv"), odd);
+}
+
 TEST_F(BackupTest, NothingWhileTheLibraryRefusesToSaveOrInTestMode) {
   WriteRaw(data_ + "/database.tsv", "damaged");
   for (int d = 1; d <= 7; ++d) fs::create_directories(backups_ + "/2024-02-0" + std::to_string(d));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -12,6 +13,8 @@
 #include "base/track_info.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
+
+#include <fmt/format.h>
 
 namespace fs = std::filesystem;
 
@@ -103,7 +106,7 @@ TEST_F(DatabaseTest, WritesTheFortySevenColumnsOfEveryRecord) {
       "Drop\tVox in\t\t\t\t\tline  break\t\xC3\xA9t\xC3\xA9\t"
       "30.00000;10.00000\t5\tdeep, warm up\t64.000:30.50000;0.000:0.12345\n";
   EXPECT_EQ(ReadRaw(DbFile()), expected);
-  EXPECT_FALSE(fs::exists(DbFile() + ".tmp"));
+  EXPECT_TRUE(WriteTemps(std::filesystem::path(DbFile()).parent_path().native()).empty());
 }
 
 TEST_F(DatabaseTest, EveryFieldSurvivesASaveAndALoad) {
@@ -337,41 +340,66 @@ TEST_F(DatabaseTest, AFolderAtThePathIsUnreadableAndSurvives) {
   EXPECT_TRUE(LibraryDirty);
 }
 
-TEST_F(DatabaseTest, GarbageLinesKeepTheGoodRecordsButBlockEverySave) {
-  const std::string original = Line15("/good.mp3") + "\n" + "this is not a record\n" + "\x01\x02\x03\xff\xfe\n" +
-                               Line15("/also-good.mp3") + "\n";
+// A short line, a line with an empty path, a last line without its line feed: every good
+// record is read, the file is kept beside itself as it was, and the edit is saved without the
+// odd line. A copy made today is never replaced.
+TEST_F(DatabaseTest, AnOddLineIsSkippedKeptAsItWasAndTheLibrarySaves) {
+  const std::string good = Line15("/a.mp3") + "\n" + Line15("/b.mp3") + "\n" + Line15("/c.mp3") + "\n";
+  const std::string files[] = {good + "/Music/old.mp3\t99\t0\n" + Line15("/d.mp3") + "\n",
+                               good + Line15("") + "\n" + Line15("/d.mp3") + "\n",
+                               good + Line15("/d.mp3")};
+  const LocalTime today = NowLocal();
+  const std::string copy = DbFile() + fmt::format(".damaged-{:04}-{:02}-{:02}", today.year, today.month, today.day);
+  for (const std::string& original : files) {
+    SCOPED_TRACE(original.substr(good.size()));
+    fs::remove(copy);
+    WriteDb(original);
+    LoadDatabase();
+    EXPECT_FALSE(LibraryNoSave);
+    EXPECT_EQ(TrackLibrary.size(), 4u);
+    EXPECT_EQ(ReadRaw(copy), original);
+    TrackInfoFor(L"/d.mp3").rating = 5;
+    ASSERT_TRUE(SaveDatabase());
+    const std::string saved = ReadRaw(DbFile());
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 4) << saved;
+    EXPECT_EQ(saved.find("old.mp3"), std::string::npos);
+    EXPECT_EQ(saved.back(), '\n');
+    LoadDatabase();
+    EXPECT_EQ(FindTrackInfo(L"/d.mp3")->rating, 5);
+  }
+  WriteDb(files[0]);
+  LoadDatabase();
+  EXPECT_FALSE(LibraryNoSave);
+  EXPECT_EQ(ReadRaw(copy), files[2]) << "today's copy is never replaced";
+}
+
+// A file of more bad lines than good ones is likely not ours: the good records are read, and
+// nothing is written over it, with no message on every autosave. Nor when its copy can't be kept.
+TEST_F(DatabaseTest, MostlyGarbageOrNoCopyBlocksEverySave) {
+  const std::string original = Line15("/good.mp3") + "\n" + "this is not a record\n" + "\x01\x02\x03\xff\xfe\n";
   WriteDb(original);
   LoadDatabase();
   EXPECT_TRUE(LibraryNoSave);
   EXPECT_FALSE(LibraryDirty);
-  EXPECT_EQ(TrackLibrary.size(), 2u);
+  EXPECT_EQ(TrackLibrary.size(), 1u);
   TrackInfoFor(L"/good.mp3").rating = 5;
   EXPECT_FALSE(SaveDatabase());
   AutosaveLibrary(1'000'000);
   AutosaveLibrary(2'000'000);
   EXPECT_TRUE(Status.text.empty());
   EXPECT_EQ(ReadRaw(DbFile()), original);
-  EXPECT_FALSE(fs::exists(DbFile() + ".tmp"));
-}
+  EXPECT_TRUE(WriteTemps(std::filesystem::path(DbFile()).parent_path().native()).empty());
 
-TEST_F(DatabaseTest, ATruncatedFileIsNeverOverwritten) {
-  TrackInfoFor(L"/a.mp3") = RichRecord();
-  TrackInfoFor(L"/b.mp3") = RichRecord();
-  ASSERT_TRUE(SaveDatabase());
-  const std::string whole = ReadRaw(DbFile());
-  // Cut in the middle of the second record, as a crash of another writer would leave it.
-  const std::string cut = whole.substr(0, whole.size() - 40);
-  WriteDb(cut);
+  // One odd line, but the copy can't be made (a folder holds its name): not saved either.
+  const LocalTime today = NowLocal();
+  fs::create_directories(DbFile() + fmt::format(".damaged-{:04}-{:02}-{:02}/x", today.year, today.month, today.day));
+  const std::string oneOdd = Line15("/good.mp3") + "\n" + Line15("/more.mp3") + "\nodd\n";
+  WriteDb(oneOdd);
   LoadDatabase();
+  EXPECT_EQ(TrackLibrary.size(), 2u);
   EXPECT_TRUE(LibraryNoSave);
   EXPECT_FALSE(SaveDatabase());
-  EXPECT_EQ(ReadRaw(DbFile()), cut);
-
-  // A cut right after the path of a record leaves a line too short to be one.
-  WriteDb(whole.substr(0, whole.find('\n') + 1) + "/b.mp3\t128.5\n");
-  LoadDatabase();
-  EXPECT_TRUE(LibraryNoSave);
-  EXPECT_EQ(TrackLibrary.size(), 1u);
+  EXPECT_EQ(ReadRaw(DbFile()), oneOdd);
 }
 
 TEST_F(DatabaseTest, HostileLinesAreSkippedWithoutHarm) {
@@ -438,7 +466,7 @@ TEST_F(DatabaseTest, AutosaveReportsAFailureOnceAndRecovers) {
   AutosaveLibrary(100'000);
   EXPECT_EQ(Status.text, L"Couldn't save your library changes \u2014 is the disk full?");
   EXPECT_TRUE(LibraryDirty);
-  EXPECT_FALSE(fs::exists(DbFile() + ".tmp"));
+  EXPECT_TRUE(WriteTemps(std::filesystem::path(DbFile()).parent_path().native()).empty());
 
   Status = StatusLine{};
   AutosaveLibrary(105'001);  // still failing: retried, not reported again

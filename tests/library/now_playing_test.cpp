@@ -191,32 +191,47 @@ TEST_F(NowPlayingStep, TestModeCountsThePlayButLeavesHistoryAlone) {
 
 // --- What is announced ---
 
-TEST_F(NowPlayingStep, TheLouderAudibleDeckIsAnnouncedAndTheCrossFaderDecides) {
+// What each deck sends to the master decides, and another deck takes the title only after
+// leading for the hold time: the first title comes at once.
+TEST_F(NowPlayingStep, TheDeckHeardOnTheMasterIsAnnouncedAfterItHoldsTheLead) {
   const std::wstring a = Utf8ToWide(Click(120)), b = Utf8ToWide(Click(126));
   ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
   ASSERT_TRUE(LoadAndWait(1, WideToUtf8(b)));
   PlayPause(0);
   PlayPause(1);
+  uint64_t now = 1'000'000;
+  auto run = [&](int ms) {
+    for (int t = 0; t < ms; t += 20) {
+      SnapshotDecks();
+      NowPlayingTick(now += 20);
+    }
+  };
   LiveDeckViews[0].meterLevel = 0.6f;
   LiveDeckViews[1].meterLevel = 0.3f;
-  Tick();
-  EXPECT_EQ(NowPlaying.announcedPath, a);
+  run(20);
+  EXPECT_EQ(NowPlaying.announcedPath, a) << "the first title at once";
 
   LiveDeckViews[1].meterLevel = 0.9f;
-  Tick();
-  EXPECT_EQ(NowPlaying.announcedPath, b) << "B is louder now";
+  run(2000);
+  EXPECT_EQ(NowPlaying.announcedPath, a) << "held while B has led for only two seconds";
+  run(4000);
+  EXPECT_EQ(NowPlaying.announcedPath, b) << "B has led long enough";
 
   CrossfaderPosition = 0.0f;  // B's side closed: quieter A is all the audience hears
-  Tick();
+  run(6000);
   EXPECT_EQ(NowPlaying.announcedPath, a);
-  CrossfaderPosition = 1.0f;
-  Tick();
-  EXPECT_EQ(NowPlaying.announcedPath, b);
 
+  // Pre-fader B is far louder, but its channel fader is nearly down: the audience hears A.
   CrossfaderPosition = 0.5f;
+  LiveDeckViews[0].fader = 0.8f;
+  LiveDeckViews[1].fader = 0.3f;
+  run(8000);
+  EXPECT_EQ(NowPlaying.announcedPath, a);
+
+  LiveDeckViews[1].fader = 0.8f;
   LiveDeckViews[0].meterLevel = LiveDeckViews[1].meterLevel = 0.5f;
-  NowPlaying.announcedPath.clear();
-  Tick();
+  NowPlaying = NowPlayingState{};
+  run(20);
   EXPECT_EQ(NowPlaying.announcedPath, b) << "a tie goes to the last deck";
 }
 
@@ -357,6 +372,63 @@ TEST_F(NowPlayingStep, TiedDecksOnAirSendOneTitleOverManyFrames) {
   EXPECT_EQ(peer.titleCount(), 1u);
   EXPECT_NE(peer.lastTitle().find(WideToUtf8(DeckSnapshots[1].track->title)), std::string::npos) << peer.lastTitle();
   GoOffAir();
+}
+
+// Two decks in a blend hovering around each other (equal faders, then 0.8/0.7, meters jumping
+// every frame) send no new title in 20 s; a real cross-fade to the other deck sends exactly one.
+TEST_F(NowPlayingStep, ABlendHoldsTheTitleAndACrossfadeSendsOneUpdate) {
+  const std::wstring a = Utf8ToWide(Click(120)), b = Utf8ToWide(Click(126));
+  ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
+  ASSERT_TRUE(LoadAndWait(1, WideToUtf8(b)));
+  PlayPause(0);
+  IcecastPeer peer;
+  ASSERT_TRUE(peer.ok());
+  ASSERT_TRUE(GoOnAir(peer)) << EnglishText(LiveStreamError());
+  uint64_t now = 1'000'000, noise = 12345;
+  auto jitter = [&] {  // a peak meter on noise: 0.3 .. 0.7
+    noise = noise * 6364136223846793005ull + 1442695040888963407ull;
+    return 0.3f + 0.4f * static_cast<float>((noise >> 33) % 1000) / 1000.0f;
+  };
+  auto run = [&](int ms) {
+    for (int t = 0; t < ms; t += 20) {
+      LiveDeckViews[0].meterLevel = jitter();
+      LiveDeckViews[1].meterLevel = DeckSnapshots[1].playing ? jitter() : 0.0f;
+      SnapshotDecks();
+      NowPlayingTick(now += 20);
+    }
+  };
+  run(1000);
+  EXPECT_TRUE(WaitFor([&] { return peer.titleCount() == 1; }, 5000));
+  PlayPause(1);
+  LiveDeckViews[0].fader = LiveDeckViews[1].fader = 0.8f;
+  run(10000);
+  LiveDeckViews[1].fader = 0.7f;
+  run(10000);
+  EXPECT_EQ(NowPlaying.announcedPath, a);
+  for (int step = 0; step <= 50; ++step) {  // across in five seconds, then the new track plays on
+    CrossfaderPosition = 0.5f + 0.5f * static_cast<float>(step) / 50.0f;
+    run(100);
+  }
+  run(8000);
+  EXPECT_EQ(NowPlaying.announcedPath, b);
+  EXPECT_TRUE(WaitFor([&] { return peer.titleCount() >= 2; }, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // room for any late update
+  EXPECT_EQ(peer.titleCount(), 2u);
+  EXPECT_NE(peer.lastTitle().find(WideToUtf8(DeckSnapshots[1].track->title)), std::string::npos) << peer.lastTitle();
+  GoOffAir();
+}
+
+// Stopping the stream while a title waits on a slow server ends the sender and waits for it.
+TEST_F(NowPlayingStep, StoppingTheStreamWaitsForTheTitleSender) {
+  IcecastPeer peer(2000);
+  ASSERT_TRUE(peer.ok());
+  ASSERT_TRUE(GoOnAir(peer)) << EnglishText(LiveStreamError());
+  UpdateLiveStreamTitle(L"Last words");
+  ASSERT_TRUE(WaitFor([&] { return peer.titleArrived(); }, 5000));
+  UpdateLiveStreamTitle(L"Never sent");
+  GoOffAir();  // returns once the sender has ended: nothing runs on into the exit
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(peer.titleCount(), 1u) << "the queued title is dropped when the stream stops";
 }
 
 // A slow server gets one update at a time, and the newest title is the one it ends with.

@@ -233,11 +233,13 @@ TEST_F(RekordboxTest, AFailedWriteKeepsTheLastGoodFile) {
   EXPECT_EQ(WriteRekordboxXml(target, {record}, {}, &error), -1);
   EXPECT_EQ(error, kNothingToExportText);
   EXPECT_EQ(ReadRaw(WideToUtf8(target)), good);
-  // The temporary file cannot be made (a folder stands in its way): the old file stays whole.
-  std::filesystem::create_directory(WideToUtf8(target) + ".tmp");
+  // The write fails part-way (no room for the file): the old file stays whole.
   record.path = a;
   record.info.bpm = 120.0;
-  EXPECT_EQ(WriteRekordboxXml(target, {record}, {}, &error), -1);
+  {
+    FileSizeLimit full(64);
+    EXPECT_EQ(WriteRekordboxXml(target, {record}, {}, &error), -1);
+  }
   EXPECT_EQ(error, kExportWriteErrorText);
   EXPECT_EQ(ReadRaw(WideToUtf8(target)), good);
   EXPECT_EQ(WriteRekordboxXml(home_.wpath() + L"/no/such/folder/out.xml", {record}, {}, &error), -1);

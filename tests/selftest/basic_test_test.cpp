@@ -223,7 +223,7 @@ TEST_F(BasicRun, AWholeRunRecordsTheMixCopiesItAndPasses) {
   const std::string duration =
       RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + ShellQuote(out_ + "/mix.mp3"));
   EXPECT_NEAR(std::stod(duration.empty() ? "0" : duration), 8.5, 0.1);
-  EXPECT_FALSE(fs::exists(out_ + "/mix.mp3.tmp"));
+  EXPECT_TRUE(WriteTemps(out_).empty());
 }
 
 // ---- failures ------------------------------------------------------------------------------------

@@ -111,7 +111,7 @@ class WindowCapture : public ::testing::Test {
 
     EXPECT_EQ(FrameImage().width, window.pixelWidth) << "the window's frame is back";
     EXPECT_EQ(CurrentDpi(), window.scale * 96.0f);
-    EXPECT_FALSE(fs::exists(png + ".tmp"));
+    EXPECT_TRUE(WriteTemps(std::filesystem::path(png).parent_path().native()).empty());
   }
 
   TempHome home_;

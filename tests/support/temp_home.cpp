@@ -5,7 +5,10 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <csignal>
+#include <sys/resource.h>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 TempHome::TempHome() {
@@ -35,4 +38,28 @@ std::string ReadRaw(const std::string& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::vector<std::string> WriteTemps(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+    if (IsWriteTemp(Utf8ToWide(entry.path().filename().native()))) found.push_back(entry.path().native());
+  return found;
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long long bytes) {
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  oldSoft_ = old.rlim_cur;
+  oldHard_ = old.rlim_max;
+  oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead
+  rlimit limit{static_cast<rlim_t>(bytes), old.rlim_max};
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit old{static_cast<rlim_t>(oldSoft_), static_cast<rlim_t>(oldHard_)};
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler_);
 }

@@ -473,7 +473,7 @@ TEST(PngFrames, OffscreenFrameIsWrittenAndTheWindowKeepsItsDevice) {
   EXPECT_EQ(h, 80);
   EXPECT_EQ(pixels[40 * 120 + 10], 0xFFFF0000u);
   EXPECT_GT(pixels[40 * 120 + 90] & 0xFF, 100u);
-  EXPECT_FALSE(std::filesystem::exists(home.path() + "/frame.png.tmp"));
+  EXPECT_TRUE(WriteTemps(home.path()).empty());
 
   // The window's frame, glows and drawing target are as they were.
   EXPECT_EQ(FrameImage().width, 50);

@@ -77,7 +77,8 @@ int RunTestCdg(const std::vector<std::string>& args) {
   const std::shared_ptr<const std::vector<uint8_t>> data = MakeTestCdg();
   std::wstring error;
   if (!WriteBytesAtomic(Utf8ToWide(args[0]),
-                        std::string_view(reinterpret_cast<const char*>(data->data()), data->size()), &error)) {
+                        std::string_view(reinterpret_cast<const char*>(data->data()), data->size()), &error,
+                        SpecialTarget::WriteInPlace)) {
     std::fprintf(stderr, "veldmix-tool test-cdg: %s\n", WideToUtf8(error).c_str());
     return 1;
   }

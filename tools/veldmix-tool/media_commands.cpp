@@ -35,7 +35,7 @@ int RunDecodeCommand(const std::vector<std::string>& args) {
   const std::string_view bytes(reinterpret_cast<const char*>(track->samples.data()),
                                track->samples.size() * sizeof(float));
   std::wstring why;
-  if (!WriteBytesAtomic(Utf8ToWide(args[1]), bytes, &why)) {
+  if (!WriteBytesAtomic(Utf8ToWide(args[1]), bytes, &why, SpecialTarget::WriteInPlace)) {
     std::fprintf(stderr, "veldmix-tool decode: cannot write \"%s\": %s\n", args[1].c_str(), WideToUtf8(why).c_str());
     return 1;
   }

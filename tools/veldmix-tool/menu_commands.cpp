@@ -15,6 +15,7 @@
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "base/files.h"
+#include "platform/files.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -105,13 +106,7 @@ void WriteState() {
   PixelRect second;
   const bool other = SecondMonitorRect(MainTopWindow(), &second);
   text += fmt::format("second={} {}\n", other ? 1 : 0, RectText(second));
-  const std::string tmp = Check.statePath + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, Check.statePath, ec);
+  WriteBytesAtomic(Utf8ToWide(Check.statePath), text);
 }
 
 void DrawCheckFrame() {
