@@ -179,7 +179,7 @@ void FollowCameraSetting() {
 void DemoTickAt(uint64_t nowMs) {
   int leader = -1;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int d = 0; d < kEngineDecks; ++d) PublishDeck(d, LiveDeckViews[d], Engine.decks[d]);
     PublishMasterSection();
     leader = LoudestAudibleDeck();
@@ -188,7 +188,7 @@ void DemoTickAt(uint64_t nowMs) {
   FeedMidiClock(leader);
   DecayMixMeters(nowMs);
   LogDropouts(nowMs);
-  LogLateRenders(nowMs);
+  LogRenderDropouts(Engine, nowMs);
   AnnounceDemoTracks();
   FollowCameraSetting();
 }

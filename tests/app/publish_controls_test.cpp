@@ -61,7 +61,7 @@ class Publish : public ::testing::Test {
   // Puts a track on the engine deck and takes the snapshot the tick reads.
   static void PutTrack(int deck, const TrackPtr& track, bool playing, double position = 0.0) {
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       Engine.decks[deck].track = track;
       Engine.decks[deck].playing = playing;
       Engine.decks[deck].position = position;
@@ -162,7 +162,7 @@ TEST_F(Publish, VoxAndInstWithReadyStemsAreHeard) {
   PrepareRenderBuffers(Engine, 480, 48000);
   const auto level = [&](uint32_t preset) {
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       DeckState& deck = Engine.decks[0];
       deck.track = track;
       deck.stems = stems;
@@ -186,7 +186,7 @@ TEST_F(Publish, VoxAndInstWithReadyStemsAreHeard) {
   EXPECT_NEAR(level(kStemPresetNone), 0.5, 0.02);
   EXPECT_NEAR(level(kStemPresetVocals), 0.5, 0.02);
   EXPECT_LT(level(kStemPresetInstrumental), 1e-3);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.decks[0].stems.reset();
   Engine.decks[0].track.reset();
 }
@@ -312,7 +312,7 @@ TEST_F(Publish, TheLoudestAudibleDeckLeadsAndFeedsTheMidiClock) {
     EXPECT_NEAR(MidiClock->beat, BeatAtTime(*a, 2.25), 1e-9);
   }
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].jogTouched = true;  // a scratched leader sends no clock
   }
   SnapshotDecks();

@@ -87,7 +87,7 @@ void ResetGlobals() {
   RecordingTracklist.clear();
   for (DeckSnapshot& shot : DeckSnapshots) shot = DeckSnapshot{};
   CrossfaderPosition = 0.5f;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.phonesMode = 0;
   Engine.externalMixer = false;
 }
@@ -589,7 +589,7 @@ TEST_F(TopBar, AutomixSkipAndSandbox) {
   EXPECT_FALSE(Automix.on);
 
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.phonesMode = 1;  // the sandbox needs headphones apart from the master
   }
   Click(RightButton(kSandboxButtonId));
@@ -645,7 +645,7 @@ TEST_F(TopBar, RendersIdleAndBusyBars) {
   Engine.sampleRate.store(48000);
   Engine.bufferFrames.store(480);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.phonesMode = 1;
   }
   Engine.dropouts.store(3);
