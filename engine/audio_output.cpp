@@ -49,6 +49,7 @@ TroubleLine gLateRenderLine, gLostBlockLine, gUnderrunLine;
 // True when `count` rose since the line's last report and 10 s have passed since it; the line
 // then takes the count.
 bool TroubleRose(TroubleLine& line, uint32_t count, uint64_t nowMs) {
+  if (count < line.logged) line.logged = count;  // the count was reset from the top bar
   if (count <= line.logged) return false;
   if (line.logged > 0 && nowMs - line.ms <= kTroubleLogGapMs) return false;
   return true;

@@ -47,6 +47,8 @@ class Publish : public ::testing::Test {
     for (DeckState& deck : Engine.decks) deck.peak.store(0.0f);
     Engine.clipped.store(false);
     Engine.dropouts.store(0);
+    Engine.renderLockMisses.store(0);
+    Engine.serverUnderruns.store(0);
     Meters = MixMeters{};
     CrossfaderPosition = 0.5f;
     MasterSection = MasterSectionValues{};
@@ -292,6 +294,19 @@ TEST_F(Publish, DropoutsAreLoggedAtMostEveryTenSeconds) {
   EXPECT_EQ(Meters.dropoutsLogged, 2u);
   DemoTickAt(kT0 + 30000);
   EXPECT_EQ(Meters.dropoutLogMs, kT0 + 10001) << "nothing new, no line";
+}
+
+TEST_F(Publish, EveryKindOfDropoutShowsOnTheMeterButOnlyLateWakeUpsMakeTheDropoutLine) {
+  Engine.renderLockMisses.store(2);
+  Engine.serverUnderruns.store(1);
+  DemoTickAt(kT0);
+  EXPECT_EQ(Meters.dropouts, 3u);
+  EXPECT_EQ(Meters.dropoutRiseMs, kT0);
+  EXPECT_EQ(Meters.dropoutsLogged, 0u) << "no late wake-up to tell of";
+  Engine.dropouts.store(1);
+  DemoTickAt(kT0 + 100);
+  EXPECT_EQ(Meters.dropouts, 4u);
+  EXPECT_EQ(Meters.dropoutsLogged, 1u);
 }
 
 TEST_F(Publish, TheLoudestAudibleDeckLeadsAndFeedsTheMidiClock) {
