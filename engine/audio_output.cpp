@@ -200,8 +200,8 @@ void RunOutputSession(AudioEngine& engine) {
   const bool phonesMissing = engine.phonesMode == 2 && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
   PrepareRenderBuffers(engine, static_cast<int>(run.bufferFrames), run.rate);
   std::vector<float> mix(static_cast<size_t>(run.bufferFrames) * 2);
-  WriteLog(L"Audio: master output started ({} Hz, {} channels, {}-frame buffer in {}-frame blocks, {})", run.rate,
-           run.channels, run.bufferFrames, run.periodFrames, kModeNames[std::clamp(run.shareMode, 0, 2)]);
+  WriteLog(L"Audio: master output started ({} Hz, {} channels, {}-frame buffer, {}); {}-frame blocks", run.rate,
+           run.channels, run.bufferFrames, kModeNames[std::clamp(run.shareMode, 0, 2)], run.periodFrames);
   engine.outputChannels.store(run.channels);
   engine.bufferFrames.store(static_cast<int32_t>(run.bufferFrames));
   engine.shareMode.store(run.shareMode);
