@@ -126,7 +126,7 @@ constexpr ShortcutRow kMainKeys[] = {
 // Ctrl+G: the grid editor for the left deck (the right with Shift) when it holds a track; an
 // open editor closes.
 void ToggleGridEditor(const KeyPress& p) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   if (GridEditorDeck >= 0) {
     GridEditorDeck = -1;
     Engine.clickDeck = -1;
@@ -291,7 +291,7 @@ constexpr EscapeCloser kEscapeClosers[] = {
     {.open = [] { return GridEditorDeck >= 0; },
      .close = [] {
        GridEditorDeck = -1;
-       std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+       std::lock_guard<RealtimeMutex> lock(Engine.lock);
        Engine.clickDeck = -1;  // the editor's metronome stops with it
      }},
     {.open = [] { return HelpOpen || SettingsOpen; },

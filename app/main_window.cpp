@@ -226,7 +226,7 @@ void ShowAboutBox() {
 
 int PickHandOffDeck(const std::array<bool, 4>& chosen) {
   const int sides[2] = {SideSlots[kLeftSide], SideSlots[kRightSide]};
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   for (bool needEmpty : {true, false}) {
     for (int deck : sides) {
       const DeckState& state = Engine.decks[deck];

@@ -141,13 +141,17 @@ void DecayMixMeters(uint64_t nowMs) {
   Meters.loadHighest = std::max(Meters.loadHighest, load);
 }
 
+// The top bar counts every kind of dropout; this line tells of late device wake-ups, and the
+// output's own lines of the other kinds.
 void LogDropouts(uint64_t nowMs) {
   const uint32_t count = Engine.dropouts.load();
-  if (count > Meters.dropouts) Meters.dropoutRiseMs = nowMs;
-  Meters.dropouts = count;
+  const uint32_t total = count + Engine.renderLockMisses.load() + Engine.serverUnderruns.load();
+  if (total > Meters.dropouts) Meters.dropoutRiseMs = nowMs;
+  Meters.dropouts = total;
   if (count <= Meters.dropoutsLogged) return;
   if (Meters.dropoutLogged && nowMs - Meters.dropoutLogMs <= kDropoutLogGapMs) return;
-  WriteLog(L"Audio: {} dropout(s) ({} since start); audio load {:.0f}%, highest {:.0f}%, {}-frame buffer",
+  WriteLog(L"Audio: {} dropout(s) ({} since start): the device woke the output late; audio load {:.0f}%, "
+           L"highest {:.0f}%, {}-frame buffer",
            count - Meters.dropoutsLogged, count, Meters.load * kPercent, Meters.loadHighest * kPercent,
            Engine.bufferFrames.load());
   Meters.dropoutLogged = true;
@@ -180,7 +184,7 @@ void FollowCameraSetting() {
 void DemoTickAt(uint64_t nowMs) {
   int leader = -1;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int d = 0; d < kEngineDecks; ++d) PublishDeck(d, LiveDeckViews[d], Engine.decks[d]);
     PublishMasterSection();
     leader = LoudestAudibleDeck();
@@ -189,7 +193,7 @@ void DemoTickAt(uint64_t nowMs) {
   FeedMidiClock(leader);
   DecayMixMeters(nowMs);
   LogDropouts(nowMs);
-  LogLateRenders(nowMs);
+  LogRenderDropouts(Engine, nowMs);
   ShowLostOutputs(nowMs);
   AnnounceDemoTracks();
   FollowCameraSetting();

@@ -47,7 +47,7 @@ std::array<SessionDeck, kEngineDecks> CurrentSessionDecks() {
   std::array<SessionDeck, kEngineDecks> decks;
   std::array<TrackPtr, kEngineDecks> tracks;  // released after the lock
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int deck = 0; deck < kEngineDecks; ++deck) {
       const DeckState& state = Engine.decks[deck];
       tracks[deck] = state.track;

@@ -62,7 +62,7 @@ void SetUpView(int n) {
   Settings.FourDecks = Settings.Vertical = false;
   Settings.Art = true;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track = BenchTrack(124.0, L"First Bench Track (Extended Mix)");
     Engine.decks[1].track = BenchTrack(126.0, L"Second Bench Track");
     Engine.decks[0].playing = Engine.decks[1].playing = true;
@@ -107,7 +107,7 @@ void SetUpView(int n) {
 }
 
 void AdvanceDecks() {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   for (int d = 0; d < 2; ++d) Engine.decks[d].position += kFrameSeconds * kRate;
 }
 

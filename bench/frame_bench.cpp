@@ -54,7 +54,7 @@ TrackPtr SyntheticTrack(double bpm) {
 void SetUpScreen() {
   TestMode = true;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track = SyntheticTrack(124.0);
     Engine.decks[1].track = SyntheticTrack(126.0);
     Engine.decks[0].playing = Engine.decks[1].playing = true;
@@ -65,7 +65,7 @@ void SetUpScreen() {
 
 // What the output thread does between frames: the decks move on, the meters see peaks.
 void AdvanceDecks() {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   for (int d = 0; d < 2; ++d) {
     Engine.decks[d].position += kFrameSeconds * kRate;
     Engine.decks[d].peak.store(0.6f);

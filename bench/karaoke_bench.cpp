@@ -78,7 +78,7 @@ void SetUpNight() {
     track->bpm = 124.0;
     DeckSnapshots[d].track = track;
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       Engine.decks[d].track = track;
       Engine.decks[d].position = 30.0 * kRate;
       Engine.decks[d].playing = true;

@@ -103,7 +103,7 @@ void BM_TickMacros(benchmark::State& state) {
 void BM_MacrosPanelFrame(benchmark::State& state) {
   TestMode = true;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int d = 0; d < 2; ++d) {
       auto track = std::make_shared<Track>();
       track->frames = 240ull * 44100;

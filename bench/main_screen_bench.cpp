@@ -149,7 +149,7 @@ void SetUpScreen() {
   Settings.Layout = kLayoutFull;
   Settings.FourDecks = Settings.Vertical = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track = SyntheticTrack(124.0, L"First Bench Track (Extended Mix)");
     Engine.decks[1].track = SyntheticTrack(126.0, L"Second Bench Track");
     Engine.decks[0].playing = Engine.decks[1].playing = true;
@@ -163,7 +163,7 @@ void SetUpScreen() {
 }
 
 void AdvanceDecks() {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   for (int d = 0; d < 2; ++d) {
     Engine.decks[d].position += kFrameSeconds * kRate;
     Engine.decks[d].peak.store(0.6f);

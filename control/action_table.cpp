@@ -94,7 +94,7 @@ void ToggleVinylMode(int deck) {
 void PlayFromCue(int deck) {
   bool start = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& state = DeckStateOf(deck);
     if (!state.track) return;
     if (state.playing) {
@@ -115,7 +115,7 @@ void BeatLoop(int deck, double beats) {
   if (index == kLoopSizeCount) return;
   bool looping = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     looping = DeckStateOf(deck).loopOn;
   }
   int32_t& size = LiveDeckViews[deck].loopSizeIndex;

@@ -86,7 +86,7 @@ void SetJogTouch(int deck, bool touched) {
   if (!view.vinylMode || view.jogScratching) return;
   bool hasTrack = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     hasTrack = static_cast<bool>(DeckStateOf(deck).track);
   }
   if (hasTrack) JogTouch(deck), view.jogScratching = true;
@@ -99,7 +99,7 @@ void JogTurn(int deck, int32_t ticks, bool search) {
     JogScratch(deck, JogSecondsPerTick() * ticks);
     return;
   }
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   if (!state.track) return;
   const double last = std::max(0.0, static_cast<double>(state.track->frames) - 1.0);

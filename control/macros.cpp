@@ -86,7 +86,7 @@ void RemoveGlide(const float* target) {
 }
 
 bool DeckPlaying(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return DeckStateOf(deck).playing;
 }
 
@@ -144,7 +144,7 @@ bool RunTempo(int deck, const Words& words) {
 
 bool RunLoop(int deck, const Words& words) {
   if (WordAt(words, 1) == L"off") {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckStateOf(deck).loopOn = false;
     return true;
   }
@@ -153,7 +153,7 @@ bool RunLoop(int deck, const Words& words) {
   for (int i = 0; i < kLoopSizeCount; ++i)
     if (std::fabs(kLoopSizes[i] - size) < kLoopSizeTolerance) LiveDeckViews[deck].loopSizeIndex = i;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckStateOf(deck).loopOn = false;
   }
   ToggleAutoLoop(deck);
@@ -286,7 +286,7 @@ bool RunDeckCommand(RunningMacro& running, const Words& words, bool* known) {
     if (DeckPlaying(deck)) PlayPause(deck);
     double cue = 0.0;
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       cue = DeckStateOf(deck).cuePoint;
     }
     SeekDeck(Engine, deck, cue);
@@ -360,7 +360,7 @@ std::vector<MacroStep> ParseMacro(std::wstring_view text) {
 double ParseMacroLength(int deck, double count, std::wstring_view unit) {
   double bpm = kNoTrackBpm;
   if (ValidDeck(deck)) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     const DeckState& state = DeckStateOf(deck);
     if (state.track && state.track->sampleRate > 0) {
       const double beat = BeatLengthAt(*state.track, state.position / state.track->sampleRate);

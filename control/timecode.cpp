@@ -251,7 +251,7 @@ void ApplyTimecodeSpeed() {
     if (follow && s > 0.5f && s < 1.5f)
       view.tempoFader = std::clamp(0.5f - (s - 1.0f) / (2.0f * view.pitchRange), 0.0f, 1.0f);
     const bool moving = std::fabs(s) > kMovingSpeed;
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& state = DeckStateOf(deck);
     if (follow) state.externalSpeed = s;
     if (follow != state.externalSpeedOn || (follow && moving != DeckSnapshots[deck].playing)) {

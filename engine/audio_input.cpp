@@ -41,7 +41,7 @@ void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId) {
   // free the old one after.
   std::vector<float> ring(static_cast<size_t>(kInputRingFrames) * 2, 0.0f);
   {
-    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    std::lock_guard<RealtimeMutex> guard(engine.lock);
     engine.inputDeviceId = deviceId;
     engine.inputRing.swap(ring);
     engine.inputCapacity = kInputRingFrames;
@@ -63,7 +63,7 @@ void InputThread(AudioEngine* engine) {
 void RunInputSession(AudioEngine& engine) {
   std::wstring id;
   {
-    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    std::lock_guard<RealtimeMutex> guard(engine.lock);
     id = engine.inputDeviceId;
   }
   AudioStreamFormat format;

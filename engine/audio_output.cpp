@@ -13,6 +13,7 @@
 #include "engine/render.h"
 #include "engine/render_helpers.h"
 #include "platform/clock.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -36,10 +37,47 @@ const wchar_t* const kModeNames[] = {L"shared", L"shared, low latency", L"exclus
 // The one "couldn't be opened" line until the master opens again.
 std::atomic<bool> gOpenFailureLogged{false};
 
-constexpr uint64_t kLateRenderLogGapMs = 10000;
+constexpr uint64_t kTroubleLogGapMs = 10000;
 std::atomic<uint32_t> gLateRenders{0};
-uint32_t gLateRendersLogged = 0;  // UI thread, with the time of its line
-uint64_t gLateRenderLogMs = 0;
+
+// One kind of dropout's log line: the count it reported and when. UI thread.
+struct TroubleLine {
+  uint32_t logged = 0;
+  uint64_t ms = 0;
+};
+TroubleLine gLateRenderLine, gLostBlockLine, gUnderrunLine;
+
+// True when `count` rose since the line's last report and 10 s have passed since it; the line
+// then takes the count.
+bool TroubleRose(TroubleLine& line, uint32_t count, uint64_t nowMs) {
+  if (count < line.logged) line.logged = count;  // the count was reset from the top bar
+  if (count <= line.logged) return false;
+  if (line.logged > 0 && nowMs - line.ms <= kTroubleLogGapMs) return false;
+  return true;
+}
+
+void TroubleLogged(TroubleLine& line, uint32_t count, uint64_t nowMs) {
+  line.logged = count;
+  line.ms = nowMs;
+}
+
+// Once per process: whether the output threads run in the real-time class.
+std::atomic<bool> gRealtimeLogged{false};
+
+void LogRealtimeGrant(RealtimeGrant grant, const std::string& reason) {
+  if (gRealtimeLogged.exchange(true)) return;
+  switch (grant) {
+    case RealtimeGrant::kScheduler:
+      WriteLog(L"Audio: the output threads run with real-time scheduling");
+      break;
+    case RealtimeGrant::kRealtimeKit:
+      WriteLog(L"Audio: real-time scheduling was refused; the desktop's real-time service granted it");
+      break;
+    case RealtimeGrant::kRefused:
+      WriteLog(L"Audio: the output threads run without real-time scheduling ({})", Utf8ToWide(reason));
+      break;
+  }
+}
 
 float Finite(float x) { return std::isfinite(x) ? x : 0.0f; }
 
@@ -68,6 +106,7 @@ void TakeFormat(DeviceRun& run, AudioStream* stream, const AudioStreamFormat& fo
   run.rate = format.rate;
   run.sampleFormat = format.sampleFormat;
   run.shareMode = format.shareMode;
+  run.periodFrames = std::clamp(format.periodFrames, 1u, std::max(format.bufferFrames, 1u));
 }
 
 }  // namespace
@@ -85,7 +124,7 @@ void StartOutput(AudioEngine& engine, const OutputConfig& config) {
   RingResize(engine.phones.ring, kSecondaryRingFrames);
   RingResize(engine.booth.ring, kSecondaryRingFrames);
   {
-    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    std::lock_guard<RealtimeMutex> guard(engine.lock);
     engine.masterDevice = config.masterDevice;
     engine.masterPair = std::max(config.masterPair, 0);
     engine.phonesMode = config.phonesMode;
@@ -126,7 +165,9 @@ void StopOutputs(AudioEngine& engine) {
 // --- Threads -------------------------------------------------------------------------------------
 
 void OutputThread(AudioEngine* engine) {
-  RegisterProAudioThread();
+  std::string reason;
+  const RealtimeGrant grant = RegisterProAudioThread(&reason);
+  LogRealtimeGrant(grant, reason);
   while (!engine->stopOutputs.load()) {
     RunOutputSession(*engine);
     PublishOutputStopped(*engine);
@@ -162,8 +203,8 @@ void RunOutputSession(AudioEngine& engine) {
   OpenRenderClient(run);
   PrepareRenderBuffers(engine, static_cast<int>(run.bufferFrames), run.rate);
   std::vector<float> mix(static_cast<size_t>(run.bufferFrames) * 2);
-  WriteLog(L"Audio: master output started ({} Hz, {} channels, {}-frame buffer, {})", run.rate, run.channels,
-           run.bufferFrames, kModeNames[std::clamp(run.shareMode, 0, 2)]);
+  WriteLog(L"Audio: master output started ({} Hz, {} channels, {}-frame buffer, {}); {}-frame blocks", run.rate,
+           run.channels, run.bufferFrames, kModeNames[std::clamp(run.shareMode, 0, 2)], run.periodFrames);
   engine.outputChannels.store(run.channels);
   engine.bufferFrames.store(static_cast<int32_t>(run.bufferFrames));
   engine.shareMode.store(run.shareMode);
@@ -175,32 +216,43 @@ void RunOutputSession(AudioEngine& engine) {
   uint64_t lastDefaultCheck = MonotonicMs();
   OutputRoute routes[kMaxOutputRoutes];
   MarkAudioThread(true);
-  while (!engine.stopOutputs.load()) {
+  uint32_t underrunsSeen = 0;
+  bool failed = false;
+  while (!engine.stopOutputs.load() && !failed) {
     const int64_t room = WaitOutputRoom(run.stream, kPeriodWaitMs);
     if (room < 0) break;
-    if (room > 0) {
-      const uint32_t frames = static_cast<uint32_t>(std::min<int64_t>(room, run.bufferFrames));
+    // The room is filled in blocks of one period each, so every block the render makes has the
+    // same length and a repeated one is never cut to another length (or to silence).
+    const uint32_t frames = run.periodFrames;
+    const int64_t blocks = room / frames;
+    for (int64_t b = 0; b < blocks && !engine.stopOutputs.load(); ++b) {
       const double start = MonotonicSeconds();
-      if (lastWriteEnd >= 0.0) {
+      if (b == 0 && lastWriteEnd >= 0.0) {
         const double gap = start - lastWriteEnd;
         if (gap > lateLimit && gap < kLateCeilingSeconds) engine.dropouts.fetch_add(1);
       }
-      const uint32_t missesBefore = engine.renderLockMisses.load(std::memory_order_relaxed);
       RenderMix(engine, mix.data(), static_cast<int32_t>(frames), run.rate);
       const int count = BuildMasterRoutes(engine, run, mix.data(), routes);
       bool flag = false;
-      if (!WriteDeviceBuffers(run, routes, count, frames, flag)) break;
+      if (!WriteDeviceBuffers(run, routes, count, frames, flag)) {
+        failed = true;
+        break;
+      }
       // Headphones routed to a pair this device lacks are skipped: say so through the flag. Read
       // each block: the headphone routing changes while the master plays on.
       const bool phonesMissing =
           engine.phonesMode == 2 && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
       engine.lastWriteFlag.store(flag || phonesMissing);
       lastWriteEnd = MonotonicSeconds();
-      // The wait above is the device's; this block's own mix and write are the program's, and so
-      // is a block played again because the engine was held elsewhere.
-      const bool repeated = engine.renderLockMisses.load(std::memory_order_relaxed) != missesBefore;
-      if (repeated || lastWriteEnd - start > frames * kLateFactor / run.rate) gLateRenders.fetch_add(1);
+      // The wait above is the device's; this block's own mix (its wait for the engine lock
+      // included) and write are the program's.
+      if (lastWriteEnd - start > frames * kLateFactor / run.rate) gLateRenders.fetch_add(1);
       RaiseAtomic(engine.loadPeak, static_cast<float>((lastWriteEnd - start) * run.rate / frames));
+    }
+    const uint32_t underruns = OutputUnderruns(run.stream);
+    if (underruns != underrunsSeen) {
+      engine.serverUnderruns.fetch_add(underruns - underrunsSeen);
+      underrunsSeen = underruns;
     }
     if (followDefault && MonotonicMs() - lastDefaultCheck >= kDefaultCheckMs) {
       lastDefaultCheck = MonotonicMs();
@@ -218,14 +270,25 @@ void RunOutputSession(AudioEngine& engine) {
 
 uint32_t LateRenders() { return gLateRenders.load(); }
 
-void LogLateRenders(uint64_t nowMs) {
-  const uint32_t count = gLateRenders.load();
-  if (count <= gLateRendersLogged) return;
-  if (gLateRendersLogged > 0 && nowMs - gLateRenderLogMs <= kLateRenderLogGapMs) return;
-  WriteLog(L"Audio: {} late render(s) ({} since start): the mix of a block took longer than the block plays",
-           count - gLateRendersLogged, count);
-  gLateRendersLogged = count;
-  gLateRenderLogMs = nowMs;
+void LogRenderDropouts(const AudioEngine& engine, uint64_t nowMs) {
+  const uint32_t late = gLateRenders.load();
+  if (TroubleRose(gLateRenderLine, late, nowMs)) {
+    WriteLog(L"Audio: {} late render(s) ({} since start): the mix of a block took longer than the block plays",
+             late - gLateRenderLine.logged, late);
+    TroubleLogged(gLateRenderLine, late, nowMs);
+  }
+  const uint32_t lost = engine.renderLockMisses.load();
+  if (TroubleRose(gLostBlockLine, lost, nowMs)) {
+    WriteLog(L"Audio: {} repeated block(s) ({} since start): the engine was held longer than a block plays",
+             lost - gLostBlockLine.logged, lost);
+    TroubleLogged(gLostBlockLine, lost, nowMs);
+  }
+  const uint32_t underruns = engine.serverUnderruns.load();
+  if (TroubleRose(gUnderrunLine, underruns, nowMs)) {
+    WriteLog(L"Audio: {} server underrun(s) ({} since start): the sound server ran out of sound to play",
+             underruns - gUnderrunLine.logged, underruns);
+    TroubleLogged(gUnderrunLine, underruns, nowMs);
+  }
 }
 
 void RunSecondarySession(AudioEngine& engine, SecondaryOutput& output) {

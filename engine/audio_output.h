@@ -20,6 +20,7 @@ struct DeviceRun {
   AudioStream* stream = nullptr;
   std::wstring deviceId;            // the device actually open
   uint32_t bufferFrames = 0;
+  uint32_t periodFrames = 1;        // one block: the frames the device takes per wake-up
   int32_t channels = 2;             // the stream's channels
   int32_t rate = 48000;             // 48000 until known
   int32_t sampleFormat = kSampleFloat32;
@@ -62,14 +63,17 @@ void RunOutputSession(AudioEngine& engine);
 // One secondary run: its device at 10 ms, fed from its ring with drift correction.
 void RunSecondarySession(AudioEngine& engine, SecondaryOutput& output);
 
-// --- Late renders ---
-// The master blocks whose mix and write took longer than the block plays: the dropouts that are
-// the program's own. The engine's dropouts count late device wake-ups, which a sound server that
-// asks late causes as well. Any thread.
+// --- Dropouts, kept apart by cause ---
+// The engine's dropouts count late device wake-ups (the sound server asked late, or the machine
+// ran the output thread late); renderLockMisses the blocks repeated because the engine was held
+// past the render's patience; serverUnderruns the times the server ran dry.
+// The master blocks whose mix and write took longer than the block plays: the program's own.
+// Any thread.
 uint32_t LateRenders();
-// Writes "Audio: N late render(s) ..." when the count rose since the last such line and 10 s
-// have passed since it. UI thread.
-void LogLateRenders(uint64_t nowMs);
+// Writes "Audio: N late render(s) ...", "Audio: N repeated block(s) ..." and "Audio: N server
+// underrun(s) ..." lines, each when its count rose since its last line and 10 s have passed
+// since that line. UI thread.
+void LogRenderDropouts(const AudioEngine& engine, uint64_t nowMs);
 
 // --- The steps of a device run ---
 // Opens a shared stream (low latency when asked, falling back to the plain shared mode).

@@ -170,7 +170,7 @@ void ToggleAutomix() {
   ShowDecksAB();
   bool loaded = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     loaded = Engine.decks[kDeckA].track || Engine.decks[kDeckB].track;
   }
   if (!ListHasTracks() && !loaded) ShowStatus(L"Automix is on \u2014 add tracks to the Automix list");

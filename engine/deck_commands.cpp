@@ -78,7 +78,7 @@ Placement PlaceTrack(const Track& track, const TrackInfo* record, double pending
 // come back to the caller, to be released after the lock.
 void InstallTrack(int deck, const TrackPtr& track, const Placement& placement, TrackPtr& oldTrack,
                   StemDataPtr& oldStems) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   oldTrack = std::move(state.track);
   state.track = track;
@@ -150,7 +150,7 @@ bool LoadTrack(int deck, const std::wstring& path) {
   }
   bool playing = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     playing = DeckStateOf(deck).playing;
   }
   if (playing) {

@@ -26,7 +26,7 @@ void SnapshotDecks() {
   for (int d = 0; d < kEngineDecks; ++d) previous[d] = DeckSnapshots[d].track;
   int32_t recordStep = kPadRecordIdle;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int d = 0; d < kEngineDecks; ++d) CopyDeck(Engine.decks[d], DeckSnapshots[d]);
     for (int p = 0; p < kEnginePads; ++p) {
       const SamplerPad& pad = Engine.pads[p];

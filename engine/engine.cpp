@@ -17,23 +17,23 @@ template <typename T>
 void GrowOutside(AudioEngine& engine, std::vector<T>& target, size_t size) {
   std::vector<T> grown;
   {
-    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    std::lock_guard<RealtimeMutex> guard(engine.lock);
     if (target.size() >= size) return;
   }
   grown.assign(size, T{});
-  std::lock_guard<std::recursive_mutex> guard(engine.lock);
+  std::lock_guard<RealtimeMutex> guard(engine.lock);
   if (target.size() < size) target.swap(grown);
 }
 
 // Same for an effect unit: a unit prepared for `rate` replaces one whose storage is smaller.
 void PrepareUnitOutside(AudioEngine& engine, EffectUnit& unit, int rate) {
   {
-    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    std::lock_guard<RealtimeMutex> guard(engine.lock);
     if (unit.capacityRate >= rate) return;
   }
   EffectUnit prepared;
   PrepareEffectUnit(prepared, rate);
-  std::lock_guard<std::recursive_mutex> guard(engine.lock);
+  std::lock_guard<RealtimeMutex> guard(engine.lock);
   if (unit.capacityRate < rate) std::swap(unit, prepared);
 }
 
@@ -103,7 +103,7 @@ void SwapSandbox(AudioEngine& engine) {
   TrackPtr released[2 * kEngineDecks];
   StemDataPtr releasedStems[2 * kEngineDecks];
   {
-    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    std::lock_guard<RealtimeMutex> guard(engine.lock);
     if (!engine.sandboxOn.load()) return;
     for (int i = 0; i < kEngineDecks; ++i) {
       DeckState& live = engine.decks[i];
@@ -132,7 +132,7 @@ void SwapSandbox(AudioEngine& engine) {
 
 void SeekDeck(AudioEngine& engine, int deckIndex, double position) {
   if (deckIndex < 0 || deckIndex >= kEngineDecks || !std::isfinite(position)) return;
-  std::lock_guard<std::recursive_mutex> guard(engine.lock);
+  std::lock_guard<RealtimeMutex> guard(engine.lock);
   DeckState& deck = engine.decks[deckIndex];
   if (!deck.track) return;
   if (deck.playing || deck.jogTouched) StartDeclick(deck);

@@ -18,6 +18,7 @@
 #include "engine/key_lock.h"
 #include "engine/spsc_ring.h"
 #include "engine/stem_data.h"
+#include "platform/realtime_mutex.h"
 #include "base/track.h"
 
 inline constexpr int kEnginePads = 8;
@@ -186,7 +187,7 @@ struct SecondaryOutput {
 };
 
 struct AudioEngine {
-  std::recursive_mutex lock;
+  RealtimeMutex lock;
   DeckState decks[kEngineDecks];
   SamplerPad pads[kEnginePads];
 
@@ -214,7 +215,7 @@ struct AudioEngine {
   std::atomic<float> spectrum[kSpectrumBands] = {};
   std::atomic<bool> clipped{false};
   std::atomic<float> loadPeak{0.0f};   // largest fraction of a period spent rendering
-  std::atomic<uint32_t> dropouts{0};
+  std::atomic<uint32_t> dropouts{0};   // late device wake-ups
   bool limiterOn = true;
   std::atomic<float> limiterReductionDb{0.0f};
 
@@ -252,12 +253,13 @@ struct AudioEngine {
   // Frames of the block being mixed now, 0 between blocks: the decks' positions already show this
   // block while the taps hold only the blocks before it, so a picture is stamped with both.
   std::atomic<int32_t> mixingFrames{0};
-  // The render's own (no lock): the master block it played last, repeated when it finds the
-  // engine lock busy, since it never waits; and how often that happened (each also counts as a
-  // dropout).
+  // The render's own (no lock): the master block it played last, repeated when the engine lock
+  // stays held past the render's patience; and how often that happened (blocks lost to a hold).
   float repeatBlock[2 * kRepeatMaxFrames] = {};
   int32_t repeatFrames = 0;  // 0 = none kept
   std::atomic<uint32_t> renderLockMisses{0};
+  // Underruns the sound server reported for the master stream: it played past what was written.
+  std::atomic<uint32_t> serverUnderruns{0};
 
   // Routing copy.
   std::wstring masterDevice;

@@ -64,7 +64,7 @@ void EditBeatGrid(int deck, const GridEdit& edit) {
   TrackPtr track;
   {
     // The render reads the grid under this lock, so it never sees a half-edited one.
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     track = DeckStateOf(deck).track;
     if (!track) return;
     const double oldBpm = track->bpm, oldFirstBeat = track->firstBeat;

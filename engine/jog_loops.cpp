@@ -57,7 +57,7 @@ void MoveTo(int deck, DeckState& state, double target) {
 }  // namespace
 
 void JogTouch(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state) return;
   state->jogTarget = state->position;
@@ -69,7 +69,7 @@ void JogTouch(int deck) {
 
 void JogScratch(int deck, double seconds) {
   if (!std::isfinite(seconds)) return;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state || !state->jogTouched) return;
   state->jogTarget = std::clamp(state->jogTarget + seconds * state->track->sampleRate, 0.0, LastFrame(*state->track));
@@ -77,7 +77,7 @@ void JogScratch(int deck, double seconds) {
 
 void JogRelease(int deck) {
   if (!ValidDeck(deck)) return;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   // A paused deck keeps the scratched position; the fade hides the stop of the scratch.
   if (!state.playing && state.track && state.jogTouched) StartDeclick(state);
@@ -87,7 +87,7 @@ void JogRelease(int deck) {
 
 void SeekToFraction(int deck, double fraction) {
   if (!std::isfinite(fraction)) return;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state) return;
   state->slipOn = false;
@@ -105,7 +105,7 @@ void QuantisedLoopBounds(const Track& track, double position, double beats, doub
 }
 
 void ToggleAutoLoop(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state) return;
   if (state->loopOn) {
@@ -123,7 +123,7 @@ void ChangeLoopSize(int deck, int steps) {
   if (!ValidDeck(deck)) return;
   DeckView& view = LiveDeckViews[deck];
   view.loopSizeIndex = std::clamp(view.loopSizeIndex + steps, 0, kLoopSizeCount - 1);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state || !state->loopOn) return;
   const Track& track = *state->track;
@@ -136,7 +136,7 @@ void ChangeLoopSize(int deck, int steps) {
 
 void LoopRoll(int deck, int index) {
   if (index < 0 || index >= kRollSizeCount) return;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state || !state->playing) return;
   StartShadow(*state);
@@ -148,7 +148,7 @@ void LoopRoll(int deck, int index) {
 void EndLoopRoll(int deck) {
   if (!ValidDeck(deck) || LiveDeckViews[deck].rollIndex < 0) return;
   LiveDeckViews[deck].rollIndex = -1;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   state.loopOn = false;
   ReturnToShadow(deck, state);
@@ -156,7 +156,7 @@ void EndLoopRoll(int deck) {
 
 void SliceLoop(int deck, int n) {
   if (n < 0 || n >= kSliceCount) return;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state || !state->playing) return;
   const Track& track = *state->track;
@@ -175,7 +175,7 @@ void SliceLoop(int deck, int n) {
 }
 
 void LoopIn(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state) return;
   const double t = MaybeQuantise(*state->track, state->position);
@@ -185,7 +185,7 @@ void LoopIn(int deck) {
 }
 
 void LoopOut(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state) return;
   const double t = MaybeQuantise(*state->track, state->position);
@@ -199,7 +199,7 @@ void LoopOut(int deck) {
 }
 
 void Reloop(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state || !(state->loopIn < state->loopOut)) return;
   if (state->loopOn) {
@@ -212,7 +212,7 @@ void Reloop(int deck) {
 }
 
 void ScaleLoop(int deck, double factor) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state || !(state->loopIn < state->loopOut)) return;
   const double length = (state->loopOut - state->loopIn) * factor;
@@ -223,7 +223,7 @@ void ScaleLoop(int deck, double factor) {
 }
 
 void MoveLoop(int deck, int n) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state || !(state->loopIn < state->loopOut)) return;
   const double distance = (state->loopOut - state->loopIn) * n;
@@ -235,7 +235,7 @@ void MoveLoop(int deck, int n) {
 
 void BeatJump(int deck, double beats) {
   if (!std::isfinite(beats)) return;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state) return;
   const Track& track = *state->track;
@@ -256,7 +256,7 @@ void BeatJump(int deck, double beats) {
 }
 
 void ToggleReverse(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state) return;
   if (state->playing || state->jogTouched) StartDeclick(*state);
@@ -268,14 +268,14 @@ void ToggleReverse(int deck) {
 
 void ToggleSlip(int deck) {
   if (!ValidDeck(deck)) return;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   state.slipMode = !state.slipMode;
   if (!state.slipMode) state.slipOn = false;
 }
 
 void CensorPress(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state || !state->playing || state->reverse) return;
   StartShadow(*state);
@@ -287,7 +287,7 @@ void CensorPress(int deck) {
 void CensorRelease(int deck) {
   if (!ValidDeck(deck) || !LiveDeckViews[deck].censorHeld) return;
   LiveDeckViews[deck].censorHeld = false;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   state.reverse = false;
   if (state.slipOn) ReturnToShadow(deck, state);
@@ -295,7 +295,7 @@ void CensorRelease(int deck) {
 }
 
 void BrakeOrSpin(int deck, int action) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state || !state->playing) return;
   state->stopElapsed = 0.0;

@@ -15,7 +15,7 @@ struct MixMeters {
   uint64_t clipUntilMs = 0;         // MonotonicMs(); the clip light is on until then
   float load = 0.0f;                // shown audio load, fraction of a period
   float loadHighest = 0.0f;         // the highest load seen since start
-  uint32_t dropouts = 0;            // the engine's count at the last tick
+  uint32_t dropouts = 0;            // the engine's three dropout counts, summed at the last tick
   uint64_t dropoutRiseMs = 0;       // when that count last rose (the top bar's warning)
   bool dropoutLogged = false;       // a dropout line was written
   uint32_t dropoutsLogged = 0;      // the count that line reported

@@ -269,7 +269,7 @@ double LeaderBeatPosition(const AudioEngine& engine, int32_t frame, int32_t rate
 }
 
 void StopPadRecording(AudioEngine& engine) {
-  std::lock_guard<std::recursive_mutex> guard(engine.lock);
+  std::lock_guard<RealtimeMutex> guard(engine.lock);
   const PadRecordStep state = engine.padRecordState.load();
   if (state == kPadRecordArmed) engine.padRecordState.store(kPadRecordIdle);
   if (state == kPadRecordRunning) engine.padRecordState.store(kPadRecordDone);
@@ -278,6 +278,8 @@ void StopPadRecording(AudioEngine& engine) {
 
 namespace {
 
+constexpr double kLockPatienceShare = 0.75;  // of the block's time, waited for the engine lock
+constexpr double kMicrosPerSecond = 1e6;
 constexpr int32_t kRepeatSeamFrames = 64;  // the repeat starts on the last block's mirrored tail
 
 // Where one period's sound goes; the buffers are the engine's, sized for the period.
@@ -589,7 +591,6 @@ void KeepBlock(AudioEngine& engine, const float* out, int32_t frames) {
 // when there is no last block of this length.
 void RepeatBlock(AudioEngine& engine, float* out, int32_t frames) {
   engine.renderLockMisses.fetch_add(1, std::memory_order_relaxed);
-  engine.dropouts.fetch_add(1);
   if (engine.repeatFrames != frames) return;
   const float* last = engine.repeatBlock;
   const int32_t seam = std::min(kRepeatSeamFrames, frames);
@@ -611,12 +612,15 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
   if (frames <= 0) return;
   std::fill(out, out + 2 * static_cast<size_t>(frames), 0.0f);
   if (rate <= 0) return;
-  // The render never waits for a UI hold of the lock: it repeats the block it played instead.
-  std::unique_lock<std::recursive_mutex> guard(engine.lock, std::try_to_lock);
-  if (!guard.owns_lock()) {
+  // Every other hold of the lock is short and, through the lock, runs at this thread's priority
+  // while it waits: the render waits for it. Only a hold longer than most of the block's time
+  // costs the block, which is then the last one again rather than a gap.
+  const auto patience = static_cast<int64_t>(kLockPatienceShare * frames * kMicrosPerSecond / rate);
+  if (!engine.lock.LockWithin(patience)) {
     RepeatBlock(engine, out, frames);
     return;
   }
+  std::unique_lock<RealtimeMutex> guard(engine.lock, std::adopt_lock);
   MixLocked(engine, out, frames, rate);
   KeepBlock(engine, out, frames);
 }

@@ -48,7 +48,7 @@ void SetProblem(UiText text) {
 // it was already set, in which case the ring is left alone.
 void SizeRingAndSwitchOn(SpscRing& ring, uint64_t frames, std::atomic<bool>& on) {
   std::vector<float> fresh(frames * 2, 0.0f);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   if (on.load()) return;
   ring.buffer.swap(fresh);
   ring.capacity = frames;
@@ -201,7 +201,7 @@ void StopRecording() {
   {
     // Under the lock, so every block rendered while recording is already in the ring when the
     // recorder sees the switch off.
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.recording.store(false);
   }
   if (Engine.recorderThread.joinable()) Engine.recorderThread.join();

@@ -10,10 +10,10 @@
 // --- Mixer ---
 // Renders one period: writes the finished master block into out (2 x frames floats, cleared
 // first) and fills the cue, headphone, booth, external-mixer, tap and recorder destinations,
-// the pad recording and the meters. Holds the engine lock for the whole period, but never waits
-// for it: when another thread holds it, out gets the last block again (de-clicked at its seam;
-// silence when none of this length was played), nothing else moves, and the miss counts in
-// renderLockMisses and dropouts.
+// the pad recording and the meters. Holds the engine lock for the whole period and waits for it
+// up to three quarters of the block's time (the holder runs at the caller's priority meanwhile);
+// past that, out gets the last block again (de-clicked at its seam; silence when none of this
+// length was played), nothing else moves, and the miss counts in renderLockMisses.
 void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate);
 // The leader deck's beat at `frame` of the block being rendered and its beat length in seconds;
 // a free-running 120 BPM clock when the leader has no track, does not play or frame lies outside

@@ -377,7 +377,7 @@ void PublishStems(DeckState& deck, const ScriptStems& stems) {
 // are released by the caller after the lock is dropped.
 bool Apply(AudioEngine& engine, const ScriptCommand& c, ScriptStems* scriptStems, const StemDataPtr& separated,
            TrackPtr& released, StemDataPtr releasedStems[kEngineDecks], std::string& error) {
-  std::lock_guard<std::recursive_mutex> guard(engine.lock);
+  std::lock_guard<RealtimeMutex> guard(engine.lock);
   DeckState* deck = c.deck >= 0 ? &engine.decks[c.deck] : nullptr;
   const char letter = static_cast<char>('A' + std::max(c.deck, 0));
   const auto needTrack = [&]() {
@@ -499,7 +499,7 @@ bool Separate(AudioEngine& engine, const ScriptCommand& c, std::map<const Track*
               StemDataPtr& stems, std::string& error) {
   TrackPtr track;
   {
-    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    std::lock_guard<RealtimeMutex> guard(engine.lock);
     track = engine.decks[c.deck].track;
   }
   const std::string deck(1, static_cast<char>('A' + c.deck));

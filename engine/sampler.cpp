@@ -36,7 +36,7 @@ constexpr int kPluralBarsFromBeats = 5;
 // Puts a sound on engine pad `pad`, stopped at its start; the sound and name it held come back
 // through the arguments, to be released after the lock.
 void SwapOntoPad(int pad, TrackPtr& sound, std::wstring& name) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   SamplerPad& target = Engine.pads[pad];
   std::swap(target.track, sound);
   std::swap(target.name, name);
@@ -104,7 +104,7 @@ void LoadSamplerAtStart() {
 void ApplyPadSettings(int pad) {
   if (!ValidPad(pad)) return;
   const int slot = CurrentSlot(pad);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.pads[pad].loop = Settings.Loop[slot];
   Engine.pads[pad].gain = std::clamp(Settings.Vol[slot], 0.0f, 1.0f);
 }
@@ -117,7 +117,7 @@ void SelectSamplerBank(int bank) {
   std::array<BankSound, kPadsPerBank> trade;
   for (int pad = 0; pad < kPadsPerBank; ++pad) trade[pad] = SamplerBankStore[bank * kPadsPerBank + pad];
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int pad = 0; pad < kPadsPerBank; ++pad) {
       SamplerPad& target = Engine.pads[pad];
       std::swap(target.track, trade[pad].track);
@@ -151,7 +151,7 @@ void CaptureLoopToPad(int pad, int deck) {
   TrackPtr source;
   double position = 0.0, loopIn = 0.0, loopOut = 0.0;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     const DeckState& state = DeckStateOf(deck);
     source = state.track;
     position = state.position;
@@ -184,7 +184,7 @@ void CaptureLoopToPad(int pad, int deck) {
 
   TrackPtr released = std::move(sound);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     SamplerPad& target = Engine.pads[pad];
     std::swap(target.track, released);
     std::swap(target.name, name);
@@ -207,7 +207,7 @@ void StartPadRecording(int pad, int source, int beats) {
   // Made here, swapped in under the lock, the old buffer freed after it.
   std::vector<float> buffer(static_cast<size_t>(2) * kPadRecordSeconds * rate, 0.0f);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     std::swap(Engine.padRecordBuffer, buffer);
     Engine.padRecordFrames = 0;
     Engine.padRecordSource = source;
@@ -232,7 +232,7 @@ void FinishPadRecording() {
   uint64_t frames = 0;
   int32_t rate = 0;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     if (Engine.padRecordState.load() != kPadRecordDone) return;
     std::swap(samples, Engine.padRecordBuffer);  // the engine keeps an empty buffer
     frames = Engine.padRecordFrames;
@@ -259,7 +259,7 @@ void FinishPadRecording() {
 
   if (bank == SamplerBank) {
     TrackPtr released = std::move(sound);
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     // Its loop flag, gain and play state stay: only the sound is new.
     std::swap(Engine.pads[pad].track, released);
     std::swap(Engine.pads[pad].name, name);

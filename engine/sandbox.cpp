@@ -80,7 +80,7 @@ void RestoreWholeView(DeckView& live, const DeckView& saved) {
 // step with it. Returns the refusal text, or null when the copy was made; the replaced track and
 // stems come back through old* to be released after the lock.
 const wchar_t* DoubleDeckState(int to, int from, TrackPtr& oldTrack, StemDataPtr& oldStems, DeckPlace& copied) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& source = DeckStateOf(from);
   DeckState& target = DeckStateOf(to);
   if (!source.track) return L"Nothing on the other deck to copy";
@@ -132,7 +132,7 @@ void TurnSandboxOn() {
   TrackPtr released[kEngineDecks];
   StemDataPtr releasedStems[kEngineDecks];
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     if (!Engine.sandboxOn.load()) {
       for (int d = 0; d < kEngineDecks; ++d) {
         DeckState& live = Engine.decks[d];
@@ -165,7 +165,7 @@ void TurnSandboxOn() {
 void TurnSandboxOff() {
   bool trackChanged[kEngineDecks] = {};
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     if (Engine.sandboxOn.load())
       for (int d = 0; d < kEngineDecks; ++d) trackChanged[d] = Engine.decks[d].track != Engine.sandboxDecks[d].track;
   }
@@ -196,7 +196,7 @@ void TurnSandboxOff() {
 }  // namespace
 
 bool HeadphoneOutputUsable() {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return HeadphonesApart(Engine);
 }
 
@@ -217,7 +217,7 @@ void EjectDeck(int deck) {
   StemDataPtr oldStems;
   bool playing = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& state = DeckStateOf(deck);
     playing = state.playing;
     if (!playing) {
@@ -293,7 +293,7 @@ void InstantDouble(int to, int from) {
 void StopPrelisten() {
   TrackPtr old;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.prelistenPlaying = false;
     old = std::move(Engine.prelistenTrack);
   }
@@ -338,7 +338,7 @@ void OnPrelistenReady(uintptr_t serial, TrackPtr* sound) {
     return;
   }
   const double start = static_cast<double>((*holder)->frames) * kPrelistenStartFraction;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   // The engine held no prelisten track (the request stopped the last one): the swap frees nothing.
   std::swap(Engine.prelistenTrack, *holder);
   Engine.prelistenPosition = start;
@@ -371,7 +371,7 @@ void SampleLoadThread(SampleLoadJob* job) {
 
 void TriggerSamplerPad(int pad) {
   if (pad < 0 || pad >= kEnginePads) return;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   SamplerPad& target = Engine.pads[pad];
   if (!target.track) return;
   if (target.loop && target.playing) {

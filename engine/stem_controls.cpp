@@ -48,7 +48,7 @@ void StartStemSeparation(int deck) {
   TrackPtr track;
   StemDataPtr shared;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     track = DeckStateOf(deck).track;
     for (int other = 0; other < kEngineDecks; ++other) {
       const DeckState& state = DeckStateOf(other);
@@ -120,7 +120,7 @@ bool AttachStems(const TrackPtr& track, const StemDataPtr& stems) {
   bool live[kEngineDecks] = {}, saved[kEngineDecks] = {};
   StemDataPtr released[2 * kEngineDecks];  // stems the decks held before, freed after the lock
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int d = 0; d < kEngineDecks; ++d) {
       DeckState& state = Engine.decks[d];
       if (state.track == track) {

@@ -87,7 +87,7 @@ void SyncDeck(int deck) {
   double ownPosition = 0.0, otherPosition = 0.0;
   bool ownPlaying = false, otherPlaying = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     const DeckState& own = DeckStateOf(deck);
     const DeckState& them = DeckStateOf(other);
     ownTrack = own.track;
@@ -118,7 +118,7 @@ void SyncDeck(int deck) {
   const double error = f - std::round(f);  // beats, -0.5..0.5
   const double beatFrames = BeatLengthAt(*ownTrack, ownSeconds) * ownTrack->sampleRate;
   const double shift = beatFrames * error;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   // The deck may have moved or changed since the read; only its own track is shifted.
   if (DeckStateOf(deck).track != ownTrack) return;
   // A shift back past the track's start would be clamped out of phase: go a beat later instead.

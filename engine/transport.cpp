@@ -45,7 +45,7 @@ double MaybeQuantise(const Track& track, double frames) {
 void PlayPause(int deck) {
   if (!ValidDeck(deck)) return;
   DeckView& view = LiveDeckViews[deck];
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   if (!state.track) return;
   if (view.cuePreview) {  // PLAY while CUE is held keeps the deck playing
@@ -68,7 +68,7 @@ void PlayPause(int deck) {
 void CuePress(int deck) {
   if (!ValidDeck(deck)) return;
   DeckView& view = LiveDeckViews[deck];
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   if (!state.track) return;
   if (state.playing) {
@@ -95,7 +95,7 @@ void CueRelease(int deck) {
   DeckView& view = LiveDeckViews[deck];
   if (!view.cuePreview) return;
   view.cuePreview = false;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   if (state.playing && state.track) {
     StartDeclick(state);
@@ -106,7 +106,7 @@ void CueRelease(int deck) {
 
 void PressHotCue(int deck, int slot) {
   if (!ValidDeck(deck) || !ValidSlot(slot)) return;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   if (!state.track) return;
   if (state.hotCueStart[slot] < 0.0) {
@@ -137,13 +137,13 @@ void PressHotCue(int deck, int slot) {
 void DeleteHotCue(int deck, int slot) {
   if (!ValidDeck(deck) || !ValidSlot(slot)) return;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     const DeckState& state = DeckStateOf(deck);
     if (!state.track || state.hotCueStart[slot] < 0.0) return;
   }
   PushUndo(deck, L"deleted hot cue " + std::to_wstring(slot + 1));
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& state = DeckStateOf(deck);
     state.hotCueStart[slot] = kNoHotCue;
     state.hotCueEnd[slot] = kNoHotCue;
@@ -156,7 +156,7 @@ void ClearHotCues(int deck) {
   if (!ValidDeck(deck)) return;
   PushUndo(deck, L"cleared all hot cues");
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& state = DeckStateOf(deck);
     std::fill(std::begin(state.hotCueStart), std::end(state.hotCueStart), kNoHotCue);
     std::fill(std::begin(state.hotCueEnd), std::end(state.hotCueEnd), kNoHotCue);
@@ -170,7 +170,7 @@ void StoreDeckCues(int deck) {
   if (!ValidDeck(deck)) return;
   TrackPtr track;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     track = DeckStateOf(deck).track;
   }
   if (!track) return;

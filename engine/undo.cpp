@@ -57,7 +57,7 @@ void PushUndo(int deck, const std::wstring& label) {
   UndoRecord record;
   TrackPtr track;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     const DeckState& state = DeckStateOf(deck);
     if (!state.track) return;
     track = state.track;
@@ -87,7 +87,7 @@ void Undo() {
     if (!ValidDeck(record.deck)) continue;
     TrackPtr track;
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       DeckState& state = DeckStateOf(record.deck);
       if (!state.track || state.track->path != record.trackPath) continue;
       track = state.track;
@@ -115,7 +115,7 @@ void AddMemoryCue(int deck) {
   TrackPtr track;
   double position = 0.0;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     track = DeckStateOf(deck).track;
     position = DeckStateOf(deck).position;
   }
@@ -138,7 +138,7 @@ void DeleteMemoryCue(int deck) {
   TrackPtr track;
   double position = 0.0;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     track = DeckStateOf(deck).track;
     position = DeckStateOf(deck).position;
   }
@@ -156,7 +156,7 @@ void DeleteMemoryCue(int deck) {
 void JumpMemoryCue(int deck, int direction) {
   if (!ValidDeck(deck)) return;
   const DeckView& view = LiveDeckViews[deck];
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& state = DeckStateOf(deck);
   if (view.memoryCues.empty()) {
     if (state.track) ShowStatus(L"No memory cues on this track yet \u2014 press MEM to set one");
@@ -200,7 +200,7 @@ void AutoCues(int deck) {
   if (!ValidDeck(deck)) return;
   TrackPtr track;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     track = DeckStateOf(deck).track;
   }
   if (!track || track->sampleRate <= 0) return;
@@ -217,7 +217,7 @@ void AutoCues(int deck) {
   // the UI thread changes hot cues, so nothing moves in between).
   std::array<double, kHotCues> start, end;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     const DeckState& state = DeckStateOf(deck);
     if (state.track != track) return;
     std::copy(std::begin(state.hotCueStart), std::end(state.hotCueStart), start.begin());
@@ -246,7 +246,7 @@ void AutoCues(int deck) {
     ++hotAdded;
   }
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& state = DeckStateOf(deck);
     if (state.track == track) {
       std::copy(start.begin(), start.end(), std::begin(state.hotCueStart));

@@ -133,7 +133,7 @@ LyricsFit FitDeckLyrics(int deck, const std::wstring& lyricsPath, Lyrics* lyrics
   TrackPtr track;
   StemDataPtr stems;
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     track = Engine.decks[deck].track;
     stems = Engine.decks[deck].stems;
   }

@@ -60,7 +60,7 @@ void ApplyVocals(int deck) {
 ShowDeck ReadShowDeck(int deck) {
   ShowDeck shot;
   if (!ValidDeck(deck)) return shot;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   const DeckState& state = DeckStateOf(deck);
   shot.track = state.track;
   shot.position = state.position;

@@ -16,7 +16,7 @@
 namespace {
 
 bool PlayingOnAnyDeck(const std::wstring& path) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   for (const DeckState& deck : Engine.decks)
     if (deck.track && deck.playing && deck.track->path == path) return true;
   return false;

@@ -472,7 +472,7 @@ void LoadSelectedTrack(int deck) {
   if (!file) return;
   const std::wstring path = file->path;  // loading rebuilds the view
   if (deck < 0) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     const int sides[2] = {SideSlots[kLeftSide], SideSlots[kRightSide]};
     deck = -1;
     for (int side : sides)

@@ -8,6 +8,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -15,6 +16,7 @@
 
 #include "platform/clock.h"
 #include "platform/pulse_link.h"
+#include "platform/realtime_kit.h"
 #include "platform/text.h"
 
 namespace {
@@ -23,7 +25,10 @@ constexpr int kOpenTimeoutMs = 3000;
 constexpr int32_t kSharedPeriodMs = 10;
 constexpr int32_t kMinPeriodMs = 2;
 constexpr int32_t kMaxPeriodMs = 50;
-constexpr uint32_t kPlaybackPeriods = 2;   // the device buffer holds two periods
+constexpr uint32_t kPlaybackPeriods = 2;   // low latency and exclusive: the buffer holds two periods
+// The plain shared mode queues three periods: a loaded machine may wake the output a period late
+// without the server running dry.
+constexpr uint32_t kSharedPlaybackPeriods = 3;
 constexpr int kProAudioPriority = 4;       // SCHED_FIFO, just under the sound server's default 5
 constexpr int32_t kExclusiveRates[] = {0, 48000, 44100, 96000};  // 0 = the sink's own rate
 
@@ -75,6 +80,7 @@ struct AudioStream {
   uint32_t bufferFrames = 0;
   bool defaultMoved = false;
   bool peeked = false;
+  uint32_t underruns = 0;  // the server or the card played past what was written
   // ALSA stream.
   snd_pcm_t* pcm = nullptr;
   uint32_t periodFrames = 0;
@@ -96,6 +102,8 @@ void OnServerEvent(pa_context* context, pa_subscription_event_type_t type, uint3
   pa_operation* operation = pa_context_get_server_info(context, OnServerInfo, user);
   if (operation != nullptr) pa_operation_unref(operation);
 }
+
+void OnUnderflow(pa_stream*, void* user) { ++static_cast<AudioStream*>(user)->underruns; }
 
 bool StreamGood(const AudioStream& s) {
   return pa_context_get_state(s.link.context) == PA_CONTEXT_READY && pa_stream_get_state(s.stream) == PA_STREAM_READY;
@@ -150,7 +158,8 @@ AudioStream* OpenPulseStream(bool capture, const std::wstring& id, int32_t perio
     attr.fragsize = static_cast<uint32_t>(s->periodBytes);
     connected = pa_stream_connect_record(s->stream, device.name.c_str(), &attr, flags);
   } else {
-    attr.tlength = static_cast<uint32_t>(s->periodBytes * kPlaybackPeriods);
+    const uint32_t periods = shareMode == kShareShared ? kSharedPlaybackPeriods : kPlaybackPeriods;
+    attr.tlength = static_cast<uint32_t>(s->periodBytes * periods);
     attr.minreq = static_cast<uint32_t>(s->periodBytes);
     connected = pa_stream_connect_playback(s->stream, device.name.c_str(), &attr, flags, nullptr, nullptr);
   }
@@ -169,6 +178,7 @@ AudioStream* OpenPulseStream(bool capture, const std::wstring& id, int32_t perio
     CloseAudioStream(s);
     return nullptr;
   }
+  if (!capture) pa_stream_set_underflow_callback(s->stream, OnUnderflow, s);
   pa_context_set_subscribe_callback(s->link.context, OnServerEvent, s);
   pa_operation* subscribed = pa_context_subscribe(s->link.context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr);
   if (subscribed != nullptr) pa_operation_unref(subscribed);
@@ -313,6 +323,7 @@ void CloseAudioStream(AudioStream* s) {
     snd_pcm_close(s->pcm);
   }
   if (s->stream != nullptr) {
+    pa_stream_set_underflow_callback(s->stream, nullptr, nullptr);
     if (s->peeked) pa_stream_drop(s->stream);
     pa_stream_disconnect(s->stream);
     pa_stream_unref(s->stream);
@@ -327,6 +338,7 @@ int64_t WaitOutputRoom(AudioStream* s, int32_t timeoutMs) {
   if (s->pcm != nullptr) {
     for (int attempt = 0; attempt < 2; ++attempt) {
       snd_pcm_sframes_t room = snd_pcm_avail_update(s->pcm);
+      if (room == -EPIPE) ++s->underruns;
       if (room < 0) {
         if (snd_pcm_recover(s->pcm, static_cast<int>(room), 1) < 0) return -1;
         continue;
@@ -336,6 +348,7 @@ int64_t WaitOutputRoom(AudioStream* s, int32_t timeoutMs) {
       if (now >= deadline) return 0;
       const int woke = snd_pcm_wait(s->pcm, static_cast<int>(deadline - now));
       if (woke == 0) return 0;
+      if (woke == -EPIPE) ++s->underruns;
       if (woke < 0 && snd_pcm_recover(s->pcm, woke, 1) < 0) return -1;
     }
     return 0;
@@ -359,6 +372,7 @@ bool WriteOutput(AudioStream* s, const void* bytes, uint32_t frames) {
     while (left > 0) {
       snd_pcm_sframes_t done = snd_pcm_writei(s->pcm, at, left);
       if (done < 0) {
+        if (done == -EPIPE) ++s->underruns;
         if (snd_pcm_recover(s->pcm, static_cast<int>(done), 1) < 0) return false;
         continue;
       }
@@ -406,8 +420,15 @@ void ReleaseInputPacket(AudioStream* s) {
 
 bool DefaultDeviceMoved(const AudioStream* s) { return s != nullptr && s->defaultMoved; }
 
-void RegisterProAudioThread() {
+uint32_t OutputUnderruns(const AudioStream* s) { return s != nullptr ? s->underruns : 0; }
+
+RealtimeGrant RegisterProAudioThread(std::string* reason) {
   sched_param param{};
   param.sched_priority = kProAudioPriority;
-  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  const int refused = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  if (refused == 0) return RealtimeGrant::kScheduler;
+  std::string kitReason;
+  if (AskRealtimeKit(kProAudioPriority, kitReason)) return RealtimeGrant::kRealtimeKit;
+  if (reason != nullptr) *reason = std::string(std::strerror(refused)) + "; the real-time service: " + kitReason;
+  return RealtimeGrant::kRefused;
 }

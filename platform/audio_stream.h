@@ -23,7 +23,7 @@ struct AudioStreamFormat {
   int32_t sampleFormat = kSampleFloat32;
   int32_t shareMode = kShareShared;
   uint32_t bufferFrames = 0;   // playback: frames the device buffer holds; capture: one period
-  uint32_t periodFrames = 0;   // frames the device takes or gives per wake-up
+  uint32_t periodFrames = 0;   // frames the device takes or gives per wake-up (the render's block)
 };
 
 struct AudioStream;
@@ -63,5 +63,13 @@ void ReleaseInputPacket(AudioStream* stream);
 // True once the server's default device of the stream's flow is another device than the one
 // this stream opened. Cheap: a flag kept by the stream's own event handling.
 bool DefaultDeviceMoved(const AudioStream* stream);
-// Puts the calling thread in the real-time class when the system allows it; harmless when not.
-void RegisterProAudioThread();
+// Server underruns (or card underruns in exclusive mode) of a playback stream since it opened:
+// the device played past what had been written. Owning thread.
+uint32_t OutputUnderruns(const AudioStream* stream);
+
+// How an audio thread came to run in the real-time class, or that it did not.
+enum class RealtimeGrant { kScheduler, kRealtimeKit, kRefused };
+// Puts the calling thread in the real-time class: directly when the system allows it, else by
+// asking the desktop's real-time service. When refused, reason (when given) says why; the thread
+// keeps its priority. Blocks up to a second on the service; call before the period loop.
+RealtimeGrant RegisterProAudioThread(std::string* reason = nullptr);

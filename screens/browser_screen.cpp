@@ -96,7 +96,7 @@ PrelistenShown ReadPrelisten() {
   if (!Prelisten.on && !Prelisten.loading) return p;
   p.shown = true;
   p.loading = Prelisten.loading;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   if (const TrackPtr& t = Engine.prelistenTrack) {
     p.title = t->title;
     p.frames = t->frames;
@@ -106,7 +106,7 @@ PrelistenShown ReadPrelisten() {
 }
 
 void SeekPrelisten(double fraction) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   if (const TrackPtr& t = Engine.prelistenTrack)
     Engine.prelistenPosition = std::clamp(fraction, 0.0, 1.0) * static_cast<double>(t->frames);
 }

@@ -191,7 +191,7 @@ void SaveLoopToPad(int deck, int pad) {
     PushUndo(deck, L"replaced hot cue " + std::to_wstring(pad + 1));
   bool saved = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& d = DeckStateOf(deck);
     if (d.track && d.loopOut > d.loopIn) {
       d.hotCueStart[p] = d.loopIn;

@@ -82,13 +82,13 @@ constexpr const wchar_t* kRowLabels[4] = {L"TEMPO", L"GRID", L"DRIFT", L"LISTEN"
 
 // The deck's live position in seconds; 0 without a track. Takes the engine lock.
 double LivePositionSeconds(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   const DeckState& d = DeckStateOf(deck);
   return d.track && d.track->sampleRate > 0 ? d.position / d.track->sampleRate : 0.0;
 }
 
 void SetClickDeck(int32_t deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.clickDeck = deck;
 }
 
@@ -120,7 +120,7 @@ void RunButton(int deck, const GridButton& b) {
 
 // Moves the deck by a drag of dx DIPs: the waveform follows the mouse.
 void DragStrip(int deck, float dx, double secondsPerDip) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState& d = DeckStateOf(deck);
   if (!d.track || d.track->frames == 0) return;
   const double last = static_cast<double>(d.track->frames - 1);
@@ -298,7 +298,7 @@ void PinBeatHere(int deck) {
 void FindGridDrift(int deck) {
   TrackPtr source;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     source = DeckStateOf(deck).track;
   }
   if (!source) return;

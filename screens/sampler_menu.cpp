@@ -48,7 +48,7 @@ std::vector<PopupMenuEntry> SamplerPadMenuEntries(int pad) {
   const int decks = DecksInUse();
   bool hasTrack[kEngineDecks] = {}, hasLoop[kEngineDecks] = {};
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int d = 0; d < decks; ++d) {
       hasTrack[d] = static_cast<bool>(DeckStateOf(d).track);
       hasLoop[d] = DeckStateOf(d).loopOut > DeckStateOf(d).loopIn;

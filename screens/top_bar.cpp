@@ -321,6 +321,8 @@ Rc MidiButtonRect(Rc r) {
 
 void ResetDropouts() {
   Engine.dropouts.store(0);
+  Engine.renderLockMisses.store(0);
+  Engine.serverUnderruns.store(0);
   Meters.dropouts = 0;
   Meters.dropoutsLogged = 0;
   Meters.loadHighest = Meters.load;
@@ -363,6 +365,9 @@ void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   facts.shownLoad = Meters.load;
   facts.highestLoad = Meters.loadHighest;
   facts.dropouts = Meters.dropouts;
+  facts.lateWakeups = Engine.dropouts.load();
+  facts.repeatedBlocks = Engine.renderLockMisses.load();
+  facts.serverUnderruns = Engine.serverUnderruns.load();
   facts.secondsSinceLastDropout = nowMs >= Meters.dropoutRiseMs ? (nowMs - Meters.dropoutRiseMs) / kMsPerSecond : 0;
   facts.bufferFrames = static_cast<uint32_t>(std::max(Engine.bufferFrames.load(), 0));
   facts.sampleRate = static_cast<uint32_t>(std::max(Engine.sampleRate.load(), 0));
@@ -468,6 +473,9 @@ std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
     const std::wstring ago = FormatTime(facts.secondsSinceLastDropout, false);
     text += facts.dropouts == 1 ? TranslateFormat(L"{} dropout, the last {} ago", facts.dropouts, ago)
                                 : TranslateFormat(L"{} dropouts, the last {} ago", facts.dropouts, ago);
+    text += L'\n';
+    text += TranslateFormat(L"{} late wake-ups, {} repeated blocks, {} server underruns", facts.lateWakeups,
+                            facts.repeatedBlocks, facts.serverUnderruns);
   }
   text += L'\n';
   text += TranslateFormat(L"{}-frame buffer ({:.1f} ms)  \u2022  click to reset", facts.bufferFrames,

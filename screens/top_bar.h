@@ -76,7 +76,10 @@ std::wstring OutputStatusText(const OutputStatusFacts& facts);
 struct LoadMeterFacts {
   float shownLoad = 0;
   float highestLoad = 0;
-  uint32_t dropouts = 0;
+  uint32_t dropouts = 0;          // the three kinds below, summed
+  uint32_t lateWakeups = 0;       // the device woke the output late
+  uint32_t repeatedBlocks = 0;    // blocks lost to a hold of the engine
+  uint32_t serverUnderruns = 0;   // the sound server ran dry
   double secondsSinceLastDropout = 0;
   uint32_t bufferFrames = 0;
   uint32_t sampleRate = 0;

@@ -158,7 +158,7 @@ constexpr bool Ascending() {
 static_assert(std::size(kSteps) == 16 && Ascending(), "kSteps: sixteen steps in ascending time");
 
 bool DeckAHasTrack() {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return DeckStateOf(kTestDeck).track != nullptr;
 }
 
@@ -216,7 +216,7 @@ std::span<const BasicStep> BasicSteps() { return kSteps; }
 // must hold the whole run; a shorter one names when the output stopped.
 std::wstring DeckLoadError(int deck, const std::wstring& path) {
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     if (DeckStateOf(deck).track != nullptr) return {};
   }
   const DeckView& view = LiveDeckViews[deck];

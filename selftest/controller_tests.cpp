@@ -50,7 +50,7 @@ double TempoOffset(int deck) {
 }
 
 double PositionOf(int deck) {
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   return Engine.decks[deck].position;
 }
 
@@ -60,7 +60,7 @@ double ScratchedPosition(int deck) {
   for (;;) {
     double position = 0.0, target = 0.0;
     {
-      std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+      std::lock_guard<RealtimeMutex> hold(Engine.lock);
       position = Engine.decks[deck].position;
       target = Engine.decks[deck].jogTarget;
     }
@@ -71,12 +71,12 @@ double ScratchedPosition(int deck) {
 }
 
 bool JogHolds(int deck) {
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   return Engine.decks[deck].jogTouched;
 }
 
 bool HotCueSet(int deck, int slot) {
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   return Engine.decks[deck].hotCueStart[static_cast<size_t>(slot)] >= 0.0;
 }
 
@@ -110,7 +110,7 @@ void NumarkChecks() {
                 fmt::format(L"Numark layout loaded ({} mappings)", MappingTable.size()));
   if (IsDeckPlaying(kA)) ClickDeckAction(kA, kPlayOffset);
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     if (Engine.decks[kA].track) SetDeckPosition(kA, kStartSeconds * Engine.decks[kA].track->sampleRate);
   }
   Press(0x90, 0x00);
@@ -214,7 +214,7 @@ void PioneerChecks() {
   bool looping = false;
   double length = 0.0, fourBeats = 0.0;
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     const DeckState& deck = Engine.decks[kA];
     looping = deck.loopOn;
     length = deck.loopOut - deck.loopIn;
@@ -223,7 +223,7 @@ void PioneerChecks() {
   SelfTestCheck(looping && std::fabs(length - fourBeats) <= 2.0, L"beat loop pad: 4 beats");
   Press(0x97, 0x64);
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     looping = Engine.decks[kA].loopOn;
   }
   SelfTestCheck(!looping, L"beat loop pad again: off");
@@ -236,7 +236,7 @@ void PioneerChecks() {
   Press(0x90, 0x0B);
   bool reversed = false;
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     reversed = Engine.decks[kA].reverse;
   }
   SelfTestCheck(reversed && IsDeckPlaying(kA) == playing, L"SHIFT + PLAY does its SHIFT-layer job (reverse)");

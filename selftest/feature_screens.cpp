@@ -103,7 +103,7 @@ void SetGridEditor(bool open) {
   }
   if (GridEditorDeck < 0) return;
   GridEditorDeck = -1;
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   Engine.clickDeck = -1;
 }
 

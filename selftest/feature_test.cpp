@@ -251,7 +251,7 @@ void ResultsPhase() {
 
 bool SetDeckPosition(int deck, double frames) {
   if (!std::isfinite(frames) || !ValidDeck(deck)) return false;
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   if (!Engine.decks[deck].track) return false;
   SeekDeck(Engine, deck, frames);
   return true;
@@ -330,6 +330,6 @@ void InjectHidReport(std::vector<uint8_t> report) {
 
 bool IsDeckPlaying(int deck) {
   if (!ValidDeck(deck)) return false;
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   return Engine.decks[deck].playing;
 }

@@ -81,7 +81,7 @@ void BentGridSync() {
   }
   const double beat = 60.0 / UsableBpm(a->bpm);
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     DeckState& deckA = Engine.decks[0];
     DeckState& deckB = Engine.decks[1];
     if (!deckA.track || !deckB.track) return;
@@ -104,7 +104,7 @@ void BentGridSync() {
   SelfTestCheck(std::fabs(phase) < 0.05, L"sync lines the beats up on a bent grid");
 
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     Engine.decks[0].loopOn = false;
   }
   LiveDeckViews[0].loopSizeIndex = 6;  // 8 beats
@@ -118,7 +118,7 @@ void BentGridSync() {
   ClickDeckAction(0, kLoopOffset);
   for (const int deck : {0, 1})
     if (IsDeckPlaying(deck)) ClickDeckAction(deck, kPlayOffset);
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   if (Engine.decks[0].track) Engine.decks[0].track->tempoMarkers.clear();
 }
 
@@ -253,7 +253,7 @@ void TimecodeTest() {
   for (int i = 0; i < 40 && !Engine.outputRunning.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   double before = 0.0, rate = 1.0;
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     DeckState& deck = Engine.decks[0];
     deck.externalSpeedOn = true;
     deck.externalSpeed = -1.0f;
@@ -263,7 +263,7 @@ void TimecodeTest() {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   double after = 0.0;
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     DeckState& deck = Engine.decks[0];
     after = deck.position;
     deck.externalSpeedOn = false;

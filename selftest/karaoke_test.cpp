@@ -93,7 +93,7 @@ void SeekA(double seconds) {
 
 // The vocal stem's gain the render applies to deck A now (not the target the UI published).
 float AppliedVocalGain() {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return DeckStateOf(kDeckA).stemGainNow[kVocalPart];
 }
 

@@ -68,13 +68,13 @@ void SetEffect(int effect, bool on) {
 void PressMixer(int32_t id) { ApplyMixerControl(id - kFirstMixerControl, PressEvent()); }
 
 double RecordedPadSeconds() {
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   const TrackPtr& sound = Engine.pads[kRecordPad].track;
   return sound && sound->sampleRate > 0 ? static_cast<double>(sound->frames) / sound->sampleRate : 0.0;
 }
 
 double DeckAPositionSeconds(double* rate) {
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   const DeckState& deck = Engine.decks[kDeckA];
   *rate = deck.track && deck.track->sampleRate > 0 ? deck.track->sampleRate : 1.0;
   return deck.position / *rate;
@@ -126,7 +126,7 @@ std::wstring QuotedForName(std::wstring_view text) {
 
 void DeckAPlays() {
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     DeckState& deck = Engine.decks[kDeckA];
     if (!deck.track || deck.playing || !SetDeckPosition(kDeckA, 40.0 * deck.track->sampleRate)) return;
   }

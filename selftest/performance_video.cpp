@@ -89,7 +89,7 @@ bool RecordingHolds() {
 void PlayOnDeckB() {
   bool start = false;
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     DeckState& deck = Engine.decks[kDeckB];
     start = deck.track && SetDeckPosition(kDeckB, 0.3 * deck.track->sampleRate) && !deck.playing;
   }
@@ -100,7 +100,7 @@ void PlayOnDeckB() {
 bool DeckBPlaysTheVideo() {
   double length = 0.0;
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     const TrackPtr& track = Engine.decks[kDeckB].track;
     if (track && track->sampleRate > 0) length = static_cast<double>(track->frames) / track->sampleRate;
   }

@@ -90,7 +90,7 @@ void EndWith(std::wstring_view check, const std::wstring& reason) {
 // ended) when the recorder refused.
 bool StartRecordedRun(double now) {
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& deck = DeckStateOf(kTestDeck);
     if (deck.track) SeekDeck(Engine, kTestDeck, kStemTestStartSeconds * deck.track->sampleRate);
   }
@@ -118,7 +118,7 @@ bool StartWhenSeparated(double now) {
   DeckView& view = DeckA();
   bool hasTrack = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     hasTrack = DeckStateOf(kTestDeck).track != nullptr;
   }
   if (!hasTrack) {

@@ -14,9 +14,9 @@ app=7 selftest=8 tools=9'
 entry_points='app/main.cpp=9'
 program_folders=(base app engine ui screens library control broadcast karaoke settings selftest tools)
 # Headers only platform/ may include: SDL, cairo, Pango, fontconfig, FFmpeg, ALSA, PulseAudio,
-# curl, OpenSSL, hidapi, RtMidi, TagLib, pugixml, ONNX Runtime, libunwind, libdw, LAME, X11, and
+# curl, OpenSSL, hidapi, RtMidi, TagLib, pugixml, ONNX Runtime, libunwind, libdw, LAME, X11, D-Bus, and
 # the POSIX and Linux system headers.
-platform_headers='SDL2?/|libheif/|cairo|pango|fontconfig/|glib|libav[a-z]*/|libsw[a-z]*/|alsa/|pulse/|curl/|openssl/|hidapi|rtmidi|RtMidi|jack/|taglib/|pugixml|onnxruntime|libunwind|elfutils/|dwarf|lame/|X11/'
+platform_headers='SDL2?/|libheif/|cairo|pango|fontconfig/|glib|libav[a-z]*/|libsw[a-z]*/|alsa/|pulse/|curl/|openssl/|hidapi|rtmidi|RtMidi|jack/|taglib/|pugixml|onnxruntime|libunwind|elfutils/|dwarf|lame/|X11/|dbus/'
 posix_headers='unistd|fcntl|dlfcn|pthread|signal|poll|termios|dirent|spawn|sched|pwd|grp|netdb|syslog|ucontext|execinfo|link|elf|sys/[a-z_/]+|netinet/[a-z_]+|arpa/[a-z_]+|linux/[a-z_/]+|asm/[a-z_/]+'
 include='^[[:space:]]*#[[:space:]]*include[[:space:]]*'
 

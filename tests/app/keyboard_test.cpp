@@ -63,15 +63,15 @@ void Type(std::wstring_view text) {
 }
 
 bool Playing(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return Engine.decks[deck].playing;
 }
 double Seconds(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return Engine.decks[deck].position / kRate;
 }
 void Place(int deck, double seconds) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.decks[deck].position = seconds * kRate;
 }
 
@@ -353,7 +353,7 @@ TEST_F(KeyDecks, TheCtrlTableAndTheWindowKeys) {
   EXPECT_EQ(GridEditorDeck, -1) << "an open editor closes";
   LiveDeckViews[0] = DeckView{};
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track.reset();
   }
   CtrlKey('G');

@@ -47,6 +47,8 @@ class Publish : public ::testing::Test {
     for (DeckState& deck : Engine.decks) deck.peak.store(0.0f);
     Engine.clipped.store(false);
     Engine.dropouts.store(0);
+    Engine.renderLockMisses.store(0);
+    Engine.serverUnderruns.store(0);
     Meters = MixMeters{};
     CrossfaderPosition = 0.5f;
     MasterSection = MasterSectionValues{};
@@ -61,7 +63,7 @@ class Publish : public ::testing::Test {
   // Puts a track on the engine deck and takes the snapshot the tick reads.
   static void PutTrack(int deck, const TrackPtr& track, bool playing, double position = 0.0) {
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       Engine.decks[deck].track = track;
       Engine.decks[deck].playing = playing;
       Engine.decks[deck].position = position;
@@ -162,7 +164,7 @@ TEST_F(Publish, VoxAndInstWithReadyStemsAreHeard) {
   PrepareRenderBuffers(Engine, 480, 48000);
   const auto level = [&](uint32_t preset) {
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       DeckState& deck = Engine.decks[0];
       deck.track = track;
       deck.stems = stems;
@@ -186,7 +188,7 @@ TEST_F(Publish, VoxAndInstWithReadyStemsAreHeard) {
   EXPECT_NEAR(level(kStemPresetNone), 0.5, 0.02);
   EXPECT_NEAR(level(kStemPresetVocals), 0.5, 0.02);
   EXPECT_LT(level(kStemPresetInstrumental), 1e-3);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.decks[0].stems.reset();
   Engine.decks[0].track.reset();
 }
@@ -294,6 +296,19 @@ TEST_F(Publish, DropoutsAreLoggedAtMostEveryTenSeconds) {
   EXPECT_EQ(Meters.dropoutLogMs, kT0 + 10001) << "nothing new, no line";
 }
 
+TEST_F(Publish, EveryKindOfDropoutShowsOnTheMeterButOnlyLateWakeUpsMakeTheDropoutLine) {
+  Engine.renderLockMisses.store(2);
+  Engine.serverUnderruns.store(1);
+  DemoTickAt(kT0);
+  EXPECT_EQ(Meters.dropouts, 3u);
+  EXPECT_EQ(Meters.dropoutRiseMs, kT0);
+  EXPECT_EQ(Meters.dropoutsLogged, 0u) << "no late wake-up to tell of";
+  Engine.dropouts.store(1);
+  DemoTickAt(kT0 + 100);
+  EXPECT_EQ(Meters.dropouts, 4u);
+  EXPECT_EQ(Meters.dropoutsLogged, 1u);
+}
+
 TEST_F(Publish, TheLoudestAudibleDeckLeadsAndFeedsTheMidiClock) {
   const TrackPtr a = MakeTrack(120);
   PutTrack(0, a, true, 44100.0 * 2.25);
@@ -312,7 +327,7 @@ TEST_F(Publish, TheLoudestAudibleDeckLeadsAndFeedsTheMidiClock) {
     EXPECT_NEAR(MidiClock->beat, BeatAtTime(*a, 2.25), 1e-9);
   }
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].jogTouched = true;  // a scratched leader sends no clock
   }
   SnapshotDecks();

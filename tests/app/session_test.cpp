@@ -25,13 +25,13 @@ void PutTrack(int deck, const std::wstring& path, int rate, double positionFrame
   auto track = std::make_shared<Track>();
   track->path = path;
   track->sampleRate = rate;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.decks[deck].track = track;
   Engine.decks[deck].position = positionFrames;
 }
 
 void ClearDecks() {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   for (int d = 0; d < kEngineDecks; ++d) {
     Engine.decks[d].track.reset();
     Engine.decks[d].position = 0.0;

@@ -336,7 +336,7 @@ TEST(AppHandOffText, CopyDataRefusesForeignCodesAndAcceptsEmptyRecords) {
 
 TEST(AppHandOffDecks, FreeShownDecksFirstThenLoadedOnesNeverPlayingOrLoadingOnes) {
   auto reset = [] {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int d = 0; d < kEngineDecks; ++d) {
       Engine.decks[d].track.reset();
       Engine.decks[d].playing = false;

@@ -94,7 +94,7 @@ TEST(AutoMap, ScriptedRunMapsBothDecksAndTheMixer) {
 
   AutoMapOpen = AutoMapState.active = false;
   const auto playing = [] {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[1].playing;
   };
   const bool before = playing();

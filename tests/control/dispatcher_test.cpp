@@ -23,11 +23,11 @@ namespace {
 constexpr double kRate = 44100.0;
 
 DeckPlace Place(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return Engine.decks[deck];
 }
 void SetPosition(int deck, double seconds) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.decks[deck].position = Engine.decks[deck].cuePoint = seconds * kRate;
 }
 double LoopBeats(int deck) {

@@ -31,7 +31,7 @@ void Report(std::vector<uint8_t> bytes, uint32_t device = 0) {
   OnHidReportAt({device, std::move(bytes)}, Clock);
 }
 DeckPlace Place(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return Engine.decks[deck];
 }
 void Reset() {
@@ -123,11 +123,11 @@ TEST_F(HidDecks, ScalesCountersLayersAndNewLengths) {
   // A one-byte counter wraps: 250 -> 3 is nine ticks forward (a search turn on a paused deck).
   MappingTable[HidMappingKey(3, 1, 10)] = DeckControl(0, kJogSearchOffset);
   const double sampleRate = [] {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return DeckStateOf(0).track->sampleRate;
   }();
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].position = 10.0 * sampleRate;
   }
   Report({3, 250});
@@ -176,7 +176,7 @@ TEST_F(HidDecks, KindsTwelveToFifteenReadOneByteAsKindEight) {
   CrossfaderPosition = 0.3f;
   LiveDeckViews[0].headphoneCue = false;
   const double sampleRate = [] {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].position = 10.0 * DeckStateOf(0).track->sampleRate;
     return DeckStateOf(0).track->sampleRate;
   }();

@@ -25,7 +25,7 @@ double FakeClock() { return FakeNow; }
 constexpr double kRate = 44100.0;
 
 DeckPlace Place(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return Engine.decks[deck];
 }
 
@@ -269,7 +269,7 @@ TEST_F(Macros, DecksSidesTransportAndLoops) {
   SideSlots[1] = 1;
 
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].cuePoint = 2.0 * kRate;
     Engine.decks[0].position = 5.0 * kRate;
   }

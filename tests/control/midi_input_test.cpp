@@ -33,7 +33,7 @@ void Midi(int status, int data1, int data2) {
   OnMidiMessage(static_cast<uint32_t>(status | data1 << 8 | data2 << 16));
 }
 DeckPlace Place(int deck) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   return Engine.decks[deck];
 }
 double TempoOffset(int deck) { return TempoOffsetOf(LiveDeckViews[deck]); }
@@ -43,7 +43,7 @@ const ControllerPreset& Preset(const std::wstring& text) {
   return ControllerPresets().front();
 }
 void ClearHotCue(int deck, int slot) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.decks[deck].hotCueStart[slot] = Engine.decks[deck].hotCueEnd[slot] = -1.0;
 }
 
@@ -72,7 +72,7 @@ class MidiDecks : public ::testing::Test {
     ASSERT_FALSE(path.empty());
     ASSERT_TRUE(LoadAndWait(0, path));
     ASSERT_TRUE(LoadAndWait(1, path));
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].position = 20.0 * kRate;
   }
   void TearDown() override {
@@ -256,7 +256,7 @@ TEST_F(MidiDecks, FourteenBitPairsButtonsAndRelativeEncodings) {
 
   MappingTable[0x900040] = DeckControl(0, kCueOffset);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].cuePoint = Engine.decks[0].position;
   }
   Midi(0x90, 0x40, 0x7F);

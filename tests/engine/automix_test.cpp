@@ -92,7 +92,7 @@ class AutomixTest : public ::testing::Test {
   }
   static DeckState& Deck(int deck) { return Engine.decks[deck]; }
   static void Place(int deck, double seconds, bool playing) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck(deck).position = seconds * kRate;
     Deck(deck).playing = playing;
   }

@@ -43,7 +43,7 @@ class DeckLoad : public ::testing::Test {
     return Folder().Make(spec);
   }
   static TrackPtr DeckTrack(int deck) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[deck].track;
   }
 };
@@ -263,7 +263,7 @@ TEST(DeckView, TempoAndKeyFollowTheFaderAndKeyLock) {
   track->bpm = 120.0;
   track->key = 0;  // C major
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track = track;
   }
   SnapshotDecks();

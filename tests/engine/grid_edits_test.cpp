@@ -35,7 +35,7 @@ class Grid : public ::testing::Test {
     ResetDecksForTest();
   }
   static void Place(double seconds) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].position = seconds * kRate;
   }
 

@@ -31,7 +31,7 @@ class Loop : public ::testing::Test {
     spec.seconds = 16.0;
     ASSERT_TRUE(LoadAndWait(0, folder.Make(spec)));
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       Deck().track->bpm = 120.0;  // an exact grid: clicks every 0.5 s from 0
       Deck().track->firstBeat = 0.0;
     }
@@ -42,7 +42,7 @@ class Loop : public ::testing::Test {
   // Starts the deck at `seconds` and lets it reach full speed.
   static void PlayFrom(double seconds) {
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       Deck().position = seconds * kRate;
     }
     PlayPause(0);
@@ -117,7 +117,7 @@ TEST_F(Loop, ManualLoopInOutReloopScaleAndMove) {
   const double in = Deck().position;
   EXPECT_FALSE(Deck().loopOn);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().position = in + 0.010 * kRate;
   }
   LoopOut(0);
@@ -146,7 +146,7 @@ TEST_F(Loop, ManualLoopInOutReloopScaleAndMove) {
 
   // A loop near the end may still double; a 15 ms loop may not halve.
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().loopIn = 15.0 * kRate;
     Deck().loopOut = 15.9 * kRate;
   }
@@ -154,7 +154,7 @@ TEST_F(Loop, ManualLoopInOutReloopScaleAndMove) {
   EXPECT_DOUBLE_EQ(Deck().loopOut, 16.8 * kRate);
   const double shortEnd = 15.0 * kRate + 0.015 * kRate;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().loopOut = shortEnd;
   }
   ScaleLoop(0, 0.5);
@@ -234,7 +234,7 @@ TEST_F(Loop, CensorPlaysBackwardsAndDropsBackIn) {
 
 TEST_F(Loop, BeatJumpsMoveTheDeckAndItsLoopWithinTheTrack) {
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().position = 1.0 * kRate;
     Deck().loopIn = 1.0 * kRate;
     Deck().loopOut = 2.0 * kRate;
@@ -256,7 +256,7 @@ TEST_F(Loop, BeatJumpsMoveTheDeckAndItsLoopWithinTheTrack) {
 
 TEST_F(Loop, SeekToFractionEndsShadowAndLoopsLeftBehind) {
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().loopIn = 1.0 * kRate;
     Deck().loopOut = 2.0 * kRate;
     Deck().loopOn = true;

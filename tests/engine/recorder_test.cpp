@@ -55,7 +55,7 @@ class MixProducer {
         block[2 * i + 1] = -v;
       }
       {
-        std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+        std::lock_guard<RealtimeMutex> lock(Engine.lock);
         if (Engine.recording.load()) accepted_ += RingWrite(Engine.recordRing, block, n);
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(periodMs_));

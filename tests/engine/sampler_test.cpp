@@ -69,7 +69,7 @@ class SamplerTest : public ::testing::Test {
     TestMode = false;
   }
   static void ResetSampler() {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (SamplerPad& pad : Engine.pads) pad = SamplerPad{};
     for (BankSound& sound : SamplerBankStore) sound = BankSound{};
     SamplerBank = 0;
@@ -84,7 +84,7 @@ class SamplerTest : public ::testing::Test {
     return folder.Make(ClickSpec(120.0, seconds));  // 120 BPM
   }
   static TrackPtr DeckTrack(int deck) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[deck].track;
   }
   static std::string SampleFile(const std::wstring& name) { return WideToUtf8(SamplesDir()) + "/" + WideToUtf8(name); }
@@ -129,7 +129,7 @@ TEST_F(SamplerCapture, FourBeatsFromTheCurrentBeatBecomeALoopingPadAndAWav) {
   ASSERT_TRUE(LoadAndWait(0, Click()));
   const TrackPtr track = DeckTrack(0);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].position = 3.3 * kRate;  // paused, inside beat 6
   }
   CaptureLoopToPad(2, 0);
@@ -152,7 +152,7 @@ TEST_F(SamplerCapture, FourBeatsFromTheCurrentBeatBecomeALoopingPadAndAWav) {
 
   EXPECT_EQ(Settings.Slot[2], Utf8ToWide(file));
   EXPECT_TRUE(Settings.Loop[2]);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   ASSERT_TRUE(Engine.pads[2].track);
   EXPECT_EQ(Engine.pads[2].track->frames, out - in);
   EXPECT_EQ(Engine.pads[2].name, L"LOOP A");
@@ -165,21 +165,21 @@ TEST_F(SamplerCapture, TakesTheDecksLoopNamesOtherBanksFilesAndRefusesBadLengths
   ASSERT_TRUE(LoadAndWait(1, Click(62.0)));
   SelectSamplerBank(2);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[1].loopIn = 1000.0;
     Engine.decks[1].loopOut = 1016.0;  // 16 frames: too short
   }
   CaptureLoopToPad(3, 1);
   EXPECT_EQ(Status.text, L"That loop is too long or too short to sample");
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     EXPECT_FALSE(Engine.pads[3].track);
     Engine.decks[1].loopOut = 1000.0 + 60.5 * kRate;
   }
   CaptureLoopToPad(3, 1);
   EXPECT_EQ(Status.text, L"That loop is too long or too short to sample");
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[1].loopOut = 1017.0;
   }
   CaptureLoopToPad(3, 1);
@@ -190,7 +190,7 @@ TEST_F(SamplerCapture, TakesTheDecksLoopNamesOtherBanksFilesAndRefusesBadLengths
   CaptureLoopToPad(4, 1);
   EXPECT_FALSE(fs::exists(SampleFile(L"bankC-pad5.wav")));
   EXPECT_TRUE(Settings.Slot[2 * 8 + 4].empty());
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_TRUE(Engine.pads[4].track);
 }
 
@@ -198,7 +198,7 @@ TEST_F(PadRecording, OneBarOfTheMixFromTheNextBarBecomesAWav) {
   ASSERT_TRUE(LoadAndWait(0, Click()));
   Engine.sampleRate.store(kTestRate);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].position = 0.3 * kRate;
     Engine.decks[0].playing = true;
   }
@@ -220,7 +220,7 @@ TEST_F(PadRecording, OneBarOfTheMixFromTheNextBarBecomesAWav) {
   EXPECT_EQ(probe.rate, kTestRate);
   EXPECT_EQ(probe.bits, 16);
   EXPECT_EQ(Settings.Slot[2], Utf8ToWide(file));
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   ASSERT_TRUE(Engine.pads[2].track);
   EXPECT_EQ(Engine.pads[2].name, L"REC 3");
   EXPECT_GT(Rms(Engine.pads[2].track->samples), 0.01) << "the clicks and tone of the mix";
@@ -239,7 +239,7 @@ TEST_F(PadRecording, RecStopsWhatRunsAndTooLittleIsNothing) {
   FinishPadRecording();
   EXPECT_EQ(Status.text, L"Nothing was recorded");
   EXPECT_EQ(PadRecordTarget, -1);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_FALSE(Engine.pads[0].track);
 }
 
@@ -247,7 +247,7 @@ TEST_F(PadRecording, ARecordingFinishedInAnotherBankWaitsInItsStore) {
   Engine.sampleRate.store(kTestRate);
   ASSERT_TRUE(LoadAndWait(0, Click()));
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].playing = true;
   }
   StartPadRecording(5, 0, 0);
@@ -259,7 +259,7 @@ TEST_F(PadRecording, ARecordingFinishedInAnotherBankWaitsInItsStore) {
   ASSERT_TRUE(SamplerBankStore[5].track);
   EXPECT_EQ(SamplerBankStore[5].name, L"REC 6");
   SelectSamplerBank(0);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_EQ(Engine.pads[5].name, L"REC 6");
   EXPECT_EQ(Engine.pads[5].track->frames, uint64_t(20 * kTestPeriod));
 }
@@ -325,7 +325,7 @@ TEST_F(SamplerPads, SoundFilesLoadOnAWorkerAndLongOnesAreRefused) {
   LoadSamplerSlot(12, Utf8ToWide(shortFile));  // bank B: into the store
   ASSERT_TRUE(DrainSamplerPosts(kWaitMs, 2));
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     ASSERT_TRUE(Engine.pads[4].track);
     EXPECT_EQ(Engine.pads[4].track->frames, 88200u);
     EXPECT_EQ(Engine.pads[4].name, L"SHORT-TONE");
@@ -334,7 +334,7 @@ TEST_F(SamplerPads, SoundFilesLoadOnAWorkerAndLongOnesAreRefused) {
   LoadSamplerSlot(5, Utf8ToWide(longFile));
   ASSERT_TRUE(DrainSamplerPosts(kWaitMs, 1));
   EXPECT_EQ(Status.text, L"Couldn't load that sample (it must be under 60 seconds)");
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_FALSE(Engine.pads[5].track);
 }
 
@@ -342,7 +342,7 @@ TEST_F(SamplerMenu, EntriesFollowThePadAndCommandsActOnIt) {
   LoadSamplerAtStart();
   ASSERT_TRUE(LoadAndWait(1, Click()));
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[1].loopOut = 44100.0;
   }
   Settings.Vol[2] = 0.5f;
@@ -368,7 +368,7 @@ TEST_F(SamplerMenu, EntriesFollowThePadAndCommandsActOnIt) {
   EXPECT_EQ(Engine.padRecordBeats, 8) << "the mix, 2 bars";
   StopPadRecording(Engine);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.pads[2].track.reset();
   }
   RunSamplerPadCommand(2, menu[8].id);

@@ -86,7 +86,7 @@ class Sandboxed : public ::testing::Test {
   }
 
   static void SetHeadphones(int mode) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.phonesMode = mode;  // 1: split on the master output
     Engine.externalMixer = false;
   }
@@ -96,11 +96,11 @@ class Sandboxed : public ::testing::Test {
   }
   static DeckState& Deck(int deck) { return Engine.decks[deck]; }
   static TrackPtr DeckTrack(int deck) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[deck].track;
   }
   static void Play(int deck, double seconds) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck(deck).position = seconds * Deck(deck).track->sampleRate;
     Deck(deck).playing = true;
   }
@@ -137,7 +137,7 @@ TEST_F(Sandboxed, SandboxKeepsTheCrowdsMixAndPutsTheControlsBack) {
 
   // Rehearse: A stops, its controls and the master section change; the crowd still hears A.
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck(0).playing = false;
   }
   a.tempoFader = 0.9f;
@@ -196,7 +196,7 @@ TEST_F(Sandboxed, LeavingRestoresTheWholeViewOfADeckWhoseTrackChanged) {
   // Another track reaches the rehearsal deck with its own cues.
   auto other = std::make_shared<Track>();
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck(0).track = other;
   }
   a.hotCueName[0] = L"OTHER";
@@ -219,7 +219,7 @@ TEST_F(Sandboxed, EjectRefusesAPlayingDeckAndMakesALoadInFlightStale) {
   EXPECT_TRUE(DeckTrack(0));
 
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck(0).playing = false;
   }
   LiveDeckViews[0].hotCueName[2] = L"KEEP";
@@ -248,7 +248,7 @@ TEST_F(Sandboxed, InstantDoublePlaysInStepAndRefusesAPlayingTarget) {
   EXPECT_EQ(Status.text, L"Pause this deck first");
 
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck(1).playing = false;
   }
   InstantDouble(1, 0);

@@ -81,11 +81,11 @@ class StemControls : public ::testing::Test {
     ResetDecksForTest();
   }
   static TrackPtr DeckTrack(int deck) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[deck].track;
   }
   static StemDataPtr DeckStems(int deck) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[deck].stems;
   }
   // Silent stems of deck A's track, as a finished separation would leave them.
@@ -161,7 +161,7 @@ TEST_F(StemControls, StemsOfOneTrackReachEveryDeckHoldingIt) {
   InstantDouble(2, 0);
   LiveDeckViews[2].stemsReady = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[2].stems.reset();
   }
   StartStemSeparation(2);

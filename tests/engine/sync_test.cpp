@@ -43,18 +43,18 @@ class Sync : public ::testing::Test {
     return folder.Make(ClickSpec(bpm, 16.0));
   }
   static double TrackBpm(int deck) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[deck].track->bpm;
   }
   // The fractional beat the deck stands on.
   static double Phase(int deck) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     const DeckState& d = Engine.decks[deck];
     const double beat = BeatAtTime(*d.track, d.position / d.track->sampleRate);
     return beat - std::floor(beat);
   }
   static void Place(int deck, double seconds, bool playing) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[deck].position = seconds * Engine.decks[deck].track->sampleRate;
     Engine.decks[deck].playing = playing;
   }
@@ -126,7 +126,7 @@ TEST_F(Sync, APhaseShiftBeforeTheTrackStartGoesABeatLater) {
   Place(1, 4.375, true);
   SyncDeck(0);
   EXPECT_NEAR(PhaseError(Phase(0), Phase(1)), 0.0, 1e-3);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_GT(Engine.decks[0].position, 0.0);
 }
 
@@ -137,7 +137,7 @@ TEST_F(Sync, RefusesWithoutTwoTracksOrWhenTemposAreTooFarApart) {
     auto track = std::make_shared<Track>();
     track->frames = 441000;
     track->bpm = bpm;
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[deck].track = track;
   }
   LiveDeckViews[0].tempoFader = 0.3f;
@@ -189,7 +189,7 @@ TEST_F(Sync, KeyMatchShiftsToTheClosestKeyAndLocksIt) {
   EXPECT_EQ(DeckKey(0), DeckKey(1));
 
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[1].track.reset();
   }
   SnapshotDecks();

@@ -40,7 +40,7 @@ class Transport : public ::testing::Test {
 
   DeckState& Deck() { return Engine.decks[0]; }
   void Place(double seconds) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().position = seconds * kRate;
   }
   double Seconds() { return Deck().position / kRate; }
@@ -58,7 +58,7 @@ float LargestStep(const std::vector<float>& out, size_t from, size_t to) {
 
 TEST_F(Transport, PlayFromTheLastFrameRestartsAndPauseFadesOut) {
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().position = static_cast<double>(Deck().track->frames - 1);
   }
   PlayPause(0);
@@ -116,7 +116,7 @@ TEST_F(Transport, CueReturnsPreviewsAndMoves) {
 TEST_F(Transport, QuantiseSnapsCuesAndHotCuesToTheNearestBeat) {
   Settings.Quantize = true;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().track->firstBeat = 0.4;  // beats at 0.4, 0.9, 1.4...
   }
   Place(1.1);  // nearer 0.9 than 1.4
@@ -145,7 +145,7 @@ TEST_F(Transport, HotCuesSetJumpStoreLoopsAndDelete) {
   // A running loop is stored in an empty slot; pressing the slot later re-enters it.
   PlayPause(0);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().loopIn = 6.0 * kRate;
     Deck().loopOut = 8.0 * kRate;
     Deck().loopOn = true;
@@ -219,7 +219,7 @@ TEST_F(Transport, PlayOnADeckRestoredAtItsEndStartsFromTheCue) {
   LoadSettings();
   const double cue = 2.0 * kRate;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Deck().position = static_cast<double>(Deck().track->frames - 1);
   }
   ASSERT_TRUE(SaveSession());
@@ -231,7 +231,7 @@ TEST_F(Transport, PlayOnADeckRestoredAtItsEndStartsFromTheCue) {
   }
   ASSERT_TRUE(Deck().track);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     EXPECT_GT(Deck().position, static_cast<double>(Deck().track->frames) - 2.0) << "restored at the end";
     Deck().cuePoint = cue;
   }

@@ -34,7 +34,7 @@ class UndoAndCues : public ::testing::Test {
     return folder.Make(spec);
   }
   static void Place(int deck, double seconds) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[deck].position = seconds * kRate;
   }
 };

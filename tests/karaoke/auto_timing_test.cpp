@@ -243,7 +243,7 @@ class FitDeck : public ::testing::Test {
     TestMode = false;
   }
   static void Install(TrackPtr track, StemDataPtr stems) {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     Engine.decks[2].track = std::move(track);
     Engine.decks[2].stems = std::move(stems);
   }

@@ -103,7 +103,7 @@ class DeckLyricsFlow : public ::testing::Test {
     return folder;
   }
   static void Seek(int deck, double seconds) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[deck].position = seconds * Engine.decks[deck].track->sampleRate;
   }
   TempHome home_;
@@ -141,7 +141,7 @@ TEST_F(DeckLyricsFlow, LookupsStartOnlyWhileKaraokeIsInUseAndTheLatestReplyWins)
 
   // Ejected decks forget their words.
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track.reset();
   }
   Tick();
@@ -165,7 +165,7 @@ TEST_F(DeckLyricsFlow, PlainWordsAreTimedAtOnceAndTapSyncTimesAndSavesThem) {
 
   // Silent stems: the fit falls back to the track's body, counts as done and is not repeated.
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     auto stems = std::make_shared<StemData>();
     const TrackPtr& track = Engine.decks[0].track;
     stems->track = track.get();
@@ -245,7 +245,7 @@ TEST_F(DeckLyricsFlow, TheScreensRecordFollowsTheStageAndTheRotation) {
 
   // A singer whose song is loaded and waits for GO.
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track->bpm = 0.0;
     Engine.decks[0].track->title.clear();
   }

@@ -97,7 +97,7 @@ class KaraokeShow : public ::testing::Test {
   // Puts the deck `seconds` before its end, then renders past it.
   static void PlayToEnd(int deck, double seconds = 0.05) {
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       DeckState& state = Engine.decks[deck];
       state.position = static_cast<double>(state.track->frames) - seconds * state.track->sampleRate;
     }

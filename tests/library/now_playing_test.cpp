@@ -70,7 +70,7 @@ class NowPlayingStep : public ::testing::Test {
     Tick();
   }
   static void MoveTo(int deck, double seconds) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[deck].position = seconds * kRate;
   }
   static const Paths& History() { return TrackLists[kHistoryList].paths; }
@@ -457,7 +457,7 @@ TEST_F(NowPlayingStep, HotCueEditsReachTheRecordWithinOneTick) {
   MoveTo(0, 3.5);
   PressHotCue(0, 2);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& deck = Engine.decks[0];
     deck.loopIn = 1.0 * kRate;
     deck.loopOut = 2.0 * kRate;
@@ -473,7 +473,7 @@ TEST_F(NowPlayingStep, HotCueEditsReachTheRecordWithinOneTick) {
   EXPECT_DOUBLE_EQ(record->hotCueEnd[5], 2.0);
 
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].loopOn = false;
   }
   MoveTo(0, 4.25);
@@ -493,7 +493,7 @@ TEST_F(NowPlayingStep, HotCueEditsReachTheRecordWithinOneTick) {
 
   // An end not after its start, or without a start, is no loop.
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& deck = Engine.decks[0];
     deck.hotCueStart[6] = 2.0 * kRate;
     deck.hotCueEnd[6] = 1.0 * kRate;
@@ -514,7 +514,7 @@ TEST_F(NowPlayingStep, ATrackWithoutARateWritesNothing) {
   Tick();
   TrackLibrary.clear();
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& deck = Engine.decks[0];
     auto broken = std::make_shared<Track>(*deck.track);
     broken->sampleRate = 0;

@@ -276,14 +276,14 @@ TEST_F(TrackViewTest, LoadingTheSelectionPicksAStoppedEmptyDeck) {
   EXPECT_FALSE(LiveDeckViews[0].loading) << "no selection";
   Selection = 0;
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track = std::make_shared<Track>();
     Engine.decks[1].track.reset();
   }
   LoadSelectedTrack(-1);
   EXPECT_FALSE(LiveDeckViews[0].loading);
   EXPECT_TRUE(LiveDeckViews[1].loading) << "the right deck is stopped and empty";
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.decks[0].track.reset();
 }
 

@@ -51,7 +51,7 @@ class DeckMenus : public ::testing::Test {
     return f;
   }
   static void SetLoop(double in, double out) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].loopIn = in, Engine.decks[0].loopOut = out;
   }
   std::string path_;
@@ -205,7 +205,7 @@ TEST_F(DeckMenus, PadMenuEntriesFollowTheCue) {
 
 TEST_F(DeckMenus, RenameCutsTheNameAndSaveLoopWithoutLoopSaysSo) {
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].hotCueStart[1] = 1000;
   }
   RunPadMenuCommand(0, 1, 1);

@@ -41,7 +41,7 @@ class DeckPanel : public WidgetFrames {
     ClickTrack click;
     click.seconds = 20;
     ASSERT_TRUE(LoadAndWait(deck, folder.Make(click, "Night Drive")));
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[deck].track->bpm = 120.0;
     Engine.decks[deck].track->firstBeat = 0.0;
   }
@@ -55,7 +55,7 @@ class DeckPanel : public WidgetFrames {
   }
   static DeckPanelLayout Layout() { return LayOutDeckPanel(0, kPanel, false); }
   static double Seconds() {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[0].position / kRate;
   }
 };
@@ -178,7 +178,7 @@ TEST_F(DeckPanel, RendersEmptyLoadingAndPlayingPanelsToPng) {
   LiveDeckViews[0].tempoFader = 0.4f;
   LiveDeckViews[0].hotCueName[1] = L"Drop";
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].hotCueStart[0] = 0;
     Engine.decks[0].hotCueStart[1] = 8 * kRate;
     Engine.decks[0].position = 3.3 * kRate;

@@ -46,11 +46,11 @@ class GridEditorFrames : public WidgetFrames {
     WidgetFrames::TearDown();
   }
   static void Place(double seconds) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].position = seconds * kRate;
   }
   static double Position() {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[0].position / kRate;
   }
   static void EditorFrame() {

@@ -468,7 +468,7 @@ TEST_F(MainScreenFrame, TheKeptSideLightFollowsTheSkinAndTheBeat) {
 TEST_F(MainScreenFrame, PanelsBehindAnOverlaySeeNoWheelOrPress) {
   // The wheel over lane A zooms the waveforms, unless a form is open.
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track = std::make_shared<Track>();
     Engine.decks[0].track->frames = 44100 * 60;
   }

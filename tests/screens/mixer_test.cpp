@@ -114,7 +114,7 @@ TEST_F(MixerTest, StripAndMasterControlsReachTheViewsAndTheEngine) {
   Release();
   DrawPanel();
   Publish();
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_NEAR(Engine.decks[0].fader, 0.3f, 1e-4f);
   EXPECT_NEAR(Engine.decks[0].eqHigh, 0.75f, 1e-4f);
   EXPECT_NEAR(Engine.decks[1].filter, -0.5f, 1e-4f);
@@ -234,7 +234,7 @@ TEST_F(MixerTest, VoxInstAndCueButtons) {
   EXPECT_EQ(view.stemPreset, kStemPresetNone);
   Click(kRightFaderX + 21, kButtonRowY);
   Publish();
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_TRUE(Engine.decks[1].cue);
   EXPECT_FALSE(Engine.decks[0].cue);
 }
@@ -296,7 +296,7 @@ TEST_F(MixerTest, MetersShowTheDecksAndTheMasterFromTheRender) {
   for (uint64_t i = 0; i < sine->frames; ++i)
     sine->samples[2 * i] = sine->samples[2 * i + 1] = 0.3f * static_cast<float>(std::sin(2 * kPi * 440.0 * i / kTestRate));
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track = sine;
     Engine.decks[0].playing = true;
   }
@@ -326,7 +326,7 @@ class CrossfaderMix : public MixerTest {
   }
   void SetUp() override {
     MixerTest::SetUp();
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (int d = 0; d < 2; ++d) {
       Engine.decks[d].track = Tone(d == 0 ? kHzA : kHzB);
       Engine.decks[d].playing = true;

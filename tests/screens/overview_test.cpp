@@ -49,7 +49,7 @@ class OverviewScreens : public WidgetFrames {
     spec.seconds = 40.0;
     ASSERT_TRUE(LoadAndWait(deck, folder.Make(spec)));
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       Track& track = *Engine.decks[deck].track;
       track.bpm = 120.0, track.firstBeat = 0.0, track.key = key;
       track.tempoMarkers.clear();
@@ -58,14 +58,14 @@ class OverviewScreens : public WidgetFrames {
   }
   static void SetPosition(int deck, double frames) {
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       Engine.decks[deck].position = frames;
     }
     SnapshotDecks();
   }
   static void PlaceAtBeat(int deck, double beat) { SetPosition(deck, beat * 0.5 * 44100); }
   static double Position(int deck) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[deck].position;
   }
   static double Frames(int deck) { return static_cast<double>(DeckSnapshots[deck].track->frames); }
@@ -140,7 +140,7 @@ TEST_F(OverviewScreens, ThePlayedPartIsDimmedAndMarkersSitWhereTheyBelong) {
   PressHotCue(0, 3);
   PlaceAtBeat(0, 40);  // half-way
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& deck = Engine.decks[0];
     deck.loopIn = 0.6 * deck.track->frames, deck.loopOut = 0.65 * deck.track->frames, deck.loopOn = true;
   }
@@ -228,7 +228,7 @@ TEST_F(OverviewScreens, ChipCountsBarsBeatsThePhraseAndTheNextCue) {
   EXPECT_TRUE(Has(Chip(), L"CUE IN 63.4")) << "255.5 beats ahead";
 
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track->firstBeat = 4.0;
     Engine.decks[0].track->key = -1;
   }

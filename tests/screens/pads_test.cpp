@@ -34,7 +34,7 @@ class Pads : public WidgetFrames {
     ClickTrack click;
     click.seconds = 12;
     ASSERT_TRUE(LoadAndWait(0, folder.Make(click)));
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].track->bpm = 120.0;  // an exact grid: beats every 0.5 s from 0
     Engine.decks[0].track->firstBeat = 0.0;
   }
@@ -51,11 +51,11 @@ class Pads : public WidgetFrames {
     Click(pad.x + 10, pad.CenterY() + 5);
   }
   static double Position() {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[0].position;
   }
   static void SetPosition(double frames) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].position = frames;
   }
 };

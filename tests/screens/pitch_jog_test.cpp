@@ -42,11 +42,11 @@ class PitchJog : public WidgetFrames {
     });
   }
   static double Seconds() {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[0].position / Engine.decks[0].track->sampleRate;
   }
   static void SetSeconds(double s) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[0].position = s * Engine.decks[0].track->sampleRate;
   }
   static void Click(float x, float y) {

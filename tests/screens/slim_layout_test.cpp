@@ -123,7 +123,7 @@ TEST_F(SlimLayout, SlimVolumeAndFullChannelFaderAreOneValue) {
   const float capX = kXFaderLeft + kXFaderTravel * 0.5f;
   Drag(capX, kXFaderY, capX + kXFaderTravel / 5, kXFaderY);
   DemoTickAt(MonotonicMs());
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_NEAR(Engine.decks[0].fader, 0.35f, 1e-4f);
   EXPECT_NEAR(Engine.xfPosition, 0.7f, 1e-4f);
 }

@@ -75,6 +75,8 @@ void ResetGlobals() {
   KaraokePanelShown = false;
   Meters = MixMeters{};
   Engine.dropouts.store(0);
+  Engine.renderLockMisses.store(0);
+  Engine.serverUnderruns.store(0);
   Status = StatusLine{};
   DeferredActions.clear();
   Tooltip = FrameTooltip{};
@@ -87,7 +89,7 @@ void ResetGlobals() {
   RecordingTracklist.clear();
   for (DeckSnapshot& shot : DeckSnapshots) shot = DeckSnapshot{};
   CrossfaderPosition = 0.5f;
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.phonesMode = 0;
   Engine.externalMixer = false;
 }
@@ -474,15 +476,19 @@ TEST(TopBarTexts, OutputStatusNamesRateBufferAndHeadphones) {
 
 TEST_F(TopBar, LoadMeterTooltipAndClickReset) {
   const uint64_t now = MonotonicMs();
-  Engine.dropouts.store(1000);
+  Engine.dropouts.store(997);
+  Engine.renderLockMisses.store(1);
+  Engine.serverUnderruns.store(2);
   Meters.dropouts = 1000;
-  Meters.dropoutsLogged = 1000;
+  Meters.dropoutsLogged = 997;
   Meters.dropoutRiseMs = now - 5000;
   Meters.load = 0.3f;
   Meters.loadHighest = 0.9f;
   const Rc meter = RightButton(kLoadMeterId);
   Hover(meter);
   EXPECT_EQ(Tooltip.text.rfind(L"Audio load 30%  (highest 90%)\n1000 dropouts, the last 0:0", 0), 0u)
+      << WideToUtf8(Tooltip.text);
+  EXPECT_NE(Tooltip.text.find(L"\n997 late wake-ups, 1 repeated blocks, 2 server underruns\n"), std::wstring::npos)
       << WideToUtf8(Tooltip.text);
   EXPECT_EQ(Tooltip.anchor.x, meter.x);
   EXPECT_EQ(Tooltip.anchor.w, 92);
@@ -492,6 +498,8 @@ TEST_F(TopBar, LoadMeterTooltipAndClickReset) {
   Tooltip = FrameTooltip{};
   Click(meter);
   EXPECT_EQ(Engine.dropouts.load(), 0u);
+  EXPECT_EQ(Engine.renderLockMisses.load(), 0u);
+  EXPECT_EQ(Engine.serverUnderruns.load(), 0u);
   EXPECT_EQ(Meters.dropouts, 0u);
   EXPECT_EQ(Meters.dropoutsLogged, 0u);
   EXPECT_FLOAT_EQ(Meters.loadHighest, 0.3f);
@@ -506,8 +514,11 @@ TEST_F(TopBar, LoadMeterTooltipAndClickReset) {
             L"Audio load 12%  (highest 50%)\nNo dropouts since Veldmix started\n"
             L"480-frame buffer (10.0 ms)  \u2022  click to reset");
   const std::wstring one =
-      LoadMeterTooltip({.dropouts = 1, .secondsSinceLastDropout = 75.5, .bufferFrames = 256, .sampleRate = 44100});
-  EXPECT_NE(one.find(L"\n1 dropout, the last 1:15 ago\n256-frame buffer (5.8 ms)"), std::wstring::npos);
+      LoadMeterTooltip({.dropouts = 1, .serverUnderruns = 1, .secondsSinceLastDropout = 75.5, .bufferFrames = 256,
+                        .sampleRate = 44100});
+  EXPECT_NE(one.find(L"\n1 dropout, the last 1:15 ago\n0 late wake-ups, 0 repeated blocks, 1 server underruns\n"
+                     L"256-frame buffer (5.8 ms)"),
+            std::wstring::npos);
   EXPECT_NE(one.find(L"\nDropouts? Try a bigger buffer: Settings \u25B8 AUDIO \u25B8 Latency"), std::wstring::npos);
   EXPECT_NE(LoadMeterTooltip({.highestLoad = 0.8f}).find(L"Try a bigger buffer"), std::wstring::npos);
 }
@@ -589,7 +600,7 @@ TEST_F(TopBar, AutomixSkipAndSandbox) {
   EXPECT_FALSE(Automix.on);
 
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.phonesMode = 1;  // the sandbox needs headphones apart from the master
   }
   Click(RightButton(kSandboxButtonId));
@@ -645,7 +656,7 @@ TEST_F(TopBar, RendersIdleAndBusyBars) {
   Engine.sampleRate.store(48000);
   Engine.bufferFrames.store(480);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.phonesMode = 1;
   }
   Engine.dropouts.store(3);

@@ -90,7 +90,7 @@ class WaveformLane : public WidgetFrames {
   }
   static void Place(int deck, double seconds) {
     {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       Engine.decks[deck].position = seconds * Engine.decks[deck].track->sampleRate;
     }
     SnapshotDecks();
@@ -319,7 +319,7 @@ TEST_F(WaveformLane, TwoDecksWithCuesLoopPhrasesAndSlipLookFinished) {
   AddMemoryCue(0);
   Place(0, 15.5);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& deck = Engine.decks[0];
     deck.loopIn = 16.0 * deck.track->sampleRate, deck.loopOut = 17.0 * deck.track->sampleRate, deck.loopOn = true;
     deck.slipOn = true, deck.slipPosition = 13.0 * deck.track->sampleRate;

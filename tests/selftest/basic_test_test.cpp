@@ -91,7 +91,7 @@ class BasicRun : public ::testing::Test {
     TestMode = false;
   }
   static void ResetPads() {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (SamplerPad& pad : Engine.pads) pad = SamplerPad{};
   }
   // A 12 s click track on deck A through the real load.
@@ -119,7 +119,7 @@ class BasicRun : public ::testing::Test {
     }
   }
   static bool DeckPlaying() {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     return Engine.decks[0].playing;
   }
 
@@ -160,7 +160,7 @@ TEST_F(BasicRun, StepsDueTogetherRunInOrderWithinOneTick) {
   EXPECT_EQ(LiveDeckViews[0].rollIndex, -1);
   EXPECT_FALSE(LiveDeckViews[0].censorHeld);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     EXPECT_FALSE(Engine.decks[0].loopOn);
     EXPECT_FALSE(Engine.decks[0].reverse);
   }
@@ -174,7 +174,7 @@ TEST_F(BasicRun, TheSlicerAndTheCensorEachHoldUntilTheirEnd) {
   EXPECT_EQ(LiveDeckViews[0].rollIndex, 2) << "slicer pad 3";
   RunDueBasicSteps(4.95);
   EXPECT_TRUE(LiveDeckViews[0].censorHeld);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_TRUE(Engine.decks[0].reverse);
   EXPECT_FALSE(Engine.decks[0].loopOn);
 }
@@ -192,14 +192,14 @@ TEST_F(BasicRun, AWholeRunRecordsTheMixCopiesItAndPasses) {
   EXPECT_EQ(Engine.masterFxMask, EffectBit(kFxEcho)) << "published by the next tick";
   EXPECT_EQ(Settings.MicFx, 3);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     ASSERT_TRUE(Engine.pads[7].track) << "the loop was captured to pad 8";
     EXPECT_TRUE(Engine.pads[7].playing);
   }
   PlayFromTo(6.5, 6.6);
   EXPECT_EQ(Engine.masterFxMask, 0u);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     EXPECT_NE(Engine.decks[0].stopMode, 0) << "the brake runs";
     EXPECT_EQ(Engine.decks[0].fxMask, 0u);
   }

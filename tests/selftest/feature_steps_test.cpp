@@ -129,12 +129,12 @@ TEST_F(FeatureSteps, DeckMovesRefuseNonFinitePositionsAndTempos) {
   EXPECT_FALSE(FeatureTest::SetDeckPosition(0, -std::numeric_limits<double>::infinity()));
   double position = 0.0, last = 0.0;
   {
-    std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+    std::lock_guard<RealtimeMutex> hold(Engine.lock);
     position = Engine.decks[0].position;
     last = static_cast<double>(Engine.decks[0].track->frames - 1);
   }
   EXPECT_EQ(position, 1000.0) << "a refused move leaves the deck where it was";
   ASSERT_TRUE(FeatureTest::SetDeckPosition(0, 1e12));
-  std::lock_guard<std::recursive_mutex> hold(Engine.lock);
+  std::lock_guard<RealtimeMutex> hold(Engine.lock);
   EXPECT_EQ(Engine.decks[0].position, last);
 }

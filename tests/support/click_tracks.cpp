@@ -82,7 +82,7 @@ std::string ClickTrackFolder::Make(const ClickTrack& spec, const std::string& na
 
 void ResetDecksForTest() {
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (DeckState& deck : Engine.decks) {
       deck.track.reset();
       deck.stems.reset();
@@ -127,7 +127,7 @@ bool LoadAndWait(int deck, const std::string& path, int timeoutMs) {
   while (std::chrono::steady_clock::now() < deadline) {
     DrainDeckLoads();
     if (!LiveDeckViews[deck].loading) {
-      std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
       return Engine.decks[static_cast<size_t>(deck)].track != nullptr;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
@@ -141,7 +141,7 @@ std::vector<float> RenderPeriods(int periods) {
   for (int p = 0; p < periods; ++p) {
     // Every period rendered for real: the test waits for a hold by another thread, where the
     // output would repeat its last block instead.
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     RenderMix(Engine, out.data() + static_cast<size_t>(p) * kTestPeriod * 2, kTestPeriod, kTestRate);
   }
   return out;

@@ -157,7 +157,7 @@ TEST(FileDialogAnswers, ASampleChosenInTheDialogLoadsOntoThePad) {
     std::this_thread::sleep_for(5ms);
   }
   ASSERT_TRUE(installed);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   ASSERT_TRUE(Engine.pads[kPad].track);
   EXPECT_EQ(Engine.pads[kPad].name, L"SNARE");
   EXPECT_EQ(Engine.pads[kPad].track->frames, 88200u) << "the 2 s file itself";

@@ -49,7 +49,7 @@ TrackPtr MakeTrack(double bpm, double seconds) {
 }
 
 void PutTrack(int deck, const TrackPtr& track, bool playing) {
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.decks[deck].track = track;
   Engine.decks[deck].playing = playing;
 }
@@ -105,7 +105,7 @@ TEST_F(FrameTick, SyncLockAndTheGlideArePublishedInTheSameTick) {
 TEST_F(FrameTick, TheSnapshotCopiesTheEngineAndThePhrasesFollowItInTheSameTick) {
   const TrackPtr track = MakeTrack(124, 90);
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& deck = Engine.decks[2];
     deck.track = track;
     deck.position = 1234.5, deck.cuePoint = 100.0, deck.loopIn = 10.0, deck.loopOut = 20.0;
@@ -130,14 +130,14 @@ TEST_F(FrameTick, TheSnapshotCopiesTheEngineAndThePhrasesFollowItInTheSameTick) 
   EXPECT_FALSE(SamplerShot.padPlaying[3]);
   // The phrase cache ran after the snapshot: it already belongs to the new track.
   EXPECT_EQ(LiveDeckViews[2].phrasesFor, track);
-  std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+  std::lock_guard<RealtimeMutex> lock(Engine.lock);
   Engine.pads[4].name.clear();
   Engine.pads[4].playing = false;
 }
 
 TEST_F(FrameTick, ThePadRecordingShowsUntilItsSoundIsCollected) {
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.padRecordBuffer.assign(2 * 1000, 0.0f);
     Engine.padRecordFrames = 250;
     Engine.padRecordState.store(kPadRecordRunning);
@@ -148,7 +148,7 @@ TEST_F(FrameTick, ThePadRecordingShowsUntilItsSoundIsCollected) {
   EXPECT_FLOAT_EQ(SamplerShot.recordProgress, 0.25f);
   EXPECT_EQ(SamplerShot.recordingName, L"REC 4");
   {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.padRecordState.store(kPadRecordIdle);
     Engine.padRecordBuffer.clear();
     Engine.padRecordFrames = 0;

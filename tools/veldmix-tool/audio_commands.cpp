@@ -66,7 +66,7 @@ void TraceTimecode(uint64_t begin, uint64_t* nextTrace) {
   double position = 0.0;
   bool playing = false;
   {
-    std::lock_guard<std::recursive_mutex> guard(Engine.lock);
+    std::lock_guard<RealtimeMutex> guard(Engine.lock);
     const DeckState& deck = Engine.decks[0];
     position = deck.track ? deck.position / deck.track->sampleRate : 0.0;
     playing = deck.playing;
@@ -136,7 +136,7 @@ int RunPlay(const std::vector<std::string>& args) {
     return 1;
   }
   {
-    std::lock_guard<std::recursive_mutex> guard(Engine.lock);
+    std::lock_guard<RealtimeMutex> guard(Engine.lock);
     for (int d = 0; d < decks; ++d) {
       DeckState& deck = Engine.decks[d];
       deck.track = track;
@@ -161,7 +161,7 @@ int RunPlay(const std::vector<std::string>& args) {
     status = 1;
   }
   {
-    std::lock_guard<std::recursive_mutex> guard(Engine.lock);
+    std::lock_guard<RealtimeMutex> guard(Engine.lock);
     for (int d = 0; d < decks; ++d) Engine.decks[d].playing = !timecode;
   }
   if (timecode) StartTimecodeInput();

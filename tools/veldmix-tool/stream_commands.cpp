@@ -102,7 +102,7 @@ int RunStream(const std::vector<std::string>& args) {
   const int32_t engineRate = static_cast<int32_t>(rate);
   PrepareRenderBuffers(Engine, kToolPeriodFrames, engineRate);
   {
-    std::lock_guard<std::recursive_mutex> guard(Engine.lock);
+    std::lock_guard<RealtimeMutex> guard(Engine.lock);
     Engine.decks[0].track = track;
     Engine.decks[0].position = 0.0;
     Engine.decks[0].playing = true;

@@ -99,7 +99,7 @@ bool InFlash(double seconds) {
 bool DrawFlashPicture(int width, int height, std::vector<uint32_t>& pixels) {
   double position = 0;
   {
-    std::lock_guard<std::recursive_mutex> guard(Engine.lock);
+    std::lock_guard<RealtimeMutex> guard(Engine.lock);
     position = Engine.decks[0].position;
   }
   pixels.assign(static_cast<size_t>(width) * height, InFlash(position / ToolRate) ? kWhite : kDark);
@@ -131,7 +131,7 @@ class PacedEngine {
     ToolRate = rate;
     PrepareRenderBuffers(Engine, kToolPeriodFrames, rate);
     {
-      std::lock_guard<std::recursive_mutex> guard(Engine.lock);
+      std::lock_guard<RealtimeMutex> guard(Engine.lock);
       Engine.decks[0].track = FlashBeepTrack(rate, seconds + 5.0);
       Engine.decks[0].position = 0.0;
       Engine.decks[0].playing = true;
