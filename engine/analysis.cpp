@@ -37,6 +37,8 @@ constexpr double kFirstSoundLeadS = 0.01;       // cue this much before the firs
 
 // --- Tempo ---
 constexpr size_t kTempoMinPoints = 600;         // 4 s
+// Music with a beat measures 0.7 and up; a tone with speech over it about 0.3.
+constexpr double kMinPeriodicity = 0.5;
 
 float CleanSample(float s) {
   if (std::fabs(s) <= kSampleLimit) return s;
@@ -456,6 +458,11 @@ void AnalyzeTrack(Track& track) {
   track.key = DetectKey(mix);
   if (track.waveform.size() < kTempoMinPoints) return;  // under 4 s: the defaults stand
   const TempoEstimate tempo = EstimateTempo(SpectralOnsets(mix));
+  // Speech or a held tone has onsets but no beat: it gets no tempo (0) rather than a made-up one.
+  if (tempo.periodicity < kMinPeriodicity) {
+    track.bpm = 0.0;
+    return;
+  }
   track.bpm = tempo.bpm;
   track.firstBeat = tempo.firstBeat;
 }
