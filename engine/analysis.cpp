@@ -458,8 +458,9 @@ void AnalyzeTrack(Track& track) {
   track.key = DetectKey(mix);
   if (track.waveform.size() < kTempoMinPoints) return;  // under 4 s: the defaults stand
   const TempoEstimate tempo = EstimateTempo(SpectralOnsets(mix));
-  // Speech or a held tone has onsets but no beat: it gets no tempo (0) rather than a made-up one.
-  if (tempo.periodicity < kMinPeriodicity) {
+  // Speech over a held tone has onsets but no beat: it gets no tempo (0) rather than a made-up
+  // one. Without any onsets (silence) the defaults stand.
+  if (tempo.periodicity > 0.0 && tempo.periodicity < kMinPeriodicity) {
     track.bpm = 0.0;
     return;
   }
