@@ -35,34 +35,10 @@ constexpr double kMinMeanPower = 1e-10;         // -100 dB floor for silence
 constexpr float kFirstSoundLevel = 0.02f;       // linear sample level
 constexpr double kFirstSoundLeadS = 0.01;       // cue this much before the first sound
 
-// --- Key ---
-constexpr size_t kKeyFftSize = 4096;
-constexpr size_t kKeyBinCount = kKeyFftSize / 2;
-constexpr uint64_t kKeyMinSamples = 16384;      // decimated samples; about 1.5 s
-constexpr uint64_t kKeyMaxWindows = 300;
-constexpr double kKeyLowHz = 60.0;
-constexpr double kKeyHighHz = 2100.0;
-constexpr double kKeyBassHighHz = 250.0;        // the bass's notes, below middle C
-constexpr double kBassTonicWeight = 2.0;        // of the bass's share of the chroma
-constexpr double kConcertAHz = 440.0;
-constexpr int32_t kConcertAMidi = 69;
-constexpr double kNoScore = -1.0;               // correlation of a flat chroma
-constexpr double kStartingBestScore = -2.0;
-// Tonal content: a bin counts as part of a spectral peak when it stands this far above the
-// median of its neighbourhood (a Hann main lobe is 4 bins wide, so 17 bins see its shoulders).
-// Noise of any colour puts almost nothing in peaks; a chord puts nearly everything there.
-constexpr int32_t kBackgroundHalfWidthBins = 8;
-constexpr double kPeakOverBackground = 2.0;
-constexpr double kMinTonalShare = 0.02;         // of the key band's summed magnitude
-
-// Krumhansl-Kessler probe-tone profiles, from the tonic up.
-constexpr std::array<double, 12> kMajorProfile = {6.35, 2.23, 3.48, 2.33, 4.38, 4.09,
-                                                  2.52, 5.19, 2.39, 3.66, 2.29, 2.88};
-constexpr std::array<double, 12> kMinorProfile = {6.33, 2.68, 3.52, 5.38, 2.60, 3.53,
-                                                  2.54, 4.75, 3.98, 2.69, 3.34, 3.17};
-
 // --- Tempo ---
 constexpr size_t kTempoMinPoints = 600;         // 4 s
+// Music with a beat measures 0.7 and up; a tone with speech over it about 0.3.
+constexpr double kMinPeriodicity = 0.5;
 
 float CleanSample(float s) {
   if (std::fabs(s) <= kSampleLimit) return s;
@@ -90,49 +66,6 @@ Float4 CleanSamples(Float4 v) {
 // Frames that really have samples: a track whose sample vector is short counts only those.
 uint64_t UsableFrames(const Track& track) {
   return std::min<uint64_t>(track.frames, track.samples.size() / 2);
-}
-
-// Pearson correlation of chroma rotated to `tonic` with a profile; -1 for a flat chroma.
-double CorrelateKey(const std::array<double, 12>& chroma, int32_t tonic,
-                    const std::array<double, 12>& profile) {
-  double mean_c = 0.0, mean_p = 0.0;
-  for (int32_t i = 0; i < 12; ++i) {
-    mean_c += chroma[(tonic + i) % 12];
-    mean_p += profile[i];
-  }
-  mean_c /= 12.0;
-  mean_p /= 12.0;
-  double cov = 0.0, var_c = 0.0, var_p = 0.0;
-  for (int32_t i = 0; i < 12; ++i) {
-    const double dc = chroma[(tonic + i) % 12] - mean_c;
-    const double dp = profile[i] - mean_p;
-    cov += dc * dp;
-    var_c += dc * dc;
-    var_p += dp * dp;
-  }
-  const double denominator = std::sqrt(var_c * var_p);
-  if (!(denominator > 0.0) || !std::isfinite(denominator)) return kNoScore;
-  return cov / denominator;
-}
-
-// Share of the key band's summed magnitude that lies in spectral peaks (see kPeakOverBackground).
-// `spectrum` holds bins 0..kKeyBinCount-1; `classOf` marks the key band (-1 outside).
-double TonalShare(const std::vector<double>& spectrum, const std::array<int8_t, kKeyBinCount>& classOf) {
-  double total = 0.0, in_peaks = 0.0;
-  std::array<double, 2 * kBackgroundHalfWidthBins + 1> neighbourhood;
-  const int32_t last = static_cast<int32_t>(kKeyBinCount) - 1;
-  for (int32_t bin = 1; bin <= last; ++bin) {
-    if (classOf[bin] < 0) continue;
-    const int32_t from = std::max(1, bin - kBackgroundHalfWidthBins);
-    const int32_t to = std::min(last, bin + kBackgroundHalfWidthBins);
-    size_t count = 0;
-    for (int32_t k = from; k <= to; ++k) neighbourhood[count++] = spectrum[k];
-    auto middle = neighbourhood.begin() + count / 2;
-    std::nth_element(neighbourhood.begin(), middle, neighbourhood.begin() + count);
-    total += spectrum[bin];
-    if (spectrum[bin] > kPeakOverBackground * *middle) in_peaks += spectrum[bin];
-  }
-  return total > 0.0 ? in_peaks / total : 0.0;
 }
 
 // DecimateMix's arithmetic, fed as the samples are read: each mean sums its frames in the same
@@ -505,86 +438,6 @@ DecimatedMix DecimateMix(const Track& track) {
   return mix;
 }
 
-int32_t DetectKey(const Track& track) { return DetectKey(DecimateMix(track)); }
-
-int32_t DetectKey(const DecimatedMix& mix) {
-  if (!(mix.rate > 0.0)) return kKeyUnknown;
-  const double r = mix.rate;
-  const uint64_t m = mix.samples.size();
-  if (m < kKeyMinSamples) return kKeyUnknown;
-
-  std::array<int8_t, kKeyBinCount> class_of;
-  class_of.fill(-1);
-  for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
-    const double f = static_cast<double>(bin) * r / kKeyFftSize;
-    if (f < kKeyLowHz || f > kKeyHighHz) continue;
-    const int64_t midi = std::llround(12.0 * std::log2(f / kConcertAHz) + kConcertAMidi);
-    class_of[bin] = static_cast<int8_t>(((midi % 12) + 12) % 12);
-  }
-  std::vector<float> window(kKeyFftSize);
-  for (size_t k = 0; k < kKeyFftSize; ++k)
-    window[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * k / (kKeyFftSize - 1)));
-
-  const uint64_t window_count = (m - kKeyFftSize) / kKeyFftSize;
-  const uint64_t stride = std::max<uint64_t>(window_count / kKeyMaxWindows, 1);
-  std::vector<float> re(kKeyFftSize), im(kKeyFftSize);
-  std::vector<double> spectrum(kKeyBinCount, 0.0);  // summed magnitude per bin
-  // Summed log magnitude: a loud bass note or a loud passage does not outweigh the harmony.
-  std::vector<double> log_spectrum(kKeyBinCount, 0.0);
-  auto fill = [&](uint64_t w, float* out) {
-    FillReversed(mix.samples.data() + w * kKeyFftSize, window.data(), kKeyFftSize, out);
-  };
-  std::vector<float> magnitudes[2] = {std::vector<float>(kKeyBinCount + 3), std::vector<float>(kKeyBinCount + 3)};
-  auto add = [&](std::vector<float>& magnitude) {
-    for (size_t bin = 1; bin < kKeyBinCount; bin += 4) {
-      const Float4 v = Load4(&magnitude[bin]), log_v = FastLog1p4(v);
-      for (size_t lane = 0; lane < 4 && bin + lane < kKeyBinCount; ++lane) {
-        spectrum[bin + lane] += v[lane];
-        log_spectrum[bin + lane] += log_v[lane];
-      }
-    }
-  };
-  // Two windows per complex FFT: one in the real part, the next in the imaginary part.
-  for (uint64_t w = 0; w < window_count; w += 2 * stride) {
-    const bool second = w + stride < window_count;
-    fill(w, re.data());
-    if (second) fill(w + stride, im.data());
-    else std::fill(im.begin(), im.end(), 0.0f);
-    AnalysisFftReordered(re.data(), im.data(), kKeyFftSize);
-    SplitMagnitudes(re.data(), im.data(), kKeyFftSize, magnitudes[0].data(), magnitudes[1].data());
-    add(magnitudes[0]);
-    if (second) add(magnitudes[1]);
-  }
-
-  std::array<double, 12> chroma{}, bass{};
-  double total = 0.0;
-  for (size_t bin = 1; bin < kKeyBinCount; ++bin) {
-    if (class_of[bin] < 0) continue;
-    const double v = log_spectrum[bin] * log_spectrum[bin];  // squared: contrast back
-    chroma[class_of[bin]] += v;
-    if (static_cast<double>(bin) * r / kKeyFftSize <= kKeyBassHighHz) bass[class_of[bin]] += v;
-    total += v;
-  }
-  for (double c : chroma)
-    if (!std::isfinite(c)) return kKeyUnknown;
-  // Silence and noise have no key; the profiles would still name one.
-  if (TonalShare(spectrum, class_of) < kMinTonalShare) return kKeyUnknown;
-
-  // The profiles alone cannot tell a key from its relative or its neighbour on the circle of
-  // fifths when the chords are the same notes; the bass dwells on the tonic, so its share of the
-  // chroma counts for that tonic.
-  int32_t key = kKeyUnknown;
-  double best = kStartingBestScore;
-  for (int32_t tonic = 0; tonic < 12; ++tonic) {
-    const double tonic_bass = total > 0.0 ? kBassTonicWeight * bass[tonic] / total : 0.0;
-    const double major = CorrelateKey(chroma, tonic, kMajorProfile);
-    if (major > kNoScore && major + tonic_bass > best) best = major + tonic_bass, key = tonic;
-    const double minor = CorrelateKey(chroma, tonic, kMinorProfile);
-    if (minor > kNoScore && minor + tonic_bass > best) best = minor + tonic_bass, key = tonic + 12;
-  }
-  return key;
-}
-
 void AnalyzeTrack(Track& track) {
   const Track defaults;
   track.bpm = defaults.bpm;
@@ -605,6 +458,12 @@ void AnalyzeTrack(Track& track) {
   track.key = DetectKey(mix);
   if (track.waveform.size() < kTempoMinPoints) return;  // under 4 s: the defaults stand
   const TempoEstimate tempo = EstimateTempo(SpectralOnsets(mix));
+  // Speech over a held tone has onsets but no beat: it gets no tempo (0) rather than a made-up
+  // one. Without any onsets (silence) the defaults stand.
+  if (tempo.periodicity > 0.0 && tempo.periodicity < kMinPeriodicity) {
+    track.bpm = 0.0;
+    return;
+  }
   track.bpm = tempo.bpm;
   track.firstBeat = tempo.firstBeat;
 }

@@ -105,9 +105,10 @@ struct DecimatedMix {
 };
 DecimatedMix DecimateMix(const Track& track);
 
-// The key index 0-23 by chroma correlation with the Krumhansl-Kessler profiles plus the bass's
-// share on each tonic, or -1 when the track is too short (under 16384 samples at about 11 kHz) or
-// has no tonal content.
+// The key index 0-23, or -1 when the track is too short (under 16384 samples at about 11 kHz) or
+// has no tonal content: spectral peaks against a tuning measured from them, upper partials folded
+// back to their fundamentals, each window's pitch classes normalised (the level does not matter),
+// correlated with the Krumhansl-Kessler profiles plus the bass's share on each tonic.
 int32_t DetectKey(const DecimatedMix& mix);
 int32_t DetectKey(const Track& track);
 

@@ -44,6 +44,7 @@ double DeckBpm(int deck) {
   if (!ValidDeck(deck)) return 0.0;
   const DeckSnapshot& shot = DeckSnapshots[deck];
   if (!shot.track || shot.track->sampleRate <= 0) return 0.0;
+  if (shot.track->tempoMarkers.empty() && !(shot.track->bpm > 0.0)) return 0.0;  // no measured tempo
   const double beatLength = BeatLengthAt(*shot.track, shot.position / shot.track->sampleRate);
   if (!(beatLength > 0.0)) return 0.0;
   return kSecondsPerMinute / beatLength * (1.0 + TempoOffsetOf(LiveDeckViews[deck]));

@@ -20,7 +20,7 @@ constexpr int32_t kKeyDistanceWeight = 100;  // one step of key distance outweig
 
 // The tempo of `track` at `frames`, in BPM; 0 when it cannot be told.
 double TrackBpmAt(const Track& track, double frames) {
-  if (track.sampleRate <= 0) return 0.0;
+  if (track.sampleRate <= 0 || (track.tempoMarkers.empty() && !(track.bpm > 0.0))) return 0.0;  // no beat
   const double beatLength = BeatLengthAt(track, frames / track.sampleRate);
   return beatLength > 0.0 && std::isfinite(beatLength) ? kSecondsPerMinute / beatLength : 0.0;
 }

@@ -443,6 +443,7 @@ TempoEstimate EstimateTempo(const OnsetBands& onsets) {
     if (v > top) top = v, top_bpm = b;
   }
   if (!(top > 0.0)) return estimate;
+  estimate.periodicity = ac[0] > 0.0 ? top / ac[0] : 0.0;
 
   // Its metrical relatives, each at its own periodicity peak; the prior only breaks near-ties.
   struct Candidate { double bpm, strength; };

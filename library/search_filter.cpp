@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "base/text_parse.h"
 #include "base/musical_keys.h"
@@ -109,7 +110,10 @@ bool FilterToken(const std::wstring& token, SearchPredicate* out) {
 
   if (key == L"bpm") {
     if (!ParseNumericCondition(value, kBpmTolerance, &range)) return false;
-    *out = NumericPredicate(range, true, [](const TrackInfo* r) { return r->bpm; });
+    // A track with no measured tempo (0) matches no tempo condition, not even "<130".
+    *out = NumericPredicate(range, true, [](const TrackInfo* r) {
+      return r->bpm > 0.0 ? r->bpm : std::numeric_limits<double>::quiet_NaN();
+    });
     return true;
   }
   if (key == L"rating" || key == L"stars" || key == L"r") {

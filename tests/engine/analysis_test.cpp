@@ -407,3 +407,26 @@ TEST(AnalysisTrack, SameSamplesSameResults) {
                 a.waveform[i].high == b.waveform[i].high) << "point " << i;
   EXPECT_EQ(a.tempoMarkers.size(), 1u);  // markers are not the analysis's business
 }
+
+// A held tone with speech over it (espeak-ng, mixed by sox) has onsets but no beat: it gets no
+// tempo (0, shown blank and left out of tempo searches and sync) where it used to read about 124.
+TEST(AnalysisTempo, ToneAndSpeechHaveNoTempo) {
+  const ClickTrackFolder folder;
+  const std::string speech = folder.path() + "/speech.wav", path = folder.path() + "/beatless.wav";
+  const std::string command = fmt::format(
+      "espeak-ng -w {0} 'A person talks over a steady tone. There is no beat here, only words, pauses and a "
+      "held note that does not change, for long enough to analyse, in sentences of different lengths.' && "
+      "sox -m \"|sox -n -r 44100 -c 2 -p synth 25 sine 220 vol 0.2\" \"|sox {0} -r 44100 -c 2 -p pad 0 25\" "
+      "-b 16 {1} trim 0 25 2>&1",
+      ShellQuote(speech), ShellQuote(path));
+  int status = -1;
+  RunCommand(command, &status);
+  ASSERT_EQ(status, 0) << command;
+  std::atomic<float> progress{0.0f};
+  std::wstring error;
+  const TrackPtr track = DecodeFile(Utf8ToWide(path), &progress, &error, true);
+  ASSERT_TRUE(track) << WideToUtf8(error);
+  EXPECT_GT(track->frames, 20u * 44100u);
+  EXPECT_EQ(track->bpm, 0.0);
+  EXPECT_EQ(track->firstBeat, 0.0);
+}

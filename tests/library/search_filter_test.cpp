@@ -37,7 +37,8 @@ class SearchFilter : public ::testing::Test {
     // search lower-cases as C.UTF-8 does.
     std::setlocale(LC_ALL, "C");
     TrackLibrary.clear();
-    ViewItems = {File(L"a"), File(L"b"), File(L"c"), File(L"d", L"bpm:fast"), File(L"Éclair"), File(L"f")};
+    ViewItems = {File(L"a"), File(L"b"), File(L"c"), File(L"d", L"bpm:fast"), File(L"Éclair"), File(L"f"),
+                 File(L"g")};
     TrackInfo& a = Analysed(ViewItems[0], 127.5, 21, 8);  // A minor, 8A
     a.rating = 4, a.color = 6, a.myTags = L"Deep, Opener";
     TrackInfo& b = Analysed(ViewItems[1], 128.5, 0, 9);  // C major, 8B
@@ -47,6 +48,7 @@ class SearchFilter : public ::testing::Test {
     TrackInfo& e = TrackInfoFor(ViewItems[4].path);  // a record, never analysed
     e.bpm = 128.0, e.loudness = -9.0f;
     Analysed(ViewItems[5], 128.6, 12, 5);
+    Analysed(ViewItems[6], 0.0, -1, 0);  // analysed, no beat: no measured tempo
     for (size_t i = 0; i < ViewItems.size(); ++i) ViewItems[i].index = static_cast<uint32_t>(i);
     SortColumn = kSortSourceOrder, SortAscending = true, MatchDeck = false, CrateSearch.clear();
   }
@@ -69,7 +71,7 @@ TEST_F(SearchFilter, EveryKeyAndItsEdgeCases) {
     const wchar_t* search;
     Titles shown;
   };
-  const Titles all = {L"a", L"b", L"c", L"d", L"Éclair", L"f"};
+  const Titles all = {L"a", L"b", L"c", L"d", L"Éclair", L"f", L"g"};
   const Row rows[] = {
       {L"", all},
       {L"bpm:128", {L"a", L"b"}},  // 127.5..128.5 inclusive; never the unanalysed record
@@ -77,21 +79,22 @@ TEST_F(SearchFilter, EveryKeyAndItsEdgeCases) {
       {L"bpm:130-120", {L"a", L"b", L"c", L"f"}},
       {L"bpm:>=126", {L"a", L"b", L"c", L"f"}},
       {L"bpm:>126", {L"a", L"b", L"f"}},
-      {L"bpm:<=126", {L"c"}},
+      {L"bpm:<=126", {L"c"}},  // never the track with no measured tempo
+      {L"bpm:0-200", {L"a", L"b", L"c", L"f"}},
       {L"bpm:<127.5", {L"c"}},
       {L"BPM:127.5", {L"a"}},       // the key is lower-cased with the rest; '.' whatever the locale
       {L"bpm:0x80", {L"a", L"b"}},  // the C library's reader takes hex
       {L"rating:4+", {L"a", L"b"}},
       {L"stars:3", {L"c"}},
       {L"r:5", {L"b"}},
-      {L"plays:0", {L"a", L"d", L"Éclair", L"f"}},  // files without a record count 0
+      {L"plays:0", {L"a", L"d", L"Éclair", L"f", L"g"}},  // files without a record count 0
       {L"played:1-3", {L"b", L"c"}},
       {L"energy:8-10", {L"a", L"b"}},  // the unanalysed record's loudness doesn't count
       {L"e:5", {L"f"}},
       {L"color:any", {L"a", L"c"}},
       {L"colour:aqua", {L"a"}},
       {L"color:RED", {L"c"}},
-      {L"color:none", {L"b", L"d", L"Éclair", L"f"}},
+      {L"color:none", {L"b", L"d", L"Éclair", L"f", L"g"}},
       {L"key:8a", {L"a"}},
       {L"key:am", {L"a"}},
       {L"key:8b", {L"b"}},

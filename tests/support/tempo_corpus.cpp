@@ -515,7 +515,7 @@ Track SynthesizeCorpusTrack(const CorpusTrack& spec) {
   std::array<double, 12> padPhase{};
   std::array<double, 3> padHz{};
   int cachedChord = -1;
-  for (size_t f = static_cast<size_t>(start * kRate); f < frames; ++f) {
+  for (size_t f = static_cast<size_t>(start * kRate); spec.tonal && f < frames; ++f) {
     const double t = static_cast<double>(f) / kRate - start;
     const int chord = static_cast<int>(t / chordLen);
     const double in_chord = t - chord * chordLen;
@@ -562,7 +562,7 @@ Track SynthesizeCorpusTrack(const CorpusTrack& spec) {
     }
     out.Add(f, v, 0.0);
   }
-  if (g.vocal || spec.style == "vocal") RenderVocal(out, start + g.introBars * bar, spec.seconds, rng.Range(0.35, 0.6), rng);
+  if (spec.tonal && (g.vocal || spec.style == "vocal")) RenderVocal(out, start + g.introBars * bar, spec.seconds, rng.Range(0.35, 0.6), rng);
 
   double peak = 1e-9;
   for (size_t f = 0; f < frames; ++f) peak = std::max({peak, std::fabs(out.left[f]), std::fabs(out.right[f])});

@@ -19,6 +19,7 @@ struct CorpusTrack {
   double seconds = 40.0;
   uint32_t seed = 1;
   std::string extension = "wav";  // wav, mp3 or flac
+  bool tonal = true;               // false: the drums alone, no bass, pads or vocal
 };
 
 // The tempo corpus: at least 60 tracks over ten styles (straight four-on-the-floor, swung hip-hop,
