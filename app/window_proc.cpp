@@ -189,6 +189,37 @@ void MoveMouse(const WindowEvent& e) {
   Input.movePending = true;
 }
 
+// The keyboard's Shift as of an input event. A click not yet seen by a frame keeps the Shift it
+// was made with (a quick Shift-click lets go of Shift before the frame comes); the change lands
+// after that frame.
+void TakeShift(const WindowEvent& e) {
+  const bool pressPending = Input.pressed || Input.rightPressed;
+  const bool isPress = e.kind == WindowEventKind::LeftDown || e.kind == WindowEventKind::RightDown;
+  if (pressPending && !isPress) {
+    Input.pendingShift = e.shift;
+    Input.shiftPending = true;
+    return;
+  }
+  Input.shiftHeld = e.shift;
+  Input.shiftPending = false;
+}
+
+bool IsInputEvent(WindowEventKind kind) {
+  switch (kind) {
+    case WindowEventKind::MouseMove:
+    case WindowEventKind::LeftDown:
+    case WindowEventKind::LeftUp:
+    case WindowEventKind::RightDown:
+    case WindowEventKind::CaptureLost:
+    case WindowEventKind::Wheel:
+    case WindowEventKind::KeyDown:
+    case WindowEventKind::KeyUp:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The deck a file dropped at the point goes to: the deck panel under it, else by the half of
 // the window (right half deck B, else deck A).
 int DropDeck(float x, float y) {
@@ -254,6 +285,7 @@ void DestroyMainWindow() {
 }
 
 void MainWndProc(const WindowEvent& e) {
+  if (IsInputEvent(e.kind)) TakeShift(e);
   switch (e.kind) {
     case WindowEventKind::None:
       break;

@@ -18,11 +18,14 @@ struct UiInput {
   bool rightPressed = false;    // one frame: the right button went down
   bool doubleClicked = false;   // one frame: the last left press was a double click
   float wheel = 0.0f;           // one frame: wheel notches, positive away from the user
-  bool shiftHeld = false;       // a Shift key is down (knob and fader drags go fine)
+  bool shiftHeld = false;       // a Shift key of the keyboard is down (knob and fader drags go fine)
   // A move that came after a click in the same frame waits for the next frame, so the frame
-  // that sees the click sees it where it happened and a drag starts from there.
+  // that sees the click sees it where it happened and a drag starts from there. A Shift change
+  // waits the same way, so a quick Shift-click still reads as one.
   bool movePending = false;
   float pendingX = 0.0f, pendingY = 0.0f;
+  bool shiftPending = false;
+  bool pendingShift = false;
 };
 
 // The one input record.
@@ -82,6 +85,10 @@ inline void EndFrameInput() {
   if (Input.movePending) {
     Input.x = Input.pendingX, Input.y = Input.pendingY;
     Input.movePending = false;
+  }
+  if (Input.shiftPending) {
+    Input.shiftHeld = Input.pendingShift;
+    Input.shiftPending = false;
   }
   pressedIds.clear();
   releasedIds.clear();

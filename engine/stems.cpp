@@ -59,8 +59,10 @@ int CpuThreads() {
   return hardware < 2 ? 1 : static_cast<int>(hardware / 2);
 }
 
-// Whether the runtime and the models lie in `folder`; else *error names the first missing file
-// and the folder it is looked for in. Neither comes with the program, so no reinstall brings them.
+// Whether the runtime and the models lie in `folder`; else *error names the runtime when it is
+// missing, or every missing model, and the folder they are looked for in. Neither comes with the
+// program, so no reinstall brings them. The file names and the folder follow the words, so the
+// words translate as a leading part.
 bool FilesPresent(const std::wstring& folder, std::wstring* error) {
   const std::wstring runtimeName = kOnnxRuntimeFileName;
   if (!FileExists(JoinPath(folder, runtimeName))) {
@@ -68,15 +70,14 @@ bool FilesPresent(const std::wstring& folder, std::wstring* error) {
       *error = L"Stems need ONNX Runtime, which is not included with Veldmix: put " + runtimeName + L" in " + folder;
     return false;
   }
-  for (const StemModel& model : kStemModels) {
-    if (!FileExists(ModelPath(folder, model))) {
-      if (error)
-        *error = L"The stem models are not included with Veldmix: put " + std::wstring(model.file) + L" in " +
-                 JoinPath(folder, kModelsFolder);
-      return false;
-    }
-  }
-  return true;
+  std::wstring missing;
+  for (const StemModel& model : kStemModels)
+    if (!FileExists(ModelPath(folder, model))) missing += (missing.empty() ? L"" : L", ") + std::wstring(model.file);
+  if (missing.empty()) return true;
+  if (error)
+    *error = L"The stem models are not included with Veldmix: put the missing files in " +
+             JoinPath(folder, kModelsFolder) + L": " + missing;
+  return false;
 }
 
 // The engine build of LoadStemEngine; the caller holds the separation lock.

@@ -37,7 +37,7 @@ std::wstring StemProgramFolder();
 void SetStemProgramFolder(const std::wstring& folder);
 
 // Whether the runtime library and the three models exist. On false, *error (when given) names the
-// first missing file and the folder where it belongs. Any thread.
+// missing runtime, or else every missing model, and the folder where it belongs. Any thread.
 bool StemModelsPresent(std::wstring* error);
 
 // Builds the engine once per process: presence check (a failure leaves it unbuilt, so files

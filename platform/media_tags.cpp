@@ -10,8 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <apetag.h>
 #include <audioproperties.h>
 #include <fileref.h>
+#include <mpegfile.h>
 #include <tfile.h>
 #include <tiostream.h>
 #include <tpropertymap.h>
@@ -235,6 +237,18 @@ size_t FilledCount(const TagLib::StringList& values) {
   return n;
 }
 
+// An MP3 may also carry an APE tag, which the library reads when there is no ID3v2 tag but leaves
+// out of its edits: the property changes there too, so no reader meets the older value. The
+// tag's other items stay.
+void SetInApeTag(TagLib::File& file, const TagLib::String& key, const TagLib::StringList& list) {
+  auto* mp3 = dynamic_cast<TagLib::MPEG::File*>(&file);
+  if (mp3 == nullptr || !mp3->hasAPETag()) return;
+  TagLib::PropertyMap ape = mp3->APETag()->properties();
+  if (list.isEmpty()) ape.erase(key);
+  else ape.replace(key, list);
+  mp3->APETag()->setProperties(ape);
+}
+
 }  // namespace
 
 struct TagStore::State {
@@ -338,9 +352,16 @@ bool TagStore::SetValues(TagProperty property, const std::vector<std::wstring>& 
   // setProperties replaces the whole map: start from what the file holds now.
   TagLib::PropertyMap map = s.file.file()->properties();
   const TagLib::String key = KeyIn(map, property);
-  if (list.isEmpty()) map.erase(key);
-  else map.replace(key, list);
+  // The old value goes first, whatever holds it: the library keeps a frame whose value did not
+  // change, and an ID3v2 comment in a TXXX frame (as FFmpeg writes it) would then gain a COMM
+  // frame beside it when the file is saved, reading back as two comments.
+  if (map.contains(key)) {
+    map.erase(key);
+    s.file.file()->setProperties(map);
+  }
+  if (!list.isEmpty()) map.replace(key, list);
   const TagLib::PropertyMap refused = s.file.file()->setProperties(map);
+  SetInApeTag(*s.file.file(), key, list);
   if (refused.contains(key)) return false;
   s.written.replace(key, list);
   return true;

@@ -36,6 +36,10 @@ bool g_invalid = false;
 bool g_quit = false;
 int g_quitCode = 0;
 bool g_dropTaken = false;   // the first file of the running drop was passed on
+// A Shift key is down, as the key events taken from the queue so far say. SDL's own modifier
+// state already counts the events still queued, so a click read with it could see a Shift
+// released after the click; it is only read once the queue is empty.
+bool g_shiftDown = false;
 std::deque<WindowEvent> g_queued;
 
 // One numbered timer. Lives in the map until StopWindowing, so the timer thread never sees a
@@ -142,13 +146,14 @@ void Translate(const SDL_Event& sdl) {
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
       const SDL_Keysym& key = sdl.key.keysym;
+      g_shiftDown = (key.mod & KMOD_SHIFT) != 0;
       e.key = VirtualKeyFor(key.sym, key.scancode);
       if (e.key == 0) return;
       e.kind = sdl.type == SDL_KEYDOWN ? WindowEventKind::KeyDown : WindowEventKind::KeyUp;
       e.repeat = sdl.key.repeat != 0;
       e.alt = (key.mod & KMOD_ALT) != 0;
       e.ctrl = (key.mod & KMOD_CTRL) != 0;
-      e.shift = (key.mod & KMOD_SHIFT) != 0;
+      e.shift = g_shiftDown;
       if (key.sym > 0x20 && key.sym < 0x7F) e.symbol = static_cast<wchar_t>(key.sym);
       g_queued.push_back(e);
       if (sdl.type == SDL_KEYDOWN) {
@@ -201,6 +206,7 @@ void Translate(const SDL_Event& sdl) {
       }
       break;
   }
+  e.shift = g_shiftDown;
   g_queued.push_back(e);
 }
 
@@ -557,6 +563,10 @@ bool NextWindowEvent(WindowEvent* event, unsigned maxWaitMs) {
       return true;
     }
     if (waited) return true;  // kind None
+    // Every event is taken: SDL's modifier state is now the queue's own. A key that went up in
+    // a menu or a second window did not pass through here, so the main window's Shift is taken
+    // from it again.
+    g_shiftDown = (SDL_GetModState() & KMOD_SHIFT) != 0;
     SDL_WaitEventTimeout(nullptr, static_cast<int>(maxWaitMs));
     waited = true;
   }

@@ -53,7 +53,8 @@ struct WindowEvent {
   bool doubleClick = false;
   float wheel = 0.0f;         // notches, positive away from the user
   int key = 0;                // virtual-key code
-  bool repeat = false, alt = false, ctrl = false, shift = false;
+  bool repeat = false, alt = false, ctrl = false;
+  bool shift = false;         // a Shift key was down when the key, mouse or window event happened
   wchar_t symbol = 0;         // the key's unshifted character, 0 for keys without one
   wchar_t character = 0;
   std::wstring path;

@@ -145,10 +145,11 @@ void ColorFxKnob(int deck, int side, float kx, float cy, float r) {
   DeckView& view = LiveDeckViews[deck];
   view.colorFx = std::clamp(view.colorFx, kColorFxFilter, kColorFxModes - 1);
   const Rc label = StripLabelRect(kx, cy, r);
+  RecordWidgetRect(ColorFxLabelId(side), label);
   const bool hover = !midiLearnOn && MouseIn(label);
   if (hover && Input.pressed) {
     ActiveControlId = ColorFxLabelId(side);
-    view.colorFx = StepColorFx(view.colorFx, Input.shiftHeld ? -1 : 1);
+    view.colorFx = StepColorFx(view.colorFx, AnyShiftHeld() ? -1 : 1);
     std::wstring text = L"Deck " + DeckLetter(deck) + L" colour FX: " + std::wstring(ColorFxNames[view.colorFx]);
     if (view.colorFx != kColorFxFilter) text += L" \u2014 turn the knob either way from the middle";
     ShowStatus(text);

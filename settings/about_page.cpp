@@ -55,7 +55,7 @@ void Open(const std::wstring& target) {
 
 }  // namespace
 
-std::wstring BuildDate() { return FormatStamp(BuildStamp()); }
+UiText BuildDate() { return StampText(BuildStamp()); }
 
 void OpenMakerSite() { Open(kMakerSite); }
 

@@ -357,13 +357,15 @@ uint32_t BuildStamp() {
   return *static_cast<const volatile unsigned int*>(&veldmix_build_stamp);
 }
 
-std::wstring FormatStamp(int64_t seconds) {
+UiText StampText(int64_t seconds) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm local{};
   if (!localtime_r(&t, &local) || local.tm_mon < 0 || local.tm_mon >= static_cast<int>(std::size(kMonths))) return {};
-  return fmt::format(L"{} {} {}, {:02}:{:02}", local.tm_mday, kMonths[local.tm_mon],
-                     static_cast<int64_t>(local.tm_year) + kTmYearBase, local.tm_hour, local.tm_min);
+  return UiFormat(L"{} {} {}, {:02}:{:02}", local.tm_mday, UiText(kMonths[local.tm_mon]),
+                  static_cast<int64_t>(local.tm_year) + kTmYearBase, local.tm_hour, local.tm_min);
 }
+
+std::wstring FormatStamp(int64_t seconds) { return EnglishText(StampText(seconds)); }
 
 void UpdateCheckThread(const std::atomic<bool>* stop) {
   auto* result = new UpdateResult;

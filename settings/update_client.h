@@ -61,7 +61,10 @@ std::wstring DownloadUpdate(const UpdateInfo& info, std::atomic<float>& progress
 
 // The running program's link time in seconds since 1970 (fixed when the program was linked).
 uint32_t BuildStamp();
-// The stamp as local "5 Mar 2026, 14:07"; empty when it cannot be converted.
+// The stamp as local "5 Mar 2026, 14:07", the month a text of its own so that a screen shows it in
+// the UI language (the rest keeps its form in every language); empty when it cannot be converted.
+UiText StampText(int64_t seconds);
+// StampText in English, for the log.
 std::wstring FormatStamp(int64_t seconds);
 
 // The check and download workers: each posts one UpdateResult (kUpdatePost) and frees it itself

@@ -125,13 +125,13 @@ void OnUpdateResult(UpdateResult* result) {
   }
   if (info.stamp <= static_cast<int64_t>(BuildStamp()) + kSameBuildSlackSeconds || info.stamp <= Settings.Installed) {
     Updates.offered = UpdateInfo{};
-    Updates.statusText = UiFormat(L"Veldmix is up to date (checked {})", FormatStamp(Updates.lastCheck));
+    Updates.statusText = UiFormat(L"Veldmix is up to date (checked {})", StampText(Updates.lastCheck));
     if (Updates.asked) ShowStatus(L"Veldmix is up to date", kUpToDateMs);
     return;
   }
   WriteLog(L"Updates: {}, put on the site {}, is newer than this copy", info.file, FormatStamp(info.stamp));
   Updates.offered = info;
-  Updates.statusText = UiFormat(L"{}{} {}", UiText(L"Put on "), UpdateSiteHost(), FormatStamp(info.stamp));
+  Updates.statusText = UiFormat(L"{}{} {}", UiText(L"Put on "), UpdateSiteHost(), StampText(info.stamp));
   if (Updates.asked || info.stamp != Settings.Dismissed) OfferUpdate();
 }
 
@@ -155,7 +155,7 @@ void AskToDownload(int64_t published, int64_t built, std::function<void()> yes, 
       Translate(L"Update available"),
       TranslateFormat(L"There's a new version of Veldmix on {}.\n\nPublished: {}\nYou have: 1.0.10 ({})\n\nDownload "
                       L"it now? Nothing is installed until you say so.",
-                      UpdateSiteHost(), FormatStamp(published), FormatStamp(built)),
+                      UpdateSiteHost(), StampText(published), StampText(built)),
       Translate(L"DOWNLOAD"), Translate(L"NOT NOW"), std::move(yes), std::move(no), L"\u2193", Pal.Green);
 }
 

@@ -279,7 +279,7 @@ void SpeedRows() {
     const bool full = Settings.LiveVideoHeight >= kHeight1080;
     VerdictRow(L"Video stream", full ? L"1080p" : L"720p", snap.uploadMbps, full ? kVideo1080Mbps : kVideo720Mbps,
                kVideoFallbackMbps, L"Too slow \u2014 pick 720p");
-    HelpLine(L"Checked " + FormatStamp(snap.finishedAt));
+    HelpLine(Translate(L"Checked ") + TranslateFilled(StampText(snap.finishedAt)));
   } else if (snap.phase == kSpeedPhaseFailed) {
     DrawText(snap.message, Rc{Cursor.columnX, Cursor.y, Cursor.columnWidth, kErrorHeightDip}, kErrorSize,
              ColorOf(Pal.Yellow), kAlignLeft, false, kFontSegoeUi);

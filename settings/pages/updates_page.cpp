@@ -91,7 +91,7 @@ Card ChooseCard() {
     card.accent = ColorOf(Pal.Yellow);
   } else if (Updates.lastCheck != 0) {
     card.title = Translate(L"Veldmix is up to date");
-    card.detail = Translate(L"Checked ") + FormatStamp(Updates.lastCheck);
+    card.detail = Translate(L"Checked ") + TranslateFilled(StampText(Updates.lastCheck));
     card.glyph = kCheckGlyph;
   } else {
     card.title = Translate(L"Not checked yet");
@@ -168,9 +168,9 @@ void DrawUpdatesPage() {
   BeginColumn(0);
   SectionHeader(L"THIS COPY");
   ValueRow(L"Version", L"" VELDMIX_VERSION, ColorOf(Pal.Text), kValueSize);
-  ValueRow(L"Built", FormatStamp(BuildStamp()), ColorOf(Pal.Dim), kDetailSize);
+  ValueRow(L"Built", TranslateFilled(StampText(BuildStamp())), ColorOf(Pal.Dim), kDetailSize);
   ValueRow(L"Last update",
-           Settings.Installed != 0 ? FormatStamp(Settings.Installed) : Translate(L"None yet \u2014 installed by hand"),
+           Settings.Installed != 0 ? TranslateFilled(StampText(Settings.Installed)) : Translate(L"None yet \u2014 installed by hand"),
            ColorOf(Pal.Dim), kDetailSize);
   SectionHeader(L"AUTOMATIC CHECKS");
   RowLabel(L"Look for updates");

@@ -98,7 +98,7 @@ make_folder "$work/no-runtime" --no-runtime
 expect_failure no-runtime "$work/no-runtime" "Stems need ONNX Runtime, which is not included with Veldmix: put libonnxruntime.so.1 in $work/no-runtime"
 
 make_folder "$work/no-bass" --skip bass
-expect_failure no-model "$work/no-bass" "The stem models are not included with Veldmix: put mdx-bass.onnx in $work/no-bass/Models"
+expect_failure no-model "$work/no-bass" "The stem models are not included with Veldmix: put the missing files in $work/no-bass/Models: mdx-bass.onnx"
 
 make_folder "$work/bad-runtime" --no-runtime
 echo "no shared library" >"$work/bad-runtime/libonnxruntime.so.1"

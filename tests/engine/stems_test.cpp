@@ -16,6 +16,7 @@
 #include "platform/folders.h"
 #include "platform/onnx_runtime.h"
 #include "platform/text.h"
+#include "ui/language.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
 
@@ -116,7 +117,7 @@ TEST(StemModelTable, NamesDistinctModelsOfValidGeometry) {
   EXPECT_EQ(std::wstring(kStemModels[2].file), L"mdx-bass.onnx");
 }
 
-TEST(StemModelsPresence, NamesTheFirstMissingFile) {
+TEST(StemModelsPresence, NamesTheRuntimeOrEveryMissingModel) {
   const std::string folder = MakeTempFolder();
   ASSERT_FALSE(folder.empty());
   SetStemProgramFolder(Utf8ToWide(folder));
@@ -130,11 +131,18 @@ TEST(StemModelsPresence, NamesTheFirstMissingFile) {
 
   WriteRaw(folder + "/libonnxruntime.so.1", "not loaded here");
   EXPECT_FALSE(StemModelsPresent(&error));
-  EXPECT_EQ(error, L"The stem models are not included with Veldmix: put mdx-vocals.onnx in " + where + L"/Models");
+  EXPECT_EQ(error, L"The stem models are not included with Veldmix: put the missing files in " + where +
+                       L"/Models: mdx-vocals.onnx, mdx-drums.onnx, mdx-bass.onnx");
+  // The words translate; the folder and the file names stay as they are.
+  SetUiLanguage(kUiGerman);
+  EXPECT_EQ(Translate(error), L"Die Stem-Modelle liegen Veldmix nicht bei: kopiere die fehlenden Dateien nach " + where +
+                                  L"/Models: mdx-vocals.onnx, mdx-drums.onnx, mdx-bass.onnx");
+  SetUiLanguage(kUiEnglish);
 
   ASSERT_TRUE(MakeModels(folder, "--skip drums"));
   EXPECT_FALSE(StemModelsPresent(&error));
-  EXPECT_EQ(error, L"The stem models are not included with Veldmix: put mdx-drums.onnx in " + where + L"/Models");
+  EXPECT_EQ(error, L"The stem models are not included with Veldmix: put the missing files in " + where +
+                       L"/Models: mdx-drums.onnx");
 
   ASSERT_TRUE(MakeModels(folder));
   error = L"untouched";

@@ -3,11 +3,18 @@
 // the next start.
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <regex>
+#include <string>
+
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "engine/deck_snapshot.h"
 #include "support/temp_home.h"
+#include "settings/update_client.h"
 #include "settings/updates.h"
+#include "platform/text.h"
+#include "ui/language.h"
 #include "ui/modal.h"
 
 namespace {
@@ -32,6 +39,16 @@ void Arrive(UpdateResult* result, bool asked) {
   OnUpdateResult(result);
 }
 
+// "9 dic" for a stamp: the day and the Spanish month from the C library's own calendar.
+std::wstring SpanishDayAndMonth(int64_t stamp) {
+  static const wchar_t* const kMonths[] = {L"ene", L"feb", L"mar", L"abr", L"may", L"jun",
+                                           L"jul", L"ago", L"sept", L"oct", L"nov", L"dic"};
+  const std::time_t t = static_cast<std::time_t>(stamp);
+  std::tm local{};
+  localtime_r(&t, &local);
+  return std::to_wstring(local.tm_mday) + L" " + kMonths[local.tm_mon] + L" ";
+}
+
 class UpdateFlow : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
@@ -43,6 +60,7 @@ class UpdateFlow : public ::testing::Test {
     Prompt = ConfirmPrompt{};
     Status = StatusLine{};
     for (DeckSnapshot& shot : DeckSnapshots) shot.playing = false;
+    SetUiLanguage(kUiEnglish);
   }
   TempHome home_;
 };
@@ -147,6 +165,36 @@ TEST_F(UpdateFlow, AFailedOrCancelledDownloadReturnsToIdleWithItsError) {
   EXPECT_EQ(EnglishText(Updates.statusText), L"Download cancelled");
   EXPECT_EQ(Status.text, L"Update: Download cancelled");
   EXPECT_EQ(Updates.offered.stamp, 7) << "the update can still be downloaded";
+}
+
+
+// Dates show their month in the UI language, in the form English shows them; the log keeps English.
+TEST_F(UpdateFlow, DatesShowTheMonthInTheUiLanguage) {
+  constexpr int64_t kDecember = 1796817600;  // 9 Dec 2026 12:00 UTC: December in every time zone
+  const wchar_t* const kDecemberIn[kUiLanguageCount] = {L" Dec 2026, ", L" dic 2026, ", L" Dez 2026, ", L" dez 2026, ",
+                                                        L" déc. 2026, "};
+  const std::wregex form(LR"(^(8|9|10) \S+ 2026, [0-2][0-9]:[0-5][0-9]$)");
+  for (int language = kUiEnglish; language < kUiLanguageCount; ++language) {
+    SetUiLanguage(language);
+    const std::wstring shown = TranslateFilled(StampText(kDecember));
+    EXPECT_NE(shown.find(kDecemberIn[language]), std::wstring::npos) << language << ": " << WideToUtf8(shown);
+    EXPECT_TRUE(std::regex_match(shown, form)) << WideToUtf8(shown);
+    EXPECT_NE(FormatStamp(kDecember).find(L" Dec 2026, "), std::wstring::npos) << "the log's date stays English";
+  }
+
+  // Through the flow in Spanish: the up-to-date line and the offer's two dates.
+  SetUiLanguage(kUiSpanish);
+  const int64_t build = BuildStamp();
+  Arrive(CheckResult(build), false);
+  const std::wstring upToDate = TranslateFilled(Updates.statusText);
+  EXPECT_NE(upToDate.find(L"(comprobado " + SpanishDayAndMonth(Updates.lastCheck)), std::wstring::npos)
+      << WideToUtf8(upToDate);
+  Arrive(CheckResult(build + 3601), false);
+  ASSERT_TRUE(Prompt.pending);
+  EXPECT_NE(Prompt.body.find(L"Publicada: " + SpanishDayAndMonth(build + 3601)), std::wstring::npos)
+      << WideToUtf8(Prompt.body);
+  EXPECT_NE(Prompt.body.find(L"Tienes: 1.0.10 (" + SpanishDayAndMonth(build)), std::wstring::npos)
+      << WideToUtf8(Prompt.body);
 }
 
 }  // namespace

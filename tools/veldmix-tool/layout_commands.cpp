@@ -157,7 +157,8 @@ constexpr WidgetName kTopBarWidgets[] = {
     {kMasterFxPrevId, "masterfx.prev"}, {kMasterFxNameId, "masterfx.name"}, {kMasterFxNextId, "masterfx.next"},
     {kMasterFxBeatsId, "masterfx.beats"}, {kMasterFxOnId, "masterfx.on"}, {kMasterFxAmountId, "masterfx.amount"},
 };
-// A channel strip's controls (StripControlId offsets), drawn as "strip.SIDE.NAME".
+// A channel strip's controls (StripControlId offsets), drawn as "strip.SIDE.NAME"; the filter's
+// colour-effect label is "strip.SIDE.fxmode".
 constexpr WidgetName kStripWidgets[] = {
     {kStripGain, "gain"},     {kStripHigh, "high"},     {kStripMid, "mid"}, {kStripLow, "low"},
     {kStripColorFx, "filter"}, {kStripFader, "volume"}, {kStripCue, "cue"}, {kStripVox, "vox"},
@@ -174,9 +175,11 @@ void PutDrawnControls(const Printer& p, const LayoutArgs& a) {
   for (const auto& [id, r] : drawn) {
     for (const WidgetName& w : kTopBarWidgets)
       if (w.id == id) p.Put(std::string("topbar.") + w.name, r);
-    for (int side = 0; side < kPanelDecks; ++side)
+    for (int side = 0; side < kPanelDecks; ++side) {
       for (const WidgetName& w : kStripWidgets)
         if (StripControlId(side, w.id) == id) p.Put("strip." + std::to_string(side) + "." + w.name, r);
+      if (ColorFxLabelId(side) == id) p.Put("strip." + std::to_string(side) + ".fxmode", r);
+    }
   }
 }
 
