@@ -53,7 +53,7 @@ void RerouteSecondaries(AudioEngine& engine, const OutputConfig& config) {
   const bool phonesOnMaster = config.phonesMode == kOwnOutput && config.phonesDevice == masterId;
   const bool boothOnMaster = !config.boothDevice.empty() && config.boothDevice == masterId;
   {
-    std::lock_guard<std::recursive_mutex> guard(engine.lock);
+    std::lock_guard<RealtimeMutex> guard(engine.lock);
     engine.phonesMode = config.phonesMode;
     engine.phonesDevice = config.phonesDevice;
     engine.phonesPair = config.phonesPair;
