@@ -107,13 +107,25 @@ void DeckRows() {
   ToggleRow(kStartupId, L"EMPTY DECKS", L"RESTORE SESSION", &Settings.RestoreSession);
 }
 
+// The missing-files message ends in a folder and file names, too long for one line of a narrow
+// column: it breaks before the folder, so the words keep their translation.
+void StemMessageLines(std::wstring_view text) {
+  const size_t cut = text.rfind(L" in ");
+  if (cut == std::wstring_view::npos) {
+    HelpLine(text);
+    return;
+  }
+  HelpLine(text.substr(0, cut + 4));
+  HelpLine(text.substr(cut + 4));
+}
+
 void StemRows() {
   SectionHeader(L"AI STEMS");
   RowLabel(L"Separate stems");
   ToggleRow(kStemsId, L"WHEN I ASK", L"WHEN A TRACK LOADS", &Settings.StemsAuto);
   const StemCheck& stems = CheckedStems();
-  HelpLine(stems.present ? L"Vocals, drums, bass and melody \u2014 STEMS pads, or VOX / INST."
-                         : std::wstring_view(stems.error));
+  if (stems.present) HelpLine(L"Vocals, drums, bass and melody \u2014 STEMS pads, or VOX / INST.");
+  else StemMessageLines(stems.error);
 }
 
 void AutomixRows() {
