@@ -78,12 +78,11 @@ double CopyShare(int32_t format, int32_t rate) {
   return 0.0;
 }
 
-// Decks already heard when the recording starts go in at 0:00, in deck order.
+// The track announced as now playing when the recording starts goes in at 0:00; a deck merely
+// playing along in a blend comes in only once it is announced.
 void SeedTracklist() {
-  for (int deck = 0; deck < kEngineDecks; ++deck) {
-    const DeckSnapshot& shot = DeckSnapshots[deck];
-    if (shot.track && shot.playing && IsDeckAudible(deck)) RecordingTracklist.push_back({0.0, shot.track->path});
-  }
+  const int deck = NowPlayingDeck();
+  if (deck >= 0) RecordingTracklist.push_back({0.0, DeckSnapshots[deck].track->path});
 }
 
 // Every file a recording's stem names: its WAV, the copies, the video and the tracklist.
@@ -166,12 +165,12 @@ constexpr int32_t kLowestRecordRate = 2;  // below it the recorder's rate is unk
 
 }  // namespace
 
-void AddToRecordingTracklist(const std::wstring& path) {
+void AddToRecordingTracklist(const std::wstring& path, uint64_t heardForMs) {
   const auto samePath = [&](const TracklistEntry& entry) { return entry.path == path; };
   if (std::any_of(RecordingTracklist.begin(), RecordingTracklist.end(), samePath)) return;
   const int32_t rate = Engine.recordRate.load();
   const double seconds = static_cast<double>(Engine.recordFrames.load()) / (rate < kLowestRecordRate ? 1 : rate);
-  RecordingTracklist.push_back({seconds, path});
+  RecordingTracklist.push_back({std::max(0.0, seconds - static_cast<double>(heardForMs) / 1000.0), path});
 }
 
 std::wstring RecordingFileName(const LocalTime& t) {

@@ -25,8 +25,9 @@ struct TracklistEntry {
 extern std::wstring RecordingPath;
 // The tracks heard so far, in order, each path once; the now-playing step appends to it.
 extern std::vector<TracklistEntry> RecordingTracklist;
-// Appends a track that began playing now, at the recorder's position, unless it is listed.
-void AddToRecordingTracklist(const std::wstring& path);
+// Appends a track heard for heardForMs, at the recorder's position less that (not before 0:00),
+// unless it is listed.
+void AddToRecordingTracklist(const std::wstring& path, uint64_t heardForMs);
 
 // Starts a recording when none runs, else stops it; reports on the status line. A recording that
 // stopped by itself and was not finished yet by MixRecordingTick is finished here: the press

@@ -23,13 +23,6 @@ constexpr float kAudibleFader = 0.05f;
 constexpr float kCrossfaderMiddle = 0.5f;
 constexpr int32_t kSideA = 0, kSideThrough = 1, kSideB = 2;
 
-// A listener who tunes in must learn the current track, not wait for the next one.
-void FollowStream() {
-  const bool onAir = NowPlayingOutlet.streamOnAir && NowPlayingOutlet.streamOnAir();
-  if (onAir && !NowPlaying.streamWasOnAir) NowPlaying.announcedPath.clear();
-  NowPlaying.streamWasOnAir = onAir;
-}
-
 // The title follows what the audience hears and holds still through a blend: levels are
 // smoothed over about a second, and another deck is announced only after it has led the
 // announced one by a clear margin for a few seconds. Instantaneous peaks flipped the title many
@@ -59,19 +52,49 @@ bool InPlay(int deck) {
   return DeckSnapshots[deck].track && DeckSnapshots[deck].playing && LiveDeckViews[deck].fader >= kAudibleFader;
 }
 
+bool HoldsAnnouncedTrack(int deck) {
+  return ValidDeck(deck) && DeckSnapshots[deck].track && DeckSnapshots[deck].track->path == NowPlaying.announcedPath;
+}
+
+// The deck announced, or another that carries the same track when it was reloaded elsewhere.
 int AnnouncedDeck() {
   if (NowPlaying.announcedPath.empty()) return -1;
+  if (HoldsAnnouncedTrack(NowPlaying.announcedDeck)) return NowPlaying.announcedDeck;
   for (int deck = 0; deck < kEngineDecks; ++deck)
-    if (DeckSnapshots[deck].track && DeckSnapshots[deck].track->path == NowPlaying.announcedPath) return deck;
+    if (HoldsAnnouncedTrack(deck)) return deck;
   return -1;
 }
 
-void Announce(int deck) {
+void SendTitle(int deck) {
   const TrackPtr& track = DeckSnapshots[deck].track;
-  NowPlaying.announcedPath = track->path;
-  NowPlaying.challenger = -1;
   if (NowPlayingOutlet.setStreamTitle)
     NowPlayingOutlet.setStreamTitle(track->artist.empty() ? track->title : track->artist + L" - " + track->title);
+}
+
+// The stream title, the recording's tracklist and History all follow this one choice, so a blend
+// that holds the title adds nothing anywhere. The tracklist dates the track from when it took
+// the lead (ledForMs ago), not from the end of the hold.
+void Announce(int deck, uint64_t ledForMs) {
+  const TrackPtr& track = DeckSnapshots[deck].track;
+  NowPlaying.announcedPath = track->path;
+  NowPlaying.announcedDeck = deck;
+  NowPlaying.challenger = -1;
+  SendTitle(deck);
+  if (Engine.recording.load() && NowPlayingOutlet.addToRecording) NowPlayingOutlet.addToRecording(track->path, ledForMs);
+}
+
+// A listener who tunes in must learn the current track at once: the one announced when it still
+// plays (announcing afresh could pick the other deck of a blend), else the loudest now.
+void FollowStream() {
+  const bool onAir = NowPlayingOutlet.streamOnAir && NowPlayingOutlet.streamOnAir();
+  if (onAir && !NowPlaying.streamWasOnAir) {
+    const int announced = AnnouncedDeck();
+    if (announced >= 0 && InPlay(announced))
+      SendTitle(announced);
+    else
+      NowPlaying.announcedPath.clear();
+  }
+  NowPlaying.streamWasOnAir = onAir;
 }
 
 void AnnounceHeardTrack(uint64_t nowMs) {
@@ -88,7 +111,7 @@ void AnnounceHeardTrack(uint64_t nowMs) {
   }
   if (loudest < 0) return;
   if (NowPlaying.announcedPath.empty()) {  // the first title, or the stream just went on air
-    Announce(loudest);
+    Announce(loudest, 0);
     return;
   }
   const int announced = AnnouncedDeck();
@@ -104,7 +127,7 @@ void AnnounceHeardTrack(uint64_t nowMs) {
     NowPlaying.challengerSinceMs = nowMs;
     return;
   }
-  if (nowMs - NowPlaying.challengerSinceMs >= kTitleHoldMs) Announce(loudest);
+  if (nowMs - NowPlaying.challengerSinceMs >= kTitleHoldMs) Announce(loudest, nowMs - NowPlaying.challengerSinceMs);
 }
 
 void AddToHistory(const std::wstring& path) {
@@ -118,18 +141,24 @@ void AddToHistory(const std::wstring& path) {
   if (ListView.refreshList) ListView.refreshList(kHistoryList);
 }
 
-// A play counts once per program run; History lists it once per load, so a pause and resume of
-// the same load never lists it again, whatever played in between.
-void CountPlayStart(DeckView& view, const Track& track) {
-  if (NowPlaying.playedThisSession.insert(PathKey(track.path)).second) {
-    TrackInfo& record = TrackInfoFor(track.path);
-    ++record.playCount;
-    record.lastPlayed = static_cast<int64_t>(std::time(nullptr));
-  }
-  if (Engine.recording.load() && NowPlayingOutlet.addToRecording) NowPlayingOutlet.addToRecording(track.path);
+// A play counts once per program run.
+void CountPlayStart(const Track& track) {
+  if (!NowPlaying.playedThisSession.insert(PathKey(track.path)).second) return;
+  TrackInfo& record = TrackInfoFor(track.path);
+  ++record.playCount;
+  record.lastPlayed = static_cast<int64_t>(std::time(nullptr));
+}
+
+// History lists the announced deck's load once, so a pause and resume of the same load never
+// lists it again, whatever played in between; a new load of the announced track is listed when
+// it plays.
+void ListAnnouncedLoad() {
+  const int deck = AnnouncedDeck();
+  if (deck < 0 || !InPlay(deck)) return;
+  DeckView& view = LiveDeckViews[deck];
   if (view.playCounted) return;
   view.playCounted = true;
-  if (!TestMode) AddToHistory(track.path);
+  if (!TestMode) AddToHistory(DeckSnapshots[deck].track->path);
 }
 
 // Cue and hot-cue positions reach the library here, not where they are set: one place for every
@@ -157,10 +186,11 @@ void SaveCueEdits(DeckView& view, const DeckSnapshot& shot) {
 void NowPlayingTick(uint64_t nowMs) {
   FollowStream();
   AnnounceHeardTrack(nowMs);
+  ListAnnouncedLoad();
   for (int deck = 0; deck < kEngineDecks; ++deck) {
     DeckView& view = LiveDeckViews[deck];
     const DeckSnapshot& shot = DeckSnapshots[deck];
-    if (shot.track && shot.playing && !view.wasPlaying) CountPlayStart(view, *shot.track);
+    if (shot.track && shot.playing && !view.wasPlaying) CountPlayStart(*shot.track);
     view.wasPlaying = shot.playing;
     SaveCueEdits(view, shot);
   }
@@ -176,6 +206,11 @@ bool IsDeckAudible(int deck) {
   const int32_t side = view.xfAssignSet ? view.xfAssign : (deck % 2 == 0 ? kSideA : kSideB);
   if (side == kSideThrough) return true;
   return side == kSideA ? x <= kCrossfaderMiddle : x >= kCrossfaderMiddle;
+}
+
+int NowPlayingDeck() {
+  const int deck = AnnouncedDeck();
+  return deck >= 0 && InPlay(deck) ? deck : -1;
 }
 
 int LoudestAudibleDeck() {

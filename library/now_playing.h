@@ -13,6 +13,7 @@ inline constexpr size_t kHistoryLimit = 1000;  // paths kept in the History list
 // wasPlaying, cuesPath and the library* cue copies).
 struct NowPlayingState {
   std::wstring announcedPath;                    // the track last announced as now playing
+  int announcedDeck = -1;                        // and the deck it was announced from
   bool streamWasOnAir = false;
   float heard[4] = {};        // each deck's level to the master, smoothed over about a second
   int challenger = -1;        // the deck that leads the announced one, and since when
@@ -27,24 +28,27 @@ extern NowPlayingState NowPlaying;
 struct NowPlayingOutlets {
   bool (*streamOnAir)() = nullptr;
   void (*setStreamTitle)(const std::wstring& title) = nullptr;
-  void (*addToRecording)(const std::wstring& path) = nullptr;
+  void (*addToRecording)(const std::wstring& path, uint64_t heardForMs) = nullptr;
 };
 extern NowPlayingOutlets NowPlayingOutlet;
 
 // Once per tick, also while the window is minimised. Reads the frame's deck snapshots (no engine
-// lock), then in turn: re-announces when the stream has just gone on air; announces as the
-// stream title the deck that sends the most to the master (meter after channel fader and
+// lock), then in turn: sends the announced title again when the stream has just gone on air;
+// announces the deck that sends the most to the master (meter after channel fader and
 // cross-fader, smoothed over about a second), another deck only once it has led clearly for
-// kTitleHoldMs, the first at once; on each deck's play start counts the play (once per
-// track and session), adds it to the recording's tracklist and, once per load (the view's
-// playCounted), to the History list; writes changed
-// cue and hot-cue positions to the library record; runs the library autosave.
+// kTitleHoldMs, the first at once; an announcement sets the stream title and, while recording,
+// adds the track to the recording's tracklist; the announced deck's load goes to the History list
+// once (the view's playCounted); on each deck's play start counts the play (once per track and
+// session); writes changed cue and hot-cue positions to the library record; runs the library
+// autosave.
 // nowMs: the monotonic clock (tests step it).
 void NowPlayingTick(uint64_t nowMs = MonotonicMs());
 // True when deck 0..3 plays, its channel fader is at least 0.05 and its cross-fader side is open
 // (through always; A while the position is at most 0.5, B while at least 0.5, after the reverse
 // setting). Reads the frame's deck snapshots and deck views.
 bool IsDeckAudible(int deck);
+// The deck whose track is announced as now playing, while it plays with its fader up; -1 for none.
+int NowPlayingDeck();
 // The audible deck with the highest meter (a later deck only when strictly louder); -1 for none.
 // The beat-synced effects, the MIDI clock and the video mix follow it.
 int LoudestAudibleDeck();

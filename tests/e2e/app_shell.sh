@@ -2,9 +2,9 @@
 # The shell's answers in the real program under a virtual display: --help and an unknown switch
 # print the switches and exit 2; no display exits 1 saying so; a damaged database.tsv raises the
 # "Library not saved this time" question and is left as it was; a folder dropped on the window and
-# one handed over by a second start become saved music folders; History lists each load once
-# (A plays, pauses, B plays, A resumes, B resumes, A is loaded again and plays: A, B, A) and A's
-# play count is 1. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts/app_shell.
+# one handed over by a second start become saved music folders; History lists each load once,
+# as it becomes the track announced (A plays, pauses, B plays alone, A resumes beside it, B
+# resumes, A is loaded again and plays alone: A, B, A) and A's play count is 1. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts/app_shell.
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
@@ -102,17 +102,19 @@ sox -n -r 44100 -c 2 "$work/a.wav" synth 20 sine 440 vol 0.3 2>/dev/null || fail
 sox -n -r 44100 -c 2 "$work/b.wav" synth 20 sine 660 vol 0.3 2>/dev/null || fail "sox could not make a track"
 start_app "$work/a.wav" "$work/b.wav"
 wait_for 30 eval 'deck_loaded A "$work/a.wav" && deck_loaded B "$work/b.wav"' || fail "the two tracks did not load"
-key x x period  # A plays and pauses; B plays
-key x      # A resumes while B plays
+history() { grep -v '^#' "$data/Lists/History.m3u8" 2>/dev/null | tr '\n' ' '; }
+key x x period  # A plays and pauses; B plays alone and, after a few seconds, is announced
+wait_for 20 eval '[ "$(history)" = "$work/a.wav $work/b.wav " ]' || fail "B alone was not listed: $(history)"
+key x      # A resumes while B plays: a blend, B stays announced
 key period period  # B pauses and resumes
 key x      # A pauses
 timeout 10 "$app" "$work/a.wav" >>"$work/app.out" 2>&1 || fail "the second start exited with $?"
 wait_for 30 deck_loaded A "$work/a.wav" 2 || fail "A did not load again onto deck A, the one deck not playing"
-key x      # and plays
+key period x  # B pauses, and the new load of A plays alone
+wait_for 20 eval '[ "$(history)" = "$work/a.wav $work/b.wav $work/a.wav " ]' || fail "History reads: $(history)"
 shot history
 stop_app
-history="$(grep -v '^#' "$data/Lists/History.m3u8" | tr '\n' ' ')"
-[ "$history" = "$work/a.wav $work/b.wav $work/a.wav " ] || fail "History reads: $history"
+[ "$(history)" = "$work/a.wav $work/b.wav $work/a.wav " ] || fail "History after the close reads: $(history)"
 plays() { awk -F'\t' -v p="$1" '$1 == p {print $17}' "$data/database.tsv"; }
 [ "$(plays "$work/a.wav")" = 1 ] || fail "A's play count is '$(plays "$work/a.wav")', not 1"
 [ "$(plays "$work/b.wav")" = 1 ] || fail "B's play count is '$(plays "$work/b.wav")', not 1"

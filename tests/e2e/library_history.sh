@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program plays A, then B, then A loaded again (keys X and ".", later starts handing the
-# files over): History.m3u8 reads A, B, A and, after the orderly close, each track's play count in
-# the library is 1 (a track counts once per run however often it plays).
+# files over): History.m3u8 reads A, B, A (each listed once it is the track announced, a few
+# seconds after it plays alone) and, after the orderly close, each track's play count in the
+# library is 1 (a track counts once per run however often it plays).
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
@@ -42,12 +43,12 @@ press x
 "$app" "$b" >>"$work/app.out" 2>&1 || fail "handing B over failed"
 wait_for 30 deck_loaded B "$b" || fail "B did not load onto the empty right deck"
 press period
-wait_for 5 history_is "$(printf '%s\n%s' "$a" "$b")" || fail "playing B did not list it: $(history)"
+wait_for 20 history_is "$(printf '%s\n%s' "$a" "$b")" || fail "playing B did not list it: $(history)"
 press period
 "$app" "$a" >>"$work/app.out" 2>&1 || fail "handing A over again failed"
 wait_for 30 deck_loaded A "$a" 2 || fail "A was not loaded again on the first stopped deck, the left one"
 press x
-wait_for 5 history_is "$(printf '%s\n%s\n%s' "$a" "$b" "$a")" || fail "playing A again did not list it: $(history)"
+wait_for 20 history_is "$(printf '%s\n%s\n%s' "$a" "$b" "$a")" || fail "playing A again did not list it: $(history)"
 press x
 kill -TERM "$app_pid"
 wait "$app_pid"

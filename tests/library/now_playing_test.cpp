@@ -13,6 +13,7 @@
 
 #include "base/test_mode.h"
 #include "broadcast/audio_stream.h"
+#include "broadcast/mix_recording.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -49,6 +50,8 @@ class NowPlayingStep : public ::testing::Test {
     TrackLists.clear();
     NowPlaying = NowPlayingState{};
     TestMode = false;
+    Engine.recording.store(false);
+    RecordingTracklist.clear();
   }
 
   static ClickTrackFolder& Folder() {
@@ -61,9 +64,13 @@ class NowPlayingStep : public ::testing::Test {
     spec.seconds = 8.0;
     return Folder().Make(spec);
   }
+  // One frame of 20 ms on the step's clock.
   static void Tick() {
     SnapshotDecks();
-    NowPlayingTick();
+    NowPlayingTick(clockMs += 20);
+  }
+  static void PlayOn(int ms) {
+    for (int t = 0; t < ms; t += 20) Tick();
   }
   static void PlayPauseTick(int deck) {
     PlayPause(deck);
@@ -75,6 +82,7 @@ class NowPlayingStep : public ::testing::Test {
   }
   static const Paths& History() { return TrackLists[kHistoryList].paths; }
 
+  static inline uint64_t clockMs = 1'000'000;
   TempHome home_;
 };
 
@@ -100,7 +108,8 @@ TEST_F(NowPlayingStep, PlayPausePlayListsAndCountsOnce) {
 }
 
 // History lists each load once: resuming A after B played adds nothing, loading A again does.
-// The play count is once per track and session.
+// A deck is listed once it is the one announced, after the hold. The play count is once per
+// track and session.
 TEST_F(NowPlayingStep, EachLoadIsListedOnceAndEachTrackCountsOncePerSession) {
   const std::wstring a = Utf8ToWide(Click(120)), b = Utf8ToWide(Click(126));
   ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
@@ -110,8 +119,10 @@ TEST_F(NowPlayingStep, EachLoadIsListedOnceAndEachTrackCountsOncePerSession) {
   PlayPauseTick(0);  // a resume of the same load
   PlayPauseTick(0);
   PlayPauseTick(1);
+  PlayOn(5000);
   PlayPauseTick(1);
   PlayPauseTick(0);  // A resumed after B was listed
+  PlayOn(5000);
   EXPECT_EQ(History(), (Paths{a, b}));
 
   PlayPauseTick(0);
@@ -375,16 +386,22 @@ TEST_F(NowPlayingStep, TiedDecksOnAirSendOneTitleOverManyFrames) {
 }
 
 // Two decks in a blend hovering around each other (equal faders, then 0.8/0.7, meters jumping
-// every frame) send no new title in 20 s; a real cross-fade to the other deck sends exactly one.
+// every frame) send no new title in 20 s and add nothing to History or the recording's
+// tracklist; a real cross-fade to the other deck sends exactly one title and adds one entry to
+// each, the tracklist's dated within the cross-fade.
 TEST_F(NowPlayingStep, ABlendHoldsTheTitleAndACrossfadeSendsOneUpdate) {
   const std::wstring a = Utf8ToWide(Click(120)), b = Utf8ToWide(Click(126));
   ASSERT_TRUE(LoadAndWait(0, WideToUtf8(a)));
   ASSERT_TRUE(LoadAndWait(1, WideToUtf8(b)));
+  // A recording runs from the start, its position one frame a millisecond.
+  Engine.recordRate.store(1000);
+  Engine.recordFrames.store(0);
+  Engine.recording.store(true);
   PlayPause(0);
   IcecastPeer peer;
   ASSERT_TRUE(peer.ok());
   ASSERT_TRUE(GoOnAir(peer)) << EnglishText(LiveStreamError());
-  uint64_t now = 1'000'000, noise = 12345;
+  uint64_t noise = 12345;
   auto jitter = [&] {  // a peak meter on noise: 0.3 .. 0.7
     noise = noise * 6364136223846793005ull + 1442695040888963407ull;
     return 0.3f + 0.4f * static_cast<float>((noise >> 33) % 1000) / 1000.0f;
@@ -393,8 +410,8 @@ TEST_F(NowPlayingStep, ABlendHoldsTheTitleAndACrossfadeSendsOneUpdate) {
     for (int t = 0; t < ms; t += 20) {
       LiveDeckViews[0].meterLevel = jitter();
       LiveDeckViews[1].meterLevel = DeckSnapshots[1].playing ? jitter() : 0.0f;
-      SnapshotDecks();
-      NowPlayingTick(now += 20);
+      Tick();
+      Engine.recordFrames.fetch_add(20);
     }
   };
   run(1000);
@@ -405,16 +422,27 @@ TEST_F(NowPlayingStep, ABlendHoldsTheTitleAndACrossfadeSendsOneUpdate) {
   LiveDeckViews[1].fader = 0.7f;
   run(10000);
   EXPECT_EQ(NowPlaying.announcedPath, a);
+  EXPECT_EQ(History(), Paths{a}) << "B only played along";
+  ASSERT_EQ(RecordingTracklist.size(), 1u);
+  const double fadeStart = static_cast<double>(Engine.recordFrames.load()) / 1000.0;
   for (int step = 0; step <= 50; ++step) {  // across in five seconds, then the new track plays on
     CrossfaderPosition = 0.5f + 0.5f * static_cast<float>(step) / 50.0f;
     run(100);
   }
+  const double fadeEnd = static_cast<double>(Engine.recordFrames.load()) / 1000.0;
   run(8000);
   EXPECT_EQ(NowPlaying.announcedPath, b);
   EXPECT_TRUE(WaitFor([&] { return peer.titleCount() >= 2; }, 5000));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // room for any late update
   EXPECT_EQ(peer.titleCount(), 2u);
   EXPECT_NE(peer.lastTitle().find(WideToUtf8(DeckSnapshots[1].track->title)), std::string::npos) << peer.lastTitle();
+  EXPECT_EQ(History(), (Paths{a, b}));
+  ASSERT_EQ(RecordingTracklist.size(), 2u);
+  EXPECT_EQ(RecordingTracklist[0].path, a);
+  EXPECT_EQ(RecordingTracklist[0].seconds, 0.0);
+  EXPECT_EQ(RecordingTracklist[1].path, b);
+  EXPECT_GT(RecordingTracklist[1].seconds, fadeStart);
+  EXPECT_LT(RecordingTracklist[1].seconds, fadeEnd) << "dated from when B took the lead, not after the hold";
   GoOffAir();
 }
 

@@ -27,6 +27,7 @@
 #include "engine/recorder.h"
 #include "engine/sandbox.h"
 #include "karaoke/karaoke_panel.h"
+#include "library/now_playing.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
 #include "platform/text.h"
@@ -87,6 +88,7 @@ void ResetGlobals() {
   Settings.RecordFormat = kRecordFormatMp3;
   Settings.MicDevice.clear();
   RecordingTracklist.clear();
+  NowPlaying = NowPlayingState{};
   for (DeckSnapshot& shot : DeckSnapshots) shot = DeckSnapshot{};
   CrossfaderPosition = 0.5f;
   std::lock_guard<RealtimeMutex> lock(Engine.lock);
@@ -288,16 +290,19 @@ class TopBarRecording : public TopBar {
 };
 
 TEST_F(TopBarRecording, RecRecordsTheMixAndWritesTheTracklistBesideIt) {
-  // Deck B is heard when the recording starts: it opens the tracklist at 0:00.
+  // Deck B is announced as now playing when the recording starts: it opens the tracklist at 0:00.
   auto heard = std::make_shared<Track>();
   heard->path = home_.wpath() + L"/Opening Tune.mp3";
   DeckSnapshots[1].track = heard;
   DeckSnapshots[1].playing = true;
   LiveDeckViews[1].fader = 1.0f;
-  // Deck A plays but its fader is down: not heard.
+  NowPlaying.announcedPath = heard->path;
+  NowPlaying.announcedDeck = 1;
+  // Deck A plays along, fader up, but is not announced: it comes in only once it is.
   DeckSnapshots[0].track = std::make_shared<Track>();
+  DeckSnapshots[0].track->path = home_.wpath() + L"/Playing Along.mp3";
   DeckSnapshots[0].playing = true;
-  LiveDeckViews[0].fader = 0.0f;
+  LiveDeckViews[0].fader = 1.0f;
   Settings.RecordFormat = kRecordFormatWav;
   // A German desktop: the music folder is ~/Musik, and the messages say so.
   fs::create_directories(home_.path() + "/config");
