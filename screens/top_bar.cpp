@@ -29,6 +29,7 @@
 #include "screens/main_screen.h"
 #include "settings/help_screen.h"
 #include "settings/settings_screen.h"
+#include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
 #include "ui/language.h"
@@ -106,6 +107,7 @@ constexpr float kBubbleRadius = 4.0f, kBubbleEdge = 8.0f;
 constexpr float kCpuX = 8.0f, kCpuWidth = 26.0f, kCpuSize = 8.5f;
 constexpr float kTrackX = 33.0f, kTrackWidth = 26.0f, kTrackHeight = 6.0f, kTrackRadius = 3.0f;
 constexpr Color kTrackColour{0, 0, 0, 0.5f};
+constexpr float kLoadSteps = 100.0f;  // the bar moves in whole percent
 constexpr float kLoadVisible = 0.01f, kLoadMinFill = 6.0f, kLoadYellowFrom = 0.5f, kLoadRedFrom = 0.75f;
 constexpr float kDotX = 69.0f, kDotRadius = 3.5f;
 constexpr float kCountX = 75.0f, kCountWidth = 13.0f, kCountSize = 9.5f;
@@ -124,8 +126,6 @@ constexpr float kStatusWidth = 152.0f, kStatusOffset = 160.0f, kStatusSize = 11.
 constexpr float kStatusDotGap = 10.0f, kStatusClearance = 16.0f, kStatusDotOnlyX = 18.0f;
 constexpr double kMsPerSecond = 1000.0;
 
-// Blinks lit on the even periods of the tick count.
-bool BlinkOn(uint64_t nowMs, uint64_t periodMs) { return (nowMs / periodMs) % 2 == 0; }
 
 Rc ButtonRect(float x, Rc bar, float width) { return Rc{x, bar.y + kButtonInset, width, bar.h - 2 * kButtonInset}; }
 
@@ -287,7 +287,7 @@ void QueueErrorBubble(Rc button, float barRight, int32_t streamState, int32_t vi
 void DrawGoLive(Rc button, float barRight) {
   const int32_t s = LiveStreamState(), v = LiveVideoState();
   const GoLiveLook look = GoLiveAppearance(s, v, LiveStreamSeconds(), LiveVideoSeconds());
-  const bool lit = look.blinks ? BlinkOn(MonotonicMs(), kLiveBlinkMs) : look.lit;
+  const bool lit = look.blinks ? BlinkLit(MonotonicMs(), kLiveBlinkMs) : look.lit;
   if (Button(kGoLiveButton.id, button, look.label, ColorOf(look.colour), lit, kGoLiveButton.textSize))
     StartOrStopGoingLive(s, v);
   QueueErrorBubble(button, barRight, s, v);
@@ -330,6 +330,10 @@ void ResetDropouts() {
 void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   const bool recent = DropoutRecent(nowMs);
   const bool lit = recent && (nowMs / kDropoutBlinkMs) % 4 < 2;
+  if (recent) {
+    RedrawAt((nowMs / kDropoutBlinkMs + 1) * kDropoutBlinkMs);
+    RedrawAt(Meters.dropoutRiseMs + kRecentDropoutMs + 1);
+  }
   if (Button(kLoadMeter.id, button, L"", ColorOf(recent ? Pal.Red : Pal.Text), lit, kLoadMeter.textSize))
     ResetDropouts();
 
@@ -343,7 +347,7 @@ void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   const float shift = std::min(kCountWidth - countWidth + kCountSpareDip, 0.0f);
   const Rc track{bx + kTrackX, cy - kTrackHeight / 2, kTrackWidth + shift, kTrackHeight};
   FillRoundedRect(track, kTrackRadius, kTrackColour);
-  const float load = std::clamp(Meters.load, 0.0f, 1.0f);
+  const float load = ShownLoad(Meters.load);
   if (load > kLoadVisible) {
     const uint32_t fill = load < kLoadYellowFrom ? Pal.Green : load < kLoadRedFrom ? Pal.Yellow : Pal.Red;
     FillRoundedRect(Rc{track.x, track.y, std::max(load * track.w, kLoadMinFill), kTrackHeight}, kTrackRadius,
@@ -475,6 +479,10 @@ std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
   return text;
 }
 
+float ShownLoad(float load) {
+  return std::isfinite(load) ? std::round(std::clamp(load, 0.0f, 1.0f) * kLoadSteps) / kLoadSteps : 0.0f;
+}
+
 // ---- the panel ---------------------------------------------------------------------------------------
 
 void DrawTopBarMidiButton(Rc r) {
@@ -502,14 +510,14 @@ void DrawTopBar(Rc r) {
   Button(kShiftButton.id, right.Next(r, kShiftButton.width), L"SHIFT", ColorOf(Pal.Yellow), IsUiControlHeld(),
          kShiftButton.textSize);
   if (Button(kSandboxButton.id, right.Next(r, kSandboxButton.width), Sandbox.on ? L"SANDBOX \u25CF" : L"SANDBOX",
-             ColorOf(Pal.Pink), Sandbox.on && BlinkOn(nowMs, kBlinkMs), kSandboxButton.textSize))
+             ColorOf(Pal.Pink), Sandbox.on && BlinkLit(nowMs, kBlinkMs), kSandboxButton.textSize))
     ToggleSandbox();
   DrawGoLive(right.Next(r, kGoLiveButton.width), r.Right());
   const bool recording = Engine.recording.load();
   const std::wstring recLabel = RecButtonLabel(recording, Engine.recordFrames.load(),
                                                static_cast<uint32_t>(std::max(Engine.recordRate.load(), 0)));
   if (Button(kRecButton.id, right.Next(r, kRecButton.width), recLabel, ColorOf(Pal.Red),
-             recording && BlinkOn(nowMs, kBlinkMs), kRecButton.textSize))
+             recording && BlinkLit(nowMs, kBlinkMs), kRecButton.textSize))
     ToggleRecording();
   if (Automix.on && Button(kSkipButton.id, right.Next(r, kSkipButton.width), L"SKIP \u25B6", ColorOf(Pal.Green), false,
                            kSkipButton.textSize))

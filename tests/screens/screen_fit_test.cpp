@@ -96,7 +96,7 @@ class ScreenFit : public ::testing::Test {
       ResetGlowLayer();
       BeginDraw();
       Clear(ColorOf(Pal.Background));
-      Frame();
+      DrawMainScreen();
       EndFrame();
       EndFrameInput();
       DrawnTextLog = nullptr;
