@@ -41,6 +41,10 @@
 #include "ui/status_line.h"
 
 TickMemory AppTickMemory;
+bool FullRedraw = [] {
+  const char* value = std::getenv("VELDMIX_FULL_REDRAW");
+  return value && *value && *value != '0';
+}();
 
 namespace {
 
@@ -137,8 +141,9 @@ void AppTick() { AppTickAt(MonotonicMs()); }
 
 namespace {
 
-// A frame that answered an event draws this many more: what its clicks and keys changed shows
-// in the frames after it.
+// A frame drawn for a change draws this many more: what its clicks and keys changed shows in the
+// frames after it, and the drawing caches (kept text, panels in the backdrop) settle into what
+// every later frame of the same screen draws.
 constexpr int kSettleFrames = 2;
 
 struct FrameMemory {
@@ -150,10 +155,6 @@ struct FrameMemory {
   uint64_t drawn = 0;
 };
 FrameMemory Shown;
-const bool FullRedraw = [] {
-  const char* value = std::getenv("VELDMIX_FULL_REDRAW");
-  return value && *value && *value != '0';
-}();
 
 bool SameWindow(const FrameWindow& a, const FrameWindow& b) {
   return a.pixelWidth == b.pixelWidth && a.pixelHeight == b.pixelHeight && a.minimised == b.minimised &&
@@ -165,10 +166,11 @@ bool InputThisFrame() {
          !pressedIds.empty() || !releasedIds.empty() || !absolutePositions.empty();
 }
 
-bool FrameWanted(const FrameWindow& window, FrameAsk ask, uint64_t nowMs, uint64_t signature) {
+// A change the screen must show (beyond the frames that settle the last one).
+bool ScreenChanged(const FrameWindow& window, FrameAsk ask, uint64_t nowMs, uint64_t signature) {
   return FullRedraw || ask == FrameAsk::Paint || !Shown.drawnOnce || !HasDevice() ||
-         !SameWindow(window, Shown.window) || Shown.eventSince || Shown.settleFrames > 0 || InputThisFrame() ||
-         !DeferredActions.empty() || nowMs >= RedrawDueMs() || signature != Shown.signature;
+         !SameWindow(window, Shown.window) || Shown.eventSince || InputThisFrame() || !DeferredActions.empty() ||
+         nowMs >= RedrawDueMs() || signature != Shown.signature;
 }
 
 }  // namespace
@@ -181,15 +183,15 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
   const uint64_t nowMs = MonotonicMs();
   AppTickAt(nowMs);
   bool drawn = false;
-  if (WindowDrawable(window) && FrameWanted(window, ask, nowMs, MainScreenSignature(nowMs))) {
-    const bool answered = Shown.eventSince || InputThisFrame() || !DeferredActions.empty();
+  const bool changed = WindowDrawable(window) && ScreenChanged(window, ask, nowMs, MainScreenSignature(nowMs));
+  if (changed || (WindowDrawable(window) && Shown.settleFrames > 0)) {
     drawn = DrawWindowFrame(window, DrawMainScreen);
     if (drawn) {
       ++Shown.drawn;
       Shown.drawnOnce = true;
       Shown.window = window;
       Shown.eventSince = false;
-      Shown.settleFrames = answered || !DeferredActions.empty() ? kSettleFrames : std::max(Shown.settleFrames - 1, 0);
+      Shown.settleFrames = changed ? kSettleFrames : Shown.settleFrames - 1;
     }
   }
   RunDeferredActions();

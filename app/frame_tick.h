@@ -36,10 +36,12 @@ enum class FrameAsk : uint8_t { Paint, Timer };
 // the frame is a Paint, the window's size or scale changed, a window event or worker result came
 // since the last drawn frame (and for two frames after one, which show what its clicks changed),
 // the screen's signature (screens/screen_signature.h) differs from the last drawn frame's, or a
-// redraw asked for by an animation is due; then the deferred actions. With
-// VELDMIX_FULL_REDRAW=1 in the environment at start every frame is drawn. Returns whether the
-// frame was drawn.
+// redraw asked for by an animation is due, or FullRedraw is on; then the deferred actions.
+// Returns whether the frame was drawn.
 bool DriveFrame(const FrameWindow& window, FrameAsk ask = FrameAsk::Paint);
+// Every frame drawn, changed or not (for comparing and measuring); on when VELDMIX_FULL_REDRAW is
+// set to anything but 0 in the environment at start.
+extern bool FullRedraw;
 // Something the screen may show changed outside the tick: a window event, a worker's result.
 void NoteScreenEvent();
 // Frames drawn since start (for measurements).

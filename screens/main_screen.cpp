@@ -433,6 +433,11 @@ void QueueTooltip(float windowWidth) {
 
 // ---- shared state ------------------------------------------------------------------------------
 
+int OpenOverlay() {
+  const OverlayRow* row = FirstOpenOverlay();
+  return row ? static_cast<int>(row - kOverlays) : -1;
+}
+
 int RowDropTarget() { return RowDrag.dragging ? DeckAtPoint(Input.x, Input.y) : -1; }
 
 void UpdateBeatPulses() {

@@ -97,7 +97,7 @@ void FoldShell(Fold& f, uint64_t nowMs) {
   f << (TrackLists.size() > kAutomixList ? TrackLists[kAutomixList].paths.size() : 0);
   f << LiveStreamState() << LiveVideoState() << static_cast<int64_t>(LiveStreamSeconds())
     << static_cast<int64_t>(LiveVideoSeconds());
-  f << Settings.Layout << Settings.Vertical << Settings.FourDecks << SearchText;
+  f << Settings.Layout << Settings.Vertical << Settings.FourDecks << SearchText << OpenOverlay();
 }
 
 }  // namespace

@@ -107,7 +107,6 @@ constexpr float kBubbleRadius = 4.0f, kBubbleEdge = 8.0f;
 constexpr float kCpuX = 8.0f, kCpuWidth = 26.0f, kCpuSize = 8.5f;
 constexpr float kTrackX = 33.0f, kTrackWidth = 26.0f, kTrackHeight = 6.0f, kTrackRadius = 3.0f;
 constexpr Color kTrackColour{0, 0, 0, 0.5f};
-constexpr float kLoadSteps = 100.0f;  // the bar moves in whole percent
 constexpr float kLoadVisible = 0.01f, kLoadMinFill = 6.0f, kLoadYellowFrom = 0.5f, kLoadRedFrom = 0.75f;
 constexpr float kDotX = 69.0f, kDotRadius = 3.5f;
 constexpr float kCountX = 75.0f, kCountWidth = 13.0f, kCountSize = 9.5f;
@@ -331,7 +330,7 @@ void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   const bool recent = DropoutRecent(nowMs);
   const bool lit = recent && (nowMs / kDropoutBlinkMs) % 4 < 2;
   if (recent) {
-    RedrawAt((nowMs / kDropoutBlinkMs + 1) * kDropoutBlinkMs);
+    RedrawAt((nowMs / (2 * kDropoutBlinkMs) + 1) * 2 * kDropoutBlinkMs);  // its next switch
     RedrawAt(Meters.dropoutRiseMs + kRecentDropoutMs + 1);
   }
   if (Button(kLoadMeter.id, button, L"", ColorOf(recent ? Pal.Red : Pal.Text), lit, kLoadMeter.textSize))
@@ -348,10 +347,9 @@ void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   const Rc track{bx + kTrackX, cy - kTrackHeight / 2, kTrackWidth + shift, kTrackHeight};
   FillRoundedRect(track, kTrackRadius, kTrackColour);
   const float load = ShownLoad(Meters.load);
-  if (load > kLoadVisible) {
+  if (load > 0.0f) {
     const uint32_t fill = load < kLoadYellowFrom ? Pal.Green : load < kLoadRedFrom ? Pal.Yellow : Pal.Red;
-    FillRoundedRect(Rc{track.x, track.y, std::max(load * track.w, kLoadMinFill), kTrackHeight}, kTrackRadius,
-                    ColorOf(fill));
+    FillRoundedRect(Rc{track.x, track.y, load * track.w, kTrackHeight}, kTrackRadius, ColorOf(fill));
   }
   uint32_t dot = Pal.Faint;
   if (Engine.outputRunning.load()) dot = recent ? Pal.Red : Meters.dropouts == 0 ? Pal.Green : Pal.Yellow;
@@ -480,7 +478,8 @@ std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
 }
 
 float ShownLoad(float load) {
-  return std::isfinite(load) ? std::round(std::clamp(load, 0.0f, 1.0f) * kLoadSteps) / kLoadSteps : 0.0f;
+  if (!(load > kLoadVisible)) return 0.0f;  // NaN too
+  return std::max(std::round(std::min(load, 1.0f) * kTrackWidth), kLoadMinFill) / kTrackWidth;
 }
 
 // ---- the panel ---------------------------------------------------------------------------------------
