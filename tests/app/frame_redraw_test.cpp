@@ -89,6 +89,12 @@ class FrameRedraw : public ::testing::Test {
   static void Reset() {
     ResetDecksForTest();
     for (float& pulse : BeatPulse) pulse = 0.0f;
+    // What earlier renders left in the meters' atomics would light the first run's meters only.
+    for (DeckState& deck : Engine.decks) deck.peak.store(0.0f);
+    for (auto& band : Engine.spectrum) band.store(0.0f);
+    Engine.masterPeakL.store(0.0f), Engine.masterPeakR.store(0.0f), Engine.inputPeak.store(0.0f);
+    Engine.limiterReductionDb.store(0.0f), Engine.loadPeak.store(0.0f), Engine.clipped.store(false);
+    for (DeckView& view : LiveDeckViews) view.meterLevel = 0.0f;
     Meters = MixMeters{};
     CrossfaderPosition = 0.5f;
     Input = UiInput{};
