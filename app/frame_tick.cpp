@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -11,6 +12,8 @@
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
 #include "broadcast/mix_recording.h"
+#include "broadcast/video_feed.h"
+#include "control/controller_leds.h"
 #include "control/macros.h"
 #include "control/midi_clock.h"
 #include "control/remote_state.h"
@@ -31,11 +34,17 @@
 #include "platform/text.h"
 #include "platform/window.h"
 #include "screens/main_screen.h"
+#include "screens/screen_signature.h"
 #include "settings/updates.h"
 #include "app/publish_controls.h"
+#include "ui/modal.h"
 #include "ui/status_line.h"
 
 TickMemory AppTickMemory;
+bool FullRedraw = [] {
+  const char* value = std::getenv("VELDMIX_FULL_REDRAW");
+  return value && *value && *value != '0';
+}();
 
 namespace {
 
@@ -93,7 +102,7 @@ void FollowUpdates(uint64_t nowMs) {
   if (Settings.UpdatesCheck && Updates.phase == kUpdateIdle && nowMs >= Updates.nextAutoCheck) StartUpdateCheck(false);
 }
 
-// The karaoke screen's pulse and bass come from what the frame driver measured last frame.
+// The karaoke screen's pulse and bass come from this tick's pulses and the meters.
 void FeedKaraoke() {
   for (int d = 0; d < kEngineDecks; ++d) KaraokeFeed.beatPulse[static_cast<size_t>(d)] = BeatPulse[d];
   KaraokeFeed.bands = Meters.spectrum;
@@ -108,6 +117,7 @@ void AppTickAt(uint64_t nowMs) {
   DemoTickAt(nowMs);
   SnapshotDecks();
   PublishMidiClockTempo();
+  UpdateBeatPulses();
   UpdatePhraseCache();
   AutomixTick();
   NowPlayingTick();
@@ -118,9 +128,74 @@ void AppTickAt(uint64_t nowMs) {
   BuildRemoteState();
   TickMacros();
   ApplyTimecodeSpeed();
+  UpdateVideoFeed();
+  SendControllerLeds();
   FollowKeepAwake();
   if (!TestMode) FollowUpdates(nowMs);
   if (SelfTestTickHook) SelfTestTickHook();
 }
 
 void AppTick() { AppTickAt(MonotonicMs()); }
+
+// ---- the frame -----------------------------------------------------------------------------------
+
+namespace {
+
+// A frame drawn for a change draws this many more: what its clicks and keys changed shows in the
+// frames after it, and the drawing caches (kept text, panels in the backdrop) settle into what
+// every later frame of the same screen draws.
+constexpr int kSettleFrames = 2;
+
+struct FrameMemory {
+  bool drawnOnce = false;
+  FrameWindow window;         // the last drawn frame's
+  uint64_t signature = 0;     // what the last drawn frame showed
+  bool eventSince = false;    // a window event or worker result since
+  int settleFrames = 0;
+  uint64_t drawn = 0;
+};
+FrameMemory Shown;
+
+bool SameWindow(const FrameWindow& a, const FrameWindow& b) {
+  return a.pixelWidth == b.pixelWidth && a.pixelHeight == b.pixelHeight && a.minimised == b.minimised &&
+         a.scale == b.scale;
+}
+
+bool InputThisFrame() {
+  return Input.pressed || Input.released || Input.rightPressed || Input.doubleClicked || Input.wheel != 0.0f ||
+         !pressedIds.empty() || !releasedIds.empty() || !absolutePositions.empty();
+}
+
+// A change the screen must show (beyond the frames that settle the last one).
+bool ScreenChanged(const FrameWindow& window, FrameAsk ask, uint64_t nowMs, uint64_t signature) {
+  return FullRedraw || ask == FrameAsk::Paint || !Shown.drawnOnce || !HasDevice() ||
+         !SameWindow(window, Shown.window) || Shown.eventSince || InputThisFrame() || !DeferredActions.empty() ||
+         nowMs >= RedrawDueMs() || signature != Shown.signature;
+}
+
+}  // namespace
+
+void NoteScreenEvent() { Shown.eventSince = true; }
+
+uint64_t DrawnFrameCount() { return Shown.drawn; }
+
+bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
+  const uint64_t nowMs = MonotonicMs();
+  AppTickAt(nowMs);
+  bool drawn = false;
+  const bool changed = WindowDrawable(window) && ScreenChanged(window, ask, nowMs, MainScreenSignature(nowMs));
+  if (changed || (WindowDrawable(window) && Shown.settleFrames > 0)) {
+    drawn = DrawWindowFrame(window, DrawMainScreen);
+    if (drawn) {
+      ++Shown.drawn;
+      Shown.drawnOnce = true;
+      Shown.window = window;
+      Shown.eventSince = false;
+      Shown.settleFrames = changed ? kSettleFrames : Shown.settleFrames - 1;
+    }
+  }
+  RunDeferredActions();
+  // Taken after the frame and its actions: what the next tick must differ from to be drawn.
+  if (drawn) Shown.signature = MainScreenSignature(MonotonicMs());
+  return drawn;
+}

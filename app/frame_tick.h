@@ -1,8 +1,11 @@
 #pragma once
-// The per-frame tick: every piece of per-frame housekeeping, in one fixed order, run once per
-// frame whether or not the frame is drawn. UI thread.
+// What runs once per frame, and in what order: the per-frame tick (every piece of per-frame
+// housekeeping, in one fixed order, whether or not the frame is drawn), then the main screen's
+// drawing when the window asked for it or what the screen shows changed, then the actions queued
+// for after the frame. UI thread.
 #include <cstdint>
 
+#include "ui/frame_driver.h"
 #include "ui/knobs.h"
 
 inline constexpr uint64_t kFirstUpdateCheckDelayMs = 20000;  // after the first tick
@@ -16,10 +19,30 @@ struct TickMemory {
 extern TickMemory AppTickMemory;
 
 // The tick, in this order: side slots back to A/B without four decks; sync-lock follow;
-// cross-fader glide; DemoTick; SnapshotDecks; phrase cache; Automix, now playing (with the
-// library autosave), karaoke, pad recording, remote state, macros, timecode speed; keep-awake;
-// outside test mode the update notice (first tick) and the automatic update check; the
-// self-test step. Frame calls it before drawing; DriveFrame calls it when nothing is drawn.
+// cross-fader glide; DemoTick; SnapshotDecks; MIDI clock tempo; beat pulses; phrase cache;
+// Automix, now playing (with the library autosave), mix recording, karaoke, pad recording,
+// remote state, macros, timecode speed; the video feed; the controller lights (as the last drawn
+// frame left them); keep-awake; outside test mode the update notice (first tick) and the
+// automatic update check; the self-test step.
 void AppTick();
 // The same at `nowMs` on the MonotonicMs clock.
 void AppTickAt(uint64_t nowMs);
+
+// Why a frame runs: the window asked to be painted (shown, uncovered, clicked), or the frame
+// timer came round, when the screen is drawn only if what it shows changed.
+enum class FrameAsk : uint8_t { Paint, Timer };
+
+// One frame: the tick; the main screen drawn (DrawMainScreen) when the window can be drawn and
+// the frame is a Paint, the window's size or scale changed, a window event or worker result came
+// since the last drawn frame (and for two frames after one, which show what its clicks changed),
+// the screen's signature (screens/screen_signature.h) differs from the last drawn frame's, or a
+// redraw asked for by an animation is due, or FullRedraw is on; then the deferred actions.
+// Returns whether the frame was drawn.
+bool DriveFrame(const FrameWindow& window, FrameAsk ask = FrameAsk::Paint);
+// Every frame drawn, changed or not (for comparing and measuring); on when VELDMIX_FULL_REDRAW is
+// set to anything but 0 in the environment at start.
+extern bool FullRedraw;
+// Something the screen may show changed outside the tick: a window event, a worker's result.
+void NoteScreenEvent();
+// Frames drawn since start (for measurements).
+uint64_t DrawnFrameCount();

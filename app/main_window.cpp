@@ -1,5 +1,5 @@
 #include "platform/draw_surface.h"
-#include "ui/frame_driver.h"
+#include "app/frame_tick.h"
 #include "ui/language.h"
 #include "karaoke/karaoke_draw.h"
 #include "karaoke/karaoke_rotation.h"
@@ -201,6 +201,8 @@ int RunMessageLoop() {
         break;
     }
     if (!NextWindowEvent(&event, kStopPollMs)) break;
+    // Anything but the frame timer may change what the screen shows (the timer's frame looks).
+    if (event.kind != WindowEventKind::Timer && event.kind != WindowEventKind::None) NoteScreenEvent();
     MainWndProc(event);
     PumpSecondWindows();
   }
@@ -209,10 +211,10 @@ int RunMessageLoop() {
 
 // --- The window ---
 
-void RenderFrame() {
+void RenderFrame(FrameAsk ask) {
   int width = 0, height = 0;
   WindowClientSize(&width, &height);
-  DriveFrame(FrameWindow{width, height, WindowMinimised(), UiScale});
+  DriveFrame(FrameWindow{width, height, WindowMinimised(), UiScale}, ask);
 }
 
 void ShowAboutBox() {

@@ -8,11 +8,12 @@
 #include <vector>
 
 struct WindowEvent;
+enum class FrameAsk : uint8_t;
 
 inline constexpr wchar_t kWindowTitle[] = L"Veldmix";
 inline constexpr wchar_t kWindowCaption[] = L"VELDMIX " VELDMIX_VERSION;
 
-// Timer 1 draws the frames; timer 2 debounces device changes into one controller rescan.
+// Timer 1 runs the frames; timer 2 debounces device changes into one controller rescan.
 inline constexpr int kFrameTimer = 1;
 inline constexpr unsigned kFrameTimerMs = 15;
 inline constexpr int kDeviceTimer = 2;
@@ -83,8 +84,9 @@ void MainWndProc(const WindowEvent& event);
 void DestroyMainWindow();
 // Handles every worker completion queued for the UI thread now, as the loop would.
 void DispatchUiPosts();
-// Draws one frame, or only ticks while the window is minimised or too small to draw.
-void RenderFrame();
+// One frame of the window at its size and scale (DriveFrame): the tick, then the screen drawn when
+// it can be and the ask or a change calls for it.
+void RenderFrame(FrameAsk ask);
 // The About box (modal; the loop waits while it is open).
 void ShowAboutBox();
 

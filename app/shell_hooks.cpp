@@ -7,7 +7,6 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "app/frame_tick.h"
 #include "app/main_window.h"
 #include "base/settings.h"
 #include "broadcast/audio_stream.h"
@@ -26,7 +25,6 @@
 #include "settings/settings_screen.h"
 #include "settings/updates.h"
 #include "ui/file_dialogs.h"
-#include "ui/frame_driver.h"
 #include "ui/language.h"
 
 namespace {
@@ -76,7 +74,6 @@ bool StreamOnAir() { return LiveStreamState() == kStreamOnAir; }
 }  // namespace
 
 void InstallShellHooks() {
-  FrameTickHook = AppTick;
   DeckLoadedHook = AnnounceDeckLoaded;
   AutomixQueue = AutomixQueueHooks{.count = AutomixListSize, .take = TakeFromAutomixList};
   VideoPreviewShownHook = VideoPreviewShown;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/log.h"
+#include "app/frame_tick.h"
 #include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
@@ -290,7 +291,7 @@ void MainWndProc(const WindowEvent& e) {
     case WindowEventKind::None:
       break;
     case WindowEventKind::Paint:
-      RenderFrame();
+      RenderFrame(FrameAsk::Paint);
       break;
     case WindowEventKind::Close:
       DestroyMainWindow();
@@ -311,10 +312,8 @@ void MainWndProc(const WindowEvent& e) {
       if (e.timerId == kDeviceTimer) {
         KillWindowTimer(kDeviceTimer);
         if (MidiDevicesChanged() || HidDevicesChanged()) ScanControllers(true);
-      } else if (WindowMinimised()) {
-        RenderFrame();
       } else {
-        InvalidateWindow();
+        RenderFrame(FrameAsk::Timer);
       }
       break;
     case WindowEventKind::MouseMove:

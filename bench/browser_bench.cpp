@@ -26,6 +26,7 @@
 #include "screens/main_screen.h"
 #include "base/palette.h"
 #include "ui/draw.h"
+#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 

@@ -27,6 +27,7 @@
 #include "screens/macros_panel_view.h"
 #include "base/palette.h"
 #include "ui/draw.h"
+#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 

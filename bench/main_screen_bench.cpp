@@ -236,7 +236,6 @@ void BM_MainScreenLayoutSplit(benchmark::State& state) {
     Clear(ColorOf(Pal.Background));
     AppTick();
     Screen = ComputeLayout(kWidth, kHeight, Settings.Layout, Settings.Vertical, Settings.FourDecks);
-    UpdateBeatPulses();
 
     // The panels in the backdrop, as the frame keeps them.
     auto t = Clock::now();

@@ -22,6 +22,7 @@
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/skins.h"
+#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 

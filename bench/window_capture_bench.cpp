@@ -15,6 +15,7 @@
 #include "platform/draw_surface.h"
 #include "platform/text.h"
 #include "selftest/window_capture.h"
+#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 
 namespace {

@@ -31,6 +31,7 @@
 #include "screens/overview.h"
 #include "screens/pads.h"
 #include "screens/pitch_jog.h"
+#include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
@@ -348,7 +349,7 @@ void DrawNumbers(int deck, Rc r, float pulse) {
   const float timeX = r.Right() - kTimeColumnFromRightDip;
   DrawTextAsIs(HeaderTime(elapsed), Rc{timeX, r.y, kTimeColumnW, 24}, 20, ColorOf(Pal.Text), kAlignRight, false,
                kFontBahnschrift);
-  const bool blinkOn = s.playing && remaining < kBlinkSeconds && (MonotonicMs() / kBlinkPeriodMs) % 2 == 0;
+  const bool blinkOn = s.playing && remaining < kBlinkSeconds && BlinkLit(MonotonicMs(), kBlinkPeriodMs);
   const Rc remainBox{timeX, r.y + 23, kTimeColumnW, 18};
   const std::wstring remain = L"-" + HeaderTime(remaining);
   DrawTextAsIs(remain, remainBox, 13, ColorOf(blinkOn ? Pal.Red : Pal.Dim), kAlignRight, false, kFontBahnschrift);

@@ -11,10 +11,8 @@
 #include <vector>
 
 #include "base/settings.h"
-#include "broadcast/video_feed.h"
 #include "control/auto_map.h"
 #include "screens/auto_map_screen.h"
-#include "control/controller_leds.h"
 #include "screens/macros_panel_view.h"
 #include "control/macros_panel.h"
 #include "control/midi_learn.h"
@@ -64,6 +62,7 @@ namespace {
 // Beat pulse: exp(-kPulseSharpness x beat fraction) while playing, else decays per frame.
 constexpr double kPulseSharpness = 5.0;
 constexpr float kPulseDecayPerFrame = 0.9f;
+constexpr float kPulseFloor = 1e-3f;  // a glow alpha this small scaled by it shows nothing
 
 // The window's backdrop: fixed colours, not skin colours.
 constexpr uint32_t kBackdropTop = 0x0B0D14;     // rgb(11, 13, 20)
@@ -102,6 +101,7 @@ constexpr wchar_t kSandboxText[] =
     L"SANDBOX {}:{:02} — the crowd hears the mix from when you started; you're rehearsing in the headphones. "
     L"SANDBOX again to go back.";
 constexpr int kSecondsPerMinute = 60;
+constexpr double kMsPerSecond = 1000.0;
 constexpr double kMaxBannerSeconds = 1e8;  // keeps a broken start time from overflowing the count
 
 // The tooltip box.
@@ -374,8 +374,13 @@ void DropRow(float x, float y) {
 // ---- banners and the tooltip -------------------------------------------------------------------
 
 void DrawBanner(float windowWidth) {
-  const Banner banner = CurrentBanner(MonotonicSeconds());
+  const double now = MonotonicSeconds();
+  const Banner banner = CurrentBanner(now);
   if (banner.text.empty()) return;
+  if (Sandbox.on) {  // its clock counts seconds
+    const double shown = std::floor(now - Sandbox.since);
+    RedrawAt(static_cast<uint64_t>(std::max(0.0, (Sandbox.since + shown + 1) * kMsPerSecond)));
+  }
   const float width = TextWidth(banner.text, kBannerTextSize, true, kFontSegoeUi) + kBannerPadDip;
   const Rc pill{windowWidth / 2 - width / 2, kBannerTopDip, width, kBannerHeightDip};
   FillRoundedRect(pill, kBannerRadius, ColorOf(banner.colour, kBannerAlpha));
@@ -403,6 +408,11 @@ void QueueTooltip(float windowWidth) {
 
 // ---- shared state ------------------------------------------------------------------------------
 
+int OpenOverlay() {
+  const OverlayRow* row = FirstOpenOverlay();
+  return row ? static_cast<int>(row - kOverlays) : -1;
+}
+
 int RowDropTarget() { return RowDrag.dragging ? DeckAtPoint(Input.x, Input.y) : -1; }
 
 void UpdateBeatPulses() {
@@ -417,6 +427,8 @@ void UpdateBeatPulses() {
       }
     }
     BeatPulse[deck] *= kPulseDecayPerFrame;
+    // Settles at zero rather than creeping towards it: a paused screen stays the same.
+    if (BeatPulse[deck] < kPulseFloor) BeatPulse[deck] = 0.0f;
   }
 }
 
@@ -567,14 +579,12 @@ void CycleLayout() {
 
 // ---- the frame -------------------------------------------------------------------------------
 
-void Frame() {
+void DrawMainScreen() {
   const float width = TargetWidth(), height = TargetHeight();
-  FrameTick();
   Screen = ComputeLayout(width, height, Settings.Layout, Settings.Vertical, Settings.FourDecks);
   // The panels register this frame's drop rows as they draw.
   SidebarListRows.clear();
   SingerRows.clear();
-  UpdateBeatPulses();
 
   DrawBackdropAndPanels();
   if (Input.pressed && !Inside(BrowserScreen.searchBox, Input.x, Input.y)) SearchFocused = false;
@@ -593,8 +603,9 @@ void Frame() {
   DrawBanner(width);
   QueueTooltip(width);
   // Looked up again: a panel may have opened one during this frame.
-  if (const OverlayRow* shown = FirstOpenOverlay()) shown->draw();
+  if (const OverlayRow* shown = FirstOpenOverlay()) {
+    shown->draw();
+    RedrawNextFrame();  // forms, pages and the tour have carets, pulses and worker progress of their own
+  }
   DrawStatusLine(width);
-  UpdateVideoFeed();
-  SendControllerLeds();
 }

@@ -1,8 +1,8 @@
 #pragma once
-// The main screen: the frame routine (Frame, declared in ui/frame_driver.h) that ticks, lays out
-// and draws every panel, and the per-frame state the panels share through it: the beat pulse,
-// the tooltip the top bar asks for, and a library row being dragged onto a deck, a list or a
-// singer. Also the deck hit test and the upright deck strip of the vertical layout. UI thread.
+// The main screen: the frame routine (DrawMainScreen) that lays out and draws every panel, and
+// the per-frame state the panels share through it: the beat pulse, the tooltip the top bar asks
+// for, and a library row being dragged onto a deck, a list or a singer. Also the deck hit test
+// and the upright deck strip of the vertical layout. UI thread.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,7 +46,17 @@ int DeckAtPoint(float x, float y);
 // strip), with the mouse mapped into it, then the deck letter near the strip's bottom.
 void DrawDeckRotated(int deck, Rc strip);
 
-// ---- the frame's steps (Frame runs them; exposed for tests) ----------------------------------
+// ---- the frame -----------------------------------------------------------------------------------
+
+// Which overlay the frame draws over the panels (a question, a form, the settings or help screen,
+// the tour, an editor...), by its place in the frame's order; -1 when none is open.
+int OpenOverlay();
+// Lays out the window and draws every panel, the row drag, the banner, the tooltip, the open
+// overlay and the status line; covers the whole frame (its backdrop is opaque). Draws from the
+// tick's snapshot and pulses; the shell (app/frame_tick.h) runs the tick first.
+void DrawMainScreen();
+
+// ---- the frame's steps (DrawMainScreen runs them; exposed for tests) ---------------------------
 
 // The window's backdrop gradient with its soft lights: one behind each side panel in the colour of
 // the deck it shows (stronger while that deck plays and on its beats) and one along the phase
@@ -59,7 +69,8 @@ bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels);
 // The layout's panels: the left deck, the mixer, the right deck (full or slim) and the browser,
 // each clipped to what the panels drawn after it leave visible.
 void DrawPanels();
-// Sets each deck's BeatPulse from the frame's DeckSnapshots.
+// Sets each deck's BeatPulse from the tick's DeckSnapshots; a pulse decayed below 0.001 is 0.
+// Part of the per-frame tick.
 void UpdateBeatPulses();
 // Starts a row drag once the browser's row press (control 17) has moved more than 6 DIPs, keeps
 // the drop target and draws the label at the pointer; on the release loads the row onto the

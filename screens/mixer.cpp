@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "screens/main_screen.h"
 #include "base/palette.h"
+#include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
 #include "engine/mix_meters.h"
@@ -166,6 +167,7 @@ void DrawClipAndLimit(float cxm, float bottom) {
   const Rc clip{cxm + kClipBox.x, bottom + kClipBox.y, kClipBox.w, kClipBox.h};
   const Color red = ColorOf(Pal.Red);
   if (MonotonicMs() < Meters.clipUntilMs) {
+    RedrawAt(Meters.clipUntilMs);
     FillRoundedRect(clip, kClipRadius, red);
     GlowRoundedRect(clip, kClipRadius, WithAlpha(red, kClipGlowAlpha));
     DrawText(L"CLIP", clip, kClipTextSize, kClipTextOn, kAlignCenter, true, kFontBahnschrift);

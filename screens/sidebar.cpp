@@ -19,6 +19,7 @@
 #include "screens/list_menu.h"
 #include "screens/main_screen.h"
 #include "base/palette.h"
+#include "ui/frame_driver.h"
 #include "ui/modal.h"
 #include "ui/popup_menu.h"
 #include "ui/scroll_view.h"
@@ -264,7 +265,7 @@ void DrawSearchBox(Rc r) {
     DrawText(kPlaceholder, text, kTextSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
   const FieldLook look{.box = text, .size = kTextSize, .color = ColorOf(Pal.Text), .top = r.y + kCaretInsetDip,
                        .bottom = r.Bottom() - kCaretInsetDip, .maxX = text.x + text.w + 1};
-  DrawFieldText(SearchText, SearchText, look, SearchFocused && (MonotonicMs() / kCaretBlinkMs) % 2 == 0);
+  DrawFieldText(SearchText, SearchText, look, SearchFocused && BlinkLit(MonotonicMs(), kCaretBlinkMs));
   if (SearchText.empty()) return;
   const Rc clear{r.Right() - kClearRightDip, r.y + kClearInsetDip, kClearWidthDip, r.h - 2 * kClearInsetDip};
   const bool hovered = ActiveControlId == kNoActiveControl && Inside(clear, Input.x, Input.y);

@@ -30,6 +30,7 @@
 #include "screens/main_screen.h"
 #include "settings/help_screen.h"
 #include "settings/settings_screen.h"
+#include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
 #include "ui/language.h"
@@ -125,8 +126,6 @@ constexpr float kStatusWidth = 152.0f, kStatusOffset = 160.0f, kStatusSize = 11.
 constexpr float kStatusDotGap = 10.0f, kStatusClearance = 16.0f, kStatusDotOnlyX = 18.0f;
 constexpr double kMsPerSecond = 1000.0;
 
-// Blinks lit on the even periods of the tick count.
-bool BlinkOn(uint64_t nowMs, uint64_t periodMs) { return (nowMs / periodMs) % 2 == 0; }
 
 Rc ButtonRect(float x, Rc bar, float width) { return Rc{x, bar.y + kButtonInset, width, bar.h - 2 * kButtonInset}; }
 
@@ -288,7 +287,7 @@ void QueueErrorBubble(Rc button, float barRight, int32_t streamState, int32_t vi
 void DrawGoLive(Rc button, float barRight) {
   const int32_t s = LiveStreamState(), v = LiveVideoState();
   const GoLiveLook look = GoLiveAppearance(s, v, LiveStreamSeconds(), LiveVideoSeconds());
-  const bool lit = look.blinks ? BlinkOn(MonotonicMs(), kLiveBlinkMs) : look.lit;
+  const bool lit = look.blinks ? BlinkLit(MonotonicMs(), kLiveBlinkMs) : look.lit;
   if (Button(kGoLiveButton.id, button, look.label, ColorOf(look.colour), lit, kGoLiveButton.textSize))
     StartOrStopGoingLive(s, v);
   QueueErrorBubble(button, barRight, s, v);
@@ -333,6 +332,10 @@ void ResetDropouts() {
 void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   const bool recent = DropoutRecent(nowMs);
   const bool lit = recent && (nowMs / kDropoutBlinkMs) % 4 < 2;
+  if (recent) {
+    RedrawAt((nowMs / (2 * kDropoutBlinkMs) + 1) * 2 * kDropoutBlinkMs);  // its next switch
+    RedrawAt(Meters.dropoutRiseMs + kRecentDropoutMs + 1);
+  }
   if (Button(kLoadMeter.id, button, L"", ColorOf(recent ? Pal.Red : Pal.Text), lit, kLoadMeter.textSize))
     ResetDropouts();
 
@@ -346,11 +349,10 @@ void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   const float shift = std::min(kCountWidth - countWidth + kCountSpareDip, 0.0f);
   const Rc track{bx + kTrackX, cy - kTrackHeight / 2, kTrackWidth + shift, kTrackHeight};
   FillRoundedRect(track, kTrackRadius, kTrackColour);
-  const float load = std::clamp(Meters.load, 0.0f, 1.0f);
-  if (load > kLoadVisible) {
+  const float load = ShownLoad(Meters.load);
+  if (load > 0.0f) {
     const uint32_t fill = load < kLoadYellowFrom ? Pal.Green : load < kLoadRedFrom ? Pal.Yellow : Pal.Red;
-    FillRoundedRect(Rc{track.x, track.y, std::max(load * track.w, kLoadMinFill), kTrackHeight}, kTrackRadius,
-                    ColorOf(fill));
+    FillRoundedRect(Rc{track.x, track.y, load * track.w, kTrackHeight}, kTrackRadius, ColorOf(fill));
   }
   uint32_t dot = Pal.Faint;
   if (Engine.outputRunning.load()) dot = recent ? Pal.Red : Meters.dropouts == 0 ? Pal.Green : Pal.Yellow;
@@ -487,6 +489,11 @@ std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
   return text;
 }
 
+float ShownLoad(float load) {
+  if (!(load > kLoadVisible)) return 0.0f;  // NaN too
+  return std::max(std::round(std::min(load, 1.0f) * kTrackWidth), kLoadMinFill) / kTrackWidth;
+}
+
 // ---- the panel ---------------------------------------------------------------------------------------
 
 void DrawTopBarMidiButton(Rc r) {
@@ -514,14 +521,14 @@ void DrawTopBar(Rc r) {
   Button(kShiftButton.id, right.Next(r, kShiftButton.width), L"SHIFT", ColorOf(Pal.Yellow), IsUiControlHeld(),
          kShiftButton.textSize);
   if (Button(kSandboxButton.id, right.Next(r, kSandboxButton.width), Sandbox.on ? L"SANDBOX \u25CF" : L"SANDBOX",
-             ColorOf(Pal.Pink), Sandbox.on && BlinkOn(nowMs, kBlinkMs), kSandboxButton.textSize))
+             ColorOf(Pal.Pink), Sandbox.on && BlinkLit(nowMs, kBlinkMs), kSandboxButton.textSize))
     ToggleSandbox();
   DrawGoLive(right.Next(r, kGoLiveButton.width), r.Right());
   const bool recording = Engine.recording.load();
   const std::wstring recLabel = RecButtonLabel(recording, Engine.recordFrames.load(),
                                                static_cast<uint32_t>(std::max(Engine.recordRate.load(), 0)));
   if (Button(kRecButton.id, right.Next(r, kRecButton.width), recLabel, ColorOf(Pal.Red),
-             recording && BlinkOn(nowMs, kBlinkMs), kRecButton.textSize))
+             recording && BlinkLit(nowMs, kBlinkMs), kRecButton.textSize))
     ToggleRecording();
   if (Automix.on && Button(kSkipButton.id, right.Next(r, kSkipButton.width), L"SKIP \u25B6", ColorOf(Pal.Green), false,
                            kSkipButton.textSize))

@@ -17,6 +17,9 @@ inline constexpr float kTopBarHeight = 40.0f;
 // stream stops it asks for run as deferred actions after the frame. Sets the frame's Tooltip
 // (screens/main_screen.h) while the mouse rests on the audio-load meter.
 void DrawTopBar(Rc r);
+// The audio load as the load meter's bar shows it: 0 (no bar) up to 1% (and for NaN), else the
+// share of the bar's track it fills, in whole DIPs of the track and at least its shortest fill.
+float ShownLoad(float load);
 // Draws and handles only the bar's MIDI button, where DrawTopBar puts it in r, for an overlay that
 // keeps it usable while the rest of the bar sees no mouse (MIDI learn of the macros panel).
 void DrawTopBarMidiButton(Rc r);

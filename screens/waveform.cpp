@@ -138,6 +138,7 @@ void DrawIdleLane(int deck, Rc r, bool shortLane) {
   DrawLine(r.x + kIdleMarginDip, cy, r.Right() - kIdleMarginDip, cy, DeckColourOf(deck, kIdleLineAlpha), 1);
   const double travel = r.w - 2 * kIdleMarginDip;
   if (travel > 0) {
+    RedrawNextFrame();  // the spot travels
     const float sx = r.x + kIdleMarginDip +
                      static_cast<float>(std::fmod(deck * kIdleSpotDeckOffsetDip + FrameClock * kIdleSpotSpeedDipPerS,
                                                   travel));

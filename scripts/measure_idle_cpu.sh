@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Measures what the whole program costs while idle: the real veldmix in a 1920x1080 window on a
-# private virtual display and sound server, two tracks loaded and paused, nobody touching it.
-# Prints the cores used over SECONDS (default 20), from /proc/PID/stat, and each thread's share.
+# Measures what the whole program costs while left alone: the real veldmix in a 1920x1080 window
+# on a private virtual display and sound server, nobody touching it. Prints the cores used over
+# SECONDS (default 20), from /proc/PID/stat, each thread's share and the frames drawn. With
+# VELDMIX_IDLE_MIXXX=1, Mixxx then runs alone on the same display at the same size with the same
+# tracks and is measured the same way, for a figure beside ours.
 # A measurement, not a test: it fails only when something could not run.
 #
-#   scripts/measure_idle_cpu.sh [SECONDS]      (VELDMIX_BUILD: the build folder, default build/)
+#   scripts/measure_idle_cpu.sh [SECONDS]
+#   VELDMIX_BUILD        the build folder (default build/)
+#   VELDMIX_IDLE_DECKS   paused (two tracks loaded, the default), empty, or playing (both decks)
+#   VELDMIX_IDLE_SHOT    a PNG of the window before the measurement
+#   VELDMIX_IDLE_PERF    a perf profile of the seconds measured instead of the frame count
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${VELDMIX_BUILD:-$root/build}"
@@ -16,8 +22,10 @@ work=$(mktemp -d /tmp/veldmix-idle-XXXXXX)
 server_dir=""
 xvfb_pid=""
 app_pid=""
+mixxx_pid=""
 cleanup() {
   if [ -n "$app_pid" ]; then kill -KILL "$app_pid" 2>/dev/null || true; fi
+  if [ -n "$mixxx_pid" ]; then kill -KILL "$mixxx_pid" 2>/dev/null || true; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   wait 2>/dev/null || true
   if [ -n "$server_dir" ]; then "$root/scripts/test_audio_server.sh" stop "$server_dir" || true; fi
@@ -33,9 +41,15 @@ server_dir="$VELDMIX_AUDIO_DIR"
 source "$root/tests/support/private_display.sh"
 start_private_display "$work/xvfb.log" -screen 0 1920x1080x24 || { echo "measure_idle_cpu: no display" >&2; exit 1; }
 
-sox -n -r 44100 -c 2 "$work/a.wav" synth 60 sine 440 2>/dev/null
-sox -n -r 44100 -c 2 "$work/b.wav" synth 60 sine 660 2>/dev/null
-"$app" "$work/a.wav" "$work/b.wav" >"$work/app.out" 2>&1 &
+decks="${VELDMIX_IDLE_DECKS:-paused}"
+sox -n -r 44100 -c 2 "$work/a.wav" synth 300 sine 440 2>/dev/null
+sox -n -r 44100 -c 2 "$work/b.wav" synth 300 sine 660 2>/dev/null
+tracks=("$work/a.wav" "$work/b.wav")
+[ "$decks" = empty ] && tracks=()
+# A returning user's start: the first-run tour is done.
+mkdir -p "$HOME/.local/share/Veldmix"
+printf '[Tour]\nDone=1\n' >"$HOME/.local/share/Veldmix/settings.ini"
+"$app" "${tracks[@]}" >"$work/app.out" 2>&1 &
 app_pid=$!
 sleep 5  # the window appears, both tracks load and their waveforms are made
 kill -0 "$app_pid" 2>/dev/null || { echo "measure_idle_cpu: veldmix exited" >&2; cat "$work/app.out" >&2; exit 1; }
@@ -44,6 +58,10 @@ win="$(xwininfo -root -tree | grep -F '"VELDMIX' | head -n 1 | awk '{print $1}')
 # The whole screen, as a maximised window on a 1920x1080 display.
 xdotool windowmove "$win" 0 0 windowsize "$win" 1920 1080
 sleep 3
+if [ "$decks" = playing ]; then  # X plays the left deck, . the right one
+  xdotool windowfocus --sync "$win" key x key period 2>/dev/null || xdotool key --window "$win" x period
+  sleep 1
+fi
 geometry="$(xwininfo -id "$win" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')"
 if [ -n "${VELDMIX_IDLE_SHOT:-}" ]; then import -window "$win" "$VELDMIX_IDLE_SHOT"; fi
 
@@ -54,16 +72,16 @@ for t in /proc/"$app_pid"/task/*; do before[$t]=$(ticks "$t/stat" 2>/dev/null ||
 start=$(ticks /proc/"$app_pid"/stat)
 if [ -n "${VELDMIX_IDLE_PERF:-}" ]; then  # a profile of the same seconds, for perf report
   perf record -e cpu-clock -g -o "$VELDMIX_IDLE_PERF" -p "$app_pid" -- sleep "$seconds" >/dev/null 2>&1
-elif [ -n "${VELDMIX_IDLE_FRAMES:-}" ]; then  # frames drawn, counted by a uprobe on DriveFrame
-  perf probe -q -x "$app" --add DriveFrame
-  perf stat -e probe_veldmix:DriveFrame -p "$app_pid" -- sleep "$seconds" 2>&1 | awk '/DriveFrame/{print "frames drawn: " $1}'
-  perf probe -q --del probe_veldmix:DriveFrame
+elif perf probe -q -x "$app" --add DrawWindowFrame 2>/dev/null; then  # frames drawn, by a uprobe
+  perf stat -e probe_veldmix:DrawWindowFrame -p "$app_pid" -- sleep "$seconds" 2>&1 |
+    awk '/DrawWindowFrame/{print "frames drawn: " $1}'
+  perf probe -q --del probe_veldmix:DrawWindowFrame
 else
   sleep "$seconds"
 fi
 end=$(ticks /proc/"$app_pid"/stat)
-awk -v d=$((end - start)) -v hz="$hz" -v s="$seconds" -v g="$geometry" \
-  'BEGIN { printf "idle veldmix (window %s): %.2f cores over %d s\n", g, d / hz / s, s }'
+awk -v d=$((end - start)) -v hz="$hz" -v s="$seconds" -v g="$geometry" -v k="$decks" \
+  'BEGIN { printf "veldmix, decks %s (window %s): %.3f cores over %d s\n", k, g, d / hz / s, s }'
 for t in /proc/"$app_pid"/task/*; do
   [ -f "$t/stat" ] || continue
   now=$(ticks "$t/stat" 2>/dev/null || echo 0)
@@ -72,3 +90,43 @@ for t in /proc/"$app_pid"/task/*; do
   awk -v d="$used" -v hz="$hz" -v s="$seconds" -v n="$(cat "$t/comm")" -v id="${t##*/}" \
     'BEGIN { printf "  thread %-7s %-16s %.2f cores\n", id, n, d / hz / s }'
 done
+
+[ -n "${VELDMIX_IDLE_MIXXX:-}" ] || exit 0
+
+# ---- Mixxx beside: alone on the same display, the same window size and tracks ----
+kill -KILL "$app_pid" 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+command -v mixxx >/dev/null || { echo "measure_idle_cpu: mixxx is not installed (apt-get install -y mixxx)" >&2; exit 1; }
+mixxx --settingsPath "$work/mixxx/" "${tracks[@]}" >"$work/mixxx.out" 2>&1 &
+mixxx_pid=$!
+# A first start asks for the music folder; the question is dismissed as a user would.
+for _ in $(seq 1 120); do
+  dialog="$(xdotool search --name 'Choose music library directory' 2>/dev/null | head -n 1 || true)"
+  [ -n "$dialog" ] && break
+  sleep 0.5
+done
+[ -n "$dialog" ] && xdotool key --window "$dialog" Escape
+# The main window is the largest visible one once the splash is gone.
+mixxx_win=""
+for _ in $(seq 1 120); do
+  mixxx_win="$(for w in $(xdotool search --onlyvisible --pid "$mixxx_pid" 2>/dev/null); do
+    xwininfo -id "$w" | awk -v w="$w" '/Width:/{x=$2} /Height:/{y=$2} END{print x * y, w}'; done | sort -n | tail -n 1 |
+    awk '$1 > 500000 {print $2}')"
+  [ -n "$mixxx_win" ] && break
+  sleep 0.5
+done
+[ -n "$mixxx_win" ] || { echo "measure_idle_cpu: no Mixxx window" >&2; tail -n 20 "$work/mixxx.out" >&2; exit 1; }
+xdotool windowmove "$mixxx_win" 0 0 windowsize "$mixxx_win" 1920 1080
+sleep 8  # the tracks load and their waveforms are made
+if [ "$decks" = playing ]; then  # d plays deck 1, l deck 2 in Mixxx's default keyboard mapping
+  xdotool windowfocus --sync "$mixxx_win" key d key l 2>/dev/null || xdotool key --window "$mixxx_win" d l
+  sleep 1
+fi
+geometry="$(xwininfo -id "$mixxx_win" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')"
+if [ -n "${VELDMIX_IDLE_SHOT:-}" ]; then import -window root "${VELDMIX_IDLE_SHOT%.png}-mixxx.png"; fi
+start=$(ticks /proc/"$mixxx_pid"/stat)
+sleep "$seconds"
+end=$(ticks /proc/"$mixxx_pid"/stat)
+awk -v d=$((end - start)) -v hz="$hz" -v s="$seconds" -v g="$geometry" -v k="$decks" \
+  'BEGIN { printf "mixxx, decks %s (window %s): %.3f cores over %d s\n", k, g, d / hz / s, s }'

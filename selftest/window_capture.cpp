@@ -11,6 +11,7 @@
 #include "platform/png_file.h"
 #include "platform/second_window.h"
 #include "platform/window.h"
+#include "screens/main_screen.h"
 #include "ui/offscreen.h"
 
 namespace {
@@ -52,7 +53,7 @@ bool NoClientArea(std::wstring* error) {
 bool CaptureMain(const FrameWindow& window, const std::wstring& path, std::wstring* error) {
   if (window.pixelWidth < 1 || window.pixelHeight < 1) return NoClientArea(error);
   const QuietInput quiet;
-  return RenderFrameToPng(window.pixelWidth, window.pixelHeight, Frame, path, window.scale, error);
+  return RenderFrameToPng(window.pixelWidth, window.pixelHeight, DrawMainScreen, path, window.scale, error);
 }
 
 bool CaptureSecond(SecondWindow* window, const std::wstring& path, std::wstring* error) {

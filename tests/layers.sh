@@ -61,5 +61,47 @@ if [ -n "$hits" ]; then
   fail=1
 fi
 
+# A declaration that reaches up: a function declared in a header of one folder but defined only in
+# a .cpp of a higher-ranked folder (the lower layer calls up through a bare declaration, where it
+# should call a hook the shell sets). Top-level declarations and definitions start at column 0;
+# `Type Name(` names the function; a definition's statement reaches `{` before `;`.
+declared=$(sources platform "${program_folders[@]}" | grep '\.h$' | xargs awk '
+  FNR == 1 { folder = FILENAME; sub(/\/.*/, "", folder) }
+  /^[A-Za-z]/ && !/^(extern|using|typedef|template|struct|class|enum|union|inline|constexpr|static|friend|namespace|TEST|[A-Z_]+\()/ {
+    line = $0
+    sub(/\(.*/, "", line)
+    if (line == $0 || line ~ /[=:{]/ || line ~ /operator/) next
+    n = split(line, words, /[ *&]+/)
+    name = words[n]
+    if (n >= 2 && name ~ /^[A-Z][A-Za-z0-9_]*$/) print name, folder, FILENAME ":" FNR
+  }')
+defined=$(sources platform "${program_folders[@]}" | grep '\.cpp$' | xargs awk '
+  FNR == 1 { folder = FILENAME; sub(/\/.*/, "", folder); pending = "" }
+  pending != "" {
+    if (index($0, "{")) { print pending, folder; pending = "" }
+    else if ($0 ~ /;[[:space:]]*(\/\/.*)?$/) pending = ""
+    next
+  }
+  /^[A-Za-z]/ && !/^(extern|using|typedef|template|struct|class|enum|union|friend|namespace|TEST|[A-Z_]+\()/ {
+    line = $0
+    sub(/\(.*/, "", line)
+    if (line == $0 || line ~ /[=:{]/ || line ~ /operator/) next
+    n = split(line, words, /[ *&]+/)
+    name = words[n]
+    if (n < 2 || name !~ /^[A-Z][A-Za-z0-9_]*$/) next
+    if (index($0, "{")) print name, folder
+    else if ($0 !~ /;[[:space:]]*(\/\/.*)?$/) pending = name
+  }')
+hits=$(awk -v ranks="$ranks" '
+  BEGIN { n = split(ranks, r, /[[:space:]]+/); for (i = 1; i <= n; ++i) if (split(r[i], kv, "=") == 2) rank[kv[1]] = kv[2] }
+  FNR == NR { if (!($1 in lowest) || rank[$2] < lowest[$1]) lowest[$1] = rank[$2]; where[$1] = where[$1] " " $2; next }
+  ($1 in lowest) && lowest[$1] > rank[$2] { print $3 ": " $1 " is defined only in a higher folder (" substr(where[$1], 2) ")" }
+' <(printf '%s\n' "$defined") <(printf '%s\n' "$declared") | sort -u)
+if [ -n "$hits" ]; then
+  echo "layers: FAIL: a declaration reaches up (give the lower layer a hook that the shell sets, or move the declaration up):"
+  echo "$hits"
+  fail=1
+fi
+
 [ $fail -eq 0 ] && echo "PASS: layers ($count files)"
 exit $fail

@@ -34,5 +34,19 @@ while read -r file header; do
   mv "$work/$file.kept" "$work/$file"
 done <<<"$planted"
 
-[ $fail -eq 0 ] && echo "PASS: layers catches every planted include"
+# A bare declaration that calls up: declared in a lower folder's header, defined only above it
+# (a multi-line definition, as many are); the same declaration defined beside it passes.
+printf '\n// Drawn by the screens.\nvoid PlantedUpCall(int deck);\n' >>"$work/ui/widgets.h"
+printf '\nvoid PlantedUpCall(int deck,\n                   ) {\n}\n' >>"$work/screens/mixer.cpp"
+if out=$(bash "$root/tests/layers.sh" "$work"); then
+  echo "FAIL: a ui/ declaration defined only in screens/ passes the layer check"; fail=1
+elif ! grep -q "^ui/widgets.h:[0-9]*: PlantedUpCall is defined only in a higher folder (screens)" <<<"$out"; then
+  echo "FAIL: the declaration that reaches up fails without being named:"; echo "$out"; fail=1
+fi
+printf '\nvoid PlantedUpCall(int deck) {}\n' >>"$work/ui/widgets.cpp"
+if ! out=$(bash "$root/tests/layers.sh" "$work"); then
+  echo "FAIL: a declaration defined in its own folder fails the layer check:"; echo "$out"; fail=1
+fi
+
+[ $fail -eq 0 ] && echo "PASS: layers catches every planted include and declaration"
 exit $fail

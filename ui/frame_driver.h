@@ -1,7 +1,9 @@
 #pragma once
-// The frame driver: one frame of the main window from start to present (or only the per-frame
-// tick while nothing can be drawn) and the frame clock. The actions queued for after the frame
-// (DeferredActions, RunDeferredActions) are in ui/modal.h. UI thread only.
+// Drawing one frame of the main window (the widget layer's part: device, targets, glow layer,
+// begin, end, present) and what the drawn frame asks of the next one: the frame clock, and the
+// redraws that animations ask for. When a frame runs and in what order is the shell's
+// (app/frame_tick.h). UI thread only.
+#include <cstdint>
 
 // A client area narrower or lower than this (pixels) is not drawn; the tick still runs.
 inline constexpr int kMinDrawPixels = 200;
@@ -18,18 +20,22 @@ struct FrameWindow {
 // Seconds on the MonotonicMs clock, set at the start of every drawn frame; animations read it.
 extern double FrameClock;
 
-// The per-frame tick (AppTick), run once per frame whether or not it is drawn. The shell sets it.
-extern void (*FrameTickHook)();
-// Runs it.
-void FrameTick();
+// False while the window is minimised or smaller than kMinDrawPixels either way.
+bool WindowDrawable(const FrameWindow& window);
 
-// One frame. Too small or minimised: AppTick and the deferred actions only. Otherwise makes the
-// device on demand (a failure only ticks, and creation is tried again next frame), follows the
-// window's size and scale, sets the frame clock, resets the glow layer, clears to the skin's
-// Background, runs Frame (which ticks first), ends the frame (glow pass, overlays, present),
-// ends the frame's input (drag, one-frame mouse fields, per-frame id sets) and runs the deferred
-// actions. AppTick runs exactly once per call.
-void DriveFrame(const FrameWindow& window);
+// One drawn frame: makes the device on demand, follows the window's size and scale, sets the
+// frame clock, resets the glow layer and the redraw requests, begins, runs `draw` (which covers
+// the whole frame), ends the frame (glow pass, overlays, present) and the frame's input (drag,
+// one-frame mouse fields, per-frame id sets). False, with nothing drawn and the input kept, when
+// the window is not drawable or the device cannot be made (it is tried again next time).
+bool DrawWindowFrame(const FrameWindow& window, void (*draw)());
 
-// The main screen: AppTick, then every panel (defined in screens/main_screen.cpp).
-void Frame();
+// What moves with time asks for the frame at which it next looks different: a blink its next
+// switch, a light that travels the very next frame. The earliest request of a drawn frame holds
+// until the next drawn frame.
+void RedrawAt(uint64_t monotonicMs);
+void RedrawNextFrame();
+// A blink lit on the even periodMs periods of the clock; asks for the frame of its next switch.
+bool BlinkLit(uint64_t nowMs, uint64_t periodMs);
+// The earliest MonotonicMs time asked for since the last drawn frame began; UINT64_MAX for none.
+uint64_t RedrawDueMs();

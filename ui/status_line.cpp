@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "base/palette.h"
 #include "ui/draw.h"
+#include "ui/frame_driver.h"
 #include "ui/language.h"
 #include "ui/widgets.h"
 
@@ -21,6 +22,7 @@ void DrawStatusLine(float windowWidth) { DrawStatusLineAt(windowWidth, Monotonic
 
 void DrawStatusLineAt(float windowWidth, uint64_t nowMs) {
   if (!StatusShowing(nowMs)) return;
+  RedrawAt(Status.expiresAtMs);
   // Translated on every frame, so a change of language shows at once; at full size (no box to fit).
   const std::wstring shown = TranslateFilled(Status.message);
   const float width = TextWidth(shown, kTextSize, true, kFontSegoeUi) + kPillPadDip;

@@ -27,6 +27,7 @@
 #include "screens/mixer.h"
 #include "screens/slim_layout.h"
 #include "screens/layout.h"
+#include "app/frame_tick.h"
 #include "screens/main_screen.h"
 #include "settings/help_screen.h"
 #include "settings/settings_screen.h"
@@ -322,11 +323,13 @@ class MainScreenFrame : public MainScreenState {
     TestMode = false;
     MainScreenState::TearDown();
   }
+  // One frame as the shell runs it: the tick, then the screen.
   static void DrawOneFrame() {
+    AppTick();
     ResetGlowLayer();
     BeginDraw();
     Clear(ColorOf(Pal.Background));
-    Frame();
+    DrawMainScreen();
     EndFrame();
     EndFrameInput();
   }

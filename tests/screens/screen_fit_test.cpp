@@ -115,7 +115,7 @@ class ScreenFit : public ::testing::Test {
       ResetGlowLayer();
       BeginDraw();
       Clear(ColorOf(Pal.Background));
-      Frame();
+      DrawMainScreen();
       EndFrame();
       EndFrameInput();
       DrawnTextLog = nullptr;

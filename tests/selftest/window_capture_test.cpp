@@ -19,6 +19,7 @@
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
 #include "ui/draw.h"
+#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 

@@ -23,6 +23,7 @@
 #include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "ui/draw.h"
+#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/widgets.h"
 

@@ -17,6 +17,7 @@
 #include "settings/tour.h"
 #include "support/temp_home.h"
 #include "ui/draw.h"
+#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "app/keyboard.h"

@@ -26,6 +26,7 @@
 #include "settings/help_screen.h"
 #include "settings/tour.h"
 #include "ui/draw.h"
+#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/language.h"

@@ -13,6 +13,7 @@
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "tools/veldmix-tool/commands.h"
+#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/widgets.h"

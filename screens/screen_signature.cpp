@@ -1,0 +1,112 @@
+#include "screens/screen_signature.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "broadcast/audio_stream.h"
+#include "broadcast/live_video.h"
+#include "control/midi_learn.h"
+#include "engine/automix.h"
+#include "engine/control_input.h"
+#include "engine/deck_snapshot.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/mix_meters.h"
+#include "engine/mixer_controls.h"
+#include "engine/sandbox.h"
+#include "engine/side_slots.h"
+#include "library/track_lists.h"
+#include "library/track_view.h"
+#include "platform/clock.h"
+#include "screens/main_screen.h"
+#include "screens/top_bar.h"
+
+namespace {
+
+constexpr uint64_t kFnvOffset = 1469598103934665603ull, kFnvPrime = 1099511628211ull;
+
+// FNV-1a over the bytes of plain values and strings.
+class Fold {
+ public:
+  template <typename T>
+  Fold& operator<<(const T& value) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    unsigned char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof(T));
+    for (unsigned char b : bytes) hash_ = (hash_ ^ b) * kFnvPrime;
+    return *this;
+  }
+  Fold& operator<<(const std::wstring& text) {
+    *this << text.size();
+    for (wchar_t c : text) *this << c;
+    return *this;
+  }
+  uint64_t hash() const { return hash_; }
+
+ private:
+  uint64_t hash_ = kFnvOffset;
+};
+
+void FoldInput(Fold& f) {
+  f << Input.x << Input.y << Input.held << Input.pressed << Input.released << Input.rightPressed
+    << Input.doubleClicked << Input.wheel << Input.shiftHeld << Input.movePending << ActiveControlId;
+  f << pressedIds.size() << releasedIds.size() << heldIds.size() << absolutePositions.size();
+  for (int32_t id : heldIds) f << id;
+}
+
+void FoldDecks(Fold& f) {
+  for (int d = 0; d < kEngineDecks; ++d) {
+    const DeckSnapshot& s = DeckSnapshots[d];
+    f << s.track.get() << s.position << s.playing << s.jogTouched << s.cuePoint << s.hotCueStart << s.hotCueEnd
+      << s.loopOn << s.loopIn << s.loopOut << s.reverse << s.slipMode << s.slipOn << s.slipPosition << s.stopEffect;
+    if (s.track) f << s.track->bpm << s.track->firstBeat << s.track->key;
+    const DeckView& v = LiveDeckViews[d];
+    f << v.tempoFader << v.pitchRange << v.gain << v.eqHigh << v.eqMid << v.eqLow << v.filter << v.fader
+      << v.keyShift << v.keyLock << v.headphoneCue << v.meterLevel << v.loading << v.loadSerial << v.syncLock
+      << v.stemsReady << v.jogBend << v.fxSlotOn << v.fxSlotAmount << v.loopSizeIndex << v.padMode;
+    f << (v.loadProgress ? v.loadProgress->load() : 0.0f) << v.title << BeatPulse[d];
+  }
+  for (int side = 0; side < 2; ++side) f << SideSlots[side];
+  f << SamplerShot.padPlaying << SamplerShot.recording << SamplerShot.recordProgress << SamplerShot.recordingName;
+}
+
+void FoldMixAndMeters(Fold& f, uint64_t nowMs) {
+  f << CrossfaderPosition << Meters.masterLeft << Meters.masterRight << Meters.microphone << Meters.limiterDb
+    << Meters.spectrum << (nowMs < Meters.clipUntilMs) << ShownLoad(Meters.load) << Meters.dropouts
+    << Meters.dropoutRiseMs;
+  f << Engine.outputRunning.load() << Engine.sampleRate.load() << Engine.bufferFrames.load()
+    << Engine.recording.load() << Engine.inputOn.load() << Engine.inputCapturing.load()
+    << Engine.padRecordState.load() << Engine.booth.wanted.load() << Engine.phones.running.load();
+  const int32_t rate = Engine.recordRate.load();
+  f << (rate > 0 ? Engine.recordFrames.load() / static_cast<uint64_t>(rate) : 0);
+}
+
+void FoldShell(Fold& f, uint64_t nowMs) {
+  const LocalTime now = NowLocal();
+  f << now.hour << now.minute;
+  const bool status = StatusShowing(nowMs);
+  f << status;
+  if (status) f << Status.text;
+  f << Sandbox.on << midiLearnOn << midiLearnTarget;
+  if (Sandbox.on) f << static_cast<int64_t>(std::floor(MonotonicSeconds() - Sandbox.since));
+  f << Automix.on << Automix.transition;
+  f << (TrackLists.size() > kAutomixList ? TrackLists[kAutomixList].paths.size() : 0);
+  f << LiveStreamState() << LiveVideoState() << static_cast<int64_t>(LiveStreamSeconds())
+    << static_cast<int64_t>(LiveVideoSeconds());
+  f << Settings.Layout << Settings.Vertical << Settings.FourDecks << SearchText << OpenOverlay();
+}
+
+}  // namespace
+
+uint64_t MainScreenSignature(uint64_t nowMs) {
+  Fold f;
+  FoldInput(f);
+  FoldDecks(f);
+  FoldMixAndMeters(f, nowMs);
+  FoldShell(f, nowMs);
+  return f.hash();
+}

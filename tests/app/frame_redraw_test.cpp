@@ -1,0 +1,217 @@
+// Frames drawn only when what the screen shows changed: one scripted session (tracks loaded,
+// playing, pausing, a status message, hovering, dragging the cross-fader, the settings and help
+// screens, a resize, another layout) run twice, once drawing every frame and once drawing only
+// what changed; at every step the window must show the very same pixels, and a screen left alone
+// must draw nothing.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/frame_tick.h"
+#include "base/settings.h"
+#include "base/status_message.h"
+#include "base/test_mode.h"
+#include "engine/control_input.h"
+#include "engine/deck_view.h"
+#include "engine/engine.h"
+#include "engine/mix_meters.h"
+#include "engine/mixer_controls.h"
+#include "platform/clock.h"
+#include "screens/layout.h"
+#include "screens/main_screen.h"
+#include "settings/help_screen.h"
+#include "settings/settings_screen.h"
+#include "support/click_tracks.h"
+#include "support/temp_home.h"
+#include "ui/draw.h"
+#include "ui/glow.h"
+#include "ui/modal.h"
+
+namespace {
+
+constexpr int kTrackRate = 44100;
+constexpr double kFramesPerTick = 0.015 * kTrackRate;  // a deck's advance per frame while it plays
+constexpr int kStepFrames = 6;                // timer frames after each step's action
+constexpr int kLongStatusMs = 600000;
+
+TrackPtr RedrawTrack(double bpm, const wchar_t* title) {
+  auto track = std::make_shared<Track>();
+  track->sampleRate = kTrackRate;
+  track->frames = static_cast<uint64_t>(240.0 * kTrackRate);
+  track->bpm = bpm;
+  track->firstBeat = 0.1;
+  track->title = title;
+  track->key = 4;
+  track->waveform.resize(static_cast<size_t>(240 * 150 + 1));
+  for (size_t i = 0; i < track->waveform.size(); ++i)
+    track->waveform[i] = WavePoint{static_cast<uint8_t>((i * 37) % 255), static_cast<uint8_t>((i * 11) % 200),
+                                   static_cast<uint8_t>((i * 5) % 120)};
+  return track;
+}
+
+struct Step {
+  const char* name;
+  std::function<void(FrameWindow*)> act;
+  int frames = kStepFrames;
+};
+
+struct SessionRun {
+  std::vector<std::vector<uint32_t>> shots;  // what the window shows after each step
+  std::vector<uint64_t> drawn;               // frames drawn during each step
+};
+
+class FrameRedraw : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = Settings;
+    TestMode = true;
+    SetFramePresenter([this](const PixelView& v) {
+      shown_.clear();
+      for (int y = 0; y < v.height; ++y)
+        shown_.insert(shown_.end(), v.pixels + static_cast<size_t>(y) * v.stride,
+                      v.pixels + static_cast<size_t>(y) * v.stride + v.width);
+      return true;
+    });
+  }
+  void TearDown() override {
+    Reset();
+    SetFramePresenter(nullptr);
+    ReleaseDevice();
+    FullRedraw = false;
+    Settings = saved_;
+    TestMode = false;
+  }
+
+  static void Reset() {
+    ResetDecksForTest();
+    for (float& pulse : BeatPulse) pulse = 0.0f;
+    // What earlier renders left in the meters' atomics would light the first run's meters only.
+    for (DeckState& deck : Engine.decks) deck.peak.store(0.0f);
+    for (auto& band : Engine.spectrum) band.store(0.0f);
+    Engine.masterPeakL.store(0.0f), Engine.masterPeakR.store(0.0f), Engine.inputPeak.store(0.0f);
+    Engine.limiterReductionDb.store(0.0f), Engine.loadPeak.store(0.0f), Engine.clipped.store(false);
+    Engine.dropouts.store(0);  // a recent dropout blinks with the wall clock, unlike in the other run
+    for (DeckView& view : LiveDeckViews) view.meterLevel = 0.0f;
+    Meters = MixMeters{};
+    CrossfaderPosition = 0.5f;
+    Input = UiInput{};
+    ActiveControlId = kNoActiveControl;
+    pressedIds.clear();
+    releasedIds.clear();
+    absolutePositions.clear();
+    Status = StatusLine{};
+    SettingsOpen = HelpOpen = false;
+    Settings.Layout = kLayoutFull;
+    Settings.FourDecks = Settings.Vertical = false;
+  }
+
+  // An event as the message loop hands it over: the input changes and the screen hears of it.
+  static void Mouse(float x, float y, bool press, bool release) {
+    Input.x = x, Input.y = y;
+    if (press) Input.pressed = Input.held = true;
+    if (release) Input.held = false, Input.released = true;
+    NoteScreenEvent();
+  }
+
+  static void Play(int deck, bool on) {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    Engine.decks[deck].playing = on;
+  }
+
+  // The audio side, which no output runs here: playing decks move.
+  static void Advance() {
+    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    for (DeckState& deck : Engine.decks)
+      if (deck.playing) deck.position += kFramesPerTick;
+  }
+
+  std::vector<Step> Session() const {
+    const Rc mixer = ComputeLayout(1400, 900, kLayoutFull, false, false).mixer;
+    return {
+        {"loaded and paused",
+         [](FrameWindow*) {
+           std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+           Engine.decks[0].track = RedrawTrack(124.0, L"First Track");
+           Engine.decks[1].track = RedrawTrack(128.0, L"Second Track");
+           Engine.decks[1].position = 30.0 * kTrackRate;
+         }},
+        {"left alone", [](FrameWindow*) {}},
+        {"deck A plays", [](FrameWindow*) { Play(0, true); }, 9},
+        {"both play", [](FrameWindow*) { Play(1, true); }, 5},
+        {"both paused, the pulses settled", [](FrameWindow*) { Play(0, false), Play(1, false); }, 90},
+        {"left alone again", [](FrameWindow*) {}},
+        {"a status message", [](FrameWindow*) { ShowStatus(L"Loaded \u201cFirst Track\u201d", kLongStatusMs); }},
+        {"hovering the mixer", [mixer](FrameWindow*) { Mouse(mixer.CenterX(), mixer.y + 120, false, false); }},
+        {"the cross-fader grabbed",
+         [mixer](FrameWindow*) { Mouse(mixer.CenterX(), mixer.Bottom() - 31, true, false); }, 2},
+        {"and dragged", [mixer](FrameWindow*) { Mouse(mixer.CenterX() + 40, mixer.Bottom() - 31, false, false); }, 2},
+        {"and let go", [mixer](FrameWindow*) { Mouse(mixer.CenterX() + 40, mixer.Bottom() - 31, false, true); }},
+        {"the settings screen", [](FrameWindow*) { SettingsOpen = true; }},
+        {"the help screen", [](FrameWindow*) { SettingsOpen = false, HelpOpen = true; }},
+        {"closed", [](FrameWindow*) { HelpOpen = false; }},
+        {"a larger window", [](FrameWindow* w) { w->pixelWidth = 1600, w->pixelHeight = 1000; }},
+        {"another layout", [](FrameWindow*) { Settings.Layout = NextLayout(Settings.Layout); }},
+        {"the status gone", [](FrameWindow*) { Status = StatusLine{}; }},
+    };
+  }
+
+  SessionRun RunSession(bool fullRedraw) {
+    Reset();
+    ReleaseDevice();
+    FullRedraw = fullRedraw;
+    SessionRun run;
+    FrameWindow window{1400, 900, false, 1.0f};
+    DriveFrame(window);  // the window is shown: one painted frame
+    for (const Step& step : Session()) {
+      step.act(&window);
+      const uint64_t before = DrawnFrameCount();
+      for (int i = 0; i < step.frames; ++i) {
+        Advance();
+        DriveFrame(window, FrameAsk::Timer);
+      }
+      run.drawn.push_back(DrawnFrameCount() - before);
+      run.shots.push_back(shown_);
+    }
+    return run;
+  }
+
+  std::vector<uint32_t> shown_;
+  TempHome home_;
+  SettingsRecord saved_;
+};
+
+TEST_F(FrameRedraw, OnlyChangedFramesAreDrawnAndTheyShowWhatAFullRedrawShows) {
+  const std::vector<Step> steps = Session();
+  SessionRun full, changed;
+  // The top bar's clock shows the minute: a session that straddled a minute is run again.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const unsigned minute = NowLocal().minute;
+    full = RunSession(true);
+    changed = RunSession(false);
+    if (NowLocal().minute == minute) break;
+  }
+  ASSERT_EQ(full.shots.size(), steps.size());
+  ASSERT_EQ(changed.shots.size(), steps.size());
+  for (size_t i = 0; i < steps.size(); ++i) {
+    ASSERT_FALSE(full.shots[i].empty()) << steps[i].name;
+    ASSERT_EQ(changed.shots[i].size(), full.shots[i].size()) << steps[i].name;
+    size_t differing = 0;
+    for (size_t p = 0; p < full.shots[i].size(); ++p) differing += full.shots[i][p] != changed.shots[i][p];
+    EXPECT_EQ(differing, 0u) << "step \"" << steps[i].name << "\": pixels unlike a full redraw";
+    EXPECT_EQ(full.drawn[i], static_cast<uint64_t>(steps[i].frames)) << steps[i].name;
+  }
+  EXPECT_EQ(changed.drawn[1], 0u) << "a screen left alone draws nothing";
+  EXPECT_EQ(changed.drawn[5], 0u) << "nor once the pulses have settled";
+  EXPECT_EQ(changed.drawn[2], 9u) << "a playing deck moves every frame";
+  EXPECT_GE(changed.drawn[7], 1u) << "a hover is drawn";
+  EXPECT_LE(changed.drawn[7], 3u) << "and then the screen rests";
+  EXPECT_FALSE(full.shots[6] == full.shots[5]) << "the status message shows";
+  EXPECT_FALSE(full.shots[10] == full.shots[7]) << "the cross-fader moved";
+  EXPECT_NE(CrossfaderPosition, 0.5f);
+}
+
+}  // namespace
