@@ -24,7 +24,6 @@ constexpr uint64_t kDefaultCheckMs = 1501;    // how often a run that follows th
 constexpr uint64_t kSecondaryMinTargetFrames = 2048;
 constexpr double kSecondaryMaxFillShare = 0.75;
 constexpr double kSecondaryMaxDrift = 0.01;
-constexpr int32_t kPhonesOwnOutput = 2;       // phonesMode: the headphones have an output of their own
 constexpr float kMonoMix = 0.5f;
 constexpr float kInt16Scale = 32767.0f;
 constexpr float kInt24Scale = 8388607.0f;
@@ -156,7 +155,7 @@ void RunOutputSession(AudioEngine& engine) {
   ReadDeviceChannels(run);
   OpenRenderClient(run);
   // Headphones routed to a pair this device lacks are skipped: say so through the flag.
-  const bool phonesMissing = engine.phonesMode == 2 && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
+  const bool phonesMissing = engine.phonesMode == kPhonesOwnOutput && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
   PrepareRenderBuffers(engine, static_cast<int>(run.bufferFrames), run.rate);
   std::vector<float> mix(static_cast<size_t>(run.bufferFrames) * 2);
   WriteLog(L"Audio: master output started ({} Hz, {} channels, {}-frame buffer, {})", run.rate, run.channels,
