@@ -80,5 +80,16 @@ if [ -n "$hits" ]; then
   fail=1
 fi
 
+# The map in the checkout (LAYOUT.md) gives every folder the rank it has here.
+if [ -f LAYOUT.md ]; then
+  mapped=$(sed -nE 's/^\| ([0-9]+) \| ([^|]*)\|.*/\1 \2/p' LAYOUT.md |
+    awk '{ for (i = 2; i <= NF; ++i) if (match($i, /[a-z_]+\/`/)) print substr($i, RSTART, RLENGTH - 2) "=" $1 }' | sort)
+  if [ "$mapped" != "$(tr -s ' \n' '\n' <<<"$ranks" | sort)" ]; then
+    echo "layers: FAIL: LAYOUT.md's ranks differ from these:"
+    diff <(echo "$mapped") <(tr -s ' \n' '\n' <<<"$ranks" | sort)
+    fail=1
+  fi
+fi
+
 [ $fail -eq 0 ] && echo "PASS: layers ($count files)"
 exit $fail
