@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "base/stream_config.h"
 #include "base/karaoke_settings.h"
+#include "base/phones_mode.h"
+#include "base/stream_config.h"
 
 constexpr int kSamplerSlots = 32;
 constexpr int kMacroSlots = 8;
@@ -15,7 +16,7 @@ constexpr int kLiveVideoServices = 4;
 struct SettingsRecord {
   // [Audio]
   std::wstring Master, Phones, Booth;  // device ids, empty for the default
-  int32_t PhonesMode = 0;
+  int32_t PhonesMode = kPhonesNone;  // a PhonesMode
   int32_t MasterPair = 0;
   int32_t PhonesPair = 1;
   int32_t BoothPair = 0;

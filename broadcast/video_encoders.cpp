@@ -70,12 +70,14 @@ bool EncodeInput(Encoder& encoder, const uint8_t* data, size_t size, int64_t sam
   return DrainOutputs(encoder, callback);
 }
 
-bool DrainOutputs(Encoder& encoder, const SampleCallback& callback) {
+bool DrainOutputs(Encoder& encoder, const SampleCallback& callback, bool* emptied) {
+  if (emptied != nullptr) *emptied = false;
   if (!encoder.transform) return false;
   for (int n = 0; n < kMaxOutputsPerDrain; ++n) {
     EncodedSample sample;
     switch (TransformProcessOutput(*encoder.transform, &sample)) {
       case TransformOutput::kNeedMoreInput:
+        if (emptied != nullptr) *emptied = true;
         return true;
       case TransformOutput::kFailed:
         return false;
@@ -85,6 +87,16 @@ bool DrainOutputs(Encoder& encoder, const SampleCallback& callback) {
     }
   }
   return true;
+}
+
+bool FinishEncoding(Encoder& encoder, const SampleCallback& callback) {
+  if (!encoder.transform || !TransformEndStream(*encoder.transform)) return false;
+  for (int n = 0; n < kMaxFinishDrains; ++n) {
+    bool emptied = false;
+    if (!DrainOutputs(encoder, callback, &emptied)) return false;
+    if (emptied) return true;
+  }
+  return false;
 }
 
 void ConvertToNv12(const uint32_t* bgra, int width, int height, uint8_t* nv12) {

@@ -16,6 +16,7 @@ inline constexpr int kLiveVideoGopFrames = 60;      // one key frame every 2 s
 inline constexpr int kLiveAudioKbps = 160;          // 20000 average bytes per second
 inline constexpr int kAacFrameSamples = 1024;       // stereo frames in one AAC LC frame
 inline constexpr int kMaxOutputsPerDrain = 64;      // the rest waits for the next call
+inline constexpr int kMaxFinishDrains = 32;         // an ended stream holds at most its look-ahead
 inline constexpr int64_t kTicksPerSecond = 10000000;  // 100-ns units
 inline constexpr int64_t kVideoFrameTicks = 333333;   // one frame at 30 per second
 
@@ -48,8 +49,13 @@ bool OpenAacEncoder(Encoder& encoder, int sampleRate, std::wstring& error);
 bool EncodeInput(Encoder& encoder, const uint8_t* data, size_t size, int64_t sampleTime,
                  int64_t sampleDuration, const SampleCallback& callback);
 // Hands at most kMaxOutputsPerDrain pending outputs to callback. True when the encoder wants
-// more input or the limit was reached; false on an encoder failure or a false from callback.
-bool DrainOutputs(Encoder& encoder, const SampleCallback& callback);
+// more input or the limit was reached (emptied, when given, tells which); false on an encoder
+// failure or a false from callback.
+bool DrainOutputs(Encoder& encoder, const SampleCallback& callback, bool* emptied = nullptr);
+// Ends the stream and hands every output the encoder still holds to callback, in at most
+// kMaxFinishDrains drains. False when the encoder failed, the callback returned false or the
+// encoder still gave outputs after the last drain (the rest is lost).
+bool FinishEncoding(Encoder& encoder, const SampleCallback& callback);
 
 // --- Colour conversion ----------------------------------------------------------------------
 // BGRA pixels (blue in the low byte) to NV12, BT.709 limited range in integer arithmetic:

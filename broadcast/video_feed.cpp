@@ -15,10 +15,10 @@
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
-#include "karaoke/lyrics_sources.h"
 #include "library/cover_art.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
+#include "platform/media_probe.h"
 #include "base/palette.h"
 
 VideoFeed PublishedVideoFeed;

@@ -67,23 +67,6 @@ struct RecordJob {
   int width = 0, height = 0;
 };
 
-// Ends the encoder's stream and hands every output it still holds to the callback.
-bool FlushEncoder(Encoder& encoder, const SampleCallback& callback) {
-  if (!TransformEndStream(*encoder.transform)) return false;
-  for (;;) {
-    EncodedSample sample;
-    switch (TransformProcessOutput(*encoder.transform, &sample)) {
-      case TransformOutput::kNeedMoreInput:
-        return true;
-      case TransformOutput::kFailed:
-        return false;
-      case TransformOutput::kSample:
-        if (!callback(sample)) return false;
-        break;
-    }
-  }
-}
-
 // Video frames for the sound that has reached the tap, all of which the encoder thread will
 // record, and the block being mixed, which the decks already show: ⌊30 × seconds⌋ + 1. The encoder's own count moves in blocks of up to 0.1 s whenever it
 // gets to them, which would give one picture to several frames and show it early.
@@ -143,7 +126,7 @@ void VideoRecordThread(std::unique_ptr<RecordJob> job) {
     WriteLog(L"Video recording: the encoder stopped");
   }
   // What the encoders still hold goes into the file, then the index in front of the media.
-  const bool drained = FlushEncoder(j.video, toVideo) && FlushEncoder(j.audio, toAudio);
+  const bool drained = FinishEncoding(j.video, toVideo) && FinishEncoding(j.audio, toAudio);
   std::wstring why;
   if (!FinishMp4File(*j.file, &why)) {
     WriteLog(L"Video recording: the file couldn't be finished: {}", why);

@@ -11,6 +11,7 @@
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "broadcast/mix_recording.h"
+#include "control/controller_state.h"
 #include "control/pad_macros.h"
 #include "engine/automix.h"
 #include "engine/control_input.h"

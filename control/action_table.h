@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "control/control_ids.h"
-#include "control/dispatcher.h"
+#include "control/control_event.h"
 
 // Which events reach a row's handler.
 enum class ActionTrigger : uint8_t {

@@ -131,7 +131,7 @@ void PublishMidiClockTempo() {
   const int deck = OnAirDeck();
   if (ValidDeck(deck)) {
     const DeckSnapshot& shot = DeckSnapshots[deck];
-    if (shot.track && shot.playing && !shot.jogTouched && !shot.reverse && !shot.stopEffect && shot.stopMode == 0 &&
+    if (shot.track && shot.playing && !shot.jogTouched && !shot.reverse && !shot.stopEffect &&
         IsDeckAudible(deck)) {
       bpm = DeckBpm(deck);
       beat = BeatAtTime(*shot.track, shot.position / shot.track->sampleRate);

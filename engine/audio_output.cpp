@@ -26,7 +26,6 @@ constexpr uint64_t kDefaultCheckMs = 1501;    // how often a run that follows th
 constexpr uint64_t kSecondaryMinTargetFrames = 2048;
 constexpr double kSecondaryMaxFillShare = 0.75;
 constexpr double kSecondaryMaxDrift = 0.01;
-constexpr int32_t kPhonesOwnOutput = 2;       // phonesMode: the headphones have an output of their own
 constexpr float kMonoMix = 0.5f;
 constexpr float kInt16Scale = 32767.0f;
 constexpr float kInt24Scale = 8388607.0f;
@@ -241,7 +240,7 @@ void RunOutputSession(AudioEngine& engine) {
       // Headphones routed to a pair this device lacks are skipped: say so through the flag. Read
       // each block: the headphone routing changes while the master plays on.
       const bool phonesMissing =
-          engine.phonesMode == 2 && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
+          engine.phonesMode == kPhonesOwnOutput && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
       engine.lastWriteFlag.store(flag || phonesMissing);
       lastWriteEnd = MonotonicSeconds();
       // The wait above is the device's; this block's own mix (its wait for the engine lock

@@ -18,7 +18,6 @@ namespace {
 constexpr int32_t kControllerChannels = 4;
 constexpr int32_t kMainPair = 0;    // outputs 1-2
 constexpr int32_t kPhonesPair = 1;  // outputs 3-4
-constexpr int32_t kOwnOutput = 2;   // phonesMode: the headphones have their own output
 
 // The master output's own device, channels and buffer as the engine runs them: any change to
 // these restarts it.
@@ -74,7 +73,7 @@ OutputConfig CurrentOutputConfig() {
   OutputConfig config;
   config.masterDevice = Settings.Master;
   config.masterPair = Settings.MasterPair;
-  config.phonesMode = Settings.PhonesMode;
+  config.phonesMode = static_cast<PhonesMode>(std::clamp<int32_t>(Settings.PhonesMode, kPhonesNone, kPhonesOwnOutput));
   config.phonesDevice = Settings.Phones;
   config.phonesPair = Settings.PhonesPair;
   config.boothDevice = Settings.Booth;
@@ -115,7 +114,7 @@ bool AutoPickOutput(const std::wstring& name, bool announce) {
       continue;
     Settings.Master = device.id;
     Settings.MasterPair = kMainPair;
-    Settings.PhonesMode = kOwnOutput;
+    Settings.PhonesMode = kPhonesOwnOutput;
     Settings.Phones = device.id;
     Settings.PhonesPair = kPhonesPair;
     Settings.ExternalMixer = false;

@@ -13,7 +13,7 @@ namespace {
 
 void CopyDeck(const DeckState& deck, DeckSnapshot& shot) {
   static_cast<DeckPlace&>(shot) = static_cast<const DeckPlace&>(deck);
-  shot.stopEffect = deck.stopMode != 0;
+  shot.stopEffect = deck.stopMode != kStopNone;
 }
 
 // The name a recording into `slot` gives its pad.

@@ -277,12 +277,12 @@ void UpdateEffectUnit(EffectUnit& u, uint32_t mask, const float amounts[kEffectC
   u.stutterBeats = beats[kFxStutter];
   u.stutterSlice = samples(kFxStutter, std::min(kMinStutterSamples, u.stutterFrames), u.stutterFrames);
   if (On(u, kFxStutter)) {
-    if (u.stutterMode == 0) {
-      u.stutterMode = 1;
+    if (u.stutterMode == kStutterOff) {
+      u.stutterMode = kStutterWaiting;
       u.stutterNoted = false;
     }
-  } else if (u.stutterMode == 1 || u.stutterMode == 2) {
-    u.stutterMode = 0;  // nothing heard yet: stop at once
+  } else if (u.stutterMode == kStutterWaiting || u.stutterMode == kStutterRecording) {
+    u.stutterMode = kStutterOff;  // nothing heard yet: stop at once
   }
 }
 
@@ -412,25 +412,25 @@ namespace {
 // STUTTER: capture the slice after switching on, then loop it. The mix level ramps in and out
 // so neither the start of the replay nor switching off clicks.
 [[gnu::always_inline]] inline void RunStutter(EffectUnit& u, float* x, double beat) {
-  if (u.stutterMode == 1) {
+  if (u.stutterMode == kStutterWaiting) {
     const double slice = std::floor(beat / u.stutterBeats);
     if (!u.stutterNoted) {
       u.stutterNotedSlice = slice;
       u.stutterNoted = true;
     } else if (slice != u.stutterNotedSlice) {
-      u.stutterMode = 2;
+      u.stutterMode = kStutterRecording;
       u.stutterLength = u.stutterSlice;
       u.stutterPos = 0;
     }
   }
-  if (u.stutterMode == 2) {
+  if (u.stutterMode == kStutterRecording) {
     u.stutterCapture[2 * u.stutterPos] = x[0];
     u.stutterCapture[2 * u.stutterPos + 1] = x[1];
     if (++u.stutterPos >= u.stutterLength) {
-      u.stutterMode = 3;
+      u.stutterMode = kStutterReplaying;
       u.stutterPos = 0;
     }
-  } else if (u.stutterMode == 3) {
+  } else if (u.stutterMode == kStutterReplaying) {
     const float level = SmoothLevel(u, kFxStutter);
     const int32_t edge = std::min(u.stutterLength - u.stutterPos, u.stutterPos);
     const float fade = std::min(static_cast<float>(edge) / kStutterFadeFrames, 1.0f);
@@ -438,7 +438,7 @@ namespace {
       x[c] = x[c] * (1.0f - level) + level * u.stutterCapture[2 * u.stutterPos + c] * fade;
     if (++u.stutterPos >= u.stutterLength) u.stutterPos = 0;
     if (!On(u, kFxStutter) && level <= kLevelAudible) {
-      u.stutterMode = 0;
+      u.stutterMode = kStutterOff;
       u.levelNow[kFxStutter] = 0.0f;
     }
   }

@@ -41,6 +41,9 @@ enum EffectIndex : int {
 
 inline constexpr uint32_t EffectBit(int index) { return 1u << index; }
 
+// Where the stutter stands: switched on it waits for the next slice, records it, then replays it.
+enum StutterStep : int32_t { kStutterOff = 0, kStutterWaiting = 1, kStutterRecording = 2, kStutterReplaying = 3 };
+
 struct EffectUnit;
 
 // One row of the effect table. Both formulas are base + span x amount (amount 0..1).
@@ -146,7 +149,7 @@ struct EffectUnit {
   uint32_t noiseState = 0x9E3779B9u;  // linear congruential generator, fixed seed
   Biquad telephoneHighPass[2];
   Biquad telephoneLowPass[2];
-  int32_t stutterMode = 0;  // 0 off, 1 waiting for the next slice, 2 recording, 3 replaying
+  StutterStep stutterMode = kStutterOff;
   double stutterNotedSlice = 0.0;  // floor(beat / slice beats), kept as f64: beats are unbounded
   bool stutterNoted = false;
   int32_t stutterLength = 0, stutterPos = 0;  // frames captured, replay or record position

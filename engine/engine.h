@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/audio_thread.h"
+#include "base/phones_mode.h"
 #include "engine/biquad.h"
 #include "engine/drum_split.h"
 #include "engine/effects.h"
@@ -165,7 +166,7 @@ struct SamplerPad {
 struct OutputConfig {
   std::wstring masterDevice;  // empty = default device
   int32_t masterPair = 0;     // pair p = channels 2p and 2p + 1
-  int32_t phonesMode = 0;     // 0 none, 1 split on the master output, 2 own output
+  PhonesMode phonesMode = kPhonesNone;  // split: on the master output
   std::wstring phonesDevice;
   int32_t phonesPair = 1;
   std::wstring boothDevice;
@@ -264,7 +265,7 @@ struct AudioEngine {
   // Routing copy.
   std::wstring masterDevice;
   int32_t masterPair = 0;
-  int32_t phonesMode = 0;
+  PhonesMode phonesMode = kPhonesNone;
   std::wstring phonesDevice;
   int32_t phonesPair = 1;
   std::wstring boothDevice;

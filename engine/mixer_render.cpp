@@ -247,8 +247,8 @@ void CrossfaderGains(float position, int32_t curve, float& left, float& right) {
 
 bool HeadphonesApart(const AudioEngine& engine) {
   if (engine.externalMixer) return false;
-  if (engine.phonesMode == 1) return true;
-  if (engine.phonesMode != 2) return false;
+  if (engine.phonesMode == kPhonesSplit) return true;
+  if (engine.phonesMode != kPhonesOwnOutput) return false;
   return engine.phonesOnMaster ? engine.outputRunning.load() : engine.phones.running.load();
 }
 
@@ -498,7 +498,7 @@ void RenderBooth(AudioEngine& engine, const float* out, int32_t frames) {
 // The headphone mix (cue against master, or the live decks while the sandbox plays), to its own
 // output or split onto the master's two channels.
 void RenderPhones(AudioEngine& engine, const MixTargets& t, int32_t frames) {
-  if (engine.phonesMode == 0) {
+  if (engine.phonesMode == kPhonesNone) {
     engine.phonesVolumeLast = -1.0f;
     engine.phonesMixLast = -1.0f;
     return;
@@ -528,12 +528,12 @@ void RenderPhones(AudioEngine& engine, const MixTargets& t, int32_t frames) {
   }
   engine.phonesVolumeLast = volume;
   engine.phonesMixLast = m;
-  if (engine.phonesMode == 1) {
+  if (engine.phonesMode == kPhonesSplit) {
     for (int32_t i = 0; i < frames; ++i) {
       out[2 * i] = (out[2 * i] + out[2 * i + 1]) * 0.5f;
       out[2 * i + 1] = (phones[2 * i] + phones[2 * i + 1]) * 0.5f;
     }
-  } else if (engine.phonesMode == 2 && !engine.phonesOnMaster) {
+  } else if (engine.phonesMode == kPhonesOwnOutput && !engine.phonesOnMaster) {
     RingWrite(engine.phones.ring, phones, static_cast<uint64_t>(frames));
   }
 }

@@ -186,13 +186,6 @@ std::wstring SiblingPath(const std::wstring& trackPath, const std::wstring& exte
   return trackPath.substr(0, stem) + extension;
 }
 
-bool FileHasVideo(const std::wstring& path) {
-  const std::wstring ext = LowerExtension(path);
-  const bool videoExtension = std::any_of(std::begin(kVideoExtensions), std::end(kVideoExtensions),
-                                          [&](const wchar_t* e) { return ext == e; });
-  return videoExtension && MediaHasVideoStream(path);
-}
-
 double MpegFrameSeconds(std::span<const uint8_t> bytes) {
   for (size_t i = 0; i + kMpegHeaderBytes <= bytes.size(); ++i)
     if (const double seconds = MpegHeaderSeconds(&bytes[i]); seconds > 0.0) return seconds;

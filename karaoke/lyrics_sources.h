@@ -19,9 +19,6 @@ inline constexpr const wchar_t* kTagSourceText = L"lyrics in the track's tags";
 inline constexpr size_t kCdgPacketBytes = 24;
 inline constexpr size_t kMaxCdgFileBytes = size_t(64) << 20;
 
-// Extensions (lower case) of the containers that may carry a track's own karaoke video.
-inline constexpr const wchar_t* kVideoExtensions[] = {L".mp4", L".m4v", L".mov", L".mkv", L".avi", L".wmv"};
-
 // MPEG audio frame shapes: per version, the sample rates by header index and the samples per
 // frame by layer. SYLT times counted in MPEG frames use the file's own frame length.
 struct MpegVersionRow {
@@ -43,9 +40,6 @@ inline constexpr size_t kMpegSyncSearchBytes = size_t(64) << 10;
 // --- Lookup ---
 // The first local source that yields words, as Lyrics with its `source` set; kind None when none.
 Lyrics FindLyrics(const std::wstring& trackPath);
-// True for a video container (by extension) that holds a real video stream; an audio file with a
-// cover picture is not one.
-bool FileHasVideo(const std::wstring& path);
 // The track path with the file name's extension (from its last ".") replaced by `extension`.
 std::wstring SiblingPath(const std::wstring& trackPath, const std::wstring& extension);
 

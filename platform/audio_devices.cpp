@@ -1,6 +1,10 @@
 // Sinks and sources of the sound server (PulseAudio protocol; PipeWire serves it too).
 #include "platform/audio_devices.h"
 
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
@@ -26,8 +30,10 @@ void TakeDevice(const Info* info, int eol, void* user) {
   PulseDevice device;
   device.name = info->name != nullptr ? info->name : "";
   device.description = info->description != nullptr ? info->description : "";
-  device.spec = info->sample_spec;
-  device.map = info->channel_map;
+  device.sampleFormat = info->sample_spec.format;
+  device.rate = info->sample_spec.rate;
+  device.channels = info->sample_spec.channels;
+  device.positions.assign(info->channel_map.map, info->channel_map.map + std::min<int>(info->channel_map.channels, PA_CHANNELS_MAX));
   const char* card = pa_proplist_gets(info->proplist, "alsa.card");
   const char* number = pa_proplist_gets(info->proplist, "alsa.device");
   if (card != nullptr) device.alsaCard = card;
@@ -51,6 +57,15 @@ void TakeServer(pa_context*, const pa_server_info* info, void* user) {
 }
 
 }  // namespace
+
+void PulseDeviceFormat(const PulseDevice& device, pa_sample_spec& spec, pa_channel_map& map) {
+  spec.format = static_cast<pa_sample_format_t>(device.sampleFormat);
+  spec.rate = device.rate;
+  spec.channels = device.channels;
+  pa_channel_map_init(&map);
+  map.channels = static_cast<uint8_t>(device.positions.size());
+  for (size_t i = 0; i < device.positions.size(); ++i) map.map[i] = static_cast<pa_channel_position_t>(device.positions[i]);
+}
 
 bool ConnectPulse(PulseLink& link, const char* clientName, int timeoutMs, std::string& error) {
   link.loop = pa_mainloop_new();
@@ -164,7 +179,7 @@ std::vector<AudioDevice> ListAudioDevices(int flow) {
       device.name = !devices[i].description.empty()
                         ? Utf8ToWide(devices[i].description)
                         : fmt::format(L"{}{}", flow == 0 ? L"Output " : L"Input ", i + 1);
-      device.channels = devices[i].spec.channels > 0 ? devices[i].spec.channels : 2;
+      device.channels = devices[i].channels > 0 ? devices[i].channels : 2;
       result.push_back(std::move(device));
     }
   }

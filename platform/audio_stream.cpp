@@ -5,6 +5,7 @@
 
 #include <alsa/asoundlib.h>
 #include <pthread.h>
+#include <pulse/pulseaudio.h>
 #include <sched.h>
 
 #include <algorithm>
@@ -127,10 +128,13 @@ AudioStream* OpenPulseStream(bool capture, const std::wstring& id, int32_t perio
     CloseAudioStream(s);
     return nullptr;
   }
+  pa_sample_spec deviceSpec;
+  pa_channel_map map;
+  PulseDeviceFormat(device, deviceSpec, map);
   pa_sample_spec spec;
   int32_t sampleFormat = kSampleFloat32;
-  ChooseFormat(device.spec, capture, spec, sampleFormat);
-  if (!pa_sample_spec_valid(&spec) || !pa_channel_map_valid(&device.map) || device.map.channels != spec.channels) {
+  ChooseFormat(deviceSpec, capture, spec, sampleFormat);
+  if (!pa_sample_spec_valid(&spec) || !pa_channel_map_valid(&map) || map.channels != spec.channels) {
     error = L"the device " + Utf8ToWide(device.name) + L" reports no usable format";
     CloseAudioStream(s);
     return nullptr;
@@ -139,7 +143,7 @@ AudioStream* OpenPulseStream(bool capture, const std::wstring& id, int32_t perio
   s->frameBytes = pa_frame_size(&spec);
   s->periodBytes = static_cast<size_t>(spec.rate) * static_cast<size_t>(periodMs) / 1000 * s->frameBytes;
 
-  s->stream = pa_stream_new(s->link.context, capture ? "Veldmix input" : "Veldmix output", &spec, &device.map);
+  s->stream = pa_stream_new(s->link.context, capture ? "Veldmix input" : "Veldmix output", &spec, &map);
   if (s->stream == nullptr) {
     error = Utf8ToWide(pa_strerror(pa_context_errno(s->link.context)));
     CloseAudioStream(s);
@@ -224,8 +228,8 @@ bool FindHardware(const std::wstring& id, std::string& hw, int32_t& rate, int32_
     return false;
   }
   hw = fmt::format("hw:{},{}", device.alsaCard, device.alsaDevice.empty() ? "0" : device.alsaDevice);
-  rate = static_cast<int32_t>(device.spec.rate);
-  channels = device.spec.channels;
+  rate = static_cast<int32_t>(device.rate);
+  channels = device.channels;
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/media_probe.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 
@@ -25,6 +26,20 @@ AVFormatContext* OpenContainer(const std::wstring& path) {
   return rc < 0 ? nullptr : format;
 }
 
+// Extensions (lower case) of the containers that may carry a video of their own.
+constexpr const wchar_t* kVideoExtensions[] = {L".mp4", L".m4v", L".mov", L".mkv", L".avi", L".wmv"};
+
+bool HasVideoExtension(const std::wstring& path) {
+  const size_t dot = path.rfind(L'.');
+  const size_t slash = path.find_last_of(L"\\/");
+  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return false;
+  std::wstring ext = path.substr(dot);
+  for (wchar_t& c : ext)
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  return std::any_of(std::begin(kVideoExtensions), std::end(kVideoExtensions),
+                     [&](const wchar_t* e) { return ext == e; });
+}
+
 // The first of the keys present in the dictionary, as text; empty when none is.
 std::wstring Entry(const AVDictionary* dict, std::initializer_list<const char*> keys) {
   for (const char* key : keys)
@@ -47,6 +62,8 @@ bool MediaHasVideoStream(const std::wstring& path) {
   avformat_close_input(&format);
   return video;
 }
+
+bool FileHasVideo(const std::wstring& path) { return HasVideoExtension(path) && MediaHasVideoStream(path); }
 
 bool ReadContainerTags(const std::wstring& path, MediaContainerTags* tags) {
   AVFormatContext* format = OpenContainer(path);

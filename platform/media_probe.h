@@ -5,6 +5,9 @@
 // True when the file opens as a media container holding a real video stream: a moving picture,
 // not a cover picture attached to audio. Reads only the container's headers; local files only.
 bool MediaHasVideoStream(const std::wstring& path);
+// True for a video container by its extension (.mp4, .m4v, .mov, .mkv, .avi, .wmv, any case)
+// that holds a real video stream: a track's own video, where an audio file with a cover is not.
+bool FileHasVideo(const std::wstring& path);
 
 // The container's own tags and play time, as FFmpeg's command-line prober reports them.
 struct MediaContainerTags {

@@ -2,11 +2,16 @@
 // Platform-internal (included only by platform/*.cpp): one connection to the sound server,
 // driven by the calling thread's own main loop, and the facts about one sink or source that
 // opening a stream needs.
-#include <pulse/pulseaudio.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The server's own types stay in the sources that include its headers.
+struct pa_mainloop;
+struct pa_context;
+struct pa_operation;
+struct pa_sample_spec;
+struct pa_channel_map;
 
 struct PulseLink {
   pa_mainloop* loop = nullptr;
@@ -17,12 +22,16 @@ struct PulseLink {
 struct PulseDevice {
   std::string name;         // the id
   std::string description;  // empty when the server has none
-  pa_sample_spec spec{};
-  pa_channel_map map{};
+  int sampleFormat = 0;        // the server's sample format number
+  uint32_t rate = 0;
+  uint8_t channels = 0;
+  std::vector<int> positions;  // the channel map: the server's position of each channel
   std::string alsaCard;     // "alsa.card" / "alsa.device" properties, empty when not ALSA
   std::string alsaDevice;
 };
 
+// The device's sample spec and channel map in the server's types.
+void PulseDeviceFormat(const PulseDevice& device, pa_sample_spec& spec, pa_channel_map& map);
 // Connects without starting a server; false with a reason when none answers within timeoutMs.
 bool ConnectPulse(PulseLink& link, const char* clientName, int timeoutMs, std::string& error);
 // Disconnects and frees; harmless on a link that never connected.

@@ -1,6 +1,8 @@
 #include "platform/sdl_events.h"
 
-Uint32 SdlEventWindowId(const SDL_Event& e) {
+#include <SDL.h>
+
+uint32_t SdlEventWindowId(const SDL_Event& e) {
   switch (e.type) {
     case SDL_WINDOWEVENT: return e.window.windowID;
     case SDL_MOUSEMOTION: return e.motion.windowID;

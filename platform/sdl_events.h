@@ -1,7 +1,8 @@
 #pragma once
-// What the platform's SDL windows share about SDL's events. Platform-internal: only platform/
-// includes SDL.
-#include <SDL.h>
+// What the platform's SDL windows share about SDL's events (the sources that use it include SDL).
+#include <cstdint>
+
+union SDL_Event;
 
 // The window an input or window event belongs to; 0 for the other events.
-Uint32 SdlEventWindowId(const SDL_Event& e);
+uint32_t SdlEventWindowId(const SDL_Event& e);

@@ -457,9 +457,9 @@ std::wstring OutputStatusText(const OutputStatusFacts& facts) {
   const wchar_t* suffix = L"";
   if (facts.externalMixer)
     suffix = L"  \u2022  EXT MIXER";
-  else if (facts.headphoneMode == 1)
+  else if (facts.headphoneMode == kPhonesSplit)
     suffix = L"  \u2022  CUE OK";
-  else if (facts.headphoneMode == 2)
+  else if (facts.headphoneMode == kPhonesOwnOutput)
     suffix = facts.headphoneRunning ? L"  \u2022  CUE OK" : facts.headphoneLost ? L"  \u2022  CUE LOST" : L"  \u2022  NO CUE";
   return fmt::format(L"{:.1f} kHz  \u2022  {:.0f} ms{}", facts.sampleRate / kMsPerSecond,
                      facts.bufferFrames * kMsPerSecond / rate, suffix);

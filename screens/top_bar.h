@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/phones_mode.h"
 #include "ui/draw.h"
 
 inline constexpr float kTopBarHeight = 40.0f;
@@ -69,7 +70,7 @@ struct OutputStatusFacts {
   uint32_t sampleRate = 0;
   uint32_t bufferFrames = 0;
   bool externalMixer = false;
-  int32_t headphoneMode = 0;  // 0 none, 1 split on the master output, 2 own output
+  PhonesMode headphoneMode = kPhonesNone;
   bool headphoneRunning = false;
   bool masterLost = false;     // its device went away while playing; being reopened
   bool headphoneLost = false;

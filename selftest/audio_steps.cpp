@@ -16,19 +16,19 @@ std::wstring FourChannelCard;
 
 bool Running() { return Engine.outputRunning.load(); }
 
-OutputConfig OnCard(int phonesMode, int32_t phonesPair) {
+OutputConfig OnCard(PhonesMode phonesMode, int32_t phonesPair) {
   OutputConfig config = PlainOutputConfig();
   config.masterDevice = FourChannelCard;
   config.phonesMode = phonesMode;
-  if (phonesMode == 2) config.phonesDevice = FourChannelCard;
+  if (phonesMode == kPhonesOwnOutput) config.phonesDevice = FourChannelCard;
   config.phonesPair = phonesPair;
   return config;
 }
 
 // Split headphones ride on the master; an own output either shares the master device or runs.
 bool HeadphoneRouteWorks() {
-  if (Engine.phonesMode == 1) return true;
-  if (Engine.phonesMode != 2) return false;
+  if (Engine.phonesMode == kPhonesSplit) return true;
+  if (Engine.phonesMode != kPhonesOwnOutput) return false;
   return Engine.phonesOnMaster || Engine.phones.running.load();
 }
 
@@ -64,16 +64,16 @@ std::vector<AudioStep> AudioSteps() {
     }
   }
   if (FourChannelCard.empty()) return steps;
-  steps.push_back({L"4-channel card: main 1-2, headphones 3-4 on the same card", [] { return OnCard(2, 1); },
+  steps.push_back({L"4-channel card: main 1-2, headphones 3-4 on the same card", [] { return OnCard(kPhonesOwnOutput, 1); },
                    [] {
                      return Running() && Engine.outputChannels.load() >= 4 && !Engine.externalMixer &&
                             HeadphoneRouteWorks() && !Engine.lastWriteFlag.load();
                    }});
-  steps.push_back({L"headphones on channels the card hasn't got are reported", [] { return OnCard(2, 5); },
+  steps.push_back({L"headphones on channels the card hasn't got are reported", [] { return OnCard(kPhonesOwnOutput, 5); },
                    [] { return Running() && Engine.lastWriteFlag.load(); }});
   steps.push_back({L"exclusive mode, 5 ms",
                    [] {
-                     OutputConfig config = OnCard(2, 1);
+                     OutputConfig config = OnCard(kPhonesOwnOutput, 1);
                      config.shareMode = 2;
                      config.bufferMs = 5;
                      return config;

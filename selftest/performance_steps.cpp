@@ -193,12 +193,12 @@ void AddPlayingSteps(std::vector<TimedStep>& steps) {
   steps.push_back({L"sandbox: rehearsal changes don't reach the crowd; leaving returns to their mix",
                    [] {
                      OutputConfig config = PlainOutputConfig();
-                     config.phonesMode = 1;
+                     config.phonesMode = kPhonesSplit;
                      StartOutput(Engine, config);
                    },
                    1.0,
                    // The sandbox needs a headphone output apart from the master.
-                   [] { return Engine.outputRunning.load() && Engine.phonesMode == 1 && HeadphoneOutputUsable(); }});
+                   [] { return Engine.outputRunning.load() && Engine.phonesMode == kPhonesSplit && HeadphoneOutputUsable(); }});
   steps.push_back({L"(sandbox on, rehearse)", EnterSandbox, 1.5, [] { return Engine.sandboxOn.load(); }});
   steps.push_back({L"sandbox off: deck A back with the crowd's mix", LeaveSandbox, 0.2,
                    [] { return !Engine.sandboxOn.load(); }});

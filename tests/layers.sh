@@ -4,6 +4,7 @@
 # one something calls a hook the shell sets). No folder of the program but platform/ includes an
 # OS or third-party platform header. Prints every offending include; exits 1 on any.
 set -u
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="${1:-${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}}"
 cd "$root" || { echo "layers: no source folder at $root"; exit 1; }
 
@@ -13,10 +14,11 @@ app=7 selftest=8 tools=9'
 # The program's entry point starts everything, the self-tests among them: it ranks as tools/.
 entry_points='app/main.cpp=9'
 program_folders=(base app engine ui screens library control broadcast karaoke settings selftest tools)
-# Headers only platform/ may include: SDL, cairo, Pango, fontconfig, FFmpeg, ALSA, PulseAudio,
-# curl, OpenSSL, hidapi, RtMidi, TagLib, pugixml, ONNX Runtime, libunwind, libdw, LAME, X11, D-Bus, and
-# the POSIX and Linux system headers.
-platform_headers='SDL2?/|libheif/|cairo|pango|fontconfig/|glib|libav[a-z]*/|libsw[a-z]*/|alsa/|pulse/|curl/|openssl/|hidapi|rtmidi|RtMidi|jack/|taglib/|pugixml|onnxruntime|libunwind|elfutils/|dwarf|lame/|X11/|dbus/'
+# Headers only platform/ may include: those of the outside libraries it wraps (the families that
+# scripts/outside_headers.sh reads from platform/'s own includes), and the POSIX and Linux system
+# headers.
+families=$(bash "$here/../scripts/outside_headers.sh" families .) ||
+  { echo "layers: the outside headers of platform/ could not be listed"; exit 1; }
 posix_headers='unistd|fcntl|dlfcn|pthread|signal|poll|termios|dirent|spawn|sched|pwd|grp|netdb|syslog|ucontext|execinfo|link|elf|sys/[a-z_/]+|netinet/[a-z_]+|arpa/[a-z_]+|linux/[a-z_/]+|asm/[a-z_/]+'
 include='^[[:space:]]*#[[:space:]]*include[[:space:]]*'
 
@@ -53,10 +55,19 @@ if [ -n "$hits" ]; then
   fail=1
 fi
 
-hits=$(sources "${program_folders[@]}" |
-  xargs grep -nE "${include}[<\"](${platform_headers}|(${posix_headers})\.h[>\"])" || true)
+hits=$(sources "${program_folders[@]}" | xargs grep -nE "${include}[<\"]" |
+  awk -v families="$families" -v posix="^(${posix_headers})\\.h$" '
+    BEGIN {
+      n = split(families, f, "\n")
+      for (i = 1; i <= n; ++i) if (f[i] ~ /\/$/) folder[f[i]] = 1; else name[f[i]] = 1
+    }
+    {
+      header = $0; sub(/^[^<"]*[<"]/, "", header); sub(/[>"].*/, "", header)
+      top = header; if (sub(/\/.*/, "/", top) == 0) top = ""
+      if ((header in name) || (top in folder) || header ~ posix) print
+    }')
 if [ -n "$hits" ]; then
-  echo "layers: FAIL: an OS or platform library header outside platform/ (add what is needed to a platform/ header):"
+  echo "layers: FAIL: an OS or outside library header outside platform/ (add what is needed to a platform/ header):"
   echo "$hits"
   fail=1
 fi
@@ -101,6 +112,25 @@ if [ -n "$hits" ]; then
   echo "layers: FAIL: a declaration reaches up (give the lower layer a hook that the shell sets, or move the declaration up):"
   echo "$hits"
   fail=1
+fi
+
+# A header named from the including file's own place ("../ui/draw.h") hides which folder it is.
+hits=$(sources platform "${program_folders[@]}" | xargs grep -nE "${include}\"([^\"]*/)?\.\.?/" || true)
+if [ -n "$hits" ]; then
+  echo "layers: FAIL: a relative include (name the header from the source root, \"ui/draw.h\"):"
+  echo "$hits"
+  fail=1
+fi
+
+# The map in the checkout (LAYOUT.md) gives every folder the rank it has here.
+if [ -f LAYOUT.md ]; then
+  mapped=$(sed -nE 's/^\| ([0-9]+) \| ([^|]*)\|.*/\1 \2/p' LAYOUT.md |
+    awk '{ for (i = 2; i <= NF; ++i) if (match($i, /[a-z_]+\/`/)) print substr($i, RSTART, RLENGTH - 2) "=" $1 }' | sort)
+  if [ "$mapped" != "$(tr -s ' \n' '\n' <<<"$ranks" | sort)" ]; then
+    echo "layers: FAIL: LAYOUT.md's ranks differ from these:"
+    diff <(echo "$mapped") <(tr -s ' \n' '\n' <<<"$ranks" | sort)
+    fail=1
+  fi
 fi
 
 [ $fail -eq 0 ] && echo "PASS: layers ($count files)"

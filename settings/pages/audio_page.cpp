@@ -32,7 +32,6 @@ constexpr int32_t kLatencyId = 3404, kBufferId = 3405, kMixerId = 3406;
 constexpr int32_t kMicInputId = 900, kMicLevelId = 902, kTalkoverId = 906, kVoiceFxId = 3014;
 constexpr int32_t kFormatId = 3018, kOpenFolderId = 81, kLimiterId = 3012;
 
-constexpr int32_t kPhonesNone = 0, kPhonesSplit = 1, kPhonesOwnDevice = 2;
 constexpr int32_t kLatencyNormal = 0;
 constexpr int kPairStepperChannels = 4;       // a pair stepper beside devices with this many or more
 constexpr float kPairStepperRoomDip = 102.0f;  // the device stepper gives up this much for it
@@ -78,7 +77,7 @@ std::wstring MasterDeviceId() {
 }
 
 bool PhonesOnMasterDevice() {
-  return Settings.PhonesMode == kPhonesOwnDevice && !Settings.Phones.empty() && Settings.Phones == MasterDeviceId();
+  return Settings.PhonesMode == kPhonesOwnOutput && !Settings.Phones.empty() && Settings.Phones == MasterDeviceId();
 }
 
 void MasterRow() {
@@ -106,11 +105,11 @@ void MasterRow() {
 
 void PhonesRow() {
   const std::vector<AudioDevice>& devices = SettingsOutputDevices;
-  const int32_t mode = std::clamp(Settings.PhonesMode, kPhonesNone, kPhonesOwnDevice);
+  const int32_t mode = std::clamp<int32_t>(Settings.PhonesMode, kPhonesNone, kPhonesOwnOutput);
   int index = mode;
-  if (mode == kPhonesOwnDevice) index = std::max(DeviceChoiceIndex(devices, Settings.Phones, 2), kPhonesOwnDevice);
+  if (mode == kPhonesOwnOutput) index = std::max<int>(DeviceChoiceIndex(devices, Settings.Phones, 2), kPhonesOwnOutput);
   const AudioDevice* device = nullptr;
-  if (mode == kPhonesOwnDevice) {
+  if (mode == kPhonesOwnOutput) {
     device = DeviceAt(devices, index, 2);
     if (device && device->id != Settings.Phones) device = nullptr;  // kept at 2 while unlisted
   }
@@ -134,7 +133,7 @@ void PhonesRow() {
   Cursor.y += kPhonesRowStepDip;
   if (!changed) return;
   device = DeviceAt(devices, index, 2);
-  Settings.PhonesMode = index < kPhonesOwnDevice ? index : kPhonesOwnDevice;
+  Settings.PhonesMode = index < kPhonesOwnOutput ? index : kPhonesOwnOutput;
   Settings.Phones = device ? device->id : L"";
   Settings.PhonesPair = PhonesOnMasterDevice() ? HeadphonePairBesideMaster(Settings.MasterPair) : 0;
   ResetAudioRouting();

@@ -118,13 +118,13 @@ class FrameRedraw : public ::testing::Test {
   }
 
   static void Play(int deck, bool on) {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     Engine.decks[deck].playing = on;
   }
 
   // The audio side, which no output runs here: playing decks move.
   static void Advance() {
-    std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
     for (DeckState& deck : Engine.decks)
       if (deck.playing) deck.position += kFramesPerTick;
   }
@@ -134,7 +134,7 @@ class FrameRedraw : public ::testing::Test {
     return {
         {"loaded and paused",
          [](FrameWindow*) {
-           std::lock_guard<std::recursive_mutex> lock(Engine.lock);
+           std::lock_guard<RealtimeMutex> lock(Engine.lock);
            Engine.decks[0].track = RedrawTrack(124.0, L"First Track");
            Engine.decks[1].track = RedrawTrack(128.0, L"Second Track");
            Engine.decks[1].position = 30.0 * kTrackRate;

@@ -156,6 +156,55 @@ TEST(EncoderH264, AnnexBMainProfileWithAKeyFrameEverySixtyFrames) {
   EXPECT_NE(probe.find("nb_read_frames=130"), std::string::npos) << probe;
 }
 
+// A file's encoder looks ahead and holds frames back; finishing hands every one of them over, in
+// order, and FFmpeg reads them all back.
+TEST(EncoderH264, FinishingAFileEncoderHandsOverEveryHeldFrame) {
+  constexpr int kWidth = 320, kHeight = 240, kFrames = 150;
+  H264TransformSettings settings;
+  settings.width = kWidth;
+  settings.height = kHeight;
+  settings.kbps = 800;
+  settings.fps = kLiveVideoFps;
+  settings.gopFrames = kLiveVideoGopFrames;
+  settings.lowLatency = false;
+  TransformOpenFailure failure = TransformOpenFailure::kNone;
+  int code = 0;
+  Encoder encoder;
+  encoder.transform = OpenH264Transform(settings, &failure, &code);
+  ASSERT_TRUE(encoder.transform) << code;
+  VideoOut out;
+  for (int i = 0; i < kFrames; ++i) {
+    const auto frame = PatternFrame(kWidth, kHeight, i);
+    ASSERT_TRUE(EncodeInput(encoder, frame.data(), frame.size(), i * kVideoFrameTicks, kVideoFrameTicks,
+                            Collect(out)));
+  }
+  const size_t held = kFrames - out.samples.size();
+  EXPECT_GT(held, 0u) << "the look-ahead holds frames until the end";
+  ASSERT_TRUE(FinishEncoding(encoder, Collect(out)));
+  ASSERT_EQ(out.samples.size(), static_cast<size_t>(kFrames)) << held << " were held";
+  for (int i = 0; i < kFrames; ++i) EXPECT_EQ(out.samples[static_cast<size_t>(i)].time, i * kVideoFrameTicks);
+
+  TempHome home;
+  const std::string path = home.path() + "/out.h264";
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(out.stream.data()), static_cast<std::streamsize>(out.stream.size()));
+  const std::string probe = RunCommand("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                                       "stream=nb_read_frames -of default=nw=1 " + ShellQuote(path));
+  EXPECT_NE(probe.find("nb_read_frames=150"), std::string::npos) << probe;
+
+  // A callback that stops the drain fails the finish.
+  Encoder stopped;
+  stopped.transform = OpenH264Transform(settings, &failure, &code);
+  ASSERT_TRUE(stopped.transform);
+  VideoOut ignored;
+  for (int i = 0; i < 20; ++i) {
+    const auto frame = PatternFrame(kWidth, kHeight, i);
+    ASSERT_TRUE(EncodeInput(stopped, frame.data(), frame.size(), i * kVideoFrameTicks, kVideoFrameTicks,
+                            Collect(ignored)));
+  }
+  EXPECT_FALSE(FinishEncoding(stopped, [](const EncodedSample&) { return false; }));
+}
+
 TEST(EncoderH264, InputRefusedUntilDrainedIsTakenOnTheSecondTry) {
   constexpr int kWidth = 64, kHeight = 48;
   Encoder encoder;

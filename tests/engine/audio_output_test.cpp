@@ -482,7 +482,7 @@ TEST_F(OutputDevice, HeadphonesOnTheirOwnDeviceGetTheCue) {
   MonitorRecording phonesRecording(phones.monitor(), 2, 44100);
   OutputConfig config;
   config.masterDevice = master.wname();
-  config.phonesMode = 2;
+  config.phonesMode = kPhonesOwnOutput;
   config.phonesDevice = phones.wname();
   config.phonesPair = 1;  // the default; a stereo device of their own plays them on pair 0
   StartOutput(*engine, config);
@@ -509,7 +509,7 @@ TEST_F(OutputDevice, HeadphonesOnTheMasterDeviceRunNoThreadOfTheirOwn) {
   OutputConfig config;
   config.masterDevice = quad.wname();
   config.masterPair = -3;
-  config.phonesMode = 2;
+  config.phonesMode = kPhonesOwnOutput;
   config.phonesDevice = quad.wname();
   config.boothDevice = booth.wname();
   StartOutput(*engine, config);
@@ -526,7 +526,7 @@ TEST_F(OutputDevice, HeadphonesOnTheMasterDeviceRunNoThreadOfTheirOwn) {
   const std::wstring defaultId = DefaultAudioDeviceId(kRenderFlow);
   ASSERT_FALSE(defaultId.empty());
   OutputConfig following;
-  following.phonesMode = 2;
+  following.phonesMode = kPhonesOwnOutput;
   following.phonesDevice = defaultId;
   following.boothDevice = defaultId;
   StartOutput(*engine, following);

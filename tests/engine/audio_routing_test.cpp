@@ -47,7 +47,7 @@ class Routing : public ::testing::Test {
 TEST_F(Routing, ConfigFollowsTheSettingsFieldByField) {
   Settings.Master = L"card-a";
   Settings.MasterPair = 3;
-  Settings.PhonesMode = 1;
+  Settings.PhonesMode = kPhonesSplit;
   Settings.Phones = L"card-b";
   Settings.PhonesPair = 2;
   Settings.Booth = L"card-c";
@@ -58,7 +58,7 @@ TEST_F(Routing, ConfigFollowsTheSettingsFieldByField) {
   OutputConfig c = CurrentOutputConfig();
   EXPECT_EQ(c.masterDevice, L"card-a");
   EXPECT_EQ(c.masterPair, 3);
-  EXPECT_EQ(c.phonesMode, 1);
+  EXPECT_EQ(c.phonesMode, kPhonesSplit);
   EXPECT_EQ(c.phonesDevice, L"card-b");
   EXPECT_EQ(c.phonesPair, 2);
   EXPECT_EQ(c.boothDevice, L"card-c");
@@ -75,7 +75,7 @@ TEST_F(Routing, ConfigFollowsTheSettingsFieldByField) {
   c = CurrentOutputConfig();
   EXPECT_TRUE(c.masterDevice.empty());
   EXPECT_EQ(c.masterPair, 0);
-  EXPECT_EQ(c.phonesMode, 0);
+  EXPECT_EQ(c.phonesMode, kPhonesNone);
   EXPECT_EQ(c.phonesPair, 1);
   EXPECT_EQ(c.shareMode, 0);
   EXPECT_EQ(c.bufferMs, 10);
@@ -110,7 +110,7 @@ TEST_F(Routing, AutoPickTakesTheFirstMatchingFourChannelCard) {
   ASSERT_TRUE(AutoPickOutput(controller, true));
   EXPECT_EQ(Settings.Master, quad.wname()) << "the 2-channel device with the same name is skipped";
   EXPECT_EQ(Settings.MasterPair, 0);
-  EXPECT_EQ(Settings.PhonesMode, 2);
+  EXPECT_EQ(Settings.PhonesMode, kPhonesOwnOutput);
   EXPECT_EQ(Settings.Phones, quad.wname());
   EXPECT_EQ(Settings.PhonesPair, 1);
   EXPECT_FALSE(Settings.ExternalMixer);
@@ -142,7 +142,7 @@ TEST_F(Routing, MasterAndCueShareAFourChannelCardOnTheirPairs) {
   TestSink quad("pairs", 4, 44100, "s16le");
   ASSERT_TRUE(quad.ok());
   Settings.Master = quad.wname();
-  Settings.PhonesMode = 2;
+  Settings.PhonesMode = kPhonesOwnOutput;
   Settings.Phones = quad.wname();
   Settings.PhonesPair = 1;
   auto engine = std::make_unique<AudioEngine>();

@@ -159,7 +159,7 @@ TEST(EngineState, LeavingTheSandboxKeepsCuesOnlyForTheSameTrack) {
 TEST(EngineState, SandboxKeepsTheCrowdOnTheSavedDecks) {
   auto engine = std::make_unique<AudioEngine>();
   PrepareRenderBuffers(*engine, kPeriod, kRate);
-  engine->phonesMode = 1;
+  engine->phonesMode = kPhonesSplit;
   engine->sandboxDecks[0].track = MakeDc(kRate * 2, 0.3f);
   engine->sandboxDecks[0].playing = true;
   engine->sandboxDecks[0].fadeIn = 1.0f;

@@ -273,10 +273,10 @@ TEST_F(Loop, SeekToFractionEndsShadowAndLoopsLeftBehind) {
 
 TEST_F(Loop, BrakeStopsThePlayingDeck) {
   BrakeOrSpin(0, kBrakeAction);
-  EXPECT_EQ(Deck().stopMode, 0) << "only a playing deck brakes";
+  EXPECT_EQ(Deck().stopMode, kStopNone) << "only a playing deck brakes";
   PlayFrom(2.0);
   BrakeOrSpin(0, kBrakeAction);
-  EXPECT_EQ(Deck().stopMode, 1);
+  EXPECT_EQ(Deck().stopMode, kStopBrake);
   int periods = 0;
   while (Deck().playing && periods < 500) {
     RenderPeriods(1);
@@ -286,7 +286,7 @@ TEST_F(Loop, BrakeStopsThePlayingDeck) {
   EXPECT_GT(periods, 20) << "the brake slows the deck down over time";
   PlayPause(0);
   BrakeOrSpin(0, kBackspinAction);
-  EXPECT_EQ(Deck().stopMode, 2);
+  EXPECT_EQ(Deck().stopMode, kStopBackspin);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::unique_ptr<AudioEngine> PadEngine() {
   auto engine = std::make_unique<AudioEngine>();
   PrepareRenderBuffers(*engine, kPeriod, kRate);
   engine->samplerVolume = 1.0f;
-  engine->phonesMode = 2;
+  engine->phonesMode = kPhonesOwnOutput;
   engine->phonesOnMaster = true;
   engine->headphoneMix = 1.0f;
   engine->boothOnMaster = true;

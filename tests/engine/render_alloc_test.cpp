@@ -115,7 +115,7 @@ TEST(RenderAllocation, FourDecksWithKeyLockAndEffectsAllocateNothing) {
     deck.xfAssign = d % 2 == 0 ? 0 : 2;
   }
   engine->masterFxMask = EffectBit(kFxFlanger) | EffectBit(kFxDubEcho);
-  engine->phonesMode = 1;
+  engine->phonesMode = kPhonesSplit;
   engine->clickDeck = 0;
   engine->pads[0].track = MusicLike(44100, 0.5);
   engine->pads[0].playing = true;

@@ -369,7 +369,7 @@ TEST(MixRender, HeadphoneSplitPutsMonoMasterLeftAndMonoCueRight) {
   engine->decks[0].fader = 0.0f;
   engine->decks[0].gainLast[4] = 0.0f;
   engine->decks[0].cue = true;
-  engine->phonesMode = 1;
+  engine->phonesMode = kPhonesSplit;
   const std::vector<float> out = Render(*engine, 0.2);
   const float phonesGain = 0.8f * 0.8f * 1.5f;
   EXPECT_NEAR(out[out.size() - 2], 0.0f, 1e-6);
@@ -379,7 +379,7 @@ TEST(MixRender, HeadphoneSplitPutsMonoMasterLeftAndMonoCueRight) {
 TEST(MixRender, ExternalMixerGivesEachDeckItsOwnOutput) {
   auto engine = NewEngine();
   engine->externalMixer = true;
-  engine->phonesMode = 1;  // ignored: an external mixer makes the headphone mix
+  engine->phonesMode = kPhonesSplit;  // ignored: an external mixer makes the headphone mix
   PlayNeutral(engine->decks[0], MakeTrack(kRate, 2.0, [](double) { return 0.3f; }));
   PlayNeutral(engine->decks[1], MakeTrack(kRate, 2.0, [](double) { return 0.95f; }));
   engine->decks[0].fader = 0.0f;  // the strip does not act on a deck output

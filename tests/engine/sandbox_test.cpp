@@ -74,20 +74,20 @@ class Sandboxed : public ::testing::Test {
     MasterFx = MasterFxSelection{};
     XfGlide = CrossfaderGlide{};
     Status = StatusLine{};
-    SetHeadphones(1);
+    SetHeadphones(kPhonesSplit);
     OpenUiPosts(nullptr);
   }
   void TearDown() override {
     if (Sandbox.on) ToggleSandbox();
     StopPrelisten();
     DrainUntil([] { return true; });
-    SetHeadphones(0);
+    SetHeadphones(kPhonesNone);
     ResetDecksForTest();
   }
 
-  static void SetHeadphones(int mode) {
+  static void SetHeadphones(PhonesMode mode) {
     std::lock_guard<RealtimeMutex> lock(Engine.lock);
-    Engine.phonesMode = mode;  // 1: split on the master output
+    Engine.phonesMode = mode;
     Engine.externalMixer = false;
   }
   static std::string Click(double bpm) {
@@ -111,11 +111,11 @@ using PrelistenPlayer = Sandboxed;
 }  // namespace
 
 TEST_F(Sandboxed, SandboxIsRefusedWithoutHeadphonesAndWithAutomix) {
-  SetHeadphones(0);
+  SetHeadphones(kPhonesNone);
   ToggleSandbox();
   EXPECT_EQ(Status.text, L"Sandbox needs headphones \u2014 set a headphone output in Settings \u25b8 AUDIO");
   EXPECT_FALSE(Sandbox.on);
-  SetHeadphones(1);
+  SetHeadphones(kPhonesSplit);
   Automix.on = true;
   ToggleSandbox();
   EXPECT_EQ(Status.text, L"Turn Automix off to use the sandbox");
@@ -290,7 +290,7 @@ TEST_F(PrelistenPlayer, DropsAnOvertakenLoadAndReportsAFailure) {
   ASSERT_TRUE(Engine.prelistenTrack);
   EXPECT_EQ(Engine.prelistenTrack->path, Utf8ToWide(second));
 
-  SetHeadphones(0);
+  SetHeadphones(kPhonesNone);
   TogglePrelisten(L"/no/such/file.wav");
   EXPECT_EQ(Status.text, L"No headphone output set \u2014 prelisten plays through the master (see Settings)");
   ASSERT_TRUE(DrainUntil([] { return !Prelisten.loading; }));

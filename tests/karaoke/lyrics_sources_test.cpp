@@ -7,6 +7,7 @@
 
 #include "karaoke/lrc.h"
 #include "karaoke/lyrics_sources.h"
+#include "platform/media_probe.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"

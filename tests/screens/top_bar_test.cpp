@@ -92,7 +92,7 @@ void ResetGlobals() {
   for (DeckSnapshot& shot : DeckSnapshots) shot = DeckSnapshot{};
   CrossfaderPosition = 0.5f;
   std::lock_guard<RealtimeMutex> lock(Engine.lock);
-  Engine.phonesMode = 0;
+  Engine.phonesMode = kPhonesNone;
   Engine.externalMixer = false;
 }
 
@@ -468,10 +468,10 @@ TEST(TopBarTexts, RecAndGoLiveLabels) {
 
 TEST(TopBarTexts, OutputStatusNamesRateBufferAndHeadphones) {
   EXPECT_EQ(OutputStatusText({.running = false, .sampleRate = 48000, .bufferFrames = 480}), L"NO AUDIO OUTPUT");
-  OutputStatusFacts facts{.running = true, .sampleRate = 44100, .bufferFrames = 441, .headphoneMode = 0};
+  OutputStatusFacts facts{.running = true, .sampleRate = 44100, .bufferFrames = 441, .headphoneMode = kPhonesNone};
   const std::wstring base = L"44.1 kHz  \u2022  10 ms";
   EXPECT_EQ(OutputStatusText(facts), base);
-  facts.headphoneMode = 2;
+  facts.headphoneMode = kPhonesOwnOutput;
   EXPECT_EQ(OutputStatusText(facts), base + L"  \u2022  NO CUE");
   facts.headphoneRunning = true;
   EXPECT_EQ(OutputStatusText(facts), base + L"  \u2022  CUE OK");
@@ -606,7 +606,7 @@ TEST_F(TopBar, AutomixSkipAndSandbox) {
 
   {
     std::lock_guard<RealtimeMutex> lock(Engine.lock);
-    Engine.phonesMode = 1;  // the sandbox needs headphones apart from the master
+    Engine.phonesMode = kPhonesSplit;  // the sandbox needs headphones apart from the master
   }
   Click(RightButton(kSandboxButtonId));
   EXPECT_TRUE(Sandbox.on);
@@ -662,7 +662,7 @@ TEST_F(TopBar, RendersIdleAndBusyBars) {
   Engine.bufferFrames.store(480);
   {
     std::lock_guard<RealtimeMutex> lock(Engine.lock);
-    Engine.phonesMode = 1;
+    Engine.phonesMode = kPhonesSplit;
   }
   Engine.dropouts.store(3);
   Meters.dropouts = 3;
