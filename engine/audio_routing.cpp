@@ -49,7 +49,7 @@ void RouteSecondary(AudioEngine& engine, SecondaryOutput& output, OutputKind kin
 void RerouteSecondaries(AudioEngine& engine, const OutputConfig& config) {
   const std::wstring masterId =
       config.masterDevice.empty() ? DefaultAudioDeviceId(kRenderFlow) : config.masterDevice;
-  const bool phonesOnMaster = config.phonesMode == kOwnOutput && config.phonesDevice == masterId;
+  const bool phonesOnMaster = config.phonesMode == kPhonesOwnOutput && config.phonesDevice == masterId;
   const bool boothOnMaster = !config.boothDevice.empty() && config.boothDevice == masterId;
   {
     std::lock_guard<RealtimeMutex> guard(engine.lock);
@@ -61,7 +61,7 @@ void RerouteSecondaries(AudioEngine& engine, const OutputConfig& config) {
     engine.phonesOnMaster = phonesOnMaster;
     engine.boothOnMaster = boothOnMaster;
   }
-  RouteSecondary(engine, engine.phones, OutputKind::kPhones, config.phonesMode == kOwnOutput && !phonesOnMaster,
+  RouteSecondary(engine, engine.phones, OutputKind::kPhones, config.phonesMode == kPhonesOwnOutput && !phonesOnMaster,
                  config.phonesDevice, config.phonesPair);
   RouteSecondary(engine, engine.booth, OutputKind::kBooth, !config.boothDevice.empty() && !boothOnMaster,
                  config.boothDevice, config.boothPair);
