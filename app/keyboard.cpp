@@ -205,6 +205,24 @@ constexpr KeyReleaseRow kKeyReleases[] = {
 // clang-format on
 static_assert(EachKeyOnce(kKeyReleases), "kKeyReleases has a key twice");
 
+// The keys that scroll the settings page while its screen is shown. Left and Right keep the
+// cross-fader.
+struct PageKeyRow {
+  int key;
+  PageMove move;
+};
+// clang-format off
+constexpr PageKeyRow kSettingsPageKeys[] = {
+    {.key = KeyCode::Up, .move = PageMove::RowUp},
+    {.key = KeyCode::Down, .move = PageMove::RowDown},
+    {.key = KeyCode::PageUp, .move = PageMove::ViewUp},
+    {.key = KeyCode::PageDown, .move = PageMove::ViewDown},
+    {.key = KeyCode::Home, .move = PageMove::Top},
+    {.key = KeyCode::End, .move = PageMove::Bottom},
+};
+// clang-format on
+static_assert(EachKeyOnce(kSettingsPageKeys), "kSettingsPageKeys has a key twice");
+
 // ---- the steps of OnKeyDown -----------------------------------------------------------------
 
 // F10 (Shift+F10 steps the open visualiser's style), F8, F9, F1 and F11. Window switches ignore
@@ -325,6 +343,16 @@ bool MappedKey(int key, bool repeat) {
   return true;
 }
 
+// A page key while the settings screen is shown scrolls its page rather than the library beneath.
+bool SettingsPageKey(int key) {
+  if (!SettingsScreenShown()) return false;
+  const auto row = std::find_if(std::begin(kSettingsPageKeys), std::end(kSettingsPageKeys),
+                                [&](const PageKeyRow& r) { return r.key == key; });
+  if (row == std::end(kSettingsPageKeys)) return false;
+  ScrollSettingsPage(row->move);
+  return true;
+}
+
 }  // namespace
 
 // ---- keys -----------------------------------------------------------------------------------
@@ -360,6 +388,7 @@ void OnKeyDown(int key, bool repeat, bool ctrl, bool shift) {
     return;
   }
   if (MappedKey(key, repeat)) return;
+  if (SettingsPageKey(key)) return;
   if (key == KeyCode::Up || key == KeyCode::Down) {
     MoveSelection(key == KeyCode::Up ? -1 : 1);
     return;

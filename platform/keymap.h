@@ -11,7 +11,7 @@
 namespace KeyCode {
 inline constexpr int Back = 0x08, Tab = 0x09, Return = 0x0D;
 inline constexpr int Shift = 0x10, Control = 0x11, Menu = 0x12;  // Menu is Alt
-inline constexpr int Escape = 0x1B, Space = 0x20;
+inline constexpr int Escape = 0x1B, Space = 0x20, PageUp = 0x21, PageDown = 0x22;
 inline constexpr int End = 0x23, Home = 0x24, Left = 0x25, Up = 0x26, Right = 0x27, Down = 0x28;
 inline constexpr int Delete = 0x2E;
 inline constexpr int LeftWindows = 0x5B, RightWindows = 0x5C;

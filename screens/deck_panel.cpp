@@ -61,6 +61,7 @@ constexpr float kTextWithSwitchDip = 66, kTextPlainDip = 42;
 constexpr float kArtDip = 36, kArtRadiusDip = 4, kArtColumnShiftDip = 44;  // the cover left of the title
 constexpr float kNumbersWidthDip = 240;
 constexpr float kHintSize = 12, kHintWrappedSize = 10.5f, kHintWrappedLineDip = 13;
+constexpr int kHintWrappedLines = 2;
 constexpr float kProgressMaxDip = 220;
 constexpr int kStars = 5;
 constexpr float kStarW = 13, kStarH = 18, kStarRowDip = kStars * kStarW + 1;  // 66
@@ -370,15 +371,8 @@ void DrawNumbers(int deck, Rc r, float pulse) {
 // An empty deck shows no numbers, so its hint may use the header's whole width; when even that is
 // too narrow (a long translation) it wraps onto a second, smaller line below.
 void DrawEmptyDeckHint(Rc r) {
-  const std::wstring hint = Translate(L"Drag a track here or double-click one in the browser");
-  if (TextWidth(hint, kHintSize, false, kFontSegoeUi) <= r.w) {
-    DrawTextAsIs(hint, r, kHintSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
-    return;
-  }
-  const std::vector<std::wstring> lines = WrapText(hint, kHintWrappedSize, r.w);
-  for (size_t i = 0; i < lines.size() && i < 2; ++i)
-    DrawTextAsIs(lines[i], Rc{r.x, r.y - 1 + kHintWrappedLineDip * static_cast<float>(i), r.w, kHintWrappedLineDip},
-                 kHintWrappedSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
+  DrawWrappingHint(L"Drag a track here or double-click one in the browser", r, kHintSize, kHintWrappedSize,
+                   kHintWrappedLineDip, kHintWrappedLines, ColorOf(Pal.Faint));
 }
 
 }  // namespace

@@ -39,6 +39,9 @@ constexpr float kRotationGap = 8.0f, kListTop = 22.0f, kRowH = 22.0f, kRowPitch 
 constexpr float kVocalsW = 132.0f, kVocalsGap = 4.0f;
 constexpr float kStageKeyX = 184.0f, kKeyGroupW = 92.0f, kKeyRowH = 26.0f;
 constexpr float kTapSyncW = 72.0f, kTapSyncOnW = 58.0f, kFindOnlineW = 84.0f;
+// The hint on a card with nobody on stage; wrapped, two lines end above the NEXT row.
+constexpr float kHintSize = 11.0f, kHintWrappedSize = 10.5f, kHintLineDip = 13.0f;
+constexpr int kHintLinesAboveNext = 2, kHintLinesAlone = 3;
 // A list with room for fewer rows than this gives way to the body scrolling as one column; the
 // body starts a little above the card so its rounded top shows whole.
 constexpr int kMinListRows = 3;
@@ -174,12 +177,12 @@ void DrawCard(Rc r, float W, float R, int singers, float scroll) {
   const int deck = KaraokeFocusDeck();
   if (deck < 0) {
     DrawText(L"Nobody on stage", Rc{L, C + 8, W - 20, 22}, 13, Rgb(Pal.Dim), kAlignLeft, true, kFontSegoeUi);
-    // A narrow column draws the hint a little smaller rather than cut it.
-    const wchar_t* hint = Rotation.singers.empty()
-                              ? L"Add singers with + SINGER, then drag songs from the library onto their names."
-                              : L"SING loads a singer's next song with the vocals off.";
-    DrawText(hint, Rc{L, C + 32, W - 20, 22}, FittingSize(hint, W - 20, 11), Rgb(Pal.Faint), kAlignLeft, false,
-             kFontSegoeUi);
+    // A narrow column wraps the hint; with no singers there is no NEXT row under it to keep clear.
+    const bool none = Rotation.singers.empty();
+    DrawWrappingHint(none ? L"Add singers with + SINGER, then drag songs from the library onto their names."
+                          : L"SING loads a singer's next song with the vocals off.",
+                     Rc{L, C + 32, W - 20, 22}, kHintSize, kHintWrappedSize, kHintLineDip,
+                     none ? kHintLinesAlone : kHintLinesAboveNext, Rgb(Pal.Faint));
     DrawNextButton(blank, false);
     return;
   }

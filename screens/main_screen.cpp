@@ -413,6 +413,11 @@ int OpenOverlay() {
   return row ? static_cast<int>(row - kOverlays) : -1;
 }
 
+bool SettingsScreenShown() {
+  const OverlayRow* row = FirstOpenOverlay();
+  return row && row->draw == DrawSettings;
+}
+
 int RowDropTarget() { return RowDrag.dragging ? DeckAtPoint(Input.x, Input.y) : -1; }
 
 void UpdateBeatPulses() {

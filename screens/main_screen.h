@@ -51,6 +51,8 @@ void DrawDeckRotated(int deck, Rc strip);
 // Which overlay the frame draws over the panels (a question, a form, the settings or help screen,
 // the tour, an editor...), by its place in the frame's order; -1 when none is open.
 int OpenOverlay();
+// The settings screen is the overlay drawn: open, and no overlay before it in the order is.
+bool SettingsScreenShown();
 // Lays out the window and draws every panel, the row drag, the banner, the tooltip, the open
 // overlay and the status line; covers the whole frame (its backdrop is opaque). Draws from the
 // tick's snapshot and pulses; the shell (app/frame_tick.h) runs the tick first.

@@ -137,6 +137,8 @@ void DrawSidebar(Rc panel) {
 // a page is laid out in one pass, so this frame scrolls by last frame's height.
 std::array<float, kSettingsTabs> PageHeights{};
 std::array<float, kSettingsTabs> PageScrolls{};
+// The height of the view the page was last drawn in.
+float PageViewHeight = 0;
 // The controls the page drew this frame, kept only while a key or controller presses one.
 std::vector<std::pair<int, Rc>> PressedLog;
 
@@ -184,6 +186,7 @@ void DrawSettings() {
   }
   const int tab = SettingsPage;
   const Rc view = SettingsPageView(panel);
+  PageViewHeight = view.h;
   float scroll = WheelScroll(view, PageScrolls[tab], MaxScroll(PageHeights[tab], view.h), kWheelStepDip);
   StartSettingsPage(panel, tab, scroll);
   {
@@ -201,4 +204,22 @@ void DrawSettings() {
   scroll = std::clamp(ScrollToPressed(view, scroll), 0.0f, most);
   PageScrolls[tab] = scroll;
   DrawScrollMark(Rc{view.x, view.y, view.w - kScrollMarkInsetDip, view.h}, scroll, most);
+}
+
+void ScrollSettingsPage(PageMove move) {
+  const int tab = std::clamp<int32_t>(SettingsPage, 0, kSettingsTabs - 1);
+  if (tab == kSettingsPageAbout) return;
+  const float most = MaxScroll(PageHeights[tab], PageViewHeight);
+  // A view's step leaves one row of the view before in sight.
+  const float view = std::max(kSettingsRowStepDip, PageViewHeight - kSettingsRowStepDip);
+  float to = PageScrolls[tab];
+  switch (move) {
+    case PageMove::RowUp: to -= kSettingsRowStepDip; break;
+    case PageMove::RowDown: to += kSettingsRowStepDip; break;
+    case PageMove::ViewUp: to -= view; break;
+    case PageMove::ViewDown: to += view; break;
+    case PageMove::Top: to = 0; break;
+    case PageMove::Bottom: to = most; break;
+  }
+  PageScrolls[tab] = std::clamp(to, 0.0f, most);
 }

@@ -41,3 +41,9 @@ PointF SettingsPanelSize(float windowWidth, float windowHeight);
 // for the panel scrolls: the wheel over it, a thin bar at its right, and a control pressed by a
 // key or controller comes into view. Called by Frame while SettingsOpen is set.
 void DrawSettings();
+
+// How a key scrolls the page shown: a row, a view less a row, or to either end.
+enum class PageMove : uint8_t { RowUp, RowDown, ViewUp, ViewDown, Top, Bottom };
+// Scrolls the selected page as it was last drawn, kept within its height; nothing on a page that
+// fits its panel or on About. The next DrawSettings shows it. UI thread.
+void ScrollSettingsPage(PageMove move);

@@ -382,3 +382,16 @@ std::vector<std::wstring> WrapText(std::wstring_view text, float size, float lim
   }
   return lines;
 }
+
+void DrawWrappingHint(std::wstring_view text, Rc r, float size, float wrappedSize, float lineDip, int maxLines,
+                      Color color) {
+  const std::wstring shown = Translate(text);
+  if (TextWidth(shown, size, false, kFontSegoeUi) <= r.w) {
+    DrawTextAsIs(shown, r, size, color, kAlignLeft, false, kFontSegoeUi);
+    return;
+  }
+  const std::vector<std::wstring> lines = WrapText(shown, wrappedSize, r.w);
+  for (size_t i = 0; i < lines.size() && i < static_cast<size_t>(std::max(maxLines, 0)); ++i)
+    DrawTextAsIs(lines[i], Rc{r.x, r.y - 1 + lineDip * static_cast<float>(i), r.w, lineDip}, wrappedSize, color,
+                 kAlignLeft, false, kFontSegoeUi);
+}

@@ -105,3 +105,7 @@ void DrawAskAt(uint64_t nowMs);
 // Word wrap at single spaces into lines no wider than limit (text size `size`, normal weight,
 // "Segoe UI"); line feeds start new lines; a word wider than the limit keeps a line of its own.
 std::vector<std::wstring> WrapText(std::wstring_view text, float size, float limit);
+// A hint translated and drawn left-aligned in "Segoe UI": on one line in r at `size` when it fits
+// r's width, else wrapped at wrappedSize onto at most maxLines lines lineDip apart from r's top.
+void DrawWrappingHint(std::wstring_view text, Rc r, float size, float wrappedSize, float lineDip, int maxLines,
+                      Color color);

@@ -922,7 +922,6 @@ constinit const TranslationRow kTranslationRows[] = {
     {{L"Updates", L"Actualizaciones", L"Updates", L"Atualizações", L"Mises à jour"}},
     {{L"About", L"Acerca de", L"Über", L"Sobre", L"À propos"}},
     {{L"Who made Veldmix, and where to find help.", L"Quién hizo Veldmix y dónde encontrar ayuda.", L"Wer Veldmix gemacht hat und wo du Hilfe findest.", L"Quem fez o Veldmix e onde encontrar ajuda.", L"Qui a créé Veldmix, et où trouver de l'aide."}},
-    {{L"▾  more below — make the window taller", L"▾  hay más abajo: agranda la ventana", L"▾  weiter unten geht es weiter — mach das Fenster höher", L"▾  há mais abaixo — aumente a altura da janela", L"▾  suite plus bas — agrandez la fenêtre"}},
     {{L"(not set)", L"(sin definir)", L"(nicht gesetzt)", L"(não definido)", L"(non défini)"}},
     {{L"IMPORT XML…", L"IMPORTAR XML…", L"XML IMPORTIEREN…", L"IMPORTAR XML…", L"IMPORTER XML…"}},
     {{L"IMPORT LIBRARY…", L"IMPORTAR BIBLIOTECA…", L"BIBLIOTHEK IMPORTIEREN…", L"IMPORTAR BIBLIOTECA…", L"IMPORTER LA BIBLIOTHÈQUE…"}},

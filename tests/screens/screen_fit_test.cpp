@@ -335,10 +335,29 @@ TEST_F(ScreenFit, EachSettingsPageScrollsEveryRowIntoViewWholeOnSmallWindows) {
 }
 
 // Eight singers in the karaoke panel of each layout on the smallest windows: every singer's row
-// can be scrolled into view whole, and the card's controls too.
+// can be scrolled into view whole, and the card's controls too. With none, the card's hint is
+// drawn whole in every language.
 TEST_F(ScreenFit, TheKaraokePanelReachesEverySingerOnSmallWindows) {
   KaraokeRotation saved = Rotation;
   Rotation = KaraokeRotation{};
+  KaraokePanelShown = true;
+  for (int language = 0; language < kUiLanguageCount; ++language) {
+    SetUiLanguage(language);
+    Draw(kSmallSizes[0], kLayoutFull);
+    const Rc column = LayOutBrowser(Screen.browser, 0.0f, true, false).karaoke;
+    const KaraokePanelLayout l = LayOutKaraokePanel(column, false, 0);
+    DrawAlone(kSmallSizes[0], [&] { DrawKaraokePanel(column); });
+    Seen seen;
+    const std::string where = "no singers, language " + std::to_string(language);
+    ExpectSeen(kSmallSizes[0], column, l.body, Translate(L"SCREEN"), where + ": ", &seen);
+    // The hint's lines: the card's texts under its title.
+    const std::wstring hint = Translate(L"Add singers with + SINGER, then drag songs from the library onto their names.");
+    std::wstring read;
+    for (const DrawnText& t : texts_)
+      if (Within(t.box, l.card, 0) && t.box.y > l.card.y + 24) read += (read.empty() ? L"" : L" ") + t.text;
+    EXPECT_TRUE(read == hint) << where << ": the hint is not drawn whole: " << Name(read);
+  }
+  SetUiLanguage(kUiEnglish);
   for (int i = 1; i <= 8; ++i)
     Rotation.singers.push_back(KaraokeSinger{L"Singer " + std::to_wstring(i), {KaraokeSong{L"/m/s.mp3", L"Song", L""}}});
   KaraokePanelShown = true;

@@ -235,6 +235,42 @@ TEST_F(SettingsScreenTest, AShortWindowScrollsThePageAndBringsAPressedControlInt
   EXPECT_LE(shown.Bottom(), view.Bottom()) << "the pressed control came into view";
 }
 
+// The page keys move a page taller than its panel a row, a view less a row or to an end, never
+// past either; a page that fits and the About page stay put.
+TEST_F(SettingsScreenTest, PageKeysScrollAShortWindowsPageWithinItsEnds) {
+  SettingsPage = kSettingsPageLook;
+  const int lastId = 3588;  // the right column's last row
+  ScrollSettingsPage(PageMove::Top);  // an earlier test may have left it scrolled
+  Draw(kWidth, 420);
+  const Rc view = SettingsPageView(Cursor.panel);
+  const Rc top = Find(Draw(kWidth, 420), lastId);
+  ASSERT_GT(top.Bottom(), view.Bottom());
+  auto after = [&](PageMove move) {
+    ScrollSettingsPage(move);
+    return Find(Draw(kWidth, 420), lastId).y;
+  };
+  EXPECT_FLOAT_EQ(after(PageMove::RowUp), top.y) << "already at the top";
+  EXPECT_FLOAT_EQ(after(PageMove::RowDown), top.y - kSettingsRowStepDip);
+  EXPECT_FLOAT_EQ(after(PageMove::Top), top.y);
+  const float bottom = after(PageMove::Bottom);
+  EXPECT_LE(bottom + top.h, view.Bottom()) << "End shows the last row";
+  EXPECT_GE(bottom, view.y);
+  EXPECT_FLOAT_EQ(after(PageMove::RowDown), bottom) << "and goes no further";
+  EXPECT_FLOAT_EQ(after(PageMove::Top), top.y);
+  const float viewStep = view.h - kSettingsRowStepDip;
+  EXPECT_FLOAT_EQ(after(PageMove::ViewDown), std::max(top.y - viewStep, bottom)) << "a view less a row";
+  EXPECT_FLOAT_EQ(after(PageMove::ViewUp), top.y);
+
+  Draw();
+  const Rc tall = Find(Draw(), lastId);
+  ScrollSettingsPage(PageMove::Bottom);
+  EXPECT_FLOAT_EQ(Find(Draw(), lastId).y, tall.y) << "a page that fits does not scroll";
+  SettingsPage = kSettingsPageAbout;
+  ScrollSettingsPage(PageMove::Bottom);  // nothing to scroll, and no other page moves
+  SettingsPage = kSettingsPageLook;
+  EXPECT_FLOAT_EQ(Find(Draw(), lastId).y, tall.y);
+}
+
 TEST_F(SettingsScreenTest, TabsFollowThePressButNotInMidiLearn) {
   Click(3002);
   EXPECT_EQ(SettingsPage, 2);
