@@ -14,7 +14,8 @@
 // A key went down. repeat: auto-repeat of a key already down; ctrl and shift: those keys are
 // held. In order: the question box, the modal form, the window keys (F8-F11, F1), tap sync, the
 // auto-map wizard and the tour, key learning, Esc closing an overlay, the Ctrl table, mapped
-// keys, the browser selection, the search box, the deck keys.
+// keys, the settings page's scroll keys (Up, Down, PageUp, PageDown, Home, End while the settings
+// screen is shown), the browser selection, the search box, the deck keys.
 void OnKeyDown(int virtualKey, bool repeat, bool ctrl, bool shift);
 // A key went up: a mapped key releases its control; an unmapped Z / "," ends CUE, Q / P ends
 // CENSOR and a pad key ends a roll or slicer loop on its side's deck.
