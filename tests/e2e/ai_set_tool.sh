@@ -34,7 +34,8 @@ PY
 while IFS= read -r line; do
   eval "$(/usr/bin/python3 -c 'import json,shlex,sys; t=json.loads(sys.argv[1]); print(" ".join(f"{k}={shlex.quote(str(v))}" for k,v in t.items()))' "$line")"
   # A click every half second gives the analysis a tempo.
-  ffmpeg -nostdin -loglevel error -y -f lavfi -i "sine=frequency=220:duration=$seconds:sample_rate=22050" -af "volume=0.3" \
+  ffmpeg -nostdin -loglevel error -y -f lavfi \
+    -i "aevalsrc='0.3*sin(2*PI*220*t)+if(lt(mod(t,0.5),0.01),0.8*(random(0)*2-1),0)':s=22050:d=$seconds" \
     -metadata title="$title" -metadata artist="$artist" -metadata genre="$genre" -ac 1 -c:a flac "$work/music/$file" ||
     fail "ffmpeg could not make $file"
 done <"$work/tracks.jsonl"

@@ -15,11 +15,12 @@ unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME
 data="$HOME/.local/share/Veldmix"
 mkdir -p "$data" music
 
-# Clicks on every beat from 0.25 s over a quiet three-note chord.
+# Noise clicks on every beat from 0.25 s over a quiet three-note chord (a pitched beep, ten times
+# the chord's energy, would be a note of the piece).
 clicks() {  # BPM NOTE1 NOTE2 NOTE3 OUT
   local chord="0.03*(sin(2*PI*$2*t)+sin(2*PI*$3*t)+sin(2*PI*$4*t))"
   ffmpeg -v error -y -f lavfi \
-    -i "aevalsrc='if(gte(t,0.25)*lt(mod(t-0.25,60/$1),0.01),0.8*sin(2*PI*1000*t),0)+$chord':s=44100:d=20" \
+    -i "aevalsrc='if(gte(t,0.25)*lt(mod(t-0.25,60/$1),0.01),0.8*(random(0)*2-1),0)+$chord':s=44100:d=20" \
     -ac 2 "$5"
 }
 clicks 100 220 261.63 329.63 music/a100.wav    # A minor

@@ -137,7 +137,7 @@ expect_failure() {  # name message [model options]
     'grep -qF -- "$message" "$work/$name.err" && grep -qx "FAIL  stems separated" "$work/$name.err"'
   check "$name: no WAV" '[ ! -e "$work/out/$name.wav" ]'
 }
-expect_failure missing-model "put mdx-vocals.onnx in $work/missing-model/Models" --skip vocals
+expect_failure missing-model "put the missing files in $work/missing-model/Models: mdx-vocals.onnx" --skip vocals
 expect_failure broken-model "The stem model failed: unexpected output size" --broken drums
 expect_failure garbage-model "The stem engine couldn't start: " --garbage bass
 
