@@ -38,8 +38,8 @@ CombScore ScoreTempo(const std::vector<float>& onset, double bpm, double framesP
 struct TempoEstimate {
   double bpm = 120.0;
   double firstBeat = 0.0;
-  // The strongest beat period's periodicity over the onsets' variance: a few tenths and up for
-  // music with a beat, near 0 for speech or a held tone.
+  // How far the strongest beat period stands above the typical period's strength, in spreads of
+  // those: several for music with a beat, under 2 for speech over a held tone.
   double periodicity = 0.0;
 };
 TempoEstimate EstimateTempo(const OnsetBands& onsets);
