@@ -144,6 +144,7 @@ class InputDevice : public ::testing::Test {
 };
 
 TEST_F(InputDevice, CapturesAToneIntoTheRing) {
+  constexpr uint64_t kKeptFrames = 26460;
   TestSink mic("mic", 2, 44100, "s16le");
   ASSERT_TRUE(mic.ok());
   TonePlayer tone(mic.name(), 1000.0, 0.25, 2, 44100);
@@ -157,10 +158,17 @@ TEST_F(InputDevice, CapturesAToneIntoTheRing) {
 
   // The newest half second of the ring holds the tone on both sides. A loaded machine can starve
   // the tone player for a moment: judge the best tenth of a second, over a few looks at the ring.
-  ASSERT_TRUE(WaitFor([&] { return engine->inputWritten.load() > 44100; }, kOpenWaitMs));
+  // No render runs: the test reads in its place, and tells the writer it has read all but the
+  // newest 0.6 s, which the writer then leaves alone.
+  const auto consume = [&] {
+    const uint64_t written = engine->inputWritten.load();
+    engine->inputReadFrame.store(written > kKeptFrames ? written - kKeptFrames : 0);
+  };
+  ASSERT_TRUE(WaitFor([&] { return consume(), engine->inputWritten.load() > 44100; }, kOpenWaitMs));
   double best = 0.0;
   for (int look = 0; look < 4 && std::abs(best - 0.25) > 0.01; ++look) {
     if (look > 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    consume();
     const uint64_t written = engine->inputWritten.load();
     std::vector<float> left, right;
     for (uint64_t f = written - 44100 / 2; f < written; ++f) {
