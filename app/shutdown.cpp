@@ -19,6 +19,7 @@
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
+#include "engine/stem_controls.h"
 #include "library/ai_set.h"
 #include "library/analysis_queue.h"
 #include "library/cover_art.h"
@@ -37,6 +38,7 @@ void StopAndSaveAll() {
   g_stoppedAndSaved = true;
   SpeedTest::Cancel();
   StopAiJobs();  // its transfer ends and the worker frees its job
+  StopStemJobs();  // a separation left running would meet the runtime's globals destroyed after main
   StopDemoTracks();
   StopUpdateWorkers();
   StopLiveStream();
@@ -78,6 +80,7 @@ void TeardownAfterLoop() {
   StopRemoteServer();
   StopFolderScans();
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
+  StopStemJobs();
   StopArtLoader();
   StopLiveStream();
   StopLiveVideo();
