@@ -191,7 +191,7 @@ bool StreamDelivered(double seconds) {
   const double carried = c.lastAudioTime / 1000.0;
   const double picturesNeeded = carried * 30 * 0.6;
   const int keysNeeded = static_cast<int>(carried * 0.5);
-  SelfTestResults += fmt::format(L"      ({:.2f} s of sound in {} s, {} pictures for more than {:.0f}, {} key for {}; "
+  SelfTestResults += fmt::format(L"      ({:.2f} s of sound in {} s, {} pictures for more than {:.1f}, {} key for {}; "
                                  L"the encoder alone makes {:.0f} pictures a second here)\n",
                                  carried, seconds, c.videoFrames, picturesNeeded, c.keyframes, keysNeeded,
                                  LiveEncodeRate);
