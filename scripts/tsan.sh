@@ -5,14 +5,14 @@
 # on the test sound server and prints every race report's summary line, and a count.
 # Ends with 1 when a suite failed or any report was left standing. Not part of test.sh: the build
 # and the run take the better part of an hour on two cores.
-# Usage: scripts/tsan.sh [-j JOBS] [GTEST_FILTER]   (JOBS defaults to 4)
+# Usage: scripts/tsan.sh [-j JOBS] [GTEST_FILTER]   (JOBS defaults to 4; a filter runs one process)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs=4
-if [ "${1:-}" = -j ]; then
-  jobs=$2
-  shift 2
-fi
+case "${1:-}" in
+  -j) jobs=$2; shift 2 ;;
+  -j*) jobs=${1#-j}; shift ;;
+esac
 filter=${1:-}
 build="${VELDMIX_TSAN_BUILD:-$root/build-tsan}"
 # -O1 and line tables only: a report needs no more, and full debug information doubles the compile.
@@ -41,7 +41,9 @@ if [ -n "$filter" ]; then
 else
   suites="$build/suites"
   "$root/tests/support/suite_ctest.sh" "$build/veldmix_tests" "$suites" || status=1
-  (cd "$suites" && ctest --output-on-failure --timeout 1800 -j "$jobs") || status=$?
+  # The crash report's forked child skips the fork handlers that ThreadSanitizer's runtime needs,
+  # so it hangs there until its time limit: the crash tests cannot run in this build.
+  (cd "$suites" && ctest --output-on-failure --timeout 1800 -j "$jobs" -E '^CrashReportDeathTest$') || status=$?
 fi
 
 # Each report's summary names the race's first frame of ours, or the library it lies in.
