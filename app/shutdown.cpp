@@ -38,7 +38,6 @@ void StopAndSaveAll() {
   g_stoppedAndSaved = true;
   SpeedTest::Cancel();
   StopAiJobs();  // its transfer ends and the worker frees its job
-  StopStemJobs();  // a separation left running would meet the runtime's globals destroyed after main
   StopDemoTracks();
   StopUpdateWorkers();
   StopLiveStream();
@@ -59,6 +58,9 @@ void StopAndSaveAll() {
   StopOutputs(Engine);
   if (!TestMode) SaveDatabase();
   SaveSettings();
+  // After the saves, as it may wait for a model step; a separation left running would meet the
+  // runtime's globals as they are destroyed after main.
+  StopStemJobs();
   KeepAwake(false);
   WriteLog(L"Veldmix closed");
 }
