@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/log.h"
 #include "engine/render_helpers.h"
 #include "platform/audio_stream.h"
 
@@ -36,6 +37,8 @@ void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId) {
   engine.inputStop.store(true);
   if (engine.inputThread.joinable()) engine.inputThread.join();
   engine.inputCapturing.store(false);
+  if (const uint64_t dropped = engine.inputDropped.exchange(0); dropped > 0)
+    WriteLog(L"Input: {} frames dropped while the output was not reading them", dropped);
   if (!on) return;
   // The render may be reading the old ring: build the new one outside, swap it in under the lock,
   // free the old one after.
@@ -48,7 +51,6 @@ void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId) {
     engine.inputWritten.store(0);
     engine.inputReadPos = 0.0;
     engine.inputReadFrame.store(0);
-    engine.inputDropped.store(0);
   }
   engine.inputResync.store(true);
   engine.inputStop.store(false);

@@ -9,9 +9,9 @@
 inline constexpr int32_t kInputBufferMs = 20;
 
 // Always stops the input first (clears inputOn, sets inputStop, joins the thread, clears
-// inputCapturing). When on: stores the device id (empty = the default input), swaps in a zeroed
-// ring of kInputRingFrames frames, resets the written, read and dropped counters, asks the render to
-// resynchronise and starts InputThread. UI thread.
+// inputCapturing, logs and clears the frames dropped). When on: stores the device id (empty = the
+// default input), swaps in a zeroed ring of kInputRingFrames frames, resets the written and read
+// counters, asks the render to resynchronise and starts InputThread. UI thread.
 void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId);
 
 // The thread body: real-time class, then one RunInputSession.
