@@ -118,6 +118,7 @@ void DrawEveryCombination() {
     for (int e = 0; e < kEffects; ++e) {
       Settings.Transition = t;
       Settings.Effect = e;
+      UpdateVideoFeed();  // the window draws the published feed, which carries both
       if (RedrawSecondWindowNow(VideoScreenWindow())) ++DrawnCombinations;
     }
   }
