@@ -81,6 +81,7 @@ class StemControls : public ::testing::Test {
     ASSERT_TRUE(LoadAndWait(0, path_));
   }
   void TearDown() override {
+    StopStemJobs();  // no worker outlives its test
     DrainUntil([] { return true; });
     ResetDecksForTest();
   }
