@@ -26,10 +26,12 @@ fi
 cmake --build "$build" -j "$jobs" --target veldmix_tests
 
 # Reports go to one file per process; the run goes on after a report, so that one run lists them all.
+# Tests that fork a child which starts threads (the display-loss and death tests) would otherwise
+# be ended by ThreadSanitizer itself, which cannot follow a multi-threaded fork.
 reports="$build/tsan-reports"
 rm -rf "$reports"
 mkdir -p "$reports"
-export TSAN_OPTIONS="halt_on_error=0 second_deadlock_stack=1 history_size=4 \
+export TSAN_OPTIONS="halt_on_error=0 second_deadlock_stack=1 history_size=4 die_after_fork=0 \
 suppressions=$root/scripts/tsan.supp log_path=$reports/report ${TSAN_OPTIONS:-}"
 
 eval "$(VELDMIX_AUDIO_OWNER=$$ "$root/scripts/test_audio_server.sh" start)"
