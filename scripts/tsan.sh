@@ -43,8 +43,10 @@ if [ -n "$filter" ]; then
 else
   suites="$build/suites"
   "$root/tests/support/suite_ctest.sh" "$build/veldmix_tests" "$suites" || status=1
-  # The crash report's forked child skips the fork handlers that ThreadSanitizer's runtime needs,
-  # so it hangs there until its time limit: the crash tests cannot run in this build.
+  # Left out, as ThreadSanitizer cannot follow them: the crash report's child, forked in the signal
+  # handler without the fork handlers its runtime needs, hangs until its time limit; a display-loss
+  # test forks a process that already runs threads and starts more in the child.
+  sed -i 's/\(--gtest_filter=[^]]*\)\]=\]/\1-CrashReportDeathTest.*:DisplayLost.*]=]/' "$suites/CTestTestfile.cmake"
   (cd "$suites" && ctest --output-on-failure --timeout 1800 -j "$jobs" -E '^CrashReportDeathTest$') || status=$?
 fi
 
