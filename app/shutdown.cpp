@@ -19,6 +19,7 @@
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
+#include "engine/stem_controls.h"
 #include "library/ai_set.h"
 #include "library/analysis_queue.h"
 #include "library/cover_art.h"
@@ -57,6 +58,9 @@ void StopAndSaveAll() {
   StopOutputs(Engine);
   if (!TestMode) SaveDatabase();
   SaveSettings();
+  // After the saves, as it may wait for a model step; a separation left running would meet the
+  // runtime's globals as they are destroyed after main.
+  StopStemJobs();
   KeepAwake(false);
   WriteLog(L"Veldmix closed");
 }
@@ -78,6 +82,7 @@ void TeardownAfterLoop() {
   StopRemoteServer();
   StopFolderScans();
   ++AnalysisGeneration;  // analysis workers stop after the file in hand
+  StopStemJobs();
   StopArtLoader();
   StopLiveStream();
   StopLiveVideo();

@@ -87,6 +87,8 @@ void ToggleVideoWindow() {
 
 bool IsVideoWindowOpen() { return Video.window != nullptr; }
 
+SecondWindow* VideoScreenWindow() { return Video.window; }
+
 bool VideoWindowFullScreen() { return Video.fullScreen; }
 
 void CloseVideoWindow() {

@@ -3,6 +3,8 @@
 // and the round picture in each deck panel. UI thread.
 #include "platform/draw_surface.h"
 
+struct SecondWindow;
+
 inline constexpr wchar_t kVideoWindowTitle[] = L"Veldmix \u2014 Video";
 inline constexpr int kVideoWindowWidth = 960, kVideoWindowHeight = 540;
 inline constexpr unsigned kVideoFrameMs = 16;
@@ -14,6 +16,8 @@ inline constexpr unsigned kVideoFrameMs = 16;
 void ToggleVideoWindow();
 // True while the video window exists.
 bool IsVideoWindowOpen();
+// The video window while it exists, else null.
+SecondWindow* VideoScreenWindow();
 // True while it covers its monitor.
 bool VideoWindowFullScreen();
 // Closes the window when open. At exit.

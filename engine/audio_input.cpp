@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/log.h"
 #include "engine/render_helpers.h"
 #include "platform/audio_stream.h"
 
@@ -36,6 +37,8 @@ void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId) {
   engine.inputStop.store(true);
   if (engine.inputThread.joinable()) engine.inputThread.join();
   engine.inputCapturing.store(false);
+  if (const uint64_t dropped = engine.inputDropped.exchange(0); dropped > 0)
+    WriteLog(L"Input: {} frames dropped while the output was not reading them", dropped);
   if (!on) return;
   // The render may be reading the old ring: build the new one outside, swap it in under the lock,
   // free the old one after.
@@ -47,7 +50,7 @@ void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId) {
     engine.inputCapacity = kInputRingFrames;
     engine.inputWritten.store(0);
     engine.inputReadPos = 0.0;
-    engine.inputReadFrame = 0;
+    engine.inputReadFrame.store(0);
   }
   engine.inputResync.store(true);
   engine.inputStop.store(false);
@@ -116,18 +119,21 @@ float CaptureToStereo(const void* data, uint32_t frames, int32_t channels, int32
   return peak;
 }
 
-void WriteInputRing(AudioEngine& engine, const float* stereo, uint64_t frames) {
+uint64_t WriteInputRing(AudioEngine& engine, const float* stereo, uint64_t frames) {
   const uint64_t capacity = engine.inputCapacity;
-  if (capacity == 0 || engine.inputRing.size() < 2 * capacity || frames == 0) return;
-  if (frames > capacity) {
-    stereo += (frames - capacity) * 2;
-    frames = capacity;
-  }
+  if (capacity == 0 || engine.inputRing.size() < 2 * capacity || frames == 0) return 0;
   const uint64_t written = engine.inputWritten.load(std::memory_order_relaxed);
+  // Acquire: the render's reads of the frames it has passed are done before they are overwritten.
+  const uint64_t read = std::min(engine.inputReadFrame.load(std::memory_order_acquire), written);
+  const uint64_t room = capacity - std::min(written - read, capacity);
+  const uint64_t n = std::min(frames, room);
+  if (n < frames) engine.inputDropped.fetch_add(frames - n, std::memory_order_relaxed);
+  if (n == 0) return 0;
   const uint64_t start = written % capacity;
-  const uint64_t first = std::min(frames, capacity - start);
+  const uint64_t first = std::min(n, capacity - start);
   float* ring = engine.inputRing.data();
   std::copy(stereo, stereo + first * 2, ring + start * 2);
-  std::copy(stereo + first * 2, stereo + frames * 2, ring);
-  engine.inputWritten.store(written + frames, std::memory_order_release);
+  std::copy(stereo + first * 2, stereo + n * 2, ring);
+  engine.inputWritten.store(written + n, std::memory_order_release);
+  return n;
 }

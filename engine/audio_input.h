@@ -9,9 +9,9 @@
 inline constexpr int32_t kInputBufferMs = 20;
 
 // Always stops the input first (clears inputOn, sets inputStop, joins the thread, clears
-// inputCapturing). When on: stores the device id (empty = the default input), swaps in a zeroed
-// ring of kInputRingFrames frames, resets the written and read counters, asks the render to
-// resynchronise and starts InputThread. UI thread.
+// inputCapturing, logs and clears the frames dropped). When on: stores the device id (empty = the
+// default input), swaps in a zeroed ring of kInputRingFrames frames, resets the written and read
+// counters, asks the render to resynchronise and starts InputThread. UI thread.
 void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId);
 
 // The thread body: real-time class, then one RunInputSession.
@@ -26,7 +26,8 @@ void RunInputSession(AudioEngine& engine);
 // null data = a silent packet) to stereo: of the first two channels the one with the larger
 // magnitude goes to both sides. Returns the block's peak magnitude. Allocates nothing.
 float CaptureToStereo(const void* data, uint32_t frames, int32_t channels, int32_t sampleFormat, float* stereo);
-// Appends stereo frames at inputWritten (mod inputCapacity) and advances inputWritten. The
-// reader publishes no position, so the writer never waits: a packet longer than the ring keeps
-// its newest frames, and the reader resynchronises whenever it falls 0.75 rings behind.
-void WriteInputRing(AudioEngine& engine, const float* stereo, uint64_t frames);
+// Appends as many stereo frames as fit before inputReadFrame + inputCapacity at inputWritten
+// (mod inputCapacity) and advances inputWritten; the rest of the packet is dropped and added to
+// inputDropped (a stalled render fills the ring, and resynchronises when it runs again). Never
+// waits. Returns the frames written.
+uint64_t WriteInputRing(AudioEngine& engine, const float* stereo, uint64_t frames);

@@ -335,7 +335,10 @@ struct AudioEngine {
   std::atomic<uint64_t> inputWritten{0};
   double inputReadPos = 0.0;
   RingFollower inputFollower;
-  uint64_t inputReadFrame = 0;
+  // The first frame the render may still read, published after each block: the writer never
+  // writes past it + inputCapacity, and drops (and counts) what does not fit.
+  std::atomic<uint64_t> inputReadFrame{0};
+  std::atomic<uint64_t> inputDropped{0};
   std::atomic<int32_t> inputRate{0};
   std::atomic<float> inputPeak{0.0f};
   float duckGain = 1.0f;          // smoothed music gain under the microphone

@@ -124,7 +124,8 @@ struct DenormalGuard {
 };
 
 // Reads the input ring behind its writer with drift correction into micBuffer and adds it to out
-// (and extra). Nothing unless the input captures into a sized ring. Engine lock held.
+// (and extra), then publishes where it got to (inputReadFrame) for the writer. Nothing unless the
+// input captures into a sized ring. Engine lock held.
 void RenderMicrophone(AudioEngine& engine, float* out, float* extra, int32_t frames, int32_t rate) {
   float* mic = engine.micBuffer.data();
   const double capacity = static_cast<double>(engine.inputCapacity);
@@ -146,7 +147,11 @@ void RenderMicrophone(AudioEngine& engine, float* out, float* extra, int32_t fra
   const double written = static_cast<double>(engine.inputWritten.load(std::memory_order_acquire));
   double fill = written - engine.inputReadPos;
   if (fill < 0.0 || fill > kInputMaxFillShare * capacity || engine.inputReadPos == 0.0) {
-    engine.inputReadPos = std::max(written - kInputLagFrames, 0.0);
+    // Never back past the frame last published: the writer may already be filling what lies before it.
+    const double published = static_cast<double>(engine.inputReadFrame.load(std::memory_order_relaxed));
+    double to = std::max(written - kInputLagFrames, 0.0);
+    if (published <= written) to = std::max(to, published);
+    engine.inputReadPos = to;
     engine.inputFollower = {};
     fill = written - engine.inputReadPos;
   }
@@ -176,7 +181,8 @@ void RenderMicrophone(AudioEngine& engine, float* out, float* extra, int32_t fra
       extra[2 * i + 1] += r;
     }
   }
-  engine.inputReadFrame = static_cast<uint64_t>(engine.inputReadPos);
+  // Release: the frames passed are read before the writer may reuse their place.
+  engine.inputReadFrame.store(static_cast<uint64_t>(engine.inputReadPos), std::memory_order_release);
 }
 
 // Advances an armed or running pad recording by one block of the master (or the microphone):

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 #include <fmt/xchar.h>
@@ -15,10 +16,13 @@
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/stems.h"
+#include "platform/clock.h"
 #include "platform/thread_priority.h"
 #include "platform/ui_post.h"
 
 namespace {
+
+constexpr unsigned kStemStopPollMs = 5;
 
 bool SameSwitches(const DeckView& view, const bool wanted[kStemNameCount]) {
   for (int i = 0; i < kStemNameCount; ++i)
@@ -30,6 +34,29 @@ bool SameSwitches(const DeckView& view, const bool wanted[kStemNameCount]) {
 // comes from the stem engine in English and has rows of its own.
 UiText StemFailureText(int deck, const std::wstring& reason) {
   return UiFormat(L"Stems for deck {}: {}", DeckLetter(deck), UiText(reason));
+}
+
+// The separation workers, joined once done (when the next one starts, and at the end of the run).
+struct StemWorker {
+  std::thread thread;
+  std::shared_ptr<std::atomic<bool>> cancel;
+  std::shared_ptr<std::atomic<bool>> done;  // set by the worker as its last act
+};
+// Never destroyed: a worker not joined by then would end the process from the destructor.
+std::vector<StemWorker>& Workers() {
+  static auto* workers = new std::vector<StemWorker>;  // UI thread
+  return *workers;
+}
+
+// Joins the workers that have finished; true when none is left.
+bool JoinFinishedWorkers() {
+  std::vector<StemWorker>& workers = Workers();
+  std::erase_if(workers, [](StemWorker& worker) {
+    if (!worker.done->load(std::memory_order_acquire)) return false;
+    worker.thread.join();
+    return true;
+  });
+  return workers.empty();
 }
 
 // Starts a separation when the deck has no stems and none is running.
@@ -73,9 +100,15 @@ void StartStemSeparation(int deck) {
   view.stemsRunning = true;
   view.stemMessage.clear();
   ++view.stemJob;
+  JoinFinishedWorkers();
   auto* job = new StemJob{deck, view.stemJob, track, view.stemCancel, view.stemProgress};
+  auto done = std::make_shared<std::atomic<bool>>(false);
   try {
-    std::thread(StemSeparationThread, job).detach();
+    std::thread worker([job, done] {
+      StemSeparationThread(job);
+      done->store(true, std::memory_order_release);
+    });
+    Workers().push_back(StemWorker{std::move(worker), view.stemCancel, std::move(done)});
   } catch (const std::system_error& e) {
     // No worker, no completion: the deck must not wait for one for ever.
     WriteLog(L"Stems: couldn't start the separation thread for deck {} ({})", DeckLetter(deck), e.code().value());
@@ -84,6 +117,20 @@ void StartStemSeparation(int deck) {
     view.stemMessage = kStemsNoThreadText;
     ShowStatus(StemFailureText(deck, view.stemMessage));
   }
+}
+
+bool StopStemJobs(unsigned waitMs) {
+  std::vector<StemWorker>& workers = Workers();
+  for (StemWorker& worker : workers) worker.cancel->store(true);
+  const uint64_t end = MonotonicMs() + waitMs;
+  while (!JoinFinishedWorkers() && MonotonicMs() < end) SleepMs(kStemStopPollMs);
+  if (workers.empty()) return true;
+  // Left running, it may meet the runtime's globals being destroyed after main returns: logged,
+  // so that a crash report at the next start can be told from others.
+  WriteLog(L"Stems: {} separation(s) still running after {} ms at the end of the run", workers.size(), waitMs);
+  for (StemWorker& worker : workers) worker.thread.detach();
+  workers.clear();
+  return false;
 }
 
 void StemSeparationThread(StemJob* job) {

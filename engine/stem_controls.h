@@ -1,7 +1,8 @@
 #pragma once
 // The deck side of stem separation: separation jobs on a worker thread (start, cancel, the
-// completion), sharing finished stems with every deck that holds the same Track, and the stem
-// switches, presets and effects target of each deck. UI thread unless said otherwise.
+// completion, the stop at the end of the run), sharing finished stems with every deck that holds
+// the same Track, and the stem switches, presets and effects target of each deck. UI thread
+// unless said otherwise.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -62,6 +63,12 @@ void StartStemSeparation(int deck);
 // Cancels the view's separation job and sets every stem switch back to its default, as for a
 // newly loaded track. UI thread.
 void ResetStemSwitches(DeckView& view);
+// How long the end of the run waits for separations to notice their cancel: loading the models
+// and one model step cannot be interrupted.
+inline constexpr unsigned kStemStopWaitMs = 10000;
+// Cancels every separation still running and joins its worker, waiting up to waitMs in all; a
+// worker still busy then is detached and logged. True when none was left. UI thread.
+bool StopStemJobs(unsigned waitMs = kStemStopWaitMs);
 // Worker body: SeparateStems, then posts kStemsReadyPost (frees the result itself when the post
 // is refused). Frees the job.
 void StemSeparationThread(StemJob* job);

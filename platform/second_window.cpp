@@ -188,9 +188,10 @@ void UpdateCursor() {
   SDL_ShowCursor(hide ? SDL_DISABLE : SDL_ENABLE);
 }
 
-void Present(SecondWindow* window) {
+// True when the frame reached the window.
+bool Present(SecondWindow* window) {
   SDL_Window* sdl = SdlOf(window);
-  if (!sdl || !window->client.draw) return;
+  if (!sdl || !window->client.draw) return false;
   int w = 0, h = 0;
   SDL_GetWindowSize(sdl, &w, &h);
   w = std::max(w, 1);
@@ -199,19 +200,20 @@ void Present(SecondWindow* window) {
   if (!window->target || window->target->pixelWidth() != w || window->target->pixelHeight() != h ||
       window->target->dipScale() != scale) {
     window->target = DrawSurface::Create(w, h, scale);
-    if (!window->target) return;
+    if (!window->target) return false;
   }
   window->client.draw(window->client.user, *window->target);
-  if (!Known(window)) return;  // the drawing closed it
+  if (!Known(window)) return false;  // the drawing closed it
   const PixelView pixels = window->target->Pixels();
   SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom(pixels.pixels, pixels.width, pixels.height, 32,
                                                           pixels.stride * 4, SDL_PIXELFORMAT_ARGB8888);
-  if (!frame) return;
+  if (!frame) return false;
   SDL_SetSurfaceBlendMode(frame, SDL_BLENDMODE_NONE);
-  if (SDL_Surface* shown = SDL_GetWindowSurface(sdl)) {
-    if (SDL_BlitSurface(frame, nullptr, shown, nullptr) == 0) SDL_UpdateWindowSurface(sdl);
-  }
+  bool shown = false;
+  if (SDL_Surface* surface = SDL_GetWindowSurface(sdl))
+    shown = SDL_BlitSurface(frame, nullptr, surface, nullptr) == 0 && SDL_UpdateWindowSurface(sdl) == 0;
   SDL_FreeSurface(frame);
+  return shown;
 }
 
 }  // namespace
@@ -350,6 +352,12 @@ void PumpSecondWindows() {
     Present(w);
   }
   g_pumping = false;
+}
+
+bool RedrawSecondWindowNow(SecondWindow* window) {
+  if (!SecondWindowOpen(window)) return false;
+  window->invalid = false;
+  return Present(window);
 }
 
 bool PaintSecondWindowInto(SecondWindow* window, DrawSurface& target) {

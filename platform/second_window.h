@@ -75,6 +75,9 @@ void SetSecondWindowCursorHidden(SecondWindow* window, bool hidden);
 void ReturnFocusFromSecondWindow(SecondWindow* window);
 // True while the window exists.
 bool SecondWindowOpen(const SecondWindow* window);
+// Draws the window and shows the frame at once, without waiting for the next pump. True when the
+// frame reached the window; false for null or a closed window, or when the drawing closed it.
+bool RedrawSecondWindowNow(SecondWindow* window);
 // Has the window's client draw one frame into `target` instead of its own surface (a
 // screenshot); the window's shown frame is left alone. False for null, a closed window or one
 // without a draw callback, or when the drawing closed the window.

@@ -119,6 +119,7 @@ void PerformancePhase(double now) {
   if (std::isfinite(level)) Run.stepPeak = std::max(Run.stepPeak, level);
   else Run.stepPeak = level;  // a non-finite level must fail the check, not vanish
   if (now - Run.stepStart < step.seconds) return;
+  if (step.ready && !step.ready() && now - Run.stepStart < step.seconds + kStepLateSeconds) return;
   ReportStep(step);
   ++Run.stepIndex;
   Run.stepStart = 0.0;

@@ -48,6 +48,8 @@ double SandboxStart = 0.0;
 double SandboxPosition = 0.0;  // frames
 float SandboxTempo = 0.5f;
 
+double GlideMacroStart = 0.0;  // on the macro clock
+
 double Now() { return static_cast<double>(MonotonicMs()) / 1000.0; }
 DeckView& DeckA() { return LiveDeckViews[kDeckA]; }
 
@@ -55,6 +57,22 @@ bool Sounds() { return std::isfinite(Run.stepPeak) && Run.stepPeak > 0.001f; }
 
 void TurnEffect(bool on) {
   ClickToState(kDeckA, kEffectOnOffset + static_cast<int32_t>(kEffectSlot), DeckA().fxSlotOn[kEffectSlot], on);
+}
+
+// The macro's steps and its glide move on the program's frames, each a frame or more after the
+// last: the glide is judged once it is over by the macro clock, however late that came.
+bool GlideOver() {
+  const float* fader = &DeckA().fader;
+  return !MacroSlotRunning(kGlideMacro) &&
+         std::none_of(ValueGlides.begin(), ValueGlides.end(), [fader](const ValueGlide& g) { return g.target == fader; });
+}
+
+bool GlideEnded() {
+  const float volume = DeckA().fader;
+  const bool running = MacroSlotRunning(kGlideMacro);
+  SelfTestResults += fmt::format(L"      (volume {:f} {:.3f} s after the macro started, by its clock; it {})\n",
+                                 volume, MacroClock() - GlideMacroStart, GlideOver() ? L"ended" : L"had not ended");
+  return std::fabs(volume - 0.9f) < 0.001f && !running;
 }
 
 // The effect is picked (no control row picks one), then switched and turned up with its controls.
@@ -207,10 +225,10 @@ void AddPlayingSteps(std::vector<TimedStep>& steps) {
                    [] {
                      Settings.MacroScript[kGlideMacro] = L"deck a & volume 20 & wait 400 ms & volume 90 over 300 ms";
                      PressMixer(kFirstMacroControl + kGlideMacro);
+                     GlideMacroStart = MacroClock();
                    },
                    0.15, [] { return std::fabs(DeckA().fader - 0.2f) < 0.0001f && MacroSlotRunning(kGlideMacro); }});
-  steps.push_back({L"macro: waits, then glides the volume to 90", [] {}, 1.0,
-                   [] { return std::fabs(DeckA().fader - 0.9f) < 0.001f && !MacroSlotRunning(kGlideMacro); }});
+  steps.push_back({L"macro: waits, then glides the volume to 90", [] {}, 1.0, GlideEnded, GlideOver});
   steps.push_back({L"macro: an unknown command stops it (with a message)",
                    [] {
                      Settings.MacroScript[kBrokenMacro] = L"frobnicate the deck & volume 10";

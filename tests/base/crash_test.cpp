@@ -49,9 +49,10 @@ constexpr int kExitWithoutSignal = 3;
 constexpr int kSymbolProbeLine = __LINE__ + 1;
 [[gnu::noinline]] int SymbolProbe(int x) { return x * 3 + 1; }
 
-// The fault is the point: the undefined-behaviour checker must let it reach the signal handler.
+// The fault is the point: the undefined-behaviour checker must let it reach the signal handler,
+// and the thread checker must not call two threads faulting at once a race.
 constexpr int kNullWriteLine = __LINE__ + 4;
-[[gnu::noinline, gnu::no_sanitize("undefined")]] void CrashByNullWrite() {
+[[gnu::noinline, gnu::no_sanitize("undefined", "thread")]] void CrashByNullWrite() {
   // volatile twice: the compiler may neither drop the store nor prove the pointer null.
   volatile int* volatile target = nullptr;
   *target = 7;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,7 +36,9 @@ TrackPtr Sine(double hz, float amplitude, double seconds = 20.0, int rate = kRat
   return track;
 }
 
-void PlayNeutral(DeckState& deck, TrackPtr track) {
+// Under the engine lock, as the program sets a deck: the output thread may be rendering.
+void PlayNeutral(AudioEngine& engine, DeckState& deck, TrackPtr track) {
+  std::lock_guard<std::recursive_mutex> hold(engine.lock);
   deck.track = std::move(track);
   deck.playing = true;
   deck.fadeIn = 1.0f;
@@ -356,7 +359,7 @@ class OutputDevice : public ::testing::Test {
 TEST_F(OutputDevice, PlaysTheMixOnItsSinkAndPublishesItsState) {
   TestSink sink("master", 2);
   ASSERT_TRUE(sink.ok());
-  PlayNeutral(engine->decks[0], Sine(440, kTone));
+  PlayNeutral(*engine, engine->decks[0], Sine(440, kTone));
   MonitorRecording recording(sink.monitor(), 2, kRate);
   OutputConfig config;
   config.masterDevice = sink.wname();
@@ -400,7 +403,7 @@ TEST_F(OutputDevice, LowLatencyShortensTheBufferAndExclusiveFallsBack) {
   EXPECT_LT(engine->bufferFrames.load(), sharedFrames);
 
   // A null sink has no sound card of its own: exclusive mode opens shared, low latency.
-  PlayNeutral(engine->decks[0], Sine(440, kTone));
+  PlayNeutral(*engine, engine->decks[0], Sine(440, kTone));
   MonitorRecording recording(sink.monitor(), 2, kRate);
   config.shareMode = kShareExclusive;
   config.bufferMs = 10;  // a loaded test machine keeps up with 10 ms
@@ -471,7 +474,7 @@ TEST_F(OutputDevice, HeadphonesOnTheirOwnDeviceGetTheCue) {
   TestSink phones("phones", 2, 44100, "s16le");
   ASSERT_TRUE(master.ok() && phones.ok());
   DeckState& deck = engine->decks[0];
-  PlayNeutral(deck, Sine(440, kTone));
+  PlayNeutral(*engine, deck, Sine(440, kTone));
   deck.fader = 0.0f;  // only the cue sounds, from the first block on
   deck.gainLast[4] = 0.0f;
   deck.cue = true;

@@ -1,6 +1,6 @@
 // Captures of a second-screen window (SDL's headless driver): the PNG has the window's client
 // size and the pixels its own drawing makes, alpha kept; its shown frame is not drawn for it; a
-// closed window gives false and no file.
+// closed window gives false and no file. A redraw-now draws and shows it at once.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -64,7 +64,12 @@ TEST(SecondWindowCapture, ThePngIsTheWindowsOwnDrawingAtItsClientSize) {
       wrong += pixels[static_cast<size_t>(y) * kWidth + x] != (x < kWidth / 2 ? kLeft : kRight);
   EXPECT_EQ(wrong, 0u);
 
+  // Redrawn and shown at once, without waiting for a pump.
+  EXPECT_TRUE(RedrawSecondWindowNow(window));
+  EXPECT_EQ(painted.draws, 2);
+
   CloseSecondWindow(window);
+  EXPECT_FALSE(RedrawSecondWindowNow(window));
   const std::string gone = home.path() + "/gone.png";
   EXPECT_FALSE(CaptureWindowPng(window, Utf8ToWide(gone), &error));
   EXPECT_EQ(error, L"The window is not open.");
