@@ -38,7 +38,7 @@ TrackPtr Sine(double hz, float amplitude, double seconds = 20.0, int rate = kRat
 
 // Under the engine lock, as the program sets a deck: the output thread may be rendering.
 void PlayNeutral(AudioEngine& engine, DeckState& deck, TrackPtr track) {
-  std::lock_guard<std::recursive_mutex> hold(engine.lock);
+  std::lock_guard<RealtimeMutex> hold(engine.lock);
   deck.track = std::move(track);
   deck.playing = true;
   deck.fadeIn = 1.0f;
