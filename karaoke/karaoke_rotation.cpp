@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
+#include "base/text_file.h"
 #include "engine/audio_file.h"
 #include "karaoke/karaoke_panel.h"
 #include "base/files.h"
@@ -145,9 +146,21 @@ KaraokeRotation ParseKaraokeQueue(const std::wstring& text) {
   return rotation;
 }
 
-void LoadKaraokeQueueFile(const std::wstring& path) { Rotation = ParseKaraokeQueue(LoadTextFile(path)); }
+// A queue file that exists but can't be read is left as it is for the session: an empty
+// rotation written over it would lose the night's singers.
+namespace {
+bool QueueUnreadable = false;
+}  // namespace
+
+void LoadKaraokeQueueFile(const std::wstring& path) {
+  bool unreadable = false;
+  Rotation = ParseKaraokeQueue(ReadTextFile(path, &unreadable));
+  QueueUnreadable = unreadable;
+  if (unreadable) WriteLog(L"Karaoke: couldn't read {}; it will not be overwritten this session", path);
+}
 
 bool SaveKaraokeQueueFile(const std::wstring& path) {
+  if (QueueUnreadable) return false;
   if (WriteUtf8File(path, FormatKaraokeQueue(Rotation))) return true;
   WriteLog(L"Karaoke: couldn't write {}", path);
   return false;

@@ -1,6 +1,8 @@
 // The rotation's operations and turn order, and what each change leaves in karaoke.tsv.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "base/status_message.h"
@@ -166,6 +168,23 @@ TEST_F(Rotations, TestModeWritesNothingAndAReadBackFileIsTheSame) {
   EXPECT_EQ(Rotation.onstage, 0);
   // The whole file read back is what was written: nothing about the stage is stored.
   EXPECT_EQ(File(), "\xEF\xBB\xBFonstage\t0\nsinger\tA B\nsong\t1\t-3\t/m/t i.mp3\tt i\t\n");
+}
+
+// A queue file that is there but can't be read (here: larger than any queue the program reads) is
+// never replaced by the empty rotation that the failed read left.
+TEST_F(Rotations, AQueueFileThatCantBeReadIsNeverOverwritten) {
+  const std::string path = WideToUtf8(KaraokeQueuePath());
+  ASSERT_EQ(std::system(("truncate -s 65M '" + path + "'").c_str()), 0);
+  LoadKaraokeQueue();
+  EXPECT_TRUE(Rotation.singers.empty());
+  KaraokeJoinRotation(L"", L"Zoë");
+  EXPECT_FALSE(SaveKaraokeQueue());
+  EXPECT_EQ(std::filesystem::file_size(path), 65u << 20);
+  std::filesystem::remove(path);
+  LoadKaraokeQueue();
+  KaraokeJoinRotation(L"", L"Ed");
+  EXPECT_TRUE(SaveKaraokeQueue());
+  EXPECT_NE(File().find("singer\tEd"), std::string::npos);
 }
 
 }  // namespace
