@@ -36,7 +36,7 @@ class Macros : public ::testing::Test {
     Settings = SettingsRecord{};
     SideSlots[0] = 0, SideSlots[1] = 1;
     ClearMacros();
-    MacroClock = FakeClock;
+    MacroClockHook = FakeClock;
     FakeNow = 1000.0;
     Status = StatusLine{};
     CrossfaderPosition = 0.5f;
