@@ -14,6 +14,7 @@
 #include "engine/mixer_controls.h"
 #include "engine/sampler_bank.h"
 #include "engine/side_slots.h"
+#include "platform/clock.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 
@@ -46,6 +47,7 @@ class Macros : public ::testing::Test {
   void TearDown() override {
     ClearMacros();
     ResetDecksForTest();
+    MacroClockHook = MonotonicSeconds;  // the shell's, for the tests after these
   }
   // Decks A and B with a 120 BPM track.
   void LoadTracks() {

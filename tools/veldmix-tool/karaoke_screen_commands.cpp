@@ -16,7 +16,6 @@
 #include "platform/window.h"
 #include "tools/veldmix-tool/commands.h"
 #include "tools/veldmix-tool/karaoke_commands.h"
-#include "ui/language.h"
 
 namespace {
 
