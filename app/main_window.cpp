@@ -1,7 +1,5 @@
 #include "platform/draw_surface.h"
 #include "app/frame_tick.h"
-#include "ui/language.h"
-#include "karaoke/karaoke_draw.h"
 #include "karaoke/karaoke_rotation.h"
 #include "ui/modal.h"
 #include "ui/glow.h"
@@ -121,8 +119,6 @@ bool CreateMainWindow() {
     return false;
   }
   OpenUiPosts([] { PostWindowNotice(WindowNotice::UiPosts); });
-  ClipboardTextReader = ReadClipboardText;
-  ClipboardTextWriter = WriteClipboardText;
   if (!TestMode) SetInstanceMark();
   SetWindowCaption(kWindowCaption);
   UiScale = WindowDpi() / kBaseDpi;
@@ -144,7 +140,6 @@ bool CreateMainWindow() {
     DailyBackup();
   }
   TrackLists = LoadLists();
-  ConnectListView();
   if (!TestMode) LoadKaraokeQueue();
   StartControllers();
   StartPhoneRemote();
@@ -155,7 +150,6 @@ bool CreateMainWindow() {
   ShowFolder();
   if (!Settings.TourDone && !TestMode) OpenTour();
 
-  KaraokeTranslate = Translate;
   SetFramePresenter(PresentFrameImage);
   AcceptFileDrops(true);
   SetWindowTimer(kFrameTimer, kFrameTimerMs);

@@ -11,7 +11,6 @@
 #include "platform/append_file.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/log_sink.h"
 #include "platform/folders.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
@@ -64,7 +63,6 @@ void PruneCrashDumps(const std::wstring& folder) {
 }  // namespace
 
 void StartLog(const std::wstring& argumentText) {
-  PlatformLogSink = WriteLogText;
   g_processId = CurrentProcessId();
   const std::wstring base = LocalDataBase();
   g_supportFolder = base.empty() ? std::wstring() : JoinPath(base, L"Veldmix");

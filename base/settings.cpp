@@ -101,8 +101,8 @@ std::vector<SettingRow> SettingRows(SettingsRecord& s) {
       Flag(L"Options", L"Quantize", &s.Quantize),
       Int(L"Options", L"MixLen", &s.MixLen, 2, 60),
   };
-  if (SettingsParts.samplerBank)
-    rows.push_back(Int(L"Sampler", L"Bank", SettingsParts.samplerBank, 0, SettingsParts.samplerBanks - 1));
+  if (SettingsFileHooks.samplerBank)
+    rows.push_back(Int(L"Sampler", L"Bank", SettingsFileHooks.samplerBank, 0, SettingsFileHooks.samplerBanks - 1));
   for (int i = 0; i < kSamplerSlots; ++i) {
     rows.push_back(Text(L"Sampler", Indexed(L"Slot", i), &s.Slot[i]));
     rows.push_back(Flag(L"Sampler", Indexed(L"Loop", i), &s.Loop[i]));
@@ -293,7 +293,7 @@ std::array<std::wstring, kMacroSlots> SettingsRecord::BuiltinMacroScripts() {
 
 std::wstring SettingsPath() { return JoinPath(AppDataDir(), L"settings.ini"); }
 
-SettingsFileParts SettingsParts;
+SettingsFileHookSet SettingsFileHooks;
 
 void ReadSettings() {
   const std::wstring path = SettingsPath();
@@ -303,9 +303,9 @@ void ReadSettings() {
   if (status == ReadStatus::Unreadable) WriteLog(L"Couldn't read {}; the default settings apply", path);
   const IniDocument ini = status == ReadStatus::Ok ? ParseIni(bytes) : IniDocument{};
 
-  if (SettingsParts.loadFolders) SettingsParts.loadFolders(ini);
+  if (SettingsFileHooks.loadFolders) SettingsFileHooks.loadFolders(ini);
   SettingsRecord loaded;
-  loaded.Language = firstRun && SettingsParts.firstRunLanguage ? SettingsParts.firstRunLanguage() : 0;
+  loaded.Language = firstRun && SettingsFileHooks.firstRunLanguage ? SettingsFileHooks.firstRunLanguage() : 0;
   // The older yes/no MP3 key is the default of the format choice that replaced it.
   loaded.RecordFormat = IniInt(ini, L"Options", L"RecordMp3", loaded.RecordFormat);
   for (const SettingRow& row : SettingRows(loaded)) ReadRow(ini, row);
@@ -319,7 +319,7 @@ bool SaveSettings() {
   // Other parts keep sections of their own in this file; they are read first and kept.
   std::wstring error;
   const IniUpdate result = UpdateIniFile(path, [](IniDocument* ini) {
-    if (SettingsParts.storeFolders) SettingsParts.storeFolders(ini);
+    if (SettingsFileHooks.storeFolders) SettingsFileHooks.storeFolders(ini);
     for (const SettingRow& row : SettingRows(Settings)) IniSet(ini, row.section, row.key, RowText(row));
     IniErase(ini, L"Options", L"RecordMp3");
   }, &error);

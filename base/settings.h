@@ -145,14 +145,14 @@ std::wstring SettingsPath();
 // Bank), the library's music folders ([Library]) and the language a first start takes. The shell
 // sets them; a part left unset is neither read nor written.
 struct IniDocument;
-struct SettingsFileParts {
+struct SettingsFileHookSet {
   int32_t* samplerBank = nullptr;
   int32_t samplerBanks = 1;
   void (*loadFolders)(const IniDocument& ini) = nullptr;
   void (*storeFolders)(IniDocument* ini) = nullptr;
   int32_t (*firstRunLanguage)() = nullptr;
 };
-extern SettingsFileParts SettingsParts;
+extern SettingsFileHookSet SettingsFileHooks;
 
 // Reads the whole file into Settings (and the parts' keys) once at start and clamps every
 // number; LoadSettings (app/load_settings.h) then applies it. UI thread.

@@ -69,7 +69,7 @@ double BenchNow = 0.0;
 double BenchClock() { return BenchNow; }
 
 void BM_TickMacros(benchmark::State& state) {
-  MacroClock = BenchClock;
+  MacroClockHook = BenchClock;
   for (int i = 0; i < kMacroSlots; ++i)
     Settings.MacroScript[i] = L"wait 1000 s & volume 10";  // eight macros that stay running
   for (auto _ : state) {
@@ -98,7 +98,7 @@ void BM_TickMacros(benchmark::State& state) {
   state.counters["glides"] = static_cast<double>(ValueGlides.size());
   state.counters["macros"] = static_cast<double>(RunningMacros.size());
   ClearMacros();
-  MacroClock = MonotonicSeconds;
+  MacroClockHook = MonotonicSeconds;
 }
 
 void BM_MacrosPanelFrame(benchmark::State& state) {

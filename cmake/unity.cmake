@@ -27,7 +27,7 @@ set(VELDMIX_UNITY_ALONE
   screens/browser_table.cpp screens/deck_panel.cpp screens/grid_editor.cpp screens/macros_panel_view.cpp
   screens/main_screen.cpp screens/mixer.cpp screens/pitch_jog.cpp screens/slim_layout.cpp
   screens/top_bar.cpp
-  selftest/controller_tests.cpp selftest/feature_test.cpp selftest/stem_test.cpp
+  selftest/controller_steps.cpp selftest/feature_run.cpp selftest/karaoke_run.cpp selftest/stem_run.cpp
   settings/pages/library_page.cpp settings/pages/look_page.cpp settings/pages/updates_page.cpp
   settings/settings_screen.cpp settings/skins.cpp
   ui/draw_pixels.cpp ui/glow.cpp

@@ -30,9 +30,12 @@
 
 std::vector<RunningMacro> RunningMacros;
 std::vector<ValueGlide> ValueGlides;
-double (*MacroClock)() = MonotonicSeconds;
+double (*MacroClockHook)() = nullptr;
 
 namespace {
+
+// Unset (no shell), the macros' time stands still: waits and glides hold where they are.
+double MacroNow() { return MacroClockHook ? MacroClockHook() : 0.0; }
 
 constexpr double kNoTrackBpm = 120.0;
 constexpr double kMinBpm = 20.0;
@@ -393,7 +396,7 @@ bool ParseOverBeats(int deck, float* target, float value, const MacroStep& words
   const std::wstring& unit = over + 2 < words.size() ? words[over + 2] : std::wstring(L"beats");
   const double seconds = ParseMacroLength(deck, count, unit);
   RemoveGlide(target);
-  ValueGlides.push_back({.target = target, .start = *target, .end = value, .startTime = MacroClock(),
+  ValueGlides.push_back({.target = target, .start = *target, .end = value, .startTime = MacroNow(),
                          .duration = std::max(seconds, kMinGlideSeconds)});
   return true;
 }
@@ -445,14 +448,14 @@ bool RunMacroCommand(RunningMacro& running, const MacroStep& words) {
   }
   if (key == L"wait") {
     if (!NumberAt(words, 1, &n)) return false;
-    running.waitUntil = MacroClock() + ParseMacroLength(running.deck, n, words.size() > 2 ? words[2] : L"beats");
+    running.waitUntil = MacroNow() + ParseMacroLength(running.deck, n, words.size() > 2 ? words[2] : L"beats");
     return true;
   }
   return false;
 }
 
 void TickMacros() {
-  const double now = MacroClock();
+  const double now = MacroNow();
   for (size_t m = 0; m < RunningMacros.size();) {
     bool failed = false;
     while (RunningMacros[m].next < RunningMacros[m].steps.size() && now >= RunningMacros[m].waitUntil) {

@@ -15,7 +15,7 @@ struct RunningMacro {
   std::vector<MacroStep> steps;
   uint64_t next = 0;             // index of the next step
   int32_t deck = 0;              // the current deck, 0..3
-  double waitUntil = 0.0;        // seconds on MacroClock
+  double waitUntil = 0.0;        // seconds on MacroClockHook
 };
 
 // A value moving from start to end between startTime and startTime + duration.
@@ -23,7 +23,7 @@ struct ValueGlide {
   float* target = nullptr;       // owned by a deck view, the mixer or the settings
   float start = 0.0f;
   float end = 0.0f;
-  double startTime = 0.0;        // seconds on MacroClock
+  double startTime = 0.0;        // seconds on MacroClockHook
   double duration = 0.01;        // seconds, at least kMinGlideSeconds
 };
 
@@ -35,8 +35,8 @@ inline constexpr int kMacroErrorMs = 5000;
 extern std::vector<RunningMacro> RunningMacros;
 // At most one per target.
 extern std::vector<ValueGlide> ValueGlides;
-// The clock macros read (seconds, monotonic); tests replace it with their own.
-extern double (*MacroClock)();
+// The clock macros read (seconds, monotonic): the shell sets MonotonicSeconds, tests their own.
+extern double (*MacroClockHook)();
 
 // --- Parsing ---
 // Splits a script into steps at "&", ";" and line breaks and into words at white space; text in

@@ -31,7 +31,7 @@ constexpr double kBarBeats = 4.0;
 constexpr double kPlayedFraction = 0.5;  // an incoming deck past half its track has been played
 constexpr uint32_t kEchoEffect = 0;      // ECHO in the effect table
 
-size_t ListSize() { return AutomixQueue.count ? AutomixQueue.count() : 0; }
+size_t ListSize() { return AutomixQueueHooks.count ? AutomixQueueHooks.count() : 0; }
 
 bool ListHasTracks() { return ListSize() > 0; }
 
@@ -156,7 +156,7 @@ std::mt19937& ShuffleGenerator() {
 
 }  // namespace
 
-AutomixQueueHooks AutomixQueue;
+AutomixQueueHookSet AutomixQueueHooks;
 
 void ToggleAutomix() {
   if (Sandbox.on && !Automix.on) {
@@ -191,13 +191,13 @@ void AutomixTick() { AutomixTickAt(MonotonicSeconds()); }
 
 std::wstring TakeNextAutomixTrack() {
   const size_t size = ListSize();
-  if (size == 0 || !AutomixQueue.take) return std::wstring();
+  if (size == 0 || !AutomixQueueHooks.take) return std::wstring();
   size_t index = 0;
   if (Settings.AutomixShuffle) {
     std::uniform_int_distribution<size_t> pick(0, size - 1);
     index = pick(ShuffleGenerator());
   }
-  return AutomixQueue.take(index);
+  return AutomixQueueHooks.take(index);
 }
 
 void RestoreTransitionValues() {

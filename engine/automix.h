@@ -51,11 +51,11 @@ extern AutomixState Automix;
 // The Automix list, which the library keeps: how many paths it holds, and taking the path at an
 // index out of it (the list saved, the browser refreshed when it shows it). The shell sets them;
 // unset, the list is empty.
-struct AutomixQueueHooks {
+struct AutomixQueueHookSet {
   size_t (*count)() = nullptr;
   std::wstring (*take)(size_t index) = nullptr;
 };
-extern AutomixQueueHooks AutomixQueue;
+extern AutomixQueueHookSet AutomixQueueHooks;
 
 // Turns Automix on (showing A left and B right) or off (undoing a running transition).
 void ToggleAutomix();

@@ -28,7 +28,7 @@ Rgba ArgbColour(uint32_t argb) {
               static_cast<float>(argb & 0xFF) / 255.0f, 1.0f};
 }
 
-std::wstring Tr(std::wstring_view text) { return KaraokeTranslate ? KaraokeTranslate(text) : std::wstring(text); }
+std::wstring Tr(std::wstring_view text) { return KaraokeTranslateHook ? KaraokeTranslateHook(text) : std::wstring(text); }
 
 // A record's beat length that cannot be used (60 / BPM 0) counts as the default.
 double BeatSeconds(const KaraokeScreenInfo& info) {

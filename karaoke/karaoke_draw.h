@@ -37,8 +37,9 @@ inline constexpr KaraokeTheme kKaraokeThemes[] = {
 // The theme of a Palette value, clamped to the table (below 0 the first, past the end the last).
 const KaraokeTheme& KaraokeThemeOf(int32_t palette);
 
-// Texts of the screen go through this before drawing (the UI language); null shows them as given.
-extern std::wstring (*KaraokeTranslate)(std::wstring_view text);
+// Texts of the screen go through this before drawing (the UI language). The shell sets it; null
+// shows them as given.
+extern std::wstring (*KaraokeTranslateHook)(std::wstring_view text);
 
 // --- State ---
 

@@ -8,7 +8,7 @@
 #include "karaoke/karaoke_blur.h"
 #include "karaoke/karaoke_draw.h"
 
-std::wstring (*KaraokeTranslate)(std::wstring_view text) = nullptr;
+std::wstring (*KaraokeTranslateHook)(std::wstring_view text) = nullptr;
 
 namespace {
 

@@ -27,5 +27,5 @@ LibraryFile ReadFileTags(const std::wstring& path, uint32_t index);
 // the end, then kScanFinishedPost; a refused post frees its batch. Stops between files once
 // ScanGeneration moves on.
 void FolderScanWorker(ScanJob* job);
-// Starts FolderScanWorker on a detached thread (the view's StartScanWorker).
+// Starts FolderScanWorker on a detached thread (the view's StartScanWorkerHook).
 void LaunchFolderScan(std::vector<std::wstring> folders, std::vector<std::wstring> files, uint32_t generation);

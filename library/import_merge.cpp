@@ -157,8 +157,8 @@ std::unique_ptr<ImportSave> FoldImport(int sourceNumber, ImportResult* result) {
     // A later playlist of the same name replaced the paths, so its file is the one to write.
     changedFiles[at->second] = i < owned->playlistFiles.size() ? std::move(owned->playlistFiles[i]) : std::string();
   }
-  if (ListView.refreshList)
-    for (int index : changed) ListView.refreshList(index);
+  if (ListViewHooks.refreshList)
+    for (int index : changed) ListViewHooks.refreshList(index);
   RebuildView();
   save->databaseSaved = TestMode;
   if (TestMode) return save;

@@ -29,7 +29,8 @@ struct LibraryFile {
 
 // Starts the detached scan worker on its own copies of the folders and single files; it posts
 // kScanBatchPost and kScanFinishedPost tagged with `generation` and stops once ScanGeneration
-// moves on. Set by the folder scan; while unset a scan delivers nothing and ends at once.
+// moves on. The shell sets LaunchFolderScan (library/folder_scan.h); while unset a scan delivers
+// nothing and ends at once.
 using ScanWorkerStarter = void (*)(std::vector<std::wstring> folders, std::vector<std::wstring> files,
                                    uint32_t generation);
-extern ScanWorkerStarter StartScanWorker;
+extern ScanWorkerStarter StartScanWorkerHook;

@@ -16,7 +16,7 @@
 #include "platform/paths.h"
 
 NowPlayingState NowPlaying;
-NowPlayingOutlets NowPlayingOutlet;
+NowPlayingHookSet NowPlayingHooks;
 
 namespace {
 constexpr float kAudibleFader = 0.05f;
@@ -67,8 +67,8 @@ int AnnouncedDeck() {
 
 void SendTitle(int deck) {
   const TrackPtr& track = DeckSnapshots[deck].track;
-  if (NowPlayingOutlet.setStreamTitle)
-    NowPlayingOutlet.setStreamTitle(track->artist.empty() ? track->title : track->artist + L" - " + track->title);
+  if (NowPlayingHooks.setStreamTitle)
+    NowPlayingHooks.setStreamTitle(track->artist.empty() ? track->title : track->artist + L" - " + track->title);
 }
 
 // The stream title, the recording's tracklist and History all follow this one choice, so a blend
@@ -80,13 +80,13 @@ void Announce(int deck, uint64_t ledForMs) {
   NowPlaying.announcedDeck = deck;
   NowPlaying.challenger = -1;
   SendTitle(deck);
-  if (Engine.recording.load() && NowPlayingOutlet.addToRecording) NowPlayingOutlet.addToRecording(track->path, ledForMs);
+  if (Engine.recording.load() && NowPlayingHooks.addToRecording) NowPlayingHooks.addToRecording(track->path, ledForMs);
 }
 
 // A listener who tunes in must learn the current track at once: the one announced when it still
 // plays (announcing afresh could pick the other deck of a blend), else the loudest now.
 void FollowStream() {
-  const bool onAir = NowPlayingOutlet.streamOnAir && NowPlayingOutlet.streamOnAir();
+  const bool onAir = NowPlayingHooks.streamOnAir && NowPlayingHooks.streamOnAir();
   if (onAir && !NowPlaying.streamWasOnAir) {
     const int announced = AnnouncedDeck();
     if (announced >= 0 && InPlay(announced))
@@ -138,7 +138,7 @@ void AddToHistory(const std::wstring& path) {
   if (history.paths.size() > kHistoryLimit)
     history.paths.erase(history.paths.begin(), history.paths.end() - static_cast<std::ptrdiff_t>(kHistoryLimit));
   SaveList(history);
-  if (ListView.refreshList) ListView.refreshList(kHistoryList);
+  if (ListViewHooks.refreshList) ListViewHooks.refreshList(kHistoryList);
 }
 
 // A play counts once per program run.

@@ -25,12 +25,12 @@ extern NowPlayingState NowPlaying;
 
 // Where a play is heard beyond the decks: the live stream (its state and its title) and the mix
 // recording's tracklist. The shell sets them; unset, nothing is on air or recorded.
-struct NowPlayingOutlets {
+struct NowPlayingHookSet {
   bool (*streamOnAir)() = nullptr;
   void (*setStreamTitle)(const std::wstring& title) = nullptr;
   void (*addToRecording)(const std::wstring& path, uint64_t heardForMs) = nullptr;
 };
-extern NowPlayingOutlets NowPlayingOutlet;
+extern NowPlayingHookSet NowPlayingHooks;
 
 // Once per tick, also while the window is minimised. Reads the frame's deck snapshots (no engine
 // lock), then in turn: sends the announced title again when the stream has just gone on air;

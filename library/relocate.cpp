@@ -126,7 +126,7 @@ void ApplyRelocate(RelocateResult* resultPointer) {
         changed = true;
       }
     if (changed && !TestMode) SaveList(list);
-    if (ListView.refreshList) ListView.refreshList(static_cast<int>(i));
+    if (ListViewHooks.refreshList) ListViewHooks.refreshList(static_cast<int>(i));
   }
   if (!TestMode) SaveDatabase();
   if (result->ambiguous > 0)

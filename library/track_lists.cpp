@@ -20,7 +20,7 @@
 namespace fs = std::filesystem;
 
 std::vector<TrackList> TrackLists;
-ListViewHooks ListView;
+ListViewHookSet ListViewHooks;
 
 namespace {
 
@@ -226,7 +226,7 @@ int CreateList(const std::wstring& name) {
   SaveList(list);
   TrackLists.push_back(std::move(list));
   int index = static_cast<int>(TrackLists.size()) - 1;
-  if (ListView.showList) ListView.showList(index);
+  if (ListViewHooks.showList) ListViewHooks.showList(index);
   return index;
 }
 
@@ -238,7 +238,7 @@ void AddToList(int index, const std::wstring& path) {
   TrackList& list = TrackLists[index];
   list.paths.push_back(path);
   SaveList(list);
-  if (ListView.refreshList) ListView.refreshList(index);
+  if (ListViewHooks.refreshList) ListViewHooks.refreshList(index);
   ShowStatus(L"Added to " + list.name);
 }
 
@@ -284,6 +284,6 @@ std::wstring TakeFromAutomixList(size_t index) {
   std::wstring path = std::move(list.paths[index]);
   list.paths.erase(list.paths.begin() + static_cast<ptrdiff_t>(index));
   SaveList(list);
-  if (ListView.refreshList) ListView.refreshList(kAutomixList);
+  if (ListViewHooks.refreshList) ListViewHooks.refreshList(kAutomixList);
   return path;
 }

@@ -90,9 +90,10 @@ std::wstring TakeFromAutomixList(size_t index);
 
 // --- The browser's part ---
 
-// What the browser does when a list changes, registered by the browser. Unset hooks do nothing.
-struct ListViewHooks {
+// What the browser does when a list changes (track_view.h's ShowList and RefreshShownList, which
+// the shell sets). Unset hooks do nothing.
+struct ListViewHookSet {
   void (*showList)(int index) = nullptr;     // show a list (a new one)
   void (*refreshList)(int index) = nullptr;  // show it again, keeping its scroll row, if shown
 };
-extern ListViewHooks ListView;
+extern ListViewHookSet ListViewHooks;

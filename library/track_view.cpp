@@ -38,7 +38,7 @@ bool Scanning = false;
 std::atomic<uint32_t> ScanGeneration{0};
 bool SearchFocused = false;
 std::vector<std::wstring> MusicFolders;
-ScanWorkerStarter StartScanWorker = LaunchFolderScan;
+ScanWorkerStarter StartScanWorkerHook = nullptr;
 
 namespace {
 
@@ -387,7 +387,7 @@ void StartFolderScan(const std::vector<std::wstring>& folders, const std::vector
   RebuildView();
   const uint32_t generation = ++ScanGeneration;
   Scanning = true;
-  if (StartScanWorker) StartScanWorker(folders, files, generation);
+  if (StartScanWorkerHook) StartScanWorkerHook(folders, files, generation);
   else Scanning = false;
 }
 
@@ -397,8 +397,6 @@ void RefreshShownList(int index) {
   ShowList(index);
   ScrollRow = row;
 }
-
-void ConnectListView() { ListView = ListViewHooks{.showList = ShowList, .refreshList = RefreshShownList}; }
 
 // --- The scan's results ---
 

@@ -64,8 +64,6 @@ void ShowCrate(int index);
 void StartFolderScan(const std::vector<std::wstring>& folders, const std::vector<std::wstring>& files);
 // Shows list `index` again when it is the shown list, keeping the scroll row.
 void RefreshShownList(int index);
-// Fills the track lists' browser hooks with ShowList and RefreshShownList.
-void ConnectListView();
 
 // --- The scan's results (completions 2 and 3) ---
 

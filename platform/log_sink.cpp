@@ -1,3 +1,3 @@
 #include "platform/log_sink.h"
 
-void (*PlatformLogSink)(std::wstring_view line) = nullptr;
+void (*PlatformLogHook)(std::wstring_view line) = nullptr;

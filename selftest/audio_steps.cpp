@@ -6,7 +6,7 @@
 
 #include "engine/audio_output.h"
 #include "platform/text.h"
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 
 namespace FeatureTest {
 namespace {

@@ -17,7 +17,7 @@
 #include "engine/pads.h"
 #include "platform/clock.h"
 #include "screens/grid_editor.h"
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 #include "selftest/selftest_state.h"
 #include "selftest/window_capture.h"
 #include "settings/help_screen.h"

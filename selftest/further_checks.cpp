@@ -26,7 +26,7 @@
 #include "base/tags.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 #include "selftest/selftest_state.h"
 #include "base/palette.h"
 #include "settings/skins.h"

@@ -71,7 +71,7 @@ bool GlideEnded() {
   const float volume = DeckA().fader;
   const bool running = MacroSlotRunning(kGlideMacro);
   SelfTestResults += fmt::format(L"      (volume {:f} {:.3f} s after the macro started, by its clock; it {})\n",
-                                 volume, MacroClock() - GlideMacroStart, GlideOver() ? L"ended" : L"had not ended");
+                                 volume, MacroClockHook() - GlideMacroStart, GlideOver() ? L"ended" : L"had not ended");
   return std::fabs(volume - 0.9f) < 0.001f && !running;
 }
 
@@ -225,7 +225,7 @@ void AddPlayingSteps(std::vector<TimedStep>& steps) {
                    [] {
                      Settings.MacroScript[kGlideMacro] = L"deck a & volume 20 & wait 400 ms & volume 90 over 300 ms";
                      PressMixer(kFirstMacroControl + kGlideMacro);
-                     GlideMacroStart = MacroClock();
+                     GlideMacroStart = MacroClockHook();
                    },
                    0.15, [] { return std::fabs(DeckA().fader - 0.2f) < 0.0001f && MacroSlotRunning(kGlideMacro); }});
   steps.push_back({L"macro: waits, then glides the volume to 90", [] {}, 1.0, GlideEnded, GlideOver});

@@ -3,7 +3,7 @@
 // pictures (video window, MP4 recording, live video). UI thread.
 #include <vector>
 
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 
 namespace FeatureTest {
 

@@ -5,11 +5,11 @@
 #include "app/main_window.h"
 #include "base/test_mode.h"
 #include "platform/clock.h"
-#include "selftest/basic_test.h"
-#include "selftest/feature_test.h"
-#include "selftest/karaoke_test.h"
+#include "selftest/basic_run.h"
+#include "selftest/feature_run.h"
+#include "selftest/karaoke_run.h"
 #include "selftest/selftest_state.h"
-#include "selftest/stem_test.h"
+#include "selftest/stem_run.h"
 
 namespace {
 

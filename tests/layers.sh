@@ -122,6 +122,40 @@ if [ -n "$hits" ]; then
   fail=1
 fi
 
+# Hooks: a global function pointer a header declares (a function-pointer type, or a struct of
+# function pointers) is named ...Hook (a set: ...Hooks), and only the shell's wiring sets it:
+# app/shell_hooks.cpp, and for the self-test's selftest/selftest_tick.cpp. Tools may point one
+# elsewhere; a definition's own initial value (null) is no setting.
+hook_setters='app/shell_hooks.cpp selftest/selftest_tick.cpp'
+hooks=$(sources platform "${program_folders[@]}" | grep '\.h$' | xargs awk '
+  FNR == 1 { inside = "" }
+  /^using [A-Za-z0-9_]+ = .*\(\*\)/ { t = $2; pointer[t] = 1 }
+  /^struct [A-Za-z0-9_]+ \{/ { inside = $2; next }
+  inside != "" && /^\};/ { inside = ""; next }
+  inside != "" && /\(\*[A-Za-z0-9_]+\)\(/ { set[inside] = 1; next }
+  /^(extern|inline) [^=;]*\(\*[A-Za-z0-9_]+\)\(/ {
+    name = $0; sub(/^[^(]*\(\*/, "", name); sub(/\).*/, "", name); print name, FILENAME ":" FNR; next
+  }
+  /^extern [A-Za-z0-9_]+ [A-Za-z0-9_]+;/ { type[FILENAME ":" FNR] = $2; var[FILENAME ":" FNR] = $3 }
+  END {
+    for (at in type) if ((type[at] in pointer) || (type[at] in set)) { v = var[at]; sub(/;.*/, "", v); print v, at }
+  }' | sort)
+hits=$(while read -r name at; do
+  [ -n "$name" ] || continue
+  [[ $name =~ Hooks?$ ]] || echo "$at: $name is a hook: name it ...Hook (a set: ...Hooks)"
+  # shellcheck disable=SC2086
+  grep -qE "(^|[^.[:alnum:]_])$name(\.[[:alnum:]_]+)? = " $hook_setters ||
+    echo "$at: $name is set by neither of $hook_setters"
+  sources "${program_folders[@]}" | grep -vE "^(tools/|${hook_setters// /|})" |
+    xargs grep -nE "(^|[^.[:alnum:]_>])$name(\.[[:alnum:]_]+)? = [^=]" |
+    grep -vE "^[^:]+:[0-9]+:[A-Za-z_:<>]+ $name = [^;]*;" | sed "s/\$/    ($name is set only by the shell)/"
+done <<<"$hooks")
+if [ -n "$hits" ]; then
+  echo "layers: FAIL: a hook is misnamed, or set outside the shell's wiring:"
+  echo "$hits"
+  fail=1
+fi
+
 # The map in the checkout (LAYOUT.md) gives every folder the rank it has here.
 if [ -f LAYOUT.md ]; then
   mapped=$(sed -nE 's/^\| ([0-9]+) \| ([^|]*)\|.*/\1 \2/p' LAYOUT.md |

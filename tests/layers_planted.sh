@@ -60,5 +60,19 @@ if ! out=$(bash "$root/tests/layers.sh" "$work"); then
   echo "FAIL: a declaration defined in its own folder fails the layer check:"; echo "$out"; fail=1
 fi
 
-[ $fail -eq 0 ] && echo "PASS: layers catches every planted include and declaration"
+# Hooks: one named in another style, one the shell never sets, one set by a screen (as the browser
+# once set the track lists' own); each fails and is named.
+cp -r "$work" "$work.kept"
+printf '\nextern void (*PlantedCallback)();\nextern void (*PlantedHook)();\n' >>"$work/engine/engine.h"
+printf '\nvoid PlantedWiring() { PlantedCallback = nullptr; }\n' >>"$work/app/shell_hooks.cpp"
+printf '\nvoid PlantedShow() { ListViewHooks.showList = nullptr; }\n' >>"$work/screens/mixer.cpp"
+out=$(bash "$root/tests/layers.sh" "$work")
+for expected in "^engine/engine.h:[0-9]*: PlantedCallback is a hook: name it" \
+                "^engine/engine.h:[0-9]*: PlantedHook is set by neither of app/shell_hooks.cpp" \
+                "^screens/mixer.cpp:[0-9]*:.*(ListViewHooks is set only by the shell)"; do
+  grep -q "$expected" <<<"$out" || { echo "FAIL: the hook check misses \"$expected\":"; echo "$out"; fail=1; }
+done
+rm -rf "$work" && mv "$work.kept" "$work"
+
+[ $fail -eq 0 ] && echo "PASS: layers catches every planted include, declaration and hook"
 exit $fail

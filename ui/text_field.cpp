@@ -41,7 +41,7 @@ void Insert(std::wstring* text, FieldSelection& s, std::wstring_view chars) {
 }
 
 void Copy(const std::wstring& text, const FieldSelection& s) {
-  if (s.End() > s.Start() && ClipboardTextWriter) ClipboardTextWriter(text.substr(s.Start(), s.End() - s.Start()));
+  if (s.End() > s.Start() && ClipboardWriteHook) ClipboardWriteHook(text.substr(s.Start(), s.End() - s.Start()));
 }
 
 }  // namespace
@@ -79,7 +79,7 @@ void TypeIntoField(std::wstring* text, wchar_t character, bool masked) {
       return;
     case kFieldPaste: {
       std::wstring clip;
-      if (!ClipboardTextReader || !ClipboardTextReader(&clip)) return;
+      if (!ClipboardReadHook || !ClipboardReadHook(&clip)) return;
       Insert(text, s, std::wstring_view(clip).substr(0, clip.find_first_of(L"\r\n")));
       return;
     }

@@ -11,11 +11,11 @@
 inline constexpr size_t kMaxFieldChars = 4096;
 inline constexpr wchar_t kFieldSelectAll = 1, kFieldCopy = 3, kFieldPaste = 22, kFieldCut = 24;  // Ctrl+A/C/V/X
 
-// Where Ctrl+V reads the clipboard: false when it cannot be read or holds no text. Set by the main
-// window; unset reads as an empty clipboard.
-inline bool (*ClipboardTextReader)(std::wstring* text) = nullptr;
+// Where Ctrl+V reads the clipboard: false when it cannot be read or holds no text. The shell sets
+// it; unset reads as an empty clipboard.
+inline bool (*ClipboardReadHook)(std::wstring* text) = nullptr;
 // Where Ctrl+C and Ctrl+X put the selected text; unset copies nothing (a cut still deletes).
-inline bool (*ClipboardTextWriter)(const std::wstring& text) = nullptr;
+inline bool (*ClipboardWriteHook)(const std::wstring& text) = nullptr;
 
 // The caret and the other end of the selection, in characters of the text; equal when nothing is
 // selected.

@@ -93,7 +93,7 @@ void ResetKeyState() {
   VisualiserWindowOpen = false;
   CrossfaderPosition = 0.5f, XfGlide = CrossfaderGlide{};
   Automix = AutomixState{};
-  ClipboardTextReader = nullptr;
+  ClipboardReadHook = nullptr;
 }
 
 class KeyRouting : public ::testing::Test {
@@ -442,7 +442,7 @@ TEST_F(KeyRouting, TheSearchBoxTakesTypingAndEscClearsThenLeaves) {
   EXPECT_EQ(SearchText, L"dee") << "keys do not type";
 
   Clipboard = L"house\r\nsecond line";
-  ClipboardTextReader = [](std::wstring* text) { return *text = Clipboard, true; };
+  ClipboardReadHook = [](std::wstring* text) { return *text = Clipboard, true; };
   OnCharacter(kPaste);
   EXPECT_EQ(SearchText, L"deehouse") << "a paste stops at its first line break";
 

@@ -14,6 +14,7 @@
 #include "engine/mixer_controls.h"
 #include "engine/sampler_bank.h"
 #include "engine/side_slots.h"
+#include "platform/clock.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 
@@ -36,7 +37,7 @@ class Macros : public ::testing::Test {
     Settings = SettingsRecord{};
     SideSlots[0] = 0, SideSlots[1] = 1;
     ClearMacros();
-    MacroClock = FakeClock;
+    MacroClockHook = FakeClock;
     FakeNow = 1000.0;
     Status = StatusLine{};
     CrossfaderPosition = 0.5f;
@@ -46,6 +47,7 @@ class Macros : public ::testing::Test {
   void TearDown() override {
     ClearMacros();
     ResetDecksForTest();
+    MacroClockHook = MonotonicSeconds;  // the shell's, for the tests after these
   }
   // Decks A and B with a 120 BPM track.
   void LoadTracks() {

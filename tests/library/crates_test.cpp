@@ -22,14 +22,14 @@ class CratesTest : public ::testing::Test {
   // Later suites in the same process scan folders for real.
   void TearDown() override {
     Reset();
-    StartScanWorker = LaunchFolderScan;
+    StartScanWorkerHook = LaunchFolderScan;
   }
   static void Reset() {
     SmartCrates.clear();
     CratesNoSave = false;
     MusicFolders.clear(), ViewItems.clear(), ViewOrder.clear(), CrateSearch.clear(), SearchText.clear();
     ViewKind = kViewFolder, ViewIndex = 0, SortColumn = kSortSourceOrder;
-    StartScanWorker = nullptr;
+    StartScanWorkerHook = nullptr;
   }
   std::string File() const { return WideToUtf8(AppDataDir()) + "/crates.tsv"; }
 

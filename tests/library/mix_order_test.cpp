@@ -24,13 +24,13 @@ class MixToolsTest : public ::testing::Test {
   // Later suites in the same process scan folders for real.
   void TearDown() override {
     Reset();
-    StartScanWorker = LaunchFolderScan;
+    StartScanWorkerHook = LaunchFolderScan;
   }
   static void Reset() {
     TrackLibrary.clear(), TrackLists.clear(), ViewItems.clear(), ViewOrder.clear();
     SearchText.clear(), CrateSearch.clear();
     ViewKind = kViewFolder, ViewIndex = 0, SortColumn = kSortSourceOrder, SortAscending = true;
-    StartScanWorker = nullptr;
+    StartScanWorkerHook = nullptr;
     Status = StatusLine{};
   }
   static void Analyse(const std::wstring& path, double bpm, int32_t key, int energy) {

@@ -18,11 +18,16 @@ std::vector<int> shownLists, refreshedLists;
 
 class ListTest : public ::testing::Test {
  protected:
-  void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
+  void SetUp() override {
+    Reset();
+    ListViewHooks = ListViewHookSet{};
+  }
+  void TearDown() override {
+    Reset();
+    ListViewHooks = shellListView_;
+  }
   static void Reset() {
     TrackLists.clear();
-    ListView = ListViewHooks{};
     Status = StatusLine{};
     shownLists.clear();
     refreshedLists.clear();
@@ -31,6 +36,7 @@ class ListTest : public ::testing::Test {
   std::string FileOf(const std::wstring& name) const { return WideToUtf8(ListFileName(name)); }
 
   TempHome home_;
+  const ListViewHookSet shellListView_ = ListViewHooks;
 };
 
 using Paths = std::vector<std::wstring>;
@@ -107,7 +113,7 @@ TEST_F(ListTest, PathsThatCannotStandOnALineAreLeftOut) {
 
 TEST_F(ListTest, CreateTrimsSpacesAndRefusesATakenName) {
   TrackLists = LoadLists();
-  ListView.showList = [](int index) { shownLists.push_back(index); };
+  ListViewHooks.showList = [](int index) { shownLists.push_back(index); };
 
   int made = CreateList(L"Warm up  ");
   ASSERT_EQ(made, 3);
@@ -151,7 +157,7 @@ TEST_F(ListTest, TwoNamesForOneFileNeverOverwriteEachOther) {
 
 TEST_F(ListTest, AddAppendsSavesRefreshesAndSays) {
   TrackLists = LoadLists();
-  ListView.refreshList = [](int index) { refreshedLists.push_back(index); };
+  ListViewHooks.refreshList = [](int index) { refreshedLists.push_back(index); };
   AddToList(kPrepareList, L"/m/x.mp3");
   AddToList(kPrepareList, L"/m/x.mp3");  // duplicates are allowed
   EXPECT_EQ(TrackLists[kPrepareList].paths, (Paths{L"/m/x.mp3", L"/m/x.mp3"}));

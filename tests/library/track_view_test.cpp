@@ -44,7 +44,7 @@ class TrackViewTest : public ::testing::Test {
   // Later suites in the same process scan folders for real.
   void TearDown() override {
     Reset();
-    StartScanWorker = LaunchFolderScan;
+    StartScanWorkerHook = LaunchFolderScan;
   }
   static void Reset() {
     TrackLibrary.clear(), TrackLists.clear(), SmartCrates.clear(), MusicFolders.clear();
@@ -52,7 +52,7 @@ class TrackViewTest : public ::testing::Test {
     ViewKind = kViewFolder, ViewIndex = 0, Selection = -1, ScrollRow = 0, VisibleRows = 1;
     SortColumn = kSortSourceOrder, SortAscending = true, MatchDeck = false, Scanning = false;
     startedScans.clear();
-    StartScanWorker = nullptr;
+    StartScanWorkerHook = nullptr;
     for (DeckSnapshot& shot : DeckSnapshots) shot = DeckSnapshot{};
     for (DeckView& view : LiveDeckViews) view = DeckView{};
     SideSlots[kLeftSide] = 0, SideSlots[kRightSide] = 1;
@@ -70,7 +70,7 @@ class TrackViewTest : public ::testing::Test {
     return titles;
   }
   static void RecordScans() {
-    StartScanWorker = [](std::vector<std::wstring> folders, std::vector<std::wstring> files, uint32_t generation) {
+    StartScanWorkerHook = [](std::vector<std::wstring> folders, std::vector<std::wstring> files, uint32_t generation) {
       startedScans.push_back({std::move(folders), std::move(files), generation});
     };
   }
@@ -192,16 +192,14 @@ TEST_F(TrackViewTest, SwitchingTheSourceStartsAFreshScanAndDropsTheOldOnesBatche
   Deliver({File(L"old"), File(L"new"), File(L"old again")});
   EXPECT_EQ(Shown(), (Titles{L"old again", L"new", L"old"}));
 
-  // The list hook: a changed History shown again keeps its scroll row; another list is not shown.
-  ConnectListView();
+  // The shell's list hook: a changed History shown again keeps its scroll row; another list is not shown.
   ScrollRow = 7;
   const size_t scans = startedScans.size();
-  ListView.refreshList(kPrepareList);
+  ListViewHooks.refreshList(kPrepareList);
   EXPECT_EQ(startedScans.size(), scans);
-  ListView.refreshList(kHistoryList);
+  ListViewHooks.refreshList(kHistoryList);
   EXPECT_EQ(startedScans.size(), scans + 1);
   EXPECT_EQ(ScrollRow, 7);
-  ListView = ListViewHooks{};
 }
 
 TEST_F(TrackViewTest, MoveSelectionClampsAndScrollsTheRowIntoView) {

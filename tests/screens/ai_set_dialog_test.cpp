@@ -18,7 +18,7 @@ class AiSetDialogTest : public ::testing::Test {
     AiJobRunning = false, Scanning = false;
     TrackLists.clear(), ViewItems.clear(), ViewOrder.clear();
     ViewKind = kViewFolder, ViewIndex = 0;
-    StartScanWorker = nullptr;
+    StartScanWorkerHook = nullptr;
     Status = StatusLine{};
     Prompt = ConfirmPrompt{};
     CloseModal(false);

@@ -34,13 +34,11 @@ class BrowserMenus : public ::testing::Test {
   void SetUp() override {
     Reset();
     TrackLists = LoadLists();
-    ConnectListView();
   }
   void TearDown() override {
     unsetenv(kDialogAnswersVariable);
     Reset();
-    ListView = ListViewHooks{};
-    StartScanWorker = LaunchFolderScan;
+    StartScanWorkerHook = LaunchFolderScan;
   }
   static void Reset() {
     TrackLists.clear(), ViewItems.clear(), ViewOrder.clear(), MusicFolders.clear();
@@ -49,7 +47,7 @@ class BrowserMenus : public ::testing::Test {
     ViewKind = kViewFolder, ViewIndex = 0, SortColumn = kSortTitle, ScrollRow = 0;
     Status = StatusLine{};
     Prompt = ConfirmPrompt{};
-    StartScanWorker = nullptr;
+    StartScanWorkerHook = nullptr;
     Settings.FourDecks = false;
   }
   // Dialog answers, one per line.

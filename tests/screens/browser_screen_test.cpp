@@ -46,7 +46,7 @@ void ResetGlobals() {
   TrackLibrary.clear();
   NowPlaying = NowPlayingState{};
   for (DeckSnapshot& shot : DeckSnapshots) shot = DeckSnapshot{};
-  StartScanWorker = nullptr;
+  StartScanWorkerHook = nullptr;
 }
 
 class BrowserScreenTest : public ::testing::Test {
@@ -61,7 +61,7 @@ class BrowserScreenTest : public ::testing::Test {
     ReleaseDevice();
     ResetGlobals();
     Settings.Art = true;
-    StartScanWorker = LaunchFolderScan;
+    StartScanWorkerHook = LaunchFolderScan;
   }
   // n files "Track 000".., with loudness (and energy) growing with the index, shown in title order.
   static void FillView(int n) {
@@ -198,7 +198,7 @@ TEST(BrowserTextsTest, CountLineEmptyTextsAndCellValues) {
   EXPECT_EQ(RatingAfterClick(3, 3), 0);
   EXPECT_EQ(RatingAfterClick(3, 4), 4);
   ResetGlobals();
-  StartScanWorker = LaunchFolderScan;
+  StartScanWorkerHook = LaunchFolderScan;
 }
 
 TEST_F(BrowserScreenTest, HeaderClicksSortAndFlipAndARightPressQueuesTheSortMenu) {

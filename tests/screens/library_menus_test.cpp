@@ -26,7 +26,7 @@ class LibraryMenus : public ::testing::Test {
     SmartCrates.clear(), MusicFolders.clear(), ViewItems.clear(), ViewOrder.clear();
     SearchText.clear(), CrateSearch.clear();
     ViewKind = kViewFolder, ViewIndex = 0, SortColumn = kSortSourceOrder, SortAscending = true;
-    StartScanWorker = nullptr;
+    StartScanWorkerHook = nullptr;
   }
   TempHome home_;
 };

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/settings.h"
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 #include "settings/update_client.h"
 #include "settings/updates.h"
 #include "support/temp_home.h"

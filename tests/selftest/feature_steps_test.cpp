@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 #include "selftest/selftest_state.h"
 #include "support/click_tracks.h"
 

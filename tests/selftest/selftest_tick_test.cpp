@@ -7,7 +7,7 @@
 #include "app/main_window.h"
 #include "base/test_mode.h"
 #include "engine/deck_view.h"
-#include "selftest/basic_test.h"
+#include "selftest/basic_run.h"
 #include "selftest/selftest_state.h"
 #include "selftest/selftest_tick.h"
 #include "support/click_tracks.h"

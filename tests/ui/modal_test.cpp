@@ -32,7 +32,7 @@ class ModalTest : public WidgetFrames {
  protected:
   void TearDown() override {
     CloseModal(false), AnswerConfirmPrompt(false), RunDeferredActions();
-    ClipboardTextReader = nullptr;
+    ClipboardReadHook = nullptr;
     WidgetFrames::TearDown();
   }
   void OpenTwoFields() {
@@ -129,7 +129,7 @@ TEST_F(ModalTest, TypingAndPastingKeepOnlyPrintableTextUpToTheFirstLineBreak) {
   EXPECT_EQ(text, L"a\u00e9 ");
   TypeIntoField(&text, kPaste);
   EXPECT_EQ(text, L"a\u00e9 ") << "no clipboard: nothing";
-  ClipboardTextReader = ReadTestClipboard;
+  ClipboardReadHook = ReadTestClipboard;
   Clipboard = L"Deep\tHouse\x1b[0m\r\nsecond line";
   TypeIntoField(&text, kPaste);
   EXPECT_EQ(text, L"a\u00e9 DeepHouse[0m");
@@ -242,8 +242,8 @@ TEST_F(ModalTest, AFieldEditsLikeAnEditControl) {
       }
     return count;
   };
-  ClipboardTextReader = ReadTestClipboard;
-  ClipboardTextWriter = WriteTestClipboard;
+  ClipboardReadHook = ReadTestClipboard;
+  ClipboardWriteHook = WriteTestClipboard;
   Copied = L"untouched";
   OpenTwoFields();
   Type(L"deep house");
@@ -285,5 +285,5 @@ TEST_F(ModalTest, AFieldEditsLikeAnEditControl) {
   EXPECT_EQ(Modal.fields[1].value, L"secret");
   ModalCharacter(kBackspace);
   EXPECT_EQ(Modal.fields[1].value, L"") << "the selection is still there to delete";
-  ClipboardTextWriter = nullptr;
+  ClipboardWriteHook = nullptr;
 }

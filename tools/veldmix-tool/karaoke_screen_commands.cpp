@@ -16,7 +16,6 @@
 #include "platform/window.h"
 #include "tools/veldmix-tool/commands.h"
 #include "tools/veldmix-tool/karaoke_commands.h"
-#include "ui/language.h"
 
 namespace {
 
@@ -185,7 +184,6 @@ int RunScreen(const std::vector<std::string>& args) {
   }
   ScreenInput input;
   if (!ReadInput(args[0], &input)) return 1;
-  KaraokeTranslate = Translate;
   const std::wstring out = Utf8ToWide(args[1]);
   if (times.empty()) return RenderOne(out, w, h, input) ? 0 : 1;
   for (size_t n = 0; n < times.size(); ++n) {
@@ -204,7 +202,6 @@ int RunWindow(const std::vector<std::string>& args) {
   }
   ScreenInput input;
   if (!ReadInput(args[0], &input)) return 1;
-  KaraokeTranslate = Translate;
   std::wstring error;
   if (!StartWindowing(&error)) return Fail("no display (" + WideToUtf8(error) + ")"), 1;
   OpenKaraokeWindow();

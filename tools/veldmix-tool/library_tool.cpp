@@ -53,7 +53,6 @@ void LoadLibrary(const wchar_t* command) {
   LoadDatabase();
   TrackLists = LoadLists();
   SmartCrates = LoadCrates();
-  ConnectListView();
 }
 
 // Opens the post queue for the scan of the view about to be shown.
@@ -63,7 +62,7 @@ void OpenScanPosts() { OpenUiPosts(nullptr); }
 // themselves, and no worker may outlive the process's exit.
 void CloseScanPosts() {
   StopFolderScans();
-  StartScanWorker = nullptr;
+  StartScanWorkerHook = nullptr;
   CloseUiPosts([](const UiPost& post) {
     if (post.message == kScanBatchPost) delete static_cast<std::vector<LibraryFile>*>(post.lparam);
   });

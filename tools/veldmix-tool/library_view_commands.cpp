@@ -121,7 +121,7 @@ int RunCratesCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "veldmix-tool crates: no crate %lld\n", static_cast<long long>(index));
     return Usage(kCratesUsage);
   }
-  StartScanWorker = nullptr;  // showing the crate needs no files here
+  StartScanWorkerHook = nullptr;  // showing the crate needs no files here
   const size_t before = SmartCrates.size();
   if (add) CreateCrate(Utf8ToWide(args[1]), Utf8ToWide(args[2]));
   if (edit) UpdateCrate(static_cast<int>(index), Utf8ToWide(args[2]), Utf8ToWide(args[3]));
@@ -157,7 +157,7 @@ int RunMixOrderCommand(const std::vector<std::string>& args) {
       std::fprintf(stderr, "veldmix-tool mix-order: no list named \"%s\"\n", list->c_str());
       return Usage(kMixOrderUsage);
     }
-    StartScanWorker = nullptr;
+    StartScanWorkerHook = nullptr;
     MixOrderList(index);
   } else {
     ScanFolderView(Utf8ToWide(*folder), search ? Utf8ToWide(*search) : std::wstring());

@@ -11,7 +11,7 @@
 #include "control/midi_input.h"
 #include "engine/transport.h"
 #include "platform/clock.h"
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 #include "selftest/selftest_state.h"
 
 namespace FeatureTest {

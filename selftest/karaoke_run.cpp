@@ -1,4 +1,4 @@
-#include "selftest/karaoke_test.h"
+#include "selftest/karaoke_run.h"
 
 #include <fmt/xchar.h>
 
@@ -32,7 +32,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/media_probe.h"
-#include "selftest/basic_test.h"
+#include "selftest/basic_run.h"
 #include "selftest/karaoke_shots.h"
 #include "selftest/selftest_state.h"
 #include "selftest/test_cdg.h"

@@ -1,4 +1,4 @@
-#include "selftest/basic_test.h"
+#include "selftest/basic_run.h"
 
 #include <fmt/xchar.h>
 

@@ -1,4 +1,4 @@
-#include "selftest/stem_test.h"
+#include "selftest/stem_run.h"
 
 #include <fmt/xchar.h>
 
@@ -19,7 +19,7 @@
 #include "engine/transport.h"
 #include "platform/error_sound.h"
 #include "platform/text.h"
-#include "selftest/basic_test.h"
+#include "selftest/basic_run.h"
 #include "selftest/selftest_state.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "engine/pads.h"
 #include "engine/transport.h"
 #include "library/track_view.h"
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 #include "selftest/selftest_state.h"
 
 namespace FeatureTest {

@@ -1,7 +1,7 @@
 #pragma once
 // The feature run: the program drives itself through its features one frame tick at a time and
 // writes a verdict line per check, screenshots, and "results.txt" in the output folder. The
-// runner lives in feature_test.cpp; its suites in audio_steps, performance_steps, feature_screens
+// runner lives in feature_run.cpp; its suites in audio_steps, performance_steps, feature_screens
 // and further_checks. UI thread.
 #include <cstdint>
 #include <functional>

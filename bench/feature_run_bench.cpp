@@ -9,7 +9,7 @@
 
 #include "app/main_window.h"
 #include "control/timecode.h"
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 #include "selftest/selftest_state.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "engine/mixer_controls.h"
 #include "engine/recorder.h"
 #include "platform/text.h"
-#include "selftest/basic_test.h"
+#include "selftest/basic_run.h"
 #include "selftest/selftest_state.h"
 #include "selftest/selftest_tick.h"
 #include "support/audio_server.h"

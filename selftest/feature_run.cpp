@@ -1,4 +1,4 @@
-#include "selftest/feature_test.h"
+#include "selftest/feature_run.h"
 
 #include <fmt/xchar.h>
 
