@@ -149,18 +149,18 @@ KaraokeRotation ParseKaraokeQueue(const std::wstring& text) {
 // A queue file that exists but can't be read is left as it is for the session: an empty
 // rotation written over it would lose the night's singers.
 namespace {
-bool QueueUnreadable = false;
+std::wstring UnreadableQueue;  // the path of such a file, empty when the last read was whole
 }  // namespace
 
 void LoadKaraokeQueueFile(const std::wstring& path) {
   bool unreadable = false;
   Rotation = ParseKaraokeQueue(ReadTextFile(path, &unreadable));
-  QueueUnreadable = unreadable;
+  UnreadableQueue = unreadable ? path : std::wstring();
   if (unreadable) WriteLog(L"Karaoke: couldn't read {}; it will not be overwritten this session", path);
 }
 
 bool SaveKaraokeQueueFile(const std::wstring& path) {
-  if (QueueUnreadable) return false;
+  if (!UnreadableQueue.empty() && path == UnreadableQueue) return false;
   if (WriteUtf8File(path, FormatKaraokeQueue(Rotation))) return true;
   WriteLog(L"Karaoke: couldn't write {}", path);
   return false;
