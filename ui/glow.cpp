@@ -53,6 +53,8 @@ static_assert(kGlowReachPx >= kMaxReachPx + kEdgePx, "a glow changes pixels up t
 constexpr int kDependPx = 4 * kWideTaps + 4 * 2 + 2 * 2 + 2 * kTightTaps;
 // A part of the frame redrawn works the glow out this far around it (whole tiles).
 constexpr int kPartMarginPx = (kDependPx + kTile - 1) / kTile * kTile;
+// Fewer tiles (or spans of them) than this are worked on by the calling thread alone.
+constexpr size_t kFewTiles = 1024;
 // Columns (DIPs) of a column glow marked as one box.
 constexpr int kColumnStretch = 16;
 
@@ -373,7 +375,7 @@ void ClearStale(const PixelView& glow) {
   CollectSpans(B.mask, &B.staleWide);
   for (size_t i = 0; i < n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
   CollectSpans(B.mask, &B.staleTight);
-  const int bands = DrawBands();
+  const int bands = B.staleGlow.size() + B.staleWide.size() + B.staleTight.size() < kFewTiles ? 1 : DrawBands();
   auto band = [&](int k) {
     auto rows = [&](const std::vector<Span>& spans) {
       auto row_start = [&](int ty) {
@@ -587,7 +589,10 @@ Bands CutBands(int wanted) {
 // Blurs the glow target into B.combined (unless `blur` is false: B.combined already holds this
 // glow) and adds it onto the frame: over every span, or over B.partSpans alone when `part`.
 void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur, bool part) {
-  const Bands bands = CutBands(DrawBands());
+  // A few tiles (a part of the frame) are done sooner than the workers wake.
+  size_t tiles = 0;
+  for (const Span& s : B.spans) tiles += s.tx1 - s.tx0;
+  const Bands bands = CutBands(tiles < kFewTiles ? 1 : DrawBands());
   auto last = [&](int k) { Composite(bands.Spans(k), frame, k); };
   auto composite = [&] {
     if (part) Composite(B.partSpans, frame, 0);

@@ -274,11 +274,12 @@ TEST_F(FrameRedraw, EmptyLanesRedrawOnlyTheirSpotsAndShowWhatAFullRedrawShows) {
   ASSERT_EQ(full.shots.size(), parts.shots.size());
   for (size_t i = 0; i < full.shots.size(); ++i)
     EXPECT_EQ(full.shots[i], parts.shots[i]) << "frame " << i << ": pixels unlike a full redraw";
+  // The spots step about 30 times a second, every second or third frame of the session.
   size_t moved = 0;
   for (size_t i = 1; i < full.shots.size(); ++i) moved += full.shots[i] != full.shots[i - 1];
-  EXPECT_GE(moved, full.shots.size() - 2) << "the spots travel every frame";
+  EXPECT_GE(moved, 40u) << "the spots travel";
   EXPECT_EQ(full.parts, 0u);
-  EXPECT_EQ(parts.drawn, full.drawn) << "every frame shows the spots' move";
+  EXPECT_LE(parts.drawn, moved + 12) << "a frame in which no spot steps draws nothing";
   // Whole frames: the first, each change with the two frames that settle it, and the late frame.
-  EXPECT_GE(parts.parts, static_cast<uint64_t>(kIdleFrames) - 25) << "the rest redraw only the spots";
+  EXPECT_GE(parts.parts + 20, moved) << "the rest redraw only the spots";
 }
