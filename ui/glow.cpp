@@ -53,7 +53,7 @@ static_assert(kGlowReachPx >= kMaxReachPx + kEdgePx, "a glow changes pixels up t
 constexpr int kDependPx = 4 * kWideTaps + 4 * 2 + 2 * 2 + 2 * kTightTaps;
 // A part of the frame redrawn works the glow out this far around it (whole tiles).
 constexpr int kPartMarginPx = (kDependPx + kTile - 1) / kTile * kTile;
-// Fewer tiles (or spans of them) than this are worked on by the calling thread alone.
+// Fewer tiles than this are worked on by the calling thread alone.
 constexpr size_t kFewTiles = 1024;
 // Columns (DIPs) of a column glow marked as one box.
 constexpr int kColumnStretch = 16;
@@ -375,7 +375,10 @@ void ClearStale(const PixelView& glow) {
   CollectSpans(B.mask, &B.staleWide);
   for (size_t i = 0; i < n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
   CollectSpans(B.mask, &B.staleTight);
-  const int bands = B.staleGlow.size() + B.staleWide.size() + B.staleTight.size() < kFewTiles ? 1 : DrawBands();
+  size_t tiles = 0;
+  for (const std::vector<Span>* spans : {&B.staleGlow, &B.staleWide, &B.staleTight})
+    for (const Span& s : *spans) tiles += s.tx1 - s.tx0;
+  const int bands = tiles < kFewTiles ? 1 : DrawBands();
   auto band = [&](int k) {
     auto rows = [&](const std::vector<Span>& spans) {
       auto row_start = [&](int ty) {
