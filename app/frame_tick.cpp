@@ -153,6 +153,8 @@ struct FrameMemory {
   bool eventSince = false;    // a window event or worker result since
   int settleFrames = 0;
   uint64_t drawn = 0;
+  uint64_t parts = 0;  // of them, parts of the frame
+  uint64_t partSignatures[kScreenParts] = {};  // what the parts that change alone showed
 };
 FrameMemory Shown;
 
@@ -166,11 +168,12 @@ bool InputThisFrame() {
          !pressedIds.empty() || !releasedIds.empty() || !absolutePositions.empty();
 }
 
-// A change the screen must show (beyond the frames that settle the last one).
-bool ScreenChanged(const FrameWindow& window, FrameAsk ask, uint64_t nowMs, uint64_t signature) {
+// A change the screen must show (beyond the frames that settle the last one), not counting the
+// redraws that animations asked for.
+bool ScreenChanged(const FrameWindow& window, FrameAsk ask, uint64_t signature) {
   return FullRedraw || ask == FrameAsk::Paint || !Shown.drawnOnce || !HasDevice() ||
          !SameWindow(window, Shown.window) || Shown.eventSince || InputThisFrame() || !DeferredActions.empty() ||
-         nowMs >= RedrawDueMs() || signature != Shown.signature;
+         signature != Shown.signature;
 }
 
 }  // namespace
@@ -179,23 +182,70 @@ void NoteScreenEvent() { Shown.eventSince = true; }
 
 uint64_t DrawnFrameCount() { return Shown.drawn; }
 
+uint64_t PartFrameCount() { return Shown.parts; }
+
+namespace {
+
+// The box of frame pixels that the parts due now cover: the animations that asked for parts, and
+// the parts that change alone whose look changed. False when one of them needs the whole frame
+// (its part no longer holds, or it was not drawn last time); *any tells whether one is due.
+bool PartsDue(uint64_t nowMs, const uint64_t* partSignatures, PixelBox* box, bool* any) {
+  *any = false;
+  bool hold = true;
+  auto add = [&](const PixelBox& b) {
+    *box = *any ? UnionBox(*box, b) : b;
+    *any = true;
+  };
+  PixelBox b;
+  if (nowMs >= PartRedrawDueMs()) {
+    if (RedrawPartDue(nowMs, &b)) add(b);
+    else hold = false, *any = true;
+  }
+  for (int p = 0; p < kScreenParts; ++p) {
+    if (partSignatures[p] == Shown.partSignatures[p]) continue;
+    if (PartDrawnBox(p, &b)) add(b);
+    else hold = false, *any = true;
+  }
+  return hold;
+}
+
+}  // namespace
+
 bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
-  const uint64_t nowMs = MonotonicMs();
+  const uint64_t nowMs = FrameNowMs();
   AppTickAt(nowMs);
   bool drawn = false;
-  const bool changed = WindowDrawable(window) && ScreenChanged(window, ask, nowMs, MainScreenSignature(nowMs));
-  if (changed || (WindowDrawable(window) && Shown.settleFrames > 0)) {
+  const bool drawable = WindowDrawable(window);
+  const bool changed =
+      drawable && (nowMs >= RedrawDueMs() || ScreenChanged(window, ask, MainScreenSignature(nowMs)));
+  // With nothing else changed, only the parts that changed or animate are drawn (the whole, when
+  // one of them cannot be drawn alone or the last change is still settling).
+  uint64_t partSignatures[kScreenParts];
+  for (int p = 0; p < kScreenParts; ++p) partSignatures[p] = ScreenPartSignature(p, nowMs);
+  PixelBox part;
+  bool partDue = false;
+  const bool partsHold = drawable && PartsDue(nowMs, partSignatures, &part, &partDue);
+  const bool partOnly = partDue && partsHold && !changed && Shown.settleFrames == 0;
+  const bool whole = changed || (drawable && Shown.settleFrames > 0) || (drawable && partDue && !partOnly);
+  if (partOnly) {
+    drawn = DrawWindowFrame(window, DrawMainScreen, &part);
+    Shown.parts += drawn;
+  } else if (whole) {
     drawn = DrawWindowFrame(window, DrawMainScreen);
     if (drawn) {
-      ++Shown.drawn;
       Shown.drawnOnce = true;
       Shown.window = window;
       Shown.eventSince = false;
-      Shown.settleFrames = changed ? kSettleFrames : Shown.settleFrames - 1;
+      Shown.settleFrames = changed ? kSettleFrames : std::max(0, Shown.settleFrames - 1);
     }
   }
+  Shown.drawn += drawn;
   RunDeferredActions();
   // Taken after the frame and its actions: what the next tick must differ from to be drawn.
-  if (drawn) Shown.signature = MainScreenSignature(MonotonicMs());
+  if (drawn) {
+    const uint64_t afterMs = FrameNowMs();
+    Shown.signature = MainScreenSignature(afterMs);
+    for (int p = 0; p < kScreenParts; ++p) Shown.partSignatures[p] = ScreenPartSignature(p, afterMs);
+  }
   return drawn;
 }

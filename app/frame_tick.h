@@ -36,7 +36,9 @@ enum class FrameAsk : uint8_t { Paint, Timer };
 // the frame is a Paint, the window's size or scale changed, a window event or worker result came
 // since the last drawn frame (and for two frames after one, which show what its clicks changed),
 // the screen's signature (screens/screen_signature.h) differs from the last drawn frame's, or a
-// redraw asked for by an animation is due, or FullRedraw is on; then the deferred actions.
+// redraw asked for by an animation is due, or FullRedraw is on; when only animations that asked
+// for their parts of the screen (RedrawPartAt) are due, only those parts are drawn and presented;
+// then the deferred actions.
 // Returns whether the frame was drawn.
 bool DriveFrame(const FrameWindow& window, FrameAsk ask = FrameAsk::Paint);
 // Every frame drawn, changed or not (for comparing and measuring); on when VELDMIX_FULL_REDRAW is
@@ -44,5 +46,7 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask = FrameAsk::Paint);
 extern bool FullRedraw;
 // Something the screen may show changed outside the tick: a window event, a worker's result.
 void NoteScreenEvent();
-// Frames drawn since start (for measurements).
+// Frames drawn since start (for measurements), and of them the parts of frames: what an
+// animation asked for, drawn and presented alone while nothing else changed.
 uint64_t DrawnFrameCount();
+uint64_t PartFrameCount();

@@ -6,6 +6,8 @@
 //   heap allocations per frame (every malloc of the process).
 //   VELDMIX_BENCH_FRAME_PNG=PATH keeps the last frame, to check that a change leaves the pixels
 //   alone.
+//   BM_MainScreenIdleEmptyLanes: both decks empty and nothing touched, each frame a part of one
+//   (the travelling spots); cpu_ms, ui_cpu_ms as above, drawn and parts per frame.
 //   BM_MainScreenLayoutSplit: the same frame drawn part by part: background (the backdrop with the
 //   panels it keeps, and its lights), widgets (top bar, phase meter, deck panels, mixer, browser),
 //   waveforms (the two lanes with their chips) and glow (the end of the frame), and text: the time
@@ -28,6 +30,7 @@
 #include "engine/engine.h"
 #include "engine/side_slots.h"
 #include "library/track_view.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "screens/browser_screen.h"
 #include "screens/deck_panel.h"
@@ -274,7 +277,41 @@ void BM_MainScreenLayoutSplit(benchmark::State& state) {
   ReportSpread(state, std::move(ms));
 }
 
+// The screen left alone with both decks empty: their lanes' spots travel, so each frame redraws
+// their parts alone. Timed on a clock stepped by hand, one frame period a frame.
+uint64_t IdleClockMs = 0;
+void BM_MainScreenIdleEmptyLanes(benchmark::State& state) {
+  SetUpScreen();
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    for (DeckState& deck : Engine.decks) deck.track.reset(), deck.playing = false;
+  }
+  IdleClockMs = 1000000;
+  FrameNowMs = [] { return IdleClockMs; };
+  const FrameWindow window{kWidth, kHeight, false, 1.0f};
+  DriveFrame(window);
+  std::vector<double> ms;
+  const double cpu_start = ProcessCpuSeconds(), ui_cpu_start = ThreadCpuSeconds();
+  const uint64_t drawn = DrawnFrameCount(), parts = PartFrameCount();
+  for (auto _ : state) {
+    IdleClockMs += static_cast<uint64_t>(kFrameSeconds * 1000);
+    const auto start = Clock::now();
+    DriveFrame(window, FrameAsk::Timer);
+    const double seconds = Since(start);
+    state.SetIterationTime(seconds);
+    ms.push_back(seconds * 1e3);
+  }
+  const double frames = static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+  state.counters["cpu_ms"] = (ProcessCpuSeconds() - cpu_start) / frames * 1e3;
+  state.counters["ui_cpu_ms"] = (ThreadCpuSeconds() - ui_cpu_start) / frames * 1e3;
+  state.counters["drawn"] = static_cast<double>(DrawnFrameCount() - drawn) / frames;
+  state.counters["parts"] = static_cast<double>(PartFrameCount() - parts) / frames;
+  ReportSpread(state, std::move(ms));
+  FrameNowMs = MonotonicMs;
+}
+
 }  // namespace
 
+BENCHMARK(BM_MainScreenIdleEmptyLanes)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);
 BENCHMARK(BM_MainScreenLayoutFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);
 BENCHMARK(BM_MainScreenLayoutSplit)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);

@@ -312,6 +312,45 @@ bool CanMergeAfter(size_t filesBefore) {
          last.searchText == SearchText && last.crateSearch == CrateSearch;
 }
 
+// True when the search box's text changed since the last rebuild but the view is otherwise as that
+// rebuild left it (the same files, records, crate and sort, no conditions, no MATCH) and every word
+// of the last search lies inside a word of this one (typing on): this search shows a subset of
+// the rows shown, in their order, so only those need filtering, and only by the words that are
+// new (*added).
+bool Narrows(const CompiledSearch& search, CompiledSearch* added) {
+  const RebuildInputs& last = LastRebuild;
+  if (!last.mergeable || MatchDeck || last.files != ViewItems.size() || ViewOrder.size() > last.files ||
+      last.records != TrackLibrary.size() || last.column != SortColumn || last.ascending != SortAscending ||
+      last.crateSearch != CrateSearch || last.searchText == SearchText || !search.predicates.empty())
+    return false;
+  const CompiledSearch before = CompileSearch(last.crateSearch, last.searchText);
+  if (!before.predicates.empty()) return false;
+  for (const std::wstring& old : before.words)
+    if (std::none_of(search.words.begin(), search.words.end(),
+                     [&](const std::wstring& word) { return word.find(old) != std::wstring::npos; }))
+      return false;
+  for (size_t w = 0; w < search.words.size(); ++w) {
+    if (std::find(before.words.begin(), before.words.end(), search.words[w]) != before.words.end()) continue;
+    added->words.push_back(search.words[w]);
+    added->wordBytes.push_back(search.wordBytes[w]);
+  }
+  return true;
+}
+
+// Drops the shown rows that the added words rule out. The files are visited in scan order, which
+// reads memory in sequence (the display order jumps about a large collection). A row whose text
+// lacks a word looks its record's own tags up: typing on rules out few rows, and visiting every
+// record would cost more.
+void NarrowShownRows(const CompiledSearch& added, const MatchTarget& target) {
+  if (added.words.empty()) return;
+  const std::vector<bool> inSomeTags(added.words.size(), true);
+  std::vector<uint8_t> kept(ViewItems.size(), 0);
+  for (int i : ViewOrder) kept[static_cast<size_t>(i)] = 1;
+  for (size_t i = 0; i < ViewItems.size(); ++i)
+    if (kept[i] && !PassesFilter(ViewItems[i], added, inSomeTags, target)) kept[i] = 0;
+  std::erase_if(ViewOrder, [&](int i) { return !kept[static_cast<size_t>(i)]; });
+}
+
 // Filters ViewItems from `first` on and merges them into ViewOrder where a full rebuild would put
 // them: a new file follows every shown file it ties with, those being earlier in scan order.
 void MergeNewFiles(size_t first) {
@@ -423,14 +462,20 @@ int CompareTracks(const LibraryFile& a, const LibraryFile& b, int column) {
 }
 
 void RebuildView() {
-  ViewOrder.clear();
   const CompiledSearch search = CompileSearch(CrateSearch, SearchText);
   MatchTarget target;
   if (MatchDeck) {
     target.deck = OnAirDeck();
     if (target.deck >= 0) target.bpm = DeckBpm(target.deck), target.key = DeckKey(target.deck);
   }
+  CompiledSearch added;
+  if (Narrows(search, &added)) {
+    NarrowShownRows(added, target);
+    LastRebuild.searchText = SearchText;
+    return;
+  }
   const std::vector<bool> inSomeTags = WordsInSomeOwnTags(search.words, ViewItems.size());
+  ViewOrder.clear();
   for (size_t i = 0; i < ViewItems.size(); ++i)
     if (PassesFilter(ViewItems[i], search, inSomeTags, target)) ViewOrder.push_back(static_cast<int>(i));
   const int column = SortColumn;

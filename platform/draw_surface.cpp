@@ -421,6 +421,7 @@ std::unique_ptr<DrawSurface> DrawSurface::Adopt(void* cairoSurface, int pixelWid
   d->height_ = pixelHeight;
   d->scale_ = dipScale;
   d->clips_.reserve(16);
+  d->base_ = PixelBox{0, 0, pixelWidth, pixelHeight};
   cairo_set_miter_limit(Cr(d->cr_), kMiterLimit);
   d->SetTransform(Affine{});
   return d;
@@ -492,7 +493,7 @@ void DrawSurface::SetTransform(const Affine& t) {
 }
 
 void DrawSurface::PushClip(float x, float y, float width, float height) {
-  Box box{0, 0, 0, 0};
+  Box box{0, 0, 0, 0, {}};
   if (transformUsable_ && Usable(x, y) && UsableSize(width) && UsableSize(height)) {
     const Affine d = DeviceTransform();
     float xs[4], ys[4];
@@ -507,6 +508,9 @@ void DrawSurface::PushClip(float x, float y, float width, float height) {
     box.y0 = first(*std::min_element(ys, ys + 4));
     box.y1 = first(*std::max_element(ys, ys + 4));
   }
+  const PixelBox under = PushedClip();
+  box.pushed = PixelBox{std::clamp(box.x0, under.x0, under.x1), std::clamp(box.y0, under.y0, under.y1),
+                        std::clamp(box.x1, under.x0, under.x1), std::clamp(box.y1, under.y0, under.y1)};
   int x0, y0, x1, y1;
   DeviceClip(&x0, &y0, &x1, &y1);
   box.x0 = std::clamp(box.x0, x0, x1), box.x1 = std::clamp(box.x1, x0, x1);
@@ -528,29 +532,44 @@ void DrawSurface::ResetClips() {
 
 void DrawSurface::DeviceClip(int* x0, int* y0, int* x1, int* y1) const {
   if (clips_.empty()) {
-    *x0 = 0, *y0 = 0, *x1 = width_, *y1 = height_;
+    *x0 = base_.x0, *y0 = base_.y0, *x1 = base_.x1, *y1 = base_.y1;
   } else {
     const Box& b = clips_.back();
     *x0 = b.x0, *y0 = b.y0, *x1 = b.x1, *y1 = b.y1;
   }
 }
 
+PixelBox DrawSurface::PushedClip() const {
+  return clips_.empty() ? PixelBox{0, 0, width_, height_} : clips_.back().pushed;
+}
+
+void DrawSurface::SetBaseClip(const PixelBox& box) {
+  base_ = PixelBox{std::clamp(box.x0, 0, width_), std::clamp(box.y0, 0, height_), std::clamp(box.x1, 0, width_),
+                   std::clamp(box.y1, 0, height_)};
+  base_.x1 = std::max(base_.x1, base_.x0), base_.y1 = std::max(base_.y1, base_.y0);
+  ResetClips();
+}
+
+void DrawSurface::ClearBaseClip() { SetBaseClip(PixelBox{0, 0, width_, height_}); }
+
 void DrawSurface::ApplyClip() {
   cairo_t* cr = Cr(cr_);
   cairo_reset_clip(cr);
-  if (clips_.empty()) return;
-  const Box& b = clips_.back();
+  int x0, y0, x1, y1;
+  DeviceClip(&x0, &y0, &x1, &y1);
+  if (clips_.empty() && base_ == PixelBox{0, 0, width_, height_}) return;
   cairo_identity_matrix(cr);
   cairo_new_path(cr);
-  cairo_rectangle(cr, b.x0, b.y0, std::max(0, b.x1 - b.x0), std::max(0, b.y1 - b.y0));
+  cairo_rectangle(cr, x0, y0, std::max(0, x1 - x0), std::max(0, y1 - y0));
   cairo_clip(cr);
   SetTransform(transform_);
 }
 
 bool DrawSurface::Drawable() const {
   if (!transformUsable_) return false;
-  if (!clips_.empty() && (clips_.back().x1 <= clips_.back().x0 || clips_.back().y1 <= clips_.back().y0)) return false;
-  return true;
+  int x0, y0, x1, y1;
+  DeviceClip(&x0, &y0, &x1, &y1);
+  return x1 > x0 && y1 > y0;
 }
 
 void DrawSurface::Clear(Rgba c) {
@@ -558,6 +577,10 @@ void DrawSurface::Clear(Rgba c) {
   cairo_save(cr);
   cairo_reset_clip(cr);
   cairo_identity_matrix(cr);
+  if (!(base_ == PixelBox{0, 0, width_, height_})) {
+    cairo_rectangle(cr, base_.x0, base_.y0, base_.x1 - base_.x0, base_.y1 - base_.y0);
+    cairo_clip(cr);
+  }
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
   cairo_set_source_rgba(cr, Unit(c.r), Unit(c.g), Unit(c.b), Unit(c.a));
   cairo_paint(cr);

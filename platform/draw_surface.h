@@ -36,6 +36,13 @@ struct PixelView {
   int stride = 0;
 };
 
+// A box of device pixels, [x0, x1) x [y0, y1).
+struct PixelBox {
+  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  bool Empty() const { return x1 <= x0 || y1 <= y0; }
+  bool operator==(const PixelBox&) const = default;
+};
+
 struct GradientStop {
   float offset = 0;
   Rgba color;
@@ -209,10 +216,17 @@ class DrawSurface {
   void PopClip();
   void ResetClips();
   int clipDepth() const { return static_cast<int>(clips_.size()); }
-  // The current clip in device pixels, [x0, x1) x [y0, y1); the whole surface when none is pushed.
+  // The current clip in device pixels, [x0, x1) x [y0, y1); the base clip when none is pushed.
   void DeviceClip(int* x0, int* y0, int* x1, int* y1) const;
+  // The clip of the pushed rectangles alone, as if there were no base clip.
+  PixelBox PushedClip() const;
+  // A box that every later drawing call and Clear stay inside, whatever is pushed, until the next
+  // SetBaseClip or ClearBaseClip: a part of a picture redrawn over what it held. Drops pushed clips.
+  void SetBaseClip(const PixelBox& box);
+  void ClearBaseClip();
 
-  // Fills the whole surface (or a device-pixel box) with the colour, ignoring transform and clip.
+  // Fills the surface inside the base clip (or a device-pixel box) with the colour, ignoring
+  // transform and pushed clips.
   void Clear(Rgba color);
   void ClearBox(int x, int y, int width, int height);
 
@@ -283,8 +297,10 @@ class DrawSurface {
   bool transformUsable_ = true;
   struct Box {
     int x0, y0, x1, y1;
+    PixelBox pushed;  // the same without the base clip
   };
   std::vector<Box> clips_;
+  PixelBox base_;  // the whole surface when no base clip is set
   Rgba color_;
   GradientBrush* brush_ = nullptr;
 };

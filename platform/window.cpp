@@ -507,15 +507,26 @@ void PresentSolidFrame(uint32_t rgb) {
   SDL_UpdateWindowSurface(g_window);
 }
 
-bool PresentFrameImage(const PixelView& image) {
+bool PresentFrameImage(const PixelView& image, const PixelBox& changed) {
   if (!g_window || !image.pixels || image.width <= 0 || image.height <= 0) return false;
   SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom(image.pixels, image.width, image.height, 32,
                                                           image.stride * 4, SDL_PIXELFORMAT_ARGB8888);
   if (!frame) return false;
   SDL_SetSurfaceBlendMode(frame, SDL_BLENDMODE_NONE);
   SDL_Surface* target = SDL_GetWindowSurface(g_window);
-  const bool shown = target && SDL_BlitSurface(frame, nullptr, target, nullptr) == 0 &&
-                     SDL_UpdateWindowSurface(g_window) == 0;
+  const int x0 = std::clamp(changed.x0, 0, image.width), y0 = std::clamp(changed.y0, 0, image.height);
+  const int x1 = std::clamp(changed.x1, x0, image.width), y1 = std::clamp(changed.y1, y0, image.height);
+  bool shown = target != nullptr;
+  // A window surface of another size (just resized) takes the whole frame.
+  if (shown && (x0 > 0 || y0 > 0 || x1 < image.width || y1 < image.height) && target->w == image.width &&
+      target->h == image.height) {
+    SDL_Rect box{x0, y0, x1 - x0, y1 - y0};
+    SDL_Rect at = box;
+    shown = box.w == 0 || box.h == 0 ||
+            (SDL_BlitSurface(frame, &box, target, &at) == 0 && SDL_UpdateWindowSurfaceRects(g_window, &box, 1) == 0);
+  } else if (shown) {
+    shown = SDL_BlitSurface(frame, nullptr, target, nullptr) == 0 && SDL_UpdateWindowSurface(g_window) == 0;
+  }
   SDL_FreeSurface(frame);
   return shown;
 }

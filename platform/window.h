@@ -118,8 +118,9 @@ void WindowClientSize(int* width, int* height);
 void AcceptFileDrops(bool on);
 // Fills the whole client area with one 0xRRGGBB colour and shows it.
 void PresentSolidFrame(uint32_t rgb);
-// Shows a finished frame (premultiplied ARGB words) in the window; false when it could not be shown.
-bool PresentFrameImage(const PixelView& image);
+// Shows a finished frame (premultiplied ARGB words) in the window, or only its pixels in
+// `changed` (the rest is as the window shows it); false when it could not be shown.
+bool PresentFrameImage(const PixelView& image, const PixelBox& changed);
 
 // --- Timers ---
 

@@ -76,8 +76,7 @@ void FoldDecks(Fold& f) {
 
 void FoldMixAndMeters(Fold& f, uint64_t nowMs) {
   f << CrossfaderPosition << Meters.masterLeft << Meters.masterRight << Meters.microphone << Meters.limiterDb
-    << Meters.spectrum << (nowMs < Meters.clipUntilMs) << ShownLoad(Meters.load) << Meters.dropouts
-    << Meters.dropoutRiseMs;
+    << Meters.spectrum << (nowMs < Meters.clipUntilMs);
   f << Engine.outputRunning.load() << Engine.sampleRate.load() << Engine.bufferFrames.load()
     << Engine.recording.load() << Engine.inputOn.load() << Engine.inputCapturing.load()
     << Engine.padRecordState.load() << Engine.booth.wanted.load() << Engine.phones.running.load();
@@ -101,6 +100,18 @@ void FoldShell(Fold& f, uint64_t nowMs) {
 }
 
 }  // namespace
+
+uint64_t ScreenPartSignature(int part, uint64_t nowMs) {
+  Fold f;
+  switch (part) {
+    case kLoadMeterPart:
+      f << ShownLoad(Meters.load) << Meters.dropouts << Meters.dropoutRiseMs << DropoutRecent(nowMs);
+      break;
+    default:
+      break;
+  }
+  return f.hash();
+}
 
 uint64_t MainScreenSignature(uint64_t nowMs) {
   Fold f;

@@ -6,5 +6,17 @@
 // asks for its redraw as it draws (ui/frame_driver.h RedrawAt). UI thread.
 #include <cstdint>
 
-// The signature at nowMs (MonotonicMs): cheap, no drawing, no allocation.
+#include "ui/frame_driver.h"
+
+// The signature at nowMs (MonotonicMs): cheap, no drawing, no allocation. It leaves out what the
+// parts below show.
 uint64_t MainScreenSignature(uint64_t nowMs);
+
+// Parts of the main screen that change alone, often, while the rest stays (the frame driver's
+// part numbers, ui/frame_driver.h NotePartDrawn): what each shows, folded the same way.
+enum ScreenPart : int {
+  kLoadMeterPart = 0,  // the top bar's audio load, dropout count and dot
+  kScreenParts
+};
+uint64_t ScreenPartSignature(int part, uint64_t nowMs);
+static_assert(kScreenParts <= kMaxScreenParts);

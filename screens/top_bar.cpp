@@ -28,6 +28,7 @@
 #include "platform/audio_devices.h"
 #include "platform/clock.h"
 #include "screens/main_screen.h"
+#include "screens/screen_signature.h"
 #include "settings/help_screen.h"
 #include "settings/settings_screen.h"
 #include "ui/frame_driver.h"
@@ -145,9 +146,6 @@ Color SpectrumColour(int band) {
                   : Mix(ColorOf(Pal.Purple), ColorOf(Pal.DeckB), 2 * (t - 0.5f));
 }
 
-bool DropoutRecent(uint64_t nowMs) {
-  return Meters.dropouts >= 1 && nowMs >= Meters.dropoutRiseMs && nowMs - Meters.dropoutRiseMs <= kRecentDropoutMs;
-}
 
 // The right group lays buttons out from the right edge leftwards.
 struct RightCursor {
@@ -332,9 +330,20 @@ void ResetDropouts() {
 void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   const bool recent = DropoutRecent(nowMs);
   const bool lit = recent && (nowMs / kDropoutBlinkMs) % 4 < 2;
+  // The meter changes alone (its load, count and blink): only its button is redrawn, unless its
+  // tooltip, which says the same, is open.
+  const bool alone = !MouseIn(button);
+  if (alone) NotePartDrawn(kLoadMeterPart, button);
   if (recent) {
-    RedrawAt((nowMs / (2 * kDropoutBlinkMs) + 1) * 2 * kDropoutBlinkMs);  // its next switch
-    RedrawAt(Meters.dropoutRiseMs + kRecentDropoutMs + 1);
+    const uint64_t nextSwitch = (nowMs / (2 * kDropoutBlinkMs) + 1) * 2 * kDropoutBlinkMs;
+    const uint64_t calm = Meters.dropoutRiseMs + kRecentDropoutMs + 1;
+    if (alone) {
+      RedrawPartAt(nextSwitch, button, UINT64_MAX);
+      RedrawPartAt(calm, button, UINT64_MAX);
+    } else {
+      RedrawAt(nextSwitch);
+      RedrawAt(calm);
+    }
   }
   if (Button(kLoadMeter.id, button, L"", ColorOf(recent ? Pal.Red : Pal.Text), lit, kLoadMeter.textSize))
     ResetDropouts();
@@ -425,6 +434,10 @@ void DrawOutputStatus(Rc r, float cy, float middleEnd, float loadMeterX) {
 }
 
 }  // namespace
+
+bool DropoutRecent(uint64_t nowMs) {
+  return Meters.dropouts >= 1 && nowMs >= Meters.dropoutRiseMs && nowMs - Meters.dropoutRiseMs <= kRecentDropoutMs;
+}
 
 // ---- master-effect label ------------------------------------------------------------------------------
 

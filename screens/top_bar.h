@@ -21,6 +21,8 @@ void DrawTopBar(Rc r);
 // The audio load as the load meter's bar shows it: 0 (no bar) up to 1% (and for NaN), else the
 // share of the bar's track it fills, in whole DIPs of the track and at least its shortest fill.
 float ShownLoad(float load);
+// True from a counted dropout for about ten seconds (nowMs on MonotonicMs): the load meter blinks.
+bool DropoutRecent(uint64_t nowMs);
 // Draws and handles only the bar's MIDI button, where DrawTopBar puts it in r, for an overlay that
 // keeps it usable while the rest of the bar sees no mouse (MIDI learn of the macros panel).
 void DrawTopBarMidiButton(Rc r);

@@ -46,6 +46,14 @@ constexpr float kIdleLineAlpha = 0.35f;
 constexpr double kIdleSpotDeckOffsetDip = 400.0, kIdleSpotSpeedDipPerS = 260.0;
 constexpr float kIdleSpotRadiusX = 90.0f, kIdleSpotRadiusY = 14.0f, kIdleSpotAlpha = 0.35f;
 constexpr float kIdleSpotLineHalfDip = 50.0f, kIdleSpotLineWidth = 2.0f, kIdleSpotLineAlpha = 0.4f;
+// The spot moves in steps of this many milliseconds of the frame clock (about 30 a second): an
+// idle screen then draws a small part of itself 30 times a second rather than every frame.
+constexpr uint64_t kIdleSpotStepMs = 33;
+// The spot asks for the part of the lane it crosses this long ahead: a frame later than that is
+// drawn whole.
+constexpr uint64_t kIdleSpotAheadMs = 100;
+constexpr float kIdleSpotEdgeDip = 1.0f;  // antialiasing beyond the spot's ellipse
+constexpr double kMsPerSecond = 1000.0;
 constexpr float kIdleTextSizeShort = 10.0f, kIdleTextSize = 11.5f;
 constexpr float kIdleTextOffsetDip = 6.0f, kIdleTextHeightDip = 22.0f;
 
@@ -138,10 +146,20 @@ void DrawIdleLane(int deck, Rc r, bool shortLane) {
   DrawLine(r.x + kIdleMarginDip, cy, r.Right() - kIdleMarginDip, cy, DeckColourOf(deck, kIdleLineAlpha), 1);
   const double travel = r.w - 2 * kIdleMarginDip;
   if (travel > 0) {
-    RedrawNextFrame();  // the spot travels
-    const float sx = r.x + kIdleMarginDip +
-                     static_cast<float>(std::fmod(deck * kIdleSpotDeckOffsetDip + FrameClock * kIdleSpotSpeedDipPerS,
-                                                  travel));
+    const uint64_t nowMs = static_cast<uint64_t>(std::llround(std::max(0.0, FrameClock) * kMsPerSecond));
+    const uint64_t stepMs = nowMs / kIdleSpotStepMs * kIdleSpotStepMs;
+    const double seconds = static_cast<double>(stepMs) / kMsPerSecond;
+    const double along = std::fmod(deck * kIdleSpotDeckOffsetDip + seconds * kIdleSpotSpeedDipPerS, travel);
+    const float sx = r.x + kIdleMarginDip + static_cast<float>(along);
+    // The next steps redraw the stretch of the lane the spot crosses, unless it wraps round to
+    // the lane's start, which takes the whole travel.
+    const double ahead = along + kIdleSpotAheadMs / kMsPerSecond * kIdleSpotSpeedDipPerS;
+    const float reach = kIdleSpotRadiusX + kIdleSpotEdgeDip;
+    const float x0 = ahead < travel ? sx - reach : r.x + kIdleMarginDip - reach;
+    const float x1 = ahead < travel ? static_cast<float>(r.x + kIdleMarginDip + ahead) + reach
+                                    : r.Right() - kIdleMarginDip + reach;
+    const float halfHeight = std::max(kIdleSpotRadiusY, kIdleSpotLineWidth / 2) + kIdleSpotEdgeDip;
+    RedrawPartAt(stepMs + kIdleSpotStepMs, Rc{x0, cy - halfHeight, x1 - x0, 2 * halfHeight}, stepMs + kIdleSpotAheadMs);
     SoftGlow(sx, cy, kIdleSpotRadiusX, kIdleSpotRadiusY, DeckColourOf(deck, kIdleSpotAlpha));
     GlowLine(sx - kIdleSpotLineHalfDip, cy, sx + kIdleSpotLineHalfDip, cy, DeckColourOf(deck, kIdleSpotLineAlpha),
              kIdleSpotLineWidth);

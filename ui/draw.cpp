@@ -386,8 +386,9 @@ bool OnFrameUnclipped(Rc r) {
   if (!Target || !TheDevice || Target != TheDevice->frame.get()) return false;
   const Affine m = Target->transform();
   if (m.m11 != 1 || m.m12 != 0 || m.m21 != 0 || m.m22 != 1 || m.dx != 0 || m.dy != 0) return false;
-  int x0, y0, x1, y1;
-  Target->DeviceClip(&x0, &y0, &x1, &y1);
+  // A base clip (a part of the frame redrawn) leaves the same panels listed as a whole frame.
+  const PixelBox clip = Target->PushedClip();
+  const int x0 = clip.x0, y0 = clip.y0, x1 = clip.x1, y1 = clip.y1;
   const float s = Target->dipScale();
   return std::floor(r.x * s) >= x0 && std::floor(r.y * s) >= y0 && std::ceil(r.Right() * s) <= x1 &&
          std::ceil(r.Bottom() * s) <= y1;

@@ -450,7 +450,8 @@ bool FillRadialPixels(DrawSurface& target, float cx, float cy, float rx, float r
   // A large fill is shared among the draw workers in bands that start on even rows, so that an
   // odd row that reuses the row before finds it in its own band.
   const int rows = y_end - y_begin;
-  const bool banded = static_cast<int64_t>(rows) * (2 * drx * reach) >= kBandedFillPixels;
+  const float columns = std::min(2 * drx * reach, static_cast<float>(clip_x1 - clip_x0));
+  const bool banded = static_cast<float>(rows) * columns >= kBandedFillPixels;
   const int bands = banded ? std::min(DrawBands(), std::max(1, rows / 2)) : 1;
   auto band_start = [&](int k) { return k == 0 ? y_begin : k == bands ? y_end : (y_begin + rows * k / bands) & ~1; };
   auto band = [&](int k) {
@@ -825,8 +826,10 @@ bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float*
   if (y_end <= y_begin) return true;
   PixelView px = target.Pixels();
   if (!px.pixels) return false;
-  // Large images are bound by memory speed, which several threads share better than one.
-  const int bands = DrawBands(), rows = y_end - y_begin;
+  // Large images are bound by memory speed, which several threads share better than one; a small
+  // box (a part of the frame) is done sooner than the workers wake.
+  const int rows = y_end - y_begin;
+  const int bands = static_cast<int64_t>(rows) * (x_end - x_begin) < kBandedFillPixels ? 1 : DrawBands();
   auto band = [&](int k) {
     for (int y = y_begin + rows * k / bands; y < y_begin + rows * (k + 1) / bands; ++y) {
       uint32_t* row = px.pixels + static_cast<size_t>(y) * px.stride;

@@ -11,12 +11,45 @@
 #include "ui/glow.h"
 
 double FrameClock = 0.0;
+uint64_t (*FrameNowMs)() = MonotonicMs;
 
 namespace {
 
 constexpr double kMsPerSecond = 1000.0;
+constexpr float kFar = 1.0e6f;  // pixels: a box clamped this far out still covers the frame
 constexpr uint64_t kNoRedraw = std::numeric_limits<uint64_t>::max();
-uint64_t RedrawDue = kNoRedraw;
+uint64_t RedrawDue = kNoRedraw;  // of the whole frame
+// What the parts asked for: the earliest, the union of their boxes (frame pixels, grown by the
+// glow's reach) and the earliest time one of them stops holding.
+uint64_t PartDue = kNoRedraw, PartUntil = kNoRedraw;
+PixelBox PartBox;
+bool PartAsked = false;
+// Where the parts that change alone were drawn: this frame's, and the last drawn frame's.
+struct DrawnParts {
+  PixelBox box[kMaxScreenParts];
+  bool drawn[kMaxScreenParts] = {};
+};
+DrawnParts PartsNow, PartsShown;
+
+// The device pixels of r under the frame's transform, grown by the glow's reach; false when r
+// cannot be placed (not on the frame, or not finite).
+bool DeviceBoxOf(Rc r, PixelBox* box) {
+  DrawSurface* frame = FrameTarget();
+  if (!frame || DrawTarget() != frame || !std::isfinite(r.x) || !std::isfinite(r.y) || !std::isfinite(r.w) ||
+      !std::isfinite(r.h) || r.w < 0 || r.h < 0)
+    return false;
+  const Affine d = frame->DeviceTransform();
+  float xs[4], ys[4];
+  MapPoint(d, r.x, r.y, &xs[0], &ys[0]);
+  MapPoint(d, r.Right(), r.y, &xs[1], &ys[1]);
+  MapPoint(d, r.x, r.Bottom(), &xs[2], &ys[2]);
+  MapPoint(d, r.Right(), r.Bottom(), &xs[3], &ys[3]);
+  auto lo = [](const float* v) { return std::clamp(*std::min_element(v, v + 4), -kFar, kFar); };
+  auto hi = [](const float* v) { return std::clamp(*std::max_element(v, v + 4), -kFar, kFar); };
+  *box = PixelBox{static_cast<int>(std::floor(lo(xs))) - kGlowReachPx, static_cast<int>(std::floor(lo(ys))) - kGlowReachPx,
+                  static_cast<int>(std::ceil(hi(xs))) + kGlowReachPx, static_cast<int>(std::ceil(hi(ys))) + kGlowReachPx};
+  return true;
+}
 
 // The targets follow the window: a new UI scale or a size the window events did not bring.
 bool TargetsFitWindow(const FrameWindow& window) {
@@ -31,25 +64,73 @@ bool WindowDrawable(const FrameWindow& window) {
   return !window.minimised && window.pixelWidth >= kMinDrawPixels && window.pixelHeight >= kMinDrawPixels;
 }
 
-bool DrawWindowFrame(const FrameWindow& window, void (*draw)()) {
+bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* part) {
   if (!WindowDrawable(window)) return false;
   if (!HasDevice() && !CreateDevice(window.pixelWidth, window.pixelHeight, window.scale)) return false;
-  if (!TargetsFitWindow(window)) ResizeTargets(window.pixelWidth, window.pixelHeight, window.scale);
+  if (!TargetsFitWindow(window)) {
+    if (part) return false;  // what the window shows is not this frame's to patch
+    ResizeTargets(window.pixelWidth, window.pixelHeight, window.scale);
+  }
   if (!HasDevice()) return false;  // the resize lost the device; it is made again next frame
-  const uint64_t nowMs = MonotonicMs();
+  const uint64_t nowMs = FrameNowMs();
   FrameClock = static_cast<double>(nowMs) / kMsPerSecond;
-  RedrawDue = kNoRedraw;
+  RedrawDue = PartDue = PartUntil = kNoRedraw;
+  PartBox = PixelBox{};
+  PartAsked = false;
+  PartsNow = DrawnParts{};
   ResetGlowLayer();
   BeginDraw();
+  const PixelView image = FrameImage();
+  const PixelBox tiles = part ? OnGlowTiles(*part, image.width, image.height) : PixelBox{};
+  if (part) FrameTarget()->SetBaseClip(tiles);
   draw();
-  EndFrame();
+  EndFrame(part ? &tiles : nullptr);
+  if (part && FrameTarget()) FrameTarget()->ClearBaseClip();
+  PartsShown = PartsNow;
   EndFrameInput();
   return true;
+}
+
+void NotePartDrawn(int part, Rc r) {
+  PixelBox box;
+  if (part < 0 || part >= kMaxScreenParts || !DeviceBoxOf(r, &box)) return;
+  PartsNow.box[part] = PartsNow.drawn[part] ? UnionBox(PartsNow.box[part], box) : box;
+  PartsNow.drawn[part] = true;
+}
+
+bool PartDrawnBox(int part, PixelBox* box) {
+  if (part < 0 || part >= kMaxScreenParts || !PartsShown.drawn[part]) return false;
+  *box = PartsShown.box[part];
+  return true;
+}
+
+PixelBox OnGlowTiles(const PixelBox& box, int width, int height) {
+  auto down = [](int v, int limit) { return std::min(limit, std::max(0, v) / kGlowTilePx * kGlowTilePx); };
+  auto up = [](int v, int limit) {
+    return std::min(limit, (std::max(0, v) + kGlowTilePx - 1) / kGlowTilePx * kGlowTilePx);
+  };
+  return PixelBox{down(box.x0, width), down(box.y0, height), up(box.x1, width), up(box.y1, height)};
+}
+
+PixelBox UnionBox(const PixelBox& a, const PixelBox& b) {
+  return PixelBox{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
 }
 
 void RedrawAt(uint64_t monotonicMs) { RedrawDue = std::min(RedrawDue, monotonicMs); }
 
 void RedrawNextFrame() { RedrawDue = 0; }
+
+void RedrawPartAt(uint64_t monotonicMs, Rc r, uint64_t untilMs) {
+  PixelBox box;
+  if (!DeviceBoxOf(r, &box)) {
+    RedrawAt(monotonicMs);
+    return;
+  }
+  PartBox = PartAsked ? UnionBox(PartBox, box) : box;
+  PartAsked = true;
+  PartDue = std::min(PartDue, monotonicMs);
+  PartUntil = std::min(PartUntil, untilMs);
+}
 
 bool BlinkLit(uint64_t nowMs, uint64_t periodMs) {
   if (periodMs == 0) return true;
@@ -57,4 +138,18 @@ bool BlinkLit(uint64_t nowMs, uint64_t periodMs) {
   return (nowMs / periodMs) % 2 == 0;
 }
 
+bool BlinkLit(uint64_t nowMs, uint64_t periodMs, Rc r) {
+  if (periodMs == 0) return true;
+  RedrawPartAt((nowMs / periodMs + 1) * periodMs, r, kNoRedraw);
+  return (nowMs / periodMs) % 2 == 0;
+}
+
 uint64_t RedrawDueMs() { return RedrawDue; }
+
+uint64_t PartRedrawDueMs() { return PartDue; }
+
+bool RedrawPartDue(uint64_t nowMs, PixelBox* part) {
+  if (nowMs >= RedrawDue || !PartAsked || nowMs < PartDue || nowMs > PartUntil) return false;
+  *part = PartBox;
+  return true;
+}

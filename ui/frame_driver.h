@@ -5,6 +5,8 @@
 // (app/frame_tick.h). UI thread only.
 #include <cstdint>
 
+#include "ui/draw.h"
+
 // A client area narrower or lower than this (pixels) is not drawn; the tick still runs.
 inline constexpr int kMinDrawPixels = 200;
 inline constexpr float kDpiTolerance = 0.01f;  // a smaller DPI difference keeps the targets
@@ -17,8 +19,10 @@ struct FrameWindow {
   float scale = 1.0f;      // the UI scale: the window's DPI / 96
 };
 
-// Seconds on the MonotonicMs clock, set at the start of every drawn frame; animations read it.
+// Seconds on the frames' clock, set at the start of every drawn frame; animations read it.
 extern double FrameClock;
+// The frames' clock in milliseconds: MonotonicMs, unless a test steps it by hand.
+extern uint64_t (*FrameNowMs)();
 
 // False while the window is minimised or smaller than kMinDrawPixels either way.
 bool WindowDrawable(const FrameWindow& window);
@@ -26,16 +30,40 @@ bool WindowDrawable(const FrameWindow& window);
 // One drawn frame: makes the device on demand, follows the window's size and scale, sets the
 // frame clock, resets the glow layer and the redraw requests, begins, runs `draw` (which covers
 // the whole frame), ends the frame (glow pass, overlays, present) and the frame's input (drag,
-// one-frame mouse fields, per-frame id sets). False, with nothing drawn and the input kept, when
-// the window is not drawable or the device cannot be made (it is tried again next time).
-bool DrawWindowFrame(const FrameWindow& window, void (*draw)());
+// one-frame mouse fields, per-frame id sets). With `part`, only those pixels (grown to whole glow
+// tiles) change: `draw` runs whole, its drawing kept inside them, and only they are presented; the targets must already fit
+// the window. False, with nothing drawn and the input kept, when the window is not drawable or
+// the device cannot be made (it is tried again next time).
+bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* part = nullptr);
 
 // What moves with time asks for the frame at which it next looks different: a blink its next
 // switch, a light that travels the very next frame. The earliest request of a drawn frame holds
 // until the next drawn frame.
 void RedrawAt(uint64_t monotonicMs);
 void RedrawNextFrame();
-// A blink lit on the even periodMs periods of the clock; asks for the frame of its next switch.
+// The same for what changes only inside r (DIPs under the current transform, on the frame; its
+// queued glows included) up to untilMs: a frame that only such requests ask for redraws their
+// boxes alone (grown by the glow's reach).
+void RedrawPartAt(uint64_t monotonicMs, Rc r, uint64_t untilMs);
+// A blink lit on the even periodMs periods of the clock; asks for the frame of its next switch
+// (of r alone when r is given).
 bool BlinkLit(uint64_t nowMs, uint64_t periodMs);
-// The earliest MonotonicMs time asked for since the last drawn frame began; UINT64_MAX for none.
+bool BlinkLit(uint64_t nowMs, uint64_t periodMs, Rc r);
+// The earliest MonotonicMs time asked for since the last drawn frame began, of the whole frame
+// and of its parts; UINT64_MAX for none.
 uint64_t RedrawDueMs();
+uint64_t PartRedrawDueMs();
+// When every request due by nowMs asked for a part that still holds then: true and the box of
+// frame pixels to redraw; false when a whole frame is due.
+bool RedrawPartDue(uint64_t nowMs, PixelBox* part);
+
+// Parts of the screen that change alone, by number below kMaxScreenParts: where each was drawn
+// this frame (r in DIPs under the current transform, its glows included), and for the shell the
+// box of frame pixels it covered in the last drawn frame (false when it was not drawn there).
+inline constexpr int kMaxScreenParts = 4;
+void NotePartDrawn(int part, Rc r);
+bool PartDrawnBox(int part, PixelBox* box);
+// The smallest box of whole glow tiles inside a width x height frame that holds `box`.
+PixelBox OnGlowTiles(const PixelBox& box, int width, int height);
+// A box of frame pixels holding both.
+PixelBox UnionBox(const PixelBox& a, const PixelBox& b);

@@ -21,7 +21,7 @@ using namespace glow_lanes;
 
 // The pass works on 8 x 8-pixel tiles of the frame that lie near a glowing shape; the rest of
 // the frame is never touched.
-constexpr int kTile = 8;
+constexpr int kTile = kGlowTilePx;
 constexpr int kTileHalf = kTile / 2;
 constexpr int kTileQuarter = kTile / 4;
 // Blur deviations in glow-target pixels (half the frame's resolution).
@@ -47,6 +47,14 @@ constexpr float kWideSigmaPx = 2 * kWideSigma;
 constexpr float kEdgePx = 2.0f;
 // A glow whose alpha is under half a level changes no pixel (premultiplied: no channel exceeds it).
 constexpr float kInvisible = 0.5f;
+static_assert(kGlowReachPx >= kMaxReachPx + kEdgePx, "a glow changes pixels up to its reach");
+// How far a pixel of the composited glow depends on the glow target, in frame pixels: the wide
+// blur's taps at quarter resolution, and the resampling down and up on either side.
+constexpr int kDependPx = 4 * kWideTaps + 4 * 2 + 2 * 2 + 2 * kTightTaps;
+// A part of the frame redrawn works the glow out this far around it (whole tiles).
+constexpr int kPartMarginPx = (kDependPx + kTile - 1) / kTile * kTile;
+// Fewer tiles than this are worked on by the calling thread alone.
+constexpr size_t kFewTiles = 1024;
 // Columns (DIPs) of a column glow marked as one box.
 constexpr int kColumnStretch = 16;
 
@@ -117,6 +125,7 @@ struct GlowBuffers {
   int w = 0, h = 0, hw = 0, hh = 0, qw = 0, qh = 0, tw = 0, th = 0;
   std::vector<uint8_t> marked, tight, wasMarked, wasTight, mask;
   std::vector<Span> spans, tightSpans;
+  std::vector<Span> partSpans;  // a part of the frame redrawn: the spans composited
   std::vector<Span> staleGlow, staleWide, staleTight;  // what ClearStale clears
   Plane quarter, quarterH, quarterBlur;  // quarter resolution
   Plane halfH, combined;                 // glow-target resolution
@@ -366,7 +375,10 @@ void ClearStale(const PixelView& glow) {
   CollectSpans(B.mask, &B.staleWide);
   for (size_t i = 0; i < n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
   CollectSpans(B.mask, &B.staleTight);
-  const int bands = DrawBands();
+  size_t tiles = 0;
+  for (const std::vector<Span>* spans : {&B.staleGlow, &B.staleWide, &B.staleTight})
+    for (const Span& s : *spans) tiles += s.tx1 - s.tx0;
+  const int bands = tiles < kFewTiles ? 1 : DrawBands();
   auto band = [&](int k) {
     auto rows = [&](const std::vector<Span>& spans) {
       auto row_start = [&](int ty) {
@@ -578,12 +590,19 @@ Bands CutBands(int wanted) {
 }
 
 // Blurs the glow target into B.combined (unless `blur` is false: B.combined already holds this
-// glow) and adds it onto the frame.
-void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur) {
-  const Bands bands = CutBands(DrawBands());
+// glow) and adds it onto the frame: over every span, or over B.partSpans alone when `part`.
+void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur, bool part) {
+  // A few tiles (a part of the frame) are done sooner than the workers wake.
+  size_t tiles = 0;
+  for (const Span& s : B.spans) tiles += s.tx1 - s.tx0;
+  const Bands bands = CutBands(tiles < kFewTiles ? 1 : DrawBands());
   auto last = [&](int k) { Composite(bands.Spans(k), frame, k); };
+  auto composite = [&] {
+    if (part) Composite(B.partSpans, frame, 0);
+    else RunDrawBands(bands.count, last);
+  };
   if (!blur) {
-    RunDrawBands(bands.count, last);
+    composite();
     return;
   }
   std::fill(B.litLo.begin(), B.litLo.end(), B.hw);
@@ -599,19 +618,52 @@ void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur) 
   RunDrawBands(bands.count, first);
   RunDrawBands(bands.count, second);
   RunDrawBands(bands.count, third);
-  RunDrawBands(bands.count, last);
+  composite();
 }
 
-// Draws GlowList from GlowStartIndex on the glow target, blurs it and adds it onto the frame.
-// False when a target is broken.
-bool RunGlowPass(DrawSurface* frame) {
+// Tiles of a device-pixel box (on whole tiles) as [tx0, tx1) x [ty0, ty1), inside the frame.
+struct TileBox {
+  int tx0, ty0, tx1, ty1;
+  bool Holds(int tx, int ty) const { return tx >= tx0 && tx < tx1 && ty >= ty0 && ty < ty1; }
+};
+TileBox TilesOf(const PixelBox& box, int grow) {
+  return TileBox{std::clamp((box.x0 - grow) / kTile, 0, B.tw), std::clamp((box.y0 - grow) / kTile, 0, B.th),
+                 std::clamp((box.x1 + grow + kTile - 1) / kTile, 0, B.tw),
+                 std::clamp((box.y1 + grow + kTile - 1) / kTile, 0, B.th)};
+}
+
+// A part of the frame redrawn: the glow is worked out only near it (the tiles whose glow target
+// its pixels depend on) and added only inside it.
+void KeepTilesNear(const PixelBox& part) {
+  const TileBox near = TilesOf(part, kPartMarginPx);
+  for (int ty = 0; ty < B.th; ++ty)
+    for (int tx = 0; tx < B.tw; ++tx)
+      if (!near.Holds(tx, ty)) {
+        const size_t i = static_cast<size_t>(ty) * B.tw + tx;
+        B.marked[i] = B.tight[i] = 0;
+      }
+}
+void CollectPartSpans(const PixelBox& part) {
+  const TileBox inside = TilesOf(part, 0);
+  B.partSpans.clear();
+  for (const Span& s : B.spans) {
+    if (s.ty < inside.ty0 || s.ty >= inside.ty1) continue;
+    const int tx0 = std::max(s.tx0, inside.tx0), tx1 = std::min(s.tx1, inside.tx1);
+    if (tx0 < tx1) B.partSpans.push_back(Span{s.ty, tx0, tx1});
+  }
+}
+
+// Draws GlowList from GlowStartIndex on the glow target, blurs it and adds it onto the frame, or
+// onto the part of it given (whole tiles), whose pixels were drawn afresh. False when a target is
+// broken.
+bool RunGlowPass(DrawSurface* frame, const PixelBox* part) {
   DrawSurface* glow = GlowTarget();
   if (!glow) return false;
   Prepare(frame, glow);
   const float scale = frame->dipScale();
-  if (SameGlowsAsLast(scale)) {
+  if (!part && SameGlowsAsLast(scale)) {
     if (!B.spans.empty()) {
-      BlurAndComposite(glow->Pixels(), frame->Pixels(), false);
+      BlurAndComposite(glow->Pixels(), frame->Pixels(), false, false);
       frame->MarkDirty(0, 0, frame->pixelWidth(), frame->pixelHeight());
     }
     return frame->Ok();
@@ -620,6 +672,7 @@ bool RunGlowPass(DrawSurface* frame) {
   std::fill(B.marked.begin(), B.marked.end(), 0);
   std::fill(B.tight.begin(), B.tight.end(), 0);
   for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) MarkShape(GlowList[i], scale);
+  if (part) KeepTilesNear(*part);
 
   ClearStale(glow->Pixels());
   glow->MarkDirty(0, 0, glow->pixelWidth(), glow->pixelHeight());
@@ -627,25 +680,33 @@ bool RunGlowPass(DrawSurface* frame) {
   B.wasTight = B.tight;
   CollectSpans(B.marked, &B.spans);
   CollectSpans(B.tight, &B.tightSpans);
+  if (part) CollectPartSpans(*part);
   B.lastShapes.assign(GlowList.begin() + static_cast<ptrdiff_t>(GlowStartIndex), GlowList.end());
   B.lastScale = scale;
   if (B.spans.empty()) {
-    B.reusable = true;
+    B.reusable = !part;
     return true;
   }
 
   SetDrawTarget(glow);
+  // Shapes land only in the tiles kept: the zeros elsewhere hold.
+  if (part) {
+    const TileBox near = TilesOf(*part, kPartMarginPx);
+    glow->SetBaseClip(PixelBox{near.tx0 * kTileHalf, near.ty0 * kTileHalf, near.tx1 * kTileHalf, near.ty1 * kTileHalf});
+  }
   for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) {
     glow->SetTransform(GlowList[i].transform);
     DrawGlowShape(GlowList[i]);
   }
   glow->SetTransform(Affine{});
+  if (part) glow->ClearBaseClip();
   SetDrawTarget(frame);
   if (!glow->Ok()) return false;
 
   const PixelView g = glow->Pixels();
-  BlurAndComposite(g, frame->Pixels(), true);
-  B.reusable = true;
+  BlurAndComposite(g, frame->Pixels(), true, part != nullptr);
+  // The planes hold the glow near the part only.
+  B.reusable = !part;
   frame->MarkDirty(0, 0, frame->pixelWidth(), frame->pixelHeight());
   return frame->Ok();
 }
@@ -763,7 +824,7 @@ FramePresenter SetFramePresenter(FramePresenter present) {
   return old;
 }
 
-void EndFrame() {
+void EndFrame(const PixelBox* part) {
   DrawSurface* frame = FrameTarget();
   bool ok = frame != nullptr;
   if (ok) {
@@ -771,7 +832,7 @@ void EndFrame() {
     frame->ResetClips();
     ok = frame->Ok();
   }
-  if (ok && !GlowList.empty()) ok = RunGlowPass(frame);
+  if (ok && !GlowList.empty()) ok = RunGlowPass(frame, part);
   if (ok && !OverlayList.empty()) {
     frame->SetTransform(Affine{});
     // By index, and each callable moved out first: an overlay may queue another.
@@ -790,5 +851,7 @@ void EndFrame() {
     ReleaseDevice();
     return;
   }
-  if (Presenter && !Presenter(FrameImage())) ReleaseDevice();
+  const PixelView image = FrameImage();
+  const PixelBox changed = part ? *part : PixelBox{0, 0, image.width, image.height};
+  if (Presenter && !Presenter(image, changed)) ReleaseDevice();
 }

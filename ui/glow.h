@@ -70,10 +70,18 @@ void DrawGlowShape(const GlowShape& shape);
 // How the window shows a finished frame; false when it could not (the device is then released
 // and made again on the next frame). Without a presenter frames stay off-screen. Returns the
 // presenter it replaces.
-using FramePresenter = std::function<bool(const PixelView&)>;
+// `changed` is the box of the frame's pixels drawn since the last presented frame (all of them
+// but for a part of the frame redrawn); the rest is as the window shows it.
+using FramePresenter = std::function<bool(const PixelView& frame, const PixelBox& changed)>;
 FramePresenter SetFramePresenter(FramePresenter present);
+
+// The glow works on tiles of this many frame pixels a side, and changes pixels at most this far
+// (frame pixels) from the shape that glows.
+inline constexpr int kGlowTilePx = 8;
+inline constexpr int kGlowReachPx = 40;
 
 // Ends the frame: the glow pass over GlowList from GlowStartIndex, the overlays, then the
 // presenter. Always empties the overlay list. A broken target releases the device instead of
-// presenting.
-void EndFrame();
+// presenting. With `part` (whole glow tiles, the frame's base clip), only those pixels were drawn
+// afresh: the glow is added inside it alone and the presenter told so.
+void EndFrame(const PixelBox* part = nullptr);

@@ -177,4 +177,6 @@ void EvictIdleKeptImages() {
   if (FrameCount % kSweepEveryFrames == 0) Sweep(kIdleFrames);
 }
 
+void ForgetKeptImages() { Images.clear(); }
+
 size_t KeptImageCount() { return Images.size(); }

@@ -25,5 +25,7 @@ bool DrawKeptTextLine(DrawSurface& target, const TextFormat& format, std::string
                       float y, float width, float height, TextAlign align);
 // Once a frame: images not drawn for about a second are dropped.
 void EvictIdleKeptImages();
+// Drops every image: what follows draws as after a start (for comparing two runs of frames).
+void ForgetKeptImages();
 // How many images are kept or waiting to be made.
 size_t KeptImageCount();

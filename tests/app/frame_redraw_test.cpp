@@ -21,6 +21,7 @@
 #include "engine/mix_meters.h"
 #include "engine/mixer_controls.h"
 #include "platform/clock.h"
+#include "ui/frame_driver.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
 #include "settings/help_screen.h"
@@ -29,6 +30,7 @@
 #include "support/temp_home.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
+#include "ui/kept_images.h"
 #include "ui/modal.h"
 
 namespace {
@@ -69,11 +71,15 @@ class FrameRedraw : public ::testing::Test {
   void SetUp() override {
     saved_ = Settings;
     TestMode = true;
-    SetFramePresenter([this](const PixelView& v) {
-      shown_.clear();
-      for (int y = 0; y < v.height; ++y)
-        shown_.insert(shown_.end(), v.pixels + static_cast<size_t>(y) * v.stride,
-                      v.pixels + static_cast<size_t>(y) * v.stride + v.width);
+    // A window's own image: a part of a frame changes only its pixels.
+    SetFramePresenter([this](const PixelView& v, const PixelBox& changed) {
+      if (v.width != shownWidth_ || shown_.size() != static_cast<size_t>(v.width) * v.height) {
+        shown_.assign(static_cast<size_t>(v.width) * v.height, 0);
+        shownWidth_ = v.width;
+      }
+      for (int y = std::max(0, changed.y0); y < std::min(v.height, changed.y1); ++y)
+        for (int x = std::max(0, changed.x0); x < std::min(v.width, changed.x1); ++x)
+          shown_[static_cast<size_t>(y) * v.width + x] = v.pixels[static_cast<size_t>(y) * v.stride + x];
       return true;
     });
   }
@@ -179,7 +185,48 @@ class FrameRedraw : public ::testing::Test {
     return run;
   }
 
+  // The empty lanes' travelling spots, frame by frame on a clock stepped by hand, with a status
+  // message, a hover, a late frame, a resize, the upright lanes and four decks on the way; what
+  // the window shows after each frame, as a hash of its pixels.
+  struct IdleRun {
+    std::vector<uint64_t> shots;
+    uint64_t drawn = 0, parts = 0;
+  };
+  static constexpr int kIdleFrames = 110;
+  static constexpr uint64_t kFrameMs = 15, kLateFrameMs = 400;
+  static inline uint64_t FakeNowMs = 0;
+
+  IdleRun RunIdle(bool fullRedraw) {
+    Reset();
+    ReleaseDevice();
+    FullRedraw = fullRedraw;
+    ForgetKeptImages();  // both runs start with nothing kept
+    FakeNowMs = 5000000;
+    FrameNowMs = [] { return FakeNowMs; };
+    IdleRun run;
+    FrameWindow window{1400, 900, false, 1.0f};
+    const uint64_t drawn = DrawnFrameCount(), parts = PartFrameCount();
+    DriveFrame(window);
+    for (int frame = 0; frame < kIdleFrames; ++frame) {
+      if (frame == 15) ShowStatus(L"Loaded \u201cFirst Track\u201d", kLongStatusMs);
+      if (frame == 25) Mouse(300, 140, false, false);
+      if (frame == 40) window.pixelWidth = 1600, window.pixelHeight = 1000;
+      if (frame == 60) Settings.Vertical = true;
+      if (frame == 80) Settings.Vertical = false, Settings.FourDecks = true;
+      FakeNowMs += frame == 50 ? kLateFrameMs : kFrameMs;
+      DriveFrame(window, FrameAsk::Timer);
+      uint64_t hash = 1469598103934665603ull;
+      for (uint32_t p : shown_) hash = (hash ^ p) * 1099511628211ull;
+      run.shots.push_back(hash);
+    }
+    FrameNowMs = MonotonicMs;
+    run.drawn = DrawnFrameCount() - drawn;
+    run.parts = PartFrameCount() - parts;
+    return run;
+  }
+
   std::vector<uint32_t> shown_;
+  int shownWidth_ = 0;
   TempHome home_;
   SettingsRecord saved_;
 };
@@ -215,3 +262,24 @@ TEST_F(FrameRedraw, OnlyChangedFramesAreDrawnAndTheyShowWhatAFullRedrawShows) {
 }
 
 }  // namespace
+
+TEST_F(FrameRedraw, EmptyLanesRedrawOnlyTheirSpotsAndShowWhatAFullRedrawShows) {
+  IdleRun full, parts;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const unsigned minute = NowLocal().minute;
+    full = RunIdle(true);
+    parts = RunIdle(false);
+    if (NowLocal().minute == minute) break;
+  }
+  ASSERT_EQ(full.shots.size(), parts.shots.size());
+  for (size_t i = 0; i < full.shots.size(); ++i)
+    EXPECT_EQ(full.shots[i], parts.shots[i]) << "frame " << i << ": pixels unlike a full redraw";
+  // The spots step about 30 times a second, every second or third frame of the session.
+  size_t moved = 0;
+  for (size_t i = 1; i < full.shots.size(); ++i) moved += full.shots[i] != full.shots[i - 1];
+  EXPECT_GE(moved, 40u) << "the spots travel";
+  EXPECT_EQ(full.parts, 0u);
+  EXPECT_LE(parts.drawn, moved + 12) << "a frame in which no spot steps draws nothing";
+  // Whole frames: the first, each change with the two frames that settle it, and the late frame.
+  EXPECT_GE(parts.parts + 20, moved) << "the rest redraw only the spots";
+}

@@ -369,3 +369,42 @@ TEST_F(TrackViewTest, TextSortsRankAgainWhenFilesChange) {
   RebuildView();
   EXPECT_EQ(Shown(), (Titles{L"b", L"a", L"a", L"0"}));
 }
+
+TEST_F(TrackViewTest, TypingOnFiltersTheShownRowsToWhatAFullSearchShows) {
+  // Titles and artists that share prefixes, some words only in records' own tags, ties in every
+  // sort key; typed a key at a time, with a deletion, a condition typed in and words in any order.
+  std::vector<LibraryFile> files;
+  const std::wstring words[] = {L"deep", L"deeper", L"house", L"hou", L"warm é", L"art", L"artist", L"Live"};
+  for (int i = 0; i < 400; ++i) {
+    files.push_back(File(words[i % 8] + L" " + words[i * 3 % 8], words[i * 5 % 7], i % 3 ? L"House" : L"techno",
+                         100.0 + i % 9, i % 5));
+    files.back().path = L"/music/" + std::to_wstring(i) + L".mp3";
+    if (i % 13 == 0) TrackInfoFor(files.back().path).myTags = L"Warmer, artistic";
+  }
+  const std::wstring typed[] = {L"deep hou", L"artist warm", L"hou  deep é", L"bpm:12 deep", L"warmer x"};
+  for (int column : {kSortTitle, kSortArtist, kSortSourceOrder}) {
+    for (const std::wstring& query : typed) {
+      SortColumn = column, SortAscending = column != kSortArtist;
+      SearchText.clear();
+      ViewItems.clear();
+      RebuildView();
+      Deliver(files);
+      // Every prefix, then the last key taken back and typed again.
+      std::vector<std::wstring> keys;
+      for (size_t n = 1; n <= query.size(); ++n) keys.push_back(query.substr(0, n));
+      keys.push_back(query.substr(0, query.size() - 1));
+      keys.push_back(query);
+      for (const std::wstring& text : keys) {
+        SearchText = text;
+        RebuildView();
+        const std::vector<int> typedRows = ViewOrder;
+        RebuildView();  // the same text again: a full search
+        EXPECT_EQ(typedRows, ViewOrder) << "'" << WideToUtf8(text) << "' column " << column;
+      }
+    }
+  }
+  // Typing on narrows: the last query still shows rows, and a word only in own tags finds them.
+  SearchText = L"artistic";
+  RebuildView();
+  EXPECT_FALSE(ViewOrder.empty());
+}

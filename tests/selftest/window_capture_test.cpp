@@ -63,7 +63,7 @@ class WindowCapture : public ::testing::Test {
     ResetDecksForTest();
     Status = StatusLine{};
     Input = UiInput{};
-    SetFramePresenter([this](const PixelView& v) {
+    SetFramePresenter([this](const PixelView& v, const PixelBox&) {
       shown_.width = v.width;
       shown_.height = v.height;
       shown_.pixels.clear();

@@ -290,7 +290,7 @@ class FrameDriver : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetFrameState();
-    SetFramePresenter([this](const PixelView& v) {
+    SetFramePresenter([this](const PixelView& v, const PixelBox&) {
       ++shown_.count;
       shown_.width = v.width;
       shown_.topLeft = v.pixels[0];
@@ -371,7 +371,7 @@ TEST_F(FrameDriver, ActionsQueuedDuringTheFrameRunOnceAfterItIsPresented) {
   // The tick queues the demo announcement during the frame.
   DemoTrackState.store(kDemoDone);
   bool announcedBeforePresent = true;
-  SetFramePresenter([&](const PixelView&) {
+  SetFramePresenter([&](const PixelView&, const PixelBox&) {
     announcedBeforePresent = !Status.text.empty();
     return true;
   });

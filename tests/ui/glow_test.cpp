@@ -420,7 +420,7 @@ TEST(GlowFrameEnd, OverlaysLieAboveGlowsAndAreDestroyed) {
 TEST(GlowFrameEnd, PresentsOnceAndAFailedPresentReleasesTheDevice) {
   int presented = 0;
   PixelView shown;
-  SetFramePresenter([&](const PixelView& v) {
+  SetFramePresenter([&](const PixelView& v, const PixelBox&) {
     ++presented;
     shown = v;
     return true;
@@ -435,7 +435,7 @@ TEST(GlowFrameEnd, PresentsOnceAndAFailedPresentReleasesTheDevice) {
   EXPECT_TRUE(HasDevice());
 
   const uint32_t generation = DeviceGeneration();
-  SetFramePresenter([](const PixelView&) { return false; });
+  SetFramePresenter([](const PixelView&, const PixelBox&) { return false; });
   ResetGlowLayer();
   BeginDraw();
   QueueOverlay([] {});
@@ -452,7 +452,7 @@ TEST(PngFrames, OffscreenFrameIsWrittenAndTheWindowKeepsItsDevice) {
   TempHome home;
   const std::wstring path = Utf8ToWide(home.path() + "/frame.png");
   int presented = 0;
-  SetFramePresenter([&](const PixelView&) { return ++presented > 0; });
+  SetFramePresenter([&](const PixelView&, const PixelBox&) { return ++presented > 0; });
   ASSERT_TRUE(CreateDevice(50, 40, 1));
   BeginDraw();
   Clear(Color{0, 1, 0, 1});
