@@ -212,7 +212,7 @@ bool PartsDue(uint64_t nowMs, const uint64_t* partSignatures, PixelBox* box, boo
 }  // namespace
 
 bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
-  const uint64_t nowMs = FrameNowMs();
+  const uint64_t nowMs = FrameNowHook();
   AppTickAt(nowMs);
   bool drawn = false;
   const bool drawable = WindowDrawable(window);
@@ -243,7 +243,7 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
   RunDeferredActions();
   // Taken after the frame and its actions: what the next tick must differ from to be drawn.
   if (drawn) {
-    const uint64_t afterMs = FrameNowMs();
+    const uint64_t afterMs = FrameNowHook();
     Shown.signature = MainScreenSignature(afterMs);
     for (int p = 0; p < kScreenParts; ++p) Shown.partSignatures[p] = ScreenPartSignature(p, afterMs);
   }

@@ -27,6 +27,7 @@
 #include "settings/settings_screen.h"
 #include "settings/updates.h"
 #include "ui/file_dialogs.h"
+#include "ui/frame_driver.h"
 #include "ui/language.h"
 #include "ui/text_field.h"
 
@@ -69,6 +70,7 @@ void InstallShellHooks() {
   MacroClockHook = MonotonicSeconds;
   // ui/
   DialogWindowEventHook = MainWndProc;
+  FrameNowHook = MonotonicMs;
   ClipboardReadHook = ReadClipboardText;
   ClipboardWriteHook = WriteClipboardText;
   // settings/

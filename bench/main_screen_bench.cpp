@@ -287,7 +287,7 @@ void BM_MainScreenIdleEmptyLanes(benchmark::State& state) {
     for (DeckState& deck : Engine.decks) deck.track.reset(), deck.playing = false;
   }
   IdleClockMs = 1000000;
-  FrameNowMs = [] { return IdleClockMs; };
+  FrameNowHook = [] { return IdleClockMs; };
   const FrameWindow window{kWidth, kHeight, false, 1.0f};
   DriveFrame(window);
   std::vector<double> ms;
@@ -307,7 +307,7 @@ void BM_MainScreenIdleEmptyLanes(benchmark::State& state) {
   state.counters["drawn"] = static_cast<double>(DrawnFrameCount() - drawn) / frames;
   state.counters["parts"] = static_cast<double>(PartFrameCount() - parts) / frames;
   ReportSpread(state, std::move(ms));
-  FrameNowMs = MonotonicMs;
+  FrameNowHook = MonotonicMs;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "ui/glow.h"
 
 double FrameClock = 0.0;
-uint64_t (*FrameNowMs)() = MonotonicMs;
+uint64_t (*FrameNowHook)() = MonotonicMs;
 
 namespace {
 
@@ -72,7 +72,7 @@ bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* 
     ResizeTargets(window.pixelWidth, window.pixelHeight, window.scale);
   }
   if (!HasDevice()) return false;  // the resize lost the device; it is made again next frame
-  const uint64_t nowMs = FrameNowMs();
+  const uint64_t nowMs = FrameNowHook();
   FrameClock = static_cast<double>(nowMs) / kMsPerSecond;
   RedrawDue = PartDue = PartUntil = kNoRedraw;
   PartBox = PixelBox{};

@@ -21,8 +21,8 @@ struct FrameWindow {
 
 // Seconds on the frames' clock, set at the start of every drawn frame; animations read it.
 extern double FrameClock;
-// The frames' clock in milliseconds: MonotonicMs, unless a test steps it by hand.
-extern uint64_t (*FrameNowMs)();
+// The frames' clock in milliseconds: MonotonicMs (the shell sets it), unless a test steps it by hand.
+extern uint64_t (*FrameNowHook)();
 
 // False while the window is minimised or smaller than kMinDrawPixels either way.
 bool WindowDrawable(const FrameWindow& window);

@@ -202,7 +202,7 @@ class FrameRedraw : public ::testing::Test {
     FullRedraw = fullRedraw;
     ForgetKeptImages();  // both runs start with nothing kept
     FakeNowMs = 5000000;
-    FrameNowMs = [] { return FakeNowMs; };
+    FrameNowHook = [] { return FakeNowMs; };
     IdleRun run;
     FrameWindow window{1400, 900, false, 1.0f};
     const uint64_t drawn = DrawnFrameCount(), parts = PartFrameCount();
@@ -219,7 +219,7 @@ class FrameRedraw : public ::testing::Test {
       for (uint32_t p : shown_) hash = (hash ^ p) * 1099511628211ull;
       run.shots.push_back(hash);
     }
-    FrameNowMs = MonotonicMs;
+    FrameNowHook = MonotonicMs;
     run.drawn = DrawnFrameCount() - drawn;
     run.parts = PartFrameCount() - parts;
     return run;

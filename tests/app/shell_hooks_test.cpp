@@ -17,6 +17,7 @@
 #include "settings/demo_tracks.h"
 #include "settings/updates.h"
 #include "ui/file_dialogs.h"
+#include "ui/frame_driver.h"
 #include "ui/text_field.h"
 
 namespace {
@@ -45,6 +46,7 @@ TEST(ShellHooks, NoneIsEmptyOnceTheStartHasSetThem) {
   EXPECT_TRUE(KaraokeTranslateHook);
   EXPECT_TRUE(MacroClockHook);
   EXPECT_TRUE(DialogWindowEventHook);
+  EXPECT_TRUE(FrameNowHook);
   EXPECT_TRUE(ClipboardReadHook);
   EXPECT_TRUE(ClipboardWriteHook);
   EXPECT_TRUE(CloseMainWindowHook);
