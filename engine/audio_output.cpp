@@ -112,13 +112,31 @@ void TakeFormat(DeviceRun& run, AudioStream* stream, const AudioStreamFormat& fo
 
 // --- Starting and stopping -----------------------------------------------------------------------
 
+SecondaryPlacement PlaceSecondaries(const OutputConfig& config) {
+  // A master that follows the default device is compared by the default's id.
+  const std::wstring masterId = config.masterDevice.empty() ? DefaultAudioDeviceId(kRenderFlow) : config.masterDevice;
+  SecondaryPlacement place;
+  place.phonesOnMaster = config.phonesMode == kPhonesOwnOutput && config.phonesDevice == masterId;
+  place.boothOnMaster = !config.boothDevice.empty() && config.boothDevice == masterId;
+  place.phonesOwnDevice = config.phonesMode == kPhonesOwnOutput && !place.phonesOnMaster;
+  place.boothOwnDevice = !config.boothDevice.empty() && !place.boothOnMaster;
+  return place;
+}
+
+void TakeSecondaryRouting(AudioEngine& engine, const OutputConfig& config, const SecondaryPlacement& place) {
+  engine.phonesMode = config.phonesMode;
+  engine.phonesDevice = config.phonesDevice;
+  engine.phonesPair = config.phonesPair;
+  engine.boothDevice = config.boothDevice;
+  engine.boothPair = config.boothPair;
+  engine.phonesOnMaster = place.phonesOnMaster;
+  engine.boothOnMaster = place.boothOnMaster;
+}
+
 void StartOutput(AudioEngine& engine, const OutputConfig& config) {
   AssertNotAudioThread();
   StopOutputs(engine);
-  // A master that follows the default device is compared by the default's id.
-  const std::wstring masterId = config.masterDevice.empty() ? DefaultAudioDeviceId(kRenderFlow) : config.masterDevice;
-  const bool phonesOnMaster = config.phonesMode == kPhonesOwnOutput && config.phonesDevice == masterId;
-  const bool boothOnMaster = !config.boothDevice.empty() && config.boothDevice == masterId;
+  const SecondaryPlacement place = PlaceSecondaries(config);
   // No render runs while the outputs are stopped: the rings can be sized here.
   RingResize(engine.phones.ring, kSecondaryRingFrames);
   RingResize(engine.booth.ring, kSecondaryRingFrames);
@@ -126,24 +144,18 @@ void StartOutput(AudioEngine& engine, const OutputConfig& config) {
     std::lock_guard<RealtimeMutex> guard(engine.lock);
     engine.masterDevice = config.masterDevice;
     engine.masterPair = std::max(config.masterPair, 0);
-    engine.phonesMode = config.phonesMode;
-    engine.phonesDevice = config.phonesDevice;
-    engine.phonesPair = config.phonesPair;
-    engine.boothDevice = config.boothDevice;
-    engine.boothPair = config.boothPair;
+    TakeSecondaryRouting(engine, config, place);
     engine.routeShareMode = config.shareMode;
     engine.bufferMs = config.bufferMs;
     engine.externalMixer = config.externalMixer;
     engine.deckCount = config.deckCount;
     engine.masterDeviceId = config.masterDevice;
-    engine.phonesOnMaster = phonesOnMaster;
-    engine.boothOnMaster = boothOnMaster;
     engine.phones.deviceId = config.phonesDevice;
     engine.phones.pair = config.phonesPair;
-    engine.phones.wanted.store(config.phonesMode == kPhonesOwnOutput && !phonesOnMaster);
+    engine.phones.wanted.store(place.phonesOwnDevice);
     engine.booth.deviceId = config.boothDevice;
     engine.booth.pair = config.boothPair;
-    engine.booth.wanted.store(!config.boothDevice.empty() && !boothOnMaster);
+    engine.booth.wanted.store(place.boothOwnDevice);
   }
   engine.stopOutputs.store(false);
   engine.lastWriteFlag.store(false);

@@ -47,6 +47,16 @@ inline std::wstring DeviceIdString(const AudioDevice& device) { return device.id
 // decides which secondary outputs run on the master device, sizes and empties their rings and
 // starts the master thread and a thread for each secondary output on another device. UI thread.
 void StartOutput(AudioEngine& engine, const OutputConfig& config);
+
+// Which of the headphone and booth outputs play on the master's own device (mixed into its
+// blocks) rather than on a device of their own.
+struct SecondaryPlacement {
+  bool phonesOnMaster = false, boothOnMaster = false;
+  bool phonesOwnDevice = false, boothOwnDevice = false;  // each wants its own output thread
+};
+SecondaryPlacement PlaceSecondaries(const OutputConfig& config);
+// Stores the headphone and booth routing of config into engine. The caller holds engine.lock.
+void TakeSecondaryRouting(AudioEngine& engine, const OutputConfig& config, const SecondaryPlacement& place);
 // Sets stopOutputs and joins the master, headphone and booth threads, then a finished recorder
 // thread while recording is off. UI thread.
 void StopOutputs(AudioEngine& engine);

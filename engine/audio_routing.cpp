@@ -47,24 +47,15 @@ void RouteSecondary(AudioEngine& engine, SecondaryOutput& output, OutputKind kin
 // Takes the new headphone and booth routing while the master plays on: the mixes on the master's
 // device change with the next block, the outputs on other devices restart alone.
 void RerouteSecondaries(AudioEngine& engine, const OutputConfig& config) {
-  const std::wstring masterId =
-      config.masterDevice.empty() ? DefaultAudioDeviceId(kRenderFlow) : config.masterDevice;
-  const bool phonesOnMaster = config.phonesMode == kPhonesOwnOutput && config.phonesDevice == masterId;
-  const bool boothOnMaster = !config.boothDevice.empty() && config.boothDevice == masterId;
+  const SecondaryPlacement place = PlaceSecondaries(config);
   {
     std::lock_guard<RealtimeMutex> guard(engine.lock);
-    engine.phonesMode = config.phonesMode;
-    engine.phonesDevice = config.phonesDevice;
-    engine.phonesPair = config.phonesPair;
-    engine.boothDevice = config.boothDevice;
-    engine.boothPair = config.boothPair;
-    engine.phonesOnMaster = phonesOnMaster;
-    engine.boothOnMaster = boothOnMaster;
+    TakeSecondaryRouting(engine, config, place);
   }
-  RouteSecondary(engine, engine.phones, OutputKind::kPhones, config.phonesMode == kPhonesOwnOutput && !phonesOnMaster,
-                 config.phonesDevice, config.phonesPair);
-  RouteSecondary(engine, engine.booth, OutputKind::kBooth, !config.boothDevice.empty() && !boothOnMaster,
-                 config.boothDevice, config.boothPair);
+  RouteSecondary(engine, engine.phones, OutputKind::kPhones, place.phonesOwnDevice, config.phonesDevice,
+                 config.phonesPair);
+  RouteSecondary(engine, engine.booth, OutputKind::kBooth, place.boothOwnDevice, config.boothDevice,
+                 config.boothPair);
 }
 
 }  // namespace
