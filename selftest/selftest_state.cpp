@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "base/settings.h"
 #include "control/action_table.h"
+#include "control/dispatcher.h"
 #include "platform/text.h"
 
 SelfTestProgress TestProgress;
