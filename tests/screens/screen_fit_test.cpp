@@ -108,19 +108,7 @@ class ScreenFit : public ::testing::Test {
   void Draw(Size size, int32_t layout) {
     Settings.Layout = layout;
     ASSERT_TRUE(CreateDevice(size.w, size.h, 1.0f));
-    for (int i = 0; i < 2; ++i) {
-      texts_.clear(), widgets_.clear();
-      DrawnTextLog = &texts_;
-      WidgetRectLog = &widgets_;
-      ResetGlowLayer();
-      BeginDraw();
-      Clear(ColorOf(Pal.Background));
-      DrawMainScreen();
-      EndFrame();
-      EndFrameInput();
-      DrawnTextLog = nullptr;
-      WidgetRectLog = nullptr;
-    }
+    DrawAlone(size, DrawMainScreen);
   }
   void ExpectFit(Size size, const std::string& where) const;
   // Two frames of `draw` alone (the second listed).
