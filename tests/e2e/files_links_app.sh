@@ -15,15 +15,6 @@ private_home
 data="$HOME/.local/share/Veldmix"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
-window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
-window_shown() { [ -n "$(window_id)" ]; }
-press() {
-  local w
-  w=$(window_id)
-  xdotool windowfocus --sync "$w" 2>/dev/null || xdotool windowfocus "$w"
-  xdotool key --clearmodifiers "$1"
-  sleep 0.3
-}
 
 # --- the user's set-up: every file the program keeps, and the recordings, behind links ---
 dotfiles="$work/dotfiles" synced="$work/synced" elsewhere="$work/elsewhere/recordings"

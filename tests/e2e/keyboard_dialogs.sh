@@ -7,6 +7,7 @@
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+PRESS_PAUSE=0.2
 need veldmix veldmix_tests Xvfb xdpyinfo xwininfo xdotool zenity sox
 tests="$build/veldmix_tests"
 app_pid=""
@@ -17,18 +18,6 @@ private_home
 
 # --- A private display ---
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
-
-window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
-window_shown() { [ -n "$(window_id)" ]; }
-press() {  # keys for the main window, one after another
-  local w
-  w=$(window_id)
-  xdotool windowfocus --sync "$w" 2>/dev/null || xdotool windowfocus "$w"
-  for key in "$@"; do
-    xdotool key --clearmodifiers "$key"
-    sleep 0.2
-  done
-}
 
 # --- 1. X plays and pauses deck A; Ctrl+L changes the layout ---
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 10 sine 440 vol 0.3 2>/dev/null || fail "sox could not make a track"

@@ -13,17 +13,6 @@ private_home
 data="$HOME/.local/share/Veldmix"
 start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtual display could be started"
 
-window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
-window_shown() { [ -n "$(window_id)" ]; }
-press() {  # keys for the main window, one after another
-  local w
-  w=$(window_id)
-  xdotool windowfocus --sync "$w" 2>/dev/null || xdotool windowfocus "$w"
-  for key in "$@"; do
-    xdotool key --clearmodifiers "$key"
-    sleep 0.3
-  done
-}
 history() { grep -v '^#' "$data/Lists/History.m3u8" 2>/dev/null; }
 history_is() { [ "$(history)" = "$1" ]; }
 loaded() { log_has "$1"; }

@@ -7,6 +7,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+PRESS_PAUSE=0.4
 need veldmix Xvfb xdpyinfo xwininfo xdotool import convert tesseract sox
 artifacts="$build/e2e-artifacts/tour_start"
 rm -rf "$artifacts"
@@ -19,14 +20,6 @@ start_private_display "$work/xvfb.log" -screen 0 1500x980x24 || fail "no virtual
 sox -n -r 44100 -c 2 -b 16 "$work/track.wav" synth 12 sine 440 vol 0.3 2>/dev/null || fail "sox could not make a track"
 
 window_id() { xdotool search --onlyvisible --class '^veldmix$' 2>/dev/null | head -n 1; }
-window_shown() { [ -n "$(window_id)" ]; }
-press() {
-  local w
-  w=$(window_id)
-  xdotool windowfocus --sync "$w" 2>/dev/null || xdotool windowfocus "$w"
-  xdotool key --clearmodifiers "$1"
-  sleep 0.4
-}
 # OCR of the screen, or of a part of it (WxH+X+Y) grown 2x.
 read_screen() {  # name [region]
   screen_shot "$artifacts/$1.png" || fail "no screenshot $1"

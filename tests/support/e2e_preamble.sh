@@ -178,6 +178,20 @@ own_sound_server() {
   pactl list short sinks 2>/dev/null | grep -qP '^\d+\tveldmix_test\t' || fail "the sound server has no veldmix_test sink"
 }
 
+# The program's main window by its class; a script that finds it otherwise defines its own after
+# this file. press KEY...: keys for that window, one after another, PRESS_PAUSE seconds apart.
+window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
+window_shown() { [ -n "$(window_id)" ]; }
+press() {
+  local w key
+  w=$(window_id)
+  xdotool windowfocus --sync "$w" 2>/dev/null || xdotool windowfocus "$w"
+  for key in "$@"; do
+    xdotool key --clearmodifiers "$key"
+    sleep "${PRESS_PAUSE:-0.3}"
+  done
+}
+
 e2e_cleanup() {
   set +e
   local pids
