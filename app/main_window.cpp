@@ -34,6 +34,7 @@
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/folders.h"
+#include "platform/memory_lock.h"
 #include "platform/second_window.h"
 #include "platform/signals.h"
 #include "platform/text.h"
@@ -69,6 +70,20 @@ bool PlaceMainWindow() {
   // A minimum above the work area would keep the window from fitting even when maximised.
   SetWindowMinimumSize(std::min(work.w, Scaled(kMinimumWidth)), std::min(work.h, Scaled(kMinimumHeight)));
   return width < Scaled(kMaximiseBelowWidth) || height < Scaled(kMaximiseBelowHeight);
+}
+
+// Said once: whether a machine short of memory can page out the code the audio thread runs.
+void LogMemoryLock() {
+  std::string reason;
+  switch (LockProgramMemory(&reason)) {
+    case MemoryLock::kAll: WriteLog(L"Memory: the program's pages stay in memory"); break;
+    case MemoryLock::kCode:
+      WriteLog(L"Memory: only the audio output's code stays in memory ({})", Utf8ToWide(reason));
+      break;
+    case MemoryLock::kRefused:
+      WriteLog(L"Memory: pages may be swapped out or dropped under memory pressure ({})", Utf8ToWide(reason));
+      break;
+  }
 }
 
 std::wstring FileStem(const std::wstring& path) {
@@ -145,6 +160,7 @@ bool CreateMainWindow() {
   StartPhoneRemote();
   StartTimecodeInput();
   SmartCrates = LoadCrates();
+  LogMemoryLock();
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();
   ShowFolder();

@@ -1,0 +1,60 @@
+#include "platform/memory_lock.h"
+
+#include <link.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+// The libraries a block of audio passes through on its way to the sound server.
+constexpr std::string_view kAudioPathLibraries[] = {"libc.so",      "libm.so",   "libstdc++.so", "libgcc_s.so",
+                                                    "libpulse.so",  "libpulsecommon", "libasound.so",
+                                                    "libdbus-1.so", "ld-linux"};
+
+bool OnAudioPath(const char* path) {
+  if (path == nullptr || *path == '\0') return true;  // the program itself
+  const char* slash = std::strrchr(path, '/');
+  const std::string_view name = slash != nullptr ? slash + 1 : path;
+  for (std::string_view library : kAudioPathLibraries)
+    if (name.substr(0, library.size()) == library) return true;
+  return false;
+}
+
+struct CodeLock {
+  size_t pageSize = 4096;
+  int locked = 0;    // segments locked
+  int refused = 0;   // segments the limit refused
+};
+
+int LockCodeSegments(dl_phdr_info* info, size_t, void* data) {
+  auto* lock = static_cast<CodeLock*>(data);
+  if (!OnAudioPath(info->dlpi_name)) return 0;
+  for (int i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+    if (segment.p_type != PT_LOAD || (segment.p_flags & PF_X) == 0) continue;
+    const uintptr_t start = (info->dlpi_addr + segment.p_vaddr) & ~(lock->pageSize - 1);
+    const uintptr_t end = info->dlpi_addr + segment.p_vaddr + segment.p_memsz;
+    if (mlock2(reinterpret_cast<void*>(start), end - start, MLOCK_ONFAULT) == 0) ++lock->locked;
+    else ++lock->refused;
+  }
+  return 0;
+}
+
+}  // namespace
+
+MemoryLock LockProgramMemory(std::string* reason) {
+  if (mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0) return MemoryLock::kAll;
+  const int refused = errno;
+  CodeLock lock;
+  lock.pageSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  dl_iterate_phdr(LockCodeSegments, &lock);
+  if (reason != nullptr) {
+    *reason = std::strerror(refused);
+    if (lock.refused > 0) *reason += "; the limit also refused " + std::to_string(lock.refused) + " code segment(s)";
+  }
+  return lock.locked > 0 ? MemoryLock::kCode : MemoryLock::kRefused;
+}
