@@ -255,20 +255,35 @@ void SortShown(int column, bool ascending) {
   for (size_t k = 0; k < keys.size(); ++k) ViewOrder[k] = static_cast<int>(static_cast<uint32_t>(keys[k]));
 }
 
-// For each word, whether any record's own tags hold it. A file whose text lacks a word no tags
-// hold cannot match, so its record need not be looked up. Over a view much smaller than the
-// library the lookups are cheaper than this pass: then every word counts as held.
-std::vector<bool> WordsInSomeOwnTags(const std::vector<std::wstring>& words, size_t viewFiles) {
+// Every record's own tags, lower case, read once after each full rebuild began (a change of any
+// record's tags rebuilds in full). Over a view much smaller than the library the lookups of the
+// rows' own records are cheaper than visiting every record: the tags are not read (known false).
+struct OwnTagsSeen {
+  bool read = false, known = false;
+  size_t viewFiles = 0;
+  std::vector<std::wstring> tags;
+};
+OwnTagsSeen OwnTags;
+
+void ForgetOwnTags(size_t viewFiles) { OwnTags = OwnTagsSeen{.viewFiles = viewFiles}; }
+
+// For each word, whether any record's own tags hold it (every word counts as held while the tags
+// are not known). A file whose text lacks a word no tags hold cannot match, so its record need not
+// be looked up.
+std::vector<bool> WordsInSomeOwnTags(const std::vector<std::wstring>& words) {
   constexpr size_t kRecordsPerLookup = 4;  // a record visited costs about a quarter of a lookup
-  std::vector<bool> held(words.size(), true);
-  if (words.empty() || viewFiles * kRecordsPerLookup < TrackLibrary.size()) return held;
-  held.assign(words.size(), false);
-  for (const auto& [key, record] : TrackLibrary) {
-    if (record.myTags.empty()) continue;
-    const std::wstring tags = LowerText(record.myTags);
-    for (size_t w = 0; w < words.size(); ++w)
-      if (!held[w] && tags.find(words[w]) != std::wstring::npos) held[w] = true;
+  if (!words.empty() && !OwnTags.read) {
+    OwnTags.read = true;
+    OwnTags.known = OwnTags.viewFiles * kRecordsPerLookup >= TrackLibrary.size();
+    if (OwnTags.known)
+      for (const auto& [key, record] : TrackLibrary)
+        if (!record.myTags.empty()) OwnTags.tags.push_back(LowerText(record.myTags));
   }
+  std::vector<bool> held(words.size(), !OwnTags.known);
+  if (!OwnTags.known) return held;
+  for (size_t w = 0; w < words.size(); ++w)
+    held[w] = std::any_of(OwnTags.tags.begin(), OwnTags.tags.end(),
+                          [&](const std::wstring& tags) { return tags.find(words[w]) != std::wstring::npos; });
   return held;
 }
 
@@ -312,43 +327,99 @@ bool CanMergeAfter(size_t filesBefore) {
          last.searchText == SearchText && last.crateSearch == CrateSearch;
 }
 
-// True when the search box's text changed since the last rebuild but the view is otherwise as that
-// rebuild left it (the same files, records, crate and sort, no conditions, no MATCH) and every word
-// of the last search lies inside a word of this one (typing on): this search shows a subset of
-// the rows shown, in their order, so only those need filtering, and only by the words that are
-// new (*added).
-bool Narrows(const CompiledSearch& search, CompiledSearch* added) {
+// The rows of searches shown since the last full rebuild, each what a full search for its words
+// gave, which holds while the view stays as that rebuild left it: the same files, records, crate
+// and sort, no conditions, no MATCH (any change of those rebuilds in full and forgets them). A
+// search whose every word holds a kept search's words shows a subset of its rows in their order,
+// so only those rows need filtering (typing on); a search shown before takes its rows back
+// (Backspace).
+struct KeptSearch {
+  std::vector<std::wstring> words;  // compiled, the crate's included
+  std::vector<int> rows;
+  uint64_t used = 0;
+};
+constexpr size_t kMaxKeptSearches = 32;
+std::vector<KeptSearch> Kept;
+uint64_t KeptClock = 0;
+
+bool SameView(const CompiledSearch& search) {
   const RebuildInputs& last = LastRebuild;
-  if (!last.mergeable || MatchDeck || last.files != ViewItems.size() || ViewOrder.size() > last.files ||
-      last.records != TrackLibrary.size() || last.column != SortColumn || last.ascending != SortAscending ||
-      last.crateSearch != CrateSearch || last.searchText == SearchText || !search.predicates.empty())
-    return false;
-  const CompiledSearch before = CompileSearch(last.crateSearch, last.searchText);
-  if (!before.predicates.empty()) return false;
-  for (const std::wstring& old : before.words)
-    if (std::none_of(search.words.begin(), search.words.end(),
-                     [&](const std::wstring& word) { return word.find(old) != std::wstring::npos; }))
-      return false;
-  for (size_t w = 0; w < search.words.size(); ++w) {
-    if (std::find(before.words.begin(), before.words.end(), search.words[w]) != before.words.end()) continue;
-    added->words.push_back(search.words[w]);
-    added->wordBytes.push_back(search.wordBytes[w]);
-  }
-  return true;
+  return !Kept.empty() && last.mergeable && !MatchDeck && last.files == ViewItems.size() &&
+         ViewOrder.size() <= last.files && last.records == TrackLibrary.size() && last.column == SortColumn &&
+         last.ascending == SortAscending && last.crateSearch == CrateSearch && last.searchText != SearchText &&
+         search.predicates.empty();
 }
 
-// Drops the shown rows that the added words rule out. The files are visited in scan order, which
-// reads memory in sequence (the display order jumps about a large collection). A row whose text
-// lacks a word looks its record's own tags up: typing on rules out few rows, and visiting every
-// record would cost more.
-void NarrowShownRows(const CompiledSearch& added, const MatchTarget& target) {
+// Every word of `kept` lies inside a word of `words`: a file they match, it matches.
+bool Holds(const std::vector<std::wstring>& words, const std::vector<std::wstring>& kept) {
+  return std::all_of(kept.begin(), kept.end(), [&](const std::wstring& old) {
+    return std::any_of(words.begin(), words.end(),
+                       [&](const std::wstring& word) { return word.find(old) != std::wstring::npos; });
+  });
+}
+
+// Keeps the shown rows under the search's words, dropping the least recently used search but
+// never the widest one.
+void KeepShownRows(const std::vector<std::wstring>& words) {
+  if (Kept.size() >= kMaxKeptSearches) {
+    const auto widest = std::max_element(Kept.begin(), Kept.end(), [](const KeptSearch& a, const KeptSearch& b) {
+      return a.rows.size() < b.rows.size();
+    });
+    auto oldest = Kept.end();
+    for (auto k = Kept.begin(); k != Kept.end(); ++k)
+      if (k != widest && (oldest == Kept.end() || k->used < oldest->used)) oldest = k;
+    Kept.erase(oldest);
+  }
+  Kept.push_back(KeptSearch{.words = words, .rows = ViewOrder, .used = ++KeptClock});
+}
+
+// The rows of `from` that the search's words not among its own keep, in their order, into
+// ViewOrder. The files are visited in scan order, which reads memory in sequence (the display
+// order jumps about a large collection).
+void FilterKeptRows(const KeptSearch& from, const CompiledSearch& search, const MatchTarget& target) {
+  CompiledSearch added;
+  for (size_t w = 0; w < search.words.size(); ++w) {
+    if (std::find(from.words.begin(), from.words.end(), search.words[w]) != from.words.end()) continue;
+    added.words.push_back(search.words[w]);
+    added.wordBytes.push_back(search.wordBytes[w]);
+  }
+  ViewOrder = from.rows;
   if (added.words.empty()) return;
-  const std::vector<bool> inSomeTags(added.words.size(), true);
+  const std::vector<bool> inSomeTags = WordsInSomeOwnTags(added.words);
   std::vector<uint8_t> kept(ViewItems.size(), 0);
   for (int i : ViewOrder) kept[static_cast<size_t>(i)] = 1;
   for (size_t i = 0; i < ViewItems.size(); ++i)
     if (kept[i] && !PassesFilter(ViewItems[i], added, inSomeTags, target)) kept[i] = 0;
   std::erase_if(ViewOrder, [&](int i) { return !kept[static_cast<size_t>(i)]; });
+}
+
+void FilterAndSort(const CompiledSearch& search, const MatchTarget& target);
+
+// Shows the search from the kept rows when the view is unchanged: a search shown before, else the
+// fewest kept rows that hold it filtered by it, else the unsearched rows (the crate's alone),
+// kept first so that every later search in this view finds them. False when the view changed.
+bool ShowFromKeptRows(const CompiledSearch& search, const MatchTarget& target) {
+  if (!SameView(search)) return false;
+  KeptSearch* from = nullptr;
+  for (KeptSearch& k : Kept) {
+    if (k.words == search.words) {
+      from = &k;
+      break;
+    }
+    if (Holds(search.words, k.words) && (!from || k.rows.size() < from->rows.size())) from = &k;
+  }
+  if (!from) {
+    const CompiledSearch crate = CompileSearch(CrateSearch, L"");
+    FilterAndSort(crate, target);
+    KeepShownRows(crate.words);
+    from = &Kept.back();
+  }
+  from->used = ++KeptClock;
+  const bool same = from->words == search.words;
+  FilterKeptRows(*from, search, target);
+  if (!same) KeepShownRows(search.words);
+  LastRebuild.searchText = SearchText;
+  return true;
 }
 
 // Filters ViewItems from `first` on and merges them into ViewOrder where a full rebuild would put
@@ -360,6 +431,7 @@ void MergeNewFiles(size_t first) {
   for (size_t i = first; i < ViewItems.size(); ++i)
     if (PassesFilter(ViewItems[i], search, lookUpTags, MatchTarget{})) added.push_back(static_cast<int>(i));
   LastRebuild.files = ViewItems.size();
+  Kept.clear();  // they lack the new files
   const int column = SortColumn;
   const bool ascending = SortAscending;
   if (!InSortRange(column)) {
@@ -376,6 +448,16 @@ void MergeNewFiles(size_t first) {
   merged.reserve(ViewOrder.size() + added.size());
   std::merge(ViewOrder.begin(), ViewOrder.end(), added.begin(), added.end(), std::back_inserter(merged), precedes);
   ViewOrder.swap(merged);
+}
+
+// Filters every file by the search into ViewOrder and sorts it by SortColumn.
+void FilterAndSort(const CompiledSearch& search, const MatchTarget& target) {
+  const std::vector<bool> inSomeTags = WordsInSomeOwnTags(search.words);
+  ViewOrder.clear();
+  for (size_t i = 0; i < ViewItems.size(); ++i)
+    if (PassesFilter(ViewItems[i], search, inSomeTags, target)) ViewOrder.push_back(static_cast<int>(i));
+  if (InSortRange(SortColumn)) SortShown(SortColumn, SortAscending);
+  else if (!SortAscending) std::reverse(ViewOrder.begin(), ViewOrder.end());
 }
 
 void ClearView() {
@@ -468,26 +550,16 @@ void RebuildView() {
     target.deck = OnAirDeck();
     if (target.deck >= 0) target.bpm = DeckBpm(target.deck), target.key = DeckKey(target.deck);
   }
-  CompiledSearch added;
-  if (Narrows(search, &added)) {
-    NarrowShownRows(added, target);
-    LastRebuild.searchText = SearchText;
-    return;
-  }
-  const std::vector<bool> inSomeTags = WordsInSomeOwnTags(search.words, ViewItems.size());
-  ViewOrder.clear();
-  for (size_t i = 0; i < ViewItems.size(); ++i)
-    if (PassesFilter(ViewItems[i], search, inSomeTags, target)) ViewOrder.push_back(static_cast<int>(i));
+  if (ShowFromKeptRows(search, target)) return;
+  ForgetOwnTags(ViewItems.size());
+  FilterAndSort(search, target);
   const int column = SortColumn;
   const bool byRecords = !search.predicates.empty() || MatchDeck || (InSortRange(column) && NeedsRecord(column));
   LastRebuild = {.mergeable = !byRecords, .crateSearch = CrateSearch, .searchText = SearchText,
                  .column = column, .ascending = SortAscending, .files = ViewItems.size(),
                  .records = TrackLibrary.size()};
-  if (!InSortRange(column)) {
-    if (!SortAscending) std::reverse(ViewOrder.begin(), ViewOrder.end());
-    return;
-  }
-  SortShown(column, SortAscending);
+  Kept.clear();
+  if (!byRecords) KeepShownRows(search.words);
 }
 
 // --- Selection and loading ---
