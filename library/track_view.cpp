@@ -245,6 +245,23 @@ void SortShown(int column, bool ascending) {
     return;
   }
   if (!ranked) RankAllFiles(column);
+  // Ranks lie below the number of files: over many rows in scan order a counting sort by rank is
+  // linear, and keeps scan order within a rank.
+  constexpr size_t kRowsPerCountedFile = 8;
+  if (ViewOrder.size() * kRowsPerCountedFile >= ViewItems.size() && std::is_sorted(ViewOrder.begin(), ViewOrder.end())) {
+    const size_t ranks = ViewItems.size();
+    const auto slot = [&](int i) {
+      const uint32_t rank = ViewItems[static_cast<size_t>(i)].sortRank;
+      return ascending ? rank : static_cast<uint32_t>(ranks - 1 - rank);
+    };
+    std::vector<uint32_t> next(ranks + 1, 0);
+    for (int i : ViewOrder) ++next[slot(i) + 1];
+    for (size_t r = 1; r <= ranks; ++r) next[r] += next[r - 1];
+    std::vector<int> sorted(ViewOrder.size());
+    for (int i : ViewOrder) sorted[next[slot(i)]++] = i;
+    ViewOrder.swap(sorted);
+    return;
+  }
   constexpr int kIndexBits = 32;
   std::vector<uint64_t> keys(ViewOrder.size());
   for (size_t k = 0; k < keys.size(); ++k) {
