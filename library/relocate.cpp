@@ -13,6 +13,7 @@
 #include "library/folder_scan.h"
 #include "base/track_info.h"
 #include "library/track_lists.h"
+#include "library/track_view.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -129,6 +130,8 @@ void ApplyRelocate(RelocateResult* resultPointer) {
     if (ListViewHooks.refreshList) ListViewHooks.refreshList(static_cast<int>(i));
   }
   if (!TestMode) SaveDatabase();
+  // A moved record's own tags and values now belong to a shown file.
+  if (!result->found.empty()) RebuildView();
   if (result->ambiguous > 0)
     ShowStatus(UiFormat(L"Found {} of {} missing files ({} had several matches and were left alone)",
                         result->found.size(), result->missing, result->ambiguous));

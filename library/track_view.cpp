@@ -20,6 +20,7 @@
 #include "library/search_filter.h"
 #include "base/track_info.h"
 #include "library/track_lists.h"
+#include "library/track_sort.h"
 #include "platform/paths.h"
 
 int ViewKind = kViewFolder;
@@ -44,58 +45,6 @@ namespace {
 
 constexpr double kMatchTempoTolerance = 0.06;  // 6 % either way, at half, same or double tempo
 constexpr int32_t kMatchKeyDistance = 1;
-constexpr int kLastSortKey = kSortColour;
-constexpr int kLastColourIndex = 8;
-
-int Sign(double a, double b) { return a < b ? -1 : (a > b ? 1 : 0); }
-
-// The compared value of one file for the sort of this rebuild, taken once per file so the sort
-// itself never looks up records.
-struct SortValue {
-  double number = 0.0;
-  std::wstring text;   // text keys (key name, genre)
-};
-
-bool NeedsRecord(int column) {
-  return column != kSortTitle && column != kSortArtist && column != kSortLength && column != kSortGenre &&
-         column != kSortDateAdded;
-}
-
-SortValue ValueOf(const LibraryFile& file, int column) {
-  const TrackInfo* record = NeedsRecord(column) ? FindTrackInfo(file.path) : nullptr;
-  SortValue value;
-  switch (column) {
-    case kSortBpm: value.number = record ? record->bpm : 0.0; break;
-    case kSortKey: value.text = record ? KeyName(record->key, true) : std::wstring(); break;
-    case kSortLength: value.number = file.duration; break;
-    case kSortEnergy: value.number = TrackEnergy(record); break;
-    case kSortRating: value.number = record ? record->rating : 0; break;
-    case kSortGenre: value.text = LowerText(file.genre); break;
-    case kSortPlayCount: value.number = record ? record->playCount : 0; break;
-    case kSortLastPlayed: value.number = record ? static_cast<double>(record->lastPlayed) : 0.0; break;
-    case kSortDateAdded: value.number = static_cast<double>(file.modified); break;
-    case kSortColour: value.number = record ? std::clamp(record->color, 0, kLastColourIndex) : 0; break;
-    default: break;
-  }
-  if (!std::isfinite(value.number)) value.number = 0.0;  // a total order for the sort
-  return value;
-}
-
-int CompareValues(const LibraryFile& a, const SortValue& va, const LibraryFile& b, const SortValue& vb, int column) {
-  switch (column) {
-    case kSortTitle: return CompareUtf16(a.titleKey, b.titleKey);
-    case kSortArtist: {
-      const int byArtist = CompareUtf16(a.artistKey, b.artistKey);
-      return byArtist != 0 ? byArtist : CompareUtf16(a.titleKey, b.titleKey);
-    }
-    case kSortKey: return CompareUtf16(va.text, vb.text);
-    case kSortGenre: {
-      const int byGenre = CompareUtf16(va.text, vb.text);
-      return byGenre != 0 ? byGenre : CompareUtf16(a.artistKey, b.artistKey);
-    }
-    default: return Sign(va.number, vb.number);
-  }
-}
 
 // The on-air deck (-1 none) with the tempo and sounding key that MATCH filters by.
 struct MatchTarget {
@@ -115,164 +64,37 @@ bool MixesWith(const LibraryFile& file, const TrackInfo* record, const MatchTarg
   return !(loaded && loaded->path == file.path);
 }
 
-// One shown file as the sort sees it, its values side by side so that comparing touches no
-// file: cache misses on the files, not comparisons, are what a sort of many rows costs.
-struct SortEntry {
-  uint64_t prefix = 0;  // the first four characters of `first` as UTF-16 units, in order
-  double number = 0.0;
-  std::wstring_view first{}, second{};  // text keys and their tie-breaks
-  int index = 0;
-  bool astral = false;  // a text holds a character above U+FFFF
+// Every record's own tags, lower case, read once after each full rebuild began (a change of any
+// record's tags rebuilds in full). Over a view much smaller than the library the lookups of the
+// rows' own records are cheaper than visiting every record: the tags are not read (known false).
+struct OwnTagsSeen {
+  bool read = false, known = false;
+  size_t viewFiles = 0;
+  std::vector<std::wstring> tags{};
 };
+OwnTagsSeen OwnTags;
 
-constexpr wchar_t kFirstAstral = 0x10000;
+void ForgetOwnTags(size_t viewFiles) { OwnTags = OwnTagsSeen{.viewFiles = viewFiles}; }
 
-bool HasAstral(std::wstring_view text) {
-  wchar_t highest = 0;
-  for (wchar_t c : text) highest = std::max(highest, c);
-  return highest >= kFirstAstral;
-}
-
-// CompareUtf16, through the C library's vector compare when neither text has a character above
-// U+FFFF: code point order is UTF-16 order then.
-int CompareTexts(std::wstring_view a, std::wstring_view b, bool astral) {
-  if (astral) return CompareUtf16(a, b);
-  const int order = a.compare(b);
-  return order < 0 ? -1 : (order > 0 ? 1 : 0);
-}
-
-uint64_t TextPrefix(std::wstring_view text) {
-  constexpr size_t kPrefixChars = 4;
-  constexpr uint32_t kHighSurrogates = 0xD800;
-  constexpr int kSurrogateBits = 10;
-  uint64_t prefix = 0;
-  for (size_t i = 0; i < kPrefixChars; ++i) {
-    uint32_t unit = 0;
-    if (i < text.size()) {
-      const uint32_t c = static_cast<uint32_t>(text[i]);
-      const uint32_t astral = static_cast<uint32_t>(kFirstAstral);
-      unit = c < astral ? c : kHighSurrogates + ((c - astral) >> kSurrogateBits);
-    }
-    prefix = prefix << 16 | unit;
-  }
-  return prefix;
-}
-
-// Sorts `order` (indices into ViewItems) by the column; equal files keep their order in ViewItems.
-void SortByValues(std::vector<int>& order, int column, bool ascending) {
-  const bool text = column == kSortTitle || column == kSortArtist || column == kSortKey || column == kSortGenre;
-  std::vector<SortEntry> entries(order.size());
-  // The compared texts side by side in one buffer, so comparisons read nearby memory.
-  std::wstring pool;
-  pool.reserve(text ? order.size() * 24 : 0);
-  std::vector<std::pair<size_t, size_t>> lengths(text ? order.size() : 0);
-  for (size_t k = 0; k < order.size(); ++k) {
-    const int i = order[k];
-    const LibraryFile& file = ViewItems[static_cast<size_t>(i)];
-    entries[k].index = i;
-    if (!text) {
-      entries[k].number = ValueOf(file, column).number;
-      continue;
-    }
-    const auto append = [&](std::wstring_view first, std::wstring_view second) {
-      lengths[k] = {first.size(), second.size()};
-      pool += first;
-      pool += second;
-    };
-    switch (column) {
-      case kSortTitle: append(file.titleKey, {}); break;
-      case kSortArtist: append(file.artistKey, file.titleKey); break;
-      case kSortKey: append(ValueOf(file, column).text, {}); break;
-      default: append(LowerText(file.genre), file.artistKey); break;  // genre
-    }
-  }
-  size_t at = 0;
-  for (size_t k = 0; k < lengths.size(); ++k) {
-    const std::wstring_view all(pool);
-    entries[k].first = all.substr(at, lengths[k].first);
-    entries[k].second = all.substr(at + lengths[k].first, lengths[k].second);
-    entries[k].prefix = TextPrefix(entries[k].first);
-    entries[k].astral = HasAstral(all.substr(at, lengths[k].first + lengths[k].second));
-    at += lengths[k].first + lengths[k].second;
-  }
-  std::sort(entries.begin(), entries.end(), [text, ascending](const SortEntry& a, const SortEntry& b) {
-    int order = 0;
-    if (text) {
-      const bool astral = a.astral || b.astral;
-      order = a.prefix != b.prefix ? (a.prefix < b.prefix ? -1 : 1) : CompareTexts(a.first, b.first, astral);
-      if (order == 0) order = CompareTexts(a.second, b.second, astral);
-    } else {
-      order = Sign(a.number, b.number);
-    }
-    if (order != 0) return ascending ? order < 0 : order > 0;
-    return a.index < b.index;
-  });
-  for (size_t row = 0; row < entries.size(); ++row) order[row] = entries[row].index;
-}
-
-
-// Text sort keys ranked once over all files, so that each rebuild sorts shown rows by number.
-// A file's rank holds while its stamp is the current one: a file replaced or added carries
-// another stamp, and any such file among the shown ranks all files again.
-uint32_t RankStamp = 0;
-int RankedColumn = kSortSourceOrder;
-
-bool RankedByText(int column) { return column == kSortTitle || column == kSortArtist || column == kSortGenre; }
-
-void RankAllFiles(int column) {
-  std::vector<int> all(ViewItems.size());
-  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
-  SortByValues(all, column, true);
-  ++RankStamp;
-  RankedColumn = column;
-  uint32_t rank = 0;
-  for (size_t k = 0; k < all.size(); ++k) {
-    LibraryFile& file = ViewItems[static_cast<size_t>(all[k])];
-    if (k > 0 && CompareTracks(ViewItems[static_cast<size_t>(all[k - 1])], file, column) != 0) ++rank;
-    file.sortRank = rank, file.sortRankStamp = RankStamp;
-  }
-}
-
-// Sorts ViewOrder by the column; equal files keep their order in ViewItems.
-void SortShown(int column, bool ascending) {
-  const auto stale = [column](int i) {
-    return RankStamp == 0 || RankedColumn != column || ViewItems[static_cast<size_t>(i)].sortRankStamp != RankStamp;
-  };
-  const bool ranked = RankedByText(column) && !std::any_of(ViewOrder.begin(), ViewOrder.end(), stale);
-  // While a scan adds files, ranking them all on each batch would cost more than sorting the shown.
-  if (!ranked && (!RankedByText(column) || ViewOrder.empty() || Scanning)) {
-    SortByValues(ViewOrder, column, ascending);
-    return;
-  }
-  if (!ranked) RankAllFiles(column);
-  constexpr int kIndexBits = 32;
-  std::vector<uint64_t> keys(ViewOrder.size());
-  for (size_t k = 0; k < keys.size(); ++k) {
-    const uint32_t rank = ViewItems[static_cast<size_t>(ViewOrder[k])].sortRank;
-    keys[k] = static_cast<uint64_t>(ascending ? rank : ~rank) << kIndexBits | static_cast<uint32_t>(ViewOrder[k]);
-  }
-  std::sort(keys.begin(), keys.end());
-  for (size_t k = 0; k < keys.size(); ++k) ViewOrder[k] = static_cast<int>(static_cast<uint32_t>(keys[k]));
-}
-
-// For each word, whether any record's own tags hold it. A file whose text lacks a word no tags
-// hold cannot match, so its record need not be looked up. Over a view much smaller than the
-// library the lookups are cheaper than this pass: then every word counts as held.
-std::vector<bool> WordsInSomeOwnTags(const std::vector<std::wstring>& words, size_t viewFiles) {
+// For each word, whether any record's own tags hold it (every word counts as held while the tags
+// are not known). A file whose text lacks a word no tags hold cannot match, so its record need not
+// be looked up.
+std::vector<bool> WordsInSomeOwnTags(const std::vector<std::wstring>& words) {
   constexpr size_t kRecordsPerLookup = 4;  // a record visited costs about a quarter of a lookup
-  std::vector<bool> held(words.size(), true);
-  if (words.empty() || viewFiles * kRecordsPerLookup < TrackLibrary.size()) return held;
-  held.assign(words.size(), false);
-  for (const auto& [key, record] : TrackLibrary) {
-    if (record.myTags.empty()) continue;
-    const std::wstring tags = LowerText(record.myTags);
-    for (size_t w = 0; w < words.size(); ++w)
-      if (!held[w] && tags.find(words[w]) != std::wstring::npos) held[w] = true;
+  if (!words.empty() && !OwnTags.read) {
+    OwnTags.read = true;
+    OwnTags.known = OwnTags.viewFiles * kRecordsPerLookup >= TrackLibrary.size();
+    if (OwnTags.known)
+      for (const auto& [key, record] : TrackLibrary)
+        if (!record.myTags.empty()) OwnTags.tags.push_back(LowerText(record.myTags));
   }
+  std::vector<bool> held(words.size(), !OwnTags.known);
+  if (!OwnTags.known) return held;
+  for (size_t w = 0; w < words.size(); ++w)
+    held[w] = std::any_of(OwnTags.tags.begin(), OwnTags.tags.end(),
+                          [&](const std::wstring& tags) { return tags.find(words[w]) != std::wstring::npos; });
   return held;
 }
-
-bool InSortRange(int column) { return column >= 0 && column <= kLastSortKey; }
 
 // Whether the file is shown under the search and MATCH. Looking a record up costs a hash of the
 // path: only when a condition needs it or a word is not in the file's own text but could be in its
@@ -312,43 +134,99 @@ bool CanMergeAfter(size_t filesBefore) {
          last.searchText == SearchText && last.crateSearch == CrateSearch;
 }
 
-// True when the search box's text changed since the last rebuild but the view is otherwise as that
-// rebuild left it (the same files, records, crate and sort, no conditions, no MATCH) and every word
-// of the last search lies inside a word of this one (typing on): this search shows a subset of
-// the rows shown, in their order, so only those need filtering, and only by the words that are
-// new (*added).
-bool Narrows(const CompiledSearch& search, CompiledSearch* added) {
+// The rows of searches shown since the last full rebuild, each what a full search for its words
+// gave, which holds while the view stays as that rebuild left it: the same files, records, crate
+// and sort, no conditions, no MATCH (any change of those rebuilds in full and forgets them). A
+// search whose every word holds a kept search's words shows a subset of its rows in their order,
+// so only those rows need filtering (typing on); a search shown before takes its rows back
+// (Backspace).
+struct KeptSearch {
+  std::vector<std::wstring> words;  // compiled, the crate's included
+  std::vector<int> rows;
+  uint64_t used = 0;
+};
+constexpr size_t kMaxKeptSearches = 32;
+std::vector<KeptSearch> Kept;
+uint64_t KeptClock = 0;
+
+bool SameView(const CompiledSearch& search) {
   const RebuildInputs& last = LastRebuild;
-  if (!last.mergeable || MatchDeck || last.files != ViewItems.size() || ViewOrder.size() > last.files ||
-      last.records != TrackLibrary.size() || last.column != SortColumn || last.ascending != SortAscending ||
-      last.crateSearch != CrateSearch || last.searchText == SearchText || !search.predicates.empty())
-    return false;
-  const CompiledSearch before = CompileSearch(last.crateSearch, last.searchText);
-  if (!before.predicates.empty()) return false;
-  for (const std::wstring& old : before.words)
-    if (std::none_of(search.words.begin(), search.words.end(),
-                     [&](const std::wstring& word) { return word.find(old) != std::wstring::npos; }))
-      return false;
-  for (size_t w = 0; w < search.words.size(); ++w) {
-    if (std::find(before.words.begin(), before.words.end(), search.words[w]) != before.words.end()) continue;
-    added->words.push_back(search.words[w]);
-    added->wordBytes.push_back(search.wordBytes[w]);
-  }
-  return true;
+  return !Kept.empty() && last.mergeable && !MatchDeck && last.files == ViewItems.size() &&
+         ViewOrder.size() <= last.files && last.records == TrackLibrary.size() && last.column == SortColumn &&
+         last.ascending == SortAscending && last.crateSearch == CrateSearch && last.searchText != SearchText &&
+         search.predicates.empty();
 }
 
-// Drops the shown rows that the added words rule out. The files are visited in scan order, which
-// reads memory in sequence (the display order jumps about a large collection). A row whose text
-// lacks a word looks its record's own tags up: typing on rules out few rows, and visiting every
-// record would cost more.
-void NarrowShownRows(const CompiledSearch& added, const MatchTarget& target) {
+// Every word of `kept` lies inside a word of `words`: a file they match, it matches.
+bool Holds(const std::vector<std::wstring>& words, const std::vector<std::wstring>& kept) {
+  return std::all_of(kept.begin(), kept.end(), [&](const std::wstring& old) {
+    return std::any_of(words.begin(), words.end(),
+                       [&](const std::wstring& word) { return word.find(old) != std::wstring::npos; });
+  });
+}
+
+// Keeps the shown rows under the search's words, dropping the least recently used search but
+// never the widest one.
+void KeepShownRows(const std::vector<std::wstring>& words) {
+  if (Kept.size() >= kMaxKeptSearches) {
+    const auto widest = std::max_element(Kept.begin(), Kept.end(), [](const KeptSearch& a, const KeptSearch& b) {
+      return a.rows.size() < b.rows.size();
+    });
+    auto oldest = Kept.end();
+    for (auto k = Kept.begin(); k != Kept.end(); ++k)
+      if (k != widest && (oldest == Kept.end() || k->used < oldest->used)) oldest = k;
+    Kept.erase(oldest);
+  }
+  Kept.push_back(KeptSearch{.words = words, .rows = ViewOrder, .used = ++KeptClock});
+}
+
+// The rows of `from` that the search's words not among its own keep, in their order, into
+// ViewOrder. The files are visited in scan order, which reads memory in sequence (the display
+// order jumps about a large collection).
+void FilterKeptRows(const KeptSearch& from, const CompiledSearch& search, const MatchTarget& target) {
+  CompiledSearch added;
+  for (size_t w = 0; w < search.words.size(); ++w) {
+    if (std::find(from.words.begin(), from.words.end(), search.words[w]) != from.words.end()) continue;
+    added.words.push_back(search.words[w]);
+    added.wordBytes.push_back(search.wordBytes[w]);
+  }
+  ViewOrder = from.rows;
   if (added.words.empty()) return;
-  const std::vector<bool> inSomeTags(added.words.size(), true);
+  const std::vector<bool> inSomeTags = WordsInSomeOwnTags(added.words);
   std::vector<uint8_t> kept(ViewItems.size(), 0);
   for (int i : ViewOrder) kept[static_cast<size_t>(i)] = 1;
   for (size_t i = 0; i < ViewItems.size(); ++i)
     if (kept[i] && !PassesFilter(ViewItems[i], added, inSomeTags, target)) kept[i] = 0;
   std::erase_if(ViewOrder, [&](int i) { return !kept[static_cast<size_t>(i)]; });
+}
+
+void FilterAndSort(const CompiledSearch& search, const MatchTarget& target);
+
+// Shows the search from the kept rows when the view is unchanged: a search shown before, else the
+// fewest kept rows that hold it filtered by it, else the unsearched rows (the crate's alone),
+// kept first so that every later search in this view finds them. False when the view changed.
+bool ShowFromKeptRows(const CompiledSearch& search, const MatchTarget& target) {
+  if (!SameView(search)) return false;
+  KeptSearch* from = nullptr;
+  for (KeptSearch& k : Kept) {
+    if (k.words == search.words) {
+      from = &k;
+      break;
+    }
+    if (Holds(search.words, k.words) && (!from || k.rows.size() < from->rows.size())) from = &k;
+  }
+  if (!from) {
+    const CompiledSearch crate = CompileSearch(CrateSearch, L"");
+    FilterAndSort(crate, target);
+    KeepShownRows(crate.words);
+    from = &Kept.back();
+  }
+  from->used = ++KeptClock;
+  const bool same = from->words == search.words;
+  FilterKeptRows(*from, search, target);
+  if (!same) KeepShownRows(search.words);
+  LastRebuild.searchText = SearchText;
+  return true;
 }
 
 // Filters ViewItems from `first` on and merges them into ViewOrder where a full rebuild would put
@@ -360,6 +238,7 @@ void MergeNewFiles(size_t first) {
   for (size_t i = first; i < ViewItems.size(); ++i)
     if (PassesFilter(ViewItems[i], search, lookUpTags, MatchTarget{})) added.push_back(static_cast<int>(i));
   LastRebuild.files = ViewItems.size();
+  Kept.clear();  // they lack the new files
   const int column = SortColumn;
   const bool ascending = SortAscending;
   if (!InSortRange(column)) {
@@ -376,6 +255,16 @@ void MergeNewFiles(size_t first) {
   merged.reserve(ViewOrder.size() + added.size());
   std::merge(ViewOrder.begin(), ViewOrder.end(), added.begin(), added.end(), std::back_inserter(merged), precedes);
   ViewOrder.swap(merged);
+}
+
+// Filters every file by the search into ViewOrder and sorts it by SortColumn.
+void FilterAndSort(const CompiledSearch& search, const MatchTarget& target) {
+  const std::vector<bool> inSomeTags = WordsInSomeOwnTags(search.words);
+  ViewOrder.clear();
+  for (size_t i = 0; i < ViewItems.size(); ++i)
+    if (PassesFilter(ViewItems[i], search, inSomeTags, target)) ViewOrder.push_back(static_cast<int>(i));
+  if (InSortRange(SortColumn)) SortShown(SortColumn, SortAscending);
+  else if (!SortAscending) std::reverse(ViewOrder.begin(), ViewOrder.end());
 }
 
 void ClearView() {
@@ -456,11 +345,6 @@ void StopFolderScans() { ++ScanGeneration; }
 
 // --- Filtering and sorting ---
 
-int CompareTracks(const LibraryFile& a, const LibraryFile& b, int column) {
-  if (!InSortRange(column)) return 0;
-  return CompareValues(a, ValueOf(a, column), b, ValueOf(b, column), column);
-}
-
 void RebuildView() {
   const CompiledSearch search = CompileSearch(CrateSearch, SearchText);
   MatchTarget target;
@@ -468,26 +352,16 @@ void RebuildView() {
     target.deck = OnAirDeck();
     if (target.deck >= 0) target.bpm = DeckBpm(target.deck), target.key = DeckKey(target.deck);
   }
-  CompiledSearch added;
-  if (Narrows(search, &added)) {
-    NarrowShownRows(added, target);
-    LastRebuild.searchText = SearchText;
-    return;
-  }
-  const std::vector<bool> inSomeTags = WordsInSomeOwnTags(search.words, ViewItems.size());
-  ViewOrder.clear();
-  for (size_t i = 0; i < ViewItems.size(); ++i)
-    if (PassesFilter(ViewItems[i], search, inSomeTags, target)) ViewOrder.push_back(static_cast<int>(i));
+  if (ShowFromKeptRows(search, target)) return;
+  ForgetOwnTags(ViewItems.size());
+  FilterAndSort(search, target);
   const int column = SortColumn;
-  const bool byRecords = !search.predicates.empty() || MatchDeck || (InSortRange(column) && NeedsRecord(column));
+  const bool byRecords = !search.predicates.empty() || MatchDeck || (InSortRange(column) && SortReadsRecords(column));
   LastRebuild = {.mergeable = !byRecords, .crateSearch = CrateSearch, .searchText = SearchText,
                  .column = column, .ascending = SortAscending, .files = ViewItems.size(),
                  .records = TrackLibrary.size()};
-  if (!InSortRange(column)) {
-    if (!SortAscending) std::reverse(ViewOrder.begin(), ViewOrder.end());
-    return;
-  }
-  SortShown(column, SortAscending);
+  Kept.clear();
+  if (!byRecords) KeepShownRows(search.words);
 }
 
 // --- Selection and loading ---

@@ -78,7 +78,10 @@ void StopFolderScans();
 // --- Filtering and sorting ---
 
 // Filters ViewItems by the search (and MatchDeck) into ViewOrder, then sorts it stably by
-// SortColumn; equal files keep their scan order.
+// SortColumn; equal files keep their scan order. When only the search's words changed since the
+// last call, the rows come from those kept of earlier searches in this view (a search shown
+// before, or a wider one filtered further). Whoever changes a record or a file the view reads
+// calls it (with the text unchanged, it searches in full and forgets the kept rows).
 void RebuildView();
 // <0, 0 or >0 as file a's value of sort key `column` is less than, equal to or greater than b's.
 int CompareTracks(const LibraryFile& a, const LibraryFile& b, int column);

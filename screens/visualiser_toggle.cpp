@@ -154,4 +154,6 @@ void ToggleVisualiser() {
   ReturnFocusFromSecondWindow(Window.window);
 }
 
+SecondWindow* VisualiserScreenWindow() { return Window.window; }
+
 bool VisualiserFullScreen() { return Window.fullScreen; }

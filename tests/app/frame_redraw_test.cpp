@@ -2,9 +2,12 @@
 // playing, pausing, a status message, hovering, dragging the cross-fader, the settings and help
 // screens, a resize, another layout) run twice, once drawing every frame and once drawing only
 // what changed; at every step the window must show the very same pixels, and a screen left alone
-// must draw nothing.
+// must draw nothing. Second-screen windows (the visualiser, the karaoke screen) open, draw every
+// frame and close beside it on SDL's headless video driver: they redraw in full on their own
+// timers, and the main window's drawn-when-changed frames must not notice them.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -20,10 +23,14 @@
 #include "engine/engine.h"
 #include "engine/mix_meters.h"
 #include "engine/mixer_controls.h"
+#include "karaoke/karaoke_window.h"
 #include "platform/clock.h"
+#include "platform/second_window.h"
+#include "platform/window.h"
 #include "ui/frame_driver.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
+#include "screens/visualiser_toggle.h"
 #include "settings/help_screen.h"
 #include "settings/settings_screen.h"
 #include "support/click_tracks.h"
@@ -64,6 +71,7 @@ struct Step {
 struct SessionRun {
   std::vector<std::vector<uint32_t>> shots;  // what the window shows after each step
   std::vector<uint64_t> drawn;               // frames drawn during each step
+  int secondFrames = 0;                      // frames the second-screen windows showed
 };
 
 class FrameRedraw : public ::testing::Test {
@@ -71,6 +79,9 @@ class FrameRedraw : public ::testing::Test {
   void SetUp() override {
     saved_ = Settings;
     TestMode = true;
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    std::wstring error;
+    windowing_ = StartWindowing(&error);
     // A window's own image: a part of a frame changes only its pixels.
     SetFramePresenter([this](const PixelView& v, const PixelBox& changed) {
       if (v.width != shownWidth_ || shown_.size() != static_cast<size_t>(v.width) * v.height) {
@@ -84,6 +95,8 @@ class FrameRedraw : public ::testing::Test {
     });
   }
   void TearDown() override {
+    CloseAllSecondWindows();
+    if (windowing_) StopWindowing();
     Reset();
     SetFramePresenter(nullptr);
     ReleaseDevice();
@@ -162,6 +175,13 @@ class FrameRedraw : public ::testing::Test {
         {"a larger window", [](FrameWindow* w) { w->pixelWidth = 1600, w->pixelHeight = 1000; }},
         {"another layout", [](FrameWindow*) { Settings.Layout = NextLayout(Settings.Layout); }},
         {"the status gone", [](FrameWindow*) { Status = StatusLine{}; }},
+        {"the visualiser opens beside it", [](FrameWindow*) { ToggleVisualiser(); }},
+        {"and the karaoke screen", [](FrameWindow*) { OpenKaraokeWindow(); }},
+        {"deck A plays under them", [](FrameWindow*) { Play(0, true); }, 9},
+        {"paused, the pulses settled", [](FrameWindow*) { Play(0, false); }, 90},
+        {"the karaoke screen closes", [](FrameWindow*) { CloseKaraokeWindow(); }},
+        {"and the visualiser", [](FrameWindow*) { ToggleVisualiser(); }},
+        {"left alone with them gone", [](FrameWindow*) {}},
     };
   }
 
@@ -178,6 +198,10 @@ class FrameRedraw : public ::testing::Test {
       for (int i = 0; i < step.frames; ++i) {
         Advance();
         DriveFrame(window, FrameAsk::Timer);
+        // The loop pumps the second windows after each event; their timers ask for every frame.
+        PumpSecondWindows();
+        for (SecondWindow* second : {KaraokeScreenWindow(), VisualiserScreenWindow()})
+          run.secondFrames += RedrawSecondWindowNow(second);
       }
       run.drawn.push_back(DrawnFrameCount() - before);
       run.shots.push_back(shown_);
@@ -227,6 +251,7 @@ class FrameRedraw : public ::testing::Test {
 
   std::vector<uint32_t> shown_;
   int shownWidth_ = 0;
+  bool windowing_ = false;
   TempHome home_;
   SettingsRecord saved_;
 };
@@ -259,6 +284,18 @@ TEST_F(FrameRedraw, OnlyChangedFramesAreDrawnAndTheyShowWhatAFullRedrawShows) {
   EXPECT_FALSE(full.shots[6] == full.shots[5]) << "the status message shows";
   EXPECT_FALSE(full.shots[10] == full.shots[7]) << "the cross-fader moved";
   EXPECT_NE(CrossfaderPosition, 0.5f);
+  // The second windows drew every frame they were open, and the main screen, resting, drew none.
+  const size_t opened = 17, settled = 20, gone = 23;
+  ASSERT_EQ(steps.size(), gone + 1);
+  EXPECT_EQ(changed.secondFrames, 2 * (kStepFrames + 9 + 90) + kStepFrames + kStepFrames)
+      << "the second windows were open and drawing";
+  EXPECT_EQ(changed.secondFrames, full.secondFrames);
+  EXPECT_EQ(changed.drawn[opened], 0u) << "a second window opening leaves the main screen alone";
+  EXPECT_EQ(changed.drawn[opened + 1], 0u);
+  EXPECT_EQ(changed.drawn[opened + 2], 9u) << "the playing deck still moves every frame";
+  EXPECT_EQ(changed.drawn[settled + 1], 0u) << "nor closing one";
+  EXPECT_EQ(changed.drawn[settled + 2], 0u);
+  EXPECT_EQ(changed.drawn[gone], 0u);
 }
 
 }  // namespace

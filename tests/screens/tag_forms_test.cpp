@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/status_message.h"
 #include "base/tags.h"
 #include "library/relocate.h"
 #include "base/track_info.h"
 #include "library/track_lists.h"
+#include "library/track_view.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "screens/tag_forms.h"
@@ -70,6 +72,12 @@ TEST(TagForms, FindMovedFilesSearchesTheChosenFolder) {
   TrackLibrary.clear();
   TrackLists.clear();
   TrackInfoFor(L"/gone/Set/a.mp3").rating = 5;
+  TrackInfoFor(L"/gone/Set/a.mp3").myTags = L"Opener";
+  // The shown folder holds the moved file, searched for by the record's own tag.
+  ViewItems = {LibraryFile{.path = Utf8ToWide(moved + "/a.mp3"), .searchText = L"a"}};
+  SearchText = L"opener";
+  RebuildView();
+  EXPECT_TRUE(ViewOrder.empty());
   const std::string answers = home.path() + "/answers";
   WriteRaw(answers, "\n" + home.path() + "/new\n");
   setenv(kDialogAnswersVariable, answers.c_str(), 1);
@@ -97,6 +105,8 @@ TEST(TagForms, FindMovedFilesSearchesTheChosenFolder) {
   const TrackInfo* record = FindTrackInfo(Utf8ToWide(moved + "/a.mp3"));
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record->rating, 5);
+  EXPECT_EQ(ViewOrder, std::vector<int>{0}) << "the view shows the file its moved tags match";
+  ViewItems.clear(), ViewOrder.clear(), SearchText.clear();
   TrackLibrary.clear();
 }
 
