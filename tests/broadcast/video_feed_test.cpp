@@ -61,6 +61,10 @@ class VideoFeedTest : public ::testing::Test {
     ASSERT_EQ(status, 0);
   }
   static void TearDownTestSuite() { fs::remove_all(media_); }
+  // Decks an earlier suite left loaded would ask for covers of their own.
+  void SetUp() override {
+    for (DeckSnapshot& s : DeckSnapshots) s = DeckSnapshot{};
+  }
   void TearDown() override {
     StopVideoDecks();
     for (DeckSnapshot& s : DeckSnapshots) s = DeckSnapshot{};
