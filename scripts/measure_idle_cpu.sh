@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures what the whole program costs while left alone: the real veldmix in a 1920x1080 window
 # on a private virtual display and sound server, nobody touching it. Prints the cores used over
-# SECONDS (default 20), from /proc/PID/stat, each thread's share and the frames drawn. With
+# SECONDS (default 20), from /proc/PID/stat, each thread's share and context switches (its
+# wake-ups, roughly) a second, and the frames drawn. With
 # VELDMIX_IDLE_MIXXX=1, Mixxx then runs alone on the same display at the same size with the same
 # tracks and is measured the same way, for a figure beside ours.
 # A measurement, not a test: it fails only when something could not run.
@@ -66,9 +67,13 @@ geometry="$(xwininfo -id "$win" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print 
 if [ -n "${VELDMIX_IDLE_SHOT:-}" ]; then import -window "$win" "$VELDMIX_IDLE_SHOT"; fi
 
 ticks() { awk '{print $14 + $15}' "$1"; }
+switches() { awk '/ctxt_switches/{n += $2} END{print n + 0}' "$1"; }
 hz=$(getconf CLK_TCK)
-declare -A before
-for t in /proc/"$app_pid"/task/*; do before[$t]=$(ticks "$t/stat" 2>/dev/null || echo 0); done
+declare -A before woke
+for t in /proc/"$app_pid"/task/*; do
+  before[$t]=$(ticks "$t/stat" 2>/dev/null || echo 0)
+  woke[$t]=$(switches "$t/status" 2>/dev/null || echo 0)
+done
 start=$(ticks /proc/"$app_pid"/stat)
 if [ -n "${VELDMIX_IDLE_PERF:-}" ]; then  # a profile of the same seconds, for perf report
   perf record -e cpu-clock -g -o "$VELDMIX_IDLE_PERF" -p "$app_pid" -- sleep "$seconds" >/dev/null 2>&1
@@ -86,9 +91,10 @@ for t in /proc/"$app_pid"/task/*; do
   [ -f "$t/stat" ] || continue
   now=$(ticks "$t/stat" 2>/dev/null || echo 0)
   used=$((now - ${before[$t]:-0}))
-  [ "$used" -gt 0 ] || continue
-  awk -v d="$used" -v hz="$hz" -v s="$seconds" -v n="$(cat "$t/comm")" -v id="${t##*/}" \
-    'BEGIN { printf "  thread %-7s %-16s %.2f cores\n", id, n, d / hz / s }'
+  wakes=$(($(switches "$t/status" 2>/dev/null || echo 0) - ${woke[$t]:-0}))
+  [ "$used" -gt 0 ] || [ "$wakes" -gt "$seconds" ] || continue
+  awk -v d="$used" -v hz="$hz" -v s="$seconds" -v n="$(cat "$t/comm")" -v id="${t##*/}" -v w="$wakes" \
+    'BEGIN { printf "  thread %-7s %-16s %.3f cores %6.0f switches/s\n", id, n, d / hz / s, w / s }'
 done
 
 [ -n "${VELDMIX_IDLE_MIXXX:-}" ] || exit 0

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/system_info.h"
+#include "platform/thread_priority.h"
 
 namespace {
 
@@ -67,7 +68,10 @@ class DrawWorkers {
     const int cores = static_cast<int>(UsableProcessorCount());
     const int workers = std::clamp(cores - 1, 0, kMaxWorkers);
     threads_.reserve(workers);
-    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Serve(); });
+    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] {
+      NameThisThread("vm-draw");
+      Serve();
+    });
   }
 
   // Takes and runs bands of the current call until none is left.
