@@ -37,6 +37,8 @@ class DrawWorkers {
     for (std::thread& t : threads_) t.join();
   }
 
+  void KeepAlone(bool on) { alone_ = on; }
+
   int Threads() {
     Start();
     return static_cast<int>(threads_.size()) + 1;
@@ -44,7 +46,7 @@ class DrawWorkers {
 
   void Run(int bands, void (*work)(void*, int), void* context) {
     bands = std::clamp(bands, 0, kMaxDrawBands);
-    if (bands <= 1 || Threads() == 1) {
+    if (bands <= 1 || alone_ || Threads() == 1) {
       for (int band = 0; band < bands; ++band) work(context, band);
       return;
     }
@@ -98,6 +100,7 @@ class DrawWorkers {
     }
   }
 
+  bool alone_ = false;  // KeepDrawBandsOnThisThread
   bool started_ = false;
   std::vector<std::thread> threads_;
   std::atomic<uint64_t> state_{0};
@@ -121,3 +124,5 @@ int DrawBands() { return std::min(kMaxDrawBands, Workers().Threads() * kBandsPer
 void RunDrawBands(int bands, void (*work)(void* context, int band), void* context) {
   Workers().Run(bands, work, context);
 }
+
+void KeepDrawBandsOnThisThread(bool on) { Workers().KeepAlone(on); }
