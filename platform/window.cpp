@@ -9,12 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <dlfcn.h>
 #include <iterator>
 #include <map>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/monitors.h"
@@ -40,7 +40,21 @@ bool g_dropTaken = false;   // the first file of the running drop was passed on
 // state already counts the events still queued, so a click read with it could see a Shift
 // released after the click; it is only read once the queue is empty.
 bool g_shiftDown = false;
-std::deque<WindowEvent> g_queued;
+// Events read and not yet taken: taken from the front, and the whole emptied once all are, so its
+// storage stays and the loop allocates nothing.
+struct EventQueue {
+  std::vector<WindowEvent> events;
+  size_t next = 0;
+  bool empty() const { return next == events.size(); }
+  void push_back(WindowEvent e) { events.push_back(std::move(e)); }
+  WindowEvent take() {
+    WindowEvent e = std::move(events[next++]);
+    if (empty()) clear();
+    return e;
+  }
+  void clear() { events.clear(), next = 0; }
+};
+EventQueue g_queued;
 
 // One numbered timer, kept by the loop itself: NextWindowEvent sleeps until the earliest one is
 // due, so no thread wakes to tell it.
@@ -576,8 +590,7 @@ bool NextWindowEvent(WindowEvent* event, unsigned maxWaitMs) {
     // A due timer comes after the events already read, as its event would have been queued.
     QueueDueTimers(MonotonicMs());
     while (!g_queued.empty()) {
-      *event = std::move(g_queued.front());
-      g_queued.pop_front();
+      *event = g_queued.take();
       if (event->kind != WindowEventKind::Timer || TakeTimerEvent(*event)) return true;
       *event = WindowEvent{};
     }
