@@ -30,7 +30,8 @@ constexpr int kControlLetterBase = 0x40;  // Ctrl+A gives 1, as on Windows
 
 SDL_Window* g_window = nullptr;
 bool g_started = false;
-std::atomic<Uint32> g_noticeEvent{0};  // an SDL user event number, 0 until StartWindowing; read by posting threads
+// The SDL user event of notices, 0 until StartWindowing; read by posting threads.
+std::atomic<Uint32> g_noticeEvent{0};
 std::atomic<bool> g_noticeWaiting[kNoticeKinds] = {};
 bool g_invalid = false;
 bool g_quit = false;

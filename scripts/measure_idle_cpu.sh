@@ -113,18 +113,33 @@ for _ in $(seq 1 120); do
   sleep 0.5
 done
 [ -n "$dialog" ] && xdotool key --window "$dialog" Escape
-# The main window is the largest visible one once the splash is gone.
-mixxx_win=""
-for _ in $(seq 1 120); do
-  mixxx_win="$(for w in $(xdotool search --onlyvisible --pid "$mixxx_pid" 2>/dev/null); do
-    xwininfo -id "$w" | awk -v w="$w" '/Width:/{x=$2} /Height:/{y=$2} END{print x * y, w}'; done | sort -n | tail -n 1 |
-    awk '$1 > 500000 {print $2}')"
-  [ -n "$mixxx_win" ] && break
-  sleep 0.5
-done
-[ -n "$mixxx_win" ] || { echo "measure_idle_cpu: no Mixxx window" >&2; tail -n 20 "$work/mixxx.out" >&2; exit 1; }
-xdotool windowmove "$mixxx_win" 0 0 windowsize "$mixxx_win" 1920 1080
+# The main window is the largest visible one once the splash is gone (a window that closes while
+# it is looked at, a splash or a progress box, is passed over).
+find_mixxx_window() {
+  mixxx_win=""
+  for _ in $(seq 1 120); do
+    mixxx_win="$(for w in $(xdotool search --onlyvisible --pid "$mixxx_pid" 2>/dev/null); do
+      xwininfo -id "$w" 2>/dev/null | awk -v w="$w" '/Width:/{x=$2} /Height:/{y=$2} END{print x * y, w}'; done |
+      sort -n | tail -n 1 | awk '$1 > 500000 {print $2}')"
+    [ -n "$mixxx_win" ] && return 0
+    sleep 0.5
+  done
+  echo "measure_idle_cpu: no Mixxx window" >&2
+  tail -n 20 "$work/mixxx.out" >&2
+  exit 1
+}
+find_mixxx_window
+xdotool windowmove "$mixxx_win" 0 0 windowsize "$mixxx_win" 1920 1080 2>/dev/null || true
 sleep 8  # the tracks load and their waveforms are made
+find_mixxx_window
+xdotool windowmove "$mixxx_win" 0 0 windowsize "$mixxx_win" 1920 1080
+# Mixxx analyses loaded tracks (beats, key) for a while: the measurement waits till it is done,
+# when two seconds cost less than a fifth of a core (two minutes at most).
+for _ in $(seq 1 60); do
+  a=$(ticks /proc/"$mixxx_pid"/stat)
+  sleep 2
+  [ $(($(ticks /proc/"$mixxx_pid"/stat) - a)) -lt $((hz * 2 / 5)) ] && break
+done
 if [ "$decks" = playing ]; then  # d plays deck 1, l deck 2 in Mixxx's default keyboard mapping
   xdotool windowfocus --sync "$mixxx_win" key d key l 2>/dev/null || xdotool key --window "$mixxx_win" d l
   sleep 1
