@@ -21,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "platform/text.h"
+#include "platform/thread_priority.h"
 #include "platform/ui_post.h"
 
 namespace {
@@ -213,6 +214,7 @@ void ServeConnection(NetSocket connection, std::string address) {
 // Accepts until stopped; each connection is served on its own thread, so one that is slow to
 // send its request (each has kRequestDeadlineMs) delays no other.
 void RemoteServerThread() {
+  NameThisThread("vm-remote");
   while (!Server.stop.load()) {
     NetSocket connection = kNoSocket;
     std::string address;

@@ -14,6 +14,7 @@
 #include "engine/render_helpers.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "platform/thread_priority.h"
 
 namespace {
 
@@ -176,6 +177,7 @@ void StopOutputs(AudioEngine& engine) {
 // --- Threads -------------------------------------------------------------------------------------
 
 void OutputThread(AudioEngine* engine) {
+  NameThisThread("vm-output");
   std::string reason;
   const RealtimeGrant grant = RegisterProAudioThread(&reason);
   LogRealtimeGrant(grant, reason);
@@ -187,6 +189,7 @@ void OutputThread(AudioEngine* engine) {
 }
 
 void SecondaryOutputThread(AudioEngine* engine, SecondaryOutput* output) {
+  NameThisThread("vm-output-side");
   RegisterProAudioThread();
   // An output no longer wanted ends alone, the others playing on (a new headphone device).
   while (!engine->stopOutputs.load() && output->wanted.load()) {

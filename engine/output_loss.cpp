@@ -23,6 +23,7 @@ OutputFate gOutputFates[kOutputKinds];
 
 // UI thread: the description of each kind's playing device, and the status text it showed.
 struct ShownLoss {
+  OutputFate fate;  // the last read: assigned over each frame, its string keeps its storage
   std::wstring resolvedId;
   std::wstring name;
   std::wstring text;  // empty while not lost
@@ -75,12 +76,12 @@ bool OutputLost(OutputKind kind) {
 void ShowLostOutputs(uint64_t nowMs) {
   // The master last: lost together with the headphones (the server gone), it is the one shown.
   for (int k = kOutputKinds - 1; k >= 0; --k) {
-    OutputFate fate;
+    ShownLoss& shown = gShownLosses[k];
     {
       std::lock_guard<std::mutex> guard(gLossLock);
-      fate = gOutputFates[k];
+      shown.fate = gOutputFates[k];
     }
-    ShownLoss& shown = gShownLosses[k];
+    const OutputFate& fate = shown.fate;
     // The description is read while the device is there to ask: once it is lost, the server
     // that knew it may be gone.
     if (!fate.lost && fate.played && fate.playingId != shown.resolvedId) {

@@ -1,4 +1,5 @@
 #include "platform/hid.h"
+#include "platform/thread_priority.h"
 
 #include <fcntl.h>
 #include <libudev.h>
@@ -206,6 +207,7 @@ void StartHidWatch(void (*changed)()) {
     WatchStop = false;
   }
   Watcher = std::thread([changed] {
+    NameThisThread("vm-hid-watch");
     std::set<std::string> last = PresentPaths();
     std::unique_lock<std::mutex> lock(WatchLock);
     while (!WatchWake.wait_for(lock, kWatchInterval, [] { return WatchStop; })) {

@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/text.h"
+#include "platform/thread_priority.h"
 
 namespace {
 
@@ -280,7 +281,10 @@ bool HandOffListener::Open(const std::wstring& socketPath, std::function<void()>
     return fail("listen");
   }
   State* raw = state.get();
-  state->thread = std::thread([raw] { raw->Run(); });
+  state->thread = std::thread([raw] {
+    NameThisThread("vm-handoff");
+    raw->Run();
+  });
   state_ = std::move(state);
   return true;
 }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/text.h"
+#include "platform/thread_priority.h"
 
 namespace {
 
@@ -222,6 +223,7 @@ void StartMidiPortWatch(void (*changed)()) {
     WatchStop = false;
   }
   Watcher = std::thread([changed] {
+    NameThisThread("vm-midi-watch");
     MidiPortNames last = ListMidiPorts();
     std::unique_lock<std::mutex> lock(WatchLock);
     while (!WatchWake.wait_for(lock, kWatchInterval, [] { return WatchStop; })) {

@@ -34,3 +34,10 @@ bool RaiseThreadToRealtime() {
   param.sched_priority = kClockPriority;
   return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
+
+void NameThisThread(const char* name) {
+  constexpr size_t kNameBytes = 15;  // the kernel's limit, without the terminator
+  char kept[kNameBytes + 1] = {};
+  for (size_t i = 0; i < kNameBytes && name[i] != '\0'; ++i) kept[i] = name[i];
+  pthread_setname_np(pthread_self(), kept);
+}

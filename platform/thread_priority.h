@@ -1,5 +1,5 @@
 #pragma once
-// Thread priorities for background work: a long computation (stem separation and the threads
+// Thread priorities and names. A long computation (stem separation and the threads
 // it starts) yields the processor to the UI and audio threads.
 
 // How far background threads are lowered: the nice value added to the calling thread's.
@@ -13,3 +13,5 @@ int ThreadNiceValue();
 // Tries to run the calling thread under the real-time FIFO scheduler (a timing thread such as the
 // MIDI clock); false when the system refuses, and the thread keeps its priority.
 bool RaiseThreadToRealtime();
+// Names the calling thread as tools (top, /proc) show it: at most 15 bytes are kept.
+void NameThisThread(const char* name);

@@ -9,13 +9,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <dlfcn.h>
 #include <iterator>
 #include <map>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
+#include "platform/clock.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
 
@@ -29,8 +30,8 @@ constexpr int kControlLetterBase = 0x40;  // Ctrl+A gives 1, as on Windows
 
 SDL_Window* g_window = nullptr;
 bool g_started = false;
-Uint32 g_timerEvent = 0;   // SDL user event numbers; 0 until StartWindowing
-std::atomic<Uint32> g_noticeEvent{0};  // read by posting threads
+// The SDL user event of notices, 0 until StartWindowing; read by posting threads.
+std::atomic<Uint32> g_noticeEvent{0};
 std::atomic<bool> g_noticeWaiting[kNoticeKinds] = {};
 bool g_invalid = false;
 bool g_quit = false;
@@ -40,26 +41,66 @@ bool g_dropTaken = false;   // the first file of the running drop was passed on
 // state already counts the events still queued, so a click read with it could see a Shift
 // released after the click; it is only read once the queue is empty.
 bool g_shiftDown = false;
-std::deque<WindowEvent> g_queued;
-
-// One numbered timer. Lives in the map until StopWindowing, so the timer thread never sees a
-// freed slot.
-struct TimerSlot {
-  int id = 0;
-  SDL_TimerID sdlTimer = 0;
-  std::atomic<bool> waiting{false};
-};
-std::map<int, TimerSlot*> g_timers;
-
-Uint32 OnTimer(Uint32 interval, void* param) {
-  auto* slot = static_cast<TimerSlot*>(param);
-  if (!slot->waiting.exchange(true)) {
-    SDL_Event event{};
-    event.type = g_timerEvent;
-    event.user.code = slot->id;
-    if (SDL_PushEvent(&event) != 1) slot->waiting.store(false);
+// Events read and not yet taken: taken from the front, and the whole emptied once all are, so its
+// storage stays and the loop allocates nothing.
+struct EventQueue {
+  std::vector<WindowEvent> events;
+  size_t next = 0;
+  bool empty() const { return next == events.size(); }
+  void push_back(WindowEvent e) { events.push_back(std::move(e)); }
+  WindowEvent take() {
+    WindowEvent e = std::move(events[next++]);
+    if (empty()) clear();
+    return e;
   }
-  return interval;
+  void clear() { events.clear(), next = 0; }
+};
+EventQueue g_queued;
+
+// One numbered timer, kept by the loop itself: NextWindowEvent sleeps until the earliest one is
+// due, so no thread wakes to tell it.
+struct WindowTimer {
+  uint64_t periodMs = 1;
+  uint64_t dueMs = 0;    // MonotonicMs of its next event
+  bool waiting = false;  // its event is queued and not yet taken
+};
+std::map<int, WindowTimer> g_timers;
+
+// The first due time after nowMs on the timer's beat: periods missed while the loop was busy are
+// dropped, not made up in a burst.
+void StepPast(WindowTimer& timer, uint64_t nowMs) {
+  if (timer.dueMs <= nowMs) timer.dueMs += ((nowMs - timer.dueMs) / timer.periodMs + 1) * timer.periodMs;
+}
+
+// Queues the event of every timer that is due and has none waiting.
+void QueueDueTimers(uint64_t nowMs) {
+  for (auto& [id, timer] : g_timers) {
+    if (timer.waiting || nowMs < timer.dueMs) continue;
+    WindowEvent e;
+    e.kind = WindowEventKind::Timer;
+    e.timerId = id;
+    e.shift = g_shiftDown;
+    g_queued.push_back(e);
+    timer.waiting = true;
+    StepPast(timer, nowMs);
+  }
+}
+
+// How long the loop may sleep before the next timer is due (at most maxWaitMs).
+unsigned MsUntilNextTimer(uint64_t nowMs, unsigned maxWaitMs) {
+  uint64_t wait = maxWaitMs;
+  for (const auto& [id, timer] : g_timers)
+    if (!timer.waiting) wait = std::min(wait, timer.dueMs > nowMs ? timer.dueMs - nowMs : 0);
+  return static_cast<unsigned>(wait);
+}
+
+// A timer event taken from the queue: false when its timer was killed meanwhile.
+bool TakeTimerEvent(const WindowEvent& e) {
+  const auto it = g_timers.find(e.timerId);
+  if (it == g_timers.end()) return false;
+  it->second.waiting = false;
+  StepPast(it->second, MonotonicMs());
+  return true;
 }
 
 std::string Utf8(const std::wstring& text) { return WideToUtf8(text); }
@@ -188,14 +229,7 @@ void Translate(const SDL_Event& sdl) {
       break;
     }
     default:
-      if (g_timerEvent != 0 && sdl.type == g_timerEvent) {
-        const auto it = g_timers.find(sdl.user.code);
-        if (it == g_timers.end()) return;
-        it->second->waiting.store(false);
-        if (it->second->sdlTimer == 0) return;  // killed while its event waited
-        e.kind = WindowEventKind::Timer;
-        e.timerId = sdl.user.code;
-      } else if (g_noticeEvent.load() != 0 && sdl.type == g_noticeEvent.load()) {
+      if (g_noticeEvent.load() != 0 && sdl.type == g_noticeEvent.load()) {
         const int n = sdl.user.code;
         if (n < 0 || n >= kNoticeKinds) return;
         g_noticeWaiting[n].store(false);
@@ -282,14 +316,13 @@ bool StartWindowing(std::wstring* error) {
     SDL_Quit();
     return false;
   }
-  const Uint32 base = SDL_RegisterEvents(2);
+  const Uint32 base = SDL_RegisterEvents(1);
   if (base == static_cast<Uint32>(-1)) {
     if (error) *error = L"no SDL user events left";
     SDL_Quit();
     return false;
   }
-  g_timerEvent = base;
-  g_noticeEvent = base + 1;
+  g_noticeEvent = base;
   DropWakeupsToClosedWindows();
   AcceptFileDrops(false);
   g_quit = false;
@@ -339,15 +372,11 @@ void OnDisplayLost(void (*saveWork)()) {
 
 void StopWindowing() {
   if (!g_started) return;
-  for (auto& [id, slot] : g_timers) KillWindowTimer(id);
+  g_timers.clear();
   CloseMainWindow();
   g_started = false;
   g_noticeEvent = 0;
   SDL_Quit();
-  // The timer thread has stopped with SDL_Quit: the slots can go.
-  for (auto& [id, slot] : g_timers) delete slot;
-  g_timers.clear();
-  g_timerEvent = 0;
   g_queued.clear();
 }
 
@@ -509,11 +538,15 @@ void PresentSolidFrame(uint32_t rgb) {
 
 bool PresentFrameImage(const PixelView& image, const PixelBox& changed) {
   if (!g_window || !image.pixels || image.width <= 0 || image.height <= 0) return false;
-  SDL_Surface* frame = SDL_CreateRGBSurfaceWithFormatFrom(image.pixels, image.width, image.height, 32,
-                                                          image.stride * 4, SDL_PIXELFORMAT_ARGB8888);
+  SDL_Surface* target = SDL_GetWindowSurface(g_window);
+  // A frame is opaque: on a window surface without alpha its words are read as that surface's
+  // own, so the blit is a plain copy of rows instead of a conversion of every pixel.
+  const Uint32 format = target && target->format->format == SDL_PIXELFORMAT_RGB888 ? SDL_PIXELFORMAT_RGB888
+                                                                                  : SDL_PIXELFORMAT_ARGB8888;
+  SDL_Surface* frame =
+      SDL_CreateRGBSurfaceWithFormatFrom(image.pixels, image.width, image.height, 32, image.stride * 4, format);
   if (!frame) return false;
   SDL_SetSurfaceBlendMode(frame, SDL_BLENDMODE_NONE);
-  SDL_Surface* target = SDL_GetWindowSurface(g_window);
   const int x0 = std::clamp(changed.x0, 0, image.width), y0 = std::clamp(changed.y0, 0, image.height);
   const int x1 = std::clamp(changed.x1, x0, image.width), y1 = std::clamp(changed.y1, y0, image.height);
   bool shown = target != nullptr;
@@ -535,19 +568,12 @@ bool PresentFrameImage(const PixelView& image, const PixelBox& changed) {
 
 void SetWindowTimer(int id, unsigned periodMs) {
   if (!g_started || id <= 0) return;
-  TimerSlot*& slot = g_timers[id];
-  if (!slot) slot = new TimerSlot;
-  if (slot->sdlTimer != 0) SDL_RemoveTimer(slot->sdlTimer);
-  slot->id = id;
-  slot->sdlTimer = SDL_AddTimer(periodMs, OnTimer, slot);
+  WindowTimer& timer = g_timers[id];  // an event it has waiting stays queued
+  timer.periodMs = std::max(periodMs, 1u);
+  timer.dueMs = MonotonicMs() + timer.periodMs;
 }
 
-void KillWindowTimer(int id) {
-  const auto it = g_timers.find(id);
-  if (it == g_timers.end() || it->second->sdlTimer == 0) return;
-  SDL_RemoveTimer(it->second->sdlTimer);
-  it->second->sdlTimer = 0;
-}
+void KillWindowTimer(int id) { g_timers.erase(id); }
 
 // --- The loop ---
 
@@ -562,10 +588,12 @@ bool NextWindowEvent(WindowEvent* event, unsigned maxWaitMs) {
   bool waited = false;
   for (;;) {
     while (g_queued.empty() && SDL_PollEvent(&sdl)) Translate(sdl);
-    if (!g_queued.empty()) {
-      *event = std::move(g_queued.front());
-      g_queued.pop_front();
-      return true;
+    // A due timer comes after the events already read, as its event would have been queued.
+    QueueDueTimers(MonotonicMs());
+    while (!g_queued.empty()) {
+      *event = g_queued.take();
+      if (event->kind != WindowEventKind::Timer || TakeTimerEvent(*event)) return true;
+      *event = WindowEvent{};
     }
     // Like WM_PAINT: only when nothing else waits, and taking it validates the window.
     if (g_invalid && g_window) {
@@ -578,7 +606,8 @@ bool NextWindowEvent(WindowEvent* event, unsigned maxWaitMs) {
     // a menu or a second window did not pass through here, so the main window's Shift is taken
     // from it again.
     g_shiftDown = (SDL_GetModState() & KMOD_SHIFT) != 0;
-    SDL_WaitEventTimeout(nullptr, static_cast<int>(maxWaitMs));
+    const unsigned waitMs = MsUntilNextTimer(MonotonicMs(), maxWaitMs);
+    if (waitMs > 0) SDL_WaitEventTimeout(nullptr, static_cast<int>(waitMs));
     waited = true;
   }
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures what the whole program costs while left alone: the real veldmix in a 1920x1080 window
 # on a private virtual display and sound server, nobody touching it. Prints the cores used over
-# SECONDS (default 20), from /proc/PID/stat, each thread's share and the frames drawn. With
+# SECONDS (default 20), from /proc/PID/stat, each thread's share and context switches (its
+# wake-ups, roughly) a second, and the frames drawn. With
 # VELDMIX_IDLE_MIXXX=1, Mixxx then runs alone on the same display at the same size with the same
 # tracks and is measured the same way, for a figure beside ours.
 # A measurement, not a test: it fails only when something could not run.
@@ -66,9 +67,13 @@ geometry="$(xwininfo -id "$win" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print 
 if [ -n "${VELDMIX_IDLE_SHOT:-}" ]; then import -window "$win" "$VELDMIX_IDLE_SHOT"; fi
 
 ticks() { awk '{print $14 + $15}' "$1"; }
+switches() { awk '/ctxt_switches/{n += $2} END{print n + 0}' "$1"; }
 hz=$(getconf CLK_TCK)
-declare -A before
-for t in /proc/"$app_pid"/task/*; do before[$t]=$(ticks "$t/stat" 2>/dev/null || echo 0); done
+declare -A before woke
+for t in /proc/"$app_pid"/task/*; do
+  before[$t]=$(ticks "$t/stat" 2>/dev/null || echo 0)
+  woke[$t]=$(switches "$t/status" 2>/dev/null || echo 0)
+done
 start=$(ticks /proc/"$app_pid"/stat)
 if [ -n "${VELDMIX_IDLE_PERF:-}" ]; then  # a profile of the same seconds, for perf report
   perf record -e cpu-clock -g -o "$VELDMIX_IDLE_PERF" -p "$app_pid" -- sleep "$seconds" >/dev/null 2>&1
@@ -86,9 +91,10 @@ for t in /proc/"$app_pid"/task/*; do
   [ -f "$t/stat" ] || continue
   now=$(ticks "$t/stat" 2>/dev/null || echo 0)
   used=$((now - ${before[$t]:-0}))
-  [ "$used" -gt 0 ] || continue
-  awk -v d="$used" -v hz="$hz" -v s="$seconds" -v n="$(cat "$t/comm")" -v id="${t##*/}" \
-    'BEGIN { printf "  thread %-7s %-16s %.2f cores\n", id, n, d / hz / s }'
+  wakes=$(($(switches "$t/status" 2>/dev/null || echo 0) - ${woke[$t]:-0}))
+  [ "$used" -gt 0 ] || [ "$wakes" -gt "$seconds" ] || continue
+  awk -v d="$used" -v hz="$hz" -v s="$seconds" -v n="$(cat "$t/comm")" -v id="${t##*/}" -v w="$wakes" \
+    'BEGIN { printf "  thread %-7s %-16s %.3f cores %6.0f switches/s\n", id, n, d / hz / s, w / s }'
 done
 
 [ -n "${VELDMIX_IDLE_MIXXX:-}" ] || exit 0
@@ -107,18 +113,33 @@ for _ in $(seq 1 120); do
   sleep 0.5
 done
 [ -n "$dialog" ] && xdotool key --window "$dialog" Escape
-# The main window is the largest visible one once the splash is gone.
-mixxx_win=""
-for _ in $(seq 1 120); do
-  mixxx_win="$(for w in $(xdotool search --onlyvisible --pid "$mixxx_pid" 2>/dev/null); do
-    xwininfo -id "$w" | awk -v w="$w" '/Width:/{x=$2} /Height:/{y=$2} END{print x * y, w}'; done | sort -n | tail -n 1 |
-    awk '$1 > 500000 {print $2}')"
-  [ -n "$mixxx_win" ] && break
-  sleep 0.5
-done
-[ -n "$mixxx_win" ] || { echo "measure_idle_cpu: no Mixxx window" >&2; tail -n 20 "$work/mixxx.out" >&2; exit 1; }
-xdotool windowmove "$mixxx_win" 0 0 windowsize "$mixxx_win" 1920 1080
+# The main window is the largest visible one once the splash is gone (a window that closes while
+# it is looked at, a splash or a progress box, is passed over).
+find_mixxx_window() {
+  mixxx_win=""
+  for _ in $(seq 1 120); do
+    mixxx_win="$(for w in $(xdotool search --onlyvisible --pid "$mixxx_pid" 2>/dev/null); do
+      xwininfo -id "$w" 2>/dev/null | awk -v w="$w" '/Width:/{x=$2} /Height:/{y=$2} END{print x * y, w}'; done |
+      sort -n | tail -n 1 | awk '$1 > 500000 {print $2}')"
+    [ -n "$mixxx_win" ] && return 0
+    sleep 0.5
+  done
+  echo "measure_idle_cpu: no Mixxx window" >&2
+  tail -n 20 "$work/mixxx.out" >&2
+  exit 1
+}
+find_mixxx_window
+xdotool windowmove "$mixxx_win" 0 0 windowsize "$mixxx_win" 1920 1080 2>/dev/null || true
 sleep 8  # the tracks load and their waveforms are made
+find_mixxx_window
+xdotool windowmove "$mixxx_win" 0 0 windowsize "$mixxx_win" 1920 1080
+# Mixxx analyses loaded tracks (beats, key) for a while: the measurement waits till it is done,
+# when two seconds cost less than a fifth of a core (two minutes at most).
+for _ in $(seq 1 60); do
+  a=$(ticks /proc/"$mixxx_pid"/stat)
+  sleep 2
+  [ $(($(ticks /proc/"$mixxx_pid"/stat) - a)) -lt $((hz * 2 / 5)) ] && break
+done
 if [ "$decks" = playing ]; then  # d plays deck 1, l deck 2 in Mixxx's default keyboard mapping
   xdotool windowfocus --sync "$mixxx_win" key d key l 2>/dev/null || xdotool key --window "$mixxx_win" d l
   sleep 1

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/system_info.h"
+#include "platform/thread_priority.h"
 
 namespace {
 
@@ -36,6 +37,8 @@ class DrawWorkers {
     for (std::thread& t : threads_) t.join();
   }
 
+  void KeepAlone(bool on) { alone_ = on; }
+
   int Threads() {
     Start();
     return static_cast<int>(threads_.size()) + 1;
@@ -43,7 +46,7 @@ class DrawWorkers {
 
   void Run(int bands, void (*work)(void*, int), void* context) {
     bands = std::clamp(bands, 0, kMaxDrawBands);
-    if (bands <= 1 || Threads() == 1) {
+    if (bands <= 1 || alone_ || Threads() == 1) {
       for (int band = 0; band < bands; ++band) work(context, band);
       return;
     }
@@ -67,7 +70,10 @@ class DrawWorkers {
     const int cores = static_cast<int>(UsableProcessorCount());
     const int workers = std::clamp(cores - 1, 0, kMaxWorkers);
     threads_.reserve(workers);
-    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { Serve(); });
+    for (int i = 0; i < workers; ++i) threads_.emplace_back([this] {
+      NameThisThread("vm-draw");
+      Serve();
+    });
   }
 
   // Takes and runs bands of the current call until none is left.
@@ -94,6 +100,7 @@ class DrawWorkers {
     }
   }
 
+  bool alone_ = false;  // KeepDrawBandsOnThisThread
   bool started_ = false;
   std::vector<std::thread> threads_;
   std::atomic<uint64_t> state_{0};
@@ -117,3 +124,5 @@ int DrawBands() { return std::min(kMaxDrawBands, Workers().Threads() * kBandsPer
 void RunDrawBands(int bands, void (*work)(void* context, int band), void* context) {
   Workers().Run(bands, work, context);
 }
+
+void KeepDrawBandsOnThisThread(bool on) { Workers().KeepAlone(on); }

@@ -18,6 +18,10 @@ int DrawBands();
 // or touch anything but its band's pixels and scratch.
 void RunDrawBands(int bands, void (*work)(void* context, int band), void* context);
 
+// While on, every call runs all its bands on the calling thread: a small piece of the frame (a part
+// redrawn alone) is done sooner than the workers wake, and the idle screen wakes no one.
+void KeepDrawBandsOnThisThread(bool on);
+
 // The same with a callable, which must outlive the call (it does: the call waits).
 template <typename Fn>
 void RunDrawBands(int bands, Fn& fn) {

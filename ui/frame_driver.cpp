@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "ui/draw.h"
+#include "ui/draw_workers.h"
 #include "ui/glow.h"
 
 double FrameClock = 0.0;
@@ -83,8 +84,10 @@ bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* 
   const PixelView image = FrameImage();
   const PixelBox tiles = part ? OnGlowTiles(*part, image.width, image.height) : PixelBox{};
   if (part) FrameTarget()->SetBaseClip(tiles);
+  KeepDrawBandsOnThisThread(part != nullptr);
   draw();
   EndFrame(part ? &tiles : nullptr);
+  KeepDrawBandsOnThisThread(false);
   if (part && FrameTarget()) FrameTarget()->ClearBaseClip();
   PartsShown = PartsNow;
   EndFrameInput();

@@ -31,9 +31,10 @@ bool WindowDrawable(const FrameWindow& window);
 // frame clock, resets the glow layer and the redraw requests, begins, runs `draw` (which covers
 // the whole frame), ends the frame (glow pass, overlays, present) and the frame's input (drag,
 // one-frame mouse fields, per-frame id sets). With `part`, only those pixels (grown to whole glow
-// tiles) change: `draw` runs whole, its drawing kept inside them, and only they are presented; the targets must already fit
-// the window. False, with nothing drawn and the input kept, when the window is not drawable or
-// the device cannot be made (it is tried again next time).
+// tiles) change: `draw` runs whole, its drawing kept inside them and on the calling thread (too
+// little to wake the draw workers for), and only they are presented; the targets must already
+// fit the window. False, with nothing drawn and the input kept, when the window is not drawable
+// or the device cannot be made (it is tried again next time).
 bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* part = nullptr);
 
 // What moves with time asks for the frame at which it next looks different: a blink its next

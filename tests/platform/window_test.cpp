@@ -78,6 +78,43 @@ TEST(WindowLoop, TimersTickWithoutPilingUpAndStopWhenKilled) {
   EXPECT_EQ(CountKind(EventsFor(80ms), WindowEventKind::Timer), 0u);
 }
 
+// The loop keeps its timers itself: a long wait ends when one is due, each keeps its own
+// period, and a timer killed while its event waits in the queue is not heard from again.
+TEST(WindowLoop, TimersEndTheWaitKeepTheirPeriodsAndAKilledOnesEventIsDropped) {
+  HeadlessWindow window;
+  ASSERT_TRUE(window.started);
+  SetWindowTimer(1, 20);
+  SetWindowTimer(2, 200);
+  const auto began = std::chrono::steady_clock::now();
+  WindowEvent e;
+  do {
+    ASSERT_TRUE(NextWindowEvent(&e, 5000));
+  } while (e.kind != WindowEventKind::Timer);
+  EXPECT_EQ(e.timerId, 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 4000ms) << "the wait ended for the timer, not its limit";
+
+  size_t fast = 0, slow = 0;
+  for (int round = 0; round < 100 && slow < 2; ++round) {
+    const auto events = EventsFor(50ms);
+    for (const WindowEvent& t : events) {
+      fast += t.kind == WindowEventKind::Timer && t.timerId == 1;
+      slow += t.kind == WindowEventKind::Timer && t.timerId == 2;
+    }
+  }
+  EXPECT_GE(slow, 2u);
+  EXPECT_GE(fast, slow) << "the 20 ms timer comes at least as often as the 200 ms one";
+
+  std::this_thread::sleep_for(250ms);  // both are due: the first read queues both events
+  ASSERT_TRUE(NextWindowEvent(&e, 0));
+  ASSERT_EQ(e.kind, WindowEventKind::Timer);
+  EXPECT_EQ(e.timerId, 1);
+  KillWindowTimer(2);  // its event is waiting in the queue
+  KillWindowTimer(1);
+  size_t after = 0;
+  for (const WindowEvent& t : EventsFor(300ms)) after += t.kind == WindowEventKind::Timer;
+  EXPECT_EQ(after, 0u) << "a killed timer's waiting event was delivered";
+}
+
 TEST(WindowLoop, NoticesFromOtherThreadsWakeTheLoopAndMerge) {
   HeadlessWindow window;
   ASSERT_TRUE(window.started);

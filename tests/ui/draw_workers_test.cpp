@@ -1,5 +1,5 @@
 // The draw workers: every band of a call runs exactly once and the call returns only after all
-// of them, call after call, whichever thread takes them.
+// of them, call after call, whichever thread takes them, or the calling thread alone when asked.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -57,4 +57,17 @@ TEST(DrawWorkers, BandsShareTheWorkAcrossThreadsWithoutLosingAny) {
   if (DrawBands() > 2) {
     EXPECT_TRUE(shared) << "no band ever ran on a worker";
   }
+
+  // Kept on this thread (a part of the frame): every band of every call runs here, all of them.
+  KeepDrawBandsOnThisThread(true);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    sums.fill(-1);
+    ran_on.fill(std::thread::id{});
+    RunDrawBands(kBands, work);
+    for (int band = 0; band < kBands; ++band) {
+      ASSERT_EQ(ran_on[band], std::this_thread::get_id()) << "band " << band << " woke a worker";
+      ASSERT_NE(sums[band], -1);
+    }
+  }
+  KeepDrawBandsOnThisThread(false);
 }
