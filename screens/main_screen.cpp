@@ -160,6 +160,7 @@ struct CachedImage {
   std::vector<PanelShape> panels;  // the panels it holds (the backdrop), or lies under (a light)
   bool ok = false;      // drawn, or nothing to draw
   bool opaque = false;  // every pixel's alpha is 255: it replaces what lies under it
+  PixelRuns lit;        // where a light that is not opaque shows
 };
 CachedImage BackdropImage, SideLightImages[2];
 
@@ -241,6 +242,7 @@ void Refresh(CachedImage* image, Rc drawnFor, Rc area, uint32_t colour, float dp
   if (!nothing) DrawIntoImage(image, scale, draw);
   if (!nothing && hideUnder && !panels.empty() && !image->pixels.empty()) HideUnderPanels(image, panels, scale);
   image->ok = nothing || !image->pixels.empty();
+  if (!image->pixels.empty() && !image->opaque) FindLitRuns(image->pixels.data(), image->width, image->height, &image->lit);
 }
 
 // The window's gradient and the violet light along the phase meter.
@@ -275,7 +277,8 @@ PixelImage ImageOf(const CachedImage& image) {
                     .height = image.pixels.empty() ? 0 : image.height,
                     .x = image.area.x,
                     .y = image.area.y,
-                    .opaque = image.opaque};
+                    .opaque = image.opaque,
+                    .lit = image.pixels.empty() || image.opaque ? nullptr : &image.lit};
 }
 
 // ---- panels ----------------------------------------------------------------------------------
