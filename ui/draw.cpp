@@ -368,12 +368,110 @@ void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, fl
   FillEllipse(cx, cy, r, r, brush);
 }
 
-void SoftGlow(float cx, float cy, float rx, float ry, Color c) {
-  if (!Target || !(c.a > kSoftGlowMinAlpha)) return;
+namespace {
+
+// The light drawn afresh, at the colour's alpha.
+void DrawSoftGlow(float cx, float cy, float rx, float ry, Color c) {
   GradientBrush* brush = RadialGradientBrush(WithAlpha(c, 1), WithAlpha(c, 0), true);
   brush->SetRadial(cx, cy, 0, 0, rx, ry);
   brush->SetOpacity(c.a);
   FillEllipse(cx, cy, rx, ry, brush);
+}
+
+// ---- soft lights kept as pixels --------------------------------------------------------------
+// A soft light looks the same frame after frame but for its strength (a beat pulse), and working
+// out its gradient costs several times more than laying an image over the pixels. Each is drawn
+// once at full strength, per colour, device size and place within a device pixel, and laid over
+// the target at its alpha: the same pixels whatever was drawn before.
+
+constexpr size_t kKeptLights = 12;
+constexpr int64_t kMaxKeptLightPixels = 512 * 1024;  // larger lights (the backdrop's) draw afresh
+constexpr int kKeptLightPadPx = 2;                   // past the antialiased rim
+
+struct KeptLight {
+  uint32_t colour = 0;
+  float rx = 0, ry = 0, fx = 0, fy = 0;  // device radii, centre within its pixel
+  int halfW = 0, halfH = 0;              // the centre's pixel to the image's edges
+  std::vector<uint32_t> pixels;
+  PixelRuns lit;
+  uint64_t used = 0;
+  bool ok = false;
+};
+KeptLight KeptLights[kKeptLights];
+uint64_t KeptLightUses = 0;
+std::unique_ptr<DrawSurface> LightScratch;
+
+// The kept light for the key, drawn now when it is not kept; null when it cannot be made.
+const KeptLight* KeepLight(uint32_t colour, float drx, float dry, float fx, float fy) {
+  KeptLight* oldest = &KeptLights[0];
+  for (KeptLight& k : KeptLights) {
+    if (k.ok && k.colour == colour && k.rx == drx && k.ry == dry && k.fx == fx && k.fy == fy) {
+      k.used = ++KeptLightUses;
+      return &k;
+    }
+    if (k.used < oldest->used) oldest = &k;
+  }
+  KeptLight& k = *oldest;
+  k.ok = false;
+  k.colour = colour, k.rx = drx, k.ry = dry, k.fx = fx, k.fy = fy;
+  // The rim's antialiasing reaches a pixel past each radius.
+  k.halfW = static_cast<int>(std::ceil(drx)) + kKeptLightPadPx, k.halfH = static_cast<int>(std::ceil(dry)) + kKeptLightPadPx;
+  const int w = 2 * k.halfW + 1, h = 2 * k.halfH + 1;
+  if (!LightScratch || LightScratch->pixelWidth() < w || LightScratch->pixelHeight() < h) {
+    LightScratch = DrawSurface::Create(std::max(w, LightScratch ? LightScratch->pixelWidth() : 0),
+                                       std::max(h, LightScratch ? LightScratch->pixelHeight() : 0), 1.0f);
+    if (!LightScratch) return nullptr;
+  }
+  LightScratch->ResetClips();
+  LightScratch->SetTransform(Affine{});
+  LightScratch->Clear(Rgba{0, 0, 0, 0});
+  DrawSurface* const previous = Target;
+  Target = LightScratch.get();
+  DrawSoftGlow(k.halfW + fx, k.halfH + fy, drx, dry, Color{((colour >> 24) & 255) / 255.0f, ((colour >> 16) & 255) / 255.0f,
+                                                           ((colour >> 8) & 255) / 255.0f, 1});
+  Target = previous;
+  const PixelView px = LightScratch->Pixels();
+  if (!LightScratch->Ok() || !px.pixels || px.width < w || px.height < h) return nullptr;
+  k.pixels.resize(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(px.pixels + static_cast<size_t>(y) * px.stride, w, k.pixels.begin() + static_cast<ptrdiff_t>(y) * w);
+  FindLitRuns(k.pixels.data(), w, h, &k.lit);
+  k.ok = true;
+  k.used = ++KeptLightUses;
+  return &k;
+}
+
+// The light from its kept image; false when the transform does not only scale alike and move, or
+// the light is too large to keep: the caller draws it afresh.
+bool DrawKeptSoftGlow(float cx, float cy, float rx, float ry, Color c) {
+  const Affine d = Target->DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || d.m11 != d.m22 || !(d.m11 > 0) || !Finite(cx, cy) || !Finite(rx, ry) || !(rx > 0) ||
+      !(ry > 0))
+    return false;
+  const float dcx = d.m11 * cx + d.dx, dcy = d.m22 * cy + d.dy, drx = d.m11 * rx, dry = d.m22 * ry;
+  if (!(std::fabs(dcx) < 1e6f && std::fabs(dcy) < 1e6f) ||
+      (static_cast<int64_t>(drx) + 4) * (static_cast<int64_t>(dry) + 4) * 4 > kMaxKeptLightPixels)
+    return false;
+  const float ix = std::floor(dcx), iy = std::floor(dcy);
+  const KeptLight* k = KeepLight(ColorKey(WithAlpha(c, 1)), drx, dry, dcx - ix, dcy - iy);
+  if (!k) return false;
+  // The image's corner in user space: DrawPixelImages lays it on the device pixel under it.
+  const PixelImage image{.pixels = k->pixels.data(),
+                         .width = 2 * k->halfW + 1,
+                         .height = 2 * k->halfH + 1,
+                         .x = (ix - k->halfW - d.dx) / d.m11,
+                         .y = (iy - k->halfH - d.dy) / d.m22,
+                         .lit = &k->lit};
+  const float alpha = std::clamp(c.a, 0.0f, 1.0f);
+  return DrawPixelImages(*Target, &image, &alpha, 1);
+}
+
+}  // namespace
+
+void SoftGlow(float cx, float cy, float rx, float ry, Color c) {
+  if (!Target || !(c.a > kSoftGlowMinAlpha)) return;
+  if (DrawKeptSoftGlow(cx, cy, rx, ry, c)) return;
+  DrawSoftGlow(cx, cy, rx, ry, c);
 }
 
 namespace {
