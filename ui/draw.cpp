@@ -468,6 +468,11 @@ bool DrawKeptSoftGlow(float cx, float cy, float rx, float ry, Color c) {
 
 }  // namespace
 
+void ForgetKeptLights() {
+  for (KeptLight& k : KeptLights) k = KeptLight{};
+  LightScratch.reset();
+}
+
 void SoftGlow(float cx, float cy, float rx, float ry, Color c) {
   if (!Target || !(c.a > kSoftGlowMinAlpha)) return;
   if (DrawKeptSoftGlow(cx, cy, rx, ry, c)) return;

@@ -141,6 +141,9 @@ void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, fl
 // A soft elliptic light: full colour at the centre, 0.45 at 35 % of the radius, none at the edge,
 // all scaled by the colour's alpha. Nothing at alpha 0.002 or less.
 void SoftGlow(float cx, float cy, float rx, float ry, Color c);
+// Soft lights are kept as images (the same pixels whenever drawn); this drops them, so what
+// follows draws as after a start (for comparing runs of frames).
+void ForgetKeptLights();
 // A raised panel in fixed colours: dark vertical gradient, #242935 outline, faint top highlight.
 // Left out on the frame when the frame's backdrop already holds it (KeepPanelsInBackdrop).
 void DrawPanel(Rc r, float radius);
