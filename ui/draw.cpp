@@ -360,15 +360,16 @@ void FillGradientRoundedRect(Rc r, float radius, Color top, Color bottom) {
   FillRoundedRect(r, radius, LinearGradientBrush(top, bottom, PointF{0, r.y}, PointF{0, r.y + r.h}, false));
 }
 
-void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, float ox, float oy) {
-  if (!Target) return;
+
+namespace {
+
+// The disc drawn afresh.
+void DrawRadialEllipse(float cx, float cy, float r, Color inner, Color outer, float ox, float oy) {
   GradientBrush* brush = RadialGradientBrush(inner, outer, false);
   brush->SetRadial(cx, cy, r * ox, r * oy, r, r);
   brush->SetOpacity(1);
   FillEllipse(cx, cy, r, r, brush);
 }
-
-namespace {
 
 // The light drawn afresh, at the colour's alpha.
 void DrawSoftGlow(float cx, float cy, float rx, float ry, Color c) {
@@ -382,14 +383,29 @@ void DrawSoftGlow(float cx, float cy, float rx, float ry, Color c) {
 // A soft light looks the same frame after frame but for its strength (a beat pulse), and working
 // out its gradient costs several times more than laying an image over the pixels. Each is drawn
 // once at full strength, per colour, device size and place within a device pixel, and laid over
-// the target at its alpha: the same pixels whatever was drawn before.
+// the target at its alpha: the same pixels whatever was drawn before. A radial disc (a platter)
+// is kept the same way and laid at full strength.
+
+// What a kept image shows: a soft light in `colour`, or a disc from `colour` to `outer` with its
+// gradient's origin moved by (ox, oy) radii.
+struct LightShape {
+  bool disc = false;
+  uint32_t colour = 0, outer = 0;
+  float ox = 0, oy = 0;
+  bool operator==(const LightShape&) const = default;
+};
+
+Color ColourOfKey(uint32_t key) {
+  return Color{((key >> 24) & 255) / 255.0f, ((key >> 16) & 255) / 255.0f, ((key >> 8) & 255) / 255.0f,
+               (key & 255) / 255.0f};
+}
 
 constexpr size_t kKeptLights = 12;
 constexpr int64_t kMaxKeptLightPixels = 512 * 1024;  // larger lights (the backdrop's) draw afresh
 constexpr int kKeptLightPadPx = 2;                   // past the antialiased rim
 
 struct KeptLight {
-  uint32_t colour = 0;
+  LightShape shape;
   float rx = 0, ry = 0, fx = 0, fy = 0;  // device radii, centre within its pixel
   int halfW = 0, halfH = 0;              // the centre's pixel to the image's edges
   std::vector<uint32_t> pixels;
@@ -402,10 +418,10 @@ uint64_t KeptLightUses = 0;
 std::unique_ptr<DrawSurface> LightScratch;
 
 // The kept light for the key, drawn now when it is not kept; null when it cannot be made.
-const KeptLight* KeepLight(uint32_t colour, float drx, float dry, float fx, float fy) {
+const KeptLight* KeepLight(const LightShape& shape, float drx, float dry, float fx, float fy) {
   KeptLight* oldest = &KeptLights[0];
   for (KeptLight& k : KeptLights) {
-    if (k.ok && k.colour == colour && k.rx == drx && k.ry == dry && k.fx == fx && k.fy == fy) {
+    if (k.ok && k.shape == shape && k.rx == drx && k.ry == dry && k.fx == fx && k.fy == fy) {
       k.used = ++KeptLightUses;
       return &k;
     }
@@ -413,7 +429,7 @@ const KeptLight* KeepLight(uint32_t colour, float drx, float dry, float fx, floa
   }
   KeptLight& k = *oldest;
   k.ok = false;
-  k.colour = colour, k.rx = drx, k.ry = dry, k.fx = fx, k.fy = fy;
+  k.shape = shape, k.rx = drx, k.ry = dry, k.fx = fx, k.fy = fy;
   // The rim's antialiasing reaches a pixel past each radius.
   k.halfW = static_cast<int>(std::ceil(drx)) + kKeptLightPadPx, k.halfH = static_cast<int>(std::ceil(dry)) + kKeptLightPadPx;
   const int w = 2 * k.halfW + 1, h = 2 * k.halfH + 1;
@@ -427,8 +443,11 @@ const KeptLight* KeepLight(uint32_t colour, float drx, float dry, float fx, floa
   LightScratch->Clear(Rgba{0, 0, 0, 0});
   DrawSurface* const previous = Target;
   Target = LightScratch.get();
-  DrawSoftGlow(k.halfW + fx, k.halfH + fy, drx, dry, Color{((colour >> 24) & 255) / 255.0f, ((colour >> 16) & 255) / 255.0f,
-                                                           ((colour >> 8) & 255) / 255.0f, 1});
+  if (shape.disc)
+    DrawRadialEllipse(k.halfW + fx, k.halfH + fy, drx, ColourOfKey(shape.colour), ColourOfKey(shape.outer), shape.ox,
+                      shape.oy);
+  else
+    DrawSoftGlow(k.halfW + fx, k.halfH + fy, drx, dry, ColourOfKey(shape.colour));
   Target = previous;
   const PixelView px = LightScratch->Pixels();
   if (!LightScratch->Ok() || !px.pixels || px.width < w || px.height < h) return nullptr;
@@ -441,9 +460,9 @@ const KeptLight* KeepLight(uint32_t colour, float drx, float dry, float fx, floa
   return &k;
 }
 
-// The light from its kept image; false when the transform does not only scale alike and move, or
-// the light is too large to keep: the caller draws it afresh.
-bool DrawKeptSoftGlow(float cx, float cy, float rx, float ry, Color c) {
+// The shape from its kept image at the opacity; false when the transform does not only scale
+// alike and move, or the shape is too large to keep: the caller draws it afresh.
+bool DrawKeptLight(const LightShape& shape, float cx, float cy, float rx, float ry, float opacity) {
   const Affine d = Target->DeviceTransform();
   if (d.m12 != 0 || d.m21 != 0 || d.m11 != d.m22 || !(d.m11 > 0) || !Finite(cx, cy) || !Finite(rx, ry) || !(rx > 0) ||
       !(ry > 0))
@@ -453,7 +472,7 @@ bool DrawKeptSoftGlow(float cx, float cy, float rx, float ry, Color c) {
       (static_cast<int64_t>(drx) + 4) * (static_cast<int64_t>(dry) + 4) * 4 > kMaxKeptLightPixels)
     return false;
   const float ix = std::floor(dcx), iy = std::floor(dcy);
-  const KeptLight* k = KeepLight(ColorKey(WithAlpha(c, 1)), drx, dry, dcx - ix, dcy - iy);
+  const KeptLight* k = KeepLight(shape, drx, dry, dcx - ix, dcy - iy);
   if (!k) return false;
   // The image's corner in user space: DrawPixelImages lays it on the device pixel under it.
   const PixelImage image{.pixels = k->pixels.data(),
@@ -462,7 +481,7 @@ bool DrawKeptSoftGlow(float cx, float cy, float rx, float ry, Color c) {
                          .x = (ix - k->halfW - d.dx) / d.m11,
                          .y = (iy - k->halfH - d.dy) / d.m22,
                          .lit = &k->lit};
-  const float alpha = std::clamp(c.a, 0.0f, 1.0f);
+  const float alpha = std::clamp(opacity, 0.0f, 1.0f);
   return DrawPixelImages(*Target, &image, &alpha, 1);
 }
 
@@ -475,8 +494,15 @@ void ForgetKeptLights() {
 
 void SoftGlow(float cx, float cy, float rx, float ry, Color c) {
   if (!Target || !(c.a > kSoftGlowMinAlpha)) return;
-  if (DrawKeptSoftGlow(cx, cy, rx, ry, c)) return;
+  if (DrawKeptLight(LightShape{.colour = ColorKey(WithAlpha(c, 1))}, cx, cy, rx, ry, c.a)) return;
   DrawSoftGlow(cx, cy, rx, ry, c);
+}
+
+void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, float ox, float oy) {
+  if (!Target) return;
+  const LightShape disc{.disc = true, .colour = ColorKey(inner), .outer = ColorKey(outer), .ox = ox, .oy = oy};
+  if (Finite(ox, oy) && DrawKeptLight(disc, cx, cy, r, r, 1.0f)) return;
+  DrawRadialEllipse(cx, cy, r, inner, outer, ox, oy);
 }
 
 namespace {
