@@ -400,7 +400,7 @@ Color ColourOfKey(uint32_t key) {
                (key & 255) / 255.0f};
 }
 
-constexpr size_t kKeptLights = 12;
+constexpr size_t kKeptLights = 64;  // every knob face of a full screen, and the lights
 constexpr int64_t kMaxKeptLightPixels = 512 * 1024;  // larger lights (the backdrop's) draw afresh
 constexpr int kKeptLightPadPx = 2;                   // past the antialiased rim
 
