@@ -498,6 +498,7 @@ bool DrawKeptLight(const LightShape& shape, float cx, float cy, float rx, float 
 constexpr size_t kMaxKeptFaces = 512;     // more than a full screen's buttons in every state
 constexpr uint64_t kFaceIdleFrames = 600;  // a face not drawn for this many faces' draws goes
 constexpr int kFacePadPx = 2;             // past r: the antialiased rim
+constexpr float kMaxKeptFacePixels = 128 * 1024;  // a larger face (a page's) is drawn afresh
 
 struct FaceKey {
   ButtonFace face;
@@ -555,7 +556,7 @@ bool DrawKeptFace(Rc r, const ButtonFace& f) {
       !(r.h > 0))
     return false;
   const float s = d.m11, dx = s * r.x + d.dx, dy = s * r.y + d.dy;
-  if (!(std::fabs(dx) < 1e6f && std::fabs(dy) < 1e6f && s * r.w < 4096 && s * r.h < 4096)) return false;
+  if (!(std::fabs(dx) < 1e6f && std::fabs(dy) < 1e6f && s * r.w * s * r.h < kMaxKeptFacePixels)) return false;
   const float ix = std::floor(dx), iy = std::floor(dy);
   FaceKey key{.face = f, .fx = dx - ix, .fy = dy - iy, .scale = s};
   key.width = static_cast<int>(std::ceil(key.fx + s * r.w)) + 2 * kFacePadPx;
