@@ -160,8 +160,10 @@ struct CachedImage {
   std::vector<PanelShape> panels;  // the panels it holds (the backdrop), or lies under (a light)
   bool ok = false;      // drawn, or nothing to draw
   bool opaque = false;  // every pixel's alpha is 255: it replaces what lies under it
+  PixelRuns lit;        // where a light that is not opaque shows
 };
 CachedImage BackdropImage, SideLightImages[2];
+std::vector<PanelShape> LightCovers;  // what hides the side lights this frame (scratch)
 
 bool SameRect(Rc a, Rc b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; }
 
@@ -241,6 +243,7 @@ void Refresh(CachedImage* image, Rc drawnFor, Rc area, uint32_t colour, float dp
   if (!nothing) DrawIntoImage(image, scale, draw);
   if (!nothing && hideUnder && !panels.empty() && !image->pixels.empty()) HideUnderPanels(image, panels, scale);
   image->ok = nothing || !image->pixels.empty();
+  if (!image->pixels.empty() && !image->opaque) FindLitRuns(image->pixels.data(), image->width, image->height, &image->lit);
 }
 
 // The window's gradient and the violet light along the phase meter.
@@ -275,7 +278,8 @@ PixelImage ImageOf(const CachedImage& image) {
                     .height = image.pixels.empty() ? 0 : image.height,
                     .x = image.area.x,
                     .y = image.area.y,
-                    .opaque = image.opaque};
+                    .opaque = image.opaque,
+                    .lit = image.pixels.empty() || image.opaque ? nullptr : &image.lit};
 }
 
 // ---- panels ----------------------------------------------------------------------------------
@@ -450,9 +454,16 @@ bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels) {
     DrawBackdropAndCentreLight(window, meterY);
     for (const PanelShape& p : panels) DrawPanel(p.r, p.radius);
   });
+  // With the panels kept, the lights are also left out under the lanes, whose opaque frames the
+  // frame draws over them.
+  std::vector<PanelShape>& covers = LightCovers;
+  covers.assign(panels.begin(), panels.end());
+  if (!panels.empty() && !Screen.vertical)
+    for (int deck = 0; deck < DecksInUse(); ++deck)
+      if (Screen.lanes[deck].w > 0 && Screen.lanes[deck].h > 0) covers.push_back(PanelShape{Screen.lanes[deck], kLaneRadiusDip});
   for (int side = 0; side < 2; ++side) {
     const uint32_t colour = DeckColour(decks[side]);
-    Refresh(&SideLightImages[side], sides[side], SideLightArea(sides[side]), colour, dpi, 0, panels, true, scale,
+    Refresh(&SideLightImages[side], sides[side], SideLightArea(sides[side]), colour, dpi, 0, covers, true, scale,
             [&] { DrawSideLight(sides[side], ColorOf(colour)); });
   }
   // An opaque gradient replaces whatever the frame held; one whose edge pixels are only partly

@@ -65,7 +65,8 @@ void DrawMainScreen();
 // meter. Reads this frame's Screen. Covers the whole frame.
 void DrawBackground();
 // The same with these panels drawn into the backdrop image, above the backdrop, and the side
-// lights left out where the panels cover them; false when the images could not be used (the
+// lights left out where the panels cover them and, when there are panels, where the lanes' frames
+// (which the main screen draws over them) will; false when the images could not be used (the
 // backdrop is then drawn directly, without the panels).
 bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels);
 // The layout's panels: the left deck, the mixer, the right deck (full or slim) and the browser,

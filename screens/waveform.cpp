@@ -34,7 +34,7 @@ namespace {
 constexpr Color kWhite{1, 1, 1, 1};
 
 // Lane frame.
-constexpr float kLaneRadius = 6.0f;
+constexpr float kLaneRadius = kLaneRadiusDip;
 constexpr Color kLaneTop = ColorOf(0x0C0F17), kLaneBottom = ColorOf(0x05060A);
 constexpr float kSheenAlpha = 0.03f;
 constexpr float kFrameAlphaBase = 0.2f, kFrameAlphaPulse = 0.25f;

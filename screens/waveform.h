@@ -54,6 +54,10 @@ inline constexpr float kShortLaneHeight = 48.0f;
 
 // ---- the lane -------------------------------------------------------------------------------
 
+// Every drawn lane starts with its frame: an opaque rounded box over all of r with this corner
+// radius, which hides whatever lies under it.
+inline constexpr float kLaneRadiusDip = 6.0f;
+
 // Draws deck `deck`'s lane in r and handles its scrub drag and wheel zoom (control 1500 + deck);
 // ends with DrawDeckStatus. Nothing for a deck outside 0..3 or an off-screen lane.
 void DrawWaveform(int deck, Rc r);

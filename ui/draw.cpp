@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <compare>
+#include <cstring>
 #include <map>
 #include <unordered_map>
 #include <vector>
@@ -360,20 +361,269 @@ void FillGradientRoundedRect(Rc r, float radius, Color top, Color bottom) {
   FillRoundedRect(r, radius, LinearGradientBrush(top, bottom, PointF{0, r.y}, PointF{0, r.y + r.h}, false));
 }
 
-void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, float ox, float oy) {
-  if (!Target) return;
+
+namespace {
+
+// The disc drawn afresh.
+void DrawRadialEllipse(float cx, float cy, float r, Color inner, Color outer, float ox, float oy) {
   GradientBrush* brush = RadialGradientBrush(inner, outer, false);
   brush->SetRadial(cx, cy, r * ox, r * oy, r, r);
   brush->SetOpacity(1);
   FillEllipse(cx, cy, r, r, brush);
 }
 
-void SoftGlow(float cx, float cy, float rx, float ry, Color c) {
-  if (!Target || !(c.a > kSoftGlowMinAlpha)) return;
+// The light drawn afresh, at the colour's alpha.
+void DrawSoftGlow(float cx, float cy, float rx, float ry, Color c) {
   GradientBrush* brush = RadialGradientBrush(WithAlpha(c, 1), WithAlpha(c, 0), true);
   brush->SetRadial(cx, cy, 0, 0, rx, ry);
   brush->SetOpacity(c.a);
   FillEllipse(cx, cy, rx, ry, brush);
+}
+
+// ---- soft lights kept as pixels --------------------------------------------------------------
+// A soft light looks the same frame after frame but for its strength (a beat pulse), and working
+// out its gradient costs several times more than laying an image over the pixels. Each is drawn
+// once at full strength, per colour, device size and place within a device pixel, and laid over
+// the target at its alpha: the same pixels whatever was drawn before. A radial disc (a platter)
+// is kept the same way and laid at full strength.
+
+// What a kept image shows: a soft light in `colour`, or a disc from `colour` to `outer` with its
+// gradient's origin moved by (ox, oy) radii.
+struct LightShape {
+  bool disc = false;
+  uint32_t colour = 0, outer = 0;
+  float ox = 0, oy = 0;
+  bool operator==(const LightShape&) const = default;
+};
+
+Color ColourOfKey(uint32_t key) {
+  return Color{((key >> 24) & 255) / 255.0f, ((key >> 16) & 255) / 255.0f, ((key >> 8) & 255) / 255.0f,
+               (key & 255) / 255.0f};
+}
+
+constexpr size_t kKeptLights = 64;  // every knob face of a full screen, and the lights
+constexpr int64_t kMaxKeptLightPixels = 512 * 1024;  // larger lights (the backdrop's) draw afresh
+constexpr int kKeptLightPadPx = 2;                   // past the antialiased rim
+
+struct KeptLight {
+  LightShape shape;
+  float rx = 0, ry = 0, fx = 0, fy = 0;  // device radii, centre within its pixel
+  int halfW = 0, halfH = 0;              // the centre's pixel to the image's edges
+  std::vector<uint32_t> pixels;
+  PixelRuns lit;
+  uint64_t used = 0;
+  bool ok = false;
+};
+KeptLight KeptLights[kKeptLights];
+uint64_t KeptLightUses = 0;
+std::unique_ptr<DrawSurface> LightScratch;
+
+// The scratch's top-left w x h pixels into `pixels`, with the runs that are not transparent;
+// false when the scratch could not be drawn.
+bool KeepScratch(DrawSurface& scratch, int w, int h, std::vector<uint32_t>* pixels, PixelRuns* lit) {
+  const PixelView px = scratch.Pixels();
+  if (!scratch.Ok() || !px.pixels || px.width < w || px.height < h) return false;
+  pixels->resize(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(px.pixels + static_cast<size_t>(y) * px.stride, w, pixels->begin() + static_cast<ptrdiff_t>(y) * w);
+  FindLitRuns(pixels->data(), w, h, lit);
+  return true;
+}
+
+// The kept light for the key, drawn now when it is not kept; null when it cannot be made.
+const KeptLight* KeepLight(const LightShape& shape, float drx, float dry, float fx, float fy) {
+  KeptLight* oldest = &KeptLights[0];
+  for (KeptLight& k : KeptLights) {
+    if (k.ok && k.shape == shape && k.rx == drx && k.ry == dry && k.fx == fx && k.fy == fy) {
+      k.used = ++KeptLightUses;
+      return &k;
+    }
+    if (k.used < oldest->used) oldest = &k;
+  }
+  KeptLight& k = *oldest;
+  k.ok = false;
+  k.shape = shape, k.rx = drx, k.ry = dry, k.fx = fx, k.fy = fy;
+  // The rim's antialiasing reaches a pixel past each radius.
+  k.halfW = static_cast<int>(std::ceil(drx)) + kKeptLightPadPx, k.halfH = static_cast<int>(std::ceil(dry)) + kKeptLightPadPx;
+  const int w = 2 * k.halfW + 1, h = 2 * k.halfH + 1;
+  if (!LightScratch || LightScratch->pixelWidth() < w || LightScratch->pixelHeight() < h) {
+    LightScratch = DrawSurface::Create(std::max(w, LightScratch ? LightScratch->pixelWidth() : 0),
+                                       std::max(h, LightScratch ? LightScratch->pixelHeight() : 0), 1.0f);
+    if (!LightScratch) return nullptr;
+  }
+  LightScratch->ResetClips();
+  LightScratch->SetTransform(Affine{});
+  LightScratch->Clear(Rgba{0, 0, 0, 0});
+  DrawSurface* const previous = Target;
+  Target = LightScratch.get();
+  if (shape.disc)
+    DrawRadialEllipse(k.halfW + fx, k.halfH + fy, drx, ColourOfKey(shape.colour), ColourOfKey(shape.outer), shape.ox,
+                      shape.oy);
+  else
+    DrawSoftGlow(k.halfW + fx, k.halfH + fy, drx, dry, ColourOfKey(shape.colour));
+  Target = previous;
+  if (!KeepScratch(*LightScratch, w, h, &k.pixels, &k.lit)) return nullptr;
+  k.ok = true;
+  k.used = ++KeptLightUses;
+  return &k;
+}
+
+// The shape from its kept image at the opacity; false when the transform does not only scale
+// alike and move, or the shape is too large to keep: the caller draws it afresh.
+bool DrawKeptLight(const LightShape& shape, float cx, float cy, float rx, float ry, float opacity) {
+  const Affine d = Target->DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || d.m11 != d.m22 || !(d.m11 > 0) || !Finite(cx, cy) || !Finite(rx, ry) || !(rx > 0) ||
+      !(ry > 0))
+    return false;
+  const float dcx = d.m11 * cx + d.dx, dcy = d.m22 * cy + d.dy, drx = d.m11 * rx, dry = d.m22 * ry;
+  if (!(std::fabs(dcx) < 1e6f && std::fabs(dcy) < 1e6f) ||
+      (static_cast<int64_t>(drx) + 4) * (static_cast<int64_t>(dry) + 4) * 4 > kMaxKeptLightPixels)
+    return false;
+  const float ix = std::floor(dcx), iy = std::floor(dcy);
+  const KeptLight* k = KeepLight(shape, drx, dry, dcx - ix, dcy - iy);
+  if (!k) return false;
+  // The image's corner in user space: DrawPixelImages lays it on the device pixel under it.
+  const PixelImage image{.pixels = k->pixels.data(),
+                         .width = 2 * k->halfW + 1,
+                         .height = 2 * k->halfH + 1,
+                         .x = (ix - k->halfW - d.dx) / d.m11,
+                         .y = (iy - k->halfH - d.dy) / d.m22,
+                         .lit = &k->lit};
+  const float alpha = std::clamp(opacity, 0.0f, 1.0f);
+  return DrawPixelImages(*Target, &image, &alpha, 1);
+}
+
+// ---- button faces kept as pixels ------------------------------------------------------------
+
+constexpr size_t kMaxKeptFaces = 512;     // more than a full screen's buttons in every state
+constexpr uint64_t kFaceIdleFrames = 600;  // a face not drawn for this many faces' draws goes
+constexpr int kFacePadPx = 2;             // past r: the antialiased rim
+constexpr float kMaxKeptFacePixels = 128 * 1024;  // a larger face (a page's) is drawn afresh
+
+struct FaceKey {
+  ButtonFace face;
+  int width = 0, height = 0;  // device pixels of r, rounded up from its place within a pixel
+  float fx = 0, fy = 0, scale = 0;
+  bool operator==(const FaceKey& o) const {
+    auto same = [](const Color& a, const Color& b) { return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a; };
+    return face.radius == o.face.radius && same(face.top, o.face.top) && same(face.bottom, o.face.bottom) &&
+           same(face.edge, o.face.edge) && face.edgeWidth == o.face.edgeWidth &&
+           same(face.highlight, o.face.highlight) && width == o.width && height == o.height && fx == o.fx &&
+           fy == o.fy && scale == o.scale;
+  }
+};
+struct KeptFace {
+  FaceKey key;
+  std::vector<uint32_t> pixels;
+  PixelRuns lit;
+  uint64_t used = 0;
+};
+std::unordered_map<uint64_t, KeptFace> KeptFaces;
+uint64_t FaceDraws = 0;
+std::unique_ptr<DrawSurface> FaceScratch;
+
+uint64_t HashOf(const FaceKey& k) {
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&](float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    h = (h ^ bits) * 1099511628211ull;
+  };
+  for (const Color& c : {k.face.top, k.face.bottom, k.face.edge, k.face.highlight}) mix(c.r), mix(c.g), mix(c.b), mix(c.a);
+  mix(k.face.radius), mix(k.face.edgeWidth), mix(static_cast<float>(k.width)), mix(static_cast<float>(k.height));
+  mix(k.fx), mix(k.fy), mix(k.scale);
+  return h;
+}
+
+void DrawFaceAfresh(Rc r, const ButtonFace& f) {
+  FillGradientRoundedRect(r, f.radius, f.top, f.bottom);
+  StrokeRoundedRect(r, f.radius, f.edge, f.edgeWidth);
+  if (f.highlight.a > 0) DrawLine(r.x + f.radius, r.y + 1, r.Right() - f.radius, r.y + 1, f.highlight, 1);
+}
+
+// Drops the faces not drawn for a while once there are many.
+void EvictIdleFaces() {
+  if (KeptFaces.size() < kMaxKeptFaces) return;
+  for (auto it = KeptFaces.begin(); it != KeptFaces.end();)
+    it = FaceDraws - it->second.used > kFaceIdleFrames ? KeptFaces.erase(it) : std::next(it);
+  if (KeptFaces.size() >= kMaxKeptFaces) KeptFaces.clear();
+}
+
+// The face from its kept image; false when the transform does not only scale alike and move.
+bool DrawKeptFace(Rc r, const ButtonFace& f) {
+  const Affine d = Target->DeviceTransform();
+  if (d.m12 != 0 || d.m21 != 0 || d.m11 != d.m22 || !(d.m11 > 0) || !Finite(r.x, r.y, r.w, r.h) || !(r.w > 0) ||
+      !(r.h > 0))
+    return false;
+  const float s = d.m11, dx = s * r.x + d.dx, dy = s * r.y + d.dy;
+  if (!(std::fabs(dx) < 1e6f && std::fabs(dy) < 1e6f && s * r.w * s * r.h < kMaxKeptFacePixels)) return false;
+  const float ix = std::floor(dx), iy = std::floor(dy);
+  FaceKey key{.face = f, .fx = dx - ix, .fy = dy - iy, .scale = s};
+  key.width = static_cast<int>(std::ceil(key.fx + s * r.w)) + 2 * kFacePadPx;
+  key.height = static_cast<int>(std::ceil(key.fy + s * r.h)) + 2 * kFacePadPx;
+  ++FaceDraws;
+  KeptFace& kept = KeptFaces[HashOf(key)];
+  if (!(kept.key == key) || kept.pixels.empty()) {
+    kept.key = key;
+    kept.pixels.clear();
+    const int w = key.width, h = key.height;
+    if (!FaceScratch || FaceScratch->dipScale() != s || FaceScratch->pixelWidth() < w || FaceScratch->pixelHeight() < h) {
+      const int fw = std::max(w, FaceScratch && FaceScratch->dipScale() == s ? FaceScratch->pixelWidth() : 0);
+      const int fh = std::max(h, FaceScratch && FaceScratch->dipScale() == s ? FaceScratch->pixelHeight() : 0);
+      FaceScratch = DrawSurface::Create(fw, fh, s);
+      if (!FaceScratch) return false;
+    }
+    FaceScratch->ResetClips();
+    FaceScratch->SetTransform(Affine{});
+    FaceScratch->Clear(Rgba{0, 0, 0, 0});
+    // r's corner lands kFacePadPx past the image's corner at its place within a device pixel.
+    FaceScratch->SetTransform(Affine{1, 0, 0, 1, (kFacePadPx + key.fx) / s - r.x, (kFacePadPx + key.fy) / s - r.y});
+    DrawSurface* const previous = Target;
+    Target = FaceScratch.get();
+    DrawFaceAfresh(r, f);
+    Target = previous;
+    FaceScratch->SetTransform(Affine{});
+    if (!KeepScratch(*FaceScratch, w, h, &kept.pixels, &kept.lit)) return false;
+  }
+  kept.used = FaceDraws;
+  const PixelImage image{.pixels = kept.pixels.data(),
+                         .width = key.width,
+                         .height = key.height,
+                         .x = (ix - kFacePadPx - d.dx) / s,
+                         .y = (iy - kFacePadPx - d.dy) / s,
+                         .lit = &kept.lit};
+  const float full = 1.0f;
+  const bool drawn = DrawPixelImages(*Target, &image, &full, 1);
+  EvictIdleFaces();
+  return drawn;
+}
+
+}  // namespace
+
+void ForgetKeptLights() {
+  for (KeptLight& k : KeptLights) k = KeptLight{};
+  LightScratch.reset();
+  KeptFaces.clear();
+  FaceScratch.reset();
+}
+
+void SoftGlow(float cx, float cy, float rx, float ry, Color c) {
+  if (!Target || !(c.a > kSoftGlowMinAlpha)) return;
+  if (DrawKeptLight(LightShape{.colour = ColorKey(WithAlpha(c, 1))}, cx, cy, rx, ry, c.a)) return;
+  DrawSoftGlow(cx, cy, rx, ry, c);
+}
+
+void DrawButtonFace(Rc r, const ButtonFace& face) {
+  if (!Target) return;
+  if (DrawKeptFace(r, face)) return;
+  DrawFaceAfresh(r, face);
+}
+
+void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, float ox, float oy) {
+  if (!Target) return;
+  const LightShape disc{.disc = true, .colour = ColorKey(inner), .outer = ColorKey(outer), .ox = ox, .oy = oy};
+  if (Finite(ox, oy) && DrawKeptLight(disc, cx, cy, r, r, 1.0f)) return;
+  DrawRadialEllipse(cx, cy, r, inner, outer, ox, oy);
 }
 
 namespace {

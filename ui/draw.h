@@ -141,6 +141,21 @@ void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, fl
 // A soft elliptic light: full colour at the centre, 0.45 at 35 % of the radius, none at the edge,
 // all scaled by the colour's alpha. Nothing at alpha 0.002 or less.
 void SoftGlow(float cx, float cy, float rx, float ry, Color c);
+// Soft lights are kept as images (the same pixels whenever drawn); this drops them, so what
+// follows draws as after a start (for comparing runs of frames).
+void ForgetKeptLights();
+// A button's face: a vertical gradient in a rounded box, an outline inside it and, when
+// `highlight` has any alpha, a one-DIP line along its top between the corners. Faces repeat frame
+// after frame, so each is drawn once per look, size and place within a device pixel and laid over
+// the target from then on (the same pixels whatever was drawn before); a face that cannot be kept
+// (a rotating transform) is drawn afresh.
+struct ButtonFace {
+  float radius = 0;
+  Color top, bottom, edge;
+  float edgeWidth = 1;
+  Color highlight{0, 0, 0, 0};  // none
+};
+void DrawButtonFace(Rc r, const ButtonFace& face);
 // A raised panel in fixed colours: dark vertical gradient, #242935 outline, faint top highlight.
 // Left out on the frame when the frame's backdrop already holds it (KeepPanelsInBackdrop).
 void DrawPanel(Rc r, float radius);

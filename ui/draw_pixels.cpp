@@ -813,6 +813,7 @@ bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float*
     Placed& p = placed[k];
     p.left = static_cast<int>(std::round(fx)), p.top = static_cast<int>(std::round(fy));
     p.alpha = static_cast<uint32_t>(std::clamp(opacity[k], 0.0f, 1.0f) * 255.0f + 0.5f);
+    if (im.lit && im.lit->rowStart.size() != static_cast<size_t>(std::max(im.height, 0)) + 1) return false;
     const bool empty = !im.pixels || im.width <= 0 || im.height <= 0 || p.alpha == 0;
     p.x0 = std::max(clip_x0, p.left), p.x1 = empty ? p.x0 : std::min(clip_x1, p.left + im.width);
     p.y0 = std::max(clip_y0, p.top), p.y1 = empty ? p.y0 : std::min(clip_y1, p.top + im.height);
@@ -837,7 +838,15 @@ bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float*
         const Placed& p = placed[i];
         if (y < p.y0 || y >= p.y1) continue;
         const uint32_t* src = images[i].pixels + static_cast<size_t>(y - p.top) * images[i].width + (p.x0 - p.left);
-        if (p.alpha == 255 && images[i].opaque)
+        if (const PixelRuns* lit = images[i].lit) {
+          const size_t iy = static_cast<size_t>(y - p.top);
+          for (uint32_t r = lit->rowStart[iy]; r < lit->rowStart[iy + 1]; ++r) {
+            const int x0 = std::max(p.x0, p.left + lit->spans[r].first), x1 = std::min(p.x1, p.left + lit->spans[r].second);
+            if (x1 <= x0) continue;
+            if (p.alpha == 255) BlendSpan(row + x0, x1 - x0, src + (x0 - p.x0));
+            else BlendSpanScaled(row + x0, x1 - x0, src + (x0 - p.x0), p.alpha);
+          }
+        } else if (p.alpha == 255 && images[i].opaque)
           std::copy_n(src, p.x1 - p.x0, row + p.x0);
         else if (p.alpha == 255)
           BlendSpan(row + p.x0, p.x1 - p.x0, src);
@@ -849,6 +858,24 @@ bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float*
   RunDrawBands(bands, band);
   target.MarkDirty(x_begin, y_begin, x_end - x_begin, y_end - y_begin);
   return true;
+}
+
+void FindLitRuns(const uint32_t* pixels, int width, int height, PixelRuns* runs) {
+  runs->rowStart.assign(1, 0);
+  runs->spans.clear();
+  for (int y = 0; y < height; ++y) {
+    const uint32_t* row = pixels + static_cast<size_t>(y) * width;
+    for (int x = 0; x < width;) {
+      if (!row[x]) {
+        ++x;
+        continue;
+      }
+      const int start = x;
+      while (x < width && row[x]) ++x;
+      runs->spans.emplace_back(start, x);
+    }
+    runs->rowStart.push_back(static_cast<uint32_t>(runs->spans.size()));
+  }
 }
 
 void BlendImagePixels(DrawSurface& target, const uint32_t* pixels, int width, int height, int left, int top) {

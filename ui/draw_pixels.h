@@ -4,6 +4,9 @@
 // under the surface's current transform and clip, blending over what is there, and returns false
 // when the transform is one it does not handle: the caller then draws through cairo. UI thread
 // only.
+#include <utility>
+#include <vector>
+
 #include "platform/draw_surface.h"
 
 // The ellipse filled with its radial brush, whose ellipse must be this one (SoftGlow,
@@ -33,6 +36,15 @@ bool FillRoundedBoxPixels(DrawSurface& target, float cx, float cy, float hx, flo
 bool StrokeArcPixels(DrawSurface& target, float cx, float cy, float r, float startRad, float endRad, bool clockwise,
                      float width, Rgba colour);
 
+// Runs of pixels that are not wholly transparent, row by row: row y's runs are
+// spans[rowStart[y]] .. spans[rowStart[y + 1]] - 1, each [x0, x1) in the image's columns.
+struct PixelRuns {
+  std::vector<uint32_t> rowStart;  // height + 1 entries
+  std::vector<std::pair<int, int>> spans;
+};
+// The runs of the image (rows width words apart) whose pixels are not 0.
+void FindLitRuns(const uint32_t* pixels, int width, int height, PixelRuns* runs);
+
 // A premultiplied image laid 1:1 over device pixels: its top-left pixel lands on the device pixel
 // under the user point x, y. An opaque image (every alpha 255) drawn at full opacity replaces the
 // pixels under it.
@@ -41,6 +53,9 @@ struct PixelImage {
   int width = 0, height = 0;  // rows are width words apart
   float x = 0, y = 0;
   bool opaque = false;
+  // Optional: the only pixels that are not transparent, as runs (FindLitRuns). A light mostly
+  // hidden under panels is then read and blended only where it shows.
+  const PixelRuns* lit = nullptr;
 };
 // The images in order, each over what is there at its opacity (0..1), one device row at a time so
 // every row is written while it is in cache; the rows are shared among the draw workers. Handles transforms that scale and move alike on both

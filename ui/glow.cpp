@@ -74,34 +74,6 @@ struct Kernel {
 const Kernel<kTightTaps> kTight(kTightSigma);
 const Kernel<kWideTaps> kWide(kWideSigma / 2);
 
-// A kernel's weights spread over the lanes, made once per pass so that they stay in registers.
-template <int Taps>
-struct Weights {
-  L8 w[Taps + 1];
-  explicit Weights(const Kernel<Taps>& k) {
-    for (int t = 0; t <= Taps; ++t) w[t] = Splat(k.w[t]);
-  }
-};
-
-// The kernel over the two pixels at centre and Taps steps (in lanes) either side. Each pair of
-// mirrored taps takes one multiply; their sum still fits a lane (2 x 32640).
-template <int Taps>
-inline __attribute__((always_inline)) L8 Convolve(const Weights<Taps>& k, const uint16_t* centre, ptrdiff_t step) {
-  L8 acc = MulHi(Load(centre), k.w[0]);
-  for (int t = 1; t <= Taps; ++t) acc = Add(acc, MulHi(Add(Load(centre - t * step), Load(centre + t * step)), k.w[t]));
-  return acc;
-}
-
-// Calls f(x, both) for x = x0, x0 + 2, ... below x1; both is false for a last pixel alone.
-template <typename F>
-inline __attribute__((always_inline)) void ForPairs(int x0, int x1, F&& f) {
-  int x = x0;
-  for (; x + 1 < x1; x += 2) f(x, true);
-  if (x < x1) f(x, false);
-}
-
-inline void Put(uint16_t* p, L8 v, bool both) { both ? Store(p, v) : StoreOne(p, v); }
-
 // A work image of four-lane pixels with a zero margin on every side.
 struct Plane {
   int w = 0, h = 0, margin = 0, stride = 0;  // stride in pixels
@@ -420,134 +392,46 @@ void Downsample(std::span<const Span> spans, const PixelView& glow) {
   }
 }
 
-// One direction of a separable blur over the spans' pixels.
-template <int Taps>
-void BlurPass(const Kernel<Taps>& k, Plane& src, Plane* dst, int tile, bool alongX, std::span<const Span> spans) {
-  const Weights<Taps> weights(k);
-  const ptrdiff_t step = alongX ? 4 : 4 * static_cast<ptrdiff_t>(src.stride);
-  for (const Span& s : spans) {
-    const Range r = RangeOf(s, tile, src.w, src.h);
-    for (int y = r.y0; y < r.y1; ++y) {
-      const uint16_t* in = src.Row(y);
-      uint16_t* out = dst->Row(y);
-      ForPairs(r.x0, r.x1, [&](int x, bool both) { Put(out + 4 * x, Convolve(weights, in + 4 * x, step), both); });
-    }
-  }
+// The blurs and the compositing in SIMD lanes: once for any x86-64 (or none), once for AVX2.
+struct GlowKernels {
+  void (*wideBlur)(Plane& src, Plane* dst, bool alongX, std::span<const Span> spans);
+  void (*tightAlongX)(std::span<const Span> spans, const PixelView& glow, int band);
+  void (*wideUpAndTightAlongY)(std::span<const Span> spans, int band);
+  void (*composite)(std::span<const Span> spans, const PixelView& frame, int band);
+};
+#define GLOW_KERNELS_NAMESPACE glow_any
+#define GLOW_LANES glow_lanes::Pairs
+#include "ui/glow_kernels.inc"
+#undef GLOW_KERNELS_NAMESPACE
+#undef GLOW_LANES
+#if defined(__x86_64__) && defined(__GNUC__)
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#define GLOW_KERNELS_NAMESPACE glow_avx2
+#define GLOW_LANES glow_lanes::Quads
+#include "ui/glow_kernels.inc"
+#undef GLOW_KERNELS_NAMESPACE
+#undef GLOW_LANES
+#pragma GCC pop_options
+#endif
+
+bool WideLanes = true;  // four pixels a register where the processor has AVX2
+
+bool HasWideLanes() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+#else
+  return false;
+#endif
 }
 
-// The tight blur's horizontal half, reading the glow target's pixels; band picks the scratch row.
-// Each row is blurred only between its first and last pixel that holds something (plus the taps),
-// and those columns are noted in B.litLo and B.litHi, which must start out empty (hw, 0).
-void TightAlongX(std::span<const Span> spans, const PixelView& glow, int band) {
-  const Weights<kTightTaps> weights(kTight);
-  uint16_t* row = RowScratch(band);
-  for (const Span& s : spans) {
-    const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
-    const int scan0 = std::max(0, r.x0 - kTightTaps), scan1 = std::min(B.hw, r.x1 + kTightTaps);
-    for (int y = r.y0; y < r.y1; ++y) {
-      const uint32_t* src = glow.pixels + static_cast<size_t>(y) * glow.stride;
-      uint16_t* out = B.halfH.Row(y);
-      int first = scan0, last = scan1 - 1;
-      while (first < scan1 && !src[first]) ++first;
-      while (last >= first && !src[last]) --last;
-      // Many rows near a shape hold nothing at all.
-      if (first > last) {
-        std::fill(out + 4 * r.x0, out + 4 * r.x1, 0);
-        continue;
-      }
-      const int lo = std::max(r.x0, first - kTightTaps), hi = std::min(r.x1, last + kTightTaps + 1);
-      std::fill(out + 4 * r.x0, out + 4 * lo, 0);
-      std::fill(out + 4 * hi, out + 4 * r.x1, 0);
-      // The taps of the pairs in [lo, hi): the pixels between first and last, zeros around them.
-      const int need0 = lo - kTightTaps, need1 = hi + 1 + kTightTaps;
-      std::fill(row + 4 * need0, row + 4 * first, 0);
-      std::fill(row + 4 * (last + 1), row + 4 * need1, 0);
-      ForPairs(first, last + 1, [&](int x, bool both) {
-        const L8 words = both ? FromWords(src + x) : FromWord(src[x]);
-        Put(row + 4 * x, words, both);
-      });
-      int& row_lo = B.litLo[y + kHalfMargin];
-      int& row_hi = B.litHi[y + kHalfMargin];
-      row_lo = std::min(row_lo, lo), row_hi = std::max(row_hi, hi);
-      ForPairs(lo, hi, [&](int x, bool both) { Put(out + 4 * x, Convolve(weights, row + 4 * x, 4), both); });
-    }
-  }
-}
-
-// Row `y` of a plane doubled vertically: 3/4 of the nearer row and 1/4 of the other neighbour,
-// into `row` over the pixels [i0, i1), a pair at a time.
-void DoubleRow(Plane& p, int y, int i0, int i1, uint16_t* row) {
-  const int ya = y >> 1, yb = (y & 1) ? ya + 1 : ya - 1;
-  const uint16_t* near = p.Row(ya);
-  const uint16_t* far = p.Row(yb);
-  for (int i = i0; i < i1; i += 2) {
-    const L8 n = Load(near + 4 * i);
-    Store(row + 4 * i, Avg(n, Avg(n, Load(far + 4 * i))));
-  }
-}
-
-// The pixels [x0, x1) (x0 even) of a row doubled horizontally from `row` (3/4 of the nearer pixel,
-// 1/4 of the other neighbour), handed out as put(x, lo, hi, count): count (1..4) pixels from x,
-// lo's two then hi's. row must hold the pixels x0 / 2 - 1 .. x1 / 2 + 2.
-template <typename F>
-inline __attribute__((always_inline)) void DoubleAcross(const uint16_t* row, int x0, int x1, F&& put) {
-  for (int i = x0 >> 1; 2 * i < x1; i += 2) {
-    const L8 m = Load(row + 4 * i);
-    const L8 even = Avg(m, Avg(m, Load(row + 4 * (i - 1)))), odd = Avg(m, Avg(m, Load(row + 4 * (i + 1))));
-    put(2 * i, Firsts(even, odd), Seconds(even, odd), std::min(4, x1 - 2 * i));
-  }
-}
-
-// An odd frame size leaves its last column or row beyond the glow target: it repeats the one
-// before. Called after row y of B.combined over [x0, x1) is final.
-void RepeatOddEdges(int y, int x0, int x1) {
-  const bool odd_w = B.w > 2 * B.hw, odd_h = B.h > 2 * B.hh;
-  uint16_t* out = B.combined.Row(y);
-  if (odd_w && x1 == B.hw) std::copy(out + 4 * (B.hw - 1), out + 4 * B.hw, out + 4 * B.hw);
-  if (odd_h && y == B.hh - 1)
-    std::copy(out + 4 * x0, out + 4 * (x1 + (odd_w && x1 == B.hw)), B.combined.Row(B.hh) + 4 * x0);
-}
-
-// The wide blur doubled to this resolution, plus the tight blur's vertical half, over the spans;
-// band picks the scratch row.
-void WideUpAndTightAlongY(std::span<const Span> spans, int band) {
-  const Weights<kTightTaps> weights(kTight);
-  const ptrdiff_t step = 4 * static_cast<ptrdiff_t>(B.halfH.stride);
-  uint16_t* row = RowScratch(band);
-  for (const Span& s : spans) {
-    const Range r = RangeOf(s, kTileHalf, B.hw, B.hh);
-    for (int y = r.y0; y < r.y1; ++y) {
-      DoubleRow(B.quarterBlur, y, (r.x0 >> 1) - 1, (r.x1 >> 1) + 3, row);
-      uint16_t* out = B.combined.Row(y);
-      DoubleAcross(row, r.x0, r.x1, [&](int x, L8 lo, L8 hi, int count) {
-        Put(out + 4 * x, lo, count > 1);
-        if (count > 2) Put(out + 4 * x + 8, hi, count > 3);
-      });
-      // The tight blur only over columns that one of the rows under its taps has something in.
-      const uint16_t* in = B.halfH.Row(y);
-      int lo = r.x1, hi = r.x0;
-      for (int t = -kTightTaps; t <= kTightTaps; ++t)
-        lo = std::min(lo, B.litLo[y + t + kHalfMargin]), hi = std::max(hi, B.litHi[y + t + kHalfMargin]);
-      lo = std::max(lo, r.x0), hi = std::min(hi, r.x1);
-      ForPairs(lo, hi, [&](int x, bool both) {
-        Put(out + 4 * x, AddSat(Load(out + 4 * x), Convolve(weights, in + 4 * x, step)), both);
-      });
-      RepeatOddEdges(y, r.x0, r.x1);
-    }
-  }
-}
-
-// Both blurs, doubled to the frame's resolution, added onto the frame; band picks the scratch row.
-void Composite(std::span<const Span> spans, const PixelView& frame, int band) {
-  uint16_t* row = RowScratch(band);
-  for (const Span& s : spans) {
-    const Range r = RangeOf(s, kTile, B.w, B.h);
-    for (int y = r.y0; y < r.y1; ++y) {
-      DoubleRow(B.combined, y, (r.x0 >> 1) - 1, (r.x1 >> 1) + 3, row);
-      uint32_t* dst = frame.pixels + static_cast<size_t>(y) * frame.stride;
-      DoubleAcross(row, r.x0, r.x1, [&](int x, L8 lo, L8 hi, int count) { AddOnto(dst + x, lo, hi, count); });
-    }
-  }
+// The kernels this processor runs best (unless a test asked for the narrow ones).
+const GlowKernels& Kernels() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (WideLanes && HasWideLanes()) return glow_avx2::kKernels;
+#endif
+  return glow_any::kKernels;
 }
 
 // ---- bands -------------------------------------------------------------------------------------
@@ -596,9 +480,10 @@ void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur, 
   size_t tiles = 0;
   for (const Span& s : B.spans) tiles += s.tx1 - s.tx0;
   const Bands bands = CutBands(tiles < kFewTiles ? 1 : DrawBands());
-  auto last = [&](int k) { Composite(bands.Spans(k), frame, k); };
+  const GlowKernels& kernels = Kernels();
+  auto last = [&](int k) { kernels.composite(bands.Spans(k), frame, k); };
   auto composite = [&] {
-    if (part) Composite(B.partSpans, frame, 0);
+    if (part) kernels.composite(B.partSpans, frame, 0);
     else RunDrawBands(bands.count, last);
   };
   if (!blur) {
@@ -610,11 +495,11 @@ void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur, 
   // Shapes lie inside the tight tiles, so only those need reading; the wide halo spreads over all.
   auto first = [&](int k) {
     Downsample(bands.Tight(k), glow);
-    BlurPass(kWide, B.quarter, &B.quarterH, kTileQuarter, true, bands.Spans(k));
-    TightAlongX(bands.Tight(k), glow, k);
+    kernels.wideBlur(B.quarter, &B.quarterH, true, bands.Spans(k));
+    kernels.tightAlongX(bands.Tight(k), glow, k);
   };
-  auto second = [&](int k) { BlurPass(kWide, B.quarterH, &B.quarterBlur, kTileQuarter, false, bands.Spans(k)); };
-  auto third = [&](int k) { WideUpAndTightAlongY(bands.Spans(k), k); };
+  auto second = [&](int k) { kernels.wideBlur(B.quarterH, &B.quarterBlur, false, bands.Spans(k)); };
+  auto third = [&](int k) { kernels.wideUpAndTightAlongY(bands.Spans(k), k); };
   RunDrawBands(bands.count, first);
   RunDrawBands(bands.count, second);
   RunDrawBands(bands.count, third);
@@ -712,6 +597,11 @@ bool RunGlowPass(DrawSurface* frame, const PixelBox* part) {
 }
 
 }  // namespace
+
+bool UseWideGlowLanes(bool wide) {
+  WideLanes = wide;
+  return wide && HasWideLanes();
+}
 
 void ResetGlowLayer() {
   GlowList.clear();

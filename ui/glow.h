@@ -80,6 +80,11 @@ FramePresenter SetFramePresenter(FramePresenter present);
 inline constexpr int kGlowTilePx = 8;
 inline constexpr int kGlowReachPx = 40;
 
+// The glow's pixel work runs four pixels a register where the processor has AVX2, two otherwise;
+// both draw the very same pixels. False forces two (to compare them); returns whether four are
+// used from now on.
+bool UseWideGlowLanes(bool wide);
+
 // Ends the frame: the glow pass over GlowList from GlowStartIndex, the overlays, then the
 // presenter. Always empties the overlay list. A broken target releases the device instead of
 // presenting. With `part` (whole glow tiles, the frame's base clip), only those pixels were drawn

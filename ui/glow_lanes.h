@@ -8,6 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace glow_lanes {
 
@@ -111,6 +114,87 @@ inline void AddOnto(uint32_t* dst, L8 lo, L8 hi, int count) {
     dst[i] = out;
   }
 }
+#endif
+
+// The lanes as the glow kernels (ui/glow_kernels.inc) take them: two pixels a register.
+struct Pairs {
+  using T = L8;
+  static constexpr int kPixels = 2;
+  static T Load(const uint16_t* p) { return glow_lanes::Load(p); }
+  static void Store(uint16_t* p, T v) { glow_lanes::Store(p, v); }
+  // The first `count` (1..2) pixels.
+  static void Put(uint16_t* p, T v, int count) { count > 1 ? glow_lanes::Store(p, v) : StoreOne(p, v); }
+  static T Splat(uint16_t v) { return glow_lanes::Splat(v); }
+  static T Add(T a, T b) { return glow_lanes::Add(a, b); }
+  static T AddSat(T a, T b) { return glow_lanes::AddSat(a, b); }
+  static T MulHi(T a, T w) { return glow_lanes::MulHi(a, w); }
+  static T Avg(T a, T b) { return glow_lanes::Avg(a, b); }
+  // `count` (1..2) premultiplied ARGB words as pixels.
+  static T FromWords(const uint32_t* p, int count) { return count > 1 ? glow_lanes::FromWords(p) : FromWord(p[0]); }
+  // Pixels e0 e1 and o0 o1 as e0 o0 and e1 o1.
+  static void Interleave(T even, T odd, T* first, T* second) { *first = Firsts(even, odd), *second = Seconds(even, odd); }
+  // `count` (1..4) pixels, first's then second's, added onto dst as glow_lanes::AddOnto does.
+  static void AddOnto(uint32_t* dst, T first, T second, int count) { glow_lanes::AddOnto(dst, first, second, count); }
+};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Four pixels a register, for processors with AVX2 (callers are compiled for it and chosen at run
+// time). The same lane arithmetic as Pairs.
+#define GLOW_AVX2 __attribute__((target("avx2"), always_inline)) inline
+struct Quads {
+  using T = __m256i;
+  static constexpr int kPixels = 4;
+  static GLOW_AVX2 T Load(const uint16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static GLOW_AVX2 void Store(uint16_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  // The first `count` (1..4) pixels: a pixel is one 64-bit element.
+  static GLOW_AVX2 void Put(uint16_t* p, T v, int count) {
+    if (count >= 4) return Store(p, v);
+    const __m256i mask = _mm256_cmpgt_epi64(_mm256_set1_epi64x(count), _mm256_setr_epi64x(0, 1, 2, 3));
+    _mm256_maskstore_epi64(reinterpret_cast<long long*>(p), mask, v);
+  }
+  static GLOW_AVX2 T Splat(uint16_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
+  static GLOW_AVX2 T Add(T a, T b) { return _mm256_add_epi16(a, b); }
+  static GLOW_AVX2 T AddSat(T a, T b) { return _mm256_adds_epu16(a, b); }
+  static GLOW_AVX2 T MulHi(T a, T w) { return _mm256_mulhi_epu16(a, w); }
+  static GLOW_AVX2 T Avg(T a, T b) { return _mm256_avg_epu16(a, b); }
+  // `count` (1..4) words; nothing past them is read.
+  static GLOW_AVX2 T FromWords(const uint32_t* p, int count) {
+    alignas(16) uint32_t words[4] = {};
+    const uint32_t* from = p;
+    if (count < 4) {
+      for (int i = 0; i < count; ++i) words[i] = p[i];
+      from = words;
+    }
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    return _mm256_slli_epi16(_mm256_cvtepu8_epi16(bytes), kShift);
+  }
+  // Pixels e0..e3 and o0..o3 as e0 o0 e1 o1 and e2 o2 e3 o3.
+  static GLOW_AVX2 void Interleave(T even, T odd, T* first, T* second) {
+    const __m256i lo = _mm256_unpacklo_epi64(even, odd), hi = _mm256_unpackhi_epi64(even, odd);  // e0 o0 e2 o2, e1 o1 e3 o3
+    *first = _mm256_permute2x128_si256(lo, hi, 0x20);
+    *second = _mm256_permute2x128_si256(lo, hi, 0x31);
+  }
+  // `count` (1..8) pixels, first's then second's, added onto dst as glow_lanes::AddOnto does.
+  static GLOW_AVX2 void AddOnto(uint32_t* dst, T first, T second, int count) {
+    const __m256i half = _mm256_set1_epi16(1 << (kShift - 1));
+    const __m256i packed = _mm256_packus_epi16(_mm256_srli_epi16(_mm256_adds_epu16(first, half), kShift),
+                                               _mm256_srli_epi16(_mm256_adds_epu16(second, half), kShift));
+    const __m256i bytes = _mm256_permute4x64_epi64(packed, 0xD8);  // pixels 0 1 4 5 2 3 6 7 back in order
+    if (_mm256_testz_si256(bytes, bytes)) return;
+    if (count >= 8) {
+      const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_adds_epu8(d, bytes));
+      return;
+    }
+    alignas(32) uint32_t add[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(add), bytes);
+    for (int i = 0; i < count; ++i) {
+      const __m128i sum = _mm_adds_epu8(_mm_cvtsi32_si128(static_cast<int>(dst[i])), _mm_cvtsi32_si128(static_cast<int>(add[i])));
+      dst[i] = static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+    }
+  }
+};
+#undef GLOW_AVX2
 #endif
 
 }  // namespace glow_lanes

@@ -139,16 +139,21 @@ bool Button(int id, Rc r, std::wstring_view label, Color colour, bool lit, float
   const float radius = std::min(r.h * kButtonRadiusShare, kButtonMaxRadiusDip);
   Color labelColour = colour;
   if (lit) {
-    FillGradientRoundedRect(r, radius, down ? kDownTop : kFaceTop, down ? kDownBottom : kFaceBottom);
-    StrokeRoundedRect(r, radius, Lighten(colour, kLitEdgeLighten), kLitEdgeWidth);
+    DrawButtonFace(r, ButtonFace{.radius = radius,
+                                 .top = down ? kDownTop : kFaceTop,
+                                 .bottom = down ? kDownBottom : kFaceBottom,
+                                 .edge = Lighten(colour, kLitEdgeLighten),
+                                 .edgeWidth = kLitEdgeWidth});
     GlowOutline(r, radius, WithAlpha(colour, kLitGlowAlpha), kLitGlowWidth);
     labelColour = Lighten(colour, kLitLabelLighten);
   } else {
     const Color top = down ? kDownTop : hover ? kHoverTop : kFaceTop;
     const Color bottom = down ? kDownBottom : hover ? kHoverBottom : kFaceBottom;
-    FillGradientRoundedRect(r, radius, top, bottom);
-    StrokeRoundedRect(r, radius, hover ? WithAlpha(colour, kHoverEdgeAlpha) : kButtonEdge, 1);
-    DrawLine(r.x + radius, r.y + 1, r.Right() - radius, r.y + 1, kTopHighlight, 1);
+    DrawButtonFace(r, ButtonFace{.radius = radius,
+                                 .top = top,
+                                 .bottom = bottom,
+                                 .edge = hover ? WithAlpha(colour, kHoverEdgeAlpha) : kButtonEdge,
+                                 .highlight = kTopHighlight});
     if (hover) GlowOutline(r, radius, WithAlpha(colour, kHoverGlowAlpha), kHoverGlowWidth);
   }
   DrawText(label, r, textSize, labelColour, kAlignCenter, true, kFontBahnschrift);

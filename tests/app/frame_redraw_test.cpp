@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/frame_tick.h"
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
@@ -319,4 +320,67 @@ TEST_F(FrameRedraw, EmptyLanesRedrawOnlyTheirSpotsAndShowWhatAFullRedrawShows) {
   EXPECT_LE(parts.drawn, moved + 12) << "a frame in which no spot steps draws nothing";
   // Whole frames: the first, each change with the two frames that settle it, and the late frame.
   EXPECT_GE(parts.parts + 20, moved) << "the rest redraw only the spots";
+}
+
+// What the frame keeps between frames (the backdrop and its lights, the soft lights, the glow's
+// planes) follows a change of skin colours or window size: with both decks playing, a frame drawn
+// after frames of other colours, at another size and then at its own, shows what the same screen
+// shows when drawn first, with nothing kept.
+TEST_F(FrameRedraw, KeptLayersFollowAChangeOfSkinOrSize) {
+  const Palette saved = Pal;
+  Palette other = Pal;
+  other.DeckA = 0xFF3BD0, other.DeckB = 0x7CFF3B;
+  struct Look {
+    Palette palette;
+    int width, height;
+  };
+  const Look shown{other, 1400, 900}, oldColours{saved, 1400, 900}, oldSize{saved, 1500, 950};
+  auto shoot = [&](const Look& look, double seconds) {
+    Pal = look.palette;
+    {
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
+      for (DeckState& deck : Engine.decks) deck.position = seconds * kTrackRate;
+    }
+    DriveFrame(FrameWindow{look.width, look.height, false, 1.0f});
+    return shown_;
+  };
+  // Kept text is drawn directly the first time it shows and from its image later, a level apart
+  // here and there: both compared frames draw it directly.
+  auto forget = [] {
+    ForgetKeptImages();
+    ForgetKeptLights();
+  };
+  std::vector<uint32_t> fresh, later, old;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const unsigned minute = NowLocal().minute;
+    Reset();
+    ReleaseDevice();
+    FullRedraw = true;
+    {
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
+      Engine.decks[0].track = RedrawTrack(124.0, L"First Track");
+      Engine.decks[1].track = RedrawTrack(128.0, L"Second Track");
+    }
+    Play(0, true), Play(1, true);
+    forget();
+    // The first frame at a size draws its panels; from the second the backdrop holds them.
+    shoot(shown, 20.1);
+    ForgetKeptImages();
+    fresh = shoot(shown, 20.1);
+    forget();
+    ReleaseDevice();
+    // The old look for a while: beat pulses, lights and glows kept under it.
+    for (int i = 0; i < 4; ++i) shoot(oldSize, 20.0 + 0.1 * i);
+    for (int i = 0; i < 4; ++i) old = shoot(oldColours, 20.4 + 0.1 * i);
+    ForgetKeptImages();
+    later = shoot(shown, 20.1);
+    if (NowLocal().minute == minute) break;
+  }
+  Pal = saved;
+  ASSERT_EQ(fresh.size(), static_cast<size_t>(1400 * 900));
+  ASSERT_EQ(later.size(), fresh.size());
+  size_t differing = 0, recoloured = 0;
+  for (size_t p = 0; p < fresh.size(); ++p) differing += fresh[p] != later[p], recoloured += fresh[p] != old[p];
+  EXPECT_EQ(differing, 0u) << "pixels kept from the old colours or size";
+  EXPECT_GT(recoloured, fresh.size() / 20) << "the old colours showed";
 }

@@ -391,21 +391,29 @@ TEST_F(MainScreenFrame, BackgroundMatchesTheLightsDrawnDirectly) {
   }
 }
 
-// The panels drawn once into the backdrop, with the lights taken out under them, must look as
-// panels drawn over the lights every frame, in every layout, and be asked for again as they were.
+// The panels drawn once into the backdrop, with the lights taken out under them and under the
+// lanes, must look as panels and lanes drawn over the lights every frame, in every layout, and be
+// asked for again as they were.
 TEST_F(MainScreenFrame, PanelsKeptInTheBackdropLookAsPanelsDrawnOverTheLights) {
   DeckSnapshots[0].playing = true;
   BeatPulse[0] = 0.6f;
+  const bool savedFourDecks = Settings.FourDecks;
+  auto lanes = [] {
+    for (int deck = 0; deck < DecksInUse(); ++deck)
+      if (Screen.vertical) DrawDeckRotated(deck, Screen.lanes[deck]);
+      else DrawWaveform(deck, Screen.lanes[deck]);
+  };
   struct Case {
     int32_t layout;
     bool vertical, fourDecks;
   };
   for (const Case c : {Case{kLayoutFull, false, false}, Case{kLayoutFull, true, false}, Case{kLayoutFull, false, true},
                        Case{kLayoutLibrary, false, false}, Case{kLayoutPerformance, false, true}}) {
+    Settings.FourDecks = c.fourDecks;
     Screen = ComputeLayout(kW, kH, c.layout, c.vertical, c.fourDecks);
     const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
     const bool slim = VariantOf(c.layout).slimPanels;
-    // The plain way: the lights, then every panel over them, nothing clipped.
+    // The plain way: the lights, then every panel and lane over them, nothing clipped.
     ResetGlowLayer();
     BeginDraw();
     KeepPanelsInBackdrop({});
@@ -414,6 +422,7 @@ TEST_F(MainScreenFrame, PanelsKeptInTheBackdropLookAsPanelsDrawnOverTheLights) {
     if (slim) DrawSlimDeck(left, Screen.leftPanel), DrawSlimMixer(Screen.mixer), DrawSlimDeck(right, Screen.rightPanel);
     else DrawDeck(left, Screen.leftPanel), DrawMixer(Screen.mixer), DrawDeck(right, Screen.rightPanel);
     if (VariantOf(c.layout).browser) DrawBrowser(Screen.browser);
+    lanes();
     const PixelView v = FrameImage();
     const std::vector<uint32_t> direct(v.pixels, v.pixels + static_cast<size_t>(v.stride) * v.height);
     const std::vector<PanelShape> panels = DrawnPanels();
@@ -427,16 +436,19 @@ TEST_F(MainScreenFrame, PanelsKeptInTheBackdropLookAsPanelsDrawnOverTheLights) {
     DrawPanels();
     KeepPanelsInBackdrop({});
     EXPECT_EQ(DrawnPanels(), panels) << c.layout;
+    lanes();
     int worst = 0, apart = 0;
     for (size_t i = 0; i < direct.size(); ++i) {
       const int d = Distance(direct[i], v.pixels[i]);
       worst = std::max(worst, d);
       apart += d > 2;
     }
-    // Only a panel's antialiased rim, where light and panel mix in the other order, may differ.
+    // Only a panel's or lane's antialiased rim, where light and panel mix in the other order, may
+    // differ.
     EXPECT_LE(worst, 5) << "layout " << c.layout << " vertical " << c.vertical << " four " << c.fourDecks;
     EXPECT_LE(apart, 40) << "layout " << c.layout << " vertical " << c.vertical << " four " << c.fourDecks;
   }
+  Settings.FourDecks = savedFourDecks;
 }
 
 // The lights are kept between frames; a new skin colour must show at once, and a deck's beat

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "platform/draw_surface.h"
@@ -186,6 +187,32 @@ TEST(GlowPass, MatchesTheFullFrameBlurs) {
     // Quarter-size wide blur, tiles and the cut-off reach stay within a few levels.
     EXPECT_LE(worst, 4) << w << " x " << h;
     EXPECT_LT(total / (w * h * 3), 0.15) << w << " x " << h;
+  }
+}
+
+// The pass runs four pixels a register where the processor can, two otherwise: the same pixels
+// at every size (odd ones leave short groups at the ends of the rows, and a last row and column
+// past the half-size target), with glows reaching every edge.
+TEST(GlowPass, FourPixelsARegisterDrawWhatTwoDraw) {
+  if (!UseWideGlowLanes(true)) GTEST_SKIP() << "this processor has no AVX2";
+  for (const auto [w, h] : {std::pair{300, 200}, std::pair{301, 201}, std::pair{303, 199}, std::pair{297, 203}}) {
+    auto draw = [w = w, h = h] {
+      Patch();
+      GlowRoundedRect(Rc{w - 30.0f, h - 24.0f, 26, 20}, 4, ColorOf(0x2BF59A, 0.9f));
+      GlowLine(1, 1, 1, h - 2.0f, ColorOf(0xFF5E2B, 0.8f), 3);
+      GlowText(L"124.00", Rc{w - 90.0f, 2, 85, 24}, 20, ColorOf(0x1FA8FF, 0.7f), kAlignRight, true);
+      const float half[] = {3, 9, -1, 14, 6, 11, 2, 8, 12, 5, 7};
+      GlowColumns(half, 11, w / 2.0f - 5.5f, h / 2.0f, ColorOf(0xFFC83D, 0.9f));
+    };
+    const Shot wide = Frame(w, h, draw);
+    UseWideGlowLanes(false);
+    const Shot narrow = Frame(w, h, draw);
+    UseWideGlowLanes(true);
+    const Shot plain = Frame(w, h, draw, false);
+    size_t differing = 0, lit = 0;
+    for (size_t i = 0; i < wide.px.size(); ++i) differing += wide.px[i] != narrow.px[i], lit += wide.px[i] != plain.px[i];
+    EXPECT_EQ(differing, 0u) << w << " x " << h;
+    EXPECT_GT(lit, wide.px.size() / 4) << w << " x " << h;
   }
 }
 
