@@ -155,6 +155,9 @@ struct FrameMemory {
   uint64_t drawn = 0;
   uint64_t parts = 0;  // of them, parts of the frame
   uint64_t partSignatures[kScreenParts] = {};  // what the parts that change alone showed
+  uint64_t browser = 0;  // what the browser's area showed
+  int browserSettle = 0;  // frames that draw the browser's area after it changed
+  uint64_t browserKept = 0;  // frames that kept the browser's area
 };
 FrameMemory Shown;
 
@@ -168,12 +171,17 @@ bool InputThisFrame() {
          !pressedIds.empty() || !releasedIds.empty() || !absolutePositions.empty();
 }
 
+// Whatever the signatures say, the whole frame is drawn: the window asked for it, it changed, or
+// something came that the signatures do not follow.
+bool WholeFrameAsked(const FrameWindow& window, FrameAsk ask) {
+  return FullRedraw || ask == FrameAsk::Paint || !Shown.drawnOnce || !HasDevice() ||
+         !SameWindow(window, Shown.window) || Shown.eventSince || InputThisFrame() || !DeferredActions.empty();
+}
+
 // A change the screen must show (beyond the frames that settle the last one), not counting the
 // redraws that animations asked for.
 bool ScreenChanged(const FrameWindow& window, FrameAsk ask, uint64_t signature) {
-  return FullRedraw || ask == FrameAsk::Paint || !Shown.drawnOnce || !HasDevice() ||
-         !SameWindow(window, Shown.window) || Shown.eventSince || InputThisFrame() || !DeferredActions.empty() ||
-         signature != Shown.signature;
+  return WholeFrameAsked(window, ask) || signature != Shown.signature;
 }
 
 }  // namespace
@@ -183,6 +191,8 @@ void NoteScreenEvent() { Shown.eventSince = true; }
 uint64_t DrawnFrameCount() { return Shown.drawn; }
 
 uint64_t PartFrameCount() { return Shown.parts; }
+
+uint64_t BrowserKeptCount() { return Shown.browserKept; }
 
 namespace {
 
@@ -227,11 +237,25 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
   const bool partsHold = drawable && PartsDue(nowMs, partSignatures, &part, &partDue);
   const bool partOnly = partDue && partsHold && !changed && Shown.settleFrames == 0;
   const bool whole = changed || (drawable && Shown.settleFrames > 0) || (drawable && partDue && !partOnly);
+  // A whole frame whose browser area shows what it showed, settled, and that nothing drawn above
+  // reaches: all but that area is drawn.
+  const uint64_t browser = BrowserSignature(nowMs);
+  const bool browserMoved = !drawable || WholeFrameAsked(window, ask) || browser != Shown.browser;
+  PixelBox still;
+  const bool keepBrowser = whole && !partOnly && !browserMoved && Shown.browserSettle == 0 && StillAreaBox(&still) &&
+                           still.x0 <= 0 && still.x1 >= window.pixelWidth && still.y1 >= window.pixelHeight &&
+                           still.y0 > 0 && still.y0 < window.pixelHeight;
   if (partOnly) {
     drawn = DrawWindowFrame(window, DrawMainScreen, &part);
     Shown.parts += drawn;
   } else if (whole) {
-    drawn = DrawWindowFrame(window, DrawMainScreen);
+    const PixelBox above{0, 0, window.pixelWidth, keepBrowser ? still.y0 : 0};
+    drawn = keepBrowser && DrawWindowFrame(window, DrawMainScreen, &above);
+    Shown.browserKept += drawn;
+    if (!drawn) {
+      drawn = DrawWindowFrame(window, DrawMainScreen);
+      if (drawn) Shown.browserSettle = browserMoved ? kSettleFrames : std::max(0, Shown.browserSettle - 1);
+    }
     if (drawn) {
       Shown.drawnOnce = true;
       Shown.window = window;
@@ -246,6 +270,7 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
     const uint64_t afterMs = FrameNowHook();
     Shown.signature = MainScreenSignature(afterMs);
     for (int p = 0; p < kScreenParts; ++p) Shown.partSignatures[p] = ScreenPartSignature(p, afterMs);
+    if (!partOnly) Shown.browser = BrowserSignature(afterMs);
   }
   return drawn;
 }

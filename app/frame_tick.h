@@ -50,3 +50,6 @@ void NoteScreenEvent();
 // animation asked for, drawn and presented alone while nothing else changed.
 uint64_t DrawnFrameCount();
 uint64_t PartFrameCount();
+// Of the whole frames, those that kept the browser's area as the last frame drew it: it showed
+// the same, and only the rest was drawn and presented.
+uint64_t BrowserKeptCount();

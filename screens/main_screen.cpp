@@ -59,6 +59,8 @@ LibraryRowDrag RowDrag;
 
 namespace {
 
+bool BrowserMoves = false;  // the browser asked for a redraw as it drew this frame
+
 // Beat pulse: exp(-kPulseSharpness x beat fraction) while playing, else decays per frame.
 constexpr double kPulseSharpness = 5.0;
 constexpr float kPulseDecayPerFrame = 0.9f;
@@ -499,7 +501,11 @@ void DrawPanels() {
   if (slim) DrawSlimDeck(right, Screen.rightPanel);
   else DrawDeck(right, Screen.rightPanel);
   PopClip();
-  if (VariantOf(Screen.layout).browser) DrawBrowser(Screen.browser);
+  if (VariantOf(Screen.layout).browser) {
+    const uint64_t asked = RedrawRequestCount();
+    DrawBrowser(Screen.browser);
+    BrowserMoves = RedrawRequestCount() != asked;
+  }
 }
 
 // ---- hit tests and strips ------------------------------------------------------------------------
@@ -616,12 +622,24 @@ void DrawMainScreen() {
   }
 
   FollowRowDrag();
+  // The browser's area holds still while nothing but the browser, the backdrop and the status
+  // line draws there and none of them moves with time.
+  bool still = VariantOf(Screen.layout).browser && Screen.browser.h > 0 && !BrowserMoves && !RowDrag.dragging &&
+               Tooltip.text.empty() && CurrentBanner(MonotonicSeconds()).text.empty();
   DrawBanner(width);
   QueueTooltip(width);
   // Looked up again: a panel may have opened one during this frame.
   if (const OverlayRow* shown = FirstOpenOverlay()) {
     shown->draw();
     RedrawNextFrame();  // forms, pages and the tour have carets, pulses and worker progress of their own
+    still = false;
   }
+  const uint64_t asked = RedrawRequestCount();
   DrawStatusLine(width);
+  if (still && RedrawRequestCount() == asked) {
+    // The side lights pulse with the beat as far down as they reach.
+    const float top = std::max({Screen.browser.y, SideLightArea(Screen.leftPanel).Bottom(),
+                                SideLightArea(Screen.rightPanel).Bottom()});
+    if (top < height) NoteStillArea(Rc{0, top, width, height - top});
+  }
 }

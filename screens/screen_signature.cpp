@@ -19,10 +19,18 @@
 #include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
+#include "base/palette.h"
+#include "control/macros_panel.h"
+#include "karaoke/karaoke_panel.h"
+#include "library/analysis_queue.h"
+#include "library/crates.h"
+#include "library/now_playing.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/clock.h"
+#include "screens/browser_seams.h"
 #include "screens/main_screen.h"
+#include "screens/sidebar.h"
 #include "screens/top_bar.h"
 
 namespace {
@@ -110,6 +118,29 @@ uint64_t ScreenPartSignature(int part, uint64_t nowMs) {
     default:
       break;
   }
+  return f.hash();
+}
+
+uint64_t BrowserSignature(uint64_t nowMs) {
+  Fold f;
+  FoldInput(f);
+  f << Pal << SideSlots[0] << SideSlots[1] << OnAirDeck() << MatchDeck;
+  for (const DeckSnapshot& shot : DeckSnapshots) f << shot.track.get();
+  f << ViewKind << ViewIndex << ViewItems.size() << ViewOrder.size() << Selection << ScrollRow << SortColumn
+    << SortAscending << SearchText << SearchFocused << CrateSearch << Scanning << MusicFolders.size()
+    << SmartCrates.size() << TrackLists.size() << SidebarOffset;
+  for (const TrackList& list : TrackLists) f << list.paths.size();
+  f << Analysing << AnalysisDone << AnalysisTotal << AiSetJobRunning() << MacrosPanelOpen << KaraokePanelShown
+    << NowPlaying.playedThisSession.size() << midiLearnOn << midiLearnTarget << RowDrag.dragging;
+  f << Prelisten.on << Prelisten.loading << Prelisten.serial;
+  if (Prelisten.on) {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    f << Engine.prelistenPosition;
+  }
+  const bool status = StatusShowing(nowMs);
+  f << status;
+  if (status) f << Status.text;
+  f << Settings.Layout << Settings.Vertical << Settings.FourDecks << OpenOverlay();
   return f.hash();
 }
 

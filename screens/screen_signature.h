@@ -19,4 +19,10 @@ enum ScreenPart : int {
   kScreenParts
 };
 uint64_t ScreenPartSignature(int part, uint64_t nowMs);
+
+// What the browser's area shows (rows, scroll, selection, search, columns, the sidebar, the
+// toolbar's words, the prelisten strip, which decks hold which tracks, the status line, the
+// input), folded the same way: while it stays, a frame may keep that area's pixels
+// (ui/frame_driver.h StillAreaBox).
+uint64_t BrowserSignature(uint64_t nowMs);
 static_assert(kScreenParts <= kMaxScreenParts);

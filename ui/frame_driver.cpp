@@ -31,6 +31,13 @@ struct DrawnParts {
   bool drawn[kMaxScreenParts] = {};
 };
 DrawnParts PartsNow, PartsShown;
+// The still area (frame pixels): this frame's, and the last drawn frame's.
+struct StillArea {
+  PixelBox box;
+  bool noted = false;
+};
+StillArea StillNow, StillShown;
+uint64_t RedrawRequests = 0;
 
 // The device pixels of r under the frame's transform, grown by the glow's reach; false when r
 // cannot be placed (not on the frame, or not finite).
@@ -79,6 +86,7 @@ bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* 
   PartBox = PixelBox{};
   PartAsked = false;
   PartsNow = DrawnParts{};
+  StillNow = StillArea{};
   ResetGlowLayer();
   BeginDraw();
   const PixelView image = FrameImage();
@@ -90,6 +98,7 @@ bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* 
   KeepDrawBandsOnThisThread(false);
   if (part && FrameTarget()) FrameTarget()->ClearBaseClip();
   PartsShown = PartsNow;
+  StillShown = StillNow;
   EndFrameInput();
   return true;
 }
@@ -107,6 +116,24 @@ bool PartDrawnBox(int part, PixelBox* box) {
   return true;
 }
 
+void NoteStillArea(Rc r) {
+  PixelBox box;
+  if (!DeviceBoxOf(r, &box)) return;
+  // DeviceBoxOf grew the box by the glow's reach each way: its top now lies that far above the
+  // area, and what is drawn above the area reaches at most that far into it.
+  box.y0 += 2 * kGlowReachPx;
+  StillNow.box = box;
+  StillNow.noted = box.y0 < box.y1;
+}
+
+bool StillAreaBox(PixelBox* box) {
+  if (!StillShown.noted) return false;
+  *box = StillShown.box;
+  return true;
+}
+
+uint64_t RedrawRequestCount() { return RedrawRequests; }
+
 PixelBox OnGlowTiles(const PixelBox& box, int width, int height) {
   auto down = [](int v, int limit) { return std::min(limit, std::max(0, v) / kGlowTilePx * kGlowTilePx); };
   auto up = [](int v, int limit) {
@@ -119,11 +146,18 @@ PixelBox UnionBox(const PixelBox& a, const PixelBox& b) {
   return PixelBox{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
 }
 
-void RedrawAt(uint64_t monotonicMs) { RedrawDue = std::min(RedrawDue, monotonicMs); }
+void RedrawAt(uint64_t monotonicMs) {
+  ++RedrawRequests;
+  RedrawDue = std::min(RedrawDue, monotonicMs);
+}
 
-void RedrawNextFrame() { RedrawDue = 0; }
+void RedrawNextFrame() {
+  ++RedrawRequests;
+  RedrawDue = 0;
+}
 
 void RedrawPartAt(uint64_t monotonicMs, Rc r, uint64_t untilMs) {
+  ++RedrawRequests;
   PixelBox box;
   if (!DeviceBoxOf(r, &box)) {
     RedrawAt(monotonicMs);

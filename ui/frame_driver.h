@@ -64,6 +64,16 @@ bool RedrawPartDue(uint64_t nowMs, PixelBox* part);
 inline constexpr int kMaxScreenParts = 4;
 void NotePartDrawn(int part, Rc r);
 bool PartDrawnBox(int part, PixelBox* box);
+// The area of the frame that only a still part of the screen draws (the browser under the
+// panels): r in DIPs under the current transform, reaching the frame's right, left and bottom
+// edges; noted only while nothing in it asked for a redraw. For the shell, the box of frame
+// pixels of the last drawn frame's area that nothing drawn above it reaches (false when none was
+// noted): while that part shows the same, a frame may redraw only what lies above the box.
+void NoteStillArea(Rc r);
+bool StillAreaBox(PixelBox* box);
+// Requests for redraws (RedrawAt, RedrawNextFrame, RedrawPartAt, BlinkLit) made so far: a part
+// that asked for one while it drew moves with time.
+uint64_t RedrawRequestCount();
 // The smallest box of whole glow tiles inside a width x height frame that holds `box`.
 PixelBox OnGlowTiles(const PixelBox& box, int width, int height);
 // A box of frame pixels holding both.

@@ -4,7 +4,9 @@
 // what changed; at every step the window must show the very same pixels, and a screen left alone
 // must draw nothing. Second-screen windows (the visualiser, the karaoke screen) open, draw every
 // frame and close beside it on SDL's headless video driver: they redraw in full on their own
-// timers, and the main window's drawn-when-changed frames must not notice them.
+// timers, and the main window's drawn-when-changed frames must not notice them. Last, both decks
+// play over a browser full of rows that is scrolled, hovered and searched meanwhile: frames that
+// keep the browser's pixels must not show a stale one.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -25,6 +27,7 @@
 #include "engine/mix_meters.h"
 #include "engine/mixer_controls.h"
 #include "karaoke/karaoke_window.h"
+#include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/second_window.h"
 #include "platform/window.h"
@@ -72,6 +75,7 @@ struct Step {
 struct SessionRun {
   std::vector<std::vector<uint32_t>> shots;  // what the window shows after each step
   std::vector<uint64_t> drawn;               // frames drawn during each step
+  std::vector<uint64_t> kept;                // of them, frames that kept the browser's area
   int secondFrames = 0;                      // frames the second-screen windows showed
 };
 
@@ -125,6 +129,12 @@ class FrameRedraw : public ::testing::Test {
     absolutePositions.clear();
     Status = StatusLine{};
     SettingsOpen = HelpOpen = false;
+    ViewItems.clear();
+    SearchText.clear();
+    SortColumn = kSortSourceOrder;
+    Selection = -1;
+    ScrollRow = 0;
+    RebuildView();
     Settings.Layout = kLayoutFull;
     Settings.FourDecks = Settings.Vertical = false;
   }
@@ -183,6 +193,38 @@ class FrameRedraw : public ::testing::Test {
         {"the karaoke screen closes", [](FrameWindow*) { CloseKaraokeWindow(); }},
         {"and the visualiser", [](FrameWindow*) { ToggleVisualiser(); }},
         {"left alone with them gone", [](FrameWindow*) {}},
+        {"a browser full of rows",
+         [](FrameWindow*) {
+           Settings.Layout = kLayoutFull;
+           for (uint32_t i = 0; i < 60; ++i)
+             ViewItems.push_back({.path = L"/music/row" + std::to_wstring(i) + L".wav",
+                                  .title = L"Row " + std::to_wstring(i), .index = i});
+           RebuildView();
+           NoteScreenEvent();
+         }},
+        {"both play over it", [](FrameWindow*) { Play(0, true), Play(1, true); }, 9},
+        {"it scrolls as they play",
+         [](FrameWindow* w) {
+           Mouse(w->pixelWidth / 2.0f, w->pixelHeight - 60.0f, false, false);
+           Input.wheel = -2.0f;
+         }, 9},
+        {"a row hovered as they play", [](FrameWindow* w) { Mouse(w->pixelWidth / 2.0f, w->pixelHeight - 90.0f, false, false); }, 9},
+        {"searched as they play",
+         [](FrameWindow*) {
+           SearchText = L"Row 1";
+           RebuildView();
+         }, 9},
+        {"the mouse gone, the search cleared as they play",
+         [](FrameWindow*) {
+           Mouse(-100, -100, false, false);
+           Input.x = Input.y = -100;
+         }, 4},
+        {"and cleared without an event",
+         [](FrameWindow*) {
+           SearchText.clear();
+           RebuildView();
+         }, 9},
+        {"paused over the browser", [](FrameWindow*) { Play(0, false), Play(1, false); }, 90},
     };
   }
 
@@ -195,7 +237,7 @@ class FrameRedraw : public ::testing::Test {
     DriveFrame(window);  // the window is shown: one painted frame
     for (const Step& step : Session()) {
       step.act(&window);
-      const uint64_t before = DrawnFrameCount();
+      const uint64_t before = DrawnFrameCount(), keptBefore = BrowserKeptCount();
       for (int i = 0; i < step.frames; ++i) {
         Advance();
         DriveFrame(window, FrameAsk::Timer);
@@ -205,6 +247,7 @@ class FrameRedraw : public ::testing::Test {
           run.secondFrames += RedrawSecondWindowNow(second);
       }
       run.drawn.push_back(DrawnFrameCount() - before);
+      run.kept.push_back(BrowserKeptCount() - keptBefore);
       run.shots.push_back(shown_);
     }
     return run;
@@ -286,8 +329,8 @@ TEST_F(FrameRedraw, OnlyChangedFramesAreDrawnAndTheyShowWhatAFullRedrawShows) {
   EXPECT_FALSE(full.shots[10] == full.shots[7]) << "the cross-fader moved";
   EXPECT_NE(CrossfaderPosition, 0.5f);
   // The second windows drew every frame they were open, and the main screen, resting, drew none.
-  const size_t opened = 17, settled = 20, gone = 23;
-  ASSERT_EQ(steps.size(), gone + 1);
+  const size_t opened = 17, settled = 20, gone = 23, rows = gone + 1, paused = rows + 7;
+  ASSERT_EQ(steps.size(), paused + 1);
   EXPECT_EQ(changed.secondFrames, 2 * (kStepFrames + 9 + 90) + kStepFrames + kStepFrames)
       << "the second windows were open and drawing";
   EXPECT_EQ(changed.secondFrames, full.secondFrames);
@@ -297,6 +340,14 @@ TEST_F(FrameRedraw, OnlyChangedFramesAreDrawnAndTheyShowWhatAFullRedrawShows) {
   EXPECT_EQ(changed.drawn[settled + 1], 0u) << "nor closing one";
   EXPECT_EQ(changed.drawn[settled + 2], 0u);
   EXPECT_EQ(changed.drawn[gone], 0u);
+  // Over a still browser, the playing decks' frames after the settling ones keep its area.
+  for (size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(full.kept[i], 0u) << steps[i].name;
+  for (size_t i = rows + 1; i < paused; ++i) {
+    EXPECT_EQ(changed.drawn[i], static_cast<uint64_t>(steps[i].frames)) << steps[i].name;
+    EXPECT_GE(changed.kept[i], static_cast<uint64_t>(steps[i].frames) - 3) << steps[i].name;
+  }
+  EXPECT_FALSE(full.shots[rows + 2] == full.shots[rows + 1]) << "the rows scrolled";
+  EXPECT_FALSE(full.shots[rows + 4] == full.shots[rows + 3]) << "the search narrowed the rows";
 }
 
 }  // namespace
