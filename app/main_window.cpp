@@ -160,7 +160,7 @@ bool CreateMainWindow() {
   StartPhoneRemote();
   StartTimecodeInput();
   SmartCrates = LoadCrates();
-  LogMemoryLock();
+  if (!TestMode) LogMemoryLock();  // a test process is not the program the DJ plays from
   StartOutput(Engine, CurrentOutputConfig());
   LoadSamplerAtStart();
   ShowFolder();
