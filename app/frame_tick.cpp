@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/publish_controls.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
@@ -36,7 +37,6 @@
 #include "screens/main_screen.h"
 #include "screens/screen_signature.h"
 #include "settings/updates.h"
-#include "app/publish_controls.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
 

@@ -34,6 +34,7 @@
 #include "platform/keymap.h"
 #include "screens/grid_editor.h"
 #include "screens/main_screen.h"
+#include "screens/visualiser_toggle.h"
 #include "settings/help_screen.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
@@ -41,7 +42,6 @@
 #include "ui/full_screen.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
-#include "screens/visualiser_toggle.h"
 #include "ui/widgets.h"
 
 std::set<int32_t> KeyHeldIds;

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "base/log.h"
 #include "app/main_window.h"
 #include "app/shell_hooks.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "base/log.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
 #include "platform/signals.h"

@@ -1,20 +1,21 @@
-#include "platform/draw_surface.h"
+#include "app/main_window.h"
 #include "app/frame_tick.h"
 #include "karaoke/karaoke_rotation.h"
-#include "ui/modal.h"
+#include "platform/draw_surface.h"
 #include "ui/glow.h"
-#include "app/main_window.h"
+#include "ui/modal.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
 
-#include "base/log.h"
 #include "app/load_settings.h"
 #include "app/session.h"
-#include "base/settings.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "base/log.h"
+#include "base/palette.h"
+#include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
 #include "control/midi_devices.h"
@@ -40,7 +41,6 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "platform/window.h"
-#include "base/palette.h"
 #include "settings/tour.h"
 
 float UiScale = 1.0f;

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <mutex>
 
+#include "base/beat_grid.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "broadcast/camera.h"
 #include "broadcast/visualiser.h"
 #include "control/midi_clock.h"
 #include "engine/audio_output.h"
-#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/effects.h"
@@ -18,8 +18,8 @@
 #include "engine/output_loss.h"
 #include "engine/stem_controls.h"
 #include "karaoke/karaoke_show.h"
-#include "library/track_view.h"
 #include "library/now_playing.h"
+#include "library/track_view.h"
 #include "platform/clock.h"
 #include "settings/demo_tracks.h"
 #include "settings/settings_screen.h"

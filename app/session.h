@@ -9,7 +9,6 @@
 #include "base/track.h"
 #include "platform/ini.h"
 
-
 // One deck as the session stores it.
 struct SessionDeck {
   std::wstring path;     // empty: the deck held no track

@@ -3,12 +3,14 @@
 #include <iterator>
 #include <memory>
 
-#include "base/log.h"
 #include "app/frame_tick.h"
+#include "app/keyboard.h"
 #include "app/main_window.h"
 #include "app/shutdown.h"
 #include "app/single_instance.h"
+#include "base/log.h"
 #include "base/status_message.h"
+#include "base/track.h"
 #include "control/hid_devices.h"
 #include "control/hid_reports.h"
 #include "control/midi_devices.h"
@@ -23,7 +25,6 @@
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
 #include "engine/stem_controls.h"
-#include "base/track.h"
 #include "engine/transport.h"
 #include "karaoke/deck_lyrics.h"
 #include "library/ai_set.h"
@@ -41,7 +42,6 @@
 #include "screens/main_screen.h"
 #include "settings/updates.h"
 #include "ui/draw.h"
-#include "app/keyboard.h"
 
 namespace {
 

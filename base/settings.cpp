@@ -11,10 +11,10 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/test_mode.h"
 #include "base/text_parse.h"
-#include "base/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/ini.h"

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "base/log.h"
 #include "base/audio_thread.h"
+#include "base/log.h"
 
 namespace {
 constexpr const wchar_t* kValueSeparator = L"; ";  // how several artists or genres read as one text

@@ -14,19 +14,19 @@
 #include <string>
 #include <vector>
 
+#include "app/frame_tick.h"
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
+#include "base/track_info.h"
 #include "engine/engine.h"
 #include "library/cover_art.h"
-#include "base/track_info.h"
 #include "library/track_view.h"
 #include "platform/paths.h"
 #include "screens/browser_screen.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
-#include "base/palette.h"
 #include "ui/draw.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 

@@ -7,8 +7,8 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "library/database.h"
 #include "base/track_info.h"
+#include "library/database.h"
 
 namespace {
 

@@ -6,14 +6,14 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
-#include "engine/deck_view.h"
 #include "base/palette.h"
+#include "engine/deck_view.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
 #include "ui/offscreen.h"

@@ -14,14 +14,14 @@
 #include <mutex>
 #include <vector>
 
+#include "app/frame_tick.h"
+#include "base/palette.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
 #include "engine/engine.h"
-#include "base/palette.h"
+#include "screens/main_screen.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
-#include "app/frame_tick.h"
-#include "screens/main_screen.h"
 #include "ui/glow.h"
 
 namespace {

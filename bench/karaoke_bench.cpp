@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/palette.h"
 #include "base/test_mode.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -22,7 +23,6 @@
 #include "karaoke/karaoke_rotation.h"
 #include "karaoke/karaoke_tick.h"
 #include "screens/karaoke_panel.h"
-#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"

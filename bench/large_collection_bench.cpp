@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <memory>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 

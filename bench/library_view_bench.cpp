@@ -9,9 +9,9 @@
 #include <fmt/xchar.h>
 
 #include "base/text_parse.h"
+#include "base/track_info.h"
 #include "library/duplicates.h"
 #include "library/mix_order.h"
-#include "base/track_info.h"
 #include "library/track_view.h"
 
 namespace {

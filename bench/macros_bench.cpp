@@ -15,6 +15,8 @@
 #include <numbers>
 #include <vector>
 
+#include "app/frame_tick.h"
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
 #include "control/macros.h"
@@ -25,9 +27,7 @@
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "screens/macros_panel_view.h"
-#include "base/palette.h"
 #include "ui/draw.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 

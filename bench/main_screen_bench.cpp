@@ -26,9 +26,11 @@
 #include <mutex>
 #include <vector>
 
-#include "bench/alloc_count.h"
+#include "app/frame_tick.h"
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
+#include "bench/alloc_count.h"
 #include "engine/engine.h"
 #include "engine/side_slots.h"
 #include "library/track_view.h"
@@ -42,10 +44,8 @@
 #include "screens/overview.h"
 #include "screens/top_bar.h"
 #include "screens/waveform.h"
-#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
-#include "app/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/status_line.h"
 

@@ -15,18 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "bench/alloc_count.h"
+#include "app/frame_tick.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
+#include "bench/alloc_count.h"
 #include "platform/text.h"
 #include "settings/demo_tracks.h"
 #include "settings/help_screen.h"
 #include "settings/tour.h"
 #include "ui/draw.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
-
 
 namespace {
 

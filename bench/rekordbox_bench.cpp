@@ -15,9 +15,9 @@
 #include <fmt/xchar.h>
 
 #include "base/test_mode.h"
+#include "base/track_info.h"
 #include "library/import_merge.h"
 #include "library/rekordbox_xml.h"
-#include "base/track_info.h"
 #include "platform/file_url.h"
 #include "platform/text.h"
 #include "support/temp_home.h"

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <vector>
 
+#include "app/frame_tick.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
 #include "bench/alloc_count.h"
@@ -22,7 +23,6 @@
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/skins.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 

@@ -14,9 +14,9 @@
 
 #include <fmt/format.h>
 
+#include "base/musical_keys.h"
 #include "engine/analysis.h"
 #include "engine/audio_file.h"
-#include "base/musical_keys.h"
 #include "platform/text.h"
 #include "support/tempo_corpus.h"
 #include "support/wav_probe.h"

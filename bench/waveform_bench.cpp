@@ -13,13 +13,13 @@
 #include <memory>
 #include <vector>
 
+#include "base/palette.h"
 #include "engine/analysis.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/phrases.h"
 #include "screens/main_screen.h"
 #include "screens/waveform.h"
-#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "app/frame_tick.h"
 #include "base/test_mode.h"
 #include "platform/draw_surface.h"
 #include "platform/text.h"
 #include "selftest/window_capture.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 
 namespace {

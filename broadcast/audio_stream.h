@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/ui_text.h"
 #include "base/stream_config.h"
+#include "base/ui_text.h"
 #include "engine/engine.h"
 #include "platform/net.h"
 #include "platform/video_encode.h"

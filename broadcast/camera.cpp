@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cwctype>
 #include <condition_variable>
+#include <cwctype>
 #include <mutex>
 #include <thread>
 

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "base/status_message.h"
@@ -19,7 +20,6 @@
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "engine/wav_file.h"
-#include "base/files.h"
 #include "library/now_playing.h"
 #include "library/tracklist_text.h"
 #include "platform/clock.h"

@@ -4,12 +4,13 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "base/beat_grid.h"
+#include "base/palette.h"
 #include "base/settings.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
 #include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
-#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -19,7 +20,6 @@
 #include "library/now_playing.h"
 #include "platform/clock.h"
 #include "platform/media_probe.h"
-#include "base/palette.h"
 
 VideoFeed PublishedVideoFeed;
 VideoDeck VideoDecks[2];

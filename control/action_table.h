@@ -8,8 +8,8 @@
 #include <span>
 #include <string_view>
 
-#include "control/control_ids.h"
 #include "control/control_event.h"
+#include "control/control_ids.h"
 
 // Which events reach a row's handler.
 enum class ActionTrigger : uint8_t {

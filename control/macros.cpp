@@ -4,15 +4,15 @@
 #include <cmath>
 #include <mutex>
 
+#include "base/beat_grid.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/text_parse.h"
 #include "broadcast/mix_recording.h"
-#include "control/action_table.h"
 #include "broadcast/video_feed.h"
 #include "broadcast/video_window.h"
+#include "control/action_table.h"
 #include "engine/automix.h"
-#include "base/beat_grid.h"
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/engine.h"

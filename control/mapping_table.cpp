@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
@@ -10,7 +11,6 @@
 #include "control/dispatcher.h"
 #include "control/midi_learn.h"
 #include "engine/deck_view.h"
-#include "base/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "base/beat_grid.h"
 #include "base/settings.h"
 #include "control/midi_devices.h"
-#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "library/now_playing.h"

@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "base/log.h"
-#include "base/text_parse.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
+#include "base/text_parse.h"
 #include "control/remote_page.h"
 #include "platform/clock.h"
 #include "platform/net.h"

@@ -10,6 +10,7 @@
 
 #include "base/json.h"
 #include "base/log.h"
+#include "base/palette.h"
 #include "base/text_parse.h"
 #include "control/action_table.h"
 #include "control/control_ids.h"
@@ -24,7 +25,6 @@
 #include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "base/palette.h"
 
 namespace {
 

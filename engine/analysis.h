@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/tempo.h"
 #include "base/track.h"
+#include "engine/tempo.h"
 
 // Waveform points per second of audio; every per-point array below has this resolution.
 inline constexpr int32_t kWavePointsPerSecond = 150;

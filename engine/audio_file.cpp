@@ -8,9 +8,9 @@
 #include <stdexcept>
 
 #include "base/log.h"
+#include "base/tags.h"
 #include "engine/analysis.h"
 #include "engine/engine.h"  // AssertNotAudioThread
-#include "base/tags.h"
 #include "platform/files.h"
 #include "platform/media_decode.h"
 #include "platform/ui_post.h"

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "base/ui_text.h"
 #include "base/track.h"
+#include "base/ui_text.h"
 
 // The completion number of a prelisten load (the posted message's number).
 inline constexpr int kPrelistenReadyPost = 4;

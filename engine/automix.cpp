@@ -5,9 +5,9 @@
 #include <mutex>
 #include <random>
 
+#include "base/beat_grid.h"
 #include "base/settings.h"
 #include "base/status_message.h"
-#include "base/beat_grid.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/phrases.h"
 #include "base/track.h"
+#include "engine/phrases.h"
 
 enum AutomixStyle : int32_t {
   kAutomixFade = 0,

@@ -12,13 +12,13 @@
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
+#include "base/track_info.h"
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/key_lock.h"
 #include "engine/stem_controls.h"
 #include "engine/stems.h"
-#include "base/track_info.h"
 #include "platform/ui_post.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "base/ui_text.h"
 #include "base/track.h"
+#include "base/ui_text.h"
 
 // The completion number of a deck load.
 inline constexpr int kDeckLoadPost = 1;

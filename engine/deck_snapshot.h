@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/engine.h"
 #include "base/track.h"
+#include "engine/engine.h"
 
 // Where the deck stands, as DeckState's DeckPlace.
 struct DeckSnapshot : DeckPlace {

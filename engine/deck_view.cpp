@@ -8,8 +8,8 @@
 #include <fmt/format.h>
 
 #include "base/beat_grid.h"
-#include "engine/deck_snapshot.h"
 #include "base/musical_keys.h"
+#include "engine/deck_snapshot.h"
 
 DeckView LiveDeckViews[kEngineDecks];
 DeckView SandboxDeckViews[kEngineDecks];

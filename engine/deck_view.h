@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "base/text_parse.h"
+#include "base/track.h"
 #include "base/ui_text.h"
 #include "engine/engine.h"
 #include "engine/phrases.h"
-#include "base/track.h"
 
 constexpr int kDeckFxSlots = 3;
 constexpr int kStemSwitches = 4;   // vocals, drums, bass, melody

@@ -10,7 +10,6 @@
 #include "engine/engine.h"  // AssertNotAudioThread
 #include "engine/render_helpers.h"
 
-
 int NearestBeatLength(float beats) {
   int best = 0;
   for (int k = 1; k < kBeatLengthCount; ++k)

@@ -13,6 +13,7 @@
 
 #include "base/audio_thread.h"
 #include "base/phones_mode.h"
+#include "base/track.h"
 #include "engine/biquad.h"
 #include "engine/drum_split.h"
 #include "engine/effects.h"
@@ -20,7 +21,6 @@
 #include "engine/spsc_ring.h"
 #include "engine/stem_data.h"
 #include "platform/realtime_mutex.h"
-#include "base/track.h"
 
 inline constexpr int kEnginePads = 8;
 inline constexpr int kStemParts = 4;             // VOCALS, DRUMS, BASS, MELODY

@@ -4,12 +4,12 @@
 #include <cmath>
 #include <mutex>
 
-#include "base/status_message.h"
 #include "base/beat_grid.h"
+#include "base/status_message.h"
+#include "base/track_info.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/undo.h"
-#include "base/track_info.h"
 #include "platform/clock.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <mutex>
 
-#include "base/status_message.h"
 #include "base/beat_grid.h"
+#include "base/status_message.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/key_lock.h"

@@ -48,8 +48,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
 #include "base/track.h"
+#include "engine/engine.h"
 
 inline constexpr int32_t kScriptDefaultRate = 48000;
 inline constexpr int32_t kScriptDefaultPeriod = 480;

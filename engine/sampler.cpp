@@ -12,10 +12,11 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/beat_grid.h"
+#include "base/files.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
-#include "base/beat_grid.h"
 #include "engine/builtin_sounds.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -23,7 +24,6 @@
 #include "engine/sampler_bank.h"
 #include "engine/sandbox.h"
 #include "engine/wav_file.h"
-#include "base/files.h"
 #include "platform/folders.h"
 
 int32_t PadRecordTarget = -1;

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/engine.h"  // PadRecordStep
 #include "base/track.h"
+#include "engine/engine.h"  // PadRecordStep
 
 inline constexpr double kMaxPadSoundSeconds = 60.0;  // longest loop a pad takes
 inline constexpr uint64_t kMinCaptureFrames = 16;    // a loop must be longer than this

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "base/track.h"
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
-#include "base/track.h"
 
 // The completion number of a sampler-slot load (wparam = slot, lparam = a new TrackPtr).
 inline constexpr int kSamplerSlotPost = 7;

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/stem_data.h"
 #include "base/track.h"
+#include "engine/stem_data.h"
 
 struct DeckView;
 

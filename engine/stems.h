@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/track.h"
 #include "engine/stem_data.h"
 #include "engine/stem_dsp.h"
-#include "base/track.h"
 
 // The separated stems of one Track. A deck uses it only while its Track pointer and frame count
 // equal `track` and `frames`.

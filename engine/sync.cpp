@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "base/beat_grid.h"
+#include "base/musical_keys.h"
 #include "base/settings.h"
 #include "base/status_message.h"
-#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/engine.h"
-#include "base/musical_keys.h"
 #include "engine/side_slots.h"
 
 namespace {

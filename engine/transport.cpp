@@ -5,13 +5,13 @@
 #include <mutex>
 #include <string>
 
-#include "base/settings.h"
 #include "base/beat_grid.h"
+#include "base/settings.h"
+#include "base/track_info.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/key_lock.h"
 #include "engine/undo.h"
-#include "base/track_info.h"
 
 namespace {
 

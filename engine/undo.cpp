@@ -8,14 +8,14 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
-#include "base/status_message.h"
 #include "base/beat_grid.h"
+#include "base/cue_colours.h"
+#include "base/palette.h"
+#include "base/status_message.h"
 #include "engine/grid_edits.h"
 #include "engine/key_lock.h"
 #include "engine/phrases.h"
 #include "engine/transport.h"
-#include "base/cue_colours.h"
-#include "base/palette.h"
 
 std::vector<UndoRecord> UndoStack;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/deck_view.h"
 #include "base/track.h"
+#include "engine/deck_view.h"
 
 inline constexpr size_t kUndoLimit = 50;                // records kept; the oldest goes first
 inline constexpr double kMemoryCueSpacingSeconds = 0.05;  // closer than this: "already a cue here"

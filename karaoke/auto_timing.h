@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/stems.h"
 #include "base/track.h"
+#include "engine/stems.h"
 #include "karaoke/lyrics.h"
 
 // The vocal stem is judged in windows of this length.

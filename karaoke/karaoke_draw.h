@@ -13,10 +13,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/karaoke_settings.h"
 #include "broadcast/video_player.h"
 #include "karaoke/cdg.h"
 #include "karaoke/karaoke_screen_info.h"
-#include "base/karaoke_settings.h"
 #include "platform/draw_surface.h"
 #include "platform/text_block.h"
 

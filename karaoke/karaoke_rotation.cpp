@@ -4,13 +4,13 @@
 #include <cwctype>
 #include <limits>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
 #include "base/text_file.h"
 #include "engine/audio_file.h"
 #include "karaoke/karaoke_panel.h"
-#include "base/files.h"
 #include "library/track_view.h"
 
 KaraokeRotation Rotation;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "engine/audio_file.h"
 #include "engine/deck_snapshot.h"
@@ -15,7 +16,6 @@
 #include "karaoke/karaoke_window.h"
 #include "karaoke/tap_sync.h"
 #include "library/now_playing.h"
-#include "base/palette.h"
 
 KaraokeMixFeed KaraokeFeed;
 

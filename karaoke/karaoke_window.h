@@ -3,8 +3,8 @@
 // opens on another monitor than the main window's in full screen when there is one (else windowed,
 // 1024 x 576, centred on the main window's monitor), redraws every 16 ms from its own copy of the
 // record and the [Karaoke] settings, and leaves the keyboard with the main window. UI thread.
-#include "karaoke/karaoke_screen_info.h"
 #include "base/karaoke_settings.h"
+#include "karaoke/karaoke_screen_info.h"
 
 struct SecondWindow;
 

@@ -8,9 +8,9 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/text_parse.h"
-#include "base/files.h"
 #include "library/id3_frames.h"
 #include "platform/folders.h"
 #include "platform/paths.h"

@@ -11,8 +11,8 @@
 #include "library/id3_frames.h"
 #include "platform/files.h"
 #include "platform/folders.h"
-#include "platform/media_tags.h"
 #include "platform/media_probe.h"
+#include "platform/media_tags.h"
 #include "platform/text.h"
 
 namespace {

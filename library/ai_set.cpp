@@ -8,8 +8,8 @@
 #include <fmt/xchar.h>
 
 #include "base/json.h"
-#include "base/text_parse.h"
 #include "base/musical_keys.h"
+#include "base/text_parse.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"

@@ -6,9 +6,9 @@
 
 #include "base/log.h"
 #include "base/status_message.h"
+#include "base/track_info.h"
 #include "engine/audio_file.h"
 #include "library/database.h"
-#include "base/track_info.h"
 #include "library/track_view.h"
 #include "platform/thread_priority.h"
 #include "platform/ui_post.h"

@@ -8,10 +8,10 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/test_mode.h"
 #include "library/database.h"
-#include "base/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 

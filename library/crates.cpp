@@ -1,8 +1,8 @@
 #include "library/crates.h"
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/text_file.h"
-#include "base/files.h"
 #include "library/search_filter.h"
 #include "library/track_view.h"
 #include "platform/folders.h"

@@ -10,11 +10,11 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
 #include "base/text_parse.h"
-#include "base/files.h"
 #include "base/track_info.h"
 #include "platform/files.h"
 #include "platform/folders.h"

@@ -8,10 +8,10 @@
 #include <utility>
 
 #include "base/log.h"
+#include "base/tags.h"
 #include "base/text_parse.h"
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
-#include "base/tags.h"
 #include "library/track_view.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"

@@ -6,17 +6,17 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/cue_colours.h"
+#include "base/files.h"
 #include "base/log.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
 #include "base/text_parse.h"
-#include "platform/text.h"
-#include "base/cue_colours.h"
-#include "library/database.h"
-#include "base/files.h"
 #include "base/track_info.h"
+#include "library/database.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
+#include "platform/text.h"
 
 std::wstring LastImportReport;
 

@@ -5,9 +5,9 @@
 #include <system_error>
 #include <thread>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/status_message.h"
-#include "base/files.h"
 #include "library/import_merge.h"
 #include "platform/text.h"
 

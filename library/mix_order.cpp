@@ -2,18 +2,18 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <bit>
+#include <cmath>
 #include <cwchar>
-#include <utility>
 #include <functional>
 #include <string_view>
+#include <utility>
 
+#include "base/musical_keys.h"
 #include "base/status_message.h"
 #include "base/text_parse.h"
-#include "base/musical_keys.h"
-#include "library/search_filter.h"
 #include "base/track_info.h"
+#include "library/search_filter.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/paths.h"

@@ -6,12 +6,12 @@
 
 #include "base/settings.h"
 #include "base/test_mode.h"
+#include "base/track_info.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
 #include "engine/render.h"
 #include "library/database.h"
-#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "platform/paths.h"
 

@@ -5,9 +5,9 @@
 #include <system_error>
 #include <thread>
 
+#include "base/cue_colours.h"
 #include "base/log.h"
 #include "base/status_message.h"
-#include "base/cue_colours.h"
 #include "base/track_info.h"
 #include "library/track_view.h"
 #include "platform/paths.h"

@@ -6,8 +6,8 @@
 #include <unordered_map>
 
 #include "base/log.h"
-#include "base/text_parse.h"
 #include "base/musical_keys.h"
+#include "base/text_parse.h"
 #include "library/database.h"
 #include "library/rekordbox_xml.h"
 #include "platform/file_url.h"

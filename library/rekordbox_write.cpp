@@ -8,8 +8,8 @@
 #include <fmt/compile.h>
 #include <fmt/format.h>
 
-#include "base/log.h"
 #include "base/beat_grid.h"
+#include "base/log.h"
 #include "base/musical_keys.h"
 #include "library/rekordbox_xml.h"
 #include "platform/file_url.h"

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "base/tags.h"
-#include "library/imported_tracks.h"
 #include "base/track_info.h"
+#include "library/imported_tracks.h"
 #include "library/track_lists.h"
 
 inline constexpr const wchar_t* kRekordboxNoTracksText = L"No tracks from that collection were found on this computer";

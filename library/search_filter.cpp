@@ -6,8 +6,8 @@
 #include <cstring>
 #include <limits>
 
-#include "base/text_parse.h"
 #include "base/musical_keys.h"
+#include "base/text_parse.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "library/library_file.h"
 #include "base/track_info.h"
+#include "library/library_file.h"
 
 // A condition on a file's record (null when the file has none).
 using SearchPredicate = std::function<bool(const TrackInfo* record)>;

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "base/text_parse.h"
+#include "base/track_info.h"
 #include "library/database.h"
 #include "library/id3_frames.h"
-#include "base/track_info.h"
 #include "platform/text.h"
 
 namespace {

@@ -6,11 +6,11 @@
 
 #include "base/status_message.h"
 #include "base/text_parse.h"
+#include "base/track_info.h"
+#include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/sandbox.h"
-#include "engine/deck_view.h"
 #include "library/folder_scan.h"
-#include "base/track_info.h"
 #include "library/track_view.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "base/files.h"
 #include "base/log.h"
 #include "base/status_message.h"
 #include "base/text_parse.h"
-#include "base/files.h"
 #include "platform/file_url.h"
 #include "platform/files.h"
 #include "platform/folders.h"

@@ -6,19 +6,19 @@
 #include <memory>
 #include <mutex>
 
+#include "base/musical_keys.h"
 #include "base/settings.h"
 #include "base/text_parse.h"
+#include "base/track_info.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
-#include "base/musical_keys.h"
 #include "engine/side_slots.h"
 #include "library/crates.h"
 #include "library/folder_scan.h"
 #include "library/now_playing.h"
 #include "library/search_filter.h"
-#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_sort.h"
 #include "platform/paths.h"

@@ -2,11 +2,11 @@
 
 #include <fmt/xchar.h>
 
-#include "base/settings.h"
-#include "engine/deck_view.h"
 #include "base/musical_keys.h"
+#include "base/settings.h"
 #include "base/tags.h"
 #include "base/track_info.h"
+#include "engine/deck_view.h"
 
 namespace {
 

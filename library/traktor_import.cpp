@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "base/text_parse.h"
 #include "base/musical_keys.h"
+#include "base/text_parse.h"
 #include "library/imported_tracks.h"
 #include "platform/volumes.h"
 #include "platform/xml.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "base/text_parse.h"
 #include "base/musical_keys.h"
+#include "base/text_parse.h"
 #include "library/imported_tracks.h"
 #include "platform/folder_walk.h"
 #include "platform/folders.h"

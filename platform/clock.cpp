@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include <ctime>
 #include <sys/time.h>
+#include <ctime>
 
 namespace {
 timespec Monotonic() {

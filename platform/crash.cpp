@@ -1,21 +1,21 @@
 #include "platform/crash.h"
 
 #define UNW_LOCAL_ONLY
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
 #include <cxxabi.h>
 #include <elfutils/libdwfl.h>
-#include <exception>
 #include <fcntl.h>
 #include <libunwind.h>
-#include <mutex>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <ucontext.h>
 #include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
 
 #include "platform/files.h"
 #include "platform/system_info.h"

@@ -2,16 +2,16 @@
 // the removal of temporaries that a killed writer left behind.
 #include "platform/files.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <atomic>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 #include "platform/text.h"
 

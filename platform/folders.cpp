@@ -1,10 +1,10 @@
 #include "platform/folders.h"
 
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
-#include <unistd.h>
 
 #include "platform/text.h"
 

@@ -8,11 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <memory>
-#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <thread>

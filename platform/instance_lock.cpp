@@ -1,8 +1,8 @@
 #include "platform/instance_lock.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>

@@ -1,10 +1,10 @@
 #include "platform/media_encode.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 extern "C" {
@@ -14,8 +14,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "platform/media_internal.h"
 #include "platform/files.h"
+#include "platform/media_internal.h"
 #include "platform/text.h"
 
 namespace {

@@ -5,12 +5,12 @@
 #include <rtmidi/RtMidi.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <string_view>
 #include <condition_variable>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <regex>
+#include <string_view>
 #include <thread>
 
 #include "platform/text.h"

@@ -1,11 +1,11 @@
 #include "platform/secret.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <memory>
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

@@ -1,11 +1,11 @@
 #include "platform/tls.h"
 
 #include <arpa/inet.h>
-#include <climits>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
+#include <climits>
 
 struct TlsClient {
   SSL_CTX* ctx = nullptr;

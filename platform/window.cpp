@@ -4,16 +4,16 @@
 
 #include <SDL.h>
 
+#include <dlfcn.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
 #include <iterator>
 #include <map>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/clock.h"

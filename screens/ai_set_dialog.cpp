@@ -1,7 +1,7 @@
 #include "screens/ai_set_dialog.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cwchar>
 #include <memory>
 

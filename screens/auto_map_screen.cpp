@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "base/palette.h"
 #include "base/status_message.h"
 #include "control/auto_map.h"
-#include "control/controller_devices.h"
 #include "control/control_ids.h"
+#include "control/controller_devices.h"
 #include "platform/clock.h"
 #include "settings/mapping_preset.h"
-#include "base/palette.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 #include "ui/widgets.h"

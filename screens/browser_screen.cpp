@@ -4,6 +4,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "control/macros_panel.h"
@@ -25,7 +26,6 @@
 #include "screens/library_menus.h"
 #include "screens/sidebar.h"
 #include "screens/tag_forms.h"
-#include "base/palette.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 #include "ui/popup_menu.h"

@@ -6,20 +6,20 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/musical_keys.h"
+#include "base/palette.h"
 #include "base/settings.h"
+#include "base/track_info.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
-#include "base/musical_keys.h"
 #include "engine/sandbox.h"
 #include "library/now_playing.h"
-#include "base/track_info.h"
 #include "library/track_view.h"
 #include "platform/paths.h"
 #include "screens/cover_art.h"
 #include "screens/main_screen.h"
 #include "screens/track_menu.h"
-#include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
 #include "ui/widgets.h"

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -17,7 +18,6 @@
 #include "platform/desktop_open.h"
 #include "platform/text.h"
 #include "screens/tag_forms.h"
-#include "base/palette.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
 

@@ -8,7 +8,9 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/musical_keys.h"
 #include "base/settings.h"
+#include "base/track_info.h"
 #include "control/action_table.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
@@ -16,12 +18,10 @@
 #include "engine/deck_view.h"
 #include "engine/grid_edits.h"
 #include "engine/jog_loops.h"
-#include "base/musical_keys.h"
 #include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "base/track_info.h"
 #include "platform/clock.h"
 #include "screens/cover_art.h"
 #include "screens/deck_menus.h"

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
@@ -18,7 +19,6 @@
 #include "karaoke/tap_sync.h"
 #include "library/now_playing.h"
 #include "screens/main_screen.h"
-#include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"

@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "karaoke/karaoke_rotation.h"
 #include "karaoke/karaoke_show.h"
 #include "library/track_view.h"
 #include "screens/karaoke_panel.h"
-#include "base/palette.h"
 #include "ui/file_dialogs.h"
 #include "ui/modal.h"
 #include "ui/popup_menu.h"

@@ -2,10 +2,10 @@
 
 #include <array>
 
+#include "base/palette.h"
 #include "engine/side_slots.h"
 #include "library/crates.h"
 #include "library/track_view.h"
-#include "base/palette.h"
 #include "ui/file_dialogs.h"
 #include "ui/modal.h"
 

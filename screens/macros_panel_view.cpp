@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "control/macros.h"
 #include "control/macros_panel.h"
 #include "control/pad_macros.h"
 #include "screens/top_bar.h"
-#include "base/palette.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 #include "ui/widgets.h"

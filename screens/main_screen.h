@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "base/track.h"
 #include "base/palette.h"
+#include "base/track.h"
 #include "ui/draw.h"
 
 // ---- shared per-frame state -----------------------------------------------------------------

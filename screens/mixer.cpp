@@ -4,20 +4,20 @@
 #include <cmath>
 #include <string>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
+#include "engine/mix_meters.h"
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
 #include "platform/clock.h"
 #include "screens/main_screen.h"
-#include "base/palette.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
-#include "engine/mix_meters.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 

@@ -9,14 +9,14 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/beat_grid.h"
+#include "base/musical_keys.h"
 #include "base/settings.h"
 #include "control/midi_learn.h"
-#include "base/beat_grid.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
-#include "base/musical_keys.h"
 #include "engine/side_slots.h"
 #include "screens/main_screen.h"
 #include "screens/waveform.h"

@@ -7,9 +7,9 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/beat_grid.h"
 #include "base/settings.h"
 #include "control/midi_learn.h"
-#include "base/beat_grid.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"

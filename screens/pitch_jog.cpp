@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/settings.h"
 #include "broadcast/video_window.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
@@ -17,7 +18,6 @@
 #include "engine/render_helpers.h"
 #include "engine/side_slots.h"
 #include "engine/transport.h"
-#include "base/settings.h"
 #include "screens/cover_art.h"
 #include "screens/deck_panel.h"
 #include "screens/main_screen.h"

@@ -8,13 +8,13 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/sampler.h"
 #include "engine/sampler_bank.h"
 #include "engine/side_slots.h"
-#include "base/palette.h"
 #include "ui/file_dialogs.h"
 
 namespace {

@@ -5,10 +5,12 @@
 #include <string>
 #include <type_traits>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
+#include "control/macros_panel.h"
 #include "control/midi_learn.h"
 #include "engine/automix.h"
 #include "engine/control_input.h"
@@ -19,8 +21,6 @@
 #include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
-#include "base/palette.h"
-#include "control/macros_panel.h"
 #include "karaoke/karaoke_panel.h"
 #include "library/analysis_queue.h"
 #include "library/crates.h"

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
@@ -18,7 +19,6 @@
 #include "screens/library_menus.h"
 #include "screens/list_menu.h"
 #include "screens/main_screen.h"
-#include "base/palette.h"
 #include "ui/frame_driver.h"
 #include "ui/modal.h"
 #include "ui/popup_menu.h"

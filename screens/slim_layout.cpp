@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/palette.h"
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
@@ -9,7 +10,6 @@
 #include "screens/main_screen.h"
 #include "screens/mixer.h"
 #include "screens/overview.h"
-#include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/knobs.h"
 #include "ui/widgets.h"

@@ -2,12 +2,12 @@
 
 #include <vector>
 
+#include "base/tags.h"
+#include "base/track_info.h"
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
-#include "base/tags.h"
 #include "library/relocate.h"
 #include "library/tag_editing.h"
-#include "base/track_info.h"
 #include "ui/file_dialogs.h"
 #include "ui/modal.h"
 

@@ -19,6 +19,7 @@
 #include "engine/deck_view.h"
 #include "engine/effects.h"
 #include "engine/engine.h"
+#include "engine/mix_meters.h"
 #include "engine/mixer_controls.h"
 #include "engine/output_loss.h"
 #include "engine/sandbox.h"
@@ -36,7 +37,6 @@
 #include "ui/knobs.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "engine/mix_meters.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "base/palette.h"
 #include "base/settings.h"
+#include "base/track_info.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/sandbox.h"
@@ -12,13 +14,11 @@
 #include "library/analysis_queue.h"
 #include "library/list_tools.h"
 #include "library/tag_editing.h"
-#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/desktop_open.h"
 #include "screens/karaoke_panel.h"
 #include "screens/tag_forms.h"
-#include "base/palette.h"
 
 namespace {
 

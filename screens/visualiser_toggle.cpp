@@ -1,7 +1,9 @@
 #include "screens/visualiser_toggle.h"
 
+#include "base/palette.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
+#include "engine/mix_meters.h"
 #include "karaoke/karaoke_rotation.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
@@ -10,9 +12,7 @@
 #include "platform/second_window.h"
 #include "screens/cover_art.h"
 #include "screens/main_screen.h"
-#include "base/palette.h"
 #include "ui/language.h"
-#include "engine/mix_meters.h"
 
 namespace {
 

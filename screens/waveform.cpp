@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "control/midi_learn.h"
 #include "base/beat_grid.h"
+#include "base/cue_colours.h"
+#include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
-#include "base/cue_colours.h"
 #include "screens/main_screen.h"
 #include "screens/overview.h"
 #include "ui/frame_driver.h"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/analysis.h"  // kWavePointsPerSecond
 #include "base/track.h"
+#include "engine/analysis.h"  // kWavePointsPerSecond
 #include "ui/draw.h"
 
 // ---- shared tables (the overview uses them too) ---------------------------------------------

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <mutex>
 
-#include "base/log.h"
 #include "app/main_window.h"
+#include "base/log.h"
 #include "base/settings.h"
 #include "control/action_table.h"
 #include "engine/deck_view.h"

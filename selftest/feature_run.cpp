@@ -7,9 +7,12 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "control/action_table.h"
 #include "app/main_window.h"
+#include "base/files.h"
 #include "base/settings.h"
+#include "broadcast/camera.h"
+#include "broadcast/visualiser.h"
+#include "control/action_table.h"
 #include "control/hid_reports.h"
 #include "control/midi_input.h"
 #include "engine/audio_output.h"
@@ -19,18 +22,15 @@
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"
 #include "karaoke/karaoke_rotation.h"
-#include "base/files.h"
 #include "library/track_view.h"
+#include "platform/draw_surface.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
+#include "screens/visualiser_toggle.h"
 #include "selftest/selftest_state.h"
 #include "settings/demo_tracks.h"
 #include "settings/settings_screen.h"
-#include "broadcast/camera.h"
-#include "broadcast/visualiser.h"
-#include "platform/draw_surface.h"
-#include "screens/visualiser_toggle.h"
 
 namespace FeatureTest {
 

@@ -7,10 +7,11 @@
 #include <memory>
 #include <mutex>
 
-#include "control/action_table.h"
+#include "base/palette.h"
 #include "base/settings.h"
 #include "broadcast/camera.h"
 #include "broadcast/speed_test.h"
+#include "control/action_table.h"
 #include "control/auto_map.h"
 #include "control/macros_panel.h"
 #include "engine/deck_view.h"
@@ -21,7 +22,6 @@
 #include "selftest/selftest_state.h"
 #include "selftest/window_capture.h"
 #include "settings/help_screen.h"
-#include "base/palette.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "settings/skins.h"

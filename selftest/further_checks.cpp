@@ -8,27 +8,27 @@
 #include <mutex>
 #include <thread>
 
-#include "control/action_table.h"
 #include "app/main_window.h"
+#include "base/beat_grid.h"
+#include "base/palette.h"
 #include "base/settings.h"
+#include "base/tags.h"
+#include "control/action_table.h"
 #include "control/macros.h"
 #include "control/remote_server.h"
 #include "control/remote_state.h"
 #include "control/timecode.h"
 #include "engine/audio_file.h"
 #include "engine/audio_output.h"
-#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
 #include "engine/mixer_controls.h"
 #include "engine/sync.h"
-#include "base/tags.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "selftest/feature_run.h"
 #include "selftest/selftest_state.h"
-#include "base/palette.h"
 #include "settings/skins.h"
 
 namespace FeatureTest {

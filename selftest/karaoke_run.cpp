@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "control/action_table.h"
-#include "base/log.h"
 #include "app/main_window.h"
+#include "base/files.h"
+#include "base/log.h"
 #include "base/settings.h"
+#include "control/action_table.h"
 #include "engine/audio_file.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -28,7 +29,6 @@
 #include "karaoke/lrc.h"
 #include "karaoke/lyrics_online.h"
 #include "karaoke/tap_sync.h"
-#include "base/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/media_probe.h"

@@ -4,8 +4,8 @@
 // uses as its background. UI thread.
 #include <string>
 
-#include "karaoke/karaoke_screen_info.h"
 #include "base/karaoke_settings.h"
+#include "karaoke/karaoke_screen_info.h"
 
 inline constexpr int kGoldPictureWidth = 1280, kGoldPictureHeight = 720;
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "app/publish_controls.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "control/action_table.h"
@@ -23,7 +24,6 @@
 #include "platform/clock.h"
 #include "selftest/performance_steps.h"
 #include "selftest/selftest_state.h"
-#include "app/publish_controls.h"
 
 namespace FeatureTest {
 namespace {

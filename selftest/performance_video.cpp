@@ -7,14 +7,14 @@
 #include <memory>
 #include <mutex>
 
-#include "control/action_table.h"
 #include "base/settings.h"
 #include "broadcast/live_video.h"
-#include "broadcast/video_encoders.h"
 #include "broadcast/rtmp_test_server.h"
+#include "broadcast/video_encoders.h"
 #include "broadcast/video_feed.h"
 #include "broadcast/video_record.h"
 #include "broadcast/video_window.h"
+#include "control/action_table.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"
 #include "engine/mixer_controls.h"

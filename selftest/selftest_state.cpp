@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "base/log.h"
 #include "app/main_window.h"
+#include "base/log.h"
 #include "base/settings.h"
 #include "control/action_table.h"
 #include "control/dispatcher.h"

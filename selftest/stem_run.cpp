@@ -8,9 +8,9 @@
 #include <iterator>
 #include <mutex>
 
-#include "control/action_table.h"
-#include "base/log.h"
 #include "app/main_window.h"
+#include "base/log.h"
+#include "control/action_table.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"

@@ -4,13 +4,13 @@
 #include <array>
 
 #include "base/log.h"
+#include "base/palette.h"
 #include "base/status_message.h"
 #include "engine/deck_view.h"
 #include "engine/side_slots.h"
 #include "platform/desktop_open.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "base/palette.h"
 #include "settings/update_client.h"
 #include "ui/glow.h"
 #include "ui/language.h"

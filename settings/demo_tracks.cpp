@@ -4,9 +4,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "base/files.h"
 #include "base/test_mode.h"
 #include "engine/render_helpers.h"
-#include "base/files.h"
 #include "platform/folders.h"
 
 std::atomic<int32_t> DemoTrackState{kDemoIdle};

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "base/log.h"
-#include "engine/encode.h"
 #include "base/tags.h"
+#include "engine/encode.h"
 #include "engine/wav_file.h"
 #include "platform/files.h"
 #include "platform/folders.h"

@@ -4,11 +4,11 @@
 #include <string>
 #include <tuple>
 
-#include "engine/side_slots.h"
 #include "base/palette.h"
+#include "engine/control_input.h"
+#include "engine/side_slots.h"
 #include "settings/settings_screen.h"
 #include "settings/tour.h"
-#include "engine/control_input.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"

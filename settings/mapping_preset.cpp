@@ -2,9 +2,9 @@
 
 #include "base/status_message.h"
 #include "base/ui_text.h"
-#include "platform/folders.h"
-#include "control/mapping_table.h"
 #include "control/controller_devices.h"
+#include "control/mapping_table.h"
+#include "platform/folders.h"
 #include "ui/modal.h"
 
 namespace {

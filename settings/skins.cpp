@@ -7,10 +7,10 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/files.h"
 #include "base/settings.h"
 #include "base/text_file.h"
 #include "base/text_parse.h"
-#include "base/files.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <string>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "platform/clock.h"
 #include "screens/browser_screen.h"
 #include "screens/layout.h"
 #include "settings/demo_tracks.h"
 #include "settings/help_screen.h"
-#include "base/palette.h"
 #include "settings/settings_screen.h"
 #include "ui/glow.h"
 #include "ui/language.h"

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "base/log.h"
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "broadcast/audio_stream.h"
@@ -13,7 +14,6 @@
 #include "engine/engine.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
-#include "base/palette.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 

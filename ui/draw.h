@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/draw_surface.h"
 #include "base/palette.h"
+#include "platform/draw_surface.h"
 
 // A rectangle in DIPs, passed by value to every panel and widget function.
 struct Rc {

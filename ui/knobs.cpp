@@ -4,10 +4,10 @@
 #include <cassert>
 #include <cmath>
 
+#include "base/palette.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/mixer_controls.h"
-#include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/widgets.h"
 

@@ -6,12 +6,12 @@
 #include <limits>
 #include <utility>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "engine/control_input.h"
 #include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/window.h"
-#include "base/palette.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/widgets.h"

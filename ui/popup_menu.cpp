@@ -5,12 +5,12 @@
 #include <memory>
 #include <utility>
 
+#include "base/palette.h"
 #include "engine/deck_view.h"
 #include "platform/draw_surface.h"
 #include "platform/menu_window.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
-#include "base/palette.h"
 #include "ui/draw.h"
 #include "ui/language.h"
 #include "ui/modal.h"

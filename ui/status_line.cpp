@@ -1,7 +1,7 @@
 #include "ui/status_line.h"
 
-#include "platform/clock.h"
 #include "base/palette.h"
+#include "platform/clock.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/language.h"

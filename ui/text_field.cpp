@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cassert>
 
-#include "platform/keymap.h"
 #include "base/palette.h"
+#include "platform/keymap.h"
 
 namespace {
 

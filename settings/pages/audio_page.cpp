@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/settings.h"
-#include "broadcast/mix_recording.h"
 #include "base/status_message.h"
 #include "base/ui_text.h"
+#include "broadcast/mix_recording.h"
 #include "control/midi_devices.h"
 #include "engine/audio_input.h"
 #include "engine/audio_routing.h"
 #include "engine/engine.h"
-#include "base/files.h"
 #include "platform/audio_devices.h"
 #include "platform/desktop_open.h"
 #include "settings/pages/settings_pages.h"

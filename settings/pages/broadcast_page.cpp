@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/text_parse.h"
@@ -20,7 +21,6 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "settings/pages/settings_pages.h"
-#include "base/palette.h"
 #include "settings/settings_rows.h"
 #include "settings/updates.h"
 #include "ui/glow.h"

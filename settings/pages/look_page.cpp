@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"
+#include "screens/visualiser_toggle.h"
 #include "settings/pages/settings_pages.h"
 #include "settings/settings_rows.h"
 #include "settings/skin_editor.h"
@@ -20,7 +21,6 @@
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
-#include "screens/visualiser_toggle.h"
 #include "ui/widgets.h"
 
 namespace {

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "broadcast/mix_recording.h"
 #include "broadcast/video_window.h"
 #include "platform/folders.h"
 #include "settings/pages/settings_pages.h"
-#include "base/palette.h"
 #include "settings/settings_rows.h"
 #include "ui/language.h"
 #include "ui/modal.h"

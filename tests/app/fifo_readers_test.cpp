@@ -1,7 +1,7 @@
 // A FIFO (or any file that is not a regular file) where the program keeps a file of its own: every
 // reader refuses it at once instead of waiting in open() for a writer that never comes.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,13 +11,13 @@
 #include <string>
 
 #include "app/load_settings.h"
+#include "base/files.h"
 #include "base/settings.h"
+#include "base/track_info.h"
 #include "control/mapping_table.h"
 #include "karaoke/karaoke_rotation.h"
 #include "library/crates.h"
 #include "library/database.h"
-#include "base/files.h"
-#include "base/track_info.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/text.h"

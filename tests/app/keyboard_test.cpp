@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/keyboard.h"
 #include "base/settings.h"
 #include "broadcast/visualiser.h"
 #include "control/auto_map.h"
@@ -30,12 +31,11 @@
 #include "settings/skin_editor.h"
 #include "settings/tour.h"
 #include "support/click_tracks.h"
+#include "support/shown_status.h"
 #include "support/temp_home.h"
-#include "app/keyboard.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
-#include "support/shown_status.h"
 
 namespace {
 

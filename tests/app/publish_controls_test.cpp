@@ -7,11 +7,12 @@
 #include <mutex>
 #include <vector>
 
+#include "app/publish_controls.h"
+#include "base/beat_grid.h"
 #include "base/settings.h"
 #include "broadcast/camera.h"
 #include "broadcast/visualiser.h"
 #include "control/midi_clock.h"
-#include "base/beat_grid.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/effects.h"
@@ -24,7 +25,6 @@
 #include "settings/settings_screen.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "app/publish_controls.h"
 #include "ui/status_line.h"
 
 namespace {

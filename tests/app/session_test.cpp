@@ -7,10 +7,10 @@
 #include <mutex>
 #include <string>
 
-#include "app/session.h"
 #include "app/load_settings.h"
-#include "base/settings.h"
+#include "app/session.h"
 #include "app/shutdown.h"
+#include "base/settings.h"
 #include "base/test_mode.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_view.h"

@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
-#include <dlfcn.h>
 #include <filesystem>
 #include <latch>
 #include <regex>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "base/crash_report.h"

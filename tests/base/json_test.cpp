@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <sys/wait.h>
 
 #include "base/json.h"
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/utsname.h>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -8,7 +9,6 @@
 #include <regex>
 #include <set>
 #include <string>
-#include <sys/utsname.h>
 #include <thread>
 #include <vector>
 

@@ -1,5 +1,5 @@
-#include "app/load_settings.h"
 #include "base/settings.h"
+#include "app/load_settings.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -14,23 +14,22 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/settings.h"
+#include "base/status_message.h"
 #include "broadcast/video_record.h"
 #include "control/control_ids.h"
 #include "control/controller_leds.h"
-#include "base/files.h"
-#include "base/status_message.h"
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/recorder.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/audio_server.h"
 #include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "base/status_message.h"
-#include "platform/clock.h"
 
 namespace fs = std::filesystem;
 

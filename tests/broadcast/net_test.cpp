@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <string>
-#include <sys/socket.h>
 #include <thread>
 #include <vector>
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "broadcast/video_compositor.h"
 #include "broadcast/video_effects.h"
@@ -18,13 +19,12 @@
 #include "broadcast/video_window.h"
 #include "engine/audio_output.h"
 #include "engine/deck_snapshot.h"
-#include "engine/engine.h"
 #include "engine/deck_view.h"
+#include "engine/engine.h"
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "base/palette.h"
 #include "settings/settings_screen.h"
 #include "support/art_loader.h"
 #include "support/audio_server.h"

@@ -10,10 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "base/beat_grid.h"
+#include "base/files.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "engine/automix.h"
-#include "base/beat_grid.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -21,7 +22,6 @@
 #include "engine/mixer_controls.h"
 #include "engine/sandbox.h"
 #include "engine/side_slots.h"
-#include "base/files.h"
 #include "library/track_lists.h"
 #include "platform/folders.h"
 #include "platform/text.h"

@@ -11,12 +11,12 @@
 
 #include "base/settings.h"
 #include "base/status_message.h"
+#include "base/track_info.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "karaoke/karaoke_rotation.h"
-#include "base/track_info.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"

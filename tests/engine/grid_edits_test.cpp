@@ -6,13 +6,13 @@
 #include <mutex>
 #include <string>
 
-#include "base/status_message.h"
 #include "base/beat_grid.h"
+#include "base/status_message.h"
+#include "base/track_info.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/grid_edits.h"
 #include "engine/undo.h"
-#include "base/track_info.h"
 #include "support/click_tracks.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -7,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 

@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/beat_grid.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
-#include "base/beat_grid.h"
 #include "engine/builtin_sounds.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -27,9 +27,9 @@
 #include "platform/ui_post.h"
 #include "screens/sampler_menu.h"
 #include "support/click_tracks.h"
+#include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "support/shown_status.h"
 
 namespace fs = std::filesystem;
 

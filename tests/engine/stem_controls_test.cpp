@@ -33,9 +33,9 @@
 #include "platform/thread_priority.h"
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
-#include "support/wav_probe.h"
 #include "support/shown_status.h"
 #include "support/temp_home.h"
+#include "support/wav_probe.h"
 
 namespace fs = std::filesystem;
 

@@ -16,9 +16,9 @@
 #include "platform/folders.h"
 #include "platform/onnx_runtime.h"
 #include "platform/text.h"
-#include "ui/language.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
+#include "ui/language.h"
 
 namespace fs = std::filesystem;
 

@@ -6,15 +6,15 @@
 #include <string>
 #include <tuple>
 
+#include "base/beat_grid.h"
 #include "base/settings.h"
 #include "base/status_message.h"
-#include "base/beat_grid.h"
+#include "base/track_info.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/side_slots.h"
 #include "engine/sync.h"
-#include "base/track_info.h"
 #include "platform/text.h"
 #include "support/click_tracks.h"
 

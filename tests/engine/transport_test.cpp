@@ -7,19 +7,19 @@
 #include <mutex>
 #include <string>
 
-#include "app/session.h"
 #include "app/load_settings.h"
+#include "app/session.h"
 #include "base/settings.h"
+#include "base/track_info.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "base/track_info.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "support/temp_home.h"
 #include "support/click_tracks.h"
+#include "support/temp_home.h"
 
 namespace {
 

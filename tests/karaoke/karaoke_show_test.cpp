@@ -10,6 +10,7 @@
 #include <thread>
 #include <tuple>
 
+#include "app/publish_controls.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
@@ -32,7 +33,6 @@
 #include "platform/ui_post.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
-#include "app/publish_controls.h"
 
 namespace {
 

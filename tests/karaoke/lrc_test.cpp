@@ -5,9 +5,9 @@
 #include <limits>
 #include <string>
 
+#include "base/files.h"
 #include "base/text_parse.h"
 #include "karaoke/lrc.h"
-#include "base/files.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 

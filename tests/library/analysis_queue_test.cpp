@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "library/analysis_queue.h"
 #include "base/track_info.h"
+#include "library/analysis_queue.h"
 #include "library/track_view.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"

@@ -4,10 +4,10 @@
 #include <set>
 #include <string>
 
+#include "base/files.h"
 #include "base/test_mode.h"
 #include "library/backups.h"
 #include "library/database.h"
-#include "base/files.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 

@@ -1,5 +1,5 @@
-#include "library/folder_scan.h"
 #include "library/crates.h"
+#include "library/folder_scan.h"
 
 #include <gtest/gtest.h>
 

@@ -6,11 +6,11 @@
 #include <limits>
 #include <string>
 
+#include "base/files.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
-#include "library/database.h"
-#include "base/files.h"
 #include "base/track_info.h"
+#include "library/database.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 

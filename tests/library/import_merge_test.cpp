@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "base/status_message.h"
-#include "library/database.h"
 #include "base/files.h"
+#include "base/status_message.h"
+#include "base/track_info.h"
+#include "library/database.h"
 #include "library/import_merge.h"
 #include "library/import_worker.h"
-#include "library/rekordbox_xml.h"
 #include "library/rekordbox_export.h"
-#include "base/track_info.h"
+#include "library/rekordbox_xml.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/text.h"

@@ -1,5 +1,5 @@
-#include "library/folder_scan.h"
 #include "library/mix_order.h"
+#include "library/folder_scan.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 
 #include "base/status_message.h"
 #include "base/text_parse.h"
-#include "library/duplicates.h"
 #include "base/track_info.h"
+#include "library/duplicates.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "support/temp_home.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/test_mode.h"
+#include "base/track_info.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/mix_recording.h"
 #include "engine/deck_snapshot.h"
@@ -21,12 +22,11 @@
 #include "engine/transport.h"
 #include "library/database.h"
 #include "library/now_playing.h"
-#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
-#include "platform/ui_post.h"
 #include "platform/net.h"
 #include "platform/text.h"
+#include "platform/ui_post.h"
 #include "support/audio_server.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/text_parse.h"
-#include "library/search_filter.h"
 #include "base/track_info.h"
+#include "library/search_filter.h"
 #include "library/track_view.h"
 #include "platform/text.h"
 

@@ -8,9 +8,9 @@
 
 #include "base/status_message.h"
 #include "base/tags.h"
+#include "base/track_info.h"
 #include "engine/transport.h"
 #include "library/tag_editing.h"
-#include "base/track_info.h"
 #include "platform/text.h"
 #include "support/click_tracks.h"
 #include "support/temp_home.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "base/status_message.h"
 #include "base/files.h"
+#include "base/status_message.h"
 #include "library/track_lists.h"
 #include "platform/text.h"
 #include "support/temp_home.h"

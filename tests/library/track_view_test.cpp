@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "base/text_parse.h"
+#include "base/track_info.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
-#include "library/folder_scan.h"
 #include "library/crates.h"
-#include "base/track_info.h"
+#include "library/folder_scan.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/text.h"

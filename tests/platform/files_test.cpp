@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <thread>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/folders.h"

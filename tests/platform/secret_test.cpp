@@ -1,9 +1,9 @@
 #include "platform/secret.h"
 
+#include <sys/stat.h>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // has just closed must not end the program; every other error still reaches Xlib's handler.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "platform/window.h"
 

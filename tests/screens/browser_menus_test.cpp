@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "base/files.h"
 #include "base/settings.h"
 #include "base/status_message.h"
-#include "karaoke/karaoke_rotation.h"
-#include "base/files.h"
-#include "library/folder_scan.h"
 #include "base/track_info.h"
+#include "karaoke/karaoke_rotation.h"
+#include "library/crates.h"
+#include "library/folder_scan.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/desktop_open.h"
 #include "platform/text.h"
-#include "library/crates.h"
 #include "screens/list_menu.h"
 #include "screens/sidebar.h"
 #include "screens/track_menu.h"

@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "base/settings.h"
+#include "base/track_info.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
 #include "karaoke/karaoke_panel.h"
 #include "library/analysis_queue.h"
 #include "library/crates.h"
-#include "library/now_playing.h"
 #include "library/folder_scan.h"
-#include "base/track_info.h"
+#include "library/now_playing.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "screens/browser_table.h"

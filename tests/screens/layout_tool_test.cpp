@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/settings.h"
+#include "control/midi_learn.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -17,9 +18,8 @@
 #include "screens/grid_editor.h"
 #include "screens/layout.h"
 #include "screens/mixer.h"
-#include "screens/top_bar.h"
-#include "control/midi_learn.h"
 #include "screens/pads.h"
+#include "screens/top_bar.h"
 #include "support/click_tracks.h"
 #include "support/wav_probe.h"
 #include "tests/ui/widget_frames.h"

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/publish_controls.h"
 #include "base/settings.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
@@ -23,7 +24,6 @@
 #include "support/temp_home.h"
 #include "tests/ui/widget_frames.h"
 #include "ui/offscreen.h"
-#include "app/publish_controls.h"
 #include "ui/status_line.h"
 #include "ui/text_log.h"
 

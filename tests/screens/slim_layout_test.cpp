@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/publish_controls.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"
@@ -20,7 +21,6 @@
 #include "support/temp_home.h"
 #include "tests/ui/widget_frames.h"
 #include "ui/offscreen.h"
-#include "app/publish_controls.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "base/status_message.h"
 #include "base/tags.h"
-#include "library/relocate.h"
 #include "base/track_info.h"
+#include "library/relocate.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/text.h"

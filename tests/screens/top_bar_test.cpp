@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/publish_controls.h"
 #include "base/settings.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
@@ -42,7 +43,6 @@
 #include "ui/glow.h"
 #include "ui/modal.h"
 #include "ui/offscreen.h"
-#include "app/publish_controls.h"
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 

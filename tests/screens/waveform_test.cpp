@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "base/cue_colours.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/phrases.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "base/cue_colours.h"
 #include "screens/main_screen.h"
 #include "screens/overview.h"
 #include "screens/waveform.h"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "app/publish_controls.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
 #include "engine/deck_view.h"
@@ -24,7 +25,6 @@
 #include "support/click_tracks.h"
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
-#include "app/publish_controls.h"
 
 namespace fs = std::filesystem;
 

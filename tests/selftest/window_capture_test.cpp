@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/frame_tick.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
@@ -19,7 +20,6 @@
 #include "support/temp_home.h"
 #include "support/wav_probe.h"
 #include "ui/draw.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 

@@ -4,15 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "app/frame_tick.h"
 #include "base/log.h"
 #include "engine/control_input.h"
 #include "platform/folders.h"
@@ -23,7 +24,6 @@
 #include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "ui/draw.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/widgets.h"
 

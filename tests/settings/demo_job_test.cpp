@@ -8,15 +8,15 @@
 #include <thread>
 
 #include "app/main_window.h"
+#include "app/publish_controls.h"
+#include "base/status_message.h"
 #include "base/test_mode.h"
 #include "library/track_view.h"
 #include "platform/folders.h"
 #include "settings/demo_tracks.h"
+#include "support/shown_status.h"
 #include "support/temp_home.h"
 #include "ui/modal.h"
-#include "app/publish_controls.h"
-#include "base/status_message.h"
-#include "support/shown_status.h"
 
 namespace {
 

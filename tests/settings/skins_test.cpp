@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/palette.h"
 #include "base/settings.h"
 #include "platform/folders.h"
 #include "platform/text.h"
-#include "base/palette.h"
 #include "support/temp_home.h"
 
 namespace {

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/frame_tick.h"
+#include "app/keyboard.h"
 #include "base/settings.h"
 #include "engine/control_input.h"
 #include "platform/draw_surface.h"
@@ -17,10 +19,8 @@
 #include "settings/tour.h"
 #include "support/temp_home.h"
 #include "ui/draw.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
-#include "app/keyboard.h"
 #include "ui/language.h"
 #include "ui/widgets.h"
 

@@ -10,10 +10,10 @@
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "engine/deck_snapshot.h"
-#include "support/temp_home.h"
+#include "platform/text.h"
 #include "settings/update_client.h"
 #include "settings/updates.h"
-#include "platform/text.h"
+#include "support/temp_home.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 

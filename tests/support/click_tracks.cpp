@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "base/settings.h"
+#include "base/track_info.h"
 #include "engine/deck_commands.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
@@ -18,7 +19,6 @@
 #include "engine/key_lock.h"
 #include "engine/render.h"
 #include "engine/undo.h"
-#include "base/track_info.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/wav_probe.h"

@@ -1,12 +1,12 @@
 #include "support/temp_home.h"
 
+#include <sys/resource.h>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <csignal>
-#include <sys/resource.h>
 
 #include "platform/files.h"
 #include "platform/text.h"

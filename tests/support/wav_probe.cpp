@@ -1,8 +1,8 @@
 #include "support/wav_probe.h"
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <sstream>
-#include <sys/wait.h>
 
 std::string RunCommand(const std::string& command, int* status) {
   std::string out;

@@ -9,8 +9,12 @@
 #include <mutex>
 #include <string>
 
+#include "app/frame_tick.h"
+#include "app/publish_controls.h"
+#include "base/files.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
+#include "base/track_info.h"
 #include "engine/automix.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
@@ -20,8 +24,6 @@
 #include "engine/sampler.h"
 #include "engine/side_slots.h"
 #include "library/database.h"
-#include "base/files.h"
-#include "base/track_info.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -32,10 +34,8 @@
 #include "support/wav_probe.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
-#include "app/frame_tick.h"
 #include "ui/glow.h"
 #include "ui/modal.h"
-#include "app/publish_controls.h"
 #include "ui/status_line.h"
 
 namespace {

@@ -16,9 +16,9 @@
 #include "platform/menu_window.h"
 #include "platform/window.h"
 #include "screens/sampler_menu.h"
+#include "support/temp_home.h"
 #include "ui/modal.h"
 #include "ui/popup_menu.h"
-#include "support/temp_home.h"
 
 namespace {
 

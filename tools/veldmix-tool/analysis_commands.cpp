@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdio>
 
-#include "engine/audio_file.h"
 #include "base/musical_keys.h"
+#include "engine/audio_file.h"
 #include "engine/phrases.h"
 #include "platform/text.h"
 #include "tools/veldmix-tool/commands.h"

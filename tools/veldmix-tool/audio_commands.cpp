@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "base/log.h"
 #include "app/load_settings.h"
+#include "base/log.h"
 #include "base/settings.h"
 #include "base/text_parse.h"
 #include "control/timecode.h"
-#include "engine/deck_snapshot.h"
-#include "engine/deck_view.h"
 #include "engine/audio_file.h"
 #include "engine/audio_input.h"
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
+#include "engine/deck_snapshot.h"
+#include "engine/deck_view.h"
 #include "engine/recorder.h"
 #include "platform/clock.h"
 #include "platform/text.h"

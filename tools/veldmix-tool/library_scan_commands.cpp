@@ -10,18 +10,18 @@
 #include <thread>
 #include <vector>
 
-#include "base/log.h"
 #include "app/load_settings.h"
+#include "base/log.h"
+#include "base/musical_keys.h"
 #include "base/settings.h"
 #include "base/status_message.h"
+#include "base/track_info.h"
 #include "engine/deck_view.h"
-#include "base/musical_keys.h"
 #include "library/analysis_queue.h"
 #include "library/database.h"
 #include "library/folder_scan.h"
 #include "library/relocate.h"
 #include "library/tag_editing.h"
-#include "base/track_info.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
 #include "platform/text.h"

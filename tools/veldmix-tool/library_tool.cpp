@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "base/log.h"
 #include "app/load_settings.h"
+#include "base/log.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/text_parse.h"

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/tags.h"
 #include "engine/audio_file.h"
 #include "engine/encode.h"
-#include "base/tags.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "tools/veldmix-tool/commands.h"

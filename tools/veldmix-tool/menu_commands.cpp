@@ -11,15 +11,15 @@
 #include <fmt/format.h>
 #include <fmt/xchar.h>
 
+#include "base/files.h"
+#include "base/palette.h"
 #include "base/text_parse.h"
 #include "engine/control_input.h"
 #include "engine/deck_view.h"
-#include "base/files.h"
 #include "platform/files.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
 #include "platform/window.h"
-#include "base/palette.h"
 #include "tools/veldmix-tool/commands.h"
 #include "ui/draw.h"
 #include "ui/full_screen.h"

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-
 #include "base/text_parse.h"
 #include "broadcast/rtmp_publisher.h"
 #include "broadcast/rtmp_test_server.h"

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/frame_tick.h"
 #include "app/main_window.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
@@ -20,13 +21,12 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "screens/layout.h"
+#include "settings/help_screen.h"
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
-#include "tools/veldmix-tool/commands.h"
-#include "settings/help_screen.h"
 #include "settings/tour.h"
+#include "tools/veldmix-tool/commands.h"
 #include "ui/draw.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/language.h"

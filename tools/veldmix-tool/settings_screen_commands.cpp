@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/frame_tick.h"
 #include "base/test_mode.h"
 #include "broadcast/camera.h"
 #include "platform/audio_devices.h"
@@ -13,7 +14,6 @@
 #include "settings/settings_screen.h"
 #include "settings/skin_editor.h"
 #include "tools/veldmix-tool/commands.h"
-#include "app/frame_tick.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/widgets.h"

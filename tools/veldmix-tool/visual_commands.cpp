@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/publish_controls.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
 #include "base/text_parse.h"
@@ -21,10 +22,9 @@
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "screens/main_screen.h"
+#include "screens/visualiser_toggle.h"
 #include "tools/veldmix-tool/commands.h"
 #include "ui/draw.h"
-#include "app/publish_controls.h"
-#include "screens/visualiser_toggle.h"
 
 namespace {
 
