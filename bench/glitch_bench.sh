@@ -235,9 +235,21 @@ measure() {  # PROGRAM CONDITION: prints the detector's line
   start_load "$condition"
   sleep 2
   [ -n "$shots" ] && import -window root "$shots/$program-$condition.png" 2>/dev/null
+  # Each thread's major page faults (a wait for the disk) over the take, the program's and the
+  # sound server's: under memory pressure they tell whose wait a gap was.
+  faults() { for t in /proc/$1/task/*; do awk -v t="${t##*/}" '{ s = $0; sub(/^.*\) /, "", s); split(s, f, " "); print t, f[10] }' "$t/stat" 2>/dev/null; done; }
+  local server_pid
+  server_pid=$(cat "$VELDMIX_AUDIO_DIR/server.pid")
+  faults "$app_pid" >"$work/app.f0"; faults "$server_pid" >"$work/server.f0"
+  echo "  $condition: the take starts at $(date +%T.%N | cut -c1-12) (glitch times below count from there, after the tone's first steady block)" >&2
   record "$work/take.raw" "$seconds" || echo "glitch_bench: the recording of $program $condition came up short" >&2
+  faults "$app_pid" >"$work/app.f1"; faults "$server_pid" >"$work/server.f1"
+  for who in app server; do
+    join "$work/$who.f0" "$work/$who.f1" | awk -v who="$who" -v c="$condition" \
+      '$3 != $2 { printf "  %s: %s thread %s took %d major fault(s)\n", c, who, $1, $3 - $2 }' >&2
+  done
   stop_load
-  [ "$program" = veldmix ] && grep -E "Audio: [0-9]+ (dropout|late render)" "$log" | tail -n 2 | sed "s/^/  $condition: /" >&2
+  [ "$program" = veldmix ] && grep -E "Audio: [0-9]+ (dropout|late render|repeated block|server underrun)" "$log" | sed "s/^/  $condition: /" >&2
   stop_program
   /usr/bin/python3 "$detector" count "$work/take.raw" 441 48000 2
 }

@@ -101,7 +101,7 @@ def report(events, seconds, longest, counts):
     return (
         f"glitches={len(events)} minutes={minutes:.2f} longest_gap_ms={longest * 1000:.1f} "
         f"phase_jumps={counts['phase']} gaps={counts['gap']} dips={counts['dip']} "
-        f"steps={counts['step']}"
+        f"steps={counts['step']} at=" + (",".join(f"{t:.2f}{kind[0]}" for t, kind in events[:20]) or "-")
     )
 
 

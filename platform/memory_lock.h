@@ -13,5 +13,6 @@ enum class MemoryLock {
 
 // Locks what it can, once, at the start (before the audio output starts). `reason` says why the
 // whole process could not be locked. Pages are locked as they are touched, so nothing is read in
-// only to be locked.
+// only to be locked, except the code and tables of the program and the audio path's libraries,
+// read in at once when the whole process may be locked.
 MemoryLock LockProgramMemory(std::string* reason);
