@@ -27,10 +27,12 @@ constexpr int32_t kSharedPeriodMs = 10;
 constexpr int32_t kMinPeriodMs = 2;
 constexpr int32_t kMaxPeriodMs = 50;
 constexpr uint32_t kPlaybackPeriods = 2;   // low latency and exclusive: the buffer holds two periods
-// The plain shared mode queues five periods (50 ms in all): a loaded laptop may wake the output
-// several periods late without the server running dry; with three, an idle machine here still ran
-// dry about once a minute.
-constexpr uint32_t kSharedPlaybackPeriods = 5;
+// The plain shared mode asks for eight periods (80 ms in all; the server keeps 50 ms queued for
+// the stream). Every block passes through the sound server's main thread, which runs without
+// real-time priority: under memory and disk load it now and then waits for a core longer than a
+// short queue lasts. Five periods (30 ms kept) ran dry there about every three minutes; with
+// three, an idle machine here ran dry about once a minute.
+constexpr uint32_t kSharedPlaybackPeriods = 8;
 constexpr int kProAudioPriority = 4;       // SCHED_FIFO, just under the sound server's default 5
 constexpr int32_t kExclusiveRates[] = {0, 48000, 44100, 96000};  // 0 = the sink's own rate
 
