@@ -453,7 +453,8 @@ const KeptLight* KeepLight(const LightShape& shape, float drx, float dry, float 
   }
   LightScratch->ResetClips();
   LightScratch->SetTransform(Affine{});
-  LightScratch->Clear(Rgba{0, 0, 0, 0});
+  // The scratch grows to the largest light kept; only this light's corner is cleared and read.
+  LightScratch->ClearBox(0, 0, w, h);
   DrawSurface* const previous = Target;
   Target = LightScratch.get();
   if (shape.disc)
@@ -575,7 +576,7 @@ bool DrawKeptFace(Rc r, const ButtonFace& f) {
     }
     FaceScratch->ResetClips();
     FaceScratch->SetTransform(Affine{});
-    FaceScratch->Clear(Rgba{0, 0, 0, 0});
+    FaceScratch->ClearBox(0, 0, w, h);  // the corner read back; the rest may hold a larger face
     // r's corner lands kFacePadPx past the image's corner at its place within a device pixel.
     FaceScratch->SetTransform(Affine{1, 0, 0, 1, (kFacePadPx + key.fx) / s - r.x, (kFacePadPx + key.fy) / s - r.y});
     DrawSurface* const previous = Target;

@@ -96,6 +96,10 @@ struct GlowBuffers {
   const DrawSurface* glow = nullptr;  // the glow target the zeros are kept for
   int w = 0, h = 0, hw = 0, hh = 0, qw = 0, qh = 0, tw = 0, th = 0;
   std::vector<uint8_t> marked, tight, wasMarked, wasTight, mask;
+  // Tiles this pass may mark (all, or those near a part of the frame redrawn), and the tile rows
+  // the last pass's marks lie in: the scans of the masks need not go beyond either.
+  int markX0 = 0, markY0 = 0, markX1 = 0, markY1 = 0;
+  int wasRow0 = 0, wasRow1 = 0;
   std::vector<Span> spans, tightSpans;
   std::vector<Span> partSpans;  // a part of the frame redrawn: the spans composited
   std::vector<Span> staleGlow, staleWide, staleTight;  // what ClearStale clears
@@ -146,6 +150,8 @@ void Prepare(const DrawSurface* frame, DrawSurface* glow) {
   B.litLo.assign(B.hh + 2 * kHalfMargin, 0);
   B.litHi.assign(B.hh + 2 * kHalfMargin, 0);
   B.reusable = false;
+  B.markX0 = B.markY0 = 0, B.markX1 = B.tw, B.markY1 = B.th;
+  B.wasRow0 = 0, B.wasRow1 = B.th;
   ZeroAll(glow);
 }
 
@@ -227,10 +233,11 @@ void MarkTiles(std::vector<uint8_t>* mask, float x0, float y0, float x1, float y
   x0 = std::clamp(x0 - reach, -kFar, kFar), x1 = std::clamp(x1 + reach, -kFar, kFar);
   y0 = std::clamp(y0 - reach, -kFar, kFar), y1 = std::clamp(y1 + reach, -kFar, kFar);
   if (x1 < 0 || y1 < 0 || x0 >= B.w || y0 >= B.h) return;
-  const int tx0 = std::max(0, static_cast<int>(std::floor(x0 / kTile)));
-  const int tx1 = std::min(B.tw - 1, static_cast<int>(std::floor(x1 / kTile)));
-  const int ty0 = std::max(0, static_cast<int>(std::floor(y0 / kTile)));
-  const int ty1 = std::min(B.th - 1, static_cast<int>(std::floor(y1 / kTile)));
+  const int tx0 = std::max(B.markX0, static_cast<int>(std::floor(x0 / kTile)));
+  const int tx1 = std::min(B.markX1 - 1, static_cast<int>(std::floor(x1 / kTile)));
+  const int ty0 = std::max(B.markY0, static_cast<int>(std::floor(y0 / kTile)));
+  const int ty1 = std::min(B.markY1 - 1, static_cast<int>(std::floor(y1 / kTile)));
+  if (tx1 < tx0) return;
   for (int ty = ty0; ty <= ty1; ++ty) std::memset(&(*mask)[static_cast<size_t>(ty) * B.tw + tx0], 1, tx1 - tx0 + 1);
 }
 
@@ -287,10 +294,19 @@ void MarkShape(const GlowShape& s, float scale) {
   for (int i = 0; i < count; ++i) MarkBox(d, boxes[i], s.color.a, std::fabs(s.g6) * linear_scale, stroked);
 }
 
-// Runs of tiles in `mask`, row by row.
+// The tile rows either this pass's or the last pass's marks lie in: outside them every mask is 0.
+struct Rows {
+  int y0, y1;
+  size_t begin() const { return static_cast<size_t>(y0) * B.tw; }
+  size_t end() const { return static_cast<size_t>(y1) * B.tw; }
+};
+Rows RowsInUse() { return Rows{std::min(B.wasRow0, B.markY0), std::max(B.wasRow1, B.markY1)}; }
+
+// Runs of tiles in `mask`, row by row, within the rows in use.
 void CollectSpans(const std::vector<uint8_t>& mask, std::vector<Span>* spans) {
   spans->clear();
-  for (int ty = 0; ty < B.th; ++ty) {
+  const Rows rows = RowsInUse();
+  for (int ty = rows.y0; ty < rows.y1; ++ty) {
     const uint8_t* row = &mask[static_cast<size_t>(ty) * B.tw];
     for (int tx = 0; tx < B.tw;) {
       if (!row[tx]) {
@@ -339,13 +355,14 @@ void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quart
 // half only over the tight ones. The three clears touch different images: they share one round of
 // the draw workers, by bands of tile rows (the spans run row by row).
 void ClearStale(const PixelView& glow) {
-  const size_t n = B.marked.size();
-  B.mask.resize(n);
-  for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasTight[i];
+  const Rows rows = RowsInUse();
+  const size_t i0 = rows.begin(), i1 = rows.end();
+  B.mask.resize(B.marked.size());
+  for (size_t i = i0; i < i1; ++i) B.mask[i] = B.wasTight[i];
   CollectSpans(B.mask, &B.staleGlow);
-  for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
+  for (size_t i = i0; i < i1; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
   CollectSpans(B.mask, &B.staleWide);
-  for (size_t i = 0; i < n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
+  for (size_t i = i0; i < i1; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
   CollectSpans(B.mask, &B.staleTight);
   size_t tiles = 0;
   for (const std::vector<Span>* spans : {&B.staleGlow, &B.staleWide, &B.staleTight})
@@ -509,7 +526,6 @@ void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur, 
 // Tiles of a device-pixel box (on whole tiles) as [tx0, tx1) x [ty0, ty1), inside the frame.
 struct TileBox {
   int tx0, ty0, tx1, ty1;
-  bool Holds(int tx, int ty) const { return tx >= tx0 && tx < tx1 && ty >= ty0 && ty < ty1; }
 };
 TileBox TilesOf(const PixelBox& box, int grow) {
   return TileBox{std::clamp((box.x0 - grow) / kTile, 0, B.tw), std::clamp((box.y0 - grow) / kTile, 0, B.th),
@@ -518,16 +534,7 @@ TileBox TilesOf(const PixelBox& box, int grow) {
 }
 
 // A part of the frame redrawn: the glow is worked out only near it (the tiles whose glow target
-// its pixels depend on) and added only inside it.
-void KeepTilesNear(const PixelBox& part) {
-  const TileBox near = TilesOf(part, kPartMarginPx);
-  for (int ty = 0; ty < B.th; ++ty)
-    for (int tx = 0; tx < B.tw; ++tx)
-      if (!near.Holds(tx, ty)) {
-        const size_t i = static_cast<size_t>(ty) * B.tw + tx;
-        B.marked[i] = B.tight[i] = 0;
-      }
-}
+// its pixels depend on, see MarkLimit) and added only inside it.
 void CollectPartSpans(const PixelBox& part) {
   const TileBox inside = TilesOf(part, 0);
   B.partSpans.clear();
@@ -554,20 +561,25 @@ bool RunGlowPass(DrawSurface* frame, const PixelBox* part) {
     return frame->Ok();
   }
   B.reusable = false;
-  std::fill(B.marked.begin(), B.marked.end(), 0);
-  std::fill(B.tight.begin(), B.tight.end(), 0);
+  // The masks still hold the last pass's marks, which lie in its rows.
+  const Rows last{B.wasRow0, B.wasRow1};
+  std::fill(B.marked.begin() + last.begin(), B.marked.begin() + last.end(), 0);
+  std::fill(B.tight.begin() + last.begin(), B.tight.begin() + last.end(), 0);
+  const TileBox limit = part ? TilesOf(*part, kPartMarginPx) : TileBox{0, 0, B.tw, B.th};
+  B.markX0 = limit.tx0, B.markY0 = limit.ty0, B.markX1 = limit.tx1, B.markY1 = limit.ty1;
   for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) MarkShape(GlowList[i], scale);
-  if (part) KeepTilesNear(*part);
 
   ClearStale(glow->Pixels());
   glow->MarkDirty(0, 0, glow->pixelWidth(), glow->pixelHeight());
-  B.wasMarked = B.marked;
-  B.wasTight = B.tight;
+  const Rows rows = RowsInUse();
+  std::copy(B.marked.begin() + rows.begin(), B.marked.begin() + rows.end(), B.wasMarked.begin() + rows.begin());
+  std::copy(B.tight.begin() + rows.begin(), B.tight.begin() + rows.end(), B.wasTight.begin() + rows.begin());
   CollectSpans(B.marked, &B.spans);
   CollectSpans(B.tight, &B.tightSpans);
   if (part) CollectPartSpans(*part);
   B.lastShapes.assign(GlowList.begin() + static_cast<ptrdiff_t>(GlowStartIndex), GlowList.end());
   B.lastScale = scale;
+  B.wasRow0 = limit.ty0, B.wasRow1 = limit.ty1;
   if (B.spans.empty()) {
     B.reusable = !part;
     return true;
