@@ -96,10 +96,10 @@ struct GlowBuffers {
   const DrawSurface* glow = nullptr;  // the glow target the zeros are kept for
   int w = 0, h = 0, hw = 0, hh = 0, qw = 0, qh = 0, tw = 0, th = 0;
   std::vector<uint8_t> marked, tight, wasMarked, wasTight, mask;
-  // Tiles this pass may mark (all, or those near a part of the frame redrawn), and the tile rows
-  // the last pass's marks lie in: the scans of the masks need not go beyond either.
+  // Tiles this pass may mark (all, or those near a part of the frame redrawn), and the tiles the
+  // last pass's marks lie in: the scans of the masks need not go beyond either.
   int markX0 = 0, markY0 = 0, markX1 = 0, markY1 = 0;
-  int wasRow0 = 0, wasRow1 = 0;
+  int wasX0 = 0, wasY0 = 0, wasX1 = 0, wasY1 = 0;
   std::vector<Span> spans, tightSpans;
   std::vector<Span> partSpans;  // a part of the frame redrawn: the spans composited
   std::vector<Span> staleGlow, staleWide, staleTight;  // what ClearStale clears
@@ -151,7 +151,7 @@ void Prepare(const DrawSurface* frame, DrawSurface* glow) {
   B.litHi.assign(B.hh + 2 * kHalfMargin, 0);
   B.reusable = false;
   B.markX0 = B.markY0 = 0, B.markX1 = B.tw, B.markY1 = B.th;
-  B.wasRow0 = 0, B.wasRow1 = B.th;
+  B.wasX0 = B.wasY0 = 0, B.wasX1 = B.tw, B.wasY1 = B.th;
   ZeroAll(glow);
 }
 
@@ -294,27 +294,34 @@ void MarkShape(const GlowShape& s, float scale) {
   for (int i = 0; i < count; ++i) MarkBox(d, boxes[i], s.color.a, std::fabs(s.g6) * linear_scale, stroked);
 }
 
-// The tile rows either this pass's or the last pass's marks lie in: outside them every mask is 0.
-struct Rows {
-  int y0, y1;
-  size_t begin() const { return static_cast<size_t>(y0) * B.tw; }
-  size_t end() const { return static_cast<size_t>(y1) * B.tw; }
+// The tiles either this pass's or the last pass's marks lie in: outside them every mask is 0.
+struct Area {
+  int x0, y0, x1, y1;
+  // f(first, count) for each row's stretch of mask indexes.
+  template <typename F>
+  void ForRows(F&& f) const {
+    if (x1 > x0)
+      for (int ty = y0; ty < y1; ++ty) f(static_cast<size_t>(ty) * B.tw + x0, static_cast<size_t>(x1 - x0));
+  }
 };
-Rows RowsInUse() { return Rows{std::min(B.wasRow0, B.markY0), std::max(B.wasRow1, B.markY1)}; }
+Area AreaInUse() {
+  return Area{std::min(B.wasX0, B.markX0), std::min(B.wasY0, B.markY0), std::max(B.wasX1, B.markX1),
+              std::max(B.wasY1, B.markY1)};
+}
 
 // Runs of tiles in `mask`, row by row, within the rows in use.
 void CollectSpans(const std::vector<uint8_t>& mask, std::vector<Span>* spans) {
   spans->clear();
-  const Rows rows = RowsInUse();
-  for (int ty = rows.y0; ty < rows.y1; ++ty) {
+  const Area area = AreaInUse();
+  for (int ty = area.y0; ty < area.y1; ++ty) {
     const uint8_t* row = &mask[static_cast<size_t>(ty) * B.tw];
-    for (int tx = 0; tx < B.tw;) {
+    for (int tx = area.x0; tx < area.x1;) {
       if (!row[tx]) {
         ++tx;
         continue;
       }
       int end = tx;
-      while (end < B.tw && row[end]) ++end;
+      while (end < area.x1 && row[end]) ++end;
       spans->push_back(Span{ty, tx, end});
       tx = end;
     }
@@ -355,14 +362,17 @@ void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quart
 // half only over the tight ones. The three clears touch different images: they share one round of
 // the draw workers, by bands of tile rows (the spans run row by row).
 void ClearStale(const PixelView& glow) {
-  const Rows rows = RowsInUse();
-  const size_t i0 = rows.begin(), i1 = rows.end();
+  const Area area = AreaInUse();
   B.mask.resize(B.marked.size());
-  for (size_t i = i0; i < i1; ++i) B.mask[i] = B.wasTight[i];
+  area.ForRows([](size_t i0, size_t n) { std::copy_n(&B.wasTight[i0], n, &B.mask[i0]); });
   CollectSpans(B.mask, &B.staleGlow);
-  for (size_t i = i0; i < i1; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
+  area.ForRows([](size_t i0, size_t n) {
+    for (size_t i = i0; i < i0 + n; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
+  });
   CollectSpans(B.mask, &B.staleWide);
-  for (size_t i = i0; i < i1; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
+  area.ForRows([](size_t i0, size_t n) {
+    for (size_t i = i0; i < i0 + n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
+  });
   CollectSpans(B.mask, &B.staleTight);
   size_t tiles = 0;
   for (const std::vector<Span>* spans : {&B.staleGlow, &B.staleWide, &B.staleTight})
@@ -561,25 +571,27 @@ bool RunGlowPass(DrawSurface* frame, const PixelBox* part) {
     return frame->Ok();
   }
   B.reusable = false;
-  // The masks still hold the last pass's marks, which lie in its rows.
-  const Rows last{B.wasRow0, B.wasRow1};
-  std::fill(B.marked.begin() + last.begin(), B.marked.begin() + last.end(), 0);
-  std::fill(B.tight.begin() + last.begin(), B.tight.begin() + last.end(), 0);
+  // The masks still hold the last pass's marks, which lie in its tiles.
+  Area{B.wasX0, B.wasY0, B.wasX1, B.wasY1}.ForRows([](size_t i0, size_t n) {
+    std::fill_n(&B.marked[i0], n, 0);
+    std::fill_n(&B.tight[i0], n, 0);
+  });
   const TileBox limit = part ? TilesOf(*part, kPartMarginPx) : TileBox{0, 0, B.tw, B.th};
   B.markX0 = limit.tx0, B.markY0 = limit.ty0, B.markX1 = limit.tx1, B.markY1 = limit.ty1;
   for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) MarkShape(GlowList[i], scale);
 
   ClearStale(glow->Pixels());
   glow->MarkDirty(0, 0, glow->pixelWidth(), glow->pixelHeight());
-  const Rows rows = RowsInUse();
-  std::copy(B.marked.begin() + rows.begin(), B.marked.begin() + rows.end(), B.wasMarked.begin() + rows.begin());
-  std::copy(B.tight.begin() + rows.begin(), B.tight.begin() + rows.end(), B.wasTight.begin() + rows.begin());
+  AreaInUse().ForRows([](size_t i0, size_t n) {
+    std::copy_n(&B.marked[i0], n, &B.wasMarked[i0]);
+    std::copy_n(&B.tight[i0], n, &B.wasTight[i0]);
+  });
   CollectSpans(B.marked, &B.spans);
   CollectSpans(B.tight, &B.tightSpans);
   if (part) CollectPartSpans(*part);
   B.lastShapes.assign(GlowList.begin() + static_cast<ptrdiff_t>(GlowStartIndex), GlowList.end());
   B.lastScale = scale;
-  B.wasRow0 = limit.ty0, B.wasRow1 = limit.ty1;
+  B.wasX0 = limit.tx0, B.wasY0 = limit.ty0, B.wasX1 = limit.tx1, B.wasY1 = limit.ty1;
   if (B.spans.empty()) {
     B.reusable = !part;
     return true;
