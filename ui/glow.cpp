@@ -96,8 +96,8 @@ struct GlowBuffers {
   const DrawSurface* glow = nullptr;  // the glow target the zeros are kept for
   int w = 0, h = 0, hw = 0, hh = 0, qw = 0, qh = 0, tw = 0, th = 0;
   std::vector<uint8_t> marked, tight, wasMarked, wasTight, mask;
-  // Tiles this pass may mark (all, or those near a part of the frame redrawn), and the tiles the
-  // last pass's marks lie in: the scans of the masks need not go beyond either.
+  // Tiles this pass may mark (all, or those near a part of the frame redrawn), and the tiles that
+  // may still hold something (wasMarked, wasTight): the scans of the masks need not go beyond either.
   int markX0 = 0, markY0 = 0, markX1 = 0, markY1 = 0;
   int wasX0 = 0, wasY0 = 0, wasX1 = 0, wasY1 = 0;
   std::vector<Span> spans, tightSpans;
@@ -294,9 +294,10 @@ void MarkShape(const GlowShape& s, float scale) {
   for (int i = 0; i < count; ++i) MarkBox(d, boxes[i], s.color.a, std::fabs(s.g6) * linear_scale, stroked);
 }
 
-// The tiles either this pass's or the last pass's marks lie in: outside them every mask is 0.
+// A box of tiles [x0, x1) x [y0, y1).
 struct Area {
   int x0, y0, x1, y1;
+  bool Empty() const { return x1 <= x0 || y1 <= y0; }
   // f(first, count) for each row's stretch of mask indexes.
   template <typename F>
   void ForRows(F&& f) const {
@@ -304,15 +305,21 @@ struct Area {
       for (int ty = y0; ty < y1; ++ty) f(static_cast<size_t>(ty) * B.tw + x0, static_cast<size_t>(x1 - x0));
   }
 };
+// The tiles this pass may mark.
+Area MarkArea() { return Area{B.markX0, B.markY0, B.markX1, B.markY1}; }
+// The tiles either this pass may mark or an earlier pass left something in: outside them every
+// mask is 0.
 Area AreaInUse() {
-  return Area{std::min(B.wasX0, B.markX0), std::min(B.wasY0, B.markY0), std::max(B.wasX1, B.markX1),
-              std::max(B.wasY1, B.markY1)};
+  const Area was{B.wasX0, B.wasY0, B.wasX1, B.wasY1}, mark = MarkArea();
+  if (was.Empty()) return mark;
+  if (mark.Empty()) return was;
+  return Area{std::min(was.x0, mark.x0), std::min(was.y0, mark.y0), std::max(was.x1, mark.x1),
+              std::max(was.y1, mark.y1)};
 }
 
-// Runs of tiles in `mask`, row by row, within the rows in use.
-void CollectSpans(const std::vector<uint8_t>& mask, std::vector<Span>* spans) {
+// Runs of tiles in `mask`, row by row, within `area`.
+void CollectSpans(const std::vector<uint8_t>& mask, std::vector<Span>* spans, const Area& area) {
   spans->clear();
-  const Area area = AreaInUse();
   for (int ty = area.y0; ty < area.y1; ++ty) {
     const uint8_t* row = &mask[static_cast<size_t>(ty) * B.tw];
     for (int tx = area.x0; tx < area.x1;) {
@@ -356,24 +363,26 @@ void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quart
   }
 }
 
-// Keeps the zeros: each image is cleared only where it may hold something from the last pass
-// that this pass does not overwrite. Shapes were drawn inside last pass's tight tiles; the wide
+// Keeps the zeros where this pass works: each image is cleared, within the tiles this pass may
+// mark, only where it may hold something from an earlier pass that this pass does not overwrite.
+// Elsewhere what earlier passes left stays (and stays noted): a part of the frame redrawn depends
+// only on the glow near it, so two parts redrawn in turn do not clear each other's tiles. Shapes were drawn inside last pass's tight tiles; the wide
 // blur's planes are rewritten over all tiles in use, the downsampled and the tight blur's first
 // half only over the tight ones. The three clears touch different images: they share one round of
 // the draw workers, by bands of tile rows (the spans run row by row).
 void ClearStale(const PixelView& glow) {
-  const Area area = AreaInUse();
+  const Area area = MarkArea();
   B.mask.resize(B.marked.size());
   area.ForRows([](size_t i0, size_t n) { std::copy_n(&B.wasTight[i0], n, &B.mask[i0]); });
-  CollectSpans(B.mask, &B.staleGlow);
+  CollectSpans(B.mask, &B.staleGlow, area);
   area.ForRows([](size_t i0, size_t n) {
     for (size_t i = i0; i < i0 + n; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
   });
-  CollectSpans(B.mask, &B.staleWide);
+  CollectSpans(B.mask, &B.staleWide, area);
   area.ForRows([](size_t i0, size_t n) {
     for (size_t i = i0; i < i0 + n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
   });
-  CollectSpans(B.mask, &B.staleTight);
+  CollectSpans(B.mask, &B.staleTight, area);
   size_t tiles = 0;
   for (const std::vector<Span>* spans : {&B.staleGlow, &B.staleWide, &B.staleTight})
     for (const Span& s : *spans) tiles += s.tx1 - s.tx0;
@@ -555,6 +564,22 @@ void CollectPartSpans(const PixelBox& part) {
   }
 }
 
+// The smallest box of tiles holding every tile an earlier pass left something in, as B.was*.
+void NoteTilesLeft() {
+  const Area area = AreaInUse();
+  int x0 = area.x1, y0 = area.y1, x1 = area.x0, y1 = area.y0;
+  for (int ty = area.y0; ty < area.y1; ++ty) {
+    const size_t row = static_cast<size_t>(ty) * B.tw;
+    for (int tx = area.x0; tx < area.x1; ++tx)
+      if (B.wasMarked[row + tx] | B.wasTight[row + tx]) {
+        x0 = std::min(x0, tx), x1 = std::max(x1, tx + 1);
+        y0 = std::min(y0, ty), y1 = ty + 1;
+      }
+  }
+  if (x1 <= x0) x0 = y0 = x1 = y1 = 0;
+  B.wasX0 = x0, B.wasY0 = y0, B.wasX1 = x1, B.wasY1 = y1;
+}
+
 // Draws GlowList from GlowStartIndex on the glow target, blurs it and adds it onto the frame, or
 // onto the part of it given (whole tiles), whose pixels were drawn afresh. False when a target is
 // broken.
@@ -571,7 +596,7 @@ bool RunGlowPass(DrawSurface* frame, const PixelBox* part) {
     return frame->Ok();
   }
   B.reusable = false;
-  // The masks still hold the last pass's marks, which lie in its tiles.
+  // The masks still hold the last pass's marks, which lie in the tiles left something.
   Area{B.wasX0, B.wasY0, B.wasX1, B.wasY1}.ForRows([](size_t i0, size_t n) {
     std::fill_n(&B.marked[i0], n, 0);
     std::fill_n(&B.tight[i0], n, 0);
@@ -582,16 +607,17 @@ bool RunGlowPass(DrawSurface* frame, const PixelBox* part) {
 
   ClearStale(glow->Pixels());
   glow->MarkDirty(0, 0, glow->pixelWidth(), glow->pixelHeight());
-  AreaInUse().ForRows([](size_t i0, size_t n) {
+  // Within the tiles this pass may mark, what is left is what it marks; beyond them, what was.
+  MarkArea().ForRows([](size_t i0, size_t n) {
     std::copy_n(&B.marked[i0], n, &B.wasMarked[i0]);
     std::copy_n(&B.tight[i0], n, &B.wasTight[i0]);
   });
-  CollectSpans(B.marked, &B.spans);
-  CollectSpans(B.tight, &B.tightSpans);
+  NoteTilesLeft();
+  CollectSpans(B.marked, &B.spans, MarkArea());
+  CollectSpans(B.tight, &B.tightSpans, MarkArea());
   if (part) CollectPartSpans(*part);
   B.lastShapes.assign(GlowList.begin() + static_cast<ptrdiff_t>(GlowStartIndex), GlowList.end());
   B.lastScale = scale;
-  B.wasX0 = limit.tx0, B.wasY0 = limit.ty0, B.wasX1 = limit.tx1, B.wasY1 = limit.ty1;
   if (B.spans.empty()) {
     B.reusable = !part;
     return true;

@@ -422,13 +422,13 @@ TEST(PartBoxes, NearBoxesJoinFarOnesStayApart) {
 namespace {
 int LightStep = 0;
 std::vector<PixelBox> ShownBoxes;
-// Two lights far apart that change alone, over a dark frame.
+// Two glowing lights that step along and change alone, over a dark frame.
 void DrawTwoLights() {
   FillRect(Rc{0, 0, TargetWidth(), TargetHeight()}, ColorOf(0x101010));
-  for (const Rc r : {Rc{40, 40, 60, 30}, Rc{600, 450, 60, 30}}) {
+  for (const Rc r : {Rc{40, 40, 60, 30}, Rc{330, 160, 60, 30}}) {
     RedrawPartAt(0, r, UINT64_MAX);
     FillRoundedRect(Rc{r.x + 5.0f * LightStep, r.y, 30, 30}, 8, ColorOf(LightStep % 2 ? 0xFF8040 : 0x40A0FF));
-    GlowCircle(r.x + 5.0f * LightStep + 15, r.CenterY(), 12, ColorOf(0xFFFFFF, 0.6f));
+    GlowCircle(r.x + 5.0f * LightStep + 15, r.CenterY(), 14, ColorOf(0xFFFFFF, 0.8f));
   }
 }
 std::vector<uint32_t> FramePixels() {
@@ -442,34 +442,39 @@ std::vector<uint32_t> FramePixels() {
 }
 }  // namespace
 
-// The two lights' boxes are drawn and shown each in a pass of its own, and the frame then holds
-// what a whole frame of the same step holds.
+// The two lights' boxes are drawn and shown each in a pass of its own, step after step, and the
+// frame then holds what whole frames of the same steps hold; so does a whole frame after them.
 TEST_F(FrameDriver, PartsFarApartAreDrawnAsTwoBoxesThatShowWhatAWholeFrameShows) {
   SetFramePresenter([](const PixelView&, const PixelBox& changed) {
     ShownBoxes.push_back(changed);
     return true;
   });
   const FrameWindow window{800, 600, false, 1.0f};
+  constexpr int kSteps = 6;
+  std::vector<std::vector<uint32_t>> whole;
+  for (LightStep = 0; LightStep <= kSteps; ++LightStep) {
+    ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights));
+    whole.push_back(FramePixels());
+  }
   LightStep = 0;
   ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights));
-  LightStep = 1;
+  for (LightStep = 1; LightStep <= kSteps; ++LightStep) {
+    PartBoxes parts;
+    ASSERT_TRUE(RedrawPartDue(1, &parts));
+    ASSERT_EQ(parts.count, 2);
+    ShownBoxes.clear();
+    ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights, parts));
+    ASSERT_EQ(ShownBoxes.size(), 2u);
+    for (const PixelBox& b : ShownBoxes) EXPECT_LT(int64_t{b.x1 - b.x0} * (b.y1 - b.y0), 200 * 200);
+    const std::vector<uint32_t> patched = FramePixels();
+    ASSERT_EQ(patched.size(), whole[LightStep].size());
+    size_t differing = 0;
+    for (size_t i = 0; i < patched.size(); ++i) differing += patched[i] != whole[LightStep][i];
+    EXPECT_EQ(differing, 0u) << "step " << LightStep;
+  }
+  LightStep = kSteps;
   ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights));
-  const std::vector<uint32_t> whole = FramePixels();
-  LightStep = 0;
-  ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights));
-  PartBoxes parts;
-  ASSERT_TRUE(RedrawPartDue(1, &parts));
-  ASSERT_EQ(parts.count, 2);
-  LightStep = 1;
-  ShownBoxes.clear();
-  ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights, parts));
-  ASSERT_EQ(ShownBoxes.size(), 2u);
-  for (const PixelBox& b : ShownBoxes) EXPECT_LT(int64_t{b.x1 - b.x0} * (b.y1 - b.y0), 200 * 200);
-  const std::vector<uint32_t> patched = FramePixels();
-  ASSERT_EQ(patched.size(), whole.size());
-  size_t differing = 0;
-  for (size_t i = 0; i < whole.size(); ++i) differing += patched[i] != whole[i];
-  EXPECT_EQ(differing, 0u);
+  EXPECT_TRUE(FramePixels() == whole[kSteps]) << "a whole frame after the parts";
 }
 
 // ---- the tool's screen command ----------------------------------------------------------------
