@@ -74,8 +74,9 @@ bool WindowDrawable(const FrameWindow& window) {
 
 namespace {
 
-// One drawn frame: the whole of it (parts null), or each of the count parts in a pass of its own.
-bool DrawFrame(const FrameWindow& window, void (*draw)(), const PixelBox* parts, int count) {
+// One drawn frame: the whole of it (parts null), or each of the count parts in a pass of its own;
+// ageKept as EndFrame's.
+bool DrawFrame(const FrameWindow& window, void (*draw)(), const PixelBox* parts, int count, bool ageKept) {
   if (!WindowDrawable(window)) return false;
   if (!HasDevice() && !CreateDevice(window.pixelWidth, window.pixelHeight, window.scale)) return false;
   if (!TargetsFitWindow(window)) {
@@ -99,7 +100,7 @@ bool DrawFrame(const FrameWindow& window, void (*draw)(), const PixelBox* parts,
     if (part) FrameTarget()->SetBaseClip(tiles);
     KeepDrawBandsOnThisThread(part != nullptr);
     draw();
-    EndFrame(part ? &tiles : nullptr);
+    EndFrame(part ? &tiles : nullptr, ageKept);
     KeepDrawBandsOnThisThread(false);
     if (part && FrameTarget()) FrameTarget()->ClearBaseClip();
     if (!HasDevice()) break;  // the end of the frame lost the device
@@ -113,12 +114,13 @@ bool DrawFrame(const FrameWindow& window, void (*draw)(), const PixelBox* parts,
 }  // namespace
 
 bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* part) {
-  return DrawFrame(window, draw, part, 1);
+  return DrawFrame(window, draw, part, 1, true);
 }
 
 bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PartBoxes& parts) {
   const PixelBox none{};  // parts asked for that cover no pixels: the requests are renewed
-  return parts.count > 0 ? DrawFrame(window, draw, parts.box, parts.count) : DrawFrame(window, draw, &none, 1);
+  return parts.count > 0 ? DrawFrame(window, draw, parts.box, parts.count, false)
+                         : DrawFrame(window, draw, &none, 1, false);
 }
 
 namespace {

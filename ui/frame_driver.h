@@ -48,7 +48,8 @@ struct PartBoxes {
   void Add(const PixelBox& b);
 };
 // The same frame drawn as one pass per box (draw runs once for each, at the same frame clock;
-// the frame's input ends once, after the last). False as above, with nothing drawn.
+// the frame's input ends once, after the last), as small parts that do not age what is kept
+// (see EndFrame). False as above, with nothing drawn.
 bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PartBoxes& parts);
 
 // What moves with time asks for the frame at which it next looks different: a blink its next

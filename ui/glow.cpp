@@ -764,7 +764,7 @@ FramePresenter SetFramePresenter(FramePresenter present) {
   return old;
 }
 
-void EndFrame(const PixelBox* part) {
+void EndFrame(const PixelBox* part, bool ageKept) {
   DrawSurface* frame = FrameTarget();
   bool ok = frame != nullptr;
   if (ok) {
@@ -784,8 +784,10 @@ void EndFrame(const PixelBox* part) {
     ok = frame->Ok();
   }
   OverlayList.clear();
-  EvictIdleTextLayouts();
-  EvictIdleKeptImages();
+  if (ageKept) {
+    EvictIdleTextLayouts();
+    EvictIdleKeptImages();
+  }
   if (!frame) return;
   if (!ok) {
     ReleaseDevice();
