@@ -196,25 +196,22 @@ uint64_t BrowserKeptCount() { return Shown.browserKept; }
 
 namespace {
 
-// The box of frame pixels that the parts due now cover: the animations that asked for parts, and
-// the parts that change alone whose look changed. False when one of them needs the whole frame
-// (its part no longer holds, or it was not drawn last time); *any tells whether one is due.
-bool PartsDue(uint64_t nowMs, const uint64_t* partSignatures, PixelBox* box, bool* any) {
+// The boxes of frame pixels that the parts due now cover: the animations that asked for parts,
+// and the parts that change alone whose look changed. False when one of them needs the whole
+// frame (its part no longer holds, or it was not drawn last time); *any tells whether one is due.
+bool PartsDue(uint64_t nowMs, const uint64_t* partSignatures, PartBoxes* boxes, bool* any) {
   *any = false;
   bool hold = true;
-  auto add = [&](const PixelBox& b) {
-    *box = *any ? UnionBox(*box, b) : b;
-    *any = true;
-  };
-  PixelBox b;
   if (nowMs >= PartRedrawDueMs()) {
-    if (RedrawPartDue(nowMs, &b)) add(b);
-    else hold = false, *any = true;
+    *any = true;
+    hold = RedrawPartDue(nowMs, boxes);
   }
+  PixelBox b;
   for (int p = 0; p < kScreenParts; ++p) {
     if (partSignatures[p] == Shown.partSignatures[p]) continue;
-    if (PartDrawnBox(p, &b)) add(b);
-    else hold = false, *any = true;
+    *any = true;
+    if (PartDrawnBox(p, &b)) boxes->Add(b);
+    else hold = false;
   }
   return hold;
 }
@@ -232,9 +229,9 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
   // one of them cannot be drawn alone or the last change is still settling).
   uint64_t partSignatures[kScreenParts];
   for (int p = 0; p < kScreenParts; ++p) partSignatures[p] = ScreenPartSignature(p, nowMs);
-  PixelBox part;
+  PartBoxes parts;
   bool partDue = false;
-  const bool partsHold = drawable && PartsDue(nowMs, partSignatures, &part, &partDue);
+  const bool partsHold = drawable && PartsDue(nowMs, partSignatures, &parts, &partDue);
   const bool partOnly = partDue && partsHold && !changed && Shown.settleFrames == 0;
   const bool whole = changed || (drawable && Shown.settleFrames > 0) || (drawable && partDue && !partOnly);
   // A whole frame whose browser area shows what it showed, settled, and that nothing drawn above
@@ -246,7 +243,7 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
                            still.x0 <= 0 && still.x1 >= window.pixelWidth && still.y1 >= window.pixelHeight &&
                            still.y0 > 0 && still.y0 < window.pixelHeight;
   if (partOnly) {
-    drawn = DrawWindowFrame(window, DrawMainScreen, &part);
+    drawn = DrawWindowFrame(window, DrawMainScreen, parts);
     Shown.parts += drawn;
   } else if (whole) {
     const PixelBox above{0, 0, window.pixelWidth, keepBrowser ? still.y0 : 0};

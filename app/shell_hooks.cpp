@@ -23,6 +23,7 @@
 #include "platform/clock.h"
 #include "platform/log_sink.h"
 #include "platform/window.h"
+#include "screens/top_bar.h"
 #include "settings/demo_tracks.h"
 #include "settings/settings_screen.h"
 #include "settings/updates.h"
@@ -71,6 +72,7 @@ void InstallShellHooks() {
   // ui/
   DialogWindowEventHook = MainWndProc;
   FrameNowHook = MonotonicMs;
+  TopBarClockHook = NowLocal;
   ClipboardReadHook = ReadClipboardText;
   ClipboardWriteHook = WriteClipboardText;
   // settings/

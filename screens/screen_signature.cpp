@@ -93,7 +93,7 @@ void FoldMixAndMeters(Fold& f, uint64_t nowMs) {
 }
 
 void FoldShell(Fold& f, uint64_t nowMs) {
-  const LocalTime now = NowLocal();
+  const LocalTime now = TopBarClockHook();
   f << now.hour << now.minute;
   const bool status = StatusShowing(nowMs);
   f << status;

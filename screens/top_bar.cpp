@@ -40,6 +40,8 @@
 #include "ui/status_line.h"
 #include "ui/widgets.h"
 
+LocalTime (*TopBarClockHook)() = NowLocal;
+
 namespace {
 
 // ---- the bar's frame --------------------------------------------------------------------------
@@ -179,7 +181,7 @@ void DrawBarFrame(Rc r, float cy) {
   DrawText(L"VELDMIX", name, kNameSize, ColorOf(Pal.Text), kAlignLeft, true, kFontBahnschrift);
   GlowText(L"VELDMIX", name, kNameSize, kNameGlow, kAlignLeft, true);
 
-  const LocalTime now = NowLocal();
+  const LocalTime now = TopBarClockHook();
   DrawText(fmt::format(L"{:02}:{:02}", now.hour, now.minute), Rc{r.x + kClockX, r.y, kClockWidth, r.h}, kClockSize,
            ColorOf(Pal.Dim), kAlignLeft, false, kFontBahnschrift);
 }

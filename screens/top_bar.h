@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/phones_mode.h"
+#include "platform/clock.h"
 #include "ui/draw.h"
 
 inline constexpr float kTopBarHeight = 40.0f;
@@ -18,6 +19,9 @@ inline constexpr float kTopBarHeight = 40.0f;
 // stream stops it asks for run as deferred actions after the frame. Sets the frame's Tooltip
 // (screens/main_screen.h) while the mouse rests on the audio-load meter.
 void DrawTopBar(Rc r);
+// The wall clock whose hours and minutes the bar shows: NowLocal, unless a test that compares
+// frames drawn at different moments pins it.
+extern LocalTime (*TopBarClockHook)();
 // The audio load as the load meter's bar shows it: 0 (no bar) up to 1% (and for NaN), else the
 // share of the bar's track it fills, in whole DIPs of the track and at least its shortest fill.
 float ShownLoad(float load);

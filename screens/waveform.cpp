@@ -141,6 +141,18 @@ void FillTriangleDown(float cx, float top, float half, float depth, Color c) {
   FillTriangle(PointF{cx - half, top}, PointF{cx + half, top}, PointF{cx, top + depth}, c);
 }
 
+// x moved to the nearest whole device pixel under the current transform (unchanged under a
+// turn): a light that steps along a lane then lands on the same place within a pixel at every
+// step, and its kept image serves them all instead of being drawn again each step.
+float OnWholePixel(float x) {
+  const Affine t = GetTransform();
+  const float scale = CurrentDpi() / kBaseDpi;
+  if (t.m12 != 0 || t.m21 != 0 || !(t.m11 > 0) || !(scale > 0)) return x;
+  const float device = (t.m11 * x + t.dx) * scale;
+  const float snapped = (std::round(device) / scale - t.dx) / t.m11;
+  return std::isfinite(snapped) ? snapped : x;
+}
+
 void DrawIdleLane(int deck, Rc r, bool shortLane) {
   const float cy = r.CenterY();
   DrawLine(r.x + kIdleMarginDip, cy, r.Right() - kIdleMarginDip, cy, DeckColourOf(deck, kIdleLineAlpha), 1);
@@ -150,7 +162,7 @@ void DrawIdleLane(int deck, Rc r, bool shortLane) {
     const uint64_t stepMs = nowMs / kIdleSpotStepMs * kIdleSpotStepMs;
     const double seconds = static_cast<double>(stepMs) / kMsPerSecond;
     const double along = std::fmod(deck * kIdleSpotDeckOffsetDip + seconds * kIdleSpotSpeedDipPerS, travel);
-    const float sx = r.x + kIdleMarginDip + static_cast<float>(along);
+    const float sx = OnWholePixel(r.x + kIdleMarginDip + static_cast<float>(along));
     // The next steps redraw the stretch of the lane the spot crosses, unless it wraps round to
     // the lane's start, which takes the whole travel.
     const double ahead = along + kIdleSpotAheadMs / kMsPerSecond * kIdleSpotSpeedDipPerS;

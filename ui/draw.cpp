@@ -271,10 +271,41 @@ void UseBrush(const Brush& brush) {
 
 // ---- primitives -----------------------------------------------------------------------------
 
+namespace {
+// DIPs and device pixels a call's pixels may reach past the box it is checked with: antialiased
+// rims, rounding onto pixels.
+constexpr float kCullPadDip = 1.0f;
+constexpr float kCullPadPx = 2.0f;
+
+// True when nothing drawn inside the user-space box x0..x1 x y0..y1, grown by `reach` DIPs (half
+// a stroke), could land inside the current clip: a part of the frame redrawn then skips the rest
+// of the screen's drawing at the cost of a few multiplications per call. False without a target
+// or for numbers that are not finite (the call decides what those draw).
+bool OffClip(float x0, float y0, float x1, float y1, float reach = 0) {
+  if (!Target || !Finite(x0, y0, x1, y1, reach)) return false;
+  const float grow = std::fabs(reach) + kCullPadDip;
+  const float lx = std::min(x0, x1) - grow, hx = std::max(x0, x1) + grow;
+  const float ly = std::min(y0, y1) - grow, hy = std::max(y0, y1) + grow;
+  const Affine d = Target->DeviceTransform();
+  float xs[4], ys[4];
+  MapPoint(d, lx, ly, &xs[0], &ys[0]);
+  MapPoint(d, hx, ly, &xs[1], &ys[1]);
+  MapPoint(d, lx, hy, &xs[2], &ys[2]);
+  MapPoint(d, hx, hy, &xs[3], &ys[3]);
+  if (!Finite(xs[0], xs[1], xs[2], xs[3], ys[0], ys[1], ys[2], ys[3])) return false;
+  int cx0, cy0, cx1, cy1;
+  Target->DeviceClip(&cx0, &cy0, &cx1, &cy1);
+  if (cx1 <= cx0 || cy1 <= cy0) return true;
+  return *std::max_element(xs, xs + 4) + kCullPadPx <= cx0 || *std::min_element(xs, xs + 4) - kCullPadPx >= cx1 ||
+         *std::max_element(ys, ys + 4) + kCullPadPx <= cy0 || *std::min_element(ys, ys + 4) - kCullPadPx >= cy1;
+}
+bool OffClip(Rc r, float reach = 0) { return OffClip(r.x, r.y, r.x + r.w, r.y + r.h, reach); }
+}  // namespace
+
 void FillRect(Rc r, Color c) { FillRect(r, Brush(c)); }
 
 void FillRect(Rc r, const Brush& brush) {
-  if (!Target) return;
+  if (!Target || OffClip(r)) return;
   if (brush.gradient && FillLinearBoxPixels(*Target, r.x, r.y, r.w, r.h, 0, *brush.gradient)) return;
   UseBrush(brush);
   Target->FillRect(r.x, r.y, r.w, r.h);
@@ -283,7 +314,7 @@ void FillRect(Rc r, const Brush& brush) {
 void FillRoundedRect(Rc r, float radius, Color c) { FillRoundedRect(r, radius, Brush(c)); }
 
 void FillRoundedRect(Rc r, float radius, const Brush& brush) {
-  if (!Target) return;
+  if (!Target || OffClip(r)) return;
   if (brush.gradient && FillLinearBoxPixels(*Target, r.x, r.y, r.w, r.h, radius, *brush.gradient)) return;
   if (!brush.gradient && r.w >= 0 && r.h >= 0 &&
       FillRoundedBoxPixels(*Target, r.x + r.w / 2, r.y + r.h / 2, r.w / 2, r.h / 2, radius, ToRgba(brush.solid)))
@@ -293,7 +324,7 @@ void FillRoundedRect(Rc r, float radius, const Brush& brush) {
 }
 
 void StrokeRoundedRect(Rc r, float radius, Color c, float width) {
-  if (!Target || !Finite(width) || width <= 0) return;
+  if (!Target || !Finite(width) || width <= 0 || OffClip(r)) return;
   const float s = width;
   const float w = std::max(0.0f, r.w - s), h = std::max(0.0f, r.h - s);
   // Outlines through cairo's stroker cost several times more than writing their pixels.
@@ -304,7 +335,7 @@ void StrokeRoundedRect(Rc r, float radius, Color c, float width) {
 }
 
 void DrawLine(float x0, float y0, float x1, float y1, Color c, float width) {
-  if (!Target) return;
+  if (!Target || OffClip(x0, y0, x1, y1, width / 2)) return;
   // Level and upright lines are boxes without height or width.
   if ((x0 == x1 || y0 == y1) && StrokeRoundedBoxPixels(*Target, (x0 + x1) / 2, (y0 + y1) / 2, std::fabs(x1 - x0) / 2,
                                                         std::fabs(y1 - y0) / 2, 0, width, ToRgba(c)))
@@ -316,14 +347,14 @@ void DrawLine(float x0, float y0, float x1, float y1, Color c, float width) {
 void FillCircle(float cx, float cy, float r, Color c) { FillEllipse(cx, cy, r, r, Brush(c)); }
 
 void StrokeCircle(float cx, float cy, float r, Color c, float width) {
-  if (!Target) return;
+  if (!Target || OffClip(cx - r, cy - r, cx + r, cy + r, width / 2)) return;
   if (r > 0 && StrokeRoundedBoxPixels(*Target, cx, cy, r, r, r, width, ToRgba(c))) return;
   Target->SetColor(ToRgba(c));
   Target->StrokeEllipse(cx, cy, r, r, width);
 }
 
 void FillEllipse(float cx, float cy, float rx, float ry, const Brush& brush) {
-  if (!Target) return;
+  if (!Target || OffClip(cx - rx, cy - ry, cx + rx, cy + ry)) return;
   if (brush.gradient && FillRadialPixels(*Target, cx, cy, rx, ry, *brush.gradient)) return;
   // A disc is a box whose corners are its radius.
   if (!brush.gradient && rx == ry && rx > 0 && FillRoundedBoxPixels(*Target, cx, cy, rx, rx, rx, ToRgba(brush.solid)))
@@ -333,7 +364,7 @@ void FillEllipse(float cx, float cy, float rx, float ry, const Brush& brush) {
 }
 
 void DrawArc(float cx, float cy, float r, float startDeg, float endDeg, Color c, float width) {
-  if (!Target || !Finite(startDeg, endDeg)) return;
+  if (!Target || !Finite(startDeg, endDeg) || OffClip(cx - r, cy - r, cx + r, cy + r, width / 2)) return;
   const float sweep = std::fabs(endDeg - startDeg);
   if (sweep < kMinArcSweepDeg) return;
   Target->SetColor(ToRgba(c));
@@ -350,14 +381,16 @@ void DrawArc(float cx, float cy, float r, float startDeg, float endDeg, Color c,
 }
 
 void FillTriangle(PointF a, PointF b, PointF c, Color color) {
-  if (!Target) return;
+  if (!Target || OffClip(std::min({a.x, b.x, c.x}), std::min({a.y, b.y, c.y}), std::max({a.x, b.x, c.x}),
+                         std::max({a.y, b.y, c.y})))
+    return;
   Target->SetColor(ToRgba(color));
   const float xy[] = {a.x, a.y, b.x, b.y, c.x, c.y};
   Target->FillPolygon(xy, 3);
 }
 
 void FillGradientRoundedRect(Rc r, float radius, Color top, Color bottom) {
-  if (!Target) return;
+  if (!Target || OffClip(r)) return;
   FillRoundedRect(r, radius, LinearGradientBrush(top, bottom, PointF{0, r.y}, PointF{0, r.y + r.h}, false));
 }
 
@@ -453,7 +486,8 @@ const KeptLight* KeepLight(const LightShape& shape, float drx, float dry, float 
   }
   LightScratch->ResetClips();
   LightScratch->SetTransform(Affine{});
-  LightScratch->Clear(Rgba{0, 0, 0, 0});
+  // The scratch grows to the largest light kept; only this light's corner is cleared and read.
+  LightScratch->ClearBox(0, 0, w, h);
   DrawSurface* const previous = Target;
   Target = LightScratch.get();
   if (shape.disc)
@@ -575,7 +609,7 @@ bool DrawKeptFace(Rc r, const ButtonFace& f) {
     }
     FaceScratch->ResetClips();
     FaceScratch->SetTransform(Affine{});
-    FaceScratch->Clear(Rgba{0, 0, 0, 0});
+    FaceScratch->ClearBox(0, 0, w, h);  // the corner read back; the rest may hold a larger face
     // r's corner lands kFacePadPx past the image's corner at its place within a device pixel.
     FaceScratch->SetTransform(Affine{1, 0, 0, 1, (kFacePadPx + key.fx) / s - r.x, (kFacePadPx + key.fy) / s - r.y});
     DrawSurface* const previous = Target;
@@ -608,19 +642,19 @@ void ForgetKeptLights() {
 }
 
 void SoftGlow(float cx, float cy, float rx, float ry, Color c) {
-  if (!Target || !(c.a > kSoftGlowMinAlpha)) return;
+  if (!Target || !(c.a > kSoftGlowMinAlpha) || OffClip(cx - rx, cy - ry, cx + rx, cy + ry)) return;
   if (DrawKeptLight(LightShape{.colour = ColorKey(WithAlpha(c, 1))}, cx, cy, rx, ry, c.a)) return;
   DrawSoftGlow(cx, cy, rx, ry, c);
 }
 
 void DrawButtonFace(Rc r, const ButtonFace& face) {
-  if (!Target) return;
+  if (!Target || OffClip(r)) return;
   if (DrawKeptFace(r, face)) return;
   DrawFaceAfresh(r, face);
 }
 
 void FillRadialEllipse(float cx, float cy, float r, Color inner, Color outer, float ox, float oy) {
-  if (!Target) return;
+  if (!Target || OffClip(cx - r, cy - r, cx + r, cy + r)) return;
   const LightShape disc{.disc = true, .colour = ColorKey(inner), .outer = ColorKey(outer), .ox = ox, .oy = oy};
   if (Finite(ox, oy) && DrawKeptLight(disc, cx, cy, r, r, 1.0f)) return;
   DrawRadialEllipse(cx, cy, r, inner, outer, ox, oy);
@@ -655,6 +689,7 @@ void DrawPanel(Rc r, float radius) {
     if (Drawn.size() < kMaxListedPanels) Drawn.push_back(shape);
     if (std::find(Kept.begin(), Kept.end(), shape) != Kept.end()) return;
   }
+  if (OffClip(r)) return;
   constexpr Color kPanelTop = ColorOf(0x171A22), kPanelBottom = ColorOf(0x0F1117), kPanelEdge = ColorOf(0x242935);
   constexpr float kHighlightAlpha = 0.05f;
   constexpr float kHighlightInset = 0.75f;
@@ -742,6 +777,7 @@ void LogText(std::wstring_view text, Rc r, float size, int align, bool bold, int
 void DrawText(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
   if (text.empty()) return;
   if (!(r.w > 0)) return LogText(text, r, size, align, bold, font);
+  if (!DrawnTextLog && OffClip(r)) return;  // a logged text is logged as shown, wherever it lands
   if (UiLanguage() == 0 || !Translate) {
     DrawTextRun(text, r, size, c, align, bold, font);
     return;
@@ -758,6 +794,7 @@ void DrawTextAsIs(std::wstring_view text, Rc r, float size, Color c, int align, 
 
 void DrawTextRun(std::wstring_view text, Rc r, float size, Color c, int align, bool bold, int font) {
   LogText(text, r, size, align, bold, font);
+  if (OffClip(r)) return;
   TextFormat* format = GetTextFormat(size, bold, font);
   if (!Target || !format) return;
   const std::string bytes = TextBytes(text, font);
@@ -800,6 +837,6 @@ std::shared_ptr<Bitmap> LoadLogoBitmap() {
 }
 
 void DrawImage(const std::shared_ptr<Bitmap>& bitmap, Rc r, float opacity, float radius) {
-  if (!Target || !bitmap || !bitmap->image) return;
+  if (!Target || !bitmap || !bitmap->image || OffClip(r)) return;
   Target->DrawBitmapIn(*bitmap->image, r.x, r.y, r.w, r.h, opacity, radius);
 }

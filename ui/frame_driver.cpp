@@ -20,10 +20,10 @@ constexpr double kMsPerSecond = 1000.0;
 constexpr float kFar = 1.0e6f;  // pixels: a box clamped this far out still covers the frame
 constexpr uint64_t kNoRedraw = std::numeric_limits<uint64_t>::max();
 uint64_t RedrawDue = kNoRedraw;  // of the whole frame
-// What the parts asked for: the earliest, the union of their boxes (frame pixels, grown by the
-// glow's reach) and the earliest time one of them stops holding.
+// What the parts asked for: the earliest, their boxes (frame pixels, grown by the glow's reach)
+// and the earliest time one of them stops holding.
 uint64_t PartDue = kNoRedraw, PartUntil = kNoRedraw;
-PixelBox PartBox;
+PartBoxes PartsAsked;
 bool PartAsked = false;
 // Where the parts that change alone were drawn: this frame's, and the last drawn frame's.
 struct DrawnParts {
@@ -72,35 +72,90 @@ bool WindowDrawable(const FrameWindow& window) {
   return !window.minimised && window.pixelWidth >= kMinDrawPixels && window.pixelHeight >= kMinDrawPixels;
 }
 
-bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* part) {
+namespace {
+
+// One drawn frame: the whole of it (parts null), or each of the count parts in a pass of its own;
+// ageKept as EndFrame's.
+bool DrawFrame(const FrameWindow& window, void (*draw)(), const PixelBox* parts, int count, bool ageKept) {
   if (!WindowDrawable(window)) return false;
   if (!HasDevice() && !CreateDevice(window.pixelWidth, window.pixelHeight, window.scale)) return false;
   if (!TargetsFitWindow(window)) {
-    if (part) return false;  // what the window shows is not this frame's to patch
+    if (parts) return false;  // what the window shows is not this frame's to patch
     ResizeTargets(window.pixelWidth, window.pixelHeight, window.scale);
   }
   if (!HasDevice()) return false;  // the resize lost the device; it is made again next frame
   const uint64_t nowMs = FrameNowHook();
   FrameClock = static_cast<double>(nowMs) / kMsPerSecond;
-  RedrawDue = PartDue = PartUntil = kNoRedraw;
-  PartBox = PixelBox{};
-  PartAsked = false;
-  PartsNow = DrawnParts{};
-  StillNow = StillArea{};
-  ResetGlowLayer();
-  BeginDraw();
-  const PixelView image = FrameImage();
-  const PixelBox tiles = part ? OnGlowTiles(*part, image.width, image.height) : PixelBox{};
-  if (part) FrameTarget()->SetBaseClip(tiles);
-  KeepDrawBandsOnThisThread(part != nullptr);
-  draw();
-  EndFrame(part ? &tiles : nullptr);
-  KeepDrawBandsOnThisThread(false);
-  if (part && FrameTarget()) FrameTarget()->ClearBaseClip();
+  for (int pass = 0; pass < (parts ? count : 1); ++pass) {
+    const PixelBox* part = parts ? &parts[pass] : nullptr;
+    RedrawDue = PartDue = PartUntil = kNoRedraw;
+    PartsAsked = PartBoxes{};
+    PartAsked = false;
+    PartsNow = DrawnParts{};
+    StillNow = StillArea{};
+    ResetGlowLayer();
+    BeginDraw();
+    const PixelView image = FrameImage();
+    const PixelBox tiles = part ? OnGlowTiles(*part, image.width, image.height) : PixelBox{};
+    if (part) FrameTarget()->SetBaseClip(tiles);
+    KeepDrawBandsOnThisThread(part != nullptr);
+    draw();
+    EndFrame(part ? &tiles : nullptr, ageKept);
+    KeepDrawBandsOnThisThread(false);
+    if (part && FrameTarget()) FrameTarget()->ClearBaseClip();
+    if (!HasDevice()) break;  // the end of the frame lost the device
+  }
   PartsShown = PartsNow;
   StillShown = StillNow;
   EndFrameInput();
   return true;
+}
+
+}  // namespace
+
+bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* part) {
+  return DrawFrame(window, draw, part, 1, true);
+}
+
+bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PartBoxes& parts) {
+  const PixelBox none{};  // parts asked for that cover no pixels: the requests are renewed
+  return parts.count > 0 ? DrawFrame(window, draw, parts.box, parts.count, false)
+                         : DrawFrame(window, draw, &none, 1, false);
+}
+
+namespace {
+int64_t AreaOf(const PixelBox& b) { return b.Empty() ? 0 : static_cast<int64_t>(b.x1 - b.x0) * (b.y1 - b.y0); }
+}  // namespace
+
+void PartBoxes::Add(const PixelBox& added) {
+  if (added.Empty()) return;
+  // A pass of its own costs about as much as redrawing this many more pixels in a shared one.
+  constexpr int64_t kPassCostPx = 64 * 1024;
+  auto worth_joining = [](const PixelBox& a, const PixelBox& b) {
+    return AreaOf(UnionBox(a, b)) <= AreaOf(a) + AreaOf(b) + kPassCostPx;
+  };
+  PixelBox b = added;
+  // Joining may bring the joined box near another: joined until none is.
+  for (int i = 0; i < count;) {
+    if (!worth_joining(box[i], b)) {
+      ++i;
+      continue;
+    }
+    b = UnionBox(box[i], b);
+    box[i] = box[--count];
+    i = 0;
+  }
+  if (count == kMaxPartBoxes) {
+    int best = 0;
+    int64_t cheapest = std::numeric_limits<int64_t>::max();
+    for (int i = 0; i < count; ++i) {
+      const int64_t cost = AreaOf(UnionBox(box[i], b)) - AreaOf(box[i]);
+      if (cost < cheapest) cheapest = cost, best = i;
+    }
+    b = UnionBox(box[best], b);
+    box[best] = box[--count];
+  }
+  box[count++] = b;
 }
 
 void NotePartDrawn(int part, Rc r) {
@@ -163,7 +218,7 @@ void RedrawPartAt(uint64_t monotonicMs, Rc r, uint64_t untilMs) {
     RedrawAt(monotonicMs);
     return;
   }
-  PartBox = PartAsked ? UnionBox(PartBox, box) : box;
+  PartsAsked.Add(box);
   PartAsked = true;
   PartDue = std::min(PartDue, monotonicMs);
   PartUntil = std::min(PartUntil, untilMs);
@@ -185,8 +240,8 @@ uint64_t RedrawDueMs() { return RedrawDue; }
 
 uint64_t PartRedrawDueMs() { return PartDue; }
 
-bool RedrawPartDue(uint64_t nowMs, PixelBox* part) {
+bool RedrawPartDue(uint64_t nowMs, PartBoxes* parts) {
   if (nowMs >= RedrawDue || !PartAsked || nowMs < PartDue || nowMs > PartUntil) return false;
-  *part = PartBox;
+  for (int i = 0; i < PartsAsked.count; ++i) parts->Add(PartsAsked.box[i]);
   return true;
 }

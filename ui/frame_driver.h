@@ -37,6 +37,21 @@ bool WindowDrawable(const FrameWindow& window);
 // or the device cannot be made (it is tried again next time).
 bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* part = nullptr);
 
+// The boxes of frame pixels a frame redraws alone: a few apart, so that two changes far from each
+// other (one light travelling along each deck's lane) do not redraw everything between them.
+inline constexpr int kMaxPartBoxes = 4;
+struct PartBoxes {
+  PixelBox box[kMaxPartBoxes];
+  int count = 0;
+  // Adds b, joined with the boxes it overlaps or lies so near that one pass over both costs less
+  // than two; when all are taken, the two whose joining costs least are joined.
+  void Add(const PixelBox& b);
+};
+// The same frame drawn as one pass per box (draw runs once for each, at the same frame clock;
+// the frame's input ends once, after the last), as small parts that do not age what is kept
+// (see EndFrame). False as above, with nothing drawn.
+bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PartBoxes& parts);
+
 // What moves with time asks for the frame at which it next looks different: a blink its next
 // switch, a light that travels the very next frame. The earliest request of a drawn frame holds
 // until the next drawn frame.
@@ -44,7 +59,7 @@ void RedrawAt(uint64_t monotonicMs);
 void RedrawNextFrame();
 // The same for what changes only inside r (DIPs under the current transform, on the frame; its
 // queued glows included) up to untilMs: a frame that only such requests ask for redraws their
-// boxes alone (grown by the glow's reach).
+// boxes alone (grown by the glow's reach), those far apart in passes of their own.
 void RedrawPartAt(uint64_t monotonicMs, Rc r, uint64_t untilMs);
 // A blink lit on the even periodMs periods of the clock; asks for the frame of its next switch
 // (of r alone when r is given).
@@ -54,9 +69,9 @@ bool BlinkLit(uint64_t nowMs, uint64_t periodMs, Rc r);
 // and of its parts; UINT64_MAX for none.
 uint64_t RedrawDueMs();
 uint64_t PartRedrawDueMs();
-// When every request due by nowMs asked for a part that still holds then: true and the box of
-// frame pixels to redraw; false when a whole frame is due.
-bool RedrawPartDue(uint64_t nowMs, PixelBox* part);
+// When every request due by nowMs asked for a part that still holds then: true, with the boxes of
+// frame pixels to redraw added to *parts; false when a whole frame is due.
+bool RedrawPartDue(uint64_t nowMs, PartBoxes* parts);
 
 // Parts of the screen that change alone, by number below kMaxScreenParts: where each was drawn
 // this frame (r in DIPs under the current transform, its glows included), and for the shell the

@@ -96,6 +96,10 @@ struct GlowBuffers {
   const DrawSurface* glow = nullptr;  // the glow target the zeros are kept for
   int w = 0, h = 0, hw = 0, hh = 0, qw = 0, qh = 0, tw = 0, th = 0;
   std::vector<uint8_t> marked, tight, wasMarked, wasTight, mask;
+  // Tiles this pass may mark (all, or those near a part of the frame redrawn), and the tiles that
+  // may still hold something (wasMarked, wasTight): the scans of the masks need not go beyond either.
+  int markX0 = 0, markY0 = 0, markX1 = 0, markY1 = 0;
+  int wasX0 = 0, wasY0 = 0, wasX1 = 0, wasY1 = 0;
   std::vector<Span> spans, tightSpans;
   std::vector<Span> partSpans;  // a part of the frame redrawn: the spans composited
   std::vector<Span> staleGlow, staleWide, staleTight;  // what ClearStale clears
@@ -146,6 +150,8 @@ void Prepare(const DrawSurface* frame, DrawSurface* glow) {
   B.litLo.assign(B.hh + 2 * kHalfMargin, 0);
   B.litHi.assign(B.hh + 2 * kHalfMargin, 0);
   B.reusable = false;
+  B.markX0 = B.markY0 = 0, B.markX1 = B.tw, B.markY1 = B.th;
+  B.wasX0 = B.wasY0 = 0, B.wasX1 = B.tw, B.wasY1 = B.th;
   ZeroAll(glow);
 }
 
@@ -227,10 +233,11 @@ void MarkTiles(std::vector<uint8_t>* mask, float x0, float y0, float x1, float y
   x0 = std::clamp(x0 - reach, -kFar, kFar), x1 = std::clamp(x1 + reach, -kFar, kFar);
   y0 = std::clamp(y0 - reach, -kFar, kFar), y1 = std::clamp(y1 + reach, -kFar, kFar);
   if (x1 < 0 || y1 < 0 || x0 >= B.w || y0 >= B.h) return;
-  const int tx0 = std::max(0, static_cast<int>(std::floor(x0 / kTile)));
-  const int tx1 = std::min(B.tw - 1, static_cast<int>(std::floor(x1 / kTile)));
-  const int ty0 = std::max(0, static_cast<int>(std::floor(y0 / kTile)));
-  const int ty1 = std::min(B.th - 1, static_cast<int>(std::floor(y1 / kTile)));
+  const int tx0 = std::max(B.markX0, static_cast<int>(std::floor(x0 / kTile)));
+  const int tx1 = std::min(B.markX1 - 1, static_cast<int>(std::floor(x1 / kTile)));
+  const int ty0 = std::max(B.markY0, static_cast<int>(std::floor(y0 / kTile)));
+  const int ty1 = std::min(B.markY1 - 1, static_cast<int>(std::floor(y1 / kTile)));
+  if (tx1 < tx0) return;
   for (int ty = ty0; ty <= ty1; ++ty) std::memset(&(*mask)[static_cast<size_t>(ty) * B.tw + tx0], 1, tx1 - tx0 + 1);
 }
 
@@ -287,18 +294,41 @@ void MarkShape(const GlowShape& s, float scale) {
   for (int i = 0; i < count; ++i) MarkBox(d, boxes[i], s.color.a, std::fabs(s.g6) * linear_scale, stroked);
 }
 
-// Runs of tiles in `mask`, row by row.
-void CollectSpans(const std::vector<uint8_t>& mask, std::vector<Span>* spans) {
+// A box of tiles [x0, x1) x [y0, y1).
+struct Area {
+  int x0, y0, x1, y1;
+  bool Empty() const { return x1 <= x0 || y1 <= y0; }
+  // f(first, count) for each row's stretch of mask indexes.
+  template <typename F>
+  void ForRows(F&& f) const {
+    if (x1 > x0)
+      for (int ty = y0; ty < y1; ++ty) f(static_cast<size_t>(ty) * B.tw + x0, static_cast<size_t>(x1 - x0));
+  }
+};
+// The tiles this pass may mark.
+Area MarkArea() { return Area{B.markX0, B.markY0, B.markX1, B.markY1}; }
+// The tiles either this pass may mark or an earlier pass left something in: outside them every
+// mask is 0.
+Area AreaInUse() {
+  const Area was{B.wasX0, B.wasY0, B.wasX1, B.wasY1}, mark = MarkArea();
+  if (was.Empty()) return mark;
+  if (mark.Empty()) return was;
+  return Area{std::min(was.x0, mark.x0), std::min(was.y0, mark.y0), std::max(was.x1, mark.x1),
+              std::max(was.y1, mark.y1)};
+}
+
+// Runs of tiles in `mask`, row by row, within `area`.
+void CollectSpans(const std::vector<uint8_t>& mask, std::vector<Span>* spans, const Area& area) {
   spans->clear();
-  for (int ty = 0; ty < B.th; ++ty) {
+  for (int ty = area.y0; ty < area.y1; ++ty) {
     const uint8_t* row = &mask[static_cast<size_t>(ty) * B.tw];
-    for (int tx = 0; tx < B.tw;) {
+    for (int tx = area.x0; tx < area.x1;) {
       if (!row[tx]) {
         ++tx;
         continue;
       }
       int end = tx;
-      while (end < B.tw && row[end]) ++end;
+      while (end < area.x1 && row[end]) ++end;
       spans->push_back(Span{ty, tx, end});
       tx = end;
     }
@@ -333,20 +363,26 @@ void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quart
   }
 }
 
-// Keeps the zeros: each image is cleared only where it may hold something from the last pass
-// that this pass does not overwrite. Shapes were drawn inside last pass's tight tiles; the wide
+// Keeps the zeros where this pass works: each image is cleared, within the tiles this pass may
+// mark, only where it may hold something from an earlier pass that this pass does not overwrite.
+// Elsewhere what earlier passes left stays (and stays noted): a part of the frame redrawn depends
+// only on the glow near it, so two parts redrawn in turn do not clear each other's tiles. Shapes were drawn inside last pass's tight tiles; the wide
 // blur's planes are rewritten over all tiles in use, the downsampled and the tight blur's first
 // half only over the tight ones. The three clears touch different images: they share one round of
 // the draw workers, by bands of tile rows (the spans run row by row).
 void ClearStale(const PixelView& glow) {
-  const size_t n = B.marked.size();
-  B.mask.resize(n);
-  for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasTight[i];
-  CollectSpans(B.mask, &B.staleGlow);
-  for (size_t i = 0; i < n; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
-  CollectSpans(B.mask, &B.staleWide);
-  for (size_t i = 0; i < n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
-  CollectSpans(B.mask, &B.staleTight);
+  const Area area = MarkArea();
+  B.mask.resize(B.marked.size());
+  area.ForRows([](size_t i0, size_t n) { std::copy_n(&B.wasTight[i0], n, &B.mask[i0]); });
+  CollectSpans(B.mask, &B.staleGlow, area);
+  area.ForRows([](size_t i0, size_t n) {
+    for (size_t i = i0; i < i0 + n; ++i) B.mask[i] = B.wasMarked[i] & !B.marked[i];
+  });
+  CollectSpans(B.mask, &B.staleWide, area);
+  area.ForRows([](size_t i0, size_t n) {
+    for (size_t i = i0; i < i0 + n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
+  });
+  CollectSpans(B.mask, &B.staleTight, area);
   size_t tiles = 0;
   for (const std::vector<Span>* spans : {&B.staleGlow, &B.staleWide, &B.staleTight})
     for (const Span& s : *spans) tiles += s.tx1 - s.tx0;
@@ -509,7 +545,6 @@ void BlurAndComposite(const PixelView& glow, const PixelView& frame, bool blur, 
 // Tiles of a device-pixel box (on whole tiles) as [tx0, tx1) x [ty0, ty1), inside the frame.
 struct TileBox {
   int tx0, ty0, tx1, ty1;
-  bool Holds(int tx, int ty) const { return tx >= tx0 && tx < tx1 && ty >= ty0 && ty < ty1; }
 };
 TileBox TilesOf(const PixelBox& box, int grow) {
   return TileBox{std::clamp((box.x0 - grow) / kTile, 0, B.tw), std::clamp((box.y0 - grow) / kTile, 0, B.th),
@@ -518,16 +553,7 @@ TileBox TilesOf(const PixelBox& box, int grow) {
 }
 
 // A part of the frame redrawn: the glow is worked out only near it (the tiles whose glow target
-// its pixels depend on) and added only inside it.
-void KeepTilesNear(const PixelBox& part) {
-  const TileBox near = TilesOf(part, kPartMarginPx);
-  for (int ty = 0; ty < B.th; ++ty)
-    for (int tx = 0; tx < B.tw; ++tx)
-      if (!near.Holds(tx, ty)) {
-        const size_t i = static_cast<size_t>(ty) * B.tw + tx;
-        B.marked[i] = B.tight[i] = 0;
-      }
-}
+// its pixels depend on, see MarkLimit) and added only inside it.
 void CollectPartSpans(const PixelBox& part) {
   const TileBox inside = TilesOf(part, 0);
   B.partSpans.clear();
@@ -536,6 +562,22 @@ void CollectPartSpans(const PixelBox& part) {
     const int tx0 = std::max(s.tx0, inside.tx0), tx1 = std::min(s.tx1, inside.tx1);
     if (tx0 < tx1) B.partSpans.push_back(Span{s.ty, tx0, tx1});
   }
+}
+
+// The smallest box of tiles holding every tile an earlier pass left something in, as B.was*.
+void NoteTilesLeft() {
+  const Area area = AreaInUse();
+  int x0 = area.x1, y0 = area.y1, x1 = area.x0, y1 = area.y0;
+  for (int ty = area.y0; ty < area.y1; ++ty) {
+    const size_t row = static_cast<size_t>(ty) * B.tw;
+    for (int tx = area.x0; tx < area.x1; ++tx)
+      if (B.wasMarked[row + tx] | B.wasTight[row + tx]) {
+        x0 = std::min(x0, tx), x1 = std::max(x1, tx + 1);
+        y0 = std::min(y0, ty), y1 = ty + 1;
+      }
+  }
+  if (x1 <= x0) x0 = y0 = x1 = y1 = 0;
+  B.wasX0 = x0, B.wasY0 = y0, B.wasX1 = x1, B.wasY1 = y1;
 }
 
 // Draws GlowList from GlowStartIndex on the glow target, blurs it and adds it onto the frame, or
@@ -554,17 +596,25 @@ bool RunGlowPass(DrawSurface* frame, const PixelBox* part) {
     return frame->Ok();
   }
   B.reusable = false;
-  std::fill(B.marked.begin(), B.marked.end(), 0);
-  std::fill(B.tight.begin(), B.tight.end(), 0);
+  // The masks still hold the last pass's marks, which lie in the tiles left something.
+  Area{B.wasX0, B.wasY0, B.wasX1, B.wasY1}.ForRows([](size_t i0, size_t n) {
+    std::fill_n(&B.marked[i0], n, 0);
+    std::fill_n(&B.tight[i0], n, 0);
+  });
+  const TileBox limit = part ? TilesOf(*part, kPartMarginPx) : TileBox{0, 0, B.tw, B.th};
+  B.markX0 = limit.tx0, B.markY0 = limit.ty0, B.markX1 = limit.tx1, B.markY1 = limit.ty1;
   for (size_t i = GlowStartIndex; i < GlowList.size(); ++i) MarkShape(GlowList[i], scale);
-  if (part) KeepTilesNear(*part);
 
   ClearStale(glow->Pixels());
   glow->MarkDirty(0, 0, glow->pixelWidth(), glow->pixelHeight());
-  B.wasMarked = B.marked;
-  B.wasTight = B.tight;
-  CollectSpans(B.marked, &B.spans);
-  CollectSpans(B.tight, &B.tightSpans);
+  // Within the tiles this pass may mark, what is left is what it marks; beyond them, what was.
+  MarkArea().ForRows([](size_t i0, size_t n) {
+    std::copy_n(&B.marked[i0], n, &B.wasMarked[i0]);
+    std::copy_n(&B.tight[i0], n, &B.wasTight[i0]);
+  });
+  NoteTilesLeft();
+  CollectSpans(B.marked, &B.spans, MarkArea());
+  CollectSpans(B.tight, &B.tightSpans, MarkArea());
   if (part) CollectPartSpans(*part);
   B.lastShapes.assign(GlowList.begin() + static_cast<ptrdiff_t>(GlowStartIndex), GlowList.end());
   B.lastScale = scale;
@@ -714,7 +764,7 @@ FramePresenter SetFramePresenter(FramePresenter present) {
   return old;
 }
 
-void EndFrame(const PixelBox* part) {
+void EndFrame(const PixelBox* part, bool ageKept) {
   DrawSurface* frame = FrameTarget();
   bool ok = frame != nullptr;
   if (ok) {
@@ -734,8 +784,10 @@ void EndFrame(const PixelBox* part) {
     ok = frame->Ok();
   }
   OverlayList.clear();
-  EvictIdleTextLayouts();
-  EvictIdleKeptImages();
+  if (ageKept) {
+    EvictIdleTextLayouts();
+    EvictIdleKeptImages();
+  }
   if (!frame) return;
   if (!ok) {
     ReleaseDevice();

@@ -88,5 +88,7 @@ bool UseWideGlowLanes(bool wide);
 // Ends the frame: the glow pass over GlowList from GlowStartIndex, the overlays, then the
 // presenter. Always empties the overlay list. A broken target releases the device instead of
 // presenting. With `part` (whole glow tiles, the frame's base clip), only those pixels were drawn
-// afresh: the glow is added inside it alone and the presenter told so.
-void EndFrame(const PixelBox* part = nullptr);
+// afresh: the glow is added inside it alone and the presenter told so. A frame that drew only
+// small parts (ageKept false) does not age the kept text and layouts: what it left out for lying
+// elsewhere was not unused, and is drawn from its kept image again by the next whole frame.
+void EndFrame(const PixelBox* part = nullptr, bool ageKept = true);

@@ -3,11 +3,14 @@
 // `screen` command of the tool that drives whole frames off-screen.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/frame_tick.h"
 #include "app/publish_controls.h"
@@ -391,6 +394,87 @@ TEST_F(FrameDriver, ActionsQueuedDuringTheFrameRunOnceAfterItIsPresented) {
   DriveFrame(FrameWindow{199, 199, false, 1.0f});  // a tick-only frame runs the queue too
   EXPECT_EQ(outer, 1);
   EXPECT_EQ(inner, 1);
+}
+
+// Boxes to redraw alone: those that overlap or lie near each other join, far ones stay apart, and
+// a full set joins the pair whose joining costs least.
+TEST(PartBoxes, NearBoxesJoinFarOnesStayApart) {
+  PartBoxes parts;
+  parts.Add(PixelBox{0, 0, 100, 100});
+  parts.Add(PixelBox{50, 50, 150, 150});
+  parts.Add(PixelBox{160, 0, 260, 100});  // 10 pixels from the joined one
+  ASSERT_EQ(parts.count, 1);
+  EXPECT_EQ(parts.box[0], (PixelBox{0, 0, 260, 150}));
+  parts.Add(PixelBox{1000, 100, 1100, 200});
+  parts.Add(PixelBox{});  // nothing to redraw
+  ASSERT_EQ(parts.count, 2);
+  parts.Add(PixelBox{0, 1000, 50, 1050});
+  parts.Add(PixelBox{1800, 0, 1850, 50});
+  parts.Add(PixelBox{1000, 1500, 1100, 1600});  // too far to join, but the set is full
+  ASSERT_EQ(parts.count, kMaxPartBoxes);
+  EXPECT_NE(std::find(std::begin(parts.box), std::end(parts.box), PixelBox{1000, 100, 1100, 1600}), std::end(parts.box))
+      << "the pair joined that grows least";
+  int64_t area = 0;
+  for (const PixelBox& b : parts.box) area += int64_t{b.x1 - b.x0} * (b.y1 - b.y0);
+  EXPECT_EQ(area, 260 * 150 + 100 * 1500 + 50 * 50 + 50 * 50);
+}
+
+namespace {
+int LightStep = 0;
+std::vector<PixelBox> ShownBoxes;
+// Two glowing lights that step along and change alone, over a dark frame.
+void DrawTwoLights() {
+  FillRect(Rc{0, 0, TargetWidth(), TargetHeight()}, ColorOf(0x101010));
+  for (const Rc r : {Rc{40, 40, 60, 30}, Rc{330, 160, 60, 30}}) {
+    RedrawPartAt(0, r, UINT64_MAX);
+    FillRoundedRect(Rc{r.x + 5.0f * LightStep, r.y, 30, 30}, 8, ColorOf(LightStep % 2 ? 0xFF8040 : 0x40A0FF));
+    GlowCircle(r.x + 5.0f * LightStep + 15, r.CenterY(), 14, ColorOf(0xFFFFFF, 0.8f));
+  }
+}
+std::vector<uint32_t> FramePixels() {
+  const PixelView v = FrameImage();
+  std::vector<uint32_t> out;
+  for (int y = 0; y < v.height; ++y) {
+    const uint32_t* row = v.pixels + static_cast<size_t>(y) * v.stride;
+    out.insert(out.end(), row, row + v.width);
+  }
+  return out;
+}
+}  // namespace
+
+// The two lights' boxes are drawn and shown each in a pass of its own, step after step, and the
+// frame then holds what whole frames of the same steps hold; so does a whole frame after them.
+TEST_F(FrameDriver, PartsFarApartAreDrawnAsTwoBoxesThatShowWhatAWholeFrameShows) {
+  SetFramePresenter([](const PixelView&, const PixelBox& changed) {
+    ShownBoxes.push_back(changed);
+    return true;
+  });
+  const FrameWindow window{800, 600, false, 1.0f};
+  constexpr int kSteps = 6;
+  std::vector<std::vector<uint32_t>> whole;
+  for (LightStep = 0; LightStep <= kSteps; ++LightStep) {
+    ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights));
+    whole.push_back(FramePixels());
+  }
+  LightStep = 0;
+  ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights));
+  for (LightStep = 1; LightStep <= kSteps; ++LightStep) {
+    PartBoxes parts;
+    ASSERT_TRUE(RedrawPartDue(1, &parts));
+    ASSERT_EQ(parts.count, 2);
+    ShownBoxes.clear();
+    ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights, parts));
+    ASSERT_EQ(ShownBoxes.size(), 2u);
+    for (const PixelBox& b : ShownBoxes) EXPECT_LT(int64_t{b.x1 - b.x0} * (b.y1 - b.y0), 200 * 200);
+    const std::vector<uint32_t> patched = FramePixels();
+    ASSERT_EQ(patched.size(), whole[LightStep].size());
+    size_t differing = 0;
+    for (size_t i = 0; i < patched.size(); ++i) differing += patched[i] != whole[LightStep][i];
+    EXPECT_EQ(differing, 0u) << "step " << LightStep;
+  }
+  LightStep = kSteps;
+  ASSERT_TRUE(DrawWindowFrame(window, DrawTwoLights));
+  EXPECT_TRUE(FramePixels() == whole[kSteps]) << "a whole frame after the parts";
 }
 
 // ---- the tool's screen command ----------------------------------------------------------------
