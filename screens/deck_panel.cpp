@@ -430,9 +430,25 @@ void DrawDeckHeader(int deck, Rc r) {
 
 // ---- tool row ----
 
+// The labels' fitted sizes are kept (a few dozen labels show): translating and measuring each
+// one every frame allocated its text and the measure's key.
 float FittedLabelSize(std::wstring_view label, float size, float minSize, float width) {
+  struct Fitted {
+    std::wstring label;
+    int language;
+    float size, minSize, width, fitted;
+  };
+  constexpr size_t kMaxFitted = 256;  // a resize makes new widths: the old ones are dropped
+  static std::vector<Fitted> kept;
+  const int language = UiLanguage();
+  for (const Fitted& f : kept)
+    if (f.width == width && f.size == size && f.minSize == minSize && f.language == language && f.label == label)
+      return f.fitted;
   const float shown = TextWidth(Translate(label), size, true, kFontBahnschrift);
-  return shown > width ? std::max(minSize, size * width / shown) : size;
+  const float fitted = shown > width ? std::max(minSize, size * width / shown) : size;
+  if (kept.size() >= kMaxFitted) kept.clear();
+  kept.push_back(Fitted{std::wstring(label), language, size, minSize, width, fitted});
+  return fitted;
 }
 
 void DrawDeckTools(int deck, Rc r) {

@@ -91,8 +91,16 @@ constexpr float kChipTextDx = 27.0f, kChipTextAlpha = 0.85f;
 constexpr const wchar_t* kStemPartNames[kStemSwitches] = {L"VOCALS", L"DRUMS", L"BASS", L"MELODY"};
 constexpr uint32_t kPresetVocalsOnly = 1, kPresetNoVocals = 2;
 
-// Per-column band maxima of the overview, kept between frames.
-std::vector<float> OverviewColumns;
+// A deck's overview columns (each band's half heights), worked out once per track and strip
+// size: a track's waveform never changes once a deck holds it, so a playing deck's frames only
+// move the playhead over the same columns.
+struct OverviewColumns {
+  TrackPtr track;
+  int columns = 0;
+  float halfRange = 0;
+  std::vector<float> bands[std::size(kOverviewBands)];
+};
+OverviewColumns KeptColumns[kEngineDecks];
 
 Color DeckColourOf(int deck, float alpha = 1.0f) { return ColorOf(DeckColour(deck), alpha); }
 
@@ -156,24 +164,39 @@ void HandleOverviewMouse(int deck, Rc r) {
 }
 
 // Band maxima per column: column i covers points i x n / W .. max((i + 1) x n / W, start + 1) - 1.
-void DrawOverviewBands(const Track& track, Rc r, float playheadX) {
+void FillOverviewColumns(const Track& track, int columns, float halfRange, OverviewColumns* kept) {
   const int64_t n = static_cast<int64_t>(track.waveform.size());
-  if (n == 0) return;
-  const int columns = std::max(1, static_cast<int>(r.w));
-  OverviewColumns.resize(static_cast<size_t>(columns));
-  const float cy = r.CenterY(), halfRange = r.h / 2 - kBandMarginDip;
-  const int played = std::clamp(static_cast<int>(std::ceil(playheadX - r.x)), 0, columns);
-  for (const OverviewBand& band : kOverviewBands) {
+  for (size_t b = 0; b < std::size(kOverviewBands); ++b) {
+    const OverviewBand& band = kOverviewBands[b];
+    std::vector<float>& out = kept->bands[b];
+    out.resize(static_cast<size_t>(columns));
     for (int i = 0; i < columns; ++i) {
       const int64_t from = i * n / columns;
       const int64_t to = std::min(std::max((i + 1) * n / columns, from + 1), n);
       uint8_t peak = 0;
       for (int64_t p = from; p < to; ++p) peak = std::max(peak, track.waveform[static_cast<size_t>(p)].*band.level);
-      OverviewColumns[static_cast<size_t>(i)] = std::max(peak / 255.0f * halfRange * band.scale, kMinBandHalf);
+      out[static_cast<size_t>(i)] = std::max(peak / 255.0f * halfRange * band.scale, kMinBandHalf);
     }
-    const Color c = ColorOf(Pal.*band.colour);
-    FillWaveColumns(OverviewColumns.data(), 0, played - 1, r.x, cy, r.h / 2, c, c, kPlayedAlpha);
-    FillWaveColumns(OverviewColumns.data(), played, columns - 1, r.x, cy, r.h / 2, c, c, kUnplayedAlpha);
+  }
+}
+
+void DrawOverviewBands(int deck, const TrackPtr& track, Rc r, float playheadX) {
+  if (track->waveform.empty()) return;
+  const int columns = std::max(1, static_cast<int>(r.w));
+  const float cy = r.CenterY(), halfRange = r.h / 2 - kBandMarginDip;
+  OverviewColumns& kept = KeptColumns[deck];
+  if (kept.track != track || kept.columns != columns || kept.halfRange != halfRange) {
+    FillOverviewColumns(*track, columns, halfRange, &kept);
+    kept.track = track;
+    kept.columns = columns;
+    kept.halfRange = halfRange;
+  }
+  const int played = std::clamp(static_cast<int>(std::ceil(playheadX - r.x)), 0, columns);
+  for (size_t b = 0; b < std::size(kOverviewBands); ++b) {
+    const Color c = ColorOf(Pal.*kOverviewBands[b].colour);
+    const float* half = kept.bands[b].data();
+    FillWaveColumns(half, 0, played - 1, r.x, cy, r.h / 2, c, c, kPlayedAlpha);
+    FillWaveColumns(half, played, columns - 1, r.x, cy, r.h / 2, c, c, kUnplayedAlpha);
   }
 }
 
@@ -210,7 +233,7 @@ void DrawOverview(int deck, Rc r) {
   const Track& track = *shot.track;
   const OverviewContext ctx{r, static_cast<double>(track.frames)};
   const float px = OverviewX(ctx, shot.position);
-  DrawOverviewBands(track, r, px);
+  DrawOverviewBands(deck, shot.track, r, px);
   if (shot.loopOn) {
     const float x1 = OverviewX(ctx, shot.loopIn), x2 = OverviewX(ctx, shot.loopOut);
     FillRect(Rc{x1, r.y, std::max(x2 - x1, kMinLoopWidthDip), r.h}, ColorOf(Pal.Green, kOverviewLoopAlpha));

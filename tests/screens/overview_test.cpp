@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/settings.h"
 #include "engine/deck_snapshot.h"
@@ -154,6 +156,35 @@ TEST_F(OverviewScreens, ThePlayedPartIsDimmedAndMarkersSitWhereTheyBelong) {
   EXPECT_TRUE(Near(Pixel(x + 200, static_cast<int>(kStrip.y) + 1), HotCueSlotColours[3], 25)) << "hot cue 4";
   const uint32_t loop = Pixel(x + 495, static_cast<int>(kStrip.y) + 4);  // between two clicks
   EXPECT_GT(Channel(loop, 8), Channel(loop, 16) + 40) << "the loop's green";
+}
+
+// The columns a deck's overview keeps between frames are its own track's at the strip's size: a
+// track swapped on the deck, or a strip that changed size and back, draws what a first drawing of
+// that track at that size draws.
+TEST_F(OverviewScreens, KeptColumnsFollowTheTrackAndTheStripSize) {
+  LoadClicks(0);
+  PlaceAtBeat(0, 40);
+  const auto strip = [] {
+    std::vector<uint32_t> pixels;
+    for (int y = static_cast<int>(kStrip.y); y < static_cast<int>(kStrip.Bottom()); ++y)
+      for (int x = static_cast<int>(kStrip.x); x < static_cast<int>(kStrip.Right()); ++x) pixels.push_back(Pixel(x, y));
+    return pixels;
+  };
+  DrawFlat([] { DrawOverview(0, kStrip); });
+  const std::vector<uint32_t> clicks = strip();
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    auto quieter = std::make_shared<Track>(*Engine.decks[0].track);
+    for (size_t i = 0; i < quieter->waveform.size(); i += 2) quieter->waveform[i] = WavePoint{};
+    Engine.decks[0].track = quieter;
+  }
+  SnapshotDecks();
+  DrawFlat([] { DrawOverview(0, kStrip); });
+  const std::vector<uint32_t> swapped = strip();
+  EXPECT_NE(swapped, clicks) << "the other track's columns show";
+  DrawFlat([] { DrawOverview(0, Rc{kStrip.x, kStrip.y, kStrip.w - 200, kStrip.h + 10}); });
+  DrawFlat([] { DrawOverview(0, kStrip); });
+  EXPECT_EQ(strip(), swapped) << "a strip drawn narrower and lower between, the same columns";
 }
 
 // ---- phase meter ---------------------------------------------------------------------------
