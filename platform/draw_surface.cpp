@@ -478,13 +478,10 @@ void DrawSurface::MarkDirty(int x, int y, int width, int height) {
   if (x1 > x0 && y1 > y0) cairo_surface_mark_dirty_rectangle(Surf(surface_), x0, y0, x1 - x0, y1 - y0);
 }
 
-Affine DrawSurface::DeviceTransform() const {
-  return Compose(transform_, Affine{scale_, 0, 0, scale_, 0, 0});
-}
-
 void DrawSurface::SetTransform(const Affine& t) {
   transform_ = t;
-  const Affine d = DeviceTransform();
+  device_ = Compose(transform_, Affine{scale_, 0, 0, scale_, 0, 0});
+  const Affine& d = device_;
   const double det = static_cast<double>(d.m11) * d.m22 - static_cast<double>(d.m12) * d.m21;
   transformUsable_ = Usable(t.m11, t.m12, t.m21, t.m22, t.dx, t.dy) && std::fabs(det) >= kMinDeterminant;
   if (!transformUsable_) return;
@@ -528,15 +525,6 @@ void DrawSurface::PopClip() {
 void DrawSurface::ResetClips() {
   clips_.clear();
   ApplyClip();
-}
-
-void DrawSurface::DeviceClip(int* x0, int* y0, int* x1, int* y1) const {
-  if (clips_.empty()) {
-    *x0 = base_.x0, *y0 = base_.y0, *x1 = base_.x1, *y1 = base_.y1;
-  } else {
-    const Box& b = clips_.back();
-    *x0 = b.x0, *y0 = b.y0, *x1 = b.x1, *y1 = b.y1;
-  }
 }
 
 PixelBox DrawSurface::PushedClip() const {

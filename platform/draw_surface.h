@@ -208,7 +208,7 @@ class DrawSurface {
   void SetTransform(const Affine& transform);
   const Affine& transform() const { return transform_; }
   // The current transform followed by the DIP scale: user space to device pixels.
-  Affine DeviceTransform() const;
+  const Affine& DeviceTransform() const { return device_; }
 
   // Aliased clip to the device-pixel bounds of a rectangle under the current transform, intersected
   // with the clip below it. Every push needs its pop; ResetClips drops them all.
@@ -217,7 +217,14 @@ class DrawSurface {
   void ResetClips();
   int clipDepth() const { return static_cast<int>(clips_.size()); }
   // The current clip in device pixels, [x0, x1) x [y0, y1); the base clip when none is pushed.
-  void DeviceClip(int* x0, int* y0, int* x1, int* y1) const;
+  void DeviceClip(int* x0, int* y0, int* x1, int* y1) const {
+    if (clips_.empty()) {
+      *x0 = base_.x0, *y0 = base_.y0, *x1 = base_.x1, *y1 = base_.y1;
+    } else {
+      const Box& b = clips_.back();
+      *x0 = b.x0, *y0 = b.y0, *x1 = b.x1, *y1 = b.y1;
+    }
+  }
   // The clip of the pushed rectangles alone, as if there were no base clip.
   PixelBox PushedClip() const;
   // A box that every later drawing call and Clear stay inside, whatever is pushed, until the next
@@ -294,6 +301,7 @@ class DrawSurface {
   int width_ = 0, height_ = 0;
   float scale_ = 1;
   Affine transform_;
+  Affine device_;  // transform_ then the DIP scale, kept with it: every culled call reads it
   bool transformUsable_ = true;
   struct Box {
     int x0, y0, x1, y1;

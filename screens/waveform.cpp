@@ -166,12 +166,17 @@ void DrawIdleLane(int deck, Rc r, bool shortLane) {
     // The next steps redraw the stretch of the lane the spot crosses, unless it wraps round to
     // the lane's start, which takes the whole travel.
     const double ahead = along + kIdleSpotAheadMs / kMsPerSecond * kIdleSpotSpeedDipPerS;
-    const float reach = kIdleSpotRadiusX + kIdleSpotEdgeDip;
+    // The box holds every pixel the spot changes: the soft glow's ellipse (no glow of its own)
+    // and the line with its glow's reach; the rest of the lane stays as it was.
+    const float scale = CurrentDpi() / kBaseDpi;
+    const float halo = (scale > 0 ? kGlowReachPx / scale : kGlowReachPx) + kIdleSpotEdgeDip;
+    const float reach = std::max(kIdleSpotRadiusX + kIdleSpotEdgeDip, kIdleSpotLineHalfDip + halo);
     const float x0 = ahead < travel ? sx - reach : r.x + kIdleMarginDip - reach;
     const float x1 = ahead < travel ? static_cast<float>(r.x + kIdleMarginDip + ahead) + reach
                                     : r.Right() - kIdleMarginDip + reach;
-    const float halfHeight = std::max(kIdleSpotRadiusY, kIdleSpotLineWidth / 2) + kIdleSpotEdgeDip;
-    RedrawPartAt(stepMs + kIdleSpotStepMs, Rc{x0, cy - halfHeight, x1 - x0, 2 * halfHeight}, stepMs + kIdleSpotAheadMs);
+    const float halfHeight = std::max(kIdleSpotRadiusY + kIdleSpotEdgeDip, kIdleSpotLineWidth / 2 + halo);
+    RedrawPartAt(stepMs + kIdleSpotStepMs, Rc{x0, cy - halfHeight, x1 - x0, 2 * halfHeight}, stepMs + kIdleSpotAheadMs,
+                 0);
     SoftGlow(sx, cy, kIdleSpotRadiusX, kIdleSpotRadiusY, DeckColourOf(deck, kIdleSpotAlpha));
     GlowLine(sx - kIdleSpotLineHalfDip, cy, sx + kIdleSpotLineHalfDip, cy, DeckColourOf(deck, kIdleSpotLineAlpha),
              kIdleSpotLineWidth);

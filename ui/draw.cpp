@@ -286,18 +286,27 @@ bool OffClip(float x0, float y0, float x1, float y1, float reach = 0) {
   const float grow = std::fabs(reach) + kCullPadDip;
   const float lx = std::min(x0, x1) - grow, hx = std::max(x0, x1) + grow;
   const float ly = std::min(y0, y1) - grow, hy = std::max(y0, y1) + grow;
-  const Affine d = Target->DeviceTransform();
-  float xs[4], ys[4];
-  MapPoint(d, lx, ly, &xs[0], &ys[0]);
-  MapPoint(d, hx, ly, &xs[1], &ys[1]);
-  MapPoint(d, lx, hy, &xs[2], &ys[2]);
-  MapPoint(d, hx, hy, &xs[3], &ys[3]);
-  if (!Finite(xs[0], xs[1], xs[2], xs[3], ys[0], ys[1], ys[2], ys[3])) return false;
+  const Affine& d = Target->DeviceTransform();
+  float dx0, dx1, dy0, dy1;  // the box's device bounds
+  if (d.m12 == 0 && d.m21 == 0) {  // no turn: two corners bound it
+    dx0 = d.m11 * lx + d.dx, dx1 = d.m11 * hx + d.dx;
+    dy0 = d.m22 * ly + d.dy, dy1 = d.m22 * hy + d.dy;
+    if (dx1 < dx0) std::swap(dx0, dx1);
+    if (dy1 < dy0) std::swap(dy0, dy1);
+  } else {
+    float xs[4], ys[4];
+    MapPoint(d, lx, ly, &xs[0], &ys[0]);
+    MapPoint(d, hx, ly, &xs[1], &ys[1]);
+    MapPoint(d, lx, hy, &xs[2], &ys[2]);
+    MapPoint(d, hx, hy, &xs[3], &ys[3]);
+    dx0 = *std::min_element(xs, xs + 4), dx1 = *std::max_element(xs, xs + 4);
+    dy0 = *std::min_element(ys, ys + 4), dy1 = *std::max_element(ys, ys + 4);
+  }
+  if (!Finite(dx0, dx1, dy0, dy1)) return false;
   int cx0, cy0, cx1, cy1;
   Target->DeviceClip(&cx0, &cy0, &cx1, &cy1);
   if (cx1 <= cx0 || cy1 <= cy0) return true;
-  return *std::max_element(xs, xs + 4) + kCullPadPx <= cx0 || *std::min_element(xs, xs + 4) - kCullPadPx >= cx1 ||
-         *std::max_element(ys, ys + 4) + kCullPadPx <= cy0 || *std::min_element(ys, ys + 4) - kCullPadPx >= cy1;
+  return dx1 + kCullPadPx <= cx0 || dx0 - kCullPadPx >= cx1 || dy1 + kCullPadPx <= cy0 || dy0 - kCullPadPx >= cy1;
 }
 bool OffClip(Rc r, float reach = 0) { return OffClip(r.x, r.y, r.x + r.w, r.y + r.h, reach); }
 }  // namespace

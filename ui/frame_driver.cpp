@@ -39,9 +39,9 @@ struct StillArea {
 StillArea StillNow, StillShown;
 uint64_t RedrawRequests = 0;
 
-// The device pixels of r under the frame's transform, grown by the glow's reach; false when r
-// cannot be placed (not on the frame, or not finite).
-bool DeviceBoxOf(Rc r, PixelBox* box) {
+// The device pixels of r under the frame's transform, grown by reach; false when r cannot be
+// placed (not on the frame, or not finite).
+bool DeviceBoxOf(Rc r, PixelBox* box, int reach = kGlowReachPx) {
   DrawSurface* frame = FrameTarget();
   if (!frame || DrawTarget() != frame || !std::isfinite(r.x) || !std::isfinite(r.y) || !std::isfinite(r.w) ||
       !std::isfinite(r.h) || r.w < 0 || r.h < 0)
@@ -54,8 +54,8 @@ bool DeviceBoxOf(Rc r, PixelBox* box) {
   MapPoint(d, r.Right(), r.Bottom(), &xs[3], &ys[3]);
   auto lo = [](const float* v) { return std::clamp(*std::min_element(v, v + 4), -kFar, kFar); };
   auto hi = [](const float* v) { return std::clamp(*std::max_element(v, v + 4), -kFar, kFar); };
-  *box = PixelBox{static_cast<int>(std::floor(lo(xs))) - kGlowReachPx, static_cast<int>(std::floor(lo(ys))) - kGlowReachPx,
-                  static_cast<int>(std::ceil(hi(xs))) + kGlowReachPx, static_cast<int>(std::ceil(hi(ys))) + kGlowReachPx};
+  *box = PixelBox{static_cast<int>(std::floor(lo(xs))) - reach, static_cast<int>(std::floor(lo(ys))) - reach,
+                  static_cast<int>(std::ceil(hi(xs))) + reach, static_cast<int>(std::ceil(hi(ys))) + reach};
   return true;
 }
 
@@ -211,10 +211,10 @@ void RedrawNextFrame() {
   RedrawDue = 0;
 }
 
-void RedrawPartAt(uint64_t monotonicMs, Rc r, uint64_t untilMs) {
+void RedrawPartAt(uint64_t monotonicMs, Rc r, uint64_t untilMs, int reachPx) {
   ++RedrawRequests;
   PixelBox box;
-  if (!DeviceBoxOf(r, &box)) {
+  if (!DeviceBoxOf(r, &box, std::clamp(reachPx, 0, kGlowReachPx))) {
     RedrawAt(monotonicMs);
     return;
   }

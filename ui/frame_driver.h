@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "ui/draw.h"
+#include "ui/glow.h"
 
 // A client area narrower or lower than this (pixels) is not drawn; the tick still runs.
 inline constexpr int kMinDrawPixels = 200;
@@ -59,8 +60,9 @@ void RedrawAt(uint64_t monotonicMs);
 void RedrawNextFrame();
 // The same for what changes only inside r (DIPs under the current transform, on the frame; its
 // queued glows included) up to untilMs: a frame that only such requests ask for redraws their
-// boxes alone (grown by the glow's reach), those far apart in passes of their own.
-void RedrawPartAt(uint64_t monotonicMs, Rc r, uint64_t untilMs);
+// boxes alone (grown by reachPx, frame pixels, the farthest a glow reaches unless told nearer),
+// those far apart in passes of their own.
+void RedrawPartAt(uint64_t monotonicMs, Rc r, uint64_t untilMs, int reachPx = kGlowReachPx);
 // A blink lit on the even periodMs periods of the clock; asks for the frame of its next switch
 // (of r alone when r is given).
 bool BlinkLit(uint64_t nowMs, uint64_t periodMs);

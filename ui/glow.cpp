@@ -48,11 +48,12 @@ constexpr float kEdgePx = 2.0f;
 // A glow whose alpha is under half a level changes no pixel (premultiplied: no channel exceeds it).
 constexpr float kInvisible = 0.5f;
 static_assert(kGlowReachPx >= kMaxReachPx + kEdgePx, "a glow changes pixels up to its reach");
-// How far a pixel of the composited glow depends on the glow target, in frame pixels: the wide
-// blur's taps at quarter resolution, and the resampling down and up on either side.
-constexpr int kDependPx = 4 * kWideTaps + 4 * 2 + 2 * 2 + 2 * kTightTaps;
-// A part of the frame redrawn works the glow out this far around it (whole tiles).
-constexpr int kPartMarginPx = (kDependPx + kTile - 1) / kTile * kTile;
+// A part of the frame redrawn works the glow out this far around it (whole tiles). Its changes
+// lie a glow's reach inside it, so the planes beyond it still hold what they would hold if worked
+// out afresh, and the blurs may read them. What cannot be read is which columns of a row beyond
+// the tiles worked on hold something of the tight blur (B.litLo, noted anew each pass): the part's
+// pixels read the combined glow a half pixel around them, and that reads the tight blur's taps.
+constexpr int kPartMarginPx = ((1 + kTightTaps) * 2 + kTile - 1) / kTile * kTile;
 // Fewer tiles than this are worked on by the calling thread alone.
 constexpr size_t kFewTiles = 1024;
 // Columns (DIPs) of a column glow marked as one box.
@@ -552,8 +553,8 @@ TileBox TilesOf(const PixelBox& box, int grow) {
                  std::clamp((box.y1 + grow + kTile - 1) / kTile, 0, B.th)};
 }
 
-// A part of the frame redrawn: the glow is worked out only near it (the tiles whose glow target
-// its pixels depend on, see MarkLimit) and added only inside it.
+// A part of the frame redrawn: the glow is worked out only near it (see kPartMarginPx) and added
+// only inside it.
 void CollectPartSpans(const PixelBox& part) {
   const TileBox inside = TilesOf(part, 0);
   B.partSpans.clear();
@@ -564,9 +565,15 @@ void CollectPartSpans(const PixelBox& part) {
   }
 }
 
-// The smallest box of tiles holding every tile an earlier pass left something in, as B.was*.
-void NoteTilesLeft() {
+// A box of tiles holding every tile an earlier pass left something in, as B.was*: the smallest
+// after a whole frame; after a part, the last box and the part's tiles, which needs no scan of
+// the whole frame's masks.
+void NoteTilesLeft(bool part) {
   const Area area = AreaInUse();
+  if (part) {
+    B.wasX0 = area.x0, B.wasY0 = area.y0, B.wasX1 = area.x1, B.wasY1 = area.y1;
+    return;
+  }
   int x0 = area.x1, y0 = area.y1, x1 = area.x0, y1 = area.y0;
   for (int ty = area.y0; ty < area.y1; ++ty) {
     const size_t row = static_cast<size_t>(ty) * B.tw;
@@ -612,7 +619,7 @@ bool RunGlowPass(DrawSurface* frame, const PixelBox* part) {
     std::copy_n(&B.marked[i0], n, &B.wasMarked[i0]);
     std::copy_n(&B.tight[i0], n, &B.wasTight[i0]);
   });
-  NoteTilesLeft();
+  NoteTilesLeft(part != nullptr);
   CollectSpans(B.marked, &B.spans, MarkArea());
   CollectSpans(B.tight, &B.tightSpans, MarkArea());
   if (part) CollectPartSpans(*part);
