@@ -422,10 +422,15 @@ TEST(PartBoxes, NearBoxesJoinFarOnesStayApart) {
 namespace {
 int LightStep = 0;
 std::vector<PixelBox> ShownBoxes;
-// Two glowing lights that step along and change alone, over a dark frame.
+// Two glowing lights that step along and change alone, over a dark frame, among still glows
+// just beyond their boxes, whose blurs the parts' glow reads.
 void DrawTwoLights() {
   FillRect(Rc{0, 0, TargetWidth(), TargetHeight()}, ColorOf(0x101010));
   for (const Rc r : {Rc{40, 40, 60, 30}, Rc{330, 160, 60, 30}}) {
+    const float reach = kGlowReachPx;
+    GlowLine(r.x - 2 * reach, r.y - reach - 6, r.Right() + 2 * reach, r.y - reach - 6, ColorOf(0x40FF80, 0.9f), 3);
+    GlowOutline(Rc{r.x - reach - 30, r.y - 20, 24, r.h + 60}, 4, ColorOf(0xFF40C0, 0.8f), 2);
+    GlowCircle(r.Right() + reach + 12, r.Bottom() + reach + 4, 9, ColorOf(0x80C0FF, 0.9f));
     RedrawPartAt(0, r, UINT64_MAX);
     FillRoundedRect(Rc{r.x + 5.0f * LightStep, r.y, 30, 30}, 8, ColorOf(LightStep % 2 ? 0xFF8040 : 0x40A0FF));
     GlowCircle(r.x + 5.0f * LightStep + 15, r.CenterY(), 14, ColorOf(0xFFFFFF, 0.8f));
