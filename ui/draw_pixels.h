@@ -61,6 +61,9 @@ struct PixelImage {
 // every row is written while it is in cache; the rows are shared among the draw workers. Handles transforms that scale and move alike on both
 // axes with every image's corner on a whole device pixel; returns false (drawing nothing) otherwise.
 bool DrawPixelImages(DrawSurface& target, const PixelImage* images, const float* opacity, int count);
+// Images are blended eight pixels a register where the processor has AVX2, four otherwise; both
+// give the very same pixels. False forces four (to compare them); returns whether eight are used.
+bool UseWideBlends(bool wide);
 
 // A premultiplied image (rows width words apart) over the target's pixels with its top-left pixel
 // on device pixel (left, top), inside the target's clip, ignoring the transform. On the calling

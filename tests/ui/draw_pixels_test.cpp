@@ -190,3 +190,44 @@ TEST(PixelImages, ClippedAndInvisibleImages) {
   EXPECT_EQ(lit, 400);
   ReleaseDevice();
 }
+
+// Eight pixels a register blend exactly what four do: random premultiplied images (some groups
+// wholly empty) at full and partial opacity over a random frame, with row lengths that leave
+// short groups at the ends.
+TEST(PixelImages, EightPixelsARegisterBlendWhatFourBlend) {
+  if (!UseWideBlends(true)) GTEST_SKIP() << "this processor has no AVX2";
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  auto premultiplied = [&] {
+    const uint32_t a = next() >> 24;
+    uint32_t p = a << 24;
+    for (int c = 0; c < 24; c += 8) p |= (next() >> 24) * a / 255 << c;
+    return p;
+  };
+  std::vector<uint32_t> under(kW * kH), light(61 * 47);
+  for (uint32_t& p : under) p = premultiplied();
+  for (size_t i = 0; i < light.size(); ++i) light[i] = i % 61 < 16 ? 0 : premultiplied();
+  auto blend = [&](bool wide) {
+    UseWideBlends(wide);
+    EXPECT_TRUE(CreateDevice(kW, kH, 1));
+    BeginDraw();
+    DrawSurface* target = DrawTarget();
+    PixelView v = FrameImage();
+    for (int y = 0; y < kH; ++y) std::copy_n(&under[static_cast<size_t>(y) * kW], kW, v.pixels + static_cast<size_t>(y) * v.stride);
+    target->MarkDirty(0, 0, kW, kH);
+    const PixelImage images[2] = {{light.data(), 61, 47, 3, 5, false}, {light.data(), 61, 47, 70, 40, false}};
+    const float opacity[2] = {1.0f, 0.37f};
+    EXPECT_TRUE(DrawPixelImages(*target, images, opacity, 2));
+    std::vector<uint32_t> out;
+    v = FrameImage();
+    for (int y = 0; y < kH; ++y) out.insert(out.end(), v.pixels + static_cast<size_t>(y) * v.stride, v.pixels + static_cast<size_t>(y) * v.stride + kW);
+    ReleaseDevice();
+    return out;
+  };
+  const std::vector<uint32_t> wide = blend(true), narrow = blend(false);
+  UseWideBlends(true);
+  size_t differing = 0, changed = 0;
+  for (size_t i = 0; i < wide.size(); ++i) differing += wide[i] != narrow[i], changed += wide[i] != under[i];
+  EXPECT_EQ(differing, 0u);
+  EXPECT_GT(changed, 2000u) << "both images blended";
+}
