@@ -77,10 +77,10 @@ done
 start=$(ticks /proc/"$app_pid"/stat)
 if [ -n "${VELDMIX_IDLE_PERF:-}" ]; then  # a profile of the same seconds, for perf report
   perf record -e cpu-clock -g -o "$VELDMIX_IDLE_PERF" -p "$app_pid" -- sleep "$seconds" >/dev/null 2>&1
-elif perf probe -q -x "$app" --add DrawWindowFrame 2>/dev/null; then  # frames drawn, by a uprobe
-  perf stat -e probe_veldmix:DrawWindowFrame -p "$app_pid" -- sleep "$seconds" 2>&1 |
-    awk '/DrawWindowFrame/{print "frames drawn: " $1}'
-  perf probe -q --del probe_veldmix:DrawWindowFrame
+elif perf probe -q -x "$app" --add EndFrameInput 2>/dev/null; then  # frames drawn (each ends its input once), by a uprobe
+  perf stat -e probe_veldmix:EndFrameInput -p "$app_pid" -- sleep "$seconds" 2>&1 |
+    awk '/EndFrameInput/{print "frames drawn: " $1}'
+  perf probe -q --del probe_veldmix:EndFrameInput
 else
   sleep "$seconds"
 fi
