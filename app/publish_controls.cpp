@@ -39,7 +39,13 @@ bool IsStopEffect(uint32_t effect) { return effect == kFxBrake || effect == kFxB
 // Read-and-reset of a meter the render raises.
 float TakePeak(std::atomic<float>& peak) { return peak.exchange(0.0f); }
 
-float Decayed(float shown, float factor, float peak) { return std::max(shown * factor, peak); }
+// A level falling away reaches exactly zero once no meter could show it: a screen at rest then
+// stays the same, and is not redrawn while the levels creep towards zero for many seconds.
+constexpr float kShownFloor = 1e-5f;
+float Decayed(float shown, float factor, float peak) {
+  const float level = std::max(shown * factor, peak);
+  return level < kShownFloor ? 0.0f : level;
+}
 
 // One deck's view into its engine deck. Caller holds the engine lock.
 void PublishDeck(int d, DeckView& view, DeckState& deck) {

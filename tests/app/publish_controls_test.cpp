@@ -278,6 +278,10 @@ TEST_F(Publish, MetersTakeThePeaksAndDecayAndTheClipLightHolds) {
   Engine.clipped.store(true);
   DemoTickAt(kT0 + 600);
   EXPECT_EQ(Meters.clipUntilMs, kT0 + 1300);
+  // With no more peaks every level comes to rest at zero within seconds of ticks.
+  for (int tick = 1; tick <= 200; ++tick) DemoTickAt(kT0 + 600 + 15 * tick);
+  EXPECT_EQ(LiveDeckViews[0].meterLevel, 0.0f);
+  EXPECT_EQ(Meters.masterLeft + Meters.masterRight + Meters.microphone + Meters.limiterDb + Meters.spectrum[3], 0.0f);
 }
 
 TEST_F(Publish, DropoutsAreLoggedAtMostEveryTenSeconds) {
