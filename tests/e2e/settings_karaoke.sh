@@ -55,7 +55,9 @@ start_app() {
 stop_app() {
   kill -TERM "$app_pid"
   wait_for 20 sh -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end after SIGTERM"
-  wait "$app_pid" || fail "the program ended with an error"
+  local status=0
+  wait "$app_pid" || status=$?
+  [ "$status" = 0 ] || fail "the program ended with an error (exit status $status)"
   app_pid=""
 }
 shot() { screen_shot "$artifacts/$1.png" || fail "no screenshot $1"; }
