@@ -17,11 +17,14 @@ export VELDMIX_BUILD="$build"
 # The test sound server: null sinks for the outputs and the microphone, stopped on exit.
 eval "$(VELDMIX_AUDIO_OWNER=$$ "$root/scripts/test_audio_server.sh" start)"
 sanitized_log="$(mktemp /tmp/veldmix-sanitized-build-XXXXXX)"
+alone_log="$(mktemp /tmp/veldmix-compile-alone-XXXXXX)"
 builder=""
+alone=""
 cleanup() {
   if [ -n "$builder" ]; then kill -- "-$builder" 2>/dev/null || kill "$builder" 2>/dev/null || true; fi
+  if [ -n "$alone" ]; then kill -- "-$alone" 2>/dev/null || kill "$alone" 2>/dev/null || true; fi
   "$root/scripts/test_audio_server.sh" stop "$VELDMIX_AUDIO_DIR"
-  rm -f "$sanitized_log"
+  rm -f "$sanitized_log" "$alone_log"
 }
 trap cleanup EXIT
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -33,11 +36,15 @@ if chrt --idle 0 true 2>/dev/null; then idle=(chrt --idle 0 nice -n 19); fi
 set -m
 "${idle[@]}" "$root/scripts/build_sanitized.sh" >"$sanitized_log" 2>&1 &
 builder=$!
+# Every source compiled on its own (syntax only), beside everything else and in no test slot: it
+# takes only the time the tests leave, so the end-to-end checks keep both their slots.
+nice -n 19 /usr/bin/python3 "$root/scripts/compile_alone.py" "$build" >"$alone_log" 2>&1 &
+alone=$!
 set +m
 status=0
 # Scripts labelled "pending" check a goal this build does not reach yet (the README names it);
 # `ctest -L pending` runs them.
-(cd "$build" && ctest --output-on-failure --timeout 600 -j "$jobs" -LE 'pending|unit') || status=$?
+(cd "$build" && ctest --output-on-failure --timeout 600 -j "$jobs" -LE 'pending|unit|alone') || status=$?
 # The rest of the sanitized build at the normal priority (an idle-class one would wait for ever
 # on a machine that others keep busy): the idle one is ended and the build picks up where it was.
 mark "tests done; finishing the sanitized build"
@@ -60,5 +67,12 @@ suites="$sanitized/suites"
 # One more process than cores: the suites wait on sound servers, sockets and timers for about a
 # fifth of their time, which a third process fills (on two cores: 4.5 minutes instead of 5.4).
 (cd "$suites" && ctest --output-on-failure --timeout 600 -j "$((jobs + 1))") || status=$?
+mark "every source compiled on its own"
+if ! wait "$alone"; then
+  cat "$alone_log" >&2
+  echo "test.sh: a source does not compile on its own" >&2
+  status=1
+fi
+alone=""
 mark "done (status $status)"
 exit "$status"

@@ -84,7 +84,7 @@ void ShowUpdateNotice(uint64_t nowMs) {
     if (static_cast<int64_t>(BuildStamp()) != Settings.PendingBuild) {
       Settings.Installed = Settings.Pending;
       std::error_code ignored;
-      std::filesystem::remove_all(WideToUtf8(UpdateDownloadFolder()), ignored);
+      std::filesystem::remove_all(PathToBytes(UpdateDownloadFolder()), ignored);
       WriteLog(L"Updates: now running the update put on the site {}", FormatStamp(Settings.Pending));
       ShowStatus(UiFormat(L"Veldmix has been updated \u2014 this is version {}", L"" VELDMIX_VERSION), kUpdatedNoticeMs);
     } else {
@@ -158,6 +158,7 @@ struct FrameMemory {
   uint64_t browser = 0;  // what the browser's area showed
   int browserSettle = 0;  // frames that draw the browser's area after it changed
   uint64_t browserKept = 0;  // frames that kept the browser's area
+  float pointerX = 0.0f, pointerY = 0.0f;  // where the pointer was for `signature`
 };
 FrameMemory Shown;
 
@@ -184,9 +185,28 @@ bool ScreenChanged(const FrameWindow& window, FrameAsk ask, uint64_t signature) 
   return WholeFrameAsked(window, ask) || signature != Shown.signature;
 }
 
+// The screen changed only where the pointer went: with it put back where the last drawn frame
+// had it, the screen would show what that frame showed.
+bool PointerMovedAlone(const FrameWindow& window, FrameAsk ask, uint64_t nowMs) {
+  const float x = Input.x, y = Input.y;
+  if ((x == Shown.pointerX && y == Shown.pointerY) || WholeFrameAsked(window, ask) || nowMs >= RedrawDueMs())
+    return false;
+  Input.x = Shown.pointerX, Input.y = Shown.pointerY;
+  const uint64_t signature = MainScreenSignature(nowMs);
+  Input.x = x, Input.y = y;
+  return signature == Shown.signature;
+}
+
 }  // namespace
 
 void NoteScreenEvent() { Shown.eventSince = true; }
+
+void NoteWindowEvent(WindowEventKind kind) {
+  if (kind == WindowEventKind::Timer || kind == WindowEventKind::None) return;
+  const bool buttons = Input.held || Input.pressed || Input.released || Input.rightPressed;
+  if (kind == WindowEventKind::MouseMove && !buttons && ActiveControlId == kNoActiveControl) return;
+  NoteScreenEvent();
+}
 
 uint64_t DrawnFrameCount() { return Shown.drawn; }
 
@@ -225,6 +245,8 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
   const bool drawable = WindowDrawable(window);
   const bool changed =
       drawable && (nowMs >= RedrawDueMs() || ScreenChanged(window, ask, MainScreenSignature(nowMs)));
+  // A hover shows in the frame that draws it; only other changes need frames to settle.
+  const bool settles = changed && !PointerMovedAlone(window, ask, nowMs);
   // With nothing else changed, only the parts that changed or animate are drawn (the whole, when
   // one of them cannot be drawn alone or the last change is still settling).
   uint64_t partSignatures[kScreenParts];
@@ -257,7 +279,7 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
       Shown.drawnOnce = true;
       Shown.window = window;
       Shown.eventSince = false;
-      Shown.settleFrames = changed ? kSettleFrames : std::max(0, Shown.settleFrames - 1);
+      Shown.settleFrames = settles ? kSettleFrames : std::max(0, Shown.settleFrames - 1);
     }
   }
   Shown.drawn += drawn;
@@ -266,6 +288,7 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
   if (drawn) {
     const uint64_t afterMs = FrameNowHook();
     Shown.signature = MainScreenSignature(afterMs);
+    Shown.pointerX = Input.x, Shown.pointerY = Input.y;
     for (int p = 0; p < kScreenParts; ++p) Shown.partSignatures[p] = ScreenPartSignature(p, afterMs);
     if (!partOnly) Shown.browser = BrowserSignature(afterMs);
   }

@@ -5,6 +5,7 @@
 // for after the frame. UI thread.
 #include <cstdint>
 
+#include "platform/window.h"
 #include "ui/frame_driver.h"
 #include "ui/knobs.h"
 
@@ -46,6 +47,11 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask = FrameAsk::Paint);
 extern bool FullRedraw;
 // Something the screen may show changed outside the tick: a window event, a worker's result.
 void NoteScreenEvent();
+// A window event as the message loop takes it, before it is handled: anything but the frame
+// timer is a screen event, except the pointer moving with no button down or control held. What
+// that changes (a hover) the screen's signature follows, and a frame drawn for it alone is not
+// followed by frames that settle it.
+void NoteWindowEvent(WindowEventKind kind);
 // Frames drawn since start (for measurements), and of them the parts of frames: what an
 // animation asked for, drawn and presented alone while nothing else changed.
 uint64_t DrawnFrameCount();

@@ -24,8 +24,8 @@ constexpr int kUsageExitCode = 2;  // as command-line programs answer a wrong sw
 // on this process's working folder.
 std::wstring AbsolutePath(const std::wstring& path) {
   std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(WideToUtf8(path)), ec);
-  return ec ? path : Utf8ToWide(absolute.lexically_normal().string());
+  const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(PathToBytes(path)), ec);
+  return ec ? path : PathFromBytes(absolute.lexically_normal().string());
 }
 
 }  // namespace
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   InstallShellHooks();
   InstallSelfTestHooks();
   std::vector<std::wstring> arguments;
-  for (int i = 1; i < argc; ++i) arguments.push_back(Utf8ToWide(argv[i]));
+  for (int i = 1; i < argc; ++i) arguments.push_back(PathFromBytes(argv[i]));
   const bool testRun = IsTestRun(arguments);
   // A switch is never a track to load, nor something to hand to a running copy.
   if (const std::wstring bad = testRun ? std::wstring() : FirstBadSwitch(arguments); !bad.empty()) {

@@ -18,6 +18,7 @@
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
+#include "broadcast/mix_recording.h"
 #include "control/midi_devices.h"
 #include "control/remote_server.h"
 #include "control/timecode.h"
@@ -42,6 +43,7 @@
 #include "platform/ui_post.h"
 #include "platform/window.h"
 #include "settings/tour.h"
+#include "ui/language.h"
 
 float UiScale = 1.0f;
 SelfTestRequest SelfTest;
@@ -56,6 +58,8 @@ constexpr unsigned kStopPollMs = 100;
 
 constexpr const wchar_t* kTestSwitches[] = {L"--selftest", L"--stemtest", L"--karaoketest", L"--featuretest"};
 constexpr size_t kTestRunMinArguments = 3;
+// Long enough to be read past the first-run tour that opens with it.
+constexpr int kSettingsNotSavedMs = 12000;
 
 int Scaled(int dips) { return static_cast<int>(static_cast<float>(dips) * UiScale); }
 
@@ -70,6 +74,40 @@ bool PlaceMainWindow() {
   // A minimum above the work area would keep the window from fitting even when maximised.
   SetWindowMinimumSize(std::min(work.w, Scaled(kMinimumWidth)), std::min(work.h, Scaled(kMinimumHeight)));
   return width < Scaled(kMaximiseBelowWidth) || height < Scaled(kMaximiseBelowHeight);
+}
+
+// The newest dated backup that holds a library database; empty when there is none.
+std::wstring NewestLibraryBackup() {
+  const std::wstring dir = BackupsDir();
+  if (dir.empty()) return {};
+  std::string newest;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(WideToUtf8(dir), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().native();
+    std::error_code fileEc;
+    if (name.size() == kBackupNameChars && name > newest &&
+        std::filesystem::is_regular_file(it->path() / WideToUtf8(kDatabaseFileName), fileEc))
+      newest = name;
+  }
+  return newest.empty() ? std::wstring() : JoinPath(dir, Utf8ToWide(newest));
+}
+
+// A library that was found but not loaded: what was found, that the file stays as it is, and
+// where the last good copy of it is.
+void SayLibraryNotLoaded() {
+  const std::wstring backup = NewestLibraryBackup();
+  WriteLog(L"Library: database.tsv wasn't loaded ({}); saving is off for this run; the last good backup: {}",
+           LibraryRefusal, backup.empty() ? L"none" : backup);
+  // Without a word the user's cue and grid edits would be lost at exit.
+  ShowConfirmPrompt(
+      L"Library not saved this time",
+      backup.empty() ? TranslateFormat(L"Your library database {} was not loaded: {}.\n\nThe file is left as it is; "
+                                       L"changes made now won't be saved.\n\nThere is no backup of it yet.",
+                                       ShownFolder(DatabasePath()), LibraryRefusal)
+                     : TranslateFormat(L"Your library database {} was not loaded: {}.\n\nThe file is left as it is; "
+                                       L"changes made now won't be saved.\n\nThe last good backup is in {}.",
+                                       ShownFolder(DatabasePath()), LibraryRefusal, ShownFolder(backup)),
+      L"OK", L"", nullptr, nullptr, L"!", Pal.Yellow);
 }
 
 // Said once: whether a machine short of memory can page out the code the audio thread runs.
@@ -87,7 +125,7 @@ void LogMemoryLock() {
 }
 
 std::wstring FileStem(const std::wstring& path) {
-  return Utf8ToWide(std::filesystem::path(WideToUtf8(path)).stem().string());
+  return PathFromBytes(std::filesystem::path(PathToBytes(path)).stem().string());
 }
 
 }  // namespace
@@ -142,15 +180,13 @@ bool CreateMainWindow() {
   std::wstring fontError;
   if (!LoadFontAliases(&fontError)) WriteLog(L"The font aliases couldn't be loaded ({})", fontError);
   LoadSettings();
+  if (const UiText unsaved = SettingsNotSaved(); !unsaved.empty()) {
+    WriteLog(L"Said on screen: {}", unsaved);
+    ShowStatus(unsaved, kSettingsNotSavedMs);
+  }
   LoadDatabase();
   if (LibraryNoSave) {
-    WriteLog(L"Library: database.tsv couldn't be read; saving is off for this run");
-    // Without a word the user's cue and grid edits would be lost at exit.
-    ShowConfirmPrompt(L"Library not saved this time",
-                      L"Veldmix couldn't open your library database (another program may be using it).\n\nYour "
-                      L"cue points and analysis are safe, but changes made now won't be saved.\n\nClose other "
-                      L"programs that might be using it, then restart Veldmix.",
-                      L"OK", L"", nullptr, nullptr, L"!", Pal.Yellow);
+    SayLibraryNotLoaded();
   } else if (!TestMode) {
     DailyBackup();
   }
@@ -211,8 +247,7 @@ int RunMessageLoop() {
         break;
     }
     if (!NextWindowEvent(&event, kStopPollMs)) break;
-    // Anything but the frame timer may change what the screen shows (the timer's frame looks).
-    if (event.kind != WindowEventKind::Timer && event.kind != WindowEventKind::None) NoteScreenEvent();
+    NoteWindowEvent(event.kind);
     MainWndProc(event);
     PumpSecondWindows();
   }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "app/shutdown.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "broadcast/audio_stream.h"
@@ -76,6 +77,6 @@ void InstallShellHooks() {
   ClipboardReadHook = ReadClipboardText;
   ClipboardWriteHook = WriteClipboardText;
   // settings/
-  CloseMainWindowHook = DestroyMainWindow;
+  CloseMainWindowHook = CloseWhenSaved;
   TestOutputPathHook = TestOutputPath;
 }

@@ -1,7 +1,9 @@
 #include "app/shutdown.h"
 
+#include "app/main_window.h"
 #include "app/session.h"
 #include "base/log.h"
+#include "base/palette.h"
 #include "base/settings.h"
 #include "base/test_mode.h"
 #include "broadcast/audio_stream.h"
@@ -28,10 +30,36 @@
 #include "platform/window.h"
 #include "settings/demo_tracks.h"
 #include "settings/updates.h"
+#include "ui/language.h"
+#include "ui/modal.h"
 
 namespace {
 bool g_stoppedAndSaved = false;
+
+void AskBeforeDroppingLibraryChanges() {
+  WriteLog(L"Library: the changes couldn't be saved before closing ({}); asking", LibrarySaveFault.detail);
+  ShowConfirmPrompt(L"Library changes not saved",
+                    TranslateFilled(UiFormat(L"Veldmix couldn't save your library changes: {}.", LibrarySaveCause())) +
+                        L"\n\nClosing now loses them. Make room on the disk or fix the cause, then try again.",
+                    L"TRY AGAIN", L"CLOSE WITHOUT SAVING", CloseWhenSaved,
+                    [] {
+                      WriteLog(L"Library: closed without saving the changes");
+                      DestroyMainWindow();
+                    },
+                    L"!", Pal.Yellow);
+  Prompt.escapeCancels = true;  // a stray Esc must not throw the changes away
+}
 }  // namespace
+
+void CloseWhenSaved() {
+  // The frame's autosave may not have tried since the last change; a save that works now closes
+  // without a word.
+  if (TestMode || LibraryNoSave || !LibraryDirty || SaveDatabase()) {
+    DestroyMainWindow();
+    return;
+  }
+  AskBeforeDroppingLibraryChanges();
+}
 
 void StopAndSaveAll() {
   if (g_stoppedAndSaved) return;

@@ -3,6 +3,11 @@
 // user's state saved, once per process, whichever way the run ends (window closed, stop signal,
 // session end).
 
+// The user asked to close (the close button, Alt+F4, the window menu, an update's install). With
+// library changes unsaved it saves once more first and, when that fails too, asks: TRY AGAIN
+// (the same again) or CLOSE WITHOUT SAVING; Esc leaves the program running, the changes still
+// marked. Otherwise, and in test mode, the window goes at once (DestroyMainWindow). UI thread.
+void CloseWhenSaved();
 // Stops everything and saves the session, the library and the settings (nothing is saved in
 // test mode); ends with the log line "Veldmix closed". Runs once: later calls return at once.
 // UI thread.

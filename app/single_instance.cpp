@@ -103,7 +103,8 @@ std::string EncodeHandOffText(const std::wstring& text) {
   data.reserve((text.size() + 1) * 2);
   for (wchar_t c : text) {
     auto code = static_cast<uint32_t>(c);
-    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = kReplacement;
+    // A file name's escaped byte (a lone U+DC80..U+DCFF) travels as itself, so the path arrives whole.
+    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF && !IsRawByteChar(c))) code = kReplacement;
     if (code >= 0x10000) {
       code -= 0x10000;
       PutUnit(&data, static_cast<uint16_t>(0xD800 + (code >> 10)));
@@ -134,7 +135,8 @@ std::wstring DecodeHandOffText(std::string_view data) {
         continue;
       }
     }
-    text += (unit >= 0xD800 && unit <= 0xDFFF) ? kReplacement : static_cast<wchar_t>(unit);
+    const auto kept = static_cast<wchar_t>(unit);
+    text += (unit >= 0xD800 && unit <= 0xDFFF && !IsRawByteChar(kept)) ? kReplacement : kept;
   }
   return text;
 }

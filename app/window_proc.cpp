@@ -241,7 +241,7 @@ void OnDropFile(const WindowEvent& e) {
 
 void OnCommand(int command) {
   if (command == kCommandAbout) ShowAboutBox();
-  else if (command == kCommandExit) DestroyMainWindow();
+  else if (command == kCommandExit) CloseWhenSaved();
 }
 
 // What Windows treats as a system key: anything with Alt. Alt+"/" and Alt+"?" open the About
@@ -249,7 +249,7 @@ void OnCommand(int command) {
 bool OnSystemKey(const WindowEvent& e) {
   if (!e.alt) return false;
   if (e.symbol == L'/' || e.symbol == L'?') OnCommand(kCommandAbout);
-  else if (e.key == Vk::F4) DestroyMainWindow();
+  else if (e.key == Vk::F4) CloseWhenSaved();
   return true;
 }
 
@@ -294,7 +294,7 @@ void MainWndProc(const WindowEvent& e) {
       RenderFrame(FrameAsk::Paint);
       break;
     case WindowEventKind::Close:
-      DestroyMainWindow();
+      CloseWhenSaved();
       break;
     case WindowEventKind::SessionEnd:
       WriteLog(L"The desktop session is ending");

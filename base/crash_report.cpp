@@ -160,7 +160,7 @@ void InstallCrashHandlers(const std::wstring& supportFolder) {
   g_supportFolder = supportFolder;
   g_markerPath[0] = '\0';
   if (!supportFolder.empty()) {
-    const std::string marker = WideToUtf8(JoinPath(supportFolder, L"last-crash"));
+    const std::string marker = PathToBytes(JoinPath(supportFolder, L"last-crash"));
     // A cut path would name another file: then only the report child writes the marker.
     if (marker.size() < kMarkerPathBytes) {
       marker.copy(g_markerPath, marker.size());

@@ -1,5 +1,6 @@
 #include "base/files.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 
@@ -8,6 +9,7 @@
 
 #include "base/log.h"
 #include "base/text_file.h"
+#include "base/text_parse.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 
@@ -21,10 +23,16 @@ std::wstring MadeFolder(const std::wstring& path) {
   return path;
 }
 
-bool WriteLogged(const std::wstring& target, const std::string& bytes) {
+std::mutex g_failedLock;
+size_t g_failedCount = 0;
+FailedWrite g_lastFailed;
+
+bool WriteLogged(const std::wstring& target, const std::string& bytes, std::wstring* errorOut) {
   std::wstring error;
   if (WriteBytesAtomic(target, bytes, &error)) return true;
   WriteLog(L"Couldn't write {} ({})", target, error);
+  NoteFailedWrite(target, error);
+  if (errorOut) *errorOut = error;
   return false;
 }
 }  // namespace
@@ -47,12 +55,42 @@ std::wstring ListFileLeaf(const std::wstring& listName) {
 
 std::wstring ListFileName(const std::wstring& listName) { return JoinPath(ListsDir(), ListFileLeaf(listName)); }
 
-bool WriteFileAtomic(const std::wstring& target, const std::wstring& text) {
-  return WriteLogged(target, WideToUtf8(text));
+bool WriteFileAtomic(const std::wstring& target, const std::wstring& text, std::wstring* error) {
+  return WriteLogged(target, PathToBytes(text), error);
 }
 
-bool WriteUtf8File(const std::wstring& path, const std::wstring& text) {
-  return WriteLogged(path, "\xEF\xBB\xBF" + WideToUtf8(text));
+UiText WriteFailureCause(int systemError, const std::wstring& detail) {
+  return systemError != 0 ? UiText(WriteCauseText(systemError)) : FailureCause(detail);
+}
+
+bool WriteUtf8File(const std::wstring& path, const std::wstring& text, std::wstring* error) {
+  return WriteLogged(path, "\xEF\xBB\xBF" + PathToBytes(text), error);
+}
+
+void NoteFailedWrite(const std::wstring& file, const std::wstring& error) {
+  std::lock_guard<std::mutex> guard(g_failedLock);
+  ++g_failedCount;
+  g_lastFailed = FailedWrite{file, error};
+}
+
+size_t FailedWriteCount() {
+  std::lock_guard<std::mutex> guard(g_failedLock);
+  return g_failedCount;
+}
+
+FailedWrite LastFailedWrite() {
+  std::lock_guard<std::mutex> guard(g_failedLock);
+  return g_lastFailed;
+}
+
+UiText FailureCause(const std::wstring& error) {
+  // A file name may hold ": " itself; the causes do not.
+  const size_t colon = error.rfind(L": ");
+  return UiText(colon == std::wstring::npos ? error : error.substr(colon + 2));
+}
+
+UiText WriteFailedText(const std::wstring& file, const std::wstring& error) {
+  return UiFormat(L"Couldn't save {}: {}", FileNameOf(file), FailureCause(error));
 }
 
 bool KeepDamagedCopy(const std::wstring& path, std::string_view bytes, const LocalTime& today) {

@@ -47,7 +47,7 @@ bool NewestFirst(const DumpFile& a, const DumpFile& b) {
 void PruneCrashDumps(const std::wstring& folder) {
   std::vector<DumpFile> dumps;
   std::error_code ec;
-  for (fs::directory_iterator it(fs::path(WideToUtf8(folder)), ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::directory_iterator it(fs::path(PathToBytes(folder)), ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code entryError;
     if (!it->is_regular_file(entryError) || it->path().extension() != ".dmp") continue;
     DumpFile dump{it->path(), {}, false};
@@ -57,7 +57,7 @@ void PruneCrashDumps(const std::wstring& folder) {
   }
   if (dumps.size() <= kKeptCrashDumps) return;
   std::stable_sort(dumps.begin(), dumps.end(), NewestFirst);
-  for (size_t i = kKeptCrashDumps; i < dumps.size(); ++i) DeleteFileAt(Utf8ToWide(dumps[i].path.string()));
+  for (size_t i = kKeptCrashDumps; i < dumps.size(); ++i) DeleteFileAt(PathFromBytes(dumps[i].path.string()));
 }
 
 }  // namespace

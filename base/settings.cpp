@@ -13,6 +13,7 @@
 
 #include "base/files.h"
 #include "base/log.h"
+#include "base/status_message.h"
 #include "base/test_mode.h"
 #include "base/text_parse.h"
 #include "platform/files.h"
@@ -22,6 +23,8 @@
 #include "platform/text.h"
 
 namespace {
+
+UiText settingsNotSaved;  // see SettingsNotSaved
 
 constexpr size_t kPinLength = 4;
 constexpr uint32_t kPinSpan = 9000;  // PINs run from 1000 to 9999
@@ -300,7 +303,14 @@ void ReadSettings() {
   std::string bytes;
   const ReadStatus status = ReadBytes(path, &bytes, kIniMaxBytes);
   const bool firstRun = status == ReadStatus::Missing;
-  if (status == ReadStatus::Unreadable) WriteLog(L"Couldn't read {}; the default settings apply", path);
+  settingsNotSaved = UiText();
+  if (status == ReadStatus::Unreadable) {
+    WriteLog(L"Couldn't read {}; the default settings apply", path);
+    WritePlan plan;
+    std::wstring why = L"it couldn't be read";
+    PlanWrite(path, SpecialTarget::Refuse, &plan, &why);
+    settingsNotSaved = UiFormat(L"Your settings won't be saved this time: {} ({})", path, FailureCause(why));
+  }
   const IniDocument ini = status == ReadStatus::Ok ? ParseIni(bytes) : IniDocument{};
 
   if (SettingsFileHooks.loadFolders) SettingsFileHooks.loadFolders(ini);
@@ -312,6 +322,8 @@ void ReadSettings() {
   if (loaded.Pin.size() != kPinLength) loaded.Pin = NewRemotePin();
   Settings = std::move(loaded);
 }
+
+UiText SettingsNotSaved() { return settingsNotSaved; }
 
 bool SaveSettings() {
   if (TestMode) return true;
@@ -325,10 +337,15 @@ bool SaveSettings() {
   }, &error);
   if (result == IniUpdate::Unreadable) {
     WriteLog(L"Couldn't read {} before saving; the settings were not saved", path);
+    const std::wstring why = L"it couldn't be read, so it is left as it is";
+    NoteFailedWrite(path, why);
+    if (settingsNotSaved.empty()) ShowStatus(WriteFailedText(path, why));  // else said at start
     return false;
   }
   if (result == IniUpdate::WriteFailed) {
     WriteLog(L"Couldn't save the settings to {} ({})", path, error);
+    NoteFailedWrite(path, error);
+    ShowStatus(WriteFailedText(path, error));
     return false;
   }
   return true;

@@ -8,6 +8,7 @@
 #include "base/karaoke_settings.h"
 #include "base/phones_mode.h"
 #include "base/stream_config.h"
+#include "base/ui_text.h"
 
 constexpr int kSamplerSlots = 32;
 constexpr int kMacroSlots = 8;
@@ -157,8 +158,13 @@ extern SettingsFileHookSet SettingsFileHooks;
 // Reads the whole file into Settings (and the parts' keys) once at start and clamps every
 // number; LoadSettings (app/load_settings.h) then applies it. UI thread.
 void ReadSettings();
+// Set by ReadSettings when something stands at the settings file's place that can't be read (a
+// link that leads nowhere, a folder): the defaults apply and nothing will be saved there. Says so
+// with the file and the cause; empty otherwise.
+UiText SettingsNotSaved();
 // Rewrites the whole file (".tmp", then rename), keeping sections it does not own. Nothing in
-// test mode. False (and a log line) when the file could not be written. UI thread.
+// test mode. False (a log line, NoteFailedWrite, and the file and cause on the status line unless
+// SettingsNotSaved said it at start) when the file could not be written. UI thread.
 bool SaveSettings();
 // Protects a secret for this user: lowercase hex, empty for an empty text or a failure.
 std::wstring ProtectSecret(const std::wstring& text);

@@ -3,10 +3,16 @@
 #include <vector>
 
 #include "base/audio_thread.h"
+#include "base/files.h"
 #include "base/log.h"
+#include "base/text_parse.h"
 
 namespace {
 constexpr const wchar_t* kValueSeparator = L"; ";  // how several artists or genres read as one text
+
+UiText TagsFailedText(const std::wstring& path, const std::wstring& detail) {
+  return UiFormat(L"Couldn't save the tags of {}: {}", FileNameOf(path), FailureCause(detail));
+}
 }  // namespace
 
 std::wstring PropVariantToText(const TagStore& store, TagProperty property) {
@@ -32,13 +38,13 @@ bool ReadTags(const std::wstring& path, TrackTags* tags) {
   return true;
 }
 
-bool WriteTags(const std::wstring& path, const TrackTags& tags, std::wstring* error) {
+bool WriteTags(const std::wstring& path, const TrackTags& tags, UiText* error) {
   AssertNotAudioThread();
   std::wstring detail;
   std::unique_ptr<TagStore> store = TagStore::Open(path, TagAccess::ReadWrite, &detail);
   if (!store) {
     WriteLog(L"Tags: cannot edit {}: {}", path, detail);
-    if (error) *error = kTagsNotEditableText;
+    if (error) *error = TagsFailedText(path, detail);
     return false;
   }
   for (const TagField& f : kTagFields) {
@@ -48,13 +54,13 @@ bool WriteTags(const std::wstring& path, const TrackTags& tags, std::wstring* er
                                  : SetTagValue(*store, f.property, text);
     if (!stored) {
       WriteLog(L"Tags: {} refused a value in table row {}", path, static_cast<int>(f.property));
-      if (error) *error = kTagsNotSavedText;
+      if (error) *error = TagsFailedText(path, L"its format refused a value");
       return false;
     }
   }
   if (!store->Commit(&detail)) {
     WriteLog(L"Tags: cannot save {}: {}", path, detail);
-    if (error) *error = kTagsNotSavedText;
+    if (error) *error = TagsFailedText(path, detail);
     return false;
   }
   return true;

@@ -3,6 +3,7 @@
 // platform's tag store, whatever the format.
 #include <string>
 
+#include "base/ui_text.h"
 #include "platform/media_tags.h"
 
 struct TrackTags {
@@ -29,17 +30,14 @@ inline constexpr TagField kTagFields[] = {
     {.field = &TrackTags::comment, .property = TagProperty::Comment, .isList = false},
 };
 
-// Texts of WriteTags' two failures.
-inline constexpr const wchar_t* kTagsNotEditableText =
-    L"This file's tags can't be edited (read-only, in use, or an unsupported format)";
-inline constexpr const wchar_t* kTagsNotSavedText = L"Couldn't save tags to this file";
 
 // Fills the five texts (a missing property gives empty text) and, when the format reports one,
 // the play time. False, with *tags untouched, when the file's tags cannot be opened.
 bool ReadTags(const std::wstring& path, TrackTags* tags);
-// Writes the five texts in table order (duration is never written). On false *error holds one of
-// the two texts above and the file is unchanged.
-bool WriteTags(const std::wstring& path, const TrackTags& tags, std::wstring* error);
+// Writes the five texts in table order (duration is never written). On false the file is unchanged
+// and *error says which file and why: "Couldn't save the tags of <file name>: <cause>" (a full or
+// read-only disk, no regular file, a link that leads nowhere, a format without tags).
+bool WriteTags(const std::wstring& path, const TrackTags& tags, UiText* error);
 // A property as one text: several values (artists, genres) joined with "; "; empty when absent.
 std::wstring PropVariantToText(const TagStore& store, TagProperty property);
 // Stores the text as the property's single value; false when the store refuses it.

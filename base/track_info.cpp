@@ -1,6 +1,9 @@
 #include "base/track_info.h"
 
+#include <fmt/xchar.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cwctype>
 
 #include "base/text_parse.h"
@@ -63,6 +66,31 @@ void Fnv1aPathHashes(std::span<const std::wstring_view> keys, uint64_t* hashes) 
 const TrackInfo* FindTrackInfo(const std::wstring& path) {
   auto it = TrackLibrary.find(PathKey(path));
   return it == TrackLibrary.end() ? nullptr : &it->second;
+}
+
+void FindHashedTrackInfos(std::span<const HashedPathKey> keys, const TrackInfo** records) {
+  // Each bucket's first node first, in a loop small enough that many of these chains run at once;
+  // then each node, its hash (past the node's value, where the library caches it) and its key are
+  // fetched ahead of the lookup. The modulo is the library's choice; a wrong guess only costs hints.
+  constexpr size_t kLookAhead = 24;
+  const size_t count = keys.size(), buckets = TrackLibrary.bucket_count();
+  std::vector<const TrackMap::value_type*> firsts(count);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t bucket = keys[i].hash % buckets;
+    const auto first = TrackLibrary.begin(bucket);
+    firsts[i] = first == TrackLibrary.end(bucket) ? nullptr : &*first;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (i + kLookAhead < count)
+      if (const TrackMap::value_type* node = firsts[i + kLookAhead]) {
+        __builtin_prefetch(node);
+        __builtin_prefetch(reinterpret_cast<const char*>(node) + sizeof(*node));
+      }
+    if (i + kLookAhead / 2 < count)
+      if (const TrackMap::value_type* node = firsts[i + kLookAhead / 2]) __builtin_prefetch(node->first.data());
+    const auto record = TrackLibrary.find(keys[i]);
+    records[i] = record == TrackLibrary.end() ? nullptr : &record->second;
+  }
 }
 
 TrackInfo& TrackInfoFor(const std::wstring& path) {
@@ -155,4 +183,9 @@ void RecordAnalysis(const Track& track, TrackInfo& record) {
   }
   record.loudness = track.loudness;
   record.analyzed = true;
+}
+
+std::wstring BpmText(double bpm, int decimals) {
+  if (!(bpm > 0.0) || !std::isfinite(bpm)) return {};
+  return fmt::format(L"{:.{}f}", bpm, decimals);
 }

@@ -77,6 +77,10 @@ extern bool LibraryDirty;
 
 // The record of a path, or null. Read-only: never creates a record, never marks the library dirty.
 const TrackInfo* FindTrackInfo(const std::wstring& path);
+// The records of many keys, each with its hash, into records[i] (nullptr where none). Each lookup
+// is a chain of dependent misses (bucket, node, key): the chains of many keys are kept in flight,
+// which a pass over a large collection needs.
+void FindHashedTrackInfos(std::span<const HashedPathKey> keys, const TrackInfo** records);
 // The record of a path for writing, created with the defaults when missing. Always sets
 // LibraryDirty first. The reference stays valid until the record is erased or the map cleared.
 TrackInfo& TrackInfoFor(const std::wstring& path);
@@ -91,6 +95,10 @@ void CopyGridToRecord(const Track& track, TrackInfo& record);
 // A fresh analysis of the track into its record: a grid imported with a tempo stays (the analysis
 // only fills a missing key); the loudness is taken and the record counts as analysed.
 void RecordAnalysis(const Track& track, TrackInfo& record);
+
+// A tempo as lists and decks show it, with `decimals` places; nothing for a track without a tempo
+// (0, negative or not finite), which a number such as "0.0" would pass off as measured.
+std::wstring BpmText(double bpm, int decimals);
 
 // --- The user's own tags ---
 

@@ -68,3 +68,7 @@ std::vector<std::wstring_view> PatternFields(std::wstring_view pattern) {
   }
   return fields;
 }
+
+UiText CountText(uint64_t n, const wchar_t* one, fmt::wformat_string<uint64_t&> many) {
+  return n == 1 ? UiText(one) : UiFormat(many, n);
+}

@@ -74,6 +74,10 @@ UiText UiFormat(fmt::wformat_string<Args...> pattern, Args&&... args) {
   return text;
 }
 
+// A count with its noun: `one` ("1 track") for 1, else `many` filled with n ("{} tracks"). Each is
+// a row of its own, so languages that say a count differently get it right.
+UiText CountText(uint64_t n, const wchar_t* one, fmt::wformat_string<uint64_t&> many);
+
 // The pattern filled with the values, texts inside shown by `part`; false (and *out untouched)
 // when they do not fit it (an unknown field, a spec the value's kind refuses, too few values).
 // Never throws.

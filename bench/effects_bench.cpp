@@ -66,7 +66,7 @@ void BM_StretchBlockKeyLock(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < kPeriodFrames;) {
       const int count = std::min(StretchRunLength(stretch), kPeriodFrames - i);
-      StretchBlock(stretch, track, sources, position, 1.0, count, out[i]);
+      StretchBlock(stretch, track, sources, position, 1.0, 1.08, count, out[i]);
       position += 1.08 * count;
       if (position > track.frames - kRate) position = 0.0;
       i += count;

@@ -6,6 +6,7 @@
 //   BM_MainScreenFrame: DriveFrame whole; median and p95 of the frames.
 //   BM_MainScreenSplit: the same work in its parts: the tick, the drawing (without the tick) and
 //   the end of the frame (glow pass, overlays).
+//   BM_PointerMoves: what a pointer moving over a resting screen costs per move.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -18,11 +19,13 @@
 #include "base/palette.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
+#include "engine/control_input.h"
 #include "engine/engine.h"
 #include "screens/main_screen.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/glow.h"
+#include "ui/status_line.h"
 
 namespace {
 
@@ -128,7 +131,34 @@ void BM_MainScreenSplit(benchmark::State& state) {
   ReportSpread(state, std::move(ms));
 }
 
+// A pointer moved across a resting screen (both decks loaded and paused, nothing animating), ten
+// moves a second as the message loop hands them over, each followed by the frames of its 100 ms.
+// Counters: the frames drawn per move and the drawing thread's CPU ms per move.
+void BM_PointerMoves(benchmark::State& state) {
+  SetUpScreen();
+  Status = StatusLine{};
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    Engine.decks[0].playing = Engine.decks[1].playing = false;
+  }
+  const FrameWindow window{kWidth, kHeight, false, 1.0f};
+  constexpr int kFramesPerMove = 7;
+  for (int i = 0; i < 200; ++i) DriveFrame(window, FrameAsk::Timer);  // the pulses settle
+  const uint64_t drawnBefore = DrawnFrameCount();
+  int move = 0;
+  for (auto _ : state) {
+    const double start = ThreadSeconds();
+    NoteWindowEvent(WindowEventKind::MouseMove);
+    Input.x = 40.0f + static_cast<float>(move++ % 2) * 3.0f, Input.y = kHeight * 0.5f;
+    for (int f = 0; f < kFramesPerMove; ++f) DriveFrame(window, FrameAsk::Timer);
+    state.SetIterationTime(ThreadSeconds() - start);
+  }
+  const double moves = static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+  state.counters["frames_per_move"] = static_cast<double>(DrawnFrameCount() - drawnBefore) / moves;
+}
+
 }  // namespace
 
+BENCHMARK(BM_PointerMoves)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);
 BENCHMARK(BM_MainScreenFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);
 BENCHMARK(BM_MainScreenSplit)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);

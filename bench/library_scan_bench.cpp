@@ -55,7 +55,7 @@ const fs::path& TaggedMp3s() {
       tags.title = Utf8ToWide(fmt::format("Title {}", i));
       tags.artist = L"Artist";
       tags.genre = L"House";
-      std::wstring error;
+      UiText error;
       WriteTags(Utf8ToWide(copy.string()), tags, &error);
     }
     fs::remove(base);

@@ -230,6 +230,32 @@ void BM_MainScreenLayoutFrame(benchmark::State& state) {
   if (const char* png = std::getenv("VELDMIX_BENCH_FRAME_PNG")) WriteFramePng(Utf8ToWide(png));
 }
 
+// The library layout (slim lanes over a big browser) with one deck playing, on the frame timer:
+// cpu_ms, all threads' CPU per frame; kept, the share of frames that kept the browser's area.
+void BM_LibraryLayoutOneDeck(benchmark::State& state) {
+  SetUpScreen();
+  Settings.Layout = kLayoutLibrary;
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    Engine.decks[1].playing = false;
+  }
+  const FrameWindow window{kWidth, kHeight, false, 1.0f};
+  DriveFrame(window);
+  const double cpu_start = ProcessCpuSeconds();
+  const uint64_t kept = BrowserKeptCount(), parts = PartFrameCount();
+  for (auto _ : state) {
+    AdvanceDecks();
+    const double start = ProcessCpuSeconds();
+    DriveFrame(window, FrameAsk::Timer);
+    state.SetIterationTime(ProcessCpuSeconds() - start);
+  }
+  const double frames = std::max<double>(1, static_cast<double>(state.iterations()));
+  state.counters["cpu_ms"] = (ProcessCpuSeconds() - cpu_start) / frames * 1e3;
+  state.counters["kept"] = static_cast<double>(BrowserKeptCount() - kept) / frames;
+  state.counters["parts"] = static_cast<double>(PartFrameCount() - parts) / frames;
+  Settings.Layout = kLayoutFull;
+}
+
 void BM_MainScreenLayoutSplit(benchmark::State& state) {
   SetUpScreen();
   DriveFrame(FrameWindow{kWidth, kHeight, false, 1.0f});
@@ -322,4 +348,5 @@ void BM_MainScreenIdleEmptyLanes(benchmark::State& state) {
 
 BENCHMARK(BM_MainScreenIdleEmptyLanes)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);
 BENCHMARK(BM_MainScreenLayoutFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);
+BENCHMARK(BM_LibraryLayoutOneDeck)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);
 BENCHMARK(BM_MainScreenLayoutSplit)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(kFrames);

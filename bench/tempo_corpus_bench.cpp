@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 
@@ -17,6 +18,7 @@
 #include "base/musical_keys.h"
 #include "engine/analysis.h"
 #include "engine/audio_file.h"
+#include "engine/wav_file.h"
 #include "platform/text.h"
 #include "support/tempo_corpus.h"
 #include "support/wav_probe.h"
@@ -122,6 +124,31 @@ void BM_TempoCorpusAccuracy(benchmark::State& state) {
   state.counters["beat20ms"] = all.tracks ? static_cast<double>(all.beat) / all.tracks : 0.0;
 }
 BENCHMARK(BM_TempoCorpusAccuracy)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Writes the beat-phase grooves as WAV files into VELDMIX_GROOVE_DIR with a manifest that
+// bench/real_corpus_score.py scores beside Essentia and aubio (no key truth). Run by
+// bench/beat_phase.sh.
+void BM_WritePhaseGrooves(benchmark::State& state) {
+  const char* dir = std::getenv("VELDMIX_GROOVE_DIR");
+  if (!dir) {
+    state.SkipWithError("VELDMIX_GROOVE_DIR names no folder");
+    return;
+  }
+  for (auto _ : state) {
+    std::ofstream manifest(std::string(dir) + "/manifest.tsv");
+    for (const GrooveSpec& spec : PhaseGrooves()) {
+      const Track track = SynthesizeGroove(spec);
+      const std::string path = std::string(dir) + "/" + spec.name + ".wav";
+      if (!WriteWavFile(Utf8ToWide(path), track.samples.data(), track.frames, track.sampleRate)) {
+        state.SkipWithError("cannot write the grooves");
+        return;
+      }
+      manifest << fmt::format("{}\t{}\t-1\t0\t{:.4f}\t{:.6f}\tgroove\t{:.1f}\t0\t0\n", path, spec.name, spec.bpm,
+                              spec.firstBeat, spec.hatDb);
+    }
+  }
+}
+BENCHMARK(BM_WritePhaseGrooves)->Iterations(1)->Unit(benchmark::kSecond);
 
 void BM_KeyCorpusAccuracy(benchmark::State& state) {
   int exact = 0, relative = 0, fifth = 0, total = 0;

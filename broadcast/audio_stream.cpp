@@ -223,8 +223,11 @@ std::string ReadServerReply(NetSocket socket) {
     const long n = NetReceiveSome(socket, chunk, sizeof chunk);
     if (n <= 0) break;
     text.append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
-    if (text.find("\r\n\r\n") != std::string::npos || text.find("\n\n") != std::string::npos ||
-        text.size() >= kReplyMaxBytes ||
+    const bool headed = text.find("\r\n\r\n") != std::string::npos || text.find("\n\n") != std::string::npos;
+    // A refusal carries its cause in the body (Icecast: "too many sources connected") and
+    // closes the connection after it.
+    constexpr int kFirstErrorCode = 400;
+    if ((headed && ReplyStatusCode(text) < kFirstErrorCode) || text.size() >= kReplyMaxBytes ||
         (StartsWith(text, "OK2") && text.find('\n') != std::string::npos))
       break;
   }
@@ -314,12 +317,42 @@ int ReplyStatusCode(std::string_view reply) {
   return code;
 }
 
+namespace {
+
+// The cause a refusing server names: the first line of the reply's body, else the status line's
+// words past the code; empty when those are only the status's own name.
+std::wstring RefusalCause(std::string_view reply) {
+  size_t body = reply.find("\r\n\r\n");
+  body = body == std::string_view::npos ? reply.find("\n\n") : body;
+  std::string_view cause;
+  if (body != std::string_view::npos) {
+    cause = reply.substr(body);
+    while (!cause.empty() && (cause.front() == '\r' || cause.front() == '\n')) cause.remove_prefix(1);
+    cause = cause.substr(0, cause.find_first_of("\r\n"));
+  }
+  if (cause.empty()) {
+    const std::string_view line = reply.substr(0, reply.find_first_of("\r\n"));
+    constexpr size_t kCodeEnd = 4;  // " 403"
+    const size_t code = line.find(' ');
+    if (code != std::string_view::npos && code + kCodeEnd < line.size()) cause = line.substr(code + kCodeEnd + 1);
+    if (cause == "Forbidden") cause = {};
+  }
+  return PrintableExcerpt(cause, kServerSaidMaxChars);
+}
+
+}  // namespace
+
 std::wstring IcecastReplyError(std::string_view reply) {
   constexpr int kOk = 200, kUnauthorized = 401, kForbidden = 403;
   const int code = ReplyStatusCode(reply);
   if (code == kOk) return L"";
   if (code == kUnauthorized) return L"Wrong username or password";
-  if (code == kForbidden) return L"The server refused that mount point (in use or not allowed)";
+  if (code == kForbidden) {
+    const std::wstring cause = RefusalCause(reply);
+    if (cause.empty() || cause == L"Mountpoint in use")
+      return L"The server refused that mount point (in use or not allowed)";
+    return L"The server refused the stream: " + cause;
+  }
   if (reply.empty()) return L"No reply from the server \u2014 is it an Icecast server?";
   return L"The server said: " + FirstLineExcerpt(reply);
 }

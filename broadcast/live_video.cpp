@@ -108,6 +108,17 @@ bool Stream(Publisher& publisher, Encoder& video, Encoder& audio, int32_t master
   uint64_t lastFrameMs = MonotonicMs();
   const size_t pixels = static_cast<size_t>(width) * height;
   const int64_t rateForDue = std::max<int32_t>(masterRate, 2);
+  // The picture in nv12 again in every slot after the last encoded up to `last`.
+  const auto repeatUpTo = [&](int64_t last) {
+    for (; lastEncoded < last; Live.fillFrames.fetch_add(1)) {
+      ++lastEncoded;
+      if (!EncodeInput(video, nv12.data(), nv12.size(), lastEncoded * kVideoFrameTicks, kVideoFrameTicks, sendVideo)) {
+        *error = kLostText;
+        return false;
+      }
+    }
+    return true;
+  };
   for (;;) {
     bool worked = false;
     // All the sound the tap holds: a pass slowed by a picture's encoding must not leave the sound,
@@ -135,15 +146,8 @@ bool Stream(Publisher& publisher, Encoder& video, Encoder& audio, int32_t master
     for (const LiveFrame& f : taken) {
       lastFrameMs = MonotonicMs();
       if (f.index <= lastEncoded || f.pixels->size() != pixels) continue;
-      // The slot just before a picture that skipped one gets the picture before it again.
-      if (haveFrame && f.index - 1 > lastEncoded) {
-        if (!EncodeInput(video, nv12.data(), nv12.size(), (f.index - 1) * kVideoFrameTicks, kVideoFrameTicks,
-                         sendVideo)) {
-          *error = kLostText;
-          return false;
-        }
-        Live.fillFrames.fetch_add(1);
-      }
+      // The slots a picture skipped get the picture before it again.
+      if (haveFrame && !repeatUpTo(f.index - 1)) return false;
       ConvertToNv12(f.pixels->data(), width, height, nv12.data());
       if (!EncodeInput(video, nv12.data(), nv12.size(), f.index * kVideoFrameTicks, kVideoFrameTicks, sendVideo)) {
         *error = kLostText;
@@ -165,16 +169,13 @@ bool Stream(Publisher& publisher, Encoder& video, Encoder& audio, int32_t master
         std::fill(nv12.begin() + static_cast<ptrdiff_t>(pixels), nv12.end(), uint8_t{128});
         haveFrame = true;
       }
-      if (!EncodeInput(video, nv12.data(), nv12.size(), fill * kVideoFrameTicks, kVideoFrameTicks, sendVideo)) {
-        *error = kLostText;
-        return false;
-      }
+      // A pass that comes late (a busy machine) fills every slot it missed, not only the newest.
+      if (lastEncoded < 0) lastEncoded = fill - 1;
+      if (!repeatUpTo(fill)) return false;
       {
         std::lock_guard<std::mutex> lock(Live.mutex);
         Live.lastFrameIndex = std::max(Live.lastFrameIndex, fill);
       }
-      lastEncoded = fill;
-      Live.fillFrames.fetch_add(1);
       worked = true;
     }
     if (!PollServerMessages(publisher, error)) return false;
@@ -342,7 +343,7 @@ void CaptureLiveFrame() {
   }
   // A renderer of its own, made on first use and kept for the process.
   static VideoRenderer renderer;
-  Frame frame = TakePoolFrame(Live.pool, nullptr);
+  Frame frame = TakePoolFrame(Live.pool);
   if (!RenderMixFrame(&renderer, Live.width, Live.height, *frame)) return;
   due = dueNow();  // the picture shows the mix as it is after rendering
   std::lock_guard<std::mutex> lock(Live.mutex);

@@ -71,6 +71,12 @@ std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {
 
 int32_t ChosenFormat() { return std::clamp(Settings.RecordFormat, kRecordFormatWav, kRecordFormatFlac); }
 
+// The extension of the file a recording in `format` ends as: the WAV is only written on the way.
+const wchar_t* SavedExtension(int32_t format) {
+  if (format == kRecordFormatFlac) return L".flac";
+  return format == kRecordFormatMp3 ? L".mp3" : kWavExtension;
+}
+
 // The share of the WAV's size the chosen copy needs, kept free on the disk while recording.
 double CopyShare(int32_t format, int32_t rate) {
   if (format == kRecordFormatFlac) return kFlacShareOfWav;
@@ -97,16 +103,42 @@ bool StemTaken(const std::filesystem::path& folder, const std::wstring& stem) {
 
 std::wstring NewRecordingPath() { return UnusedRecordingPath(RecordingsDir(), NowLocal()); }
 
+// Whether the folder has room for the first second and what the recorder keeps free beside it;
+// a folder whose room can't be read is left to the recorder's own checks.
+bool RoomToRecord(const std::wstring& folder, double copyShare) {
+  std::error_code ec;
+  const std::filesystem::space_info space = std::filesystem::space(std::filesystem::path(folder), ec);
+  const uint64_t second = static_cast<uint64_t>(std::max(RunningOutputRate(Engine), 1)) * kWavBytesPerFrame;
+  return ec || space.available >= RecordingReserveBytes(second, copyShare);
+}
+
+// A recording the recorder ended before any sound reached it leaves nothing behind: its
+// header-only WAV goes, and no tracklist or copy is made of it.
+bool DropEmptyRecording() {
+  if (Engine.recordFrames.load() != 0 || RecordingPath.empty()) return false;
+  std::error_code ec;
+  std::filesystem::remove(std::filesystem::path(RecordingPath), ec);
+  if (ec) WriteLog(L"Recording: couldn't remove the empty recording {} ({})", RecordingPath, Utf8ToWide(ec.message()));
+  RecordingTracklist.clear();
+  return true;
+}
+
 void StartMixRecording() {
+  const std::wstring folder = RecordingsDir();
+  const RecordingLimits limits{.copyShare = CopyShare(ChosenFormat(), RunningOutputRate(Engine))};
+  if (!RoomToRecord(folder, limits.copyShare)) {
+    WriteLog(L"Recording: not started, too little room left in {}", folder);
+    ShowStatus(UiFormat(L"Not enough disk space to record in {}", ShownFolder(folder)));
+    return;
+  }
   RecordingPath = NewRecordingPath();
   RecordingTracklist.clear();
-  const RecordingLimits limits{.copyShare = CopyShare(ChosenFormat(), RunningOutputRate(Engine))};
   if (!StartRecording(RecordingPath, limits)) {
     ShowStatus(L"Couldn't start recording \u2014 is an audio output available?");
     return;
   }
   MixRecordingOpen = true;
-  ShowStatus(UiFormat(L"Recording to {}", FileNameOf(RecordingPath)));
+  ShowStatus(UiFormat(L"Recording to {}", FileNameOf(WithExtension(RecordingPath, SavedExtension(ChosenFormat())))));
   if (Settings.Record) {
     const std::wstring video = WithExtension(RecordingPath, L".mp4");
     UiText error;
@@ -118,7 +150,9 @@ void StartMixRecording() {
   SeedTracklist();
 }
 
-void WriteTracklistFile() {
+// Why the tracklist beside the recording couldn't be written; empty when it was (or had no lines).
+UiText WriteTracklistFile() {
+  UiText failure;
   if (!RecordingTracklist.empty() && !RecordingPath.empty()) {
     std::vector<std::wstring> paths;
     std::vector<double> seconds;
@@ -126,9 +160,12 @@ void WriteTracklistFile() {
       paths.push_back(entry.path);
       seconds.push_back(entry.seconds);
     }
-    WriteUtf8File(TracklistPathFor(RecordingPath), TracklistText(paths, &seconds));
+    std::wstring error;
+    if (!WriteUtf8File(TracklistPathFor(RecordingPath), TracklistText(paths, &seconds), &error))
+      failure = WriteFailedText(TracklistPathFor(RecordingPath), error);
   }
   RecordingTracklist.clear();
+  return failure;
 }
 
 // Stops the recorder (when it still runs) and makes what a stop makes: the tracklist, then the
@@ -141,18 +178,29 @@ void FinishMixRecording(uint64_t nowMs) {
   StopVideoRecording();
   StopRecording();
   const UiText reason = RecordingProblemMessage();
-  WriteTracklistFile();
+  if (!reason.empty() && DropEmptyRecording()) {
+    RunFollowUp();
+    ShowStatus(reason, kStopReasonMs);
+    return;
+  }
+  const UiText tracklistFailure = WriteTracklistFile();
   const int32_t format = ChosenFormat();
   const bool copy = format != kRecordFormatWav && !RecordingPath.empty();
   const bool flac = format == kRecordFormatFlac;
   auto job = copy ? std::make_unique<SaveRecordingJob>(SaveRecordingJob{RecordingPath, flac, !reason.empty()}) : nullptr;
-  const UiText saved = UiFormat(L"Recording saved to {}", ShownFolder(FolderOf(RecordingPath)));
+  const std::wstring folder = ShownFolder(FolderOf(RecordingPath));
+  const UiText saved =
+      tracklistFailure.empty()
+          ? UiFormat(L"Recording saved to {}", folder)
+          : UiFormat(L"Recording saved to {}, but not its tracklist \u2014 {}", folder, tracklistFailure);
   if (reason.empty()) {
     if (!copy) {
       ShowStatus(saved);
       return;
     }
-    ShowStatus(flac ? L"Saving your mix as FLAC\u2026" : L"Saving your mix as MP3\u2026");
+    // The copy's outcome comes next; a lost tracklist is said before it.
+    if (!tracklistFailure.empty()) ShowStatus(tracklistFailure);
+    else ShowStatus(flac ? L"Saving your mix as FLAC\u2026" : L"Saving your mix as MP3\u2026");
     StartCopy(std::move(job));
     return;
   }
@@ -232,7 +280,8 @@ std::wstring ShownFolder(const std::wstring& folder) {
 void SaveRecordingThread(SaveRecordingJob* job) {
   std::unique_ptr<SaveRecordingJob> owned(job);
   const wchar_t* name = owned->flac ? L"FLAC" : L"MP3";
-  const std::wstring output = WithExtension(owned->wavPath, owned->flac ? L".flac" : L".mp3");
+  const std::wstring output =
+      WithExtension(owned->wavPath, SavedExtension(owned->flac ? kRecordFormatFlac : kRecordFormatMp3));
   const std::wstring folder = ShownFolder(FolderOf(owned->wavPath));
   // A recording that ended on a failure keeps its WAV beside the copy.
   const bool keepWav = owned->stoppedItself;

@@ -135,9 +135,10 @@ void HandleStatusError(Publisher& p, const AmfValue& info, std::wstring* error) 
   const std::string code = AmfStringProperty(info, "code");
   const std::string description = AmfStringProperty(info, "description");
   const auto has = [](const std::string& s, const char* part) { return s.find(part) != std::string::npos; };
+  // The server answered and said no: asking again every few seconds gets the same answer.
+  p.refused = true;
   if (has(code, "BadName") || has(code, "BadAuth") || has(code, "Rejected") || has(description, "auth") ||
       has(description, "key")) {
-    p.refused = true;
     SetError(error, L"The service refused the stream key: check it on its live dashboard");
     return;
   }

@@ -41,8 +41,8 @@ struct RtmpUrl {
 // an IPv6 host in brackets). False with the user's message in *error.
 bool ParseRtmpUrl(const std::wstring& address, RtmpUrl* url, std::wstring* error);
 // The whole opening conversation up to "NetStream.Publish.Start"; on true the stream is ready
-// for media on publisher.streamId. False with the user's message; publisher.refused tells a
-// refused stream key (retrying cannot help) from every other failure.
+// for media on publisher.streamId. False with the user's message; publisher.refused tells an
+// error status from the server (retrying cannot help) from every other failure.
 bool RtmpPublish(Publisher& publisher, const RtmpUrl& url, const std::string& streamKey,
                  std::wstring* error);
 // Handles what the server has sent so far (at most kMaxMessagesPerPoll messages) without waiting
@@ -57,9 +57,9 @@ void RtmpUnpublish(Publisher& publisher);
 // failure, an error answer or status, or kMaxMessagesWithoutAnswer messages without the answer.
 bool WaitForResult(Publisher& publisher, double transactionId, std::vector<AmfValue>* arguments,
                    std::wstring* error);
-// Turns an error status's info object into the user's message. A refused stream key (code with
-// "BadName", "BadAuth" or "Rejected", or description with "auth" or "key") sets
-// publisher.refused; any other error may go away on a retry and leaves it.
+// Turns an error status's info object into the user's message: a refused stream key (code with
+// "BadName", "BadAuth" or "Rejected", or description with "auth" or "key"), else the server's
+// own words. Sets publisher.refused: the server has answered, and a retry is not made.
 void HandleStatusError(Publisher& publisher, const AmfValue& info, std::wstring* error);
 
 // --- Media payloads -------------------------------------------------------------------------------

@@ -50,6 +50,12 @@ std::string server = [] {
 
 using SharedPtr = std::shared_ptr<SpeedTest::Shared>;
 
+// How the server took the uploads that were sent whole: a refusal is no slow line.
+struct UploadVerdict {
+  std::atomic<long> refusedStatus{0};  // the last non-200 answer to a whole upload
+  std::atomic<bool> dropped{false};    // the connection ended after a whole upload, unanswered
+};
+
 bool Running(int32_t phase) { return phase >= kSpeedPhaseLatency && phase <= kSpeedPhaseUpload; }
 
 void Fail(SpeedTest::Shared& s, const std::wstring& message) {
@@ -135,7 +141,7 @@ void DownloadWorker(const std::string& base, std::atomic<uint64_t>& counter,
 }
 
 void UploadWorker(const std::string& base, const std::vector<uint8_t>& payload,
-                  std::atomic<uint64_t>& counter, const std::atomic<bool>& stop) {
+                  std::atomic<uint64_t>& counter, const std::atomic<bool>& stop, UploadVerdict& verdict) {
   HttpSessionPtr session = HttpOpenSession(SessionOptions());
   if (!session) return;
   HttpRequest request = Request(base + kSpeedUploadPath, kTransferPieceBytes);
@@ -156,12 +162,18 @@ void UploadWorker(const std::string& base, const std::vector<uint8_t>& payload,
   while (!stop.load()) {
     offset = 0;
     const HttpResponse r = HttpSend(*session, request);
-    if (r.error != HttpError::kNone || r.status != kHttpOk) return;
+    if (r.error == HttpError::kNone && r.status == kHttpOk) continue;
+    if (stop.load()) return;  // ended by us, not by the server
+    if (r.error == HttpError::kNone)
+      verdict.refusedStatus.store(r.status);
+    else if (offset == payload.size() && r.error != HttpError::kAborted)
+      verdict.dropped.store(true);
+    return;
   }
 }
 
 // One throughput phase; megabits per second, at least kMinMbps when anything moved, else 0.
-double MeasureThroughput(SpeedTest::Shared& s, const std::string& base, bool upload) {
+double MeasureThroughput(SpeedTest::Shared& s, const std::string& base, bool upload, UploadVerdict& verdict) {
   std::vector<uint8_t> payload;
   if (upload) {
     payload.resize(kUploadPayloadBytes);
@@ -174,7 +186,7 @@ double MeasureThroughput(SpeedTest::Shared& s, const std::string& base, bool upl
   for (int i = 0; i < kTransferThreads; ++i) {
     if (upload)
       workers.emplace_back(UploadWorker, std::cref(base), std::cref(payload), std::ref(counter),
-                           std::cref(stop));
+                           std::cref(stop), std::ref(verdict));
     else
       workers.emplace_back(DownloadWorker, std::cref(base), std::ref(counter), std::cref(stop));
   }
@@ -207,8 +219,10 @@ double MeasureThroughput(SpeedTest::Shared& s, const std::string& base, bool upl
                    kPhaseProgressSpan *
                        static_cast<float>(std::min(elapsed * kPhaseProgressPerSecond, 1.0));
     }
+    // A refused upload ends the phase: what follows it would measure nothing the server took.
     if (s.cancel.load() || elapsed >= kMaxPhaseSeconds ||
-        (elapsed >= kEarlyStopSeconds && bytes >= earlyStopBytes))
+        (elapsed >= kEarlyStopSeconds && bytes >= earlyStopBytes) || verdict.refusedStatus.load() != 0 ||
+        verdict.dropped.load())
       break;
   }
   stop.store(true);
@@ -223,12 +237,22 @@ bool RunThroughputPhase(SpeedTest::Shared& s, const std::string& base, bool uplo
     return false;
   }
   SetPhase(s, upload ? kSpeedPhaseUpload : kSpeedPhaseDownload);
-  const double mbps = MeasureThroughput(s, base, upload);
+  UploadVerdict verdict;
+  const double mbps = MeasureThroughput(s, base, upload, verdict);
   {
     std::lock_guard<std::mutex> guard(s.lock);
     (upload ? s.uploadMbps : s.downloadMbps) = mbps;
   }
-  if (mbps == 0.0 && !s.cancel.load()) {
+  if (s.cancel.load()) return true;
+  if (const long status = verdict.refusedStatus.load(); status != 0) {
+    Fail(s, L"The server refused the upload: HTTP " + std::to_wstring(status));
+    return false;
+  }
+  if (verdict.dropped.load()) {
+    Fail(s, L"The server dropped the connection after the upload without answering");
+    return false;
+  }
+  if (mbps == 0.0) {
     Fail(s, upload ? L"The upload test didn't get through" : L"The download test didn't get through");
     return false;
   }

@@ -44,7 +44,7 @@ bool TlsHandshake(Publisher& p, std::wstring* error) {
     const bool sent = token.empty() || SendRaw(p, token.data(), token.size());
     switch (r.status) {
       case TlsStatus::kCertificateBad:
-        SetError(error, fmt::format(L"The server's security certificate isn't valid (0x{:08X})", r.code));
+        SetError(error, L"The server's security certificate isn't valid: " + Utf8ToWide(TlsCertificateProblem(*p.session)));
         return false;
       case TlsStatus::kFailed:
       case TlsStatus::kClosed:

@@ -146,16 +146,22 @@ bool RenderMixFrame(VideoRenderer* renderer, int width, int height, std::vector<
   return source ? source(width, height, pixels) : RenderVideoFrame(renderer, width, height, &pixels);
 }
 
-std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool, const Frame& keep) {
-  for (const Frame& f : pool.frames)
-    if (f.use_count() == 1 && f != keep) {
-      // The encoder thread's last read of it comes before its release of the reference.
-      std::atomic_thread_fence(std::memory_order_acquire);
-      return f;
-    }
-  auto fresh = std::make_shared<std::vector<uint32_t>>();
-  if (pool.frames.size() < kPoolFrames) pool.frames.push_back(fresh);
-  return fresh;
+namespace {
+
+// The slot's pixels for as long as any copy is held; each copy keeps the slot itself alive.
+Frame HandOut(const std::shared_ptr<VideoFrameSlot>& slot) {
+  slot->inUse.store(true, std::memory_order_relaxed);
+  return Frame(&slot->pixels, [slot](std::vector<uint32_t>*) { slot->inUse.store(false, std::memory_order_release); });
+}
+
+}  // namespace
+
+std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool) {
+  for (const std::shared_ptr<VideoFrameSlot>& slot : pool.slots)
+    if (!slot->inUse.load(std::memory_order_acquire)) return HandOut(slot);
+  if (pool.slots.size() >= kPoolFrames) return std::make_shared<std::vector<uint32_t>>();
+  pool.slots.push_back(std::make_shared<VideoFrameSlot>());
+  return HandOut(pool.slots.back());
 }
 
 bool StartVideoRecording(const std::wstring& path, int32_t height, UiText* error) {
@@ -263,7 +269,7 @@ void CaptureRecordFrame() {
     std::lock_guard<std::mutex> lock(State.mutex);
     if (State.queue.size() >= kMaxQueuedRecordFrames) return;
   }
-  Frame frame = TakePoolFrame(State.pool, State.lastFrame);
+  Frame frame = TakePoolFrame(State.pool);
   const size_t pixels = static_cast<size_t>(State.width) * State.height;
   const Frame previous = State.lastFrame;
   if (RenderMixFrame(&State.renderer, State.width, State.height, *frame) && frame->size() == pixels)

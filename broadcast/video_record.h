@@ -4,6 +4,7 @@
 // queued; one encoder thread encodes them with the sound from the engine's video-recording tap
 // and finishes the file. Stopping returns at once: the encoder thread drains, writes the index and
 // moves it in front on its own; a new start and the exit wait for it. UI thread unless noted.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,13 +28,20 @@ struct VideoRenderer;
 // One picture of the video mix from the current source; `renderer` is the caller's own.
 bool RenderMixFrame(VideoRenderer* renderer, int width, int height, std::vector<uint32_t>& pixels);
 
-// Frame buffers handed between the UI thread and an encoder thread without copying: a buffer is
-// reused once only the pool holds it. UI thread.
-struct VideoFramePool {
-  std::vector<std::shared_ptr<std::vector<uint32_t>>> frames;
+// Frame buffers handed between the UI thread and an encoder thread without copying. A slot is
+// marked in use when it is handed out; the last holder to let go (any thread) clears the mark
+// with release order, after its last read of the pixels, and the UI thread takes it again only
+// once an acquire load sees it clear.
+struct VideoFrameSlot {
+  std::vector<uint32_t> pixels;
+  std::atomic<bool> inUse{false};
 };
-std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool,
-                                                     const std::shared_ptr<std::vector<uint32_t>>& keep);
+struct VideoFramePool {
+  std::vector<std::shared_ptr<VideoFrameSlot>> slots;
+};
+// A pooled buffer nobody holds (still with its last pixels), a new pooled one while the pool has
+// fewer than four, else a buffer of its own. UI thread.
+std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool);
 
 // Starts recording the video mix to `path`; `height` below 1080 gives 1280x720, else 1920x1080.
 // True at once while recording. Waits for a previous recording's file to be finished first. False

@@ -140,11 +140,6 @@ void EndRollIf(int deck, int32_t index) {
   if (LiveDeckViews[deck].rollIndex == index) EndLoopRoll(deck);
 }
 
-void SetStemPreset(int deck, uint32_t preset) {
-  uint32_t& mode = LiveDeckViews[deck].stemPreset;
-  mode = mode == preset ? kStemPresetNone : preset;
-}
-
 // The pitch-bend buttons bend while held; the panel keeps the bend while it draws, the view's
 // bendHeld keeps it when the panel is not drawn.
 void HoldBend(int deck, bool up, const ControlEvent& e) {

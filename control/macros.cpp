@@ -470,7 +470,10 @@ void TickMacros() {
       failed = true;
       break;
     }
-    if (failed || RunningMacros[m].next >= RunningMacros[m].steps.size()) RunningMacros.erase(RunningMacros.begin() + static_cast<std::ptrdiff_t>(m));
+    // A last step that waits keeps the macro running, and its button lit, until the wait is over.
+    const RunningMacro& ran = RunningMacros[m];
+    if (failed || (ran.next >= ran.steps.size() && now >= ran.waitUntil))
+      RunningMacros.erase(RunningMacros.begin() + static_cast<std::ptrdiff_t>(m));
     else ++m;
   }
   for (size_t g = 0; g < ValueGlides.size();) {

@@ -137,13 +137,13 @@ std::wstring ControllersFolder() {
 std::vector<std::wstring> ListControllerMaps() {
   std::vector<std::wstring> names;
   std::error_code error;
-  std::filesystem::directory_iterator it(WideToUtf8(ControllersFolder()), error);
+  std::filesystem::directory_iterator it(PathToBytes(ControllersFolder()), error);
   for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
     const std::string name = it->path().filename().string();
     constexpr std::string_view kExtension = ".vxmap";
     if (name.size() <= kExtension.size() || name.compare(name.size() - kExtension.size(), kExtension.size(), kExtension) != 0)
       continue;
-    names.push_back(Utf8ToWide(name.substr(0, name.size() - kExtension.size())));
+    names.push_back(PathFromBytes(name.substr(0, name.size() - kExtension.size())));
   }
   return names;
 }

@@ -26,6 +26,8 @@ input[type=range]{width:100%;margin-top:10px}
 #lib div.sel{background:#2f4a6a}
 #pin{position:fixed;inset:0;background:#111418;display:none;flex-direction:column;align-items:center;justify-content:center;gap:12px;text-align:center}
 #pin input{font-size:28px;width:6em;text-align:center}
+#pin button{flex:none;width:8em;padding:12px 4px}
+#pinmsg{color:#ff6b6b;font-weight:600;min-height:1.2em}
 .hint{color:#9aa3ad;font-size:13px}
 </style></head><body>
 <header><h1>VELDMIX</h1><span id="status">not connected</span></header>
@@ -40,8 +42,9 @@ input[type=range]{width:100%;margin-top:10px}
 <div class="row"><button id="up">&#9650;</button><button id="down">&#9660;</button><button data-cmd="deck.0.load">LOAD &#9664;</button><button data-cmd="deck.1.load">LOAD &#9654;</button></div></div>
 </main>
 <div id="pin"><div>Enter the PIN shown in Veldmix</div><div class="hint">(Settings &#9656; BROADCAST &#9656; PHONE REMOTE)</div>
-<input id="pinfield" type="tel" inputmode="numeric" maxlength="6" autocomplete="off"><button id="connect">CONNECT</button></div>
-<template id="deckT"><div class="title"></div><div class="artist"></div><div class="info"><span class="time"></span>  <span class="remain"></span>  <span class="bpm"></span> BPM</div>
+<input id="pinfield" type="tel" inputmode="numeric" maxlength="6" autocomplete="off"><button id="connect">CONNECT</button>
+<div id="pinmsg"></div></div>
+<template id="deckT"><div class="title"></div><div class="artist"></div><div class="info"><span class="time"></span>  <span class="remain"></span>  <span class="bpm"></span></div>
 <div class="row"><button data-a="cue">CUE</button><button data-a="play" data-lit="playing">&#9654;&#10074;&#10074;</button><button data-a="sync" data-lit="sync">SYNC</button></div>
 <div class="row"><button data-a="hotcue1" data-hot="0">1</button><button data-a="hotcue2" data-hot="1">2</button><button data-a="hotcue3" data-hot="2">3</button><button data-a="hotcue4" data-hot="3">4</button></div>
 <div class="row"><button data-a="loop" data-lit="loop">LOOP</button><button data-a="jumpback">&#9664;&#9664;</button><button data-a="jumpfwd">&#9654;&#9654;</button><button data-a="pfl" data-lit="pfl">PFL</button></div>
@@ -130,7 +133,7 @@ function show(s) {
     card.querySelector(".artist").textContent = d.artist || "";
     card.querySelector(".time").textContent = d.time || "";
     card.querySelector(".remain").textContent = d.remain || "";
-    card.querySelector(".bpm").textContent = d.bpm || "";
+    card.querySelector(".bpm").textContent = d.bpm ? d.bpm + " BPM" : "";
     card.querySelectorAll("[data-lit]").forEach(b => b.classList.toggle("on", d[b.dataset.lit] === true));
     card.querySelectorAll("[data-hot]").forEach(b => b.classList.toggle("on", (d.hot || [])[b.dataset.hot] === 1));
     setSlider(card.querySelector(".vol"), d.vol);
@@ -154,6 +157,8 @@ async function poll() {
     const r = await api("/api/state");
     if (r.status === 403) {
       $("#status").textContent = "PIN needed";
+      // The screen is on top of the status line: a PIN that was tried is said wrong on it.
+      $("#pinmsg").textContent = pin ? "Wrong PIN \u2014 try again" : "";
       $("#pin").style.display = "flex";
     } else if (r.ok) {
       show(await r.json());

@@ -12,6 +12,7 @@
 #include "base/log.h"
 #include "base/palette.h"
 #include "base/text_parse.h"
+#include "base/track_info.h"
 #include "control/action_table.h"
 #include "control/control_ids.h"
 #include "engine/automix.h"
@@ -82,10 +83,10 @@ void AppendDeck(std::string* out, int deck) {
   AppendJsonString(out, MinutesSeconds(elapsed));
   out->append(",\"remain\":");
   AppendJsonString(out, track ? L"-" + MinutesSeconds(std::max(length - elapsed, 0.0)) : std::wstring());
-  const double bpm = track ? DeckBpm(deck) : 0.0;
-  fmt::format_to(std::back_inserter(*out),
-                 ",\"bpm\":\"{:.1f}\",\"playing\":{},\"sync\":{},\"loop\":{},\"pfl\":{},\"vol\":{:.3f},\"hot\":[",
-                 std::isfinite(bpm) ? bpm : 0.0, Bool(shot.playing), Bool(DeckInSync(deck) || view.syncLock),
+  out->append(",\"bpm\":");
+  AppendJsonString(out, track ? BpmText(DeckBpm(deck), 1) : std::wstring());
+  fmt::format_to(std::back_inserter(*out), ",\"playing\":{},\"sync\":{},\"loop\":{},\"pfl\":{},\"vol\":{:.3f},\"hot\":[",
+                 Bool(shot.playing), Bool(DeckInSync(deck) || view.syncLock),
                  Bool(shot.loopOn), Bool(view.headphoneCue), std::clamp(view.fader, 0.0f, 1.0f));
   for (int i = 0; i < kHotCueButtons; ++i) {
     if (i > 0) out->push_back(',');

@@ -26,6 +26,8 @@ constexpr double kMaxPeriodCycles = 20.0;     // periods longer than 20 carrier 
 constexpr double kJumpDifference = 0.3;       // a speed change this large is followed fast
 constexpr double kFastFollow = 0.9;
 constexpr double kSlowFollow = 0.35;
+constexpr double kSteadyChange = 0.01;        // a steady stretch's speeds lie within 1 % of its first
+constexpr double kSteadySeconds = 0.1;
 constexpr double kLostCycles = 1.5;           // no crossing for this many periods: slowing down
 constexpr double kStoppedSeconds = 0.08;      // no crossing for this long: stopped
 constexpr float kMovingSpeed = 0.05f;
@@ -44,6 +46,7 @@ struct TimecodeInput {
   std::atomic<bool> stop{false};
   std::atomic<bool> running{false};
   std::atomic<double> speed[kTimecodeDecks] = {0.0, 0.0};
+  std::atomic<double> pitch[kTimecodeDecks] = {0.0, 0.0};
   std::atomic<bool> signal[kTimecodeDecks] = {false, false};
   std::atomic<int32_t> channels{0};
 };
@@ -52,6 +55,7 @@ TimecodeInput Input;
 void ClearPublished() {
   for (int d = 0; d < kTimecodeDecks; ++d) {
     Input.speed[d].store(0.0);
+    Input.pitch[d].store(0.0);
     Input.signal[d].store(false);
   }
 }
@@ -127,6 +131,7 @@ bool CaptureSession(const TimecodeConfig& config, bool* reported) {
       CopyPair(data, n, format.channels, format.sampleFormat, 2 * pairs[d], stereo.data());
       DecodeTimecode(decoders[d], stereo.data(), n);
       Input.speed[d].store(decoders[d].speed);
+      Input.pitch[d].store(decoders[d].pitch);
       Input.signal[d].store(decoders[d].envelope > kTimecodeSignalLevel);
     }
     ReleaseInputPacket(stream);
@@ -177,10 +182,17 @@ void DecodeTimecode(TimecodeDecoder& d, const float* stereo, uint32_t frames) {
         d.lastPeriod = period;
         const double change = target - d.speed;
         d.speed += (std::fabs(change) > kJumpDifference ? kFastFollow : kSlowFollow) * change;
+        if (d.steadyFrom == 0.0 || std::fabs(d.speed - d.steadyFrom) > kSteadyChange * std::fabs(d.steadyFrom)) {
+          d.steadyFrom = d.speed;
+          d.steadyFor = 0.0;
+        } else if ((d.steadyFor += period) >= kSteadySeconds * rate) {
+          d.pitch = d.speed;
+        }
       }
     }
     d.previousX = x;
     if (d.count > std::max(kLostCycles * cycle, kLostCycles * d.lastPeriod)) {
+      d.steadyFor = 0.0;
       const double bound = cycle / d.count;
       if (std::fabs(d.speed) > bound) d.speed = std::copysign(bound, d.speed);
       if (d.count > kStoppedSeconds * rate) d.speed = 0.0;
@@ -235,6 +247,7 @@ void StopTimecodeInput() {
 }
 
 double TimecodeSpeed(int deck) { return Input.speed[deck & 1].load(); }
+double TimecodePitch(int deck) { return Input.pitch[deck & 1].load(); }
 bool TimecodeHasSignal(int deck) { return Input.signal[deck & 1].load(); }
 int32_t TimecodeInputState() { return Input.channels.load(); }
 bool TimecodeInputRunning() { return Input.running.load(); }
@@ -248,8 +261,11 @@ void ApplyTimecodeSpeed() {
     const bool follow = Settings.DvsOn && Input.running.load() && TimecodeHasSignal(deck);
     const float s = follow ? static_cast<float>(TimecodeSpeed(deck)) : 0.0f;
     DeckView& view = LiveDeckViews[deck];
-    if (follow && s > 0.5f && s < 1.5f)
-      view.tempoFader = std::clamp(0.5f - (s - 1.0f) / (2.0f * view.pitchRange), 0.0f, 1.0f);
+    // The fader shows the record's steady forward pitch: not the readings of a record starting,
+    // stopping or lifted, which pass through every speed on the way, nor a backwards one.
+    const float pitch = follow ? static_cast<float>(TimecodePitch(deck)) : 0.0f;
+    if (follow && pitch > 0.5f && pitch < 1.5f)
+      view.tempoFader = std::clamp(0.5f - (pitch - 1.0f) / (2.0f * view.pitchRange), 0.0f, 1.0f);
     const bool moving = std::fabs(s) > kMovingSpeed;
     std::lock_guard<RealtimeMutex> lock(Engine.lock);
     DeckState& state = DeckStateOf(deck);

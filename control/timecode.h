@@ -34,6 +34,12 @@ struct TimecodeDecoder {
   bool armed = true;         // set after a negative swing
   double count = 0.0;        // samples since the last rising crossing, with fractions
   double lastPeriod = 0.0;   // samples of the last measured carrier period
+  // The record's real pitch: the speed at the end of the last stretch of at least 0.1 s whose
+  // speeds all lay within 1 % of its first; held while the record starts, stops, is lifted or
+  // scratched (0 until one stretch has held).
+  double pitch = 0.0;
+  double steadyFrom = 0.0;  // the speed at the start of the stretch
+  double steadyFor = 0.0;   // samples the stretch has lasted
 };
 
 // --- The input (UI thread) ---
@@ -43,6 +49,8 @@ void StartTimecodeInput();
 void StopTimecodeInput();
 // deck & 1: 0 = A, 1 = B.
 double TimecodeSpeed(int deck);
+// The deck's record's last steady pitch (TimecodeDecoder::pitch).
+double TimecodePitch(int deck);
 bool TimecodeHasSignal(int deck);
 // The channel count of the capture device opened last; 0 before one was opened.
 int32_t TimecodeInputState();

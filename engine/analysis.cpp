@@ -40,6 +40,8 @@ constexpr size_t kTempoMinPoints = 600;         // 4 s
 // The beat's contrast: every style of the tempo corpus and a bare click track over a bass measure
 // 2.3 and up, speech over a held tone 1.3-1.4.
 constexpr double kMinPeriodicity = 1.8;
+// Fewer heard onsets than a bar of four beats (a tone's start is one) make no tempo.
+constexpr size_t kMinHeardOnsets = 4;
 
 float CleanSample(float s) {
   if (std::fabs(s) <= kSampleLimit) return s;
@@ -457,10 +459,16 @@ void AnalyzeTrack(Track& track) {
   track.loudness = LoudnessFromBands(bands, UsableFrames(track));
   track.firstSound = FirstSoundFromBands(bands, track.sampleRate);
   track.key = DetectKey(mix);
+  const OnsetBands onsets = SpectralOnsets(mix);
+  // A held tone or silence has no beat, however long or short: no tempo (0) rather than a
+  // made-up one that would put it in every search for that tempo.
+  if (onsets.heardOnsets < kMinHeardOnsets) {
+    track.bpm = 0.0;
+    return;
+  }
   if (track.waveform.size() < kTempoMinPoints) return;  // under 4 s: the defaults stand
-  const TempoEstimate tempo = EstimateTempo(SpectralOnsets(mix));
-  // Speech over a held tone has onsets but no beat: it gets no tempo (0) rather than a made-up
-  // one. Without any onsets (silence) the defaults stand.
+  const TempoEstimate tempo = EstimateTempo(onsets);
+  // Speech over a held tone has onsets but no beat: no tempo either.
   if (tempo.periodicity > 0.0 && tempo.periodicity < kMinPeriodicity) {
     track.bpm = 0.0;
     return;

@@ -19,7 +19,8 @@ inline constexpr int32_t kWavePointsPerSecond = 150;
 // --- Whole analysis ---
 // Fills waveform, loudness, firstSound, key, bpm and firstBeat of `track` (tempoMarkers untouched).
 // Never fails: a track with no frames, a bad rate or too few samples keeps the defaults
-// (120 BPM, first beat 0, key -1) for whatever it cannot measure. Allocates.
+// (120 BPM, first beat 0, key -1) for whatever it cannot measure; one without a beat (a held
+// tone, silence, speech over a tone), however long or short, gets no tempo (bpm 0). Allocates.
 void AnalyzeTrack(Track& track);
 
 // --- The named steps (each usable on its own, for tests and tools) ---

@@ -1,11 +1,14 @@
 // The key step: spectral peaks of up to 300 windows spread over the track, a tuning measured from
 // them, a pitch-class profile per window with the bass's and pads' upper partials folded back to
-// their fundamentals, each window normalised, and the sum correlated with key profiles.
+// their fundamentals, each window normalised, and the sum correlated with two families of key
+// profiles weighed alike.
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
 #include <vector>
+
+#include "engine/analysis_key.h"
 
 #include "base/musical_keys.h"
 #include "engine/analysis.h"
@@ -41,9 +44,30 @@ constexpr double kBassHighSemitones = -12.0;  // below A3 (220 Hz): the bass's n
 constexpr double kBassTonicWeight = 1.0;      // of the bass's share of the chroma
 
 using Profile = std::array<double, 12>;
-// Krumhansl-Kessler probe-tone profiles, from the tonic up.
+// Krumhansl-Kessler probe-tone profiles, from the tonic up: alone they lean to the fifth above
+// and to the relative key on real pieces.
 constexpr Profile kKrumhanslMajor = {6.35, 2.23, 3.48, 2.33, 4.38, 4.09, 2.52, 5.19, 2.39, 3.66, 2.29, 2.88};
 constexpr Profile kKrumhanslMinor = {6.33, 2.68, 3.52, 5.38, 2.60, 3.53, 2.54, 4.75, 3.98, 2.69, 3.34, 3.17};
+// Sha'ath's profiles, Krumhansl's retuned on recorded music: a stronger tonic, and in minor a
+// stronger minor seventh, which holds minor pieces that borrow their relative major's chords.
+constexpr Profile kShaathMajor = {6.6, 2.0, 3.5, 2.3, 4.6, 4.0, 2.5, 5.2, 2.4, 3.7, 2.3, 3.4};
+constexpr Profile kShaathMinor = {6.5, 2.7, 3.5, 5.4, 2.6, 3.5, 2.5, 5.2, 4.0, 2.7, 4.3, 3.2};
+// The summed chroma is compressed by this power before it is correlated: a few loud, long notes
+// (a held bass, a drone) then outweigh the scale less.
+constexpr double kChromaPower = 0.75;
+
+// Two profiles weighed alike: each centred and scaled to unit length, then summed (the
+// correlation does not see a profile's offset or scale, so the sum is all that matters).
+Profile BlendProfiles(const Profile& a, const Profile& b) {
+  Profile sum{};
+  for (const Profile* p : {&a, &b}) {
+    double mean = 0.0, norm = 0.0;
+    for (double v : *p) mean += v / 12.0;
+    for (double v : *p) norm += (v - mean) * (v - mean);
+    for (int32_t i = 0; i < 12; ++i) sum[i] += ((*p)[i] - mean) / std::sqrt(norm);
+  }
+  return sum;
+}
 
 // Pearson correlation of chroma rotated to `tonic` with a profile; -1 for a flat chroma.
 double CorrelateKey(const std::array<double, 12>& chroma, int32_t tonic, const Profile& profile) {
@@ -104,15 +128,18 @@ constexpr std::array<Partial, 5> kFoldedPartials = {{{3, 19.02}, {5, 27.86}, {6,
 
 int32_t DetectKey(const Track& track) { return DetectKey(DecimateMix(track)); }
 
-int32_t DetectKey(const DecimatedMix& mix) {
-  if (!(mix.rate > 0.0)) return kKeyUnknown;
+int32_t DetectKey(const DecimatedMix& mix) { return EstimateKey(mix).key; }
+
+KeyEstimate EstimateKey(const DecimatedMix& mix) {
+  const KeyEstimate none;
+  if (!(mix.rate > 0.0)) return none;
   const double r = mix.rate;
   const uint64_t m = mix.samples.size();
-  if (m < kKeyMinSamples) return kKeyUnknown;
+  if (m < kKeyMinSamples) return none;
 
   const size_t low_bin = std::max<size_t>(2, static_cast<size_t>(std::ceil(kKeyLowHz * kKeyFftSize / r)));
   const size_t high_bin = std::min(kKeyBinCount - 2, static_cast<size_t>(kKeyHighHz * kKeyFftSize / r));
-  if (low_bin >= high_bin) return kKeyUnknown;
+  if (low_bin >= high_bin) return none;
   std::vector<float> window(kKeyFftSize);
   for (size_t k = 0; k < kKeyFftSize; ++k)
     window[k] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * k / (kKeyFftSize - 1)));
@@ -164,9 +191,9 @@ int32_t DetectKey(const DecimatedMix& mix) {
   }
   window_start.push_back(peaks.size());
   for (const Peak& p : peaks)
-    if (!std::isfinite(p.semitones) || !std::isfinite(p.magnitude)) return kKeyUnknown;
+    if (!std::isfinite(p.semitones) || !std::isfinite(p.magnitude)) return none;
   // Silence and noise have no key; the profiles would still name one.
-  if (TonalShare(spectrum, low_bin, high_bin) < kMinTonalShare) return kKeyUnknown;
+  if (TonalShare(spectrum, low_bin, high_bin) < kMinTonalShare) return none;
 
   // Tuning: the mean offset of the peaks from the equal-tempered grid, as an angle so that offsets
   // near half a semitone do not cancel. Low peaks are too coarse in frequency to count.
@@ -236,18 +263,23 @@ int32_t DetectKey(const DecimatedMix& mix) {
     for (int32_t c = 0; c < 12; ++c) chroma[c] += frame[c] / top, bass[c] += frame_bass[c] / top;
   }
   double total = 0.0;
-  for (double c : chroma) total += c;
+  for (double& c : chroma) total += c, c = std::pow(c, kChromaPower);
 
-  const Profile& major = kKrumhanslMajor;
-  const Profile& minor = kKrumhanslMinor;
-  int32_t key = kKeyUnknown;
-  double best = kStartingBestScore;
+  static const Profile major = BlendProfiles(kKrumhanslMajor, kShaathMajor);
+  static const Profile minor = BlendProfiles(kKrumhanslMinor, kShaathMinor);
+  KeyEstimate estimate;
+  double best = kStartingBestScore, second = kStartingBestScore;
+  auto consider = [&](double score, double tonic_bass, int32_t key) {
+    if (!(score > kNoScore)) return;
+    const double total_score = score + tonic_bass;
+    if (total_score > best) second = best, best = total_score, estimate.key = key;
+    else if (total_score > second) second = total_score;
+  };
   for (int32_t tonic = 0; tonic < 12; ++tonic) {
     const double tonic_bass = total > 0.0 ? kBassTonicWeight * bass[tonic] / total : 0.0;
-    const double major_score = CorrelateKey(chroma, tonic, major);
-    if (major_score > kNoScore && major_score + tonic_bass > best) best = major_score + tonic_bass, key = tonic;
-    const double minor_score = CorrelateKey(chroma, tonic, minor);
-    if (minor_score > kNoScore && minor_score + tonic_bass > best) best = minor_score + tonic_bass, key = tonic + 12;
+    consider(CorrelateKey(chroma, tonic, major), tonic_bass, tonic);
+    consider(CorrelateKey(chroma, tonic, minor), tonic_bass, tonic + 12);
   }
-  return key;
+  if (estimate.key != kKeyUnknown && second > kStartingBestScore) estimate.margin = best - second;
+  return estimate;
 }

@@ -2,6 +2,7 @@
 #include "engine/audio_input.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -9,14 +10,22 @@
 #include <vector>
 
 #include "base/log.h"
+#include "engine/audio_output.h"
+#include "engine/output_loss.h"
 #include "engine/render_helpers.h"
 #include "platform/audio_stream.h"
+#include "platform/clock.h"
+#include "platform/thread_priority.h"
 
 namespace {
 
 constexpr int32_t kPacketWaitMs = 200;
 constexpr uint32_t kMinChunkFrames = 4096;   // packets are converted in chunks of this size or more
 constexpr float kInt16Divisor = 32768.0f;
+constexpr uint64_t kInputDefaultCheckMs = 1501;  // how often an input that follows the default looks
+
+// The one "couldn't be opened" line until the input opens again.
+std::atomic<bool> gInputOpenFailureLogged{false};
 
 float SampleAt(const uint8_t* bytes, size_t index, int32_t sampleFormat) {
   if (sampleFormat == kSampleInt16) {
@@ -37,6 +46,7 @@ void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId) {
   engine.inputStop.store(true);
   if (engine.inputThread.joinable()) engine.inputThread.join();
   engine.inputCapturing.store(false);
+  ForgetLostOutput(OutputKind::kMicrophone);
   if (const uint64_t dropped = engine.inputDropped.exchange(0); dropped > 0)
     WriteLog(L"Input: {} frames dropped while the output was not reading them", dropped);
   if (!on) return;
@@ -59,8 +69,14 @@ void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId) {
 }
 
 void InputThread(AudioEngine* engine) {
+  NameThisThread("vm-input");
   RegisterProAudioThread();
-  RunInputSession(*engine);
+  // As the outputs: a device that went away (the sound server restarted, a USB interface
+  // replugged) is opened again until the input is switched off.
+  while (!engine->inputStop.load()) {
+    RunInputSession(*engine);
+    WaitBeforeReopen(engine->inputStop);
+  }
 }
 
 void RunInputSession(AudioEngine& engine) {
@@ -72,18 +88,39 @@ void RunInputSession(AudioEngine& engine) {
   AudioStreamFormat format;
   std::wstring error;
   AudioStream* stream = !id.empty() ? OpenSharedInput(id, kInputBufferMs, format, error) : nullptr;
+  // Without a device of its own, or when it is missing, the input takes the default and follows it.
+  const bool followDefault = stream == nullptr;
   if (stream == nullptr) stream = OpenSharedInput(L"", kInputBufferMs, format, error);
-  if (stream == nullptr) return;
+  if (stream == nullptr) {
+    if (!gInputOpenFailureLogged.exchange(true))
+      WriteLog(L"Audio: the microphone input couldn't be opened ({}); retrying", error);
+    return;
+  }
+  gInputOpenFailureLogged.store(false);
   const uint32_t chunk = std::max(format.bufferFrames * 2, kMinChunkFrames);
   std::vector<float> stereo(static_cast<size_t>(chunk) * 2);
   const size_t frameBytes = static_cast<size_t>(format.channels) * (format.sampleFormat == kSampleInt16 ? 2 : 4);
   engine.inputRate.store(format.rate);
+  // A reopened device may run at another rate and its first frames follow a gap: the render
+  // starts reading them afresh.
+  engine.inputResync.store(true);
   engine.inputCapturing.store(true);
+  WriteLog(L"Audio: microphone input started ({} Hz, {} channels)", format.rate, format.channels);
+  MarkOutputPlaying(OutputKind::kMicrophone, format.deviceId);
   MarkAudioThread(true);
+  uint64_t lastDefaultCheck = MonotonicMs();
+  bool failed = false;
   while (!engine.inputStop.load()) {
+    if (followDefault && MonotonicMs() - lastDefaultCheck >= kInputDefaultCheckMs) {
+      lastDefaultCheck = MonotonicMs();
+      if (DefaultDeviceMoved(stream)) break;
+    }
     const void* data = nullptr;
     const int64_t frames = WaitInputPacket(stream, kPacketWaitMs, &data);
-    if (frames < 0) break;
+    if (frames < 0) {
+      failed = true;
+      break;
+    }
     float peak = 0.0f;
     for (int64_t done = 0; done < frames;) {
       const auto n = static_cast<uint32_t>(std::min<int64_t>(frames - done, chunk));
@@ -97,6 +134,12 @@ void RunInputSession(AudioEngine& engine) {
   }
   MarkAudioThread(false);
   engine.inputCapturing.store(false);
+  if (failed) {
+    WriteLog(L"Audio: microphone input stopped (device removed, changed or failed); reopening");
+    MarkOutputLost(OutputKind::kMicrophone);
+  } else if (!engine.inputStop.load()) {
+    WriteLog(L"Audio: microphone input moves to the new default device");
+  }
   CloseAudioStream(stream);
 }
 

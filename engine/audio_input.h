@@ -14,11 +14,13 @@ inline constexpr int32_t kInputBufferMs = 20;
 // counters, asks the render to resynchronise and starts InputThread. UI thread.
 void EnableInput(AudioEngine& engine, bool on, const std::wstring& deviceId);
 
-// The thread body: real-time class, then one RunInputSession.
+// The thread body: real-time class, then RunInputSession again 500 ms after each run ends, until
+// inputStop.
 void InputThread(AudioEngine* engine);
-// Opens the stored capture device (else the default), publishes inputRate, sets inputCapturing
-// and moves every packet into the input ring until inputStop or a device failure; clears
-// inputCapturing on leaving. Input thread.
+// Opens the stored capture device (else the default), publishes inputRate, asks the render to
+// resynchronise, sets inputCapturing and moves every packet into the input ring until inputStop, a
+// device failure or (when it took the default) a change of the default device; clears
+// inputCapturing on leaving, and marks the microphone lost when the device failed. Input thread.
 void RunInputSession(AudioEngine& engine);
 
 // --- Pieces, exposed for tests ---

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -21,8 +22,10 @@ namespace {
 constexpr unsigned kRetryDelayMs = 500;       // between device runs
 constexpr unsigned kRetryStepMs = 50;         // the delay is slept in steps so a stop is not held up
 constexpr int32_t kPeriodWaitMs = 200;        // longest wait for one device period
-constexpr double kLateFactor = 1.05;          // a period later than 1.05 buffers is a dropout
+constexpr double kLateFactor = 1.05;          // a period later than 1.05 buffers is late
 constexpr double kLateCeilingSeconds = 10.0;  // longer gaps are a stall, not a dropout
+constexpr float kSilentLevel = 1e-5f;         // -100 dBFS: below it a sample is silence
+constexpr uint64_t kNeverSounded = UINT64_MAX;
 constexpr uint64_t kDefaultCheckMs = 1501;    // how often a run that follows the default looks
 constexpr uint64_t kSecondaryMinTargetFrames = 2048;
 constexpr double kSecondaryMaxFillShare = 0.75;
@@ -64,6 +67,33 @@ void TroubleLogged(TroubleLine& line, uint32_t count, uint64_t nowMs) {
 // Once per process: whether the output threads run in the real-time class.
 std::atomic<bool> gRealtimeLogged{false};
 
+// What the server lost of one run's output. Silence lost is nothing lost: while the buffer holds
+// only silence (a fresh output before anything is heard, a stopped mix) an underrun counts none.
+struct LossCount {
+  uint32_t underrunsSeen = 0;
+  uint64_t silentFrames = kNeverSounded;  // written since the last block with sound
+};
+
+// At a device wake-up. A late wake-up counts once when the server ran dry meanwhile; without an
+// underrun it was the server's own pace (an idle sink waking up) and nothing was lost. An
+// underrun at a wake-up on time is the server's.
+void CountLoss(AudioEngine& engine, LossCount& loss, uint32_t underruns, bool late, uint32_t bufferFrames) {
+  const uint32_t lost = underruns - loss.underrunsSeen;
+  loss.underrunsSeen = underruns;
+  if (lost == 0 || loss.silentFrames >= bufferFrames) return;
+  if (late) engine.dropouts.fetch_add(1);
+  else engine.serverUnderruns.fetch_add(lost);
+}
+
+void NoteSound(LossCount& loss, const OutputRoute* routes, int count, uint32_t frames) {
+  const auto sounds = [frames](const OutputRoute& route) {
+    return std::any_of(route.buffer, route.buffer + 2 * static_cast<size_t>(frames),
+                       [](float v) { return std::fabs(v) > kSilentLevel; });
+  };
+  if (std::any_of(routes, routes + count, sounds)) loss.silentFrames = 0;
+  else if (loss.silentFrames != kNeverSounded) loss.silentFrames += frames;
+}
+
 void LogRealtimeGrant(RealtimeGrant grant, const std::string& reason) {
   if (gRealtimeLogged.exchange(true)) return;
   switch (grant) {
@@ -82,14 +112,6 @@ void LogRealtimeGrant(RealtimeGrant grant, const std::string& reason) {
 float Finite(float x) { return std::isfinite(x) ? x : 0.0f; }
 
 float Clamped(float x) { return std::clamp(Finite(x), -1.0f, 1.0f); }
-
-// Waits 500 ms in short steps, leaving early on a stop (or when the secondary output given is no
-// longer wanted).
-void WaitBeforeRetry(const AudioEngine& engine, const SecondaryOutput* output = nullptr) {
-  for (unsigned slept = 0; slept < kRetryDelayMs && !engine.stopOutputs.load() && (!output || output->wanted.load());
-       slept += kRetryStepMs)
-    SleepMs(kRetryStepMs);
-}
 
 // Opens the master device for the engine's share mode: exclusive first when asked, else (or
 // when that fails) shared, low latency unless the plain shared mode was chosen.
@@ -176,6 +198,11 @@ void StopOutputs(AudioEngine& engine) {
 
 // --- Threads -------------------------------------------------------------------------------------
 
+void WaitBeforeReopen(const std::atomic<bool>& stop, const std::atomic<bool>* wanted) {
+  for (unsigned slept = 0; slept < kRetryDelayMs && !stop.load() && (!wanted || wanted->load()); slept += kRetryStepMs)
+    SleepMs(kRetryStepMs);
+}
+
 void OutputThread(AudioEngine* engine) {
   NameThisThread("vm-output");
   std::string reason;
@@ -184,7 +211,7 @@ void OutputThread(AudioEngine* engine) {
   while (!engine->stopOutputs.load()) {
     RunOutputSession(*engine);
     PublishOutputStopped(*engine);
-    WaitBeforeRetry(*engine);
+    WaitBeforeReopen(engine->stopOutputs);
   }
 }
 
@@ -195,7 +222,7 @@ void SecondaryOutputThread(AudioEngine* engine, SecondaryOutput* output) {
   while (!engine->stopOutputs.load() && output->wanted.load()) {
     RunSecondarySession(*engine, *output);
     output->running.store(false);
-    WaitBeforeRetry(*engine, output);
+    WaitBeforeReopen(engine->stopOutputs, &output->wanted);
   }
 }
 
@@ -229,8 +256,15 @@ void RunOutputSession(AudioEngine& engine) {
   double lastWriteEnd = -1.0;
   uint64_t lastDefaultCheck = MonotonicMs();
   OutputRoute routes[kMaxOutputRoutes];
+  // The routing changes while the master plays on (a new headphone pair): each block takes the
+  // copy its render saw under the engine lock.
+  MasterRouting routing;
+  {
+    std::lock_guard<RealtimeMutex> guard(engine.lock);
+    routing = TakeMasterRouting(engine);
+  }
   MarkAudioThread(true);
-  uint32_t underrunsSeen = 0;
+  LossCount loss;
   bool failed = false;
   while (!engine.stopOutputs.load() && !failed) {
     const int64_t room = WaitOutputRoom(run.stream, kPeriodWaitMs);
@@ -239,34 +273,30 @@ void RunOutputSession(AudioEngine& engine) {
     // same length and a repeated one is never cut to another length (or to silence).
     const uint32_t frames = run.periodFrames;
     const int64_t blocks = room / frames;
+    if (blocks > 0) {
+      const double gap = lastWriteEnd >= 0.0 ? MonotonicSeconds() - lastWriteEnd : 0.0;
+      CountLoss(engine, loss, OutputUnderruns(run.stream), gap > lateLimit && gap < kLateCeilingSeconds,
+                run.bufferFrames);
+    }
     for (int64_t b = 0; b < blocks && !engine.stopOutputs.load(); ++b) {
       const double start = MonotonicSeconds();
-      if (b == 0 && lastWriteEnd >= 0.0) {
-        const double gap = start - lastWriteEnd;
-        if (gap > lateLimit && gap < kLateCeilingSeconds) engine.dropouts.fetch_add(1);
-      }
-      RenderMix(engine, mix.data(), static_cast<int32_t>(frames), run.rate);
-      const int count = BuildMasterRoutes(engine, run, mix.data(), routes);
+      RenderMix(engine, mix.data(), static_cast<int32_t>(frames), run.rate, &routing);
+      const int count = BuildMasterRoutes(engine, routing, run, mix.data(), routes);
+      NoteSound(loss, routes, count, frames);
       bool flag = false;
       if (!WriteDeviceBuffers(run, routes, count, frames, flag)) {
         failed = true;
         break;
       }
-      // Headphones routed to a pair this device lacks are skipped: say so through the flag. Read
-      // each block: the headphone routing changes while the master plays on.
+      // Headphones routed to a pair this device lacks are skipped: say so through the flag.
       const bool phonesMissing =
-          engine.phonesMode == kPhonesOwnOutput && engine.phonesOnMaster && !PairExists(run, engine.phonesPair);
+          routing.phonesMode == kPhonesOwnOutput && routing.phonesOnMaster && !PairExists(run, routing.phonesPair);
       engine.lastWriteFlag.store(flag || phonesMissing);
       lastWriteEnd = MonotonicSeconds();
       // The wait above is the device's; this block's own mix (its wait for the engine lock
       // included) and write are the program's.
       if (lastWriteEnd - start > frames * kLateFactor / run.rate) gLateRenders.fetch_add(1);
       RaiseAtomic(engine.loadPeak, static_cast<float>((lastWriteEnd - start) * run.rate / frames));
-    }
-    const uint32_t underruns = OutputUnderruns(run.stream);
-    if (underruns != underrunsSeen) {
-      engine.serverUnderruns.fetch_add(underruns - underrunsSeen);
-      underrunsSeen = underruns;
     }
     if (followDefault && MonotonicMs() - lastDefaultCheck >= kDefaultCheckMs) {
       lastDefaultCheck = MonotonicMs();
@@ -387,15 +417,16 @@ void ReleaseDeviceRun(DeviceRun& run) {
 
 bool PairExists(const DeviceRun& run, int32_t pair) { return pair >= 0 && 2 * pair + 1 < run.nativeChannels; }
 
-int BuildMasterRoutes(const AudioEngine& engine, const DeviceRun& run, const float* master, OutputRoute* routes) {
+int BuildMasterRoutes(const AudioEngine& engine, const MasterRouting& routing, const DeviceRun& run,
+                      const float* master, OutputRoute* routes) {
   int count = 0;
-  if (engine.externalMixer) {
-    const int32_t decks = std::clamp(engine.deckCount, 1, kEngineDecks);
+  if (routing.externalMixer) {
+    const int32_t decks = std::clamp(routing.deckCount, 1, kEngineDecks);
     for (int32_t d = 0; d < decks; ++d) routes[count++] = {engine.deckOutBuffers[d].data(), d};
     routes[count++] = {engine.extraBuffer.data(), PairExists(run, decks) ? decks : 0};
     return count;
   }
-  const int32_t masterPair = PairExists(run, engine.masterPair) ? engine.masterPair : 0;
+  const int32_t masterPair = PairExists(run, routing.masterPair) ? routing.masterPair : 0;
   routes[count++] = {master, masterPair};
   // A secondary mix never lands on a pair another route already carries: on the master's pair
   // it would put the cue into the main mix.
@@ -405,8 +436,8 @@ int BuildMasterRoutes(const AudioEngine& engine, const DeviceRun& run, const flo
       if (routes[i].pair == pair) return;
     routes[count++] = {buffer, pair};
   };
-  if (engine.phonesOnMaster) addSecondary(engine.phonesBuffer.data(), engine.phonesPair);
-  if (engine.boothOnMaster) addSecondary(engine.boothBuffer.data(), engine.boothPair);
+  if (routing.phonesOnMaster) addSecondary(engine.phonesBuffer.data(), routing.phonesPair);
+  if (routing.boothOnMaster) addSecondary(engine.boothBuffer.data(), routing.boothPair);
   return count;
 }
 

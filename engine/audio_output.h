@@ -4,6 +4,7 @@
 // outputs on other devices run their own threads fed through rings. Also the device lists for
 // the settings page and the output state the UI shows (rate, channels, buffer, mode, dropouts,
 // load), published as the engine's atomics.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -62,6 +63,9 @@ void TakeSecondaryRouting(AudioEngine& engine, const OutputConfig& config, const
 void StopOutputs(AudioEngine& engine);
 
 // --- Threads ---
+// Sleeps 500 ms between the device runs of an output or input thread, in short steps, leaving
+// early once stop is set or wanted (when given) is cleared.
+void WaitBeforeReopen(const std::atomic<bool>& stop, const std::atomic<bool>* wanted = nullptr);
 // Until stopOutputs: one master device run, then 500 ms (left early on stopOutputs).
 void OutputThread(AudioEngine* engine);
 // The same around one secondary run; clears the record's running flag between runs.
@@ -74,9 +78,11 @@ void RunOutputSession(AudioEngine& engine);
 void RunSecondarySession(AudioEngine& engine, SecondaryOutput& output);
 
 // --- Dropouts, kept apart by cause ---
-// The engine's dropouts count late device wake-ups (the sound server asked late, or the machine
-// ran the output thread late); renderLockMisses the blocks repeated because the engine was held
-// past the render's patience; serverUnderruns the times the server ran dry.
+// Each counts only what lost or repeated sound: the engine's dropouts the late device wake-ups
+// (the sound server asked late, or the machine ran the output thread late) in which the server
+// ran dry; renderLockMisses the blocks repeated because the engine was held past the render's
+// patience; serverUnderruns the other times the server ran dry. Silence lost, as at a fresh
+// output's first wake-up before anything is heard, counts none.
 // The master blocks whose mix and write took longer than the block plays: the program's own.
 // Any thread.
 uint32_t LateRenders();
@@ -108,9 +114,10 @@ bool PairExists(const DeviceRun& run, int32_t pair);
 // The routes of one master period into routes[kMaxOutputRoutes]; returns their count. External
 // mixer: deck d to pair d (deckCount clamped to 1..4), the extra buffer to pair deckCount or 0.
 // Otherwise the master to its pair (0 when missing), then the headphone and booth mixes to their
-// pairs when they share the master device and their pair exists and is not already taken.
-int BuildMasterRoutes(const AudioEngine& engine, const DeviceRun& run, const float* master,
-                      OutputRoute* routes);
+// pairs when they share the master device and their pair exists and is not already taken. The
+// pairs come from routing (the block's copy); the buffers from engine, sized before the period loop.
+int BuildMasterRoutes(const AudioEngine& engine, const MasterRouting& routing, const DeviceRun& run,
+                      const float* master, OutputRoute* routes);
 // Sums the routes into out (frames x run.channels floats, zeroed first). A mono device takes
 // only the first route, as (L + R) x 0.5.
 void MixRoutes(const DeviceRun& run, const OutputRoute* routes, int count, uint32_t frames, float* out,

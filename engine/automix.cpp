@@ -43,8 +43,17 @@ bool HasTimeLeft(const DeckSnapshot& deck) {
                            deck.position;
 }
 
+// The deck's track was mixed out by Automix or has been played past half: it is not started again.
+bool Done(int deck) {
+  const DeckSnapshot& shot = DeckSnapshots[deck];
+  if (!shot.track) return false;
+  if (Automix.mixedOut[deck].lock() == shot.track) return true;
+  return shot.position >= static_cast<double>(shot.track->frames) * kPlayedFraction;
+}
+
 void StartTransition(int outgoing, int incoming, double now) {
   Automix.skipRequest = false;
+  Automix.mixedOut[outgoing] = DeckSnapshots[outgoing].track;
   const DeckSnapshot& in = DeckSnapshots[incoming];
   const Track& track = *in.track;
   DeckView& inView = LiveDeckViews[incoming];
@@ -100,11 +109,13 @@ void StepTransition(double now) {
   RestoreTransitionValues();
 }
 
-// No deck plays: start one that has music left, else load the list's next track onto A.
+// No deck plays: start one that has music left and was not mixed out, else load the list's next
+// track onto A.
 void StartIdle() {
   for (int deck : {kDeckA, kDeckB}) {
     const DeckSnapshot& shot = DeckSnapshots[deck];
-    if (shot.track && !LiveDeckViews[deck].loading && HasTimeLeft(shot)) {
+    const bool mixedOut = shot.track && Automix.mixedOut[deck].lock() == shot.track;
+    if (shot.track && !mixedOut && !LiveDeckViews[deck].loading && HasTimeLeft(shot)) {
       CrossfaderPosition = deck == kDeckA ? 0.0f : 1.0f;
       PlayPause(deck);
       return;
@@ -130,9 +141,8 @@ void WaitOrStart(double now) {
   const int incoming = outgoing == kDeckA ? kDeckB : kDeckA;
   const DeckSnapshot& in = DeckSnapshots[incoming];
   const bool inLoading = LiveDeckViews[incoming].loading;
-  const bool played = in.track && in.position >= static_cast<double>(in.track->frames) * kPlayedFraction;
   // An incoming deck that is empty, loading or used up cannot take over: refill it or wait.
-  if (!in.track || inLoading || played) {
+  if (!in.track || inLoading || Done(incoming)) {
     if (!inLoading && !in.playing && ListHasTracks()) LoadTrack(incoming, TakeNextAutomixTrack());
     return;
   }

@@ -4,6 +4,7 @@
 // phrase, or a 32- or 4-beat boundary) and moving the cross-fader over the mix length in one of
 // four styles. UI thread.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ struct AutomixState {
   uint32_t fxEffect = 0;
   bool fxOn = false;
   float fxAmount = 0.5f;
+  // The tracks mixed out of A and B: done, however little of them played (a SKIP), so neither
+  // is started again; a track loaded anew is another.
+  std::weak_ptr<const Track> mixedOut[2];
 };
 extern AutomixState Automix;
 

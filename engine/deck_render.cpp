@@ -38,6 +38,13 @@ constexpr float kVoiceAudible = 0.0001f;
 
 // Transport.
 constexpr double kJumpFadeSeconds = 0.004;  // de-click and fade-in after a jump
+// A record's sound falls with its speed, and a deck held still must not hand out the sample it
+// stands on as a DC level: below 5 % of its normal speed a deck's level follows its speed, and a
+// block that moves less than a frame fades to silence within 5 ms. A slow scratch stays above.
+constexpr double kAudibleSpeed = 0.05;      // x the rate ratio
+constexpr double kStillFadeSeconds = 0.005;
+constexpr double kStillFrames = 1.0;        // a block moving less is held still
+constexpr double kWholeFrameSlack = 1e-6;   // a position this near a whole frame is on it
 constexpr double kScratchMaxSpeed = 6.0;    // x the rate ratio
 constexpr double kScratchFollow = 0.6;      // share of the wanted speed taken per block
 constexpr double kExternalMaxSpeed = 6.0;
@@ -288,6 +295,8 @@ struct DeckMotion {
   double v = 0.0;           // target speed (source frames per output frame)
   bool useStretch = false;  // read through the key-lock stretcher
   bool moves = false;
+  bool wholeFrames = false;  // plays at a whole number of track frames per frame: lands on whole frames
+  bool stopping = false;     // a jog touch stops the deck: it fades out as a held deck does
 };
 
 // Deck read: the block's target speed from the jog, an external timecode, a stop effect or play,
@@ -296,6 +305,15 @@ DeckMotion DecideMotion(DeckState& deck, const Track* track, const DeckSpeeds& s
   DeckMotion m;
   if (!track) {
     m.v = 0.0;
+  } else if (deck.jogTouched && deck.jogStopping) {
+    // The touch: the speed ramps to 0 across this block, and where that leaves the deck is where
+    // the hand holds it.
+    const double speed = std::isfinite(deck.speed) ? deck.speed : 0.0;
+    if (std::isfinite(deck.jogTarget)) deck.jogTarget += speed * (frames - 1) / 2.0;
+    deck.jogStopping = false;
+    deck.scratchSpeed = 0.0;
+    m.v = 0.0;
+    m.stopping = true;
   } else if (deck.jogTouched) {
     const double jogTarget = std::isfinite(deck.jogTarget) ? deck.jogTarget : deck.position;
     const double limit = kScratchMaxSpeed * s.ratio;
@@ -325,6 +343,7 @@ DeckMotion DecideMotion(DeckState& deck, const Track* track, const DeckSpeeds& s
   } else {
     m.v = deck.reverse ? -s.speedFactor * s.ratio : s.speedFactor * s.ratio;
     m.useStretch = !deck.reverse && (deck.keyLock || std::abs(s.keyShift) > kKeyShiftEngageSemitones);
+    m.wholeFrames = m.v != 0.0 && m.v == std::round(m.v);
   }
   m.moves = deck.playing || deck.jogTouched || m.v != 0.0;
   if (m.useStretch != deck.stretch.stretchOn) {
@@ -396,19 +415,26 @@ struct ReadChunk {
 
 // Deck read, transport: moves the deck frame by frame through frames first..first+n-1 (loops,
 // the end of the track, slip), noting where each reads and mixing the de-click tails of jumps.
-// The speed ramps from startSpeed (the last block's) to v across the block.
-void MoveChunk(DeckState& deck, const Track* track, const DeckSpeeds& s, double startSpeed, double v, bool& moving,
-               int32_t first, int32_t n, int32_t frames, int32_t rate, ReadChunk& c) {
+// The speed ramps from startSpeed (the last block's) to the motion's v across the block, each frame moving
+// `landing` frames more.
+void MoveChunk(DeckState& deck, const Track* track, const DeckSpeeds& s, const DeckMotion& motion, double startSpeed,
+               double landing, bool& moving, int32_t first, int32_t n, int32_t frames, int32_t rate, ReadChunk& c) {
+  const double v = motion.v;
   const bool loopUsable = deck.loopOn && std::isfinite(deck.loopIn) && std::isfinite(deck.loopOut) &&
                           deck.loopOut > deck.loopIn;
   const float fadeStep = static_cast<float>(1.0 / (kJumpFadeSeconds * rate));
+  const float stillStep = static_cast<float>(1.0 / (kStillFadeSeconds * rate));
+  // The stretcher plays grains at the key's pitch whatever the speed: no DC to keep out.
+  const bool followSpeed = !deck.stretch.stretchOn;
+  const bool still = motion.stopping || std::max(std::abs(startSpeed), std::abs(v)) * frames < kStillFrames;
+  const double audibleSpeed = kAudibleSpeed * s.ratio;
   double* positions = deck.blockPositions.data();
   c.reads = 0;
   for (int32_t j = 0; j < n; ++j) {
     const int32_t i = first + j;
     c.wrapped[j] = false;
     if (moving) {
-      const double sp = startSpeed + (v - startSpeed) * (i + 1) / frames;
+      const double sp = startSpeed + (v - startSpeed) * (i + 1) / frames + landing;
       if (loopUsable) {
         const double length = deck.loopOut - deck.loopIn;
         if (sp > 0.0 && deck.position >= deck.loopOut) {
@@ -429,7 +455,11 @@ void MoveChunk(DeckState& deck, const Track* track, const DeckSpeeds& s, double 
       } else {
         c.readAt[j] = deck.position;
         deck.fadeIn = std::min(deck.fadeIn + fadeStep, 1.0f);
-        c.fades[j] = deck.fadeIn;
+        const float wanted =
+            still ? 0.0f : followSpeed ? static_cast<float>(std::min(std::abs(sp) / audibleSpeed, 1.0)) : 1.0f;
+        if (!std::isfinite(deck.motionGain)) deck.motionGain = wanted;
+        deck.motionGain += std::clamp(wanted - deck.motionGain, -stillStep, stillStep);
+        c.fades[j] = deck.fadeIn * deck.motionGain;
         c.reads = j + 1;
         deck.position = std::max(deck.position + sp, 0.0);
         deck.speed = sp;
@@ -467,7 +497,7 @@ void ReadChunkSources(DeckState& deck, const Track* track, const StemPlan& plan,
     int32_t run = std::min(c.reads - j, StretchRunLength(grains));
     for (int32_t k = j + 1; k < j + run; ++k)
       if (c.wrapped[k]) run = k - j;
-    StretchBlock(grains, *track, plan.sources, c.readAt[j], pitch, run, c.read + j * plan.width);
+    StretchBlock(grains, *track, plan.sources, c.readAt[j], pitch, deck.speed, run, c.read + j * plan.width);
     j += run;
   }
   deck.stretch = grains;
@@ -537,13 +567,24 @@ void MoveAndRead(DeckState& deck, const Track* track, const DeckSpeeds& s, const
                  const StemPlan& plan, int32_t frames, int32_t rate) {
   bool moving = motion.moves;
   const double startSpeed = std::isfinite(deck.speed) ? deck.speed : 0.0;
+  // At a whole number of frames per frame (tempo 0 at the track's rate) every read falls where
+  // the block starts between two frames: the start ramp's half frame, or a seek's fraction, would
+  // read the whole track through the interpolation and dull its top octave. The block that finds
+  // the position off a whole frame moves it onto one, spread over its frames (at most half a
+  // frame in a block, inaudible).
+  double landing = 0.0;
+  if (motion.wholeFrames) {
+    if (std::abs(deck.position - std::round(deck.position)) < kWholeFrameSlack) deck.position = std::round(deck.position);
+    const double end = deck.position + startSpeed * frames + (motion.v - startSpeed) * (frames + 1) / 2.0;
+    landing = (std::round(end) - end) / frames;
+  }
   ReadChunk chunk;
   for (int32_t first = 0; first < frames; first += kReadChunk) {
     const int32_t n = std::min(kReadChunk, frames - first);
     // The reads start from the grains as they are now; a loop wrap while moving resets
     // deck.stretch at once, and the reads replay that reset at its frame.
     const StretchState grains = deck.stretch;
-    MoveChunk(deck, track, s, startSpeed, motion.v, moving, first, n, frames, rate, chunk);
+    MoveChunk(deck, track, s, motion, startSpeed, landing, moving, first, n, frames, rate, chunk);
     ReadChunkSources(deck, track, plan, s.pitch, grains, n, chunk);
     MixChunkStems(deck, plan, chunk, first, n);
   }

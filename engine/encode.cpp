@@ -57,7 +57,7 @@ bool EncodeWavFile(const std::wstring& wavPath, const std::wstring& outputPath, 
   AssertNotAudioThread();
   std::wstring unused;
   std::wstring& message = error ? *error : unused;
-  const std::unique_ptr<FILE, FileCloser> wav(std::fopen(WideToUtf8(wavPath).c_str(), "rb"));
+  const std::unique_ptr<FILE, FileCloser> wav(std::fopen(PathToBytes(wavPath).c_str(), "rb"));
   if (!wav) {
     message = kCantOpenRecordingText;
     return false;

@@ -68,9 +68,11 @@ struct DeckPlace {
 struct DeckPlain : DeckPlace {
   double jogTarget = 0.0;
   double scratchSpeed = 0.0;
+  bool jogStopping = false;       // just touched: the platter stops within the next block
   double speed = 0.0;             // source frames per output frame in the last block, 0 = still
   double stopElapsed = 0.0;       // seconds since the stop effect began
   float fadeIn = 0.0f;            // 0..1 after a jump; starts at 0 so a first start fades in
+  float motionGain = 1.0f;        // 0..1: the deck's level as its speed allows (0 while held still)
   double oldPosition = 0.0;       // the position still sounding, fading out, after a jump
   double oldSpeed = 0.0;
   float oldFade = 0.0f;
@@ -175,6 +177,19 @@ struct OutputConfig {
   int32_t bufferMs = 10;
   bool externalMixer = false;
   int32_t deckCount = 2;      // 2 or 4
+};
+
+// Which channel pairs of the master device carry what: one block's copy of the engine's routing,
+// taken under the engine lock so a change in between never reaches the device half-way.
+struct MasterRouting {
+  bool externalMixer = false;
+  int32_t deckCount = 2;
+  int32_t masterPair = 0;
+  PhonesMode phonesMode = kPhonesNone;
+  bool phonesOnMaster = false;
+  int32_t phonesPair = 1;
+  bool boothOnMaster = false;
+  int32_t boothPair = 0;
 };
 
 // A headphone or booth output on a device other than the master's, fed through its ring.

@@ -60,9 +60,13 @@ void JogTouch(int deck) {
   std::lock_guard<RealtimeMutex> lock(Engine.lock);
   DeckState* state = LoadedDeck(deck);
   if (!state) return;
+  // A hand on the record stops it at once and holds it there: the follower starts from
+  // standstill, and the render moves the target on by the distance the stop takes, so the deck
+  // does not overshoot the touched place and rock about it.
   state->jogTarget = state->position;
   state->jogTouched = true;
-  state->scratchSpeed = state->playing ? state->speed : 0.0;
+  state->jogStopping = true;
+  state->scratchSpeed = 0.0;
   state->stopMode = kStopNone;
   if (state->slipMode) StartShadow(*state);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 
 namespace {
@@ -37,12 +38,130 @@ float MonoAt(const Track& track, double position) {
   return track.samples[i] + track.samples[i + 1];
 }
 
+// Attacks: the energy of a block of kAttackBlock mono samples rising kAttackRise times over the
+// louder of the two blocks before it, above a floor (-60 dBFS).
+constexpr int32_t kAttackBlock = 64;
+constexpr double kAttackRise = 4.0;  // 6 dB
+constexpr double kAttackFloor = 1e-6 * kAttackBlock;
+constexpr int32_t kAttackHistory = 10;  // 13 ms
+constexpr int32_t kAttackScanFrames = 4096;
+constexpr int32_t kCutFadeFrames = 64;
+constexpr double kSameAttackFrames = 32.0;  // copies this close sound as one
+
+double BlockEnergy(const Track& track, double from) {
+  const double first = std::floor(from);
+  double energy = 0.0;
+  if (first >= 0.0 && first + kAttackBlock <= static_cast<double>(track.frames)) {
+    const float* s = track.samples.data() + 2 * static_cast<size_t>(first);
+    for (int32_t k = 0; k < kAttackBlock; ++k) {
+      const float v = s[2 * k] + s[2 * k + 1];
+      energy += v * v;
+    }
+    return energy;
+  }
+  for (int32_t k = 0; k < kAttackBlock; ++k) {
+    const double v = MonoAt(track, from + k);
+    energy += v * v;
+  }
+  return energy;
+}
+
+// The start of the first block in [from, to) where an attack begins; -1 when none does. The
+// blocks before it span longer than half a cycle of a bass note, so its own swell is no attack.
+double FirstAttack(const Track& track, double from, double to) {
+  to = std::min(to, from + kAttackScanFrames);
+  double before[kAttackHistory];
+  for (int32_t k = 0; k < kAttackHistory; ++k) before[k] = BlockEnergy(track, from - (k + 1) * kAttackBlock);
+  int32_t oldest = kAttackHistory - 1;
+  for (double at = from; at < to; at += kAttackBlock) {
+    const double energy = BlockEnergy(track, at);
+    // The block just before is left out: an attack split across it and this one still counts.
+    const int32_t last = (oldest + 1) % kAttackHistory;
+    double louder = 0.0;
+    for (int32_t k = 0; k < kAttackHistory; ++k) louder = k == last ? louder : std::max(louder, before[k]);
+    if (energy > kAttackFloor && energy > kAttackRise * louder) return at;
+    before[oldest] = energy;
+    oldest = (oldest + kAttackHistory - 1) % kAttackHistory;
+  }
+  return -1.0;
+}
+
+// The newer grain g (from start at pitch) stays silent over an attack the older grain plays, until
+// the older grain has sounded it (or is near its end).
+void HoldNewPast(StretchState& stretch, int32_t g, double start, double pitch, double attack) {
+  const int32_t oldLeft = kGrainFrames - stretch.grainPhase[1 - g];
+  const double after = (attack - start) / pitch + 2.0 * kAttackBlock / pitch;
+  stretch.cutGrain = g;
+  stretch.cutFadesIn = true;
+  stretch.cutPhase = std::clamp(static_cast<int32_t>(after), 0, std::max(0, oldLeft - kCutFadeFrames));
+}
+
+// Where both sounding grains would play the same attack at different times, one grain gives it
+// up. The newer grain (from start at pitch) stays silent over an attack the older grain (other)
+// has already played, until the older grain has sounded to its end; otherwise the older grain
+// fades out just before the earlier copy of an attack both are still to play, and the newer grain
+// plays it alone.
+void CutBeforeSharedAttack(StretchState& stretch, const Track& track, int32_t other, double start, double pitch) {
+  stretch.cutGrain = -1;
+  const double oldPos = stretch.grainPos[other], oldStep = stretch.grainStep[other];
+  const int32_t oldPhase = stretch.grainPhase[other], oldLeft = kGrainFrames - oldPhase;
+  if (!(oldStep > 0.0) || !(pitch > 0.0)) return;
+  const double newEnd = start + pitch * kGrainFrames;
+  const double played = FirstAttack(track, std::max(start, oldPos - oldStep * oldPhase), std::min(oldPos, newEnd));
+  const auto holdNewPast = [&](double attack) { HoldNewPast(stretch, 1 - other, start, pitch, attack); };
+  if (played >= 0.0) return holdNewPast(played);
+  const double from = std::max(oldPos, start);
+  const double to = std::min(oldPos + oldStep * oldLeft, newEnd);
+  if (!(from < to)) return;
+  const double attack = FirstAttack(track, from, to);
+  if (attack < 0.0) return;
+  const double inOld = (attack - oldPos) / oldStep, inNew = (attack - start) / pitch;
+  if (std::fabs(inOld - inNew) < kSameAttackFrames) return;
+  // The older grain already at its copy, too late to fade out before it, keeps the attack.
+  if (inOld < kCutFadeFrames) return holdNewPast(attack);
+  stretch.cutGrain = other;
+  stretch.cutFadesIn = false;
+  stretch.cutPhase = oldPhase + std::max(0, static_cast<int32_t>(std::min(inOld, inNew)) - kCutFadeFrames);
+}
+
+// An attack the deck plays within this many output frames (and not within the cut fade, which the
+// grain sounding now keeps) is played by the new grain at exactly the deck's time. Past the hop
+// the next grain can still take it, or hold silent while this one plays it out.
+constexpr int32_t kAttackLookFrames = kGrainHopFrames + 768;
+
+enum class AttackPlan { kNone, kNewPlays, kOldKeeps };
+
+// Starts the new grain so it plays the deck's next attack when the deck does, and fades the
+// older grain out before its own copy; the new grain takes the older one's share. When the older
+// grain is already at its copy, too late to fade out, it keeps the attack instead.
+
+AttackPlan AlignToAttack(StretchState& stretch, const Track& track, int32_t other, double position, double pitch,
+                         double speed, double& start, double& attack) {
+  if (!(speed > 0.0) || !(pitch > 0.0)) return AttackPlan::kNone;
+  attack = FirstAttack(track, position + speed * kCutFadeFrames, position + speed * kAttackLookFrames);
+  if (attack < 0.0) return AttackPlan::kNone;
+  const double oldPos = stretch.grainPos[other], oldStep = stretch.grainStep[other];
+  const int32_t oldPhase = stretch.grainPhase[other], oldLeft = kGrainFrames - oldPhase;
+  const double inOld = oldStep > 0.0 ? (attack - oldPos) / oldStep : 1e30;
+  if (inOld < kCutFadeFrames) return AttackPlan::kOldKeeps;
+  const double inDeck = (attack - position) / speed;
+  start = attack - pitch * inDeck;
+  stretch.cutGrain = -1;
+  if (inOld < oldLeft) {
+    stretch.cutGrain = other;
+    stretch.cutFadesIn = false;
+    stretch.cutPhase = oldPhase + std::max(0, static_cast<int32_t>(std::min(inOld, inDeck)) - kCutFadeFrames);
+  }
+  return AttackPlan::kNewPlays;
+}
+
 }  // namespace
 
 void ResetStretch(StretchState& stretch) {
   stretch.grainPhase[0] = kGrainFrames;
   stretch.grainPhase[1] = kGrainFrames;
   stretch.grainCounter = 0;
+  stretch.cutGrain = -1;
 }
 
 const float* StretchWindow() { return kWindow.data(); }
@@ -60,7 +179,14 @@ double OverlapScore(const OverlapContext& context, int32_t lag) {
 
 namespace {
 
-// The search over every lag given a scorer; the first best wins ties, the fine pass keeps the
+// Whether a lag scoring value beats the best so far: a tie goes to the lag nearer 0, so silence
+// (every score 0) keeps the grain where the deck is rather than 400 frames early, which would
+// make every onset after it late.
+bool BetterLag(double value, int32_t lag, double bestScore, int32_t bestLag) {
+  return value > bestScore || (value == bestScore && std::abs(lag) < std::abs(bestLag));
+}
+
+// The search over every lag given a scorer; the lag nearest 0 wins ties, the fine pass keeps the
 // coarse score.
 template <typename Scorer>
 int32_t BestLag(Scorer&& score) {
@@ -68,7 +194,7 @@ int32_t BestLag(Scorer&& score) {
   double bestScore = kScoreFloor;
   for (int32_t lag = -kOverlapSearchFrames; lag <= kOverlapSearchFrames; lag += kCoarseLagStep) {
     const double value = score(lag);
-    if (value > bestScore) {
+    if (BetterLag(value, lag, bestScore, bestLag)) {
       bestScore = value;
       bestLag = lag;
     }
@@ -77,7 +203,7 @@ int32_t BestLag(Scorer&& score) {
   for (int32_t lag = coarseLag - kFineLagReach; lag <= coarseLag + kFineLagReach; ++lag) {
     if (lag == coarseLag) continue;  // already scored
     const double value = score(lag);
-    if (value > bestScore) {
+    if (BetterLag(value, lag, bestScore, bestLag)) {
       bestScore = value;
       bestLag = lag;
     }
@@ -164,16 +290,32 @@ double FindBestOverlap(const Track& track, double target, double reference, doub
   return target + BestLag(score);
 }
 
-void StartStretchGrain(StretchState& stretch, const Track& track, double position, double pitch) {
+void StartStretchGrain(StretchState& stretch, const Track& track, double position, double pitch, double speed) {
   // Bad numbers from upstream must not turn into wild sample indices.
   if (!std::isfinite(position)) position = 0.0;
   if (!std::isfinite(pitch)) pitch = 1.0;
+  if (!std::isfinite(speed)) speed = pitch;
   const int32_t g = stretch.activeGrain & 1;
   const int32_t other = 1 - g;
   stretch.activeGrain = other;
   double start = position;
-  if (stretch.grainPhase[other] < kGrainFrames)
-    start = FindBestOverlap(track, position, stretch.grainPos[other], stretch.grainStep[other]);
+  const bool overlapping = stretch.grainPhase[other] < kGrainFrames;
+  AttackPlan plan = AttackPlan::kNone;
+  double attack = 0.0;
+  if (overlapping) {
+    plan = AlignToAttack(stretch, track, other, position, pitch, speed, start, attack);
+    // Otherwise where the grain's middle, its loudest, plays what the deck plays then: started at
+    // the deck position, a grain would sound up to a hop behind a faster deck (ahead of a slower one).
+    if (plan != AttackPlan::kNewPlays) {
+      const double meet = position + (speed - pitch) * (kGrainFrames / 2);
+      start = FindBestOverlap(track, meet, stretch.grainPos[other], stretch.grainStep[other]);
+    }
+  }
+  // At a whole step the grain reads whole frames as they are, not through the interpolation.
+  if (pitch == std::round(pitch)) start = std::round(start);
+  if (plan == AttackPlan::kOldKeeps) HoldNewPast(stretch, g, start, pitch, attack);
+  else if (overlapping && plan == AttackPlan::kNone) CutBeforeSharedAttack(stretch, track, other, start, pitch);
+  else if (!overlapping) stretch.cutGrain = -1;
   stretch.grainPos[g] = start;
   stretch.grainStep[g] = pitch;
   stretch.grainPhase[g] = 0;
@@ -276,27 +418,45 @@ void ReadSourcesCubicRun(const ReadSources& sources, const double* positions, in
 }
 
 void StretchBlock(StretchState& stretch, const Track& track, const ReadSources& sources, double position,
-                  double pitch, int32_t count, float* out) {
+                  double pitch, double speed, int32_t count, float* out) {
   const int32_t width = 2 * sources.count;
   std::fill(out, out + static_cast<size_t>(std::max(count, 0)) * width, 0.0f);
   if (count <= 0) return;
-  if (stretch.grainCounter == 0) StartStretchGrain(stretch, track, position, pitch);
+  if (stretch.grainCounter == 0) StartStretchGrain(stretch, track, position, pitch, speed);
   stretch.grainCounter = (stretch.grainCounter + static_cast<uint32_t>(count)) % kGrainHopFrames;
   const float* window = StretchWindow();
+  // A cut: one grain's window fades out (or in) and the other grain's takes what it gives up.
+  float cutWindows[2][kGrainHopFrames];
+  const int32_t cut = stretch.cutGrain;
+  const bool cutting = cut >= 0 && cut < 2 && stretch.grainPhase[cut] >= 0 && stretch.grainPhase[cut] < kGrainFrames &&
+                       count <= static_cast<int32_t>(kGrainHopFrames);
+  if (cutting) {
+    const int32_t cutFrom = stretch.grainPhase[cut], otherFrom = stretch.grainPhase[1 - cut];
+    for (int32_t j = 0; j < count; ++j) {
+      const int32_t p = cutFrom + j;
+      const float full = p < kGrainFrames ? window[p] : 0.0f;
+      const float ramp = std::clamp(static_cast<float>(p - stretch.cutPhase) / kCutFadeFrames, 0.0f, 1.0f);
+      const float gate = stretch.cutFadesIn ? ramp : 1.0f - ramp;
+      cutWindows[cut][j] = full * gate;
+      const int32_t q = otherFrom + j;
+      cutWindows[1 - cut][j] = (q >= 0 && q < kGrainFrames ? window[q] : 0.0f) + full - full * gate;
+    }
+  }
   for (int32_t g = 0; g < 2; ++g) {
     const int32_t phase = stretch.grainPhase[g];
     if (phase >= kGrainFrames || phase < 0) continue;
     const int32_t n = std::min(count, kGrainFrames - phase);
     double& pos = stretch.grainPos[g];
     const double step = stretch.grainStep[g];
+    const float* weights = cutting ? cutWindows[g] : window + phase;
     // Every tap of the run inside the sources: the branch-free loop. Positions only rise, so the
     // first and last frames bound the run (one frame of margin covers rounding of the sum).
     const double end = pos + step * n + 1.0;
     const bool inside = step >= 0.0 && pos >= 1.0 && std::isfinite(end) &&
                         end + 2.0 < static_cast<double>(sources.frames);
-    if (inside && sources.count == 4) GrainRunInside<4>(sources, pos, step, window + phase, n, out);
-    else if (inside) GrainRunInside<1>(sources, pos, step, window + phase, n, out);
-    else GrainRunEdge(sources, pos, step, window + phase, n, out);
+    if (inside && sources.count == 4) GrainRunInside<4>(sources, pos, step, weights, n, out);
+    else if (inside) GrainRunInside<1>(sources, pos, step, weights, n, out);
+    else GrainRunEdge(sources, pos, step, weights, n, out);
     stretch.grainPhase[g] = phase + n;
   }
 }

@@ -18,6 +18,11 @@ struct StretchState {
   int32_t grainPhase[2] = {kGrainFrames, kGrainFrames};  // output frames since start
   int32_t activeGrain = 0;            // the grain started at the next hop
   uint32_t grainCounter = 0;          // output frames into the current hop
+  // An attack both grains would play apart: one grain fades out from this phase, or fades in from
+  // it, and the other takes its share, so the attack sounds once. -1: no cut.
+  int32_t cutGrain = -1;
+  int32_t cutPhase = 0;
+  bool cutFadesIn = false;
   bool stretchOn = false;
 };
 
@@ -43,7 +48,8 @@ double OverlapScore(const OverlapContext& context, int32_t lag);
 double FindBestOverlap(const Track& track, double target, double reference, double step);
 
 // Starts the grain due at a hop (the other grain keeps sounding). Used by StretchBlock.
-void StartStretchGrain(StretchState& stretch, const Track& track, double position, double pitch);
+void StartStretchGrain(StretchState& stretch, const Track& track, double position, double pitch,
+                       double speed);
 
 // What the grains read: the mix and, with stems, the vocals, drums and bass of the same length.
 // A read gives left and right of each source in this order; stems come scaled to full scale 1.
@@ -70,9 +76,12 @@ inline int32_t StretchRunLength(const StretchState& stretch) {
 
 // Produces `count` output frames (at most StretchRunLength) of every source into out (count x 2 x
 // sources.count floats, overwritten). When a grain is due at the first frame it starts at
-// `position` (the deck position there), aligned to continue the grain still sounding. pitch:
-// source frames per output frame of a grain (pitch ratio x track rate / device rate). Each grain
-// reads its whole run in one pass, so the work per frame carries no window or bounds decisions.
-// Real-time safe: no allocation, no locks.
+// `position` (the deck position there) after a reset; a grain that continues the one still
+// sounding is aligned to it near where the deck, moving at `speed` source frames per output
+// frame, and the grain meet at the grain's middle, so what it plays is never a hop late or early.
+// pitch: source frames per output frame of a grain (pitch ratio x track rate / device rate); a
+// grain at a whole pitch starts on a whole frame. Each grain reads its whole run in one pass, so
+// the work per frame carries no window or bounds decisions. Real-time safe: no allocation, no
+// locks.
 void StretchBlock(StretchState& stretch, const Track& track, const ReadSources& sources, double position,
-                  double pitch, int32_t count, float* out);
+                  double pitch, double speed, int32_t count, float* out);

@@ -286,6 +286,8 @@ namespace {
 
 constexpr double kLockPatienceShare = 0.75;  // of the block's time, waited for the engine lock
 constexpr double kMicrosPerSecond = 1e6;
+
+std::atomic<uint64_t> gMixedFrames{0};
 constexpr int32_t kRepeatSeamFrames = 64;  // the repeat starts on the last block's mirrored tail
 
 // Where one period's sound goes; the buffers are the engine's, sized for the period.
@@ -614,7 +616,20 @@ void RepeatBlock(AudioEngine& engine, float* out, int32_t frames) {
 
 }  // namespace
 
-void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
+MasterRouting TakeMasterRouting(const AudioEngine& engine) {
+  return MasterRouting{.externalMixer = engine.externalMixer,
+                       .deckCount = engine.deckCount,
+                       .masterPair = engine.masterPair,
+                       .phonesMode = engine.phonesMode,
+                       .phonesOnMaster = engine.phonesOnMaster,
+                       .phonesPair = engine.phonesPair,
+                       .boothOnMaster = engine.boothOnMaster,
+                       .boothPair = engine.boothPair};
+}
+
+uint64_t MixedFrames() { return gMixedFrames.load(std::memory_order_relaxed); }
+
+void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate, MasterRouting* routing) {
   if (frames <= 0) return;
   std::fill(out, out + 2 * static_cast<size_t>(frames), 0.0f);
   if (rate <= 0) return;
@@ -628,5 +643,7 @@ void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate) {
   }
   std::unique_lock<RealtimeMutex> guard(engine.lock, std::adopt_lock);
   MixLocked(engine, out, frames, rate);
+  if (routing != nullptr) *routing = TakeMasterRouting(engine);
+  gMixedFrames.fetch_add(static_cast<uint64_t>(frames), std::memory_order_relaxed);
   KeepBlock(engine, out, frames);
 }

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kOutputKinds = 3;
+constexpr int kOutputKinds = 4;
 // Shown until the output plays again; re-shown when another message took its place and expired.
 constexpr int kLostStatusMs = 3600 * 1000;
 
@@ -32,8 +32,8 @@ ShownLoss gShownLosses[kOutputKinds];
 
 int FateIndex(OutputKind kind) { return static_cast<int>(kind); }
 
-std::wstring LostDeviceDescription(const std::wstring& id) {
-  for (const AudioDevice& device : ListOutputDevices())
+std::wstring LostDeviceDescription(OutputKind kind, const std::wstring& id) {
+  for (const AudioDevice& device : kind == OutputKind::kMicrophone ? ListInputDevices() : ListOutputDevices())
     if (device.id == id) return device.name;
   return id;
 }
@@ -42,6 +42,7 @@ UiText LostMessage(OutputKind kind, const std::wstring& name) {
   switch (kind) {
     case OutputKind::kMaster: return UiFormat(L"Master output lost ({}): reopening\u2026", name);
     case OutputKind::kPhones: return UiFormat(L"Headphone output lost ({}): reopening\u2026", name);
+    case OutputKind::kMicrophone: return UiFormat(L"Microphone lost ({}): reopening\u2026", name);
     case OutputKind::kBooth: break;
   }
   return UiFormat(L"Booth output lost ({}): reopening\u2026", name);
@@ -86,10 +87,10 @@ void ShowLostOutputs(uint64_t nowMs) {
     // that knew it may be gone.
     if (!fate.lost && fate.played && fate.playingId != shown.resolvedId) {
       shown.resolvedId = fate.playingId;
-      shown.name = LostDeviceDescription(fate.playingId);
+      shown.name = LostDeviceDescription(static_cast<OutputKind>(k), fate.playingId);
     }
     if (!fate.lost) {
-      if (!shown.text.empty() && Status.text == shown.text && StatusShowing(nowMs)) Status.expiresAtMs = 0;
+      if (!shown.text.empty() && Status.text == shown.text && StatusShowing(nowMs)) HideStatus();
       shown.text.clear();
       continue;
     }

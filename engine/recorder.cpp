@@ -78,7 +78,7 @@ std::FILE* OpenForWriting(const std::wstring& path) {
     errno = EINVAL;
     return nullptr;
   }
-  return std::fopen(WideToUtf8(plan.final).c_str(), "wb");
+  return std::fopen(PathToBytes(plan.final).c_str(), "wb");
 }
 
 // The C library's English text; the common ones have translation rows, so a reason shown on screen
@@ -179,7 +179,7 @@ bool StartRecording(const std::wstring& path, const RecordingLimits& limits) {
   Engine.recordFrames.store(0);
   recordLimits = limits;
   recordLimits.frames = std::clamp<uint64_t>(limits.frames, 1, kWavMaxFrames);
-  recordFolder = std::filesystem::path(WideToUtf8(path)).parent_path();
+  recordFolder = std::filesystem::path(PathToBytes(path)).parent_path();
   const uint64_t ringFrames =
       std::max(static_cast<uint64_t>(rate) * kRecorderRingSeconds, kRecorderRingMinFrames);
   SizeRingAndSwitchOn(Engine.recordRing, ringFrames, Engine.recording);

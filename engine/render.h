@@ -13,8 +13,14 @@
 // the pad recording and the meters. Holds the engine lock for the whole period and waits for it
 // up to three quarters of the block's time (the holder runs at the caller's priority meanwhile);
 // past that, out gets the last block again (de-clicked at its seam; silence when none of this
-// length was played), nothing else moves, and the miss counts in renderLockMisses.
-void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate);
+// length was played), nothing else moves, and the miss counts in renderLockMisses. When routing is
+// given, it gets the routing the block was mixed for (left as it was after a miss).
+void RenderMix(AudioEngine& engine, float* out, int32_t frames, int32_t rate, MasterRouting* routing = nullptr);
+// The engine's master-device routing as one copy. The caller holds engine.lock.
+MasterRouting TakeMasterRouting(const AudioEngine& engine);
+// The frames RenderMix has mixed since start, the repeated blocks not counted: the time the
+// decks moved through, at the sound server's pace rather than the wall clock's. Any thread.
+uint64_t MixedFrames();
 // The leader deck's beat at `frame` of the block being rendered and its beat length in seconds;
 // a free-running 120 BPM clock when the leader has no track, does not play or frame lies outside
 // the block. Engine lock held.

@@ -14,6 +14,7 @@
 
 #include "base/beat_grid.h"
 #include "base/files.h"
+#include "base/log.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
@@ -49,7 +50,13 @@ void SwapOntoPad(int pad, TrackPtr& sound, std::wstring& name) {
 bool SaveSoundFile(int slot, const std::wstring& fileName, const Track& sound) {
   if (TestMode) return false;
   const std::wstring path = JoinPath(SamplesDir(), fileName);
-  if (!WriteWavFile(path, sound.samples.data(), sound.frames, static_cast<uint32_t>(sound.sampleRate))) return false;
+  std::wstring error;
+  if (!WriteWavFile(path, sound.samples.data(), sound.frames, static_cast<uint32_t>(sound.sampleRate), &error)) {
+    // The pad plays it now, but the next start would not have it.
+    WriteLog(L"Sampler: couldn't write {} ({})", path, error);
+    ShowStatus(WriteFailedText(path, error));
+    return false;
+  }
   Settings.Slot[slot] = path;
   return true;
 }

@@ -227,6 +227,14 @@ void ToggleStem(int deck, int n) {
   }
 }
 
+void SetStemPreset(int deck, uint32_t preset) {
+  DeckView& view = LiveDeckViews[deck];
+  view.stemPreset = view.stemPreset == preset ? kStemPresetNone : preset;
+  std::wstring error;
+  if (view.stemPreset != kStemPresetNone && !view.stemsReady && !StemModelsPresent(&error))
+    ShowStatus(StemFailureText(deck, error));
+}
+
 void SetStemEffectsTarget(int deck, int stem) {
   if (!ValidDeck(deck) || stem < 0 || stem >= kStemNameCount) return;
   DeckView& view = LiveDeckViews[deck];

@@ -85,6 +85,10 @@ bool AttachStems(const TrackPtr& track, const StemDataPtr& stems);
 void SetStemMix(int deck, bool vocals, bool drums, bool bass, bool melody);
 // n 0..3: one stem; 4 KICK, 5 HI-HAT; 6 vocals only, 7 no vocals (presets, KICK and HI-HAT on).
 void ToggleStem(int deck, int n);
+// VOX (kStemPresetVocals) or INST (kStemPresetInstrumental): switches the preset on, or off when
+// it is the one on. Turned on without stems and without the models, the status line says why
+// the stems cannot do it, as SEPARATE STEMS does (the voice band is filtered meanwhile).
+void SetStemPreset(int deck, uint32_t preset);
 // Puts the deck's effects on one stem (0..3), or back on the whole deck when it already is.
 void SetStemEffectsTarget(int deck, int stem);
 

@@ -110,7 +110,11 @@ void SyncDeck(int deck) {
   }
   view.pitchRange = match.pitchRange;
   view.tempoFader = match.tempoFader;
-  if (deck == other || !ownPlaying || !otherPlaying) return;
+  if (deck == other || !ownPlaying || !otherPlaying) {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    DeckStateOf(deck).tempo = static_cast<float>(TempoOffsetOf(view));
+    return;
+  }
 
   const double ownSeconds = ownPosition / ownTrack->sampleRate;
   const double f = Fraction(BeatAtTime(*otherTrack, otherPosition / otherTrack->sampleRate)) -
@@ -119,6 +123,9 @@ void SyncDeck(int deck) {
   const double beatFrames = BeatLengthAt(*ownTrack, ownSeconds) * ownTrack->sampleRate;
   const double shift = beatFrames * error;
   std::lock_guard<RealtimeMutex> lock(Engine.lock);
+  // The new tempo plays from the same block as the seek: left to the next publish of the view,
+  // the deck would play on at its old tempo for a frame and slip out of phase again.
+  DeckStateOf(deck).tempo = static_cast<float>(TempoOffsetOf(view));
   // The deck may have moved or changed since the read; only its own track is shifted.
   if (DeckStateOf(deck).track != ownTrack) return;
   // A shift back past the track's start would be clamped out of phase: go a beat later instead.

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 #include "engine/analysis.h"
 
@@ -17,6 +18,9 @@ constexpr double kBandEdgesHz[OnsetBands::kBands] = {30.0, 150.0, 500.0, 2500.0}
 constexpr float kLogGain = 100.0f;           // log(1 + gain x magnitude), magnitude 1 = full scale
 constexpr double kLocalMeanSeconds = 0.15;   // adaptive threshold: centred moving mean
 constexpr double kMinBandMean = 1e-9;
+// The summed log-spectral rise of a heard onset: a click 60 dB down rises about 0.1, the dither
+// and rounding noise of 16-bit samples under a held tone about a thousandth.
+constexpr double kHeardRise = 0.05;
 
 // --- Tempo ---
 constexpr double kMinSeconds = 4.0;
@@ -37,7 +41,6 @@ constexpr double kKickOffBeat = 0.7;
 constexpr double kSnareEveryBeat = 0.6;   // of the backbeat over the half-way level
 constexpr double kEvenPulse = 0.75;
 constexpr double kHalfBeatFilled = 0.25;  // of the beat's onsets, half-way between beats
-constexpr double kOffBeatApart = 0.375;   // of a beat: the snare sits on the kicks' off-beat
 constexpr double kFineSpan = 0.015;          // comb refinement within 1.5 %
 constexpr double kCoarseStepBpm = 0.05;
 constexpr double kFitSpan = 0.003;          // the line fit may move the comb's tempo this far
@@ -46,6 +49,43 @@ constexpr double kSnapBpm = 0.05;
 constexpr double kSnapSlackBpm = 1e-9;
 // Flux peaks come before the sound's centre reaches the middle of the window.
 constexpr double kOnsetLatencyS = 0.0115;
+
+// --- Beat phase ---
+// The beat is one of four sixteenths from the strongest onset phase. Hats name the eighths when
+// their onsets on one pair of sixteenths half a beat apart stand this many times over the other
+// pair's; else all onsets together do.
+constexpr double kClearEighths = 2.0;
+// Of the two eighths, the beat is where the cues below say, each as its contrast between the two
+// (-1..1) times its weight: the low power's rise (a kick outweighs a bass note and stands on the
+// beat in most music), the high band's power alternating from beat to beat (a snare or clap on
+// two and four), the same in the snare and high bands' onsets, and all onsets together (clicks
+// over a held tone have no other cue, and the tone's low power can rise more off the beat).
+// Over 1.5 the onsets outvote the kick where off-beat hats sound as often as it.
+constexpr double kKickWeight = 3.0;
+constexpr double kBackbeatPowerWeight = 1.0;
+constexpr double kBackbeatOnsetWeight = 0.5;
+constexpr double kOnsetWeight = 1.1;
+// A power frame holds what sounds within half its window of its centre: an attack within this of
+// a candidate raises the frames centred up to half a window (plus this) either side of it.
+constexpr double kCandidateSlackS = 0.005;
+// The attack is placed on each beat's own attack within these of the chosen phase, on the mix's
+// magnitude held at its peaks (a low note's zero crossings are no dips): the earliest step up
+// nearly as large as the beat's largest (a short stretch after a point over a longer one
+// before), then where the rise starts over the level that sounded before the step.
+constexpr double kAttackBeforeS = 0.025;
+constexpr double kAttackAfterS = 0.02;
+constexpr double kHoldS = 0.005;
+constexpr double kStepAfterS = 0.0015;
+constexpr double kStepBeforeS = 0.004;
+constexpr double kEarliestStep = 0.5;  // of the beat's largest step
+constexpr double kQuietBeforeS = 0.012;  // the level before a step: from this far before it
+constexpr double kOnsetShare = 0.2;     // of the step above that level
+// The beats place the phase by their median weighted by the square of their step (the kick's
+// beats decide; a rest or a fill elsewhere barely counts), which a drummer's spread leaves on the
+// grid. Fewer than this many beats, or a middle half of the weight wider than this, place nothing.
+constexpr size_t kMinAttacks = 4;
+constexpr double kMaxSpreadS = 0.006;
+constexpr double kStartSlackS = 0.0005;
 
 double PeriodOf(double bpm, double fps) { return 60.0 * fps / bpm; }
 
@@ -286,6 +326,177 @@ bool IsHalfTempo(const OnsetBands& onsets, double bpm) {
   return on_level > 0.0 && Around(kick, on.phase + period / 2, reach) > kKickOffBeat * on_level;
 }
 
+// The power of magnitudes [from, to).
+float BinPower(const float* magnitude, size_t from, size_t to) {
+  double power = 0.0;
+  for (size_t k = from; k < to; ++k) power += static_cast<double>(magnitude[k]) * magnitude[k];
+  return static_cast<float>(power);
+}
+
+// Peaks of the raw summed rise above kHeardRise (a plateau counts once, at its first frame).
+size_t CountHeardOnsets(const OnsetBands& onsets) {
+  const size_t count = onsets.band[0].size();
+  size_t heard = 0;
+  double before = 0.0;
+  for (size_t i = 0; i < count; ++i) {
+    double rise = 0.0;
+    for (const auto& band : onsets.band) rise += band[i];
+    double after = 0.0;
+    if (i + 1 < count)
+      for (const auto& band : onsets.band) after += band[i + 1];
+    if (rise > kHeardRise && rise > before && rise >= after) ++heard;
+    before = rise;
+  }
+  return heard;
+}
+
+// The first beat placed on the attacks themselves: on each beat of the coarse grid the start of
+// its attack (see kAttackBeforeS), then the median over the beats that hold one. Seconds, or none
+// when too few beats agree.
+std::optional<double> PlaceAttack(const std::vector<float>& m, double rate, double bpm, double coarseSeconds) {
+  if (!(rate > 0.0) || m.empty()) return std::nullopt;
+  const double beat = 60.0 / bpm;
+  const long hold = std::lround(kHoldS * rate);
+  const long after = std::max(1L, std::lround(kStepAfterS * rate)), before = std::max(1L, std::lround(kStepBeforeS * rate));
+  const long quiet = std::lround(kQuietBeforeS * rate);
+  const long reach_back = std::lround(kAttackBeforeS * rate) + quiet + after;
+  const long reach_on = std::lround(kAttackAfterS * rate) + after;
+  const long span = reach_back + reach_on + 1;
+  std::vector<double> held(static_cast<size_t>(span)), prefix(static_cast<size_t>(span) + 1), up(static_cast<size_t>(span));
+  struct Hit {
+    double offset;  // seconds from the coarse grid's beat 0
+    double step;
+  };
+  std::vector<Hit> hits;
+  for (long k = 0;; ++k) {
+    const long centre = std::lround((coarseSeconds + static_cast<double>(k) * beat) * rate);
+    if (centre + reach_on >= static_cast<long>(m.size())) break;
+    const long from = centre - reach_back;
+    if (from - hold < 0) continue;
+    for (long j = 0; j < span; ++j) {
+      float peak = m[static_cast<size_t>(from + j)];
+      for (long q = 1; q <= hold; ++q) peak = std::max(peak, m[static_cast<size_t>(from + j - q)]);
+      held[static_cast<size_t>(j)] = peak;
+      prefix[static_cast<size_t>(j) + 1] = prefix[static_cast<size_t>(j)] + peak;
+    }
+    auto mean = [&](long a, long b) {  // [a, b)
+      return (prefix[static_cast<size_t>(b)] - prefix[static_cast<size_t>(a)]) / static_cast<double>(b - a);
+    };
+    const long first_j = quiet + after, last_j = span - after;
+    double largest = 0.0;
+    for (long j = first_j; j < last_j; ++j) {
+      up[static_cast<size_t>(j)] = mean(j, j + after) - mean(j - before, j);
+      largest = std::max(largest, up[static_cast<size_t>(j)]);
+    }
+    if (!(largest > 0.0)) continue;
+    // The earliest step at least half as large as the largest: a clap's later bursts or a kick
+    // driven into its peak do not pass for its start.
+    long step = first_j;
+    while (up[static_cast<size_t>(step)] < kEarliestStep * largest) ++step;
+    while (step + 1 < last_j && up[static_cast<size_t>(step + 1)] > up[static_cast<size_t>(step)]) ++step;
+    // Where the rise starts: the change point of the magnitude over the level some milliseconds
+    // before the step (plus a share of the step, so that what sounded before does not count),
+    // the lowest point of its running excess.
+    const double level = mean(step - quiet, step - quiet / 2);
+    const double margin = kOnsetShare * (mean(step, step + after) - level);
+    long onset = step;
+    double excess = 0.0, lowest = 0.0;
+    for (long j = step - quiet / 2; j < step + after; ++j) {
+      excess += held[static_cast<size_t>(j)] - level - margin;
+      if (excess < lowest) lowest = excess, onset = j + 1;
+    }
+    hits.push_back({static_cast<double>(from + onset) / rate - static_cast<double>(k) * beat, up[static_cast<size_t>(step)]});
+  }
+  if (hits.size() < kMinAttacks) return std::nullopt;
+  // The beats weigh by the square of their step: the kick's beats decide where it plays.
+  std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.offset < b.offset; });
+  double total = 0.0;
+  for (const Hit& h : hits) total += h.step * h.step;
+  auto quantile = [&](double q) {
+    double run = 0.0;
+    for (const Hit& h : hits)
+      if ((run += h.step * h.step) >= q * total) return h.offset;
+    return hits.back().offset;
+  };
+  const double median = quantile(0.5);
+  // The middle half of the weight lies within kMaxSpreadS.
+  if (quantile(0.75) - quantile(0.25) > kMaxSpreadS) return std::nullopt;
+  return median;
+}
+
+// Sum of a fold's bins within `reach` bins of a phase (wrapping).
+double SumAround(const std::vector<double>& fold, double at, double reach) {
+  const long bins = static_cast<long>(fold.size());
+  double sum = 0.0;
+  for (long k = std::lround(at - reach); k <= std::lround(at + reach); ++k) sum += fold[static_cast<size_t>((k % bins + bins) % bins)];
+  return sum;
+}
+
+// How much more of a cue one candidate has than another, -1..1.
+double Contrast(double a, double b) { return a + b > 0.0 ? (a - b) / (a + b) : 0.0; }
+
+// Each frame's rise in power over the frame before.
+std::vector<float> Rises(const std::vector<float>& power) {
+  std::vector<float> rise(power.size(), 0.0f);
+  for (size_t i = 1; i < power.size(); ++i) rise[i] = std::max(power[i] - power[i - 1], 0.0f);
+  return rise;
+}
+
+// The beat's phase in frames of the onset envelope. Candidates: the strongest phase of all the
+// onsets and the three sixteenths after it. The hats' eighths (or all onsets' where the hats
+// do not tell) leave two of them half a beat apart; of those the beat is where the kick's power
+// rises most and a backbeat alternates. A bass line's sixteenths can have more onsets than the
+// kick and open hats on the off-beats as many: neither has the kick's power or a backbeat.
+Phase ChooseBeatPhase(const OnsetBands& onsets, double period) {
+  const double fps = onsets.framesPerSecond;
+  const std::vector<double> all = FoldOnBeat(onsets.all, period);
+  const size_t bins = all.size();
+  if (bins < 4) return BestPhase(all, period);
+  const double anchor = BestPhase(all, period).phase;
+  const int reach = std::max(1, static_cast<int>(period / 16));
+
+  const std::vector<double> high = FoldOnBeat(onsets.band[OnsetBands::kHigh], period);
+  const size_t n = onsets.all.size();
+  std::vector<float> noise(n);
+  for (size_t i = 0; i < n; ++i) noise[i] = std::min(onsets.band[OnsetBands::kSnare][i], onsets.band[OnsetBands::kHigh][i]);
+  const std::vector<double> noise_two = FoldOnBeat(noise, 2 * period);
+  const std::vector<double> kick = FoldOnBeat(Rises(onsets.lowPower), period);
+  const std::vector<double> high_two = FoldOnBeat(Rises(onsets.highPower), 2 * period);
+  // Power frames are centred on their time; the onsets' frames peak kOnsetLatencyS early.
+  const double latency = kOnsetLatencyS * fps;
+  const double window = (onsets.powerWindowS / 2 + kCandidateSlackS) * fps;
+
+  double at[4], hats[4], onset_sum[4];
+  for (int k = 0; k < 4; ++k) {
+    at[k] = anchor + k * period / 4;
+    hats[k] = Around(high, at[k], reach);
+    onset_sum[k] = Around(all, at[k], reach);
+  }
+  int pair = 0;
+  if (hats[1] + hats[3] > kClearEighths * (hats[0] + hats[2])) pair = 1;
+  else if (!(hats[0] + hats[2] > kClearEighths * (hats[1] + hats[3])))
+    pair = onset_sum[1] + onset_sum[3] > onset_sum[0] + onset_sum[2] ? 1 : 0;
+
+  auto kick_at = [&](double p) { return SumAround(kick, p + latency, window); };
+  auto alternation = [&](const std::vector<double>& two, double p, auto measure) {
+    return std::fabs(measure(two, p) - measure(two, p + period));
+  };
+  auto power_sum = [&](const std::vector<double>& fold, double p) { return SumAround(fold, p + latency, window); };
+  auto onset_max = [&](const std::vector<double>& fold, double p) { return Around(fold, p, reach); };
+  const double on = at[pair], off = at[pair + 2];
+  const double vote = kKickWeight * Contrast(kick_at(on), kick_at(off)) + kOnsetWeight * Contrast(onset_sum[pair], onset_sum[pair + 2]) +
+                      kBackbeatPowerWeight * Contrast(alternation(high_two, on, power_sum), alternation(high_two, off, power_sum)) +
+                      kBackbeatOnsetWeight * Contrast(alternation(noise_two, on, onset_max), alternation(noise_two, off, onset_max));
+  const double chosen = vote >= 0.0 ? on : off;
+  // The chosen sixteenth's own peak among the onsets, as swing or a loose drummer moves it.
+  Phase best{-1.0, chosen};
+  for (int k = -reach; k <= reach; ++k) {
+    const long b = ((std::lround(chosen) + k) % static_cast<long>(bins) + static_cast<long>(bins)) % static_cast<long>(bins);
+    if (all[static_cast<size_t>(b)] > best.score) best = {all[static_cast<size_t>(b)], static_cast<double>(b)};
+  }
+  return best;
+}
+
 }  // namespace
 
 OnsetBands SpectralOnsets(const Track& track) { return SpectralOnsets(DecimateMix(track)); }
@@ -317,6 +528,9 @@ OnsetBands SpectralOnsets(const DecimatedMix& mix) {
   const float norm = 2.0f / static_cast<float>(half);  // a full-scale sine gives about 1
 
   for (auto& b : out.band) b.assign(count, 0.0f);
+  out.lowPower.assign(count, 0.0f);
+  out.highPower.assign(count, 0.0f);
+  out.powerWindowS = static_cast<double>(fft) / r;
   // Log spectra of bins 0..half-1 and a zero past the last, so every bin has two neighbours.
   std::vector<float> previous(half + 4, 0.0f), current(half + 4, 0.0f);
   std::vector<float> re(fft), im(fft);
@@ -342,6 +556,10 @@ OnsetBands SpectralOnsets(const DecimatedMix& mix) {
     }
     AnalysisFftReordered(re.data(), im.data(), fft);
     SplitMagnitudes(re.data(), im.data(), fft, spectra[0].data(), spectra[1].data());
+    for (size_t p = 0; p < 2 && i + p < count; ++p) {
+      out.lowPower[i + p] = BinPower(spectra[p].data(), band_from[OnsetBands::kKick], band_to[OnsetBands::kBody]);
+      out.highPower[i + p] = BinPower(spectra[p].data(), band_from[OnsetBands::kHigh], band_to[OnsetBands::kHigh]);
+    }
     for (std::vector<float>& spectrum : spectra) {
       for (size_t k = 1; k < half; k += 4) Store4(&spectrum[k], FastLog1p4(gain * Load4(&spectrum[k])));
       spectrum[half] = 0.0f;
@@ -371,6 +589,11 @@ OnsetBands SpectralOnsets(const DecimatedMix& mix) {
       current.swap(spectra[p]);
     }
   }
+
+  out.heardOnsets = CountHeardOnsets(out);
+  out.magnitudeRate = r / 2.0;
+  out.magnitude.resize(m / 2);
+  for (size_t i = 0; i < m / 2; ++i) out.magnitude[i] = std::max(std::fabs(x[2 * i]), std::fabs(x[2 * i + 1]));
 
   // Each band above its local mean, scaled to mean 1 so every band weighs the same.
   const size_t reach = static_cast<size_t>(kLocalMeanSeconds * out.framesPerSecond / 2);
@@ -493,29 +716,17 @@ TempoEstimate EstimateTempo(const OnsetBands& onsets) {
   if (std::fabs(bpm - nearest) <= kSnapBpm + kSnapSlackBpm) bpm = nearest;
   bpm = Fold(bpm);
 
-  // The beat phase: the kicks', unless a clear snare (on two and four) lies half a beat from
-  // them; then an off-beat bass has taken the kicks' phase. A syncopated rim a quarter beat off
-  // does not move it.
   const double period = PeriodOf(bpm, fps);
-  std::vector<float> kicks(all.size());
-  for (size_t i = 0; i < all.size(); ++i)
-    kicks[i] = onsets.band[OnsetBands::kKick][i] + onsets.band[OnsetBands::kBody][i];
-  Phase phase = BestPhase(FoldOnBeat(kicks, period), period);
-  const std::vector<float>& snare = onsets.band[OnsetBands::kSnare];
-  const std::vector<double> snare_fold = FoldOnBeat(snare, period);
-  double mean = 0.0;
-  for (double v : snare_fold) mean += v;
-  mean /= static_cast<double>(std::max<size_t>(snare_fold.size(), 1));
-  const Phase backbeat = BestPhase(snare_fold, period);
-  double apart = std::fabs(std::fmod(backbeat.phase - phase.phase + 2 * period, period));
-  apart = std::min(apart, period - apart);
-  if (Around(snare_fold, backbeat.phase, 0) > kClearSnare * mean && apart > kOffBeatApart * period) phase = backbeat;
-  double first = phase.phase / fps + kOnsetLatencyS;
   const double beat = 60.0 / bpm;
-  // On the waveform's points, as grids have always been stored: a click at 0 s gives exactly 0.
-  first = std::round(first * kWavePointsPerSecond) / kWavePointsPerSecond;
+  const double coarse = ChooseBeatPhase(onsets, period).phase / fps + kOnsetLatencyS;
+  // Without a clear attack, on the waveform's points as grids were stored before.
+  const std::optional<double> attack = PlaceAttack(onsets.magnitude, onsets.magnitudeRate, bpm, coarse);
+  double first = attack ? *attack : std::round(coarse * kWavePointsPerSecond) / kWavePointsPerSecond;
   first = std::fmod(first, beat);
   if (first < 0) first += beat;
+  // A beat within a hair of the track's start is on it, as grids have always been: a click at 0 s
+  // gives exactly 0 (the attack's points fall either side of it).
+  if (first < kStartSlackS || beat - first < kStartSlackS) first = 0.0;
   estimate.bpm = bpm;
   estimate.firstBeat = first;
   return estimate;

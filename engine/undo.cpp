@@ -256,5 +256,7 @@ void AutoCues(int deck) {
   StoreDeckCues(deck);
   if (hotAdded + memoryAdded == 0) ShowStatus(L"Cues are already on every phrase");
   else
-    ShowStatus(UiFormat(L"Auto cues: {} hot cues and {} memory cues from the phrases", hotAdded, memoryAdded));
+    ShowStatus(UiFormat(L"Auto cues: {} and {} from the phrases",
+                        CountText(static_cast<uint64_t>(hotAdded), L"1 hot cue", L"{} hot cues"),
+                        CountText(static_cast<uint64_t>(memoryAdded), L"1 memory cue", L"{} memory cues")));
 }

@@ -57,19 +57,24 @@ void ConvertToWavBytes(const float* in, size_t samples, uint8_t* out) {
   }
 }
 
-bool WriteWavFile(const std::wstring& path, const float* samples, uint64_t frames, uint32_t sampleRate) {
-  if (frames > kWavMaxFrames || sampleRate == 0 || sampleRate > kWavMaxSampleRate) return false;
-  if (samples == nullptr && frames > 0) return false;
+bool WriteWavFile(const std::wstring& path, const float* samples, uint64_t frames, uint32_t sampleRate,
+                  std::wstring* error) {
+  const auto refuse = [error](const wchar_t* why) {
+    if (error) *error = why;
+    return false;
+  };
+  if (frames > kWavMaxFrames || sampleRate == 0 || sampleRate > kWavMaxSampleRate || (samples == nullptr && frames > 0))
+    return refuse(L"the sound can't be stored as a WAV file");
   std::string bytes;
   try {
     bytes.resize(kWavHeaderBytes + static_cast<size_t>(frames) * kWavBytesPerFrame);
   } catch (const std::bad_alloc&) {
-    return false;
+    return refuse(L"not enough memory");
   } catch (const std::length_error&) {
-    return false;
+    return refuse(L"not enough memory");
   }
   uint8_t* data = reinterpret_cast<uint8_t*>(bytes.data());
   BuildWavHeader(data, sampleRate, frames);
   ConvertToWavBytes(samples, static_cast<size_t>(frames) * kWavChannels, data + kWavHeaderBytes);
-  return WriteBytesAtomic(path, bytes);
+  return WriteBytesAtomic(path, bytes, error);
 }

@@ -32,4 +32,6 @@ void ConvertToWavBytes(const float* in, size_t samples, uint8_t* out);
 // close and rename all succeeded; on false nothing is left at the path or beside it (an older file
 // at the path is kept). False also when frames exceed kWavMaxFrames (the header could not describe
 // them), the rate is 0 or above kWavMaxSampleRate, or samples is null with frames above 0.
-bool WriteWavFile(const std::wstring& path, const float* samples, uint64_t frames, uint32_t sampleRate);
+// *error (when given) names the failing step and the cause.
+bool WriteWavFile(const std::wstring& path, const float* samples, uint64_t frames, uint32_t sampleRate,
+                  std::wstring* error = nullptr);

@@ -91,9 +91,9 @@ void OnLyricsReady(LyricsReply* reply) {
     record.fittedWithStems = record.stemFitTried = false;
     if (plain) FitLyricsToVocals(deck);
     if (reply->online) {
-      if (!plain && !TestMode) SaveLyrics(record.path, *record.lyrics);
       ShowStatus(plain ? L"Words found at LRCLIB — no timing, so it's guessed from the vocals"
                        : L"Timed words found at LRCLIB");
+      if (!plain && !TestMode) SaveLyricsOrSay(record.path, *record.lyrics);
     }
   } else if (!reply->online) {
     record.status = L"No words found for this track";
@@ -110,7 +110,7 @@ void NudgeLyrics(int deck, double seconds) {
   DeckLyrics& record = DeckLyricsState[deck];
   if (!record.lyrics || record.lyrics->lines.empty()) return;
   record.lyrics->offset = std::round((record.lyrics->offset + seconds) * kTenths) / kTenths;
-  if (!TestMode) SaveLyrics(record.path, *record.lyrics);
+  if (!TestMode) SaveLyricsOrSay(record.path, *record.lyrics);
 }
 
 void FitLyricsToVocals(int deck) {

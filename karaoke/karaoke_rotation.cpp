@@ -78,7 +78,7 @@ int32_t NextFrom(int32_t from, HasSong hasSong) {
   return -1;
 }
 
-void Save() { SaveKaraokeQueue(); }
+bool Save() { return SaveKaraokeQueue(); }
 
 }  // namespace
 
@@ -154,15 +154,20 @@ std::wstring UnreadableQueue;  // the path of such a file, empty when the last r
 
 void LoadKaraokeQueueFile(const std::wstring& path) {
   bool unreadable = false;
-  Rotation = ParseKaraokeQueue(ReadTextFile(path, &unreadable));
+  Rotation = ParseKaraokeQueue(ReadPathsFile(path, &unreadable));
   UnreadableQueue = unreadable ? path : std::wstring();
   if (unreadable) WriteLog(L"Karaoke: couldn't read {}; it will not be overwritten this session", path);
 }
 
 bool SaveKaraokeQueueFile(const std::wstring& path) {
-  if (!UnreadableQueue.empty() && path == UnreadableQueue) return false;
-  if (WriteUtf8File(path, FormatKaraokeQueue(Rotation))) return true;
-  WriteLog(L"Karaoke: couldn't write {}", path);
+  std::wstring error = L"it couldn't be read at start, so it is left as it is";
+  if (!UnreadableQueue.empty() && path == UnreadableQueue) {
+    NoteFailedWrite(path, error);
+  } else {
+    if (WriteUtf8File(path, FormatKaraokeQueue(Rotation), &error)) return true;
+    WriteLog(L"Karaoke: couldn't write {}", path);
+  }
+  ShowStatus(WriteFailedText(path, error));
   return false;
 }
 
@@ -217,9 +222,8 @@ void KaraokeAddSong(int32_t singer, const std::wstring& path) {
   KaraokeSinger& s = Rotation.singers[static_cast<size_t>(singer)];
   const std::wstring title = song.title;
   s.songs.push_back(std::move(song));
-  Save();
   KaraokePanelShown = true;
-  ShowStatus(UiFormat(L"“{}” added for {}", title, s.name));
+  if (Save()) ShowStatus(UiFormat(L"“{}” added for {}", title, s.name));
 }
 
 void KaraokeJoinRotation(const std::wstring& path, const std::wstring& name) {
@@ -231,9 +235,8 @@ void KaraokeJoinRotation(const std::wstring& path, const std::wstring& name) {
   KaraokePanelShown = true;
   if (!path.empty())
     KaraokeAddSong(static_cast<int32_t>(Rotation.singers.size() - 1), path);
-  else
+  else if (Save())
     ShowStatus(UiFormat(L"{} joined the rotation — drag songs onto their name", trimmed));
-  Save();
 }
 
 void MoveSinger(int32_t singer, bool up) {

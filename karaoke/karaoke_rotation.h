@@ -51,7 +51,8 @@ std::wstring FormatKaraokeQueue(const KaraokeRotation& rotation);
 KaraokeRotation ParseKaraokeQueue(const std::wstring& text);
 // Reads KaraokeQueuePath() into Rotation; a missing file gives an empty rotation. Stage untouched.
 void LoadKaraokeQueue();
-// Writes Rotation to KaraokeQueuePath(); false when the write failed. Nothing (true) in test mode.
+// Writes Rotation to KaraokeQueuePath(); false when the write failed or the file couldn't be read at
+// start (the status line then names the file and the cause). Nothing (true) in test mode.
 bool SaveKaraokeQueue();
 // The same on any file (the tool's copies); these write in test mode too.
 void LoadKaraokeQueueFile(const std::wstring& path);

@@ -10,6 +10,7 @@
 
 #include "base/files.h"
 #include "base/log.h"
+#include "base/status_message.h"
 #include "base/text_parse.h"
 #include "library/id3_frames.h"
 #include "platform/folders.h"
@@ -331,7 +332,7 @@ std::wstring WriteLrc(const Lyrics& lyrics) {
 
 uint64_t LyricsCacheHash(const std::wstring& trackPath) {
   uint64_t hash = kLyricsCacheHashBasis;
-  for (char c : WideToUtf8(PathKey(trackPath))) {
+  for (char c : PathToBytes(PathKey(trackPath))) {
     hash ^= static_cast<uint8_t>(c);
     hash *= kFnvPrime;
   }
@@ -342,8 +343,15 @@ std::wstring LyricsCachePath(const std::wstring& trackPath) {
   return JoinPath(JoinPath(AppDataDir(), kCacheFolderName), fmt::format(L"{:016x}.lrc", LyricsCacheHash(trackPath)));
 }
 
-bool SaveLyrics(const std::wstring& trackPath, const Lyrics& lyrics) {
+bool SaveLyrics(const std::wstring& trackPath, const Lyrics& lyrics, std::wstring* error) {
   if (lyrics.lines.empty() || !IsTimedLyrics(lyrics.kind)) return false;
   CreateFolderTree(JoinPath(AppDataDir(), kCacheFolderName));  // a failure shows in the write
-  return WriteUtf8File(LyricsCachePath(trackPath), WriteLrc(lyrics));
+  return WriteUtf8File(LyricsCachePath(trackPath), WriteLrc(lyrics), error);
+}
+
+bool SaveLyricsOrSay(const std::wstring& trackPath, const Lyrics& lyrics) {
+  std::wstring error;
+  if (SaveLyrics(trackPath, lyrics, &error)) return true;
+  if (!error.empty()) ShowStatus(WriteFailedText(LyricsCachePath(trackPath), error));
+  return false;
 }

@@ -41,5 +41,8 @@ uint64_t LyricsCacheHash(const std::wstring& trackPath);
 // AppDataDir()/Lyrics/<16 hex digits>.lrc for the track.
 std::wstring LyricsCachePath(const std::wstring& trackPath);
 // Writes the track's cache file crash-safe (UTF-8 with a byte-order mark). Refused (false) for
-// lyrics without lines or that are not Synced or Estimated; false when the write fails.
-bool SaveLyrics(const std::wstring& trackPath, const Lyrics& lyrics);
+// lyrics without lines or that are not Synced or Estimated; false when the write fails (*error then
+// names the step and the cause).
+bool SaveLyrics(const std::wstring& trackPath, const Lyrics& lyrics, std::wstring* error = nullptr);
+// Saves them as SaveLyrics does; when the write fails the status line names the file and the cause.
+bool SaveLyricsOrSay(const std::wstring& trackPath, const Lyrics& lyrics);

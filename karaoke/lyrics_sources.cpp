@@ -53,7 +53,7 @@ std::wstring LowerExtension(const std::wstring& path) {
 std::vector<uint8_t> ReadFileRange(const std::wstring& path, uint64_t offset, size_t limit) {
   const long long size = FileSize(path);
   if (size < 0 || static_cast<uint64_t>(size) <= offset) return {};
-  std::ifstream in(WideToUtf8(path), std::ios::binary);
+  std::ifstream in(PathToBytes(path), std::ios::binary);
   if (!in.seekg(static_cast<std::streamoff>(offset))) return {};
   std::vector<uint8_t> bytes(std::min<uint64_t>(static_cast<uint64_t>(size) - offset, limit));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -43,6 +43,5 @@ void TapSyncLine() {
   lyrics.kind = LyricsKind::Synced;
   lyrics.source = kTapSyncedSource;
   StopTapSync();
-  if (!TestMode) SaveLyrics(record.path, lyrics);
-  ShowStatus(L"Every line synced — saved for next time");
+  if (TestMode || SaveLyricsOrSay(record.path, lyrics)) ShowStatus(L"Every line synced — saved for next time");
 }

@@ -2,6 +2,7 @@
 
 #include "base/files.h"
 #include "base/log.h"
+#include "base/status_message.h"
 #include "base/text_file.h"
 #include "library/search_filter.h"
 #include "library/track_view.h"
@@ -40,12 +41,19 @@ std::vector<SmartCrate> LoadCrates() {
 }
 
 bool SaveCrates() {
-  if (CratesNoSave) return false;
-  std::wstring text;
-  for (const SmartCrate& crate : SmartCrates) {
-    text += CleanCrateName(crate.name) + L'\t' + CleanCrateSearch(crate.search) + L'\n';
+  const std::wstring file = CratesPath();
+  std::wstring error = L"it couldn't be read at start, so it is left as it is";
+  if (CratesNoSave) {
+    NoteFailedWrite(file, error);
+  } else {
+    std::wstring text;
+    for (const SmartCrate& crate : SmartCrates) {
+      text += CleanCrateName(crate.name) + L'\t' + CleanCrateSearch(crate.search) + L'\n';
+    }
+    if (WriteFileAtomic(file, text, &error)) return true;
   }
-  return WriteFileAtomic(CratesPath(), text);
+  ShowStatus(WriteFailedText(file, error));
+  return false;
 }
 
 std::wstring CleanCrateName(const std::wstring& name) {

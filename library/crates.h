@@ -20,7 +20,8 @@ extern bool CratesNoSave;
 // The crates of crates.tsv; a missing file gives none. Lines without a tab, or starting with one,
 // are dropped; one trailing CR is removed. Sets CratesNoSave when the file exists but is unreadable.
 std::vector<SmartCrate> LoadCrates();
-// Writes every crate to crates.tsv, crash-safe. False when the write failed or CratesNoSave is set.
+// Writes every crate to crates.tsv, crash-safe. False when the write failed or CratesNoSave is set;
+// the status line then names the file and the cause, and NoteFailedWrite has it.
 bool SaveCrates();
 // The name as a crate can keep it: tabs and line breaks become spaces.
 std::wstring CleanCrateName(const std::wstring& name);

@@ -17,11 +17,14 @@
 #include "base/text_parse.h"
 #include "base/track_info.h"
 #include "platform/files.h"
+#include "platform/folder_walk.h"
 #include "platform/folders.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
 bool LibraryNoSave = false;
+LibrarySaveFailure LibrarySaveFault;
+UiText LibraryRefusal;
 AutosaveState LibraryAutosave;
 
 namespace {
@@ -115,7 +118,8 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
   if (c.col[0].empty()) return L"the path is empty";
   if (c.col[0].size() > kMaxPathBytes) return L"the path is longer than any real path";
 
-  *key = PathKey(Utf8ToWide(c.col[0]));
+  // Bytes that are not UTF-8 (a Latin-1 file name) are kept as they are, so the line saves back whole.
+  *key = PathKey(PathFromBytes(c.col[0]));
   info->bpm = LeadingNumber(c.col[kColBpm]);
   info->firstBeat = LeadingNumber(c.col[kColFirstBeat]);
   info->key = ReadInt32(c.col[kColKey]);
@@ -138,7 +142,7 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
       std::string_view name = c.col[kColHotCueName + i];
       if (name.size() > kMaxTextFieldBytes) return L"a hot-cue name is longer than any real name";
       if (!name.empty() && name.back() == '\r') name.remove_suffix(1);
-      info->hotCueName[i] = Utf8ToWide(name);
+      info->hotCueName[i] = PathFromBytes(name);
     }
     info->gridImported = ReadInt32(c.col[kColGridImported]) != 0;
   }
@@ -154,7 +158,7 @@ std::wstring ParseLine(std::string_view line, std::wstring* key, TrackInfo* info
   if (c.count >= kColourColumns) info->color = std::clamp(ReadInt32(c.col[kColColour]), 0, kTrackColourCount - 1);
   if (c.count >= kTagColumns) {
     if (c.col[kColTags].size() > kMaxTextFieldBytes) return L"the tags are longer than any real tags";
-    info->myTags = NormalizeTags(Utf8ToWide(c.col[kColTags]));
+    info->myTags = NormalizeTags(PathFromBytes(c.col[kColTags]));
   }
   if (c.count >= kMarkerColumns) {
     bool within = ForEachPiece(c.col[kColMarkers], kMaxTempoMarkers, [&](std::string_view piece) {
@@ -254,6 +258,26 @@ void AppendRecord(std::wstring& out, const std::wstring& key, const TrackInfo& t
   out.push_back(L'\n');
 }
 
+// Shown at once; after that again whenever the status line is free, so no other message is cut
+// short and the notice is never away for long.
+void ShowUnsavedNotice(uint64_t nowMs) {
+  std::wstring& shown = LibraryAutosave.noticeShown;
+  if (!LibraryChangesUnsaved()) {
+    if (!shown.empty() && Status.text == shown) HideStatus();
+    shown.clear();
+    return;
+  }
+  if (!shown.empty() && StatusShowing(nowMs)) return;
+  ShowStatus(UiFormat(L"Library changes not saved \u2014 {}", LibrarySaveCause()), kSaveFailedStatusMs);
+  shown = Status.text;
+}
+
+// A damaged file is replaced only once a copy of it as it was is kept beside it.
+void RefuseUnkeptDamage() {
+  LibraryNoSave = true;
+  LibraryRefusal = UiText(L"it has damaged lines, and no copy of it as it was could be kept before saving");
+}
+
 }  // namespace
 
 std::wstring DatabasePath() { return JoinPath(AppDataDir(), kDatabaseFileName); }
@@ -261,17 +285,22 @@ std::wstring DatabasePath() { return JoinPath(AppDataDir(), kDatabaseFileName); 
 void LoadDatabase() {
   TrackLibrary.clear();
   LibraryNoSave = false;
+  LibraryRefusal = UiText();
+  LibrarySaveFault = {};
   const std::wstring path = DatabasePath();
   std::string bytes;
   ReadStatus status = ReadBytes(path, &bytes, kMaxDatabaseBytes);
   if (status == ReadStatus::Unreadable) {
     LibraryNoSave = true;
     long long size = FileSize(path);
-    if (size > 0 && static_cast<unsigned long long>(size) > kMaxDatabaseBytes)
+    if (size > 0 && static_cast<unsigned long long>(size) > kMaxDatabaseBytes) {
       WriteLog(L"Library: database.tsv is larger than {} MiB; it was not read and will not be overwritten",
                kMaxDatabaseBytes >> 20);
-    else
+      LibraryRefusal = UiFormat(L"it is larger than {} MiB", kMaxDatabaseBytes >> 20);
+    } else {
       WriteLog(L"Library: database.tsv couldn't be read; it will not be overwritten");
+      LibraryRefusal = IsRegularFile(path) ? UiText(L"it couldn't be read") : UiText(L"it is no regular file");
+    }
   }
   if (status != ReadStatus::Ok) {
     LibraryDirty = false;
@@ -306,19 +335,20 @@ void LoadDatabase() {
   }
   if (cutShort && badLines == 0) {
     WriteLog(L"Library: database.tsv ends without a line feed; its last line was read all the same");
-    if (!KeepDamagedCopy(path, bytes, NowLocal())) LibraryNoSave = true;
+    if (!KeepDamagedCopy(path, bytes, NowLocal())) RefuseUnkeptDamage();
   }
   if (badLines > 0) {
     // A few odd lines are skipped and the file saved without them, once it is kept as it was;
     // a file of mostly bad lines is likely not ours to rewrite at all.
     if (MostLinesBad(badLines, goodLines)) {
       LibraryNoSave = true;
+      LibraryRefusal = UiFormat(L"{} of its {} lines could not be read", badLines, badLines + goodLines);
       WriteLog(L"Library: database.tsv looks damaged ({} bad lines, {} records read); it will not be "
                L"overwritten this session",
                badLines, TrackLibrary.size());
     } else {
       WriteLog(L"Library: skipped {} damaged lines of database.tsv, {} records read", badLines, TrackLibrary.size());
-      if (!KeepDamagedCopy(path, bytes, NowLocal())) LibraryNoSave = true;
+      if (!KeepDamagedCopy(path, bytes, NowLocal())) RefuseUnkeptDamage();
     }
   }
   LibraryDirty = false;
@@ -333,7 +363,7 @@ bool DatabaseText(std::wstring* text) {
     if (KeyCanBeWritten(entry.first)) {
       records.push_back(&entry);
     } else if (++skipped <= kMaxLoggedBadLines) {
-      WriteLog(L"Library: left out of database.tsv, its path can't be stored: \"{}\"", Excerpt(WideToUtf8(entry.first)));
+      WriteLog(L"Library: left out of database.tsv, its path can't be stored: \"{}\"", Excerpt(PathToBytes(entry.first)));
     }
   }
   if (skipped > 0) WriteLog(L"Library: {} records with unstorable paths were left out", skipped);
@@ -349,23 +379,32 @@ bool SaveDatabase() {
   WaitForLibraryFiles();  // closing while an import saves: its files first, whole
   std::wstring text;
   if (!DatabaseText(&text)) return false;
-  bool ok = WriteFileAtomic(DatabasePath(), text);
-  if (ok) LibraryDirty = false;
+  std::wstring error;
+  const bool ok = WriteFileAtomic(DatabasePath(), text, &error);
+  if (ok) {
+    LibraryDirty = false;
+    LibrarySaveFault = {};
+  } else {
+    LibrarySaveFault = {.failed = true, .systemError = LastWriteError(), .detail = std::move(error)};
+  }
   return ok;
 }
 
+bool LibraryChangesUnsaved() { return LibraryDirty && LibrarySaveFault.failed && !LibraryNoSave && !TestMode; }
+
+UiText LibrarySaveCause() { return WriteFailureCause(LibrarySaveFault.systemError, LibrarySaveFault.detail); }
+
 void AutosaveLibrary(uint64_t nowMs) {
   // An import's save holds the file; the library stays dirty and is saved on a later frame.
-  if (!LibraryDirty || TestMode || LibraryFilesHeld()) return;
-  if (LibraryAutosave.attempted && nowMs - LibraryAutosave.lastAttemptMs < kAutosaveIntervalMs) return;
-  bool ok = SaveDatabase();
-  if (!ok && !LibraryAutosave.lastFailed && !LibraryNoSave) {
+  const bool due = !LibraryAutosave.attempted || nowMs - LibraryAutosave.lastAttemptMs >= kAutosaveIntervalMs;
+  if (LibraryDirty && !TestMode && !LibraryFilesHeld() && due) {
+    const bool ok = SaveDatabase();
     // The failing step and the system's reason are in the log line just before (WriteFileAtomic).
-    WriteLog(L"Library: the database couldn't be saved");
-    ShowStatus(L"Couldn't save your library changes \u2014 is the disk full?", kSaveFailedStatusMs);
+    if (!ok && !LibraryAutosave.lastFailed && !LibraryNoSave) WriteLog(L"Library: the database couldn't be saved");
+    if (ok && LibraryAutosave.lastFailed) WriteLog(L"Library: the database saved again");
+    LibraryAutosave.attempted = true;
+    LibraryAutosave.lastFailed = !ok;
+    LibraryAutosave.lastAttemptMs = nowMs;
   }
-  if (ok && LibraryAutosave.lastFailed) WriteLog(L"Library: the database saved again");
-  LibraryAutosave.attempted = true;
-  LibraryAutosave.lastFailed = !ok;
-  LibraryAutosave.lastAttemptMs = nowMs;
+  ShowUnsavedNotice(nowMs);
 }

@@ -48,14 +48,20 @@ void FindDuplicates() {
   const std::vector<MixTrack>& tracks = view.tracks();
   const std::vector<std::vector<uint32_t>> groups = GroupDuplicates(tracks);
   if (groups.empty()) {
-    ShowStatus(UiFormat(L"No duplicates among these {} tracks", tracks.size()));
+    ShowStatus(
+        CountText(tracks.size(), L"No duplicates: there is only 1 track here", L"No duplicates among these {} tracks"));
     return;
   }
   std::vector<std::wstring> paths;
   for (const std::vector<uint32_t>& group : groups)
     for (uint32_t i : group) paths.emplace_back(tracks[i].path);
-  ReplaceOrCreateList(kDuplicatesListName, paths);
-  ShowStatus(
-      UiFormat(L"{} songs are in more than one file ({} files) \u2014 they're side by side in the Duplicates list",
-               groups.size(), paths.size()));
+  if (!ReplaceOrCreateList(kDuplicatesListName, paths)) return;
+  if (groups.size() == 1)
+    ShowStatus(
+        UiFormat(L"1 song is in more than one file ({} files) \u2014 they're side by side in the Duplicates list",
+                 paths.size()));
+  else
+    ShowStatus(
+        UiFormat(L"{} songs are in more than one file ({} files) \u2014 they're side by side in the Duplicates list",
+                 groups.size(), paths.size()));
 }

@@ -10,6 +10,7 @@
 #include "base/log.h"
 #include "base/tags.h"
 #include "base/text_parse.h"
+#include "base/track_info.h"
 #include "engine/audio_file.h"
 #include "engine/deck_view.h"
 #include "library/track_view.h"
@@ -101,6 +102,7 @@ LibraryFile ReadFileTags(const std::wstring& path, uint32_t index) {
   file.searchText = file.titleKey + L' ' + file.artistKey + L' ' + LowerText(tags.album) + L' ' +
                     LowerText(tags.genre) + L' ' + LowerText(tags.comment) + L' ' + LowerText(name);
   file.index = index;
+  file.pathHash = Fnv1aPathHash(PathKey(path));  // here, off the UI thread that sorts by records
   return file;
 }
 
@@ -122,9 +124,6 @@ void FolderScanWorker(ScanJob* jobPointer) {
       if (!seen.insert(PathKey(entry.path)).second) return true;
       batcher.Add(ReadFileTags(entry.path, counter++));
       return true;
-    };
-    handlers.badName = [](const std::string& raw) {
-      WriteLog(L"Scan: skipped a file name that is not UTF-8: {}", Utf8ToWide(raw));
     };
     handlers.unreadable = [](const std::wstring& sub) { WriteLog(L"Scan: cannot open the folder {}", sub); };
     WalkFolder(folder, handlers, [](const std::wstring& path) { return IsAudioFile(path); });

@@ -153,7 +153,7 @@ std::vector<uint8_t> RemoveUnsync(std::span<const uint8_t> bytes) {
 std::vector<uint8_t> ReadFileBytes(const std::wstring& path, size_t limit) {
   const long long size = FileSize(path);
   if (size < 0) return {};
-  std::ifstream in(WideToUtf8(path), std::ios::binary);
+  std::ifstream in(PathToBytes(path), std::ios::binary);
   if (!in) return {};
   std::vector<uint8_t> bytes(std::min(static_cast<size_t>(size), limit));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -117,7 +117,7 @@ void MakeListFiles(ImportResult& result) {
   result.playlistFiles.clear();
   result.playlistFiles.reserve(result.playlists.size());
   for (const TrackList& playlist : result.playlists)
-    result.playlistFiles.push_back(WideToUtf8(M3uText(playlist.name, playlist.paths, nullptr)));
+    result.playlistFiles.push_back(PathToBytes(M3uText(playlist.name, playlist.paths, nullptr)));
 }
 
 std::unique_ptr<ImportSave> FoldImport(int sourceNumber, ImportResult* result) {
@@ -180,7 +180,7 @@ void WriteImportFiles(ImportSave& save) {
   if (save.database) {
     FileWrite database;
     database.target = save.databasePath;
-    database.bytes = WideToUtf8(save.databaseText);
+    database.bytes = PathToBytes(save.databaseText);
     save.files.push_back(std::move(database));
     save.databaseText = std::wstring();
   }
@@ -195,19 +195,21 @@ void WriteImportFiles(ImportSave& save) {
 
 bool ReportImport(const ImportSave& save) {
   if (save.database && !save.databaseSaved) LibraryDirty = true;
-  const size_t tracks = save.tracks, playlists = save.playlists;
+  if (save.database && save.databaseSaved) LibrarySaveFault = {};  // a written file ends an earlier failure
+  const UiText tracks = CountText(save.tracks, L"1 track", L"{} tracks");
+  const UiText playlists = CountText(save.playlists, L"1 playlist", L"{} playlists");
   if (!save.databaseSaved) {
     Report(save.error.empty()
-               ? UiFormat(L"Imported {} tracks and {} playlists, but the library couldn't be saved", tracks, playlists)
-               : UiFormat(L"Imported {} tracks and {} playlists ({}), but the library couldn't be saved", tracks,
-                          playlists, UiText(save.error)));
+               ? UiFormat(L"Imported {} and {}, but the library couldn't be saved", tracks, playlists)
+               : UiFormat(L"Imported {} and {} ({}), but the library couldn't be saved", tracks, playlists,
+                          UiText(save.error)));
   } else if (save.listsNotSaved > 0) {
-    Report(UiFormat(L"Imported {} tracks and {} playlists, but {} playlists couldn't be saved", tracks, playlists,
-                    save.listsNotSaved));
+    Report(UiFormat(L"Imported {} and {}, but {} couldn't be saved", tracks, playlists,
+                    CountText(save.listsNotSaved, L"1 playlist", L"{} playlists")));
   } else if (save.error.empty()) {
-    Report(UiFormat(L"Imported {} tracks and {} playlists", tracks, playlists));
+    Report(UiFormat(L"Imported {} and {}", tracks, playlists));
   } else {
-    Report(UiFormat(L"Imported {} tracks and {} playlists ({})", tracks, playlists, UiText(save.error)));
+    Report(UiFormat(L"Imported {} and {} ({})", tracks, playlists, UiText(save.error)));
   }
   return save.databaseSaved && save.listsNotSaved == 0;
 }

@@ -32,7 +32,7 @@ ImportResult RunImporter(uint32_t source, const std::wstring& path) {
 bool ImportableFile(const std::wstring& path) {
   if (path.empty()) return false;
   std::error_code ec;
-  return std::filesystem::is_regular_file(std::filesystem::path(WideToUtf8(path)), ec);
+  return std::filesystem::is_regular_file(std::filesystem::path(PathToBytes(path)), ec);
 }
 
 void AddImportedPlaylist(ImportResult& result, const std::wstring& name, std::vector<std::wstring> paths) {

@@ -1,10 +1,13 @@
 #include "library/list_tools.h"
 
+#include <cerrno>
 #include <random>
 #include <unordered_set>
 #include <utility>
 
 #include "base/files.h"
+#include "base/log.h"
+#include "base/status_message.h"
 #include "platform/files.h"
 #include "platform/folder_walk.h"
 #include "platform/paths.h"
@@ -48,7 +51,16 @@ int DeleteUserList(const std::wstring& name) {
   for (size_t i = kBuiltInListCount; i < TrackLists.size(); ++i) {
     if (TrackLists[i].name != name) continue;
     // A list whose name maps to the same file name owns that file as much as this one.
-    if (ListSharingFile(name) < 0) DeleteFileAt(ListFileName(name));
+    const std::wstring file = ListFileName(name);
+    if (ListSharingFile(name) < 0 && !DeleteFileAt(file) && errno != ENOENT) {
+      // Kept: a list whose file stays would come back at the next start.
+      const int err = errno;
+      const std::wstring error = SysText("delete", err);
+      WriteLog(L"Library: couldn't delete {} ({})", file, error);
+      NoteFailedWrite(file, error);
+      ShowStatus(UiFormat(L"Couldn't delete {}: {}", ListFileLeaf(name), UiText(WriteCauseText(err))));
+      return -1;
+    }
     TrackLists.erase(TrackLists.begin() + static_cast<std::ptrdiff_t>(i));
     return static_cast<int>(i);
   }

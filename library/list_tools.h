@@ -23,5 +23,6 @@ bool RemovePathAt(std::vector<std::wstring>& paths, size_t position, const std::
 // The paths that name regular files (folders, devices and dead links dropped), in order.
 std::vector<std::wstring> RegularFilesOnly(const std::vector<std::wstring>& paths);
 // Deletes the user list (index kBuiltInListCount on) of exactly this name: its file is removed
-// and the list taken out of TrackLists. Returns its former index, or -1 when there is none.
+// and the list taken out of TrackLists. Returns its former index, or -1 when there is none or its
+// file couldn't be deleted (the list is kept and the status line says why).
 int DeleteUserList(const std::wstring& name);

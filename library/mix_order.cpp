@@ -101,7 +101,7 @@ MixTrackSet CollectViewTracks() {
   // serves the repeat check and the record lookup) and packs its texts into the set's blocks,
   // starting the reads of rows ahead. The second finds the records: each lookup is a chain of
   // dependent misses (bucket, node, key), so the chains of many tracks are kept in flight.
-  constexpr size_t kFileAhead = 48, kTextAhead = 24, kHashAhead = 8, kHashBatch = 4, kLookAhead = 24;
+  constexpr size_t kFileAhead = 48, kTextAhead = 24, kHashAhead = 8, kHashBatch = 4;
   constexpr size_t kRing = 32, kUnitsPerLine = 64 / sizeof(wchar_t);
   struct Taken {
     uint32_t tag = 0;    // the hash's high half
@@ -172,31 +172,15 @@ MixTrackSet CollectViewTracks() {
                       .duration = file.duration});
   }
 
-  // Each bucket's first node first, in a loop small enough that many of these chains run at once;
-  // then each node, its hash (past the node's value, where the library caches it) and its key are
-  // fetched ahead of the lookup. The modulo is the library's choice; a wrong guess only costs hints.
-  const size_t count = tracks.size(), buckets = TrackLibrary.bucket_count();
-  std::vector<const TrackMap::value_type*> firsts(count);
-  for (size_t i = 0; i < count; ++i) {
-    const size_t bucket = hashes[i] % buckets;
-    const auto first = TrackLibrary.begin(bucket);
-    firsts[i] = first == TrackLibrary.end(bucket) ? nullptr : &*first;
-  }
-  for (size_t i = 0; i < count; ++i) {
-    if (i + kLookAhead < count)
-      if (const TrackMap::value_type* node = firsts[i + kLookAhead]) {
-        __builtin_prefetch(node);
-        __builtin_prefetch(reinterpret_cast<const char*>(node) + sizeof(*node));
-      }
-    if (i + kLookAhead / 2 < count)
-      if (const TrackMap::value_type* node = firsts[i + kLookAhead / 2]) __builtin_prefetch(node->first.data());
-    const auto record = TrackLibrary.find(HashedPathKey{trackKey(i), hashes[i]});
-    TakeRecord(record == TrackLibrary.end() ? nullptr : &record->second, &tracks[i]);
-  }
+  std::vector<HashedPathKey> keys(tracks.size());
+  for (size_t i = 0; i < keys.size(); ++i) keys[i] = HashedPathKey{trackKey(i), hashes[i]};
+  std::vector<const TrackInfo*> records(keys.size());
+  FindHashedTrackInfos(keys, records.data());
+  for (size_t i = 0; i < keys.size(); ++i) TakeRecord(records[i], &tracks[i]);
   return set;
 }
 
-void ReplaceOrCreateList(const std::wstring& name, const std::vector<std::wstring>& paths) {
+bool ReplaceOrCreateList(const std::wstring& name, const std::vector<std::wstring>& paths) {
   int found = -1;
   for (int i = kBuiltInListCount; i < static_cast<int>(TrackLists.size()); ++i)
     if (SameNameIgnoringCase(TrackLists[static_cast<size_t>(i)].name, name)) found = i;
@@ -208,8 +192,9 @@ void ReplaceOrCreateList(const std::wstring& name, const std::vector<std::wstrin
   }
   TrackList& list = TrackLists[static_cast<size_t>(found)];
   list.paths = paths;
-  SaveList(list);
+  const bool saved = SaveList(list);
   ShowList(found);
+  return saved;
 }
 
 std::vector<uint32_t> MixOrder(const std::vector<MixTrack>& tracks) {
@@ -296,15 +281,16 @@ void MixOrderList(int listIndex) {
   }
   int unanalysed = 0;
   std::vector<std::wstring> ordered = RunMixOrder(TrackLists[static_cast<size_t>(listIndex)].paths, &unanalysed);
+  bool saved = false;
   if (listIndex == kHistoryList) {
-    ReplaceOrCreateList(kMixOrderListName, ordered);
+    saved = ReplaceOrCreateList(kMixOrderListName, ordered);
   } else {
     TrackList& list = TrackLists[static_cast<size_t>(listIndex)];
     list.paths = std::move(ordered);
-    SaveList(list);
+    saved = SaveList(list);
     ShowList(listIndex);
   }
-  ReportMixOrder(unanalysed);
+  if (saved) ReportMixOrder(unanalysed);
 }
 
 void MixOrderView() {
@@ -322,12 +308,14 @@ void MixOrderView() {
   paths.reserve(tracks.size());
   for (const MixTrack& track : tracks) paths.emplace_back(track.path);
   int unanalysed = 0;
-  ReplaceOrCreateList(kMixOrderListName, RunMixOrder(paths, &unanalysed));
-  ReportMixOrder(unanalysed);
+  if (ReplaceOrCreateList(kMixOrderListName, RunMixOrder(paths, &unanalysed))) ReportMixOrder(unanalysed);
 }
 
 void ReportMixOrder(int unanalysed) {
-  if (unanalysed > 0)
+  if (unanalysed == 1)
+    ShowStatus(L"In mix order: keys, tempos and energy now flow track to track (1 unanalysed track is at the end "
+               L"\u2014 ANALYZE it first)");
+  else if (unanalysed > 0)
     ShowStatus(
         UiFormat(L"In mix order: keys, tempos and energy now flow track to track ({} unanalysed tracks are at "
                  L"the end \u2014 ANALYZE them first)",

@@ -55,8 +55,8 @@ MixTrack MixTrackFromPath(const std::wstring& path);
 // the analysis of their records (only an analysed record with a BPM).
 MixTrackSet CollectViewTracks();
 // Replaces the paths of the user list named `name` ignoring case (the highest such index of 3 and
-// up), or appends a new one; saves and shows it.
-void ReplaceOrCreateList(const std::wstring& name, const std::vector<std::wstring>& paths);
+// up), or appends a new one; saves and shows it. False when it couldn't be saved (SaveList said why).
+bool ReplaceOrCreateList(const std::wstring& name, const std::vector<std::wstring>& paths);
 
 // A permutation of the tracks: the analysed ones in mix order, then the rest in input order.
 std::vector<uint32_t> MixOrder(const std::vector<MixTrack>& tracks);

@@ -78,7 +78,9 @@ bool StartExportJob(int list, const std::wstring& target) {
     WriteLog(L"rekordbox export: there is no list {}", list);
     return false;
   }
-  ShowStatus(UiFormat(L"Exporting {} tracks for rekordbox\u2026", job->records.size()));
+  const size_t count = job->records.size();
+  ShowStatus(count == 1 ? UiText(L"Exporting 1 track for rekordbox\u2026")
+                        : UiFormat(L"Exporting {} tracks for rekordbox\u2026", count));
   try {
     std::thread(ExportWorker, job.get()).detach();
     job.release();
@@ -95,5 +97,6 @@ void ExportWorker(ExportJob* jobPointer) {
   std::wstring error;
   const int32_t written = WriteRekordboxXml(job->target, job->records, job->playlists, &error);
   if (written < 0) PostExportStatus(true, UiText(error));
+  else if (written == 1) PostExportStatus(false, UiFormat(L"Exported 1 track to {}", FileName(job->target)));
   else PostExportStatus(false, UiFormat(L"Exported {} tracks to {}", written, FileName(job->target)));
 }

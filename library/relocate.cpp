@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
+#include "base/text_parse.h"
 #include "base/track_info.h"
 #include "engine/deck_view.h"
 #include "library/database.h"
@@ -62,9 +63,6 @@ RelocateResult FindRelocations(const RelocateJob& job) {
     if (entry.regularFile && IsAudioFile(entry.path)) byName[PathKey(FileNameOf(entry.path))].push_back(entry.path);
     return true;
   };
-  handlers.badName = [](const std::string& raw) {
-    WriteLog(L"Relocate: skipped a file name that is not UTF-8: {}", Utf8ToWide(raw));
-  };
   WalkFolder(job.folder, handlers, [](const std::wstring& path) { return IsAudioFile(path); });
 
   // First the match of each missing path, then a file matched twice goes to neither.
@@ -118,6 +116,7 @@ void ApplyRelocate(RelocateResult* resultPointer) {
     RelocateTrack(oldPath, newPath);
     moved[PathKey(oldPath)] = newPath;
   }
+  size_t listsNotSaved = 0;
   for (size_t i = 0; i < TrackLists.size(); ++i) {
     TrackList& list = TrackLists[i];
     bool changed = false;
@@ -126,15 +125,35 @@ void ApplyRelocate(RelocateResult* resultPointer) {
         path = to->second;
         changed = true;
       }
-    if (changed && !TestMode) SaveList(list);
+    if (changed && !TestMode && !SaveList(list)) ++listsNotSaved;
     if (ListViewHooks.refreshList) ListViewHooks.refreshList(static_cast<int>(i));
   }
-  if (!TestMode) SaveDatabase();
+  // The new paths live in the database: a failed save is said here, not a plain "Found".
+  const bool databaseFailed = !TestMode && !SaveDatabase() && LibrarySaveFault.failed;
   // A moved record's own tags and values now belong to a shown file.
   if (!result->found.empty()) RebuildView();
-  if (result->ambiguous > 0)
-    ShowStatus(UiFormat(L"Found {} of {} missing files ({} had several matches and were left alone)",
-                        result->found.size(), result->missing, result->ambiguous));
+  const size_t found = result->found.size();
+  const bool one = result->missing == 1;
+  if (databaseFailed)
+    ShowStatus(one ? UiFormat(L"Found {} of 1 missing file, but {} couldn't be saved: {}", found,
+                              FileNameOf(DatabasePath()), LibrarySaveCause())
+                   : UiFormat(L"Found {} of {} missing files, but {} couldn't be saved: {}", found, result->missing,
+                              FileNameOf(DatabasePath()), LibrarySaveCause()));
+  else if (listsNotSaved > 0)
+    ShowStatus(one ? UiFormat(L"Found {} of 1 missing file, but {} couldn't be saved", found,
+                              CountText(listsNotSaved, L"1 list", L"{} lists"))
+                   : UiFormat(L"Found {} of {} missing files, but {} couldn't be saved", found, result->missing,
+                              CountText(listsNotSaved, L"1 list", L"{} lists")));
+  else if (one && result->ambiguous == 1)
+    ShowStatus(L"The missing file had several matches and was left alone");
+  else if (result->ambiguous == 1)
+    ShowStatus(UiFormat(L"Found {} of {} missing files (1 had several matches and was left alone)", found,
+                        result->missing));
+  else if (result->ambiguous > 0)
+    ShowStatus(UiFormat(L"Found {} of {} missing files ({} had several matches and were left alone)", found,
+                        result->missing, result->ambiguous));
+  else if (one)
+    ShowStatus(UiFormat(L"Found {} of 1 missing file", found));
   else
-    ShowStatus(UiFormat(L"Found {} of {} missing files", result->found.size(), result->missing));
+    ShowStatus(UiFormat(L"Found {} of {} missing files", found, result->missing));
 }

@@ -36,9 +36,9 @@ std::string ReadSeratoFile(const std::wstring& path) {
 std::vector<std::wstring> CrateFiles(const std::wstring& folder) {
   std::vector<std::wstring> crates;
   std::error_code ec;
-  fs::directory_iterator it(fs::path(WideToUtf8(folder)), ec), end;
+  fs::directory_iterator it(fs::path(PathToBytes(folder)), ec), end;
   for (; !ec && it != end; it.increment(ec)) {
-    const std::wstring name = Utf8ToWide(it->path().filename().string());
+    const std::wstring name = PathFromBytes(it->path().filename().string());
     if (name.size() > std::size(kCrateExtension) - 1 && name.ends_with(kCrateExtension))
       crates.push_back(name);
   }

@@ -39,7 +39,7 @@ bool SaveTags(const std::wstring& path, const TrackTags& fields) {
     return false;
   }
   if ((Prelisten.on || Prelisten.loading) && Prelisten.path == path) StopPrelisten();
-  std::wstring error;
+  UiText error;
   if (!WriteTags(path, fields, &error)) {
     ShowStatus(error);
     return false;

@@ -48,6 +48,8 @@ bool NameBefore(const std::wstring& a, const std::wstring& b) {
   return a < b;
 }
 
+bool IsFileUrlLine(const std::wstring& line) { return LowerText(line.substr(0, kFileUrlSchemeChars)) == kFileUrlScheme; }
+
 std::wstring Printable(const std::wstring& text) { return PrintableExcerpt(text, kLogExcerptChars); }
 
 // A path must have a line of its own that the reader takes back unchanged.
@@ -66,7 +68,7 @@ std::wstring Trimmed(const std::wstring& line) {
 std::optional<std::wstring> ResolveEntry(const std::wstring& entry, const std::wstring& folder) {
   std::wstring path = entry[0] == L'/' ? entry : JoinPath(folder, entry);
   if (!FileExists(path)) return std::nullopt;
-  return Utf8ToWide(fs::path(WideToUtf8(path)).lexically_normal().native());
+  return PathFromBytes(fs::path(PathToBytes(path)).lexically_normal().native());
 }
 
 }  // namespace
@@ -84,10 +86,11 @@ bool LoadList(const std::wstring& file, TrackList& list) {
   }
   std::string_view view(bytes);
   if (view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
-  for (std::wstring& line : SplitString(Utf8ToWide(view), L'\n')) {
+  for (std::wstring& line : SplitString(PathFromBytes(view), L'\n')) {
     if (!line.empty() && line.back() == L'\r') line.pop_back();
     if (line.empty() || line[0] == L'#') continue;
-    list.paths.push_back(std::move(line));
+    if (IsFileUrlLine(line)) line = FileUrlToPath(line);
+    if (!line.empty()) list.paths.push_back(std::move(line));
   }
   return true;
 }
@@ -103,15 +106,15 @@ std::vector<TrackList> LoadLists() {
   }
   std::vector<TrackList> user;
   std::error_code ec;
-  fs::directory_iterator it(fs::path(WideToUtf8(ListsDir())), ec), end;
+  fs::directory_iterator it(fs::path(PathToBytes(ListsDir())), ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     std::error_code typeEc;
     if (it->path().extension() != WideToUtf8(kListExtension) || !it->is_regular_file(typeEc)) continue;
-    std::wstring name = Utf8ToWide(it->path().stem().native());
+    std::wstring name = PathFromBytes(it->path().stem().native());
     if (std::find(kBuiltInListNames.begin(), kBuiltInListNames.end(), name) != kBuiltInListNames.end()) continue;
     TrackList list;
     list.name = name;
-    LoadList(Utf8ToWide(it->path().native()), list);
+    LoadList(PathFromBytes(it->path().native()), list);
     user.push_back(std::move(list));
   }
   std::sort(user.begin(), user.end(), [](const TrackList& a, const TrackList& b) { return NameBefore(a.name, b.name); });
@@ -127,16 +130,23 @@ int ListSharingFile(const std::wstring& name) {
 }
 
 bool SaveList(const TrackList& list) {
-  if (list.noSave) return false;
-  int owner = ListSharingFile(list.name);
-  if (owner >= 0) {
-    WriteLog(L"Library: the list \"{}\" was not saved: the list \"{}\" already uses its file", list.name,
-             TrackLists[owner].name);
-    return false;
+  const std::wstring file = ListFileName(list.name);
+  std::wstring error;
+  const int owner = ListSharingFile(list.name);
+  if (list.noSave || owner >= 0) {
+    if (owner >= 0)
+      WriteLog(L"Library: the list \"{}\" was not saved: the list \"{}\" already uses its file", list.name,
+               TrackLists[owner].name);
+    error = list.noSave ? L"its file couldn't be read at start, so it is left as it is"
+                        : L"another list already uses this file";
+    NoteFailedWrite(file, error);
+  } else {
+    const std::wstring text = M3uText(list.name, list.paths, nullptr);
+    WaitForLibraryFiles();
+    if (WriteFileAtomic(file, text, &error)) return true;
   }
-  const std::wstring text = M3uText(list.name, list.paths, nullptr);
-  WaitForLibraryFiles();
-  return WriteFileAtomic(ListFileName(list.name), text);
+  ShowStatus(WriteFailedText(file, error));
+  return false;
 }
 
 std::vector<FileWrite> ListFileWrites(const std::vector<int>& indexes, std::vector<std::string>* made, size_t* refused) {
@@ -160,7 +170,7 @@ std::vector<FileWrite> ListFileWrites(const std::vector<int>& indexes, std::vect
     FileWrite write;
     write.target = JoinPath(folder, leaf);
     if (made && i < made->size() && !(*made)[i].empty()) write.bytes = std::move((*made)[i]);
-    else write.bytes = WideToUtf8(M3uText(list.name, list.paths, nullptr));
+    else write.bytes = PathToBytes(M3uText(list.name, list.paths, nullptr));
     writes.push_back(std::move(write));
   }
   return writes;
@@ -171,6 +181,7 @@ size_t CountFailedWrites(const std::vector<FileWrite>& writes) {
   for (const FileWrite& write : writes) {
     if (write.ok) continue;
     WriteLog(L"Couldn't write {} ({})", write.target, write.error);
+    NoteFailedWrite(write.target, write.error);
     ++failed;
   }
   return failed;
@@ -193,7 +204,8 @@ std::wstring M3uText(const std::wstring& listName, const std::vector<std::wstrin
                Printable(path));
       continue;
     }
-    text += path;
+    // A name that is not UTF-8 is kept as a file URL: the playlist stays UTF-8 and the bytes survive.
+    text += PathHasRawBytes(path) ? PathToFileUrl(path) : path;
     text += L'\n';
     ++written;
   }
@@ -237,9 +249,9 @@ void AddToList(int index, const std::wstring& path) {
   }
   TrackList& list = TrackLists[index];
   list.paths.push_back(path);
-  SaveList(list);
+  const bool saved = SaveList(list);
   if (ListViewHooks.refreshList) ListViewHooks.refreshList(index);
-  ShowStatus(L"Added to " + list.name);
+  if (saved) ShowStatus(L"Added to " + list.name);
 }
 
 // --- Playlists from elsewhere ---
@@ -253,23 +265,30 @@ std::vector<std::wstring> ImportM3u(const std::wstring& playlistPath) {
   }
   std::string_view view(bytes);
   if (view.substr(0, 3) == "\xEF\xBB\xBF") view.remove_prefix(3);
-  const std::wstring text = Utf8OrWindows1252ToWide(view);
-  const std::wstring folder = Utf8ToWide(fs::path(WideToUtf8(playlistPath)).parent_path().native());
-  for (const std::wstring& raw : SplitString(text, L'\n')) {
+  const std::wstring folder = PathFromBytes(fs::path(PathToBytes(playlistPath)).parent_path().native());
+  const auto resolve = [&](const std::wstring& raw) -> std::optional<std::wstring> {
     std::wstring line = Trimmed(raw);
-    if (line.empty() || line[0] == L'#') continue;
-    if (LowerText(line.substr(0, kFileUrlSchemeChars)) == kFileUrlScheme) {
+    if (line.empty() || line[0] == L'#') return std::nullopt;
+    if (IsFileUrlLine(line)) {
       line = FileUrlToPath(line);
-      if (line.empty()) continue;  // another computer's file
+      if (line.empty()) return std::nullopt;  // another computer's file
     }
     std::optional<std::wstring> path = ResolveEntry(line, folder);
     // Playlists written on Windows separate folders with '\'; a Linux name may hold one, so the
     // line as written is tried first.
     if (!path && line.find(L'\\') != std::wstring::npos) {
-      std::wstring slashed = line;
-      std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
-      path = ResolveEntry(slashed, folder);
+      std::replace(line.begin(), line.end(), L'\\', L'/');
+      path = ResolveEntry(line, folder);
     }
+    return path;
+  };
+  // A playlist that is not UTF-8 is read in the Windows code page; where that names no file, its
+  // line's bytes may be a Linux file name as it stands (a Latin-1 name).
+  const std::vector<std::wstring> lines = SplitString(Utf8OrWindows1252ToWide(view), L'\n');
+  const std::vector<std::wstring> byteLines = SplitString(PathFromBytes(view), L'\n');
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::optional<std::wstring> path = resolve(lines[i]);
+    if (!path && i < byteLines.size() && byteLines[i] != lines[i]) path = resolve(byteLines[i]);
     if (path) found.push_back(std::move(*path));
   }
   return found;

@@ -43,7 +43,8 @@ bool LoadList(const std::wstring& file, TrackList& list);
 // Writes "#EXTM3U" and one path per line to ListFileName (name), crash-safe. Paths that cannot
 // stand on a line of their own (empty, a line break, a leading '#') are left out and logged.
 // False when the write failed, when the list is marked noSave, or when another list in TrackLists
-// owns the same file (names that differ only in characters a file name cannot hold).
+// owns the same file (names that differ only in characters a file name cannot hold); the status
+// line then names the file and the cause, and NoteFailedWrite has it.
 bool SaveList(const TrackList& list);
 // SaveList and SaveLists write after any worker that holds the library files (WaitForLibraryFiles).
 // SaveList for many lists at once (indexes into TrackLists, each once), with one flush for all
@@ -57,8 +58,9 @@ std::vector<FileWrite> ListFileWrites(const std::vector<int>& indexes, std::vect
                                       size_t* refused);
 // The writes that failed, each logged with its reason.
 size_t CountFailedWrites(const std::vector<FileWrite>& writes);
-// "#EXTM3U" and one path per line, as SaveList writes them; paths that cannot stand on a line of
-// their own are left out and logged under the list's name. *kept (when given): the paths written.
+// "#EXTM3U" and one path per line, as SaveList writes them; a path whose name is not UTF-8 as a
+// file URL with its bytes percent-encoded (LoadList reads it back). Paths that cannot stand on a
+// line of their own are left out and logged under the list's name. *kept (when given): the paths written.
 std::wstring M3uText(const std::wstring& listName, const std::vector<std::wstring>& paths, size_t* kept);
 // The number of paths in the list.
 size_t ListSize(const TrackList& list);
@@ -72,7 +74,7 @@ int ListSharingFile(const std::wstring& name);
 // another list already saves to the same file. Returns the new list's index, or -1.
 int CreateList(const std::wstring& name);
 // Appends a path to list `index`, saves it, refreshes the browser when it shows that list and
-// says "Added to <name>". An index outside TrackLists does nothing.
+// says "Added to <name>", or why it couldn't be saved. An index outside TrackLists does nothing.
 void AddToList(int index, const std::wstring& path);
 
 // --- Playlists from elsewhere ---

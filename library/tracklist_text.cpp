@@ -27,7 +27,9 @@ std::wstring AnalysisSuffix(const std::wstring& path) {
   const TrackInfo* info = FindTrackInfo(path);
   if (!info || !info->analyzed) return {};
   const std::wstring key = KeyName(info->key, Settings.Camelot);
-  return fmt::format(L"  ({:.1f} BPM{}{})", info->bpm, key.empty() ? L"" : L", ", key);
+  const std::wstring bpm = BpmText(info->bpm, 1);
+  if (bpm.empty()) return key.empty() ? L"" : L"  (" + key + L")";
+  return fmt::format(L"  ({} BPM{}{})", bpm, key.empty() ? L"" : L", ", key);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "platform/text.h"
 
 int OpenAppendFile(const std::wstring& path) {
-  return ::open(WideToUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  return ::open(PathToBytes(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
 }
 
 bool AppendToFile(int handle, std::string_view bytes) {

@@ -166,6 +166,35 @@ bool DefaultPulseDevice(PulseLink& link, int flow, std::string& name, int timeou
   return true;
 }
 
+namespace {
+
+// What tells a device from another of the same description: its ALSA card and device, as ALSA
+// addresses them ("hw:1,0"), else the server's name for it (two USB interfaces of one model both
+// call themselves "USB Audio").
+std::wstring DeviceMark(const PulseDevice& device) {
+  if (device.alsaCard.empty()) return Utf8ToWide(device.name);
+  return Utf8ToWide("hw:" + device.alsaCard + (device.alsaDevice.empty() ? "" : "," + device.alsaDevice));
+}
+
+void TellSameNamesApart(std::vector<AudioDevice>& result, const std::vector<PulseDevice>& devices) {
+  std::vector<std::wstring> marks(result.size());
+  for (size_t i = 0; i < result.size(); ++i) marks[i] = DeviceMark(devices[i]);
+  std::vector<std::wstring> shown(result.size());
+  for (size_t i = 0; i < result.size(); ++i) {
+    size_t same = 0, sameMark = 0;
+    for (size_t j = 0; j < result.size(); ++j) {
+      if (result[j].name != result[i].name) continue;
+      ++same;
+      if (marks[j] == marks[i]) ++sameMark;
+    }
+    shown[i] = result[i].name;
+    if (same > 1) shown[i] += L" (" + (sameMark > 1 ? result[i].id : marks[i]) + L")";
+  }
+  for (size_t i = 0; i < result.size(); ++i) result[i].name = std::move(shown[i]);
+}
+
+}  // namespace
+
 std::vector<AudioDevice> ListAudioDevices(int flow) {
   std::vector<AudioDevice> result;
   PulseLink link;
@@ -182,6 +211,7 @@ std::vector<AudioDevice> ListAudioDevices(int flow) {
       device.channels = devices[i].channels > 0 ? devices[i].channels : 2;
       result.push_back(std::move(device));
     }
+    TellSameNamesApart(result, devices);
   }
   DisconnectPulse(link);
   return result;

@@ -16,7 +16,8 @@ struct AudioDevice {
 
 // The devices of one flow in the server's order; empty when no server answers. A device without
 // a description is named "Output N" or "Input N" (N from 1, its place in the list); a device
-// that reports no channels counts as stereo. Blocks up to a few seconds: never the audio thread.
+// that reports no channels counts as stereo. Devices of the same description get what tells them
+// apart after it: " (hw:1,0)", their ALSA card and device, else " (" + id + ")". Blocks up to a few seconds: never the audio thread.
 std::vector<AudioDevice> ListAudioDevices(int flow);
 // The id of the server's default device of the flow; empty when there is none or no server.
 std::wstring DefaultAudioDeviceId(int flow);

@@ -96,7 +96,7 @@ CoverRead ReadEmbeddedCover(const std::wstring& path, int maxSide, std::vector<u
   std::wstring scratch;
   if (!reason) reason = &scratch;
   InstallMediaLogRoute();
-  const std::string file = WideToUtf8(path);
+  const std::string file = PathToBytes(path);
   struct stat st {};
   if (stat(file.c_str(), &st) != 0) {
     *reason = L"the file can't be opened (" + Utf8ToWide(std::strerror(errno)) + L")";

@@ -39,7 +39,7 @@ bool IsUnreserved(unsigned char c) {
 std::string FileUri(const std::wstring& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string uri = "file://";
-  for (const unsigned char c : WideToUtf8(path)) {
+  for (const unsigned char c : PathToBytes(path)) {
     if (IsUnreserved(c)) {
       uri += static_cast<char>(c);
     } else {
@@ -58,7 +58,7 @@ std::wstring FolderOf(const std::wstring& path) {
 }
 
 bool OpenWithDesktop(const std::wstring& target, std::wstring* error) {
-  const std::string argument = WideToUtf8(target);
+  const std::string argument = PathToBytes(target);
   std::wstring failure;
   // Started here so a failure to start is reported to the caller; waited for on a thread.
   auto child = std::make_shared<ChildProcess>();
@@ -86,6 +86,6 @@ void ShowInFolder(const std::wstring& path) {
                                            "string:"};
     if (RunToEnd(call, kShowItemsWaitMs)) return;
     // No file manager on the session bus (or no bus): the folder's default handler.
-    RunToEnd({"xdg-open", WideToUtf8(FolderOf(path))}, kNoLimit);
+    RunToEnd({"xdg-open", PathToBytes(FolderOf(path))}, kNoLimit);
   }).detach();
 }

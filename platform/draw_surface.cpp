@@ -217,7 +217,7 @@ bool LoadFontAliases(std::wstring* error) {
       FontAliasError = L"The font aliases (assets/fonts.conf) were not found beside the program.";
     } else {
       FcConfig* config = FcInitLoadConfigAndFonts();
-      if (config && FcConfigParseAndLoad(config, reinterpret_cast<const FcChar8*>(WideToUtf8(path).c_str()), FcTrue)) {
+      if (config && FcConfigParseAndLoad(config, reinterpret_cast<const FcChar8*>(PathToBytes(path).c_str()), FcTrue)) {
         FcConfigSetCurrent(config);
         FontAliasesLoaded = true;
       } else {
@@ -382,7 +382,7 @@ DrawBitmap::~DrawBitmap() {
 }
 
 bool ReadPngPixels(const std::wstring& path, std::vector<uint32_t>* pixels, int* width, int* height) {
-  cairo_surface_t* png = cairo_image_surface_create_from_png(WideToUtf8(path).c_str());
+  cairo_surface_t* png = cairo_image_surface_create_from_png(PathToBytes(path).c_str());
   bool ok = cairo_surface_status(png) == CAIRO_STATUS_SUCCESS;
   if (ok) {
     const int w = cairo_image_surface_get_width(png), h = cairo_image_surface_get_height(png);

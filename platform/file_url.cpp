@@ -41,9 +41,9 @@ std::wstring FileUrlToPath(const std::wstring& url) {
   else if (StartsWithIgnoringCase(rest, kHostPrefix)) return {};  // another computer
   else hadPrefix = false;
 
-  const std::string bytes = PercentDecodeBytes(WideToUtf8(rest));
+  const std::string bytes = PercentDecodeBytes(PathToBytes(rest));
   if (bytes.empty() || bytes.find('\0') != std::string::npos) return {};
-  std::wstring path = Utf8ToWide(bytes);
+  std::wstring path = PathFromBytes(bytes);
   if (hadPrefix && (IsDrivePath(path) || path.compare(0, 2, L"//") == 0)) return {};
   return path;
 }
@@ -53,7 +53,7 @@ std::wstring PathToFileUrl(const std::wstring& path) { return Utf8ToWide(PathToF
 std::string PathToFileUrlUtf8(const std::wstring& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string url(kUrlStart.begin(), kUrlStart.end());
-  const std::string bytes = WideToUtf8(path);
+  const std::string bytes = PathToBytes(path);
   url.reserve(url.size() + bytes.size() + bytes.size() / 4 + 1);
   if (bytes.empty() || bytes[0] != '/') url += '/';
   for (unsigned char c : bytes) {

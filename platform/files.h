@@ -21,12 +21,15 @@ struct WritePlan {
 // Plans a write to target: follows its symbolic links (the kernel's bounded hops) to the final
 // file. A dangling link, a link loop, a folder or another non-regular file (unless special allows
 // it) is refused: false, nothing created, *error naming the file and why. Removes stale
-// temporaries of final (a killed writer's, untouched for five minutes).
-bool PlanWrite(const std::wstring& target, SpecialTarget special, WritePlan* plan, std::wstring* error);
+// temporaries of final (a killed writer's, untouched for five minutes), unless removeStale is
+// false: a batch removes those of all its files at once (RemoveStaleWriteTempsOf).
+bool PlanWrite(const std::wstring& target, SpecialTarget special, WritePlan* plan, std::wstring* error,
+               bool removeStale = true);
 // Creates plan.temp for writing (mode of the old file); the fd, or -1 with errno.
 int OpenWriteTemp(const WritePlan& plan);
 // Moves the written and flushed temporary over final and syncs the folder (unless the caller
-// syncs it once for many files); on false the temporary is removed and final untouched.
+// syncs it once for many files); on false the temporary is removed, final untouched and errno the
+// rename's error.
 bool CommitWrite(const WritePlan& plan, std::wstring* error, bool syncFolder = true);
 // Removes the temporary of a write given up.
 void AbandonWrite(const WritePlan& plan);
@@ -36,12 +39,27 @@ bool IsWriteTemp(const std::wstring& leaf);
 bool RemoveStaleWriteTemp(const std::wstring& path);
 // Removes the stale write temporaries of every file in folder; how many.
 int RemoveStaleWriteTemps(const std::wstring& folder);
+// Removes the stale write temporaries of the planned files (not written in place), with one read
+// of each of their folders.
+void RemoveStaleWriteTempsOf(const std::vector<WritePlan>& plans);
 
 // Writes the bytes crash-safe through PlanWrite. On false the target is untouched, no temporary
 // is left behind and *error (when given) names the file or the failing step and the reason.
 // In place (a device or FIFO with WriteInPlace) the bytes are written without rename or sync.
 bool WriteBytesAtomic(const std::wstring& target, std::string_view bytes, std::wstring* error = nullptr,
                       SpecialTarget special = SpecialTarget::Refuse);
+
+// The system's error number (ENOSPC, EROFS, EACCES ...) behind the calling thread's last
+// WriteBytesAtomic, CopyFileWhole or SyncFolder that failed while writing; 0 after one that
+// succeeded, and when the program refused on its own (a folder in the file's place: *error says
+// why). So the words a user reads can name the cause, not only the log.
+int LastWriteError();
+// Copies a regular file into `to` (created or emptied) and flushes it to the disk; true only when
+// the copy holds as many bytes as the file had when it was opened. False with *error naming the
+// file, the step and the system's reason (a partial copy is left for the caller to remove).
+bool CopyFileWhole(const std::wstring& from, const std::wstring& to, std::wstring* error);
+// Flushes a folder's entries (files made, renamed in it) to the disk; false when it could not.
+bool SyncFolder(const std::wstring& path);
 
 // One file of a batch for WriteFilesAtomic; ok and error are its outcome.
 struct FileWrite {
@@ -65,6 +83,9 @@ ReadStatus ReadBytes(const std::wstring& path, std::string* out, size_t maxBytes
 
 // "step: the system's reason for err", for error texts.
 std::wstring SysText(const char* step, int err);
+// The reason in plain words for the causes a user can mend (a full disk, a read-only disk, no
+// permission, a size limit), else the system's text. English; each has a translation row.
+std::wstring WriteCauseText(int err);
 
 // Removes a file; true when it existed and is gone.
 bool DeleteFileAt(const std::wstring& path);

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <set>
 
 #include "platform/text.h"
 
@@ -44,18 +46,18 @@ std::string LeafInTemp(const std::string& leaf) {
   return leaf.substr(0, n);
 }
 
-std::wstring Named(const std::string& path, const wchar_t* why) { return Utf8ToWide(path) + L": " + why; }
+std::wstring Named(const std::string& path, const wchar_t* why) { return PathFromBytes(path) + L": " + why; }
 
-// The writer's process id when name is one of our temporaries (of leaf, or of any file when
-// leaf is null), else 0.
-long TempWriter(const std::string& name, const std::string* leaf) {
+// The writer's process id when name is one of our temporaries (of a file whose LeafInTemp is in
+// leaves, or of any file when leaves is null), else 0.
+long TempWriter(const std::string& name, const std::set<std::string>* leaves) {
   const size_t endingSize = sizeof kTempEnding - 1;
   if (name.size() < 1 + endingSize + 4 || name[0] != '.' ||
       name.compare(name.size() - endingSize, endingSize, kTempEnding) != 0)
     return 0;
   const std::string middle = name.substr(1, name.size() - 1 - endingSize);  // "<leaf>.<pid>-<n>"
   const std::string::size_type dot = middle.rfind('.');
-  if (dot == std::string::npos || (leaf && middle.substr(0, dot) != LeafInTemp(*leaf))) return 0;
+  if (dot == std::string::npos || (leaves && !leaves->contains(middle.substr(0, dot)))) return 0;
   const std::string serial = middle.substr(dot + 1);
   const std::string::size_type dash = serial.find('-');
   if (dash == std::string::npos || dash == 0 || dash + 1 == serial.size()) return 0;
@@ -74,13 +76,15 @@ bool RemoveIfStale(const std::string& folder, const std::string& name, long pid)
   return ::unlink(path.c_str()) == 0;
 }
 
-int RemoveLeftovers(const std::string& folder, const std::string* leaf) {
+// One read of the folder, however many files' temporaries are looked for: a batch of thousands
+// of files in one folder read it once, not once a file.
+int RemoveLeftovers(const std::string& folder, const std::set<std::string>* leaves) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return 0;
   int removed = 0;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (RemoveIfStale(folder, name, TempWriter(name, leaf))) ++removed;
+    if (RemoveIfStale(folder, name, TempWriter(name, leaves))) ++removed;
   }
   ::closedir(dir);
   return removed;
@@ -88,9 +92,10 @@ int RemoveLeftovers(const std::string& folder, const std::string* leaf) {
 
 }  // namespace
 
-bool PlanWrite(const std::wstring& target, SpecialTarget special, WritePlan* plan, std::wstring* error) {
+bool PlanWrite(const std::wstring& target, SpecialTarget special, WritePlan* plan, std::wstring* error,
+               bool removeStale) {
   *plan = WritePlan();
-  const std::string path = WideToUtf8(target);
+  const std::string path = PathToBytes(target);
   std::string final = path;
   struct stat st;
   if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -113,7 +118,7 @@ bool PlanWrite(const std::wstring& target, SpecialTarget special, WritePlan* pla
     }
     if (!S_ISREG(st.st_mode)) {
       if (special == SpecialTarget::WriteInPlace && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
-        plan->final = Utf8ToWide(final);
+        plan->final = PathFromBytes(final);
         plan->inPlace = true;
         return true;
       }
@@ -126,15 +131,18 @@ bool PlanWrite(const std::wstring& target, SpecialTarget special, WritePlan* pla
     plan->gid = st.st_gid;
   }
   const std::string folder = FolderPart(final), leaf = LeafPart(final);
-  RemoveLeftovers(folder, &leaf);
-  plan->final = Utf8ToWide(final);
-  plan->temp = Utf8ToWide(folder + "/." + LeafInTemp(leaf) + "." + std::to_string(::getpid()) + "-" +
+  if (removeStale) {
+    const std::set<std::string> leaves{LeafInTemp(leaf)};
+    RemoveLeftovers(folder, &leaves);
+  }
+  plan->final = PathFromBytes(final);
+  plan->temp = PathFromBytes(folder + "/." + LeafInTemp(leaf) + "." + std::to_string(::getpid()) + "-" +
                           std::to_string(g_tempSerial.fetch_add(1)) + kTempEnding);
   return true;
 }
 
 int OpenWriteTemp(const WritePlan& plan) {
-  const int fd = ::open(WideToUtf8(plan.temp).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(PathToBytes(plan.temp).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd >= 0 && plan.exists) {
     // The new file keeps what the old one was: its permissions, and its owner where we may.
     ::fchmod(fd, plan.mode);
@@ -144,7 +152,7 @@ int OpenWriteTemp(const WritePlan& plan) {
 }
 
 bool CommitWrite(const WritePlan& plan, std::wstring* error, bool syncFolder) {
-  const std::string temp = WideToUtf8(plan.temp), final = WideToUtf8(plan.final);
+  const std::string temp = PathToBytes(plan.temp), final = PathToBytes(plan.final);
   if (plan.exists) {
     ::chmod(temp.c_str(), plan.mode);  // for writers that made the temporary themselves
     if (::geteuid() == 0) (void)!::chown(temp.c_str(), plan.uid, plan.gid);
@@ -153,6 +161,7 @@ bool CommitWrite(const WritePlan& plan, std::wstring* error, bool syncFolder) {
     const int err = errno;
     ::unlink(temp.c_str());
     if (error) *error = SysText("rename", err);
+    errno = err;  // for the caller's LastWriteError
     return false;
   }
   const int dir = syncFolder ? ::open(FolderPart(final).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
@@ -164,14 +173,24 @@ bool CommitWrite(const WritePlan& plan, std::wstring* error, bool syncFolder) {
 }
 
 void AbandonWrite(const WritePlan& plan) {
-  if (!plan.temp.empty()) ::unlink(WideToUtf8(plan.temp).c_str());
+  if (!plan.temp.empty()) ::unlink(PathToBytes(plan.temp).c_str());
 }
 
-bool IsWriteTemp(const std::wstring& leaf) { return TempWriter(WideToUtf8(leaf), nullptr) != 0; }
+bool IsWriteTemp(const std::wstring& leaf) { return TempWriter(PathToBytes(leaf), nullptr) != 0; }
 
 bool RemoveStaleWriteTemp(const std::wstring& path) {
-  const std::string p = WideToUtf8(path), leaf = LeafPart(p);
+  const std::string p = PathToBytes(path), leaf = LeafPart(p);
   return RemoveIfStale(FolderPart(p), leaf, TempWriter(leaf, nullptr));
 }
 
-int RemoveStaleWriteTemps(const std::wstring& folder) { return RemoveLeftovers(WideToUtf8(folder), nullptr); }
+int RemoveStaleWriteTemps(const std::wstring& folder) { return RemoveLeftovers(PathToBytes(folder), nullptr); }
+
+void RemoveStaleWriteTempsOf(const std::vector<WritePlan>& plans) {
+  std::map<std::string, std::set<std::string>> leaves;  // by folder
+  for (const WritePlan& plan : plans) {
+    if (plan.temp.empty()) continue;
+    const std::string final = PathToBytes(plan.final);
+    leaves[FolderPart(final)].insert(LeafInTemp(LeafPart(final)));
+  }
+  for (const auto& [folder, names] : leaves) RemoveLeftovers(folder, &names);
+}

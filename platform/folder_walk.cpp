@@ -22,8 +22,6 @@ int64_t TicksOf(const struct stat& st) {
          st.st_mtim.tv_nsec / kNanosecondsPerTick;
 }
 
-bool ValidUtf8(const std::string& bytes) { return WideToUtf8(Utf8ToWide(bytes)) == bytes; }
-
 struct Child {
   std::string name;
   bool folder;  // a real folder, not a link to one
@@ -62,21 +60,17 @@ bool WalkFrom(const std::string& folder, bool root, const WalkHandlers& h,
   std::vector<Child> children;
   const int fd = OpenFolder(folder, root);
   if (fd < 0 || !ReadFolder(fd, &children)) {
-    if (h.unreadable) h.unreadable(Utf8ToWide(folder));
+    if (h.unreadable) h.unreadable(PathFromBytes(folder));
     return true;
   }
   const std::string prefix = folder.back() == '/' ? folder : folder + "/";
   for (const Child& child : children) {
     const std::string path = prefix + child.name;
-    if (!ValidUtf8(child.name)) {
-      if (h.badName) h.badName(path);
-      continue;
-    }
     if (child.folder) {
       if (!WalkFrom(path, false, h, wantStat)) return false;
       continue;
     }
-    WalkEntry entry{.path = Utf8ToWide(path), .regularFile = false, .modified = 0};
+    WalkEntry entry{.path = PathFromBytes(path), .regularFile = false, .modified = 0};
     if (!wantStat || wantStat(entry.path)) {
       struct stat st {};
       if (::stat(path.c_str(), &st) == 0) {
@@ -93,7 +87,7 @@ bool WalkFrom(const std::string& folder, bool root, const WalkHandlers& h,
 
 void WalkFolder(const std::wstring& root, const WalkHandlers& handlers,
                 const std::function<bool(const std::wstring& path)>& wantStat) {
-  std::string start = WideToUtf8(root);
+  std::string start = PathToBytes(root);
   while (start.size() > 1 && start.back() == '/') start.pop_back();
   if (start.empty()) return;
   WalkFrom(start, true, handlers, wantStat);
@@ -101,17 +95,17 @@ void WalkFolder(const std::wstring& root, const WalkHandlers& handlers,
 
 int64_t FileModifiedTime(const std::wstring& path) {
   struct stat st {};
-  if (::stat(WideToUtf8(path).c_str(), &st) != 0) return 0;
+  if (::stat(PathToBytes(path).c_str(), &st) != 0) return 0;
   return TicksOf(st);
 }
 
 bool IsRegularFile(const std::wstring& path) {
   struct stat st {};
-  return ::stat(WideToUtf8(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(PathToBytes(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 PathState ProbePath(const std::wstring& path) {
   struct stat st {};
-  if (::stat(WideToUtf8(path).c_str(), &st) == 0) return PathState::Exists;
+  if (::stat(PathToBytes(path).c_str(), &st) == 0) return PathState::Exists;
   return errno == ENOENT || errno == ENOTDIR ? PathState::NotFound : PathState::Unknown;
 }

@@ -7,7 +7,7 @@
 
 // One entry of a walk that is not a folder.
 struct WalkEntry {
-  std::wstring path;      // the folder's path joined with the entry's name
+  std::wstring path;      // the folder's path joined with the entry's name (PathFromBytes)
   bool regularFile;       // a regular file, links followed (a dead link or a FIFO is not)
   int64_t modified;       // last-write time, links followed, in 100-ns units since 1601-01-01; 0 unknown
 };
@@ -15,9 +15,6 @@ struct WalkEntry {
 struct WalkHandlers {
   // Called for each entry that is not a folder; return false to end the whole walk.
   std::function<bool(const WalkEntry& entry)> visit;
-  // Called once for each name that is not valid UTF-8 (the raw path bytes); the entry is skipped,
-  // since no wide path could name it again.
-  std::function<void(const std::string& rawPath)> badName;
   // Called for each subfolder that cannot be opened; the walk goes on with its siblings.
   std::function<void(const std::wstring& folder)> unreadable;
 };

@@ -14,7 +14,7 @@ namespace {
 
 std::wstring Env(const char* name) {
   const char* v = std::getenv(name);
-  return (v && *v) ? Utf8ToWide(v) : std::wstring();
+  return (v && *v) ? PathFromBytes(v) : std::wstring();
 }
 
 std::wstring Home() { return Env("HOME"); }
@@ -31,7 +31,7 @@ std::wstring XdgBase(const char* name, const wchar_t* fallback) {
 std::wstring UserDir(const char* key, const wchar_t* fallback) {
   std::wstring home = Home();
   if (home.empty()) return {};
-  std::ifstream in(WideToUtf8(JoinPath(ConfigBase(), L"user-dirs.dirs")));
+  std::ifstream in(PathToBytes(JoinPath(ConfigBase(), L"user-dirs.dirs")));
   std::string line;
   std::string prefix = std::string("XDG_") + key + "_DIR=";
   std::wstring found;
@@ -39,8 +39,8 @@ std::wstring UserDir(const char* key, const wchar_t* fallback) {
     if (line.rfind(prefix, 0) != 0) continue;
     std::string value = line.substr(prefix.size());
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-    if (value.rfind("$HOME", 0) == 0) found = home + Utf8ToWide(value.substr(5));
-    else if (!value.empty() && value[0] == '/') found = Utf8ToWide(value);
+    if (value.rfind("$HOME", 0) == 0) found = home + PathFromBytes(value.substr(5));
+    else if (!value.empty() && value[0] == '/') found = PathFromBytes(value);
   }
   return found.empty() ? JoinPath(home, fallback) : found;
 }
@@ -56,19 +56,19 @@ std::wstring JoinPath(const std::wstring& base, const std::wstring& name) {
 bool CreateFolderTree(const std::wstring& path) {
   if (path.empty()) return false;
   std::error_code ec;
-  fs::path p(WideToUtf8(path));
+  fs::path p(PathToBytes(path));
   fs::create_directories(p, ec);
   return fs::is_directory(p, ec);
 }
 
 bool FolderExists(const std::wstring& path) {
   std::error_code ec;
-  return !path.empty() && fs::is_directory(fs::path(WideToUtf8(path)), ec);
+  return !path.empty() && fs::is_directory(fs::path(PathToBytes(path)), ec);
 }
 
 bool FileExists(const std::wstring& path) {
   std::error_code ec;
-  return !path.empty() && fs::exists(fs::path(WideToUtf8(path)), ec);
+  return !path.empty() && fs::exists(fs::path(PathToBytes(path)), ec);
 }
 
 std::wstring RoamingDataBase() { return XdgBase("XDG_DATA_HOME", L".local/share"); }
@@ -83,5 +83,5 @@ std::wstring ProgramFolder() {
   std::error_code ec;
   fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (ec) return {};
-  return Utf8ToWide(exe.parent_path().string());
+  return PathFromBytes(exe.parent_path().string());
 }

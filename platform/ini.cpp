@@ -63,7 +63,8 @@ IniDocument ReadIniFile(const std::wstring& path) {
 
 IniDocument ParseIni(std::string_view bytes) {
   if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) bytes.remove_prefix(kUtf8Bom.size());
-  const std::wstring text = Utf8ToWide(bytes);
+  // Paths are stored as their bytes (music folders, deck tracks): names that are not UTF-8 read back.
+  const std::wstring text = PathFromBytes(bytes);
   const std::wstring_view all(text);
   IniDocument doc;
   size_t pos = 0;
@@ -100,7 +101,7 @@ std::string SerializeIni(const IniDocument& doc) {
     if (s.hasHeader) out += L'[' + s.name + L"]\n";
     for (const IniEntry& e : s.entries) out += e.isKey ? e.key + L'=' + e.stored + L'\n' : e.stored + L'\n';
   }
-  return WideToUtf8(out);
+  return PathToBytes(out);
 }
 
 bool IniLookup(const IniDocument& doc, std::wstring_view section, std::wstring_view key, std::wstring* value) {

@@ -33,7 +33,8 @@ struct IniDocument {
 
 // --- Reading and writing a document ---
 
-// Parses UTF-8 text with or without a byte-order mark, CR LF or LF line ends; never fails.
+// Parses UTF-8 text with or without a byte-order mark, CR LF or LF line ends; never fails. Bytes
+// that are not UTF-8 are kept as PathFromBytes keeps them, and written back as they were.
 IniDocument ParseIni(std::string_view bytes);
 // The whole document as UTF-8 without a byte-order mark, LF line ends, a blank line between
 // sections.

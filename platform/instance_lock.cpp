@@ -32,7 +32,7 @@ std::wstring SystemError(const char* step, int error) {
 }
 
 bool MakeSocketAddress(const std::wstring& path, sockaddr_un* address, std::wstring* error) {
-  const std::string bytes = WideToUtf8(path);
+  const std::string bytes = PathToBytes(path);
   *address = {};
   address->sun_family = AF_UNIX;
   if (bytes.empty() || bytes.size() >= sizeof(address->sun_path)) {
@@ -105,13 +105,13 @@ bool PeerCredentials(int fd, ucred* credentials) {
 std::wstring InstanceFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::wstring base;
-  if (runtime && runtime[0] == '/') base = Utf8ToWide(runtime);
+  if (runtime && runtime[0] == '/') base = PathFromBytes(runtime);
   else if (!LocalDataBase().empty()) base = LocalDataBase();
   if (base.empty()) return {};
   const std::wstring folder = JoinPath(base, L"Veldmix");
   if (!FolderExists(folder)) {
     CreateFolderTree(base);
-    mkdir(WideToUtf8(folder).c_str(), kPrivateFolderMode);
+    mkdir(PathToBytes(folder).c_str(), kPrivateFolderMode);
   }
   return folder;
 }
@@ -128,7 +128,7 @@ InstanceLock::~InstanceLock() { Release(); }
 bool InstanceLock::TryTake(std::wstring* error) {
   if (held_) return true;
   if (fd_ < 0) {
-    fd_ = open(WideToUtf8(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    fd_ = open(PathToBytes(path_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd_ < 0) {
       if (error) *error = SystemError("open", errno) + L" (" + path_ + L")";
       return false;
@@ -302,7 +302,7 @@ void HandOffListener::Close() {
   close(state_->listenFd);
   close(state_->stopPipe[0]);
   close(state_->stopPipe[1]);
-  unlink(WideToUtf8(state_->path).c_str());
+  unlink(PathToBytes(state_->path).c_str());
   state_.reset();
 }
 

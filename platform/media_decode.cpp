@@ -165,7 +165,7 @@ MediaOpenStatus MediaReader::Open(const std::wstring& path, std::unique_ptr<Medi
   auto state = std::make_unique<State>();
   // "file:" keeps a name with a colon from being read as a protocol; the whitelist keeps nested
   // opens (playlists, concat lists) on local files.
-  const std::string url = "file:" + WideToUtf8(path);
+  const std::string url = "file:" + PathToBytes(path);
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   int rc = avformat_open_input(&state->format, url.c_str(), nullptr, &options);

@@ -165,7 +165,7 @@ std::unique_ptr<MediaWriter> MediaWriter::Open(const std::wstring& path, AudioSu
   std::wstring ignored;
   std::wstring& why = detail ? *detail : ignored;
   auto s = std::make_unique<State>();
-  s->path = WideToUtf8(path);
+  s->path = PathToBytes(path);
   s->row = FindEncoder(subtype);
   const AVOutputFormat* container = av_guess_format(nullptr, s->path.c_str(), nullptr);
   const AVCodec* codec = s->row ? avcodec_find_encoder_by_name(s->row->encoder) : nullptr;
@@ -188,7 +188,7 @@ std::unique_ptr<MediaWriter> MediaWriter::Open(const std::wstring& path, AudioSu
   }
 
   if (!PlanWrite(path, SpecialTarget::Refuse, &s->plan, &why)) return nullptr;
-  s->tmp = WideToUtf8(s->plan.temp);
+  s->tmp = PathToBytes(s->plan.temp);
   s->fd = OpenWriteTemp(s->plan);
   if (s->fd < 0) {
     why = SysText("create", errno);

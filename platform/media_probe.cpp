@@ -17,7 +17,7 @@ namespace {
 // opens on local files.
 AVFormatContext* OpenContainer(const std::wstring& path) {
   InstallMediaLogRoute();
-  const std::string url = "file:" + WideToUtf8(path);
+  const std::string url = "file:" + PathToBytes(path);
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   AVFormatContext* format = nullptr;

@@ -95,6 +95,7 @@ class CheckedStream : public TagLib::IOStream {
     if (fd_ >= 0) ::close(fd_);
   }
   bool failed() const { return failed_; }
+  int error() const { return error_; }  // the errno of the first failed write, or 0
   int fd() const { return fd_; }
 
   TagLib::FileName name() const override { return name_.c_str(); }
@@ -111,7 +112,7 @@ class CheckedStream : public TagLib::IOStream {
   }
   void writeBlock(const TagLib::ByteVector& data) override {
     if (!Writable()) return;
-    if (!WriteAt(fd_, data.data(), data.size(), pos_)) failed_ = true;
+    if (!WriteAt(fd_, data.data(), data.size(), pos_)) Fail();
     pos_ += static_cast<long>(data.size());
   }
   void insert(const TagLib::ByteVector& data, unsigned long start, unsigned long replace) override {
@@ -119,7 +120,7 @@ class CheckedStream : public TagLib::IOStream {
     const long size = Size();
     const long from = std::min<long>(static_cast<long>(start + replace), size);
     Shift(from, static_cast<long>(data.size()) - (from - static_cast<long>(start)), size);
-    if (!WriteAt(fd_, data.data(), data.size(), static_cast<off_t>(start))) failed_ = true;
+    if (!WriteAt(fd_, data.data(), data.size(), static_cast<off_t>(start))) Fail();
     pos_ = static_cast<long>(start + data.size());
   }
   void removeBlock(unsigned long start, unsigned long length) override {
@@ -137,13 +138,18 @@ class CheckedStream : public TagLib::IOStream {
   long tell() const override { return pos_; }
   long length() override { return Size(); }
   void truncate(long length) override {
-    if (Writable() && ::ftruncate(fd_, length) != 0) failed_ = true;
+    if (Writable() && ::ftruncate(fd_, length) != 0) Fail();
   }
 
  private:
   bool Writable() {
     if (!writable_) failed_ = true;
     return writable_;
+  }
+  // Marks the stream failed, keeping the first failing call's errno for the message.
+  void Fail() {
+    if (!failed_) error_ = errno != 0 ? errno : EIO;
+    failed_ = true;
   }
   long Size() const {
     struct stat st {};
@@ -157,7 +163,7 @@ class CheckedStream : public TagLib::IOStream {
       size_t got = 0;
       if (!ReadAt(fd_, chunk.data(), static_cast<size_t>(n), at, &got) || got != static_cast<size_t>(n) ||
           !WriteAt(fd_, chunk.data(), static_cast<size_t>(n), at + by))
-        failed_ = true;
+        Fail();
     };
     if (by > 0) {
       for (long end = size; end > from && !failed_;) {
@@ -171,7 +177,7 @@ class CheckedStream : public TagLib::IOStream {
         move(at, n);
         at += n;
       }
-      if (::ftruncate(fd_, size + by) != 0) failed_ = true;
+      if (::ftruncate(fd_, size + by) != 0) Fail();
     }
   }
 
@@ -179,6 +185,7 @@ class CheckedStream : public TagLib::IOStream {
   int fd_;
   bool writable_;
   bool failed_ = false;
+  int error_ = 0;
   long pos_ = 0;
 };
 
@@ -281,14 +288,20 @@ std::unique_ptr<TagStore> TagStore::Open(const std::wstring& path, TagAccess acc
   std::wstring& why = detail ? *detail : ignored;
   auto state = std::make_unique<State>();
   state->access = access;
-  state->target = WideToUtf8(path);
+  state->target = PathToBytes(path);
   struct stat st {};
   if (::stat(state->target.c_str(), &st) != 0) {
-    why = SysText("stat", errno);
+    const int err = errno;
+    struct stat link {};
+    const bool isLink = ::lstat(state->target.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    why = err == ELOOP                   ? L"its symbolic links go round in a loop"
+          : isLink && err == ENOENT      ? L"its symbolic link points at nothing"
+          : err == ENOENT || err == ENOTDIR ? L"there is no file there"
+                                         : SysText("stat", err);
     return nullptr;
   }
   if (!S_ISREG(st.st_mode)) {
-    why = L"not a regular file";
+    why = S_ISDIR(st.st_mode) ? L"a folder stands there, not a file" : L"it is a device, pipe or socket, not a regular file";
     return nullptr;
   }
   if (access == TagAccess::Read) {
@@ -301,7 +314,7 @@ std::unique_ptr<TagStore> TagStore::Open(const std::wstring& path, TagAccess acc
   }
 
   if (!PlanWrite(path, SpecialTarget::Refuse, &state->plan, &why)) return nullptr;
-  state->target = WideToUtf8(state->plan.final);
+  state->target = PathToBytes(state->plan.final);
   {
     TagLib::FileRef original(state->target.c_str(), true, TagLib::AudioProperties::Average);
     if (original.isNull() || !original.file()->isValid()) {
@@ -318,7 +331,7 @@ std::unique_ptr<TagStore> TagStore::Open(const std::wstring& path, TagAccess acc
     why = L"the folder is read-only";
     return nullptr;
   }
-  state->workCopy = WideToUtf8(state->plan.temp);
+  state->workCopy = PathToBytes(state->plan.temp);
   if (!CopyFileBytes(state->target, state->workCopy, &why)) return nullptr;  // State removes the copy
   const int fd = ::open(state->workCopy.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
@@ -381,7 +394,8 @@ bool TagStore::Commit(std::wstring* detail) {
     return false;
   };
   if (!s.file.save()) return fail(L"the tag library could not save");
-  if (s.stream->failed()) return fail(L"writing the working copy failed");
+  if (s.stream->failed())
+    return s.stream->error() != 0 ? fail(SysText("write copy", s.stream->error())) : fail(L"writing the working copy failed");
   if (::fsync(s.stream->fd()) != 0) return fail(SysText("flush", errno));
   s.file = TagLib::FileRef();
   s.stream.reset();

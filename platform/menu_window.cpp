@@ -61,6 +61,13 @@ void TakeMenuWindowEvent(MenuWindow* window, const SDL_Event& e) {
       if (e.button.button == SDL_BUTTON_LEFT)
         g_queue.push_back(PointerEvent(MenuEventKind::LeftUp, window, e.button.x, e.button.y));
       break;
+    case SDL_MOUSEWHEEL: {
+      MenuEvent m = PointerEvent(MenuEventKind::Wheel, window, 0, 0);
+      const int steps = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      m.y = static_cast<float>(steps);
+      if (steps != 0) g_queue.push_back(m);
+      break;
+    }
     case SDL_WINDOWEVENT:
       if (e.window.event == SDL_WINDOWEVENT_LEAVE)
         g_queue.push_back(PointerEvent(MenuEventKind::MouseLeave, window, 0, 0));

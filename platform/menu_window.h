@@ -18,6 +18,7 @@ enum class MenuEventKind {
   Exposed,       // the window must be shown again
   Key,           // key: a key went down (autorepeats too), as a Windows virtual-key code
   PressOutside,  // a mouse button went down outside every menu window
+  Wheel,         // y: wheel steps over the window, positive away from the user (scroll up)
 };
 
 struct MenuEvent {

@@ -3,10 +3,14 @@
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -39,12 +43,44 @@ bool AlsaSequencerOpens() {
   return opens;
 }
 
+// A JACK server leaves its socket in the shared-memory folder (JACK2: jack_NAME_UID_0; JACK1: a
+// folder jack-UID/NAME). Without one there is no server to open, and libjack is not touched: every
+// client open attaches to one metadata database shared by the whole machine, whose lock a client
+// killed inside it leaves held for good, and each later open then waits for ever.
+bool JackSocketPresent() {
+  const char* named = std::getenv("JACK_DEFAULT_SERVER");
+  const std::string name = named != nullptr && *named != '\0' ? named : "default";
+  const std::string uid = std::to_string(getuid());
+  struct stat st{};
+  for (const char* dir : {"/dev/shm", "/tmp"}) {
+    const std::string folder(dir);
+    if (::stat((folder + "/jack_" + name + "_" + uid + "_0").c_str(), &st) == 0) return true;
+    if (::stat((folder + "/jack-" + uid + "/" + name).c_str(), &st) == 0) return true;
+  }
+  return false;
+}
+
+// Set once a probe did not answer: JACK's shared state is stuck, so it is not asked again this run
+// (a further open would only add a thread that waits for ever).
+std::atomic<bool> JackStuck{false};
+constexpr auto kJackAnswer = std::chrono::seconds(3);
+
 bool JackServerRuns() {
-  jack_status_t status;
-  jack_client_t* probe = jack_client_open("Veldmix probe", JackNoStartServer, &status);
-  if (!probe) return false;
-  jack_client_close(probe);
-  return true;
+  if (JackStuck.load() || !JackSocketPresent()) return false;
+  // The open runs on a thread of its own so that a stuck one costs MIDI over JACK, not the caller.
+  auto answer = std::make_shared<std::promise<bool>>();
+  std::future<bool> answered = answer->get_future();
+  std::thread([answer] {
+    jack_status_t status;
+    jack_client_t* probe = jack_client_open("Veldmix probe", JackNoStartServer, &status);
+    if (probe) jack_client_close(probe);
+    answer->set_value(probe != nullptr);
+  }).detach();
+  if (answered.wait_for(kJackAnswer) != std::future_status::ready) {
+    JackStuck.store(true);
+    return false;
+  }
+  return answered.get();
 }
 
 // The API chosen once: ALSA when its sequencer opens, else JACK. VELDMIX_MIDI_API=jack (or alsa)

@@ -61,7 +61,7 @@ Mp4FilePtr OpenMp4File(const std::wstring& path, const Mp4FileFormat& format, in
                        std::wstring* detail) {
   InstallMediaLogRoute();
   Mp4FilePtr f(new Mp4File);
-  f->path = WideToUtf8(path);
+  f->path = PathToBytes(path);
   f->audioRate = format.audioRate;
   f->audioPriming = format.audioPriming;
   auto fail = [&](int rc) {
@@ -77,7 +77,7 @@ Mp4FilePtr OpenMp4File(const std::wstring& path, const Mp4FileFormat& format, in
     if (detail) *detail = refused;
     return nullptr;
   }
-  f->tmp = WideToUtf8(f->plan.temp);
+  f->tmp = PathToBytes(f->plan.temp);
   int rc = avformat_alloc_output_context2(&f->muxer, nullptr, "mp4", f->tmp.c_str());
   if (rc < 0) return fail(rc);
   f->packet = av_packet_alloc();

@@ -59,7 +59,7 @@ OnnxLoadResult LoadOnnxRuntime(const std::wstring& path, uint32_t apiVersion) {
   if (s.tried) return s.loaded;
   s.tried = true;
   // RTLD_LOCAL keeps the runtime's many symbols out of the program's namespace.
-  void* library = dlopen(WideToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* library = dlopen(PathToBytes(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return s.loaded = OnnxLoadResult::LibraryFailed;
   using GetApiBase = const OrtApiBase* (*)();
   auto getApiBase = reinterpret_cast<GetApiBase>(dlsym(library, "OrtGetApiBase"));
@@ -179,7 +179,7 @@ OnnxSession* CreateOnnxSession(const std::wstring& modelPath, const OnnxSessionS
   if (!Check(api, api->CreateSessionOptions(&options), error)) return nullptr;
   OrtSession* session = nullptr;
   const bool made = ApplySetup(api, s.apiVersion, options, setup, error) &&
-                    Check(api, api->CreateSession(s.env, WideToUtf8(modelPath).c_str(), options, &session),
+                    Check(api, api->CreateSession(s.env, PathToBytes(modelPath).c_str(), options, &session),
                           error);
   api->ReleaseSessionOptions(options);
   if (!made) return nullptr;

@@ -41,7 +41,7 @@ std::wstring TooLargeText(int64_t w, int64_t h) {
 // The whole file, read only when it is a regular file within the size limit. O_NONBLOCK keeps a
 // FIFO put in the file's place from blocking the open.
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>* bytes, std::wstring* error) {
-  const int fd = open(WideToUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = open(PathToBytes(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     *error = L"the file can't be opened (" + Utf8ToWide(std::strerror(errno)) + L")";
     return false;

@@ -55,7 +55,7 @@ bool ReadKey(const std::string& path, Key* key) {
 // when another process made one first, that one is used.
 bool CreateKey(const std::string& path, Key* key, std::wstring* error) {
   std::string folder = path.substr(0, path.rfind('/'));
-  if (!CreateFolderTree(Utf8ToWide(folder.substr(0, folder.rfind('/'))))) {
+  if (!CreateFolderTree(PathFromBytes(folder.substr(0, folder.rfind('/'))))) {
     *error = L"cannot create the configuration folder";
     return false;
   }
@@ -107,7 +107,7 @@ bool SealForUser(std::string_view plain, std::string* blob, std::wstring* error)
   if (keyPath.empty()) {
     reason = L"no home folder";
   } else {
-    const std::string path = WideToUtf8(keyPath);
+    const std::string path = PathToBytes(keyPath);
     struct stat st;
     // A damaged key is left alone: replacing it would make every stored secret unreadable.
     if (::lstat(path.c_str(), &st) == 0) {
@@ -151,7 +151,7 @@ bool OpenForUser(std::string_view blob, std::string* plain) {
   if (blob.size() < kSealOverheadBytes) return false;
   const std::wstring keyPath = SecretKeyPath();
   Key key;
-  if (keyPath.empty() || !ReadKey(WideToUtf8(keyPath), &key)) return false;
+  if (keyPath.empty() || !ReadKey(PathToBytes(keyPath), &key)) return false;
   const auto* bytes = reinterpret_cast<const unsigned char*>(blob.data());
   const size_t cipherBytes = blob.size() - kSealOverheadBytes;
   unsigned char tag[kTagBytes];

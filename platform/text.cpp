@@ -1,10 +1,12 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cwctype>
 
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kRawByteBase = 0xDC00;  // a lone low surrogate: never the decoding of valid UTF-8
 
 bool IsScalar(char32_t c) { return c < 0x110000 && (c < 0xD800 || c > 0xDFFF); }
 }  // namespace
@@ -71,6 +73,57 @@ std::string WideToUtf8(std::wstring_view text) {
   for (wchar_t wc : text) AppendUtf8(wc, &out);
   return out;
 }
+
+namespace {
+// The length of the valid UTF-8 sequence at bytes[i] and its code point in *cp; 0 when invalid.
+size_t ValidSequenceAt(std::string_view bytes, size_t i, char32_t* cp) {
+  const unsigned char b = static_cast<unsigned char>(bytes[i]);
+  size_t len = 0;
+  char32_t min = 0;
+  if (b < 0x80) return *cp = b, 1;
+  if (b >= 0xC2 && b <= 0xDF) { len = 2; *cp = b & 0x1F; min = 0x80; }
+  else if (b >= 0xE0 && b <= 0xEF) { len = 3; *cp = b & 0x0F; min = 0x800; }
+  else if (b >= 0xF0 && b <= 0xF4) { len = 4; *cp = b & 0x07; min = 0x10000; }
+  else return 0;
+  if (i + len > bytes.size()) return 0;
+  for (size_t j = 1; j < len; ++j) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i + j]);
+    if ((c & 0xC0) != 0x80) return 0;
+    *cp = (*cp << 6) | (c & 0x3F);
+  }
+  return *cp >= min && IsScalar(*cp) ? len : 0;
+}
+}  // namespace
+
+std::wstring PathFromBytes(std::string_view bytes) {
+  std::wstring out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp = 0;
+    const size_t len = ValidSequenceAt(bytes, i, &cp);
+    if (len == 0) {
+      // One byte at a time, so the bytes after it decode as they would on their own.
+      out.push_back(static_cast<wchar_t>(kRawByteBase + static_cast<unsigned char>(bytes[i])));
+      ++i;
+    } else {
+      out.push_back(static_cast<wchar_t>(cp));
+      i += len;
+    }
+  }
+  return out;
+}
+
+std::string PathToBytes(std::wstring_view path) {
+  std::string out;
+  out.reserve(path.size());
+  for (wchar_t wc : path) {
+    if (IsRawByteChar(wc)) out.push_back(static_cast<char>(static_cast<char32_t>(wc) - kRawByteBase));
+    else AppendUtf8(wc, &out);
+  }
+  return out;
+}
+
+bool PathHasRawBytes(std::wstring_view path) { return std::any_of(path.begin(), path.end(), IsRawByteChar); }
 
 std::string PercentDecodeBytes(std::string_view text, bool plusIsSpace) {
   std::string out;

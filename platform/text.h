@@ -10,6 +10,17 @@ std::string WideToUtf8(std::wstring_view text);
 // Appends one character as UTF-8; a surrogate or a value past U+10FFFF becomes U+FFFD.
 void AppendUtf8(wchar_t c, std::string* out);
 
+// File names are bytes. A path in memory holds each byte that is not part of valid UTF-8 as the
+// lone surrogate U+DC00 + byte (U+DC80..U+DCFF), which no decoded text can contain, so valid
+// names stay unchanged and no two names meet. WideToUtf8 shows such a byte as U+FFFD.
+std::wstring PathFromBytes(std::string_view bytes);
+// The bytes of such a path: the escaped bytes as they were, the rest as UTF-8.
+std::string PathToBytes(std::wstring_view path);
+// One escaped byte of such a path (U+DC80..U+DCFF).
+constexpr bool IsRawByteChar(wchar_t c) { return static_cast<char32_t>(c) >= 0xDC80 && static_cast<char32_t>(c) <= 0xDCFF; }
+// True when the path holds an escaped byte: its name is not UTF-8 and a UTF-8-only form loses it.
+bool PathHasRawBytes(std::wstring_view path);
+
 // A space or a tab: the blanks of stored one-line formats (settings lines, LRC lines, command
 // lines). Other white space is no blank.
 constexpr bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }

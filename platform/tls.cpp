@@ -69,6 +69,10 @@ uint32_t TlsCertificateCode(long verifyResult) {
   return kTlsCodeCertUnknown;
 }
 
+std::string TlsCertificateProblem(const TlsClient& client) {
+  return client.ssl ? X509_verify_cert_error_string(SSL_get_verify_result(client.ssl)) : "";
+}
+
 TlsClientPtr TlsClientNew(const std::string& host, uint32_t* code) {
   ERR_clear_error();
   TlsClientPtr c(new TlsClient);

@@ -75,3 +75,6 @@ struct TlsCertificateFault {
 std::span<const TlsCertificateFault> TlsCertificateFaults();
 // The kTlsCode value of a verification result other than success.
 uint32_t TlsCertificateCode(long verifyResult);
+// What the TLS library found wrong with the server's certificate after a kCertificateBad, in its
+// own words ("self-signed certificate", "certificate has expired", "hostname mismatch", ...).
+std::string TlsCertificateProblem(const TlsClient& client);

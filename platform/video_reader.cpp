@@ -72,7 +72,7 @@ VideoReaderPtr OpenVideoReader(const std::wstring& path, VideoReaderInfo* info) 
   VideoReaderPtr r(new VideoReader());
   // "file:" keeps a name with a colon from being read as a protocol; the whitelist keeps nested
   // opens on local files.
-  const std::string url = "file:" + WideToUtf8(path);
+  const std::string url = "file:" + PathToBytes(path);
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   const int rc = avformat_open_input(&r->format, url.c_str(), nullptr, &options);

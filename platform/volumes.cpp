@@ -42,7 +42,7 @@ std::string UnescapeMountField(const std::string& field) {
 }  // namespace
 
 std::wstring VolumeRootOf(const std::wstring& folder) {
-  char* real = ::realpath(WideToUtf8(folder).c_str(), nullptr);
+  char* real = ::realpath(PathToBytes(folder).c_str(), nullptr);
   if (!real) return {};
   std::string path = real;
   std::free(real);
@@ -59,12 +59,12 @@ std::wstring VolumeRootOf(const std::wstring& folder) {
     if (!DeviceOf(parent, &parentDevice) || parentDevice != device) break;
     path = parent;
   }
-  return Utf8ToWide(WithSlash(path));
+  return PathFromBytes(WithSlash(path));
 }
 
 std::wstring MountedVolume(const std::wstring& name) {
   if (name.empty() || name.find(L'/') != std::wstring::npos) return {};
-  const std::string wanted = WideToUtf8(name);
+  const std::string wanted = PathToBytes(name);
   std::ifstream in("/proc/self/mountinfo");
   std::string line;
   while (std::getline(in, line)) {
@@ -73,7 +73,7 @@ std::wstring MountedVolume(const std::wstring& name) {
     if (!(fields >> id >> parent >> devices >> root >> mountPoint)) continue;
     mountPoint = UnescapeMountField(mountPoint);
     const size_t slash = mountPoint.rfind('/');
-    if (slash != std::string::npos && mountPoint.substr(slash + 1) == wanted) return Utf8ToWide(WithSlash(mountPoint));
+    if (slash != std::string::npos && mountPoint.substr(slash + 1) == wanted) return PathFromBytes(WithSlash(mountPoint));
   }
   return {};
 }

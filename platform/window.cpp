@@ -222,7 +222,7 @@ void Translate(const SDL_Event& sdl) {
         SDL_GetGlobalMouseState(&gx, &gy);
         if (g_window) SDL_GetWindowPosition(g_window, &wx, &wy);
         e = MouseEvent(WindowEventKind::DropFile, gx - wx, gy - wy);
-        e.path = Utf8ToWide(file);
+        e.path = PathFromBytes(file);
       }
       SDL_free(file);
       if (e.kind == WindowEventKind::None) return;

@@ -79,7 +79,7 @@ XmlDocumentPtr Finish(XmlDocumentPtr document, const pugi::xml_parse_result& res
 
 XmlDocumentPtr LoadXmlDocument(const std::wstring& path, std::wstring* error) {
   size_t size = 0;
-  void* buffer = ReadRegularFile(WideToUtf8(path), &size);
+  void* buffer = ReadRegularFile(PathToBytes(path), &size);
   if (!buffer) {
     PlatformLog(L"XML: {} is not a readable regular file of at most {} bytes", path, kMaxXmlFileBytes);
     if (error) *error = kXmlReadErrorText;

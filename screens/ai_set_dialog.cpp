@@ -81,9 +81,11 @@ bool ApplyAiSet(AiJob* raw) {
       paths.emplace_back(t.path);
       if (t.duration > 0 && std::isfinite(t.duration)) seconds += t.duration;
     }
-    ReplaceOrCreateList(ListNameOf(*job), paths);
-    ShowStatus(UiFormat(L"AI set: {} tracks, {} minutes. Right-click the list for Mix order to tighten the keys.",
-                        paths.size(), std::lround(seconds / 60)));
+    if (!ReplaceOrCreateList(ListNameOf(*job), paths)) return true;
+    const auto minutes = static_cast<uint64_t>(std::max(0L, std::lround(seconds / 60)));
+    ShowStatus(UiFormat(L"AI set: {}, {}. Right-click the list for Mix order to tighten the keys.",
+                        CountText(paths.size(), L"1 track", L"{} tracks"),
+                        CountText(minutes, L"1 minute", L"{} minutes")));
     return true;
   }
   if (r.needsOllama) {

@@ -341,8 +341,10 @@ std::wstring EmptyViewText() {
   if (ViewKind == kViewList) return L"This list is empty — drag tracks onto it in the sidebar, or right-click a track";
   if (ViewKind == kViewCrate) return L"Nothing in your folders matches this crate's search";
   if (MusicFolders.empty()) return L"Add a music folder to get started";
-  if (SearchText.empty()) return L"No audio files found in this folder";
-  return L"No tracks match your search";
+  if (!SearchText.empty()) return L"No tracks match your search";
+  // MATCH hid every file: the folder is not empty.
+  if (MatchDeck && OnAirDeck() >= 0 && !ViewItems.empty()) return L"No analysed track here mixes with the on-air deck";
+  return L"No audio files found in this folder";
 }
 
 int EnergyLevel(float loudness) {

@@ -171,7 +171,7 @@ void DrawRowTexts(const BrowserLayout& l, const RowState& row, const TrackInfo* 
     DrawTextAsIs(row.file->artist, Rc{artistCol.x + 4, r.y, artistCol.w - 8, r.h}, kTitleSize,
                  ColorOf(Pal.Dim, opacity), kAlignLeft, false, kFontSegoeUi);
   if (info && info->analyzed) {
-    DrawTextAsIs(fmt::format(L"{:.1f}", info->bpm), NumberCell(l.headerCells[2], r), kCellTextSize,
+    DrawTextAsIs(BpmText(info->bpm, 1), NumberCell(l.headerCells[2], r), kCellTextSize,
                  ColorOf(Pal.Text, opacity), kAlignRight, false, kFontBahnschrift);
     DrawTextAsIs(KeyName(info->key, Settings.Camelot), NumberCell(l.headerCells[3], r), kCellTextSize,
                  ColorOf(Pal.Purple, opacity), kAlignRight, false, kFontBahnschrift);

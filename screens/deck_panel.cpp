@@ -22,7 +22,6 @@
 #include "engine/sync.h"
 #include "engine/transport.h"
 #include "engine/undo.h"
-#include "platform/clock.h"
 #include "screens/cover_art.h"
 #include "screens/deck_menus.h"
 #include "screens/grid_editor.h"
@@ -350,7 +349,7 @@ void DrawNumbers(int deck, Rc r, float pulse) {
   const float timeX = r.Right() - kTimeColumnFromRightDip;
   DrawTextAsIs(HeaderTime(elapsed), Rc{timeX, r.y, kTimeColumnW, 24}, 20, ColorOf(Pal.Text), kAlignRight, false,
                kFontBahnschrift);
-  const bool blinkOn = s.playing && remaining < kBlinkSeconds && BlinkLit(MonotonicMs(), kBlinkPeriodMs);
+  const bool blinkOn = s.playing && remaining < kBlinkSeconds && BlinkLit(FrameClockMs, kBlinkPeriodMs);
   const Rc remainBox{timeX, r.y + 23, kTimeColumnW, 18};
   const std::wstring remain = L"-" + HeaderTime(remaining);
   DrawTextAsIs(remain, remainBox, 13, ColorOf(blinkOn ? Pal.Red : Pal.Dim), kAlignRight, false, kFontBahnschrift);
@@ -358,7 +357,7 @@ void DrawNumbers(int deck, Rc r, float pulse) {
 
   const Color colour = DeckCol(deck);
   const Rc bpmBox{r.Right() - kBpmBoxW, r.y, kBpmBoxW, 26};
-  const std::wstring bpm = fmt::format(L"{:.2f}", DeckBpm(deck));
+  const std::wstring bpm = BpmText(DeckBpm(deck), 2);
   DrawTextAsIs(bpm, bpmBox, 23, Lighten(colour, 0.2f), kAlignRight, true, kFontBahnschrift);
   GlowText(bpm, bpmBox, 23, WithAlpha(colour, 0.55f + 0.45f * pulse), kAlignRight, true);
 

@@ -311,7 +311,9 @@ void FindGridDrift(int deck) {
   const int32_t placed = RefineBeatGrid(scratch);
   PushUndo(deck, L"found the drift");
   EditBeatGrid(deck, [markers = scratch.tempoMarkers](Track& t) { t.tempoMarkers = markers; });
-  if (placed > 0)
+  if (placed == 1)
+    ShowStatus(L"Pinned 1 beat where the tempo drifts — play it with the metronome to check", kStatusMs);
+  else if (placed > 0)
     ShowStatus(UiFormat(L"Pinned {} beats where the tempo drifts — play it with the metronome to check", placed),
                kStatusMs);
   else

@@ -24,9 +24,11 @@ bool ValidList(int list) { return list >= 0 && static_cast<size_t>(list) < Track
 TrackList& ListAt(int list) { return TrackLists[static_cast<size_t>(list)]; }
 
 // After every change of the paths: saved, and shown again (scroll row kept) when it is shown.
-void SaveAndRefresh(int list) {
-  SaveList(ListAt(list));
+// False when it couldn't be saved (the status line says why).
+bool SaveAndRefresh(int list) {
+  const bool saved = SaveList(ListAt(list));
   RefreshShownList(list);
+  return saved;
 }
 
 void ImportPlaylist(int list) {
@@ -36,8 +38,9 @@ void ImportPlaylist(int list) {
   const std::vector<std::wstring> found = RegularFilesOnly(ImportM3u(file));
   std::vector<std::wstring>& paths = ListAt(list).paths;
   paths.insert(paths.end(), found.begin(), found.end());
-  SaveAndRefresh(list);
+  if (!SaveAndRefresh(list)) return;
   if (found.empty()) ShowStatus(L"No playable files found in that playlist");
+  else if (found.size() == 1) ShowStatus(L"Imported 1 track");
   else ShowStatus(UiFormat(L"Imported {} tracks", found.size()));
 }
 
@@ -48,8 +51,10 @@ void Export(int list, bool m3u) {
   if (file.empty()) return;
   size_t written = l.paths.size();
   const std::wstring text = m3u ? M3uText(l.name, l.paths, &written) : TracklistText(l.paths);
-  if (WriteUtf8File(file, text)) ShowStatus(UiFormat(L"Exported {} tracks", written));
-  else ShowStatus(L"Couldn't write that file");
+  std::wstring error;
+  if (!WriteUtf8File(file, text, &error)) ShowStatus(WriteFailedText(file, error));
+  else if (written == 1) ShowStatus(L"Exported 1 track");
+  else ShowStatus(UiFormat(L"Exported {} tracks", written));
 }
 
 void AskToDelete(const std::wstring& name) {
@@ -103,20 +108,17 @@ void RunListMenuCommand(int list, const std::wstring& name, uint32_t id) {
     case kListMixOrder: MixOrderList(list); break;
     case kListShuffle:
       ShufflePaths(paths, static_cast<uint32_t>(MonotonicMs()));
-      SaveAndRefresh(list);
-      ShowStatus(L"List shuffled");
+      if (SaveAndRefresh(list)) ShowStatus(L"List shuffled");
       break;
     case kListRemoveDuplicates: {
       const size_t removed = RemoveDuplicatePaths(paths);
-      SaveAndRefresh(list);
-      ShowStatus(UiFormat(L"Removed {} duplicates", removed));
+      if (SaveAndRefresh(list)) ShowStatus(CountText(removed, L"Removed 1 duplicate", L"Removed {} duplicates"));
       break;
     }
     case kListRelocate: FindMovedFiles(); break;
     case kListRemoveMissing: {
       const size_t removed = RemoveMissingPaths(paths);
-      SaveAndRefresh(list);
-      ShowStatus(UiFormat(L"Removed {} missing files", removed));
+      if (SaveAndRefresh(list)) ShowStatus(CountText(removed, L"Removed 1 missing file", L"Removed {} missing files"));
       break;
     }
     case kListAnalyzeAll: AnalysePaths(UnanalysedPaths(paths)); break;

@@ -13,6 +13,7 @@
 #include "engine/mix_meters.h"
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
+#include "engine/stem_controls.h"
 #include "platform/clock.h"
 #include "screens/main_screen.h"
 #include "ui/frame_driver.h"
@@ -166,7 +167,7 @@ void ColorFxKnob(int deck, int side, float kx, float cy, float r) {
 void DrawClipAndLimit(float cxm, float bottom) {
   const Rc clip{cxm + kClipBox.x, bottom + kClipBox.y, kClipBox.w, kClipBox.h};
   const Color red = ColorOf(Pal.Red);
-  if (MonotonicMs() < Meters.clipUntilMs) {
+  if (FrameClockMs < Meters.clipUntilMs) {
     RedrawAt(Meters.clipUntilMs);
     FillRoundedRect(clip, kClipRadius, red);
     GlowRoundedRect(clip, kClipRadius, WithAlpha(red, kClipGlowAlpha));
@@ -265,10 +266,10 @@ void DrawChannelStrip(int deck, Rc half, Rc mixer) {
   const Color purple = ColorOf(Pal.Purple);
   if (Button(StripControlId(side, kStripVox), Rc{kx + kVoxDx, bottomRow, kStemButtonWidthDip, kButtonHeightDip}, L"VOX",
              purple, view.stemPreset == kStemPresetVocals, kStemButtonSize))
-    view.stemPreset = view.stemPreset == kStemPresetVocals ? kStemPresetNone : kStemPresetVocals;
+    SetStemPreset(deck, kStemPresetVocals);
   if (Button(StripControlId(side, kStripInst), Rc{kx + kInstDx, bottomRow, kStemButtonWidthDip, kButtonHeightDip},
              L"INST", purple, view.stemPreset == kStemPresetInstrumental, kStemButtonSize))
-    view.stemPreset = view.stemPreset == kStemPresetInstrumental ? kStemPresetNone : kStemPresetInstrumental;
+    SetStemPreset(deck, kStemPresetInstrumental);
   if (Button(StripControlId(side, kStripCue), Rc{fx, bottomRow, kFaderWidthDip, kButtonHeightDip}, L"CUE",
              ColorOf(Pal.Yellow), view.headphoneCue, kCueButtonSize))
     view.headphoneCue = !view.headphoneCue;

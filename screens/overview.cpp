@@ -12,6 +12,7 @@
 #include "base/beat_grid.h"
 #include "base/musical_keys.h"
 #include "base/settings.h"
+#include "base/track_info.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
@@ -326,10 +327,12 @@ std::wstring DeckStatusText(int deck, const Track* track) {
   const DeckSnapshot& shot = DeckSnapshots[deck];
   const DeckView& view = LiveDeckViews[deck];
   const std::wstring key = KeyName(DeckKey(deck), Settings.Camelot);
-  std::wstring text = fmt::format(L"{:.1f} BPM{}{}", DeckBpm(deck), key.empty() ? L"" : L"  \u2022  ", key);
+  const std::wstring bpm = BpmText(DeckBpm(deck), 1);
+  std::wstring text = bpm.empty() ? key : fmt::format(L"{} BPM{}{}", bpm, key.empty() ? L"" : L"  \u2022  ", key);
 
   const double now = shot.position / track->sampleRate;
-  const double beat = BeatAtTime(*track, now);
+  // Without a tempo there are no bars to count.
+  const double beat = bpm.empty() ? kNoBeat : BeatAtTime(*track, now);
   if (beat >= 0) {
     const int64_t f = static_cast<int64_t>(std::floor(beat));
     text += fmt::format(L"  \u2022  BAR {}.{}  \u2022  PHRASE IN {}", f / kBeatsPerBar + 1, f % kBeatsPerBar + 1,

@@ -113,7 +113,8 @@ uint64_t ScreenPartSignature(int part, uint64_t nowMs) {
   Fold f;
   switch (part) {
     case kLoadMeterPart:
-      f << ShownLoad(Meters.load) << Meters.dropouts << Meters.dropoutRiseMs << DropoutRecent(nowMs);
+      f << ShownLoad(Meters.load) << LoadColour(Meters.load) << Meters.dropouts << Meters.dropoutRiseMs
+        << DropoutRecent(nowMs);
       break;
     default:
       break;

@@ -14,7 +14,6 @@
 #include "library/crates.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
-#include "platform/clock.h"
 #include "screens/browser_screen.h"
 #include "screens/library_menus.h"
 #include "screens/list_menu.h"
@@ -265,7 +264,7 @@ void DrawSearchBox(Rc r) {
     DrawText(kPlaceholder, text, kTextSize, ColorOf(Pal.Faint), kAlignLeft, false, kFontSegoeUi);
   const FieldLook look{.box = text, .size = kTextSize, .color = ColorOf(Pal.Text), .top = r.y + kCaretInsetDip,
                        .bottom = r.Bottom() - kCaretInsetDip, .maxX = text.x + text.w + 1};
-  DrawFieldText(SearchText, SearchText, look, SearchFocused && BlinkLit(MonotonicMs(), kCaretBlinkMs));
+  DrawFieldText(SearchText, SearchText, look, SearchFocused && BlinkLit(FrameClockMs, kCaretBlinkMs));
   if (SearchText.empty()) return;
   const Rc clear{r.Right() - kClearRightDip, r.y + kClearInsetDip, kClearWidthDip, r.h - 2 * kClearInsetDip};
   const bool hovered = ActiveControlId == kNoActiveControl && Inside(clear, Input.x, Input.y);

@@ -127,6 +127,8 @@ constexpr float kBarTopLighten = 0.35f, kBarGlowGain = 0.4f, kBarGlowFloor = 0.3
 constexpr Color kSpectrumBaseline{1, 1, 1, 0.08f};
 constexpr float kStatusWidth = 152.0f, kStatusOffset = 160.0f, kStatusSize = 11.0f;
 constexpr float kStatusDotGap = 10.0f, kStatusClearance = 16.0f, kStatusDotOnlyX = 18.0f;
+constexpr float kStatusFitMargin = 2.0f;  // what a text box keeps beyond its text
+constexpr const wchar_t* kStatusSeparator = L"  \u2022  ";
 constexpr double kMsPerSecond = 1000.0;
 
 
@@ -149,14 +151,35 @@ Color SpectrumColour(int band) {
 }
 
 
-// The right group lays buttons out from the right edge leftwards.
+// The right group's widths left of the audio-load meter, gaps included.
+float RightGroupWidth() {
+  float width = 0;
+  for (const BarButton& b : {kHelpButton, kSettingsButton, kMicButton, kMidiButton, kShiftButton, kSandboxButton,
+                             kGoLiveButton, kRecButton, kSkipButton, kAutomixButton, kKaraokeButton})
+    width += b.width + kButtonGap;
+  return width;
+}
+
+// The right group lays buttons out from the right edge leftwards. On a bar too narrow for it
+// beside the left group, its buttons and gaps narrow alike (the load meter, whose parts sit at
+// fixed places, keeps its width), so that nothing of the left group lies under it.
 struct RightCursor {
   float x;
+  float squeeze = 1.0f;
+  RightCursor(Rc bar, float leftGroupEnd) : x(bar.Right() - kRightMargin) {
+    // Left of the meter, the output status's dot has its place even when nothing else fits.
+    const float room = x - kLoadMeter.width - kStatusDotOnlyX - kDotRadius - leftGroupEnd;
+    squeeze = std::clamp(room / RightGroupWidth(), 0.0f, 1.0f);
+  }
   Rc Next(Rc bar, float width) {
-    x -= width;
-    const Rc r = ButtonRect(x, bar, width);
-    x -= kButtonGap;
+    x -= width * squeeze;
+    const Rc r = ButtonRect(x, bar, width * squeeze);
+    x -= kButtonGap * squeeze;
     return r;
+  }
+  Rc NextMeter(Rc bar) {
+    x -= kLoadMeter.width;
+    return ButtonRect(x, bar, kLoadMeter.width);
   }
 };
 
@@ -186,12 +209,16 @@ void DrawBarFrame(Rc r, float cy) {
            ColorOf(Pal.Dim), kAlignLeft, false, kFontBahnschrift);
 }
 
+// Where the master-effect controls start: after the "MASTER FX" label in the UI language.
+float MasterFxStart(Rc r) {
+  return r.x + kFxLabelX + TextWidth(Translate(L"MASTER FX"), kFxLabelSize, true, kFontBahnschrift) + kFxLabelGap;
+}
+
 // The master-effect controls; returns g, where they start.
 float DrawMasterFx(Rc r, float cy) {
   DrawText(L"MASTER FX", Rc{r.x + kFxLabelX, r.y, kFxLabelWidth, r.h}, kFxLabelSize, ColorOf(Pal.Faint), kAlignLeft,
            true, kFontBahnschrift);
-  const float g =
-      r.x + kFxLabelX + TextWidth(Translate(L"MASTER FX"), kFxLabelSize, true, kFontBahnschrift) + kFxLabelGap;
+  const float g = MasterFxStart(r);
 
   const int32_t shown = std::clamp<int32_t>(MasterFx.effect, 0, kEffectCount - 1);
   const Color dim = ColorOf(Pal.Dim), purple = ColorOf(Pal.Purple);
@@ -287,7 +314,7 @@ void QueueErrorBubble(Rc button, float barRight, int32_t streamState, int32_t vi
 void DrawGoLive(Rc button, float barRight) {
   const int32_t s = LiveStreamState(), v = LiveVideoState();
   const GoLiveLook look = GoLiveAppearance(s, v, LiveStreamSeconds(), LiveVideoSeconds());
-  const bool lit = look.blinks ? BlinkLit(MonotonicMs(), kLiveBlinkMs) : look.lit;
+  const bool lit = look.blinks ? BlinkLit(FrameClockMs, kLiveBlinkMs) : look.lit;
   if (Button(kGoLiveButton.id, button, look.label, ColorOf(look.colour), lit, kGoLiveButton.textSize))
     StartOrStopGoingLive(s, v);
   QueueErrorBubble(button, barRight, s, v);
@@ -313,7 +340,7 @@ void DrawMidiButton(Rc button) {
 
 // Where DrawTopBar puts the MIDI button in the bar r: the fourth from the right.
 Rc MidiButtonRect(Rc r) {
-  RightCursor right{r.Right() - kRightMargin};
+  RightCursor right(r, MasterFxStart(r) + kLeftGroupEnd);
   for (const BarButton& before : {kHelpButton, kSettingsButton, kMicButton}) right.Next(r, before.width);
   return right.Next(r, kMidiButton.width);
 }
@@ -361,10 +388,9 @@ void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
   const Rc track{bx + kTrackX, cy - kTrackHeight / 2, kTrackWidth + shift, kTrackHeight};
   FillRoundedRect(track, kTrackRadius, kTrackColour);
   const float load = ShownLoad(Meters.load);
-  if (load > 0.0f) {
-    const uint32_t fill = load < kLoadYellowFrom ? Pal.Green : load < kLoadRedFrom ? Pal.Yellow : Pal.Red;
-    FillRoundedRect(Rc{track.x, track.y, load * track.w, kTrackHeight}, kTrackRadius, ColorOf(fill));
-  }
+  if (load > 0.0f)
+    FillRoundedRect(Rc{track.x, track.y, load * track.w, kTrackHeight}, kTrackRadius,
+                    ColorOf(LoadColour(Meters.load)));
   uint32_t dot = Pal.Faint;
   if (Engine.outputRunning.load()) dot = recent ? Pal.Red : Meters.dropouts == 0 ? Pal.Green : Pal.Yellow;
   const float dotX = bx + kDotX + shift;
@@ -390,13 +416,11 @@ void DrawLoadMeter(Rc button, float cy, uint64_t nowMs) {
 
 // ---- the middle -----------------------------------------------------------------------------------
 
-// The mix spectrum between the left group and the output status; returns where it ends (or the
-// left group's end when there is no room for it).
-float DrawSpectrum(Rc r, float cy, float leftGroupEnd, float loadMeterX) {
+// The mix spectrum between the left group and `limit`, where the output status leaves off.
+void DrawSpectrum(Rc r, float cy, float leftGroupEnd, float limit) {
   const float left = leftGroupEnd + kSpectrumGap;
-  const float limit = loadMeterX - kButtonGap - kSpectrumRightGap;
   const float width = std::min({kSpectrumMaxWidth, kSpectrumShare * r.w, limit - left});
-  if (width < kSpectrumMinWidth) return leftGroupEnd;
+  if (width < kSpectrumMinWidth) return;
   const float x0 = std::min(std::max(left, r.CenterX() - width / 2), limit - width);
   const float step = width / kSpectrumBands;
   for (int i = 0; i < kSpectrumBands; ++i) {
@@ -408,10 +432,13 @@ float DrawSpectrum(Rc r, float cy, float leftGroupEnd, float loadMeterX) {
     GlowRoundedRect(bar, kBarRadius, WithAlpha(c, level * kBarGlowGain + kBarGlowFloor));
   }
   DrawLine(x0, cy, x0 + width, cy, kSpectrumBaseline, 1);
-  return x0 + width;
 }
 
-void DrawOutputStatus(Rc r, float cy, float middleEnd, float loadMeterX) {
+// The output status, right-aligned before the load meter with the room the left group leaves it:
+// the spectrum gives way to it, and where even that is too little its last parts ("  •  CUE OK",
+// "  •  REOPENING") are left off; only the dot stays when not even the first part fits. Returns
+// where the spectrum must end.
+float DrawOutputStatus(Rc r, float cy, float leftGroupEnd, float loadMeterX) {
   OutputStatusFacts facts;
   facts.running = Engine.outputRunning.load();
   facts.sampleRate = static_cast<uint32_t>(std::max(Engine.sampleRate.load(), 0));
@@ -421,18 +448,26 @@ void DrawOutputStatus(Rc r, float cy, float middleEnd, float loadMeterX) {
   facts.headphoneRunning = Engine.phonesOnMaster ? facts.running : Engine.phones.running.load();
   facts.masterLost = OutputLost(OutputKind::kMaster);
   facts.headphoneLost = OutputLost(OutputKind::kPhones);
-  const std::wstring text = OutputStatusText(facts);
+  facts.micLost = Engine.inputOn.load() && OutputLost(OutputKind::kMicrophone);
+  std::wstring shown = Translate(OutputStatusText(facts));
 
-  const Rc box{loadMeterX - kButtonGap - kStatusOffset, r.y, kStatusWidth, r.h};
-  const ShownText shown = TranslateToFit(text, box.w, kStatusSize, true, kFontBahnschrift);
-  const float textStart = box.Right() - std::min(TextWidth(shown.text, shown.size, true, kFontBahnschrift), box.w);
-  const Color dot = ColorOf(facts.running ? Pal.Green : Pal.Red);
-  if (textStart - kStatusClearance <= middleEnd) {
-    FillCircle(loadMeterX - kStatusDotOnlyX, cy, kDotRadius, dot);
-    return;
+  const float right = loadMeterX - kButtonGap - kStatusOffset + kStatusWidth;
+  const float room = right - kStatusClearance - leftGroupEnd;
+  float width = TextWidth(shown, kStatusSize, true, kFontBahnschrift);
+  while (width > room) {
+    const size_t cut = shown.rfind(kStatusSeparator);
+    if (cut == std::wstring::npos) {
+      FillCircle(loadMeterX - kStatusDotOnlyX, cy, kDotRadius, ColorOf(facts.running ? Pal.Green : Pal.Red));
+      return loadMeterX - kButtonGap - kSpectrumRightGap;
+    }
+    shown.resize(cut);
+    width = TextWidth(shown, kStatusSize, true, kFontBahnschrift);
   }
-  DrawText(text, box, kStatusSize, ColorOf(facts.running ? Pal.Dim : Pal.Red), kAlignRight, true, kFontBahnschrift);
-  FillCircle(textStart - kStatusDotGap, cy, kDotRadius, dot);
+  const float textStart = right - width;
+  DrawTextAsIs(shown, Rc{textStart, r.y, width + kStatusFitMargin, r.h}, kStatusSize,
+               ColorOf(facts.running ? Pal.Dim : Pal.Red), kAlignLeft, true, kFontBahnschrift);
+  FillCircle(textStart - kStatusDotGap, cy, kDotRadius, ColorOf(facts.running ? Pal.Green : Pal.Red));
+  return textStart - kStatusClearance - kSpectrumRightGap;
 }
 
 }  // namespace
@@ -466,7 +501,8 @@ GoLiveLook GoLiveAppearance(int32_t streamState, int32_t videoState, double stre
 }
 
 std::wstring OutputStatusText(const OutputStatusFacts& facts) {
-  if (facts.masterLost) return L"MASTER LOST  \u2022  REOPENING";
+  // The box holds about three parts: the microphone's loss takes the place of what matters less.
+  if (facts.masterLost) return facts.micLost ? L"MASTER LOST  \u2022  MIC LOST" : L"MASTER LOST  \u2022  REOPENING";
   if (!facts.running) return L"NO AUDIO OUTPUT";
   const double rate = std::max<uint32_t>(facts.sampleRate, 1);
   const wchar_t* suffix = L"";
@@ -476,9 +512,30 @@ std::wstring OutputStatusText(const OutputStatusFacts& facts) {
     suffix = L"  \u2022  CUE OK";
   else if (facts.headphoneMode == kPhonesOwnOutput)
     suffix = facts.headphoneRunning ? L"  \u2022  CUE OK" : facts.headphoneLost ? L"  \u2022  CUE LOST" : L"  \u2022  NO CUE";
+  if (facts.micLost && !(facts.headphoneMode == kPhonesOwnOutput && facts.headphoneLost)) suffix = L"  \u2022  MIC LOST";
   return fmt::format(L"{:.1f} kHz  \u2022  {:.0f} ms{}", facts.sampleRate / kMsPerSecond,
                      facts.bufferFrames * kMsPerSecond / rate, suffix);
 }
+
+namespace {
+
+// What the dropouts were, the kinds that happened: " (2 late wake-ups, 1 server underrun)".
+std::wstring DropoutKinds(const LoadMeterFacts& facts) {
+  const uint32_t w = facts.lateWakeups, b = facts.repeatedBlocks, u = facts.serverUnderruns;
+  const std::pair<uint32_t, std::wstring> kinds[] = {
+      {w, w == 1 ? TranslateFormat(L"{} late wake-up", w) : TranslateFormat(L"{} late wake-ups", w)},
+      {b, b == 1 ? TranslateFormat(L"{} repeated block", b) : TranslateFormat(L"{} repeated blocks", b)},
+      {u, u == 1 ? TranslateFormat(L"{} server underrun", u) : TranslateFormat(L"{} server underruns", u)}};
+  std::wstring list;
+  for (const auto& [count, words] : kinds) {
+    if (count == 0) continue;
+    if (!list.empty()) list += L", ";
+    list += words;
+  }
+  return list.empty() ? list : L" (" + list + L")";
+}
+
+}  // namespace
 
 std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
   std::wstring text =
@@ -490,9 +547,7 @@ std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
     const std::wstring ago = FormatTime(facts.secondsSinceLastDropout, false);
     text += facts.dropouts == 1 ? TranslateFormat(L"{} dropout, the last {} ago", facts.dropouts, ago)
                                 : TranslateFormat(L"{} dropouts, the last {} ago", facts.dropouts, ago);
-    text += L'\n';
-    text += TranslateFormat(L"{} late wake-ups, {} repeated blocks, {} server underruns", facts.lateWakeups,
-                            facts.repeatedBlocks, facts.serverUnderruns);
+    text += DropoutKinds(facts);
   }
   text += L'\n';
   text += TranslateFormat(L"{}-frame buffer ({:.1f} ms)  \u2022  click to reset", facts.bufferFrames,
@@ -502,6 +557,10 @@ std::wstring LoadMeterTooltip(const LoadMeterFacts& facts) {
     text += Translate(L"Dropouts? Try a bigger buffer: Settings \u25B8 AUDIO \u25B8 Latency");
   }
   return text;
+}
+
+uint32_t LoadColour(float load) {
+  return load < kLoadYellowFrom ? Pal.Green : load < kLoadRedFrom ? Pal.Yellow : Pal.Red;
 }
 
 float ShownLoad(float load) {
@@ -518,12 +577,13 @@ void DrawTopBarMidiButton(Rc r) {
 void DrawTopBar(Rc r) {
   if (OffScreen(r)) return;
   const float cy = r.CenterY();
-  const uint64_t nowMs = MonotonicMs();
+  const uint64_t nowMs = FrameClockMs;
 
   DrawBarFrame(r, cy);
   const float g = DrawMasterFx(r, cy);
 
-  RightCursor right{r.Right() - kRightMargin};
+  const float leftGroupEnd = g + kLeftGroupEnd;
+  RightCursor right(r, leftGroupEnd);
   if (Button(kHelpButton.id, right.Next(r, kHelpButton.width), L"?", ColorOf(Pal.Text), HelpOpen, kHelpButton.textSize))
     HelpOpen = !HelpOpen;
   if (Button(kSettingsButton.id, right.Next(r, kSettingsButton.width), L"\u2699", ColorOf(Pal.Text), SettingsOpen,
@@ -545,8 +605,9 @@ void DrawTopBar(Rc r) {
   if (Button(kRecButton.id, right.Next(r, kRecButton.width), recLabel, ColorOf(Pal.Red),
              recording && BlinkLit(nowMs, kBlinkMs), kRecButton.textSize))
     ToggleRecording();
-  if (Automix.on && Button(kSkipButton.id, right.Next(r, kSkipButton.width), L"SKIP \u25B6", ColorOf(Pal.Green), false,
-                           kSkipButton.textSize))
+  // SKIP keeps its place while Automix is off, so that no button moves when it appears.
+  const Rc skip = right.Next(r, kSkipButton.width);
+  if (Automix.on && Button(kSkipButton.id, skip, L"SKIP \u25B6", ColorOf(Pal.Green), false, kSkipButton.textSize))
     Automix.skipRequest = true;
   const size_t queued = TrackLists.size() > kAutomixList ? TrackLists[kAutomixList].paths.size() : 0;
   const std::wstring automixLabel = queued > 0 ? fmt::format(L"AUTOMIX {}", queued) : std::wstring(L"AUTOMIX");
@@ -556,9 +617,9 @@ void DrawTopBar(Rc r) {
   if (Button(kKaraokeButton.id, right.Next(r, kKaraokeButton.width), L"KARAOKE", ColorOf(Pal.Pink), KaraokePanelShown,
              kKaraokeButton.textSize))
     ToggleKaraokePanel();
-  const Rc meter = right.Next(r, kLoadMeter.width);
+  const Rc meter = right.NextMeter(r);
   DrawLoadMeter(meter, cy, nowMs);
 
-  const float middleEnd = DrawSpectrum(r, cy, g + kLeftGroupEnd, meter.x);
-  DrawOutputStatus(r, cy, middleEnd, meter.x);
+  const float spectrumLimit = DrawOutputStatus(r, cy, leftGroupEnd, meter.x);
+  DrawSpectrum(r, cy, leftGroupEnd, spectrumLimit);
 }

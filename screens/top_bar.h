@@ -25,6 +25,9 @@ extern LocalTime (*TopBarClockHook)();
 // The audio load as the load meter's bar shows it: 0 (no bar) up to 1% (and for NaN), else the
 // share of the bar's track it fills, in whole DIPs of the track and at least its shortest fill.
 float ShownLoad(float load);
+// The load meter's fill colour (0xRRGGBB) for the load itself, not the rounded fill: Green below
+// 0.5, Yellow below 0.75, Red from there.
+uint32_t LoadColour(float load);
 // True from a counted dropout for about ten seconds (nowMs on MonotonicMs): the load meter blinks.
 bool DropoutRecent(uint64_t nowMs);
 // Draws and handles only the bar's MIDI button, where DrawTopBar puts it in r, for an overlay that
@@ -70,7 +73,9 @@ struct GoLiveLook {
 };
 GoLiveLook GoLiveAppearance(int32_t streamState, int32_t videoState, double streamSeconds, double videoSeconds);
 // The output-status text: "MASTER LOST  •  REOPENING" while its device is gone, "NO AUDIO OUTPUT",
-// or rate, buffer and the headphone suffix ("CUE LOST" while the headphone device is gone).
+// or rate, buffer and the headphone suffix ("CUE LOST" while the headphone device is gone). While
+// the microphone's device is gone, "MIC LOST" takes the place of "REOPENING" or of the headphone
+// suffix (unless that says CUE LOST).
 struct OutputStatusFacts {
   bool running = false;
   uint32_t sampleRate = 0;
@@ -80,6 +85,7 @@ struct OutputStatusFacts {
   bool headphoneRunning = false;
   bool masterLost = false;     // its device went away while playing; being reopened
   bool headphoneLost = false;
+  bool micLost = false;        // the microphone is on and its device went away; being reopened
 };
 std::wstring OutputStatusText(const OutputStatusFacts& facts);
 // The audio-load meter's tooltip (lines split by '\n').

@@ -13,6 +13,7 @@
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
+#include "platform/window.h"
 #include "screens/main_screen.h"
 #include "screens/overview.h"
 #include "ui/frame_driver.h"

@@ -12,6 +12,7 @@
 #   VELDMIX_IDLE_DECKS   paused (two tracks loaded, the default), empty, or playing (both decks)
 #   VELDMIX_IDLE_SHOT    a PNG of the window before the measurement
 #   VELDMIX_IDLE_PERF    a perf profile of the seconds measured instead of the frame count
+#   VELDMIX_IDLE_POINTER a pointer moving over the window's left edge, 10 moves a second, meanwhile
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${VELDMIX_BUILD:-$root/build}"
@@ -32,7 +33,18 @@ cleanup() {
   if [ -n "$server_dir" ]; then "$root/scripts/test_audio_server.sh" stop "$server_dir" || true; fi
   rm -rf "$work"
 }
-trap cleanup EXIT
+pointer_pid=""
+trap 'if [ -n "$pointer_pid" ]; then kill "$pointer_pid" 2>/dev/null || true; fi; cleanup' EXIT
+# With VELDMIX_IDLE_POINTER, the pointer moves to and fro by a few pixels over the left edge.
+start_pointer() {
+  [ -n "${VELDMIX_IDLE_POINTER:-}" ] || return 0
+  (while :; do xdotool mousemove 6 540; sleep 0.1; xdotool mousemove 10 540; sleep 0.1; done) >/dev/null 2>&1 &
+  pointer_pid=$!
+}
+stop_pointer() {
+  if [ -n "$pointer_pid" ]; then kill "$pointer_pid" 2>/dev/null || true; wait "$pointer_pid" 2>/dev/null || true; fi
+  pointer_pid=""
+}
 
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
 unset XDG_DATA_HOME XDG_STATE_HOME XDG_CONFIG_HOME LC_ALL LANGUAGE LC_MESSAGES
@@ -74,6 +86,7 @@ for t in /proc/"$app_pid"/task/*; do
   before[$t]=$(ticks "$t/stat" 2>/dev/null || echo 0)
   woke[$t]=$(switches "$t/status" 2>/dev/null || echo 0)
 done
+start_pointer
 start=$(ticks /proc/"$app_pid"/stat)
 if [ -n "${VELDMIX_IDLE_PERF:-}" ]; then  # a profile of the same seconds, for perf report
   perf record -e cpu-clock -g -o "$VELDMIX_IDLE_PERF" -p "$app_pid" -- sleep "$seconds" >/dev/null 2>&1
@@ -85,6 +98,7 @@ else
   sleep "$seconds"
 fi
 end=$(ticks /proc/"$app_pid"/stat)
+stop_pointer
 awk -v d=$((end - start)) -v hz="$hz" -v s="$seconds" -v g="$geometry" -v k="$decks" \
   'BEGIN { printf "veldmix, decks %s (window %s): %.3f cores over %d s\n", k, g, d / hz / s, s }'
 for t in /proc/"$app_pid"/task/*; do
@@ -146,8 +160,10 @@ if [ "$decks" = playing ]; then  # d plays deck 1, l deck 2 in Mixxx's default k
 fi
 geometry="$(xwininfo -id "$mixxx_win" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')"
 if [ -n "${VELDMIX_IDLE_SHOT:-}" ]; then import -window root "${VELDMIX_IDLE_SHOT%.png}-mixxx.png"; fi
+start_pointer
 start=$(ticks /proc/"$mixxx_pid"/stat)
 sleep "$seconds"
 end=$(ticks /proc/"$mixxx_pid"/stat)
+stop_pointer
 awk -v d=$((end - start)) -v hz="$hz" -v s="$seconds" -v g="$geometry" -v k="$decks" \
   'BEGIN { printf "mixxx, decks %s (window %s): %.3f cores over %d s\n", k, g, d / hz / s, s }'

@@ -254,9 +254,9 @@ bool CheckMixRecorded(double runSeconds) {
 }
 
 std::wstring Mp3CopyPath(const std::wstring& wavPath) {
-  std::filesystem::path path(WideToUtf8(wavPath));
-  path.replace_extension(WideToUtf8(kMp3Extension));
-  return Utf8ToWide(path.string());
+  std::filesystem::path path(PathToBytes(wavPath));
+  path.replace_extension(PathToBytes(kMp3Extension));
+  return PathFromBytes(path.string());
 }
 
 size_t RunDueBasicSteps(double elapsed) {

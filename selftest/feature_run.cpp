@@ -113,12 +113,18 @@ void PerformancePhase(double now) {
     step.action();
     Run.stepPeak = 0.0f;
     Run.stepStart = now;
+    Run.stepMixMark = MixedFramesMark();
     return;
   }
   const float level = LiveDeckViews[0].meterLevel;
   if (std::isfinite(level)) Run.stepPeak = std::max(Run.stepPeak, level);
   else Run.stepPeak = level;  // a non-finite level must fail the check, not vanish
-  if (now - Run.stepStart < step.seconds) return;
+  const double elapsed = now - Run.stepStart;
+  if (elapsed < step.seconds) return;
+  // A step also lasts its time in mixed sound: an output the sound server wakes late (a fresh
+  // stream on a sleeping sink) holds back what the decks play, and so what the step hears.
+  const bool heldBack = MixedSecondsSince(Run.stepMixMark) < step.seconds && Engine.outputRunning.load();
+  if (heldBack && elapsed < step.seconds + kStepLateSeconds) return;
   if (step.ready && !step.ready() && now - Run.stepStart < step.seconds + kStepLateSeconds) return;
   ReportStep(step);
   ++Run.stepIndex;

@@ -43,6 +43,7 @@ struct Runner {
   bool stepsBuilt = false;
   size_t stepIndex = 0;
   double stepStart = 0.0;
+  uint64_t stepMixMark = 0;  // the master's mixed frames at the step's start
   float stepPeak = 0.0f;
   bool skipped = false;  // set by a check that could not judge: its line is a SKIP
   size_t screenIndex = 0;

@@ -36,6 +36,10 @@ namespace {
 
 constexpr double kEqual = 1e-9;
 constexpr int32_t kRate = 44100;
+// A record played backwards for this long of mixed sound must take the deck back; the wait for
+// it ends after 5 s whatever the sound server did.
+constexpr double kTimecodeBackSeconds = 0.3;
+constexpr int kTimecodeWaitSteps = 500;  // x 10 ms
 
 bool Near(double a, double b, double tolerance = kEqual) { return std::fabs(a - b) < tolerance; }
 
@@ -260,7 +264,10 @@ void TimecodeTest() {
     before = deck.position;
     if (deck.track) rate = deck.track->sampleRate;
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // 0.3 s of sound mixed, however late the sound server asks for it.
+  const uint64_t mark = MixedFramesMark();
+  for (int i = 0; i < kTimecodeWaitSteps && MixedSecondsSince(mark) < kTimecodeBackSeconds; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   double after = 0.0;
   {
     std::lock_guard<RealtimeMutex> hold(Engine.lock);

@@ -21,7 +21,6 @@
 #include "engine/sampler.h"
 #include "engine/sampler_bank.h"
 #include "engine/sandbox.h"
-#include "platform/clock.h"
 #include "selftest/performance_steps.h"
 #include "selftest/selftest_state.h"
 
@@ -44,13 +43,12 @@ constexpr wchar_t kParsedMacro[] = L"deck left & fx 1 echo & say \"hi there\" & 
 
 // Shared between steps.
 std::wstring RememberedPadName;
-double SandboxStart = 0.0;
+uint64_t SandboxStart = 0;  // the master's mixed frames
 double SandboxPosition = 0.0;  // frames
 float SandboxTempo = 0.5f;
 
 double GlideMacroStart = 0.0;  // on the macro clock
 
-double Now() { return static_cast<double>(MonotonicMs()) / 1000.0; }
 DeckView& DeckA() { return LiveDeckViews[kDeckA]; }
 
 bool Sounds() { return std::isfinite(Run.stepPeak) && Run.stepPeak > 0.001f; }
@@ -100,8 +98,8 @@ double DeckAPositionSeconds(double* rate) {
 
 // Leaving the sandbox: the crowd's deck must have played on at its own pitch meanwhile.
 void LeaveSandbox() {
-  const double elapsed = Now() - SandboxStart;
   PressMixer(kSandboxControl);
+  const double elapsed = MixedSecondsSince(SandboxStart);
   double rate = 1.0;
   const double actual = DeckAPositionSeconds(&rate);
   const double started = SandboxPosition / rate;
@@ -119,7 +117,7 @@ void EnterSandbox() {
   PressMixer(kSandboxControl);
   double rate = 1.0;
   SandboxPosition = DeckAPositionSeconds(&rate) * rate;
-  SandboxStart = Now();
+  SandboxStart = MixedFramesMark();
   SandboxTempo = DeckA().tempoFader;
   DeckA().tempoFader = std::clamp(0.5f - 0.08f / (2.0f * DeckA().pitchRange), 0.0f, 1.0f);
   for (int jump = 0; jump < kSandboxJumps; ++jump) ClickDeckAction(kDeckA, kBeatJumpOffset + kForward8Beats);

@@ -9,6 +9,7 @@
 #include "base/settings.h"
 #include "control/action_table.h"
 #include "control/dispatcher.h"
+#include "engine/render.h"
 #include "platform/text.h"
 
 SelfTestProgress TestProgress;
@@ -57,6 +58,14 @@ void ResetSelfTest() {
   TestProgress = SelfTestProgress{};
   SelfTestFailures = 0;
   SelfTestResults.clear();
+}
+
+uint64_t MixedFramesMark() { return MixedFrames(); }
+
+double MixedSecondsSince(uint64_t mark) {
+  const int32_t rate = RunningOutputRate(Engine);
+  const uint64_t now = MixedFrames();
+  return rate > 0 && now > mark ? static_cast<double>(now - mark) / rate : 0.0;
 }
 
 void ClickToState(int deck, int32_t offset, bool now, bool wanted) {

@@ -41,6 +41,12 @@ void FinishSelfTest();
 // Everything above back to before the first tick.
 void ResetSelfTest();
 
+// The master's mixed frames now (a mark), and the seconds of sound mixed since a mark at the
+// output's rate: the decks move by these, not by the wall clock, so a sound server that wakes the
+// output late or a loaded machine does not move the goal.
+uint64_t MixedFramesMark();
+double MixedSecondsSince(uint64_t mark);
+
 // The steps act as a user does, through the action table's rows (control/action_table.h).
 // Clicks a deck's toggle button when its state (now) is not the wanted one.
 void ClickToState(int deck, int32_t offset, bool now, bool wanted);

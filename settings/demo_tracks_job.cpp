@@ -75,7 +75,7 @@ bool MakeDemoTrack(int32_t song, const std::wstring& folder, std::wstring* outPa
   tags.album = L"Veldmix Demo Tracks";
   tags.genre = L"House";
   tags.comment = L"Made by Veldmix to try it out with. Free to use however you like.";
-  std::wstring tagError;
+  UiText tagError;
   WriteTags(out, tags, &tagError);  // untagged files are still usable
   *outPath = out;
   return true;

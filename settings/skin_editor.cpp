@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "base/files.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
@@ -85,8 +86,10 @@ bool SaveSkinAs(const std::vector<ModalField>& fields) {
       break;
     }
   // A skin that could not be written is not selected: the next start would lose its colours.
-  if (!TestMode && !SaveSkin(JoinPath(SkinsFolder(), name + L".vxskin"), name)) {
-    ShowStatus(L"Couldn't save the skin \u201C" + name + L"\u201D");
+  const std::wstring path = JoinPath(SkinsFolder(), name + L".vxskin");
+  std::wstring error;
+  if (!TestMode && !SaveSkin(path, name, &error)) {
+    ShowStatus(WriteFailedText(path, error));
     return false;
   }
   Settings.Skin = name;

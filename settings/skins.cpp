@@ -143,19 +143,19 @@ std::vector<std::wstring> ListSkins() {
   for (const BuiltinSkin& skin : BuiltinSkins()) names.push_back(skin.name);
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::directory_iterator it(fs::path(WideToUtf8(SkinsFolder())), ec);
+  fs::directory_iterator it(fs::path(PathToBytes(SkinsFolder())), ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     const fs::path& entry = it->path();
-    if (entry.extension() == ".vxskin") names.push_back(Utf8ToWide(entry.stem().native()));
+    if (entry.extension() == ".vxskin") names.push_back(PathFromBytes(entry.stem().native()));
   }
   return names;
 }
 
-bool SaveSkin(const std::wstring& path, const std::wstring& name) {
+bool SaveSkin(const std::wstring& path, const std::wstring& name, std::wstring* error) {
   std::wstring text = L"[Skin]\r\nName=" + name + L"\r\n";
   for (const SkinColourKey& row : SkinColourKeys)
     text += fmt::format(L"{}={:06X}\r\n", row.key, Pal.*row.colour & kRgbMask);
-  return WriteUtf8File(path, text);
+  return WriteUtf8File(path, text, error);
 }
 
 bool HasSkinColourLine(std::wstring_view text) {

@@ -47,8 +47,9 @@ std::wstring SkinsFolder();
 // is exactly ".vxskin", in listing order, not de-duplicated.
 std::vector<std::wstring> ListSkins();
 // Writes the current Pal as a skin file (BOM, CR LF, "[Skin]", "Name=", 21 "Key=RRGGBB" lines),
-// whole. The name is written as given. False when the file could not be written.
-bool SaveSkin(const std::wstring& path, const std::wstring& name);
+// whole. The name is written as given. False when the file could not be written (*error then names
+// the step and the cause).
+bool SaveSkin(const std::wstring& path, const std::wstring& name, std::wstring* error = nullptr);
 // A file larger than this is not taken as a skin (a written one is under 1 KiB).
 inline constexpr size_t kMaxImportedSkinBytes = 64 * 1024;
 // Whether the text has at least one line that sets a colour (a known key, "=").

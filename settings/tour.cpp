@@ -6,12 +6,12 @@
 
 #include "base/palette.h"
 #include "base/settings.h"
-#include "platform/clock.h"
 #include "screens/browser_screen.h"
 #include "screens/layout.h"
 #include "settings/demo_tracks.h"
 #include "settings/help_screen.h"
 #include "settings/settings_screen.h"
+#include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/widgets.h"
@@ -85,7 +85,7 @@ void DrawSpotlight(Rc s, float W, float H) {
   FillRect(Rc{s.x + s.w, s.y, W - (s.x + s.w), s.h}, kDimming);
   const Color accent = ColorOf(Pal.DeckA);
   StrokeRoundedRect(Rc{s.x + 1, s.y + 1, s.w - 2, s.h - 2}, 8, accent, 2);
-  const float pulse = 0.7f + 0.3f * std::sin(static_cast<float>(MonotonicMs() % 1884956) / 300.0f);
+  const float pulse = 0.7f + 0.3f * std::sin(static_cast<float>(FrameClockMs % 1884956) / 300.0f);
   GlowOutline(s, 8, WithAlpha(accent, pulse), 3);
 }
 

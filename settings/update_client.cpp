@@ -175,7 +175,7 @@ struct PartialFile {
 
 bool StartsLikePackage(const std::wstring& path, const std::wstring& file) {
   unsigned char head[sizeof(kMsiSignature)] = {};
-  std::FILE* in = std::fopen(WideToUtf8(path).c_str(), "rb");
+  std::FILE* in = std::fopen(PathToBytes(path).c_str(), "rb");
   if (!in) return false;
   const size_t got = std::fread(head, 1, sizeof(head), in);
   std::fclose(in);
@@ -270,7 +270,7 @@ std::wstring DownloadUpdate(const UpdateInfo& info, std::atomic<float>& progress
   PartialFile part;
   part.path = target + L".part";
   // "x": never through something that already stands at the name.
-  part.file = std::fopen(WideToUtf8(part.path).c_str(), "wbx");
+  part.file = std::fopen(PathToBytes(part.path).c_str(), "wbx");
   if (!part.file) {
     part.path.clear();
     *error = L"Couldn't save the download in the temporary folder";

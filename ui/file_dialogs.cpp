@@ -91,7 +91,7 @@ bool TakeTestAnswer(const DialogRequest& request, std::string* answer) {
   const char* variable = std::getenv(kDialogAnswersVariable);
   if (!variable || !*variable) return false;
   answer->clear();
-  const std::wstring path = Utf8ToWide(variable);
+  const std::wstring path = PathFromBytes(variable);
   std::string bytes;
   if (ReadBytes(path, &bytes, kMaxAnswersFileBytes) != ReadStatus::Ok || bytes.empty()) {
     WriteLog(L"The file dialog \"{}\" found no answer left in {}; it counts as cancelled", request.title, path);
@@ -196,13 +196,13 @@ std::vector<std::string> ZenityArguments(const DialogRequest& request) {
     case DialogKind::Save:
       args.push_back("--save");
       args.push_back("--confirm-overwrite");
-      if (!request.defaultName.empty()) args.push_back("--filename=" + WideToUtf8(request.defaultName));
+      if (!request.defaultName.empty()) args.push_back("--filename=" + PathToBytes(request.defaultName));
       break;
     case DialogKind::Folder:
       args.push_back("--directory");
       // A trailing separator makes zenity open inside the folder rather than select it.
       if (!request.startFolder.empty() && FolderExists(request.startFolder))
-        args.push_back("--filename=" + WideToUtf8(request.startFolder) + "/");
+        args.push_back("--filename=" + PathToBytes(request.startFolder) + "/");
       break;
   }
   if (request.kind != DialogKind::Folder)
@@ -214,7 +214,7 @@ std::wstring DialogResult(const DialogRequest& request, const std::string& answe
   std::string_view text(answer);
   if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-  std::wstring path = Utf8ToWide(text);
+  std::wstring path = PathFromBytes(text);
   // Anything that is not one absolute path (a location without a file-system path, several
   // lines) is no answer.
   if (path.empty() || path.front() != L'/' || path.find_first_of(L"\r\n") != std::wstring::npos) return std::wstring();

@@ -5,14 +5,13 @@
 #include <limits>
 
 #include "engine/control_input.h"
-#include "platform/clock.h"
 #include "platform/window.h"
 #include "ui/draw.h"
 #include "ui/draw_workers.h"
 #include "ui/glow.h"
 
 double FrameClock = 0.0;
-uint64_t (*FrameNowHook)() = MonotonicMs;
+uint64_t FrameClockMs = 0;
 
 namespace {
 
@@ -84,8 +83,8 @@ bool DrawFrame(const FrameWindow& window, void (*draw)(), const PixelBox* parts,
     ResizeTargets(window.pixelWidth, window.pixelHeight, window.scale);
   }
   if (!HasDevice()) return false;  // the resize lost the device; it is made again next frame
-  const uint64_t nowMs = FrameNowHook();
-  FrameClock = static_cast<double>(nowMs) / kMsPerSecond;
+  FrameClockMs = FrameNowHook();
+  FrameClock = static_cast<double>(FrameClockMs) / kMsPerSecond;
   for (int pass = 0; pass < (parts ? count : 1); ++pass) {
     const PixelBox* part = parts ? &parts[pass] : nullptr;
     RedrawDue = PartDue = PartUntil = kNoRedraw;

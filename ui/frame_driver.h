@@ -5,6 +5,7 @@
 // (app/frame_tick.h). UI thread only.
 #include <cstdint>
 
+#include "base/frame_clock.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
 
@@ -20,10 +21,10 @@ struct FrameWindow {
   float scale = 1.0f;      // the UI scale: the window's DPI / 96
 };
 
-// Seconds on the frames' clock, set at the start of every drawn frame; animations read it.
+// The frames' clock (FrameNowHook) at the start of the drawn frame, in seconds and in
+// milliseconds; what the frame draws reads them, never the wall clock.
 extern double FrameClock;
-// The frames' clock in milliseconds: MonotonicMs (the shell sets it), unless a test steps it by hand.
-extern uint64_t (*FrameNowHook)();
+extern uint64_t FrameClockMs;
 
 // False while the window is minimised or smaller than kMinDrawPixels either way.
 bool WindowDrawable(const FrameWindow& window);

@@ -10,8 +10,8 @@
 #include "base/settings.h"
 #include "engine/control_input.h"
 #include "library/track_view.h"
-#include "platform/clock.h"
 #include "platform/window.h"
+#include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/widgets.h"
@@ -181,6 +181,7 @@ void ShowConfirmPrompt(std::wstring title, std::wstring body, std::wstring yesLa
   Prompt.accent = accent;
   Prompt.yesAction = std::move(yesAction);
   Prompt.noAction = std::move(noAction);
+  Prompt.escapeCancels = false;
 }
 
 void AnswerConfirmPrompt(bool yes) {
@@ -202,7 +203,12 @@ bool PromptKeyDown(int virtualKey, bool repeat) {
     AnswerConfirmPrompt(true);
   } else if (virtualKey == Vk::Escape) {
     AnsweredKeyCharacter = kEscape;
-    AnswerConfirmPrompt(Prompt.noLabel.empty());
+    if (Prompt.escapeCancels) {
+      Prompt.pending = false;
+      Prompt.yesAction = Prompt.noAction = nullptr;
+    } else {
+      AnswerConfirmPrompt(Prompt.noLabel.empty());
+    }
   }
   return true;
 }
@@ -252,7 +258,7 @@ Rc DrawModalBackdrop(float w, float h) {
   return panel;
 }
 
-void DrawModal() { DrawModalAt(MonotonicMs()); }
+void DrawModal() { DrawModalAt(FrameClockMs); }
 
 void DrawModalAt(uint64_t nowMs) {
   if (!Modal.open) return;
@@ -299,7 +305,7 @@ void DrawModalAt(uint64_t nowMs) {
     QueueDeferredAction([] { CloseModal(true); });
 }
 
-void DrawAsk() { DrawAskAt(MonotonicMs()); }
+void DrawAsk() { DrawAskAt(FrameClockMs); }
 
 void DrawAskAt(uint64_t nowMs) {
   if (!Prompt.pending) return;

@@ -65,6 +65,7 @@ struct ConfirmPrompt {
   std::wstring icon;     // "↓", "✓", "!" draw built-in glyphs, other text is drawn, empty none
   uint32_t accent = 0;   // 0xRRGGBB; 0 = deck A's colour
   std::function<void()> yesAction, noAction;
+  bool escapeCancels = false;  // Esc closes the question with neither action (set after showing it)
 };
 extern ConfirmPrompt Prompt;
 
@@ -79,8 +80,8 @@ void AnswerConfirmPrompt(bool yes);
 // ---- keys and text entry --------------------------------------------------------------------
 
 // A key went down (virtual-key code). With a question pending, Enter (not a repeat) answers yes
-// and Esc answers no (yes without a no button); every key is then taken: true means the key
-// handler stops here.
+// and Esc answers no (yes without a no button; neither with escapeCancels); every key is then
+// taken: true means the key handler stops here.
 bool PromptKeyDown(int virtualKey, bool repeat);
 // With a form open, Tab and Shift+Tab move the focus through the fields (wrapping), the editing
 // keys of ui/text_field act on the focused field, and every key is taken: true means the key

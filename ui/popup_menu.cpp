@@ -7,11 +7,13 @@
 
 #include "base/palette.h"
 #include "engine/deck_view.h"
+#include "platform/clock.h"
 #include "platform/draw_surface.h"
 #include "platform/menu_window.h"
 #include "platform/monitors.h"
 #include "platform/text.h"
 #include "ui/draw.h"
+#include "ui/frame_driver.h"
 #include "ui/language.h"
 #include "ui/modal.h"
 
@@ -22,6 +24,12 @@ constexpr int kOpenOffsetPx = 2;                // the root opens this far below
 constexpr float kSubmenuOverlapDip = 4.0f;      // a submenu overlaps its parent's right edge
 constexpr int kFlipOverlapPx = 4;               // ... or, flipped, its parent's left edge
 constexpr int kNoFlip = -1;
+
+// A level taller than the screen scrolls: by the wheel, by keys that move the highlight out of
+// view, and while the pointer rests on the arrow at either end.
+constexpr float kWheelStepItems = 3.0f;         // items per wheel step
+constexpr uint64_t kArrowStepMs = 70;           // one item per step while the pointer is on an arrow
+constexpr float kArrowHalfDip = 5.0f, kArrowRiseDip = 3.0f, kArrowLineDip = 1.6f;
 
 // Paint, in DIPs.
 constexpr uint32_t kMenuBackground = 0x12151C;
@@ -58,6 +66,11 @@ struct MenuLevel {
   PixelRect rect;
   std::unique_ptr<DrawSurface> surface;  // made on the first paint
   bool dirty = true;
+  float view = 0.0f;       // the shown height, DIPs: less than height when the screen is shorter
+  float scroll = 0.0f;     // DIPs of the level above the window's top
+  float pointerY = -1.0f;  // the pointer's y in the window, DIPs; -1 while it is elsewhere
+  int arrow = 0;           // the pointer rests on the top (-1) or bottom (+1) arrow
+  uint64_t arrowStepMs = 0;
 };
 
 // The one menu run (one menu at a time).
@@ -111,6 +124,7 @@ bool OpenLevel(const std::vector<PopupMenuEntry>& entries, int x, int y, int fli
   level.width = layout.width;
   level.height = layout.height;
   level.rect = MenuWindowRect(window);
+  level.view = std::min(layout.height, static_cast<float>(level.rect.h) / Run.scale);
   Run.levels.push_back(std::move(level));
   return true;
 }
@@ -121,7 +135,7 @@ bool OpenSubmenu(size_t l, int i) {
   const MenuLevel& level = Run.levels[l];
   const MenuItem& item = level.items[static_cast<size_t>(i)];
   const int x = level.rect.x + level.rect.w - static_cast<int>(kSubmenuOverlapDip * Run.scale);
-  const int y = level.rect.y + static_cast<int>((item.top - kMenuPadDip) * Run.scale);
+  const int y = level.rect.y + static_cast<int>((item.top - level.scroll - kMenuPadDip) * Run.scale);
   return OpenLevel(*item.submenu, x, y, level.rect.x);
 }
 
@@ -129,6 +143,50 @@ void SetHover(MenuLevel& level, int i) {
   if (level.hover == i) return;
   level.hover = i;
   level.dirty = true;
+}
+
+float MaxScroll(const MenuLevel& level) { return std::max(0.0f, level.height - level.view); }
+
+// The arrow under y (window DIPs): -1 the top one, +1 the bottom one, each shown only while there
+// is more to scroll that way; 0 none.
+int ArrowAt(const MenuLevel& level, float y) {
+  if (y < 0) return 0;
+  if (y < kMenuScrollArrowDip && level.scroll > 0) return -1;
+  if (y >= level.view - kMenuScrollArrowDip && level.scroll < MaxScroll(level)) return 1;
+  return 0;
+}
+
+// The item under window y (DIPs), -1 on an arrow.
+int ItemAtWindowY(const MenuLevel& level, float y) {
+  return ArrowAt(level, y) != 0 ? -1 : MenuItemAt(level.items, y + level.scroll);
+}
+
+void OnMouseMove(size_t l, float yPixels);
+
+// Scrolls level l by `by` DIPs within its range; what it opened closes, and the item now under
+// the pointer lights.
+void ScrollLevel(size_t l, float by) {
+  MenuLevel& level = Run.levels[l];
+  const float scroll = std::clamp(level.scroll + by, 0.0f, MaxScroll(level));
+  if (scroll == level.scroll) return;
+  level.scroll = scroll;
+  level.dirty = true;
+  CloseLevelsFrom(l + 1);
+  if (level.pointerY >= 0) {
+    level.hover = -2;  // looked at afresh
+    OnMouseMove(l, level.pointerY * Run.scale);
+  }
+}
+
+// Scrolls the level so that item i lies wholly between the arrows.
+void ScrollToItem(size_t l, int i) {
+  const MenuLevel& level = Run.levels[l];
+  if (i < 0 || MaxScroll(level) <= 0) return;
+  const MenuItem& item = level.items[static_cast<size_t>(i)];
+  const float top = item.top - level.scroll - kMenuScrollArrowDip;
+  const float bottom = item.top + item.height - level.scroll - (level.view - kMenuScrollArrowDip);
+  if (top < 0) ScrollLevel(l, top);
+  else if (bottom > 0) ScrollLevel(l, bottom);
 }
 
 void EndRun(uint32_t result) {
@@ -151,7 +209,14 @@ void ActivateItem(size_t l, int i) {
 
 void OnMouseMove(size_t l, float yPixels) {
   MenuLevel& level = Run.levels[l];
-  const int i = MenuItemAt(level.items, yPixels / Run.scale);
+  level.pointerY = yPixels / Run.scale;
+  const int arrow = ArrowAt(level, level.pointerY);
+  if (arrow != level.arrow) {
+    level.arrowStepMs = MonotonicMs();
+    level.arrow = arrow;
+    level.dirty = true;
+  }
+  const int i = ItemAtWindowY(level, level.pointerY);
   if (i == level.hover) return;
   SetHover(level, i);
   if (i < 0) return;
@@ -183,6 +248,7 @@ void OnKey(int vk) {
     case kVkUp: {
       const int next = NextSelectableItem(level.items, level.hover, vk == kVkDown ? 1 : -1);
       if (next >= 0) SetHover(level, next);
+      ScrollToItem(l, next);
       break;
     }
     default:
@@ -215,10 +281,18 @@ void HandleEvent(const MenuEvent& e) {
       OnMouseMove(static_cast<size_t>(l), e.y);
       break;
     case MenuEventKind::LeftUp:
-      // Items are chosen on the release.
-      ActivateItem(static_cast<size_t>(l), MenuItemAt(level.items, e.y / Run.scale));
+      // Items are chosen on the release; a click on an arrow scrolls a page.
+      if (const int arrow = ArrowAt(level, e.y / Run.scale))
+        ScrollLevel(static_cast<size_t>(l), static_cast<float>(arrow) * (level.view - 2 * kMenuScrollArrowDip));
+      else
+        ActivateItem(static_cast<size_t>(l), ItemAtWindowY(level, e.y / Run.scale));
+      break;
+    case MenuEventKind::Wheel:
+      ScrollLevel(static_cast<size_t>(l), -e.y * kWheelStepItems * kMenuItemDip);
       break;
     case MenuEventKind::MouseLeave:
+      level.pointerY = -1.0f;
+      level.arrow = 0;
       // The parent of an open submenu keeps its highlight.
       if (static_cast<size_t>(l) + 1 == Run.levels.size()) SetHover(level, -1);
       break;
@@ -271,6 +345,21 @@ void PaintItem(const MenuLevel& level, int index, DrawSurface* surface) {
   }
 }
 
+// The arrows of a level that scrolls, over the items at its ends, where there is more that way.
+void PaintArrows(const MenuLevel& level) {
+  const float cx = level.width / 2;
+  for (const int arrow : {-1, 1}) {
+    const bool more = arrow < 0 ? level.scroll > 0 : level.scroll < MaxScroll(level);
+    if (!more) continue;
+    const float top = arrow < 0 ? 0 : level.view - kMenuScrollArrowDip;
+    FillRect(Rc{0, top, level.width, kMenuScrollArrowDip}, ColorOf(kMenuBackground));
+    const float cy = top + kMenuScrollArrowDip / 2, tip = cy + arrow * kArrowRiseDip, base = cy - arrow * kArrowRiseDip;
+    const Color c = level.arrow == arrow ? Run.accent : ColorOf(Pal.Dim);
+    DrawLine(cx - kArrowHalfDip, base, cx, tip, c, kArrowLineDip);
+    DrawLine(cx, tip, cx + kArrowHalfDip, base, c, kArrowLineDip);
+  }
+}
+
 void PaintLevel(MenuLevel& level) {
   if (!level.surface)
     level.surface = DrawSurface::Create(std::max(1, level.rect.w), std::max(1, level.rect.h), Run.scale);
@@ -288,9 +377,12 @@ void PaintLevel(MenuLevel& level) {
                                             PointF{0, kTintHeightDip}, false);
   if (tint) FillRect(Rc{0, 0, w, kTintHeightDip}, Brush(tint));
   DrawLine(kAccentLineInsetDip, 0.5f, w - kAccentLineInsetDip, 0.5f, WithAlpha(accent, kAccentLineAlpha), 1.0f);
+  surface->SetTransform(Affine{1, 0, 0, 1, 0, -level.scroll});
   for (size_t i = 0; i < level.items.size(); ++i) PaintItem(level, static_cast<int>(i), surface);
+  surface->SetTransform(Affine{});
+  PaintArrows(level);
   // Stands in for the coloured window border the desktop does not draw here.
-  StrokeRoundedRect(Rc{0, 0, w, level.height}, 0, Darken(accent, 1 - kBorderShade), 1.0f);
+  StrokeRoundedRect(Rc{0, 0, w, level.view}, 0, Darken(accent, 1 - kBorderShade), 1.0f);
   SetDrawTarget(previous);
   PresentMenuWindow(level.window, surface->Pixels());
 }
@@ -382,6 +474,16 @@ void PumpPopupMenu() {
     FinishRun();
     return;
   }
+  const uint64_t now = MonotonicMs();
+  for (size_t l = 0; l < Run.levels.size(); ++l) {
+    MenuLevel& level = Run.levels[l];
+    if (level.arrow == 0) continue;
+    if (now >= level.arrowStepMs + kArrowStepMs) {
+      level.arrowStepMs = now;
+      ScrollLevel(l, static_cast<float>(Run.levels[l].arrow) * kMenuItemDip);
+    }
+    if (l < Run.levels.size() && Run.levels[l].arrow != 0) RedrawAt(Run.levels[l].arrowStepMs + kArrowStepMs);
+  }
   for (MenuLevel& level : Run.levels)
     if (level.dirty) PaintLevel(level);
 }
@@ -431,6 +533,7 @@ int NextSelectableItem(const std::vector<MenuItem>& items, int from, int step) {
 
 PixelRect FitMenuRect(int x, int y, int width, int height, const PixelRect& workArea, int flipX) {
   const int right = workArea.x + workArea.w, bottom = workArea.y + workArea.h;
+  if (workArea.h > 0) height = std::min(height, workArea.h);  // taller: it scrolls
   if (x + width > right) x = flipX < 0 ? right - width : flipX - width + kFlipOverlapPx;
   if (y + height > bottom) y = std::max(workArea.y, bottom - height);
   x = std::max(x, workArea.x);
@@ -439,7 +542,8 @@ PixelRect FitMenuRect(int x, int y, int width, int height, const PixelRect& work
 
 std::vector<PopupMenuLevelInfo> InspectPopupMenu() {
   std::vector<PopupMenuLevelInfo> info;
-  for (const MenuLevel& level : Run.levels) info.push_back({level.window, level.rect, level.hover, level.items.size()});
+  for (const MenuLevel& level : Run.levels)
+    info.push_back({level.window, level.rect, level.hover, level.items.size(), level.scroll});
   return info;
 }
 

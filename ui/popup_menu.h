@@ -65,6 +65,7 @@ inline constexpr float kMenuMinWidthDip = 180.0f;
 inline constexpr float kMenuMaxWidthDip = 460.0f;
 inline constexpr float kMenuTextExtraDip = 80.0f;   // check column, submenu arrow and margins
 inline constexpr float kMenuFontDip = 13.0f;
+inline constexpr float kMenuScrollArrowDip = 16.0f;  // the arrows at the ends of a level that scrolls
 
 // One line of a shown level.
 struct MenuItem {
@@ -94,7 +95,8 @@ int MenuItemAt(const std::vector<MenuItem>& items, float y);
 int NextSelectableItem(const std::vector<MenuItem>& items, int from, int step);
 // The window rectangle of a level of width x height pixels asked for at (x, y), moved to fit the
 // work area: a root (flipX < 0) that runs past the right edge moves left; a submenu opens to the
-// left of its parent, whose left edge is flipX, overlapping it by 4 pixels.
+// left of its parent, whose left edge is flipX, overlapping it by 4 pixels. A level taller than
+// the work area gets its height, and scrolls.
 PixelRect FitMenuRect(int x, int y, int width, int height, const PixelRect& workArea, int flipX);
 
 // What is open now: per level its window, its rectangle and its highlighted item.
@@ -103,5 +105,6 @@ struct PopupMenuLevelInfo {
   PixelRect rect;
   int hover = -1;
   size_t items = 0;
+  float scroll = 0.0f;  // DIPs scrolled past the level's top
 };
 std::vector<PopupMenuLevelInfo> InspectPopupMenu();

@@ -1,7 +1,6 @@
 #include "ui/status_line.h"
 
 #include "base/palette.h"
-#include "platform/clock.h"
 #include "ui/draw.h"
 #include "ui/frame_driver.h"
 #include "ui/language.h"
@@ -18,10 +17,11 @@ constexpr float kTextSize = 13.0f;
 
 }  // namespace
 
-void DrawStatusLine(float windowWidth) { DrawStatusLineAt(windowWidth, MonotonicMs()); }
+void DrawStatusLine(float windowWidth) { DrawStatusLineAt(windowWidth, FrameClockMs); }
 
 void DrawStatusLineAt(float windowWidth, uint64_t nowMs) {
   if (!StatusShowing(nowMs)) return;
+  NoteStatusDrawn(nowMs);
   RedrawAt(Status.expiresAtMs);
   // Translated on every frame, so a change of language shows at once; at full size (no box to fit).
   const std::wstring shown = TranslateFilled(Status.message);

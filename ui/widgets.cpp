@@ -120,7 +120,13 @@ void RecordWidgetRect(int id, Rc r) {
 }
 
 bool Button(int id, Rc r, std::wstring_view label, Color colour, bool lit, float textSize) {
-  if (OffScreen(r)) return false;
+  // Off screen (a scrolled page, a window smaller than the layout) a key or controller still
+  // presses the button and its light still follows it; only the mouse and the drawing are left out.
+  if (OffScreen(r)) {
+    controlKinds[id] = kControlKindButton;
+    controlLights[id] = lit || (!midiLearnOn && heldIds.count(id) > 0);
+    return pressedIds.count(id) > 0;
+  }
   RecordWidgetRect(id, r);
 
   controlKinds[id] = kControlKindButton;

@@ -58,10 +58,11 @@ const AudioDevice* DeviceAt(const std::vector<AudioDevice>& devices, int index, 
   return at >= 0 && at < static_cast<int>(devices.size()) ? &devices[at] : nullptr;
 }
 
-// The device stepper, narrowed for a pair stepper when the device shown has 4 or more channels.
-// True when the index changed.
-bool DeviceStepper(int id, std::wstring_view text, int* index, int count, const AudioDevice* device) {
-  const bool pairs = device && device->channels >= kPairStepperChannels;
+// The device stepper, narrowed for a pair stepper when any listed device has 4 or more channels:
+// its ▸ keeps its place while it steps onto or past such a device. True when the index changed.
+bool DeviceStepper(int id, std::wstring_view text, int* index, int count) {
+  const bool pairs = std::any_of(SettingsOutputDevices.begin(), SettingsOutputDevices.end(),
+                                 [](const AudioDevice& d) { return d.channels >= kPairStepperChannels; });
   const float width = Cursor.controlWidth - (pairs ? kPairStepperRoomDip : 0.0f);
   return DrawLabelledBox(id, Rc{Cursor.controlX, Cursor.y, width, kSettingsRowHeightDip}, text, index, count);
 }
@@ -86,7 +87,7 @@ void MasterRow() {
   const AudioDevice* device = DeviceAt(devices, index, 1);
   RowLabel(L"Master output");
   const bool changed = DeviceStepper(kMasterId, device ? std::wstring_view(device->name) : L"System default", &index,
-                                     static_cast<int>(devices.size()) + 1, device);
+                                     static_cast<int>(devices.size()) + 1);
   const int32_t oldPair = Settings.MasterPair;
   if (!changed && PairStepper(kMasterPairId, device, &Settings.MasterPair)) {
     // The headphones on this device move to the pair the master left.
@@ -119,7 +120,7 @@ void PhonesRow() {
                                                   : L"(device unavailable)";
   RowLabel(L"Headphones (cue)");
   const bool changed =
-      DeviceStepper(kPhonesId, text, &index, static_cast<int>(devices.size()) + 2, device);
+      DeviceStepper(kPhonesId, text, &index, static_cast<int>(devices.size()) + 2);
   const int32_t oldPair = Settings.PhonesPair;
   if (!changed && PairStepper(kPhonesPairId, device, &Settings.PhonesPair)) {
     // Stepping onto the master's pair steps past it; with two pairs there is nowhere to go.
@@ -147,7 +148,7 @@ void BoothRow() {
                            : Settings.Booth.empty() ? L"Off"
                                                     : L"(device unavailable)";
   RowLabel(L"Booth monitor");
-  const bool changed = DeviceStepper(kBoothId, text, &index, static_cast<int>(devices.size()) + 1, device);
+  const bool changed = DeviceStepper(kBoothId, text, &index, static_cast<int>(devices.size()) + 1);
   if (!changed && PairStepper(kBoothPairId, device, &Settings.BoothPair)) ResetAudioRouting();
   Cursor.y += kSettingsRowStepDip;
   if (!changed) return;

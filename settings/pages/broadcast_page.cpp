@@ -18,11 +18,11 @@
 #include "control/remote_server.h"
 #include "engine/deck_view.h"
 #include "engine/engine.h"
-#include "platform/clock.h"
 #include "platform/text.h"
 #include "settings/pages/settings_pages.h"
 #include "settings/settings_rows.h"
 #include "settings/updates.h"
+#include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
@@ -260,7 +260,7 @@ void SpeedRows() {
   SectionHeader(L"INTERNET SPEED");
   const SpeedTestResult snap = SpeedTest::Snapshot();
   const bool running = SpeedTest::IsRunning();
-  const float pulse = 0.5f + 0.5f * std::sin(static_cast<float>(MonotonicMs() % 100000000) / kPulsePeriodMs);
+  const float pulse = 0.5f + 0.5f * std::sin(static_cast<float>(FrameClockMs % 100000000) / kPulsePeriodMs);
   if (snap.phase == kSpeedPhaseDone && snap.finishedAt != Page.loggedFinish) {
     WriteLog(L"Speed check: {:.1f} Mbit/s down, {:.1f} Mbit/s up, {:.0f} ms ping", snap.downloadMbps,
              snap.uploadMbps, snap.latencyMs);

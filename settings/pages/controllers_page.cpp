@@ -93,7 +93,7 @@ void LoadPreset(const std::wstring& name) {
 
 void DeletePreset(const std::wstring& name) {
   std::error_code ignored;
-  fs::remove(fs::path(WideToUtf8(PresetPath(name))), ignored);
+  fs::remove(fs::path(PathToBytes(PresetPath(name))), ignored);
   Presets.framesLeft = 0;
 }
 
@@ -232,18 +232,19 @@ bool ImportMappingDialog() {
   if (path.empty() || !ImportMidiMap(path)) return false;
   LeaveReadyMadeLayout();
   // Kept as a preset under the file's own name; a preset imported from its own place stays as it is.
-  const fs::path from(WideToUtf8(path));
-  const fs::path to(WideToUtf8(PresetPath(Utf8ToWide(from.stem().native()))));
+  const fs::path from(PathToBytes(path));
+  const fs::path to(PathToBytes(PresetPath(PathFromBytes(from.stem().native()))));
   std::error_code same;
   bool kept = true;
   if (!fs::equivalent(from, to, same)) {
     std::string bytes;
     std::wstring why = L"the file couldn't be read again";
-    kept = ReadBytes(path, &bytes) == ReadStatus::Ok && WriteBytesAtomic(Utf8ToWide(to.native()), bytes, &why);
+    kept = ReadBytes(path, &bytes) == ReadStatus::Ok && WriteBytesAtomic(PathFromBytes(to.native()), bytes, &why);
     if (!kept) ShowStatus(UiFormat(L"Couldn't keep a copy in the Controllers folder: {}", UiText(why)));
   }
   Presets.framesLeft = 0;
-  if (kept) ShowStatus(UiFormat(L"Mapping imported: {} controls", MappingTable.size()));
+  if (kept)
+    ShowStatus(CountText(MappingTable.size(), L"Mapping imported: 1 control", L"Mapping imported: {} controls"));
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/files.h"
 #include "base/settings.h"
 #include "base/status_message.h"
 #include "base/test_mode.h"
@@ -166,12 +167,13 @@ bool ImportSkinDialog() {
   namespace fs = std::filesystem;
   // Named with ".vxskin" exactly, whatever case the chosen file's extension had: that is the
   // name LoadSkin and ListSkins look for.
-  const std::wstring name = Utf8ToWide(fs::path(WideToUtf8(path)).stem().native());
+  const std::wstring name = PathFromBytes(fs::path(PathToBytes(path)).stem().native());
   const std::wstring target = JoinPath(SkinsFolder(), name + L".vxskin");
   std::error_code ec;
-  const bool same = fs::equivalent(fs::path(WideToUtf8(path)), fs::path(WideToUtf8(target)), ec) && !ec;
-  if (!same && !TestMode && !WriteBytesAtomic(target, bytes)) {
-    ShowStatus(L"Couldn't save the skin \u201C" + name + L"\u201D");
+  const bool same = fs::equivalent(fs::path(PathToBytes(path)), fs::path(PathToBytes(target)), ec) && !ec;
+  std::wstring error;
+  if (!same && !TestMode && !WriteBytesAtomic(target, bytes, &error)) {
+    ShowStatus(WriteFailedText(target, error));
     return false;
   }
   Settings.Skin = name;
@@ -185,8 +187,9 @@ bool ImportSkinDialog() {
 bool ExportSkinDialog() {
   const std::wstring path = SaveFileDialog(L"Export this skin", Settings.Skin, L"Veldmix skin", L"vxskin");
   if (path.empty()) return false;
-  if (!SaveSkin(path, Settings.Skin)) {
-    ShowStatus(L"Couldn't save the skin \u201C" + Settings.Skin + L"\u201D");
+  std::wstring error;
+  if (!SaveSkin(path, Settings.Skin, &error)) {
+    ShowStatus(WriteFailedText(path, error));
     return false;
   }
   ShowStatus(L"Skin exported");

@@ -5,10 +5,10 @@
 #include <cmath>
 
 #include "base/settings.h"
-#include "platform/clock.h"
 #include "settings/pages/settings_pages.h"
 #include "settings/settings_rows.h"
 #include "settings/updates.h"
+#include "ui/frame_driver.h"
 #include "ui/glow.h"
 #include "ui/language.h"
 #include "ui/modal.h"
@@ -104,7 +104,7 @@ Card ChooseCard() {
 void DrawCardCircle(const Card& card, float cx, float cy) {
   const bool busy = Updates.phase == kUpdateChecking || Updates.phase == kUpdateDownloading;
   const float p =
-      busy ? kPulseAmplitude + kPulseAmplitude * std::sin(static_cast<float>(MonotonicMs()) / kPulsePeriodMs) : 0.0f;
+      busy ? kPulseAmplitude + kPulseAmplitude * std::sin(static_cast<float>(FrameClockMs) / kPulsePeriodMs) : 0.0f;
   SoftGlow(cx, cy, kGlowRadiusDip, kGlowRadiusDip, WithAlpha(card.accent, kGlowAlpha + kGlowPulse * p));
   FillRadialEllipse(cx, cy, kDiscRadiusDip, Lighten(card.accent, kDiscLighten), Darken(card.accent, kDiscDarken),
                     kDiscOriginX, kDiscOriginY);

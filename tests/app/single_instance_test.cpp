@@ -313,6 +313,9 @@ TEST(AppHandOffText, RecordsCarryUtf16WithTheirNulAndDecodeBack) {
   EXPECT_EQ(DecodeHandOffText(std::string("a\0b", 3)), L"a") << "an odd last byte is ignored";
   EXPECT_EQ(DecodeHandOffText(std::string("\x00\xD8" "a\0", 4)), L"\uFFFDa") << "a lone high surrogate";
   EXPECT_EQ(DecodeHandOffText(std::string("\x00\xDC", 2)), L"\uFFFD");
+  // A file name that is not UTF-8 reaches the running copy byte for byte.
+  const std::wstring latin = PathFromBytes("/m/caf\xE9 \xFF.mp3");
+  EXPECT_EQ(PathToBytes(DecodeHandOffText(EncodeHandOffText(latin))), "/m/caf\xE9 \xFF.mp3");
 }
 
 TEST(AppHandOffText, CopyDataRefusesForeignCodesAndAcceptsEmptyRecords) {

@@ -288,4 +288,20 @@ TEST_F(SettingsTest, FailedWritesAreReportedAndLeaveTheOldFile) {
   EXPECT_FALSE(fs::exists(File()));
 }
 
+// A settings file that is a link leading nowhere starts on the defaults and says, with the file and
+// the cause, that nothing will be saved; the link is left as it is.
+TEST_F(SettingsTest, ASettingsLinkThatLeadsNowhereIsSaid) {
+  fs::create_directories(Data());
+  fs::create_symlink(Data() + "/gone/settings.ini", File());
+  LoadSettings();
+  EXPECT_EQ(EnglishText(SettingsNotSaved()), L"Your settings won't be saved this time: " + Utf8ToWide(File()) +
+                                                 L" (its symbolic link points at nothing; nothing was written)");
+  EXPECT_FALSE(SaveSettings());
+  EXPECT_TRUE(fs::is_symlink(File()));
+  EXPECT_FALSE(fs::exists(Data() + "/gone"));
+  fs::remove(File());
+  LoadFrom("[Tour]\nDone=1\n");
+  EXPECT_TRUE(SettingsNotSaved().empty());
+}
+
 }  // namespace

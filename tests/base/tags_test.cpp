@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <set>
 #include <string>
@@ -111,9 +113,9 @@ TEST(TagsWrite, RoundTripsThroughFfprobe) {
     Make("ffmpeg -v error -i " + src + " " + kMetadata + " " + path);
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     const std::string audio = Pcm(path);
-    std::wstring error = L"untouched";
-    ASSERT_TRUE(WriteTags(Utf8ToWide(path), tags, &error)) << name << ": " << WideToUtf8(error);
-    EXPECT_EQ(error, L"untouched");
+    UiText error = L"untouched";
+    ASSERT_TRUE(WriteTags(Utf8ToWide(path), tags, &error)) << name << ": " << WideToUtf8(EnglishText(error));
+    EXPECT_EQ(EnglishText(error), L"untouched");
     EXPECT_EQ(ProbeTag(path, "title"), "Ünïcödé 🎵 Mix") << name;
     EXPECT_EQ(ProbeTag(path, "artist"), "") << name;
     EXPECT_EQ(ProbeTag(path, "album"), "Ça va") << name;
@@ -148,8 +150,8 @@ TEST(TagsWrite, GrowsAndShrinksWithoutTouchingTheAudio) {
       TrackTags tags;
       tags.title = L"Grow";
       tags.comment = std::wstring(length, L'é');
-      std::wstring error;
-      ASSERT_TRUE(WriteTags(Utf8ToWide(path), tags, &error)) << name << ": " << WideToUtf8(error);
+      UiText error;
+      ASSERT_TRUE(WriteTags(Utf8ToWide(path), tags, &error)) << name << ": " << WideToUtf8(EnglishText(error));
       TrackTags back;
       ASSERT_TRUE(ReadTags(Utf8ToWide(path), &back));
       EXPECT_EQ(back.comment.size(), length) << name;
@@ -174,25 +176,40 @@ TEST(TagsWrite, WritesThroughALink) {
   const std::string link = home.path() + "/link.flac";
   Make("sox -n -r 44100 -c 2 -b 16 " + real + " synth 1 sine 440");
   fs::create_symlink(real, link);
-  std::wstring error;
+  UiText error;
   TrackTags tags;
   tags.title = L"Linked";
-  ASSERT_TRUE(WriteTags(Utf8ToWide(link), tags, &error)) << WideToUtf8(error);
+  ASSERT_TRUE(WriteTags(Utf8ToWide(link), tags, &error)) << WideToUtf8(EnglishText(error));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(ProbeTag(real, "title"), "Linked");
 }
 
-// A file no tag format takes, or no file, gets the "can't be edited" message and stays as it was.
+// A file no tag format takes, or no file, is refused with its name and the real cause and stays
+// as it was.
 TEST(TagsWrite, RefusesFilesThatCannotTakeTags) {
   TempHome home;
-  const std::string notes = home.path() + "/notes.txt";
+  const std::string dir = home.path();
+  const std::string notes = dir + "/notes.txt";
   WriteRaw(notes, "just text\n");
+  fs::create_directory(dir + "/folder.mp3");
+  fs::create_symlink(dir + "/gone.mp3", dir + "/dangling.mp3");
+  fs::create_symlink(dir + "/loop-b.mp3", dir + "/loop-a.mp3");
+  fs::create_symlink(dir + "/loop-a.mp3", dir + "/loop-b.mp3");
+  ASSERT_EQ(::mkfifo((dir + "/pipe.mp3").c_str(), 0644), 0);
   TrackTags tags;
   tags.title = L"x";
-  for (const std::string& path : {notes, home.path() + "/missing.flac", home.path()}) {
-    std::wstring error;
-    EXPECT_FALSE(WriteTags(Utf8ToWide(path), tags, &error)) << path;
-    EXPECT_EQ(error, L"This file's tags can't be edited (read-only, in use, or an unsupported format)");
+  const std::pair<const char*, const wchar_t*> kCases[] = {
+      {"notes.txt", L"Couldn't save the tags of notes.txt: no tag format for this file"},
+      {"missing.flac", L"Couldn't save the tags of missing.flac: there is no file there"},
+      {"folder.mp3", L"Couldn't save the tags of folder.mp3: a folder stands there, not a file"},
+      {"dangling.mp3", L"Couldn't save the tags of dangling.mp3: its symbolic link points at nothing"},
+      {"loop-a.mp3", L"Couldn't save the tags of loop-a.mp3: its symbolic links go round in a loop"},
+      {"pipe.mp3", L"Couldn't save the tags of pipe.mp3: it is a device, pipe or socket, not a regular file"},
+  };
+  for (const auto& [name, message] : kCases) {
+    UiText error;
+    EXPECT_FALSE(WriteTags(Utf8ToWide(dir + "/" + name), tags, &error)) << name;
+    EXPECT_EQ(EnglishText(error), message);
   }
   EXPECT_EQ(ReadRaw(notes), "just text\n");
   EXPECT_FALSE(fs::exists(home.path() + "/missing.flac"));

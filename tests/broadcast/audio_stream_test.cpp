@@ -181,6 +181,12 @@ TEST(StreamReply, IcecastIsJudgedByTheFirstLinesStatus) {
       {"HTTP/1.1 200\r\n\r\n", L""},
       {"HTTP/1.0 401 Authentication Required\r\nServer: Icecast\r\n\r\n", L"Wrong username or password"},
       {"HTTP/1.0 403 Mountpoint in use\r\n\r\n", L"The server refused that mount point (in use or not allowed)"},
+      {"HTTP/1.0 403 Forbidden\r\nServer: Icecast 2.4.4\r\n\r\nMountpoint in use",
+       L"The server refused that mount point (in use or not allowed)"},
+      // A full server names its own cause, in the body or on the status line.
+      {"HTTP/1.0 403 Forbidden\r\nServer: Icecast 2.4.4\r\n\r\ntoo many sources connected",
+       L"The server refused the stream: too many sources connected"},
+      {"HTTP/1.0 403 Source limit reached\r\n\r\n", L"The server refused the stream: Source limit reached"},
       {"", L"No reply from the server \u2014 is it an Icecast server?"},
       // " 200" further on does not make a failure a success.
       {"HTTP/1.0 500 Internal Server Error\r\nX-Note: 200 OK\r\n\r\n", L"The server said: HTTP/1.0 500 Internal Server Error"},

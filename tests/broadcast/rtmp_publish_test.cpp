@@ -194,7 +194,7 @@ TEST(RtmpUrlParse, AddressesParseOrGetTheirMessage) {
   }
 }
 
-TEST(RtmpStatus, OnlyAKeyRefusalStopsRetries) {
+TEST(RtmpStatus, EveryErrorStatusStopsRetries) {
   struct Case {
     const char* code;
     const char* description;
@@ -208,10 +208,10 @@ TEST(RtmpStatus, OnlyAKeyRefusalStopsRetries) {
       {"NetConnection.Connect.Rejected", nullptr, true, key},
       {nullptr, "invalid stream key", true, key},
       {nullptr, "authorization failed", true, key},
-      {"NetStream.Publish.Failed", "Server busy", false, L"The server said: Server busy"},
-      {"NetStream.Publish.Failed", nullptr, false, L"The server said: NetStream.Publish.Failed"},
-      {nullptr, nullptr, false, L"The server said: no"},
-      {nullptr, "Caf\xC3\xA9 is closed", false, L"The server said: Caf\u00E9 is closed"},
+      {"NetStream.Publish.Failed", "Server busy", true, L"The server said: Server busy"},
+      {"NetStream.Publish.Failed", nullptr, true, L"The server said: NetStream.Publish.Failed"},
+      {nullptr, nullptr, true, L"The server said: no"},
+      {nullptr, "Caf\xC3\xA9 is closed", true, L"The server said: Caf\u00E9 is closed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code ? c.code : c.description ? c.description : "empty");
@@ -280,7 +280,13 @@ TEST(RtmpPublishClient, ErrorStatusesBecomeMessages) {
          if (IsCommand(m, "connect", &txn))
            Answer(p, {Str("_error"), Num(txn), Null(), Info("error", "NetConnection.Connect.Failed", "No such app")});
        },
-       false, L"The server said: No such app"},
+       true, L"The server said: No such app"},
+      {"a full server on publish", true,
+       [](Publisher& p, const RtmpMessage& m) {
+         if (IsCommand(m, "publish"))
+           Answer(p, {Str("onStatus"), Num(0), Null(), Info("error", "NetStream.Publish.Failed", "Stream limit reached")}, 1);
+       },
+       true, L"The server said: Stream limit reached"},
       {"pings and no answer", false,
        [](Publisher& p, const RtmpMessage& m) {
          if (!IsCommand(m, "connect")) return;

@@ -1,12 +1,14 @@
 # A loopback HTTPS speed-test service for the tests: GET /__down?bytes=N sends N zero bytes,
-# POST /__up reads the body and answers "ok". Every answer carries STATUS.
-# usage: python3 speed_server.py CERT KEY PORTFILE STATUS
+# POST /__up reads the body and answers "ok". Every answer carries STATUS; UPLOAD, when given, is
+# the answer to a whole upload instead: a status, or "drop" to close the connection unanswered.
+# usage: python3 speed_server.py CERT KEY PORTFILE STATUS [UPLOAD]
 import os
 import ssl
 import sys
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CERT, KEY, PORTFILE, STATUS = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+UPLOAD = sys.argv[5] if len(sys.argv) > 5 else str(STATUS)
 MAX_DOWN = 100_000_000
 PIECE = 65536
 ZEROS = bytes(PIECE)
@@ -49,8 +51,11 @@ class Handler(BaseHTTPRequestHandler):
             if not piece:
                 return
             n -= len(piece)
+        if UPLOAD == "drop":
+            self.close_connection = True
+            return
         body = b"ok"
-        self.send_response(STATUS)
+        self.send_response(int(UPLOAD))
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)

@@ -58,7 +58,8 @@ class ScopedEnv {
 // private certificate that the process trusts through SSL_CERT_FILE while this lives.
 class SpeedServer {
  public:
-  explicit SpeedServer(int status = 200) {
+  // upload: the answer to a whole upload when it differs from status (a status, or "drop").
+  explicit SpeedServer(int status = 200, const std::string& upload = "") {
     const std::string dir = home_.path();
     const std::string cert = dir + "/cert.pem", key = dir + "/key.pem", portFile = dir + "/port";
     int rc = -1;
@@ -68,10 +69,11 @@ class SpeedServer {
     if (rc != 0) return;
     trust_ = std::make_unique<ScopedEnv>("SSL_CERT_FILE", cert);
     const std::string script = std::string(VELDMIX_SOURCE_DIR) + "/tests/broadcast/speed_server.py";
-    const std::string statusText = std::to_string(status);
+    const std::string statusText = std::to_string(status), uploadText = upload.empty() ? statusText : upload;
     char* argv[] = {const_cast<char*>("python3"), const_cast<char*>(script.c_str()),
                     const_cast<char*>(cert.c_str()), const_cast<char*>(key.c_str()),
-                    const_cast<char*>(portFile.c_str()), const_cast<char*>(statusText.c_str()), nullptr};
+                    const_cast<char*>(portFile.c_str()), const_cast<char*>(statusText.c_str()),
+                    const_cast<char*>(uploadText.c_str()), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
@@ -187,6 +189,26 @@ TEST_F(SpeedTestTest, ServerFaultsGiveTheirMessages) {
   EXPECT_EQ(r.message, L"Couldn't reach the speed test server \u2014 is this computer online?");
   EXPECT_LT(r.progress, 0.06f);
   EXPECT_EQ(r.downloadMbps, 0.0);
+}
+
+// A server that takes every upload's body and then refuses it, or hangs up without an answer, has
+// not carried the upload: the test fails with what the server did, never a slow line.
+TEST_F(SpeedTestTest, AnUploadTheServerRefusedFailsTheTest) {
+  const struct {
+    const char* upload;
+    const wchar_t* message;
+  } kCases[] = {{"500", L"The server refused the upload: HTTP 500"},
+                {"drop", L"The server dropped the connection after the upload without answering"}};
+  for (const auto& c : kCases) {
+    SpeedServer server(200, c.upload);
+    ASSERT_FALSE(server.url().empty());
+    SpeedTest::SetServer(server.url());
+    SpeedTest::Start();
+    const SpeedTestResult r = RunToEnd(30000);
+    EXPECT_EQ(r.phase, kSpeedPhaseFailed) << c.upload;
+    EXPECT_EQ(r.message, c.message);
+    EXPECT_GT(r.downloadMbps, 10.0) << "the download went through";
+  }
 }
 
 TEST_F(SpeedTestTest, AServerThatNeverAnswersTimesOut) {

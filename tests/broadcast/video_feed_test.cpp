@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/palette.h"
@@ -300,6 +301,30 @@ TEST_F(VideoFeedTest, CardsTakeTheTracksCoverOnceLoaded) {
 }
 
 // The pixel passes on tiny hand-computed pictures.
+// A pooled picture is taken again only once every holder let go, the encoder thread included,
+// and keeps its pixels; the pool holds four and lends a buffer of its own beyond.
+TEST(VideoFramePoolTest, APictureIsReusedOnlyOnceEveryHolderLetGo) {
+  VideoFramePool pool;
+  auto first = TakePoolFrame(pool);
+  first->assign(4, 7u);
+  const std::vector<uint32_t>* buffer = first.get();
+  auto second = TakePoolFrame(pool);
+  EXPECT_NE(second.get(), buffer);
+  auto queued = first;  // the encoder's copy
+  first.reset();
+  second.reset();
+  auto third = TakePoolFrame(pool);
+  EXPECT_NE(third.get(), buffer) << "taken while the encoder still held it";
+  std::thread encoder([held = std::move(queued)] { EXPECT_EQ((*held)[0], 7u); });
+  encoder.join();
+  auto again = TakePoolFrame(pool);
+  ASSERT_EQ(again.get(), buffer);
+  EXPECT_EQ((*again)[0], 7u);
+  auto fourth = TakePoolFrame(pool), fifth = TakePoolFrame(pool), sixth = TakePoolFrame(pool);
+  EXPECT_EQ(pool.slots.size(), 4u);
+  for (const auto& slot : pool.slots) EXPECT_NE(&slot->pixels, sixth.get());
+}
+
 TEST(VideoEffects, MatrixSplitCellsMirrorAndBlur) {
   std::vector<uint32_t> src = {kRed, kGreen, kBlue, 0xFF808080u};
   std::vector<uint32_t> dst(4);

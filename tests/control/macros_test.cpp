@@ -140,6 +140,16 @@ TEST_F(Macros, EmptySlotsAndCopiesOfOneSlot) {
   EXPECT_NEAR(LiveDeckViews[0].fader, 0.3f, 1e-6f);
   At(1.5);
   EXPECT_FALSE(MacroSlotRunning(4));
+
+  // A macro that only waits runs, its button lit, for as long as it waits.
+  Settings.MacroScript[5] = L"wait 2000 ms";
+  RunPadMacro(5);
+  At(1.5);
+  EXPECT_TRUE(MacroSlotRunning(5));
+  At(3.49);
+  EXPECT_TRUE(MacroSlotRunning(5));
+  At(3.5);
+  EXPECT_FALSE(MacroSlotRunning(5));
 }
 
 TEST_F(Macros, BassSwapRunsInOneFrameWithEachDecksOwnBeat) {

@@ -99,6 +99,40 @@ TEST(Timecode, LiftingTheNeedleAndSlowingToAHalt) {
   }
 }
 
+// The tempo fader follows the record's pitch: a stretch of steady speed, not the readings of a
+// record starting, lifted, braked by hand or turned backwards, which pass through every speed.
+TEST(Timecode, ThePitchIsTheLastSteadyForwardSpeed) {
+  double phase = 0.0;
+  TimecodeDecoder d = MakeTimecodeDecoder(kRate, 1000.0, false);
+  Feed(d, Record(1.02, 0.05, 0.5, &phase));
+  EXPECT_EQ(d.pitch, 0.0) << "starting: no pitch yet";
+  Feed(d, Record(1.02, 0.5, 0.5, &phase));
+  EXPECT_NEAR(d.pitch, 1.02, 0.001);
+  EXPECT_NEAR(d.speed, 1.02, 0.001) << "the deck plays at the record's speed";
+
+  // Lifted at a crest, read every quarter millisecond as the input's packets may end: the speed
+  // falls through the fader's range on its way to 0, the pitch stays.
+  while (std::cos(phase) > 0.1 || std::sin(phase) < 0.0) Feed(d, Record(1.02, 1.0 / kRate, 0.5, &phase));
+  bool passedThrough = false;
+  for (int step = 0; step < 800; ++step) {
+    Feed(d, std::vector<float>(kRate / 4000 * 2, 0.0f));
+    passedThrough = passedThrough || (d.speed > 0.5 && d.speed < 0.98);
+    ASSERT_NEAR(d.pitch, 1.02, 0.001) << step / 4.0 << " ms after the lift";
+  }
+  EXPECT_TRUE(passedThrough);
+
+  // Started again, braked to a halt by hand over 0.3 s, then played backwards: the pitch holds.
+  Feed(d, Record(1.02, 0.3, 0.5, &phase));
+  for (double speed = 1.02; speed > 0.05; speed -= 1.0 / 300) Feed(d, Record(speed, 0.001, 0.5, &phase));
+  EXPECT_NEAR(d.pitch, 1.02, 0.015) << "at most the first 1 % of the braking";
+  Feed(d, Record(-1.0, 0.5, 0.5, &phase));
+  EXPECT_NEAR(d.speed, -1.0, 0.01);
+  EXPECT_NEAR(d.pitch, -1.0, 0.01) << "a steady backwards stretch is no forward pitch";
+  // The pitch control moved to -4 %: the new speed once it holds.
+  Feed(d, Record(0.96, 0.3, 0.5, &phase));
+  EXPECT_NEAR(d.pitch, 0.96, 0.001);
+}
+
 // With no sound server the thread keeps retrying; turning [Dvs] On off stops it.
 TEST(Timecode, OnOffStartsAndStopsTheThread) {
   TempHome home;

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The shell's answers in the real program under a virtual display: --help and an unknown switch
 # print the switches and exit 2; no display exits 1 saying so; a damaged database.tsv raises the
-# "Library not saved this time" question and is left as it was; a folder dropped on the window and
-# one handed over by a second start become saved music folders; History lists each load once,
-# as it becomes the track announced (A plays, pauses, B plays alone, A resumes beside it, B
-# resumes, A is loaded again and plays alone: A, B, A) and A's play count is 1. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts/app_shell.
+# "Library not saved this time" question naming the last good backup and is left as it was; a
+# folder dropped on the window and one handed over by a second start become saved music folders;
+# History lists each load once, as it becomes the track announced (A plays, pauses, B plays alone,
+# A resumes beside it, B resumes, A is loaded again and plays alone: A, B, A) and A's play count
+# is 1. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts/app_shell.
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
@@ -77,12 +78,19 @@ start_private_display "$work/xvfb.log" -screen 0 1600x1000x24 || fail "no virtua
 mkdir -p "$data" "$work/Crate One" "$work/Crate Two"
 printf 'this is no library\tjust\tdamage\n' >"$data/database.tsv"
 cp "$data/database.tsv" "$work/damaged.tsv"
+backup="$HOME/.local/state/Veldmix/Backups/2026-01-02"
+mkdir -p "$backup" "$HOME/.local/state/Veldmix/Backups/2026-01-03"  # the newer one holds no library
+printf '/m/a.mp3\t120\t0\t1\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0\t0\n' >"$backup/database.tsv"
 start_app
 shot damaged-library
 # The box is centred in the 1500 x 980 window, itself centred on the screen: its title line.
 title="$(ocr damaged-library 560 380 600 50)"
 [[ "$title" == *"Library not saved this time"* ]] || fail "the question box reads '$title'"
-grep -qF "Library: database.tsv couldn't be read; saving is off for this run" "$log" || fail "the damage was not logged"
+# Its last line: where the newest backup that holds a library is.
+where="$(ocr damaged-library 595 513 480 30)"
+[[ "$where" == *"last good backup is in"*"Backups/2026-01-02"* ]] || fail "the box names the backup as '$where'"
+grep -qF "Library: database.tsv wasn't loaded (1 of its 1 lines could not be read); saving is off for this run; the last good backup: $backup" "$log" ||
+  fail "the damage was not logged as found: $(grep -F "database.tsv" "$log")"
 
 # --- 4. A dropped folder and a handed-over folder become music folders ---
 python3 "$source_dir/tests/support/xdnd_drop.py" "$win" 700 400 "$work/Crate One" || fail "the drop did not finish"

@@ -90,6 +90,9 @@ shot loaded
 cat >"$work/pos.py" <<'EOF'
 # pos.py RAW T...: the track position (seconds) heard around each recording time T, or nan.
 # jumps RAW T0 T1: the backward jumps of more than 0.3 s between T0 and T1, and the range heard.
+# forward RAW T: the position heard where the deck first plays on at its speed for 0.5 s from T
+# on, or nan. held RAW T: the last position of the steady play heard at T, where something
+# (a hand on the jog) stopped it.
 import os, sys, numpy as np
 shift = float(os.environ.get("REC_SHIFT", "0"))  # our clock's seconds before the recording began
 x = np.fromfile(sys.argv[2], dtype='<f4')
@@ -113,7 +116,25 @@ for start in range(0, len(x) - n, hop):
 times, pos = np.array(times), np.array(pos)
 # A median over five steps drops the clicks and the declick fades.
 smooth = np.array([np.median(pos[max(0, i - 2):i + 3]) for i in range(len(pos))])
-if sys.argv[1] == "pos":
+if sys.argv[1] == "forward":
+    t, step = float(sys.argv[3]) - shift, hop / rate
+    for i in np.flatnonzero(times >= t):
+        j = i + int(round(0.5 / step))
+        # Every step heard (no silence between), none back, 0.5 s of music in 0.5 s.
+        if j < len(times) and times[j] - times[i] < 0.5 + step / 2 and np.all(np.diff(smooth[i:j + 1]) > -0.02) \
+                and abs(smooth[j] - smooth[i] - 0.5) < 0.1:
+            print(f"{smooth[i]:.3f}")
+            break
+    else:
+        print("nan")
+elif sys.argv[1] == "held":
+    # On from T while each 0.1 s ahead is heard whole and plays 0.05-0.15 s of music.
+    step, k = hop / rate, 10
+    i = int(np.argmin(np.abs(times - (float(sys.argv[3]) - shift)))) if len(times) else 0
+    while i + k < len(times) and times[i + k] - times[i] < (k + 0.5) * step and 0.05 < smooth[i + k] - smooth[i] < 0.15:
+        i += 1
+    print(f"{smooth[i]:.3f}" if len(times) else "nan")
+elif sys.argv[1] == "pos":
     out = []
     for t in (float(a) - shift for a in sys.argv[3:]):
         near = smooth[np.abs(times - t) < 0.06]
@@ -133,24 +154,30 @@ rec_start() {  # file: records the sink's monitor until rec_stop; sets t0
   parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 >"$1" 2>/dev/null &
   parec_pid=$!
   rec_file="$1"
-  t0=$(date +%s.%N)
+  t0=$EPOCHREALTIME
 }
 # On a loaded machine parec may start recording well after it was launched. The recording ends
 # when it is stopped, so its length tells how late it began: REC_SHIFT maps our clock onto it.
+# The clock is read once parec is gone: the recording ended no later, so a slow kill can only
+# map our times earlier into it, never later than what was heard then.
 rec_stop() {
-  local t_stop
-  t_stop=$(since)
   kill "$parec_pid" 2>/dev/null; wait "$parec_pid" 2>/dev/null
   parec_pid=""
-  export REC_SHIFT
-  REC_SHIFT=$(awk -v t="$t_stop" -v b="$(stat -c %s "$rec_file")" 'BEGIN { s = t - b / (48000 * 8); print (s > 0 ? s : 0) }')
+  rec_shift
 }
-since() { awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f", b - a }'; }
+rec_shift() {  # REC_SHIFT from what the recording holds now
+  local now=$EPOCHREALTIME
+  export REC_SHIFT
+  REC_SHIFT=$(awk -v t="$(since "$now")" -v b="$(stat -c %s "$rec_file")" 'BEGIN { s = t - b / (48000 * 8); print (s > 0 ? s : 0) }')
+}
+# since [EPOCH]: seconds from t0 to now (bash's own clock: no process started before it is read).
+since() { awk -v a="$t0" -v b="${1:-$EPOCHREALTIME}" 'BEGIN { printf "%.3f", b - a }'; }
 # A click on a loaded machine may take a while: the times before and after bracket it.
 timed_click() {  # name: sets t_before and t_after (recording seconds)
-  t_before=$(since)
+  local before=$EPOCHREALTIME after
   click "$1"
-  t_after=$(since)
+  after=$EPOCHREALTIME
+  t_before=$(since "$before") t_after=$(since "$after")
 }
 plus() { awk -v a="$1" -v b="$2" 'BEGIN { print a + b }'; }
 within() { awk -v a="$1" -v b="$2" -v d="$3" 'BEGIN { exit !(a == a + 0 && b == b + 0 && (a - b) ^ 2 <= d * d) }'; }
@@ -192,17 +219,30 @@ for step in $(seq 1 72); do  # 5 degrees a step
   sleep 0.02
 done
 xdotool mouseup 1; t_release=$(since)
+# A loaded machine's window may still be working through the drag when the button goes up: the
+# deck is read where it first plays on from 0.3 s after the release, waited for as it is recorded.
+played_on() { /usr/bin/python3 "$work/pos.py" forward "$work/jog.raw" "$(plus "$t_release" 0.3)"; }
 sleep 1.2
+for _ in $(seq 1 30); do
+  rec_shift
+  [ "$(played_on)" != nan ] && break
+  sleep 0.5
+done
 rec_stop
 alive
-read -r p_touch p_release < <(pos_at "$work/jog.raw" "$(plus "$t_touch" -0.1)" "$(plus "$t_release" 0.3)")
+p_touch=$(pos_at "$work/jog.raw" "$(plus "$t_touch" -0.1)")
+p_release=$(played_on)
+# Where the hand held the deck: a loaded machine's window may take the press late, the deck
+# playing on meanwhile, and from there the turns only go back.
+p_held=$(/usr/bin/python3 "$work/pos.py" held "$work/jog.raw" "$(plus "$t_touch" -0.1)")
 # Untouched, the deck would have moved on by the time the drag took; the hand also lets the
 # platter creep on, so less than the full 5.4 s is asked for.
 unheld="$(awk -v p="$p_touch" -v a="$t_touch" -v b="$t_release" 'BEGIN{print p + b - a + 0.4}')"
-echo "jog: $p_touch s before the touch, $p_release s after the release (untouched: $unheld s)"
-less "$p_release" "$(awk -v a="$p_touch" 'BEGIN{print a-0.5}')" &&
+echo "jog: $p_touch s before the touch, held at $p_held s, $p_release s after the release (untouched: $unheld s)"
+# 0.6 s back from the hold: 0.5 s from the place heard 0.1 s before the touch, as ever.
+less "$p_release" "$(awk -v a="$p_held" 'BEGIN{print a-0.6}')" &&
   less "$p_release" "$(awk -v a="$unheld" 'BEGIN{print a-3}')" ||
-  fail "three turns back on the jog left the deck at $p_release s (was $p_touch s before the touch)"
+  fail "three turns back on the jog left the deck at $p_release s (held at $p_held s, $p_touch s before the touch)"
 
 # --- Loop: the LOOP pads' IN, 0.8 s later OUT; then the music repeats that stretch ---
 click tab.0.loop
@@ -220,14 +260,18 @@ sleep 5
 rec_stop
 alive
 shot loop_on
-read -r p_in p_out < <(pos_at "$work/loop.raw" "$(plus "$t_in" 0.3)" "$(plus "$t_out" -0.1)")
+# IN takes the deck's position when the click arrives, never before the click began (in_before),
+# and the sink plays that position a buffer later: what was heard as the click began is the
+# earliest IN may be, however slow the click. 0.1 s allows for the pitch reading.
+read -r p_early p_in p_out < <(pos_at "$work/loop.raw" "$in_before" "$(plus "$t_in" 0.3)" "$(plus "$t_out" -0.1)")
 read -r repeats low high < <(/usr/bin/python3 "$work/pos.py" jumps "$work/loop.raw" "$(plus "$t_after" 0.4)" \
   "$(plus "$t_after" 4.8)")
-echo "loop: in near $p_in s, out near $p_out s; afterwards $repeats jumps back within $low..$high s"
+echo "loop: in near $p_in s (the click began at $p_early s), out near $p_out s; afterwards $repeats jumps back within $low..$high s"
 [ "$repeats" -ge 2 ] || fail "in 4.4 s after LOOP OUT the music jumped back $repeats times, not at least twice"
 less "$(awk -v a="$high" -v b="$low" 'BEGIN{print a-b}')" "$longest" ||
   fail "the looped music spans $low..$high s, more than the loop's $longest s at most"
-less "$(awk -v p="$p_in" 'BEGIN{print p-0.5}')" "$low" || fail "the loop plays from $low s, before IN ($p_in s)"
+less "$(awk -v p="$p_early" 'BEGIN{print p-0.1}')" "$low" ||
+  fail "the loop plays from $low s, before the IN click began ($p_early s)"
 click loop.auto.0  # LOOP ends the loop
 click tab.0.cues
 

@@ -36,8 +36,12 @@ song() {  # song FILE SECONDS HZ
   sox "$work/click.wav" "$work/clicks.wav" repeat "$(($2 * 2))"
   sox -m "$work/tone.wav" "$work/clicks.wav" "$1" trim 0 "$2"
 }
-song "$work/music/ana.wav" 20 440  # still playing at BREAK after a loaded machine's slow checks
-song "$work/music/bo.wav" 24 440  # long enough for the narrow-window checks during it
+# Still playing at BREAK after a loaded machine's slow checks: with three busy loops on its two
+# cores, GO to BREAK took over 20 s.
+song "$work/music/ana.wav" 35 440
+# Long enough for the narrow-window checks during it, which a loaded machine took past 24 s;
+# killed before its end, so its length costs no time.
+song "$work/music/bo.wav" 60 440
 song "$work/music/cy.wav" 9 440
 song "$work/music/break1.wav" 12 300
 song "$work/music/break2.wav" 12 300
@@ -116,6 +120,9 @@ click karaoke.break
 status_says '*Break music will*song ends*' || fail "BREAK mid-song said: $text"
 
 # --- The natural end: sung, up next, break music on the other deck ---
+# The pill is pictured while the script waits for the song's end, so a busy machine's slow polling
+# cannot make it miss the message.
+burst_begin 900 44 $((wx + ww / 2 - 450)) $((wy + 100))
 wait_for 40 grep -qP "^song\t1\t3\t$work/music/ana.wav\t" "$queue" || fail "the song's end did not mark it sung"
 # OCR of the pill over the moving waveform can run words together ("upnext", "upext").
 status_says '*Song finished*up*Bo*' || fail "the song's end said: $text"

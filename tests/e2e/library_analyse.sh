@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # veldmix-tool analyse-view over the start view (the selected music folder): click tracks of three
 # tempos over chords of known key get their BPM within 0.05 and their key, stored in the database;
-# an undecodable file stays unanalysed; a second run finds nothing left to do.
+# a held tone has no tempo, fifteen minutes long or two seconds short, as veldmix-tool analyse
+# says too; an undecodable file stays unanalysed; a second run finds nothing left to do.
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 work=$(mktemp -d /tmp/veldmix-e2e-analyse-view-XXXXXX)
@@ -26,6 +27,9 @@ clicks() {  # BPM NOTE1 NOTE2 NOTE3 OUT
 clicks 100 220 261.63 329.63 music/a100.wav    # A minor
 clicks 124 261.63 329.63 392 music/b124.mp3    # C major
 clicks 140 246.94 293.66 369.99 music/c140.flac   # B minor
+# A 441 Hz tone of fifteen minutes at about -30 LUFS, and a two-second sine clip.
+ffmpeg -v error -y -f lavfi -i "sine=frequency=441:duration=900:sample_rate=44100" -af volume=-12dB -ac 2 music/e_tone.flac
+ffmpeg -v error -y -f lavfi -i "sine=frequency=880:duration=2:sample_rate=44100" -ac 2 music/f_clip.wav
 echo "not audio" >music/d_bad.mp3
 printf '[Tour]\nDone=1\n[Library]\nCount=1\nFolder0=%s\nSelected=0\n' "$work/music" >"$data/settings.ini"
 
@@ -39,8 +43,14 @@ for want in "100 Am a100.wav" "124 C b124.mp3" "140 Bm c140.flac"; do
   check "$name is $bpm BPM within 0.05 (got $got_bpm)" 'near "$got_bpm" "$bpm" 0.05'
   check "$name is in $key (got $got_key)" '[ "$got_key" = "$key" ] && [ "$(cut -f4 <<<"$line")" = analysed ]'
 done
+for name in e_tone.flac f_clip.wav; do
+  line=$(grep -P "\t$work/music/$name$" out.txt)
+  check "$name has no tempo (got '$(cut -f1 <<<"$line")')" '[ "$(cut -f1 <<<"$line")" = 0.00 ] && [ "$(cut -f4 <<<"$line")" = analysed ]'
+  check "and veldmix-tool analyse agrees ($("$tool" analyse "music/$name" | grep bpm))" \
+    '[ "$("$tool" analyse "music/$name" | grep "^bpm:")" = "bpm: 0.00" ]'
+done
 check "the undecodable file stays unanalysed" 'grep -qP "\tunanalysed\t$work/music/d_bad.mp3$" out.txt'
-check "the database holds the three analysed records" \
+check "the database holds the three analysed click tracks" \
   '[ "$(grep -c "^$work/music/[abc]" "$data/database.tsv")" = 3 ]'
 
 "$tool" analyse-view >again.txt 2>&1

@@ -103,12 +103,12 @@ sleep 0.5
 fills=$(value "$out" fill_frames)
 recorded=$(ffprobe -v error -select_streams v -show_packets -show_entries packet=pts -of csv=p=0 "$rec/dark.flv" | grep -c .)
 # Counted against the sound that went out (a loaded machine sends less of it in the same 5 s); a
-# pass that comes late fills only the newest slot, so a few may be missing. The slots follow the
-# sound read, which may run a packet or two past the sound recorded when the stream stops.
+# pass that comes late fills every slot it missed. The slots follow the sound read, which may run a
+# packet or two past the sound recorded when the stream stops.
 heard=$(ffprobe -v error -select_streams a -show_packets -show_entries packet=pts_time -of csv=p=0 "$rec/dark.flv" | tail -1)
 slots=$(awk -v s="$heard" 'BEGIN { printf "%d", (s - 0.5) * 30 + 1 }')
 check "fill-ins come 30 a second of sound after its first half second ($fills counted for $slots slots, $recorded recorded)" \
-  '[ "$fills" -le $((slots + 2)) ] && [ $((fills * 10)) -ge $((slots * 8)) ] && [ "$slots" -ge 90 ] && near "$recorded" "$fills" 3'
+  '[ "$fills" -le $((slots + 2)) ] && [ "$fills" -ge $((slots - 2)) ] && [ "$slots" -ge 90 ] && near "$recorded" "$fills" 3'
 light=$(ffmpeg -v error -i "$rec/dark.flv" -vf scale=32:18,format=gray -f rawvideo - | od -An -v -tu1 | awk '{ for (i = 1; i <= NF; i++) if ($i > 24) n++ } END { print n + 0 }')
 check "the fill-ins are black ($light bright pixels)" '[ "$light" -eq 0 ]'
 
@@ -117,10 +117,13 @@ out=$("$tool" live-video "$url" slow --seconds 5 --ui-fps 8 2>&1)
 sleep 0.5
 fills=$(value "$out" fill_frames)
 recorded=$(ffprobe -v error -select_streams v -show_packets -show_entries packet=pts -of csv=p=0 "$rec/slow.flv" | grep -c .)
-# Judged by the stream's own clock, its sound: a busy machine may send less of both.
+# Judged by the stream's own clock, its sound: a busy machine may send less of both, but every
+# slot of the sound sent from the first picture on has its picture. The first comes with the UI's
+# first frame, which a busy machine draws later into the sound.
 sound=$(ffprobe -v error -select_streams a -show_packets -show_entries packet=pts_time -of csv=p=0 "$rec/slow.flv" | tail -1)
-check "a slow UI still gives 30 pictures a second ($recorded recorded, $fills repeated, ${sound:-no} s of sound)" \
-  'awk -v n="$recorded" -v s="${sound:-0}" "BEGIN { exit !(s > 3 && n >= 0.85 * 30 * s) }" && [ "$fills" -gt 0 ]'
+first=$(ffprobe -v error -select_streams v -show_packets -show_entries packet=pts_time -of csv=p=0 "$rec/slow.flv" | sort -g | head -1)
+check "a slow UI still gives 30 pictures a second ($recorded recorded from ${first:-no} s, $fills repeated, ${sound:-no} s of sound)" \
+  'awk -v n="$recorded" -v s="${sound:-0}" -v f="${first:-9}" "BEGIN { exit !(s - f > 3 && n >= 30 * (s - f) - 3) }" && [ "$fills" -gt 0 ]'
 
 # --- A key already on air: refused for good after one attempt ---
 ffmpeg -nostdin -v error -re -f lavfi -i testsrc2=size=320x180:rate=30 -f lavfi -i sine -c:v libx264 -c:a aac \

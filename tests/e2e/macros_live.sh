@@ -66,7 +66,20 @@ click() {  # a rectangle's name in the layout: its centre
   read -r _ x y w h < <(grep "^$1 " "$work/layout.txt") || fail "no $1 in the layout"
   xdotool mousemove --window "$(window_id)" $((x + w / 2)) $((y + h / 2)) click 1
 }
-now() { date +%s.%N; }
+# timed_key KEY: the key to the main window, found and focused first; t_key0 and t_key1 bracket
+# its send, by bash's own clock. Finding the window and starting a process take long on a loaded
+# machine, so one xdotool started before reads the keys from a FIFO, and the pointer's place it
+# prints after each tells when the key has gone.
+mkfifo "$work/keys.in" "$work/keys.out" || fail "no FIFOs for the keys"
+xdotool - <"$work/keys.in" >"$work/keys.out" 2>/dev/null &
+exec 4>"$work/keys.in" 5<"$work/keys.out"
+timed_key() {
+  xdotool windowfocus --sync "$(window_id)" 2>/dev/null
+  t_key0=$EPOCHREALTIME
+  printf 'key --clearmodifiers %s\ngetmouselocation\n' "$1" >&4
+  read -r -t 20 _ <&5 || fail "xdotool did not send $1"
+  t_key1=$EPOCHREALTIME
+}
 
 # --- Start with both tracks and wait for their analysis (the header BPMs read 120) ---
 "$app" "$work/bassA.wav" "$work/bassB.wav" >"$work/app.out" 2>&1 &
@@ -90,25 +103,28 @@ wait_for 30 log_has "Audio: master output started" || fail "the master output di
 parec -d veldmix_test.monitor --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 >"$work/mix.raw" &
 parec_pid=$!
 wait_for 5 test -s "$work/mix.raw" || fail "parec records nothing"
-rec_start=$(now)
 dropouts_before=$(dropouts_seen)
-press ctrl+5
-t_play=$(now)
+timed_key ctrl+5
+play0=$t_key0 play1=$t_key1
 sleep 2.5
-t_swap=$(now)
-press ctrl+3
+timed_key ctrl+3
+t_swap=$t_key0
 sleep 3
-t_echo=$(now)
-press ctrl+1
+timed_key ctrl+1
+echo0=$t_key0 echo1=$t_key1
 sleep 0.5
 kill "$parec_pid"
+wait "$parec_pid" 2>/dev/null
+# The recording ended no later than now: its length places its start on our clock, however late
+# parec began on a loaded machine.
+rec_start=$(awk -v t="$EPOCHREALTIME" -v b="$(stat -c %s "$work/mix.raw")" 'BEGIN { printf "%.6f", t - b / (48000 * 8) }')
 # The level of each bass in 100 ms windows every 10 ms. The EQ's low gain is (2 x knob)^2 below
 # the centre, so with A's knob gliding 0.5 -> 0 and B's 0 -> 0.5 the share u of the swap done is
 # 1 - sqrt(A / A before) and sqrt(B / B after); their mean, median-smoothed, rises from 0 to 1 over
 # the glide, one beat.
 read -r before_a before_b after_a after_b beat start < <(/usr/bin/python3 - "$work/mix.raw" \
   "$(awk -v a="$t_swap" -v b="$rec_start" 'BEGIN { print a - b }')" \
-  "$(awk -v a="$t_echo" -v b="$t_swap" 'BEGIN { print a - b }')" <<'EOF'
+  "$(awk -v a="$echo0" -v b="$t_swap" 'BEGIN { print a - b }')" <<'EOF'
 import sys
 import numpy as np
 x = np.fromfile(sys.argv[1], dtype='<f4')
@@ -222,20 +238,31 @@ EOF
 
 # --- The close keeps where the decks stood: A paused two beats after Ctrl+1, B played on. A's
 # position counts from Ctrl+5's effect and ends at Ctrl+1's, so the keys' delivery times cancel
-# but for their spread; one beat more or less would be 0.5 s off ---
-t_close=$(now)
+# but for their spread; one beat more or less would be 0.5 s off. A loaded machine may take long
+# to send a key: the margin grows by the half of each send's bracket, and once it reaches a beat
+# the pause's place is not judged ---
 kill -TERM "$app_pid"
 wait "$app_pid"
 code=$?
 app_pid=""
 [ "$code" = 0 ] || fail "the program ended with $code"
+# The program saves the positions after its outputs stop, before it logs the close: its own
+# clock, not the late wake of this script, ends B's play.
+t_close=$(date -d "$(grep -F "Veldmix closed" "$log" | tail -n 1 | cut -c1-23)" +%s.%N) ||
+  fail "the log tells no close: $(tail -n 3 "$log")"
 pos_a=$(sed -n 's/^DeckAPos=//p' "$settings" | tr -d '\r')
 pos_b=$(sed -n 's/^DeckBPos=//p' "$settings" | tr -d '\r')
-want_a=$(awk -v e="$t_echo" -v p="$t_play" 'BEGIN { print e - p + 1.0 }')
-want_b=$(awk -v c="$t_close" -v p="$t_play" 'BEGIN { print c - p }')
-echo "deck A stopped at $pos_a s (about $want_a expected), deck B at $pos_b s (played on for $want_b s)"
-awk -v a="$pos_a" -v w="$want_a" 'BEGIN { d = a - w; exit !(d > -0.45 && d < 0.45) }' ||
-  fail "Ctrl+1 should pause deck A two beats (1 s) after the key: it stopped at $pos_a s, not about $want_a s"
+read -r want_a margin < <(awk -v e0="$echo0" -v e1="$echo1" -v p0="$play0" -v p1="$play1" \
+  'BEGIN { printf "%.3f %.3f\n", (e0 + e1 - p0 - p1) / 2 + 1.0, 0.45 + (e1 - e0 + p1 - p0) / 2 }')
+want_b=$(awk -v c="$t_close" -v p="$play0" 'BEGIN { print c - p }')
+echo "deck A stopped at $pos_a s (about $want_a expected, within $margin s), deck B at $pos_b s (played on for at most $want_b s)"
+if awk -v m="$margin" 'BEGIN { exit !(m < 0.5) }'; then
+  awk -v a="$pos_a" -v w="$want_a" -v m="$margin" 'BEGIN { d = a - w; exit !(d > -m && d < m) }' ||
+    fail "Ctrl+1 should pause deck A two beats (1 s) after the key: it stopped at $pos_a s, not about $want_a s"
+else
+  echo "macros_live: SKIP the pause's place: sending Ctrl+5 took $(awk -v a="$play0" -v b="$play1" 'BEGIN { print b - a }') s" \
+    "and Ctrl+1 $(awk -v a="$echo0" -v b="$echo1" 'BEGIN { print b - a }') s, too long to tell a beat"
+fi
 awk -v b="$pos_b" -v w="$want_b" -v a="$pos_a" 'BEGIN { exit !(b > a + 2 && b <= w + 0.2) }' ||
   fail "deck B should have played on to about $want_b s (at $pos_b s)"
 echo "macros_live: PASS"

@@ -70,9 +70,10 @@ step() {  # expected layout number, screenshot name
   xdotool windowfocus "$win" 2>/dev/null || true
   xdotool key --window "$win" ctrl+l
   wait_for 5 layout_is "$1" || fail "after Ctrl+L the saved layout is '$(saved_layout)', not $1"
-  sleep 0.3
-  shot "$2"
-  pill_shown "$artifacts/$2.png" "$width" || fail "$2: no status pill after Ctrl+L"
+  # The pill comes with the first frame drawn in the new layout; on a busy machine that can take
+  # a while, so look until it shows (it stays up for seconds once drawn).
+  wait_for 15 eval 'shot "$2"; pill_shown "$artifacts/$2.png" "$width"' ||
+    fail "$2: no status pill after Ctrl+L"
 }
 
 # Library: slim panels 124 high (204..328), the browser from y = 336: the gap at y = 332 is backdrop.

@@ -2,7 +2,7 @@
 # The real program under a virtual display with a window manager: a right-click on deck A's
 # header opens the deck menu in a window of its own that leaves the keyboard with the main window;
 # Esc closes it; Up, Up, Enter opens the tag form on the deck's track; Up, Up, Up, Enter adds it
-# to Prepare; the window keeps drawing meanwhile.
+# to Prepare, or says why not with a folder in the list file's place; the window keeps drawing.
 # A hot cue is renamed through its pad's menu with typed and pasted text (non-ASCII too), which the
 # library database holds after an orderly close. F11 covers the monitor and comes back to exactly
 # the earlier place. On two Xinerama heads without a manager, F11 covers the head the window is on,
@@ -162,6 +162,20 @@ pill_reads() {
   [[ "$pill" == *"Added to Prepare"* ]]
 }
 wait_for 5 pill_reads || fail "the status pill reads '$pill', not 'Added to Prepare'"
+# With a folder in the list file's place the same entry says why nothing was written.
+mv "$data/Lists/Prepare.m3u8" "$work/Prepare.m3u8"
+mkdir "$data/Lists/Prepare.m3u8"
+xdotool mousemove "$hx" "$hy" click 3
+wait_for 5 windows_are 2 || fail "the menu did not open a fourth time"
+xdotool key Up Up Up Return
+wait_for 5 windows_are 1 || fail "Enter did not close the menu"
+refusal_reads() {
+  shot refused
+  pill="$(ocr refused $((wx + ww / 2 - 450)) $((wy + 84)) 900 50)"
+  [[ "$pill" == *"save Prepare.m3u8: a folder stands there"* ]]
+}
+wait_for 5 refusal_reads || fail "with a folder for Prepare.m3u8 the status pill reads '$pill'"
+rmdir "$data/Lists/Prepare.m3u8"
 
 # A hot cue on pad 1, renamed through the pad's menu with typed and pasted text.
 at="$(point_in pads.0.0 20 14)"

@@ -140,6 +140,22 @@ grep -q "0:00  tone.wav" "$tracklist" 2>/dev/null || fail "no tracklist naming t
 [ -z "$(ls "$recordings" | grep -v -e '\.wav$' -e '\.mp3$' -e ' tracklist\.txt$')" ] ||
   fail "something else was left: $(ls "$recordings")"
 
+# With the disk this full a new recording is refused before it starts: it says so, and leaves no
+# header-only WAV or empty tracklist behind.
+before=$(ls "$recordings")
+press ctrl+r
+wait_for 10 log_has "Recording: not started, too little room left" || fail "a recording started on a full disk"
+sleep 0.5
+shot refused
+[ "$(ls "$recordings")" = "$before" ] || fail "the refused recording left files: $(ls "$recordings")"
+shopt -s nocasematch
+text=$(status_line refused)
+case $text in
+  *"Not enough disk space to record in ~/Music/Veldmix Recordings"*) ;;
+  *) fail "when refused, the status line said: $text" ;;
+esac
+shopt -u nocasematch
+
 kill -TERM "$app_pid"
 wait "$app_pid"
 code=$?

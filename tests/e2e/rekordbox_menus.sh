@@ -8,6 +8,7 @@
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../support/main_window.sh"
 need veldmix veldmix-tool ffmpeg xmllint python3 Xvfb xdpyinfo xdotool import convert tesseract
 own_sound_server unless-shared
 private_home
@@ -28,25 +29,6 @@ window_id() { xdotool search --class '^veldmix$' 2>/dev/null | head -n 1; }
 wait_for 15 bash -c '[ -n "$(xdotool search --class "^veldmix\$" 2>/dev/null)" ]' || fail "the main window did not appear"
 win=$(window_id)
 
-# The centre of the first word on screen matching the pattern, in screen pixels (OCR at twice
-# the size, inverted: light text on the dark theme).
-find_word() {
-  import -window root "$work/screen.png" 2>/dev/null || return 1
-  convert "$work/screen.png" -resize 200% -colorspace Gray -negate "$work/screen2.png" || return 1
-  OMP_THREAD_LIMIT=1 tesseract "$work/screen2.png" - --psm 11 tsv 2>/dev/null |
-    awk -F'\t' -v w="$1" '$12 ~ w {printf "%d %d\n", ($7 + $9 / 2) / 2, ($8 + $10 / 2) / 2; exit}'
-}
-# Clicks (button 1 or 3) the word once it shows.
-click_word() {
-  local at=""
-  for _ in $(seq 1 20); do
-    at=$(find_word "$1")
-    [ -n "$at" ] && break
-    sleep 0.3
-  done
-  [ -n "$at" ] || fail "no \"$1\" on screen (kept as screen.png)"
-  xdotool mousemove $at click "$2"
-}
 # The pill (y 100..134, centred), enlarged and inverted for OCR.
 pill_text() {
   local width

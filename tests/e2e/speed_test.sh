@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # veldmix-tool speedtest URL runs the connection speed test against a loopback HTTPS service
 # (Debian's python3 serving /__down and /__up with a private certificate the tool is told to
-# trust): plausible latency and rates; with the service gone, the "Couldn't reach" text.
+# trust): plausible latency and rates; a service that refuses every upload fails the run with its
+# answer; with the service gone, the "Couldn't reach" text.
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 server="$VELDMIX_SOURCE/tests/broadcast/speed_server.py"
@@ -40,6 +41,18 @@ check "upload is plausible (${up:-?} Mbit/s)" 'between "${up:-0}" 10 1000000'
 timeout 60 env -u SSL_CERT_FILE "$tool" speedtest "https://127.0.0.1:$port" >/dev/null 2>"$work/err"
 check "an untrusted certificate is refused ($(cat "$work/err"))" \
   'grep -q "^speedtest: Couldn.t reach the speed test server — is this computer online?$" "$work/err"'
+
+# A service that takes each upload's body and answers HTTP 500: a failed run, not a slow line.
+rm -f "$work/port500"
+/usr/bin/python3 "$server" "$work/cert.pem" "$work/key.pem" "$work/port500" 200 500 2>/dev/null &
+refusing_pid=$!
+for _ in $(seq 50); do [ -s "$work/port500" ] && break; sleep 0.1; done
+SSL_CERT_FILE="$work/cert.pem" timeout 60 "$tool" speedtest "https://127.0.0.1:$(cat "$work/port500")" >"$work/out" 2>"$work/err"
+rc=$?
+kill "$refusing_pid"; wait "$refusing_pid" 2>/dev/null
+check "a refused upload fails the run (exit $rc)" '[ $rc = 1 ]'
+check "with the server's answer ($(cat "$work/err"))" \
+  'grep -qx "speedtest: The server refused the upload: HTTP 500" "$work/err"'
 
 kill "$srv_pid"; wait "$srv_pid" 2>/dev/null; srv_pid=""
 SSL_CERT_FILE="$work/cert.pem" timeout 60 "$tool" speedtest "https://127.0.0.1:$port" >/dev/null 2>"$work/err"

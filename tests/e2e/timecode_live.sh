@@ -3,7 +3,8 @@
 # made by sox (and one with a random amplitude per cycle, as records carry, made with numpy) play
 # into a private null sink whose monitor is [Dvs] Device. veldmix-tool play --timecode plays a
 # 440 Hz track on deck A, which follows the record: a +4 % carrier starts it within 0.5 s, sounds
-# at 457.6 Hz on the output sink and moves its tempo fader; a reversed or swapped carrier plays it
+# at 457.6 Hz on the output sink and moves its tempo fader; a +2 % carrier plays it at 1.02 and its
+# fader stays at +2 % once the record stops; a reversed or swapped carrier plays it
 # backwards and FlipA mends the swap; silence pauses it within 0.5 s. veldmix-tool timecode reads
 # the 2 kHz carrier with Traktor on, and an input whose sound server appears only later is found
 # by the 500 ms retries with one log line, not one per retry.
@@ -36,6 +37,7 @@ carrier() {  # carrier OUT HZ SPEED [EFFECTS...]: 2.4 s of carrier then 1.5 s of
   sox "$work/raw.wav" "$out" pad 0 1.5
 }
 carrier "$work/fwd4.wav" 1000 1.04
+carrier "$work/fwd2.wav" 1000 1.02
 carrier "$work/rev4.wav" 1000 1.04 reverse
 carrier "$work/swap4.wav" 1000 1.04 remix 2 1
 carrier "$work/traktor.wav" 2000 1.0
@@ -66,18 +68,26 @@ run_with_carrier() {
 }
 
 # Facts from a play --timecode trace (tc T SPEED SIGNAL FADER POSITION PLAYING RUNNING):
-# start: seconds from the carrier's launch to deck A playing; fader: the fader while it played;
-# moved: position at the last playing line minus the first; paused: seconds from the last line
-# reading the full speed to the first line after it with deck A paused (-1 when it never paused).
+# start: seconds from the input's first line with the carrier's signal to deck A playing, both on
+# the tool's clock (paplay and the sound server may take a while to bring the carrier on a loaded
+# machine); fader: the fader while it played; moved: position at the last playing line with the
+# signal minus the first; paused: seconds from the last line reading the full speed to the first
+# line after it with deck A paused (-1 when it never paused); heard: seconds from the carrier's
+# launch to its first line.
 facts() {
   awk -v launch="$(cat "$1.start")" '
     $1 == "tc" {
-      if ($7 == 1 && start == "") { start = $2 - launch; first = $6 }
-      if ($7 == 1) { fader = $5; last = $6 }
+      if ($4 == 1 && $2 >= launch && heard == "") heard = $2
+      if ($7 == 1 && start == "" && heard != "") { start = $2 - heard; first = $6 }
+      if ($7 == 1) fader = $5
+      if ($7 == 1 && $4 == 1) last = $6
       if ($3 > 0.9 || $3 < -0.9) { fast = $2; paused = "" }
       if (start != "" && $7 == 0 && paused == "" && fast != "") paused = $2 - fast
     }
-    END { printf "%s %s %s %s\n", (start == "" ? 99 : start), (fader == "" ? -1 : fader), last - first, (paused == "" ? -1 : paused) }
+    END {
+      printf "%s %s %s %s %s\n", (start == "" ? 99 : start), (fader == "" ? -1 : fader), last - first,
+        (paused == "" ? -1 : paused), (heard == "" ? -1 : heard - launch)
+    }
   ' "$1"
 }
 near() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }'; }
@@ -106,27 +116,38 @@ EOF
 dvs ""
 parec -d "$out_sink.monitor" --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 >"$work/out.raw" &
 parec_pid=$!
-run_with_carrier "$work/fwd4.wav" "$work/fwd.tc" "$tool" play "$work/tone.wav" --seconds 4.5 --timecode --device "$out_sink"
+run_with_carrier "$work/fwd4.wav" "$work/fwd.tc" "$tool" play "$work/tone.wav" --seconds 6 --timecode --device "$out_sink"
 kill "$parec_pid"
-read -r start fader moved paused < <(facts "$work/fwd.tc")
-check "a +4 % record starts deck A within 0.5 s (after $start s)" 'near "$start" 0.25 0.25'
+read -r start fader moved paused heard < <(facts "$work/fwd.tc")
+check "a +4 % record starts deck A within 0.5 s of reaching the input (after $start s; launched $heard s before)" \
+      'near "$start" 0.25 0.25'
 check "the tempo fader follows to +4 % (0.25 in the ±8 % range; $fader)" 'near "$fader" 0.25 0.003'
 hz=$(pitch "$work/out.raw")
 check "the 440 Hz track sounds at 457.6 Hz on the sink ($hz Hz)" 'near "$hz" 457.6 2'
 check "silence pauses deck A within 0.5 s ($paused s)" 'awk -v p="$paused" "BEGIN { exit !(p >= 0 && p <= 0.5) }"'
 check "the input stops with the tool" 'grep -q "timecode input stopped after stopping" "$work/fwd.tc"'
 
+# --- +2 %: deck A plays at the record's speed within 0.1 %; the fader keeps +2 % after it stops ---
+parec -d "$out_sink.monitor" --raw --format=float32le --channels=2 --rate=48000 --latency-msec=10 >"$work/out2.raw" &
+parec_pid=$!
+run_with_carrier "$work/fwd2.wav" "$work/fwd2.tc" "$tool" play "$work/tone.wav" --seconds 6 --timecode --device "$out_sink"
+kill "$parec_pid"
+hz=$(pitch "$work/out2.raw")
+check "a +2 % record plays the 440 Hz track at 448.8 Hz within 0.1 % ($hz Hz)" 'near "$hz" 448.8 0.45'
+last_fader=$(awk '$1 == "tc" { f = $5 } END { print f }' "$work/fwd2.tc")
+check "after it stops the fader still reads +2 % (0.375 in the ±8 % range; $last_fader)" 'near "$last_fader" 0.375 0.003'
+
 # --- Backwards: reversed or swapped; FlipA restores ---
-run_with_carrier "$work/rev4.wav" "$work/rev.tc" "$tool" play "$work/tone.wav" --seconds 3.5 --timecode --from 6 --device "$out_sink"
-read -r start fader moved paused < <(facts "$work/rev.tc")
+run_with_carrier "$work/rev4.wav" "$work/rev.tc" "$tool" play "$work/tone.wav" --seconds 6 --timecode --from 6 --device "$out_sink"
+read -r start fader moved paused heard < <(facts "$work/rev.tc")
 check "a reversed record plays deck A backwards (moved $moved s)" 'near "$moved" -2.3 0.35'
 check "backwards leaves the tempo fader where it was ($fader)" 'near "$fader" 0.5 0'
-run_with_carrier "$work/swap4.wav" "$work/swap.tc" "$tool" play "$work/tone.wav" --seconds 3.5 --timecode --from 6 --device "$out_sink"
-read -r start fader moved paused < <(facts "$work/swap.tc")
+run_with_carrier "$work/swap4.wav" "$work/swap.tc" "$tool" play "$work/tone.wav" --seconds 6 --timecode --from 6 --device "$out_sink"
+read -r start fader moved paused heard < <(facts "$work/swap.tc")
 check "swapped channels play deck A backwards (moved $moved s)" 'near "$moved" -2.3 0.35'
 dvs $'FlipA=1\r\n'
-run_with_carrier "$work/swap4.wav" "$work/flip.tc" "$tool" play "$work/tone.wav" --seconds 3.5 --timecode --from 6 --device "$out_sink"
-read -r start fader moved paused < <(facts "$work/flip.tc")
+run_with_carrier "$work/swap4.wav" "$work/flip.tc" "$tool" play "$work/tone.wav" --seconds 6 --timecode --from 6 --device "$out_sink"
+read -r start fader moved paused heard < <(facts "$work/flip.tc")
 check "FlipA plays the swapped record forwards again (moved $moved s, fader $fader)" 'near "$moved" 2.3 0.35 && near "$fader" 0.25 0.003'
 
 # --- The carrier's speed as the input reads it ---
@@ -147,7 +168,7 @@ check "a record whose level changes every cycle reads normal speed ($speed)" 'ne
 late="$work/late"
 printf 'autospawn = no\n' >"$work/client.conf"
 PULSE_CLIENTCONFIG="$work/client.conf" PULSE_SERVER="unix:$late/runtime/native" \
-  "$tool" timecode --seconds 3.5 >"$work/late.tc" 2>&1 &
+  "$tool" timecode --seconds 8 >"$work/late.tc" 2>&1 &
 tc_pid=$!
 wait_for 10 grep -qE '^tc (1\.[2-9]|[2-9])' "$work/late.tc" || fail "no trace from the timecode tool"
 mkdir -p "$late"

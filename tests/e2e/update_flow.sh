@@ -107,10 +107,14 @@ printf '[Tour]\nDone=1\n[Updates]\nCheck=1\n' >"$settings"
 start_app "$base/app"
 click 2
 click 3008
-wait_reads 5 first "The first check is shortly after Veldmix starts" card || fail "the card before the first check"
+wait_reads 15 first "The first check is shortly after Veldmix starts" card || fail "the card before the first check"
 wait_for 40 grep -q '^/app/api/veldmix/latest ' "$site/access.log" || fail "no automatic check reached the site"
-took=$(($(date +%s) - started))
-[ "$took" -ge 17 ] && [ "$took" -le 30 ] || fail "the first check came $took s after start, not about 20 s"
+# The check is due 20 s after the first frame. Timed from the program's own start (its log's first
+# line), as the window can show seconds late on a busy machine; the window's own delay is allowed.
+launched=$(date -d "$(grep -m 1 -F '==== Veldmix' "$log" | cut -c 1-19)" +%s)
+took=$(($(date +%s) - launched))
+[ "$took" -ge 17 ] && [ "$took" -le $((30 + started - launched)) ] ||
+  fail "the first check came $took s after start ($((started - launched)) s before the window showed), not about 20 s"
 grep -qxF "/app/api/veldmix/latest 200 \"Veldmix/1.0.10 ($base/app)\"" "$site/access.log" ||
   fail "the check's request: $(cat "$site/access.log")"
 wait_reads 10 offer "Update available" || fail "no offer was shown"

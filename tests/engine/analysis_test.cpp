@@ -275,11 +275,33 @@ TEST(AnalysisLevels, SilenceMeasuresNothing) {
   AnalyzeTrack(track);
   EXPECT_EQ(track.loudness, -100.0f);
   EXPECT_EQ(track.firstSound, 0.0);
-  EXPECT_EQ(track.bpm, 120.0);
+  EXPECT_EQ(track.bpm, 0.0) << "no beat, no tempo";
   EXPECT_EQ(track.firstBeat, 0.0);
   EXPECT_EQ(track.key, -1);
   ASSERT_EQ(track.waveform.size(), 1201u);
   for (const WavePoint& p : track.waveform) ASSERT_EQ(p.low + p.mid + p.high, 0);
+}
+
+// A held tone has no beat, however long, short or quiet, even with the rounding noise of 16-bit
+// samples under it; clicks 50 dB down still have theirs.
+TEST(AnalysisTempo, AHeldToneHasNoTempoButQuietClicksDo) {
+  const auto tone = [](double level) {
+    return [level](double t) { return std::round(level * std::sin(kTwoPi * 441.0 * t) * 32767.0) / 32767.0; };
+  };
+  for (double seconds : {2.0, 6.0, 60.0}) {
+    for (double level : {0.5, 0.03, 0.001}) {
+      Track track = MakeTrack(44100, seconds, tone(level));
+      AnalyzeTrack(track);
+      EXPECT_EQ(track.bpm, 0.0) << seconds << " s at " << level;
+    }
+  }
+  const auto clicks = Clicks(126.0, 0.25);
+  Track quiet = MakeTrack(44100, 20.0, [&](double t) { return 0.003 * clicks(t); });
+  AnalyzeTrack(quiet);
+  EXPECT_EQ(quiet.bpm, 126.0);
+  Track loop = MakeTrack(44100, 2.0, Clicks(128.0, 0.1));  // a two-second loop: too short to measure
+  AnalyzeTrack(loop);
+  EXPECT_EQ(loop.bpm, 120.0);
 }
 
 TEST(AnalysisLevels, GarbageSamplesGiveFiniteResults) {

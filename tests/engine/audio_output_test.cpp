@@ -14,6 +14,7 @@
 
 #include "engine/audio_output.h"
 #include "engine/engine.h"
+#include "engine/render.h"
 #include "support/audio_server.h"
 
 namespace {
@@ -146,7 +147,7 @@ TEST(OutputRoutes, MasterPeriodRoutes) {
 
   // A master pair the device lacks falls back to pair 0.
   engine->masterPair = 3;
-  ASSERT_EQ(BuildMasterRoutes(*engine, stereo, master, routes), 1);
+  ASSERT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), stereo, master, routes), 1);
   EXPECT_EQ(routes[0].buffer, master);
   EXPECT_EQ(routes[0].pair, 0);
 
@@ -154,16 +155,16 @@ TEST(OutputRoutes, MasterPeriodRoutes) {
   engine->masterPair = 0;
   engine->phonesOnMaster = true;
   engine->phonesPair = 1;
-  ASSERT_EQ(BuildMasterRoutes(*engine, quad, master, routes), 2);
+  ASSERT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), quad, master, routes), 2);
   EXPECT_EQ(routes[1].buffer, engine->phonesBuffer.data());
   EXPECT_EQ(routes[1].pair, 1);
-  EXPECT_EQ(BuildMasterRoutes(*engine, stereo, master, routes), 1) << "a missing headphone pair is skipped";
+  EXPECT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), stereo, master, routes), 1) << "a missing headphone pair is skipped";
 
   // The cue mix never lands on the master's pair, also not after the master fell back to 0.
   engine->phonesPair = 0;
-  EXPECT_EQ(BuildMasterRoutes(*engine, quad, master, routes), 1);
+  EXPECT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), quad, master, routes), 1);
   engine->masterPair = 5;
-  EXPECT_EQ(BuildMasterRoutes(*engine, quad, master, routes), 1);
+  EXPECT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), quad, master, routes), 1);
   EXPECT_EQ(routes[0].pair, 0);
 
   // Booth next to headphones; never on a pair already taken.
@@ -171,28 +172,28 @@ TEST(OutputRoutes, MasterPeriodRoutes) {
   engine->phonesPair = 1;
   engine->boothOnMaster = true;
   engine->boothPair = 2;
-  ASSERT_EQ(BuildMasterRoutes(*engine, six, master, routes), 3);
+  ASSERT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), six, master, routes), 3);
   EXPECT_EQ(routes[2].buffer, engine->boothBuffer.data());
   EXPECT_EQ(routes[2].pair, 2);
   engine->boothPair = 1;
-  EXPECT_EQ(BuildMasterRoutes(*engine, six, master, routes), 2);
+  EXPECT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), six, master, routes), 2);
 
   // External mixer: deck d on pair d, the extra buffer on the next pair, else on pair 0.
   engine->externalMixer = true;
   engine->deckCount = 2;
-  ASSERT_EQ(BuildMasterRoutes(*engine, six, master, routes), 3);
+  ASSERT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), six, master, routes), 3);
   EXPECT_EQ(routes[0].buffer, engine->deckOutBuffers[0].data());
   EXPECT_EQ(routes[1].buffer, engine->deckOutBuffers[1].data());
   EXPECT_EQ(routes[1].pair, 1);
   EXPECT_EQ(routes[2].buffer, engine->extraBuffer.data());
   EXPECT_EQ(routes[2].pair, 2);
-  ASSERT_EQ(BuildMasterRoutes(*engine, stereo, master, routes), 3);
+  ASSERT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), stereo, master, routes), 3);
   EXPECT_EQ(routes[2].pair, 0);
   engine->deckCount = 9;
-  ASSERT_EQ(BuildMasterRoutes(*engine, six, master, routes), 5) << "four decks at most";
+  ASSERT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), six, master, routes), 5) << "four decks at most";
   EXPECT_EQ(routes[4].pair, 0);
   engine->deckCount = 0;
-  EXPECT_EQ(BuildMasterRoutes(*engine, six, master, routes), 2) << "one deck at least";
+  EXPECT_EQ(BuildMasterRoutes(*engine, TakeMasterRouting(*engine), six, master, routes), 2) << "one deck at least";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -558,6 +559,16 @@ TEST(OutputDevices, ListsSinksAndSourcesWithTheirChannels) {
     }
   EXPECT_TRUE(sink);
   EXPECT_TRUE(monitor);
+
+  // Two cards of one model: each name says which is which, the others' names stay as they are.
+  TestSink first("twin", 2, 48000, "float32le", "Twin Card"), second("twin", 2, 48000, "float32le", "Twin Card");
+  ASSERT_TRUE(first.ok() && second.ok());
+  std::vector<std::wstring> twins;
+  for (const AudioDevice& d : ListOutputDevices()) {
+    if (d.id == first.wname() || d.id == second.wname()) twins.push_back(d.name);
+    if (d.id == quad.wname()) EXPECT_EQ(d.name, L"Deck Card (Four Outs)");
+  }
+  EXPECT_EQ(twins, (std::vector<std::wstring>{L"Twin Card (" + first.wname() + L")", L"Twin Card (" + second.wname() + L")"}));
 }
 
 }  // namespace

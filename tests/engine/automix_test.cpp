@@ -215,6 +215,48 @@ TEST_F(AutomixTest, ASkipStartsTheMixNowAndTempoIsMatchedOnlyWithinEightPercent)
   EXPECT_FLOAT_EQ(LiveDeckViews[1].tempoFader, 0.5f) << "10 % apart: B plays at its own tempo";
 }
 
+TEST_F(AutomixTest, EverySkipMixesToTheListsNextTrackAndNoneComesBack) {
+  // Four tracks: two on the list's way to the decks, two left on it; each SKIP far from the end.
+  std::vector<std::wstring> list;
+  for (int i = 0; i < 4; ++i) list.push_back(Utf8ToWide(Click(120.0 + i, 30.0 + i)));
+  TrackLists[kAutomixList].paths = list;
+  Settings.AutomixStyle = kAutomixFade;
+  ToggleAutomix();
+  double now = 0.0;
+  std::vector<std::wstring> started;
+  auto tickUntil = [&](auto done) {
+    for (int i = 0; i < 400 && !done(); ++i) {
+      WaitLoads();
+      RenderPeriods(1);
+      Tick(now += 0.1);
+    }
+    return done();
+  };
+  ASSERT_TRUE(tickUntil([] { return Deck(0).playing; }));
+  started.push_back(Deck(0).track->path);
+  for (int skip = 0; skip < 3; ++skip) {
+    ASSERT_TRUE(tickUntil([] { return !LiveDeckViews[0].loading && !LiveDeckViews[1].loading &&
+                                      Deck(0).track && Deck(1).track; }));
+    Automix.skipRequest = true;
+    ASSERT_TRUE(tickUntil([] { return Automix.transition; })) << "SKIP " << skip + 1;
+    const int incoming = Automix.incoming;
+    started.push_back(Deck(incoming).track->path);
+    EXPECT_LT(Deck(1 - incoming).position, 0.5 * Deck(1 - incoming).track->frames) << "skipped early";
+    ASSERT_TRUE(tickUntil([] { return !Automix.transition; }));
+    EXPECT_FALSE(Deck(1 - incoming).playing);
+  }
+  EXPECT_EQ(started, list) << "each SKIP brings the list's next track, in order, and none twice";
+  // The list is used up: the playing track goes on and the skipped ones stay unplayed.
+  for (int i = 0; i < 20; ++i) {
+    RenderPeriods(1);
+    Tick(now += 0.1);
+  }
+  const int playing = Deck(0).playing ? 0 : 1;
+  EXPECT_EQ(Deck(playing).track->path, list.back());
+  EXPECT_FALSE(Deck(1 - playing).playing);
+  EXPECT_FALSE(Automix.transition);
+}
+
 TEST_P(AutomixStyles, ShapesTheTransitionAndPutsEverythingBack) {
   const int style = GetParam();
   DeckView& a = LiveDeckViews[0];

@@ -2,6 +2,7 @@
 // real 120 BPM click track, measured from the rendered audio and the deck position.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <string>
@@ -210,6 +211,23 @@ TEST_F(Loop, JogReleaseReturnsToTheShadowOnlyWithSlip) {
     if (slip) ToggleSlip(0);
   }
   EXPECT_FALSE(Deck().slipMode);
+}
+
+// A touch of a still jog holds the playing record where it is at once: it does not rock about the
+// touched place, and within 20 ms the master is silent.
+TEST_F(Loop, JogTouchHoldsThePlayingDeckAtOnce) {
+  PlayFrom(5.2);  // between clicks, over the steady tone
+  JogTouch(0);
+  const double touched = Deck().position;
+  RenderPeriods(2);
+  const double held = Deck().position;
+  EXPECT_NEAR(held, touched, kFramesPerPeriod) << "the deck ran on after the touch";
+  const std::vector<float> out = RenderPeriods(30);
+  float loudest = 0.0f;
+  for (float v : out) loudest = std::max(loudest, std::abs(v));
+  EXPECT_LT(loudest, 0.001f) << "20 ms after the touch the held deck still sounds";
+  EXPECT_NEAR(Deck().position, held, 1.0) << "the held deck rocked about the touched place";
+  JogRelease(0);
 }
 
 TEST_F(Loop, CensorPlaysBackwardsAndDropsBackIn) {

@@ -187,6 +187,54 @@ TEST(DeckRender, KeyLockKeepsThePitchWhileTheTempoRises) {
   }
 }
 
+// Tempo 0 at the track's rate plays the samples as they are, after a start (the speed ramps
+// across the first block) and through key lock: flat to 20 kHz, not read half a frame off through
+// the interpolation.
+TEST(DeckRender, TempoZeroAtTheTracksRatePlaysTheSamplesAsTheyAre) {
+  for (bool keyLock : {false, true}) {
+    for (double hz : {15000.0, 20000.0}) {
+      auto engine = NewEngine();
+      DeckState& deck = engine->decks[0];
+      PlayNeutral(deck, Sine(hz, kToneAmplitude));
+      deck.speed = 0.0;  // starting
+      deck.keyLock = keyLock;
+      const double level = Rms(Left(Render(*engine, 1.0), kRate / 2));
+      EXPECT_NEAR(Db(level / kToneRms), 0.0, 0.1) << hz << " Hz, key lock " << keyLock;
+    }
+  }
+}
+
+// A record held under the hand is silent, not the sample it stands on as a DC level; a slow
+// scratch sounds at the tone's level.
+TEST(DeckRender, AHeldDeckIsSilentAndASlowScratchSounds) {
+  auto engine = NewEngine();
+  DeckState& deck = engine->decks[0];
+  PlayNeutral(deck, MakeTrack(kRate, 10.0, [](double t) { return 0.3f + 0.2f * static_cast<float>(std::sin(2 * kPi * 2000 * t)); }));
+  Render(*engine, 0.2);
+  deck.jogTouched = true;
+  deck.jogTarget = deck.position;
+  deck.scratchSpeed = 0.0;
+  deck.jogStopping = true;
+  // The touch stops the record where it is: silent 20 ms on.
+  Render(*engine, 0.02);
+  const std::vector<float> held = Left(Render(*engine, 0.5));
+  EXPECT_LT(MaxAbs(held), 0.001f) << "held: the sample it stands on reaches the master";
+  // Moving a tenth of the speed: the 2 kHz tone sounds at 200 Hz, near its level.
+  std::vector<float> slow;
+  for (int b = 0; b < 50; ++b) {
+    deck.jogTarget = deck.position + 0.1 * 2 * kPeriod;
+    std::vector<float> block(2 * kPeriod);
+    RenderMix(*engine, block.data(), kPeriod, kRate);
+    if (b >= 25) slow.insert(slow.end(), block.begin(), block.end());
+  }
+  std::vector<float> tone = Left(slow);
+  double mean = 0.0;
+  for (float v : tone) mean += v / tone.size();
+  for (float& v : tone) v -= static_cast<float>(mean);
+  EXPECT_NEAR(Frequency(tone), 200.0, 5.0);
+  EXPECT_GT(Rms(tone), 0.8 * 0.2 / std::sqrt(2.0));
+}
+
 TEST(DeckRender, KeyShiftEngagesTheStretcherAboveAHundredthOfASemitone) {
   for (float shift : {0.005f, 0.02f}) {
     auto engine = NewEngine();

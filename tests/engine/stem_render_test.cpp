@@ -66,28 +66,35 @@ double LiteralOverlap(const Track& track, double target, double reference, doubl
   }
   int best = 0;
   double bestScore = -1e30;
+  // A tie goes to the lag nearer 0.
+  const auto better = [&](double score, int lag) {
+    return score > bestScore || (score == bestScore && std::abs(lag) < std::abs(best));
+  };
   for (int lag = -kOverlapSearchFrames; lag <= kOverlapSearchFrames; lag += 4) {
     const double score = OverlapScore(context, lag);
-    if (score > bestScore) bestScore = score, best = lag;
+    if (better(score, lag)) bestScore = score, best = lag;
   }
   const int coarse = best;
   for (int lag = coarse - 3; lag <= coarse + 3; ++lag) {
     if (lag == coarse) continue;
     const double score = OverlapScore(context, lag);
-    if (score > bestScore) bestScore = score, best = lag;
+    if (better(score, lag)) bestScore = score, best = lag;
   }
   return target + best;
 }
 
 // One output frame per part: out[2 * part], out[2 * part + 1].
-void LiteralStretchFrame(StretchState& s, const Track& track, double position, double pitch, const Remix* parts,
-                         int partCount, float* out) {
+void LiteralStretchFrame(StretchState& s, const Track& track, double position, double pitch, double speed,
+                         const Remix* parts, int partCount, float* out) {
   if (s.grainCounter == 0) {
     const int g = s.activeGrain;
     const int o = 1 - g;
     s.activeGrain = o;
     double start = position;
-    if (s.grainPhase[o] < kGrainFrames) start = LiteralOverlap(track, position, s.grainPos[o], s.grainStep[o]);
+    // A continuing grain meets the deck at its middle.
+    if (s.grainPhase[o] < kGrainFrames)
+      start = LiteralOverlap(track, position + (speed - pitch) * (kGrainFrames / 2), s.grainPos[o], s.grainStep[o]);
+    if (pitch == std::round(pitch)) start = std::round(start);
     s.grainPos[g] = start;
     s.grainStep[g] = pitch;
     s.grainPhase[g] = 0;
@@ -170,7 +177,7 @@ TEST(StemRender, BlockwiseStretcherMatchesTheFrameByFrameAlgorithm) {
         ++wraps;
       }
       float read[4];
-      LiteralStretchFrame(ref, *m.track, position, ratio, parts, 2, read);
+      LiteralStretchFrame(ref, *m.track, position, ratio, v, parts, 2, read);
       fadeIn = std::min(fadeIn + fadeStep, 1.0f);
       float main[2] = {read[0] * fadeIn, read[1] * fadeIn};
       const float aimed[2] = {read[2] * fadeIn, read[3] * fadeIn};

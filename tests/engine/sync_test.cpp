@@ -1,6 +1,7 @@
-// SYNC, sync lock and MATCH on click tracks loaded through the real LoadTrack.
+// SYNC, sync lock and MATCH on click tracks and grooves loaded through the real LoadTrack.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <string>
@@ -15,8 +16,10 @@
 #include "engine/engine.h"
 #include "engine/side_slots.h"
 #include "engine/sync.h"
+#include "engine/wav_file.h"
 #include "platform/text.h"
 #include "support/click_tracks.h"
+#include "support/tempo_corpus.h"
 
 namespace {
 
@@ -118,6 +121,18 @@ TEST_F(Sync, MovesAPlayingDeckIntoPhaseButOnlyMatchesTempoWhenPaused) {
   EXPECT_NEAR(PhaseError(Phase(0), Phase(1)), 0.0, 1e-3);
 }
 
+TEST_F(Sync, ADeckSyncedToAnotherTempoStaysInPhaseBeforeTheViewIsPublished) {
+  ASSERT_TRUE(LoadAndWait(0, Click(120.0)));
+  ASSERT_TRUE(LoadAndWait(1, Click(126.0)));
+  Place(0, 3.125, true);
+  Place(1, 4.25, true);
+  SyncDeck(0);
+  EXPECT_NEAR(PhaseError(Phase(0), Phase(1)), 0.0, 1e-3);
+  // 5 % apart, 0.1 s at the old tempo would leave A 0.01 beat behind.
+  RenderPeriods(10);
+  EXPECT_NEAR(PhaseError(Phase(0), Phase(1)), 0.0, 1e-3);
+}
+
 TEST_F(Sync, APhaseShiftBeforeTheTrackStartGoesABeatLater) {
   ASSERT_TRUE(LoadAndWait(0, Click(120.0)));
   ASSERT_TRUE(LoadAndWait(1, Click(120.0)));
@@ -128,6 +143,79 @@ TEST_F(Sync, APhaseShiftBeforeTheTrackStartGoesABeatLater) {
   EXPECT_NEAR(PhaseError(Phase(0), Phase(1)), 0.0, 1e-3);
   std::lock_guard<RealtimeMutex> lock(Engine.lock);
   EXPECT_GT(Engine.decks[0].position, 0.0);
+}
+
+namespace {
+
+// Where one channel of the master crosses half its loudest after a quiet quarter beat: the kicks.
+std::vector<double> KickTimes(const std::vector<float>& out, int channel, double beatSeconds) {
+  float loudest = 0.0f;
+  for (size_t i = channel; i < out.size(); i += 2) loudest = std::max(loudest, std::abs(out[i]));
+  std::vector<double> times;
+  const double gap = beatSeconds / 4;
+  double last = -1.0;
+  for (size_t i = channel; i < out.size(); i += 2) {
+    if (std::abs(out[i]) < 0.5f * loudest) continue;
+    const double t = static_cast<double>(i / 2) / kTestRate;
+    if (last < 0.0 || t - last > gap) times.push_back(t);
+    last = t;
+  }
+  return times;
+}
+
+}  // namespace
+
+// Two grooves of one kit at 124 and 128.8 BPM whose kicks start on exact samples, analysed on
+// load, one on each channel so the master keeps them apart: after SYNC B's kicks sound with A's.
+TEST_F(Sync, TwoAnalysedGroovesSyncedKickTogetherInTheMaster) {
+  static ClickTrackFolder folder;
+  GrooveSpec a;
+  a.bpm = 124.0;
+  a.firstBeat = 5443.0 / 44100;
+  a.bass = "..x.";
+  a.hatDb = -12.0;
+  a.seconds = 16.0;
+  a.seed = 7;
+  GrooveSpec b = a;
+  b.bpm = 128.8;
+  b.firstBeat = 13278.0 / 44100;
+  std::string paths[2];
+  for (int deck = 0; deck < 2; ++deck) {
+    Track track = SynthesizeGroove(deck == 0 ? a : b);
+    for (size_t i = deck == 0 ? 1 : 0; i < track.samples.size(); i += 2) track.samples[i] = 0.0f;
+    paths[deck] = folder.path() + (deck == 0 ? "/groove-a.wav" : "/groove-b.wav");
+    ASSERT_TRUE(WriteWavFile(Utf8ToWide(paths[deck]), track.samples.data(), track.frames, track.sampleRate));
+    ASSERT_TRUE(LoadAndWait(deck, paths[deck]));
+  }
+  Place(0, 3.0, true);
+  Place(1, 7.1, true);
+  SyncDeck(1);
+  const std::vector<float> out = RenderPeriods(400);  // 4 s
+  const std::vector<double> left = KickTimes(out, 0, 60.0 / a.bpm);
+  ASSERT_GE(left.size(), 7u);
+  ASSERT_LE(left.size(), 9u) << "only the kicks cross half the loudest";
+  // Each of A's kicks against the lag of B's channel that matches it best: one kit, so the same
+  // sound within B's 4 % of stretch.
+  const long reach = kTestRate / 200, span = kTestRate / 40;  // 5 ms either way, 25 ms compared
+  int compared = 0, together = 0;
+  std::string lags;
+  for (double t : left) {
+    const long from = std::lround(t * kTestRate) - kTestRate / 500;
+    if (from - reach < 0 || from + span + reach >= static_cast<long>(out.size() / 2)) continue;
+    long best_lag = 0;
+    double best = -1e300;
+    for (long lag = -reach; lag <= reach; ++lag) {
+      double sum = 0.0;
+      for (long i = from; i < from + span; ++i) sum += out[2 * i] * out[2 * (i + lag) + 1];
+      if (sum > best) best = sum, best_lag = lag;
+    }
+    const double ms = 1000.0 * best_lag / kTestRate;
+    ++compared;
+    together += std::abs(ms) <= 1.0;
+    lags += " " + std::to_string(ms);
+  }
+  EXPECT_GE(compared, 6);
+  EXPECT_EQ(together, compared) << "B's kicks after A's (ms):" << lags;
 }
 
 TEST_F(Sync, RefusesWithoutTwoTracksOrWhenTemposAreTooFarApart) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <string>
 
 #include <fmt/format.h>
@@ -58,6 +59,33 @@ TEST(TempoCorpus, TempoAndFirstBeatOnEveryStyle) {
   EXPECT_GE(exact, kTempoCorpusExact) << misses;
   EXPECT_GE(within4, kTempoCorpusExact) << misses;
   EXPECT_GE(on_beat, kTempoCorpusOnBeat) << misses;
+}
+
+// Dance grooves whose bass plays sixteenths around the kicks (on the off-beat, either side of it,
+// with the kick) and whose open hats (noise or metallic, some reaching down to 1 kHz, from -18 to
+// 0 dB) sit on the off-beats, a clap on two and four from -18 to 0 dB: the grid lands on the
+// kicks, which start on exact samples, within a millisecond; never on the off-beat or a sixteenth.
+TEST(TempoCorpus, GroovesPutTheBeatOnTheKickToTheMillisecond) {
+  int grooves = 0, within_1ms = 0, off_beat = 0, sixteenth = 0;
+  std::string misses;
+  for (const GrooveSpec& spec : PhaseGrooves()) {
+    Track track = SynthesizeGroove(spec);
+    AnalyzeTrack(track);
+    ++grooves;
+    const double error = FirstBeatError(track.firstBeat, spec.firstBeat, spec.bpm);
+    const double beats = error * spec.bpm / 60.0;
+    within_1ms += TempoOctaveOk(track.bpm, spec.bpm) && error <= 0.001;
+    off_beat += std::fabs(beats - 0.5) <= 0.1;
+    sixteenth += std::fabs(beats - 0.25) <= 0.1;
+    if (!TempoOctaveOk(track.bpm, spec.bpm) || error > 0.001)
+      misses += fmt::format("  {}: {:.2f} BPM from {:.5f} s, found {:.2f} from {:.5f} s ({:.2f} of a beat off)\n",
+                            spec.name, spec.bpm, spec.firstBeat, track.bpm, track.firstBeat, beats);
+  }
+  ASSERT_EQ(grooves, 32);
+  // What the phase step reaches on these; a change may raise it, never lower it.
+  EXPECT_GE(within_1ms, 30) << misses;
+  EXPECT_EQ(off_beat, 0) << misses;
+  EXPECT_EQ(sixteenth, 0) << misses;
 }
 
 // Chord progressions in every major and minor key over bass and drums, some minor ones built of

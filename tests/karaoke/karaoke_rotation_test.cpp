@@ -170,6 +170,19 @@ TEST_F(Rotations, TestModeWritesNothingAndAReadBackFileIsTheSame) {
   EXPECT_EQ(File(), "\xEF\xBB\xBFonstage\t0\nsinger\tA B\nsong\t1\t-3\t/m/t i.mp3\tt i\t\n");
 }
 
+// A song whose file name is not UTF-8 keeps its bytes through a save and a load.
+TEST_F(Rotations, ASongNamedInLatin1ReadsBackToItsBytes) {
+  Rotation.singers = {{L"Zo\u00eb", {KaraokeSong{.path = PathFromBytes("/m/caf\xE9.mp3"), .title = L"Caf"}}}};
+  ASSERT_TRUE(SaveKaraokeQueue());
+  const std::string saved = File();
+  EXPECT_NE(saved.find("\t/m/caf\xE9.mp3\tCaf\t"), std::string::npos);
+  LoadKaraokeQueue();
+  ASSERT_EQ(Rotation.singers.size(), 1u);
+  EXPECT_EQ(PathToBytes(Rotation.singers[0].songs.at(0).path), "/m/caf\xE9.mp3");
+  ASSERT_TRUE(SaveKaraokeQueue());
+  EXPECT_EQ(File(), saved);
+}
+
 // A queue file that is there but can't be read (here: larger than any queue the program reads) is
 // never replaced by the empty rotation that the failed read left.
 TEST_F(Rotations, AQueueFileThatCantBeReadIsNeverOverwritten) {
@@ -178,6 +191,8 @@ TEST_F(Rotations, AQueueFileThatCantBeReadIsNeverOverwritten) {
   LoadKaraokeQueue();
   EXPECT_TRUE(Rotation.singers.empty());
   KaraokeJoinRotation(L"", L"Zoë");
+  // Said in place of "Zoë joined": the change is not on disk.
+  EXPECT_EQ(Status.text, L"Couldn't save karaoke.tsv: it couldn't be read at start, so it is left as it is");
   EXPECT_FALSE(SaveKaraokeQueue());
   EXPECT_EQ(std::filesystem::file_size(path), 65u << 20);
   std::filesystem::remove(path);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/files.h"
+#include "base/status_message.h"
 #include "base/test_mode.h"
 #include "library/backups.h"
 #include "library/database.h"
@@ -20,6 +21,7 @@ class BackupTest : public ::testing::Test {
   void SetUp() override {
     TestMode = false;
     LibraryNoSave = false;
+    Status = StatusLine{};
     data_ = WideToUtf8(AppDataDir());
     backups_ = home_.path() + "/state/Veldmix/Backups";
   }
@@ -110,6 +112,38 @@ TEST_F(BackupTest, KeepsTheNewestSevenAndLeavesOtherFoldersAlone) {
   EXPECT_FALSE(now.count("2024-01-02"));
   EXPECT_TRUE(now.count("2024-01-03"));
   EXPECT_EQ(now.size(), 7u + 3u);
+}
+
+// A disk that fills during the copy: the cut-short backup is removed, said, and no good one is
+// pruned for it; the next start with room makes it whole and only then lets the oldest go.
+TEST_F(BackupTest, ABackupThatCannotBeWrittenWholeIsRemovedAndTheGoodOnesKept) {
+  const std::string database(64 * 1024, 'd');
+  WriteRaw(data_ + "/database.tsv", database);
+  WriteRaw(data_ + "/settings.ini", "[Options]\n");
+  std::set<std::string> good;
+  for (int d = 1; d <= 7; ++d) {
+    const std::string name = "2024-01-0" + std::to_string(d);
+    fs::create_directories(backups_ + "/" + name);
+    WriteRaw(backups_ + "/" + name + "/database.tsv", "old " + name);
+    good.insert(name);
+  }
+  bool made = true;
+  {
+    FileSizeLimit limit(4096);
+    made = DailyBackup(Day(2024, 1, 8));
+  }
+  EXPECT_FALSE(made);
+  EXPECT_EQ(Entries(), good);  // no "2024-01-08", no ".partial", the oldest still there
+  for (const std::string& name : good) EXPECT_EQ(ReadRaw(backups_ + "/" + name + "/database.tsv"), "old " + name);
+  EXPECT_EQ(Status.text,
+            L"Today's backup couldn't be made \u2014 the file would be larger than this disk or account allows");
+
+  EXPECT_TRUE(DailyBackup(Day(2024, 1, 8)));
+  good.erase("2024-01-01");
+  good.insert("2024-01-08");
+  EXPECT_EQ(Entries(), good);
+  EXPECT_EQ(ReadRaw(backups_ + "/2024-01-08/database.tsv"), database);
+  EXPECT_EQ(ReadRaw(backups_ + "/2024-01-08/settings.ini"), "[Options]\n");
 }
 
 TEST_F(BackupTest, LeftoversOfACrashAreRemoved) {

@@ -11,6 +11,7 @@
 #include "base/test_mode.h"
 #include "base/track_info.h"
 #include "library/database.h"
+#include "library/relocate.h"
 #include "platform/text.h"
 #include "support/temp_home.h"
 
@@ -29,6 +30,7 @@ class DatabaseTest : public ::testing::Test {
     LibraryDirty = false;
     LibraryNoSave = false;
     LibraryAutosave = AutosaveState{};
+    LibrarySaveFault = LibrarySaveFailure{};
     TestMode = false;
     Status = StatusLine{};
   }
@@ -325,12 +327,39 @@ TEST_F(DatabaseTest, PathsWithTabsOrLineBreaksAreLeftOutAndTheFileStaysWhole) {
   EXPECT_EQ(FindTrackInfo(L"/ok.mp3")->rating, 3);
 }
 
+// A Latin-1 file name, its UTF-8 twin and stray bytes in a name, a hot-cue name and the tags:
+// three records, each saved back to the very bytes it was read from.
+TEST_F(DatabaseTest, BytesThatAreNotUtf8SurviveALoadAndASave) {
+  const std::string latin = Line15("/m/caf\xE9.mp3") + Middle("dr\xF6p") + "\t\t0\tn\xE4\xE4\t\n";
+  const std::string twin = Line15("/m/caf\xC3\xA9.mp3") + Middle() + "\t\t0\t\t\n";
+  const std::string stray = Line15("/m/x\xFF\xFE\xC3.mp3") + Middle() + "\t\t0\t\t\n";
+  WriteDb(latin + twin + stray);
+  LoadDatabase();
+  EXPECT_FALSE(LibraryNoSave);
+  ASSERT_EQ(TrackLibrary.size(), 3u);
+  const TrackInfo* t = FindTrackInfo(PathFromBytes("/m/caf\xE9.mp3"));
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(WideToUtf8(t->hotCueName[7]), "dr\xEF\xBF\xBDp") << "shown with a replacement";
+  EXPECT_NE(FindTrackInfo(L"/m/caf\u00e9.mp3"), t);
+  TrackInfoFor(PathFromBytes("/m/x\xFF\xFE\xC3.mp3"));  // dirty: saved again
+  ASSERT_TRUE(SaveDatabase());
+  const std::string saved = ReadRaw(DbFile());
+  for (const char* kept : {"/m/caf\xE9.mp3\t", "/m/caf\xC3\xA9.mp3\t", "/m/x\xFF\xFE\xC3.mp3\t", "\tdr\xF6p\t",
+                           "\tn\xE4\xE4\t"})
+    EXPECT_NE(saved.find(kept), std::string::npos) << kept;
+  LoadDatabase();
+  TrackInfoFor(L"/m/caf\u00e9.mp3");
+  ASSERT_TRUE(SaveDatabase());
+  EXPECT_EQ(ReadRaw(DbFile()), saved);
+}
+
 // --- Damaged and unreadable files ---
 
 TEST_F(DatabaseTest, AFolderAtThePathIsUnreadableAndSurvives) {
   fs::create_directories(DbFile() + "/inside");
   LoadDatabase();
   EXPECT_TRUE(LibraryNoSave);
+  EXPECT_EQ(EnglishText(LibraryRefusal), L"it is no regular file");
   EXPECT_TRUE(TrackLibrary.empty());
   TrackInfoFor(L"/a.mp3").rating = 2;
   EXPECT_FALSE(SaveDatabase());
@@ -380,6 +409,7 @@ TEST_F(DatabaseTest, MostlyGarbageOrNoCopyBlocksEverySave) {
   WriteDb(original);
   LoadDatabase();
   EXPECT_TRUE(LibraryNoSave);
+  EXPECT_EQ(EnglishText(LibraryRefusal), L"2 of its 3 lines could not be read");
   EXPECT_FALSE(LibraryDirty);
   EXPECT_EQ(TrackLibrary.size(), 1u);
   TrackInfoFor(L"/good.mp3").rating = 5;
@@ -398,8 +428,15 @@ TEST_F(DatabaseTest, MostlyGarbageOrNoCopyBlocksEverySave) {
   LoadDatabase();
   EXPECT_EQ(TrackLibrary.size(), 2u);
   EXPECT_TRUE(LibraryNoSave);
+  EXPECT_EQ(EnglishText(LibraryRefusal),
+            L"it has damaged lines, and no copy of it as it was could be kept before saving");
   EXPECT_FALSE(SaveDatabase());
   EXPECT_EQ(ReadRaw(DbFile()), oneOdd);
+  // A good file read afterwards leaves no refusal behind.
+  WriteDb(Line15("/good.mp3") + "\n");
+  LoadDatabase();
+  EXPECT_FALSE(LibraryNoSave);
+  EXPECT_TRUE(LibraryRefusal.empty());
 }
 
 TEST_F(DatabaseTest, HostileLinesAreSkippedWithoutHarm) {
@@ -460,24 +497,59 @@ TEST_F(DatabaseTest, AutosaveWaitsForChangesAndFiveSeconds) {
   EXPECT_EQ(FindTrackInfo(L"/a.mp3")->rating, 2);
 }
 
-TEST_F(DatabaseTest, AutosaveReportsAFailureOnceAndRecovers) {
+// While a change waits on a failed save the status line says so and why, back whenever it is free
+// (never over another message), until a save succeeds.
+TEST_F(DatabaseTest, UnsavedChangesStayOnTheStatusLineUntilASaveSucceeds) {
+  const uint64_t t0 = MonotonicMs();  // the status line's own clock
   TrackInfoFor(L"/a.mp3").rating = 1;
-  fs::create_directories(DbFile() + "/blocker");  // the rename over it fails
-  AutosaveLibrary(100'000);
-  EXPECT_EQ(Status.text, L"Couldn't save your library changes \u2014 is the disk full?");
-  EXPECT_TRUE(LibraryDirty);
+  fs::create_directories(DbFile() + "/blocker");  // a folder stands in the file's place
+  AutosaveLibrary(t0);
+  const std::wstring notice = Status.text;
+  EXPECT_EQ(notice, L"Library changes not saved \u2014 a folder stands there, not a file; nothing was written");
+  EXPECT_TRUE(LibraryChangesUnsaved());
   EXPECT_TRUE(WriteTemps(std::filesystem::path(DbFile()).parent_path().native()).empty());
 
+  Status = StatusLine{};  // expired
+  AutosaveLibrary(t0 + 1);
+  EXPECT_EQ(Status.text, notice);
+  ShowStatus(L"Analysis finished");
+  AutosaveLibrary(t0 + 2);
+  EXPECT_EQ(Status.text, L"Analysis finished");  // not cut short
   Status = StatusLine{};
-  AutosaveLibrary(105'001);  // still failing: retried, not reported again
-  EXPECT_TRUE(Status.text.empty());
+  AutosaveLibrary(t0 + 5001);  // retried, still failing: back, logged once
+  EXPECT_EQ(Status.text, notice);
   EXPECT_TRUE(LibraryAutosave.lastFailed);
 
   fs::remove_all(DbFile());
-  AutosaveLibrary(110'002);
+  AutosaveLibrary(t0 + 10'002);
   EXPECT_FALSE(LibraryAutosave.lastFailed);
-  EXPECT_FALSE(LibraryDirty);
+  EXPECT_FALSE(LibraryChangesUnsaved());
+  EXPECT_FALSE(StatusShowing(MonotonicMs()));  // gone with the save
   EXPECT_TRUE(fs::is_regular_file(DbFile()));
+  TrackInfoFor(L"/b.mp3");
+  AutosaveLibrary(t0 + 10'003);  // a new change is not unsaved until its save fails
+  EXPECT_FALSE(StatusShowing(MonotonicMs()));
+}
+
+// Files found where they moved to are only kept once the database is saved: a failed save is said
+// with the file and why, never a plain "Found".
+TEST_F(DatabaseTest, FoundMovedFilesSayWhenTheDatabaseSaveFails) {
+  TrackInfoFor(L"/gone/a.mp3").rating = 5;
+  fs::create_directories(DbFile() + "/blocker");
+  ApplyRelocate(new RelocateResult{.found = {{L"/gone/a.mp3", L"/new/a.mp3"}}, .missing = 2});
+  EXPECT_EQ(Status.text,
+            L"Found 1 of 2 missing files, but database.tsv couldn't be saved: a folder stands there, not a file; "
+            L"nothing was written");
+  EXPECT_TRUE(LibraryChangesUnsaved());
+
+  fs::remove_all(DbFile());
+  ApplyRelocate(new RelocateResult{.found = {{L"/new/a.mp3", L"/newer/a.mp3"}}, .missing = 1});
+  EXPECT_EQ(Status.text, L"Found 1 of 1 missing file");
+  ApplyRelocate(new RelocateResult{.missing = 1, .ambiguous = 1});
+  EXPECT_EQ(Status.text, L"The missing file had several matches and was left alone");
+  LoadDatabase();
+  ASSERT_NE(FindTrackInfo(L"/newer/a.mp3"), nullptr);
+  EXPECT_EQ(FindTrackInfo(L"/newer/a.mp3")->rating, 5);
 }
 
 TEST_F(DatabaseTest, TestModeSavesNothing) {

@@ -223,12 +223,12 @@ TEST_F(ImportMergeTest, FailuresAndWarningsAreReportedAsTheyAre) {
   EXPECT_EQ(LastImportReport, L"Imported 0 tracks and 0 playlists");
 
   EXPECT_TRUE(MergeImport(kImportItunes, Result({Full(L"/m/a.mp3")}, {}, L"Some lists were skipped")));
-  EXPECT_EQ(LastImportReport, L"Imported 1 tracks and 0 playlists (Some lists were skipped)");
+  EXPECT_EQ(LastImportReport, L"Imported 1 track and 0 playlists (Some lists were skipped)");
 
   // The database file is damaged, so nothing may be saved over it: the report says so.
   LibraryNoSave = true;
   EXPECT_FALSE(MergeImport(kImportItunes, Result({Full(L"/m/b.mp3")})));
-  EXPECT_EQ(LastImportReport, L"Imported 1 tracks and 0 playlists, but the library couldn't be saved");
+  EXPECT_EQ(LastImportReport, L"Imported 1 track and 0 playlists, but the library couldn't be saved");
   EXPECT_EQ(ImportPrefix(static_cast<ImportSource>(4)), std::wstring(L"VDJ \u00b7 "));
 }
 
@@ -316,7 +316,7 @@ TEST_F(ImportMergeTest, TheWindowKeepsServingWhileTenThousandPlaylistsAreSaved) 
   }
   ASSERT_FALSE(ImportRunning());
   EXPECT_EQ(reports, (std::vector<std::wstring>{L"Imported 2000 tracks and 10000 playlists",
-                                                L"Imported 3 tracks and 1 playlists"}));
+                                                L"Imported 3 tracks and 1 playlist"}));
   EXPECT_FALSE(LibraryFilesHeld());
 
   // Everything reads back from disk: each list with its tracks in order, every record with its

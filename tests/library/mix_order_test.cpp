@@ -174,7 +174,7 @@ TEST_F(MixToolsTest, DuplicatesAreGroupedByArtistAndTitle) {
   TrackLists = LoadLists();
   ShowFiles({{L"Solo", L"Only once"}});
   FindDuplicates();
-  EXPECT_EQ(Status.text, L"No duplicates among these 1 tracks");
+  EXPECT_EQ(Status.text, L"No duplicates: there is only 1 track here");
   EXPECT_EQ(TrackLists.size(), 3u) << "no list is touched";
 
   ShowFiles({{L"Zed", L"Song"},

@@ -111,7 +111,7 @@ TEST_F(TagEditing, AFileThatCannotBeWrittenStaysByteIdentical) {
   const std::wstring shown = Status.text;
   RunCommand("chattr -i " + ShellQuote(path));
   EXPECT_FALSE(saved);
-  EXPECT_EQ(shown, kTagsNotEditableText);
+  EXPECT_EQ(shown, L"Couldn't save the tags of locked.flac: the file is read-only");
   EXPECT_EQ(ReadRaw(path), before);
 }
 

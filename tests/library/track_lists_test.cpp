@@ -102,6 +102,23 @@ TEST_F(ListTest, SavesAHeaderAndOnePathPerLineAndReadsItBack) {
   EXPECT_EQ(ReadRaw(FileOf(L"Empty")), "#EXTM3U\n");
 }
 
+// A name that is not UTF-8 is saved as a file URL, so the list stays UTF-8, and reads back to the
+// same bytes; raw bytes that another program left in a list are kept too.
+TEST_F(ListTest, NamesThatAreNotUtf8ReadBackByteForByte) {
+  TrackList list;
+  list.name = PathFromBytes("Sch\xF6n");
+  list.paths = {PathFromBytes("/m/caf\xE9 1.mp3"), L"/m/caf\u00e9 1.mp3", PathFromBytes("/m/\xFF%.flac")};
+  ASSERT_TRUE(SaveList(list));
+  EXPECT_EQ(ReadRaw(ListsFolder() + "/Sch\xF6n.m3u8"),
+            "#EXTM3U\nfile://localhost/m/caf%E9%201.mp3\n/m/caf\xC3\xA9 1.mp3\nfile://localhost/m/%FF%25.flac\n");
+  WriteRaw(ListsFolder() + "/Old.m3u8", "#EXTM3U\n/m/caf\xE9 1.mp3\n");
+  const std::vector<TrackList> lists = LoadLists();
+  ASSERT_EQ(lists.size(), kBuiltInListNames.size() + 2);
+  EXPECT_EQ(lists[kBuiltInListNames.size()].paths, (Paths{PathFromBytes("/m/caf\xE9 1.mp3")}));
+  EXPECT_EQ(lists[kBuiltInListNames.size() + 1].name, list.name);
+  EXPECT_EQ(lists[kBuiltInListNames.size() + 1].paths, list.paths);
+}
+
 TEST_F(ListTest, PathsThatCannotStandOnALineAreLeftOut) {
   TrackList list;
   list.name = L"Odd";
@@ -177,6 +194,20 @@ TEST_F(ListTest, AddAppendsSavesRefreshesAndSays) {
   EXPECT_EQ(again[kPrepareList].paths, TrackLists[kPrepareList].paths);
 }
 
+// A list that couldn't be written says so, with its file and the cause, never "Added to": here a
+// folder took the file's place after the lists were read.
+TEST_F(ListTest, AnAddThatCouldNotBeSavedSaysWhy) {
+  TrackLists = LoadLists();
+  fs::create_directories(FileOf(L"Prepare"));
+  const size_t failedBefore = FailedWriteCount();
+  AddToList(kPrepareList, L"/m/x.mp3");
+  EXPECT_EQ(TrackLists[kPrepareList].paths, (Paths{L"/m/x.mp3"}));  // kept for a later save
+  EXPECT_EQ(Status.text, L"Couldn't save Prepare.m3u8: a folder stands there, not a file; nothing was written");
+  EXPECT_EQ(FailedWriteCount(), failedBefore + 1);
+  EXPECT_EQ(LastFailedWrite().file, ListFileName(L"Prepare"));
+  EXPECT_TRUE(fs::is_directory(FileOf(L"Prepare")));
+}
+
 TEST_F(ListTest, AnUnreadableListFileIsNeverReplaced) {
   // A folder where the Automix file should be, and a file above the size limit.
   fs::create_directories(FileOf(L"Automix") + "/inside");
@@ -193,6 +224,7 @@ TEST_F(ListTest, AnUnreadableListFileIsNeverReplaced) {
 
   AddToList(3, L"/new.mp3");
   EXPECT_EQ(TrackLists[3].paths, (Paths{L"/new.mp3"}));  // kept in memory
+  EXPECT_EQ(Status.text, L"Couldn't save Big.m3u8: its file couldn't be read at start, so it is left as it is");
   EXPECT_FALSE(SaveList(TrackLists[3]));
   EXPECT_EQ(fs::file_size(big), kMaxListFileBytes + 1);
   AddToList(kAutomixList, L"/new.mp3");
@@ -225,6 +257,10 @@ TEST_F(ListTest, ImportKeepsTheExistingFilesAPlaylistNames) {
   const std::string legacy = root + "/sets/legacy.m3u";
   WriteRaw(legacy, "../tracks/caf\xE9.mp3\r\n");
   EXPECT_EQ(ImportM3u(Utf8ToWide(legacy)), (Paths{r + L"/tracks/caf\u00e9.mp3"}));
+  // Where the code page names no file, the line's bytes may be the Linux name itself.
+  WriteRaw(root + "/tracks/na\xEFve.mp3", "");
+  WriteRaw(legacy, "../tracks/caf\xE9.mp3\r\n../tracks/na\xEFve.mp3\r\n");
+  EXPECT_EQ(ImportM3u(Utf8ToWide(legacy)), (Paths{r + L"/tracks/caf\u00e9.mp3", r + PathFromBytes("/tracks/na\xEFve.mp3")}));
 
   EXPECT_TRUE(ImportM3u(Utf8ToWide(root + "/sets/none.m3u")).empty());
 }

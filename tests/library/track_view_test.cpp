@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -369,6 +372,43 @@ TEST_F(TrackViewTest, TextSortsRankAgainWhenFilesChange) {
   SearchText.clear();
   RebuildView();
   EXPECT_EQ(Shown(), (Titles{L"b", L"a", L"a", L"0"}));
+}
+
+TEST_F(TrackViewTest, TextSortsKeptPerColumnOrderAsTheComparatorThroughChanges) {
+  // Accents, case, digits, empty fields, characters above U+FFFF and past U+E000, and ties.
+  const std::wstring titles[] = {L"\u00c9clair", L"eclair", L"Zebra",        L"zebra", L"10 Tracks", L"9 Tracks",
+                                 L"",             L"\u00e1bc", L"abc",         L"Abc",   L"\U0001F600 smile",
+                                 L"\uFF21 wide", L"stra\u00dfe", L"STRASSE", L"abc"};
+  const std::wstring artists[] = {L"", L"\u00d3lafur", L"olafur", L"2 Many", L"10 Many", L"\u00f3lafur", L"Zed"};
+  const std::wstring genres[] = {L"House", L"", L"house", L"\u00c9lectro", L"Tech House", L"electro"};
+  std::vector<LibraryFile> files;
+  for (size_t i = 0; i < std::size(titles); ++i)
+    files.push_back(File(titles[i], artists[i % std::size(artists)], genres[i % std::size(genres)]));
+  Deliver(files);
+  // Today's comparator, ties in scan order.
+  const auto expected = [](int column, bool ascending) {
+    std::vector<int> order(ViewItems.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+      const int c = CompareTracks(ViewItems[static_cast<size_t>(a)], ViewItems[static_cast<size_t>(b)], column);
+      return ascending ? c < 0 : c > 0;
+    });
+    return order;
+  };
+  // Back and forth between the columns, so that each sorts from kept ranks as well as fresh ones;
+  // between rounds a tag edit replaces a file, whose kept ranks would misplace it.
+  const int columns[] = {kSortTitle, kSortArtist, kSortGenre, kSortTitle, kSortLength, kSortArtist, kSortGenre};
+  for (int round = 0; round < 3; ++round) {
+    for (int column : columns)
+      for (bool ascending : {true, false}) {
+        SortColumn = column, SortAscending = ascending;
+        RebuildView();
+        EXPECT_EQ(ViewOrder, expected(column, ascending)) << "round " << round << " column " << column;
+      }
+    const size_t edited = round == 0 ? 3 : 7;
+    ViewItems[edited] = File(round == 0 ? L"AAA" : L"zzz", round == 0 ? L"zz top" : L"", L"Ambient");
+    ViewItems[edited].index = static_cast<uint32_t>(edited);
+  }
 }
 
 TEST_F(TrackViewTest, EditedSearchesShowWhatAFullSearchShowsThroughLibraryChanges) {

@@ -172,6 +172,17 @@ TEST(AtomicWrite, RemovesOnlyItsOwnStaleLeftovers) {
   EXPECT_TRUE(fs::exists(d + "/x.wav.tmp"));
   EXPECT_TRUE(fs::exists(d + "/.x.wav.veldmix-tmp"));
   EXPECT_EQ(WriteTemps(d).size(), 2u);
+
+  // A batch takes its own files' stale temporaries too, with one look at their folder.
+  make(".z.wav." + dead + "-7.veldmix-tmp", true);
+  make(".w.wav." + dead + "-8.veldmix-tmp", true);
+  std::vector<FileWrite> batch(2);
+  batch[0].target = Utf8ToWide(d + "/z.wav"), batch[1].target = Utf8ToWide(d + "/x.wav");
+  WriteFilesAtomic(batch);
+  EXPECT_TRUE(batch[0].ok && batch[1].ok);
+  EXPECT_FALSE(fs::exists(d + "/.z.wav." + dead + "-7.veldmix-tmp"));
+  EXPECT_TRUE(fs::exists(d + "/.w.wav." + dead + "-8.veldmix-tmp"));
+  EXPECT_TRUE(fs::exists(d + "/.x.wav." + self + "-5.veldmix-tmp"));
 }
 
 TEST(AtomicWrite, MissingFolderFailsAtCreate) {

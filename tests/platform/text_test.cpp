@@ -27,3 +27,21 @@ TEST(TextConversion, NonScalarWideBecomesReplacement) {
   bad.push_back(static_cast<wchar_t>(0x110000));
   EXPECT_EQ(WideToUtf8(bad), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
+
+// File names are bytes: every byte string comes back whole, valid UTF-8 decodes as text, and
+// the escaped bytes show as U+FFFD in text.
+TEST(TextConversion, PathBytesRoundTripAndStayDistinct) {
+  const std::string names[] = {"caf\xE9.mp3",       "caf\xC3\xA9.mp3", "\xC3",          "\xE2\x82x",
+                               "\xED\xA0\x80",      "\xC0\x80",       "\xF4\x90\x80\x80", "\xFF\xFE/a",
+                               std::string("a\0b", 3), "\xF0\x9F\x8E\xB5", ""};
+  for (const std::string& name : names) EXPECT_EQ(PathToBytes(PathFromBytes(name)), name);
+  EXPECT_EQ(PathFromBytes("caf\xC3\xA9.mp3"), L"caf\u00e9.mp3");
+  EXPECT_FALSE(PathHasRawBytes(PathFromBytes("caf\xC3\xA9.mp3")));
+  const std::wstring latin = PathFromBytes("caf\xE9.mp3");
+  EXPECT_TRUE(PathHasRawBytes(latin));
+  EXPECT_NE(latin, PathFromBytes("caf\xC3\xA9.mp3"));
+  EXPECT_NE(latin, Utf8ToWide("caf\xE9.mp3"));  // never the same as the text U+FFFD
+  EXPECT_EQ(WideToUtf8(latin), "caf\xEF\xBF\xBD.mp3");
+  // A truncated sequence escapes its bytes one by one; what follows decodes on its own.
+  EXPECT_EQ(PathFromBytes("\xE2\x82\xC3\xA9"), L"\xDCE2\xDC82\u00e9");
+}

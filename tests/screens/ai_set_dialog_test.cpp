@@ -81,6 +81,14 @@ TEST_F(AiSetDialogTest, ResultsMakeTheListOrShowTheError) {
   EXPECT_EQ(TrackLists.back().name, L"AI · Deep- warm-up set that runs for quite a ");
   EXPECT_EQ(TrackLists.back().paths, (std::vector<std::wstring>{L"/m/b.mp3", L"/m/a.mp3"}));
   EXPECT_EQ(Status.text, L"AI set: 2 tracks, 8 minutes. Right-click the list for Mix order to tighten the keys.");
+  auto* one = new AiJob{L"Solo", {}, {}};
+  MixTrack c;
+  c.path = L"/m/c.mp3", c.duration = 40;
+  one->tracks.tracks() = {c};
+  one->result.picks = {0};
+  AiJobRunning = true;
+  EXPECT_TRUE(ApplyAiSet(one));
+  EXPECT_EQ(Status.text, L"AI set: 1 track, 1 minute. Right-click the list for Mix order to tighten the keys.");
 
   auto* failed = new AiJob{L"x", {}, {}};
   failed->result.error = UiText(L"The AI server returned an error: ollama crashed");

@@ -179,7 +179,7 @@ TEST_F(BrowserMenus, ListMenuExportsImportsAndCleans) {
   EXPECT_NE(ReadRaw(home_.path() + "/out.txt").find("1. a"), std::string::npos);
 
   RunListMenuCommand(list, L"Set", kListRemoveDuplicates);
-  EXPECT_EQ(Status.text, L"Removed 1 duplicates");
+  EXPECT_EQ(Status.text, L"Removed 1 duplicate");
   RunListMenuCommand(list, L"Set", kListRemoveMissing);
   EXPECT_EQ(set.paths, (Paths{a, b})) << "both missing paths went";
   EXPECT_EQ(Status.text, L"Removed 2 missing files");
@@ -190,7 +190,7 @@ TEST_F(BrowserMenus, ListMenuExportsImportsAndCleans) {
   Answer(playlist + "\n");
   RunListMenuCommand(list, L"Set", kListImportM3u);
   EXPECT_EQ(set.paths, (Paths{a, b, b}));
-  EXPECT_EQ(Status.text, L"Imported 1 tracks");
+  EXPECT_EQ(Status.text, L"Imported 1 track");
   WriteRaw(playlist, "#EXTM3U\nmusic/sub\n");
   Answer(playlist + "\n");
   RunListMenuCommand(list, L"Set", kListImportM3u);
@@ -217,6 +217,7 @@ TEST_F(BrowserMenus, ListMenuExportsImportsAndCleans) {
 TEST(DesktopOpen, FileUrisKeepTheirPathOnOneLine) {
   EXPECT_EQ(FileUri(L"/music/a b,c.mp3"), "file:///music/a%20b%2Cc.mp3");
   EXPECT_EQ(FileUri(L"/m/ü\n.mp3"), "file:///m/%C3%BC%0A.mp3");
+  EXPECT_EQ(FileUri(PathFromBytes("/m/caf\xE9.mp3")), "file:///m/caf%E9.mp3") << "a Latin-1 name keeps its byte";
   EXPECT_EQ(FolderOf(L"/m/x.mp3"), L"/m");
   EXPECT_EQ(FolderOf(L"/x.mp3"), L"/");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,30 @@ TEST(BrowserLayoutTest, ScrollingNeverPassesTheEndAndAShortListNeverDivides) {
   EXPECT_EQ(ScrollRowForJump(flat, 50, 400), 0);
   const ScrollThumb t = ScrollbarThumb(flat, 50, 7);
   EXPECT_TRUE(std::isfinite(t.top));
+}
+
+// MATCH that hides every file of a full folder says that nothing mixes with the deck, not that
+// the folder holds no audio.
+TEST(BrowserTextsTest, MatchWithNothingMatchingSaysNothingMixes) {
+  ResetGlobals();
+  MusicFolders = {L"/music"};
+  for (const wchar_t* name : {L"/music/slow.mp3", L"/music/fast.mp3", L"/music/new.mp3"}) {
+    ViewItems.push_back(LibraryFile{.path = name});
+    TrackInfo& record = TrackInfoFor(name);
+    record.analyzed = std::wstring(name) != L"/music/new.mp3";
+    record.bpm = std::wstring(name) == L"/music/fast.mp3" ? 174.0 : 90.0;
+  }
+  auto track = std::make_shared<Track>();
+  track->sampleRate = 44100, track->bpm = 128.0;
+  DeckSnapshots[0].track = track;
+  MatchDeck = true;
+  RebuildView();
+  EXPECT_TRUE(ViewOrder.empty());
+  EXPECT_EQ(EmptyViewText(), L"No analysed track here mixes with the on-air deck");
+  MatchDeck = false;
+  RebuildView();
+  EXPECT_EQ(ViewOrder.size(), 3u);
+  ResetGlobals();
 }
 
 TEST(BrowserTextsTest, CountLineEmptyTextsAndCellValues) {

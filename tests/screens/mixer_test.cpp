@@ -18,6 +18,7 @@
 #include "engine/mixer_controls.h"
 #include "engine/render.h"
 #include "engine/side_slots.h"
+#include "engine/stems.h"
 #include "platform/clock.h"
 #include "screens/mixer.h"
 #include "support/click_tracks.h"
@@ -223,12 +224,25 @@ TEST_F(MixerTest, ModeLabelStepsTheColourEffectAndSaysSo) {
 
 TEST_F(MixerTest, VoxInstAndCueButtons) {
   const DeckView& view = LiveDeckViews[0];
+  // No stem engine beside the program: turning VOX or INST on says why no stems do it.
+  const TempHome empty;
+  const std::wstring programFolder = StemProgramFolder();
+  SetStemProgramFolder(empty.wpath());
+  const std::wstring why = L"Stems for deck A: Stems need ONNX Runtime, which is not included with Veldmix: put "
+                           L"libonnxruntime.so.1 in " + empty.wpath();
+  Status.text.clear();
   Click(kLeftKx - 16, kButtonRowY);  // VOX
   EXPECT_EQ(view.stemPreset, kStemPresetVocals);
+  EXPECT_EQ(Status.text, why);
+  Status.text.clear();
   Click(kLeftKx + 16, kButtonRowY);  // INST while VOX is lit
   EXPECT_EQ(view.stemPreset, kStemPresetInstrumental);
+  EXPECT_EQ(Status.text, why);
+  Status.text.clear();
   Click(kLeftKx + 16, kButtonRowY);
   EXPECT_EQ(view.stemPreset, kStemPresetNone) << "the lit one again returns to none";
+  EXPECT_TRUE(Status.text.empty()) << "turning off needs no reason";
+  SetStemProgramFolder(programFolder);
   Click(kLeftKx - 16, kButtonRowY);
   Click(kLeftKx - 16, kButtonRowY);
   EXPECT_EQ(view.stemPreset, kStemPresetNone);

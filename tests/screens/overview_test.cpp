@@ -265,6 +265,14 @@ TEST_F(OverviewScreens, ChipCountsBarsBeatsThePhraseAndTheNextCue) {
   }
   LiveDeckViews[0].memoryCues.clear();
   EXPECT_EQ(Chip(), L"129.6 BPM") << "no bar before the first beat, no key text without a key";
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    Engine.decks[0].track->firstBeat = 0.0;
+    Engine.decks[0].track->bpm = 0.0;  // a held tone: no tempo
+    Engine.decks[0].track->key = 21;
+  }
+  LiveDeckViews[0].tempoFader = 0.5f;
+  EXPECT_EQ(Chip(), L"Am") << "no tempo: no \"0.0 BPM\", and no bars to count";
 }
 
 TEST_F(OverviewScreens, ChipNamesTheStemState) {

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -25,6 +27,7 @@
 #include "karaoke/karaoke_rotation.h"
 #include "library/track_lists.h"
 #include "library/track_view.h"
+#include "platform/text.h"
 #include "screens/browser_screen.h"
 #include "screens/karaoke_panel.h"
 #include "screens/layout.h"
@@ -129,6 +132,7 @@ class ScreenFit : public ::testing::Test {
       DrawnTextLog = nullptr;
       WidgetRectLog = nullptr;
     }
+    if (everyText_) everyText_->insert(everyText_->end(), texts_.begin(), texts_.end());
   }
   struct Seen {
     std::set<std::wstring> drawn, whole;  // the scrolled texts drawn, and seen whole in view
@@ -163,6 +167,7 @@ class ScreenFit : public ::testing::Test {
   TempHome home_;
   SettingsRecord saved_;
   std::vector<DrawnText> texts_;
+  std::vector<DrawnText>* everyText_ = nullptr;  // while set, every frame's texts are added here
   std::vector<std::pair<int, Rc>> widgets_;
 };
 
@@ -397,6 +402,72 @@ TEST_F(ScreenFit, TheMacrosPanelAndTheHelpScreenFitSmallWindows) {
     for (int id : seen.all) EXPECT_TRUE(seen.wholeControls.count(id)) << where << ": control " << id << " leaves the help screen";
     HelpOpen = false;
   }
+}
+
+// Every language on a 1280x800 screen (the window less a caption): the main screen with each pad
+// mode, every settings page scrolled through and the help screen draw no text smaller than a
+// readable size. A translation too long for its place is abbreviated or wrapped in its own
+// language, not shrunk out of sight.
+TEST_F(ScreenFit, EveryLanguageDrawsEveryTextAtAReadableSize) {
+  constexpr float kReadable = 8.0f;
+  constexpr float kMostShrink = 0.8f;  // of the English text in the same place
+  constexpr Size kLaptop{1280, 770};
+  // A text's place: its box, to the pixel.
+  const auto Place = [](const DrawnText& t) {
+    return std::array<int, 4>{static_cast<int>(t.box.x), static_cast<int>(t.box.y), static_cast<int>(t.box.w),
+                              static_cast<int>(t.box.h)};
+  };
+  std::vector<DrawnText> english;
+  std::wstring error;
+  ASSERT_TRUE(StartRemoteServer(0, "4321", &error, true)) << Name(error);
+  Settings.RemoteOn = true;
+  Settings.Pin = L"4321";
+  // A card with channel pairs narrows the Audio page's device stepper: its labels must fit that too.
+  SettingsOutputDevices = {{L"quad", L"Quad", 4}};
+  std::string small;
+  for (int language = 0; language < kUiLanguageCount; ++language) {
+    SetUiLanguage(language);
+    std::vector<DrawnText> every;
+    everyText_ = &every;
+    for (uint32_t mode = 0; mode < kPadModes; ++mode) {
+      LiveDeckViews[0].padMode = LiveDeckViews[1].padMode = mode;
+      Draw(kLaptop, kLayoutFull);
+    }
+    SettingsOpen = true;
+    for (int tab = 0; tab < kSettingsTabs; ++tab) {
+      SettingsPage = tab;
+      DrawAlone(kLaptop, DrawSettings);
+      const Rc view = SettingsPageView(Cursor.panel);
+      Seen seen;
+      ScrollThrough(kLaptop, Cursor.panel, view, PointF{view.CenterX(), view.CenterY()}, L"DONE", DrawSettings,
+                    "language " + std::to_string(language) + " tab " + std::to_string(tab), &seen);
+    }
+    SettingsOpen = false;
+    HelpOpen = true;
+    DrawAlone(kLaptop, DrawHelp);
+    HelpOpen = false;
+    everyText_ = nullptr;
+    if (language == kUiEnglish) {
+      english = every;
+      continue;
+    }
+    // The English texts in this language, by where they stand.
+    std::map<std::pair<std::array<int, 4>, std::wstring>, float> translated;
+    for (const DrawnText& t : english) translated.emplace(std::pair{Place(t), Translate(t.text)}, t.size);
+    std::set<std::wstring> named;
+    for (const DrawnText& t : every) {
+      const auto found = translated.find(std::pair{Place(t), t.text});
+      const float wanted =
+          found == translated.end() ? kReadable : std::max(std::min(kReadable, found->second), found->second * kMostShrink);
+      if (t.size < wanted && named.insert(t.text).second)
+        small += "\n  language " + std::to_string(language) + ": \"" + WideToUtf8(t.text) + "\" at " +
+                 std::to_string(t.size) + " px" +
+                 (found == translated.end() ? std::string() : " (English " + std::to_string(found->second) + ")");
+    }
+  }
+  SetUiLanguage(kUiEnglish);
+  StopRemoteServer();
+  EXPECT_TRUE(small.empty()) << "texts under " << kReadable << " px:" << small;
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ TEST(TagForms, FindMovedFilesSearchesTheChosenFolder) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   DrainUiPosts([&](const UiPost& post) { results += post.message == kRelocatePost; });
   EXPECT_EQ(results, 1) << "one search for one chosen folder";
-  EXPECT_EQ(Status.text, L"Found 1 of 1 missing files");
+  EXPECT_EQ(Status.text, L"Found 1 of 1 missing file");
   EXPECT_EQ(FindTrackInfo(L"/gone/Set/a.mp3"), nullptr);
   const TrackInfo* record = FindTrackInfo(Utf8ToWide(moved + "/a.mp3"));
   ASSERT_NE(record, nullptr);

@@ -25,6 +25,7 @@
 #include "engine/deck_view.h"
 #include "engine/engine.h"
 #include "engine/mixer_controls.h"
+#include "engine/output_loss.h"
 #include "engine/recorder.h"
 #include "engine/sandbox.h"
 #include "karaoke/karaoke_panel.h"
@@ -41,9 +42,11 @@
 #include "support/wav_probe.h"
 #include "ui/draw.h"
 #include "ui/glow.h"
+#include "ui/language.h"
 #include "ui/modal.h"
 #include "ui/offscreen.h"
 #include "ui/status_line.h"
+#include "ui/text_log.h"
 #include "ui/widgets.h"
 
 namespace fs = std::filesystem;
@@ -117,11 +120,10 @@ class TopBar : public ::testing::Test {
     EndFrame();
     EndFrameInput();
   }
-  // A right-group button's rectangle (SKIP only while Automix is on).
+  // A right-group button's rectangle (SKIP's place is kept while Automix is off).
   static Rc RightButton(int32_t id) {
     float x = kBarWidth - 8.0f;
     for (const RightSlot& slot : kRightGroup) {
-      if (slot.id == kSkipButtonId && !Automix.on) continue;
       x -= slot.width;
       if (slot.id == id) return Rc{x, 7, slot.width, kBarHeight - 14};
       x -= 6;
@@ -351,6 +353,7 @@ TEST_F(TopBarRecording, StoppingSavesAnMp3CopyAndNoTracklistWhenNothingWasHeard)
   Click(RightButton(kRecButtonId));
   ASSERT_TRUE(Engine.recording.load());
   const fs::path wav = WideToUtf8(RecordingPath);
+  EXPECT_EQ(WideToUtf8(Status.text), "Recording to " + wav.stem().string() + ".mp3") << "the file it ends as";
   ASSERT_TRUE(RecordFor(0.5));
   Click(RightButton(kRecButtonId));
   EXPECT_EQ(Status.text, L"Saving your mix as MP3\u2026");
@@ -477,6 +480,10 @@ TEST(TopBarTexts, OutputStatusNamesRateBufferAndHeadphones) {
   EXPECT_EQ(OutputStatusText(facts), base + L"  \u2022  CUE OK");
   facts.externalMixer = true;
   EXPECT_EQ(OutputStatusText(facts), base + L"  \u2022  EXT MIXER");
+  facts.micLost = true;
+  EXPECT_EQ(OutputStatusText(facts), base + L"  \u2022  MIC LOST");
+  facts.masterLost = true;
+  EXPECT_EQ(OutputStatusText(facts), L"MASTER LOST  \u2022  MIC LOST");
 }
 
 TEST_F(TopBar, LoadMeterTooltipAndClickReset) {
@@ -493,8 +500,9 @@ TEST_F(TopBar, LoadMeterTooltipAndClickReset) {
   Hover(meter);
   EXPECT_EQ(Tooltip.text.rfind(L"Audio load 30%  (highest 90%)\n1000 dropouts, the last 0:0", 0), 0u)
       << WideToUtf8(Tooltip.text);
-  EXPECT_NE(Tooltip.text.find(L"\n997 late wake-ups, 1 repeated blocks, 2 server underruns\n"), std::wstring::npos)
+  EXPECT_NE(Tooltip.text.find(L" ago (997 late wake-ups, 1 repeated block, 2 server underruns)\n"), std::wstring::npos)
       << WideToUtf8(Tooltip.text);
+  EXPECT_EQ(std::count(Tooltip.text.begin(), Tooltip.text.end(), L'\n'), 3) << "three lines and the hint";
   EXPECT_EQ(Tooltip.anchor.x, meter.x);
   EXPECT_EQ(Tooltip.anchor.w, 92);
   EXPECT_EQ(Tooltip.anchor.y, 7);
@@ -521,11 +529,109 @@ TEST_F(TopBar, LoadMeterTooltipAndClickReset) {
   const std::wstring one =
       LoadMeterTooltip({.dropouts = 1, .serverUnderruns = 1, .secondsSinceLastDropout = 75.5, .bufferFrames = 256,
                         .sampleRate = 44100});
-  EXPECT_NE(one.find(L"\n1 dropout, the last 1:15 ago\n0 late wake-ups, 0 repeated blocks, 1 server underruns\n"
-                     L"256-frame buffer (5.8 ms)"),
-            std::wstring::npos);
+  EXPECT_NE(one.find(L"\n1 dropout, the last 1:15 ago (1 server underrun)\n256-frame buffer (5.8 ms)"),
+            std::wstring::npos)
+      << WideToUtf8(one);
+  // In German a single late wake-up and several repeated blocks, each in its own number.
+  SetUiLanguage(kUiGerman);
+  const std::wstring german = LoadMeterTooltip({.dropouts = 3, .lateWakeups = 1, .repeatedBlocks = 2,
+                                                .secondsSinceLastDropout = 5, .bufferFrames = 480,
+                                                .sampleRate = 48000});
+  SetUiLanguage(kUiEnglish);
+  EXPECT_NE(german.find(L"3 Aussetzer, der letzte vor 0:05 (1 versp\u00e4teter Weckruf, 2 wiederholte Bl\u00f6cke)\n"),
+            std::wstring::npos)
+      << WideToUtf8(german);
   EXPECT_NE(one.find(L"\nDropouts? Try a bigger buffer: Settings \u25B8 AUDIO \u25B8 Latency"), std::wstring::npos);
   EXPECT_NE(LoadMeterTooltip({.highestLoad = 0.8f}).find(L"Try a bigger buffer"), std::wstring::npos);
+}
+
+TEST_F(TopBar, TheLoadColourFollowsTheLoadNotItsRoundedFill) {
+  const Rc meter = RightButton(kLoadMeterId);
+  const int x = static_cast<int>(meter.x) + 37, y = 20;  // inside the fill at any visible load
+  // The fill's colour by its red and green: Green, Yellow or Red.
+  auto fill = [&](float load) -> std::string {
+    Meters.load = load;
+    Frame();
+    const uint32_t p = Pixel(x, y);
+    return Channel(p, 16) < 128 ? "green" : Channel(p, 8) > 128 ? "yellow" : "red";
+  };
+  // 0.49 fills as much as 0.5 (13 of 26 units) and 0.74 as much as 0.75, yet each is below its step.
+  EXPECT_EQ(fill(0.49f), "green");
+  EXPECT_EQ(fill(0.5f), "yellow");
+  EXPECT_EQ(fill(0.74f), "yellow");
+  EXPECT_EQ(fill(0.75f), "red");
+}
+
+// At the widths of laptop screens and beyond: turning Automix on shows SKIP in a place kept for it
+// and moves no other control; the master effect's knob lies wholly left of the load meter.
+TEST_F(TopBar, NoControlMovesWhenAutomixTurnsOnAndTheMasterFxKnobStaysClear) {
+  for (const float width : {1280.0f, 1366.0f, 1500.0f, 1920.0f}) {
+    auto draw = [&] {
+      std::vector<std::pair<int, Rc>> drawn;
+      WidgetRectLog = &drawn;
+      ResetGlowLayer();
+      BeginDraw();
+      DrawTopBar(Rc{0, 0, width, kBarHeight});
+      EndFrame();
+      EndFrameInput();
+      WidgetRectLog = nullptr;
+      return drawn;
+    };
+    Automix.on = false;
+    const auto off = draw();
+    Automix.on = true;
+    const auto on = draw();
+    Automix.on = false;
+    EXPECT_EQ(on.size(), off.size() + 1) << width << ": SKIP is added";
+    auto find = [](const std::vector<std::pair<int, Rc>>& drawn, int id) {
+      for (const auto& [i, r] : drawn)
+        if (i == id) return r;
+      return Rc{-1, -1, 0, 0};
+    };
+    for (const auto& [id, r] : off) {
+      const Rc same = find(on, id);
+      EXPECT_TRUE(same.x == r.x && same.w == r.w) << width << ": control " << id << " moved";
+    }
+    const Rc knob = find(off, kMasterFxAmountId), meter = find(off, kLoadMeterId), skip = find(on, kSkipButtonId);
+    ASSERT_GT(knob.w, 0);
+    EXPECT_LT(knob.Right(), meter.x) << width << ": the knob runs under the load meter";
+    EXPECT_GT(skip.x, meter.Right()) << width;
+    EXPECT_LT(skip.Right(), find(off, kRecButtonId).x) << width;
+  }
+}
+
+// The output status is read, not only its dot: with the room a 1500 and a 1920 unit wide bar leave,
+// the rate and buffer show, and a lost master shows at least that.
+TEST_F(TopBar, TheOutputStatusGetsRoomForItsText) {
+  auto shown = [](float width) {
+    std::vector<DrawnText> texts;
+    DrawnTextLog = &texts;
+    ResetGlowLayer();
+    BeginDraw();
+    DrawTopBar(Rc{0, 0, width, kBarHeight});
+    EndFrame();
+    EndFrameInput();
+    DrawnTextLog = nullptr;
+    std::wstring all;
+    for (const DrawnText& t : texts) all += t.text + L"|";
+    return all;
+  };
+  Engine.outputRunning.store(true);
+  Engine.sampleRate.store(48000);
+  Engine.bufferFrames.store(2400);
+  const std::wstring wide = shown(1920), narrower = shown(1500);
+  Engine.outputRunning.store(false);
+  EXPECT_NE(wide.find(L"|48.0 kHz  \u2022  50 ms|"), std::wstring::npos) << WideToUtf8(wide);
+  EXPECT_NE(narrower.find(L"|48.0 kHz"), std::wstring::npos) << WideToUtf8(narrower);
+  EXPECT_NE(shown(1500).find(L"|NO AUDIO OUTPUT|"), std::wstring::npos) << WideToUtf8(shown(1500));
+  MarkOutputPlaying(OutputKind::kMaster, L"test-card");
+  MarkOutputLost(OutputKind::kMaster);
+  const std::wstring lostWide = shown(1920), lostNarrower = shown(1500);
+  ForgetLostOutput(OutputKind::kMaster);
+  EXPECT_NE(lostWide.find(L"|MASTER LOST  \u2022  REOPENING|"), std::wstring::npos) << WideToUtf8(lostWide);
+  EXPECT_NE(lostNarrower.find(L"|MASTER LOST"), std::wstring::npos) << WideToUtf8(lostNarrower);
+  Engine.sampleRate.store(0);
+  Engine.bufferFrames.store(0);
 }
 
 TEST_F(TopBar, SpectrumBarsFollowTheMixBands) {

@@ -167,6 +167,26 @@ TEST_F(DevicePages, AManyChannelCardShowsItsNameAndPairWhole) {
   EXPECT_FLOAT_EQ(pairForward->Right() - back->x - device, 102.0f) << "the device stepper is 102 px narrower";
 }
 
+// Stepping the master through the server's sinks onto a 4-channel card and off it again: its
+// pair stepper comes and goes, and the device's ▸ stays under the pointer.
+TEST_F(DevicePages, TheDeviceForwardButtonKeepsItsPlaceWhenAPairStepperAppears) {
+  TestSink quad("pages_quad_place", 4);
+  ASSERT_TRUE(quad.ok());
+  SettingsOutputDevices = ListAudioDevices(kRenderFlow);
+  bool pairsShown = false, pairsHidden = false;
+  std::vector<float> places;
+  for (size_t i = 0; i <= SettingsOutputDevices.size(); ++i) {
+    const auto drawn = Draw();
+    const Rc* forward = Find(drawn, 61);
+    ASSERT_NE(forward, nullptr);
+    places.push_back(forward->x);
+    (Find(drawn, 3400) ? pairsShown : pairsHidden) = true;
+    Click(61);
+  }
+  EXPECT_TRUE(pairsShown && pairsHidden) << "the walk passes a card with pairs and one without";
+  for (float x : places) EXPECT_FLOAT_EQ(x, places.front());
+}
+
 TEST_F(DevicePages, MixingRowsReachEveryDeckTheSidesAndTheTimecodeInput) {
   SettingsPage = 1;
   Settings.FourDecks = true;

@@ -84,13 +84,13 @@ TEST_F(SkinEditorTest, ASkinThatCannotBeWrittenSaysSoAndKeepsTheSkinAndTheColour
   // A folder where the file should go: the write cannot replace it.
   fs::create_directories(skins_ + "/Mine.vxskin");
   EXPECT_FALSE(SaveSkinAs(Field(L"Mine")));
-  EXPECT_EQ(Status.text, L"Couldn't save the skin \u201CMine\u201D");
+  EXPECT_EQ(Status.text, L"Couldn't save Mine.vxskin: a folder stands there, not a file; nothing was written");
   EXPECT_EQ(Settings.Skin, L"Studio");
   EXPECT_EQ(Pal.Background, 0x2A0B3Cu);
 
   Answer(skins_ + "/Mine.vxskin\n");
   EXPECT_FALSE(ExportSkinDialog());
-  EXPECT_EQ(Status.text, L"Couldn't save the skin \u201CStudio\u201D");
+  EXPECT_EQ(Status.text, L"Couldn't save Mine.vxskin: a folder stands there, not a file; nothing was written");
   EXPECT_EQ(Pal.Background, 0x2A0B3Cu);
 }
 

@@ -19,6 +19,7 @@
 #include "engine/key_lock.h"
 #include "engine/render.h"
 #include "engine/undo.h"
+#include "library/library_file.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/wav_probe.h"
@@ -117,6 +118,8 @@ void ResetDecksForTest() {
 void DrainDeckLoads() {
   DrainUiPosts([](const UiPost& post) {
     if (post.message == kDeckLoadPost) FinishDeckLoad(post.wparam, static_cast<DeckLoadResult*>(post.lparam));
+    // A scan another step started would otherwise leave its batch unowned.
+    if (post.message == kScanBatchPost) delete static_cast<std::vector<LibraryFile>*>(post.lparam);
   });
 }
 

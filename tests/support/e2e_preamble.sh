@@ -2,9 +2,9 @@
 # start they share. Sets build, source_dir, app, tool, server and work (a private folder); at exit
 # every process the script left running in the background is ended, the sound server it started
 # stopped and the work folder removed. Offers fail, need, wait_for, busy_core_seconds, others_share,
-# log_has, log_count, deck_loaded, dropouts_seen, server_dropped_out, start_peer, peer, record_sink,
-# tone_level, private_home, no_sound_server and own_sound_server, and sources private_display.sh
-# (start_private_display).
+# log_has, log_count, deck_loaded, dropouts_seen, dropped_out, server_underruns_seen, start_peer,
+# peer, record_sink, tone_level, private_home, no_sound_server and own_sound_server, and sources
+# private_display.sh (start_private_display).
 
 build="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}"
 source_dir="${VELDMIX_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
@@ -24,7 +24,8 @@ fail() {
   if [ -n "${log:-}" ] && [ -f "$log" ]; then
     tail -n 30 "$log" >&2
     read -r wakes renders <<<"$(dropouts_seen)"
-    echo "$e2e_name: dropouts: $wakes late wake-up(s) (the sound server or the machine), $renders late render(s) (the program's own)" >&2
+    echo "$e2e_name: dropouts: $wakes late wake-up(s) (the sound server or the machine), $renders late render(s) (the program's own)," \
+      "$(server_underruns_seen) server underrun(s)" >&2
   fi
   exit 1
 }
@@ -96,13 +97,22 @@ dropouts_seen() {
   renders=$(grep -oP 'Audio: \d+ late render\(s\) \(\K\d+' "$log" 2>/dev/null | tail -n 1)
   echo "${wakes:-0} ${renders:-0}"
 }
+# The sound server's own underruns of the master the log counted, the total of its last line: the
+# program woke and rendered in time, yet the server played past what it had.
+server_underruns_seen() {
+  local n
+  n=$(grep -oP 'Audio: \d+ server underrun\(s\) \(\K\d+' "$log" 2>/dev/null | tail -n 1)
+  echo "${n:-0}"
+}
 # dropped_out "W R" (dropouts_seen from before a stretch): since then the log counted a late
 # wake-up or a late render, so the machine held the program back in that stretch. The program
 # writes its dropout line at most every 10 s, so that long is waited for one.
-dropped_out() {
+dropped_out() { wait_for 11 dropouts_rose "$1"; }
+dropouts_rose() {  # "W R": the same, at once
   local w0 r0 w r
   read -r w0 r0 <<<"$1"
-  wait_for 11 eval 'read -r w r <<<"$(dropouts_seen)"; [ "$w" -gt "$w0" ] || [ "$r" -gt "$r0" ]'
+  read -r w r <<<"$(dropouts_seen)"
+  [ "$w" -gt "$w0" ] || [ "$r" -gt "$r0" ]
 }
 
 # start_peer FD NAME COMMAND...: COMMAND in the background reading the lines written to file
@@ -132,18 +142,21 @@ record_sink() {
   [ "$(stat -c %s "$file")" -eq "$bytes" ]
 }
 
-# tone_level FILE [HZ]: the median amplitude of a tone (default 220 Hz) in 50 ms windows of a
-# record_sink recording (stereo, 48000 Hz) past its first 0.3 s, so a gap a loaded machine leaves
-# in the output does not decide.
+# tone_level FILE [HZ...]: the median amplitude of a tone (default 220 Hz; one line per tone given)
+# in 50 ms windows of a record_sink recording (stereo, 48000 Hz) past its first 0.3 s, so a gap a
+# loaded machine leaves in the output does not decide.
 tone_level() {
-  /usr/bin/python3 - "$1" "${2:-220}" <<'PY'
+  local file=$1
+  shift
+  /usr/bin/python3 - "$file" "${@:-220}" <<'PY'
 import sys
 import numpy
 x = numpy.fromfile(sys.argv[1], dtype=numpy.float32)[0::2].astype(numpy.float64)[int(0.3 * 48000):]
 n = 2400
-probe = numpy.exp(-2j * numpy.pi * float(sys.argv[2]) * numpy.arange(n) / 48000.0)
-amps = [2.0 * abs(numpy.dot(x[s:s + n], probe)) / n for s in range(0, len(x) - n + 1, n)]
-print("%.5f" % (numpy.median(amps) if amps else 0.0))
+for hz in sys.argv[2:]:
+    probe = numpy.exp(-2j * numpy.pi * float(hz) * numpy.arange(n) / 48000.0)
+    amps = [2.0 * abs(numpy.dot(x[s:s + n], probe)) / n for s in range(0, len(x) - n + 1, n)]
+    print("%.5f" % (numpy.median(amps) if amps else 0.0))
 PY
 }
 

@@ -341,9 +341,13 @@ def duplicates(seeds_path, scan_path):
     paths = [p for g in found for p in g]
     for p in paths:
         print(p)
-    if found:
+    if len(found) == 1:
+        print(f"1 song is in more than one file ({len(paths)} files) \u2014 they're side by side in the Duplicates list")
+    elif found:
         print(f"{len(found)} songs are in more than one file ({len(paths)} files) \u2014 they're side by side "
               f"in the Duplicates list")
+    elif len(seen) == 1:
+        print("No duplicates: there is only 1 track here")
     else:
         print(f"No duplicates among these {len(seen)} tracks")
 

@@ -30,6 +30,18 @@ fit_main_window() {
   while read -r name x y w h; do at[$name]="$x $y $w $h"; done < <("$tool" layout "$ww" "$wh" "$@")
   sleep 1
 }
+# maximised_main_window [LAYOUT ARGS...]: on a screen smaller than the window's preferred size,
+# under start_private_wm's window manager, waits for the started program's window to come up
+# maximised and settle, then reads its rectangles from `veldmix-tool layout` at its client size.
+maximised_main_window() {
+  local g=""
+  wait_for 30 eval '[ -n "$(window_id)" ] && xprop -id "$(window_id)" _NET_WM_STATE 2>/dev/null | grep -q MAXIMIZED_VERT' ||
+    fail "the main window did not come up maximised ($(geometry))"
+  wait_for 10 eval 'g="$(geometry)"; sleep 0.5; [ "$(geometry)" = "$g" ]' || fail "the main window did not settle"
+  read -r wx wy ww wh <<<"$(geometry)"
+  while read -r name x y w h; do at[$name]="$x $y $w $h"; done < <("$tool" layout "$ww" "$wh" "$@")
+  sleep 1
+}
 click() {  # click NAME [BUTTON]: at the rectangle's centre
   local x y w h
   read -r x y w h <<<"${at[$1]:?no rectangle $1}"
@@ -44,22 +56,107 @@ read_picture() {  # read_picture PNG: OCR of a picture taken earlier, scaled 3x
   convert "$1" -resize 300% -colorspace Gray -negate "$work/ocr.png"
   tesseract "$work/ocr.png" - 2>/dev/null | tr '\n' ' '
 }
-# burst_reads W H X Y COMMAND...: eight pictures of a screen rectangle taken over about 3 s are
-# read in turn (into $text) until COMMAND is true for one. A status line shows for 2.8 s, less than
-# a few readings take on a loaded machine, so the pictures are all taken before any is read.
-# When none does, $text holds every reading, separated by " | ".
+# burst_reads W H X Y COMMAND...: pictures of a screen rectangle, taken one after another in the
+# background from the call on, are read in turn (into $text) until COMMAND is true for one. A
+# status line shows for 2.8 s from the frame that first draws it, less than a few readings take on
+# a loaded machine, so the pictures go on being taken while they are read; and a loaded program
+# may draw the message seconds late, so they are taken for BURST_SECONDS (12) unless one is true
+# first. When none is, $text holds the readings that differ, separated by " | ".
+# burst_begin W H X Y starts the pictures early, for a message that follows something the script
+# waits for: the next burst_reads then reads from those taken in the 3 s before it was called.
+burst_taker=""
+burst_until() { echo $((EPOCHSECONDS + $1)) >"$work/burst.until.tmp" && mv "$work/burst.until.tmp" "$work/burst.until"; }
+burst_begin() {
+  local w=$1 h=$2 x=$3 y=$4
+  rm -f "$work"/burst*.png "$work/burst.stop" "$work/burst.done" "$work/burst.times"
+  burst_until 300  # ends by itself if the script fails first
+  (
+    n=0 until=""
+    while [ ! -e "$work/burst.stop" ]; do
+      if [ -e "$work/burst.until" ]; then
+        read -r until <"$work/burst.until"
+        [ "$EPOCHSECONDS" -lt "$until" ] || break
+      fi
+      # Named only once whole, so the reader never opens a picture half written.
+      import -window root -crop "${w}x$h+$x+$y" +repage "$work/burst.tmp.png" 2>/dev/null &&
+        n=$((n + 1)) && mv "$work/burst.tmp.png" "$work/burst$n.png" && echo "$n $EPOCHREALTIME" >>"$work/burst.times"
+      sleep 0.3
+    done
+    : >"$work/burst.done"
+  ) &
+  burst_taker=$!
+}
 burst_reads() {
-  local w=$1 h=$2 x=$3 y=$4 i seen=""
+  local w=$1 h=$2 x=$3 y=$4 i=0 seen="" last=$'\n' sum="" prev="" taker
   shift 4
-  for i in 1 2 3 4 5 6 7 8; do
-    import -window root -crop "${w}x$h+$x+$y" +repage "$work/burst$i.png"
-    sleep 0.3
+  if [ -n "$burst_taker" ]; then
+    # The first picture taken in the last 3 s: the message may have come while the script waited.
+    [ ! -s "$work/burst.times" ] ||
+      i=$(awk -v t="$EPOCHREALTIME" '$2 >= t - 3 { print $1 - 1; found = 1; exit } { n = $1 } END { if (!found) print n + 0 }' \
+        "$work/burst.times")
+  else
+    burst_begin "$w" "$h" "$x" "$y"
+  fi
+  burst_until "${BURST_SECONDS:-12}"
+  taker=$burst_taker
+  burst_taker=""
+  while :; do
+    i=$((i + 1))
+    while [ ! -e "$work/burst$i.png" ]; do
+      [ -e "$work/burst.done" ] && [ ! -e "$work/burst$i.png" ] && break 2
+      sleep 0.1
+    done
+    sum=$(md5sum <"$work/burst$i.png")
+    [ "$sum" = "$prev" ] || text="$(read_picture "$work/burst$i.png")"  # the same picture reads the same
+    prev=$sum
+    if "$@"; then
+      : >"$work/burst.stop"
+      wait "$taker"
+      return 0
+    fi
+    [ "$text" = "$last" ] || seen+="${seen:+ | }$text"
+    last=$text
   done
-  for i in 1 2 3 4 5 6 7 8; do
-    text="$(read_picture "$work/burst$i.png")"
-    "$@" && return 0
-    seen+="${seen:+ | }$text"
-  done
+  wait "$taker"
   text=$seen
   return 1
+}
+# find_word PATTERN [MIN_X]: the centre of the first word on screen matching the pattern (right
+# of MIN_X when given), in screen pixels (OCR at twice the size, inverted: light text on the dark
+# theme).
+find_word() {
+  # Nothing found (empty, status 0) when the grab fails: callers poll, and a grab fails while a
+  # window opens or closes during import's walk of the window tree.
+  import -window root "$work/screen.png" 2>/dev/null || return 0
+  convert "$work/screen.png" -resize 200% -colorspace Gray -negate "$work/screen2.png" || return 0
+  OMP_THREAD_LIMIT=1 tesseract "$work/screen2.png" - --psm 11 tsv 2>/dev/null |
+    awk -F'\t' -v w="$1" -v min="${2:-0}" '!done && $12 ~ w && $7 / 2 >= min {
+      printf "%d %d\n", ($7 + $9 / 2) / 2, ($8 + $10 / 2) / 2; done = 1 }'
+  # awk reads to the end: leaving early could stop tesseract with a broken pipe on a screen full of
+  # words, and under pipefail that ended the calling script without a word.
+  return 0
+}
+# Clicks (button 1 or 3) the word once it shows.
+click_word() {
+  local spot=""
+  for _ in $(seq 1 20); do
+    spot=$(find_word "$1")
+    [ -n "$spot" ] && break
+    sleep 0.3
+  done
+  [ -n "$spot" ] || fail "no \"$1\" on screen (kept as screen.png)"
+  # shellcheck disable=SC2086  # "x y"
+  xdotool mousemove $spot click "$2"
+}
+# stop_all: ends the program, the window manager and the display the script started ($app_pid,
+# $wm_pid, $xvfb_pid), so that it can start them again on another screen.
+app_pid="${app_pid:-}" wm_pid="${wm_pid:-}"  # kept when the script started the program before sourcing this
+stop_all() {
+  local pid
+  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
+    [ -n "$pid" ] || continue
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  app_pid="" wm_pid="" xvfb_pid=""
 }

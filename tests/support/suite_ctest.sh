@@ -5,7 +5,11 @@
 # start, which one process per test pays 1200 times. The suites below that must not share a
 # process stay one process per test. COSTS (a CTestCostData.txt of a per-test run, e.g. the plain build's) orders the longest
 # suites first. A failing suite's output names the failing test; a crash ends at its "[ RUN ]".
+# VELDMIX_SUITE_SECONDS sets each process's time limit (600 s; a test alone, 300 s): a property of
+# each test, which `ctest --timeout` does not lift.
 set -euo pipefail
+suite_seconds=${VELDMIX_SUITE_SECONDS:-600}
+test_seconds=${VELDMIX_SUITE_SECONDS:-300}
 binary="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 dir=$2
 costs=${3:-}
@@ -43,7 +47,7 @@ flush() {
   [ ${#batch[@]} -eq 1 ] || name="${batch[0]}..${batch[-1]}"
   for s in "${batch[@]}"; do filter+="${filter:+:}$s.*"; done
   echo "add_test([=[$name]=] \"$binary\" [=[--gtest_filter=$filter]=])"
-  echo "set_tests_properties([=[$name]=] PROPERTIES WORKING_DIRECTORY \"$(dirname "$binary")\" TIMEOUT 600 COST $batch_cost)"
+  echo "set_tests_properties([=[$name]=] PROPERTIES WORKING_DIRECTORY \"$(dirname "$binary")\" TIMEOUT $suite_seconds COST $batch_cost)"
   batch=()
   batch_cost=0
 }
@@ -81,7 +85,7 @@ list="$("$binary" --gtest_list_tests)" || { echo "suite_ctest: $binary --gtest_l
         esac
         case "$test" in DISABLED_*) continue ;; esac
         echo "add_test([=[$suite.$test]=] \"$binary\" [=[--gtest_filter=$suite.$test]=])"
-        echo "set_tests_properties([=[$suite.$test]=] PROPERTIES WORKING_DIRECTORY \"$(dirname "$binary")\" TIMEOUT 300 SKIP_REGULAR_EXPRESSION [==[\\[  SKIPPED \\]]==])"
+        echo "set_tests_properties([=[$suite.$test]=] PROPERTIES WORKING_DIRECTORY \"$(dirname "$binary")\" TIMEOUT $test_seconds SKIP_REGULAR_EXPRESSION [==[\\[  SKIPPED \\]]==])"
         ;;
       *)
         suite=${line%%.*}

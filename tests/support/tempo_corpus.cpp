@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -94,6 +95,23 @@ struct Stereo {
     right[f] += v * (1.0 + 0.5 * pan);
   }
 };
+
+// The mix as a track, its peak at 0.89 of full scale.
+Track Normalised(const Stereo& out) {
+  const size_t frames = out.left.size();
+  double peak = 1e-9;
+  for (size_t f = 0; f < frames; ++f) peak = std::max({peak, std::fabs(out.left[f]), std::fabs(out.right[f])});
+  Track track;
+  track.sampleRate = kRate;
+  track.frames = frames;
+  track.samples.resize(2 * frames);
+  const double scale = 0.89 / peak;
+  for (size_t f = 0; f < frames; ++f) {
+    track.samples[2 * f] = static_cast<float>(out.left[f] * scale);
+    track.samples[2 * f + 1] = static_cast<float>(out.right[f] * scale);
+  }
+  return track;
+}
 
 // --- Drums ---
 enum Inst { kKick, kSnare, kClap, kHat, kOpenHat, kRide, kRim, kTom, kShaker };
@@ -564,18 +582,63 @@ Track SynthesizeCorpusTrack(const CorpusTrack& spec) {
   }
   if (spec.tonal && (g.vocal || spec.style == "vocal")) RenderVocal(out, start + g.introBars * bar, spec.seconds, rng.Range(0.35, 0.6), rng);
 
-  double peak = 1e-9;
-  for (size_t f = 0; f < frames; ++f) peak = std::max({peak, std::fabs(out.left[f]), std::fabs(out.right[f])});
-  Track track;
-  track.sampleRate = kRate;
-  track.frames = frames;
-  track.samples.resize(2 * frames);
-  const double scale = 0.89 / peak;
-  for (size_t f = 0; f < frames; ++f) {
-    track.samples[2 * f] = static_cast<float>(out.left[f] * scale);
-    track.samples[2 * f + 1] = static_cast<float>(out.right[f] * scale);
+  return Normalised(out);
+}
+
+std::vector<GrooveSpec> PhaseGrooves(int count, uint32_t seed) {
+  // The bass's sixteenths: the three after each kick, the off-beat alone, the two sixteenths either
+  // side of it, a run that starts on the kick, one note just after or just before the kick, ...
+  static const char* const kBasses[] = {".xxx", "..x.", ".x.x", "xx.x", ".x..", "...x", "x.xx", "..xx"};
+  std::vector<GrooveSpec> grooves;
+  Rng rng(seed);
+  for (int i = 0; i < count; ++i) {
+    GrooveSpec g;
+    g.bass = kBasses[i % std::size(kBasses)];
+    g.bpm = rng.Range(116.0, 142.0);
+    g.bpm = rng.Chance(0.5) ? std::round(g.bpm) : std::round(g.bpm * 10) / 10;
+    g.seed = seed * 1000 + static_cast<uint32_t>(i);
+    g.hatLowHz = rng.Chance(0.35) ? 1000.0 : rng.Range(5000.0, 9000.0);
+    g.metallicHat = rng.Chance(0.5);
+    g.hatDb = rng.Range(-18.0, 0.0);
+    g.clapDb = rng.Range(-18.0, 0.0);
+    g.firstBeat = std::round(rng.Range(0.0, 60.0 / g.bpm) * kRate) / kRate;
+    g.name = fmt::format("groove{:02d}-{}-{}", i, g.bpm, g.bass);
+    grooves.push_back(g);
   }
-  return track;
+  return grooves;
+}
+
+Track SynthesizeGroove(const GrooveSpec& spec) {
+  Rng rng(spec.seed);
+  Kit kit = RandomKit(rng);
+  kit.hatHp = spec.hatLowHz;
+  kit.metallicHats = spec.metallicHat;
+  kit.level[kKick] = 1.0;
+  kit.level[kOpenHat] = std::pow(10.0, spec.hatDb / 20.0);
+  kit.level[kClap] = 0.6 * std::pow(10.0, spec.clapDb / 20.0);
+  const size_t frames = static_cast<size_t>(spec.seconds * kRate);
+  Stereo out(frames);
+  const double beat = 60.0 / spec.bpm, sixteenth = beat / 4;
+  const double bassHz = MidiHz(33 + rng.Int(12));
+  for (int k = 0; spec.firstBeat + k * beat < spec.seconds; ++k) {
+    const double at = spec.firstBeat + k * beat;
+    RenderHit(out, at, kKick, 1.0, kit, rng);
+    RenderHit(out, at + beat / 2, kOpenHat, 1.0, kit, rng);
+    if (k % 2 == 1) RenderHit(out, at, kClap, 1.0, kit, rng);
+    for (size_t s = 0; s < spec.bass.size(); ++s) {
+      if (spec.bass[s] != 'x') continue;
+      // A plucked sawtooth a sixteenth long, its first sample on the step's.
+      const size_t first = static_cast<size_t>((at + s * sixteenth) * kRate + 0.5);
+      const size_t n = static_cast<size_t>(0.9 * sixteenth * kRate);
+      for (size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        double saw = 0.0;
+        for (int h = 1; h <= 12; ++h) saw += Sine()(h * bassHz * t) / h;
+        out.Add(first + i, 0.45 * saw * std::min(t / 0.003, 1.0) * std::exp(-t / 0.08), 0.0);
+      }
+    }
+  }
+  return Normalised(out);
 }
 
 std::string WriteCorpusTrack(const CorpusTrack& spec, const std::string& folder) {

@@ -30,6 +30,24 @@ std::vector<CorpusTrack> TempoCorpus(int perStyle = 7);
 // relative major's notes.
 std::vector<CorpusTrack> KeyCorpus(int count = 24);
 
+// Dance grooves for the beat phase: a kick on every beat, open hats on the off-beats, a clap on two
+// and four and a bass on sixteenths between the kicks. Every hit starts on an exact sample.
+struct GrooveSpec {
+  std::string name;
+  double bpm = 124.0;
+  double firstBeat = 0.0;      // seconds of the first kick, on a whole sample
+  std::string bass;            // sixteenths of one beat: 'x' a bass note, '.' none
+  double hatLowHz = 7000.0;    // the open hat's high-pass: 1000 reaches down into the snare band
+  bool metallicHat = false;    // six detuned squares, as analogue hats are made; else noise
+  double hatDb = -12.0;        // open hat and clap levels against the kick
+  double clapDb = -6.0;
+  double seconds = 24.0;
+  uint32_t seed = 1;
+};
+// `count` grooves drawn from `seed`, the bass patterns in turn; tempo, hat, clap and start vary.
+std::vector<GrooveSpec> PhaseGrooves(int count = 32, uint32_t seed = 61);
+Track SynthesizeGroove(const GrooveSpec& spec);
+
 // The stereo samples of a corpus track at 44.1 kHz.
 Track SynthesizeCorpusTrack(const CorpusTrack& spec);
 // Writes the track into `folder` as a 16-bit WAV, encoded by ffmpeg into the spec's extension when

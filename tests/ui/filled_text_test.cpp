@@ -40,6 +40,12 @@ TEST(FilledText, TheMeasuredMessagesComeOutTranslatedWithTheirValues) {
        L"Cue mémoire 3 placé à 1:02.5"},
       {UiFormat(L"Stems ready on deck {} ({:.0f} s on the {})", L'A', 41.6, L"CPU"),
        L"Stems bereit auf Deck A (42 s auf der CPU)", L"Stems prêts sur la platine A (42 s sur le CPU)"},
+      // One of a thing is said in the singular, in every language, also inside a larger text.
+      {CountText(1, L"Removed 1 duplicate", L"Removed {} duplicates"), L"1 Duplikat entfernt", L"1 doublon supprimé"},
+      {UiFormat(L"Auto cues: {} and {} from the phrases", CountText(1, L"1 hot cue", L"{} hot cues"),
+                CountText(3, L"1 memory cue", L"{} memory cues")),
+       L"Auto-Cues: 1 Hotcue und 3 Memory-Cues aus den Phrasen",
+       L"Cues auto : 1 hot cue et 3 cues mémoire à partir des phrases"},
   };
   for (const Measured& c : cases) {
     ShowStatus(c.message);

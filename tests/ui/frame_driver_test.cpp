@@ -40,6 +40,7 @@
 #include "ui/glow.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
+#include "ui/widgets.h"
 
 namespace {
 

@@ -203,6 +203,8 @@ TEST_F(StatusTest, ANewerMessageReplacesTheShownOneForItsFullTime) {
   ShowStatus(L"Sync lock off");
   const uint64_t first = Status.expiresAtMs;
   EXPECT_GE(first, before + 2800);
+  Frame([before] { DrawStatusLineAt(kWidth, before); });  // drawn at once: the time stands
+  EXPECT_EQ(Status.expiresAtMs, first);
   EXPECT_TRUE(StatusShowing(first - 1));
   EXPECT_FALSE(StatusShowing(first));
   SleepMs(20);
@@ -213,6 +215,24 @@ TEST_F(StatusTest, ANewerMessageReplacesTheShownOneForItsFullTime) {
   EXPECT_GT(Channel(Pixel(kWidth / 2, 100), 16), 150) << "a yellow-edged pill at y 100";
   Frame([] { DrawStatusLineAt(kWidth, Status.expiresAtMs); });
   EXPECT_LT(Brightness(Pixel(kWidth / 2, 100)), 25) << "gone once expired";
+}
+
+// A message set before the first frame, or while a busy machine holds the frames back, is seen
+// for its full time from the frame that first draws it.
+TEST_F(StatusTest, AMessageNoFrameDrewYetShowsItsFullTimeFromTheFirstFrame) {
+  ShowStatus(L"Today's backup couldn't be made");
+  const uint64_t late = Status.expiresAtMs + 10'000;
+  EXPECT_TRUE(StatusShowing(late));
+  Frame([late] { DrawStatusLineAt(kWidth, late); });
+  EXPECT_GT(Channel(Pixel(kWidth / 2, 100), 16), 150) << "drawn though its time from the call is over";
+  Frame([late] { DrawStatusLineAt(kWidth, late + kStatusDefaultMs - 1); });
+  EXPECT_GT(Channel(Pixel(kWidth / 2, 100), 16), 150) << "still there just before its time from the frame";
+  Frame([late] { DrawStatusLineAt(kWidth, late + kStatusDefaultMs); });
+  EXPECT_LT(Brightness(Pixel(kWidth / 2, 100)), 25) << "gone after its time from the frame";
+
+  ShowStatus(L"Audio output lost");
+  HideStatus();
+  EXPECT_FALSE(StatusShowing(late)) << "taken away before any frame drew it";
 }
 
 }  // namespace

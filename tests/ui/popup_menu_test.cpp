@@ -80,6 +80,16 @@ void Post(MenuEventKind kind, int key = 0) {
   PostMenuEvent(e);
 }
 
+// A mouse or wheel event addressed to a level's window (y in its pixels), then a pump.
+void PostToLevel(MenuEventKind kind, size_t level, float y) {
+  MenuEvent e;
+  e.kind = kind;
+  e.y = y;
+  e.window = InspectPopupMenu().at(level).window;
+  PostMenuEvent(e);
+  PumpPopupMenu();
+}
+
 void Keys(std::initializer_list<int> keys) {
   for (int k : keys) Post(MenuEventKind::Key, k);
   PumpPopupMenu();
@@ -157,6 +167,7 @@ TEST(PopupMenuLayout, LevelsMoveIntoTheWorkArea) {
   EXPECT_EQ(r.y, 1040 - 300);
   r = FitMenuRect(100, 900, 180, 2000, work, -1);
   EXPECT_EQ(r.y, 0);
+  EXPECT_EQ(r.h, 1040) << "taller than the work area: as tall as it, and it scrolls";
   // Never left of the work area, also on a monitor that does not start at 0.
   const PixelRect second{1920, 0, 1280, 1024};
   r = FitMenuRect(1900, 10, 180, 100, second, -1);
@@ -243,16 +254,7 @@ TEST(PopupMenuRun, TheMouseHighlightsOpensSubmenusAtOnceAndChoosesOnRelease) {
   ASSERT_TRUE(session.started);
   MenuUnderTest menu;
   ASSERT_TRUE(menu.shown);
-  // Mouse events are addressed to a level's window.
-  auto post = [](MenuEventKind kind, size_t level, float y) {
-    MenuEvent e;
-    e.kind = kind;
-    e.y = y;
-    e.window = InspectPopupMenu().at(level).window;
-    PostMenuEvent(e);
-    PumpPopupMenu();
-  };
-  post(MenuEventKind::MouseMove, 0, CentreOf(1));
+  PostToLevel(MenuEventKind::MouseMove, 0, CentreOf(1));
   std::vector<PopupMenuLevelInfo> levels = InspectPopupMenu();
   ASSERT_EQ(levels.size(), 2u);
   EXPECT_EQ(levels[0].hover, 1);
@@ -260,21 +262,21 @@ TEST(PopupMenuRun, TheMouseHighlightsOpensSubmenusAtOnceAndChoosesOnRelease) {
   EXPECT_EQ(levels[1].rect.x, levels[0].rect.x + levels[0].rect.w - 4);
   EXPECT_EQ(levels[1].rect.y, levels[0].rect.y + 30);  // lined up with its item
   // Leaving the submenu clears its highlight; the parent keeps its own.
-  post(MenuEventKind::MouseMove, 1, CentreOf(0));
+  PostToLevel(MenuEventKind::MouseMove, 1, CentreOf(0));
   EXPECT_EQ(InspectPopupMenu()[1].hover, 0);
-  post(MenuEventKind::MouseLeave, 1, 0);
+  PostToLevel(MenuEventKind::MouseLeave, 1, 0);
   EXPECT_EQ(InspectPopupMenu()[1].hover, -1);
-  post(MenuEventKind::MouseLeave, 0, 0);  // not the deepest level: keeps its highlight
+  PostToLevel(MenuEventKind::MouseLeave, 0, 0);  // not the deepest level: keeps its highlight
   EXPECT_EQ(InspectPopupMenu()[0].hover, 1);
   // Back on the root's first item: the submenu closes.
-  post(MenuEventKind::MouseMove, 0, CentreOf(0));
+  PostToLevel(MenuEventKind::MouseMove, 0, CentreOf(0));
   EXPECT_EQ(InspectPopupMenu().size(), 1u);
   // Releases on a separator or a disabled item keep the menu open.
-  post(MenuEventKind::LeftUp, 0, CentreOf(2));
-  post(MenuEventKind::LeftUp, 0, CentreOf(4));
+  PostToLevel(MenuEventKind::LeftUp, 0, CentreOf(2));
+  PostToLevel(MenuEventKind::LeftUp, 0, CentreOf(4));
   EXPECT_TRUE(PopupMenuOpen());
   EXPECT_FALSE(menu.chosen);
-  post(MenuEventKind::LeftUp, 0, CentreOf(3));
+  PostToLevel(MenuEventKind::LeftUp, 0, CentreOf(3));
   ASSERT_TRUE(menu.chosen);
   EXPECT_EQ(*menu.chosen, 2u);
 }
@@ -392,6 +394,51 @@ TEST(PopupMenuRun, LevelsNearTheScreenEdgeMoveAndSubmenusFlipLeft) {
   const PixelRect sub = InspectPopupMenu()[1].rect;
   EXPECT_EQ(sub.x + sub.w, root.x + 4);
   EXPECT_LE(sub.y + sub.h, 768);
+}
+
+// A submenu of 45 tags, a separator and "Edit My Tags…" (1416 DIPs) on the 768-pixel display: it
+// fits the screen and scrolls, by the wheel, by the arrows at its ends and by the keys, so its
+// last entry is reached and chosen with the mouse.
+TEST(PopupMenuRun, ASubmenuTallerThanTheScreenScrollsToItsLastEntry) {
+  HeadlessSession session;
+  ASSERT_TRUE(session.started);
+  std::vector<PopupMenuEntry> tags;
+  for (uint32_t i = 1; i <= 45; ++i) tags.push_back(MenuEntry(L"t" + std::to_wstring(i), 100 + i));
+  tags.push_back(MenuSeparator());
+  tags.push_back(MenuEntry(L"Edit My Tags\u2026", 99));
+  std::optional<uint32_t> chosen;
+  ASSERT_TRUE(ShowPopupMenu({MenuEntry(L"Play", 1), Submenu(L"My Tag", tags)}, 100, 100, 0x1FA8FF,
+                            [&](uint32_t id) { chosen = id; }));
+  PostToLevel(MenuEventKind::MouseMove, 0, CentreOf(1));
+  ASSERT_EQ(InspectPopupMenu().size(), 2u);
+  const PixelRect sub = InspectPopupMenu()[1].rect;
+  EXPECT_GE(sub.y, 0);
+  EXPECT_EQ(sub.y + sub.h, 768) << "as tall as the screen, and on it";
+
+  // The wheel scrolls three items a step, no further than the end.
+  PostToLevel(MenuEventKind::Wheel, 1, -1);
+  EXPECT_FLOAT_EQ(InspectPopupMenu()[1].scroll, 90.0f);
+  for (int i = 0; i < 40; ++i) PostToLevel(MenuEventKind::Wheel, 1, -1);
+  const float end = InspectPopupMenu()[1].scroll;
+  EXPECT_FLOAT_EQ(end, 45 * 30 + 11 + 30 + 12 - 768.0f);
+  // The last entry now sits above the bottom edge: the mouse picks it.
+  PostToLevel(MenuEventKind::MouseMove, 1, 768 - 6 - 15);
+  PostToLevel(MenuEventKind::LeftUp, 1, 768 - 6 - 15);
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(*chosen, 99u);
+
+  // Again, back up with the arrow at the top and with the keys.
+  chosen.reset();
+  ASSERT_TRUE(ShowPopupMenu({Submenu(L"My Tag", tags)}, 100, 100, 0x1FA8FF, [&](uint32_t id) { chosen = id; }));
+  Keys({kVkDown, kVkRight});
+  ASSERT_EQ(InspectPopupMenu().size(), 2u);
+  Keys({kVkUp});  // wraps to the last entry, which scrolls into view
+  EXPECT_FLOAT_EQ(InspectPopupMenu()[1].scroll, end);
+  PostToLevel(MenuEventKind::LeftUp, 1, kMenuScrollArrowDip / 2);  // the top arrow: a page back
+  EXPECT_LT(InspectPopupMenu()[1].scroll, end - 600);
+  Keys({kVkDown, kVkReturn});  // from the last entry down wraps to t1
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(*chosen, 101u);
 }
 
 TEST(PopupMenuRun, WithoutADisplayNothingIsShown) {

@@ -86,17 +86,26 @@ TEST_F(ButtonTest, LearnModeTargetsInsteadOfFiringAndMarksControls) {
   EXPECT_TRUE(DrawPlay()) << "a mapped controller press still fires";
 }
 
-TEST_F(ButtonTest, OffScreenUnderTheTransformMeansNothingHappens) {
+TEST_F(ButtonTest, OffScreenAKeyStillPressesAndLightsIt) {
+  // The transform moves the first button onto the screen and the second off it.
+  const auto draw = [](bool* in, bool* out, bool lit) {
+    Frame([&] {
+      SetTransform(Affine{1, 0, 0, 1, 600, 0});
+      *in = Button(kPlay, Rc{-550, 10, 100, 30}, L"IN", kBlue, false, 12);
+      *out = Button(kPlay + 1, Rc{100, 10, 100, 30}, L"OUT", kBlue, lit, 12);
+      SetTransform(Affine{});
+    });
+  };
+  bool shiftedIn = false, shiftedOut = false;
   pressedIds = {kPlay, kPlay + 1};
-  bool shiftedIn = false, shiftedOut = true;
-  Frame([&] {
-    SetTransform(Affine{1, 0, 0, 1, 600, 0});
-    shiftedIn = Button(kPlay, Rc{-550, 10, 100, 30}, L"IN", kBlue, false, 12);
-    shiftedOut = Button(kPlay + 1, Rc{100, 10, 100, 30}, L"OUT", kBlue, false, 12);
-    SetTransform(Affine{});
-  });
+  draw(&shiftedIn, &shiftedOut, true);
   EXPECT_TRUE(shiftedIn);
-  EXPECT_FALSE(shiftedOut);
+  EXPECT_TRUE(shiftedOut) << "a mapped key or controller presses a button the window does not show";
+  EXPECT_TRUE(controlLights[kPlay + 1]) << "and its light follows it";
+  EXPECT_EQ(controlKinds[kPlay + 1], kControlKindButton);
+  draw(&shiftedIn, &shiftedOut, false);
+  EXPECT_FALSE(shiftedOut) << "pressedIds lasts one frame";
+  EXPECT_FALSE(controlLights[kPlay + 1]);
 }
 
 TEST_F(ButtonTest, ChoiceRowsAndSteppersChangeTheirIndex) {

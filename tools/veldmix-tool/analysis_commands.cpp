@@ -19,7 +19,7 @@ int RunAnalyseCommand(const std::vector<std::string>& args) {
   }
   std::atomic<float> progress{0.0f};
   std::wstring error;
-  const TrackPtr track = DecodeFile(Utf8ToWide(args[0]), &progress, &error, true);
+  const TrackPtr track = DecodeFile(PathFromBytes(args[0]), &progress, &error, true);
   if (!track) {
     std::fprintf(stderr, "veldmix-tool analyse: %s: %s\n", args[0].c_str(), WideToUtf8(error).c_str());
     return 1;

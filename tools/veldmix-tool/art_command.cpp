@@ -18,7 +18,7 @@ int RunArt(const std::vector<std::string>& args) {
   }
   std::wstring reason;
   CoverRead outcome = CoverRead::Failed;
-  const ArtResult art = LoadArt(Utf8ToWide(args[0]), &outcome, &reason);
+  const ArtResult art = LoadArt(PathFromBytes(args[0]), &outcome, &reason);
   if (outcome == CoverRead::Failed) {
     std::fprintf(stderr, "veldmix-tool art: \"%s\": %s\n", args[0].c_str(), WideToUtf8(reason).c_str());
     return 1;
@@ -28,7 +28,7 @@ int RunArt(const std::vector<std::string>& args) {
     return 0;
   }
   std::wstring error;
-  if (!WritePngFile(art.pixels.data(), art.width, art.height, art.width, Utf8ToWide(args[1]), &error)) {
+  if (!WritePngFile(art.pixels.data(), art.width, art.height, art.width, PathFromBytes(args[1]), &error)) {
     std::fprintf(stderr, "veldmix-tool art: %s\n", WideToUtf8(error).c_str());
     return 1;
   }

@@ -130,7 +130,7 @@ int RunPlay(const std::vector<std::string>& args) {
   StartLog(Utf8ToWide("play " + file));
   LoadSettings();
   std::wstring error;
-  TrackPtr track = DecodeFile(Utf8ToWide(file), nullptr, &error, false);
+  TrackPtr track = DecodeFile(PathFromBytes(file), nullptr, &error, false);
   if (!track) {
     std::fprintf(stderr, "veldmix-tool play: %s: %s\n", file.c_str(), WideToUtf8(error).c_str());
     return 1;
@@ -156,7 +156,7 @@ int RunPlay(const std::vector<std::string>& args) {
 
   int status = 0;
   const bool started = WaitForOutput(kStartWaitMs);
-  if (started && !record.empty() && !StartRecording(Utf8ToWide(record))) {
+  if (started && !record.empty() && !StartRecording(PathFromBytes(record))) {
     std::fprintf(stderr, "veldmix-tool play: %s: the recording could not be started\n", record.c_str());
     status = 1;
   }
@@ -193,9 +193,10 @@ int RunPlay(const std::vector<std::string>& args) {
     std::fprintf(stderr, "veldmix-tool play: the master output never opened\n");
     return 1;
   }
+  // Every kind the top bar counts: what lost or repeated sound.
+  const uint32_t dropouts = Engine.dropouts.load() + Engine.renderLockMisses.load() + Engine.serverUnderruns.load();
   std::printf("played %.3f s: %d Hz, %d channels, %d-frame buffer, mode %d; %u dropout(s)\n", seconds,
-              rate, Engine.outputChannels.load(), Engine.bufferFrames.load(),
-              Engine.shareMode.load(), Engine.dropouts.load());
+              rate, Engine.outputChannels.load(), Engine.bufferFrames.load(), Engine.shareMode.load(), dropouts);
   return status;
 }
 

@@ -26,7 +26,7 @@ int RunCdg(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool cdg FILE SECONDS OUT.png\n");
     return 2;
   }
-  const std::wstring path = Utf8ToWide(args[0]);
+  const std::wstring path = PathFromBytes(args[0]);
   const long long size = FileSize(path);
   if (size > static_cast<long long>(kMaxCdgFileBytes)) {
     std::fprintf(stderr, "veldmix-tool cdg: \"%s\" is larger than %zu MiB — not a CD+G file\n", args[0].c_str(),
@@ -60,7 +60,7 @@ int RunCdg(const std::vector<std::string>& args) {
       view.pixels[static_cast<size_t>(y) * view.stride + x] = picture[static_cast<size_t>(y) * kCdgWidth + x];
   surface->MarkDirty(0, 0, kCdgWidth, kCdgHeight);
   std::wstring error;
-  if (!surface->WritePng(Utf8ToWide(args[2]), &error)) {
+  if (!surface->WritePng(PathFromBytes(args[2]), &error)) {
     std::fprintf(stderr, "veldmix-tool cdg: %s\n", WideToUtf8(error).c_str());
     return 1;
   }
@@ -76,7 +76,7 @@ int RunTestCdg(const std::vector<std::string>& args) {
   }
   const std::shared_ptr<const std::vector<uint8_t>> data = MakeTestCdg();
   std::wstring error;
-  if (!WriteBytesAtomic(Utf8ToWide(args[0]),
+  if (!WriteBytesAtomic(PathFromBytes(args[0]),
                         std::string_view(reinterpret_cast<const char*>(data->data()), data->size()), &error,
                         SpecialTarget::WriteInPlace)) {
     std::fprintf(stderr, "veldmix-tool test-cdg: %s\n", WideToUtf8(error).c_str());

@@ -24,8 +24,9 @@ int RunDemo(const std::vector<std::string>& args) {
   }
   const DemoTrackSpec& spec = DemoTrackSpecs[static_cast<size_t>(number - 1)];
   const DemoAudio audio = RenderDemoTrack(spec);
-  if (!WriteWavFile(Utf8ToWide(args[1]), audio.samples.data(), audio.frames, kDemoSampleRate)) {
-    std::fprintf(stderr, "veldmix-tool demo: couldn't write \"%s\"\n", args[1].c_str());
+  std::wstring why;
+  if (!WriteWavFile(PathFromBytes(args[1]), audio.samples.data(), audio.frames, kDemoSampleRate, &why)) {
+    std::fprintf(stderr, "veldmix-tool demo: couldn't write \"%s\" (%s)\n", args[1].c_str(), WideToUtf8(why).c_str());
     return 1;
   }
   std::printf("%s: %zu frames at %u Hz\n", WideToUtf8(spec.title).c_str(), audio.frames, kDemoSampleRate);
@@ -38,14 +39,14 @@ int RunDemoTracks(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool demo-tracks FOLDER\n");
     return 2;
   }
-  const std::wstring folder = Utf8ToWide(args[0]);
+  const std::wstring folder = PathFromBytes(args[0]);
   std::wstring error;
   std::vector<std::wstring> made;
   if (!MakeDemoTracks(folder, &made, &error)) {
     std::fprintf(stderr, "veldmix-tool demo-tracks: %s\n", WideToUtf8(error).c_str());
     return 1;
   }
-  for (const std::wstring& path : made) std::printf("%s\n", WideToUtf8(path).c_str());
+  for (const std::wstring& path : made) std::printf("%s\n", PathToBytes(path).c_str());
   return 0;
 }
 

@@ -22,9 +22,10 @@ int RunBuiltinCommand(const std::vector<std::string>& args) {
   }
   std::wstring name;
   const TrackPtr sound = MakeBuiltinSound(static_cast<int32_t>(n), &name);
-  if (!WriteWavFile(Utf8ToWide(args[1]), sound->samples.data(), sound->frames,
-                    static_cast<uint32_t>(sound->sampleRate))) {
-    std::fprintf(stderr, "veldmix-tool builtin: cannot write \"%s\"\n", args[1].c_str());
+  std::wstring why;
+  if (!WriteWavFile(PathFromBytes(args[1]), sound->samples.data(), sound->frames,
+                    static_cast<uint32_t>(sound->sampleRate), &why)) {
+    std::fprintf(stderr, "veldmix-tool builtin: cannot write \"%s\" (%s)\n", args[1].c_str(), WideToUtf8(why).c_str());
     return 1;
   }
   std::printf("%s: %llu frames at %d Hz\n", WideToUtf8(name).c_str(),

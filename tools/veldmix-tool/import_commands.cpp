@@ -75,7 +75,7 @@ int RunImportCommand(const std::vector<std::string>& args) {
   if (source < 0) return Usage(kImportUsage);
   LoadLibraryFiles(L"import");
   OpenUiPosts(nullptr);
-  const bool started = args.size() == 2 ? StartImport(static_cast<uint32_t>(source), Utf8ToWide(args[1]))
+  const bool started = args.size() == 2 ? StartImport(static_cast<uint32_t>(source), PathFromBytes(args[1]))
                                         : ImportLibraryDialog(source);
   if (!started) {
     CloseUiPosts([](const UiPost&) {});
@@ -111,7 +111,7 @@ int RunExportCommand(const std::vector<std::string>& args) {
   const std::filesystem::path out = std::filesystem::absolute(args[0], ec);
   const std::filesystem::path answers =
       std::filesystem::temp_directory_path(ec) / ("veldmix-export-answer-" + std::to_string(getpid()));
-  if (!WriteBytesAtomic(Utf8ToWide(answers.native()), out.native() + "\n")) {
+  if (!WriteBytesAtomic(PathFromBytes(answers.native()), out.native() + "\n")) {
     std::fputs("veldmix-tool export-rekordbox: couldn't answer the Save dialog\n", stderr);
     return 1;
   }

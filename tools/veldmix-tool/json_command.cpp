@@ -16,7 +16,7 @@ int RunJsonCommand(const std::vector<std::string>& args) {
   }
   const std::string& path = args[0];
   bool unreadable = false;
-  const std::wstring wpath = Utf8ToWide(path);
+  const std::wstring wpath = PathFromBytes(path);
   std::wstring text = ReadTextFile(wpath, &unreadable);
   if (unreadable) {
     std::fprintf(stderr, "veldmix-tool json: %s: cannot be read\n", path.c_str());

@@ -28,7 +28,7 @@ int RunKaraokeQueue(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool karaoke queue IN.tsv OUT.tsv\n");
     return 2;
   }
-  const std::wstring in = Utf8ToWide(args[0]), out = Utf8ToWide(args[1]);
+  const std::wstring in = PathFromBytes(args[0]), out = PathFromBytes(args[1]);
   if (!FileExists(in)) return Fail("no such file: " + args[0]);
   LoadKaraokeQueueFile(in);
   if (!SaveKaraokeQueueFile(out)) return Fail("couldn't write " + args[1]);
@@ -47,7 +47,7 @@ int RunKaraokeUpNext(const std::vector<std::string>& args) {
                  static_cast<long long>(kMaxUpNext));
     return 2;
   }
-  const std::wstring in = Utf8ToWide(args[0]);
+  const std::wstring in = PathFromBytes(args[0]);
   if (!FileExists(in)) return Fail("no such file: " + args[0]);
   LoadKaraokeQueueFile(in);
   for (const auto& [singer, song] : KaraokeUpNext(static_cast<size_t>(n))) {

@@ -94,7 +94,7 @@ bool Colour(const JsonValue& object, const wchar_t* key, uint32_t* out) {
 
 bool ReadInput(const std::string& file, ScreenInput* input) {
   bool unreadable = false;
-  const std::wstring text = ReadTextFile(Utf8ToWide(file), &unreadable);
+  const std::wstring text = ReadTextFile(PathFromBytes(file), &unreadable);
   if (unreadable) return Fail("\"" + file + "\" can't be read");
   JsonValue root;
   if (!JsonParse(text, &root) || root.kind != 5) return Fail("\"" + file + "\" is not a JSON object");
@@ -184,7 +184,7 @@ int RunScreen(const std::vector<std::string>& args) {
   }
   ScreenInput input;
   if (!ReadInput(args[0], &input)) return 1;
-  const std::wstring out = Utf8ToWide(args[1]);
+  const std::wstring out = PathFromBytes(args[1]);
   if (times.empty()) return RenderOne(out, w, h, input) ? 0 : 1;
   for (size_t n = 0; n < times.size(); ++n) {
     input.info.position = times[n];

@@ -49,7 +49,7 @@ bool ParseViewArgs(const std::vector<std::string>& args, const char* usage, Scan
       std::fputs(usage, stderr);
       return false;
     } else {
-      job->folders.push_back(Utf8ToWide(args[i]));
+      job->folders.push_back(PathFromBytes(args[i]));
     }
   }
   if (list) {
@@ -76,7 +76,7 @@ int RunScanCommand(const std::vector<std::string>& args) {
   for (const LibraryFile& f : ViewItems)
     std::printf("%u\t%.3f\t%lld\t%s\t%s\t%s\t%s\n", f.index, f.duration, static_cast<long long>(f.modified),
                 WideToUtf8(f.title).c_str(), WideToUtf8(f.artist).c_str(), WideToUtf8(f.genre).c_str(),
-                WideToUtf8(f.path).c_str());
+                PathToBytes(f.path).c_str());
   PrintStatus();
   return 0;
 }
@@ -116,7 +116,7 @@ int RunAnalyseViewCommand(const std::vector<std::string>& args) {
     const TrackInfo none;
     const TrackInfo& record = r ? *r : none;
     std::printf("%.2f\t%s\t%.2f\t%s\t%s\n", record.bpm, WideToUtf8(KeyName(record.key, false)).c_str(),
-                record.loudness, record.analyzed ? "analysed" : "unanalysed", WideToUtf8(path).c_str());
+                record.loudness, record.analyzed ? "analysed" : "unanalysed", PathToBytes(path).c_str());
   }
   PrintStatus();
   return 0;
@@ -139,7 +139,7 @@ int RunMyTagsCommand(const std::vector<std::string>& args) {
     for (const std::wstring& tag : AllMyTags()) std::printf("%s\n", WideToUtf8(tag).c_str());
     return 0;
   }
-  const std::wstring path = Utf8ToWide(args[1]);
+  const std::wstring path = PathFromBytes(args[1]);
   if (args[0] == "set") StoreMyTags(path, Utf8ToWide(args[2]));
   else ToggleMyTag(path, Utf8ToWide(args[2]));
   if (!SaveDatabase()) {
@@ -163,14 +163,14 @@ int RunRelocateCommand(const std::vector<std::string>& args) {
   LoadDatabase();
   TrackLists = LoadLists();
   OpenUiPosts(nullptr);
-  StartRelocate(Utf8ToWide(args[0]));
+  StartRelocate(PathFromBytes(args[0]));
   bool done = false;
   while (!done) {
     DrainUiPosts([&](const UiPost& post) {
       if (post.message != kRelocatePost) return;
       auto* result = static_cast<RelocateResult*>(post.lparam);
       for (const auto& [from, to] : result->found)
-        std::printf("%s\t%s\n", WideToUtf8(from).c_str(), WideToUtf8(to).c_str());
+        std::printf("%s\t%s\n", PathToBytes(from).c_str(), PathToBytes(to).c_str());
       ApplyRelocate(result);
       done = true;
     });

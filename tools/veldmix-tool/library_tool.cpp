@@ -77,7 +77,7 @@ void ShowFolderOnly(const std::wstring& folder) {
 }
 
 void PrintList(const TrackList& list) {
-  for (const std::wstring& path : list.paths) std::printf("%s\n", WideToUtf8(path).c_str());
+  for (const std::wstring& path : list.paths) std::printf("%s\n", PathToBytes(path).c_str());
 }
 
 void ScanFolderView(const std::wstring& folder, const std::wstring& search) {

@@ -86,7 +86,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
   SearchText = Utf8ToWide(args[0]);
   OpenScanPosts();
   if (folder)
-    ShowFolderOnly(Utf8ToWide(*folder));
+    ShowFolderOnly(PathFromBytes(*folder));
   else if (list)
     ShowList(listIndex);
   else if (crate)
@@ -102,7 +102,7 @@ int RunSearchCommand(const std::vector<std::string>& args) {
   CloseScanPosts();
   for (int i : ViewOrder) {
     const LibraryFile& f = ViewItems[static_cast<size_t>(i)];
-    std::printf("%s\t%s\t%s\n", WideToUtf8(f.path).c_str(), WideToUtf8(f.title).c_str(), WideToUtf8(f.artist).c_str());
+    std::printf("%s\t%s\t%s\n", PathToBytes(f.path).c_str(), WideToUtf8(f.title).c_str(), WideToUtf8(f.artist).c_str());
   }
   PrintStatus();
   return 0;
@@ -160,7 +160,7 @@ int RunMixOrderCommand(const std::vector<std::string>& args) {
     StartScanWorkerHook = nullptr;
     MixOrderList(index);
   } else {
-    ScanFolderView(Utf8ToWide(*folder), search ? Utf8ToWide(*search) : std::wstring());
+    ScanFolderView(PathFromBytes(*folder), search ? Utf8ToWide(*search) : std::wstring());
     MixOrderView();
   }
   PrintShownList();
@@ -172,7 +172,7 @@ int RunMixOrderCommand(const std::vector<std::string>& args) {
 int RunFindDuplicatesCommand(const std::vector<std::string>& args) {
   if (args.size() != 2 || args[0] != "--folder") return Usage(kDuplicatesUsage);
   LoadLibrary(L"find-duplicates");
-  ScanFolderView(Utf8ToWide(args[1]), L"");
+  ScanFolderView(PathFromBytes(args[1]), L"");
   FindDuplicates();
   PrintShownList();
   PrintStatus();

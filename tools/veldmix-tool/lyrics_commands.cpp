@@ -26,7 +26,7 @@ int RunFind(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool lyrics find TRACK\n");
     return 2;
   }
-  const Lyrics lyrics = FindLyrics(Utf8ToWide(args[0]));
+  const Lyrics lyrics = FindLyrics(PathFromBytes(args[0]));
   if (lyrics.kind == LyricsKind::None) {
     std::fprintf(stderr, "veldmix-tool lyrics: No words found for this track\n");
     return 1;
@@ -43,7 +43,7 @@ int RunCachePath(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool lyrics cache-path TRACK\n");
     return 2;
   }
-  PrintWide(LyricsCachePath(Utf8ToWide(args[0])) + L"\n");
+  PrintWide(LyricsCachePath(PathFromBytes(args[0])) + L"\n");
   return 0;
 }
 
@@ -53,15 +53,17 @@ int RunSave(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool lyrics save TRACK FILE.lrc\n");
     return 2;
   }
-  const std::wstring track = Utf8ToWide(args[0]);
-  const Lyrics lyrics = ParseLrc(ReadLyricsText(Utf8ToWide(args[1])));
+  const std::wstring track = PathFromBytes(args[0]);
+  const Lyrics lyrics = ParseLrc(ReadLyricsText(PathFromBytes(args[1])));
   if (!IsTimedLyrics(lyrics.kind) || lyrics.lines.empty()) {
     std::fprintf(stderr, "veldmix-tool lyrics: \"%s\" holds no timed lines — only timed lyrics are saved\n",
                  args[1].c_str());
     return 1;
   }
-  if (!SaveLyrics(track, lyrics)) {
-    std::fprintf(stderr, "veldmix-tool lyrics: couldn't write \"%s\"\n", WideToUtf8(LyricsCachePath(track)).c_str());
+  std::wstring why;
+  if (!SaveLyrics(track, lyrics, &why)) {
+    std::fprintf(stderr, "veldmix-tool lyrics: couldn't write \"%s\" (%s)\n",
+                 WideToUtf8(LyricsCachePath(track)).c_str(), WideToUtf8(why).c_str());
     return 1;
   }
   PrintWide(LyricsCachePath(track) + L"\n");
@@ -100,7 +102,7 @@ constexpr float kStemFullScale = 32767.0f;  // StemData's 16-bit full scale
 // The WAV's samples as a 16-bit vocal stem of the track: cut or padded with silence to its length.
 bool VocalStem(const std::string& path, const TrackPtr& track, StemData* stems) {
   std::wstring error;
-  const TrackPtr vocal = DecodeFile(Utf8ToWide(path), nullptr, &error, false);
+  const TrackPtr vocal = DecodeFile(PathFromBytes(path), nullptr, &error, false);
   if (!vocal) {
     std::fprintf(stderr, "veldmix-tool lyrics: \"%s\": %s\n", path.c_str(), WideToUtf8(error).c_str());
     return false;
@@ -127,13 +129,13 @@ int RunAutoTime(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool lyrics autotime TEXTFILE TRACK [--vocal WAV]\n");
     return 2;
   }
-  Lyrics lyrics = ParseLrc(ReadLyricsText(Utf8ToWide(args[0])));
+  Lyrics lyrics = ParseLrc(ReadLyricsText(PathFromBytes(args[0])));
   if (lyrics.lines.empty()) {
     std::fprintf(stderr, "veldmix-tool lyrics: \"%s\" holds no words\n", args[0].c_str());
     return 1;
   }
   std::wstring error;
-  const TrackPtr track = DecodeFile(Utf8ToWide(args[1]), nullptr, &error, true);
+  const TrackPtr track = DecodeFile(PathFromBytes(args[1]), nullptr, &error, true);
   if (!track) {
     std::fprintf(stderr, "veldmix-tool lyrics: \"%s\": %s\n", args[1].c_str(), WideToUtf8(error).c_str());
     return 1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/shell_hooks.h"
+#include "base/files.h"
 #include "platform/text.h"
 #include "selftest/selftest_tick.h"
 #include "tools/veldmix-tool/commands.h"
@@ -46,6 +47,16 @@ void PrintHelp(FILE* to) {
     for (const ToolCommand& c : table) std::fprintf(to, "  %-10s %-34s %s\n", c.name, c.usage, c.summary);
 }
 
+// A command that wrote the program's files ends non-zero when one of those writes failed, naming
+// the file and the cause, whatever it printed before.
+int WithWriteFailures(const char* command, int status) {
+  if (status != 0 || FailedWriteCount() == 0) return status;
+  const FailedWrite last = LastFailedWrite();
+  std::fprintf(stderr, "veldmix-tool %s: couldn't write %s (%s)\n", command, WideToUtf8(last.file).c_str(),
+               WideToUtf8(last.error).c_str());
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,7 +71,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 2, argv + argc);
   for (auto table : kTables)
     for (const ToolCommand& c : table)
-      if (!std::strcmp(c.name, argv[1])) return c.run(args);
+      if (!std::strcmp(c.name, argv[1])) return WithWriteFailures(c.name, c.run(args));
   std::fprintf(stderr, "veldmix-tool: unknown command \"%s\" (see --help)\n", argv[1]);
   return 2;
 }

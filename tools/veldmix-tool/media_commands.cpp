@@ -27,7 +27,7 @@ int RunDecodeCommand(const std::vector<std::string>& args) {
   }
   std::atomic<float> progress{0.0f};
   std::wstring error;
-  const TrackPtr track = DecodeFile(Utf8ToWide(args[0]), &progress, &error, false);
+  const TrackPtr track = DecodeFile(PathFromBytes(args[0]), &progress, &error, false);
   if (!track) {
     std::fprintf(stderr, "veldmix-tool decode: %s\n", WideToUtf8(error).c_str());
     return 1;
@@ -35,7 +35,7 @@ int RunDecodeCommand(const std::vector<std::string>& args) {
   const std::string_view bytes(reinterpret_cast<const char*>(track->samples.data()),
                                track->samples.size() * sizeof(float));
   std::wstring why;
-  if (!WriteBytesAtomic(Utf8ToWide(args[1]), bytes, &why, SpecialTarget::WriteInPlace)) {
+  if (!WriteBytesAtomic(PathFromBytes(args[1]), bytes, &why, SpecialTarget::WriteInPlace)) {
     std::fprintf(stderr, "veldmix-tool decode: cannot write \"%s\": %s\n", args[1].c_str(), WideToUtf8(why).c_str());
     return 1;
   }
@@ -52,7 +52,7 @@ int RunEncodeCommand(const std::vector<std::string>& args) {
   }
   const bool mp3 = EndsWith(args[1], ".mp3");
   std::wstring error;
-  if (!EncodeWavFile(Utf8ToWide(args[0]), Utf8ToWide(args[1]), mp3 ? AudioSubtype::Mp3 : AudioSubtype::Flac,
+  if (!EncodeWavFile(PathFromBytes(args[0]), PathFromBytes(args[1]), mp3 ? AudioSubtype::Mp3 : AudioSubtype::Flac,
                      mp3 ? L"MP3" : L"FLAC", &error)) {
     std::fprintf(stderr, "veldmix-tool encode: %s\n", WideToUtf8(error).c_str());
     return 1;
@@ -72,7 +72,7 @@ int RunTagsCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: veldmix-tool tags read FILE | tags write FILE key=value...\n");
     return 2;
   }
-  const std::wstring path = Utf8ToWide(args[1]);
+  const std::wstring path = PathFromBytes(args[1]);
   TrackTags tags;
   const bool opened = ReadTags(path, &tags);
   if (read) {
@@ -96,9 +96,9 @@ int RunTagsCommand(const std::vector<std::string>& args) {
     }
     tags.*kTagFields[i].field = Utf8ToWide(std::string_view(args[a]).substr(eq + 1));
   }
-  std::wstring error;
+  UiText error;
   if (!WriteTags(path, tags, &error)) {
-    std::fprintf(stderr, "veldmix-tool tags: %s\n", WideToUtf8(error).c_str());
+    std::fprintf(stderr, "veldmix-tool tags: %s\n", WideToUtf8(EnglishText(error)).c_str());
     return 1;
   }
   return 0;

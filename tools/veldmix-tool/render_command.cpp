@@ -69,7 +69,7 @@ int RunRenderCommand(const std::vector<std::string>& args) {
     std::fputs(kRenderHelp, stderr);
     return 2;
   }
-  const std::wstring scriptPath = Utf8ToWide(args[0]);
+  const std::wstring scriptPath = PathFromBytes(args[0]);
   std::string text;
   switch (ReadBytes(scriptPath, &text, kMaxScriptBytes)) {
     case ReadStatus::Missing:
@@ -92,8 +92,10 @@ int RunRenderCommand(const std::vector<std::string>& args) {
     std::fprintf(stderr, "veldmix-tool render: %s\n", error.c_str());
     return 1;
   }
-  if (!WriteWavFile(Utf8ToWide(args[1]), mix.data(), mix.size() / 2, static_cast<uint32_t>(script.rate))) {
-    std::fprintf(stderr, "veldmix-tool render: %s: the WAV file could not be written\n", args[1].c_str());
+  std::wstring why;
+  if (!WriteWavFile(PathFromBytes(args[1]), mix.data(), mix.size() / 2, static_cast<uint32_t>(script.rate), &why)) {
+    std::fprintf(stderr, "veldmix-tool render: %s: the WAV file could not be written (%s)\n", args[1].c_str(),
+                 WideToUtf8(why).c_str());
     return 1;
   }
   return 0;

@@ -212,7 +212,7 @@ bool LoadDecks(const std::vector<std::string>& tracks) {
   OpenUiPosts(nullptr);
   bool ok = true;
   for (size_t d = 0; d < tracks.size(); ++d) {
-    if (!LoadTrack(static_cast<int>(d), Utf8ToWide(tracks[d]))) {
+    if (!LoadTrack(static_cast<int>(d), PathFromBytes(tracks[d]))) {
       std::fprintf(stderr, "veldmix-tool screen: %s: refused\n", tracks[d].c_str());
       ok = false;
     }

@@ -49,7 +49,7 @@ int RunStemsCommand(const std::vector<std::string>& args) {
   }
   std::atomic<float> progress{0.0f};
   std::wstring error;
-  const TrackPtr track = DecodeFile(Utf8ToWide(args[0]), &progress, &error, false);
+  const TrackPtr track = DecodeFile(PathFromBytes(args[0]), &progress, &error, false);
   if (!track) {
     std::fprintf(stderr, "veldmix-tool stems: %s: %s\n", args[0].c_str(), WideToUtf8(error).c_str());
     return 1;
@@ -84,7 +84,7 @@ int RunStemsCommand(const std::vector<std::string>& args) {
     return 1;
   }
 
-  const std::wstring folder = Utf8ToWide(args[1]);
+  const std::wstring folder = PathFromBytes(args[1]);
   if (!CreateFolderTree(folder)) {
     std::fprintf(stderr, "veldmix-tool stems: cannot create \"%s\"\n", args[1].c_str());
     return 1;

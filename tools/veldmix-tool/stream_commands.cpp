@@ -94,7 +94,7 @@ int RunStream(const std::vector<std::string>& args) {
   config.Bitrate = static_cast<int32_t>(bitrate);
 
   std::wstring why;
-  const TrackPtr track = DecodeFile(Utf8ToWide(file), nullptr, &why, false);
+  const TrackPtr track = DecodeFile(PathFromBytes(file), nullptr, &why, false);
   if (!track) {
     std::fprintf(stderr, "stream: %s: %s\n", file.c_str(), WideToUtf8(why).c_str());
     return 1;

@@ -23,7 +23,7 @@ constexpr int kMaxMixSide = 8192;
 
 bool WriteFrame(const std::vector<uint32_t>& pixels, uint32_t w, uint32_t h, const std::string& path) {
   std::wstring error;
-  if (WritePngFile(pixels.data(), static_cast<int>(w), static_cast<int>(h), static_cast<int>(w), Utf8ToWide(path),
+  if (WritePngFile(pixels.data(), static_cast<int>(w), static_cast<int>(h), static_cast<int>(w), PathFromBytes(path),
                    &error))
     return true;
   std::fprintf(stderr, "veldmix-tool: %s\n", WideToUtf8(error).c_str());
@@ -49,7 +49,7 @@ int RunVideoFrames(const std::vector<std::string>& args) {
     return 2;
   }
   VideoFilePlayer player;
-  player.Open(Utf8ToWide(file));
+  player.Open(PathFromBytes(file));
   std::vector<uint32_t> pixels;
   uint32_t w = 0, h = 0;
   uint64_t serial = 0;
@@ -144,7 +144,7 @@ int RunVideoMix(const std::vector<std::string>& args) {
       bad = v != "on" && v != "off";
       feed.overlay = v == "on";
     } else if (side >= 0 && key.empty()) {
-      feed.entries[side].path = Utf8ToWide(v);
+      feed.entries[side].path = PathFromBytes(v);
     } else if (side >= 0 && key == "-at") {
       bad = !ParseNumber(v, &number, 0, 1e6);
       feed.entries[side].position = number;
@@ -173,7 +173,7 @@ int RunVideoMix(const std::vector<std::string>& args) {
     if (artPath[side].empty()) continue;
     VideoFeedEntry& e = feed.entries[side];
     int w = 0, h = 0;
-    if (!ReadPngPixels(Utf8ToWide(artPath[side]), &e.art, &w, &h)) {
+    if (!ReadPngPixels(PathFromBytes(artPath[side]), &e.art, &w, &h)) {
       std::fprintf(stderr, "veldmix-tool video-mix: couldn't read the art \"%s\"\n", artPath[side].c_str());
       return 1;
     }

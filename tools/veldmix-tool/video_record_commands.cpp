@@ -160,7 +160,7 @@ int RunVideoRecord(const std::vector<std::string>& args) {
   SetVideoMixSource(DrawFlashPicture);
   PacedEngine engine(static_cast<int32_t>(o.rate), o.seconds);
   UiText error;
-  if (!StartVideoRecording(Utf8ToWide(o.positional[0]), o.height, &error)) {
+  if (!StartVideoRecording(PathFromBytes(o.positional[0]), o.height, &error)) {
     std::fprintf(stderr, "video-record: %s\n", WideToUtf8(EnglishText(error)).c_str());
     return 1;
   }
