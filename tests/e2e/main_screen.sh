@@ -66,13 +66,14 @@ height="$(identify -format %h "$artifacts/full.png")"
 panel_row "$artifacts/full.png" 332 || fail "Full layout: no deck panel at y = 332"
 [ "$(pill_pixels "$artifacts/full.png" "$width")" -eq 0 ] || fail "a status pill shows before any key"
 
+shot_with_pill() { shot "$1" && pill_shown "$artifacts/$1.png" "$width"; }
 step() {  # expected layout number, screenshot name
   xdotool windowfocus "$win" 2>/dev/null || true
   xdotool key --window "$win" ctrl+l
   wait_for 5 layout_is "$1" || fail "after Ctrl+L the saved layout is '$(saved_layout)', not $1"
   # The pill comes with the first frame drawn in the new layout; on a busy machine that can take
   # a while, so look until it shows (it stays up for seconds once drawn).
-  wait_for 15 eval 'shot "$2"; pill_shown "$artifacts/$2.png" "$width"' ||
+  wait_for 15 shot_with_pill "$2" ||
     fail "$2: no status pill after Ctrl+L"
 }
 
