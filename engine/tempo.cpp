@@ -53,7 +53,9 @@ constexpr double kOnsetLatencyS = 0.0115;
 // --- Beat phase ---
 // The beat is one of four sixteenths from the strongest onset phase. Hats name the eighths when
 // their onsets on one pair of sixteenths half a beat apart stand this many times over the other
-// pair's; else all onsets together do.
+// pair's; else the kick's power and all onsets vote as they do between the two eighths below (a
+// bright bass on three sixteenths of each beat has more onsets, in every band, than the kick's
+// pair, but far less power).
 constexpr double kClearEighths = 2.0;
 // Of the two eighths, the beat is where the cues below say, each as its contrast between the two
 // (-1..1) times its weight: the low power's rise (a kick outweighs a bass note and stands on the
@@ -86,6 +88,7 @@ constexpr double kOnsetShare = 0.2;     // of the step above that level
 constexpr size_t kMinAttacks = 4;
 constexpr double kMaxSpreadS = 0.006;
 constexpr double kStartSlackS = 0.0005;
+constexpr double kAttackFitBpm = 0.02;  // the most the attacks' drift may move the comb's tempo
 
 double PeriodOf(double bpm, double fps) { return 60.0 * fps / bpm; }
 
@@ -350,10 +353,20 @@ size_t CountHeardOnsets(const OnsetBands& onsets) {
   return heard;
 }
 
-// The first beat placed on the attacks themselves: on each beat of the coarse grid the start of
-// its attack (see kAttackBeforeS), then the median over the beats that hold one. Seconds, or none
-// when too few beats agree.
-std::optional<double> PlaceAttack(const std::vector<float>& m, double rate, double bpm, double coarseSeconds) {
+// Snaps a tempo within kSnapBpm of a whole BPM to it.
+double SnapBpm(double bpm) {
+  const double nearest = std::round(bpm);
+  return std::fabs(bpm - nearest) <= kSnapBpm + kSnapSlackBpm ? nearest : bpm;
+}
+
+// The grid placed on the attacks themselves: on each beat of the coarse grid the start of its
+// attack (see kAttackBeforeS); their drift over the track may fine-tune the tempo, then the
+// median of their offsets from that grid is the first beat. None when too few beats agree.
+struct AttackGrid {
+  double bpm = 0.0;
+  double firstBeat = 0.0;  // seconds, not yet folded into the first beat
+};
+std::optional<AttackGrid> PlaceAttack(const std::vector<float>& m, double rate, double bpm, double coarseSeconds) {
   if (!(rate > 0.0) || m.empty()) return std::nullopt;
   const double beat = 60.0 / bpm;
   const long hold = std::lround(kHoldS * rate);
@@ -366,6 +379,7 @@ std::optional<double> PlaceAttack(const std::vector<float>& m, double rate, doub
   struct Hit {
     double offset;  // seconds from the coarse grid's beat 0
     double step;
+    double beat;    // its number on the coarse grid
   };
   std::vector<Hit> hits;
   for (long k = 0;; ++k) {
@@ -405,23 +419,39 @@ std::optional<double> PlaceAttack(const std::vector<float>& m, double rate, doub
       excess += held[static_cast<size_t>(j)] - level - margin;
       if (excess < lowest) lowest = excess, onset = j + 1;
     }
-    hits.push_back({static_cast<double>(from + onset) / rate - static_cast<double>(k) * beat, up[static_cast<size_t>(step)]});
+    hits.push_back({static_cast<double>(from + onset) / rate - static_cast<double>(k) * beat, up[static_cast<size_t>(step)],
+                    static_cast<double>(k)});
   }
   if (hits.size() < kMinAttacks) return std::nullopt;
   // The beats weigh by the square of their step: the kick's beats decide where it plays.
-  std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.offset < b.offset; });
-  double total = 0.0;
-  for (const Hit& h : hits) total += h.step * h.step;
-  auto quantile = [&](double q) {
-    double run = 0.0;
-    for (const Hit& h : hits)
-      if ((run += h.step * h.step) >= q * total) return h.offset;
-    return hits.back().offset;
+  auto quantile = [](std::vector<Hit>::iterator from, std::vector<Hit>::iterator to, double q, double Hit::*value) {
+    std::sort(from, to, [&](const Hit& a, const Hit& b) { return a.*value < b.*value; });
+    double total = 0.0, run = 0.0;
+    for (auto h = from; h != to; ++h) total += h->step * h->step;
+    for (auto h = from; h != to; ++h)
+      if ((run += h->step * h->step) >= q * total) return (*h).*value;
+    return (*(to - 1)).*value;
   };
-  const double median = quantile(0.5);
+  auto offset_at = [&](double q) { return quantile(hits.begin(), hits.end(), q, &Hit::offset); };
   // The middle half of the weight lies within kMaxSpreadS.
-  if (quantile(0.75) - quantile(0.25) > kMaxSpreadS) return std::nullopt;
-  return median;
+  const double spread = offset_at(0.75) - offset_at(0.25);
+  if (spread > kMaxSpreadS) return std::nullopt;
+  AttackGrid grid{bpm, offset_at(0.5)};
+  // The comb's tempo is good to a hundredth of a BPM or two; over a track that leaves the grid a
+  // millisecond or two off at its ends. The attacks' drift from the first half of the beats to
+  // the second, each half's weighted median (a rest or a flam does not tilt it), sets it closer
+  // when it moves the tempo less than the comb's error and gathers the attacks tighter.
+  std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.beat < b.beat; });
+  const auto middle = hits.begin() + static_cast<std::ptrdiff_t>(hits.size() / 2);
+  const double early_beat = quantile(hits.begin(), middle, 0.5, &Hit::beat), late_beat = quantile(middle, hits.end(), 0.5, &Hit::beat);
+  const double early = quantile(hits.begin(), middle, 0.5, &Hit::offset), late = quantile(middle, hits.end(), 0.5, &Hit::offset);
+  if (!(late_beat - early_beat >= static_cast<double>(kMinAttacks))) return grid;
+  const double fitted = SnapBpm(60.0 / (beat + (late - early) / (late_beat - early_beat)));
+  if (fitted == bpm || !(std::fabs(fitted - bpm) <= kAttackFitBpm)) return grid;
+  const double moved = 60.0 / fitted - beat;
+  for (Hit& h : hits) h.offset -= h.beat * moved;
+  if (offset_at(0.75) - offset_at(0.25) > spread) return grid;
+  return AttackGrid{fitted, offset_at(0.5)};
 }
 
 // Sum of a fold's bins within `reach` bins of a phase (wrapping).
@@ -443,10 +473,11 @@ std::vector<float> Rises(const std::vector<float>& power) {
 }
 
 // The beat's phase in frames of the onset envelope. Candidates: the strongest phase of all the
-// onsets and the three sixteenths after it. The hats' eighths (or all onsets' where the hats
-// do not tell) leave two of them half a beat apart; of those the beat is where the kick's power
-// rises most and a backbeat alternates. A bass line's sixteenths can have more onsets than the
-// kick and open hats on the off-beats as many: neither has the kick's power or a backbeat.
+// onsets and the three sixteenths after it. The hats' eighths (or where the kick's power and all
+// onsets put them, when the hats do not tell) leave two of them half a beat apart; of those the
+// beat is where the kick's power rises most and a backbeat alternates. A bass line's sixteenths
+// can have more onsets than the kick and open hats on the off-beats as many: neither has the
+// kick's power or a backbeat.
 Phase ChooseBeatPhase(const OnsetBands& onsets, double period) {
   const double fps = onsets.framesPerSecond;
   const std::vector<double> all = FoldOnBeat(onsets.all, period);
@@ -472,12 +503,14 @@ Phase ChooseBeatPhase(const OnsetBands& onsets, double period) {
     hats[k] = Around(high, at[k], reach);
     onset_sum[k] = Around(all, at[k], reach);
   }
+  auto kick_at = [&](double p) { return SumAround(kick, p + latency, window); };
   int pair = 0;
   if (hats[1] + hats[3] > kClearEighths * (hats[0] + hats[2])) pair = 1;
-  else if (!(hats[0] + hats[2] > kClearEighths * (hats[1] + hats[3])))
-    pair = onset_sum[1] + onset_sum[3] > onset_sum[0] + onset_sum[2] ? 1 : 0;
-
-  auto kick_at = [&](double p) { return SumAround(kick, p + latency, window); };
+  else if (!(hats[0] + hats[2] > kClearEighths * (hats[1] + hats[3]))) {
+    const double pair_vote = kKickWeight * Contrast(kick_at(at[1]) + kick_at(at[3]), kick_at(at[0]) + kick_at(at[2])) +
+                             kOnsetWeight * Contrast(onset_sum[1] + onset_sum[3], onset_sum[0] + onset_sum[2]);
+    pair = pair_vote > 0.0 ? 1 : 0;
+  }
   auto alternation = [&](const std::vector<double>& two, double p, auto measure) {
     return std::fabs(measure(two, p) - measure(two, p + period));
   };
@@ -711,17 +744,14 @@ TempoEstimate EstimateTempo(const OnsetBands& onsets) {
   } else if (chosen / 2 >= kFoldLowBpm) {
     if (!IsHalfTempo(onsets, chosen / 2)) chosen /= 2;
   }
-  double bpm = FitTempo(all, RefineTempo(all, chosen, fps), fps);
-  const double nearest = std::round(bpm);
-  if (std::fabs(bpm - nearest) <= kSnapBpm + kSnapSlackBpm) bpm = nearest;
-  bpm = Fold(bpm);
+  double bpm = Fold(SnapBpm(FitTempo(all, RefineTempo(all, chosen, fps), fps)));
 
-  const double period = PeriodOf(bpm, fps);
-  const double beat = 60.0 / bpm;
-  const double coarse = ChooseBeatPhase(onsets, period).phase / fps + kOnsetLatencyS;
+  const double coarse = ChooseBeatPhase(onsets, PeriodOf(bpm, fps)).phase / fps + kOnsetLatencyS;
   // Without a clear attack, on the waveform's points as grids were stored before.
-  const std::optional<double> attack = PlaceAttack(onsets.magnitude, onsets.magnitudeRate, bpm, coarse);
-  double first = attack ? *attack : std::round(coarse * kWavePointsPerSecond) / kWavePointsPerSecond;
+  const std::optional<AttackGrid> attack = PlaceAttack(onsets.magnitude, onsets.magnitudeRate, bpm, coarse);
+  if (attack) bpm = attack->bpm;
+  const double beat = 60.0 / bpm;
+  double first = attack ? attack->firstBeat : std::round(coarse * kWavePointsPerSecond) / kWavePointsPerSecond;
   first = std::fmod(first, beat);
   if (first < 0) first += beat;
   // A beat within a hair of the track's start is on it, as grids have always been: a click at 0 s
