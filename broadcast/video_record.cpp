@@ -24,6 +24,7 @@ namespace {
 constexpr size_t kTapBlockFrames = 4800;
 constexpr unsigned kIdleSleepMs = 5;
 constexpr size_t kPoolFrames = 4;
+constexpr double kFrameDueAfter = 0.25;  // of a frame
 
 using Frame = std::shared_ptr<std::vector<uint32_t>>;
 
@@ -68,13 +69,17 @@ struct RecordJob {
 };
 
 // Video frames for the sound that has reached the tap, all of which the encoder thread will
-// record, and the block being mixed, which the decks already show: ⌊30 × seconds⌋ + 1. The encoder's own count moves in blocks of up to 0.1 s whenever it
-// gets to them, which would give one picture to several frames and show it early.
+// record, and the block being mixed, which the decks already show. A frame is due a quarter of a
+// frame after its start: the UI captures up to one UI frame (16.7 ms) later, so its picture shows
+// the middle of the frame on average and a flash lands within 25 ms of its sound. The encoder's
+// own count moves in blocks of up to 0.1 s whenever it gets to them, which would give one picture
+// to several frames and show it early.
 uint64_t FramesNeeded() {
   const int32_t rate = State.rate.load();
   const uint64_t mixing = static_cast<uint64_t>(Engine.mixingFrames.load());
   const double seconds = rate > 0 ? static_cast<double>(Engine.videoRecordRing.written.load() + mixing) / rate : 0.0;
-  return static_cast<uint64_t>(std::floor(kRecordFps * seconds)) + 1;
+  const double due = std::floor(kRecordFps * seconds - kFrameDueAfter) + 1.0;
+  return due > 0.0 ? static_cast<uint64_t>(due) : 0;
 }
 
 UiText StartError(int code) {
