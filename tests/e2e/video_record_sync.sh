@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
-# Cost: 150
+# Cost: 90
 # The real program with [Video] Record=1 records a flash-and-beep clip (two white frames starting
 # with a 30 ms 1 kHz beep every 47 frames) played on deck A, once on a 44.1 kHz master and once on
 # a 48 kHz one: in each MP4 every flash lies within one frame (33 ms) of its beep, and the mean
