@@ -8,8 +8,9 @@
 
 namespace {
 
-// A wanted time at most this far after the last picture shows that picture: no decoding.
-constexpr double kSameTimeSeconds = 0.004;
+// A picture counts as due this much before its time: file times and the deck's position are
+// rounded differently, and a picture kept back by a rounding error would show a UI frame late.
+constexpr double kDueSlackSeconds = 0.002;
 
 }  // namespace
 
@@ -25,6 +26,8 @@ void VideoFilePlayer::Open(const std::wstring& newPath) {
     seekRequested = false;
     busy = false;
     serial = 0;
+    haveNext = false;
+    nextTaken = false;
   }
   failed = false;
   decoded = 0;
@@ -43,6 +46,7 @@ void VideoFilePlayer::Stop() {
   pixels.clear();  // keeps its storage for the next file
   width = 0;
   height = 0;
+  haveNext = false;
 }
 
 void VideoFilePlayer::Seek(double seconds, bool wrap) {
@@ -58,6 +62,17 @@ void VideoFilePlayer::Seek(double seconds, bool wrap) {
 bool VideoFilePlayer::TakeFrame(std::vector<uint32_t>* out, uint32_t* outWidth, uint32_t* outHeight,
                                 uint64_t* outSerial) {
   std::lock_guard<std::mutex> lock(mutex);
+  if (haveNext && nextDueAt <= seekTime + kDueSlackSeconds) {
+    pixels.swap(next);
+    width = nextWidth;
+    height = nextHeight;
+    ++serial;
+    haveNext = false;
+    // The decoder reads the picture after it now, not at the next wanted time.
+    nextTaken = true;
+    seekRequested = true;
+    wake.notify_all();
+  }
   if (serial == *outSerial || pixels.empty()) return false;
   out->assign(pixels.begin(), pixels.end());
   *outWidth = width;
@@ -88,13 +103,12 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
     p->failed = true;
     return;
   }
-  double last = -1.0;  // time of the last decoded picture; -1 after a seek
+  double last = -1.0;  // time of the last decoded picture, shown or held; -1 after a seek
   bool ended = false;
-  double lastWanted = -1.0;
-  std::vector<uint32_t> frame;
+  std::vector<uint32_t> frame, ahead;
   for (;;) {
-    double t = 0.0;
-    bool wrap = false;
+    double wanted = 0.0;
+    bool wrap = false, holding = false, taken = false;
     {
       std::unique_lock<std::mutex> lock(p->mutex);
       p->busy = false;
@@ -102,15 +116,21 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
       // Each request is consumed, so an idle player sleeps until the next one.
       p->wake.wait(lock, [p] { return p->quit || p->seekRequested; });
       if (p->quit) return;
-      t = p->seekTime;
+      wanted = p->seekTime;
       wrap = p->loop;
       p->seekRequested = false;
       p->busy = true;
+      holding = p->haveNext;
+      taken = p->nextTaken;
+      p->nextTaken = false;
     }
-    if (wrap && info.duration > kVideoMinLoopSeconds) t = std::fmod(std::max(t, 0.0), info.duration);
-    if (!std::isfinite(t)) continue;
-    t = std::max(t, 0.0);
+    if (!std::isfinite(wanted)) continue;
+    double t = std::max(wanted, 0.0);
+    if (wrap && info.duration > kVideoMinLoopSeconds) t = std::fmod(t, info.duration);
+    // Seek's time of a picture at file time 0 (a looped file's pass).
+    const double passStart = std::max(wanted, 0.0) - t;
 
+    bool sought = false;
     if (last < 0 || t < last - kVideoSeekBackSeconds || (t > last + kVideoSeekAheadSeconds && !ended)) {
       if (!SeekVideoReader(reader.get(), t)) {
         p->failed = true;
@@ -118,14 +138,33 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
       }
       last = -1.0;
       ended = false;
-    } else if (ended || t - kSameTimeSeconds <= last || t == lastWanted) {
-      // Past the end (stays there until the time goes back), this picture is still current, or
-      // this time was answered already.
+      holding = false;
+      sought = true;
+      std::lock_guard<std::mutex> lock(p->mutex);
+      p->haveNext = false;  // a picture of the old place
+    } else if (holding) {
+      if (last > t + kDueSlackSeconds) continue;  // the held picture (the last read) is not due yet
+    } else if (ended || (!taken && t <= last + kDueSlackSeconds)) {
+      // Past the end (until the time goes back), or the last picture read is still current.
       continue;
     }
-    lastWanted = t;
 
-    for (;;) {
+    bool due = false;  // `frame` holds a picture to show now
+    int w = 0, h = 0;
+    int aheadWidth = 0, aheadHeight = 0;
+    bool haveAhead = false;
+    if (holding) {
+      // Due: shown now unless TakeFrame has shown it since.
+      std::lock_guard<std::mutex> lock(p->mutex);
+      if (p->haveNext) {
+        frame.swap(p->next);
+        w = static_cast<int>(p->nextWidth);
+        h = static_cast<int>(p->nextHeight);
+        p->haveNext = false;
+        due = true;
+      }
+    }
+    while (!ended) {
       {
         std::lock_guard<std::mutex> lock(p->mutex);
         if (p->quit) return;
@@ -143,16 +182,38 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
       }
       ++p->decoded;
       last = ts;
-      if (ts < t - kVideoFrameEarlySeconds) continue;
-      int w = 0, h = 0;
-      if (ConvertVideoPicture(reader.get(), &frame, &w, &h)) {
-        std::lock_guard<std::mutex> lock(p->mutex);
-        p->pixels.swap(frame);
-        p->width = static_cast<uint32_t>(w);
-        p->height = static_cast<uint32_t>(h);
-        ++p->serial;
+      if (ts <= t + kDueSlackSeconds) {
+        // Due: pictures long past are decoded through without converting them.
+        if (ts >= t - kVideoFrameLateSeconds && ConvertVideoPicture(reader.get(), &frame, &w, &h)) due = true;
+        continue;
       }
+      // A picture that fails to convert is skipped: the next wanted time decodes on.
+      haveAhead = ConvertVideoPicture(reader.get(), &ahead, &aheadWidth, &aheadHeight);
       break;
+    }
+    // Straight after a seek into a file whose pictures lie further apart than kVideoFrameLateSeconds,
+    // the next picture is better than none.
+    if (!due && sought && haveAhead) {
+      frame.swap(ahead);
+      w = aheadWidth;
+      h = aheadHeight;
+      haveAhead = false;
+      due = true;
+    }
+    if (!due && !haveAhead) continue;
+    std::lock_guard<std::mutex> lock(p->mutex);
+    if (due) {
+      p->pixels.swap(frame);
+      p->width = static_cast<uint32_t>(w);
+      p->height = static_cast<uint32_t>(h);
+      ++p->serial;
+    }
+    if (haveAhead) {
+      p->next.swap(ahead);
+      p->nextWidth = static_cast<uint32_t>(aheadWidth);
+      p->nextHeight = static_cast<uint32_t>(aheadHeight);
+      p->nextDueAt = passStart + last;
+      p->haveNext = true;
     }
   }
 }

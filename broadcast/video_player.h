@@ -1,7 +1,9 @@
 #pragma once
 // A video file decoded on a thread of its own into 32-bit frames, following the time its owner
 // asks for: small steps forward decode forward, jumps seek. It keeps no clock; the owner calls
-// Seek as often as it likes (once per UI frame) and takes the newest frame. Owner calls from one
+// Seek as often as it likes (once per UI frame) and takes the newest frame: the newest picture
+// whose time has come. The next one is decoded ahead and held back, and TakeFrame hands it over
+// once the wanted time reaches it, so no picture comes before its sound. Owner calls from one
 // thread (the UI thread); Stop must not be called from the decoder thread.
 #include <atomic>
 #include <condition_variable>
@@ -15,8 +17,8 @@
 inline constexpr double kVideoSeekBackSeconds = 0.25;
 // Wanted times this far ahead of it are sought instead of decoded through.
 inline constexpr double kVideoSeekAheadSeconds = 1.5;
-// A picture this early still counts as showing the wanted time.
-inline constexpr double kVideoFrameEarlySeconds = 0.05;
+// Pictures more than this before the wanted time are decoded through without being converted.
+inline constexpr double kVideoFrameLateSeconds = 0.05;
 // Files this short or shorter do not loop.
 inline constexpr double kVideoMinLoopSeconds = 0.5;
 
@@ -33,8 +35,9 @@ class VideoFilePlayer {
   void Stop();
   // The time to show (seconds in the file) and whether to wrap it into the file's duration.
   void Seek(double seconds, bool loop);
-  // When a frame newer than *serial is held: copies it out (B, G, R, A bytes, alpha 0xFF, top row
-  // first, rows packed), sets *serial and returns true; else false.
+  // When a frame newer than *serial is held (the picture decoded ahead counts once the last
+  // wanted time reaches it): copies it out (B, G, R, A bytes, alpha 0xFF, top row first, rows
+  // packed), sets *serial and returns true; else false.
   bool TakeFrame(std::vector<uint32_t>* pixels, uint32_t* width, uint32_t* height, uint64_t* serial);
 
   const std::wstring& Path() const { return path; }
@@ -63,7 +66,14 @@ class VideoFilePlayer {
   uint32_t width = 0;
   uint32_t height = 0;
   uint64_t serial = 0;
-  bool busy = false;           // the decoder is acting on a request
+  // The picture after the one shown, decoded ahead; due at nextDueAt in Seek's time.
+  std::vector<uint32_t> next;
+  uint32_t nextWidth = 0;
+  uint32_t nextHeight = 0;
+  double nextDueAt = 0.0;
+  bool haveNext = false;
+  bool nextTaken = false;  // TakeFrame showed it: the decoder reads the one after
+  bool busy = false;       // the decoder is acting on a request
   std::condition_variable idle;
   std::atomic<bool> failed{false};
   std::atomic<uint64_t> decoded{0};

@@ -24,6 +24,10 @@ namespace {
 constexpr size_t kTapBlockFrames = 4800;
 constexpr unsigned kIdleSleepMs = 5;
 constexpr size_t kPoolFrames = 4;
+// A frame is captured once a quarter of it has been heard: the UI captures up to one UI frame
+// (16.7 ms) later, so its picture shows the middle of the frame on average and a flash lands
+// within 25 ms of its sound.
+constexpr double kFrameDueAfter = 0.25;  // of a frame
 
 using Frame = std::shared_ptr<std::vector<uint32_t>>;
 
@@ -68,13 +72,15 @@ struct RecordJob {
 };
 
 // Video frames for the sound that has reached the tap, all of which the encoder thread will
-// record, and the block being mixed, which the decks already show: ⌊30 × seconds⌋ + 1. The encoder's own count moves in blocks of up to 0.1 s whenever it
-// gets to them, which would give one picture to several frames and show it early.
-uint64_t FramesNeeded() {
+// record, and the block being mixed, which the decks already show: a frame counts once `dueAfter`
+// of it has been heard. The encoder's own count moves in blocks of up to 0.1 s whenever it gets to
+// them, which would give one picture to several frames and show it early.
+uint64_t FramesNeeded(double dueAfter) {
   const int32_t rate = State.rate.load();
   const uint64_t mixing = static_cast<uint64_t>(Engine.mixingFrames.load());
   const double seconds = rate > 0 ? static_cast<double>(Engine.videoRecordRing.written.load() + mixing) / rate : 0.0;
-  return static_cast<uint64_t>(std::floor(kRecordFps * seconds)) + 1;
+  const double due = std::floor(kRecordFps * seconds - dueAfter) + 1.0;
+  return due > 0.0 ? static_cast<uint64_t>(due) : 0;
 }
 
 UiText StartError(int code) {
@@ -237,7 +243,7 @@ void StopVideoRecording() {
   EnableVideoRecordTap(false);
   // The sound that reached the tap since the last UI frame gets its pictures too (the last one
   // repeated), so a slow last frame never leaves the video shorter than the sound.
-  const uint64_t needed = FramesNeeded();
+  const uint64_t needed = FramesNeeded(0.0);  // every frame the sound reaches
   if (State.lastFrame && !State.failed.load() && State.framesProduced < needed) {
     std::lock_guard<std::mutex> lock(State.mutex);
     State.queue.push_back(QueuedFrame{State.lastFrame, needed - State.framesProduced});
@@ -264,7 +270,7 @@ double VideoRecordingSeconds() {
 
 void CaptureRecordFrame() {
   if (!State.recording.load() || State.failed.load()) return;
-  if (State.framesProduced >= FramesNeeded()) return;
+  if (State.framesProduced >= FramesNeeded(kFrameDueAfter)) return;
   {
     std::lock_guard<std::mutex> lock(State.mutex);
     if (State.queue.size() >= kMaxQueuedRecordFrames) return;
@@ -279,7 +285,7 @@ void CaptureRecordFrame() {
   // The new picture shows the mix as it is after rendering: it takes the newest frame due by then.
   // Frames the UI missed keep the picture they would have shown (the previous one), so nothing
   // appears before its time.
-  const uint64_t needed = FramesNeeded();
+  const uint64_t needed = FramesNeeded(kFrameDueAfter);
   std::lock_guard<std::mutex> lock(State.mutex);
   const uint64_t missing = needed - State.framesProduced;
   if (missing > 1 && previous && previous != State.lastFrame) {

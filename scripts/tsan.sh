@@ -2,7 +2,8 @@
 # Builds the unit tests with ThreadSanitizer in a folder of their own (build-tsan/, or
 # $VELDMIX_TSAN_BUILD): the whole project, tests and the programs they start included, so that every
 # atomic and lock of ours is seen. Then runs them one process per suite (or batch of small suites)
-# on the test sound server and prints every race report's summary line, and a count.
+# on the test sound server and prints what it covered (the processes that ran to the end, their
+# tests, what was left out and why), every race report's summary line, and a count.
 # Ends with 1 when a suite failed or was cut off by its time limit (named: it was not measured), or
 # any report was left standing. Not part of test.sh: the build
 # and the run take the better part of an hour on two cores.
@@ -52,7 +53,14 @@ else
   sed -i 's/\(--gtest_filter=[^]]*\)\]=\]/\1-CrashReportDeathTest.*:DisplayLost.*]=]/' "$suites/CTestTestfile.cmake"
   (cd "$suites" && ctest --output-on-failure -j "$jobs" -E '^CrashReportDeathTest$') 2>&1 | tee "$build/tsan-ctest.log" ||
     status=1
-  # A suite cut off by its limit was never measured: say so rather than count it race-free.
+  # What was measured: a suite counts once its process ran to the end; one cut off by its limit
+  # was never measured, so it is named rather than counted race-free.
+  finished=$(grep -cP '^\s*\d+/\d+ Test\s+#\d+: \S+ \.+\s*(Passed|\*\*\*Failed)' "$build/tsan-ctest.log" || true)
+  total=$(grep '^add_test' "$suites/CTestTestfile.cmake" | grep -vc '^add_test(\[=\[CrashReportDeathTest\]=\]' || true)
+  tests=$(cd "$build" && ./veldmix_tests --gtest_list_tests --gtest_filter='*-CrashReportDeathTest.*:DisplayLost.*' |
+    grep -v DISABLED_ | grep -c '^  ' || true)
+  echo "tsan.sh: $finished of $total processes ran to the end ($tests tests);" \
+    "left out: CrashReportDeathTest.* and DisplayLost.* (forks ThreadSanitizer cannot follow)"
   unfinished=$(grep -oP '^\s*\d+/\d+ Test\s+#\d+: \K\S+(?=.*\*\*\*Timeout)' "$build/tsan-ctest.log" || true)
   if [ -n "$unfinished" ]; then
     echo "tsan.sh: not measured (cut off by the time limit): ${unfinished//$'\n'/ }"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Labels: slow
 # veldmix-tool video-frames and video-mix over FFmpeg-made clips whose frame number is drawn as 16
-# black/white blocks along the top: the player shows the first decoded picture at or after
-# t - 0.05 s, sits still for small steps back and repeated times, seeks for larger jumps, wraps
+# black/white blocks along the top: the player shows the newest picture whose time has come (never
+# the next one early), sits still for small steps back and repeated times, seeks for larger jumps, wraps
 # when looping, halves 2160p, turns bottom-up AVI rows upright and gives nothing for damaged
 # files; the compositor's sides, transitions, effects, cards and title band, read back by FFmpeg
 # and tesseract.
@@ -43,13 +43,21 @@ decoded() { line "$1" | sed 's/.*decoded=//'; }
 "$tool" video-frames counter.mp4 0 1.0 0.8 0.7 2.8 2.8 3.0 --out "$work" >out.txt 2>err.txt
 check "video-frames runs (exit $?: $(cat err.txt))" '[ "$(wc -l <out.txt)" = 7 ]'
 got="$($frames counters $(cut -d' ' -f2 out.txt))"
-check "the counters are the first pictures at or after t - 0.05 s (got: $got)" '[ "$got" = "0 29 none 20 83 none 89" ]'
+check "the counters are the newest pictures due at each time (got: $got)" '[ "$got" = "0 30 none 21 84 none 90" ]'
 check "a repeated time decodes nothing ($(decoded 5) then $(decoded 6))" '[ "$(decoded 5)" = "$(decoded 6)" ]'
 check "0.2 s back decodes nothing" '[ "$(decoded 2)" = "$(decoded 3)" ]'
 check "frames keep the file's size" 'line 1 | grep -q " 320x180 "'
 
+# Playing on in UI frames of 1/60 s (5 ms past each): each picture comes when its time has come,
+# not one step before (a picture shown as soon as it was decoded came up to a frame early).
+steps=$(awk 'BEGIN { for (i = 0; i <= 30; i++) printf "%.4f ", 1 + i / 60 + 0.005 }')
+"$tool" video-frames counter.mp4 $steps --out "$work" >out.txt 2>err.txt
+want=$(awk 'BEGIN { for (i = 0; i <= 30; i++) { c = int(30 + i / 2); printf "%s%s", i ? " " : "", c == last ? "none" : c; last = c } }')
+got="$($frames counters $(cut -d' ' -f2 out.txt))"
+check "stepping by 1/60 s shows each picture at its time (want: $want; got: $got)" '[ "$got" = "$want" ]'
+
 duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 counter.mp4)
-want=$(/usr/bin/python3 -c "import math; print(math.ceil((math.fmod(7.5, $duration) - 0.05) * 30 - 1e-9))")
+want=$(/usr/bin/python3 -c "import math; print(math.floor(math.fmod(7.5, $duration) * 30 + 1e-6))")
 "$tool" video-frames counter.mp4 0.1 7.5 --loop --out "$work" >out.txt 2>err.txt
 check "--loop wraps 7.5 s into the $duration s file (want $want, got $(counter_of "$(line 2)"))" \
   '[ "$(counter_of "$(line 2)")" = "$want" ]'
@@ -58,7 +66,7 @@ check "without --loop a time past the end shows nothing new" '[ "$(counter_of "$
 
 "$tool" video-frames big.mp4 0.5 --out "$work" >out.txt 2>err.txt
 check "3840x2160 gives 1920x1080 ($(line 1))" 'line 1 | grep -q " 1920x1080 "'
-check "the halved picture still shows its counter" '[ "$(counter_of "$(line 1)")" = 14 ]'
+check "the halved picture still shows its counter" '[ "$(counter_of "$(line 1)")" = 15 ]'
 
 "$tool" video-frames bgr.avi 0.5 --out "$work" >out.txt 2>err.txt
 ffmpeg -nostdin -v error -i bgr.avi -vf "select=eq(n\,15)" -frames:v 1 ref.png
