@@ -226,12 +226,10 @@ bool PartsDue(uint64_t nowMs, const uint64_t* partSignatures, PartBoxes* boxes, 
     *any = true;
     hold = RedrawPartDue(nowMs, boxes);
   }
-  PixelBox b;
   for (int p = 0; p < kScreenParts; ++p) {
     if (partSignatures[p] == Shown.partSignatures[p]) continue;
     *any = true;
-    if (PartDrawnBox(p, &b)) boxes->Add(b);
-    else hold = false;
+    hold = PartDrawnBoxes(p, boxes) && hold;
   }
   return hold;
 }
