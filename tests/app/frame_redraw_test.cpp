@@ -512,3 +512,63 @@ TEST_F(FrameRedraw, LibraryLayoutRedrawsOnlyWhatThePlayingDeckMoves) {
   for (int i = kLibraryFrames - 10; i < kLibraryFrames; ++i)
     EXPECT_FALSE(parts.drawn[static_cast<size_t>(i)]) << "frame " << i << ": drawn after the pulse settled";
 }
+
+// The frame timer's next frame: due at once while a deck plays and while what it left falls, then
+// only when an animation or the status message asks, at the latest an idle period later.
+TEST_F(FrameRedraw, FramesAreDueOnlyWhileSomethingMovesOrAsks) {
+  Reset();
+  ReleaseDevice();
+  FakeNowMs = (MonotonicMs() + kAheadOfWallMs) / kStartStepMs * kStartStepMs;
+  FrameNowHook = [] { return FakeNowMs; };
+  // In the library layout a falling pulse is drawn in parts, which no settling frames follow.
+  Settings.Layout = kLayoutLibrary;
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    Engine.decks[0].track = RedrawTrack(124.0, L"First Track");
+    Engine.decks[1].track = RedrawTrack(128.0, L"Second Track");
+  }
+  const FrameWindow window{1400, 900, false, 1.0f};
+  DriveFrame(window);
+  // Frames on the stepped clock until the next is not due at once; how many that took.
+  auto rest = [&](int most) {
+    for (int frame = 0; frame < most; ++frame) {
+      Advance();
+      FakeNowMs += kFrameMs;
+      DriveFrame(window, FrameAsk::Timer);
+      if (NextFrameDueMs(FakeNowMs) > FakeNowMs) return frame;
+    }
+    return most;
+  };
+  EXPECT_LT(rest(10), 10) << "a loaded, paused screen comes to rest";
+  EXPECT_EQ(NextFrameDueMs(FakeNowMs), FakeNowMs + kIdleFrameMs);
+
+  Play(0, true);
+  EXPECT_EQ(rest(30), 30) << "a playing deck keeps the frames coming";
+  Play(0, false);
+  const int falling = rest(200);
+  EXPECT_GT(falling, 2) << "the pulse falls frame by frame after the pause";
+  EXPECT_LT(falling, 200) << "and comes to rest";
+  EXPECT_EQ(NextFrameDueMs(FakeNowMs), FakeNowMs + kIdleFrameMs);
+
+  constexpr int kShortStatusMs = 300;
+  ShowStatus(L"Saved", kShortStatusMs);
+  EXPECT_LT(rest(10), 10);
+  EXPECT_EQ(NextFrameDueMs(FakeNowMs), Status.expiresAtMs) << "the message's end is due";
+  FakeNowMs = Status.expiresAtMs;
+  DriveFrame(window, FrameAsk::Timer);
+  EXPECT_EQ(NextFrameDueMs(FakeNowMs), FakeNowMs) << "the frame without it settles";
+  EXPECT_LT(rest(10), 10);
+
+  // An empty lane's light travels: its next step is due, sooner than an idle period.
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    Engine.decks[1].track.reset();
+  }
+  NoteScreenEvent();
+  EXPECT_LT(rest(10), 10);
+  const uint64_t due = NextFrameDueMs(FakeNowMs);
+  EXPECT_GT(due, FakeNowMs);
+  EXPECT_LT(due, FakeNowMs + kIdleFrameMs) << "the travelling light asks for its next step";
+  FrameNowHook = MonotonicMs;
+  DriveFrame(window);
+}
