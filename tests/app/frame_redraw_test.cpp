@@ -9,6 +9,7 @@
 // keep the browser's pixels must not show a stale one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -368,6 +369,17 @@ class FrameRedraw : public ::testing::Test {
     return run;
   }
 
+  // Each frame's pixels (as hashes) drawn in parts against a full redraw's; how many frames of
+  // the full redraw differ from the frame before.
+  static size_t FramesMoved(const std::vector<uint64_t>& full, const std::vector<uint64_t>& parts) {
+    EXPECT_EQ(full.size(), parts.size());
+    for (size_t i = 0; i < std::min(full.size(), parts.size()); ++i)
+      EXPECT_EQ(full[i], parts[i]) << "frame " << i << ": pixels unlike a full redraw";
+    size_t moved = 0;
+    for (size_t i = 1; i < full.size(); ++i) moved += full[i] != full[i - 1];
+    return moved;
+  }
+
   std::vector<uint32_t> shown_;
   std::vector<PixelBox> presented_;
   int shownWidth_ = 0;
@@ -422,12 +434,8 @@ TEST_F(FrameRedraw, OnlyChangedFramesAreDrawnAndTheyShowWhatAFullRedrawShows) {
 
 TEST_F(FrameRedraw, EmptyLanesRedrawOnlyTheirSpotsAndShowWhatAFullRedrawShows) {
   const IdleRun full = RunIdle(true), parts = RunIdle(false);
-  ASSERT_EQ(full.shots.size(), parts.shots.size());
-  for (size_t i = 0; i < full.shots.size(); ++i)
-    EXPECT_EQ(full.shots[i], parts.shots[i]) << "frame " << i << ": pixels unlike a full redraw";
   // The spots step about 30 times a second, every second or third frame of the session.
-  size_t moved = 0;
-  for (size_t i = 1; i < full.shots.size(); ++i) moved += full.shots[i] != full.shots[i - 1];
+  const size_t moved = FramesMoved(full.shots, parts.shots);
   EXPECT_GE(moved, 40u) << "the spots travel";
   EXPECT_EQ(full.parts, 0u);
   EXPECT_LE(parts.drawn, moved + 12) << "a frame in which no spot steps draws nothing";
@@ -499,11 +507,7 @@ TEST_F(FrameRedraw, KeptLayersFollowAChangeOfSkinOrSize) {
 // what a full redraw shows.
 TEST_F(FrameRedraw, LibraryLayoutRedrawsOnlyWhatThePlayingDeckMoves) {
   const LibraryRun full = RunLibrary(true), parts = RunLibrary(false);
-  ASSERT_EQ(full.shots.size(), parts.shots.size());
-  for (size_t i = 0; i < full.shots.size(); ++i)
-    EXPECT_EQ(full.shots[i], parts.shots[i]) << "frame " << i << ": pixels unlike a full redraw";
-  size_t moved = 0;
-  for (size_t i = 1; i < full.shots.size(); ++i) moved += full.shots[i] != full.shots[i - 1];
+  const size_t moved = FramesMoved(full.shots, parts.shots);
   EXPECT_GE(moved, static_cast<size_t>(kPauseFrame)) << "the playing deck moves every frame";
   EXPECT_EQ(full.parts, 0u);
   EXPECT_EQ(parts.rowsTouched, 0) << "a frame of the deck's parts redrew the browser's rows";
