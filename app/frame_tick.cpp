@@ -9,6 +9,7 @@
 #include "app/publish_controls.h"
 #include "base/log.h"
 #include "base/settings.h"
+#include "base/status_message.h"
 #include "base/test_mode.h"
 #include "broadcast/audio_stream.h"
 #include "broadcast/live_video.h"
@@ -30,12 +31,14 @@
 #include "engine/side_slots.h"
 #include "engine/sync.h"
 #include "karaoke/karaoke_tick.h"
+#include "karaoke/karaoke_window.h"
 #include "library/now_playing.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/window.h"
 #include "screens/main_screen.h"
 #include "screens/screen_signature.h"
+#include "screens/visualiser_toggle.h"
 #include "settings/updates.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
@@ -159,6 +162,7 @@ struct FrameMemory {
   int browserSettle = 0;  // frames that draw the browser's area after it changed
   uint64_t browserKept = 0;  // frames that kept the browser's area
   float pointerX = 0.0f, pointerY = 0.0f;  // where the pointer was for `signature`
+  bool changedLast = false;  // the last frame showed a change of what the screen shows
 };
 FrameMemory Shown;
 
@@ -208,6 +212,28 @@ void NoteWindowEvent(WindowEventKind kind) {
   NoteScreenEvent();
 }
 
+namespace {
+
+// What the tick runs on its own, frame by frame, while it lasts.
+bool TickBusy() {
+  for (int d = 0; d < kEngineDecks; ++d)
+    if (DeckSnapshots[d].playing || LiveDeckViews[d].loading) return true;
+  return Input.held || ActiveControlId != kNoActiveControl || XfGlide.active || !DeferredActions.empty() ||
+         Engine.recording.load() || LiveStreamState() != kStreamOff || LiveVideoState() != kStreamOff ||
+         Automix.on || !RunningMacros.empty() || TimecodeInputRunning() || SelfTest.active ||
+         KaraokeScreenWindow() != nullptr || VisualiserScreenWindow() != nullptr;
+}
+
+}  // namespace
+
+uint64_t NextFrameDueMs(uint64_t nowMs) {
+  if (FullRedraw || Shown.changedLast || Shown.settleFrames > 0 || Shown.browserSettle > 0 || TickBusy())
+    return nowMs;
+  uint64_t due = std::min({nowMs + kIdleFrameMs, RedrawDueMs(), PartRedrawDueMs()});
+  if (StatusShowing(nowMs)) due = std::min(due, Status.undrawnMs > 0 ? nowMs : Status.expiresAtMs);
+  return std::max(due, nowMs);
+}
+
 uint64_t DrawnFrameCount() { return Shown.drawn; }
 
 uint64_t PartFrameCount() { return Shown.parts; }
@@ -226,12 +252,10 @@ bool PartsDue(uint64_t nowMs, const uint64_t* partSignatures, PartBoxes* boxes, 
     *any = true;
     hold = RedrawPartDue(nowMs, boxes);
   }
-  PixelBox b;
   for (int p = 0; p < kScreenParts; ++p) {
     if (partSignatures[p] == Shown.partSignatures[p]) continue;
     *any = true;
-    if (PartDrawnBox(p, &b)) boxes->Add(b);
-    else hold = false;
+    hold = PartDrawnBoxes(p, boxes) && hold;
   }
   return hold;
 }
@@ -283,6 +307,9 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
     }
   }
   Shown.drawn += drawn;
+  bool partChanged = false;
+  for (int p = 0; p < kScreenParts; ++p) partChanged = partChanged || partSignatures[p] != Shown.partSignatures[p];
+  Shown.changedLast = drawn && (changed || partChanged);
   RunDeferredActions();
   // Taken after the frame and its actions: what the next tick must differ from to be drawn.
   if (drawn) {

@@ -52,6 +52,16 @@ void NoteScreenEvent();
 // that changes (a hover) the screen's signature follows, and a frame drawn for it alone is not
 // followed by frames that settle it.
 void NoteWindowEvent(WindowEventKind kind);
+// Frames while nothing is due come at most this far apart: what the tick reads without waking
+// the loop (the audio load, an update check's time) shows that late at worst.
+inline constexpr uint64_t kIdleFrameMs = 500;
+// When the frame after the one just run is due (MonotonicMs): at once while a deck plays or loads,
+// the pointer holds a control, the mix is recorded or streamed, Automix, a macro, timecode, the
+// self-test or a second window runs, the last frame showed a change (meters and pulses falling
+// fall on) or the last change still settles; else when an animation asked to be redrawn or the
+// status message ends; at the latest kIdleFrameMs after nowMs. Window events and worker results
+// wake the loop on their own (app/main_window.h WakeFrames).
+uint64_t NextFrameDueMs(uint64_t nowMs);
 // Frames drawn since start (for measurements), and of them the parts of frames: what an
 // animation asked for, drawn and presented alone while nothing else changed.
 uint64_t DrawnFrameCount();

@@ -37,6 +37,7 @@
 #include "library/track_view.h"
 #include "platform/folders.h"
 #include "platform/memory_lock.h"
+#include "platform/clock.h"
 #include "platform/second_window.h"
 #include "platform/signals.h"
 #include "platform/text.h"
@@ -52,9 +53,18 @@ int (*SelfTestFailuresHook)() = nullptr;
 
 namespace {
 
-// Below this client size a frame only ticks.
-// The loop looks at stop signals at least this often, whatever else happens.
-constexpr unsigned kStopPollMs = 100;
+// The loop looks at stop signals at least this often, whatever else happens; as rarely as an
+// idle frame, so that a resting program wakes no more for them.
+constexpr unsigned kStopPollMs = kIdleFrameMs;
+// The frame timer's period as last set; 0 when it is not running.
+unsigned FramePeriod = 0;
+
+// A timer at the frame period keeps its beat; any other period is the wait for one due frame.
+void ArmFrameTimer(unsigned periodMs) {
+  if (!MainWindowOpen() || (periodMs == kFrameTimerMs && FramePeriod == kFrameTimerMs)) return;
+  FramePeriod = periodMs;
+  SetWindowTimer(kFrameTimer, periodMs);
+}
 
 constexpr const wchar_t* kTestSwitches[] = {L"--selftest", L"--stemtest", L"--karaoketest", L"--featuretest"};
 constexpr size_t kTestRunMinArguments = 3;
@@ -204,7 +214,8 @@ bool CreateMainWindow() {
 
   SetFramePresenter(PresentFrameImage);
   AcceptFileDrops(true);
-  SetWindowTimer(kFrameTimer, kFrameTimerMs);
+  FramePeriod = 0;  // a window made again starts its timer afresh
+  ArmFrameTimer(kFrameTimerMs);
   ShowMainWindow(maximised);
   return true;
 }
@@ -250,6 +261,7 @@ int RunMessageLoop() {
     NoteWindowEvent(event.kind);
     MainWndProc(event);
     PumpSecondWindows();
+    if (event.kind != WindowEventKind::Timer && event.kind != WindowEventKind::None) WakeFrames();
   }
   return QuitCode();
 }
@@ -260,7 +272,14 @@ void RenderFrame(FrameAsk ask) {
   int width = 0, height = 0;
   WindowClientSize(&width, &height);
   DriveFrame(FrameWindow{width, height, WindowMinimised(), UiScale}, ask);
+  const uint64_t nowMs = MonotonicMs();
+  const uint64_t waitMs = std::clamp<uint64_t>(NextFrameDueMs(nowMs) - nowMs, kFrameTimerMs, kIdleFrameMs);
+  ArmFrameTimer(static_cast<unsigned>(waitMs));
 }
+
+void WakeFrames() { ArmFrameTimer(kFrameTimerMs); }
+
+unsigned FrameTimerPeriodMs() { return FramePeriod; }
 
 void ShowAboutBox() {
   ShowMessageBox(L"About Veldmix",

@@ -85,8 +85,14 @@ void DestroyMainWindow();
 // Handles every worker completion queued for the UI thread now, as the loop would.
 void DispatchUiPosts();
 // One frame of the window at its size and scale (DriveFrame): the tick, then the screen drawn when
-// it can be and the ask or a change calls for it.
+// it can be and the ask or a change calls for it; then the frame timer set for the next frame due
+// (NextFrameDueMs): every kFrameTimerMs while frames are due that often, else once, that late.
 void RenderFrame(FrameAsk ask);
+// Something happened that the screen may show (an event, a worker's result): the frames come
+// every kFrameTimerMs again from now until nothing is due.
+void WakeFrames();
+// The frame timer's period now (for measurements and tests): kFrameTimerMs while frames run.
+unsigned FrameTimerPeriodMs();
 // The About box (modal; the loop waits while it is open).
 void ShowAboutBox();
 

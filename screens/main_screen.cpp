@@ -37,6 +37,7 @@
 #include "screens/macros_panel_view.h"
 #include "screens/mixer.h"
 #include "screens/overview.h"
+#include "screens/screen_signature.h"
 #include "screens/slim_layout.h"
 #include "screens/top_bar.h"
 #include "screens/waveform.h"
@@ -77,6 +78,9 @@ constexpr float kSideGlowPlayingAlpha = 0.13f, kSideGlowIdleAlpha = 0.07f;
 constexpr float kCentreGlowWidthShare = 0.6f, kCentreGlowRadiusYDip = 120.0f;
 constexpr uint32_t kCentreGlowColour = 0x6A5BFF;  // rgb(106, 91, 255)
 constexpr float kCentreGlowAlpha = 0.06f;
+// The browser panel's corner radius, and how far a light's edge pixels reach (antialiasing).
+constexpr float kBrowserCornerDip = 8.0f;
+constexpr int kSideLightReachPx = 2;
 
 constexpr float kMarginDip = 8.0f;
 constexpr float kPhaseMeterHeightDip = 18.0f;
@@ -274,6 +278,25 @@ float SideLightAlpha(int deck) {
   return pulse * kSideGlowPulseAlpha + (playing ? kSideGlowPlayingAlpha : kSideGlowIdleAlpha);
 }
 
+// Where a deck's side light changes with its pulse. With the panels kept, the light is taken out
+// under them: beside and below the browser's top only the margins and its corners show it.
+void NoteSideLightPart(int deck, Rc area, bool panelsKept) {
+  if (!ValidDeck(deck)) return;
+  const int part = kDeckMotionPart + deck;
+  const Rc browser = Screen.browser;
+  const float cut = browser.y + kBrowserCornerDip;
+  if (!panelsKept || !VariantOf(Screen.layout).browser || browser.h <= 0 || area.Bottom() <= cut) {
+    NotePartDrawn(part, area, kSideLightReachPx);
+    return;
+  }
+  if (cut > area.y) NotePartDrawn(part, Rc{area.x, area.y, area.w, cut - area.y}, kSideLightReachPx);
+  const float below = area.Bottom() - browser.y;
+  const float leftEdge = browser.x + kBrowserCornerDip, rightEdge = browser.Right() - kBrowserCornerDip;
+  if (area.x < leftEdge) NotePartDrawn(part, Rc{area.x, browser.y, leftEdge - area.x, below}, kSideLightReachPx);
+  if (area.Right() > rightEdge)
+    NotePartDrawn(part, Rc{rightEdge, browser.y, area.Right() - rightEdge, below}, kSideLightReachPx);
+}
+
 PixelImage ImageOf(const CachedImage& image) {
   return PixelImage{.pixels = image.pixels.data(),
                     .width = image.pixels.empty() ? 0 : image.width,
@@ -290,6 +313,7 @@ void DrawLanes() {
   for (int deck = 0; deck < DecksInUse(); ++deck) {
     const Rc lane = Screen.lanes[deck];
     if (lane.w <= 0) continue;
+    NotePartDrawn(kDeckMotionPart + deck, lane);
     if (Screen.vertical) DrawDeckRotated(deck, lane);
     else DrawWaveform(deck, lane);
   }
@@ -464,6 +488,7 @@ bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels) {
     for (int deck = 0; deck < DecksInUse(); ++deck)
       if (Screen.lanes[deck].w > 0 && Screen.lanes[deck].h > 0) covers.push_back(PanelShape{Screen.lanes[deck], kLaneRadiusDip});
   for (int side = 0; side < 2; ++side) {
+    NoteSideLightPart(decks[side], SideLightArea(sides[side]), !panels.empty());
     const uint32_t colour = DeckColour(decks[side]);
     Refresh(&SideLightImages[side], sides[side], SideLightArea(sides[side]), colour, dpi, 0, covers, true, scale,
             [&] { DrawSideLight(sides[side], ColorOf(colour)); });
@@ -489,6 +514,10 @@ bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels) {
 void DrawPanels() {
   const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
   const bool slim = VariantOf(Screen.layout).slimPanels;
+  if (slim) {
+    if (ValidDeck(left)) NotePartDrawn(kDeckMotionPart + left, Screen.leftPanel);
+    if (ValidDeck(right)) NotePartDrawn(kDeckMotionPart + right, Screen.rightPanel);
+  }
   PushClip(BeforeLaterPanels(Screen.leftPanel, &Screen.mixer));
   if (slim) DrawSlimDeck(left, Screen.leftPanel);
   else DrawDeck(left, Screen.leftPanel);
@@ -616,7 +645,10 @@ void DrawMainScreen() {
     const MouseHidden hidden(overlay != nullptr && overlay->hidesPanels);
     DrawTopBar(Rc{0, 0, width, kTopBarHeight});
     DrawLanes();
-    DrawPhaseMeter(Rc{kMarginDip, Screen.phaseMeterY, width - 2 * kMarginDip, kPhaseMeterHeightDip});
+    const Rc phase{kMarginDip, Screen.phaseMeterY, width - 2 * kMarginDip, kPhaseMeterHeightDip};
+    for (int side = 0; side < 2; ++side)
+      if (ValidDeck(SideSlots[side])) NotePartDrawn(kDeckMotionPart + SideSlots[side], phase);
+    DrawPhaseMeter(phase);
     DrawPanels();
     RememberPanels();
   }

@@ -29,6 +29,7 @@
 #include "library/track_view.h"
 #include "platform/clock.h"
 #include "screens/browser_seams.h"
+#include "screens/layout.h"
 #include "screens/main_screen.h"
 #include "screens/sidebar.h"
 #include "screens/top_bar.h"
@@ -66,25 +67,38 @@ void FoldInput(Fold& f) {
   for (int32_t id : heldIds) f << id;
 }
 
-void FoldDecks(Fold& f) {
+// Whether the decks' motion and the spectrum are screen parts of their own (the library layout).
+bool MotionInParts() { return VariantOf(Settings.Layout).slimPanels; }
+
+// What a deck's playing changes from frame to frame.
+void FoldDeckMotion(Fold& f, int d) {
+  const DeckSnapshot& s = DeckSnapshots[d];
+  f << s.position << s.slipPosition << BeatPulse[d] << LiveDeckViews[d].meterLevel;
+}
+
+void FoldDecks(Fold& f, bool motion) {
   for (int d = 0; d < kEngineDecks; ++d) {
     const DeckSnapshot& s = DeckSnapshots[d];
-    f << s.track.get() << s.position << s.playing << s.jogTouched << s.cuePoint << s.hotCueStart << s.hotCueEnd
-      << s.loopOn << s.loopIn << s.loopOut << s.reverse << s.slipMode << s.slipOn << s.slipPosition << s.stopEffect;
+    if (motion) FoldDeckMotion(f, d);
+    f << s.track.get() << s.playing << s.jogTouched << s.cuePoint << s.hotCueStart << s.hotCueEnd << s.loopOn
+      << s.loopIn << s.loopOut << s.reverse << s.slipMode << s.slipOn << s.stopEffect;
     if (s.track) f << s.track->bpm << s.track->firstBeat << s.track->key;
     const DeckView& v = LiveDeckViews[d];
     f << v.tempoFader << v.pitchRange << v.gain << v.eqHigh << v.eqMid << v.eqLow << v.filter << v.fader
-      << v.keyShift << v.keyLock << v.headphoneCue << v.meterLevel << v.loading << v.loadSerial << v.syncLock
-      << v.stemsReady << v.jogBend << v.fxSlotOn << v.fxSlotAmount << v.loopSizeIndex << v.padMode;
-    f << (v.loadProgress ? v.loadProgress->load() : 0.0f) << v.title << BeatPulse[d];
+      << v.keyShift << v.keyLock << v.headphoneCue << v.loading << v.loadSerial << v.syncLock << v.stemsReady
+      << v.jogBend << v.fxSlotOn << v.fxSlotAmount << v.loopSizeIndex << v.padMode;
+    f << (v.loadProgress ? v.loadProgress->load() : 0.0f) << v.title;
   }
   for (int side = 0; side < 2; ++side) f << SideSlots[side];
   f << SamplerShot.padPlaying << SamplerShot.recording << SamplerShot.recordProgress << SamplerShot.recordingName;
 }
 
-void FoldMixAndMeters(Fold& f, uint64_t nowMs) {
-  f << CrossfaderPosition << Meters.masterLeft << Meters.masterRight << Meters.microphone << Meters.limiterDb
-    << Meters.spectrum << (nowMs < Meters.clipUntilMs);
+// The slim mixer shows no level meters: with the motion in parts, the spectrum is the top bar's
+// part and the master meters show nowhere.
+void FoldMixAndMeters(Fold& f, uint64_t nowMs, bool motion) {
+  f << CrossfaderPosition << Meters.microphone;
+  if (motion) f << Meters.masterLeft << Meters.masterRight << Meters.limiterDb << Meters.spectrum
+                << (nowMs < Meters.clipUntilMs);
   f << Engine.outputRunning.load() << Engine.sampleRate.load() << Engine.bufferFrames.load()
     << Engine.recording.load() << Engine.inputOn.load() << Engine.inputCapturing.load()
     << Engine.padRecordState.load() << Engine.booth.wanted.load() << Engine.phones.running.load();
@@ -116,7 +130,11 @@ uint64_t ScreenPartSignature(int part, uint64_t nowMs) {
       f << ShownLoad(Meters.load) << LoadColour(Meters.load) << Meters.dropouts << Meters.dropoutRiseMs
         << DropoutRecent(nowMs);
       break;
+    case kSpectrumPart:
+      if (MotionInParts()) f << Meters.spectrum;
+      break;
     default:
+      if (part >= kDeckMotionPart && part < kScreenParts && MotionInParts()) FoldDeckMotion(f, part - kDeckMotionPart);
       break;
   }
   return f.hash();
@@ -148,8 +166,9 @@ uint64_t BrowserSignature(uint64_t nowMs) {
 uint64_t MainScreenSignature(uint64_t nowMs) {
   Fold f;
   FoldInput(f);
-  FoldDecks(f);
-  FoldMixAndMeters(f, nowMs);
+  const bool motion = !MotionInParts();
+  FoldDecks(f, motion);
+  FoldMixAndMeters(f, nowMs, motion);
   FoldShell(f, nowMs);
   return f.hash();
 }

@@ -6,6 +6,7 @@
 // asks for its redraw as it draws (ui/frame_driver.h RedrawAt). UI thread.
 #include <cstdint>
 
+#include "base/track.h"
 #include "ui/frame_driver.h"
 
 // The signature at nowMs (MonotonicMs): cheap, no drawing, no allocation. It leaves out what the
@@ -14,9 +15,14 @@ uint64_t MainScreenSignature(uint64_t nowMs);
 
 // Parts of the main screen that change alone, often, while the rest stays (the frame driver's
 // part numbers, ui/frame_driver.h NotePartDrawn): what each shows, folded the same way.
+// In the library layout, what a playing deck moves (its lane, its slim deck, its side light, the
+// phase meter, the top bar's pulse) and the top bar's spectrum are parts too: the browser under
+// them and the other deck stay as they were. Elsewhere the whole frame shows them.
 enum ScreenPart : int {
   kLoadMeterPart = 0,  // the top bar's audio load, dropout count and dot
-  kScreenParts
+  kSpectrumPart,       // the top bar's mix spectrum (library layout)
+  kDeckMotionPart,     // + deck: its position, pulse and level (library layout)
+  kScreenParts = kDeckMotionPart + kEngineDecks
 };
 uint64_t ScreenPartSignature(int part, uint64_t nowMs);
 

@@ -580,6 +580,10 @@ void DrawTopBar(Rc r) {
   const uint64_t nowMs = FrameClockMs;
 
   DrawBarFrame(r, cy);
+  // The bar's pulse lines and logo follow decks A and B, its spectrum the mix.
+  NotePartDrawn(kSpectrumPart, r);
+  NotePartDrawn(kDeckMotionPart + 0, r);
+  NotePartDrawn(kDeckMotionPart + 1, r);
   const float g = DrawMasterFx(r, cy);
 
   const float leftGroupEnd = g + kLeftGroupEnd;

@@ -26,7 +26,7 @@ PartBoxes PartsAsked;
 bool PartAsked = false;
 // Where the parts that change alone were drawn: this frame's, and the last drawn frame's.
 struct DrawnParts {
-  PixelBox box[kMaxScreenParts];
+  PartBoxes boxes[kMaxScreenParts];
   bool drawn[kMaxScreenParts] = {};
 };
 DrawnParts PartsNow, PartsShown;
@@ -157,16 +157,16 @@ void PartBoxes::Add(const PixelBox& added) {
   box[count++] = b;
 }
 
-void NotePartDrawn(int part, Rc r) {
+void NotePartDrawn(int part, Rc r, int reachPx) {
   PixelBox box;
-  if (part < 0 || part >= kMaxScreenParts || !DeviceBoxOf(r, &box)) return;
-  PartsNow.box[part] = PartsNow.drawn[part] ? UnionBox(PartsNow.box[part], box) : box;
+  if (part < 0 || part >= kMaxScreenParts || !DeviceBoxOf(r, &box, std::clamp(reachPx, 0, kGlowReachPx))) return;
+  PartsNow.boxes[part].Add(box);
   PartsNow.drawn[part] = true;
 }
 
-bool PartDrawnBox(int part, PixelBox* box) {
+bool PartDrawnBoxes(int part, PartBoxes* boxes) {
   if (part < 0 || part >= kMaxScreenParts || !PartsShown.drawn[part]) return false;
-  *box = PartsShown.box[part];
+  for (int i = 0; i < PartsShown.boxes[part].count; ++i) boxes->Add(PartsShown.boxes[part].box[i]);
   return true;
 }
 

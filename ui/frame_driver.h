@@ -77,11 +77,12 @@ uint64_t PartRedrawDueMs();
 bool RedrawPartDue(uint64_t nowMs, PartBoxes* parts);
 
 // Parts of the screen that change alone, by number below kMaxScreenParts: where each was drawn
-// this frame (r in DIPs under the current transform, its glows included), and for the shell the
-// box of frame pixels it covered in the last drawn frame (false when it was not drawn there).
-inline constexpr int kMaxScreenParts = 4;
-void NotePartDrawn(int part, Rc r);
-bool PartDrawnBox(int part, PixelBox* box);
+// this frame (r in DIPs under the current transform, grown by reachPx frame pixels for its glows;
+// a part may note several places), and for the shell the boxes of frame pixels it covered in the
+// last drawn frame, added to *boxes (false when it was not drawn there).
+inline constexpr int kMaxScreenParts = 8;
+void NotePartDrawn(int part, Rc r, int reachPx = kGlowReachPx);
+bool PartDrawnBoxes(int part, PartBoxes* boxes);
 // The area of the frame that only a still part of the screen draws (the browser under the
 // panels): r in DIPs under the current transform, reaching the frame's right, left and bottom
 // edges; noted only while nothing in it asked for a redraw. For the shell, the box of frame

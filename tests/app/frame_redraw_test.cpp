@@ -9,6 +9,7 @@
 // keep the browser's pixels must not show a stale one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -93,6 +94,7 @@ class FrameRedraw : public ::testing::Test {
     windowing_ = StartWindowing(&error);
     // A window's own image: a part of a frame changes only its pixels.
     SetFramePresenter([this](const PixelView& v, const PixelBox& changed) {
+      presented_.push_back(changed);
       if (v.width != shownWidth_ || shown_.size() != static_cast<size_t>(v.width) * v.height) {
         shown_.assign(static_cast<size_t>(v.width) * v.height, 0);
         shownWidth_ = v.width;
@@ -305,7 +307,81 @@ class FrameRedraw : public ::testing::Test {
     return run;
   }
 
+  // The library layout with a browser full of rows, deck A playing, on the stepped clock: a row
+  // hovered on the way, then the deck paused until its pulse has settled. What the window shows
+  // after each frame as a hash, whether it was drawn, and how often a frame drawn in parts
+  // presented a box that reaches the browser's rows (under its toolbar and column header).
+  struct LibraryRun {
+    std::vector<uint64_t> shots;
+    std::vector<bool> drawn;
+    uint64_t parts = 0;
+    int rowsTouched = 0;
+  };
+  static constexpr int kLibraryFrames = 170, kHoverFrame = 40, kPauseFrame = 70;
+  static constexpr int kBrowserEdgePx = 24, kRowsBelowTopPx = 66;  // its corners; toolbar and header
+
+  LibraryRun RunLibrary(bool fullRedraw) {
+    Reset();
+    ReleaseDevice();
+    FullRedraw = fullRedraw;
+    ForgetKeptImages();
+    static const uint64_t startMs = (MonotonicMs() + kAheadOfWallMs) / kStartStepMs * kStartStepMs;
+    FakeNowMs = startMs;
+    FrameNowHook = [] { return FakeNowMs; };
+    Settings.Layout = kLayoutLibrary;
+    {
+      std::lock_guard<RealtimeMutex> lock(Engine.lock);
+      Engine.decks[0].track = RedrawTrack(124.0, L"First Track");
+      Engine.decks[1].track = RedrawTrack(128.0, L"Second Track");
+    }
+    for (uint32_t i = 0; i < 60; ++i)
+      ViewItems.push_back({.path = L"/music/row" + std::to_wstring(i) + L".wav", .title = L"Row " + std::to_wstring(i),
+                           .index = i});
+    RebuildView();
+    Play(0, true);
+    LibraryRun run;
+    const FrameWindow window{1400, 900, false, 1.0f};
+    const uint64_t parts = PartFrameCount();
+    DriveFrame(window);
+    const Rc browser = ComputeLayout(1400, 900, kLayoutLibrary, false, false).browser;
+    const PixelBox rows{static_cast<int>(browser.x) + kBrowserEdgePx, static_cast<int>(browser.y) + kRowsBelowTopPx,
+                        static_cast<int>(browser.Right()) - kBrowserEdgePx, static_cast<int>(browser.Bottom())};
+    for (int frame = 0; frame < kLibraryFrames; ++frame) {
+      if (frame == kHoverFrame) Mouse(700, browser.y + 120, false, false);
+      if (frame == kPauseFrame) Play(0, false);
+      Advance();
+      FakeNowMs += kFrameMs;
+      presented_.clear();
+      const uint64_t partsBefore = PartFrameCount(), drawnBefore = DrawnFrameCount();
+      DriveFrame(window, FrameAsk::Timer);
+      if (PartFrameCount() != partsBefore)
+        for (const PixelBox& b : presented_)
+          run.rowsTouched += b.x0 < rows.x1 && b.x1 > rows.x0 && b.y0 < rows.y1 && b.y1 > rows.y0;
+      uint64_t hash = 1469598103934665603ull;
+      for (uint32_t p : shown_) hash = (hash ^ p) * 1099511628211ull;
+      run.shots.push_back(hash);
+      run.drawn.push_back(DrawnFrameCount() != drawnBefore);
+    }
+    run.parts = PartFrameCount() - parts;
+    // The frame clock back on the real one for the tests after this one.
+    FrameNowHook = MonotonicMs;
+    DriveFrame(window);
+    return run;
+  }
+
+  // Each frame's pixels (as hashes) drawn in parts against a full redraw's; how many frames of
+  // the full redraw differ from the frame before.
+  static size_t FramesMoved(const std::vector<uint64_t>& full, const std::vector<uint64_t>& parts) {
+    EXPECT_EQ(full.size(), parts.size());
+    for (size_t i = 0; i < std::min(full.size(), parts.size()); ++i)
+      EXPECT_EQ(full[i], parts[i]) << "frame " << i << ": pixels unlike a full redraw";
+    size_t moved = 0;
+    for (size_t i = 1; i < full.size(); ++i) moved += full[i] != full[i - 1];
+    return moved;
+  }
+
   std::vector<uint32_t> shown_;
+  std::vector<PixelBox> presented_;
   int shownWidth_ = 0;
   bool windowing_ = false;
   TempHome home_;
@@ -358,12 +434,8 @@ TEST_F(FrameRedraw, OnlyChangedFramesAreDrawnAndTheyShowWhatAFullRedrawShows) {
 
 TEST_F(FrameRedraw, EmptyLanesRedrawOnlyTheirSpotsAndShowWhatAFullRedrawShows) {
   const IdleRun full = RunIdle(true), parts = RunIdle(false);
-  ASSERT_EQ(full.shots.size(), parts.shots.size());
-  for (size_t i = 0; i < full.shots.size(); ++i)
-    EXPECT_EQ(full.shots[i], parts.shots[i]) << "frame " << i << ": pixels unlike a full redraw";
   // The spots step about 30 times a second, every second or third frame of the session.
-  size_t moved = 0;
-  for (size_t i = 1; i < full.shots.size(); ++i) moved += full.shots[i] != full.shots[i - 1];
+  const size_t moved = FramesMoved(full.shots, parts.shots);
   EXPECT_GE(moved, 40u) << "the spots travel";
   EXPECT_EQ(full.parts, 0u);
   EXPECT_LE(parts.drawn, moved + 12) << "a frame in which no spot steps draws nothing";
@@ -428,4 +500,79 @@ TEST_F(FrameRedraw, KeptLayersFollowAChangeOfSkinOrSize) {
   for (size_t p = 0; p < fresh.size(); ++p) differing += fresh[p] != later[p], recoloured += fresh[p] != old[p];
   EXPECT_EQ(differing, 0u) << "pixels kept from the old colours or size";
   EXPECT_GT(recoloured, fresh.size() / 20) << "the old colours showed";
+}
+
+// The library layout with one deck playing over the browser: past the frames that settle a change,
+// the deck's frames redraw only what it moves, never the browser's rows, and every frame shows
+// what a full redraw shows.
+TEST_F(FrameRedraw, LibraryLayoutRedrawsOnlyWhatThePlayingDeckMoves) {
+  const LibraryRun full = RunLibrary(true), parts = RunLibrary(false);
+  const size_t moved = FramesMoved(full.shots, parts.shots);
+  EXPECT_GE(moved, static_cast<size_t>(kPauseFrame)) << "the playing deck moves every frame";
+  EXPECT_EQ(full.parts, 0u);
+  EXPECT_EQ(parts.rowsTouched, 0) << "a frame of the deck's parts redrew the browser's rows";
+  // Whole frames: the two that settle the first, the hover's, the pause's, each with two more.
+  EXPECT_GE(parts.parts + 10, moved) << "the deck's frames redraw only its parts";
+  for (int i = kLibraryFrames - 10; i < kLibraryFrames; ++i)
+    EXPECT_FALSE(parts.drawn[static_cast<size_t>(i)]) << "frame " << i << ": drawn after the pulse settled";
+}
+
+// The frame timer's next frame: due at once while a deck plays and while what it left falls, then
+// only when an animation or the status message asks, at the latest an idle period later.
+TEST_F(FrameRedraw, FramesAreDueOnlyWhileSomethingMovesOrAsks) {
+  Reset();
+  ReleaseDevice();
+  FakeNowMs = (MonotonicMs() + kAheadOfWallMs) / kStartStepMs * kStartStepMs;
+  FrameNowHook = [] { return FakeNowMs; };
+  // In the library layout a falling pulse is drawn in parts, which no settling frames follow.
+  Settings.Layout = kLayoutLibrary;
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    Engine.decks[0].track = RedrawTrack(124.0, L"First Track");
+    Engine.decks[1].track = RedrawTrack(128.0, L"Second Track");
+  }
+  const FrameWindow window{1400, 900, false, 1.0f};
+  DriveFrame(window);
+  // Frames on the stepped clock until the next is not due at once; how many that took.
+  auto rest = [&](int most) {
+    for (int frame = 0; frame < most; ++frame) {
+      Advance();
+      FakeNowMs += kFrameMs;
+      DriveFrame(window, FrameAsk::Timer);
+      if (NextFrameDueMs(FakeNowMs) > FakeNowMs) return frame;
+    }
+    return most;
+  };
+  EXPECT_LT(rest(10), 10) << "a loaded, paused screen comes to rest";
+  EXPECT_EQ(NextFrameDueMs(FakeNowMs), FakeNowMs + kIdleFrameMs);
+
+  Play(0, true);
+  EXPECT_EQ(rest(30), 30) << "a playing deck keeps the frames coming";
+  Play(0, false);
+  const int falling = rest(200);
+  EXPECT_GT(falling, 2) << "the pulse falls frame by frame after the pause";
+  EXPECT_LT(falling, 200) << "and comes to rest";
+  EXPECT_EQ(NextFrameDueMs(FakeNowMs), FakeNowMs + kIdleFrameMs);
+
+  constexpr int kShortStatusMs = 300;
+  ShowStatus(L"Saved", kShortStatusMs);
+  EXPECT_LT(rest(10), 10);
+  EXPECT_EQ(NextFrameDueMs(FakeNowMs), Status.expiresAtMs) << "the message's end is due";
+  FakeNowMs = Status.expiresAtMs;
+  DriveFrame(window, FrameAsk::Timer);
+  EXPECT_EQ(NextFrameDueMs(FakeNowMs), FakeNowMs) << "the frame without it settles";
+  EXPECT_LT(rest(10), 10);
+
+  // An empty lane's light travels: its next step is due, sooner than an idle period.
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    Engine.decks[1].track.reset();
+  }
+  NoteScreenEvent();
+  EXPECT_LT(rest(10), 10);
+  const uint64_t due = NextFrameDueMs(FakeNowMs);
+  EXPECT_GT(due, FakeNowMs);
+  EXPECT_LT(due, FakeNowMs + kIdleFrameMs) << "the travelling light asks for its next step";
+  FrameNowHook = MonotonicMs;
+  DriveFrame(window);
 }
