@@ -63,7 +63,8 @@ read_picture() {  # read_picture PNG: OCR of a picture taken earlier, scaled 3x
 # may draw the message seconds late, so they are taken for BURST_SECONDS (12) unless one is true
 # first. When none is, $text holds the readings that differ, separated by " | ".
 # burst_begin W H X Y starts the pictures early, for a message that follows something the script
-# waits for: the next burst_reads then reads from those taken in the 3 s before it was called.
+# waits for: the next burst_reads then reads from those taken in the BURST_BACK (3) s before it was
+# called.
 burst_taker=""
 burst_until() { echo $((EPOCHSECONDS + $1)) >"$work/burst.until.tmp" && mv "$work/burst.until.tmp" "$work/burst.until"; }
 burst_begin() {
@@ -90,9 +91,10 @@ burst_reads() {
   local w=$1 h=$2 x=$3 y=$4 i=0 seen="" last=$'\n' sum="" prev="" taker
   shift 4
   if [ -n "$burst_taker" ]; then
-    # The first picture taken in the last 3 s: the message may have come while the script waited.
+    # The first picture taken in the last BURST_BACK s: the message may have come while the script
+    # waited.
     [ ! -s "$work/burst.times" ] ||
-      i=$(awk -v t="$EPOCHREALTIME" '$2 >= t - 3 { print $1 - 1; found = 1; exit } { n = $1 } END { if (!found) print n + 0 }' \
+      i=$(awk -v t="$EPOCHREALTIME" -v back="${BURST_BACK:-3}" '$2 >= t - back { print $1 - 1; found = 1; exit } { n = $1 } END { if (!found) print n + 0 }' \
         "$work/burst.times")
   else
     burst_begin "$w" "$h" "$x" "$y"
