@@ -25,6 +25,7 @@
 #include "engine/mixer_controls.h"
 #include "engine/side_slots.h"
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "settings/settings_screen.h"
 #include "support/art_loader.h"
@@ -275,7 +276,11 @@ TEST_F(VideoFeedTest, CardsTakeTheTracksCoverOnceLoaded) {
   UpdateVideoFeed();
   EXPECT_TRUE(VideoDecks[0].art.empty()) << "nothing is loaded yet";
   art.StartLoader();
-  ASSERT_EQ(art.TakeLoaded(1).size(), 1u);
+  // A loader an earlier test started may still hand in its own result first on a busy machine.
+  bool loaded = false;
+  for (int i = 0; i < 4 && !loaded; ++i)
+    for (const std::wstring& key : art.TakeLoaded(1)) loaded = loaded || key == PathKey(Media("covered.mp3"));
+  ASSERT_TRUE(loaded);
   UpdateVideoFeed();
   const VideoDeck& side = VideoDecks[0];
   ASSERT_EQ(side.artPath, Media("covered.mp3"));
