@@ -24,14 +24,6 @@ start_display() {  # Xvfb screen arguments
   stop_all
   start_private_display "$work/xvfb.log" "$@" || fail "no virtual display could be started"
 }
-stop_all() {
-  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
-    [ -n "$pid" ] || continue
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  app_pid="" wm_pid="" xvfb_pid=""
-}
 window_line() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | head -n 1; }
 window_id() { window_line "$1" | awk '{print $1}'; }
 # "W H X Y" of a window, as the server has it.

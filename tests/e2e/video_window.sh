@@ -28,14 +28,6 @@ ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=320x180:rate=30:duration=30,
   -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=30" -c:v libx264 -preset veryfast -g 30 \
   -c:a aac -shortest "$clip" || fail "ffmpeg could not make the clip"
 
-stop_all() {
-  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
-    [ -n "$pid" ] || continue
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  app_pid="" wm_pid="" xvfb_pid=""
-}
 start_display() {
   stop_all
   start_private_display "$work/xvfb.log" "$@" -dpi 96 || fail "no virtual display could be started"

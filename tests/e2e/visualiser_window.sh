@@ -28,14 +28,6 @@ start_display() {
   stop_all
   start_private_display "$work/xvfb.log" "$@" || fail "no virtual display could be started"
 }
-stop_all() {
-  for pid in "$app_pid" "$xvfb_pid"; do
-    [ -n "$pid" ] || continue
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  app_pid="" xvfb_pid=""
-}
 window_id() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | head -n 1 | awk '{print $1}'; }
 geometry() {
   local id

@@ -15,16 +15,6 @@ app_pid="" wm_pid=""
 private_home
 no_sound_server
 
-stop_all() {
-  local pid
-  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
-    if [ -n "$pid" ]; then
-      kill "$pid" 2>/dev/null || true
-      wait "$pid" 2>/dev/null || true
-    fi
-  done
-  app_pid="" wm_pid="" xvfb_pid=""
-}
 main_found() {
   local id
   id="$(xwininfo -root -tree 2>/dev/null | awk '/"VELDMIX [0-9.]*": \("veldmix"/ {print $1; exit}')"

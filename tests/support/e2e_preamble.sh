@@ -230,3 +230,15 @@ export VELDMIX_UPDATE_SITE="${VELDMIX_UPDATE_SITE:-https://127.0.0.1:9}"
 work="$(mktemp -d "/tmp/veldmix-e2e-$e2e_name-XXXXXX")"
 trap e2e_cleanup EXIT
 source "$source_dir/tests/support/private_display.sh"
+# stop_all: ends the program, the window manager and the display the script started ($app_pid,
+# $wm_pid, $xvfb_pid), so that it can start them again on another screen.
+app_pid="" wm_pid=""
+stop_all() {
+  local pid
+  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
+    [ -n "$pid" ] || continue
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  app_pid="" wm_pid="" xvfb_pid=""
+}

@@ -150,15 +150,3 @@ click_word() {
   # shellcheck disable=SC2086  # "x y"
   xdotool mousemove $spot click "$2"
 }
-# stop_all: ends the program, the window manager and the display the script started ($app_pid,
-# $wm_pid, $xvfb_pid), so that it can start them again on another screen.
-app_pid="${app_pid:-}" wm_pid="${wm_pid:-}"  # kept when the script started the program before sourcing this
-stop_all() {
-  local pid
-  for pid in "$app_pid" "$wm_pid" "$xvfb_pid"; do
-    [ -n "$pid" ] || continue
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  app_pid="" wm_pid="" xvfb_pid=""
-}
