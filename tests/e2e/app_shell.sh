@@ -82,9 +82,14 @@ backup="$HOME/.local/state/Veldmix/Backups/2026-01-02"
 mkdir -p "$backup" "$HOME/.local/state/Veldmix/Backups/2026-01-03"  # the newer one holds no library
 printf '/m/a.mp3\t120\t0\t1\t0\t1\t0\t0\t0\t0\t0\t0\t0\t0\t0\n' >"$backup/database.tsv"
 start_app
-shot damaged-library
 # The box is centred in the 1500 x 980 window, itself centred on the screen: its title line.
-title="$(ocr damaged-library 560 380 600 50)"
+# A loaded machine may show it a few frames after the window, so look until it reads.
+for _ in $(seq 15); do
+  shot damaged-library
+  title="$(ocr damaged-library 560 380 600 50)"
+  [[ "$title" == *"Library not saved this time"* ]] && break
+  sleep 1
+done
 [[ "$title" == *"Library not saved this time"* ]] || fail "the question box reads '$title'"
 # Its last line: where the newest backup that holds a library is.
 where="$(ocr damaged-library 595 513 480 30)"
