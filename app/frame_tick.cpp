@@ -33,6 +33,7 @@
 #include "karaoke/karaoke_tick.h"
 #include "karaoke/karaoke_window.h"
 #include "library/now_playing.h"
+#include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/window.h"
@@ -124,6 +125,7 @@ void AppTickAt(uint64_t nowMs) {
   UpdatePhraseCache();
   AutomixTick();
   NowPlayingTick();
+  if (TakeViewSort()) NoteScreenEvent();  // the rows moved: the browser is drawn again
   MixRecordingTick();
   FeedKaraoke();
   KaraokeTick();
@@ -220,7 +222,7 @@ bool TickBusy() {
     if (DeckSnapshots[d].playing || LiveDeckViews[d].loading) return true;
   return Input.held || ActiveControlId != kNoActiveControl || XfGlide.active || !DeferredActions.empty() ||
          Engine.recording.load() || LiveStreamState() != kStreamOff || LiveVideoState() != kStreamOff ||
-         Automix.on || !RunningMacros.empty() || TimecodeInputRunning() || SelfTest.active ||
+         Automix.on || ViewSortPending() || !RunningMacros.empty() || TimecodeInputRunning() || SelfTest.active ||
          KaraokeScreenWindow() != nullptr || VisualiserScreenWindow() != nullptr;
 }
 

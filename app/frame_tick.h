@@ -21,10 +21,10 @@ extern TickMemory AppTickMemory;
 
 // The tick, in this order: side slots back to A/B without four decks; sync-lock follow;
 // cross-fader glide; DemoTick; SnapshotDecks; MIDI clock tempo; beat pulses; phrase cache;
-// Automix, now playing (with the library autosave), mix recording, karaoke, pad recording,
-// remote state, macros, timecode speed; the video feed; the controller lights (as the last drawn
-// frame left them); keep-awake; outside test mode the update notice (first tick) and the
-// automatic update check; the self-test step.
+// Automix, now playing (with the library autosave), the browser's sort from its worker, mix
+// recording, karaoke, pad recording, remote state, macros, timecode speed; the video feed; the
+// controller lights (as the last drawn frame left them); keep-awake; outside test mode the update
+// notice (first tick) and the automatic update check; the self-test step.
 void AppTick();
 // The same at `nowMs` on the MonotonicMs clock.
 void AppTickAt(uint64_t nowMs);
@@ -56,11 +56,12 @@ void NoteWindowEvent(WindowEventKind kind);
 // the loop (the audio load, an update check's time) shows that late at worst.
 inline constexpr uint64_t kIdleFrameMs = 500;
 // When the frame after the one just run is due (MonotonicMs): at once while a deck plays or loads,
-// the pointer holds a control, the mix is recorded or streamed, Automix, a macro, timecode, the
-// self-test or a second window runs, the last frame showed a change (meters and pulses falling
-// fall on) or the last change still settles; else when an animation asked to be redrawn or the
-// status message ends; at the latest kIdleFrameMs after nowMs. Window events and worker results
-// wake the loop on their own (app/main_window.h WakeFrames).
+// the pointer holds a control, the mix is recorded or streamed, Automix, the browser's sort on a
+// worker (the tick takes it), a macro, timecode, the self-test or a second window runs, the last
+// frame showed a change (meters and pulses falling fall on) or the last change still settles;
+// else when an animation asked to be redrawn or the status message ends; at the latest
+// kIdleFrameMs after nowMs. Window events and worker results wake the loop on their own
+// (app/main_window.h WakeFrames).
 uint64_t NextFrameDueMs(uint64_t nowMs);
 // Frames drawn since start (for measurements), and of them the parts of frames: what an
 // animation asked for, drawn and presented alone while nothing else changed.

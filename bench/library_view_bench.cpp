@@ -4,6 +4,7 @@
 #include <chrono>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fmt/format.h>
@@ -196,9 +197,44 @@ void BM_SearchSession100k(benchmark::State& state) {
 }
 BENCHMARK(BM_SearchSession100k)->Unit(benchmark::kMillisecond)->Iterations(12);
 
-// A click on a column header of the whole 100,000-file collection (no search): the view is
-// sorted by that column from the order of another text column, the DJ having sorted by this one
-// once since the files last changed. The target is one frame's budget (16.7 ms).
+// Times what a click on a column header holds the window in a 100,000-file collection (no search),
+// each click after the untimed `before`: the longest of the click itself and the ticks after it
+// that gather a worker's copy and take its sort (on the frame timer's 15 ms). The target is one
+// frame's budget (16.7 ms). ui_ms: the UI thread's time for the click in all; ready_ms: from the
+// click to the sorted rows, wall time.
+template <typename Before>
+void TimeSortClick(benchmark::State& state, Before before, int column) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kFrame = std::chrono::milliseconds(15);
+  const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+  ViewItems = MakeFiles(2 * kViewFiles);
+  UseViewSettings();
+  double readyMs = 0.0, uiMs = 0.0;
+  for (auto _ : state) {
+    before();
+    const auto click = Clock::now();
+    SortView(column, true);
+    double longestMs = ms(Clock::now() - click);
+    uiMs += longestMs;
+    for (auto tick = click + kFrame; ViewSortPending(); tick += kFrame) {
+      std::this_thread::sleep_until(tick);
+      const auto start = Clock::now();
+      TakeViewSort();
+      const double heldMs = ms(Clock::now() - start);
+      longestMs = std::max(longestMs, heldMs);
+      uiMs += heldMs;
+    }
+    readyMs += ms(Clock::now() - click);
+    benchmark::DoNotOptimize(ViewOrder.data());
+    state.SetIterationTime(longestMs / 1e3);
+  }
+  const double clicks = std::max<double>(1, static_cast<double>(state.iterations()));
+  state.counters["ready_ms"] = readyMs / clicks, state.counters["ui_ms"] = uiMs / clicks;
+  ViewItems.clear(), ViewOrder.clear(), TrackLibrary.clear();
+}
+
+// The view sorted by this column from the order of another text column, the DJ having sorted by
+// this one once since the files last changed.
 void BM_SortClick100k(benchmark::State& state) {
   const int column = static_cast<int>(state.range(0));
   bool sortedOnce = false;
@@ -208,10 +244,11 @@ void BM_SortClick100k(benchmark::State& state) {
     SortColumn = column == kSortTitle ? kSortArtist : kSortTitle;
     RebuildView();
   };
-  TimeRebuild(state, sortedByAnother, [column] { SortColumn = column; });
+  TimeSortClick(state, sortedByAnother, column);
 }
 BENCHMARK(BM_SortClick100k)
     ->DenseRange(kSortTitle, kSortColour)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
 
@@ -225,12 +262,13 @@ void BM_FirstTextSortClick100k(benchmark::State& state) {
     RebuildView();
     for (LibraryFile& file : ViewItems) std::fill(std::begin(file.sortRankStamp), std::end(file.sortRankStamp), 0u);
   };
-  TimeRebuild(state, changedFiles, [column] { SortColumn = column; });
+  TimeSortClick(state, changedFiles, column);
 }
 BENCHMARK(BM_FirstTextSortClick100k)
     ->Arg(kSortTitle)
     ->Arg(kSortArtist)
     ->Arg(kSortGenre)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
 

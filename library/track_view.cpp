@@ -232,6 +232,7 @@ bool ShowFromKeptRows(const CompiledSearch& search, const MatchTarget& target) {
 // Filters ViewItems from `first` on and merges them into ViewOrder where a full rebuild would put
 // them: a new file follows every shown file it ties with, those being earlier in scan order.
 void MergeNewFiles(size_t first) {
+  DropWorkerSort();  // its rows lack the new files
   const CompiledSearch search = CompileSearch(CrateSearch, SearchText);
   const std::vector<bool> lookUpTags(search.words.size(), true);
   std::vector<int> added;
@@ -345,7 +346,23 @@ void StopFolderScans() { ++ScanGeneration; }
 
 // --- Filtering and sorting ---
 
+namespace {
+
+// The view as a full rebuild left it: by the current files, records, search and sort.
+void NoteRebuiltInFull(const CompiledSearch& search) {
+  const int column = SortColumn;
+  const bool byRecords = !search.predicates.empty() || MatchDeck || (InSortRange(column) && SortReadsRecords(column));
+  LastRebuild = {.mergeable = !byRecords, .crateSearch = CrateSearch, .searchText = SearchText,
+                 .column = column, .ascending = SortAscending, .files = ViewItems.size(),
+                 .records = TrackLibrary.size()};
+  Kept.clear();
+  if (!byRecords) KeepShownRows(search.words);
+}
+
+}  // namespace
+
 void RebuildView() {
+  DropWorkerSort();  // this rebuild sorts by what the view shows now
   const CompiledSearch search = CompileSearch(CrateSearch, SearchText);
   MatchTarget target;
   if (MatchDeck) {
@@ -355,13 +372,32 @@ void RebuildView() {
   if (ShowFromKeptRows(search, target)) return;
   ForgetOwnTags(ViewItems.size());
   FilterAndSort(search, target);
-  const int column = SortColumn;
-  const bool byRecords = !search.predicates.empty() || MatchDeck || (InSortRange(column) && SortReadsRecords(column));
-  LastRebuild = {.mergeable = !byRecords, .crateSearch = CrateSearch, .searchText = SearchText,
-                 .column = column, .ascending = SortAscending, .files = ViewItems.size(),
-                 .records = TrackLibrary.size()};
+  NoteRebuiltInFull(search);
+}
+
+void SortView(int column, bool ascending) {
+  SortColumn = column, SortAscending = ascending;
+  // The shown rows are what a rebuild would filter: nothing they hang on changed since the last.
+  const RebuildInputs& last = LastRebuild;
+  const bool rowsHold = !MatchDeck && !Scanning && last.files == ViewItems.size() &&
+                        last.records == TrackLibrary.size() && last.searchText == SearchText &&
+                        last.crateSearch == CrateSearch && CompileSearch(CrateSearch, SearchText).predicates.empty();
+  if (!rowsHold || !SortWantsWorker(column)) {
+    RebuildView();
+    return;
+  }
+  StartWorkerSort(column, ascending);
+  // Until the sort comes, the rows are in no column's order: no batch merges, no kept search.
+  LastRebuild.mergeable = false;
   Kept.clear();
-  if (!byRecords) KeepShownRows(search.words);
+}
+
+bool ViewSortPending() { return WorkerSortPending(); }
+
+bool TakeViewSort() {
+  if (!TakeWorkerSort()) return false;
+  NoteRebuiltInFull(CompileSearch(CrateSearch, SearchText));
+  return true;
 }
 
 // --- Selection and loading ---

@@ -83,6 +83,15 @@ void StopFolderScans();
 // before, or a wider one filtered further). Whoever changes a record or a file the view reads
 // calls it (with the text unchanged, it searches in full and forgets the kept rows).
 void RebuildView();
+// Sorts the view by the column in that direction (a column header, the sort menu): at once when
+// that is quick or the rows must be filtered again; else on a worker, the rows keeping their order
+// until TakeViewSort takes the sorted one. Any rebuild meanwhile drops the worker's sort (a newer
+// sort, search or change wins).
+void SortView(int column, bool ascending);
+// A sort runs on a worker for the view.
+bool ViewSortPending();
+// Takes the worker's finished sort into ViewOrder; true when it did. Each tick.
+bool TakeViewSort();
 // <0, 0 or >0 as file a's value of sort key `column` is less than, equal to or greater than b's.
 int CompareTracks(const LibraryFile& a, const LibraryFile& b, int column);
 

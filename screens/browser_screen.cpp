@@ -199,13 +199,8 @@ void DrawHeader(const BrowserLayout& l) {
                  true, kFontBahnschrift);
     if (!midiLearnOn && ActiveControlId == kNoActiveControl && PressStarts(cell)) {
       ActiveControlId = kBrowserHeaderFirstId + c;
-      if (SortColumn == kHeaderSortKeys[c]) {
-        SortAscending = !SortAscending;
-      } else {
-        SortColumn = kHeaderSortKeys[c];
-        SortAscending = SortColumn != kSortEnergy && SortColumn != kSortRating;
-      }
-      RebuildView();
+      const int column = kHeaderSortKeys[c];
+      SortView(column, SortColumn == column ? !SortAscending : column != kSortEnergy && column != kSortRating);
     }
   }
   if (SortColumn == kSortSourceOrder)

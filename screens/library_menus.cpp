@@ -36,15 +36,10 @@ std::vector<PopupMenuEntry> SortMenuEntries() {
 }
 
 void RunSortMenuCommand(uint32_t id) {
-  if (id >= kFirstSortItem && id <= kSortItemNames.size()) {
-    SortColumn = static_cast<int>(id) + kSortItemToColumn;
-    SortAscending = id == kFirstSortItem;
-  } else if (id == kSortMenuReverseId) {
-    SortAscending = !SortAscending;
-  } else {
-    return;
-  }
-  RebuildView();
+  if (id >= kFirstSortItem && id <= kSortItemNames.size())
+    SortView(static_cast<int>(id) + kSortItemToColumn, id == kFirstSortItem);
+  else if (id == kSortMenuReverseId)
+    SortView(SortColumn, !SortAscending);
 }
 
 void SortMenu() { ShowPopupMenu(SortMenuEntries(), DeckColour(SideSlots[kLeftSide]), RunSortMenuCommand); }

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <iterator>
 #include <memory>
 #include <mutex>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/text_parse.h"
@@ -19,12 +21,15 @@
 #include "library/crates.h"
 #include "library/folder_scan.h"
 #include "library/track_lists.h"
+#include "library/track_sort.h"
 #include "library/track_view.h"
 #include "platform/text.h"
 
 namespace {
 
 using Titles = std::vector<std::wstring>;
+const size_t kSortRowsPerTick = SortRowsPerTick;
+const SortWorkerStarter kSortOnThread = StartSortWorkerHook;
 
 // What the scan worker was asked for, in place of a real walk.
 struct StartedScan {
@@ -49,6 +54,7 @@ class TrackViewTest : public ::testing::Test {
   void TearDown() override {
     Reset();
     StartScanWorkerHook = LaunchFolderScan;
+    SortRowsPerTick = kSortRowsPerTick, StartSortWorkerHook = kSortOnThread;
   }
   static void Reset() {
     TrackLibrary.clear(), TrackLists.clear(), SmartCrates.clear(), MusicFolders.clear();
@@ -489,4 +495,96 @@ TEST_F(TrackViewTest, EditedSearchesShowWhatAFullSearchShowsThroughLibraryChange
   const std::vector<std::vector<int>> shown = run(keys, false);
   const size_t edited = std::string("deep hou").size(), prefix = edited - 1;
   EXPECT_NE(shown[prefix].size(), shown[edited + 2].size()) << "'deep ho' before and after the tag edit";
+}
+
+namespace {
+
+// Sorts handed to a worker, run when the test says.
+std::vector<std::function<void()>> queuedSorts;
+
+// The view's rows as the comparator orders them, ties in scan order.
+std::vector<int> SortedRows(int column, bool ascending) {
+  std::vector<int> rows = ViewOrder;
+  std::sort(rows.begin(), rows.end());
+  std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) {
+    const int c = CompareTracks(ViewItems[static_cast<size_t>(a)], ViewItems[static_cast<size_t>(b)], column);
+    return ascending ? c < 0 : c > 0;
+  });
+  return rows;
+}
+
+}  // namespace
+
+TEST_F(TrackViewTest, ASlowSortShowsTheOldOrderUntilItsWorkerEndsAndTheNewestSortOrFilterWins) {
+  SortRowsPerTick = 8;  // every sort here is a slow one, its copy taken in slices
+  StartSortWorkerHook = [](std::function<void()> work) { queuedSorts.push_back(std::move(work)); };
+  queuedSorts.clear();
+  std::vector<LibraryFile> files;
+  for (int i = 0; i < 60; ++i) {
+    files.push_back(File(std::wstring(1, L"dbca"[i % 4]) + std::to_wstring(i % 7), i % 3 ? L"Ann" : L"Bo",
+                         i % 3 == 0 ? L"House" : (i % 3 == 1 ? L"disco" : L"Techno"), 100.0 + i % 9));
+    files.back().path = L"/music/" + std::to_wstring(i) + L".mp3";
+    TrackInfoFor(files.back().path).bpm = 120.0 + i % 5;
+  }
+  Deliver(files);
+  SortColumn = kSortTitle, SortAscending = true;
+  RebuildView();
+  const std::vector<int> byTitle = ViewOrder;
+  // Ticks until the sort's copy is whole and its worker queued; the old order stays meanwhile.
+  const auto tickUntilQueued = [&](size_t sorts) {
+    for (int tick = 0; tick < 20 && queuedSorts.size() < sorts; ++tick) {
+      EXPECT_FALSE(TakeViewSort());
+      EXPECT_EQ(ViewOrder, byTitle) << "tick " << tick;
+    }
+    ASSERT_EQ(queuedSorts.size(), sorts);
+  };
+
+  SortView(kSortBpm, true);
+  EXPECT_TRUE(queuedSorts.empty()) << "60 rows are copied in slices of 8";
+  tickUntilQueued(1);
+  SortView(kSortArtist, false);  // a newer click before the first sort came
+  EXPECT_EQ(SortColumn, kSortArtist) << "the header shows the newest sort at once";
+  tickUntilQueued(2);
+  EXPECT_TRUE(ViewSortPending());
+  EXPECT_FALSE(TakeViewSort());
+  EXPECT_EQ(ViewOrder, byTitle) << "the old order stays until the new one is ready";
+  queuedSorts[1]();
+  EXPECT_TRUE(TakeViewSort());
+  EXPECT_EQ(ViewOrder, SortedRows(kSortArtist, false));
+  queuedSorts[0]();  // the overtaken sort ends last
+  EXPECT_FALSE(TakeViewSort());
+  EXPECT_EQ(ViewOrder, SortedRows(kSortArtist, false)) << "an overtaken sort is dropped";
+  EXPECT_FALSE(ViewSortPending());
+
+  // The worker's ranks are kept: the same column the other way is sorted at once, and right.
+  SortView(kSortArtist, true);
+  EXPECT_FALSE(ViewSortPending());
+  EXPECT_EQ(ViewOrder, SortedRows(kSortArtist, true));
+
+  // A search typed while a sort runs, and a scan batch, each rebuild by the newest sort.
+  SortView(kSortGenre, true);
+  while (queuedSorts.size() < 3) ASSERT_FALSE(TakeViewSort());
+  SearchText = L"house";
+  RebuildView();
+  queuedSorts.back()();
+  EXPECT_FALSE(TakeViewSort());
+  EXPECT_EQ(ViewOrder, SortedRows(kSortGenre, true));
+  EXPECT_EQ(ViewOrder.size(), 20u);
+  SortView(kSortLength, false);
+  while (queuedSorts.size() < 4) ASSERT_FALSE(TakeViewSort());
+  Deliver({File(L"e", L"Cy", L"House", 250.0)});
+  queuedSorts.back()();
+  EXPECT_FALSE(TakeViewSort());
+  EXPECT_EQ(ViewOrder, SortedRows(kSortLength, false));
+  EXPECT_EQ(ViewItems[static_cast<size_t>(ViewOrder.front())].title, L"e");
+
+  // On a real thread, the sort comes while the UI goes on.
+  StartSortWorkerHook = kSortOnThread;
+  SearchText.clear();
+  SortColumn = kSortTitle;
+  RebuildView();
+  SortView(kSortGenre, false);
+  for (int wait = 0; wait < 10000 && !TakeViewSort(); ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_FALSE(ViewSortPending());
+  EXPECT_EQ(ViewOrder, SortedRows(kSortGenre, false));
 }
