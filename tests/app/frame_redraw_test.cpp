@@ -28,6 +28,7 @@
 #include "engine/mix_meters.h"
 #include "engine/mixer_controls.h"
 #include "karaoke/karaoke_window.h"
+#include "library/track_sort.h"
 #include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/second_window.h"
@@ -562,6 +563,29 @@ TEST_F(FrameRedraw, FramesAreDueOnlyWhileSomethingMovesOrAsks) {
   DriveFrame(window, FrameAsk::Timer);
   EXPECT_EQ(NextFrameDueMs(FakeNowMs), FakeNowMs) << "the frame without it settles";
   EXPECT_LT(rest(10), 10);
+
+  // A sort on a worker keeps the frames coming, and the frame that takes it shows its rows.
+  static std::vector<std::function<void()>> sorts;
+  const SortWorkerStarter thread = StartSortWorkerHook;
+  const size_t slice = SortRowsPerTick;
+  StartSortWorkerHook = [](std::function<void()> work) { sorts.push_back(std::move(work)); };
+  SortRowsPerTick = 8;
+  for (uint32_t i = 0; i < 40; ++i)
+    ViewItems.push_back({.path = L"/music/row" + std::to_wstring(i) + L".wav", .title = L"Row " + std::to_wstring(i),
+                         .duration = 100.0 + i % 7, .index = i});
+  RebuildView();
+  EXPECT_LT(rest(10), 10);
+  SortView(kSortLength, false);
+  EXPECT_EQ(rest(5), 5) << "the tick waits for the sort";
+  ASSERT_EQ(sorts.size(), 1u);
+  sorts.front()();
+  Advance();
+  FakeNowMs += kFrameMs;
+  EXPECT_TRUE(DriveFrame(window, FrameAsk::Timer)) << "the sorted rows are drawn";
+  EXPECT_FALSE(ViewSortPending());
+  EXPECT_EQ(ViewItems[static_cast<size_t>(ViewOrder.front())].duration, 106.0);
+  EXPECT_LT(rest(10), 10);
+  StartSortWorkerHook = thread, SortRowsPerTick = slice;
 
   // An empty lane's light travels: its next step is due, sooner than an idle period.
   {
