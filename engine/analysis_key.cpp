@@ -1,7 +1,7 @@
-// The key step: spectral peaks of up to 300 windows spread over the track, a tuning measured from
-// them, a pitch-class profile per window with the bass's and pads' upper partials folded back to
-// their fundamentals, each window normalised, and the sum correlated with a weighted blend of
-// three families of key profiles.
+// The key step: the loudest spectral peaks of up to 300 windows spread over the track, a tuning
+// measured from them, a pitch-class profile per window with the bass's and pads' upper partials
+// folded back to their fundamentals and peaks weighed by how near they lie to a note, each window
+// normalised, and the sum correlated with a weighted blend of three families of key profiles.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -35,6 +35,9 @@ constexpr double kMinTonalShare = 0.02;  // of the key band's summed magnitude
 // key does not depend on the level.
 constexpr float kPeakFloor = 1e-3f;
 constexpr float kQuietWindow = 1e-2f;
+// Only a window's loudest peaks count: the rest are mostly sidelobes, reverb tails and the
+// partials of noise, which spread weight over every class and blur the scale.
+constexpr size_t kMaxPeaksPerWindow = 80;
 // Peaks are weighed by this power of their magnitude: quiet chord tones still count beside a
 // loud bass, without lifting every weak partial to the level of its note.
 constexpr double kMagnitudePower = 0.4;
@@ -42,6 +45,10 @@ constexpr double kTuningLowHz = 150.0;        // lower peaks are too coarse in f
 constexpr double kHarmonicTolerance = 0.35;   // semitones between a peak and a harmonic's place
 constexpr double kBassHighSemitones = -12.0;  // below A3 (220 Hz): the bass's notes
 constexpr double kBassTonicWeight = 1.0;      // of the bass's share of the chroma
+// A peak weighs cos^2(pi d / w), d its distance in semitones from the tuned note and w this
+// window: on the note it counts fully, half-way between two notes (a slide, a stretched or
+// inharmonic partial) half as much.
+constexpr double kNoteWindowSemitones = 2.0;
 
 using Profile = std::array<double, 12>;
 // Krumhansl-Kessler probe-tone profiles, from the tonic up: alone they lean to the fifth above
@@ -179,8 +186,16 @@ KeyEstimate EstimateKey(const DecimatedMix& mix) {
       const double hz = (static_cast<double>(bin) + offset) * r / kKeyFftSize;
       const float height = b - 0.25f * (a - c) * offset;
       peaks.push_back({static_cast<float>(semitones_per_octave * std::log2(hz / kConcertAHz)), height});
-      level += height;
     }
+    const auto first = peaks.begin() + static_cast<ptrdiff_t>(window_start.back());
+    if (peaks.end() - first > static_cast<ptrdiff_t>(kMaxPeaksPerWindow)) {
+      const auto keep = first + kMaxPeaksPerWindow;
+      std::nth_element(first, keep, peaks.end(), [](const Peak& x, const Peak& y) { return x.magnitude > y.magnitude; });
+      peaks.erase(keep, peaks.end());
+      // The harmonic fold walks each window's peaks from low to high.
+      std::sort(first, peaks.end(), [](const Peak& x, const Peak& y) { return x.semitones < y.semitones; });
+    }
+    for (auto p = first; p != peaks.end(); ++p) level += p->magnitude;
     window_level.push_back(level);
   };
   std::vector<float> magnitudes[2] = {std::vector<float>(kKeyBinCount + 3), std::vector<float>(kKeyBinCount + 3)};
@@ -224,18 +239,22 @@ KeyEstimate EstimateKey(const DecimatedMix& mix) {
   // Pitch classes per window, each window normalised to its largest class so that loud and
   // quiet passages count alike.
   std::array<double, 12> chroma{}, bass{};
-  std::vector<double> residual;
+  std::vector<double> residual, on_note;
   std::vector<int32_t> class_of;
   std::vector<double> octave_ratio;  // each peak's octave over it, at most 1
   for (size_t w = 0; w < windows; ++w) {
     if (!(window_level[w] > kQuietWindow * loudest_window)) continue;
     const size_t from = window_start[w], to = window_start[w + 1];
     residual.assign(to - from, 0.0);
+    on_note.assign(to - from, 0.0);
     class_of.assign(to - from, 0);
     for (size_t i = from; i < to; ++i) {
-      residual[i - from] = std::pow(peaks[i].magnitude / loudest_window, kMagnitudePower);
-      const long note = std::lround(peaks[i].semitones - tuning) + 9;  // C = 0
-      class_of[i - from] = static_cast<int32_t>(((note % 12) + 12) % 12);
+      const double tuned = peaks[i].semitones - tuning;
+      const long note = std::lround(tuned);
+      const double off_note = tuned - static_cast<double>(note);
+      on_note[i - from] = std::pow(std::cos(std::numbers::pi * off_note / kNoteWindowSemitones), 2);
+      residual[i - from] = on_note[i - from] * std::pow(peaks[i].magnitude / loudest_window, kMagnitudePower);
+      class_of[i - from] = static_cast<int32_t>((((note + 9) % 12) + 12) % 12);  // C = 0
     }
     std::array<double, 12> frame{}, frame_bass{};
     // A peak where a lower peak's 3rd, 5th, 6th, 7th or 9th harmonic falls gives back that
@@ -258,7 +277,8 @@ KeyEstimate EstimateKey(const DecimatedMix& mix) {
         for (const Partial& partial : kFoldedPartials) {
           if (std::fabs(interval - partial.semitones) > kHarmonicTolerance) continue;
           const double expected = std::pow(octave_ratio[i - from], std::log2(partial.number));
-          const double share = std::min(rest, expected * std::pow(peaks[i].magnitude / loudest_window, kMagnitudePower));
+          const double share =
+              std::min(rest, expected * on_note[i - from] * std::pow(peaks[i].magnitude / loudest_window, kMagnitudePower));
           rest -= share;
           frame[class_of[i - from]] += share;
           break;
