@@ -2,6 +2,7 @@
 # veldmix-tool analyse FILE on files made by ffmpeg and sox: click tracks give their tempo and
 # first beat, chords their key, silence and noise no key; loudness, first sound, the waveform's
 # length and the phrases of a sectioned track; unreadable files and bad arguments fail.
+# Cost: 25
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 work=$(mktemp -d)

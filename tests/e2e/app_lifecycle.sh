@@ -3,6 +3,7 @@
 # to the skin's background; a second start hands its file over and ends at once; SIGTERM and the
 # window's close button both save the session and end with 0; a crash is reported at the next
 # start; a test run neither takes part in the single-instance rule nor saves anything.
+# Cost: 35
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

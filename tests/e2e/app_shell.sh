@@ -6,6 +6,7 @@
 # History lists each load once, as it becomes the track announced (A plays, pauses, B plays alone,
 # A resumes beside it, B resumes, A is loaded again and plays alone: A, B, A) and A's play count
 # is 1. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts/app_shell.
+# Cost: 9
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
-# Cost: 71
+# Cost: 109
 # The Audio and Mixing settings pages of the real program under a virtual display, on a sound
 # server of its own whose default sink is the 4-channel veldmix_quad, clicked where
 # `veldmix-tool layout --settings` says each widget is drawn (the map is made again after every

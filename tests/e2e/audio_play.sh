@@ -4,6 +4,7 @@
 # played into a second sink, whose monitor is the microphone, comes through while the music
 # ducks; a sink unloaded while playing logs the stop and the reopen; with no sound server the
 # output logs one "couldn't be opened" line however often it retries.
+# Cost: 64
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 server="$VELDMIX_SOURCE/scripts/test_audio_server.sh"

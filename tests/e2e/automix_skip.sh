@@ -5,7 +5,7 @@
 # mixes to the list's next track, so the sink plays 440, 550 and 660 Hz in turn and never a
 # skipped track again; every track is loaded once. Screenshots of the top bar after each step go
 # to $VELDMIX_BUILD/e2e-artifacts/automix_skip.
-# Cost: 60
+# Cost: 40
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

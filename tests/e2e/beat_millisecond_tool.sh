@@ -4,6 +4,7 @@
 # other sixteenths, open hats on the off-beats and a clap on two and four. Every stored first beat
 # lies within 1 ms of the first kick or click, so two of them synced sound together; and the grid
 # never lands on the bass's sixteenth or the hats' off-beat.
+# Cost: 46
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 work=$(mktemp -d /tmp/veldmix-e2e-beat-ms-XXXXXX)

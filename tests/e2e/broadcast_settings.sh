@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
-# Cost: 104
+# Cost: 120
 # The Broadcast and Video settings pages in the real program under a virtual display, clicked
 # where `veldmix-tool layout --settings` says each widget is drawn, against a real icecast2 and a
 # loopback HTTPS speed-test stand-in. Broadcast: typed rows land in settings.ini (an accented

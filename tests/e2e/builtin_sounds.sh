@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # veldmix-tool builtin N writes each built-in sampler sound as a 44.1 kHz stereo WAV of the
 # sound's exact length, the same bytes every time; bad numbers and unwritable paths fail.
+# Cost: 24
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 work=$(mktemp -d)

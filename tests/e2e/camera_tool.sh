@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 54
 # veldmix-tool cameras and camera over the real capture thread: the test pattern at about 30
 # frames a second with its pixels; stand-in cameras (ffmpeg writing raw YUYV 1280x720 and MJPEG
 # 1920x1080 into FIFOs) listed in order with the infrared one last, the format chosen, and frames

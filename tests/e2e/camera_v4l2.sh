@@ -2,6 +2,7 @@
 # A real V4L2 camera (or the kernel's vivid / v4l2loopback driver) through veldmix-tool: it is
 # listed by its card name with its by-id link, a format is chosen from the driver's list, and
 # capture gives frames of that size. Only where /dev/video* exists; says it skipped elsewhere.
+# Cost: 1
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 shopt -s nullglob

@@ -3,6 +3,7 @@
 # uses both colour tables, presets, tile blocks, XOR tiles and scrolls gives, at every settled
 # time, the same picture in the visible window (0 differing pixels); the border shows the border
 # colour; bad files and arguments fail with their messages.
+# Cost: 43
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 work=$(mktemp -d)

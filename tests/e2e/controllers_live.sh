@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
-# Cost: 87
+# Cost: 88
 # MIDI learn, the Controllers page and the auto-map wizard in the real program under a virtual
 # display, over a private JACK server with a python3-rtmidi controller ("MyPads", no ready-made
 # layout), clicked where `veldmix-tool layout` says: MIDI, the left volume fader, a move on the

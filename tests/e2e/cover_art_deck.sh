@@ -3,6 +3,7 @@
 # JPEG cover ImageMagick drew and deck B with a FLAC without one: A's header shows the cover left
 # of the title and A's jog label shows it under its veil; B shows neither. Places come from
 # `veldmix-tool layout`.
+# Cost: 15
 set -u
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

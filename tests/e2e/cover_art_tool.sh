@@ -3,6 +3,7 @@
 # pictures in MP3 (ID3 APIC), FLAC (PICTURE) and M4A (covr) come out at most 128 px with the
 # cover's mean colour; no cover, a mostly transparent cover, a side above 8192 px and picture data
 # above 16 MiB give none; a missing or non-media file exits 1 with its reason.
+# Cost: 24
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 work=$(mktemp -d)

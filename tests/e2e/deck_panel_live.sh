@@ -7,7 +7,7 @@
 # The track is a sine sweeping up 100 Hz a second (200 Hz at 0 s), so the pitch on the sink tells
 # the play position; quiet clicks give the analysis a beat grid to pin.
 # Labels: slow
-# Cost: 64
+# Cost: 63
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # veldmix-tool demo N OUT.wav: both demo tracks come out as 44.1 kHz stereo WAV with their exact
 # frame counts (soxi and ffprobe agree), a second run gives the same bytes, and bad arguments fail.
+# Cost: 23
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 work=$(mktemp -d)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 41
 # veldmix-tool demo-tracks FOLDER: both songs as tagged 44.1 kHz stereo MP3s whose decoded length
 # is exact (ffmpeg, ffprobe, mutagen read them back), leftovers of a killed run removed, a folder
 # that can't be written refused with the user's message, and an MP3 that can't be made kept as WAV.

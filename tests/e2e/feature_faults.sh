@@ -5,7 +5,7 @@
 # answer; no sound server at all. Each ends with 1 within its cap (the shell's timeout never
 # fires), the failures in results.txt and on stderr.
 # Labels: slow
-# Cost: 182
+# Cost: 112
 # Resource-lock: port18750
 set -uo pipefail
 

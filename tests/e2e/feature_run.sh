@@ -5,7 +5,7 @@
 # read back by pngcheck, ImageMagick, tesseract, ffprobe and xmllint. A track that never loads
 # ends the run with 1 at once, the reason on stderr.
 # Labels: slow
-# Cost: 128
+# Cost: 121
 # Resource-lock: port18750
 set -uo pipefail
 

@@ -2,6 +2,7 @@
 # FIFOs where the program keeps its own files (settings.ini, database.tsv, crates.tsv, the karaoke
 # queue, midi.tsv): the program still starts under a private display, names each refused file in
 # its log, and ends cleanly on SIGTERM; the tool reading the library returns at once.
+# Cost: 5
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

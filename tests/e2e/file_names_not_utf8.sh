@@ -8,6 +8,7 @@
 # real program under a virtual display: started with the Latin-1 file, handed the other one by a
 # second start, it loads both, shows the folder's rows, and saves the session and the music folder
 # to settings.ini as their bytes.
+# Cost: 60
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -5,6 +5,7 @@
 # handed over; after the orderly close every link is still a link, the files they end at hold the
 # change (the music folder, the play count beside a record kept from before, the History entry),
 # the recording and its tracklist are in the linked folder, and no temporary is left behind.
+# Cost: 10
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

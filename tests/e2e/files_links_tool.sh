@@ -4,6 +4,7 @@
 # replaced; an export named on purpose goes into a device. A database.tsv with one odd line (a
 # short line, an empty path, a last line without its line feed) is saved with the edit, without
 # the odd line, and kept beside itself as it was.
+# Cost: 8
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 work=$(mktemp -d /tmp/veldmix-e2e-links-XXXXXX)

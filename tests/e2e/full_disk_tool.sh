@@ -3,6 +3,7 @@
 # their own that is full (a private tmpfs in a mount namespace), and with a file size limit of 0
 # (ulimit -f 0, SIGXFSZ ignored): each exits non-zero naming the file and the cause, and every
 # file that was there before is still whole.
+# Cost: 8
 set -uo pipefail
 
 if [ -z "${VELDMIX_PRIVATE_MOUNTS:-}" ]; then

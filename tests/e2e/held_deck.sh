@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 27
 # A playing deck held still by a MIDI jog touch (vinyl mode) is silent, in the real program under a
 # virtual display with a controller stand-in on a private JACK server. A 440 Hz tone plays on deck
 # A; the master's sink is recorded while the jog is touched, held for 2 s and let go. Measured in

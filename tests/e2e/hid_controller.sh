@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 25
 # A USB HID DJ controller faked by umockdev (sysfs ids and strings, the report descriptor, a FIFO as
 # its /dev/hidraw node) against the real program under a virtual display: the device added after
 # the start is announced; with HID rows in midi.tsv its button bit plays deck A (heard on the sound

@@ -5,6 +5,7 @@
 # Icecast one with accents intact); about 192 kbit/s goes out; a wrong password gives the server's
 # refusal text, and so does a full server (one source at most), in its own words; stopping is
 # quick.
+# Cost: 63
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 py=/usr/bin/python3

@@ -4,6 +4,7 @@
 # XML with real exports' quirks) naming files ffmpeg made in folders with spaces and accents:
 # database.tsv and the list files hold the imported values; a second import adds nothing; failed
 # and hostile imports print the error, exit 1 and leave every data-folder file byte-identical.
+# Cost: 25
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 support="$(cd "$(dirname "$0")/.." && pwd)/support"

@@ -9,7 +9,7 @@
 # karaoke.tsv whole; after a restart it is byte-identical, nobody is on stage, the card names the
 # singer after the marker, and adding a singer with + SINGER only appends their line.
 # Labels: slow
-# Cost: 77
+# Cost: 85
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

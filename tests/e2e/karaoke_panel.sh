@@ -3,6 +3,7 @@
 # PERFORMANCE layout switches to FULL (saved); a library row dragged onto a singer row queues the
 # song for them; the singer menu moves a singer up, re-opens a sung song and removes a song, each
 # in karaoke.tsv at once; the wheel scrolls 30 singers to the last and no further.
+# Cost: 27
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

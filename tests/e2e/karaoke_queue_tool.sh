@@ -4,6 +4,7 @@
 # a short song line, a song before any singer, a CR inside a title): the saved file holds exactly
 # the expected bytes, and the turn order follows the marker, wraps and skips singers with nothing
 # left; bad arguments fail with their messages.
+# Cost: 4
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 work=$(mktemp -d)

@@ -10,6 +10,7 @@
 # singer's pill and a background loop the frame at the clock modulo its length; bad records and
 # options fail with their messages.
 # Labels: slow
+# Cost: 93
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -8,7 +8,7 @@
 # three stem checks fail and a closed lyrics port is a WARN; a missing track, lyrics file or
 # video, or no sound server end with 1 and the reason, in bounded time.
 # Labels: slow
-# Cost: 67
+# Cost: 43
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -4,6 +4,7 @@
 # the singer; after GO the line due at the moment, and NEXT UP with the next singer; after the
 # song's end UP NEXT and that singer.
 # Labels: slow
+# Cost: 39
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

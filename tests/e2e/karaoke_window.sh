@@ -8,6 +8,7 @@
 # line reads, a playing wipe and a playing video move on. One head: it opens windowed, centred on
 # the main window's head.
 # Labels: slow
+# Cost: 51
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

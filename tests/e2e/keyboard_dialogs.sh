@@ -4,6 +4,7 @@
 # layout and saves it. Then the file dialogs with no answers file: real zenity windows appear as
 # children, are found by their titles, answered with a typed path or cancelled with Esc (the
 # FileDialogZenity unit tests, run here on the same display).
+# Cost: 17
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

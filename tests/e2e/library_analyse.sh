@@ -3,6 +3,7 @@
 # tempos over chords of known key get their BPM within 0.05 and their key, stored in the database;
 # a held tone has no tempo, fifteen minutes long or two seconds short, as veldmix-tool analyse
 # says too; an undecodable file stays unanalysed; a second run finds nothing left to do.
+# Cost: 28
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 work=$(mktemp -d /tmp/veldmix-e2e-analyse-view-XXXXXX)

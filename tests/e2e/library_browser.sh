@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
-# Cost: 66
+# Cost: 94
 # The library browser in the real program (Library layout, a folder of 40 tracks made by ffmpeg)
 # under a virtual display with a window manager: OCR reads titles and "40 tracks", covered rows
 # show their cover's colour and the others the placeholder; Ctrl+F filters

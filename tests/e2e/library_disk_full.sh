@@ -8,7 +8,7 @@
 # 3. Full again: CLOSE WITHOUT SAVING closes and leaves database.tsv as it was.
 # The status line and the question are read off screenshots with tesseract. About 40 s.
 # Labels: slow
-# Cost: 40
+# Cost: 63
 set -uo pipefail
 
 if [ -z "${VELDMIX_PRIVATE_MOUNTS:-}" ]; then

@@ -3,6 +3,7 @@
 # files over): History.m3u8 reads A, B, A (each listed once it is the track announced, a few
 # seconds after it plays alone) and, after the orderly close, each track's play count in the
 # library is 1 (a track counts once per run however often it plays).
+# Cost: 17
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -4,6 +4,7 @@
 # alone and counted; a path the user may not look at is not missing; a folder the user may not
 # open is skipped and the walk goes on; lists and records (cue, rating, own tags) follow; with
 # nothing missing the status says so; bad arguments change nothing.
+# Cost: 6
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 work=$(mktemp -d /tmp/veldmix-e2e-relocate-XXXXXX)

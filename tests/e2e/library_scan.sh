@@ -5,6 +5,7 @@
 # link loop, text named .mp3, a folder the user may not open, /dev/zero in a list) ends at once
 # and a name that is not UTF-8 is read like any other; bad arguments change nothing.
 # Labels: slow
+# Cost: 35
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 oracle="$(cd "$(dirname "$0")/.." && pwd)/support/scan_oracle.py"

@@ -2,6 +2,7 @@
 # veldmix-tool search, mix-order, crates and find-duplicates over a data folder seeded with real
 # files made by ffmpeg and library records, each checked against an independent Python model
 # (tests/support/library_view_oracle.py); bad arguments print usage, exit 2 and change nothing.
+# Cost: 95
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 oracle="$(cd "$(dirname "$0")/.." && pwd)/support/library_view_oracle.py"

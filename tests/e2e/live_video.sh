@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 104
 # Live video through veldmix-tool live-video (the real engine at real-time pace, the capture, the
 # live-video worker and the RTMP publisher) to nginx-rtmp on loopback: the recorded FLV holds
 # H.264 Main and AAC LC with the encoder named in its metadata, timestamps that never go back, and
@@ -36,6 +37,15 @@ audio_rate_is() {
   done
   return 1
 }
+# closed FILE: nginx has finished the recording (no process holds it open), waiting up to 10 s: a
+# loaded machine may take a while past the stream's end to write its last packets.
+closed() {
+  for _ in $(seq 100); do
+    fuser -s "$1" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
+}
 near() { awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }'; }
 value() { echo "$1" | awk -v k="$2" '$1 == k { print $2 }'; }
 
@@ -61,8 +71,8 @@ check "and is on air about 5 s later (failed at ${failed_at:-?}, on air at ${on_
 check "on_publish saw the trimmed key twice: $(tr '\n' ' ' < "$work/gate.log")" \
   '[ "$(cat "$work/gate.log")" = "$(printf "name=k 500\nname=k 200")" ]'
 check "stopping took under a second ($(value "$out" stop_ms) ms)" '[ "$(value "$out" stop_ms | cut -d. -f1)" -lt 1000 ]'
-sleep 0.5
 f="$rec/k.flv"
+closed "$f" || echo "live_video: $f is still open after 10 s"
 info=$(ffprobe -v error -show_entries stream=codec_type,codec_name,profile,width,height,r_frame_rate,sample_rate,channels \
        -of compact=p=0 "$f" 2>&1 | sort | tr '\n' ' ')
 check "H.264 Main 1280x720 at 30/s and AAC LC stereo at 48 kHz (got $info)" \
@@ -91,6 +101,7 @@ check "each flash within -1..+3 frames of its beep ($frames frames): $(echo "$sy
 
 # --- 96 kHz goes out at 48 kHz with its beeps; 44.1 kHz unchanged ---
 out=$("$tool" live-video "$url" r96 --seconds 5 --rate 96000 2>&1)
+closed "$rec/r96.flv" || echo "live_video: r96.flv is still open after 10 s"
 check "96 kHz: AAC at 48000 Hz" 'audio_rate_is "$rec/r96.flv" 48000'
 judged_sync "the 96 kHz flashes against the beeps" "$rec/r96.flv" --min-flashes 3; rc=$?
 check "96 kHz: the beeps are intact and in sync: $(echo "$sync" | tail -1)" '[ $rc -eq 0 ]'
@@ -99,7 +110,7 @@ check "44.1 kHz: AAC at 44100 Hz" 'audio_rate_is "$rec/r44.flv" 44100'
 
 # --- No pictures: black fill-ins, 30 a second of sound, counted ---
 out=$("$tool" live-video "$url" dark --seconds 5 --no-frames 2>&1)
-sleep 0.5
+closed "$rec/dark.flv" || echo "live_video: dark.flv is still open after 10 s"
 fills=$(value "$out" fill_frames)
 recorded=$(ffprobe -v error -select_streams v -show_packets -show_entries packet=pts -of csv=p=0 "$rec/dark.flv" | grep -c .)
 # Counted against the sound that went out (a loaded machine sends less of it in the same 5 s); a
@@ -114,7 +125,7 @@ check "the fill-ins are black ($light bright pixels)" '[ "$light" -eq 0 ]'
 
 # --- A UI drawing 8 pictures a second: the stream still carries 30 a second ---
 out=$("$tool" live-video "$url" slow --seconds 5 --ui-fps 8 2>&1)
-sleep 0.5
+closed "$rec/slow.flv" || echo "live_video: slow.flv is still open after 10 s"
 fills=$(value "$out" fill_frames)
 recorded=$(ffprobe -v error -select_streams v -show_packets -show_entries packet=pts -of csv=p=0 "$rec/slow.flv" | grep -c .)
 # Judged by the stream's own clock, its sound: a busy machine may send less of both, but every
@@ -128,7 +139,8 @@ check "a slow UI still gives 30 pictures a second ($recorded recorded from ${fir
 # --- A key already on air: refused for good after one attempt ---
 ffmpeg -nostdin -v error -re -f lavfi -i testsrc2=size=320x180:rate=30 -f lavfi -i sine -c:v libx264 -c:a aac \
   -t 30 -f flv "$url/busy" >/dev/null 2>&1 &
-children+=($!)
+busy_pid=$!
+children+=($busy_pid)
 for _ in $(seq 1 50); do [ -s "$rec/busy.flv" ] && break; sleep 0.1; done
 out=$("$tool" live-video "$url" busy --seconds 8 2>&1); rc=$?
 check "a key already on air is refused: $(echo "$out" | tr '\n' ' ')" \
@@ -136,6 +148,8 @@ check "a key already on air is refused: $(echo "$out" | tr '\n' ' ')" \
 check "after one attempt, and the state is off" \
   '[ "$(echo "$out" | grep -c "^state connecting")" = 1 ] && ! echo "$out" | grep -q "^state failed" &&
    [ "$(echo "$out" | grep "^state" | tail -1 | cut -d" " -f2)" = off ]'
+# Its encoder would take a share of the cores for the rest of its 30 s.
+kill "$busy_pid" 2>/dev/null
 
 # --- onMetaData names the encoder (nginx's recording drops it: ffprobe listens itself) ---
 port=$(nginx_free_port)

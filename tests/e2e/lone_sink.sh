@@ -6,7 +6,7 @@
 # feature run passes beside two busy loops, its timecode and sandbox checks judged by the sound
 # the engine mixed.
 # Labels: slow
-# Cost: 200
+# Cost: 165
 # Resource-lock: port18750
 set -uo pipefail
 

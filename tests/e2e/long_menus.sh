@@ -6,7 +6,7 @@
 # which takes the tag off the track (read back from the library saved at the end). "Add to
 # playlist" scrolls to its
 # last list the same way. Screenshots go to $VELDMIX_BUILD/e2e-artifacts/long_menus.
-# Cost: 110
+# Cost: 111
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

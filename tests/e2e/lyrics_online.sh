@@ -3,6 +3,7 @@
 # service (Debian's python3 with a certificate made here and trusted through SSL_CERT_FILE): the
 # exact request targets, synced and plain answers, and the messages when the service errs or is
 # gone.
+# Cost: 12
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 work=$(mktemp -d)

@@ -3,6 +3,7 @@
 # SYLT frame python3-mutagen wrote, an MP4 video made by ffmpeg, and one LRC file in five
 # encodings made by iconv. Checks the lookup order (cache, video, CD+G, LRC, tags), the printed
 # kind, source and LRC text, and that the cache is written whole.
+# Cost: 17
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 tagger="${VELDMIX_SOURCE:?VELDMIX_SOURCE must name the source folder}/tests/support/make_lyrics_tags.py"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 42
 # A macro mapped to a controller button from the panel, in the real program under a virtual
 # display, over a private JACK server with a python3-rtmidi controller ("MyPads", no ready-made
 # layout), clicked where `veldmix-tool layout` says. The panel's own hint first: MACROS, MIDI (above

@@ -8,6 +8,7 @@
 # clicked card's button is lit while its macro runs; EDIT, typing and Enter (SAVE) write the slot
 # into settings.ini, read back with Python's configparser.
 # Labels: slow
+# Cost: 39
 set -u
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

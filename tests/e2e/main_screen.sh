@@ -2,6 +2,7 @@
 # The main screen in the real program under a virtual display: Ctrl+L steps the layout Full ->
 # Library -> Performance -> Full; each step saves the setting, redraws the panels where that
 # layout puts them and shows the status pill. Screenshots are kept in $VELDMIX_BUILD/e2e-artifacts.
+# Cost: 15
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -8,6 +8,7 @@
 # the earlier place. On two Xinerama heads without a manager, F11 covers the head the window is on,
 # also a head narrower than the window's minimum width. Screenshots go to $VELDMIX_BUILD/e2e-artifacts.
 # shellcheck disable=SC2034  # the pid variables are read by name in stop()
+# Cost: 51
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -4,7 +4,7 @@
 # lie below the window's bottom edge (veldmix-tool layout does not place them in it). F6, mapped to
 # OFF in midi.tsv, switches the limiter off and F7, mapped to ON, back on: settings.ini says so
 # each time. Screenshots go to $VELDMIX_BUILD/e2e-artifacts/mapped_offscreen.
-# Cost: 20
+# Cost: 10
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -2,6 +2,7 @@
 # veldmix-tool decode, encode and tags against files made and read back by sox, ffmpeg, ffprobe
 # and flac: exact samples, exact lengths, the users' messages on failure, and no partial file
 # under a final name when a write runs out of room (a file-size limit stands in for a full disk).
+# Cost: 28
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 work=$(mktemp -d /tmp/veldmix-e2e-media-XXXXXX)

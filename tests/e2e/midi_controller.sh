@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 45
 # A MIDI controller against the real program under a virtual display, over a private JACK server
 # (dummy backend): a python3-rtmidi client named "DDJ-FLX4" appears after the start and gets the
 # ready-made layout (midi.tsv, settings.ini, the log); its PLAY plays deck A, heard on the sound

@@ -5,6 +5,7 @@
 # CR LF lines "0:00  Artist – Title"; the remote's "rec" follows REC. Two start-stop cycles within
 # one second make two whole recordings with stems of their own. About 45 s.
 # Labels: slow
+# Cost: 51
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

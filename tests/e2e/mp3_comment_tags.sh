@@ -3,6 +3,7 @@
 # in ID3v2.4 and v2.3, mutagen's COMM and TXXX frames, the tool's own earlier save, and an APE tag
 # without ID3v2. An edit of another field and an edit of the comment must both save, and mutagen
 # and ffprobe must then read exactly one comment (ID3v2, ID3v1 and APE agreeing) with its value.
+# Cost: 41
 set -u
 tool="${VELDMIX_BUILD:?VELDMIX_BUILD must name the build folder}/veldmix-tool"
 py=/usr/bin/python3  # the system's, which has python3-mutagen

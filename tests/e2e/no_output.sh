@@ -4,6 +4,7 @@
 # in settings.ini) fails with "No audio output is running" without ever connecting to the
 # server. Status texts are read off the screen with tesseract. Then veldmix-tool encode refuses
 # an empty WAV. About 20 s.
+# Cost: 33
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

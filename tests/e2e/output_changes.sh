@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
-# Cost: 60
+# Cost: 82
 # The master output through changes around it, in the real program under a virtual display on a
 # sound server of its own. A 441 Hz sine plays on deck A. The headphone stepper on the Audio
 # settings page is clicked four times (through two cue sinks, the master's own device and none):

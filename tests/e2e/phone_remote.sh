@@ -8,6 +8,7 @@
 # a silent client); SIGTERM under a slowloris attack ends the program within 2 s with its settings
 # saved; the same port serves again at the next start; a taken port is reported.
 # Labels: slow
+# Cost: 44
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

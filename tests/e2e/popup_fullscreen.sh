@@ -5,6 +5,7 @@
 # another track does nothing; F11 covers the window's monitor and comes back to exactly the
 # earlier place; on a two-screen server the second-monitor rules hold. Driven through
 # `veldmix-tool menu-check`, a real window over the program's own menu, full-screen and window code.
+# Cost: 24
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -6,6 +6,7 @@
 # mount namespace of its own, so the small file system is private to it and goes with it.
 # About 20 s.
 # Labels: slow
+# Cost: 24
 set -uo pipefail
 
 fail() {

@@ -6,6 +6,7 @@
 # and Python's xml.etree checks and imports back to the same grid, key and cues. Then, under a
 # private display, each source's chooser opens as a real zenity window with its title (Serato's
 # in ~/Music/_Serato_) and cancelling it starts nothing.
+# Cost: 37
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 36
 # The rekordbox exports from the real program's menus under a private display: the list menu's
 # "Export for rekordbox (XML with cues)…" on an imported list and the AI tools menu's "Export
 # collection for rekordbox…" write their files (the Save dialogs answered from a file), which

@@ -2,6 +2,7 @@
 # veldmix-tool render SCRIPT OUT.wav renders a script through the real mixer: the WAV has the
 # script's rate and length, tempo and key lock change what is heard as they should, a killed EQ
 # band and the cross-fader silence what they should, and bad scripts fail with "line N: ...".
+# Cost: 6
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 work=$(mktemp -d)

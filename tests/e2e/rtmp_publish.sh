@@ -5,6 +5,7 @@
 # 1280x720 at 30/s and AAC LC stereo, timestamps of each stream never going back, a key frame
 # every 60 frames, sound and picture of the same length. A certificate for another name is
 # refused and nothing is recorded; malformed bytes end the test server's connection cleanly.
+# Cost: 64
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 source "$VELDMIX_SOURCE/tests/support/nginx_rtmp.sh"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # The off-screen frame speaks the chosen language: OCR of a Spanish and an English frame.
+# Cost: 19
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 work=$(mktemp -d /tmp/veldmix-e2e-lang-XXXXXX)

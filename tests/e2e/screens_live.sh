@@ -4,6 +4,7 @@
 # screen shows both waveform lanes, the cross-fader, the clock and a running output; the left
 # deck's play key puts the tone on the sink; dragging the cross-fader changes the level as the
 # linear curve says, and hard right silences the left deck.
+# Cost: 41
 set -u
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

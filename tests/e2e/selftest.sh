@@ -7,6 +7,7 @@
 # recorded (this run goes beside the short failing ones, on a sound server of its own). run.sh without a
 # display runs the same self-test on a demo track and says where the mix went.
 # Labels: slow
+# Cost: 141
 set -uo pipefail
 
 deps_cache="${VELDMIX_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/veldmix-deps}"

@@ -2,6 +2,7 @@
 # Loads and saves a settings file full of out-of-range numbers with veldmix-tool, then reads the
 # result with Python's configparser, an INI reader that shares no code with ours: defaults filled
 # in, numbers clamped, other parts' sections kept, secrets sealed for this user's key only.
+# Cost: 4
 set -euo pipefail
 
 fail() { echo "settings_configparser: FAIL: $*" >&2; exit 1; }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 59
 # The Karaoke page of the settings screen in the real program under a virtual display, clicked
 # where `veldmix-tool layout --settings 6 --load-settings` says each widget is: every row writes
 # its key at the click (read back by Python's configparser); Dim 45 shows 40 %, Guide 40 % steps

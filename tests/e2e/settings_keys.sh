@@ -5,6 +5,7 @@
 # 40 px), End and PageDown bring the last rows into view (read by tesseract), Home and PageUp
 # give back the first view's pixels; Esc still closes the screen. Screenshots go to
 # $VELDMIX_BUILD/e2e-artifacts.
+# Cost: 30
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
-# Cost: 68
+# Cost: 104
 # The settings screen's Library and Look pages and the skin editor in all five languages, drawn
 # off-screen through the real frame driver by veldmix-tool: at the default window size and at
 # 1920x1080 (where every text box has the same size) the drawing layer cuts no text with an

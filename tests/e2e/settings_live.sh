@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 96
 # The settings screen and the skin editor in the real program under a virtual display with a
 # window manager, clicked where `veldmix-tool layout --settings` says each widget is drawn:
 # ⚙ opens the screen and each tab its page; every row of the Look and Library pages writes

@@ -4,6 +4,7 @@
 # back from the saved library), Shift-click on SYNC turns sync lock on (the button reads LOCK)
 # and Shift-click on the colour-effect label steps back from FILTER to ECHO (OCR). Each Shift-click
 # is one quick xdotool command (Shift down, click, Shift up), as fast as a hand never is.
+# Cost: 37
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -3,6 +3,7 @@
 # (Debian's python3 serving /__down and /__up with a private certificate the tool is told to
 # trust): plausible latency and rates; a service that refuses every upload fails the run with its
 # answer; with the service gone, the "Couldn't reach" text.
+# Cost: 15
 set -u
 tool="$VELDMIX_BUILD/veldmix-tool"
 server="$VELDMIX_SOURCE/tests/broadcast/speed_server.py"

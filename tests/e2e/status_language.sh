@@ -2,6 +2,7 @@
 # A status message holding a number, in the real window under a German first run: D sets a
 # memory cue on the left deck, and the pill reads the German row with the cue's number and time
 # filled in (OCR of the pill), not the English text.
+# Cost: 8
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -4,6 +4,7 @@
 # one stem and the VOX/INST presets change the output exactly as the models' math says; KICK and
 # HI-HAT at 0 take their band out of the drums stem and leave the rest of it as the stem holds it;
 # and an MP3 of the same audio renders like its WAV.
+# Cost: 30
 set -u
 build="$VELDMIX_BUILD"
 source_dir="$VELDMIX_SOURCE"

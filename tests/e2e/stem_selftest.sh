@@ -7,7 +7,7 @@
 # broken or garbage, a missing track, no sound server, or a server killed mid-run each end the run
 # with 1 and the reason on stderr, in bounded time, and a failed separation leaves no WAV.
 # Labels: slow
-# Cost: 88
+# Cost: 62
 set -uo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

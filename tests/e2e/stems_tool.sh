@@ -5,6 +5,7 @@
 # math. Every failure (missing runtime or model, a library that is no runtime, one of the wrong
 # version, a model that is no model or answers the wrong size, a cancel) gives its message and
 # leaves no file behind. Each case runs in a fresh process, as the engine is built once per process.
+# Cost: 22
 set -u
 build="$VELDMIX_BUILD"
 source_dir="$VELDMIX_SOURCE"

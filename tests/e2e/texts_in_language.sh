@@ -4,6 +4,7 @@
 # screen's subtitle with its credit (Spanish). Then the Audio page over the test sound server with
 # a card of six channels as the master: its device stepper gives the channel-pair stepper 102 px
 # and the pair stepper is 96 wide.
+# Cost: 13
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

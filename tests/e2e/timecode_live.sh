@@ -9,6 +9,7 @@
 # the 2 kHz carrier with Traktor on, and an input whose sound server appears only later is found
 # by the 500 ms retries with one log line, not one per retry.
 # Labels: slow
+# Cost: 63
 set -u
 source "$(dirname "$0")/../support/e2e_preamble.sh"
 need veldmix-tool sox paplay parec pactl /usr/bin/python3

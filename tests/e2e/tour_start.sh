@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 39
 # The first-run tour in the real program under a virtual display: a fresh data folder opens it on
 # its welcome card (OCR reads it), Right moves on, Esc closes it and stores [Tour] Done=1 at once
 # (Python's configparser reads it); the next start shows no tour; a settings file without

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 40
 # The update client (veldmix-tool update) against a real HTTPS site on loopback: nginx-light with
 # a test CA serves manifests and packages made here, a Python peer cuts a body short and sends a
 # byte a second. A good package lands in $XDG_CACHE_HOME/Veldmix/Update (0700) with the same

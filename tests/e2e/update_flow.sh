@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 69
 # The update flow in the real program under a virtual display, against an HTTPS update site on
 # loopback (nginx-light, test CA). First run: the Updates card says the first check comes soon;
 # the automatic check reaches the site about 20 s after start with the program's User-Agent; the

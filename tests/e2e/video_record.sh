@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
-# Cost: 65
+# Cost: 71
 # The MP4 recorder through veldmix-tool video-record (the real engine at real-time pace, the
 # capture paced by the recorded sound, the encoder thread and the muxer): H.264 and AAC of the
 # right size, rate and length, the index in front of the media (mediainfo calls it streamable),

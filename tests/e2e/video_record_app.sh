@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 63
 # The real program with [Video] Record=1: a flash-and-beep video clip (two white frames starting
 # with a 30 ms 1 kHz beep every 41 frames; two, because a UI slowed by a loaded machine hands the
 # stream every other picture and the slot between gets the one before) plays on deck A; Ctrl+R ...

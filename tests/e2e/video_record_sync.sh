@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
-# Cost: 90
+# Cost: 98
 # The real program with [Video] Record=1 records a flash-and-beep clip (two white frames starting
 # with a 30 ms 1 kHz beep every 47 frames) played on deck A, once on a 44.1 kHz master and once on
 # a 48 kHz one: in each MP4 every flash lies within one frame (33 ms) of its beep, and the mean
@@ -44,7 +44,7 @@ record() {
   wait_for 30 window_shown || fail "the main window did not appear"
   wait_for 10 log_has "Audio: master output started ($rate Hz" ||
     fail "the master did not start at $rate Hz: $(grep 'master output' "$log")"
-  sleep 2
+  wait_for 30 deck_loaded A "$clip" || fail "deck A did not load the clip at $rate Hz"
   press x
   sleep 1
   press ctrl+r

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 73
 # veldmix-tool video-frames and video-mix over FFmpeg-made clips whose frame number is drawn as 16
 # black/white blocks along the top: the player shows the newest picture whose time has come (never
 # the next one early), sits still for small steps back and repeated times, seeks for larger jumps, wraps

@@ -7,6 +7,7 @@
 # it; a double-click windows it and goes full screen again, Esc leaves full screen, Esc closes
 # it; under openbox the main window keeps the keyboard.
 # Labels: slow
+# Cost: 32
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Labels: slow
+# Cost: 60
 # veldmix-tool visualiser: the whole visualiser frame off-screen with a WAV on deck A through the
 # real mixer and meters (ffmpeg's silence, a 120 BPM kick, steady 60 Hz and 8 kHz tones). RING
 # keeps its spokes at their minimum and makes no sparks in silence and sparks after kicks; BARS and

@@ -9,6 +9,7 @@
 # pattern fills the circle (mirrored) within a second, Esc comes back to 960 x 540, and the
 # camera's thread ends when the window closes.
 # Labels: slow
+# Cost: 40
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"

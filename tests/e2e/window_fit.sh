@@ -4,6 +4,7 @@
 # frame; the deck panel's transport row (PLAY) is drawn inside it in each layout. On a screen
 # with room to spare the window keeps its preferred size. Screenshots of each layout go to
 # $VELDMIX_BUILD/e2e-artifacts/window_fit.
+# Cost: 14
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/../support/e2e_preamble.sh"
@@ -60,16 +61,24 @@ read -r minw minh < <(xprop -id "$win" WM_NORMAL_HINTS | sed -n 's/.*minimum siz
 
 # Each layout in turn (Ctrl+L): PLAY of deck A lies inside the client area and is drawn there.
 xdotool windowactivate --sync "$win" 2>/dev/null || true
+# PLAY's triangle is green on the button's dark face; a loaded program may draw the layout late,
+# so the screen is looked at again until it is, in a picture unlike the last layout's (green: the
+# pixels counted in the last look).
+shown=""
+play_drawn() {
+  import -window root "$artifacts/$layout-1366x768.png" 2>/dev/null || return 1
+  [ "$(identify -format '%#' "$artifacts/$layout-1366x768.png")" != "$shown" ] || return 1
+  green="$(convert "$artifacts/$layout-1366x768.png" -crop "${pw}x$ph+$((cx + px))+$((cy + py))" +repage \
+    -fx 'g > 0.6 && r < 0.4 ? 1 : 0' -format '%[fx:mean*w*h]' info:)"
+  [ "${green%.*}" -gt 10 ]
+}
 for layout in full library performance; do
-  sleep 1
-  import -window root "$artifacts/$layout-1366x768.png"
   read -r px py pw ph < <("$tool" layout "$cw" "$ch" --layout "$layout" | awk '$1 == "play.0" {print $2, $3, $4, $5}')
   [ -n "$ph" ] || fail "$layout: the layout has no PLAY"
   [ $((py + ph)) -le "$ch" ] || fail "$layout: PLAY ends at $((py + ph)), below the window's $ch"
-  # PLAY's triangle is green on the button's dark face.
-  green="$(convert "$artifacts/$layout-1366x768.png" -crop "${pw}x$ph+$((cx + px))+$((cy + py))" +repage \
-    -fx 'g > 0.6 && r < 0.4 ? 1 : 0' -format '%[fx:mean*w*h]' info:)"
-  [ "${green%.*}" -gt 10 ] || fail "$layout: PLAY is not drawn where the layout puts it"
+  green=none
+  wait_for 15 play_drawn || fail "$layout: PLAY is not drawn where the layout puts it ($green green pixels)"
+  shown="$(identify -format '%#' "$artifacts/$layout-1366x768.png")"
   xdotool key ctrl+l
 done
 

@@ -54,7 +54,8 @@ read_text() {  # read_text W H X Y: OCR of a screen rectangle, scaled 3x
 }
 read_picture() {  # read_picture PNG: OCR of a picture taken earlier, scaled 3x
   convert "$1" -resize 300% -colorspace Gray -negate "$work/ocr.png"
-  tesseract "$work/ocr.png" - 2>/dev/null | tr '\n' ' '
+  # One reader thread: its thread pool spins, on a busy machine for many seconds.
+  OMP_THREAD_LIMIT=1 tesseract "$work/ocr.png" - 2>/dev/null | tr '\n' ' '
 }
 # burst_reads W H X Y COMMAND...: pictures of a screen rectangle, taken one after another in the
 # background from the call on, are read in turn (into $text) until COMMAND is true for one. A
@@ -124,16 +125,18 @@ burst_reads() {
   return 1
 }
 # find_word PATTERN [MIN_X]: the centre of the first word on screen matching the pattern (right
-# of MIN_X when given), in screen pixels (OCR at twice the size, inverted: light text on the dark
-# theme).
+# of MIN_X when given: only that part of the screen is read), in screen pixels (OCR at twice the
+# size, inverted: light text on the dark theme).
 find_word() {
+  local min=${2:-0}
   # Nothing found (empty, status 0) when the grab fails: callers poll, and a grab fails while a
   # window opens or closes during import's walk of the window tree.
   import -window root "$work/screen.png" 2>/dev/null || return 0
-  convert "$work/screen.png" -resize 200% -colorspace Gray -negate "$work/screen2.png" || return 0
+  convert "$work/screen.png" -crop "+$min+0" +repage -resize 200% -colorspace Gray -negate "$work/screen2.png" ||
+    return 0
   OMP_THREAD_LIMIT=1 tesseract "$work/screen2.png" - --psm 11 tsv 2>/dev/null |
-    awk -F'\t' -v w="$1" -v min="${2:-0}" '!done && $12 ~ w && $7 / 2 >= min {
-      printf "%d %d\n", ($7 + $9 / 2) / 2, ($8 + $10 / 2) / 2; done = 1 }'
+    awk -F'\t' -v w="$1" -v min="$min" '!done && $12 ~ w {
+      printf "%d %d\n", min + ($7 + $9 / 2) / 2, ($8 + $10 / 2) / 2; done = 1 }'
   # awk reads to the end: leaving early could stop tesseract with a broken pipe on a screen full of
   # words, and under pipefail that ended the calling script without a word.
   return 0
