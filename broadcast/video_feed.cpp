@@ -29,6 +29,8 @@ namespace {
 
 // Without an on-air deck the effects pulse at 120 beats a minute.
 constexpr double kIdleBeatsPerSecond = 2.0;
+// How long a captured frame waits for the decoder to reach the newest due picture.
+constexpr int kCapturedPictureWaitMs = 8;
 
 // Keyed by the path exactly as given (two spellings are two files on Linux).
 std::unordered_map<std::wstring, bool> probeCache;
@@ -100,6 +102,13 @@ void FollowSide(VideoDeck& deck, VideoFeedEntry& entry) {
   if (deck.hasVideo) {
     deck.player.Seek(entry.position, false);
     if (deck.player.TakeFrame(&deck.frame, &deck.frameWidth, &deck.frameHeight, &deck.frameSerial))
+      ++deck.frameVersion;
+    // A recording or a stream takes this frame's picture. After a slow UI frame two pictures can
+    // have come due, and the one held ahead is only the first: the decoder, woken by this Seek,
+    // reaches the newest within a picture's decode, so it is waited for a few milliseconds.
+    const bool captured = (VideoRecordingRunning() && !VideoRecordingFailed()) || LiveVideoState() == kStreamOnAir;
+    if (captured && deck.player.WaitUntilIdle(kCapturedPictureWaitMs) &&
+        deck.player.TakeFrame(&deck.frame, &deck.frameWidth, &deck.frameHeight, &deck.frameSerial))
       ++deck.frameVersion;
   }
 }
