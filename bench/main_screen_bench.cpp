@@ -8,6 +8,7 @@
 //   heap allocations per frame (every malloc of the process).
 //   VELDMIX_BENCH_FRAME_PNG=PATH keeps the last frame, to check that a change leaves the pixels
 //   alone.
+//   BM_LibraryLayoutOneDeck: VELDMIX_BENCH_LIBRARY_PNG=PATH keeps its last frame likewise.
 //   BM_MainScreenIdleEmptyLanes: both decks empty and nothing touched, each frame a part of one
 //   (the travelling spots); cpu_ms, ui_cpu_ms as above, drawn and parts per frame.
 //   BM_MainScreenLayoutSplit: the same frame drawn part by part: background (the backdrop with the
@@ -256,6 +257,7 @@ void BM_LibraryLayoutOneDeck(benchmark::State& state) {
   state.counters["cpu_ms"] = (ProcessCpuSeconds() - cpu_start) / frames * 1e3;
   state.counters["kept"] = static_cast<double>(BrowserKeptCount() - kept) / frames;
   state.counters["parts"] = static_cast<double>(PartFrameCount() - parts) / frames;
+  if (const char* png = std::getenv("VELDMIX_BENCH_LIBRARY_PNG")) WriteFramePng(Utf8ToWide(png));
   Settings.Layout = kLayoutFull;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/draw_pixels.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -125,6 +126,35 @@ __attribute__((target("avx2"))) int BlendSpanWide(uint32_t* dst, int n, const ui
     _mm256_storeu_si256(p, BlendOver8(_mm256_loadu_si256(p), s));
   }
   return i;
+}
+
+// The whole groups of eight of one row of waveform columns (see FillColumnsByRow): each pixel
+// gets src scaled by the part of its column's span [lo, hi) inside the row [q, q + 1), the same
+// arithmetic as the four-pixel loop; returns how many pixels were done.
+__attribute__((target("avx2"))) int FillColumnRowWide(uint32_t* row, int n, const float* lo, const float* hi, float q,
+                                                     uint32_t src) {
+  const __m256i zero = _mm256_setzero_si256(), srcv = _mm256_set1_epi32(static_cast<int>(src));
+  const __m256 q0 = _mm256_set1_ps(q), q1 = _mm256_set1_ps(q + 1), none = _mm256_setzero_ps(), all = _mm256_set1_ps(1.0f);
+  int k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m256 cover = _mm256_min_ps(
+        all, _mm256_max_ps(none, _mm256_sub_ps(_mm256_min_ps(q1, _mm256_loadu_ps(hi + k)),
+                                               _mm256_max_ps(q0, _mm256_loadu_ps(lo + k)))));
+    if (_mm256_movemask_ps(_mm256_cmp_ps(cover, none, _CMP_GT_OQ)) == 0) continue;
+    __m256i s = srcv;
+    if (_mm256_movemask_ps(_mm256_cmp_ps(cover, all, _CMP_GE_OQ)) != 0xFF) {
+      __m256i c = _mm256_cvttps_epi32(_mm256_mul_ps(cover, _mm256_set1_ps(256.0f)));
+      c = _mm256_or_si256(c, _mm256_slli_epi32(c, 16));
+      const __m256i lo16 =
+          _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(srcv, zero), _mm256_unpacklo_epi32(c, c)), 8);
+      const __m256i hi16 =
+          _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(srcv, zero), _mm256_unpackhi_epi32(c, c)), 8);
+      s = _mm256_packus_epi16(lo16, hi16);
+    }
+    __m256i* d = reinterpret_cast<__m256i*>(row + k);
+    _mm256_storeu_si256(d, BlendOver8(_mm256_loadu_si256(d), s));
+  }
+  return k;
 }
 #endif
 
@@ -339,6 +369,9 @@ void FillColumnsByRow(DrawSurface& target, const PixelView& px, const float* hal
       top = std::min(top, SpanLo[p - p_begin]), bottom = std::max(bottom, SpanHi[p - p_begin]);
   }
   const int q_begin = static_cast<int>(std::floor(top)), q_end = static_cast<int>(std::ceil(bottom));
+#if defined(__x86_64__) && defined(__GNUC__)
+  const bool wide = WideBlends && HasWideBlends();
+#endif
   // Each row blends only its own pixels: a lane's rows are shared among the draw workers.
   auto fill_row = [&](int q) {
     const uint32_t src = ColumnLut[q - v_lo];
@@ -346,6 +379,9 @@ void FillColumnsByRow(DrawSurface& target, const PixelView& px, const float* hal
     uint32_t* row = px.pixels + static_cast<size_t>(q) * px.stride + p_begin;
     const float qf = static_cast<float>(q);
     int k = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (wide) k = FillColumnRowWide(row, n, SpanLo.data(), SpanHi.data(), qf, src);
+#endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128(), srcv = _mm_set1_epi32(static_cast<int>(src));
     const __m128 q0 = _mm_set1_ps(qf), q1 = _mm_set1_ps(qf + 1), none = _mm_setzero_ps(), all = _mm_set1_ps(1.0f);
@@ -614,7 +650,18 @@ bool FillColumnPixels(DrawSurface& target, const float* half, int first, int las
   int clip_x0, clip_y0, clip_x1, clip_y1;
   target.DeviceClip(&clip_x0, &clip_y0, &clip_x1, &clip_y1);
   const int u_lo = straight ? clip_x0 : clip_y0, u_hi = straight ? clip_x1 : clip_y1;
-  const int v_lo = straight ? clip_y0 : clip_x0, v_hi = straight ? clip_y1 : clip_x1;
+  int v_lo = straight ? clip_y0 : clip_x0, v_hi = straight ? clip_y1 : clip_x1;
+  // Only the rows the tallest column reaches get a colour: a lane is a strip of a tall clip.
+  float tallest = -1;
+  for (int i = first; i <= last; ++i)
+    if (half[i] >= 0 && std::isfinite(half[i])) tallest = std::max(tallest, half[i]);
+  if (tallest < 0) return true;
+  const float reach_a = sv * (centreY - tallest) + ov, reach_b = sv * (centreY + tallest) + ov;
+  constexpr float kFar = static_cast<float>(INT_MAX / 2);
+  if (Finite(reach_a, reach_b)) {
+    v_lo = std::max(v_lo, static_cast<int>(std::clamp(std::floor(std::min(reach_a, reach_b)), -kFar, kFar)));
+    v_hi = std::min(v_hi, static_cast<int>(std::clamp(std::ceil(std::max(reach_a, reach_b)), -kFar, kFar)));
+  }
   if (u_hi <= u_lo || v_hi <= v_lo) return true;
 
   // One premultiplied colour per device pixel along v, from the gradient at the pixel's centre.

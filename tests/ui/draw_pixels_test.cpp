@@ -192,8 +192,8 @@ TEST(PixelImages, ClippedAndInvisibleImages) {
 }
 
 // Eight pixels a register blend exactly what four do: random premultiplied images (some groups
-// wholly empty) at full and partial opacity over a random frame, with row lengths that leave
-// short groups at the ends.
+// wholly empty) at full and partial opacity, and waveform columns of random heights, over a
+// random frame, with row lengths that leave short groups at the ends.
 TEST(PixelImages, EightPixelsARegisterBlendWhatFourBlend) {
   if (!UseWideBlends(true)) GTEST_SKIP() << "this processor has no AVX2";
   uint32_t seed = 12345;
@@ -207,6 +207,8 @@ TEST(PixelImages, EightPixelsARegisterBlendWhatFourBlend) {
   std::vector<uint32_t> under(kW * kH), light(61 * 47);
   for (uint32_t& p : under) p = premultiplied();
   for (size_t i = 0; i < light.size(); ++i) light[i] = i % 61 < 16 ? 0 : premultiplied();
+  std::vector<float> heights(150);
+  for (float& h : heights) h = next() % 7 == 0 ? -1.0f : static_cast<float>(next() % 4800) / 100.0f;
   auto blend = [&](bool wide) {
     UseWideBlends(wide);
     EXPECT_TRUE(CreateDevice(kW, kH, 1));
@@ -218,6 +220,10 @@ TEST(PixelImages, EightPixelsARegisterBlendWhatFourBlend) {
     const PixelImage images[2] = {{light.data(), 61, 47, 3, 5, false}, {light.data(), 61, 47, 70, 40, false}};
     const float opacity[2] = {1.0f, 0.37f};
     EXPECT_TRUE(DrawPixelImages(*target, images, opacity, 2));
+    // Waveform columns on a centre between pixels, so most rows cover their pixels in part; 150
+    // columns leave a short group at the end of each row.
+    FillWaveColumns(heights.data(), 0, static_cast<int>(heights.size()) - 1, 3.0f, 60.3f, 50.0f,
+                    Color{0.1f, 0.3f, 0.9f, 1.0f}, Color{0.4f, 0.8f, 1.0f, 0.9f}, 0.83f);
     std::vector<uint32_t> out;
     v = FrameImage();
     for (int y = 0; y < kH; ++y) out.insert(out.end(), v.pixels + static_cast<size_t>(y) * v.stride, v.pixels + static_cast<size_t>(y) * v.stride + kW);
@@ -230,4 +236,8 @@ TEST(PixelImages, EightPixelsARegisterBlendWhatFourBlend) {
   for (size_t i = 0; i < wide.size(); ++i) differing += wide[i] != narrow[i], changed += wide[i] != under[i];
   EXPECT_EQ(differing, 0u);
   EXPECT_GT(changed, 2000u) << "both images blended";
+  size_t columns_changed = 0;
+  for (int y = 0; y < 55; ++y)
+    for (int x = 134; x < 153; ++x) columns_changed += wide[static_cast<size_t>(y) * kW + x] != under[static_cast<size_t>(y) * kW + x];
+  EXPECT_GT(columns_changed, 100u) << "the columns drawn past the images";
 }
