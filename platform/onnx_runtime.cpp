@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/sanitizers.h"
 #include "platform/text.h"
 #include "platform/thread_priority.h"
 
@@ -126,6 +127,12 @@ bool ApplySetup(const OrtApi* api, uint32_t apiVersion, OrtSessionOptions* optio
     return false;
   }
   if (!setup.useGpu) {
+    // The runtime is built without ThreadSanitizer, which cannot see its pool hand work between
+    // threads and would report every handover: checked builds run it on the calling thread.
+    if constexpr (kThreadSanitizerBuild) {
+      return Check(api, api->SetIntraOpNumThreads(options, 1), error) &&
+             Check(api, api->SetInterOpNumThreads(options, 1), error);
+    }
     return Check(api, api->SetIntraOpNumThreads(options, setup.intraOpThreads), error);
   }
   if (!Check(api, api->DisableMemPattern(options), error) ||

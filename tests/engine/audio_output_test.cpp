@@ -15,6 +15,7 @@
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/render.h"
+#include "platform/sanitizers.h"
 #include "support/audio_server.h"
 
 namespace {
@@ -23,7 +24,7 @@ constexpr int kRate = 48000;
 constexpr double kPi = 3.141592653589793;
 constexpr float kTone = 0.5f;
 constexpr double kToneRms = 0.5 / 1.4142135623730951;
-constexpr int kOpenWaitMs = 5000;
+constexpr int kOpenWaitMs = 5000 * kSanitizerWaitScale;
 constexpr size_t kEdgeFrames = 4800;  // 100 ms left out at each end of a recording
 
 TrackPtr Sine(double hz, float amplitude, double seconds = 20.0, int rate = kRate) {
@@ -493,7 +494,9 @@ TEST_F(OutputDevice, HeadphonesOnTheirOwnDeviceGetTheCue) {
   EXPECT_FALSE(engine->phonesOnMaster);
   ASSERT_TRUE(WaitRunning(true));
   ASSERT_TRUE(WaitFor([&] { return engine->phones.running.load(); }, kOpenWaitMs));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // 1.5 s of the mix as the headphone device took it, however slowly this machine runs.
+  const uint64_t from = engine->phones.ring.written.load();
+  ASSERT_TRUE(WaitFor([&] { return engine->phones.ring.read.load() >= from + kRate * 3 / 2; }, kOpenWaitMs));
   StopOutputs(*engine);
   EXPECT_FALSE(engine->phones.running.load());
   EXPECT_FALSE(engine->phones.thread.joinable());

@@ -28,6 +28,7 @@
 #include "engine/stems.h"
 #include "platform/folders.h"
 #include "platform/onnx_runtime.h"
+#include "platform/sanitizers.h"
 #include "platform/system_info.h"
 #include "platform/text.h"
 #include "platform/thread_priority.h"
@@ -56,11 +57,12 @@ std::string MakeTempFolder() {
 
 int gStemPostsSeen = 0;
 
-// Hands queued completions to their handlers until `done` holds or three minutes have passed (a
-// separation checked by ThreadSanitizer on a busy machine takes over one).
+// Hands queued completions to their handlers until `done` holds or three minutes have passed, ten
+// times that in a build checked by ThreadSanitizer (beside other such suites on two cores, one
+// separation takes over three).
 template <typename Done>
 bool DrainUntil(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3) * kSanitizerWaitScale;
   do {
     DrainUiPosts([](const UiPost& post) {
       if (post.message == kStemsReadyPost) ++gStemPostsSeen, OnStemsReady(static_cast<StemResult*>(post.lparam));
