@@ -11,6 +11,7 @@
 
 #include "base/track.h"
 #include "engine/stem_data.h"
+#include "platform/sanitizers.h"
 
 struct DeckView;
 
@@ -64,8 +65,8 @@ void StartStemSeparation(int deck);
 // newly loaded track. UI thread.
 void ResetStemSwitches(DeckView& view);
 // How long the end of the run waits for separations to notice their cancel: loading the models
-// and one model step cannot be interrupted.
-inline constexpr unsigned kStemStopWaitMs = 10000;
+// and one model step cannot be interrupted (a thread-checked build runs a step many times slower).
+inline constexpr unsigned kStemStopWaitMs = 10000 * kSanitizerWaitScale;
 // Cancels every separation still running and joins its worker, waiting up to waitMs in all; a
 // worker still busy then is detached and logged. True when none was left. UI thread.
 bool StopStemJobs(unsigned waitMs = kStemStopWaitMs);

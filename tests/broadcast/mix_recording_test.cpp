@@ -24,6 +24,7 @@
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "platform/clock.h"
+#include "platform/sanitizers.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/audio_server.h"
@@ -35,7 +36,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kOpenWaitMs = 5000;
+constexpr int kOpenWaitMs = 5000 * kSanitizerWaitScale;
 constexpr int kCopyWaitMs = 20000;
 
 class MixRecording : public ::testing::Test {
