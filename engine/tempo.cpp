@@ -89,6 +89,14 @@ constexpr size_t kMinAttacks = 4;
 constexpr double kMaxSpreadS = 0.006;
 constexpr double kStartSlackS = 0.0005;
 constexpr double kAttackFitBpm = 0.02;  // the most the attacks' drift may move the comb's tempo
+// The last kick's low tail, still ringing, can meet the new kick's first half cycle in antiphase:
+// the magnitude dips there and rises only with the next one, some milliseconds late. The
+// waveform's slope still jumps where the kick starts, so within this before the rise found, the
+// first slope over kSlopeJump times the steepest of the kSlopeReferenceS before is the start.
+constexpr double kHiddenRiseS = 0.004;
+// Longer than a low E's period, so a sawtooth bass's reset there does not pass for a jump.
+constexpr double kSlopeReferenceS = 0.025;
+constexpr double kSlopeJump = 1.75;
 
 double PeriodOf(double bpm, double fps) { return 60.0 * fps / bpm; }
 
@@ -366,8 +374,27 @@ struct AttackGrid {
   double bpm = 0.0;
   double firstBeat = 0.0;  // seconds, not yet folded into the first beat
 };
-std::optional<AttackGrid> PlaceAttack(const std::vector<float>& m, double rate, double bpm, double coarseSeconds) {
-  if (!(rate > 0.0) || m.empty()) return std::nullopt;
+// The first sample in [from, to) of the mix x whose slope (over two samples) is over kSlopeJump
+// times the steepest in the kSlopeReferenceS before `from`; -1 for none.
+long SlopeJump(const std::vector<float>& x, long from, long to, long reference) {
+  if (from - reference - 2 < 0 || to > static_cast<long>(x.size())) return -1;
+  auto slope = [&](long i) { return std::fabs(x[static_cast<size_t>(i)] - x[static_cast<size_t>(i - 2)]); };
+  float steepest = 0.0f;
+  for (long i = from - reference; i < from; ++i) steepest = std::max(steepest, slope(i));
+  for (long i = from; i < to; ++i)
+    if (slope(i) > static_cast<float>(kSlopeJump) * steepest) return i - 1;
+  return -1;
+}
+
+std::optional<AttackGrid> PlaceAttack(const std::vector<float>& x, double mixRate, double bpm, double coarseSeconds) {
+  // The magnitude: the larger of each pair of the mix's samples.
+  const double rate = mixRate / 2.0;
+  if (!(rate > 0.0) || x.size() < 2) return std::nullopt;
+  auto m = [&](long p) {
+    return std::max(std::fabs(x[static_cast<size_t>(2 * p)]), std::fabs(x[static_cast<size_t>(2 * p + 1)]));
+  };
+  const long pairs = static_cast<long>(x.size() / 2);
+  const long hidden = std::lround(kHiddenRiseS * mixRate), reference = std::lround(kSlopeReferenceS * mixRate);
   const double beat = 60.0 / bpm;
   const long hold = std::lround(kHoldS * rate);
   const long after = std::max(1L, std::lround(kStepAfterS * rate)), before = std::max(1L, std::lround(kStepBeforeS * rate));
@@ -384,12 +411,12 @@ std::optional<AttackGrid> PlaceAttack(const std::vector<float>& m, double rate, 
   std::vector<Hit> hits;
   for (long k = 0;; ++k) {
     const long centre = std::lround((coarseSeconds + static_cast<double>(k) * beat) * rate);
-    if (centre + reach_on >= static_cast<long>(m.size())) break;
+    if (centre + reach_on >= pairs) break;
     const long from = centre - reach_back;
     if (from - hold < 0) continue;
     for (long j = 0; j < span; ++j) {
-      float peak = m[static_cast<size_t>(from + j)];
-      for (long q = 1; q <= hold; ++q) peak = std::max(peak, m[static_cast<size_t>(from + j - q)]);
+      float peak = m(from + j);
+      for (long q = 1; q <= hold; ++q) peak = std::max(peak, m(from + j - q));
       held[static_cast<size_t>(j)] = peak;
       prefix[static_cast<size_t>(j) + 1] = prefix[static_cast<size_t>(j)] + peak;
     }
@@ -419,7 +446,9 @@ std::optional<AttackGrid> PlaceAttack(const std::vector<float>& m, double rate, 
       excess += held[static_cast<size_t>(j)] - level - margin;
       if (excess < lowest) lowest = excess, onset = j + 1;
     }
-    hits.push_back({static_cast<double>(from + onset) / rate - static_cast<double>(k) * beat, up[static_cast<size_t>(step)],
+    const long start = 2 * (from + onset), jump = SlopeJump(x, start - hidden, start, reference);
+    const double at = static_cast<double>(jump >= 0 ? jump : start) / mixRate;
+    hits.push_back({at - static_cast<double>(k) * beat, up[static_cast<size_t>(step)],
                     static_cast<double>(k)});
   }
   if (hits.size() < kMinAttacks) return std::nullopt;
@@ -624,9 +653,8 @@ OnsetBands SpectralOnsets(const DecimatedMix& mix) {
   }
 
   out.heardOnsets = CountHeardOnsets(out);
-  out.magnitudeRate = r / 2.0;
-  out.magnitude.resize(m / 2);
-  for (size_t i = 0; i < m / 2; ++i) out.magnitude[i] = std::max(std::fabs(x[2 * i]), std::fabs(x[2 * i + 1]));
+  out.mixRate = r;
+  out.mix = x;
 
   // Each band above its local mean, scaled to mean 1 so every band weighs the same.
   const size_t reach = static_cast<size_t>(kLocalMeanSeconds * out.framesPerSecond / 2);
@@ -748,7 +776,7 @@ TempoEstimate EstimateTempo(const OnsetBands& onsets) {
 
   const double coarse = ChooseBeatPhase(onsets, PeriodOf(bpm, fps)).phase / fps + kOnsetLatencyS;
   // Without a clear attack, on the waveform's points as grids were stored before.
-  const std::optional<AttackGrid> attack = PlaceAttack(onsets.magnitude, onsets.magnitudeRate, bpm, coarse);
+  const std::optional<AttackGrid> attack = PlaceAttack(onsets.mix, onsets.mixRate, bpm, coarse);
   if (attack) bpm = attack->bpm;
   const double beat = 60.0 / bpm;
   double first = attack ? attack->firstBeat : std::round(coarse * kWavePointsPerSecond) / kWavePointsPerSecond;

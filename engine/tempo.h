@@ -27,10 +27,9 @@ struct OnsetBands {
   // does not.
   std::vector<float> lowPower, highPower;
   double powerWindowS = 0.0;  // the length of the spectra's window
-  // The mix's magnitude (the larger of each pair of decimated samples), fine enough to place a
-  // beat to a fraction of a millisecond.
-  double magnitudeRate = 0.0;
-  std::vector<float> magnitude;
+  // The decimated mix itself, fine enough to place a beat to a fraction of a millisecond.
+  double mixRate = 0.0;
+  std::vector<float> mix;
 };
 OnsetBands SpectralOnsets(const Track& track);
 struct DecimatedMix;
