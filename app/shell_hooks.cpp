@@ -20,6 +20,7 @@
 #include "library/music_folders.h"
 #include "library/now_playing.h"
 #include "library/track_lists.h"
+#include "library/track_sort.h"
 #include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/log_sink.h"
@@ -66,6 +67,7 @@ void InstallShellHooks() {
   NowPlayingHooks = NowPlayingHookSet{
       .streamOnAir = StreamOnAir, .setStreamTitle = UpdateLiveStreamTitle, .addToRecording = AddToRecordingTracklist};
   StartScanWorkerHook = LaunchFolderScan;
+  StartSortWorkerHook = StartSortThread;
   // broadcast/, karaoke/, control/
   VideoPreviewShownHook = VideoPreviewShown;
   KaraokeTranslateHook = Translate;

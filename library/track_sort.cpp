@@ -381,9 +381,9 @@ void RunWorkerSort(const std::shared_ptr<WorkerSort>& job) {
   job->done.store(true, std::memory_order_release);
 }
 
-void StartThread(std::function<void()> work) { std::thread(std::move(work)).detach(); }
-
 }  // namespace
+
+void StartSortThread(std::function<void()> work) { std::thread(std::move(work)).detach(); }
 
 bool InSortRange(int column) { return column >= 0 && column <= kLastSortKey; }
 
@@ -411,7 +411,7 @@ void SortShown(int column, bool ascending) {
 }
 
 size_t SortRowsPerTick = 16384;
-SortWorkerStarter StartSortWorkerHook = StartThread;
+SortWorkerStarter StartSortWorkerHook = StartSortThread;
 
 bool SortWantsWorker(int column) {
   return InSortRange(column) && ViewOrder.size() > SortRowsPerTick && !ShownRanked(column);

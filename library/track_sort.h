@@ -17,8 +17,10 @@ void SortShown(int column, bool ascending);
 // Rows a tick sorts at once, or gathers for a worker: a sort of more shown rows that cannot come
 // from kept ranks runs on a worker, from a copy of what it reads taken this many rows a tick.
 extern size_t SortRowsPerTick;
-// Runs a sort's work on another thread; detached std::thread unless a test sets it.
+// Runs a sort's work on another thread: StartSortThread (a detached std::thread) unless a test
+// sets it to run the work when it chooses.
 using SortWorkerStarter = void (*)(std::function<void()> work);
+void StartSortThread(std::function<void()> work);
 extern SortWorkerStarter StartSortWorkerHook;
 // The sort of the shown rows by the column would hold the window: many rows, no kept ranks.
 bool SortWantsWorker(int column);
