@@ -69,8 +69,10 @@ check "an edit with an empty name keeps the name" 'head -1 "$data/crates.tsv" | 
 check "a crate view is its search over the music folders" 'cmp -s got.txt want.txt'
 cp "$data/crates.tsv" crates.before
 chmod 000 "$data/crates.tsv"
+# A copy of the tool where the other account can reach it: the build folder may be private.
+cp "$tool" "$work/home/veldmix-tool"
 chmod -R a+rwX "$work/home"; chmod 000 "$data/crates.tsv"
-setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$HOME" "$tool" crates add X y >/dev/null 2>err.txt
+setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$HOME" "$work/home/veldmix-tool" crates add X y >/dev/null 2>err.txt
 rc=$?
 chmod 644 "$data/crates.tsv"
 check "an unreadable crates.tsv fails the add (got $rc)" '[ $rc -eq 1 ] && grep -q "not overwritten" err.txt'
