@@ -60,6 +60,9 @@ tone 1 "$(printf 'h/bad\xff.mp3')"
 chmod 000 h/a_locked
 printf '#EXTM3U\n/dev/zero\n%s\n' "$work/h/fifo.mp3" >home/.local/share/Veldmix/Lists/Zero.m3u8
 mkdir -p nobody && chown 65534:65534 nobody
+# A copy of the tool where the other account can reach it: the build folder may be private.
+cp "$tool" nobody/veldmix-tool && chown 65534:65534 nobody/veldmix-tool
+tool="$work/nobody/veldmix-tool"
 as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work/nobody" "$@"; }
 start=$(date +%s%N)
 as_nobody timeout 20 "$tool" scan h >hostile.txt 2>err.txt; rc=$?
