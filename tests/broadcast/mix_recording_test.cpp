@@ -24,7 +24,6 @@
 #include "engine/engine.h"
 #include "engine/recorder.h"
 #include "platform/clock.h"
-#include "platform/sanitizers.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "support/audio_server.h"
@@ -36,7 +35,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kOpenWaitMs = 5000 * kSanitizerWaitScale;
 constexpr int kCopyWaitMs = 20000;
 
 class MixRecording : public ::testing::Test {

@@ -15,14 +15,12 @@
 #include "engine/engine.h"
 #include "engine/render.h"
 #include "platform/audio_stream.h"
-#include "platform/sanitizers.h"
 #include "support/audio_server.h"
 
 namespace {
 
 constexpr int kRate = 48000;
 constexpr int kPeriod = 480;
-constexpr int kOpenWaitMs = 5000 * kSanitizerWaitScale;
 constexpr double kResyncLag = 2048.0;  // frames the render reads behind the writer after a resync
 
 TEST(InputPackets, LouderOfTheFirstTwoChannelsOnBothSides) {

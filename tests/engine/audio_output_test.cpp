@@ -15,7 +15,6 @@
 #include "engine/audio_output.h"
 #include "engine/engine.h"
 #include "engine/render.h"
-#include "platform/sanitizers.h"
 #include "support/audio_server.h"
 
 namespace {
@@ -24,7 +23,6 @@ constexpr int kRate = 48000;
 constexpr double kPi = 3.141592653589793;
 constexpr float kTone = 0.5f;
 constexpr double kToneRms = 0.5 / 1.4142135623730951;
-constexpr int kOpenWaitMs = 5000 * kSanitizerWaitScale;
 constexpr size_t kEdgeFrames = 4800;  // 100 ms left out at each end of a recording
 
 TrackPtr Sine(double hz, float amplitude, double seconds = 20.0, int rate = kRate) {

@@ -14,7 +14,6 @@
 #include "engine/audio_output.h"
 #include "engine/audio_routing.h"
 #include "platform/clock.h"
-#include "platform/sanitizers.h"
 #include "platform/text.h"
 #include "support/audio_server.h"
 #include "support/temp_home.h"
@@ -22,7 +21,6 @@
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-constexpr int kOpenWaitMs = 5000 * kSanitizerWaitScale;
 
 TrackPtr Sine(double hz, float amplitude, int rate = 48000) {
   auto track = std::make_shared<Track>();

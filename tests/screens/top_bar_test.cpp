@@ -32,7 +32,6 @@
 #include "library/now_playing.h"
 #include "library/track_lists.h"
 #include "platform/clock.h"
-#include "platform/sanitizers.h"
 #include "platform/text.h"
 #include "platform/ui_post.h"
 #include "screens/main_screen.h"
@@ -57,7 +56,6 @@ namespace {
 constexpr int kBarWidth = 2200;    // wide enough for the spectrum and the output status
 constexpr int kFrameHeight = 120;  // room below the bar for the error bubble
 constexpr float kBarHeight = 40;
-constexpr int kOpenWaitMs = 5000 * kSanitizerWaitScale;
 
 // The right group as the bar lays it out: ids and widths from the right edge leftwards, 6 apart.
 struct RightSlot {

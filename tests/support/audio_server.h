@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sanitizers.h"
+
 // Makes sure a server answers; false with the reason when none could be started.
 bool EnsureAudioServer(std::string* why);
 
@@ -75,6 +77,9 @@ double MedianOverWindows(const std::vector<float>& x, size_t window, F measure);
 // Polls cond every 10 ms for up to timeoutMs; its last answer.
 template <typename F>
 bool WaitFor(F cond, int timeoutMs);
+
+// How long a test waits for an output or input to open (a thread-checked build opens slowly).
+inline constexpr int kOpenWaitMs = 5000 * kSanitizerWaitScale;
 
 #include <algorithm>
 #include <chrono>
