@@ -220,7 +220,8 @@ namespace {
 bool TickBusy() {
   for (int d = 0; d < kEngineDecks; ++d)
     if (DeckSnapshots[d].playing || LiveDeckViews[d].loading) return true;
-  return Input.held || ActiveControlId != kNoActiveControl || XfGlide.active || !DeferredActions.empty() ||
+  return BeatPulsesFalling() || Input.held || ActiveControlId != kNoActiveControl || XfGlide.active ||
+         !DeferredActions.empty() ||
          Engine.recording.load() || LiveStreamState() != kStreamOff || LiveVideoState() != kStreamOff ||
          Automix.on || ViewSortPending() || !RunningMacros.empty() || TimecodeInputRunning() || SelfTest.active ||
          KaraokeScreenWindow() != nullptr || VisualiserScreenWindow() != nullptr;

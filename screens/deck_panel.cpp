@@ -183,9 +183,12 @@ static_assert(kToolCount == kDeckTools, "kDeckTools counts the tool table");
 
 // ---- arithmetic ----
 
+int64_t HeaderTenths(double seconds) {
+  return seconds > 0 ? static_cast<int64_t>(std::floor(seconds * 10 + 1e-6)) : 0;
+}
+
 std::wstring HeaderTime(double seconds) {
-  if (!(seconds > 0)) seconds = 0;
-  const auto tenths = static_cast<long long>(std::floor(seconds * 10 + 1e-6));
+  const int64_t tenths = HeaderTenths(seconds);
   return fmt::format(L"{}:{:02}.{}", tenths / 600, (tenths % 600) / 10, tenths % 10);
 }
 

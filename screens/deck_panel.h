@@ -62,6 +62,8 @@ void LayOutDeckTools(Rc r, Rc (&buttons)[kDeckTools]);
 const char* DeckToolName(int index);
 // A time as the header shows it: "m:ss.t" with minutes unbounded and tenths cut; negatives show 0.
 std::wstring HeaderTime(double seconds);
+// The tenths of a second that HeaderTime shows.
+int64_t HeaderTenths(double seconds);
 // The tool row's widths after scaling to a row `rowWidth` wide: each base width, or all scaled
 // down alike (gaps too) when they do not fit; never widened. `gap` receives the gap.
 void ToolRowWidths(float rowWidth, float* widths, int count, const float* baseWidths, float* gap);

@@ -55,6 +55,10 @@
 #include "ui/widgets.h"
 
 float BeatPulse[kEngineDecks] = {};
+namespace {
+float FallingPulse[kEngineDecks] = {};  // BeatPulse before its steps: decays smoothly after a stop
+float ShownPulse(float pulse) { return std::round(pulse * kBeatPulseSteps) / kBeatPulseSteps; }
+}  // namespace
 FrameTooltip Tooltip;
 LibraryRowDrag RowDrag;
 
@@ -278,11 +282,12 @@ float SideLightAlpha(int deck) {
   return pulse * kSideGlowPulseAlpha + (playing ? kSideGlowPlayingAlpha : kSideGlowIdleAlpha);
 }
 
-// Where a deck's side light changes with its pulse. With the panels kept, the light is taken out
-// under them: beside and below the browser's top only the margins and its corners show it.
-void NoteSideLightPart(int deck, Rc area, bool panelsKept) {
-  if (!ValidDeck(deck)) return;
-  const int part = kDeckMotionPart + deck;
+// Where the light behind a side's panel changes with its deck's pulse. With the panels kept, the
+// light is taken out under them: beside and below the browser's top only the margins and its
+// corners show it.
+void NoteSideLightPart(int side, Rc area, bool panelsKept) {
+  if (!ValidDeck(SideSlots[side])) return;
+  const int part = kSidePanelPart + side;
   const Rc browser = Screen.browser;
   const float cut = browser.y + kBrowserCornerDip;
   if (!panelsKept || !VariantOf(Screen.layout).browser || browser.h <= 0 || area.Bottom() <= cut) {
@@ -453,18 +458,26 @@ int RowDropTarget() { return RowDrag.dragging ? DeckAtPoint(Input.x, Input.y) : 
 void UpdateBeatPulses() {
   for (int deck = 0; deck < kEngineDecks; ++deck) {
     const DeckSnapshot& shot = DeckSnapshots[deck];
-    if (shot.track && shot.playing) {
-      const double seconds = shot.position / std::max(shot.track->sampleRate, 1);
-      const double beat = BeatAtTime(*shot.track, seconds);
-      if (std::isfinite(beat)) {
-        BeatPulse[deck] = static_cast<float>(std::exp(-kPulseSharpness * (beat - std::floor(beat))));
-        continue;
-      }
+    float& pulse = FallingPulse[deck];
+    // A pulse set from outside (a reset, a test) is where it goes on from.
+    if (BeatPulse[deck] != ShownPulse(pulse)) pulse = BeatPulse[deck];
+    const bool playing = shot.track && shot.playing;
+    const double beat = playing ? BeatAtTime(*shot.track, shot.position / std::max(shot.track->sampleRate, 1)) : 0.0;
+    if (playing && std::isfinite(beat)) {
+      pulse = static_cast<float>(std::exp(-kPulseSharpness * (beat - std::floor(beat))));
+    } else {
+      pulse *= kPulseDecayPerFrame;
+      // Settles at zero rather than creeping towards it: a paused screen stays the same.
+      if (pulse < kPulseFloor) pulse = 0.0f;
     }
-    BeatPulse[deck] *= kPulseDecayPerFrame;
-    // Settles at zero rather than creeping towards it: a paused screen stays the same.
-    if (BeatPulse[deck] < kPulseFloor) BeatPulse[deck] = 0.0f;
+    BeatPulse[deck] = ShownPulse(pulse);
   }
+}
+
+bool BeatPulsesFalling() {
+  for (int deck = 0; deck < kEngineDecks; ++deck)
+    if (BeatPulse[deck] > 0 && !DeckSnapshots[deck].playing) return true;
+  return false;
 }
 
 void DrawBackground() { DrawBackgroundWithPanels({}); }
@@ -488,7 +501,7 @@ bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels) {
     for (int deck = 0; deck < DecksInUse(); ++deck)
       if (Screen.lanes[deck].w > 0 && Screen.lanes[deck].h > 0) covers.push_back(PanelShape{Screen.lanes[deck], kLaneRadiusDip});
   for (int side = 0; side < 2; ++side) {
-    NoteSideLightPart(decks[side], SideLightArea(sides[side]), !panels.empty());
+    NoteSideLightPart(side, SideLightArea(sides[side]), !panels.empty());
     const uint32_t colour = DeckColour(decks[side]);
     Refresh(&SideLightImages[side], sides[side], SideLightArea(sides[side]), colour, dpi, 0, covers, true, scale,
             [&] { DrawSideLight(sides[side], ColorOf(colour)); });
@@ -515,8 +528,8 @@ void DrawPanels() {
   const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
   const bool slim = VariantOf(Screen.layout).slimPanels;
   if (slim) {
-    if (ValidDeck(left)) NotePartDrawn(kDeckMotionPart + left, Screen.leftPanel);
-    if (ValidDeck(right)) NotePartDrawn(kDeckMotionPart + right, Screen.rightPanel);
+    if (ValidDeck(left)) NotePartDrawn(kSidePanelPart + kLeftSide, Screen.leftPanel);
+    if (ValidDeck(right)) NotePartDrawn(kSidePanelPart + kRightSide, Screen.rightPanel);
   }
   PushClip(BeforeLaterPanels(Screen.leftPanel, &Screen.mixer));
   if (slim) DrawSlimDeck(left, Screen.leftPanel);

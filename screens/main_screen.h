@@ -72,9 +72,14 @@ bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels);
 // The layout's panels: the left deck, the mixer, the right deck (full or slim) and the browser,
 // each clipped to what the panels drawn after it leave visible.
 void DrawPanels();
-// Sets each deck's BeatPulse from the tick's DeckSnapshots; a pulse decayed below 0.001 is 0.
-// Part of the per-frame tick.
+// Sets each deck's BeatPulse from the tick's DeckSnapshots: the pulse as it falls over the beat (or
+// decays after a stop), shown in steps of 1 / kBeatPulseSteps, so that what glows with it holds
+// still between steps and is drawn again only when it steps. Part of the per-frame tick.
+inline constexpr int kBeatPulseSteps = 16;
 void UpdateBeatPulses();
+// True while a stopped deck's pulse still shows: the ticks must keep coming for it to fall to zero,
+// also through the frames where its steps hold still.
+bool BeatPulsesFalling();
 // Starts a row drag once the browser's row press (control 17) has moved more than 6 DIPs, keeps
 // the drop target and draws the label at the pointer; on the release loads the row onto the
 // target deck, else adds it to the list and singer rows under the pointer. Every release ends it.

@@ -19,6 +19,7 @@
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
 #include "engine/side_slots.h"
+#include "platform/window.h"
 #include "screens/main_screen.h"
 #include "screens/waveform.h"
 #include "ui/glow.h"
@@ -214,6 +215,13 @@ void DrawOverviewPhrases(const OverviewContext& ctx, const Track& track, const s
 
 }  // namespace
 
+float OverviewPlayheadX(Rc r, double positionFrames, double trackFrames) {
+  const float dpi = CurrentDpi();
+  const double scale = dpi > 0 ? dpi / kBaseDpi : 1.0;
+  const double fraction = trackFrames > 0 ? std::clamp(positionFrames / trackFrames, 0.0, 1.0) : 0.0;
+  return r.x + static_cast<float>(std::round(r.w * scale * fraction) / scale);
+}
+
 // ---- track overview -------------------------------------------------------------------------
 
 void DrawOverviewMarker(const OverviewContext& ctx, double positionFrames, uint32_t colour) {
@@ -233,7 +241,7 @@ void DrawOverview(int deck, Rc r) {
   const DeckView& view = LiveDeckViews[deck];
   const Track& track = *shot.track;
   const OverviewContext ctx{r, static_cast<double>(track.frames)};
-  const float px = OverviewX(ctx, shot.position);
+  const float px = OverviewPlayheadX(r, shot.position, ctx.frames);
   DrawOverviewBands(deck, shot.track, r, px);
   if (shot.loopOn) {
     const float x1 = OverviewX(ctx, shot.loopIn), x2 = OverviewX(ctx, shot.loopOut);

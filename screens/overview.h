@@ -25,6 +25,9 @@ struct OverviewContext {
   Rc r;
   double frames = 0;  // the track's frame count, > 0
 };
+// The playhead's x in an overview r of a track of trackFrames: on whole device pixels from r's left
+// edge, so that a playing deck's overview changes only when its playhead steps a pixel.
+float OverviewPlayheadX(Rc r, double positionFrames, double trackFrames);
 // A downward cue triangle at the top of the overview.
 void DrawOverviewMarker(const OverviewContext& ctx, double positionFrames, uint32_t colour);
 

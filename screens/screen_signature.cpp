@@ -29,9 +29,12 @@
 #include "library/track_view.h"
 #include "platform/clock.h"
 #include "screens/browser_seams.h"
+#include "screens/deck_panel.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
+#include "screens/overview.h"
 #include "screens/sidebar.h"
+#include "screens/slim_layout.h"
 #include "screens/top_bar.h"
 
 namespace {
@@ -74,6 +77,25 @@ bool MotionInParts() { return VariantOf(Settings.Layout).slimPanels; }
 void FoldDeckMotion(Fold& f, int d) {
   const DeckSnapshot& s = DeckSnapshots[d];
   f << s.position << s.slipPosition << BeatPulse[d] << LiveDeckViews[d].meterLevel;
+}
+
+// What a side's slim deck, its light and the top bar's pulse line of deck A (B) show of the decks'
+// motion. A paused deck's position moves only by a seek, which may light its CUE: all of it.
+void FoldSidePanel(Fold& f, int side) {
+  f << BeatPulse[side];
+  const int d = SideSlots[side];
+  if (!ValidDeck(d)) return;
+  const DeckSnapshot& s = DeckSnapshots[d];
+  f << BeatPulse[d];
+  if (!s.track || s.track->sampleRate <= 0) return;
+  if (!s.playing) {
+    f << s.position;
+    return;
+  }
+  const double rate = s.track->sampleRate, elapsed = std::max(0.0, s.position / rate);
+  const Rc panel = side == kLeftSide ? Screen.leftPanel : Screen.rightPanel;
+  f << HeaderTenths(elapsed) << HeaderTenths(static_cast<double>(s.track->frames) / rate - elapsed)
+    << OverviewPlayheadX(SlimOverviewRect(panel), s.position, static_cast<double>(s.track->frames));
 }
 
 void FoldDecks(Fold& f, bool motion) {
@@ -134,7 +156,9 @@ uint64_t ScreenPartSignature(int part, uint64_t nowMs) {
       if (MotionInParts()) f << Meters.spectrum;
       break;
     default:
-      if (part >= kDeckMotionPart && part < kScreenParts && MotionInParts()) FoldDeckMotion(f, part - kDeckMotionPart);
+      if (!MotionInParts()) break;
+      if (part >= kDeckMotionPart && part < kSidePanelPart) FoldDeckMotion(f, part - kDeckMotionPart);
+      if (part >= kSidePanelPart && part < kScreenParts) FoldSidePanel(f, part - kSidePanelPart);
       break;
   }
   return f.hash();

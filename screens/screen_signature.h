@@ -15,14 +15,17 @@ uint64_t MainScreenSignature(uint64_t nowMs);
 
 // Parts of the main screen that change alone, often, while the rest stays (the frame driver's
 // part numbers, ui/frame_driver.h NotePartDrawn): what each shows, folded the same way.
-// In the library layout, what a playing deck moves (its lane, its slim deck, its side light, the
-// phase meter, the top bar's pulse) and the top bar's spectrum are parts too: the browser under
-// them and the other deck stay as they were. Elsewhere the whole frame shows them.
+// In the library layout, what a playing deck moves and the top bar's spectrum are parts too: the
+// browser under them and the other deck stay as they were. Its lane moves every frame; its slim
+// deck, side light and the top bar's pulse only when the pulse steps, the time shown changes by a
+// tenth or the overview's playhead by a pixel, so they are a part of their own. Elsewhere the
+// whole frame shows them.
 enum ScreenPart : int {
   kLoadMeterPart = 0,  // the top bar's audio load, dropout count and dot
   kSpectrumPart,       // the top bar's mix spectrum (library layout)
-  kDeckMotionPart,     // + deck: its position, pulse and level (library layout)
-  kScreenParts = kDeckMotionPart + kEngineDecks
+  kDeckMotionPart,     // + deck: its lane and the phase meter (library layout)
+  kSidePanelPart = kDeckMotionPart + kEngineDecks,  // + side: its slim deck and light, the top bar's pulse
+  kScreenParts = kSidePanelPart + 2
 };
 uint64_t ScreenPartSignature(int part, uint64_t nowMs);
 

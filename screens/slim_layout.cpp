@@ -72,6 +72,10 @@ SlimControlRow SlimControlRowOf(int deck, Rc r) {
                         .loops = Rc{r.x + kContentInsetDip, y, lw, h}};
 }
 
+Rc SlimOverviewRect(Rc r) {
+  return Rc{r.x + kContentInsetDip, r.y + kOverviewTopDip, r.w - 2 * kContentInsetDip, kOverviewHeightDip};
+}
+
 void DrawSlimDeck(int deck, Rc r) {
   if (!ValidDeck(deck) || OffScreen(r)) return;
   const float x = r.x, y = r.y, w = r.w;
@@ -89,7 +93,7 @@ void DrawSlimDeck(int deck, Rc r) {
     StrokeRoundedRect(r.Inset(kDropOutlineInsetDip, kDropOutlineInsetDip), kPanelRadius, c, kDropOutlineWidth);
 
   DrawDeckHeader(deck, Rc{x + kContentInsetDip, y + kHeaderTopDip, w - 2 * kContentInsetDip, kHeaderHeightDip});
-  DrawOverview(deck, Rc{x + kContentInsetDip, y + kOverviewTopDip, w - 2 * kContentInsetDip, kOverviewHeightDip});
+  DrawOverview(deck, SlimOverviewRect(r));
   const SlimControlRow row = SlimControlRowOf(deck, r);
   DrawTransport(deck, row.transport);
   DrawLoopControls(deck, row.loops);

@@ -13,6 +13,8 @@ struct SlimControlRow {
 };
 SlimControlRow SlimControlRowOf(int deck, Rc r);
 
+// Where a slim deck in r shows its overview.
+Rc SlimOverviewRect(Rc r);
 // One slim deck in r.
 void DrawSlimDeck(int deck, Rc r);
 // The slim mixer for the decks of the two side slots.

@@ -582,8 +582,8 @@ void DrawTopBar(Rc r) {
   DrawBarFrame(r, cy);
   // The bar's pulse lines and logo follow decks A and B, its spectrum the mix.
   NotePartDrawn(kSpectrumPart, r);
-  NotePartDrawn(kDeckMotionPart + 0, r);
-  NotePartDrawn(kDeckMotionPart + 1, r);
+  NotePartDrawn(kSidePanelPart + 0, r);
+  NotePartDrawn(kSidePanelPart + 1, r);
   const float g = DrawMasterFx(r, cy);
 
   const float leftGroupEnd = g + kLeftGroupEnd;

@@ -549,6 +549,12 @@ TEST_F(FrameRedraw, FramesAreDueOnlyWhileSomethingMovesOrAsks) {
 
   Play(0, true);
   EXPECT_EQ(rest(30), 30) << "a playing deck keeps the frames coming";
+  {
+    // Paused just after a beat, where the pulse shows most.
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    Engine.decks[0].position = (0.1 + 8 * 60.0 / 124.0) * kTrackRate;
+  }
+  EXPECT_EQ(rest(1), 1);
   Play(0, false);
   const int falling = rest(200);
   EXPECT_GT(falling, 2) << "the pulse falls frame by frame after the pause";

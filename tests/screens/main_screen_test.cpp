@@ -222,15 +222,26 @@ TEST_F(MainScreenState, TheBeatPulseFollowsThePlayingBeatAndDecaysWhenStopped) {
   DeckSnapshots[1].track = track;
   DeckSnapshots[1].playing = true;
   DeckSnapshots[1].position = 44100 * 2.25;  // half a beat on
-  BeatPulse[2] = 0.5f;                       // no track
   UpdateBeatPulses();
-  EXPECT_NEAR(BeatPulse[0], 1.0, 1e-4);
-  EXPECT_NEAR(BeatPulse[1], std::exp(-2.5), 1e-4);
-  EXPECT_NEAR(BeatPulse[2], 0.45, 1e-6);
+  // Shown in sixteenths: exp(-2.5) = 0.082 is 1/16.
+  EXPECT_EQ(BeatPulse[0], 1.0f);
+  EXPECT_EQ(BeatPulse[1], 1.0f / kBeatPulseSteps);
+  EXPECT_EQ(BeatPulse[2], 0.0f) << "no track";
+  EXPECT_FALSE(BeatPulsesFalling());
+  // Stopped: 0.9 per frame underneath, 0.81 and 0.59 after two and five frames, while the shown
+  // steps hold for frames at a time.
   DeckSnapshots[0].playing = false;
   UpdateBeatPulses();
   UpdateBeatPulses();
-  EXPECT_NEAR(BeatPulse[0], 0.81, 1e-4) << "stopped: 0.9 per frame";
+  EXPECT_EQ(BeatPulse[0], 13.0f / kBeatPulseSteps);
+  UpdateBeatPulses();
+  UpdateBeatPulses();
+  UpdateBeatPulses();
+  EXPECT_EQ(BeatPulse[0], 9.0f / kBeatPulseSteps);
+  EXPECT_TRUE(BeatPulsesFalling()) << "the frames keep coming while it falls";
+  for (int frame = 0; frame < 80; ++frame) UpdateBeatPulses();
+  EXPECT_EQ(BeatPulse[0], 0.0f);
+  EXPECT_FALSE(BeatPulsesFalling()) << "and stop once it settled";
 }
 
 // ---- banners --------------------------------------------------------------------------------------
