@@ -9,7 +9,10 @@
 #
 #   scripts/measure_idle_cpu.sh [SECONDS]
 #   VELDMIX_BUILD        the build folder (default build/)
-#   VELDMIX_IDLE_DECKS   paused (two tracks loaded, the default), empty, or playing (both decks)
+#   VELDMIX_IDLE_DECKS   paused (two tracks loaded, the default), empty, playing (both decks), or
+#                        one (two loaded, the left one playing)
+#   VELDMIX_IDLE_LAYOUT  library: the library layout (Ctrl+L once; Mixxx: its library maximised)
+#   VELDMIX_IDLE_CPU     a core number: each program measured runs pinned to it
 #   VELDMIX_IDLE_SHOT    a PNG of the window before the measurement
 #   VELDMIX_IDLE_PERF    a perf profile of the seconds measured instead of the frame count
 #   VELDMIX_IDLE_POINTER a pointer moving over the window's left edge, 10 moves a second, meanwhile
@@ -62,7 +65,9 @@ tracks=("$work/a.wav" "$work/b.wav")
 # A returning user's start: the first-run tour is done.
 mkdir -p "$HOME/.local/share/Veldmix"
 printf '[Tour]\nDone=1\n' >"$HOME/.local/share/Veldmix/settings.ini"
-"$app" "${tracks[@]}" >"$work/app.out" 2>&1 &
+pin=()
+[ -z "${VELDMIX_IDLE_CPU:-}" ] || pin=(taskset -c "$VELDMIX_IDLE_CPU")
+"${pin[@]}" "$app" "${tracks[@]}" >"$work/app.out" 2>&1 &
 app_pid=$!
 sleep 5  # the window appears, both tracks load and their waveforms are made
 kill -0 "$app_pid" 2>/dev/null || { echo "measure_idle_cpu: veldmix exited" >&2; cat "$work/app.out" >&2; exit 1; }
@@ -71,8 +76,15 @@ win="$(xwininfo -root -tree | grep -F '"VELDMIX' | head -n 1 | awk '{print $1}')
 # The whole screen, as a maximised window on a 1920x1080 display.
 xdotool windowmove "$win" 0 0 windowsize "$win" 1920 1080
 sleep 3
+if [ "${VELDMIX_IDLE_LAYOUT:-}" = library ]; then
+  xdotool windowfocus --sync "$win" key ctrl+l 2>/dev/null || xdotool key --window "$win" ctrl+l
+  sleep 4  # the status pill it shows goes
+fi
 if [ "$decks" = playing ]; then  # X plays the left deck, . the right one
   xdotool windowfocus --sync "$win" key x key period 2>/dev/null || xdotool key --window "$win" x period
+  sleep 1
+elif [ "$decks" = one ]; then
+  xdotool windowfocus --sync "$win" key x 2>/dev/null || xdotool key --window "$win" x
   sleep 1
 fi
 geometry="$(xwininfo -id "$win" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')"
@@ -118,7 +130,7 @@ kill -KILL "$app_pid" 2>/dev/null || true
 wait "$app_pid" 2>/dev/null || true
 app_pid=""
 command -v mixxx >/dev/null || { echo "measure_idle_cpu: mixxx is not installed (apt-get install -y mixxx)" >&2; exit 1; }
-mixxx --settingsPath "$work/mixxx/" "${tracks[@]}" >"$work/mixxx.out" 2>&1 &
+"${pin[@]}" mixxx --settingsPath "$work/mixxx/" "${tracks[@]}" >"$work/mixxx.out" 2>&1 &
 mixxx_pid=$!
 # A first start asks for the music folder; the question is dismissed as a user would.
 for _ in $(seq 1 120); do
@@ -154,8 +166,15 @@ for _ in $(seq 1 60); do
   sleep 2
   [ $(($(ticks /proc/"$mixxx_pid"/stat) - a)) -lt $((hz * 2 / 5)) ] && break
 done
+if [ "${VELDMIX_IDLE_LAYOUT:-}" = library ]; then  # Space maximises the library in its default mapping
+  xdotool windowfocus --sync "$mixxx_win" key space 2>/dev/null || xdotool key --window "$mixxx_win" space
+  sleep 2
+fi
 if [ "$decks" = playing ]; then  # d plays deck 1, l deck 2 in Mixxx's default keyboard mapping
   xdotool windowfocus --sync "$mixxx_win" key d key l 2>/dev/null || xdotool key --window "$mixxx_win" d l
+  sleep 1
+elif [ "$decks" = one ]; then
+  xdotool windowfocus --sync "$mixxx_win" key d 2>/dev/null || xdotool key --window "$mixxx_win" d
   sleep 1
 fi
 geometry="$(xwininfo -id "$mixxx_win" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')"

@@ -35,6 +35,7 @@
 #include "platform/window.h"
 #include "screens/layout.h"
 #include "screens/main_screen.h"
+#include "screens/slim_layout.h"
 #include "screens/top_bar.h"
 #include "screens/visualiser_toggle.h"
 #include "settings/help_screen.h"
@@ -317,6 +318,9 @@ class FrameRedraw : public ::testing::Test {
     std::vector<bool> drawn;
     uint64_t parts = 0;
     int rowsTouched = 0;
+    // Of the frames drawn as parts while the deck plays, those that redrew its slim panel's
+    // transport row (below what its lane's glow reaches).
+    int playingParts = 0, panelTouched = 0;
   };
   static constexpr int kLibraryFrames = 170, kHoverFrame = 40, kPauseFrame = 70;
   static constexpr int kBrowserEdgePx = 24, kRowsBelowTopPx = 66;  // its corners; toolbar and header
@@ -344,7 +348,10 @@ class FrameRedraw : public ::testing::Test {
     const FrameWindow window{1400, 900, false, 1.0f};
     const uint64_t parts = PartFrameCount();
     DriveFrame(window);
-    const Rc browser = ComputeLayout(1400, 900, kLayoutLibrary, false, false).browser;
+    const ScreenLayout layout = ComputeLayout(1400, 900, kLayoutLibrary, false, false);
+    const Rc browser = layout.browser, transport = SlimControlRowOf(0, layout.leftPanel).transport;
+    const PixelBox panel{static_cast<int>(transport.x), static_cast<int>(transport.y),
+                         static_cast<int>(transport.Right()), static_cast<int>(transport.Bottom())};
     const PixelBox rows{static_cast<int>(browser.x) + kBrowserEdgePx, static_cast<int>(browser.y) + kRowsBelowTopPx,
                         static_cast<int>(browser.Right()) - kBrowserEdgePx, static_cast<int>(browser.Bottom())};
     for (int frame = 0; frame < kLibraryFrames; ++frame) {
@@ -355,9 +362,16 @@ class FrameRedraw : public ::testing::Test {
       presented_.clear();
       const uint64_t partsBefore = PartFrameCount(), drawnBefore = DrawnFrameCount();
       DriveFrame(window, FrameAsk::Timer);
-      if (PartFrameCount() != partsBefore)
-        for (const PixelBox& b : presented_)
-          run.rowsTouched += b.x0 < rows.x1 && b.x1 > rows.x0 && b.y0 < rows.y1 && b.y1 > rows.y0;
+      auto touches = [](const PixelBox& a, const PixelBox& b) {
+        return a.x0 < b.x1 && a.x1 > b.x0 && a.y0 < b.y1 && a.y1 > b.y0;
+      };
+      const bool part = PartFrameCount() != partsBefore;
+      bool panelDrawn = false;
+      for (const PixelBox& b : presented_) {
+        if (part) run.rowsTouched += touches(b, rows);
+        panelDrawn = panelDrawn || touches(b, panel);
+      }
+      if (part && frame < kPauseFrame) run.playingParts++, run.panelTouched += panelDrawn;
       uint64_t hash = 1469598103934665603ull;
       for (uint32_t p : shown_) hash = (hash ^ p) * 1099511628211ull;
       run.shots.push_back(hash);
@@ -512,6 +526,10 @@ TEST_F(FrameRedraw, LibraryLayoutRedrawsOnlyWhatThePlayingDeckMoves) {
   EXPECT_GE(moved, static_cast<size_t>(kPauseFrame)) << "the playing deck moves every frame";
   EXPECT_EQ(full.parts, 0u);
   EXPECT_EQ(parts.rowsTouched, 0) << "a frame of the deck's parts redrew the browser's rows";
+  // The panel shows the pulse in steps, the time in tenths and the overview in whole pixels: it
+  // changes with every frame only where a beat's pulse falls fastest.
+  EXPECT_GT(parts.panelTouched, 0) << "the playing deck's panel never changed";
+  EXPECT_LT(parts.panelTouched * 3, parts.playingParts * 2) << "the slim panel was redrawn with its lane";
   // Whole frames: the two that settle the first, the hover's, the pause's, each with two more.
   EXPECT_GE(parts.parts + 10, moved) << "the deck's frames redraw only its parts";
   for (int i = kLibraryFrames - 10; i < kLibraryFrames; ++i)
