@@ -130,6 +130,9 @@ kill -KILL "$app_pid" 2>/dev/null || true
 wait "$app_pid" 2>/dev/null || true
 app_pid=""
 command -v mixxx >/dev/null || { echo "measure_idle_cpu: mixxx is not installed (apt-get install -y mixxx)" >&2; exit 1; }
+# With one deck playing it is given the first track alone, and play is pressed on both its decks:
+# which deck takes a track from the command line is its own.
+[ "$decks" = one ] && tracks=("${tracks[0]}")
 "${pin[@]}" mixxx --settingsPath "$work/mixxx/" "${tracks[@]}" >"$work/mixxx.out" 2>&1 &
 mixxx_pid=$!
 # A first start asks for the music folder; the question is dismissed as a user would.
@@ -138,7 +141,7 @@ for _ in $(seq 1 120); do
   [ -n "$dialog" ] && break
   sleep 0.5
 done
-[ -n "$dialog" ] && xdotool key --window "$dialog" Escape
+[ -z "$dialog" ] || xdotool key --window "$dialog" Escape || true  # it may have gone already
 # The main window is the largest visible one once the splash is gone (a window that closes while
 # it is looked at, a splash or a progress box, is passed over).
 find_mixxx_window() {
@@ -166,19 +169,21 @@ for _ in $(seq 1 60); do
   sleep 2
   [ $(($(ticks /proc/"$mixxx_pid"/stat) - a)) -lt $((hz * 2 / 5)) ] && break
 done
-if [ "${VELDMIX_IDLE_LAYOUT:-}" = library ]; then  # Space maximises the library in its default mapping
-  xdotool windowfocus --sync "$mixxx_win" key space 2>/dev/null || xdotool key --window "$mixxx_win" space
-  sleep 2
-fi
 if [ "$decks" = playing ]; then  # d plays deck 1, l deck 2 in Mixxx's default keyboard mapping
   xdotool windowfocus --sync "$mixxx_win" key d key l 2>/dev/null || xdotool key --window "$mixxx_win" d l
   sleep 1
 elif [ "$decks" = one ]; then
-  xdotool windowfocus --sync "$mixxx_win" key d 2>/dev/null || xdotool key --window "$mixxx_win" d
+  xdotool windowfocus --sync "$mixxx_win" key d key l 2>/dev/null || xdotool key --window "$mixxx_win" d l
   sleep 1
+fi
+# Space maximises the library in its default mapping; after play, as the library then takes the keys.
+if [ "${VELDMIX_IDLE_LAYOUT:-}" = library ]; then
+  xdotool windowfocus --sync "$mixxx_win" key space 2>/dev/null || xdotool key --window "$mixxx_win" space
+  sleep 2
 fi
 geometry="$(xwininfo -id "$mixxx_win" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w "x" h}')"
 if [ -n "${VELDMIX_IDLE_SHOT:-}" ]; then import -window root "${VELDMIX_IDLE_SHOT%.png}-mixxx.png"; fi
+if [ -n "${VELDMIX_IDLE_SHOT:-}" ]; then (sleep $((seconds - 2)); import -window root "${VELDMIX_IDLE_SHOT%.png}-mixxx-end.png") & fi
 start_pointer
 start=$(ticks /proc/"$mixxx_pid"/stat)
 sleep "$seconds"
