@@ -67,29 +67,31 @@ height="$(identify -format %h "$artifacts/full.png")"
 panel_row "$artifacts/full.png" 332 || fail "Full layout: no deck panel at y = 332"
 [ "$(pill_pixels "$artifacts/full.png" "$width")" -eq 0 ] || fail "a status pill shows before any key"
 
-shot_with_pill() { shot "$1" && pill_shown "$artifacts/$1.png" "$width"; }
-step() {  # expected layout number, screenshot name
+# shot_with_pill NAME CHECK Y: a screenshot with a pill whose row Y passes CHECK.
+shot_with_pill() { shot "$1" && pill_shown "$artifacts/$1.png" "$width" && "$2" "$artifacts/$1.png" "$3"; }
+step() {  # expected layout number, screenshot name, CHECK Y that the layout before fails
   xdotool windowfocus "$win" 2>/dev/null || true
   xdotool key --window "$win" ctrl+l
   wait_for 5 layout_is "$1" || fail "after Ctrl+L the saved layout is '$(saved_layout)', not $1"
-  # The pill comes with the first frame drawn in the new layout; on a busy machine that can take
-  # a while, so look until it shows (it stays up for seconds once drawn).
-  wait_for 15 shot_with_pill "$2" ||
-    fail "$2: no status pill after Ctrl+L"
+  # The new layout and its pill come with the first frame drawn after the key; on a busy machine
+  # that can take a while, and the last layout's pill stays up for seconds, so look until a
+  # picture shows both.
+  wait_for 15 shot_with_pill "$2" "$3" "$4" ||
+    fail "$2: the layout did not change with a status pill after Ctrl+L"
 }
 
 # Library: slim panels 124 high (204..328), the browser from y = 336: the gap at y = 332 is backdrop.
-step 1 library
+step 1 library backdrop_row 332
 backdrop_row "$artifacts/library.png" 332 || fail "Library layout: the slim panels reach y = 332"
 panel_row "$artifacts/library.png" 340 || fail "Library layout: no browser at y = 340"
 
 # Performance: no browser; the deck panels run to 8 above the bottom.
-step 2 performance
+step 2 performance panel_row 332
 panel_row "$artifacts/performance.png" $((height - 20)) || fail "Performance layout: the panels stop early"
 backdrop_row "$artifacts/performance.png" $((height - 3)) || fail "Performance layout: no bottom margin"
 
 # And round to Full again.
-step 0 full-again
+step 0 full-again backdrop_row 580
 panel_row "$artifacts/full-again.png" 332 || fail "Full layout again: no deck panel at y = 332"
 
 kill -TERM "$app_pid"
