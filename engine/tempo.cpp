@@ -67,6 +67,9 @@ constexpr double kKickWeight = 3.0;
 constexpr double kBackbeatPowerWeight = 1.0;
 constexpr double kBackbeatOnsetWeight = 0.5;
 constexpr double kOnsetWeight = 1.1;
+// The kick's rises count in full once they sum, per beat, to this many times the low band's mean
+// power: a bass line or a pianist's left hand under sustained notes rises far less than that.
+constexpr double kSteadyLowShare = 4.0;
 // A power frame holds what sounds within half its window of its centre: an attack within this of
 // a candidate raises the frames centred up to half a window (plus this) either side of it.
 constexpr double kCandidateSlackS = 0.005;
@@ -540,15 +543,27 @@ Phase ChooseBeatPhase(const OnsetBands& onsets, double period) {
                              kOnsetWeight * Contrast(onset_sum[1] + onset_sum[3], onset_sum[0] + onset_sum[2]);
     pair = pair_vote > 0.0 ? 1 : 0;
   }
-  auto alternation = [&](const std::vector<double>& two, double p, auto measure) {
-    return std::fabs(measure(two, p) - measure(two, p + period));
+  const double on = at[pair], off = at[pair + 2];
+  // A backbeat votes by how much of the level it alternates over two beats: a snare on two and
+  // four alternates nearly all of it, a tune whose notes merely differ from beat to beat little.
+  // As a plain contrast, the larger of two weak alternations would vote as hard as a backbeat.
+  auto backbeat = [&](const std::vector<double>& two, auto measure) {
+    const double on_a = measure(two, on), on_b = measure(two, on + period);
+    const double off_a = measure(two, off), off_b = measure(two, off + period);
+    const double level = std::max(on_a + on_b, off_a + off_b);
+    return level > 0.0 ? (std::fabs(on_a - on_b) - std::fabs(off_a - off_b)) / level : 0.0;
   };
   auto power_sum = [&](const std::vector<double>& fold, double p) { return SumAround(fold, p + latency, window); };
   auto onset_max = [&](const std::vector<double>& fold, double p) { return Around(fold, p, reach); };
-  const double on = at[pair], off = at[pair + 2];
-  const double vote = kKickWeight * Contrast(kick_at(on), kick_at(off)) + kOnsetWeight * Contrast(onset_sum[pair], onset_sum[pair + 2]) +
-                      kBackbeatPowerWeight * Contrast(alternation(high_two, on, power_sum), alternation(high_two, off, power_sum)) +
-                      kBackbeatOnsetWeight * Contrast(alternation(noise_two, on, onset_max), alternation(noise_two, off, onset_max));
+  // The kick votes by its rises against the larger of their sum and the low band's steady power
+  // over the beats, so the small rises of a held tone or sustained chords vote little either way.
+  double low_mean = 0.0;
+  for (float v : onsets.lowPower) low_mean += v;
+  low_mean /= static_cast<double>(std::max<size_t>(n, 1));
+  const double kick_level = std::max(kick_at(on) + kick_at(off), kSteadyLowShare * low_mean * static_cast<double>(n) / period);
+  const double kick_cue = kick_level > 0.0 ? (kick_at(on) - kick_at(off)) / kick_level : 0.0;
+  const double vote = kKickWeight * kick_cue + kOnsetWeight * Contrast(onset_sum[pair], onset_sum[pair + 2]) +
+                      kBackbeatPowerWeight * backbeat(high_two, power_sum) + kBackbeatOnsetWeight * backbeat(noise_two, onset_max);
   const double chosen = vote >= 0.0 ? on : off;
   // The chosen sixteenth's own peak among the onsets, as swing or a loose drummer moves it.
   Phase best{-1.0, chosen};
