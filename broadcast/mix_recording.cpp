@@ -133,7 +133,11 @@ void StartMixRecording() {
   }
   RecordingPath = NewRecordingPath();
   RecordingTracklist.clear();
+  // Armed after the WAV, the MP4 lost the sound mixed while the WAV's thread started (a tenth of
+  // a second on a busy machine).
+  if (Settings.Record) ArmVideoRecordingBesideWav();
   if (!StartRecording(RecordingPath, limits)) {
+    EnableVideoRecordTap(false);
     ShowStatus(L"Couldn't start recording \u2014 is an audio output available?");
     return;
   }
@@ -173,10 +177,10 @@ UiText WriteTracklistFile() {
 // once it has been read.
 void FinishMixRecording(uint64_t nowMs) {
   MixRecordingOpen = false;
-  // The MP4's tap goes off first: it returns at once (its encoder thread finishes the file), while
-  // the WAV's stop waits for its writer, and both files end on the same sound.
-  StopVideoRecording();
+  // The MP4's tap follows the WAV's switch, so both end on the same block; the MP4's stop then
+  // returns at once, its encoder thread finishing the file.
   StopRecording();
+  StopVideoRecording();
   const UiText reason = RecordingProblemMessage();
   if (!reason.empty() && DropEmptyRecording()) {
     RunFollowUp();
@@ -261,8 +265,8 @@ void MixRecordingTick() { MixRecordingTickAt(MonotonicMs()); }
 void CloseMixRecording() {
   if (!MixRecordingOpen && !Engine.recording.load()) return;
   MixRecordingOpen = false;
-  StopVideoRecording();
   StopRecording();
+  StopVideoRecording();
   WriteTracklistFile();
 }
 

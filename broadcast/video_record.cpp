@@ -173,8 +173,8 @@ std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool) {
 bool StartVideoRecording(const std::wstring& path, int32_t height, UiText* error) {
   if (State.recording.load()) return true;
   WaitForVideoRecording();
-  // The tap starts now, beside the WAV that has just started, and holds the sound while the
-  // encoders and the file open.
+  // The tap starts now, unless it was armed beside a WAV, and holds the sound while the encoders
+  // and the file open.
   EnableVideoRecordTap(true);
   auto job = std::make_unique<RecordJob>();
   job->path = path;
@@ -236,6 +236,12 @@ bool StartVideoRecording(const std::wstring& path, int32_t height, UiText* error
   State.thread = std::thread(VideoRecordThread, std::move(job));
   WriteLog(L"Video recording started: {}x{}, {} fps", w, h, kRecordFps);
   return true;
+}
+
+void ArmVideoRecordingBesideWav() {
+  if (State.recording.load()) return;
+  WaitForVideoRecording();
+  EnableVideoRecordTapBesideWav();
 }
 
 void StopVideoRecording() {

@@ -48,6 +48,10 @@ std::shared_ptr<std::vector<uint32_t>> TakePoolFrame(VideoFramePool& pool);
 // with "The video encoder wouldn't start (0x%08X)" in `error` when the encoders or the file can't
 // start (a text to translate, then fill).
 bool StartVideoRecording(const std::wstring& path, int32_t height, UiText* error);
+// Before the WAV of a mix recording starts: waits for a previous recording's file, then switches
+// the tap on beside the WAV, so that the MP4 StartVideoRecording makes next holds exactly the
+// WAV's sound. EnableVideoRecordTap(false) takes it back when the WAV does not start.
+void ArmVideoRecordingBesideWav();
 // Stops capturing and hands the rest to the encoder thread, which finishes the file; returns at
 // once. Nothing when not recording.
 void StopVideoRecording();

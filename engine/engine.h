@@ -265,6 +265,8 @@ struct AudioEngine {
   std::atomic<bool> tapStream{false};
   std::atomic<bool> sandboxOn{false};
   std::atomic<bool> tapVideoRecord{false};
+  // While set, the video-recording tap takes only the blocks the WAV recorder takes.
+  std::atomic<bool> videoRecordBesideWav{false};
   std::atomic<bool> tapLiveVideo{false};
   // Frames of the block being mixed now, 0 between blocks: the decks' positions already show this
   // block while the taps hold only the blocks before it, so a picture is stamped with both.

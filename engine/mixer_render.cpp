@@ -474,12 +474,15 @@ void RenderAnalyser(AudioEngine& engine, const float* out, int32_t frames, int32
   }
 }
 
-// The master into the recorder, stream and video rings that are tapping it.
+// The master into the recorder, stream and video rings that are tapping it. One look at the
+// recorder's switch serves both recordings, so an MP4 beside the WAV gets the very same blocks.
 void WriteTaps(AudioEngine& engine, const float* out, int32_t frames) {
   const auto count = static_cast<uint64_t>(frames);
-  if (engine.recording.load()) RingWrite(engine.recordRing, out, count);
+  const bool recording = engine.recording.load();
+  if (recording) RingWrite(engine.recordRing, out, count);
   if (engine.tapStream.load()) RingWrite(engine.streamRing, out, count);
-  if (engine.tapVideoRecord.load()) RingWrite(engine.videoRecordRing, out, count);
+  if (engine.tapVideoRecord.load() && (recording || !engine.videoRecordBesideWav.load()))
+    RingWrite(engine.videoRecordRing, out, count);
   if (engine.tapLiveVideo.load()) RingWrite(engine.liveVideoRing, out, count);
 }
 

@@ -118,7 +118,15 @@ void StopFromRecorder(const std::wstring& logText, UiText problem) {
 }  // namespace
 
 void EnableStreamTap(bool on) { EnableTap(Engine.streamRing, Engine.tapStream, on); }
-void EnableVideoRecordTap(bool on) { EnableTap(Engine.videoRecordRing, Engine.tapVideoRecord, on); }
+void EnableVideoRecordTap(bool on) {
+  // The tap is not running, so the render does not read the flag yet.
+  if (on && !Engine.tapVideoRecord.load()) Engine.videoRecordBesideWav.store(false);
+  EnableTap(Engine.videoRecordRing, Engine.tapVideoRecord, on);
+}
+void EnableVideoRecordTapBesideWav() {
+  if (!Engine.tapVideoRecord.load()) Engine.videoRecordBesideWav.store(true);
+  EnableTap(Engine.videoRecordRing, Engine.tapVideoRecord, true);
+}
 void EnableLiveVideoTap(bool on) { EnableTap(Engine.liveVideoRing, Engine.tapLiveVideo, on); }
 
 bool WriteWavHeader(std::FILE* file, uint32_t rate, uint64_t frames) {

@@ -15,6 +15,10 @@
 // tap's consumer must not be reading while the tap is switched on. Any thread but the audio one.
 void EnableStreamTap(bool on);
 void EnableVideoRecordTap(bool on);
+// Switches the video-recording tap on as above, to take only the blocks the WAV recorder takes
+// until it is next switched off: on before StartRecording, the MP4 beside the WAV starts and ends
+// on the same block as the WAV, however late its encoders open.
+void EnableVideoRecordTapBesideWav();
 void EnableLiveVideoTap(bool on);
 
 // --- WAV recorder -------------------------------------------------------------------------------
