@@ -32,8 +32,10 @@ double CosineDistance(const Chroma& a, const Chroma& b) {
 }  // namespace
 
 double HarmonicChangeContrast(const std::vector<float>& mix, double mixRate, double onSeconds, double beatSeconds) {
-  if (!(mixRate > 0.0) || !(beatSeconds > 0.0) || !std::isfinite(onSeconds)) return 0.0;
+  if (!(mixRate > 0.0) || !std::isfinite(mixRate) || !std::isfinite(beatSeconds) || !std::isfinite(onSeconds)) return 0.0;
   const double eighth = beatSeconds / 2.0;
+  // Eighths shorter than the smallest window would share samples (and be countless).
+  if (!(eighth * mixRate >= static_cast<double>(kMinWindow))) return 0.0;
   size_t n = kMinWindow;
   while (2 * n <= kMaxWindow && static_cast<double>(2 * n) <= eighth * mixRate) n *= 2;
   const size_t half = n / 2;

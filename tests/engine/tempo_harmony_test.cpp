@@ -38,6 +38,7 @@ TEST(TempoHarmony, ChordChangesNameTheBeatNotTheOffBeat) {
   EXPECT_EQ(HarmonicChangeContrast(std::vector<float>(moving.size(), 0.0f), kRate, kFirstBeat, kBeat), 0.0);
   EXPECT_EQ(HarmonicChangeContrast(std::vector<float>(moving.begin(), moving.begin() + 8000), kRate, kFirstBeat, kBeat), 0.0);
   EXPECT_EQ(HarmonicChangeContrast(moving, 0.0, kFirstBeat, kBeat), 0.0);
+  EXPECT_EQ(HarmonicChangeContrast(moving, kRate, kFirstBeat, 1e-9), 0.0);
 }
 
 }  // namespace
