@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/analysis.h"
+#include "engine/tempo_harmony.h"
 
 namespace {
 
@@ -67,6 +68,10 @@ constexpr double kKickWeight = 3.0;
 constexpr double kBackbeatPowerWeight = 1.0;
 constexpr double kBackbeatOnsetWeight = 0.5;
 constexpr double kOnsetWeight = 1.1;
+// The chroma's change on the beat against half-way votes once it stands this far from even; a
+// kick-led groove's vote stands well over what this weight can turn.
+constexpr double kClearHarmony = 0.1;
+constexpr double kHarmonyWeight = 3.5;
 // The kick's rises count in full once they sum, per beat, to this many times the low band's mean
 // power: a bass line or a pianist's left hand under sustained notes rises far less than that.
 constexpr double kSteadyLowShare = 4.0;
@@ -564,7 +569,11 @@ Phase ChooseBeatPhase(const OnsetBands& onsets, double period) {
   const double kick_cue = kick_level > 0.0 ? (kick_at(on) - kick_at(off)) / kick_level : 0.0;
   const double vote = kKickWeight * kick_cue + kOnsetWeight * Contrast(onset_sum[pair], onset_sum[pair + 2]) +
                       kBackbeatPowerWeight * backbeat(high_two, power_sum) + kBackbeatOnsetWeight * backbeat(noise_two, onset_max);
-  const double chosen = vote >= 0.0 ? on : off;
+  // Chords and bass notes change on the beat far more than half-way: where the harmony moves
+  // clearly more on one of the two, it votes, strongly enough to outvote weak drums.
+  const double harmony = HarmonicChangeContrast(onsets.mix, onsets.mixRate, on / fps + kOnsetLatencyS, period / fps);
+  const double final_vote = vote + (std::fabs(harmony) > kClearHarmony ? kHarmonyWeight * harmony : 0.0);
+  const double chosen = final_vote >= 0.0 ? on : off;
   // The chosen sixteenth's own peak among the onsets, as swing or a loose drummer moves it.
   Phase best{-1.0, chosen};
   for (int k = -reach; k <= reach; ++k) {

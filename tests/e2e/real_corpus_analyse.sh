@@ -23,7 +23,7 @@ read -r timed tempo on_beat off_beat < <(awk '$1 == "Veldmix" && NF == 8 { print
 check "60 files rendered (got ${files:-none})" '[ "${files:-0}" -eq 60 ]'
 check "key exact on 43 of 60 or more (got ${exact:-none})" '[ "${exact:-0}" -ge 43 ]'
 check "tempo right on 30 of 34 or more (got ${tempo:-none} of ${timed:-none})" '[ "${tempo:-0}" -ge 30 ]'
-check "first beat on the beat on 24 or more where the tempo is right (got ${on_beat:-none})" \
-  '[ "${on_beat:-0}" -ge 24 ]'
-check "first beat off the beat on 6 or fewer (got ${off_beat:-none})" '[ -n "${off_beat:-}" ] && [ "$off_beat" -le 6 ]'
+check "first beat on the beat on 27 or more where the tempo is right (got ${on_beat:-none})" \
+  '[ "${on_beat:-0}" -ge 27 ]'
+check "first beat off the beat on 3 or fewer (got ${off_beat:-none})" '[ -n "${off_beat:-}" ] && [ "$off_beat" -le 3 ]'
 exit $fail
