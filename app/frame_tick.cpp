@@ -43,6 +43,7 @@
 #include "settings/updates.h"
 #include "ui/modal.h"
 #include "ui/status_line.h"
+#include "ui/widgets.h"
 
 TickMemory AppTickMemory;
 bool FullRedraw = [] {
@@ -270,10 +271,13 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
   AppTickAt(nowMs);
   bool drawn = false;
   const bool drawable = WindowDrawable(window);
-  const bool changed =
+  const bool moved =
       drawable && (nowMs >= RedrawDueMs() || ScreenChanged(window, ask, MainScreenSignature(nowMs)));
   // A hover shows in the frame that draws it; only other changes need frames to settle.
-  const bool settles = changed && !PointerMovedAlone(window, ask, nowMs);
+  const bool settles = moved && !PointerMovedAlone(window, ask, nowMs);
+  // A pointer that moved alone over nothing the last frame tested changes nothing drawn.
+  const bool changed =
+      moved && (settles || !PointerMoveChangesNothing(Shown.pointerX, Shown.pointerY, Input.x, Input.y));
   // With nothing else changed, only the parts that changed or animate are drawn (the whole, when
   // one of them cannot be drawn alone or the last change is still settling).
   uint64_t partSignatures[kScreenParts];
@@ -296,12 +300,15 @@ bool DriveFrame(const FrameWindow& window, FrameAsk ask) {
     Shown.parts += drawn;
   } else if (whole) {
     const PixelBox above{0, 0, window.pixelWidth, keepBrowser ? still.y0 : 0};
+    StartPointerNotes();
     drawn = keepBrowser && DrawWindowFrame(window, DrawMainScreen, &above);
     Shown.browserKept += drawn;
     if (!drawn) {
+      StartPointerNotes();
       drawn = DrawWindowFrame(window, DrawMainScreen);
       if (drawn) Shown.browserSettle = browserMoved ? kSettleFrames : std::max(0, Shown.browserSettle - 1);
     }
+    StopPointerNotes(drawn);
     if (drawn) {
       Shown.drawnOnce = true;
       Shown.window = window;

@@ -116,7 +116,8 @@ void DrawFirstCell(const BrowserLayout& l, const RowState& row, Rc cell) {
 // The stars; returns true when a press on them was taken.
 bool DrawStars(const BrowserLayout& l, const RowState& row, const TrackInfo* info, float opacity) {
   const Rc stars = BrowserStarsRect(l, row.rect);
-  const bool hovering = row.hovered && Inside(stars, Input.x, Input.y);
+  const bool hovering = row.hovered && MouseOver(stars);
+  NotePointerFollowed(stars);
   const int rating = info ? info->rating : 0;
   const int hover = hovering ? HoveredStar(stars.x, Input.x) : 0;
   const int shown = hovering ? hover : rating;
@@ -195,7 +196,7 @@ void RowInput(const BrowserLayout& l, const RowState& row, bool starsTook) {
     return;
   }
   if (starsTook || !PressStarts(row.rect)) return;
-  if (Inside(BrowserPlayCell(l, row.rect), Input.x, Input.y)) {
+  if (MouseOver(BrowserPlayCell(l, row.rect))) {
     ActiveControlId = kBrowserRowPlayId;
     TogglePrelisten(row.file->path);
     return;
@@ -209,8 +210,8 @@ void RowInput(const BrowserLayout& l, const RowState& row, bool starsTook) {
 
 void DrawRow(const BrowserLayout& l, RowState row) {
   const std::wstring& path = row.file->path;
-  row.hovered = ActiveControlId == kNoActiveControl && Inside(row.rect, Input.x, Input.y) &&
-                Inside(l.list, Input.x, Input.y);
+  row.hovered = ActiveControlId == kNoActiveControl && MouseOver(row.rect) &&
+                MouseOver(l.list);
   row.prelistened = !Prelisten.path.empty() && Prelisten.path == path;
   row.loaded = LoadedOnDeck(path);
   row.played = NowPlaying.playedThisSession.count(PathKey(path)) != 0;
@@ -259,7 +260,7 @@ int ScrollRowAfterWheel(int scrollRow, float wheel, int rows, int visibleRows) {
 void DrawTrackTable(const BrowserLayout& l) {
   const int rows = static_cast<int>(ViewOrder.size());
   VisibleRows = l.visibleRows;
-  const float wheel = Inside(l.list, Input.x, Input.y) && ActiveControlId == kNoActiveControl ? Input.wheel : 0.0f;
+  const float wheel = MouseOver(l.list) && ActiveControlId == kNoActiveControl ? Input.wheel : 0.0f;
   // While a scan still delivers rows (a list shown again keeping its scroll row) only the top
   // bounds the scroll row; the end does once every row is in.
   const int bound = Scanning ? std::max(rows, ScrollRow + VisibleRows) : rows;

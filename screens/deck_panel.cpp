@@ -85,7 +85,7 @@ const wchar_t* const kLoopSizeLabels[] = {L"1/8", L"1/4", L"1/2", L"1", L"2", L"
 
 Color DeckCol(int deck) { return ColorOf(DeckColour(deck)); }
 bool RightClickIn(Rc r) {
-  return Input.rightPressed && ActiveControlId == kNoActiveControl && Inside(r, Input.x, Input.y);
+  return Input.rightPressed && ActiveControlId == kNoActiveControl && MouseOver(r);
 }
 double PositionSeconds(const DeckSnapshot& s) {
   return s.track && s.track->sampleRate > 0 ? s.position / s.track->sampleRate : -1;
@@ -327,6 +327,7 @@ void DrawRating(const Track& track, float columnRight, float y) {
   const int rating = info ? info->rating : 0;
   const Rc row{columnRight - kStarRowDip, y, kStarRowDip, kStarH};
   const bool hovering = !midiLearnOn && MouseIn(row);
+  NotePointerFollowed(row);
   const int under = hovering ? std::clamp(static_cast<int>((Input.x - row.x) / kStarW) + 1, 1, kStars) : 0;
   if (!midiLearnOn && PressStarts(row)) {
     ActiveControlId = kRatingControlId;

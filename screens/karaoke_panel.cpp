@@ -310,7 +310,7 @@ void DrawRotation(const KaraokePanelLayout& l, float X, float Q, float W, float 
   const float T = l.list.y;
   const int shown = l.rowsShown;
   const bool dragging = RowDrag.dragging;
-  if (!dragging && Inside(l.list, Input.x, Input.y) && Input.wheel != 0.0f)
+  if (!dragging && MouseOver(l.list) && Input.wheel != 0.0f)
     KaraokePanelScroll -= static_cast<int32_t>(std::lroundf(Input.wheel * 2));
   KaraokePanelScroll = std::clamp(KaraokePanelScroll, 0, std::max(0, static_cast<int32_t>(count) - shown));
   if (count == 0) {
@@ -328,12 +328,12 @@ void DrawRotation(const KaraokePanelLayout& l, float X, float Q, float W, float 
     const Rc seen = SeenPart(row, l.body);
     if (!(seen.h > 0)) continue;  // scrolled out of the body
     const float y = row.y;
-    const bool hovered = !dragging && Inside(row, Input.x, Input.y);
+    const bool hovered = !dragging && MouseOver(row);
     const bool onStage = i == Stage.currentSinger && SingerOnStage();
     if (onStage) FillRoundedRect(row, 4, Rgb(Pal.Pink, 0.16f));
     else if (hovered) FillRoundedRect(row, 4, ColorOf(0xFFFFFF, 0.06f));
     else if (k % 2 == 1) FillRoundedRect(row, 4, ColorOf(0xFFFFFF, 0.02f));
-    if (dragging && Inside(row, Input.x, Input.y))
+    if (dragging && MouseOver(row))
       StrokeRoundedRect(Rc{row.x + 0.75f, row.y + 0.75f, row.w - 1.5f, row.h - 1.5f}, 4, Rgb(Pal.Pink), 1.5f);
     SingerRows.push_back(SingerDropRow{seen, i});
     DrawTextAsIs(std::to_wstring(i + 1), Rc{X + 2, y, 18, 22}, 10, Rgb(Pal.Faint), kAlignCenter, false, kFontBahnschrift);
@@ -362,7 +362,7 @@ void DrawRotation(const KaraokePanelLayout& l, float X, float Q, float W, float 
       DrawTextAsIs(L"+" + std::to_wstring(unsung - 1), Rc{R - 28, y, 24, 22}, 10, Rgb(Pal.Faint), kAlignRight, false,
                    kFontBahnschrift);
     }
-    if (Input.rightPressed && !dragging && Inside(row, Input.x, Input.y)) menuAt = i;
+    if (Input.rightPressed && !dragging && MouseOver(row)) menuAt = i;
   }
   if (singAt >= 0) KaraokeSing(singAt);
   if (menuAt >= 0) QueueDeferredAction([menuAt] { SingerMenu(menuAt); });

@@ -569,13 +569,18 @@ void DrawDeckRotated(int deck, Rc strip) {
   SetTransform(Compose(Affine{0, -1, 1, 0, strip.x, strip.Bottom()}, previous));
   const UiInput saved = Input;
   const int32_t id = WaveformControlId(deck);
-  if (!Inside(strip, saved.x, saved.y) && ActiveControlId != id) {
+  const bool over = MouseOver(strip);
+  // The lane sees the pointer turned with it: x' = bottom - y, y' = x - left.
+  const Affine outer = SetPointerSpace(Affine{});
+  SetPointerSpace(Compose(outer, Affine{0, 1, -1, 0, strip.Bottom(), -strip.x}));
+  if (!over && ActiveControlId != id) {
     Input.x = Input.y = kHiddenMouseDip;
   } else {
     Input.x = strip.Bottom() - saved.y;
     Input.y = saved.x - strip.x;
   }
   DrawWaveform(deck, Rc{0, 0, strip.h, strip.w});
+  SetPointerSpace(outer);
   const bool consumed = saved.pressed && (!Input.pressed || ActiveControlId == id);
   Input = saved;
   if (consumed) Input.pressed = false;
@@ -651,7 +656,7 @@ void DrawMainScreen() {
   SingerRows.clear();
 
   DrawBackdropAndPanels();
-  if (Input.pressed && !Inside(BrowserScreen.searchBox, Input.x, Input.y)) SearchFocused = false;
+  if (Input.pressed && !MouseOver(BrowserScreen.searchBox)) SearchFocused = false;
 
   const OverlayRow* overlay = FirstOpenOverlay();
   {

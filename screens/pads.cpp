@@ -91,7 +91,7 @@ constexpr FxRowCodes kFxRowCodes[kDeckFxSlots] = {
 };
 
 bool RightClickIn(Rc r) {
-  return Input.rightPressed && ActiveControlId == kNoActiveControl && Inside(r, Input.x, Input.y);
+  return Input.rightPressed && ActiveControlId == kNoActiveControl && MouseOver(r);
 }
 void QueuePadMenu(int deck, int pad) {
   QueueDeferredAction([deck, pad] { PadMenu(deck, pad); });
@@ -123,7 +123,7 @@ void CuePad(int deck, int i, Rc pad) {
   look.lit = set;
 
   const Rc box{pad.Right() - kDeleteBoxRightDip, pad.y + kDeleteBoxTopDip, kDeleteBoxDip, kDeleteBoxDip};
-  const bool showBox = set && !midiLearnOn && Inside(pad, Input.x, Input.y);
+  const bool showBox = set && !midiLearnOn && MouseOver(pad);
   if (showBox && PressStarts(box)) {
     // Taking the drag first keeps the pad's own button from firing on this press.
     ActiveControlId = id;
@@ -140,7 +140,7 @@ void CuePad(int deck, int i, Rc pad) {
     }
   }
   if (showBox && DeckSnapshots[deck].hotCueStart[i] >= 0) {
-    const bool onBox = Inside(box, Input.x, Input.y);
+    const bool onBox = MouseOver(box);
     const Color cross = onBox ? ColorOf(Pal.Text) : ColorOf(look.colour, 0.7f);
     const Rc in = box.Inset(kDeleteCrossInsetDip, kDeleteCrossInsetDip);
     DrawLine(in.x, in.y, in.Right(), in.Bottom(), cross, 1.5f);

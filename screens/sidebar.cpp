@@ -66,7 +66,7 @@ struct RowResult {
 RowResult SidebarRow(Rc r, const std::wstring& label, const std::wstring& detail, int32_t id, bool selected,
                      bool translated = false) {
   RowResult result;
-  const bool hovered = ActiveControlId == kNoActiveControl && Inside(r, Input.x, Input.y);
+  const bool hovered = ActiveControlId == kNoActiveControl && MouseOver(r);
   if (selected) {
     FillRoundedRect(r, kRowRadius, ColorOf(Pal.Panel3));
     FillRect(Rc{r.x, r.y + 6, 3, 10}, ColorOf(Pal.DeckA));
@@ -80,7 +80,7 @@ RowResult SidebarRow(Rc r, const std::wstring& label, const std::wstring& detail
   if (!detail.empty())
     DrawTextAsIs(detail, Rc{r.x + r.w - kDetailRightDip, r.y, kDetailWidthDip, r.h}, kDetailSize, ColorOf(Pal.Faint),
                  kAlignRight, false, kFontBahnschrift);
-  if (RowDrag.dragging && Inside(r, Input.x, Input.y))
+  if (RowDrag.dragging && MouseOver(r))
     StrokeRoundedRect(Rc{r.x + 0.75f, r.y + 0.75f, r.w - 1.5f, 20.5f}, kRowRadius, ColorOf(Pal.DeckA),
                       kDropOutlineWidth);
   if (hovered && !midiLearnOn && PressStarts(r)) {
@@ -267,11 +267,11 @@ void DrawSearchBox(Rc r) {
   DrawFieldText(SearchText, SearchText, look, SearchFocused && BlinkLit(FrameClockMs, kCaretBlinkMs));
   if (SearchText.empty()) return;
   const Rc clear{r.Right() - kClearRightDip, r.y + kClearInsetDip, kClearWidthDip, r.h - 2 * kClearInsetDip};
-  const bool hovered = ActiveControlId == kNoActiveControl && Inside(clear, Input.x, Input.y);
+  const bool hovered = ActiveControlId == kNoActiveControl && MouseOver(clear);
   DrawTextAsIs(L"×", clear, kClearTextSize, ColorOf(hovered ? Pal.Text : Pal.Dim), kAlignCenter, false, kFontSegoeUi);
   // The box's own press (above) took the mouse first; a press on the cross is both.
   if ((ActiveControlId == kNoActiveControl || ActiveControlId == kSearchBoxId) && !midiLearnOn && Input.pressed &&
-      Inside(clear, Input.x, Input.y)) {
+      MouseOver(clear)) {
     ActiveControlId = kSearchClearId;
     ClearSearch();
   }

@@ -61,7 +61,7 @@ float MaxScroll(float contentHeight, float viewHeight) { return std::max(0.0f, c
 
 float WheelScroll(Rc r, float offset, float maxOffset, float stepDip) {
   if (Input.wheel != 0 && std::isfinite(Input.wheel) && ActiveControlId == kNoActiveControl &&
-      Inside(r, Input.x, Input.y))
+      MouseOver(r))
     offset -= Input.wheel * stepDip;
   return std::clamp(offset, 0.0f, std::max(0.0f, maxOffset));
 }
@@ -101,7 +101,7 @@ MouseHidden::~MouseHidden() {
 ScrollClip::ScrollClip(Rc r)
     : view_(Mapped(GetTransform(), r)),
       firstGlow_(GlowList.size()),
-      hidden_(ActiveControlId == kNoActiveControl && !Inside(r, Input.x, Input.y)) {
+      hidden_(ActiveControlId == kNoActiveControl && !MouseOver(r)) {
   PushClip(r);
 }
 

@@ -8,6 +8,7 @@
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "ui/glow.h"
+#include "ui/scroll_view.h"
 
 namespace {
 
@@ -44,8 +45,29 @@ constexpr float kStepperBoxRadius = 4.0f;
 
 Rc Grow(Rc r, float by) { return Rc{r.x - by, r.y - by, r.w + 2 * by, r.h + 2 * by}; }
 
-// Inside, ignoring drags.
-bool MouseOver(Rc r) { return Inside(r, Input.x, Input.y); }
+// The boxes the pointer was tested against in the last noted frame. Capacity is kept across
+// frames; a frame that tests more boxes than this keeps no notes (every move then draws).
+struct PointerNote {
+  Rc box;
+  Affine space;  // window pointer -> the coordinates the box is in
+  bool followed = false;
+};
+constexpr size_t kMaxPointerNotes = 4096;
+std::vector<PointerNote> PointerNotes;
+Affine PointerSpace;
+bool PointerNoting = false;
+bool PointerNotesWhole = false;  // the notes describe a whole frame
+
+void NotePointerBox(Rc r, bool followed) {
+  // A hidden pointer (under a form, outside a scroll view) is in no box wherever it goes; what
+  // hid it noted its own box.
+  if (!PointerNoting || Input.x == kHiddenMouseDip) return;
+  if (PointerNotes.size() >= kMaxPointerNotes) {
+    PointerNotesWhole = false;
+    return;
+  }
+  PointerNotes.push_back(PointerNote{r, PointerSpace, followed});
+}
 
 // An index moved by step and wrapped into 0..count - 1, also from an index outside that range.
 int WrapIndex(int index, int step, int count) {
@@ -59,7 +81,44 @@ int WrapIndex(int index, int step, int count) {
 
 bool Inside(Rc r, float x, float y) { return x >= r.x && x < r.x + r.w && y >= r.y && y < r.y + r.h; }
 
+bool MouseOver(Rc r) {
+  NotePointerBox(r, false);
+  return Inside(r, Input.x, Input.y);
+}
+
 bool MouseIn(Rc r) { return ActiveControlId == kNoActiveControl && MouseOver(r); }
+
+void StartPointerNotes() {
+  if (PointerNotes.capacity() == 0) PointerNotes.reserve(kMaxPointerNotes);
+  PointerNotes.clear();
+  PointerSpace = Affine{};
+  PointerNoting = PointerNotesWhole = true;
+}
+
+void StopPointerNotes(bool drawn) {
+  PointerNoting = false;
+  PointerNotesWhole = PointerNotesWhole && drawn;
+}
+
+void NotePointerFollowed(Rc r) { NotePointerBox(r, true); }
+
+Affine SetPointerSpace(const Affine& windowToInput) {
+  const Affine previous = PointerSpace;
+  PointerSpace = windowToInput;
+  return previous;
+}
+
+bool PointerMoveChangesNothing(float x0, float y0, float x1, float y1) {
+  if (!PointerNotesWhole || PointerNoting || PointerNotes.empty()) return false;
+  for (const PointerNote& note : PointerNotes) {
+    float ax = 0, ay = 0, bx = 0, by = 0;
+    MapPoint(note.space, x0, y0, &ax, &ay);
+    MapPoint(note.space, x1, y1, &bx, &by);
+    const bool before = Inside(note.box, ax, ay), after = Inside(note.box, bx, by);
+    if (before != after || (note.followed && (before || after))) return false;
+  }
+  return true;
+}
 
 bool IsHeld(int id) { return (ActiveControlId == id && Input.held) || heldIds.count(id) > 0; }
 

@@ -23,6 +23,28 @@
 bool Inside(Rc r, float x, float y);
 // The mouse is inside and no control is being dragged.
 bool MouseIn(Rc r);
+// The mouse is inside, dragging or not. Every test of where the pointer is goes through this (or
+// MouseIn), so the frame knows every box whose look may follow the pointer.
+bool MouseOver(Rc r);
+
+// ---- what a move of the pointer alone changes ------------------------------------------------
+// A drawn frame notes the boxes it tested the pointer against, in the window's pointer
+// coordinates; a later move that enters and leaves none of them, over no box whose look follows
+// the pointer's exact place, changes nothing drawn and needs no frame.
+
+// Around the drawing of a frame that runs every widget: its notes replace the last ones. `drawn`
+// false (the frame could not be drawn) leaves no notes.
+void StartPointerNotes();
+void StopPointerNotes(bool drawn);
+// What is drawn in r follows the pointer's exact place while the pointer is inside (the star
+// under it, a box beside it): any move inside r needs a frame.
+void NotePointerFollowed(Rc r);
+// Where a turned part rewrites Input: the map from the window's pointer coordinates to those
+// Input now holds, until the returned map is put back.
+Affine SetPointerSpace(const Affine& windowToInput);
+// True when the pointer moving from x0, y0 to x1, y1 (window pointer coordinates) enters or leaves
+// no box the last noted frame tested and lies in no followed box; false with no notes.
+bool PointerMoveChangesNothing(float x0, float y0, float x1, float y1);
 // The control is held by the mouse (it is the active control and the button is down) or by a
 // mapped key or controller button.
 bool IsHeld(int id);
