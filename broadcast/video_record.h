@@ -1,9 +1,10 @@
 #pragma once
 // The MP4 written beside a mix recording: the video mix at 30 frames a second over the recorded
 // sound, H.264 and AAC. Frames are rendered on the UI thread, each put where the recorded sound
-// reached what it shows, and queued; one encoder thread encodes them with the sound from the engine's video-recording tap
-// and finishes the file. Stopping returns at once: the encoder thread drains, writes the index and
-// moves it in front on its own; a new start and the exit wait for it. UI thread unless noted.
+// reached what it shows, and queued; one encoder thread encodes them with the sound from the
+// engine's video-recording tap and finishes the file. Stopping returns at once: the encoder thread
+// drains, writes the index and moves it in front on its own; a new start and the exit wait for it.
+// UI thread unless noted.
 #include <atomic>
 #include <cstdint>
 #include <limits>
