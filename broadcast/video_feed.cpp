@@ -31,6 +31,9 @@ namespace {
 constexpr double kIdleBeatsPerSecond = 2.0;
 // How long a captured frame waits for the decoder to reach the newest due picture.
 constexpr int kCapturedPictureWaitMs = 8;
+// A side's picture older than this (seconds heard since it began to show) is a file that ended or
+// a decoder that fell behind: it times nothing, and the mix is recorded as it is now.
+constexpr double kFreshPictureSeconds = 0.25;
 
 // Keyed by the path exactly as given (two spellings are two files on Linux).
 std::unordered_map<std::wstring, bool> probeCache;
@@ -82,6 +85,7 @@ void FollowSide(VideoDeck& deck, VideoFeedEntry& entry) {
     deck.frame.clear();
     deck.frameWidth = deck.frameHeight = 0;
     deck.frameSerial = 0;
+    deck.frameTime = 0.0;
     ++deck.frameVersion;
     if (deck.hasVideo) deck.player.Open(deck.path);
     else deck.player.Stop();
@@ -101,16 +105,47 @@ void FollowSide(VideoDeck& deck, VideoFeedEntry& entry) {
   }
   if (deck.hasVideo) {
     deck.player.Seek(entry.position, false);
-    if (deck.player.TakeFrame(&deck.frame, &deck.frameWidth, &deck.frameHeight, &deck.frameSerial))
+    if (deck.player.TakeFrame(&deck.frame, &deck.frameWidth, &deck.frameHeight, &deck.frameSerial, &deck.frameTime))
       ++deck.frameVersion;
     // A recording or a stream takes this frame's picture. After a slow UI frame two pictures can
     // have come due, and the one held ahead is only the first: the decoder, woken by this Seek,
     // reaches the newest within a picture's decode, so it is waited for a few milliseconds.
     const bool captured = (VideoRecordingRunning() && !VideoRecordingFailed()) || LiveVideoState() == kStreamOnAir;
     if (captured && deck.player.WaitUntilIdle(kCapturedPictureWaitMs) &&
-        deck.player.TakeFrame(&deck.frame, &deck.frameWidth, &deck.frameHeight, &deck.frameSerial))
+        deck.player.TakeFrame(&deck.frame, &deck.frameWidth, &deck.frameHeight, &deck.frameSerial, &deck.frameTime))
       ++deck.frameVersion;
   }
+}
+
+// The recording's time at which the newest of the sides' video pictures began to show, or
+// kShownNow when no playing side shows a fresh one. A picture's own time reaches the recording
+// through its deck's place and speed, read beside the recording's clock under the engine lock, so
+// that how late the UI got here moves nothing. UI thread, engine lock not held.
+double RecordedTimeShown(const int decks[2]) {
+  double clock = 0.0;
+  double position[2] = {}, pace[2] = {};  // seconds into the track; track seconds a second heard
+  {
+    std::lock_guard<RealtimeMutex> lock(Engine.lock);
+    clock = VideoRecordingClock();
+    const int32_t rate = RunningOutputRate(Engine);
+    for (int side = 0; side < 2; ++side) {
+      if (!ValidDeck(decks[side])) continue;
+      const DeckState& deck = Engine.decks[decks[side]];
+      // Held, scratched or backwards, the picture follows the hand, not a time.
+      if (!deck.track || deck.track->sampleRate <= 0 || !deck.playing || deck.jogTouched || deck.speed <= 0.0) continue;
+      position[side] = deck.position / deck.track->sampleRate;
+      pace[side] = deck.speed * rate / deck.track->sampleRate;
+    }
+  }
+  double shown = kShownNow;
+  for (int side = 0; side < 2; ++side) {
+    const VideoDeck& deck = VideoDecks[side];
+    if (pace[side] <= 0.0 || !deck.hasVideo || deck.frame.empty()) continue;
+    const double at = std::min(clock + (deck.frameTime - position[side]) / pace[side], clock);
+    if (at < clock - kFreshPictureSeconds) continue;
+    shown = std::isnan(shown) ? at : std::max(shown, at);
+  }
+  return shown;
 }
 
 }  // namespace
@@ -173,7 +208,7 @@ void UpdateVideoFeed() {
   if (!std::isfinite(feed.beat)) feed.beat = kIdleBeatsPerSecond * (static_cast<double>(MonotonicMs()) / 1000.0);
 
   PushVideoFeed(feed);
-  CaptureRecordFrame();
+  if (VideoRecordingRunning() && !VideoRecordingFailed()) CaptureRecordFrame(RecordedTimeShown(decks));
   CaptureLiveFrame();
 }
 
@@ -185,6 +220,7 @@ void StopVideoDecks() {
     deck.frame.clear();
     deck.frameWidth = deck.frameHeight = 0;
     deck.frameSerial = 0;
+    deck.frameTime = 0.0;
     ++deck.frameVersion;
   }
 }

@@ -50,6 +50,7 @@ struct VideoDeck {
   uint32_t frameWidth = 0;
   uint32_t frameHeight = 0;
   uint64_t frameSerial = 0;     // the player's serial of the frame last taken
+  double frameTime = 0.0;       // the frame's own time in the track (seconds)
   uint64_t frameVersion = 0;    // raised when the frame or the followed path changes
   std::wstring artPath;         // the path whose art is held
   std::vector<uint32_t> art;

@@ -60,12 +60,13 @@ void VideoFilePlayer::Seek(double seconds, bool wrap) {
 }
 
 bool VideoFilePlayer::TakeFrame(std::vector<uint32_t>* out, uint32_t* outWidth, uint32_t* outHeight,
-                                uint64_t* outSerial) {
+                                uint64_t* outSerial, double* outTime) {
   std::lock_guard<std::mutex> lock(mutex);
   if (haveNext && nextDueAt <= seekTime + kDueSlackSeconds) {
     pixels.swap(next);
     width = nextWidth;
     height = nextHeight;
+    pixelsTime = nextDueAt;
     ++serial;
     haveNext = false;
     // The decoder reads the picture after it now, not at the next wanted time.
@@ -78,6 +79,7 @@ bool VideoFilePlayer::TakeFrame(std::vector<uint32_t>* out, uint32_t* outWidth, 
   *outWidth = width;
   *outHeight = height;
   *outSerial = serial;
+  if (outTime) *outTime = pixelsTime;
   return true;
 }
 
@@ -150,6 +152,7 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
     }
 
     bool due = false;  // `frame` holds a picture to show now
+    double dueTime = 0.0;  // its time in Seek's seconds
     int w = 0, h = 0;
     int aheadWidth = 0, aheadHeight = 0;
     bool haveAhead = false;
@@ -160,6 +163,7 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
         frame.swap(p->next);
         w = static_cast<int>(p->nextWidth);
         h = static_cast<int>(p->nextHeight);
+        dueTime = p->nextDueAt;
         p->haveNext = false;
         due = true;
       }
@@ -184,7 +188,10 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
       last = ts;
       if (ts <= t + kDueSlackSeconds) {
         // Due: pictures long past are decoded through without converting them.
-        if (ts >= t - kVideoFrameLateSeconds && ConvertVideoPicture(reader.get(), &frame, &w, &h)) due = true;
+        if (ts >= t - kVideoFrameLateSeconds && ConvertVideoPicture(reader.get(), &frame, &w, &h)) {
+          due = true;
+          dueTime = passStart + ts;
+        }
         continue;
       }
       // A picture that fails to convert is skipped: the next wanted time decodes on.
@@ -197,6 +204,7 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
       frame.swap(ahead);
       w = aheadWidth;
       h = aheadHeight;
+      dueTime = passStart + last;
       haveAhead = false;
       due = true;
     }
@@ -206,6 +214,7 @@ void VideoDecodeLoop(VideoFilePlayer* p) {
       p->pixels.swap(frame);
       p->width = static_cast<uint32_t>(w);
       p->height = static_cast<uint32_t>(h);
+      p->pixelsTime = dueTime;
       ++p->serial;
     }
     if (haveAhead) {

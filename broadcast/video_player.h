@@ -37,8 +37,10 @@ class VideoFilePlayer {
   void Seek(double seconds, bool loop);
   // When a frame newer than *serial is held (the picture decoded ahead counts once the last
   // wanted time reaches it): copies it out (B, G, R, A bytes, alpha 0xFF, top row first, rows
-  // packed), sets *serial and returns true; else false.
-  bool TakeFrame(std::vector<uint32_t>* pixels, uint32_t* width, uint32_t* height, uint64_t* serial);
+  // packed), sets *serial and, when given, *time (its own time in Seek's seconds) and returns
+  // true; else false.
+  bool TakeFrame(std::vector<uint32_t>* pixels, uint32_t* width, uint32_t* height, uint64_t* serial,
+                 double* time = nullptr);
 
   const std::wstring& Path() const { return path; }
   // The file could not be opened or read; the decoder has ended.
@@ -66,6 +68,7 @@ class VideoFilePlayer {
   uint32_t width = 0;
   uint32_t height = 0;
   uint64_t serial = 0;
+  double pixelsTime = 0.0;  // Seek's time of the picture in `pixels`
   // The picture after the one shown, decoded ahead; due at nextDueAt in Seek's time.
   std::vector<uint32_t> next;
   uint32_t nextWidth = 0;

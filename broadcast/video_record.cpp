@@ -24,10 +24,8 @@ namespace {
 constexpr size_t kTapBlockFrames = 4800;
 constexpr unsigned kIdleSleepMs = 5;
 constexpr size_t kPoolFrames = 4;
-// A frame is captured once a quarter of it has been heard: the UI captures up to one UI frame
-// (16.7 ms) later, so its picture shows the middle of the frame on average and a flash lands
-// within 25 ms of its sound.
-constexpr double kFrameDueAfter = 0.25;  // of a frame
+// Two stamps this close are the same picture shown again (a file's pictures lie further apart).
+constexpr double kSamePictureSeconds = 0.001;
 
 using Frame = std::shared_ptr<std::vector<uint32_t>>;
 
@@ -45,10 +43,13 @@ struct RecordState {
   std::atomic<uint64_t> audioFramesWritten{0};  // master-rate frames taken from the tap
   std::atomic<int32_t> rate{0};                 // the master rate
   int width = 1280, height = 720;
-  uint64_t framesProduced = 0;  // UI thread
+  uint64_t framesProduced = 0;  // frames queued (UI thread)
   std::mutex mutex;
   std::deque<QueuedFrame> queue;  // under mutex
-  Frame lastFrame;                // UI thread
+  // The newest picture, not queued yet (UI thread): it holds frame framesProduced on, for as many
+  // frames as pass before a picture for a later one comes.
+  Frame pending;
+  double pendingShownAt = 0.0;
   VideoFramePool pool;            // UI thread
   VideoRenderer renderer;         // UI thread
   std::thread thread;
@@ -71,16 +72,15 @@ struct RecordJob {
   int width = 0, height = 0;
 };
 
-// Video frames for the sound that has reached the tap, all of which the encoder thread will
-// record, and the block being mixed, which the decks already show: a frame counts once `dueAfter`
-// of it has been heard. The encoder's own count moves in blocks of up to 0.1 s whenever it gets to
-// them, which would give one picture to several frames and show it early.
-uint64_t FramesNeeded(double dueAfter) {
-  const int32_t rate = State.rate.load();
-  const uint64_t mixing = static_cast<uint64_t>(Engine.mixingFrames.load());
-  const double seconds = rate > 0 ? static_cast<double>(Engine.videoRecordRing.written.load() + mixing) / rate : 0.0;
-  const double due = std::floor(kRecordFps * seconds - dueAfter) + 1.0;
-  return due > 0.0 ? static_cast<uint64_t>(due) : 0;
+// Frames whose start the recorded sound has reached, and the block being mixed: the video is as
+// long as the sound, to the frame.
+uint64_t FramesReached() { return static_cast<uint64_t>(std::floor(kRecordFps * VideoRecordingClock())) + 1; }
+
+// The frame a picture belongs to: the one starting nearest the time it began to show, so that a
+// picture of a 30 fps file lands within half a frame of its sound whatever the two grids' phase.
+uint64_t FrameShowing(double seconds) {
+  const double frame = std::floor(seconds * kRecordFps + 0.5);
+  return frame > 0.0 ? static_cast<uint64_t>(frame) : 0;
 }
 
 UiText StartError(int code) {
@@ -228,7 +228,7 @@ bool StartVideoRecording(const std::wstring& path, int32_t height, UiText* error
     std::lock_guard<std::mutex> lock(State.mutex);
     State.queue.clear();
   }
-  State.lastFrame.reset();
+  State.pending.reset();
   State.stopRequested.store(false);
   State.failed.store(false);
   State.recording.store(true);
@@ -247,17 +247,17 @@ void ArmVideoRecordingBesideWav() {
 void StopVideoRecording() {
   if (!State.recording.load()) return;
   EnableVideoRecordTap(false);
-  // The sound that reached the tap since the last UI frame gets its pictures too (the last one
-  // repeated), so a slow last frame never leaves the video shorter than the sound.
-  const uint64_t needed = FramesNeeded(0.0);  // every frame the sound reaches
-  if (State.lastFrame && !State.failed.load() && State.framesProduced < needed) {
+  // The newest picture fills the frames up to the end of the sound, so a slow last UI frame never
+  // leaves the video shorter than the sound.
+  const uint64_t reached = FramesReached();
+  if (State.pending && !State.failed.load()) {
     std::lock_guard<std::mutex> lock(State.mutex);
-    State.queue.push_back(QueuedFrame{State.lastFrame, needed - State.framesProduced});
-    State.framesProduced = needed;
+    State.queue.push_back(QueuedFrame{State.pending, std::max(reached, State.framesProduced + 1) - State.framesProduced});
+    State.framesProduced = std::max(reached, State.framesProduced + 1);
   }
   State.stopRequested.store(true);
   State.recording.store(false);
-  State.lastFrame.reset();
+  State.pending.reset();
   ReleaseVideoRenderer(&State.renderer);
 }
 
@@ -274,31 +274,33 @@ double VideoRecordingSeconds() {
   return rate > 0 ? static_cast<double>(State.audioFramesWritten.load()) / rate : 0.0;
 }
 
-void CaptureRecordFrame() {
+double VideoRecordingClock() {
+  const int32_t rate = State.rate.load();
+  const uint64_t mixing = static_cast<uint64_t>(Engine.mixingFrames.load());
+  return rate > 0 ? static_cast<double>(Engine.videoRecordRing.written.load() + mixing) / rate : 0.0;
+}
+
+void CaptureRecordFrame(double shownAt) {
   if (!State.recording.load() || State.failed.load()) return;
-  if (State.framesProduced >= FramesNeeded(kFrameDueAfter)) return;
+  // A picture with no time of its own is redrawn once per frame, not per UI frame.
+  const bool now = std::isnan(shownAt);
+  const double at = now ? VideoRecordingClock() : shownAt;
+  const uint64_t frame = FrameShowing(at);
+  if (State.pending && (frame < State.framesProduced ||
+                        (frame == State.framesProduced && (now || std::abs(at - State.pendingShownAt) < kSamePictureSeconds))))
+    return;
   {
     std::lock_guard<std::mutex> lock(State.mutex);
     if (State.queue.size() >= kMaxQueuedRecordFrames) return;
   }
-  Frame frame = TakePoolFrame(State.pool);
+  Frame picture = TakePoolFrame(State.pool);
   const size_t pixels = static_cast<size_t>(State.width) * State.height;
-  const Frame previous = State.lastFrame;
-  if (RenderMixFrame(&State.renderer, State.width, State.height, *frame) && frame->size() == pixels)
-    State.lastFrame = frame;
-  else if (!State.lastFrame)
-    return;
-  // The new picture shows the mix as it is after rendering: it takes the newest frame due by then.
-  // Frames the UI missed keep the picture they would have shown (the previous one), so nothing
-  // appears before its time.
-  const uint64_t needed = FramesNeeded(kFrameDueAfter);
-  std::lock_guard<std::mutex> lock(State.mutex);
-  const uint64_t missing = needed - State.framesProduced;
-  if (missing > 1 && previous && previous != State.lastFrame) {
-    State.queue.push_back(QueuedFrame{previous, missing - 1});
-    State.queue.push_back(QueuedFrame{State.lastFrame, 1});
-  } else {
-    State.queue.push_back(QueuedFrame{State.lastFrame, missing});
+  if (!RenderMixFrame(&State.renderer, State.width, State.height, *picture) || picture->size() != pixels) return;
+  if (State.pending && frame > State.framesProduced) {
+    std::lock_guard<std::mutex> lock(State.mutex);
+    State.queue.push_back(QueuedFrame{State.pending, frame - State.framesProduced});
+    State.framesProduced = frame;
   }
-  State.framesProduced = needed;
+  State.pending = std::move(picture);
+  State.pendingShownAt = at;
 }

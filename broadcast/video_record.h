@@ -1,11 +1,13 @@
 #pragma once
 // The MP4 written beside a mix recording: the video mix at 30 frames a second over the recorded
-// sound, H.264 and AAC. Frames are rendered on the UI thread, paced by the recorded audio, and
-// queued; one encoder thread encodes them with the sound from the engine's video-recording tap
-// and finishes the file. Stopping returns at once: the encoder thread drains, writes the index and
-// moves it in front on its own; a new start and the exit wait for it. UI thread unless noted.
+// sound, H.264 and AAC. Frames are rendered on the UI thread, each put where the recorded sound
+// reached what it shows, and queued; one encoder thread encodes them with the sound from the
+// engine's video-recording tap and finishes the file. Stopping returns at once: the encoder thread
+// drains, writes the index and moves it in front on its own; a new start and the exit wait for it.
+// UI thread unless noted.
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,7 +67,15 @@ bool VideoRecordingRunning();
 bool VideoRecordingFailed();
 // Seconds of sound recorded so far (the master rate's frames taken from the tap).
 double VideoRecordingSeconds();
-// Once per UI frame, from the video feed: renders one picture when the sound that reached the
-// recording tap needs more video and queues it for the newest frame due; frames the UI missed
-// repeat the picture before it (queued once with a count, not copied).
-void CaptureRecordFrame();
+// The recording's time of the master's next frame: seconds of sound that reached the tap, with
+// the block being mixed (the decks already stand past it). Any thread; under the engine lock no
+// block is being mixed, so it matches the decks' places exactly.
+double VideoRecordingClock();
+// Passed for a picture of the mix as it is now, with no time of its own.
+inline constexpr double kShownNow = std::numeric_limits<double>::quiet_NaN();
+// Once per UI frame, from the video feed: renders the video mix when it may show a frame that
+// holds no picture yet, and puts it in the frame that starts nearest `shownAt` (VideoRecordingClock
+// seconds at which what it shows began to show). A later picture for the same frame replaces it, a
+// picture for a frame a later one holds is dropped, and frames no picture reached repeat the one
+// before (queued once with a count), so how late the UI got here moves nothing.
+void CaptureRecordFrame(double shownAt = kShownNow);

@@ -85,6 +85,18 @@ class VideoFeedTest : public ::testing::Test {
     copy = feed;
     PushVideoFeed(copy);
   }
+  // The master playing into `sink` (made once EnsureAudioServer said yes), and an MP4 of the video mix
+  // drawn by `source` recorded over it to `path`.
+  static void StartRecordingOver(const TestSink& sink, VideoMixSource source, const std::wstring& path) {
+    ASSERT_TRUE(sink.ok());
+    OutputConfig config;
+    config.masterDevice = sink.wname();
+    StartOutput(Engine, config);
+    ASSERT_TRUE(WaitFor([] { return Engine.outputRunning.load(); }, kWaitMs));
+    SetVideoMixSource(source);
+    UiText error;
+    ASSERT_TRUE(StartVideoRecording(path, 720, &error)) << WideToUtf8(EnglishText(error));
+  }
   static uint32_t Centre(const std::vector<uint32_t>& pixels, int w, int h) {
     return pixels[static_cast<size_t>(h / 2) * w + w / 2];
   }
@@ -419,22 +431,15 @@ bool NoisePicture(int width, int height, std::vector<uint32_t>& pixels) {
 // every frame on its account.
 TEST_F(VideoFeedTest, AFailedRecordingNoLongerRunsTheFeed) {
   TempHome home;
-  std::string why;
-  ASSERT_TRUE(EnsureAudioServer(&why)) << why;
-  TestSink sink("videofeed", 2);
-  ASSERT_TRUE(sink.ok());
-  OutputConfig config;
-  config.masterDevice = sink.wname();
-  StartOutput(Engine, config);
-  ASSERT_TRUE(WaitFor([] { return Engine.outputRunning.load(); }, kWaitMs));
   auto track = std::make_shared<Track>();
   track->path = L"/nowhere/a.mp3";
   track->sampleRate = 44100;
   SideSlots[kLeftSide] = 0;
   DeckSnapshots[0].track = track;
-  SetVideoMixSource(NoisePicture);
-  UiText error;
-  ASSERT_TRUE(StartVideoRecording(home.wpath() + L"/mix.mp4", 720, &error)) << WideToUtf8(EnglishText(error));
+  std::string why;
+  ASSERT_TRUE(EnsureAudioServer(&why)) << why;
+  TestSink sink("videofeed", 2);
+  ASSERT_NO_FATAL_FAILURE(StartRecordingOver(sink, NoisePicture, home.wpath() + L"/mix.mp4"));
   UpdateVideoFeed();
   EXPECT_EQ(PublishedVideoFeed.entries[0].path, L"/nowhere/a.mp3") << "a running recording runs the feed";
 
@@ -460,4 +465,56 @@ TEST_F(VideoFeedTest, AFailedRecordingNoLongerRunsTheFeed) {
   WaitForVideoRecording();
   SetVideoMixSource(nullptr);
   StopOutputs(Engine);
+}
+
+namespace {
+
+// Picture n of the recorder's placement check: a grey that H.264 keeps apart from its neighbours;
+// -1 is a white that must never be recorded.
+int DrawnPicture = 0;
+uint32_t PictureLevel(int n) { return n < 0 ? 255u : 40u + 20u * static_cast<uint32_t>(n % 9); }
+bool NumberedPicture(int width, int height, std::vector<uint32_t>& pixels) {
+  pixels.assign(static_cast<size_t>(width) * height, 0xFF000000u | PictureLevel(DrawnPicture) * 0x010101u);
+  return true;
+}
+
+}  // namespace
+
+// A picture goes in the frame starting nearest the time it began to show, however late it is
+// captured: one captured after the next came due still lands in its own frame, one never captured
+// leaves its frame to the one before, a later picture for the same frame replaces it, and one for
+// a frame a later picture holds is dropped.
+TEST_F(VideoFeedTest, RecordedPicturesLandInTheirOwnFrameHoweverLateTheyCome) {
+  TempHome home;
+  const std::string mp4 = home.path() + "/placed.mp4";
+  std::string why;
+  ASSERT_TRUE(EnsureAudioServer(&why)) << why;
+  TestSink sink("videoplace", 2);
+  ASSERT_NO_FATAL_FAILURE(StartRecordingOver(sink, NumberedPicture, Utf8ToWide(mp4)));
+  // Picture n shows from a third into frame kFirstFrame + n; the last lateness passes the next's time.
+  constexpr int kFirstFrame = 6, kPictures = 30;
+  constexpr double kLateSeconds[] = {0.0, 0.005, 0.02, 0.045};
+  for (int n = 0; n < kPictures; ++n) {
+    const double shownAt = (kFirstFrame + 0.36 + n) / 30.0;
+    if (n % 7 == 3) continue;
+    ASSERT_TRUE(WaitFor([&] { return VideoRecordingClock() >= shownAt + kLateSeconds[n % 4]; }, kWaitMs));
+    DrawnPicture = -1;
+    if (n % 5 == 2) CaptureRecordFrame(shownAt - 0.004);
+    DrawnPicture = n;
+    CaptureRecordFrame(shownAt);
+    DrawnPicture = -1;
+    if (n % 5 == 4) CaptureRecordFrame(shownAt - 1.0 / 30);
+  }
+  StopVideoRecording();
+  WaitForVideoRecording();
+  SetVideoMixSource(nullptr);
+  StopOutputs(Engine);
+
+  const std::string rgb = RunCommand("ffmpeg -v error -i " + ShellQuote(mp4) + " -vf scale=1:1 -pix_fmt rgb24 -f rawvideo -");
+  ASSERT_GE(rgb.size(), 3u * (kFirstFrame + kPictures));
+  for (int frame = 0; frame < kFirstFrame + kPictures; ++frame) {
+    int n = std::max(frame - kFirstFrame, 0);
+    if (n % 7 == 3) --n;
+    EXPECT_NEAR(static_cast<uint8_t>(rgb[3 * frame + 1]), PictureLevel(n), 8) << "frame " << frame;
+  }
 }
