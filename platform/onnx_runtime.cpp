@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -59,6 +60,10 @@ OnnxLoadResult LoadOnnxRuntime(const std::wstring& path, uint32_t apiVersion) {
   std::lock_guard<std::mutex> hold(s.lock);
   if (s.tried) return s.loaded;
   s.tried = true;
+  // Official builds send usage events to their vendor from threads of their own and keep a device
+  // identifier in the user's cache, unless this is set when the library starts: the API's switch
+  // comes only after the environment, too late for either.
+  setenv("ORT_DISABLE_TELEMETRY", "1", 1);
   // RTLD_LOCAL keeps the runtime's many symbols out of the program's namespace.
   void* library = dlopen(PathToBytes(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return s.loaded = OnnxLoadResult::LibraryFailed;

@@ -12,7 +12,8 @@ inline constexpr const wchar_t* kOnnxRuntimeFileName = L"libonnxruntime.so.1";
 enum class OnnxLoadResult { Ready, LibraryFailed, WrongVersion };
 
 // Loads the runtime library at `path` and asks its OrtGetApiBase for the API table of
-// `apiVersion`. Once per process: later calls return the first outcome whatever the path.
+// `apiVersion`, with the runtime's telemetry off for the process (it sends nothing and stores no
+// device identifier). Once per process: later calls return the first outcome whatever the path.
 // LibraryFailed also when this build has no runtime header (the runtime could not be fetched).
 OnnxLoadResult LoadOnnxRuntime(const std::wstring& path, uint32_t apiVersion);
 

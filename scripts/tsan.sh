@@ -3,7 +3,8 @@
 # $VELDMIX_TSAN_BUILD): the whole project, tests and the programs they start included, so that every
 # atomic and lock of ours is seen. Then runs them one process per suite (or batch of small suites)
 # on the test sound server and prints what it covered (the processes that ran to the end, their
-# tests, what was left out and why), every race report's summary line, and a count.
+# tests, what was left out and why), the processes that failed, every race report's summary line,
+# and a count.
 # Ends with 1 when a suite failed or was cut off by its time limit (named: it was not measured), or
 # any report was left standing. Not part of test.sh: the build
 # and the run take the better part of an hour on two cores.
@@ -42,6 +43,8 @@ trap '"$root/scripts/test_audio_server.sh" stop "$VELDMIX_AUDIO_DIR"' EXIT
 status=0
 if [ -n "$filter" ]; then
   (cd "$build" && ./veldmix_tests --gtest_filter="$filter") || status=$?
+  # 66 is ThreadSanitizer's own exit status once it reported, whether or not a test failed.
+  echo "tsan.sh: ran veldmix_tests --gtest_filter=$filter; exit status $status"
 else
   suites="$build/suites"
   # A sanitized stem separation runs for many minutes on two cores: no suite is cut off by the
@@ -59,8 +62,10 @@ else
   total=$(grep '^add_test' "$suites/CTestTestfile.cmake" | grep -vc '^add_test(\[=\[CrashReportDeathTest\]=\]' || true)
   tests=$(cd "$build" && ./veldmix_tests --gtest_list_tests --gtest_filter='*-CrashReportDeathTest.*:DisplayLost.*' |
     grep -v DISABLED_ | grep -c '^  ' || true)
+  failed=$(grep -oP '^\s*\d+/\d+ Test\s+#\d+: \K\S+(?=.*\*\*\*Failed)' "$build/tsan-ctest.log" || true)
   echo "tsan.sh: $finished of $total processes ran to the end ($tests tests);" \
     "left out: CrashReportDeathTest.* and DisplayLost.* (forks ThreadSanitizer cannot follow)"
+  echo "tsan.sh: failed: ${failed:-none}" | paste -sd ' '
   unfinished=$(grep -oP '^\s*\d+/\d+ Test\s+#\d+: \K\S+(?=.*\*\*\*Timeout)' "$build/tsan-ctest.log" || true)
   if [ -n "$unfinished" ]; then
     echo "tsan.sh: not measured (cut off by the time limit): ${unfinished//$'\n'/ }"

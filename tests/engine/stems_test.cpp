@@ -7,6 +7,7 @@
 #include <cstdlib>  // mkdtemp
 #include <filesystem>
 #include <numbers>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -92,15 +93,21 @@ class StemSeparation : public ::testing::Test {
     fs::create_symlink(BuiltRuntime(), folder_ + "/libonnxruntime.so.1");
     ASSERT_TRUE(MakeModels(folder_));
     SetStemProgramFolder(Utf8ToWide(folder_));
+    // Where the runtime would keep what it gathers about the user, before the engine loads.
+    if (const char* cache = getenv("XDG_CACHE_HOME")) savedCache_ = cache;
+    setenv("XDG_CACHE_HOME", (folder_ + "/cache").c_str(), 1);
   }
   static void TearDownTestSuite() {
+    savedCache_ ? setenv("XDG_CACHE_HOME", savedCache_->c_str(), 1) : unsetenv("XDG_CACHE_HOME");
     SetStemProgramFolder(L"");
     std::error_code ec;
     fs::remove_all(folder_, ec);
   }
   static std::string folder_;
+  static std::optional<std::string> savedCache_;
 };
 std::string StemSeparation::folder_;
+std::optional<std::string> StemSeparation::savedCache_;
 
 }  // namespace
 
@@ -273,6 +280,17 @@ TEST_F(StemSeparation, CancelDuringDrumsGivesNothingAndTheNextRunStartsAtZero) {
   const TrackPtr short_ = MakeTrack(TestSignal{}, 44100, 1.0);
   EXPECT_TRUE(SeparateStems(*short_, progress, cancel, error, nullptr));
   EXPECT_EQ(progress.load(), 1.0f);
+}
+
+// The runtime as shipped reports usage to its vendor from threads of its own and keeps a device
+// identifier in the user's cache; separating stems must do neither.
+TEST_F(StemSeparation, LeavesNothingOfTheRuntimesTelemetryInTheCache) {
+  const TrackPtr track = MakeTrack(TestSignal{}, 44100, 1.0);
+  std::atomic<float> progress{0.0f};
+  std::atomic<bool> cancel{false};
+  std::wstring error;
+  ASSERT_TRUE(SeparateStems(*track, progress, cancel, error, nullptr)) << WideToUtf8(error);
+  EXPECT_FALSE(fs::exists(folder_ + "/cache/Microsoft"));
 }
 
 TEST_F(StemSeparation, RefusesATrackWithoutAudio) {
