@@ -83,6 +83,11 @@ uint64_t FrameShowing(double seconds) {
   return frame > 0.0 ? static_cast<uint64_t>(frame) : 0;
 }
 
+// Video frames whose start lies within `soundFrames` of sound at `rate`.
+uint64_t FramesStartedBy(uint64_t soundFrames, int32_t rate) {
+  return rate > 0 ? (soundFrames * kRecordFps + static_cast<uint64_t>(rate) - 1) / static_cast<uint64_t>(rate) : 0;
+}
+
 UiText StartError(int code) {
   return UiFormat(L"The video encoder wouldn't start (0x{:08X})", static_cast<uint32_t>(code));
 }
@@ -97,6 +102,8 @@ void VideoRecordThread(std::unique_ptr<RecordJob> job) {
   const SampleCallback toVideo = [&](const EncodedSample& s) { return Mp4WriteVideo(*j.file, s); };
   const SampleCallback toAudio = [&](const EncodedSample& s) { return Mp4WriteAudio(*j.file, s); };
   uint64_t outFrames = 0, videoFrames = 0;
+  std::deque<QueuedFrame> waiting;  // pictures the sound has not reached yet
+  Frame lastPicture;                // the picture in nv12
   bool ok = true;
   while (ok) {
     const uint64_t n = RingRead(Engine.videoRecordRing, block.data(), kTapBlockFrames);
@@ -109,22 +116,39 @@ void VideoRecordThread(std::unique_ptr<RecordJob> job) {
       outFrames += made;
       State.audioFramesWritten.fetch_add(n);
     }
-    std::deque<QueuedFrame> taken;
+    bool took = false;
     {
       std::lock_guard<std::mutex> lock(State.mutex);
-      taken.swap(State.queue);
+      took = !State.queue.empty();
+      for (QueuedFrame& f : State.queue) waiting.push_back(std::move(f));
+      State.queue.clear();
     }
-    for (const QueuedFrame& f : taken) {
-      if (!ok) break;
-      ConvertToNv12(f.pixels->data(), j.width, j.height, nv12.data());
-      for (uint64_t r = 0; r < f.repeats && ok; ++r, ++videoFrames)
-        ok = EncodeInput(j.video, nv12.data(), nv12.size(), static_cast<int64_t>(videoFrames) * kTicksPerSecond / kRecordFps,
-                         kTicksPerSecond / kRecordFps, toVideo);
+    const bool last = n == 0 && !took && State.stopRequested.load();
+    // A picture is encoded once the sound has reached its frame, so the video ends with the
+    // sound, to the frame, however far ahead of the sound the UI queued: at the end the frames
+    // past the sound are dropped and the last picture fills any the UI left short.
+    // (Sound that stops coming while pictures pile up does not hold them without end.)
+    const uint64_t reached = FramesStartedBy(outFrames, j.outRate);
+    const auto encode = [&] {
+      ok = EncodeInput(j.video, nv12.data(), nv12.size(), static_cast<int64_t>(videoFrames) * kTicksPerSecond / kRecordFps,
+                       kTicksPerSecond / kRecordFps, toVideo);
+      ++videoFrames;
+    };
+    while (ok && !waiting.empty() && (videoFrames < reached || waiting.size() > kMaxQueuedRecordFrames)) {
+      QueuedFrame& f = waiting.front();
+      if (f.pixels != lastPicture) {  // a held picture's slot is never handed out again
+        ConvertToNv12(f.pixels->data(), j.width, j.height, nv12.data());
+        lastPicture = f.pixels;
+      }
+      for (; f.repeats > 0 && ok && (videoFrames < reached || waiting.size() > kMaxQueuedRecordFrames); --f.repeats)
+        encode();
+      if (f.repeats == 0) waiting.pop_front();
     }
-    if (n == 0 && taken.empty()) {
-      if (State.stopRequested.load()) break;
-      SleepMs(kIdleSleepMs);
+    if (last) {
+      while (ok && lastPicture && videoFrames < reached) encode();
+      break;
     }
+    if (n == 0 && !took) SleepMs(kIdleSleepMs);
   }
   if (!ok) {
     State.failed.store(true);
