@@ -118,7 +118,7 @@ code=0
 wait_for 10 sh -c "! kill -0 $app_pid 2>/dev/null" || fail "the program did not end when its window closed"
 wait "$app_pid" || code=$?
 app_pid=""
-[ "$code" -eq 0 ] || fail "the program ended with $code"
+[ "$code" -eq 0 ] || fail "the program ended with $code; it wrote: $(tail -n 20 "$work/app.out")"
 karaoke_closed || fail "the karaoke screen outlived the main window"
 grep -qi "error" "$work/app.out" && fail "the program wrote errors: $(cat "$work/app.out")"
 
