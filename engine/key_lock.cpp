@@ -215,11 +215,18 @@ int32_t BestLag(Scorer&& score) {
 
 double FindBestOverlap(const Track& track, double target, double reference, double step) {
   if (std::fabs(reference - target) < kSameStartFrames) return reference;
+  // Lags are whole frames, so both sides are compared on whole frames and the start keeps the
+  // reference's fraction: the best lag then continues the grain to the sample. Compared off that
+  // grid, a start could land up to a frame off the reference's phase, and a steady tone came out
+  // with a phase jump at every grain.
+  const double within = reference - std::floor(reference);
+  const double shift = std::isfinite(within) ? within : 0.0;
+  if (std::isfinite(target)) target = std::floor(target);
   OverlapContext context;
   context.track = &track;
   context.target = target;
   context.step = step;
-  for (int32_t k = 0; k < kOverlapWindow; ++k) context.reference[k] = MonoAt(track, reference + k * step);
+  for (int32_t k = 0; k < kOverlapWindow; ++k) context.reference[k] = MonoAt(track, reference - shift + k * step);
 
   // Candidate k of lag L lies at floor(target + k x step) + L: read the span every lag can touch
   // once, then each score is two sums over that strip.
@@ -228,7 +235,7 @@ double FindBestOverlap(const Track& track, double target, double reference, doub
   const int32_t reach = kOverlapSearchFrames + kFineLagReach;
   if (!(step >= 0.0) || !std::isfinite(last) || std::fabs(first) > 1e15 ||
       last - first + 2.0 * reach + 1.0 > kSearchStrip - 64) {
-    return target + BestLag([&](int32_t lag) { return OverlapScore(context, lag); });
+    return target + shift + BestLag([&](int32_t lag) { return OverlapScore(context, lag); });
   }
   const int64_t base = static_cast<int64_t>(first) - reach;
   const int32_t span = static_cast<int32_t>(last - first) + 2 * reach + 1;
@@ -287,7 +294,7 @@ double FindBestOverlap(const Track& track, double target, double reference, doub
     }
     return p / std::sqrt(kEnergyFloor + e);
   };
-  return target + BestLag(score);
+  return target + shift + BestLag(score);
 }
 
 void StartStretchGrain(StretchState& stretch, const Track& track, double position, double pitch, double speed) {

@@ -54,12 +54,14 @@ Material MakeMaterial(uint64_t frames = 3 * kTrackRate) {
 
 double LiteralOverlap(const Track& track, double target, double reference, double step) {
   if (std::fabs(reference - target) < 0.5) return reference;
+  // Both sides on whole frames; the start keeps the reference's fraction.
+  const double within = reference - std::floor(reference);
   OverlapContext context;
   context.track = &track;
-  context.target = target;
+  context.target = std::floor(target);
   context.step = step;
   for (int k = 0; k < kOverlapWindow; ++k) {
-    const double at = std::floor(reference + k * step);
+    const double at = std::floor(reference - within + k * step);
     context.reference[k] = at >= 0 && at < static_cast<double>(track.frames)
                                ? track.samples[2 * static_cast<size_t>(at)] + track.samples[2 * static_cast<size_t>(at) + 1]
                                : 0.0f;
@@ -80,7 +82,7 @@ double LiteralOverlap(const Track& track, double target, double reference, doubl
     const double score = OverlapScore(context, lag);
     if (better(score, lag)) bestScore = score, best = lag;
   }
-  return target + best;
+  return context.target + within + best;
 }
 
 // One output frame per part: out[2 * part], out[2 * part + 1].
