@@ -112,7 +112,8 @@ void RestoreLane(KeptLane& k, DrawSurface& frame, void (*draw)(const void*), con
 
 }  // namespace
 
-void DrawLaneBodyKept(int deck, const LaneKey& key, float radius, void (*draw)(const void*), const void* context) {
+void DrawLaneBodyKept(int deck, const LaneKey& key, float radius, bool keep, void (*draw)(const void*),
+                      const void* context) {
   DrawSurface* frame = FrameTarget();
   if (deck < 0 || deck >= kEngineDecks || !frame || DrawTarget() != frame) {
     draw(context);
@@ -127,8 +128,8 @@ void DrawLaneBodyKept(int deck, const LaneKey& key, float radius, void (*draw)(c
   k.valid = false;
   const int corner = static_cast<int>(std::ceil(radius * frame->DeviceTransform().m11)) + 1;
   const PixelBox clip = CurrentClip(*frame);
-  const bool keep = !DrawingSmallParts() && WholePixelBox(*frame, Rc{key.x, key.y, key.w, key.h}, &k.box) &&
-                    Within(k.box, clip) == k.box && 2 * corner <= std::min(k.box.x1 - k.box.x0, k.box.y1 - k.box.y0);
+  keep = keep && !DrawingSmallParts() && WholePixelBox(*frame, Rc{key.x, key.y, key.w, key.h}, &k.box) &&
+         Within(k.box, clip) == k.box && 2 * corner <= std::min(k.box.x1 - k.box.x0, k.box.y1 - k.box.y0);
   if (keep) {
     k.corner = corner;
     k.under.resize(static_cast<size_t>(kCorners) * corner * corner);

@@ -26,6 +26,8 @@ struct LaneKey {
 
 // Draws deck `deck`'s lane body with draw(context), or from its kept pixels and glows. The body
 // must stay inside the lane and round only its corners (radius, DIPs) over what lies under it:
-// a corner whose underlay changed since is drawn afresh inside its square alone.
-void DrawLaneBodyKept(int deck, const LaneKey& key, float radius, void (*draw)(const void* context),
+// a corner whose underlay changed since is drawn afresh inside its square alone. A whole frame
+// keeps the body only when asked (`keep`): a lane that moves every frame, or whose screen draws no
+// frames in parts, is not worth the copy.
+void DrawLaneBodyKept(int deck, const LaneKey& key, float radius, bool keep, void (*draw)(const void* context),
                       const void* context);

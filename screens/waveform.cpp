@@ -9,6 +9,7 @@
 
 #include "base/beat_grid.h"
 #include "base/cue_colours.h"
+#include "base/settings.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
@@ -16,6 +17,7 @@
 #include "engine/jog_loops.h"
 #include "platform/window.h"
 #include "screens/kept_lanes.h"
+#include "screens/layout.h"
 #include "screens/main_screen.h"
 #include "screens/overview.h"
 #include "ui/frame_driver.h"
@@ -587,7 +589,9 @@ void DrawWaveform(int deck, Rc r) {
                     .phrases = view.phrases.size(),
                     .memoryCues = view.memoryCues.size()};
   const LaneBody body{deck, &ctx, &shot, &view, track};
-  DrawLaneBodyKept(deck, key, kLaneRadius, DrawLaneBodyOf, &body);
+  // Only the screen that draws the decks' motion in parts redraws a still lane in them.
+  const bool keep = !shot.playing && VariantOf(Settings.Layout).slimPanels;
+  DrawLaneBodyKept(deck, key, kLaneRadius, keep, DrawLaneBodyOf, &body);
   DrawPlayhead(deck, r, pulse);
   DrawDeckStatus(deck, r, track);
 }
