@@ -3,17 +3,21 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/beat_grid.h"
 #include "base/cue_colours.h"
+#include "base/settings.h"
 #include "control/midi_learn.h"
 #include "engine/control_input.h"
 #include "engine/deck_snapshot.h"
 #include "engine/deck_view.h"
 #include "engine/jog_loops.h"
 #include "platform/window.h"
+#include "screens/kept_lanes.h"
+#include "screens/layout.h"
 #include "screens/main_screen.h"
 #include "screens/overview.h"
 #include "ui/frame_driver.h"
@@ -124,10 +128,41 @@ constexpr float kPlayheadDeckGlowAlphaBase = 0.45f, kPlayheadDeckGlowAlphaPulse 
 constexpr float kPlayheadDeckGlowWidth = 8.0f;
 constexpr float kPlayheadCapInsetDip = 4.0f, kPlayheadCapRadius = 4.0f, kPlayheadCapAlpha = 0.8f;
 
-// Column buffers kept between frames (low, mid, high and the smoothing's copy), and the peak
-// glows' columns.
-std::vector<float> LowColumns, MidColumns, HighColumns, ScratchColumns;
+// A lane's columns (low, mid, high and the smoothing's copy), kept between frames with what they
+// were worked out from: a paused deck's lane, or a lane drawn again for another part of the same
+// frame, shows the same stretch and reuses them. The track is watched, not held: a track let go
+// ends the match, and no other track takes its place under the same pointer meanwhile.
+struct LaneColumns {
+  std::vector<float> low, mid, high, scratch;
+  std::weak_ptr<Track> track;
+  const WavePoint* points = nullptr;
+  size_t pointCount = 0;
+  double positionSeconds = 0, secondsPerPixel = 0;
+  float laneX = 0, playheadX = 0, amplitude = 0;
+  int n = -1;
+  ColumnRange range;
+};
+LaneColumns KeptColumns[kEngineDecks];
+// The peak glows' columns.
 std::vector<float> LowPeaks, MidPeaks;
+
+// The deck's columns for the lane in ctx, worked out afresh only when what they show changed.
+const LaneColumns& ColumnsOf(int deck, const TrackPtr& track, const WaveLaneContext& ctx, int n) {
+  LaneColumns& k = KeptColumns[deck];
+  const std::vector<WavePoint>& points = track->waveform;
+  if (k.track.lock() == track && k.points == points.data() && k.pointCount == points.size() &&
+      k.positionSeconds == ctx.positionSeconds && k.secondsPerPixel == ctx.secondsPerPixel &&
+      k.laneX == ctx.lane.x && k.playheadX == ctx.playheadX && k.amplitude == ctx.amplitude && k.n == n)
+    return k;
+  for (std::vector<float>* columns : {&k.low, &k.mid, &k.high, &k.scratch}) columns->resize(static_cast<size_t>(n));
+  k.range = FillBandColumns(points.data(), static_cast<int64_t>(points.size()), ctx.positionSeconds,
+                            ctx.secondsPerPixel, ctx.lane.x, ctx.playheadX, ctx.amplitude, n, k.low.data(),
+                            k.mid.data(), k.high.data(), k.scratch.data());
+  k.track = track, k.points = points.data(), k.pointCount = points.size();
+  k.positionSeconds = ctx.positionSeconds, k.secondsPerPixel = ctx.secondsPerPixel;
+  k.laneX = ctx.lane.x, k.playheadX = ctx.playheadX, k.amplitude = ctx.amplitude, k.n = n;
+  return k;
+}
 
 Color DeckColourOf(int deck, float alpha = 1.0f) { return ColorOf(DeckColour(deck), alpha); }
 
@@ -445,6 +480,69 @@ void DrawCueMarker(const WaveLaneContext& ctx, double positionFrames, uint32_t c
 
 // ---- the lane -------------------------------------------------------------------------------
 
+namespace {
+
+// The lane's body: all but its playhead and status chip, which hold still over a paused lane
+// whatever its body shows.
+void DrawLaneBody(int deck, WaveLaneContext& ctx, const DeckSnapshot& shot, const DeckView& view, const Track& track) {
+  const Rc r = ctx.lane;
+  const float pulse = BeatPulse[deck];
+  DrawLaneFrame(deck, r, pulse);
+  PushClip(r);
+  float loopX1 = 0, loopX2 = 0;
+  if (shot.loopOn) DrawLoopBand(ctx, shot, &loopX1, &loopX2);
+  DrawBeatGrid(ctx, track);
+
+  const int n = std::max(0, static_cast<int>(r.w));
+  const LaneColumns& columns = ColumnsOf(deck, shot.track, ctx, n);
+  const ColumnRange range = columns.range;
+  BuildBandPath(&ctx.low, columns.low.data(), range.first, range.last, r.x, ctx.centreY);
+  BuildBandPath(&ctx.mid, columns.mid.data(), range.first, range.last, r.x, ctx.centreY);
+  BuildBandPath(&ctx.high, columns.high.data(), range.first, range.last, r.x, ctx.centreY);
+  if (range.first < range.last) {
+    PushClip(Rc{r.x, r.y, ctx.playheadX - r.x, r.h});
+    DrawBandShapes(ctx, kPlayedOpacity);
+    PopClip();
+    PushClip(Rc{ctx.playheadX, r.y, r.Right() - ctx.playheadX, r.h});
+    DrawBandShapes(ctx, kUnplayedOpacity);
+    PopClip();
+    DrawPeakGlows(ctx, n, pulse);
+  }
+
+  DrawEdgeFades(r);
+  if (shot.loopOn) {
+    const Color green = ColorOf(Pal.Green, kLoopGlowAlpha);
+    GlowLine(loopX1, r.y, loopX1, r.Bottom(), green, kLoopGlowWidth);
+    GlowLine(loopX2, r.y, loopX2, r.Bottom(), green, kLoopGlowWidth);
+  }
+
+  if (!ctx.shortLane) DrawPhraseMarkers(ctx, track, view.phrases);
+  DrawMemoryCues(ctx, view.memoryCues);
+  static const std::wstring kMainCueLabel = L"C";
+  DrawCueMarker(ctx, shot.cuePoint, Pal.Yellow, kMainCueLabel, std::wstring());
+  DrawHotCues(ctx, shot, view);
+  if (shot.slipOn) {
+    const float sx = LaneXOfTime(ctx, shot.slipPosition / ctx.sampleRate);
+    DrawLine(sx, r.y, sx, r.Bottom(), ColorOf(Pal.Purple, kSlipAlpha), kSlipLineWidth);
+  }
+  PopClip();
+}
+
+// What DrawLaneBody takes, for DrawLaneBodyKept.
+struct LaneBody {
+  int deck;
+  WaveLaneContext* ctx;
+  const DeckSnapshot* shot;
+  const DeckView* view;
+  const Track* track;
+};
+void DrawLaneBodyOf(const void* context) {
+  const LaneBody& b = *static_cast<const LaneBody*>(context);
+  DrawLaneBody(b.deck, *b.ctx, *b.shot, *b.view, *b.track);
+}
+
+}  // namespace
+
 void DrawWaveform(int deck, Rc r) {
   if (!ValidDeck(deck) || !(r.w > 0 && r.h > 0) || OffScreen(r)) return;
   const DeckSnapshot& shot = DeckSnapshots[deck];
@@ -473,50 +571,27 @@ void DrawWaveform(int deck, Rc r) {
   // The scale drawn this frame is the one the drag used; a wheel zoom shows from the next frame.
   HandleLaneMouse(deck, r, ctx.secondsPerPixel);
 
-  DrawLaneFrame(deck, r, pulse);
-  PushClip(r);
-  float loopX1 = 0, loopX2 = 0;
-  if (shot.loopOn) DrawLoopBand(ctx, shot, &loopX1, &loopX2);
-  DrawBeatGrid(ctx, *track);
-
-  const int n = std::max(0, static_cast<int>(r.w));
-  for (std::vector<float>* columns : {&LowColumns, &MidColumns, &HighColumns, &ScratchColumns})
-    columns->resize(static_cast<size_t>(n));
-  const ColumnRange range =
-      FillBandColumns(track->waveform.data(), static_cast<int64_t>(track->waveform.size()), ctx.positionSeconds,
-                      ctx.secondsPerPixel, r.x, ctx.playheadX, ctx.amplitude, n, LowColumns.data(), MidColumns.data(),
-                      HighColumns.data(), ScratchColumns.data());
-  BuildBandPath(&ctx.low, LowColumns.data(), range.first, range.last, r.x, ctx.centreY);
-  BuildBandPath(&ctx.mid, MidColumns.data(), range.first, range.last, r.x, ctx.centreY);
-  BuildBandPath(&ctx.high, HighColumns.data(), range.first, range.last, r.x, ctx.centreY);
-  if (range.first < range.last) {
-    PushClip(Rc{r.x, r.y, ctx.playheadX - r.x, r.h});
-    DrawBandShapes(ctx, kPlayedOpacity);
-    PopClip();
-    PushClip(Rc{ctx.playheadX, r.y, r.Right() - ctx.playheadX, r.h});
-    DrawBandShapes(ctx, kUnplayedOpacity);
-    PopClip();
-    DrawPeakGlows(ctx, n, pulse);
-  }
-
-  DrawEdgeFades(r);
-  if (shot.loopOn) {
-    const Color green = ColorOf(Pal.Green, kLoopGlowAlpha);
-    GlowLine(loopX1, r.y, loopX1, r.Bottom(), green, kLoopGlowWidth);
-    GlowLine(loopX2, r.y, loopX2, r.Bottom(), green, kLoopGlowWidth);
-  }
-
-  if (!shortLane) DrawPhraseMarkers(ctx, *track, view.phrases);
-  DrawMemoryCues(ctx, view.memoryCues);
-  static const std::wstring kMainCueLabel = L"C";
-  DrawCueMarker(ctx, shot.cuePoint, Pal.Yellow, kMainCueLabel, std::wstring());
-  DrawHotCues(ctx, shot, view);
-  if (shot.slipOn) {
-    const float sx = LaneXOfTime(ctx, shot.slipPosition / ctx.sampleRate);
-    DrawLine(sx, r.y, sx, r.Bottom(), ColorOf(Pal.Purple, kSlipAlpha), kSlipLineWidth);
-  }
-  PopClip();
-
+  const DrawSurface* frame = FrameTarget();
+  const LaneKey key{.track = track,
+                    .waveform = track->waveform.data(),
+                    .wavePoints = track->waveform.size(),
+                    .position = shot.position,
+                    .slipPosition = shot.slipPosition,
+                    .secondsPerPixel = ctx.secondsPerPixel,
+                    .pulse = pulse,
+                    .x = r.x,
+                    .y = r.y,
+                    .w = r.w,
+                    .h = r.h,
+                    .device = frame ? frame->DeviceTransform() : Affine{},
+                    .frameWidth = frame ? frame->pixelWidth() : 0,
+                    .frameHeight = frame ? frame->pixelHeight() : 0,
+                    .phrases = view.phrases.size(),
+                    .memoryCues = view.memoryCues.size()};
+  const LaneBody body{deck, &ctx, &shot, &view, track};
+  // Only the screen that draws the decks' motion in parts redraws a still lane in them.
+  const bool keep = !shot.playing && VariantOf(Settings.Layout).slimPanels;
+  DrawLaneBodyKept(deck, key, kLaneRadius, keep, DrawLaneBodyOf, &body);
   DrawPlayhead(deck, r, pulse);
   DrawDeckStatus(deck, r, track);
 }

@@ -37,6 +37,7 @@ struct StillArea {
 };
 StillArea StillNow, StillShown;
 uint64_t RedrawRequests = 0;
+bool SmallParts = false;  // DrawingSmallParts
 
 // The device pixels of r under the frame's transform, grown by reach; false when r cannot be
 // placed (not on the frame, or not finite).
@@ -85,6 +86,7 @@ bool DrawFrame(const FrameWindow& window, void (*draw)(), const PixelBox* parts,
   if (!HasDevice()) return false;  // the resize lost the device; it is made again next frame
   FrameClockMs = FrameNowHook();
   FrameClock = static_cast<double>(FrameClockMs) / kMsPerSecond;
+  SmallParts = parts && !ageKept;
   for (int pass = 0; pass < (parts ? count : 1); ++pass) {
     const PixelBox* part = parts ? &parts[pass] : nullptr;
     RedrawDue = PartDue = PartUntil = kNoRedraw;
@@ -104,6 +106,7 @@ bool DrawFrame(const FrameWindow& window, void (*draw)(), const PixelBox* parts,
     if (part && FrameTarget()) FrameTarget()->ClearBaseClip();
     if (!HasDevice()) break;  // the end of the frame lost the device
   }
+  SmallParts = false;
   PartsShown = PartsNow;
   StillShown = StillNow;
   EndFrameInput();
@@ -111,6 +114,8 @@ bool DrawFrame(const FrameWindow& window, void (*draw)(), const PixelBox* parts,
 }
 
 }  // namespace
+
+bool DrawingSmallParts() { return SmallParts; }
 
 bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* part) {
   return DrawFrame(window, draw, part, 1, true);

@@ -39,6 +39,11 @@ bool WindowDrawable(const FrameWindow& window);
 // or the device cannot be made (it is tried again next time).
 bool DrawWindowFrame(const FrameWindow& window, void (*draw)(), const PixelBox* part = nullptr);
 
+// True while a frame drawn as small parts (the PartBoxes form below) runs its draw: outside the
+// parts the window still shows the last whole frame, and nothing the main screen's signature
+// folds has changed since it.
+bool DrawingSmallParts();
+
 // The boxes of frame pixels a frame redraws alone: a few apart, so that two changes far from each
 // other (one light travelling along each deck's lane) do not redraw everything between them.
 inline constexpr int kMaxPartBoxes = 4;

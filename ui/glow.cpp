@@ -369,7 +369,7 @@ void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quart
 // Elsewhere what earlier passes left stays (and stays noted): a part of the frame redrawn depends
 // only on the glow near it, so two parts redrawn in turn do not clear each other's tiles. Shapes were drawn inside last pass's tight tiles; the wide
 // blur's planes are rewritten over all tiles in use, the downsampled and the tight blur's first
-// half only over the tight ones. The three clears touch different images: they share one round of
+// half only over the tight ones, so only tiles that leave the tight ones hold theirs. The three clears touch different images: they share one round of
 // the draw workers, by bands of tile rows (the spans run row by row).
 void ClearStale(const PixelView& glow) {
   const Area area = MarkArea();
@@ -381,7 +381,7 @@ void ClearStale(const PixelView& glow) {
   });
   CollectSpans(B.mask, &B.staleWide, area);
   area.ForRows([](size_t i0, size_t n) {
-    for (size_t i = i0; i < i0 + n; ++i) B.mask[i] = (B.wasMarked[i] | B.marked[i]) & !B.tight[i];
+    for (size_t i = i0; i < i0 + n; ++i) B.mask[i] = B.wasTight[i] & !B.tight[i];
   });
   CollectSpans(B.mask, &B.staleTight, area);
   size_t tiles = 0;
@@ -623,7 +623,8 @@ bool RunGlowPass(DrawSurface* frame, const PixelBox* part) {
   CollectSpans(B.marked, &B.spans, MarkArea());
   CollectSpans(B.tight, &B.tightSpans, MarkArea());
   if (part) CollectPartSpans(*part);
-  B.lastShapes.assign(GlowList.begin() + static_cast<ptrdiff_t>(GlowStartIndex), GlowList.end());
+  // Only a whole frame's glow is reused (B.reusable), so only a whole frame's shapes are kept.
+  if (!part) B.lastShapes.assign(GlowList.begin() + static_cast<ptrdiff_t>(GlowStartIndex), GlowList.end());
   B.lastScale = scale;
   if (B.spans.empty()) {
     B.reusable = !part;

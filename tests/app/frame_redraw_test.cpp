@@ -310,7 +310,8 @@ class FrameRedraw : public ::testing::Test {
   }
 
   // The library layout with a browser full of rows, deck A playing, on the stepped clock: a row
-  // hovered on the way, then the deck paused until its pulse has settled. What the window shows
+  // hovered on the way, paused deck B seeked (its lane, kept from the last whole frame, then shows
+  // another stretch), then deck A paused until its pulse has settled. What the window shows
   // after each frame as a hash, whether it was drawn, and how often a frame drawn in parts
   // presented a box that reaches the browser's rows (under its toolbar and column header).
   struct LibraryRun {
@@ -322,7 +323,8 @@ class FrameRedraw : public ::testing::Test {
     // transport row (below what its lane's glow reaches).
     int playingParts = 0, panelTouched = 0;
   };
-  static constexpr int kLibraryFrames = 170, kHoverFrame = 40, kPauseFrame = 70;
+  static constexpr int kLibraryFrames = 170, kHoverFrame = 40, kSeekFrame = 55, kPauseFrame = 70;
+  static constexpr double kSeekSeconds = 3.0;
   static constexpr int kBrowserEdgePx = 24, kRowsBelowTopPx = 66;  // its corners; toolbar and header
 
   LibraryRun RunLibrary(bool fullRedraw) {
@@ -357,6 +359,10 @@ class FrameRedraw : public ::testing::Test {
     for (int frame = 0; frame < kLibraryFrames; ++frame) {
       if (frame == kHoverFrame) Mouse(700, browser.y + 120, false, false);
       if (frame == kPauseFrame) Play(0, false);
+      if (frame == kSeekFrame) {
+        std::lock_guard<RealtimeMutex> lock(Engine.lock);
+        Engine.decks[1].position += kSeekSeconds * kTrackRate;
+      }
       Advance();
       FakeNowMs += kFrameMs;
       presented_.clear();
