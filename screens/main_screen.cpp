@@ -176,6 +176,9 @@ CachedImage BackdropImage, SideLightImages[2];
 bool LightsUnderPanels = false;  // this frame's side lights are left out under the panels
 std::vector<PanelShape> LightCovers;  // what hides the side lights this frame (scratch)
 
+// Frame pixels per DIP.
+float FrameScale() { return CurrentDpi() > 0 ? CurrentDpi() / kBaseDpi : 1.0f; }
+
 bool SameRect(Rc a, Rc b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; }
 
 // The bounds of r on whole pixels at the scale, in DIPs.
@@ -555,7 +558,7 @@ void DrawBackground() { DrawBackgroundWithPanels({}); }
 
 bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels) {
   const float dpi = CurrentDpi();
-  const float scale = dpi > 0 ? dpi / kBaseDpi : 1.0f;
+  const float scale = FrameScale();
   const Rc window{0, 0, Screen.width, Screen.height};
   const float meterY = Screen.phaseMeterY;
   const Rc sides[2] = {Screen.leftPanel, Screen.rightPanel};
@@ -609,7 +612,7 @@ void DrawPanels() {
     NoteSlimDeckPart(kRightSide, Screen.rightPanel);
   }
   // After the panels' places: the lights' margins along them join those boxes.
-  const float scale = CurrentDpi() > 0 ? CurrentDpi() / kBaseDpi : 1.0f;
+  const float scale = FrameScale();
   NoteSideLightPart(kLeftSide, SideLightArea(Screen.leftPanel), LightsUnderPanels, scale);
   NoteSideLightPart(kRightSide, SideLightArea(Screen.rightPanel), LightsUnderPanels, scale);
   PushClip(BeforeLaterPanels(Screen.leftPanel, &Screen.mixer));
@@ -624,11 +627,17 @@ void DrawPanels() {
   if (slim) DrawSlimDeck(right, Screen.rightPanel);
   else DrawDeck(right, Screen.rightPanel);
   PopClip();
-  if (VariantOf(Screen.layout).browser) {
-    const uint64_t asked = RedrawRequestCount();
-    DrawBrowser(Screen.browser);
-    BrowserMoves = RedrawRequestCount() != asked;
+  if (!VariantOf(Screen.layout).browser) return;
+  // A part of the frame that neither the browser nor its glows reach leaves out its rows: while it
+  // asks for no redraw of its own it draws what it drew, and nothing of it shows there. Its panel
+  // is still listed, so that the backdrop goes on holding it.
+  if (!BrowserMoves && !PointerNotesTaken() && ClipHides(Screen.browser, kGlowReachPx / scale)) {
+    DrawPanel(Screen.browser, kBrowserCornerDip);
+    return;
   }
+  const uint64_t asked = RedrawRequestCount();
+  DrawBrowser(Screen.browser);
+  BrowserMoves = RedrawRequestCount() != asked;
 }
 
 // ---- hit tests and strips ------------------------------------------------------------------------
