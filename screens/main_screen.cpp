@@ -173,7 +173,11 @@ struct CachedImage {
   PixelRuns lit;        // where a light that is not opaque shows
 };
 CachedImage BackdropImage, SideLightImages[2];
+bool LightsUnderPanels = false;  // this frame's side lights are left out under the panels
 std::vector<PanelShape> LightCovers;  // what hides the side lights this frame (scratch)
+
+// Frame pixels per DIP.
+float FrameScale() { return CurrentDpi() > 0 ? CurrentDpi() / kBaseDpi : 1.0f; }
 
 bool SameRect(Rc a, Rc b) { return a.x == b.x && a.y == b.y && a.w == b.w && a.h == b.h; }
 
@@ -282,12 +286,67 @@ float SideLightAlpha(int deck) {
   return pulse * kSideGlowPulseAlpha + (playing ? kSideGlowPlayingAlpha : kSideGlowIdleAlpha);
 }
 
+// The top bar's place in a window this wide, and a key of the colours its backdrop is drawn in.
+Rc TopBarRect(float windowWidth) { return Rc{0, 0, windowWidth, kTopBarHeight}; }
+uint32_t BarColoursKey() { return Pal.DeckA * 16777619u ^ Pal.DeckB; }
+
+// Notes where the light's kept image shows (its lit runs, on the window), rows with the same runs
+// as one box: with the panels, the lanes and the bar over it, that is the margins between them.
+// False when the image has no runs to go by.
+bool NoteLitRuns(int part, const CachedImage& light, float scale, float windowWidth, float windowHeight) {
+  if (light.pixels.empty() || light.opaque || light.lit.rowStart.size() != static_cast<size_t>(light.height) + 1)
+    return false;
+  const int left = static_cast<int>(std::lround(light.area.x * scale));
+  const int top = static_cast<int>(std::lround(light.area.y * scale));
+  const int right = static_cast<int>(std::ceil(windowWidth * scale)), bottom = static_cast<int>(std::ceil(windowHeight * scale));
+  struct Open {
+    int x0, x1, y0, y1;
+  };
+  constexpr int kMaxOpen = 16;  // runs side by side in one row; more are noted as one
+  Open open[kMaxOpen];
+  int count = 0;
+  auto note = [&](const Open& o) {
+    NotePartDrawn(part, Rc{o.x0 / scale, o.y0 / scale, (o.x1 - o.x0) / scale, (o.y1 - o.y0) / scale},
+                  kSideLightReachPx);
+  };
+  for (int iy = 0; iy <= light.height; ++iy) {
+    const int y = top + iy;
+    Open row[kMaxOpen];
+    int runs = 0;
+    if (iy < light.height && y >= 0 && y < bottom) {
+      for (uint32_t k = light.lit.rowStart[iy]; k < light.lit.rowStart[iy + 1]; ++k) {
+        const int x0 = std::max(0, left + light.lit.spans[k].first), x1 = std::min(right, left + light.lit.spans[k].second);
+        if (x1 <= x0) continue;
+        if (runs == kMaxOpen) row[runs - 1].x1 = x1;
+        else row[runs++] = Open{x0, x1, y, y + 1};
+      }
+    }
+    // A run under one of the rows above goes on its box; the boxes no run goes on are done.
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+      bool goesOn = false;
+      for (int j = 0; j < runs && !goesOn; ++j) goesOn = row[j].x0 == open[i].x0 && row[j].x1 == open[i].x1;
+      if (goesOn) open[kept++] = Open{open[i].x0, open[i].x1, open[i].y0, y + 1};
+      else note(open[i]);
+    }
+    count = kept;
+    for (int j = 0; j < runs; ++j) {
+      bool onBox = false;
+      for (int i = 0; i < count && !onBox; ++i) onBox = row[j].x0 == open[i].x0 && row[j].x1 == open[i].x1;
+      if (!onBox && count < kMaxOpen) open[count++] = row[j];
+      else if (!onBox) note(row[j]);
+    }
+  }
+  for (int i = 0; i < count; ++i) note(open[i]);
+  return true;
+}
+
 // Where the light behind a side's panel changes with its deck's pulse. With the panels kept, the
-// light is taken out under them: beside and below the browser's top only the margins and its
-// corners show it.
-void NoteSideLightPart(int side, Rc area, bool panelsKept) {
+// light is taken out under them: only the margins between them and the browser's corners show it.
+void NoteSideLightPart(int side, Rc area, bool panelsKept, float scale) {
   if (!ValidDeck(SideSlots[side])) return;
   const int part = kSidePanelPart + side;
+  if (panelsKept && NoteLitRuns(part, SideLightImages[side], scale, Screen.width, Screen.height)) return;
   const Rc browser = Screen.browser;
   const float cut = browser.y + kBrowserCornerDip;
   if (!panelsKept || !VariantOf(Screen.layout).browser || browser.h <= 0 || area.Bottom() <= cut) {
@@ -334,6 +393,18 @@ Rc BeforeLaterPanels(Rc panel, const Rc* laterRight) {
   return Rc{0, 0, right, bottom};
 }
 
+// What of a slim deck its deck's playing changes: the pulse's wash and accent, the header's
+// numbers and the overview, down to the overview's bottom; the control row only while it moves
+// too (paused, CUE lights at the cue point the position reaches; looping, the loop's outline
+// pulses).
+void NoteSlimDeckPart(int side, Rc panel) {
+  const int deck = SideSlots[side];
+  if (!ValidDeck(deck)) return;
+  const DeckSnapshot& s = DeckSnapshots[deck];
+  const float bottom = s.playing && !s.loopOn ? SlimOverviewRect(panel).Bottom() : panel.Bottom();
+  NotePartDrawn(kSidePanelPart + side, Rc{panel.x, panel.y, panel.w, std::max(0.0f, bottom - panel.y)});
+}
+
 // ---- panels in the backdrop ------------------------------------------------------------------
 // The panels the last frame drew, and the window and layout it drew them for: while those stay,
 // this frame draws the same panels, so the backdrop holds them and DrawPanel leaves them out.
@@ -360,10 +431,13 @@ PanelsOfFrame ThisScreen() {
   return now;
 }
 
-void DrawBackdropAndPanels() {
+// True when the backdrop holds the top bar's.
+bool DrawBackdropAndPanels() {
   const std::vector<PanelShape>& keep = ThisScreen().SameScreen(LastPanels) ? LastPanels.panels : kNoPanels;
   ForgetDrawnPanels();
-  KeepPanelsInBackdrop(DrawBackgroundWithPanels(keep) ? keep : kNoPanels);
+  const bool kept = DrawBackgroundWithPanels(keep);
+  KeepPanelsInBackdrop(kept ? keep : kNoPanels);
+  return kept && !keep.empty();
 }
 
 // After the panels: later drawing (forms, menus) draws every panel it asks for.
@@ -484,28 +558,34 @@ void DrawBackground() { DrawBackgroundWithPanels({}); }
 
 bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels) {
   const float dpi = CurrentDpi();
-  const float scale = dpi > 0 ? dpi / kBaseDpi : 1.0f;
+  const float scale = FrameScale();
   const Rc window{0, 0, Screen.width, Screen.height};
   const float meterY = Screen.phaseMeterY;
   const Rc sides[2] = {Screen.leftPanel, Screen.rightPanel};
   const int decks[2] = {SideSlots[kLeftSide], SideSlots[kRightSide]};
-  Refresh(&BackdropImage, window, window, 0, dpi, meterY, panels, false, scale, [&] {
+  // With the panels, the top bar's backdrop (in the decks' colours) is kept too.
+  const bool withBar = !panels.empty();
+  const Rc bar = TopBarRect(window.w);
+  const uint32_t barColours = withBar ? BarColoursKey() : 0;
+  Refresh(&BackdropImage, window, window, barColours, dpi, meterY, panels, false, scale, [&] {
     DrawBackdropAndCentreLight(window, meterY);
+    if (withBar) DrawTopBarBackdrop(bar);
     for (const PanelShape& p : panels) DrawPanel(p.r, p.radius);
   });
-  // With the panels kept, the lights are also left out under the lanes, whose opaque frames the
-  // frame draws over them.
+  // With the panels kept, the lights are also left out under the bar and the lanes, whose opaque
+  // frames lie over them.
   std::vector<PanelShape>& covers = LightCovers;
   covers.assign(panels.begin(), panels.end());
+  if (withBar) covers.push_back(PanelShape{bar, 0});
   if (!panels.empty() && !Screen.vertical)
     for (int deck = 0; deck < DecksInUse(); ++deck)
       if (Screen.lanes[deck].w > 0 && Screen.lanes[deck].h > 0) covers.push_back(PanelShape{Screen.lanes[deck], kLaneRadiusDip});
   for (int side = 0; side < 2; ++side) {
-    NoteSideLightPart(side, SideLightArea(sides[side]), !panels.empty());
     const uint32_t colour = DeckColour(decks[side]);
     Refresh(&SideLightImages[side], sides[side], SideLightArea(sides[side]), colour, dpi, 0, covers, true, scale,
             [&] { DrawSideLight(sides[side], ColorOf(colour)); });
   }
+  LightsUnderPanels = !panels.empty();
   // An opaque gradient replaces whatever the frame held; one whose edge pixels are only partly
   // covered (a window size that is not whole in DIPs) lies over the plain background.
   const PixelImage images[3] = {ImageOf(BackdropImage), ImageOf(SideLightImages[0]), ImageOf(SideLightImages[1])};
@@ -528,9 +608,13 @@ void DrawPanels() {
   const int left = SideSlots[kLeftSide], right = SideSlots[kRightSide];
   const bool slim = VariantOf(Screen.layout).slimPanels;
   if (slim) {
-    if (ValidDeck(left)) NotePartDrawn(kSidePanelPart + kLeftSide, Screen.leftPanel);
-    if (ValidDeck(right)) NotePartDrawn(kSidePanelPart + kRightSide, Screen.rightPanel);
+    NoteSlimDeckPart(kLeftSide, Screen.leftPanel);
+    NoteSlimDeckPart(kRightSide, Screen.rightPanel);
   }
+  // After the panels' places: the lights' margins along them join those boxes.
+  const float scale = FrameScale();
+  NoteSideLightPart(kLeftSide, SideLightArea(Screen.leftPanel), LightsUnderPanels, scale);
+  NoteSideLightPart(kRightSide, SideLightArea(Screen.rightPanel), LightsUnderPanels, scale);
   PushClip(BeforeLaterPanels(Screen.leftPanel, &Screen.mixer));
   if (slim) DrawSlimDeck(left, Screen.leftPanel);
   else DrawDeck(left, Screen.leftPanel);
@@ -543,11 +627,17 @@ void DrawPanels() {
   if (slim) DrawSlimDeck(right, Screen.rightPanel);
   else DrawDeck(right, Screen.rightPanel);
   PopClip();
-  if (VariantOf(Screen.layout).browser) {
-    const uint64_t asked = RedrawRequestCount();
-    DrawBrowser(Screen.browser);
-    BrowserMoves = RedrawRequestCount() != asked;
+  if (!VariantOf(Screen.layout).browser) return;
+  // A part of the frame that neither the browser nor its glows reach leaves out its rows: while it
+  // asks for no redraw of its own it draws what it drew, and nothing of it shows there. Its panel
+  // is still listed, so that the backdrop goes on holding it.
+  if (!BrowserMoves && !PointerNotesTaken() && ClipHides(Screen.browser, kGlowReachPx / scale)) {
+    DrawPanel(Screen.browser, kBrowserCornerDip);
+    return;
   }
+  const uint64_t asked = RedrawRequestCount();
+  DrawBrowser(Screen.browser);
+  BrowserMoves = RedrawRequestCount() != asked;
 }
 
 // ---- hit tests and strips ------------------------------------------------------------------------
@@ -655,13 +745,13 @@ void DrawMainScreen() {
   SidebarListRows.clear();
   SingerRows.clear();
 
-  DrawBackdropAndPanels();
+  const bool barKept = DrawBackdropAndPanels();
   if (Input.pressed && !MouseOver(BrowserScreen.searchBox)) SearchFocused = false;
 
   const OverlayRow* overlay = FirstOpenOverlay();
   {
     const MouseHidden hidden(overlay != nullptr && overlay->hidesPanels);
-    DrawTopBar(Rc{0, 0, width, kTopBarHeight});
+    DrawTopBar(TopBarRect(width), barKept);
     DrawLanes();
     const Rc phase{kMarginDip, Screen.phaseMeterY, width - 2 * kMarginDip, kPhaseMeterHeightDip};
     for (int side = 0; side < 2; ++side)

@@ -65,9 +65,10 @@ void DrawMainScreen();
 // meter. Reads this frame's Screen. Covers the whole frame.
 void DrawBackground();
 // The same with these panels drawn into the backdrop image, above the backdrop, and the side
-// lights left out where the panels cover them and, when there are panels, where the lanes' frames
-// (which the main screen draws over them) will; false when the images could not be used (the
-// backdrop is then drawn directly, without the panels).
+// lights left out where the panels cover them and, when there are panels, where the top bar's
+// backdrop (kept in the image too, screens/top_bar.h) and the lanes' frames (which the main screen
+// draws over them) do; false when the images could not be used (the backdrop is then drawn
+// directly, without the panels and the bar).
 bool DrawBackgroundWithPanels(const std::vector<PanelShape>& panels);
 // The layout's panels: the left deck, the mixer, the right deck (full or slim) and the browser,
 // each clipped to what the panels drawn after it leave visible.

@@ -185,12 +185,9 @@ struct RightCursor {
 
 // ---- the left group --------------------------------------------------------------------------------
 
-void DrawBarFrame(Rc r, float cy) {
-  FillGradientRoundedRect(r, 0, kBarTop, kBarBottom);
+void DrawBarFrame(Rc r, float cy, bool backdropKept) {
+  if (!backdropKept) DrawTopBarBackdrop(r);
   const float lineY = r.Bottom() - 0.5f, centre = r.CenterX();
-  DrawLine(r.x, lineY, r.Right(), lineY, kBaseLine, 1);
-  DrawLine(r.x, lineY, centre, lineY, ColorOf(Pal.DeckA, kBaseLineAlpha), 1);
-  DrawLine(centre, lineY, r.Right(), lineY, ColorOf(Pal.DeckB, kBaseLineAlpha), 1);
   GlowLine(r.x + kPulseLineInset, lineY, centre - kPulseLineInset, lineY,
            ColorOf(Pal.DeckA, BeatPulse[0] * kPulseLineGain + kPulseLineFloor), kPulseLineWidth);
   GlowLine(centre + kPulseLineInset, lineY, r.Right() - kPulseLineInset, lineY,
@@ -570,16 +567,24 @@ float ShownLoad(float load) {
 
 // ---- the panel ---------------------------------------------------------------------------------------
 
+void DrawTopBarBackdrop(Rc r) {
+  FillGradientRoundedRect(r, 0, kBarTop, kBarBottom);
+  const float lineY = r.Bottom() - 0.5f, centre = r.CenterX();
+  DrawLine(r.x, lineY, r.Right(), lineY, kBaseLine, 1);
+  DrawLine(r.x, lineY, centre, lineY, ColorOf(Pal.DeckA, kBaseLineAlpha), 1);
+  DrawLine(centre, lineY, r.Right(), lineY, ColorOf(Pal.DeckB, kBaseLineAlpha), 1);
+}
+
 void DrawTopBarMidiButton(Rc r) {
   if (!OffScreen(r)) DrawMidiButton(MidiButtonRect(r));
 }
 
-void DrawTopBar(Rc r) {
+void DrawTopBar(Rc r, bool backdropKept) {
   if (OffScreen(r)) return;
   const float cy = r.CenterY();
   const uint64_t nowMs = FrameClockMs;
 
-  DrawBarFrame(r, cy);
+  DrawBarFrame(r, cy, backdropKept);
   // The bar's pulse lines and logo follow decks A and B, its spectrum the mix.
   NotePartDrawn(kSpectrumPart, r);
   NotePartDrawn(kSidePanelPart + 0, r);

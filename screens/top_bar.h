@@ -17,8 +17,12 @@ inline constexpr float kTopBarHeight = 40.0f;
 
 // Draws the bar in r (the frame passes (0, 0, window width, 40)) and handles its buttons; the
 // stream stops it asks for run as deferred actions after the frame. Sets the frame's Tooltip
-// (screens/main_screen.h) while the mouse rests on the audio-load meter.
-void DrawTopBar(Rc r);
+// (screens/main_screen.h) while the mouse rests on the audio-load meter. With backdropKept the
+// frame's backdrop already holds the bar's backdrop (DrawTopBarBackdrop), which is left out.
+void DrawTopBar(Rc r, bool backdropKept = false);
+// What of the bar never changes but with the skin: its opaque gradient and its base lines in the
+// deck colours. Frame after frame the same pixels, so a screen may keep them in its backdrop.
+void DrawTopBarBackdrop(Rc r);
 // The wall clock whose hours and minutes the bar shows: NowLocal, unless a test that compares
 // frames drawn at different moments pins it.
 extern LocalTime (*TopBarClockHook)();

@@ -311,6 +311,8 @@ bool OffClip(float x0, float y0, float x1, float y1, float reach = 0) {
 bool OffClip(Rc r, float reach = 0) { return OffClip(r.x, r.y, r.x + r.w, r.y + r.h, reach); }
 }  // namespace
 
+bool ClipHides(Rc r, float reachDip) { return Target && OffClip(r, reachDip); }
+
 void FillRect(Rc r, Color c) { FillRect(r, Brush(c)); }
 
 void FillRect(Rc r, const Brush& brush) {

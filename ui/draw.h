@@ -71,6 +71,9 @@ Affine GetTransform();
 // PopClip. Clips left open at the end of the frame are dropped.
 void PushClip(Rc r);
 void PopClip();
+// True when nothing drawn inside r grown by reachDip (DIPs under the current transform) can land
+// inside the current clip: a part of the frame redrawn elsewhere may leave out what lies there.
+bool ClipHides(Rc r, float reachDip = 0);
 
 // The surface that drawing calls go to now: the frame, or the glow target during the glow pass.
 DrawSurface* DrawTarget();

@@ -115,10 +115,16 @@ WIDE __m256i BlendOver8(__m256i d, __m256i s) {
 // many pixels were done.
 __attribute__((target("avx2"))) int BlendSpanWide(uint32_t* dst, int n, const uint32_t* src, uint32_t m) {
   const __m256i zero = _mm256_setzero_si256(), m16 = _mm256_set1_epi16(static_cast<int16_t>(m));
+  const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
   int i = 0;
   for (; i + 8 <= n; i += 8) {
     __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i));
     if (_mm256_testz_si256(s, s)) continue;
+    // Eight opaque pixels at full strength replace what lies under them (a face's inside).
+    if (m == 255 && _mm256_testc_si256(s, alpha)) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), s);
+      continue;
+    }
     if (m != 255)
       s = _mm256_packus_epi16(MulDiv255x16(_mm256_unpacklo_epi8(s, zero), m16),
                               MulDiv255x16(_mm256_unpackhi_epi8(s, zero), m16));
@@ -201,11 +207,13 @@ void BlendSpan(uint32_t* dst, int n, uint32_t src) {
 void BlendSpan(uint32_t* dst, int n, const uint32_t* src) {
   int i = BlendSpanWideIfAble(dst, n, src, 255);
 #if defined(__SSE2__)
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   for (; i + 4 <= n; i += 4) {
     const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(s, _mm_setzero_si128())) == 0xFFFF) continue;
     __m128i* p = reinterpret_cast<__m128i*>(dst + i);
-    _mm_storeu_si128(p, BlendOver4(_mm_loadu_si128(p), s));
+    const bool opaque = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(s, alpha), alpha)) == 0xFFFF;
+    _mm_storeu_si128(p, opaque ? s : BlendOver4(_mm_loadu_si128(p), s));
   }
 #endif
   for (; i < n; ++i)

@@ -100,6 +100,8 @@ void StopPointerNotes(bool drawn) {
   PointerNotesWhole = PointerNotesWhole && drawn;
 }
 
+bool PointerNotesTaken() { return PointerNoting; }
+
 void NotePointerFollowed(Rc r) { NotePointerBox(r, true); }
 
 Affine SetPointerSpace(const Affine& windowToInput) {

@@ -36,6 +36,8 @@ bool MouseOver(Rc r);
 // false (the frame could not be drawn) leaves no notes.
 void StartPointerNotes();
 void StopPointerNotes(bool drawn);
+// Between the two: every widget that tests the pointer must run, wherever it lies.
+bool PointerNotesTaken();
 // What is drawn in r follows the pointer's exact place while the pointer is inside (the star
 // under it, a box beside it): any move inside r needs a frame.
 void NotePointerFollowed(Rc r);

@@ -322,6 +322,8 @@ class FrameRedraw : public ::testing::Test {
     // Of the frames drawn as parts while the deck plays, those that redrew its slim panel's
     // transport row (below what its lane's glow reaches).
     int playingParts = 0, panelTouched = 0;
+    // Frames after which the backdrop would no longer hold one of the four panels.
+    int panelsDropped = 0;
   };
   static constexpr int kLibraryFrames = 170, kHoverFrame = 40, kSeekFrame = 55, kPauseFrame = 70;
   static constexpr double kSeekSeconds = 3.0;
@@ -378,6 +380,7 @@ class FrameRedraw : public ::testing::Test {
         panelDrawn = panelDrawn || touches(b, panel);
       }
       if (part && frame < kPauseFrame) run.playingParts++, run.panelTouched += panelDrawn;
+      run.panelsDropped += DrawnPanels().size() != 4;
       uint64_t hash = 1469598103934665603ull;
       for (uint32_t p : shown_) hash = (hash ^ p) * 1099511628211ull;
       run.shots.push_back(hash);
@@ -532,6 +535,7 @@ TEST_F(FrameRedraw, LibraryLayoutRedrawsOnlyWhatThePlayingDeckMoves) {
   EXPECT_GE(moved, static_cast<size_t>(kPauseFrame)) << "the playing deck moves every frame";
   EXPECT_EQ(full.parts, 0u);
   EXPECT_EQ(parts.rowsTouched, 0) << "a frame of the deck's parts redrew the browser's rows";
+  EXPECT_EQ(parts.panelsDropped, 0) << "a frame of parts left a panel out of the backdrop for the next";
   // The panel shows the pulse in steps, the time in tenths and the overview in whole pixels: it
   // changes with every frame only where a beat's pulse falls fastest.
   EXPECT_GT(parts.panelTouched, 0) << "the playing deck's panel never changed";

@@ -31,6 +31,7 @@
 #include "screens/main_screen.h"
 #include "screens/mixer.h"
 #include "screens/slim_layout.h"
+#include "screens/top_bar.h"
 #include "screens/waveform.h"
 #include "settings/help_screen.h"
 #include "settings/settings_screen.h"
@@ -402,9 +403,9 @@ TEST_F(MainScreenFrame, BackgroundMatchesTheLightsDrawnDirectly) {
   }
 }
 
-// The panels drawn once into the backdrop, with the lights taken out under them and under the
-// lanes, must look as panels and lanes drawn over the lights every frame, in every layout, and be
-// asked for again as they were.
+// The panels and the top bar's backdrop drawn once into the backdrop, with the lights taken out
+// under them and under the lanes, must look as bar, panels and lanes drawn over the lights every
+// frame, in every layout, and be asked for again as they were.
 TEST_F(MainScreenFrame, PanelsKeptInTheBackdropLookAsPanelsDrawnOverTheLights) {
   DeckSnapshots[0].playing = true;
   BeatPulse[0] = 0.6f;
@@ -430,6 +431,7 @@ TEST_F(MainScreenFrame, PanelsKeptInTheBackdropLookAsPanelsDrawnOverTheLights) {
     KeepPanelsInBackdrop({});
     ForgetDrawnPanels();
     DrawBackground();
+    DrawTopBarBackdrop(Rc{0, 0, static_cast<float>(kW), kTopBarHeight});
     if (slim) DrawSlimDeck(left, Screen.leftPanel), DrawSlimMixer(Screen.mixer), DrawSlimDeck(right, Screen.rightPanel);
     else DrawDeck(left, Screen.leftPanel), DrawMixer(Screen.mixer), DrawDeck(right, Screen.rightPanel);
     if (VariantOf(c.layout).browser) DrawBrowser(Screen.browser);
