@@ -27,6 +27,7 @@
 #include "engine/sampler.h"
 #include "engine/side_slots.h"
 #include "library/database.h"
+#include "library/track_view.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/text.h"
@@ -372,7 +373,10 @@ TEST_F(FrameDriver, OneFrameInputEndsAfterADrawnFrame) {
 }
 
 TEST_F(FrameDriver, ActionsQueuedDuringTheFrameRunOnceAfterItIsPresented) {
-  // The tick queues the demo announcement during the frame.
+  // The tick queues the demo announcement during the frame. It adds the demo folder and shows
+  // it: put back afterwards, so that no later test finds its scan or its view.
+  const std::vector<std::wstring> folders = MusicFolders;
+  const int view = ViewIndex;
   DemoTrackState.store(kDemoDone);
   bool announcedBeforePresent = true;
   SetFramePresenter([&](const PixelView&, const PixelBox&) {
@@ -395,6 +399,10 @@ TEST_F(FrameDriver, ActionsQueuedDuringTheFrameRunOnceAfterItIsPresented) {
   DriveFrame(FrameWindow{199, 199, false, 1.0f});  // a tick-only frame runs the queue too
   EXPECT_EQ(outer, 1);
   EXPECT_EQ(inner, 1);
+  StopFolderScans();
+  Scanning = false;
+  MusicFolders = folders;
+  ViewIndex = view;
 }
 
 // Boxes to redraw alone: those that overlap or lie near each other join, far ones stay apart, and
