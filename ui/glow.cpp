@@ -367,10 +367,11 @@ void ClearSpans(std::span<const Span> spans, std::initializer_list<Plane*> quart
 // Keeps the zeros where this pass works: each image is cleared, within the tiles this pass may
 // mark, only where it may hold something from an earlier pass that this pass does not overwrite.
 // Elsewhere what earlier passes left stays (and stays noted): a part of the frame redrawn depends
-// only on the glow near it, so two parts redrawn in turn do not clear each other's tiles. Shapes were drawn inside last pass's tight tiles; the wide
-// blur's planes are rewritten over all tiles in use, the downsampled and the tight blur's first
-// half only over the tight ones, so only tiles that leave the tight ones hold theirs. The three clears touch different images: they share one round of
-// the draw workers, by bands of tile rows (the spans run row by row).
+// only on the glow near it, so two parts redrawn in turn do not clear each other's tiles. Shapes
+// were drawn inside last pass's tight tiles; the wide blur's planes are rewritten over all tiles
+// in use, the downsampled and the tight blur's first half only over the tight ones, so only tiles
+// that leave the tight ones hold theirs. The three clears touch different images: they share one
+// round of the draw workers, by bands of tile rows (the spans run row by row).
 void ClearStale(const PixelView& glow) {
   const Area area = MarkArea();
   B.mask.resize(B.marked.size());
